@@ -1,0 +1,57 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace calvoro {
+
+// The one error type of the conversion core; what() is the user-facing message.
+class ConversionError : public std::exception {
+public:
+    enum class Kind {
+        unsupportedConversion,
+        converterNotAvailable,
+        sandboxDenied,
+        exportSessionFailed,
+        fileAccessDenied,
+        corruptFile,
+        failedToLoadFile,
+        unsupportedFormat,
+        failedToCreateOutput,
+        conversionFailed,
+        emptyOutput,
+        cancelled,
+        noTargetSelected,
+    };
+
+    static ConversionError unsupportedConversion(std::string from, std::string to);
+    static ConversionError converterNotAvailable(std::string name);
+    static ConversionError sandboxDenied(std::string item);
+    static ConversionError exportSessionFailed(std::string reason);
+    static ConversionError fileAccessDenied(std::string path);
+    static ConversionError corruptFile(std::string what);
+    static ConversionError failedToLoadFile() { return ConversionError(Kind::failedToLoadFile); }
+    static ConversionError unsupportedFormat() { return ConversionError(Kind::unsupportedFormat); }
+    static ConversionError failedToCreateOutput() { return ConversionError(Kind::failedToCreateOutput); }
+    static ConversionError conversionFailed() { return ConversionError(Kind::conversionFailed); }
+    static ConversionError emptyOutput() { return ConversionError(Kind::emptyOutput); }
+    static ConversionError cancelled() { return ConversionError(Kind::cancelled); }
+    static ConversionError noTargetSelected() { return ConversionError(Kind::noTargetSelected); }
+
+    explicit ConversionError(Kind kind, std::string a = {}, std::string b = {});
+
+    Kind kind() const noexcept { return kind_; }
+    // First and second payload strings (empty for the cases without one).
+    const std::string& payload() const noexcept { return a_; }
+    const std::string& secondPayload() const noexcept { return b_; }
+    const std::string& errorDescription() const noexcept { return message_; }
+    const char* what() const noexcept override { return message_.c_str(); }
+
+private:
+    Kind kind_;
+    std::string a_;
+    std::string b_;
+    std::string message_;
+};
+
+}  // namespace calvoro

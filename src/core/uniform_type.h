@@ -1,0 +1,21 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace calvoro::uti {
+
+// Type identifiers with parents, in place of the platform's type registry.
+bool isKnown(std::string_view identifier);
+// A type conforms to itself and to every ancestor.
+bool conforms(std::string_view identifier, std::string_view ancestor);
+// The type of a file extension (bare, any case), if the table has one.
+std::optional<std::string> fromExtension(std::string_view extension);
+// The type of a MIME type, if the table has one.
+std::optional<std::string> fromMimeType(std::string_view mimeType);
+// The file's type identifier: from its extension, else from its user.mime_type attribute.
+std::optional<std::string> typeOfFile(const std::filesystem::path& path);
+
+}  // namespace calvoro::uti

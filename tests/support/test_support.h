@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace calvoro::testing {
+
+// A fresh folder under the temporary folder, removed when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+std::vector<uint8_t> readFile(const std::filesystem::path& path);
+void writeFile(const std::filesystem::path& path, const std::vector<uint8_t>& data);
+void writeFile(const std::filesystem::path& path, const std::string& text);
+std::string readText(const std::filesystem::path& path);
+
+struct CommandResult {
+    int status = -1;
+    std::string output;  // standard output and standard error together
+};
+// Runs a shell command line and collects what it prints.
+CommandResult run(const std::string& commandLine);
+bool haveTool(const std::string& name);
+std::string shellQuote(const std::string& text);
+
+}  // namespace calvoro::testing
