@@ -5,6 +5,7 @@
 #include <iterator>
 #include <random>
 #include <stdexcept>
+#include <cstdlib>
 #include <sys/wait.h>
 
 namespace calvoro::testing {
@@ -63,6 +64,15 @@ CommandResult run(const std::string& commandLine) {
 
 bool haveTool(const std::string& name) {
     return run("command -v " + shellQuote(name) + " >/dev/null").status == 0;
+}
+
+void isolateSettings() {
+    static const bool done = [] {
+        std::string pattern = (std::filesystem::temp_directory_path() / "calvoro-settings-XXXXXX").string();
+        if (char* made = mkdtemp(pattern.data())) setenv("CALVORO_CONFIG_DIR", made, 1);
+        return true;
+    }();
+    (void)done;
 }
 
 std::string shellQuote(const std::string& text) {

@@ -33,6 +33,8 @@ struct CommandResult {
 // Runs a shell command line and collects what it prints.
 CommandResult run(const std::string& commandLine);
 bool haveTool(const std::string& name);
+// Points the settings store at a private folder for this process (call before first use).
+void isolateSettings();
 std::string shellQuote(const std::string& text);
 
 }  // namespace calvoro::testing
