@@ -1,0 +1,87 @@
+#include "platform/pdf/pdf_document.h"
+
+#include <QFile>
+#include <QImage>
+#include <QPdfDocument>
+#include <QPdfSelection>
+
+#include "platform/qt/main_thread.h"
+
+namespace calvoro::pdf {
+namespace {
+
+// QtPdf objects live on the Qt main thread: every call hops there, which also serialises
+// access to the PDF engine underneath.
+class QtDocument final : public Document {
+public:
+    explicit QtDocument(std::unique_ptr<QPdfDocument> doc) : doc_(std::move(doc)) {}
+    ~QtDocument() override {
+        qtmain::runOnMain([this] { doc_.reset(); });
+    }
+
+    int pageCount() const override {
+        return qtmain::callOnMain<int>([this] { return doc_->pageCount(); });
+    }
+
+    PageSize pageSize(int index) const override {
+        return qtmain::callOnMain<PageSize>([&] {
+            if (index < 0 || index >= doc_->pageCount()) return PageSize{};
+            const QSizeF size = doc_->pagePointSize(index);
+            return PageSize{size.width(), size.height()};
+        });
+    }
+
+    std::string pageText(int index) const override {
+        return qtmain::callOnMain<std::string>([&] {
+            if (index < 0 || index >= doc_->pageCount()) return std::string();
+            return doc_->getAllText(index).text().toStdString();
+        });
+    }
+
+    imaging::RgbaImage render(int index, int width, int height, bool transparentBackground) const override {
+        if (width <= 0 || height <= 0) return {};
+        QImage image = qtmain::callOnMain<QImage>([&] {
+            if (index < 0 || index >= doc_->pageCount()) return QImage();
+            QPdfDocumentRenderOptions options;
+            options.setRenderFlags(QPdfDocumentRenderOptions::RenderFlag::Annotations);
+            return doc_->render(index, QSize(width, height), options);
+        });
+        if (image.isNull()) return {};
+        image = image.convertToFormat(QImage::Format_RGBA8888);
+        imaging::RgbaImage out(image.width(), image.height());
+        for (int y = 0; y < image.height(); ++y) {
+            const uint8_t* src = image.constScanLine(y);
+            uint8_t* dst = out.row(y);
+            for (int x = 0; x < image.width(); ++x, src += 4, dst += 4) {
+                if (transparentBackground) {
+                    dst[0] = src[0], dst[1] = src[1], dst[2] = src[2], dst[3] = src[3];
+                } else {
+                    // Composite the page over white.
+                    const unsigned a = src[3];
+                    for (int c = 0; c < 3; ++c) dst[c] = static_cast<uint8_t>((src[c] * a + 255u * (255u - a) + 127u) / 255u);
+                    dst[3] = 255;
+                }
+            }
+        }
+        return out;
+    }
+
+private:
+    std::unique_ptr<QPdfDocument> doc_;
+};
+
+}  // namespace
+
+std::unique_ptr<Document> Document::open(const std::filesystem::path& path) {
+    std::unique_ptr<QPdfDocument> doc;
+    qtmain::runOnMain([&] {
+        auto candidate = std::make_unique<QPdfDocument>();
+        if (candidate->load(QFile::decodeName(path.c_str())) == QPdfDocument::Error::None &&
+            candidate->status() == QPdfDocument::Status::Ready)
+            doc = std::move(candidate);
+    });
+    if (!doc) return nullptr;
+    return std::make_unique<QtDocument>(std::move(doc));
+}
+
+}  // namespace calvoro::pdf
