@@ -1,0 +1,320 @@
+#include "converters/archive/zip_support.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+#include <system_error>
+
+#include "core/conversion_error.h"
+#include "platform/compression/deflate_codec.h"
+
+namespace calvoro::ArchiveConverter {
+
+namespace fs = std::filesystem;
+using compression::DeflateCodec;
+
+namespace {
+
+// Children of a folder with their folder flag, metadata left out, in byte-wise name order.
+std::vector<std::pair<fs::path, bool>> listChildren(const fs::path& folder) {
+    std::vector<std::pair<fs::path, bool>> children;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        std::string name = entry.path().filename().string();
+        if (isFileManagerMetadata(name)) continue;
+        // A link is not a folder of the tree, even when it points at one.
+        children.emplace_back(entry.path(), entry.is_directory() && !entry.is_symlink());
+    }
+    std::sort(children.begin(), children.end(),
+              [](const auto& a, const auto& b) { return a.first.filename().string() < b.first.filename().string(); });
+    return children;
+}
+
+void walkDirectories(const fs::path& in, const fs::path& root, std::vector<std::string>& out) {
+    for (const auto& [child, isFolder] : listChildren(in)) {
+        if (!isFolder) continue;
+        out.push_back(relativePath(child, root));
+        walkDirectories(child, root, out);
+    }
+}
+
+void walkFiles(const fs::path& in, const fs::path& root, std::vector<std::pair<std::string, fs::path>>& out) {
+    for (const auto& [child, isFolder] : listChildren(in)) {
+        if (isFolder)
+            walkFiles(child, root, out);
+        else
+            out.emplace_back(relativePath(child, root), child);
+    }
+}
+
+[[noreturn]] void throwErrno(const std::string& what, const fs::path& path) {
+    throw fs::filesystem_error(what, path, std::error_code(errno, std::generic_category()));
+}
+
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    int release() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+private:
+    int fd_;
+};
+
+bool validUtf8(std::span<const uint8_t> s) {
+    size_t i = 0;
+    while (i < s.size()) {
+        uint8_t c = s[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t len;
+        uint32_t cp;
+        if ((c & 0xE0) == 0xC0) {
+            len = 2;
+            cp = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            len = 3;
+            cp = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            len = 4;
+            cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + len > s.size()) return false;
+        for (size_t k = 1; k < len; ++k) {
+            if ((s[i + k] & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (s[i + k] & 0x3F);
+        }
+        static constexpr uint32_t minimum[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (cp < minimum[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        i += len;
+    }
+    return true;
+}
+
+void appendUtf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// Windows-1252 at 0x80...0x9F; 0 marks the five bytes the code page leaves undefined.
+constexpr uint16_t kCp1252High[32] = {
+    0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0, 0x017D, 0,
+    0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E, 0x0178,
+};
+
+}  // namespace
+
+bool isFileManagerMetadata(const std::string& name) {
+    return name == ".DS_Store" || name == "__MACOSX" || name.starts_with("._");
+}
+
+std::string relativePath(const fs::path& item, const fs::path& under) {
+    std::error_code ec;
+    fs::path a = fs::weakly_canonical(item, ec);
+    if (ec) a = item.lexically_normal();
+    fs::path b = fs::weakly_canonical(under, ec);
+    if (ec) b = under.lexically_normal();
+    std::vector<std::string> itemParts, rootParts;
+    for (const auto& p : a)
+        if (!p.empty() && p != "/") itemParts.push_back(p.string());
+    for (const auto& p : b)
+        if (!p.empty() && p != "/") rootParts.push_back(p.string());
+    if (rootParts.size() < itemParts.size() && std::equal(rootParts.begin(), rootParts.end(), itemParts.begin())) {
+        std::string out;
+        for (size_t i = rootParts.size(); i < itemParts.size(); ++i) {
+            if (!out.empty()) out += '/';
+            out += itemParts[i];
+        }
+        return out;
+    }
+    // Outside the root (a link pointing elsewhere): the item's own name at the top level.
+    return item.filename().string();
+}
+
+std::vector<std::string> gatherDirectories(const fs::path& in, const fs::path& relativeTo) {
+    std::vector<std::string> out;
+    walkDirectories(in, relativeTo, out);
+    return out;
+}
+
+std::vector<std::pair<std::string, fs::path>> gatherFiles(const fs::path& in, const fs::path& relativeTo) {
+    std::vector<std::pair<std::string, fs::path>> out;
+    walkFiles(in, relativeTo, out);
+    return out;
+}
+
+void appendUInt16(std::vector<uint8_t>& buffer, uint16_t value) {
+    buffer.push_back(static_cast<uint8_t>(value));
+    buffer.push_back(static_cast<uint8_t>(value >> 8));
+}
+
+void appendUInt32(std::vector<uint8_t>& buffer, uint32_t value) {
+    for (int i = 0; i < 4; ++i) buffer.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+uint16_t readUInt16(std::span<const uint8_t> data, size_t offset) {
+    return static_cast<uint16_t>(data[offset] | (data[offset + 1] << 8));
+}
+
+uint32_t readUInt32(std::span<const uint8_t> data, size_t offset) {
+    return static_cast<uint32_t>(data[offset]) | (static_cast<uint32_t>(data[offset + 1]) << 8) |
+           (static_cast<uint32_t>(data[offset + 2]) << 16) | (static_cast<uint32_t>(data[offset + 3]) << 24);
+}
+
+std::vector<uint8_t> compressDeflate(std::span<const uint8_t> data) {
+    if (data.empty()) return {};
+    auto out = DeflateCodec::deflate(data);
+    if (out.empty()) throw ConversionError::conversionFailed();
+    return out;
+}
+
+std::optional<std::vector<uint8_t>> decompressRawDeflate(std::span<const uint8_t> data, int64_t expectedSize, int64_t limit) {
+    if (data.empty()) return std::vector<uint8_t>{};
+    std::vector<uint8_t> out;
+    auto result = DeflateCodec::inflate(data, expectedSize > 0 ? static_cast<size_t>(expectedSize) : 0,
+                                        limit > 0 ? static_cast<size_t>(limit) : 0, out);
+    switch (result.status) {
+        case DeflateCodec::Status::ok: return out;
+        case DeflateCodec::Status::limitExceeded: return std::nullopt;
+        case DeflateCodec::Status::damaged: break;
+    }
+    throw ConversionError::corruptFile("Cannot decompress data");
+}
+
+uint32_t crc32Checksum(std::span<const uint8_t> data) { return DeflateCodec::crc32(data); }
+
+DosTimestamp dosTimestamp(std::chrono::system_clock::time_point instant) {
+    std::time_t t = std::chrono::system_clock::to_time_t(instant);
+    std::tm parts{};
+    int year = 1980, month = 1, day = 1, hour = 0, minute = 0, second = 0;
+    if (::localtime_r(&t, &parts)) {
+        year = std::clamp(parts.tm_year + 1900, 1980, 2107);
+        month = parts.tm_mon + 1;
+        day = parts.tm_mday;
+        hour = parts.tm_hour;
+        minute = parts.tm_min;
+        second = std::min(parts.tm_sec, 59);  // a leap second still fits the two-second field
+    }
+    return {static_cast<uint16_t>(hour * 2048 + minute * 32 + second / 2),
+            static_cast<uint16_t>((year - 1980) * 512 + month * 32 + day)};
+}
+
+std::string decodeArchiveName(std::span<const uint8_t> bytes) {
+    if (validUtf8(bytes)) return std::string(bytes.begin(), bytes.end());
+    bool cp1252 = std::none_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b >= 0x80 && b < 0xA0 && kCp1252High[b - 0x80] == 0; });
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (uint8_t b : bytes) {
+        if (cp1252 && b >= 0x80 && b < 0xA0)
+            appendUtf8(out, kCp1252High[b - 0x80]);
+        else
+            appendUtf8(out, b);  // ISO 8859-1: every byte is its own code point
+    }
+    return out;
+}
+
+std::string sanitizePath(const std::string& path) {
+    std::string out;
+    size_t start = 0;
+    std::string unified = path;
+    std::replace(unified.begin(), unified.end(), '\\', '/');
+    while (start <= unified.size()) {
+        size_t end = unified.find('/', start);
+        if (end == std::string::npos) end = unified.size();
+        std::string part = unified.substr(start, end - start);
+        if (!part.empty() && part != "." && part != "..") {
+            if (!out.empty()) out += '/';
+            out += part;
+        }
+        start = end + 1;
+    }
+    return out;
+}
+
+std::vector<uint8_t> readFileBytes(const fs::path& path) {
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) throwErrno("cannot open file", path);
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) throwErrno("cannot read file attributes", path);
+    if (S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        throwErrno("cannot read file", path);
+    }
+    std::vector<uint8_t> out;
+    if (S_ISREG(st.st_mode) && st.st_size > 0) out.reserve(static_cast<size_t>(st.st_size));
+    uint8_t chunk[1 << 16];
+    for (;;) {
+        if (out.capacity() > out.size()) {
+            // Read straight into the reserved space of a regular file.
+            size_t before = out.size();
+            out.resize(out.capacity());
+            ssize_t n = ::read(fd.get(), out.data() + before, out.size() - before);
+            if (n < 0) {
+                if (errno == EINTR) {
+                    out.resize(before);
+                    continue;
+                }
+                throwErrno("cannot read file", path);
+            }
+            out.resize(before + static_cast<size_t>(n));
+            if (n == 0) break;
+            continue;
+        }
+        ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throwErrno("cannot read file", path);
+        }
+        if (n == 0) break;
+        out.insert(out.end(), chunk, chunk + n);
+    }
+    return out;
+}
+
+void writeFileBytes(const fs::path& path, std::span<const uint8_t> data) {
+    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (fd.get() < 0) throwErrno("cannot write file", path);
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::write(fd.get(), data.data() + done, data.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throwErrno("cannot write file", path);
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (::close(fd.release()) != 0) throwErrno("cannot write file", path);
+}
+
+std::optional<std::chrono::system_clock::time_point> modificationTime(const fs::path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    return std::chrono::system_clock::time_point(std::chrono::seconds(st.st_mtim.tv_sec)) +
+           std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::nanoseconds(st.st_mtim.tv_nsec));
+}
+
+}  // namespace calvoro::ArchiveConverter

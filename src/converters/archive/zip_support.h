@@ -1,0 +1,57 @@
+#pragma once
+
+// Byte, name and folder routines that the ZIP, TAR and gzip code share.
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace calvoro::ArchiveConverter {
+
+// Walk of a folder tree: children in name order (byte-wise, so output never depends on the
+// file system's listing order), file-manager metadata skipped, a folder before what it holds.
+std::vector<std::string> gatherDirectories(const std::filesystem::path& in, const std::filesystem::path& relativeTo);
+std::vector<std::pair<std::string, std::filesystem::path>> gatherFiles(const std::filesystem::path& in,
+                                                                       const std::filesystem::path& relativeTo);
+std::string relativePath(const std::filesystem::path& item, const std::filesystem::path& under);
+// .DS_Store, AppleDouble "._" files and __MACOSX folders: written by file managers, never content.
+bool isFileManagerMetadata(const std::string& name);
+
+void appendUInt16(std::vector<uint8_t>& buffer, uint16_t value);
+void appendUInt32(std::vector<uint8_t>& buffer, uint32_t value);
+uint16_t readUInt16(std::span<const uint8_t> data, size_t offset);
+uint32_t readUInt32(std::span<const uint8_t> data, size_t offset);
+
+// Raw DEFLATE of data; throws ConversionError::conversionFailed when the encoder fails.
+std::vector<uint8_t> compressDeflate(std::span<const uint8_t> data);
+// Raw DEFLATE decoding, at most limit bytes. Throws corruptFile "Cannot decompress data" for a
+// stream that does not decode; returns nothing when the stream holds more than limit bytes.
+std::optional<std::vector<uint8_t>> decompressRawDeflate(std::span<const uint8_t> data, int64_t expectedSize, int64_t limit);
+uint32_t crc32Checksum(std::span<const uint8_t> data);
+
+struct DosTimestamp {
+    uint16_t time = 0;
+    uint16_t date = 0;
+};
+DosTimestamp dosTimestamp(std::chrono::system_clock::time_point instant);
+
+// Offset of the ZIP end record nearest to the end (searched in the last 65,557 bytes).
+std::optional<size_t> findEOCD(std::span<const uint8_t> data);
+
+// Stored names: UTF-8, else Windows-1252, else ISO 8859-1.
+std::string decodeArchiveName(std::span<const uint8_t> bytes);
+// A relative path without empty, "." or ".." components, "\" read as "/"; empty when nothing remains.
+std::string sanitizePath(const std::string& path);
+
+// Whole-file reading and plain (replacing, not atomic) writing; failures throw filesystem_error.
+std::vector<uint8_t> readFileBytes(const std::filesystem::path& path);
+void writeFileBytes(const std::filesystem::path& path, std::span<const uint8_t> data);
+// The file's modification time, when it has one.
+std::optional<std::chrono::system_clock::time_point> modificationTime(const std::filesystem::path& path);
+
+}  // namespace calvoro::ArchiveConverter

@@ -1,0 +1,369 @@
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <ctime>
+
+#include "archive_test_util.h"
+#include "converters/archive/zip_archive.h"
+#include "converters/archive/zip_support.h"
+
+using namespace calvoro;
+using namespace calvoro::archive_testing;
+using calvoro::testing::TempDir;
+namespace fs = std::filesystem;
+namespace AC = calvoro::ArchiveConverter;
+
+namespace {
+
+std::string corruptText(const std::function<void()>& body) {
+    try {
+        body();
+    } catch (const ConversionError& e) {
+        EXPECT_EQ(e.kind(), ConversionError::Kind::corruptFile) << e.what();
+        return e.what();
+    }
+    ADD_FAILURE() << "no error thrown";
+    return {};
+}
+
+std::vector<uint8_t> rawDeflate(const std::vector<uint8_t>& data, int level = 9) {
+    z_stream zs{};
+    deflateInit2(&zs, level, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
+    std::vector<uint8_t> out(deflateBound(&zs, data.size()) + 16);
+    zs.next_in = const_cast<Bytef*>(data.data());
+    zs.avail_in = static_cast<uInt>(data.size());
+    zs.next_out = out.data();
+    zs.avail_out = static_cast<uInt>(out.size());
+    deflate(&zs, Z_FINISH);
+    out.resize(zs.total_out);
+    deflateEnd(&zs);
+    return out;
+}
+
+// A raw DEFLATE stream of `size` zero bytes, made in chunks so the test never holds them all.
+std::vector<uint8_t> deflatedZeros(size_t size) {
+    z_stream zs{};
+    deflateInit2(&zs, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
+    std::vector<uint8_t> zeros(1 << 20, 0), out;
+    uint8_t buffer[1 << 16];
+    size_t left = size;
+    int flush = Z_NO_FLUSH;
+    do {
+        size_t n = std::min(left, zeros.size());
+        left -= n;
+        flush = left == 0 ? Z_FINISH : Z_NO_FLUSH;
+        zs.next_in = zeros.data();
+        zs.avail_in = static_cast<uInt>(n);
+        do {
+            zs.next_out = buffer;
+            zs.avail_out = sizeof buffer;
+            deflate(&zs, flush);
+            out.insert(out.end(), buffer, buffer + (sizeof buffer - zs.avail_out));
+        } while (zs.avail_out == 0);
+    } while (flush != Z_FINISH);
+    deflateEnd(&zs);
+    return out;
+}
+
+void makeSampleTree(const fs::path& root) {
+    using calvoro::testing::writeFile;
+    writeFile(root / "readme.txt", std::string(5000, 'a') + "hello\n");
+    writeFile(root / ".gitignore", std::string("build/\n"));
+    writeFile(root / "docs" / "guide.md", std::string("# Guide\n"));
+    writeFile(root / "docs" / "deep" / "n\xC3\xA4me \xE2\x82\xAC.txt", std::string("umlaut"));
+    writeFile(root / "big.bin", randomBytes(1 << 20 | 12345, 7));
+    writeFile(root / "empty.txt", std::string());
+    fs::create_directories(root / "empty-folder");
+}
+
+}  // namespace
+
+TEST(ZipRoutines, ChecksumTimestampNamesAndPaths) {
+    EXPECT_EQ(AC::crc32Checksum(bytesOf("123456789")), 0xCBF43926u);
+    EXPECT_EQ(AC::crc32Checksum({}), 0u);
+
+    std::tm late{};
+    late.tm_year = 2110 - 1900;
+    late.tm_mon = 11;
+    late.tm_mday = 31;
+    late.tm_hour = 13;
+    late.tm_min = 14;
+    late.tm_sec = 59;
+    late.tm_isdst = -1;
+    auto stamp = AC::dosTimestamp(std::chrono::system_clock::from_time_t(std::mktime(&late)));
+    EXPECT_EQ(stamp.date, 65439);
+    EXPECT_EQ(stamp.time, 13 * 2048 + 14 * 32 + 29);
+    std::tm early{};
+    early.tm_year = 75;
+    early.tm_mon = 5;
+    early.tm_mday = 3;
+    early.tm_isdst = -1;
+    EXPECT_EQ(AC::dosTimestamp(std::chrono::system_clock::from_time_t(std::mktime(&early))).date, 0 * 512 + 6 * 32 + 3);
+
+    EXPECT_EQ(AC::decodeArchiveName(bytesOf("caf\xC3\xA9")), "caf\xC3\xA9");
+    EXPECT_EQ(AC::decodeArchiveName(bytesOf("caf\xE9 \x80")), "caf\xC3\xA9 \xE2\x82\xAC");  // Windows-1252
+    EXPECT_EQ(AC::decodeArchiveName(bytesOf("x\x81")), "x\xC2\x81");                       // undefined in 1252: Latin-1
+    EXPECT_EQ(AC::decodeArchiveName(bytesOf("\xC0\xAF")), "\xC3\x80\xC2\xAF");             // overlong UTF-8 is not UTF-8
+
+    EXPECT_EQ(AC::sanitizePath("../../etc/passwd"), "etc/passwd");
+    EXPECT_EQ(AC::sanitizePath("/abs/x"), "abs/x");
+    EXPECT_EQ(AC::sanitizePath("dir\\file.txt"), "dir/file.txt");
+    EXPECT_EQ(AC::sanitizePath("a/../b//./c"), "a/b/c");
+    EXPECT_EQ(AC::sanitizePath(".."), "");
+}
+
+TEST(ZipWriter, InMemoryEntriesRoundTripAndPeersAccept) {
+    TempDir dir;
+    std::vector<AC::ZipEntry> entries = {
+        {"mimetype", bytesOf("application/epub+zip"), AC::ZipMethod::store},
+        {"META-INF/", {}, AC::ZipMethod::deflate},
+        {"META-INF/container.xml", bytesOf(std::string(3000, 'x')), AC::ZipMethod::deflate},
+        {"noise.bin", randomBytes(4096, 1), AC::ZipMethod::deflate},
+        {"forced.txt", bytesOf(std::string(3000, 'y')), AC::ZipMethod::store},
+    };
+    auto zip = AC::writeZIP(entries);
+    // The first entry's local header: method 0 and its name right at offset 30.
+    EXPECT_EQ(zip[8], 0);
+    EXPECT_EQ(std::string(zip.begin() + 30, zip.begin() + 38), "mimetype");
+    calvoro::testing::writeFile(dir / "a.zip", zip);
+    if (calvoro::testing::haveTool("unzip")) {
+        auto r = calvoro::testing::run("unzip -t " + calvoro::testing::shellQuote((dir / "a.zip").string()));
+        EXPECT_EQ(r.status, 0) << r.output;
+        auto v = calvoro::testing::run("unzip -v " + calvoro::testing::shellQuote((dir / "a.zip").string()));
+        EXPECT_NE(v.output.find("Defl:N"), std::string::npos) << v.output;  // container.xml
+    }
+
+    auto members = AC::readZIP(zip);
+    ASSERT_EQ(members.size(), 4u);
+    EXPECT_EQ(members[0].name, "mimetype");
+    EXPECT_EQ(members[1].name, "META-INF/container.xml");
+    EXPECT_EQ(members[1].data, entries[2].data);
+    EXPECT_EQ(members[2].data, entries[3].data);
+    EXPECT_EQ(members[3].data, entries[4].data);
+}
+
+TEST(ZipWriter, FolderTreeAsPeersSeeIt) {
+    TempDir dir;
+    fs::path root = dir / "tree";
+    makeSampleTree(root);
+    calvoro::testing::writeFile(root / ".DS_Store", std::string("junk"));
+    calvoro::testing::writeFile(root / "docs" / "._guide.md", std::string("junk"));
+    fs::path zip = dir / "out.zip";
+    AC::createZIP(root, zip);
+
+    if (calvoro::testing::haveTool("unzip")) {
+        auto r = calvoro::testing::run("unzip -t " + calvoro::testing::shellQuote(zip.string()));
+        EXPECT_EQ(r.status, 0) << r.output;
+    }
+    if (calvoro::testing::haveTool("bsdtar")) {
+        fs::path peer = dir / "peer";
+        fs::create_directories(peer);
+        auto r = calvoro::testing::run("bsdtar -xf " + calvoro::testing::shellQuote(zip.string()) + " -C " +
+                                       calvoro::testing::shellQuote(peer.string()));
+        ASSERT_EQ(r.status, 0) << r.output;
+        EXPECT_TRUE(fs::is_directory(peer / "empty-folder"));
+        auto expected = treeContents(root);
+        expected.erase(".DS_Store");
+        expected.erase("docs/._guide.md");
+        EXPECT_EQ(treeContents(peer), expected);
+    }
+
+    // Folder entries come before every file entry.
+    auto bytes = calvoro::testing::readFile(zip);
+    auto members = AC::readZIP(bytes);
+    EXPECT_EQ(members.size(), 6u);
+    fs::path back = dir / "back";
+    AC::extractZIP(zip, back);
+    EXPECT_EQ(treeContents(back).count(".gitignore"), 1u);
+    EXPECT_EQ(treeContents(back).count(".DS_Store"), 0u);
+    EXPECT_FALSE(fs::exists(back / "empty-folder"));  // folders are not restored by our reader
+}
+
+TEST(ZipWriter, FirstStoredEntryComesFirstOnce) {
+    TempDir dir;
+    fs::path root = dir / "pkg";
+    calvoro::testing::writeFile(root / "mimetype", std::string("application/epub+zip"));
+    calvoro::testing::writeFile(root / "META-INF" / "container.xml", std::string(500, 'c'));
+    calvoro::testing::writeFile(root / "OEBPS" / "a.xhtml", std::string(500, 'd'));
+    AC::createZIP(root, dir / "book.epub", "mimetype");
+    auto bytes = calvoro::testing::readFile(dir / "book.epub");
+    EXPECT_EQ(std::string(bytes.begin() + 30, bytes.begin() + 38), "mimetype");
+    EXPECT_EQ(std::string(bytes.begin() + 38, bytes.begin() + 58), "application/epub+zip");
+    auto members = AC::readZIP(bytes);
+    ASSERT_EQ(members.size(), 3u);
+    EXPECT_EQ(members[0].name, "mimetype");
+
+    // Without the option the folders lead.
+    AC::createZIP(root, dir / "plain.zip");
+    auto plain = calvoro::testing::readFile(dir / "plain.zip");
+    EXPECT_EQ(std::string(plain.begin() + 30, plain.begin() + 39), "META-INF/");
+}
+
+TEST(ZipWriter, EmptyRootAndRangeLimits) {
+    TempDir dir;
+    fs::create_directories(dir / "empty");
+    AC::createZIP(dir / "empty", dir / "e.zip");
+    auto e = calvoro::testing::readFile(dir / "e.zip");
+    ASSERT_EQ(e.size(), 22u);
+    EXPECT_TRUE(AC::readZIP(e).empty());
+
+    std::vector<AC::ZipEntry> many(65535);
+    for (size_t i = 0; i < many.size(); ++i) many[i].name = std::to_string(i);
+    EXPECT_NO_THROW(AC::writeZIP(many));
+    many.push_back({"one-more", {}, AC::ZipMethod::deflate});
+    EXPECT_EQ(corruptText([&] { AC::writeZIP(many); }),
+              "File appears corrupt: Archive has too many entries for ZIP (max 65,535) \u2014 try TAR instead");
+
+    std::vector<AC::ZipEntry> longName = {{std::string(65536, 'n'), {}, AC::ZipMethod::store}};
+    EXPECT_EQ(corruptText([&] { AC::writeZIP(longName); }),
+              "File appears corrupt: Archive has too many filename bytes for ZIP (max 65,535) \u2014 try TAR instead");
+}
+
+TEST(ZipReader, ReadsPeerArchivesWithDataDescriptors) {
+    if (!calvoro::testing::haveTool("zip")) GTEST_SKIP() << "zip not installed";
+    TempDir dir;
+    // Writing into a pipe makes zip put data descriptors after the data.
+    auto r = calvoro::testing::run("cd " + calvoro::testing::shellQuote(dir.path().string()) +
+                                   " && seq 1 20000 > -  && printf abc > x.txt && zip -q - ./- x.txt | cat > streamed.zip");
+    ASSERT_EQ(r.status, 0) << r.output;
+    auto bytes = calvoro::testing::readFile(dir / "streamed.zip");
+    EXPECT_TRUE(bytes[6] & 0x08);  // general-purpose flag bit 3
+    auto members = AC::readZIP(bytes);
+    ASSERT_EQ(members.size(), 2u);
+    EXPECT_EQ(members[0].name, "-");
+    EXPECT_EQ(members[0].data, bytesOf(calvoro::testing::run("seq 1 20000").output));
+    EXPECT_EQ(members[1].data, bytesOf("abc"));
+}
+
+TEST(ZipReader, HostileNamesStayInsideTheDestination) {
+    TempDir dir;
+    auto zip = rawZip({
+        {"../../escape.txt", bytesOf("1")},
+        {"/abs/x", bytesOf("2")},
+        {"dir\\file.txt", bytesOf("3")},
+        {"__MACOSX/._x", bytesOf("4")},
+        {"ok/", {}},
+        {"..", bytesOf("5")},
+    });
+    calvoro::testing::writeFile(dir / "slip.zip", zip);
+    fs::path out = dir / "nest" / "out";
+    fs::create_directories(out);
+    auto text = corruptText([&] { AC::extractZIP(dir / "slip.zip", out); });
+    EXPECT_EQ(text, "File appears corrupt: 1 item(s) couldn't be extracted (..) \u2014 the archive may be damaged or use a "
+                    "compression method Calvoro doesn't support.");
+    std::map<std::string, std::vector<uint8_t>> expected = {
+        {"escape.txt", bytesOf("1")}, {"abs/x", bytesOf("2")}, {"dir/file.txt", bytesOf("3")}};
+    EXPECT_EQ(treeContents(out), expected);
+    EXPECT_FALSE(fs::exists(dir / "escape.txt"));
+    EXPECT_FALSE(fs::exists(dir / "nest" / "escape.txt"));
+}
+
+TEST(ZipReader, FailureListForUnsupportedEncryptedAndBrokenEntries) {
+    auto zip = rawZip({
+        {"a.bz", bytesOf("xx"), 12},
+        {"b.bz", bytesOf("xx"), 14},
+        {"secret.txt", bytesOf("ciphertext"), 0, 0x0001},
+        {"broken.txt", bytesOf("yy"), 0, 0, 0xFFFFFFFEu, 0xFFFFFFFEu, true},
+        {"fine.txt", bytesOf("fine")},
+    });
+    std::vector<AC::ZipMember> got;
+    auto text = corruptText([&] { got = AC::readZIP(zip); });
+    EXPECT_EQ(text, "File appears corrupt: 4 item(s) couldn't be extracted (a.bz, b.bz, secret.txt and 1 more) \u2014 the archive "
+                    "may be damaged or use a compression method Calvoro doesn't support.");
+
+    TempDir dir;
+    calvoro::testing::writeFile(dir / "f.zip", zip);
+    corruptText([&] { AC::extractZIP(dir / "f.zip", dir / "out"); });
+    std::map<std::string, std::vector<uint8_t>> expected = {{"fine.txt", bytesOf("fine")}};
+    EXPECT_EQ(treeContents(dir / "out"), expected);  // never the ciphertext
+}
+
+TEST(ZipReader, DamagedAndTruncatedArchives) {
+    auto good = AC::writeZIP({{"a.txt", bytesOf(std::string(10000, 'a')), AC::ZipMethod::deflate}});
+    EXPECT_EQ(corruptText([&] { AC::readZIP(std::vector<uint8_t>(good.begin(), good.begin() + 21)); }),
+              "File appears corrupt: Invalid ZIP \u2014 cannot find end of central directory");
+    EXPECT_EQ(corruptText([&] { AC::readZIP(randomBytes(100000, 3)); }),
+              "File appears corrupt: Invalid ZIP \u2014 cannot find end of central directory");
+    EXPECT_EQ(corruptText([&] { AC::readZIP(std::vector<uint8_t>(good.begin(), good.end() - 30)); }),
+              "File appears corrupt: Invalid ZIP \u2014 cannot find end of central directory");
+
+    // Damaged deflate data behind intact headers.
+    auto damaged = good;
+    for (size_t i = 40; i < 60; ++i) damaged[i] ^= 0xFF;
+    EXPECT_EQ(corruptText([&] { AC::readZIP(damaged); }), "File appears corrupt: Cannot decompress data");
+
+    // Central directory overwritten.
+    auto badCentral = good;
+    size_t central = AC::readUInt32(good, good.size() - 6);
+    badCentral[central] = 'X';
+    EXPECT_EQ(corruptText([&] { AC::readZIP(badCentral); }), "File appears corrupt: Invalid ZIP central directory entry");
+
+    // A cut-off deflate stream (its claimed size intact).
+    auto full = rawDeflate(randomBytes(50000, 4));
+    auto cut = rawZip({{"cut.bin", std::vector<uint8_t>(full.begin(), full.begin() + full.size() / 2), 8, 0, 0xFFFFFFFEu, 50000}});
+    EXPECT_EQ(corruptText([&] { AC::readZIP(cut); }), "File appears corrupt: Cannot decompress data");
+}
+
+TEST(ZipReader, Zip64IsRefused) {
+    EXPECT_EQ(corruptText([&] { AC::readZIP(rawZip({{"a", bytesOf("a")}}, true)); }),
+              "File appears corrupt: ZIP64 archives are not supported");
+    EXPECT_EQ(corruptText([&] { AC::readZIP(rawZip({{"a", bytesOf("a"), 0, 0, 0xFFFFFFFF, 0xFFFFFFFF}})); }),
+              "File appears corrupt: ZIP64 archives are not supported");
+    if (calvoro::testing::haveTool("zip")) {
+        TempDir dir;
+        auto r = calvoro::testing::run("cd " + calvoro::testing::shellQuote(dir.path().string()) +
+                                       " && printf data > a.txt && zip -q -fz z64.zip a.txt");
+        if (r.status == 0) {
+            EXPECT_EQ(corruptText([&] { AC::readZIP(calvoro::testing::readFile(dir / "z64.zip")); }),
+                      "File appears corrupt: ZIP64 archives are not supported");
+        }
+    }
+}
+
+TEST(ZipReader, NamesEmptyEntriesAndDuplicates) {
+    auto zip = rawZip({
+        {"caf\xE9.txt", bytesOf("cp1252")},
+        {"empty-deflated", rawDeflate({}), 8, 0, 0xFFFFFFFEu, 0},
+        {"no-data", {}, 8},
+        {"dup.txt", bytesOf("first")},
+        {"dup.txt", bytesOf("second")},
+        {"folder\\", {}},
+    });
+    TempDir dir;
+    calvoro::testing::writeFile(dir / "n.zip", zip);
+    AC::extractZIP(dir / "n.zip", dir / "out");
+    std::map<std::string, std::vector<uint8_t>> expected = {
+        {"caf\xC3\xA9.txt", bytesOf("cp1252")}, {"empty-deflated", {}}, {"no-data", {}}, {"dup.txt", bytesOf("second")}, {"folder", {}}};
+    EXPECT_EQ(treeContents(dir / "out"), expected);
+}
+
+TEST(ZipReader, BombsAreBoundedInMemory) {
+    // 10 MB of real data claiming nearly 4 GB: the claim must not be allocated.
+    auto payload = randomBytes(10 << 20, 9);
+    auto liar = rawZip({{"liar.bin", rawDeflate(payload, 1), 8, 0, 0xFFFFFFFEu, 0xFFFFFFF0u}});
+    long long growth = peakMemoryGrowth([&] {
+        auto members = AC::readZIP(liar);
+        return members.size() == 1 && members[0].data == payload;
+    });
+    ASSERT_GE(growth, 0);
+    EXPECT_LT(growth, 120LL << 20);
+
+    // A real bomb: 300 MB of zeros in a few hundred KB, read under a 10 MB cap.
+    auto bomb = rawZip({{"bomb.bin", deflatedZeros(300u << 20), 8, 0, 0xFFFFFFFEu, 300u << 20}});
+    std::string message;
+    growth = peakMemoryGrowth([&] {
+        try {
+            AC::readZIP(bomb, 10 * 1000 * 1000);
+        } catch (const ConversionError& e) {
+            return std::string(e.what()) == "File appears corrupt: Archive expands to more than 10 MB \u2014 refusing to continue.";
+        }
+        return false;
+    });
+    ASSERT_GE(growth, 0) << "wrong or no error";
+    EXPECT_LT(growth, 60LL << 20);
+
+    // Exactly at the cap is accepted; a stored entry one byte over is refused.
+    auto exact = rawZip({{"a", std::vector<uint8_t>(1000, 1)}, {"b", std::vector<uint8_t>(24, 2)}});
+    EXPECT_EQ(AC::readZIP(exact, 1024).size(), 2u);
+    corruptText([&] { AC::readZIP(exact, 1023); });
+}
