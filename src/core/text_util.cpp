@@ -159,8 +159,9 @@ std::string formatShortestDouble(double value) {
     if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
     char buf[64];
     double magnitude = std::fabs(value);
-    // Plain decimal notation between 1e-4 and 1e16, exponent notation outside.
-    bool scientific = magnitude != 0 && (magnitude < 1e-4 || magnitude >= 1e16);
+    // Plain decimal notation from 1e-4 up to 2^53 (where every integer is still exact),
+    // exponent notation outside: 9007199254740992.0, but 9.5e+15 and 1e+16.
+    bool scientific = magnitude != 0 && (magnitude < 1e-4 || magnitude > 9007199254740992.0);
     auto result = std::to_chars(buf, buf + sizeof buf, value,
                                 scientific ? std::chars_format::scientific : std::chars_format::fixed);
     std::string text(buf, result.ptr);

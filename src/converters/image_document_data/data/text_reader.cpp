@@ -1,0 +1,168 @@
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <system_error>
+
+#include "converters/image_document_data/data/data_converter.h"
+#include "converters/image_document_data/data/text_scan.h"
+#include "core/text_util.h"
+
+namespace calvoro {
+
+namespace {
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool isValidUTF8(const std::string& bytes) {
+    const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
+    const auto* end = p + bytes.size();
+    while (p < end) {
+        // Most data is ASCII: skip it eight bytes at a time.
+        while (end - p >= 8) {
+            uint64_t word;
+            std::memcpy(&word, p, 8);
+            if (word & 0x8080808080808080ULL) break;
+            p += 8;
+        }
+        if (p >= end) break;
+        uint8_t c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        size_t n;
+        uint8_t lo = 0x80, hi = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF) {
+            n = 2;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            n = 3;
+            if (c == 0xE0) lo = 0xA0;
+            if (c == 0xED) hi = 0x9F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            n = 4;
+            if (c == 0xF0) lo = 0x90;
+            if (c == 0xF4) hi = 0x8F;
+        } else {
+            return false;
+        }
+        if (static_cast<size_t>(end - p) < n) return false;
+        if (p[1] < lo || p[1] > hi) return false;
+        for (size_t i = 2; i < n; ++i)
+            if ((p[i] & 0xC0) != 0x80) return false;
+        p += n;
+    }
+    return true;
+}
+
+// UTF-16 code units in the given byte order; fails on an unpaired surrogate.
+std::optional<std::string> decodeUTF16(const uint8_t* p, size_t size, bool bigEndian) {
+    if (size % 2 != 0) return std::nullopt;
+    std::string out;
+    out.reserve(size);
+    auto unit = [&](size_t i) -> char32_t {
+        return bigEndian ? (char32_t(p[i]) << 8) | p[i + 1] : (char32_t(p[i + 1]) << 8) | p[i];
+    };
+    for (size_t i = 0; i < size; i += 2) {
+        char32_t u = unit(i);
+        if (u >= 0xD800 && u <= 0xDBFF) {
+            if (i + 2 >= size) return std::nullopt;
+            char32_t low = unit(i + 2);
+            if (low < 0xDC00 || low > 0xDFFF) return std::nullopt;
+            u = 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00);
+            i += 2;
+        } else if (u >= 0xDC00 && u <= 0xDFFF) {
+            return std::nullopt;
+        }
+        datatext::appendUTF8(u, out);
+    }
+    return out;
+}
+
+// Without a byte-order mark, UTF-16LE is taken only when the text looks like it:
+// ASCII characters with a NUL high byte in the odd positions. Text in a single-byte
+// code page never holds NUL bytes, so it is never mistaken for UTF-16.
+bool looksLikeUTF16LE(const uint8_t* p, size_t size) {
+    if (size < 2 || size % 2 != 0) return false;
+    size_t units = size / 2, ascii = 0;
+    for (size_t i = 0; i < size; i += 2)
+        if (p[i + 1] == 0 && p[i] != 0 && p[i] < 0x80) ++ascii;
+    return ascii > 0 && ascii * 4 >= units;
+}
+
+// Windows-1252 for 0x80 to 0x9F; 0 marks the five bytes that code page leaves undefined.
+constexpr char16_t kWindows1252High[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
+};
+
+std::optional<std::string> decodeWindows1252(const std::string& bytes) {
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 4);
+    for (unsigned char c : bytes) {
+        if (c >= 0x80 && c <= 0x9F) {
+            char16_t u = kWindows1252High[c - 0x80];
+            if (u == 0) return std::nullopt;
+            datatext::appendUTF8(u, out);
+        } else {
+            datatext::appendUTF8(c, out);
+        }
+    }
+    return out;
+}
+
+std::string decodeLatin1(const std::string& bytes) {
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 4);
+    for (unsigned char c : bytes) datatext::appendUTF8(c, out);
+    return out;
+}
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+std::string readWholeFile(const std::filesystem::path& url) {
+    std::string name = lastPathComponent(url);
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(url.c_str(), "rb"));
+    if (!file) throw std::system_error(errno, std::generic_category(), "The file \u201C" + name + "\u201D couldn\u2019t be opened");
+    std::string bytes;
+    std::error_code ec;
+    auto size = std::filesystem::file_size(url, ec);
+    if (!ec) bytes.reserve(static_cast<size_t>(size));
+    char buffer[1 << 16];
+    for (;;) {
+        size_t n = std::fread(buffer, 1, sizeof buffer, file.get());
+        bytes.append(buffer, n);
+        if (n < sizeof buffer) break;
+    }
+    if (std::ferror(file.get()))
+        throw std::system_error(errno ? errno : EIO, std::generic_category(), "The file \u201C" + name + "\u201D couldn\u2019t be read");
+    return bytes;
+}
+
+}  // namespace
+
+std::string DataConverter::readText(const std::filesystem::path& url) {
+    std::string bytes = readWholeFile(url);
+    const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
+    size_t size = bytes.size();
+
+    if (isValidUTF8(bytes)) {
+        // The byte-order mark is no part of the text: left in, it would end up in the first header.
+        if (size >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) bytes.erase(0, 3);
+        return bytes;
+    }
+    if (size >= 2 && ((p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF))) {
+        if (auto text = decodeUTF16(p + 2, size - 2, p[0] == 0xFE)) return std::move(*text);
+    }
+    if (looksLikeUTF16LE(p, size)) {
+        if (auto text = decodeUTF16(p, size, false)) return std::move(*text);
+    }
+    if (auto text = decodeWindows1252(bytes)) return std::move(*text);
+    // Every byte is a Latin-1 character, so the last encoding always fits.
+    return decodeLatin1(bytes);
+}
+
+}  // namespace calvoro
