@@ -1,0 +1,120 @@
+#include "platform/pdf/page_assembly.h"
+
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFPageObjectHelper.hh>
+#include <qpdf/QPDFWriter.hh>
+
+#include <cstdio>
+#include <system_error>
+
+namespace calvoro::pdf {
+namespace {
+
+std::shared_ptr<QPDF> quietPDF() {
+    auto qpdf = QPDF::create();
+    qpdf->setSuppressWarnings(true);
+    return qpdf;
+}
+
+}  // namespace
+
+PageAssembly::PageAssembly() = default;
+PageAssembly::PageAssembly(PageAssembly&&) noexcept = default;
+PageAssembly& PageAssembly::operator=(PageAssembly&&) noexcept = default;
+PageAssembly::~PageAssembly() = default;
+
+PageAssembly PageAssembly::empty() {
+    PageAssembly doc;
+    doc.qpdf_ = quietPDF();
+    doc.qpdf_->emptyPDF();
+    return doc;
+}
+
+std::optional<PageAssembly> PageAssembly::open(const std::filesystem::path& path) {
+    try {
+        PageAssembly doc;
+        doc.qpdf_ = quietPDF();
+        doc.qpdf_->processFile(path.c_str());
+        doc.pageCount();  // the page tree must be readable too
+        return doc;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+std::optional<PageAssembly> PageAssembly::openBytes(std::string bytes) {
+    try {
+        PageAssembly doc;
+        auto buffer = std::make_shared<const std::string>(std::move(bytes));
+        doc.qpdf_ = quietPDF();
+        doc.qpdf_->processMemoryFile("memory", buffer->data(), buffer->size());
+        doc.keepAlive_.push_back(buffer);
+        doc.pageCount();
+        return doc;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+int PageAssembly::pageCount() const {
+    return static_cast<int>(qpdf_->getAllPages().size());
+}
+
+void PageAssembly::keep(const PageAssembly& source) {
+    if (source.qpdf_ == qpdf_) return;
+    keepAlive_.push_back(source.qpdf_);
+    keepAlive_.insert(keepAlive_.end(), source.keepAlive_.begin(), source.keepAlive_.end());
+}
+
+bool PageAssembly::insertPage(const PageAssembly& source, int fromIndex, int atIndex) {
+    const auto& from = source.qpdf_->getAllPages();
+    const int count = pageCount();
+    if (fromIndex < 0 || fromIndex >= static_cast<int>(from.size()) || atIndex < 0 || atIndex > count) return false;
+    keep(source);
+    QPDFPageObjectHelper page(from[static_cast<size_t>(fromIndex)]);
+    QPDFPageDocumentHelper helper(*qpdf_);
+    if (source.qpdf_ == qpdf_) page = QPDFPageObjectHelper(page.getObjectHandle().shallowCopy());
+    if (atIndex == count) {
+        helper.addPage(page, false);
+    } else {
+        helper.addPageAt(page, true, helper.getAllPages()[static_cast<size_t>(atIndex)]);
+    }
+    return true;
+}
+
+void PageAssembly::appendAllPages(const PageAssembly& source) {
+    const int n = source.pageCount();
+    for (int i = 0; i < n; ++i) insertPage(source, i, pageCount());
+}
+
+bool PageAssembly::cropToStrip(int index, double top, double height) {
+    auto pages = qpdf_->getAllPages();
+    if (index < 0 || index >= static_cast<int>(pages.size())) return false;
+    QPDFPageObjectHelper page(pages[static_cast<size_t>(index)]);
+    const QPDFObjectHandle::Rectangle r = page.getMediaBox(true).getArrayAsRectangle();
+    if (!(height > 0) || top < 0 || top + height > r.ury - r.lly + 0.001) return false;
+    const QPDFObjectHandle::Rectangle strip(r.llx, r.ury - top - height, r.urx, r.ury - top);
+    QPDFObjectHandle dict = page.getObjectHandle();
+    dict.replaceKey("/MediaBox", QPDFObjectHandle::newFromRectangle(strip));
+    for (const char* key : {"/CropBox", "/BleedBox", "/TrimBox", "/ArtBox"})
+        if (dict.hasKey(key)) dict.removeKey(key);
+    return true;
+}
+
+bool PageAssembly::write(const std::filesystem::path& path) const {
+    std::error_code ec;
+    const bool existed = std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+    try {
+        QPDFWriter writer(*qpdf_, path.c_str());
+        writer.setObjectStreamMode(qpdf_o_generate);
+        writer.write();
+        return true;
+    } catch (const std::exception&) {
+        // Never leave a half-written file behind; never remove one that was there before.
+        if (!existed) std::filesystem::remove(path, ec);
+        return false;
+    }
+}
+
+}  // namespace calvoro::pdf

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QPDF;
+
+namespace calvoro::pdf {
+
+// A PDF being put together page by page (qpdf). Pages copied from another assembly keep
+// that assembly's data alive until this one is written. One thread at a time per object.
+class PageAssembly {
+public:
+    // A document without pages.
+    static PageAssembly empty();
+    // Nothing when the file or bytes are not a readable PDF.
+    static std::optional<PageAssembly> open(const std::filesystem::path& path);
+    static std::optional<PageAssembly> openBytes(std::string bytes);
+
+    int pageCount() const;
+    // Copies page fromIndex of source in front of page atIndex (at the end when atIndex is
+    // the page count). False when either index is out of range.
+    bool insertPage(const PageAssembly& source, int fromIndex, int atIndex);
+    void appendAllPages(const PageAssembly& source);
+    // Cuts page index down to the strip that starts top points below its top edge and is
+    // height points high (its media box); false when the index or strip is out of range.
+    bool cropToStrip(int index, double top, double height);
+
+    // Writes the document; false on any failure, and then no file is left at path.
+    bool write(const std::filesystem::path& path) const;
+
+    PageAssembly(PageAssembly&&) noexcept;
+    PageAssembly& operator=(PageAssembly&&) noexcept;
+    ~PageAssembly();
+
+private:
+    PageAssembly();
+    void keep(const PageAssembly& source);
+
+    std::shared_ptr<QPDF> qpdf_;
+    std::vector<std::shared_ptr<const void>> keepAlive_;
+};
+
+}  // namespace calvoro::pdf
