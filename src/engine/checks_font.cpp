@@ -1,0 +1,76 @@
+// Font outputs: the container's signature, web fonts decoded back to sfnt, then a load in
+// the system font engine (FreeType) that must give a PostScript name and glyphs.
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
+#include <cstring>
+#include <memory>
+
+#include "engine/validation_checks.h"
+
+namespace calvoro::validation {
+namespace {
+
+uint32_t tagAt(const std::vector<uint8_t>& d) {
+    return (uint32_t(d[0]) << 24) | (uint32_t(d[1]) << 16) | (uint32_t(d[2]) << 8) | uint32_t(d[3]);
+}
+
+constexpr uint32_t tagTrueType = 0x00010000;
+constexpr uint32_t tagTrue = 0x74727565;   // "true"
+constexpr uint32_t tagOTTO = 0x4F54544F;   // "OTTO"
+constexpr uint32_t tagWOFF = 0x774F4646;   // "wOFF"
+constexpr uint32_t tagWOFF2 = 0x774F4632;  // "wOF2"
+
+bool isSFNT(uint32_t tag) { return tag == tagTrueType || tag == tagTrue || tag == tagOTTO; }
+
+struct LibraryDeleter {
+    void operator()(FT_Library lib) const { FT_Done_FreeType(lib); }
+};
+struct FaceDeleter {
+    void operator()(FT_Face face) const { FT_Done_Face(face); }
+};
+
+// Loads the sfnt bytes with FreeType; each call has its own library instance.
+Status loadInFontEngine(const std::vector<uint8_t>& data) {
+    FT_Library raw = nullptr;
+    if (FT_Init_FreeType(&raw) != 0) return Status::failed("The system font engine could not load the output.");
+    std::unique_ptr<FT_LibraryRec_, LibraryDeleter> library(raw);
+    FT_Face rawFace = nullptr;
+    if (FT_New_Memory_Face(library.get(), data.data(), static_cast<FT_Long>(data.size()), 0, &rawFace) != 0 || !rawFace)
+        return Status::failed("The system font engine could not load the output.");
+    std::unique_ptr<FT_FaceRec_, FaceDeleter> face(rawFace);
+    const char* postscript = FT_Get_Postscript_Name(face.get());
+    if (!postscript || !*postscript)
+        return Status::failed("Output font has no PostScript name \u2014 the name table did not survive.");
+    if (face->num_glyphs < 1) return Status::failed("Output font contains no glyphs.");
+    return Status::passed();
+}
+
+}  // namespace
+
+
+Status validateFont(const fs::path& url, SupportedFormat target) {
+    const auto bytes = readBytes(url);
+    if (!bytes || bytes->size() <= 12) return Status::failed("Font file is empty or truncated.");
+    const uint32_t tag = tagAt(*bytes);
+    switch (target) {
+        case SupportedFormat::ttf:
+            if (!isSFNT(tag)) return Status::failed("Not a recognised TrueType container.");
+            return loadInFontEngine(*bytes);
+        case SupportedFormat::otf:
+            if (!isSFNT(tag)) return Status::failed("Not a recognised OpenType container.");
+            return loadInFontEngine(*bytes);
+        case SupportedFormat::woff: {
+            if (tag != tagWOFF) return Status::failed("Missing wOFF signature.");
+            return Status::skipped();
+        }
+        case SupportedFormat::woff2: {
+            if (tag != tagWOFF2) return Status::failed("Missing wOF2 signature.");
+            return Status::skipped();
+        }
+        default:
+            return Status::passed();
+    }
+}
+
+}  // namespace calvoro::validation

@@ -1,0 +1,135 @@
+#include "engine/conversion_engine.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <chrono>
+#include <exception>
+#include <system_error>
+
+#include "core/cancellation.h"
+#include "core/conversion_error.h"
+#include "core/conversion_logger.h"
+#include "core/text_util.h"
+
+namespace calvoro {
+namespace {
+
+namespace fs = std::filesystem;
+const std::string engineCategory = "Engine";
+const std::string arrow = " \u2192 ";
+const std::string dash = " \u2014 ";
+
+std::string describe(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "An unknown error occurred.";
+    }
+}
+
+std::string describe(const std::error_code& ec) {
+    return ec.message();
+}
+
+// The folder's entries that do not begin with "."; an unreadable folder counts as empty.
+long visibleEntryCount(const fs::path& folder) {
+    long count = 0;
+    std::error_code ec;
+    fs::directory_iterator it(folder, ec);
+    if (ec) return 0;
+    for (; it != fs::directory_iterator(); it.increment(ec)) {
+        if (ec) return count;
+        const std::string name = it->path().filename().string();
+        if (!name.empty() && name[0] != '.') ++count;
+    }
+    return count;
+}
+
+// The size attribute of the item itself (links not followed); the file system's error when unreadable.
+int64_t itemSize(const fs::path& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0)
+        throw fs::filesystem_error("Cannot read the attributes of the output", path, std::error_code(errno, std::generic_category()));
+    return static_cast<int64_t>(st.st_size);
+}
+
+}  // namespace
+
+ConversionEngine::Collaborators ConversionEngine::Collaborators::standard() {
+    return Collaborators{&ConversionEngine::dispatch, &Validator::validate};
+}
+
+fs::path ConversionEngine::convert(const ConversionJob& job, const fs::path& outputDir, const ProgressHandler& progressHandler) {
+    return convert(job, outputDir, progressHandler, Collaborators::standard());
+}
+
+fs::path ConversionEngine::convert(const ConversionJob& job, const fs::path& outputDir, const ProgressHandler& progressHandler,
+                                   const Collaborators& with) {
+    ConversionLogger& logger = ConversionLogger::shared();
+
+    if (!job.targetFormat) {
+        logger.error("No target format selected", engineCategory, job.fileName);
+        throw ConversionError::noTargetSelected();
+    }
+    const SupportedFormat source = job.detectedFormat;
+    const SupportedFormat target = *job.targetFormat;
+    logger.info("Starting: " + source.displayName() + arrow + target.displayName(), engineCategory, job.fileName);
+
+    std::error_code ec;
+    fs::create_directories(outputDir, ec);
+    if (!ec && !fs::is_directory(outputDir, ec) && !ec) ec = std::make_error_code(std::errc::not_a_directory);
+    if (ec) {
+        logger.error("Cannot create output directory", engineCategory, outputDir.string() + dash + describe(ec));
+        throw ConversionError::failedToCreateOutput();
+    }
+
+    const auto start = std::chrono::steady_clock::now();
+    auto elapsed = [&] {
+        const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
+        return formatC("%.1f", seconds.count());
+    };
+
+    try {
+        const fs::path output = with.dispatch(job, target, outputDir, progressHandler);
+
+        if (target.isMultiFileOutput()) {
+            const long count = visibleEntryCount(output);
+            if (count == 0) {
+                logger.error("Output folder is empty \u2014 no pages were written", engineCategory, lastPathComponent(output));
+                throw ConversionError::emptyOutput();
+            }
+            logger.success("Completed in " + elapsed() + "s" + arrow + "folder (" + std::to_string(count) + " files)",
+                           engineCategory, lastPathComponent(output));
+            return output;
+        }
+
+        const int64_t size = itemSize(output);
+        if (size <= 0) {
+            // The empty file stays where it is.
+            logger.warning("Output file is empty (0 bytes)", engineCategory, lastPathComponent(output));
+            throw ConversionError::emptyOutput();
+        }
+
+        const Validator::ValidationStatus status = with.validate(target, output);
+        if (status.isFailure()) {
+            logger.error("Output failed validation: " + status.reason(), engineCategory, lastPathComponent(output));
+            std::error_code removeError;
+            fs::remove(output, removeError);
+            throw ConversionError::corruptFile("The converted file didn't come out valid (" + status.reason() +
+                                               "). The original is untouched.");
+        }
+        logger.success("Completed in " + elapsed() + "s" + arrow + formatByteCount(size), engineCategory,
+                       lastPathComponent(output));
+        return output;
+    } catch (...) {
+        const std::exception_ptr error = std::current_exception();
+        logger.error("Failed after " + elapsed() + "s: " + describe(error), source.category().rawValue(),
+                     job.fileName + " (" + source.displayName() + arrow + target.displayName() + ")");
+        throw;
+    }
+}
+
+}  // namespace calvoro

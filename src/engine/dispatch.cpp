@@ -1,0 +1,51 @@
+// The router: runs the one converter operation that routeFor chose.
+#include "core/conversion_error.h"
+#include "engine/conversion_engine.h"
+#include "engine/job_routing.h"
+
+namespace calvoro {
+namespace {
+
+namespace fs = std::filesystem;
+using routing::Operation;
+
+[[noreturn]] void notAvailable(const ConversionJob& job, SupportedFormat target) {
+    throw ConversionError::unsupportedConversion(job.detectedFormat.displayName(), target.displayName());
+}
+
+fs::path run(const routing::Route& route, const ConversionJob& job, SupportedFormat target, const fs::path& outputDir,
+             const ConversionEngine::ProgressHandler& progress) {
+    (void)outputDir;
+    (void)progress;
+    switch (route.operation) {
+        case Operation::imagePDFPages:
+        case Operation::image:
+        case Operation::splitPDF:
+        case Operation::document:
+        case Operation::archive:
+        case Operation::font:
+        case Operation::extractAudio:
+        case Operation::videoToGIF:
+        case Operation::convertVideo:
+        case Operation::gifToVideo:
+        case Operation::convertAudio:
+            break;
+    }
+    notAvailable(job, target);
+}
+
+}  // namespace
+
+fs::path ConversionEngine::dispatch(const ConversionJob& job, SupportedFormat target, const fs::path& outputDir,
+                                    const ProgressHandler& progressHandler) {
+    const routing::Route route = routing::routeFor(job, target);
+    auto report = [&](double value) {
+        if (progressHandler) progressHandler(value);
+    };
+    if (route.progressBefore) report(*route.progressBefore);
+    fs::path output = run(route, job, target, outputDir, progressHandler);
+    if (route.progressBefore) report(1.0);
+    return output;
+}
+
+}  // namespace calvoro

@@ -1,0 +1,248 @@
+#include "engine/in_place_conversion.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <stdexcept>
+#include <system_error>
+#include <vector>
+
+#include "core/conversion_error.h"
+#include "core/conversion_logger.h"
+#include "core/file_detector.h"
+#include "core/folder_access.h"
+#include "core/text_util.h"
+#include "core/uuid.h"
+
+namespace calvoro {
+namespace {
+
+namespace fs = std::filesystem;
+using Outcome = InPlaceConversion::Outcome;
+
+bool itemExists(const fs::path& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::string systemMessage(int error) {
+    return std::error_code(error, std::generic_category()).message();
+}
+
+fs::path temporaryRoot() {
+    const char* tmp = std::getenv("TMPDIR");
+    if (tmp && *tmp && fs::path(tmp).is_absolute()) return tmp;
+    return "/tmp";
+}
+
+// The private working folder of one call, removed whatever the outcome.
+class WorkFolder {
+public:
+    explicit WorkFolder(fs::path path) : path_(std::move(path)) {}
+    ~WorkFolder() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    WorkFolder(const WorkFolder&) = delete;
+    WorkFolder& operator=(const WorkFolder&) = delete;
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+// Creates the folder with mode 0700 (and its missing parents); the reason text on failure.
+std::optional<std::string> makePrivateFolder(const fs::path& folder) {
+    std::error_code ec;
+    fs::create_directories(folder.parent_path(), ec);
+    if (ec) return "Cannot create the temporary folder " + folder.string() + ": " + ec.message();
+    if (::mkdir(folder.c_str(), 0700) != 0)
+        return "Cannot create the temporary folder " + folder.string() + ": " + systemMessage(errno);
+    return std::nullopt;
+}
+
+// Copies a file's bytes into a new file that must not exist yet, keeping its permission bits.
+void copyToNewFile(const fs::path& from, const fs::path& to) {
+    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) throw std::runtime_error("Cannot read the converted file: " + systemMessage(errno));
+    struct stat st {};
+    ::fstat(in, &st);
+    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777);
+    if (out < 0) {
+        const int e = errno;
+        ::close(in);
+        throw std::runtime_error("Cannot write into " + to.parent_path().string() + ": " + systemMessage(e));
+    }
+    std::vector<char> buffer(1 << 20);
+    int failure = 0;
+    for (;;) {
+        const ssize_t n = ::read(in, buffer.data(), buffer.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            failure = errno;
+            break;
+        }
+        if (n == 0) break;
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = ::write(out, buffer.data() + done, static_cast<size_t>(n - done));
+            if (w < 0) {
+                if (errno == EINTR) continue;
+                failure = errno;
+                break;
+            }
+            done += w;
+        }
+        if (failure) break;
+    }
+    if (!failure && ::fsync(out) != 0) failure = errno;
+    if (::close(out) != 0 && !failure) failure = errno;
+    ::close(in);
+    if (failure) {
+        ::unlink(to.c_str());
+        throw std::runtime_error("Cannot write the converted file into " + to.parent_path().string() + ": " +
+                                 systemMessage(failure));
+    }
+}
+
+enum class Placement { placed, collisionAppeared };
+
+// Renames without ever replacing an existing item; false when one is there.
+bool renameNoReplace(const fs::path& from, const fs::path& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    int e = errno;
+    if (e == EEXIST) return false;
+    if (e == EINVAL || e == ENOSYS || e == ENOTSUP) {
+        // File systems without the flag: a hard link is just as exclusive.
+        if (::link(from.c_str(), to.c_str()) == 0) {
+            ::unlink(from.c_str());
+            return true;
+        }
+        e = errno;
+        if (e == EEXIST) return false;
+    }
+    throw std::runtime_error("Cannot move the converted file to " + to.string() + ": " + systemMessage(e));
+}
+
+// Moves the produced file into the destination's folder under a temporary name first (copying
+// when it lies on another file system), then gives it its name in one step.
+Placement place(const fs::path& produced, const fs::path& destination, bool replaceExisting) {
+    if (!replaceExisting && itemExists(destination)) return Placement::collisionAppeared;
+
+    const fs::path staging = destination.parent_path() / ("." + lastPathComponent(destination) + ".calvoro-" +
+                                                          Uuid().uuidString() + ".part");
+    if (::rename(produced.c_str(), staging.c_str()) != 0) {
+        const int e = errno;
+        if (e != EXDEV) throw std::runtime_error("Cannot move the converted file into " + destination.parent_path().string() + ": " + systemMessage(e));
+        copyToNewFile(produced, staging);
+    }
+    try {
+        if (replaceExisting) {
+            if (::rename(staging.c_str(), destination.c_str()) != 0)
+                throw std::runtime_error("Cannot replace " + destination.string() + ": " + systemMessage(errno));
+        } else if (!renameNoReplace(staging, destination)) {
+            ::unlink(staging.c_str());
+            return Placement::collisionAppeared;
+        }
+    } catch (...) {
+        ::unlink(staging.c_str());
+        throw;
+    }
+    return Placement::placed;
+}
+
+std::string describe(const std::exception& e) {
+    return e.what();
+}
+
+Outcome run(const fs::path& sourceArg, SupportedFormat to, bool replaceExisting,
+            const ConversionEngine::ProgressHandler& progress, const ConversionEngine::Collaborators& engine) {
+    const fs::path source = sourceArg.is_absolute() ? sourceArg : fs::absolute(sourceArg);
+    // 1. The source's folder.
+    const fs::path folder = source.parent_path();
+
+    // 2. Targets that write a folder of files have no single place beside the source.
+    if (to.isMultiFileOutput())
+        return Outcome::failed(to.displayName() + " creates a folder of files \u2014 open it in Calvoro instead.");
+
+    // 3. A job for the source.
+    std::optional<ConversionJob> job = FileDetector::createJob(source);
+    if (!job) return Outcome::failed("Calvoro doesn't recognise " + lastPathComponent(source) + ".");
+
+    // 4. Only the conversions that the source's format offers.
+    const auto targets = job->detectedFormat.possibleConversions();
+    if (std::find(targets.begin(), targets.end(), to) == targets.end())
+        return Outcome::failed("Can't convert " + job->detectedFormat.displayName() + " to " + to.displayName() + ".");
+
+    // 5. The destination; never the source itself in another letter case.
+    const fs::path destination = folder / (deletingPathExtension(lastPathComponent(source)) + "." + to.fileExtension());
+    if (unicodeLowercased(destination.string()) == unicodeLowercased(source.string()))
+        return Outcome::failed(lastPathComponent(source) + " is already " + to.displayName() + ".");
+
+    // 6. Writing beside the source needs the folder's authorisation.
+    FolderAccess& access = FolderAccess::shared();
+    if (!access.canWrite(folder)) return Outcome::needsAuthorization(folder);
+
+    // 7. An existing destination is reported before any work.
+    if (!replaceExisting) {
+        const std::optional<bool> exists = access.withAccess(folder, [&] { return itemExists(destination); });
+        if (exists.value_or(false)) return Outcome::collision(destination);
+    }
+
+    // 8. A private working folder, removed on every path from here on.
+    const fs::path workPath = temporaryRoot() / ("Calvoro-inplace-" + Uuid().uuidString());
+    if (auto error = makePrivateFolder(workPath)) return Outcome::failed(*error);
+    WorkFolder work(workPath);
+
+    // 9. Convert through the engine, which validates the output.
+    job->targetFormat = to;
+    fs::path produced;
+    try {
+        produced = ConversionEngine::convert(*job, work.path(), progress, engine);
+    } catch (const std::exception& e) {
+        return Outcome::failed(describe(e));
+    } catch (...) {
+        return Outcome::failed(ConversionError::conversionFailed().what());
+    }
+
+    // 10. Put the result in place without ever overwriting a file that appeared meanwhile.
+    std::optional<Placement> placement;
+    try {
+        placement = access.withAccess(folder, [&] { return place(produced, destination, replaceExisting); });
+    } catch (const std::exception& e) {
+        return Outcome::failed(describe(e));
+    }
+
+    // 11. The outcome of the move.
+    if (!placement) return Outcome::needsAuthorization(folder);
+    if (*placement == Placement::collisionAppeared) return Outcome::collision(destination);
+    ConversionLogger::shared().success("Converted in place", "Finder", lastPathComponent(destination));
+    return Outcome::converted(destination);
+}
+
+}  // namespace
+
+Outcome InPlaceConversion::convert(const fs::path& source, SupportedFormat to, bool replaceExisting,
+                                   const ConversionEngine::ProgressHandler& progress) {
+    return convert(source, to, replaceExisting, progress, ConversionEngine::Collaborators::standard());
+}
+
+Outcome InPlaceConversion::convert(const fs::path& source, SupportedFormat to, bool replaceExisting,
+                                   const ConversionEngine::ProgressHandler& progress,
+                                   const ConversionEngine::Collaborators& engine) {
+    try {
+        return run(source, to, replaceExisting, progress, engine);
+    } catch (const std::exception& e) {
+        return Outcome::failed(e.what());
+    } catch (...) {
+        return Outcome::failed(ConversionError::conversionFailed().what());
+    }
+}
+
+}  // namespace calvoro

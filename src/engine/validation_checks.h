@@ -1,0 +1,54 @@
+#pragma once
+
+// The validator's checks, one per kind of output. Each reads only the output and returns
+// a status; none throws.
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/validator.h"
+
+namespace calvoro::validation {
+
+using Status = Validator::ValidationStatus;
+namespace fs = std::filesystem;
+
+// What the corners of a PDF's first page must show.
+enum class PDFBackgroundRequirement { whitePage, opaquePage };
+
+Status validateImage(const fs::path& url);
+Status validatePDF(const fs::path& url, int expectPages, PDFBackgroundRequirement requirement);
+Status validateFolderOutput(SupportedFormat target, const fs::path& folder);
+Status validateSVG(const fs::path& url);
+Status validateFont(const fs::path& url, SupportedFormat target);
+enum class MediaType { video, audio };
+Status validateMedia(const fs::path& url, MediaType requireMediaType);
+Status validateText(const fs::path& url);
+Status validateHTML(const fs::path& url);
+Status validateRTF(const fs::path& url);
+Status validateDOCX(const fs::path& url);
+Status validateMagicBytes(const fs::path& url, const std::vector<uint8_t>& magic, const std::string& label);
+Status validateTAR(const fs::path& url);
+Status validateDelimited(const fs::path& url, char delimiter);
+Status validateJSON(const fs::path& url);
+Status validateSubtitles(const fs::path& url, SupportedFormat format);
+
+// Shared readers: the whole file, or nothing when it cannot be read.
+std::optional<std::vector<uint8_t>> readBytes(const fs::path& url);
+// The file as text when it is well-formed UTF-8 (a leading byte-order mark is dropped).
+std::optional<std::string> readUTF8(const fs::path& url);
+bool isValidUTF8(const uint8_t* data, size_t size);
+
+// The PDF corner test on an already rendered first page (straight-alpha RGBA, w x h).
+Status cornerVerdict(const std::vector<uint8_t>& rgba, int w, int h, PDFBackgroundRequirement requirement);
+// The quarter-size bitmap of a page of the given size in points; nothing when it would be
+// too large to allocate.
+struct BitmapSize {
+    int width = 0;
+    int height = 0;
+};
+std::optional<BitmapSize> quarterBitmapSize(double widthPoints, double heightPoints);
+
+}  // namespace calvoro::validation

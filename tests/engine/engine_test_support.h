@@ -1,0 +1,60 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/conversion_job.h"
+#include "core/conversion_logger.h"
+#include "engine/conversion_engine.h"
+#include "support/test_support.h"
+
+namespace calvoro::testing {
+
+inline ConversionJob makeJob(const std::filesystem::path& source, SupportedFormat from,
+                             std::optional<SupportedFormat> target) {
+    ConversionJob job(source, source.filename().string(), 0, from);
+    job.targetFormat = target;
+    return job;
+}
+
+// The log entries written since the capture began.
+class LogCapture {
+public:
+    LogCapture() { ConversionLogger::shared().clear(); }
+    std::vector<ConversionLogger::LogEntry> entries() const { return ConversionLogger::shared().entries(); }
+    std::vector<std::string> messages() const {
+        std::vector<std::string> out;
+        for (const auto& e : entries()) out.push_back(e.message);
+        return out;
+    }
+};
+
+// A router and a validator that record their calls.
+struct FakeEngine {
+    int dispatchCalls = 0;
+    int validateCalls = 0;
+    std::function<std::filesystem::path(const std::filesystem::path& outputDir)> produce;
+    Validator::ValidationStatus verdict = Validator::ValidationStatus::passed();
+
+    ConversionEngine::Collaborators collaborators() {
+        return {
+            [this](const ConversionJob&, SupportedFormat, const std::filesystem::path& outputDir,
+                   const ConversionEngine::ProgressHandler&) {
+                ++dispatchCalls;
+                return produce(outputDir);
+            },
+            [this](SupportedFormat, const std::filesystem::path&) {
+                ++validateCalls;
+                return verdict;
+            },
+        };
+    }
+};
+
+inline void noProgress(double) {}
+
+}  // namespace calvoro::testing

@@ -1,0 +1,62 @@
+// Font outputs against real system fonts, loaded by FreeType.
+#include <gtest/gtest.h>
+
+#include "engine/validator.h"
+#include "support/test_support.h"
+
+namespace fs = std::filesystem;
+using namespace calvoro;
+using namespace calvoro::testing;
+using Status = Validator::ValidationStatus;
+
+namespace {
+
+const fs::path dejaVu = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+const fs::path freeSerif = "/usr/share/fonts/opentype/freefont/FreeSerif.otf";
+
+std::string reason(const Status& s) { return s.isFailure() ? s.reason() : "<not a failure>"; }
+
+}  // namespace
+
+TEST(ValidatorFonts, SystemFontsPassAndEitherSFNTFlavourFitsEitherTarget) {
+    ASSERT_TRUE(fs::exists(dejaVu) && fs::exists(freeSerif));
+    EXPECT_EQ(Validator::validate(SupportedFormat::ttf, dejaVu), Status::passed());
+    EXPECT_EQ(Validator::validate(SupportedFormat::otf, freeSerif), Status::passed());
+    EXPECT_EQ(Validator::validate(SupportedFormat::ttf, freeSerif), Status::passed()) << "CFF in a TrueType target";
+    EXPECT_EQ(Validator::validate(SupportedFormat::otf, dejaVu), Status::passed());
+}
+
+TEST(ValidatorFonts, BrokenContainersNameTheirProblem) {
+    TempDir dir;
+    writeFile(dir / "short.ttf", std::string("\x00\x01\x00\x00\x00\x01", 6));
+    EXPECT_EQ(reason(Validator::validate(SupportedFormat::ttf, dir / "short.ttf")), "Font file is empty or truncated.");
+    writeFile(dir / "twelve.ttf", std::string(12, 'a'));
+    EXPECT_EQ(reason(Validator::validate(SupportedFormat::ttf, dir / "twelve.ttf")), "Font file is empty or truncated.");
+    EXPECT_EQ(reason(Validator::validate(SupportedFormat::otf, dir / "missing.otf")), "Font file is empty or truncated.");
+    writeFile(dir / "wrong.ttf", std::string("wOFF") + std::string(40, '\0'));
+    EXPECT_EQ(reason(Validator::validate(SupportedFormat::ttf, dir / "wrong.ttf")), "Not a recognised TrueType container.");
+    EXPECT_EQ(reason(Validator::validate(SupportedFormat::otf, dir / "wrong.ttf")), "Not a recognised OpenType container.");
+    writeFile(dir / "a.woff", std::string("wOF2") + std::string(40, '\0'));
+    EXPECT_EQ(reason(Validator::validate(SupportedFormat::woff, dir / "a.woff")), "Missing wOFF signature.");
+    writeFile(dir / "a.woff2", std::string("wOFF") + std::string(40, '\0'));
+    EXPECT_EQ(reason(Validator::validate(SupportedFormat::woff2, dir / "a.woff2")), "Missing wOF2 signature.");
+
+    // A real font cut short after its table directory: FreeType refuses it.
+    auto bytes = readFile(dejaVu);
+    bytes.resize(300);
+    writeFile(dir / "cut.ttf", bytes);
+    EXPECT_EQ(reason(Validator::validate(SupportedFormat::ttf, dir / "cut.ttf")), "The system font engine could not load the output.");
+    writeFile(dir / "garbage.ttf", std::string("\x00\x01\x00\x00", 4) + std::string(200, '\x7f'));
+    EXPECT_EQ(reason(Validator::validate(SupportedFormat::ttf, dir / "garbage.ttf")),
+              "The system font engine could not load the output.");
+}
+
+TEST(ValidatorFonts, AFontWithoutNameTableHasNoPostScriptName) {
+    if (run("/usr/bin/python3 -c 'import fontTools'").status != 0) GTEST_SKIP() << "fontTools missing";
+    TempDir dir;
+    const auto r = run("/usr/bin/python3 -c \"from fontTools.ttLib import TTFont; f = TTFont('" + dejaVu.string() +
+                       "'); del f['name']; f.save('" + (dir / "noname.ttf").string() + "')\"");
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(reason(Validator::validate(SupportedFormat::ttf, dir / "noname.ttf")),
+              "Output font has no PostScript name \u2014 the name table did not survive.");
+}
