@@ -25,6 +25,10 @@ inline std::vector<uint8_t> randomBytes(size_t n, uint32_t seed) {
     return out;
 }
 
+inline uint32_t readUInt32Le(const std::vector<uint8_t>& b, size_t at) {
+    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
+}
+
 inline void put16(std::vector<uint8_t>& b, uint16_t v) {
     b.push_back(static_cast<uint8_t>(v));
     b.push_back(static_cast<uint8_t>(v >> 8));

@@ -1,0 +1,227 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "archive_test_util.h"
+#include "converters/archive/archive_converter.h"
+#include "core/bzip2.h"
+#include "core/conversion_logger.h"
+#include "core/text_util.h"
+
+using namespace calvoro;
+using namespace calvoro::archive_testing;
+using calvoro::testing::haveTool;
+using calvoro::testing::run;
+using calvoro::testing::shellQuote;
+using calvoro::testing::TempDir;
+namespace fs = std::filesystem;
+namespace AC = calvoro::ArchiveConverter;
+
+namespace {
+
+// Points the system temporary folder at a private one for the test, so that leftovers show.
+class PrivateTemp {
+public:
+    PrivateTemp() {
+        const char* old = std::getenv("TMPDIR");
+        if (old) old_ = old;
+        had_ = old != nullptr;
+        fs::create_directories(dir_.path() / "tmp");
+        setenv("TMPDIR", (dir_.path() / "tmp").c_str(), 1);
+    }
+    ~PrivateTemp() {
+        if (had_)
+            setenv("TMPDIR", old_.c_str(), 1);
+        else
+            unsetenv("TMPDIR");
+    }
+    bool empty() const { return fs::is_empty(dir_.path() / "tmp"); }
+
+private:
+    TempDir dir_;
+    std::string old_;
+    bool had_ = false;
+};
+
+void makeTree(const fs::path& root) {
+    using calvoro::testing::writeFile;
+    writeFile(root / "top.txt", std::string("top level\n"));
+    writeFile(root / ".gitignore", std::string("*.o\n"));
+    writeFile(root / "src" / ".htaccess", std::string("Deny from all\n"));
+    writeFile(root / "src" / "lib" / "code.c", std::string(20000, 'c'));
+    writeFile(root / "m\xC3\xBCsik" / "\xE6\x97\xA5\xE6\x9C\xAC.txt", std::string("non-ascii"));
+    writeFile(root / "data" / "large.bin", randomBytes((1 << 20) + 4321, 42));
+    writeFile(root / "data" / "empty", std::string());
+    fs::create_directories(root / "empty-dir");
+}
+
+struct PeerArchive {
+    SupportedFormat format;
+    std::string fileName;
+    std::string bsdtarFlags;
+};
+
+const std::vector<PeerArchive> kPeerSources = {
+    {SupportedFormat::zip, "tree.zip", "--format zip"},
+    {SupportedFormat::tar, "tree.tar", "--format ustar"},
+    {SupportedFormat::gzip, "tree.tar.gz", "--format ustar -z"},
+    {SupportedFormat::xz, "tree.tar.xz", "--format ustar -J"},
+    {SupportedFormat::bz2, "tree.tar.bz2", "--format ustar -j"},
+};
+
+std::string checkCommand(SupportedFormat f, const fs::path& p) {
+    std::string q = shellQuote(p.string());
+    switch (f) {
+        case SupportedFormat::zip: return "unzip -t " + q;
+        case SupportedFormat::tar: return "tar -tf " + q;
+        case SupportedFormat::gzip: return "gzip -t " + q + " && tar -tzf " + q;
+        case SupportedFormat::xz: return "xz -t " + q + " && tar -tJf " + q;
+        case SupportedFormat::bz2: return "bzip2 -t " + q + " && tar -tjf " + q;
+        default: return "false";
+    }
+}
+
+std::string errorText(const std::function<void()>& body, ConversionError::Kind kind) {
+    try {
+        body();
+    } catch (const ConversionError& e) {
+        EXPECT_EQ(e.kind(), kind) << e.what();
+        return e.what();
+    }
+    ADD_FAILURE() << "no error thrown";
+    return {};
+}
+
+bool logged(const std::string& message) {
+    for (const auto& e : ConversionLogger::shared().entries())
+        if (e.category == "Archive" && e.message == message) return true;
+    return false;
+}
+
+}  // namespace
+
+TEST(ArchivePipeline, EveryOfferedPairRoundTripsThroughPeers) {
+    for (const char* tool : {"bsdtar", "unzip", "gzip", "xz", "bzip2", "tar"})
+        if (!haveTool(tool)) GTEST_SKIP() << tool << " not installed";
+    TempDir dir;
+    PrivateTemp temp;
+    fs::path tree = dir / "tree";
+    makeTree(tree);
+    auto expected = treeContents(tree);
+
+    for (const auto& source : kPeerSources) {
+        fs::path src = dir / source.fileName;
+        auto made = run("bsdtar " + source.bsdtarFlags + " -cf " + shellQuote(src.string()) + " -C " + shellQuote(tree.string()) + " .");
+        ASSERT_EQ(made.status, 0) << made.output;
+        auto targets = source.format.possibleConversions();
+        EXPECT_EQ(targets.size(), BZip2::isAvailable() ? 4u : (source.format == SupportedFormat::bz2 ? 4u : 3u));
+        for (SupportedFormat target : targets) {
+            SCOPED_TRACE(source.fileName + " -> " + target.rawValue());
+            fs::path outDir = dir / ("out-" + source.format.rawValue() + "-" + target.rawValue());
+            fs::create_directories(outDir);
+            fs::path out = AC::convert(src, source.format, target, outDir);
+            EXPECT_EQ(out.filename().string(), deletingPathExtension(source.fileName) + "." + target.fileExtension());
+            auto check = run(checkCommand(target, out));
+            EXPECT_EQ(check.status, 0) << check.output;
+            fs::path unpacked = outDir / "unpacked";
+            fs::create_directories(unpacked);
+            auto x = run("bsdtar -xf " + shellQuote(out.string()) + " -C " + shellQuote(unpacked.string()));
+            ASSERT_EQ(x.status, 0) << x.output;
+            EXPECT_EQ(treeContents(unpacked), expected);
+        }
+    }
+    EXPECT_TRUE(logged("Archive: ZIP \u2192 TAR"));
+    EXPECT_TRUE(temp.empty());
+}
+
+TEST(ArchivePipeline, SingleFilePayloadsAndNames) {
+    if (!haveTool("gzip") || !haveTool("xz")) GTEST_SKIP();
+    TempDir dir;
+    calvoro::testing::writeFile(dir / "notes.txt", std::string("just some notes\n"));
+    ASSERT_EQ(run("cd " + shellQuote(dir.path().string()) + " && gzip -k notes.txt && xz -k notes.txt").status, 0);
+    fs::path out = AC::convert(dir / "notes.txt.gz", SupportedFormat::gzip, SupportedFormat::zip, dir.path());
+    EXPECT_EQ(out.filename(), "notes.txt.zip");
+    auto members = AC::readZIP(calvoro::testing::readFile(out));
+    ASSERT_EQ(members.size(), 1u);
+    EXPECT_EQ(members[0].name, "notes.txt");
+    EXPECT_EQ(members[0].data, bytesOf("just some notes\n"));
+
+    // A plain .xz becomes a tar holding the one file; a second run picks the next free name.
+    fs::path tar1 = AC::convert(dir / "notes.txt.xz", SupportedFormat::xz, SupportedFormat::tar, dir.path());
+    fs::path tar2 = AC::convert(dir / "notes.txt.xz", SupportedFormat::xz, SupportedFormat::tar, dir.path());
+    EXPECT_EQ(tar1.filename(), "notes.txt.tar");
+    EXPECT_EQ(tar2.filename(), "notes.txt (1).tar");
+    auto listing = run("tar -tf " + shellQuote(tar1.string()));
+    EXPECT_EQ(listing.output, "notes.txt\n");
+}
+
+TEST(ArchivePipeline, FailuresLeaveNothingBehind) {
+    TempDir dir;
+    PrivateTemp temp;
+    fs::path outDir = dir / "out";
+    fs::create_directories(outDir);
+
+    // Only folders: nothing comes out of the reader.
+    fs::create_directories(dir / "dirs" / "a" / "b");
+    calvoro::testing::writeFile(dir / "dirs.tar", AC::createTARData(dir / "dirs"));
+    errorText([&] { AC::convert(dir / "dirs.tar", SupportedFormat::tar, SupportedFormat::zip, outDir); },
+              ConversionError::Kind::emptyOutput);
+    EXPECT_TRUE(logged("Extraction produced no files"));
+
+    // A symbolic link is refused after the other files were unpacked.
+    if (haveTool("tar")) {
+        ASSERT_EQ(run("cd " + shellQuote(dir.path().string()) + " && mkdir l && echo x > l/f && ln -s f l/link && tar -cf l.tar l").status, 0);
+        auto text = errorText([&] { AC::convert(dir / "l.tar", SupportedFormat::tar, SupportedFormat::zip, outDir); },
+                              ConversionError::Kind::corruptFile);
+        EXPECT_NE(text.find("1 symlink(s) or special file(s) (l/link)"), std::string::npos) << text;
+    }
+
+    // A path the tar writer cannot hold fails before anything is written.
+    std::string longPath = std::string(200, 'p') + "/" + std::string(60, 'n');
+    auto zip = AC::writeZIP({{longPath, bytesOf("deep"), AC::ZipMethod::deflate}});
+    calvoro::testing::writeFile(dir / "long.zip", zip);
+    errorText([&] { AC::convert(dir / "long.zip", SupportedFormat::zip, SupportedFormat::gzip, outDir); },
+              ConversionError::Kind::corruptFile);
+
+    // A target outside the archive formats is refused after unpacking.
+    calvoro::testing::writeFile(dir / "ok.zip", AC::writeZIP({{"a.txt", bytesOf("a"), AC::ZipMethod::deflate}}));
+    EXPECT_EQ(errorText([&] { AC::convert(dir / "ok.zip", SupportedFormat::zip, SupportedFormat::png, outDir); },
+                        ConversionError::Kind::unsupportedConversion),
+              "Converting extracted \u2192 PNG is not supported.");
+    EXPECT_EQ(errorText([&] { AC::convert(dir / "ok.zip", SupportedFormat::png, SupportedFormat::zip, outDir); },
+                        ConversionError::Kind::unsupportedConversion),
+              "Converting PNG \u2192 extracted is not supported.");
+
+    // Garbage and truncated sources.
+    calvoro::testing::writeFile(dir / "junk.tar.gz", randomBytes(5000, 11));
+    EXPECT_EQ(errorText([&] { AC::convert(dir / "junk.tar.gz", SupportedFormat::gzip, SupportedFormat::zip, outDir); },
+                        ConversionError::Kind::corruptFile),
+              "File appears corrupt: Not a valid GZIP file");
+    auto good = calvoro::testing::readFile(dir / "ok.zip");
+    calvoro::testing::writeFile(dir / "cut.zip", std::vector<uint8_t>(good.begin(), good.begin() + good.size() / 2));
+    errorText([&] { AC::convert(dir / "cut.zip", SupportedFormat::zip, SupportedFormat::tar, outDir); }, ConversionError::Kind::corruptFile);
+
+    // Missing source.
+    EXPECT_EQ(errorText([&] { AC::convert(dir / "missing.zip", SupportedFormat::zip, SupportedFormat::tar, outDir); },
+                        ConversionError::Kind::fileAccessDenied),
+              "Cannot access file at missing.zip. Try re-adding the file.");
+    EXPECT_TRUE(logged("File not readable"));
+
+    EXPECT_TRUE(fs::is_empty(outDir));
+    EXPECT_TRUE(temp.empty());
+}
+
+TEST(ArchivePipeline, SourceSizeLimit) {
+    TempDir dir;
+    fs::path big = dir / "big.tar";
+    {
+        // A sparse file: one byte over the limit costs no disk space.
+        calvoro::testing::writeFile(big, std::string());
+        ASSERT_EQ(truncate(big.c_str(), AC::archiveSizeLimit + 1), 0);
+    }
+    EXPECT_EQ(errorText([&] { AC::convert(big, SupportedFormat::tar, SupportedFormat::zip, dir.path()); },
+                        ConversionError::Kind::corruptFile),
+              "File appears corrupt: Archive is too large to process (max 2 GB)");
+    EXPECT_TRUE(logged("Archive too large (2.15 GB)"));
+}
