@@ -1,0 +1,23 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace calvoro::text {
+
+// The named encodings documents are decoded with.
+enum class Encoding { utf8, utf16, isoLatin1, windowsCP1252, macOSRoman };
+
+// Strict decoding to UTF-8: nothing when any byte sequence is not valid in the encoding.
+// UTF-8 drops a leading byte-order mark; UTF-16 follows its byte-order mark and reads
+// big-endian without one.
+std::optional<std::string> decode(std::string_view bytes, Encoding encoding);
+
+// True when the bytes are well-formed UTF-8 (no overlongs, surrogates or values past U+10FFFF).
+bool isValidUTF8(std::string_view bytes);
+
+// True when the bytes open with a UTF-16 byte-order mark (either order).
+bool hasUTF16ByteOrderMark(std::string_view bytes);
+
+}  // namespace calvoro::text

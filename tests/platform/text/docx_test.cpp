@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include "core/conversion_error.h"
+#include "platform/text/docx.h"
+#include "support/test_support.h"
+
+using namespace calvoro;
+using namespace calvoro::text;
+using calvoro::testing::haveTool;
+using calvoro::testing::run;
+using calvoro::testing::shellQuote;
+using calvoro::testing::TempDir;
+
+namespace {
+
+const calvoro::text::Run* runHolding(const AttributedString& s, const QString& needle) {
+    int at = static_cast<int>(s.characters().indexOf(needle));
+    if (at < 0) return nullptr;
+    for (const calvoro::text::Run& r : s.runs())
+        if (r.location <= at && at < r.location + r.length) return &r;
+    return nullptr;
+}
+
+AttributedString sample() {
+    Attributes body;
+    body.font = systemFont(12);
+    Attributes bold = body;
+    bold.font->bold = true;
+    Attributes italic = body;
+    italic.font->italic = true;
+    Attributes mono;
+    mono.font = monospacedSystemFont(12);
+    Attributes link = body;
+    link.link = Link{Link::Kind::url, "https://example.org/x"};
+    AttributedString s;
+    s.append("First <para> & \"more\"\x01\n", body);
+    s.append("bold", bold);
+    s.append(" and ", body);
+    s.append("italic", italic);
+    s.append("\tcode ", body);
+    s.append("mono", mono);
+    s.append(" ", body);
+    s.append("here", link);
+    return s;
+}
+
+std::vector<uint8_t> bytesOf(const std::string& s) { return {s.begin(), s.end()}; }
+
+}  // namespace
+
+TEST(DOCX, WriterAndReaderAgree) {
+    auto bytes = writeDOCX(sample());
+    auto s = readDOCX(bytes);
+    // The control character cannot live in XML and is dropped.
+    EXPECT_EQ(s.plainText(), "First <para> & \"more\"\nbold and italic\tcode mono here");
+    EXPECT_TRUE(runHolding(s, "bold")->attributes.font->bold);
+    EXPECT_TRUE(runHolding(s, "italic")->attributes.font->italic);
+    EXPECT_TRUE(runHolding(s, "mono")->attributes.font->monospace);
+    EXPECT_DOUBLE_EQ(runHolding(s, "First")->attributes.font->pointSize, 12);
+    EXPECT_EQ(runHolding(s, "here")->attributes.link->value, "https://example.org/x");
+}
+
+TEST(DOCX, PandocReadsOurDOCX) {
+    if (!haveTool("pandoc")) GTEST_SKIP() << "pandoc missing";
+    TempDir dir;
+    calvoro::testing::writeFile(dir / "a.docx", writeDOCX(sample()));
+    auto r = run("pandoc -f docx -t markdown " + shellQuote((dir / "a.docx").string()));
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("**bold**"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("*italic*"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("https://example.org/x"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("First \\<para\\> &"), std::string::npos) << r.output;
+}
+
+TEST(DOCX, ReadsADocumentMadeByPandoc) {
+    if (!haveTool("pandoc")) GTEST_SKIP() << "pandoc missing";
+    TempDir dir;
+    calvoro::testing::writeFile(dir / "in.md", std::string("# Heading One\n\nSome **strong** and *soft* text with `code` and [a link](https://pandoc.org/).\n\n| a | b |\n|---|---|\n| 1 | 2 |\n"));
+    auto r = run("pandoc -o " + shellQuote((dir / "p.docx").string()) + " " + shellQuote((dir / "in.md").string()));
+    ASSERT_EQ(r.status, 0) << r.output;
+    auto s = readDOCX(calvoro::testing::readFile(dir / "p.docx"));
+    std::string plain = s.plainText();
+    EXPECT_NE(plain.find("Heading One"), std::string::npos) << plain;
+    EXPECT_NE(plain.find("Some strong and soft text with code and a link."), std::string::npos) << plain;
+    const calvoro::text::Run* heading = runHolding(s, "Heading One");
+    const calvoro::text::Run* body = runHolding(s, "Some");
+    ASSERT_TRUE(heading && body);
+    EXPECT_GT(heading->attributes.font->pointSize, body->attributes.font->pointSize);
+    EXPECT_TRUE(runHolding(s, "strong")->attributes.font->bold);
+    EXPECT_TRUE(runHolding(s, "soft")->attributes.font->italic);
+    EXPECT_TRUE(runHolding(s, "code")->attributes.font->monospace);
+    ASSERT_TRUE(runHolding(s, "a link")->attributes.link);
+    EXPECT_EQ(runHolding(s, "a link")->attributes.link->value, "https://pandoc.org/");
+    EXPECT_NE(plain.find("1"), std::string::npos);
+}
+
+TEST(DOCX, DamagedPackagesAreRefused) {
+    EXPECT_THROW(readDOCX(bytesOf("not a zip at all")), ConversionError);
+    auto good = writeDOCX(sample());
+    std::vector<uint8_t> cut(good.begin(), good.begin() + static_cast<long>(good.size() / 2));
+    EXPECT_THROW(readDOCX(cut), ConversionError);
+}
