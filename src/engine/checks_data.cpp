@@ -1,18 +1,46 @@
 // Checks of tables and subtitles, read back with the data converter's own readers.
+#include "converters/image_document_data/data/data_converter.h"
 #include "engine/validation_checks.h"
 
 namespace calvoro::validation {
 
 Status validateDelimited(const fs::path& url, char delimiter) {
-    (void)url;
-    (void)delimiter;
-    return Status::skipped();
+    const auto text = readUTF8(url);
+    if (!text) return Status::failed("Delimited file not readable as UTF-8");
+    const DataConverter::Table rows = DataConverter::parseDelimited(*text, delimiter);
+    if (rows.size() < 2) return Status::failed("Expected a header plus at least one row, got " + std::to_string(rows.size()));
+    const size_t header = rows[0].size();
+    if (header == 0) return Status::failed("Header row has no columns");
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (rows[i].size() != header)
+            return Status::failed("Row " + std::to_string(i + 1) + " has " + std::to_string(rows[i].size()) +
+                                  " columns, header has " + std::to_string(header));
+    }
+    return Status::passed();
 }
 
 Status validateSubtitles(const fs::path& url, SupportedFormat format) {
-    (void)url;
-    (void)format;
-    return Status::skipped();
+    const auto text = readUTF8(url);
+    if (!text) return Status::failed("Subtitle file not readable as UTF-8");
+    std::vector<DataConverter::Cue> cues;
+    if (format == SupportedFormat::vtt) {
+        if (text->rfind("WEBVTT", 0) != 0) return Status::failed("WebVTT file must begin with the WEBVTT signature");
+        cues = DataConverter::parseVTT(*text);
+    } else {
+        cues = DataConverter::parseSRT(*text);
+    }
+    if (cues.empty()) return Status::failed("No cues parsed back from output");
+    for (size_t i = 0; i < cues.size(); ++i) {
+        const std::string number = std::to_string(i + 1);
+        if (cues[i].end < cues[i].start) return Status::failed("Cue " + number + " ends before it starts");
+        if (cues[i].text.empty()) return Status::failed("Cue " + number + " has no text");
+    }
+    if (cues.size() >= 2) {
+        bool allAtZero = true;
+        for (const auto& cue : cues) allAtZero = allAtZero && cue.start == 0;
+        if (allAtZero) return Status::failed("Every cue starts at 00:00 \u2014 timings were lost");
+    }
+    return Status::passed();
 }
 
 }  // namespace calvoro::validation

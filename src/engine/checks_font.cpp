@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "converters/font/font_converter.h"
 #include "engine/validation_checks.h"
 
 namespace calvoro::validation {
@@ -62,11 +63,23 @@ Status validateFont(const fs::path& url, SupportedFormat target) {
             return loadInFontEngine(*bytes);
         case SupportedFormat::woff: {
             if (tag != tagWOFF) return Status::failed("Missing wOFF signature.");
-            return Status::skipped();
+            std::vector<uint8_t> font;
+            try {
+                font = FontConverter::decodeWOFF(*bytes).sfntData();
+            } catch (...) {
+                return Status::failed("WOFF file does not decode back to a valid font.");
+            }
+            return loadInFontEngine(font);
         }
         case SupportedFormat::woff2: {
             if (tag != tagWOFF2) return Status::failed("Missing wOF2 signature.");
-            return Status::skipped();
+            std::vector<uint8_t> font;
+            try {
+                font = FontConverter::decodeWOFF2(*bytes).sfntData();
+            } catch (...) {
+                return Status::failed("WOFF2 file does not decode back to a valid font.");
+            }
+            return loadInFontEngine(font);
         }
         default:
             return Status::passed();

@@ -1,4 +1,5 @@
 // The router: runs the one converter operation that routeFor chose.
+#include "converters/font/font_converter.h"
 #include "core/conversion_error.h"
 #include "engine/conversion_engine.h"
 #include "engine/job_routing.h"
@@ -15,15 +16,16 @@ using routing::Operation;
 
 fs::path run(const routing::Route& route, const ConversionJob& job, SupportedFormat target, const fs::path& outputDir,
              const ConversionEngine::ProgressHandler& progress) {
-    (void)outputDir;
     (void)progress;
+    const fs::path& source = job.sourceURL;
     switch (route.operation) {
+        case Operation::font:
+            return FontConverter::convert(source, job.detectedFormat, target, outputDir);
         case Operation::imagePDFPages:
         case Operation::image:
         case Operation::splitPDF:
         case Operation::document:
         case Operation::archive:
-        case Operation::font:
         case Operation::extractAudio:
         case Operation::videoToGIF:
         case Operation::convertVideo:

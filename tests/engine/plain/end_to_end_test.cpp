@@ -1,0 +1,50 @@
+// One real conversion per landed converter, through the engine with its real router and validator.
+#include <gtest/gtest.h>
+
+#include "core/conversion_error.h"
+#include "engine/conversion_engine.h"
+#include "engine/engine_test_support.h"
+
+namespace fs = std::filesystem;
+using namespace calvoro;
+using namespace calvoro::testing;
+
+namespace {
+
+struct Recorded {
+    std::vector<double> values;
+    ConversionEngine::ProgressHandler handler() {
+        return [this](double v) { values.push_back(v); };
+    }
+};
+
+}  // namespace
+
+TEST(EndToEnd, AFontBecomesAWOFF2ThatThePeerDecodes) {
+    TempDir dir;
+    writeFile(dir / "DejaVuSans.ttf", readFile("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"));
+    Recorded progress;
+    LogCapture log;
+    const fs::path out = ConversionEngine::convert(makeJob(dir / "DejaVuSans.ttf", SupportedFormat::ttf, SupportedFormat::woff2),
+                                                   dir / "out", progress.handler());
+    EXPECT_EQ(out, dir / "out" / "DejaVuSans.woff2");
+    EXPECT_EQ(progress.values, (std::vector<double>{0.3, 1.0}));
+    EXPECT_EQ(log.entries().back().level, ConversionLogger::Level::success);
+    if (haveTool("woff2_decompress")) {
+        const auto r = run("woff2_decompress " + shellQuote(out.string()));
+        EXPECT_EQ(r.status, 0) << r.output;
+        EXPECT_TRUE(fs::exists(dir / "out" / "DejaVuSans.ttf"));
+    }
+}
+
+TEST(EndToEnd, AFontErrorReachesTheCallerAfterTheFailureEntry) {
+    TempDir dir;
+    writeFile(dir / "broken.woff", std::string("wOFF") + std::string(100, '\x02'));
+    Recorded progress;
+    LogCapture log;
+    EXPECT_THROW(ConversionEngine::convert(makeJob(dir / "broken.woff", SupportedFormat::woff, SupportedFormat::ttf), dir / "out",
+                                           progress.handler()),
+                 ConversionError);
+    EXPECT_EQ(progress.values, std::vector<double>{0.3});
+    EXPECT_EQ(log.entries().back().category, "Font");
+}

@@ -1,0 +1,50 @@
+// Tables and subtitles read back with the data converter's readers.
+#include <gtest/gtest.h>
+
+#include "engine/validator.h"
+#include "support/test_support.h"
+
+namespace fs = std::filesystem;
+using namespace calvoro;
+using namespace calvoro::testing;
+using Status = Validator::ValidationStatus;
+
+namespace {
+
+class ValidatorData : public ::testing::Test {
+protected:
+    Status check(SupportedFormat t, const std::string& text) {
+        const fs::path p = dir_ / ("out." + t.fileExtension());
+        writeFile(p, text);
+        return Validator::validate(t, p);
+    }
+    std::string reason(SupportedFormat t, const std::string& text) {
+        const Status s = check(t, text);
+        return s.isFailure() ? s.reason() : "<not a failure>";
+    }
+    TempDir dir_;
+};
+
+}  // namespace
+
+TEST_F(ValidatorData, DelimitedTablesNeedAHeaderAndEqualRows) {
+    EXPECT_EQ(check(SupportedFormat::csv, "a,b\n1,\"x,y\"\n"), Status::passed());
+    EXPECT_EQ(check(SupportedFormat::tsv, "a\tb\r\n1\t2\r\n"), Status::passed());
+    EXPECT_EQ(reason(SupportedFormat::csv, "a,b\n"), "Expected a header plus at least one row, got 1");
+    EXPECT_EQ(reason(SupportedFormat::csv, "a,b,c\n1,2,3\n4,5\n"), "Row 3 has 2 columns, header has 3");
+    EXPECT_EQ(reason(SupportedFormat::tsv, "a,b\n1\t2\t3\n"), "Row 2 has 3 columns, header has 1");
+    EXPECT_EQ(reason(SupportedFormat::csv, "a,b\n\xFF,1\n"), "Delimited file not readable as UTF-8");
+}
+
+TEST_F(ValidatorData, SubtitlesNeedTimedCuesWithText) {
+    EXPECT_EQ(check(SupportedFormat::srt, "1\n00:00:00,000 --> 00:00:01,000\nHello\n\n2\n00:00:01,500 --> 00:00:02,000\nWorld\n"),
+              Status::passed());
+    EXPECT_EQ(check(SupportedFormat::vtt, "WEBVTT\n\n00:00.000 --> 00:01.000\nOnly one, at zero\n"), Status::passed());
+    EXPECT_EQ(reason(SupportedFormat::vtt, "\nWEBVTT\n\n00:00.000 --> 00:01.000\nx\n"),
+              "WebVTT file must begin with the WEBVTT signature");
+    EXPECT_EQ(reason(SupportedFormat::srt, "just some words\n"), "No cues parsed back from output");
+    EXPECT_EQ(reason(SupportedFormat::srt, "1\n00:00:00,000 --> 00:00:01,000\na\n\n2\n00:00:00,000 --> 00:00:02,000\nb\n"),
+              "Every cue starts at 00:00 \u2014 timings were lost");
+    EXPECT_EQ(reason(SupportedFormat::vtt, "WEBVTT\n\n00:05.000 --> 00:01.000\nbackwards\n"), "Cue 1 ends before it starts");
+    EXPECT_EQ(reason(SupportedFormat::srt, "1\n00:00:00,000 --> 00:00:01,000\n\xC3\n"), "Subtitle file not readable as UTF-8");
+}
