@@ -1,0 +1,85 @@
+#pragma once
+
+// Internal interface between the image source/destination and the per-format codecs.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/imaging/image_destination.h"
+#include "platform/imaging/image_source.h"
+
+namespace calvoro::imaging::detail {
+
+using Bytes = std::vector<uint8_t>;
+
+struct DecodeResult {
+    std::vector<AnimationFrame> frames;
+    ImageProperties props;
+};
+
+// Throws ConversionError::corruptFile with the text.
+[[noreturn]] void fail(const std::string& what);
+// Refuses sizes that are empty or above maxPixelCount, before anything is allocated.
+void checkDimensions(uint64_t width, uint64_t height);
+
+// Decoders: frame 0 only unless allFrames (GIF). They fill props.pixelWidth/Height.
+void decodePNG(const uint8_t* data, size_t size, DecodeResult& out);
+void decodeJPEG(const uint8_t* data, size_t size, DecodeResult& out);
+void decodeTIFF(const uint8_t* data, size_t size, DecodeResult& out);
+void decodeGIF(const uint8_t* data, size_t size, bool allFrames, DecodeResult& out);
+void decodeWebP(const uint8_t* data, size_t size, DecodeResult& out);
+void decodeHEIF(const uint8_t* data, size_t size, DecodeResult& out);
+void decodeJPEG2000(const uint8_t* data, size_t size, DecodeResult& out);
+void decodeJPEGXL(const uint8_t* data, size_t size, DecodeResult& out);
+void decodeBMP(const uint8_t* data, size_t size, DecodeResult& out);
+void decodeTGA(const uint8_t* data, size_t size, DecodeResult& out);
+void decodePSD(const uint8_t* data, size_t size, DecodeResult& out);
+void decodeICO(const uint8_t* data, size_t size, DecodeResult& out);
+void decodeICNS(const uint8_t* data, size_t size, DecodeResult& out);
+// A BMP DIB (as stored in ICO entries): header, pixels and, when withMask, the AND mask.
+RgbaImage decodeDIB(const uint8_t* data, size_t size, bool iconMask);
+
+// Encoders; the image's metadata in options is written where the format can hold it.
+Bytes encodePNG(const RgbaImage& image, const EncodeOptions& options);
+Bytes encodeJPEG(const RgbaImage& image, const EncodeOptions& options);
+Bytes encodeTIFF(const RgbaImage& image, const EncodeOptions& options);
+Bytes encodeGIF(const std::vector<RgbaImage>& frames, const EncodeOptions& options);
+Bytes encodeWebP(const RgbaImage& image, const EncodeOptions& options);
+Bytes encodeHEIF(const RgbaImage& image, const EncodeOptions& options, bool av1);
+Bytes encodeJPEG2000(const RgbaImage& image, const EncodeOptions& options);
+Bytes encodeBMP(const RgbaImage& image, const EncodeOptions& options);
+Bytes encodeTGA(const RgbaImage& image, const EncodeOptions& options);
+Bytes encodePSD(const RgbaImage& image, const EncodeOptions& options);
+Bytes encodeICO(const std::vector<RgbaImage>& images);
+Bytes encodeICNS(const std::vector<RgbaImage>& images);
+bool haveHEIFEncoder(bool av1);
+
+// Metadata helpers (exiv2).
+// Exif and XMP of a file in memory, for the formats whose codec does not read them itself.
+void readMetadata(const uint8_t* data, size_t size, ImageMetadata& metadata);
+int exifOrientation(const Bytes& exif);
+bool exifHasGPS(const Bytes& exif);
+// The Exif block as it is written: GPS removed when asked, orientation set to the one given
+// (or removed when 1), and for re-drawn pixels the thumbnail dropped.
+Bytes preparedExif(const Bytes& exif, bool excludeGPS, int orientation);
+// Writes Exif and XMP into an encoded file of a format exiv2 writes (TIFF).
+Bytes injectMetadata(const Bytes& file, const Bytes& exif, const std::string& xmp);
+
+// Little helpers for own-code formats.
+inline uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint32_t le32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+           (static_cast<uint32_t>(p[3]) << 24);
+}
+inline uint16_t be16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+inline uint32_t be32(const uint8_t* p) {
+    return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) | (static_cast<uint32_t>(p[2]) << 8) |
+           static_cast<uint32_t>(p[3]);
+}
+inline void putLE16(Bytes& b, uint32_t v) { b.push_back(v & 0xFF); b.push_back((v >> 8) & 0xFF); }
+inline void putLE32(Bytes& b, uint32_t v) { putLE16(b, v & 0xFFFF); putLE16(b, v >> 16); }
+inline void putBE16(Bytes& b, uint32_t v) { b.push_back((v >> 8) & 0xFF); b.push_back(v & 0xFF); }
+inline void putBE32(Bytes& b, uint32_t v) { putBE16(b, v >> 16); putBE16(b, v & 0xFFFF); }
+
+}  // namespace calvoro::imaging::detail

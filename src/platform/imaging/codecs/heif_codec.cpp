@@ -1,0 +1,149 @@
+#include <libheif/heif.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+#include "platform/imaging/codecs/codecs.h"
+
+namespace calvoro::imaging::detail {
+
+namespace {
+
+struct ContextDeleter {
+    void operator()(heif_context* c) const { heif_context_free(c); }
+};
+struct HandleDeleter {
+    void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
+};
+struct ImageDeleter {
+    void operator()(heif_image* i) const { heif_image_release(i); }
+};
+struct EncoderDeleter {
+    void operator()(heif_encoder* e) const { heif_encoder_release(e); }
+};
+
+heif_error writeBytes(heif_context*, const void* data, size_t size, void* userdata) {
+    auto* out = static_cast<Bytes*>(userdata);
+    const auto* p = static_cast<const uint8_t*>(data);
+    out->insert(out->end(), p, p + size);
+    return heif_error{heif_error_Ok, heif_suberror_Unspecified, "ok"};
+}
+
+}  // namespace
+
+void decodeHEIF(const uint8_t* data, size_t size, DecodeResult& out) {
+    std::unique_ptr<heif_context, ContextDeleter> ctx(heif_context_alloc());
+    if (!ctx) fail("Could not decode HEIF data");
+    heif_error err = heif_context_read_from_memory_without_copy(ctx.get(), data, size, nullptr);
+    if (err.code != heif_error_Ok) fail(std::string("Could not decode HEIF data: ") + err.message);
+    heif_image_handle* rawHandle = nullptr;
+    err = heif_context_get_primary_image_handle(ctx.get(), &rawHandle);
+    if (err.code != heif_error_Ok) fail(std::string("Could not decode HEIF data: ") + err.message);
+    std::unique_ptr<heif_image_handle, HandleDeleter> handle(rawHandle);
+    const int w = heif_image_handle_get_width(handle.get());
+    const int h = heif_image_handle_get_height(handle.get());
+    checkDimensions(static_cast<uint64_t>(std::max(w, 0)), static_cast<uint64_t>(std::max(h, 0)));
+    const bool alpha = heif_image_handle_has_alpha_channel(handle.get());
+    auto& md = out.props.metadata;
+    if (heif_image_handle_get_color_profile_type(handle.get()) == heif_color_profile_type_prof ||
+        heif_image_handle_get_color_profile_type(handle.get()) == heif_color_profile_type_rICC) {
+        size_t n = heif_image_handle_get_raw_color_profile_size(handle.get());
+        md.iccProfile.resize(n);
+        if (heif_image_handle_get_raw_color_profile(handle.get(), md.iccProfile.data()).code != heif_error_Ok) md.iccProfile.clear();
+    }
+    heif_item_id ids[16];
+    int count = heif_image_handle_get_list_of_metadata_block_IDs(handle.get(), nullptr, ids, 16);
+    for (int i = 0; i < count; ++i) {
+        const char* type = heif_image_handle_get_metadata_type(handle.get(), ids[i]);
+        const char* contentType = heif_image_handle_get_metadata_content_type(handle.get(), ids[i]);
+        size_t n = heif_image_handle_get_metadata_size(handle.get(), ids[i]);
+        Bytes block(n);
+        if (n == 0 || heif_image_handle_get_metadata(handle.get(), ids[i], block.data()).code != heif_error_Ok) continue;
+        if (type && std::strcmp(type, "Exif") == 0 && n > 4 && md.exif.empty()) {
+            // A four-byte offset to the TIFF header comes first.
+            size_t offset = 4 + be32(block.data());
+            if (offset < n) md.exif.assign(block.begin() + static_cast<std::ptrdiff_t>(offset), block.end());
+        } else if (contentType && std::strcmp(contentType, "application/rdf+xml") == 0 && md.xmp.empty()) {
+            md.xmp.assign(reinterpret_cast<const char*>(block.data()), n);
+        }
+    }
+    heif_image* rawImage = nullptr;
+    // The decoder applies the file's rotation and mirroring: the pixels come out upright.
+    err = heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB, heif_chroma_interleaved_RGBA, nullptr);
+    if (err.code != heif_error_Ok) fail(std::string("Could not decode HEIF data: ") + err.message);
+    std::unique_ptr<heif_image, ImageDeleter> img(rawImage);
+    const int iw = heif_image_get_width(img.get(), heif_channel_interleaved);
+    const int ih = heif_image_get_height(img.get(), heif_channel_interleaved);
+    int stride = 0;
+    const uint8_t* plane = heif_image_get_plane_readonly(img.get(), heif_channel_interleaved, &stride);
+    if (!plane || iw <= 0 || ih <= 0) fail("Could not decode HEIF data");
+    checkDimensions(static_cast<uint64_t>(iw), static_cast<uint64_t>(ih));
+    RgbaImage image(iw, ih);
+    for (int y = 0; y < ih; ++y) std::memcpy(image.row(y), plane + static_cast<size_t>(y) * stride, static_cast<size_t>(iw) * 4);
+    md.orientation = 1;
+    out.props.hasAlpha = alpha;
+    out.props.bitsPerComponent = std::max(8, heif_image_handle_get_luma_bits_per_pixel(handle.get()));
+    out.props.pixelWidth = iw;
+    out.props.pixelHeight = ih;
+    out.props.frameCount = std::max(1, heif_context_get_number_of_top_level_images(ctx.get()));
+    out.frames.push_back({std::move(image), 0});
+}
+
+bool haveHEIFEncoder(bool av1) { return heif_have_encoder_for_format(av1 ? heif_compression_AV1 : heif_compression_HEVC) != 0; }
+
+Bytes encodeHEIF(const RgbaImage& source, const EncodeOptions& options, bool av1) {
+    std::unique_ptr<heif_context, ContextDeleter> ctx(heif_context_alloc());
+    heif_encoder* rawEncoder = nullptr;
+    heif_error err = heif_context_get_encoder_for_format(ctx.get(), av1 ? heif_compression_AV1 : heif_compression_HEVC, &rawEncoder);
+    if (err.code != heif_error_Ok || !rawEncoder) fail(av1 ? "No AVIF encoder is available" : "No HEIC encoder is available");
+    std::unique_ptr<heif_encoder, EncoderDeleter> encoder(rawEncoder);
+    const int q = std::clamp(static_cast<int>(std::lround(options.quality * 100.0)), 0, 100);
+    heif_encoder_set_lossy_quality(encoder.get(), q);
+    const bool alpha = source.hasTransparency();
+    // Odd sizes with 4:2:0 chroma are handled by libheif; the image is handed over whole.
+    heif_image* rawImage = nullptr;
+    err = heif_image_create(source.width, source.height, heif_colorspace_RGB,
+                            alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, &rawImage);
+    if (err.code != heif_error_Ok) fail("Could not encode HEIF");
+    std::unique_ptr<heif_image, ImageDeleter> img(rawImage);
+    err = heif_image_add_plane(img.get(), heif_channel_interleaved, source.width, source.height, 8);
+    if (err.code != heif_error_Ok) fail("Could not encode HEIF");
+    int stride = 0;
+    uint8_t* plane = heif_image_get_plane(img.get(), heif_channel_interleaved, &stride);
+    for (int y = 0; y < source.height; ++y) {
+        const uint8_t* s = source.row(y);
+        uint8_t* d = plane + static_cast<size_t>(y) * stride;
+        if (alpha) {
+            std::memcpy(d, s, static_cast<size_t>(source.width) * 4);
+        } else {
+            for (int x = 0; x < source.width; ++x, s += 4, d += 3) {
+                d[0] = s[0];
+                d[1] = s[1];
+                d[2] = s[2];
+            }
+        }
+    }
+    if (!source.iccProfile.empty())
+        heif_image_set_raw_color_profile(img.get(), "prof", source.iccProfile.data(), source.iccProfile.size());
+    heif_image_handle* rawHandle = nullptr;
+    heif_encoding_options* encodingOptions = heif_encoding_options_alloc();
+    err = heif_context_encode_image(ctx.get(), img.get(), encoder.get(), encodingOptions, &rawHandle);
+    heif_encoding_options_free(encodingOptions);
+    if (err.code != heif_error_Ok) fail(std::string("Could not encode HEIF: ") + err.message);
+    std::unique_ptr<heif_image_handle, HandleDeleter> handle(rawHandle);
+    const auto& md = options.metadata;
+    // The pixels handed in are upright; an orientation in the Exif block would turn them again.
+    Bytes exif = md.exif.empty() ? Bytes() : preparedExif(md.exif, options.excludeGPS, 1);
+    if (!exif.empty()) heif_context_add_exif_metadata(ctx.get(), handle.get(), exif.data(), static_cast<int>(exif.size()));
+    if (!options.excludeXMP && !md.xmp.empty())
+        heif_context_add_XMP_metadata(ctx.get(), handle.get(), md.xmp.data(), static_cast<int>(md.xmp.size()));
+    Bytes result;
+    heif_writer writer{1, writeBytes};
+    err = heif_context_write(ctx.get(), &writer, &result);
+    if (err.code != heif_error_Ok) fail("Could not encode HEIF");
+    return result;
+}
+
+}  // namespace calvoro::imaging::detail

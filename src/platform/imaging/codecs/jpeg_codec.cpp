@@ -1,0 +1,183 @@
+#include <cstdio>
+#include <jpeglib.h>
+#include <setjmp.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "platform/imaging/codecs/codecs.h"
+
+namespace calvoro::imaging::detail {
+
+namespace {
+
+struct ErrorManager {
+    jpeg_error_mgr base;
+    jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+void errorExit(j_common_ptr cinfo) {
+    auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, err->message);
+    longjmp(err->jump, 1);
+}
+
+void silentMessage(j_common_ptr) {}
+
+const char exifSignature[] = "Exif\0\0";
+const char xmpSignature[] = "http://ns.adobe.com/xap/1.0/";
+
+}  // namespace
+
+void decodeJPEG(const uint8_t* data, size_t size, DecodeResult& out) {
+    jpeg_decompress_struct cinfo{};
+    ErrorManager err{};
+    cinfo.err = jpeg_std_error(&err.base);
+    err.base.error_exit = errorExit;
+    err.base.output_message = silentMessage;
+    RgbaImage image;
+    std::vector<uint8_t> cmykRow;
+    if (setjmp(err.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        fail(std::string("Could not decode JPEG data: ") + err.message);
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+    jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_save_markers(&cinfo, JPEG_APP0 + 2, 0xFFFF);
+    jpeg_read_header(&cinfo, TRUE);
+    checkDimensions(cinfo.image_width, cinfo.image_height);
+
+    auto& md = out.props.metadata;
+    for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next) {
+        if (m->marker != JPEG_APP0 + 1) continue;
+        if (m->data_length > 6 && std::memcmp(m->data, exifSignature, 6) == 0 && md.exif.empty())
+            md.exif.assign(m->data + 6, m->data + m->data_length);
+        else if (m->data_length > sizeof(xmpSignature) && std::memcmp(m->data, xmpSignature, sizeof(xmpSignature)) == 0 &&
+                 md.xmp.empty())
+            md.xmp.assign(reinterpret_cast<const char*>(m->data) + sizeof(xmpSignature), m->data_length - sizeof(xmpSignature));
+    }
+    JOCTET* icc = nullptr;
+    unsigned int iccLength = 0;
+    if (jpeg_read_icc_profile(&cinfo, &icc, &iccLength) && icc) {
+        md.iccProfile.assign(icc, icc + iccLength);
+        std::free(icc);
+    }
+    if (cinfo.saw_JFIF_marker && cinfo.X_density > 0 && cinfo.Y_density > 0) {
+        if (cinfo.density_unit == 1) {
+            md.dpiWidth = cinfo.X_density;
+            md.dpiHeight = cinfo.Y_density;
+        } else if (cinfo.density_unit == 2) {
+            md.dpiWidth = cinfo.X_density * 2.54;
+            md.dpiHeight = cinfo.Y_density * 2.54;
+        }
+    }
+    const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+    cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBA;
+    jpeg_start_decompress(&cinfo);
+    image = RgbaImage(static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height));
+    if (cmyk) {
+        // Colour management of CMYK is left out: its profile would not describe RGB pixels.
+        md.iccProfile.clear();
+        cmykRow.resize(static_cast<size_t>(image.width) * 4);
+    }
+    while (cinfo.output_scanline < cinfo.output_height) {
+        int y = static_cast<int>(cinfo.output_scanline);
+        JSAMPROW row = cmyk ? cmykRow.data() : image.row(y);
+        jpeg_read_scanlines(&cinfo, &row, 1);
+        if (cmyk) {
+            // Adobe writes CMYK inverted.
+            uint8_t* d = image.row(y);
+            const uint8_t* s = cmykRow.data();
+            for (int x = 0; x < image.width; ++x, s += 4, d += 4) {
+                d[0] = static_cast<uint8_t>(s[0] * s[3] / 255);
+                d[1] = static_cast<uint8_t>(s[1] * s[3] / 255);
+                d[2] = static_cast<uint8_t>(s[2] * s[3] / 255);
+                d[3] = 255;
+            }
+        }
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    if (!md.exif.empty()) md.orientation = exifOrientation(md.exif);
+    out.props.pixelWidth = image.width;
+    out.props.pixelHeight = image.height;
+    out.props.hasAlpha = false;
+    out.frames.push_back({std::move(image), 0});
+}
+
+Bytes encodeJPEG(const RgbaImage& image, const EncodeOptions& options) {
+    jpeg_compress_struct cinfo{};
+    ErrorManager err{};
+    cinfo.err = jpeg_std_error(&err.base);
+    err.base.error_exit = errorExit;
+    err.base.output_message = silentMessage;
+    unsigned char* buffer = nullptr;
+    unsigned long length = 0;
+    std::vector<uint8_t> rgb(static_cast<size_t>(image.width) * 3);
+    if (setjmp(err.jump)) {
+        jpeg_destroy_compress(&cinfo);
+        std::free(buffer);
+        fail(std::string("Could not encode JPEG: ") + err.message);
+    }
+    jpeg_create_compress(&cinfo);
+    jpeg_mem_dest(&cinfo, &buffer, &length);
+    cinfo.image_width = static_cast<JDIMENSION>(image.width);
+    cinfo.image_height = static_cast<JDIMENSION>(image.height);
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    int q = static_cast<int>(std::lround(std::clamp(options.quality, 0.0, 1.0) * 100.0));
+    jpeg_set_quality(&cinfo, std::max(1, q), TRUE);
+    const auto& md = options.metadata;
+    if (md.dpiWidth && md.dpiHeight && *md.dpiWidth > 0 && *md.dpiHeight > 0) {
+        cinfo.density_unit = 1;
+        cinfo.X_density = static_cast<UINT16>(std::min(65535.0, std::round(*md.dpiWidth)));
+        cinfo.Y_density = static_cast<UINT16>(std::min(65535.0, std::round(*md.dpiHeight)));
+    }
+    jpeg_start_compress(&cinfo, TRUE);
+    if (!md.exif.empty()) {
+        Bytes exif = preparedExif(md.exif, options.excludeGPS, md.orientation);
+        if (!exif.empty() && exif.size() + 6 <= 65533) {
+            Bytes app1(exifSignature, exifSignature + 6);
+            app1.insert(app1.end(), exif.begin(), exif.end());
+            jpeg_write_marker(&cinfo, JPEG_APP0 + 1, app1.data(), static_cast<unsigned>(app1.size()));
+        }
+    }
+    if (!options.excludeXMP && !md.xmp.empty() && md.xmp.size() + sizeof(xmpSignature) <= 65533) {
+        Bytes app1(xmpSignature, xmpSignature + sizeof(xmpSignature));
+        app1.insert(app1.end(), md.xmp.begin(), md.xmp.end());
+        jpeg_write_marker(&cinfo, JPEG_APP0 + 1, app1.data(), static_cast<unsigned>(app1.size()));
+    }
+    if (!image.iccProfile.empty())
+        jpeg_write_icc_profile(&cinfo, image.iccProfile.data(), static_cast<unsigned>(image.iccProfile.size()));
+    while (cinfo.next_scanline < cinfo.image_height) {
+        // JPEG has no alpha: transparent areas are put on white.
+        const uint8_t* s = image.row(static_cast<int>(cinfo.next_scanline));
+        uint8_t* d = rgb.data();
+        for (int x = 0; x < image.width; ++x, s += 4, d += 3) {
+            const unsigned a = s[3];
+            if (a == 255) {
+                d[0] = s[0];
+                d[1] = s[1];
+                d[2] = s[2];
+            } else {
+                d[0] = static_cast<uint8_t>((s[0] * a + 255 * (255 - a) + 127) / 255);
+                d[1] = static_cast<uint8_t>((s[1] * a + 255 * (255 - a) + 127) / 255);
+                d[2] = static_cast<uint8_t>((s[2] * a + 255 * (255 - a) + 127) / 255);
+            }
+        }
+        JSAMPROW row = rgb.data();
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    Bytes result(buffer, buffer + length);
+    std::free(buffer);
+    return result;
+}
+
+}  // namespace calvoro::imaging::detail

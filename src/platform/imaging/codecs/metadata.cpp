@@ -1,0 +1,145 @@
+// Exif and XMP through exiv2: reading for formats without a native reader, editing the Exif
+// block before it is written, and writing it into TIFF files.
+
+#include <mutex>
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#include <exiv2/exiv2.hpp>
+
+#include "platform/imaging/codecs/codecs.h"
+
+namespace calvoro::imaging::detail {
+
+namespace {
+
+void initExiv2() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+        Exiv2::XmpParser::initialize();
+    });
+}
+
+bool decodeExif(const Bytes& exif, Exiv2::ExifData& data, Exiv2::ByteOrder& order) {
+    if (exif.size() < 8) return false;
+    try {
+        order = Exiv2::ExifParser::decode(data, exif.data(), static_cast<uint32_t>(exif.size()));
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+}  // namespace
+
+void readMetadata(const uint8_t* data, size_t size, ImageMetadata& metadata) {
+    initExiv2();
+    try {
+        auto image = Exiv2::ImageFactory::open(data, static_cast<long>(size));
+        if (!image.get()) return;
+        image->readMetadata();
+        if (metadata.exif.empty() && !image->exifData().empty()) {
+            Exiv2::Blob blob;
+            Exiv2::ExifParser::encode(blob, image->byteOrder() == Exiv2::invalidByteOrder ? Exiv2::littleEndian : image->byteOrder(),
+                                      image->exifData());
+            metadata.exif.assign(blob.begin(), blob.end());
+        }
+        if (metadata.xmp.empty() && !image->xmpPacket().empty()) metadata.xmp = image->xmpPacket();
+    } catch (...) {
+        // Metadata is optional: a file exiv2 cannot read still decodes.
+    }
+}
+
+int exifOrientation(const Bytes& exif) {
+    initExiv2();
+    Exiv2::ExifData data;
+    Exiv2::ByteOrder order;
+    if (!decodeExif(exif, data, order)) return 1;
+    auto it = data.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
+    if (it == data.end() || it->count() < 1) return 1;
+    long v = it->toLong();
+    return (v >= 1 && v <= 8) ? static_cast<int>(v) : 1;
+}
+
+bool exifHasGPS(const Bytes& exif) {
+    initExiv2();
+    Exiv2::ExifData data;
+    Exiv2::ByteOrder order;
+    if (!decodeExif(exif, data, order)) return false;
+    for (const auto& d : data)
+        if (d.groupName() == "GPSInfo") return true;
+    return false;
+}
+
+Bytes preparedExif(const Bytes& exif, bool excludeGPS, int orientation) {
+    initExiv2();
+    Exiv2::ExifData data;
+    Exiv2::ByteOrder order = Exiv2::littleEndian;
+    if (!decodeExif(exif, data, order)) return {};
+    try {
+        if (excludeGPS) {
+            for (auto it = data.begin(); it != data.end();) {
+                if (it->groupName() == "GPSInfo" || it->key() == "Exif.Image.GPSTag")
+                    it = data.erase(it);
+                else
+                    ++it;
+            }
+        }
+        auto o = data.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
+        if (orientation == 1) {
+            if (o != data.end()) data.erase(o);
+        } else {
+            data["Exif.Image.Orientation"] = static_cast<uint16_t>(orientation);
+        }
+        // The thumbnail shows the old pixels.
+        Exiv2::ExifThumb(data).erase();
+        if (data.empty()) return {};
+        Exiv2::Blob blob;
+        Exiv2::ExifParser::encode(blob, order == Exiv2::invalidByteOrder ? Exiv2::littleEndian : order, data);
+        return Bytes(blob.begin(), blob.end());
+    } catch (...) {
+        return {};
+    }
+}
+
+Bytes injectMetadata(const Bytes& file, const Bytes& exif, const std::string& xmp) {
+    if (exif.empty() && xmp.empty()) return file;
+    initExiv2();
+    try {
+        auto image = Exiv2::ImageFactory::open(file.data(), static_cast<long>(file.size()));
+        if (!image.get()) return file;
+        image->readMetadata();
+        if (!exif.empty()) {
+            Exiv2::ExifData data;
+            Exiv2::ByteOrder order;
+            if (decodeExif(exif, data, order)) {
+                // The file's own structure tags stay as the encoder wrote them.
+                for (auto it = data.begin(); it != data.end();) {
+                    const uint16_t t = it->tag();
+                    const bool descriptive = t == 0x0112 || (t >= 0x010E && t <= 0x0110) || t == 0x0131 || t == 0x0132 ||
+                                             t == 0x013B || t == 0x8298;
+                    if ((it->groupName() == "Image" && !descriptive) || it->groupName().rfind("Thumbnail", 0) == 0)
+                        it = data.erase(it);
+                    else
+                        ++it;
+                }
+                for (const auto& d : data) image->exifData()[d.key()] = d.value();
+            }
+        }
+        if (!xmp.empty()) {
+            image->setXmpPacket(xmp);
+            image->writeXmpFromPacket(true);
+        }
+        image->writeMetadata();
+        auto& io = image->io();
+        io.seek(0, Exiv2::BasicIo::beg);
+        Exiv2::DataBuf buf = io.read(static_cast<long>(io.size()));
+        return Bytes(buf.pData_, buf.pData_ + buf.size_);
+    } catch (...) {
+        return file;
+    }
+}
+
+}  // namespace calvoro::imaging::detail
+#pragma GCC diagnostic pop

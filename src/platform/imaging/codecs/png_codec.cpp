@@ -1,0 +1,178 @@
+#include <png.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/imaging/codecs/codecs.h"
+
+namespace calvoro::imaging::detail {
+
+namespace {
+
+struct Reader {
+    const uint8_t* data;
+    size_t size;
+    size_t pos;
+};
+
+void readCallback(png_structp png, png_bytep out, png_size_t count) {
+    auto* r = static_cast<Reader*>(png_get_io_ptr(png));
+    if (r->size - r->pos < count) png_error(png, "Read past the end of the data");
+    std::memcpy(out, r->data + r->pos, count);
+    r->pos += count;
+}
+
+void writeCallback(png_structp png, png_bytep data, png_size_t count) {
+    auto* out = static_cast<Bytes*>(png_get_io_ptr(png));
+    out->insert(out->end(), data, data + count);
+}
+
+void errorCallback(png_structp png, png_const_charp message) {
+    auto* text = static_cast<std::string*>(png_get_error_ptr(png));
+    if (text) *text = message;
+    png_longjmp(png, 1);
+}
+
+void warningCallback(png_structp, png_const_charp) {}
+
+}  // namespace
+
+void decodePNG(const uint8_t* data, size_t size, DecodeResult& out) {
+    std::string message;
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &message, errorCallback, warningCallback);
+    if (!png) fail("Could not decode image data");
+    png_infop info = png_create_info_struct(png);
+    Reader reader{data, size, 0};
+    RgbaImage image;
+    int rowsDone = 0;
+    volatile bool headerRead = false;
+    // Volatile: these are read after a longjmp.
+    volatile bool partial = false;
+    if (setjmp(png_jmpbuf(png))) {
+        // A stream cut short keeps the rows decoded so far, as other decoders do.
+        if (!headerRead || image.empty()) {
+            png_destroy_read_struct(&png, &info, nullptr);
+            fail("Could not decode PNG data" + (message.empty() ? std::string() : ": " + message));
+        }
+        partial = true;
+    }
+    if (!partial) {
+        png_set_read_fn(png, &reader, readCallback);
+        png_set_user_limits(png, 1u << 30, 1u << 30);
+        png_set_crc_action(png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
+        png_read_info(png, info);
+        png_uint_32 w = 0, h = 0;
+        int depth = 0, colour = 0, interlace = 0;
+        png_get_IHDR(png, info, &w, &h, &depth, &colour, &interlace, nullptr, nullptr);
+        checkDimensions(w, h);
+        out.props.bitsPerComponent = depth;
+        out.props.hasAlpha = (colour & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
+        png_set_expand(png);
+        png_set_strip_16(png);
+        png_set_gray_to_rgb(png);
+        png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+        int passes = png_set_interlace_handling(png);
+        png_read_update_info(png, info);
+
+        png_bytep profile = nullptr;
+        png_uint_32 profileLength = 0;
+        png_charp profileName = nullptr;
+        int compression = 0;
+        if (png_get_iCCP(png, info, &profileName, &compression, &profile, &profileLength) && profile)
+            out.props.metadata.iccProfile.assign(profile, profile + profileLength);
+        png_uint_32 resX = 0, resY = 0;
+        int unit = 0;
+        if (png_get_pHYs(png, info, &resX, &resY, &unit) && unit == PNG_RESOLUTION_METER && resX && resY) {
+            out.props.metadata.dpiWidth = resX * 0.0254;
+            out.props.metadata.dpiHeight = resY * 0.0254;
+        }
+        image = RgbaImage(static_cast<int>(w), static_cast<int>(h));
+        headerRead = true;
+        for (int pass = 0; pass < passes; ++pass)
+            for (int y = 0; y < static_cast<int>(h); ++y) {
+                png_read_row(png, image.row(y), nullptr);
+                if (pass == passes - 1) rowsDone = y + 1;
+            }
+        png_read_end(png, info);
+    }
+    // Metadata chunks may come after the image data.
+    png_uint_32 exifLength = 0;
+    png_bytep exif = nullptr;
+    if (png_get_eXIf_1(png, info, &exifLength, &exif) && exif && exifLength > 0)
+        out.props.metadata.exif.assign(exif, exif + exifLength);
+    png_textp texts = nullptr;
+    int textCount = 0;
+    if (png_get_text(png, info, &texts, &textCount) > 0)
+        for (int i = 0; i < textCount; ++i)
+            if (texts[i].key && std::strcmp(texts[i].key, "XML:com.adobe.xmp") == 0 && texts[i].text)
+                out.props.metadata.xmp.assign(texts[i].text, texts[i].itxt_length ? texts[i].itxt_length : texts[i].text_length);
+    png_destroy_read_struct(&png, &info, nullptr);
+    (void)rowsDone;
+    if (!out.props.metadata.exif.empty()) out.props.metadata.orientation = exifOrientation(out.props.metadata.exif);
+    out.props.pixelWidth = image.width;
+    out.props.pixelHeight = image.height;
+    out.frames.push_back({std::move(image), 0});
+}
+
+Bytes encodePNG(const RgbaImage& image, const EncodeOptions& options) {
+    Bytes result;
+    result.reserve(static_cast<size_t>(image.width) * image.height * 2 + 1024);
+    std::string message;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &message, errorCallback, warningCallback);
+    if (!png) fail("Could not encode PNG");
+    png_infop info = png_create_info_struct(png);
+    const volatile bool alpha = image.hasTransparency();
+    std::vector<uint8_t> rgbRow;
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        fail("Could not encode PNG: " + message);
+    }
+    png_set_write_fn(png, &result, writeCallback, nullptr);
+    png_set_IHDR(png, info, image.width, image.height, 8, alpha ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_compression_level(png, 6);
+    png_set_filter(png, 0, PNG_FILTER_SUB | PNG_FILTER_UP);
+    const auto& md = options.metadata;
+    if (!image.iccProfile.empty())
+        png_set_iCCP(png, info, "ICC Profile", 0, image.iccProfile.data(), static_cast<png_uint_32>(image.iccProfile.size()));
+    else
+        png_set_sRGB_gAMA_and_cHRM(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
+    if (md.dpiWidth && md.dpiHeight && *md.dpiWidth > 0 && *md.dpiHeight > 0)
+        png_set_pHYs(png, info, static_cast<png_uint_32>(*md.dpiWidth / 0.0254 + 0.5),
+                     static_cast<png_uint_32>(*md.dpiHeight / 0.0254 + 0.5), PNG_RESOLUTION_METER);
+    Bytes exif;
+    if (!md.exif.empty()) exif = preparedExif(md.exif, options.excludeGPS, md.orientation);
+    if (!exif.empty()) png_set_eXIf_1(png, info, static_cast<png_uint_32>(exif.size()), exif.data());
+    std::string xmp = options.excludeXMP ? std::string() : md.xmp;
+    png_text text{};
+    if (!xmp.empty()) {
+        text.compression = PNG_ITXT_COMPRESSION_NONE;
+        text.key = const_cast<char*>("XML:com.adobe.xmp");
+        text.text = xmp.data();
+        text.itxt_length = xmp.size();
+        text.lang = nullptr;
+        text.lang_key = nullptr;
+        png_set_text(png, info, &text, 1);
+    }
+    png_write_info(png, info);
+    if (!alpha) rgbRow.resize(static_cast<size_t>(image.width) * 3);
+    for (int y = 0; y < image.height; ++y) {
+        if (alpha) {
+            png_write_row(png, image.row(y));
+        } else {
+            const uint8_t* s = image.row(y);
+            uint8_t* d = rgbRow.data();
+            for (int x = 0; x < image.width; ++x, s += 4, d += 3) {
+                d[0] = s[0];
+                d[1] = s[1];
+                d[2] = s[2];
+            }
+            png_write_row(png, rgbRow.data());
+        }
+    }
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return result;
+}
+
+}  // namespace calvoro::imaging::detail

@@ -1,0 +1,200 @@
+// Photoshop documents: the flattened composite of RGB, greyscale or CMYK images at 8 or 16
+// bits is read; documents are written flat (RGB, alpha as the fourth channel), PackBits-packed.
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/imaging/codecs/codecs.h"
+
+namespace calvoro::imaging::detail {
+
+namespace {
+
+void unpackBits(const uint8_t*& p, const uint8_t* end, uint8_t* out, size_t n) {
+    size_t i = 0;
+    while (i < n && p < end) {
+        const int8_t header = static_cast<int8_t>(*p++);
+        if (header >= 0) {
+            size_t count = static_cast<size_t>(header) + 1;
+            if (static_cast<size_t>(end - p) < count) fail("Could not decode PSD data");
+            const size_t k = std::min(count, n - i);
+            std::memcpy(out + i, p, k);
+            p += count;
+            i += k;
+        } else if (header != -128) {
+            const size_t count = static_cast<size_t>(1 - header);
+            if (p >= end) fail("Could not decode PSD data");
+            const size_t k = std::min(count, n - i);
+            std::memset(out + i, *p++, k);
+            i += k;
+        }
+    }
+    if (i < n) fail("Could not decode PSD data");
+}
+
+void packBits(const uint8_t* row, size_t n, Bytes& out) {
+    size_t i = 0;
+    while (i < n) {
+        size_t run = 1;
+        while (i + run < n && run < 128 && row[i + run] == row[i]) ++run;
+        if (run >= 3) {
+            out.push_back(static_cast<uint8_t>(1 - static_cast<int>(run)));
+            out.push_back(row[i]);
+            i += run;
+            continue;
+        }
+        size_t start = i, len = 0;
+        while (i < n && len < 128) {
+            if (i + 2 < n && row[i] == row[i + 1] && row[i] == row[i + 2]) break;
+            ++i;
+            ++len;
+        }
+        out.push_back(static_cast<uint8_t>(len - 1));
+        out.insert(out.end(), row + start, row + start + len);
+    }
+}
+
+}  // namespace
+
+void decodePSD(const uint8_t* data, size_t size, DecodeResult& out) {
+    if (size < 26 || std::memcmp(data, "8BPS", 4) != 0) fail("Could not decode PSD data");
+    const int version = be16(data + 4);
+    if (version != 1 && version != 2) fail("Could not decode PSD data");
+    const int channels = be16(data + 12);
+    const uint32_t h = be32(data + 14), w = be32(data + 18);
+    const int depth = be16(data + 22), mode = be16(data + 24);
+    checkDimensions(w, h);
+    if (depth != 8 && depth != 16) fail("This PSD bit depth is not supported");
+    if (mode != 1 && mode != 3 && mode != 4) fail("This PSD colour mode is not supported");
+    const int colourChannels = mode == 3 ? 3 : mode == 4 ? 4 : 1;
+    if (channels < colourChannels) fail("Could not decode PSD data");
+    const uint8_t* p = data + 26;
+    const uint8_t* end = data + size;
+    auto skipSection = [&](bool wide) -> std::pair<const uint8_t*, size_t> {
+        const size_t lenBytes = wide ? 8 : 4;
+        if (static_cast<size_t>(end - p) < lenBytes) fail("Could not decode PSD data");
+        uint64_t len = wide ? (static_cast<uint64_t>(be32(p)) << 32 | be32(p + 4)) : be32(p);
+        p += lenBytes;
+        if (static_cast<uint64_t>(end - p) < len) fail("Could not decode PSD data");
+        const uint8_t* start = p;
+        p += len;
+        return {start, static_cast<size_t>(len)};
+    };
+    skipSection(false);  // colour mode data
+    auto [res, resLength] = skipSection(false);
+    // Image resources: the ICC profile (0x040F) and the resolution (0x03ED).
+    for (const uint8_t* r = res; r + 12 <= res + resLength;) {
+        if (std::memcmp(r, "8BIM", 4) != 0) break;
+        const uint16_t id = be16(r + 4);
+        const uint8_t nameLength = r[6];
+        const uint8_t* q = r + 6 + ((nameLength + 2) & ~1);
+        if (q + 4 > res + resLength) break;
+        const uint32_t len = be32(q);
+        q += 4;
+        if (q + len > res + resLength) break;
+        if (id == 0x040F && mode == 3) out.props.metadata.iccProfile.assign(q, q + len);
+        if (id == 0x03ED && len >= 16) {
+            out.props.metadata.dpiWidth = be32(q) / 65536.0;
+            out.props.metadata.dpiHeight = be32(q + 8) / 65536.0;
+        }
+        r = q + ((len + 1) & ~1u);
+    }
+    skipSection(version == 2);  // layers and masks
+    if (end - p < 2) fail("Could not decode PSD data");
+    const int compression = be16(p);
+    p += 2;
+    const int used = std::min(channels, colourChannels + 1);
+    const size_t bytesPerSample = depth / 8;
+    const size_t rowBytes = static_cast<size_t>(w) * bytesPerSample;
+    std::vector<std::vector<uint8_t>> planes(static_cast<size_t>(used), std::vector<uint8_t>(rowBytes * h));
+    if (compression == 0) {
+        if (static_cast<size_t>(end - p) < rowBytes * h * used) fail("Could not decode PSD data");
+        for (int c = 0; c < used; ++c) std::memcpy(planes[static_cast<size_t>(c)].data(), p + rowBytes * h * c, rowBytes * h);
+    } else if (compression == 1) {
+        const size_t countBytes = version == 2 ? 4 : 2;
+        const uint8_t* counts = p;
+        if (static_cast<size_t>(end - p) < countBytes * h * channels) fail("Could not decode PSD data");
+        p += countBytes * h * channels;
+        for (int c = 0; c < used; ++c)
+            for (uint32_t y = 0; y < h; ++y) {
+                const size_t index = static_cast<size_t>(c) * h + y;
+                const size_t len = version == 2 ? be32(counts + index * 4) : be16(counts + index * 2);
+                if (static_cast<size_t>(end - p) < len) fail("Could not decode PSD data");
+                const uint8_t* q = p;
+                unpackBits(q, p + len, planes[static_cast<size_t>(c)].data() + rowBytes * y, rowBytes);
+                p += len;
+            }
+    } else {
+        fail("This PSD compression is not supported");
+    }
+    RgbaImage image(static_cast<int>(w), static_cast<int>(h));
+    const bool alpha = used > colourChannels;
+    const size_t n = static_cast<size_t>(w) * h;
+    auto at = [&](int c, size_t i) -> uint8_t { return planes[static_cast<size_t>(c)][i * bytesPerSample]; };
+    for (size_t i = 0; i < n; ++i) {
+        uint8_t* d = image.pixels.data() + i * 4;
+        if (mode == 3) {
+            d[0] = at(0, i), d[1] = at(1, i), d[2] = at(2, i);
+        } else if (mode == 1) {
+            d[0] = d[1] = d[2] = at(0, i);
+        } else {
+            // CMYK is stored inverted (0 = full ink).
+            const unsigned k = at(3, i);
+            d[0] = static_cast<uint8_t>(at(0, i) * k / 255);
+            d[1] = static_cast<uint8_t>(at(1, i) * k / 255);
+            d[2] = static_cast<uint8_t>(at(2, i) * k / 255);
+        }
+        d[3] = alpha ? at(colourChannels, i) : 255;
+    }
+    out.props.hasAlpha = alpha;
+    out.props.bitsPerComponent = depth;
+    out.props.pixelWidth = image.width;
+    out.props.pixelHeight = image.height;
+    out.frames.push_back({std::move(image), 0});
+}
+
+Bytes encodePSD(const RgbaImage& image, const EncodeOptions&) {
+    const bool alpha = image.hasTransparency();
+    const int channels = alpha ? 4 : 3;
+    Bytes out;
+    out.insert(out.end(), {'8', 'B', 'P', 'S'});
+    putBE16(out, 1);
+    out.resize(out.size() + 6, 0);
+    putBE16(out, static_cast<uint32_t>(channels));
+    putBE32(out, static_cast<uint32_t>(image.height));
+    putBE32(out, static_cast<uint32_t>(image.width));
+    putBE16(out, 8);
+    putBE16(out, 3);
+    putBE32(out, 0);  // colour mode data
+    Bytes resources;
+    if (!image.iccProfile.empty()) {
+        resources.insert(resources.end(), {'8', 'B', 'I', 'M'});
+        putBE16(resources, 0x040F);
+        putBE16(resources, 0);  // empty name, padded
+        putBE32(resources, static_cast<uint32_t>(image.iccProfile.size()));
+        resources.insert(resources.end(), image.iccProfile.begin(), image.iccProfile.end());
+        if (image.iccProfile.size() & 1) resources.push_back(0);
+    }
+    putBE32(out, static_cast<uint32_t>(resources.size()));
+    out.insert(out.end(), resources.begin(), resources.end());
+    putBE32(out, 0);  // no layers
+    putBE16(out, 1);  // PackBits
+    const size_t countsAt = out.size();
+    out.resize(out.size() + static_cast<size_t>(channels) * image.height * 2, 0);
+    std::vector<uint8_t> row(static_cast<size_t>(image.width));
+    for (int c = 0; c < channels; ++c)
+        for (int y = 0; y < image.height; ++y) {
+            const uint8_t* s = image.row(y);
+            for (int x = 0; x < image.width; ++x) row[static_cast<size_t>(x)] = s[x * 4 + c];
+            const size_t before = out.size();
+            packBits(row.data(), row.size(), out);
+            const size_t len = out.size() - before;
+            if (len > 0xFFFF) fail("The image is too large for PSD");
+            const size_t index = countsAt + (static_cast<size_t>(c) * image.height + y) * 2;
+            out[index] = static_cast<uint8_t>(len >> 8);
+            out[index + 1] = static_cast<uint8_t>(len & 0xFF);
+        }
+    return out;
+}
+
+}  // namespace calvoro::imaging::detail

@@ -1,0 +1,159 @@
+// Truevision TGA: colour-mapped, true-colour and grey images, raw or RLE, 8 to 32 bits.
+// Written as uncompressed 32-bit (with alpha) or 24-bit true colour, top-left origin.
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "platform/imaging/codecs/codecs.h"
+
+namespace calvoro::imaging::detail {
+
+namespace {
+
+void readPixel(const uint8_t* p, int bpp, bool grey, uint8_t* d) {
+    switch (bpp) {
+        case 8:
+            d[0] = d[1] = d[2] = p[0], d[3] = 255;
+            break;
+        case 16:
+            if (grey) {
+                d[0] = d[1] = d[2] = p[0], d[3] = p[1];
+            } else {
+                const uint16_t v = le16(p);
+                d[0] = static_cast<uint8_t>(((v >> 10) & 0x1F) * 255 / 31);
+                d[1] = static_cast<uint8_t>(((v >> 5) & 0x1F) * 255 / 31);
+                d[2] = static_cast<uint8_t>((v & 0x1F) * 255 / 31);
+                d[3] = 255;
+            }
+            break;
+        case 15: {
+            const uint16_t v = le16(p);
+            d[0] = static_cast<uint8_t>(((v >> 10) & 0x1F) * 255 / 31);
+            d[1] = static_cast<uint8_t>(((v >> 5) & 0x1F) * 255 / 31);
+            d[2] = static_cast<uint8_t>((v & 0x1F) * 255 / 31);
+            d[3] = 255;
+            break;
+        }
+        case 24:
+            d[0] = p[2], d[1] = p[1], d[2] = p[0], d[3] = 255;
+            break;
+        default:
+            d[0] = p[2], d[1] = p[1], d[2] = p[0], d[3] = p[3];
+            break;
+    }
+}
+
+}  // namespace
+
+void decodeTGA(const uint8_t* data, size_t size, DecodeResult& out) {
+    if (size < 18) fail("Could not decode TGA data");
+    const uint8_t idLength = data[0], mapType = data[1], type = data[2];
+    const uint16_t mapFirst = le16(data + 3), mapLength = le16(data + 5);
+    const uint8_t mapBits = data[7];
+    const int w = le16(data + 12), h = le16(data + 14);
+    const int bpp = data[16];
+    const uint8_t descriptor = data[17];
+    const int base = type & ~8;
+    const bool rle = type & 8;
+    if (base != 1 && base != 2 && base != 3) fail("Could not decode TGA data");
+    checkDimensions(static_cast<uint64_t>(w), static_cast<uint64_t>(h));
+    size_t pos = 18 + idLength;
+    std::vector<std::array<uint8_t, 4>> palette;
+    if (mapType == 1) {
+        const int entryBytes = (mapBits + 7) / 8;
+        if (entryBytes < 2 || entryBytes > 4 || pos + static_cast<size_t>(mapLength) * entryBytes > size) fail("Could not decode TGA data");
+        palette.resize(static_cast<size_t>(mapFirst) + mapLength);
+        for (int i = 0; i < mapLength; ++i)
+            readPixel(data + pos + static_cast<size_t>(i) * entryBytes, mapBits == 16 ? 15 : mapBits, false,
+                      palette[static_cast<size_t>(mapFirst) + i].data());
+        pos += static_cast<size_t>(mapLength) * entryBytes;
+    }
+    if (base == 1 && (palette.empty() || bpp != 8)) fail("Could not decode TGA data");
+    if (base == 2 && bpp != 15 && bpp != 16 && bpp != 24 && bpp != 32) fail("Could not decode TGA data");
+    if (base == 3 && bpp != 8 && bpp != 16) fail("Could not decode TGA data");
+    const int pixelBytes = (bpp + 7) / 8;
+    const bool grey = base == 3;
+    const int alphaBits = descriptor & 0x0F;
+    RgbaImage image(w, h);
+    const size_t total = static_cast<size_t>(w) * h;
+    std::vector<uint8_t> raw(total * pixelBytes);
+    if (!rle) {
+        if (pos + raw.size() > size) fail("Could not decode TGA data");
+        std::memcpy(raw.data(), data + pos, raw.size());
+    } else {
+        size_t i = 0;
+        while (i < total) {
+            if (pos >= size) fail("Could not decode TGA data");
+            const uint8_t header = data[pos++];
+            const size_t count = (header & 0x7F) + 1u;
+            if (header & 0x80) {
+                if (pos + pixelBytes > size) fail("Could not decode TGA data");
+                for (size_t k = 0; k < count && i < total; ++k, ++i) std::memcpy(raw.data() + i * pixelBytes, data + pos, pixelBytes);
+                pos += pixelBytes;
+            } else {
+                const size_t n = std::min(count, total - i);
+                if (pos + n * pixelBytes > size) fail("Could not decode TGA data");
+                std::memcpy(raw.data() + i * pixelBytes, data + pos, n * pixelBytes);
+                pos += count * pixelBytes;
+                i += n;
+            }
+        }
+    }
+    const bool rightToLeft = descriptor & 0x10;
+    const bool topDown = descriptor & 0x20;
+    for (int y = 0; y < h; ++y) {
+        uint8_t* d = image.row(topDown ? y : h - 1 - y);
+        for (int x = 0; x < w; ++x) {
+            const uint8_t* p = raw.data() + (static_cast<size_t>(y) * w + x) * pixelBytes;
+            uint8_t* q = d + static_cast<size_t>(rightToLeft ? w - 1 - x : x) * 4;
+            if (base == 1) {
+                std::memcpy(q, palette[std::min<size_t>(p[0], palette.size() - 1)].data(), 4);
+            } else {
+                readPixel(p, bpp, grey, q);
+                if (bpp == 32 && alphaBits == 0) q[3] = 255;
+            }
+        }
+    }
+    // Files that declare alpha but leave it all zero mean opaque.
+    bool anyVisible = false;
+    for (size_t i = 3; i < image.pixels.size(); i += 4)
+        if (image.pixels[i]) {
+            anyVisible = true;
+            break;
+        }
+    if (!anyVisible)
+        for (size_t i = 3; i < image.pixels.size(); i += 4) image.pixels[i] = 255;
+    out.props.hasAlpha = image.hasTransparency();
+    out.props.pixelWidth = w;
+    out.props.pixelHeight = h;
+    out.frames.push_back({std::move(image), 0});
+}
+
+Bytes encodeTGA(const RgbaImage& image, const EncodeOptions&) {
+    if (image.width > 65535 || image.height > 65535) fail("The image is too large for TGA");
+    const bool alpha = image.hasTransparency();
+    Bytes out(18, 0);
+    out[2] = 2;
+    out[12] = image.width & 0xFF, out[13] = (image.width >> 8) & 0xFF;
+    out[14] = image.height & 0xFF, out[15] = (image.height >> 8) & 0xFF;
+    out[16] = alpha ? 32 : 24;
+    out[17] = static_cast<uint8_t>(0x20 | (alpha ? 8 : 0));
+    out.reserve(18 + static_cast<size_t>(image.width) * image.height * (alpha ? 4 : 3) + 26);
+    for (int y = 0; y < image.height; ++y) {
+        const uint8_t* s = image.row(y);
+        for (int x = 0; x < image.width; ++x, s += 4) {
+            out.push_back(s[2]);
+            out.push_back(s[1]);
+            out.push_back(s[0]);
+            if (alpha) out.push_back(s[3]);
+        }
+    }
+    // TGA 2.0 footer without extension or developer areas.
+    for (int i = 0; i < 8; ++i) out.push_back(0);
+    const char signature[] = "TRUEVISION-XFILE.";
+    out.insert(out.end(), signature, signature + sizeof(signature));
+    return out;
+}
+
+}  // namespace calvoro::imaging::detail

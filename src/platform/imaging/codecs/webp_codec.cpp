@@ -1,0 +1,113 @@
+#include <webp/decode.h>
+#include <webp/demux.h>
+#include <webp/encode.h>
+#include <webp/mux.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "platform/imaging/codecs/codecs.h"
+
+namespace calvoro::imaging::detail {
+
+void decodeWebP(const uint8_t* data, size_t size, DecodeResult& out) {
+    WebPBitstreamFeatures features;
+    if (WebPGetFeatures(data, size, &features) != VP8_STATUS_OK) fail("Could not decode WebP data");
+    WebPData webpData{data, size};
+    WebPDemuxer* demux = WebPDemux(&webpData);
+    auto& md = out.props.metadata;
+    if (demux) {
+        WebPChunkIterator chunk;
+        if (WebPDemuxGetChunk(demux, "ICCP", 1, &chunk)) {
+            md.iccProfile.assign(chunk.chunk.bytes, chunk.chunk.bytes + chunk.chunk.size);
+            WebPDemuxReleaseChunkIterator(&chunk);
+        }
+        if (WebPDemuxGetChunk(demux, "EXIF", 1, &chunk)) {
+            const uint8_t* p = chunk.chunk.bytes;
+            size_t n = chunk.chunk.size;
+            if (n > 6 && std::memcmp(p, "Exif\0\0", 6) == 0) p += 6, n -= 6;
+            md.exif.assign(p, p + n);
+            WebPDemuxReleaseChunkIterator(&chunk);
+        }
+        if (WebPDemuxGetChunk(demux, "XMP ", 1, &chunk)) {
+            md.xmp.assign(reinterpret_cast<const char*>(chunk.chunk.bytes), chunk.chunk.size);
+            WebPDemuxReleaseChunkIterator(&chunk);
+        }
+        out.props.frameCount = std::max<int>(1, static_cast<int>(WebPDemuxGetI(demux, WEBP_FF_FRAME_COUNT)));
+    }
+    RgbaImage image;
+    if (features.has_animation && demux) {
+        WebPAnimDecoderOptions options;
+        WebPAnimDecoderOptionsInit(&options);
+        options.color_mode = MODE_RGBA;
+        const int cw = static_cast<int>(WebPDemuxGetI(demux, WEBP_FF_CANVAS_WIDTH));
+        const int ch = static_cast<int>(WebPDemuxGetI(demux, WEBP_FF_CANVAS_HEIGHT));
+        WebPDemuxDelete(demux);
+        demux = nullptr;
+        checkDimensions(static_cast<uint64_t>(cw), static_cast<uint64_t>(ch));
+        WebPAnimDecoder* decoder = WebPAnimDecoderNew(&webpData, &options);
+        if (!decoder) fail("Could not decode WebP data");
+        uint8_t* frame = nullptr;
+        int timestamp = 0;
+        if (!WebPAnimDecoderGetNext(decoder, &frame, &timestamp)) {
+            WebPAnimDecoderDelete(decoder);
+            fail("Could not decode WebP data");
+        }
+        image = RgbaImage(cw, ch);
+        std::memcpy(image.pixels.data(), frame, image.pixels.size());
+        WebPAnimDecoderDelete(decoder);
+    } else {
+        if (demux) WebPDemuxDelete(demux);
+        checkDimensions(static_cast<uint64_t>(features.width), static_cast<uint64_t>(features.height));
+        image = RgbaImage(features.width, features.height);
+        if (!WebPDecodeRGBAInto(data, size, image.pixels.data(), image.pixels.size(), image.width * 4))
+            fail("Could not decode WebP data");
+    }
+    if (!md.exif.empty()) md.orientation = exifOrientation(md.exif);
+    out.props.hasAlpha = features.has_alpha;
+    out.props.pixelWidth = image.width;
+    out.props.pixelHeight = image.height;
+    out.frames.push_back({std::move(image), 0});
+}
+
+Bytes encodeWebP(const RgbaImage& image, const EncodeOptions& options) {
+    uint8_t* output = nullptr;
+    size_t size = 0;
+    if (options.quality >= 1.0)
+        size = WebPEncodeLosslessRGBA(image.pixels.data(), image.width, image.height, image.width * 4, &output);
+    else
+        size = WebPEncodeRGBA(image.pixels.data(), image.width, image.height, image.width * 4,
+                              static_cast<float>(std::clamp(options.quality, 0.0, 1.0) * 100.0), &output);
+    if (!size || !output) fail("Could not encode WebP");
+    Bytes encoded(output, output + size);
+    WebPFree(output);
+    const auto& md = options.metadata;
+    Bytes exif = md.exif.empty() ? Bytes() : preparedExif(md.exif, options.excludeGPS, md.orientation);
+    const std::string xmp = options.excludeXMP ? std::string() : md.xmp;
+    if (exif.empty() && xmp.empty() && image.iccProfile.empty()) return encoded;
+    WebPData in{encoded.data(), encoded.size()};
+    WebPMux* mux = WebPMuxCreate(&in, 1);
+    if (!mux) return encoded;
+    if (!image.iccProfile.empty()) {
+        WebPData chunk{image.iccProfile.data(), image.iccProfile.size()};
+        WebPMuxSetChunk(mux, "ICCP", &chunk, 1);
+    }
+    if (!exif.empty()) {
+        WebPData chunk{exif.data(), exif.size()};
+        WebPMuxSetChunk(mux, "EXIF", &chunk, 1);
+    }
+    if (!xmp.empty()) {
+        WebPData chunk{reinterpret_cast<const uint8_t*>(xmp.data()), xmp.size()};
+        WebPMuxSetChunk(mux, "XMP ", &chunk, 1);
+    }
+    WebPData assembled;
+    WebPDataInit(&assembled);
+    Bytes result = encoded;
+    if (WebPMuxAssemble(mux, &assembled) == WEBP_MUX_OK) result.assign(assembled.bytes, assembled.bytes + assembled.size);
+    WebPDataClear(&assembled);
+    WebPMuxDelete(mux);
+    return result;
+}
+
+}  // namespace calvoro::imaging::detail

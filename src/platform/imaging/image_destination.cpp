@@ -1,0 +1,99 @@
+#include "platform/imaging/image_destination.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+#include "core/conversion_error.h"
+#include "core/uuid.h"
+#include "platform/imaging/codecs/codecs.h"
+#include "platform/imaging/image_ops.h"
+#include "platform/imaging/type_identifiers.h"
+
+namespace calvoro::imaging {
+
+namespace {
+
+// Formats without a place for a colour profile get sRGB pixels.
+bool embedsProfile(const std::string& type) {
+    return type == types::png || type == types::jpeg || type == types::tiff || type == types::webp || type == types::heic ||
+           type == types::heif || type == types::avif || type == types::psd;
+}
+
+}  // namespace
+
+std::vector<uint8_t> encodeImages(const std::vector<RgbaImage>& images, const std::string& type, const EncodeOptions& options) {
+    using namespace detail;
+    if (images.empty()) throw ConversionError::conversionFailed();
+    for (const auto& image : images)
+        if (image.empty() || image.pixels.size() != static_cast<size_t>(image.width) * image.height * 4)
+            throw ConversionError::conversionFailed();
+    if (!canEncode(type)) throw ConversionError::unsupportedFormat();
+    std::vector<RgbaImage> converted;
+    const std::vector<RgbaImage>* input = &images;
+    if (!embedsProfile(type)) {
+        bool any = false;
+        for (const auto& image : images) any = any || !image.iccProfile.empty();
+        if (any) {
+            converted = images;
+            for (auto& image : converted) convertToSRGB(image);
+            input = &converted;
+        }
+    }
+    EncodeOptions opts = options;
+    if (!carriesOrientation(type)) opts.metadata.orientation = 1;
+    const RgbaImage& first = input->front();
+    try {
+        if (type == types::png) return encodePNG(first, opts);
+        if (type == types::jpeg) return encodeJPEG(first, opts);
+        if (type == types::tiff) return encodeTIFF(first, opts);
+        if (type == types::gif) return encodeGIF(*input, opts);
+        if (type == types::bmp) return encodeBMP(first, opts);
+        if (type == types::webp) return encodeWebP(first, opts);
+        if (type == types::heic || type == types::heif) return encodeHEIF(first, opts, false);
+        if (type == types::avif) return encodeHEIF(first, opts, true);
+        if (type == types::jpeg2000) return encodeJPEG2000(first, opts);
+        if (type == types::tga) return encodeTGA(first, opts);
+        if (type == types::psd) return encodePSD(first, opts);
+        if (type == types::ico) return encodeICO(*input);
+        if (type == types::icns) return encodeICNS(*input);
+    } catch (const ConversionError& e) {
+        // An encoder that gives up is a failed conversion, not a damaged input.
+        if (e.kind() == ConversionError::Kind::corruptFile) throw ConversionError::conversionFailed();
+        throw;
+    }
+    throw ConversionError::unsupportedFormat();
+}
+
+std::vector<uint8_t> encodeImage(const RgbaImage& image, const std::string& type, const EncodeOptions& options) {
+    return encodeImages(std::vector<RgbaImage>{image}, type, options);
+}
+
+void writeImageFile(const std::filesystem::path& path, const std::vector<RgbaImage>& images, const std::string& type,
+                    const EncodeOptions& options) {
+    const std::vector<uint8_t> bytes = encodeImages(images, type, options);
+    // Written beside the target and renamed, so that no half-written file carries its name.
+    const std::filesystem::path temp = path.parent_path() / ("." + path.filename().string() + "." + Uuid().uuidString() + ".tmp");
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) throw ConversionError::failedToCreateOutput();
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ::close(fd);
+            ::unlink(temp.c_str());
+            throw ConversionError::conversionFailed();
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (::close(fd) != 0 || std::rename(temp.c_str(), path.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        throw ConversionError::conversionFailed();
+    }
+}
+
+}  // namespace calvoro::imaging

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/imaging/image_properties.h"
+#include "platform/imaging/rgba_image.h"
+
+namespace calvoro::imaging {
+
+// Decoders refuse images above this many pixels before allocating them.
+inline constexpr uint64_t maxPixelCount = 500'000'000;
+
+struct AnimationFrame {
+    RgbaImage image;       // the whole canvas after this frame was drawn
+    double delaySeconds = 0;
+};
+
+// An image file opened for decoding. Decoding failures throw ConversionError::corruptFile.
+class ImageSource {
+public:
+    // Nothing when the file cannot be read or is not of a known image type.
+    static std::optional<ImageSource> open(const std::filesystem::path& path);
+    // From bytes in memory; the extension (without dot) helps only with RAW and TGA.
+    static std::optional<ImageSource> fromData(std::vector<uint8_t> data, const std::string& extension = {});
+
+    const std::string& typeIdentifier() const { return type_; }
+    bool isCameraRaw() const;
+    const std::filesystem::path& path() const { return path_; }
+    const std::vector<uint8_t>& data() const { return *data_; }
+
+    // The first image, pixels in stored order (orientation not applied).
+    RgbaImage decodeFirstFrame() const;
+    // Every frame of an animated GIF with its delay; one frame for other types.
+    std::vector<AnimationFrame> decodeAllFrames() const;
+    // Size, frame count, metadata of the first image (decodes it when needed).
+    const ImageProperties& properties() const;
+
+private:
+    ImageSource() = default;
+    void decodeIfNeeded() const;
+
+    std::filesystem::path path_;
+    std::string extension_;
+    std::string type_;
+    std::shared_ptr<const std::vector<uint8_t>> data_;
+    struct Cache;
+    std::shared_ptr<Cache> cache_;
+};
+
+}  // namespace calvoro::imaging

@@ -1,0 +1,182 @@
+// Every writable type through our encoder, read back by a peer and by our own decoder.
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "core/conversion_error.h"
+#include "core/format_capabilities.h"
+#include "fixtures.h"
+#include "platform/imaging/image_destination.h"
+#include "platform/imaging/image_source.h"
+#include "platform/imaging/type_identifiers.h"
+#include "support/test_support.h"
+
+using namespace calvoro;
+using namespace calvoro::imaging;
+using namespace calvoro::testing;
+
+namespace {
+
+struct Case {
+    const char* type;
+    const char* ext;
+    bool lossless;
+    bool keepsAlpha;
+};
+
+const Case cases[] = {
+    {types::png, "png", true, true},        {types::jpeg, "jpg", false, false}, {types::tiff, "tiff", true, true},
+    {types::bmp, "bmp", true, true},        {types::gif, "gif", false, true},   {types::webp, "webp", false, true},
+    {types::heic, "heic", false, true},     {types::avif, "avif", false, true}, {types::psd, "psd", true, true},
+    {types::tga, "tga", true, true},        {types::jpeg2000, "jp2", false, true},
+};
+
+std::string identify(const std::filesystem::path& file, const std::string& format) {
+    auto r = run("identify -format " + shellQuote(format) + " " + shellQuote(file.string() + "[0]") + " 2>/dev/null");
+    return r.output;
+}
+
+// The largest channel difference over opaque pixels, or only at the quadrant centres (lossy
+// types smear the sharp edges).
+int maxDifference(const RgbaImage& a, const RgbaImage& b, bool centresOnly = false) {
+    int worst = 0;
+    for (int y = 0; y < a.height; ++y)
+        for (int x = 0; x < a.width; ++x) {
+            if (centresOnly && !((x == a.width / 4 || x == a.width * 3 / 4) && (y == a.height / 4 || y == a.height * 3 / 4))) continue;
+            const uint8_t* p = a.row(y) + x * 4;
+            const uint8_t* q = b.row(y) + x * 4;
+            if (p[3] != 255) continue;
+            for (int c = 0; c < 3; ++c) worst = std::max(worst, std::abs(p[c] - q[c]));
+        }
+    return worst;
+}
+
+EncodeOptions atQuality(double q) {
+    EncodeOptions o;
+    o.quality = q;
+    return o;
+}
+
+}  // namespace
+
+TEST(ImagingRoundTrip, EveryWritableTypeReadsBackAtItsSizeWithPeerAndOwnDecoder) {
+    ASSERT_TRUE(haveTool("identify"));
+    TempDir dir;
+    const RgbaImage picture = quadrants(64, 48, true);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.type);
+        if (!canEncode(c.type)) {
+            ADD_FAILURE() << "no encoder for " << c.type;
+            continue;
+        }
+        const auto file = dir / (std::string("out.") + c.ext);
+        writeImageFile(file, {picture}, c.type, atQuality(0.92));
+        EXPECT_EQ(identify(file, "%w×%h"), "64×48");
+
+        auto source = ImageSource::open(file);
+        ASSERT_TRUE(source);
+        EXPECT_EQ(source->typeIdentifier(), c.type);
+        RgbaImage back = source->decodeFirstFrame();
+        ASSERT_EQ(back.width, 64);
+        ASSERT_EQ(back.height, 48);
+        if (c.lossless) EXPECT_EQ(maxDifference(picture, back), 0);
+        else EXPECT_LE(maxDifference(picture, back, true), 40);
+        // The band: transparent where the type keeps alpha, white where it cannot.
+        const uint8_t* band = back.row(24) + 2 * 4;
+        if (c.keepsAlpha) {
+            EXPECT_LT(band[3], 40);
+        } else {
+            EXPECT_EQ(band[3], 255);
+            EXPECT_GT(band[0], 230);
+            EXPECT_GT(band[1], 230);
+            EXPECT_GT(band[2], 230);
+        }
+    }
+}
+
+TEST(ImagingRoundTrip, PeerSeesAlphaWhereKeptAndQualityAsAsked) {
+    TempDir dir;
+    const RgbaImage picture = quadrants(40, 40, true);
+    writeImageFile(dir / "a.png", {picture}, types::png);
+    EXPECT_NE(identify(dir / "a.png", "%[channels]").find("a"), std::string::npos);
+    writeImageFile(dir / "a.tiff", {picture}, types::tiff);
+    EXPECT_NE(identify(dir / "a.tiff", "%[channels]").find("a"), std::string::npos);
+    writeImageFile(dir / "a.jpg", {picture}, types::jpeg);
+    EXPECT_EQ(identify(dir / "a.jpg", "%[channels]").find("a"), std::string::npos);
+
+    writeImageFile(dir / "q92.jpg", {picture}, types::jpeg, atQuality(0.92));
+    writeImageFile(dir / "q50.jpg", {picture}, types::jpeg, atQuality(0.5));
+    EXPECT_EQ(identify(dir / "q92.jpg", "%Q"), "92");
+    EXPECT_EQ(identify(dir / "q50.jpg", "%Q"), "50");
+}
+
+TEST(ImagingRoundTrip, HeifFamilyFilesAreReadByVips) {
+    if (!haveTool("vipsheader")) GTEST_SKIP();
+    TempDir dir;
+    const RgbaImage picture = quadrants(33, 17);  // odd sizes
+    for (const char* type : {types::heic, types::avif}) {
+        SCOPED_TRACE(type);
+        const auto file = dir / (std::string("x.") + (type == types::heic ? "heic" : "avif"));
+        writeImageFile(file, {picture}, type, atQuality(0.8));
+        const std::string f = shellQuote(file.string());
+        auto r = run("(vipsheader -f width " + f + " && vipsheader -f height " + f + ") 2>/dev/null");
+        std::string digits;  // vips warns about colour boxes on the same stream
+        std::istringstream lines(r.output);
+        for (std::string line; std::getline(lines, line);)
+            if (!line.empty() && line.find_first_not_of("0123456789") == std::string::npos) digits += line + "\n";
+        EXPECT_EQ(digits, "33\n17\n");
+    }
+}
+
+TEST(ImagingRoundTrip, IconContainersHoldEveryEntry) {
+    TempDir dir;
+    std::vector<RgbaImage> entries;
+    for (int s : {16, 32, 48, 256}) entries.push_back(quadrants(s, s, true));
+    writeImageFile(dir / "i.ico", entries, types::ico);
+    auto r = run("identify -format '%w×%h,' " + shellQuote((dir / "i.ico").string()));
+    EXPECT_EQ(r.output, "16×16,32×32,48×48,256×256,");
+    auto ico = ImageSource::open(dir / "i.ico");
+    ASSERT_TRUE(ico);
+    EXPECT_EQ(ico->properties().frameCount, 4);
+    EXPECT_EQ(ico->decodeFirstFrame().width, 16);
+
+    std::vector<RgbaImage> sizes;
+    for (int s : {16, 32, 64, 128, 256, 512, 1024}) sizes.push_back(quadrants(s, s));
+    writeImageFile(dir / "i.icns", sizes, types::icns);
+    auto icns = ImageSource::open(dir / "i.icns");
+    ASSERT_TRUE(icns);
+    EXPECT_EQ(icns->typeIdentifier(), types::icns);
+    EXPECT_EQ(icns->properties().frameCount, 7);
+    EXPECT_EQ(icns->decodeFirstFrame().width, 1024);  // the largest entry
+    EXPECT_THROW(encodeImages({quadrants(20, 20)}, types::icns), ConversionError);
+}
+
+TEST(ImagingRoundTrip, AnimatedGifKeepsFramesAndDelays) {
+    TempDir dir;
+    std::vector<RgbaImage> frames = {quadrants(20, 10), quadrants(20, 10, true), quadrants(20, 10)};
+    frames[2].pixels[0] = 7;
+    EncodeOptions options;
+    options.frameDelays = {0.1, 0.25, 0.5};
+    writeImageFile(dir / "a.gif", frames, types::gif, options);
+    auto r = run("identify -format '%T,' " + shellQuote((dir / "a.gif").string()));
+    EXPECT_EQ(r.output, "10,25,50,");
+    auto source = ImageSource::open(dir / "a.gif");
+    ASSERT_TRUE(source);
+    EXPECT_EQ(source->properties().frameCount, 3);
+    auto decoded = source->decodeAllFrames();
+    ASSERT_EQ(decoded.size(), 3u);
+    EXPECT_DOUBLE_EQ(decoded[1].delaySeconds, 0.25);
+    EXPECT_EQ(decoded[1].image.row(5)[3], 0);  // the transparent band of frame 2
+}
+
+TEST(ImagingRoundTrip, CapabilitiesListWhatTheEncoderWrites) {
+    registerCapabilities();
+    FormatCapabilities::resetForTesting();
+    EXPECT_TRUE(FormatCapabilities::canProduce(SupportedFormat::png));
+    EXPECT_TRUE(FormatCapabilities::canProduce(SupportedFormat::icns));
+    EXPECT_TRUE(FormatCapabilities::canProduce(SupportedFormat::tga));
+    EXPECT_EQ(FormatCapabilities::canProduce(SupportedFormat::avif), canEncode(types::avif));
+    EXPECT_EQ(FormatCapabilities::canProduce(SupportedFormat::heif), FormatCapabilities::canProduce(SupportedFormat::heic));
+    for (const auto& id : encodableTypeIdentifiers()) EXPECT_TRUE(canEncode(id)) << id;
+}
