@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "converters/font/font_converter.h"
 #include "core/conversion_error.h"
@@ -12,6 +13,23 @@ namespace calvoro::font_limits {
 inline void checkDecodedTotal(uint64_t total) {
     if (total > FontConverter::maxDecodedSize)
         throw ConversionError::corruptFile("Font data would take more than 256 MB once decoded.");
+}
+
+// Sums what every directory record that lies inside data claims (claim(recordOffset)), so
+// that a font whose tables add up to too much is refused before the first table is made.
+template <typename Claim>
+void checkDirectoryTotal(std::span<const uint8_t> data, size_t first, size_t stride, size_t count, Claim claim) {
+    uint64_t total = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const size_t at = first + stride * i;
+        if (at + stride > data.size()) break;
+        total += claim(at);
+    }
+    checkDecodedTotal(total);
+}
+
+inline uint64_t be32(std::span<const uint8_t> d, size_t at) {
+    return (uint64_t(d[at]) << 24) | (uint64_t(d[at + 1]) << 16) | (uint64_t(d[at + 2]) << 8) | d[at + 3];
 }
 
 // Writers: refuse what the container's fields cannot hold instead of writing a broken font.

@@ -19,9 +19,10 @@ FontConverter::SFNT::SFNT(std::span<const uint8_t> data) {
     r.skip(6);
     if (numTables == 0) throw ConversionError::corruptFile("Font contains no tables.");
 
+    // Records may overlap, so the same bytes could otherwise be copied thousands of times.
+    font_limits::checkDirectoryTotal(data, 12, 16, numTables, [&](size_t at) { return font_limits::be32(data, at + 12); });
     sfntVersion = version;
     tables.reserve(numTables);
-    uint64_t total = 0;
     for (uint16_t i = 0; i < numTables; ++i) {
         Table t;
         t.tag = r.u32();
@@ -30,9 +31,6 @@ FontConverter::SFNT::SFNT(std::span<const uint8_t> data) {
         uint64_t length = r.u32();
         if (offset + length > data.size())
             throw ConversionError::corruptFile("Font table extends past end of file — the file is truncated.");
-        // Overlapping records could otherwise copy the same bytes thousands of times.
-        total += length;
-        font_limits::checkDecodedTotal(total);
         t.data.assign(data.begin() + offset, data.begin() + offset + length);
         tables.push_back(std::move(t));
     }
