@@ -1,0 +1,192 @@
+#include "converters/image_document_data/image/image_converter.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "core/conversion_error.h"
+#include "core/output_name_registry.h"
+#include "core/text_util.h"
+#include "platform/imaging/image_destination.h"
+#include "platform/imaging/image_ops.h"
+#include "platform/imaging/raw_decoder.h"
+#include "platform/imaging/type_identifiers.h"
+
+namespace calvoro {
+
+namespace types = imaging::types;
+
+namespace {
+
+const std::string category = "Image";
+
+// Targets encoded straight from the source's first image keep its metadata.
+constexpr std::array<const char*, 7> reencodeFromSourceSet = {types::jpeg, types::png, types::tiff, types::heic,
+                                                              types::heif, types::avif, types::jpeg2000};
+
+bool inReencodeSet(const std::string& id) {
+    return std::find(reencodeFromSourceSet.begin(), reencodeFromSourceSet.end(), id) != reencodeFromSourceSet.end();
+}
+
+bool isAlphaTarget(SupportedFormat f) {
+    switch (f) {
+        case SupportedFormat::png: case SupportedFormat::tiff: case SupportedFormat::bmp: case SupportedFormat::gif:
+        case SupportedFormat::webp: case SupportedFormat::avif: case SupportedFormat::svg: case SupportedFormat::psd:
+        case SupportedFormat::tga: case SupportedFormat::jp2: case SupportedFormat::icns:
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+std::optional<std::string> ImageConverter::utTypeForFormat(SupportedFormat format) {
+    switch (format) {
+        case SupportedFormat::png: return std::string(types::png);
+        case SupportedFormat::jpeg: case SupportedFormat::jpg: return std::string(types::jpeg);
+        case SupportedFormat::tiff: return std::string(types::tiff);
+        case SupportedFormat::bmp: return std::string(types::bmp);
+        case SupportedFormat::gif: return std::string(types::gif);
+        case SupportedFormat::heic: return std::string(types::heic);
+        case SupportedFormat::heif: return std::string(types::heif);
+        case SupportedFormat::webp: return std::string(types::webp);
+        case SupportedFormat::ico: return std::string(types::ico);
+        // Only a real AVIF encoder writes AVIF: PNG bytes under an .avif name would be a lie.
+        case SupportedFormat::avif:
+            return imaging::canEncode(types::avif) ? std::optional<std::string>(types::avif) : std::nullopt;
+        case SupportedFormat::psd: return std::string(types::psd);
+        case SupportedFormat::tga: return std::string(types::tga);
+        case SupportedFormat::jp2: return std::string(types::jpeg2000);
+        case SupportedFormat::icns: return std::string(types::icns);
+        default: return std::nullopt;
+    }
+}
+
+bool ImageConverter::sourceIndexIsCompatible(const imaging::ImageSource& imageSource, SupportedFormat target) {
+    const std::string& sourceType = imageSource.typeIdentifier();
+    if (sourceType.empty()) return false;
+    const auto targetType = utTypeForFormat(target);
+    if (!targetType) return false;
+    if (sourceType == *targetType) return true;
+    return inReencodeSet(sourceType) && inReencodeSet(*targetType);
+}
+
+std::optional<imaging::RgbaImage> ImageConverter::decodeRAW(const std::filesystem::path& source,
+                                                            const imaging::ImageSource& imageSource) {
+    if (!imageSource.isCameraRaw()) return std::nullopt;
+    return imaging::decodeCameraRaw(source);
+}
+
+std::filesystem::path ImageConverter::convert(const std::filesystem::path& source, SupportedFormat target,
+                                              const std::filesystem::path& outputDir, double quality,
+                                              std::optional<int> maxEdge, bool stripMetadata) {
+    auto& logger = ConversionLogger::shared();
+    const std::string fileName = lastPathComponent(source);
+    logger.debug("Loading image: " + fileName, category);
+    // No sandbox here: the source is readable as its permissions say, so no scoped access is opened.
+
+    if (::access(source.c_str(), R_OK) != 0) {
+        logger.error("File not readable: " + source.string(), category);
+        throw ConversionError::fileAccessDenied(fileName);
+    }
+    auto imageSource = imaging::ImageSource::open(source);
+    if (!imageSource) {
+        logger.error("CGImageSourceCreateWithURL returned nil", category, fileName);
+        throw ConversionError::failedToLoadFile();
+    }
+
+    imaging::RgbaImage image;
+    bool pixelsChanged = false;
+    if (auto raw = decodeRAW(source, *imageSource)) {
+        image = std::move(*raw);
+        pixelsChanged = true;
+        logger.debug("Decoded via CIRAWFilter (" + std::to_string(image.width) + "×" + std::to_string(image.height) + ")", category);
+    } else {
+        try {
+            image = imageSource->decodeFirstFrame();
+        } catch (const ConversionError& e) {
+            logger.error("Failed to decode image at index 0", category, fileName);
+            // An image over the pixel limit says so; any other failure reads the same.
+            if (e.kind() == ConversionError::Kind::corruptFile && e.payload().rfind("The image is too large", 0) == 0) throw;
+            throw ConversionError::corruptFile("Could not decode image data");
+        }
+        if (auto issue = truncationIssue(source)) {
+            logger.error("Source image is truncated", category, fileName);
+            throw ConversionError::corruptFile(*issue);
+        }
+    }
+    // RAW development and the HEIF decoder turn the pixels upright themselves.
+    const imaging::ImageMetadata sourceMetadata =
+        pixelsChanged ? imaging::ImageMetadata{} : imageSource->properties().metadata;
+    int orientation = pixelsChanged ? 1 : sourceMetadata.orientation;
+
+    if (maxEdge && *maxEdge < std::max(image.width, image.height)) {
+        if (auto resized = resizeImage(image, *maxEdge)) {
+            image = std::move(*resized);
+            pixelsChanged = true;
+            logger.debug("Resized to " + std::to_string(image.width) + "×" + std::to_string(image.height) + " (longest edge " +
+                             std::to_string(*maxEdge) + ")",
+                         category);
+        }
+    }
+    logger.debug("Image: " + std::to_string(image.width) + "×" + std::to_string(image.height) + ", 32 bits per pixel", category);
+
+    const std::string baseName = deletingPathExtension(lastPathComponent(source));
+    const std::filesystem::path outputURL = OutputNameRegistry::reserve(outputDir, baseName, target.fileExtension());
+
+    switch (target) {
+        // None of these carries an orientation: they get the upright picture.
+        case SupportedFormat::ico: return writeMultiResolutionICO(imaging::applyOrientation(image, orientation), outputURL);
+        case SupportedFormat::pdf_image:
+            return createPDFFromImage(imaging::applyOrientation(image, orientation), outputURL, logger);
+        case SupportedFormat::svg: return writeSVG(source, imaging::applyOrientation(image, orientation), outputURL);
+        case SupportedFormat::icns: return writeICNS(imaging::applyOrientation(image, orientation), outputURL);
+        default: break;
+    }
+
+    const auto type = utTypeForFormat(target);
+    if (!type) {
+        logger.error("No UTType mapping for " + target.displayName(), category);
+        throw ConversionError::unsupportedConversion("Image", target.displayName());
+    }
+    logger.debug("Writing as " + *type, category);
+    if (!imaging::canEncode(*type)) {
+        logger.error("CGImageDestinationCreateWithURL failed", category);
+        throw ConversionError::failedToCreateOutput();
+    }
+
+    imaging::EncodeOptions options;
+    options.quality = quality;
+    if (target == SupportedFormat::heic || target == SupportedFormat::heif) options.quality = std::min(quality, 0.85);
+    else if (!isAlphaTarget(target)) imaging::flattenOnto(image);  // opaque white behind transparent areas
+
+    if (!stripMetadata && !pixelsChanged && sourceIndexIsCompatible(*imageSource, target)) {
+        // The source's own image with everything it carries.
+        options.metadata = sourceMetadata;
+    } else if (!stripMetadata) {
+        // Re-drawn pixels: the source's descriptive metadata without what describes the old grid.
+        options.metadata.exif = sourceMetadata.exif;
+        options.metadata.xmp = sourceMetadata.xmp;
+    } else {
+        options.excludeGPS = true;
+        options.excludeXMP = true;
+    }
+    // Where the orientation is not written with the file, the pixels are turned instead.
+    if (options.metadata.orientation != orientation || !imaging::carriesOrientation(*type)) {
+        image = imaging::applyOrientation(image, orientation);
+        options.metadata.orientation = 1;
+    }
+
+    try {
+        imaging::writeImageFile(outputURL, {image}, *type, options);
+    } catch (const ConversionError&) {
+        logger.error("CGImageDestinationFinalize returned false", category, "Target: " + *type);
+        throw ConversionError::conversionFailed();
+    }
+    return outputURL;
+}
+
+}  // namespace calvoro

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "core/conversion_logger.h"
+#include "core/supported_format.h"
+#include "platform/imaging/image_source.h"
+#include "platform/imaging/rgba_image.h"
+
+namespace calvoro {
+
+// Raster images to raster formats, one-page PDFs, ICO/ICNS icons and SVG wrappers; PDF pages
+// to images. Failures are thrown as ConversionError (the SVG writer's file errors as they are).
+class ImageConverter {
+public:
+    ImageConverter() = delete;
+
+    // Writes the converted image into outputDir and returns its path.
+    static std::filesystem::path convert(const std::filesystem::path& source, SupportedFormat target,
+                                         const std::filesystem::path& outputDir, double quality,
+                                         std::optional<int> maxEdge, bool stripMetadata);
+
+    // Renders every page of a PDF into a new folder of PNG (pdfPagePng) or JPEG files.
+    static std::filesystem::path convertPDFPages(const std::filesystem::path& source, SupportedFormat target,
+                                                 const std::filesystem::path& outputDir, double quality);
+
+    // The user-facing sentence for a GIF, PNG or JPEG whose ending is missing; nothing when the
+    // file looks complete, is of another kind or cannot be read. Reads at most 20 bytes.
+    static std::optional<std::string> truncationIssue(const std::filesystem::path& url);
+
+    // Scaled so that the longer side is longestEdge (halves rounded away from zero); nothing
+    // when a side would come out below one pixel.
+    static std::optional<imaging::RgbaImage> resizeImage(const imaging::RgbaImage& image, int longestEdge);
+
+    // The type identifier a target is encoded as; nothing for targets without one.
+    static std::optional<std::string> utTypeForFormat(SupportedFormat format);
+
+private:
+    static std::optional<imaging::RgbaImage> decodeRAW(const std::filesystem::path& source, const imaging::ImageSource& imageSource);
+    static bool sourceIndexIsCompatible(const imaging::ImageSource& imageSource, SupportedFormat target);
+
+    static std::filesystem::path createPDFFromImage(const imaging::RgbaImage& image, const std::filesystem::path& outputURL,
+                                                    ConversionLogger& logger);
+    static std::filesystem::path writeMultiResolutionICO(const imaging::RgbaImage& image, const std::filesystem::path& outputURL);
+    static std::filesystem::path writeICNS(const imaging::RgbaImage& image, const std::filesystem::path& outputURL);
+    static std::filesystem::path writeSVG(const std::filesystem::path& source, const imaging::RgbaImage& image,
+                                          const std::filesystem::path& outputURL);
+    static std::filesystem::path writeIconSizes(const imaging::RgbaImage& image, const std::filesystem::path& outputURL,
+                                                const int* sizes, int count, const char* type);
+};
+
+}  // namespace calvoro

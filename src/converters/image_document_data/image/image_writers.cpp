@@ -1,0 +1,117 @@
+#include <fstream>
+#include <system_error>
+
+#include "converters/image_document_data/image/image_converter.h"
+#include "converters/image_document_data/image/pdf_image_writer.h"
+#include "core/conversion_error.h"
+#include "core/uuid.h"
+#include "platform/imaging/image_destination.h"
+#include "platform/imaging/image_ops.h"
+#include "platform/imaging/type_identifiers.h"
+
+namespace calvoro {
+
+namespace {
+
+std::string base64(const std::vector<uint8_t>& data) {
+    static const char table[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((data.size() + 2) / 3 * 4);
+    size_t i = 0;
+    for (; i + 2 < data.size(); i += 3) {
+        const uint32_t v = (data[i] << 16) | (data[i + 1] << 8) | data[i + 2];
+        out += table[(v >> 18) & 63], out += table[(v >> 12) & 63], out += table[(v >> 6) & 63], out += table[v & 63];
+    }
+    if (i + 1 == data.size()) {
+        const uint32_t v = data[i] << 16;
+        out += table[(v >> 18) & 63], out += table[(v >> 12) & 63], out += "==";
+    } else if (i + 2 == data.size()) {
+        const uint32_t v = (data[i] << 16) | (data[i + 1] << 8);
+        out += table[(v >> 18) & 63], out += table[(v >> 12) & 63], out += table[(v >> 6) & 63], out += '=';
+    }
+    return out;
+}
+
+// Written to a temporary name beside the target and renamed: atomically, as the text asks.
+void writeTextAtomically(const std::filesystem::path& path, const std::string& text) {
+    const auto temp = path.parent_path() / ("." + path.filename().string() + "." + Uuid().uuidString() + ".tmp");
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        if (!out) throw std::filesystem::filesystem_error("Cannot write file", path, std::make_error_code(std::errc::permission_denied));
+        out.write(text.data(), static_cast<std::streamsize>(text.size()));
+        out.close();
+        if (!out) {
+            std::error_code ec;
+            std::filesystem::remove(temp, ec);
+            throw std::filesystem::filesystem_error("Cannot write file", path, std::make_error_code(std::errc::io_error));
+        }
+    }
+    std::filesystem::rename(temp, path);  // throws the file system's error
+}
+
+}  // namespace
+
+std::filesystem::path ImageConverter::createPDFFromImage(const imaging::RgbaImage& image, const std::filesystem::path& outputURL,
+                                                         ConversionLogger& logger) {
+    const double w = image.width, h = image.height;
+    const double scale = std::min({2000.0 / w, 2000.0 / h, 1.0});
+    const double pageWidth = w * scale, pageHeight = h * scale;
+    if (!writeImagePDF(image, pageWidth, pageHeight, outputURL)) {
+        logger.error("Cannot create PDF context", "Image");
+        throw ConversionError::failedToCreateOutput();
+    }
+    logger.debug("Created " + std::to_string(static_cast<long long>(pageWidth)) + "×" +
+                     std::to_string(static_cast<long long>(pageHeight)) + "pt",
+                 "Image");
+    return outputURL;
+}
+
+std::filesystem::path ImageConverter::writeIconSizes(const imaging::RgbaImage& image, const std::filesystem::path& outputURL,
+                                                     const int* sizes, int count, const char* type) {
+    std::vector<imaging::RgbaImage> renditions;
+    for (int i = 0; i < count; ++i) {
+        // The whole image stretched to the square, whatever its aspect ratio.
+        imaging::RgbaImage r = imaging::resample(image, sizes[i], sizes[i]);
+        if (!r.empty()) renditions.push_back(std::move(r));
+    }
+    if (renditions.empty()) throw ConversionError::conversionFailed();
+    if (!imaging::canEncode(type)) throw ConversionError::failedToCreateOutput();
+    try {
+        imaging::writeImageFile(outputURL, renditions, type);
+    } catch (const ConversionError&) {
+        throw ConversionError::conversionFailed();
+    }
+    return outputURL;
+}
+
+std::filesystem::path ImageConverter::writeMultiResolutionICO(const imaging::RgbaImage& image, const std::filesystem::path& outputURL) {
+    static const int sizes[] = {16, 32, 48, 256};
+    return writeIconSizes(image, outputURL, sizes, 4, imaging::types::ico);
+}
+
+std::filesystem::path ImageConverter::writeICNS(const imaging::RgbaImage& image, const std::filesystem::path& outputURL) {
+    static const int sizes[] = {16, 32, 64, 128, 256, 512, 1024};
+    return writeIconSizes(image, outputURL, sizes, 7, imaging::types::icns);
+}
+
+std::filesystem::path ImageConverter::writeSVG(const std::filesystem::path&, const imaging::RgbaImage& image,
+                                               const std::filesystem::path& outputURL) {
+    std::vector<uint8_t> png;
+    try {
+        imaging::RgbaImage srgb = image;
+        imaging::convertToSRGB(srgb);
+        png = imaging::encodeImage(srgb, imaging::types::png);
+    } catch (const ConversionError&) {
+        throw ConversionError::conversionFailed();
+    }
+    const std::string W = std::to_string(image.width), H = std::to_string(image.height);
+    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    text += "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 " + W + " " + H + "\" width=\"" + W + "\" height=\"" + H + "\">\n";
+    text += "<image href=\"data:image/png;base64," + base64(png) + "\" x=\"0\" y=\"0\" width=\"" + W + "\" height=\"" + H +
+            "\" preserveAspectRatio=\"none\"/>\n";
+    text += "</svg>";
+    writeTextAtomically(outputURL, text);
+    return outputURL;
+}
+
+}  // namespace calvoro

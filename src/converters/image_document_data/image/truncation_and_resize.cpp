@@ -1,0 +1,77 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+
+#include "converters/image_document_data/image/image_converter.h"
+#include "core/text_util.h"
+#include "platform/imaging/image_ops.h"
+
+namespace calvoro {
+
+namespace {
+
+// Closes the handle on every way out; a failure to close is of no interest.
+struct FileHandle {
+    int fd = -1;
+    ~FileHandle() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+ssize_t readFully(int fd, uint8_t* buffer, size_t count) {
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = ::read(fd, buffer + done, count - done);
+        if (n < 0) return -1;
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+}  // namespace
+
+std::optional<std::string> ImageConverter::truncationIssue(const std::filesystem::path& url) {
+    FileHandle file;
+    file.fd = ::open(url.c_str(), O_RDONLY | O_CLOEXEC);
+    if (file.fd < 0) return std::nullopt;
+    struct stat st {};
+    if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    const off_t size = st.st_size;
+    if (size < 17) return std::nullopt;
+    uint8_t head[8];
+    if (readFully(file.fd, head, 8) != 8) return std::nullopt;
+    ::lseek(file.fd, size - 12, SEEK_SET);  // a failed seek leaves the tail to tell
+    uint8_t tail[12];
+    const ssize_t tailLength = readFully(file.fd, tail, 12);
+    if (tailLength <= 0) return std::nullopt;
+    const size_t n = static_cast<size_t>(tailLength);
+
+    bool complete;
+    if (head[0] == 0x47 && head[1] == 0x49 && head[2] == 0x46 && head[3] == 0x38) {
+        complete = tail[n - 1] == 0x3B;
+    } else if (head[0] == 0x89 && head[1] == 0x50 && head[2] == 0x4E && head[3] == 0x47) {
+        complete = n >= 8 && tail[n - 8] == 0x49 && tail[n - 7] == 0x45 && tail[n - 6] == 0x4E && tail[n - 5] == 0x44;
+    } else if (head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) {
+        complete = n >= 2 && tail[n - 2] == 0xFF && tail[n - 1] == 0xD9;
+    } else {
+        return std::nullopt;
+    }
+    if (complete) return std::nullopt;
+    return lastPathComponent(url) + " is truncated — the file is missing its ending, so only part of the image is present.";
+}
+
+std::optional<imaging::RgbaImage> ImageConverter::resizeImage(const imaging::RgbaImage& image, int longestEdge) {
+    const int longer = std::max(image.width, image.height);
+    if (longer < 1) return std::nullopt;
+    const double scale = static_cast<double>(longestEdge) / longer;
+    const double w = std::round(image.width * scale), h = std::round(image.height * scale);
+    if (w < 1 || h < 1 || w > (1 << 30) || h > (1 << 30)) return std::nullopt;
+    imaging::RgbaImage out = imaging::resample(image, static_cast<int>(w), static_cast<int>(h));
+    if (out.empty()) return std::nullopt;
+    return out;
+}
+
+}  // namespace calvoro
