@@ -3,6 +3,8 @@
 #include <string>
 
 #include "engine/validation_checks.h"
+#include "platform/text/docx.h"
+#include "platform/text/rtf.h"
 
 namespace calvoro::validation {
 
@@ -19,14 +21,24 @@ Status validateRTF(const fs::path& url) {
         head += static_cast<char>((*bytes)[i]);
     }
     if (head.rfind("{\\rtf", 0) != 0) return Status::failed("RTF header missing \u2014 got '" + head + "'");
-    return Status::skipped();
+    try {
+        text::readRTF(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+    } catch (...) {
+        return Status::failed("RTF could not be parsed by NSAttributedString");
+    }
+    return Status::passed();
 }
 
 Status validateDOCX(const fs::path& url) {
     if (Status s = validateMagicBytes(url, {0x50, 0x4B, 0x03, 0x04}, "DOCX (ZIP magic)"); s.isFailure()) return s;
     const auto bytes = readBytes(url);
     if (!bytes) return Status::failed("DOCX not readable");
-    return Status::skipped();
+    try {
+        text::readDOCX(*bytes);
+    } catch (...) {
+        return Status::failed("DOCX could not be parsed by NSAttributedString");
+    }
+    return Status::passed();
 }
 
 }  // namespace calvoro::validation

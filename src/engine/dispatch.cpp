@@ -1,4 +1,5 @@
 // The router: runs the one converter operation that routeFor chose.
+#include "converters/archive/archive_converter.h"
 #include "converters/font/font_converter.h"
 #include "core/conversion_error.h"
 #include "engine/conversion_engine.h"
@@ -21,11 +22,12 @@ fs::path run(const routing::Route& route, const ConversionJob& job, SupportedFor
     switch (route.operation) {
         case Operation::font:
             return FontConverter::convert(source, job.detectedFormat, target, outputDir);
+        case Operation::archive:
+            return ArchiveConverter::convert(source, job.detectedFormat, target, outputDir);
         case Operation::imagePDFPages:
         case Operation::image:
         case Operation::splitPDF:
         case Operation::document:
-        case Operation::archive:
         case Operation::extractAudio:
         case Operation::videoToGIF:
         case Operation::convertVideo:

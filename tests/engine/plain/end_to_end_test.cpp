@@ -48,3 +48,19 @@ TEST(EndToEnd, AFontErrorReachesTheCallerAfterTheFailureEntry) {
     EXPECT_EQ(progress.values, std::vector<double>{0.3});
     EXPECT_EQ(log.entries().back().category, "Font");
 }
+
+TEST(EndToEnd, AZIPBecomesATarThatThePeerLists) {
+    if (!haveTool("zip") || !haveTool("bsdtar")) GTEST_SKIP() << "zip or bsdtar missing";
+    TempDir dir;
+    fs::create_directories(dir / "src" / "docs");
+    writeFile(dir / "src" / "docs" / "note.txt", std::string("hello archive"));
+    ASSERT_EQ(run("cd " + shellQuote((dir / "src").string()) + " && zip -qr ../bundle.zip docs").status, 0);
+    Recorded progress;
+    const fs::path out = ConversionEngine::convert(makeJob(dir / "bundle.zip", SupportedFormat::zip, SupportedFormat::tar),
+                                                   dir / "out", progress.handler());
+    EXPECT_EQ(out.filename(), "bundle.tar");
+    EXPECT_EQ(progress.values, (std::vector<double>{0.2, 1.0}));
+    const auto listing = run("bsdtar -tf " + shellQuote(out.string()));
+    EXPECT_EQ(listing.status, 0);
+    EXPECT_NE(listing.output.find("docs/note.txt"), std::string::npos) << listing.output;
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+// Hand-written PDFs whose first page paints what a test needs, independent of our writers.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace calvoro::testing {
+
+struct DrawnPage {
+    double width = 200;
+    double height = 200;
+    std::string content;  // page content stream
+};
+
+inline std::string drawnPDF(const std::vector<DrawnPage>& pages) {
+    std::vector<std::string> objects;
+    objects.push_back("<< /Type /Catalog /Pages 2 0 R >>");
+    std::string kids;
+    for (size_t i = 0; i < pages.size(); ++i) kids += std::to_string(3 + 2 * i) + " 0 R ";
+    objects.push_back("<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages.size()) + " >>");
+    for (size_t i = 0; i < pages.size(); ++i) {
+        char box[128];
+        std::snprintf(box, sizeof box, "[0 0 %g %g]", pages[i].width, pages[i].height);
+        objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox " + std::string(box) + " /Contents " +
+                          std::to_string(4 + 2 * i) + " 0 R >>");
+        objects.push_back("<< /Length " + std::to_string(pages[i].content.size()) + " >>\nstream\n" + pages[i].content +
+                          "\nendstream");
+    }
+    std::string out = "%PDF-1.4\n";
+    std::vector<size_t> offsets;
+    for (size_t i = 0; i < objects.size(); ++i) {
+        offsets.push_back(out.size());
+        out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const size_t xref = out.size();
+    out += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (size_t off : offsets) {
+        char line[32];
+        std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
+        out += line;
+    }
+    out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) +
+           "\n%%EOF\n";
+    return out;
+}
+
+// A page filled with one colour (r g b from 0 to 1), or nothing painted at all.
+inline DrawnPage filledPage(double r, double g, double b, double w = 200, double h = 200) {
+    char content[160];
+    std::snprintf(content, sizeof content, "%g %g %g rg 0 0 %g %g re f", r, g, b, w, h);
+    return {w, h, content};
+}
+inline DrawnPage unpaintedPage() { return {200, 200, "0 0 0 rg 80 80 40 40 re f"}; }
+
+}  // namespace calvoro::testing
