@@ -1,0 +1,25 @@
+#pragma once
+
+// Shared by the media converter's operations.
+
+#include <filesystem>
+#include <string>
+
+#include "converters/media/video_audio_converter.h"
+#include "platform/media/export_session.h"
+
+namespace calvoro::media_converter {
+
+// The source's file name without its last extension.
+std::string baseName(const std::filesystem::path& source);
+
+void report(const VideoAudioConverter::ProgressHandler& handler, double value);
+
+// Runs the export on this thread while a poller reports its progress at once and then every
+// 200 ms. The poller is stopped and joined before this returns, so nothing it sends can
+// arrive after the caller's final report.
+void exportWithPolling(media::ExportSession& session, const VideoAudioConverter::ProgressHandler& handler);
+
+void removeQuietly(const std::filesystem::path& path);
+
+}  // namespace calvoro::media_converter

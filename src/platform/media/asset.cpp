@@ -1,0 +1,110 @@
+#include "platform/media/asset.h"
+
+#include <cmath>
+#include <limits>
+#include <mutex>
+
+#include "platform/media/ffmpeg_util.h"
+#include "platform/media/media_error.h"
+
+namespace calvoro::media {
+
+struct Asset::Loaded {
+    double duration = std::numeric_limits<double>::quiet_NaN();
+    std::vector<AssetTrack> tracks;
+};
+
+struct AssetState {
+    std::mutex mutex;
+    std::shared_ptr<const Asset::Loaded> loaded;
+};
+
+namespace {
+
+double seconds(int64_t value, AVRational base) {
+    if (value == AV_NOPTS_VALUE) return std::numeric_limits<double>::quiet_NaN();
+    return static_cast<double>(value) * av_q2d(base);
+}
+
+std::shared_ptr<const Asset::Loaded> probe(const std::filesystem::path& url, bool precise) {
+    auto ctx = detail::openInput(url);
+    auto loaded = std::make_shared<Asset::Loaded>();
+    double containerDuration = ctx->duration == AV_NOPTS_VALUE ? std::numeric_limits<double>::quiet_NaN()
+                                                                : static_cast<double>(ctx->duration) / AV_TIME_BASE;
+    double longest = std::numeric_limits<double>::quiet_NaN();
+    int64_t knownRates = 0;
+    int unknownRateTracks = 0;
+    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+        const AVStream* st = ctx->streams[i];
+        const AVCodecParameters* par = st->codecpar;
+        if (par->codec_type != AVMEDIA_TYPE_VIDEO && par->codec_type != AVMEDIA_TYPE_AUDIO) continue;
+        // Cover art is stored as a one-picture video stream; it is not a video track.
+        if (st->disposition & AV_DISPOSITION_ATTACHED_PIC) continue;
+        AssetTrack t;
+        t.trackID = static_cast<int>(i);
+        t.mediaType = par->codec_type == AVMEDIA_TYPE_VIDEO ? MediaType::video : MediaType::audio;
+        t.codecName = avcodec_get_name(par->codec_id);
+        t.decodable = avcodec_find_decoder(par->codec_id) != nullptr;
+        t.durationSeconds = seconds(st->duration, st->time_base);
+        if (t.mediaType == MediaType::video) {
+            t.naturalWidth = par->width;
+            t.naturalHeight = par->height;
+            t.rotation = detail::streamRotation(st);
+            AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
+            t.nominalFrameRate = rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0;
+        } else {
+            t.sampleRate = par->sample_rate;
+            t.channelCount = par->ch_layout.nb_channels;
+        }
+        if (par->bit_rate > 0) {
+            t.estimatedDataRate = static_cast<double>(par->bit_rate);
+            knownRates += par->bit_rate;
+        } else {
+            ++unknownRateTracks;
+        }
+        if (!std::isnan(t.durationSeconds)) {
+            double end = t.durationSeconds;
+            if (st->start_time != AV_NOPTS_VALUE && ctx->start_time != AV_NOPTS_VALUE)
+                end += seconds(st->start_time, st->time_base) - static_cast<double>(ctx->start_time) / AV_TIME_BASE;
+            if (std::isnan(longest) || end > longest) longest = end;
+        }
+        loaded->tracks.push_back(std::move(t));
+    }
+    // One track without its own rate gets what the container's overall rate leaves over.
+    if (unknownRateTracks == 1 && ctx->bit_rate > knownRates) {
+        for (auto& t : loaded->tracks)
+            if (t.estimatedDataRate == 0) t.estimatedDataRate = static_cast<double>(ctx->bit_rate - knownRates);
+    }
+    loaded->duration = precise && !std::isnan(longest) ? longest : containerDuration;
+    if (std::isnan(loaded->duration)) loaded->duration = longest;
+    return loaded;
+}
+
+}  // namespace
+
+Asset::Asset(std::filesystem::path url) : Asset(std::move(url), Options{}) {}
+
+Asset::Asset(std::filesystem::path url, Options options)
+    : url_(std::move(url)), options_(options), state_(std::make_shared<AssetState>()) {}
+Asset::~Asset() = default;
+Asset::Asset(const Asset&) = default;
+Asset& Asset::operator=(const Asset&) = default;
+
+const Asset::Loaded& Asset::loaded() const {
+    std::lock_guard lock(state_->mutex);
+    if (!state_->loaded) state_->loaded = probe(url_, options_.preferPreciseDurationAndTiming);
+    return *state_->loaded;
+}
+
+double Asset::loadDuration() const { return loaded().duration; }
+
+std::vector<AssetTrack> Asset::loadTracks() const { return loaded().tracks; }
+
+std::vector<AssetTrack> Asset::loadTracks(MediaType type) const {
+    std::vector<AssetTrack> out;
+    for (const auto& t : loaded().tracks)
+        if (t.mediaType == type) out.push_back(t);
+    return out;
+}
+
+}  // namespace calvoro::media

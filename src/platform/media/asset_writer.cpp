@@ -1,0 +1,366 @@
+#include "platform/media/asset_writer.h"
+
+#include <atomic>
+#include <cmath>
+#include <mutex>
+#include <system_error>
+
+#include "platform/media/audio_encoding.h"
+#include "platform/media/ffmpeg_util.h"
+#include "platform/media/media_error.h"
+#include "platform/media/sample_buffer_impl.h"
+
+namespace calvoro::media {
+
+using namespace detail;
+
+namespace {
+enum class InputKind { video, audio, passthrough };
+constexpr AVRational videoTimeBase{1, 90000};
+}  // namespace
+
+struct AssetWriter::Impl {
+    std::filesystem::path path;
+    FileType fileType{""};
+    std::unique_ptr<OutputContext> out;
+    std::vector<std::shared_ptr<AssetWriterInput>> inputs;
+    std::mutex mutex;
+    std::atomic<Status> status{Status::unknown};
+    std::optional<std::string> error;
+    double sessionStart = 0;
+    bool optimize = false;
+
+    explicit Impl(FileType type) : fileType(std::move(type)) {}
+
+    void fail(const std::string& message) {
+        std::lock_guard lock(mutex);
+        if (status == Status::cancelled || status == Status::completed) return;
+        if (!error) error = message;
+        status = Status::failed;
+    }
+
+    void writePacket(AVPacket* packet) {
+        std::lock_guard lock(mutex);
+        if (status != Status::writing) return;
+        int rc = av_interleaved_write_frame(out->get(), packet);
+        if (rc < 0) {
+            if (!error) error = "Cannot write " + path.filename().string() + ": " + errorText(rc);
+            status = Status::failed;
+        }
+    }
+};
+
+struct AssetWriterInput::Impl {
+    InputKind kind = InputKind::video;
+    VideoSettings video;
+    AudioSettings audio;
+    std::optional<FormatDescription> format;
+    int rotation = 0;
+    AssetWriter::Impl* writer = nullptr;
+    AVStream* stream = nullptr;
+    CodecContext encoder;
+    ScaleContext sws;
+    Packet packet = makePacket();
+    std::unique_ptr<AudioEncodePump> pump;
+    int64_t lastPts = AV_NOPTS_VALUE;
+    int64_t lastDts = AV_NOPTS_VALUE;
+    bool finished = false;
+
+    MediaType mediaType() const {
+        if (kind == InputKind::passthrough) return format->mediaType();
+        return kind == InputKind::video ? MediaType::video : MediaType::audio;
+    }
+
+    bool ready() const { return writer && writer->status == AssetWriter::Status::writing && !finished; }
+
+    void drainVideo() {
+        for (;;) {
+            int rc = avcodec_receive_packet(encoder.get(), packet.get());
+            if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
+            if (rc < 0) throwError("Video encoding failed", rc);
+            av_packet_rescale_ts(packet.get(), encoder->time_base, stream->time_base);
+            packet->stream_index = stream->index;
+            writer->writePacket(packet.get());
+            av_packet_unref(packet.get());
+        }
+    }
+
+    bool encodePicture(const uint8_t* const* data, const int* linesize, int width, int height, AVPixelFormat format, int64_t pts) {
+        if (width <= 0 || height <= 0) return false;
+        if (lastPts != AV_NOPTS_VALUE && pts <= lastPts) return false;
+        sws.reset(sws_getCachedContext(sws.release(), width, height, format, encoder->width, encoder->height, encoder->pix_fmt,
+                                       SWS_BICUBIC, nullptr, nullptr, nullptr));
+        if (!sws) throw MediaError("Cannot convert pictures for the video encoder");
+        Frame frame = makeFrame();
+        frame->format = encoder->pix_fmt;
+        frame->width = encoder->width;
+        frame->height = encoder->height;
+        if (av_frame_get_buffer(frame.get(), 0) < 0) throw std::bad_alloc();
+        sws_scale(sws.get(), data, linesize, 0, height, frame->data, frame->linesize);
+        frame->pts = pts;
+        lastPts = pts;
+        int rc = avcodec_send_frame(encoder.get(), frame.get());
+        if (rc < 0) throwError("Video encoding failed", rc);
+        drainVideo();
+        return true;
+    }
+
+    void open(AVFormatContext* ctx) {
+        stream = avformat_new_stream(ctx, nullptr);
+        if (!stream) throw std::bad_alloc();
+        if (kind == InputKind::passthrough) {
+            const auto& d = format->impl();
+            int rc = avcodec_parameters_copy(stream->codecpar, d.parameters.get());
+            if (rc < 0) throwError("Cannot copy the track's format", rc);
+            // The source container's tag may mean nothing in this one; the muxer picks its own.
+            stream->codecpar->codec_tag = 0;
+            stream->time_base = d.timeBase;
+            setStreamRotation(stream, rotation);
+            return;
+        }
+        if (kind == InputKind::audio) {
+            encoder = openAudioEncoder(audio, ctx->oformat);
+            int rc = avcodec_parameters_from_context(stream->codecpar, encoder.get());
+            if (rc < 0) throwError("Cannot configure the audio track", rc);
+            stream->time_base = encoder->time_base;
+            AVCodecContext* enc = encoder.get();
+            AVStream* st = stream;
+            AssetWriter::Impl* w = writer;
+            pump = std::make_unique<AudioEncodePump>(enc, [enc, st, w](AVPacket* p) {
+                av_packet_rescale_ts(p, enc->time_base, st->time_base);
+                p->stream_index = st->index;
+                w->writePacket(p);
+            });
+            return;
+        }
+        const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+        if (!codec) throw MediaError("No H.264 encoder");
+        if (video.width < 2 || video.height < 2 || video.width % 2 || video.height % 2)
+            throw MediaError("Invalid video size " + std::to_string(video.width) + " x " + std::to_string(video.height));
+        encoder.reset(avcodec_alloc_context3(codec));
+        if (!encoder) throw std::bad_alloc();
+        encoder->width = video.width;
+        encoder->height = video.height;
+        encoder->pix_fmt = AV_PIX_FMT_YUV420P;
+        encoder->time_base = videoTimeBase;
+        encoder->sample_aspect_ratio = AVRational{1, 1};
+        double fps = video.expectedSourceFrameRate.value_or(30.0);
+        if (!(fps > 0) || !std::isfinite(fps)) fps = 30.0;
+        encoder->framerate = av_d2q(fps, 100000);
+        encoder->thread_count = 0;
+        if (ctx->oformat->flags & AVFMT_GLOBALHEADER) encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        av_opt_set(encoder->priv_data, "preset", video.encoderSpeed.c_str(), 0);
+        if (video.averageBitRate && *video.averageBitRate > 0) {
+            encoder->bit_rate = *video.averageBitRate;
+        } else {
+            av_opt_set_double(encoder->priv_data, "crf", video.constantQuality.value_or(23), 0);
+        }
+        int rc = avcodec_open2(encoder.get(), codec, nullptr);
+        if (rc < 0) throwError("Cannot open the H.264 encoder", rc);
+        rc = avcodec_parameters_from_context(stream->codecpar, encoder.get());
+        if (rc < 0) throwError("Cannot configure the video track", rc);
+        stream->time_base = encoder->time_base;
+        setStreamRotation(stream, rotation);
+    }
+
+    void finish() {
+        if (finished) return;
+        finished = true;
+        if (!encoder || !writer || writer->status != AssetWriter::Status::writing) return;
+        if (kind == InputKind::video) {
+            avcodec_send_frame(encoder.get(), nullptr);
+            drainVideo();
+        } else if (pump) {
+            pump->finish();
+        }
+    }
+};
+
+AssetWriterInput::AssetWriterInput(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+AssetWriterInput::~AssetWriterInput() = default;
+
+std::shared_ptr<AssetWriterInput> AssetWriterInput::video(VideoSettings settings) {
+    auto impl = std::make_unique<Impl>();
+    impl->kind = InputKind::video;
+    impl->video = std::move(settings);
+    return std::shared_ptr<AssetWriterInput>(new AssetWriterInput(std::move(impl)));
+}
+
+std::shared_ptr<AssetWriterInput> AssetWriterInput::audio(AudioSettings settings) {
+    auto impl = std::make_unique<Impl>();
+    impl->kind = InputKind::audio;
+    impl->audio = settings;
+    return std::shared_ptr<AssetWriterInput>(new AssetWriterInput(std::move(impl)));
+}
+
+std::shared_ptr<AssetWriterInput> AssetWriterInput::passthrough(const FormatDescription& format) {
+    auto impl = std::make_unique<Impl>();
+    impl->kind = InputKind::passthrough;
+    impl->format = format;
+    impl->rotation = format.impl().rotation;
+    return std::shared_ptr<AssetWriterInput>(new AssetWriterInput(std::move(impl)));
+}
+
+MediaType AssetWriterInput::mediaType() const { return impl_->mediaType(); }
+void AssetWriterInput::setExpectsMediaDataInRealTime(bool) {}
+void AssetWriterInput::setTransform(int clockwiseDegrees) { impl_->rotation = clockwiseDegrees; }
+bool AssetWriterInput::isReadyForMoreMediaData() const { return impl_->ready(); }
+
+bool AssetWriterInput::append(const SampleBuffer& sample) {
+    auto& d = *impl_;
+    if (!d.ready() || sample.mediaType() != d.mediaType()) return false;
+    const auto& s = sample.impl();
+    try {
+        if (d.kind == InputKind::passthrough) {
+            if (!s.packet) return false;
+            Packet p(av_packet_clone(s.packet.get()));
+            if (!p) throw std::bad_alloc();
+            av_packet_rescale_ts(p.get(), s.timeBase, d.stream->time_base);
+            // Muxers need strictly rising decoding times; a repeated one is dropped.
+            if (p->dts != AV_NOPTS_VALUE) {
+                if (d.lastDts != AV_NOPTS_VALUE && p->dts <= d.lastDts) return false;
+                d.lastDts = p->dts;
+            }
+            p->stream_index = d.stream->index;
+            p->pos = -1;
+            d.writer->writePacket(p.get());
+            return d.writer->status == AssetWriter::Status::writing;
+        }
+        if (!s.frame) return false;
+        double t = sample.presentationTimeSeconds() - d.writer->sessionStart;
+        if (std::isnan(t)) return false;
+        if (d.kind == InputKind::video) {
+            const AVFrame* f = s.frame.get();
+            return d.encodePicture(f->data, f->linesize, f->width, f->height, static_cast<AVPixelFormat>(f->format),
+                                   std::llround(t * videoTimeBase.den));
+        }
+        if (!d.pump->started()) d.pump->setNextPts(std::max<int64_t>(0, std::llround(t * d.encoder->sample_rate)));
+        const AVFrame* f = s.frame.get();
+        d.pump->push(f->extended_data, f->nb_samples, static_cast<AVSampleFormat>(f->format), f->ch_layout, f->sample_rate);
+        return d.writer->status == AssetWriter::Status::writing;
+    } catch (const std::exception& e) {
+        d.writer->fail(e.what());
+        return false;
+    }
+}
+
+bool AssetWriterInput::appendPixelBuffer(const PixelBuffer& buffer, double presentationTimeSeconds) {
+    auto& d = *impl_;
+    if (!d.ready() || d.kind != InputKind::video || std::isnan(presentationTimeSeconds)) return false;
+    try {
+        const uint8_t* planes[4] = {buffer.data(), nullptr, nullptr, nullptr};
+        int lines[4] = {buffer.bytesPerRow(), 0, 0, 0};
+        double t = presentationTimeSeconds - d.writer->sessionStart;
+        return d.encodePicture(planes, lines, buffer.width(), buffer.height(), AV_PIX_FMT_BGRA, std::llround(t * videoTimeBase.den));
+    } catch (const std::exception& e) {
+        d.writer->fail(e.what());
+        return false;
+    }
+}
+
+void AssetWriterInput::markAsFinished() {
+    try {
+        impl_->finish();
+    } catch (const std::exception& e) {
+        if (impl_->writer) impl_->writer->fail(e.what());
+    }
+}
+
+std::unique_ptr<AssetWriter> AssetWriter::create(const std::filesystem::path& outputURL, const FileType& fileType) {
+    auto muxer = fileType.muxerName();
+    if (!muxer) throw MediaError("Cannot write files of type " + fileType.rawValue());
+    std::unique_ptr<AssetWriter> writer(new AssetWriter());
+    writer->impl_ = std::make_shared<Impl>(fileType);
+    writer->impl_->path = outputURL;
+    writer->impl_->out = std::make_unique<OutputContext>(outputURL, muxer->c_str());
+    return writer;
+}
+
+AssetWriter::~AssetWriter() {
+    if (!impl_) return;
+    // Release the inputs' hold on this writer before it goes.
+    for (auto& input : impl_->inputs) input->impl().writer = nullptr;
+}
+
+const std::filesystem::path& AssetWriter::outputURL() const { return impl_->path; }
+
+bool AssetWriter::canAddInput(const AssetWriterInput& input) const {
+    if (impl_->status != Status::unknown) return false;
+    const auto& d = input.impl();
+    if (d.writer) return false;
+    const AVOutputFormat* of = impl_->out->get()->oformat;
+    if (d.kind == InputKind::passthrough) {
+        return avformat_query_codec(of, d.format->impl().parameters->codec_id, FF_COMPLIANCE_NORMAL) == 1;
+    }
+    if (d.kind == InputKind::video) return avformat_query_codec(of, AV_CODEC_ID_H264, FF_COMPLIANCE_NORMAL) == 1;
+    return impl_->fileType.isMovieFamily() || d.audio.formatID == audioFormatLinearPCM || d.audio.formatID == audioFormatFLAC;
+}
+
+void AssetWriter::addInput(std::shared_ptr<AssetWriterInput> input) {
+    if (!input || impl_->status != Status::unknown || input->impl().writer) throw MediaError("The input cannot be added");
+    input->impl().writer = impl_.get();
+    impl_->inputs.push_back(std::move(input));
+}
+
+void AssetWriter::setShouldOptimizeForNetworkUse(bool value) { impl_->optimize = value; }
+
+bool AssetWriter::startWriting() {
+    auto& d = *impl_;
+    if (d.status != Status::unknown) return false;
+    try {
+        AVFormatContext* ctx = d.out->get();
+        for (auto& input : d.inputs) input->impl().open(ctx);
+        AVDictionary* options = nullptr;
+        if (d.optimize && d.fileType.isMovieFamily()) av_dict_set(&options, "movflags", "+faststart", 0);
+        int rc = avformat_write_header(ctx, &options);
+        av_dict_free(&options);
+        if (rc < 0) throwError("Cannot write " + d.path.filename().string(), rc);
+        d.status = Status::writing;
+        return true;
+    } catch (const std::exception& e) {
+        d.fail(e.what());
+        return false;
+    }
+}
+
+void AssetWriter::startSession(double sourceTimeSeconds) { impl_->sessionStart = std::isfinite(sourceTimeSeconds) ? sourceTimeSeconds : 0; }
+
+void AssetWriter::finishWriting() {
+    auto& d = *impl_;
+    if (d.status != Status::writing) return;
+    for (auto& input : d.inputs) input->markAsFinished();
+    std::lock_guard lock(d.mutex);
+    if (d.status != Status::writing) {
+        d.out->closeFile();
+        return;
+    }
+    int rc = av_write_trailer(d.out->get());
+    int closeRc = d.out->closeFile();
+    if (rc < 0 || closeRc < 0) {
+        if (!d.error) d.error = "Cannot finish " + d.path.filename().string() + ": " + errorText(rc < 0 ? rc : closeRc);
+        d.status = Status::failed;
+        return;
+    }
+    d.status = Status::completed;
+}
+
+void AssetWriter::cancelWriting() {
+    auto& d = *impl_;
+    {
+        std::lock_guard lock(d.mutex);
+        if (d.status == Status::completed || d.status == Status::cancelled) return;
+        d.status = Status::cancelled;
+        d.out->closeFile();
+    }
+    std::error_code ec;
+    std::filesystem::remove(d.path, ec);
+}
+
+AssetWriter::Status AssetWriter::status() const { return impl_->status; }
+
+std::optional<std::string> AssetWriter::error() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->error;
+}
+
+}  // namespace calvoro::media

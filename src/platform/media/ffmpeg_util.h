@@ -1,0 +1,96 @@
+#pragma once
+
+// Internal to the media layer: RAII holders and small helpers over the FFmpeg C API.
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/display.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace calvoro::media::detail {
+
+// Quiets FFmpeg's own logging once per process, so that standard output carries only our lines.
+void ensureInitialized();
+
+std::string errorText(int code);
+[[noreturn]] void throwError(const std::string& context, int code);
+
+struct InputDeleter {
+    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
+};
+struct CodecDeleter {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct FrameDeleter {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketDeleter {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct SwsDeleter {
+    void operator()(SwsContext* c) const { sws_freeContext(c); }
+};
+struct SwrDeleter {
+    void operator()(SwrContext* c) const { swr_free(&c); }
+};
+struct FifoDeleter {
+    void operator()(AVAudioFifo* f) const { av_audio_fifo_free(f); }
+};
+struct ParametersDeleter {
+    void operator()(AVCodecParameters* p) const { avcodec_parameters_free(&p); }
+};
+
+using InputContext = std::unique_ptr<AVFormatContext, InputDeleter>;
+using CodecContext = std::unique_ptr<AVCodecContext, CodecDeleter>;
+using Frame = std::unique_ptr<AVFrame, FrameDeleter>;
+using Packet = std::unique_ptr<AVPacket, PacketDeleter>;
+using ScaleContext = std::unique_ptr<SwsContext, SwsDeleter>;
+using ResampleContext = std::unique_ptr<SwrContext, SwrDeleter>;
+using AudioFifo = std::unique_ptr<AVAudioFifo, FifoDeleter>;
+using Parameters = std::unique_ptr<AVCodecParameters, ParametersDeleter>;
+
+Frame makeFrame();
+Packet makePacket();
+
+// An output file with its muxer; the trailer is the owner's business, closing is ours.
+class OutputContext {
+public:
+    // Throws MediaError when the muxer is unknown or the file cannot be created.
+    OutputContext(const std::filesystem::path& path, const char* muxer);
+    ~OutputContext();
+    OutputContext(const OutputContext&) = delete;
+    OutputContext& operator=(const OutputContext&) = delete;
+    AVFormatContext* get() const { return ctx_; }
+    AVFormatContext* operator->() const { return ctx_; }
+    // Closes the file; returns the error code of the close (0 when fine).
+    int closeFile();
+
+private:
+    AVFormatContext* ctx_ = nullptr;
+};
+
+// Opens a file for demuxing and reads its stream information.
+InputContext openInput(const std::filesystem::path& path);
+// A decoder for a stream, opened, threads left to FFmpeg.
+CodecContext openDecoder(const AVStream* stream);
+
+// A layout of the given channel count that the encoder accepts (its own list when it has one).
+AVChannelLayout channelLayoutFor(const AVCodec* codec, int channels);
+// The same channel count in a usable layout (an unspecified order becomes the default one).
+AVChannelLayout normalizedLayout(const AVChannelLayout& layout);
+
+// Clockwise rotation in degrees (0, 90, 180, 270) that shows the stream upright.
+int streamRotation(const AVStream* stream);
+void setStreamRotation(AVStream* stream, int clockwiseDegrees);
+
+}  // namespace calvoro::media::detail

@@ -1,0 +1,182 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "converters/media/converter_test_support.h"
+#include "converters/media/video_audio_converter.h"
+#include "core/conversion_error.h"
+#include "platform/media/media_error.h"
+
+namespace calvoro {
+namespace {
+
+using namespace calvoro::testing;
+using namespace calvoro::testing::media;
+
+// One small clip per video source format, each in its usual codecs.
+std::filesystem::path makeSource(const TempDir& dir, SupportedFormat format, const std::string& stem = "clip") {
+    VideoSpec spec{.width = 160, .height = 96, .rate = 25, .seconds = 1};
+    if (format == SupportedFormat::avi) {
+        spec.videoCodec = "-c:v mpeg4 -q:v 5";
+        spec.audioCodec = "-c:a libmp3lame";
+    } else if (format == SupportedFormat::webm) {
+        spec.videoCodec = "-c:v libvpx -deadline realtime -b:v 300k";
+        spec.audioCodec = "-c:a libopus";
+        spec.audio = true;
+    }
+    return makeVideo(dir / (stem + "." + format.fileExtension()), spec);
+}
+
+TEST(ConvertVideo, EveryOfferedPairConverts) {
+    REQUIRE_FFMPEG();
+    TempDir dir;
+    std::vector<std::filesystem::path> inputs, written;
+    std::vector<SupportedFormat> targets;
+    for (SupportedFormat source : {SupportedFormat::mp4, SupportedFormat::mov, SupportedFormat::m4v, SupportedFormat::avi,
+                                   SupportedFormat::webm}) {
+        auto input = makeSource(dir, source);
+        for (auto target : source.possibleConversions()) {
+            if (target.category() != FileCategory::video || target == source) continue;
+            SCOPED_TRACE(source.displayName() + " to " + target.displayName());
+            auto out = dir / ("out-" + source.rawValue());
+            std::filesystem::create_directories(out);
+            written.push_back(VideoAudioConverter::convertVideo(input, target, out, nullptr));
+            EXPECT_EQ(written.back(), out / ("clip." + target.fileExtension()));
+            inputs.push_back(input);
+            targets.push_back(target);
+        }
+    }
+    ASSERT_EQ(written.size(), 12u);
+    auto probes = probeAll(written);
+    auto sources = probeAll(inputs);
+    for (size_t i = 0; i < probes.size(); ++i) {
+        SCOPED_TRACE(written[i].string());
+        const auto& p = probes[i];
+        EXPECT_NE(p.formatName().find("mp4"), std::string::npos);
+        EXPECT_EQ(p.codec("video"), "h264");
+        EXPECT_EQ(p.codec("audio"), "aac");
+        EXPECT_EQ(p.videoWidth(), 160);
+        EXPECT_EQ(p.videoHeight(), 96);
+        EXPECT_NEAR(p.duration(), sources[i].duration(), 1.0 / 25 + 0.03);
+        if (targets[i] == SupportedFormat::m4v) {
+            EXPECT_EQ(p.majorBrand(), "M4V ");
+        }
+        if (targets[i] == SupportedFormat::mov) {
+            EXPECT_EQ(p.majorBrand(), "qt  ");
+        }
+    }
+}
+
+TEST(ConvertVideo, KeepsRotationAndReportsProgressEndingInOne) {
+    REQUIRE_FFMPEG();
+    TempDir dir;
+    auto clip = makeVideo(dir / "phone.mov", {.width = 128, .height = 96, .rotation = 90});
+    ProgressRecorder progress;
+    LogWatch log;
+    auto out = VideoAudioConverter::convertVideo(clip, SupportedFormat::mp4, dir.path(), progress.handler());
+    EXPECT_EQ(probe(out).rotation(), probe(clip).rotation());
+    EXPECT_NE(probe(out).rotation(), 0);
+    ASSERT_GE(progress.values.size(), 2u);
+    EXPECT_EQ(progress.values.back(), 1.0);
+    for (size_t i = 0; i + 1 < progress.values.size(); ++i) EXPECT_LT(progress.values[i], 1.0);
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_EQ(log.lines()[0], "INFO Video Video: phone.mov \u2192 MP4");
+}
+
+TEST(ConvertVideo, ClipWithoutAudioConverts) {
+    REQUIRE_FFMPEG();
+    TempDir dir;
+    auto clip = makeVideo(dir / "silent.mp4", {.audio = false});
+    auto out = VideoAudioConverter::convertVideo(clip, SupportedFormat::mov, dir.path(), nullptr);
+    auto p = probe(out);
+    EXPECT_EQ(p.codec("video"), "h264");
+    EXPECT_EQ(p.stream("audio"), nullptr);
+}
+
+TEST(ConvertVideo, NamesFollowTheRegistry) {
+    REQUIRE_FFMPEG();
+    TempDir dir;
+    auto clip = makeVideo(dir / "movie.final.mov");
+    writeFile(dir / "movie.final.mp4", std::string("keep me"));
+    auto out = VideoAudioConverter::convertVideo(clip, SupportedFormat::mp4, dir.path(), nullptr);
+    EXPECT_EQ(out.filename(), "movie.final (1).mp4");
+    EXPECT_EQ(readText(dir / "movie.final.mp4"), "keep me");
+}
+
+TEST(ConvertVideo, TargetsWithoutAContainerAreRefusedBeforeAnyPreset) {
+    REQUIRE_FFMPEG();
+    TempDir dir;
+    auto clip = makeVideo(dir / "clip.mov");
+    for (SupportedFormat target : {SupportedFormat::avi, SupportedFormat::webm, SupportedFormat::gif, SupportedFormat::pdf}) {
+        LogWatch log;
+        auto e = conversionErrorOf([&] { VideoAudioConverter::convertVideo(clip, target, dir.path(), nullptr); });
+        EXPECT_EQ(e.kind(), ConversionError::Kind::unsupportedConversion);
+        EXPECT_EQ(e.payload(), "Video");
+        EXPECT_EQ(e.secondPayload(), target.displayName());
+        EXPECT_EQ(log.lines().back(), "ERROR Video No AVFileType for " + target.displayName());
+    }
+}
+
+TEST(ConvertVideo, ZeroDurationIsCorrupt) {
+    REQUIRE_FFMPEG();
+    TempDir dir;
+    // A movie whose tracks hold no samples.
+    ffmpeg("-f lavfi -i testsrc=size=64x64:rate=10:duration=1 -frames:v 0 -c:v libx264 " + shellQuote((dir / "empty.mp4").string()));
+    ASSERT_TRUE(std::filesystem::exists(dir / "empty.mp4"));
+    LogWatch log;
+    auto e = conversionErrorOf([&] { VideoAudioConverter::convertVideo(dir / "empty.mp4", SupportedFormat::mov, dir.path(), nullptr); });
+    EXPECT_EQ(e.kind(), ConversionError::Kind::corruptFile);
+    EXPECT_STREQ(e.what(), "File appears corrupt: Video has zero duration");
+    EXPECT_EQ(log.lines().back(), "ERROR Video Asset reports zero duration");
+    EXPECT_FALSE(std::filesystem::exists(dir / "empty.mov"));
+}
+
+TEST(ConvertVideo, UnreadableSourcePassesTheLayersError) {
+    TempDir dir;
+    writeFile(dir / "junk.mp4", std::string(4096, 'j'));
+    EXPECT_THROW(VideoAudioConverter::convertVideo(dir / "junk.mp4", SupportedFormat::mov, dir.path(), nullptr), calvoro::media::MediaError);
+}
+
+TEST(ExtractAudio, WritesTheAudioAsM4A) {
+    REQUIRE_FFMPEG();
+    TempDir dir;
+    auto clip = makeVideo(dir / "holiday.trip.mov", {.seconds = 1.5});
+    ProgressRecorder progress;
+    LogWatch log;
+    auto out = VideoAudioConverter::extractAudio(clip, dir.path(), progress.handler());
+    EXPECT_EQ(out.filename(), "holiday.trip (audio).m4a");
+    auto p = probe(out);
+    EXPECT_EQ(p.codec("audio"), "aac");
+    EXPECT_EQ(p.stream("video"), nullptr);
+    EXPECT_EQ(p.majorBrand(), "M4A ");
+    EXPECT_EQ(p.channels(), 2);
+    EXPECT_NEAR(p.duration(), 1.5, 0.05);
+    ASSERT_FALSE(progress.values.empty());
+    EXPECT_EQ(progress.values.back(), 1.0);
+    EXPECT_EQ(log.lines(), std::vector<std::string>{"INFO Video Extract audio: holiday.trip.mov"});
+}
+
+TEST(ExtractAudio, FiveOneAudioIsExtracted) {
+    REQUIRE_FFMPEG();
+    TempDir dir;
+    auto clip = makeVideo(dir / "surround.mp4", {.channels = 6});
+    auto out = VideoAudioConverter::extractAudio(clip, dir.path(), nullptr);
+    EXPECT_EQ(probe(out).channels(), 6);
+}
+
+TEST(ExtractAudio, VideoWithoutAudioKeepsItsNameReserved) {
+    REQUIRE_FFMPEG();
+    TempDir dir;
+    auto clip = makeVideo(dir / "a.b.mp4", {.audio = false});
+    LogWatch log;
+    auto e = conversionErrorOf([&] { VideoAudioConverter::extractAudio(clip, dir.path(), nullptr); });
+    EXPECT_STREQ(e.what(), "File appears corrupt: Video has no audio track");
+    EXPECT_EQ(log.lines().back(), "ERROR Video No audio track present");
+    auto again = makeVideo(dir / "a.b.mov");
+    std::filesystem::rename(again, dir / "a.b.mp4");
+    auto out = VideoAudioConverter::extractAudio(dir / "a.b.mp4", dir.path(), nullptr);
+    EXPECT_EQ(out.filename(), "a.b (audio) (1).m4a");
+}
+
+}  // namespace
+}  // namespace calvoro
