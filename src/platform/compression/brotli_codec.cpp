@@ -4,6 +4,7 @@
 #include <brotli/encode.h>
 
 #include <algorithm>
+#include <limits>
 #include <memory>
 #include <new>
 
@@ -11,6 +12,9 @@ namespace calvoro::compression {
 
 namespace {
 
+struct EncoderDeleter {
+    void operator()(BrotliEncoderState* s) const { BrotliEncoderDestroyInstance(s); }
+};
 struct DecoderDeleter {
     void operator()(BrotliDecoderState* s) const { BrotliDecoderDestroyInstance(s); }
 };
@@ -27,17 +31,33 @@ BrotliEncoderMode encoderMode(BrotliCodec::Mode mode) {
 }  // namespace
 
 std::optional<std::vector<uint8_t>> BrotliCodec::compress(std::span<const uint8_t> input, Options options, size_t capacity) {
+    // The streaming encoder: at the top qualities it is both faster and tighter than the one-shot call.
+    std::unique_ptr<BrotliEncoderState, EncoderDeleter> state(BrotliEncoderCreateInstance(nullptr, nullptr, nullptr));
+    if (!state) throw std::bad_alloc();
+    BrotliEncoderSetParameter(state.get(), BROTLI_PARAM_QUALITY,
+                              uint32_t(std::clamp(options.quality, BROTLI_MIN_QUALITY, BROTLI_MAX_QUALITY)));
+    BrotliEncoderSetParameter(state.get(), BROTLI_PARAM_LGWIN,
+                              uint32_t(std::clamp(options.window, BROTLI_MIN_WINDOW_BITS, BROTLI_MAX_WINDOW_BITS)));
+    BrotliEncoderSetParameter(state.get(), BROTLI_PARAM_MODE, encoderMode(options.mode));
+    BrotliEncoderSetParameter(state.get(), BROTLI_PARAM_SIZE_HINT,
+                              uint32_t(std::min<size_t>(input.size(), std::numeric_limits<uint32_t>::max())));
+
     size_t bound = BrotliEncoderMaxCompressedSize(input.size());
     if (bound == 0) bound = input.size() + input.size() / 8 + 1024;  // the bound overflowed its own formula
     if (capacity != 0) bound = std::min(bound, capacity);
     std::vector<uint8_t> out(std::max<size_t>(bound, 16));
-    size_t encoded = bound;
-    if (!BrotliEncoderCompress(std::clamp(options.quality, BROTLI_MIN_QUALITY, BROTLI_MAX_QUALITY),
-                               std::clamp(options.window, BROTLI_MIN_WINDOW_BITS, BROTLI_MAX_WINDOW_BITS),
-                               encoderMode(options.mode), input.size(), input.data(), &encoded, out.data())) {
-        return std::nullopt;
+    size_t availIn = input.size();
+    const uint8_t* nextIn = input.data();
+    size_t availOut = bound;
+    uint8_t* nextOut = out.data();
+    while (!BrotliEncoderIsFinished(state.get())) {
+        if (!BrotliEncoderCompressStream(state.get(), BROTLI_OPERATION_FINISH, &availIn, &nextIn, &availOut, &nextOut,
+                                         nullptr))
+            return std::nullopt;
+        if (availOut == 0 && (BrotliEncoderHasMoreOutput(state.get()) || !BrotliEncoderIsFinished(state.get())))
+            return std::nullopt;  // does not fit the capacity
     }
-    out.resize(encoded);
+    out.resize(bound - availOut);
     return out;
 }
 
