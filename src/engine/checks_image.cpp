@@ -1,11 +1,26 @@
-// Checks of raster outputs through the imaging layer.
+// Checks of raster outputs through the imaging layer: the file opens, holds an image, and
+// its first image decodes.
 #include "engine/validation_checks.h"
+#include "platform/imaging/image_source.h"
 
 namespace calvoro::validation {
 
 Status validateImage(const fs::path& url) {
-    (void)url;
-    return Status::skipped();
+    std::optional<imaging::ImageSource> source;
+    try {
+        source = imaging::ImageSource::open(url);
+    } catch (...) {
+        source.reset();
+    }
+    if (!source) return Status::failed("CGImageSource cannot open file");
+    try {
+        if (source->properties().frameCount < 1) return Status::failed("CGImageSource reports zero images");
+        const imaging::RgbaImage image = source->decodeFirstFrame();
+        if (image.empty()) return Status::failed("First image failed to decode");
+    } catch (...) {
+        return Status::failed("First image failed to decode");
+    }
+    return Status::passed();
 }
 
 }  // namespace calvoro::validation

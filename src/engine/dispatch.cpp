@@ -1,6 +1,11 @@
 // The router: runs the one converter operation that routeFor chose.
+#include <algorithm>
+#include <limits>
+#include <optional>
+
 #include "converters/archive/archive_converter.h"
 #include "converters/font/font_converter.h"
+#include "converters/image_document_data/image/image_converter.h"
 #include "core/conversion_error.h"
 #include "engine/conversion_engine.h"
 #include "engine/job_routing.h"
@@ -15,6 +20,11 @@ using routing::Operation;
     throw ConversionError::unsupportedConversion(job.detectedFormat.displayName(), target.displayName());
 }
 
+std::optional<int> maxEdge(const routing::Route& route) {
+    if (!route.maxEdge) return std::nullopt;
+    return static_cast<int>(std::clamp<long>(*route.maxEdge, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+}
+
 fs::path run(const routing::Route& route, const ConversionJob& job, SupportedFormat target, const fs::path& outputDir,
              const ConversionEngine::ProgressHandler& progress) {
     (void)progress;
@@ -25,7 +35,9 @@ fs::path run(const routing::Route& route, const ConversionJob& job, SupportedFor
         case Operation::archive:
             return ArchiveConverter::convert(source, job.detectedFormat, target, outputDir);
         case Operation::imagePDFPages:
+            return ImageConverter::convertPDFPages(source, target, outputDir, route.quality);
         case Operation::image:
+            return ImageConverter::convert(source, target, outputDir, route.quality, maxEdge(route), route.stripMetadata);
         case Operation::splitPDF:
         case Operation::document:
         case Operation::extractAudio:

@@ -64,3 +64,17 @@ TEST(EndToEnd, AZIPBecomesATarThatThePeerLists) {
     EXPECT_EQ(listing.status, 0);
     EXPECT_NE(listing.output.find("docs/note.txt"), std::string::npos) << listing.output;
 }
+
+TEST(EndToEnd, APNGBecomesAJPEGThatThePeerIdentifies) {
+    if (!haveTool("convert") || !haveTool("identify")) GTEST_SKIP() << "ImageMagick missing";
+    TempDir dir;
+    ASSERT_EQ(run("convert -size 64x32 gradient:white-green " + shellQuote((dir / "pic.png").string())).status, 0);
+    ConversionJob job = makeJob(dir / "pic.png", SupportedFormat::png, SupportedFormat::jpeg);
+    job.imageMaxEdge = 16;
+    Recorded progress;
+    const fs::path out = ConversionEngine::convert(job, dir / "out", progress.handler());
+    EXPECT_EQ(out.filename(), "pic.jpg");
+    EXPECT_EQ(progress.values, (std::vector<double>{0.3, 1.0}));
+    const auto r = run("identify -format '%m %wx%h' " + shellQuote(out.string()));
+    EXPECT_EQ(r.output, "JPEG 16x8") << "the longest-edge limit reached the converter";
+}

@@ -1,0 +1,48 @@
+// Raster outputs decoded by the imaging layer; fixtures made by ImageMagick.
+#include <gtest/gtest.h>
+
+#include "engine/validator.h"
+#include "support/test_support.h"
+
+namespace fs = std::filesystem;
+using namespace calvoro;
+using namespace calvoro::testing;
+using Status = Validator::ValidationStatus;
+
+namespace {
+
+std::string reason(const Status& s) { return s.isFailure() ? s.reason() : "<not a failure>"; }
+
+fs::path magick(const TempDir& dir, const std::string& name) {
+    const fs::path p = dir / name;
+    const auto r = run("convert -size 16x12 gradient:red-blue " + shellQuote(p.string()));
+    EXPECT_EQ(r.status, 0) << r.output;
+    return p;
+}
+
+}  // namespace
+
+TEST(ValidatorImages, PeerWrittenImagesDecode) {
+    if (!haveTool("convert")) GTEST_SKIP() << "ImageMagick missing";
+    TempDir dir;
+    EXPECT_EQ(Validator::validate(SupportedFormat::png, magick(dir, "a.png")), Status::passed());
+    EXPECT_EQ(Validator::validate(SupportedFormat::jpeg, magick(dir, "a.jpg")), Status::passed());
+    EXPECT_EQ(Validator::validate(SupportedFormat::gif, magick(dir, "a.gif")), Status::passed());
+    EXPECT_EQ(Validator::validate(SupportedFormat::tiff, magick(dir, "a.tiff")), Status::passed());
+    EXPECT_EQ(Validator::validate(SupportedFormat::bmp, magick(dir, "a.bmp")), Status::passed());
+}
+
+TEST(ValidatorImages, BrokenImagesNameTheStepThatFailed) {
+    TempDir dir;
+    writeFile(dir / "text.png", std::string("this is plain text, not an image"));
+    EXPECT_EQ(reason(Validator::validate(SupportedFormat::png, dir / "text.png")), "CGImageSource cannot open file");
+    EXPECT_EQ(reason(Validator::validate(SupportedFormat::png, dir / "missing.png")), "CGImageSource cannot open file");
+    if (!haveTool("convert")) return;
+    // A real PNG cut short after its header chunk: it opens but does not decode.
+    auto bytes = readFile(magick(dir, "whole.png"));
+    bytes.resize(40);
+    writeFile(dir / "cut.png", bytes);
+    const Status cut = Validator::validate(SupportedFormat::png, dir / "cut.png");
+    ASSERT_TRUE(cut.isFailure());
+    EXPECT_TRUE(cut.reason() == "First image failed to decode" || cut.reason() == "CGImageSource cannot open file") << cut.reason();
+}
