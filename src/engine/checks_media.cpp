@@ -1,12 +1,34 @@
-// Checks of video and audio outputs through the media layer.
+// Checks of video and audio outputs through the media layer: a positive duration and a
+// track of the required kind.
+#include <cmath>
+#include <exception>
+
+#include "core/text_util.h"
 #include "engine/validation_checks.h"
+#include "platform/media/asset.h"
 
 namespace calvoro::validation {
 
 Status validateMedia(const fs::path& url, MediaType requireMediaType) {
-    (void)url;
-    (void)requireMediaType;
-    return Status::skipped();
+    const media::Asset asset(url);
+    double seconds = 0;
+    try {
+        seconds = asset.loadDuration();
+    } catch (const std::exception& e) {
+        return Status::failed(std::string("AVAsset load failed: ") + e.what());
+    }
+    if (!std::isfinite(seconds) || seconds <= 0) return Status::failed("AVAsset duration is " + formatShortestDouble(seconds));
+
+    const bool video = requireMediaType == MediaType::video;
+    std::vector<media::AssetTrack> tracks;
+    try {
+        tracks = asset.loadTracks(video ? media::MediaType::video : media::MediaType::audio);
+    } catch (const std::exception& e) {
+        return Status::failed(std::string("AVAsset load failed: ") + e.what());
+    }
+    // The media type identifiers of the platform: "vide" and "soun".
+    if (tracks.empty()) return Status::failed(std::string("AVAsset has no ") + (video ? "vide" : "soun") + " tracks");
+    return Status::passed();
 }
 
 }  // namespace calvoro::validation

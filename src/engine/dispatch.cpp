@@ -6,6 +6,7 @@
 #include "converters/archive/archive_converter.h"
 #include "converters/font/font_converter.h"
 #include "converters/image_document_data/image/image_converter.h"
+#include "converters/media/video_audio_converter.h"
 #include "core/conversion_error.h"
 #include "engine/conversion_engine.h"
 #include "engine/job_routing.h"
@@ -20,14 +21,13 @@ using routing::Operation;
     throw ConversionError::unsupportedConversion(job.detectedFormat.displayName(), target.displayName());
 }
 
-std::optional<int> maxEdge(const routing::Route& route) {
-    if (!route.maxEdge) return std::nullopt;
-    return static_cast<int>(std::clamp<long>(*route.maxEdge, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+std::optional<int> toInt(const std::optional<long>& value) {
+    if (!value) return std::nullopt;
+    return static_cast<int>(std::clamp<long>(*value, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
 }
 
 fs::path run(const routing::Route& route, const ConversionJob& job, SupportedFormat target, const fs::path& outputDir,
              const ConversionEngine::ProgressHandler& progress) {
-    (void)progress;
     const fs::path& source = job.sourceURL;
     switch (route.operation) {
         case Operation::font:
@@ -37,14 +37,17 @@ fs::path run(const routing::Route& route, const ConversionJob& job, SupportedFor
         case Operation::imagePDFPages:
             return ImageConverter::convertPDFPages(source, target, outputDir, route.quality);
         case Operation::image:
-            return ImageConverter::convert(source, target, outputDir, route.quality, maxEdge(route), route.stripMetadata);
+            return ImageConverter::convert(source, target, outputDir, route.quality, toInt(route.maxEdge), route.stripMetadata);
         case Operation::splitPDF:
         case Operation::document:
         case Operation::extractAudio:
-        case Operation::videoToGIF:
+            return VideoAudioConverter::extractAudio(source, outputDir, progress);
         case Operation::convertVideo:
-        case Operation::gifToVideo:
+            return VideoAudioConverter::convertVideo(source, target, outputDir, progress);
         case Operation::convertAudio:
+            return VideoAudioConverter::convertAudio(source, target, outputDir, toInt(route.bitrate), progress);
+        case Operation::videoToGIF:
+        case Operation::gifToVideo:
             break;
     }
     notAvailable(job, target);

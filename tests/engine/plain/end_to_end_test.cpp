@@ -78,3 +78,21 @@ TEST(EndToEnd, APNGBecomesAJPEGThatThePeerIdentifies) {
     const auto r = run("identify -format '%m %wx%h' " + shellQuote(out.string()));
     EXPECT_EQ(r.output, "JPEG 16x8") << "the longest-edge limit reached the converter";
 }
+
+TEST(EndToEnd, AWAVBecomesAFLACAndAVideoGivesUpItsAudio) {
+    if (!haveTool("ffmpeg") || !haveTool("ffprobe")) GTEST_SKIP() << "ffmpeg missing";
+    TempDir dir;
+    ASSERT_EQ(run("ffmpeg -v error -f lavfi -i sine=frequency=440:duration=0.5 " + shellQuote((dir / "tone.wav").string())).status, 0);
+    Recorded progress;
+    const fs::path flac = ConversionEngine::convert(makeJob(dir / "tone.wav", SupportedFormat::wav, SupportedFormat::flac),
+                                                    dir / "out", progress.handler());
+    EXPECT_EQ(run("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 " + shellQuote(flac.string())).output, "flac\n");
+    ASSERT_FALSE(progress.values.empty()) << "the media converter reports its own progress";
+
+    ASSERT_EQ(run("ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=10:duration=0.5 -f lavfi -i sine=duration=0.5 "
+                  "-c:v libx264 -pix_fmt yuv420p -c:a aac -shortest " + shellQuote((dir / "clip.mp4").string())).status, 0);
+    const fs::path audio = ConversionEngine::convert(makeJob(dir / "clip.mp4", SupportedFormat::mp4, SupportedFormat::extractAudio),
+                                                     dir / "out", noProgress);
+    EXPECT_EQ(audio.filename(), "clip (audio).m4a");
+    EXPECT_EQ(run("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 " + shellQuote(audio.string())).output, "audio\n");
+}

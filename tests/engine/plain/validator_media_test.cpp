@@ -1,0 +1,50 @@
+// Video and audio outputs read back by the media layer; fixtures made by ffmpeg.
+#include <gtest/gtest.h>
+
+#include "engine/validator.h"
+#include "support/test_support.h"
+
+namespace fs = std::filesystem;
+using namespace calvoro;
+using namespace calvoro::testing;
+using Status = Validator::ValidationStatus;
+
+namespace {
+
+std::string reason(const Status& s) { return s.isFailure() ? s.reason() : "<not a failure>"; }
+
+class ValidatorMedia : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!haveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
+    }
+    fs::path make(const std::string& name, const std::string& inputs) {
+        const fs::path p = dir_ / name;
+        const auto r = run("ffmpeg -v error -y " + inputs + " " + shellQuote(p.string()));
+        EXPECT_EQ(r.status, 0) << r.output;
+        return p;
+    }
+    TempDir dir_;
+};
+
+const std::string silentVideo = "-f lavfi -i testsrc=size=64x48:rate=10:duration=0.5 -c:v libx264 -pix_fmt yuv420p";
+const std::string tone = "-f lavfi -i sine=frequency=440:duration=0.5";
+
+}  // namespace
+
+TEST_F(ValidatorMedia, AVideoNeedsAVideoTrackAndAnAudioFileASoundTrack) {
+    const fs::path video = make("clip.mp4", silentVideo);
+    EXPECT_EQ(Validator::validate(SupportedFormat::mp4, video), Status::passed());
+    EXPECT_EQ(reason(Validator::validate(SupportedFormat::m4a, video)), "AVAsset has no soun tracks");
+    const fs::path wav = make("tone.wav", tone);
+    EXPECT_EQ(Validator::validate(SupportedFormat::wav, wav), Status::passed());
+    EXPECT_EQ(Validator::validate(SupportedFormat::flac, make("tone.flac", tone)), Status::passed());
+    EXPECT_EQ(reason(Validator::validate(SupportedFormat::mov, wav)), "AVAsset has no vide tracks");
+}
+
+TEST_F(ValidatorMedia, UnreadableFilesAreLoadFailures) {
+    writeFile(dir_ / "junk.mp4", std::string(2048, 'j'));
+    EXPECT_EQ(reason(Validator::validate(SupportedFormat::mp4, dir_ / "junk.mp4")).rfind("AVAsset load failed: ", 0), 0u)
+        << reason(Validator::validate(SupportedFormat::mp4, dir_ / "junk.mp4"));
+    EXPECT_EQ(reason(Validator::validate(SupportedFormat::extractAudio, dir_ / "missing.m4a")).rfind("AVAsset load failed: ", 0), 0u);
+}
