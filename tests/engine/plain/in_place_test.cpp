@@ -185,3 +185,16 @@ TEST_F(InPlaceTest, AnUnwritableTemporaryFolderIsAFailure) {
     EXPECT_NE(o.reason().find("temporary folder"), std::string::npos) << o.reason();
     EXPECT_EQ(fake_.dispatchCalls, 0);
 }
+
+TEST_F(InPlaceTest, ARealArchiveIsRepackedBesideItself) {
+    if (!haveTool("zip") || !haveTool("bsdtar")) GTEST_SKIP() << "zip or bsdtar missing";
+    writeFile(folder() / "note.txt", std::string("inside"));
+    ASSERT_EQ(run("cd " + shellQuote(folder().string()) + " && zip -q bundle.zip note.txt && rm note.txt").status, 0);
+    const auto before = readFile(folder() / "bundle.zip");
+    const auto o = InPlaceConversion::convert(folder() / "bundle.zip", SupportedFormat::tar, false);
+    ASSERT_EQ(o.kind(), Kind::converted) << o.reason();
+    EXPECT_EQ(o.url(), folder() / "bundle.tar");
+    EXPECT_EQ(readFile(folder() / "bundle.zip"), before);
+    EXPECT_NE(run("bsdtar -tf " + shellQuote(o.url().string())).output.find("note.txt"), std::string::npos);
+    EXPECT_TRUE(names(tmp()).empty());
+}
