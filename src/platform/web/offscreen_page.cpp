@@ -1,0 +1,200 @@
+#include "platform/web/offscreen_page.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPointer>
+#include <QUrl>
+#include <QWebEngineLoadingInfo>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineSettings>
+#include <QWebEngineUrlRequestInterceptor>
+#include <QWebEngineView>
+
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <vector>
+
+#include "core/uuid.h"
+#include "platform/web/web_engine.h"
+
+namespace calvoro::web {
+namespace {
+
+// Only local resources load: rendering a document never reaches the network.
+class LocalOnlyFilter : public QWebEngineUrlRequestInterceptor {
+public:
+    using QWebEngineUrlRequestInterceptor::QWebEngineUrlRequestInterceptor;
+    void interceptRequest(QWebEngineUrlRequestInfo& info) override {
+        const QString scheme = info.requestUrl().scheme();
+        if (scheme != QLatin1String("file") && scheme != QLatin1String("data") && scheme != QLatin1String("blob") &&
+            scheme != QLatin1String("about") && scheme != QLatin1String("qrc"))
+            info.block(true);
+    }
+};
+
+// Once a view has been deleted the engine loads nothing in views made after it, so views
+// are never deleted: a finished page goes back, blanked, to this pool (main thread only)
+// and the next page takes it.
+std::vector<std::unique_ptr<QWebEngineView>>& idleViews() {
+    // Never destroyed at exit: the views must not outlive the application object.
+    static auto* views = new std::vector<std::unique_ptr<QWebEngineView>>;
+    return *views;
+}
+
+// One off-the-record profile for all rendering; it lives on the main thread with the
+// application object, which owns it.
+QWebEngineProfile* renderingProfile() {
+    static QPointer<QWebEngineProfile> profile;
+    if (!profile) {
+        profile = new QWebEngineProfile(QCoreApplication::instance());
+        profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
+        profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
+        profile->setUrlRequestInterceptor(new LocalOnlyFilter(profile));
+        auto* settings = profile->settings();
+        settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
+        settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+        settings->setAttribute(QWebEngineSettings::PrintElementBackgrounds, true);
+        settings->setAttribute(QWebEngineSettings::ShowScrollBars, false);
+        // Views and then the profile go while the event loop can still wind them down.
+        QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, profile, [] {
+            idleViews().clear();
+            delete profile.data();
+        });
+    }
+    return profile;
+}
+
+std::unique_ptr<QWebEngineView> takeView() {
+    auto& pool = idleViews();
+    if (!pool.empty()) {
+        auto view = std::move(pool.back());
+        pool.pop_back();
+        return view;
+    }
+    auto view = std::make_unique<QWebEngineView>();
+    view->setPage(new QWebEnginePage(renderingProfile(), view.get()));
+    view->setAttribute(Qt::WA_DontShowOnScreen);
+    return view;
+}
+
+std::filesystem::path temporaryFolder() {
+    const char* dir = std::getenv("TMPDIR");
+    return (dir && *dir) ? std::filesystem::path(dir) : std::filesystem::path("/tmp");
+}
+
+// Puts a base element first in the head (or first of all) so that the page, loaded from
+// the temporary folder, resolves its relative references inside the base folder.
+std::string withBase(const std::string& html, const QUrl& base) {
+    std::string href = base.toString(QUrl::FullyEncoded).toStdString();
+    std::string escaped;
+    for (char c : href) escaped += c == '&' ? std::string("&amp;") : std::string(1, c);
+    const std::string element = "<base href=\"" + escaped + "\">";
+    std::string lower(html.size(), '\0');
+    for (size_t i = 0; i < html.size(); ++i) lower[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(html[i])));
+    size_t at = lower.find("<head");
+    if (at != std::string::npos) {
+        const size_t end = html.find('>', at);
+        if (end != std::string::npos) return html.substr(0, end + 1) + element + html.substr(end + 1);
+    }
+    return element + html;
+}
+
+}  // namespace
+
+struct OffscreenPage::Impl {
+    std::unique_ptr<QWebEngineView> view;
+    QWebEnginePage* page = nullptr;
+    std::function<void(bool)> loadEnded;
+    std::filesystem::path temporaryFile;
+    QMetaObject::Connection loadConnection;
+    QUrl expectedUrl;
+};
+
+OffscreenPage::OffscreenPage(int width, int height) : impl_(std::make_unique<Impl>()) {
+    prepareWebEngine();
+    impl_->view = takeView();
+    impl_->page = impl_->view->page();
+    impl_->view->resize(width, height);
+    impl_->view->show();
+    Impl* impl = impl_.get();
+    // Only the end of this page's own navigation counts: a recycled view may still report
+    // on what it showed before.
+    impl_->loadConnection = QObject::connect(
+        impl_->page, &QWebEnginePage::loadingChanged, impl_->page, [impl](const QWebEngineLoadingInfo& info) {
+            if (impl->expectedUrl.isEmpty() || info.url() != impl->expectedUrl) return;
+            if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) return;
+            impl->expectedUrl = QUrl();
+            if (impl->loadEnded) impl->loadEnded(info.status() == QWebEngineLoadingInfo::LoadSucceededStatus);
+        });
+}
+
+OffscreenPage::~OffscreenPage() {
+    QObject::disconnect(impl_->loadConnection);
+    impl_->page->setHtml(QString());
+    idleViews().push_back(std::move(impl_->view));
+    if (!impl_->temporaryFile.empty()) {
+        std::error_code ec;
+        std::filesystem::remove(impl_->temporaryFile, ec);
+    }
+}
+
+void OffscreenPage::setLoadEndedHandler(std::function<void(bool finished)> handler) {
+    impl_->loadEnded = std::move(handler);
+}
+
+void OffscreenPage::loadHtml(const std::string& html, const std::filesystem::path& baseFolder) {
+    std::string folder = baseFolder.string();
+    if (folder.empty() || folder.back() != '/') folder += '/';
+    const QUrl base = QUrl::fromLocalFile(QFile::decodeName(folder.c_str()));
+    if (!impl_->temporaryFile.empty()) {
+        std::error_code ec;
+        std::filesystem::remove(impl_->temporaryFile, ec);
+    }
+    // The page loads from a file of its own: no size limit, as a data URL would have, and
+    // a URL that tells its navigation apart.
+    impl_->temporaryFile = temporaryFolder() / ("Calvoro_" + Uuid().uuidString() + ".html");
+    std::ofstream out(impl_->temporaryFile, std::ios::binary);
+    const std::string text = withBase(html, base);
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.close();
+    if (!out) {
+        // Nothing to load: the navigation fails, as the engine would report it.
+        QMetaObject::invokeMethod(impl_->page, [impl = impl_.get()] {
+            if (impl->loadEnded) impl->loadEnded(false);
+        }, Qt::QueuedConnection);
+        return;
+    }
+    impl_->expectedUrl = QUrl::fromLocalFile(QFile::decodeName(impl_->temporaryFile.c_str()));
+    impl_->page->load(impl_->expectedUrl);
+}
+
+void OffscreenPage::evaluateNumber(const std::string& script, std::function<void(std::optional<double>)> done) {
+    impl_->page->runJavaScript(QString::fromStdString(script), QWebEngineScript::ApplicationWorld,
+                               [done = std::move(done)](const QVariant& value) {
+                                   bool ok = false;
+                                   const int type = value.typeId();
+                                   const bool number = type == QMetaType::Int || type == QMetaType::Double ||
+                                                       type == QMetaType::LongLong || type == QMetaType::UInt ||
+                                                       type == QMetaType::ULongLong;
+                                   const double n = value.toDouble(&ok);
+                                   done(number && ok ? std::optional<double>(n) : std::nullopt);
+                               });
+}
+
+void OffscreenPage::printToPdf(double width, double height, std::function<void(std::optional<std::string>)> done) {
+    QPageLayout layout(QPageSize(QSizeF(width / 96.0, height / 96.0), QPageSize::Inch), QPageLayout::Portrait,
+                       QMarginsF(0, 0, 0, 0));
+    layout.setMode(QPageLayout::FullPageMode);
+    impl_->page->printToPdf(
+        [done = std::move(done)](const QByteArray& bytes) {
+            done(bytes.isEmpty() ? std::nullopt : std::optional<std::string>(bytes.toStdString()));
+        },
+        layout);
+}
+
+}  // namespace calvoro::web

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace calvoro::web {
+
+// A web page rendered offscreen (Qt WebEngine) in a viewport of fixed CSS-pixel size.
+// Main thread only: create, use and destroy it on the Qt main thread; every callback
+// arrives there too.
+class OffscreenPage {
+public:
+    OffscreenPage(int width, int height);
+    ~OffscreenPage();
+    OffscreenPage(const OffscreenPage&) = delete;
+    OffscreenPage& operator=(const OffscreenPage&) = delete;
+
+    // Called at the end of every navigation: true when it finished, false when it failed.
+    void setLoadEndedHandler(std::function<void(bool finished)> handler);
+    // Loads HTML text; relative references resolve inside baseFolder.
+    void loadHtml(const std::string& html, const std::filesystem::path& baseFolder);
+    // Runs a script in the page; done gets its result when that is a number.
+    void evaluateNumber(const std::string& script, std::function<void(std::optional<double>)> done);
+    // Prints the page to PDF on pages of width x height CSS pixels without margins;
+    // done gets the PDF bytes, or nothing when printing failed.
+    void printToPdf(double width, double height, std::function<void(std::optional<std::string>)> done);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace calvoro::web

@@ -1,0 +1,33 @@
+#include "platform/web/web_engine.h"
+
+#include <QCoreApplication>
+
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <unistd.h>
+
+namespace calvoro::web {
+
+void prepareWebEngine() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        std::string flags;
+        if (const char* existing = std::getenv("QTWEBENGINE_CHROMIUM_FLAGS")) flags = existing;
+        auto add = [&](const std::string& flag) {
+            if (flags.find(flag) != std::string::npos) return;
+            if (!flags.empty()) flags += ' ';
+            flags += flag;
+        };
+        if (geteuid() == 0) add("--no-sandbox");
+        // Rendering never reaches the network: no background requests, and a proxy that
+        // answers nothing for anything that slips past the request filter.
+        add("--disable-background-networking");
+        add("--proxy-server=127.0.0.1:9");
+        add("--disable-component-update");
+        setenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.c_str(), 1);
+        if (!QCoreApplication::instance()) QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    });
+}
+
+}  // namespace calvoro::web
