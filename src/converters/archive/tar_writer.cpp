@@ -93,8 +93,17 @@ std::vector<uint8_t> createTARData(const fs::path& from) {
         finishHeader(h, true, 0, 0);
         out.insert(out.end(), h.begin(), h.end());
     }
-    for (const auto& [path, url] : gatherFiles(from, from)) {
-        auto content = readFileBytes(url);
+    auto files = gatherFiles(from, from);
+    size_t expected = out.size() + 1024;
+    for (const auto& file : files) {
+        std::error_code ec;
+        auto size = fs::file_size(file.second, ec);
+        expected += 512 + (ec ? 0 : static_cast<size_t>(size) + 511) / 512 * 512;
+    }
+    out.reserve(expected);
+    std::vector<uint8_t> buffer;
+    for (const auto& [path, url] : files) {
+        auto content = readFileInto(url, buffer);
         if (content.size() > kLargestOctal11) throw ConversionError::corruptFile("File too large for TAR: " + path);
         Header h{};
         if (!fitPath(h, path)) throwTooLong(path);

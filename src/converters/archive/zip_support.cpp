@@ -295,18 +295,48 @@ std::vector<uint8_t> readFileBytes(const fs::path& path) {
     return out;
 }
 
-void writeFileBytes(const fs::path& path, std::span<const uint8_t> data) {
-    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (fd.get() < 0) throwErrno("cannot write file", path);
+std::span<const uint8_t> readFileInto(const fs::path& path, std::vector<uint8_t>& buffer) {
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) throwErrno("cannot open file", path);
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) throwErrno("cannot read file attributes", path);
+    if (S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        throwErrno("cannot read file", path);
+    }
+    // One byte beyond the expected size shows whether the file grew meanwhile.
+    size_t want = S_ISREG(st.st_mode) ? static_cast<size_t>(st.st_size) + 1 : size_t{1} << 16;
+    if (buffer.size() < want) buffer.resize(want);
+    size_t used = 0;
+    for (;;) {
+        if (used == buffer.size()) buffer.resize(buffer.size() * 2);
+        ssize_t n = ::read(fd.get(), buffer.data() + used, buffer.size() - used);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throwErrno("cannot read file", path);
+        }
+        if (n == 0) break;
+        used += static_cast<size_t>(n);
+    }
+    return {buffer.data(), used};
+}
+
+void writeAll(int fd, std::span<const uint8_t> data, const fs::path& path) {
     size_t done = 0;
     while (done < data.size()) {
-        ssize_t n = ::write(fd.get(), data.data() + done, data.size() - done);
+        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
         if (n < 0) {
             if (errno == EINTR) continue;
             throwErrno("cannot write file", path);
         }
         done += static_cast<size_t>(n);
     }
+}
+
+void writeFileBytes(const fs::path& path, std::span<const uint8_t> data) {
+    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (fd.get() < 0) throwErrno("cannot write file", path);
+    writeAll(fd.get(), data, path);
     if (::close(fd.release()) != 0) throwErrno("cannot write file", path);
 }
 

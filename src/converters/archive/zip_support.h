@@ -51,6 +51,10 @@ std::string sanitizePath(const std::string& path);
 // Whole-file reading and plain (replacing, not atomic) writing; failures throw filesystem_error.
 std::vector<uint8_t> readFileBytes(const std::filesystem::path& path);
 void writeFileBytes(const std::filesystem::path& path, std::span<const uint8_t> data);
+// Reads a whole file into buffer, reusing its memory from file to file; returns the bytes read.
+std::span<const uint8_t> readFileInto(const std::filesystem::path& path, std::vector<uint8_t>& buffer);
+// Writes all of data to an open descriptor; failures throw filesystem_error naming path.
+void writeAll(int fd, std::span<const uint8_t> data, const std::filesystem::path& path);
 // The file's modification time, when it has one.
 std::optional<std::chrono::system_clock::time_point> modificationTime(const std::filesystem::path& path);
 

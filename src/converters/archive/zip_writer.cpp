@@ -1,9 +1,15 @@
 #include "converters/archive/zip_writer.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
+#include <system_error>
 
 #include "converters/archive/zip_archive.h"
 #include "core/conversion_error.h"
+#include "core/uuid.h"
 
 namespace calvoro::ArchiveConverter {
 
@@ -34,10 +40,24 @@ void ZipWriter::addFolder(std::string path) {
     addEntry(path, 0, DosTimestamp{}, 0, {}, 0, kFolderAttributes);
 }
 
+void ZipWriter::reserve(size_t centralBytes, size_t localBytes) {
+    central_.reserve(centralBytes);
+    if (fd_ < 0) local_.reserve(localBytes);
+}
+
+void ZipWriter::emit(std::span<const uint8_t> bytes) {
+    if (fd_ >= 0)
+        writeAll(fd_, bytes, path_);
+    else
+        local_.insert(local_.end(), bytes.begin(), bytes.end());
+    localSize_ += bytes.size();
+}
+
 void ZipWriter::addFile(const std::string& path, std::span<const uint8_t> content, DosTimestamp timestamp, bool allowDeflate) {
-    std::vector<uint8_t> deflated;
-    if (allowDeflate) deflated = compressDeflate(content);
-    const bool useDeflate = allowDeflate && deflated.size() < content.size();
+    std::span<const uint8_t> deflated;
+    // Room for one byte less than the content: a stream that does not fit is not worth keeping.
+    if (allowDeflate && content.size() > 1) deflated = encoder_.deflate(content, content.size() - 1);
+    const bool useDeflate = !deflated.empty() && deflated.size() < content.size();
     uint32_t crc = crc32Checksum(content);
     if (useDeflate)
         addEntry(path, 8, timestamp, crc, deflated, static_cast<int64_t>(content.size()), kFileAttributes);
@@ -47,26 +67,28 @@ void ZipWriter::addFile(const std::string& path, std::span<const uint8_t> conten
 
 void ZipWriter::addEntry(const std::string& name, uint16_t method, DosTimestamp timestamp, uint32_t crc,
                          std::span<const uint8_t> data, int64_t uncompressedSize, uint32_t externalAttributes) {
-    uint32_t offset = checkedU32(static_cast<int64_t>(local_.size()), "size");
+    uint32_t offset = checkedU32(static_cast<int64_t>(localSize_), "size");
     uint32_t compressedSize = checkedU32(static_cast<int64_t>(data.size()), "entry size");
     uint32_t size = checkedU32(uncompressedSize, "entry size");
     uint16_t nameLength = checkedU16(static_cast<int64_t>(name.size()), "filename bytes");
     // The local part must still be addressable after this entry for the central directory's offset.
-    checkedU32(static_cast<int64_t>(local_.size() + 30 + name.size() + data.size()), "size");
+    checkedU32(static_cast<int64_t>(localSize_ + 30 + name.size() + data.size()), "size");
 
-    appendUInt32(local_, 0x04034B50);
-    appendUInt16(local_, 20);
-    appendUInt16(local_, 0);
-    appendUInt16(local_, method);
-    appendUInt16(local_, timestamp.time);
-    appendUInt16(local_, timestamp.date);
-    appendUInt32(local_, crc);
-    appendUInt32(local_, compressedSize);
-    appendUInt32(local_, size);
-    appendUInt16(local_, nameLength);
-    appendUInt16(local_, 0);
-    local_.insert(local_.end(), name.begin(), name.end());
-    local_.insert(local_.end(), data.begin(), data.end());
+    header_.clear();
+    appendUInt32(header_, 0x04034B50);
+    appendUInt16(header_, 20);
+    appendUInt16(header_, 0);
+    appendUInt16(header_, method);
+    appendUInt16(header_, timestamp.time);
+    appendUInt16(header_, timestamp.date);
+    appendUInt32(header_, crc);
+    appendUInt32(header_, compressedSize);
+    appendUInt32(header_, size);
+    appendUInt16(header_, nameLength);
+    appendUInt16(header_, 0);
+    header_.insert(header_.end(), name.begin(), name.end());
+    emit(header_);
+    emit(data);
 
     appendUInt32(central_, 0x02014B50);
     appendUInt16(central_, 0x031E);
@@ -91,10 +113,13 @@ void ZipWriter::addEntry(const std::string& name, uint16_t method, DosTimestamp 
 
 std::vector<uint8_t> ZipWriter::finish() {
     uint16_t entries = checkedU16(count_, "entries");
-    uint32_t centralOffset = checkedU32(static_cast<int64_t>(local_.size()), "size");
+    uint32_t centralOffset = checkedU32(static_cast<int64_t>(localSize_), "size");
     uint32_t centralSize = checkedU32(static_cast<int64_t>(central_.size()), "central directory size");
-    std::vector<uint8_t> out = std::move(local_);
-    out.reserve(out.size() + central_.size() + 22);
+    std::vector<uint8_t> out;
+    if (fd_ < 0) {
+        out = std::move(local_);
+        out.reserve(out.size() + central_.size() + 22);  // no move when reserve() guessed right
+    }
     out.insert(out.end(), central_.begin(), central_.end());
     appendUInt32(out, 0x06054B50);
     appendUInt16(out, 0);
@@ -106,28 +131,74 @@ std::vector<uint8_t> ZipWriter::finish() {
     appendUInt16(out, 0);
     local_.clear();
     central_.clear();
+    localSize_ = 0;
     count_ = 0;
+    if (fd_ >= 0) {
+        writeAll(fd_, out, path_);
+        return {};
+    }
     return out;
 }
 
+namespace {
+
+// The archive is written beside its final path and renamed over it only when complete, so that a
+// failure leaves whatever was at `to` untouched and no partial file behind.
+class PartialFile {
+public:
+    explicit PartialFile(const fs::path& to)
+        : path_(to.parent_path() / ("." + to.filename().string() + "." + Uuid().uuidString() + ".partial")) {
+        fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd_ < 0) throw fs::filesystem_error("cannot write file", to, std::error_code(errno, std::generic_category()));
+    }
+    ~PartialFile() {
+        if (fd_ >= 0) ::close(fd_);
+        if (!committed_) ::unlink(path_.c_str());
+    }
+    PartialFile(const PartialFile&) = delete;
+    PartialFile& operator=(const PartialFile&) = delete;
+    int fd() const { return fd_; }
+    const fs::path& path() const { return path_; }
+    void commit(const fs::path& to) {
+        int fd = fd_;
+        fd_ = -1;
+        if (::close(fd) != 0) throw fs::filesystem_error("cannot write file", to, std::error_code(errno, std::generic_category()));
+        if (::rename(path_.c_str(), to.c_str()) != 0)
+            throw fs::filesystem_error("cannot write file", to, std::error_code(errno, std::generic_category()));
+        committed_ = true;
+    }
+
+private:
+    fs::path path_;
+    int fd_ = -1;
+    bool committed_ = false;
+};
+
+}  // namespace
+
 void createZIP(const fs::path& from, const fs::path& to, const std::string& firstStoredEntry) {
-    ZipWriter writer;
     std::string first = firstStoredEntry.empty() ? std::string() : sanitizePath(firstStoredEntry);
-    if (!first.empty()) {
-        fs::path item = from / first;
-        auto content = readFileBytes(item);
-        auto when = modificationTime(item).value_or(std::chrono::system_clock::now());
-        writer.addFile(first, content, dosTimestamp(when), false);
-    }
-    for (const auto& folder : gatherDirectories(from, from)) writer.addFolder(folder);
-    for (const auto& [path, url] : gatherFiles(from, from)) {
-        if (!first.empty() && path == first) continue;
-        auto content = readFileBytes(url);
+    auto folders = gatherDirectories(from, from);
+    auto files = gatherFiles(from, from);
+    size_t centralBytes = 0;
+    for (const auto& folder : folders) centralBytes += 47 + folder.size();
+    for (const auto& file : files) centralBytes += 46 + file.first.size();
+
+    PartialFile partial(to);
+    ZipWriter writer(partial.fd(), partial.path());
+    writer.reserve(centralBytes);
+    std::vector<uint8_t> buffer;
+    auto add = [&](const std::string& path, const fs::path& url, bool allowDeflate) {
+        auto content = readFileInto(url, buffer);
         auto when = modificationTime(url).value_or(std::chrono::system_clock::now());
-        writer.addFile(path, content, dosTimestamp(when), true);
-    }
-    auto bytes = writer.finish();
-    writeFileBytes(to, bytes);
+        writer.addFile(path, content, dosTimestamp(when), allowDeflate);
+    };
+    if (!first.empty()) add(first, from / first, false);
+    for (const auto& folder : folders) writer.addFolder(folder);
+    for (const auto& [path, url] : files)
+        if (first.empty() || path != first) add(path, url, true);
+    writer.finish();
+    partial.commit(to);
 }
 
 std::vector<uint8_t> writeZIP(const std::vector<ZipEntry>& entries) {

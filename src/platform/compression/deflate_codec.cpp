@@ -102,15 +102,36 @@ size_t DeflateCodec::maxInflatedSize(size_t inputSize) {
     return inputSize * maxRatio;
 }
 
-std::vector<uint8_t> DeflateCodec::deflate(std::span<const uint8_t> input, int level) {
+struct DeflateCodec::Encoder::State {
+    std::unique_ptr<libdeflate_compressor, CompressorFree> compressor;
+    std::unique_ptr<uint8_t[]> buffer;
+    size_t bufferSize = 0;
+};
+
+DeflateCodec::Encoder::Encoder(int level) : state_(std::make_unique<State>()) {
+    state_->compressor.reset(libdeflate_alloc_compressor(level));
+    if (!state_->compressor) throw std::bad_alloc();
+}
+
+DeflateCodec::Encoder::~Encoder() = default;
+
+std::span<const uint8_t> DeflateCodec::Encoder::deflate(std::span<const uint8_t> input, size_t capacity) {
     if (input.empty()) return {};
-    std::unique_ptr<libdeflate_compressor, CompressorFree> compressor(libdeflate_alloc_compressor(level));
-    if (!compressor) throw std::bad_alloc();
-    std::vector<uint8_t> out(libdeflate_deflate_compress_bound(compressor.get(), input.size()));
-    size_t written = libdeflate_deflate_compress(compressor.get(), input.data(), input.size(), out.data(), out.size());
-    if (written == 0) return {};
-    out.resize(written);
-    return out;
+    size_t room = std::min(capacity, libdeflate_deflate_compress_bound(state_->compressor.get(), input.size()));
+    if (room == 0) return {};
+    if (state_->bufferSize < room) {
+        // Uninitialised on purpose: only what the encoder writes is ever read.
+        state_->buffer = std::make_unique_for_overwrite<uint8_t[]>(room);
+        state_->bufferSize = room;
+    }
+    size_t written = libdeflate_deflate_compress(state_->compressor.get(), input.data(), input.size(), state_->buffer.get(), room);
+    return {state_->buffer.get(), written};
+}
+
+std::vector<uint8_t> DeflateCodec::deflate(std::span<const uint8_t> input, int level) {
+    Encoder encoder(level);
+    auto out = encoder.deflate(input);
+    return {out.begin(), out.end()};
 }
 
 DeflateCodec::InflateResult DeflateCodec::inflate(std::span<const uint8_t> input, size_t sizeHint, size_t limit,

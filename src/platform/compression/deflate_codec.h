@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -22,6 +23,22 @@ public:
     // A complete raw DEFLATE stream of input; empty input gives empty output.
     // Throws std::bad_alloc when the encoder cannot be set up.
     static std::vector<uint8_t> deflate(std::span<const uint8_t> input, int level = defaultLevel);
+
+    // One encoder reused for many inputs: keeps libdeflate's state and its output buffer.
+    class Encoder {
+    public:
+        explicit Encoder(int level = defaultLevel);
+        ~Encoder();
+        Encoder(const Encoder&) = delete;
+        Encoder& operator=(const Encoder&) = delete;
+        // The raw DEFLATE stream of input, valid until the next call; empty for empty input.
+        // With capacity set, nothing is returned unless the stream fits into that many bytes.
+        std::span<const uint8_t> deflate(std::span<const uint8_t> input, size_t capacity = SIZE_MAX);
+
+    private:
+        struct State;
+        std::unique_ptr<State> state_;
+    };
 
     enum class Status { ok, damaged, limitExceeded };
     struct InflateResult {
