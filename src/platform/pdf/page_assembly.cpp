@@ -1,10 +1,16 @@
 #include "platform/pdf/page_assembly.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <qpdf/Buffer.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <system_error>
 
@@ -93,7 +99,9 @@ bool PageAssembly::cropToStrip(int index, double top, double height) {
     if (index < 0 || index >= static_cast<int>(pages.size())) return false;
     QPDFPageObjectHelper page(pages[static_cast<size_t>(index)]);
     const QPDFObjectHandle::Rectangle r = page.getMediaBox(true).getArrayAsRectangle();
-    if (!(height > 0) || top < 0 || top + height > r.ury - r.lly + 0.001) return false;
+    const double pageHeight = r.ury - r.lly;
+    if (!(height > 0) || top < 0 || top >= pageHeight) return false;
+    height = std::min(height, pageHeight - top);
     const QPDFObjectHandle::Rectangle strip(r.llx, r.ury - top - height, r.urx, r.ury - top);
     QPDFObjectHandle dict = page.getObjectHandle();
     dict.replaceKey("/MediaBox", QPDFObjectHandle::newFromRectangle(strip));
@@ -102,19 +110,44 @@ bool PageAssembly::cropToStrip(int index, double top, double height) {
     return true;
 }
 
+namespace {
+
+// qpdf's own file output does not notice a failed final flush; the bytes are written here.
+bool writeAll(const std::filesystem::path& path, const unsigned char* data, size_t size) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd, data + done, size - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ::close(fd);
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return ::close(fd) == 0;
+}
+
+}  // namespace
+
 bool PageAssembly::write(const std::filesystem::path& path) const {
     std::error_code ec;
     const bool existed = std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+    bool ok = false;
     try {
-        QPDFWriter writer(*qpdf_, path.c_str());
+        QPDFWriter writer(*qpdf_);
+        writer.setOutputMemory();
         writer.setObjectStreamMode(qpdf_o_generate);
         writer.write();
-        return true;
+        std::unique_ptr<Buffer> bytes(writer.getBuffer());
+        ok = bytes && writeAll(path, bytes->getBuffer(), bytes->getSize());
     } catch (const std::exception&) {
-        // Never leave a half-written file behind; never remove one that was there before.
-        if (!existed) std::filesystem::remove(path, ec);
-        return false;
+        ok = false;
     }
+    // Never leave a half-written file behind; never remove one that was there before.
+    if (!ok && !existed) std::filesystem::remove(path, ec);
+    return ok;
 }
 
 }  // namespace calvoro::pdf

@@ -26,7 +26,8 @@ public:
     bool insertPage(const PageAssembly& source, int fromIndex, int atIndex);
     void appendAllPages(const PageAssembly& source);
     // Cuts page index down to the strip that starts top points below its top edge and is
-    // height points high (its media box); false when the index or strip is out of range.
+    // height points high, or what remains of the page (its media box); false when the
+    // index is out of range or the strip starts outside the page.
     bool cropToStrip(int index, double top, double height);
 
     // Writes the document; false on any failure, and then no file is left at path.

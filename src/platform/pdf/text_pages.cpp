@@ -1,5 +1,6 @@
 #include "platform/pdf/text_pages.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QFontDatabase>
 #include <QPageLayout>
@@ -106,8 +107,11 @@ bool TextPages::writePDF(const std::filesystem::path& path) const {
     std::error_code ec;
     const bool existed = std::filesystem::exists(std::filesystem::symlink_status(path, ec));
     bool ok = false;
+    // Drawn into memory and then written out, so that a failed write is noticed.
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
     {
-        QPdfWriter writer(QFile::decodeName(path.c_str()));
+        QPdfWriter writer(&buffer);
         writer.setResolution(72);
         writer.setPageLayout(QPageLayout(QPageSize(QSizeF(setup_.pageWidth, setup_.pageHeight), QPageSize::Point),
                                          QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
@@ -137,6 +141,13 @@ bool TextPages::writePDF(const std::filesystem::path& path) const {
             }
             ok = painter.end();
         }
+    }
+    if (ok) {
+        QFile file(QFile::decodeName(path.c_str()));
+        const QByteArray& bytes = buffer.data();
+        ok = file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size() && file.flush();
+        file.close();
+        ok = ok && file.error() == QFileDevice::NoError;
     }
     if (!ok && !existed) std::filesystem::remove(path, ec);
     return ok;

@@ -1,6 +1,7 @@
 #include "platform/web/web_engine.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 
 #include <cstdlib>
 #include <mutex>
@@ -28,6 +29,10 @@ void prepareWebEngine() {
         setenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.c_str(), 1);
         if (!QCoreApplication::instance()) QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     });
+}
+
+void processEventsUntil(const std::function<bool()>& ready) {
+    while (!ready()) QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
 }
 
 }  // namespace calvoro::web

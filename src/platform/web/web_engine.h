@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 namespace calvoro::web {
 
 // Sets what the web engine must know before it starts: no network (only file, data and
@@ -7,5 +9,9 @@ namespace calvoro::web {
 // otherwise), and the shared graphics contexts it needs. Call it before the application
 // object exists; calling it again, or later, is harmless (pages call it themselves).
 void prepareWebEngine();
+
+// On the Qt main thread: handles events until ready() holds. Lets code that waits for page
+// callbacks run there too; elsewhere callers simply block on their futures.
+void processEventsUntil(const std::function<bool()>& ready);
 
 }  // namespace calvoro::web

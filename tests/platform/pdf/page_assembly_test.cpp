@@ -66,7 +66,8 @@ TEST(PageAssembly, CropsAPageToAStripFromItsTop) {
     auto tall = writeFixturePDF(dir / "tall.pdf", {{200, 1000, 0, "High", true}});
     auto doc = pdf::PageAssembly::open(tall);
     ASSERT_TRUE(doc);
-    EXPECT_FALSE(doc->cropToStrip(0, 900, 200));
+    EXPECT_FALSE(doc->cropToStrip(0, 1000, 10));
+    EXPECT_FALSE(doc->cropToStrip(0, 0, 0));
     EXPECT_FALSE(doc->cropToStrip(1, 0, 10));
     ASSERT_TRUE(doc->cropToStrip(0, 0, 300));
     ASSERT_TRUE(doc->write(dir / "strip.pdf"));

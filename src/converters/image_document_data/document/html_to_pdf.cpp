@@ -1,0 +1,228 @@
+#include "converters/image_document_data/document/html_to_pdf.h"
+
+#include <chrono>
+#include <cmath>
+#include <thread>
+#include <vector>
+
+#include "converters/image_document_data/document/document_converter.h"
+#include "converters/image_document_data/document/document_files.h"
+#include "core/conversion_error.h"
+#include "core/text_util.h"
+#include "platform/pdf/page_assembly.h"
+#include "platform/qt/main_thread.h"
+#include "platform/web/offscreen_page.h"
+#include "platform/web/single_shot_timer.h"
+#include "platform/web/web_engine.h"
+
+namespace calvoro::DocumentConverter {
+namespace {
+
+constexpr int viewWidth = 816;    // CSS pixels: US Letter at 96 per inch
+constexpr double sliceHeight = 1056;
+constexpr auto settleDelay = std::chrono::milliseconds(80);
+constexpr const char* lightModeStyle =
+    "<style>html,body{background:#ffffff !important;color-scheme:only light;color:#1a1a1a;}</style>";
+constexpr const char* contentHeightScript =
+    "Math.max(document.body.scrollHeight, document.documentElement.scrollHeight)";
+// A renderer that stops answering must not hold the worker for ever.
+constexpr double scriptWaitLimit = 30;   // seconds
+constexpr double printWaitLimit = 600;
+
+// Waits for a main-thread callback: blocks a worker, keeps the event loop going on the
+// main thread. False when the limit passed first.
+template <typename Future>
+bool await(Future& future, double seconds) {
+    using namespace std::chrono;
+    if (qtmain::isMainThread()) {
+        const auto deadline = steady_clock::now() + duration<double>(seconds);
+        web::processEventsUntil([&] {
+            return future.wait_for(seconds::zero()) == std::future_status::ready || steady_clock::now() >= deadline;
+        });
+        return future.wait_for(seconds::zero()) == std::future_status::ready;
+    }
+    return future.wait_for(duration<double>(seconds)) == std::future_status::ready;
+}
+
+// A promise that main-thread callbacks may fulfil at most once, even after the waiter gave up.
+template <typename T>
+struct Reply {
+    std::promise<T> promise;
+    bool set = false;
+    void deliver(T value) {
+        if (set) return;
+        set = true;
+        promise.set_value(std::move(value));
+    }
+};
+
+// The page and its waiter for one rendering; made and destroyed on the main thread.
+struct Session {
+    std::unique_ptr<web::OffscreenPage> page;
+    std::unique_ptr<WebKitLoadWaiter> waiter;
+};
+
+class SessionGuard {
+public:
+    SessionGuard() : session_(std::make_unique<Session>()) {}
+    ~SessionGuard() {
+        qtmain::runOnMain([this] { session_.reset(); });
+    }
+    Session& operator*() { return *session_; }
+    Session* operator->() { return session_.get(); }
+
+private:
+    std::unique_ptr<Session> session_;
+};
+
+std::optional<double> evaluateNumber(Session& session, const std::string& script) {
+    auto reply = std::make_shared<Reply<std::optional<double>>>();
+    auto future = reply->promise.get_future();
+    qtmain::runOnMain([&] {
+        session.page->evaluateNumber(script, [reply](std::optional<double> value) { reply->deliver(value); });
+    });
+    if (!await(future, scriptWaitLimit)) return std::nullopt;
+    return future.get();
+}
+
+// Heights of the slices to capture: whole pages, the last only as high as what remains,
+// none of 1 pixel or less. Nothing when there would be more than the page limit.
+std::optional<std::vector<double>> sliceHeights(double height) {
+    const double slices = std::max(std::ceil(height / sliceHeight), 1.0);
+    if (!(slices <= pdfPageLimit + 1)) return std::nullopt;
+    std::vector<double> out;
+    for (int i = 0; i < static_cast<int>(slices); ++i) {
+        const double h = std::min(height - i * sliceHeight, sliceHeight);
+        if (h <= 1.0) break;
+        out.push_back(h);
+    }
+    if (out.size() > static_cast<size_t>(pdfPageLimit)) return std::nullopt;
+    return out;
+}
+
+}  // namespace
+
+WebKitLoadWaiter::WebKitLoadWaiter() = default;
+WebKitLoadWaiter::~WebKitLoadWaiter() = default;
+
+std::shared_future<void> WebKitLoadWaiter::waitForLoad(double timeoutSeconds) {
+    if (finished_ || continuation_) {
+        if (!future_.valid()) {
+            std::promise<void> done;
+            done.set_value();
+            future_ = done.get_future().share();
+        }
+        return future_;
+    }
+    continuation_.emplace();
+    future_ = continuation_->get_future().share();
+    timeoutTask_ = std::make_unique<web::SingleShotTimer>(timeoutSeconds, [this] { resume(); });
+    return future_;
+}
+
+void WebKitLoadWaiter::resume() {
+    if (finished_) return;
+    finished_ = true;
+    if (timeoutTask_) {
+        timeoutTask_->cancel();
+        // Not destroyed here: resume may be running inside the timer's own callback.
+        qtmain::postToMain([task = std::shared_ptr<web::SingleShotTimer>(std::move(timeoutTask_))] {});
+    }
+    if (continuation_) continuation_->set_value();
+    continuation_.reset();
+}
+
+namespace detail {
+
+std::string forceLightScheme(const std::string& html) {
+    std::string lower(html.size(), '\0');
+    for (size_t i = 0; i < html.size(); ++i) {
+        const char c = html[i];
+        lower[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    if (lower.find("<head") == std::string::npos)
+        return std::string("<!doctype html><html><head>") + lightModeStyle + "</head><body>" + html + "</body></html>";
+    // Every "<head[^>]*>", in any letter case, gets the style right after it.
+    std::string out;
+    out.reserve(html.size() + 256);
+    size_t from = 0;
+    for (size_t at = lower.find("<head"); at != std::string::npos; at = lower.find("<head", from)) {
+        const size_t end = html.find('>', at + 5);
+        if (end == std::string::npos) break;
+        out.append(html, from, end + 1 - from);
+        out += lightModeStyle;
+        from = end + 1;
+    }
+    out.append(html, from, std::string::npos);
+    return out;
+}
+
+}  // namespace detail
+
+void renderHTMLToPDFWithWebKit(const std::filesystem::path& source, const std::filesystem::path& output,
+                               const HTMLRenderOptions& options) {
+    const std::string html = detail::forceLightScheme(readTextFile(source));
+    const std::filesystem::path base = std::filesystem::absolute(source).parent_path();
+
+    SessionGuard session;
+    std::shared_future<void> loaded;
+    // The waiter starts in the same main-thread turn as the load, so it cannot miss its end.
+    qtmain::runOnMain([&] {
+        session->page = std::make_unique<web::OffscreenPage>(viewWidth, static_cast<int>(sliceHeight));
+        session->waiter = std::make_unique<WebKitLoadWaiter>();
+        session->page->setLoadEndedHandler([waiter = session->waiter.get()](bool finished) {
+            if (finished) {
+                waiter->didFinish();
+            } else {
+                waiter->didFail();
+            }
+        });
+        session->page->loadHtml(html, base);
+        loaded = session->waiter->waitForLoad(options.loadTimeout);
+    });
+    // A load that fails or times out is no error: what the page shows by then is rendered.
+    await(loaded, options.loadTimeout + 60);
+    std::this_thread::sleep_for(settleDelay);
+
+    const double height = evaluateNumber(*session, contentHeightScript).value_or(sliceHeight);
+    const auto slices = sliceHeights(std::isfinite(height) ? height : sliceHeight);
+    if (!slices) throw ConversionError::corruptFile(documentTooLongMessage);
+    options.cancellation.throwIfCancelled();
+
+    // Fix the layout at the measured height and keep the engine from moving content across
+    // page breaks, so that each printed page is exactly one slice of the page as shown.
+    evaluateNumber(*session, "(function(){var s=document.documentElement.style;"
+                             "s.setProperty('box-sizing','border-box','important');"
+                             "s.setProperty('height','" + formatC("%.3f", height) + "px','important');"
+                             "s.setProperty('contain','size layout','important');return 1;})()");
+    auto reply = std::make_shared<Reply<std::optional<std::string>>>();
+    auto printed = reply->promise.get_future();
+    qtmain::runOnMain([&] {
+        session->page->printToPdf(viewWidth, sliceHeight,
+                                  [reply](std::optional<std::string> bytes) { reply->deliver(std::move(bytes)); });
+    });
+    if (!await(printed, printWaitLimit))
+        throw ConversionError::exportSessionFailed("WebKit PDF: the page did not finish printing");
+    const std::optional<std::string> bytes = printed.get();
+    if (!bytes) throw ConversionError::exportSessionFailed("WebKit PDF: the page could not be printed");
+    options.cancellation.throwIfCancelled();
+
+    auto document = pdf::PageAssembly::empty();
+    if (auto pages = pdf::PageAssembly::openBytes(*bytes)) {
+        for (size_t i = 0; i < slices->size() && static_cast<int>(i) < pages->pageCount(); ++i) {
+            document.insertPage(*pages, static_cast<int>(i), document.pageCount());
+            const double h = (*slices)[i];
+            if (h < sliceHeight) document.cropToStrip(document.pageCount() - 1, 0, h * 0.75);
+        }
+    }
+    if (document.pageCount() == 0 || !document.write(output)) throw ConversionError::failedToCreateOutput();
+}
+
+void htmlStringToPDF(const std::string& html, const std::filesystem::path& output) {
+    const std::filesystem::path temp = files::temporaryFile(".html");
+    files::RemoveOnExit cleanup(temp);
+    files::writeAtomically(temp, html);
+    renderHTMLToPDFWithWebKit(temp, output);
+}
+
+}  // namespace calvoro::DocumentConverter

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <filesystem>
+#include <future>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "converters/image_document_data/document/text_to_pdf.h"
+#include "core/cancellation.h"
+
+namespace calvoro::web {
+class SingleShotTimer;
+}
+
+namespace calvoro::DocumentConverter {
+
+// Turns a web page's navigation callbacks into one awaitable event with a time-out.
+// Lives on the Qt main thread: create it, wait on it and feed it callbacks there; any
+// thread may wait on the future it hands out.
+class WebKitLoadWaiter {
+public:
+    static constexpr double defaultTimeout = 12.0;  // seconds
+
+    WebKitLoadWaiter();
+    ~WebKitLoadWaiter();
+    WebKitLoadWaiter(const WebKitLoadWaiter&) = delete;
+    WebKitLoadWaiter& operator=(const WebKitLoadWaiter&) = delete;
+
+    // Ready when the navigation ends or timeoutSeconds pass, whichever comes first; at once
+    // when the wait has already ended.
+    std::shared_future<void> waitForLoad(double timeoutSeconds);
+    bool isFinished() const { return finished_; }
+
+    // Navigation callbacks; the first one, or the time-out, ends the wait.
+    void didFinish() { resume(); }
+    void didFail() { resume(); }
+    void didFailProvisionalNavigation() { resume(); }
+
+private:
+    void resume();
+
+    std::optional<std::promise<void>> continuation_;
+    std::shared_future<void> future_;
+    bool finished_ = false;
+    std::unique_ptr<web::SingleShotTimer> timeoutTask_;
+};
+
+struct HTMLRenderOptions {
+    double loadTimeout = WebKitLoadWaiter::defaultTimeout;  // seconds
+    CancellationToken cancellation;
+};
+
+// Renders an HTML file (relative references resolve beside it) in an 816 x 1056 CSS-pixel
+// viewport with a forced light scheme and writes the page, cut into US Letter slices, as
+// PDF. Callable from any thread; the page itself lives on the Qt main thread.
+void renderHTMLToPDFWithWebKit(const std::filesystem::path& source, const std::filesystem::path& output,
+                               const HTMLRenderOptions& options = {});
+
+// Renders HTML text exactly as renderHTMLToPDFWithWebKit renders a file holding it (relative
+// references resolve in the temporary folder); reserves no name, logs nothing and leaves
+// no temporary file behind.
+void htmlStringToPDF(const std::string& html, const std::filesystem::path& output);
+
+namespace detail {
+// The light-mode style element placed after every head tag, or the wrapper around a page
+// without one.
+std::string forceLightScheme(const std::string& html);
+}  // namespace detail
+
+}  // namespace calvoro::DocumentConverter

@@ -1,0 +1,159 @@
+#include "converters/image_document_data/document/html_to_pdf.h"
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
+
+#include "converters/image_document_data/document/document_fixtures.h"
+#include "core/conversion_error.h"
+#include "platform/pdf/pdf_document.h"
+#include "platform/pdf/pdf_fixture.h"
+#include "platform/qt/main_thread.h"
+#include "support/test_support.h"
+
+using namespace calvoro;
+using namespace calvoro::testing;
+using namespace std::chrono_literals;
+namespace DC = calvoro::DocumentConverter;
+
+namespace {
+
+const std::string style =
+    "<style>html,body{background:#ffffff !important;color-scheme:only light;color:#1a1a1a;}</style>";
+
+std::string pageSizes(const std::filesystem::path& pdf) {
+    std::string sizes;
+    const auto info = run("pdfinfo -f 1 -l 99 " + shellQuote(pdf.string())).output;
+    for (int i = 1; i < 99; ++i) {
+        const auto size = pdfinfoField(info, "Page" + std::string(i < 10 ? "    " : "   ") + std::to_string(i) + " size");
+        if (size.empty()) break;
+        sizes += (sizes.empty() ? "" : "; ") + size;
+    }
+    return sizes;
+}
+
+std::string tallPage(const std::string& height, const std::string& top, const std::string& bottom) {
+    return "<html><head></head><body style='margin:0'><div style='height:" + height + "px;position:relative'>" + top +
+           "<div style='position:absolute;bottom:0'>" + bottom + "</div></div></body></html>";
+}
+
+}  // namespace
+
+TEST(HTMLToPDF, LightSchemeStyleGoesAfterEveryHeadTagOrWrapsThePage) {
+    EXPECT_EQ(DC::detail::forceLightScheme("<HTML><HEAD lang=x><TITLE>t</TITLE></HEAD><body>b</body></HTML>"),
+              "<HTML><HEAD lang=x>" + style + "<TITLE>t</TITLE></HEAD><body>b</body></HTML>");
+    EXPECT_EQ(DC::detail::forceLightScheme("<p>plain</p>"),
+              "<!doctype html><html><head>" + style + "</head><body><p>plain</p></body></html>");
+    // The pattern also meets header tags, as it does in the page's own text.
+    EXPECT_EQ(DC::detail::forceLightScheme("<head></head><header>h</header>"),
+              "<head>" + style + "</head><header>" + style + "h</header>");
+    // A tag that never closes is left alone.
+    EXPECT_EQ(DC::detail::forceLightScheme("<p>x</p><head"), "<p>x</p><head");
+}
+
+TEST(HTMLToPDF, CutsThePageIntoLetterSlices) {
+    TempDir dir;
+    writeFile(dir / "two.html", tallPage("2000", "<p>Opening words</p>", "Closing words"));
+    DC::renderHTMLToPDFWithWebKit(dir / "two.html", dir / "two.pdf");
+    // 1056 and 944 CSS pixels: 792 and 708 points.
+    EXPECT_EQ(pageSizes(dir / "two.pdf"), "612 x 792 pts (letter); 612 x 708 pts");
+    EXPECT_NE(run("pdftotext -f 1 -l 1 " + shellQuote((dir / "two.pdf").string()) + " -").output.find("Opening words"),
+              std::string::npos);
+    EXPECT_NE(run("pdftotext -f 2 -l 2 " + shellQuote((dir / "two.pdf").string()) + " -").output.find("Closing words"),
+              std::string::npos);
+
+    // Half a pixel past one page is not worth a slice.
+    writeFile(dir / "one.html", tallPage("1056.5", "<p>Only</p>", ""));
+    DC::renderHTMLToPDFWithWebKit(dir / "one.html", dir / "one.pdf");
+    EXPECT_EQ(pageSizes(dir / "one.pdf"), "612 x 792 pts (letter)");
+}
+
+TEST(HTMLToPDF, RelativeReferencesResolveBesideTheSourceAndColoursStayLight) {
+    TempDir dir;
+    writeFile(dir / "box.svg", "<svg xmlns='http://www.w3.org/2000/svg' width='200' height='200'>"
+                               "<rect width='200' height='200' fill='#00ff00'/></svg>");
+    writeFile(dir / "page.html",
+              "<html><head><style>@media (prefers-color-scheme: dark){body{background:#000;color:#fff}}"
+              "body{background:#000}</style></head><body style='margin:0'><img src='box.svg'></body></html>");
+    DC::renderHTMLToPDFWithWebKit(dir / "page.html", dir / "page.pdf");
+    auto doc = pdf::Document::open(dir / "page.pdf");
+    ASSERT_TRUE(doc);
+    ASSERT_EQ(doc->pageCount(), 1);
+    auto image = doc->render(0, 816, 1056, true);
+    const uint8_t* box = image.row(100) + 100 * 4;
+    EXPECT_LT(box[0], 30);
+    EXPECT_GT(box[1], 220);
+    const uint8_t* background = image.row(800) + 600 * 4;
+    EXPECT_EQ(background[0], 255);
+    EXPECT_EQ(background[1], 255);
+    EXPECT_EQ(background[2], 255);
+    EXPECT_EQ(background[3], 255);
+}
+
+TEST(HTMLToPDF, StopsBeyondTenThousandPagesWithoutWriting) {
+    TempDir dir;
+    writeFile(dir / "endless.html", tallPage(std::to_string(1056 * 10000 + 50), "<p>start</p>", "end"));
+    try {
+        DC::renderHTMLToPDFWithWebKit(dir / "endless.html", dir / "endless.pdf");
+        FAIL() << "no error";
+    } catch (const ConversionError& error) {
+        EXPECT_EQ(error.kind(), ConversionError::Kind::corruptFile);
+        EXPECT_STREQ(error.what(),
+                     "File appears corrupt: This document is too long to convert to PDF (over 10,000 pages).");
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "endless.pdf"));
+}
+
+TEST(HTMLToPDF, ALoadThatNeverEndsStillGivesAPdfAfterTheTimeOut) {
+    TempDir dir;
+    // Reading a pipe that nobody writes to blocks: the page's navigation never ends.
+    ASSERT_EQ(mkfifo((dir / "stuck.css").c_str(), 0600), 0);
+    writeFile(dir / "stuck.html", "<html><head><link rel='stylesheet' href='stuck.css'></head>"
+                                  "<body><p>Shown anyway</p></body></html>");
+    DC::HTMLRenderOptions options;
+    options.loadTimeout = 0.5;
+    DC::renderHTMLToPDFWithWebKit(dir / "stuck.html", dir / "stuck.pdf", options);
+    EXPECT_NE(run("pdftotext " + shellQuote((dir / "stuck.pdf").string()) + " -").output.find("Shown anyway"),
+              std::string::npos);
+    // Let the engine's reader go.
+    const int fd = open((dir / "stuck.css").c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) close(fd);
+}
+
+TEST(HTMLToPDF, LoadWaiterEndsOnceOnFirstOfLoadOrTimeOut) {
+    std::shared_future<void> timedOut, loaded, again;
+    std::unique_ptr<DC::WebKitLoadWaiter> idle, busy;
+    qtmain::runOnMain([&] {
+        idle = std::make_unique<DC::WebKitLoadWaiter>();
+        timedOut = idle->waitForLoad(0.05);
+        busy = std::make_unique<DC::WebKitLoadWaiter>();
+        loaded = busy->waitForLoad(1000);
+        busy->didFailProvisionalNavigation();
+        busy->didFinish();  // a finished waiter ignores later callbacks
+        again = busy->waitForLoad(1000);
+    });
+    EXPECT_EQ(loaded.wait_for(0s), std::future_status::ready);
+    EXPECT_EQ(again.wait_for(0s), std::future_status::ready);
+    EXPECT_EQ(timedOut.wait_for(30s), std::future_status::ready);
+    qtmain::runOnMain([&] {
+        EXPECT_TRUE(idle->isFinished());
+        idle->didFail();
+        idle.reset();
+        busy.reset();
+    });
+}
+
+TEST(HTMLToPDF, HtmlStringToPdfLeavesNoTemporaryFile) {
+    ScopedTemporaryFolder temp;
+    TempDir dir;
+    DC::htmlStringToPDF("<table><tr><td>Cell text</td></tr></table>", dir / "table.pdf");
+    EXPECT_NE(run("pdftotext " + shellQuote((dir / "table.pdf").string()) + " -").output.find("Cell text"),
+              std::string::npos);
+    EXPECT_EQ(countTemporaryItems("Calvoro_"), 0);
+    EXPECT_THROW(DC::htmlStringToPDF("<p>x</p>", dir / "missing" / "x.pdf"), ConversionError);
+    EXPECT_EQ(countTemporaryItems("Calvoro_"), 0);
+}
