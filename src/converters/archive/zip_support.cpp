@@ -256,56 +256,24 @@ std::string sanitizePath(const std::string& path) {
 }
 
 std::vector<uint8_t> readFileBytes(const fs::path& path) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) throwErrno("cannot open file", path);
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) throwErrno("cannot read file attributes", path);
-    if (S_ISDIR(st.st_mode)) {
-        errno = EISDIR;
-        throwErrno("cannot read file", path);
-    }
     std::vector<uint8_t> out;
-    if (S_ISREG(st.st_mode) && st.st_size > 0) out.reserve(static_cast<size_t>(st.st_size));
-    uint8_t chunk[1 << 16];
-    for (;;) {
-        if (out.capacity() > out.size()) {
-            // Read straight into the reserved space of a regular file.
-            size_t before = out.size();
-            out.resize(out.capacity());
-            ssize_t n = ::read(fd.get(), out.data() + before, out.size() - before);
-            if (n < 0) {
-                if (errno == EINTR) {
-                    out.resize(before);
-                    continue;
-                }
-                throwErrno("cannot read file", path);
-            }
-            out.resize(before + static_cast<size_t>(n));
-            if (n == 0) break;
-            continue;
-        }
-        ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throwErrno("cannot read file", path);
-        }
-        if (n == 0) break;
-        out.insert(out.end(), chunk, chunk + n);
-    }
+    auto bytes = readFileInto(path, out);
+    out.resize(bytes.size());
     return out;
 }
 
 std::span<const uint8_t> readFileInto(const fs::path& path, std::vector<uint8_t>& buffer) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so that a FIFO among the items cannot hang the walk; only regular files are content.
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) throwErrno("cannot open file", path);
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) throwErrno("cannot read file attributes", path);
-    if (S_ISDIR(st.st_mode)) {
-        errno = EISDIR;
-        throwErrno("cannot read file", path);
+    if (!S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        throwErrno("not a regular file", path);
     }
     // One byte beyond the expected size shows whether the file grew meanwhile.
-    size_t want = S_ISREG(st.st_mode) ? static_cast<size_t>(st.st_size) + 1 : size_t{1} << 16;
+    size_t want = static_cast<size_t>(st.st_size) + 1;
     if (buffer.size() < want) buffer.resize(want);
     size_t used = 0;
     for (;;) {

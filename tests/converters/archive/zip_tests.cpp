@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <sys/stat.h>
+
 #include <ctime>
 
 #include "archive_test_util.h"
@@ -209,7 +211,8 @@ TEST(ZipWriter, EmptyRootAndRangeLimits) {
 
     std::vector<AC::ZipEntry> many(65535);
     for (size_t i = 0; i < many.size(); ++i) many[i].name = std::to_string(i);
-    EXPECT_NO_THROW(AC::writeZIP(many));
+    // 65,535 entries fill the 16-bit count exactly and are no ZIP64 marker.
+    EXPECT_EQ(AC::readZIP(AC::writeZIP(many)).size(), 65535u);
     many.push_back({"one-more", {}, AC::ZipMethod::deflate});
     EXPECT_EQ(corruptText([&] { AC::writeZIP(many); }),
               "File appears corrupt: Archive has too many entries for ZIP (max 65,535) \u2014 try TAR instead");
@@ -366,4 +369,20 @@ TEST(ZipReader, BombsAreBoundedInMemory) {
     auto exact = rawZip({{"a", std::vector<uint8_t>(1000, 1)}, {"b", std::vector<uint8_t>(24, 2)}});
     EXPECT_EQ(AC::readZIP(exact, 1024).size(), 2u);
     corruptText([&] { AC::readZIP(exact, 1023); });
+}
+
+TEST(ZipWriter, FailureKeepsTheOldFileAndLeavesNoPartial) {
+    TempDir dir;
+    fs::path root = dir / "root";
+    calvoro::testing::writeFile(root / "a.txt", std::string("a"));
+    ASSERT_EQ(mkfifo((root / "pipe").c_str(), 0644), 0);
+    fs::path out = dir / "out" / "keep.zip";
+    calvoro::testing::writeFile(out, std::string("previous"));
+    EXPECT_THROW(AC::createZIP(root, out), fs::filesystem_error);
+    EXPECT_EQ(calvoro::testing::readText(out), "previous");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), fs::directory_iterator()), 1);
+
+    fs::remove(root / "pipe");
+    AC::createZIP(root, out);  // replaces the old file
+    EXPECT_EQ(AC::readZIP(calvoro::testing::readFile(out)).size(), 1u);
 }
