@@ -85,8 +85,12 @@ std::vector<uint8_t> LzmaCodec::encode(std::span<const uint8_t> input, uint32_t 
     mt.preset = preset;
     mt.filters = nullptr;
     mt.check = LZMA_CHECK_CRC64;
-    mt.threads = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
-    // Small inputs fit one block anyway; threads only split large ones.
+    // Each thread holds about 100 MB at preset 6 and works on one block (three dictionaries,
+    // 24 MiB): a small input gets one thread, a large one at most four.
+    const uint64_t blockSize = uint64_t{3} * (uint64_t{8} << 20);
+    const uint64_t blocks = std::max<uint64_t>(1, (input.size() + blockSize - 1) / blockSize);
+    const uint32_t cores = std::max(1u, std::thread::hardware_concurrency());
+    mt.threads = static_cast<uint32_t>(std::min<uint64_t>({blocks, cores, 4}));
     lzma_ret rc = lzma_stream_encoder_mt(strm.get(), &mt);
     if (rc != LZMA_OK) return {};
     std::vector<uint8_t> out(lzma_stream_buffer_bound(input.size()));
