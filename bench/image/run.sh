@@ -1,0 +1,52 @@
+#!/bin/sh
+# Benchmark of the imaging layer against libvips and ImageMagick on a 24-megapixel photo:
+# JPEG to PNG, PNG to JPEG at 0.92, HEIC to JPEG, and a resize to 2048. Prints each job's
+# time and our time over each peer's (at most 1.0 against vips is the goal; against
+# ImageMagick at most 0.33). Not a test: run it by hand.
+set -eu
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=${BUILD_DIR:-$root/build-bench}
+work=$(mktemp -d "${TMPDIR:-/tmp}/calvoro-bench-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCALVORO_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" --target calvoro_imaging calvoro_core >/dev/null
+libs=$(pkg-config --libs libpng libjpeg libtiff-4 libwebp libwebpmux libwebpdemux libheif libopenjp2 libjxl lcms2 exiv2 libraw_r icu-uc icu-i18n)
+c++ -std=c++20 -O2 -I"$root/src" "$root/bench/image/image_bench.cpp" -o "$work/image_bench" \
+  "$build/src/platform/imaging/libcalvoro_imaging.a" "$build/src/core/libcalvoro_core.a" $libs -lgif -lpthread
+
+bench="$work/image_bench"
+echo "Making the 24-megapixel photo..."
+"$bench" make-photo "$work/photo.jpg" >/dev/null
+"$bench" jpeg-to-png "$work/photo.jpg" "$work/photo.png" >/dev/null
+"$bench" make-heic "$work/photo.jpg" "$work/photo.heic" >/dev/null
+
+# Wall-clock seconds of a command, best of three.
+timed() {
+  best=""
+  for _ in 1 2 3; do
+    s=$(date +%s.%N)
+    "$@" >/dev/null 2>&1
+    e=$(date +%s.%N)
+    t=$(echo "$e - $s" | bc)
+    if [ -z "$best" ] || [ "$(echo "$t < $best" | bc)" = 1 ]; then best=$t; fi
+  done
+  echo "$best"
+}
+
+scale=$(echo "scale=6; 2048 / 6000" | bc)
+printf "%-14s %8s %8s %8s %10s %10s\n" job ours vips magick ours/vips ours/magick
+row() {
+  name=$1 ours=$2 vips=$3 magick=$4
+  printf "%-14s %8.3f %8.3f %8.3f %10.2f %10.2f\n" "$name" "$ours" "$vips" "$magick" \
+    "$(echo "scale=4; $ours / $vips" | bc)" "$(echo "scale=4; $ours / $magick" | bc)"
+}
+row "jpeg-to-png" "$(timed "$bench" jpeg-to-png "$work/photo.jpg" "$work/o1.png")" \
+  "$(timed vips copy "$work/photo.jpg" "$work/v1.png")" "$(timed convert "$work/photo.jpg" "$work/m1.png")"
+row "png-to-jpeg" "$(timed "$bench" png-to-jpeg "$work/photo.png" "$work/o2.jpg")" \
+  "$(timed vips copy "$work/photo.png" "$work/v2.jpg[Q=92]")" "$(timed convert "$work/photo.png" -quality 92 "$work/m2.jpg")"
+row "heic-to-jpeg" "$(timed "$bench" to-jpeg "$work/photo.heic" "$work/o3.jpg")" \
+  "$(timed vips copy "$work/photo.heic" "$work/v3.jpg[Q=92]")" "$(timed convert "$work/photo.heic" -quality 92 "$work/m3.jpg")"
+row "resize-2048" "$(timed "$bench" resize "$work/photo.jpg" "$work/o4.jpg" 2048)" \
+  "$(timed vips resize "$work/photo.jpg" "$work/v4.jpg[Q=92]" "$scale")" \
+  "$(timed convert "$work/photo.jpg" -resize 2048x2048 -quality 92 "$work/m4.jpg")"
