@@ -1,0 +1,122 @@
+#include "converters/image_document_data/document/document_converter.h"
+
+#include <unistd.h>
+
+#include <functional>
+
+#include "converters/image_document_data/document/document_files.h"
+#include "core/conversion_error.h"
+#include "core/conversion_logger.h"
+#include "core/output_name_registry.h"
+#include "core/text_util.h"
+#include "converters/image_document_data/data/data_converter.h"
+
+namespace calvoro::DocumentConverter {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Operation = std::function<void(const Path& source, const Path& output)>;
+
+void writeText(const Path& output, const std::string& text) { files::writeAtomically(output, text); }
+
+// The route table: one operation per (source, target) pair; nothing for a pair without a route.
+Operation route(SupportedFormat source, SupportedFormat target) {
+    using F = SupportedFormat;
+    if (target == F::epub) return [source](const Path& s, const Path& o) { anyToEPUB(s, source, o); };
+    switch (target) {
+        case F::pdf:
+            switch (source) {
+                case F::rtf: return rtfToPDF;
+                case F::txt: return [](const Path& s, const Path& o) { textToPDF(s, o); };
+                case F::markdown: return [](const Path& s, const Path& o) { textToPDF(s, o); };
+                case F::html: return [](const Path& s, const Path& o) { renderHTMLToPDFWithWebKit(s, o); };
+                case F::docx: return docxToPDF;
+                default: return {};
+            }
+        case F::rtf:
+            switch (source) {
+                case F::pdf: return pdfToRTF;
+                case F::txt: return textToRTF;
+                case F::html: return htmlToRTF;
+                case F::markdown: return markdownToRTF;
+                case F::docx: return [](const Path& s, const Path& o) { convertDocumentType(s, o, DocumentType::officeOpenXML, DocumentType::rtf); };
+                default: return {};
+            }
+        case F::txt:
+            switch (source) {
+                case F::pdf: return [](const Path& s, const Path& o) { writeText(o, extractPDFText(s)); };
+                case F::rtf: return [](const Path& s, const Path& o) { richTextToText(s, o, DocumentType::rtf); };
+                case F::html: return htmlToText;
+                case F::markdown: return [](const Path& s, const Path& o) { writeText(o, readTextFile(s)); };
+                case F::docx: return [](const Path& s, const Path& o) { richTextToText(s, o, DocumentType::officeOpenXML); };
+                default: return {};
+            }
+        case F::html:
+            switch (source) {
+                case F::pdf: return pdfToHTML;
+                case F::rtf: return rtfToHTML;
+                case F::txt: return textToHTML;
+                case F::markdown: return markdownToHTML;
+                case F::docx: return [](const Path& s, const Path& o) { convertDocumentType(s, o, DocumentType::officeOpenXML, DocumentType::html); };
+                default: return {};
+            }
+        case F::markdown:
+            switch (source) {
+                case F::pdf: return pdfToMarkdown;
+                case F::rtf: return [](const Path& s, const Path& o) { richTextToMarkdown(s, o, DocumentType::rtf); };
+                case F::txt: return [](const Path& s, const Path& o) {
+                    // The file manager's copy: refuses to replace an existing file.
+                    std::error_code ec;
+                    if (!fs::copy_file(s, o, fs::copy_options::none, ec) || ec) throw ConversionError::failedToCreateOutput();
+                };
+                case F::html: return htmlToMarkdown;
+                case F::docx: return [](const Path& s, const Path& o) { richTextToMarkdown(s, o, DocumentType::officeOpenXML); };
+                default: return {};
+            }
+        case F::docx:
+            switch (source) {
+                case F::pdf: return pdfToDOCX;
+                case F::rtf: return [](const Path& s, const Path& o) { convertDocumentType(s, o, DocumentType::rtf, DocumentType::officeOpenXML); };
+                case F::txt: return plainTextToDOCX;
+                case F::html: return htmlToDOCX;
+                case F::markdown: return plainTextToDOCX;
+                default: return {};
+            }
+        default: return {};
+    }
+}
+
+bool isDataSource(SupportedFormat f) {
+    using F = SupportedFormat;
+    return f == F::csv || f == F::tsv || f == F::json || f == F::srt || f == F::vtt;
+}
+
+}  // namespace
+
+Path convert(const Path& source, SupportedFormat sourceFormat, SupportedFormat target, const Path& outputDir) {
+    auto& log = ConversionLogger::shared();
+    log.info("Document: " + sourceFormat.displayName() + " → " + target.displayName(), "Document", lastPathComponent(source));
+    if (isDataSource(sourceFormat)) return DataConverter::convert(source, sourceFormat, target, outputDir);
+    // Security-scoped access has nothing to grant here: there is no sandbox.
+    if (::access(source.c_str(), R_OK) != 0) {
+        log.error("File not readable", "Document", source.string());
+        throw ConversionError::fileAccessDenied(lastPathComponent(source));
+    }
+    Path output = OutputNameRegistry::reserve(outputDir, deletingPathExtension(lastPathComponent(source)), target.fileExtension());
+    Operation operation = route(sourceFormat, target);
+    if (!operation) {
+        log.error("No conversion path", "Document", sourceFormat.displayName() + " → " + target.displayName());
+        throw ConversionError::unsupportedConversion(sourceFormat.displayName(), target.displayName());
+    }
+    operation(source, output);
+    std::error_code ec;
+    if (!fs::exists(output, ec)) {
+        log.error("Output file was not created", "Document");
+        throw ConversionError::failedToCreateOutput();
+    }
+    return output;
+}
+
+}  // namespace calvoro::DocumentConverter

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "core/supported_format.h"
+#include "platform/text/attributed_string.h"
+
+#include "converters/image_document_data/document/text_to_pdf.h"
+#include "converters/image_document_data/document/html_to_pdf.h"
+#include "converters/image_document_data/document/pdf_split.h"
+
+// Conversions among PDF, RTF, text, HTML, Markdown, DOCX and EPUB. Every operation takes the
+// source file and an output path already reserved by convert(), and throws on failure
+// (ConversionError, whose what() is the user-facing message).
+namespace calvoro::DocumentConverter {
+
+using Path = std::filesystem::path;
+
+// The one entry: logs, routes data and subtitle sources to the data converter, checks the
+// source, reserves the output name and runs the operation of the route table.
+Path convert(const Path& source, SupportedFormat sourceFormat, SupportedFormat target, const Path& outputDir);
+
+// The rich-text document types the readers and writers understand.
+enum class DocumentType { rtf, officeOpenXML, html };
+
+// Text, RTF, HTML and DOCX.
+void textToHTML(const Path& source, const Path& output);
+void pdfToHTML(const Path& source, const Path& output);
+void htmlToText(const Path& source, const Path& output);
+void htmlToRTF(const Path& source, const Path& output);
+void htmlToDOCX(const Path& source, const Path& output);
+// Reads the source as type `from` and writes it as type `to` (rtf → html, docx → html/rtf, rtf → docx).
+void convertDocumentType(const Path& source, const Path& output, DocumentType from, DocumentType to);
+void rtfToHTML(const Path& source, const Path& output);
+void textToRTF(const Path& source, const Path& output);
+void markdownToRTF(const Path& source, const Path& output);
+void pdfToRTF(const Path& source, const Path& output);
+void plainTextToDOCX(const Path& source, const Path& output);
+void pdfToDOCX(const Path& source, const Path& output);
+void rtfToPDF(const Path& source, const Path& output);
+void docxToPDF(const Path& source, const Path& output);
+// The plain characters (txt) or the Markdown (markdown) of an RTF or DOCX file, as UTF-8.
+void richTextToText(const Path& source, const Path& output, DocumentType type);
+void richTextToMarkdown(const Path& source, const Path& output, DocumentType type);
+
+// Markdown.
+void markdownToHTML(const Path& source, const Path& output);
+void htmlToMarkdown(const Path& source, const Path& output);
+void pdfToMarkdown(const Path& source, const Path& output);
+std::string attributedStringToMarkdown(const text::AttributedString& string);
+// location and length in UTF-16 units.
+std::string inlineMarkdown(const text::AttributedString& string, int location, int length, const std::string& fallback);
+std::string headingPrefix(const text::AttributedString& string, int position, double bodySize);
+std::string escapeMarkdown(std::string_view text);
+
+// "&" → "&amp;", "<" → "&lt;", ">" → "&gt;"; quotes unchanged.
+std::string htmlEscape(std::string_view text);
+
+// EPUB 3 book of one chapter from any document source.
+void anyToEPUB(const Path& source, SupportedFormat sourceFormat, const Path& output);
+
+// Text readers shared by every route.
+std::string readTextFile(const Path& path);  // UTF-8
+std::string extractPDFText(const Path& path);
+// Parses on the Qt main thread.
+text::AttributedString parseHTML(const Path& path);
+// An RTF or DOCX file read whole into rich text.
+text::AttributedString readRichText(const Path& path, DocumentType type);
+
+namespace detail {
+// The EPUB chapter page around the body content of html (made well-formed XHTML).
+std::string wrapAsXHTML(const std::string& html, const std::string& title);
+// An HTML fragment re-serialised as well-formed XHTML that an EPUB may hold.
+std::string toXHTMLFragment(std::string_view html);
+std::string markupEscape(std::string_view text);
+}  // namespace detail
+
+}  // namespace calvoro::DocumentConverter

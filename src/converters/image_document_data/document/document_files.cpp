@@ -1,0 +1,81 @@
+#include "converters/image_document_data/document/document_files.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "core/conversion_error.h"
+#include "core/uuid.h"
+
+namespace calvoro::DocumentConverter::files {
+
+namespace fs = std::filesystem;
+
+fs::path temporaryFolder() {
+    const char* tmp = std::getenv("TMPDIR");
+    return (tmp && *tmp) ? fs::path(tmp) : fs::path("/tmp");
+}
+
+fs::path temporaryFile(const std::string& extension) {
+    return temporaryFolder() / ("Calvoro_" + Uuid().uuidString() + extension);
+}
+
+std::string readBytes(const fs::path& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw ConversionError::failedToLoadFile();
+    std::string data;
+    char buffer[1 << 16];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            ::close(fd);
+            throw ConversionError::failedToLoadFile();
+        }
+        if (n == 0) break;
+        data.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return data;
+}
+
+namespace {
+bool writeAll(const fs::path& path, std::string_view bytes, int flags) {
+    int fd = ::open(path.c_str(), flags | O_WRONLY | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ::close(fd);
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return ::close(fd) == 0;
+}
+}  // namespace
+
+void writeAtomically(const fs::path& path, std::string_view bytes) {
+    fs::path temp = path.parent_path() / ("." + path.filename().string() + "." + Uuid().uuidString() + ".tmp");
+    if (!writeAll(temp, bytes, O_CREAT | O_EXCL)) {
+        std::error_code ec;
+        fs::remove(temp, ec);
+        throw ConversionError::failedToCreateOutput();
+    }
+    std::error_code ec;
+    fs::rename(temp, path, ec);
+    if (ec) {
+        fs::remove(temp, ec);
+        throw ConversionError::failedToCreateOutput();
+    }
+}
+
+void writeBytes(const fs::path& path, std::string_view bytes) {
+    if (!writeAll(path, bytes, O_CREAT | O_TRUNC)) throw ConversionError::failedToCreateOutput();
+}
+
+}  // namespace calvoro::DocumentConverter::files

@@ -1,0 +1,147 @@
+#include <ctime>
+
+#include "converters/archive/zip_archive.h"
+#include "converters/image_document_data/document/document_converter.h"
+#include "converters/image_document_data/document/document_files.h"
+#include "core/conversion_error.h"
+#include "core/conversion_logger.h"
+#include "core/text_util.h"
+#include "core/uuid.h"
+#include "platform/text/encodings.h"
+#include "platform/text/html.h"
+#include "platform/text/regex.h"
+#include "platform/text/xml_text.h"
+
+namespace calvoro::DocumentConverter {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* xhtmlNamespace = "http://www.w3.org/1999/xhtml";
+constexpr const char* opfNamespace = "http://www.idpf.org/2007/opf";
+constexpr const char* opsNamespace = "http://www.idpf.org/2007/ops";
+constexpr const char* dublinCoreNamespace = "http://purl.org/dc/elements/1.1/";
+
+const std::string containerXML =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<container version=\"1.0\" xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\">\n"
+    "  <rootfiles>\n"
+    "    <rootfile full-path=\"OEBPS/content.opf\" media-type=\"application/oebps-package+xml\"/>\n"
+    "  </rootfiles>\n"
+    "</container>";
+
+std::string packageDocument(const std::string& identifier, const std::string& title, const std::string& modified) {
+    return std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n") +
+           "<package xmlns=\"" + opfNamespace + "\" version=\"3.0\" unique-identifier=\"bookid\">\n" +
+           "  <metadata xmlns:dc=\"" + dublinCoreNamespace + "\">\n" +
+           "    <dc:identifier id=\"bookid\">urn:uuid:" + identifier + "</dc:identifier>\n" +
+           "    <dc:title>" + title + "</dc:title>\n" +
+           "    <dc:language>en</dc:language>\n" +
+           "    <meta property=\"dcterms:modified\">" + modified + "</meta>\n" +
+           "  </metadata>\n" +
+           "  <manifest>\n" +
+           "    <item id=\"nav\" href=\"nav.xhtml\" media-type=\"application/xhtml+xml\" properties=\"nav\"/>\n" +
+           "    <item id=\"chap1\" href=\"chapter1.xhtml\" media-type=\"application/xhtml+xml\"/>\n" +
+           "  </manifest>\n" +
+           "  <spine>\n" +
+           "    <itemref idref=\"chap1\"/>\n" +
+           "  </spine>\n" +
+           "</package>";
+}
+
+std::string navigationDocument(const std::string& title) {
+    return std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n") + "<!DOCTYPE html>\n" + "<html xmlns=\"" + xhtmlNamespace +
+           "\" xmlns:epub=\"" + opsNamespace + "\">\n" + "<head><title>Navigation</title></head>\n" + "<body>\n" +
+           "  <nav epub:type=\"toc\"><ol><li><a href=\"chapter1.xhtml\">" + title + "</a></li></ol></nav>\n" + "</body>\n" +
+           "</html>";
+}
+
+std::string isoTimestampNow() {
+    std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char buffer[32];
+    std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return buffer;
+}
+
+std::string htmlOfSource(const Path& source, SupportedFormat format, const std::string& title) {
+    auto wrapText = [&](const std::string& body) {
+        return "<html><head><meta charset=\"utf-8\"/><title>" + htmlEscape(title) + "</title></head><body><pre>" + htmlEscape(body) +
+               "</pre></body></html>";
+    };
+    switch (format) {
+        case SupportedFormat::pdf: return wrapText(extractPDFText(source));
+        case SupportedFormat::txt: return wrapText(readTextFile(source));
+        case SupportedFormat::html: return readTextFile(source);
+        case SupportedFormat::markdown: {
+            Path temp = files::temporaryFile(".html");
+            files::RemoveOnExit cleanup(temp);
+            markdownToHTML(source, temp);
+            return readTextFile(temp);
+        }
+        case SupportedFormat::rtf:
+        case SupportedFormat::docx: {
+            auto string = readRichText(source, format == SupportedFormat::rtf ? DocumentType::rtf : DocumentType::officeOpenXML);
+            std::string html = text::writeHTML(string);
+            return text::isValidUTF8(html) ? html : "<html><body></body></html>";
+        }
+        default: throw ConversionError::unsupportedConversion(format.displayName(), "EPUB");
+    }
+}
+
+}  // namespace
+
+namespace detail {
+
+std::string markupEscape(std::string_view raw) {
+    std::string clean = text::removingXMLForbiddenCharacters(std::string(raw));
+    std::string out;
+    for (char c : clean) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            default: out.push_back(c);
+        }
+    }
+    return out;
+}
+
+std::string wrapAsXHTML(const std::string& html, const std::string& title) {
+    static const text::Regex bodyOpen("<body[^>]*>");
+    std::string_view content = html;
+    if (auto open = bodyOpen.firstMatch(html)) {
+        size_t close = html.rfind("</body>");
+        if (close != std::string::npos && close >= open->end) content = std::string_view(html).substr(open->end, close - open->end);
+    }
+    return std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n") + "<!DOCTYPE html>\n" + "<html xmlns=\"" + xhtmlNamespace + "\">\n" +
+           "<head><title>" + markupEscape(title) + "</title><meta charset=\"utf-8\"/></head>\n" + "<body>\n" + toXHTMLFragment(content) +
+           "\n</body>\n" + "</html>";
+}
+
+}  // namespace detail
+
+void anyToEPUB(const Path& source, SupportedFormat sourceFormat, const Path& output) {
+    ConversionLogger::shared().info("Building EPUB", "Document", lastPathComponent(output));
+    std::string title = deletingPathExtension(lastPathComponent(source));
+    std::string html = htmlOfSource(source, sourceFormat, title);
+
+    Path folder = files::temporaryFolder() / ("Calvoro_epub_" + Uuid().uuidString());
+    files::RemoveOnExit cleanup(folder);
+    fs::create_directories(folder);
+    fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace);
+    files::writeAtomically(folder / "mimetype", "application/epub+zip");
+    fs::create_directories(folder / "META-INF");
+    files::writeAtomically(folder / "META-INF" / "container.xml", containerXML);
+    fs::create_directories(folder / "OEBPS");
+    std::string escapedTitle = detail::markupEscape(title);
+    files::writeAtomically(folder / "OEBPS" / "content.opf", packageDocument(Uuid().uuidString(), escapedTitle, isoTimestampNow()));
+    files::writeAtomically(folder / "OEBPS" / "nav.xhtml", navigationDocument(escapedTitle));
+    files::writeAtomically(folder / "OEBPS" / "chapter1.xhtml", detail::wrapAsXHTML(html, title));
+    ArchiveConverter::createZIP(folder, output, "mimetype");
+}
+
+}  // namespace calvoro::DocumentConverter

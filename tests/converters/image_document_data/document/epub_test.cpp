@@ -1,0 +1,138 @@
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "converters/archive/zip_archive.h"
+#include "converters/image_document_data/document/document_converter.h"
+#include "core/conversion_error.h"
+#include "document_fixtures.h"
+#include "platform/text/docx.h"
+#include "support/test_support.h"
+
+using namespace calvoro;
+namespace DC = calvoro::DocumentConverter;
+using calvoro::testing::haveTool;
+using calvoro::testing::run;
+using calvoro::testing::shellQuote;
+using calvoro::testing::TempDir;
+using calvoro::testing::writeFile;
+using F = SupportedFormat;
+
+namespace {
+
+std::map<std::string, std::string> entriesOf(const std::filesystem::path& epub) {
+    auto bytes = calvoro::testing::readFile(epub);
+    std::map<std::string, std::string> out;
+    for (auto& m : ArchiveConverter::readZIP(bytes)) out[m.name] = std::string(m.data.begin(), m.data.end());
+    return out;
+}
+
+std::string chapterBody(const std::string& chapter) {
+    size_t b = chapter.find("<body>\n");
+    size_t e = chapter.rfind("\n</body>");
+    return chapter.substr(b + 7, e - b - 7);
+}
+
+void expectValidEPUB(const std::filesystem::path& epub) {
+    if (!haveTool("epubcheck")) return;
+    // Debian ships epubcheck as a bare jar.
+    auto r = run("f=$(readlink -f \"$(command -v epubcheck)\"); case \"$f\" in *.jar) java -jar \"$f\" " + shellQuote(epub.string()) +
+                 " ;; *) \"$f\" " + shellQuote(epub.string()) + " ;; esac");
+    EXPECT_EQ(r.status, 0) << epub.filename() << "\n" << r.output;
+}
+
+}  // namespace
+
+TEST(EPUB, PackageLayoutAndTemplates) {
+    TempDir dir;
+    writeFile(dir / "x&y\".txt", std::string("a<b & c"));
+    DC::anyToEPUB(dir / "x&y\".txt", F::txt, dir / "book.epub");
+    auto bytes = calvoro::testing::readFile(dir / "book.epub");
+    // The first entry is "mimetype", stored, at offset 0.
+    ASSERT_GT(bytes.size(), 60u);
+    EXPECT_EQ(std::string(bytes.begin() + 30, bytes.begin() + 38), "mimetype");
+    EXPECT_EQ(bytes[8], 0);
+    EXPECT_EQ(std::string(bytes.begin() + 38, bytes.begin() + 58), "application/epub+zip");
+    auto e = entriesOf(dir / "book.epub");
+    EXPECT_EQ(e["META-INF/container.xml"].size(), 251u);
+    EXPECT_NE(e["OEBPS/content.opf"].find("<dc:title>x&amp;y&quot;</dc:title>"), std::string::npos);
+    EXPECT_NE(e["OEBPS/nav.xhtml"].find("<a href=\"chapter1.xhtml\">x&amp;y&quot;</a>"), std::string::npos);
+    EXPECT_EQ(chapterBody(e["OEBPS/chapter1.xhtml"]), "<pre>a&lt;b &amp; c</pre>");
+    EXPECT_NE(e["OEBPS/chapter1.xhtml"].find("<head><title>x&amp;y&quot;</title><meta charset=\"utf-8\"/></head>"), std::string::npos);
+    expectValidEPUB(dir / "book.epub");
+}
+
+TEST(EPUB, EverySourceGivesAValidBook) {
+    TempDir dir;
+    writeFile(dir / "t.txt", std::string("Text with a bell \x07 and a form feed \x0C inside."));
+    writeFile(dir / "m.md", std::string("# Title\n\nSome **bold** and `code`.\n\n## Next"));
+    writeFile(dir / "h.html",
+              std::string("<!DOCTYPE html><HTML><HEAD><TITLE>caps</TITLE><STYLE>p{}</STYLE></HEAD><BODY class=x>"
+                          "<P>One &nbsp;&copy; & <B>two<BR>three<IMG SRC=pic.png><p>open <a href=other.html>rel</a> "
+                          "<a href='https://example.com/?a=1&b=2'>abs</a><script>alert(1)</script><o:p></o:p>"
+                          "<ul><li>a<li>b</ul></BODY></HTML>"));
+    writeFile(dir / "r.rtf", std::string("{\\rtf1\\ansi\\b Bold\\b0  and \\'e9\\par next}"));
+    text::AttributedString s;
+    text::Attributes a;
+    a.font = text::systemFont(12);
+    s.append("Docx <text> & more", a);
+    writeFile(dir / "d.docx", text::writeDOCX(s));
+    calvoro::testing::makeTextPDF(dir / "p.pdf", {"PDF page"});
+    struct Case {
+        const char* name;
+        F format;
+        const char* expected;
+    } cases[] = {{"t.txt", F::txt, "a bell  and a form feed  inside."}, {"m.md", F::markdown, "<strong>bold</strong>"},
+                 {"h.html", F::html, "abs</a>"}, {"r.rtf", F::rtf, "Bold"}, {"d.docx", F::docx, "Docx &lt;text&gt; &amp; more"},
+                 {"p.pdf", F::pdf, "PDF page"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto out = dir / (std::string(c.name) + ".epub");
+        DC::anyToEPUB(dir / c.name, c.format, out);
+        std::string chapter = entriesOf(out)["OEBPS/chapter1.xhtml"];
+        EXPECT_NE(chapter.find(c.expected), std::string::npos) << chapter;
+        expectValidEPUB(out);
+    }
+}
+
+TEST(EPUB, BodyExtraction) {
+    using DC::detail::wrapAsXHTML;
+    auto body = [](const std::string& chapter) { return chapterBody(chapter); };
+    EXPECT_EQ(body(wrapAsXHTML("<html><body class=\"c\"><p>x</p></body>tail</body></html>", "t")), "<p>x</p>tail");
+    // No lower-case body tag: the whole text is the content (head and title dropped).
+    EXPECT_EQ(body(wrapAsXHTML("<HTML><HEAD><TITLE>n</TITLE></HEAD><BODY><P>x</BODY></HTML>", "t")), "<p>x</p>");
+    // A misordered document keeps everything.
+    EXPECT_EQ(body(wrapAsXHTML("</body><body>y", "t")), "y");
+}
+
+TEST(EPUB, XHTMLFragmentIsWellFormed) {
+    using DC::detail::toXHTMLFragment;
+    EXPECT_EQ(toXHTMLFragment("<p>a<br>b<hr><p>c"), "<p>a<br/>b</p><hr/><p>c</p>");
+    EXPECT_EQ(toXHTMLFragment("<div><span>x</div>"), "<div><span>x</span></div>");
+    EXPECT_EQ(toXHTMLFragment("a < b && c &unknown; &#x41;&#66;&eacute;"), "a &lt; b &amp;&amp; c &amp;unknown; AB\xC3\xA9");
+    EXPECT_EQ(toXHTMLFragment("<a href=x.html onclick=\"go()\" title='q\"'>t</a>"), "<a title=\"q&quot;\">t</a>");
+    EXPECT_EQ(toXHTMLFragment("bad\x01\x1F" "chars&#1;"), "badchars");
+    EXPECT_EQ(toXHTMLFragment("</b>stray</i><!-- c -->"), "stray");
+}
+
+TEST(EPUB, FreshIdentifiersAndNoTemporaryLeftovers) {
+    calvoro::testing::ScopedTemporaryFolder tmp;
+    TempDir dir;
+    writeFile(dir / "n.md", std::string("text"));
+    DC::anyToEPUB(dir / "n.md", F::markdown, dir / "a.epub");
+    DC::anyToEPUB(dir / "n.md", F::markdown, dir / "b.epub");
+    auto opfA = entriesOf(dir / "a.epub")["OEBPS/content.opf"], opfB = entriesOf(dir / "b.epub")["OEBPS/content.opf"];
+    auto id = [](const std::string& opf) { return opf.substr(opf.find("urn:uuid:"), 45); };
+    EXPECT_NE(id(opfA), id(opfB));
+    EXPECT_EQ(calvoro::testing::countTemporaryItems("Calvoro_"), 0);
+    try {
+        DC::anyToEPUB(dir / "n.md", F::epub, dir / "c.epub");
+        FAIL();
+    } catch (const ConversionError& e) {
+        EXPECT_STREQ(e.what(), "Converting EPUB \xE2\x86\x92 EPUB is not supported.");
+    }
+    writeFile(dir / "bad.md", std::string());
+    std::filesystem::remove(dir / "bad.md");
+    EXPECT_THROW(DC::anyToEPUB(dir / "bad.md", F::markdown, dir / "d.epub"), ConversionError);
+    EXPECT_EQ(calvoro::testing::countTemporaryItems("Calvoro_"), 0);
+}

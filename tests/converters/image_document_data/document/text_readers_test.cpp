@@ -1,0 +1,70 @@
+#include <gtest/gtest.h>
+
+#include "converters/image_document_data/document/document_converter.h"
+#include "core/conversion_error.h"
+#include "document_fixtures.h"
+#include "support/test_support.h"
+
+using namespace calvoro;
+namespace DC = calvoro::DocumentConverter;
+using calvoro::testing::TempDir;
+using calvoro::testing::writeFile;
+
+TEST(ReadTextFile, DecodingChain) {
+    TempDir dir;
+    writeFile(dir / "u.txt", std::string("caf\xC3\xA9"));
+    EXPECT_EQ(DC::readTextFile(dir / "u.txt"), "caf\xC3\xA9");
+    // Not UTF-8: ISO Latin 1 comes next (0x80 stays U+0080 rather than the euro of code page 1252).
+    writeFile(dir / "l.txt", std::string("caf\xE9 \x80"));
+    EXPECT_EQ(DC::readTextFile(dir / "l.txt"), "caf\xC3\xA9 \xC2\x80");
+}
+
+TEST(ReadTextFile, UTF16WithByteOrderMarkIsNotReadAsLatin1) {
+    TempDir dir;
+    writeFile(dir / "le.txt", std::string("\xFF\xFE" "h\0\xE9\0!\0", 8));
+    EXPECT_EQ(DC::readTextFile(dir / "le.txt"), "h\xC3\xA9!");
+    writeFile(dir / "be.txt", std::string("\xFE\xFF\0h\0\xE9", 6));
+    EXPECT_EQ(DC::readTextFile(dir / "be.txt"), "h\xC3\xA9");
+}
+
+TEST(ReadTextFile, UnreadableFileCannotBeDecoded) {
+    TempDir dir;
+    try {
+        DC::readTextFile(dir / "missing.txt");
+        FAIL();
+    } catch (const ConversionError& e) {
+        EXPECT_EQ(e.kind(), ConversionError::Kind::corruptFile);
+        EXPECT_STREQ(e.what(), "File appears corrupt: Could not determine text encoding");
+    }
+}
+
+TEST(ExtractPDFText, PagesFollowedByBlankLines) {
+    TempDir dir;
+    calvoro::testing::makeTextPDF(dir / "two.pdf", {"One", "Two"});
+    EXPECT_EQ(DC::extractPDFText(dir / "two.pdf"), "One\n\nTwo\n\n");
+}
+
+TEST(ExtractPDFText, BlankAndBrokenPDFs) {
+    TempDir dir;
+    calvoro::testing::makeTextPDF(dir / "blank.pdf", {"", ""});
+    try {
+        DC::extractPDFText(dir / "blank.pdf");
+        FAIL();
+    } catch (const ConversionError& e) {
+        EXPECT_STREQ(e.what(), "File appears corrupt: PDF contains no extractable text (may be scanned/image-based)");
+    }
+    writeFile(dir / "fake.pdf", std::string("%PDF-1.4 nothing else"));
+    try {
+        DC::extractPDFText(dir / "fake.pdf");
+        FAIL();
+    } catch (const ConversionError& e) {
+        EXPECT_EQ(e.kind(), ConversionError::Kind::failedToLoadFile);
+    }
+}
+
+TEST(ParseHTML, ReadsThroughTheDecoderAndTheHTMLReader) {
+    TempDir dir;
+    writeFile(dir / "p.html", std::string("<p>caf\xE9 <b>x</b></p>"));  // Latin-1 bytes
+    auto s = DC::parseHTML(dir / "p.html");
+    EXPECT_EQ(s.plainText(), "caf\xC3\xA9 x");
+}
