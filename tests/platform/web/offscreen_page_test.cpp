@@ -5,9 +5,7 @@
 #include <chrono>
 #include <future>
 
-#include "platform/pdf/pdf_document.h"
 #include "platform/qt/main_thread.h"
-#include "platform/web/single_shot_timer.h"
 #include "support/test_support.h"
 
 using namespace calvoro;
@@ -42,12 +40,6 @@ public:
         std::promise<std::optional<double>> result;
         auto future = result.get_future();
         qtmain::runOnMain([&] { page_->evaluateNumber(script, [&](std::optional<double> v) { result.set_value(v); }); });
-        return future.get();
-    }
-    std::optional<std::string> print(double width, double height) {
-        std::promise<std::optional<std::string>> result;
-        auto future = result.get_future();
-        qtmain::runOnMain([&] { page_->printToPdf(width, height, [&](std::optional<std::string> v) { result.set_value(std::move(v)); }); });
         return future.get();
     }
 
@@ -93,22 +85,6 @@ TEST(OffscreenPage, NeverReachesTheNetwork) {
     EXPECT_EQ(page.number("document.images[1].naturalWidth"), 0.0);
 }
 
-TEST(OffscreenPage, PrintsLetterPagesToPdf) {
-    TempDir dir;
-    Page page;
-    ASSERT_TRUE(page.load("<html><body><p>Printed words</p><div style='height:1500px'></div><p>Second page</p></body></html>", dir.path()));
-    auto bytes = page.print(816, 1056);
-    ASSERT_TRUE(bytes);
-    writeFile(dir / "out.pdf", *bytes);
-    auto doc = pdf::Document::open(dir / "out.pdf");
-    ASSERT_TRUE(doc);
-    EXPECT_EQ(doc->pageCount(), 2);
-    EXPECT_NEAR(doc->pageSize(0).width, 612, 0.5);
-    EXPECT_NEAR(doc->pageSize(0).height, 792, 0.5);
-    EXPECT_NE(doc->pageText(0).find("Printed words"), std::string::npos);
-    EXPECT_NE(doc->pageText(1).find("Second page"), std::string::npos);
-}
-
 TEST(OffscreenPage, EveryNewPageLoadsAfterEarlierOnesAreGone) {
     TempDir dir;
     for (int round = 0; round < 3; ++round) {
@@ -116,24 +92,4 @@ TEST(OffscreenPage, EveryNewPageLoadsAfterEarlierOnesAreGone) {
         ASSERT_TRUE(page.load("<p>round " + std::to_string(round) + "</p>", dir.path()));
         EXPECT_EQ(page.number("document.body.textContent === 'round " + std::to_string(round) + "' ? 1 : 0"), 1.0);
     }
-}
-
-TEST(SingleShotTimer, FiresOnceUnlessCancelled) {
-    std::promise<void> fired;
-    auto future = fired.get_future();
-    std::unique_ptr<web::SingleShotTimer> timer, cancelled;
-    int cancelledFired = 0;
-    qtmain::runOnMain([&] {
-        timer = std::make_unique<web::SingleShotTimer>(0.01, [&] { fired.set_value(); });
-        cancelled = std::make_unique<web::SingleShotTimer>(0.01, [&] { ++cancelledFired; });
-        cancelled->cancel();
-    });
-    EXPECT_EQ(future.wait_for(10s), std::future_status::ready);
-    // The cancelled timer was due at the same time; one more main-thread turn settles it.
-    std::this_thread::sleep_for(50ms);
-    qtmain::runOnMain([&] {
-        timer.reset();
-        cancelled.reset();
-    });
-    EXPECT_EQ(cancelledFired, 0);
 }

@@ -1,0 +1,108 @@
+#include "platform/media/gif_writer.h"
+
+#include <gif_lib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace calvoro::media {
+
+struct GifWriter::Impl {
+    GifFileType* gif = nullptr;
+    int width = 0;
+    int height = 0;
+    bool started = false;
+    bool failed = false;
+
+    ~Impl() { close(); }
+    bool close() {
+        if (!gif) return false;
+        int err = 0;
+        bool ok = EGifCloseFile(gif, &err) == GIF_OK;
+        gif = nullptr;
+        return ok;
+    }
+};
+
+std::unique_ptr<GifWriter> GifWriter::create(const std::filesystem::path& path, size_t) {
+    int err = 0;
+    GifFileType* gif = EGifOpenFileName(path.c_str(), false, &err);
+    if (!gif) return nullptr;
+    std::unique_ptr<GifWriter> writer(new GifWriter());
+    writer->impl_ = std::make_unique<Impl>();
+    writer->impl_->gif = gif;
+    return writer;
+}
+
+GifWriter::~GifWriter() = default;
+
+bool GifWriter::addImage(const imaging::RgbaImage& image, double delaySeconds) {
+    auto& d = *impl_;
+    if (!d.gif || d.failed || image.empty() || image.width > 65535 || image.height > 65535) return false;
+    if (!d.started) {
+        d.width = image.width;
+        d.height = image.height;
+        EGifSetGifVersion(d.gif, true);
+        bool ok = EGifPutScreenDesc(d.gif, d.width, d.height, 8, 0, nullptr) == GIF_OK;
+        // The NETSCAPE2.0 block carries the loop count.
+        unsigned char loop[3] = {1, static_cast<unsigned char>(loopCount_ & 0xFF), static_cast<unsigned char>((loopCount_ >> 8) & 0xFF)};
+        ok = ok && EGifPutExtensionLeader(d.gif, APPLICATION_EXT_FUNC_CODE) == GIF_OK &&
+             EGifPutExtensionBlock(d.gif, 11, "NETSCAPE2.0") == GIF_OK && EGifPutExtensionBlock(d.gif, 3, loop) == GIF_OK &&
+             EGifPutExtensionTrailer(d.gif) == GIF_OK;
+        d.started = true;
+        if (!ok) {
+            d.failed = true;
+            return false;
+        }
+    }
+    int w = std::min(image.width, d.width);
+    int h = std::min(image.height, d.height);
+    size_t n = static_cast<size_t>(w) * static_cast<size_t>(h);
+    std::vector<GifByteType> red(n), green(n), blue(n), indices(n);
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* row = image.row(y);
+        for (int x = 0; x < w; ++x) {
+            size_t i = static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x);
+            red[i] = row[x * 4];
+            green[i] = row[x * 4 + 1];
+            blue[i] = row[x * 4 + 2];
+        }
+    }
+    GifColorType colors[256] = {};
+    int colorCount = 256;
+    if (GifQuantizeBuffer(static_cast<unsigned>(w), static_cast<unsigned>(h), &colorCount, red.data(), green.data(), blue.data(),
+                          indices.data(), colors) != GIF_OK) {
+        d.failed = true;
+        return false;
+    }
+    ColorMapObject* map = GifMakeMapObject(256, colors);
+    if (!map) return false;
+    GraphicsControlBlock gcb{};
+    gcb.DisposalMode = DISPOSE_DO_NOT;
+    gcb.UserInputFlag = false;
+    // Hundredths of a second; 0 would mean "as fast as the viewer likes", so the least is 1.
+    gcb.DelayTime = static_cast<int>(std::clamp(std::lround(delaySeconds * 100.0), 1L, 65535L));
+    gcb.TransparentColor = NO_TRANSPARENT_COLOR;
+    GifByteType extension[4];
+    size_t length = EGifGCBToExtension(&gcb, extension);
+    bool ok = EGifPutExtension(d.gif, GRAPHICS_EXT_FUNC_CODE, static_cast<int>(length), extension) == GIF_OK &&
+              EGifPutImageDesc(d.gif, 0, 0, w, h, false, map) == GIF_OK;
+    for (int y = 0; ok && y < h; ++y) ok = EGifPutLine(d.gif, indices.data() + static_cast<size_t>(y) * static_cast<size_t>(w), w) == GIF_OK;
+    GifFreeMapObject(map);
+    if (!ok) {
+        d.failed = true;
+        return false;
+    }
+    ++written_;
+    return true;
+}
+
+bool GifWriter::finalize() {
+    auto& d = *impl_;
+    bool wrote = written_ > 0 && !d.failed;
+    bool closed = d.close();
+    return wrote && closed;
+}
+
+}  // namespace calvoro::media
