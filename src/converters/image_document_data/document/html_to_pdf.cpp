@@ -1,5 +1,6 @@
 #include "converters/image_document_data/document/html_to_pdf.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -181,7 +182,7 @@ void renderHTMLToPDFWithWebKit(const std::filesystem::path& source, const std::f
         loaded = session->waiter->waitForLoad(options.loadTimeout);
     });
     // A load that fails or times out is no error: what the page shows by then is rendered.
-    await(loaded, options.loadTimeout + 60);
+    await(loaded, (std::isfinite(options.loadTimeout) ? std::clamp(options.loadTimeout, 0.0, 86400.0) : 86400.0) + 60);
     std::this_thread::sleep_for(settleDelay);
 
     const double height = evaluateNumber(*session, contentHeightScript).value_or(sliceHeight);
