@@ -42,6 +42,12 @@ TEST(TextToPDF, PrintsTheTextAsTypedOnLetterPages) {
     const auto text = run("pdftotext -layout " + shellQuote((dir / "notes.pdf").string()) + " -").output;
     EXPECT_NE(text.find("# Title"), std::string::npos) << text;
     EXPECT_NE(text.find("*not* interpreted"), std::string::npos) << text;
+    // Text starts one inch in, in a monospaced font.
+    const auto bbox = run("pdftotext -bbox " + shellQuote((dir / "notes.pdf").string()) + " -").output;
+    EXPECT_NE(bbox.find("xMin=\"72.0"), std::string::npos) << bbox.substr(0, 600);
+    if (haveTool("pdffonts")) {
+        EXPECT_NE(run("pdffonts " + shellQuote((dir / "notes.pdf").string())).output.find("Mono"), std::string::npos);
+    }
 }
 
 TEST(TextToPDF, OneMoreLineThanAPageHoldsMakesASecondPage) {
