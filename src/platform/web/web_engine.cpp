@@ -20,7 +20,10 @@ void prepareWebEngine() {
             if (!flags.empty()) flags += ' ';
             flags += flag;
         };
-        if (geteuid() == 0) add("--no-sandbox");
+        if (geteuid() == 0) {
+            add("--no-sandbox");
+            setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
+        }
         // Rendering never reaches the network: no background requests, and a proxy that
         // answers nothing for anything that slips past the request filter.
         add("--disable-background-networking");
