@@ -5,6 +5,7 @@
 
 #include "converters/archive/archive_converter.h"
 #include "converters/font/font_converter.h"
+#include "converters/image_document_data/document/document_converter.h"
 #include "converters/image_document_data/image/image_converter.h"
 #include "converters/media/video_audio_converter.h"
 #include "core/conversion_error.h"
@@ -39,7 +40,9 @@ fs::path run(const routing::Route& route, const ConversionJob& job, SupportedFor
         case Operation::image:
             return ImageConverter::convert(source, target, outputDir, route.quality, toInt(route.maxEdge), route.stripMetadata);
         case Operation::splitPDF:
+            return DocumentConverter::splitPDF(source, outputDir);
         case Operation::document:
+            return DocumentConverter::convert(source, job.detectedFormat, target, outputDir);
         case Operation::extractAudio:
             return VideoAudioConverter::extractAudio(source, outputDir, progress);
         case Operation::convertVideo:
