@@ -25,56 +25,79 @@ bool embedsProfile(const std::string& type) {
 
 }  // namespace
 
-std::vector<uint8_t> encodeImages(const std::vector<RgbaImage>& images, const std::string& type, const EncodeOptions& options) {
-    using namespace detail;
-    if (images.empty()) throw ConversionError::conversionFailed();
-    for (const auto& image : images)
-        if (image.empty() || image.pixels.size() != static_cast<size_t>(image.width) * image.height * 4)
-            throw ConversionError::conversionFailed();
-    if (!canEncode(type)) throw ConversionError::unsupportedFormat();
-    std::vector<RgbaImage> converted;
-    const std::vector<RgbaImage>* input = &images;
-    if (!embedsProfile(type)) {
-        bool any = false;
-        for (const auto& image : images) any = any || !image.iccProfile.empty();
-        if (any) {
-            converted = images;
-            for (auto& image : converted) convertToSRGB(image);
-            input = &converted;
-        }
-    }
-    EncodeOptions opts = options;
-    if (!carriesOrientation(type)) opts.metadata.orientation = 1;
-    const RgbaImage& first = input->front();
+namespace {
+
+bool isMultiImageType(const std::string& type) { return type == types::gif || type == types::ico || type == types::icns; }
+
+void checkImage(const RgbaImage& image) {
+    if (image.empty() || image.pixels.size() != static_cast<size_t>(image.width) * image.height * 4)
+        throw ConversionError::conversionFailed();
+}
+
+template <typename Body>
+std::vector<uint8_t> encoding(Body body) {
     try {
-        if (type == types::png) return encodePNG(first, opts);
-        if (type == types::jpeg) return encodeJPEG(first, opts);
-        if (type == types::tiff) return encodeTIFF(first, opts);
-        if (type == types::gif) return encodeGIF(*input, opts);
-        if (type == types::bmp) return encodeBMP(first, opts);
-        if (type == types::webp) return encodeWebP(first, opts);
-        if (type == types::heic || type == types::heif) return encodeHEIF(first, opts, false);
-        if (type == types::avif) return encodeHEIF(first, opts, true);
-        if (type == types::jpeg2000) return encodeJPEG2000(first, opts);
-        if (type == types::tga) return encodeTGA(first, opts);
-        if (type == types::psd) return encodePSD(first, opts);
-        if (type == types::ico) return encodeICO(*input);
-        if (type == types::icns) return encodeICNS(*input);
+        return body();
     } catch (const ConversionError& e) {
         // An encoder that gives up is a failed conversion, not a damaged input.
         if (e.kind() == ConversionError::Kind::corruptFile) throw ConversionError::conversionFailed();
         throw;
     }
-    throw ConversionError::unsupportedFormat();
+}
+
+std::vector<uint8_t> encodeSingle(const RgbaImage& given, const std::string& type, const EncodeOptions& options) {
+    using namespace detail;
+    RgbaImage converted;
+    const RgbaImage* image = &given;
+    if (!embedsProfile(type) && !given.iccProfile.empty()) {
+        converted = given;
+        convertToSRGB(converted);
+        image = &converted;
+    }
+    EncodeOptions opts = options;
+    if (!carriesOrientation(type)) opts.metadata.orientation = 1;
+    return encoding([&]() -> std::vector<uint8_t> {
+        if (type == types::png) return encodePNG(*image, opts);
+        if (type == types::jpeg) return encodeJPEG(*image, opts);
+        if (type == types::tiff) return encodeTIFF(*image, opts);
+        if (type == types::bmp) return encodeBMP(*image, opts);
+        if (type == types::webp) return encodeWebP(*image, opts);
+        if (type == types::heic || type == types::heif) return encodeHEIF(*image, opts, false);
+        if (type == types::avif) return encodeHEIF(*image, opts, true);
+        if (type == types::jpeg2000) return encodeJPEG2000(*image, opts);
+        if (type == types::tga) return encodeTGA(*image, opts);
+        if (type == types::psd) return encodePSD(*image, opts);
+        throw ConversionError::unsupportedFormat();
+    });
+}
+
+}  // namespace
+
+std::vector<uint8_t> encodeImages(const std::vector<RgbaImage>& images, const std::string& type, const EncodeOptions& options) {
+    using namespace detail;
+    if (images.empty()) throw ConversionError::conversionFailed();
+    for (const auto& image : images) checkImage(image);
+    if (!canEncode(type)) throw ConversionError::unsupportedFormat();
+    if (!isMultiImageType(type)) return encodeSingle(images.front(), type, options);
+    std::vector<RgbaImage> srgb = images;
+    for (auto& image : srgb) convertToSRGB(image);
+    return encoding([&]() -> std::vector<uint8_t> {
+        if (type == types::gif) return encodeGIF(srgb, options);
+        if (type == types::ico) return encodeICO(srgb);
+        return encodeICNS(srgb);
+    });
 }
 
 std::vector<uint8_t> encodeImage(const RgbaImage& image, const std::string& type, const EncodeOptions& options) {
-    return encodeImages(std::vector<RgbaImage>{image}, type, options);
+    checkImage(image);
+    if (!canEncode(type)) throw ConversionError::unsupportedFormat();
+    if (isMultiImageType(type)) return encodeImages(std::vector<RgbaImage>{image}, type, options);
+    return encodeSingle(image, type, options);
 }
 
-void writeImageFile(const std::filesystem::path& path, const std::vector<RgbaImage>& images, const std::string& type,
-                    const EncodeOptions& options) {
-    const std::vector<uint8_t> bytes = encodeImages(images, type, options);
+namespace {
+
+void writeBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
     // Written beside the target and renamed, so that no half-written file carries its name.
     const std::filesystem::path temp = path.parent_path() / ("." + path.filename().string() + "." + Uuid().uuidString() + ".tmp");
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
@@ -94,6 +117,17 @@ void writeImageFile(const std::filesystem::path& path, const std::vector<RgbaIma
         ::unlink(temp.c_str());
         throw ConversionError::conversionFailed();
     }
+}
+
+}  // namespace
+
+void writeImageFile(const std::filesystem::path& path, const std::vector<RgbaImage>& images, const std::string& type,
+                    const EncodeOptions& options) {
+    writeBytes(path, encodeImages(images, type, options));
+}
+
+void writeImageFile(const std::filesystem::path& path, const RgbaImage& image, const std::string& type, const EncodeOptions& options) {
+    writeBytes(path, encodeImage(image, type, options));
 }
 
 }  // namespace calvoro::imaging

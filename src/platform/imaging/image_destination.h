@@ -32,5 +32,7 @@ std::vector<uint8_t> encodeImage(const RgbaImage& image, const std::string& type
 // Encodes and writes the file (through a temporary name beside it, renamed when complete).
 void writeImageFile(const std::filesystem::path& path, const std::vector<RgbaImage>& images,
                     const std::string& typeIdentifier, const EncodeOptions& options = {});
+void writeImageFile(const std::filesystem::path& path, const RgbaImage& image, const std::string& typeIdentifier,
+                    const EncodeOptions& options = {});
 
 }  // namespace calvoro::imaging

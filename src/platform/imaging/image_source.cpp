@@ -68,12 +68,15 @@ std::optional<ImageSource> ImageSource::fromData(std::vector<uint8_t> data, cons
 }
 
 std::optional<ImageSource> ImageSource::open(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec)) return std::nullopt;
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return std::nullopt;
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in) return std::nullopt;
+    const std::streamoff size = in.tellg();
+    if (size < 0) return std::nullopt;
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    in.seekg(0);
+    if (size > 0 && !in.read(reinterpret_cast<char*>(bytes.data()), size)) return std::nullopt;
     auto source = fromData(std::move(bytes), pathExtension(path));
     if (source) source->path_ = path;
     return source;

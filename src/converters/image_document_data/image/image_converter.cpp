@@ -181,7 +181,7 @@ std::filesystem::path ImageConverter::convert(const std::filesystem::path& sourc
     }
 
     try {
-        imaging::writeImageFile(outputURL, {image}, *type, options);
+        imaging::writeImageFile(outputURL, image, *type, options);
     } catch (const ConversionError&) {
         logger.error("CGImageDestinationFinalize returned false", category, "Target: " + *type);
         throw ConversionError::conversionFailed();

@@ -46,7 +46,7 @@ std::filesystem::path ImageConverter::convertPDFPages(const std::filesystem::pat
             const auto file = folder / formatC(("page_%03d." + extension).c_str(), n);
             imaging::EncodeOptions options;
             options.quality = quality;
-            imaging::writeImageFile(file, {image}, type, options);
+            imaging::writeImageFile(file, image, type, options);
             ++written;
         } catch (const ConversionError&) {
             // Counted as not written; the other pages go on.

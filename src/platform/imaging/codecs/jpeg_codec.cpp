@@ -127,8 +127,10 @@ Bytes encodeJPEG(const RgbaImage& image, const EncodeOptions& options) {
     jpeg_mem_dest(&cinfo, &buffer, &length);
     cinfo.image_width = static_cast<JDIMENSION>(image.width);
     cinfo.image_height = static_cast<JDIMENSION>(image.height);
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
+    // Opaque rows go to the encoder as they are; others are put on white first.
+    const bool opaque = !image.hasTransparency();
+    cinfo.input_components = opaque ? 4 : 3;
+    cinfo.in_color_space = opaque ? JCS_EXT_RGBX : JCS_RGB;
     jpeg_set_defaults(&cinfo);
     int q = static_cast<int>(std::lround(std::clamp(options.quality, 0.0, 1.0) * 100.0));
     jpeg_set_quality(&cinfo, std::max(1, q), TRUE);
@@ -157,6 +159,11 @@ Bytes encodeJPEG(const RgbaImage& image, const EncodeOptions& options) {
     while (cinfo.next_scanline < cinfo.image_height) {
         // JPEG has no alpha: transparent areas are put on white.
         const uint8_t* s = image.row(static_cast<int>(cinfo.next_scanline));
+        if (opaque) {
+            JSAMPROW row = const_cast<uint8_t*>(s);
+            jpeg_write_scanlines(&cinfo, &row, 1);
+            continue;
+        }
         uint8_t* d = rgb.data();
         for (int x = 0; x < image.width; ++x, s += 4, d += 3) {
             const unsigned a = s[3];

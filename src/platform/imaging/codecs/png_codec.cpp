@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/imaging/codecs/codecs.h"
+#include "platform/imaging/codecs/png_writer.h"
 
 namespace calvoro::imaging::detail {
 
@@ -20,11 +21,6 @@ void readCallback(png_structp png, png_bytep out, png_size_t count) {
     if (r->size - r->pos < count) png_error(png, "Read past the end of the data");
     std::memcpy(out, r->data + r->pos, count);
     r->pos += count;
-}
-
-void writeCallback(png_structp png, png_bytep data, png_size_t count) {
-    auto* out = static_cast<Bytes*>(png_get_io_ptr(png));
-    out->insert(out->end(), data, data + count);
 }
 
 void errorCallback(png_structp png, png_const_charp message) {
@@ -114,65 +110,6 @@ void decodePNG(const uint8_t* data, size_t size, DecodeResult& out) {
     out.frames.push_back({std::move(image), 0});
 }
 
-Bytes encodePNG(const RgbaImage& image, const EncodeOptions& options) {
-    Bytes result;
-    result.reserve(static_cast<size_t>(image.width) * image.height * 2 + 1024);
-    std::string message;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &message, errorCallback, warningCallback);
-    if (!png) fail("Could not encode PNG");
-    png_infop info = png_create_info_struct(png);
-    const volatile bool alpha = image.hasTransparency();
-    std::vector<uint8_t> rgbRow;
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        fail("Could not encode PNG: " + message);
-    }
-    png_set_write_fn(png, &result, writeCallback, nullptr);
-    png_set_IHDR(png, info, image.width, image.height, 8, alpha ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_set_compression_level(png, 6);
-    png_set_filter(png, 0, PNG_FILTER_SUB | PNG_FILTER_UP);
-    const auto& md = options.metadata;
-    if (!image.iccProfile.empty())
-        png_set_iCCP(png, info, "ICC Profile", 0, image.iccProfile.data(), static_cast<png_uint_32>(image.iccProfile.size()));
-    else
-        png_set_sRGB_gAMA_and_cHRM(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
-    if (md.dpiWidth && md.dpiHeight && *md.dpiWidth > 0 && *md.dpiHeight > 0)
-        png_set_pHYs(png, info, static_cast<png_uint_32>(*md.dpiWidth / 0.0254 + 0.5),
-                     static_cast<png_uint_32>(*md.dpiHeight / 0.0254 + 0.5), PNG_RESOLUTION_METER);
-    Bytes exif;
-    if (!md.exif.empty()) exif = preparedExif(md.exif, options.excludeGPS, md.orientation);
-    if (!exif.empty()) png_set_eXIf_1(png, info, static_cast<png_uint_32>(exif.size()), exif.data());
-    std::string xmp = options.excludeXMP ? std::string() : md.xmp;
-    png_text text{};
-    if (!xmp.empty()) {
-        text.compression = PNG_ITXT_COMPRESSION_NONE;
-        text.key = const_cast<char*>("XML:com.adobe.xmp");
-        text.text = xmp.data();
-        text.itxt_length = xmp.size();
-        text.lang = nullptr;
-        text.lang_key = nullptr;
-        png_set_text(png, info, &text, 1);
-    }
-    png_write_info(png, info);
-    if (!alpha) rgbRow.resize(static_cast<size_t>(image.width) * 3);
-    for (int y = 0; y < image.height; ++y) {
-        if (alpha) {
-            png_write_row(png, image.row(y));
-        } else {
-            const uint8_t* s = image.row(y);
-            uint8_t* d = rgbRow.data();
-            for (int x = 0; x < image.width; ++x, s += 4, d += 3) {
-                d[0] = s[0];
-                d[1] = s[1];
-                d[2] = s[2];
-            }
-            png_write_row(png, rgbRow.data());
-        }
-    }
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
-    return result;
-}
+Bytes encodePNG(const RgbaImage& image, const EncodeOptions& options) { return writePNGFile(image, options); }
 
 }  // namespace calvoro::imaging::detail

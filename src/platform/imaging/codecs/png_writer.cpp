@@ -1,0 +1,187 @@
+#include "platform/imaging/codecs/png_writer.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+namespace calvoro::imaging::detail {
+
+namespace {
+
+void chunk(Bytes& out, const char* type, const uint8_t* data, size_t size) {
+    putBE32(out, static_cast<uint32_t>(size));
+    const size_t start = out.size();
+    out.insert(out.end(), type, type + 4);
+    if (size) out.insert(out.end(), data, data + size);
+    uLong crc = crc32(0L, out.data() + start, static_cast<uInt>(size + 4));
+    putBE32(out, static_cast<uint32_t>(crc));
+}
+
+void chunk(Bytes& out, const char* type, const Bytes& data) { chunk(out, type, data.data(), data.size()); }
+
+inline uint8_t paeth(int a, int b, int c) {
+    const int p = a + b - c;
+    const int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+    return static_cast<uint8_t>(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
+}
+
+// One filtered scanline (filter byte first), the filter chosen by the smallest sum of
+// absolute values, as libpng's adaptive choice does.
+void filterRow(const uint8_t* row, const uint8_t* prev, size_t length, int bpp, uint8_t* out, Bytes& scratch) {
+    scratch.resize(length * 3);
+    uint8_t* sub = scratch.data();
+    uint8_t* up = sub + length;
+    uint8_t* pa = up + length;
+    unsigned long sumNone = 0, sumSub = 0, sumUp = 0, sumPaeth = 0;
+    for (size_t i = 0; i < length; ++i) {
+        const int a = i >= static_cast<size_t>(bpp) ? row[i - bpp] : 0;
+        const int b = prev ? prev[i] : 0;
+        const int c = (prev && i >= static_cast<size_t>(bpp)) ? prev[i - bpp] : 0;
+        sub[i] = static_cast<uint8_t>(row[i] - a);
+        up[i] = static_cast<uint8_t>(row[i] - b);
+        pa[i] = static_cast<uint8_t>(row[i] - paeth(a, b, c));
+        sumNone += row[i] < 128 ? row[i] : 256 - row[i];
+        sumSub += sub[i] < 128 ? sub[i] : 256 - sub[i];
+        sumUp += up[i] < 128 ? up[i] : 256 - up[i];
+        sumPaeth += pa[i] < 128 ? pa[i] : 256 - pa[i];
+    }
+    const unsigned long best = std::min({sumNone, sumSub, sumUp, sumPaeth});
+    if (best == sumPaeth) out[0] = 4, std::memcpy(out + 1, pa, length);
+    else if (best == sumUp) out[0] = 2, std::memcpy(out + 1, up, length);
+    else if (best == sumSub) out[0] = 1, std::memcpy(out + 1, sub, length);
+    else out[0] = 0, std::memcpy(out + 1, row, length);
+}
+
+struct Strip {
+    Bytes raw;         // filtered scanlines
+    Bytes compressed;  // raw deflate, ending on a byte boundary (or final for the last)
+    uLong adler = 1;
+    bool ok = false;
+};
+
+void compressStrip(Strip& strip, const uint8_t* dictionary, size_t dictionaryLength, bool last) {
+    z_stream z{};
+    if (deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return;
+    if (dictionaryLength) deflateSetDictionary(&z, dictionary, static_cast<uInt>(dictionaryLength));
+    strip.compressed.resize(deflateBound(&z, static_cast<uLong>(strip.raw.size())) + 16);
+    z.next_in = strip.raw.data();
+    z.avail_in = static_cast<uInt>(strip.raw.size());
+    z.next_out = strip.compressed.data();
+    z.avail_out = static_cast<uInt>(strip.compressed.size());
+    const int rc = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH);
+    strip.ok = last ? rc == Z_STREAM_END : (rc == Z_OK && z.avail_in == 0);
+    strip.compressed.resize(strip.compressed.size() - z.avail_out);
+    deflateEnd(&z);
+    strip.adler = adler32(1L, strip.raw.data(), static_cast<uInt>(strip.raw.size()));
+}
+
+}  // namespace
+
+Bytes writePNGFile(const RgbaImage& image, const EncodeOptions& options) {
+    const bool alpha = image.hasTransparency();
+    const int bpp = alpha ? 4 : 3;
+    const size_t rowBytes = static_cast<size_t>(image.width) * bpp;
+    if (rowBytes + 1 > 0x7FFFFFFF / 2) fail("The image is too large for PNG");
+
+    Bytes out = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    Bytes ihdr;
+    putBE32(ihdr, static_cast<uint32_t>(image.width));
+    putBE32(ihdr, static_cast<uint32_t>(image.height));
+    ihdr.insert(ihdr.end(), {8, static_cast<uint8_t>(alpha ? 6 : 2), 0, 0, 0});
+    chunk(out, "IHDR", ihdr);
+    if (!image.iccProfile.empty()) {
+        Bytes iccp = {'I', 'C', 'C', ' ', 'P', 'r', 'o', 'f', 'i', 'l', 'e', 0, 0};
+        uLongf length = compressBound(static_cast<uLong>(image.iccProfile.size()));
+        Bytes packed(length);
+        if (compress2(packed.data(), &length, image.iccProfile.data(), static_cast<uLong>(image.iccProfile.size()), 9) == Z_OK) {
+            iccp.insert(iccp.end(), packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(length));
+            chunk(out, "iCCP", iccp);
+        }
+    } else {
+        const uint8_t intent = 0;
+        chunk(out, "sRGB", &intent, 1);
+    }
+    const auto& md = options.metadata;
+    if (md.dpiWidth && md.dpiHeight && *md.dpiWidth > 0 && *md.dpiHeight > 0) {
+        Bytes phys;
+        putBE32(phys, static_cast<uint32_t>(*md.dpiWidth / 0.0254 + 0.5));
+        putBE32(phys, static_cast<uint32_t>(*md.dpiHeight / 0.0254 + 0.5));
+        phys.push_back(1);
+        chunk(out, "pHYs", phys);
+    }
+    if (!md.exif.empty()) {
+        Bytes exif = preparedExif(md.exif, options.excludeGPS, md.orientation);
+        if (!exif.empty()) chunk(out, "eXIf", exif);
+    }
+    if (!options.excludeXMP && !md.xmp.empty()) {
+        const char key[] = "XML:com.adobe.xmp";
+        Bytes itxt(key, key + sizeof(key));
+        itxt.insert(itxt.end(), {0, 0, 0, 0});  // uncompressed, no language, no translated keyword
+        itxt.insert(itxt.end(), md.xmp.begin(), md.xmp.end());
+        chunk(out, "iTXt", itxt);
+    }
+
+    // Strips of whole rows, filtered and compressed in parallel.
+    const int threads = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 8);
+    const size_t totalRaw = (rowBytes + 1) * static_cast<size_t>(image.height);
+    const int stripCount = std::clamp(static_cast<int>(totalRaw / (1 << 20)), 1, std::min(image.height, threads * 4));
+    std::vector<Strip> strips(static_cast<size_t>(stripCount));
+    auto rowsOf = [&](int s) { return std::pair<int, int>(image.height * s / stripCount, image.height * (s + 1) / stripCount); };
+    auto filterStrip = [&](int s) {
+        auto [y0, y1] = rowsOf(s);
+        Strip& strip = strips[static_cast<size_t>(s)];
+        strip.raw.resize((rowBytes + 1) * static_cast<size_t>(y1 - y0));
+        Bytes current(rowBytes), previous(rowBytes), scratch;
+        auto pack = [&](int y, Bytes& into) {
+            const uint8_t* src = image.row(y);
+            if (alpha) {
+                std::memcpy(into.data(), src, rowBytes);
+            } else {
+                uint8_t* d = into.data();
+                for (int x = 0; x < image.width; ++x, src += 4, d += 3) d[0] = src[0], d[1] = src[1], d[2] = src[2];
+            }
+        };
+        if (y0 > 0) pack(y0 - 1, previous);
+        for (int y = y0; y < y1; ++y) {
+            pack(y, current);
+            filterRow(current.data(), y > 0 ? previous.data() : nullptr, rowBytes, bpp,
+                      strip.raw.data() + (rowBytes + 1) * static_cast<size_t>(y - y0), scratch);
+            std::swap(current, previous);
+        }
+    };
+    auto work = [&](int s) {
+        filterStrip(s);
+    };
+    auto parallel = [&](auto body) {
+        std::vector<std::thread> pool;
+        const int n = std::min(threads, stripCount);
+        for (int t = 0; t < n; ++t)
+            pool.emplace_back([&, t] {
+                for (int s = t; s < stripCount; s += n) body(s);
+            });
+        for (auto& th : pool) th.join();
+    };
+    parallel(work);
+    parallel([&](int s) {
+        const Strip* before = s > 0 ? &strips[static_cast<size_t>(s - 1)] : nullptr;
+        const size_t dict = before ? std::min<size_t>(32768, before->raw.size()) : 0;
+        compressStrip(strips[static_cast<size_t>(s)], before ? before->raw.data() + before->raw.size() - dict : nullptr, dict,
+                      s == stripCount - 1);
+    });
+    Bytes idat = {0x78, 0x9C};
+    uLong adler = 1;
+    for (const Strip& strip : strips) {
+        if (!strip.ok) fail("Could not encode PNG");
+        idat.insert(idat.end(), strip.compressed.begin(), strip.compressed.end());
+        adler = adler32_combine(adler, strip.adler, static_cast<z_off_t>(strip.raw.size()));
+    }
+    putBE32(idat, static_cast<uint32_t>(adler));
+    for (size_t at = 0; at < idat.size(); at += 1 << 20) chunk(out, "IDAT", idat.data() + at, std::min<size_t>(1 << 20, idat.size() - at));
+    chunk(out, "IEND", nullptr, 0);
+    return out;
+}
+
+}  // namespace calvoro::imaging::detail
