@@ -1,51 +1,25 @@
 #include "converters/image_document_data/data/data_converter.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <memory>
-#include <system_error>
+#include <algorithm>
 
+#include "converters/image_document_data/data/delimited_parsing.h"
+#include "converters/image_document_data/data/output_file.h"
+#include "converters/image_document_data/data/table_writing.h"
 #include "core/conversion_error.h"
 #include "core/conversion_logger.h"
 #include "core/output_name_registry.h"
 #include "core/text_util.h"
-#include "core/uuid.h"
-
-#if __has_include("converters/image_document_data/document/html_to_pdf.h")
-#include "converters/image_document_data/document/html_to_pdf.h"
-#define CALVORO_DATA_HAS_PDF 1
-#endif
 
 namespace calvoro {
 
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE* f) const {
-        if (f) std::fclose(f);
-    }
-};
+using datatable::Cells;
 
-// Writes through a temporary file beside the output and renames it into place, so the
-// output name never holds half a file.
-void writeAtomically(const std::filesystem::path& output, const std::string& text) {
-    std::string name = lastPathComponent(output);
-    auto temp = output.parent_path() / ("." + name + "." + Uuid().uuidString() + ".tmp");
-    auto fail = [&](int error) {
-        std::error_code ignored;
-        std::filesystem::remove(temp, ignored);
-        throw std::system_error(error, std::generic_category(), "The file \u201C" + name + "\u201D couldn\u2019t be saved");
-    };
-    {
-        std::unique_ptr<std::FILE, FileCloser> file(std::fopen(temp.c_str(), "wb"));
-        if (!file) fail(errno);
-        if (!text.empty() && std::fwrite(text.data(), 1, text.size(), file.get()) != text.size()) fail(errno ? errno : EIO);
-        if (std::fflush(file.get()) != 0) fail(errno ? errno : EIO);
-        if (std::fclose(file.release()) != 0) fail(errno ? errno : EIO);
-    }
-    std::error_code ec;
-    std::filesystem::rename(temp, output, ec);
-    if (ec) fail(ec.value());
+void writeAtomically(const std::filesystem::path& output, std::string_view text) {
+    datatable::AtomicFile file(output);
+    file.write(text);
+    file.commit();
 }
 
 std::string joinCueTexts(const std::vector<DataConverter::Cue>& cues) {
@@ -55,6 +29,69 @@ std::string joinCueTexts(const std::vector<DataConverter::Cue>& cues) {
         out += cues[i].text;
     }
     return out;
+}
+
+ConversionError unsupported(SupportedFormat from, SupportedFormat target) {
+    return ConversionError::unsupportedConversion(from.displayName(), target.displayName());
+}
+
+template <class Emitter, class ForEachRow>
+size_t emitRows(Emitter& emitter, const ForEachRow& forEachRow) {
+    size_t rows = 0;
+    forEachRow([&](Cells cells) {
+        emitter.row(cells);
+        ++rows;
+        return true;
+    });
+    emitter.finish();
+    return rows;
+}
+
+// Writes a table, given as a function that feeds its rows to a visitor, in the target
+// format; returns the log message.
+template <class ForEachRow>
+std::string writeTable(const ForEachRow& forEachRow, SupportedFormat from, SupportedFormat target,
+                       const std::filesystem::path& output, const std::string& sourceName, const std::string& title) {
+    bool empty = true;
+    forEachRow([&](Cells) { return empty = false; });
+    if (empty) throw ConversionError::corruptFile("No rows found in " + sourceName);
+
+    size_t rows = 0;
+    if (target == SupportedFormat::pdf) {
+        throw unsupported(from, target);
+    } else {
+        switch (target) {
+            case SupportedFormat::csv:
+            case SupportedFormat::tsv:
+            case SupportedFormat::json:
+            case SupportedFormat::html:
+            case SupportedFormat::markdown: break;
+            default: throw unsupported(from, target);
+        }
+        datatable::AtomicFile file(output);
+        datatable::FileSink sink(file);
+        if (target == SupportedFormat::csv || target == SupportedFormat::tsv) {
+            datatable::DelimitedEmitter emitter(sink, target == SupportedFormat::csv ? ',' : '\t');
+            rows = emitRows(emitter, forEachRow);
+        } else if (target == SupportedFormat::json) {
+            datatable::JSONEmitter emitter(sink);
+            rows = emitRows(emitter, forEachRow);
+        } else if (target == SupportedFormat::html) {
+            datatable::HTMLTableEmitter emitter(sink, title);
+            rows = emitRows(emitter, forEachRow);
+        } else {
+            size_t columns = 0;
+            forEachRow([&](Cells cells) {
+                columns = std::max(columns, cells.size());
+                return true;
+            });
+            datatable::MarkdownTableEmitter emitter(sink, columns);
+            rows = emitRows(emitter, forEachRow);
+        }
+        sink.finish();
+        file.commit();
+    }
+    return "Wrote " + std::to_string(rows) + " rows";
 }
 
 }  // namespace
@@ -68,9 +105,7 @@ std::filesystem::path DataConverter::convert(const std::filesystem::path& source
 
     std::string baseName = deletingPathExtension(sourceName);
     auto output = OutputNameRegistry::reserve(outputDir, baseName, target.fileExtension());
-    auto unsupported = [&] { return ConversionError::unsupportedConversion(from.displayName(), target.displayName()); };
 
-    std::string result;
     std::string message;
     switch (from) {
         case SupportedFormat::srt:
@@ -78,42 +113,38 @@ std::filesystem::path DataConverter::convert(const std::filesystem::path& source
             auto cues = from == SupportedFormat::srt ? parseSRT(text) : parseVTT(text);
             if (cues.empty()) throw ConversionError::corruptFile("No subtitle cues found in " + sourceName);
             switch (target) {
-                case SupportedFormat::srt: result = writeSRT(cues); break;
-                case SupportedFormat::vtt: result = writeVTT(cues); break;
-                case SupportedFormat::txt: result = joinCueTexts(cues); break;
-                default: throw unsupported();
+                case SupportedFormat::srt: writeAtomically(output, writeSRT(cues)); break;
+                case SupportedFormat::vtt: writeAtomically(output, writeVTT(cues)); break;
+                case SupportedFormat::txt: writeAtomically(output, joinCueTexts(cues)); break;
+                default: throw unsupported(from, target);
             }
             message = "Wrote " + std::to_string(cues.size()) + " cues";
             break;
         }
         case SupportedFormat::csv:
-        case SupportedFormat::tsv:
-        case SupportedFormat::json: {
-            Table table = from == SupportedFormat::json ? rowsFromJSON(text) : parseDelimited(text, from == SupportedFormat::csv ? ',' : '\t');
-            std::string().swap(text);  // the source text is no longer needed; large tables want the memory
-            if (table.empty()) throw ConversionError::corruptFile("No rows found in " + sourceName);
-            switch (target) {
-                case SupportedFormat::csv: result = writeDelimited(table, ','); break;
-                case SupportedFormat::tsv: result = writeDelimited(table, '\t'); break;
-                case SupportedFormat::json: result = writeJSON(table); break;
-                case SupportedFormat::html: result = writeHTMLTable(table, baseName); break;
-                case SupportedFormat::markdown: result = writeMarkdownTable(table); break;
-                case SupportedFormat::pdf:
-#ifdef CALVORO_DATA_HAS_PDF
-                    DocumentConverter::htmlStringToPDF(writeHTMLTable(table, baseName), output);
-                    break;
-#else
-                    throw unsupported();
-#endif
-                default: throw unsupported();
-            }
-            message = "Wrote " + std::to_string(table.size()) + " rows";
+        case SupportedFormat::tsv: {
+            // Streams straight from the source text: no table is held.
+            char delimiter = from == SupportedFormat::csv ? ',' : '\t';
+            auto forEachRow = [&](auto&& visit) { datatable::forEachDelimitedRow(text, delimiter, visit); };
+            message = writeTable(forEachRow, from, target, output, sourceName, baseName);
             break;
         }
-        default: throw unsupported();
+        case SupportedFormat::json: {
+            Table table = rowsFromJSON(text);
+            std::string().swap(text);  // large tables want the memory
+            auto forEachRow = [&](auto&& visit) {
+                std::vector<std::string_view> cells;
+                for (const auto& row : table) {
+                    cells.assign(row.begin(), row.end());
+                    if (!visit(Cells(cells))) return;
+                }
+            };
+            message = writeTable(forEachRow, from, target, output, sourceName, baseName);
+            break;
+        }
+        default: throw unsupported(from, target);
     }
 
-    if (target != SupportedFormat::pdf) writeAtomically(output, result);
     log.success(message, "Data", lastPathComponent(output));
     return output;
 }

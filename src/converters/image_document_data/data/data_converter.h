@@ -60,17 +60,6 @@ public:
     static std::string writeVTT(const std::vector<Cue>& cues);
 
 private:
-    // What a cell of the JSON writer is taken to be. The text points into the cell.
-    struct Scalar {
-        enum class Kind { boolean, number, string, null };
-        Kind kind = Kind::null;
-        bool boolValue = false;
-        std::string_view text;
-        // Appends text as a JSON string literal.
-        static void quote(std::string_view text, std::string& out);
-    };
-    static Scalar infer(std::string_view cell);
-    static bool isJSONNumber(std::string_view text);
     static std::string stringify(const nlohmann::ordered_json& value);
 };
 
