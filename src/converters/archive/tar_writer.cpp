@@ -5,6 +5,7 @@
 #include "converters/archive/tar_archive.h"
 #include "converters/archive/zip_support.h"
 #include "core/conversion_error.h"
+#include "platform/compression/large_buffer.h"
 
 namespace calvoro::ArchiveConverter {
 
@@ -100,7 +101,7 @@ std::vector<uint8_t> createTARData(const fs::path& from) {
         auto size = fs::file_size(file.second, ec);
         expected += 512 + (ec ? 0 : static_cast<size_t>(size) + 511) / 512 * 512;
     }
-    out.reserve(expected);
+    compression::reserveLarge(out, expected);
     std::vector<uint8_t> buffer;
     for (const auto& [path, url] : files) {
         auto content = readFileInto(url, buffer);

@@ -11,6 +11,7 @@
 
 #include "core/conversion_error.h"
 #include "platform/compression/deflate_codec.h"
+#include "platform/compression/large_buffer.h"
 
 namespace calvoro::ArchiveConverter {
 
@@ -274,7 +275,10 @@ std::span<const uint8_t> readFileInto(const fs::path& path, std::vector<uint8_t>
     }
     // One byte beyond the expected size shows whether the file grew meanwhile.
     size_t want = static_cast<size_t>(st.st_size) + 1;
-    if (buffer.size() < want) buffer.resize(want);
+    if (buffer.size() < want) {
+        compression::reserveLarge(buffer, want);
+        buffer.resize(want);
+    }
     size_t used = 0;
     for (;;) {
         if (used == buffer.size()) buffer.resize(buffer.size() * 2);

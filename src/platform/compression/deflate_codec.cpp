@@ -8,6 +8,8 @@
 #include <memory>
 #include <new>
 
+#include "platform/compression/large_buffer.h"
+
 namespace calvoro::compression {
 
 namespace {
@@ -60,6 +62,7 @@ DeflateCodec::InflateResult inflateStreaming(std::span<const uint8_t> input, siz
 
     size_t allocated = std::min(bound, std::max(kFirstStreamingBuffer, 4 * input.size()));
     size_t produced = 0;
+    reserveLarge(out, base + allocated);
     out.resize(base + allocated);
     for (;;) {
         refill();
@@ -75,6 +78,7 @@ DeflateCodec::InflateResult inflateStreaming(std::span<const uint8_t> input, siz
                 break;
             }
             allocated = std::min(bound, std::max(allocated * 2, kFirstStreamingBuffer));
+            reserveLarge(out, base + allocated);
             out.resize(base + allocated);
         }
         size_t room = std::min<size_t>(allocated - produced, std::numeric_limits<uInt>::max());
@@ -123,6 +127,7 @@ std::span<const uint8_t> DeflateCodec::Encoder::deflate(std::span<const uint8_t>
         // Uninitialised on purpose: only what the encoder writes is ever read.
         state_->buffer = std::make_unique_for_overwrite<uint8_t[]>(room);
         state_->bufferSize = room;
+        adviseHugePages(state_->buffer.get(), room);
     }
     size_t written = libdeflate_deflate_compress(state_->compressor.get(), input.data(), input.size(), state_->buffer.get(), room);
     return {state_->buffer.get(), written};
@@ -143,6 +148,7 @@ DeflateCodec::InflateResult DeflateCodec::inflate(std::span<const uint8_t> input
         std::unique_ptr<libdeflate_decompressor, DecompressorFree> decompressor(libdeflate_alloc_decompressor());
         if (!decompressor) throw std::bad_alloc();
         const size_t base = out.size();
+        reserveLarge(out, base + sizeHint);
         out.resize(base + sizeHint);
         size_t inUsed = 0;
         size_t outUsed = 0;

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <thread>
 
+#include "platform/compression/large_buffer.h"
+
 namespace calvoro::compression {
 
 namespace {
@@ -48,6 +50,7 @@ LzmaCodec::DecodeResult LzmaCodec::decode(std::span<const uint8_t> input, size_t
 
     size_t allocated = std::min(limit, std::max(kFirstBuffer, 8 * input.size()));
     size_t produced = 0;
+    reserveLarge(out, base + allocated);
     out.resize(base + allocated);
     for (;;) {
         if (produced == allocated) {
@@ -61,6 +64,7 @@ LzmaCodec::DecodeResult LzmaCodec::decode(std::span<const uint8_t> input, size_t
                 break;
             }
             allocated = std::min(limit, allocated * 2);
+            reserveLarge(out, base + allocated);
             out.resize(base + allocated);
         }
         strm->next_out = out.data() + base + produced;
@@ -93,7 +97,9 @@ std::vector<uint8_t> LzmaCodec::encode(std::span<const uint8_t> input, uint32_t 
     mt.threads = static_cast<uint32_t>(std::min<uint64_t>({blocks, cores, 4}));
     lzma_ret rc = lzma_stream_encoder_mt(strm.get(), &mt);
     if (rc != LZMA_OK) return {};
-    std::vector<uint8_t> out(lzma_stream_buffer_bound(input.size()));
+    std::vector<uint8_t> out;
+    reserveLarge(out, lzma_stream_buffer_bound(input.size()));
+    out.resize(lzma_stream_buffer_bound(input.size()));
     strm->next_in = input.data();
     strm->avail_in = input.size();
     strm->next_out = out.data();
