@@ -5,6 +5,7 @@
 #include "converters/image_document_data/data/delimited_parsing.h"
 #include "converters/image_document_data/data/output_file.h"
 #include "converters/image_document_data/data/table_writing.h"
+#include "converters/image_document_data/document/html_to_pdf.h"
 #include "core/conversion_error.h"
 #include "core/conversion_logger.h"
 #include "core/output_name_registry.h"
@@ -58,7 +59,10 @@ std::string writeTable(const ForEachRow& forEachRow, SupportedFormat from, Suppo
 
     size_t rows = 0;
     if (target == SupportedFormat::pdf) {
-        throw unsupported(from, target);
+        datatable::StringSink html;
+        datatable::HTMLTableEmitter emitter(html, title);
+        rows = emitRows(emitter, forEachRow);
+        DocumentConverter::htmlStringToPDF(html.take(), output);
     } else {
         switch (target) {
             case SupportedFormat::csv:
