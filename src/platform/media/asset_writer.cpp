@@ -62,6 +62,8 @@ struct AssetWriterInput::Impl {
     ScaleContext sws;
     Packet packet = makePacket();
     std::unique_ptr<AudioEncodePump> pump;
+    Packet held;
+    int64_t lastDuration = 0;
     int64_t lastPts = AV_NOPTS_VALUE;
     int64_t lastDts = AV_NOPTS_VALUE;
     bool finished = false;
@@ -73,6 +75,8 @@ struct AssetWriterInput::Impl {
 
     bool ready() const { return writer && writer->status == AssetWriter::Status::writing && !finished; }
 
+    // Each packet is held until the next one gives its duration; without durations the
+    // container would end the track at the last frame's start and lose that frame.
     void drainVideo() {
         for (;;) {
             int rc = avcodec_receive_packet(encoder.get(), packet.get());
@@ -80,9 +84,25 @@ struct AssetWriterInput::Impl {
             if (rc < 0) throwError("Video encoding failed", rc);
             av_packet_rescale_ts(packet.get(), encoder->time_base, stream->time_base);
             packet->stream_index = stream->index;
-            writer->writePacket(packet.get());
+            if (held) {
+                if (held->duration <= 0 && packet->dts != AV_NOPTS_VALUE && held->dts != AV_NOPTS_VALUE)
+                    held->duration = packet->dts - held->dts;
+                if (held->duration > 0) lastDuration = held->duration;
+                writer->writePacket(held.get());
+            }
+            held.reset(av_packet_clone(packet.get()));
             av_packet_unref(packet.get());
         }
+    }
+
+    void writeHeld() {
+        if (!held) return;
+        if (held->duration <= 0) {
+            int64_t guess = av_rescale_q(1, av_inv_q(encoder->framerate), stream->time_base);
+            held->duration = lastDuration > 0 ? lastDuration : std::max<int64_t>(guess, 1);
+        }
+        writer->writePacket(held.get());
+        held.reset();
     }
 
     bool encodePicture(const uint8_t* const* data, const int* linesize, int width, int height, AVPixelFormat format, int64_t pts) {
@@ -170,6 +190,7 @@ struct AssetWriterInput::Impl {
         if (kind == InputKind::video) {
             avcodec_send_frame(encoder.get(), nullptr);
             drainVideo();
+            writeHeld();
         } else if (pump) {
             pump->finish();
         }
