@@ -13,6 +13,7 @@ namespace calvoro::imaging {
 struct ImageSource::Cache {
     std::mutex mutex;
     bool decoded = false;
+    bool pixelsTaken = false;  // the first frame was handed out; a later ask decodes again
     detail::DecodeResult result;
 };
 
@@ -94,7 +95,12 @@ void ImageSource::decodeIfNeeded() const {
 RgbaImage ImageSource::decodeFirstFrame() const {
     decodeIfNeeded();
     std::lock_guard lock(cache_->mutex);
-    return cache_->result.frames.front().image;
+    // Large pictures are handed over rather than copied; the properties stay cached.
+    if (!cache_->pixelsTaken) {
+        cache_->pixelsTaken = true;
+        return std::move(cache_->result.frames.front().image);
+    }
+    return decodeData(type_, *data_, false).frames.front().image;
 }
 
 std::vector<AnimationFrame> ImageSource::decodeAllFrames() const {
