@@ -74,10 +74,51 @@ void parallelRows(int rows, Body body) {
 
 inline uint8_t clampByte(float v) { return static_cast<uint8_t>(std::clamp(v + 0.5f, 0.0f, 255.0f)); }
 
+// Averages k × k blocks (premultiplied where there is transparency); the edge blocks are
+// partial. Used before the Lanczos pass for large reductions, which then needs far fewer taps.
+RgbaImage boxShrink(const RgbaImage& image, int k, bool alpha) {
+    const int w = (image.width + k - 1) / k, h = (image.height + k - 1) / k;
+    RgbaImage out(w, h);
+    out.iccProfile = image.iccProfile;
+    parallelRows(h, [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y) {
+            const int sy0 = y * k, sy1 = std::min(image.height, sy0 + k);
+            uint8_t* d = out.row(y);
+            for (int x = 0; x < w; ++x, d += 4) {
+                const int sx0 = x * k, sx1 = std::min(image.width, sx0 + k);
+                uint32_t r = 0, g = 0, b = 0, a = 0, n = 0;
+                for (int sy = sy0; sy < sy1; ++sy) {
+                    const uint8_t* p = image.row(sy) + static_cast<size_t>(sx0) * 4;
+                    for (int sx = sx0; sx < sx1; ++sx, p += 4, ++n) {
+                        const uint32_t pa = alpha ? p[3] : 1;
+                        r += p[0] * pa, g += p[1] * pa, b += p[2] * pa, a += p[3];
+                    }
+                }
+                const uint32_t weight = alpha ? a : n;
+                if (weight == 0) {
+                    d[0] = d[1] = d[2] = d[3] = 0;
+                    continue;
+                }
+                d[0] = static_cast<uint8_t>((r + weight / 2) / weight);
+                d[1] = static_cast<uint8_t>((g + weight / 2) / weight);
+                d[2] = static_cast<uint8_t>((b + weight / 2) / weight);
+                d[3] = static_cast<uint8_t>((a + n / 2) / n);
+            }
+        }
+    });
+    return out;
+}
+
 }  // namespace
 
-RgbaImage resample(const RgbaImage& image, int width, int height) {
-    if (image.empty() || width <= 0 || height <= 0) return {};
+RgbaImage resample(const RgbaImage& source, int width, int height) {
+    if (source.empty() || width <= 0 || height <= 0) return {};
+    // Reductions by two or more start with a box shrink by the whole factor.
+    const int factor = static_cast<int>(std::min(static_cast<double>(source.width) / width, static_cast<double>(source.height) / height));
+    RgbaImage shrunk;
+    if (factor >= 2 && source.width / factor >= width && source.height / factor >= height)
+        shrunk = boxShrink(source, factor, source.hasTransparency());
+    const RgbaImage& image = shrunk.empty() ? source : shrunk;
     const int w = image.width, h = image.height;
     const bool alpha = image.hasTransparency();
     const Contributions cx = contributions(w, width);

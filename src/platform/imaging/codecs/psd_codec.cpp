@@ -154,6 +154,7 @@ void decodePSD(const uint8_t* data, size_t size, DecodeResult& out) {
 }
 
 Bytes encodePSD(const RgbaImage& image, const EncodeOptions&) {
+    if (image.width > 30000 || image.height > 30000) fail("PSD images are at most 30,000 pixels on a side");
     const bool alpha = image.hasTransparency();
     const int channels = alpha ? 4 : 3;
     Bytes out;
