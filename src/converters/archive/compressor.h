@@ -1,0 +1,42 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "converters/archive/compression_estimate.h"
+#include "converters/archive/compression_level.h"
+#include "core/supported_format.h"
+
+namespace calvoro {
+
+// Re-encodes images, video and audio at a CompressionLevel into a smaller copy, and tells
+// beforehand what each level would give. Stateless.
+class Compressor {
+public:
+    Compressor() = delete;
+
+    using ProgressHandler = std::function<void(double)>;
+
+    // The format a file of this format is re-encoded to; nothing when it is not compressible.
+    // Image targets depend on FormatCapabilities (HEIC, AVIF, JPEG 2000 encoders).
+    static std::optional<SupportedFormat> compressionTarget(SupportedFormat format);
+
+    // At most one estimate per level, in CompressionLevel::allCases() order, keeping only levels
+    // that come out below 98 % of the source's size. Images are really encoded (in memory, all
+    // levels at once) and scored; audio and video sizes are projected. Never throws: an empty
+    // list means the file cannot be made meaningfully smaller.
+    static std::vector<CompressionEstimate> estimates(const std::filesystem::path& source, SupportedFormat format);
+
+    // Writes "<name> (compressed).<ext>" (no suffix when replacingOriginal) into outputDir and
+    // returns its path; the source is never changed. A result that is not smaller than the
+    // source is removed and reported as a ConversionError. progressHandler is called from the
+    // media pumps' threads (possibly two at once) with values below 1, then once with 1.0
+    // after the file is complete; images report no progress.
+    static std::filesystem::path compress(const std::filesystem::path& source, SupportedFormat format, CompressionLevel level,
+                                          const std::filesystem::path& outputDir, bool replacingOriginal = false,
+                                          const ProgressHandler& progressHandler = {});
+};
+
+}  // namespace calvoro
