@@ -154,6 +154,17 @@ TEST(ArchivePipeline, SingleFilePayloadsAndNames) {
     EXPECT_EQ(tar2.filename(), "notes.txt (1).tar");
     auto listing = run("tar -tf " + shellQuote(tar1.string()));
     EXPECT_EQ(listing.output, "notes.txt\n");
+
+    // Two bzip2 streams one after the other are one payload, not just the first.
+    if (BZip2::isAvailable() && haveTool("bzip2")) {
+        ASSERT_EQ(run("cd " + shellQuote(dir.path().string()) +
+                      " && printf 'first part\n' | bzip2 > log.bz2 && printf 'second part\n' | bzip2 >> log.bz2").status, 0);
+        fs::path zip = AC::convert(dir / "log.bz2", SupportedFormat::bz2, SupportedFormat::zip, dir.path());
+        auto parts = AC::readZIP(calvoro::testing::readFile(zip));
+        ASSERT_EQ(parts.size(), 1u);
+        EXPECT_EQ(parts[0].name, "log");
+        EXPECT_EQ(parts[0].data, bytesOf("first part\nsecond part\n"));
+    }
 }
 
 TEST(ArchivePipeline, FailuresLeaveNothingBehind) {
