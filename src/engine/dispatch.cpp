@@ -18,10 +18,6 @@ namespace {
 namespace fs = std::filesystem;
 using routing::Operation;
 
-[[noreturn]] void notAvailable(const ConversionJob& job, SupportedFormat target) {
-    throw ConversionError::unsupportedConversion(job.detectedFormat.displayName(), target.displayName());
-}
-
 std::optional<int> toInt(const std::optional<long>& value) {
     if (!value) return std::nullopt;
     return static_cast<int>(std::clamp<long>(*value, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
@@ -50,10 +46,12 @@ fs::path run(const routing::Route& route, const ConversionJob& job, SupportedFor
         case Operation::convertAudio:
             return VideoAudioConverter::convertAudio(source, target, outputDir, toInt(route.bitrate), progress);
         case Operation::videoToGIF:
+            return VideoAudioConverter::videoToGIF(source, outputDir, route.fps, toInt(route.maxWidth).value_or(0), progress);
         case Operation::gifToVideo:
-            break;
+            return VideoAudioConverter::gifToVideo(source, target, outputDir, progress);
     }
-    notAvailable(job, target);
+    // Every operation has a case above; this keeps an unknown value from falling through.
+    throw ConversionError::unsupportedConversion(job.detectedFormat.displayName(), target.displayName());
 }
 
 }  // namespace
@@ -65,7 +63,9 @@ fs::path ConversionEngine::dispatch(const ConversionJob& job, SupportedFormat ta
         if (progressHandler) progressHandler(value);
     };
     if (route.progressBefore) report(*route.progressBefore);
-    fs::path output = run(route, job, target, outputDir, progressHandler);
+    // The media converters call the handler they get; an empty one stands for "not interested".
+    const ProgressHandler passedOn = progressHandler ? progressHandler : ProgressHandler([](double) {});
+    fs::path output = run(route, job, target, outputDir, passedOn);
     if (route.progressBefore) report(1.0);
     return output;
 }

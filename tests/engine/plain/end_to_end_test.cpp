@@ -96,3 +96,20 @@ TEST(EndToEnd, AWAVBecomesAFLACAndAVideoGivesUpItsAudio) {
     EXPECT_EQ(audio.filename(), "clip (audio).m4a");
     EXPECT_EQ(run("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 " + shellQuote(audio.string())).output, "audio\n");
 }
+
+TEST(EndToEnd, AVideoBecomesAGIFAndAGIFAVideo) {
+    if (!haveTool("ffmpeg") || !haveTool("ffprobe")) GTEST_SKIP() << "ffmpeg missing";
+    TempDir dir;
+    ASSERT_EQ(run("ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=10:duration=0.6 -c:v libx264 -pix_fmt yuv420p " +
+                  shellQuote((dir / "clip.mp4").string())).status, 0);
+    ConversionJob toGIF = makeJob(dir / "clip.mp4", SupportedFormat::mp4, SupportedFormat::gif);
+    toGIF.videoGifWidth = 32;
+    const fs::path gif = ConversionEngine::convert(toGIF, dir / "out", {});
+    EXPECT_EQ(gif.filename(), "clip.gif");
+    EXPECT_EQ(run("ffprobe -v error -select_streams v:0 -show_entries stream=codec_name,width -of csv=p=0 " +
+                  shellQuote(gif.string())).output, "gif,32\n") << "the width reached the converter";
+
+    const fs::path video = ConversionEngine::convert(makeJob(gif, SupportedFormat::gif, SupportedFormat::mov), dir / "back", {});
+    EXPECT_EQ(run("ffprobe -v error -select_streams v:0 -show_entries stream=codec_name -of csv=p=0 " +
+                  shellQuote(video.string())).output, "h264\n");
+}
