@@ -124,7 +124,8 @@ RgbaImage resample(const RgbaImage& source, int width, int height) {
     const Contributions cx = contributions(w, width);
     const Contributions cy = contributions(h, height);
     // Horizontal pass into a premultiplied float buffer of width x h.
-    std::vector<float> mid(static_cast<size_t>(width) * h * 4);
+    std::vector<float> mid;
+    allocateLarge(mid, static_cast<size_t>(width) * h * 4);
     parallelRows(h, [&](int y0, int y1) {
         for (int y = y0; y < y1; ++y) {
             const uint8_t* s = image.row(y);

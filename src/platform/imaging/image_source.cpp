@@ -75,7 +75,8 @@ std::optional<ImageSource> ImageSource::open(const std::filesystem::path& path) 
     if (!in) return std::nullopt;
     const std::streamoff size = in.tellg();
     if (size < 0) return std::nullopt;
-    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    std::vector<uint8_t> bytes;
+    allocateLarge(bytes, static_cast<size_t>(size));
     in.seekg(0);
     if (size > 0 && !in.read(reinterpret_cast<char*>(bytes.data()), size)) return std::nullopt;
     auto source = fromData(std::move(bytes), pathExtension(path));

@@ -1,10 +1,32 @@
 #pragma once
 
+#include <sys/mman.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 namespace calvoro::imaging {
+
+// Asks for transparent huge pages over a fresh, untouched allocation: a whole-picture buffer
+// then faults in 2 MB at a time instead of 4 KB, which matters for tens of megapixels.
+inline void adviseHugePages(void* data, size_t size) {
+    constexpr size_t huge = size_t(2) << 20;
+    if (size < 2 * huge) return;
+    const auto start = (reinterpret_cast<uintptr_t>(data) + huge - 1) & ~(huge - 1);
+    const auto end = (reinterpret_cast<uintptr_t>(data) + size) & ~(huge - 1);
+    if (end > start) ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+}
+
+// A byte or float vector of n elements, zeroed, with huge pages asked for first.
+template <typename Vector>
+void allocateLarge(Vector& v, size_t n) {
+    v.clear();
+    v.shrink_to_fit();
+    v.reserve(n);
+    adviseHugePages(v.data(), n * sizeof(typename Vector::value_type));
+    v.resize(n);
+}
 
 // An 8-bit RGBA bitmap, rows top to bottom, no padding; straight (non-premultiplied) alpha.
 // The pixels are sRGB unless iccProfile holds the profile they are in.
@@ -15,7 +37,7 @@ struct RgbaImage {
     std::vector<uint8_t> iccProfile;  // empty: sRGB
 
     RgbaImage() = default;
-    RgbaImage(int w, int h) : width(w), height(h), pixels(static_cast<size_t>(w) * static_cast<size_t>(h) * 4, 0) {}
+    RgbaImage(int w, int h) : width(w), height(h) { allocateLarge(pixels, static_cast<size_t>(w) * static_cast<size_t>(h) * 4); }
     uint8_t* row(int y) { return pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(width) * 4; }
     const uint8_t* row(int y) const { return pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(width) * 4; }
     bool empty() const { return width <= 0 || height <= 0; }

@@ -64,7 +64,7 @@ struct Strip {
 
 void compressStrip(Strip& strip, const uint8_t* dictionary, size_t dictionaryLength, bool last) {
     z_stream z{};
-    if (deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return;
+    if (deflateInit2(&z, 2, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return;
     if (dictionaryLength) deflateSetDictionary(&z, dictionary, static_cast<uInt>(dictionaryLength));
     strip.compressed.resize(deflateBound(&z, static_cast<uLong>(strip.raw.size())) + 16);
     z.next_in = strip.raw.data();
@@ -133,7 +133,7 @@ Bytes writePNGFile(const RgbaImage& image, const EncodeOptions& options) {
     auto filterStrip = [&](int s) {
         auto [y0, y1] = rowsOf(s);
         Strip& strip = strips[static_cast<size_t>(s)];
-        strip.raw.resize((rowBytes + 1) * static_cast<size_t>(y1 - y0));
+        allocateLarge(strip.raw, (rowBytes + 1) * static_cast<size_t>(y1 - y0));
         Bytes current(rowBytes), previous(rowBytes), scratch;
         auto pack = [&](int y, Bytes& into) {
             const uint8_t* src = image.row(y);
