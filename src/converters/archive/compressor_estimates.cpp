@@ -1,0 +1,131 @@
+#include <array>
+#include <thread>
+
+#include "converters/archive/compressor.h"
+#include "converters/archive/compressor_image.h"
+#include "converters/archive/media_transcoder.h"
+#include "converters/archive/ssim.h"
+#include "platform/imaging/image_source.h"
+
+namespace calvoro {
+
+namespace {
+
+using Slots = std::array<std::optional<CompressionEstimate>, CompressionLevel::count>;
+
+bool isImageSource(SupportedFormat format) {
+    return format.category() == FileCategory::image || format == SupportedFormat::pdfPagePng ||
+           format == SupportedFormat::pdfPageJpeg;
+}
+
+bool isAudioSource(SupportedFormat format) {
+    using F = SupportedFormat;
+    switch (format) {
+        case F::mp3: case F::aac: case F::m4a: case F::wav: case F::aiff: case F::alac: case F::flac: return true;
+        default: return false;
+    }
+}
+
+bool isVideoSource(SupportedFormat format) {
+    using F = SupportedFormat;
+    return format == F::mp4 || format == F::mov || format == F::m4v || format == F::avi;
+}
+
+// How much of the source's structure survives the encode, as a loss in percent.
+std::optional<double> qualityLossOf(const std::vector<uint8_t>& encoded, const std::string& extension,
+                                    const std::vector<ssim::Gray>& sourceTiles) {
+    try {
+        auto decoded = imaging::ImageSource::fromData(encoded, extension);
+        if (!decoded) return std::nullopt;
+        auto image = decoded->decodeFirstFrame();
+        auto mean = ssim::meanSSIM(sourceTiles, ssim::grayscaleTiles(image));
+        if (!mean) return std::nullopt;
+        return std::max(0.0, (1.0 - *mean) * 100.0);
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+Slots imageEstimates(const std::filesystem::path& source, SupportedFormat format, int64_t originalSize) {
+    Slots slots;
+    const auto target = Compressor::compressionTarget(format);
+    if (!target) return slots;
+    const auto image = compressor_image::loadImage(source, *target);
+    if (!image) return slots;
+    const auto sourceTiles = ssim::grayscaleTiles(image->pixels);
+    const std::string extension = target->fileExtension();
+    {
+        // Every level at once: they share the decoded picture and the source tiles, read-only,
+        // and each writes only its own slot.
+        std::vector<std::jthread> workers;
+        for (CompressionLevel level : CompressionLevel::allCases()) {
+            workers.emplace_back([&, level] {
+                auto bytes = compressor_image::encodeImage(*image, *target, level.imageQuality());
+                if (!bytes) return;
+                CompressionEstimate e;
+                e.level = level;
+                e.byteSize = static_cast<int64_t>(bytes->size());
+                e.qualityLoss = qualityLossOf(*bytes, extension, sourceTiles);
+                e.originalSize = originalSize;
+                e.outputFormat = *target;
+                e.isEstimate = false;
+                slots[level.index()] = std::move(e);
+            });
+        }
+    }
+    return slots;
+}
+
+Slots mediaEstimates(const std::filesystem::path& source, SupportedFormat format, int64_t originalSize) {
+    Slots slots;
+    const auto target = Compressor::compressionTarget(format);
+    if (!target) return slots;
+    const double duration = media_transcoder::mediaDuration(source);
+    if (!(duration > 0)) return slots;
+    std::optional<double> bitrate;
+    if (isVideoSource(format)) {
+        bitrate = media_transcoder::mediaBitrate(source);
+        if (!bitrate || !(*bitrate > 0)) return slots;
+    } else if (!isAudioSource(format)) {
+        return slots;
+    }
+    for (CompressionLevel level : CompressionLevel::allCases()) {
+        // The video projection uses the source's own rate only: no encoder floor, no audio track.
+        const double bitsPerSecond =
+            bitrate ? *bitrate * level.videoBitrateFactor() : static_cast<double>(level.audioBitrate());
+        CompressionEstimate e;
+        e.level = level;
+        e.byteSize = static_cast<int64_t>(duration * bitsPerSecond * 0.125);
+        e.originalSize = originalSize;
+        e.outputFormat = *target;
+        e.isEstimate = true;
+        slots[level.index()] = e;
+    }
+    return slots;
+}
+
+}  // namespace
+
+std::vector<CompressionEstimate> Compressor::estimates(const std::filesystem::path& source, SupportedFormat format) {
+    std::vector<CompressionEstimate> kept;
+    try {
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(source, ec);
+        const int64_t originalSize = ec ? 0 : static_cast<int64_t>(size);
+        const FileCategory category = format.category();
+        if (format == SupportedFormat::pdfSplit || category == FileCategory::document || category == FileCategory::archive ||
+            category == FileCategory::font || category == FileCategory::unknown)
+            return kept;
+        const Slots slots = isImageSource(format) ? imageEstimates(source, format, originalSize)
+                                                  : mediaEstimates(source, format, originalSize);
+        // Levels that would not save at least 2 % are left out.
+        const auto threshold = static_cast<int64_t>(static_cast<double>(originalSize) * 0.98);
+        for (const auto& slot : slots)
+            if (slot && slot->byteSize < threshold) kept.push_back(*slot);
+    } catch (...) {
+        kept.clear();
+    }
+    return kept;
+}
+
+}  // namespace calvoro

@@ -1,0 +1,206 @@
+#include "converters/archive/media_transcoder.h"
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/conversion_error.h"
+#include "platform/media/asset.h"
+#include "platform/media/asset_reader.h"
+#include "platform/media/asset_writer.h"
+
+namespace calvoro::media_transcoder {
+
+namespace {
+
+using media::AssetReader;
+using media::AssetWriter;
+using media::MediaType;
+
+constexpr const char* pumpLabel = "kx.compress.pump";
+constexpr int64_t minimumVideoBitRate = 200000;
+constexpr int64_t perChannelAudioBitRate = 160000;
+
+struct TrackPair {
+    media::AssetReaderTrackOutput* output = nullptr;
+    std::shared_ptr<media::AssetWriterInput> input;
+};
+
+media::FileType fileTypeFor(SupportedFormat target) {
+    switch (target) {
+        case SupportedFormat::mov: return media::FileType::quickTimeMovie;
+        case SupportedFormat::m4v: return media::FileType::appleM4V;
+        case SupportedFormat::m4a: return media::FileType::appleM4A;
+        default: return media::FileType::mpeg4;
+    }
+}
+
+// Rounded half away from zero, at least 2, then even.
+int evenDimension(double natural) {
+    const long rounded = std::lround(natural);
+    return static_cast<int>(std::max(2L, rounded) & ~1L);
+}
+
+void nameThisThread() {
+    // Thread names hold 15 characters; the label is cut to fit.
+    const std::string label = std::string(pumpLabel).substr(0, 15);
+    pthread_setname_np(pthread_self(), label.c_str());
+}
+
+// Copies one track until the reader stops or the output runs dry, then finishes the input.
+void pump(const TrackPair& pair, AssetReader& reader, double duration,
+          const std::function<void(double)>& progress) {
+    nameThisThread();
+    for (;;) {
+        // An input stops being ready only when its writer no longer writes: nothing more will go in.
+        if (!pair.input->isReadyForMoreMediaData()) break;
+        if (reader.status() != AssetReader::Status::reading) break;
+        auto sample = pair.output->copyNextSampleBuffer();
+        if (!sample) break;
+        pair.input->append(*sample);  // a refused unit is left out; the writer's status tells the rest
+        if (duration > 0 && progress) {
+            const double t = sample->presentationTimeSeconds();
+            if (std::isfinite(t)) progress(std::clamp(t / duration, 0.0, 0.99));
+        }
+    }
+    pair.input->markAsFinished();
+}
+
+ConversionError exportFailure(const std::optional<std::string>& error, const char* fallback) {
+    return ConversionError::exportSessionFailed(error && !error->empty() ? *error : fallback);
+}
+
+}  // namespace
+
+double mediaDuration(const std::filesystem::path& url) {
+    try {
+        const double seconds = media::Asset(url).loadDuration();
+        return std::isfinite(seconds) && seconds > 0 ? seconds : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+std::optional<double> mediaBitrate(const std::filesystem::path& url) {
+    media::Asset asset(url);
+    std::optional<media::AssetTrack> track;
+    try {
+        auto video = asset.loadTracks(MediaType::video);
+        if (!video.empty()) track = video.front();
+    } catch (...) {
+    }
+    if (!track) {
+        try {
+            auto audio = asset.loadTracks(MediaType::audio);
+            if (!audio.empty()) track = audio.front();
+        } catch (...) {
+        }
+    }
+    if (track && track->estimatedDataRate > 0) return static_cast<double>(static_cast<float>(track->estimatedDataRate));
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(url, ec);
+    const double bits = ec ? 0.0 : static_cast<double>(size) * 8.0;
+    const double d = mediaDuration(url);
+    if (d > 0) return bits / d;
+    return std::nullopt;
+}
+
+void transcodeMedia(const std::filesystem::path& source, const std::filesystem::path& to, SupportedFormat target,
+                    CompressionLevel level, bool isVideo, const std::function<void(double)>& progressHandler) {
+    media::Asset asset(source);
+    const double duration = mediaDuration(source);
+    const media::FileType fileType = fileTypeFor(target);
+    std::error_code ec;
+    std::filesystem::remove(to, ec);
+
+    AssetReader reader(asset);
+    auto writer = AssetWriter::create(to, fileType);
+    std::vector<TrackPair> pairs;
+
+    if (isVideo) {
+        auto tracks = asset.loadTracks(MediaType::video);
+        if (!tracks.empty()) {
+            const media::AssetTrack& track = tracks.front();
+            media::VideoSettings settings;
+            settings.width = evenDimension(track.naturalWidth);
+            settings.height = evenDimension(track.naturalHeight);
+            settings.averageBitRate = std::max<int64_t>(
+                minimumVideoBitRate, static_cast<int64_t>(level.videoBitrateFactor() * static_cast<float>(track.estimatedDataRate)));
+            if (track.nominalFrameRate > 0) settings.expectedSourceFrameRate = std::round(track.nominalFrameRate);
+            auto input = media::AssetWriterInput::video(settings);
+            // The stored size is encoded; players turn it by the kept rotation.
+            input->setTransform(track.rotation);
+            input->setExpectsMediaDataInRealTime(false);
+            if (!reader.canAddOutput(track) || !writer->canAddInput(*input)) throw ConversionError::conversionFailed();
+            auto* output = reader.addVideoOutput(track, {media::PixelFormat::yuv420BiPlanarVideoRange});
+            if (!output) throw ConversionError::conversionFailed();
+            writer->addInput(input);
+            pairs.push_back({output, input});
+        }
+    }
+
+    auto audioTracks = asset.loadTracks(MediaType::audio);
+    if (audioTracks.empty()) {
+        if (pairs.empty()) throw ConversionError::failedToLoadFile();
+    } else {
+        const media::AssetTrack& track = audioTracks.front();
+        media::AudioSettings settings;
+        settings.formatID = media::audioFormatAAC;
+        settings.sampleRate = track.sampleRate > 0 ? std::min(track.sampleRate, 48000) : 44100;
+        settings.channelCount = track.channelCount == 1 ? 1 : 2;
+        settings.encoderBitRate = std::min<int64_t>(settings.channelCount * perChannelAudioBitRate, level.audioBitrate());
+        auto input = media::AssetWriterInput::audio(settings);
+        input->setExpectsMediaDataInRealTime(false);
+        if (!reader.canAddOutput(track) || !writer->canAddInput(*input)) throw ConversionError::conversionFailed();
+        auto* output = reader.addAudioOutput(track, {});
+        if (!output) throw ConversionError::conversionFailed();
+        writer->addInput(input);
+        pairs.push_back({output, input});
+    }
+
+    if (!reader.startReading()) throw exportFailure(reader.error(), "reader failed to start");
+    if (!writer->startWriting()) throw exportFailure(writer->error(), "writer failed to start");
+    writer->startSession(0);
+
+    std::mutex failureMutex;
+    std::optional<std::string> pumpFailure;
+    {
+        std::vector<std::jthread> pumps;
+        pumps.reserve(pairs.size());
+        for (const auto& pair : pairs)
+            pumps.emplace_back([&, pair] {
+                try {
+                    pump(pair, reader, duration, progressHandler);
+                } catch (const std::exception& e) {
+                    {
+                        std::lock_guard lock(failureMutex);
+                        if (!pumpFailure) pumpFailure = e.what();
+                    }
+                    // The other track stops too: the copy as a whole has failed.
+                    reader.cancelReading();
+                    pair.input->markAsFinished();
+                }
+            });
+    }  // every pump has finished its track here
+
+    if (pumpFailure) {
+        writer->cancelWriting();
+        throw ConversionError::exportSessionFailed(pumpFailure->empty() ? "encode failed" : *pumpFailure);
+    }
+    writer->finishWriting();
+
+    if (reader.status() == AssetReader::Status::failed) throw exportFailure(reader.error(), "decode failed");
+    if (writer->status() == AssetWriter::Status::completed) {
+        if (progressHandler) progressHandler(1.0);
+        return;
+    }
+    throw exportFailure(writer->error(), "encode failed");
+}
+
+}  // namespace calvoro::media_transcoder

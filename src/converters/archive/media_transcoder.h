@@ -1,0 +1,28 @@
+#pragma once
+
+// The compressor's audio and video side: H.264 and AAC at a level's rates, track by track.
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+
+#include "converters/archive/compression_level.h"
+#include "core/supported_format.h"
+
+namespace calvoro::media_transcoder {
+
+// The file's duration in seconds; 0 when it cannot be had or is not a positive finite number.
+double mediaDuration(const std::filesystem::path& url);
+
+// The first video track's data rate (else the first audio track's), in bits per second; failing
+// that the file's size over its duration; nothing when neither can be had.
+std::optional<double> mediaBitrate(const std::filesystem::path& url);
+
+// Re-encodes source into `to` (an MPEG-4 family container chosen by target). Each track is
+// pumped on its own thread, video and audio at once, so progress (values in 0...0.99) may be
+// reported from two threads at a time; 1.0 is reported once, after the file is complete.
+// Throws ConversionError, or the media layer's error unchanged where it cannot open a file.
+void transcodeMedia(const std::filesystem::path& source, const std::filesystem::path& to, SupportedFormat target,
+                    CompressionLevel level, bool isVideo, const std::function<void(double)>& progressHandler);
+
+}  // namespace calvoro::media_transcoder

@@ -1,0 +1,38 @@
+#pragma once
+
+// Structural similarity of two pictures, measured on at most five grayscale tiles so that a
+// large photo costs no more to score than a small one.
+
+#include <optional>
+#include <vector>
+
+#include "platform/imaging/rgba_image.h"
+
+namespace calvoro::ssim {
+
+// One grayscale tile: w x h values from 0 to 255, rows from the top.
+struct Gray {
+    int w = 0;
+    int h = 0;
+    std::vector<double> px;
+};
+
+// The square (x, y, side, side) of the image in gray, drawn on black where it is transparent;
+// nothing when the square does not lie inside the image.
+std::optional<Gray> grayscale(const imaging::RgbaImage& image, int x, int y, int side);
+// The whole image in gray.
+std::optional<Gray> grayscale(const imaging::RgbaImage& image);
+
+// Up to five squares of at most 512 pixels: the centre, then the four quarter points. A square
+// image of at most 512 pixels gives one tile, itself; an image under 8 pixels gives none.
+std::vector<Gray> grayscaleTiles(const imaging::RgbaImage& image);
+
+// Mean SSIM over non-overlapping 8 x 8 windows; 1.0 for identical tiles, and for tiles that
+// are too small or differ in size.
+double ssim(const Gray& a, const Gray& b);
+
+// The average of ssim over the pairs in order; nothing when the first list is empty or the
+// lists differ in length.
+std::optional<double> meanSSIM(const std::vector<Gray>& a, const std::vector<Gray>& b);
+
+}  // namespace calvoro::ssim
