@@ -17,6 +17,9 @@ class AudioEncodePump {
 public:
     using PacketSink = std::function<void(AVPacket*)>;
     AudioEncodePump(AVCodecContext* encoder, PacketSink sink);
+    ~AudioEncodePump() { av_channel_layout_uninit(&inLayout_); }
+    AudioEncodePump(const AudioEncodePump&) = delete;
+    AudioEncodePump& operator=(const AudioEncodePump&) = delete;
     // Samples in any layout of the encoder's channel count, at any rate (resampled when it differs).
     void push(const uint8_t* const* data, int frames, AVSampleFormat format, const AVChannelLayout& layout, int sampleRate);
     void setNextPts(int64_t pts) { nextPts_ = pts; }
