@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace calvoro::CalvoroApp {
+
+// Each mode reads its operands from the arguments, runs its work on a worker thread under
+// the Qt event loop and returns the process exit status: 0 success, 1 failure, 2 bad usage.
+int convertAndExit(const std::vector<std::string>& arguments);
+int estimateAndExit(const std::vector<std::string>& arguments);
+int compressAndExit(const std::vector<std::string>& arguments);
+
+// What a start without a mode prints while there is no window.
+int printModesUsage();
+
+}  // namespace calvoro::CalvoroApp

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+namespace calvoro {
+
+// A Model Context Protocol server over standard input and output: newline-delimited
+// JSON-RPC 2.0, one frame per line, every frame answered on its own.
+class MCPServer {
+public:
+    using Json = nlohmann::ordered_json;
+
+    // Reads standard input until it closes, then ends the process with status 0.
+    static int run();
+
+    // Answers, dispatches or drops one frame (the bytes between two line feeds).
+    static void handleLine(std::string_view frame);
+    // Cuts complete frames off the front of buffer and handles each; keeps the rest.
+    static void consume(std::string& buffer);
+
+    static void send(const Json& message);
+    static void reply(const std::optional<Json>& id, Json result);
+    static void replyError(const std::optional<Json>& id, int code, const std::string& message);
+    static void log(const std::string& message);
+    static std::string appVersion();
+
+    // Tools.
+    static Json toolDefinitions();
+    static Json callTool(const std::string& name, const Json& args);
+    static Json toolText(const std::string& text, std::optional<Json> structured = std::nullopt);
+    static Json toolError(const std::string& text);
+    static Json listConversions(const Json& args);
+    static Json convertFile(const Json& args);
+    static Json estimateCompression(const Json& args);
+    static Json compressFile(const Json& args);
+
+    // Tests: where frames are written (standard output by default), and how tool calls
+    // are started (a detached thread by default).
+    using Writer = std::function<void(const std::string& line)>;
+    static void setWriterForTesting(Writer writer);
+    using Spawner = std::function<void(std::function<void()> work)>;
+    static void setSpawnerForTesting(Spawner spawner);
+
+    static constexpr size_t maxFrameBytes = 16 * 1024 * 1024;
+    static constexpr int maxNestingDepth = 256;
+};
+
+}  // namespace calvoro

@@ -1,0 +1,50 @@
+// Program entry: one executable, several modes chosen by launch flags.
+#include <QApplication>
+
+#include <cstdio>
+
+#include <string>
+#include <vector>
+
+#include "app/entry/command_line_modes.h"
+#include "app/entry/launch.h"
+#include "app/entry/mcp_server.h"
+#include "platform/imaging/type_identifiers.h"
+#include "platform/media/capabilities.h"
+
+namespace {
+
+// Standard output and error belong to the modes' results and the log; Qt's chatter
+// (missing runtime folders on headless machines and the like) stays out of them.
+void quietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtCriticalMsg || type == QtFatalMsg) std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace calvoro;
+    std::vector<std::string> arguments(argv, argv + argc);
+    setProcessArguments(arguments);
+    auto mode = launchModeFor(arguments);
+    if (!mode || *mode == LaunchMode::renderScreenshots || *mode == LaunchMode::test) exitProcessNow(CalvoroApp::printModesUsage());
+
+    qInstallMessageHandler(quietQtMessages);
+    prepareQtEnvironment();
+    imaging::registerCapabilities();
+    media::registerCapabilities();
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Calvoro");
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    int status = 2;
+    switch (*mode) {
+        case LaunchMode::convert: status = CalvoroApp::convertAndExit(arguments); break;
+        case LaunchMode::estimate: status = CalvoroApp::estimateAndExit(arguments); break;
+        case LaunchMode::compress: status = CalvoroApp::compressAndExit(arguments); break;
+        case LaunchMode::mcp: status = MCPServer::run(); break;
+        case LaunchMode::test:
+        case LaunchMode::renderScreenshots: break;
+    }
+    exitProcessNow(status);
+}
