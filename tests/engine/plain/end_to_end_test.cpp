@@ -20,7 +20,7 @@ struct Recorded {
 
 }  // namespace
 
-TEST(EndToEnd, AFontBecomesAWOFF2ThatThePeerDecodes) {
+TEST(EngineEndToEnd, AFontBecomesAWOFF2ThatThePeerDecodes) {
     TempDir dir;
     writeFile(dir / "DejaVuSans.ttf", readFile("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"));
     Recorded progress;
@@ -37,7 +37,7 @@ TEST(EndToEnd, AFontBecomesAWOFF2ThatThePeerDecodes) {
     }
 }
 
-TEST(EndToEnd, AFontErrorReachesTheCallerAfterTheFailureEntry) {
+TEST(EngineEndToEnd, AFontErrorReachesTheCallerAfterTheFailureEntry) {
     TempDir dir;
     writeFile(dir / "broken.woff", std::string("wOFF") + std::string(100, '\x02'));
     Recorded progress;
@@ -49,7 +49,7 @@ TEST(EndToEnd, AFontErrorReachesTheCallerAfterTheFailureEntry) {
     EXPECT_EQ(log.entries().back().category, "Font");
 }
 
-TEST(EndToEnd, AZIPBecomesATarThatThePeerLists) {
+TEST(EngineEndToEnd, AZIPBecomesATarThatThePeerLists) {
     if (!haveTool("zip") || !haveTool("bsdtar")) GTEST_SKIP() << "zip or bsdtar missing";
     TempDir dir;
     fs::create_directories(dir / "src" / "docs");
@@ -65,7 +65,7 @@ TEST(EndToEnd, AZIPBecomesATarThatThePeerLists) {
     EXPECT_NE(listing.output.find("docs/note.txt"), std::string::npos) << listing.output;
 }
 
-TEST(EndToEnd, APNGBecomesAJPEGThatThePeerIdentifies) {
+TEST(EngineEndToEnd, APNGBecomesAJPEGThatThePeerIdentifies) {
     if (!haveTool("convert") || !haveTool("identify")) GTEST_SKIP() << "ImageMagick missing";
     TempDir dir;
     ASSERT_EQ(run("convert -size 64x32 gradient:white-green " + shellQuote((dir / "pic.png").string())).status, 0);
@@ -79,7 +79,7 @@ TEST(EndToEnd, APNGBecomesAJPEGThatThePeerIdentifies) {
     EXPECT_EQ(r.output, "JPEG 16x8") << "the longest-edge limit reached the converter";
 }
 
-TEST(EndToEnd, AWAVBecomesAFLACAndAVideoGivesUpItsAudio) {
+TEST(EngineEndToEnd, AWAVBecomesAFLACAndAVideoGivesUpItsAudio) {
     if (!haveTool("ffmpeg") || !haveTool("ffprobe")) GTEST_SKIP() << "ffmpeg missing";
     TempDir dir;
     ASSERT_EQ(run("ffmpeg -v error -f lavfi -i sine=frequency=440:duration=0.5 " + shellQuote((dir / "tone.wav").string())).status, 0);
@@ -97,7 +97,7 @@ TEST(EndToEnd, AWAVBecomesAFLACAndAVideoGivesUpItsAudio) {
     EXPECT_EQ(run("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 " + shellQuote(audio.string())).output, "audio\n");
 }
 
-TEST(EndToEnd, AVideoBecomesAGIFAndAGIFAVideo) {
+TEST(EngineEndToEnd, AVideoBecomesAGIFAndAGIFAVideo) {
     if (!haveTool("ffmpeg") || !haveTool("ffprobe")) GTEST_SKIP() << "ffmpeg missing";
     TempDir dir;
     ASSERT_EQ(run("ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=10:duration=0.6 -c:v libx264 -pix_fmt yuv420p " +

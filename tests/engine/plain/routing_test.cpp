@@ -14,7 +14,7 @@ namespace {
 ConversionJob job(SupportedFormat from) { return makeJob("/nowhere/source", from, std::nullopt); }
 }  // namespace
 
-TEST(Routing, EveryFormatHasARouteAndTheGroupsPickTheirConverter) {
+TEST(EngineRouting, EveryFormatHasARouteAndTheGroupsPickTheirConverter) {
     for (SupportedFormat f : SupportedFormat::allCases()) (void)routeFor(job(f), SupportedFormat::png);
     EXPECT_EQ(routeFor(job(SupportedFormat::pdf_image), SupportedFormat::png).operation, Operation::image);
     EXPECT_EQ(routeFor(job(SupportedFormat::svg), SupportedFormat::png).operation, Operation::image);
@@ -29,7 +29,7 @@ TEST(Routing, EveryFormatHasARouteAndTheGroupsPickTheirConverter) {
     EXPECT_EQ(routeFor(job(SupportedFormat::flac), SupportedFormat::mp4).operation, Operation::convertAudio);
 }
 
-TEST(Routing, PDFSourcesGoToPagesSplitOrTheDocumentConverter) {
+TEST(EngineRouting, PDFSourcesGoToPagesSplitOrTheDocumentConverter) {
     ConversionJob pdf = job(SupportedFormat::pdf);
     const auto pages = routeFor(pdf, SupportedFormat::pdfPagePng);
     EXPECT_EQ(pages.operation, Operation::imagePDFPages);
@@ -42,7 +42,7 @@ TEST(Routing, PDFSourcesGoToPagesSplitOrTheDocumentConverter) {
     EXPECT_EQ(routeFor(pdf, SupportedFormat::pdfPageJpeg).quality, 0.5);
 }
 
-TEST(Routing, VideoSourcesSplitByTarget) {
+TEST(EngineRouting, VideoSourcesSplitByTarget) {
     ConversionJob video = job(SupportedFormat::webm);
     EXPECT_EQ(routeFor(video, SupportedFormat::extractAudio).operation, Operation::extractAudio);
     EXPECT_EQ(routeFor(video, SupportedFormat::mov).operation, Operation::convertVideo);
@@ -58,7 +58,7 @@ TEST(Routing, VideoSourcesSplitByTarget) {
     EXPECT_FALSE(custom.progressBefore) << "media operations report their own progress";
 }
 
-TEST(Routing, GIFBecomesVideoOnlyForTheThreeContainers) {
+TEST(EngineRouting, GIFBecomesVideoOnlyForTheThreeContainers) {
     const ConversionJob gif = job(SupportedFormat::gif);
     for (auto t : {SupportedFormat::mp4, SupportedFormat::mov, SupportedFormat::m4v})
         EXPECT_EQ(routeFor(gif, t).operation, Operation::gifToVideo);
@@ -66,7 +66,7 @@ TEST(Routing, GIFBecomesVideoOnlyForTheThreeContainers) {
     EXPECT_EQ(routeFor(gif, SupportedFormat::avi).operation, Operation::image);
 }
 
-TEST(Routing, ImageAndAudioSettingsPassOnWithTheirDefaults) {
+TEST(EngineRouting, ImageAndAudioSettingsPassOnWithTheirDefaults) {
     ConversionJob image = job(SupportedFormat::heic);
     auto r = routeFor(image, SupportedFormat::jpeg);
     EXPECT_EQ(r.quality, 0.92);
@@ -89,7 +89,7 @@ TEST(Routing, ImageAndAudioSettingsPassOnWithTheirDefaults) {
     EXPECT_EQ(routeFor(job(SupportedFormat::ttf), SupportedFormat::woff).progressBefore, 0.3);
 }
 
-TEST(Routing, AFailingCoarseConversionReportsOnlyTheFirstStep) {
+TEST(EngineRouting, AFailingCoarseConversionReportsOnlyTheFirstStep) {
     calvoro::testing::TempDir dir;
     std::vector<double> seen;
     const ConversionJob missing = makeJob(dir / "missing.txt", SupportedFormat::txt, SupportedFormat::html);

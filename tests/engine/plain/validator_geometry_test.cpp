@@ -8,7 +8,7 @@
 
 using namespace calvoro::validation;
 
-TEST(PDFCorners, QuarterSizeIsTruncatedAndRaisedToTwo) {
+TEST(ValidatorPDFCorners, QuarterSizeIsTruncatedAndRaisedToTwo) {
     auto s = quarterBitmapSize(612, 792);
     ASSERT_TRUE(s);
     EXPECT_EQ(s->width, 153);
@@ -22,7 +22,7 @@ TEST(PDFCorners, QuarterSizeIsTruncatedAndRaisedToTwo) {
     EXPECT_EQ(s->width, 2);
 }
 
-TEST(PDFCorners, PagesTooLargeForABitmapAreNotAllocated) {
+TEST(ValidatorPDFCorners, PagesTooLargeForABitmapAreNotAllocated) {
     EXPECT_FALSE(quarterBitmapSize(1e12, 1e12));
     EXPECT_FALSE(quarterBitmapSize(std::numeric_limits<double>::infinity(), 100));
     EXPECT_FALSE(quarterBitmapSize(200000, 200000));
@@ -43,7 +43,7 @@ std::vector<uint8_t> filled(int w, int h, uint8_t r, uint8_t g, uint8_t b, uint8
 std::string reason(const Status& s) { return s.isFailure() ? s.reason() : "<not a failure>"; }
 }  // namespace
 
-TEST(PDFCorners, DocumentPagesNeedOpaqueLightCorners) {
+TEST(ValidatorPDFCorners, DocumentPagesNeedOpaqueLightCorners) {
     EXPECT_EQ(cornerVerdict(filled(10, 10, 255, 255, 255, 255), 10, 10, PDFBackgroundRequirement::whitePage), Status::passed());
     EXPECT_EQ(reason(cornerVerdict(filled(10, 10, 0, 0, 0, 0), 10, 10, PDFBackgroundRequirement::whitePage)),
               "PDF corner is transparent \u2014 page lacks background fill (inversion bug)");
@@ -54,7 +54,7 @@ TEST(PDFCorners, DocumentPagesNeedOpaqueLightCorners) {
               "PDF corner is dark RGB(128,128,128) \u2014 page has dark background");
 }
 
-TEST(PDFCorners, TheFirstFailingCornerInOrderDecides) {
+TEST(ValidatorPDFCorners, TheFirstFailingCornerInOrderDecides) {
     auto px = filled(10, 10, 255, 255, 255, 255);
     // (w-2, 1) dark, (1, h-2) transparent: the dark one is sampled first.
     const size_t second = (1 * 10 + 8) * 4, third = (8 * 10 + 1) * 4;
@@ -64,7 +64,7 @@ TEST(PDFCorners, TheFirstFailingCornerInOrderDecides) {
               "PDF corner is dark RGB(10,20,30) \u2014 page has dark background");
 }
 
-TEST(PDFCorners, ImagePagesNeedOnlyOpaqueCorners) {
+TEST(ValidatorPDFCorners, ImagePagesNeedOnlyOpaqueCorners) {
     EXPECT_EQ(cornerVerdict(filled(2, 2, 0, 0, 0, 255), 2, 2, PDFBackgroundRequirement::opaquePage), Status::passed());
     EXPECT_EQ(reason(cornerVerdict(filled(2, 2, 0, 0, 0, 0), 2, 2, PDFBackgroundRequirement::opaquePage)),
               "Image-PDF corner is transparent \u2014 broken file");

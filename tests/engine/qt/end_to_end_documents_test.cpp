@@ -9,7 +9,7 @@ namespace fs = std::filesystem;
 using namespace calvoro;
 using namespace calvoro::testing;
 
-TEST(EndToEndDocuments, APDFSplitsIntoOnePagePDFsThatThePeerReads) {
+TEST(EngineEndToEndDocuments, APDFSplitsIntoOnePagePDFsThatThePeerReads) {
     TempDir dir;
     writeFile(dir / "report.pdf", drawnPDF({filledPage(1, 1, 1), filledPage(1, 1, 1), filledPage(1, 1, 1)}));
     std::vector<double> progress;
@@ -24,7 +24,7 @@ TEST(EndToEndDocuments, APDFSplitsIntoOnePagePDFsThatThePeerReads) {
     }
 }
 
-TEST(EndToEndDocuments, ACSVBecomesAJSONArray) {
+TEST(EngineEndToEndDocuments, ACSVBecomesAJSONArray) {
     TempDir dir;
     writeFile(dir / "people.csv", std::string("name,age\nAda,36\nAlan,41\n"));
     const fs::path out = ConversionEngine::convert(makeJob(dir / "people.csv", SupportedFormat::csv, SupportedFormat::json),
@@ -35,7 +35,7 @@ TEST(EndToEndDocuments, ACSVBecomesAJSONArray) {
     EXPECT_EQ(Validator::validate(SupportedFormat::json, out), Validator::ValidationStatus::passed());
 }
 
-TEST(EndToEndDocuments, MarkdownBecomesHTMLAndTextBecomesAWhitePDF) {
+TEST(EngineEndToEndDocuments, MarkdownBecomesHTMLAndTextBecomesAWhitePDF) {
     TempDir dir;
     writeFile(dir / "notes.md", std::string("# Notes\n\nSome *words*.\n"));
     const fs::path html = ConversionEngine::convert(makeJob(dir / "notes.md", SupportedFormat::markdown, SupportedFormat::html),

@@ -9,7 +9,7 @@ namespace fs = std::filesystem;
 using namespace calvoro;
 using namespace calvoro::testing;
 
-TEST(EndToEndQt, PDFPagesBecomeAFolderOfPNGs) {
+TEST(EngineEndToEndQt, PDFPagesBecomeAFolderOfPNGs) {
     TempDir dir;
     writeFile(dir / "report.pdf", drawnPDF({filledPage(1, 1, 1), filledPage(1, 0, 0)}));
     std::vector<double> progress;
@@ -27,7 +27,7 @@ TEST(EndToEndQt, PDFPagesBecomeAFolderOfPNGs) {
     }
 }
 
-TEST(EndToEndQt, AnImageBecomesAnOpaqueImagePDF) {
+TEST(EngineEndToEndQt, AnImageBecomesAnOpaqueImagePDF) {
     if (!haveTool("convert") || !haveTool("pdfinfo")) GTEST_SKIP() << "ImageMagick or poppler missing";
     TempDir dir;
     ASSERT_EQ(run("convert -size 40x30 xc:black " + shellQuote((dir / "dark.png").string())).status, 0);
