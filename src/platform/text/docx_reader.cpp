@@ -121,7 +121,8 @@ Styles readStyles(const QByteArray& xml) {
         } else if (r.name() == QLatin1String("style")) {
             std::string id = attribute(r, "styleId").toStdString();
             QString type = attribute(r, "type");
-            bool isDefault = onOff(r) && hasAttribute(r, "default") && attribute(r, "default") != "0" && attribute(r, "default") != "false";
+            QString flag = attribute(r, "default").toLower();
+            bool isDefault = flag == "1" || flag == "true" || flag == "on";
             Style style;
             while (r.readNextStartElement()) {
                 if (r.name() == QLatin1String("basedOn")) {
