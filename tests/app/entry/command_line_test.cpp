@@ -1,0 +1,81 @@
+#include <gtest/gtest.h>
+
+#include "support/test_support.h"
+
+using namespace calvoro::testing;
+
+namespace {
+
+CommandResult runCalvoro(const std::string& arguments) {
+    return run("QT_QPA_PLATFORM=offscreen " + shellQuote(CALVORO_BINARY) + " " + arguments);
+}
+
+}  // namespace
+
+TEST(CommandLine, UsageErrorsExitWithTwo) {
+    auto r = runCalvoro("--convert a.png jpeg");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.output.find("usage: --convert <input> <target-format> <output-dir>"), std::string::npos);
+    EXPECT_EQ(runCalvoro("a b --convert").status, 2);
+    r = runCalvoro("--estimate");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.output.find("usage: --estimate <file>"), std::string::npos);
+    for (const char* level : {"huge", "Balanced"}) {
+        r = runCalvoro(std::string("--compress a.png ") + level + " /tmp");
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.output.find("usage: --compress <file> <maximum|high|balanced|small|tiny> <outdir>"), std::string::npos);
+    }
+    EXPECT_EQ(runCalvoro("").status, 2);
+}
+
+TEST(CommandLine, UnknownTargetListsEveryIdentifier) {
+    auto r = runCalvoro("--convert a.png JPEG /tmp");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.output.find("unknown format 'JPEG'. valid: png jpeg jpg tiff bmp gif heic heif webp ico pdf_image avif svg "
+                            "psd tga jp2 jxl icns raw mp4 mov m4v avi webm mp3 aac m4a wav aiff alac flac pdf rtf txt "
+                            "html markdown docx epub zip tar gzip xz bz2 ttf otf woff woff2 csv tsv json srt vtt "
+                            "pdfPagePng pdfPageJpeg pdfSplit extractAudio\n"),
+              std::string::npos);
+}
+
+TEST(CommandLine, ConvertCreatesNestedFoldersAndPrintsThePath) {
+    TempDir dir;
+    writeFile(dir / "t.csv", "a,b\n1,2\n");
+    auto out = dir / "x" / "y";
+    auto r = runCalvoro("--strip-metadata --convert " + shellQuote((dir / "t.csv").string()) + " tsv " + shellQuote(out.string()));
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find((out / "t.tsv").string() + "\n"), std::string::npos);
+    EXPECT_EQ(readText(out / "t.tsv"), "a\tb\n1\t2\n");
+    // The earlier flag wins: --mcp after --convert still converts.
+    r = runCalvoro("--mcp --convert " + shellQuote((dir / "t.csv").string()) + " json " + shellQuote(out.string()));
+    EXPECT_EQ(r.status, 0) << r.output;
+}
+
+TEST(CommandLine, ConvertFailuresExitWithOne) {
+    TempDir dir;
+    writeFile(dir / "x.unknownext", "x");
+    auto r = runCalvoro("--convert " + shellQuote((dir / "x.unknownext").string()) + " png " + shellQuote(dir.path().string()));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("convert failed: This file format is not supported for conversion."), std::string::npos);
+    writeFile(dir / "file", "x");
+    r = runCalvoro("--convert " + shellQuote((dir / "x.unknownext").string()) + " png " + shellQuote((dir / "file" / "sub").string()));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("convert failed: "), std::string::npos);
+}
+
+TEST(CommandLine, EstimateAndCompressOnFilesTheyCannotUse) {
+    TempDir dir;
+    writeFile(dir / "notes.txt", "hello");
+    auto r = runCalvoro("--estimate " + shellQuote((dir / "notes.txt").string()));
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("source: TXT  5 bytes  -> compresses as n/a\n"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("LEVEL                   SIZE   SAVED  QUALITY\n"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("measured in "), std::string::npos);
+    r = runCalvoro("--estimate " + shellQuote((dir / "x.unknownext").string()));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("unrecognised file"), std::string::npos);
+    EXPECT_EQ(runCalvoro("--estimate " + shellQuote((dir / "missing.png").string())).status, 1);
+    r = runCalvoro("--compress " + shellQuote((dir / "x.unknownext").string()) + " tiny " + shellQuote(dir.path().string()));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("unrecognised file"), std::string::npos);
+}

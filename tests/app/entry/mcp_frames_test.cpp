@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <vector>
+
+#include "app/entry/mcp_server.h"
+#include "core/conversion_logger.h"
+#include "core/format_capabilities.h"
+#include "platform/imaging/type_identifiers.h"
+#include "support/test_support.h"
+
+using calvoro::MCPServer;
+using Json = MCPServer::Json;
+using namespace calvoro::testing;
+
+namespace {
+
+// Frames go to a list and tool calls run at once, so every reply is there when handleLine returns.
+class MCPFrames : public ::testing::Test {
+protected:
+    void SetUp() override {
+        MCPServer::setWriterForTesting([this](const std::string& line) {
+            std::lock_guard lock(mutex_);
+            lines_.push_back(line);
+        });
+        MCPServer::setSpawnerForTesting([](std::function<void()> work) { work(); });
+        calvoro::ConversionLogger::shared().setOutputStream(stderr);
+        calvoro::imaging::registerCapabilities();
+        calvoro::FormatCapabilities::resetForTesting();
+    }
+    void TearDown() override {
+        MCPServer::setWriterForTesting(nullptr);
+        MCPServer::setSpawnerForTesting(nullptr);
+        calvoro::ConversionLogger::shared().setOutputStream(stdout);
+    }
+    std::vector<Json> replies() {
+        std::lock_guard lock(mutex_);
+        std::vector<Json> out;
+        for (auto& line : lines_) {
+            EXPECT_EQ(line.back(), '\n');
+            EXPECT_EQ(line.find('\n'), line.size() - 1) << "one line per frame";
+            out.push_back(Json::parse(line));
+        }
+        return out;
+    }
+    Json call(const std::string& tool, const Json& args) {
+        lines_.clear();
+        Json request = {{"jsonrpc", "2.0"}, {"id", 9}, {"method", "tools/call"}, {"params", {{"name", tool}, {"arguments", args}}}};
+        MCPServer::handleLine(request.dump());
+        auto r = replies();
+        EXPECT_EQ(r.size(), 1u);
+        return r.empty() ? Json() : r[0]["result"];
+    }
+    static std::string text(const Json& result) { return result["content"][0]["text"].get<std::string>(); }
+
+    std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
+
+}  // namespace
+
+TEST_F(MCPFrames, FramesAreCutAtLineFeedsAndSplitFramesWaitForTheirEnd) {
+    std::string buffer = "{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"ping\"}\n\n{\"jsonrpc\":\"2.0\",\"id\":2,\"method\":\"ping\"}\n{\"jsonrpc\":";
+    MCPServer::consume(buffer);
+    EXPECT_EQ(replies().size(), 2u);
+    EXPECT_EQ(buffer, "{\"jsonrpc\":");
+    buffer += "\"2.0\",\"id\":3,\"method\":\"ping\"}\r\n";
+    MCPServer::consume(buffer);
+    auto r = replies();
+    ASSERT_EQ(r.size(), 3u);
+    EXPECT_EQ(r[2]["id"], 3);
+    EXPECT_EQ(r[2]["result"], Json::object());
+    EXPECT_TRUE(buffer.empty());
+}
+
+TEST_F(MCPFrames, IdsAreEchoedAndAbsentIdsGetNoAnswer) {
+    MCPServer::handleLine(R"({"jsonrpc":"2.0","id":null,"method":"ping"})");
+    MCPServer::handleLine(R"({"jsonrpc":"2.0","method":"ping"})");
+    MCPServer::handleLine(R"({"jsonrpc":"2.0","method":"resources/list"})");
+    MCPServer::handleLine(R"({"jsonrpc":"2.0","id":"abc","method":"resources/list"})");
+    MCPServer::handleLine(R"({"jsonrpc":"2.0","id":4,"method":"notifications/initialized"})");
+    auto r = replies();
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_TRUE(r[0]["id"].is_null());
+    EXPECT_EQ(r[1]["id"], "abc");
+    EXPECT_EQ(r[1]["error"]["code"], -32601);
+    EXPECT_EQ(r[1]["error"]["message"], "method not found: resources/list");
+}
+
+TEST_F(MCPFrames, MalformedFramesAreDroppedWithoutAnswer) {
+    for (const char* frame : {"[1,2]", "{}", "not json", R"({"id":1})", R"({"id":1,"method":7})",
+                              R"({"jsonrpc":"2.0","id":1,"result":{}})"})
+        MCPServer::handleLine(frame);
+    std::string deep(100000, '[');
+    MCPServer::handleLine("{\"id\":1,\"method\":\"ping\",\"x\":" + deep);
+    EXPECT_TRUE(replies().empty());
+}
+
+TEST_F(MCPFrames, InitializeEchoesTheProtocolVersion) {
+    MCPServer::handleLine(R"({"jsonrpc":"2.0","id":1,"method":"initialize","params":{"protocolVersion":"2024-11-05"}})");
+    MCPServer::handleLine(R"({"jsonrpc":"2.0","id":2,"method":"initialize","params":{"protocolVersion":5}})");
+    MCPServer::handleLine(R"({"jsonrpc":"2.0","id":3,"method":"initialize"})");
+    auto r = replies();
+    ASSERT_EQ(r.size(), 3u);
+    EXPECT_EQ(r[0]["result"]["protocolVersion"], "2024-11-05");
+    EXPECT_EQ(r[1]["result"]["protocolVersion"], "2025-06-18");
+    EXPECT_EQ(r[2]["result"]["protocolVersion"], "2025-06-18");
+    EXPECT_EQ(r[2]["result"]["serverInfo"]["name"], "calvoro");
+    EXPECT_EQ(r[2]["result"]["capabilities"], Json({{"tools", Json::object()}}));
+}
+
+TEST_F(MCPFrames, ToolsCallNeedsAStringName) {
+    MCPServer::handleLine(R"({"jsonrpc":"2.0","id":1,"method":"tools/call","params":{"name":3}})");
+    MCPServer::handleLine(R"({"jsonrpc":"2.0","id":2,"method":"tools/call","params":{"name":"convert_file","arguments":[1]}})");
+    auto r = replies();
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(r[0]["error"]["code"], -32602);
+    EXPECT_EQ(r[0]["error"]["message"], "tools/call requires a 'name'");
+    EXPECT_EQ(r[1]["result"]["isError"], true);
+    EXPECT_EQ(text(r[1]["result"]), "source_path is required");
+}
+
+TEST_F(MCPFrames, InvalidUTF8IsSentWithReplacementCharacters) {
+    MCPServer::reply(Json(1), {{"text", std::string("caf\xE9.png")}});
+    auto r = replies();
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0]["result"]["text"], "caf\uFFFD.png");
+}
+
+TEST_F(MCPFrames, ToolListHasFourToolsInOrder) {
+    auto tools = MCPServer::toolDefinitions();
+    ASSERT_EQ(tools.size(), 4u);
+    EXPECT_EQ(tools[0]["name"], "list_supported_conversions");
+    EXPECT_FALSE(tools[0]["inputSchema"].contains("required"));
+    EXPECT_EQ(tools[1]["inputSchema"]["required"], Json::array({"source_path", "target_format"}));
+    EXPECT_EQ(tools[3]["inputSchema"]["properties"]["level"]["enum"].size(), 5u);
+    EXPECT_EQ(tools[3]["annotations"]["destructiveHint"], false);
+}
+
+TEST_F(MCPFrames, ListingFindsExtensionsWithDotsAndCapitals) {
+    auto heic = call("list_supported_conversions", {{"file_extension", ".HEIC "}});
+    EXPECT_EQ(text(heic).rfind(".heic (HEIC, Image)\nconvert_file targets: png, jpeg", 0), 0u) << text(heic);
+    EXPECT_FALSE(heic.contains("structuredContent"));
+    auto pdf = text(call("list_supported_conversions", {{"file_extension", "pdf"}}));
+    EXPECT_EQ(pdf.find("pdfPage"), std::string::npos);
+    EXPECT_NE(pdf.find("compress_file: not supported"), std::string::npos);
+    EXPECT_NE(text(call("list_supported_conversions", {{"file_extension", "mov"}})).find("extractAudio"), std::string::npos);
+    auto unknown = call("list_supported_conversions", {{"file_extension", " .XYZ"}});
+    EXPECT_EQ(text(unknown), "Calvoro doesn't recognise '.xyz' as a convertible format. Call list_supported_conversions "
+                             "with no argument to see everything supported.");
+    auto all = text(call("list_supported_conversions", {{"file_extension", 5}}));
+    EXPECT_EQ(all.rfind("Image: png, jpeg, jpg", 0), 0u);
+    EXPECT_NE(all.find("\nFont: ttf, otf, woff, woff2\n\nPass file_extension for the exact targets of one input type."),
+              std::string::npos);
+}
+
+TEST_F(MCPFrames, ConvertFileChecksInOrderThenConverts) {
+    TempDir dir;
+    writeFile(dir / "t.csv", "a,b\n1,2\n");
+    writeFile(dir / "x.unknownext", "x");
+    EXPECT_EQ(text(call("convert_file", {{"target_format", "json"}})), "source_path is required");
+    EXPECT_EQ(text(call("convert_file", {{"source_path", "/nope.csv"}, {"target_format", "bogus"}})),
+              "target_format missing or unknown. Use list_supported_conversions to see valid ids.");
+    EXPECT_EQ(text(call("convert_file", {{"source_path", (dir / "gone.csv").string()}, {"target_format", "json"}})),
+              "No file at " + (dir / "gone.csv").string());
+    EXPECT_EQ(text(call("convert_file", {{"source_path", (dir / "x.unknownext").string()}, {"target_format", "json"}})),
+              "x.unknownext is not a format Calvoro can read.");
+    EXPECT_EQ(text(call("convert_file", {{"source_path", (dir / "t.csv").string()}, {"target_format", "mp4"}})),
+              "CSV can't convert to mp4. Valid targets: tsv, json, html, markdown, pdf");
+    auto ok = call("convert_file", {{"source_path", (dir / "t.csv").string()}, {"target_format", "JSON"},
+                                    {"output_dir", (dir / "out").string()}});
+    ASSERT_FALSE(ok.contains("isError")) << ok.dump();
+    EXPECT_EQ(ok["structuredContent"]["output_path"], (dir / "out" / "t.json").string());
+    EXPECT_EQ(ok["structuredContent"]["output_bytes"], std::filesystem::file_size(dir / "out" / "t.json"));
+    EXPECT_EQ(text(ok).rfind("Converted t.csv \u2192 ", 0), 0u);
+}
+
+TEST_F(MCPFrames, CompressionToolsRefuseWhatTheyCannotUse) {
+    TempDir dir;
+    writeFile(dir / "notes.txt", "hello");
+    EXPECT_EQ(text(call("estimate_compression", {{"source_path", (dir / "notes.txt").string()}})),
+              "TXT files can't be compressed (only images, video, and audio can).");
+    EXPECT_EQ(text(call("estimate_compression", {{"source_path", (dir / "missing.png").string()}})),
+              "No readable file at " + (dir / "missing.png").string());
+    EXPECT_EQ(text(call("compress_file", {{"source_path", (dir / "notes.txt").string()}, {"level", "Tiny"}})),
+              "Unknown level 'Tiny'. Valid: maximum, high, balanced, small, tiny.");
+    EXPECT_EQ(text(call("compress_file", {{"source_path", (dir / "notes.txt").string()}})),
+              "TXT files can't be compressed (only images, video, and audio can).");
+    EXPECT_EQ(text(call("nope", Json::object())),
+              "Unknown tool 'nope'. Available: list_supported_conversions, convert_file, estimate_compression, compress_file.");
+}
