@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> arguments(argv, argv + argc);
     setProcessArguments(arguments);
     auto mode = launchModeFor(arguments);
-    if (!mode || *mode == LaunchMode::renderScreenshots || *mode == LaunchMode::test) exitProcessNow(CalvoroApp::printModesUsage());
+    if (!mode || *mode == LaunchMode::renderScreenshots) exitProcessNow(CalvoroApp::printModesUsage());
 
     qInstallMessageHandler(quietQtMessages);
     prepareQtEnvironment();
@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
         case LaunchMode::estimate: status = CalvoroApp::estimateAndExit(arguments); break;
         case LaunchMode::compress: status = CalvoroApp::compressAndExit(arguments); break;
         case LaunchMode::mcp: status = MCPServer::run(); break;
-        case LaunchMode::test:
+        case LaunchMode::test: status = CalvoroApp::runTestsAndExit(arguments); break;
         case LaunchMode::renderScreenshots: break;
     }
     exitProcessNow(status);

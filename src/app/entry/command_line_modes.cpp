@@ -14,6 +14,7 @@
 #include "core/file_detector.h"
 #include "core/supported_format.h"
 #include "engine/conversion_engine.h"
+#include "engine/conversion_tester.h"
 
 namespace calvoro::CalvoroApp {
 
@@ -146,6 +147,22 @@ int compressAndExit(const std::vector<std::string>& arguments) {
             return 1;
         }
     });
+}
+
+int runTestsAndExit(const std::vector<std::string>&) {
+    std::optional<ConversionTester::Summary> summary;
+    runOnWorkerUnderEventLoop([&] {
+        summary = ConversionTester::runAll();
+        return 0;
+    });
+    if (!summary) {
+        printOutput("Harness ended without summary");
+        return 2;
+    }
+    printOutput(summary->consoleReport());
+    if (summary->failed() != 0) return 1;
+    if (!summary->validationFailed().empty()) return 1;
+    return 0;
 }
 
 int printModesUsage() {

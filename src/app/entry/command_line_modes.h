@@ -10,6 +10,7 @@ namespace calvoro::CalvoroApp {
 int convertAndExit(const std::vector<std::string>& arguments);
 int estimateAndExit(const std::vector<std::string>& arguments);
 int compressAndExit(const std::vector<std::string>& arguments);
+int runTestsAndExit(const std::vector<std::string>& arguments);
 
 // What a start without a mode prints while there is no window.
 int printModesUsage();
