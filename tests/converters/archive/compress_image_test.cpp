@@ -1,0 +1,212 @@
+#include <gtest/gtest.h>
+#include <lcms2.h>
+
+#include <cmath>
+
+#include "converters/archive/compressor.h"
+#include "core/conversion_error.h"
+#include "platform/imaging/fixtures.h"
+#include "platform/imaging/image_destination.h"
+#include "platform/imaging/image_source.h"
+#include "platform/imaging/type_identifiers.h"
+#include "support/test_support.h"
+
+namespace calvoro {
+namespace {
+
+using imaging::RgbaImage;
+using testing::TempDir;
+
+RgbaImage photoLike(int w, int h) {
+    RgbaImage image(w, h);
+    uint32_t seed = 777;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            seed = seed * 1103515245u + 12345u;
+            const int noise = static_cast<int>((seed >> 16) % 25) - 12;
+            uint8_t* p = image.row(y) + static_cast<size_t>(x) * 4;
+            const double wave = 50 * std::sin(x * 0.09) * std::cos(y * 0.04);
+            p[0] = static_cast<uint8_t>(std::clamp(70 + 140.0 * x / w + wave + noise, 0.0, 255.0));
+            p[1] = static_cast<uint8_t>(std::clamp(50 + 160.0 * y / h - wave + noise, 0.0, 255.0));
+            p[2] = static_cast<uint8_t>(std::clamp(((x / 20 + y / 20) % 2 ? 190.0 : 60.0) + noise, 0.0, 255.0));
+            p[3] = 255;
+        }
+    return image;
+}
+
+// A wide-gamut profile (Adobe RGB primaries, gamma 2.2), so that losing it would shift colours.
+std::vector<uint8_t> wideGamutProfile() {
+    cmsCIExyY white = {0.3127, 0.3290, 1.0};
+    cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
+    cmsToneCurve* gamma = cmsBuildGamma(nullptr, 2.2);
+    cmsToneCurve* curves[3] = {gamma, gamma, gamma};
+    cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
+    cmsUInt32Number length = 0;
+    cmsSaveProfileToMem(profile, nullptr, &length);
+    std::vector<uint8_t> icc(length);
+    cmsSaveProfileToMem(profile, icc.data(), &length);
+    cmsCloseProfile(profile);
+    cmsFreeToneCurve(gamma);
+    return icc;
+}
+
+// A 320 x 200 phone photo stored on its side: Exif orientation 6 with a colour profile.
+std::filesystem::path writePhoto(const std::filesystem::path& path, const std::string& type, double quality = 0.98) {
+    RgbaImage image = photoLike(320, 200);
+    image.iccProfile = wideGamutProfile();
+    imaging::EncodeOptions options;
+    options.quality = quality;
+    options.metadata.exif = testing::exifBlock(6, false);
+    options.metadata.orientation = 6;
+    imaging::writeImageFile(path, image, type, options);
+    return path;
+}
+
+std::string identify(const std::filesystem::path& file, const std::string& format) {
+    return testing::run("identify -format " + testing::shellQuote(format) + " " + testing::shellQuote(file.string()) + " 2>/dev/null")
+        .output;
+}
+
+class CompressImage : public ::testing::Test {
+protected:
+    void SetUp() override { imaging::registerCapabilities(); }
+    TempDir dir;
+};
+
+TEST_F(CompressImage, JpegAtEveryLevelKeepsOrientationAndProfileAndShrinks) {
+    const auto src = writePhoto(dir / "photo.jpg", imaging::types::jpeg);
+    const auto sourceSize = std::filesystem::file_size(src);
+    const auto icc = imaging::ImageSource::open(src)->properties().metadata.iccProfile;
+    uintmax_t previous = sourceSize;
+    int index = 0;
+    for (CompressionLevel level : CompressionLevel::allCases()) {
+        SCOPED_TRACE(level.rawValue());
+        const auto out = Compressor::compress(src, SupportedFormat::jpeg, level, dir.path());
+        EXPECT_EQ(out.filename().string(),
+                  index == 0 ? std::string("photo (compressed).jpg") : "photo (compressed) (" + std::to_string(index) + ").jpg");
+        ++index;
+        const auto size = std::filesystem::file_size(out);
+        EXPECT_LT(size, previous);
+        previous = size;
+        auto written = imaging::ImageSource::open(out);
+        ASSERT_TRUE(written);
+        EXPECT_EQ(written->typeIdentifier(), imaging::types::jpeg);
+        EXPECT_EQ(written->properties().pixelWidth, 320);
+        EXPECT_EQ(written->properties().metadata.orientation, 6);
+        EXPECT_EQ(written->properties().metadata.iccProfile, icc);
+        if (testing::haveTool("identify")) {
+            EXPECT_EQ(identify(out, "%[orientation]"), "RightTop");
+            EXPECT_NE(identify(out, "%[profiles]").find("icc"), std::string::npos);
+        }
+    }
+    EXPECT_EQ(std::filesystem::file_size(src), sourceSize);
+}
+
+TEST_F(CompressImage, PngBecomesHeicOrJpegWithUprightPixels) {
+    const auto src = writePhoto(dir / "shot.png", imaging::types::png);
+    const auto target = *Compressor::compressionTarget(SupportedFormat::png);
+    const auto out = Compressor::compress(src, SupportedFormat::png, CompressionLevel::balanced, dir.path());
+    EXPECT_EQ(out.filename().string(), "shot (compressed)." + target.fileExtension());
+    auto written = imaging::ImageSource::open(out);
+    ASSERT_TRUE(written);
+    const auto& props = written->properties();
+    const auto sourceImage = imaging::ImageSource::open(src);
+    const auto sourceProps = sourceImage->properties();
+    if (target == SupportedFormat::heic && sourceProps.metadata.orientation == 6) {
+        // HEIC carries no orientation here: the pixels themselves stand upright.
+        EXPECT_EQ(props.pixelWidth, 200);
+        EXPECT_EQ(props.pixelHeight, 320);
+        EXPECT_EQ(props.metadata.orientation, 1);
+    } else {
+        EXPECT_EQ(props.pixelWidth * props.pixelHeight, 200 * 320);
+    }
+    EXPECT_EQ(props.metadata.iccProfile, sourceProps.metadata.iccProfile);
+    EXPECT_FALSE(props.metadata.iccProfile.empty());
+    EXPECT_LT(std::filesystem::file_size(out), std::filesystem::file_size(src));
+}
+
+TEST_F(CompressImage, ReplacingOriginalNeverOverwritesTheSource) {
+    const auto src = writePhoto(dir / "p.jpg", imaging::types::jpeg);
+    const auto before = testing::readFile(src);
+    const auto out = Compressor::compress(src, SupportedFormat::jpeg, CompressionLevel::small, dir.path(), true);
+    EXPECT_EQ(out.filename().string(), "p (1).jpg");
+    EXPECT_EQ(testing::readFile(src), before);
+}
+
+TEST_F(CompressImage, AResultThatIsNotSmallerIsRemovedWithTheMediaMessage) {
+    // Already squeezed far harder than the maximum level would.
+    const auto src = writePhoto(dir / "squeezed.jpg", imaging::types::jpeg, 0.05);
+    const auto out = dir.path() / "out";
+    std::filesystem::create_directory(out);
+    try {
+        Compressor::compress(src, SupportedFormat::jpeg, CompressionLevel::maximum, out);
+        FAIL() << "a bigger file was handed back";
+    } catch (const ConversionError& e) {
+        EXPECT_EQ(e.kind(), ConversionError::Kind::corruptFile);
+        EXPECT_STREQ(e.what(),
+                     "File appears corrupt: The re-encoded file was not smaller — the original is already compressed harder than this level.");
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(out));
+}
+
+TEST_F(CompressImage, DamagedImageFailsWithoutOutput) {
+    auto bytes = testing::readFile(writePhoto(dir / "whole.jpg", imaging::types::jpeg));
+    bytes.resize(40);
+    testing::writeFile(dir / "broken.jpg", bytes);
+    const auto out = dir.path() / "out";
+    std::filesystem::create_directory(out);
+    try {
+        Compressor::compress(dir / "broken.jpg", SupportedFormat::jpeg, CompressionLevel::balanced, out);
+        FAIL();
+    } catch (const ConversionError& e) {
+        EXPECT_EQ(e.kind(), ConversionError::Kind::conversionFailed);
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(out));
+}
+
+TEST_F(CompressImage, EstimatesAreMeasuredScoredAndInLevelOrder) {
+    const auto src = writePhoto(dir / "photo.jpg", imaging::types::jpeg);
+    const auto original = static_cast<int64_t>(std::filesystem::file_size(src));
+    const auto estimates = Compressor::estimates(src, SupportedFormat::jpeg);
+    ASSERT_EQ(estimates.size(), 5u);
+    double previousLoss = -1;
+    for (size_t i = 0; i < estimates.size(); ++i) {
+        const auto& e = estimates[i];
+        EXPECT_EQ(e.level, CompressionLevel::allCases()[i]);
+        EXPECT_FALSE(e.isEstimate);
+        EXPECT_EQ(e.outputFormat, SupportedFormat::jpeg);
+        EXPECT_EQ(e.originalSize, original);
+        EXPECT_LT(e.byteSize, static_cast<int64_t>(original * 0.98));
+        ASSERT_TRUE(e.qualityLoss);
+        EXPECT_GT(*e.qualityLoss, previousLoss);
+        previousLoss = *e.qualityLoss;
+    }
+    // The measured size is what compressing at that level writes.
+    const auto out = Compressor::compress(src, SupportedFormat::jpeg, CompressionLevel::high, dir.path());
+    EXPECT_EQ(static_cast<int64_t>(std::filesystem::file_size(out)), estimates[1].byteSize);
+}
+
+TEST_F(CompressImage, EstimatesDropLevelsThatSaveUnderTwoPercent) {
+    const auto src = writePhoto(dir / "squeezed.jpg", imaging::types::jpeg, 0.40);
+    const auto original = static_cast<int64_t>(std::filesystem::file_size(src));
+    const auto estimates = Compressor::estimates(src, SupportedFormat::jpeg);
+    // Levels above the source's own quality come out bigger and are left out; the lowest stays.
+    ASSERT_FALSE(estimates.empty());
+    EXPECT_LT(estimates.size(), 5u);
+    EXPECT_EQ(estimates.back().level, CompressionLevel::tiny);
+    for (const auto& e : estimates) EXPECT_LT(e.byteSize, static_cast<int64_t>(static_cast<double>(original) * 0.98));
+}
+
+TEST_F(CompressImage, TinyImagesHaveSizesButNoScore) {
+    RgbaImage image = photoLike(6, 60);
+    imaging::EncodeOptions options;
+    options.quality = 1.0;
+    imaging::writeImageFile(dir / "strip.png", image, imaging::types::png, options);
+    for (const auto& e : Compressor::estimates(dir / "strip.png", SupportedFormat::png)) {
+        EXPECT_GT(e.byteSize, 0);
+        EXPECT_FALSE(e.qualityLoss);
+    }
+}
+
+}  // namespace
+}  // namespace calvoro
