@@ -1,0 +1,156 @@
+#include <gtest/gtest.h>
+#include <pthread.h>
+
+#include <mutex>
+#include <set>
+
+#include "converters/archive/compressor.h"
+#include "core/conversion_error.h"
+#include "platform/media/capabilities.h"
+#include "platform/media/media_fixtures.h"
+
+namespace calvoro {
+namespace {
+
+using namespace calvoro::testing::media;
+using testing::TempDir;
+
+// Progress values with the name of the thread each came from.
+struct Progress {
+    std::mutex mutex;
+    std::vector<double> values;
+    std::set<std::string> threads;
+    Compressor::ProgressHandler handler() {
+        return [this](double v) {
+            char name[32] = {};
+            pthread_getname_np(pthread_self(), name, sizeof name);
+            std::lock_guard lock(mutex);
+            values.push_back(v);
+            threads.insert(name);
+        };
+    }
+};
+
+const char* notSmaller =
+    "File appears corrupt: The re-encoded file was not smaller — the original is already compressed harder than this level.";
+
+class CompressMedia : public ::testing::Test {
+protected:
+    void SetUp() override {
+        media::registerCapabilities();
+        if (!haveFFmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+    }
+    TempDir dir;
+};
+
+TEST_F(CompressMedia, RotatedVideoWithOddSizeBecomesSmallerEvenH264) {
+    VideoSpec spec;
+    spec.width = 161;
+    spec.height = 121;
+    spec.rotation = 90;
+    spec.videoCodec = "-c:v libx264 -preset ultrafast -qp 4 -pix_fmt yuv444p";
+    const auto src = makeVideo(dir / "clip.mov", spec);
+    const int sourceRotation = probe(src).rotation();
+    Progress progress;
+    const auto out = Compressor::compress(src, SupportedFormat::mov, CompressionLevel::balanced, dir.path(), false, progress.handler());
+    EXPECT_EQ(out.filename().string(), "clip (compressed).mov");
+    EXPECT_LT(std::filesystem::file_size(out), std::filesystem::file_size(src));
+    const auto p = probe(out);
+    EXPECT_NE(p.formatName().find("mov"), std::string::npos);
+    EXPECT_EQ(p.codec("video"), "h264");
+    EXPECT_EQ(p.codec("audio"), "aac");
+    EXPECT_EQ(p.videoWidth(), 160);
+    EXPECT_EQ(p.videoHeight(), 120);
+    EXPECT_NE(sourceRotation, 0);
+    EXPECT_EQ(p.rotation(), sourceRotation);
+    ASSERT_GE(progress.values.size(), 2u);
+    EXPECT_EQ(progress.values.back(), 1.0);
+    EXPECT_EQ(std::count(progress.values.begin(), progress.values.end(), 1.0), 1);
+    for (size_t i = 0; i + 1 < progress.values.size(); ++i) EXPECT_LE(progress.values[i], 0.99);
+    EXPECT_TRUE(progress.threads.count("kx.compress.pum")) << "pump threads carry the queue's label";
+}
+
+TEST_F(CompressMedia, AviBecomesMp4AtEveryLevel) {
+    VideoSpec spec;
+    spec.videoCodec = "-c:v mpeg4 -q:v 1";
+    spec.audioCodec = "-c:a pcm_s16le";
+    const auto src = makeVideo(dir / "movie.avi", spec);
+    std::vector<std::filesystem::path> outs;
+    for (CompressionLevel level : CompressionLevel::allCases())
+        outs.push_back(Compressor::compress(src, SupportedFormat::avi, level, dir.path()));
+    EXPECT_EQ(outs[0].filename().string(), "movie (compressed).mp4");
+    const auto probes = probeAll(outs);
+    for (size_t i = 0; i < outs.size(); ++i) {
+        EXPECT_LT(std::filesystem::file_size(outs[i]), std::filesystem::file_size(src));
+        EXPECT_NE(probes[i].formatName().find("mp4"), std::string::npos);
+        EXPECT_EQ(probes[i].codec("video"), "h264");
+        EXPECT_EQ(probes[i].videoWidth() % 2, 0);
+    }
+    EXPECT_LT(std::filesystem::file_size(outs.back()), std::filesystem::file_size(outs.front()));
+}
+
+TEST_F(CompressMedia, AudioKeepsWithinItsLimits) {
+    const auto mono = makeTone(dir / "mono.wav", 1, 22050, 1);
+    const auto surround = makeTone(dir / "surround.wav", 1, 96000, 6);
+    const auto a = Compressor::compress(mono, SupportedFormat::wav, CompressionLevel::maximum, dir.path());
+    const auto b = Compressor::compress(surround, SupportedFormat::wav, CompressionLevel::tiny, dir.path());
+    EXPECT_EQ(a.filename().string(), "mono (compressed).m4a");
+    const auto probes = probeAll({a, b});
+    EXPECT_EQ(probes[0].codec("audio"), "aac");
+    EXPECT_EQ(probes[0].channels(), 1);
+    EXPECT_EQ(probes[0].sampleRate(), 22050);
+    EXPECT_LE(std::atoi(probes[0].stream("audio")->value("bit_rate", "0").c_str()), 170000);
+    EXPECT_EQ(probes[0].majorBrand(), "M4A ");
+    EXPECT_EQ(probes[1].channels(), 2);
+    EXPECT_EQ(probes[1].sampleRate(), 48000);
+    EXPECT_EQ(probes[1].stream("video"), nullptr);
+}
+
+TEST_F(CompressMedia, AudioThatIsNotSmallerIsRemoved) {
+    const auto src = makeTone(dir / "small.m4a", 2, 44100, 1, "-c:a aac -b:a 24k");
+    const auto out = dir.path() / "out";
+    std::filesystem::create_directory(out);
+    try {
+        Compressor::compress(src, SupportedFormat::m4a, CompressionLevel::maximum, out);
+        FAIL();
+    } catch (const ConversionError& e) {
+        EXPECT_STREQ(e.what(), notSmaller);
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(out));
+}
+
+TEST_F(CompressMedia, DamagedMediaFailsWithoutOutput) {
+    testing::writeFile(dir / "junk.mp4", std::string(4000, 'j'));
+    const auto out = dir.path() / "out";
+    std::filesystem::create_directory(out);
+    EXPECT_ANY_THROW(Compressor::compress(dir / "junk.mp4", SupportedFormat::mp4, CompressionLevel::balanced, out));
+    EXPECT_TRUE(std::filesystem::is_empty(out));
+}
+
+TEST_F(CompressMedia, EstimatesAreProjectedFromDurationAndRate) {
+    const auto wav = makeTone(dir / "ten.wav", 10, 44100, 2);
+    const auto estimates = Compressor::estimates(wav, SupportedFormat::wav);
+    ASSERT_EQ(estimates.size(), 5u);
+    const int64_t expected[] = {320000, 240000, 160000, 120000, 80000};
+    for (size_t i = 0; i < 5; ++i) {
+        EXPECT_NEAR(static_cast<double>(estimates[i].byteSize), expected[i], 1.0);
+        EXPECT_TRUE(estimates[i].isEstimate);
+        EXPECT_FALSE(estimates[i].qualityLoss);
+        EXPECT_EQ(estimates[i].outputFormat, SupportedFormat::m4a);
+    }
+    // A 128 kbit/s MP3 only gains at the levels below its own rate.
+    const auto mp3 = makeTone(dir / "tone.mp3", 4, 44100, 2, "-c:a libmp3lame -b:a 128k");
+    const auto mp3Estimates = Compressor::estimates(mp3, SupportedFormat::mp3);
+    ASSERT_FALSE(mp3Estimates.empty());
+    for (const auto& e : mp3Estimates) EXPECT_GE(e.level.index(), CompressionLevel(CompressionLevel::balanced).index());
+
+    VideoSpec spec;
+    spec.videoCodec = "-c:v libx264 -preset ultrafast -b:v 2M";
+    const auto video = makeVideo(dir / "v.mp4", spec);
+    const auto videoEstimates = Compressor::estimates(video, SupportedFormat::mp4);
+    ASSERT_FALSE(videoEstimates.empty());
+    for (size_t i = 1; i < videoEstimates.size(); ++i) EXPECT_LT(videoEstimates[i].byteSize, videoEstimates[i - 1].byteSize);
+}
+
+}  // namespace
+}  // namespace calvoro
