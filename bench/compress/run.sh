@@ -1,0 +1,24 @@
+#!/bin/sh
+# Compression benchmark. (a) The five estimates of a 24-megapixel photo against one compress of
+# it at the balanced level (goal: at most 1.5 times). (b) For a 1080p clip, each level's
+# projected size against what compress really writes (goal: relative error at most 0.15).
+# Not a test: run it by hand.
+set -eu
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=${BUILD_DIR:-$root/build-compress-bench}
+work=$(mktemp -d "${TMPDIR:-/tmp}/calvoro-compress-bench-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+cmake -S "$root/bench/compress" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" --target compress_bench >/dev/null
+bench="$build/compress_bench"
+
+echo "Making a 24-megapixel photo and a 10 s 1080p clip..."
+ffmpeg -nostdin -loglevel error -y -f lavfi -i "testsrc2=size=6000x4000,noise=alls=12:allf=t" -frames:v 1 -q:v 2 "$work/photo.jpg"
+ffmpeg -nostdin -loglevel error -y -f lavfi -i "testsrc2=size=1920x1080:rate=30:duration=10,noise=alls=8:allf=t" \
+  -f lavfi -i "sine=frequency=440:duration=10" -c:v libx264 -preset veryfast -b:v 8M -c:a aac -b:a 192k "$work/clip.mp4"
+
+echo "(a) photo estimates"
+"$bench" photo "$work/photo.jpg" "$work"
+echo "(b) 1080p clip, projected against real size"
+"$bench" clip "$work/clip.mp4" "$work"
