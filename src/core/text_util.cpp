@@ -230,6 +230,22 @@ std::string deletingPathExtension(const std::string& fileName) {
     return fileName.substr(0, dot);
 }
 
+std::string replacingOccurrences(std::string_view text, std::string_view from, std::string_view to) {
+    if (from.empty()) return std::string(text);
+    std::string out;
+    out.reserve(text.size() + text.size() / 16);
+    size_t pos = 0;
+    for (;;) {
+        size_t hit = text.find(from, pos);
+        if (hit == std::string_view::npos) break;
+        out.append(text, pos, hit - pos);
+        out.append(to);
+        pos = hit + from.size();
+    }
+    out.append(text, pos, std::string_view::npos);
+    return out;
+}
+
 std::string_view trimWhitespace(std::string_view text) {
     auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; };
     while (!text.empty() && isSpace(text.front())) text.remove_prefix(1);

@@ -33,6 +33,9 @@ std::string pathExtension(const std::filesystem::path& path);
 std::string deletingPathExtension(const std::string& fileName);
 std::string lastPathComponent(const std::filesystem::path& path);
 
+// Every occurrence of from replaced by to, left to right, without rescanning what was inserted.
+std::string replacingOccurrences(std::string_view text, std::string_view from, std::string_view to);
+
 // ASCII trimming of blanks, tabs and line ends.
 std::string_view trimWhitespace(std::string_view text);
 

@@ -66,6 +66,13 @@ TEST(Paths, ExtensionsAndTilde) {
     EXPECT_EQ(expandTilde("~other/x"), "~other/x");
 }
 
+TEST(Text, ReplacingOccurrencesDoesNotRescanInsertions) {
+    EXPECT_EQ(replacingOccurrences("a\n\nb\n\n\nc", "\n\n", "</p><p>"), "a</p><p>b</p><p>\nc");
+    EXPECT_EQ(replacingOccurrences("aaa", "a", "aa"), "aaaaaa");
+    EXPECT_EQ(replacingOccurrences("abc", "", "x"), "abc");
+    EXPECT_EQ(replacingOccurrences("", "a", "b"), "");
+}
+
 TEST(Uuid, UpperCaseTextRoundTrips) {
     Uuid a;
     auto text = a.uuidString();

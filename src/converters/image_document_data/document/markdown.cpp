@@ -18,21 +18,6 @@ namespace calvoro::DocumentConverter {
 
 namespace {
 
-std::string replaceEvery(const std::string& text, std::string_view from, std::string_view to) {
-    std::string out;
-    out.reserve(text.size() + text.size() / 16);
-    size_t pos = 0;
-    for (;;) {
-        size_t hit = text.find(from, pos);
-        if (hit == std::string::npos) break;
-        out.append(text, pos, hit - pos);
-        out.append(to);
-        pos = hit + from.size();
-    }
-    out.append(text, pos, std::string::npos);
-    return out;
-}
-
 bool isHorizontalSpace(char16_t c) {
     return c == '\t' || u_charType(c) == U_SPACE_SEPARATOR;
 }
@@ -66,7 +51,7 @@ void markdownToHTML(const Path& source, const Path& output) {
     text = strong.replaceAll(text, "<strong>$1</strong>");
     text = em.replaceAll(text, "<em>$1</em>");
     text = code.replaceAll(text, "<code>$1</code>");
-    text = replaceEvery(text, "\n\n", "</p><p>");
+    text = replacingOccurrences(text, "\n\n", "</p><p>");
     std::string title = htmlEscape(deletingPathExtension(lastPathComponent(source)));
     files::writeAtomically(output, page::head + title + page::markdownTail + "<p>" + text + "</p>" + page::end);
 }
@@ -160,7 +145,7 @@ std::string attributedStringToMarkdown(const text::AttributedString& string) {
         if (nl < 0) break;
         start = nl + 1;
     }
-    while (result.find("\n\n\n") != std::string::npos) result = replaceEvery(result, "\n\n\n", "\n\n");
+    while (result.find("\n\n\n") != std::string::npos) result = replacingOccurrences(result, "\n\n\n", "\n\n");
     return QString::fromStdString(result).trimmed().toStdString() + "\n";
 }
 

@@ -17,21 +17,6 @@ namespace calvoro::DocumentConverter {
 
 namespace {
 
-std::string replaceAll(std::string text, std::string_view from, std::string_view to) {
-    std::string out;
-    out.reserve(text.size());
-    size_t pos = 0;
-    for (;;) {
-        size_t hit = text.find(from, pos);
-        if (hit == std::string::npos) break;
-        out.append(text, pos, hit - pos);
-        out.append(to);
-        pos = hit + from.size();
-    }
-    out.append(text, pos, std::string::npos);
-    return out;
-}
-
 std::string pageTitle(const Path& source) {
     return htmlEscape(deletingPathExtension(lastPathComponent(source)));
 }
@@ -88,7 +73,7 @@ void textToHTML(const Path& source, const Path& output) {
         std::string piece = escaped.substr(pos, hit == std::string::npos ? std::string::npos : hit - pos);
         if (!first) body += "\n";
         first = false;
-        body += "<p>" + replaceAll(piece, "\n", "<br>") + "</p>";
+        body += "<p>" + replacingOccurrences(piece, "\n", "<br>") + "</p>";
         if (hit == std::string::npos) break;
         pos = hit + 2;
     }
@@ -104,7 +89,7 @@ void pdfToHTML(const Path& source, const Path& output) {
         std::string pageText = document->pageText(i);
         // The test for text looks at what the pages say, not at the markup around it.
         anyText = anyText || !trimmedIsEmpty(pageText);
-        body += "<div class=\"page\"><p>" + replaceAll(htmlEscape(pageText), "\n", "<br>") + "</p></div>\n";
+        body += "<div class=\"page\"><p>" + replacingOccurrences(htmlEscape(pageText), "\n", "<br>") + "</p></div>\n";
     }
     if (!anyText) throw ConversionError::corruptFile("PDF contains no extractable text (may be scanned/image-based)");
     files::writeAtomically(output, page::head + pageTitle(source) + page::pdfTail + body + page::end);
