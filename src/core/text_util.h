@@ -33,6 +33,9 @@ std::string pathExtension(const std::filesystem::path& path);
 std::string deletingPathExtension(const std::string& fileName);
 std::string lastPathComponent(const std::filesystem::path& path);
 
+// Appends the UTF-8 bytes of one Unicode scalar value.
+void appendUTF8(char32_t c, std::string& out);
+
 // Every occurrence of from replaced by to, left to right, without rescanning what was inserted.
 std::string replacingOccurrences(std::string_view text, std::string_view from, std::string_view to);
 

@@ -73,6 +73,12 @@ TEST(Text, ReplacingOccurrencesDoesNotRescanInsertions) {
     EXPECT_EQ(replacingOccurrences("", "a", "b"), "");
 }
 
+TEST(Text, AppendUTF8CoversEveryLength) {
+    std::string out;
+    for (char32_t c : {U'A', U'\u00E9', U'\u20AC', U'\U0001F600'}) appendUTF8(c, out);
+    EXPECT_EQ(out, "A\u00E9\u20AC\U0001F600");
+}
+
 TEST(Uuid, UpperCaseTextRoundTrips) {
     Uuid a;
     auto text = a.uuidString();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/text_util.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -8,7 +10,7 @@
 namespace calvoro::datatext {
 
 // Appends one Unicode scalar as UTF-8.
-void appendUTF8(char32_t c, std::string& out);
+using calvoro::appendUTF8;
 
 // Blanks and tabs only, not line ends.
 std::string_view trimBlanksAndTabs(std::string_view text);

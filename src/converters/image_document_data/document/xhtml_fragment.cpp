@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/text_util.h"
 #include "converters/image_document_data/document/document_converter.h"
 #include "platform/text/xml_text.h"
 
@@ -57,24 +58,6 @@ const std::set<std::string> closesParagraph{"address", "article", "aside", "bloc
                                             "footer", "h1", "h2", "h3", "h4", "h5", "h6", "header", "hr", "main", "nav",
                                             "ol", "p", "pre", "section", "table", "ul", "details", "figcaption", "menu"};
 
-void appendUTF8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-}
-
 bool allowedInXML(char32_t c) {
     return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
            (c >= 0x10000 && c <= 0x10FFFF);
@@ -94,7 +77,7 @@ std::string escapedText(std::string_view raw, bool attribute) {
                 if (attribute) out += "&quot;";
                 else out.push_back('"');
                 break;
-            default: appendUTF8(out, c);
+            default: appendUTF8(c, out);
         }
     };
     for (size_t i = 0; i < raw.size(); ++i) {
