@@ -1,5 +1,5 @@
 // Program entry: one executable, several modes chosen by launch flags.
-#include <QApplication>
+#include <QCoreApplication>
 
 #include <cstdio>
 
@@ -33,9 +33,8 @@ int main(int argc, char** argv) {
     prepareQtEnvironment();
     imaging::registerCapabilities();
     media::registerCapabilities();
-    QApplication app(argc, argv);
-    QApplication::setApplicationName("Calvoro");
-    QApplication::setQuitOnLastWindowClosed(false);
+    const auto app = createApplication(*mode, arguments, argc, argv);
+    QCoreApplication::setApplicationName("Calvoro");
 
     int status = 2;
     switch (*mode) {

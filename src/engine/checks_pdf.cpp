@@ -1,13 +1,11 @@
-// PDF outputs and folders of pages. The first page is rendered at a quarter of its size
-// onto transparency, and four pixels near its corners tell whether the page paints a
-// background.
+// PDF outputs and folders of pages: the corner test and the bitmap size for it.
 #include <algorithm>
 #include <cmath>
 #include <system_error>
 
 #include "core/text_util.h"
 #include "engine/validation_checks.h"
-#include "platform/pdf/pdf_document.h"
+#include "platform/modules/documents_module.h"
 
 namespace calvoro::validation {
 namespace {
@@ -58,20 +56,8 @@ Status cornerVerdict(const std::vector<uint8_t>& rgba, int w, int h, PDFBackgrou
 }
 
 Status validatePDF(const fs::path& url, int expectPages, PDFBackgroundRequirement requirement) {
-    const std::unique_ptr<pdf::Document> document = pdf::Document::open(url);
-    if (!document) return Status::failed("PDFDocument cannot open file");
-    const int pages = document->pageCount();
-    if (pages < expectPages)
-        return Status::failed("PDF has " + std::to_string(pages) + " pages, expected \u2265 " + std::to_string(expectPages));
-    if (pages < 1) return Status::passed();
-
-    const pdf::PageSize size = document->pageSize(0);
-    const auto bitmap = quarterBitmapSize(size.width, size.height);
-    // A page too large for a bitmap is not rendered, as when no bitmap can be made.
-    if (!bitmap) return Status::passed();
-    const imaging::RgbaImage image = document->render(0, bitmap->width, bitmap->height, true);
-    if (image.width != bitmap->width || image.height != bitmap->height) return Status::passed();
-    return cornerVerdict(image.pixels, image.width, image.height, requirement);
+    // Rendering needs the document layers, which live in their own module.
+    return documents::validatePDF(url, expectPages, requirement);
 }
 
 Status validateFolderOutput(SupportedFormat target, const fs::path& folder) {

@@ -5,12 +5,12 @@
 
 #include "converters/archive/archive_converter.h"
 #include "converters/font/font_converter.h"
-#include "converters/image_document_data/document/document_converter.h"
 #include "converters/image_document_data/image/image_converter.h"
 #include "converters/media/video_audio_converter.h"
 #include "core/conversion_error.h"
 #include "engine/conversion_engine.h"
 #include "engine/job_routing.h"
+#include "platform/modules/documents_module.h"
 
 namespace calvoro {
 namespace {
@@ -32,13 +32,13 @@ fs::path run(const routing::Route& route, const ConversionJob& job, SupportedFor
         case Operation::archive:
             return ArchiveConverter::convert(source, job.detectedFormat, target, outputDir);
         case Operation::imagePDFPages:
-            return ImageConverter::convertPDFPages(source, target, outputDir, route.quality);
+            return documents::convertPDFPages(source, target, outputDir, route.quality);
         case Operation::image:
             return ImageConverter::convert(source, target, outputDir, route.quality, toInt(route.maxEdge), route.stripMetadata);
         case Operation::splitPDF:
-            return DocumentConverter::splitPDF(source, outputDir);
+            return documents::splitPDF(source, outputDir);
         case Operation::document:
-            return DocumentConverter::convert(source, job.detectedFormat, target, outputDir);
+            return documents::convert(source, job.detectedFormat, target, outputDir);
         case Operation::extractAudio:
             return VideoAudioConverter::extractAudio(source, outputDir, progress);
         case Operation::convertVideo:

@@ -20,6 +20,8 @@ enum class PDFBackgroundRequirement { whitePage, opaquePage };
 
 Status validateImage(const fs::path& url);
 Status validatePDF(const fs::path& url, int expectPages, PDFBackgroundRequirement requirement);
+// The same check done here, with the PDF layer; validatePDF reaches it through the documents module.
+Status validatePDFDocument(const fs::path& url, int expectPages, PDFBackgroundRequirement requirement);
 Status validateFolderOutput(SupportedFormat target, const fs::path& folder);
 Status validateSVG(const fs::path& url);
 Status validateFont(const fs::path& url, SupportedFormat target);

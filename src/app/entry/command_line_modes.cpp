@@ -15,6 +15,7 @@
 #include "core/supported_format.h"
 #include "engine/conversion_engine.h"
 #include "engine/conversion_tester.h"
+#include "engine/job_routing.h"
 
 namespace calvoro::CalvoroApp {
 
@@ -83,6 +84,24 @@ int convertAndExit(const std::vector<std::string>& arguments) {
             return 1;
         }
     });
+}
+
+bool convertNeedsDocuments(const std::vector<std::string>& arguments) {
+    auto p = operandsOf(arguments, "--convert", 3);
+    if (!p) return false;
+    auto target = SupportedFormat::fromRawValue(arguments[*p + 2]);
+    if (!target) return false;
+    if (*target == SupportedFormat::pdf || *target == SupportedFormat::pdf_image) return true;
+    try {
+        auto job = FileDetector::createJob(arguments[*p + 1]);
+        if (!job) return false;
+        using routing::Operation;
+        const Operation operation = routing::routeFor(*job, *target).operation;
+        return operation == Operation::document || operation == Operation::splitPDF || operation == Operation::imagePDFPages;
+    } catch (const std::exception&) {
+        // The mode itself reports what is wrong with the operands.
+        return false;
+    }
 }
 
 int estimateAndExit(const std::vector<std::string>& arguments) {

@@ -12,6 +12,11 @@ int estimateAndExit(const std::vector<std::string>& arguments);
 int compressAndExit(const std::vector<std::string>& arguments);
 int runTestsAndExit(const std::vector<std::string>& arguments);
 
+// Whether the --convert operands name a conversion that reaches the document layers (a document
+// route, PDF pages or a split, or a PDF output, whose check renders it). False for operands the
+// mode will refuse.
+bool convertNeedsDocuments(const std::vector<std::string>& arguments);
+
 // What a start without a mode prints while there is no window.
 int printModesUsage();
 

@@ -1,6 +1,6 @@
 #include "app/entry/launch.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QMetaObject>
 
 #include <algorithm>
@@ -10,7 +10,8 @@
 #include <thread>
 #include <unistd.h>
 
-#include "platform/web/web_engine.h"
+#include "app/entry/command_line_modes.h"
+#include "platform/modules/documents_module.h"
 
 namespace calvoro {
 
@@ -40,8 +41,27 @@ void setProcessArguments(std::vector<std::string> arguments) { argumentStore() =
 
 void prepareQtEnvironment() {
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    // Only environment switches: the web engine itself starts when a page is first made.
-    web::prepareWebEngine();
+}
+
+std::unique_ptr<QCoreApplication> createApplication(LaunchMode mode, const std::vector<std::string>& arguments,
+                                                    int& argc, char** argv) {
+    bool draws = true;
+    switch (mode) {
+        case LaunchMode::estimate:
+        case LaunchMode::compress: draws = false; break;
+        case LaunchMode::convert: draws = CalvoroApp::convertNeedsDocuments(arguments); break;
+        case LaunchMode::test:
+        case LaunchMode::mcp:
+        case LaunchMode::renderScreenshots: break;
+    }
+    if (draws) {
+        try {
+            return documents::createApplication(argc, argv);
+        } catch (const std::exception&) {
+            // Without the module only the document routes fail, each with its own message.
+        }
+    }
+    return std::make_unique<QCoreApplication>(argc, argv);
 }
 
 int runOnWorkerUnderEventLoop(const std::function<int()>& work) {

@@ -5,7 +5,7 @@
 #include "converters/image_document_data/data/delimited_parsing.h"
 #include "converters/image_document_data/data/output_file.h"
 #include "converters/image_document_data/data/table_writing.h"
-#include "converters/image_document_data/document/html_to_pdf.h"
+#include "platform/modules/documents_module.h"
 #include "core/conversion_error.h"
 #include "core/conversion_logger.h"
 #include "core/output_name_registry.h"
@@ -62,7 +62,7 @@ std::string writeTable(const ForEachRow& forEachRow, SupportedFormat from, Suppo
         datatable::StringSink html;
         datatable::HTMLTableEmitter emitter(html, title);
         rows = emitRows(emitter, forEachRow);
-        DocumentConverter::htmlStringToPDF(html.take(), output);
+        documents::htmlStringToPDF(html.take(), output);
     } else {
         switch (target) {
             case SupportedFormat::csv:

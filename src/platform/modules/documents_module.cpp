@@ -1,0 +1,68 @@
+#include "platform/modules/documents_module.h"
+
+#include <QCoreApplication>
+
+#include <mutex>
+#include <optional>
+
+#include "core/conversion_error.h"
+#include "platform/modules/module_loader.h"
+
+namespace calvoro::documents {
+
+namespace {
+
+using Entry = const ModuleTable* (*)();
+
+struct Loaded {
+    std::once_flag once;
+    const ModuleTable* table = nullptr;
+    std::optional<ConversionError> failure;
+};
+
+Loaded& loaded() {
+    static Loaded state;
+    return state;
+}
+
+}  // namespace
+
+const ModuleTable& module() {
+    Loaded& state = loaded();
+    std::call_once(state.once, [&] {
+        try {
+            auto entry = reinterpret_cast<Entry>(modules::entryPoint("libcalvoro_documents.so", moduleEntryName, "documents"));
+            const ModuleTable* table = entry();
+            if (!table || table->version != moduleVersion) throw ConversionError::converterNotAvailable("documents");
+            state.table = table;
+        } catch (const ConversionError& e) {
+            state.failure = e;
+        }
+    });
+    if (!state.table) throw *state.failure;
+    return *state.table;
+}
+
+std::unique_ptr<QCoreApplication> createApplication(int& argc, char** argv) { return module().createApplication(argc, argv); }
+
+Path convert(const Path& source, SupportedFormat sourceFormat, SupportedFormat target, const Path& outputDir) {
+    return module().convert(source, sourceFormat, target, outputDir);
+}
+
+Path splitPDF(const Path& source, const Path& outputDir) { return module().splitPDF(source, outputDir); }
+
+Path convertPDFPages(const Path& source, SupportedFormat target, const Path& outputDir, double quality) {
+    return module().convertPDFPages(source, target, outputDir, quality);
+}
+
+void htmlStringToPDF(const std::string& html, const Path& output) { module().htmlStringToPDF(html, output); }
+
+validation::Status validatePDF(const Path& url, int expectPages, validation::PDFBackgroundRequirement requirement) {
+    try {
+        return module().validatePDF(url, expectPages, requirement);
+    } catch (const std::exception& e) {
+        return validation::Status::failed(std::string("PDF could not be checked: ") + e.what());
+    }
+}
+
+}  // namespace calvoro::documents

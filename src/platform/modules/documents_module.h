@@ -1,0 +1,51 @@
+#pragma once
+
+// The document layers (Qt Gui text layout, QtPdf, qpdf and Qt WebEngine) are built into a module
+// that is loaded on first use, so that a run converting only images, media, fonts, archives or
+// tables never loads them. These functions forward to the module; each loads it when needed and
+// throws ConversionError when it cannot be loaded.
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "core/supported_format.h"
+#include "engine/validation_checks.h"
+
+class QCoreApplication;
+
+namespace calvoro::documents {
+
+using Path = std::filesystem::path;
+
+// What the module hands out. Module and program are built from one tree, so the layout is
+// checked only by its version.
+struct ModuleTable {
+    int version;
+    // The application object for runs that may draw: a QApplication on the platform chosen by the
+    // environment, after the web engine's switches are set.
+    std::unique_ptr<QCoreApplication> (*createApplication)(int& argc, char** argv);
+    Path (*convert)(const Path& source, SupportedFormat sourceFormat, SupportedFormat target, const Path& outputDir);
+    Path (*splitPDF)(const Path& source, const Path& outputDir);
+    Path (*convertPDFPages)(const Path& source, SupportedFormat target, const Path& outputDir, double quality);
+    void (*htmlStringToPDF)(const std::string& html, const Path& output);
+    validation::Status (*validatePDF)(const Path& url, int expectPages, validation::PDFBackgroundRequirement requirement);
+};
+
+inline constexpr int moduleVersion = 1;
+
+// The module's exported entry point.
+inline constexpr const char* moduleEntryName = "calvoro_documents_module";
+
+// Loads the module once; throws ConversionError with the loader's reason when it cannot.
+const ModuleTable& module();
+
+std::unique_ptr<QCoreApplication> createApplication(int& argc, char** argv);
+Path convert(const Path& source, SupportedFormat sourceFormat, SupportedFormat target, const Path& outputDir);
+Path splitPDF(const Path& source, const Path& outputDir);
+Path convertPDFPages(const Path& source, SupportedFormat target, const Path& outputDir, double quality);
+void htmlStringToPDF(const std::string& html, const Path& output);
+// Never throws: a module that cannot be loaded makes the check fail with its reason.
+validation::Status validatePDF(const Path& url, int expectPages, validation::PDFBackgroundRequirement requirement);
+
+}  // namespace calvoro::documents

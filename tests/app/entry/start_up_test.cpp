@@ -1,0 +1,80 @@
+// What a run loads at start: an image conversion must not pay for the document layers (Qt Gui,
+// QtPdf, qpdf, the web engine) or FFmpeg; a document conversion gets them through the module.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/entry/command_line_modes.h"
+#include "support/test_support.h"
+
+using namespace calvoro::testing;
+
+namespace {
+
+// Runs calvoro with the dynamic loader's file log; returns every line of that log.
+std::string loadedFiles(const TempDir& dir, const std::string& arguments, int& status) {
+    const auto log = dir / "ld";
+    auto r = run("QT_QPA_PLATFORM=offscreen LD_DEBUG=files LD_DEBUG_OUTPUT=" + shellQuote(log.string()) + " " +
+                 shellQuote(CALVORO_BINARY) + " " + arguments);
+    status = r.status;
+    std::string all;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        if (entry.path().filename().string().rfind("ld.", 0) == 0) {
+            all += readText(entry.path());
+            std::filesystem::remove(entry.path());
+        }
+    return all;
+}
+
+// A library is loaded when a "file=" line of the log names it (by soname or by path).
+bool loads(const std::string& log, const std::string& library) {
+    size_t start = 0;
+    while (start < log.size()) {
+        size_t end = log.find('\n', start);
+        if (end == std::string::npos) end = log.size();
+        const std::string_view line(log.data() + start, end - start);
+        const size_t file = line.find("file=");
+        if (file != std::string_view::npos && line.find(library, file) != std::string_view::npos) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+}  // namespace
+
+TEST(StartUp, ImageConversionLoadsNoDocumentLayersButDocumentsDo) {
+    TempDir dir;
+    ASSERT_EQ(run("ffmpeg -loglevel error -f lavfi -i testsrc=size=64x48 -frames:v 1 " + shellQuote((dir / "s.png").string())).status, 0);
+    int status = -1;
+    std::string log = loadedFiles(dir, "--convert " + shellQuote((dir / "s.png").string()) + " jpeg " + shellQuote((dir / "out").string()), status);
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(std::filesystem::is_regular_file(dir / "out" / "s.jpg"));
+    ASSERT_TRUE(loads(log, "libjpeg")) << "no loader log captured";
+    for (const char* heavy : {"libQt6Gui", "libQt6WebEngineCore", "libQt6Pdf", "libqpdf", "libcalvoro_documents"})
+        EXPECT_FALSE(loads(log, heavy)) << heavy;
+
+    writeFile(dir / "a.md", "# Title\n\nSome *text*.\n");
+    log = loadedFiles(dir, "--convert " + shellQuote((dir / "a.md").string()) + " pdf " + shellQuote((dir / "out").string()), status);
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(loads(log, "libcalvoro_documents"));
+    EXPECT_TRUE(loads(log, "libQt6Gui"));
+    EXPECT_EQ(run("pdfinfo " + shellQuote((dir / "out" / "a.pdf").string())).status, 0);
+}
+
+TEST(StartUp, OnlyDocumentRoutesAskForTheDocumentLayers) {
+    TempDir dir;
+    writeFile(dir / "a.md", "# x\n");
+    writeFile(dir / "t.csv", "a,b\n1,2\n");
+    ASSERT_EQ(run("ffmpeg -loglevel error -f lavfi -i testsrc=size=32x32 -frames:v 1 " + shellQuote((dir / "s.png").string())).status, 0);
+    auto needs = [&](const std::string& file, const std::string& target) {
+        return calvoro::CalvoroApp::convertNeedsDocuments({"calvoro", "--convert", (dir / file).string(), target, "/tmp/out"});
+    };
+    EXPECT_FALSE(needs("s.png", "jpeg"));
+    EXPECT_FALSE(needs("s.png", "webp"));
+    EXPECT_TRUE(needs("s.png", "pdf_image"));  // its check renders the PDF
+    EXPECT_TRUE(needs("a.md", "html"));
+    EXPECT_TRUE(needs("t.csv", "pdf"));
+    EXPECT_FALSE(needs("s.png", "nonsense"));
+    EXPECT_FALSE(needs("missing.png", "jpeg"));
+    EXPECT_FALSE(calvoro::CalvoroApp::convertNeedsDocuments({"calvoro", "--convert", "a.png"}));
+}
