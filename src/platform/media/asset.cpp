@@ -43,8 +43,8 @@ std::shared_ptr<const Asset::Loaded> probe(const std::filesystem::path& url, boo
         AssetTrack t;
         t.trackID = static_cast<int>(i);
         t.mediaType = par->codec_type == AVMEDIA_TYPE_VIDEO ? MediaType::video : MediaType::audio;
-        t.codecName = avcodec_get_name(par->codec_id);
-        t.decodable = avcodec_find_decoder(par->codec_id) != nullptr;
+        t.codecName = ff::api().avcodec_get_name(par->codec_id);
+        t.decodable = ff::api().avcodec_find_decoder(par->codec_id) != nullptr;
         t.durationSeconds = seconds(st->duration, st->time_base);
         if (t.mediaType == MediaType::video) {
             t.naturalWidth = par->width;

@@ -56,7 +56,7 @@ struct AssetReaderTrackOutput::Impl {
     bool flushed = false;
     bool ended = false;
 
-    ~Impl() { av_channel_layout_uninit(&swrLayout); }
+    ~Impl() { ff::api().av_channel_layout_uninit(&swrLayout); }
 
     // The next packet of this output's stream, reading the file ahead for the others.
     Packet nextPacket() {
@@ -65,7 +65,7 @@ struct AssetReaderTrackOutput::Impl {
         while (queue.empty()) {
             if (r.demuxEnded || r.status != AssetReader::Status::reading) return nullptr;
             Packet p = makePacket();
-            int rc = av_read_frame(r.input.get(), p.get());
+            int rc = ff::api().av_read_frame(r.input.get(), p.get());
             if (rc == AVERROR_EOF) {
                 r.demuxEnded = true;
                 return nullptr;
@@ -117,16 +117,16 @@ struct AssetReaderTrackOutput::Impl {
             case PixelFormat::bgra32: wanted = AV_PIX_FMT_BGRA; break;
         }
         if (frame->format == wanted) return frame;
-        sws.reset(sws_getCachedContext(sws.release(), frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
+        sws.reset(ff::api().sws_getCachedContext(sws.release(), frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
                                        frame->width, frame->height, wanted, SWS_BICUBIC, nullptr, nullptr, nullptr));
         if (!sws) throw MediaError("Cannot convert pictures of this format");
         Frame out = makeFrame();
         out->format = wanted;
         out->width = frame->width;
         out->height = frame->height;
-        if (av_frame_get_buffer(out.get(), 0) < 0) throw std::bad_alloc();
-        sws_scale(sws.get(), frame->data, frame->linesize, 0, frame->height, out->data, out->linesize);
-        av_frame_copy_props(out.get(), frame.get());
+        if (ff::api().av_frame_get_buffer(out.get(), 0) < 0) throw std::bad_alloc();
+        ff::api().sws_scale(sws.get(), frame->data, frame->linesize, 0, frame->height, out->data, out->linesize);
+        ff::api().av_frame_copy_props(out.get(), frame.get());
         return out;
     }
 
@@ -136,14 +136,14 @@ struct AssetReaderTrackOutput::Impl {
                                                                           : (audio.interleaved ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_FLTP);
         if (frame->format == wanted) return frame;
         if (!swr || swrFormat != frame->format || swrRate != frame->sample_rate || swrChannels != frame->ch_layout.nb_channels) {
-            av_channel_layout_uninit(&swrLayout);
+            ff::api().av_channel_layout_uninit(&swrLayout);
             swrLayout = normalizedLayout(frame->ch_layout);
             SwrContext* raw = nullptr;
-            int rc = swr_alloc_set_opts2(&raw, &swrLayout, wanted, frame->sample_rate, &swrLayout,
+            int rc = ff::api().swr_alloc_set_opts2(&raw, &swrLayout, wanted, frame->sample_rate, &swrLayout,
                                          static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
             if (rc < 0 || !raw) throwError("Cannot convert audio", rc < 0 ? rc : AVERROR(ENOMEM));
             swr.reset(raw);
-            if ((rc = swr_init(raw)) < 0) throwError("Cannot convert audio", rc);
+            if ((rc = ff::api().swr_init(raw)) < 0) throwError("Cannot convert audio", rc);
             swrFormat = frame->format;
             swrRate = frame->sample_rate;
             swrChannels = frame->ch_layout.nb_channels;
@@ -151,10 +151,10 @@ struct AssetReaderTrackOutput::Impl {
         Frame out = makeFrame();
         out->format = wanted;
         out->sample_rate = frame->sample_rate;
-        av_channel_layout_copy(&out->ch_layout, &swrLayout);
+        ff::api().av_channel_layout_copy(&out->ch_layout, &swrLayout);
         out->nb_samples = frame->nb_samples;
-        if (av_frame_get_buffer(out.get(), 0) < 0) throw std::bad_alloc();
-        int got = swr_convert(swr.get(), out->extended_data, out->nb_samples, const_cast<const uint8_t**>(frame->extended_data),
+        if (ff::api().av_frame_get_buffer(out.get(), 0) < 0) throw std::bad_alloc();
+        int got = ff::api().swr_convert(swr.get(), out->extended_data, out->nb_samples, const_cast<const uint8_t**>(frame->extended_data),
                               frame->nb_samples);
         if (got < 0) throwError("Cannot convert audio", got);
         out->nb_samples = got;
@@ -175,7 +175,7 @@ struct AssetReaderTrackOutput::Impl {
         }
         Frame frame = makeFrame();
         for (;;) {
-            int rc = avcodec_receive_frame(decoder.get(), frame.get());
+            int rc = ff::api().avcodec_receive_frame(decoder.get(), frame.get());
             if (rc == 0) {
                 auto s = wrap();
                 s->frame = kind == OutputKind::video ? convertVideo(std::move(frame)) : convertAudio(std::move(frame));
@@ -192,10 +192,10 @@ struct AssetReaderTrackOutput::Impl {
             if (!p) {
                 if (reader->status == AssetReader::Status::failed) return finish();
                 flushed = true;
-                avcodec_send_packet(decoder.get(), nullptr);
+                ff::api().avcodec_send_packet(decoder.get(), nullptr);
                 continue;
             }
-            rc = avcodec_send_packet(decoder.get(), p.get());
+            rc = ff::api().avcodec_send_packet(decoder.get(), p.get());
             // A damaged packet is left out; the decoder picks up at the next one.
             if (rc < 0 && rc != AVERROR_INVALIDDATA && rc != AVERROR(EAGAIN)) {
                 reader->fail("Cannot decode " + track.codecName + ": " + errorText(rc));
@@ -221,8 +221,8 @@ std::optional<SampleBuffer> AssetReaderTrackOutput::copyNextSampleBuffer() {
 FormatDescription AssetReaderTrackOutput::formatDescription() const {
     auto d = std::make_shared<FormatDescription::Impl>();
     d->mediaType = impl_->track.mediaType;
-    d->parameters.reset(avcodec_parameters_alloc());
-    if (!d->parameters || avcodec_parameters_copy(d->parameters.get(), impl_->stream->codecpar) < 0) throw std::bad_alloc();
+    d->parameters.reset(ff::api().avcodec_parameters_alloc());
+    if (!d->parameters || ff::api().avcodec_parameters_copy(d->parameters.get(), impl_->stream->codecpar) < 0) throw std::bad_alloc();
     d->timeBase = impl_->stream->time_base;
     d->rotation = impl_->track.rotation;
     return FormatDescription(std::move(d));

@@ -42,7 +42,7 @@ struct AssetWriter::Impl {
     void writePacket(AVPacket* packet) {
         std::lock_guard lock(mutex);
         if (status != Status::writing) return;
-        int rc = av_interleaved_write_frame(out->get(), packet);
+        int rc = ff::api().av_interleaved_write_frame(out->get(), packet);
         if (rc < 0) {
             if (!error) error = "Cannot write " + path.filename().string() + ": " + errorText(rc);
             status = Status::failed;
@@ -79,10 +79,10 @@ struct AssetWriterInput::Impl {
     // container would end the track at the last frame's start and lose that frame.
     void drainVideo() {
         for (;;) {
-            int rc = avcodec_receive_packet(encoder.get(), packet.get());
+            int rc = ff::api().avcodec_receive_packet(encoder.get(), packet.get());
             if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
             if (rc < 0) throwError("Video encoding failed", rc);
-            av_packet_rescale_ts(packet.get(), encoder->time_base, stream->time_base);
+            ff::api().av_packet_rescale_ts(packet.get(), encoder->time_base, stream->time_base);
             packet->stream_index = stream->index;
             if (held) {
                 if (held->duration <= 0 && packet->dts != AV_NOPTS_VALUE && held->dts != AV_NOPTS_VALUE)
@@ -90,15 +90,15 @@ struct AssetWriterInput::Impl {
                 if (held->duration > 0) lastDuration = held->duration;
                 writer->writePacket(held.get());
             }
-            held.reset(av_packet_clone(packet.get()));
-            av_packet_unref(packet.get());
+            held.reset(ff::api().av_packet_clone(packet.get()));
+            ff::api().av_packet_unref(packet.get());
         }
     }
 
     void writeHeld() {
         if (!held) return;
         if (held->duration <= 0) {
-            int64_t guess = av_rescale_q(1, av_inv_q(encoder->framerate), stream->time_base);
+            int64_t guess = ff::api().av_rescale_q(1, av_inv_q(encoder->framerate), stream->time_base);
             held->duration = lastDuration > 0 ? lastDuration : std::max<int64_t>(guess, 1);
         }
         writer->writePacket(held.get());
@@ -108,29 +108,29 @@ struct AssetWriterInput::Impl {
     bool encodePicture(const uint8_t* const* data, const int* linesize, int width, int height, AVPixelFormat format, int64_t pts) {
         if (width <= 0 || height <= 0) return false;
         if (lastPts != AV_NOPTS_VALUE && pts <= lastPts) return false;
-        sws.reset(sws_getCachedContext(sws.release(), width, height, format, encoder->width, encoder->height, encoder->pix_fmt,
+        sws.reset(ff::api().sws_getCachedContext(sws.release(), width, height, format, encoder->width, encoder->height, encoder->pix_fmt,
                                        SWS_BICUBIC, nullptr, nullptr, nullptr));
         if (!sws) throw MediaError("Cannot convert pictures for the video encoder");
         Frame frame = makeFrame();
         frame->format = encoder->pix_fmt;
         frame->width = encoder->width;
         frame->height = encoder->height;
-        if (av_frame_get_buffer(frame.get(), 0) < 0) throw std::bad_alloc();
-        sws_scale(sws.get(), data, linesize, 0, height, frame->data, frame->linesize);
+        if (ff::api().av_frame_get_buffer(frame.get(), 0) < 0) throw std::bad_alloc();
+        ff::api().sws_scale(sws.get(), data, linesize, 0, height, frame->data, frame->linesize);
         frame->pts = pts;
         lastPts = pts;
-        int rc = avcodec_send_frame(encoder.get(), frame.get());
+        int rc = ff::api().avcodec_send_frame(encoder.get(), frame.get());
         if (rc < 0) throwError("Video encoding failed", rc);
         drainVideo();
         return true;
     }
 
     void open(AVFormatContext* ctx) {
-        stream = avformat_new_stream(ctx, nullptr);
+        stream = ff::api().avformat_new_stream(ctx, nullptr);
         if (!stream) throw std::bad_alloc();
         if (kind == InputKind::passthrough) {
             const auto& d = format->impl();
-            int rc = avcodec_parameters_copy(stream->codecpar, d.parameters.get());
+            int rc = ff::api().avcodec_parameters_copy(stream->codecpar, d.parameters.get());
             if (rc < 0) throwError("Cannot copy the track's format", rc);
             // The source container's tag may mean nothing in this one; the muxer picks its own.
             stream->codecpar->codec_tag = 0;
@@ -140,24 +140,24 @@ struct AssetWriterInput::Impl {
         }
         if (kind == InputKind::audio) {
             encoder = openAudioEncoder(audio, ctx->oformat);
-            int rc = avcodec_parameters_from_context(stream->codecpar, encoder.get());
+            int rc = ff::api().avcodec_parameters_from_context(stream->codecpar, encoder.get());
             if (rc < 0) throwError("Cannot configure the audio track", rc);
             stream->time_base = encoder->time_base;
             AVCodecContext* enc = encoder.get();
             AVStream* st = stream;
             AssetWriter::Impl* w = writer;
             pump = std::make_unique<AudioEncodePump>(enc, [enc, st, w](AVPacket* p) {
-                av_packet_rescale_ts(p, enc->time_base, st->time_base);
+                ff::api().av_packet_rescale_ts(p, enc->time_base, st->time_base);
                 p->stream_index = st->index;
                 w->writePacket(p);
             });
             return;
         }
-        const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+        const AVCodec* codec = ff::api().avcodec_find_encoder_by_name("libx264");
         if (!codec) throw MediaError("No H.264 encoder");
         if (video.width < 2 || video.height < 2 || video.width % 2 || video.height % 2)
             throw MediaError("Invalid video size " + std::to_string(video.width) + " x " + std::to_string(video.height));
-        encoder.reset(avcodec_alloc_context3(codec));
+        encoder.reset(ff::api().avcodec_alloc_context3(codec));
         if (!encoder) throw std::bad_alloc();
         encoder->width = video.width;
         encoder->height = video.height;
@@ -166,18 +166,18 @@ struct AssetWriterInput::Impl {
         encoder->sample_aspect_ratio = AVRational{1, 1};
         double fps = video.expectedSourceFrameRate.value_or(30.0);
         if (!(fps > 0) || !std::isfinite(fps)) fps = 30.0;
-        encoder->framerate = av_d2q(fps, 100000);
+        encoder->framerate = ff::api().av_d2q(fps, 100000);
         encoder->thread_count = 0;
         if (ctx->oformat->flags & AVFMT_GLOBALHEADER) encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-        av_opt_set(encoder->priv_data, "preset", video.encoderSpeed.c_str(), 0);
+        ff::api().av_opt_set(encoder->priv_data, "preset", video.encoderSpeed.c_str(), 0);
         if (video.averageBitRate && *video.averageBitRate > 0) {
             encoder->bit_rate = *video.averageBitRate;
         } else {
-            av_opt_set_double(encoder->priv_data, "crf", video.constantQuality.value_or(23), 0);
+            ff::api().av_opt_set_double(encoder->priv_data, "crf", video.constantQuality.value_or(23), 0);
         }
-        int rc = avcodec_open2(encoder.get(), codec, nullptr);
+        int rc = ff::api().avcodec_open2(encoder.get(), codec, nullptr);
         if (rc < 0) throwError("Cannot open the H.264 encoder", rc);
-        rc = avcodec_parameters_from_context(stream->codecpar, encoder.get());
+        rc = ff::api().avcodec_parameters_from_context(stream->codecpar, encoder.get());
         if (rc < 0) throwError("Cannot configure the video track", rc);
         stream->time_base = encoder->time_base;
         setStreamRotation(stream, rotation);
@@ -188,7 +188,7 @@ struct AssetWriterInput::Impl {
         finished = true;
         if (!encoder || !writer || writer->status != AssetWriter::Status::writing) return;
         if (kind == InputKind::video) {
-            avcodec_send_frame(encoder.get(), nullptr);
+            ff::api().avcodec_send_frame(encoder.get(), nullptr);
             drainVideo();
             writeHeld();
         } else if (pump) {
@@ -234,9 +234,9 @@ bool AssetWriterInput::append(const SampleBuffer& sample) {
     try {
         if (d.kind == InputKind::passthrough) {
             if (!s.packet) return false;
-            Packet p(av_packet_clone(s.packet.get()));
+            Packet p(ff::api().av_packet_clone(s.packet.get()));
             if (!p) throw std::bad_alloc();
-            av_packet_rescale_ts(p.get(), s.timeBase, d.stream->time_base);
+            ff::api().av_packet_rescale_ts(p.get(), s.timeBase, d.stream->time_base);
             // Muxers need strictly rising decoding times; a repeated one is dropped.
             if (p->dts != AV_NOPTS_VALUE) {
                 if (d.lastDts != AV_NOPTS_VALUE && p->dts <= d.lastDts) return false;
@@ -311,9 +311,9 @@ bool AssetWriter::canAddInput(const AssetWriterInput& input) const {
     if (d.writer) return false;
     const AVOutputFormat* of = impl_->out->get()->oformat;
     if (d.kind == InputKind::passthrough) {
-        return avformat_query_codec(of, d.format->impl().parameters->codec_id, FF_COMPLIANCE_NORMAL) == 1;
+        return ff::api().avformat_query_codec(of, d.format->impl().parameters->codec_id, FF_COMPLIANCE_NORMAL) == 1;
     }
-    if (d.kind == InputKind::video) return avformat_query_codec(of, AV_CODEC_ID_H264, FF_COMPLIANCE_NORMAL) == 1;
+    if (d.kind == InputKind::video) return ff::api().avformat_query_codec(of, AV_CODEC_ID_H264, FF_COMPLIANCE_NORMAL) == 1;
     return impl_->fileType.isMovieFamily() || d.audio.formatID == audioFormatLinearPCM || d.audio.formatID == audioFormatFLAC;
 }
 
@@ -332,9 +332,9 @@ bool AssetWriter::startWriting() {
         AVFormatContext* ctx = d.out->get();
         for (auto& input : d.inputs) input->impl().open(ctx);
         AVDictionary* options = nullptr;
-        if (d.optimize && d.fileType.isMovieFamily()) av_dict_set(&options, "movflags", "+faststart", 0);
-        int rc = avformat_write_header(ctx, &options);
-        av_dict_free(&options);
+        if (d.optimize && d.fileType.isMovieFamily()) ff::api().av_dict_set(&options, "movflags", "+faststart", 0);
+        int rc = ff::api().avformat_write_header(ctx, &options);
+        ff::api().av_dict_free(&options);
         if (rc < 0) throwError("Cannot write " + d.path.filename().string(), rc);
         d.status = Status::writing;
         return true;
@@ -355,7 +355,7 @@ void AssetWriter::finishWriting() {
         d.out->closeFile();
         return;
     }
-    int rc = av_write_trailer(d.out->get());
+    int rc = ff::api().av_write_trailer(d.out->get());
     int closeRc = d.out->closeFile();
     if (rc < 0 || closeRc < 0) {
         if (!d.error) d.error = "Cannot finish " + d.path.filename().string() + ": " + errorText(rc < 0 ? rc : closeRc);

@@ -76,24 +76,24 @@ CodecContext openAudioEncoder(const AudioSettings& settings, const AVOutputForma
     std::string muxerName = muxer ? muxer->name : "";
     Choice choice = choose(settings, muxerName);
     if (!choice.encoder) throw MediaError("The audio format cannot be written in a " + muxerName + " file");
-    const AVCodec* codec = avcodec_find_encoder_by_name(choice.encoder);
+    const AVCodec* codec = ff::api().avcodec_find_encoder_by_name(choice.encoder);
     if (!codec) throw MediaError(std::string("No encoder ") + choice.encoder);
     int rate = static_cast<int>(std::lround(settings.sampleRate));
     if (rate <= 0 || settings.channelCount < 1 || settings.channelCount > 64)
         throw MediaError("Invalid audio format: " + std::to_string(rate) + " Hz, " + std::to_string(settings.channelCount) + " channels");
-    CodecContext enc(avcodec_alloc_context3(codec));
+    CodecContext enc(ff::api().avcodec_alloc_context3(codec));
     if (!enc) throw std::bad_alloc();
     enc->sample_rate = rate;
     enc->sample_fmt = choice.format;
     enc->time_base = AVRational{1, rate};
     AVChannelLayout layout = channelLayoutFor(codec, static_cast<int>(settings.channelCount));
-    av_channel_layout_copy(&enc->ch_layout, &layout);
-    av_channel_layout_uninit(&layout);
+    ff::api().av_channel_layout_copy(&enc->ch_layout, &layout);
+    ff::api().av_channel_layout_uninit(&layout);
     if (choice.rawBits) enc->bits_per_raw_sample = choice.rawBits;
     if (settings.formatID == audioFormatAAC && settings.encoderBitRate && *settings.encoderBitRate > 0)
         enc->bit_rate = *settings.encoderBitRate;
     if (muxer && (muxer->flags & AVFMT_GLOBALHEADER)) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    int rc = avcodec_open2(enc.get(), codec, nullptr);
+    int rc = ff::api().avcodec_open2(enc.get(), codec, nullptr);
     if (rc < 0)
         throwError(std::string("Cannot open the ") + codec->name + " encoder at " + std::to_string(rate) + " Hz with " +
                        std::to_string(settings.channelCount) + " channels",
@@ -105,28 +105,28 @@ AudioEncodePump::AudioEncodePump(AVCodecContext* encoder, PacketSink sink)
     : enc_(encoder), sink_(std::move(sink)), frame_(makeFrame()), packet_(makePacket()) {
     bool variable = enc_->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE;
     frameSize_ = (enc_->frame_size > 0 && !variable) ? enc_->frame_size : 4096;
-    fifo_.reset(av_audio_fifo_alloc(enc_->sample_fmt, enc_->ch_layout.nb_channels, frameSize_ * 2));
+    fifo_.reset(ff::api().av_audio_fifo_alloc(enc_->sample_fmt, enc_->ch_layout.nb_channels, frameSize_ * 2));
     if (!fifo_) throw std::bad_alloc();
 }
 
 void AudioEncodePump::ensureResampler(AVSampleFormat format, const AVChannelLayout& layout, int sampleRate) {
-    bool same = format == inFormat_ && sampleRate == inRate_ && av_channel_layout_compare(&layout, &inLayout_) == 0;
+    bool same = format == inFormat_ && sampleRate == inRate_ && ff::api().av_channel_layout_compare(&layout, &inLayout_) == 0;
     if (same && (swr_ || (format == enc_->sample_fmt && sampleRate == enc_->sample_rate &&
                            layout.nb_channels == enc_->ch_layout.nb_channels)))
         return;
     inFormat_ = format;
     inRate_ = sampleRate;
-    av_channel_layout_uninit(&inLayout_);
-    av_channel_layout_copy(&inLayout_, &layout);
+    ff::api().av_channel_layout_uninit(&inLayout_);
+    ff::api().av_channel_layout_copy(&inLayout_, &layout);
     swr_.reset();
     // Same format, rate and channel count: the samples go straight into the queue.
     if (format == enc_->sample_fmt && sampleRate == enc_->sample_rate && layout.nb_channels == enc_->ch_layout.nb_channels)
         return;
     SwrContext* raw = nullptr;
-    int rc = swr_alloc_set_opts2(&raw, &enc_->ch_layout, enc_->sample_fmt, enc_->sample_rate, const_cast<AVChannelLayout*>(&layout), format, sampleRate, 0, nullptr);
+    int rc = ff::api().swr_alloc_set_opts2(&raw, &enc_->ch_layout, enc_->sample_fmt, enc_->sample_rate, const_cast<AVChannelLayout*>(&layout), format, sampleRate, 0, nullptr);
     if (rc < 0 || !raw) throwError("Cannot set up audio conversion", rc < 0 ? rc : AVERROR(ENOMEM));
     swr_.reset(raw);
-    rc = swr_init(raw);
+    rc = ff::api().swr_init(raw);
     if (rc < 0) throwError("Cannot set up audio conversion", rc);
 }
 
@@ -136,33 +136,33 @@ void AudioEncodePump::push(const uint8_t* const* data, int frames, AVSampleForma
     started_ = true;
     ensureResampler(format, layout, sampleRate);
     if (!swr_) {
-        if (av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(const_cast<uint8_t**>(data)), frames) < frames)
+        if (ff::api().av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(const_cast<uint8_t**>(data)), frames) < frames)
             throw std::bad_alloc();
     } else {
-        int capacity = swr_get_out_samples(swr_.get(), frames);
+        int capacity = ff::api().swr_get_out_samples(swr_.get(), frames);
         uint8_t** out = nullptr;
-        int rc = av_samples_alloc_array_and_samples(&out, nullptr, enc_->ch_layout.nb_channels, capacity, enc_->sample_fmt, 0);
+        int rc = ff::api().av_samples_alloc_array_and_samples(&out, nullptr, enc_->ch_layout.nb_channels, capacity, enc_->sample_fmt, 0);
         if (rc < 0) throw std::bad_alloc();
-        int got = swr_convert(swr_.get(), out, capacity, const_cast<const uint8_t**>(data), frames);
-        if (got > 0) av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(out), got);
-        av_freep(&out[0]);
-        av_freep(&out);
+        int got = ff::api().swr_convert(swr_.get(), out, capacity, const_cast<const uint8_t**>(data), frames);
+        if (got > 0) ff::api().av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(out), got);
+        ff::api().av_freep(&out[0]);
+        ff::api().av_freep(&out);
         if (got < 0) throwError("Audio conversion failed", got);
     }
     encodeAvailable(false);
 }
 
 void AudioEncodePump::encodeAvailable(bool flushAll) {
-    while (av_audio_fifo_size(fifo_.get()) >= frameSize_ || (flushAll && av_audio_fifo_size(fifo_.get()) > 0)) {
-        int n = std::min(frameSize_, av_audio_fifo_size(fifo_.get()));
+    while (ff::api().av_audio_fifo_size(fifo_.get()) >= frameSize_ || (flushAll && ff::api().av_audio_fifo_size(fifo_.get()) > 0)) {
+        int n = std::min(frameSize_, ff::api().av_audio_fifo_size(fifo_.get()));
         Frame frame = makeFrame();
         frame->nb_samples = n;
         frame->format = enc_->sample_fmt;
         frame->sample_rate = enc_->sample_rate;
-        av_channel_layout_copy(&frame->ch_layout, &enc_->ch_layout);
-        int rc = av_frame_get_buffer(frame.get(), 0);
+        ff::api().av_channel_layout_copy(&frame->ch_layout, &enc_->ch_layout);
+        int rc = ff::api().av_frame_get_buffer(frame.get(), 0);
         if (rc < 0) throw std::bad_alloc();
-        av_audio_fifo_read(fifo_.get(), reinterpret_cast<void**>(frame->data), n);
+        ff::api().av_audio_fifo_read(fifo_.get(), reinterpret_cast<void**>(frame->data), n);
         frame->pts = nextPts_;
         nextPts_ += n;
         send(frame.get());
@@ -170,14 +170,14 @@ void AudioEncodePump::encodeAvailable(bool flushAll) {
 }
 
 void AudioEncodePump::send(AVFrame* frame) {
-    int rc = avcodec_send_frame(enc_, frame);
+    int rc = ff::api().avcodec_send_frame(enc_, frame);
     if (rc < 0 && rc != AVERROR_EOF) throwError("Audio encoding failed", rc);
     for (;;) {
-        rc = avcodec_receive_packet(enc_, packet_.get());
+        rc = ff::api().avcodec_receive_packet(enc_, packet_.get());
         if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
         if (rc < 0) throwError("Audio encoding failed", rc);
         sink_(packet_.get());
-        av_packet_unref(packet_.get());
+        ff::api().av_packet_unref(packet_.get());
     }
 }
 
@@ -185,20 +185,20 @@ void AudioEncodePump::finish() {
     if (finished_) return;
     finished_ = true;
     if (swr_) {
-        int capacity = swr_get_out_samples(swr_.get(), 0);
+        int capacity = ff::api().swr_get_out_samples(swr_.get(), 0);
         if (capacity > 0) {
             uint8_t** out = nullptr;
-            if (av_samples_alloc_array_and_samples(&out, nullptr, enc_->ch_layout.nb_channels, capacity, enc_->sample_fmt, 0) >= 0) {
-                int got = swr_convert(swr_.get(), out, capacity, nullptr, 0);
-                if (got > 0) av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(out), got);
-                av_freep(&out[0]);
-                av_freep(&out);
+            if (ff::api().av_samples_alloc_array_and_samples(&out, nullptr, enc_->ch_layout.nb_channels, capacity, enc_->sample_fmt, 0) >= 0) {
+                int got = ff::api().swr_convert(swr_.get(), out, capacity, nullptr, 0);
+                if (got > 0) ff::api().av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(out), got);
+                ff::api().av_freep(&out[0]);
+                ff::api().av_freep(&out);
             }
         }
     }
     encodeAvailable(true);
     send(nullptr);
-    av_channel_layout_uninit(&inLayout_);
+    ff::api().av_channel_layout_uninit(&inLayout_);
 }
 
 }  // namespace calvoro::media::detail

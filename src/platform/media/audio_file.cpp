@@ -70,46 +70,46 @@ struct AudioFile::Impl {
     std::unique_ptr<AudioEncodePump> pump;
     bool closed = false;
 
-    ~Impl() { av_channel_layout_uninit(&layout); }
+    ~Impl() { ff::api().av_channel_layout_uninit(&layout); }
 
     void queueFrame(AVFrame* f) {
         bool direct = f->format == processingFormat && f->sample_rate == static_cast<int>(file.sampleRate) &&
                       f->ch_layout.nb_channels == static_cast<int>(file.channelCount);
         if (direct) {
-            av_audio_fifo_write(fifo.get(), reinterpret_cast<void**>(f->extended_data), f->nb_samples);
+            ff::api().av_audio_fifo_write(fifo.get(), reinterpret_cast<void**>(f->extended_data), f->nb_samples);
             return;
         }
         if (!swr || swrInFormat != f->format || swrInRate != f->sample_rate || swrInChannels != f->ch_layout.nb_channels) {
             AVChannelLayout in = normalizedLayout(f->ch_layout);
             SwrContext* raw = nullptr;
-            int rc = swr_alloc_set_opts2(&raw, &layout, processingFormat, static_cast<int>(file.sampleRate), &in,
+            int rc = ff::api().swr_alloc_set_opts2(&raw, &layout, processingFormat, static_cast<int>(file.sampleRate), &in,
                                          static_cast<AVSampleFormat>(f->format), f->sample_rate, 0, nullptr);
-            av_channel_layout_uninit(&in);
+            ff::api().av_channel_layout_uninit(&in);
             if (rc < 0 || !raw) throwError("Cannot convert audio", rc < 0 ? rc : AVERROR(ENOMEM));
             swr.reset(raw);
-            if ((rc = swr_init(raw)) < 0) throwError("Cannot convert audio", rc);
+            if ((rc = ff::api().swr_init(raw)) < 0) throwError("Cannot convert audio", rc);
             swrInFormat = static_cast<AVSampleFormat>(f->format);
             swrInRate = f->sample_rate;
             swrInChannels = f->ch_layout.nb_channels;
         }
-        int capacity = swr_get_out_samples(swr.get(), f->nb_samples);
+        int capacity = ff::api().swr_get_out_samples(swr.get(), f->nb_samples);
         uint8_t** out = nullptr;
-        if (av_samples_alloc_array_and_samples(&out, nullptr, static_cast<int>(file.channelCount), capacity, processingFormat, 0) < 0)
+        if (ff::api().av_samples_alloc_array_and_samples(&out, nullptr, static_cast<int>(file.channelCount), capacity, processingFormat, 0) < 0)
             throw std::bad_alloc();
-        int got = swr_convert(swr.get(), out, capacity, const_cast<const uint8_t**>(f->extended_data), f->nb_samples);
-        if (got > 0) av_audio_fifo_write(fifo.get(), reinterpret_cast<void**>(out), got);
-        av_freep(&out[0]);
-        av_freep(&out);
+        int got = ff::api().swr_convert(swr.get(), out, capacity, const_cast<const uint8_t**>(f->extended_data), f->nb_samples);
+        if (got > 0) ff::api().av_audio_fifo_write(fifo.get(), reinterpret_cast<void**>(out), got);
+        ff::api().av_freep(&out[0]);
+        ff::api().av_freep(&out);
         if (got < 0) throwError("Cannot convert audio", got);
     }
 
     // Decodes until the queue holds samples again; false at the end of the stream.
     bool decodeMore() {
         while (!decoderEnded) {
-            int rc = avcodec_receive_frame(decoder.get(), frame.get());
+            int rc = ff::api().avcodec_receive_frame(decoder.get(), frame.get());
             if (rc == 0) {
                 queueFrame(frame.get());
-                av_frame_unref(frame.get());
+                ff::api().av_frame_unref(frame.get());
                 return true;
             }
             if (rc == AVERROR_EOF) {
@@ -122,33 +122,33 @@ struct AudioFile::Impl {
                 decoderEnded = true;
                 break;
             }
-            rc = av_read_frame(input.get(), packet.get());
+            rc = ff::api().av_read_frame(input.get(), packet.get());
             if (rc == AVERROR_EOF) {
                 demuxEnded = true;
-                avcodec_send_packet(decoder.get(), nullptr);
+                ff::api().avcodec_send_packet(decoder.get(), nullptr);
                 continue;
             }
             if (rc < 0) throwError("Cannot read audio", rc);
             if (packet->stream_index == stream) {
-                rc = avcodec_send_packet(decoder.get(), packet.get());
+                rc = ff::api().avcodec_send_packet(decoder.get(), packet.get());
                 // A damaged packet is left out, as players do; the rest of the stream still plays.
                 if (rc < 0 && rc != AVERROR_INVALIDDATA && rc != AVERROR(EAGAIN)) {
-                    av_packet_unref(packet.get());
+                    ff::api().av_packet_unref(packet.get());
                     throwError("Cannot decode audio", rc);
                 }
             }
-            av_packet_unref(packet.get());
+            ff::api().av_packet_unref(packet.get());
         }
         // What the resampler still holds.
-        if (swr && swr_get_delay(swr.get(), static_cast<int>(file.sampleRate)) > 0) {
-            int capacity = swr_get_out_samples(swr.get(), 0);
+        if (swr && ff::api().swr_get_delay(swr.get(), static_cast<int>(file.sampleRate)) > 0) {
+            int capacity = ff::api().swr_get_out_samples(swr.get(), 0);
             uint8_t** out = nullptr;
             if (capacity > 0 &&
-                av_samples_alloc_array_and_samples(&out, nullptr, static_cast<int>(file.channelCount), capacity, processingFormat, 0) >= 0) {
-                int got = swr_convert(swr.get(), out, capacity, nullptr, 0);
-                if (got > 0) av_audio_fifo_write(fifo.get(), reinterpret_cast<void**>(out), got);
-                av_freep(&out[0]);
-                av_freep(&out);
+                ff::api().av_samples_alloc_array_and_samples(&out, nullptr, static_cast<int>(file.channelCount), capacity, processingFormat, 0) >= 0) {
+                int got = ff::api().swr_convert(swr.get(), out, capacity, nullptr, 0);
+                if (got > 0) ff::api().av_audio_fifo_write(fifo.get(), reinterpret_cast<void**>(out), got);
+                ff::api().av_freep(&out[0]);
+                ff::api().av_freep(&out);
                 return got > 0;
             }
         }
@@ -171,7 +171,7 @@ std::unique_ptr<AudioFile> AudioFile::openForReading(const std::filesystem::path
     auto impl = std::make_unique<Impl>();
     impl->input = openInput(path);
     AVFormatContext* ctx = impl->input.get();
-    int index = av_find_best_stream(ctx, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    int index = ff::api().av_find_best_stream(ctx, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     if (index < 0) throw MediaError("No audio in " + path.filename().string());
     impl->stream = index;
     AVStream* st = ctx->streams[index];
@@ -184,7 +184,7 @@ std::unique_ptr<AudioFile> AudioFile::openForReading(const std::filesystem::path
     impl->file = AudioFormat{static_cast<double>(rate), static_cast<uint32_t>(channels), CommonFormat::int16, true};
     impl->processing = AudioFormat{static_cast<double>(rate), static_cast<uint32_t>(channels), format, interleaved};
     impl->processingFormat = sampleFormatOf(format, interleaved);
-    impl->fifo.reset(av_audio_fifo_alloc(impl->processingFormat, channels, 16384));
+    impl->fifo.reset(ff::api().av_audio_fifo_alloc(impl->processingFormat, channels, 16384));
     if (!impl->fifo) throw std::bad_alloc();
     impl->packet = makePacket();
     impl->frame = makeFrame();
@@ -198,9 +198,9 @@ std::unique_ptr<AudioFile> AudioFile::openForReading(const std::filesystem::path
         auto scan = openInput(path);
         Packet p = makePacket();
         int64_t total = 0;
-        while (av_read_frame(scan.get(), p.get()) >= 0) {
+        while (ff::api().av_read_frame(scan.get(), p.get()) >= 0) {
             if (p->stream_index == index && p->duration > 0) total += p->duration;
-            av_packet_unref(p.get());
+            ff::api().av_packet_unref(p.get());
         }
         impl->length = framesFor(total, scan->streams[index]->time_base, rate);
     }
@@ -218,18 +218,18 @@ std::unique_ptr<AudioFile> AudioFile::openForWriting(const std::filesystem::path
         impl->output = std::make_unique<OutputContext>(path, muxer);
         AVFormatContext* ctx = impl->output->get();
         impl->encoder = openAudioEncoder(settings, ctx->oformat);
-        AVStream* st = avformat_new_stream(ctx, nullptr);
+        AVStream* st = ff::api().avformat_new_stream(ctx, nullptr);
         if (!st) throw std::bad_alloc();
-        int rc = avcodec_parameters_from_context(st->codecpar, impl->encoder.get());
+        int rc = ff::api().avcodec_parameters_from_context(st->codecpar, impl->encoder.get());
         if (rc < 0) throwError("Cannot configure the audio stream", rc);
         st->time_base = impl->encoder->time_base;
-        rc = avformat_write_header(ctx, nullptr);
+        rc = ff::api().avformat_write_header(ctx, nullptr);
         if (rc < 0) throwError("Cannot write " + path.filename().string(), rc);
         AVCodecContext* enc = impl->encoder.get();
         impl->pump = std::make_unique<AudioEncodePump>(enc, [ctx, st, enc](AVPacket* pkt) {
-            av_packet_rescale_ts(pkt, enc->time_base, st->time_base);
+            ff::api().av_packet_rescale_ts(pkt, enc->time_base, st->time_base);
             pkt->stream_index = st->index;
-            int rc = av_interleaved_write_frame(ctx, pkt);
+            int rc = ff::api().av_interleaved_write_frame(ctx, pkt);
             if (rc < 0) throwError("Cannot write audio", rc);
         });
     } catch (...) {
@@ -256,12 +256,12 @@ void AudioFile::read(PcmBuffer& buffer) {
         buffer.format().channelCount != d.processing.channelCount)
         throw MediaError("The buffer's format differs from the file's processing format");
     int capacity = static_cast<int>(buffer.frameCapacity());
-    while (av_audio_fifo_size(d.fifo.get()) < capacity && d.decodeMore()) {
+    while (ff::api().av_audio_fifo_size(d.fifo.get()) < capacity && d.decodeMore()) {
     }
-    int n = std::min(capacity, av_audio_fifo_size(d.fifo.get()));
+    int n = std::min(capacity, ff::api().av_audio_fifo_size(d.fifo.get()));
     void* planes[64];
     for (int i = 0; i < buffer.planeCount() && i < 64; ++i) planes[i] = buffer.plane(i);
-    if (n > 0) n = av_audio_fifo_read(d.fifo.get(), planes, n);
+    if (n > 0) n = ff::api().av_audio_fifo_read(d.fifo.get(), planes, n);
     buffer.setFrameLength(static_cast<uint32_t>(std::max(n, 0)));
     d.position += std::max(n, 0);
 }
@@ -272,7 +272,7 @@ void AudioFile::write(const PcmBuffer& buffer) {
     const uint8_t* planes[64];
     for (int i = 0; i < buffer.planeCount() && i < 64; ++i) planes[i] = buffer.plane(i);
     AVChannelLayout layout{};
-    av_channel_layout_default(&layout, static_cast<int>(buffer.format().channelCount));
+    ff::api().av_channel_layout_default(&layout, static_cast<int>(buffer.format().channelCount));
     d.pump->push(planes, static_cast<int>(buffer.frameLength()), sampleFormatOf(buffer.format().commonFormat, buffer.format().interleaved),
                  layout, static_cast<int>(std::lround(buffer.format().sampleRate)));
     d.position += buffer.frameLength();
@@ -283,7 +283,7 @@ void AudioFile::close() {
     if (!d.pump || d.closed) return;
     d.closed = true;
     d.pump->finish();
-    int rc = av_write_trailer(d.output->get());
+    int rc = ff::api().av_write_trailer(d.output->get());
     int closeRc = d.output->closeFile();
     if (rc < 0) throwError("Cannot finish " + d.path.filename().string(), rc);
     if (closeRc < 0) throwError("Cannot close " + d.path.filename().string(), closeRc);

@@ -36,9 +36,9 @@ Plan planFor(const std::string& preset, const Asset& asset) {
 bool muxable(const FileType& type, const AssetTrack& track) {
     auto muxer = type.muxerName();
     if (!muxer) return false;
-    const AVOutputFormat* of = av_guess_format(muxer->c_str(), nullptr, nullptr);
-    const AVCodecDescriptor* desc = avcodec_descriptor_get_by_name(track.codecName.c_str());
-    return of && desc && avformat_query_codec(of, desc->id, FF_COMPLIANCE_NORMAL) == 1;
+    const AVOutputFormat* of = ff::api().av_guess_format(muxer->c_str(), nullptr, nullptr);
+    const AVCodecDescriptor* desc = ff::api().avcodec_descriptor_get_by_name(track.codecName.c_str());
+    return of && desc && ff::api().avformat_query_codec(of, desc->id, FF_COMPLIANCE_NORMAL) == 1;
 }
 
 std::vector<FileType> typesFor(const std::string& preset, const Asset& asset) {
@@ -79,7 +79,6 @@ ExportSession::~ExportSession() = default;
 bool ExportSession::determineCompatibility(const std::string& preset, const Asset& asset, const FileType& fileType) {
     if (!isKnownPreset(preset)) return false;
     try {
-        detail::ensureInitialized();
         if (preset == presets::appleM4A && !planFor(preset, asset).audio) return false;
         return contains(typesFor(preset, asset), fileType);
     } catch (...) {
@@ -89,7 +88,6 @@ bool ExportSession::determineCompatibility(const std::string& preset, const Asse
 
 std::unique_ptr<ExportSession> ExportSession::create(const Asset& asset, const std::string& preset) {
     if (!isKnownPreset(preset)) return nullptr;
-    detail::ensureInitialized();
     return std::unique_ptr<ExportSession>(new ExportSession(asset, preset));
 }
 

@@ -1,17 +1,8 @@
 #pragma once
 
-// Internal to the media layer: RAII holders and small helpers over the FFmpeg C API.
+// Internal to the media layer: RAII holders and small helpers over the FFmpeg C API (see ffmpeg_api.h).
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/audio_fifo.h>
-#include <libavutil/channel_layout.h>
-#include <libavutil/display.h>
-#include <libavutil/opt.h>
-#include <libswresample/swresample.h>
-#include <libswscale/swscale.h>
-}
+#include "platform/media/ffmpeg_api.h"
 
 #include <filesystem>
 #include <memory>
@@ -19,35 +10,32 @@ extern "C" {
 
 namespace calvoro::media::detail {
 
-// Quiets FFmpeg's own logging once per process, so that standard output carries only our lines.
-void ensureInitialized();
-
 std::string errorText(int code);
 [[noreturn]] void throwError(const std::string& context, int code);
 
 struct InputDeleter {
-    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
+    void operator()(AVFormatContext* c) const { ff::api().avformat_close_input(&c); }
 };
 struct CodecDeleter {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+    void operator()(AVCodecContext* c) const { ff::api().avcodec_free_context(&c); }
 };
 struct FrameDeleter {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
+    void operator()(AVFrame* f) const { ff::api().av_frame_free(&f); }
 };
 struct PacketDeleter {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
+    void operator()(AVPacket* p) const { ff::api().av_packet_free(&p); }
 };
 struct SwsDeleter {
-    void operator()(SwsContext* c) const { sws_freeContext(c); }
+    void operator()(SwsContext* c) const { ff::api().sws_freeContext(c); }
 };
 struct SwrDeleter {
-    void operator()(SwrContext* c) const { swr_free(&c); }
+    void operator()(SwrContext* c) const { ff::api().swr_free(&c); }
 };
 struct FifoDeleter {
-    void operator()(AVAudioFifo* f) const { av_audio_fifo_free(f); }
+    void operator()(AVAudioFifo* f) const { ff::api().av_audio_fifo_free(f); }
 };
 struct ParametersDeleter {
-    void operator()(AVCodecParameters* p) const { avcodec_parameters_free(&p); }
+    void operator()(AVCodecParameters* p) const { ff::api().avcodec_parameters_free(&p); }
 };
 
 using InputContext = std::unique_ptr<AVFormatContext, InputDeleter>;

@@ -30,7 +30,7 @@ struct ImageGenerator::Impl {
     Frame decodeNext() {
         Frame frame = makeFrame();
         for (;;) {
-            int rc = avcodec_receive_frame(decoder.get(), frame.get());
+            int rc = ff::api().avcodec_receive_frame(decoder.get(), frame.get());
             if (rc == 0) {
                 if (frameTime(frame.get()) == AV_NOPTS_VALUE) continue;
                 return frame;
@@ -40,19 +40,19 @@ struct ImageGenerator::Impl {
                 return nullptr;
             }
             if (rc != AVERROR(EAGAIN) && rc != AVERROR_INVALIDDATA) throwError("Cannot decode video", rc);
-            rc = av_read_frame(input.get(), packet.get());
+            rc = ff::api().av_read_frame(input.get(), packet.get());
             if (rc < 0) {
-                avcodec_send_packet(decoder.get(), nullptr);
+                ff::api().avcodec_send_packet(decoder.get(), nullptr);
                 continue;
             }
-            if (packet->stream_index == stream->index) avcodec_send_packet(decoder.get(), packet.get());
-            av_packet_unref(packet.get());
+            if (packet->stream_index == stream->index) ff::api().avcodec_send_packet(decoder.get(), packet.get());
+            ff::api().av_packet_unref(packet.get());
         }
     }
 
     void seek(int64_t target) {
-        av_seek_frame(input.get(), stream->index, target, AVSEEK_FLAG_BACKWARD);
-        avcodec_flush_buffers(decoder.get());
+        ff::api().av_seek_frame(input.get(), stream->index, target, AVSEEK_FLAG_BACKWARD);
+        ff::api().avcodec_flush_buffers(decoder.get());
         current.reset();
         pending.reset();
         ended = false;
@@ -122,13 +122,13 @@ imaging::RgbaImage ImageGenerator::copyImage(double seconds) {
     int scaledW = turned ? outH : outW;
     int scaledH = turned ? outW : outH;
 
-    d.sws.reset(sws_getCachedContext(d.sws.release(), frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), scaledW,
+    d.sws.reset(ff::api().sws_getCachedContext(d.sws.release(), frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), scaledW,
                                      scaledH, AV_PIX_FMT_RGBA, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr));
     if (!d.sws) throw MediaError("Cannot convert the picture");
     imaging::RgbaImage scaled(scaledW, scaledH);
     uint8_t* dst[4] = {scaled.pixels.data(), nullptr, nullptr, nullptr};
     int dstStride[4] = {scaledW * 4, 0, 0, 0};
-    sws_scale(d.sws.get(), frame->data, frame->linesize, 0, frame->height, dst, dstStride);
+    ff::api().sws_scale(d.sws.get(), frame->data, frame->linesize, 0, frame->height, dst, dstStride);
     if (rotation == 0) return scaled;
 
     imaging::RgbaImage out(outW, outH);

@@ -6,27 +6,22 @@
 
 #include "platform/media/sample_buffer_impl.h"
 
-extern "C" {
-#include <libavutil/channel_layout.h>
-#include <libavutil/frame.h>
-}
-
 namespace calvoro::media {
 
 SampleBuffer pcmSampleBuffer(const PcmBuffer& buffer, double presentationTimeSeconds) {
     const auto& format = buffer.format();
     auto impl = std::make_unique<SampleBuffer::Impl>();
     impl->mediaType = MediaType::audio;
-    impl->frame = detail::Frame(av_frame_alloc());
+    impl->frame = detail::Frame(ff::api().av_frame_alloc());
     if (!impl->frame) throw std::bad_alloc();
     AVFrame* f = impl->frame.get();
     bool isFloat = format.commonFormat == CommonFormat::float32;
     f->format = format.interleaved ? (isFloat ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_S16)
                                    : (isFloat ? AV_SAMPLE_FMT_FLTP : AV_SAMPLE_FMT_S16P);
-    av_channel_layout_default(&f->ch_layout, static_cast<int>(format.channelCount));
+    ff::api().av_channel_layout_default(&f->ch_layout, static_cast<int>(format.channelCount));
     f->sample_rate = static_cast<int>(format.sampleRate);
     f->nb_samples = static_cast<int>(buffer.frameLength());
-    if (av_frame_get_buffer(f, 0) < 0) throw std::bad_alloc();
+    if (ff::api().av_frame_get_buffer(f, 0) < 0) throw std::bad_alloc();
     size_t bytesPerSample = isFloat ? 4 : 2;
     size_t planeBytes = static_cast<size_t>(buffer.frameLength()) * bytesPerSample *
                         (format.interleaved ? format.channelCount : 1);

@@ -10,7 +10,7 @@ void drawImage(PixelBuffer& buffer, const imaging::RgbaImage& image) {
     imaging::RgbaImage scaled;
     const imaging::RgbaImage* src = &image;
     if (image.width != buffer.width() || image.height != buffer.height()) {
-        detail::ScaleContext sws(sws_getContext(image.width, image.height, AV_PIX_FMT_RGBA, buffer.width(), buffer.height(),
+        detail::ScaleContext sws(ff::api().sws_getContext(image.width, image.height, AV_PIX_FMT_RGBA, buffer.width(), buffer.height(),
                                                 AV_PIX_FMT_RGBA, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr));
         if (!sws) throw MediaError("Cannot scale the picture");
         scaled = imaging::RgbaImage(buffer.width(), buffer.height());
@@ -18,7 +18,7 @@ void drawImage(PixelBuffer& buffer, const imaging::RgbaImage& image) {
         int inStride[4] = {image.width * 4, 0, 0, 0};
         uint8_t* out[4] = {scaled.pixels.data(), nullptr, nullptr, nullptr};
         int outStride[4] = {scaled.width * 4, 0, 0, 0};
-        sws_scale(sws.get(), in, inStride, 0, image.height, out, outStride);
+        ff::api().sws_scale(sws.get(), in, inStride, 0, image.height, out, outStride);
         src = &scaled;
     }
     for (int y = 0; y < buffer.height(); ++y) {
