@@ -11,9 +11,9 @@ trap 'rm -rf "$work"' EXIT
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCALVORO_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" --target calvoro_imaging calvoro_core >/dev/null
-libs=$(pkg-config --libs libpng libjpeg libtiff-4 libwebp libwebpmux libwebpdemux libheif libopenjp2 libjxl lcms2 exiv2 libraw_r zlib icu-uc icu-i18n)
+libs=$(pkg-config --libs libpng libjpeg libtiff-4 libwebp libwebpmux libwebpdemux lcms2 exiv2 zlib icu-uc icu-i18n)
 c++ -std=c++20 -O2 -I"$root/src" "$root/bench/image/image_bench.cpp" -o "$work/image_bench" \
-  "$build/src/platform/imaging/libcalvoro_imaging.a" "$build/src/core/libcalvoro_core.a" $libs -lgif -lpthread
+  "$build/src/platform/imaging/libcalvoro_imaging.a" "$build/src/core/libcalvoro_core.a" $libs -lgif -lpthread -ldl
 
 bench="$work/image_bench"
 echo "Making the 24-megapixel photo..."

@@ -5,23 +5,61 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/imaging/codecs/lazy_library.h"
 #include "platform/imaging/image_source.h"
 
 namespace calvoro::imaging {
 
 namespace {
 
-std::optional<RgbaImage> develop(LibRaw& raw) {
-    const auto& s = raw.imgdata.sizes;
+using detail::lazyTable;
+
+// LibRaw's C interface, which can be opened on demand (its C++ class cannot).
+#define LIBRAW_LIBRARY_FUNCTIONS(X) \
+    X(libraw_init) \
+    X(libraw_open_file) \
+    X(libraw_open_buffer) \
+    X(libraw_unpack) \
+    X(libraw_dcraw_process) \
+    X(libraw_dcraw_make_mem_image) \
+    X(libraw_dcraw_clear_mem) \
+    X(libraw_close)
+
+struct LibRawLibrary {
+    LIBRAW_LIBRARY_FUNCTIONS(CALVORO_LAZY_MEMBER)
+};
+
+bool bindLibRawLibrary(void* handle, LibRawLibrary& table) {
+    bool complete = true;
+    LIBRAW_LIBRARY_FUNCTIONS(CALVORO_LAZY_BIND)
+    return complete;
+}
+
+const LibRawLibrary& libraw() {
+    if (const LibRawLibrary* table = lazyTable<LibRawLibrary>({"libraw_r.so.20"}, bindLibRawLibrary)) return *table;
+    throw detail::libraryMissing("LibRaw");
+}
+
+struct RawCloser {
+    void operator()(libraw_data_t* raw) const { libraw().libraw_close(raw); }
+};
+using RawHandle = std::unique_ptr<libraw_data_t, RawCloser>;
+
+struct ProcessedFree {
+    void operator()(libraw_processed_image_t* image) const { libraw().libraw_dcraw_clear_mem(image); }
+};
+
+std::optional<RgbaImage> develop(libraw_data_t* raw) {
+    const LibRawLibrary& lib = libraw();
+    const auto& s = raw->sizes;
     if (s.raw_width == 0 || s.raw_height == 0 || static_cast<uint64_t>(s.width) * s.height > maxPixelCount ||
         static_cast<uint64_t>(s.raw_width) * s.raw_height > maxPixelCount)
         return std::nullopt;
-    if (raw.unpack() != LIBRAW_SUCCESS) return std::nullopt;
-    if (raw.dcraw_process() != LIBRAW_SUCCESS) return std::nullopt;
+    if (lib.libraw_unpack(raw) != LIBRAW_SUCCESS) return std::nullopt;
+    if (lib.libraw_dcraw_process(raw) != LIBRAW_SUCCESS) return std::nullopt;
     int err = 0;
-    libraw_processed_image_t* processed = raw.dcraw_make_mem_image(&err);
+    std::unique_ptr<libraw_processed_image_t, ProcessedFree> processed(lib.libraw_dcraw_make_mem_image(raw, &err));
     if (!processed) return std::nullopt;
-    std::unique_ptr<libraw_processed_image_t, void (*)(libraw_processed_image_t*)> guard(processed, LibRaw::dcraw_clear_mem);
     if (processed->type != LIBRAW_IMAGE_BITMAP || processed->bits != 8 || (processed->colors != 3 && processed->colors != 1) ||
         processed->width == 0 || processed->height == 0)
         return std::nullopt;
@@ -39,26 +77,27 @@ std::optional<RgbaImage> develop(LibRaw& raw) {
     return image;
 }
 
-void configure(LibRaw& raw) {
-    raw.imgdata.params.output_bps = 8;
-    raw.imgdata.params.output_color = 1;  // sRGB
-    raw.imgdata.params.use_camera_wb = 1;
+RawHandle configured() {
+    RawHandle raw(libraw().libraw_init(LIBRAW_OPTIONS_NONE));
+    if (!raw) return raw;
+    raw->params.output_bps = 8;
+    raw->params.output_color = 1;  // sRGB
+    raw->params.use_camera_wb = 1;
+    return raw;
 }
 
 }  // namespace
 
 std::optional<RgbaImage> decodeCameraRaw(const std::filesystem::path& path) {
-    auto raw = std::make_unique<LibRaw>(LIBRAW_OPTIONS_NONE);
-    configure(*raw);
-    if (raw->open_file(path.c_str()) != LIBRAW_SUCCESS) return std::nullopt;
-    return develop(*raw);
+    RawHandle raw = configured();
+    if (!raw || libraw().libraw_open_file(raw.get(), path.c_str()) != LIBRAW_SUCCESS) return std::nullopt;
+    return develop(raw.get());
 }
 
 std::optional<RgbaImage> decodeCameraRawData(const uint8_t* data, size_t size) {
-    auto raw = std::make_unique<LibRaw>(LIBRAW_OPTIONS_NONE);
-    configure(*raw);
-    if (raw->open_buffer(const_cast<uint8_t*>(data), size) != LIBRAW_SUCCESS) return std::nullopt;
-    return develop(*raw);
+    RawHandle raw = configured();
+    if (!raw || libraw().libraw_open_buffer(raw.get(), const_cast<uint8_t*>(data), size) != LIBRAW_SUCCESS) return std::nullopt;
+    return develop(raw.get());
 }
 
 }  // namespace calvoro::imaging

@@ -79,9 +79,18 @@ std::string identifyType(const uint8_t* data, size_t size, std::string_view exte
     return {};
 }
 
+namespace {
+
+// Written with linked libraries or own code: always there.
+constexpr std::array<const char*, 10> alwaysEncodable = {types::png, types::jpeg, types::tiff, types::bmp, types::gif,
+                                                         types::webp, types::ico, types::psd, types::tga, types::icns};
+
+}  // namespace
+
 std::vector<std::string> encodableTypeIdentifiers() {
-    std::vector<std::string> list = {types::png, types::jpeg, types::tiff, types::bmp, types::gif, types::webp,
-                                     types::ico, types::psd, types::tga, types::jpeg2000, types::icns};
+    std::vector<std::string> list(alwaysEncodable.begin(), alwaysEncodable.end());
+    // Types whose library is opened on demand are offered only when it is installed.
+    if (detail::haveOpenJpeg()) list.emplace_back(types::jpeg2000);
     if (detail::haveHEIFEncoder(false)) {
         list.emplace_back(types::heic);
         list.emplace_back(types::heif);
@@ -91,8 +100,11 @@ std::vector<std::string> encodableTypeIdentifiers() {
 }
 
 bool canEncode(std::string_view typeIdentifier) {
-    static const std::vector<std::string> list = encodableTypeIdentifiers();
-    return std::find(list.begin(), list.end(), typeIdentifier) != list.end();
+    // Only the library of the type asked about is opened.
+    if (typeIdentifier == types::jpeg2000) return detail::haveOpenJpeg();
+    if (typeIdentifier == types::heic || typeIdentifier == types::heif) return detail::haveHEIFEncoder(false);
+    if (typeIdentifier == types::avif) return detail::haveHEIFEncoder(true);
+    return std::find(alwaysEncodable.begin(), alwaysEncodable.end(), typeIdentifier) != alwaysEncodable.end();
 }
 
 bool carriesOrientation(std::string_view typeIdentifier) { return typeIdentifier == types::jpeg || typeIdentifier == types::tiff; }

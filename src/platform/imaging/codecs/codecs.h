@@ -53,7 +53,9 @@ Bytes encodeTGA(const RgbaImage& image, const EncodeOptions& options);
 Bytes encodePSD(const RgbaImage& image, const EncodeOptions& options);
 Bytes encodeICO(const std::vector<RgbaImage>& images);
 Bytes encodeICNS(const std::vector<RgbaImage>& images);
+// Whether the lazily opened libraries are installed (opened by the first ask).
 bool haveHEIFEncoder(bool av1);
+bool haveOpenJpeg();
 
 // Metadata helpers (exiv2).
 // Exif and XMP of a file in memory, for the formats whose codec does not read them itself.

@@ -4,24 +4,85 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 #include "platform/imaging/codecs/codecs.h"
+#include "platform/imaging/codecs/lazy_library.h"
 
 namespace calvoro::imaging::detail {
 
 namespace {
 
+// The libheif functions this file calls.
+#define HEIFLIBRARY_FUNCTIONS(X) \
+    X(heif_context_add_XMP_metadata) \
+    X(heif_context_add_exif_metadata) \
+    X(heif_context_alloc) \
+    X(heif_context_encode_image) \
+    X(heif_context_free) \
+    X(heif_context_get_encoder_for_format) \
+    X(heif_context_get_number_of_top_level_images) \
+    X(heif_context_get_primary_image_handle) \
+    X(heif_context_read_from_memory_without_copy) \
+    X(heif_context_set_max_decoding_threads) \
+    X(heif_context_write) \
+    X(heif_decode_image) \
+    X(heif_encoder_release) \
+    X(heif_encoder_set_lossy_quality) \
+    X(heif_encoding_options_alloc) \
+    X(heif_encoding_options_free) \
+    X(heif_have_encoder_for_format) \
+    X(heif_image_add_plane) \
+    X(heif_image_create) \
+    X(heif_image_get_height) \
+    X(heif_image_get_plane) \
+    X(heif_image_get_plane_readonly) \
+    X(heif_image_get_width) \
+    X(heif_image_handle_get_color_profile_type) \
+    X(heif_image_handle_get_height) \
+    X(heif_image_handle_get_list_of_metadata_block_IDs) \
+    X(heif_image_handle_get_luma_bits_per_pixel) \
+    X(heif_image_handle_get_metadata) \
+    X(heif_image_handle_get_metadata_content_type) \
+    X(heif_image_handle_get_metadata_size) \
+    X(heif_image_handle_get_metadata_type) \
+    X(heif_image_handle_get_raw_color_profile) \
+    X(heif_image_handle_get_raw_color_profile_size) \
+    X(heif_image_handle_get_width) \
+    X(heif_image_handle_has_alpha_channel) \
+    X(heif_image_handle_release) \
+    X(heif_image_release) \
+    X(heif_image_set_raw_color_profile)
+
+struct HeifLibrary {
+    HEIFLIBRARY_FUNCTIONS(CALVORO_LAZY_MEMBER)
+};
+
+bool bindHeifLibrary(void* handle, HeifLibrary& table) {
+    bool complete = true;
+    HEIFLIBRARY_FUNCTIONS(CALVORO_LAZY_BIND)
+    return complete;
+}
+
+const HeifLibrary* loadHeifLibrary() { return lazyTable<HeifLibrary>({"libheif.so.1"}, bindHeifLibrary); }
+
+// The table, or the error that the library is not installed.
+const HeifLibrary& heif() {
+    if (const HeifLibrary* table = loadHeifLibrary()) return *table;
+    throw libraryMissing("libheif");
+}
+
 struct ContextDeleter {
-    void operator()(heif_context* c) const { heif_context_free(c); }
+    void operator()(heif_context* c) const { heif().heif_context_free(c); }
 };
 struct HandleDeleter {
-    void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
+    void operator()(heif_image_handle* h) const { heif().heif_image_handle_release(h); }
 };
 struct ImageDeleter {
-    void operator()(heif_image* i) const { heif_image_release(i); }
+    void operator()(heif_image* i) const { heif().heif_image_release(i); }
 };
 struct EncoderDeleter {
-    void operator()(heif_encoder* e) const { heif_encoder_release(e); }
+    void operator()(heif_encoder* e) const { heif().heif_encoder_release(e); }
 };
 
 heif_error writeBytes(heif_context*, const void* data, size_t size, void* userdata) {
@@ -34,33 +95,35 @@ heif_error writeBytes(heif_context*, const void* data, size_t size, void* userda
 }  // namespace
 
 void decodeHEIF(const uint8_t* data, size_t size, DecodeResult& out) {
-    std::unique_ptr<heif_context, ContextDeleter> ctx(heif_context_alloc());
+    std::unique_ptr<heif_context, ContextDeleter> ctx(heif().heif_context_alloc());
     if (!ctx) fail("Could not decode HEIF data");
-    heif_error err = heif_context_read_from_memory_without_copy(ctx.get(), data, size, nullptr);
+    // Grid images (as phones write them) decode their tiles in parallel.
+    heif().heif_context_set_max_decoding_threads(ctx.get(), static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 8u)));
+    heif_error err = heif().heif_context_read_from_memory_without_copy(ctx.get(), data, size, nullptr);
     if (err.code != heif_error_Ok) fail(std::string("Could not decode HEIF data: ") + err.message);
     heif_image_handle* rawHandle = nullptr;
-    err = heif_context_get_primary_image_handle(ctx.get(), &rawHandle);
+    err = heif().heif_context_get_primary_image_handle(ctx.get(), &rawHandle);
     if (err.code != heif_error_Ok) fail(std::string("Could not decode HEIF data: ") + err.message);
     std::unique_ptr<heif_image_handle, HandleDeleter> handle(rawHandle);
-    const int w = heif_image_handle_get_width(handle.get());
-    const int h = heif_image_handle_get_height(handle.get());
+    const int w = heif().heif_image_handle_get_width(handle.get());
+    const int h = heif().heif_image_handle_get_height(handle.get());
     checkDimensions(static_cast<uint64_t>(std::max(w, 0)), static_cast<uint64_t>(std::max(h, 0)));
-    const bool alpha = heif_image_handle_has_alpha_channel(handle.get());
+    const bool alpha = heif().heif_image_handle_has_alpha_channel(handle.get());
     auto& md = out.props.metadata;
-    if (heif_image_handle_get_color_profile_type(handle.get()) == heif_color_profile_type_prof ||
-        heif_image_handle_get_color_profile_type(handle.get()) == heif_color_profile_type_rICC) {
-        size_t n = heif_image_handle_get_raw_color_profile_size(handle.get());
+    if (heif().heif_image_handle_get_color_profile_type(handle.get()) == heif_color_profile_type_prof ||
+        heif().heif_image_handle_get_color_profile_type(handle.get()) == heif_color_profile_type_rICC) {
+        size_t n = heif().heif_image_handle_get_raw_color_profile_size(handle.get());
         md.iccProfile.resize(n);
-        if (heif_image_handle_get_raw_color_profile(handle.get(), md.iccProfile.data()).code != heif_error_Ok) md.iccProfile.clear();
+        if (heif().heif_image_handle_get_raw_color_profile(handle.get(), md.iccProfile.data()).code != heif_error_Ok) md.iccProfile.clear();
     }
     heif_item_id ids[16];
-    int count = heif_image_handle_get_list_of_metadata_block_IDs(handle.get(), nullptr, ids, 16);
+    int count = heif().heif_image_handle_get_list_of_metadata_block_IDs(handle.get(), nullptr, ids, 16);
     for (int i = 0; i < count; ++i) {
-        const char* type = heif_image_handle_get_metadata_type(handle.get(), ids[i]);
-        const char* contentType = heif_image_handle_get_metadata_content_type(handle.get(), ids[i]);
-        size_t n = heif_image_handle_get_metadata_size(handle.get(), ids[i]);
+        const char* type = heif().heif_image_handle_get_metadata_type(handle.get(), ids[i]);
+        const char* contentType = heif().heif_image_handle_get_metadata_content_type(handle.get(), ids[i]);
+        size_t n = heif().heif_image_handle_get_metadata_size(handle.get(), ids[i]);
         Bytes block(n);
-        if (n == 0 || heif_image_handle_get_metadata(handle.get(), ids[i], block.data()).code != heif_error_Ok) continue;
+        if (n == 0 || heif().heif_image_handle_get_metadata(handle.get(), ids[i], block.data()).code != heif_error_Ok) continue;
         if (type && std::strcmp(type, "Exif") == 0 && n > 4 && md.exif.empty()) {
             // A four-byte offset to the TIFF header comes first.
             size_t offset = 4 + be32(block.data());
@@ -71,47 +134,50 @@ void decodeHEIF(const uint8_t* data, size_t size, DecodeResult& out) {
     }
     heif_image* rawImage = nullptr;
     // The decoder applies the file's rotation and mirroring: the pixels come out upright.
-    err = heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB, heif_chroma_interleaved_RGBA, nullptr);
+    err = heif().heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB, heif_chroma_interleaved_RGBA, nullptr);
     if (err.code != heif_error_Ok) fail(std::string("Could not decode HEIF data: ") + err.message);
     std::unique_ptr<heif_image, ImageDeleter> img(rawImage);
-    const int iw = heif_image_get_width(img.get(), heif_channel_interleaved);
-    const int ih = heif_image_get_height(img.get(), heif_channel_interleaved);
+    const int iw = heif().heif_image_get_width(img.get(), heif_channel_interleaved);
+    const int ih = heif().heif_image_get_height(img.get(), heif_channel_interleaved);
     int stride = 0;
-    const uint8_t* plane = heif_image_get_plane_readonly(img.get(), heif_channel_interleaved, &stride);
+    const uint8_t* plane = heif().heif_image_get_plane_readonly(img.get(), heif_channel_interleaved, &stride);
     if (!plane || iw <= 0 || ih <= 0) fail("Could not decode HEIF data");
     checkDimensions(static_cast<uint64_t>(iw), static_cast<uint64_t>(ih));
     RgbaImage image(iw, ih);
     for (int y = 0; y < ih; ++y) std::memcpy(image.row(y), plane + static_cast<size_t>(y) * stride, static_cast<size_t>(iw) * 4);
     md.orientation = 1;
     out.props.hasAlpha = alpha;
-    out.props.bitsPerComponent = std::max(8, heif_image_handle_get_luma_bits_per_pixel(handle.get()));
+    out.props.bitsPerComponent = std::max(8, heif().heif_image_handle_get_luma_bits_per_pixel(handle.get()));
     out.props.pixelWidth = iw;
     out.props.pixelHeight = ih;
-    out.props.frameCount = std::max(1, heif_context_get_number_of_top_level_images(ctx.get()));
+    out.props.frameCount = std::max(1, heif().heif_context_get_number_of_top_level_images(ctx.get()));
     out.frames.push_back({std::move(image), 0});
 }
 
-bool haveHEIFEncoder(bool av1) { return heif_have_encoder_for_format(av1 ? heif_compression_AV1 : heif_compression_HEVC) != 0; }
+bool haveHEIFEncoder(bool av1) {
+    const HeifLibrary* library = loadHeifLibrary();
+    return library && library->heif_have_encoder_for_format(av1 ? heif_compression_AV1 : heif_compression_HEVC) != 0;
+}
 
 Bytes encodeHEIF(const RgbaImage& source, const EncodeOptions& options, bool av1) {
-    std::unique_ptr<heif_context, ContextDeleter> ctx(heif_context_alloc());
+    std::unique_ptr<heif_context, ContextDeleter> ctx(heif().heif_context_alloc());
     heif_encoder* rawEncoder = nullptr;
-    heif_error err = heif_context_get_encoder_for_format(ctx.get(), av1 ? heif_compression_AV1 : heif_compression_HEVC, &rawEncoder);
+    heif_error err = heif().heif_context_get_encoder_for_format(ctx.get(), av1 ? heif_compression_AV1 : heif_compression_HEVC, &rawEncoder);
     if (err.code != heif_error_Ok || !rawEncoder) fail(av1 ? "No AVIF encoder is available" : "No HEIC encoder is available");
     std::unique_ptr<heif_encoder, EncoderDeleter> encoder(rawEncoder);
     const int q = std::clamp(static_cast<int>(std::lround(options.quality * 100.0)), 0, 100);
-    heif_encoder_set_lossy_quality(encoder.get(), q);
+    heif().heif_encoder_set_lossy_quality(encoder.get(), q);
     const bool alpha = source.hasTransparency();
     // Odd sizes with 4:2:0 chroma are handled by libheif; the image is handed over whole.
     heif_image* rawImage = nullptr;
-    err = heif_image_create(source.width, source.height, heif_colorspace_RGB,
+    err = heif().heif_image_create(source.width, source.height, heif_colorspace_RGB,
                             alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, &rawImage);
     if (err.code != heif_error_Ok) fail("Could not encode HEIF");
     std::unique_ptr<heif_image, ImageDeleter> img(rawImage);
-    err = heif_image_add_plane(img.get(), heif_channel_interleaved, source.width, source.height, 8);
+    err = heif().heif_image_add_plane(img.get(), heif_channel_interleaved, source.width, source.height, 8);
     if (err.code != heif_error_Ok) fail("Could not encode HEIF");
     int stride = 0;
-    uint8_t* plane = heif_image_get_plane(img.get(), heif_channel_interleaved, &stride);
+    uint8_t* plane = heif().heif_image_get_plane(img.get(), heif_channel_interleaved, &stride);
     for (int y = 0; y < source.height; ++y) {
         const uint8_t* s = source.row(y);
         uint8_t* d = plane + static_cast<size_t>(y) * stride;
@@ -126,22 +192,22 @@ Bytes encodeHEIF(const RgbaImage& source, const EncodeOptions& options, bool av1
         }
     }
     if (!source.iccProfile.empty())
-        heif_image_set_raw_color_profile(img.get(), "prof", source.iccProfile.data(), source.iccProfile.size());
+        heif().heif_image_set_raw_color_profile(img.get(), "prof", source.iccProfile.data(), source.iccProfile.size());
     heif_image_handle* rawHandle = nullptr;
-    heif_encoding_options* encodingOptions = heif_encoding_options_alloc();
-    err = heif_context_encode_image(ctx.get(), img.get(), encoder.get(), encodingOptions, &rawHandle);
-    heif_encoding_options_free(encodingOptions);
+    heif_encoding_options* encodingOptions = heif().heif_encoding_options_alloc();
+    err = heif().heif_context_encode_image(ctx.get(), img.get(), encoder.get(), encodingOptions, &rawHandle);
+    heif().heif_encoding_options_free(encodingOptions);
     if (err.code != heif_error_Ok) fail(std::string("Could not encode HEIF: ") + err.message);
     std::unique_ptr<heif_image_handle, HandleDeleter> handle(rawHandle);
     const auto& md = options.metadata;
     // The pixels handed in are upright; an orientation in the Exif block would turn them again.
     Bytes exif = md.exif.empty() ? Bytes() : preparedExif(md.exif, options.excludeGPS, 1);
-    if (!exif.empty()) heif_context_add_exif_metadata(ctx.get(), handle.get(), exif.data(), static_cast<int>(exif.size()));
+    if (!exif.empty()) heif().heif_context_add_exif_metadata(ctx.get(), handle.get(), exif.data(), static_cast<int>(exif.size()));
     if (!options.excludeXMP && !md.xmp.empty())
-        heif_context_add_XMP_metadata(ctx.get(), handle.get(), md.xmp.data(), static_cast<int>(md.xmp.size()));
+        heif().heif_context_add_XMP_metadata(ctx.get(), handle.get(), md.xmp.data(), static_cast<int>(md.xmp.size()));
     Bytes result;
     heif_writer writer{1, writeBytes};
-    err = heif_context_write(ctx.get(), &writer, &result);
+    err = heif().heif_context_write(ctx.get(), &writer, &result);
     if (err.code != heif_error_Ok) fail("Could not encode HEIF");
     return result;
 }

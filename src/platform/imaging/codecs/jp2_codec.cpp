@@ -6,10 +6,58 @@
 #include <memory>
 
 #include "platform/imaging/codecs/codecs.h"
+#include "platform/imaging/codecs/lazy_library.h"
 
 namespace calvoro::imaging::detail {
 
 namespace {
+
+// The OpenJPEG functions this file calls.
+#define OPENJPEGLIBRARY_FUNCTIONS(X) \
+    X(opj_create_compress) \
+    X(opj_create_decompress) \
+    X(opj_decode) \
+    X(opj_destroy_codec) \
+    X(opj_encode) \
+    X(opj_end_compress) \
+    X(opj_end_decompress) \
+    X(opj_image_create) \
+    X(opj_image_destroy) \
+    X(opj_read_header) \
+    X(opj_set_default_decoder_parameters) \
+    X(opj_set_default_encoder_parameters) \
+    X(opj_set_error_handler) \
+    X(opj_set_info_handler) \
+    X(opj_set_warning_handler) \
+    X(opj_setup_decoder) \
+    X(opj_setup_encoder) \
+    X(opj_start_compress) \
+    X(opj_stream_create) \
+    X(opj_stream_destroy) \
+    X(opj_stream_set_read_function) \
+    X(opj_stream_set_seek_function) \
+    X(opj_stream_set_skip_function) \
+    X(opj_stream_set_user_data) \
+    X(opj_stream_set_user_data_length) \
+    X(opj_stream_set_write_function)
+
+struct OpenJpegLibrary {
+    OPENJPEGLIBRARY_FUNCTIONS(CALVORO_LAZY_MEMBER)
+};
+
+bool bindOpenJpegLibrary(void* handle, OpenJpegLibrary& table) {
+    bool complete = true;
+    OPENJPEGLIBRARY_FUNCTIONS(CALVORO_LAZY_BIND)
+    return complete;
+}
+
+const OpenJpegLibrary* loadOpenJpegLibrary() { return lazyTable<OpenJpegLibrary>({"libopenjp2.so.7"}, bindOpenJpegLibrary); }
+
+// The table, or the error that the library is not installed.
+const OpenJpegLibrary& openjpeg() {
+    if (const OpenJpegLibrary* table = loadOpenJpegLibrary()) return *table;
+    throw libraryMissing("OpenJPEG");
+}
 
 struct Buffer {
     const uint8_t* data = nullptr;
@@ -56,13 +104,13 @@ OPJ_BOOL seekFn(OPJ_OFF_T n, void* user) {
 void quiet(const char*, void*) {}
 
 struct CodecDeleter {
-    void operator()(opj_codec_t* c) const { opj_destroy_codec(c); }
+    void operator()(opj_codec_t* c) const { openjpeg().opj_destroy_codec(c); }
 };
 struct StreamDeleter {
-    void operator()(opj_stream_t* s) const { opj_stream_destroy(s); }
+    void operator()(opj_stream_t* s) const { openjpeg().opj_stream_destroy(s); }
 };
 struct ImageDeleter {
-    void operator()(opj_image_t* i) const { opj_image_destroy(i); }
+    void operator()(opj_image_t* i) const { openjpeg().opj_image_destroy(i); }
 };
 
 uint8_t sample(const opj_image_comp_t& c, size_t index) {
@@ -77,26 +125,26 @@ uint8_t sample(const opj_image_comp_t& c, size_t index) {
 
 void decodeJPEG2000(const uint8_t* data, size_t size, DecodeResult& out) {
     const bool codestream = size >= 4 && data[0] == 0xFF && data[1] == 0x4F && data[2] == 0xFF && data[3] == 0x51;
-    std::unique_ptr<opj_codec_t, CodecDeleter> codec(opj_create_decompress(codestream ? OPJ_CODEC_J2K : OPJ_CODEC_JP2));
-    opj_set_error_handler(codec.get(), quiet, nullptr);
-    opj_set_warning_handler(codec.get(), quiet, nullptr);
-    opj_set_info_handler(codec.get(), quiet, nullptr);
+    std::unique_ptr<opj_codec_t, CodecDeleter> codec(openjpeg().opj_create_decompress(codestream ? OPJ_CODEC_J2K : OPJ_CODEC_JP2));
+    openjpeg().opj_set_error_handler(codec.get(), quiet, nullptr);
+    openjpeg().opj_set_warning_handler(codec.get(), quiet, nullptr);
+    openjpeg().opj_set_info_handler(codec.get(), quiet, nullptr);
     opj_dparameters_t params;
-    opj_set_default_decoder_parameters(&params);
-    if (!opj_setup_decoder(codec.get(), &params)) fail("Could not decode JPEG 2000 data");
+    openjpeg().opj_set_default_decoder_parameters(&params);
+    if (!openjpeg().opj_setup_decoder(codec.get(), &params)) fail("Could not decode JPEG 2000 data");
     Buffer buffer{data, size, 0, nullptr};
-    std::unique_ptr<opj_stream_t, StreamDeleter> stream(opj_stream_create(1 << 16, OPJ_TRUE));
-    opj_stream_set_user_data(stream.get(), &buffer, nullptr);
-    opj_stream_set_user_data_length(stream.get(), size);
-    opj_stream_set_read_function(stream.get(), readFn);
-    opj_stream_set_skip_function(stream.get(), skipFn);
-    opj_stream_set_seek_function(stream.get(), seekFn);
+    std::unique_ptr<opj_stream_t, StreamDeleter> stream(openjpeg().opj_stream_create(1 << 16, OPJ_TRUE));
+    openjpeg().opj_stream_set_user_data(stream.get(), &buffer, nullptr);
+    openjpeg().opj_stream_set_user_data_length(stream.get(), size);
+    openjpeg().opj_stream_set_read_function(stream.get(), readFn);
+    openjpeg().opj_stream_set_skip_function(stream.get(), skipFn);
+    openjpeg().opj_stream_set_seek_function(stream.get(), seekFn);
     opj_image_t* raw = nullptr;
-    if (!opj_read_header(stream.get(), codec.get(), &raw) || !raw) fail("Could not decode JPEG 2000 data");
+    if (!openjpeg().opj_read_header(stream.get(), codec.get(), &raw) || !raw) fail("Could not decode JPEG 2000 data");
     std::unique_ptr<opj_image_t, ImageDeleter> image(raw);
     const uint64_t w = image->x1 - image->x0, h = image->y1 - image->y0;
     checkDimensions(w, h);
-    if (!opj_decode(codec.get(), stream.get(), image.get()) || !opj_end_decompress(codec.get(), stream.get()))
+    if (!openjpeg().opj_decode(codec.get(), stream.get(), image.get()) || !openjpeg().opj_end_decompress(codec.get(), stream.get()))
         fail("Could not decode JPEG 2000 data");
     if (image->numcomps < 1) fail("Could not decode JPEG 2000 data");
     for (OPJ_UINT32 c = 0; c < image->numcomps; ++c)
@@ -141,7 +189,7 @@ Bytes encodeJPEG2000(const RgbaImage& source, const EncodeOptions& options) {
         parms[c].prec = 8;
         parms[c].sgnd = 0;
     }
-    std::unique_ptr<opj_image_t, ImageDeleter> image(opj_image_create(static_cast<OPJ_UINT32>(channels), parms, OPJ_CLRSPC_SRGB));
+    std::unique_ptr<opj_image_t, ImageDeleter> image(openjpeg().opj_image_create(static_cast<OPJ_UINT32>(channels), parms, OPJ_CLRSPC_SRGB));
     if (!image) fail("Could not encode JPEG 2000");
     image->x0 = image->y0 = 0;
     image->x1 = static_cast<OPJ_UINT32>(source.width);
@@ -151,7 +199,7 @@ Bytes encodeJPEG2000(const RgbaImage& source, const EncodeOptions& options) {
     for (size_t i = 0; i < n; ++i)
         for (int c = 0; c < channels; ++c) image->comps[c].data[i] = source.pixels[i * 4 + static_cast<size_t>(c)];
     opj_cparameters_t params;
-    opj_set_default_encoder_parameters(&params);
+    openjpeg().opj_set_default_encoder_parameters(&params);
     params.tcp_numlayers = 1;
     params.cp_disto_alloc = 1;
     if (options.quality >= 1.0) {
@@ -167,23 +215,25 @@ Bytes encodeJPEG2000(const RgbaImage& source, const EncodeOptions& options) {
     params.numresolution = 6;
     while (params.numresolution > 1 && ((source.width >> (params.numresolution - 1)) < 1 || (source.height >> (params.numresolution - 1)) < 1))
         --params.numresolution;
-    std::unique_ptr<opj_codec_t, CodecDeleter> codec(opj_create_compress(OPJ_CODEC_JP2));
-    opj_set_error_handler(codec.get(), quiet, nullptr);
-    opj_set_warning_handler(codec.get(), quiet, nullptr);
-    opj_set_info_handler(codec.get(), quiet, nullptr);
-    if (!opj_setup_encoder(codec.get(), &params, image.get())) fail("Could not encode JPEG 2000");
+    std::unique_ptr<opj_codec_t, CodecDeleter> codec(openjpeg().opj_create_compress(OPJ_CODEC_JP2));
+    openjpeg().opj_set_error_handler(codec.get(), quiet, nullptr);
+    openjpeg().opj_set_warning_handler(codec.get(), quiet, nullptr);
+    openjpeg().opj_set_info_handler(codec.get(), quiet, nullptr);
+    if (!openjpeg().opj_setup_encoder(codec.get(), &params, image.get())) fail("Could not encode JPEG 2000");
     Bytes result;
     Buffer buffer{nullptr, 0, 0, &result};
-    std::unique_ptr<opj_stream_t, StreamDeleter> stream(opj_stream_create(1 << 16, OPJ_FALSE));
-    opj_stream_set_user_data(stream.get(), &buffer, nullptr);
-    opj_stream_set_write_function(stream.get(), writeFn);
-    opj_stream_set_skip_function(stream.get(), skipFn);
-    opj_stream_set_seek_function(stream.get(), seekFn);
-    if (!opj_start_compress(codec.get(), image.get(), stream.get()) || !opj_encode(codec.get(), stream.get()) ||
-        !opj_end_compress(codec.get(), stream.get()))
+    std::unique_ptr<opj_stream_t, StreamDeleter> stream(openjpeg().opj_stream_create(1 << 16, OPJ_FALSE));
+    openjpeg().opj_stream_set_user_data(stream.get(), &buffer, nullptr);
+    openjpeg().opj_stream_set_write_function(stream.get(), writeFn);
+    openjpeg().opj_stream_set_skip_function(stream.get(), skipFn);
+    openjpeg().opj_stream_set_seek_function(stream.get(), seekFn);
+    if (!openjpeg().opj_start_compress(codec.get(), image.get(), stream.get()) || !openjpeg().opj_encode(codec.get(), stream.get()) ||
+        !openjpeg().opj_end_compress(codec.get(), stream.get()))
         fail("Could not encode JPEG 2000");
     stream.reset();
     return result;
 }
+
+bool haveOpenJpeg() { return loadOpenJpegLibrary() != nullptr; }
 
 }  // namespace calvoro::imaging::detail

@@ -3,49 +3,82 @@
 #include <memory>
 
 #include "platform/imaging/codecs/codecs.h"
+#include "platform/imaging/codecs/lazy_library.h"
 
 namespace calvoro::imaging::detail {
 
 namespace {
+
+// The libjxl functions this file calls.
+#define JXLLIBRARY_FUNCTIONS(X) \
+    X(JxlDecoderCloseInput) \
+    X(JxlDecoderCreate) \
+    X(JxlDecoderDestroy) \
+    X(JxlDecoderGetBasicInfo) \
+    X(JxlDecoderGetColorAsICCProfile) \
+    X(JxlDecoderGetICCProfileSize) \
+    X(JxlDecoderImageOutBufferSize) \
+    X(JxlDecoderProcessInput) \
+    X(JxlDecoderSetImageOutBuffer) \
+    X(JxlDecoderSetInput) \
+    X(JxlDecoderSubscribeEvents)
+
+struct JxlLibrary {
+    JXLLIBRARY_FUNCTIONS(CALVORO_LAZY_MEMBER)
+};
+
+bool bindJxlLibrary(void* handle, JxlLibrary& table) {
+    bool complete = true;
+    JXLLIBRARY_FUNCTIONS(CALVORO_LAZY_BIND)
+    return complete;
+}
+
+const JxlLibrary* loadJxlLibrary() { return lazyTable<JxlLibrary>({"libjxl.so.0.7"}, bindJxlLibrary); }
+
+// The table, or the error that the library is not installed.
+const JxlLibrary& jxl() {
+    if (const JxlLibrary* table = loadJxlLibrary()) return *table;
+    throw libraryMissing("libjxl");
+}
 struct DecoderDeleter {
-    void operator()(JxlDecoder* d) const { JxlDecoderDestroy(d); }
+    void operator()(JxlDecoder* d) const { jxl().JxlDecoderDestroy(d); }
 };
 }  // namespace
 
 void decodeJPEGXL(const uint8_t* data, size_t size, DecodeResult& out) {
-    std::unique_ptr<JxlDecoder, DecoderDeleter> dec(JxlDecoderCreate(nullptr));
+    std::unique_ptr<JxlDecoder, DecoderDeleter> dec(jxl().JxlDecoderCreate(nullptr));
     if (!dec) fail("Could not decode JPEG XL data");
-    if (JxlDecoderSubscribeEvents(dec.get(), JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING | JXL_DEC_FULL_IMAGE) != JXL_DEC_SUCCESS)
+    if (jxl().JxlDecoderSubscribeEvents(dec.get(), JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING | JXL_DEC_FULL_IMAGE) != JXL_DEC_SUCCESS)
         fail("Could not decode JPEG XL data");
-    JxlDecoderSetInput(dec.get(), data, size);
-    JxlDecoderCloseInput(dec.get());
+    jxl().JxlDecoderSetInput(dec.get(), data, size);
+    jxl().JxlDecoderCloseInput(dec.get());
     JxlPixelFormat format{4, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
     JxlBasicInfo info{};
     RgbaImage image;
     bool haveImage = false;
     for (;;) {
-        JxlDecoderStatus status = JxlDecoderProcessInput(dec.get());
+        JxlDecoderStatus status = jxl().JxlDecoderProcessInput(dec.get());
         if (status == JXL_DEC_ERROR || status == JXL_DEC_NEED_MORE_INPUT) fail("Could not decode JPEG XL data");
         if (status == JXL_DEC_BASIC_INFO) {
-            if (JxlDecoderGetBasicInfo(dec.get(), &info) != JXL_DEC_SUCCESS) fail("Could not decode JPEG XL data");
+            if (jxl().JxlDecoderGetBasicInfo(dec.get(), &info) != JXL_DEC_SUCCESS) fail("Could not decode JPEG XL data");
             checkDimensions(info.xsize, info.ysize);
         } else if (status == JXL_DEC_COLOR_ENCODING) {
             size_t n = 0;
-            if (JxlDecoderGetICCProfileSize(dec.get(), &format, JXL_COLOR_PROFILE_TARGET_DATA, &n) == JXL_DEC_SUCCESS && n > 0) {
+            if (jxl().JxlDecoderGetICCProfileSize(dec.get(), &format, JXL_COLOR_PROFILE_TARGET_DATA, &n) == JXL_DEC_SUCCESS && n > 0) {
                 out.props.metadata.iccProfile.resize(n);
-                if (JxlDecoderGetColorAsICCProfile(dec.get(), &format, JXL_COLOR_PROFILE_TARGET_DATA,
+                if (jxl().JxlDecoderGetColorAsICCProfile(dec.get(), &format, JXL_COLOR_PROFILE_TARGET_DATA,
                                                    out.props.metadata.iccProfile.data(), n) != JXL_DEC_SUCCESS)
                     out.props.metadata.iccProfile.clear();
             }
         } else if (status == JXL_DEC_NEED_IMAGE_OUT_BUFFER) {
             size_t n = 0;
-            if (JxlDecoderImageOutBufferSize(dec.get(), &format, &n) != JXL_DEC_SUCCESS) fail("Could not decode JPEG XL data");
+            if (jxl().JxlDecoderImageOutBufferSize(dec.get(), &format, &n) != JXL_DEC_SUCCESS) fail("Could not decode JPEG XL data");
             // The decoder turns the image upright itself, so its size may be the transposed one.
             uint32_t w = info.xsize, h = info.ysize;
             if (info.orientation >= JXL_ORIENT_TRANSPOSE) std::swap(w, h);
             image = RgbaImage(static_cast<int>(w), static_cast<int>(h));
             if (n != image.pixels.size()) fail("Could not decode JPEG XL data");
-            if (JxlDecoderSetImageOutBuffer(dec.get(), &format, image.pixels.data(), n) != JXL_DEC_SUCCESS)
+            if (jxl().JxlDecoderSetImageOutBuffer(dec.get(), &format, image.pixels.data(), n) != JXL_DEC_SUCCESS)
                 fail("Could not decode JPEG XL data");
         } else if (status == JXL_DEC_FULL_IMAGE) {
             haveImage = true;

@@ -38,6 +38,14 @@ void decodePNG(const uint8_t* data, size_t size, DecodeResult& out) {
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &message, errorCallback, warningCallback);
     if (!png) fail("Could not decode image data");
     png_infop info = png_create_info_struct(png);
+    // The size checks and the pixel buffer throw past libpng; the decoder is freed on that way out too.
+    struct Release {
+        png_structp& png;
+        png_infop& info;
+        ~Release() {
+            if (png) png_destroy_read_struct(&png, &info, nullptr);
+        }
+    } release{png, info};
     Reader reader{data, size, 0};
     RgbaImage image;
     int rowsDone = 0;
