@@ -3,6 +3,7 @@
 
 #include "converters/archive/compressor.h"
 #include "converters/archive/compressor_image.h"
+#include "converters/archive/jpeg_tiles.h"
 #include "converters/archive/media_transcoder.h"
 #include "converters/archive/ssim.h"
 #include "platform/imaging/image_source.h"
@@ -31,14 +32,22 @@ bool isVideoSource(SupportedFormat format) {
     return format == F::mp4 || format == F::mov || format == F::m4v || format == F::avi;
 }
 
+// The score tiles of an encoded result. A JPEG is read for its tiles alone; other types are
+// decoded whole.
+std::optional<std::vector<ssim::Gray>> encodedTiles(std::vector<uint8_t> encoded, const std::string& extension) {
+    if (auto tiles = ssim::jpegGrayscaleTiles(encoded.data(), encoded.size())) return tiles;
+    auto decoded = imaging::ImageSource::fromData(std::move(encoded), extension);
+    if (!decoded) return std::nullopt;
+    return ssim::grayscaleTiles(decoded->decodeFirstFrame());
+}
+
 // How much of the source's structure survives the encode, as a loss in percent.
-std::optional<double> qualityLossOf(const std::vector<uint8_t>& encoded, const std::string& extension,
+std::optional<double> qualityLossOf(std::vector<uint8_t> encoded, const std::string& extension,
                                     const std::vector<ssim::Gray>& sourceTiles) {
     try {
-        auto decoded = imaging::ImageSource::fromData(encoded, extension);
-        if (!decoded) return std::nullopt;
-        auto image = decoded->decodeFirstFrame();
-        auto mean = ssim::meanSSIM(sourceTiles, ssim::grayscaleTiles(image));
+        auto tiles = encodedTiles(std::move(encoded), extension);
+        if (!tiles) return std::nullopt;
+        auto mean = ssim::meanSSIM(sourceTiles, *tiles);
         if (!mean) return std::nullopt;
         return std::max(0.0, (1.0 - *mean) * 100.0);
     } catch (...) {
@@ -65,7 +74,7 @@ Slots imageEstimates(const std::filesystem::path& source, SupportedFormat format
                 CompressionEstimate e;
                 e.level = level;
                 e.byteSize = static_cast<int64_t>(bytes->size());
-                e.qualityLoss = qualityLossOf(*bytes, extension, sourceTiles);
+                e.qualityLoss = qualityLossOf(std::move(*bytes), extension, sourceTiles);
                 e.originalSize = originalSize;
                 e.outputFormat = *target;
                 e.isEstimate = false;

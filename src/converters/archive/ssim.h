@@ -3,6 +3,8 @@
 // Structural similarity of two pictures, measured on at most five grayscale tiles so that a
 // large photo costs no more to score than a small one.
 
+#include <cmath>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -10,12 +12,30 @@
 
 namespace calvoro::ssim {
 
-// One grayscale tile: w x h values from 0 to 255, rows from the top.
+// One grayscale tile: w x h values from 0 to 255, rows from the top. The values are whole
+// numbers, so float holds them exactly and the window sums below stay exact in float.
 struct Gray {
     int w = 0;
     int h = 0;
-    std::vector<double> px;
+    std::vector<float> px;
 };
+
+// Where the tiles of a w x h image lie: squares of `side` at `origins`, in scoring order.
+struct TileLayout {
+    int side = 0;
+    std::vector<std::pair<int, int>> origins;  // (x, y) of each square's top-left pixel
+};
+
+// Up to five squares of at most 512 pixels: the centre, then the four quarter points. A square
+// image of at most 512 pixels gives one tile, itself; an image under 8 pixels gives none.
+TileLayout tileLayout(int width, int height);
+
+// The gray value of one straight-alpha RGBA pixel: Rec. 601 luma, put onto black by the alpha
+// as a gray context without alpha draws it. Every decoder path uses this one expression.
+inline float grayValue(const uint8_t* rgba) {
+    const double luma = 0.299 * rgba[0] + 0.587 * rgba[1] + 0.114 * rgba[2];
+    return static_cast<float>(std::round(luma * rgba[3] / 255.0));
+}
 
 // The square (x, y, side, side) of the image in gray, drawn on black where it is transparent;
 // nothing when the square does not lie inside the image.
@@ -23,8 +43,7 @@ std::optional<Gray> grayscale(const imaging::RgbaImage& image, int x, int y, int
 // The whole image in gray.
 std::optional<Gray> grayscale(const imaging::RgbaImage& image);
 
-// Up to five squares of at most 512 pixels: the centre, then the four quarter points. A square
-// image of at most 512 pixels gives one tile, itself; an image under 8 pixels gives none.
+// The tiles of tileLayout, in its order.
 std::vector<Gray> grayscaleTiles(const imaging::RgbaImage& image);
 
 // Mean SSIM over non-overlapping 8 x 8 windows; 1.0 for identical tiles, and for tiles that

@@ -2,10 +2,12 @@
 
 #include <cmath>
 
+#include "converters/archive/jpeg_tiles.h"
 #include "converters/archive/ssim.h"
 #include "platform/imaging/image_destination.h"
 #include "platform/imaging/image_source.h"
 #include "platform/imaging/type_identifiers.h"
+#include "support/test_support.h"
 
 namespace calvoro {
 namespace {
@@ -30,7 +32,7 @@ RgbaImage photoLike(int w, int h) {
     return image;
 }
 
-ssim::Gray flat(int w, int h, double value) { return ssim::Gray{w, h, std::vector<double>(static_cast<size_t>(w) * h, value)}; }
+ssim::Gray flat(int w, int h, double value) { return ssim::Gray{w, h, std::vector<float>(static_cast<size_t>(w) * h, static_cast<float>(value))}; }
 
 TEST(SSIM, WindowFormulaWithItsConstants) {
     // Flat windows have no variance, so only the luminance term and both constants remain.
@@ -102,6 +104,95 @@ TEST(SSIM, IdenticalIsOneAndFallsWithJpegQuality) {
         EXPECT_GT(score, 0.0);
         previous = score;
     }
+}
+
+// The textbook form, written out independently: two passes per window over doubles.
+double referenceSSIM(const ssim::Gray& a, const ssim::Gray& b) {
+    double total = 0;
+    int windows = 0;
+    for (int y = 0; y + 8 <= a.h; y += 8)
+        for (int x = 0; x + 8 <= a.w; x += 8) {
+            auto at = [&](const ssim::Gray& g, int i, int j) { return static_cast<double>(g.px[(y + j) * g.w + x + i]); };
+            double muA = 0, muB = 0;
+            for (int j = 0; j < 8; ++j)
+                for (int i = 0; i < 8; ++i) muA += at(a, i, j), muB += at(b, i, j);
+            muA /= 64, muB /= 64;
+            double varA = 0, varB = 0, cov = 0;
+            for (int j = 0; j < 8; ++j)
+                for (int i = 0; i < 8; ++i) {
+                    varA += (at(a, i, j) - muA) * (at(a, i, j) - muA);
+                    varB += (at(b, i, j) - muB) * (at(b, i, j) - muB);
+                    cov += (at(a, i, j) - muA) * (at(b, i, j) - muB);
+                }
+            varA /= 63, varB /= 63, cov /= 63;
+            total += ((2 * muA * muB + 6.5025) * (2 * cov + 58.5225)) / ((muA * muA + muB * muB + 6.5025) * (varA + varB + 58.5225));
+            ++windows;
+        }
+    return total / windows;
+}
+
+TEST(SSIM, MatchesTheTextbookComputationOnAFixedInput) {
+    // 37 x 29: four by three whole windows plus unused edge pixels, full-range values.
+    ssim::Gray a{37, 29, {}}, b{37, 29, {}};
+    uint32_t seed = 2024;
+    for (int i = 0; i < 37 * 29; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        const int v = static_cast<int>(seed >> 24);
+        a.px.push_back(static_cast<float>(v));
+        b.px.push_back(static_cast<float>(std::clamp(v + static_cast<int>((seed >> 8) % 61) - 30, 0, 255)));
+    }
+    const double reference = referenceSSIM(a, b);
+    EXPECT_NEAR(ssim::ssim(a, b), reference, 1e-13);
+    // The value itself, so that neither computation can drift unnoticed.
+    EXPECT_NEAR(reference, 0.9725593789534307, 1e-12);
+    EXPECT_DOUBLE_EQ(ssim::ssim(a, a), 1.0);
+    // Black against white everywhere: only the constants keep the score above zero.
+    EXPECT_NEAR(ssim::ssim(flat(16, 8, 0), flat(16, 8, 255)), referenceSSIM(flat(16, 8, 0), flat(16, 8, 255)), 1e-15);
+}
+
+// Tiles read straight from a JPEG are the tiles of its whole decoded picture, value for value.
+void expectSameTiles(const std::vector<uint8_t>& jpeg, const std::string& what) {
+    auto source = imaging::ImageSource::fromData(jpeg);
+    ASSERT_TRUE(source) << what;
+    const auto whole = ssim::grayscaleTiles(source->decodeFirstFrame());
+    const auto direct = ssim::jpegGrayscaleTiles(jpeg.data(), jpeg.size());
+    ASSERT_TRUE(direct) << what;
+    ASSERT_EQ(direct->size(), whole.size()) << what;
+    for (size_t i = 0; i < whole.size(); ++i) {
+        EXPECT_EQ((*direct)[i].w, whole[i].w) << what;
+        EXPECT_TRUE((*direct)[i].px == whole[i].px) << what << " tile " << i;
+    }
+}
+
+TEST(SSIM, JpegTilesEqualThoseOfTheWholeDecode) {
+    for (auto [w, h] : {std::pair{1237, 853}, {853, 1237}, {2100, 1500}, {300, 200}, {300, 300}, {520, 515}, {9, 40}, {7, 7}}) {
+        imaging::EncodeOptions options;
+        options.quality = 0.5;
+        expectSameTiles(imaging::encodeImage(photoLike(w, h), imaging::types::jpeg, options),
+                        std::to_string(w) + "x" + std::to_string(h));
+    }
+    // Other chroma layouts, progressive scans, restart markers and gray, as other writers make them.
+    if (!testing::haveTool("convert")) GTEST_SKIP() << "ImageMagick convert is not installed";
+    testing::TempDir dir;
+    imaging::EncodeOptions png;
+    imaging::writeImageFile(dir / "in.png", photoLike(1301, 977), imaging::types::png, png);
+    const char* variants[] = {"-sampling-factor 1x1", "-sampling-factor 2x1", "-sampling-factor 1x2",
+                              "-sampling-factor 4x1", "-interlace JPEG", "-define jpeg:restart-interval=3",
+                              "-colorspace Gray"};
+    for (const char* v : variants) {
+        const auto out = dir / "out.jpg";
+        ASSERT_EQ(testing::run("convert " + testing::shellQuote((dir / "in.png").string()) + " " + v + " -quality 70 " +
+                               testing::shellQuote(out.string())).status, 0) << v;
+        expectSameTiles(testing::readFile(out), v);
+    }
+}
+
+TEST(SSIM, JpegTilesRefuseWhatIsNotAReadableJpeg) {
+    imaging::EncodeOptions options;
+    auto png = imaging::encodeImage(photoLike(64, 64), imaging::types::png, options);
+    EXPECT_FALSE(ssim::jpegGrayscaleTiles(png.data(), png.size()));
+    auto jpeg = imaging::encodeImage(photoLike(64, 64), imaging::types::jpeg, options);
+    EXPECT_FALSE(ssim::jpegGrayscaleTiles(jpeg.data(), 40));  // cut inside the header
 }
 
 }  // namespace
