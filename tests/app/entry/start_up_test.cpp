@@ -50,7 +50,7 @@ TEST(StartUp, ImageConversionLoadsNoDocumentLayersButDocumentsDo) {
     EXPECT_EQ(status, 0);
     EXPECT_TRUE(std::filesystem::is_regular_file(dir / "out" / "s.jpg"));
     ASSERT_TRUE(loads(log, "libjpeg")) << "no loader log captured";
-    for (const char* heavy : {"libQt6Gui", "libQt6WebEngineCore", "libQt6Pdf", "libqpdf", "libcalvoro_documents"})
+    for (const char* heavy : {"libQt6Gui", "libQt6WebEngineCore", "libQt6Pdf", "libqpdf", "libavformat", "libheif", "libjxl", "libcalvoro_documents"})
         EXPECT_FALSE(loads(log, heavy)) << heavy;
 
     writeFile(dir / "a.md", "# Title\n\nSome *text*.\n");
