@@ -56,7 +56,9 @@ struct AssetReaderTrackOutput::Impl {
     bool flushed = false;
     bool ended = false;
 
-    ~Impl() { ff::api().av_channel_layout_uninit(&swrLayout); }
+    ~Impl() {
+        if (const ff::Api* api = ff::loadedApi()) api->av_channel_layout_uninit(&swrLayout);
+    }
 
     // The next packet of this output's stream, reading the file ahead for the others.
     Packet nextPacket() {

@@ -17,7 +17,9 @@ class AudioEncodePump {
 public:
     using PacketSink = std::function<void(AVPacket*)>;
     AudioEncodePump(AVCodecContext* encoder, PacketSink sink);
-    ~AudioEncodePump() { ff::api().av_channel_layout_uninit(&inLayout_); }
+    ~AudioEncodePump() {
+        if (const ff::Api* api = ff::loadedApi()) api->av_channel_layout_uninit(&inLayout_);
+    }
     AudioEncodePump(const AudioEncodePump&) = delete;
     AudioEncodePump& operator=(const AudioEncodePump&) = delete;
     // Samples in any layout of the encoder's channel count, at any rate (resampled when it differs).

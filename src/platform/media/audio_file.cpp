@@ -70,7 +70,9 @@ struct AudioFile::Impl {
     std::unique_ptr<AudioEncodePump> pump;
     bool closed = false;
 
-    ~Impl() { ff::api().av_channel_layout_uninit(&layout); }
+    ~Impl() {
+        if (const ff::Api* api = ff::loadedApi()) api->av_channel_layout_uninit(&layout);
+    }
 
     void queueFrame(AVFrame* f) {
         bool direct = f->format == processingFormat && f->sample_rate == static_cast<int>(file.sampleRate) &&

@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <atomic>
 #include <mutex>
 #include <utility>
 
@@ -155,17 +156,44 @@ std::string load(const Libraries& libraries, Api& table) {
     return {};
 }
 
-const Api& api() {
+namespace {
+
+struct LoadState {
     // Written once under the flag, read-only afterwards.
-    static Api table{};
-    static std::string failure;
-    static std::once_flag once;
-    std::call_once(once, [] {
-        failure = load(Libraries{}, table);
-        if (failure.empty()) table.av_log_set_level(AV_LOG_QUIET);
-    });
-    if (!failure.empty()) throw ConversionError::exportSessionFailed(failure);
-    return table;
+    Api table{};
+    std::string failure;
+    std::once_flag once;
+    std::atomic<bool> ready{false};
+};
+
+LoadState& loadState() {
+    static LoadState state;
+    return state;
 }
+
+std::atomic<bool> simulatedAbsence{false};
+
+}  // namespace
+
+const Api& api() {
+    if (simulatedAbsence.load())
+        throw ConversionError::exportSessionFailed(std::string(kFailurePrefix) + "turned off for testing");
+    LoadState& state = loadState();
+    std::call_once(state.once, [&state] {
+        state.failure = load(Libraries{}, state.table);
+        if (!state.failure.empty()) return;
+        state.table.av_log_set_level(AV_LOG_QUIET);
+        state.ready.store(true, std::memory_order_release);
+    });
+    if (!state.failure.empty()) throw ConversionError::exportSessionFailed(state.failure);
+    return state.table;
+}
+
+const Api* loadedApi() noexcept {
+    LoadState& state = loadState();
+    return state.ready.load(std::memory_order_acquire) ? &state.table : nullptr;
+}
+
+void simulateAbsenceForTesting(bool absent) { simulatedAbsence.store(absent); }
 
 }  // namespace calvoro::media::ff

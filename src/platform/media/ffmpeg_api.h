@@ -129,6 +129,14 @@ struct Api {
 // functions is missing, on this and every later call.
 const Api& api();
 
+// The table when the libraries are loaded already, else null; never loads. For destructors and
+// deleters: before the libraries are loaded nothing of FFmpeg can need releasing, and unwinding
+// from a failed load must not throw again.
+const Api* loadedApi() noexcept;
+
+// Makes api() fail as when the libraries are missing (what is loaded stays loaded), for tests.
+void simulateAbsenceForTesting(bool absent);
+
 // Opens the given libraries and fills table from them; returns the failure ("FFmpeg libraries
 // are not available: ..."), empty when every function was found. On success the libraries stay
 // loaded for the life of the process; on failure those it opened are closed again.

@@ -41,9 +41,10 @@ OutputContext::OutputContext(const std::filesystem::path& path, const char* muxe
 }
 
 OutputContext::~OutputContext() {
-    if (!ctx_) return;
-    closeFile();
-    ff::api().avformat_free_context(ctx_);
+    const ff::Api* api = ff::loadedApi();
+    if (!ctx_ || !api) return;
+    if (ctx_->pb) api->avio_closep(&ctx_->pb);
+    api->avformat_free_context(ctx_);
 }
 
 int OutputContext::closeFile() {

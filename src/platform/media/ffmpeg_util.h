@@ -13,29 +13,46 @@ namespace calvoro::media::detail {
 std::string errorText(int code);
 [[noreturn]] void throwError(const std::string& context, int code);
 
+// The deleters release through loadedApi(): an object of FFmpeg exists only once it is loaded.
 struct InputDeleter {
-    void operator()(AVFormatContext* c) const { ff::api().avformat_close_input(&c); }
+    void operator()(AVFormatContext* c) const noexcept {
+        if (const ff::Api* api = ff::loadedApi()) api->avformat_close_input(&c);
+    }
 };
 struct CodecDeleter {
-    void operator()(AVCodecContext* c) const { ff::api().avcodec_free_context(&c); }
+    void operator()(AVCodecContext* c) const noexcept {
+        if (const ff::Api* api = ff::loadedApi()) api->avcodec_free_context(&c);
+    }
 };
 struct FrameDeleter {
-    void operator()(AVFrame* f) const { ff::api().av_frame_free(&f); }
+    void operator()(AVFrame* f) const noexcept {
+        if (const ff::Api* api = ff::loadedApi()) api->av_frame_free(&f);
+    }
 };
 struct PacketDeleter {
-    void operator()(AVPacket* p) const { ff::api().av_packet_free(&p); }
+    void operator()(AVPacket* p) const noexcept {
+        if (const ff::Api* api = ff::loadedApi()) api->av_packet_free(&p);
+    }
 };
 struct SwsDeleter {
-    void operator()(SwsContext* c) const { ff::api().sws_freeContext(c); }
+    void operator()(SwsContext* c) const noexcept {
+        if (const ff::Api* api = ff::loadedApi()) api->sws_freeContext(c);
+    }
 };
 struct SwrDeleter {
-    void operator()(SwrContext* c) const { ff::api().swr_free(&c); }
+    void operator()(SwrContext* c) const noexcept {
+        if (const ff::Api* api = ff::loadedApi()) api->swr_free(&c);
+    }
 };
 struct FifoDeleter {
-    void operator()(AVAudioFifo* f) const { ff::api().av_audio_fifo_free(f); }
+    void operator()(AVAudioFifo* f) const noexcept {
+        if (const ff::Api* api = ff::loadedApi()) api->av_audio_fifo_free(f);
+    }
 };
 struct ParametersDeleter {
-    void operator()(AVCodecParameters* p) const { ff::api().avcodec_parameters_free(&p); }
+    void operator()(AVCodecParameters* p) const noexcept {
+        if (const ff::Api* api = ff::loadedApi()) api->avcodec_parameters_free(&p);
+    }
 };
 
 using InputContext = std::unique_ptr<AVFormatContext, InputDeleter>;

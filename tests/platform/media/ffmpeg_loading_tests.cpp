@@ -4,9 +4,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "core/conversion_error.h"
 #include "platform/media/asset.h"
+#include "platform/media/audio_file.h"
 #include "platform/media/capabilities.h"
 #include "platform/media/ffmpeg_api.h"
+#include "support/test_support.h"
 
 namespace calvoro::media {
 namespace {
@@ -21,6 +24,33 @@ bool anyFFmpegLoaded() {
         }
     }
     return false;
+}
+
+// Whether the operation failed with the missing libraries as its reason.
+template <typename Operation>
+bool failsForWantOfFFmpeg(Operation operation) {
+    try {
+        operation();
+    } catch (const ConversionError& e) {
+        return std::string(e.what()).find("FFmpeg libraries are not available") != std::string::npos;
+    } catch (...) {
+    }
+    return false;
+}
+
+// 0 when every media operation fails cleanly without FFmpeg, else the number of the first that did not.
+int mediaWithoutFFmpeg() {
+    ff::simulateAbsenceForTesting(true);
+    testing::TempDir dir;
+    if (!failsForWantOfFFmpeg([&] { Asset(dir / "clip.mp4").loadDuration(); })) return 1;
+    AudioSettings settings;
+    settings.formatID = audioFormatFLAC;
+    // The writer's half-built state is unwound after the failure; that must not fail again.
+    if (!failsForWantOfFFmpeg([&] { AudioFile::openForWriting(dir / "out.flac", settings, CommonFormat::float32, false); })) return 2;
+    if (std::filesystem::exists(dir / "out.flac")) return 3;
+    testing::writeFile(dir / "in.wav", std::string(64, '\0'));
+    if (!failsForWantOfFFmpeg([&] { AudioFile::openForReading(dir / "in.wav", CommonFormat::int16, true); })) return 4;
+    return anyFFmpegLoaded() ? 5 : 0;
 }
 
 // Each case runs in a fresh process, as other tests of this binary load FFmpeg.
@@ -55,6 +85,10 @@ TEST_F(FFmpegLoadingInFreshProcess, AFailedLoadClosesTheLibrariesItOpened) {
             std::_Exit(anyFFmpegLoaded() ? 2 : 0);
         },
         ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(FFmpegLoadingInFreshProcess, WithoutTheLibrariesMediaOperationsFailWithTheReason) {
+    EXPECT_EXIT(std::_Exit(mediaWithoutFFmpeg()), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(FFmpegLoading, AMissingLibraryOrFunctionIsNamedInTheFailure) {
