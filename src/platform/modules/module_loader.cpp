@@ -32,9 +32,9 @@ void* entryPoint(const std::string& fileName, const char* entryName, const std::
         const fs::path file = folder / fileName;
         std::error_code ec;
         if (!fs::exists(file, ec)) continue;
-        // Global, so that what the module resolves from the program is shared, and never
-        // closed: its code stays in use until the process ends.
-        void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_GLOBAL);
+        // Lazy: binding every function of Qt Gui and the web engine up front costs more than
+        // most conversions. Never closed: its code stays in use until the process ends.
+        void* handle = ::dlopen(file.c_str(), RTLD_LAZY | RTLD_GLOBAL);
         if (!handle) {
             if (const char* error = ::dlerror()) reasons += std::string(reasons.empty() ? "" : "; ") + error;
             continue;
