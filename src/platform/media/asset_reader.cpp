@@ -120,7 +120,7 @@ struct AssetReaderTrackOutput::Impl {
         }
         if (frame->format == wanted) return frame;
         sws.reset(ff::api().sws_getCachedContext(sws.release(), frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
-                                       frame->width, frame->height, wanted, SWS_BICUBIC, nullptr, nullptr, nullptr));
+                                                 frame->width, frame->height, wanted, SWS_BICUBIC, nullptr, nullptr, nullptr));
         if (!sws) throw MediaError("Cannot convert pictures of this format");
         Frame out = makeFrame();
         out->format = wanted;
@@ -142,7 +142,7 @@ struct AssetReaderTrackOutput::Impl {
             swrLayout = normalizedLayout(frame->ch_layout);
             SwrContext* raw = nullptr;
             int rc = ff::api().swr_alloc_set_opts2(&raw, &swrLayout, wanted, frame->sample_rate, &swrLayout,
-                                         static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
+                                                   static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
             if (rc < 0 || !raw) throwError("Cannot convert audio", rc < 0 ? rc : AVERROR(ENOMEM));
             swr.reset(raw);
             if ((rc = ff::api().swr_init(raw)) < 0) throwError("Cannot convert audio", rc);
@@ -157,7 +157,7 @@ struct AssetReaderTrackOutput::Impl {
         out->nb_samples = frame->nb_samples;
         if (ff::api().av_frame_get_buffer(out.get(), 0) < 0) throw std::bad_alloc();
         int got = ff::api().swr_convert(swr.get(), out->extended_data, out->nb_samples, const_cast<const uint8_t**>(frame->extended_data),
-                              frame->nb_samples);
+                                        frame->nb_samples);
         if (got < 0) throwError("Cannot convert audio", got);
         out->nb_samples = got;
         out->pts = frame->pts;

@@ -109,7 +109,7 @@ struct AssetWriterInput::Impl {
         if (width <= 0 || height <= 0) return false;
         if (lastPts != AV_NOPTS_VALUE && pts <= lastPts) return false;
         sws.reset(ff::api().sws_getCachedContext(sws.release(), width, height, format, encoder->width, encoder->height, encoder->pix_fmt,
-                                       SWS_BICUBIC, nullptr, nullptr, nullptr));
+                                                 SWS_BICUBIC, nullptr, nullptr, nullptr));
         if (!sws) throw MediaError("Cannot convert pictures for the video encoder");
         Frame frame = makeFrame();
         frame->format = encoder->pix_fmt;

@@ -123,7 +123,8 @@ void AudioEncodePump::ensureResampler(AVSampleFormat format, const AVChannelLayo
     if (format == enc_->sample_fmt && sampleRate == enc_->sample_rate && layout.nb_channels == enc_->ch_layout.nb_channels)
         return;
     SwrContext* raw = nullptr;
-    int rc = ff::api().swr_alloc_set_opts2(&raw, &enc_->ch_layout, enc_->sample_fmt, enc_->sample_rate, const_cast<AVChannelLayout*>(&layout), format, sampleRate, 0, nullptr);
+    int rc = ff::api().swr_alloc_set_opts2(&raw, &enc_->ch_layout, enc_->sample_fmt, enc_->sample_rate,
+                                           const_cast<AVChannelLayout*>(&layout), format, sampleRate, 0, nullptr);
     if (rc < 0 || !raw) throwError("Cannot set up audio conversion", rc < 0 ? rc : AVERROR(ENOMEM));
     swr_.reset(raw);
     rc = ff::api().swr_init(raw);
@@ -188,7 +189,8 @@ void AudioEncodePump::finish() {
         int capacity = ff::api().swr_get_out_samples(swr_.get(), 0);
         if (capacity > 0) {
             uint8_t** out = nullptr;
-            if (ff::api().av_samples_alloc_array_and_samples(&out, nullptr, enc_->ch_layout.nb_channels, capacity, enc_->sample_fmt, 0) >= 0) {
+            if (ff::api().av_samples_alloc_array_and_samples(&out, nullptr, enc_->ch_layout.nb_channels, capacity,
+                                                             enc_->sample_fmt, 0) >= 0) {
                 int got = ff::api().swr_convert(swr_.get(), out, capacity, nullptr, 0);
                 if (got > 0) ff::api().av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(out), got);
                 ff::api().av_freep(&out[0]);

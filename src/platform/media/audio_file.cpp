@@ -85,7 +85,7 @@ struct AudioFile::Impl {
             AVChannelLayout in = normalizedLayout(f->ch_layout);
             SwrContext* raw = nullptr;
             int rc = ff::api().swr_alloc_set_opts2(&raw, &layout, processingFormat, static_cast<int>(file.sampleRate), &in,
-                                         static_cast<AVSampleFormat>(f->format), f->sample_rate, 0, nullptr);
+                                                   static_cast<AVSampleFormat>(f->format), f->sample_rate, 0, nullptr);
             ff::api().av_channel_layout_uninit(&in);
             if (rc < 0 || !raw) throwError("Cannot convert audio", rc < 0 ? rc : AVERROR(ENOMEM));
             swr.reset(raw);
@@ -96,7 +96,8 @@ struct AudioFile::Impl {
         }
         int capacity = ff::api().swr_get_out_samples(swr.get(), f->nb_samples);
         uint8_t** out = nullptr;
-        if (ff::api().av_samples_alloc_array_and_samples(&out, nullptr, static_cast<int>(file.channelCount), capacity, processingFormat, 0) < 0)
+        if (ff::api().av_samples_alloc_array_and_samples(&out, nullptr, static_cast<int>(file.channelCount), capacity,
+                                                          processingFormat, 0) < 0)
             throw std::bad_alloc();
         int got = ff::api().swr_convert(swr.get(), out, capacity, const_cast<const uint8_t**>(f->extended_data), f->nb_samples);
         if (got > 0) ff::api().av_audio_fifo_write(fifo.get(), reinterpret_cast<void**>(out), got);
@@ -146,7 +147,8 @@ struct AudioFile::Impl {
             int capacity = ff::api().swr_get_out_samples(swr.get(), 0);
             uint8_t** out = nullptr;
             if (capacity > 0 &&
-                ff::api().av_samples_alloc_array_and_samples(&out, nullptr, static_cast<int>(file.channelCount), capacity, processingFormat, 0) >= 0) {
+                ff::api().av_samples_alloc_array_and_samples(&out, nullptr, static_cast<int>(file.channelCount), capacity,
+                                                             processingFormat, 0) >= 0) {
                 int got = ff::api().swr_convert(swr.get(), out, capacity, nullptr, 0);
                 if (got > 0) ff::api().av_audio_fifo_write(fifo.get(), reinterpret_cast<void**>(out), got);
                 ff::api().av_freep(&out[0]);

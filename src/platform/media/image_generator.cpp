@@ -122,8 +122,9 @@ imaging::RgbaImage ImageGenerator::copyImage(double seconds) {
     int scaledW = turned ? outH : outW;
     int scaledH = turned ? outW : outH;
 
-    d.sws.reset(ff::api().sws_getCachedContext(d.sws.release(), frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), scaledW,
-                                     scaledH, AV_PIX_FMT_RGBA, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr));
+    d.sws.reset(ff::api().sws_getCachedContext(d.sws.release(), frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
+                                               scaledW, scaledH, AV_PIX_FMT_RGBA, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr,
+                                               nullptr));
     if (!d.sws) throw MediaError("Cannot convert the picture");
     imaging::RgbaImage scaled(scaledW, scaledH);
     uint8_t* dst[4] = {scaled.pixels.data(), nullptr, nullptr, nullptr};

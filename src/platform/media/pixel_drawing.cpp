@@ -11,7 +11,7 @@ void drawImage(PixelBuffer& buffer, const imaging::RgbaImage& image) {
     const imaging::RgbaImage* src = &image;
     if (image.width != buffer.width() || image.height != buffer.height()) {
         detail::ScaleContext sws(ff::api().sws_getContext(image.width, image.height, AV_PIX_FMT_RGBA, buffer.width(), buffer.height(),
-                                                AV_PIX_FMT_RGBA, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr));
+                                                          AV_PIX_FMT_RGBA, SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr));
         if (!sws) throw MediaError("Cannot scale the picture");
         scaled = imaging::RgbaImage(buffer.width(), buffer.height());
         const uint8_t* in[4] = {image.pixels.data(), nullptr, nullptr, nullptr};
