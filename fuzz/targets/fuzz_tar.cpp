@@ -1,22 +1,20 @@
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <exception>
-#include <filesystem>
 #include <span>
-#include <string>
-#include "converters/archive/tar_archive.h"
 
-// Each input unpacks into its own private folder, which is removed afterwards.
+#include "converters/archive/tar_archive.h"
+#include "private_folder.h"
+
+// Each input unpacks into its own private folder; nothing may land outside out/.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "calvoro-fuzz-tar-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) return 0;
-    std::filesystem::path root(pattern);
+    PrivateFolder folder;
+    if (!folder.ok()) return 0;
     try {
-        calvoro::ArchiveConverter::extractTAR(std::span<const uint8_t>(data, size), root / "out");
+        calvoro::ArchiveConverter::extractTAR(std::span<const uint8_t>(data, size), folder.out());
     } catch (const std::exception&) {
+        // A clear refusal is the expected answer to hostile bytes.
     }
-    std::error_code ec;
-    std::filesystem::remove_all(root, ec);
+    folder.checkNothingEscaped();
     return 0;
 }
