@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
     const auto format = *SupportedFormat::from(file.extension().string().substr(1));
     if (mode == "photo") {
         double bestEstimates = 1e9, bestEncode = 1e9;
-        for (int run = 0; run < 3; ++run) {
+        for (int run = 0; run < 5; ++run) {
             auto a = Clock::now();
             auto estimates = Compressor::estimates(file, format);
             auto b = Clock::now();

@@ -10,8 +10,9 @@ namespace calvoro::ssim {
 
 namespace {
 
-// Decoded beyond each side of the wanted area, so that neither the chroma upsampling at the
-// edge of a crop nor the context rows after a skip can differ from a whole-picture decode.
+// Decoded beyond each side of the wanted area: cheap insurance that neither the chroma
+// upsampling at the edge of a crop nor the context rows after a skip can make a tile differ
+// from a whole-picture decode, whatever the library version does at those edges.
 constexpr int margin = 32;
 
 struct ErrorManager {

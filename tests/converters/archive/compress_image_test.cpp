@@ -4,6 +4,8 @@
 #include <cmath>
 
 #include "converters/archive/compressor.h"
+#include "converters/archive/compressor_image.h"
+#include "converters/archive/ssim.h"
 #include "core/conversion_error.h"
 #include "platform/imaging/fixtures.h"
 #include "platform/imaging/image_destination.h"
@@ -184,6 +186,29 @@ TEST_F(CompressImage, EstimatesAreMeasuredScoredAndInLevelOrder) {
     // The measured size is what compressing at that level writes.
     const auto out = Compressor::compress(src, SupportedFormat::jpeg, CompressionLevel::high, dir.path());
     EXPECT_EQ(static_cast<int64_t>(std::filesystem::file_size(out)), estimates[1].byteSize);
+}
+
+TEST_F(CompressImage, EstimateScoresAreThoseOfTheWholeDecodedResult) {
+    // Large enough for five separate 512-pixel tiles, so the scoring reads parts of each result.
+    imaging::EncodeOptions options;
+    options.quality = 0.97;
+    imaging::writeImageFile(dir / "wide.jpg", photoLike(1400, 1000), imaging::types::jpeg, options);
+    const auto estimates = Compressor::estimates(dir / "wide.jpg", SupportedFormat::jpeg);
+    ASSERT_FALSE(estimates.empty());
+    const auto prepared = compressor_image::loadImage(dir / "wide.jpg", SupportedFormat::jpeg);
+    ASSERT_TRUE(prepared);
+    const auto sourceTiles = ssim::grayscaleTiles(prepared->pixels);
+    ASSERT_EQ(sourceTiles.size(), 5u);
+    for (const auto& e : estimates) {
+        auto bytes = compressor_image::encodeImage(*prepared, SupportedFormat::jpeg, e.level.imageQuality());
+        ASSERT_TRUE(bytes);
+        EXPECT_EQ(static_cast<int64_t>(bytes->size()), e.byteSize);
+        auto decoded = imaging::ImageSource::fromData(std::move(*bytes));
+        ASSERT_TRUE(decoded);
+        const auto mean = ssim::meanSSIM(sourceTiles, ssim::grayscaleTiles(decoded->decodeFirstFrame()));
+        ASSERT_TRUE(mean && e.qualityLoss);
+        EXPECT_DOUBLE_EQ(*e.qualityLoss, std::max(0.0, (1.0 - *mean) * 100.0)) << e.level.rawValue();
+    }
 }
 
 TEST_F(CompressImage, EstimatesDropLevelsThatSaveUnderTwoPercent) {
