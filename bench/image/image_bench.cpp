@@ -43,7 +43,8 @@ RgbaImage syntheticPhoto() {
 RgbaImage load(const char* path) {
     auto source = ImageSource::open(path);
     if (!source) throw std::runtime_error(std::string("cannot open ") + path);
-    return applyOrientation(source->decodeFirstFrame(), source->properties().metadata.orientation);
+    RgbaImage image = source->decodeFirstFrame();
+    return applyOrientation(std::move(image), source->properties().metadata.orientation);
 }
 
 }  // namespace
@@ -54,20 +55,26 @@ int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     try {
         if (job == "make-photo") {
-            writeImageFile(argv[2], {syntheticPhoto()}, types::jpeg, EncodeOptions{0.92, {}, false, false, {}});
+            writeImageFile(argv[2], syntheticPhoto(), types::jpeg, EncodeOptions{0.92, {}, false, false, {}});
         } else if (job == "make-heic" && argc >= 4) {
-            writeImageFile(argv[3], {load(argv[2])}, types::heic, EncodeOptions{0.85, {}, false, false, {}});
+            writeImageFile(argv[3], load(argv[2]), types::heic, EncodeOptions{0.85, {}, false, false, {}});
         } else if (job == "jpeg-to-png" && argc >= 4) {
-            writeImageFile(argv[3], {load(argv[2])}, types::png, EncodeOptions{0.92, {}, false, false, {}});
+            writeImageFile(argv[3], load(argv[2]), types::png, EncodeOptions{0.92, {}, false, false, {}});
         } else if ((job == "png-to-jpeg" || job == "to-jpeg") && argc >= 4) {
-            writeImageFile(argv[3], {load(argv[2])}, types::jpeg, EncodeOptions{0.92, {}, false, false, {}});
+            writeImageFile(argv[3], load(argv[2]), types::jpeg, EncodeOptions{0.92, {}, false, false, {}});
         } else if (job == "resize" && argc >= 5) {
-            RgbaImage image = load(argv[2]);
+            // As the converter does: a JPEG decodes at a reduced scale, then the resize rule
+            // on the stored size, then the orientation.
+            auto source = ImageSource::open(argv[2]);
+            if (!source) throw std::runtime_error("cannot open input");
             const int edge = std::stoi(argv[4]);
-            const double scale = static_cast<double>(edge) / std::max(image.width, image.height);
-            RgbaImage small = resample(image, static_cast<int>(std::round(image.width * scale)),
-                                       static_cast<int>(std::round(image.height * scale)));
-            writeImageFile(argv[3], {small}, types::jpeg, EncodeOptions{0.92, {}, false, false, {}});
+            RgbaImage image = source->decodeFirstFrameForResize(edge);
+            const auto& props = source->properties();
+            const double scale = static_cast<double>(edge) / std::max(props.pixelWidth, props.pixelHeight);
+            RgbaImage small = applyOrientation(resample(image, static_cast<int>(std::round(props.pixelWidth * scale)),
+                                                        static_cast<int>(std::round(props.pixelHeight * scale))),
+                                               props.metadata.orientation);
+            writeImageFile(argv[3], small, types::jpeg, EncodeOptions{0.92, {}, false, false, {}});
         } else {
             return 2;
         }

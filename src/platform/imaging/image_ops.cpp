@@ -213,6 +213,11 @@ RgbaImage applyOrientation(const RgbaImage& image, int orientation) {
     return out;
 }
 
+RgbaImage applyOrientation(RgbaImage&& image, int orientation) {
+    if (orientation <= 1 || orientation > 8 || image.empty()) return std::move(image);
+    return applyOrientation(static_cast<const RgbaImage&>(image), orientation);
+}
+
 void flattenOnto(RgbaImage& image, std::array<uint8_t, 3> rgb) {
     for (size_t i = 0; i < image.pixels.size(); i += 4) {
         const unsigned a = image.pixels[i + 3];

@@ -11,6 +11,8 @@ RgbaImage resample(const RgbaImage& image, int width, int height);
 
 // The pixels turned so that an image stored with this Exif orientation (1..8) shows upright.
 RgbaImage applyOrientation(const RgbaImage& image, int orientation);
+// The same for an image no longer needed: upright pixels are handed back without a copy.
+RgbaImage applyOrientation(RgbaImage&& image, int orientation);
 
 // Transparent areas composited onto a colour (opaque result).
 void flattenOnto(RgbaImage& image, std::array<uint8_t, 3> rgb = {255, 255, 255});

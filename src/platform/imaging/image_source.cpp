@@ -1,6 +1,11 @@
 #include "platform/imaging/image_source.h"
 
-#include <fstream>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <mutex>
 
 #include "core/text_util.h"
@@ -9,6 +14,23 @@
 #include "platform/imaging/type_identifiers.h"
 
 namespace calvoro::imaging {
+
+// The file's bytes: mapped from the page cache when read from a file (no copy, no fresh
+// memory to fault in), owned when given in memory.
+struct ImageSource::Storage {
+    std::vector<uint8_t> owned;
+    void* mapping = nullptr;
+    size_t mappedLength = 0;
+    const uint8_t* bytes = nullptr;
+    size_t size = 0;
+
+    Storage() = default;
+    Storage(const Storage&) = delete;
+    Storage& operator=(const Storage&) = delete;
+    ~Storage() {
+        if (mapping) ::munmap(mapping, mappedLength);
+    }
+};
 
 struct ImageSource::Cache {
     std::mutex mutex;
@@ -19,13 +41,13 @@ struct ImageSource::Cache {
 
 namespace {
 
-detail::DecodeResult decodeData(const std::string& type, const std::vector<uint8_t>& bytes, bool allFrames) {
+detail::DecodeResult decodeData(const std::string& type, std::span<const uint8_t> bytes, bool allFrames, int reduceToEdge = 0) {
     using namespace detail;
     DecodeResult r;
     const uint8_t* d = bytes.data();
     const size_t n = bytes.size();
     if (type == types::png) decodePNG(d, n, r);
-    else if (type == types::jpeg) decodeJPEG(d, n, r);
+    else if (type == types::jpeg) decodeJPEG(d, n, r, reduceToEdge);
     else if (type == types::tiff) decodeTIFF(d, n, r);
     else if (type == types::gif) decodeGIF(d, n, allFrames, r);
     else if (type == types::bmp) decodeBMP(d, n, r);
@@ -57,39 +79,81 @@ detail::DecodeResult decodeData(const std::string& type, const std::vector<uint8
 
 }  // namespace
 
+namespace {
+
+// Closes the descriptor on every way out.
+struct Descriptor {
+    int fd;
+    ~Descriptor() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+}  // namespace
+
 std::optional<ImageSource> ImageSource::fromData(std::vector<uint8_t> data, const std::string& extension) {
-    std::string type = identifyType(data.data(), data.size(), extension);
+    auto storage = std::make_shared<Storage>();
+    storage->owned = std::move(data);
+    storage->bytes = storage->owned.data();
+    storage->size = storage->owned.size();
+    std::string type = identifyType(storage->bytes, storage->size, extension);
     if (type.empty()) return std::nullopt;
     ImageSource source;
     source.extension_ = extension;
     source.type_ = std::move(type);
-    source.data_ = std::make_shared<const std::vector<uint8_t>>(std::move(data));
+    source.data_ = std::move(storage);
     source.cache_ = std::make_shared<Cache>();
     return source;
 }
 
 std::optional<ImageSource> ImageSource::open(const std::filesystem::path& path) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) return std::nullopt;
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) return std::nullopt;
-    const std::streamoff size = in.tellg();
-    if (size < 0) return std::nullopt;
-    std::vector<uint8_t> bytes;
-    allocateLarge(bytes, static_cast<size_t>(size));
-    in.seekg(0);
-    if (size > 0 && !in.read(reinterpret_cast<char*>(bytes.data()), size)) return std::nullopt;
-    auto source = fromData(std::move(bytes), pathExtension(path));
-    if (source) source->path_ = path;
+    Descriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (file.fd < 0) return std::nullopt;
+    struct stat st {};
+    if (::fstat(file.fd, &st) != 0 || S_ISDIR(st.st_mode)) return std::nullopt;
+    auto storage = std::make_shared<Storage>();
+    if (S_ISREG(st.st_mode) && st.st_size > 0) {
+        void* mapping = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, file.fd, 0);
+        if (mapping != MAP_FAILED) {
+            storage->mapping = mapping;
+            storage->mappedLength = static_cast<size_t>(st.st_size);
+            storage->bytes = static_cast<const uint8_t*>(mapping);
+            storage->size = storage->mappedLength;
+            ::madvise(mapping, storage->mappedLength, MADV_SEQUENTIAL | MADV_WILLNEED);
+        }
+    }
+    if (!storage->bytes && (!S_ISREG(st.st_mode) || st.st_size > 0)) {
+        // Not mappable (a pipe, a special file system): read it whole.
+        uint8_t chunk[1 << 16];
+        for (;;) {
+            const ssize_t n = ::read(file.fd, chunk, sizeof chunk);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return std::nullopt;
+            if (n == 0) break;
+            storage->owned.insert(storage->owned.end(), chunk, chunk + n);
+        }
+        storage->bytes = storage->owned.data();
+        storage->size = storage->owned.size();
+    }
+    std::string type = identifyType(storage->bytes, storage->size, pathExtension(path));
+    if (type.empty()) return std::nullopt;
+    ImageSource source;
+    source.path_ = path;
+    source.extension_ = pathExtension(path);
+    source.type_ = std::move(type);
+    source.data_ = std::move(storage);
+    source.cache_ = std::make_shared<Cache>();
     return source;
 }
+
+std::span<const uint8_t> ImageSource::data() const { return {data_->bytes, data_->size}; }
 
 bool ImageSource::isCameraRaw() const { return type_ == types::cameraRaw; }
 
 void ImageSource::decodeIfNeeded() const {
     std::lock_guard lock(cache_->mutex);
     if (cache_->decoded) return;
-    cache_->result = decodeData(type_, *data_, false);
+    cache_->result = decodeData(type_, data(), false);
     cache_->decoded = true;
 }
 
@@ -101,12 +165,31 @@ RgbaImage ImageSource::decodeFirstFrame() const {
         cache_->pixelsTaken = true;
         return std::move(cache_->result.frames.front().image);
     }
-    return decodeData(type_, *data_, false).frames.front().image;
+    return decodeData(type_, data(), false).frames.front().image;
+}
+
+RgbaImage ImageSource::decodeFirstFrameForResize(int longestEdge) const {
+    {
+        std::lock_guard lock(cache_->mutex);
+        const bool cachedWhole = cache_->decoded && !cache_->pixelsTaken;
+        if (type_ == types::jpeg && !cachedWhole) {
+            detail::DecodeResult reduced = decodeData(type_, data(), false, longestEdge);
+            RgbaImage image = std::move(reduced.frames.front().image);
+            if (!cache_->decoded) {
+                // The properties are those of the file; the cached pixels are not kept.
+                cache_->result = std::move(reduced);
+                cache_->decoded = true;
+                cache_->pixelsTaken = true;
+            }
+            return image;
+        }
+    }
+    return decodeFirstFrame();
 }
 
 std::vector<AnimationFrame> ImageSource::decodeAllFrames() const {
     if (type_ != types::gif) return {AnimationFrame{decodeFirstFrame(), properties().frameDelays.front()}};
-    auto r = decodeData(type_, *data_, true);
+    auto r = decodeData(type_, data(), true);
     return std::move(r.frames);
 }
 

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -30,10 +31,15 @@ public:
     const std::string& typeIdentifier() const { return type_; }
     bool isCameraRaw() const;
     const std::filesystem::path& path() const { return path_; }
-    const std::vector<uint8_t>& data() const { return *data_; }
+    std::span<const uint8_t> data() const;
 
     // The first image, pixels in stored order (orientation not applied).
     RgbaImage decodeFirstFrame() const;
+    // The first image for a resize whose longest edge will be longestEdge: a JPEG is decoded
+    // straight at the smallest of its 1/8 scales that keeps both sides at least as large as
+    // the resize asks; other types come whole. Resample the result to the size figured from
+    // properties(), which keep the stored size.
+    RgbaImage decodeFirstFrameForResize(int longestEdge) const;
     // Every frame of an animated GIF with its delay; one frame for other types.
     std::vector<AnimationFrame> decodeAllFrames() const;
     // Size, frame count, metadata of the first image (decodes it when needed).
@@ -46,7 +52,8 @@ private:
     std::filesystem::path path_;
     std::string extension_;
     std::string type_;
-    std::shared_ptr<const std::vector<uint8_t>> data_;
+    struct Storage;
+    std::shared_ptr<const Storage> data_;
     struct Cache;
     std::shared_ptr<Cache> cache_;
 };

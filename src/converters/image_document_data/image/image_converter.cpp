@@ -106,7 +106,8 @@ std::filesystem::path ImageConverter::convert(const std::filesystem::path& sourc
         logger.debug("Decoded via CIRAWFilter (" + std::to_string(image.width) + "×" + std::to_string(image.height) + ")", category);
     } else {
         try {
-            image = imageSource->decodeFirstFrame();
+            // A resize lets a JPEG decode at a reduced scale (never below the size asked).
+            image = maxEdge ? imageSource->decodeFirstFrameForResize(*maxEdge) : imageSource->decodeFirstFrame();
         } catch (const ConversionError& e) {
             logger.error("Failed to decode image at index 0", category, fileName);
             // A codec library that is not installed says so rather than blaming the file.
@@ -125,8 +126,15 @@ std::filesystem::path ImageConverter::convert(const std::filesystem::path& sourc
         pixelsChanged ? imaging::ImageMetadata{} : imageSource->properties().metadata;
     int orientation = pixelsChanged ? 1 : sourceMetadata.orientation;
 
-    if (maxEdge && *maxEdge < std::max(image.width, image.height)) {
-        if (auto resized = resizeImage(image, *maxEdge)) {
+    // The stored size decides, not that of pixels already reduced on load.
+    const bool reducedOnLoad = !pixelsChanged && imageSource->typeIdentifier() == types::jpeg;
+    const int storedWidth = reducedOnLoad ? imageSource->properties().pixelWidth : image.width;
+    const int storedHeight = reducedOnLoad ? imageSource->properties().pixelHeight : image.height;
+    if (maxEdge && *maxEdge < std::max(storedWidth, storedHeight)) {
+        auto resized = resizeImage(image, storedWidth, storedHeight, *maxEdge);
+        // A size the rule refuses keeps the whole picture, as without the reduction.
+        if (!resized && (image.width != storedWidth || image.height != storedHeight)) image = imageSource->decodeFirstFrame();
+        if (resized) {
             image = std::move(*resized);
             pixelsChanged = true;
             logger.debug("Resized to " + std::to_string(image.width) + "×" + std::to_string(image.height) + " (longest edge " +
@@ -141,11 +149,11 @@ std::filesystem::path ImageConverter::convert(const std::filesystem::path& sourc
 
     switch (target) {
         // None of these carries an orientation: they get the upright picture.
-        case SupportedFormat::ico: return writeMultiResolutionICO(imaging::applyOrientation(image, orientation), outputURL);
+        case SupportedFormat::ico: return writeMultiResolutionICO(imaging::applyOrientation(std::move(image), orientation), outputURL);
         case SupportedFormat::pdf_image:
-            return createPDFFromImage(imaging::applyOrientation(image, orientation), outputURL, logger);
-        case SupportedFormat::svg: return writeSVG(source, imaging::applyOrientation(image, orientation), outputURL);
-        case SupportedFormat::icns: return writeICNS(imaging::applyOrientation(image, orientation), outputURL);
+            return createPDFFromImage(imaging::applyOrientation(std::move(image), orientation), outputURL, logger);
+        case SupportedFormat::svg: return writeSVG(source, imaging::applyOrientation(std::move(image), orientation), outputURL);
+        case SupportedFormat::icns: return writeICNS(imaging::applyOrientation(std::move(image), orientation), outputURL);
         default: break;
     }
 
@@ -178,7 +186,7 @@ std::filesystem::path ImageConverter::convert(const std::filesystem::path& sourc
     }
     // Where the orientation is not written with the file, the pixels are turned instead.
     if (options.metadata.orientation != orientation || !imaging::carriesOrientation(*type)) {
-        image = imaging::applyOrientation(image, orientation);
+        image = imaging::applyOrientation(std::move(image), orientation);
         options.metadata.orientation = 1;
     }
 

@@ -33,6 +33,10 @@ public:
     // Scaled so that the longer side is longestEdge (halves rounded away from zero); nothing
     // when a side would come out below one pixel.
     static std::optional<imaging::RgbaImage> resizeImage(const imaging::RgbaImage& image, int longestEdge);
+    // The same size rule figured from the stored size when the image was decoded already
+    // reduced (shrink-on-load): the result has the size resizeImage gives the whole image.
+    static std::optional<imaging::RgbaImage> resizeImage(const imaging::RgbaImage& image, int storedWidth, int storedHeight,
+                                                         int longestEdge);
 
     // The type identifier a target is encoded as; nothing for targets without one.
     static std::optional<std::string> utTypeForFormat(SupportedFormat format);

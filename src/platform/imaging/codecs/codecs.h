@@ -25,7 +25,12 @@ void checkDimensions(uint64_t width, uint64_t height);
 
 // Decoders: frame 0 only unless allFrames (GIF). They fill props.pixelWidth/Height.
 void decodePNG(const uint8_t* data, size_t size, DecodeResult& out);
-void decodeJPEG(const uint8_t* data, size_t size, DecodeResult& out);
+// With reduceToEdge, the JPEG is decoded at the smallest scale M/8 whose longest edge is
+// still at least that many pixels (props keep the stored size).
+void decodeJPEG(const uint8_t* data, size_t size, DecodeResult& out, int reduceToEdge = 0);
+// The DCT scale numerator (of 8) decodeJPEG uses for that reduction: the smallest M with
+// M/8 >= edge / longest, so that both sides stay at least as large as the resize rule asks.
+int jpegScaleNumerator(int width, int height, int reduceToEdge);
 void decodeTIFF(const uint8_t* data, size_t size, DecodeResult& out);
 void decodeGIF(const uint8_t* data, size_t size, bool allFrames, DecodeResult& out);
 void decodeWebP(const uint8_t* data, size_t size, DecodeResult& out);

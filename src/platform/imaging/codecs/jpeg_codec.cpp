@@ -27,12 +27,46 @@ void errorExit(j_common_ptr cinfo) {
 
 void silentMessage(j_common_ptr) {}
 
+// Compressed data goes to a fixed buffer that is appended to the result when full, instead
+// of a buffer that the library doubles and copies as it grows.
+struct Destination {
+    jpeg_destination_mgr base;
+    Bytes* out;
+    Bytes buffer;
+};
+
+void initDestination(j_compress_ptr cinfo) {
+    auto* d = reinterpret_cast<Destination*>(cinfo->dest);
+    d->base.next_output_byte = d->buffer.data();
+    d->base.free_in_buffer = d->buffer.size();
+}
+
+boolean emptyOutput(j_compress_ptr cinfo) {
+    auto* d = reinterpret_cast<Destination*>(cinfo->dest);
+    d->out->insert(d->out->end(), d->buffer.begin(), d->buffer.end());
+    initDestination(cinfo);
+    return TRUE;
+}
+
+void termDestination(j_compress_ptr cinfo) {
+    auto* d = reinterpret_cast<Destination*>(cinfo->dest);
+    d->out->insert(d->out->end(), d->buffer.data(), d->base.next_output_byte);
+}
+
 const char exifSignature[] = "Exif\0\0";
 const char xmpSignature[] = "http://ns.adobe.com/xap/1.0/";
 
 }  // namespace
 
-void decodeJPEG(const uint8_t* data, size_t size, DecodeResult& out) {
+int jpegScaleNumerator(int width, int height, int reduceToEdge) {
+    const int longest = std::max(width, height);
+    if (reduceToEdge <= 0 || longest <= 0 || reduceToEdge >= longest) return 8;
+    // Integer form of ceil(8 * edge / longest).
+    const int64_t m = (int64_t{8} * reduceToEdge + longest - 1) / longest;
+    return static_cast<int>(std::clamp<int64_t>(m, 1, 8));
+}
+
+void decodeJPEG(const uint8_t* data, size_t size, DecodeResult& out, int reduceToEdge) {
     jpeg_decompress_struct cinfo{};
     ErrorManager err{};
     cinfo.err = jpeg_std_error(&err.base);
@@ -77,6 +111,10 @@ void decodeJPEG(const uint8_t* data, size_t size, DecodeResult& out) {
     }
     const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
     cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBA;
+    // Shrink-on-load: the inverse DCT at a reduced size costs a fraction of a full decode.
+    cinfo.scale_num = static_cast<unsigned>(jpegScaleNumerator(static_cast<int>(cinfo.image_width),
+                                                               static_cast<int>(cinfo.image_height), reduceToEdge));
+    cinfo.scale_denom = 8;
     jpeg_start_decompress(&cinfo);
     image = RgbaImage(static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height));
     if (cmyk) {
@@ -100,11 +138,11 @@ void decodeJPEG(const uint8_t* data, size_t size, DecodeResult& out) {
             }
         }
     }
+    out.props.pixelWidth = static_cast<int>(cinfo.image_width);
+    out.props.pixelHeight = static_cast<int>(cinfo.image_height);
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
     if (!md.exif.empty()) md.orientation = exifOrientation(md.exif);
-    out.props.pixelWidth = image.width;
-    out.props.pixelHeight = image.height;
     out.props.hasAlpha = false;
     out.frames.push_back({std::move(image), 0});
 }
@@ -115,22 +153,25 @@ Bytes encodeJPEG(const RgbaImage& image, const EncodeOptions& options) {
     cinfo.err = jpeg_std_error(&err.base);
     err.base.error_exit = errorExit;
     err.base.output_message = silentMessage;
-    unsigned char* buffer = nullptr;
-    unsigned long length = 0;
-    std::vector<uint8_t> rgb(static_cast<size_t>(image.width) * 3);
+    Bytes result;
+    // A photo at usual qualities takes one to two bits a pixel; reserving touches no memory.
+    result.reserve(static_cast<size_t>(image.width) * static_cast<size_t>(image.height) / 4 + 65536);
+    Destination destination{{}, &result, Bytes(1 << 18)};
+    destination.base.init_destination = initDestination;
+    destination.base.empty_output_buffer = emptyOutput;
+    destination.base.term_destination = termDestination;
+    std::vector<uint8_t> flattened(static_cast<size_t>(image.width) * 4);
     if (setjmp(err.jump)) {
         jpeg_destroy_compress(&cinfo);
-        std::free(buffer);
         fail(std::string("Could not encode JPEG: ") + err.message);
     }
     jpeg_create_compress(&cinfo);
-    jpeg_mem_dest(&cinfo, &buffer, &length);
+    cinfo.dest = &destination.base;
     cinfo.image_width = static_cast<JDIMENSION>(image.width);
     cinfo.image_height = static_cast<JDIMENSION>(image.height);
-    // Opaque rows go to the encoder as they are; others are put on white first.
-    const bool opaque = !image.hasTransparency();
-    cinfo.input_components = opaque ? 4 : 3;
-    cinfo.in_color_space = opaque ? JCS_EXT_RGBX : JCS_RGB;
+    // The RGBA rows go to the encoder as they are (the fourth byte is skipped).
+    cinfo.input_components = 4;
+    cinfo.in_color_space = JCS_EXT_RGBX;
     jpeg_set_defaults(&cinfo);
     int q = static_cast<int>(std::lround(std::clamp(options.quality, 0.0, 1.0) * 100.0));
     jpeg_set_quality(&cinfo, std::max(1, q), TRUE);
@@ -157,33 +198,29 @@ Bytes encodeJPEG(const RgbaImage& image, const EncodeOptions& options) {
     if (!image.iccProfile.empty())
         jpeg_write_icc_profile(&cinfo, image.iccProfile.data(), static_cast<unsigned>(image.iccProfile.size()));
     while (cinfo.next_scanline < cinfo.image_height) {
-        // JPEG has no alpha: transparent areas are put on white.
         const uint8_t* s = image.row(static_cast<int>(cinfo.next_scanline));
-        if (opaque) {
-            JSAMPROW row = const_cast<uint8_t*>(s);
-            jpeg_write_scanlines(&cinfo, &row, 1);
-            continue;
-        }
-        uint8_t* d = rgb.data();
-        for (int x = 0; x < image.width; ++x, s += 4, d += 3) {
-            const unsigned a = s[3];
-            if (a == 255) {
-                d[0] = s[0];
-                d[1] = s[1];
-                d[2] = s[2];
-            } else {
-                d[0] = static_cast<uint8_t>((s[0] * a + 255 * (255 - a) + 127) / 255);
-                d[1] = static_cast<uint8_t>((s[1] * a + 255 * (255 - a) + 127) / 255);
-                d[2] = static_cast<uint8_t>((s[2] * a + 255 * (255 - a) + 127) / 255);
+        JSAMPROW row = const_cast<uint8_t*>(s);
+        const uint8_t* alphaEnd = s + static_cast<size_t>(image.width) * 4;
+        bool opaque = true;
+        for (const uint8_t* a = s + 3; a < alphaEnd; a += 4)
+            if (*a != 255) {
+                opaque = false;
+                break;
             }
+        if (!opaque) {
+            // JPEG has no alpha: transparent areas are put on white.
+            uint8_t* d = flattened.data();
+            for (int x = 0; x < image.width; ++x, s += 4, d += 4) {
+                const unsigned a = s[3];
+                for (int c = 0; c < 3; ++c)
+                    d[c] = a == 255 ? s[c] : static_cast<uint8_t>((s[c] * a + 255 * (255 - a) + 127) / 255);
+            }
+            row = flattened.data();
         }
-        JSAMPROW row = rgb.data();
         jpeg_write_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
-    Bytes result(buffer, buffer + length);
-    std::free(buffer);
     return result;
 }
 

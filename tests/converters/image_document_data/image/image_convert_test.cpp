@@ -239,3 +239,51 @@ TEST(ImageConvert, TruncationCheckReadsOnlyTheEnds) {
     EXPECT_FALSE(check("a.gif", gif));
     EXPECT_FALSE(ImageConverter::truncationIssue(dir / "missing.jpg"));
 }
+
+TEST(ImageConvert, JpegShrinkOnLoadKeepsTheResizeRule) {
+    TempDir dir, out;
+    // Odd sizes, where the reduced decode (sides rounded up) and the rule (halves away from
+    // zero) differ: the result must have the rule's size, as figured from the stored size.
+    struct Case {
+        int w, h, edge;
+        const char* expected;
+    };
+    for (Case c : {Case{1001, 667, 250, "250×167"}, Case{667, 1001, 333, "222×333"}, Case{1200, 800, 1199, "1199×799"},
+                   Case{1600, 1066, 200, "200×133"}, Case{999, 999, 125, "125×125"}}) {
+        SCOPED_TRACE(c.expected);
+        const auto source = dir / ("p" + std::to_string(c.w) + "x" + std::to_string(c.h) + ".jpg");
+        imaging::writeImageFile(source, markedPicture(c.w, c.h), types::jpeg);
+        const auto file = ImageConverter::convert(source, SupportedFormat::jpeg, out.path(), 0.92, c.edge, false);
+        EXPECT_EQ(peer("identify -format '%w×%h' " + shellQuote(file.string())), c.expected);
+        // Matches what a full decode resized by the same rule gives.
+        const auto reduced = decode(file);
+        const auto whole = ImageConverter::resizeImage(decode(source), c.edge);
+        ASSERT_TRUE(whole);
+        ASSERT_EQ(reduced.pixels.size(), whole->pixels.size());
+        double total = 0;
+        for (size_t i = 0; i < reduced.pixels.size(); ++i) total += std::abs(reduced.pixels[i] - whole->pixels[i]);
+        EXPECT_LT(total / reduced.pixels.size(), 3.0);
+        EXPECT_TRUE(isRed(reduced.row(reduced.height / 2) + 4 * 4));
+        EXPECT_TRUE(isBlue(reduced.row(reduced.height / 2) + (reduced.width - 5) * 4));
+    }
+    // A size the rule refuses keeps the whole picture, not the reduced decode.
+    imaging::writeImageFile(dir / "strip.jpg", markedPicture(1000, 8), types::jpeg);
+    const auto kept = ImageConverter::convert(dir / "strip.jpg", SupportedFormat::jpeg, out.path(), 0.92, 1, false);
+    EXPECT_EQ(peer("identify -format '%w×%h' " + shellQuote(kept.string())), "1000×8");
+}
+
+TEST(ImageConvert, JpegDecodesAtTheSmallestScaleThatIsLargeEnough) {
+    auto source = imaging::ImageSource::fromData(
+        imaging::encodeImage(markedPicture(3000, 2000), types::jpeg), "jpg");
+    ASSERT_TRUE(source);
+    // 1024 of 3000 needs 3/8 (1125 × 750); 2/8 would be 750 wide.
+    const auto image = source->decodeFirstFrameForResize(1024);
+    EXPECT_EQ(image.width, 1125);
+    EXPECT_EQ(image.height, 750);
+    EXPECT_EQ(source->properties().pixelWidth, 3000);
+    EXPECT_EQ(source->properties().pixelHeight, 2000);
+    // A later whole decode is whole again; no reduction where none is asked.
+    EXPECT_EQ(source->decodeFirstFrame().width, 3000);
+    EXPECT_EQ(source->decodeFirstFrameForResize(3500).width, 3000);
+    EXPECT_EQ(source->decodeFirstFrameForResize(350).width, 375);
+}
