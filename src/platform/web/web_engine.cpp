@@ -46,6 +46,11 @@ void prepareWebEngine() {
         add("--disable-background-networking");
         add("--proxy-server=127.0.0.1:9");
         add("--disable-component-update");
+        // Pages are only ever printed, never shown: software compositing from the start,
+        // and no second zygote for helper processes, which start on their own when needed.
+        // Each takes tens of milliseconds off the engine's start.
+        add("--disable-gpu-compositing");
+        add("--no-unsandboxed-zygote");
         setenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.c_str(), 1);
         keepRendererHeap();
         if (!QCoreApplication::instance()) QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
