@@ -1,4 +1,5 @@
 #include <array>
+#include <future>
 #include <thread>
 
 #include "converters/archive/compressor.h"
@@ -43,11 +44,11 @@ std::optional<std::vector<ssim::Gray>> encodedTiles(std::vector<uint8_t> encoded
 
 // How much of the source's structure survives the encode, as a loss in percent.
 std::optional<double> qualityLossOf(std::vector<uint8_t> encoded, const std::string& extension,
-                                    const std::vector<ssim::Gray>& sourceTiles) {
+                                    const std::shared_future<std::vector<ssim::Gray>>& sourceTiles) {
     try {
         auto tiles = encodedTiles(std::move(encoded), extension);
         if (!tiles) return std::nullopt;
-        auto mean = ssim::meanSSIM(sourceTiles, *tiles);
+        auto mean = ssim::meanSSIM(sourceTiles.get(), *tiles);
         if (!mean) return std::nullopt;
         return std::max(0.0, (1.0 - *mean) * 100.0);
     } catch (...) {
@@ -61,14 +62,18 @@ Slots imageEstimates(const std::filesystem::path& source, SupportedFormat format
     if (!target) return slots;
     const auto image = compressor_image::loadImage(source, *target);
     if (!image) return slots;
-    const auto sourceTiles = ssim::grayscaleTiles(image->pixels);
     const std::string extension = target->fileExtension();
     {
         // Every level at once: they share the decoded picture and the source tiles, read-only,
-        // and each writes only its own slot.
+        // and each writes only its own slot. The source tiles are cut while the encoders run;
+        // a level waits for them only once its own result is ready to score. The promise is
+        // declared after the workers so that, should this scope unwind early, it breaks before
+        // they are joined and no worker waits forever.
         std::vector<std::jthread> workers;
+        std::promise<std::vector<ssim::Gray>> sourceTilesPromise;
+        std::shared_future<std::vector<ssim::Gray>> sourceTiles = sourceTilesPromise.get_future().share();
         for (CompressionLevel level : CompressionLevel::allCases()) {
-            workers.emplace_back([&, level] {
+            workers.emplace_back([&, level, sourceTiles] {
                 auto bytes = compressor_image::encodeImage(*image, *target, level.imageQuality());
                 if (!bytes) return;
                 CompressionEstimate e;
@@ -80,6 +85,11 @@ Slots imageEstimates(const std::filesystem::path& source, SupportedFormat format
                 e.isEstimate = false;
                 slots[level.index()] = std::move(e);
             });
+        }
+        try {
+            sourceTilesPromise.set_value(ssim::grayscaleTiles(image->pixels));
+        } catch (...) {
+            sourceTilesPromise.set_exception(std::current_exception());
         }
     }
     return slots;
