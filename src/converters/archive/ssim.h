@@ -3,7 +3,6 @@
 // Structural similarity of two pictures, measured on at most five grayscale tiles so that a
 // large photo costs no more to score than a small one.
 
-#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -34,7 +33,11 @@ TileLayout tileLayout(int width, int height);
 // as a gray context without alpha draws it. Every decoder path uses this one expression.
 inline float grayValue(const uint8_t* rgba) {
     const double luma = 0.299 * rgba[0] + 0.587 * rgba[1] + 0.114 * rgba[2];
-    return static_cast<float>(std::round(luma * rgba[3] / 255.0));
+    const double v = luma * rgba[3] / 255.0;
+    // Halves away from zero, as std::round, without the library call: v is never negative and
+    // v minus its whole part is exact, so the comparison decides exactly as round would.
+    const int whole = static_cast<int>(v);
+    return static_cast<float>(whole + (v - whole >= 0.5 ? 1 : 0));
 }
 
 // The square (x, y, side, side) of the image in gray, drawn on black where it is transparent;

@@ -150,6 +150,28 @@ TEST(SSIM, MatchesTheTextbookComputationOnAFixedInput) {
     EXPECT_NEAR(ssim::ssim(flat(16, 8, 0), flat(16, 8, 255)), referenceSSIM(flat(16, 8, 0), flat(16, 8, 255)), 1e-15);
 }
 
+TEST(SSIM, GrayValueIsTheRoundedLumaOnBlack) {
+    // Every opaque colour, and a spread of colours at other alphas.
+    auto expected = [](int r, int g, int b, int a) {
+        return static_cast<float>(std::round((0.299 * r + 0.587 * g + 0.114 * b) * a / 255.0));
+    };
+    int mismatches = 0;
+    for (int r = 0; r < 256; ++r)
+        for (int g = 0; g < 256; ++g)
+            for (int b = 0; b < 256; ++b) {
+                const uint8_t p[4] = {uint8_t(r), uint8_t(g), uint8_t(b), 255};
+                mismatches += ssim::grayValue(p) != expected(r, g, b, 255);
+            }
+    for (int a : {0, 1, 64, 127, 128, 200, 254})
+        for (int r = 0; r < 256; r += 3)
+            for (int g = 0; g < 256; g += 5)
+                for (int b = 0; b < 256; b += 7) {
+                    const uint8_t p[4] = {uint8_t(r), uint8_t(g), uint8_t(b), uint8_t(a)};
+                    mismatches += ssim::grayValue(p) != expected(r, g, b, a);
+                }
+    EXPECT_EQ(mismatches, 0);
+}
+
 // Tiles read straight from a JPEG are the tiles of its whole decoded picture, value for value.
 void expectSameTiles(const std::vector<uint8_t>& jpeg, const std::string& what) {
     auto source = imaging::ImageSource::fromData(jpeg);
