@@ -93,3 +93,22 @@ TEST(ImagingLazyLibraries, AMissingLibraryOrFunctionLeavesNoTable) {
     EXPECT_EQ(missing.kind(), ConversionError::Kind::converterNotAvailable);
     EXPECT_NE(std::string(missing.what()).find("libheif"), std::string::npos);
 }
+
+TEST(ImagingLazyLibraries, JpegXlWrittenByVipsDecodesThroughTheOpenedLibrary) {
+    if (!haveTool("vips")) GTEST_SKIP() << "vips missing";
+    TempDir dir;
+    const auto png = dir / "q.png";
+    const auto jxl = dir / "q.jxl";
+    writeImageFile(png, quadrants(96, 64), types::png);
+    const auto r = run("vips copy " + shellQuote(png.string()) + " " + shellQuote(jxl.string() + "[lossless]") + " 2>&1");
+    if (r.status != 0) GTEST_SKIP() << "vips writes no JPEG XL: " << r.output;
+    auto source = ImageSource::open(jxl);
+    ASSERT_TRUE(source);
+    EXPECT_EQ(source->typeIdentifier(), types::jpegxl);
+    const RgbaImage image = source->decodeFirstFrame();
+    const RgbaImage expected = quadrants(96, 64);
+    ASSERT_EQ(image.width, 96);
+    ASSERT_EQ(image.height, 64);
+    EXPECT_EQ(image.pixels, expected.pixels);
+    EXPECT_NE(mappedFiles().find("/libjxl.so"), std::string::npos);
+}

@@ -1,4 +1,5 @@
 #include <jxl/decode.h>
+#include <jxl/thread_parallel_runner.h>
 
 #include <memory>
 
@@ -21,6 +22,7 @@ namespace {
     X(JxlDecoderProcessInput) \
     X(JxlDecoderSetImageOutBuffer) \
     X(JxlDecoderSetInput) \
+    X(JxlDecoderSetParallelRunner) \
     X(JxlDecoderSubscribeEvents)
 
 struct JxlLibrary {
@@ -40,14 +42,51 @@ const JxlLibrary& jxl() {
     if (const JxlLibrary* table = loadJxlLibrary()) return *table;
     throw libraryMissing("libjxl");
 }
+
+// The thread pool of libjxl_threads; decoding works without it, on one thread.
+#define JXLTHREADS_FUNCTIONS(X) \
+    X(JxlThreadParallelRunner) \
+    X(JxlThreadParallelRunnerCreate) \
+    X(JxlThreadParallelRunnerDestroy) \
+    X(JxlThreadParallelRunnerDefaultNumWorkerThreads)
+
+struct JxlThreadsLibrary {
+    JXLTHREADS_FUNCTIONS(CALVORO_LAZY_MEMBER)
+};
+
+bool bindJxlThreadsLibrary(void* handle, JxlThreadsLibrary& table) {
+    bool complete = true;
+    JXLTHREADS_FUNCTIONS(CALVORO_LAZY_BIND)
+    return complete;
+}
+
+const JxlThreadsLibrary* jxlThreads() { return lazyTable<JxlThreadsLibrary>({"libjxl_threads.so.0.7"}, bindJxlThreadsLibrary); }
+
 struct DecoderDeleter {
     void operator()(JxlDecoder* d) const { jxl().JxlDecoderDestroy(d); }
+};
+
+struct Runner {
+    const JxlThreadsLibrary* library = jxlThreads();
+    void* runner = library ? library->JxlThreadParallelRunnerCreate(nullptr, library->JxlThreadParallelRunnerDefaultNumWorkerThreads())
+                           : nullptr;
+    Runner() = default;
+    Runner(const Runner&) = delete;
+    Runner& operator=(const Runner&) = delete;
+    ~Runner() {
+        if (runner) library->JxlThreadParallelRunnerDestroy(runner);
+    }
 };
 }  // namespace
 
 void decodeJPEGXL(const uint8_t* data, size_t size, DecodeResult& out) {
+    // Declared first so that the pool outlives the decoder that uses it.
+    Runner runner;
     std::unique_ptr<JxlDecoder, DecoderDeleter> dec(jxl().JxlDecoderCreate(nullptr));
     if (!dec) fail("Could not decode JPEG XL data");
+    if (runner.runner &&
+        jxl().JxlDecoderSetParallelRunner(dec.get(), runner.library->JxlThreadParallelRunner, runner.runner) != JXL_DEC_SUCCESS)
+        fail("Could not decode JPEG XL data");
     if (jxl().JxlDecoderSubscribeEvents(dec.get(), JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING | JXL_DEC_FULL_IMAGE) != JXL_DEC_SUCCESS)
         fail("Could not decode JPEG XL data");
     jxl().JxlDecoderSetInput(dec.get(), data, size);
