@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <exception>
 #include <thread>
 #include <vector>
 
@@ -61,6 +62,7 @@ struct Reply {
 struct Session {
     std::unique_ptr<web::OffscreenPage> page;
     std::unique_ptr<WebKitLoadWaiter> waiter;
+    std::exception_ptr startFailure;
 };
 
 class SessionGuard {
@@ -162,14 +164,28 @@ std::string forceLightScheme(const std::string& html) {
 
 void renderHTMLToPDFWithWebKit(const std::filesystem::path& source, const std::filesystem::path& output,
                                const HTMLRenderOptions& options) {
+    SessionGuard session;
+    // The engine starts its page on the main thread while this thread reads the file; the
+    // load below is queued behind it, and so is the session's end if reading fails.
+    auto startPage = [started = &*session] {
+        try {
+            started->page = std::make_unique<web::OffscreenPage>(viewWidth, static_cast<int>(sliceHeight));
+        } catch (...) {
+            started->startFailure = std::current_exception();
+        }
+    };
+    if (qtmain::isMainThread()) {
+        startPage();
+    } else {
+        qtmain::postToMain(startPage);
+    }
     const std::string html = detail::forceLightScheme(readTextFile(source));
     const std::filesystem::path base = std::filesystem::absolute(source).parent_path();
 
-    SessionGuard session;
     std::shared_future<void> loaded;
     // The waiter starts in the same main-thread turn as the load, so it cannot miss its end.
     qtmain::runOnMain([&] {
-        session->page = std::make_unique<web::OffscreenPage>(viewWidth, static_cast<int>(sliceHeight));
+        if (session->startFailure) std::rethrow_exception(session->startFailure);
         session->waiter = std::make_unique<WebKitLoadWaiter>();
         session->page->setLoadEndedHandler([waiter = session->waiter.get()](bool finished) {
             if (finished) {

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <future>
 
+#include "converters/image_document_data/document/document_converter.h"
 #include "converters/image_document_data/document/document_fixtures.h"
 #include "core/conversion_error.h"
 #include "platform/pdf/pdf_document.h"
@@ -156,4 +157,30 @@ TEST(HTMLToPDF, HtmlStringToPdfLeavesNoTemporaryFile) {
     EXPECT_EQ(countTemporaryItems("Calvoro_"), 0);
     EXPECT_THROW(DC::htmlStringToPDF("<p>x</p>", dir / "missing" / "x.pdf"), ConversionError);
     EXPECT_EQ(countTemporaryItems("Calvoro_"), 0);
+}
+
+TEST(HTMLToPDF, AnUnreadableSourceFailsAsItsReaderDoesAndTheNextPageStillRenders) {
+    ScopedTemporaryFolder temp;
+    TempDir dir;
+    // Latin-1 and the other fallbacks take almost anything: only a missing file fails to read.
+    std::string expected;
+    try {
+        DC::readTextFile(dir / "missing.html");
+    } catch (const ConversionError& error) {
+        expected = error.what();
+    }
+    ASSERT_FALSE(expected.empty());
+    try {
+        DC::renderHTMLToPDFWithWebKit(dir / "missing.html", dir / "missing.pdf");
+        FAIL() << "no error";
+    } catch (const ConversionError& error) {
+        EXPECT_EQ(error.what(), expected);
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "missing.pdf"));
+    EXPECT_EQ(countTemporaryItems("Calvoro_"), 0);
+    // The page started while the file was being read went back to the engine in order.
+    writeFile(dir / "after.html", "<p>Rendered after a failure</p>");
+    DC::renderHTMLToPDFWithWebKit(dir / "after.html", dir / "after.pdf");
+    EXPECT_NE(run("pdftotext " + shellQuote((dir / "after.pdf").string()) + " -").output.find("Rendered after a failure"),
+              std::string::npos);
 }
