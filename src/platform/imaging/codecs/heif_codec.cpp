@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "platform/imaging/codecs/codecs.h"
 #include "platform/imaging/codecs/lazy_library.h"
@@ -134,7 +135,9 @@ void decodeHEIF(const uint8_t* data, size_t size, DecodeResult& out) {
     }
     heif_image* rawImage = nullptr;
     // The decoder applies the file's rotation and mirroring: the pixels come out upright.
-    err = heif().heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB, heif_chroma_interleaved_RGBA, nullptr);
+    // Opaque pictures come as RGB: a quarter less for the decoder to write and fault in.
+    err = heif().heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB,
+                                   alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, nullptr);
     if (err.code != heif_error_Ok) fail(std::string("Could not decode HEIF data: ") + err.message);
     std::unique_ptr<heif_image, ImageDeleter> img(rawImage);
     const int iw = heif().heif_image_get_width(img.get(), heif_channel_interleaved);
@@ -144,7 +147,24 @@ void decodeHEIF(const uint8_t* data, size_t size, DecodeResult& out) {
     if (!plane || iw <= 0 || ih <= 0) fail("Could not decode HEIF data");
     checkDimensions(static_cast<uint64_t>(iw), static_cast<uint64_t>(ih));
     RgbaImage image(iw, ih);
-    for (int y = 0; y < ih; ++y) std::memcpy(image.row(y), plane + static_cast<size_t>(y) * stride, static_cast<size_t>(iw) * 4);
+    // Rows are copied (and widened to RGBA) on several threads.
+    const int threads = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 8);
+    const int parts = std::min(threads, std::max(1, ih / 64));
+    auto copyRows = [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y) {
+            const uint8_t* s = plane + static_cast<size_t>(y) * stride;
+            uint8_t* d = image.row(y);
+            if (alpha) {
+                std::memcpy(d, s, static_cast<size_t>(iw) * 4);
+                continue;
+            }
+            for (int x = 0; x < iw; ++x, s += 3, d += 4) d[0] = s[0], d[1] = s[1], d[2] = s[2], d[3] = 255;
+        }
+    };
+    std::vector<std::thread> pool;
+    for (int t = 1; t < parts; ++t) pool.emplace_back(copyRows, ih * t / parts, ih * (t + 1) / parts);
+    copyRows(0, ih / parts);
+    for (auto& th : pool) th.join();
     md.orientation = 1;
     out.props.hasAlpha = alpha;
     out.props.bitsPerComponent = std::max(8, heif().heif_image_handle_get_luma_bits_per_pixel(handle.get()));
