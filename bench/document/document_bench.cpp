@@ -12,6 +12,7 @@
 
 #include "converters/image_document_data/document/document_converter.h"
 #include "platform/text/docx.h"
+#include "platform/web/web_engine.h"
 
 using namespace calvoro;
 
@@ -77,7 +78,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    if (geteuid() == 0) setenv("QTWEBENGINE_CHROMIUM_FLAGS", "--no-sandbox", 0);
+    // The web engine is set up before the application object exists, as in the program.
+    web::prepareWebEngine();
     // Conversions run on a worker while the main thread runs the event loop, as in the program.
     QApplication app(argc, argv);
     int status = 1;
