@@ -12,7 +12,6 @@ namespace calvoro::imaging {
 
 namespace {
 
-using detail::lazyTable;
 
 // LibRaw's C interface, which can be opened on demand (its C++ class cannot).
 #define LIBRAW_LIBRARY_FUNCTIONS(X) \
@@ -25,20 +24,9 @@ using detail::lazyTable;
     X(libraw_dcraw_clear_mem) \
     X(libraw_close)
 
-struct LibRawLibrary {
-    LIBRAW_LIBRARY_FUNCTIONS(CALVORO_LAZY_MEMBER)
-};
+CALVORO_LAZY_LIBRARY(LibRawLibrary, loadLibRawLibrary, LIBRAW_LIBRARY_FUNCTIONS, "libraw_r.so.20")
 
-bool bindLibRawLibrary(void* handle, LibRawLibrary& table) {
-    bool complete = true;
-    LIBRAW_LIBRARY_FUNCTIONS(CALVORO_LAZY_BIND)
-    return complete;
-}
-
-const LibRawLibrary& libraw() {
-    if (const LibRawLibrary* table = lazyTable<LibRawLibrary>({"libraw_r.so.20"}, bindLibRawLibrary)) return *table;
-    throw detail::libraryMissing("LibRaw");
-}
+const LibRawLibrary& libraw() { return detail::requireTable(loadLibRawLibrary(), "LibRaw"); }
 
 struct RawCloser {
     void operator()(libraw_data_t* raw) const { libraw().libraw_close(raw); }

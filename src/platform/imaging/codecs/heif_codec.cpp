@@ -55,23 +55,10 @@ namespace {
     X(heif_image_release) \
     X(heif_image_set_raw_color_profile)
 
-struct HeifLibrary {
-    HEIFLIBRARY_FUNCTIONS(CALVORO_LAZY_MEMBER)
-};
-
-bool bindHeifLibrary(void* handle, HeifLibrary& table) {
-    bool complete = true;
-    HEIFLIBRARY_FUNCTIONS(CALVORO_LAZY_BIND)
-    return complete;
-}
-
-const HeifLibrary* loadHeifLibrary() { return lazyTable<HeifLibrary>({"libheif.so.1"}, bindHeifLibrary); }
+CALVORO_LAZY_LIBRARY(HeifLibrary, loadHeifLibrary, HEIFLIBRARY_FUNCTIONS, "libheif.so.1")
 
 // The table, or the error that the library is not installed.
-const HeifLibrary& heif() {
-    if (const HeifLibrary* table = loadHeifLibrary()) return *table;
-    throw libraryMissing("libheif");
-}
+const HeifLibrary& heif() { return requireTable(loadHeifLibrary(), "libheif"); }
 
 struct ContextDeleter {
     void operator()(heif_context* c) const { heif().heif_context_free(c); }

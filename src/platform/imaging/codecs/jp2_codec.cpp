@@ -41,23 +41,10 @@ namespace {
     X(opj_stream_set_user_data_length) \
     X(opj_stream_set_write_function)
 
-struct OpenJpegLibrary {
-    OPENJPEGLIBRARY_FUNCTIONS(CALVORO_LAZY_MEMBER)
-};
-
-bool bindOpenJpegLibrary(void* handle, OpenJpegLibrary& table) {
-    bool complete = true;
-    OPENJPEGLIBRARY_FUNCTIONS(CALVORO_LAZY_BIND)
-    return complete;
-}
-
-const OpenJpegLibrary* loadOpenJpegLibrary() { return lazyTable<OpenJpegLibrary>({"libopenjp2.so.7"}, bindOpenJpegLibrary); }
+CALVORO_LAZY_LIBRARY(OpenJpegLibrary, loadOpenJpegLibrary, OPENJPEGLIBRARY_FUNCTIONS, "libopenjp2.so.7")
 
 // The table, or the error that the library is not installed.
-const OpenJpegLibrary& openjpeg() {
-    if (const OpenJpegLibrary* table = loadOpenJpegLibrary()) return *table;
-    throw libraryMissing("OpenJPEG");
-}
+const OpenJpegLibrary& openjpeg() { return requireTable(loadOpenJpegLibrary(), "OpenJPEG"); }
 
 struct Buffer {
     const uint8_t* data = nullptr;

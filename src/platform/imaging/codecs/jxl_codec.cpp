@@ -25,23 +25,10 @@ namespace {
     X(JxlDecoderSetParallelRunner) \
     X(JxlDecoderSubscribeEvents)
 
-struct JxlLibrary {
-    JXLLIBRARY_FUNCTIONS(CALVORO_LAZY_MEMBER)
-};
-
-bool bindJxlLibrary(void* handle, JxlLibrary& table) {
-    bool complete = true;
-    JXLLIBRARY_FUNCTIONS(CALVORO_LAZY_BIND)
-    return complete;
-}
-
-const JxlLibrary* loadJxlLibrary() { return lazyTable<JxlLibrary>({"libjxl.so.0.7"}, bindJxlLibrary); }
+CALVORO_LAZY_LIBRARY(JxlLibrary, loadJxlLibrary, JXLLIBRARY_FUNCTIONS, "libjxl.so.0.7")
 
 // The table, or the error that the library is not installed.
-const JxlLibrary& jxl() {
-    if (const JxlLibrary* table = loadJxlLibrary()) return *table;
-    throw libraryMissing("libjxl");
-}
+const JxlLibrary& jxl() { return requireTable(loadJxlLibrary(), "libjxl"); }
 
 // The thread pool of libjxl_threads; decoding works without it, on one thread.
 #define JXLTHREADS_FUNCTIONS(X) \
@@ -50,17 +37,7 @@ const JxlLibrary& jxl() {
     X(JxlThreadParallelRunnerDestroy) \
     X(JxlThreadParallelRunnerDefaultNumWorkerThreads)
 
-struct JxlThreadsLibrary {
-    JXLTHREADS_FUNCTIONS(CALVORO_LAZY_MEMBER)
-};
-
-bool bindJxlThreadsLibrary(void* handle, JxlThreadsLibrary& table) {
-    bool complete = true;
-    JXLTHREADS_FUNCTIONS(CALVORO_LAZY_BIND)
-    return complete;
-}
-
-const JxlThreadsLibrary* jxlThreads() { return lazyTable<JxlThreadsLibrary>({"libjxl_threads.so.0.7"}, bindJxlThreadsLibrary); }
+CALVORO_LAZY_LIBRARY(JxlThreadsLibrary, jxlThreads, JXLTHREADS_FUNCTIONS, "libjxl_threads.so.0.7")
 
 struct DecoderDeleter {
     void operator()(JxlDecoder* d) const { jxl().JxlDecoderDestroy(d); }

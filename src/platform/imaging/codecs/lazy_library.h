@@ -56,3 +56,28 @@ const Table* lazyTable(std::initializer_list<const char*> sonames, bool (*bind)(
 }
 
 }  // namespace calvoro::imaging::detail
+
+// Defines the table type `Table` with one member per function of the X-list FUNCTIONS, and
+// `const Table* loader()`, which opens the first of the given sonames that exists on first call
+// and returns nullptr when the library or one of the functions is missing.
+#define CALVORO_LAZY_LIBRARY(Table, loader, FUNCTIONS, ...)                                       \
+    struct Table {                                                                               \
+        FUNCTIONS(CALVORO_LAZY_MEMBER)                                                           \
+    };                                                                                           \
+    inline bool bind##Table(void* handle, Table& table) {                                        \
+        bool complete = true;                                                                    \
+        FUNCTIONS(CALVORO_LAZY_BIND)                                                             \
+        return complete;                                                                         \
+    }                                                                                            \
+    inline const Table* loader() { return ::calvoro::imaging::detail::lazyTable<Table>({__VA_ARGS__}, bind##Table); }
+
+namespace calvoro::imaging::detail {
+
+// The table, or the error that `library` is not installed.
+template <typename Table>
+const Table& requireTable(const Table* table, const std::string& library) {
+    if (table) return *table;
+    throw libraryMissing(library);
+}
+
+}  // namespace calvoro::imaging::detail
