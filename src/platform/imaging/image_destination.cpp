@@ -8,7 +8,7 @@
 #include <system_error>
 
 #include "core/conversion_error.h"
-#include "core/uuid.h"
+#include "core/file_writing.h"
 #include "platform/imaging/codecs/codecs.h"
 #include "platform/imaging/image_ops.h"
 #include "platform/imaging/type_identifiers.h"
@@ -98,25 +98,8 @@ std::vector<uint8_t> encodeImage(const RgbaImage& image, const std::string& type
 namespace {
 
 void writeBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
-    // Written beside the target and renamed, so that no half-written file carries its name.
-    const std::filesystem::path temp = path.parent_path() / ("." + path.filename().string() + "." + Uuid().uuidString() + ".tmp");
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) throw ConversionError::failedToCreateOutput();
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ::close(fd);
-            ::unlink(temp.c_str());
-            throw ConversionError::conversionFailed();
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (::close(fd) != 0 || std::rename(temp.c_str(), path.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        throw ConversionError::conversionFailed();
-    }
+    // No half-written file carries the target's name.
+    if (!files::writeAtomically(path, bytes.data(), bytes.size())) throw ConversionError::conversionFailed();
 }
 
 }  // namespace

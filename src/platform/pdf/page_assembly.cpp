@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <system_error>
 
+#include "core/file_writing.h"
+
 namespace calvoro::pdf {
 namespace {
 
@@ -110,27 +112,6 @@ bool PageAssembly::cropToStrip(int index, double top, double height) {
     return true;
 }
 
-namespace {
-
-// qpdf's own file output does not notice a failed final flush; the bytes are written here.
-bool writeAll(const std::filesystem::path& path, const unsigned char* data, size_t size) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(fd, data + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ::close(fd);
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return ::close(fd) == 0;
-}
-
-}  // namespace
-
 bool PageAssembly::write(const std::filesystem::path& path) const {
     std::error_code ec;
     const bool existed = std::filesystem::exists(std::filesystem::symlink_status(path, ec));
@@ -141,7 +122,8 @@ bool PageAssembly::write(const std::filesystem::path& path) const {
         writer.setObjectStreamMode(qpdf_o_generate);
         writer.write();
         std::unique_ptr<Buffer> bytes(writer.getBuffer());
-        ok = bytes && writeAll(path, bytes->getBuffer(), bytes->getSize());
+        // qpdf's own file output does not notice a failed final flush; the bytes are written here.
+        ok = bytes && files::writeAll(path, bytes->getBuffer(), bytes->getSize(), O_CREAT | O_TRUNC);
     } catch (const std::exception&) {
         ok = false;
     }

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "core/conversion_error.h"
+#include "core/file_writing.h"
 #include "core/uuid.h"
 
 namespace calvoro::DocumentConverter::files {
@@ -41,41 +42,13 @@ std::string readBytes(const fs::path& path) {
     return data;
 }
 
-namespace {
-bool writeAll(const fs::path& path, std::string_view bytes, int flags) {
-    int fd = ::open(path.c_str(), flags | O_WRONLY | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ::close(fd);
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return ::close(fd) == 0;
-}
-}  // namespace
-
 void writeAtomically(const fs::path& path, std::string_view bytes) {
-    fs::path temp = path.parent_path() / ("." + path.filename().string() + "." + Uuid().uuidString() + ".tmp");
-    if (!writeAll(temp, bytes, O_CREAT | O_EXCL)) {
-        std::error_code ec;
-        fs::remove(temp, ec);
-        throw ConversionError::failedToCreateOutput();
-    }
-    std::error_code ec;
-    fs::rename(temp, path, ec);
-    if (ec) {
-        fs::remove(temp, ec);
-        throw ConversionError::failedToCreateOutput();
-    }
+    if (!calvoro::files::writeAtomically(path, bytes.data(), bytes.size())) throw ConversionError::failedToCreateOutput();
 }
 
 void writeBytes(const fs::path& path, std::string_view bytes) {
-    if (!writeAll(path, bytes, O_CREAT | O_TRUNC)) throw ConversionError::failedToCreateOutput();
+    if (!calvoro::files::writeAll(path, bytes.data(), bytes.size(), O_CREAT | O_TRUNC))
+        throw ConversionError::failedToCreateOutput();
 }
 
 }  // namespace calvoro::DocumentConverter::files

@@ -1,0 +1,35 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+
+#include <filesystem>
+
+#include "core/file_writing.h"
+#include "support/test_support.h"
+
+using namespace calvoro;
+using namespace calvoro::testing;
+
+TEST(FileWriting, AtomicWritesReplaceWholeAndLeaveNoTemporary) {
+    TempDir dir;
+    const auto target = dir / "out.bin";
+    writeFile(target, "old contents that are longer");
+    const std::string bytes = "new";
+    ASSERT_TRUE(files::writeAtomically(target, bytes.data(), bytes.size()));
+    EXPECT_EQ(readText(target), "new");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()), 1);
+
+    // A folder that does not exist: refused, nothing made.
+    EXPECT_FALSE(files::writeAtomically(dir / "missing" / "x", bytes.data(), bytes.size()));
+    EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
+}
+
+TEST(FileWriting, FailuresAreReported) {
+    TempDir dir;
+    writeFile(dir / "taken", "x");
+    const std::string bytes(4096, 'a');
+    EXPECT_FALSE(files::writeAll(dir / "taken", bytes.data(), bytes.size(), O_CREAT | O_EXCL));
+    EXPECT_EQ(readText(dir / "taken"), "x");
+    // A full disk is a failure, not a short file reported as written.
+    EXPECT_FALSE(files::writeAll("/dev/full", bytes.data(), bytes.size(), O_CREAT | O_TRUNC));
+}
