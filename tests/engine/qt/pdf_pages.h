@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "support/pdf_objects.h"
 #include "support/test_support.h"
 
 namespace calvoro::testing {
@@ -29,22 +30,7 @@ inline std::string drawnPDF(const std::vector<DrawnPage>& pages) {
         objects.push_back("<< /Length " + std::to_string(pages[i].content.size()) + " >>\nstream\n" + pages[i].content +
                           "\nendstream");
     }
-    std::string out = "%PDF-1.4\n";
-    std::vector<size_t> offsets;
-    for (size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(out.size());
-        out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const size_t xref = out.size();
-    out += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (size_t off : offsets) {
-        char line[32];
-        std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
-        out += line;
-    }
-    out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) +
-           "\n%%EOF\n";
-    return out;
+    return pdfFromObjects(objects);
 }
 
 // A page filled with one colour (r g b from 0 to 1), or nothing painted at all.

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "support/pdf_objects.h"
 #include "support/test_support.h"
 
 namespace calvoro::testing {
@@ -38,22 +39,7 @@ inline std::string fixturePDF(const std::vector<FixturePage>& pages) {
         if (!p.text.empty()) content += "0 0 0 rg BT /F1 12 Tf 72 " + std::to_string(int(p.height) - 100) + " Td (" + p.text + ") Tj ET\n";
         objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "endstream");
     }
-    std::string out = "%PDF-1.4\n";
-    std::vector<size_t> offsets;
-    for (size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(out.size());
-        out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const size_t xref = out.size();
-    out += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (size_t off : offsets) {
-        char line[32];
-        std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
-        out += line;
-    }
-    out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-           std::to_string(xref) + "\n%%EOF\n";
-    return out;
+    return pdfFromObjects(objects);
 }
 
 inline std::filesystem::path writeFixturePDF(const std::filesystem::path& path, const std::vector<FixturePage>& pages) {
