@@ -3,23 +3,17 @@
 #include "core/conversion_error.h"
 #include "platform/text/docx.h"
 #include "support/test_support.h"
+#include "run_lookup.h"
 
 using namespace calvoro;
 using namespace calvoro::text;
 using calvoro::testing::haveTool;
 using calvoro::testing::run;
 using calvoro::testing::shellQuote;
+using calvoro::testing::runHolding;
 using calvoro::testing::TempDir;
 
 namespace {
-
-const calvoro::text::Run* runHolding(const AttributedString& s, const QString& needle) {
-    int at = static_cast<int>(s.characters().indexOf(needle));
-    if (at < 0) return nullptr;
-    for (const calvoro::text::Run& r : s.runs())
-        if (r.location <= at && at < r.location + r.length) return &r;
-    return nullptr;
-}
 
 AttributedString sample() {
     Attributes body;

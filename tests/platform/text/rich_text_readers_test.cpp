@@ -5,20 +5,14 @@
 #include "platform/text/html.h"
 #include "platform/text/rtf.h"
 #include "support/test_support.h"
+#include "run_lookup.h"
 
 using namespace calvoro;
 using namespace calvoro::text;
+using calvoro::testing::runHolding;
 using calvoro::testing::TempDir;
 
 namespace {
-
-const calvoro::text::Run* runHolding(const AttributedString& s, const QString& needle) {
-    int at = static_cast<int>(s.characters().indexOf(needle));
-    if (at < 0) return nullptr;
-    for (const calvoro::text::Run& r : s.runs())
-        if (r.location <= at && at < r.location + r.length) return &r;
-    return nullptr;
-}
 
 Attributes font(double size, bool bold = false, bool italic = false, bool mono = false) {
     Attributes a;
