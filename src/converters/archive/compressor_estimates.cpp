@@ -7,7 +7,10 @@
 #include "converters/archive/jpeg_tiles.h"
 #include "converters/archive/media_transcoder.h"
 #include "converters/archive/ssim.h"
+#include "core/conversion_error.h"
+#include "platform/imaging/image_destination.h"
 #include "platform/imaging/image_source.h"
+#include "platform/imaging/type_identifiers.h"
 
 namespace calvoro {
 
@@ -33,6 +36,8 @@ bool isVideoSource(SupportedFormat format) {
     return format == F::mp4 || format == F::mov || format == F::m4v || format == F::avi;
 }
 
+using SourceTiles = std::shared_future<std::vector<ssim::Gray>>;
+
 // The score tiles of an encoded result. A JPEG is read for its tiles alone; other types are
 // decoded whole.
 std::optional<std::vector<ssim::Gray>> encodedTiles(std::vector<uint8_t> encoded, const std::string& extension) {
@@ -42,27 +47,31 @@ std::optional<std::vector<ssim::Gray>> encodedTiles(std::vector<uint8_t> encoded
     return ssim::grayscaleTiles(decoded->decodeFirstFrame());
 }
 
-// How much of the source's structure survives the encode, as a loss in percent.
-std::optional<double> qualityLossOf(std::vector<uint8_t> encoded, const std::string& extension,
-                                    const std::shared_future<std::vector<ssim::Gray>>& sourceTiles) {
-    try {
-        auto tiles = encodedTiles(std::move(encoded), extension);
-        if (!tiles) return std::nullopt;
-        auto mean = ssim::meanSSIM(sourceTiles.get(), *tiles);
-        if (!mean) return std::nullopt;
-        return std::max(0.0, (1.0 - *mean) * 100.0);
-    } catch (...) {
-        return std::nullopt;
-    }
+// How much of the source's structure survives in the encoded tiles, as a loss in percent.
+std::optional<double> qualityLossOf(const std::optional<std::vector<ssim::Gray>>& tiles, const SourceTiles& sourceTiles) {
+    if (!tiles) return std::nullopt;
+    auto mean = ssim::meanSSIM(sourceTiles.get(), *tiles);
+    if (!mean) return std::nullopt;
+    return std::max(0.0, (1.0 - *mean) * 100.0);
 }
 
-Slots imageEstimates(const std::filesystem::path& source, SupportedFormat format, int64_t originalSize) {
+CompressionEstimate measured(CompressionLevel level, int64_t byteSize, std::optional<double> loss, int64_t originalSize,
+                             SupportedFormat target) {
+    CompressionEstimate e;
+    e.level = level;
+    e.byteSize = byteSize;
+    e.qualityLoss = loss;
+    e.originalSize = originalSize;
+    e.outputFormat = target;
+    e.isEstimate = false;
+    return e;
+}
+
+Slots wholeImageEstimates(const std::filesystem::path& source, SupportedFormat target, int64_t originalSize) {
     Slots slots;
-    const auto target = Compressor::compressionTarget(format);
-    if (!target) return slots;
-    const auto image = compressor_image::loadImage(source, *target);
+    const auto image = compressor_image::loadImage(source, target);
     if (!image) return slots;
-    const std::string extension = target->fileExtension();
+    const std::string extension = target.fileExtension();
     {
         // Every level at once: they share the decoded picture and the source tiles, read-only,
         // and each writes only its own slot. The source tiles are cut while the encoders run;
@@ -71,19 +80,18 @@ Slots imageEstimates(const std::filesystem::path& source, SupportedFormat format
         // they are joined and no worker waits forever.
         std::vector<std::jthread> workers;
         std::promise<std::vector<ssim::Gray>> sourceTilesPromise;
-        std::shared_future<std::vector<ssim::Gray>> sourceTiles = sourceTilesPromise.get_future().share();
+        SourceTiles sourceTiles = sourceTilesPromise.get_future().share();
         for (CompressionLevel level : CompressionLevel::allCases()) {
             workers.emplace_back([&, level, sourceTiles] {
-                auto bytes = compressor_image::encodeImage(*image, *target, level.imageQuality());
+                auto bytes = compressor_image::encodeImage(*image, target, level.imageQuality());
                 if (!bytes) return;
-                CompressionEstimate e;
-                e.level = level;
-                e.byteSize = static_cast<int64_t>(bytes->size());
-                e.qualityLoss = qualityLossOf(std::move(*bytes), extension, sourceTiles);
-                e.originalSize = originalSize;
-                e.outputFormat = *target;
-                e.isEstimate = false;
-                slots[level.index()] = std::move(e);
+                const auto size = static_cast<int64_t>(bytes->size());
+                std::optional<double> loss;
+                try {
+                    loss = qualityLossOf(encodedTiles(std::move(*bytes), extension), sourceTiles);
+                } catch (...) {
+                }
+                slots[level.index()] = measured(level, size, loss, originalSize, target);
             });
         }
         try {
@@ -93,6 +101,88 @@ Slots imageEstimates(const std::filesystem::path& source, SupportedFormat format
         }
     }
     return slots;
+}
+
+// A JPEG re-encoded as JPEG: the five encoders take the source's rows as its decode writes
+// them, and each result's tiles are read while its encoder is still writing the rows below.
+// The same sizes and scores as wholeImageEstimates, with the encodes and the scoring done
+// shortly after the one decode instead of after it.
+Slots streamedEstimates(const imaging::ImageSource& source, SupportedFormat target, int64_t originalSize) {
+    struct Level {
+        ByteStream bytes;
+        std::optional<int64_t> size;  // set once the encode is complete
+        std::optional<double> loss;
+    };
+    imaging::RgbaImage image;
+    imaging::RowProgress rows;
+    imaging::ImageMetadata metadata;
+    std::array<Level, CompressionLevel::count> levels;
+    bool decoded = false;
+    {
+        // Nothing here waits forever: the decode fails the rows on any error, an encoder
+        // finishes its stream on every way out, and the promise is declared after the workers
+        // so that, should this scope unwind, it breaks before they are joined.
+        std::vector<std::jthread> workers;
+        std::promise<std::vector<ssim::Gray>> sourceTilesPromise;
+        SourceTiles sourceTiles = sourceTilesPromise.get_future().share();
+        auto start = [&](const imaging::ImageProperties& props) {
+            auto carried = compressor_image::carriedMetadata(props.metadata, target);
+            if (!carried) throw ConversionError::conversionFailed();
+            metadata = std::move(*carried);
+            for (CompressionLevel level : CompressionLevel::allCases()) {
+                workers.emplace_back([&, level, &run = levels[level.index()]] {
+                    try {
+                        imaging::EncodeOptions options;
+                        options.quality = level.imageQuality();
+                        options.metadata = metadata;
+                        imaging::encodeJPEGRows(image, rows, options, [&](const uint8_t* p, size_t n) { run.bytes.write(p, n); });
+                        run.size = static_cast<int64_t>(run.bytes.size());
+                    } catch (...) {
+                    }
+                    run.bytes.finish();
+                });
+                workers.emplace_back([&, sourceTiles, &run = levels[level.index()]] {
+                    try {
+                        auto tiles = ssim::jpegGrayscaleTiles(run.bytes);
+                        if (!tiles) {
+                            // Not readable on the way: a complete result is decoded whole.
+                            auto all = run.bytes.joined();
+                            if (run.size) tiles = encodedTiles(std::move(all), target.fileExtension());
+                        }
+                        run.loss = qualityLossOf(tiles, sourceTiles);
+                    } catch (...) {
+                    }
+                });
+            }
+        };
+        try {
+            source.decodeFirstFrameRows(image, rows, start);
+            sourceTilesPromise.set_value(ssim::grayscaleTiles(image));
+            decoded = true;
+        } catch (...) {
+        }
+    }
+    Slots slots;
+    if (!decoded) return slots;
+    for (CompressionLevel level : CompressionLevel::allCases()) {
+        const Level& run = levels[level.index()];
+        if (run.size) slots[level.index()] = measured(level, *run.size, run.loss, originalSize, target);
+    }
+    return slots;
+}
+
+Slots imageEstimates(const std::filesystem::path& path, SupportedFormat format, int64_t originalSize) {
+    const auto target = Compressor::compressionTarget(format);
+    if (!target) return {};
+    std::optional<imaging::ImageSource> source;
+    try {
+        source = imaging::ImageSource::open(path);
+    } catch (...) {
+    }
+    if (source && source->typeIdentifier() == imaging::types::jpeg &&
+        compressor_image::typeIdentifier(*target) == imaging::types::jpeg)
+        return streamedEstimates(*source, *target, originalSize);
+    return wholeImageEstimates(path, *target, originalSize);
 }
 
 Slots mediaEstimates(const std::filesystem::path& source, SupportedFormat format, int64_t originalSize) {

@@ -16,6 +16,19 @@ std::optional<std::string> typeIdentifier(SupportedFormat target) {
     }
 }
 
+std::optional<imaging::ImageMetadata> carriedMetadata(const imaging::ImageMetadata& md, SupportedFormat target) {
+    auto type = typeIdentifier(target);
+    const int orientation = md.orientation >= 1 && md.orientation <= 8 ? md.orientation : 1;
+    imaging::ImageMetadata carried;
+    if (type && imaging::carriesOrientation(*type) && !md.exif.empty()) {
+        carried.exif = md.exif;
+        carried.orientation = orientation;
+    } else if (orientation != 1) {
+        return std::nullopt;
+    }
+    return carried;
+}
+
 std::optional<PreparedImage> loadImage(const std::filesystem::path& url, SupportedFormat target) {
     auto type = typeIdentifier(target);
     if (!type) return std::nullopt;
@@ -25,16 +38,11 @@ std::optional<PreparedImage> loadImage(const std::filesystem::path& url, Support
         PreparedImage prepared;
         prepared.pixels = source->decodeFirstFrame();
         if (prepared.pixels.empty()) return std::nullopt;
+        // A phone photo must not come out turned: where the orientation cannot travel with the
+        // metadata, the pixels are turned upright.
         const auto& md = source->properties().metadata;
-        const int orientation = md.orientation >= 1 && md.orientation <= 8 ? md.orientation : 1;
-        // A phone photo must not come out turned: the orientation goes with the Exif block where
-        // the target keeps one, otherwise the pixels are turned upright.
-        if (imaging::carriesOrientation(*type) && !md.exif.empty()) {
-            prepared.metadata.exif = md.exif;
-            prepared.metadata.orientation = orientation;
-        } else if (orientation != 1) {
-            prepared.pixels = imaging::applyOrientation(prepared.pixels, orientation);
-        }
+        if (auto carried = carriedMetadata(md, target)) prepared.metadata = std::move(*carried);
+        else prepared.pixels = imaging::applyOrientation(prepared.pixels, md.orientation);
         return prepared;
     } catch (...) {
         return std::nullopt;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <jpeglib.h>
+#include <jerror.h>
 #include <setjmp.h>
 
 #include <algorithm>
@@ -28,6 +29,37 @@ struct RowSpan {
     int end;
 };
 
+// Feeds the decoder the stream's chunks, waiting for each.
+struct StreamSource {
+    jpeg_source_mgr base;
+    const ByteStream* stream;
+    size_t next;
+};
+
+void initSource(j_decompress_ptr) {}
+void termSource(j_decompress_ptr) {}
+
+boolean fillInput(j_decompress_ptr cinfo) {
+    auto* s = reinterpret_cast<StreamSource*>(cinfo->src);
+    const auto chunk = s->stream->chunk(s->next++);
+    if (chunk.empty()) ERREXIT(cinfo, JERR_INPUT_EOF);
+    s->base.next_input_byte = chunk.data();
+    s->base.bytes_in_buffer = chunk.size();
+    return TRUE;
+}
+
+void skipInput(j_decompress_ptr cinfo, long count) {
+    auto* s = reinterpret_cast<StreamSource*>(cinfo->src);
+    if (count <= 0) return;
+    auto n = static_cast<size_t>(count);
+    while (n > s->base.bytes_in_buffer) {
+        n -= s->base.bytes_in_buffer;
+        fillInput(cinfo);
+    }
+    s->base.next_input_byte += n;
+    s->base.bytes_in_buffer -= n;
+}
+
 // The decoder state lives outside the function that calls setjmp, so that a longjmp out of
 // the library skips no destructor.
 struct TileDecoder {
@@ -37,6 +69,7 @@ struct TileDecoder {
     std::vector<RowSpan> spans;
     std::vector<uint8_t> row;
     std::vector<Gray> tiles;
+    StreamSource source{};
 
     TileDecoder() = default;
     TileDecoder(const TileDecoder&) = delete;
@@ -45,15 +78,21 @@ struct TileDecoder {
     ~TileDecoder() { jpeg_destroy_decompress(&cinfo); }
 };
 
-// Fills the tiles; false when the data is not a JPEG this path reads.
-bool decode(TileDecoder& d, const uint8_t* data, size_t size) {
+// Fills the tiles from the data, or else from the stream; false when it is not a JPEG this
+// path reads.
+bool decode(TileDecoder& d, const uint8_t* data, size_t size, const ByteStream* stream) {
     jpeg_decompress_struct& cinfo = d.cinfo;
     cinfo.err = jpeg_std_error(&d.err.base);
     d.err.base.error_exit = errorExit;
     d.err.base.output_message = silentMessage;
     if (setjmp(d.err.jump)) return false;
     jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+    if (stream) {
+        d.source = {{nullptr, 0, initSource, fillInput, skipInput, jpeg_resync_to_restart, termSource}, stream, 0};
+        cinfo.src = &d.source.base;
+    } else {
+        jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+    }
     if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) return false;
     // CMYK goes through the whole-picture decoder's own conversion.
     if (cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK) return false;
@@ -122,7 +161,13 @@ bool decode(TileDecoder& d, const uint8_t* data, size_t size) {
 std::optional<std::vector<Gray>> jpegGrayscaleTiles(const uint8_t* data, size_t size) {
     if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return std::nullopt;
     TileDecoder d;
-    if (!decode(d, data, size)) return std::nullopt;
+    if (!decode(d, data, size, nullptr)) return std::nullopt;
+    return std::move(d.tiles);
+}
+
+std::optional<std::vector<Gray>> jpegGrayscaleTiles(const ByteStream& stream) {
+    TileDecoder d;
+    if (!decode(d, nullptr, 0, &stream)) return std::nullopt;
     return std::move(d.tiles);
 }
 

@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "converters/archive/byte_stream.h"
 #include "converters/archive/ssim.h"
 
 namespace calvoro::ssim {
@@ -15,5 +16,8 @@ namespace calvoro::ssim {
 // The same tiles as grayscaleTiles of the fully decoded JPEG, value for value. Nothing when
 // the bytes are not a JPEG this path reads (CMYK, damaged): the caller then decodes them whole.
 std::optional<std::vector<Gray>> jpegGrayscaleTiles(const uint8_t* data, size_t size);
+// The same, read while the JPEG is being written: waits for its bytes as it needs them, and
+// gives nothing too when the stream ends before the tiles are read.
+std::optional<std::vector<Gray>> jpegGrayscaleTiles(const ByteStream& stream);
 
 }  // namespace calvoro::ssim

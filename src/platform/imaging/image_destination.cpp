@@ -95,6 +95,14 @@ std::vector<uint8_t> encodeImage(const RgbaImage& image, const std::string& type
     return encodeSingle(image, type, options);
 }
 
+void encodeJPEGRows(const RgbaImage& image, const RowProgress& rows, const EncodeOptions& options, const ByteSink& sink) {
+    checkImage(image);
+    encoding([&] {
+        detail::encodeJPEG(image, options, sink, &rows);
+        return std::vector<uint8_t>{};
+    });
+}
+
 namespace {
 
 void writeBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/imaging/image_properties.h"
 #include "platform/imaging/rgba_image.h"
+#include "platform/imaging/row_progress.h"
 
 namespace calvoro::imaging {
 
@@ -28,6 +30,14 @@ std::vector<uint8_t> encodeImages(const std::vector<RgbaImage>& images, const st
                                   const EncodeOptions& options = {});
 std::vector<uint8_t> encodeImage(const RgbaImage& image, const std::string& typeIdentifier,
                                  const EncodeOptions& options = {});
+
+// Takes encoded bytes as an encoder makes them.
+using ByteSink = std::function<void(const uint8_t* data, size_t size)>;
+
+// The bytes encodeImage gives for a JPEG, handed to sink as they are made, from a picture whose
+// rows another thread may still be writing: row y is read only once rows has passed it. Throws
+// as encodeImage, and conversionFailed when rows fails first.
+void encodeJPEGRows(const RgbaImage& image, const RowProgress& rows, const EncodeOptions& options, const ByteSink& sink);
 
 // Encodes and writes the file (through a temporary name beside it, renamed when complete).
 void writeImageFile(const std::filesystem::path& path, const std::vector<RgbaImage>& images,

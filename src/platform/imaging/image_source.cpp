@@ -41,6 +41,11 @@ struct ImageSource::Cache {
 
 namespace {
 
+void completeProperties(ImageProperties& props, double firstDelay) {
+    if (!props.metadata.exif.empty()) props.hasGPS = detail::exifHasGPS(props.metadata.exif);
+    if (props.frameDelays.empty()) props.frameDelays.push_back(firstDelay);
+}
+
 detail::DecodeResult decodeData(const std::string& type, std::span<const uint8_t> bytes, bool allFrames, int reduceToEdge = 0) {
     using namespace detail;
     DecodeResult r;
@@ -69,11 +74,9 @@ detail::DecodeResult decodeData(const std::string& type, std::span<const uint8_t
         fail("Unknown image type");
     }
     if (r.frames.empty()) fail("Could not decode image data");
-    auto& md = r.props.metadata;
-    if (!md.exif.empty()) r.props.hasGPS = exifHasGPS(md.exif);
     // The pixels carry their profile so that writers can embed or convert it.
-    for (auto& f : r.frames) f.image.iccProfile = md.iccProfile;
-    if (r.props.frameDelays.empty()) r.props.frameDelays.push_back(r.frames.front().delaySeconds);
+    for (auto& f : r.frames) f.image.iccProfile = r.props.metadata.iccProfile;
+    completeProperties(r.props, r.frames.front().delaySeconds);
     return r;
 }
 
@@ -185,6 +188,35 @@ RgbaImage ImageSource::decodeFirstFrameForResize(int longestEdge) const {
         }
     }
     return decodeFirstFrame();
+}
+
+void ImageSource::decodeFirstFrameRows(RgbaImage& image, RowProgress& rows,
+                                       const std::function<void(const ImageProperties&)>& started) const {
+    try {
+        if (type_ != types::jpeg) {
+            image = decodeFirstFrame();
+            started(properties());
+            rows.advance(image.height);
+            return;
+        }
+        detail::DecodeResult result;
+        // The decoder fills result.props, and hands them over here before the first row.
+        const detail::RowStream stream{image, rows, [&](const ImageProperties&) {
+                                           completeProperties(result.props, 0);
+                                           started(result.props);
+                                       }};
+        detail::decodeJPEG(data_->bytes, data_->size, result, 0, &stream);
+        std::lock_guard lock(cache_->mutex);
+        if (!cache_->decoded) {
+            // The properties are those of the file; the pixels went to the caller.
+            cache_->result = std::move(result);
+            cache_->decoded = true;
+            cache_->pixelsTaken = true;
+        }
+    } catch (...) {
+        rows.fail();
+        throw;
+    }
 }
 
 std::vector<AnimationFrame> ImageSource::decodeAllFrames() const {

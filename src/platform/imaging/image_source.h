@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -9,6 +10,7 @@
 
 #include "platform/imaging/image_properties.h"
 #include "platform/imaging/rgba_image.h"
+#include "platform/imaging/row_progress.h"
 
 namespace calvoro::imaging {
 
@@ -40,6 +42,12 @@ public:
     // the resize asks; other types come whole. Resample the result to the size figured from
     // properties(), which keep the stored size.
     RgbaImage decodeFirstFrameForResize(int longestEdge) const;
+    // The first image decoded on this thread into image, for readers on other threads that take
+    // its rows as they come: started gets the properties once image has its size and profile,
+    // before any row; rows then advances as a JPEG's rows are decoded (other types arrive
+    // whole). On failure rows fails before the error is thrown.
+    void decodeFirstFrameRows(RgbaImage& image, RowProgress& rows,
+                              const std::function<void(const ImageProperties&)>& started) const;
     // Every frame of an animated GIF with its delay; one frame for other types.
     std::vector<AnimationFrame> decodeAllFrames() const;
     // Size, frame count, metadata of the first image (decodes it when needed).

@@ -3,11 +3,13 @@
 // Internal interface between the image source/destination and the per-format codecs.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/imaging/image_destination.h"
 #include "platform/imaging/image_source.h"
+#include "platform/imaging/row_progress.h"
 
 namespace calvoro::imaging::detail {
 
@@ -25,9 +27,17 @@ void checkDimensions(uint64_t width, uint64_t height);
 
 // Decoders: frame 0 only unless allFrames (GIF). They fill props.pixelWidth/Height.
 void decodePNG(const uint8_t* data, size_t size, DecodeResult& out);
+// A decode whose rows other threads read while it runs: the picture goes into image at its
+// stored size (out.frames stays empty); started is called with the properties once image is
+// allocated, its profile set, before any row; progress then advances as rows are done.
+struct RowStream {
+    RgbaImage& image;
+    RowProgress& progress;
+    std::function<void(const ImageProperties&)> started;
+};
 // With reduceToEdge, the JPEG is decoded at the smallest scale M/8 whose longest edge is
 // still at least that many pixels (props keep the stored size).
-void decodeJPEG(const uint8_t* data, size_t size, DecodeResult& out, int reduceToEdge = 0);
+void decodeJPEG(const uint8_t* data, size_t size, DecodeResult& out, int reduceToEdge = 0, const RowStream* stream = nullptr);
 // The DCT scale numerator (of 8) decodeJPEG uses for that reduction: the smallest M with
 // M/8 >= edge / longest, so that both sides stay at least as large as the resize rule asks.
 int jpegScaleNumerator(int width, int height, int reduceToEdge);
@@ -48,6 +58,9 @@ RgbaImage decodeDIB(const uint8_t* data, size_t size, bool iconMask);
 // Encoders; the image's metadata in options is written where the format can hold it.
 Bytes encodePNG(const RgbaImage& image, const EncodeOptions& options);
 Bytes encodeJPEG(const RgbaImage& image, const EncodeOptions& options);
+// The same bytes handed to sink as they are made; with progress, row y is read only once
+// progress has passed it (throws when it fails first).
+void encodeJPEG(const RgbaImage& image, const EncodeOptions& options, const ByteSink& sink, const RowProgress* progress);
 Bytes encodeTIFF(const RgbaImage& image, const EncodeOptions& options);
 Bytes encodeGIF(const std::vector<RgbaImage>& frames, const EncodeOptions& options);
 Bytes encodeWebP(const RgbaImage& image, const EncodeOptions& options);

@@ -1,10 +1,12 @@
 #include <cstdio>
 #include <jpeglib.h>
+#include <jerror.h>
 #include <setjmp.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <string>
 
 #include "platform/imaging/codecs/codecs.h"
@@ -27,12 +29,13 @@ void errorExit(j_common_ptr cinfo) {
 
 void silentMessage(j_common_ptr) {}
 
-// Compressed data goes to a fixed buffer that is appended to the result when full, instead
-// of a buffer that the library doubles and copies as it grows.
+// Compressed data goes to a fixed buffer that is handed to the sink when full, instead of a
+// buffer that the library doubles and copies as it grows.
 struct Destination {
     jpeg_destination_mgr base;
-    Bytes* out;
+    const ByteSink* sink;
     Bytes buffer;
+    std::exception_ptr failure;  // a sink's exception, carried over the library's frames
 };
 
 void initDestination(j_compress_ptr cinfo) {
@@ -41,17 +44,38 @@ void initDestination(j_compress_ptr cinfo) {
     d->base.free_in_buffer = d->buffer.size();
 }
 
-boolean emptyOutput(j_compress_ptr cinfo) {
+void deliver(j_compress_ptr cinfo, size_t size) {
     auto* d = reinterpret_cast<Destination*>(cinfo->dest);
-    d->out->insert(d->out->end(), d->buffer.begin(), d->buffer.end());
+    try {
+        (*d->sink)(d->buffer.data(), size);
+        return;
+    } catch (...) {
+        d->failure = std::current_exception();
+    }
+    ERREXIT(cinfo, JERR_FILE_WRITE);
+}
+
+boolean emptyOutput(j_compress_ptr cinfo) {
+    deliver(cinfo, reinterpret_cast<Destination*>(cinfo->dest)->buffer.size());
     initDestination(cinfo);
     return TRUE;
 }
 
 void termDestination(j_compress_ptr cinfo) {
     auto* d = reinterpret_cast<Destination*>(cinfo->dest);
-    d->out->insert(d->out->end(), d->buffer.data(), d->base.next_output_byte);
+    deliver(cinfo, static_cast<size_t>(d->base.next_output_byte - d->buffer.data()));
 }
+
+// The library's state, released on every way out, the error jump included (destroying one
+// never created is safe).
+struct JpegReader {
+    jpeg_decompress_struct cinfo{};
+    ~JpegReader() { jpeg_destroy_decompress(&cinfo); }
+};
+struct JpegWriter {
+    jpeg_compress_struct cinfo{};
+    ~JpegWriter() { jpeg_destroy_compress(&cinfo); }
+};
 
 const char exifSignature[] = "Exif\0\0";
 const char xmpSignature[] = "http://ns.adobe.com/xap/1.0/";
@@ -66,18 +90,17 @@ int jpegScaleNumerator(int width, int height, int reduceToEdge) {
     return static_cast<int>(std::clamp<int64_t>(m, 1, 8));
 }
 
-void decodeJPEG(const uint8_t* data, size_t size, DecodeResult& out, int reduceToEdge) {
-    jpeg_decompress_struct cinfo{};
+void decodeJPEG(const uint8_t* data, size_t size, DecodeResult& out, int reduceToEdge, const RowStream* stream) {
+    JpegReader reader;
+    jpeg_decompress_struct& cinfo = reader.cinfo;
     ErrorManager err{};
     cinfo.err = jpeg_std_error(&err.base);
     err.base.error_exit = errorExit;
     err.base.output_message = silentMessage;
-    RgbaImage image;
+    RgbaImage whole;
     std::vector<uint8_t> cmykRow;
-    if (setjmp(err.jump)) {
-        jpeg_destroy_decompress(&cinfo);
-        fail(std::string("Could not decode JPEG data: ") + err.message);
-    }
+    if (setjmp(err.jump)) fail(std::string("Could not decode JPEG data: ") + err.message);
+    RgbaImage& image = stream ? stream->image : whole;
     jpeg_create_decompress(&cinfo);
     jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
     jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xFFFF);
@@ -109,19 +132,27 @@ void decodeJPEG(const uint8_t* data, size_t size, DecodeResult& out, int reduceT
             md.dpiHeight = cinfo.Y_density * 2.54;
         }
     }
+    if (!md.exif.empty()) md.orientation = exifOrientation(md.exif);
+    out.props.pixelWidth = static_cast<int>(cinfo.image_width);
+    out.props.pixelHeight = static_cast<int>(cinfo.image_height);
+    out.props.hasAlpha = false;
     const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+    // Colour management of CMYK is left out: its profile would not describe RGB pixels.
+    if (cmyk) md.iccProfile.clear();
     cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBA;
-    // Shrink-on-load: the inverse DCT at a reduced size costs a fraction of a full decode.
-    cinfo.scale_num = static_cast<unsigned>(jpegScaleNumerator(static_cast<int>(cinfo.image_width),
-                                                               static_cast<int>(cinfo.image_height), reduceToEdge));
-    cinfo.scale_denom = 8;
-    jpeg_start_decompress(&cinfo);
-    image = RgbaImage(static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height));
-    if (cmyk) {
-        // Colour management of CMYK is left out: its profile would not describe RGB pixels.
-        md.iccProfile.clear();
-        cmykRow.resize(static_cast<size_t>(image.width) * 4);
+    if (stream) {
+        // At full size, the readers have the picture and the properties before the first row.
+        image = RgbaImage(out.props.pixelWidth, out.props.pixelHeight);
+        image.iccProfile = md.iccProfile;
+        stream->started(out.props);
+    } else {
+        // Shrink-on-load: the inverse DCT at a reduced size costs a fraction of a full decode.
+        cinfo.scale_num = static_cast<unsigned>(jpegScaleNumerator(out.props.pixelWidth, out.props.pixelHeight, reduceToEdge));
+        cinfo.scale_denom = 8;
     }
+    jpeg_start_decompress(&cinfo);
+    if (!stream) image = RgbaImage(static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height));
+    if (cmyk) cmykRow.resize(static_cast<size_t>(image.width) * 4);
     while (cinfo.output_scanline < cinfo.output_height) {
         int y = static_cast<int>(cinfo.output_scanline);
         JSAMPROW row = cmyk ? cmykRow.data() : image.row(y);
@@ -137,32 +168,28 @@ void decodeJPEG(const uint8_t* data, size_t size, DecodeResult& out, int reduceT
                 d[3] = 255;
             }
         }
+        // Readers are woken a band of rows at a time.
+        if (stream && (y + 1) % 16 == 0) stream->progress.advance(y + 1);
     }
-    out.props.pixelWidth = static_cast<int>(cinfo.image_width);
-    out.props.pixelHeight = static_cast<int>(cinfo.image_height);
+    if (stream) stream->progress.advance(image.height);
     jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
-    if (!md.exif.empty()) md.orientation = exifOrientation(md.exif);
-    out.props.hasAlpha = false;
-    out.frames.push_back({std::move(image), 0});
+    if (!stream) out.frames.push_back({std::move(whole), 0});
 }
 
-Bytes encodeJPEG(const RgbaImage& image, const EncodeOptions& options) {
-    jpeg_compress_struct cinfo{};
+void encodeJPEG(const RgbaImage& image, const EncodeOptions& options, const ByteSink& sink, const RowProgress* progress) {
+    JpegWriter writer;
+    jpeg_compress_struct& cinfo = writer.cinfo;
     ErrorManager err{};
     cinfo.err = jpeg_std_error(&err.base);
     err.base.error_exit = errorExit;
     err.base.output_message = silentMessage;
-    Bytes result;
-    // A photo at usual qualities takes one to two bits a pixel; reserving touches no memory.
-    result.reserve(static_cast<size_t>(image.width) * static_cast<size_t>(image.height) / 4 + 65536);
-    Destination destination{{}, &result, Bytes(1 << 18)};
+    Destination destination{{}, &sink, Bytes(1 << 18), nullptr};
     destination.base.init_destination = initDestination;
     destination.base.empty_output_buffer = emptyOutput;
     destination.base.term_destination = termDestination;
     std::vector<uint8_t> flattened(static_cast<size_t>(image.width) * 4);
     if (setjmp(err.jump)) {
-        jpeg_destroy_compress(&cinfo);
+        if (destination.failure) std::rethrow_exception(destination.failure);
         fail(std::string("Could not encode JPEG: ") + err.message);
     }
     jpeg_create_compress(&cinfo);
@@ -197,8 +224,11 @@ Bytes encodeJPEG(const RgbaImage& image, const EncodeOptions& options) {
     }
     if (!image.iccProfile.empty())
         jpeg_write_icc_profile(&cinfo, image.iccProfile.data(), static_cast<unsigned>(image.iccProfile.size()));
+    int available = progress ? 0 : image.height;
     while (cinfo.next_scanline < cinfo.image_height) {
-        const uint8_t* s = image.row(static_cast<int>(cinfo.next_scanline));
+        const int y = static_cast<int>(cinfo.next_scanline);
+        if (y >= available && (available = progress->waitFor(y + 1)) < 0) fail("Could not encode JPEG: the picture is incomplete");
+        const uint8_t* s = image.row(y);
         JSAMPROW row = const_cast<uint8_t*>(s);
         const uint8_t* alphaEnd = s + static_cast<size_t>(image.width) * 4;
         bool opaque = true;
@@ -220,7 +250,13 @@ Bytes encodeJPEG(const RgbaImage& image, const EncodeOptions& options) {
         jpeg_write_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
+}
+
+Bytes encodeJPEG(const RgbaImage& image, const EncodeOptions& options) {
+    Bytes result;
+    // A photo at usual qualities takes one to two bits a pixel; reserving touches no memory.
+    result.reserve(static_cast<size_t>(image.width) * static_cast<size_t>(image.height) / 4 + 65536);
+    encodeJPEG(image, options, [&result](const uint8_t* p, size_t n) { result.insert(result.end(), p, p + n); }, nullptr);
     return result;
 }
 
