@@ -188,27 +188,104 @@ TEST_F(CompressImage, EstimatesAreMeasuredScoredAndInLevelOrder) {
     EXPECT_EQ(static_cast<int64_t>(std::filesystem::file_size(out)), estimates[1].byteSize);
 }
 
+// The estimates of a JPEG against the plain way: decode whole, encode each level, decode each
+// result whole and score its tiles. Every level under the size threshold must be there, with
+// the same size and score.
+void expectEstimatesOfTheWholePictures(const std::filesystem::path& file, size_t tileCount = 5) {
+    SCOPED_TRACE(file.filename().string());
+    const auto estimates = Compressor::estimates(file, SupportedFormat::jpeg);
+    const auto prepared = compressor_image::loadImage(file, SupportedFormat::jpeg);
+    ASSERT_TRUE(prepared);
+    const auto sourceTiles = ssim::grayscaleTiles(prepared->pixels);
+    ASSERT_EQ(sourceTiles.size(), tileCount);
+    const auto threshold = static_cast<int64_t>(static_cast<double>(std::filesystem::file_size(file)) * 0.98);
+    size_t next = 0;
+    for (CompressionLevel level : CompressionLevel::allCases()) {
+        auto bytes = compressor_image::encodeImage(*prepared, SupportedFormat::jpeg, level.imageQuality());
+        ASSERT_TRUE(bytes);
+        if (static_cast<int64_t>(bytes->size()) >= threshold) continue;
+        ASSERT_LT(next, estimates.size()) << level.rawValue();
+        const auto& e = estimates[next++];
+        EXPECT_EQ(e.level, level);
+        EXPECT_EQ(static_cast<int64_t>(bytes->size()), e.byteSize) << level.rawValue();
+        auto decoded = imaging::ImageSource::fromData(std::move(*bytes));
+        ASSERT_TRUE(decoded);
+        const auto mean = ssim::meanSSIM(sourceTiles, ssim::grayscaleTiles(decoded->decodeFirstFrame()));
+        ASSERT_TRUE(mean && e.qualityLoss);
+        EXPECT_DOUBLE_EQ(*e.qualityLoss, std::max(0.0, (1.0 - *mean) * 100.0)) << level.rawValue();
+    }
+    EXPECT_EQ(next, estimates.size());
+    EXPECT_GT(next, 0u);
+}
+
 TEST_F(CompressImage, EstimateScoresAreThoseOfTheWholeDecodedResult) {
     // Large enough for five separate 512-pixel tiles, so the scoring reads parts of each result.
     imaging::EncodeOptions options;
     options.quality = 0.97;
     imaging::writeImageFile(dir / "wide.jpg", photoLike(1400, 1000), imaging::types::jpeg, options);
-    const auto estimates = Compressor::estimates(dir / "wide.jpg", SupportedFormat::jpeg);
-    ASSERT_FALSE(estimates.empty());
-    const auto prepared = compressor_image::loadImage(dir / "wide.jpg", SupportedFormat::jpeg);
-    ASSERT_TRUE(prepared);
-    const auto sourceTiles = ssim::grayscaleTiles(prepared->pixels);
-    ASSERT_EQ(sourceTiles.size(), 5u);
-    for (const auto& e : estimates) {
-        auto bytes = compressor_image::encodeImage(*prepared, SupportedFormat::jpeg, e.level.imageQuality());
-        ASSERT_TRUE(bytes);
-        EXPECT_EQ(static_cast<int64_t>(bytes->size()), e.byteSize);
-        auto decoded = imaging::ImageSource::fromData(std::move(*bytes));
-        ASSERT_TRUE(decoded);
-        const auto mean = ssim::meanSSIM(sourceTiles, ssim::grayscaleTiles(decoded->decodeFirstFrame()));
-        ASSERT_TRUE(mean && e.qualityLoss);
-        EXPECT_DOUBLE_EQ(*e.qualityLoss, std::max(0.0, (1.0 - *mean) * 100.0)) << e.level.rawValue();
+    expectEstimatesOfTheWholePictures(dir / "wide.jpg");
+}
+
+TEST_F(CompressImage, StreamedEstimatesEqualTheWholePictureOnesForOddShapes) {
+    // Odd sizes cut the chroma blocks, the bands the decoder hands on and the tiles unevenly; a
+    // turned phone photo with a profile carries both into the encoders.
+    RgbaImage odd = photoLike(1301, 977);
+    odd.iccProfile = wideGamutProfile();
+    imaging::EncodeOptions options;
+    options.quality = 0.97;
+    options.metadata.exif = testing::exifBlock(6, true);
+    options.metadata.orientation = 6;
+    imaging::writeImageFile(dir / "odd.jpg", odd, imaging::types::jpeg, options);
+    expectEstimatesOfTheWholePictures(dir / "odd.jpg");
+    imaging::writeImageFile(dir / "small.jpg", photoLike(517, 389), imaging::types::jpeg, {});
+    expectEstimatesOfTheWholePictures(dir / "small.jpg");
+    // Cut short, the rest decodes as gray, the same way on both paths.
+    auto cut = testing::readFile(dir / "odd.jpg");
+    cut.resize(cut.size() * 3 / 5);
+    testing::writeFile(dir / "cut.jpg", cut);
+    expectEstimatesOfTheWholePictures(dir / "cut.jpg");
+    // Progressive scans hand over every row at once; CMYK is converted on the way.
+    if (!testing::haveTool("convert")) GTEST_SKIP() << "ImageMagick convert is not installed";
+    int index = 0;
+    for (const char* v : {"-interlace JPEG", "-colorspace CMYK", "-sampling-factor 1x1"}) {
+        const auto out = dir / ("variant " + std::to_string(index++) + ".jpg");
+        ASSERT_EQ(testing::run("convert " + testing::shellQuote((dir / "odd.jpg").string()) + " " + v + " -quality 98 " +
+                               testing::shellQuote(out.string())).status, 0) << v;
+        expectEstimatesOfTheWholePictures(out);
     }
+}
+
+// A marker where the coded data should be, past the middle of the file: the decode has written
+// most rows, or all of them, before it fails.
+std::vector<uint8_t> withBrokenScan(std::vector<uint8_t> jpeg) {
+    const size_t at = jpeg.size() / 2;
+    const uint8_t marker[] = {0xFF, 0xDA, 0x00, 0x00};
+    std::copy(std::begin(marker), std::end(marker), jpeg.begin() + static_cast<std::ptrdiff_t>(at));
+    return jpeg;
+}
+
+TEST_F(CompressImage, ADamagedSourceLeavesNoEstimatesAndNoWorkerBehind) {
+    imaging::EncodeOptions options;
+    options.quality = 0.97;
+    const auto whole = imaging::encodeImage(photoLike(1301, 977), imaging::types::jpeg, options);
+    testing::writeFile(dir / "broken.jpg", withBrokenScan(whole));
+    EXPECT_TRUE(Compressor::estimates(dir / "broken.jpg", SupportedFormat::jpeg).empty());
+    EXPECT_FALSE(compressor_image::loadImage(dir / "broken.jpg", SupportedFormat::jpeg));
+    // A progressive file fails before its first row, with the encoders already waiting.
+    if (!testing::haveTool("convert")) GTEST_SKIP() << "ImageMagick convert is not installed";
+    testing::writeFile(dir / "whole.jpg", whole);
+    ASSERT_EQ(testing::run("convert " + testing::shellQuote((dir / "whole.jpg").string()) + " -interlace JPEG " +
+                           testing::shellQuote((dir / "progressive.jpg").string())).status, 0);
+    auto progressive = testing::readFile(dir / "progressive.jpg");
+    // The component count of the second scan's header.
+    size_t scans = 0, at = 0;
+    for (size_t i = 0; i + 4 < progressive.size() && scans < 2; ++i)
+        if (progressive[i] == 0xFF && progressive[i + 1] == 0xDA && ++scans == 2) at = i + 4;
+    ASSERT_GT(at, 0u);
+    progressive[at] = 0;
+    testing::writeFile(dir / "progressive.jpg", progressive);
+    EXPECT_TRUE(Compressor::estimates(dir / "progressive.jpg", SupportedFormat::jpeg).empty());
+    EXPECT_FALSE(compressor_image::loadImage(dir / "progressive.jpg", SupportedFormat::jpeg));
 }
 
 TEST_F(CompressImage, EstimatesDropLevelsThatSaveUnderTwoPercent) {
