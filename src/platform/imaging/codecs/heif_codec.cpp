@@ -1,64 +1,19 @@
-#include <libheif/heif.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
 #include "platform/imaging/codecs/codecs.h"
-#include "platform/imaging/codecs/lazy_library.h"
+#include "platform/imaging/codecs/heif_boxes.h"
+#include "platform/imaging/codecs/heif_library.h"
+#include "platform/imaging/codecs/hevc_decoder_plugin.h"
 
 namespace calvoro::imaging::detail {
 
 namespace {
-
-// The libheif functions this file calls.
-#define HEIFLIBRARY_FUNCTIONS(X) \
-    X(heif_context_add_XMP_metadata) \
-    X(heif_context_add_exif_metadata) \
-    X(heif_context_alloc) \
-    X(heif_context_encode_image) \
-    X(heif_context_free) \
-    X(heif_context_get_encoder_for_format) \
-    X(heif_context_get_number_of_top_level_images) \
-    X(heif_context_get_primary_image_handle) \
-    X(heif_context_read_from_memory_without_copy) \
-    X(heif_context_set_max_decoding_threads) \
-    X(heif_context_write) \
-    X(heif_decode_image) \
-    X(heif_encoder_release) \
-    X(heif_encoder_set_lossy_quality) \
-    X(heif_encoding_options_alloc) \
-    X(heif_encoding_options_free) \
-    X(heif_have_encoder_for_format) \
-    X(heif_image_add_plane) \
-    X(heif_image_create) \
-    X(heif_image_get_height) \
-    X(heif_image_get_plane) \
-    X(heif_image_get_plane_readonly) \
-    X(heif_image_get_width) \
-    X(heif_image_handle_get_color_profile_type) \
-    X(heif_image_handle_get_height) \
-    X(heif_image_handle_get_list_of_metadata_block_IDs) \
-    X(heif_image_handle_get_luma_bits_per_pixel) \
-    X(heif_image_handle_get_metadata) \
-    X(heif_image_handle_get_metadata_content_type) \
-    X(heif_image_handle_get_metadata_size) \
-    X(heif_image_handle_get_metadata_type) \
-    X(heif_image_handle_get_raw_color_profile) \
-    X(heif_image_handle_get_raw_color_profile_size) \
-    X(heif_image_handle_get_width) \
-    X(heif_image_handle_has_alpha_channel) \
-    X(heif_image_handle_release) \
-    X(heif_image_release) \
-    X(heif_image_set_raw_color_profile)
-
-CALVORO_LAZY_LIBRARY(HeifLibrary, loadHeifLibrary, HEIFLIBRARY_FUNCTIONS, "libheif.so.1")
-
-// The table, or the error that the library is not installed.
-const HeifLibrary& heif() { return requireTable(loadHeifLibrary(), "libheif"); }
 
 struct ContextDeleter {
     void operator()(heif_context* c) const { heif().heif_context_free(c); }
@@ -80,6 +35,35 @@ heif_error writeBytes(heif_context*, const void* data, size_t size, void* userda
     return heif_error{heif_error_Ok, heif_suberror_Unspecified, "ok"};
 }
 
+// The decoded picture as RGBA; rows are copied (and widened) on several threads.
+RgbaImage copiedImage(const heif_image* img, bool alpha) {
+    const int iw = heif().heif_image_get_width(img, heif_channel_interleaved);
+    const int ih = heif().heif_image_get_height(img, heif_channel_interleaved);
+    int stride = 0;
+    const uint8_t* plane = heif().heif_image_get_plane_readonly(img, heif_channel_interleaved, &stride);
+    if (!plane || iw <= 0 || ih <= 0) fail("Could not decode HEIF data");
+    checkDimensions(static_cast<uint64_t>(iw), static_cast<uint64_t>(ih));
+    RgbaImage image(iw, ih);
+    const int threads = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 8);
+    const int parts = std::min(threads, std::max(1, ih / 64));
+    auto copyRows = [&](int y0, int y1) {
+        for (int y = y0; y < y1; ++y) {
+            const uint8_t* s = plane + static_cast<size_t>(y) * stride;
+            uint8_t* d = image.row(y);
+            if (alpha) {
+                std::memcpy(d, s, static_cast<size_t>(iw) * 4);
+                continue;
+            }
+            for (int x = 0; x < iw; ++x, s += 3, d += 4) d[0] = s[0], d[1] = s[1], d[2] = s[2], d[3] = 255;
+        }
+    };
+    std::vector<std::thread> pool;
+    for (int t = 1; t < parts; ++t) pool.emplace_back(copyRows, ih * t / parts, ih * (t + 1) / parts);
+    copyRows(0, ih / parts);
+    for (auto& th : pool) th.join();
+    return image;
+}
+
 }  // namespace
 
 void decodeHEIF(const uint8_t* data, size_t size, DecodeResult& out) {
@@ -87,6 +71,8 @@ void decodeHEIF(const uint8_t* data, size_t size, DecodeResult& out) {
     if (!ctx) fail("Could not decode HEIF data");
     // Grid images (as phones write them) decode their tiles in parallel.
     heif().heif_context_set_max_decoding_threads(ctx.get(), static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 8u)));
+    // A single large picture (not a grid) decodes on several threads through this decoder.
+    if (const heif_decoder_plugin* hevc = parallelHevcDecoder()) heif().heif_register_decoder(ctx.get(), hevc);
     heif_error err = heif().heif_context_read_from_memory_without_copy(ctx.get(), data, size, nullptr);
     if (err.code != heif_error_Ok) fail(std::string("Could not decode HEIF data: ") + err.message);
     heif_image_handle* rawHandle = nullptr;
@@ -120,38 +106,28 @@ void decodeHEIF(const uint8_t* data, size_t size, DecodeResult& out) {
             md.xmp.assign(reinterpret_cast<const char*>(block.data()), n);
         }
     }
+    // A plain picture (see DirectPicture) is converted straight from the decoder's planes
+    // into the result; anything else goes through libheif's transformations and conversion.
+    heif_color_profile_nclx* nclx = nullptr;
+    const bool hasNclx = heif().heif_image_handle_get_nclx_color_profile(handle.get(), &nclx).code == heif_error_Ok;
+    if (nclx) heif().heif_nclx_color_profile_free(nclx);
+    RgbaImage image;
+    std::optional<DirectPicture> direct;
+    if (!alpha && !hasNclx && showsCodedPictureAsIs(data, size)) direct.emplace(w, h, image);
     heif_image* rawImage = nullptr;
     // The decoder applies the file's rotation and mirroring: the pixels come out upright.
     // Opaque pictures come as RGB: a quarter less for the decoder to write and fault in.
     err = heif().heif_decode_image(handle.get(), &rawImage, heif_colorspace_RGB,
                                    alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, nullptr);
-    if (err.code != heif_error_Ok) fail(std::string("Could not decode HEIF data: ") + err.message);
     std::unique_ptr<heif_image, ImageDeleter> img(rawImage);
-    const int iw = heif().heif_image_get_width(img.get(), heif_channel_interleaved);
-    const int ih = heif().heif_image_get_height(img.get(), heif_channel_interleaved);
-    int stride = 0;
-    const uint8_t* plane = heif().heif_image_get_plane_readonly(img.get(), heif_channel_interleaved, &stride);
-    if (!plane || iw <= 0 || ih <= 0) fail("Could not decode HEIF data");
-    checkDimensions(static_cast<uint64_t>(iw), static_cast<uint64_t>(ih));
-    RgbaImage image(iw, ih);
-    // Rows are copied (and widened to RGBA) on several threads.
-    const int threads = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 8);
-    const int parts = std::min(threads, std::max(1, ih / 64));
-    auto copyRows = [&](int y0, int y1) {
-        for (int y = y0; y < y1; ++y) {
-            const uint8_t* s = plane + static_cast<size_t>(y) * stride;
-            uint8_t* d = image.row(y);
-            if (alpha) {
-                std::memcpy(d, s, static_cast<size_t>(iw) * 4);
-                continue;
-            }
-            for (int x = 0; x < iw; ++x, s += 3, d += 4) d[0] = s[0], d[1] = s[1], d[2] = s[2], d[3] = 255;
-        }
-    };
-    std::vector<std::thread> pool;
-    for (int t = 1; t < parts; ++t) pool.emplace_back(copyRows, ih * t / parts, ih * (t + 1) / parts);
-    copyRows(0, ih / parts);
-    for (auto& th : pool) th.join();
+    const bool taken = direct && direct->taken();
+    direct.reset();
+    if (!taken) {
+        if (err.code != heif_error_Ok) fail(std::string("Could not decode HEIF data: ") + err.message);
+        image = copiedImage(img.get(), alpha);
+    }
+    const int iw = image.width;
+    const int ih = image.height;
     md.orientation = 1;
     out.props.hasAlpha = alpha;
     out.props.bitsPerComponent = std::max(8, heif().heif_image_handle_get_luma_bits_per_pixel(handle.get()));
