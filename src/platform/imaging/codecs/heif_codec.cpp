@@ -124,6 +124,7 @@ void decodeHEIF(const uint8_t* data, size_t size, DecodeResult& out) {
     direct.reset();
     if (!taken) {
         if (err.code != heif_error_Ok) fail(std::string("Could not decode HEIF data: ") + err.message);
+        image = RgbaImage();
         image = copiedImage(img.get(), alpha);
     }
     const int iw = image.width;

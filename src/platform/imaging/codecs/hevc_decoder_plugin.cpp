@@ -18,7 +18,11 @@ namespace calvoro::imaging::detail {
 struct DirectPictureAccess {
     static int width(const DirectPicture& d) { return d.width_; }
     static int height(const DirectPicture& d) { return d.height_; }
-    static RgbaImage& image(DirectPicture& d) { return d.image_; }
+    // The picture's buffer once allocated; nullptr when that failed.
+    static RgbaImage* image(DirectPicture& d) {
+        if (d.allocation_.joinable()) d.allocation_.join();
+        return d.allocated_ ? &d.image_ : nullptr;
+    }
     static void markTaken(DirectPicture& d) { d.taken_ = true; }
 };
 
@@ -196,8 +200,9 @@ bool takeDirectly(const de265_image* picture, DirectPicture& request) {
     const uint8_t* cbPlane = d.de265_get_image_plane(picture, 1, &cbStride);
     const uint8_t* crPlane = d.de265_get_image_plane(picture, 2, &crStride);
     if (!yPlane || !cbPlane || !crPlane) return false;
-    RgbaImage& image = DirectPictureAccess::image(request);
-    image = RgbaImage(w, h);
+    RgbaImage* target = DirectPictureAccess::image(request);
+    if (!target) return false;
+    RgbaImage& image = *target;
     constexpr float rCr = 1.402f, gCb = -0.344136f, gCr = -0.714136f, bCb = 1.772f;
     const int parts = std::min(coreCount(), std::max(1, h / 64));
     inParts(parts, [&](int part) {
@@ -272,10 +277,21 @@ const heif_decoder_plugin plugin = {
 }  // namespace
 
 DirectPicture::DirectPicture(int width, int height, RgbaImage& image) : width_(width), height_(height), image_(image) {
+    // Zeroing a whole-picture buffer takes a while; the decoder leaves this thread idle.
+    allocation_ = std::thread([this] {
+        try {
+            image_ = RgbaImage(width_, height_);
+            allocated_ = true;
+        } catch (const std::bad_alloc&) {
+        }
+    });
     directPicture = this;
 }
 
-DirectPicture::~DirectPicture() { directPicture = nullptr; }
+DirectPicture::~DirectPicture() {
+    directPicture = nullptr;
+    if (allocation_.joinable()) allocation_.join();
+}
 
 const heif_decoder_plugin* parallelHevcDecoder() { return loadDe265Library() ? &plugin : nullptr; }
 

@@ -4,6 +4,8 @@
 // runs libde265 with one worker, which leaves a large single picture on one core; this one
 // decodes the same bitstream with the same library, so the pixels are the same.
 
+#include <thread>
+
 struct heif_decoder_plugin;
 
 namespace calvoro::imaging {
@@ -21,7 +23,8 @@ const heif_decoder_plugin* parallelHevcDecoder();
 // picture without a colour profile (full range, BT.601, nearest chroma sample), on several
 // threads; libheif is then told the decode failed, so that it stops there. For a file with
 // nothing libheif would still do to the picture (no rotation, mirror, crop, alpha, grid or
-// colour profile). `taken` tells whether that happened.
+// colour profile). `taken` tells whether that happened. `image` is allocated on another
+// thread meanwhile, while the decoder works.
 class DirectPicture {
 public:
     DirectPicture(int width, int height, RgbaImage& image);
@@ -36,6 +39,8 @@ private:
     int height_;
     RgbaImage& image_;
     bool taken_ = false;
+    bool allocated_ = false;
+    std::thread allocation_;
 };
 
 }  // namespace calvoro::imaging::detail
