@@ -53,6 +53,8 @@ struct Encoding {
     heif_orientation orientation = heif_orientation_normal;
     int nclxMatrix = -1;  // -1: no colour profile written
     bool fullRange = true;
+    bool tenBits = false;
+    bool gray = false;
 };
 
 // A noisy picture with gradients, so that the coded data fills many rows of blocks.
@@ -80,13 +82,27 @@ std::vector<uint8_t> encodeHeic(int w, int h, const Encoding& e) {
         EXPECT_EQ(lib.heif_encoder_set_parameter_string(encoder, "chroma", e.chroma).code, heif_error_Ok);
     }
     heif_image* image = nullptr;
-    lib.heif_image_create(w, h, heif_colorspace_RGB, e.alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, &image);
-    lib.heif_image_add_plane(image, heif_channel_interleaved, w, h, 8);
+    const heif_chroma layout = e.tenBits ? heif_chroma_interleaved_RRGGBB_LE : e.alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB;
+    const heif_channel channel = e.gray ? heif_channel_Y : heif_channel_interleaved;
+    lib.heif_image_create(w, h, e.gray ? heif_colorspace_monochrome : heif_colorspace_RGB, e.gray ? heif_chroma_monochrome : layout, &image);
+    lib.heif_image_add_plane(image, channel, w, h, e.tenBits ? 10 : 8);
     int stride = 0;
-    uint8_t* plane = lib.heif_image_get_plane(image, heif_channel_interleaved, &stride);
+    uint8_t* plane = lib.heif_image_get_plane(image, channel, &stride);
     const auto source = pixels(w, h, e.alpha);
-    const size_t row = static_cast<size_t>(w) * (e.alpha ? 4 : 3);
-    for (int y = 0; y < h; ++y) std::memcpy(plane + static_cast<size_t>(y) * stride, source.data() + y * row, row);
+    // A gray picture takes the first third of each colour row as its samples.
+    const size_t sourceRow = static_cast<size_t>(w) * (e.alpha ? 4 : 3);
+    const size_t row = e.gray ? static_cast<size_t>(w) : sourceRow;
+    for (int y = 0; y < h; ++y) {
+        uint8_t* d = plane + static_cast<size_t>(y) * stride;
+        if (!e.tenBits) {
+            std::memcpy(d, source.data() + y * sourceRow, row);
+            continue;
+        }
+        for (size_t i = 0; i < row; ++i) {
+            const int v = source[y * sourceRow + i] << 2 | (source[y * sourceRow + i] >> 6);
+            d[2 * i] = static_cast<uint8_t>(v & 0xFF), d[2 * i + 1] = static_cast<uint8_t>(v >> 8);
+        }
+    }
     heif_encoding_options* options = lib.heif_encoding_options_alloc();
     options->image_orientation = e.orientation;
     heif_color_profile_nclx* nclx = nullptr;
@@ -154,7 +170,12 @@ std::string difference(const RgbaImage& a, const RgbaImage& b) {
     for (int y = 0; y < a.height; ++y)
         if (std::memcmp(a.row(y), b.row(y), static_cast<size_t>(a.width) * 4) != 0)
             for (int x = 0; x < a.width; ++x)
-                if (std::memcmp(a.row(y) + x * 4, b.row(y) + x * 4, 4) != 0) return "pixel " + std::to_string(x) + "," + std::to_string(y);
+                if (std::memcmp(a.row(y) + x * 4, b.row(y) + x * 4, 4) != 0) {
+                    const uint8_t* p = a.row(y) + x * 4;
+                    const uint8_t* q = b.row(y) + x * 4;
+                    auto rgb = [](const uint8_t* v) { return std::to_string(v[0]) + "/" + std::to_string(v[1]) + "/" + std::to_string(v[2]); };
+                    return "pixel " + std::to_string(x) + "," + std::to_string(y) + ": " + rgb(p) + " vs " + rgb(q);
+                }
     return "";
 }
 
@@ -197,6 +218,11 @@ TEST_F(HeicDecode, TransformedProfiledAndTransparentPicturesMatchLibheif) {
     cases.back().encoding.nclxMatrix = 6, cases.back().encoding.fullRange = false;
     cases.push_back({"alpha", {}, 640, 360});
     cases.back().encoding.alpha = true;
+    // Plain in its boxes but not 8 bits: the decoder hands the picture back to libheif.
+    cases.push_back({"ten bits", {}, 640, 360});
+    cases.back().encoding.tenBits = true;
+    cases.push_back({"gray", {}, 640, 360});
+    cases.back().encoding.gray = true;
     // An odd size is stored as a grid that crops the coded picture.
     cases.push_back({"odd size grid", {}, 333, 217});
     for (const Case& c : cases) {

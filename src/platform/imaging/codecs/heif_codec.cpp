@@ -71,8 +71,6 @@ void decodeHEIF(const uint8_t* data, size_t size, DecodeResult& out) {
     if (!ctx) fail("Could not decode HEIF data");
     // Grid images (as phones write them) decode their tiles in parallel.
     heif().heif_context_set_max_decoding_threads(ctx.get(), static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 8u)));
-    // A single large picture (not a grid) decodes on several threads through this decoder.
-    if (const heif_decoder_plugin* hevc = parallelHevcDecoder()) heif().heif_register_decoder(ctx.get(), hevc);
     heif_error err = heif().heif_context_read_from_memory_without_copy(ctx.get(), data, size, nullptr);
     if (err.code != heif_error_Ok) fail(std::string("Could not decode HEIF data: ") + err.message);
     heif_image_handle* rawHandle = nullptr;
@@ -83,6 +81,13 @@ void decodeHEIF(const uint8_t* data, size_t size, DecodeResult& out) {
     const int h = heif().heif_image_handle_get_height(handle.get());
     checkDimensions(static_cast<uint64_t>(std::max(w, 0)), static_cast<uint64_t>(std::max(h, 0)));
     const bool alpha = heif().heif_image_handle_has_alpha_channel(handle.get());
+    // A single large picture (not a grid) decodes on several threads through this decoder.
+    // 8-bit pictures only: libheif converts deeper ones from its own decoder's output with a
+    // rounding that a picture handed in from outside does not get.
+    const bool eightBits = heif().heif_image_handle_get_luma_bits_per_pixel(handle.get()) == 8 &&
+                           heif().heif_image_handle_get_chroma_bits_per_pixel(handle.get()) == 8;
+    const heif_decoder_plugin* hevc = eightBits ? parallelHevcDecoder() : nullptr;
+    if (hevc) heif().heif_register_decoder(ctx.get(), hevc);
     auto& md = out.props.metadata;
     if (heif().heif_image_handle_get_color_profile_type(handle.get()) == heif_color_profile_type_prof ||
         heif().heif_image_handle_get_color_profile_type(handle.get()) == heif_color_profile_type_rICC) {
@@ -113,7 +118,7 @@ void decodeHEIF(const uint8_t* data, size_t size, DecodeResult& out) {
     if (nclx) heif().heif_nclx_color_profile_free(nclx);
     RgbaImage image;
     std::optional<DirectPicture> direct;
-    if (!alpha && !hasNclx && showsCodedPictureAsIs(data, size)) direct.emplace(w, h, image);
+    if (hevc && !alpha && !hasNclx && showsCodedPictureAsIs(data, size)) direct.emplace(w, h, image);
     heif_image* rawImage = nullptr;
     // The decoder applies the file's rotation and mirroring: the pixels come out upright.
     // Opaque pictures come as RGB: a quarter less for the decoder to write and fault in.

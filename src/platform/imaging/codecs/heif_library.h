@@ -34,6 +34,7 @@ namespace calvoro::imaging::detail {
     X(heif_image_get_width) \
     X(heif_image_handle_get_color_profile_type) \
     X(heif_image_handle_get_height) \
+    X(heif_image_handle_get_chroma_bits_per_pixel) \
     X(heif_image_handle_get_list_of_metadata_block_IDs) \
     X(heif_image_handle_get_luma_bits_per_pixel) \
     X(heif_image_handle_get_metadata) \
