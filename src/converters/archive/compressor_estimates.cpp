@@ -104,9 +104,9 @@ Slots wholeImageEstimates(const std::filesystem::path& source, SupportedFormat t
 }
 
 // A JPEG re-encoded as JPEG: the five encoders take the source's rows as its decode writes
-// them, and each result's tiles are read while its encoder is still writing the rows below.
-// The same sizes and scores as wholeImageEstimates, with the encodes and the scoring done
-// shortly after the one decode instead of after it.
+// them, and each result's tiles are read while its encoder is still writing the rows below,
+// so that everything ends shortly after the one decode. The same sizes and scores as
+// wholeImageEstimates gives.
 Slots streamedEstimates(const imaging::ImageSource& source, SupportedFormat target, int64_t originalSize) {
     struct Level {
         ByteStream bytes;
