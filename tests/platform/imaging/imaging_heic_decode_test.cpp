@@ -55,6 +55,7 @@ struct Encoding {
     bool fullRange = true;
     bool tenBits = false;
     bool gray = false;
+    bool colourBox = true;  // with nclxMatrix: written as a 'colr' box, else only in the stream
 };
 
 // A noisy picture with gradients, so that the coded data fills many rows of blocks.
@@ -111,7 +112,7 @@ std::vector<uint8_t> encodeHeic(int w, int h, const Encoding& e) {
         nclx->matrix_coefficients = static_cast<heif_matrix_coefficients>(e.nclxMatrix);
         nclx->full_range_flag = e.fullRange;
         options->output_nclx_profile = nclx;
-        options->macOS_compatibility_workaround_no_nclx_profile = 0;
+        options->macOS_compatibility_workaround_no_nclx_profile = e.colourBox ? 0 : 1;
     } else {
         // No colour box at all, as the layer's own encoder writes.
         options->macOS_compatibility_workaround_no_nclx_profile = 1;
@@ -199,6 +200,13 @@ TEST_F(HeicDecode, PlainPicturesMatchLibheifBitForBit) {
         EXPECT_TRUE(detail::showsCodedPictureAsIs(file.data(), file.size())) << chroma;
         EXPECT_EQ(difference(ourDecode(file), referenceDecode(file, false)), "") << chroma;
     }
+    // Colour signalled only inside the coded stream.
+    Encoding e;
+    e.nclxMatrix = 1;
+    e.colourBox = false;
+    const auto file = encodeHeic(640, 360, e);
+    EXPECT_EQ(std::string(file.begin(), file.end()).find("colr"), std::string::npos);
+    EXPECT_EQ(difference(ourDecode(file), referenceDecode(file, false)), "");
 }
 
 TEST_F(HeicDecode, TransformedProfiledAndTransparentPicturesMatchLibheif) {
