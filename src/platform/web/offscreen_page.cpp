@@ -14,12 +14,15 @@
 #include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineView>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <vector>
 
 #include "core/uuid.h"
+#include "platform/qt/main_thread.h"
 #include "platform/web/web_engine.h"
 
 namespace calvoro::web {
@@ -69,6 +72,13 @@ QWebEngineProfile* renderingProfile() {
     return profile;
 }
 
+std::unique_ptr<QWebEngineView> newView() {
+    auto view = std::make_unique<QWebEngineView>();
+    view->setPage(new QWebEnginePage(renderingProfile(), view.get()));
+    view->setAttribute(Qt::WA_DontShowOnScreen);
+    return view;
+}
+
 std::unique_ptr<QWebEngineView> takeView() {
     auto& pool = idleViews();
     if (!pool.empty()) {
@@ -76,10 +86,7 @@ std::unique_ptr<QWebEngineView> takeView() {
         pool.pop_back();
         return view;
     }
-    auto view = std::make_unique<QWebEngineView>();
-    view->setPage(new QWebEnginePage(renderingProfile(), view.get()));
-    view->setAttribute(Qt::WA_DontShowOnScreen);
-    return view;
+    return newView();
 }
 
 std::filesystem::path temporaryFolder() {
@@ -104,6 +111,16 @@ std::string withBase(const std::string& html, const QUrl& base) {
     return element + html;
 }
 
+// A print's reply, delivered once: by the engine, or as a failure when the renderer goes.
+using PrintReply = std::shared_ptr<std::function<void(std::optional<std::string>)>>;
+
+void deliver(const PrintReply& reply, std::optional<std::string> bytes) {
+    if (!*reply) return;
+    auto done = std::move(*reply);
+    *reply = nullptr;
+    done(std::move(bytes));
+}
+
 }  // namespace
 
 struct OffscreenPage::Impl {
@@ -112,7 +129,10 @@ struct OffscreenPage::Impl {
     std::function<void(bool)> loadEnded;
     std::filesystem::path temporaryFile;
     QMetaObject::Connection loadConnection;
+    QMetaObject::Connection crashConnection;
     QUrl expectedUrl;
+    bool rendererGone = false;
+    std::vector<PrintReply> pendingPrints;
 };
 
 OffscreenPage::OffscreenPage(int width, int height) : impl_(std::make_unique<Impl>()) {
@@ -131,10 +151,20 @@ OffscreenPage::OffscreenPage(int width, int height) : impl_(std::make_unique<Imp
             impl->expectedUrl = QUrl();
             if (impl->loadEnded) impl->loadEnded(info.status() == QWebEngineLoadingInfo::LoadSucceededStatus);
         });
+    // The engine may never answer a print whose renderer has gone: it fails here instead.
+    impl_->crashConnection = QObject::connect(
+        impl_->page, &QWebEnginePage::renderProcessTerminated, impl_->page, [impl] {
+            impl->rendererGone = true;
+            auto pending = std::move(impl->pendingPrints);
+            impl->pendingPrints.clear();
+            for (auto& reply : pending) deliver(reply, std::nullopt);
+        });
 }
 
 OffscreenPage::~OffscreenPage() {
     QObject::disconnect(impl_->loadConnection);
+    QObject::disconnect(impl_->crashConnection);
+    for (auto& reply : impl_->pendingPrints) *reply = nullptr;
     impl_->page->setHtml(QString());
     idleViews().push_back(std::move(impl_->view));
     if (!impl_->temporaryFile.empty()) {
@@ -170,6 +200,8 @@ void OffscreenPage::loadHtml(const std::string& html, const std::filesystem::pat
         return;
     }
     impl_->expectedUrl = QUrl::fromLocalFile(QFile::decodeName(impl_->temporaryFile.c_str()));
+    // A new navigation starts a new renderer if the last one went.
+    impl_->rendererGone = false;
     impl_->page->load(impl_->expectedUrl);
 }
 
@@ -187,14 +219,43 @@ void OffscreenPage::evaluateNumber(const std::string& script, std::function<void
 }
 
 void OffscreenPage::printToPdf(double width, double height, std::function<void(std::optional<std::string>)> done) {
+    auto reply = std::make_shared<std::function<void(std::optional<std::string>)>>(std::move(done));
+    if (impl_->rendererGone) {
+        QMetaObject::invokeMethod(impl_->page, [reply] { deliver(reply, std::nullopt); }, Qt::QueuedConnection);
+        return;
+    }
     QPageLayout layout(QPageSize(QSizeF(width / 96.0, height / 96.0), QPageSize::Inch), QPageLayout::Portrait,
                        QMarginsF(0, 0, 0, 0));
     layout.setMode(QPageLayout::FullPageMode);
+    auto& pending = impl_->pendingPrints;
+    pending.erase(std::remove_if(pending.begin(), pending.end(), [](const PrintReply& r) { return !*r; }), pending.end());
+    pending.push_back(reply);
+    // The page may be back in the pool, blanked, when the engine answers: only the reply is kept.
     impl_->page->printToPdf(
-        [done = std::move(done)](const QByteArray& bytes) {
-            done(bytes.isEmpty() ? std::nullopt : std::optional<std::string>(bytes.toStdString()));
+        [reply](const QByteArray& bytes) {
+            deliver(reply, bytes.isEmpty() ? std::nullopt : std::optional<std::string>(bytes.toStdString()));
         },
         layout);
+}
+
+long long OffscreenPage::rendererProcessId() const { return impl_->page->renderProcessPid(); }
+
+bool OffscreenPage::rendererRunning() const { return !impl_->rendererGone; }
+
+void warmUp(int width, int height) {
+    static std::once_flag once;
+    std::call_once(once, [=] {
+        qtmain::postToMain([=] {
+            if (!idleViews().empty()) return;
+            prepareWebEngine();
+            auto view = newView();
+            view->resize(width, height);
+            view->show();
+            // The blank page brings up a renderer, which the first real page then takes over.
+            view->page()->load(QUrl(QStringLiteral("about:blank")));
+            idleViews().push_back(std::move(view));
+        });
+    });
 }
 
 }  // namespace calvoro::web

@@ -25,12 +25,22 @@ public:
     // Runs a script in the page; done gets its result when that is a number.
     void evaluateNumber(const std::string& script, std::function<void(std::optional<double>)> done);
     // Prints the page to PDF on pages of width x height CSS pixels without margins;
-    // done gets the PDF bytes, or nothing when printing failed.
+    // done gets the PDF bytes, or nothing when printing failed or the renderer went first.
     void printToPdf(double width, double height, std::function<void(std::optional<std::string>)> done);
+    // The process that renders the page, and whether it is still there (a new load starts
+    // a new one).
+    long long rendererProcessId() const;
+    bool rendererRunning() const;
 
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+// Starts the engine and readies one page of the given size, with its renderer, ahead of
+// the first rendering, which then begins with its own load. For runs that are going to
+// render pages: call it from any thread once the application object exists (the work
+// happens on the main thread); later calls do nothing.
+void warmUp(int width, int height);
 
 }  // namespace calvoro::web

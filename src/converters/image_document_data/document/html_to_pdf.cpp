@@ -214,6 +214,7 @@ void renderHTMLToPDFWithWebKit(const std::filesystem::path& source, const std::f
                              "s.setProperty('contain','size layout','important');return 1;})()");
     auto reply = std::make_shared<Reply<std::optional<std::string>>>();
     auto printed = reply->promise.get_future();
+    if (options.beforePrint) options.beforePrint(*session->page);
     qtmain::runOnMain([&] {
         session->page->printToPdf(viewWidth, sliceHeight,
                                   [reply](std::optional<std::string> bytes) { reply->deliver(std::move(bytes)); });
@@ -234,6 +235,8 @@ void renderHTMLToPDFWithWebKit(const std::filesystem::path& source, const std::f
     }
     if (document.pageCount() == 0 || !document.write(output)) throw ConversionError::failedToCreateOutput();
 }
+
+void prepareHTMLRendering() { web::warmUp(viewWidth, static_cast<int>(sliceHeight)); }
 
 void htmlStringToPDF(const std::string& html, const std::filesystem::path& output) {
     const std::filesystem::path temp = files::temporaryFile(".html");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <memory>
 #include <optional>
@@ -10,6 +11,7 @@
 #include "core/cancellation.h"
 
 namespace calvoro::web {
+class OffscreenPage;
 class SingleShotTimer;
 }
 
@@ -49,6 +51,8 @@ private:
 struct HTMLRenderOptions {
     double loadTimeout = WebKitLoadWaiter::defaultTimeout;  // seconds
     CancellationToken cancellation;
+    // For tests: runs on the calling thread just before the page is sent to print.
+    std::function<void(web::OffscreenPage& page)> beforePrint;
 };
 
 // Renders an HTML file (relative references resolve beside it) in an 816 x 1056 CSS-pixel
@@ -61,6 +65,10 @@ void renderHTMLToPDFWithWebKit(const std::filesystem::path& source, const std::f
 // references resolve in the temporary folder); reserves no name, logs nothing and leaves
 // no temporary file behind.
 void htmlStringToPDF(const std::string& html, const std::filesystem::path& output);
+
+// Readies the web engine and a page for the first rendering (see web::warmUp); for runs
+// that are going to render HTML, once the application object exists.
+void prepareHTMLRendering();
 
 namespace detail {
 // The light-mode style element placed after every head tag, or the wrapper around a page

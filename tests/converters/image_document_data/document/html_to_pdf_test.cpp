@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <future>
+#include <thread>
 
 #include "converters/image_document_data/document/document_converter.h"
 #include "converters/image_document_data/document/document_fixtures.h"
@@ -14,6 +16,7 @@
 #include "platform/pdf/pdf_document.h"
 #include "platform/pdf/pdf_fixture.h"
 #include "platform/qt/main_thread.h"
+#include "platform/web/offscreen_page.h"
 #include "support/test_support.h"
 
 using namespace calvoro;
@@ -182,5 +185,32 @@ TEST(HTMLToPDF, AnUnreadableSourceFailsAsItsReaderDoesAndTheNextPageStillRenders
     writeFile(dir / "after.html", "<p>Rendered after a failure</p>");
     DC::renderHTMLToPDFWithWebKit(dir / "after.html", dir / "after.pdf");
     EXPECT_NE(run("pdftotext " + shellQuote((dir / "after.pdf").string()) + " -").output.find("Rendered after a failure"),
+              std::string::npos);
+}
+
+TEST(HTMLToPDF, APageWhoseRendererHasGoneFailsToPrintAndLeavesNoOutput) {
+    TempDir dir;
+    writeFile(dir / "long.html", tallPage("5000", "<p>First</p>", "Last"));
+    DC::HTMLRenderOptions options;
+    options.beforePrint = [](web::OffscreenPage& page) {
+        const long long pid = qtmain::callOnMain<long long>([&] { return page.rendererProcessId(); });
+        ASSERT_GT(pid, 0);
+        kill(static_cast<pid_t>(pid), SIGKILL);
+        // Printing starts once the engine has seen it go.
+        for (int i = 0; i < 3000 && qtmain::callOnMain<bool>([&] { return page.rendererRunning(); }); ++i)
+            std::this_thread::sleep_for(10ms);
+    };
+    try {
+        DC::renderHTMLToPDFWithWebKit(dir / "long.html", dir / "long.pdf", options);
+        FAIL() << "no error";
+    } catch (const ConversionError& error) {
+        EXPECT_EQ(error.kind(), ConversionError::Kind::exportSessionFailed);
+        EXPECT_STREQ(error.what(), "Export failed: WebKit PDF: the page could not be printed");
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "long.pdf"));
+    // The page goes back to the pool and serves the next rendering with a new renderer.
+    DC::renderHTMLToPDFWithWebKit(dir / "long.html", dir / "again.pdf");
+    EXPECT_EQ(pdfinfoField(run("pdfinfo " + shellQuote((dir / "again.pdf").string())).output, "Pages"), "5");
+    EXPECT_NE(run("pdftotext -f 5 -l 5 " + shellQuote((dir / "again.pdf").string()) + " -").output.find("Last"),
               std::string::npos);
 }
