@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <thread>
 
 #include "converters/archive/jpeg_tiles.h"
 #include "converters/archive/ssim.h"
@@ -207,6 +208,32 @@ TEST(SSIM, JpegTilesEqualThoseOfTheWholeDecode) {
                                testing::shellQuote(out.string())).status, 0) << v;
         expectSameTiles(testing::readFile(out), v);
     }
+}
+
+TEST(SSIM, JpegTilesReadFromAStreamAsItIsWritten) {
+    // Small chunks, so that the header's long profile segment is skipped across many of them.
+    RgbaImage image = photoLike(1237, 853);
+    image.iccProfile.assign(3000, 1);
+    imaging::EncodeOptions options;
+    options.quality = 0.5;
+    const auto jpeg = imaging::encodeImage(image, imaging::types::jpeg, options);
+    const auto whole = ssim::jpegGrayscaleTiles(jpeg.data(), jpeg.size());
+    ByteStream stream;
+    std::jthread writer([&] {
+        for (size_t at = 0; at < jpeg.size(); at += 97) stream.write(jpeg.data() + at, std::min<size_t>(97, jpeg.size() - at));
+        stream.finish();
+    });
+    const auto streamed = ssim::jpegGrayscaleTiles(stream);
+    ASSERT_TRUE(whole && streamed);
+    ASSERT_EQ(streamed->size(), whole->size());
+    for (size_t i = 0; i < whole->size(); ++i) EXPECT_TRUE((*streamed)[i].px == (*whole)[i].px) << i;
+    writer.join();
+    EXPECT_TRUE(stream.joined() == jpeg);
+    // A stream that ends before the tiles are read gives nothing, without waiting.
+    ByteStream cut;
+    cut.write(jpeg.data(), jpeg.size() / 3);
+    cut.finish();
+    EXPECT_FALSE(ssim::jpegGrayscaleTiles(cut));
 }
 
 TEST(SSIM, JpegTilesRefuseWhatIsNotAReadableJpeg) {
