@@ -37,7 +37,9 @@ bool writeAtomically(const std::filesystem::path& path, const void* data, size_t
     name += ".tmp";
     const std::filesystem::path temp = path.parent_path() / name;
     if (writeAll(temp, data, size, O_CREAT | O_EXCL) && std::rename(temp.c_str(), path.c_str()) == 0) return true;
+    const int error = errno;  // the failure's, not the clean-up's
     ::unlink(temp.c_str());
+    errno = error;
     return false;
 }
 

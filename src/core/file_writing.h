@@ -13,7 +13,8 @@ namespace calvoro::files {
 bool writeAll(const std::filesystem::path& path, const void* data, size_t size, int creationFlags);
 
 // Writes beside path under a hidden temporary name and renames it over path, so that no
-// half-written file ever carries the name. False on failure, with the temporary removed.
+// half-written file ever carries the name. False on failure (errno tells why), with the
+// temporary removed.
 bool writeAtomically(const std::filesystem::path& path, const void* data, size_t size);
 
 }  // namespace calvoro::files

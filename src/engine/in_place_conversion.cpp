@@ -135,8 +135,12 @@ bool renameNoReplace(const fs::path& from, const fs::path& to) {
 Placement place(const fs::path& produced, const fs::path& destination, bool replaceExisting) {
     if (!replaceExisting && itemExists(destination)) return Placement::collisionAppeared;
 
-    const fs::path staging = destination.parent_path() / ("." + lastPathComponent(destination) + ".calvoro-" +
-                                                          Uuid().uuidString() + ".part");
+    std::string stagingName = ".";  // appended piecewise: GCC 12 misreads the chained form (-Wrestrict)
+    stagingName += lastPathComponent(destination);
+    stagingName += ".calvoro-";
+    stagingName += Uuid().uuidString();
+    stagingName += ".part";
+    const fs::path staging = destination.parent_path() / stagingName;
     if (::rename(produced.c_str(), staging.c_str()) != 0) {
         const int e = errno;
         if (e != EXDEV) throw std::runtime_error("Cannot move the converted file into " + destination.parent_path().string() + ": " + systemMessage(e));

@@ -1,10 +1,11 @@
-#include <fstream>
+#include <cerrno>
+#include <filesystem>
 #include <system_error>
 
 #include "converters/image_document_data/image/image_converter.h"
 #include "converters/image_document_data/image/pdf_image_writer.h"
 #include "core/conversion_error.h"
-#include "core/uuid.h"
+#include "core/file_writing.h"
 #include "platform/imaging/image_destination.h"
 #include "platform/imaging/image_ops.h"
 #include "platform/imaging/type_identifiers.h"
@@ -34,19 +35,8 @@ std::string base64(const std::vector<uint8_t>& data) {
 
 // Written to a temporary name beside the target and renamed: atomically, as the text asks.
 void writeTextAtomically(const std::filesystem::path& path, const std::string& text) {
-    const auto temp = path.parent_path() / ("." + path.filename().string() + "." + Uuid().uuidString() + ".tmp");
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out) throw std::filesystem::filesystem_error("Cannot write file", path, std::make_error_code(std::errc::permission_denied));
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        out.close();
-        if (!out) {
-            std::error_code ec;
-            std::filesystem::remove(temp, ec);
-            throw std::filesystem::filesystem_error("Cannot write file", path, std::make_error_code(std::errc::io_error));
-        }
-    }
-    std::filesystem::rename(temp, path);  // throws the file system's error
+    if (!files::writeAtomically(path, text.data(), text.size()))
+        throw std::filesystem::filesystem_error("Cannot write file", path, std::error_code(errno, std::generic_category()));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // ImageConverter::convert end to end, read back by peers.
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include "core/conversion_error.h"
@@ -214,8 +215,8 @@ TEST(ImageConvert, TruncationCheckReadsOnlyTheEnds) {
         writeFile(dir / name, data);
         return ImageConverter::truncationIssue(dir / name);
     };
-    std::vector<uint8_t> jpeg = {0xFF, 0xD8, 0xFF, 0xE0};
-    jpeg.resize(15, 0);
+    std::vector<uint8_t> jpeg(15, 0);
+    jpeg[0] = 0xFF, jpeg[1] = 0xD8, jpeg[2] = 0xFF, jpeg[3] = 0xE0;
     jpeg.push_back(0xFF), jpeg.push_back(0xD9);
     EXPECT_FALSE(check("photo.jpg", jpeg));  // 17 bytes, complete
     jpeg.pop_back();
@@ -229,8 +230,8 @@ TEST(ImageConvert, TruncationCheckReadsOnlyTheEnds) {
     png.resize(png.size() - 6);  // cut inside IEND
     EXPECT_TRUE(check("a.png", png));
 
-    std::vector<uint8_t> gif = {'G', 'I', 'F', '8', '9', 'a'};
-    gif.resize(30, 0);
+    std::vector<uint8_t> gif(30, 0);
+    std::copy_n("GIF89a", 6, gif.begin());
     gif.back() = 0x3B;
     EXPECT_FALSE(check("a.gif", gif));
     gif.back() = 0x00;
