@@ -6,13 +6,11 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <thread>
 
 #include "converters/image_document_data/document/document_converter.h"
-#include "converters/image_document_data/document/html_to_pdf.h"
 #include "platform/text/docx.h"
 #include "platform/web/web_engine.h"
 
@@ -84,15 +82,8 @@ int main(int argc, char** argv) {
     web::prepareWebEngine();
     // Conversions run on a worker while the main thread runs the event loop, as in the program.
     QApplication app(argc, argv);
-    // CALVORO_BENCH_WARM=1: the engine is readied as the application starts, as for a run that
-    // is known to render HTML, and the conversion starts at once; =2: the conversion starts a
-    // second later, as when a user picks the file after the window came up.
-    const char* warm = std::getenv("CALVORO_BENCH_WARM");
-    if (warm && *warm && std::string(warm) != "0") DocumentConverter::prepareHTMLRendering();
-    const bool later = warm && std::string(warm) == "2";
     int status = 1;
     std::thread worker([&] {
-        if (later) std::this_thread::sleep_for(std::chrono::seconds(1));
         try {
             status = convert(argv[2], argv[3], argv[4], argv[5]);
         } catch (const std::exception& e) {

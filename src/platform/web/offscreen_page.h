@@ -37,10 +37,4 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-// Starts the engine and readies one page of the given size, with its renderer, ahead of
-// the first rendering, which then begins with its own load. For runs that are going to
-// render pages: call it from any thread once the application object exists (the work
-// happens on the main thread); later calls do nothing.
-void warmUp(int width, int height);
-
 }  // namespace calvoro::web
