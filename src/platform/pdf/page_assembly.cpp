@@ -96,6 +96,33 @@ void PageAssembly::appendAllPages(const PageAssembly& source) {
     for (int i = 0; i < n; ++i) insertPage(source, i, pageCount());
 }
 
+void PageAssembly::carryNamedDestinations(const PageAssembly& source) {
+    if (source.qpdf_ == qpdf_) return;
+    // Only indirect objects can be copied across documents.
+    auto copied = [&](QPDFObjectHandle foreign) {
+        if (!foreign.isIndirect()) foreign = source.qpdf_->makeIndirectObject(foreign);
+        return qpdf_->copyForeignObject(foreign);
+    };
+    try {
+        QPDFObjectHandle from = source.qpdf_->getRoot();
+        QPDFObjectHandle root = qpdf_->getRoot();
+        // Both places a PDF keeps them: the catalog's dictionary and the name tree.
+        QPDFObjectHandle dests = from.getKey("/Dests");
+        if (dests.isDictionary() && !root.hasKey("/Dests")) root.replaceKey("/Dests", copied(dests));
+        QPDFObjectHandle names = from.getKey("/Names");
+        if (names.isDictionary() && names.getKey("/Dests").isDictionary()) {
+            QPDFObjectHandle ours = root.getKey("/Names");
+            if (!ours.isDictionary()) {
+                ours = qpdf_->makeIndirectObject(QPDFObjectHandle::newDictionary());
+                root.replaceKey("/Names", ours);
+            }
+            if (!ours.hasKey("/Dests")) ours.replaceKey("/Dests", copied(names.getKey("/Dests")));
+        }
+    } catch (const std::exception&) {
+        // A damaged table: the links then lead nowhere, as without it.
+    }
+}
+
 bool PageAssembly::cropToStrip(int index, double top, double height) {
     auto pages = qpdf_->getAllPages();
     if (index < 0 || index >= static_cast<int>(pages.size())) return false;

@@ -232,6 +232,8 @@ void renderHTMLToPDFWithWebKit(const std::filesystem::path& source, const std::f
             const double h = (*slices)[i];
             if (h < sliceHeight) document.cropToStrip(document.pageCount() - 1, 0, h * 0.75);
         }
+        // The page's own links to its anchors keep their targets.
+        document.carryNamedDestinations(*pages);
     }
     if (document.pageCount() == 0 || !document.write(output)) throw ConversionError::failedToCreateOutput();
 }

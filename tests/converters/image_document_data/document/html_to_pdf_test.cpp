@@ -76,6 +76,19 @@ TEST(HTMLToPDF, CutsThePageIntoLetterSlices) {
     EXPECT_EQ(pageSizes(dir / "one.pdf"), "612 x 792 pts (letter)");
 }
 
+TEST(HTMLToPDF, InternalLinksKeepTheirTargets) {
+    TempDir dir;
+    writeFile(dir / "linked.html", "<html><head></head><body style='margin:0'><a href='#far'>Jump</a>"
+                                   "<div style='height:2500px'></div><h2 id='far'>Far away</h2></body></html>");
+    DC::renderHTMLToPDFWithWebKit(dir / "linked.html", dir / "linked.pdf");
+    // The anchor lies 2500 CSS pixels down: on the third page.
+    const std::string dests = run("pdfinfo -dests " + shellQuote((dir / "linked.pdf").string())).output;
+    const size_t at = dests.find("\"far\"");
+    ASSERT_NE(at, std::string::npos) << dests;
+    const size_t line = dests.rfind('\n', at) + 1;
+    EXPECT_EQ(std::stoi(dests.substr(line, at - line)), 3) << dests;
+}
+
 TEST(HTMLToPDF, RelativeReferencesResolveBesideTheSourceAndColoursStayLight) {
     TempDir dir;
     writeFile(dir / "box.svg", "<svg xmlns='http://www.w3.org/2000/svg' width='200' height='200'>"
