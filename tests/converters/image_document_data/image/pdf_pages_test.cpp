@@ -8,6 +8,7 @@
 #include "core/conversion_error.h"
 #include "core/conversion_logger.h"
 #include "image_fixtures.h"
+#include "support/pdf_objects.h"
 
 using namespace calvoro;
 using namespace calvoro::testing;
@@ -25,25 +26,12 @@ std::string size(const std::filesystem::path& file) { return peer("identify -for
 
 // A PDF of empty 20 × 10 point pages, written out by hand.
 std::filesystem::path emptyPages(const TempDir& dir, int count) {
-    std::string pdf = "%PDF-1.4\n";
-    std::vector<size_t> offsets;
-    auto object = [&](const std::string& body) {
-        offsets.push_back(pdf.size());
-        pdf += std::to_string(offsets.size()) + " 0 obj\n" + body + "\nendobj\n";
-    };
-    object("<< /Type /Catalog /Pages 2 0 R >>");
+    std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>"};
     std::string kids;
     for (int i = 0; i < count; ++i) kids += std::to_string(3 + i) + " 0 R ";
-    object("<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(count) + " >>");
-    for (int i = 0; i < count; ++i) object("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 20 10] >>");
-    const size_t xref = pdf.size();
-    pdf += "xref\n0 " + std::to_string(offsets.size() + 1) + "\n0000000000 65535 f \n";
-    for (size_t o : offsets) {
-        char line[32];
-        std::snprintf(line, sizeof line, "%010zu 00000 n \n", o);
-        pdf += line;
-    }
-    pdf += "trailer\n<< /Size " + std::to_string(offsets.size() + 1) + " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+    objects.push_back("<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(count) + " >>");
+    for (int i = 0; i < count; ++i) objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 20 10] >>");
+    const std::string pdf = pdfFromObjects(objects);
     const auto path = dir / "pages.pdf";
     writeFile(path, pdf);
     return path;
