@@ -106,8 +106,9 @@ Slots wholeImageEstimates(const std::filesystem::path& source, SupportedFormat t
 // A JPEG re-encoded as JPEG: the five encoders take the source's rows as its decode writes
 // them, and each result's tiles are read while its encoder is still writing the rows below,
 // so that everything ends shortly after the one decode. The same sizes and scores as
-// wholeImageEstimates gives.
+// wholeImageEstimates gives, which also takes pictures that must be turned upright first.
 Slots streamedEstimates(const imaging::ImageSource& source, SupportedFormat target, int64_t originalSize) {
+    struct MustTurn {};
     struct Level {
         ByteStream bytes;
         std::optional<int64_t> size;  // set once the encode is complete
@@ -118,6 +119,7 @@ Slots streamedEstimates(const imaging::ImageSource& source, SupportedFormat targ
     imaging::ImageMetadata metadata;
     std::array<Level, CompressionLevel::count> levels;
     bool decoded = false;
+    bool mustTurn = false;
     {
         // Nothing here waits forever: the decode fails the rows on any error, an encoder
         // finishes its stream on every way out, and the promise is declared after the workers
@@ -127,7 +129,7 @@ Slots streamedEstimates(const imaging::ImageSource& source, SupportedFormat targ
         SourceTiles sourceTiles = sourceTilesPromise.get_future().share();
         auto start = [&](const imaging::ImageProperties& props) {
             auto carried = compressor_image::carriedMetadata(props.metadata, target);
-            if (!carried) throw ConversionError::conversionFailed();
+            if (!carried) throw MustTurn{};
             metadata = std::move(*carried);
             for (CompressionLevel level : CompressionLevel::allCases()) {
                 workers.emplace_back([&, level, &run = levels[level.index()]] {
@@ -159,9 +161,12 @@ Slots streamedEstimates(const imaging::ImageSource& source, SupportedFormat targ
             source.decodeFirstFrameRows(image, rows, start);
             sourceTilesPromise.set_value(ssim::grayscaleTiles(image));
             decoded = true;
+        } catch (const MustTurn&) {
+            mustTurn = true;
         } catch (...) {
         }
     }
+    if (mustTurn) return wholeImageEstimates(source.path(), target, originalSize);
     Slots slots;
     if (!decoded) return slots;
     for (CompressionLevel level : CompressionLevel::allCases()) {
