@@ -1,0 +1,79 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/entry/desktop/intents_service.h"
+#include "platform/desktop/single_instance.h"
+
+namespace calvoro {
+
+// What a start without a launch flag carries: "calvoro:" and other URLs, files to open (from the
+// desktop's "calvoro %U"), and whether D-Bus activation started it.
+struct StartArguments {
+    // The flag in the D-Bus service file.
+    static constexpr const char* dbusServiceFlag = "--dbus-service";
+
+    std::vector<std::string> urls;
+    std::vector<std::filesystem::path> files;  // absolute
+    bool dbusService = false;
+
+    // Skips the program path and options; stops at "--seed-files", whose paths are the
+    // window's. Relative paths are made absolute against workingDirectory.
+    static StartArguments read(const std::vector<std::string>& arguments, const std::filesystem::path& workingDirectory);
+};
+
+// The desktop side of a start without a launch flag: one instance per user, the hand-off
+// receiver with its background mode, Open With, and the automation actions on the session bus.
+class DesktopSession {
+public:
+    // What the session asks of the window. Every hook is optional.
+    struct WindowHooks {
+        // Create the window if needed, show it and bring it to the front.
+        std::function<void()> show;
+        // Order every window out.
+        std::function<void()> hide;
+        // The compress sheet for a file the inbox has just handed over.
+        std::function<void(const std::filesystem::path&)> openCompressPicker;
+        // A window is shown or the window converts something.
+        std::function<bool()> busy;
+    };
+
+    explicit DesktopSession(StartArguments start, std::string socketPath = desktop::SingleInstance::defaultSocketPath());
+    ~DesktopSession();
+    DesktopSession(const DesktopSession&) = delete;
+    DesktopSession& operator=(const DesktopSession&) = delete;
+
+    // Hands the start to the instance already running, if any: then the process is done.
+    // Otherwise this process becomes the running instance. Needs the application object.
+    bool handedToRunningInstance();
+
+    // A start that only carries hand-off URLs, or that D-Bus activated, shows no window.
+    bool showsWindow() const;
+
+    // Publishes the automation actions, then serves what the start carries. A windowless start
+    // runs in background mode and ends once idle. Call after the window (if any) exists.
+    void serve(WindowHooks hooks);
+
+    // The last window closed: true when the program should end now. With work still running it
+    // goes on in the background and ends when idle.
+    bool lastWindowClosed();
+
+    bool intentsPublished() const { return intentsPublished_; }
+
+private:
+    void received(const desktop::InstanceMessage& message);
+    bool otherWorkRunning() const;
+
+    StartArguments start_;
+    desktop::SingleInstance instance_;
+    IntentsService intents_;
+    WindowHooks window_;
+    bool intentsPublished_ = false;
+};
+
+}  // namespace calvoro

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+class QDBusConnection;
+
+namespace calvoro {
+
+// The automation actions on the session bus: service "app.calvoro.Calvoro", object
+// "/app/calvoro/Calvoro", interface "app.calvoro.Intents" with
+//   ConvertFile(s name, ay contents, s format) -> (s name, ay contents)
+//   ConvertFileInPlace(s path, s format, b replaceExisting) -> (s path)
+// Each call runs on a worker thread; a failure is a D-Bus error whose message is the user's text.
+class IntentsService {
+public:
+    static constexpr const char* serviceName = "app.calvoro.Calvoro";
+    static constexpr const char* objectPath = "/app/calvoro/Calvoro";
+    static constexpr const char* interfaceName = "app.calvoro.Intents";
+
+    // callEnded runs on the main thread after every call.
+    explicit IntentsService(std::function<void()> callEnded = {});
+    ~IntentsService();
+    IntentsService(const IntentsService&) = delete;
+    IntentsService& operator=(const IntentsService&) = delete;
+
+    // Publishes the object and takes the name; false when the bus is not there or the name
+    // belongs to another program.
+    bool registerOn(QDBusConnection bus);
+
+    int runningCalls() const { return running_->load(); }
+
+private:
+    class Object;
+    std::shared_ptr<std::atomic<int>> running_;
+    std::unique_ptr<Object> object_;
+};
+
+}  // namespace calvoro
