@@ -11,19 +11,24 @@
 
 namespace calvoro::files {
 
-bool writeAll(const std::filesystem::path& path, const void* data, size_t size, int creationFlags) {
-    const int fd = ::open(path.c_str(), creationFlags | O_WRONLY | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
+bool writeAllTo(int fd, const void* data, size_t size) {
     const auto* bytes = static_cast<const unsigned char*>(data);
     size_t done = 0;
     while (done < size) {
         const ssize_t n = ::write(fd, bytes + done, size - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ::close(fd);
-            return false;
-        }
+        if (n <= 0) return false;
         done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool writeAll(const std::filesystem::path& path, const void* data, size_t size, int creationFlags) {
+    const int fd = ::open(path.c_str(), creationFlags | O_WRONLY | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    if (!writeAllTo(fd, data, size)) {
+        ::close(fd);
+        return false;
     }
     // A full disk may show only here, when the last blocks are flushed.
     return ::close(fd) == 0;

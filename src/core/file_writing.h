@@ -12,6 +12,9 @@ namespace calvoro::files {
 // hold part of the bytes.
 bool writeAll(const std::filesystem::path& path, const void* data, size_t size, int creationFlags);
 
+// Writes every byte to an open descriptor, retrying interrupted and short writes.
+bool writeAllTo(int fd, const void* data, size_t size);
+
 // Writes beside path under a hidden temporary name and renames it over path, so that no
 // half-written file ever carries the name. False on failure (errno tells why), with the
 // temporary removed.

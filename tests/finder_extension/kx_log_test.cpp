@@ -1,0 +1,126 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "finder_extension/kx_log.h"
+#include "support/test_support.h"
+
+using namespace calvoro;
+using calvoro::testing::readText;
+using calvoro::testing::TempDir;
+using calvoro::testing::writeFile;
+
+namespace {
+
+std::vector<std::string> linesOf(const std::filesystem::path& file) {
+    std::vector<std::string> lines;
+    std::istringstream in(readText(file));
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+const std::regex stamped(R"(\[\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ\] (.*))");
+
+}  // namespace
+
+TEST(KxLogFile, FirstLineEmptiesTheFileOwnerOnly) {
+    TempDir dir;
+    writeFile(dir / "kxext.log", std::string("left from an earlier run\n"));
+    KxLogFile log({dir / "kxext.log"});
+    log.append("menu built: 1 item(s), 5 format(s)");
+    auto lines = linesOf(dir / "kxext.log");
+    ASSERT_EQ(lines.size(), 1u);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(lines[0], m, stamped)) << lines[0];
+    EXPECT_EQ(m[1], "menu built: 1 item(s), 5 format(s)");
+
+    TempDir fresh;
+    KxLogFile created({fresh / "kxext.log"});
+    created.append("a\nb");  // one stamp, two physical lines
+    struct stat st {};
+    ASSERT_EQ(::stat((fresh / "kxext.log").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    lines = linesOf(fresh / "kxext.log");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_TRUE(std::regex_match(lines[0], m, stamped));
+    EXPECT_EQ(m[1], "a");
+    EXPECT_EQ(lines[1], "b");
+}
+
+TEST(KxLogFile, FallsBackWithoutFollowingLinksAndStaysThere) {
+    TempDir dir;
+    writeFile(dir / "victim", std::string("keep\n"));
+    std::filesystem::create_symlink(dir / "victim", dir / "linked.log");
+    std::filesystem::create_directory(dir / "cache");
+    KxLogFile log({dir / "linked.log", dir / "cache" / "kxext.log"});
+    log.append("one");
+    EXPECT_EQ(readText(dir / "victim"), "keep\n");
+    EXPECT_EQ(linesOf(dir / "cache" / "kxext.log").size(), 1u);
+
+    // Once chosen, the fallback keeps the lines even when the first place becomes usable.
+    std::filesystem::remove(dir / "linked.log");
+    log.append("two");
+    EXPECT_FALSE(std::filesystem::exists(dir / "linked.log"));
+    EXPECT_EQ(linesOf(dir / "cache" / "kxext.log").size(), 2u);
+
+    // A log removed while running comes back with the next line.
+    std::filesystem::remove(dir / "cache" / "kxext.log");
+    log.append("three");
+    auto lines = linesOf(dir / "cache" / "kxext.log");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("] three"), std::string::npos);
+}
+
+TEST(KxLogFile, NowhereToWriteRetriesEachLine) {
+    TempDir dir;
+    writeFile(dir / "plain", std::string(""));
+    // Under a regular file and in a missing folder nobody, not even root, can create a file.
+    KxLogFile log({dir / "plain" / "kxext.log", dir / "missing" / "deeper" / "kxext.log"});
+    log.append("lost");
+    std::filesystem::create_directories(dir / "missing" / "deeper");
+    log.append("kept");
+    auto lines = linesOf(dir / "missing" / "deeper" / "kxext.log");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("] kept"), std::string::npos);
+}
+
+TEST(KxLogFile, RefusesAFifoUnderItsName) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo((dir / "kxext.log").c_str(), 0600), 0);
+    std::filesystem::create_directory(dir / "cache");
+    KxLogFile log({dir / "kxext.log", dir / "cache" / "kxext.log"});
+    log.append("not blocked");
+    EXPECT_EQ(linesOf(dir / "cache" / "kxext.log").size(), 1u);
+}
+
+TEST(KxLogFile, LinesFromSeveralThreadsStayWhole) {
+    TempDir dir;
+    KxLogFile log({dir / "kxext.log"});
+    const std::string a(300, 'a'), b(300, 'b');
+    std::thread first([&] { for (int i = 0; i < 200; ++i) log.append(a); });
+    std::thread second([&] { for (int i = 0; i < 200; ++i) log.append(b); });
+    first.join();
+    second.join();
+    auto lines = linesOf(dir / "kxext.log");
+    ASSERT_EQ(lines.size(), 400u);
+    for (const auto& line : lines) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(line, m, stamped));
+        EXPECT_TRUE(m[1] == a || m[1] == b);
+    }
+}
+
+TEST(KxLog, RuntimeFolderThenCacheFolder) {
+    ::setenv("XDG_RUNTIME_DIR", "/run/user/1234", 1);
+    ::setenv("XDG_CACHE_HOME", "/home/u/.cache", 1);
+    EXPECT_EQ(KxLog::candidates(), (std::vector<std::filesystem::path>{"/run/user/1234/kxext.log", "/home/u/.cache/kxext.log"}));
+    ::unsetenv("XDG_RUNTIME_DIR");
+    ::setenv("XDG_CACHE_HOME", "relative", 1);
+    ::setenv("HOME", "/home/u", 1);
+    EXPECT_EQ(KxLog::candidates(), (std::vector<std::filesystem::path>{"/home/u/.cache/kxext.log"}));
+}
