@@ -1,0 +1,55 @@
+#include "desktop_test_support.h"
+
+#include <signal.h>
+
+#include <sstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+namespace calvoro::testing {
+
+bool waitUntil(const std::function<bool()>& done, std::chrono::seconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return done();
+}
+
+PrivateBus::PrivateBus(const std::filesystem::path& serviceFolder) {
+    std::string config =
+        "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+        " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+        "<busconfig>\n  <type>session</type>\n  <listen>unix:dir=" + dir_.path().string() + "</listen>\n";
+    if (!serviceFolder.empty()) config += "  <servicedir>" + serviceFolder.string() + "</servicedir>\n";
+    config +=
+        "  <policy context=\"default\">\n    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+        "    <allow eavesdrop=\"true\"/>\n    <allow own=\"*\"/>\n  </policy>\n</busconfig>\n";
+    writeFile(dir_ / "bus.conf", config);
+    auto r = run("dbus-daemon --config-file=" + shellQuote((dir_ / "bus.conf").string()) + " --fork --print-address=1 --print-pid=1");
+    std::istringstream lines(r.output);
+    std::getline(lines, address_);
+    std::string pid;
+    std::getline(lines, pid);
+    pid_ = std::atoi(pid.c_str());
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_FALSE(address_.empty());
+}
+
+PrivateBus::~PrivateBus() {
+    if (pid_ > 0) ::kill(pid_, SIGTERM);
+}
+
+std::string onBus(const PrivateBus& bus, const std::string& command) {
+    return "DBUS_SESSION_BUS_ADDRESS=" + shellQuote(bus.address()) + " " + command;
+}
+
+void makePNG(const std::filesystem::path& path, int width, int height) {
+    auto r = run("ffmpeg -loglevel error -y -f lavfi -i testsrc=size=" + std::to_string(width) + "x" + std::to_string(height) +
+                 " -frames:v 1 " + shellQuote(path.string()));
+    ASSERT_EQ(r.status, 0) << r.output;
+}
+
+}  // namespace calvoro::testing

@@ -1,0 +1,182 @@
+// The automation actions over a real session bus of their own, called by gdbus and by a second
+// connection, with the service in this process.
+#include <gtest/gtest.h>
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+
+#include "app/entry/desktop/convert_format_choice.h"
+#include "app/entry/desktop/intents_service.h"
+#include "core/folder_access.h"
+#include "desktop_test_support.h"
+#include "platform/imaging/type_identifiers.h"
+#include "platform/media/capabilities.h"
+#include "platform/qt/main_thread.h"
+
+using namespace calvoro;
+using namespace calvoro::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+class Intents : public ::testing::Test {
+protected:
+    void SetUp() override {
+        isolateSettings();
+        imaging::registerCapabilities();
+        media::registerCapabilities();
+        bus_ = std::make_unique<PrivateBus>();
+        // Working folders land here, so that what is left behind can be seen.
+        fs::create_directory(dir_ / "tmp");
+        previousTmp_ = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
+        setenv("TMPDIR", (dir_ / "tmp").c_str(), 1);
+        qtmain::runOnMain([&] {
+            service_ = std::make_unique<IntentsService>();
+            ASSERT_TRUE(service_->registerOn(QDBusConnection::connectToBus(QString::fromStdString(bus_->address()), "service")));
+        });
+        client_ = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(QString::fromStdString(bus_->address()), "client"));
+        ASSERT_TRUE(client_->isConnected());
+    }
+
+    void TearDown() override {
+        client_.reset();
+        QDBusConnection::disconnectFromBus("client");
+        qtmain::runOnMain([&] {
+            service_.reset();
+            QDBusConnection::disconnectFromBus("service");
+        });
+        bus_.reset();
+        if (previousTmp_.empty()) unsetenv("TMPDIR"); else setenv("TMPDIR", previousTmp_.c_str(), 1);
+    }
+
+    QDBusMessage call(const QString& method, const QVariantList& arguments) {
+        QDBusMessage message = QDBusMessage::createMethodCall(IntentsService::serviceName, IntentsService::objectPath,
+                                                              IntentsService::interfaceName, method);
+        message.setArguments(arguments);
+        return client_->call(message, QDBus::Block, 120000);
+    }
+
+    QDBusMessage convertFile(const QString& name, const QByteArray& contents, const QString& format) {
+        return call("ConvertFile", {name, contents, format});
+    }
+
+    QDBusMessage convertInPlace(const fs::path& path, const QString& format, bool replace) {
+        return call("ConvertFileInPlace", {QString::fromStdString(path.string()), format, replace});
+    }
+
+    bool workingFoldersLeft() const { return !fs::is_empty(dir_ / "tmp"); }
+
+    TempDir dir_;
+    std::string previousTmp_;
+    std::unique_ptr<PrivateBus> bus_;
+    std::unique_ptr<IntentsService> service_;
+    std::unique_ptr<QDBusConnection> client_;
+};
+
+void expectError(const QDBusMessage& reply, const QString& name, const std::string& message) {
+    EXPECT_EQ(reply.type(), QDBusMessage::ErrorMessage);
+    EXPECT_EQ(reply.errorName(), name);
+    EXPECT_EQ(reply.errorMessage().toStdString(), message);
+}
+
+}  // namespace
+
+TEST_F(Intents, ConvertFileHandsBackTheConvertedBytesAndLeavesNothingBehind) {
+    auto reply = convertFile("t.csv", "a,b\n1,2\n", "html");
+    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+    ASSERT_EQ(reply.arguments().size(), 2);
+    EXPECT_EQ(reply.arguments()[0].toString(), "t.html");
+    EXPECT_TRUE(reply.arguments()[1].toByteArray().contains("<table"));
+    EXPECT_FALSE(workingFoldersLeft());
+
+    // A name never reaches outside the working folder.
+    reply = convertFile("../../escape.csv", "a\n1\n", "html");
+    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+    EXPECT_EQ(reply.arguments()[0].toString(), "escape.html");
+    EXPECT_FALSE(fs::exists(dir_.path().parent_path() / "escape.csv"));
+    EXPECT_FALSE(workingFoldersLeft());
+}
+
+TEST_F(Intents, ConvertFileErrorsCarryTheirMessages) {
+    expectError(convertFile("notes.xyz", "x", "png"), "app.calvoro.Intents.Error.UnsupportedInput",
+                "Calvoro can't read \u201Cnotes.xyz\u201D \u2014 it isn't a supported file type.");
+    expectError(convertFile("photo.jpeg", "not decoded yet", "mp4"), "app.calvoro.Intents.Error.UnsupportedConversion",
+                "JPEG can't be converted to MP4. Check All Conversions in the app for what's possible.");
+    expectError(convertFile("..", "x", "png"), "app.calvoro.Intents.Error.UnsupportedInput",
+                "Calvoro can't read \u201C..\u201D \u2014 it isn't a supported file type.");
+    // The engine's own failure comes through unchanged.
+    auto reply = convertFile("broken.png", "not a picture", "jpeg");
+    EXPECT_EQ(reply.type(), QDBusMessage::ErrorMessage);
+    EXPECT_EQ(reply.errorName(), "org.freedesktop.DBus.Error.Failed");
+    EXPECT_FALSE(reply.errorMessage().isEmpty());
+    // Only the fifteen choices are formats.
+    reply = convertFile("t.csv", "a\n", "webp");
+    EXPECT_EQ(reply.errorName(), "org.freedesktop.DBus.Error.InvalidArgs");
+    EXPECT_FALSE(workingFoldersLeft());
+}
+
+TEST_F(Intents, ConvertFileInPlaceWritesBesideTheSourceWithItsOutcomes) {
+    const fs::path folder = dir_ / "docs";
+    fs::create_directory(folder);
+    writeFile(folder / "t.csv", "a,b\n1,2\n");
+
+    expectError(convertInPlace(folder / "t.csv", "html", false), "app.calvoro.Intents.Error.NeedsFolderAccess",
+                "Calvoro needs permission to save into \u201C" "docs" "\u201D. Open Calvoro \u2192 Settings \u2192 Files \u2192 Allow a folder, then try again.");
+    ASSERT_TRUE(FolderAccess::shared().authorize(folder));
+
+    auto reply = convertInPlace(folder / "t.csv", "html", false);
+    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+    EXPECT_EQ(reply.arguments()[0].toString().toStdString(), (folder / "t.html").string());
+    EXPECT_TRUE(readText(folder / "t.html").find("<table") != std::string::npos);
+
+    writeFile(folder / "t.html", "older");
+    expectError(convertInPlace(folder / "t.csv", "html", false), "app.calvoro.Intents.Error.Collision",
+                "\u201Ct.html\u201D already exists. Turn on Replace existing file to overwrite it.");
+    EXPECT_EQ(readText(folder / "t.html"), "older");
+    reply = convertInPlace(folder / "t.csv", "html", true);
+    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+    EXPECT_NE(readText(folder / "t.html"), "older");
+    EXPECT_EQ(readText(folder / "t.csv"), "a,b\n1,2\n");
+
+    for (const fs::path& none : {fs::path(), fs::path("t.csv")})
+        expectError(convertInPlace(none, "html", false), "app.calvoro.Intents.Error.NoFileURL",
+                    "That item has no file on disk to convert.");
+    writeFile(folder / "notes.xyz", "x");
+    expectError(convertInPlace(folder / "notes.xyz", "html", false), "app.calvoro.Intents.Error.Engine",
+                "Calvoro doesn't recognise notes.xyz.");
+    expectError(convertInPlace(folder / "t.csv", "mp4", false), "app.calvoro.Intents.Error.Engine",
+                "Can't convert CSV to MP4.");
+    EXPECT_TRUE(fs::is_empty(dir_ / "tmp"));
+}
+
+TEST_F(Intents, GdbusCallsBothMethodsByTheirIntrospectedSignatures) {
+    writeFile(dir_ / "t.csv", "a,b\n1,2\n");
+    ASSERT_TRUE(FolderAccess::shared().authorize(dir_.path()));
+    const std::string target = " --dest app.calvoro.Calvoro --object-path /app/calvoro/Calvoro --method ";
+    auto r = run(onBus(*bus_, "gdbus call --session" + target + "app.calvoro.Intents.ConvertFileInPlace " +
+                                  shellQuote((dir_ / "t.csv").string()) + " tsv false 2>&1"));
+    // tsv is no choice: gdbus shows the error's message.
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.output.find("Unknown format"), std::string::npos) << r.output;
+    r = run(onBus(*bus_, "gdbus call --session" + target + "app.calvoro.Intents.ConvertFileInPlace " +
+                             shellQuote((dir_ / "t.csv").string()) + " html false"));
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find((dir_ / "t.html").string()), std::string::npos) << r.output;
+    r = run(onBus(*bus_, "gdbus call --session" + target + "app.calvoro.Intents.ConvertFile t.csv \"b'a,b\\n'\" html"));
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("'t.html'"), std::string::npos) << r.output;
+}
+
+TEST(ConvertFormatChoice, PDFFollowsTheSourceAndRawValuesAreExact) {
+    EXPECT_EQ(ConvertFormatChoice::resolve(ConvertFormatChoice::pdf, SupportedFormat::png), SupportedFormat::pdf_image);
+    EXPECT_EQ(ConvertFormatChoice::resolve(ConvertFormatChoice::pdf, SupportedFormat::markdown), SupportedFormat::pdf);
+    EXPECT_EQ(ConvertFormatChoice::resolve(ConvertFormatChoice::pdf, SupportedFormat::csv), SupportedFormat::pdf);
+    EXPECT_EQ(ConvertFormatChoice::resolve(ConvertFormatChoice::m4a, SupportedFormat::mp4), SupportedFormat::m4a);
+    EXPECT_EQ(ConvertFormatChoice::fromRawValue("m4a")->title(), "M4A (audio)");
+    EXPECT_FALSE(ConvertFormatChoice::fromRawValue("PNG"));
+    EXPECT_FALSE(ConvertFormatChoice::fromRawValue("webp"));
+}
