@@ -27,12 +27,14 @@ int main(int argc, char** argv) {
     std::vector<std::string> arguments(argv, argv + argc);
     setProcessArguments(arguments);
     auto mode = launchModeFor(arguments);
-    if (!mode || *mode == LaunchMode::renderScreenshots) exitProcessNow(CalvoroApp::printModesUsage());
+    if (mode == LaunchMode::renderScreenshots) exitProcessNow(CalvoroApp::printModesUsage());
 
     qInstallMessageHandler(quietQtMessages);
     prepareQtEnvironment();
     imaging::registerCapabilities();
     media::registerCapabilities();
+    // Without a mode flag: the window program, from its own module.
+    if (!mode) exitProcessNow(runWindowModule(argc, argv));
     const auto app = createApplication(*mode, arguments, argc, argv);
     QCoreApplication::setApplicationName("Calvoro");
 

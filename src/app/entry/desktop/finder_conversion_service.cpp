@@ -151,6 +151,7 @@ QTimer& FinderConversionService::idleQuitTimer() {
     if (!idleQuitTimer_) {
         idleQuitTimer_ = std::make_unique<QTimer>();
         idleQuitTimer_->setSingleShot(true);
+        idleQuitTimer_->setTimerType(Qt::PreciseTimer);
         QObject::connect(idleQuitTimer_.get(), &QTimer::timeout, [this] { idleCountdownEnded(); });
     }
     return *idleQuitTimer_;

@@ -1,6 +1,9 @@
 #include "desktop_test_support.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <sstream>
 #include <thread>
@@ -44,6 +47,48 @@ PrivateBus::~PrivateBus() {
 
 std::string onBus(const PrivateBus& bus, const std::string& command) {
     return "DBUS_SESSION_BUS_ADDRESS=" + shellQuote(bus.address()) + " " + command;
+}
+
+ChildProcess::ChildProcess(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
+                           const std::filesystem::path& outputFile) {
+    std::vector<char*> argv;
+    for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        for (const auto& e : environment) ::putenv(const_cast<char*>(e.c_str()));
+        const int out = ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        ::dup2(out, 1);
+        ::dup2(out, 2);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+}
+
+ChildProcess::~ChildProcess() {
+    if (running()) {
+        kill(SIGKILL);
+        wait();
+    }
+}
+
+bool ChildProcess::running() {
+    if (pid_ <= 0 || status_) return false;
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return false;
+    }
+    return true;
+}
+
+int ChildProcess::wait(std::chrono::seconds limit) {
+    waitUntil([&] { return !running(); }, limit);
+    return status_.value_or(-1);
+}
+
+void ChildProcess::kill(int signal) {
+    if (running()) ::kill(pid_, signal);
 }
 
 void makePNG(const std::filesystem::path& path, int width, int height) {

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <optional>
+#include <vector>
 #include <string>
 
 #include "support/test_support.h"
@@ -30,6 +32,26 @@ private:
 
 // A command line run with the private bus as the session bus.
 std::string onBus(const PrivateBus& bus, const std::string& command);
+
+// The program started as a child with extra environment variables; its output goes to a file.
+// Killed when the object goes, if still running.
+class ChildProcess {
+public:
+    ChildProcess(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
+                 const std::filesystem::path& outputFile);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool running();
+    // Waits for the end, at most limit; the exit status, or -1 when it did not end or was killed.
+    int wait(std::chrono::seconds limit = std::chrono::seconds(60));
+    void kill(int signal);
+
+private:
+    int pid_ = -1;
+    std::optional<int> status_;
+};
 
 // A small PNG of noise, made by ffmpeg.
 void makePNG(const std::filesystem::path& path, int width = 64, int height = 48);
