@@ -50,15 +50,6 @@ double relativeLuminance(const QColor& color) {
     return 0.2126 * channel(rgb.redF()) + 0.7152 * channel(rgb.greenF()) + 0.0722 * channel(rgb.blueF());
 }
 
-std::uint32_t hexValue(const QColor& color) {
-    if (!color.isValid()) return 0;
-    const QColor rgb = color.toRgb();
-    auto byte = [](double c) { return static_cast<std::uint32_t>(std::clamp(c * 255.0, 0.0, 255.0)); };
-    return byte(rgb.redF()) * 65536 + byte(rgb.greenF()) * 256 + byte(rgb.blueF());
-}
-
-QColor baseColor(AccentChoice accent) { return rgbColor(accent.baseRgb()); }
-
 QColor mixColor(const QColor& a, const QColor& b, double t) {
     // A clear end takes the other end's hue, so fades never pass through grey.
     QColor from = a.toRgb(), to = b.toRgb();
@@ -102,7 +93,7 @@ QColor Theme::hoverFill(ColorScheme scheme) {
 
 QColor Theme::accentFill(AccentChoice accent, ColorScheme scheme) {
     if (accent == AccentChoice::paper) return scheme == ColorScheme::dark ? rgbColor(0xF5F6F9) : ink();
-    return scheme == ColorScheme::dark ? baseColor(accent) : darker(baseColor(accent), 0.1);
+    return scheme == ColorScheme::dark ? accent.baseColor() : darker(accent.baseColor(), 0.1);
 }
 
 QColor Theme::contrastOn(const QColor& fill) {
