@@ -1,6 +1,8 @@
 #include "app/ui/main_window.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
 
 #include "app/state/conversion_view_model.h"
 #include "app/ui/theme.h"
@@ -13,6 +15,10 @@ MainWindow::MainWindow(ConversionViewModel& viewModel)
     setWindowTitle(QStringLiteral("Calvoro"));
     setMinimumSize(minimumContentSize);
     resize(defaultSize);
+    // The first time it opens, the window stands in the middle of the screen.
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - QPoint(defaultSize.width() / 2, defaultSize.height() / 2));
+    }
     applyAppearance();
     connect(&viewModel_, &ConversionViewModel::resolvedColorSchemeChanged, this, &MainWindow::applyAppearance);
     connect(&viewModel_, &ConversionViewModel::accentChanged, this, &MainWindow::applyAppearance);

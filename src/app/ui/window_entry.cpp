@@ -60,6 +60,8 @@ extern "C" __attribute__((visibility("default"))) int calvoro_window_main(int ar
     window.setContentView(makeContent(viewModel));
     QObject::connect(&window, &MainWindow::closed, &app, &QApplication::quit);
     window.show();
+    // Under a bare X server nothing else gives the new window the focus.
+    window.activateWindow();
     // Once the window is up, as the scene does on appearing.
     QTimer::singleShot(0, &window, [&] { CalvoroApp::seedFilesFromArguments(viewModel, arguments); });
     return QApplication::exec();
