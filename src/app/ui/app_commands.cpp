@@ -82,6 +82,9 @@ void AppCommands::buildMenus() {
 
     windowMenu_ = new QMenu(window_);
     for (QAction* menu : menuBar_->actions()) windowMenu_->addAction(menu);
+    // Menus are windows of their own; they take the window's palette along.
+    windowMenu_->setAttribute(Qt::WA_WindowPropagation);
+    for (QMenu* menu : {app, file, edit, view, windowMenu}) menu->setAttribute(Qt::WA_WindowPropagation);
 }
 
 bool AppCommands::usesGlobalMenu() const { return menuBar_ && menuBar_->isNativeMenuBar(); }

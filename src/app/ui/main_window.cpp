@@ -1,7 +1,7 @@
 #include "app/ui/main_window.h"
 
 #include <QCloseEvent>
-#include <QGuiApplication>
+#include <QApplication>
 #include <QScreen>
 
 #include "app/state/conversion_view_model.h"
@@ -16,7 +16,7 @@ MainWindow::MainWindow(ConversionViewModel& viewModel)
     setMinimumSize(minimumContentSize);
     resize(defaultSize);
     // The first time it opens, the window stands in the middle of the screen.
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    if (const QScreen* screen = QApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - QPoint(defaultSize.width() / 2, defaultSize.height() / 2));
     }
     applyAppearance();
@@ -24,7 +24,11 @@ MainWindow::MainWindow(ConversionViewModel& viewModel)
     connect(&viewModel_, &ConversionViewModel::accentChanged, this, &MainWindow::applyAppearance);
 }
 
-void MainWindow::applyAppearance() { Theme::applyAppearance(this, viewModel_.resolvedColorScheme(), viewModel_.accent()); }
+void MainWindow::applyAppearance() {
+    Theme::applyAppearance(this, viewModel_.resolvedColorScheme(), viewModel_.accent());
+    // Tooltips and dialogs are windows without a parent here: they follow the application's palette.
+    QApplication::setPalette(palette());
+}
 
 void MainWindow::setContentView(QWidget* content) {
     delete content_;

@@ -41,6 +41,8 @@ extern "C" __attribute__((visibility("default"))) int calvoro_window_main(int ar
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Calvoro"));
+    // The window draws its own look; the desktop's widget style must not restyle menus and fields.
+    QApplication::setStyle(QStringLiteral("Fusion"));
     // Document conversions render pages in windows of their own; only this window's closing ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
     Theme::loadFonts();
