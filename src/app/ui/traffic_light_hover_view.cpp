@@ -29,7 +29,10 @@ TrafficLightButton::TrafficLightButton(Kind kind, QWidget* parent) : QAbstractBu
     setFixedSize(side, side);
     setFocusPolicy(Qt::NoFocus);
     static const char* names[] = {"Close", "Minimize", "Zoom"};
+    // Views that fade the window's buttons find them by these names.
+    static const char* objectNames[] = {"closeButton", "minimiseButton", "zoomButton"};
     setAccessibleName(QString::fromLatin1(names[static_cast<int>(kind)]));
+    setObjectName(QString::fromLatin1(objectNames[static_cast<int>(kind)]));
 }
 
 void TrafficLightButton::setHighlighted(bool on) {

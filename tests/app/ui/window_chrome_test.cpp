@@ -51,6 +51,7 @@ TEST_F(WindowChrome, ButtonsKeepTheirCornerThroughResizes) {
         window.setContentView(new QWidget);
         QCoreApplication::processEvents();
         EXPECT_EQ(window.childAt(29, 28), window.accessor()->trafficLights()->button(Kind::close));
+        EXPECT_EQ(window.findChild<QWidget*>("zoomButton"), window.accessor()->trafficLights()->button(Kind::zoom));
     });
 }
 
