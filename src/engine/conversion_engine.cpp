@@ -63,11 +63,21 @@ ConversionEngine::Collaborators ConversionEngine::Collaborators::standard() {
 }
 
 fs::path ConversionEngine::convert(const ConversionJob& job, const fs::path& outputDir, const ProgressHandler& progressHandler) {
-    return convert(job, outputDir, progressHandler, Collaborators::standard());
+    return convert(job, outputDir, progressHandler, Collaborators::standard(), CancellationToken());
+}
+
+fs::path ConversionEngine::convert(const ConversionJob& job, const fs::path& outputDir, const ProgressHandler& progressHandler,
+                                   const CancellationToken& cancellation) {
+    return convert(job, outputDir, progressHandler, Collaborators::standard(), cancellation);
 }
 
 fs::path ConversionEngine::convert(const ConversionJob& job, const fs::path& outputDir, const ProgressHandler& progressHandler,
                                    const Collaborators& with) {
+    return convert(job, outputDir, progressHandler, with, CancellationToken());
+}
+
+fs::path ConversionEngine::convert(const ConversionJob& job, const fs::path& outputDir, const ProgressHandler& progressHandler,
+                                   const Collaborators& with, const CancellationToken& cancellation) {
     ConversionLogger& logger = ConversionLogger::shared();
 
     if (!job.targetFormat) {
@@ -93,7 +103,7 @@ fs::path ConversionEngine::convert(const ConversionJob& job, const fs::path& out
     };
 
     try {
-        const fs::path output = with.dispatch(job, target, outputDir, progressHandler);
+        const fs::path output = with.dispatch(job, target, outputDir, progressHandler, cancellation);
 
         if (target.isMultiFileOutput()) {
             const long count = visibleEntryCount(output);

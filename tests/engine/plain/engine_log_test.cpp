@@ -210,7 +210,8 @@ TEST_F(EngineLogTest, AnExistingOutputFolderIsSimplyUsedAndTheProgressHandlerPas
     fs::create_directories(out());
     double seen = -1;
     ConversionEngine::Collaborators with = fake_.collaborators();
-    with.dispatch = [](const ConversionJob&, SupportedFormat, const fs::path& d, const ConversionEngine::ProgressHandler& p) {
+    with.dispatch = [](const ConversionJob&, SupportedFormat, const fs::path& d, const ConversionEngine::ProgressHandler& p,
+                       const CancellationToken&) {
         p(0.5);
         writeFile(d / "a.jpg", std::string("x"));
         return d / "a.jpg";
