@@ -30,7 +30,7 @@ fs::path run(const routing::Route& route, const ConversionJob& job, SupportedFor
         case Operation::font:
             return FontConverter::convert(source, job.detectedFormat, target, outputDir);
         case Operation::archive:
-            return ArchiveConverter::convert(source, job.detectedFormat, target, outputDir);
+            return ArchiveConverter::convert(source, job.detectedFormat, target, outputDir, cancellation);
         case Operation::imagePDFPages:
             return documents::convertPDFPages(source, target, outputDir, route.quality);
         case Operation::image:
