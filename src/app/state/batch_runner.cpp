@@ -15,12 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::filesystem::path runEngine(const ConversionJob& job, const fs::path& outputDir,
-                                const ConversionEngine::ProgressHandler& progress, const CancellationToken& token) {
-    token.throwIfCancelled();
-    return ConversionEngine::convert(job, outputDir, progress);
-}
-
 std::optional<int64_t> regularFileSize(const fs::path& path) {
     std::error_code ec;
     const auto size = fs::file_size(path, ec);
@@ -156,7 +150,7 @@ bool ConversionViewModel::convertJob(const ConversionJob& given, std::stop_token
     workers_.start([this, job, outputDir, progress = throttle->callback(), token = std::move(token), done = std::move(done)] {
         Outcome outcome;
         try {
-            outcome.output = runEngine(job, outputDir, progress, CancellationToken(token));
+            outcome.output = ConversionEngine::convert(job, outputDir, progress, CancellationToken(token));
             outcome.kind = Outcome::Kind::converted;
         } catch (const CancellationError&) {
             outcome.kind = Outcome::Kind::cancelled;
