@@ -301,6 +301,7 @@ private:
 
     // Batches
     void startBatch(const std::vector<ConversionJob>& jobs, const std::string& label);
+    void resetFailedToPending(const std::vector<ConversionJob>& candidates);
     void runBatch();
     void fillBatch();
     std::optional<ConversionJob> nextEligible();
