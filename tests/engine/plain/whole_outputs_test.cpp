@@ -52,6 +52,7 @@ TEST(WholeOutputs, ALongVideoCancelledMidwayOnAWorkerThreadLeavesNothing) {
     std::exception_ptr outcome;
     std::optional<fs::path> written;
     std::stop_source stop;
+    bool stoppedInside = false;
     std::thread worker([&] {
         try {
             written = ConversionEngine::convert(makeJob(clip, SupportedFormat::mp4, SupportedFormat::mov), out,
@@ -61,7 +62,7 @@ TEST(WholeOutputs, ALongVideoCancelledMidwayOnAWorkerThreadLeavesNothing) {
                                                     underway = true;
                                                     changed.notify_all();
                                                 },
-                                                CancellationToken(stop.get_token()));
+                                                watchingCancellation(stoppedInside), CancellationToken(stop.get_token()));
         } catch (...) {
             outcome = std::current_exception();
         }
@@ -78,6 +79,7 @@ TEST(WholeOutputs, ALongVideoCancelledMidwayOnAWorkerThreadLeavesNothing) {
 
     ASSERT_FALSE(written) << "finished before it could be cancelled";
     EXPECT_THROW(std::rethrow_exception(outcome), CancellationError);
+    EXPECT_TRUE(stoppedInside) << "the export itself stopped";
     EXPECT_EQ(everything(out), std::vector<std::string>{}) << "no output and no temporary";
 }
 
