@@ -245,6 +245,13 @@ TEST_F(Batches, ASingleJobIsConvertedOnceHoweverOftenItIsClicked) {
     model->removeJob(j);
     model->compress(j, CompressionLevel::small);
     EXPECT_EQ(job(0).targetFormat, j.targetFormat);
+    // Clearing all keeps it, still selected.
+    model->addFiles({copyTo(png, "extra.png")});
+    model->toggleSelection(j.id);
+    model->clearAll();
+    ASSERT_EQ(model->jobs().size(), 1u);
+    EXPECT_EQ(model->selection(), std::set<Uuid>{j.id});
+    EXPECT_TRUE(logged("Cleared all files (1 converting kept)"));
     ASSERT_TRUE(waitForStatus(0, ConversionStatus::completed));
     QCoreApplication::processEvents();
     EXPECT_EQ(outputNames().size(), 1u);
