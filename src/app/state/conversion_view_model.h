@@ -178,6 +178,8 @@ public:
     void removeJob(const ConversionJob& job);
     // Jobs passing the library filter and the search (case-insensitive in the user's locale), in list order.
     Jobs visibleJobs() const;
+    // The same, as positions in jobs(): no copies, for long lists.
+    std::vector<int> visibleRows() const;
     int count(const OptionalCategory& category) const;
     Jobs selectedJobs() const;
     void toggleSelection(const Uuid& id);
