@@ -10,6 +10,7 @@
 #include "app/entry/launch.h"
 #include "app/entry/mcp_server.h"
 #include "core/conversion_error.h"
+#include "core/work_folder.h"
 #include "platform/imaging/type_identifiers.h"
 #include "platform/media/capabilities.h"
 #include "platform/modules/module_loader.h"
@@ -45,6 +46,8 @@ int main(int argc, char** argv) {
     auto mode = launchModeFor(arguments);
     if (mode == LaunchMode::renderScreenshots) exitProcessNow(CalvoroApp::printModesUsage());
 
+    // Work folders of runs that were killed go now, not at some later conversion.
+    WorkFolder::removeAbandoned(WorkFolder::temporaryDirectory());
     qInstallMessageHandler(quietQtMessages);
     prepareQtEnvironment();
     imaging::registerCapabilities();
