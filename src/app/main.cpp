@@ -9,8 +9,11 @@
 #include "app/entry/command_line_modes.h"
 #include "app/entry/launch.h"
 #include "app/entry/mcp_server.h"
+#include "core/conversion_error.h"
+#include "core/work_folder.h"
 #include "platform/imaging/type_identifiers.h"
 #include "platform/media/capabilities.h"
+#include "platform/modules/module_loader.h"
 
 namespace {
 
@@ -18,6 +21,20 @@ namespace {
 // (missing runtime folders on headless machines and the like) stays out of them.
 void quietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
     if (type == QtCriticalMsg || type == QtFatalMsg) std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+}
+
+// Without a mode flag the program is the window, which lives in a module of its own so that the
+// command-line modes never load Qt Widgets.
+int openWindow(int argc, char** argv) {
+    try {
+        using WindowMain = int (*)(int, char**);
+        auto entry = reinterpret_cast<WindowMain>(
+            calvoro::modules::entryPoint("libcalvoro_window.so", "calvoro_window_main", "window"));
+        return entry(argc, argv);
+    } catch (const calvoro::ConversionError& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
 }
 
 }  // namespace
@@ -29,12 +46,13 @@ int main(int argc, char** argv) {
     auto mode = launchModeFor(arguments);
     if (mode == LaunchMode::renderScreenshots) exitProcessNow(CalvoroApp::printModesUsage());
 
+    // Work folders of runs that were killed go now, not at some later conversion.
+    WorkFolder::removeAbandoned(WorkFolder::temporaryDirectory());
     qInstallMessageHandler(quietQtMessages);
     prepareQtEnvironment();
     imaging::registerCapabilities();
     media::registerCapabilities();
-    // Without a mode flag: the window program, from its own module.
-    if (!mode) exitProcessNow(runWindowModule(argc, argv));
+    if (!mode) exitProcessNow(openWindow(argc, argv));
     const auto app = createApplication(*mode, arguments, argc, argv);
     QCoreApplication::setApplicationName("Calvoro");
 

@@ -4,10 +4,11 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <string>
 
 namespace calvoro::files {
 
-// Writes every byte to path, opened with mode 0644 and the given creation flags (O_CREAT with
+// Writes every byte to path, opened with mode 0666 (less the umask, as every program's files) and the given creation flags (O_CREAT with
 // O_TRUNC or O_EXCL); retries interrupted writes. False on any failure; the file may then
 // hold part of the bytes.
 bool writeAll(const std::filesystem::path& path, const void* data, size_t size, int creationFlags);
@@ -19,5 +20,17 @@ bool writeAllTo(int fd, const void* data, size_t size);
 // half-written file ever carries the name. False on failure (errno tells why), with the
 // temporary removed.
 bool writeAtomically(const std::filesystem::path& path, const void* data, size_t size);
+
+// Renames a file or folder to `to` unless an item of that name exists: false with errno EEXIST
+// then, or with the failure's errno. File systems without the kernel's no-replace flag get the
+// same guarantee from a hard link (files) or an exclusive mkdir (folders).
+bool renameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// Moves a finished output (file or folder) into dir as baseName.ext, or under the next free name
+// the output name registry gives when the name is taken, even by another process at the last
+// moment: nothing is ever replaced. An empty ext gives no dot. Returns where it went; throws
+// std::filesystem::filesystem_error when it cannot be moved.
+std::filesystem::path publish(const std::filesystem::path& finished, const std::filesystem::path& dir,
+                              const std::string& baseName, const std::string& ext);
 
 }  // namespace calvoro::files

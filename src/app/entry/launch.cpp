@@ -12,7 +12,6 @@
 
 #include "app/entry/command_line_modes.h"
 #include "platform/modules/documents_module.h"
-#include "platform/modules/module_loader.h"
 
 namespace calvoro {
 
@@ -74,17 +73,6 @@ int runOnWorkerUnderEventLoop(const std::function<int()>& work) {
     QCoreApplication::exec();
     worker.join();
     return status;
-}
-
-int runWindowModule(int& argc, char** argv) {
-    try {
-        using Entry = int (*)(int, char**);
-        auto entry = reinterpret_cast<Entry>(modules::entryPoint("libcalvoro_window.so", "calvoro_window_main", "Calvoro window"));
-        return entry(argc, argv);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s\n", e.what());
-        return 1;
-    }
 }
 
 void exitProcessNow(int status) {

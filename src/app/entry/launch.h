@@ -35,10 +35,6 @@ std::unique_ptr<QCoreApplication> createApplication(LaunchMode mode, const std::
 // work's status once it has finished and the loop has stopped. An application object must exist.
 int runOnWorkerUnderEventLoop(const std::function<int()>& work);
 
-// Runs the window program from its module (loaded only now) and returns its exit status; 1 with
-// the loader's reason logged when the module cannot be loaded.
-int runWindowModule(int& argc, char** argv);
-
 // Ends the process at once from any thread, after flushing standard output and error.
 [[noreturn]] void exitProcessNow(int status);
 

@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/entry/screenshot_mode.h"
+#include "app/state/screenshot_mode.h"
 #include "app/ui/theme.h"
 
 namespace calvoro {
@@ -99,7 +99,8 @@ QImage KxCanvasBackground::render(const QSize& size, double phase) const {
 
     if (tint_) {
         const double opacity = (tintStrength_ * 0.1 + 0.03) * (dark ? 1.0 : 0.5);
-        const QColor glow = rgbColor(accent_.baseRgb(), opacity);
+        QColor glow = accent_.baseColor();
+        glow.setAlphaF(static_cast<float>(opacity));
         radial(painter, area, glowCentre(phase), 0, side * 0.8, glow, clearOf(glow));
     }
 

@@ -4,8 +4,8 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "app/ui/accent_choice.h"
-#include "app/ui/color_scheme.h"
+#include "app/state/accent_choice.h"
+#include "app/state/appearance.h"
 
 namespace calvoro {
 

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "app/entry/screenshot_mode.h"
+#include "app/state/screenshot_mode.h"
 
 namespace calvoro {
 

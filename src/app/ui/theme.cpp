@@ -50,15 +50,6 @@ double relativeLuminance(const QColor& color) {
     return 0.2126 * channel(rgb.redF()) + 0.7152 * channel(rgb.greenF()) + 0.0722 * channel(rgb.blueF());
 }
 
-std::uint32_t hexValue(const QColor& color) {
-    if (!color.isValid()) return 0;
-    const QColor rgb = color.toRgb();
-    auto byte = [](double c) { return static_cast<std::uint32_t>(std::clamp(c * 255.0, 0.0, 255.0)); };
-    return byte(rgb.redF()) * 65536 + byte(rgb.greenF()) * 256 + byte(rgb.blueF());
-}
-
-QColor baseColor(AccentChoice accent) { return rgbColor(accent.baseRgb()); }
-
 QColor mixColor(const QColor& a, const QColor& b, double t) {
     // A clear end takes the other end's hue, so fades never pass through grey.
     QColor from = a.toRgb(), to = b.toRgb();
@@ -102,7 +93,7 @@ QColor Theme::hoverFill(ColorScheme scheme) {
 
 QColor Theme::accentFill(AccentChoice accent, ColorScheme scheme) {
     if (accent == AccentChoice::paper) return scheme == ColorScheme::dark ? rgbColor(0xF5F6F9) : ink();
-    return scheme == ColorScheme::dark ? baseColor(accent) : darker(baseColor(accent), 0.1);
+    return scheme == ColorScheme::dark ? accent.baseColor() : darker(accent.baseColor(), 0.1);
 }
 
 QColor Theme::contrastOn(const QColor& fill) {
@@ -160,6 +151,11 @@ QPalette Theme::palette(ColorScheme scheme, AccentChoice accent) {
         palette.setColor(group, QPalette::ToolTipBase, dark ? QColor(37, 37, 37) : QColor(Qt::white));
         palette.setColor(group, QPalette::ToolTipText, text);
         palette.setColor(group, QPalette::Mid, separator(scheme));
+        // Styles etch disabled text with Light; it must vanish into the background.
+        palette.setColor(group, QPalette::Light, Qt::transparent);
+        palette.setColor(group, QPalette::Midlight, separator(scheme));
+        palette.setColor(group, QPalette::Dark, dark ? QColor(18, 18, 18) : QColor(200, 200, 204));
+        palette.setColor(group, QPalette::Shadow, rgbColor(0x000000, dark ? 0.55 : 0.2));
         palette.setColor(group, QPalette::Link, fill);
     }
     return palette;

@@ -10,8 +10,8 @@
 
 #include <cstdint>
 
-#include "app/ui/accent_choice.h"
-#include "app/ui/color_scheme.h"
+#include "app/state/accent_choice.h"
+#include "app/state/appearance.h"
 #include "app/ui/spring.h"
 
 class QWidget;
@@ -25,9 +25,6 @@ QColor rgbColor(std::uint32_t hex, double opacity = 1.0);
 QColor darker(const QColor& color, double amount);
 // WCAG 2.0 relative luminance, 0 (black) to 1 (white).
 double relativeLuminance(const QColor& color);
-// 0xRRGGBB, channels truncated; opacity dropped. A colour that is not RGB counts as black.
-std::uint32_t hexValue(const QColor& color);
-QColor baseColor(AccentChoice accent);
 // a at t = 0, b at t = 1, every channel and the opacity eased alike (for hover fades).
 QColor mixColor(const QColor& a, const QColor& b, double t);
 

@@ -1,39 +1,114 @@
 // The window module's entry: the program calls it when started without a mode flag.
 #include <QApplication>
+#include <QFileDialog>
+#include <QTimer>
 
+#include <algorithm>
 #include <filesystem>
-#include <memory>
+#include <string>
 #include <system_error>
+#include <vector>
 
 #include "app/entry/desktop/desktop_session.h"
+#include "app/entry/desktop/file_open_inbox.h"
+#include "app/state/conversion_view_model.h"
+#include "app/ui/app_commands.h"
+#include "app/ui/kx_canvas_background.h"
+#include "app/ui/main_window.h"
+#include "app/ui/seed_files.h"
 #include "app/ui/theme.h"
-#include "platform/modules/documents_module.h"
+#include "converters/archive/compressor.h"
 
+namespace calvoro {
 namespace {
 
-// The documents module's application object has the web engine ready for document hand-offs.
-std::unique_ptr<QCoreApplication> createApplication(int& argc, char** argv) {
-    try {
-        return calvoro::documents::createApplication(argc, argv);
-    } catch (const std::exception&) {
-        return std::make_unique<QApplication>(argc, argv);
-    }
+// The canvas alone, bound to the appearance settings, until the content view takes its place.
+QWidget* makeContent(ConversionViewModel& viewModel) {
+    auto* canvas = new KxCanvasBackground;
+    auto sync = [canvas, &viewModel] {
+        canvas->setScheme(viewModel.resolvedColorScheme());
+        canvas->setAccent(viewModel.accent());
+        canvas->setTint(viewModel.backgroundTint());
+        canvas->setTintStrength(viewModel.backgroundTintStrength());
+    };
+    for (auto signal : {&ConversionViewModel::resolvedColorSchemeChanged, &ConversionViewModel::accentChanged,
+                        &ConversionViewModel::backgroundTintChanged, &ConversionViewModel::backgroundTintStrengthChanged})
+        QObject::connect(&viewModel, signal, canvas, sync);
+    sync();
+    return canvas;
+}
+
+// What the desktop side asks of the window: the inbox and the compress picker reach the job list.
+DesktopSession::WindowHooks windowHooks(MainWindow& window, ConversionViewModel& viewModel) {
+    FileOpenInbox::addObserver([&viewModel] {
+        const auto files = FileOpenInbox::takePending();
+        if (!files.empty()) viewModel.addFiles(files);
+    });
+    DesktopSession::WindowHooks hooks;
+    hooks.show = [&window] {
+        window.show();
+        window.raise();
+        window.activateWindow();
+    };
+    hooks.hide = [&window] { window.hide(); };
+    hooks.openCompressPicker = [&viewModel](const std::filesystem::path& file) {
+        const auto& jobs = viewModel.jobs();
+        const auto job = std::find_if(jobs.begin(), jobs.end(), [&](const ConversionJob& j) { return j.sourceURL == file; });
+        if (job == jobs.end() || !Compressor::compressionTarget(job->detectedFormat)) return;
+        viewModel.setCompressingJob(*job);
+    };
+    hooks.busy = [&window, &viewModel] {
+        const auto& jobs = viewModel.jobs();
+        return window.isVisible() || viewModel.isProcessing() ||
+               std::any_of(jobs.begin(), jobs.end(), [](const ConversionJob& j) { return j.status == ConversionStatus::converting; });
+    };
+    return hooks;
 }
 
 }  // namespace
+}  // namespace calvoro
 
 extern "C" __attribute__((visibility("default"))) int calvoro_window_main(int argc, char** argv) {
-    const auto app = createApplication(argc, argv);
-    // Qt has taken its own options out of argv by now.
+    using namespace calvoro;
+    // The web engine may arrive later with the documents module; it needs shared contexts from the start.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Calvoro"));
+    // The window draws its own look; the desktop's widget style must not restyle menus and fields.
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    // Document conversions render pages in windows of their own; only this window's closing ends the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+    Theme::loadFonts();
+    QApplication::setFont(Theme::font(13));
+
+    const std::vector<std::string> arguments(argv, argv + argc);
+    // One program per user: a later start hands its links and files to the running one.
     std::error_code ec;
-    calvoro::DesktopSession session(calvoro::StartArguments::read({argv, argv + argc}, std::filesystem::current_path(ec)));
+    DesktopSession session(StartArguments::read(arguments, std::filesystem::current_path(ec)));
     if (session.handedToRunningInstance()) return 0;
 
-    calvoro::Theme::loadFonts();
-    QApplication::setQuitOnLastWindowClosed(false);
-    QObject::connect(qApp, &QGuiApplication::lastWindowClosed, [&session] {
-        if (session.lastWindowClosed()) QCoreApplication::quit();
+    ConversionViewModel viewModel;
+    MainWindow window(viewModel);
+    viewModel.setFolderPanel([&window](const ConversionViewModel::FolderPanelRequest& request)
+                                 -> std::optional<std::filesystem::path> {
+        const QString folder = QFileDialog::getExistingDirectory(&window, QString::fromStdString(request.title));
+        if (folder.isEmpty()) return std::nullopt;
+        return std::filesystem::path(folder.toStdString());
     });
-    session.serve({});
+    viewModel.setApplicationActiveProbe([] { return QApplication::activeWindow() != nullptr; });
+    AppCommands commands(&window, viewModel);
+    window.setContentView(makeContent(viewModel));
+    // Hand-off jobs and automation calls still running finish in the background first.
+    QObject::connect(&window, &MainWindow::closed, &app, [&session] {
+        if (session.lastWindowClosed()) QApplication::quit();
+    });
+    if (session.showsWindow()) {
+        window.show();
+        // Under a bare X server nothing else gives the new window the focus.
+        window.activateWindow();
+    }
+    // Once the window is up, as the scene does on appearing.
+    QTimer::singleShot(0, &window, [&] { CalvoroApp::seedFilesFromArguments(viewModel, arguments); });
+    session.serve(windowHooks(window, viewModel));
     return QApplication::exec();
 }

@@ -148,7 +148,7 @@ class PartialFile {
 public:
     explicit PartialFile(const fs::path& to)
         : path_(to.parent_path() / (".calvoro-" + Uuid().uuidString() + ".partial")) {
-        fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd_ < 0) throw fs::filesystem_error("cannot write file", to, std::error_code(errno, std::generic_category()));
     }
     ~PartialFile() {
@@ -176,7 +176,8 @@ private:
 
 }  // namespace
 
-void createZIP(const fs::path& from, const fs::path& to, const std::string& firstStoredEntry) {
+void createZIP(const fs::path& from, const fs::path& to, const std::string& firstStoredEntry,
+               const CancellationToken& cancellation) {
     std::string first = firstStoredEntry.empty() ? std::string() : sanitizePath(firstStoredEntry);
     auto folders = gatherDirectories(from, from);
     auto files = gatherFiles(from, from);
@@ -189,6 +190,7 @@ void createZIP(const fs::path& from, const fs::path& to, const std::string& firs
     writer.reserve(centralBytes);
     std::vector<uint8_t> buffer;
     auto add = [&](const std::string& path, const fs::path& url, bool allowDeflate) {
+        cancellation.throwIfCancelled();
         auto content = readFileInto(url, buffer);
         auto when = modificationTime(url).value_or(std::chrono::system_clock::now());
         writer.addFile(path, content, dosTimestamp(when), allowDeflate);

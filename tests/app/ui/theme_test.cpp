@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-#include "app/ui/accent_choice.h"
+#include "app/state/accent_choice.h"
 #include "app/ui/spring.h"
 #include "app/ui/symbols.h"
 #include "app/ui/theme.h"
@@ -19,16 +19,16 @@ TEST(AccentChoiceTest, RawValuesAreExactAndPresetsLeaveOutCustom) {
     EXPECT_EQ(AccentChoice::fromRawValue("custom"), AccentChoice(AccentChoice::custom));
     EXPECT_FALSE(AccentChoice::fromRawValue("Blue"));
     EXPECT_FALSE(AccentChoice::fromRawValue(""));
-    EXPECT_EQ(AccentChoice::presets.size(), 12u);
-    for (auto preset : AccentChoice::presets) EXPECT_NE(preset, AccentChoice::custom);
+    EXPECT_EQ(AccentChoice::presets().size(), 12u);
+    for (auto preset : AccentChoice::presets()) EXPECT_NE(preset, AccentChoice::custom);
     EXPECT_EQ(AccentChoice(AccentChoice::teal).label(), "Teal");
     EXPECT_EQ(AccentChoice(AccentChoice::custom).id(), "custom");
 }
 
 TEST(AccentChoiceTest, CustomFollowsCustomHex) {
-    EXPECT_EQ(AccentChoice(AccentChoice::custom).baseRgb(), AccentChoice(AccentChoice::blue).baseRgb());
+    EXPECT_EQ(AccentChoice(AccentChoice::custom).baseColor(), AccentChoice(AccentChoice::blue).baseColor());
     AccentChoice::customHex = 0x123456;
-    EXPECT_EQ(baseColor(AccentChoice::custom), QColor(0x12, 0x34, 0x56));
+    EXPECT_EQ(AccentChoice(AccentChoice::custom).baseColor(), QColor(0x12, 0x34, 0x56));
     AccentChoice::customHex = 0x4C9AFF;
 }
 

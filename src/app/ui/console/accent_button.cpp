@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "app/entry/screenshot_mode.h"
+#include "app/state/screenshot_mode.h"
 #include "app/ui/shadow.h"
 #include "app/ui/theme.h"
 

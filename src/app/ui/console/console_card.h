@@ -2,7 +2,7 @@
 
 #include <QWidget>
 
-#include "app/ui/color_scheme.h"
+#include "app/state/appearance.h"
 #include "app/ui/shadow.h"
 
 namespace calvoro {

@@ -43,7 +43,7 @@ protected:
     std::string convertURL(const std::string& name, const std::string& format) const {
         return *HandoffURL::convert(file(name).string(), format);
     }
-    std::string log(const std::string& name) const { return readText(dir_ / name); }
+    std::string log(const std::string& name) const { return fs::exists(dir_ / name) ? readText(dir_ / name) : ""; }
 
     TempDir dir_;
 };
@@ -93,6 +93,24 @@ TEST_F(HandOffProcesses, AWindowInstanceServesHandOffsAndKeepsRunningAndItsStale
     auto next = start({convertURL("t.csv", "tsv")}, "next.log");
     EXPECT_EQ(next->wait(), 0) << log("next.log");
     EXPECT_TRUE(fs::is_regular_file(file("t.tsv")));
+}
+
+TEST_F(HandOffProcesses, OpenWithFilesReachTheWindowsJobListAlsoFromALaterStart) {
+    writeFile(file("one.csv"), "a\n1\n");
+    writeFile(file("two words.csv"), "a\n1\n");
+    auto window = start({file("one.csv").string()}, "window.log");
+    ASSERT_TRUE(waitUntil([&] { return log("window.log").find("Added: one.csv (CSV)") != std::string::npos; }))
+        << log("window.log");
+    auto later = start({"file://" + (dir_ / "files").string() + "/two%20words.csv"}, "later.log");
+    EXPECT_EQ(later->wait(), 0) << log("later.log");
+    EXPECT_TRUE(waitUntil([&] { return log("window.log").find("Added: two words.csv (CSV)") != std::string::npos; }))
+        << log("window.log");
+    // The picker hands its file to the window's list without compressing anything.
+    auto picker = start({*HandoffURL::compress(file("one.csv").string(), std::nullopt, true)}, "picker.log");
+    EXPECT_EQ(picker->wait(), 0);
+    EXPECT_TRUE(waitUntil([&] { return log("window.log").find("Skipping duplicate: one.csv") != std::string::npos; }))
+        << log("window.log");
+    EXPECT_TRUE(window->running());
 }
 
 TEST_F(HandOffProcesses, TheSessionBusStartsTheProgramForAnIntentAndItQuitsWhenIdle) {
