@@ -20,6 +20,7 @@ namespace fs = std::filesystem;
 std::optional<fs::path> localPath(const std::string& url) {
     const QUrl parsed(QString::fromUtf8(url), QUrl::StrictMode);
     if (!parsed.isValid() || !parsed.isLocalFile()) return std::nullopt;
+    if (!parsed.host().isEmpty() && parsed.host() != QLatin1String("localhost")) return std::nullopt;
     // Decoded as bytes: file names need not be UTF-8.
     const QByteArray path = QByteArray::fromPercentEncoding(parsed.path(QUrl::FullyEncoded).toUtf8());
     if (path.isEmpty() || path.contains('\0')) return std::nullopt;

@@ -58,6 +58,12 @@ TEST_F(HandOffProcesses, ColdHandOffConvertsBesideTheSourceWithoutAWindowAndQuit
     EXPECT_NE(log("cold.log").find("[OK] [Finder] Finder: My Table & co.json"), std::string::npos) << log("cold.log");
 }
 
+TEST_F(HandOffProcesses, AColdStartWithALinkItCannotServeDoesNotStayAroundUnseen) {
+    auto program = start({"calvoro://convert?src=/nothing/here.png&fmt=jpeg"}, "cold.log");
+    EXPECT_EQ(program->wait(), 0);
+    EXPECT_EQ(log("cold.log").find("Finder"), std::string::npos);
+}
+
 TEST_F(HandOffProcesses, AHandOffOneSecondLaterGoesToTheRunningInstance) {
     writeFile(file("a.csv"), "a\n1\n");
     writeFile(file("b.csv"), "b\n2\n");
