@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "core/work_folder.h"
+
 namespace calvoro::desktop {
 
 namespace {
@@ -67,9 +69,7 @@ SingleInstance::~SingleInstance() = default;
 std::string SingleInstance::defaultSocketPath() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (runtime && *runtime == '/' && isPrivateFolder(runtime)) return std::string(runtime) + "/calvoro.socket";
-    const char* tmp = std::getenv("TMPDIR");
-    std::string folder = (tmp && *tmp == '/') ? tmp : "/tmp";
-    folder += "/calvoro-runtime-" + std::to_string(::getuid());
+    std::string folder = (WorkFolder::temporaryDirectory() / ("calvoro-runtime-" + std::to_string(::getuid()))).string();
     ::mkdir(folder.c_str(), 0700);
     if (!isPrivateFolder(folder)) return {};
     return folder + "/calvoro.socket";

@@ -1,11 +1,9 @@
 #include "app/entry/desktop/convert_file_intent.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <fstream>
 #include <stdexcept>
 #include <system_error>
@@ -14,7 +12,7 @@
 #include "core/file_detector.h"
 #include "core/file_writing.h"
 #include "core/text_util.h"
-#include "core/uuid.h"
+#include "core/work_folder.h"
 #include "engine/conversion_engine.h"
 #include "engine/in_place_conversion.h"
 
@@ -25,31 +23,6 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string systemMessage(int error) { return std::error_code(error, std::generic_category()).message(); }
-
-fs::path temporaryRoot() {
-    const char* tmp = std::getenv("TMPDIR");
-    if (tmp && *tmp == '/') return tmp;
-    return "/tmp";
-}
-
-// The working folder of one run: created private, removed with everything in it at the end.
-class WorkingFolder {
-public:
-    WorkingFolder() : path_(temporaryRoot() / ("intent-" + Uuid().uuidString())) {
-        if (::mkdir(path_.c_str(), 0700) != 0)
-            throw std::runtime_error("Cannot create the temporary folder " + path_.string() + ": " + systemMessage(errno));
-    }
-    ~WorkingFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    WorkingFolder(const WorkingFolder&) = delete;
-    WorkingFolder& operator=(const WorkingFolder&) = delete;
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
 
 std::vector<uint8_t> readWholeFile(const fs::path& path) {
     std::error_code ec;
@@ -66,7 +39,8 @@ std::vector<uint8_t> readWholeFile(const fs::path& path) {
 }  // namespace
 
 IntentFile ConvertFileIntent::perform() const {
-    WorkingFolder work;
+    // Removed with the copy and the output whatever happens; a killed run's is cleared later.
+    const WorkFolder work(WorkFolder::temporaryDirectory());
 
     // Only the last component names the copy: a name never reaches outside the working folder.
     const std::string name = lastPathComponent(fs::path(file.name));
