@@ -78,26 +78,38 @@ std::string SingleInstance::defaultSocketPath() {
 SingleInstance::Role SingleInstance::claimOrForward(const InstanceMessage& message) {
     if (socketPath_.empty()) return Role::primary;
     ElectionLock lock(socketPath_ + ".lock");
-    if (forward(message)) return Role::forwarded;
+    switch (forward(message)) {
+        case Delivery::delivered: return Role::forwarded;
+        // An instance that takes the call but never answers still owns the socket: this start
+        // serves itself rather than lose its request, and leaves the socket alone.
+        case Delivery::noAnswer: return Role::primary;
+        case Delivery::noInstance: break;
+    }
     if (!listen()) {
         std::fprintf(stderr, "Calvoro: cannot listen on %s; later starts will not reach this one\n", socketPath_.c_str());
     }
     return Role::primary;
 }
 
-bool SingleInstance::forward(const InstanceMessage& message) {
+SingleInstance::Delivery SingleInstance::forward(const InstanceMessage& message) {
     QLocalSocket socket;
     socket.connectToServer(QString::fromStdString(socketPath_));
-    if (!socket.waitForConnected(connectTimeoutMs)) return false;
-    const QByteArray data = encode(message);
-    socket.write(data);
+    if (!socket.waitForConnected(connectTimeoutMs)) {
+        // Refused or absent: nobody listens there. Anything else (a full backlog, a slow
+        // instance) is an instance that is alive.
+        const auto error = socket.error();
+        return error == QLocalSocket::ConnectionRefusedError || error == QLocalSocket::ServerNotFoundError
+                   ? Delivery::noInstance
+                   : Delivery::noAnswer;
+    }
+    socket.write(encode(message));
     while (socket.bytesToWrite() > 0)
-        if (!socket.waitForBytesWritten(replyTimeoutMs)) return false;
+        if (!socket.waitForBytesWritten(replyTimeoutMs)) return Delivery::noAnswer;
     // The running instance answers once it holds the whole message.
     while (socket.bytesAvailable() < 1)
-        if (!socket.waitForReadyRead(replyTimeoutMs)) return false;
+        if (!socket.waitForReadyRead(replyTimeoutMs)) return Delivery::noAnswer;
     char reply = 0;
-    return socket.read(&reply, 1) == 1 && reply == acknowledgement;
+    return socket.read(&reply, 1) == 1 && reply == acknowledgement ? Delivery::delivered : Delivery::noAnswer;
 }
 
 bool SingleInstance::listen() {
@@ -105,7 +117,7 @@ bool SingleInstance::listen() {
     server_->setSocketOptions(QLocalServer::UserAccessOption);
     const QString name = QString::fromStdString(socketPath_);
     if (!server_->listen(name)) {
-        // Nobody answered above, so a socket file left there belongs to an instance that died.
+        // Nobody listens there (checked above under the lock): the file is a dead instance's.
         QLocalServer::removeServer(name);
         if (!server_->listen(name)) {
             server_.reset();

@@ -47,7 +47,8 @@ public:
     const std::string& socketPath() const { return socketPath_; }
 
 private:
-    bool forward(const InstanceMessage& message);
+    enum class Delivery { delivered, noInstance, noAnswer };
+    Delivery forward(const InstanceMessage& message);
     bool listen();
 
     std::string socketPath_;
