@@ -115,12 +115,38 @@ TEST(KxLogFile, LinesFromSeveralThreadsStayWhole) {
     }
 }
 
+namespace {
+
+// Sets environment variables for one test and puts the old values back.
+class ScopedEnvironment {
+public:
+    void set(const char* name, const char* value) {
+        remember(name);
+        value ? ::setenv(name, value, 1) : ::unsetenv(name);
+    }
+    ~ScopedEnvironment() {
+        for (const auto& [name, value] : saved_) value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
+    }
+
+private:
+    void remember(const char* name) {
+        for (const auto& entry : saved_)
+            if (entry.first == name) return;
+        const char* old = std::getenv(name);
+        saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+    }
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+}  // namespace
+
 TEST(KxLog, RuntimeFolderThenCacheFolder) {
-    ::setenv("XDG_RUNTIME_DIR", "/run/user/1234", 1);
-    ::setenv("XDG_CACHE_HOME", "/home/u/.cache", 1);
+    ScopedEnvironment env;
+    env.set("XDG_RUNTIME_DIR", "/run/user/1234");
+    env.set("XDG_CACHE_HOME", "/home/u/.cache");
     EXPECT_EQ(KxLog::candidates(), (std::vector<std::filesystem::path>{"/run/user/1234/kxext.log", "/home/u/.cache/kxext.log"}));
-    ::unsetenv("XDG_RUNTIME_DIR");
-    ::setenv("XDG_CACHE_HOME", "relative", 1);
-    ::setenv("HOME", "/home/u", 1);
+    env.set("XDG_RUNTIME_DIR", nullptr);
+    env.set("XDG_CACHE_HOME", "relative");
+    env.set("HOME", "/home/u");
     EXPECT_EQ(KxLog::candidates(), (std::vector<std::filesystem::path>{"/home/u/.cache/kxext.log"}));
 }
