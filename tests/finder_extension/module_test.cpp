@@ -226,6 +226,12 @@ protected:
         g_free(uri);
         return text;
     }
+    // File objects for new files of these names in the test's files folder.
+    std::vector<Ref<GObject>> localFiles(std::initializer_list<const char*> names) {
+        std::vector<Ref<GObject>> files;
+        for (const char* name : names) files.push_back(fileInfo(fileURI(name)));
+        return files;
+    }
     std::string filesPath() const { return (home_->path() / "files").string(); }
 
     static inline std::unique_ptr<TempDir> home_;
@@ -251,10 +257,7 @@ TEST(FilesModuleLinks, NeedsNoQtAndExportsOnlyTheEntryPoints) {
 }
 
 TEST_F(FilesModule, ConvertMenuOverAMixedSelectionHandsOffEachFile) {
-    std::vector<Ref<GObject>> files;
-    files.push_back(fileInfo(fileURI("a & b #1.jpg")));
-    files.push_back(fileInfo(fileURI("\u00E9t\u00E9 = 100%+.PNG")));
-    auto items = itemsFor(files);
+    auto items = itemsFor(localFiles({"a & b #1.jpg", "\u00E9t\u00E9 = 100%+.PNG"}));
     ASSERT_EQ(g_list_length(items.get()), 1u);
     auto* top = NAUTILUS_MENU_ITEM(items->data);
     EXPECT_EQ(property(top, "label"), "Convert");
@@ -282,10 +285,7 @@ TEST_F(FilesModule, ConvertMenuOverAMixedSelectionHandsOffEachFile) {
 }
 
 TEST_F(FilesModule, ChooseSizeAndLevelsOpenCompressURLs) {
-    std::vector<Ref<GObject>> files;
-    files.push_back(fileInfo(fileURI("clip.mov")));
-    files.push_back(fileInfo(fileURI("clip.mp4")));
-    auto items = itemsFor(files);
+    auto items = itemsFor(localFiles({"clip.mov", "clip.mp4"}));
     ASSERT_EQ(g_list_length(items.get()), 1u);
     auto convert = submenuOf(NAUTILUS_MENU_ITEM(items->data));
     EXPECT_EQ(labels(convert), (std::vector<std::string>{"M4V", "GIF", "Audio (M4A)", "Compress"}));
@@ -312,11 +312,8 @@ TEST_F(FilesModule, ChooseSizeAndLevelsOpenCompressURLs) {
 }
 
 TEST_F(FilesModule, EachMenuActsOnItsOwnSelection) {
-    std::vector<Ref<GObject>> first, second;
-    first.push_back(fileInfo(fileURI("first.gif")));
-    second.push_back(fileInfo(fileURI("second.gif")));
-    auto firstItems = itemsFor(first);
-    auto secondItems = itemsFor(second);  // another window's selection changed meanwhile
+    auto firstItems = itemsFor(localFiles({"first.gif"}));
+    auto secondItems = itemsFor(localFiles({"second.gif"}));  // another window's selection changed meanwhile
     ASSERT_TRUE(firstItems && secondItems);
     auto convert = submenuOf(NAUTILUS_MENU_ITEM(firstItems->data));
     EXPECT_EQ(labels(convert), (std::vector<std::string>{"PNG", "JPEG", "MP4"}));  // no Compress for gif
@@ -325,13 +322,15 @@ TEST_F(FilesModule, EachMenuActsOnItsOwnSelection) {
 }
 
 TEST_F(FilesModule, NoMenuForUnsharedUnknownOrRemoteFiles) {
-    std::vector<std::vector<Ref<GObject>>> selections(4);
-    selections[1].push_back(fileInfo(fileURI("a.jpg")));
-    selections[1].push_back(fileInfo(fileURI("b.mov")));
-    selections[2].push_back(fileInfo(fileURI("song.mp3")));
-    selections[3].push_back(fileInfo("sftp://host/photo.jpg"));  // no local path to hand over
+    std::vector<std::vector<Ref<GObject>>> selections;
+    selections.push_back({});
+    selections.push_back(localFiles({"a.jpg", "b.mov"}));
+    selections.push_back(localFiles({"song.mp3"}));
+    selections.emplace_back();
+    selections.back().push_back(fileInfo("sftp://host/photo.jpg"));  // no local path to hand over
     for (const auto& files : selections) EXPECT_EQ(itemsFor(files), nullptr);
-    auto folder = fileInfo(fileURI("folder/inside.txt").substr(0, fileURI("folder/inside.txt").rfind('/')));
+    const std::string inside = fileURI("folder/inside.txt");
+    auto folder = fileInfo(inside.substr(0, inside.rfind('/')));
     EXPECT_EQ(nautilus_menu_provider_get_background_items(NAUTILUS_MENU_PROVIDER(provider_.get()),
                                                           NAUTILUS_FILE_INFO(folder.get())),
               nullptr);
