@@ -139,10 +139,9 @@ protected:
             std::filesystem::create_directories(root / dir);
         ::chmod((root / "run").c_str(), 0700);
         const auto handler = root / "handler";
-        writeFile(handler, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + (root / "opened").string() + "'\n");
-        std::filesystem::permissions(handler, std::filesystem::perms::owner_all);
+        writeFile(handler, "printf '%s\\n' \"$1\" >> '" + (root / "opened").string() + "'\n");
         writeFile(root / "data/applications/calvoro-test.desktop",
-                  "[Desktop Entry]\nType=Application\nName=Calvoro hand-off test\nNoDisplay=true\nExec=" +
+                  "[Desktop Entry]\nType=Application\nName=Calvoro hand-off test\nNoDisplay=true\nExec=/bin/sh " +
                       handler.string() + " %u\nMimeType=x-scheme-handler/calvoro;\n");
         writeFile(root / "config/mimeapps.list",
                   std::string("[Default Applications]\nx-scheme-handler/calvoro=calvoro-test.desktop\n"));
