@@ -3,6 +3,7 @@
 #include <gio/gio.h>
 
 #include <memory>
+#include <type_traits>
 
 #include "finder_extension/calvoro_finder_sync.h"
 #include "finder_extension/finder_menu_tables.h"
@@ -24,20 +25,30 @@ std::optional<std::string> openWithDefaultHandler(const std::string& url) {
     return message;
 }
 
+// Nothing may unwind into the file manager's C code; a failed step does nothing instead.
+template <typename Step>
+auto guarded(Step step) noexcept -> decltype(step()) {
+    try {
+        return step();
+    } catch (...) {
+        if constexpr (!std::is_void_v<decltype(step())>) return {};
+    }
+}
+
 }  // namespace
 
 extern "C" {
 
 CalvoroFilesMenu* calvoro_files_menu_new(const char* const* paths, size_t count) {
-    // Each menu gets its own captured selection: Files builds the menus of every window's
-    // selection as it changes, not only the one the user opens.
-    auto sync = std::make_shared<calvoro::CalvoroFinderSync>(openWithDefaultHandler, calvoro::KxLog::write);
-    std::vector<std::filesystem::path> selection(paths, paths + count);
-    auto built = sync->menu(selection);
-    if (!built) return nullptr;
-    auto handle = std::make_unique<CalvoroFilesMenu>(
-        CalvoroFilesMenu{std::move(sync), std::make_shared<const calvoro::FinderMenu>(std::move(*built))});
-    return handle.release();
+    return guarded([&]() -> CalvoroFilesMenu* {
+        // Each menu gets its own captured selection: Files builds the menus of every window's
+        // selection as it changes, not only the one the user opens.
+        auto sync = std::make_shared<calvoro::CalvoroFinderSync>(openWithDefaultHandler, calvoro::KxLog::write);
+        auto built = sync->menu(std::vector<std::filesystem::path>(paths, paths + count));
+        if (!built) return nullptr;
+        auto menu = std::make_shared<const calvoro::FinderMenu>(std::move(*built));
+        return std::make_unique<CalvoroFilesMenu>(CalvoroFilesMenu{std::move(sync), std::move(menu)}).release();
+    });
 }
 
 CalvoroFilesMenu* calvoro_files_menu_ref(const CalvoroFilesMenu* menu) {
@@ -49,7 +60,7 @@ void calvoro_files_menu_free(CalvoroFilesMenu* menu) { std::unique_ptr<CalvoroFi
 size_t calvoro_files_menu_convert_count(const CalvoroFilesMenu* menu) { return menu->menu->convertTitles.size(); }
 
 const char* calvoro_files_menu_convert_title(const CalvoroFilesMenu* menu, size_t index) {
-    return menu->menu->convertTitles.at(index).c_str();
+    return menu->menu->convertTitles[index].c_str();
 }
 
 int calvoro_files_menu_shows_compress(const CalvoroFilesMenu* menu) { return menu->menu->showsCompress ? 1 : 0; }
@@ -58,13 +69,19 @@ size_t calvoro_files_compress_level_count(void) { return calvoro::compressLevels
 
 const char* calvoro_files_compress_level_title(size_t index) {
     // The titles are string literals, so their views end in a NUL.
-    return calvoro::compressLevels.at(index).title.data();
+    return calvoro::compressLevels[index].title.data();
 }
 
-void calvoro_files_menu_convert(CalvoroFilesMenu* menu, long tag) { menu->sync->convert(tag); }
+void calvoro_files_menu_convert(CalvoroFilesMenu* menu, long tag) {
+    guarded([&] { menu->sync->convert(tag); });
+}
 
-void calvoro_files_menu_compress(CalvoroFilesMenu* menu, unsigned long tag) { menu->sync->compress(tag); }
+void calvoro_files_menu_compress(CalvoroFilesMenu* menu, unsigned long tag) {
+    guarded([&] { menu->sync->compress(tag); });
+}
 
-void calvoro_files_menu_choose_size(CalvoroFilesMenu* menu) { menu->sync->chooseSize(); }
+void calvoro_files_menu_choose_size(CalvoroFilesMenu* menu) {
+    guarded([&] { menu->sync->chooseSize(); });
+}
 
 }  // extern "C"

@@ -17,6 +17,7 @@ CalvoroFilesMenu *calvoro_files_menu_new(const char *const *paths, size_t count)
 CalvoroFilesMenu *calvoro_files_menu_ref(const CalvoroFilesMenu *menu);
 void calvoro_files_menu_free(CalvoroFilesMenu *menu);
 
+// Indexes run below the counts.
 size_t calvoro_files_menu_convert_count(const CalvoroFilesMenu *menu);
 const char *calvoro_files_menu_convert_title(const CalvoroFilesMenu *menu, size_t index);
 int calvoro_files_menu_shows_compress(const CalvoroFilesMenu *menu);
