@@ -119,6 +119,17 @@ TEST_F(HandOffProcesses, OpenWithFilesReachTheWindowsJobListAlsoFromALaterStart)
     EXPECT_TRUE(window->running());
 }
 
+TEST_F(HandOffProcesses, AColdCompressPickerBringsTheWindowAndStays) {
+    makePNG(file("photo.png"));
+    auto program = start({*HandoffURL::compress(file("photo.png").string(), "tiny", true)}, "picker.log");
+    ASSERT_TRUE(waitUntil([&] { return log("picker.log").find("Added: photo.png (PNG)") != std::string::npos; }))
+        << log("picker.log");
+    // The window is up for the user: no idle quit while it is shown, and nothing compressed.
+    std::this_thread::sleep_for(std::chrono::seconds(5));
+    EXPECT_TRUE(program->running());
+    EXPECT_EQ(log("picker.log").find("Finder compress"), std::string::npos);
+}
+
 TEST_F(HandOffProcesses, TheSessionBusStartsTheProgramForAnIntentAndItQuitsWhenIdle) {
     fs::create_directory(dir_ / "services");
     std::string exec = "/usr/bin/env";
