@@ -1,0 +1,37 @@
+// Valid files met in the wild that must convert through the engine, validator included.
+#include <gtest/gtest.h>
+
+#include "converters/image_document_data/data/data_converter.h"
+#include "engine/conversion_engine.h"
+#include "engine/engine_test_support.h"
+
+namespace fs = std::filesystem;
+using namespace calvoro;
+using namespace calvoro::testing;
+using F = SupportedFormat;
+
+namespace {
+
+fs::path convert(const fs::path& source, F from, F to, const fs::path& outDir) {
+    return ConversionEngine::convert(makeJob(source, from, to), outDir, noProgress);
+}
+
+}  // namespace
+
+TEST(RealFiles, RowsShorterThanTheHeaderArePaddedForDelimitedTargets) {
+    TempDir dir;
+    writeFile(dir / "releases.csv", std::string("version,codename,created,eol\n1.1,Buzz,1993-08-16,1997-06-05\n13,Trixie,2023-06-10\n"));
+    std::vector<fs::path> sources{dir / "releases.csv"};
+    // Older releases there have no end-of-life columns filled.
+    if (fs::exists("/usr/share/distro-info/debian.csv")) sources.push_back("/usr/share/distro-info/debian.csv");
+    for (const auto& source : sources) {
+        for (F target : {F::tsv, F::csv}) {
+            const fs::path out = convert(source, F::csv, target, dir / target.rawValue());
+            const auto rows = DataConverter::parseDelimited(readText(out), target == F::csv ? ',' : '\t');
+            ASSERT_GT(rows.size(), 2u);
+            for (const auto& row : rows) EXPECT_EQ(row.size(), rows.front().size()) << source << " " << target.rawValue();
+        }
+    }
+    const auto rows = DataConverter::parseDelimited(readText(dir / "tsv" / "releases.tsv"), '\t');
+    EXPECT_EQ(rows[2], (std::vector<std::string>{"13", "Trixie", "2023-06-10", ""}));
+}
