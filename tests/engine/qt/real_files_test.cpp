@@ -4,6 +4,8 @@
 #include "converters/image_document_data/data/data_converter.h"
 #include "engine/conversion_engine.h"
 #include "engine/engine_test_support.h"
+#include "platform/imaging/image_destination.h"
+#include "platform/imaging/type_identifiers.h"
 
 namespace fs = std::filesystem;
 using namespace calvoro;
@@ -34,4 +36,24 @@ TEST(RealFiles, RowsShorterThanTheHeaderArePaddedForDelimitedTargets) {
     }
     const auto rows = DataConverter::parseDelimited(readText(dir / "tsv" / "releases.tsv"), '\t');
     EXPECT_EQ(rows[2], (std::vector<std::string>{"13", "Trixie", "2023-06-10", ""}));
+}
+
+TEST(RealFiles, TransparentPicturesBecomeImagePDFsOnAWhitePage) {
+    TempDir dir;
+    imaging::RgbaImage picture(40, 30);
+    for (int y = 10; y < 20; ++y)
+        for (int x = 10; x < 30; ++x) {
+            uint8_t* p = picture.row(y) + x * 4;
+            p[0] = 200, p[3] = 255;
+        }
+    imaging::writeImageFile(dir / "logo.png", picture, imaging::types::png);
+    imaging::writeImageFile(dir / "logo.gif", picture, imaging::types::gif);
+    for (auto [name, from] : {std::pair{"logo.png", F::png}, std::pair{"logo.gif", F::gif}}) {
+        const fs::path out = convert(dir / name, from, F::pdf_image, dir / fs::path(name).extension().string().substr(1));
+        if (haveTool("pdftoppm")) {
+            // The corner of the page as a reader paints it.
+            const auto r = run("pdftoppm -r 18 -x 0 -y 0 -W 1 -H 1 " + shellQuote(out.string()) + " | tail -c 3 | od -An -tu1");
+            EXPECT_EQ(r.output, " 255 255 255\n") << name;
+        }
+    }
 }
