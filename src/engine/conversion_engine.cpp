@@ -113,7 +113,7 @@ fs::path ConversionEngine::convert(const ConversionJob& job, const fs::path& out
             throw ConversionError::emptyOutput();
         }
 
-        const Validator::ValidationStatus status = with.validate(target, output);
+        const Validator::ValidationStatus status = with.validate(target, output, source);
         if (status.isFailure()) {
             logger.error("Output failed validation: " + status.reason(), engineCategory, lastPathComponent(output));
             std::error_code removeError;

@@ -18,7 +18,8 @@ public:
     using Router = std::function<std::filesystem::path(const ConversionJob& job, SupportedFormat target,
                                                        const std::filesystem::path& outputDir,
                                                        const ProgressHandler& progressHandler)>;
-    using Check = std::function<Validator::ValidationStatus(SupportedFormat target, const std::filesystem::path& output)>;
+    using Check = std::function<Validator::ValidationStatus(SupportedFormat target, const std::filesystem::path& output,
+                                                            std::optional<SupportedFormat> source)>;
 
     // What a conversion hands its work to; tests put stand-ins here.
     struct Collaborators {

@@ -57,3 +57,17 @@ TEST(RealFiles, TransparentPicturesBecomeImagePDFsOnAWhitePage) {
         }
     }
 }
+
+TEST(RealFiles, WebPagesThatPaintTheirOwnBackgroundBecomePDFs) {
+    TempDir dir;
+    // A coloured bar across the top, as documentation pages have, and a body painted grey.
+    writeFile(dir / "manual.html", std::string("<!doctype html><html><head><style>body{background:#c2c2c2 !important;margin:0}"
+                                               ".nav{background:#2a8368;height:80px}</style></head><body>"
+                                               "<div class=\"nav\">Contents</div><p>Some text.</p></body></html>"));
+    std::vector<fs::path> pages{dir / "manual.html"};
+    if (fs::exists("/usr/share/doc/valgrind/html/QuickStart.html")) pages.push_back("/usr/share/doc/valgrind/html/QuickStart.html");
+    for (const auto& page : pages) {
+        const fs::path out = convert(page, F::html, F::pdf, dir / "out");
+        EXPECT_TRUE(fs::exists(out)) << page;
+    }
+}
