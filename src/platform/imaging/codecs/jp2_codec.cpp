@@ -165,7 +165,7 @@ void decodeJPEG2000(const uint8_t* data, size_t size, DecodeResult& out) {
 }
 
 // Bytes of box and marker headers a lossy codestream is given besides its pixel data.
-constexpr double headerAllowance = 256;
+constexpr double headerAllowance = 512;
 
 Bytes encodeJPEG2000(const RgbaImage& source, const EncodeOptions& options) {
     const bool alpha = source.hasTransparency();
