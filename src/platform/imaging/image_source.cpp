@@ -10,6 +10,7 @@
 
 #include "core/text_util.h"
 #include "platform/imaging/codecs/codecs.h"
+#include "platform/imaging/image_ops.h"
 #include "platform/imaging/raw_decoder.h"
 #include "platform/imaging/type_identifiers.h"
 
@@ -74,8 +75,14 @@ detail::DecodeResult decodeData(const std::string& type, std::span<const uint8_t
         fail("Unknown image type");
     }
     if (r.frames.empty()) fail("Could not decode image data");
-    // The pixels carry their profile so that writers can embed or convert it.
-    for (auto& f : r.frames) f.image.iccProfile = r.props.metadata.iccProfile;
+    // The pixels carry their profile so that writers can embed or convert it. Decoded pixels
+    // are RGB: a gray profile cannot travel with them, so they are turned into sRGB.
+    auto& profile = r.props.metadata.iccProfile;
+    for (auto& f : r.frames) {
+        f.image.iccProfile = profile;
+        if (!profile.empty() && !describesRGB(profile)) convertToSRGB(f.image);
+    }
+    if (!profile.empty() && !describesRGB(profile)) profile.clear();
     completeProperties(r.props, r.frames.front().delaySeconds);
     return r;
 }

@@ -7,9 +7,11 @@
 #include <cmath>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <string>
 
 #include "platform/imaging/codecs/codecs.h"
+#include "platform/imaging/image_ops.h"
 
 namespace calvoro::imaging::detail {
 
@@ -99,6 +101,7 @@ void decodeJPEG(const uint8_t* data, size_t size, DecodeResult& out, int reduceT
     err.base.output_message = silentMessage;
     RgbaImage whole;
     std::vector<uint8_t> cmykRow;
+    std::optional<GrayToSRGB> gray;
     if (setjmp(err.jump)) fail(std::string("Could not decode JPEG data: ") + err.message);
     RgbaImage& image = stream ? stream->image : whole;
     jpeg_create_decompress(&cinfo);
@@ -139,6 +142,11 @@ void decodeJPEG(const uint8_t* data, size_t size, DecodeResult& out, int reduceT
     const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
     // Colour management of CMYK is left out: its profile would not describe RGB pixels.
     if (cmyk) md.iccProfile.clear();
+    // A gray profile (scans) does not describe the RGB rows handed out: they are converted as they come.
+    if (stream && !md.iccProfile.empty() && !describesRGB(md.iccProfile)) {
+        gray.emplace(md.iccProfile);
+        md.iccProfile.clear();
+    }
     cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBA;
     if (stream) {
         // At full size, the readers have the picture and the properties before the first row.
@@ -168,6 +176,7 @@ void decodeJPEG(const uint8_t* data, size_t size, DecodeResult& out, int reduceT
                 d[3] = 255;
             }
         }
+        if (gray) gray->apply(image.row(y), static_cast<size_t>(image.width));
         // Readers are woken a band of rows at a time.
         if (stream && (y + 1) % 16 == 0) stream->progress.advance(y + 1);
     }

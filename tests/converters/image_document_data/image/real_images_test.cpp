@@ -2,9 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <lcms2.h>
+#include <png.h>
+#include <tiffio.h>
+
 #include <cstdlib>
 
 #include "image_fixtures.h"
+#include "platform/imaging/image_ops.h"
 
 using namespace calvoro;
 using namespace calvoro::testing;
@@ -26,7 +31,79 @@ int largestDifference(const imaging::RgbaImage& a, const imaging::RgbaImage& b) 
     return most;
 }
 
+// A contiguous RGBA TIFF of one colour, written by libtiff itself, with the alpha kind given.
+void writeRGBATiff(const std::filesystem::path& path, int w, int h, const std::vector<uint16_t>& rgba, int bits, uint16_t alphaKind) {
+    TIFF* t = TIFFOpen(path.c_str(), "w");
+    ASSERT_NE(t, nullptr);
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, h);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, bits);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 4);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &alphaKind);
+    std::vector<uint8_t> row(size_t(w) * 4 * (bits / 8));
+    for (int x = 0; x < w; ++x)
+        for (int c = 0; c < 4; ++c) {
+            if (bits == 8) row[size_t(x) * 4 + c] = static_cast<uint8_t>(rgba[c]);
+            else reinterpret_cast<uint16_t*>(row.data())[size_t(x) * 4 + c] = rgba[c];
+        }
+    for (int y = 0; y < h; ++y) TIFFWriteScanline(t, row.data(), static_cast<uint32_t>(y), 0);
+    TIFFClose(t);
+}
+
+// A gray profile with a 1.8 gamma, as scanners write: mid-gray 128 is sRGB 146.
+std::vector<uint8_t> grayProfile() {
+    cmsToneCurve* curve = cmsBuildGamma(nullptr, 1.8);
+    cmsHPROFILE profile = cmsCreateGrayProfile(cmsD50_xyY(), curve);
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(profile, nullptr, &size);
+    std::vector<uint8_t> bytes(size);
+    cmsSaveProfileToMem(profile, bytes.data(), &size);
+    cmsCloseProfile(profile);
+    cmsFreeToneCurve(curve);
+    return bytes;
+}
+
+// A PNG written by libpng itself: samples are rows of big-endian bytes as PNG stores them.
+void writePNG(const std::filesystem::path& path, int w, int h, int depth, int colourType, const std::vector<uint8_t>& samples,
+              const std::vector<uint8_t>& profile = {}) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_init_io(png, f);
+    png_set_IHDR(png, info, w, h, depth, colourType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (!profile.empty()) png_set_iCCP(png, info, "scanner", 0, profile.data(), static_cast<png_uint_32>(profile.size()));
+    png_write_info(png, info);
+    const size_t stride = samples.size() / size_t(h);
+    for (int y = 0; y < h; ++y) png_write_row(png, samples.data() + stride * size_t(y));
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    std::fclose(f);
+}
+
 }  // namespace
+
+TEST(RealImages, GrayProfilesNeverTravelWithRGBPixels) {
+    TempDir dir, out;
+    const auto profile = grayProfile();
+    writePNG(dir / "scan.png", 8, 8, 8, PNG_COLOR_TYPE_GRAY, std::vector<uint8_t>(64, 128), profile);
+    const auto png = convert(dir / "scan.png", F::png, out.path());
+    auto written = imaging::ImageSource::open(png);
+    ASSERT_TRUE(written);
+    const auto& writtenProfile = written->properties().metadata.iccProfile;
+    EXPECT_TRUE(writtenProfile.empty() || imaging::describesRGB(writtenProfile));
+    // The gray is the profile's gray, seen in sRGB.
+    EXPECT_NEAR(decode(png).row(4)[16], 146, 3);
+    const auto pdf = convert(dir / "scan.png", F::pdf_image, out.path());
+    const std::string bytes = readText(pdf);
+    EXPECT_EQ(bytes.find("/ICCBased"), std::string::npos);
+    if (haveTool("pdftoppm")) {
+        const auto r = run("pdftoppm -r 9 -gray " + shellQuote(pdf.string()) + " 2>&1 >/dev/null");
+        EXPECT_EQ(r.output, "");
+    }
+}
 
 TEST(RealImages, TinyPicturesSurviveJpeg2000) {
     TempDir dir, out;
