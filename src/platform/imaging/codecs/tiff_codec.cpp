@@ -113,9 +113,14 @@ void decodeTIFF(const uint8_t* data, size_t size, DecodeResult& out) {
     // orientation is applied (or kept) by the caller like any other format's.
     if (!TIFFReadRGBAImageOriented(tif.get(), w, h, reinterpret_cast<uint32_t*>(image.pixels.data()), orientation, 0))
         fail("Could not decode TIFF data");
-    // The RGBA interface hands back premultiplied samples for associated alpha.
-    const bool associated = extra > 0 && extraTypes && extraTypes[0] == EXTRASAMPLE_ASSOCALPHA;
-    if (associated) {
+    // The RGBA interface hands back premultiplied samples whenever it sees alpha: as stored for
+    // associated alpha (and unspecified extra samples of RGBA), multiplied out for unassociated.
+    uint16_t samples = 1;
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_SAMPLESPERPIXEL, &samples);
+    const uint16_t kind = extra > 0 && extraTypes ? extraTypes[0] : EXTRASAMPLE_UNSPECIFIED;
+    const bool premultiplied = extra > 0 && (kind == EXTRASAMPLE_ASSOCALPHA || kind == EXTRASAMPLE_UNASSALPHA ||
+                                             (kind == EXTRASAMPLE_UNSPECIFIED && samples > 3));
+    if (premultiplied) {
         for (size_t i = 0; i < image.pixels.size(); i += 4) {
             unsigned a = image.pixels[i + 3];
             if (a == 0 || a == 255) continue;

@@ -105,6 +105,23 @@ TEST(RealImages, GrayProfilesNeverTravelWithRGBPixels) {
     }
 }
 
+TEST(RealImages, UnassociatedTiffAlphaIsNotDarkened) {
+    TempDir dir, out;
+    writeRGBATiff(dir / "unassociated.tif", 4, 4, {78, 141, 192, 175}, 8, EXTRASAMPLE_UNASSALPHA);
+    // The same colour stored premultiplied.
+    writeRGBATiff(dir / "associated.tif", 4, 4, {54, 97, 132, 175}, 8, EXTRASAMPLE_ASSOCALPHA);
+    for (const char* name : {"unassociated.tif", "associated.tif"}) {
+        SCOPED_TRACE(name);
+        const auto png = decode(convert(dir / name, F::png, out.path()));
+        ASSERT_EQ(png.width, 4);
+        const uint8_t* p = png.row(1) + 4;
+        EXPECT_NEAR(p[0], 78, 1);
+        EXPECT_NEAR(p[1], 141, 1);
+        EXPECT_NEAR(p[2], 192, 1);
+        EXPECT_EQ(p[3], 175);
+    }
+}
+
 TEST(RealImages, TinyPicturesSurviveJpeg2000) {
     TempDir dir, out;
     for (int size : {16, 22, 5}) {
