@@ -17,6 +17,9 @@ struct ImageMetadata {
     std::optional<double> dpiHeight;
 };
 
+// An Exif block that holds nothing but the orientation (1..8).
+std::vector<uint8_t> orientationOnlyExif(int orientation);
+
 struct ImageProperties {
     int pixelWidth = 0;   // of the stored pixels (before orientation)
     int pixelHeight = 0;

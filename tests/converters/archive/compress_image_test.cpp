@@ -104,6 +104,29 @@ TEST_F(CompressImage, JpegAtEveryLevelKeepsOrientationAndProfileAndShrinks) {
     EXPECT_EQ(std::filesystem::file_size(src), sourceSize);
 }
 
+TEST_F(CompressImage, ACompressedCopyCarriesOnlyItsOrientationAndProfile) {
+    RgbaImage image = photoLike(320, 200);
+    image.iccProfile = wideGamutProfile();
+    imaging::EncodeOptions options;
+    options.quality = 0.98;
+    options.metadata.exif = testing::exifBlock(6, true);
+    options.metadata.orientation = 6;
+    options.metadata.xmp = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\"/></x:xmpmeta>";
+    imaging::writeImageFile(dir / "trip.jpg", image, imaging::types::jpeg, options);
+    ASSERT_TRUE(imaging::ImageSource::open(dir / "trip.jpg")->properties().hasGPS);
+    const auto out = Compressor::compress(dir / "trip.jpg", SupportedFormat::jpeg, CompressionLevel::balanced, dir.path());
+    const auto written = imaging::ImageSource::open(out);
+    ASSERT_TRUE(written);
+    const auto& md = written->properties().metadata;
+    EXPECT_EQ(md.orientation, 6);
+    EXPECT_EQ(md.iccProfile, image.iccProfile);
+    EXPECT_FALSE(written->properties().hasGPS);
+    EXPECT_TRUE(md.xmp.empty());
+    // Nothing of the camera's: the Make tag stays behind with the GPS directory.
+    EXPECT_EQ(md.exif, imaging::orientationOnlyExif(6));
+    if (testing::haveTool("identify")) EXPECT_EQ(identify(out, "%[EXIF:*]"), "exif:Orientation=6\n");
+}
+
 TEST_F(CompressImage, PngBecomesHeicOrJpegWithUprightPixels) {
     const auto src = writePhoto(dir / "shot.png", imaging::types::png);
     const auto target = *Compressor::compressionTarget(SupportedFormat::png);

@@ -142,4 +142,22 @@ Bytes injectMetadata(const Bytes& file, const Bytes& exif, const std::string& xm
 }
 
 }  // namespace calvoro::imaging::detail
+
+namespace calvoro::imaging {
+
+std::vector<uint8_t> orientationOnlyExif(int orientation) {
+    using detail::putLE16, detail::putLE32;
+    std::vector<uint8_t> exif = {'I', 'I', 42, 0};
+    putLE32(exif, 8);  // the first directory follows the header
+    putLE16(exif, 1);  // one entry: Orientation, one SHORT
+    putLE16(exif, 0x0112);
+    putLE16(exif, 3);
+    putLE32(exif, 1);
+    putLE16(exif, static_cast<uint32_t>(orientation >= 1 && orientation <= 8 ? orientation : 1));
+    putLE16(exif, 0);
+    putLE32(exif, 0);  // no next directory
+    return exif;
+}
+
+}  // namespace calvoro::imaging
 #pragma GCC diagnostic pop
