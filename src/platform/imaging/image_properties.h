@@ -11,6 +11,7 @@ namespace calvoro::imaging {
 struct ImageMetadata {
     std::vector<uint8_t> exif;  // TIFF-structured Exif block, without the "Exif\0\0" prefix
     std::string xmp;            // XMP packet
+    std::vector<uint8_t> iptc;  // IPTC-IIM datasets, as a Photoshop resource 0x0404 holds them
     std::vector<uint8_t> iccProfile;
     int orientation = 1;        // Exif orientation 1..8 of the stored pixels
     std::optional<double> dpiWidth;

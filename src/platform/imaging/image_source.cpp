@@ -70,6 +70,7 @@ detail::DecodeResult decodeData(const std::string& type, std::span<const uint8_t
         if (!image) fail("Could not decode camera RAW data");
         r.props.pixelWidth = image->width;
         r.props.pixelHeight = image->height;
+        r.props.metadata = cameraRawMetadata(d, n);
         r.frames.push_back({std::move(*image), 0});
     } else {
         fail("Unknown image type");

@@ -108,11 +108,13 @@ void decodeJPEG(const uint8_t* data, size_t size, DecodeResult& out, int reduceT
     jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
     jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xFFFF);
     jpeg_save_markers(&cinfo, JPEG_APP0 + 2, 0xFFFF);
+    jpeg_save_markers(&cinfo, JPEG_APP0 + 13, 0xFFFF);
     jpeg_read_header(&cinfo, TRUE);
     checkDimensions(cinfo.image_width, cinfo.image_height);
 
     auto& md = out.props.metadata;
     for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next) {
+        if (m->marker == JPEG_APP0 + 13 && md.iptc.empty()) md.iptc = iptcFromPhotoshopSegment(m->data, m->data_length);
         if (m->marker != JPEG_APP0 + 1) continue;
         if (m->data_length > 6 && std::memcmp(m->data, exifSignature, 6) == 0 && md.exif.empty())
             md.exif.assign(m->data + 6, m->data + m->data_length);
@@ -230,6 +232,10 @@ void encodeJPEG(const RgbaImage& image, const EncodeOptions& options, const Byte
         Bytes app1(xmpSignature, xmpSignature + sizeof(xmpSignature));
         app1.insert(app1.end(), md.xmp.begin(), md.xmp.end());
         jpeg_write_marker(&cinfo, JPEG_APP0 + 1, app1.data(), static_cast<unsigned>(app1.size()));
+    }
+    if (!md.iptc.empty() && md.iptc.size() + 32 <= 65533) {
+        const Bytes app13 = photoshopSegmentWithIptc(md.iptc);
+        jpeg_write_marker(&cinfo, JPEG_APP0 + 13, app13.data(), static_cast<unsigned>(app13.size()));
     }
     if (!image.iccProfile.empty())
         jpeg_write_icc_profile(&cinfo, image.iccProfile.data(), static_cast<unsigned>(image.iccProfile.size()));

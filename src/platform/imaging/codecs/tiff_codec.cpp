@@ -190,7 +190,7 @@ Bytes encodeTIFF(const RgbaImage& image, const EncodeOptions& options) {
     }
     const auto& md = options.metadata;
     Bytes exif = md.exif.empty() ? Bytes() : preparedExif(md.exif, options.excludeGPS, md.orientation);
-    return injectMetadata(file.bytes, exif, options.excludeXMP ? std::string() : md.xmp);
+    return injectMetadata(file.bytes, exif, options.excludeXMP ? std::string() : md.xmp, md.iptc);
 }
 
 }  // namespace calvoro::imaging::detail
