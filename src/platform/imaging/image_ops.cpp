@@ -219,6 +219,7 @@ RgbaImage applyOrientation(RgbaImage&& image, int orientation) {
 }
 
 void flattenOnto(RgbaImage& image, std::array<uint8_t, 3> rgb) {
+    image.deep.clear();
     for (size_t i = 0; i < image.pixels.size(); i += 4) {
         const unsigned a = image.pixels[i + 3];
         if (a == 255) continue;
@@ -262,6 +263,7 @@ void GrayToSRGB::apply(uint8_t* rgba, size_t pixels) {
 
 void convertToSRGB(RgbaImage& image) {
     if (image.iccProfile.empty()) return;
+    image.deep.clear();
     cmsHPROFILE in = cmsOpenProfileFromMem(image.iccProfile.data(), static_cast<cmsUInt32Number>(image.iccProfile.size()));
     if (!in) {
         image.iccProfile.clear();

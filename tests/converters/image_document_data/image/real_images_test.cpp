@@ -122,6 +122,37 @@ TEST(RealImages, UnassociatedTiffAlphaIsNotDarkened) {
     }
 }
 
+TEST(RealImages, SixteenBitSourcesKeepTheirPrecisionWhereTheTargetHoldsIt) {
+    TempDir dir, out;
+    // Samples that no 8-bit value can stand for: 1000 + 37·x, big-endian as PNG stores them.
+    const int w = 16, h = 4;
+    std::vector<uint8_t> rgb;
+    std::vector<uint16_t> expected;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const uint16_t v[3] = {static_cast<uint16_t>(1000 + 37 * x), static_cast<uint16_t>(30000 + 3 * y),
+                                   static_cast<uint16_t>(65535 - 11 * x)};
+            for (uint16_t s : v) rgb.push_back(static_cast<uint8_t>(s >> 8)), rgb.push_back(static_cast<uint8_t>(s));
+            expected.insert(expected.end(), {v[0], v[1], v[2], 0xFFFF});
+        }
+    writePNG(dir / "scan.png", w, h, 16, PNG_COLOR_TYPE_RGB, rgb);
+    writeRGBATiff(dir / "scan.tif", 2, 2, {1001, 40007, 65000, 30001}, 16, EXTRASAMPLE_UNASSALPHA);
+    for (F target : {F::png, F::tiff}) {
+        SCOPED_TRACE(target.displayName());
+        const auto fromPNG = convert(dir / "scan.png", target, out.path());
+        EXPECT_EQ(decode(fromPNG).deep, expected);
+        const auto fromTIFF = convert(dir / "scan.tif", target, out.path());
+        std::vector<uint16_t> pixel{1001, 40007, 65000, 30001}, four;
+        for (int i = 0; i < 4; ++i) four.insert(four.end(), pixel.begin(), pixel.end());
+        EXPECT_EQ(decode(fromTIFF).deep, four);
+        if (haveTool("identify")) EXPECT_EQ(peer("identify -format '%z' " + shellQuote(fromPNG.string())), "16");
+    }
+    // Eight-bit sources and targets stay eight bits.
+    imaging::writeImageFile(dir / "plain.png", markedPicture(8, 8), types::png);
+    EXPECT_TRUE(decode(convert(dir / "plain.png", F::tiff, out.path())).deep.empty());
+    EXPECT_EQ(decode(convert(dir / "scan.png", F::jpeg, out.path())).width, w);
+}
+
 TEST(RealImages, TinyPicturesSurviveJpeg2000) {
     TempDir dir, out;
     for (int size : {16, 22, 5}) {
