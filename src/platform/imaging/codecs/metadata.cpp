@@ -49,15 +49,16 @@ void dropStructureTags(Exiv2::ExifData& data) {
     }
 }
 
-}  // namespace
-
-Bytes descriptiveExif(const Bytes& exif) {
+// The Exif block decoded, changed by edit and encoded again in its byte order; empty when it
+// cannot be read or nothing is left.
+template <typename Edit>
+Bytes editedExif(const Bytes& exif, Edit edit) {
     initExiv2();
     Exiv2::ExifData data;
     Exiv2::ByteOrder order = Exiv2::littleEndian;
     if (!decodeExif(exif, data, order)) return {};
     try {
-        dropStructureTags(data);
+        edit(data);
         if (data.empty()) return {};
         Exiv2::Blob blob;
         Exiv2::ExifParser::encode(blob, order == Exiv2::invalidByteOrder ? Exiv2::littleEndian : order, data);
@@ -66,6 +67,10 @@ Bytes descriptiveExif(const Bytes& exif) {
         return {};
     }
 }
+
+}  // namespace
+
+Bytes descriptiveExif(const Bytes& exif) { return editedExif(exif, dropStructureTags); }
 
 void readMetadata(const uint8_t* data, size_t size, ImageMetadata& metadata) {
     initExiv2();
@@ -111,11 +116,7 @@ bool exifHasGPS(const Bytes& exif) {
 }
 
 Bytes preparedExif(const Bytes& exif, bool excludeGPS, int orientation) {
-    initExiv2();
-    Exiv2::ExifData data;
-    Exiv2::ByteOrder order = Exiv2::littleEndian;
-    if (!decodeExif(exif, data, order)) return {};
-    try {
+    return editedExif(exif, [&](Exiv2::ExifData& data) {
         if (excludeGPS) {
             for (auto it = data.begin(); it != data.end();) {
                 if (it->groupName() == "GPSInfo" || it->key() == "Exif.Image.GPSTag")
@@ -132,13 +133,7 @@ Bytes preparedExif(const Bytes& exif, bool excludeGPS, int orientation) {
         }
         // The thumbnail shows the old pixels.
         Exiv2::ExifThumb(data).erase();
-        if (data.empty()) return {};
-        Exiv2::Blob blob;
-        Exiv2::ExifParser::encode(blob, order == Exiv2::invalidByteOrder ? Exiv2::littleEndian : order, data);
-        return Bytes(blob.begin(), blob.end());
-    } catch (...) {
-        return {};
-    }
+    });
 }
 
 Bytes injectMetadata(const Bytes& file, const Bytes& exif, const std::string& xmp, const Bytes& iptc) {
