@@ -79,11 +79,12 @@ detail::DecodeResult decodeData(const std::string& type, std::span<const uint8_t
     // The pixels carry their profile so that writers can embed or convert it. Decoded pixels
     // are RGB: a gray profile cannot travel with them, so they are turned into sRGB.
     auto& profile = r.props.metadata.iccProfile;
+    const bool foreignProfile = !profile.empty() && !describesRGB(profile);
     for (auto& f : r.frames) {
         f.image.iccProfile = profile;
-        if (!profile.empty() && !describesRGB(profile)) convertToSRGB(f.image);
+        if (foreignProfile) convertToSRGB(f.image);
     }
-    if (!profile.empty() && !describesRGB(profile)) profile.clear();
+    if (foreignProfile) profile.clear();
     completeProperties(r.props, r.frames.front().delaySeconds);
     return r;
 }
