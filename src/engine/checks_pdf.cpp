@@ -45,6 +45,7 @@ Status cornerVerdict(const std::vector<uint8_t>& rgba, int w, int h, PDFBackgrou
             continue;
         }
         if (alpha == 0) return Status::failed("PDF corner is transparent \u2014 page lacks background fill (inversion bug)");
+        if (requirement == PDFBackgroundRequirement::paintedPage) continue;
         // The bytes a premultiplied bitmap would hold.
         const int r = premultiplied(rgba[at], alpha), g = premultiplied(rgba[at + 1], alpha),
                   b = premultiplied(rgba[at + 2], alpha);

@@ -144,7 +144,7 @@ fs::path ConversionEngine::convert(const ConversionJob& job, const fs::path& out
                 logger.warning("Output file is empty (0 bytes)", engineCategory, lastPathComponent(produced));
                 throw ConversionError::emptyOutput();
             }
-            const Validator::ValidationStatus status = with.validate(target, produced);
+            const Validator::ValidationStatus status = with.validate(target, produced, source);
             if (status.isFailure()) {
                 logger.error("Output failed validation: " + status.reason(), engineCategory, lastPathComponent(produced));
                 throw ConversionError::corruptFile("The converted file didn't come out valid (" + status.reason() +

@@ -20,7 +20,8 @@ public:
                                                        const std::filesystem::path& outputDir,
                                                        const ProgressHandler& progressHandler,
                                                        const CancellationToken& cancellation)>;
-    using Check = std::function<Validator::ValidationStatus(SupportedFormat target, const std::filesystem::path& output)>;
+    using Check = std::function<Validator::ValidationStatus(SupportedFormat target, const std::filesystem::path& output,
+                                                            std::optional<SupportedFormat> source)>;
 
     // What a conversion hands its work to; tests put stand-ins here.
     struct Collaborators {

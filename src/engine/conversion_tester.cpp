@@ -77,7 +77,7 @@ Result runOne(F sourceFormat, const fs::path& source, F target, const fs::path& 
     result.durationMs = static_cast<long>(std::chrono::duration<double, std::milli>(end - start).count());
     if (result.outputURL) {
         result.outputBytes = sizeOf(*result.outputURL);
-        result.validation = Validator::validate(target, *result.outputURL);
+        result.validation = Validator::validate(target, *result.outputURL, sourceFormat);
     }
     return result;
 }

@@ -10,7 +10,8 @@ using validation::PDFBackgroundRequirement;
 
 namespace {
 
-Validator::ValidationStatus choose(SupportedFormat target, const std::filesystem::path& output) {
+Validator::ValidationStatus choose(SupportedFormat target, const std::filesystem::path& output,
+                                   std::optional<SupportedFormat> source) {
     using namespace validation;
     switch (target) {
         case SupportedFormat::png: case SupportedFormat::jpeg: case SupportedFormat::jpg: case SupportedFormat::tiff:
@@ -19,7 +20,9 @@ Validator::ValidationStatus choose(SupportedFormat target, const std::filesystem
         case SupportedFormat::tga: case SupportedFormat::jp2: case SupportedFormat::icns:
             return validateImage(output);
         case SupportedFormat::pdf:
-            return validatePDF(output, 1, PDFBackgroundRequirement::whitePage);
+            // A web page is rendered in the light scheme; a background it paints is its own.
+            return validatePDF(output, 1, source == SupportedFormat::html ? PDFBackgroundRequirement::paintedPage
+                                                                          : PDFBackgroundRequirement::whitePage);
         case SupportedFormat::pdf_image:
             return validatePDF(output, 1, PDFBackgroundRequirement::opaquePage);
         case SupportedFormat::pdfPagePng: case SupportedFormat::pdfPageJpeg: case SupportedFormat::pdfSplit:
@@ -70,9 +73,10 @@ Validator::ValidationStatus choose(SupportedFormat target, const std::filesystem
 
 }  // namespace
 
-Validator::ValidationStatus Validator::validate(SupportedFormat target, const std::filesystem::path& output) {
+Validator::ValidationStatus Validator::validate(SupportedFormat target, const std::filesystem::path& output,
+                                                std::optional<SupportedFormat> source) {
     try {
-        return choose(target, output);
+        return choose(target, output, source);
     } catch (const std::exception& e) {
         return ValidationStatus::failed(e.what());
     } catch (...) {

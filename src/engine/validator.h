@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "core/supported_format.h"
@@ -33,8 +34,10 @@ public:
     };
 
     // Never throws: every problem, an unreadable file included, is a failure with a reason.
-    // For the page and split targets output is the folder of pages.
-    static ValidationStatus validate(SupportedFormat target, const std::filesystem::path& output);
+    // For the page and split targets output is the folder of pages. The source format, when
+    // known, lets a web page's own dark background pass where an inverted rendering would not.
+    static ValidationStatus validate(SupportedFormat target, const std::filesystem::path& output,
+                                     std::optional<SupportedFormat> source = std::nullopt);
 
     Validator() = delete;
 };

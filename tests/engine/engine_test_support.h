@@ -48,7 +48,7 @@ struct FakeEngine {
                 ++dispatchCalls;
                 return produce(outputDir);
             },
-            [this](SupportedFormat, const std::filesystem::path&) {
+            [this](SupportedFormat, const std::filesystem::path&, std::optional<SupportedFormat>) {
                 ++validateCalls;
                 return verdict;
             },

@@ -20,12 +20,12 @@ std::optional<imaging::ImageMetadata> carriedMetadata(const imaging::ImageMetada
     auto type = typeIdentifier(target);
     const int orientation = md.orientation >= 1 && md.orientation <= 8 ? md.orientation : 1;
     imaging::ImageMetadata carried;
-    if (type && imaging::carriesOrientation(*type) && !md.exif.empty()) {
-        carried.exif = md.exif;
-        carried.orientation = orientation;
-    } else if (orientation != 1) {
-        return std::nullopt;
-    }
+    // A compressed copy carries its orientation and, with the pixels, its colour profile; the
+    // rest of the Exif block (GPS, camera, thumbnail) and the XMP stay behind.
+    if (orientation == 1) return carried;
+    if (!type || !imaging::carriesOrientation(*type)) return std::nullopt;
+    carried.exif = imaging::orientationOnlyExif(orientation);
+    carried.orientation = orientation;
     return carried;
 }
 

@@ -23,8 +23,8 @@ struct PreparedImage {
 // The type identifier a compression target is encoded as; nothing for other formats.
 std::optional<std::string> typeIdentifier(SupportedFormat target);
 
-// The metadata the target is encoded with: the orientation travels with the Exif block where
-// the target keeps one. Nothing when the stored pixels must be turned upright instead.
+// The metadata the target is encoded with: only the orientation, in an Exif block of its own,
+// where the target keeps one. Nothing when the stored pixels must be turned upright instead.
 std::optional<imaging::ImageMetadata> carriedMetadata(const imaging::ImageMetadata& source, SupportedFormat target);
 
 // The first image of the file prepared for the target; nothing when it cannot be decoded.

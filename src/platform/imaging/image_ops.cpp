@@ -219,6 +219,7 @@ RgbaImage applyOrientation(RgbaImage&& image, int orientation) {
 }
 
 void flattenOnto(RgbaImage& image, std::array<uint8_t, 3> rgb) {
+    image.deep.clear();
     for (size_t i = 0; i < image.pixels.size(); i += 4) {
         const unsigned a = image.pixels[i + 3];
         if (a == 255) continue;
@@ -228,8 +229,41 @@ void flattenOnto(RgbaImage& image, std::array<uint8_t, 3> rgb) {
     }
 }
 
+bool describesRGB(const std::vector<uint8_t>& profile) {
+    cmsHPROFILE p = cmsOpenProfileFromMem(profile.data(), static_cast<cmsUInt32Number>(profile.size()));
+    if (!p) return false;
+    const bool rgb = cmsGetColorSpace(p) == cmsSigRgbData;
+    cmsCloseProfile(p);
+    return rgb;
+}
+
+GrayToSRGB::GrayToSRGB(const std::vector<uint8_t>& profile) {
+    cmsHPROFILE in = cmsOpenProfileFromMem(profile.data(), static_cast<cmsUInt32Number>(profile.size()));
+    if (!in) return;
+    if (cmsGetColorSpace(in) == cmsSigGrayData) {
+        cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+        transform_ = cmsCreateTransform(in, TYPE_GRAY_8, srgb, TYPE_RGB_8, INTENT_PERCEPTUAL, 0);
+        cmsCloseProfile(srgb);
+    }
+    cmsCloseProfile(in);
+}
+
+GrayToSRGB::~GrayToSRGB() {
+    if (transform_) cmsDeleteTransform(static_cast<cmsHTRANSFORM>(transform_));
+}
+
+void GrayToSRGB::apply(uint8_t* rgba, size_t pixels) {
+    if (!transform_) return;
+    gray_.resize(pixels * 4);
+    uint8_t* rgb = gray_.data() + pixels;
+    for (size_t i = 0; i < pixels; ++i) gray_[i] = rgba[i * 4];
+    cmsDoTransform(static_cast<cmsHTRANSFORM>(transform_), gray_.data(), rgb, static_cast<cmsUInt32Number>(pixels));
+    for (size_t i = 0; i < pixels; ++i) std::copy_n(rgb + i * 3, 3, rgba + i * 4);
+}
+
 void convertToSRGB(RgbaImage& image) {
     if (image.iccProfile.empty()) return;
+    image.deep.clear();
     cmsHPROFILE in = cmsOpenProfileFromMem(image.iccProfile.data(), static_cast<cmsUInt32Number>(image.iccProfile.size()));
     if (!in) {
         image.iccProfile.clear();
@@ -237,6 +271,8 @@ void convertToSRGB(RgbaImage& image) {
     }
     if (cmsGetColorSpace(in) != cmsSigRgbData) {
         cmsCloseProfile(in);
+        GrayToSRGB gray(image.iccProfile);
+        gray.apply(image.pixels.data(), image.pixels.size() / 4);
         image.iccProfile.clear();
         return;
     }

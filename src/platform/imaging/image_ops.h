@@ -17,8 +17,27 @@ RgbaImage applyOrientation(RgbaImage&& image, int orientation);
 // Transparent areas composited onto a colour (opaque result).
 void flattenOnto(RgbaImage& image, std::array<uint8_t, 3> rgb = {255, 255, 255});
 
-// The pixels converted from their ICC profile to sRGB (unchanged when already sRGB or the
-// profile cannot be read).
+// The pixels converted from their ICC profile to sRGB (unchanged when already sRGB; a profile
+// that cannot be read is dropped). A gray profile takes the pixels' red channel as the gray.
 void convertToSRGB(RgbaImage& image);
+
+// Whether an ICC profile describes RGB pixels (our pixels are always RGB).
+bool describesRGB(const std::vector<uint8_t>& profile);
+
+// Converts rows of RGBA pixels from a gray ICC profile to sRGB, a row at a time.
+class GrayToSRGB {
+public:
+    explicit GrayToSRGB(const std::vector<uint8_t>& profile);
+    ~GrayToSRGB();
+    GrayToSRGB(const GrayToSRGB&) = delete;
+    GrayToSRGB& operator=(const GrayToSRGB&) = delete;
+    // False when the profile is no gray profile that can be read.
+    bool valid() const { return transform_ != nullptr; }
+    void apply(uint8_t* rgba, size_t pixels);
+
+private:
+    void* transform_ = nullptr;
+    std::vector<uint8_t> gray_;
+};
 
 }  // namespace calvoro::imaging

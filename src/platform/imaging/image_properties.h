@@ -11,11 +11,15 @@ namespace calvoro::imaging {
 struct ImageMetadata {
     std::vector<uint8_t> exif;  // TIFF-structured Exif block, without the "Exif\0\0" prefix
     std::string xmp;            // XMP packet
+    std::vector<uint8_t> iptc;  // IPTC-IIM datasets, as a Photoshop resource 0x0404 holds them
     std::vector<uint8_t> iccProfile;
     int orientation = 1;        // Exif orientation 1..8 of the stored pixels
     std::optional<double> dpiWidth;
     std::optional<double> dpiHeight;
 };
+
+// An Exif block that holds nothing but the orientation (1..8).
+std::vector<uint8_t> orientationOnlyExif(int orientation);
 
 struct ImageProperties {
     int pixelWidth = 0;   // of the stored pixels (before orientation)

@@ -10,6 +10,7 @@
 
 #include "core/text_util.h"
 #include "platform/imaging/codecs/codecs.h"
+#include "platform/imaging/image_ops.h"
 #include "platform/imaging/raw_decoder.h"
 #include "platform/imaging/type_identifiers.h"
 
@@ -69,13 +70,21 @@ detail::DecodeResult decodeData(const std::string& type, std::span<const uint8_t
         if (!image) fail("Could not decode camera RAW data");
         r.props.pixelWidth = image->width;
         r.props.pixelHeight = image->height;
+        r.props.metadata = cameraRawMetadata(d, n);
         r.frames.push_back({std::move(*image), 0});
     } else {
         fail("Unknown image type");
     }
     if (r.frames.empty()) fail("Could not decode image data");
-    // The pixels carry their profile so that writers can embed or convert it.
-    for (auto& f : r.frames) f.image.iccProfile = r.props.metadata.iccProfile;
+    // The pixels carry their profile so that writers can embed or convert it. Decoded pixels
+    // are RGB: a gray profile cannot travel with them, so they are turned into sRGB.
+    auto& profile = r.props.metadata.iccProfile;
+    const bool foreignProfile = !profile.empty() && !describesRGB(profile);
+    for (auto& f : r.frames) {
+        f.image.iccProfile = profile;
+        if (foreignProfile) convertToSRGB(f.image);
+    }
+    if (foreignProfile) profile.clear();
     completeProperties(r.props, r.frames.front().delaySeconds);
     return r;
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/imaging/codecs/codecs.h"
 #include "platform/imaging/codecs/lazy_library.h"
 #include "platform/imaging/image_source.h"
 
@@ -86,6 +87,13 @@ std::optional<RgbaImage> decodeCameraRawData(const uint8_t* data, size_t size) {
     RawHandle raw = configured();
     if (!raw || libraw().libraw_open_buffer(raw.get(), const_cast<uint8_t*>(data), size) != LIBRAW_SUCCESS) return std::nullopt;
     return develop(raw.get());
+}
+
+ImageMetadata cameraRawMetadata(const uint8_t* data, size_t size) {
+    ImageMetadata metadata;
+    detail::readMetadata(data, size, metadata);
+    metadata.exif = detail::descriptiveExif(metadata.exif);
+    return metadata;
 }
 
 }  // namespace calvoro::imaging

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "platform/imaging/image_properties.h"
 #include "platform/imaging/rgba_image.h"
 
 namespace calvoro::imaging {
@@ -12,5 +13,8 @@ namespace calvoro::imaging {
 // sRGB; nothing when LibRaw cannot read or develop it, or it is over the pixel limit.
 std::optional<RgbaImage> decodeCameraRaw(const std::filesystem::path& path);
 std::optional<RgbaImage> decodeCameraRawData(const uint8_t* data, size_t size);
+// What the RAW file says besides its pixels (Exif with GPS, XMP, IPTC), without developing it.
+// The orientation is 1: developed pixels stand upright.
+ImageMetadata cameraRawMetadata(const uint8_t* data, size_t size);
 
 }  // namespace calvoro::imaging

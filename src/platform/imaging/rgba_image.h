@@ -35,14 +35,28 @@ struct RgbaImage {
     int height = 0;
     std::vector<uint8_t> pixels;  // width * height * 4
     std::vector<uint8_t> iccProfile;  // empty: sRGB
+    // The same pixels at 16 bits per sample (straight alpha) when the source had more than 8;
+    // empty otherwise. Writers that hold 16 bits use it; whatever changes pixels drops it.
+    std::vector<uint16_t> deep;
 
     RgbaImage() = default;
     RgbaImage(int w, int h) : width(w), height(h) { allocateLarge(pixels, static_cast<size_t>(w) * static_cast<size_t>(h) * 4); }
     uint8_t* row(int y) { return pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(width) * 4; }
     const uint8_t* row(int y) const { return pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(width) * 4; }
     bool empty() const { return width <= 0 || height <= 0; }
-    // True when some pixel is not fully opaque.
+    bool hasDeep() const { return !deep.empty() && deep.size() == pixels.size(); }
+    // Fills pixels from deep, rounding each sample to the nearest of 256 levels.
+    void pixelsFromDeep() {
+        for (size_t i = 0; i < deep.size() && i < pixels.size(); ++i)
+            pixels[i] = static_cast<uint8_t>((uint32_t(deep[i]) * 255 + 32895) >> 16);
+    }
+    // True when some pixel is not fully opaque (at 16 bits when the picture has them).
     bool hasTransparency() const {
+        if (hasDeep()) {
+            for (size_t i = 3; i < deep.size(); i += 4)
+                if (deep[i] != 0xFFFF) return true;
+            return false;
+        }
         for (size_t i = 3; i < pixels.size(); i += 4)
             if (pixels[i] != 255) return true;
         return false;

@@ -52,14 +52,18 @@ std::vector<uint8_t> wideGamutProfile() {
     return icc;
 }
 
-// A 320 x 200 phone photo stored on its side: Exif orientation 6 with a colour profile.
-std::filesystem::path writePhoto(const std::filesystem::path& path, const std::string& type, double quality = 0.98) {
+// A 320 x 200 phone photo stored on its side: Exif orientation 6 with a colour profile; where
+// it was taken (GPS) and an XMP packet when asked.
+std::filesystem::path writePhoto(const std::filesystem::path& path, const std::string& type, double quality = 0.98,
+                                 bool located = false) {
     RgbaImage image = photoLike(320, 200);
     image.iccProfile = wideGamutProfile();
     imaging::EncodeOptions options;
     options.quality = quality;
-    options.metadata.exif = testing::exifBlock(6, false);
+    options.metadata.exif = testing::exifBlock(6, located);
     options.metadata.orientation = 6;
+    if (located)
+        options.metadata.xmp = "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\"/></x:xmpmeta>";
     imaging::writeImageFile(path, image, type, options);
     return path;
 }
@@ -102,6 +106,23 @@ TEST_F(CompressImage, JpegAtEveryLevelKeepsOrientationAndProfileAndShrinks) {
         }
     }
     EXPECT_EQ(std::filesystem::file_size(src), sourceSize);
+}
+
+TEST_F(CompressImage, ACompressedCopyCarriesOnlyItsOrientationAndProfile) {
+    writePhoto(dir / "trip.jpg", imaging::types::jpeg, 0.98, true);
+    ASSERT_TRUE(imaging::ImageSource::open(dir / "trip.jpg")->properties().hasGPS);
+    ASSERT_FALSE(imaging::ImageSource::open(dir / "trip.jpg")->properties().metadata.xmp.empty());
+    const auto out = Compressor::compress(dir / "trip.jpg", SupportedFormat::jpeg, CompressionLevel::balanced, dir.path());
+    const auto written = imaging::ImageSource::open(out);
+    ASSERT_TRUE(written);
+    const auto& md = written->properties().metadata;
+    EXPECT_EQ(md.orientation, 6);
+    EXPECT_EQ(md.iccProfile, wideGamutProfile());
+    EXPECT_FALSE(written->properties().hasGPS);
+    EXPECT_TRUE(md.xmp.empty());
+    // Nothing of the camera's: the Make tag stays behind with the GPS directory.
+    EXPECT_EQ(md.exif, imaging::orientationOnlyExif(6));
+    if (testing::haveTool("identify")) EXPECT_EQ(identify(out, "%[EXIF:*]"), "exif:Orientation=6\n");
 }
 
 TEST_F(CompressImage, PngBecomesHeicOrJpegWithUprightPixels) {

@@ -34,6 +34,15 @@ TEST_F(ValidatorPDF, DocumentPagesMustPaintALightBackground) {
               Status::passed());
 }
 
+TEST_F(ValidatorPDF, WebPagesMayPaintTheirOwnDarkBackgroundButNotLeaveItTransparent) {
+    EXPECT_EQ(Validator::validate(SupportedFormat::pdf, pdf("dark.pdf", {filledPage(0.1, 0.5, 0.4)}), SupportedFormat::html),
+              Status::passed());
+    EXPECT_EQ(reason(Validator::validate(SupportedFormat::pdf, pdf("bare.pdf", {unpaintedPage()}), SupportedFormat::html)),
+              "PDF corner is transparent \u2014 page lacks background fill (inversion bug)");
+    EXPECT_EQ(reason(Validator::validate(SupportedFormat::pdf, pdf("dark.pdf", {filledPage(0, 0, 0)}), SupportedFormat::rtf)),
+              "PDF corner is dark RGB(0,0,0) \u2014 page has dark background");
+}
+
 TEST_F(ValidatorPDF, ImagePagesMayBeAnyColourButNotTransparent) {
     EXPECT_EQ(Validator::validate(SupportedFormat::pdf_image, pdf("black.pdf", {filledPage(0, 0, 0)})), Status::passed());
     EXPECT_EQ(reason(Validator::validate(SupportedFormat::pdf_image, pdf("bare.pdf", {unpaintedPage()}))),

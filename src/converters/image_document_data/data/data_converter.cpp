@@ -75,7 +75,8 @@ std::string writeTable(const ForEachRow& forEachRow, SupportedFormat from, Suppo
         datatable::AtomicFile file(output);
         datatable::FileSink sink(file);
         if (target == SupportedFormat::csv || target == SupportedFormat::tsv) {
-            datatable::DelimitedEmitter emitter(sink, target == SupportedFormat::csv ? ',' : '\t');
+            // Readers of the written table, the validator among them, expect every row as wide as the header.
+            datatable::DelimitedEmitter emitter(sink, target == SupportedFormat::csv ? ',' : '\t', true);
             rows = emitRows(emitter, forEachRow);
         } else if (target == SupportedFormat::json) {
             datatable::JSONEmitter emitter(sink);

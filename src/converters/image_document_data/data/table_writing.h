@@ -38,13 +38,16 @@ void appendJSONValue(std::string_view cell, std::string& out);
 template <class Sink>
 class DelimitedEmitter {
 public:
-    DelimitedEmitter(Sink& sink, char delimiter) : sink_(sink), delimiter_(delimiter) {
+    // padToHeader: rows shorter than the first are filled up with empty cells.
+    DelimitedEmitter(Sink& sink, char delimiter, bool padToHeader = false)
+        : sink_(sink), delimiter_(delimiter), padToHeader_(padToHeader) {
         needsQuotes_[static_cast<unsigned char>(delimiter)] = true;
         needsQuotes_['"'] = needsQuotes_['\n'] = needsQuotes_['\r'] = true;
     }
     void row(Cells cells) {
         std::string& out = sink_.text();
         if (!first_) out.push_back('\n');
+        else if (padToHeader_) columns_ = cells.size();
         first_ = false;
         for (size_t c = 0; c < cells.size(); ++c) {
             if (c > 0) out.push_back(delimiter_);
@@ -65,6 +68,7 @@ public:
             out.append(cell, run);
             out.push_back('"');
         }
+        for (size_t c = std::max<size_t>(cells.size(), 1); c < columns_; ++c) out.push_back(delimiter_);
         sink_.rowDone();
     }
     void finish() { sink_.text().push_back('\n'); }
@@ -73,7 +77,9 @@ private:
     Sink& sink_;
     char delimiter_;
     std::array<bool, 256> needsQuotes_{};
+    bool padToHeader_;
     bool first_ = true;
+    size_t columns_ = 0;  // the header's width when padding
 };
 
 // The first row names the keys; every later row becomes one object.

@@ -1,7 +1,7 @@
 // Re-serialises an HTML fragment as well-formed XHTML for an EPUB chapter: tags balanced,
 // names lower-cased, attributes quoted, void elements closed, entities resolved to
 // characters, and what an EPUB without resources cannot hold (scripts, styles, embedded
-// media, relative links) left out.
+// media, links to other files) left out. Inline SVG keeps its text, without its drawing.
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -48,7 +48,7 @@ const std::map<std::string, char32_t>& namedEntities() {
 const std::set<std::string> voidElements{"area", "br", "col", "hr", "wbr"};
 // Dropped with everything inside them.
 const std::set<std::string> droppedElements{"script", "style", "head", "title", "noscript", "iframe", "object", "embed",
-                                            "video", "audio", "canvas", "template", "svg", "math", "frameset", "frame",
+                                            "video", "audio", "canvas", "template", "math", "frameset", "frame",
                                             "applet", "select", "textarea", "button"};
 // Dropped as tags; their content stays.
 const std::set<std::string> droppedTags{"html", "body", "form", "font", "center", "input", "label", "meta", "link", "base",
@@ -133,12 +133,6 @@ std::string lower(std::string_view s) {
     return out;
 }
 
-bool keepsLink(const std::string& href) {
-    // Only absolute links: a relative one would point at a file the book does not hold.
-    std::string h = lower(href);
-    return h.rfind("http://", 0) == 0 || h.rfind("https://", 0) == 0 || h.rfind("mailto:", 0) == 0;
-}
-
 struct Tag {
     std::string name;
     std::vector<std::pair<std::string, std::string>> attributes;
@@ -197,6 +191,26 @@ size_t parseTag(std::string_view text, size_t i, Tag& tag) {
     }
 }
 
+// Absolute links, and links to an anchor of the same page: a relative one would point at a
+// file the book does not hold.
+bool keepsLink(const std::string& href, const std::set<std::string>& anchors) {
+    if (!href.empty() && href[0] == '#') return anchors.count(href.substr(1)) > 0;
+    std::string h = lower(href);
+    return h.rfind("http://", 0) == 0 || h.rfind("https://", 0) == 0 || h.rfind("mailto:", 0) == 0;
+}
+
+// The ids (and anchor names) the page declares, which its own links may point at.
+std::set<std::string> anchorsOf(std::string_view html) {
+    std::set<std::string> anchors;
+    for (size_t i = html.find('<'); i != std::string_view::npos; i = html.find('<', i + 1)) {
+        Tag tag;
+        if (parseTag(html, i, tag) == std::string_view::npos || tag.end) continue;
+        for (const auto& [name, value] : tag.attributes)
+            if (name == "id" || (name == "name" && tag.name == "a")) anchors.insert(value);
+    }
+    return anchors;
+}
+
 bool validAttributeName(const std::string& name) {
     if (name.empty() || !isNameStart(name[0])) return false;
     for (char c : name)
@@ -205,12 +219,12 @@ bool validAttributeName(const std::string& name) {
     return name.rfind("on", 0) != 0 && name != "xmlns";
 }
 
-std::string startTag(const Tag& tag) {
+std::string startTag(const Tag& tag, const std::set<std::string>& anchors) {
     std::string out = "<" + tag.name;
     std::set<std::string> seen;
     for (const auto& [name, value] : tag.attributes) {
         if (!validAttributeName(name) || !seen.insert(name).second) continue;
-        if ((name == "href" || name == "src") && !keepsLink(value)) continue;
+        if ((name == "href" || name == "src") && !keepsLink(value, anchors)) continue;
         out += " " + name + "=\"" + escapedText(value, true) + "\"";
     }
     return out;
@@ -222,6 +236,9 @@ std::string toXHTMLFragment(std::string_view html) {
     std::string out;
     out.reserve(html.size() + html.size() / 8);
     std::vector<std::string> open;
+    const std::set<std::string> anchors = anchorsOf(html);
+    // Inside inline SVG only the text is kept: its elements have no place in XHTML.
+    int svgDepth = 0;
     size_t i = 0;
     size_t textStart = 0;
     auto flushText = [&](size_t end) {
@@ -282,6 +299,12 @@ std::string toXHTMLFragment(std::string_view html) {
             }
             continue;
         }
+        if (tag.name == "svg" && !tag.selfClosing) svgDepth = std::max(0, svgDepth + (tag.end ? -1 : 1));
+        if (svgDepth > 0 || tag.name == "svg") {
+            // Pieces of text placed apart in the drawing stay apart as words.
+            if (!out.empty() && !isSpace(out.back())) out.push_back(' ');
+            continue;
+        }
         // Prefixed names (Word's o:p) would need namespaces the chapter does not declare.
         if (droppedTags.count(tag.name) || tag.name.find(':') != std::string::npos) continue;
         if (tag.end) {
@@ -303,11 +326,11 @@ std::string toXHTMLFragment(std::string_view html) {
             }
         }
         if (voidElements.count(tag.name)) {
-            out += startTag(tag) + "/>";
+            out += startTag(tag, anchors) + "/>";
         } else if (tag.selfClosing) {
-            out += startTag(tag) + "></" + tag.name + ">";
+            out += startTag(tag, anchors) + "></" + tag.name + ">";
         } else {
-            out += startTag(tag) + ">";
+            out += startTag(tag, anchors) + ">";
             open.push_back(tag.name);
         }
     }

@@ -121,9 +121,11 @@ std::filesystem::path ImageConverter::convert(const std::filesystem::path& sourc
             throw ConversionError::corruptFile(*issue);
         }
     }
-    // RAW development and the HEIF decoder turn the pixels upright themselves.
+    // RAW development and the HEIF decoder turn the pixels upright themselves. A developed RAW
+    // (the only changed pixels so far) has its metadata read without a second development.
     const imaging::ImageMetadata sourceMetadata =
-        pixelsChanged ? imaging::ImageMetadata{} : imageSource->properties().metadata;
+        pixelsChanged ? imaging::cameraRawMetadata(imageSource->data().data(), imageSource->data().size())
+                      : imageSource->properties().metadata;
     int orientation = pixelsChanged ? 1 : sourceMetadata.orientation;
 
     // The stored size decides, not that of pixels already reduced on load.
@@ -180,6 +182,7 @@ std::filesystem::path ImageConverter::convert(const std::filesystem::path& sourc
         // Re-drawn pixels: the source's descriptive metadata without what describes the old grid.
         options.metadata.exif = sourceMetadata.exif;
         options.metadata.xmp = sourceMetadata.xmp;
+        options.metadata.iptc = sourceMetadata.iptc;
     } else {
         options.excludeGPS = true;
         options.excludeXMP = true;

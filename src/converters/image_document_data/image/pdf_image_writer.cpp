@@ -88,7 +88,9 @@ bool writeImagePDF(const imaging::RgbaImage& image, double pageWidth, double pag
     pdf.append("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + number(pageWidth) + " " + number(pageHeight) +
                "] /Resources << /XObject << /Im0 5 0 R >> >> /Contents 4 0 R >>");
     pdf.end();
-    const std::string content = "q " + number(pageWidth) + " 0 0 " + number(pageHeight) + " 0 0 cm /Im0 Do Q";
+    // The page is white behind the picture, as a printed sheet would be.
+    const std::string content = "1 g 0 0 " + number(pageWidth) + " " + number(pageHeight) + " re f q " + number(pageWidth) +
+                                " 0 0 " + number(pageHeight) + " 0 0 cm /Im0 Do Q";
     pdf.begin();
     pdf.stream("", std::vector<uint8_t>(content.begin(), content.end()));
     pdf.end();

@@ -79,12 +79,19 @@ bool haveOpenJpeg();
 // Exif and XMP of a file in memory, for the formats whose codec does not read them itself.
 void readMetadata(const uint8_t* data, size_t size, ImageMetadata& metadata);
 int exifOrientation(const Bytes& exif);
+// The Exif block without the tags that lay out the file's own pixels (a RAW file's sensor
+// data, its thumbnails and preview images).
+Bytes descriptiveExif(const Bytes& exif);
 bool exifHasGPS(const Bytes& exif);
 // The Exif block as it is written: GPS removed when asked, orientation set to the one given
 // (or removed when 1), and for re-drawn pixels the thumbnail dropped.
 Bytes preparedExif(const Bytes& exif, bool excludeGPS, int orientation);
-// Writes Exif and XMP into an encoded file of a format exiv2 writes (TIFF).
-Bytes injectMetadata(const Bytes& file, const Bytes& exif, const std::string& xmp);
+// Writes Exif, XMP and IPTC into an encoded file of a format exiv2 writes (TIFF).
+Bytes injectMetadata(const Bytes& file, const Bytes& exif, const std::string& xmp, const Bytes& iptc = {});
+// The IPTC datasets of a JPEG APP13 segment ("Photoshop 3.0" image resources); empty when none.
+Bytes iptcFromPhotoshopSegment(const uint8_t* data, size_t size);
+// An APP13 segment body that holds the IPTC datasets as resource 0x0404.
+Bytes photoshopSegmentWithIptc(const Bytes& iptc);
 
 // Little helpers for own-code formats.
 inline uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }

@@ -164,6 +164,9 @@ void decodeJPEG2000(const uint8_t* data, size_t size, DecodeResult& out) {
     out.frames.push_back({std::move(result), 0});
 }
 
+// Bytes of box and marker headers a lossy codestream is given besides its pixel data.
+constexpr double headerAllowance = 512;
+
 Bytes encodeJPEG2000(const RgbaImage& source, const EncodeOptions& options) {
     const bool alpha = source.hasTransparency();
     const int channels = alpha ? 4 : 3;
@@ -195,13 +198,26 @@ Bytes encodeJPEG2000(const RgbaImage& source, const EncodeOptions& options) {
     } else {
         // Quality sets the compression ratio: 0.92 gives about 1:8, 0.5 about 1:50.
         const double q = std::clamp(options.quality, 0.0, 1.0);
-        params.tcp_rates[0] = static_cast<float>(std::max(2.0, std::pow(2.0, 8.5 - 6.0 * q)));
+        // The ratio counts the headers too, which would starve a small picture of any pixel data:
+        // they get an allowance of their own on top of the pixels' share.
+        const double raw = double(source.width) * source.height * channels;
+        const double ratio = std::pow(2.0, 8.5 - 6.0 * q);
+        params.tcp_rates[0] = static_cast<float>(std::max(1.0, raw / (raw / ratio + headerAllowance)));
         params.irreversible = 1;
     }
     params.tcp_mct = channels >= 3 ? 1 : 0;
+    // Small pictures need fewer wavelet levels and smaller code-blocks: the lowest resolution
+    // keeps at least 8 pixels a side, and a code-block is never larger than the picture.
+    const int shorter = std::min(source.width, source.height);
     params.numresolution = 6;
-    while (params.numresolution > 1 && ((source.width >> (params.numresolution - 1)) < 1 || (source.height >> (params.numresolution - 1)) < 1))
-        --params.numresolution;
+    while (params.numresolution > 1 && (shorter >> (params.numresolution - 1)) < 8) --params.numresolution;
+    auto blockSide = [](int side) {
+        int block = 4;
+        while (block < 64 && block * 2 <= side) block *= 2;
+        return block;
+    };
+    params.cblockw_init = blockSide(source.width);
+    params.cblockh_init = blockSide(source.height);
     std::unique_ptr<opj_codec_t, CodecDeleter> codec(openjpeg().opj_create_compress(OPJ_CODEC_JP2));
     openjpeg().opj_set_error_handler(codec.get(), quiet, nullptr);
     openjpeg().opj_set_warning_handler(codec.get(), quiet, nullptr);

@@ -7,9 +7,11 @@
 #include <cmath>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <string>
 
 #include "platform/imaging/codecs/codecs.h"
+#include "platform/imaging/image_ops.h"
 
 namespace calvoro::imaging::detail {
 
@@ -99,17 +101,20 @@ void decodeJPEG(const uint8_t* data, size_t size, DecodeResult& out, int reduceT
     err.base.output_message = silentMessage;
     RgbaImage whole;
     std::vector<uint8_t> cmykRow;
+    std::optional<GrayToSRGB> gray;
     if (setjmp(err.jump)) fail(std::string("Could not decode JPEG data: ") + err.message);
     RgbaImage& image = stream ? stream->image : whole;
     jpeg_create_decompress(&cinfo);
     jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
     jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xFFFF);
     jpeg_save_markers(&cinfo, JPEG_APP0 + 2, 0xFFFF);
+    jpeg_save_markers(&cinfo, JPEG_APP0 + 13, 0xFFFF);
     jpeg_read_header(&cinfo, TRUE);
     checkDimensions(cinfo.image_width, cinfo.image_height);
 
     auto& md = out.props.metadata;
     for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next) {
+        if (m->marker == JPEG_APP0 + 13 && md.iptc.empty()) md.iptc = iptcFromPhotoshopSegment(m->data, m->data_length);
         if (m->marker != JPEG_APP0 + 1) continue;
         if (m->data_length > 6 && std::memcmp(m->data, exifSignature, 6) == 0 && md.exif.empty())
             md.exif.assign(m->data + 6, m->data + m->data_length);
@@ -139,6 +144,11 @@ void decodeJPEG(const uint8_t* data, size_t size, DecodeResult& out, int reduceT
     const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
     // Colour management of CMYK is left out: its profile would not describe RGB pixels.
     if (cmyk) md.iccProfile.clear();
+    // A gray profile (scans) does not describe the RGB rows handed out: they are converted as they come.
+    if (stream && !md.iccProfile.empty() && !describesRGB(md.iccProfile)) {
+        gray.emplace(md.iccProfile);
+        md.iccProfile.clear();
+    }
     cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBA;
     if (stream) {
         // At full size, the readers have the picture and the properties before the first row.
@@ -168,6 +178,7 @@ void decodeJPEG(const uint8_t* data, size_t size, DecodeResult& out, int reduceT
                 d[3] = 255;
             }
         }
+        if (gray) gray->apply(image.row(y), static_cast<size_t>(image.width));
         // Readers are woken a band of rows at a time.
         if (stream && (y + 1) % 16 == 0) stream->progress.advance(y + 1);
     }
@@ -221,6 +232,10 @@ void encodeJPEG(const RgbaImage& image, const EncodeOptions& options, const Byte
         Bytes app1(xmpSignature, xmpSignature + sizeof(xmpSignature));
         app1.insert(app1.end(), md.xmp.begin(), md.xmp.end());
         jpeg_write_marker(&cinfo, JPEG_APP0 + 1, app1.data(), static_cast<unsigned>(app1.size()));
+    }
+    if (!md.iptc.empty() && md.iptc.size() + 32 <= 65533) {
+        const Bytes app13 = photoshopSegmentWithIptc(md.iptc);
+        jpeg_write_marker(&cinfo, JPEG_APP0 + 13, app13.data(), static_cast<unsigned>(app13.size()));
     }
     if (!image.iccProfile.empty())
         jpeg_write_icc_profile(&cinfo, image.iccProfile.data(), static_cast<unsigned>(image.iccProfile.size()));

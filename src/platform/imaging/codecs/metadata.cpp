@@ -1,6 +1,7 @@
 // Exif and XMP through exiv2: reading for formats without a native reader, editing the Exif
 // block before it is written, and writing it into TIFF files.
 
+#include <cstring>
 #include <mutex>
 
 #pragma GCC diagnostic push
@@ -31,7 +32,45 @@ bool decodeExif(const Bytes& exif, Exiv2::ExifData& data, Exiv2::ByteOrder& orde
     }
 }
 
+// Exif entries that describe the picture rather than the layout of the file's own pixels
+// (which the written file describes itself): Image-directory tags other than the descriptive
+// ones, and thumbnails, go.
+void dropStructureTags(Exiv2::ExifData& data) {
+    for (auto it = data.begin(); it != data.end();) {
+        const uint16_t t = it->tag();
+        const bool descriptive = t == 0x0112 || (t >= 0x010E && t <= 0x0110) || t == 0x0131 || t == 0x0132 || t == 0x013B ||
+                                 t == 0x8298;
+        const std::string group = it->groupName();
+        if ((group == "Image" && !descriptive) || group.rfind("Thumbnail", 0) == 0 || group.rfind("SubImage", 0) == 0 ||
+            group.rfind("Image2", 0) == 0 || group.rfind("Image3", 0) == 0)
+            it = data.erase(it);
+        else
+            ++it;
+    }
+}
+
+// The Exif block decoded, changed by edit and encoded again in its byte order; empty when it
+// cannot be read or nothing is left.
+template <typename Edit>
+Bytes editedExif(const Bytes& exif, Edit edit) {
+    initExiv2();
+    Exiv2::ExifData data;
+    Exiv2::ByteOrder order = Exiv2::littleEndian;
+    if (!decodeExif(exif, data, order)) return {};
+    try {
+        edit(data);
+        if (data.empty()) return {};
+        Exiv2::Blob blob;
+        Exiv2::ExifParser::encode(blob, order == Exiv2::invalidByteOrder ? Exiv2::littleEndian : order, data);
+        return Bytes(blob.begin(), blob.end());
+    } catch (...) {
+        return {};
+    }
+}
+
 }  // namespace
+
+Bytes descriptiveExif(const Bytes& exif) { return editedExif(exif, dropStructureTags); }
 
 void readMetadata(const uint8_t* data, size_t size, ImageMetadata& metadata) {
     initExiv2();
@@ -46,6 +85,10 @@ void readMetadata(const uint8_t* data, size_t size, ImageMetadata& metadata) {
             metadata.exif.assign(blob.begin(), blob.end());
         }
         if (metadata.xmp.empty() && !image->xmpPacket().empty()) metadata.xmp = image->xmpPacket();
+        if (metadata.iptc.empty() && !image->iptcData().empty()) {
+            const Exiv2::DataBuf iptc = Exiv2::IptcParser::encode(image->iptcData());
+            metadata.iptc.assign(iptc.pData_, iptc.pData_ + iptc.size_);
+        }
     } catch (...) {
         // Metadata is optional: a file exiv2 cannot read still decodes.
     }
@@ -73,11 +116,7 @@ bool exifHasGPS(const Bytes& exif) {
 }
 
 Bytes preparedExif(const Bytes& exif, bool excludeGPS, int orientation) {
-    initExiv2();
-    Exiv2::ExifData data;
-    Exiv2::ByteOrder order = Exiv2::littleEndian;
-    if (!decodeExif(exif, data, order)) return {};
-    try {
+    return editedExif(exif, [&](Exiv2::ExifData& data) {
         if (excludeGPS) {
             for (auto it = data.begin(); it != data.end();) {
                 if (it->groupName() == "GPSInfo" || it->key() == "Exif.Image.GPSTag")
@@ -94,17 +133,11 @@ Bytes preparedExif(const Bytes& exif, bool excludeGPS, int orientation) {
         }
         // The thumbnail shows the old pixels.
         Exiv2::ExifThumb(data).erase();
-        if (data.empty()) return {};
-        Exiv2::Blob blob;
-        Exiv2::ExifParser::encode(blob, order == Exiv2::invalidByteOrder ? Exiv2::littleEndian : order, data);
-        return Bytes(blob.begin(), blob.end());
-    } catch (...) {
-        return {};
-    }
+    });
 }
 
-Bytes injectMetadata(const Bytes& file, const Bytes& exif, const std::string& xmp) {
-    if (exif.empty() && xmp.empty()) return file;
+Bytes injectMetadata(const Bytes& file, const Bytes& exif, const std::string& xmp, const Bytes& iptc) {
+    if (exif.empty() && xmp.empty() && iptc.empty()) return file;
     initExiv2();
     try {
         auto image = Exiv2::ImageFactory::open(file.data(), static_cast<long>(file.size()));
@@ -115,21 +148,17 @@ Bytes injectMetadata(const Bytes& file, const Bytes& exif, const std::string& xm
             Exiv2::ByteOrder order;
             if (decodeExif(exif, data, order)) {
                 // The file's own structure tags stay as the encoder wrote them.
-                for (auto it = data.begin(); it != data.end();) {
-                    const uint16_t t = it->tag();
-                    const bool descriptive = t == 0x0112 || (t >= 0x010E && t <= 0x0110) || t == 0x0131 || t == 0x0132 ||
-                                             t == 0x013B || t == 0x8298;
-                    if ((it->groupName() == "Image" && !descriptive) || it->groupName().rfind("Thumbnail", 0) == 0)
-                        it = data.erase(it);
-                    else
-                        ++it;
-                }
+                dropStructureTags(data);
                 for (const auto& d : data) image->exifData()[d.key()] = d.value();
             }
         }
         if (!xmp.empty()) {
             image->setXmpPacket(xmp);
             image->writeXmpFromPacket(true);
+        }
+        if (!iptc.empty()) {
+            Exiv2::IptcData data;
+            if (Exiv2::IptcParser::decode(data, iptc.data(), static_cast<uint32_t>(iptc.size())) == 0) image->setIptcData(data);
         }
         image->writeMetadata();
         auto& io = image->io();
@@ -141,5 +170,60 @@ Bytes injectMetadata(const Bytes& file, const Bytes& exif, const std::string& xm
     }
 }
 
+namespace {
+
+constexpr char photoshopSignature[] = "Photoshop 3.0";  // with its terminating zero: 14 bytes
+constexpr uint16_t iptcResource = 0x0404;
+
+}  // namespace
+
+Bytes iptcFromPhotoshopSegment(const uint8_t* data, size_t size) {
+    if (size < sizeof(photoshopSignature) || std::memcmp(data, photoshopSignature, sizeof(photoshopSignature)) != 0) return {};
+    size_t at = sizeof(photoshopSignature);
+    // Resources: "8BIM", id, an even-padded Pascal name, a length and the even-padded data.
+    while (at + 12 <= size && std::memcmp(data + at, "8BIM", 4) == 0) {
+        const uint16_t id = be16(data + at + 4);
+        size_t p = at + 6;
+        const size_t nameLength = data[p];
+        p += (nameLength + 2) & ~size_t(1);
+        if (p + 4 > size) break;
+        const size_t length = be32(data + p);
+        p += 4;
+        if (length > size - p) break;
+        if (id == iptcResource) return Bytes(data + p, data + p + length);
+        at = p + ((length + 1) & ~size_t(1));
+    }
+    return {};
+}
+
+Bytes photoshopSegmentWithIptc(const Bytes& iptc) {
+    Bytes out(photoshopSignature, photoshopSignature + sizeof(photoshopSignature));
+    out.insert(out.end(), {'8', 'B', 'I', 'M'});
+    putBE16(out, iptcResource);
+    out.insert(out.end(), {0, 0});  // empty name, padded
+    putBE32(out, static_cast<uint32_t>(iptc.size()));
+    out.insert(out.end(), iptc.begin(), iptc.end());
+    if (iptc.size() % 2) out.push_back(0);
+    return out;
+}
+
 }  // namespace calvoro::imaging::detail
+
+namespace calvoro::imaging {
+
+std::vector<uint8_t> orientationOnlyExif(int orientation) {
+    using detail::putLE16, detail::putLE32;
+    std::vector<uint8_t> exif = {'I', 'I', 42, 0};
+    putLE32(exif, 8);  // the first directory follows the header
+    putLE16(exif, 1);  // one entry: Orientation, one SHORT
+    putLE16(exif, 0x0112);
+    putLE16(exif, 3);
+    putLE32(exif, 1);
+    putLE16(exif, static_cast<uint32_t>(orientation >= 1 && orientation <= 8 ? orientation : 1));
+    putLE16(exif, 0);
+    putLE32(exif, 0);  // no next directory
+    return exif;
+}
+
+}  // namespace calvoro::imaging
 #pragma GCC diagnostic pop

@@ -52,6 +52,7 @@ void decodePNG(const uint8_t* data, size_t size, DecodeResult& out) {
     volatile bool headerRead = false;
     // Volatile: these are read after a longjmp.
     volatile bool partial = false;
+    volatile bool sixteen = false;
     if (setjmp(png_jmpbuf(png))) {
         // A stream cut short keeps the rows decoded so far, as other decoders do.
         if (!headerRead || image.empty()) {
@@ -71,10 +72,12 @@ void decodePNG(const uint8_t* data, size_t size, DecodeResult& out) {
         checkDimensions(w, h);
         out.props.bitsPerComponent = depth;
         out.props.hasAlpha = (colour & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
+        // 16-bit samples are kept as they are, for the writers that hold them.
+        sixteen = depth == 16;
         png_set_expand(png);
-        png_set_strip_16(png);
+        if (sixteen) png_set_swap(png);  // native byte order
         png_set_gray_to_rgb(png);
-        png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+        png_set_add_alpha(png, sixteen ? 0xFFFF : 0xFF, PNG_FILLER_AFTER);
         int passes = png_set_interlace_handling(png);
         png_read_update_info(png, info);
 
@@ -91,10 +94,13 @@ void decodePNG(const uint8_t* data, size_t size, DecodeResult& out) {
             out.props.metadata.dpiHeight = resY * 0.0254;
         }
         image = RgbaImage(static_cast<int>(w), static_cast<int>(h));
+        if (sixteen) allocateLarge(image.deep, image.pixels.size());
         headerRead = true;
         for (int pass = 0; pass < passes; ++pass)
             for (int y = 0; y < static_cast<int>(h); ++y) {
-                png_read_row(png, image.row(y), nullptr);
+                png_bytep row = sixteen ? reinterpret_cast<png_bytep>(image.deep.data() + image.pixels.size() / h * size_t(y))
+                                        : image.row(y);
+                png_read_row(png, row, nullptr);
                 if (pass == passes - 1) rowsDone = y + 1;
             }
         png_read_end(png, info);
@@ -112,6 +118,7 @@ void decodePNG(const uint8_t* data, size_t size, DecodeResult& out) {
                 out.props.metadata.xmp.assign(texts[i].text, texts[i].itxt_length ? texts[i].itxt_length : texts[i].text_length);
     png_destroy_read_struct(&png, &info, nullptr);
     (void)rowsDone;
+    if (sixteen) image.pixelsFromDeep();
     if (!out.props.metadata.exif.empty()) out.props.metadata.orientation = exifOrientation(out.props.metadata.exif);
     out.props.pixelWidth = image.width;
     out.props.pixelHeight = image.height;

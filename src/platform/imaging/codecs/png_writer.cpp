@@ -81,8 +81,11 @@ void compressStrip(Strip& strip, const uint8_t* dictionary, size_t dictionaryLen
 }  // namespace
 
 Bytes writePNGFile(const RgbaImage& image, const EncodeOptions& options) {
+    // A picture that came with 16-bit samples keeps them.
+    const bool sixteen = image.hasDeep();
     const bool alpha = image.hasTransparency();
-    const int bpp = alpha ? 4 : 3;
+    const int channels = alpha ? 4 : 3;
+    const int bpp = channels * (sixteen ? 2 : 1);
     const size_t rowBytes = static_cast<size_t>(image.width) * bpp;
     if (rowBytes + 1 > 0x7FFFFFFF / 2) fail("The image is too large for PNG");
 
@@ -90,7 +93,7 @@ Bytes writePNGFile(const RgbaImage& image, const EncodeOptions& options) {
     Bytes ihdr;
     putBE32(ihdr, static_cast<uint32_t>(image.width));
     putBE32(ihdr, static_cast<uint32_t>(image.height));
-    ihdr.insert(ihdr.end(), {8, static_cast<uint8_t>(alpha ? 6 : 2), 0, 0, 0});
+    ihdr.insert(ihdr.end(), {static_cast<uint8_t>(sixteen ? 16 : 8), static_cast<uint8_t>(alpha ? 6 : 2), 0, 0, 0});
     chunk(out, "IHDR", ihdr);
     if (!image.iccProfile.empty()) {
         Bytes iccp = {'I', 'C', 'C', ' ', 'P', 'r', 'o', 'f', 'i', 'l', 'e', 0, 0};
@@ -136,6 +139,13 @@ Bytes writePNGFile(const RgbaImage& image, const EncodeOptions& options) {
         allocateLarge(strip.raw, (rowBytes + 1) * static_cast<size_t>(y1 - y0));
         Bytes current(rowBytes), previous(rowBytes), scratch;
         auto pack = [&](int y, Bytes& into) {
+            if (sixteen) {
+                const uint16_t* src = image.deep.data() + static_cast<size_t>(y) * static_cast<size_t>(image.width) * 4;
+                uint8_t* d = into.data();
+                for (int x = 0; x < image.width; ++x, src += 4)
+                    for (int c = 0; c < channels; ++c) *d++ = static_cast<uint8_t>(src[c] >> 8), *d++ = static_cast<uint8_t>(src[c]);
+                return;
+            }
             const uint8_t* src = image.row(y);
             if (alpha) {
                 std::memcpy(into.data(), src, rowBytes);

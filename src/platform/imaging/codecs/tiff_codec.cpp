@@ -67,6 +67,65 @@ void quietLibTiff() {
     TIFFSetWarningHandler(silentHandler);
 }
 
+// 16-bit RGB(A) and gray(+alpha) strips, read as stored into image.deep with straight alpha.
+// False for any other layout, which the RGBA reader then takes at 8 bits.
+bool readDeep(TIFF* tif, RgbaImage& image, uint16_t photometric, uint16_t alphaKind) {
+    uint16_t bits = 0, samples = 0, planar = PLANARCONFIG_CONTIG, format = SAMPLEFORMAT_UINT;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &format);
+    const int colours = photometric == PHOTOMETRIC_RGB ? 3 : photometric == PHOTOMETRIC_MINISBLACK ? 1 : 0;
+    if (bits != 16 || format != SAMPLEFORMAT_UINT || planar != PLANARCONFIG_CONTIG || TIFFIsTiled(tif) || colours == 0 ||
+        (samples != colours && samples != colours + 1))
+        return false;
+    const bool alpha = samples == colours + 1;
+    const bool premultiplied = alpha && alphaKind == EXTRASAMPLE_ASSOCALPHA;
+    if (TIFFScanlineSize(tif) < static_cast<tmsize_t>(image.width) * samples * 2) return false;
+    std::vector<uint16_t> row(static_cast<size_t>(TIFFScanlineSize(tif)) / 2 + 1);
+    allocateLarge(image.deep, image.pixels.size());
+    for (int y = 0; y < image.height; ++y) {
+        if (TIFFReadScanline(tif, row.data(), static_cast<uint32_t>(y), 0) < 0) {
+            image.deep.clear();
+            return false;
+        }
+        uint16_t* d = image.deep.data() + static_cast<size_t>(y) * static_cast<size_t>(image.width) * 4;
+        const uint16_t* s = row.data();
+        for (int x = 0; x < image.width; ++x, s += samples, d += 4) {
+            const uint32_t a = alpha ? s[colours] : 0xFFFF;
+            for (int c = 0; c < 3; ++c) {
+                uint32_t v = s[colours == 3 ? c : 0];
+                if (premultiplied && a > 0 && a < 0xFFFF) v = std::min<uint32_t>(0xFFFF, (v * 0xFFFF + a / 2) / a);
+                d[c] = static_cast<uint16_t>(v);
+            }
+            d[3] = static_cast<uint16_t>(a);
+        }
+    }
+    image.pixelsFromDeep();
+    return true;
+}
+
+// Any other layout through libtiff's RGBA reader, at 8 bits, in stored order.
+void readRGBA(TIFF* tif, RgbaImage& image, uint16_t orientation, uint16_t alphaKind, uint16_t samplesWithExtra) {
+    char why[1024] = {0};
+    if (!TIFFRGBAImageOK(tif, why)) fail(std::string("Could not decode TIFF data: ") + why);
+    // Asking for the file's own orientation keeps the pixels in stored order; the
+    // orientation is applied (or kept) by the caller like any other format's.
+    if (!TIFFReadRGBAImageOriented(tif, static_cast<uint32_t>(image.width), static_cast<uint32_t>(image.height),
+                                   reinterpret_cast<uint32_t*>(image.pixels.data()), orientation, 0))
+        fail("Could not decode TIFF data");
+    // The RGBA interface hands back premultiplied samples whenever it sees alpha: as stored for
+    // associated alpha (and unspecified extra samples of RGBA), multiplied out for unassociated.
+    const bool premultiplied = samplesWithExtra > 0 && (alphaKind == EXTRASAMPLE_ASSOCALPHA || alphaKind == EXTRASAMPLE_UNASSALPHA ||
+                                                        (alphaKind == EXTRASAMPLE_UNSPECIFIED && samplesWithExtra > 3));
+    if (!premultiplied) return;
+    for (size_t i = 0; i < image.pixels.size(); i += 4) {
+        unsigned a = image.pixels[i + 3];
+        if (a == 0 || a == 255) continue;
+        for (int c = 0; c < 3; ++c) image.pixels[i + c] = static_cast<uint8_t>(std::min(255u, (image.pixels[i + c] * 255u + a / 2) / a));
+    }
+}
+
 }  // namespace
 
 void decodeTIFF(const uint8_t* data, size_t size, DecodeResult& out) {
@@ -106,22 +165,11 @@ void decodeTIFF(const uint8_t* data, size_t size, DecodeResult& out) {
         md.dpiWidth = xres * f;
         md.dpiHeight = yres * f;
     }
-    char why[1024] = {0};
-    if (!TIFFRGBAImageOK(tif.get(), why)) fail(std::string("Could not decode TIFF data: ") + why);
+    uint16_t samples = 1;
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_SAMPLESPERPIXEL, &samples);
+    const uint16_t kind = extra > 0 && extraTypes ? extraTypes[0] : EXTRASAMPLE_UNSPECIFIED;
     RgbaImage image(static_cast<int>(w), static_cast<int>(h));
-    // Asking for the file's own orientation keeps the pixels in stored order; the
-    // orientation is applied (or kept) by the caller like any other format's.
-    if (!TIFFReadRGBAImageOriented(tif.get(), w, h, reinterpret_cast<uint32_t*>(image.pixels.data()), orientation, 0))
-        fail("Could not decode TIFF data");
-    // The RGBA interface hands back premultiplied samples for associated alpha.
-    const bool associated = extra > 0 && extraTypes && extraTypes[0] == EXTRASAMPLE_ASSOCALPHA;
-    if (associated) {
-        for (size_t i = 0; i < image.pixels.size(); i += 4) {
-            unsigned a = image.pixels[i + 3];
-            if (a == 0 || a == 255) continue;
-            for (int c = 0; c < 3; ++c) image.pixels[i + c] = static_cast<uint8_t>(std::min(255u, (image.pixels[i + c] * 255u + a / 2) / a));
-        }
-    }
+    if (!readDeep(tif.get(), image, photometric, kind)) readRGBA(tif.get(), image, orientation, kind, extra > 0 ? samples : 0);
     md.orientation = orientation;
     out.props.hasAlpha = extra > 0;
     out.props.bitsPerComponent = bits;
@@ -143,10 +191,13 @@ Bytes encodeTIFF(const RgbaImage& image, const EncodeOptions& options) {
         if (!tif) fail("Could not encode TIFF");
         const bool alpha = image.hasTransparency();
         const int channels = alpha ? 4 : 3;
+        // A picture that came with 16-bit samples keeps them.
+        const bool sixteen = image.hasDeep();
+        const int sampleBytes = sixteen ? 2 : 1;
         TIFFSetField(tif.get(), TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(image.width));
         TIFFSetField(tif.get(), TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(image.height));
         TIFFSetField(tif.get(), TIFFTAG_SAMPLESPERPIXEL, channels);
-        TIFFSetField(tif.get(), TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(tif.get(), TIFFTAG_BITSPERSAMPLE, sixteen ? 16 : 8);
         TIFFSetField(tif.get(), TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
         TIFFSetField(tif.get(), TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
         TIFFSetField(tif.get(), TIFFTAG_COMPRESSION, COMPRESSION_LZW);
@@ -164,10 +215,20 @@ Bytes encodeTIFF(const RgbaImage& image, const EncodeOptions& options) {
         }
         if (!image.iccProfile.empty())
             TIFFSetField(tif.get(), TIFFTAG_ICCPROFILE, static_cast<uint32_t>(image.iccProfile.size()), image.iccProfile.data());
-        const uint32_t rowsPerStrip = std::max<uint32_t>(1, static_cast<uint32_t>(65536 / (image.width * channels + 1)));
+        const uint32_t rowsPerStrip =
+            std::max<uint32_t>(1, static_cast<uint32_t>(65536 / (image.width * channels * sampleBytes + 1)));
         TIFFSetField(tif.get(), TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
         std::vector<uint8_t> row(static_cast<size_t>(image.width) * channels);
+        std::vector<uint16_t> deepRow(sixteen ? row.size() : 0);
         for (int y = 0; y < image.height; ++y) {
+            if (sixteen) {
+                const uint16_t* s = image.deep.data() + static_cast<size_t>(y) * static_cast<size_t>(image.width) * 4;
+                uint16_t* d = deepRow.data();
+                for (int x = 0; x < image.width; ++x, s += 4)
+                    for (int c = 0; c < channels; ++c) *d++ = s[c];
+                if (TIFFWriteScanline(tif.get(), deepRow.data(), static_cast<uint32_t>(y), 0) < 0) fail("Could not encode TIFF");
+                continue;
+            }
             const uint8_t* s = image.row(y);
             if (alpha) {
                 std::memcpy(row.data(), s, row.size());
@@ -185,7 +246,7 @@ Bytes encodeTIFF(const RgbaImage& image, const EncodeOptions& options) {
     }
     const auto& md = options.metadata;
     Bytes exif = md.exif.empty() ? Bytes() : preparedExif(md.exif, options.excludeGPS, md.orientation);
-    return injectMetadata(file.bytes, exif, options.excludeXMP ? std::string() : md.xmp);
+    return injectMetadata(file.bytes, exif, options.excludeXMP ? std::string() : md.xmp, md.iptc);
 }
 
 }  // namespace calvoro::imaging::detail

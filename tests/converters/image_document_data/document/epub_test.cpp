@@ -115,6 +115,25 @@ TEST(EPUB, XHTMLFragmentIsWellFormed) {
     EXPECT_EQ(toXHTMLFragment("</b>stray</i><!-- c -->"), "stray");
 }
 
+TEST(EPUB, InPageLinksAndTextInsideInlineSVGAreKept) {
+    using DC::detail::toXHTMLFragment;
+    EXPECT_EQ(toXHTMLFragment("<h1 id=top>T</h1><a href=\"#top\">Back to top</a> <a href=\"#gone\">dangling</a>"),
+              "<h1 id=\"top\">T</h1><a href=\"#top\">Back to top</a> <a>dangling</a>");
+    EXPECT_EQ(toXHTMLFragment("<p>Chart:<svg viewBox=\"0 0 9 9\"><style>t{}</style><g><text x=1>North</text><text x=5>"
+                              "South &amp; <tspan>East</tspan></text></g></svg> done</p>"),
+              "<p>Chart: North South &amp; East  done</p>");
+
+    TempDir dir;
+    writeFile(dir / "page.html", std::string("<html><body><h1 id=\"top\">Manual</h1><p>Figure <svg width=\"20\" height=\"9\">"
+                                             "<text x=\"0\" y=\"8\">Label inside</text></svg></p>"
+                                             "<p><a href=\"#top\">Back to top</a></p></body></html>"));
+    DC::anyToEPUB(dir / "page.html", F::html, dir / "page.epub");
+    const std::string chapter = entriesOf(dir / "page.epub")["OEBPS/chapter1.xhtml"];
+    EXPECT_NE(chapter.find("<a href=\"#top\">Back to top</a>"), std::string::npos) << chapter;
+    EXPECT_NE(chapter.find("Label inside"), std::string::npos) << chapter;
+    expectValidEPUB(dir / "page.epub");
+}
+
 TEST(EPUB, FreshIdentifiersAndNoTemporaryLeftovers) {
     calvoro::testing::ScopedTemporaryFolder tmp;
     TempDir dir;

@@ -4,6 +4,8 @@
 #include <tiffio.h>
 
 #include "image_fixtures.h"
+#include "platform/imaging/codecs/codecs.h"
+#include "platform/imaging/fixtures.h"
 
 using namespace calvoro;
 using namespace calvoro::testing;
@@ -74,4 +76,35 @@ TEST(RawDecoding, TiffWithoutRawNameIsAnOrdinaryTiff) {
     // A JPEG is never a RAW.
     imaging::writeImageFile(dir / "p.jpg", {markedPicture(8, 8)}, imaging::types::jpeg);
     EXPECT_FALSE(imaging::ImageSource::open(dir / "p.jpg")->isCameraRaw());
+}
+
+TEST(RawDecoding, MetadataTravelsWithTheDevelopedPicture) {
+    TempDir dir, out;
+    writeDNG(dir / "plain.dng", 64, 48);
+    // IPTC caption (2:120) "Harbour"; GPS and the camera's make in the Exif block; an XMP packet.
+    const std::vector<uint8_t> iptc = {0x1C, 0x02, 0x78, 0x00, 0x07, 'H', 'a', 'r', 'b', 'o', 'u', 'r'};
+    const std::string xmp = "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?><x:xmpmeta xmlns:x=\"adobe:ns:meta/\">"
+                            "<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\"><rdf:Description rdf:about=\"\" "
+                            "xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" xmp:Label=\"Kept\"/></rdf:RDF></x:xmpmeta><?xpacket end=\"w\"?>";
+    writeFile(dir / "shot.dng", imaging::detail::injectMetadata(readFile(dir / "plain.dng"), exifBlock(1, true), xmp, iptc));
+    ASSERT_TRUE(imaging::ImageSource::open(dir / "shot.dng")->isCameraRaw());
+    for (SupportedFormat target : {SupportedFormat::jpeg, SupportedFormat::tiff}) {
+        SCOPED_TRACE(target.displayName());
+        const auto kept = ImageConverter::convert(dir / "shot.dng", target, out.path(), 0.92, std::nullopt, false);
+        const auto props = imaging::ImageSource::open(kept)->properties();
+        EXPECT_EQ(props.pixelWidth, 64);
+        EXPECT_TRUE(props.hasGPS);
+        EXPECT_NE(props.metadata.xmp.find("Kept"), std::string::npos);
+        EXPECT_NE(std::search(props.metadata.iptc.begin(), props.metadata.iptc.end(), iptc.begin(), iptc.end()),
+                  props.metadata.iptc.end());
+        if (haveTool("identify")) {
+            EXPECT_EQ(peer("identify -format '%[IPTC:2:120]' " + shellQuote(kept.string())), "Harbour");
+            const auto exif = peer("identify -format '%[EXIF:*]' " + shellQuote(kept.string()));
+            if (target == SupportedFormat::jpeg) EXPECT_NE(exif.find("exif:Make=Calvoro Test"), std::string::npos) << exif;
+            // The sensor data's layout is not the picture's.
+            EXPECT_EQ(exif.find("BitsPerSample"), std::string::npos) << exif;
+        }
+        const auto stripped = ImageConverter::convert(dir / "shot.dng", target, out.path(), 0.92, std::nullopt, true);
+        EXPECT_FALSE(imaging::ImageSource::open(stripped)->properties().hasGPS);
+    }
 }

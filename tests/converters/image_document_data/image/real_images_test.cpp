@@ -1,0 +1,173 @@
+// Real-world image files that convert wrongly when a codec is set up for the common case only.
+
+#include <gtest/gtest.h>
+
+#include <lcms2.h>
+#include <png.h>
+#include <tiffio.h>
+
+#include <cstdlib>
+
+#include "image_fixtures.h"
+#include "platform/imaging/image_ops.h"
+
+using namespace calvoro;
+using namespace calvoro::testing;
+namespace types = calvoro::imaging::types;
+using F = SupportedFormat;
+
+namespace {
+
+std::filesystem::path convert(const std::filesystem::path& source, F target, const std::filesystem::path& out,
+                              bool strip = false, double quality = 0.92) {
+    return ImageConverter::convert(source, target, out, quality, std::nullopt, strip);
+}
+
+// Largest difference of any channel between two pictures of the same size.
+int largestDifference(const imaging::RgbaImage& a, const imaging::RgbaImage& b) {
+    if (a.width != b.width || a.height != b.height) return 256;
+    int most = 0;
+    for (size_t i = 0; i < a.pixels.size(); ++i) most = std::max(most, std::abs(int(a.pixels[i]) - int(b.pixels[i])));
+    return most;
+}
+
+// A contiguous RGBA TIFF of one colour, written by libtiff itself, with the alpha kind given.
+void writeRGBATiff(const std::filesystem::path& path, int w, int h, const std::vector<uint16_t>& rgba, int bits, uint16_t alphaKind) {
+    TIFF* t = TIFFOpen(path.c_str(), "w");
+    ASSERT_NE(t, nullptr);
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, h);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, bits);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 4);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &alphaKind);
+    std::vector<uint8_t> row(size_t(w) * 4 * (bits / 8));
+    for (int x = 0; x < w; ++x)
+        for (int c = 0; c < 4; ++c) {
+            if (bits == 8) row[size_t(x) * 4 + c] = static_cast<uint8_t>(rgba[c]);
+            else reinterpret_cast<uint16_t*>(row.data())[size_t(x) * 4 + c] = rgba[c];
+        }
+    for (int y = 0; y < h; ++y) TIFFWriteScanline(t, row.data(), static_cast<uint32_t>(y), 0);
+    TIFFClose(t);
+}
+
+// A gray profile with a 1.8 gamma, as scanners write: mid-gray 128 is sRGB 146.
+std::vector<uint8_t> grayProfile() {
+    cmsToneCurve* curve = cmsBuildGamma(nullptr, 1.8);
+    cmsHPROFILE profile = cmsCreateGrayProfile(cmsD50_xyY(), curve);
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(profile, nullptr, &size);
+    std::vector<uint8_t> bytes(size);
+    cmsSaveProfileToMem(profile, bytes.data(), &size);
+    cmsCloseProfile(profile);
+    cmsFreeToneCurve(curve);
+    return bytes;
+}
+
+// A PNG written by libpng itself: samples are rows of big-endian bytes as PNG stores them.
+void writePNG(const std::filesystem::path& path, int w, int h, int depth, int colourType, const std::vector<uint8_t>& samples,
+              const std::vector<uint8_t>& profile = {}) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_init_io(png, f);
+    png_set_IHDR(png, info, w, h, depth, colourType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (!profile.empty()) png_set_iCCP(png, info, "scanner", 0, profile.data(), static_cast<png_uint_32>(profile.size()));
+    png_write_info(png, info);
+    const size_t stride = samples.size() / size_t(h);
+    for (int y = 0; y < h; ++y) png_write_row(png, samples.data() + stride * size_t(y));
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    std::fclose(f);
+}
+
+}  // namespace
+
+TEST(RealImages, GrayProfilesNeverTravelWithRGBPixels) {
+    TempDir dir, out;
+    const auto profile = grayProfile();
+    writePNG(dir / "scan.png", 8, 8, 8, PNG_COLOR_TYPE_GRAY, std::vector<uint8_t>(64, 128), profile);
+    const auto png = convert(dir / "scan.png", F::png, out.path());
+    auto written = imaging::ImageSource::open(png);
+    ASSERT_TRUE(written);
+    const auto& writtenProfile = written->properties().metadata.iccProfile;
+    EXPECT_TRUE(writtenProfile.empty() || imaging::describesRGB(writtenProfile));
+    // The gray is the profile's gray, seen in sRGB.
+    EXPECT_NEAR(decode(png).row(4)[16], 146, 3);
+    const auto pdf = convert(dir / "scan.png", F::pdf_image, out.path());
+    const std::string bytes = readText(pdf);
+    EXPECT_EQ(bytes.find("/ICCBased"), std::string::npos);
+    if (haveTool("pdftoppm")) {
+        const auto r = run("pdftoppm -r 9 -gray " + shellQuote(pdf.string()) + " 2>&1 >/dev/null");
+        EXPECT_EQ(r.output, "");
+    }
+}
+
+TEST(RealImages, UnassociatedTiffAlphaIsNotDarkened) {
+    TempDir dir, out;
+    writeRGBATiff(dir / "unassociated.tif", 4, 4, {78, 141, 192, 175}, 8, EXTRASAMPLE_UNASSALPHA);
+    // The same colour stored premultiplied.
+    writeRGBATiff(dir / "associated.tif", 4, 4, {54, 97, 132, 175}, 8, EXTRASAMPLE_ASSOCALPHA);
+    for (const char* name : {"unassociated.tif", "associated.tif"}) {
+        SCOPED_TRACE(name);
+        const auto png = decode(convert(dir / name, F::png, out.path()));
+        ASSERT_EQ(png.width, 4);
+        const uint8_t* p = png.row(1) + 4;
+        EXPECT_NEAR(p[0], 78, 1);
+        EXPECT_NEAR(p[1], 141, 1);
+        EXPECT_NEAR(p[2], 192, 1);
+        EXPECT_EQ(p[3], 175);
+    }
+}
+
+TEST(RealImages, SixteenBitSourcesKeepTheirPrecisionWhereTheTargetHoldsIt) {
+    TempDir dir, out;
+    // Samples that no 8-bit value can stand for: 1000 + 37·x, big-endian as PNG stores them.
+    const int w = 16, h = 4;
+    std::vector<uint8_t> rgb;
+    std::vector<uint16_t> expected;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const uint16_t v[3] = {static_cast<uint16_t>(1000 + 37 * x), static_cast<uint16_t>(30000 + 3 * y),
+                                   static_cast<uint16_t>(65535 - 11 * x)};
+            for (uint16_t s : v) rgb.push_back(static_cast<uint8_t>(s >> 8)), rgb.push_back(static_cast<uint8_t>(s));
+            expected.insert(expected.end(), {v[0], v[1], v[2], 0xFFFF});
+        }
+    writePNG(dir / "scan.png", w, h, 16, PNG_COLOR_TYPE_RGB, rgb);
+    writeRGBATiff(dir / "scan.tif", 2, 2, {1001, 40007, 65000, 30001}, 16, EXTRASAMPLE_UNASSALPHA);
+    for (F target : {F::png, F::tiff}) {
+        SCOPED_TRACE(target.displayName());
+        const auto fromPNG = convert(dir / "scan.png", target, out.path());
+        EXPECT_EQ(decode(fromPNG).deep, expected);
+        const auto fromTIFF = convert(dir / "scan.tif", target, out.path());
+        std::vector<uint16_t> pixel{1001, 40007, 65000, 30001}, four;
+        for (int i = 0; i < 4; ++i) four.insert(four.end(), pixel.begin(), pixel.end());
+        EXPECT_EQ(decode(fromTIFF).deep, four);
+        if (haveTool("identify")) EXPECT_EQ(peer("identify -format '%z' " + shellQuote(fromPNG.string())), "16");
+    }
+    // Eight-bit sources and targets stay eight bits.
+    imaging::writeImageFile(dir / "plain.png", markedPicture(8, 8), types::png);
+    EXPECT_TRUE(decode(convert(dir / "plain.png", F::tiff, out.path())).deep.empty());
+    EXPECT_EQ(decode(convert(dir / "scan.png", F::jpeg, out.path())).width, w);
+}
+
+TEST(RealImages, TinyPicturesSurviveJpeg2000) {
+    TempDir dir, out;
+    for (int size : {16, 22, 5}) {
+        SCOPED_TRACE(size);
+        // A gradient: every row a colour of its own.
+        imaging::RgbaImage picture(size, size);
+        for (int y = 0; y < size; ++y)
+            for (int x = 0; x < size; ++x) {
+                uint8_t* p = picture.row(y) + x * 4;
+                p[0] = static_cast<uint8_t>(255 - 255 * y / (size - 1)), p[2] = static_cast<uint8_t>(255 * y / (size - 1));
+                p[1] = static_cast<uint8_t>(x * 4), p[3] = 255;
+            }
+        const auto name = "icon" + std::to_string(size) + ".png";
+        imaging::writeImageFile(dir / name, picture, types::png);
+        const auto written = convert(dir / name, F::jp2, out.path());
+        EXPECT_LT(largestDifference(decode(written), picture), 24);
+    }
+}
