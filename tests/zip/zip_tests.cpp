@@ -5,9 +5,9 @@
 
 #include <ctime>
 
-#include "archive_test_util.h"
-#include "converters/archive/zip_archive.h"
-#include "converters/archive/zip_support.h"
+#include "support/archive_test_util.h"
+#include "zip/zip_archive.h"
+#include "zip/zip_support.h"
 
 using namespace calvoro;
 using namespace calvoro::archive_testing;

@@ -1,10 +1,10 @@
 #include <functional>
 #include <optional>
 
-#include "converters/archive/zip_archive.h"
-#include "converters/archive/zip_support.h"
 #include "core/conversion_error.h"
 #include "core/text_util.h"
+#include "zip/zip_archive.h"
+#include "zip/zip_support.h"
 
 namespace calvoro::ArchiveConverter {
 
