@@ -65,13 +65,20 @@ std::optional<fs::path> documentsFolder() {
     std::ifstream in(config / "user-dirs.dirs");
     std::string line;
     std::optional<fs::path> found;
+    bool named = false;
     while (std::getline(in, line)) {
         const std::string_view t = trimWhitespace(line);
         const std::string key = "XDG_DOCUMENTS_DIR=";
         if (t.substr(0, key.size()) != key) continue;
         found = parseUserDir(std::string(t.substr(key.size())), home);
+        named = true;
     }
     if (found && isHome(*found, home)) return std::nullopt;
+    // Without xdg-user-dirs, an existing ~/Documents is still where people look for documents.
+    if (!named && home) {
+        std::error_code ec;
+        if (fs::is_directory(*home / "Documents", ec)) return *home / "Documents";
+    }
     return found;
 }
 
