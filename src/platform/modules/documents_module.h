@@ -11,6 +11,7 @@
 
 #include "core/supported_format.h"
 #include "engine/validation_checks.h"
+#include "platform/imaging/rgba_image.h"
 
 class QCoreApplication;
 
@@ -30,9 +31,11 @@ struct ModuleTable {
     Path (*convertPDFPages)(const Path& source, SupportedFormat target, const Path& outputDir, double quality);
     void (*htmlStringToPDF)(const std::string& html, const Path& output);
     validation::Status (*validatePDF)(const Path& url, int expectPages, validation::PDFBackgroundRequirement requirement);
+    // The first page on white, fitted into a square of longestEdge pixels; empty when unreadable.
+    imaging::RgbaImage (*pdfFirstPage)(const Path& source, int longestEdge);
 };
 
-inline constexpr int moduleVersion = 1;
+inline constexpr int moduleVersion = 2;
 
 // The module's exported entry point.
 inline constexpr const char* moduleEntryName = "calvoro_documents_module";
@@ -45,6 +48,8 @@ Path convert(const Path& source, SupportedFormat sourceFormat, SupportedFormat t
 Path splitPDF(const Path& source, const Path& outputDir);
 Path convertPDFPages(const Path& source, SupportedFormat target, const Path& outputDir, double quality);
 void htmlStringToPDF(const std::string& html, const Path& output);
+// Throws ConversionError when the module cannot be loaded.
+imaging::RgbaImage pdfFirstPage(const Path& source, int longestEdge);
 // Never throws: a module that cannot be loaded makes the check fail with its reason.
 validation::Status validatePDF(const Path& url, int expectPages, validation::PDFBackgroundRequirement requirement);
 
