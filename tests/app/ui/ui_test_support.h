@@ -2,7 +2,12 @@
 
 // The tests run on a worker thread while the main thread runs Qt's event loop: widgets and
 // main-thread objects are reached through onMain, and waits poll the main thread.
+#include <QPixmap>
+#include <QString>
+#include <QWidget>
+
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <thread>
 
@@ -25,6 +30,14 @@ inline bool waitUntil(const std::function<bool()>& condition) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return false;
+}
+
+// With CALVORO_UI_SNAPSHOTS set to a folder, saves the widget as drawn (main thread only), so
+// that the views can be looked at after a run.
+inline void saveSnapshot(QWidget* widget, const QString& name) {
+    const char* folder = std::getenv("CALVORO_UI_SNAPSHOTS");
+    if (!folder || !*folder) return;
+    widget->grab().save(QString::fromLocal8Bit(folder) + "/" + name + ".png");
 }
 
 }  // namespace calvoro::testing
