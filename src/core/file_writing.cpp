@@ -1,12 +1,15 @@
 #include "core/file_writing.h"
 
 #include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <string>
 
+#include "core/output_name_registry.h"
 #include "core/uuid.h"
 
 namespace calvoro::files {
@@ -41,6 +44,36 @@ bool writeAtomically(const std::filesystem::path& path, const void* data, size_t
     ::unlink(temp.c_str());
     errno = error;
     return false;
+}
+
+bool renameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
+    struct stat st {};
+    if (::lstat(from.c_str(), &st) != 0) return false;
+    if (S_ISDIR(st.st_mode)) {
+        // The empty folder made here claims the name; renaming a folder over an empty one replaces it.
+        if (::mkdir(to.c_str(), 0700) != 0) return false;
+        if (::rename(from.c_str(), to.c_str()) == 0) return true;
+        const int error = errno;
+        ::rmdir(to.c_str());
+        errno = error;
+        return false;
+    }
+    if (::link(from.c_str(), to.c_str()) != 0) return false;
+    ::unlink(from.c_str());
+    return true;
+}
+
+std::filesystem::path publish(const std::filesystem::path& finished, const std::filesystem::path& dir,
+                              const std::string& baseName, const std::string& ext) {
+    for (;;) {
+        const std::filesystem::path destination = OutputNameRegistry::reserve(dir, baseName, ext);
+        if (renameNoReplace(finished, destination)) return destination;
+        if (errno != EEXIST && errno != ENOTEMPTY)
+            throw std::filesystem::filesystem_error("Cannot move the finished output into place", finished, destination,
+                                                    std::error_code(errno, std::generic_category()));
+    }
 }
 
 }  // namespace calvoro::files

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <string>
 
 namespace calvoro::files {
 
@@ -16,5 +17,17 @@ bool writeAll(const std::filesystem::path& path, const void* data, size_t size, 
 // half-written file ever carries the name. False on failure (errno tells why), with the
 // temporary removed.
 bool writeAtomically(const std::filesystem::path& path, const void* data, size_t size);
+
+// Renames a file or folder to `to` unless an item of that name exists: false with errno EEXIST
+// then, or with the failure's errno. File systems without the kernel's no-replace flag get the
+// same guarantee from a hard link (files) or an exclusive mkdir (folders).
+bool renameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// Moves a finished output (file or folder) into dir as baseName.ext, or under the next free name
+// the output name registry gives when the name is taken, even by another process at the last
+// moment: nothing is ever replaced. An empty ext gives no dot. Returns where it went; throws
+// std::filesystem::filesystem_error when it cannot be moved.
+std::filesystem::path publish(const std::filesystem::path& finished, const std::filesystem::path& dir,
+                              const std::string& baseName, const std::string& ext);
 
 }  // namespace calvoro::files

@@ -5,12 +5,15 @@
 #include <cerrno>
 #include <chrono>
 #include <exception>
+#include <optional>
 #include <system_error>
 
 #include "core/cancellation.h"
 #include "core/conversion_error.h"
 #include "core/conversion_logger.h"
+#include "core/file_writing.h"
 #include "core/text_util.h"
+#include "core/work_folder.h"
 
 namespace calvoro {
 namespace {
@@ -56,6 +59,17 @@ int64_t itemSize(const fs::path& path) {
     return static_cast<int64_t>(st.st_size);
 }
 
+// Moves a finished output out of the work folder under its own name, or the next free one.
+fs::path publish(const fs::path& produced, const fs::path& outputDir, SupportedFormat target) {
+    const std::string name = lastPathComponent(produced);
+    if (target.isMultiFileOutput()) return files::publish(produced, outputDir, name, "");
+    // The target's extension as a whole ("tar.gz"), so a taken name becomes "x (1).tar.gz".
+    const std::string ext = target.fileExtension();
+    if (!ext.empty() && name.size() > ext.size() + 1 && name.ends_with("." + ext))
+        return files::publish(produced, outputDir, name.substr(0, name.size() - ext.size() - 1), ext);
+    return files::publish(produced, outputDir, deletingPathExtension(name), pathExtension(produced));
+}
+
 }  // namespace
 
 ConversionEngine::Collaborators ConversionEngine::Collaborators::standard() {
@@ -63,11 +77,21 @@ ConversionEngine::Collaborators ConversionEngine::Collaborators::standard() {
 }
 
 fs::path ConversionEngine::convert(const ConversionJob& job, const fs::path& outputDir, const ProgressHandler& progressHandler) {
-    return convert(job, outputDir, progressHandler, Collaborators::standard());
+    return convert(job, outputDir, progressHandler, Collaborators::standard(), CancellationToken());
+}
+
+fs::path ConversionEngine::convert(const ConversionJob& job, const fs::path& outputDir, const ProgressHandler& progressHandler,
+                                   const CancellationToken& cancellation) {
+    return convert(job, outputDir, progressHandler, Collaborators::standard(), cancellation);
 }
 
 fs::path ConversionEngine::convert(const ConversionJob& job, const fs::path& outputDir, const ProgressHandler& progressHandler,
                                    const Collaborators& with) {
+    return convert(job, outputDir, progressHandler, with, CancellationToken());
+}
+
+fs::path ConversionEngine::convert(const ConversionJob& job, const fs::path& outputDir, const ProgressHandler& progressHandler,
+                                   const Collaborators& with, const CancellationToken& cancellation) {
     ConversionLogger& logger = ConversionLogger::shared();
 
     if (!job.targetFormat) {
@@ -92,37 +116,46 @@ fs::path ConversionEngine::convert(const ConversionJob& job, const fs::path& out
         return formatC("%.1f", seconds.count());
     };
 
+    // The converter writes into a private folder inside the output folder; only a finished,
+    // checked output leaves it, in one rename. A failure, a cancellation or a killed process
+    // leaves nothing under an output's name.
+    std::optional<WorkFolder> work;
     try {
-        const fs::path output = with.dispatch(job, target, outputDir, progressHandler);
+        work.emplace(outputDir);
+    } catch (const std::exception& e) {
+        logger.error("Cannot create output directory", engineCategory, outputDir.string() + dash + e.what());
+        throw ConversionError::failedToCreateOutput();
+    }
 
+    try {
+        const fs::path produced = with.dispatch(job, target, work->path(), progressHandler, cancellation);
+
+        std::string summary;
         if (target.isMultiFileOutput()) {
-            const long count = visibleEntryCount(output);
+            const long count = visibleEntryCount(produced);
             if (count == 0) {
-                logger.error("Output folder is empty \u2014 no pages were written", engineCategory, lastPathComponent(output));
+                logger.error("Output folder is empty \u2014 no pages were written", engineCategory, lastPathComponent(produced));
                 throw ConversionError::emptyOutput();
             }
-            logger.success("Completed in " + elapsed() + "s" + arrow + "folder (" + std::to_string(count) + " files)",
-                           engineCategory, lastPathComponent(output));
-            return output;
+            summary = "folder (" + std::to_string(count) + " files)";
+        } else {
+            const int64_t size = itemSize(produced);
+            if (size <= 0) {
+                logger.warning("Output file is empty (0 bytes)", engineCategory, lastPathComponent(produced));
+                throw ConversionError::emptyOutput();
+            }
+            const Validator::ValidationStatus status = with.validate(target, produced);
+            if (status.isFailure()) {
+                logger.error("Output failed validation: " + status.reason(), engineCategory, lastPathComponent(produced));
+                throw ConversionError::corruptFile("The converted file didn't come out valid (" + status.reason() +
+                                                   "). The original is untouched.");
+            }
+            summary = formatByteCount(size);
         }
+        cancellation.throwIfCancelled();
 
-        const int64_t size = itemSize(output);
-        if (size <= 0) {
-            // The empty file stays where it is.
-            logger.warning("Output file is empty (0 bytes)", engineCategory, lastPathComponent(output));
-            throw ConversionError::emptyOutput();
-        }
-
-        const Validator::ValidationStatus status = with.validate(target, output);
-        if (status.isFailure()) {
-            logger.error("Output failed validation: " + status.reason(), engineCategory, lastPathComponent(output));
-            std::error_code removeError;
-            fs::remove(output, removeError);
-            throw ConversionError::corruptFile("The converted file didn't come out valid (" + status.reason() +
-                                               "). The original is untouched.");
-        }
-        logger.success("Completed in " + elapsed() + "s" + arrow + formatByteCount(size), engineCategory,
-                       lastPathComponent(output));
+        const fs::path output = publish(produced, outputDir, target);
+        logger.success("Completed in " + elapsed() + "s" + arrow + summary, engineCategory, lastPathComponent(output));
         return output;
     } catch (...) {
         const std::exception_ptr error = std::current_exception();

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "core/cancellation.h"
 #include "core/conversion_job.h"
 #include "core/supported_format.h"
 #include "engine/validator.h"
@@ -17,7 +18,8 @@ public:
     using ProgressHandler = std::function<void(double)>;
     using Router = std::function<std::filesystem::path(const ConversionJob& job, SupportedFormat target,
                                                        const std::filesystem::path& outputDir,
-                                                       const ProgressHandler& progressHandler)>;
+                                                       const ProgressHandler& progressHandler,
+                                                       const CancellationToken& cancellation)>;
     using Check = std::function<Validator::ValidationStatus(SupportedFormat target, const std::filesystem::path& output)>;
 
     // What a conversion hands its work to; tests put stand-ins here.
@@ -29,12 +31,18 @@ public:
     };
 
     // Returns the written file, or for the page targets the folder of pages. Throws
-    // ConversionError (noTargetSelected, failedToCreateOutput, emptyOutput, corruptFile) or
-    // whatever the converter or the file system threw, unchanged.
+    // ConversionError (noTargetSelected, failedToCreateOutput, emptyOutput, corruptFile),
+    // CancellationError once the token is cancelled (nothing is left behind), or whatever the
+    // converter or the file system threw, unchanged.
     static std::filesystem::path convert(const ConversionJob& job, const std::filesystem::path& outputDir,
                                          const ProgressHandler& progressHandler);
     static std::filesystem::path convert(const ConversionJob& job, const std::filesystem::path& outputDir,
+                                         const ProgressHandler& progressHandler, const CancellationToken& cancellation);
+    static std::filesystem::path convert(const ConversionJob& job, const std::filesystem::path& outputDir,
                                          const ProgressHandler& progressHandler, const Collaborators& with);
+    static std::filesystem::path convert(const ConversionJob& job, const std::filesystem::path& outputDir,
+                                         const ProgressHandler& progressHandler, const Collaborators& with,
+                                         const CancellationToken& cancellation);
 
     // "Calvoro" in the user's documents folder (else the data folder, else the temporary
     // folder), created when missing. Never fails.
@@ -43,7 +51,8 @@ public:
     // Picks exactly one converter by the source format (and for PDF, video and GIF sources
     // by the target) and returns what it wrote. Errors pass through unchanged.
     static std::filesystem::path dispatch(const ConversionJob& job, SupportedFormat target,
-                                          const std::filesystem::path& outputDir, const ProgressHandler& progressHandler);
+                                          const std::filesystem::path& outputDir, const ProgressHandler& progressHandler,
+                                          const CancellationToken& cancellation = {});
 
     ConversionEngine() = delete;
 };

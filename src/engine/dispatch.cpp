@@ -24,13 +24,13 @@ std::optional<int> toInt(const std::optional<long>& value) {
 }
 
 fs::path run(const routing::Route& route, const ConversionJob& job, SupportedFormat target, const fs::path& outputDir,
-             const ConversionEngine::ProgressHandler& progress) {
+             const ConversionEngine::ProgressHandler& progress, const CancellationToken& cancellation) {
     const fs::path& source = job.sourceURL;
     switch (route.operation) {
         case Operation::font:
             return FontConverter::convert(source, job.detectedFormat, target, outputDir);
         case Operation::archive:
-            return ArchiveConverter::convert(source, job.detectedFormat, target, outputDir);
+            return ArchiveConverter::convert(source, job.detectedFormat, target, outputDir, cancellation);
         case Operation::imagePDFPages:
             return documents::convertPDFPages(source, target, outputDir, route.quality);
         case Operation::image:
@@ -40,15 +40,15 @@ fs::path run(const routing::Route& route, const ConversionJob& job, SupportedFor
         case Operation::document:
             return documents::convert(source, job.detectedFormat, target, outputDir);
         case Operation::extractAudio:
-            return VideoAudioConverter::extractAudio(source, outputDir, progress);
+            return VideoAudioConverter::extractAudio(source, outputDir, progress, cancellation);
         case Operation::convertVideo:
-            return VideoAudioConverter::convertVideo(source, target, outputDir, progress);
+            return VideoAudioConverter::convertVideo(source, target, outputDir, progress, cancellation);
         case Operation::convertAudio:
-            return VideoAudioConverter::convertAudio(source, target, outputDir, toInt(route.bitrate), progress);
+            return VideoAudioConverter::convertAudio(source, target, outputDir, toInt(route.bitrate), progress, cancellation);
         case Operation::videoToGIF:
-            return VideoAudioConverter::videoToGIF(source, outputDir, route.fps, toInt(route.maxWidth).value_or(0), progress);
+            return VideoAudioConverter::videoToGIF(source, outputDir, route.fps, toInt(route.maxWidth).value_or(0), progress, cancellation);
         case Operation::gifToVideo:
-            return VideoAudioConverter::gifToVideo(source, target, outputDir, progress);
+            return VideoAudioConverter::gifToVideo(source, target, outputDir, progress, cancellation);
     }
     // Every operation has a case above; this keeps an unknown value from falling through.
     throw ConversionError::unsupportedConversion(job.detectedFormat.displayName(), target.displayName());
@@ -57,7 +57,8 @@ fs::path run(const routing::Route& route, const ConversionJob& job, SupportedFor
 }  // namespace
 
 fs::path ConversionEngine::dispatch(const ConversionJob& job, SupportedFormat target, const fs::path& outputDir,
-                                    const ProgressHandler& progressHandler) {
+                                    const ProgressHandler& progressHandler, const CancellationToken& cancellation) {
+    cancellation.throwIfCancelled();
     const routing::Route route = routing::routeFor(job, target);
     auto report = [&](double value) {
         if (progressHandler) progressHandler(value);
@@ -65,7 +66,7 @@ fs::path ConversionEngine::dispatch(const ConversionJob& job, SupportedFormat ta
     if (route.progressBefore) report(*route.progressBefore);
     // The media converters call the handler they get; an empty one stands for "not interested".
     const ProgressHandler passedOn = progressHandler ? progressHandler : ProgressHandler([](double) {});
-    fs::path output = run(route, job, target, outputDir, passedOn);
+    fs::path output = run(route, job, target, outputDir, passedOn, cancellation);
     if (route.progressBefore) report(1.0);
     return output;
 }

@@ -17,9 +17,10 @@
 #include "core/conversion_error.h"
 #include "core/conversion_logger.h"
 #include "core/file_detector.h"
+#include "core/file_writing.h"
 #include "core/folder_access.h"
 #include "core/text_util.h"
-#include "core/uuid.h"
+#include "core/work_folder.h"
 
 namespace calvoro {
 namespace {
@@ -34,38 +35,6 @@ bool itemExists(const fs::path& path) {
 
 std::string systemMessage(int error) {
     return std::error_code(error, std::generic_category()).message();
-}
-
-fs::path temporaryRoot() {
-    const char* tmp = std::getenv("TMPDIR");
-    if (tmp && *tmp && fs::path(tmp).is_absolute()) return tmp;
-    return "/tmp";
-}
-
-// The private working folder of one call, removed whatever the outcome.
-class WorkFolder {
-public:
-    explicit WorkFolder(fs::path path) : path_(std::move(path)) {}
-    ~WorkFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    WorkFolder(const WorkFolder&) = delete;
-    WorkFolder& operator=(const WorkFolder&) = delete;
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
-
-// Creates the folder with mode 0700 (and its missing parents); the reason text on failure.
-std::optional<std::string> makePrivateFolder(const fs::path& folder) {
-    std::error_code ec;
-    fs::create_directories(folder.parent_path(), ec);
-    if (ec) return "Cannot create the temporary folder " + folder.string() + ": " + ec.message();
-    if (::mkdir(folder.c_str(), 0700) != 0)
-        return "Cannot create the temporary folder " + folder.string() + ": " + systemMessage(errno);
-    return std::nullopt;
 }
 
 // Copies a file's bytes into a new file that must not exist yet, keeping its permission bits.
@@ -113,50 +82,26 @@ void copyToNewFile(const fs::path& from, const fs::path& to) {
 
 enum class Placement { placed, collisionAppeared };
 
-// Renames without ever replacing an existing item; false when one is there.
-bool renameNoReplace(const fs::path& from, const fs::path& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-    int e = errno;
-    if (e == EEXIST) return false;
-    if (e == EINVAL || e == ENOSYS || e == ENOTSUP) {
-        // File systems without the flag: a hard link is just as exclusive.
-        if (::link(from.c_str(), to.c_str()) == 0) {
-            ::unlink(from.c_str());
-            return true;
-        }
-        e = errno;
-        if (e == EEXIST) return false;
-    }
-    throw std::runtime_error("Cannot move the converted file to " + to.string() + ": " + systemMessage(e));
-}
-
 // Moves the produced file into the destination's folder under a temporary name first (copying
 // when it lies on another file system), then gives it its name in one step.
 Placement place(const fs::path& produced, const fs::path& destination, bool replaceExisting) {
     if (!replaceExisting && itemExists(destination)) return Placement::collisionAppeared;
 
-    std::string stagingName = ".";  // appended piecewise: GCC 12 misreads the chained form (-Wrestrict)
-    stagingName += lastPathComponent(destination);
-    stagingName += ".calvoro-";
-    stagingName += Uuid().uuidString();
-    stagingName += ".part";
-    const fs::path staging = destination.parent_path() / stagingName;
-    if (::rename(produced.c_str(), staging.c_str()) != 0) {
+    // A work folder of the destination's folder, so that a killed process leaves no stray file there.
+    const WorkFolder staging(destination.parent_path());
+    const fs::path staged = staging.path() / lastPathComponent(destination);
+    if (::rename(produced.c_str(), staged.c_str()) != 0) {
         const int e = errno;
         if (e != EXDEV) throw std::runtime_error("Cannot move the converted file into " + destination.parent_path().string() + ": " + systemMessage(e));
-        copyToNewFile(produced, staging);
+        copyToNewFile(produced, staged);
     }
-    try {
-        if (replaceExisting) {
-            if (::rename(staging.c_str(), destination.c_str()) != 0)
-                throw std::runtime_error("Cannot replace " + destination.string() + ": " + systemMessage(errno));
-        } else if (!renameNoReplace(staging, destination)) {
-            ::unlink(staging.c_str());
-            return Placement::collisionAppeared;
-        }
-    } catch (...) {
-        ::unlink(staging.c_str());
-        throw;
+    if (replaceExisting) {
+        if (::rename(staged.c_str(), destination.c_str()) != 0)
+            throw std::runtime_error("Cannot replace " + destination.string() + ": " + systemMessage(errno));
+    } else if (!files::renameNoReplace(staged, destination)) {
+        if (errno != EEXIST)
+            throw std::runtime_error("Cannot move the converted file to " + destination.string() + ": " + systemMessage(errno));
+        return Placement::collisionAppeared;
     }
     return Placement::placed;
 }
@@ -200,15 +145,18 @@ Outcome run(const fs::path& sourceArg, SupportedFormat to, bool replaceExisting,
     }
 
     // 8. A private working folder, removed on every path from here on.
-    const fs::path workPath = temporaryRoot() / ("Calvoro-inplace-" + Uuid().uuidString());
-    if (auto error = makePrivateFolder(workPath)) return Outcome::failed(*error);
-    WorkFolder work(workPath);
+    std::optional<WorkFolder> work;
+    try {
+        work.emplace(WorkFolder::temporaryDirectory());
+    } catch (const std::exception& e) {
+        return Outcome::failed(std::string("Cannot create the temporary folder: ") + e.what());
+    }
 
     // 9. Convert through the engine, which validates the output.
     job->targetFormat = to;
     fs::path produced;
     try {
-        produced = ConversionEngine::convert(*job, work.path(), progress, engine);
+        produced = ConversionEngine::convert(*job, work->path(), progress, engine);
     } catch (const std::exception& e) {
         return Outcome::failed(describe(e));
     } catch (...) {

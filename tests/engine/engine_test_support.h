@@ -43,7 +43,7 @@ struct FakeEngine {
     ConversionEngine::Collaborators collaborators() {
         return {
             [this](const ConversionJob&, SupportedFormat, const std::filesystem::path& outputDir,
-                   const ConversionEngine::ProgressHandler&) {
+                   const ConversionEngine::ProgressHandler&, const CancellationToken&) {
                 ++dispatchCalls;
                 return produce(outputDir);
             },

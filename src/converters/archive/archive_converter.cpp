@@ -13,7 +13,7 @@
 #include "core/conversion_logger.h"
 #include "core/output_name_registry.h"
 #include "core/text_util.h"
-#include "core/uuid.h"
+#include "core/work_folder.h"
 
 namespace calvoro::ArchiveConverter {
 
@@ -23,35 +23,10 @@ namespace {
 
 const char* const kCategory = "Archive";
 
-fs::path systemTemporaryFolder() {
-    const char* tmp = std::getenv("TMPDIR");
-    return (tmp && *tmp) ? fs::path(tmp) : fs::path("/tmp");
-}
-
-// The call's private folder, removed with everything in it on every way out.
-class TemporaryFolder {
-public:
-    TemporaryFolder() : path_(systemTemporaryFolder() / ("Calvoro_" + Uuid().uuidString())) {
-        std::error_code ec;
-        fs::create_directories(path_.parent_path(), ec);
-        if (::mkdir(path_.c_str(), 0700) != 0)
-            throw fs::filesystem_error("cannot create temporary folder", path_, std::error_code(errno, std::generic_category()));
-    }
-    ~TemporaryFolder() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
-
 bool isEmptyFolder(const fs::path& folder) { return fs::directory_iterator(folder) == fs::directory_iterator(); }
 
-void extractArchive(const fs::path& source, SupportedFormat format, const fs::path& to, ConversionLogger& logger) {
+void extractArchive(const fs::path& source, SupportedFormat format, const fs::path& to, ConversionLogger& logger,
+                    const CancellationToken& cancellation) {
     std::error_code ec;
     auto size = fs::file_size(source, ec);
     if (!ec && size > static_cast<uintmax_t>(archiveSizeLimit)) {
@@ -60,20 +35,22 @@ void extractArchive(const fs::path& source, SupportedFormat format, const fs::pa
     }
     std::vector<uint8_t> payload;
     switch (format) {
-        case SupportedFormat::zip: extractZIP(source, to); return;
-        case SupportedFormat::tar: extractTAR(readFileBytes(source), to); return;
+        case SupportedFormat::zip: extractZIP(source, to, cancellation); return;
+        case SupportedFormat::tar: extractTAR(readFileBytes(source), to, cancellation); return;
         case SupportedFormat::gzip: payload = decompressGzip(readFileBytes(source), archiveSizeLimit); break;
         case SupportedFormat::xz: payload = XZCodec::decompress(readFileBytes(source), archiveSizeLimit); break;
         case SupportedFormat::bz2: payload = BZip2::decompress(readFileBytes(source), archiveSizeLimit); break;
         default: throw ConversionError::unsupportedConversion(format.displayName(), "extracted");
     }
+    cancellation.throwIfCancelled();
     if (isTarArchive(payload))
-        extractTAR(payload, to);
+        extractTAR(payload, to, cancellation);
     else
         writeFileBytes(to / deletingPathExtension(lastPathComponent(source)), payload);
 }
 
-void createArchive(const fs::path& folder, SupportedFormat format, const fs::path& output, ConversionLogger& logger) {
+void createArchive(const fs::path& folder, SupportedFormat format, const fs::path& output, ConversionLogger& logger,
+                   const CancellationToken& cancellation) {
     if (isEmptyFolder(folder)) throw ConversionError::emptyOutput();
     int64_t total = uncompressedSize(folder);
     if (total > archiveSizeLimit) {
@@ -81,11 +58,11 @@ void createArchive(const fs::path& folder, SupportedFormat format, const fs::pat
         throw ConversionError::corruptFile("Archive contents are too large to repackage (max 2 GB uncompressed)");
     }
     switch (format) {
-        case SupportedFormat::zip: createZIP(folder, output); return;
-        case SupportedFormat::tar: writeFileBytes(output, createTARData(folder)); return;
-        case SupportedFormat::gzip: writeFileBytes(output, compressGzip(createTARData(folder))); return;
-        case SupportedFormat::xz: writeFileBytes(output, XZCodec::compress(createTARData(folder))); return;
-        case SupportedFormat::bz2: writeFileBytes(output, BZip2::compress(createTARData(folder), 9)); return;
+        case SupportedFormat::zip: createZIP(folder, output, {}, cancellation); return;
+        case SupportedFormat::tar: writeFileBytes(output, createTARData(folder, cancellation)); return;
+        case SupportedFormat::gzip: writeFileBytes(output, compressGzip(createTARData(folder, cancellation))); return;
+        case SupportedFormat::xz: writeFileBytes(output, XZCodec::compress(createTARData(folder, cancellation))); return;
+        case SupportedFormat::bz2: writeFileBytes(output, BZip2::compress(createTARData(folder, cancellation), 9)); return;
         default: throw ConversionError::unsupportedConversion("extracted", format.displayName());
     }
 }
@@ -109,7 +86,8 @@ int64_t uncompressedSize(const fs::path& folder) {
     return total;
 }
 
-fs::path convert(const fs::path& source, SupportedFormat sourceFormat, SupportedFormat target, const fs::path& outputDir) {
+fs::path convert(const fs::path& source, SupportedFormat sourceFormat, SupportedFormat target, const fs::path& outputDir,
+                 const CancellationToken& cancellation) {
     ConversionLogger& logger = ConversionLogger::shared();
     logger.info("Archive: " + sourceFormat.displayName() + " \u2192 " + target.displayName(), kCategory, lastPathComponent(source));
 
@@ -120,8 +98,8 @@ fs::path convert(const fs::path& source, SupportedFormat sourceFormat, Supported
     }
     const std::string baseName = deletingPathExtension(lastPathComponent(source));
 
-    TemporaryFolder temporary;
-    extractArchive(source, sourceFormat, temporary.path(), logger);
+    const WorkFolder temporary(WorkFolder::temporaryDirectory());
+    extractArchive(source, sourceFormat, temporary.path(), logger, cancellation);
     if (isEmptyFolder(temporary.path())) {
         logger.error("Extraction produced no files", kCategory);
         throw ConversionError::emptyOutput();
@@ -129,7 +107,7 @@ fs::path convert(const fs::path& source, SupportedFormat sourceFormat, Supported
 
     fs::path output = OutputNameRegistry::reserve(outputDir, baseName, target.fileExtension());
     try {
-        createArchive(temporary.path(), target, output, logger);
+        createArchive(temporary.path(), target, output, logger, cancellation);
     } catch (...) {
         // The reserved path was free before, so whatever stands there now is our partial output.
         std::error_code ec;

@@ -47,10 +47,11 @@ bool isRefused(uint8_t type) {
 
 }  // namespace
 
-void extractTAR(std::span<const uint8_t> data, const fs::path& to) {
+void extractTAR(std::span<const uint8_t> data, const fs::path& to, const CancellationToken& cancellation) {
     std::vector<std::string> refused;
     size_t offset = 0;
     while (data.size() - offset >= 512) {
+        cancellation.throwIfCancelled();
         auto header = data.subspan(offset, 512);
         if (std::all_of(header.begin(), header.end(), [](uint8_t b) { return b == 0; })) break;
         std::string name = textField(header, 0, 100);

@@ -80,7 +80,7 @@ uint64_t secondsSince1970(const fs::path& item) {
 
 }  // namespace
 
-std::vector<uint8_t> createTARData(const fs::path& from) {
+std::vector<uint8_t> createTARData(const fs::path& from, const CancellationToken& cancellation) {
     std::vector<uint8_t> out;
     for (std::string folder : gatherDirectories(from, from)) {
         if (!folder.ends_with('/')) folder += '/';
@@ -104,6 +104,7 @@ std::vector<uint8_t> createTARData(const fs::path& from) {
     compression::reserveLarge(out, expected);
     std::vector<uint8_t> buffer;
     for (const auto& [path, url] : files) {
+        cancellation.throwIfCancelled();
         auto content = readFileInto(url, buffer);
         if (content.size() > kLargestOctal11) throw ConversionError::corruptFile("File too large for TAR: " + path);
         Header h{};

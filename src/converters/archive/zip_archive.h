@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/cancellation.h"
 #include "core/conversion_error.h"
 
 namespace calvoro::ArchiveConverter {
@@ -23,11 +24,14 @@ inline constexpr int64_t zipExpansionLimit = 2147483648LL;
 // metadata (.DS_Store, "._" files, __MACOSX) is left out.
 // firstStoredEntry, when not empty, is the relative path of a file below `from` that is written as
 // the very first entry and always stored (an EPUB's "mimetype"); it is not repeated later.
-// Nothing reaches `to` unless every entry passed its checks.
-void createZIP(const std::filesystem::path& from, const std::filesystem::path& to, const std::string& firstStoredEntry = {});
+// Nothing reaches `to` unless every entry passed its checks. A cancelled token stops it between
+// entries with CancellationError (as it does extractZIP).
+void createZIP(const std::filesystem::path& from, const std::filesystem::path& to, const std::string& firstStoredEntry = {},
+               const CancellationToken& cancellation = {});
 
 // Unpacks a ZIP file into the folder `to`: regular files only, under sanitised relative paths.
-void extractZIP(const std::filesystem::path& source, const std::filesystem::path& to);
+void extractZIP(const std::filesystem::path& source, const std::filesystem::path& to,
+                const CancellationToken& cancellation = {});
 
 enum class ZipMethod { deflate, store };
 

@@ -124,9 +124,10 @@ void walkZIP(std::span<const uint8_t> data, int64_t limit, const Sink& sink) {
 
 }  // namespace
 
-void extractZIP(const fs::path& source, const fs::path& to) {
+void extractZIP(const fs::path& source, const fs::path& to, const CancellationToken& cancellation) {
     auto data = readFileBytes(source);
     walkZIP(data, zipExpansionLimit, [&](const std::string& path, std::vector<uint8_t>&& content) {
+        cancellation.throwIfCancelled();
         fs::path target = to / path;
         fs::create_directories(target.parent_path());
         writeFileBytes(target, content);

@@ -176,7 +176,8 @@ private:
 
 }  // namespace
 
-void createZIP(const fs::path& from, const fs::path& to, const std::string& firstStoredEntry) {
+void createZIP(const fs::path& from, const fs::path& to, const std::string& firstStoredEntry,
+               const CancellationToken& cancellation) {
     std::string first = firstStoredEntry.empty() ? std::string() : sanitizePath(firstStoredEntry);
     auto folders = gatherDirectories(from, from);
     auto files = gatherFiles(from, from);
@@ -189,6 +190,7 @@ void createZIP(const fs::path& from, const fs::path& to, const std::string& firs
     writer.reserve(centralBytes);
     std::vector<uint8_t> buffer;
     auto add = [&](const std::string& path, const fs::path& url, bool allowDeflate) {
+        cancellation.throwIfCancelled();
         auto content = readFileInto(url, buffer);
         auto when = modificationTime(url).value_or(std::chrono::system_clock::now());
         writer.addFile(path, content, dosTimestamp(when), allowDeflate);

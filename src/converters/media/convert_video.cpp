@@ -42,7 +42,8 @@ std::string VideoAudioConverter::bestVideoPreset(const m::Asset& asset, const m:
 }
 
 std::filesystem::path VideoAudioConverter::convertVideo(const std::filesystem::path& source, SupportedFormat target,
-                                                        const std::filesystem::path& outputDir, ProgressHandler progressHandler) {
+                                                        const std::filesystem::path& outputDir, ProgressHandler progressHandler,
+                                                        CancellationToken cancellation) {
     auto& log = ConversionLogger::shared();
     log.info("Video: " + lastPathComponent(source) + " \u2192 " + target.displayName(), videoCategory);
     // Sources need no scoped access here: there is no sandbox to ask.
@@ -77,7 +78,7 @@ std::filesystem::path VideoAudioConverter::convertVideo(const std::filesystem::p
     session->setOutputFileType(*fileType);
     session->setShouldOptimizeForNetworkUse(true);
 
-    exportWithPolling(*session, progressHandler);
+    exportWithPolling(*session, progressHandler, cancellation);
 
     switch (session->status()) {
         case m::ExportSession::Status::completed:
@@ -88,13 +89,15 @@ std::filesystem::path VideoAudioConverter::convertVideo(const std::filesystem::p
             log.error("Export session failed: " + description, videoCategory);
             throw ConversionError::exportSessionFailed(description);
         }
-        case m::ExportSession::Status::cancelled: throw ConversionError::cancelled();
+        case m::ExportSession::Status::cancelled:
+            cancellation.throwIfCancelled();
+            throw ConversionError::cancelled();
         default: throw ConversionError::conversionFailed();
     }
 }
 
 std::filesystem::path VideoAudioConverter::extractAudio(const std::filesystem::path& source, const std::filesystem::path& outputDir,
-                                                        ProgressHandler progressHandler) {
+                                                        ProgressHandler progressHandler, CancellationToken cancellation) {
     auto& log = ConversionLogger::shared();
     log.info("Extract audio: " + lastPathComponent(source), videoCategory);
     auto output = OutputNameRegistry::reserve(outputDir, baseName(source) + " (audio)", "m4a");
@@ -110,14 +113,16 @@ std::filesystem::path VideoAudioConverter::extractAudio(const std::filesystem::p
     session->setOutputURL(output);
     session->setOutputFileType(m::FileType::appleM4A);
 
-    exportWithPolling(*session, progressHandler);
+    exportWithPolling(*session, progressHandler, cancellation);
 
     switch (session->status()) {
         case m::ExportSession::Status::completed:
             report(progressHandler, 1.0);
             return output;
         case m::ExportSession::Status::failed: throw ConversionError::exportSessionFailed(session->error().value_or("Unknown"));
-        case m::ExportSession::Status::cancelled: throw ConversionError::cancelled();
+        case m::ExportSession::Status::cancelled:
+            cancellation.throwIfCancelled();
+            throw ConversionError::cancelled();
         default: throw ConversionError::conversionFailed();
     }
 }

@@ -16,7 +16,9 @@ void report(const VideoAudioConverter::ProgressHandler& handler, double value) {
     if (handler) handler(value);
 }
 
-void exportWithPolling(media::ExportSession& session, const VideoAudioConverter::ProgressHandler& handler) {
+void exportWithPolling(media::ExportSession& session, const VideoAudioConverter::ProgressHandler& handler,
+                       const CancellationToken& cancellation) {
+    std::stop_callback onCancel(cancellation.stopToken(), [&session] { session.cancelExport(); });
     std::mutex mutex;
     std::condition_variable wake;
     bool finished = false;

@@ -17,8 +17,9 @@ void report(const VideoAudioConverter::ProgressHandler& handler, double value);
 
 // Runs the export on this thread while a poller reports its progress at once and then every
 // 200 ms. The poller is stopped and joined before this returns, so nothing it sends can
-// arrive after the caller's final report.
-void exportWithPolling(media::ExportSession& session, const VideoAudioConverter::ProgressHandler& handler);
+// arrive after the caller's final report. Cancelling the token cancels the export.
+void exportWithPolling(media::ExportSession& session, const VideoAudioConverter::ProgressHandler& handler,
+                       const CancellationToken& cancellation);
 
 void removeQuietly(const std::filesystem::path& path);
 

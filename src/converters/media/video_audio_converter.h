@@ -24,10 +24,11 @@ public:
 
     // MP4, MOV or M4V through an export session; progress is polled every 200 ms.
     static std::filesystem::path convertVideo(const std::filesystem::path& source, SupportedFormat target,
-                                              const std::filesystem::path& outputDir, ProgressHandler progressHandler);
+                                              const std::filesystem::path& outputDir, ProgressHandler progressHandler,
+                                              CancellationToken cancellation = {});
     // The audio of a video as "<name> (audio).m4a".
     static std::filesystem::path extractAudio(const std::filesystem::path& source, const std::filesystem::path& outputDir,
-                                              ProgressHandler progressHandler);
+                                              ProgressHandler progressHandler, CancellationToken cancellation = {});
     // An endlessly looping GIF sampled at fps, at most maxWidth wide.
     static std::filesystem::path videoToGIF(const std::filesystem::path& source, const std::filesystem::path& outputDir, double fps,
                                             int maxWidth, ProgressHandler progressHandler, CancellationToken cancellation = {});

@@ -1,0 +1,18 @@
+#include "app/state/appearance.h"
+
+namespace calvoro {
+
+const std::array<AppearanceMode, 2>& allAppearanceModes() {
+    static const std::array<AppearanceMode, 2> all{AppearanceMode::dark, AppearanceMode::light};
+    return all;
+}
+
+std::string rawValue(AppearanceMode mode) { return mode == AppearanceMode::light ? "Light" : "Dark"; }
+
+std::optional<AppearanceMode> appearanceModeFromRawValue(std::string_view raw) {
+    if (raw == "Dark") return AppearanceMode::dark;
+    if (raw == "Light") return AppearanceMode::light;
+    return std::nullopt;
+}
+
+}  // namespace calvoro

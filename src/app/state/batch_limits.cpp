@@ -1,0 +1,37 @@
+#include "app/state/batch_limits.h"
+
+#include <sched.h>
+
+#include <algorithm>
+#include <thread>
+
+namespace calvoro {
+
+BatchLimits BatchLimits::forProcessors(int processors) {
+    const int base = std::max(processors - 2, 2);
+    BatchLimits limits;
+    limits.overall = std::min(base, 6);
+    limits.perCategory = {
+        {FileCategory::image, limits.overall}, {FileCategory::video, 2},    {FileCategory::audio, std::min(base, 4)},
+        {FileCategory::font, std::min(base, 4)}, {FileCategory::document, 1}, {FileCategory::archive, 1},
+        {FileCategory::unknown, 1},
+    };
+    return limits;
+}
+
+int BatchLimits::activeProcessors() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0) {
+        const int n = CPU_COUNT(&set);
+        if (n > 0) return n;
+    }
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+int BatchLimits::limit(FileCategory category) const {
+    auto it = perCategory.find(category);
+    return it == perCategory.end() ? 1 : it->second;
+}
+
+}  // namespace calvoro

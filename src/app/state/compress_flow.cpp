@@ -1,0 +1,92 @@
+// Compressing one job from the compress sheet, and measuring its levels.
+#include <QMetaObject>
+#include <QPointer>
+
+#include <filesystem>
+
+#include "app/state/conversion_view_model.h"
+#include "converters/archive/compressor.h"
+
+namespace calvoro {
+
+void ConversionViewModel::beginCompress(const ConversionJob& job) {
+    if (Compressor::compressionTarget(job.detectedFormat)) setCompressingJob(job);
+}
+
+void ConversionViewModel::compress(const ConversionJob& job, CompressionLevel level) {
+    // A job being converted keeps its conversion undisturbed.
+    if (const int index = indexOf(job.id); index >= 0 && jobs_[index].status == ConversionStatus::converting) return;
+    if (!job.customOutputDir && !ensureOutputLocationChosen()) return;
+    const Path outputDir = job.customOutputDir.value_or(outputDirectory_);
+    if (const int index = indexOf(job.id); index >= 0) {
+        jobs_[index].status = ConversionStatus::converting;
+        jobs_[index].progress = 0;
+        notifyJobUpdated(index);
+    }
+    auto progress = [this, id = job.id](double value) {
+        QMetaObject::invokeMethod(this, [this, id, value] { setJobProgress(id, value); }, Qt::QueuedConnection);
+    };
+    workers_.start([this, job, level, outputDir, progress] {
+        Path output;
+        std::optional<std::string> error;
+        try {
+            output = Compressor::compress(job.sourceURL, job.detectedFormat, level, outputDir, false, progress);
+        } catch (const std::exception& e) {
+            error = e.what();
+        } catch (...) {
+            error = "An unknown error occurred.";
+        }
+        QMetaObject::invokeMethod(
+            this,
+            [this, job, output, error] {
+                if (tearingDown_) return;
+                if (!error) return recordCompressionResult(job.id, output);
+                logger_.error("Compress failed: " + *error, "Compress", job.fileName);
+                recordCompressionFailure(job.id, *error);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void ConversionViewModel::recordCompressionResult(const Uuid& id, const Path& url) {
+    const int index = indexOf(id);
+    if (index < 0) return;
+    ConversionJob& job = jobs_[index];
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(url, ec);
+    if (ec || size < 1) {
+        job.status = ConversionStatus::failed;
+        job.errorMessage = "Compressed file was not written.";
+    } else {
+        job.status = ConversionStatus::completed;
+        job.progress = 1.0;
+        job.outputURL = url;
+        job.outputSize = static_cast<int64_t>(size);
+    }
+    notifyJobUpdated(index);
+}
+
+void ConversionViewModel::recordCompressionFailure(const Uuid& id, const std::string& error) {
+    const int index = indexOf(id);
+    if (index < 0) return;
+    jobs_[index].status = ConversionStatus::failed;
+    jobs_[index].errorMessage = error;
+    notifyJobUpdated(index);
+}
+
+void ConversionViewModel::requestEstimates(const ConversionJob& job, QObject* receiver,
+                                           std::function<void(std::vector<CompressionEstimate>)> result) {
+    QPointer<QObject> target = receiver ? receiver : this;
+    workers_.start([this, source = job.sourceURL, format = job.detectedFormat, target, result = std::move(result)] {
+        auto estimates = Compressor::estimates(source, format);
+        // The view model outlives its workers; the receiver is checked on the main thread.
+        QMetaObject::invokeMethod(
+            this,
+            [this, target, estimates = std::move(estimates), result] {
+                if (!tearingDown_ && target) result(estimates);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+}  // namespace calvoro

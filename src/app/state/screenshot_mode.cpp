@@ -1,0 +1,7 @@
+#include "app/state/screenshot_mode.h"
+
+namespace calvoro {
+
+std::atomic<bool> ScreenshotMode::active{false};
+
+}  // namespace calvoro
