@@ -1,0 +1,50 @@
+#include "app/ui/console/ghost_pill_button.h"
+
+#include <QFontMetricsF>
+#include <QPainter>
+
+#include <cmath>
+
+#include "app/ui/theme.h"
+
+namespace calvoro {
+
+namespace {
+
+QFont labelFont() { return Theme::font(12.5, QFont::Medium); }
+
+}  // namespace
+
+GhostPillButton::GhostPillButton(const QString& label, double height, QWidget* parent)
+    : HoverButton(parent), height_(height) {
+    setHasPressLook(true);
+    setLabel(label);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+void GhostPillButton::setLabel(const QString& label) {
+    setText(label);
+    setAccessibleName(label);
+    updateGeometry();
+    update();
+}
+
+QSize GhostPillButton::sizeHint() const {
+    const double width = QFontMetricsF(labelFont()).horizontalAdvance(text()) + 24;
+    return {static_cast<int>(std::ceil(width)), static_cast<int>(std::ceil(height_))};
+}
+
+void GhostPillButton::paintEvent(QPaintEvent*) {
+    const ColorScheme scheme = Theme::scheme(this);
+    const double hover = hoverProgress();
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    applyPressScale(painter, 0.97);
+    const QRectF face(rect());
+    painter.fillPath(Theme::continuousRoundedRect(face, 8), mixColor(Qt::transparent, Theme::hoverFill(scheme), hover));
+    painter.setFont(labelFont());
+    painter.setPen(mixColor(Theme::textSecondary(scheme), Theme::textPrimary(scheme), hover));
+    painter.drawText(face, Qt::AlignCenter, text());
+}
+
+}  // namespace calvoro

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+#include "app/ui/hover_button.h"
+
+namespace calvoro {
+
+// A borderless text pill that tints on hover and shrinks a little while pressed.
+class GhostPillButton : public HoverButton {
+    Q_OBJECT
+public:
+    GhostPillButton(const QString& label, double height, QWidget* parent = nullptr);
+
+    void setLabel(const QString& label);
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    double height_;
+};
+
+}  // namespace calvoro
