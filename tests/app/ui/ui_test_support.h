@@ -11,7 +11,15 @@
 #include <functional>
 #include <thread>
 
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "app/state/conversion_view_model.h"
+#include "app/ui/theme.h"
+#include "core/conversion_logger.h"
 #include "platform/qt/main_thread.h"
+#include "support/test_support.h"
 
 namespace calvoro::testing {
 
@@ -39,5 +47,33 @@ inline void saveSnapshot(QWidget* widget, const QString& name) {
     if (!folder || !*folder) return;
     widget->grab().save(QString::fromLocal8Bit(folder) + "/" + name + ".png");
 }
+
+// A view model on private settings and a host widget in the chosen appearance, both made and
+// destroyed on the main thread.
+class ViewTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        isolateSettings();
+        onMain([&] {
+            model = std::make_unique<ConversionViewModel>();
+            ConversionLogger::shared().clear();
+            host = std::make_unique<QWidget>();
+            host->resize(900, 700);
+            Theme::applyAppearance(host.get(), ColorScheme::dark, AccentChoice::paper);
+        });
+    }
+    void TearDown() override {
+        onMain([&] {
+            host.reset();
+            model.reset();
+        });
+    }
+    void setScheme(ColorScheme scheme, AccentChoice accent = AccentChoice::paper) {
+        onMain([&] { Theme::applyAppearance(host.get(), scheme, accent); });
+    }
+
+    std::unique_ptr<ConversionViewModel> model;
+    std::unique_ptr<QWidget> host;
+};
 
 }  // namespace calvoro::testing
