@@ -5,6 +5,7 @@
 #include <QPainter>
 
 #include "app/state/conversion_view_model.h"
+#include "app/ui/console/console_card.h"
 #include "app/ui/symbols.h"
 #include "app/ui/theme.h"
 #include "core/supported_format.h"
@@ -66,6 +67,8 @@ void DropZoneView::paintEvent(QPaintEvent*) {
     const double progress = progress_.value();
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
+    // The zone fills the console card: its corners are the card's.
+    painter.setClipPath(Theme::continuousRoundedRect(QRectF(rect()), ConsoleCard::cornerRadius));
     painter.fillRect(rect(), dark ? QColor(30, 30, 30) : QColor(Qt::white));
 
     const QFont title = titleFont(), help = Theme::font(13.5), kinds = Theme::font(12);

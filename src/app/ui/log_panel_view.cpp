@@ -19,6 +19,7 @@
 #include "app/ui/circle_icon_button_style.h"
 #include "app/ui/log_entry_row.h"
 #include "app/ui/log_filter_pill.h"
+#include "app/ui/scroll_bar_style.h"
 #include "app/ui/symbols.h"
 #include "app/ui/theme.h"
 
@@ -286,13 +287,7 @@ void LogPanelView::styleChildren() {
     field.setColor(QPalette::Text, Theme::textPrimary(scheme));
     field.setColor(QPalette::PlaceholderText, Theme::textTertiary(scheme));
     search_->setPalette(field);
-    const QColor handle = scheme == ColorScheme::dark ? rgbColor(0xFFFFFF, 0.22) : rgbColor(0x000000, 0.22);
-    list_->verticalScrollBar()->setStyleSheet(
-        QStringLiteral("QScrollBar:vertical{background:transparent;width:8px;margin:0}"
-                       "QScrollBar::handle:vertical{background:%1;border-radius:3px;min-height:24px;margin:1px}"
-                       "QScrollBar::add-line,QScrollBar::sub-line{height:0}"
-                       "QScrollBar::add-page,QScrollBar::sub-page{background:transparent}")
-            .arg(handle.name(QColor::HexArgb)));
+    styleScrollBar(list_->verticalScrollBar(), scheme);
     update();
 }
 
