@@ -200,12 +200,12 @@ ConversionsInfoPopover::ConversionsInfoPopover(std::function<void()> onDismiss, 
     scroll_->setAutoFillBackground(false);
     const double top = headerHeight();
     scroll_->setGeometry(QRectF(listPadH, top, cardWidth - 2 * listPadH, cardHeight - top - listBottom).toRect());
-    rows->resize(scroll_->viewport()->width(), 10);
-    rows->setFixedSize(scroll_->width(), rows->contentHeight());
+    rows->setFixedWidth(scroll_->width());
+    rows->setFixedHeight(rows->contentHeight());
     // With a scroll bar the rows narrow to leave it room, and grow taller.
     if (rows->height() > scroll_->height()) {
         rows->setFixedWidth(scroll_->width() - 10);
-        rows->setFixedSize(rows->width(), rows->contentHeight());
+        rows->setFixedHeight(rows->contentHeight());
     }
     close_->move(cardWidth - static_cast<int>(headerPadH) - close_->width(),
                  static_cast<int>(headerTop + (top - headerTop - headerBottom - close_->height()) / 2));
@@ -220,6 +220,9 @@ void ConversionsInfoPopover::changeEvent(QEvent* event) {
     if (event->type() == QEvent::PaletteChange) styleScrollBar(scroll_->verticalScrollBar(), Theme::scheme(this));
     QWidget::changeEvent(event);
 }
+
+// The veil takes every click, so that nothing below it reacts.
+void ConversionsInfoPopover::mousePressEvent(QMouseEvent* event) { event->accept(); }
 
 void ConversionsInfoPopover::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && !card_->geometry().contains(event->position().toPoint()) && onDismiss_) onDismiss_();
