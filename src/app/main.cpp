@@ -9,6 +9,7 @@
 #include "app/entry/command_line_modes.h"
 #include "app/entry/launch.h"
 #include "app/entry/mcp_server.h"
+#include "core/work_folder.h"
 #include "platform/imaging/type_identifiers.h"
 #include "platform/media/capabilities.h"
 
@@ -29,6 +30,8 @@ int main(int argc, char** argv) {
     auto mode = launchModeFor(arguments);
     if (!mode || *mode == LaunchMode::renderScreenshots) exitProcessNow(CalvoroApp::printModesUsage());
 
+    // Work folders of runs that were killed go now, not at some later conversion.
+    WorkFolder::removeAbandoned(WorkFolder::temporaryDirectory());
     qInstallMessageHandler(quietQtMessages);
     prepareQtEnvironment();
     imaging::registerCapabilities();

@@ -15,7 +15,7 @@
 namespace calvoro::files {
 
 bool writeAll(const std::filesystem::path& path, const void* data, size_t size, int creationFlags) {
-    const int fd = ::open(path.c_str(), creationFlags | O_WRONLY | O_CLOEXEC, 0644);
+    const int fd = ::open(path.c_str(), creationFlags | O_WRONLY | O_CLOEXEC, 0666);
     if (fd < 0) return false;
     const auto* bytes = static_cast<const unsigned char*>(data);
     size_t done = 0;

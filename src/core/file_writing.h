@@ -8,7 +8,7 @@
 
 namespace calvoro::files {
 
-// Writes every byte to path, opened with mode 0644 and the given creation flags (O_CREAT with
+// Writes every byte to path, opened with mode 0666 (less the umask, as every program's files) and the given creation flags (O_CREAT with
 // O_TRUNC or O_EXCL); retries interrupted writes. False on any failure; the file may then
 // hold part of the bytes.
 bool writeAll(const std::filesystem::path& path, const void* data, size_t size, int creationFlags);

@@ -64,7 +64,13 @@ SettingsStore& SettingsStore::shared() {
 
 SettingsStore::SettingsStore(std::filesystem::path file) : file_(std::move(file)) { reload(); }
 
+SettingsStore::~SettingsStore() {
+    flush();
+    writer_.reset();
+}
+
 void SettingsStore::reload() {
+    flush();
     std::lock_guard lock(mutex_);
     values_ = Value::object();
     std::ifstream in(file_, std::ios::binary);
@@ -92,12 +98,48 @@ void SettingsStore::remove(const std::string& key) {
     if (values_.erase(key)) write();
 }
 
+void SettingsStore::writeInBackground() {
+    std::lock_guard lock(mutex_);
+    if (!writer_) writer_ = std::make_unique<std::jthread>([this](std::stop_token stop) { backgroundWriter(stop); });
+}
+
+void SettingsStore::flush() {
+    std::unique_lock lock(mutex_);
+    const uint64_t target = changes_;
+    written_.wait(lock, [&] { return !writer_ || writtenChanges_ >= target; });
+}
+
+void SettingsStore::backgroundWriter(std::stop_token stop) {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, stop, [&] { return changes_ != writtenChanges_; });
+        if (changes_ == writtenChanges_) return;  // stopped with nothing left to write
+        const uint64_t taken = changes_;
+        std::string text = values_.dump(2);
+        lock.unlock();
+        writeFile(text);
+        lock.lock();
+        writtenChanges_ = taken;
+        written_.notify_all();
+    }
+}
+
+// Called with mutex_ held.
 void SettingsStore::write() {
+    ++changes_;
+    if (writer_) {
+        changed_.notify_one();
+        return;
+    }
+    writeFile(values_.dump(2));
+    writtenChanges_ = changes_;
+}
+
+void SettingsStore::writeFile(const std::string& text) {
     std::error_code ec;
     std::filesystem::create_directories(file_.parent_path(), ec);
     auto temp = file_;
     temp += ".tmp-" + std::to_string(::getpid());
-    std::string text = values_.dump(2);
     {
         int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         if (fd < 0) return;

@@ -2,7 +2,10 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <condition_variable>
+#include <memory>
 #include <mutex>
+#include <thread>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +25,7 @@ public:
     static std::filesystem::path defaultFolder();
 
     explicit SettingsStore(std::filesystem::path file);
+    ~SettingsStore();
 
     std::optional<Value> value(const std::string& key) const;
     void set(const std::string& key, Value value);
@@ -38,15 +42,30 @@ public:
     static std::optional<std::vector<uint8_t>> valueToData(const Value& value);
 
     const std::filesystem::path& file() const { return file_; }
-    // Tests only: read the file again.
+    // Tests only: read the file again (after the pending write).
     void reload();
+
+    // From now on the file is written by a background thread, so that a set never waits for the
+    // disk: every set is seen by reads at once and reaches the file in order, the latest values
+    // last. The window uses it; its main thread must never block on a write.
+    void writeInBackground();
+    // Returns once the file holds every set made before the call.
+    void flush();
 
 private:
     void write();
+    void writeFile(const std::string& text);
+    void backgroundWriter(std::stop_token stop);
 
     mutable std::mutex mutex_;
     std::filesystem::path file_;
     Value values_ = Value::object();
+
+    std::condition_variable_any changed_;
+    std::condition_variable written_;
+    uint64_t changes_ = 0;       // sets so far
+    uint64_t writtenChanges_ = 0;  // sets the file holds
+    std::unique_ptr<std::jthread> writer_;
 };
 
 }  // namespace calvoro

@@ -32,13 +32,13 @@ fs::path run(const routing::Route& route, const ConversionJob& job, SupportedFor
         case Operation::archive:
             return ArchiveConverter::convert(source, job.detectedFormat, target, outputDir, cancellation);
         case Operation::imagePDFPages:
-            return documents::convertPDFPages(source, target, outputDir, route.quality);
+            return documents::convertPDFPages(source, target, outputDir, route.quality, cancellation);
         case Operation::image:
             return ImageConverter::convert(source, target, outputDir, route.quality, toInt(route.maxEdge), route.stripMetadata);
         case Operation::splitPDF:
-            return documents::splitPDF(source, outputDir);
+            return documents::splitPDF(source, outputDir, cancellation);
         case Operation::document:
-            return documents::convert(source, job.detectedFormat, target, outputDir);
+            return documents::convert(source, job.detectedFormat, target, outputDir, cancellation);
         case Operation::extractAudio:
             return VideoAudioConverter::extractAudio(source, outputDir, progress, cancellation);
         case Operation::convertVideo:

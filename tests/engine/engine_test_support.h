@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/cancellation.h"
 #include "core/conversion_job.h"
 #include "core/conversion_logger.h"
 #include "engine/conversion_engine.h"
@@ -56,5 +57,21 @@ struct FakeEngine {
 };
 
 inline void noProgress(double) {}
+
+// The real router and validator; stoppedInside tells whether the converter itself gave up on a
+// cancellation (the engine's own check after it would hide a converter that ignores the token).
+inline ConversionEngine::Collaborators watchingCancellation(bool& stoppedInside) {
+    ConversionEngine::Collaborators with = ConversionEngine::Collaborators::standard();
+    with.dispatch = [&stoppedInside](const ConversionJob& job, SupportedFormat target, const std::filesystem::path& dir,
+                                     const ConversionEngine::ProgressHandler& progress, const CancellationToken& token) {
+        try {
+            return ConversionEngine::dispatch(job, target, dir, progress, token);
+        } catch (const CancellationError&) {
+            stoppedInside = true;
+            throw;
+        }
+    };
+    return with;
+}
 
 }  // namespace calvoro::testing

@@ -6,7 +6,9 @@
 #include <random>
 #include <stdexcept>
 #include <cstdlib>
+#include <sys/mount.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace calvoro::testing {
 
@@ -25,6 +27,17 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
+}
+
+SmallDisk::SmallDisk(size_t bytes) {
+    if (::geteuid() != 0) return;
+    const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+    mounted_ = ::mount("tmpfs", folder_.path().c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) == 0;
+}
+
+SmallDisk::~SmallDisk() {
+    // Detached, so that a file a failed test left open cannot keep the mount.
+    if (mounted_) ::umount2(folder_.path().c_str(), MNT_DETACH);
 }
 
 std::vector<uint8_t> readFile(const std::filesystem::path& path) {

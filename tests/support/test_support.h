@@ -21,6 +21,28 @@ private:
     std::filesystem::path path_;
 };
 
+// A tmpfs of the given size mounted on a fresh folder, for full-disk tests; unmounted and
+// removed when the object goes. mounted() is false when this process may not mount (not root).
+class SmallDisk {
+public:
+    explicit SmallDisk(size_t bytes);
+    ~SmallDisk();
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    bool mounted() const { return mounted_; }
+    const std::filesystem::path& path() const { return folder_.path(); }
+    std::filesystem::path operator/(const std::string& name) const { return folder_ / name; }
+
+private:
+    TempDir folder_;
+    bool mounted_ = false;
+};
+
+#define REQUIRE_SMALL_DISK(disk) \
+    do {                                                                              \
+        if (!(disk).mounted()) GTEST_SKIP() << "needs root to mount a small tmpfs"; \
+    } while (0)
+
 std::vector<uint8_t> readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::vector<uint8_t>& data);
 void writeFile(const std::filesystem::path& path, const std::string& text);

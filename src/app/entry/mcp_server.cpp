@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <mutex>
 #include <thread>
@@ -66,7 +67,32 @@ bool nestedTooDeeply(std::string_view text) {
     return false;
 }
 
-void startTask(std::function<void()> work) {
+// The tool calls started and not yet answered: standard input closing waits for them.
+struct Running {
+    std::mutex lock;
+    std::condition_variable idle;
+    int count = 0;
+};
+
+Running& running() {
+    static Running state;
+    return state;
+}
+
+void startTask(std::function<void()> task) {
+    {
+        std::lock_guard lock(running().lock);
+        ++running().count;
+    }
+    auto work = [task = std::move(task)] {
+        struct Done {
+            ~Done() {
+                std::lock_guard lock(running().lock);
+                if (--running().count == 0) running().idle.notify_all();
+            }
+        } done;
+        task();
+    };
     MCPServer::Spawner s;
     {
         std::lock_guard lock(seamLock());
@@ -187,6 +213,19 @@ void MCPServer::handleLine(std::string_view frame) {
     }
 }
 
+void MCPServer::waitForRunningCalls() {
+    std::unique_lock lock(running().lock);
+    running().idle.wait(lock, [] { return running().count == 0; });
+}
+
+void MCPServer::finish(std::string& buffer) {
+    consume(buffer);
+    // The last request may end without a line feed; it was read all the same.
+    if (!buffer.empty()) handleLine(buffer);
+    buffer.clear();
+    waitForRunningCalls();
+}
+
 void MCPServer::consume(std::string& buffer) {
     size_t start = 0;
     for (;;) {
@@ -211,6 +250,8 @@ int MCPServer::run() {
             ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) {
+                // Every request already read is answered before the process ends.
+                if (!discarding) finish(buffer);
                 log("stdin closed; exiting");
                 exitProcessNow(0);
             }

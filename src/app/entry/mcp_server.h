@@ -15,13 +15,19 @@ class MCPServer {
 public:
     using Json = nlohmann::ordered_json;
 
-    // Reads standard input until it closes, then ends the process with status 0.
+    // Reads standard input until it closes, answers every request read by then (tool calls
+    // still running included), then ends the process with status 0.
     static int run();
 
     // Answers, dispatches or drops one frame (the bytes between two line feeds).
     static void handleLine(std::string_view frame);
     // Cuts complete frames off the front of buffer and handles each; keeps the rest.
     static void consume(std::string& buffer);
+    // At the end of input: handles what consume would and an unterminated last frame, then
+    // waits until every tool call has sent its reply.
+    static void finish(std::string& buffer);
+    // Returns once no tool call is running.
+    static void waitForRunningCalls();
 
     static void send(const Json& message);
     static void reply(const std::optional<Json>& id, Json result);

@@ -44,7 +44,9 @@ bool sameFile(const std::optional<FileIdentity>& a, const std::filesystem::path&
 
 }  // namespace
 
-void ConversionViewModel::finishBatch(const std::set<Uuid>& batchIDs) {
+void ConversionViewModel::finishBatch(const std::set<Uuid>& ids) {
+    // The ids may belong to the batch that ends here.
+    const std::set<Uuid> batchIDs = ids;
     batch_.reset();
     isProcessing_ = false;
     emit isProcessingChanged();

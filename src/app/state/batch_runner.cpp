@@ -3,7 +3,9 @@
 #include <QMetaObject>
 #include <QTimer>
 
+#include <algorithm>
 #include <filesystem>
+#include <initializer_list>
 
 #include "app/state/batch_runner_state.h"
 #include "app/state/progress_throttle.h"
@@ -15,12 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::filesystem::path runEngine(const ConversionJob& job, const fs::path& outputDir,
-                                const ConversionEngine::ProgressHandler& progress, const CancellationToken& token) {
-    token.throwIfCancelled();
-    return ConversionEngine::convert(job, outputDir, progress);
-}
-
 std::optional<int64_t> regularFileSize(const fs::path& path) {
     std::error_code ec;
     const auto size = fs::file_size(path, ec);
@@ -28,13 +24,19 @@ std::optional<int64_t> regularFileSize(const fs::path& path) {
     return static_cast<int64_t>(size);
 }
 
+// Copies of the jobs in one of the given states that have a target, in list order.
+std::vector<ConversionJob> withTarget(const std::vector<ConversionJob>& jobs, std::initializer_list<ConversionStatus::Case> states) {
+    std::vector<ConversionJob> out;
+    for (const auto& job : jobs)
+        if (job.targetFormat && std::find(states.begin(), states.end(), job.status) != states.end()) out.push_back(job);
+    return out;
+}
+
 }  // namespace
 
 void ConversionViewModel::convertAll() {
     if (isProcessing_) return;
-    std::vector<ConversionJob> candidates;
-    for (const auto& job : jobs_)
-        if (job.status == ConversionStatus::pending && job.targetFormat) candidates.push_back(job);
+    const auto candidates = withTarget(jobs_, {ConversionStatus::pending});
     if (candidates.empty()) return;
     if (!ensureOutputLocationChosen()) return;
     startBatch(candidates, "batch conversion");
@@ -42,33 +44,25 @@ void ConversionViewModel::convertAll() {
 
 void ConversionViewModel::retryAllFailed() {
     if (isProcessing_) return;
-    std::vector<ConversionJob> candidates;
-    for (const auto& job : jobs_)
-        if (job.status == ConversionStatus::failed && job.targetFormat) candidates.push_back(job);
+    const auto candidates = withTarget(jobs_, {ConversionStatus::failed});
     if (candidates.empty()) return;
     if (!ensureOutputLocationChosen()) return;
-    for (const auto& candidate : candidates) {
-        const int index = indexOf(candidate.id);
-        if (index < 0) continue;
-        ConversionJob& job = jobs_[index];
-        job.status = ConversionStatus::pending;
-        job.progress = 0;
-        job.errorMessage.reset();
-        notifyJobUpdated(index);
-    }
+    resetFailedToPending(candidates);
     startBatch(candidates, "retry");
 }
 
 void ConversionViewModel::convertSelected() {
     if (isProcessing_) return;
-    std::vector<ConversionJob> candidates;
-    for (const auto& job : selectedJobs())
-        if ((job.status == ConversionStatus::pending || job.status == ConversionStatus::failed) && job.targetFormat)
-            candidates.push_back(job);
+    const auto candidates = withTarget(selectedJobs(), {ConversionStatus::pending, ConversionStatus::failed});
     if (candidates.empty()) return;
     if (!ensureOutputLocationChosen()) return;
     setSelectionValue({});
-    // Failed jobs in the selection go back to pending so that the batch takes them.
+    // Failed jobs in the selection go back to pending, or the batch would pass them over.
+    resetFailedToPending(candidates);
+    startBatch(candidates, "selection");
+}
+
+void ConversionViewModel::resetFailedToPending(const std::vector<ConversionJob>& candidates) {
     for (const auto& candidate : candidates) {
         const int index = indexOf(candidate.id);
         if (index < 0 || jobs_[index].status != ConversionStatus::failed) continue;
@@ -77,7 +71,6 @@ void ConversionViewModel::convertSelected() {
         jobs_[index].errorMessage.reset();
         notifyJobUpdated(index);
     }
-    startBatch(candidates, "selection");
 }
 
 void ConversionViewModel::startBatch(const std::vector<ConversionJob>& jobs, const std::string& label) {
@@ -156,7 +149,7 @@ bool ConversionViewModel::convertJob(const ConversionJob& given, std::stop_token
     workers_.start([this, job, outputDir, progress = throttle->callback(), token = std::move(token), done = std::move(done)] {
         Outcome outcome;
         try {
-            outcome.output = runEngine(job, outputDir, progress, CancellationToken(token));
+            outcome.output = ConversionEngine::convert(job, outputDir, progress, CancellationToken(token));
             outcome.kind = Outcome::Kind::converted;
         } catch (const CancellationError&) {
             outcome.kind = Outcome::Kind::cancelled;

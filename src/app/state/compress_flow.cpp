@@ -6,6 +6,7 @@
 
 #include "app/state/conversion_view_model.h"
 #include "converters/archive/compressor.h"
+#include "core/cancellation.h"
 
 namespace calvoro {
 
@@ -26,11 +27,13 @@ void ConversionViewModel::compress(const ConversionJob& job, CompressionLevel le
     auto progress = [this, id = job.id](double value) {
         QMetaObject::invokeMethod(this, [this, id, value] { setJobProgress(id, value); }, Qt::QueuedConnection);
     };
-    workers_.start([this, job, level, outputDir, progress] {
+    // Only the view model's end stops a compression.
+    workers_.start([this, job, level, outputDir, progress, token = lifetimeStop_.get_token()] {
         Path output;
         std::optional<std::string> error;
         try {
-            output = Compressor::compress(job.sourceURL, job.detectedFormat, level, outputDir, false, progress);
+            output = Compressor::compress(job.sourceURL, job.detectedFormat, level, outputDir, false, progress,
+                                          CancellationToken(token));
         } catch (const std::exception& e) {
             error = e.what();
         } catch (...) {

@@ -78,6 +78,10 @@ private:
 ConversionViewModel::ConversionViewModel(QObject* parent)
     : QObject(parent), logger_(ConversionLogger::shared()), settings_(SettingsStore::shared()) {
     workers_.setMaxThreadCount(64);
+    // Settings are written at every change; the main thread must not wait for the disk.
+    settings_.writeInBackground();
+    if (auto* app = QCoreApplication::instance())
+        connect(app, &QCoreApplication::aboutToQuit, this, [this] { settings_.flush(); });
     toastDismissTask_ = new QTimer(this);
     toastDismissTask_->setSingleShot(true);
     connect(toastDismissTask_, &QTimer::timeout, this, [this] { setToast(std::nullopt); });
@@ -104,6 +108,7 @@ ConversionViewModel::~ConversionViewModel() {
     lifetimeStop_.request_stop();
     // Workers may wait for the main thread (document rendering); keep serving it until they end.
     while (!workers_.waitForDone(10)) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    settings_.flush();
 }
 
 void ConversionViewModel::loadSettings() {

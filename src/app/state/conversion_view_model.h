@@ -178,6 +178,8 @@ public:
     void removeJob(const ConversionJob& job);
     // Jobs passing the library filter and the search (case-insensitive in the user's locale), in list order.
     Jobs visibleJobs() const;
+    // The same, as positions in jobs(): no copies, for long lists.
+    std::vector<int> visibleRows() const;
     int count(const OptionalCategory& category) const;
     Jobs selectedJobs() const;
     void toggleSelection(const Uuid& id);
@@ -301,6 +303,7 @@ private:
 
     // Batches
     void startBatch(const std::vector<ConversionJob>& jobs, const std::string& label);
+    void resetFailedToPending(const std::vector<ConversionJob>& candidates);
     void runBatch();
     void fillBatch();
     std::optional<ConversionJob> nextEligible();

@@ -95,13 +95,20 @@ void ConversionViewModel::removeJob(const ConversionJob& job) {
     }
 }
 
-ConversionViewModel::Jobs ConversionViewModel::visibleJobs() const {
-    Jobs out;
-    for (const auto& job : jobs_) {
+std::vector<int> ConversionViewModel::visibleRows() const {
+    std::vector<int> rows;
+    for (size_t i = 0; i < jobs_.size(); ++i) {
+        const ConversionJob& job = jobs_[i];
         if (libraryFilter_ && job.category() != *libraryFilter_) continue;
         if (!searchQuery_.empty() && !localizedCaseInsensitiveContains(job.fileName, searchQuery_)) continue;
-        out.push_back(job);
+        rows.push_back(static_cast<int>(i));
     }
+    return rows;
+}
+
+ConversionViewModel::Jobs ConversionViewModel::visibleJobs() const {
+    Jobs out;
+    for (int row : visibleRows()) out.push_back(jobs_[row]);
     return out;
 }
 
@@ -125,7 +132,7 @@ void ConversionViewModel::toggleSelection(const Uuid& id) {
 
 void ConversionViewModel::selectAllVisible() {
     Selection s;
-    for (const auto& job : visibleJobs()) s.insert(job.id);
+    for (int row : visibleRows()) s.insert(jobs_[row].id);
     setSelectionValue(std::move(s));
 }
 

@@ -11,8 +11,9 @@
 #include "converters/archive/media_transcoder.h"
 #include "core/conversion_error.h"
 #include "core/conversion_logger.h"
-#include "core/output_name_registry.h"
+#include "core/file_writing.h"
 #include "core/text_util.h"
+#include "core/work_folder.h"
 
 namespace calvoro {
 
@@ -60,7 +61,7 @@ bool notSmaller(const std::filesystem::path& source, int64_t outputSize) {
 }
 
 void writeBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     auto failure = [&](int err) {
         return std::system_error(err, std::generic_category(), "Cannot write " + lastPathComponent(path));
     };
@@ -88,7 +89,7 @@ void writeBytes(const std::filesystem::path& path, const std::vector<uint8_t>& b
 
 std::filesystem::path Compressor::compress(const std::filesystem::path& source, SupportedFormat format, CompressionLevel level,
                                            const std::filesystem::path& outputDir, bool replacingOriginal,
-                                           const ProgressHandler& progressHandler) {
+                                           const ProgressHandler& progressHandler, const CancellationToken& cancellation) {
     // No sandbox here: the source is readable as its permissions say, so no scoped access is opened.
     const auto target = compressionTarget(format);
     const Route route = routeOf(format);
@@ -96,7 +97,8 @@ std::filesystem::path Compressor::compress(const std::filesystem::path& source, 
 
     std::string baseName = deletingPathExtension(lastPathComponent(source));
     if (!replacingOriginal) baseName += " (compressed)";
-    const auto outputURL = OutputNameRegistry::reserve(outputDir, baseName, target->fileExtension());
+    const WorkFolder work(outputDir);
+    const auto staged = work.path() / (baseName + "." + target->fileExtension());
 
     if (route == Route::image) {
         auto image = compressor_image::loadImage(source, *target);
@@ -105,21 +107,23 @@ std::filesystem::path Compressor::compress(const std::filesystem::path& source, 
         if (!bytes) throw ConversionError::conversionFailed();
         // Compressing never hands back a bigger file, whatever kind it is.
         if (notSmaller(source, static_cast<int64_t>(bytes->size()))) throw ConversionError::corruptFile(notSmallerText);
-        writeBytes(outputURL, *bytes);
+        cancellation.throwIfCancelled();
+        writeBytes(staged, *bytes);
     } else {
         try {
-            media_transcoder::transcodeMedia(source, outputURL, *target, level, route == Route::video, progressHandler);
+            media_transcoder::transcodeMedia(source, staged, *target, level, route == Route::video, progressHandler, cancellation);
         } catch (...) {
             // A half-written file must not be mistaken for a result.
-            removeQuietly(outputURL);
+            removeQuietly(staged);
             throw;
         }
-        if (notSmaller(source, sizeOf(outputURL))) {
-            removeQuietly(outputURL);
+        if (notSmaller(source, sizeOf(staged))) {
+            removeQuietly(staged);
             throw ConversionError::corruptFile(notSmallerText);
         }
     }
 
+    const auto outputURL = files::publish(staged, outputDir, baseName, target->fileExtension());
     ConversionLogger::shared().success("Compressed " + level.label() + " → " + formatByteCount(sizeOf(outputURL)), "Compress",
                                        lastPathComponent(outputURL));
     return outputURL;

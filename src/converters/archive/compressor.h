@@ -7,6 +7,7 @@
 
 #include "converters/archive/compression_estimate.h"
 #include "converters/archive/compression_level.h"
+#include "core/cancellation.h"
 #include "core/supported_format.h"
 
 namespace calvoro {
@@ -33,10 +34,13 @@ public:
     // returns its path; the source is never changed. A result that is not smaller than the
     // source is removed and reported as a ConversionError. progressHandler is called from the
     // media pumps' threads (possibly two at once) with values below 1, then once with 1.0
-    // after the file is complete; images report no progress.
+    // after the file is complete; images report no progress. The file is made in a work folder
+    // inside outputDir and moved into place whole, never replacing anything; a cancelled token
+    // stops it with CancellationError and leaves nothing behind.
     static std::filesystem::path compress(const std::filesystem::path& source, SupportedFormat format, CompressionLevel level,
                                           const std::filesystem::path& outputDir, bool replacingOriginal = false,
-                                          const ProgressHandler& progressHandler = {});
+                                          const ProgressHandler& progressHandler = {},
+                                          const CancellationToken& cancellation = {});
 };
 
 }  // namespace calvoro

@@ -55,9 +55,10 @@ void nameThisThread() {
 
 // Copies one track until the reader stops or the output runs dry, then finishes the input.
 void pump(const TrackPair& pair, AssetReader& reader, double duration,
-          const std::function<void(double)>& progress) {
+          const std::function<void(double)>& progress, const CancellationToken& cancellation) {
     nameThisThread();
     for (;;) {
+        cancellation.throwIfCancelled();
         // An input stops being ready only when its writer no longer writes: nothing more will go in.
         if (!pair.input->isReadyForMoreMediaData()) break;
         if (reader.status() != AssetReader::Status::reading) break;
@@ -112,7 +113,8 @@ std::optional<double> mediaBitrate(const std::filesystem::path& url) {
 }
 
 void transcodeMedia(const std::filesystem::path& source, const std::filesystem::path& to, SupportedFormat target,
-                    CompressionLevel level, bool isVideo, const std::function<void(double)>& progressHandler) {
+                    CompressionLevel level, bool isVideo, const std::function<void(double)>& progressHandler,
+                    const CancellationToken& cancellation) {
     media::Asset asset(source);
     const double duration = mediaDuration(source);
     const media::FileType fileType = fileTypeFor(target);
@@ -176,7 +178,7 @@ void transcodeMedia(const std::filesystem::path& source, const std::filesystem::
         for (const auto& pair : pairs)
             pumps.emplace_back([&, pair] {
                 try {
-                    pump(pair, reader, duration, progressHandler);
+                    pump(pair, reader, duration, progressHandler, cancellation);
                 } catch (const std::exception& e) {
                     {
                         std::lock_guard lock(failureMutex);
@@ -189,8 +191,9 @@ void transcodeMedia(const std::filesystem::path& source, const std::filesystem::
             });
     }  // every pump has finished its track here
 
-    if (pumpFailure) {
+    if (pumpFailure || cancellation.isCancelled()) {
         writer->cancelWriting();
+        cancellation.throwIfCancelled();
         throw ConversionError::exportSessionFailed(pumpFailure->empty() ? "encode failed" : *pumpFailure);
     }
     writer->finishWriting();

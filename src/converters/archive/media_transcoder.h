@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "converters/archive/compression_level.h"
+#include "core/cancellation.h"
 #include "core/supported_format.h"
 
 namespace calvoro::media_transcoder {
@@ -21,8 +22,10 @@ std::optional<double> mediaBitrate(const std::filesystem::path& url);
 // Re-encodes source into `to` (an MPEG-4 family container chosen by target). Each track is
 // pumped on its own thread, video and audio at once, so progress (values in 0...0.99) may be
 // reported from two threads at a time; 1.0 is reported once, after the file is complete.
-// Throws ConversionError, or the media layer's error unchanged where it cannot open a file.
+// Throws ConversionError, or the media layer's error unchanged where it cannot open a file, or
+// CancellationError soon after the token is cancelled.
 void transcodeMedia(const std::filesystem::path& source, const std::filesystem::path& to, SupportedFormat target,
-                    CompressionLevel level, bool isVideo, const std::function<void(double)>& progressHandler);
+                    CompressionLevel level, bool isVideo, const std::function<void(double)>& progressHandler,
+                    const CancellationToken& cancellation = {});
 
 }  // namespace calvoro::media_transcoder

@@ -306,7 +306,7 @@ void writeAll(int fd, std::span<const uint8_t> data, const fs::path& path) {
 }
 
 void writeFileBytes(const fs::path& path, std::span<const uint8_t> data) {
-    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     if (fd.get() < 0) throwErrno("cannot write file", path);
     writeAll(fd.get(), data, path);
     if (::close(fd.release()) != 0) throwErrno("cannot write file", path);

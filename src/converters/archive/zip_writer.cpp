@@ -148,7 +148,7 @@ class PartialFile {
 public:
     explicit PartialFile(const fs::path& to)
         : path_(to.parent_path() / (".calvoro-" + Uuid().uuidString() + ".partial")) {
-        fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd_ < 0) throw fs::filesystem_error("cannot write file", to, std::error_code(errno, std::generic_category()));
     }
     ~PartialFile() {

@@ -1,6 +1,8 @@
 #include "platform/media/gif_writer.h"
 
+#include <fcntl.h>
 #include <gif_lib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -26,9 +28,15 @@ struct GifWriter::Impl {
 };
 
 std::unique_ptr<GifWriter> GifWriter::create(const std::filesystem::path& path, size_t) {
+    // Opened here rather than by the library, which makes its files 0600 whatever the umask says.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
     int err = 0;
-    GifFileType* gif = EGifOpenFileName(path.c_str(), false, &err);
-    if (!gif) return nullptr;
+    GifFileType* gif = EGifOpenFileHandle(fd, &err);
+    if (!gif) {
+        ::close(fd);
+        return nullptr;
+    }
     std::unique_ptr<GifWriter> writer(new GifWriter());
     writer->impl_ = std::make_unique<Impl>();
     writer->impl_->gif = gif;

@@ -22,8 +22,9 @@ std::unique_ptr<QCoreApplication> makeApplication(int& argc, char** argv) {
     return app;
 }
 
-Path pdfPages(const Path& source, SupportedFormat target, const Path& outputDir, double quality) {
-    return ImageConverter::convertPDFPages(source, target, outputDir, quality);
+Path pdfPages(const Path& source, SupportedFormat target, const Path& outputDir, double quality,
+              const CancellationToken& cancellation) {
+    return ImageConverter::convertPDFPages(source, target, outputDir, quality, cancellation);
 }
 
 imaging::RgbaImage firstPage(const Path& source, int longestEdge) {

@@ -45,14 +45,18 @@ const ModuleTable& module() {
 
 std::unique_ptr<QCoreApplication> createApplication(int& argc, char** argv) { return module().createApplication(argc, argv); }
 
-Path convert(const Path& source, SupportedFormat sourceFormat, SupportedFormat target, const Path& outputDir) {
-    return module().convert(source, sourceFormat, target, outputDir);
+Path convert(const Path& source, SupportedFormat sourceFormat, SupportedFormat target, const Path& outputDir,
+             const CancellationToken& cancellation) {
+    return module().convert(source, sourceFormat, target, outputDir, cancellation);
 }
 
-Path splitPDF(const Path& source, const Path& outputDir) { return module().splitPDF(source, outputDir); }
+Path splitPDF(const Path& source, const Path& outputDir, const CancellationToken& cancellation) {
+    return module().splitPDF(source, outputDir, cancellation);
+}
 
-Path convertPDFPages(const Path& source, SupportedFormat target, const Path& outputDir, double quality) {
-    return module().convertPDFPages(source, target, outputDir, quality);
+Path convertPDFPages(const Path& source, SupportedFormat target, const Path& outputDir, double quality,
+                     const CancellationToken& cancellation) {
+    return module().convertPDFPages(source, target, outputDir, quality, cancellation);
 }
 
 void htmlStringToPDF(const std::string& html, const Path& output) { module().htmlStringToPDF(html, output); }

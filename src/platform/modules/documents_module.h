@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "core/cancellation.h"
 #include "core/supported_format.h"
 #include "engine/validation_checks.h"
 #include "platform/imaging/rgba_image.h"
@@ -26,9 +27,11 @@ struct ModuleTable {
     // The application object for runs that may draw: a QApplication on the platform chosen by the
     // environment, after the web engine's switches are set.
     std::unique_ptr<QCoreApplication> (*createApplication)(int& argc, char** argv);
-    Path (*convert)(const Path& source, SupportedFormat sourceFormat, SupportedFormat target, const Path& outputDir);
-    Path (*splitPDF)(const Path& source, const Path& outputDir);
-    Path (*convertPDFPages)(const Path& source, SupportedFormat target, const Path& outputDir, double quality);
+    Path (*convert)(const Path& source, SupportedFormat sourceFormat, SupportedFormat target, const Path& outputDir,
+                    const CancellationToken& cancellation);
+    Path (*splitPDF)(const Path& source, const Path& outputDir, const CancellationToken& cancellation);
+    Path (*convertPDFPages)(const Path& source, SupportedFormat target, const Path& outputDir, double quality,
+                            const CancellationToken& cancellation);
     void (*htmlStringToPDF)(const std::string& html, const Path& output);
     validation::Status (*validatePDF)(const Path& url, int expectPages, validation::PDFBackgroundRequirement requirement);
     // The first page on white, fitted into a square of longestEdge pixels; empty when unreadable.
@@ -44,9 +47,11 @@ inline constexpr const char* moduleEntryName = "calvoro_documents_module";
 const ModuleTable& module();
 
 std::unique_ptr<QCoreApplication> createApplication(int& argc, char** argv);
-Path convert(const Path& source, SupportedFormat sourceFormat, SupportedFormat target, const Path& outputDir);
-Path splitPDF(const Path& source, const Path& outputDir);
-Path convertPDFPages(const Path& source, SupportedFormat target, const Path& outputDir, double quality);
+Path convert(const Path& source, SupportedFormat sourceFormat, SupportedFormat target, const Path& outputDir,
+             const CancellationToken& cancellation = {});
+Path splitPDF(const Path& source, const Path& outputDir, const CancellationToken& cancellation = {});
+Path convertPDFPages(const Path& source, SupportedFormat target, const Path& outputDir, double quality,
+                     const CancellationToken& cancellation = {});
 void htmlStringToPDF(const std::string& html, const Path& output);
 // Throws ConversionError when the module cannot be loaded.
 imaging::RgbaImage pdfFirstPage(const Path& source, int longestEdge);

@@ -16,26 +16,31 @@ std::unique_ptr<ConversionViewModel> startWith(const Value& stored) {
     return std::make_unique<ConversionViewModel>();
 }
 
+// Every saved setting at its first-start value.
+void expectDefaults(const ConversionViewModel& m) {
+    EXPECT_EQ(m.appearanceMode(), AppearanceMode::dark);
+    EXPECT_EQ(m.resolvedColorScheme(), ColorScheme::dark);
+    EXPECT_EQ(m.imageQuality(), 0.92);
+    EXPECT_EQ(m.imageMaxEdge(), 0);
+    EXPECT_FALSE(m.stripMetadata());
+    EXPECT_EQ(m.audioBitrate(), 256000);
+    EXPECT_EQ(m.accent(), AccentChoice::paper);
+    EXPECT_EQ(hexValue(m.customAccent()), 0x4C9AFFu);
+    EXPECT_TRUE(m.keepOriginals());
+    EXPECT_FALSE(m.backgroundTint());
+    EXPECT_EQ(m.backgroundTintStrength(), 0.5);
+    EXPECT_TRUE(m.defaultTargets().empty()) << "one non-string value voids the whole map";
+    EXPECT_TRUE(m.recents().empty());
+    EXPECT_EQ(m.expandedSections(), (std::set<std::string>{"recent", "stats", "explore"}));
+    EXPECT_EQ(m.statsTotalConversions(), 0);
+    EXPECT_EQ(m.statsBytesSaved(), 0);
+}
+
 }  // namespace
 
 TEST(StateSettings, AFirstStartHasTheDefaults) {
     auto m = startWith(Value::object());
-    EXPECT_EQ(m->appearanceMode(), AppearanceMode::dark);
-    EXPECT_EQ(m->resolvedColorScheme(), ColorScheme::dark);
-    EXPECT_EQ(m->imageQuality(), 0.92);
-    EXPECT_EQ(m->imageMaxEdge(), 0);
-    EXPECT_FALSE(m->stripMetadata());
-    EXPECT_EQ(m->audioBitrate(), 256000);
-    EXPECT_EQ(m->accent(), AccentChoice::paper);
-    EXPECT_EQ(hexValue(m->customAccent()), 0x4C9AFFu);
-    EXPECT_TRUE(m->keepOriginals());
-    EXPECT_FALSE(m->backgroundTint());
-    EXPECT_EQ(m->backgroundTintStrength(), 0.5);
-    EXPECT_TRUE(m->defaultTargets().empty());
-    EXPECT_TRUE(m->recents().empty());
-    EXPECT_EQ(m->expandedSections(), (std::set<std::string>{"recent", "stats", "explore"}));
-    EXPECT_EQ(m->statsTotalConversions(), 0);
-    EXPECT_EQ(m->statsBytesSaved(), 0);
+    expectDefaults(*m);
     EXPECT_FALSE(m->hasChosenOutputLocation());
     EXPECT_EQ(m->outputDirName(), "Choose folder\u2026");
     EXPECT_TRUE(std::filesystem::is_directory(m->outputDirectory()));
@@ -105,21 +110,7 @@ TEST(StateSettings, BadStoredValuesFallBackToTheirDefaults) {
                         {"Calvoro.sidebarExpandedSections", {"recent", 1}},
                         {"Calvoro.statsTotalConversions", "7"},
                         {"Calvoro.statsBytesSaved", Value::object()}});
-    EXPECT_EQ(m->appearanceMode(), AppearanceMode::dark);
-    EXPECT_EQ(m->imageQuality(), 0.92);
-    EXPECT_EQ(m->imageMaxEdge(), 0);
-    EXPECT_FALSE(m->stripMetadata());
-    EXPECT_EQ(m->audioBitrate(), 256000);
-    EXPECT_EQ(m->accent(), AccentChoice::paper);
-    EXPECT_EQ(hexValue(m->customAccent()), 0x4C9AFFu);
-    EXPECT_TRUE(m->keepOriginals());
-    EXPECT_FALSE(m->backgroundTint());
-    EXPECT_EQ(m->backgroundTintStrength(), 0.5);
-    EXPECT_TRUE(m->defaultTargets().empty()) << "one non-string value voids the whole map";
-    EXPECT_TRUE(m->recents().empty());
-    EXPECT_EQ(m->expandedSections(), (std::set<std::string>{"recent", "stats", "explore"}));
-    EXPECT_EQ(m->statsTotalConversions(), 0);
-    EXPECT_EQ(m->statsBytesSaved(), 0);
+    expectDefaults(*m);
     // Nothing is written back at start.
     EXPECT_EQ(*SettingsStore::shared().value("Calvoro.appearanceMode"), "light");
 }

@@ -43,8 +43,11 @@ int main(int argc, char** argv) {
         calvoro::testing::TempDir home;
         std::filesystem::create_directories(home / "config");
         std::filesystem::create_directories(home / "data");
+        std::filesystem::create_directories(home / "run");
+        std::filesystem::permissions(home / "run", std::filesystem::perms::owner_all);
         setenv("HOME", home.path().c_str(), 1);
         setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
+        setenv("XDG_RUNTIME_DIR", (home / "run").c_str(), 1);
         setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
         setenv("CALVORO_CONFIG_DIR", (home / "config").c_str(), 1);
         unsetenv("XDG_DOCUMENTS_DIR");

@@ -22,7 +22,7 @@ using Operation = std::function<void(const Path& source, const Path& output)>;
 void writeText(const Path& output, const std::string& text) { files::writeAtomically(output, text); }
 
 // The route table: one operation per (source, target) pair; nothing for a pair without a route.
-Operation route(SupportedFormat source, SupportedFormat target) {
+Operation route(SupportedFormat source, SupportedFormat target, const CancellationToken& cancellation) {
     using F = SupportedFormat;
     if (target == F::epub) return [source](const Path& s, const Path& o) { anyToEPUB(s, source, o); };
     switch (target) {
@@ -31,7 +31,11 @@ Operation route(SupportedFormat source, SupportedFormat target) {
                 case F::rtf: return rtfToPDF;
                 case F::txt: return [](const Path& s, const Path& o) { textToPDF(s, o); };
                 case F::markdown: return [](const Path& s, const Path& o) { textToPDF(s, o); };
-                case F::html: return [](const Path& s, const Path& o) { renderHTMLToPDFWithWebKit(s, o); };
+                case F::html: return [cancellation](const Path& s, const Path& o) {
+                    HTMLRenderOptions options;
+                    options.cancellation = cancellation;
+                    renderHTMLToPDFWithWebKit(s, o, options);
+                };
                 case F::docx: return docxToPDF;
                 default: return {};
             }
@@ -95,7 +99,8 @@ bool isDataSource(SupportedFormat f) {
 
 }  // namespace
 
-Path convert(const Path& source, SupportedFormat sourceFormat, SupportedFormat target, const Path& outputDir) {
+Path convert(const Path& source, SupportedFormat sourceFormat, SupportedFormat target, const Path& outputDir,
+             const CancellationToken& cancellation) {
     auto& log = ConversionLogger::shared();
     log.info("Document: " + sourceFormat.displayName() + " → " + target.displayName(), "Document", lastPathComponent(source));
     if (isDataSource(sourceFormat)) return DataConverter::convert(source, sourceFormat, target, outputDir);
@@ -105,7 +110,7 @@ Path convert(const Path& source, SupportedFormat sourceFormat, SupportedFormat t
         throw ConversionError::fileAccessDenied(lastPathComponent(source));
     }
     Path output = OutputNameRegistry::reserve(outputDir, deletingPathExtension(lastPathComponent(source)), target.fileExtension());
-    Operation operation = route(sourceFormat, target);
+    Operation operation = route(sourceFormat, target, cancellation);
     if (!operation) {
         log.error("No conversion path", "Document", sourceFormat.displayName() + " → " + target.displayName());
         throw ConversionError::unsupportedConversion(sourceFormat.displayName(), target.displayName());

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/cancellation.h"
 #include "core/supported_format.h"
 #include "platform/text/attributed_string.h"
 
@@ -19,8 +20,10 @@ namespace calvoro::DocumentConverter {
 using Path = std::filesystem::path;
 
 // The one entry: logs, routes data and subtitle sources to the data converter, checks the
-// source, reserves the output name and runs the operation of the route table.
-Path convert(const Path& source, SupportedFormat sourceFormat, SupportedFormat target, const Path& outputDir);
+// source, reserves the output name and runs the operation of the route table. A cancelled token
+// stops the rendering of web pages with CancellationError.
+Path convert(const Path& source, SupportedFormat sourceFormat, SupportedFormat target, const Path& outputDir,
+             const CancellationToken& cancellation = {});
 
 // The rich-text document types the readers and writers understand.
 enum class DocumentType { rtf, officeOpenXML, html };

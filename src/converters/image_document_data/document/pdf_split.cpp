@@ -9,7 +9,8 @@
 
 namespace calvoro::DocumentConverter {
 
-std::filesystem::path splitPDF(const std::filesystem::path& source, const std::filesystem::path& outputDir) {
+std::filesystem::path splitPDF(const std::filesystem::path& source, const std::filesystem::path& outputDir,
+                               const CancellationToken& cancellation) {
     auto document = pdf::PageAssembly::open(source);
     if (!document) throw ConversionError::failedToLoadFile();
 
@@ -19,6 +20,7 @@ std::filesystem::path splitPDF(const std::filesystem::path& source, const std::f
 
     const int count = document->pageCount();
     for (int i = 0; i < count; ++i) {
+        cancellation.throwIfCancelled();
         char name[32];
         std::snprintf(name, sizeof name, "page_%03d.pdf", i + 1);
         auto page = pdf::PageAssembly::empty();

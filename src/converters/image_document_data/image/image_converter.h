@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "core/cancellation.h"
 #include "core/conversion_logger.h"
 #include "core/supported_format.h"
 #include "platform/imaging/image_source.h"
@@ -22,9 +23,12 @@ public:
                                          const std::filesystem::path& outputDir, double quality,
                                          std::optional<int> maxEdge, bool stripMetadata);
 
-    // Renders every page of a PDF into a new folder of PNG (pdfPagePng) or JPEG files.
+    // Renders every page of a PDF into a new folder of PNG (pdfPagePng) or JPEG files. A page
+    // that cannot be rendered is left out; one that cannot be written fails the whole folder.
+    // A cancelled token stops it between pages with CancellationError.
     static std::filesystem::path convertPDFPages(const std::filesystem::path& source, SupportedFormat target,
-                                                 const std::filesystem::path& outputDir, double quality);
+                                                 const std::filesystem::path& outputDir, double quality,
+                                                 const CancellationToken& cancellation = {});
 
     // The user-facing sentence for a GIF, PNG or JPEG whose ending is missing; nothing when the
     // file looks complete, is of another kind or cannot be read. Reads at most 20 bytes.

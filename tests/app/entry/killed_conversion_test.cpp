@@ -1,0 +1,179 @@
+// The real program killed part-way, run twice at once, and told to stop reading: outputs are
+// whole or absent, and what a killed run left is cleared by the next start.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "platform/media/media_fixtures.h"
+#include "support/test_support.h"
+
+namespace fs = std::filesystem;
+using namespace calvoro::testing;
+using calvoro::testing::media::ffmpeg;
+using calvoro::testing::media::makeVideo;
+
+namespace {
+
+bool isWorkFolder(const fs::path& path) { return path.filename().string().rfind(".calvoro-work-", 0) == 0; }
+
+std::vector<std::string> visibleNames(const fs::path& folder) {
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec))
+        if (entry.path().filename().string()[0] != '.') out.push_back(entry.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+int workFolderCount(const fs::path& folder) {
+    int count = 0;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) count += isWorkFolder(entry.path());
+    return count;
+}
+
+// Whether a work folder in folder holds a file with bytes in it: the conversion is writing.
+bool writingInto(const fs::path& folder) {
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+        if (!isWorkFolder(entry.path())) continue;
+        for (const auto& item : fs::recursive_directory_iterator(entry.path(), ec))
+            if (item.is_regular_file(ec) && item.file_size(ec) > 0) return true;
+    }
+    return false;
+}
+
+// calvoro with the arguments, its temporary folder set, output thrown away.
+pid_t start(const std::vector<std::string>& arguments, const fs::path& temporary) {
+    const pid_t pid = ::fork();
+    if (pid != 0) return pid;
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    ::setenv("TMPDIR", temporary.c_str(), 1);
+    if (FILE* null = std::freopen("/dev/null", "w", stdout)) (void)null;
+    ::dup2(STDOUT_FILENO, STDERR_FILENO);
+    std::vector<char*> argv{const_cast<char*>(CALVORO_BINARY)};
+    for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(CALVORO_BINARY, argv.data());
+    ::_exit(127);
+}
+
+// Waits until the condition holds while the process runs; false when it ended first.
+template <typename Condition>
+bool whileRunning(pid_t pid, Condition condition) {
+    for (;;) {
+        if (condition()) return true;
+        int status = 0;
+        if (::waitpid(pid, &status, WNOHANG) == pid) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+struct Conversion {
+    std::string name;
+    fs::path source;
+    std::string target;
+};
+
+}  // namespace
+
+TEST(KilledConversion, LeavesNothingUnderAnOutputNameAndTheNextStartClearsItsWork) {
+    REQUIRE_FFMPEG();
+    TempDir dir;
+    const fs::path temporary = dir / "tmp";
+    fs::create_directories(temporary);
+    const auto clip = makeVideo(dir / "clip.mp4", {.width = 480, .height = 360, .seconds = 40, .audio = true});
+    ffmpeg("-f lavfi -i testsrc=size=320x240:rate=15:duration=30 " + shellQuote((dir / "anim.gif").string()));
+    writeFile(dir / "t.csv", std::string("a,b\n1,2\n"));
+    const std::vector<Conversion> conversions = {
+        {"MP4 to MOV", clip, "mov"},
+        {"MP4 to GIF", clip, "gif"},
+        {"GIF to MP4", dir / "anim.gif", "mp4"},
+    };
+    for (const auto& conversion : conversions) {
+        for (int signal : {SIGKILL, SIGTERM}) {
+            SCOPED_TRACE(conversion.name + " killed by " + ::strsignal(signal));
+            const fs::path out = dir / "out";
+            fs::remove_all(out);
+            fs::create_directories(out);
+            const pid_t pid = start({"--convert", conversion.source.string(), conversion.target, out.string()}, temporary);
+            ASSERT_TRUE(whileRunning(pid, [&] { return writingInto(out); })) << "finished before it could be killed";
+            ::kill(pid, signal);
+            ::waitpid(pid, nullptr, 0);
+            EXPECT_EQ(visibleNames(out), std::vector<std::string>{});
+
+            // The next start into the same folder clears what the killed run left there.
+            const auto r = run("QT_QPA_PLATFORM=offscreen " + shellQuote(CALVORO_BINARY) + " --convert " +
+                               shellQuote((dir / "t.csv").string()) + " tsv " + shellQuote(out.string()));
+            EXPECT_EQ(r.status, 0) << r.output;
+            EXPECT_EQ(visibleNames(out), std::vector<std::string>{"t.tsv"});
+            EXPECT_EQ(workFolderCount(out), 0);
+        }
+    }
+}
+
+TEST(KilledConversion, AnArchiveWorkFolderInTheTemporaryFolderGoesAtTheNextStart) {
+    if (!haveTool("zip")) GTEST_SKIP() << "zip missing";
+    TempDir dir;
+    const fs::path temporary = dir / "tmp";
+    fs::create_directories(temporary);
+    for (int i = 0; i < 400; ++i) writeFile(dir / "tree" / ("f" + std::to_string(i) + ".txt"), std::string(200, 'a' + i % 26));
+    ASSERT_EQ(run("head -c 40000000 /dev/urandom > " + shellQuote((dir / "tree" / "noise.bin").string())).status, 0);
+    ASSERT_EQ(run("cd " + shellQuote((dir / "tree").string()) + " && zip -q -0 -r ../bundle.zip .").status, 0);
+    const fs::path out = dir / "out";
+    const pid_t pid = start({"--convert", (dir / "bundle.zip").string(), "xz", out.string()}, temporary);
+    ASSERT_TRUE(whileRunning(pid, [&] { return writingInto(temporary); })) << "finished before it could be killed";
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    EXPECT_EQ(workFolderCount(temporary), 1) << "the killed run's unpacked files";
+    EXPECT_EQ(visibleNames(out), std::vector<std::string>{});
+
+    const pid_t next = start({"--estimate", (dir / "bundle.zip").string()}, temporary);
+    ::waitpid(next, nullptr, 0);
+    EXPECT_EQ(workFolderCount(temporary), 0);
+}
+
+TEST(KilledConversion, TwoProgramsConvertingTheSameFileIntoOneFolderKeepBothOutputs) {
+    REQUIRE_FFMPEG();
+    TempDir dir;
+    const auto clip = makeVideo(dir / "clip.mp4", {.width = 320, .height = 240, .seconds = 4});
+    const fs::path out = dir / "out";
+    fs::create_directories(out);
+    const std::string command = "QT_QPA_PLATFORM=offscreen " + shellQuote(CALVORO_BINARY) + " --convert " +
+                                shellQuote(clip.string()) + " mov " + shellQuote(out.string());
+    const auto r = run("(" + command + " > " + shellQuote((dir / "a.txt").string()) + " 2>&1; echo $? >> " +
+                       shellQuote((dir / "a.txt").string()) + ") & (" + command + " > " + shellQuote((dir / "b.txt").string()) +
+                       " 2>&1; echo $? >> " + shellQuote((dir / "b.txt").string()) + ") & wait");
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(readText(dir / "a.txt").substr(readText(dir / "a.txt").size() - 2), "0\n") << readText(dir / "a.txt");
+    EXPECT_EQ(readText(dir / "b.txt").substr(readText(dir / "b.txt").size() - 2), "0\n") << readText(dir / "b.txt");
+    EXPECT_EQ(visibleNames(out), (std::vector<std::string>{"clip (1).mov", "clip.mov"}));
+    for (const char* name : {"clip.mov", "clip (1).mov"})
+        EXPECT_GT(calvoro::testing::media::probe(out / name).duration(), 3.5) << name;
+}
+
+TEST(MCPInputEnd, EveryRequestReadIsAnsweredBeforeTheProgramExits) {
+    REQUIRE_FFMPEG();
+    TempDir dir;
+    const auto clip = makeVideo(dir / "clip.mp4", {.width = 320, .height = 240, .seconds = 3});
+    const std::string frames =
+        R"({"jsonrpc":"2.0","id":1,"method":"initialize","params":{}})"
+        "\n"
+        R"({"jsonrpc":"2.0","id":2,"method":"tools/call","params":{"name":"convert_file","arguments":{"source_path":")" +
+        clip.string() + R"(","target_format":"gif","output_dir":")" + (dir / "out").string() + R"("}}})";
+    writeFile(dir / "frames", frames);  // the last frame ends without a line feed
+    const auto r = run("QT_QPA_PLATFORM=offscreen " + shellQuote(CALVORO_BINARY) + " --mcp < " +
+                       shellQuote((dir / "frames").string()) + " 2>/dev/null");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.output.find(R"({"jsonrpc":"2.0","id":1,"result")"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find(R"({"jsonrpc":"2.0","id":2,"result")"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("\"output_path\":\"" + (dir / "out" / "clip.gif").string() + "\""), std::string::npos) << r.output;
+    EXPECT_GT(fs::file_size(dir / "out" / "clip.gif"), 0u);
+}

@@ -1,0 +1,382 @@
+// Batches through the real engine on small generated files: limits, progress, cancellation,
+// completion, statistics, recents and trashing originals.
+#include <QCoreApplication>
+
+#include <map>
+
+#include "app/state/batch_limits.h"
+#include "app/state/progress_throttle.h"
+#include "app/state/state_test_support.h"
+#include "engine/test_fixtures.h"
+#include "platform/desktop/review_request.h"
+
+using namespace calvoro;
+using namespace calvoro::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+class Batches : public StateTest {
+protected:
+    void SetUp() override {
+        StateTest::SetUp();
+        fs::create_directories(dir / "seeds");
+        png = ConversionTester::makeSeedPNG(dir / "seeds");
+        model->setApplicationActiveProbe([] { return true; });
+    }
+    // Copies of the seed PNG under distinct names, added as jobs.
+    void addPNGs(int n, const std::string& prefix = "p") {
+        std::vector<fs::path> files;
+        for (int i = 0; i < n; ++i) files.push_back(copyTo(png, prefix + std::to_string(i) + ".png"));
+        model->addFiles(files);
+    }
+    fs::path broken(const std::string& name) {
+        writeFile(dir / name, std::string("not a picture at all"));
+        return dir / name;
+    }
+    fs::path png;
+};
+
+// Counts each category's converting jobs at every change of the list.
+struct ConcurrencyProbe {
+    std::map<FileCategory, int> peak;
+    int overallPeak = 0;
+    void observe(const ConversionViewModel& m) {
+        std::map<FileCategory, int> now;
+        int total = 0;
+        for (const auto& j : m.jobs())
+            if (j.status == ConversionStatus::converting) ++now[j.category()], ++total;
+        for (auto [c, n] : now) peak[c] = std::max(peak[c], n);
+        overallPeak = std::max(overallPeak, total);
+    }
+};
+
+}  // namespace
+
+TEST(BatchLimitsTest, FollowTheProcessorsAvailable) {
+    auto four = BatchLimits::forProcessors(4);
+    EXPECT_EQ(four.overall, 2);
+    EXPECT_EQ(four.limit(FileCategory::audio), 2);
+    EXPECT_EQ(four.limit(FileCategory::font), 2);
+    auto seven = BatchLimits::forProcessors(7);
+    EXPECT_EQ(seven.overall, 5);
+    EXPECT_EQ(seven.limit(FileCategory::image), 5);
+    EXPECT_EQ(seven.limit(FileCategory::audio), 4);
+    auto twelve = BatchLimits::forProcessors(12);
+    EXPECT_EQ(twelve.overall, 6);
+    EXPECT_EQ(twelve.limit(FileCategory::font), 4);
+    for (int n : {1, 4, 7, 12, 64}) {
+        auto l = BatchLimits::forProcessors(n);
+        EXPECT_EQ(l.limit(FileCategory::video), 2);
+        EXPECT_EQ(l.limit(FileCategory::document), 1);
+        EXPECT_EQ(l.limit(FileCategory::archive), 1);
+        EXPECT_EQ(l.limit(FileCategory::unknown), 1);
+    }
+    EXPECT_GE(BatchLimits::activeProcessors(), 1);
+}
+
+TEST(ProgressThrottleTest, PassesFirstValuesBigStepsAfterTheIntervalAndCompletion) {
+    double now = 0;
+    std::vector<double> passed;
+    auto throttle = ProgressThrottle::make(Uuid(), [&](const Uuid&, double v) { passed.push_back(v); }, [&] { return now; });
+    auto report = throttle->callback();
+    for (auto [t, v] : std::vector<std::pair<double, double>>{{0, 0.0}, {0.01, 0.01}, {0.05, 0.5}, {0.25, 0.5}, {0.26, 1.0}, {0.27, 1.0}}) {
+        now = t;
+        report(v);
+    }
+    EXPECT_EQ(passed, (std::vector<double>{0.0, 0.5, 1.0, 1.0}));
+    // A fall passes like a rise, once the interval has gone by.
+    now = 1.0;
+    report(0.4);
+    now = 1.01;
+    report(0.1);
+    EXPECT_EQ(passed.back(), 0.4);
+}
+
+TEST_F(Batches, MixedCategoriesNeverExceedTheirLimits) {
+    fs::create_directories(dir / "media");
+    const fs::path wav = ConversionTester::makeSeedWAV(dir / "media");
+    const fs::path mp4 = ConversionTester::makeSeedMP4(dir / "media");
+    const fs::path zip = ConversionTester::makeSeedZIP(dir / "media");
+    const fs::path font = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+    std::vector<fs::path> files;
+    for (int i = 0; i < 3; ++i) {
+        files.push_back(copyTo(mp4, "v" + std::to_string(i) + ".mp4"));
+        files.push_back(copyTo(wav, "a" + std::to_string(i) + ".wav"));
+        files.push_back(copyTo(zip, "z" + std::to_string(i) + ".zip"));
+        writeFile(dir / ("t" + std::to_string(i) + ".csv"), std::string("a,b\n1,2\n"));
+        files.push_back(dir / ("t" + std::to_string(i) + ".csv"));
+        if (fs::exists(font)) files.push_back(copyTo(font, "f" + std::to_string(i) + ".ttf"));
+    }
+    addPNGs(8);
+    model->addFiles(files);
+
+    ConcurrencyProbe probe;
+    QObject::connect(model.get(), &ConversionViewModel::jobsChanged, [&] { probe.observe(*model); });
+    model->convertAll();
+    EXPECT_TRUE(model->isProcessing());
+    ASSERT_TRUE(waitForBatch());
+
+    const auto limits = BatchLimits::forProcessors(BatchLimits::activeProcessors());
+    EXPECT_LE(probe.overallPeak, limits.overall);
+    for (auto [category, peak] : probe.peak) EXPECT_LE(peak, limits.limit(category)) << category.rawValue();
+    EXPECT_GE(probe.overallPeak, 1);
+    for (const auto& j : model->jobs()) EXPECT_EQ(j.status, ConversionStatus::completed) << j.fileName << ": " << j.errorMessage.value_or("");
+    EXPECT_EQ(model->toast()->title, "Done");
+}
+
+TEST_F(Batches, CompletionTextsStatisticsAndTheReviewCounter) {
+    QCoreApplication::setApplicationVersion("1.0-test");
+    addPNGs(3);
+    model->convertAll();
+    ASSERT_TRUE(waitForBatch());
+    EXPECT_EQ(model->toast()->kind, Toast::Kind::success);
+    EXPECT_EQ(model->toast()->title, "Done");
+    EXPECT_EQ(model->toast()->detail, "3 files converted");
+    EXPECT_TRUE(logged("Starting batch conversion: 3 files queued"));
+    EXPECT_TRUE(logged("Batch complete: 3 converted, 0 failed"));
+    EXPECT_EQ(model->statsTotalConversions(), 3);
+    EXPECT_EQ(*SettingsStore::shared().integerValue("Calvoro.statsTotalConversions"), 3);
+    EXPECT_EQ(*SettingsStore::shared().integerValue("Calvoro.successfulBatches"), 1);
+    for (const auto& j : model->jobs()) {
+        EXPECT_EQ(j.progress, 1.0);
+        ASSERT_TRUE(j.outputURL);
+        EXPECT_EQ(j.outputSize, static_cast<int64_t>(fs::file_size(*j.outputURL)));
+    }
+    const int reviewsBefore = desktop::ReviewRequest::requestCount();
+
+    // One that fails among three that succeed.
+    model->clearAll();
+    addPNGs(3, "q");
+    model->addFiles({broken("bad.png")});
+    model->convertAll();
+    ASSERT_TRUE(waitForBatch());
+    EXPECT_EQ(model->toast()->kind, Toast::Kind::warning);
+    EXPECT_EQ(model->toast()->title, "Finished with errors");
+    EXPECT_EQ(model->toast()->detail, "3 converted \u00B7 1 failed");
+    EXPECT_EQ(model->failedCount(), 1);
+    EXPECT_EQ(model->completedCount(), 3);
+    EXPECT_TRUE(model->jobs().back().errorMessage);
+    EXPECT_EQ(*SettingsStore::shared().integerValue("Calvoro.successfulBatches"), 1);
+
+    // Retrying it alone fails again, with its own toast.
+    model->retryAllFailed();
+    EXPECT_EQ(model->jobs().back().status, ConversionStatus::pending);
+    EXPECT_FALSE(model->jobs().back().errorMessage);
+    ASSERT_TRUE(waitForBatch());
+    EXPECT_EQ(model->toast()->kind, Toast::Kind::error);
+    EXPECT_EQ(model->toast()->title, "Conversion failed");
+    EXPECT_EQ(model->toast()->detail, "1 file could not be converted");
+
+    // A second clean batch asks for a review once for this version.
+    model->clearAll();
+    addPNGs(1, "r");
+    model->convertAll();
+    ASSERT_TRUE(waitForBatch());
+    EXPECT_EQ(model->toast()->detail, "1 file converted");
+    EXPECT_EQ(desktop::ReviewRequest::requestCount(), reviewsBefore + 1);
+    EXPECT_EQ(*SettingsStore::shared().stringValue("Calvoro.reviewRequestedForVersion"), "1.0-test");
+    model->clearAll();
+    addPNGs(1, "s");
+    model->convertAll();
+    ASSERT_TRUE(waitForBatch());
+    EXPECT_EQ(desktop::ReviewRequest::requestCount(), reviewsBefore + 1);
+    QCoreApplication::setApplicationVersion("1.1-test");
+    model->clearAll();
+    addPNGs(1, "t");
+    model->convertAll();
+    ASSERT_TRUE(waitForBatch());
+    EXPECT_EQ(desktop::ReviewRequest::requestCount(), reviewsBefore + 2);
+    QCoreApplication::setApplicationVersion({});
+}
+
+TEST_F(Batches, StartersDoNothingWithoutWorkOrWhileABatchRuns) {
+    model->convertAll();
+    EXPECT_FALSE(model->isProcessing());
+    EXPECT_FALSE(model->hasChosenOutputLocation()) << "no folder is asked for without work";
+    EXPECT_FALSE(logged("Starting batch conversion: 0 files queued"));
+
+    addPNGs(2);
+    panelAnswer.reset();
+    model->convertAll();
+    EXPECT_FALSE(model->isProcessing());
+    EXPECT_EQ(model->toast()->title, "Choose an output folder");
+
+    panelAnswer = out();
+    model->toggleSelection(job(0).id);
+    model->convertSelected();
+    EXPECT_TRUE(model->isProcessing());
+    EXPECT_TRUE(model->selection().empty());
+    EXPECT_TRUE(model->canCancel());
+    model->convertAll();  // ignored while the batch runs
+    ASSERT_TRUE(waitForBatch());
+    EXPECT_EQ(job(0).status, ConversionStatus::completed);
+    EXPECT_EQ(job(1).status, ConversionStatus::pending);
+
+    // Only completed jobs selected: nothing starts and the selection stays.
+    model->toggleSelection(job(0).id);
+    model->convertSelected();
+    EXPECT_FALSE(model->isProcessing());
+    EXPECT_EQ(model->selection().size(), 1u);
+}
+
+TEST_F(Batches, AJobRemovedOrRetargetedWhileQueuedIsHandledAsItIsThen) {
+    addPNGs(8);
+    model->convertAll();
+    // The batch starts from the event loop: the list can still change before it does.
+    const ConversionJob last = model->jobs().back();
+    model->removeJob(last);
+    model->setTargetFormat(job(0).id, SupportedFormat::tiff);
+    ASSERT_TRUE(waitForBatch());
+    EXPECT_EQ(model->jobs().size(), 7u);
+    EXPECT_EQ(job(0).outputURL->extension(), ".tiff");
+    EXPECT_EQ(model->toast()->detail, "7 files converted");
+    EXPECT_TRUE(logged("Batch complete: 7 converted, 0 failed"));
+}
+
+TEST_F(Batches, ASingleJobIsConvertedOnceHoweverOftenItIsClicked) {
+    addPNGs(1);
+    const ConversionJob j = job(0);
+    model->convertSingleJob(j);
+    EXPECT_EQ(job(0).status, ConversionStatus::converting);
+    model->convertSingleJob(j);
+    // A converting job keeps its target, its place in the list and its conversion.
+    model->setTargetFormat(j.id, SupportedFormat::tiff);
+    model->removeJob(j);
+    model->compress(j, CompressionLevel::small);
+    EXPECT_EQ(job(0).targetFormat, j.targetFormat);
+    // Clearing all keeps it, still selected.
+    model->addFiles({copyTo(png, "extra.png")});
+    model->toggleSelection(j.id);
+    model->clearAll();
+    ASSERT_EQ(model->jobs().size(), 1u);
+    EXPECT_EQ(model->selection(), std::set<Uuid>{j.id});
+    EXPECT_TRUE(logged("Cleared all files (1 converting kept)"));
+    ASSERT_TRUE(waitForStatus(0, ConversionStatus::completed));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(outputNames().size(), 1u);
+    EXPECT_FALSE(model->toast()) << "a single conversion has no summary";
+    EXPECT_EQ(model->statsTotalConversions(), 1);
+}
+
+TEST_F(Batches, RecentsKeepTenNewestFirstWithoutRepeats) {
+    addPNGs(11);
+    for (size_t i = 0; i < 11; ++i) {
+        model->convertSingleJob(job(i));
+        ASSERT_TRUE(waitForStatus(i, ConversionStatus::completed));
+    }
+    ASSERT_EQ(model->recents().size(), 10u);
+    EXPECT_EQ(model->recents().front().sourcePath, job(10).sourceURL.string());
+    EXPECT_EQ(model->recents().back().sourcePath, job(1).sourceURL.string());
+    EXPECT_TRUE(model->recents().front().bookmark);
+
+    // The same file and target again moves to the front.
+    model->setTargetFormat(job(5).id, *job(5).targetFormat);
+    model->convertSingleJob(job(5));
+    ASSERT_TRUE(waitForStatus(5, ConversionStatus::completed));
+    ASSERT_EQ(model->recents().size(), 10u);
+    EXPECT_EQ(model->recents().front().sourcePath, job(5).sourceURL.string());
+
+    // Saved, and read back by the next start.
+    SettingsStore::shared().reload();
+    ConversionViewModel again;
+    ASSERT_EQ(again.recents().size(), model->recents().size());
+    for (size_t i = 0; i < again.recents().size(); ++i) {
+        const RecentJob& a = again.recents()[i];
+        const RecentJob& b = model->recents()[i];
+        EXPECT_EQ(a.id, b.id);
+        EXPECT_EQ(a.sourcePath, b.sourcePath);
+        EXPECT_EQ(a.targetFormatRaw, b.targetFormatRaw);
+        EXPECT_EQ(a.bookmark, b.bookmark);
+        // Seconds since 2001 as a double keep the time to well within a microsecond.
+        EXPECT_LT(std::chrono::abs(a.timestamp - b.timestamp), std::chrono::microseconds(1));
+    }
+
+    // Replaying a recent adds its file with its target; a missing file only warns.
+    RecentJob first = model->recents().front();
+    model->clearAll();
+    model->replayRecent(first);
+    ASSERT_EQ(model->jobs().size(), 1u);
+    EXPECT_EQ(job(0).targetFormat->rawValue(), first.targetFormatRaw);
+    model->clearAll();
+    fs::remove(first.sourcePath);
+    model->replayRecent(first);
+    EXPECT_TRUE(model->jobs().empty());
+    EXPECT_EQ(model->toast()->title, "File not found");
+    EXPECT_EQ(model->toast()->detail, fs::path(first.sourcePath).filename().string() + " has moved or been deleted");
+}
+
+TEST_F(Batches, OriginalsGoToTheTrashOnlyAfterTheirLastJob) {
+    model->setKeepOriginals(false);
+    addPNGs(1);
+    model->duplicateJob(job(0));
+    const fs::path source = job(0).sourceURL;
+    const fs::path trashed = fs::path(std::getenv("XDG_DATA_HOME")) / "Trash" / "files" / source.filename();
+    model->convertSingleJob(job(0));
+    ASSERT_TRUE(waitForStatus(0, ConversionStatus::completed));
+    EXPECT_TRUE(fs::exists(source)) << "the duplicate still needs it";
+
+    model->convertSingleJob(job(1));
+    ASSERT_TRUE(waitForStatus(1, ConversionStatus::completed));
+    EXPECT_FALSE(fs::exists(source));
+    EXPECT_TRUE(fs::exists(trashed));
+    EXPECT_TRUE(logged("Moved original to Trash: " + source.filename().string()));
+    fs::remove(trashed);
+
+    // A failed job of the same file keeps it, whatever path spells it.
+    model->clearAll();
+    const fs::path other = copyTo(png, "kept.png");
+    fs::create_directories(dir / "sub");
+    model->addFiles({other, dir / "sub" / ".." / "kept.png"});
+    ASSERT_EQ(model->jobs().size(), 2u);
+    // Its output folder cannot be made below a file.
+    model->setCustomOutputDir(job(1).id, other / "out");
+    model->convertAll();
+    ASSERT_TRUE(waitForBatch());
+    EXPECT_EQ(job(0).status, ConversionStatus::completed);
+    EXPECT_EQ(job(1).status, ConversionStatus::failed);
+    EXPECT_TRUE(fs::exists(other));
+}
+
+TEST_F(Batches, CancellingStopsTheRunningVideoAndStartsNothingMore) {
+    if (!haveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
+    const fs::path longVideo = dir / "long.mp4";
+    ASSERT_EQ(run("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=size=640x360:rate=30:duration=120 -c:v libx264 "
+                  "-preset ultrafast " + shellQuote(longVideo.string())).status, 0);
+    model->addFiles({longVideo});
+    model->setTargetFormat(job(0).id, SupportedFormat::mov);
+    addPNGs(5);
+    model->convertAll();
+    ASSERT_TRUE(waitUntil([&] { return job(0).status == ConversionStatus::converting && job(0).progress > 0; }));
+    ASSERT_TRUE(waitUntil([&] {
+        return std::all_of(model->jobs().begin() + 1, model->jobs().end(),
+                           [](const ConversionJob& j) { return j.status == ConversionStatus::completed; });
+    }));
+    model->cancelConversion();
+    ASSERT_TRUE(waitForBatch());
+    EXPECT_EQ(job(0).status, ConversionStatus::pending);
+    EXPECT_EQ(job(0).progress, 0);
+    EXPECT_FALSE(job(0).errorMessage);
+    for (const auto& name : outputNames()) EXPECT_EQ(name.find("long"), std::string::npos) << name;
+    EXPECT_TRUE(logged("Conversion cancelled by user"));
+    EXPECT_EQ(model->toast()->title, "Cancelled");
+    EXPECT_EQ(model->toast()->detail, "5 done \u00B7 1 not started");
+}
+
+TEST_F(Batches, CancellingLeavesQueuedJobsPending) {
+    // A document at a time: of three, one runs and two wait when the batch is cancelled.
+    std::vector<fs::path> docs;
+    for (int i = 0; i < 3; ++i) {
+        writeFile(dir / ("d" + std::to_string(i) + ".csv"), std::string("a,b\n1,2\n"));
+        docs.push_back(dir / ("d" + std::to_string(i) + ".csv"));
+    }
+    model->addFiles(docs);
+    model->convertAll();
+    model->cancelConversion();
+    ASSERT_TRUE(waitForBatch());
+    int pending = 0;
+    for (const auto& j : model->jobs()) pending += j.status == ConversionStatus::pending;
+    EXPECT_GE(pending, 2);
+    EXPECT_EQ(model->toast()->title, "Cancelled");
+    EXPECT_FALSE(model->canCancel());
+}
