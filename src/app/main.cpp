@@ -9,9 +9,11 @@
 #include "app/entry/command_line_modes.h"
 #include "app/entry/launch.h"
 #include "app/entry/mcp_server.h"
+#include "core/conversion_error.h"
 #include "core/work_folder.h"
 #include "platform/imaging/type_identifiers.h"
 #include "platform/media/capabilities.h"
+#include "platform/modules/module_loader.h"
 
 namespace {
 
@@ -21,6 +23,20 @@ void quietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& m
     if (type == QtCriticalMsg || type == QtFatalMsg) std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
 }
 
+// Without a mode flag the program is the window, which lives in a module of its own so that the
+// command-line modes never load Qt Widgets.
+int openWindow(int argc, char** argv) {
+    try {
+        using WindowMain = int (*)(int, char**);
+        auto entry = reinterpret_cast<WindowMain>(
+            calvoro::modules::entryPoint("libcalvoro_window.so", "calvoro_window_main", "window"));
+        return entry(argc, argv);
+    } catch (const calvoro::ConversionError& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -28,7 +44,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> arguments(argv, argv + argc);
     setProcessArguments(arguments);
     auto mode = launchModeFor(arguments);
-    if (!mode || *mode == LaunchMode::renderScreenshots) exitProcessNow(CalvoroApp::printModesUsage());
+    if (mode == LaunchMode::renderScreenshots) exitProcessNow(CalvoroApp::printModesUsage());
 
     // Work folders of runs that were killed go now, not at some later conversion.
     WorkFolder::removeAbandoned(WorkFolder::temporaryDirectory());
@@ -36,6 +52,7 @@ int main(int argc, char** argv) {
     prepareQtEnvironment();
     imaging::registerCapabilities();
     media::registerCapabilities();
+    if (!mode) exitProcessNow(openWindow(argc, argv));
     const auto app = createApplication(*mode, arguments, argc, argv);
     QCoreApplication::setApplicationName("Calvoro");
 

@@ -19,6 +19,13 @@ HoverButton::HoverButton(QWidget* parent) : QAbstractButton(parent) {
     }
 }
 
+void HoverButton::setLabel(const QString& label) {
+    setText(label);
+    setAccessibleName(label);
+    updateGeometry();
+    update();
+}
+
 void HoverButton::applyPressScale(QPainter& painter, double pressedScale) const {
     const double scale = 1.0 - (1.0 - pressedScale) * press_.value();
     if (scale == 1.0) return;

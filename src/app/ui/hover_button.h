@@ -13,6 +13,9 @@ class HoverButton : public QAbstractButton {
 public:
     explicit HoverButton(QWidget* parent = nullptr);
 
+    // The text shown (and read out), for buttons that have one; they size to it.
+    void setLabel(const QString& label);
+
     bool isHovering() const { return hovering_; }
     bool isPressed() const { return pressed_; }
     // 0 at rest, 1 fully hovered or pressed; in between while easing.

@@ -95,9 +95,9 @@ const QPainterPath& glyphPath(char32_t glyph, int pixelSize) {
 }
 
 double strokeFor(QFont::Weight weight, double pixelSize) {
-    if (weight >= QFont::Bold) return pixelSize * 0.075;
-    if (weight >= QFont::DemiBold) return pixelSize * 0.05;
-    if (weight >= QFont::Medium) return pixelSize * 0.025;
+    // The font's glyphs are already as heavy as a medium symbol.
+    if (weight >= QFont::Bold) return pixelSize * 0.06;
+    if (weight >= QFont::DemiBold) return pixelSize * 0.03;
     return 0;
 }
 

@@ -151,6 +151,11 @@ QPalette Theme::palette(ColorScheme scheme, AccentChoice accent) {
         palette.setColor(group, QPalette::ToolTipBase, dark ? QColor(37, 37, 37) : QColor(Qt::white));
         palette.setColor(group, QPalette::ToolTipText, text);
         palette.setColor(group, QPalette::Mid, separator(scheme));
+        // Styles etch disabled text with Light; it must vanish into the background.
+        palette.setColor(group, QPalette::Light, Qt::transparent);
+        palette.setColor(group, QPalette::Midlight, separator(scheme));
+        palette.setColor(group, QPalette::Dark, dark ? QColor(18, 18, 18) : QColor(200, 200, 204));
+        palette.setColor(group, QPalette::Shadow, rgbColor(0x000000, dark ? 0.55 : 0.2));
         palette.setColor(group, QPalette::Link, fill);
     }
     return palette;

@@ -25,7 +25,6 @@ TEST(CommandLine, UsageErrorsExitWithTwo) {
         EXPECT_EQ(r.status, 2);
         EXPECT_NE(r.output.find("usage: --compress <file> <maximum|high|balanced|small|tiny> <outdir>"), std::string::npos);
     }
-    EXPECT_EQ(runCalvoro("").status, 2);
 }
 
 TEST(CommandLine, UnknownTargetListsEveryIdentifier) {

@@ -35,13 +35,6 @@ AccentButton::AccentButton(const QString& label, bool small, QWidget* parent) : 
     connect(this, &HoverButton::lookChanged, shadow, &ShadowCaster::refresh);
 }
 
-void AccentButton::setLabel(const QString& label) {
-    setText(label);
-    setAccessibleName(label);
-    updateGeometry();
-    update();
-}
-
 void AccentButton::setBusy(bool busy) {
     if (busy_ == busy) return;
     busy_ = busy;

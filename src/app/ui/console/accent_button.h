@@ -14,7 +14,6 @@ class AccentButton : public HoverButton {
 public:
     AccentButton(const QString& label, bool small, QWidget* parent = nullptr);
 
-    void setLabel(const QString& label);
     void setBusy(bool busy);
     bool isBusy() const { return busy_; }
     bool isSmall() const { return small_; }

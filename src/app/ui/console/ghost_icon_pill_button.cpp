@@ -26,13 +26,6 @@ GhostIconPillButton::GhostIconPillButton(std::string icon, const QString& label,
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
-void GhostIconPillButton::setLabel(const QString& label) {
-    setText(label);
-    setAccessibleName(label);
-    updateGeometry();
-    update();
-}
-
 QString GhostIconPillButton::shownLabel() const {
     return QFontMetricsF(labelFont()).elidedText(text(), Qt::ElideMiddle, maxLabelWidth_);
 }

@@ -16,7 +16,6 @@ public:
     GhostIconPillButton(std::string icon, const QString& label, double maxLabelWidth, double height,
                         QWidget* parent = nullptr);
 
-    void setLabel(const QString& label);
     // The label as drawn, after middle truncation.
     QString shownLabel() const;
     QSize sizeHint() const override;

@@ -22,13 +22,6 @@ GhostPillButton::GhostPillButton(const QString& label, double height, QWidget* p
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
-void GhostPillButton::setLabel(const QString& label) {
-    setText(label);
-    setAccessibleName(label);
-    updateGeometry();
-    update();
-}
-
 QSize GhostPillButton::sizeHint() const {
     const double width = QFontMetricsF(labelFont()).horizontalAdvance(text()) + 24;
     return {static_cast<int>(std::ceil(width)), static_cast<int>(std::ceil(height_))};

@@ -12,7 +12,6 @@ class GhostPillButton : public HoverButton {
 public:
     GhostPillButton(const QString& label, double height, QWidget* parent = nullptr);
 
-    void setLabel(const QString& label);
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
 
