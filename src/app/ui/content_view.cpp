@@ -47,7 +47,8 @@ protected:
         const ColorScheme scheme = Theme::scheme(this);
         QPainter painter(this);
         painter.setFont(Theme::font(12.5));
-        double y = 16;
+        // Below the window's own buttons, where the sidebar's header would be.
+        double y = 52;
         for (const auto& job : viewModel_.jobs()) {
             if (y > height()) break;
             painter.setPen(Theme::textPrimary(scheme));

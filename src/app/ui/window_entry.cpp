@@ -7,33 +7,12 @@
 #include <vector>
 
 #include "app/state/conversion_view_model.h"
+#include "app/ui/app_about.h"
 #include "app/ui/app_commands.h"
-#include "app/ui/kx_canvas_background.h"
+#include "app/ui/content_view.h"
 #include "app/ui/main_window.h"
 #include "app/ui/seed_files.h"
 #include "app/ui/theme.h"
-
-namespace calvoro {
-namespace {
-
-// The canvas alone, bound to the appearance settings, until the content view takes its place.
-QWidget* makeContent(ConversionViewModel& viewModel) {
-    auto* canvas = new KxCanvasBackground;
-    auto sync = [canvas, &viewModel] {
-        canvas->setScheme(viewModel.resolvedColorScheme());
-        canvas->setAccent(viewModel.accent());
-        canvas->setTint(viewModel.backgroundTint());
-        canvas->setTintStrength(viewModel.backgroundTintStrength());
-    };
-    for (auto signal : {&ConversionViewModel::resolvedColorSchemeChanged, &ConversionViewModel::accentChanged,
-                        &ConversionViewModel::backgroundTintChanged, &ConversionViewModel::backgroundTintStrengthChanged})
-        QObject::connect(&viewModel, signal, canvas, sync);
-    sync();
-    return canvas;
-}
-
-}  // namespace
-}  // namespace calvoro
 
 extern "C" __attribute__((visibility("default"))) int calvoro_window_main(int argc, char** argv) {
     using namespace calvoro;
@@ -59,7 +38,8 @@ extern "C" __attribute__((visibility("default"))) int calvoro_window_main(int ar
     });
     viewModel.setApplicationActiveProbe([] { return QApplication::activeWindow() != nullptr; });
     AppCommands commands(&window, viewModel);
-    window.setContentView(makeContent(viewModel));
+    commands.setAboutHandler(&AppAbout::show);
+    window.setContentView(new ContentView(viewModel));
     QObject::connect(&window, &MainWindow::closed, &app, &QApplication::quit);
     window.show();
     // Under a bare X server nothing else gives the new window the focus.
