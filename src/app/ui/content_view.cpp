@@ -22,6 +22,8 @@
 #include "app/ui/kx_canvas_background.h"
 #include "app/ui/layer_transition.h"
 #include "app/ui/log_panel_view.h"
+#include "app/ui/modal_chrome.h"
+#include "app/ui/shadow.h"
 #include "app/ui/theme.h"
 #include "app/ui/toast_view.h"
 #include "app/ui/traffic_light_visibility_accessor.h"
@@ -88,6 +90,8 @@ QStringList nameFilters(const std::vector<std::string>& types) {
 }  // namespace
 
 // A veil over the whole window with a card in the middle; a click on the veil runs onTapOutside.
+// The card grows from 0.96 of its size as the layer comes in and shrinks back as it goes, drawn
+// from a picture of itself meanwhile.
 class ContentView::ModalLayer : public QWidget {
 public:
     ModalLayer(std::function<void()> onTapOutside, QWidget* parent)
@@ -100,10 +104,31 @@ public:
     }
     QWidget* card() const { return card_; }
 
+    void setProgress(double progress) {
+        progress_ = progress;
+        if (!card_) return;
+        const bool moving = progress < 0.999;
+        if (moving && picture_.isNull()) picture_ = card_->grab();
+        card_->setVisible(!moving);
+        if (!moving) picture_ = QPixmap();
+        update();
+    }
+
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
-        painter.fillRect(rect(), rgbColor(0x000000, Theme::scheme(this) == ColorScheme::dark ? 0.45 : 0.25));
+        const ColorScheme scheme = Theme::scheme(this);
+        painter.fillRect(rect(), rgbColor(0x000000, scheme == ColorScheme::dark ? 0.45 : 0.25));
+        if (!card_ || picture_.isNull()) return;
+        const double scale = 0.96 + 0.04 * std::clamp(progress_, 0.0, 1.0);
+        const QRectF frame(card_->geometry());
+        QRectF scaled(0, 0, frame.width() * scale, frame.height() * scale);
+        scaled.moveCenter(frame.center());
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        Shadow shadow = ModalChrome::shadow(scheme);
+        shadow.cornerRadius *= scale;
+        paintShadow(painter, scaled, shadow);
+        painter.drawPixmap(scaled, picture_, QRectF(picture_.rect()));
     }
     void resizeEvent(QResizeEvent*) override { placeCard(); }
     void mousePressEvent(QMouseEvent* event) override { event->accept(); }
@@ -122,6 +147,8 @@ private:
 
     std::function<void()> onTapOutside_;
     QWidget* card_ = nullptr;
+    double progress_ = 1.0;
+    QPixmap picture_;
 };
 
 ContentView::ContentView(ConversionViewModel& viewModel, ConsoleViews console, QWidget* parent)
@@ -177,6 +204,12 @@ ContentView::ContentView(ConversionViewModel& viewModel, ConsoleViews console, Q
 }
 
 ContentView::~ContentView() = default;
+
+void ContentView::enterModal(ModalLayer* layer, const Spring& spring) {
+    auto* transition = new LayerTransition(layer, spring, true, layer);
+    connect(transition, &LayerTransition::progressChanged, layer, [layer](double progress) { layer->setProgress(progress); });
+    transition->enter();
+}
 
 QWidget* ContentView::settingsLayer() const { return settingsLayer_; }
 QWidget* ContentView::compressLayer() const { return compressLayer_; }
@@ -268,7 +301,7 @@ void ContentView::updateSettings() {
                     viewModel_.setShowConversionsInfo(true);
                 },
                 settingsLayer_));
-        (new LayerTransition(settingsLayer_, settingsSpring, true, settingsLayer_))->enter();
+        enterModal(settingsLayer_, settingsSpring);
     } else if (settingsLayer_) {
         ModalLayer* leaving = std::exchange(settingsLayer_, nullptr);
         leaving->findChild<LayerTransition*>()->leave([leaving] { leaving->deleteLater(); });
@@ -290,7 +323,7 @@ void ContentView::updateCompress() {
         compressLayer_->setProperty("jobId", QString::fromStdString(job->id.uuidString()));
         compressSheet_ = new CompressSheet(viewModel_, *job, [this] { viewModel_.setCompressingJob(std::nullopt); });
         compressLayer_->setCard(compressSheet_);
-        (new LayerTransition(compressLayer_, settingsSpring, true, compressLayer_))->enter();
+        enterModal(compressLayer_, settingsSpring);
     }
     stackLayers();
     updateModality();

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <functional>
 
+#include "app/ui/spring.h"
+
 namespace calvoro {
 
 class CompressSheet;
@@ -69,6 +71,7 @@ protected:
 private:
     class ModalLayer;
 
+    static void enterModal(ModalLayer* layer, const Spring& spring);
     void setDropTargeted(bool targeted);
     void handleDrop(const QList<QUrl>& urls);
     void applyAppearance();
