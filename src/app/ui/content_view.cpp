@@ -205,6 +205,12 @@ ContentView::ContentView(ConversionViewModel& viewModel, ConsoleViews console, Q
 
 ContentView::~ContentView() = default;
 
+void ContentView::dismissLayer(QWidget* layer) {
+    // A layer on its way out no longer stands between the user and the window.
+    layer->setAttribute(Qt::WA_TransparentForMouseEvents);
+    layer->findChild<LayerTransition*>()->leave([layer] { layer->deleteLater(); });
+}
+
 void ContentView::enterModal(ModalLayer* layer, const Spring& spring) {
     auto* transition = new LayerTransition(layer, spring, true, layer);
     connect(transition, &LayerTransition::progressChanged, layer, [layer](double progress) { layer->setProgress(progress); });
@@ -303,8 +309,7 @@ void ContentView::updateSettings() {
                 settingsLayer_));
         enterModal(settingsLayer_, settingsSpring);
     } else if (settingsLayer_) {
-        ModalLayer* leaving = std::exchange(settingsLayer_, nullptr);
-        leaving->findChild<LayerTransition*>()->leave([leaving] { leaving->deleteLater(); });
+        dismissLayer(std::exchange(settingsLayer_, nullptr));
     }
     stackLayers();
     updateModality();
@@ -314,9 +319,8 @@ void ContentView::updateCompress() {
     const auto& job = viewModel_.compressingJob();
     if (compressLayer_ && (!job || !compressSheet_ || compressLayer_->property("jobId").toString() !=
                                                            QString::fromStdString(job->id.uuidString()))) {
-        ModalLayer* leaving = std::exchange(compressLayer_, nullptr);
         compressSheet_ = nullptr;
-        leaving->findChild<LayerTransition*>()->leave([leaving] { leaving->deleteLater(); });
+        dismissLayer(std::exchange(compressLayer_, nullptr));
     }
     if (job && !compressLayer_) {
         compressLayer_ = new ModalLayer([this] { viewModel_.setCompressingJob(std::nullopt); }, this);
@@ -335,8 +339,7 @@ void ContentView::updateConversions() {
         conversions_ = new ConversionsInfoPopover([this] { viewModel_.setShowConversionsInfo(false); }, this);
         (new LayerTransition(conversions_, conversionsSpring, true, conversions_))->enter();
     } else if (conversions_) {
-        ConversionsInfoPopover* leaving = std::exchange(conversions_, nullptr);
-        leaving->findChild<LayerTransition*>()->leave([leaving] { leaving->deleteLater(); });
+        dismissLayer(std::exchange(conversions_, nullptr));
     }
     stackLayers();
     updateModality();

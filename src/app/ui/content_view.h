@@ -72,6 +72,8 @@ private:
     class ModalLayer;
 
     static void enterModal(ModalLayer* layer, const Spring& spring);
+    // Fades the layer out, then deletes it.
+    static void dismissLayer(QWidget* layer);
     void setDropTargeted(bool targeted);
     void handleDrop(const QList<QUrl>& urls);
     void applyAppearance();
