@@ -5,34 +5,38 @@
 #include <QDialog>
 #include <QLabel>
 #include <QPalette>
+#include <QAbstractTextDocumentLayout>
+#include <QTextBlock>
 #include <QTextBlockFormat>
 #include <QTextBrowser>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QVBoxLayout>
 
+#include <cmath>
+
+#include "app/ui/theme.h"
+
 namespace calvoro {
 namespace {
 
 constexpr const char* panelName = "AppAbout";
 
+// The label colours of the panel's appearance: primary, secondary and tertiary text.
 QColor toneColour(AppAbout::Tone tone, const QPalette& palette) {
-    QColor colour = palette.color(QPalette::WindowText);
+    const ColorScheme scheme = palette.color(QPalette::Window).lightnessF() < 0.5 ? ColorScheme::dark : ColorScheme::light;
     switch (tone) {
-        case AppAbout::Tone::label: colour.setAlphaF(0.85f); break;
-        case AppAbout::Tone::secondaryLabel: colour.setAlphaF(0.5f); break;
-        case AppAbout::Tone::tertiaryLabel: colour.setAlphaF(0.26f); break;
+        case AppAbout::Tone::secondaryLabel: return Theme::textSecondary(scheme);
+        case AppAbout::Tone::tertiaryLabel: return Theme::textTertiary(scheme);
+        case AppAbout::Tone::label:
         case AppAbout::Tone::none: break;
     }
-    return colour;
+    return Theme::textPrimary(scheme);
 }
 
 QLabel* centredLabel(const QString& text, double pointSize, QFont::Weight weight, QWidget* parent) {
     auto* label = new QLabel(text, parent);
-    QFont font = label->font();
-    font.setPointSizeF(pointSize);
-    font.setWeight(weight);
-    label->setFont(font);
+    label->setFont(Theme::font(pointSize, weight));
     label->setAlignment(Qt::AlignHCenter);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     return label;
@@ -88,10 +92,7 @@ void AppAbout::fillCredits(QTextDocument& document, const std::vector<CreditPiec
     bool first = true;
     for (const auto& piece : credits) {
         QTextCharFormat format;
-        QFont font = QApplication::font();
-        font.setPointSizeF(piece.pointSize);
-        font.setWeight(piece.weight);
-        format.setFont(font);
+        format.setFont(Theme::font(piece.pointSize, piece.weight));
         if (piece.tone != Tone::none) format.setForeground(toneColour(piece.tone, palette));
         // Each piece ends its own line: the text before the line break fills one block.
         QString text = piece.text;
@@ -128,21 +129,31 @@ void AppAbout::show() {
         layout->addWidget(icon);
     }
     layout->addWidget(centredLabel(about.applicationName, 14, QFont::Bold, dialog));
-    layout->addWidget(centredLabel(QStringLiteral("Version %1 (%2)").arg(about.applicationVersion, about.version), 10,
-                                   QFont::Normal, dialog));
+    auto* version = centredLabel(QStringLiteral("Version %1 (%2)").arg(about.applicationVersion, about.version), 10.5,
+                                 QFont::Normal, dialog);
+    version->setStyleSheet(QStringLiteral("color: %1").arg(toneColour(Tone::secondaryLabel, dialog->palette()).name(QColor::HexArgb)));
+    layout->addWidget(version);
+    layout->addSpacing(6);
     auto* credits = new QTextBrowser(dialog);
     credits->setFrameShape(QFrame::NoFrame);
     credits->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     credits->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     credits->viewport()->setAutoFillBackground(false);
     fillCredits(*credits->document(), about.credits, dialog->palette());
-    credits->document()->setTextWidth(300);
-    credits->setFixedSize(300, static_cast<int>(credits->document()->size().height()) + 4);
+    credits->document()->setDocumentMargin(0);
+    // Wrapped at the panel's own width, not at whatever width the view has before it is shown.
+    credits->setLineWrapMode(QTextEdit::FixedPixelWidth);
+    credits->setLineWrapColumnOrWidth(320);
+    // As tall as its lines: the last block's bottom.
+    const QTextBlock last = credits->document()->lastBlock();
+    const QRectF lastLines = credits->document()->documentLayout()->blockBoundingRect(last);
+    credits->setFixedSize(320, static_cast<int>(std::ceil(lastLines.bottom())) + 2);
     layout->addWidget(credits, 0, Qt::AlignHCenter);
+    layout->addSpacing(6);
     auto* rights = centredLabel(about.copyright, 10, QFont::Normal, dialog);
-    rights->setForegroundRole(QPalette::PlaceholderText);
+    rights->setStyleSheet(QStringLiteral("color: %1").arg(toneColour(Tone::tertiaryLabel, dialog->palette()).name(QColor::HexArgb)));
     layout->addWidget(rights);
-    dialog->setFixedSize(dialog->sizeHint());
+    layout->setSizeConstraint(QLayout::SetFixedSize);
     dialog->show();
     dialog->raise();
     dialog->activateWindow();

@@ -155,7 +155,6 @@ LogPanelView::LogPanelView(ConversionLogger& logger, ConversionViewModel& viewMo
     total_ = static_cast<int>(logger_.entries().size());
     model_->reset();
     styleChildren();
-    list_->scrollToBottom();
 }
 
 LogPanelView::~LogPanelView() { logger_.removeObserver(observer_); }

@@ -7,6 +7,7 @@
 #include <QTextDocument>
 
 #include "app/ui/app_about.h"
+#include "app/ui/theme.h"
 #include "app/ui/ui_test_support.h"
 
 namespace calvoro {
@@ -39,7 +40,7 @@ TEST(AppAboutTest, CreditsReadAsOneCentredTextWithThinSpacerLines) {
                                     "Images · Video · Audio · Documents · Archives\n\n"
                                     "Shortcuts:  ⌘O Add   ⌘↩ Convert   ⌘L Logs   ⌘, Settings"));
         EXPECT_EQ(document.begin().blockFormat().alignment(), Qt::AlignHCenter);
-        EXPECT_EQ(document.begin().charFormat().font().pointSizeF(), 12);
+        EXPECT_EQ(document.begin().charFormat().font().pointSizeF(), Theme::font(12, QFont::Medium).pointSizeF());
     });
 }
 
