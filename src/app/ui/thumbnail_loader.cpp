@@ -11,7 +11,11 @@
 namespace calvoro {
 
 ThumbnailLoader& ThumbnailLoader::shared() {
-    static ThumbnailLoader* instance = new ThumbnailLoader(&thumbnails::generate, QCoreApplication::instance());
+    static ThumbnailLoader* instance = [] {
+        auto* loader = new ThumbnailLoader(&thumbnails::generate, QCoreApplication::instance());
+        QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, loader, &ThumbnailLoader::drain);
+        return loader;
+    }();
     return *instance;
 }
 
@@ -21,7 +25,13 @@ ThumbnailLoader::ThumbnailLoader(Generator generator, QObject* parent)
     pool_.setMaxThreadCount(2);
 }
 
-ThumbnailLoader::~ThumbnailLoader() { pool_.waitForDone(); }
+ThumbnailLoader::~ThumbnailLoader() { drain(); }
+
+void ThumbnailLoader::drain() {
+    stopping_ = true;
+    // A PDF page is drawn on the main thread: keep serving it while the last pictures finish.
+    while (!pool_.waitForDone(20)) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
 
 QString ThumbnailLoader::key(const std::filesystem::path& url) {
     double seconds = 0;
@@ -38,7 +48,7 @@ void ThumbnailLoader::thumbnail(const std::filesystem::path& url, QObject* conte
         done(*image);
         return;
     }
-    if (inFlight_.count(k)) {
+    if (inFlight_.count(k) || stopping_) {
         done(std::nullopt);
         return;
     }

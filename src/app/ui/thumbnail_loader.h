@@ -45,12 +45,16 @@ public:
     const QCache<QString, QImage>& cache() const { return cache_; }
     bool isInFlight(const QString& key) const { return inFlight_.count(key) > 0; }
 
+    // Waits for the pictures being made and starts no more (the program is ending).
+    void drain();
+
 private:
     void finish(const QString& key, std::optional<QImage> image, QPointer<QObject> context, const Completion& done);
 
     Generator generator_;
     QCache<QString, QImage> cache_;
     std::set<QString> inFlight_;
+    bool stopping_ = false;
     // Last, so that it is destroyed first: it waits for the pictures still being made.
     QThreadPool pool_;
 };
