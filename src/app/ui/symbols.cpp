@@ -81,7 +81,8 @@ QFont symbolFont(double pixelSize) {
     return font;
 }
 
-// The glyph outline at the origin; built once per glyph and size.
+// The glyph outline at the origin; built once per glyph and size. Painting happens on the main
+// thread only, so the cache needs no lock.
 const QPainterPath& glyphPath(char32_t glyph, int pixelSize) {
     static QHash<quint64, QPainterPath> cache;
     const quint64 key = (static_cast<quint64>(glyph) << 16) | static_cast<quint64>(pixelSize);

@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QAction>
+#include <QContextMenuEvent>
 #include <QMenu>
+#include <QMenuBar>
 #include <QTest>
 
 #include <set>
@@ -102,6 +104,27 @@ TEST_F(Commands, EveryCommandIsInAMenuWithItsShortcut) {
         }
         EXPECT_EQ(commands.addFiles()->text(), QString::fromUtf8("Add Files\u2026"));
         EXPECT_EQ(commands.settings()->text(), QString::fromUtf8("Settings\u2026"));
+    });
+}
+
+TEST_F(Commands, WithoutAGlobalMenuTheWindowOffersItsOwn) {
+    qtmain::runOnMain([] {
+        ConversionViewModel viewModel;
+        MainWindow window(viewModel);
+        AppCommands commands(&window, viewModel);
+        window.show();
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        ASSERT_FALSE(commands.usesGlobalMenu());  // none on the offscreen platform
+        EXPECT_FALSE(commands.menuBar()->isVisible());
+        QTest::keyClick(&window, Qt::Key_F10);
+        EXPECT_TRUE(commands.windowMenu()->isVisible());
+        commands.windowMenu()->hide();
+        // A right click on the background, which no view takes.
+        QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(400, 300), window.mapToGlobal(QPoint(400, 300)));
+        QCoreApplication::sendEvent(&window, &click);
+        EXPECT_TRUE(commands.windowMenu()->isVisible());
+        commands.windowMenu()->hide();
     });
 }
 
