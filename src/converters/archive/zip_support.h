@@ -39,6 +39,8 @@ struct DosTimestamp {
     uint16_t date = 0;
 };
 DosTimestamp dosTimestamp(std::chrono::system_clock::time_point instant);
+// The local time a DOS timestamp names; nothing when its fields name no day.
+std::optional<std::chrono::system_clock::time_point> dosTime(DosTimestamp stamp);
 
 // Offset of the ZIP end record nearest to the end (searched in the last 65,557 bytes).
 std::optional<size_t> findEOCD(std::span<const uint8_t> data);
@@ -57,5 +59,7 @@ std::span<const uint8_t> readFileInto(const std::filesystem::path& path, std::ve
 void writeAll(int fd, std::span<const uint8_t> data, const std::filesystem::path& path);
 // The file's modification time, when it has one.
 std::optional<std::chrono::system_clock::time_point> modificationTime(const std::filesystem::path& path);
+// Sets a file's modification (and access) time; failures throw filesystem_error.
+void setModificationTime(const std::filesystem::path& path, std::chrono::system_clock::time_point when);
 
 }  // namespace calvoro::ArchiveConverter

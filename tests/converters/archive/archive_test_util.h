@@ -12,9 +12,24 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "core/conversion_error.h"
 #include "support/test_support.h"
 
 namespace calvoro::archive_testing {
+
+// The message of the ConversionError body throws, which must be of the given kind.
+inline std::string errorText(const std::function<void()>& body, ConversionError::Kind kind = ConversionError::Kind::corruptFile) {
+    try {
+        body();
+    } catch (const ConversionError& e) {
+        EXPECT_EQ(e.kind(), kind) << e.what();
+        return e.what();
+    }
+    ADD_FAILURE() << "no error thrown";
+    return {};
+}
 
 inline std::vector<uint8_t> bytesOf(const std::string& s) { return {s.begin(), s.end()}; }
 
