@@ -3,10 +3,18 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <string>
-#include <unistd.h>
+#include <thread>
+#include <vector>
 
 namespace calvoro::web {
 namespace {
@@ -25,7 +33,66 @@ void keepRendererHeap() {
     setenv("GLIBC_TUNABLES", tunables.c_str(), 1);
 }
 
+// The children of a process, from every one of its threads.
+std::vector<pid_t> childrenOf(pid_t pid) {
+    std::vector<pid_t> out;
+    std::error_code ec;
+    const std::filesystem::path tasks = "/proc/" + std::to_string(pid) + "/task";
+    for (std::filesystem::directory_iterator it(tasks, ec), end; !ec && it != end; it.increment(ec)) {
+        std::ifstream list(it->path() / "children");
+        for (pid_t child; list >> child;) out.push_back(child);
+    }
+    return out;
+}
+
+bool isEngineProcess(pid_t pid) {
+    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    return name.rfind("QtWebEngineProc", 0) == 0;
+}
+
+// Gone, or a zombie its parent has yet to collect: nothing runs any more.
+bool hasEnded(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return true;
+    const auto close = line.rfind(')');
+    return close == std::string::npos || close + 2 >= line.size() || line[close + 2] == 'Z' || line[close + 2] == 'X';
+}
+
+template <typename Done>
+bool waitUpTo(std::chrono::milliseconds limit, Done done) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
 }  // namespace
+
+void endEngineProcesses() {
+    using namespace std::chrono_literals;
+    for (pid_t zygote : childrenOf(::getpid())) {
+        if (!isEngineProcess(zygote)) continue;
+        // Renderers first, while their zygote is there to collect them.
+        const std::vector<pid_t> renderers = childrenOf(zygote);
+        for (pid_t renderer : renderers) ::kill(renderer, SIGTERM);
+        waitUpTo(1000ms, [&] {
+            for (pid_t renderer : renderers)
+                if (!hasEnded(renderer)) return false;
+            return true;
+        });
+        ::kill(zygote, SIGTERM);
+        int status = 0;
+        if (!waitUpTo(1000ms, [&] { return ::waitpid(zygote, &status, WNOHANG) != 0; })) {
+            ::kill(zygote, SIGKILL);
+            ::waitpid(zygote, &status, 0);
+        }
+    }
+}
 
 void prepareWebEngine() {
     static std::once_flag once;
