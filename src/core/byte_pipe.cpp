@@ -67,20 +67,20 @@ FileSink::~FileSink() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-void FileSink::writeOut(std::span<const uint8_t> bytes) {
+void writeAll(int fd, std::span<const uint8_t> data, const fs::path& path) {
     size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+    while (done < data.size()) {
+        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
         if (n < 0) {
             if (errno == EINTR) continue;
-            throwFileError("cannot write file", path_);
+            throwFileError("cannot write file", path);
         }
         done += static_cast<size_t>(n);
     }
 }
 
 void FileSink::flush() {
-    writeOut(buffer_);
+    writeAll(fd_, buffer_, path_);
     buffer_.clear();
 }
 
@@ -88,7 +88,7 @@ void FileSink::write(std::span<const uint8_t> bytes) {
     while (!bytes.empty()) {
         if (buffer_.empty() && bytes.size() >= kFileBuffer) {
             // Large pieces skip the copy.
-            writeOut(bytes);
+            writeAll(fd_, bytes, path_);
             return;
         }
         size_t n = std::min(bytes.size(), kFileBuffer - buffer_.size());

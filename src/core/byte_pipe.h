@@ -11,6 +11,9 @@
 
 namespace calvoro {
 
+// Writes all of data to an open descriptor; failures throw filesystem_error naming path.
+void writeAll(int fd, std::span<const uint8_t> data, const std::filesystem::path& path);
+
 class ByteSource {
 public:
     virtual ~ByteSource() = default;
@@ -72,7 +75,6 @@ public:
     void finish() override;
 
 private:
-    void writeOut(std::span<const uint8_t> bytes);
     void flush();
     std::filesystem::path path_;
     int fd_ = -1;

@@ -309,18 +309,6 @@ std::span<const uint8_t> readFileInto(const fs::path& path, std::vector<uint8_t>
     return {buffer.data(), used};
 }
 
-void writeAll(int fd, std::span<const uint8_t> data, const fs::path& path) {
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throwErrno("cannot write file", path);
-        }
-        done += static_cast<size_t>(n);
-    }
-}
-
 void writeFileBytes(const fs::path& path, std::span<const uint8_t> data) {
     Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     if (fd.get() < 0) throwErrno("cannot write file", path);
