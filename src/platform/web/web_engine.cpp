@@ -4,6 +4,7 @@
 #include <QEventLoop>
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -52,46 +54,49 @@ bool isEngineProcess(pid_t pid) {
     return name.rfind("QtWebEngineProc", 0) == 0;
 }
 
-// Gone, or a zombie its parent has yet to collect: nothing runs any more.
-bool hasEnded(pid_t pid) {
+pid_t parentOf(pid_t pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string line;
-    if (!std::getline(stat, line)) return true;
+    if (!std::getline(stat, line)) return 0;
     const auto close = line.rfind(')');
-    return close == std::string::npos || close + 2 >= line.size() || line[close + 2] == 'Z' || line[close + 2] == 'X';
+    if (close == std::string::npos) return 0;
+    std::istringstream fields(line.substr(close + 1));
+    std::string state;
+    pid_t parent = 0;
+    fields >> state >> parent;
+    return parent;
 }
 
-template <typename Done>
-bool waitUpTo(std::chrono::milliseconds limit, Done done) {
-    const auto until = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= until) return false;
+// Reaps a child, asking it to end and, when it takes more than a second, making it. Only a child
+// of ours is signalled: no one else can reap it, so its number cannot meanwhile name another process.
+void endChild(pid_t pid) {
+    if (parentOf(pid) != ::getpid()) return;
+    int status = 0;
+    ::kill(pid, SIGTERM);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    for (;;) {
+        const pid_t reaped = ::waitpid(pid, &status, WNOHANG);
+        if (reaped != 0) return;
+        if (std::chrono::steady_clock::now() >= until) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    return true;
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
 }
 
 }  // namespace
 
 void endEngineProcesses() {
-    using namespace std::chrono_literals;
+    // Meanwhile the processes a zygote leaves behind come to this process instead of to init,
+    // so that they can be collected here.
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
     for (pid_t zygote : childrenOf(::getpid())) {
         if (!isEngineProcess(zygote)) continue;
-        // Renderers first, while their zygote is there to collect them.
         const std::vector<pid_t> renderers = childrenOf(zygote);
-        for (pid_t renderer : renderers) ::kill(renderer, SIGTERM);
-        waitUpTo(1000ms, [&] {
-            for (pid_t renderer : renderers)
-                if (!hasEnded(renderer)) return false;
-            return true;
-        });
-        ::kill(zygote, SIGTERM);
-        int status = 0;
-        if (!waitUpTo(1000ms, [&] { return ::waitpid(zygote, &status, WNOHANG) != 0; })) {
-            ::kill(zygote, SIGKILL);
-            ::waitpid(zygote, &status, 0);
-        }
+        endChild(zygote);
+        for (pid_t renderer : renderers) endChild(renderer);
     }
+    ::prctl(PR_SET_CHILD_SUBREAPER, 0);
 }
 
 void prepareWebEngine() {
