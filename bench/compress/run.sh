@@ -22,3 +22,11 @@ echo "(a) photo estimates"
 "$bench" photo "$work/photo.jpg" "$work"
 echo "(b) 1080p clip, projected against real size"
 "$bench" clip "$work/clip.mp4" "$work"
+
+echo "(a) whole process: calvoro --estimate against calvoro --compress balanced (goal: at most 1.5)"
+root="$root" work="$work" bash -c '
+  source "$root/bench/whole_process.sh"
+  program="$(calvoro_program "$root" "$root/build-bench-compress")"
+  whole_process "photo estimates vs one compress" "$work/estimate/" "$work/compressed/" -- \
+    "$program" --estimate "$work/photo.jpg" -- "$program" --compress "$work/photo.jpg" balanced "$work/compressed"
+'

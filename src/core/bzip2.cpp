@@ -3,7 +3,9 @@
 #include <bzlib.h>
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <limits>
 #include <mutex>
 #include <optional>
@@ -21,6 +23,9 @@ using BuffDecompress = int (*)(char*, unsigned int*, char*, unsigned int, int, i
 using DecompressInit = int (*)(bz_stream*, int, int);
 using Decompress = int (*)(bz_stream*);
 using DecompressEnd = int (*)(bz_stream*);
+using CompressInit = int (*)(bz_stream*, int, int, int);
+using Compress = int (*)(bz_stream*, int);
+using CompressEnd = int (*)(bz_stream*);
 
 struct Symbols {
     BuffCompress compress;
@@ -29,6 +34,9 @@ struct Symbols {
     DecompressInit streamInit;
     Decompress streamDecompress;
     DecompressEnd streamEnd;
+    CompressInit encodeInit;
+    Compress encodeStep;
+    CompressEnd encodeEnd;
 };
 
 std::atomic<bool> simulatedAbsence{false};
@@ -43,7 +51,11 @@ const std::optional<Symbols>& loadedSymbols() {
             auto init = reinterpret_cast<DecompressInit>(::dlsym(handle, "BZ2_bzDecompressInit"));
             auto step = reinterpret_cast<Decompress>(::dlsym(handle, "BZ2_bzDecompress"));
             auto end = reinterpret_cast<DecompressEnd>(::dlsym(handle, "BZ2_bzDecompressEnd"));
-            if (compress && decompress && init && step && end) return Symbols{compress, decompress, init, step, end};
+            auto encodeInit = reinterpret_cast<CompressInit>(::dlsym(handle, "BZ2_bzCompressInit"));
+            auto encodeStep = reinterpret_cast<Compress>(::dlsym(handle, "BZ2_bzCompress"));
+            auto encodeEnd = reinterpret_cast<CompressEnd>(::dlsym(handle, "BZ2_bzCompressEnd"));
+            if (compress && decompress && init && step && end && encodeInit && encodeStep && encodeEnd)
+                return Symbols{compress, decompress, init, step, end, encodeInit, encodeStep, encodeEnd};
         }
         return std::nullopt;
     }();
@@ -57,6 +69,116 @@ const Symbols* symbols() {
 }
 
 constexpr uint64_t kFourGiB = 4294967296ULL;
+
+ConversionError decodeFailure(int code) {
+    return ConversionError::corruptFile("bzip2 decompression failed (code " + std::to_string(code) + ")");
+}
+
+constexpr size_t kStreamBuffer = 256 * 1024;
+
+class Decoder final : public ByteSource {
+public:
+    Decoder(const Symbols& s, ByteSource& from) : s_(s), from_(from), input_(kStreamBuffer) {}
+    ~Decoder() override {
+        if (open_) s_.streamEnd(&stream_);
+    }
+
+    size_t read(std::span<uint8_t> into) override {
+        if (ended_ || into.empty()) return 0;
+        const unsigned room = static_cast<unsigned>(std::min<size_t>(into.size(), size_t{1} << 30));
+        stream_.next_out = reinterpret_cast<char*>(into.data());
+        stream_.avail_out = room;
+        while (stream_.avail_out == room && !ended_) {
+            if (!open_) {
+                // A stream starts here, or (after the first) the trailing bytes are ignored.
+                bool magic = fillTo(4) && BZip2::isBZip2({reinterpret_cast<const uint8_t*>(stream_.next_in), 4});
+                if (!magic) {
+                    if (!started_) throw ConversionError::corruptFile("Not a bzip2 stream (bad magic)");
+                    ended_ = true;
+                    break;
+                }
+                char* nextIn = stream_.next_in;
+                unsigned availIn = stream_.avail_in;
+                stream_ = bz_stream{};
+                stream_.next_in = nextIn;
+                stream_.avail_in = availIn;
+                int rc = s_.streamInit(&stream_, 0, 0);
+                if (rc != BZ_OK) throw decodeFailure(rc);
+                // Nothing came out in this call yet, or the loop would have ended.
+                stream_.next_out = reinterpret_cast<char*>(into.data());
+                stream_.avail_out = room;
+                open_ = started_ = true;
+            }
+            if (stream_.avail_in == 0 && !fillTo(1)) throw decodeFailure(BZ_UNEXPECTED_EOF);
+            int rc = s_.streamDecompress(&stream_);
+            if (rc == BZ_STREAM_END) {
+                s_.streamEnd(&stream_);
+                open_ = false;
+                continue;
+            }
+            if (rc != BZ_OK) throw decodeFailure(rc);
+        }
+        return room - stream_.avail_out;
+    }
+
+private:
+    // At least n bytes waiting, the rest moved to the front; false when the source ends first.
+    bool fillTo(size_t n) {
+        if (stream_.avail_in >= n) return true;
+        if (stream_.avail_in > 0) std::memmove(input_.data(), stream_.next_in, stream_.avail_in);
+        size_t have = stream_.avail_in + from_.readFully(std::span(input_).subspan(stream_.avail_in));
+        stream_.next_in = reinterpret_cast<char*>(input_.data());
+        stream_.avail_in = static_cast<unsigned>(have);
+        return have >= n;
+    }
+
+    const Symbols& s_;
+    ByteSource& from_;
+    std::vector<uint8_t> input_;
+    bz_stream stream_{};
+    bool open_ = false;
+    bool started_ = false;
+    bool ended_ = false;
+};
+
+class Encoder final : public ByteSink {
+public:
+    Encoder(const Symbols& s, ByteSink& to, int blockSize100k) : s_(s), to_(to), output_(kStreamBuffer) {
+        int rc = s_.encodeInit(&stream_, blockSize100k, 0, 30);
+        if (rc != BZ_OK) throw ConversionError::corruptFile("bzip2 compression failed (code " + std::to_string(rc) + ")");
+    }
+    ~Encoder() override { s_.encodeEnd(&stream_); }
+
+    void write(std::span<const uint8_t> bytes) override {
+        while (!bytes.empty()) {
+            const size_t n = std::min<size_t>(bytes.size(), size_t{1} << 30);
+            stream_.next_in = reinterpret_cast<char*>(const_cast<uint8_t*>(bytes.data()));
+            stream_.avail_in = static_cast<unsigned>(n);
+            while (stream_.avail_in > 0) step(BZ_RUN);
+            bytes = bytes.subspan(n);
+        }
+    }
+    void finish() override {
+        while (step(BZ_FINISH) != BZ_STREAM_END) {
+        }
+        to_.finish();
+    }
+
+private:
+    int step(int action) {
+        stream_.next_out = reinterpret_cast<char*>(output_.data());
+        stream_.avail_out = static_cast<unsigned>(output_.size());
+        int rc = s_.encodeStep(&stream_, action);
+        if (rc < 0) throw ConversionError::corruptFile("bzip2 compression failed (code " + std::to_string(rc) + ")");
+        if (size_t n = output_.size() - stream_.avail_out) to_.write(std::span(output_).first(n));
+        return rc;
+    }
+
+    const Symbols& s_;
+    ByteSink& to_;
+    std::vector<uint8_t> output_;
+    bz_stream stream_{};
+};
 
 [[noreturn]] void throwTooLarge() { throw ConversionError::corruptFile("File is too large for bzip2 (max 4 GB)"); }
 
@@ -129,6 +251,18 @@ std::vector<uint8_t> BZip2::decompress(std::span<const uint8_t> data, int64_t ma
     out.resize(produced);
     out.shrink_to_fit();
     return out;
+}
+
+std::unique_ptr<ByteSource> BZip2::decoder(ByteSource& from) {
+    const Symbols* s = symbols();
+    if (!s) throw ConversionError::unsupportedFormat();
+    return std::make_unique<Decoder>(*s, from);
+}
+
+std::unique_ptr<ByteSink> BZip2::encoder(ByteSink& to, int blockSize100k) {
+    const Symbols* s = symbols();
+    if (!s) throw ConversionError::unsupportedFormat();
+    return std::make_unique<Encoder>(*s, to, blockSize100k);
 }
 
 std::vector<uint8_t> BZip2::compress(std::span<const uint8_t> data, int blockSize100k) {

@@ -1,6 +1,14 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <functional>
 #include <optional>
 
+#include "core/byte_pipe.h"
+#include "zip/zip_archive.h"
+#include "zip/zip_support.h"
 #include "core/conversion_error.h"
 #include "core/text_util.h"
 #include "zip/zip_archive.h"
@@ -30,10 +38,78 @@ std::string failureMessage(const std::vector<std::string>& failures) {
            ") \u2014 the archive may be damaged or use a compression method Calvoro doesn't support.";
 }
 
-using Sink = std::function<void(const std::string& path, std::vector<uint8_t>&& content)>;
+using Sink = std::function<void(const std::string& path, std::vector<uint8_t>&& content, DosTimestamp stamp)>;
+
+// Random access to the archive's bytes. Two views stay valid at once: one that walks the central
+// directory, one for an entry's own header and data.
+class ZipInput {
+public:
+    virtual ~ZipInput() = default;
+    virtual uint64_t size() const = 0;
+    // The length bytes at offset, which the caller made sure lie inside; valid until the next
+    // call for the same view.
+    virtual std::span<const uint8_t> bytes(uint64_t offset, size_t length, bool entryView) = 0;
+};
+
+class MemoryInput final : public ZipInput {
+public:
+    explicit MemoryInput(std::span<const uint8_t> data) : data_(data) {}
+    uint64_t size() const override { return data_.size(); }
+    std::span<const uint8_t> bytes(uint64_t offset, size_t length, bool) override {
+        return data_.subspan(static_cast<size_t>(offset), length);
+    }
+
+private:
+    std::span<const uint8_t> data_;
+};
+
+// Reads the file piece by piece: the directory walk through a window that moves along, an
+// entry's data into a buffer of its own, so that only one entry is held at a time.
+class FileInput final : public ZipInput {
+public:
+    explicit FileInput(const fs::path& path) : path_(path), file_(path) {
+        struct stat st {};
+        if (::fstat(file_.descriptor(), &st) != 0) throw fs::filesystem_error("cannot read file", path, std::error_code(errno, std::generic_category()));
+        size_ = static_cast<uint64_t>(st.st_size);
+    }
+    uint64_t size() const override { return size_; }
+    std::span<const uint8_t> bytes(uint64_t offset, size_t length, bool entryView) override {
+        if (entryView) {
+            readAt(offset, length, entry_);
+            return {entry_.data(), length};
+        }
+        if (offset < windowStart_ || offset + length > windowStart_ + window_.size()) {
+            readAt(offset, std::max<size_t>(length, std::min<uint64_t>(kWindow, size_ - offset)), window_);
+            windowStart_ = offset;
+        }
+        return std::span<const uint8_t>(window_).subspan(static_cast<size_t>(offset - windowStart_), length);
+    }
+
+private:
+    static constexpr size_t kWindow = 256 * 1024;
+
+    void readAt(uint64_t offset, size_t length, std::vector<uint8_t>& into) {
+        into.resize(length);
+        size_t done = 0;
+        while (done < length) {
+            ssize_t n = ::pread(file_.descriptor(), into.data() + done, length - done, static_cast<off_t>(offset + done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) throw fs::filesystem_error("cannot read file", path_, std::error_code(errno, std::generic_category()));
+            if (n == 0) throw ConversionError::corruptFile("Archive changed while reading");
+            done += static_cast<size_t>(n);
+        }
+    }
+
+    fs::path path_;
+    FileSource file_;
+    uint64_t size_ = 0;
+    std::vector<uint8_t> window_;
+    uint64_t windowStart_ = 0;
+    std::vector<uint8_t> entry_;
+};
 
 // Walks the central directory and hands every decodable file to sink, with its sanitised path.
-void walkZIP(std::span<const uint8_t> data, int64_t limit, const Sink& sink);
+void walkZIP(ZipInput& in, int64_t limit, const Sink& sink);
 
 }  // namespace
 
@@ -49,40 +125,47 @@ std::optional<size_t> findEOCD(std::span<const uint8_t> data) {
 
 namespace {
 
-void walkZIP(std::span<const uint8_t> data, int64_t limit, const Sink& sink) {
-    auto eocd = findEOCD(data);
-    if (!eocd) throw ConversionError::corruptFile("Invalid ZIP \u2014 cannot find end of central directory");
-    if (data.size() - *eocd < 22) throw ConversionError::corruptFile("Invalid ZIP \u2014 EOCD too short");
-    const uint16_t total = readUInt16(data, *eocd + 10);
-    const uint32_t centralSize = readUInt32(data, *eocd + 12);
-    const uint32_t centralOffset = readUInt32(data, *eocd + 16);
+void walkZIP(ZipInput& in, int64_t limit, const Sink& sink) {
+    const uint64_t size = in.size();
+    const uint64_t tailStart = size > 65557 ? size - 65557 : 0;
+    auto tail = in.bytes(tailStart, static_cast<size_t>(size - tailStart), false);
+    auto found = findEOCD(tail);
+    if (!found) throw ConversionError::corruptFile("Invalid ZIP \u2014 cannot find end of central directory");
+    const uint64_t eocd = tailStart + *found;
+    auto end = tail.subspan(*found);
+    if (end.size() < 22) throw ConversionError::corruptFile("Invalid ZIP \u2014 EOCD too short");
+    const uint16_t total = readUInt16(end, 10);
+    const uint32_t centralSize = readUInt32(end, 12);
+    const uint32_t centralOffset = readUInt32(end, 16);
     // A ZIP64 archive keeps its real counts and offsets elsewhere; reading a saturated 32-bit field
     // would drop entries. Writers that cannot know the size in advance (Info-ZIP from a pipe) add
     // the ZIP64 records even when every field holds its real value: those read as they are.
-    const bool zip64Locator = *eocd >= 20 && readUInt32(data, *eocd - 20) == kZip64LocatorSignature;
-    const bool countSaturated = readUInt16(data, *eocd + 4) == 0xFFFF || readUInt16(data, *eocd + 6) == 0xFFFF ||
-                                readUInt16(data, *eocd + 8) == 0xFFFF || total == 0xFFFF;
+    const bool zip64Locator = eocd >= 20 && readUInt32(in.bytes(eocd - 20, 4, false), 0) == kZip64LocatorSignature;
+    const bool countSaturated = readUInt16(end, 4) == 0xFFFF || readUInt16(end, 6) == 0xFFFF ||
+                                readUInt16(end, 8) == 0xFFFF || total == 0xFFFF;
     if (zip64Locator && countSaturated) refuseZip64();
     if (centralSize == 0xFFFFFFFF || centralOffset == 0xFFFFFFFF) refuseZip64();
 
     std::vector<std::string> failures;
     int64_t extracted = 0;
-    size_t off = centralOffset;
+    uint64_t off = centralOffset;
     for (uint16_t index = 0; index < total; ++index) {
-        if (off > data.size() || data.size() - off < 46) break;
-        if (readUInt32(data, off) != kCentralSignature) throw ConversionError::corruptFile("Invalid ZIP central directory entry");
-        const uint16_t flags = readUInt16(data, off + 8);
-        const uint16_t method = readUInt16(data, off + 10);
-        const uint32_t compressedSize = readUInt32(data, off + 20);
-        const uint32_t uncompressedSize = readUInt32(data, off + 24);
-        const uint16_t nameLength = readUInt16(data, off + 28);
-        const uint16_t extraLength = readUInt16(data, off + 30);
-        const uint16_t commentLength = readUInt16(data, off + 32);
-        const uint16_t diskStart = readUInt16(data, off + 34);
-        const uint32_t localOffset = readUInt32(data, off + 42);
-        if (data.size() - off - 46 < nameLength) break;
-        const std::string name = decodeArchiveName(data.subspan(off + 46, nameLength));
-        off += size_t{46} + nameLength + extraLength + commentLength;
+        if (off > size || size - off < 46) break;
+        auto header = in.bytes(off, 46, false);
+        if (readUInt32(header, 0) != kCentralSignature) throw ConversionError::corruptFile("Invalid ZIP central directory entry");
+        const uint16_t flags = readUInt16(header, 8);
+        const uint16_t method = readUInt16(header, 10);
+        const DosTimestamp stamp{readUInt16(header, 12), readUInt16(header, 14)};
+        const uint32_t compressedSize = readUInt32(header, 20);
+        const uint32_t uncompressedSize = readUInt32(header, 24);
+        const uint16_t nameLength = readUInt16(header, 28);
+        const uint16_t extraLength = readUInt16(header, 30);
+        const uint16_t commentLength = readUInt16(header, 32);
+        const uint16_t diskStart = readUInt16(header, 34);
+        const uint32_t localOffset = readUInt32(header, 42);
+        if (size - off - 46 < nameLength) break;
+        const std::string name = decodeArchiveName(in.bytes(off + 46, nameLength, false));
+        off += uint64_t{46} + nameLength + extraLength + commentLength;
 
         if (name.ends_with('/')) continue;
         if (name.find("__MACOSX") != std::string::npos) continue;
@@ -93,31 +176,38 @@ void walkZIP(std::span<const uint8_t> data, int64_t limit, const Sink& sink) {
             failures.push_back(name);
             continue;
         }
-        if (localOffset > data.size() || data.size() - localOffset < 30 || readUInt32(data, localOffset) != kLocalSignature) {
+        if (localOffset > size || size - localOffset < 30) {
             failures.push_back(name);
             continue;
         }
-        const size_t dataStart = size_t{localOffset} + 30 + readUInt16(data, localOffset + 26) + readUInt16(data, localOffset + 28);
-        if (dataStart > data.size() || data.size() - dataStart < compressedSize) {
+        auto local = in.bytes(localOffset, 30, true);
+        if (readUInt32(local, 0) != kLocalSignature) {
             failures.push_back(name);
             continue;
         }
-        auto payload = data.subspan(dataStart, compressedSize);
+        const uint64_t dataStart = uint64_t{localOffset} + 30 + readUInt16(local, 26) + readUInt16(local, 28);
+        if (dataStart > size || size - dataStart < compressedSize) {
+            failures.push_back(name);
+            continue;
+        }
         const int64_t remaining = limit - extracted;
         auto exceeded = [&] {
             return ConversionError::corruptFile("Archive expands to more than " + formatByteCount(limit) + " \u2014 refusing to continue.");
         };
+        if (method != 8 && method != 0) {
+            failures.push_back(name);
+            continue;
+        }
+        // A stored entry larger than what may still come out is refused before it is read.
+        if (method == 0 && static_cast<int64_t>(compressedSize) > remaining) throw exceeded();
+        auto payload = in.bytes(dataStart, compressedSize, true);
         std::vector<uint8_t> content;
         if (method == 8) {
             auto decoded = decompressRawDeflate(payload, uncompressedSize, remaining);
             if (!decoded) throw exceeded();
             content = std::move(*decoded);
-        } else if (method == 0) {
-            if (static_cast<int64_t>(payload.size()) > remaining) throw exceeded();
-            content.assign(payload.begin(), payload.end());
         } else {
-            failures.push_back(name);
-            continue;
+            content.assign(payload.begin(), payload.end());
         }
         extracted += static_cast<int64_t>(content.size());
         std::string path = sanitizePath(name);
@@ -125,7 +215,7 @@ void walkZIP(std::span<const uint8_t> data, int64_t limit, const Sink& sink) {
             failures.push_back(name);
             continue;
         }
-        sink(path, std::move(content));
+        sink(path, std::move(content), stamp);
     }
     if (!failures.empty()) throw ConversionError::corruptFile(failureMessage(failures));
 }
@@ -133,18 +223,21 @@ void walkZIP(std::span<const uint8_t> data, int64_t limit, const Sink& sink) {
 }  // namespace
 
 void extractZIP(const fs::path& source, const fs::path& to, const CancellationToken& cancellation) {
-    auto data = readFileBytes(source);
-    walkZIP(data, zipExpansionLimit, [&](const std::string& path, std::vector<uint8_t>&& content) {
+    FileInput input(source);
+    walkZIP(input, zipExpansionLimit, [&](const std::string& path, std::vector<uint8_t>&& content, DosTimestamp stamp) {
         cancellation.throwIfCancelled();
         fs::path target = to / path;
         fs::create_directories(target.parent_path());
         writeFileBytes(target, content);
+        // The archive's dates come along, so that packing the files again gives the same bytes.
+        if (auto when = dosTime(stamp)) setModificationTime(target, *when);
     });
 }
 
 std::vector<ZipMember> readZIP(std::span<const uint8_t> zip, int64_t maxTotalBytes) {
+    MemoryInput input(zip);
     std::vector<ZipMember> members;
-    walkZIP(zip, maxTotalBytes, [&](const std::string& path, std::vector<uint8_t>&& content) {
+    walkZIP(input, maxTotalBytes, [&](const std::string& path, std::vector<uint8_t>&& content, DosTimestamp) {
         members.push_back(ZipMember{path, std::move(content)});
     });
     return members;

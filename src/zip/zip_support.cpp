@@ -224,6 +224,22 @@ DosTimestamp dosTimestamp(std::chrono::system_clock::time_point instant) {
             static_cast<uint16_t>((year - 1980) * 512 + month * 32 + day)};
 }
 
+std::optional<std::chrono::system_clock::time_point> dosTime(DosTimestamp stamp) {
+    std::tm parts{};
+    parts.tm_year = 80 + (stamp.date >> 9);
+    parts.tm_mon = ((stamp.date >> 5) & 15) - 1;
+    parts.tm_mday = stamp.date & 31;
+    parts.tm_hour = stamp.time >> 11;
+    parts.tm_min = (stamp.time >> 5) & 63;
+    parts.tm_sec = (stamp.time & 31) * 2;
+    parts.tm_isdst = -1;
+    if (parts.tm_mon < 0 || parts.tm_mon > 11 || parts.tm_mday == 0 || parts.tm_hour > 23 || parts.tm_min > 59 || parts.tm_sec > 59)
+        return std::nullopt;
+    std::time_t t = std::mktime(&parts);
+    if (t == static_cast<std::time_t>(-1)) return std::nullopt;
+    return std::chrono::system_clock::from_time_t(t);
+}
+
 std::string decodeArchiveName(std::span<const uint8_t> bytes) {
     if (validUtf8(bytes)) return std::string(bytes.begin(), bytes.end());
     bool cp1252 = std::none_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b >= 0x80 && b < 0xA0 && kCp1252High[b - 0x80] == 0; });
@@ -293,18 +309,6 @@ std::span<const uint8_t> readFileInto(const fs::path& path, std::vector<uint8_t>
     return {buffer.data(), used};
 }
 
-void writeAll(int fd, std::span<const uint8_t> data, const fs::path& path) {
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throwErrno("cannot write file", path);
-        }
-        done += static_cast<size_t>(n);
-    }
-}
-
 void writeFileBytes(const fs::path& path, std::span<const uint8_t> data) {
     Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     if (fd.get() < 0) throwErrno("cannot write file", path);
@@ -317,6 +321,19 @@ std::optional<std::chrono::system_clock::time_point> modificationTime(const fs::
     if (::stat(path.c_str(), &st) != 0) return std::nullopt;
     return std::chrono::system_clock::time_point(std::chrono::seconds(st.st_mtim.tv_sec)) +
            std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::nanoseconds(st.st_mtim.tv_nsec));
+}
+
+void setModificationTime(const fs::path& path, std::chrono::system_clock::time_point when) {
+    auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(when.time_since_epoch()).count();
+    struct timespec times[2];
+    times[0].tv_sec = static_cast<time_t>(nanoseconds / 1000000000);
+    times[0].tv_nsec = static_cast<long>(nanoseconds % 1000000000);
+    if (times[0].tv_nsec < 0) {
+        times[0].tv_nsec += 1000000000;
+        --times[0].tv_sec;
+    }
+    times[1] = times[0];
+    if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) throwErrno("cannot set modification time", path);
 }
 
 }  // namespace calvoro::ArchiveConverter

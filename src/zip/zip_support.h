@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/byte_pipe.h"
+
 namespace calvoro::ArchiveConverter {
 
 // Walk of a folder tree: children in name order (byte-wise, so output never depends on the
@@ -39,6 +41,8 @@ struct DosTimestamp {
     uint16_t date = 0;
 };
 DosTimestamp dosTimestamp(std::chrono::system_clock::time_point instant);
+// The local time a DOS timestamp names; nothing when its fields name no day.
+std::optional<std::chrono::system_clock::time_point> dosTime(DosTimestamp stamp);
 
 // Offset of the ZIP end record nearest to the end (searched in the last 65,557 bytes).
 std::optional<size_t> findEOCD(std::span<const uint8_t> data);
@@ -53,9 +57,10 @@ std::vector<uint8_t> readFileBytes(const std::filesystem::path& path);
 void writeFileBytes(const std::filesystem::path& path, std::span<const uint8_t> data);
 // Reads a whole file into buffer, reusing its memory from file to file; returns the bytes read.
 std::span<const uint8_t> readFileInto(const std::filesystem::path& path, std::vector<uint8_t>& buffer);
-// Writes all of data to an open descriptor; failures throw filesystem_error naming path.
-void writeAll(int fd, std::span<const uint8_t> data, const std::filesystem::path& path);
+using calvoro::writeAll;
 // The file's modification time, when it has one.
 std::optional<std::chrono::system_clock::time_point> modificationTime(const std::filesystem::path& path);
+// Sets a file's modification (and access) time; failures throw filesystem_error.
+void setModificationTime(const std::filesystem::path& path, std::chrono::system_clock::time_point when);
 
 }  // namespace calvoro::ArchiveConverter

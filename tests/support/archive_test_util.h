@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -12,9 +14,24 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "core/conversion_error.h"
 #include "support/test_support.h"
 
 namespace calvoro::archive_testing {
+
+// The message of the ConversionError body throws, which must be of the given kind.
+inline std::string errorText(const std::function<void()>& body, ConversionError::Kind kind = ConversionError::Kind::corruptFile) {
+    try {
+        body();
+    } catch (const ConversionError& e) {
+        EXPECT_EQ(e.kind(), kind) << e.what();
+        return e.what();
+    }
+    ADD_FAILURE() << "no error thrown";
+    return {};
+}
 
 inline std::vector<uint8_t> bytesOf(const std::string& s) { return {s.begin(), s.end()}; }
 
@@ -145,6 +162,29 @@ inline long long peakMemoryGrowth(const std::function<bool()>& body) {
     int status = 0;
     waitpid(pid, &status, 0);
     return growth;
+}
+
+// A ustar header as another tool would write it, with the checksum filled in.
+inline std::vector<uint8_t> tarHeader(const std::string& name, char type, const std::string& sizeField, const std::string& prefix = {}) {
+    std::vector<uint8_t> h(512, 0);
+    std::memcpy(h.data(), name.data(), std::min<size_t>(name.size(), 100));
+    std::memcpy(h.data() + 100, "0000644", 7);
+    std::memcpy(h.data() + 124, sizeField.data(), std::min<size_t>(sizeField.size(), 12));
+    h[156] = static_cast<uint8_t>(type);
+    std::memcpy(h.data() + 257, "ustar\0" "00", 8);
+    std::memcpy(h.data() + 345, prefix.data(), std::min<size_t>(prefix.size(), 155));
+    std::memset(h.data() + 148, ' ', 8);
+    unsigned sum = 0;
+    for (uint8_t b : h) sum += b;
+    snprintf(reinterpret_cast<char*>(h.data() + 148), 8, "%06o", sum);
+    h[155] = ' ';
+    return h;
+}
+
+inline std::string octal(uint64_t n) {
+    char buf[16];
+    snprintf(buf, sizeof buf, "%011llo", static_cast<unsigned long long>(n));
+    return buf;
 }
 
 }  // namespace calvoro::archive_testing

@@ -3,16 +3,21 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
+#include <memory>
 #include <cstdlib>
 #include <system_error>
 
+#include "core/byte_pipe.h"
 #include "core/bzip2.h"
 #include "core/conversion_error.h"
 #include "core/conversion_logger.h"
 #include "core/output_name_registry.h"
 #include "core/text_util.h"
 #include "core/work_folder.h"
+#include "platform/compression/lzma_codec.h"
+#include "platform/compression/stream_codecs.h"
 #include "zip/zip_support.h"
 
 namespace calvoro::ArchiveConverter {
@@ -25,28 +30,107 @@ const char* const kCategory = "Archive";
 
 bool isEmptyFolder(const fs::path& folder) { return fs::directory_iterator(folder) == fs::directory_iterator(); }
 
-void extractArchive(const fs::path& source, SupportedFormat format, const fs::path& to, ConversionLogger& logger,
-                    const CancellationToken& cancellation) {
-    std::error_code ec;
-    auto size = fs::file_size(source, ec);
-    if (!ec && size > static_cast<uintmax_t>(archiveSizeLimit)) {
-        logger.error("Archive too large (" + formatByteCount(static_cast<int64_t>(size)) + ")", kCategory);
-        throw ConversionError::corruptFile("Archive is too large to process (max 2 GB)");
+// Refuses a decoded stream once it passes the limit, with the codec's own words.
+class CappedSource final : public ByteSource {
+public:
+    CappedSource(ByteSource& from, const char* codec, int64_t limit) : from_(from), codec_(codec), limit_(limit) {}
+    size_t read(std::span<uint8_t> into) override {
+        size_t n = from_.read(into);
+        total_ += static_cast<int64_t>(n);
+        if (total_ > limit_)
+            throw ConversionError::corruptFile(std::string(codec_) + " contents exceed the " + formatByteCount(limit_) + " limit");
+        return n;
     }
-    std::vector<uint8_t> payload;
+
+private:
+    ByteSource& from_;
+    const char* codec_;
+    int64_t limit_;
+    int64_t total_ = 0;
+};
+
+// What was read ahead to tell a tar from a single file, then the rest.
+class RejoinedSource final : public ByteSource {
+public:
+    RejoinedSource(std::span<const uint8_t> head, ByteSource& rest) : head_(head), rest_(rest) {}
+    size_t read(std::span<uint8_t> into) override {
+        if (size_t n = head_.read(into)) return n;
+        return rest_.read(into);
+    }
+
+private:
+    SpanSource head_;
+    ByteSource& rest_;
+};
+
+std::unique_ptr<ByteSource> decoderFor(SupportedFormat format, ByteSource& file) {
     switch (format) {
-        case SupportedFormat::zip: extractZIP(source, to, cancellation); return;
-        case SupportedFormat::tar: extractTAR(readFileBytes(source), to, cancellation); return;
-        case SupportedFormat::gzip: payload = decompressGzip(readFileBytes(source), archiveSizeLimit); break;
-        case SupportedFormat::xz: payload = XZCodec::decompress(readFileBytes(source), archiveSizeLimit); break;
-        case SupportedFormat::bz2: payload = BZip2::decompress(readFileBytes(source), archiveSizeLimit); break;
+        case SupportedFormat::gzip: return compression::gzipDecoder(file);
+        case SupportedFormat::xz: return compression::xzDecoder(file);
+        case SupportedFormat::bz2: return BZip2::decoder(file);
         default: throw ConversionError::unsupportedConversion(format.displayName(), "extracted");
     }
-    cancellation.throwIfCancelled();
-    if (isTarArchive(payload))
-        extractTAR(payload, to, cancellation);
-    else
-        writeFileBytes(to / deletingPathExtension(lastPathComponent(source)), payload);
+}
+
+// The codecs' failures in the words the whole-buffer decoders use.
+[[noreturn]] void rethrowStreamError(const compression::StreamError& e, SupportedFormat format) {
+    using Kind = compression::StreamError::Kind;
+    if (format == SupportedFormat::gzip) {
+        switch (e.kind) {
+            case Kind::notThisFormat: throw ConversionError::corruptFile("Not a valid GZIP file");
+            case Kind::truncated: throw ConversionError::corruptFile("GZIP data truncated");
+            default: throw ConversionError::corruptFile("Cannot decompress data");
+        }
+    }
+    switch (e.kind) {
+        case Kind::notThisFormat: throw ConversionError::corruptFile("Not an xz stream (bad magic)");
+        case Kind::needsTooMuchMemory:
+            throw ConversionError::corruptFile("xz stream needs more than " +
+                                               formatByteCount(static_cast<int64_t>(compression::LzmaCodec::decoderMemoryLimit)) +
+                                               " of memory to decode");
+        default: throw ConversionError::corruptFile("xz decompression failed (code " + std::to_string(e.code) + ")");
+    }
+}
+
+// A compressed tar is unpacked as it decodes; a compressed single file becomes that file, dated
+// as the compressed one (as gunzip, unxz and bunzip2 leave it).
+void extractCompressed(const fs::path& source, SupportedFormat format, const fs::path& to, const CancellationToken& cancellation,
+                       int64_t limit) {
+    FileSource file(source);
+    auto decoder = decoderFor(format, file);
+    CappedSource payload(*decoder, format == SupportedFormat::gzip ? "gzip" : format == SupportedFormat::xz ? "xz" : "bzip2", limit);
+    std::array<uint8_t, 512> head{};
+    const size_t headSize = payload.readFully(head);
+    const std::span<const uint8_t> read(head.data(), headSize);
+    RejoinedSource whole(read, payload);
+    if (isTarArchive(read)) {
+        extractTAR(whole, to, cancellation);
+        return;
+    }
+    const fs::path target = to / deletingPathExtension(lastPathComponent(source));
+    FileSink out(target);
+    std::vector<uint8_t> buffer(1 << 20);
+    while (size_t n = whole.read(buffer)) {
+        cancellation.throwIfCancelled();
+        out.write(std::span(buffer).first(n));
+    }
+    out.finish();
+    if (auto when = modificationTime(source)) setModificationTime(target, *when);
+}
+
+// The tar goes through the encoder into the file as it is written.
+void writeCompressedTAR(const fs::path& folder, SupportedFormat format, const fs::path& output,
+                        const CancellationToken& cancellation) {
+    FileSink file(output);
+    std::unique_ptr<ByteSink> encoder;
+    switch (format) {
+        case SupportedFormat::tar: writeTAR(folder, file, cancellation); return;
+        case SupportedFormat::gzip: encoder = compression::gzipEncoder(file); break;
+        case SupportedFormat::xz: encoder = compression::xzEncoder(file); break;
+        case SupportedFormat::bz2: encoder = BZip2::encoder(file, 9); break;
+        default: throw ConversionError::unsupportedConversion("extracted", format.displayName());
+    }
+    writeTAR(folder, *encoder, cancellation);
 }
 
 void createArchive(const fs::path& folder, SupportedFormat format, const fs::path& output, ConversionLogger& logger,
@@ -59,15 +143,50 @@ void createArchive(const fs::path& folder, SupportedFormat format, const fs::pat
     }
     switch (format) {
         case SupportedFormat::zip: createZIP(folder, output, {}, cancellation); return;
-        case SupportedFormat::tar: writeFileBytes(output, createTARData(folder, cancellation)); return;
-        case SupportedFormat::gzip: writeFileBytes(output, compressGzip(createTARData(folder, cancellation))); return;
-        case SupportedFormat::xz: writeFileBytes(output, XZCodec::compress(createTARData(folder, cancellation))); return;
-        case SupportedFormat::bz2: writeFileBytes(output, BZip2::compress(createTARData(folder, cancellation), 9)); return;
+        case SupportedFormat::tar:
+        case SupportedFormat::gzip:
+        case SupportedFormat::xz:
+        case SupportedFormat::bz2:
+            try {
+                writeCompressedTAR(folder, format, output, cancellation);
+            } catch (const compression::StreamError&) {
+                throw ConversionError::corruptFile("xz compression failed");
+            }
+            return;
         default: throw ConversionError::unsupportedConversion("extracted", format.displayName());
     }
 }
 
 }  // namespace
+
+void extractArchive(const fs::path& source, SupportedFormat format, const fs::path& to, const CancellationToken& cancellation,
+                    int64_t maxPayloadBytes) {
+    ConversionLogger& logger = ConversionLogger::shared();
+    std::error_code ec;
+    auto size = fs::file_size(source, ec);
+    if (!ec && size > static_cast<uintmax_t>(archiveSizeLimit)) {
+        logger.error("Archive too large (" + formatByteCount(static_cast<int64_t>(size)) + ")", kCategory);
+        throw ConversionError::corruptFile("Archive is too large to process (max 2 GB)");
+    }
+    switch (format) {
+        case SupportedFormat::zip: extractZIP(source, to, cancellation); return;
+        case SupportedFormat::tar: {
+            FileSource file(source);
+            extractTAR(file, to, cancellation);
+            return;
+        }
+        case SupportedFormat::gzip:
+        case SupportedFormat::xz:
+        case SupportedFormat::bz2:
+            try {
+                extractCompressed(source, format, to, cancellation, maxPayloadBytes);
+            } catch (const compression::StreamError& e) {
+                rethrowStreamError(e, format);
+            }
+            return;
+        default: throw ConversionError::unsupportedConversion(format.displayName(), "extracted");
+    }
+}
 
 int64_t uncompressedSize(const fs::path& folder) {
     std::error_code ec;
@@ -99,7 +218,7 @@ fs::path convert(const fs::path& source, SupportedFormat sourceFormat, Supported
     const std::string baseName = deletingPathExtension(lastPathComponent(source));
 
     const WorkFolder temporary(WorkFolder::temporaryDirectory());
-    extractArchive(source, sourceFormat, temporary.path(), logger, cancellation);
+    extractArchive(source, sourceFormat, temporary.path(), cancellation);
     if (isEmptyFolder(temporary.path())) {
         logger.error("Extraction produced no files", kCategory);
         throw ConversionError::emptyOutput();

@@ -1,7 +1,8 @@
 #pragma once
 
-// Archive conversion: zip, tar, gzip, xz and bz2 into each other, by unpacking the whole source
-// into a private temporary folder and packing that folder anew.
+// Archive conversion: zip, tar, gzip, xz and bz2 into each other, by unpacking the source into a
+// private temporary folder and packing that folder anew, both as streams: memory stays with the
+// largest entry, not the archive.
 
 #include <cstdint>
 #include <filesystem>
@@ -23,6 +24,13 @@ inline constexpr int64_t archiveSizeLimit = 2147483648LL;
 // A cancelled token stops it between entries with CancellationError.
 std::filesystem::path convert(const std::filesystem::path& source, SupportedFormat sourceFormat, SupportedFormat target,
                               const std::filesystem::path& outputDir, const CancellationToken& cancellation = {});
+
+// Unpacks one archive into the folder `to`, as convert does: tar, gzip, xz and bz2 sources are
+// read once from a decoding stream and written entry by entry, ZIP entries one at a time; every
+// file keeps the modification time the archive gives it. A source over archiveSizeLimit, or a
+// compressed payload over maxPayloadBytes ("gzip contents exceed the ... limit"), throws corruptFile.
+void extractArchive(const std::filesystem::path& source, SupportedFormat format, const std::filesystem::path& to,
+                    const CancellationToken& cancellation = {}, int64_t maxPayloadBytes = archiveSizeLimit);
 
 // The bytes of every regular file below folder, hidden ones included; 0 when it cannot be listed.
 int64_t uncompressedSize(const std::filesystem::path& folder);

@@ -1,8 +1,11 @@
 #include <algorithm>
+#include <array>
+#include <chrono>
 #include <optional>
 #include <string>
 
 #include "converters/archive/tar_archive.h"
+#include "core/byte_pipe.h"
 #include "core/conversion_error.h"
 #include "zip/zip_support.h"
 
@@ -19,10 +22,10 @@ std::string textField(std::span<const uint8_t> header, size_t offset, size_t wid
     return decodeArchiveName(field.first(static_cast<size_t>(end - field.begin())));
 }
 
-// The size field as octal text between blanks and NULs; nothing when it is not a usable size
+// A numeric field as octal text between blanks and NULs; nothing when it is not a usable number
 // (a negative number, other characters, or the base-256 form).
-std::optional<uint64_t> sizeField(std::span<const uint8_t> header) {
-    auto field = header.subspan(124, 12);
+std::optional<uint64_t> octalField(std::span<const uint8_t> header, size_t offset, size_t width) {
+    auto field = header.subspan(offset, width);
     size_t begin = 0, end = field.size();
     auto pad = [](uint8_t b) { return b == ' ' || b == 0; };
     while (begin < end && pad(field[begin])) ++begin;
@@ -33,10 +36,14 @@ std::optional<uint64_t> sizeField(std::span<const uint8_t> header) {
     uint64_t value = 0;
     for (size_t i = begin; i < end; ++i) {
         if (field[i] < '0' || field[i] > '7') return std::nullopt;
+        if (value >> 60) return std::nullopt;
         value = value * 8 + (field[i] - '0');
     }
     return value;
 }
+
+// Far enough for any date a file system keeps, near enough that it cannot overflow.
+constexpr uint64_t kLatestTime = uint64_t{1} << 40;
 
 bool isRefused(uint8_t type) {
     switch (type) {
@@ -45,38 +52,69 @@ bool isRefused(uint8_t type) {
     }
 }
 
+constexpr size_t kCopyBuffer = 1 << 20;
+
+// Reads and drops count bytes; false when the source ends first.
+bool skip(ByteSource& source, uint64_t count, std::vector<uint8_t>& buffer) {
+    while (count > 0) {
+        size_t n = source.readFully(std::span(buffer).first(static_cast<size_t>(std::min<uint64_t>(count, buffer.size()))));
+        if (n == 0) return false;
+        count -= n;
+    }
+    return true;
+}
+
 }  // namespace
 
 void extractTAR(std::span<const uint8_t> data, const fs::path& to, const CancellationToken& cancellation) {
+    SpanSource source(data);
+    extractTAR(source, to, cancellation);
+}
+
+void extractTAR(ByteSource& source, const fs::path& to, const CancellationToken& cancellation) {
     std::vector<std::string> refused;
-    size_t offset = 0;
-    while (data.size() - offset >= 512) {
+    std::array<uint8_t, 512> block{};
+    std::vector<uint8_t> buffer(kCopyBuffer);
+    for (;;) {
         cancellation.throwIfCancelled();
-        auto header = data.subspan(offset, 512);
+        if (source.readFully(block) < block.size()) break;
+        std::span<const uint8_t> header(block);
         if (std::all_of(header.begin(), header.end(), [](uint8_t b) { return b == 0; })) break;
         std::string name = textField(header, 0, 100);
         std::string prefix = textField(header, 345, 155);
         std::string fullName = prefix.empty() ? name : prefix + "/" + name;
         const uint8_t type = header[156];
-        auto size = sizeField(header);
+        auto size = octalField(header, 124, 12);
         // Without a size there is no telling where the next header starts.
         if (!size) throw ConversionError::corruptFile("TAR entry '" + fullName + "' has an invalid size");
-        const uint64_t available = data.size() - offset - 512;
-        const uint64_t padded = *size + (512 - *size % 512) % 512;
+        const uint64_t padding = (512 - *size % 512) % 512;
 
+        uint64_t unread = *size + padding;
         if (isRefused(type)) {
             refused.push_back(fullName);
         } else if (type != '5' && type != 'x' && type != 'g' && !fullName.ends_with('/') && !fullName.empty()) {
-            if (*size > available) throw ConversionError::corruptFile("TAR entry '" + fullName + "' exceeds archive bounds");
             std::string path = sanitizePath(fullName);
-            if (!path.empty()) {
+            auto exceeds = [&] { return ConversionError::corruptFile("TAR entry '" + fullName + "' exceeds archive bounds"); };
+            if (path.empty()) {
+                if (!skip(source, *size, buffer)) throw exceeds();
+            } else {
                 fs::path target = to / path;
                 fs::create_directories(target.parent_path());
-                writeFileBytes(target, data.subspan(offset + 512, static_cast<size_t>(*size)));
+                FileSink file(target);
+                for (uint64_t left = *size; left > 0;) {
+                    size_t n = source.readFully(std::span(buffer).first(static_cast<size_t>(std::min<uint64_t>(left, buffer.size()))));
+                    if (n == 0) throw exceeds();
+                    file.write(std::span(buffer).first(n));
+                    left -= n;
+                }
+                file.finish();
+                // The archive's dates come along, so that packing the files again gives the same bytes.
+                if (auto mtime = octalField(header, 136, 12); mtime && *mtime <= kLatestTime)
+                    setModificationTime(target, std::chrono::system_clock::time_point(std::chrono::seconds(*mtime)));
             }
+            unread = padding;
         }
-        if (padded >= available) break;
-        offset += 512 + static_cast<size_t>(padded);
+        if (!skip(source, unread, buffer)) break;
     }
     if (!refused.empty()) {
         std::string names;

@@ -1,8 +1,12 @@
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <string>
 
 #include "converters/archive/tar_archive.h"
+#include "core/byte_pipe.h"
 #include "core/conversion_error.h"
 #include "platform/compression/large_buffer.h"
 #include "zip/zip_support.h"
@@ -16,6 +20,7 @@ namespace {
 using Header = std::array<uint8_t, 512>;
 
 constexpr uint64_t kLargestOctal11 = 8589934591ULL;  // 11 octal digits
+constexpr size_t kCopyBuffer = 1 << 20;
 
 void putOctal(Header& h, size_t offset, int digits, uint64_t value) {
     for (int i = digits - 1; i >= 0; --i) {
@@ -80,8 +85,9 @@ uint64_t secondsSince1970(const fs::path& item) {
 
 }  // namespace
 
-std::vector<uint8_t> createTARData(const fs::path& from, const CancellationToken& cancellation) {
-    std::vector<uint8_t> out;
+void writeTAR(const fs::path& from, ByteSink& to, const CancellationToken& cancellation) {
+    // Headers of every folder, and the paths of the files checked, before the first byte goes out.
+    std::vector<Header> folderHeaders;
     for (std::string folder : gatherDirectories(from, from)) {
         if (!folder.ends_with('/')) folder += '/';
         Header h{};
@@ -91,30 +97,53 @@ std::vector<uint8_t> createTARData(const fs::path& from, const CancellationToken
             if (isEmptyFolder(from / folder)) throwTooLong(folder);
             continue;
         }
-        finishHeader(h, true, 0, 0);
-        out.insert(out.end(), h.begin(), h.end());
+        folderHeaders.push_back(finishHeader(h, true, 0, 0));
     }
     auto files = gatherFiles(from, from);
-    size_t expected = out.size() + 1024;
     for (const auto& file : files) {
+        Header h{};
+        if (!fitPath(h, file.first)) throwTooLong(file.first);
+    }
+
+    for (const Header& h : folderHeaders) to.write(h);
+    std::vector<uint8_t> buffer(kCopyBuffer);
+    for (const auto& [path, url] : files) {
+        cancellation.throwIfCancelled();
+        FileSource content(url);
+        struct stat st {};
+        if (::fstat(content.descriptor(), &st) != 0 || !S_ISREG(st.st_mode))
+            throw fs::filesystem_error("not a regular file", url, std::make_error_code(std::errc::invalid_argument));
+        const uint64_t size = static_cast<uint64_t>(st.st_size);
+        if (size > kLargestOctal11) throw ConversionError::corruptFile("File too large for TAR: " + path);
+        Header h{};
+        fitPath(h, path);
+        to.write(finishHeader(h, false, size, secondsSince1970(url)));
+        for (uint64_t left = size; left > 0;) {
+            size_t n = content.readFully(std::span(buffer).first(static_cast<size_t>(std::min<uint64_t>(left, buffer.size()))));
+            // A file in the middle of being changed would make the header lie.
+            if (n == 0) throw fs::filesystem_error("file changed while reading", url, std::make_error_code(std::errc::io_error));
+            to.write(std::span(buffer).first(n));
+            left -= n;
+        }
+        std::fill_n(buffer.begin(), 512, 0);
+        to.write(std::span(buffer).first(static_cast<size_t>((512 - size % 512) % 512)));
+    }
+    std::fill_n(buffer.begin(), 1024, 0);
+    to.write(std::span(buffer).first(1024));
+    to.finish();
+}
+
+std::vector<uint8_t> createTARData(const fs::path& from, const CancellationToken& cancellation) {
+    std::vector<uint8_t> out;
+    size_t expected = 1024;
+    for (const auto& file : gatherFiles(from, from)) {
         std::error_code ec;
         auto size = fs::file_size(file.second, ec);
         expected += 512 + (ec ? 0 : static_cast<size_t>(size) + 511) / 512 * 512;
     }
     compression::reserveLarge(out, expected);
-    std::vector<uint8_t> buffer;
-    for (const auto& [path, url] : files) {
-        cancellation.throwIfCancelled();
-        auto content = readFileInto(url, buffer);
-        if (content.size() > kLargestOctal11) throw ConversionError::corruptFile("File too large for TAR: " + path);
-        Header h{};
-        if (!fitPath(h, path)) throwTooLong(path);
-        finishHeader(h, false, content.size(), secondsSince1970(url));
-        out.insert(out.end(), h.begin(), h.end());
-        out.insert(out.end(), content.begin(), content.end());
-        out.resize(out.size() + (512 - content.size() % 512) % 512, 0);
-    }
-    out.resize(out.size() + 1024, 0);
+    VectorSink sink(out);
+    writeTAR(from, sink, cancellation);
     return out;
 }
 

@@ -65,6 +65,7 @@ QWebEngineProfile* renderingProfile() {
         QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, profile, [] {
             idleViews().clear();
             delete profile.data();
+            endEngineProcesses();
         });
     }
     return profile;

@@ -3,10 +3,20 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 
-#include <cstdlib>
-#include <mutex>
-#include <string>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
 
 namespace calvoro::web {
 namespace {
@@ -25,7 +35,69 @@ void keepRendererHeap() {
     setenv("GLIBC_TUNABLES", tunables.c_str(), 1);
 }
 
+// The children of a process, from every one of its threads.
+std::vector<pid_t> childrenOf(pid_t pid) {
+    std::vector<pid_t> out;
+    std::error_code ec;
+    const std::filesystem::path tasks = "/proc/" + std::to_string(pid) + "/task";
+    for (std::filesystem::directory_iterator it(tasks, ec), end; !ec && it != end; it.increment(ec)) {
+        std::ifstream list(it->path() / "children");
+        for (pid_t child; list >> child;) out.push_back(child);
+    }
+    return out;
+}
+
+bool isEngineProcess(pid_t pid) {
+    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    return name.rfind("QtWebEngineProc", 0) == 0;
+}
+
+pid_t parentOf(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return 0;
+    const auto close = line.rfind(')');
+    if (close == std::string::npos) return 0;
+    std::istringstream fields(line.substr(close + 1));
+    std::string state;
+    pid_t parent = 0;
+    fields >> state >> parent;
+    return parent;
+}
+
+// Reaps a child, asking it to end and, when it takes more than a second, making it. Only a child
+// of ours is signalled: no one else can reap it, so its number cannot meanwhile name another process.
+void endChild(pid_t pid) {
+    if (parentOf(pid) != ::getpid()) return;
+    int status = 0;
+    ::kill(pid, SIGTERM);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    for (;;) {
+        const pid_t reaped = ::waitpid(pid, &status, WNOHANG);
+        if (reaped != 0) return;
+        if (std::chrono::steady_clock::now() >= until) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+}
+
 }  // namespace
+
+void endEngineProcesses() {
+    // Meanwhile the processes a zygote leaves behind come to this process instead of to init,
+    // so that they can be collected here.
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+    for (pid_t zygote : childrenOf(::getpid())) {
+        if (!isEngineProcess(zygote)) continue;
+        const std::vector<pid_t> renderers = childrenOf(zygote);
+        endChild(zygote);
+        for (pid_t renderer : renderers) endChild(renderer);
+    }
+    ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+}
 
 void prepareWebEngine() {
     static std::once_flag once;

@@ -82,17 +82,6 @@ std::string checkCommand(SupportedFormat f, const fs::path& p) {
     }
 }
 
-std::string errorText(const std::function<void()>& body, ConversionError::Kind kind) {
-    try {
-        body();
-    } catch (const ConversionError& e) {
-        EXPECT_EQ(e.kind(), kind) << e.what();
-        return e.what();
-    }
-    ADD_FAILURE() << "no error thrown";
-    return {};
-}
-
 bool logged(const std::string& message) {
     for (const auto& e : ConversionLogger::shared().entries())
         if (e.category == "Archive" && e.message == message) return true;

@@ -17,17 +17,6 @@ using calvoro::testing::shellQuote;
 
 namespace {
 
-std::string errorText(const std::function<void()>& body, ConversionError::Kind kind = ConversionError::Kind::corruptFile) {
-    try {
-        body();
-    } catch (const ConversionError& e) {
-        EXPECT_EQ(e.kind(), kind) << e.what();
-        return e.what();
-    }
-    ADD_FAILURE() << "no error thrown";
-    return {};
-}
-
 std::vector<uint8_t> sampleText(size_t lines) {
     std::string s;
     for (size_t i = 0; i < lines; ++i) s += "line " + std::to_string(i * 7919 % 1000) + " of the sample\n";

@@ -14,29 +14,6 @@ namespace AC = calvoro::ArchiveConverter;
 
 namespace {
 
-// A ustar header as another tool would write it, with the checksum filled in.
-std::vector<uint8_t> tarHeader(const std::string& name, char type, const std::string& sizeField, const std::string& prefix = {}) {
-    std::vector<uint8_t> h(512, 0);
-    std::memcpy(h.data(), name.data(), std::min<size_t>(name.size(), 100));
-    std::memcpy(h.data() + 100, "0000644", 7);
-    std::memcpy(h.data() + 124, sizeField.data(), std::min<size_t>(sizeField.size(), 12));
-    h[156] = static_cast<uint8_t>(type);
-    std::memcpy(h.data() + 257, "ustar\0" "00", 8);
-    std::memcpy(h.data() + 345, prefix.data(), std::min<size_t>(prefix.size(), 155));
-    std::memset(h.data() + 148, ' ', 8);
-    unsigned sum = 0;
-    for (uint8_t b : h) sum += b;
-    snprintf(reinterpret_cast<char*>(h.data() + 148), 8, "%06o", sum);
-    h[155] = ' ';
-    return h;
-}
-
-std::string octal(size_t n) {
-    char buf[16];
-    snprintf(buf, sizeof buf, "%011zo", n);
-    return buf;
-}
-
 void addEntry(std::vector<uint8_t>& tar, const std::string& name, char type, const std::string& content, const std::string& prefix = {}) {
     auto h = tarHeader(name, type, octal(content.size()), prefix);
     tar.insert(tar.end(), h.begin(), h.end());

@@ -22,11 +22,17 @@ namespace {
 
 constexpr int viewWidth = 816;    // CSS pixels: US Letter at 96 per inch
 constexpr double sliceHeight = 1056;
-constexpr auto settleDelay = std::chrono::milliseconds(80);
+// The most a page that does not yet report itself loaded is given before it is measured anyway.
+constexpr auto settleLimit = std::chrono::milliseconds(80);
+constexpr auto settlePoll = std::chrono::milliseconds(5);
 constexpr const char* lightModeStyle =
     "<style>html,body{background:#ffffff !important;color-scheme:only light;color:#1a1a1a;}</style>";
 constexpr const char* contentHeightScript =
-    "Math.max(document.body.scrollHeight, document.documentElement.scrollHeight)";
+    "Math.max(document.body ? document.body.scrollHeight : 0, document.documentElement.scrollHeight)";
+// The same once the document is complete and its fonts are in; -1 while not.
+const std::string settledHeightScript =
+    std::string("(document.readyState === 'complete' && (!document.fonts || document.fonts.status === 'loaded')) ? ") +
+    contentHeightScript + " : -1";
 // A renderer that stops answering must not hold the worker for ever.
 constexpr double scriptWaitLimit = 30;   // seconds
 constexpr double printWaitLimit = 600;
@@ -199,9 +205,16 @@ void renderHTMLToPDFWithWebKit(const std::filesystem::path& source, const std::f
     });
     // A load that fails or times out is no error: what the page shows by then is rendered.
     await(loaded, (std::isfinite(options.loadTimeout) ? std::clamp(options.loadTimeout, 0.0, 86400.0) : 86400.0) + 60);
-    std::this_thread::sleep_for(settleDelay);
-
-    const double height = evaluateNumber(*session, contentHeightScript).value_or(sliceHeight);
+    // A page that says it is complete, fonts included, is measured at once; one still busy gets
+    // a little longer.
+    std::optional<double> measured;
+    for (const auto until = std::chrono::steady_clock::now() + settleLimit;;) {
+        measured = evaluateNumber(*session, settledHeightScript);
+        if (!measured || *measured >= 0 || std::chrono::steady_clock::now() >= until) break;
+        std::this_thread::sleep_for(settlePoll);
+    }
+    if (measured && *measured < 0) measured = evaluateNumber(*session, contentHeightScript);
+    const double height = measured.value_or(sliceHeight);
     const auto slices = sliceHeights(std::isfinite(height) ? height : sliceHeight);
     if (!slices) throw ConversionError::corruptFile(documentTooLongMessage);
     options.cancellation.throwIfCancelled();

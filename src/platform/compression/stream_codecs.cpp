@@ -1,0 +1,217 @@
+#include "platform/compression/stream_codecs.h"
+
+#include <lzma.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <array>
+#include <new>
+#include <vector>
+
+#include "platform/compression/deflate_codec.h"
+#include "platform/compression/lzma_codec.h"
+
+namespace calvoro::compression {
+
+namespace {
+
+using Kind = StreamError::Kind;
+constexpr size_t kInputBuffer = 256 * 1024;
+constexpr size_t kGzipMember = 4 << 20;
+
+class GzipDecoder final : public ByteSource {
+public:
+    explicit GzipDecoder(ByteSource& from) : from_(from), input_(kInputBuffer) {
+        if (inflateInit2(&z_, 16 + MAX_WBITS) != Z_OK) throw std::bad_alloc();
+    }
+    ~GzipDecoder() override { inflateEnd(&z_); }
+
+    size_t read(std::span<uint8_t> into) override {
+        if (ended_ || into.empty()) return 0;
+        const uInt room = static_cast<uInt>(std::min<size_t>(into.size(), size_t{1} << 30));
+        z_.next_out = into.data();
+        z_.avail_out = room;
+        while (z_.avail_out == room && !ended_) {
+            if (!started_) {
+                if (!refillTo(2) || !atMagic()) throw StreamError(Kind::notThisFormat, 0);
+                started_ = true;
+            }
+            if (z_.avail_in == 0 && !refill()) throw StreamError(Kind::truncated, Z_BUF_ERROR);
+            int rc = ::inflate(&z_, Z_NO_FLUSH);
+            if (rc == Z_STREAM_END) {
+                // Another member follows only where its magic does; trailing padding is ignored as gzip does.
+                if (refillTo(2) && atMagic())
+                    inflateReset(&z_);
+                else
+                    ended_ = true;
+                continue;
+            }
+            if (rc != Z_OK && rc != Z_BUF_ERROR) throw StreamError(Kind::damaged, rc);
+        }
+        return room - z_.avail_out;
+    }
+
+private:
+    bool refill() {
+        size_t n = from_.read(input_);
+        z_.next_in = input_.data();
+        z_.avail_in = static_cast<uInt>(n);
+        return n > 0;
+    }
+    // At least n bytes waiting, moving the rest to the front; false when the source ends first.
+    bool refillTo(size_t n) {
+        if (z_.avail_in >= n) return true;
+        std::copy(z_.next_in, z_.next_in + z_.avail_in, input_.begin());
+        size_t have = z_.avail_in + from_.readFully(std::span(input_).subspan(z_.avail_in, input_.size() - z_.avail_in));
+        z_.next_in = input_.data();
+        z_.avail_in = static_cast<uInt>(have);
+        return have >= n;
+    }
+
+    bool atMagic() const { return z_.next_in[0] == 0x1F && z_.next_in[1] == 0x8B; }
+
+    ByteSource& from_;
+    std::vector<uint8_t> input_;
+    z_stream z_{};
+    bool started_ = false;
+    bool ended_ = false;
+};
+
+class XzDecoder final : public ByteSource {
+public:
+    explicit XzDecoder(ByteSource& from) : from_(from), input_(kInputBuffer) {
+        lzma_ret rc = lzma_stream_decoder(&s_, LzmaCodec::decoderMemoryLimit, LZMA_CONCATENATED);
+        if (rc != LZMA_OK) throw std::bad_alloc();
+    }
+    ~XzDecoder() override { lzma_end(&s_); }
+
+    size_t read(std::span<uint8_t> into) override {
+        if (ended_ || into.empty()) return 0;
+        s_.next_out = into.data();
+        s_.avail_out = into.size();
+        while (s_.avail_out == into.size()) {
+            lzma_action action = LZMA_RUN;
+            if (s_.avail_in == 0 && !atEnd_) {
+                size_t n = from_.read(input_);
+                s_.next_in = input_.data();
+                s_.avail_in = n;
+                atEnd_ = n == 0;
+                if (!started_ && n > 0) {
+                    static constexpr uint8_t magic[6] = {0xFD, 0x37, 0x7A, 0x58, 0x5A, 0x00};
+                    if (n < 6 || !std::equal(magic, magic + 6, input_.begin())) throw StreamError(Kind::notThisFormat, 0);
+                    started_ = true;
+                }
+            }
+            if (atEnd_) {
+                if (!started_) throw StreamError(Kind::notThisFormat, 0);
+                action = LZMA_FINISH;
+            }
+            lzma_ret rc = lzma_code(&s_, action);
+            if (rc == LZMA_STREAM_END) {
+                ended_ = true;
+                break;
+            }
+            if (rc == LZMA_OK) continue;
+            if (rc == LZMA_MEMLIMIT_ERROR) throw StreamError(Kind::needsTooMuchMemory, rc);
+            if (rc == LZMA_MEM_ERROR) throw std::bad_alloc();
+            throw StreamError(atEnd_ && rc == LZMA_BUF_ERROR ? Kind::truncated : Kind::damaged, rc);
+        }
+        return into.size() - s_.avail_out;
+    }
+
+private:
+    ByteSource& from_;
+    std::vector<uint8_t> input_;
+    lzma_stream s_ = LZMA_STREAM_INIT;
+    bool started_ = false;
+    bool atEnd_ = false;
+    bool ended_ = false;
+};
+
+void putUInt32(std::vector<uint8_t>& out, uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+class GzipEncoder final : public ByteSink {
+public:
+    explicit GzipEncoder(ByteSink& to) : to_(to) { pending_.reserve(kGzipMember); }
+
+    void write(std::span<const uint8_t> bytes) override {
+        while (!bytes.empty()) {
+            size_t n = std::min(bytes.size(), kGzipMember - pending_.size());
+            pending_.insert(pending_.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n));
+            bytes = bytes.subspan(n);
+            if (pending_.size() == kGzipMember) emitMember();
+        }
+    }
+    void finish() override {
+        if (!pending_.empty() || !wroteMember_) emitMember();
+        to_.finish();
+    }
+
+private:
+    void emitMember() {
+        static constexpr std::array<uint8_t, 10> header = {0x1F, 0x8B, 0x08, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xFF};
+        static constexpr std::array<uint8_t, 2> emptyBody = {0x03, 0x00};
+        to_.write(header);
+        auto body = encoder_.deflate(pending_);
+        if (body.empty() && !pending_.empty()) throw std::bad_alloc();
+        to_.write(body.empty() ? std::span<const uint8_t>(emptyBody) : body);
+        std::vector<uint8_t> trailer;
+        putUInt32(trailer, DeflateCodec::crc32(pending_));
+        putUInt32(trailer, static_cast<uint32_t>(pending_.size()));
+        to_.write(trailer);
+        pending_.clear();
+        wroteMember_ = true;
+    }
+
+    ByteSink& to_;
+    DeflateCodec::Encoder encoder_;
+    std::vector<uint8_t> pending_;
+    bool wroteMember_ = false;
+};
+
+class XzEncoder final : public ByteSink {
+public:
+    explicit XzEncoder(ByteSink& to) : to_(to), output_(kInputBuffer) {
+        if (lzma_easy_encoder(&s_, LzmaCodec::defaultPreset, LZMA_CHECK_CRC64) != LZMA_OK) throw std::bad_alloc();
+    }
+    ~XzEncoder() override { lzma_end(&s_); }
+
+    void write(std::span<const uint8_t> bytes) override {
+        s_.next_in = bytes.data();
+        s_.avail_in = bytes.size();
+        while (s_.avail_in > 0) run(LZMA_RUN);
+    }
+    void finish() override {
+        while (!run(LZMA_FINISH)) {
+        }
+        to_.finish();
+    }
+
+private:
+    // One step; true once the stream has ended.
+    bool run(lzma_action action) {
+        s_.next_out = output_.data();
+        s_.avail_out = output_.size();
+        lzma_ret rc = lzma_code(&s_, action);
+        if (size_t n = output_.size() - s_.avail_out) to_.write(std::span(output_).first(n));
+        if (rc == LZMA_STREAM_END) return true;
+        if (rc == LZMA_MEM_ERROR) throw std::bad_alloc();
+        if (rc != LZMA_OK) throw StreamError(Kind::damaged, rc);
+        return false;
+    }
+
+    ByteSink& to_;
+    std::vector<uint8_t> output_;
+    lzma_stream s_ = LZMA_STREAM_INIT;
+};
+
+}  // namespace
+
+std::unique_ptr<ByteSource> gzipDecoder(ByteSource& from) { return std::make_unique<GzipDecoder>(from); }
+std::unique_ptr<ByteSource> xzDecoder(ByteSource& from) { return std::make_unique<XzDecoder>(from); }
+std::unique_ptr<ByteSink> gzipEncoder(ByteSink& to) { return std::make_unique<GzipEncoder>(to); }
+std::unique_ptr<ByteSink> xzEncoder(ByteSink& to) { return std::make_unique<XzEncoder>(to); }
+
+}  // namespace calvoro::compression

@@ -1,0 +1,32 @@
+#pragma once
+
+// gzip and xz as streams: decoders pull from a ByteSource, encoders push into a ByteSink, each
+// holding only its own fixed buffers. Decoding reads every concatenated member or stream.
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+
+#include "core/byte_pipe.h"
+
+namespace calvoro::compression {
+
+struct StreamError : std::runtime_error {
+    enum class Kind { notThisFormat, truncated, damaged, needsTooMuchMemory };
+    StreamError(Kind k, int c) : std::runtime_error("compressed stream failed"), kind(k), code(c) {}
+    Kind kind;
+    int code;  // the library's return code
+};
+
+// Throws StreamError while reading.
+std::unique_ptr<ByteSource> gzipDecoder(ByteSource& from);
+std::unique_ptr<ByteSource> xzDecoder(ByteSource& from);
+
+// gzip as independent members of a few megabytes each (every reader joins them), so that the
+// whole-buffer encoder serves a stream. Header as compressGzip writes it: zero time, OS 255.
+std::unique_ptr<ByteSink> gzipEncoder(ByteSink& to);
+// One xz stream (CRC-64) at the default preset, on one thread: about 100 MB whatever the size
+// (the threaded encoder holds that much per thread, plus its blocks).
+std::unique_ptr<ByteSink> xzEncoder(ByteSink& to);
+
+}  // namespace calvoro::compression
