@@ -195,21 +195,34 @@ Bytes writePNGFile(const RgbaImage& image, const EncodeOptions& options) {
         const size_t dict = std::min<size_t>(32768, dictionary.size());
         compressStrip(strip, dictionary.data() + dictionary.size() - dict, dict, s == stripCount - 1);
     });
-    size_t total = 2 + 4;
-    for (const Strip& strip : strips) total += strip.compressedSize;
-    Bytes idat;
-    idat.reserve(total);
-    idat.push_back(0x78);
-    idat.push_back(0x9C);
+    // The zlib stream goes out in IDAT chunks of 1 MB as the strips are joined, without a
+    // second copy of the whole of it.
     uLong adler = 1;
-    for (Strip& strip : strips) {
+    for (const Strip& strip : strips) {
         if (!strip.ok) fail("Could not encode PNG");
-        idat.insert(idat.end(), strip.compressed.get(), strip.compressed.get() + strip.compressedSize);
-        strip.compressed.reset();
         adler = adler32_combine(adler, strip.adler, static_cast<z_off_t>(strip.rawSize));
     }
-    putBE32(idat, static_cast<uint32_t>(adler));
-    for (size_t at = 0; at < idat.size(); at += 1 << 20) chunk(out, "IDAT", idat.data() + at, std::min<size_t>(1 << 20, idat.size() - at));
+    Bytes pending = {0x78, 0x9C};
+    auto emit = [&](const uint8_t* data, size_t size) {
+        while (size > 0) {
+            const size_t take = std::min(size, (size_t(1) << 20) - pending.size());
+            pending.insert(pending.end(), data, data + take);
+            data += take;
+            size -= take;
+            if (pending.size() == size_t(1) << 20) {
+                chunk(out, "IDAT", pending);
+                pending.clear();
+            }
+        }
+    };
+    for (Strip& strip : strips) {
+        emit(strip.compressed.get(), strip.compressedSize);
+        strip.compressed.reset();
+    }
+    Bytes trailer;
+    putBE32(trailer, static_cast<uint32_t>(adler));
+    emit(trailer.data(), trailer.size());
+    if (!pending.empty()) chunk(out, "IDAT", pending);
     chunk(out, "IEND", nullptr, 0);
     return out;
 }
