@@ -37,7 +37,10 @@ struct RowStream {
 };
 // With reduceToEdge, the JPEG is decoded at the smallest scale M/8 whose longest edge is
 // still at least that many pixels (props keep the stored size).
-void decodeJPEG(const uint8_t* data, size_t size, DecodeResult& out, int reduceToEdge = 0, const RowStream* stream = nullptr);
+// With mappedFile (data is a read-only mapping of a file), the pages already read are handed
+// back as the decode moves on, so that the compressed file does not stay resident beside the picture.
+void decodeJPEG(const uint8_t* data, size_t size, DecodeResult& out, int reduceToEdge = 0, const RowStream* stream = nullptr,
+                bool mappedFile = false);
 // The DCT scale numerator (of 8) decodeJPEG uses for that reduction: the smallest M with
 // M/8 >= edge / longest, so that both sides stay at least as large as the resize rule asks.
 int jpegScaleNumerator(int width, int height, int reduceToEdge);
