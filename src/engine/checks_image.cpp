@@ -14,9 +14,8 @@ Status validateImage(const fs::path& url) {
     }
     if (!source) return Status::failed("CGImageSource cannot open file");
     try {
-        // The cheapest decode that still reads every byte of the first image: a JPEG's blocks
-        // are all entropy-decoded, then transformed at an eighth of the size.
-        const imaging::RgbaImage image = source->decodeFirstFrameForResize(1);
+        // The cheapest decode that still reads every byte of the first image.
+        const imaging::RgbaImage image = source->decodeFirstFrameForCheck();
         if (source->properties().frameCount < 1) return Status::failed("CGImageSource reports zero images");
         if (image.empty()) return Status::failed("First image failed to decode");
     } catch (...) {

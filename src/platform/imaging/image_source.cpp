@@ -58,7 +58,7 @@ detail::DecodeResult decodeData(const std::string& type, std::span<const uint8_t
     else if (type == types::tiff) decodeTIFF(d, n, r);
     else if (type == types::gif) decodeGIF(d, n, allFrames, r);
     else if (type == types::bmp) decodeBMP(d, n, r);
-    else if (type == types::webp) decodeWebP(d, n, r);
+    else if (type == types::webp) decodeWebP(d, n, r, reduceToEdge);
     else if (type == types::heic || type == types::heif || type == types::avif) decodeHEIF(d, n, r);
     else if (type == types::jpeg2000) decodeJPEG2000(d, n, r);
     else if (type == types::jpegxl) decodeJPEGXL(d, n, r);
@@ -194,6 +194,25 @@ RgbaImage ImageSource::decodeFirstFrameForResize(int longestEdge) const {
                 cache_->decoded = true;
                 cache_->pixelsTaken = true;
             }
+            return image;
+        }
+    }
+    return decodeFirstFrame();
+}
+
+RgbaImage ImageSource::decodeFirstFrameForCheck() const {
+    // A JPEG at an eighth of its size, a still WebP scaled to a small edge as it decodes; both
+    // decoders still read all of the compressed data.
+    if (type_ == types::jpeg) return decodeFirstFrameForResize(1);
+    {
+        std::lock_guard lock(cache_->mutex);
+        if (type_ == types::webp && !cache_->decoded) {
+            detail::DecodeResult reduced = decodeData(type_, data(), false, 256);
+            RgbaImage image = std::move(reduced.frames.front().image);
+            // The properties are those of the file; the cached pixels are not kept.
+            cache_->result = std::move(reduced);
+            cache_->decoded = true;
+            cache_->pixelsTaken = true;
             return image;
         }
     }

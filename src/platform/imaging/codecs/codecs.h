@@ -46,7 +46,9 @@ void decodeJPEG(const uint8_t* data, size_t size, DecodeResult& out, int reduceT
 int jpegScaleNumerator(int width, int height, int reduceToEdge);
 void decodeTIFF(const uint8_t* data, size_t size, DecodeResult& out);
 void decodeGIF(const uint8_t* data, size_t size, bool allFrames, DecodeResult& out);
-void decodeWebP(const uint8_t* data, size_t size, DecodeResult& out);
+// With reduceToEdge, a still picture is decoded on several threads and scaled down as it
+// is decoded to about that longest edge (props keep the stored size).
+void decodeWebP(const uint8_t* data, size_t size, DecodeResult& out, int reduceToEdge = 0);
 void decodeHEIF(const uint8_t* data, size_t size, DecodeResult& out);
 void decodeJPEG2000(const uint8_t* data, size_t size, DecodeResult& out);
 void decodeJPEGXL(const uint8_t* data, size_t size, DecodeResult& out);
