@@ -89,16 +89,30 @@ void decodeWebP(const uint8_t* data, size_t size, DecodeResult& out, int reduceT
 }
 
 Bytes encodeWebP(const RgbaImage& image, const EncodeOptions& options) {
-    uint8_t* output = nullptr;
-    size_t size = 0;
-    if (options.quality >= 1.0)
-        size = WebPEncodeLosslessRGBA(image.pixels.data(), image.width, image.height, image.width * 4, &output);
-    else
-        size = WebPEncodeRGBA(image.pixels.data(), image.width, image.height, image.width * 4,
-                              static_cast<float>(std::clamp(options.quality, 0.0, 1.0) * 100.0), &output);
-    if (!size || !output) fail("Could not encode WebP");
-    Bytes encoded(output, output + size);
-    WebPFree(output);
+    // The simple encoding calls' settings, with the analysis run on a second thread.
+    WebPConfig config;
+    const bool lossless = options.quality >= 1.0;
+    if (!WebPConfigPreset(&config, WEBP_PRESET_DEFAULT, lossless ? 70.f : static_cast<float>(std::clamp(options.quality, 0.0, 1.0) * 100.0)))
+        fail("Could not encode WebP");
+    config.lossless = lossless ? 1 : 0;
+    config.thread_level = 1;
+    WebPPicture picture;
+    if (!WebPPictureInit(&picture)) fail("Could not encode WebP");
+    picture.use_argb = lossless ? 1 : 0;
+    picture.width = image.width;
+    picture.height = image.height;
+    WebPMemoryWriter writer;
+    WebPMemoryWriterInit(&writer);
+    picture.writer = WebPMemoryWrite;
+    picture.custom_ptr = &writer;
+    const bool ok = WebPPictureImportRGBA(&picture, image.pixels.data(), image.width * 4) && WebPEncode(&config, &picture);
+    WebPPictureFree(&picture);
+    if (!ok || writer.size == 0) {
+        WebPMemoryWriterClear(&writer);
+        fail("Could not encode WebP");
+    }
+    Bytes encoded(writer.mem, writer.mem + writer.size);
+    WebPMemoryWriterClear(&writer);
     const auto& md = options.metadata;
     Bytes exif = md.exif.empty() ? Bytes() : preparedExif(md.exif, options.excludeGPS, md.orientation);
     const std::string xmp = options.excludeXMP ? std::string() : md.xmp;
