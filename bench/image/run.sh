@@ -56,3 +56,15 @@ row "heic-to-jpeg" "$(timed "$bench" to-jpeg "$work/photo.heic" "$work/o3.jpg")"
 row "resize-2048" "$(timed "$bench" resize "$work/photo.jpg" "$work/o4.jpg" 2048)" \
   "$(timed vips resize "$work/photo.jpg" "$work/v4.jpg[Q=92]" "$scale")" \
   "$(timed convert "$work/photo.jpg" -resize 2048x2048 -quality 92 "$work/m4.jpg")"
+
+# Whole process, as a user runs it (the output's check included), at the program's quality 0.92.
+. "$root/bench/whole_process.sh"
+if app=$(calvoro_app); then
+  export QT_QPA_PLATFORM=offscreen
+  whole_ratio "jpeg-to-png" "$work/whole" "$runs" "'$app' --convert '$work/photo.jpg' png '$work/whole'" \
+    "vips copy '$work/photo.jpg' '$work/whole/v.png'"
+  whole_ratio "png-to-jpeg" "$work/whole" "$runs" "'$app' --convert '$work/photo.png' jpeg '$work/whole'" \
+    "vips copy '$work/photo.png' '$work/whole/v.jpg[Q=92]'"
+  whole_ratio "jpeg-to-webp" "$work/whole" "$runs" "'$app' --convert '$work/photo.jpg' webp '$work/whole'" \
+    "vips copy '$work/photo.jpg' '$work/whole/v.webp[Q=92]'"
+fi
