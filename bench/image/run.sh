@@ -68,4 +68,6 @@ root="$root" work="$work" bash -c '
     vips copy "$work/photo.jpg" "$work/w1.png[compression=6]"
   whole_process "png-to-jpeg" "$work/whole/" "$work/w2.jpg" -- "$program" --convert "$work/photo.png" jpeg "$work/whole" -- \
     vips copy "$work/photo.png" "$work/w2.jpg[Q=92,subsample_mode=on]"
+  whole_process "jpeg-to-webp" "$work/whole/" "$work/w3.webp" -- "$program" --convert "$work/photo.jpg" webp "$work/whole" -- \
+    vips copy "$work/photo.jpg" "$work/w3.webp[Q=92]"
 '

@@ -1,10 +1,14 @@
 // Byte-level checks: archive signatures and the TAR header, plus the shared file readers.
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <utility>
 
 #include "engine/validation_checks.h"
 
@@ -21,6 +25,7 @@ public:
     ReadHandle(const ReadHandle&) = delete;
     ReadHandle& operator=(const ReadHandle&) = delete;
     bool isOpen() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
     // Up to count bytes from the start; nothing on a read error.
     std::optional<std::vector<uint8_t>> readUpTo(size_t count) {
         std::vector<uint8_t> data(count);
@@ -100,6 +105,14 @@ std::optional<std::vector<uint8_t>> readBytes(const fs::path& url) {
 bool isValidUTF8(const uint8_t* s, size_t size) {
     size_t i = 0;
     while (i < size) {
+        // Plain ASCII, eight bytes at a time.
+        while (i + 8 <= size) {
+            uint64_t word;
+            std::memcpy(&word, s + i, 8);
+            if (word & 0x8080808080808080ULL) break;
+            i += 8;
+        }
+        if (i >= size) break;
         const uint8_t c = s[i];
         if (c < 0x80) {
             ++i;
@@ -122,6 +135,54 @@ bool isValidUTF8(const uint8_t* s, size_t size) {
         i += len;
     }
     return true;
+}
+
+std::optional<MappedFile> MappedFile::open(const fs::path& url) {
+    ReadHandle handle(url);
+    struct stat st {};
+    if (!handle.isOpen() || ::fstat(handle.fd(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    const auto size = static_cast<size_t>(st.st_size);
+    if (size == 0) return MappedFile(nullptr, 0);
+    void* data = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, handle.fd(), 0);
+    if (data == MAP_FAILED) return std::nullopt;
+    ::madvise(data, size, MADV_SEQUENTIAL);
+    return MappedFile(static_cast<const char*>(data), size);
+}
+
+MappedFile::MappedFile(MappedFile&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)), released_(other.released_) {}
+
+MappedFile::~MappedFile() {
+    if (data_) ::munmap(const_cast<char*>(data_), size_);
+}
+
+void MappedFile::releaseBefore(const char* p) {
+    static const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    if (!data_ || p < data_ || p > data_ + size_) return;
+    const size_t upTo = static_cast<size_t>(p - data_) / page * page;
+    // In steps of a few megabytes: each call costs a system call.
+    if (upTo < released_ + (8u << 20)) return;
+    ::madvise(const_cast<char*>(data_) + released_, upTo - released_, MADV_DONTNEED);
+    released_ = upTo;
+}
+
+bool MappedFile::isValidUTF8() {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(data_);
+    size_t at = 0;
+    while (at < size_) {
+        // Pieces end before a byte that starts a character, so no character is split.
+        size_t end = std::min(size_, at + (4u << 20));
+        while (end < size_ && (bytes[end] & 0xC0) == 0x80 && end > at + 1) --end;
+        if (!validation::isValidUTF8(bytes + at, end - at)) return false;
+        at = end;
+        releaseBefore(data_ + at);
+    }
+    return true;
+}
+
+std::string_view withoutBOM(std::string_view text) {
+    if (text.size() >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.remove_prefix(3);
+    return text;
 }
 
 std::optional<std::string> readUTF8(const fs::path& url) {

@@ -1,21 +1,31 @@
 // Checks of tables and subtitles, read back with the data converter's own readers.
 #include "converters/image_document_data/data/data_converter.h"
+#include "converters/image_document_data/data/delimited_parsing.h"
 #include "engine/validation_checks.h"
 
 namespace calvoro::validation {
 
 Status validateDelimited(const fs::path& url, char delimiter) {
-    const auto text = readUTF8(url);
-    if (!text) return Status::failed("Delimited file not readable as UTF-8");
-    const DataConverter::Table rows = DataConverter::parseDelimited(*text, delimiter);
-    if (rows.size() < 2) return Status::failed("Expected a header plus at least one row, got " + std::to_string(rows.size()));
-    const size_t header = rows[0].size();
+    // Walked in place a row at a time: only the column counts are kept.
+    auto file = MappedFile::open(url);
+    if (!file || !file->isValidUTF8()) return Status::failed("Delimited file not readable as UTF-8");
+    size_t count = 0;
+    size_t header = 0;
+    std::optional<Status> mismatch;
+    datatable::forEachDelimitedRow(withoutBOM(file->view()), delimiter, [&](datatable::Cells cells) {
+        if (count == 0) header = cells.size();
+        ++count;
+        if (header != 0 && cells.size() != header) {
+            mismatch = Status::failed("Row " + std::to_string(count) + " has " + std::to_string(cells.size()) +
+                                      " columns, header has " + std::to_string(header));
+            return false;
+        }
+        file->releaseBefore(cells.back().data());
+        return true;
+    });
+    if (count < 2) return Status::failed("Expected a header plus at least one row, got " + std::to_string(count));
     if (header == 0) return Status::failed("Header row has no columns");
-    for (size_t i = 0; i < rows.size(); ++i) {
-        if (rows[i].size() != header)
-            return Status::failed("Row " + std::to_string(i + 1) + " has " + std::to_string(rows[i].size()) +
-                                  " columns, header has " + std::to_string(header));
-    }
+    if (mismatch) return *mismatch;
     return Status::passed();
 }
 

@@ -14,8 +14,9 @@ Status validateImage(const fs::path& url) {
     }
     if (!source) return Status::failed("CGImageSource cannot open file");
     try {
+        // The cheapest decode that still reads every byte of the first image.
+        const imaging::RgbaImage image = source->decodeFirstFrameForCheck();
         if (source->properties().frameCount < 1) return Status::failed("CGImageSource reports zero images");
-        const imaging::RgbaImage image = source->decodeFirstFrame();
         if (image.empty()) return Status::failed("First image failed to decode");
     } catch (...) {
         return Status::failed("First image failed to decode");

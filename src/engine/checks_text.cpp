@@ -1,7 +1,6 @@
 // Checks of plain-text outputs: SVG, text, HTML and JSON.
-#include <nlohmann/json.hpp>
-
 #include "core/text_util.h"
+#include "engine/json_scan.h"
 #include "engine/validation_checks.h"
 
 namespace calvoro::validation {
@@ -33,13 +32,15 @@ Status validateHTML(const fs::path& url) {
 }
 
 Status validateJSON(const fs::path& url) {
-    const auto bytes = readBytes(url);
-    if (!bytes) return Status::failed("JSON not readable");
-    const nlohmann::json root = nlohmann::json::parse(bytes->begin(), bytes->end(), nullptr, false);
+    // Scanned in place without building the document; pages passed are handed back.
+    auto file = MappedFile::open(url);
+    if (!file) return Status::failed("JSON not readable");
+    std::optional<JSONOutline> outline;
+    if (file->isValidUTF8()) outline = scanJSON(file->view(), [&](const char* p) { file->releaseBefore(p); });
     // Like the platform's reader without fragments: only an object or an array at the top.
-    if (root.is_discarded() || !(root.is_array() || root.is_object())) return Status::failed("Output is not valid JSON");
-    if (!root.is_array()) return Status::failed("JSON root is not an array");
-    if (root.empty()) return Status::failed("JSON array is empty");
+    if (!outline || outline->root == JSONOutline::Root::scalar) return Status::failed("Output is not valid JSON");
+    if (outline->root != JSONOutline::Root::array) return Status::failed("JSON root is not an array");
+    if (!outline->rootHasItem) return Status::failed("JSON array is empty");
     return Status::passed();
 }
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/validator.h"
@@ -43,6 +44,31 @@ std::optional<std::vector<uint8_t>> readBytes(const fs::path& url);
 // The file as text when it is well-formed UTF-8 (a leading byte-order mark is dropped).
 std::optional<std::string> readUTF8(const fs::path& url);
 bool isValidUTF8(const uint8_t* data, size_t size);
+
+// A file mapped read-only, so that a check walks a large output without copying it. Pages
+// already walked can be handed back, which keeps the check's memory flat whatever the size.
+class MappedFile {
+public:
+    // Nothing when the file cannot be opened or mapped, or is a folder.
+    static std::optional<MappedFile> open(const fs::path& url);
+    MappedFile(MappedFile&& other) noexcept;
+    MappedFile& operator=(MappedFile&&) = delete;
+    ~MappedFile();
+
+    std::string_view view() const { return {data_, size_}; }
+    // Lets go of the whole pages before p (a pointer into view()); they are read again if touched.
+    void releaseBefore(const char* p);
+    // Whether the whole file is well-formed UTF-8, walked a piece at a time.
+    bool isValidUTF8();
+
+private:
+    MappedFile(const char* data, size_t size) : data_(data), size_(size) {}
+    const char* data_ = nullptr;
+    size_t size_ = 0;
+    size_t released_ = 0;
+};
+// The text without a leading byte-order mark.
+std::string_view withoutBOM(std::string_view text);
 
 // The PDF corner test on an already rendered first page (straight-alpha RGBA, w x h).
 Status cornerVerdict(const std::vector<uint8_t>& rgba, int w, int h, PDFBackgroundRequirement requirement);

@@ -1,4 +1,7 @@
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <cmath>
 #include <thread>
 
@@ -25,6 +28,50 @@ const std::string videoCategory = "Video";
 
 // A time in seconds as a media time of timescale 600 would hold it.
 double onTimescale600(double seconds) { return std::round(seconds * 600.0) / 600.0; }
+
+// Hands frames to a thread that quantises and writes them while the next ones are decoded.
+// Two frames wait at most; close() writes what is queued and joins.
+class FrameWriterThread {
+public:
+    explicit FrameWriterThread(m::GifWriter& destination) : destination_(destination), thread_([this] { run(); }) {}
+    ~FrameWriterThread() { close(); }
+
+    void add(imaging::RgbaImage image, double delay) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return queue_.size() < 2; });
+        queue_.push_back({std::move(image), delay});
+        changed_.notify_all();
+    }
+    void close() {
+        {
+            std::lock_guard lock(mutex_);
+            closed_ = true;
+            changed_.notify_all();
+        }
+        if (thread_.joinable()) thread_.join();
+    }
+
+private:
+    void run() {
+        for (;;) {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [&] { return !queue_.empty() || closed_; });
+            if (queue_.empty()) return;
+            auto frame = std::move(queue_.front());
+            queue_.pop_front();
+            changed_.notify_all();
+            lock.unlock();
+            destination_.addImage(frame.first, frame.second);
+        }
+    }
+
+    m::GifWriter& destination_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::pair<imaging::RgbaImage, double>> queue_;
+    bool closed_ = false;
+    std::thread thread_;
+};
 }  // namespace
 
 std::filesystem::path VideoAudioConverter::videoToGIF(const std::filesystem::path& source, const std::filesystem::path& outputDir,
@@ -53,6 +100,7 @@ std::filesystem::path VideoAudioConverter::videoToGIF(const std::filesystem::pat
     destination->setLoopCount(0);
     double step = 1.0 / fps;
     try {
+        FrameWriterThread writer(*destination);
         for (int64_t i = 0; i < frameCount; ++i) {
             cancellation.throwIfCancelled();
             std::optional<imaging::RgbaImage> image;
@@ -61,7 +109,7 @@ std::filesystem::path VideoAudioConverter::videoToGIF(const std::filesystem::pat
             } catch (const std::exception&) {
                 continue;  // a frame that cannot be had is left out
             }
-            destination->addImage(*image, step);
+            writer.add(std::move(*image), step);
             report(progressHandler, static_cast<double>(i + 1) / static_cast<double>(frameCount));
         }
     } catch (...) {

@@ -47,17 +47,18 @@ void completeProperties(ImageProperties& props, double firstDelay) {
     if (props.frameDelays.empty()) props.frameDelays.push_back(firstDelay);
 }
 
-detail::DecodeResult decodeData(const std::string& type, std::span<const uint8_t> bytes, bool allFrames, int reduceToEdge = 0) {
+detail::DecodeResult decodeData(const std::string& type, std::span<const uint8_t> bytes, bool allFrames, int reduceToEdge = 0,
+                                bool mappedFile = false) {
     using namespace detail;
     DecodeResult r;
     const uint8_t* d = bytes.data();
     const size_t n = bytes.size();
     if (type == types::png) decodePNG(d, n, r);
-    else if (type == types::jpeg) decodeJPEG(d, n, r, reduceToEdge);
+    else if (type == types::jpeg) decodeJPEG(d, n, r, reduceToEdge, nullptr, mappedFile);
     else if (type == types::tiff) decodeTIFF(d, n, r);
     else if (type == types::gif) decodeGIF(d, n, allFrames, r);
     else if (type == types::bmp) decodeBMP(d, n, r);
-    else if (type == types::webp) decodeWebP(d, n, r);
+    else if (type == types::webp) decodeWebP(d, n, r, reduceToEdge);
     else if (type == types::heic || type == types::heif || type == types::avif) decodeHEIF(d, n, r);
     else if (type == types::jpeg2000) decodeJPEG2000(d, n, r);
     else if (type == types::jpegxl) decodeJPEGXL(d, n, r);
@@ -165,7 +166,7 @@ bool ImageSource::isCameraRaw() const { return type_ == types::cameraRaw; }
 void ImageSource::decodeIfNeeded() const {
     std::lock_guard lock(cache_->mutex);
     if (cache_->decoded) return;
-    cache_->result = decodeData(type_, data(), false);
+    cache_->result = decodeData(type_, data(), false, 0, data_->mapping != nullptr);
     cache_->decoded = true;
 }
 
@@ -177,7 +178,7 @@ RgbaImage ImageSource::decodeFirstFrame() const {
         cache_->pixelsTaken = true;
         return std::move(cache_->result.frames.front().image);
     }
-    return decodeData(type_, data(), false).frames.front().image;
+    return decodeData(type_, data(), false, 0, data_->mapping != nullptr).frames.front().image;
 }
 
 RgbaImage ImageSource::decodeFirstFrameForResize(int longestEdge) const {
@@ -185,7 +186,7 @@ RgbaImage ImageSource::decodeFirstFrameForResize(int longestEdge) const {
         std::lock_guard lock(cache_->mutex);
         const bool cachedWhole = cache_->decoded && !cache_->pixelsTaken;
         if (type_ == types::jpeg && !cachedWhole) {
-            detail::DecodeResult reduced = decodeData(type_, data(), false, longestEdge);
+            detail::DecodeResult reduced = decodeData(type_, data(), false, longestEdge, data_->mapping != nullptr);
             RgbaImage image = std::move(reduced.frames.front().image);
             if (!cache_->decoded) {
                 // The properties are those of the file; the cached pixels are not kept.
@@ -193,6 +194,25 @@ RgbaImage ImageSource::decodeFirstFrameForResize(int longestEdge) const {
                 cache_->decoded = true;
                 cache_->pixelsTaken = true;
             }
+            return image;
+        }
+    }
+    return decodeFirstFrame();
+}
+
+RgbaImage ImageSource::decodeFirstFrameForCheck() const {
+    // A JPEG at an eighth of its size, a still WebP scaled to a small edge as it decodes; both
+    // decoders still read all of the compressed data.
+    if (type_ == types::jpeg) return decodeFirstFrameForResize(1);
+    {
+        std::lock_guard lock(cache_->mutex);
+        if (type_ == types::webp && !cache_->decoded) {
+            detail::DecodeResult reduced = decodeData(type_, data(), false, 256);
+            RgbaImage image = std::move(reduced.frames.front().image);
+            // The properties are those of the file; the cached pixels are not kept.
+            cache_->result = std::move(reduced);
+            cache_->decoded = true;
+            cache_->pixelsTaken = true;
             return image;
         }
     }
@@ -214,7 +234,7 @@ void ImageSource::decodeFirstFrameRows(RgbaImage& image, RowProgress& rows,
                                            completeProperties(result.props, 0);
                                            started(result.props);
                                        }};
-        detail::decodeJPEG(data_->bytes, data_->size, result, 0, &stream);
+        detail::decodeJPEG(data_->bytes, data_->size, result, 0, &stream, data_->mapping != nullptr);
         std::lock_guard lock(cache_->mutex);
         if (!cache_->decoded) {
             // The properties are those of the file; the pixels went to the caller.

@@ -46,6 +46,9 @@ public:
     // the resize asks; other types come whole. Resample the result to the size figured from
     // properties(), which keep the stored size.
     RgbaImage decodeFirstFrameForResize(int longestEdge) const;
+    // The first image decoded only to show that it decodes, as cheaply as its decoder allows:
+    // every byte is still read, but a JPEG or a still WebP comes out at a fraction of its size.
+    RgbaImage decodeFirstFrameForCheck() const;
     // The first image decoded on this thread into image, for readers on other threads that take
     // its rows as they come: started gets the properties once image has its size and profile,
     // before any row; rows then advances as a JPEG's rows are decoded (other types arrive

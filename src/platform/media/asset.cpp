@@ -52,6 +52,7 @@ std::shared_ptr<const Asset::Loaded> probe(const std::filesystem::path& url, boo
             t.rotation = detail::streamRotation(st);
             AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
             t.nominalFrameRate = rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0;
+            if (const char* name = ff::api().av_get_pix_fmt_name(static_cast<AVPixelFormat>(par->format))) t.pixelFormat = name;
         } else {
             t.sampleRate = par->sample_rate;
             t.channelCount = par->ch_layout.nb_channels;

@@ -22,6 +22,7 @@ struct AssetTrack {
     int naturalHeight = 0;
     int rotation = 0;
     double nominalFrameRate = 0;
+    std::string pixelFormat;  // the decoder's picture format name ("yuv420p"); empty when unknown
     // Bits per second of the track's data (0 when it cannot be had).
     double estimatedDataRate = 0;
     // Audio.

@@ -71,6 +71,19 @@ int aacRate(int rate) {
     return rate > 48000 ? 48000 : (rate > 0 ? 44100 : 44100);
 }
 
+// Whether the tracks already are what the highest-quality export makes for a movie file
+// (H.264 or HEVC pictures in 4:2:0, AAC sound), so that copying them loses nothing.
+bool copiesAsEncoded(const std::string& preset, const FileType& type, const Plan& plan) {
+    bool movie = type == FileType::mpeg4 || type == FileType::quickTimeMovie || type == FileType::appleM4V;
+    if (preset != presets::highestQuality || !movie || !plan.video) return false;
+    const AssetTrack& v = *plan.video;
+    const std::string& pix = v.pixelFormat;
+    bool picture = (v.codecName == "h264" && (pix == "yuv420p" || pix == "yuvj420p")) ||
+                   (v.codecName == "hevc" && (pix == "yuv420p" || pix == "yuvj420p" || pix == "yuv420p10le"));
+    if (!picture || !muxable(type, v)) return false;
+    return !plan.audio || (plan.audio->codecName == "aac" && muxable(type, *plan.audio));
+}
+
 }  // namespace
 
 ExportSession::ExportSession(Asset asset, std::string preset) : asset_(std::move(asset)), preset_(std::move(preset)) {}
@@ -134,7 +147,7 @@ void ExportSession::run() {
         bool done = false;
     };
     std::vector<Pair> pairs;
-    bool passthrough = preset_ == presets::passthrough;
+    bool passthrough = preset_ == presets::passthrough || copiesAsEncoded(preset_, *fileType_, plan);
     bool highest = preset_ != presets::mediumQuality;
     if (plan.video) {
         auto* output = passthrough ? reader.addPassthroughOutput(*plan.video) : reader.addVideoOutput(*plan.video, {});

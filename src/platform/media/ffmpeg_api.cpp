@@ -88,6 +88,7 @@ std::string load(const Libraries& libraries, Api& table) {
     CALVORO_FF_BIND(avutil, av_frame_get_buffer);
     CALVORO_FF_BIND(avutil, av_frame_unref);
     CALVORO_FF_BIND(avutil, av_freep);
+    CALVORO_FF_BIND(avutil, av_get_pix_fmt_name);
     CALVORO_FF_BIND(avutil, av_log_set_level);
     CALVORO_FF_BIND(avutil, av_opt_set);
     CALVORO_FF_BIND(avutil, av_opt_set_double);

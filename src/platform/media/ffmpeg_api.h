@@ -16,6 +16,7 @@ extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/display.h>
 #include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
 #include <libavutil/version.h>
 #include <libswresample/swresample.h>
 #include <libswresample/version.h>
@@ -58,6 +59,7 @@ struct Api {
     decltype(&::av_frame_get_buffer) av_frame_get_buffer;
     decltype(&::av_frame_unref) av_frame_unref;
     decltype(&::av_freep) av_freep;
+    decltype(&::av_get_pix_fmt_name) av_get_pix_fmt_name;
     decltype(&::av_log_set_level) av_log_set_level;
     decltype(&::av_opt_set) av_opt_set;
     decltype(&::av_opt_set_double) av_opt_set_double;

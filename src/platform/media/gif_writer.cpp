@@ -1,4 +1,5 @@
 #include "platform/media/gif_writer.h"
+#include "platform/media/gif_palette.h"
 
 #include <fcntl.h>
 #include <gif_lib.h>
@@ -66,24 +67,10 @@ bool GifWriter::addImage(const imaging::RgbaImage& image, double delaySeconds) {
     }
     int w = std::min(image.width, d.width);
     int h = std::min(image.height, d.height);
-    size_t n = static_cast<size_t>(w) * static_cast<size_t>(h);
-    std::vector<GifByteType> red(n), green(n), blue(n), indices(n);
-    for (int y = 0; y < h; ++y) {
-        const uint8_t* row = image.row(y);
-        for (int x = 0; x < w; ++x) {
-            size_t i = static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x);
-            red[i] = row[x * 4];
-            green[i] = row[x * 4 + 1];
-            blue[i] = row[x * 4 + 2];
-        }
-    }
+    const IndexedPicture picture = quantizePicture(image, w, h);
     GifColorType colors[256] = {};
-    int colorCount = 256;
-    if (GifQuantizeBuffer(static_cast<unsigned>(w), static_cast<unsigned>(h), &colorCount, red.data(), green.data(), blue.data(),
-                          indices.data(), colors) != GIF_OK) {
-        d.failed = true;
-        return false;
-    }
+    for (size_t i = 0; i < picture.palette.size(); ++i)
+        colors[i] = {picture.palette[i][0], picture.palette[i][1], picture.palette[i][2]};
     ColorMapObject* map = GifMakeMapObject(256, colors);
     if (!map) return false;
     GraphicsControlBlock gcb{};
@@ -96,7 +83,7 @@ bool GifWriter::addImage(const imaging::RgbaImage& image, double delaySeconds) {
     size_t length = EGifGCBToExtension(&gcb, extension);
     bool ok = EGifPutExtension(d.gif, GRAPHICS_EXT_FUNC_CODE, static_cast<int>(length), extension) == GIF_OK &&
               EGifPutImageDesc(d.gif, 0, 0, w, h, false, map) == GIF_OK;
-    for (int y = 0; ok && y < h; ++y) ok = EGifPutLine(d.gif, indices.data() + static_cast<size_t>(y) * static_cast<size_t>(w), w) == GIF_OK;
+    for (int y = 0; ok && y < h; ++y) ok = EGifPutLine(d.gif, const_cast<GifByteType*>(picture.indices.data()) + static_cast<size_t>(y) * static_cast<size_t>(w), w) == GIF_OK;
     GifFreeMapObject(map);
     if (!ok) {
         d.failed = true;

@@ -89,7 +89,9 @@ TEST(KilledConversion, LeavesNothingUnderAnOutputNameAndTheNextStartClearsItsWor
     TempDir dir;
     const fs::path temporary = dir / "tmp";
     fs::create_directories(temporary);
-    const auto clip = makeVideo(dir / "clip.mp4", {.width = 480, .height = 360, .seconds = 40, .audio = true});
+    // 4:4:4 pictures are encoded again, not copied, so the export lasts long enough to kill.
+    const auto clip = makeVideo(dir / "clip.mp4", {.width = 480, .height = 360, .seconds = 40, .audio = true,
+                                                   .videoCodec = "-c:v libx264 -preset ultrafast -pix_fmt yuv444p"});
     ffmpeg("-f lavfi -i testsrc=size=320x240:rate=15:duration=30 " + shellQuote((dir / "anim.gif").string()));
     writeFile(dir / "t.csv", std::string("a,b\n1,2\n"));
     const std::vector<Conversion> conversions = {

@@ -88,6 +88,32 @@ TEST(VideoToGIF, SamplesAtTheRateWithEqualDelays) {
     EXPECT_EQ(log.entries()[1].detail.value_or(""), "clip.gif");
 }
 
+// The mean SSIM (over R, G and B) of the GIF's frames against the source's frames, the source
+// turned into RGB the way the program turns video pictures into RGB.
+double meanSSIM(const std::filesystem::path& gif, const std::filesystem::path& source) {
+    auto r = run("ffmpeg -nostdin -hide_banner -i " + shellQuote(gif.string()) + " -i " + shellQuote(source.string()) +
+                 " -lavfi \"[1:v]scale=flags=bicubic+accurate_rnd,format=rgba,format=rgb24[ref];[0:v]format=rgb24[g];"
+                 "[g][ref]ssim\" -f null - 2>&1");
+    auto at = r.output.rfind("All:");
+    EXPECT_NE(at, std::string::npos) << r.output;
+    return at == std::string::npos ? 0 : std::atof(r.output.c_str() + at + 4);
+}
+
+TEST(VideoToGIF, FramesStayCloseToTheSourceFrames) {
+    REQUIRE_FFMPEG();
+    TempDir dir;
+    // Sharp edges, text and noise; then smooth colour gradients, which band without dithering.
+    for (const std::string pattern : {"testsrc2=size=480x270", "gradients=size=480x270:speed=0.05"}) {
+        SCOPED_TRACE(pattern);
+        auto clip = dir / "clip.mp4";
+        ffmpeg("-f lavfi -i " + pattern + ":rate=10:duration=2 -c:v libx264 -preset ultrafast -pix_fmt yuv420p " +
+               shellQuote(clip.string()));
+        auto gif = VideoAudioConverter::videoToGIF(clip, dir.path(), 10, 480, nullptr);
+        EXPECT_GE(meanSSIM(gif, clip), 0.97);
+        std::filesystem::remove(gif);
+    }
+}
+
 TEST(VideoToGIF, RotatedClipComesOutUprightAndNarrowClipsKeepTheirWidth) {
     REQUIRE_FFMPEG();
     TempDir dir;

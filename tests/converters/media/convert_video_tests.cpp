@@ -72,7 +72,9 @@ TEST(ConvertVideo, EveryOfferedPairConverts) {
 TEST(ConvertVideo, KeepsRotationAndReportsProgressEndingInOne) {
     REQUIRE_FFMPEG();
     TempDir dir;
-    auto clip = makeVideo(dir / "phone.mov", {.width = 128, .height = 96, .rotation = 90});
+    // 4:4:4 pictures are encoded again (a copy ends before the poll reports anything on the way).
+    auto clip = makeVideo(dir / "phone.mov", {.width = 128, .height = 96, .rotation = 90,
+                                              .videoCodec = "-c:v libx264 -preset ultrafast -pix_fmt yuv444p"});
     ProgressRecorder progress;
     LogWatch log;
     auto out = VideoAudioConverter::convertVideo(clip, SupportedFormat::mp4, dir.path(), progress.handler());
@@ -89,6 +91,48 @@ TEST(ConvertVideo, KeepsRotationAndReportsProgressEndingInOne) {
     EXPECT_EQ(progress.values.size(), reported);
     ASSERT_EQ(log.lines().size(), 1u);
     EXPECT_EQ(log.lines()[0], "INFO Video Video: phone.mov \u2192 MP4");
+}
+
+// Each packet's stream, time, size, key flag and checksum, as ffprobe lists them.
+std::string packetDigest(const std::filesystem::path& file) {
+    auto r = run("ffprobe -v error -show_data_hash md5 -show_entries packet=stream_index,pts_time,size,flags,data_hash "
+                 "-of csv=p=0 " + shellQuote(file.string()));
+    EXPECT_EQ(r.status, 0) << r.output;
+    return r.output;
+}
+
+TEST(ConvertVideo, StreamsThatAlreadyFitAreCopiedBitForBit) {
+    REQUIRE_FFMPEG();
+    TempDir dir;
+    auto h264 = makeVideo(dir / "phone.mov", {.width = 130, .height = 96, .rotation = 90});
+    auto hevc = makeVideo(dir / "hevc.mp4", {.videoCodec = "-c:v libx265 -preset ultrafast -pix_fmt yuv420p -tag:v hvc1 -x265-params log-level=none"});
+    auto silent = makeVideo(dir / "silent.mov", {.audio = false});
+    for (const auto& [source, target] : {std::pair{h264, SupportedFormat(SupportedFormat::mp4)}, std::pair{h264, SupportedFormat(SupportedFormat::m4v)},
+                                         std::pair{hevc, SupportedFormat(SupportedFormat::mov)}, std::pair{silent, SupportedFormat(SupportedFormat::mp4)}}) {
+        SCOPED_TRACE(source.filename().string() + " to " + target.displayName());
+        auto out = dir / ("out-" + target.rawValue());
+        std::filesystem::create_directories(out);
+        auto written = VideoAudioConverter::convertVideo(source, target, out, nullptr);
+        EXPECT_EQ(packetDigest(written), packetDigest(source));
+        EXPECT_EQ(probe(written).rotation(), probe(source).rotation());
+    }
+}
+
+TEST(ConvertVideo, StreamsThatDoNotFitAreEncoded) {
+    REQUIRE_FFMPEG();
+    TempDir dir;
+    // 4:4:4 pictures, and AAC beside sound in another codec, are not what the export makes.
+    auto full = makeVideo(dir / "full.mov", {.videoCodec = "-c:v libx264 -preset ultrafast -pix_fmt yuv444p"});
+    auto mp3 = makeVideo(dir / "mp3.mov", {.audioCodec = "-c:a libmp3lame"});
+    for (const auto& source : {full, mp3}) {
+        SCOPED_TRACE(source.filename().string());
+        auto written = VideoAudioConverter::convertVideo(source, SupportedFormat::mp4, dir.path(), nullptr);
+        auto p = probe(written);
+        EXPECT_EQ(p.codec("video"), "h264");
+        EXPECT_EQ(p.codec("audio"), "aac");
+        EXPECT_EQ(p.stream("video")->value("pix_fmt", ""), "yuv420p");
+        EXPECT_NE(packetDigest(written), packetDigest(source));
+    }
 }
 
 TEST(ConvertVideo, ClipWithoutAudioConverts) {

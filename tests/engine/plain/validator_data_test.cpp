@@ -1,6 +1,8 @@
 // Tables and subtitles read back with the data converter's readers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "engine/validator.h"
 #include "support/test_support.h"
 
@@ -34,6 +36,43 @@ TEST_F(ValidatorData, DelimitedTablesNeedAHeaderAndEqualRows) {
     EXPECT_EQ(reason(SupportedFormat::csv, "a,b,c\n1,2,3\n4,5\n"), "Row 3 has 2 columns, header has 3");
     EXPECT_EQ(reason(SupportedFormat::tsv, "a,b\n1\t2\t3\n"), "Row 2 has 3 columns, header has 1");
     EXPECT_EQ(reason(SupportedFormat::csv, "a,b\n\xFF,1\n"), "Delimited file not readable as UTF-8");
+}
+
+TEST_F(ValidatorData, LargeTablesAreWalkedWhole) {
+    // Past the pieces the check walks at a time: a character straddling a piece's end is
+    // whole, and a short row far down is still found.
+    std::string text = "\xEF\xBB\xBFname,note\n";
+    const size_t straddle = (4u << 20) - 1;
+    while (text.size() + 8 < straddle) text += "x,y\n";
+    text += std::string(straddle - text.size() - 3, 'z') + ",y\n";
+    text += "\xE2\x82\xAC,\"quoted, \"\"cell\"\"\"\n";
+    while (text.size() < (20u << 20)) text += "\xC3\xA9t\xC3\xA9,\xF0\x9F\x98\x80\n";
+    EXPECT_EQ(check(SupportedFormat::csv, text), Status::passed());
+    const auto rows = std::count(text.begin(), text.end(), '\n');
+    EXPECT_EQ(reason(SupportedFormat::csv, text + "lonely\n"), "Row " + std::to_string(rows + 1) + " has 1 columns, header has 2");
+    std::string broken = text;
+    broken[(12u << 20) + 1] = '\xFF';
+    EXPECT_EQ(reason(SupportedFormat::csv, broken), "Delimited file not readable as UTF-8");
+    EXPECT_EQ(reason(SupportedFormat::csv, ""), "Expected a header plus at least one row, got 0");
+    EXPECT_EQ(Validator::validate(SupportedFormat::csv, dir_.path()).reason(), "Delimited file not readable as UTF-8");
+}
+
+TEST_F(ValidatorData, JSONNeedsANonEmptyArrayAtTheTop) {
+    EXPECT_EQ(check(SupportedFormat::json, "[{\"a\": 1}]"), Status::passed());
+    EXPECT_EQ(check(SupportedFormat::json, "\xEF\xBB\xBF [[]]\n"), Status::passed());
+    EXPECT_EQ(check(SupportedFormat::json, "[null]"), Status::passed());
+    EXPECT_EQ(reason(SupportedFormat::json, "[]"), "JSON array is empty");
+    EXPECT_EQ(reason(SupportedFormat::json, "{\"rows\": [1]}"), "JSON root is not an array");
+    for (const char* broken : {"", "42", "\"text\"", "[1,]", "[1] [2]", "[1", "[\"\xFF\"]", "{\"a\": }"})
+        EXPECT_EQ(reason(SupportedFormat::json, broken), "Output is not valid JSON") << broken;
+    EXPECT_EQ(reason(SupportedFormat::json, "{\"a\": [1,]}"), "Output is not valid JSON");
+    EXPECT_EQ(Validator::validate(SupportedFormat::json, dir_.path() / "missing.json").reason(), "JSON not readable");
+
+    // A long array: broken only at its very end.
+    std::string big = "[";
+    while (big.size() < (6u << 20)) big += "{\"k\": \"v\u00e9\", \"n\": [1.5, true, null]},";
+    EXPECT_EQ(check(SupportedFormat::json, big + "{}]"), Status::passed());
+    EXPECT_EQ(reason(SupportedFormat::json, big + "{}"), "Output is not valid JSON");
 }
 
 TEST_F(ValidatorData, SubtitlesNeedTimedCuesWithText) {

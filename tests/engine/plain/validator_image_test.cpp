@@ -46,3 +46,24 @@ TEST(ValidatorImages, BrokenImagesNameTheStepThatFailed) {
     ASSERT_TRUE(cut.isFailure());
     EXPECT_TRUE(cut.reason() == "First image failed to decode" || cut.reason() == "CGImageSource cannot open file") << cut.reason();
 }
+
+TEST(ValidatorImages, ReducedDecodesStillReadTheWholePicture) {
+    if (!haveTool("convert")) GTEST_SKIP() << "ImageMagick missing";
+    TempDir dir;
+    // Large enough to be checked at a reduced size; noise, so that a cut loses real data.
+    for (const std::string name : {"big.jpg", "big.webp"}) {
+        SCOPED_TRACE(name);
+        const fs::path whole = dir / name;
+        const auto r = run("convert -size 1200x900 plasma:fractal -attenuate 2 +noise Gaussian " + shellQuote(whole.string()));
+        ASSERT_EQ(r.status, 0) << r.output;
+        const SupportedFormat format = name == "big.jpg" ? SupportedFormat::jpeg : SupportedFormat::webp;
+        EXPECT_EQ(Validator::validate(format, whole), Status::passed());
+        auto bytes = readFile(whole);
+        bytes.resize(bytes.size() / 2);
+        writeFile(dir / ("cut-" + name), bytes);
+        const Status cut = Validator::validate(format, dir / ("cut-" + name));
+        // libjpeg ends a cut file as if complete, as it did when the whole picture was decoded.
+        if (format == SupportedFormat::jpeg) EXPECT_EQ(cut, Status::passed());
+        else EXPECT_EQ(reason(cut), "First image failed to decode");
+    }
+}

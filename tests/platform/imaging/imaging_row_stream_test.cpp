@@ -8,6 +8,7 @@
 
 #include "core/conversion_error.h"
 #include "fixtures.h"
+#include "support/test_support.h"
 #include "platform/imaging/image_destination.h"
 #include "platform/imaging/image_source.h"
 #include "platform/imaging/type_identifiers.h"
@@ -134,3 +135,23 @@ TEST(ImagingRowStream, FailuresReachTheOtherSide) {
 }
 
 }  // namespace
+
+TEST(ImagingRowStream, AFileLargerThanTheReadWindowDecodesAsFromMemory) {
+    // Several megabytes of noise: the decode reads the mapped file a window at a time and hands
+    // back what it has passed, which must not change a pixel, nor what a cut file gives.
+    auto jpeg = photo(2400, 1800);
+    ASSERT_GT(jpeg.size(), size_t(3) << 19);
+    calvoro::testing::TempDir dir;
+    for (const size_t keep : {jpeg.size(), jpeg.size() * 2 / 3}) {
+        SCOPED_TRACE(keep);
+        const std::vector<uint8_t> bytes(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(keep));
+        calvoro::testing::writeFile(dir / "photo.jpg", bytes);
+        const RgbaImage fromMemory = ImageSource::fromData(bytes)->decodeFirstFrame();
+        const auto file = ImageSource::open(dir / "photo.jpg");
+        ASSERT_TRUE(file);
+        EXPECT_EQ(file->decodeFirstFrame().pixels, fromMemory.pixels);
+        EXPECT_EQ(file->decodeFirstFrameForResize(300).pixels, ImageSource::fromData(bytes)->decodeFirstFrameForResize(300).pixels);
+        // Read again after the decode handed the pages back.
+        EXPECT_EQ(std::vector<uint8_t>(file->data().begin(), file->data().end()), bytes);
+    }
+}

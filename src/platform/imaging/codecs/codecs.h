@@ -37,13 +37,18 @@ struct RowStream {
 };
 // With reduceToEdge, the JPEG is decoded at the smallest scale M/8 whose longest edge is
 // still at least that many pixels (props keep the stored size).
-void decodeJPEG(const uint8_t* data, size_t size, DecodeResult& out, int reduceToEdge = 0, const RowStream* stream = nullptr);
+// With mappedFile (data is a read-only mapping of a file), the pages already read are handed
+// back as the decode moves on, so that the compressed file does not stay resident beside the picture.
+void decodeJPEG(const uint8_t* data, size_t size, DecodeResult& out, int reduceToEdge = 0, const RowStream* stream = nullptr,
+                bool mappedFile = false);
 // The DCT scale numerator (of 8) decodeJPEG uses for that reduction: the smallest M with
 // M/8 >= edge / longest, so that both sides stay at least as large as the resize rule asks.
 int jpegScaleNumerator(int width, int height, int reduceToEdge);
 void decodeTIFF(const uint8_t* data, size_t size, DecodeResult& out);
 void decodeGIF(const uint8_t* data, size_t size, bool allFrames, DecodeResult& out);
-void decodeWebP(const uint8_t* data, size_t size, DecodeResult& out);
+// With reduceToEdge, a still picture is decoded on several threads and scaled down as it
+// is decoded to about that longest edge (props keep the stored size).
+void decodeWebP(const uint8_t* data, size_t size, DecodeResult& out, int reduceToEdge = 0);
 void decodeHEIF(const uint8_t* data, size_t size, DecodeResult& out);
 void decodeJPEG2000(const uint8_t* data, size_t size, DecodeResult& out);
 void decodeJPEGXL(const uint8_t* data, size_t size, DecodeResult& out);

@@ -1,3 +1,6 @@
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <jpeglib.h>
 #include <jerror.h>
@@ -79,6 +82,60 @@ struct JpegWriter {
     ~JpegWriter() { jpeg_destroy_compress(&cinfo); }
 };
 
+// Compressed data read from memory a window at a time; with a file mapping, the windows
+// already read are handed back to the system (they are read again from the file if touched).
+struct WindowSource {
+    jpeg_source_mgr base;
+    const uint8_t* data;
+    size_t size;
+    size_t offset = 0;
+    size_t released = 0;
+    bool mappedFile;
+};
+
+constexpr size_t sourceWindow = size_t(1) << 20;
+
+void initSource(j_decompress_ptr) {}
+
+boolean fillInput(j_decompress_ptr cinfo) {
+    static const JOCTET endOfImage[2] = {0xFF, JPEG_EOI};
+    auto* s = reinterpret_cast<WindowSource*>(cinfo->src);
+    if (s->offset >= s->size) {
+        // As the library's memory source does: a file cut short ends as if complete.
+        WARNMS(cinfo, JWRN_JPEG_EOF);
+        s->base.next_input_byte = endOfImage;
+        s->base.bytes_in_buffer = 2;
+        return TRUE;
+    }
+    if (s->mappedFile) {
+        static const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+        const size_t upTo = s->offset / page * page;
+        if (upTo > s->released) {
+            ::madvise(const_cast<uint8_t*>(s->data) + s->released, upTo - s->released, MADV_DONTNEED);
+            s->released = upTo;
+        }
+    }
+    const size_t n = std::min(sourceWindow, s->size - s->offset);
+    s->base.next_input_byte = s->data + s->offset;
+    s->base.bytes_in_buffer = n;
+    s->offset += n;
+    return TRUE;
+}
+
+void skipInput(j_decompress_ptr cinfo, long count) {
+    auto* s = reinterpret_cast<WindowSource*>(cinfo->src);
+    if (count <= 0) return;
+    auto left = static_cast<size_t>(count);
+    while (left > s->base.bytes_in_buffer) {
+        left -= s->base.bytes_in_buffer;
+        fillInput(cinfo);
+    }
+    s->base.next_input_byte += left;
+    s->base.bytes_in_buffer -= left;
+}
+
+void termSource(j_decompress_ptr) {}
+
 const char exifSignature[] = "Exif\0\0";
 const char xmpSignature[] = "http://ns.adobe.com/xap/1.0/";
 
@@ -92,7 +149,7 @@ int jpegScaleNumerator(int width, int height, int reduceToEdge) {
     return static_cast<int>(std::clamp<int64_t>(m, 1, 8));
 }
 
-void decodeJPEG(const uint8_t* data, size_t size, DecodeResult& out, int reduceToEdge, const RowStream* stream) {
+void decodeJPEG(const uint8_t* data, size_t size, DecodeResult& out, int reduceToEdge, const RowStream* stream, bool mappedFile) {
     JpegReader reader;
     jpeg_decompress_struct& cinfo = reader.cinfo;
     ErrorManager err{};
@@ -105,7 +162,13 @@ void decodeJPEG(const uint8_t* data, size_t size, DecodeResult& out, int reduceT
     if (setjmp(err.jump)) fail(std::string("Could not decode JPEG data: ") + err.message);
     RgbaImage& image = stream ? stream->image : whole;
     jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+    WindowSource source{{}, data, size, 0, 0, mappedFile};
+    source.base.init_source = initSource;
+    source.base.fill_input_buffer = fillInput;
+    source.base.skip_input_data = skipInput;
+    source.base.resync_to_restart = jpeg_resync_to_restart;
+    source.base.term_source = termSource;
+    cinfo.src = &source.base;
     jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xFFFF);
     jpeg_save_markers(&cinfo, JPEG_APP0 + 2, 0xFFFF);
     jpeg_save_markers(&cinfo, JPEG_APP0 + 13, 0xFFFF);

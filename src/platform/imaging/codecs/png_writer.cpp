@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <thread>
 
 namespace calvoro::imaging::detail {
@@ -56,8 +57,12 @@ void filterRow(const uint8_t* row, const uint8_t* prev, size_t length, int bpp, 
 }
 
 struct Strip {
-    Bytes raw;         // filtered scanlines
-    Bytes compressed;  // raw deflate, ending on a byte boundary (or final for the last)
+    Bytes raw;  // filtered scanlines, released once compressed
+    size_t rawSize = 0;
+    // Raw deflate, ending on a byte boundary (or final for the last); left uninitialised, so
+    // that only the pages written count.
+    std::unique_ptr<uint8_t[]> compressed;
+    size_t compressedSize = 0;
     uLong adler = 1;
     bool ok = false;
 };
@@ -66,16 +71,19 @@ void compressStrip(Strip& strip, const uint8_t* dictionary, size_t dictionaryLen
     z_stream z{};
     if (deflateInit2(&z, 2, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return;
     if (dictionaryLength) deflateSetDictionary(&z, dictionary, static_cast<uInt>(dictionaryLength));
-    strip.compressed.resize(deflateBound(&z, static_cast<uLong>(strip.raw.size())) + 16);
+    const size_t bound = deflateBound(&z, static_cast<uLong>(strip.raw.size())) + 16;
+    strip.compressed = std::make_unique_for_overwrite<uint8_t[]>(bound);
     z.next_in = strip.raw.data();
     z.avail_in = static_cast<uInt>(strip.raw.size());
-    z.next_out = strip.compressed.data();
-    z.avail_out = static_cast<uInt>(strip.compressed.size());
+    z.next_out = strip.compressed.get();
+    z.avail_out = static_cast<uInt>(bound);
     const int rc = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH);
     strip.ok = last ? rc == Z_STREAM_END : (rc == Z_OK && z.avail_in == 0);
-    strip.compressed.resize(strip.compressed.size() - z.avail_out);
+    strip.compressedSize = bound - z.avail_out;
     deflateEnd(&z);
     strip.adler = adler32(1L, strip.raw.data(), static_cast<uInt>(strip.raw.size()));
+    strip.rawSize = strip.raw.size();
+    strip.raw = Bytes();
 }
 
 }  // namespace
@@ -133,10 +141,8 @@ Bytes writePNGFile(const RgbaImage& image, const EncodeOptions& options) {
     const int stripCount = std::clamp(static_cast<int>(totalRaw / (1 << 20)), 1, std::min(image.height, threads * 4));
     std::vector<Strip> strips(static_cast<size_t>(stripCount));
     auto rowsOf = [&](int s) { return std::pair<int, int>(image.height * s / stripCount, image.height * (s + 1) / stripCount); };
-    auto filterStrip = [&](int s) {
-        auto [y0, y1] = rowsOf(s);
-        Strip& strip = strips[static_cast<size_t>(s)];
-        allocateLarge(strip.raw, (rowBytes + 1) * static_cast<size_t>(y1 - y0));
+    // A strip's scanlines from row y0 to y1, filtered into `into`.
+    auto filterRows = [&](int y0, int y1, uint8_t* into) {
         Bytes current(rowBytes), previous(rowBytes), scratch;
         auto pack = [&](int y, Bytes& into) {
             if (sixteen) {
@@ -158,12 +164,9 @@ Bytes writePNGFile(const RgbaImage& image, const EncodeOptions& options) {
         for (int y = y0; y < y1; ++y) {
             pack(y, current);
             filterRow(current.data(), y > 0 ? previous.data() : nullptr, rowBytes, bpp,
-                      strip.raw.data() + (rowBytes + 1) * static_cast<size_t>(y - y0), scratch);
+                      into + (rowBytes + 1) * static_cast<size_t>(y - y0), scratch);
             std::swap(current, previous);
         }
-    };
-    auto work = [&](int s) {
-        filterStrip(s);
     };
     auto parallel = [&](auto body) {
         std::vector<std::thread> pool;
@@ -174,22 +177,52 @@ Bytes writePNGFile(const RgbaImage& image, const EncodeOptions& options) {
             });
         for (auto& th : pool) th.join();
     };
-    parallel(work);
+    // Each strip is filtered and compressed by one worker and its scanlines let go at once, so
+    // that only the strips in hand are held besides the picture. The dictionary, the last 32 KB
+    // of the strip before, is filtered again from that strip's last rows.
     parallel([&](int s) {
-        const Strip* before = s > 0 ? &strips[static_cast<size_t>(s - 1)] : nullptr;
-        const size_t dict = before ? std::min<size_t>(32768, before->raw.size()) : 0;
-        compressStrip(strips[static_cast<size_t>(s)], before ? before->raw.data() + before->raw.size() - dict : nullptr, dict,
-                      s == stripCount - 1);
+        auto [y0, y1] = rowsOf(s);
+        Strip& strip = strips[static_cast<size_t>(s)];
+        allocateLarge(strip.raw, (rowBytes + 1) * static_cast<size_t>(y1 - y0));
+        filterRows(y0, y1, strip.raw.data());
+        Bytes dictionary;
+        if (s > 0) {
+            const int before = rowsOf(s - 1).first;
+            const int rows = static_cast<int>(std::min<size_t>(static_cast<size_t>(y0 - before), 32768 / (rowBytes + 1) + 1));
+            dictionary.resize((rowBytes + 1) * static_cast<size_t>(rows));
+            filterRows(y0 - rows, y0, dictionary.data());
+        }
+        const size_t dict = std::min<size_t>(32768, dictionary.size());
+        compressStrip(strip, dictionary.data() + dictionary.size() - dict, dict, s == stripCount - 1);
     });
-    Bytes idat = {0x78, 0x9C};
+    // The zlib stream goes out in IDAT chunks of 1 MB as the strips are joined, without a
+    // second copy of the whole of it.
     uLong adler = 1;
     for (const Strip& strip : strips) {
         if (!strip.ok) fail("Could not encode PNG");
-        idat.insert(idat.end(), strip.compressed.begin(), strip.compressed.end());
-        adler = adler32_combine(adler, strip.adler, static_cast<z_off_t>(strip.raw.size()));
+        adler = adler32_combine(adler, strip.adler, static_cast<z_off_t>(strip.rawSize));
     }
-    putBE32(idat, static_cast<uint32_t>(adler));
-    for (size_t at = 0; at < idat.size(); at += 1 << 20) chunk(out, "IDAT", idat.data() + at, std::min<size_t>(1 << 20, idat.size() - at));
+    Bytes pending = {0x78, 0x9C};
+    auto emit = [&](const uint8_t* data, size_t size) {
+        while (size > 0) {
+            const size_t take = std::min(size, (size_t(1) << 20) - pending.size());
+            pending.insert(pending.end(), data, data + take);
+            data += take;
+            size -= take;
+            if (pending.size() == size_t(1) << 20) {
+                chunk(out, "IDAT", pending);
+                pending.clear();
+            }
+        }
+    };
+    for (Strip& strip : strips) {
+        emit(strip.compressed.get(), strip.compressedSize);
+        strip.compressed.reset();
+    }
+    Bytes trailer;
+    putBE32(trailer, static_cast<uint32_t>(adler));
+    emit(trailer.data(), trailer.size());
+    if (!pending.empty()) chunk(out, "IDAT", pending);
     chunk(out, "IEND", nullptr, 0);
     return out;
 }

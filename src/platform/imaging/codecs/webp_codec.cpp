@@ -11,7 +11,7 @@
 
 namespace calvoro::imaging::detail {
 
-void decodeWebP(const uint8_t* data, size_t size, DecodeResult& out) {
+void decodeWebP(const uint8_t* data, size_t size, DecodeResult& out, int reduceToEdge) {
     WebPBitstreamFeatures features;
     if (WebPGetFeatures(data, size, &features) != VP8_STATUS_OK) fail("Could not decode WebP data");
     WebPData webpData{data, size};
@@ -60,28 +60,59 @@ void decodeWebP(const uint8_t* data, size_t size, DecodeResult& out) {
     } else {
         if (demux) WebPDemuxDelete(demux);
         checkDimensions(static_cast<uint64_t>(features.width), static_cast<uint64_t>(features.height));
-        image = RgbaImage(features.width, features.height);
-        if (!WebPDecodeRGBAInto(data, size, image.pixels.data(), image.pixels.size(), image.width * 4))
-            fail("Could not decode WebP data");
+        const int longest = std::max(features.width, features.height);
+        if (reduceToEdge > 0 && reduceToEdge < longest) {
+            WebPDecoderConfig config;
+            if (!WebPInitDecoderConfig(&config)) fail("Could not decode WebP data");
+            config.options.use_threads = 1;
+            config.options.use_scaling = 1;
+            config.options.scaled_width = std::max(1, static_cast<int>(int64_t{features.width} * reduceToEdge / longest));
+            config.options.scaled_height = std::max(1, static_cast<int>(int64_t{features.height} * reduceToEdge / longest));
+            image = RgbaImage(config.options.scaled_width, config.options.scaled_height);
+            config.output.colorspace = MODE_RGBA;
+            config.output.is_external_memory = 1;
+            config.output.u.RGBA.rgba = image.pixels.data();
+            config.output.u.RGBA.stride = image.width * 4;
+            config.output.u.RGBA.size = image.pixels.size();
+            if (WebPDecode(data, size, &config) != VP8_STATUS_OK) fail("Could not decode WebP data");
+        } else {
+            image = RgbaImage(features.width, features.height);
+            if (!WebPDecodeRGBAInto(data, size, image.pixels.data(), image.pixels.size(), image.width * 4))
+                fail("Could not decode WebP data");
+        }
     }
     if (!md.exif.empty()) md.orientation = exifOrientation(md.exif);
     out.props.hasAlpha = features.has_alpha;
-    out.props.pixelWidth = image.width;
-    out.props.pixelHeight = image.height;
+    out.props.pixelWidth = features.has_animation ? image.width : features.width;
+    out.props.pixelHeight = features.has_animation ? image.height : features.height;
     out.frames.push_back({std::move(image), 0});
 }
 
 Bytes encodeWebP(const RgbaImage& image, const EncodeOptions& options) {
-    uint8_t* output = nullptr;
-    size_t size = 0;
-    if (options.quality >= 1.0)
-        size = WebPEncodeLosslessRGBA(image.pixels.data(), image.width, image.height, image.width * 4, &output);
-    else
-        size = WebPEncodeRGBA(image.pixels.data(), image.width, image.height, image.width * 4,
-                              static_cast<float>(std::clamp(options.quality, 0.0, 1.0) * 100.0), &output);
-    if (!size || !output) fail("Could not encode WebP");
-    Bytes encoded(output, output + size);
-    WebPFree(output);
+    // The simple encoding calls' settings, with the analysis run on a second thread.
+    WebPConfig config;
+    const bool lossless = options.quality >= 1.0;
+    if (!WebPConfigPreset(&config, WEBP_PRESET_DEFAULT, lossless ? 70.f : static_cast<float>(std::clamp(options.quality, 0.0, 1.0) * 100.0)))
+        fail("Could not encode WebP");
+    config.lossless = lossless ? 1 : 0;
+    config.thread_level = 1;
+    WebPPicture picture;
+    if (!WebPPictureInit(&picture)) fail("Could not encode WebP");
+    picture.use_argb = lossless ? 1 : 0;
+    picture.width = image.width;
+    picture.height = image.height;
+    WebPMemoryWriter writer;
+    WebPMemoryWriterInit(&writer);
+    picture.writer = WebPMemoryWrite;
+    picture.custom_ptr = &writer;
+    const bool ok = WebPPictureImportRGBA(&picture, image.pixels.data(), image.width * 4) && WebPEncode(&config, &picture);
+    WebPPictureFree(&picture);
+    if (!ok || writer.size == 0) {
+        WebPMemoryWriterClear(&writer);
+        fail("Could not encode WebP");
+    }
+    Bytes encoded(writer.mem, writer.mem + writer.size);
+    WebPMemoryWriterClear(&writer);
     const auto& md = options.metadata;
     Bytes exif = md.exif.empty() ? Bytes() : preparedExif(md.exif, options.excludeGPS, md.orientation);
     const std::string xmp = options.excludeXMP ? std::string() : md.xmp;
