@@ -36,8 +36,10 @@ std::string ConversionLogger::LogEntry::rawValue(Level level) {
     return "INFO";
 }
 
+std::string ConversionLogger::LogEntry::timeText() const { return calvoro::timeText(timestamp); }
+
 std::string ConversionLogger::LogEntry::oneLiner() const {
-    std::string line = "[" + timeText(timestamp) + "] [" + rawValue(level) + "] [" + category + "] " + message;
+    std::string line = "[" + calvoro::timeText(timestamp) + "] [" + rawValue(level) + "] [" + category + "] " + message;
     if (detail) line += " \u2014 " + *detail;
     return line;
 }

@@ -28,6 +28,8 @@ public:
         std::optional<std::string> detail;
 
         std::string oneLiner() const;
+        // The entry's local time as "HH:mm:ss.SSS".
+        std::string timeText() const;
     };
     using Level = LogEntry::Level;
 

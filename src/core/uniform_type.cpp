@@ -133,6 +133,14 @@ std::optional<std::string> fromExtension(std::string_view extension) {
     return std::nullopt;
 }
 
+std::vector<std::string> extensionsConforming(std::string_view identifier) {
+    std::vector<std::string> out;
+    for (const auto& t : table())
+        if (conforms(t.identifier, identifier))
+            for (const char* e : t.extensions) out.emplace_back(e);
+    return out;
+}
+
 std::optional<std::string> fromMimeType(std::string_view mimeType) {
     std::string lowered = unicodeLowercased(trimWhitespace(mimeType));
     if (auto semicolon = lowered.find(';'); semicolon != std::string::npos)

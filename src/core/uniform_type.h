@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace calvoro::uti {
 
@@ -13,6 +14,9 @@ bool isKnown(std::string_view identifier);
 bool conforms(std::string_view identifier, std::string_view ancestor);
 // The type of a file extension (bare, any case), if the table has one.
 std::optional<std::string> fromExtension(std::string_view extension);
+// The extensions of every type that conforms to the given one, in table order (for open-panel
+// filters); empty for an unknown type.
+std::vector<std::string> extensionsConforming(std::string_view identifier);
 // The type of a MIME type, if the table has one.
 std::optional<std::string> fromMimeType(std::string_view mimeType);
 // The file's type identifier: from its extension, else from its user.mime_type attribute.

@@ -58,6 +58,14 @@ struct FakeEngine {
 
 inline void noProgress(double) {}
 
+// Every path below folder, hidden ones included: what a conversion left there.
+inline std::vector<std::string> everything(const std::filesystem::path& folder) {
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder, ec)) out.push_back(entry.path().string());
+    return out;
+}
+
 // The real router and validator; stoppedInside tells whether the converter itself gave up on a
 // cancellation (the engine's own check after it would hide a converter that ignores the token).
 inline ConversionEngine::Collaborators watchingCancellation(bool& stoppedInside) {

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include "app/state/conversion_view_model.h"
+#include "app/ui/theme.h"
 
 namespace calvoro {
 
@@ -82,9 +83,7 @@ void AppCommands::buildMenus() {
 
     windowMenu_ = new QMenu(window_);
     for (QAction* menu : menuBar_->actions()) windowMenu_->addAction(menu);
-    // Menus are windows of their own; they take the window's palette along.
-    windowMenu_->setAttribute(Qt::WA_WindowPropagation);
-    for (QMenu* menu : {app, file, edit, view, windowMenu}) menu->setAttribute(Qt::WA_WindowPropagation);
+    for (QMenu* menu : {windowMenu_, app, file, edit, view, windowMenu}) Theme::styleMenu(menu);
 }
 
 bool AppCommands::usesGlobalMenu() const { return menuBar_ && menuBar_->isNativeMenuBar(); }

@@ -2,6 +2,7 @@
 
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QMenu>
 #include <QScreen>
 #include <QWidget>
 
@@ -174,6 +175,15 @@ ColorScheme Theme::scheme(const QWidget* widget) {
 
 QColor Theme::accentFill(const QWidget* widget) {
     return widget ? widget->palette().color(QPalette::Active, QPalette::Highlight) : accentFill(AccentChoice::blue, ColorScheme::dark);
+}
+
+void Theme::styleMenu(QMenu* menu) {
+    menu->setAttribute(Qt::WA_WindowPropagation);
+    menu->setStyleSheet(QStringLiteral(
+        "QMenu { background: palette(base); border: 1px solid palette(mid); padding: 5px 0; }"
+        "QMenu::item { padding: 4px 28px 4px 14px; margin: 0 5px; border-radius: 5px; }"
+        "QMenu::item:selected { background: palette(highlight); color: palette(highlighted-text); }"
+        "QMenu::separator { height: 1px; background: palette(mid); margin: 5px 12px; }"));
 }
 
 QPainterPath Theme::continuousRoundedRect(const QRectF& rect, double radius) {

@@ -14,6 +14,7 @@
 #include "app/state/appearance.h"
 #include "app/ui/spring.h"
 
+class QMenu;
 class QWidget;
 
 namespace calvoro {
@@ -71,6 +72,10 @@ public:
     static void applyAppearance(QWidget* root, ColorScheme scheme, AccentChoice accent);
     static ColorScheme scheme(const QWidget* widget);
     static QColor accentFill(const QWidget* widget);
+
+    // Gives a menu the window's look: its card colour, the accent under the chosen item,
+    // rounded item highlights. Colours come from the palette, so menus follow the scheme.
+    static void styleMenu(QMenu* menu);
 
     // A rounded rectangle with continuous (curvature-smooth) corners.
     static QPainterPath continuousRoundedRect(const QRectF& rect, double radius);

@@ -12,8 +12,9 @@
 #include "app/entry/desktop/desktop_session.h"
 #include "app/entry/desktop/file_open_inbox.h"
 #include "app/state/conversion_view_model.h"
+#include "app/ui/app_about.h"
 #include "app/ui/app_commands.h"
-#include "app/ui/kx_canvas_background.h"
+#include "app/ui/content_view.h"
 #include "app/ui/main_window.h"
 #include "app/ui/seed_files.h"
 #include "app/ui/theme.h"
@@ -21,22 +22,6 @@
 
 namespace calvoro {
 namespace {
-
-// The canvas alone, bound to the appearance settings, until the content view takes its place.
-QWidget* makeContent(ConversionViewModel& viewModel) {
-    auto* canvas = new KxCanvasBackground;
-    auto sync = [canvas, &viewModel] {
-        canvas->setScheme(viewModel.resolvedColorScheme());
-        canvas->setAccent(viewModel.accent());
-        canvas->setTint(viewModel.backgroundTint());
-        canvas->setTintStrength(viewModel.backgroundTintStrength());
-    };
-    for (auto signal : {&ConversionViewModel::resolvedColorSchemeChanged, &ConversionViewModel::accentChanged,
-                        &ConversionViewModel::backgroundTintChanged, &ConversionViewModel::backgroundTintStrengthChanged})
-        QObject::connect(&viewModel, signal, canvas, sync);
-    sync();
-    return canvas;
-}
 
 // What the desktop side asks of the window: the inbox and the compress picker reach the job list.
 DesktopSession::WindowHooks windowHooks(MainWindow& window, ConversionViewModel& viewModel) {
@@ -97,7 +82,8 @@ extern "C" __attribute__((visibility("default"))) int calvoro_window_main(int ar
     });
     viewModel.setApplicationActiveProbe([] { return QApplication::activeWindow() != nullptr; });
     AppCommands commands(&window, viewModel);
-    window.setContentView(makeContent(viewModel));
+    commands.setAboutHandler(&AppAbout::show);
+    window.setContentView(new ContentView(viewModel));
     // Hand-off jobs and automation calls still running finish in the background first.
     QObject::connect(&window, &MainWindow::closed, &app, [&session] {
         if (session.lastWindowClosed()) QApplication::quit();

@@ -2,14 +2,6 @@
 
 namespace calvoro::media {
 
-const FileType FileType::mpeg4("public.mpeg-4");
-const FileType FileType::quickTimeMovie("com.apple.quicktime-movie");
-const FileType FileType::appleM4V("com.apple.m4v-video");
-const FileType FileType::appleM4A("com.apple.m4a-audio");
-const FileType FileType::wave("com.microsoft.waveform-audio");
-const FileType FileType::aiff("public.aiff-audio");
-const FileType FileType::flac("org.xiph.flac");
-
 std::optional<std::string> FileType::muxerName() const {
     // The ipod muxer writes the M4V and M4A brands that players of those types look for.
     if (raw_ == mpeg4.raw_) return "mp4";

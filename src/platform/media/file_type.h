@@ -28,4 +28,14 @@ private:
     std::string raw_;
 };
 
+// Inline: the program and the window module both carry this code, and each type must be built
+// only once in the process.
+inline const FileType FileType::mpeg4("public.mpeg-4");
+inline const FileType FileType::quickTimeMovie("com.apple.quicktime-movie");
+inline const FileType FileType::appleM4V("com.apple.m4v-video");
+inline const FileType FileType::appleM4A("com.apple.m4a-audio");
+inline const FileType FileType::wave("com.microsoft.waveform-audio");
+inline const FileType FileType::aiff("public.aiff-audio");
+inline const FileType FileType::flac("org.xiph.flac");
+
 }  // namespace calvoro::media

@@ -1,9 +1,13 @@
 // The documents module's entry point: the table the program reaches the document layers by.
 #include <QApplication>
 
+#include <algorithm>
+#include <cmath>
+
 #include "converters/image_document_data/document/document_converter.h"
 #include "converters/image_document_data/image/image_converter.h"
 #include "platform/modules/documents_module.h"
+#include "platform/pdf/pdf_document.h"
 #include "platform/web/web_engine.h"
 
 namespace calvoro::documents {
@@ -23,6 +27,17 @@ Path pdfPages(const Path& source, SupportedFormat target, const Path& outputDir,
     return ImageConverter::convertPDFPages(source, target, outputDir, quality, cancellation);
 }
 
+imaging::RgbaImage firstPage(const Path& source, int longestEdge) {
+    const auto document = pdf::Document::open(source);
+    if (!document || document->pageCount() < 1 || longestEdge < 1) return {};
+    const pdf::PageSize size = document->pageSize(0);
+    if (size.width <= 0 || size.height <= 0) return {};
+    const double scale = longestEdge / std::max(size.width, size.height);
+    const int width = std::max(1, static_cast<int>(std::lround(size.width * scale)));
+    const int height = std::max(1, static_cast<int>(std::lround(size.height * scale)));
+    return document->render(0, width, height, false);
+}
+
 const ModuleTable table{
     moduleVersion,
     &makeApplication,
@@ -31,6 +46,7 @@ const ModuleTable table{
     &pdfPages,
     &DocumentConverter::htmlStringToPDF,
     &validation::validatePDFDocument,
+    &firstPage,
 };
 
 }  // namespace

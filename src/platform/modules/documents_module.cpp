@@ -61,6 +61,8 @@ Path convertPDFPages(const Path& source, SupportedFormat target, const Path& out
 
 void htmlStringToPDF(const std::string& html, const Path& output) { module().htmlStringToPDF(html, output); }
 
+imaging::RgbaImage pdfFirstPage(const Path& source, int longestEdge) { return module().pdfFirstPage(source, longestEdge); }
+
 validation::Status validatePDF(const Path& url, int expectPages, validation::PDFBackgroundRequirement requirement) {
     try {
         return module().validatePDF(url, expectPages, requirement);

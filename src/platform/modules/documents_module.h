@@ -12,6 +12,7 @@
 #include "core/cancellation.h"
 #include "core/supported_format.h"
 #include "engine/validation_checks.h"
+#include "platform/imaging/rgba_image.h"
 
 class QCoreApplication;
 
@@ -33,6 +34,8 @@ struct ModuleTable {
                             const CancellationToken& cancellation);
     void (*htmlStringToPDF)(const std::string& html, const Path& output);
     validation::Status (*validatePDF)(const Path& url, int expectPages, validation::PDFBackgroundRequirement requirement);
+    // The first page on white, fitted into a square of longestEdge pixels; empty when unreadable.
+    imaging::RgbaImage (*pdfFirstPage)(const Path& source, int longestEdge);
 };
 
 inline constexpr int moduleVersion = 2;
@@ -50,6 +53,8 @@ Path splitPDF(const Path& source, const Path& outputDir, const CancellationToken
 Path convertPDFPages(const Path& source, SupportedFormat target, const Path& outputDir, double quality,
                      const CancellationToken& cancellation = {});
 void htmlStringToPDF(const std::string& html, const Path& output);
+// Throws ConversionError when the module cannot be loaded.
+imaging::RgbaImage pdfFirstPage(const Path& source, int longestEdge);
 // Never throws: a module that cannot be loaded makes the check fail with its reason.
 validation::Status validatePDF(const Path& url, int expectPages, validation::PDFBackgroundRequirement requirement);
 

@@ -138,11 +138,15 @@ TEST_F(Batches, CompletionTextsStatisticsAndTheReviewCounter) {
     EXPECT_EQ(model->statsTotalConversions(), 3);
     EXPECT_EQ(*SettingsStore::shared().integerValue("Calvoro.statsTotalConversions"), 3);
     EXPECT_EQ(*SettingsStore::shared().integerValue("Calvoro.successfulBatches"), 1);
+    int64_t saved = 0;
     for (const auto& j : model->jobs()) {
         EXPECT_EQ(j.progress, 1.0);
         ASSERT_TRUE(j.outputURL);
         EXPECT_EQ(j.outputSize, static_cast<int64_t>(fs::file_size(*j.outputURL)));
+        saved += std::max<int64_t>(0, j.fileSize - *j.outputSize);
     }
+    EXPECT_EQ(model->statsBytesSaved(), saved);
+    EXPECT_EQ(*SettingsStore::shared().integerValue("Calvoro.statsBytesSaved"), saved);
     const int reviewsBefore = desktop::ReviewRequest::requestCount();
 
     // One that fails among three that succeed.

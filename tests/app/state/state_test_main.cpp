@@ -16,9 +16,10 @@
 
 namespace {
 
-// A private session bus; nothing is started when dbus-daemon is missing.
+// A private session bus on an abstract socket, which leaves no file behind; nothing is started
+// when dbus-daemon is missing.
 pid_t startSessionBus(const std::filesystem::path& folder) {
-    const std::string address = "unix:path=" + (folder / "bus").string();
+    const std::string address = "unix:abstract=" + folder.filename().string() + "-bus";
     const std::string command = "dbus-daemon --session --fork --print-pid=1 --nopidfile --address=" +
                                 calvoro::testing::shellQuote(address) + " 2>/dev/null";
     FILE* pipe = popen(command.c_str(), "r");

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <QColor>
+#include <QTest>
 #include <QWidget>
 
 #include <string_view>
 
 #include "app/state/accent_choice.h"
+#include "app/state/screenshot_mode.h"
 #include "app/ui/spring.h"
 #include "app/ui/symbols.h"
 #include "app/ui/theme.h"
@@ -87,6 +89,29 @@ TEST(SpringTest, SettlesAtItsEndAndOvershootsOnlyWhenUnderdamped) {
     for (double t = 0; t < 1; t += 0.005) peak = std::max(peak, Theme::snappy.valueAt(t));
     EXPECT_GT(peak, 1.0);
     for (double t = 0; t < 1; t += 0.005) EXPECT_LE(Theme::smooth.valueAt(t), 1.0);
+}
+
+TEST(SpringTest, AChangeOfMindStartsFromWhereTheValueIs) {
+    qtmain::runOnMain([] {
+        SpringValue value;
+        value.animateTo(1.0, Theme::smooth);
+        QTRY_VERIFY(value.value() > 0.3);
+        const double reached = value.value();
+        value.animateTo(0.0, Theme::smooth);
+        EXPECT_EQ(value.value(), reached);
+        EXPECT_EQ(value.target(), 0.0);
+        QTRY_COMPARE(value.value(), 0.0);
+
+        SpringAnimation animation(Theme::snappy);
+        animation.setStartValue(QPointF(0, 0));
+        animation.setEndValue(QPointF(10, 20));
+        animation.setCurrentTime(animation.duration());
+        EXPECT_EQ(animation.currentValue().toPointF(), QPointF(10, 20));
+        ScreenshotMode::active = true;
+        animation.setSpring(Theme::smooth);
+        EXPECT_EQ(animation.duration(), 0);
+        ScreenshotMode::active = false;
+    });
 }
 
 // Every symbol the views name, as they name it.

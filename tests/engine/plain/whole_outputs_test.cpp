@@ -25,14 +25,6 @@ using calvoro::testing::media::makeVideo;
 
 namespace {
 
-// Every entry, hidden ones included.
-std::vector<std::string> everything(const fs::path& folder) {
-    std::vector<std::string> out;
-    std::error_code ec;
-    for (const auto& entry : fs::recursive_directory_iterator(folder, ec)) out.push_back(entry.path().string());
-    return out;
-}
-
 unsigned modeOf(const fs::path& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;

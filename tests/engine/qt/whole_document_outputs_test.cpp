@@ -13,13 +13,6 @@ using namespace calvoro::testing;
 
 namespace {
 
-std::vector<std::string> everything(const fs::path& folder) {
-    std::vector<std::string> out;
-    std::error_code ec;
-    for (const auto& entry : fs::recursive_directory_iterator(folder, ec)) out.push_back(entry.path().string());
-    return out;
-}
-
 fs::path manyPagePDF(const TempDir& dir, int pages) {
     std::vector<DrawnPage> drawn;
     for (int i = 0; i < pages; ++i) drawn.push_back(filledPage((i % 7) / 7.0, 0.5, 1 - (i % 5) / 5.0));

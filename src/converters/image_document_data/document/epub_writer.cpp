@@ -7,6 +7,7 @@
 #include "core/conversion_logger.h"
 #include "core/text_util.h"
 #include "core/uuid.h"
+#include "core/work_folder.h"
 #include "platform/text/encodings.h"
 #include "platform/text/html.h"
 #include "platform/text/regex.h"
@@ -129,10 +130,8 @@ void anyToEPUB(const Path& source, SupportedFormat sourceFormat, const Path& out
     std::string title = deletingPathExtension(lastPathComponent(source));
     std::string html = htmlOfSource(source, sourceFormat, title);
 
-    Path folder = files::temporaryFolder() / ("Calvoro_epub_" + Uuid().uuidString());
-    files::RemoveOnExit cleanup(folder);
-    fs::create_directories(folder);
-    fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace);
+    const WorkFolder work(WorkFolder::temporaryDirectory());
+    const Path& folder = work.path();
     files::writeAtomically(folder / "mimetype", "application/epub+zip");
     fs::create_directories(folder / "META-INF");
     files::writeAtomically(folder / "META-INF" / "container.xml", containerXML);
