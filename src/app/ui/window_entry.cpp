@@ -17,6 +17,7 @@
 #include "app/state/screenshot_mode.h"
 #include "app/ui/app_about.h"
 #include "app/ui/app_commands.h"
+#include "app/ui/console/console_view.h"
 #include "app/ui/content_view.h"
 #include "app/ui/main_window.h"
 #include "app/ui/screenshot_renderer.h"
@@ -30,7 +31,7 @@ namespace calvoro {
 namespace {
 
 // The window's content; the screenshot mode draws the same view.
-QWidget* makeContentView(ConversionViewModel& viewModel) { return new ContentView(viewModel); }
+QWidget* makeContentView(ConversionViewModel& viewModel) { return new ContentView(viewModel, consoleViews()); }
 
 // The application object's look, shared by the window and the screenshot mode.
 void setUpApplication() {
