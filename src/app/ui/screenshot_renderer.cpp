@@ -53,8 +53,12 @@ void printLine(const std::string& text) {
 }  // namespace
 
 Path outputFolder(const std::vector<std::string>& arguments) {
-    for (size_t i = 0; i + 1 < arguments.size(); ++i)
-        if (arguments[i] == "--render-screenshots") return fs::absolute(arguments[i + 1]);
+    for (size_t i = 0; i + 1 < arguments.size(); ++i) {
+        if (arguments[i] != "--render-screenshots") continue;
+        std::error_code ec;
+        const Path folder = fs::absolute(arguments[i + 1], ec);
+        return ec ? Path(arguments[i + 1]) : folder;
+    }
     if (auto desktop = userDirectory("DESKTOP")) return *desktop / "Calvoro-Screenshots";
     return homeFolder().value_or(fs::path("/")) / "Desktop" / "Calvoro-Screenshots";
 }
