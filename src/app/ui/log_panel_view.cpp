@@ -41,19 +41,42 @@ QFont titleFont() {
 
 double fieldHeight() { return std::ceil(QFontMetricsF(Theme::font(11.5)).height() + 2 * fieldPadV); }
 
-// The small "xmark.circle.fill" that empties the search field.
+// The small "xmark.circle.fill" that empties the search field; it grows in from 0.8 of its
+// size as it fades in, and goes the same way.
 class ClearSearchButton : public HoverButton {
 public:
     explicit ClearSearchButton(QWidget* parent) : HoverButton(parent) {
         setFixedSize(16, 16);
         setAccessibleName(QStringLiteral("Clear filter"));
+        hide();
+        connect(&presence_, &SpringValue::valueChanged, this, [this](double value) {
+            if (value <= 0.0 && !present_) hide();
+            update();
+        });
+    }
+    void setPresent(bool present) {
+        if (present == present_) return;
+        present_ = present;
+        if (present) show();
+        setEnabled(present);
+        presence_.animateTo(present ? 1.0 : 0.0, Theme::hover);
     }
 
 protected:
     void paintEvent(QPaintEvent*) override {
+        const double presence = std::clamp(presence_.value(), 0.0, 1.0);
         QPainter painter(this);
+        painter.setOpacity(presence);
+        const QPointF centre = QRectF(rect()).center();
+        painter.translate(centre);
+        painter.scale(0.8 + 0.2 * presence, 0.8 + 0.2 * presence);
+        painter.translate(-centre);
         Symbols::paint(painter, QRectF(rect()), "xmark.circle.fill", 11, QFont::Medium, Theme::textTertiary(Theme::scheme(this)));
     }
+
+private:
+    bool present_ = false;
+    SpringValue presence_;
 };
 
 }  // namespace
@@ -123,11 +146,11 @@ LogPanelView::LogPanelView(ConversionLogger& logger, ConversionViewModel& viewMo
     search_->setFont(Theme::font(11.5));
     search_->setAttribute(Qt::WA_MacShowFocusRect, false);
     connect(search_, &QLineEdit::textChanged, this, [this](const QString& text) {
-        clearSearch_->setVisible(!text.isEmpty());
+        static_cast<ClearSearchButton*>(clearSearch_)->setPresent(!text.isEmpty());
+        layoutChildren();
         refresh();
         update();
     });
-    clearSearch_->hide();
     connect(clearSearch_, &QAbstractButton::clicked, this, [this] { search_->clear(); });
 
     list_->setModel(model_);
@@ -153,6 +176,8 @@ LogPanelView::LogPanelView(ConversionLogger& logger, ConversionViewModel& viewMo
     });
     filtered_ = filteredEntries(logger_.entries(), filterLevel_, QString());
     total_ = static_cast<int>(logger_.entries().size());
+    badge_.setImmediately(total_);
+    connect(&badge_, &SpringValue::valueChanged, this, [this] { update(); });
     model_->reset();
     styleChildren();
 }
@@ -216,6 +241,7 @@ void LogPanelView::refresh() {
     const auto entries = logger_.entries();
     const size_t before = filtered_.size();
     total_ = static_cast<int>(entries.size());
+    badge_.animateTo(total_, Spring{0.5, 1.0, 0});
     filtered_ = filteredEntries(entries, filterLevel_, search_->text());
     model_->reset();
     list_->setVisible(!filtered_.empty());
@@ -313,7 +339,7 @@ void LogPanelView::paintEvent(QPaintEvent*) {
     painter.drawText(QRectF(x, 0, titleWidth + 2, headerHeight), Qt::AlignLeft | Qt::AlignVCenter, titleText);
     x += titleWidth + headerSpacing;
     const QFont badgeFont = Theme::monospaceFont(10.5);
-    const QString count = QString::number(total_);
+    const QString count = QString::number(static_cast<int>(std::lround(badge_.value())));
     const QFontMetricsF badgeMetrics(badgeFont);
     const QRectF badge(x, centre - badgeMetrics.height() / 2 - 1, badgeMetrics.horizontalAdvance(count) + 12,
                        badgeMetrics.height() + 2);

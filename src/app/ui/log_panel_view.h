@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/ui/spring.h"
 #include "core/conversion_logger.h"
 
 class QLineEdit;
@@ -53,6 +54,7 @@ public:
     CircleIconButtonStyle* copyButton() const { return copy_; }
     CircleIconButtonStyle* clearButton() const { return clear_; }
     CircleIconButtonStyle* closeButton() const { return close_; }
+    HoverButton* clearSearchButton() const { return clearSearch_; }
     QListView* list() const { return list_; }
     // What the empty state says, or nothing while entries are listed.
     std::optional<QString> emptyStateText() const;
@@ -93,6 +95,8 @@ private:
     QListView* list_;
     Model* model_;
     SpringAnimation* scroll_;
+    // The count shown in the badge, counting towards the log's size.
+    SpringValue badge_;
 };
 
 }  // namespace calvoro

@@ -46,6 +46,8 @@ TEST(AppAboutTest, CreditsReadAsOneCentredTextWithThinSpacerLines) {
 
 TEST(AppAboutTest, ShowingTwiceKeepsOnePanel) {
     testing::onMain([] {
+        // Closing the panel must not end the tests' event loop.
+        QApplication::setQuitOnLastWindowClosed(false);
         AppAbout::show();
         AppAbout::show();
         QWidget* panel = nullptr;

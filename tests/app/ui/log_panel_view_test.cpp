@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include "app/ui/circle_icon_button_style.h"
+#include "app/ui/hover_button.h"
 #include "app/ui/log_filter_pill.h"
 #include "app/ui/log_panel_view.h"
 #include "app/ui/ui_test_support.h"
@@ -73,7 +74,10 @@ TEST_F(LogPanelViewTest, EmptyLogThenNoMatchThenLiveEntries) {
         panel->setSearchText("abc");
         EXPECT_EQ(panel->emptyStateText(), QString("No matching logs"));
         testing::saveSnapshot(panel.get(), "log-no-match");
-        panel->setSearchText("");
+        EXPECT_TRUE(panel->clearSearchButton()->isVisibleTo(panel.get()));
+        QTest::mouseClick(panel->clearSearchButton(), Qt::LeftButton);
+        EXPECT_TRUE(panel->searchText().isEmpty());
+        EXPECT_FALSE(panel->emptyStateText());
         QTest::mouseClick(panel->pill(Level::error), Qt::LeftButton);
         EXPECT_EQ(panel->filterLevel(), Level::error);
         EXPECT_TRUE(panel->pill(Level::error)->isActive());

@@ -61,6 +61,8 @@ TEST_F(OverlaysTest, FullScreenButtonsDimUntilHoveredAndMinimiseNeverActs) {
     FullScreenTrafficLights* lights = nullptr;
     onMain([&] {
         window = std::make_unique<QWidget>();
+        // Closing it must not end the tests' event loop.
+        window->setAttribute(Qt::WA_QuitOnClose, false);
         window->resize(400, 300);
         lights = new FullScreenTrafficLights(*model, window.get());
         window->show();
