@@ -1,10 +1,14 @@
 // The preset queues and the output folder of the screenshot mode, in-process.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+
 #include <cstdlib>
 
 #include "app/state/conversion_view_model.h"
 #include "app/state/screenshot_mode.h"
+#include "app/ui/console/console_row.h"
+#include "app/ui/console/console_view.h"
 #include "platform/qt/main_thread.h"
 #include "screenshot_test_support.h"
 
@@ -64,6 +68,30 @@ TEST(ScreenshotStates, PartialSeedsTouchOnlyTheJobsThatExist) {
         SeedFilePlacement seeds(0);
         EXPECT_TRUE(seededQueue().empty());
     }
+}
+
+// A view made with the settings popover already up, and laid out without a screen, still paints
+// every row behind it.
+TEST(ScreenshotStates, EveryRowPaintsBehindAPopoverThatIsUpFromTheStart) {
+    SeedFilePlacement seeds(7);
+    testing::isolateSettings();
+    ScreenshotMode::active = true;
+    qtmain::runOnMain([] {
+        QApplication::setQuitOnLastWindowClosed(false);
+        auto viewModel = ScreenshotRenderer::seededViewModel(true, AppearanceMode::dark, AccentChoice::graphite);
+        viewModel->setShowSettingsPopover(true);
+        ContentView view(*viewModel, consoleViews());
+        view.setAttribute(Qt::WA_DontShowOnScreen);
+        view.setFixedSize(ScreenshotRenderer::pointWidth, ScreenshotRenderer::pointHeight);
+        view.show();
+        QCoreApplication::processEvents();
+        const auto rows = view.findChildren<ConsoleRow*>();
+        EXPECT_EQ(rows.size(), 7);
+        for (const ConsoleRow* row : rows) {
+            EXPECT_TRUE(row->isVisible()) << row->job().fileName;
+            EXPECT_TRUE(row->updatesEnabled()) << row->job().fileName;
+        }
+    });
 }
 
 class EnvironmentOverride {
