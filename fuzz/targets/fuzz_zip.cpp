@@ -7,8 +7,8 @@
 #include <span>
 #include <string_view>
 
-#include "converters/archive/zip_archive.h"
 #include "private_folder.h"
+#include "zip/zip_archive.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "core/work_folder.h"
 #include "platform/imaging/type_identifiers.h"
 #include "platform/media/capabilities.h"
-#include "platform/modules/module_loader.h"
+#include "documents_module/module_loader.h"
 
 namespace {
 

@@ -20,6 +20,8 @@ std::string messageFor(ConversionError::Kind kind, const std::string& a, const s
         case K::emptyOutput: return "Conversion produced an empty file.";
         case K::cancelled: return "Conversion was cancelled.";
         case K::noTargetSelected: return "No target format selected.";
+        case K::sourceIsFolder: return a + " is a folder, not a file. Choose the files inside it to convert them.";
+        case K::alreadySmaller: return "The file is already smaller than the " + a + " level would make it. Nothing was written.";
     }
     return "Conversion failed unexpectedly.";
 }
@@ -43,5 +45,9 @@ ConversionError ConversionError::fileAccessDenied(std::string path) {
     return ConversionError(Kind::fileAccessDenied, std::move(path));
 }
 ConversionError ConversionError::corruptFile(std::string what) { return ConversionError(Kind::corruptFile, std::move(what)); }
+ConversionError ConversionError::sourceIsFolder(std::string name) { return ConversionError(Kind::sourceIsFolder, std::move(name)); }
+ConversionError ConversionError::alreadySmaller(std::string levelLabel) {
+    return ConversionError(Kind::alreadySmaller, std::move(levelLabel));
+}
 
 }  // namespace calvoro

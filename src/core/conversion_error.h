@@ -22,6 +22,8 @@ public:
         emptyOutput,
         cancelled,
         noTargetSelected,
+        sourceIsFolder,
+        alreadySmaller,
     };
 
     static ConversionError unsupportedConversion(std::string from, std::string to);
@@ -37,6 +39,9 @@ public:
     static ConversionError emptyOutput() { return ConversionError(Kind::emptyOutput); }
     static ConversionError cancelled() { return ConversionError(Kind::cancelled); }
     static ConversionError noTargetSelected() { return ConversionError(Kind::noTargetSelected); }
+    static ConversionError sourceIsFolder(std::string name);
+    // Compression at the named level would not make the file smaller.
+    static ConversionError alreadySmaller(std::string levelLabel);
 
     explicit ConversionError(Kind kind, std::string a = {}, std::string b = {});
 

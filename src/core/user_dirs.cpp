@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <system_error>
 
 #include "core/text_util.h"
 
@@ -56,7 +57,7 @@ std::optional<fs::path> homeFolder() {
     return std::nullopt;
 }
 
-std::optional<fs::path> userDirectory(std::string_view kind) {
+std::optional<fs::path> userDirectory(std::string_view kind, std::string_view fallback) {
     const auto home = homeFolder();
     const std::string key = "XDG_" + std::string(kind) + "_DIR";
     if (auto env = absoluteEnvironmentPath(key.c_str()); env && !isHome(*env, home)) return env;
@@ -67,13 +68,20 @@ std::optional<fs::path> userDirectory(std::string_view kind) {
     std::ifstream in(config / "user-dirs.dirs");
     std::string line;
     std::optional<fs::path> found;
+    bool named = false;
     const std::string prefix = key + "=";
     while (std::getline(in, line)) {
         const std::string_view t = trimWhitespace(line);
         if (t.substr(0, prefix.size()) != prefix) continue;
         found = parseUserDir(std::string(t.substr(prefix.size())), home);
+        named = true;
     }
     if (found && isHome(*found, home)) return std::nullopt;
+    // Without xdg-user-dirs, an existing ~/Documents (say) is still where people look.
+    if (!named && home && !fallback.empty()) {
+        std::error_code ec;
+        if (fs::is_directory(*home / fallback, ec)) return *home / fallback;
+    }
     return found;
 }
 

@@ -4,8 +4,8 @@
 #include <system_error>
 
 #include "core/text_util.h"
+#include "documents_module/documents_module.h"
 #include "engine/validation_checks.h"
-#include "platform/modules/documents_module.h"
 
 namespace calvoro::validation {
 namespace {

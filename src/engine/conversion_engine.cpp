@@ -103,6 +103,11 @@ fs::path ConversionEngine::convert(const ConversionJob& job, const fs::path& out
     logger.info("Starting: " + source.displayName() + arrow + target.displayName(), engineCategory, job.fileName);
 
     std::error_code ec;
+    // A folder's name can look like any file's; no converter should be left to find out.
+    if (fs::is_directory(job.sourceURL, ec)) {
+        logger.error("The source is a folder", engineCategory, job.sourceURL.string());
+        throw ConversionError::sourceIsFolder(lastPathComponent(job.sourceURL));
+    }
     fs::create_directories(outputDir, ec);
     if (!ec && !fs::is_directory(outputDir, ec) && !ec) ec = std::make_error_code(std::errc::not_a_directory);
     if (ec) {

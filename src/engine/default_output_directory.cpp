@@ -25,7 +25,7 @@ fs::path temporaryFolder() {
 
 fs::path ConversionEngine::defaultOutputDirectory() {
     fs::path base;
-    if (auto docs = userDirectory("DOCUMENTS")) base = *docs;
+    if (auto docs = userDirectory("DOCUMENTS", "Documents")) base = *docs;
     else if (auto data = dataFolder()) base = *data;
     else base = temporaryFolder();
     const fs::path folder = base / "Calvoro";

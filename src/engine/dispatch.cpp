@@ -8,9 +8,9 @@
 #include "converters/image_document_data/image/image_converter.h"
 #include "converters/media/video_audio_converter.h"
 #include "core/conversion_error.h"
+#include "documents_module/documents_module.h"
 #include "engine/conversion_engine.h"
 #include "engine/job_routing.h"
-#include "platform/modules/documents_module.h"
 
 namespace calvoro {
 namespace {

@@ -8,7 +8,6 @@
 #include <fstream>
 #include <thread>
 
-#include "converters/archive/zip_archive.h"
 #include "core/conversion_error.h"
 #include "platform/imaging/image_destination.h"
 #include "platform/media/asset_writer.h"
@@ -16,6 +15,7 @@
 #include "platform/media/file_type.h"
 #include "platform/media/gif_writer.h"
 #include "platform/media/pcm_sample.h"
+#include "zip/zip_archive.h"
 
 namespace calvoro::ConversionTester {
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <random>
 #include <stdexcept>
 #include <cstdlib>
@@ -79,14 +80,40 @@ bool haveTool(const std::string& name) {
     return run("command -v " + shellQuote(name) + " >/dev/null").status == 0;
 }
 
-void isolateSettings() {
-    static const bool done = [] {
-        std::string pattern = (std::filesystem::temp_directory_path() / "calvoro-settings-XXXXXX").string();
-        if (char* made = mkdtemp(pattern.data())) setenv("CALVORO_CONFIG_DIR", made, 1);
-        return true;
-    }();
-    (void)done;
-}
+namespace {
+
+// A private folder of this test process named by an environment variable, removed when the
+// process ends. A forked child that exits normally leaves it to its parent.
+class ProcessFolder {
+public:
+    ProcessFolder(const char* prefix, const char* variable) {
+        std::string pattern = (std::filesystem::temp_directory_path() / (std::string(prefix) + "XXXXXX")).string();
+        if (char* made = mkdtemp(pattern.data())) {
+            path_ = made;
+            setenv(variable, made, 1);
+        }
+    }
+    ~ProcessFolder() {
+        if (path_.empty() || ::getpid() != owner_) return;
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    ProcessFolder(const ProcessFolder&) = delete;
+    ProcessFolder& operator=(const ProcessFolder&) = delete;
+
+private:
+    std::filesystem::path path_;
+    pid_t owner_ = ::getpid();
+};
+
+// Without a runtime folder, Qt (in the tests and in the programs they start) makes
+// "runtime-<user>" in the temporary folder and leaves it there.
+const std::optional<ProcessFolder> runtimeFolder =
+    std::getenv("XDG_RUNTIME_DIR") ? std::nullopt : std::make_optional<ProcessFolder>("calvoro-runtime-", "XDG_RUNTIME_DIR");
+
+}  // namespace
+
+void isolateSettings() { static ProcessFolder folder("calvoro-settings-", "CALVORO_CONFIG_DIR"); }
 
 std::string shellQuote(const std::string& text) {
     std::string out = "'";

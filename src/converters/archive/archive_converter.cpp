@@ -7,13 +7,13 @@
 #include <cstdlib>
 #include <system_error>
 
-#include "converters/archive/zip_support.h"
 #include "core/bzip2.h"
 #include "core/conversion_error.h"
 #include "core/conversion_logger.h"
 #include "core/output_name_registry.h"
 #include "core/text_util.h"
 #include "core/work_folder.h"
+#include "zip/zip_support.h"
 
 namespace calvoro::ArchiveConverter {
 

@@ -9,9 +9,9 @@
 #include "converters/archive/gzip_container.h"
 #include "converters/archive/tar_archive.h"
 #include "converters/archive/xz_codec.h"
-#include "converters/archive/zip_archive.h"
 #include "core/cancellation.h"
 #include "core/supported_format.h"
+#include "zip/zip_archive.h"
 
 namespace calvoro::ArchiveConverter {
 

@@ -38,8 +38,6 @@ Route routeOf(SupportedFormat format) {
     }
 }
 
-constexpr const char* notSmallerText = "The re-encoded file was not smaller — the original is already compressed harder than this level.";
-
 // 0 when the size cannot be read.
 int64_t sizeOf(const std::filesystem::path& path, bool* readable = nullptr) {
     std::error_code ec;
@@ -91,6 +89,8 @@ std::filesystem::path Compressor::compress(const std::filesystem::path& source, 
                                            const std::filesystem::path& outputDir, bool replacingOriginal,
                                            const ProgressHandler& progressHandler, const CancellationToken& cancellation) {
     // No sandbox here: the source is readable as its permissions say, so no scoped access is opened.
+    std::error_code ec;
+    if (std::filesystem::is_directory(source, ec)) throw ConversionError::sourceIsFolder(lastPathComponent(source));
     const auto target = compressionTarget(format);
     const Route route = routeOf(format);
     if (!target || route == Route::none) throw ConversionError::unsupportedConversion(format.displayName(), "compressed");
@@ -106,7 +106,7 @@ std::filesystem::path Compressor::compress(const std::filesystem::path& source, 
         auto bytes = compressor_image::encodeImage(*image, *target, level.imageQuality());
         if (!bytes) throw ConversionError::conversionFailed();
         // Compressing never hands back a bigger file, whatever kind it is.
-        if (notSmaller(source, static_cast<int64_t>(bytes->size()))) throw ConversionError::corruptFile(notSmallerText);
+        if (notSmaller(source, static_cast<int64_t>(bytes->size()))) throw ConversionError::alreadySmaller(level.label());
         cancellation.throwIfCancelled();
         writeBytes(staged, *bytes);
     } else {
@@ -119,7 +119,7 @@ std::filesystem::path Compressor::compress(const std::filesystem::path& source, 
         }
         if (notSmaller(source, sizeOf(staged))) {
             removeQuietly(staged);
-            throw ConversionError::corruptFile(notSmallerText);
+            throw ConversionError::alreadySmaller(level.label());
         }
     }
 

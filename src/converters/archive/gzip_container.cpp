@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "converters/archive/zip_support.h"
 #include "core/conversion_error.h"
 #include "core/text_util.h"
 #include "platform/compression/deflate_codec.h"
+#include "zip/zip_support.h"
 
 namespace calvoro::ArchiveConverter {
 

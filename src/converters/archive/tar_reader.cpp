@@ -3,8 +3,8 @@
 #include <string>
 
 #include "converters/archive/tar_archive.h"
-#include "converters/archive/zip_support.h"
 #include "core/conversion_error.h"
+#include "zip/zip_support.h"
 
 namespace calvoro::ArchiveConverter {
 

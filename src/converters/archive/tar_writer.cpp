@@ -3,9 +3,9 @@
 #include <string>
 
 #include "converters/archive/tar_archive.h"
-#include "converters/archive/zip_support.h"
 #include "core/conversion_error.h"
 #include "platform/compression/large_buffer.h"
+#include "zip/zip_support.h"
 
 namespace calvoro::ArchiveConverter {
 

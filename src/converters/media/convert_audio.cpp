@@ -17,6 +17,18 @@ namespace {
 const std::string audioCategory = "Audio";
 constexpr uint32_t chunkFrames = 8192;
 
+// What the audio encoders write; any other target is a conversion the converter does not offer,
+// not a file it failed to create.
+bool isWritableAudio(SupportedFormat target) {
+    switch (target) {
+        case SupportedFormat::aac: case SupportedFormat::m4a: case SupportedFormat::wav: case SupportedFormat::aiff:
+        case SupportedFormat::alac: case SupportedFormat::flac: case SupportedFormat::extractAudio:
+            return true;
+        default:
+            return false;
+    }
+}
+
 bool usesIntegerSamples(SupportedFormat target) {
     return target == SupportedFormat::wav || target == SupportedFormat::aiff || target == SupportedFormat::alac ||
            target == SupportedFormat::flac;
@@ -64,6 +76,11 @@ std::filesystem::path VideoAudioConverter::convertAudio(const std::filesystem::p
                                                         ProgressHandler progressHandler, CancellationToken cancellation) {
     auto& log = ConversionLogger::shared();
     log.info("Audio: " + lastPathComponent(source) + " \u2192 " + target.displayName(), audioCategory);
+    if (!isWritableAudio(target)) {
+        log.error("No audio file type for " + target.displayName(), audioCategory);
+        const auto from = SupportedFormat::from(pathExtension(source));
+        throw ConversionError::unsupportedConversion(from ? from->displayName() : audioCategory, target.displayName());
+    }
     auto output = OutputNameRegistry::reserve(outputDir, baseName(source), target.fileExtension());
 
     bool integer = usesIntegerSamples(target);

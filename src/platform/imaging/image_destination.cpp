@@ -106,8 +106,8 @@ void encodeJPEGRows(const RgbaImage& image, const RowProgress& rows, const Encod
 namespace {
 
 void writeBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
-    // No half-written file carries the target's name.
-    if (!files::writeAtomically(path, bytes.data(), bytes.size())) throw ConversionError::conversionFailed();
+    // No half-written file carries the target's name. The image is made by now: what failed is the file.
+    if (!files::writeAtomically(path, bytes.data(), bytes.size())) throw ConversionError::failedToCreateOutput();
 }
 
 }  // namespace

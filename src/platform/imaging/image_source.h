@@ -15,7 +15,11 @@
 namespace calvoro::imaging {
 
 // Decoders refuse images above this many pixels before allocating them.
+#ifdef CALVORO_MAX_PIXEL_COUNT
+inline constexpr uint64_t maxPixelCount = CALVORO_MAX_PIXEL_COUNT;  // the fuzz build's smaller limit
+#else
 inline constexpr uint64_t maxPixelCount = 500'000'000;
+#endif
 
 struct AnimationFrame {
     RgbaImage image;       // the whole canvas after this frame was drawn

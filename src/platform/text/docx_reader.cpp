@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "converters/archive/zip_archive.h"
 #include "core/conversion_error.h"
+#include "zip/zip_archive.h"
 
 namespace calvoro::text {
 

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <map>
 
-#include "converters/archive/zip_archive.h"
 #include "platform/text/xml_text.h"
+#include "zip/zip_archive.h"
 
 namespace calvoro::text {
 

@@ -3,11 +3,11 @@
 
 #include <cstdlib>
 
-#include "archive_test_util.h"
 #include "converters/archive/archive_converter.h"
 #include "core/bzip2.h"
 #include "core/conversion_logger.h"
 #include "core/text_util.h"
+#include "support/archive_test_util.h"
 
 using namespace calvoro;
 using namespace calvoro::archive_testing;

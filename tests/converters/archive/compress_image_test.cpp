@@ -165,9 +165,8 @@ TEST_F(CompressImage, AResultThatIsNotSmallerIsRemovedWithTheMediaMessage) {
         Compressor::compress(src, SupportedFormat::jpeg, CompressionLevel::maximum, out);
         FAIL() << "a bigger file was handed back";
     } catch (const ConversionError& e) {
-        EXPECT_EQ(e.kind(), ConversionError::Kind::corruptFile);
-        EXPECT_STREQ(e.what(),
-                     "File appears corrupt: The re-encoded file was not smaller — the original is already compressed harder than this level.");
+        EXPECT_EQ(e.kind(), ConversionError::Kind::alreadySmaller);
+        EXPECT_STREQ(e.what(), "The file is already smaller than the Maximum Quality level would make it. Nothing was written.");
     }
     EXPECT_TRUE(std::filesystem::is_empty(out));
 }

@@ -31,8 +31,7 @@ struct Progress {
     }
 };
 
-const char* notSmaller =
-    "File appears corrupt: The re-encoded file was not smaller — the original is already compressed harder than this level.";
+const char* notSmaller = "The file is already smaller than the Maximum Quality level would make it. Nothing was written.";
 
 class CompressMedia : public ::testing::Test {
 protected:

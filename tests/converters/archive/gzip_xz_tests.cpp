@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "archive_test_util.h"
 #include "converters/archive/gzip_container.h"
 #include "converters/archive/xz_codec.h"
 #include "core/conversion_error.h"
+#include "support/archive_test_util.h"
 
 using namespace calvoro;
 using namespace calvoro::archive_testing;

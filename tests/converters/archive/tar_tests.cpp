@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "archive_test_util.h"
 #include "converters/archive/tar_archive.h"
 #include "core/conversion_error.h"
+#include "support/archive_test_util.h"
 
 using namespace calvoro;
 using namespace calvoro::archive_testing;

@@ -150,11 +150,20 @@ TEST(ConvertAudio, UnreadableSourceAndUnwritableTarget) {
     EXPECT_EQ(e.kind(), ConversionError::Kind::failedToLoadFile);
     EXPECT_EQ(log.lines().back().rfind("ERROR Audio Cannot open source audio: ", 0), 0u);
 
+    // A target no audio encoder writes is a conversion not offered, not a file that could not be created.
     auto tone = makeTone(dir / "tone.wav");
-    e = conversionErrorOf([&] { VideoAudioConverter::convertAudio(tone, SupportedFormat::png, dir.path(), std::nullopt, nullptr); });
+    for (SupportedFormat target : {SupportedFormat::mp3, SupportedFormat::png}) {
+        e = conversionErrorOf([&] { VideoAudioConverter::convertAudio(tone, target, dir.path(), std::nullopt, nullptr); });
+        EXPECT_STREQ(e.what(), ("Converting WAV \u2192 " + target.displayName() + " is not supported.").c_str());
+        EXPECT_FALSE(std::filesystem::exists(dir / ("tone." + target.fileExtension())));
+    }
+
+    // An output folder that cannot take files, for root too: a plain file standing in its place.
+    writeFile(dir / "not-a-folder", std::string("x"));
+    e = conversionErrorOf(
+        [&] { VideoAudioConverter::convertAudio(tone, SupportedFormat::flac, dir / "not-a-folder", std::nullopt, nullptr); });
     EXPECT_EQ(e.kind(), ConversionError::Kind::failedToCreateOutput);
     EXPECT_EQ(log.lines().back().rfind("ERROR Audio Cannot open output audio: ", 0), 0u);
-    EXPECT_FALSE(std::filesystem::exists(dir / "tone.png"));
 }
 
 TEST(ConvertAudio, CancellationRemovesThePartialOutput) {

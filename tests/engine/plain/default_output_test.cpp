@@ -61,6 +61,21 @@ TEST(DefaultOutputDirectory, ReadsTheUserDirsFile) {
     EXPECT_EQ(ConversionEngine::defaultOutputDirectory(), home / "Mes documents" / "Calvoro");
 }
 
+TEST(DefaultOutputDirectory, AnExistingDocumentsFolderServesWithoutUserDirs) {
+    TempDir home;
+    Environment env;
+    env.set("HOME", home.path().string());
+    env.set("XDG_DOCUMENTS_DIR", std::nullopt);
+    env.set("XDG_CONFIG_HOME", std::nullopt);
+    env.set("XDG_DATA_HOME", std::nullopt);
+    EXPECT_EQ(ConversionEngine::defaultOutputDirectory(), home / ".local" / "share" / "Calvoro");
+    fs::create_directory(home / "Documents");
+    EXPECT_EQ(ConversionEngine::defaultOutputDirectory(), home / "Documents" / "Calvoro");
+    // An entry of the user's own still decides.
+    writeFile(home / ".config" / "user-dirs.dirs", std::string("XDG_DOCUMENTS_DIR=\"$HOME/Papers\"\n"));
+    EXPECT_EQ(ConversionEngine::defaultOutputDirectory(), home / "Papers" / "Calvoro");
+}
+
 TEST(DefaultOutputDirectory, FallsBackToTheDataFolderWhenThereIsNoDocumentsFolder) {
     TempDir home;
     Environment env;

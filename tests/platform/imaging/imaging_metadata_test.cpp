@@ -178,6 +178,19 @@ TEST(ImagingDamage, CutFilesDecodeWhatIsThereOrFailCleanly) {
     }
 }
 
+TEST(ImagingDamage, ATgaColourMapOfOddEntrySizeReadsOnlyItsOwnBytes) {
+    // Ten-bit entries take two bytes each; reading them as four ran past the map (and the file).
+    std::vector<uint8_t> tga = {0, 1, 1, 0, 0, 2, 0, 10, 0, 0, 0, 0, 1, 0, 1, 0, 8, 0};
+    tga.insert(tga.end(), {0x1F, 0x00, 0xE0, 0x03});  // the map: blue, green in 15-bit colour
+    tga.push_back(1);                                   // the one pixel: entry 1
+    // A copy without spare capacity, so that the sanitizer sees a read past the end.
+    auto source = ImageSource::fromData(std::vector<uint8_t>(tga.begin(), tga.end()), "tga");
+    ASSERT_TRUE(source);
+    const RgbaImage image = source->decodeFirstFrame();
+    ASSERT_EQ(image.width, 1);
+    EXPECT_EQ(image.pixels[1], 255);  // green
+}
+
 TEST(ImagingResample, KeepsFlatColourAndTransparentEdgesClean) {
     RgbaImage flat(300, 200);
     for (size_t i = 0; i < flat.pixels.size(); i += 4) flat.pixels[i] = 90, flat.pixels[i + 1] = 140, flat.pixels[i + 2] = 200, flat.pixels[i + 3] = 255;

@@ -5,11 +5,11 @@
 #include "converters/image_document_data/data/delimited_parsing.h"
 #include "converters/image_document_data/data/output_file.h"
 #include "converters/image_document_data/data/table_writing.h"
-#include "platform/modules/documents_module.h"
 #include "core/conversion_error.h"
 #include "core/conversion_logger.h"
 #include "core/output_name_registry.h"
 #include "core/text_util.h"
+#include "documents_module/documents_module.h"
 
 namespace calvoro {
 

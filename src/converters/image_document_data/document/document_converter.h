@@ -50,6 +50,8 @@ void richTextToMarkdown(const Path& source, const Path& output, DocumentType typ
 
 // Markdown.
 void markdownToHTML(const Path& source, const Path& output);
+// The page body of a Markdown text: headings, strong, emphasis and code spans, paragraphs.
+std::string markdownBodyHTML(std::string_view markdown);
 void htmlToMarkdown(const Path& source, const Path& output);
 void pdfToMarkdown(const Path& source, const Path& output);
 std::string attributedStringToMarkdown(const text::AttributedString& string);

@@ -1,6 +1,5 @@
 #include <ctime>
 
-#include "converters/archive/zip_archive.h"
 #include "converters/image_document_data/document/document_converter.h"
 #include "converters/image_document_data/document/document_files.h"
 #include "core/conversion_error.h"
@@ -12,6 +11,7 @@
 #include "platform/text/html.h"
 #include "platform/text/regex.h"
 #include "platform/text/xml_text.h"
+#include "zip/zip_archive.h"
 
 namespace calvoro::DocumentConverter {
 

@@ -12,7 +12,6 @@
 #include "core/text_util.h"
 #include "platform/pdf/pdf_document.h"
 #include "platform/qt/main_thread.h"
-#include "platform/text/regex.h"
 
 namespace calvoro::DocumentConverter {
 
@@ -38,22 +37,8 @@ bool extendsCharacter(UChar32 c) {
 }  // namespace
 
 void markdownToHTML(const Path& source, const Path& output) {
-    std::string text = htmlEscape(readTextFile(source));
-    static const text::Regex h3("(?m)^### (.+)$");
-    static const text::Regex h2("(?m)^## (.+)$");
-    static const text::Regex h1("(?m)^# (.+)$");
-    static const text::Regex strong("\\*\\*(.+?)\\*\\*");
-    static const text::Regex em("\\*(.+?)\\*");
-    static const text::Regex code("`(.+?)`");
-    text = h3.replaceAll(text, "<h3>$1</h3>");
-    text = h2.replaceAll(text, "<h2>$1</h2>");
-    text = h1.replaceAll(text, "<h1>$1</h1>");
-    text = strong.replaceAll(text, "<strong>$1</strong>");
-    text = em.replaceAll(text, "<em>$1</em>");
-    text = code.replaceAll(text, "<code>$1</code>");
-    text = replacingOccurrences(text, "\n\n", "</p><p>");
     std::string title = htmlEscape(deletingPathExtension(lastPathComponent(source)));
-    files::writeAtomically(output, page::head + title + page::markdownTail + "<p>" + text + "</p>" + page::end);
+    files::writeAtomically(output, page::head + title + page::markdownTail + markdownBodyHTML(readTextFile(source)) + page::end);
 }
 
 std::string escapeMarkdown(std::string_view text) {

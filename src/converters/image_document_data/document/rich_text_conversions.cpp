@@ -49,20 +49,6 @@ bool trimmedIsEmpty(const std::string& s) { return QString::fromStdString(s).tri
 
 }  // namespace
 
-std::string htmlEscape(std::string_view text) {
-    std::string out;
-    out.reserve(text.size() + text.size() / 8);
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            default: out.push_back(c);
-        }
-    }
-    return out;
-}
-
 void textToHTML(const Path& source, const Path& output) {
     std::string escaped = htmlEscape(readTextFile(source));
     std::string body;

@@ -195,8 +195,10 @@ std::filesystem::path ImageConverter::convert(const std::filesystem::path& sourc
 
     try {
         imaging::writeImageFile(outputURL, image, *type, options);
-    } catch (const ConversionError&) {
+    } catch (const ConversionError& e) {
         logger.error("CGImageDestinationFinalize returned false", category, "Target: " + *type);
+        // A file that could not be written says so; an encoder that gave up is a failed conversion.
+        if (e.kind() == ConversionError::Kind::failedToCreateOutput) throw;
         throw ConversionError::conversionFailed();
     }
     return outputURL;

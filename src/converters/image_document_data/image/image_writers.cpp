@@ -68,7 +68,8 @@ std::filesystem::path ImageConverter::writeIconSizes(const imaging::RgbaImage& i
     if (!imaging::canEncode(type)) throw ConversionError::failedToCreateOutput();
     try {
         imaging::writeImageFile(outputURL, renditions, type);
-    } catch (const ConversionError&) {
+    } catch (const ConversionError& e) {
+        if (e.kind() == ConversionError::Kind::failedToCreateOutput) throw;
         throw ConversionError::conversionFailed();
     }
     return outputURL;

@@ -64,8 +64,10 @@ void decodeTGA(const uint8_t* data, size_t size, DecodeResult& out) {
         const int entryBytes = (mapBits + 7) / 8;
         if (entryBytes < 2 || entryBytes > 4 || pos + static_cast<size_t>(mapLength) * entryBytes > size) fail("Could not decode TGA data");
         palette.resize(static_cast<size_t>(mapFirst) + mapLength);
+        // Entries are read by their stored size, whatever odd bit count the header gives.
+        const int entryBits = entryBytes == 2 ? 15 : entryBytes * 8;
         for (int i = 0; i < mapLength; ++i)
-            readPixel(data + pos + static_cast<size_t>(i) * entryBytes, mapBits == 16 ? 15 : mapBits, false,
+            readPixel(data + pos + static_cast<size_t>(i) * entryBytes, entryBits, false,
                       palette[static_cast<size_t>(mapFirst) + i].data());
         pos += static_cast<size_t>(mapLength) * entryBytes;
     }

@@ -2,12 +2,12 @@
 
 #include <map>
 
-#include "converters/archive/zip_archive.h"
 #include "converters/image_document_data/document/document_converter.h"
 #include "core/conversion_error.h"
 #include "document_fixtures.h"
 #include "platform/text/docx.h"
 #include "support/test_support.h"
+#include "zip/zip_archive.h"
 
 using namespace calvoro;
 namespace DC = calvoro::DocumentConverter;

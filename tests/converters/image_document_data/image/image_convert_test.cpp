@@ -209,6 +209,22 @@ TEST(ImageConvert, FailuresSayWhatHappenedAndReserveNothingEarly) {
     EXPECT_FALSE(ImageConverter::utTypeForFormat(SupportedFormat::raw));
 }
 
+TEST(ImageConvert, AnOutputFolderThatTakesNoFilesIsAnOutputFailure) {
+    TempDir dir;
+    writeFile(dir / "pic.png", imaging::encodeImage(markedPicture(16, 16), types::png));
+    // A plain file where the folder should be refuses new files to root as well.
+    writeFile(dir / "not-a-folder", std::string("x"));
+    for (SupportedFormat target : {SupportedFormat::jpeg, SupportedFormat::png, SupportedFormat::ico}) {
+        SCOPED_TRACE(target.displayName());
+        try {
+            ImageConverter::convert(dir / "pic.png", target, dir / "not-a-folder", 0.92, std::nullopt, false);
+            FAIL();
+        } catch (const ConversionError& e) {
+            EXPECT_EQ(e.kind(), ConversionError::Kind::failedToCreateOutput) << e.what();
+        }
+    }
+}
+
 TEST(ImageConvert, TruncationCheckReadsOnlyTheEnds) {
     TempDir dir;
     auto check = [&](const std::string& name, const std::vector<uint8_t>& data) {

@@ -38,7 +38,7 @@ struct ModuleTable {
     imaging::RgbaImage (*pdfFirstPage)(const Path& source, int longestEdge);
 };
 
-inline constexpr int moduleVersion = 2;
+inline constexpr int moduleVersion = 3;
 
 // The module's exported entry point.
 inline constexpr const char* moduleEntryName = "calvoro_documents_module";

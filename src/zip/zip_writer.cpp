@@ -1,4 +1,4 @@
-#include "converters/archive/zip_writer.h"
+#include "zip/zip_writer.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -7,9 +7,9 @@
 #include <chrono>
 #include <system_error>
 
-#include "converters/archive/zip_archive.h"
 #include "core/conversion_error.h"
 #include "core/uuid.h"
+#include "zip/zip_archive.h"
 
 namespace calvoro::ArchiveConverter {
 

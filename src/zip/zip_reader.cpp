@@ -1,10 +1,10 @@
 #include <functional>
 #include <optional>
 
-#include "converters/archive/zip_archive.h"
-#include "converters/archive/zip_support.h"
 #include "core/conversion_error.h"
 #include "core/text_util.h"
+#include "zip/zip_archive.h"
+#include "zip/zip_support.h"
 
 namespace calvoro::ArchiveConverter {
 
@@ -54,10 +54,16 @@ void walkZIP(std::span<const uint8_t> data, int64_t limit, const Sink& sink) {
     if (!eocd) throw ConversionError::corruptFile("Invalid ZIP \u2014 cannot find end of central directory");
     if (data.size() - *eocd < 22) throw ConversionError::corruptFile("Invalid ZIP \u2014 EOCD too short");
     const uint16_t total = readUInt16(data, *eocd + 10);
+    const uint32_t centralSize = readUInt32(data, *eocd + 12);
     const uint32_t centralOffset = readUInt32(data, *eocd + 16);
-    // A ZIP64 archive keeps its real counts and offsets elsewhere; reading the 32-bit fields would drop entries.
-    if (*eocd >= 20 && readUInt32(data, *eocd - 20) == kZip64LocatorSignature) refuseZip64();
-    if (centralOffset == 0xFFFFFFFF) refuseZip64();
+    // A ZIP64 archive keeps its real counts and offsets elsewhere; reading a saturated 32-bit field
+    // would drop entries. Writers that cannot know the size in advance (Info-ZIP from a pipe) add
+    // the ZIP64 records even when every field holds its real value: those read as they are.
+    const bool zip64Locator = *eocd >= 20 && readUInt32(data, *eocd - 20) == kZip64LocatorSignature;
+    const bool countSaturated = readUInt16(data, *eocd + 4) == 0xFFFF || readUInt16(data, *eocd + 6) == 0xFFFF ||
+                                readUInt16(data, *eocd + 8) == 0xFFFF || total == 0xFFFF;
+    if (zip64Locator && countSaturated) refuseZip64();
+    if (centralSize == 0xFFFFFFFF || centralOffset == 0xFFFFFFFF) refuseZip64();
 
     std::vector<std::string> failures;
     int64_t extracted = 0;
@@ -72,6 +78,7 @@ void walkZIP(std::span<const uint8_t> data, int64_t limit, const Sink& sink) {
         const uint16_t nameLength = readUInt16(data, off + 28);
         const uint16_t extraLength = readUInt16(data, off + 30);
         const uint16_t commentLength = readUInt16(data, off + 32);
+        const uint16_t diskStart = readUInt16(data, off + 34);
         const uint32_t localOffset = readUInt32(data, off + 42);
         if (data.size() - off - 46 < nameLength) break;
         const std::string name = decodeArchiveName(data.subspan(off + 46, nameLength));
@@ -79,7 +86,8 @@ void walkZIP(std::span<const uint8_t> data, int64_t limit, const Sink& sink) {
 
         if (name.ends_with('/')) continue;
         if (name.find("__MACOSX") != std::string::npos) continue;
-        if (compressedSize == 0xFFFFFFFF || uncompressedSize == 0xFFFFFFFF || localOffset == 0xFFFFFFFF) refuseZip64();
+        if (compressedSize == 0xFFFFFFFF || uncompressedSize == 0xFFFFFFFF || localOffset == 0xFFFFFFFF || diskStart == 0xFFFF)
+            refuseZip64();
         // Encrypted data would come out as ciphertext.
         if (flags & 0x0001) {
             failures.push_back(name);

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "converters/archive/zip_support.h"
 #include "platform/compression/deflate_codec.h"
+#include "zip/zip_support.h"
 
 namespace calvoro::ArchiveConverter {
 

@@ -1,4 +1,4 @@
-#include "platform/modules/module_loader.h"
+#include "documents_module/module_loader.h"
 
 #include <dlfcn.h>
 

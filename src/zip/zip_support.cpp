@@ -1,4 +1,4 @@
-#include "converters/archive/zip_support.h"
+#include "zip/zip_support.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -6,7 +6,7 @@
 
 #include "converters/image_document_data/document/document_converter.h"
 #include "converters/image_document_data/image/image_converter.h"
-#include "platform/modules/documents_module.h"
+#include "documents_module/documents_module.h"
 #include "platform/pdf/pdf_document.h"
 #include "platform/web/web_engine.h"
 
