@@ -1,5 +1,6 @@
 #include "app/ui/console/default_targets_settings_section.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -96,16 +97,22 @@ DefaultTargetsSettingsSection::DefaultTargetsSettingsSection(ConversionViewModel
     footnote->addWidget(tertiaryLabel(tr("New files of each kind convert to these automatically."), 10.5, QFont::Normal, this));
     column->addLayout(footnote);
 
-    auto refresh = [this] {
-        reset_->setVisible(!viewModel_.defaultTargets().empty());
-        for (auto* label : findChildren<QLabel*>()) {
-            QPalette palette = label->palette();
-            palette.setColor(QPalette::WindowText, Theme::textTertiary(Theme::scheme(this)));
-            label->setPalette(palette);
-        }
-    };
-    connect(&viewModel_, &ConversionViewModel::defaultTargetsChanged, this, refresh);
+    connect(&viewModel_, &ConversionViewModel::defaultTargetsChanged, this, &DefaultTargetsSettingsSection::refresh);
     refresh();
+}
+
+void DefaultTargetsSettingsSection::refresh() {
+    reset_->setVisible(!viewModel_.defaultTargets().empty());
+    for (auto* label : findChildren<QLabel*>()) {
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::WindowText, Theme::textTertiary(Theme::scheme(this)));
+        label->setPalette(palette);
+    }
+}
+
+void DefaultTargetsSettingsSection::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::PaletteChange) refresh();
+    QWidget::changeEvent(event);
 }
 
 }  // namespace calvoro
