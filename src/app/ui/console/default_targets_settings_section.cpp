@@ -9,31 +9,13 @@
 #include "app/state/conversion_view_model.h"
 #include "app/ui/console/default_target_row.h"
 #include "app/ui/console/settings_group.h"
+#include "app/ui/console/text_button.h"
 #include "app/ui/hover_button.h"
 #include "app/ui/theme.h"
 
 namespace calvoro {
 
 namespace {
-
-// A small tertiary text that acts as a button.
-class TextButton : public HoverButton {
-public:
-    TextButton(const QString& label, QWidget* parent) : HoverButton(parent) {
-        setLabel(label);
-        setFont(Theme::font(11.5));
-        setCursor(Qt::PointingHandCursor);
-    }
-    QSize sizeHint() const override { return fontMetrics().size(0, text()) + QSize(2, 2); }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.setFont(font());
-        painter.setPen(Theme::textTertiary(Theme::scheme(this)));
-        painter.drawText(rect(), Qt::AlignCenter, text());
-    }
-};
 
 // The rows' card: the group's panel with hairlines between the rows, indented 38 points.
 class TargetsCard : public QWidget {
@@ -73,7 +55,7 @@ DefaultTargetsSettingsSection::DefaultTargetsSettingsSection(ConversionViewModel
     header->setContentsMargins(4, 0, 4, 0);
     header->addWidget(tertiaryLabel(tr("Default formats"), 11, QFont::DemiBold, this));
     header->addStretch(1);
-    reset_ = new TextButton(tr("Reset"), this);
+    reset_ = new TextButton(tr("Reset"), 11.5, false, this);
     reset_->setToolTip(tr("Reset every type back to Auto"));
     reset_->setAccessibleName(tr("Reset every default format to Auto"));
     connect(reset_, &QAbstractButton::clicked, this, [this] { viewModel_.setDefaultTargets({}); });
