@@ -24,12 +24,12 @@ void quietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& m
 }
 
 // Without a mode flag the program is the window, which lives in a module of its own so that the
-// command-line modes never load Qt Widgets.
-int openWindow(int argc, char** argv) {
+// command-line modes never load Qt Widgets; the screenshot mode draws the window through it too.
+int openWindow(int argc, char** argv, const char* entryName) {
     try {
         using WindowMain = int (*)(int, char**);
         auto entry = reinterpret_cast<WindowMain>(
-            calvoro::modules::entryPoint("libcalvoro_window.so", "calvoro_window_main", "window"));
+            calvoro::modules::entryPoint("libcalvoro_window.so", entryName, "window"));
         return entry(argc, argv);
     } catch (const calvoro::ConversionError& e) {
         std::fprintf(stderr, "%s\n", e.what());
@@ -44,7 +44,6 @@ int main(int argc, char** argv) {
     std::vector<std::string> arguments(argv, argv + argc);
     setProcessArguments(arguments);
     auto mode = launchModeFor(arguments);
-    if (mode == LaunchMode::renderScreenshots) exitProcessNow(CalvoroApp::printModesUsage());
 
     // Work folders of runs that were killed go now, not at some later conversion.
     WorkFolder::removeAbandoned(WorkFolder::temporaryDirectory());
@@ -52,7 +51,8 @@ int main(int argc, char** argv) {
     prepareQtEnvironment();
     imaging::registerCapabilities();
     media::registerCapabilities();
-    if (!mode) exitProcessNow(openWindow(argc, argv));
+    if (!mode) exitProcessNow(openWindow(argc, argv, "calvoro_window_main"));
+    if (mode == LaunchMode::renderScreenshots) exitProcessNow(openWindow(argc, argv, "calvoro_screenshots_main"));
     const auto app = createApplication(*mode, arguments, argc, argv);
     QCoreApplication::setApplicationName("Calvoro");
 

@@ -192,6 +192,8 @@ public:
     void clearAll();
     void setTargetFormat(const Uuid& id, SupportedFormat format);
     void setCustomOutputDir(const Uuid& id, const Path& dir);
+    // Puts a job in a status without running anything (the screenshot mode's preset queue).
+    void setJobStatus(const Uuid& id, ConversionStatus status, double progress);
     void duplicateJob(const ConversionJob& job);
     // Type identifiers that the open panel offers for filePickerCategory ("public.item" for any file).
     std::vector<std::string> allowedContentTypes() const;

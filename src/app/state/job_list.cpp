@@ -193,6 +193,14 @@ void ConversionViewModel::clearAll() {
     else logger_.info("Cleared all files (" + std::to_string(jobs_.size()) + " converting kept)", kFiles);
 }
 
+void ConversionViewModel::setJobStatus(const Uuid& id, ConversionStatus status, double progress) {
+    const int index = indexOf(id);
+    if (index < 0) return;
+    jobs_[index].status = status;
+    jobs_[index].progress = progress;
+    notifyJobUpdated(index);
+}
+
 void ConversionViewModel::setTargetFormat(const Uuid& id, SupportedFormat format) {
     const int index = indexOf(id);
     if (index < 0) return;

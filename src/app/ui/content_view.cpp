@@ -108,7 +108,9 @@ public:
         progress_ = progress;
         if (!card_) return;
         const bool moving = progress < 0.999;
-        if (moving && picture_.isNull()) picture_ = card_->grab();
+        // Only a shown card is pictured: grabbing one whose window is not up yet lays the window out with
+        // updates held off, and widgets made during that layout would never paint.
+        if (moving && picture_.isNull() && isVisible()) picture_ = card_->grab();
         card_->setVisible(!moving);
         if (!moving) picture_ = QPixmap();
         update();

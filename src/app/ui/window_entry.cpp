@@ -4,7 +4,9 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -12,17 +14,33 @@
 #include "app/entry/desktop/desktop_session.h"
 #include "app/entry/desktop/file_open_inbox.h"
 #include "app/state/conversion_view_model.h"
+#include "app/state/screenshot_mode.h"
 #include "app/ui/app_about.h"
 #include "app/ui/app_commands.h"
 #include "app/ui/console/console_view.h"
 #include "app/ui/content_view.h"
 #include "app/ui/main_window.h"
+#include "app/ui/screenshot_renderer.h"
 #include "app/ui/seed_files.h"
 #include "app/ui/theme.h"
 #include "converters/archive/compressor.h"
+#include "core/settings_store.h"
+#include "core/work_folder.h"
 
 namespace calvoro {
 namespace {
+
+// The window's content; the screenshot mode draws the same view.
+QWidget* makeContentView(ConversionViewModel& viewModel) { return new ContentView(viewModel, consoleViews()); }
+
+// The application object's look, shared by the window and the screenshot mode.
+void setUpApplication() {
+    QApplication::setApplicationName(QStringLiteral("Calvoro"));
+    // The window draws its own look; the desktop's widget style must not restyle menus and fields.
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    Theme::loadFonts();
+    QApplication::setFont(Theme::font(13));
+}
 
 // What the desktop side asks of the window: the inbox and the compress picker reach the job list.
 DesktopSession::WindowHooks windowHooks(MainWindow& window, ConversionViewModel& viewModel) {
@@ -59,13 +77,9 @@ extern "C" __attribute__((visibility("default"))) int calvoro_window_main(int ar
     // The web engine may arrive later with the documents module; it needs shared contexts from the start.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Calvoro"));
-    // The window draws its own look; the desktop's widget style must not restyle menus and fields.
-    QApplication::setStyle(QStringLiteral("Fusion"));
+    setUpApplication();
     // Document conversions render pages in windows of their own; only this window's closing ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
-    Theme::loadFonts();
-    QApplication::setFont(Theme::font(13));
 
     const std::vector<std::string> arguments(argv, argv + argc);
     // One program per user: a later start hands its links and files to the running one.
@@ -84,7 +98,7 @@ extern "C" __attribute__((visibility("default"))) int calvoro_window_main(int ar
     viewModel.setApplicationActiveProbe([] { return QApplication::activeWindow() != nullptr; });
     AppCommands commands(&window, viewModel);
     commands.setAboutHandler(&AppAbout::show);
-    window.setContentView(new ContentView(viewModel, consoleViews()));
+    window.setContentView(makeContentView(viewModel));
     // Hand-off jobs and automation calls still running finish in the background first.
     QObject::connect(&window, &MainWindow::closed, &app, [&session] {
         if (session.lastWindowClosed()) QApplication::quit();
@@ -98,4 +112,32 @@ extern "C" __attribute__((visibility("default"))) int calvoro_window_main(int ar
     QTimer::singleShot(0, &window, [&] { CalvoroApp::seedFilesFromArguments(viewModel, arguments); });
     session.serve(windowHooks(window, viewModel));
     return QApplication::exec();
+}
+
+// The screenshot mode: the window's content in its preset states as PNG files, drawn on the
+// offscreen platform whatever the display, at scale 2; nothing is shown. The states set their
+// own settings in a private settings folder, so that the pictures depend neither on the
+// user's settings nor on an earlier run, and the user's settings stay as they were.
+extern "C" __attribute__((visibility("default"))) int calvoro_screenshots_main(int argc, char** argv) {
+    using namespace calvoro;
+    ScreenshotMode::active = true;
+    const std::vector<std::string> arguments(argv, argv + argc);
+    const auto folder = ScreenshotRenderer::outputFolder(arguments);
+    std::optional<WorkFolder> settingsFolder;
+    try {
+        settingsFolder.emplace(WorkFolder::temporaryDirectory());
+        setenv("CALVORO_CONFIG_DIR", settingsFolder->path().c_str(), 1);
+    } catch (const std::exception&) {
+        // Without a private folder the states read and write the user's settings.
+    }
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    setenv("QT_SCALE_FACTOR", "2", 1);
+    for (const char* variable : {"QT_SCREEN_SCALE_FACTORS", "QT_ENABLE_HIGHDPI_SCALING", "QT_FONT_DPI",
+                                 "QT_SCALE_FACTOR_ROUNDING_POLICY", "QT_USE_PHYSICAL_DPI"})
+        unsetenv(variable);
+    QApplication app(argc, argv);
+    setUpApplication();
+    ScreenshotRenderer::renderAll(folder, &makeContentView);
+    SettingsStore::shared().flush();
+    return 0;
 }
