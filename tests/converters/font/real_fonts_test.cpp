@@ -16,7 +16,7 @@ using testing::shellQuote;
 using testing::TempDir;
 using testing::writeFile;
 
-const std::filesystem::path compareScript = std::filesystem::path(__FILE__).parent_path() / "compare_fonts.py";
+const std::filesystem::path compareScript = std::filesystem::path(CALVORO_FONT_TEST_DIR) / "compare_fonts.py";
 
 bool havePython() { return run("/usr/bin/python3 -c 'import fontTools, brotli'").status == 0; }
 
