@@ -15,6 +15,7 @@
 #include "app/ui/app_about.h"
 #include "app/ui/app_commands.h"
 #include "app/ui/content_view.h"
+#include "app/ui/first_frame_report.h"
 #include "app/ui/main_window.h"
 #include "app/ui/seed_files.h"
 #include "app/ui/theme.h"
@@ -88,6 +89,8 @@ extern "C" __attribute__((visibility("default"))) int calvoro_window_main(int ar
     QObject::connect(&window, &MainWindow::closed, &app, [&session] {
         if (session.lastWindowClosed()) QApplication::quit();
     });
+    const size_t seeded = CalvoroApp::seedFilePaths(arguments).size();
+    FirstFrameReport::watch(&window, [&viewModel, seeded] { return viewModel.jobs().size() >= seeded; });
     if (session.showsWindow()) {
         window.show();
         // Under a bare X server nothing else gives the new window the focus.
