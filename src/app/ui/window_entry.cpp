@@ -14,6 +14,7 @@
 #include "app/state/conversion_view_model.h"
 #include "app/ui/app_about.h"
 #include "app/ui/app_commands.h"
+#include "app/ui/console/console_view.h"
 #include "app/ui/content_view.h"
 #include "app/ui/first_frame_report.h"
 #include "app/ui/main_window.h"
@@ -84,7 +85,7 @@ extern "C" __attribute__((visibility("default"))) int calvoro_window_main(int ar
     viewModel.setApplicationActiveProbe([] { return QApplication::activeWindow() != nullptr; });
     AppCommands commands(&window, viewModel);
     commands.setAboutHandler(&AppAbout::show);
-    window.setContentView(new ContentView(viewModel));
+    window.setContentView(new ContentView(viewModel, consoleViews()));
     // Hand-off jobs and automation calls still running finish in the background first.
     QObject::connect(&window, &MainWindow::closed, &app, [&session] {
         if (session.lastWindowClosed()) QApplication::quit();

@@ -1,0 +1,122 @@
+#include "app/ui/console/console_job_list.h"
+
+#include <QEvent>
+#include <QPainter>
+#include <QScrollBar>
+
+#include <algorithm>
+
+#include "app/state/conversion_view_model.h"
+#include "app/state/screenshot_mode.h"
+#include "app/ui/console/console_row.h"
+#include "app/ui/scroll_bar_style.h"
+#include "app/ui/theme.h"
+
+namespace calvoro {
+
+ConsoleJobList::ConsoleJobList(ConversionViewModel& viewModel, QWidget* parent)
+    : QAbstractScrollArea(parent), viewModel_(viewModel) {
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(ScreenshotMode::active ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAsNeeded);
+    viewport()->setAutoFillBackground(false);
+    setAutoFillBackground(false);
+    verticalScrollBar()->setSingleStep(ConsoleRow::rowHeight / 2);
+    connect(&viewModel_, &ConversionViewModel::jobsStructureChanged, this, &ConsoleJobList::reload);
+    connect(&viewModel_, &ConversionViewModel::libraryFilterChanged, this, &ConsoleJobList::reload);
+    connect(&viewModel_, &ConversionViewModel::searchQueryChanged, this, &ConsoleJobList::reload);
+    connect(&viewModel_, &ConversionViewModel::jobUpdated, this, [this](int jobIndex) {
+        // An edit can move a job in or out of the filter (its name or format does not change,
+        // but a duplicate or retarget keeps positions); a shown row only needs its new value.
+        if (ConsoleRow* row = rowForJob(jobIndex)) row->setJob(viewModel_.jobs()[static_cast<size_t>(jobIndex)]);
+    });
+    styleScrollBar(verticalScrollBar(), Theme::scheme(this));
+    reload();
+}
+
+std::vector<ConsoleRow*> ConsoleJobList::shownRows() const {
+    std::vector<ConsoleRow*> shown;
+    for (ConsoleRow* row : pool_)
+        if (row->isVisible()) shown.push_back(row);
+    return shown;
+}
+
+ConsoleRow* ConsoleJobList::rowForJob(int jobIndex) const {
+    const auto& jobs = viewModel_.jobs();
+    if (jobIndex < 0 || static_cast<size_t>(jobIndex) >= jobs.size()) return nullptr;
+    for (ConsoleRow* row : pool_)
+        if (row->isVisible() && row->job().id == jobs[static_cast<size_t>(jobIndex)].id) return row;
+    return nullptr;
+}
+
+void ConsoleJobList::reload() {
+    rows_ = viewModel_.visibleRows();
+    updateScrollRange();
+    placeRows();
+}
+
+void ConsoleJobList::updateScrollRange() {
+    const int content = static_cast<int>(rows_.size()) * ConsoleRow::rowHeight;
+    verticalScrollBar()->setPageStep(viewport()->height());
+    verticalScrollBar()->setRange(0, std::max(0, content - viewport()->height()));
+}
+
+void ConsoleJobList::placeRows() {
+    const int offset = verticalScrollBar()->value();
+    const int first = offset / ConsoleRow::rowHeight;
+    const int needed = viewport()->height() / ConsoleRow::rowHeight + 2;
+    const int count = std::max(0, std::min(needed, static_cast<int>(rows_.size()) - first));
+    const auto& jobs = viewModel_.jobs();
+    // Rows keep their job where they can, so hover and thumbnails survive a small scroll.
+    std::vector<ConsoleRow*> free;
+    std::vector<ConsoleRow*> assigned(static_cast<size_t>(count), nullptr);
+    for (ConsoleRow* row : pool_) {
+        bool kept = false;
+        for (int i = 0; i < count && !kept; ++i) {
+            const auto& job = jobs[static_cast<size_t>(rows_[static_cast<size_t>(first + i)])];
+            if (!assigned[static_cast<size_t>(i)] && row->isVisibleTo(viewport()) && row->job().id == job.id) {
+                assigned[static_cast<size_t>(i)] = row;
+                kept = true;
+            }
+        }
+        if (!kept) free.push_back(row);
+    }
+    for (int i = 0; i < count; ++i) {
+        const auto& job = jobs[static_cast<size_t>(rows_[static_cast<size_t>(first + i)])];
+        ConsoleRow* row = assigned[static_cast<size_t>(i)];
+        if (!row) {
+            if (!free.empty()) {
+                row = free.back();
+                free.pop_back();
+            } else {
+                row = new ConsoleRow(viewModel_, job, viewport());
+                pool_.push_back(row);
+            }
+        }
+        row->setJob(job);
+        row->setGeometry(0, (first + i) * ConsoleRow::rowHeight - offset, viewport()->width(), ConsoleRow::rowHeight);
+        row->show();
+    }
+    for (ConsoleRow* row : free) row->hide();
+}
+
+void ConsoleJobList::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    updateScrollRange();
+    placeRows();
+}
+
+void ConsoleJobList::scrollContentsBy(int, int) { placeRows(); }
+
+bool ConsoleJobList::viewportEvent(QEvent* event) {
+    // The rows paint themselves; the viewport has nothing of its own.
+    if (event->type() == QEvent::Paint) return true;
+    return QAbstractScrollArea::viewportEvent(event);
+}
+
+void ConsoleJobList::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::PaletteChange) styleScrollBar(verticalScrollBar(), Theme::scheme(this));
+    QAbstractScrollArea::changeEvent(event);
+}
+
+}  // namespace calvoro

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QAbstractScrollArea>
+
+#include <vector>
+
+namespace calvoro {
+
+class ConsoleRow;
+class ConversionViewModel;
+
+// The scrolling list of the visible jobs. Only the rows on screen exist: a small pool of
+// ConsoleRow widgets is moved from job to job as the list scrolls, so long lists stay light.
+class ConsoleJobList : public QAbstractScrollArea {
+    Q_OBJECT
+public:
+    explicit ConsoleJobList(ConversionViewModel& viewModel, QWidget* parent = nullptr);
+
+    // Positions in the view model's jobs, in list order.
+    const std::vector<int>& rows() const { return rows_; }
+    // The row widgets that exist now, and those showing a job.
+    int rowWidgetCount() const { return static_cast<int>(pool_.size()); }
+    std::vector<ConsoleRow*> shownRows() const;
+    ConsoleRow* rowForJob(int jobIndex) const;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    bool viewportEvent(QEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void reload();
+    void updateScrollRange();
+    void placeRows();
+
+    ConversionViewModel& viewModel_;
+    std::vector<int> rows_;
+    std::vector<ConsoleRow*> pool_;
+};
+
+}  // namespace calvoro

@@ -1,0 +1,356 @@
+#include "app/ui/console/console_row.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDrag>
+#include <QFontMetricsF>
+#include <QMenu>
+#include <QMimeData>
+#include <QPainter>
+#include <QUrl>
+
+#include <algorithm>
+#include <cmath>
+
+#include "app/state/conversion_view_model.h"
+#include "app/state/screenshot_mode.h"
+#include "app/ui/console/card_divider.h"
+#include "app/ui/console/from_to_pills.h"
+#include "app/ui/console/ghost_pill_button.h"
+#include "app/ui/console/percent_text.h"
+#include "app/ui/console/reveal_button.h"
+#include "app/ui/console/row_remove_button.h"
+#include "app/ui/symbols.h"
+#include "app/ui/theme.h"
+#include "app/ui/thumbnail_loader.h"
+#include "converters/archive/compressor.h"
+#include "core/text_util.h"
+
+namespace calvoro {
+
+namespace {
+
+constexpr double padH = 16, spacing = 12, checkSide = 19, tileSide = 36, minStatus = 92, barWidth = 90;
+
+// The selection box: an outlined rounded square, filled with the accent and checked when selected.
+class RowCheckbox : public QAbstractButton {
+public:
+    explicit RowCheckbox(QWidget* parent) : QAbstractButton(parent) {
+        setCheckable(true);
+        setFixedSize(static_cast<int>(checkSide), static_cast<int>(checkSide));
+        setCursor(Qt::PointingHandCursor);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QColor accent = Theme::accentFill(this);
+        const QPainterPath box = Theme::continuousRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), 6);
+        if (isChecked()) painter.fillPath(box, accent);
+        QColor stroke = isChecked() ? accent : Theme::textQuaternary(Theme::scheme(this));
+        if (!isChecked()) stroke.setAlphaF(stroke.alphaF() * 0.8f);
+        painter.setPen(QPen(stroke, 1.5));
+        painter.drawPath(box);
+        if (isChecked()) Symbols::paint(painter, QRectF(rect()), "checkmark", 10, QFont::Bold, Theme::contrastOn(accent));
+    }
+};
+
+QFont nameFont() { return Theme::font(13.5, QFont::Medium); }
+QFont detailFont() { return Theme::monospaceFont(11.5); }
+QFont statusFont() { return Theme::font(12.5, QFont::Medium); }
+
+void reveal(ConversionViewModel& viewModel, const std::filesystem::path& path) { viewModel.revealInFinder(path); }
+
+}  // namespace
+
+ConsoleRow::ConsoleRow(ConversionViewModel& viewModel, const ConversionJob& job, QWidget* parent)
+    : QWidget(parent), viewModel_(viewModel), job_(job) {
+    setFixedHeight(rowHeight);
+    setMouseTracking(true);
+    checkbox_ = new RowCheckbox(this);
+    pills_ = new FromToPills(viewModel_, job_, this);
+    remove_ = new RowRemoveButton(this);
+    convert_ = new GhostPillButton(tr("Convert"), 28, this);
+    retry_ = new GhostPillButton(tr("Retry"), 28, this);
+    reveal_ = new RevealButton(this);
+    connect(checkbox_, &QAbstractButton::clicked, this, [this] { viewModel_.toggleSelection(job_.id); });
+    connect(remove_, &QAbstractButton::clicked, this, [this] { viewModel_.removeJob(job_); });
+    // The conversion is the view model's: it goes on when the row is reused or gone.
+    for (auto* button : {convert_, retry_})
+        connect(button, &QAbstractButton::clicked, this, [this] { viewModel_.convertSingleJob(job_); });
+    connect(reveal_, &QAbstractButton::clicked, this, [this] {
+        if (job_.outputURL) reveal(viewModel_, *job_.outputURL);
+    });
+    connect(&hover_, &SpringValue::valueChanged, this, qOverload<>(&QWidget::update));
+    connect(&viewModel_, &ConversionViewModel::selectionChanged, this, &ConsoleRow::refresh);
+    refresh();
+    startThumbnailTask();
+}
+
+void ConsoleRow::setJob(const ConversionJob& job) {
+    const bool sameSource = job.id == job_.id && job.sourceURL == job_.sourceURL;
+    job_ = job;
+    if (!sameSource) thumbnail_.reset();
+    pills_->setJob(job_);
+    refresh();
+    startThumbnailTask();
+}
+
+bool ConsoleRow::isSelected() const { return viewModel_.selection().count(job_.id) > 0; }
+
+void ConsoleRow::refresh() {
+    const bool selected = isSelected();
+    checkbox_->setChecked(selected);
+    checkbox_->setToolTip(selected ? tr("Deselect") : tr("Select"));
+    checkbox_->setAccessibleName(tr("Select ") + QString::fromStdString(job_.fileName));
+    checkbox_->setAccessibleDescription(selected ? tr("Selected") : tr("Not selected"));
+    remove_->setEnabled(job_.status != ConversionStatus::converting);
+    remove_->setShown(hovering_);
+    convert_->setVisible(job_.status == ConversionStatus::pending);
+    retry_->setVisible(job_.status == ConversionStatus::failed);
+    reveal_->setVisible(job_.status == ConversionStatus::completed);
+    setToolTip(QString());
+    layoutChildren();
+    update();
+}
+
+bool ConsoleRow::wantsThumbnail() const {
+    if (ScreenshotMode::active) return false;
+    const FileCategory category = job_.detectedFormat.category();
+    return category == FileCategory::image || category == FileCategory::video || job_.detectedFormat == SupportedFormat::pdf;
+}
+
+void ConsoleRow::startThumbnailTask() {
+    const QString key = QString::fromStdString(job_.sourceURL.string()) +
+                        (job_.status == ConversionStatus::completed ? "-true" : "-false");
+    if (key == thumbnailTaskKey_) return;
+    thumbnailTaskKey_ = key;
+    if (!wantsThumbnail() || thumbnail_) return;
+    auto& loader = ThumbnailLoader::shared();
+    if (const QImage* cached = loader.cache().object(ThumbnailLoader::key(job_.sourceURL))) {
+        thumbnail_ = *cached;
+        update();
+        return;
+    }
+    const auto source = job_.sourceURL;
+    loader.thumbnail(source, this, [this, source](std::optional<QImage> image) {
+        // The row may show another job by now.
+        if (!image || job_.sourceURL != source) return;
+        thumbnail_ = std::move(image);
+        update();
+    });
+}
+
+QString ConsoleRow::detailText() const {
+    if (job_.status == ConversionStatus::failed)
+        return job_.errorMessage ? QString::fromStdString(*job_.errorMessage) : tr("Conversion failed");
+    if (job_.status == ConversionStatus::completed)
+        if (const auto delta = job_.sizeDeltaFormatted()) return QString::fromStdString(*delta);
+    return QString::fromStdString(formatByteCount(job_.fileSize));
+}
+
+QString ConsoleRow::percentText() const { return QString::number(truncatedPercent(job_.progress)) + "%"; }
+
+double ConsoleRow::progressFillWidth() const { return std::max(barWidth * std::clamp(job_.progress, 0.0, 1.0), 4.0); }
+
+QColor ConsoleRow::backgroundColor() const {
+    const bool dark = Theme::scheme(this) == ColorScheme::dark;
+    if (isSelected()) return dark ? rgbColor(0xFFFFFF, 0.09) : rgbColor(0x000000, 0.11);
+    return mixColor(Qt::transparent, Theme::hoverFill(Theme::scheme(this)), hover_.value());
+}
+
+int ConsoleRow::statusCellWidth() const {
+    switch (job_.status) {
+        case ConversionStatus::pending: return convert_->sizeHint().width();
+        case ConversionStatus::converting: return static_cast<int>(barWidth + 10 + 34);
+        case ConversionStatus::completed:
+            return static_cast<int>(11 + 6 + QFontMetricsF(statusFont()).horizontalAdvance(tr("Done")) + 8 + 28 + 1);
+        case ConversionStatus::failed:
+            return static_cast<int>(12 + 8 + QFontMetricsF(statusFont()).horizontalAdvance(tr("Failed")) + 8 +
+                                    retry_->sizeHint().width() + 1);
+    }
+    return static_cast<int>(minStatus);
+}
+
+QRectF ConsoleRow::statusRect() const {
+    const double w = std::max<double>(statusCellWidth(), minStatus);
+    return {width() - padH - w, 0, w, static_cast<double>(rowHeight)};
+}
+
+QRectF ConsoleRow::nameRect() const {
+    const double left = padH + checkSide + spacing + tileSide + spacing;
+    const double right = pills_->geometry().left() - spacing;
+    return {left, 0, std::max(72.0, right - left), static_cast<double>(rowHeight)};
+}
+
+void ConsoleRow::layoutChildren() {
+    const int mid = rowHeight / 2;
+    checkbox_->move(static_cast<int>(padH), mid - checkbox_->height() / 2);
+    const QRectF status = statusRect();
+    const int cellRight = static_cast<int>(status.right());
+    const int cellWidth = statusCellWidth();
+    convert_->resize(convert_->sizeHint());
+    convert_->move(cellRight - convert_->width(), mid - convert_->height() / 2);
+    retry_->resize(retry_->sizeHint());
+    retry_->move(cellRight - retry_->width(), mid - retry_->height() / 2);
+    reveal_->move(cellRight - reveal_->width(), mid - reveal_->height() / 2);
+    remove_->move(static_cast<int>(status.left()) - 4 - remove_->width(), mid - remove_->height() / 2);
+    pills_->resize(pills_->sizeHint());
+    const int pillsRight = remove_->x() - static_cast<int>(spacing);
+    const int nameLeft = static_cast<int>(padH + checkSide + spacing + tileSide + spacing);
+    pills_->move(std::max(pillsRight - pills_->width(), nameLeft + 72 + static_cast<int>(spacing)),
+                 mid - pills_->height() / 2);
+    Q_UNUSED(cellWidth);
+}
+
+void ConsoleRow::resizeEvent(QResizeEvent*) { layoutChildren(); }
+
+void ConsoleRow::paintEvent(QPaintEvent*) {
+    const ColorScheme scheme = Theme::scheme(this);
+    const bool dark = scheme == ColorScheme::dark;
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillRect(rect(), backgroundColor());
+    // The hairline between rows.
+    CardDivider::paint(painter, QRectF(0, height() - Theme::hairline(this), width(), Theme::hairline(this)), padH, scheme,
+                       devicePixelRatioF());
+
+    // The icon tile.
+    const QRectF tile(padH + checkSide + spacing, (rowHeight - tileSide) / 2.0, tileSide, tileSide);
+    const QPainterPath tileShape = Theme::continuousRoundedRect(tile, 8);
+    painter.fillPath(tileShape, Theme::hoverFill(scheme));
+    if (thumbnail_ && !thumbnail_->isNull()) {
+        painter.save();
+        painter.setClipPath(tileShape);
+        const QSizeF size = QSizeF(thumbnail_->size()).scaled(tile.size(), Qt::KeepAspectRatioByExpanding);
+        QRectF target(QPointF(), size);
+        target.moveCenter(tile.center());
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(target, *thumbnail_);
+        painter.restore();
+    } else {
+        Symbols::paint(painter, tile, job_.detectedFormat.category().icon(), 15, QFont::Light, Theme::textTertiary(scheme));
+    }
+    painter.setPen(QPen(dark ? rgbColor(0xFFFFFF, 0.10) : rgbColor(0x000000, 0.16), 1));
+    painter.drawPath(Theme::continuousRoundedRect(tile.adjusted(0.5, 0.5, -0.5, -0.5), 8));
+
+    // Name and detail.
+    const QRectF names = nameRect();
+    const QFontMetricsF nameMetrics(nameFont()), detailMetrics(detailFont());
+    const double block = nameMetrics.height() + 2 + detailMetrics.height();
+    const double top = (rowHeight - block) / 2;
+    painter.setFont(nameFont());
+    painter.setPen(Theme::textPrimary(scheme));
+    painter.drawText(QRectF(names.left(), top, names.width(), nameMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
+                     nameMetrics.elidedText(QString::fromStdString(job_.fileName), Qt::ElideMiddle, names.width()));
+    const bool failed = job_.status == ConversionStatus::failed;
+    QColor detailColour = failed ? Theme::error() : Theme::textQuaternary(scheme);
+    if (failed) detailColour.setAlphaF(detailColour.alphaF() * 0.85f);
+    painter.setFont(failed ? Theme::font(11.5) : detailFont());
+    painter.setPen(detailColour);
+    painter.drawText(QRectF(names.left(), top + nameMetrics.height() + 2, names.width(), detailMetrics.height()),
+                     Qt::AlignLeft | Qt::AlignVCenter,
+                     QFontMetricsF(painter.font()).elidedText(detailText(), Qt::ElideRight, names.width()));
+
+    // The status cell's drawn parts; its buttons are children.
+    const QRectF status = statusRect();
+    const double cellLeft = status.right() - statusCellWidth();
+    const double mid = rowHeight / 2.0;
+    if (job_.status == ConversionStatus::converting) {
+        const QRectF track(cellLeft, mid - 2.5, barWidth, 5);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(dark ? rgbColor(0xFFFFFF, 0.10) : rgbColor(0x000000, 0.16));
+        painter.drawRoundedRect(track, 2.5, 2.5);
+        painter.setBrush(Theme::accentFill(this));
+        painter.drawRoundedRect(QRectF(track.left(), track.top(), progressFillWidth(), 5), 2.5, 2.5);
+        painter.setFont(Theme::monospaceFont(12));
+        painter.setPen(Theme::textTertiary(scheme));
+        painter.drawText(QRectF(track.right() + 10, 0, 34, rowHeight), Qt::AlignRight | Qt::AlignVCenter, percentText());
+    } else if (job_.status == ConversionStatus::completed) {
+        Symbols::paint(painter, QRectF(cellLeft, 0, 11, rowHeight), "checkmark", 11, QFont::Bold, Theme::accentFill(this));
+        painter.setFont(statusFont());
+        painter.setPen(Theme::textPrimary(scheme));
+        painter.drawText(QRectF(cellLeft + 17, 0, 60, rowHeight), Qt::AlignLeft | Qt::AlignVCenter, tr("Done"));
+    } else if (failed) {
+        Symbols::paint(painter, QRectF(cellLeft, 0, 12, rowHeight), "exclamationmark.triangle.fill", 10, QFont::DemiBold,
+                       Theme::error());
+        painter.setFont(statusFont());
+        painter.setPen(Theme::error());
+        painter.drawText(QRectF(cellLeft + 20, 0, 60, rowHeight), Qt::AlignLeft | Qt::AlignVCenter, tr("Failed"));
+    }
+}
+
+void ConsoleRow::enterEvent(QEnterEvent*) {
+    hovering_ = true;
+    hover_.animateTo(1, Spring{0.12, 1.0, 0});
+    remove_->setShown(true);
+}
+
+void ConsoleRow::leaveEvent(QEvent*) {
+    hovering_ = false;
+    hover_.animateTo(0, Spring{0.12, 1.0, 0});
+    remove_->setShown(false);
+}
+
+bool ConsoleRow::canDrag() const { return job_.status == ConversionStatus::completed && job_.outputURL.has_value(); }
+
+void ConsoleRow::mousePressEvent(QMouseEvent* event) {
+    pressAt_ = event->position().toPoint();
+    // Clicks on the row itself select nothing.
+    event->accept();
+}
+
+void ConsoleRow::mouseMoveEvent(QMouseEvent* event) {
+    // Tooltips for the name and the failure text follow the pointer.
+    const QPoint at = event->position().toPoint();
+    if (nameRect().contains(at)) {
+        const bool onDetail = at.y() > rowHeight / 2 && job_.status == ConversionStatus::failed;
+        setToolTip(onDetail ? detailText() : QString::fromStdString(job_.fileName));
+    } else if (job_.status == ConversionStatus::failed && statusRect().contains(at)) {
+        setToolTip(detailText());
+    } else {
+        setToolTip(QString());
+    }
+    if (!(event->buttons() & Qt::LeftButton) || !canDrag()) return;
+    if ((at - pressAt_).manhattanLength() < QApplication::startDragDistance()) return;
+    auto* drag = new QDrag(this);
+    auto* data = new QMimeData;
+    data->setUrls({QUrl::fromLocalFile(QString::fromStdString(job_.outputURL->string()))});
+    drag->setMimeData(data);
+    drag->exec(Qt::CopyAction);
+}
+
+QMenu* ConsoleRow::makeContextMenu(QWidget* parent) {
+    auto* menu = new QMenu(parent);
+    Theme::styleMenu(menu);
+    ConversionViewModel* vm = &viewModel_;
+    const ConversionJob job = job_;
+    connect(menu->addAction(tr("Show Source in Finder")), &QAction::triggered, menu,
+            [vm, job] { reveal(*vm, job.sourceURL); });
+    if (job.outputURL)
+        connect(menu->addAction(tr("Show Converted File")), &QAction::triggered, menu,
+                [vm, job] { reveal(*vm, *job.outputURL); });
+    if (Compressor::compressionTarget(job.detectedFormat)) {
+        menu->addSeparator();
+        connect(menu->addAction(tr("Compress…")), &QAction::triggered, menu, [vm, job] {
+            if (Compressor::compressionTarget(job.detectedFormat)) vm->setCompressingJob(job);
+        });
+    }
+    menu->addSeparator();
+    connect(menu->addAction(tr("Set Output Folder for This File…")), &QAction::triggered, menu,
+            [vm, id = job.id] { vm->pickOutputDirForJob(id); });
+    connect(menu->addAction(tr("Duplicate Row")), &QAction::triggered, menu, [vm, job] { vm->duplicateJob(job); });
+    menu->addSeparator();
+    connect(menu->addAction(tr("Remove")), &QAction::triggered, menu, [vm, job] { vm->removeJob(job); });
+    return menu;
+}
+
+void ConsoleRow::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu* menu = makeContextMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
+}
+
+}  // namespace calvoro

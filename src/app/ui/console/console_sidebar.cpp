@@ -1,0 +1,328 @@
+#include "app/ui/console/console_sidebar.h"
+
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLocale>
+#include <QPainter>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <functional>
+
+#include "app/state/conversion_view_model.h"
+#include "app/state/screenshot_mode.h"
+#include "app/ui/chrome_icon_button.h"
+#include "app/ui/console/console_card.h"
+#include "app/ui/console/sidebar_add_footer.h"
+#include "app/ui/console/sidebar_nav_row.h"
+#include "app/ui/full_screen_traffic_lights.h"
+#include "app/ui/scroll_bar_style.h"
+#include "app/ui/symbols.h"
+#include "app/ui/theme.h"
+#include "core/text_util.h"
+
+namespace calvoro {
+
+namespace {
+
+QFont sectionFont() {
+    QFont font = Theme::font(10.5, QFont::Bold);
+    font.setLetterSpacing(QFont::AbsoluteSpacing, 1.3);
+    return font;
+}
+
+// A section's title in small capitals.
+class SectionLabel : public QWidget {
+public:
+    SectionLabel(const QString& title, QWidget* parent) : QWidget(parent), title_(title.toUpper()) {
+        setFixedHeight(4 + 14 + 8);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setFont(sectionFont());
+        painter.setPen(Theme::textQuaternary(Theme::scheme(this)));
+        painter.drawText(QRectF(12, 4, width() - 12, 14), Qt::AlignLeft | Qt::AlignVCenter, title_);
+    }
+
+private:
+    QString title_;
+};
+
+// A section's title with a chevron that points down while the section is open.
+class CollapsibleHeader : public HoverButton {
+public:
+    CollapsibleHeader(const QString& title, bool expanded, QWidget* parent)
+        : HoverButton(parent), title_(title.toUpper()), expanded_(expanded) {
+        setFixedHeight(8 + 4 + 14 + 8);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        setAccessibleName(title + QStringLiteral(" section"));
+        setAccessibleDescription(expanded ? QObject::tr("Expanded") : QObject::tr("Collapsed"));
+    }
+    bool expanded() const { return expanded_; }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        const QColor colour = Theme::textQuaternary(Theme::scheme(this));
+        painter.setFont(sectionFont());
+        painter.setPen(colour);
+        const QRectF line(12, 12, width() - 12, 14);
+        const double textWidth = painter.fontMetrics().horizontalAdvance(title_);
+        painter.drawText(line, Qt::AlignLeft | Qt::AlignVCenter, title_);
+        const QRectF chevron(line.left() + textWidth + 5, line.top(), 9, line.height());
+        painter.save();
+        painter.translate(chevron.center());
+        painter.rotate(expanded_ ? 90 : 0);
+        painter.translate(-chevron.center());
+        Symbols::paint(painter, chevron, "chevron.right", 7.5, QFont::Bold, colour);
+        painter.restore();
+    }
+
+private:
+    QString title_;
+    bool expanded_;
+};
+
+// The shared look of recent rows, stat rows and links: a small symbol and a line or two of text.
+class SidebarItemRow : public HoverButton {
+public:
+    SidebarItemRow(std::string symbol, const QString& title, const QString& subtitle, bool monospaced, QWidget* parent)
+        : HoverButton(parent), symbol_(std::move(symbol)), subtitle_(subtitle), monospaced_(monospaced) {
+        setLabel(title);
+        setFixedHeight(28);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        const ColorScheme scheme = Theme::scheme(this);
+        QPainter painter(this);
+        const QColor colour = Theme::textTertiary(scheme);
+        Symbols::paint(painter, QRectF(12, 0, 17, height()), symbol_, 10.5, QFont::Medium, colour);
+        const QFont titleFont = monospaced_ ? Theme::monospaceFont(11.5) : Theme::font(11.5);
+        const QRectF textArea(12 + 17 + 8, 0, width() - 12 - 17 - 8 - 12, height());
+        painter.setFont(titleFont);
+        painter.setPen(colour);
+        const QString title = painter.fontMetrics().elidedText(text(), Qt::ElideMiddle, static_cast<int>(textArea.width()));
+        if (subtitle_.isEmpty()) {
+            painter.drawText(textArea, Qt::AlignLeft | Qt::AlignVCenter, title);
+            return;
+        }
+        painter.drawText(QRectF(textArea.left(), 1, textArea.width(), 15), Qt::AlignLeft | Qt::AlignVCenter, title);
+        painter.setFont(Theme::font(9.5));
+        painter.setPen(Theme::textQuaternary(scheme));
+        painter.drawText(QRectF(textArea.left(), 15, textArea.width(), 12), Qt::AlignLeft | Qt::AlignVCenter, subtitle_);
+    }
+
+private:
+    std::string symbol_;
+    QString subtitle_;
+    bool monospaced_;
+};
+
+// Fades the lowest 7 % of the scrolling sections into the card.
+class FadeOverlay : public QWidget {
+public:
+    explicit FadeOverlay(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_TransparentForMouseEvents); }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        const ColorScheme scheme = Theme::scheme(this);
+        QColor card = scheme == ColorScheme::dark ? QColor(30, 30, 30) : QColor(Qt::white);
+        QLinearGradient gradient(0, 0, 0, height());
+        card.setAlphaF(0);
+        gradient.setColorAt(0, card);
+        card.setAlphaF(1);
+        gradient.setColorAt(1, card);
+        QPainter painter(this);
+        painter.fillRect(rect(), gradient);
+    }
+};
+
+// Keeps the fade along the bottom of the scroll view.
+class FadingScrollArea : public QScrollArea {
+public:
+    explicit FadingScrollArea(QWidget* parent) : QScrollArea(parent), fade_(new FadeOverlay(this)) {}
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QScrollArea::resizeEvent(event);
+        const int fade = static_cast<int>(height() * 0.07);
+        fade_->setGeometry(0, height() - fade, width(), fade);
+        fade_->raise();
+    }
+    void changeEvent(QEvent* event) override {
+        if (event->type() == QEvent::PaletteChange) styleScrollBar(verticalScrollBar(), Theme::scheme(this));
+        QScrollArea::changeEvent(event);
+    }
+
+private:
+    FadeOverlay* fade_;
+};
+
+}  // namespace
+
+ConsoleSidebar::ConsoleSidebar(ConversionViewModel& viewModel, QWidget* parent) : QWidget(parent), viewModel_(viewModel) {
+    setFixedWidth(sidebarWidth);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(8);
+    column->addWidget(consoleCard(buildTopCard(), this));
+    column->addWidget(consoleCard(buildBottomCard(), this), 1);
+    footer_ = new SidebarAddFooter(viewModel_, this);
+    column->addWidget(footer_);
+
+    connect(&viewModel_, &ConversionViewModel::isFullScreenChanged, this, &ConsoleSidebar::updateChrome);
+    for (auto signal : {&ConversionViewModel::recentsChanged, &ConversionViewModel::statsTotalConversionsChanged,
+                        &ConversionViewModel::statsBytesSavedChanged, &ConversionViewModel::expandedSectionsChanged})
+        connect(&viewModel_, signal, this, &ConsoleSidebar::rebuildSections);
+    updateChrome();
+    rebuildSections();
+}
+
+QWidget* ConsoleSidebar::buildTopCard() {
+    auto* card = new QWidget;
+    auto* column = new QVBoxLayout(card);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    auto* chrome = new QWidget(card);
+    chrome->setFixedHeight(44);
+    auto* chromeRow = new QHBoxLayout(chrome);
+    chromeRow->setContentsMargins(16, 0, 16, 0);
+    chromeRow->setSpacing(6);
+    chromeSlot_ = new QWidget(chrome);
+    auto* slotLayout = new QHBoxLayout(chromeSlot_);
+    slotLayout->setContentsMargins(0, 0, 0, 0);
+    chromeRow->addWidget(chromeSlot_);
+    chromeRow->addStretch(1);
+    settings_ = new ChromeIconButton("gearshape", false, tr("Settings"),
+                                     [this] { viewModel_.setShowSettingsPopover(!viewModel_.showSettingsPopover()); }, chrome);
+    chromeRow->addWidget(settings_);
+    column->addWidget(chrome);
+
+    auto* library = new QWidget(card);
+    auto* libraryColumn = new QVBoxLayout(library);
+    libraryColumn->setContentsMargins(16, 4, 16, 12);
+    libraryColumn->setSpacing(2);
+    libraryColumn->addWidget(new SectionLabel(tr("Library"), library));
+    libraryRows_.push_back(new SidebarNavRow(viewModel_, tr("All Files"), std::nullopt, library));
+    const std::pair<FileCategory, QString> categories[] = {
+        {FileCategory::image, tr("Images")},       {FileCategory::video, tr("Video")},
+        {FileCategory::audio, tr("Audio")},        {FileCategory::document, tr("Documents")},
+        {FileCategory::archive, tr("Archives")},   {FileCategory::font, tr("Fonts")},
+    };
+    for (const auto& [category, label] : categories)
+        libraryRows_.push_back(new SidebarNavRow(viewModel_, label, category, library));
+    for (SidebarNavRow* row : libraryRows_) libraryColumn->addWidget(row);
+    column->addWidget(library);
+    return card;
+}
+
+QWidget* ConsoleSidebar::buildBottomCard() {
+    auto* card = new QWidget;
+    auto* column = new QVBoxLayout(card);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    if (ScreenshotMode::active) {
+        sections_ = new QWidget(card);
+        column->addWidget(sections_);
+        column->addStretch(1);
+        return card;
+    }
+    scroll_ = new FadingScrollArea(card);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setWidgetResizable(true);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll_->viewport()->setAutoFillBackground(false);
+    styleScrollBar(scroll_->verticalScrollBar(), Theme::scheme(this));
+    sections_ = new QWidget;
+    sections_->setAutoFillBackground(false);
+    scroll_->setWidget(sections_);
+    column->addWidget(scroll_);
+    return card;
+}
+
+QString ConsoleSidebar::conversionsText(int count) {
+    return QLocale().toString(count) + QStringLiteral(" file") + (count == 1 ? QString() : QStringLiteral("s")) +
+           QStringLiteral(" converted");
+}
+
+QString ConsoleSidebar::savedText(qint64 bytes) {
+    return QString::fromStdString(formatByteCount(bytes)) + QStringLiteral(" saved");
+}
+
+void ConsoleSidebar::rebuildSections() {
+    // Rebuilt whole: the sections hold a handful of rows.
+    delete sections_->layout();
+    // The header that was clicked may be the one emitting: the old rows go once it has returned.
+    for (QWidget* child : sections_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        child->hide();
+        child->setParent(nullptr);
+        child->deleteLater();
+    }
+    auto* column = new QVBoxLayout(sections_);
+    column->setContentsMargins(16, 4, 16, 16);
+    column->setSpacing(2);
+    auto header = [&](const QString& title, const std::string& id) {
+        auto* button = new CollapsibleHeader(title, viewModel_.isSectionExpanded(id), sections_);
+        button->setObjectName(QString::fromStdString(id));
+        connect(button, &QAbstractButton::clicked, this, [this, id] { viewModel_.toggleSection(id); });
+        column->addWidget(button);
+        return viewModel_.isSectionExpanded(id);
+    };
+
+    const auto& recents = viewModel_.recents();
+    if (!recents.empty() && header(tr("Recent"), "recent")) {
+        for (size_t i = 0; i < std::min<size_t>(5, recents.size()); ++i) {
+            const RecentJob recent = recents[i];
+            const QString name = QString::fromStdString(lastPathComponent(recent.sourcePath));
+            const auto target = SupportedFormat::fromRawValue(recent.targetFormatRaw);
+            const QString subtitle = target ? tr("to ") + QString::fromStdString(target->displayName()) : QString();
+            auto* row = new SidebarItemRow("arrow.counterclockwise", name, subtitle, false, sections_);
+            row->setToolTip(tr("Convert ") + name + tr(" again"));
+            row->setCursor(Qt::PointingHandCursor);
+            connect(row, &QAbstractButton::clicked, this, [this, recent] { viewModel_.replayRecent(recent); });
+            column->addWidget(row);
+        }
+    }
+    if (viewModel_.statsTotalConversions() >= 1 && header(tr("Stats"), "stats")) {
+        auto addStat = [&](const char* symbol, const QString& text) {
+            auto* row = new SidebarItemRow(symbol, text, QString(), true, sections_);
+            row->setAttribute(Qt::WA_TransparentForMouseEvents);
+            row->setFocusPolicy(Qt::NoFocus);
+            column->addWidget(row);
+        };
+        addStat("arrow.left.arrow.right", conversionsText(viewModel_.statsTotalConversions()));
+        if (viewModel_.statsBytesSaved() >= 1) addStat("internaldrive", savedText(viewModel_.statsBytesSaved()));
+    }
+    if (header(tr("Explore"), "explore")) {
+        auto* all = new SidebarItemRow("square.grid.2x2", tr("All conversions"), QString(), false, sections_);
+        connect(all, &QAbstractButton::clicked, this, [this] { viewModel_.setShowConversionsInfo(true); });
+        auto* log = new SidebarItemRow("list.bullet.rectangle", tr("Conversion log"), QString(), false, sections_);
+        connect(log, &QAbstractButton::clicked, this, [this] { viewModel_.toggleLogPanel(); });
+        for (auto* link : {all, log}) {
+            link->setCursor(Qt::PointingHandCursor);
+            column->addWidget(link);
+        }
+    }
+    column->addStretch(1);
+}
+
+void ConsoleSidebar::updateChrome() {
+    delete chromeLead_;
+    if (viewModel_.isFullScreen()) {
+        chromeLead_ = new FullScreenTrafficLights(viewModel_, chromeSlot_);
+    } else {
+        // Room for the window's own three buttons.
+        chromeLead_ = new QWidget(chromeSlot_);
+        chromeLead_->setFixedSize(66, 1);
+    }
+    chromeSlot_->layout()->addWidget(chromeLead_);
+}
+
+}  // namespace calvoro

@@ -1,0 +1,38 @@
+#include "app/ui/console/row_remove_button.h"
+
+#include <QPainter>
+
+#include "app/ui/symbols.h"
+#include "app/ui/theme.h"
+
+namespace calvoro {
+
+RowRemoveButton::RowRemoveButton(QWidget* parent) : HoverButton(parent) {
+    setFixedSize(28, 28);
+    setToolTip(tr("Remove from list"));
+    setAccessibleName(tr("Remove from list"));
+    connect(this, &HoverButton::lookChanged, this, qOverload<>(&QWidget::update));
+}
+
+void RowRemoveButton::setShown(bool shown) {
+    if (shown_ == shown) return;
+    shown_ = shown;
+    update();
+}
+
+QColor RowRemoveButton::iconColor() const {
+    const QColor rest = shown_ ? Theme::textTertiary(Theme::scheme(this)) : QColor(Qt::transparent);
+    return mixColor(rest, Theme::error(), isEnabled() ? hoverProgress() : 0.0);
+}
+
+void RowRemoveButton::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const double hover = isEnabled() ? hoverProgress() : 0.0;
+    QColor tint = Theme::error();
+    tint.setAlphaF(static_cast<float>(0.13 * hover));
+    painter.fillPath(Theme::continuousRoundedRect(QRectF(rect()), 6), tint);
+    Symbols::paint(painter, QRectF(rect()), "xmark", 11, QFont::Medium, iconColor());
+}
+
+}  // namespace calvoro

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "app/ui/hover_button.h"
+#include "core/supported_format.h"
+
+namespace calvoro {
+
+class ConversionViewModel;
+
+// One library row of the sidebar: a category (or all files) with its job count; choosing it
+// filters the job list. The chosen row is filled with the accent.
+class SidebarNavRow : public HoverButton {
+    Q_OBJECT
+public:
+    SidebarNavRow(ConversionViewModel& viewModel, const QString& label, std::optional<FileCategory> category,
+                  QWidget* parent = nullptr);
+
+    bool isSelected() const;
+    QString countText() const;
+    std::optional<FileCategory> category() const { return category_; }
+    // The colour of the symbol and label, and of the count, as drawn now.
+    QColor foregroundColor() const;
+    QColor countColor() const;
+    QColor backgroundColor() const;
+
+    QSize sizeHint() const override { return {214, 36}; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    ConversionViewModel& viewModel_;
+    std::optional<FileCategory> category_;
+    std::string symbol_;
+};
+
+}  // namespace calvoro

@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <QScrollBar>
+#include <QTest>
+
+#include <set>
+
+#include "app/ui/console/accent_button.h"
+#include "app/ui/console/console_job_list.h"
+#include "app/ui/console/console_main.h"
+#include "app/ui/console/ghost_icon_pill_button.h"
+#include "app/ui/console/ghost_pill_button.h"
+#include "app/ui/console/console_test_support.h"
+
+namespace calvoro {
+namespace {
+
+using testing::onMain;
+
+class ConsoleMainTest : public testing::ConsoleTest {
+protected:
+    void SetUp() override {
+        ConsoleTest::SetUp();
+        onMain([&] {
+            view = new ConsoleMain(*model, host.get());
+            view->resize(760, 600);
+            host->show();
+        });
+    }
+    ConsoleMain* view = nullptr;
+};
+
+TEST_F(ConsoleMainTest, SearchAndCategoryFilterTheRowsAndSayWhenNothingMatches) {
+    const auto files = std::vector{file("alpha.csv"), file("beta.csv"), file("gamma.json", "{}")};
+    onMain([&] {
+        model->addFiles(files);
+        EXPECT_EQ(view->jobList()->rows().size(), 3u);
+        EXPECT_FALSE(view->showsEmptyMessage());
+        QTest::keyClicks(view->searchField(), "BET");
+        EXPECT_EQ(model->searchQuery(), "BET");
+        ASSERT_EQ(view->jobList()->shownRows().size(), 1u);
+        EXPECT_EQ(view->jobList()->shownRows()[0]->job().fileName, "beta.csv");
+        EXPECT_FALSE(view->clearSearchButton()->isHidden());
+
+        QTest::keyClicks(view->searchField(), "zzz");
+        EXPECT_TRUE(view->showsEmptyMessage());
+        EXPECT_EQ(view->emptyMessage(), "No files match \u201CBETzzz\u201D");
+        QTest::mouseClick(view->clearSearchButton(), Qt::LeftButton);
+        EXPECT_EQ(model->searchQuery(), "");
+        EXPECT_EQ(view->searchField()->text(), "");
+        EXPECT_TRUE(view->clearSearchButton()->isHidden());
+
+        model->setLibraryFilter(FileCategory::video);
+        EXPECT_TRUE(view->showsEmptyMessage());
+        EXPECT_EQ(view->emptyMessage(), "No files of this type.");
+        model->setLibraryFilter(std::nullopt);
+        EXPECT_EQ(view->jobList()->shownRows().size(), 3u);
+    });
+}
+
+TEST_F(ConsoleMainTest, SelectionBarCountsEverySelectedJobAndItsActionsWork) {
+    const auto files = std::vector{file("a.csv"), file("b.csv"), file("c.json", "{}")};
+    onMain([&] {
+        model->addFiles(files);
+        EXPECT_TRUE(view->selectionToolbar()->isHidden());
+        QTest::mouseClick(view->selectAllButton(), Qt::LeftButton);
+        EXPECT_EQ(model->selection().size(), 3u);
+        EXPECT_EQ(view->selectionText(), "3 selected");
+    });
+    EXPECT_TRUE(testing::waitUntil([&] { return view->searchToolbar()->isHidden() && view->selectionToolbar()->isVisible(); }));
+    onMain([&] {
+        // Hidden by the search, still selected and counted.
+        model->setSearchQuery("a.csv");
+        EXPECT_EQ(view->selectionText(), "3 selected");
+        model->setSearchQuery("");
+        QTest::mouseClick(view->deselectAllButton(), Qt::LeftButton);
+        EXPECT_TRUE(model->selection().empty());
+        model->toggleSelection(model->jobs()[0].id);
+        QTest::mouseClick(view->removeSelectedButton(), Qt::LeftButton);
+        EXPECT_EQ(model->jobs().size(), 2u);
+    });
+    EXPECT_TRUE(testing::waitUntil([&] { return view->searchToolbar()->isVisible(); }));
+}
+
+TEST_F(ConsoleMainTest, FooterAndConvertAllFollowTheList) {
+    onMain([&] {
+        EXPECT_FALSE(view->convertAllButton()->isEnabled());
+        EXPECT_EQ(view->convertAllButton()->text(), "Convert all");
+        EXPECT_FALSE(view->clearAllButton()->isEnabled());
+        EXPECT_TRUE(view->retryButton()->isHidden());
+        EXPECT_EQ(view->outputButton()->text(), "Choose output…");
+        EXPECT_EQ(view->outputButton()->toolTip(), "Choose where converted files are saved");
+        EXPECT_EQ(view->footerText(), "0 files · 0 done");
+        EXPECT_TRUE(view->cancelButton()->isHidden());
+
+        model->addFiles({file("a.csv")});
+        EXPECT_TRUE(view->convertAllButton()->isEnabled());
+        EXPECT_TRUE(view->clearAllButton()->isEnabled());
+        EXPECT_EQ(view->footerText(), "1 files · 0 done");
+        model->applyGlobalOutputDirectory(dir.path());
+        EXPECT_EQ(view->outputButton()->text(), QString::fromStdString(dir.path().filename().string()));
+        EXPECT_EQ(view->outputButton()->toolTip(), QString::fromStdString("Converted files are saved to: " +
+                                                                          dir.path().string() + ". Click to change."));
+        QTest::mouseClick(view->clearAllButton(), Qt::LeftButton);
+        EXPECT_TRUE(model->jobs().empty());
+    });
+}
+
+TEST_F(ConsoleMainTest, ConvertAllRunsTheBatchAndFailuresOfferARetryThatResetsThem) {
+    const auto good = file("good.csv"), bad = file("bad.json", "{not json");
+    onMain([&] {
+        model->applyGlobalOutputDirectory(dir.path());
+        model->addFiles({good, bad});
+        QTest::mouseClick(view->convertAllButton(), Qt::LeftButton);
+    });
+    ASSERT_TRUE(testing::waitUntil([&] { return !model->isProcessing() && model->pendingCount() == 0; }));
+    onMain([&] {
+        EXPECT_EQ(model->completedCount(), 1);
+        ASSERT_EQ(model->failedCount(), 1);
+        EXPECT_FALSE(view->retryButton()->isHidden());
+        EXPECT_EQ(view->retryButton()->text(), "Retry 1 failed");
+        EXPECT_EQ(view->footerText(), "2 files · 1 done");
+        // The failed row's own Retry puts it through again.
+        ConsoleRow* failed = nullptr;
+        for (ConsoleRow* row : view->jobList()->shownRows())
+            if (row->job().status == ConversionStatus::failed) failed = row;
+        ASSERT_NE(failed, nullptr);
+        EXPECT_FALSE(failed->retryButton()->isHidden());
+        testing::writeFile(bad, std::string("{\"a\": 1}"));
+        QTest::mouseClick(failed->retryButton(), Qt::LeftButton);
+    });
+    ASSERT_TRUE(testing::waitUntil([&] { return model->completedCount() == 2; }));
+    onMain([&] { EXPECT_TRUE(view->retryButton()->isHidden()); });
+}
+
+TEST_F(ConsoleMainTest, TenThousandJobsKeepOnlyTheRowsOnScreen) {
+    std::vector<std::filesystem::path> files;
+    for (int i = 0; i < 10000; ++i) files.push_back(file("file-" + std::to_string(i) + ".csv"));
+    onMain([&] {
+        model->addFiles(files);
+        ASSERT_EQ(model->jobs().size(), 10000u);
+        const int onScreen = view->jobList()->viewport()->height() / ConsoleRow::rowHeight + 2;
+        EXPECT_LE(view->jobList()->rowWidgetCount(), onScreen);
+        QScrollBar* bar = view->jobList()->verticalScrollBar();
+        EXPECT_EQ(bar->maximum(), 10000 * ConsoleRow::rowHeight - view->jobList()->viewport()->height());
+        std::set<std::string> seen;
+        for (int step = 0; step <= 40; ++step) {
+            bar->setValue(bar->maximum() * step / 40);
+            for (ConsoleRow* row : view->jobList()->shownRows()) seen.insert(row->job().fileName);
+            EXPECT_LE(view->jobList()->rowWidgetCount(), onScreen);
+        }
+        EXPECT_EQ(seen.count("file-9999.csv"), 1u);
+        // The last row sits at the bottom of the view, showing its job.
+        const auto shown = view->jobList()->shownRows();
+        const auto last = std::max_element(shown.begin(), shown.end(), [](ConsoleRow* a, ConsoleRow* b) { return a->y() < b->y(); });
+        EXPECT_EQ((*last)->job().fileName, "file-9999.csv");
+        EXPECT_EQ((*last)->geometry().bottom() + 1, view->jobList()->viewport()->height());
+    });
+}
+
+}  // namespace
+}  // namespace calvoro

@@ -1,0 +1,195 @@
+#include <gtest/gtest.h>
+
+#include <QTest>
+
+#include "app/ui/console/console_row.h"
+#include "app/ui/console/from_to_pills.h"
+#include "app/ui/console/ghost_pill_button.h"
+#include "app/ui/console/percent_text.h"
+#include "app/ui/console/reveal_button.h"
+#include "app/ui/console/row_remove_button.h"
+#include "app/ui/console/console_test_support.h"
+#include "core/text_util.h"
+
+namespace calvoro {
+namespace {
+
+using testing::ConsoleTest;
+using testing::menuAction;
+using testing::menuTexts;
+using testing::onMain;
+
+class ConsoleRowTest : public ConsoleTest {};
+
+TEST_F(ConsoleRowTest, PillMenuListsTheSourcesTargetsAndCompressWhereItCan) {
+    onMain([&] {
+        auto mp3 = job("song.mp3", SupportedFormat::mp3);
+        mp3.targetFormat = SupportedFormat::wav;
+        FromToPills pills(*model, mp3, host.get());
+        EXPECT_EQ(pills.fromText(), "MP3");
+        EXPECT_EQ(pills.targetText(), "WAV");
+        std::unique_ptr<QMenu> menu(pills.makeMenu(nullptr));
+        EXPECT_EQ(menuTexts(menu.get()), (QStringList{"M4A", "AAC", "ALAC", "WAV", "AIFF", "FLAC", "-", "Compress…"}));
+        int checked = 0;
+        for (QAction* action : menu->actions()) checked += action->isChecked() ? 1 : 0;
+        EXPECT_EQ(checked, 1);
+        EXPECT_TRUE(menuAction(menu.get(), "WAV")->isChecked());
+
+        auto svg = job("logo", SupportedFormat::svg);
+        svg.targetFormat.reset();
+        pills.setJob(svg);
+        EXPECT_EQ(pills.fromText(), "") << "no extension, empty segment";
+        EXPECT_EQ(pills.targetText(), "Choose");
+        menu.reset(pills.makeMenu(nullptr));
+        EXPECT_TRUE(menuTexts(menu.get()).isEmpty());
+    });
+}
+
+TEST_F(ConsoleRowTest, ChoosingATargetReachesTheJobAndCompressOpensTheSheet) {
+    const auto csv = file("table.csv");
+    const auto wav = file("tone.mp3", "ID3");
+    onMain([&] {
+        model->addFiles({csv, wav});
+        ASSERT_EQ(model->jobs().size(), 2u);
+        FromToPills pills(*model, model->jobs()[0], host.get());
+        std::unique_ptr<QMenu> menu(pills.makeMenu(nullptr));
+        QAction* json = menuAction(menu.get(), "JSON");
+        ASSERT_NE(json, nullptr);
+        json->trigger();
+        EXPECT_EQ(model->jobs()[0].targetFormat, std::optional<SupportedFormat>(SupportedFormat::json));
+        EXPECT_EQ(menuAction(menu.get(), "Compress…"), nullptr);
+
+        ConsoleRow row(*model, model->jobs()[1], host.get());
+        std::unique_ptr<QMenu> rowMenu(row.makeContextMenu(nullptr));
+        QAction* compress = menuAction(rowMenu.get(), "Compress…");
+        ASSERT_NE(compress, nullptr);
+        compress->trigger();
+        ASSERT_TRUE(model->compressingJob());
+        EXPECT_EQ(model->compressingJob()->id, model->jobs()[1].id);
+    });
+}
+
+TEST_F(ConsoleRowTest, ConvertingFreezesThePillAndTheRemoveButton) {
+    onMain([&] {
+        ConsoleRow row(*model, job("clip.mov", SupportedFormat::mov, ConversionStatus::converting), host.get());
+        EXPECT_FALSE(row.pills()->hasMenu());
+        EXPECT_EQ(row.pills()->toolTip(), "Converting…");
+        EXPECT_FALSE(row.removeButton()->isEnabled());
+        row.setJob(job("clip.mov", SupportedFormat::mov, ConversionStatus::failed));
+        EXPECT_TRUE(row.pills()->hasMenu()) << "a failed job keeps its menu";
+        EXPECT_EQ(row.pills()->toolTip(), "Choose the output format");
+        EXPECT_TRUE(row.removeButton()->isEnabled());
+    });
+}
+
+TEST_F(ConsoleRowTest, RemoveButtonShowsOnlyWhileTheRowIsHoveredButActsOnItsOwnHover) {
+    const auto csv = file("table.csv");
+    onMain([&] {
+        model->addFiles({csv});
+        host->show();
+        ConsoleRow row(*model, model->jobs()[0], host.get());
+        row.resize(720, ConsoleRow::rowHeight);
+        row.show();
+        EXPECT_EQ(row.removeButton()->iconColor().alpha(), 0);
+        testing::hoverWidget(&row, true);
+        EXPECT_TRUE(row.removeButton()->isShown());
+        testing::hoverWidget(&row, false);
+        EXPECT_FALSE(row.removeButton()->isShown());
+        QTest::mouseClick(row.removeButton(), Qt::LeftButton);
+        EXPECT_TRUE(model->jobs().empty());
+    });
+}
+
+TEST_F(ConsoleRowTest, ProgressReadsTheTruncatedPercentageWithAStubAtZero) {
+    EXPECT_EQ(truncatedPercent(0.29), 29) << "0.29 * 100 lies just below 29 in binary";
+    EXPECT_EQ(truncatedPercent(0.57), 57);
+    EXPECT_EQ(truncatedPercent(0.999), 99);
+    EXPECT_EQ(truncatedPercent(1.0), 100);
+    onMain([&] {
+        auto converting = job("a.png", SupportedFormat::png, ConversionStatus::converting);
+        ConsoleRow row(*model, converting, host.get());
+        EXPECT_EQ(row.percentText(), "0%");
+        EXPECT_DOUBLE_EQ(row.progressFillWidth(), 4.0);
+        converting.progress = 0.999;
+        row.setJob(converting);
+        EXPECT_EQ(row.percentText(), "99%");
+        converting.progress = 1.0;
+        row.setJob(converting);
+        EXPECT_EQ(row.percentText(), "100%");
+        EXPECT_DOUBLE_EQ(row.progressFillWidth(), 90.0);
+    });
+}
+
+TEST_F(ConsoleRowTest, StatusCellAndDetailLineFollowTheStatus) {
+    onMain([&] {
+        auto j = job("photo.png", SupportedFormat::png);
+        ConsoleRow row(*model, j, host.get());
+        EXPECT_FALSE(row.convertButton()->isHidden());
+        EXPECT_TRUE(row.retryButton()->isHidden());
+        EXPECT_EQ(row.detailText(), QString::fromStdString(formatByteCount(2048)));
+
+        j.status = ConversionStatus::completed;
+        row.setJob(j);
+        EXPECT_FALSE(row.revealButton()->isHidden());
+        EXPECT_TRUE(row.convertButton()->isHidden());
+        EXPECT_EQ(row.detailText(), QString::fromStdString(formatByteCount(2048))) << "no output size: the plain size";
+        EXPECT_FALSE(row.canDrag()) << "completed without an output file";
+        j.outputURL = "/tmp/photo.jpg";
+        row.setJob(j);
+        EXPECT_TRUE(row.canDrag());
+
+        j.status = ConversionStatus::failed;
+        row.setJob(j);
+        EXPECT_FALSE(row.canDrag());
+        EXPECT_FALSE(row.retryButton()->isHidden());
+        EXPECT_EQ(row.detailText(), "Conversion failed");
+        j.errorMessage = "The file is damaged";
+        row.setJob(j);
+        EXPECT_EQ(row.detailText(), "The file is damaged");
+    });
+}
+
+TEST_F(ConsoleRowTest, ContextMenuListsRevealsOnlyForWhatExists) {
+    onMain([&] {
+        auto svg = job("logo.svg", SupportedFormat::svg);
+        ConsoleRow row(*model, svg, host.get());
+        std::unique_ptr<QMenu> menu(row.makeContextMenu(nullptr));
+        EXPECT_EQ(menuTexts(menu.get()), (QStringList{"Show Source in Finder", "-", "Set Output Folder for This File…",
+                                                      "Duplicate Row", "-", "Remove"}));
+        svg.outputURL = "/tmp/logo.png";
+        row.setJob(svg);
+        menu.reset(row.makeContextMenu(nullptr));
+        EXPECT_EQ(menuTexts(menu.get()).mid(0, 3), (QStringList{"Show Source in Finder", "Show Converted File", "-"}));
+    });
+}
+
+TEST_F(ConsoleRowTest, SelectionWinsOverHoverAndTheCheckboxToggles) {
+    const auto csv = file("table.csv");
+    onMain([&] {
+        model->addFiles({csv});
+        ConsoleRow row(*model, model->jobs()[0], host.get());
+        row.show();
+        testing::hoverWidget(&row, true);
+        QTest::mouseClick(row.checkbox(), Qt::LeftButton);
+        EXPECT_TRUE(row.isSelected());
+        EXPECT_EQ(row.backgroundColor(), rgbColor(0xFFFFFF, 0.09));
+        EXPECT_EQ(row.checkbox()->toolTip(), "Deselect");
+        QTest::mouseClick(row.checkbox(), Qt::LeftButton);
+        EXPECT_TRUE(model->selection().empty());
+    });
+}
+
+TEST_F(ConsoleRowTest, OnlyPicturesVideosAndPdfsAskForAThumbnail) {
+    onMain([&] {
+        for (const auto& [format, wanted] : std::vector<std::pair<SupportedFormat, bool>>{
+                 {SupportedFormat::png, true}, {SupportedFormat::mov, true}, {SupportedFormat::pdf, true},
+                 {SupportedFormat::mp3, false}, {SupportedFormat::ttf, false}, {SupportedFormat::zip, false},
+                 {SupportedFormat::txt, false}}) {
+            ConsoleRow row(*model, job("x", format), host.get());
+            EXPECT_EQ(row.wantsThumbnail(), wanted) << format.rawValue();
+        }
+    });
+}
+
+}  // namespace
+}  // namespace calvoro

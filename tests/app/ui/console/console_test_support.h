@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QAction>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QEnterEvent>
+#include <QMenu>
+#include <QStringList>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/ui/console/console_row.h"
+#include "app/ui/theme.h"
+#include "support/test_support.h"
+#include "app/ui/ui_test_support.h"
+
+namespace calvoro::testing {
+
+// The texts of a menu's items, separators as "-".
+inline QStringList menuTexts(QMenu* menu) {
+    QStringList texts;
+    for (QAction* action : menu->actions()) texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
+    return texts;
+}
+
+inline QAction* menuAction(QMenu* menu, const QString& text) {
+    for (QAction* action : menu->actions())
+        if (action->text() == text) return action;
+    return nullptr;
+}
+
+inline void hoverWidget(QWidget* widget, bool inside) {
+    if (inside) {
+        QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), QPointF(2, 2));
+        QCoreApplication::sendEvent(widget, &enter);
+    } else {
+        QEvent leave(QEvent::Leave);
+        QCoreApplication::sendEvent(widget, &leave);
+    }
+}
+
+// A view test with a folder of small files to add as jobs.
+class ConsoleTest : public ViewTest {
+protected:
+    void SetUp() override {
+        // The tests show and close windows; the event loop must outlive them.
+        onMain([] { QApplication::setQuitOnLastWindowClosed(false); });
+        ViewTest::SetUp();
+    }
+    std::filesystem::path file(const std::string& name, const std::string& content = "a,b\n1,2\n") {
+        writeFile(dir / name, content);
+        return dir / name;
+    }
+    // A job value as the list would pass it, for rows shown on their own.
+    static ConversionJob job(const std::string& name, SupportedFormat format, ConversionStatus status = ConversionStatus::pending) {
+        ConversionJob j(std::filesystem::path("/tmp") / name, name, 2048, format);
+        j.status = status;
+        const auto targets = format.possibleConversions();
+        if (!targets.empty()) j.targetFormat = targets.front();
+        return j;
+    }
+
+    TempDir dir;
+};
+
+}  // namespace calvoro::testing
