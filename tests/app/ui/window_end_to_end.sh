@@ -49,15 +49,17 @@ xdotool windowfocus --sync "$window"
 xdotool key --clearmodifiers ctrl+Return
 
 outputs() { find "$out" -type f ! -name '.*' | sort; }
+# The batch's end is in the log; files may exist before they are whole.
 for _ in $(seq 1 600); do
-  [ "$(outputs | wc -l)" -ge 3 ] && break
+  grep -q 'Batch complete: ' "$work/program.log" && break
   kill -0 "$pid" 2>/dev/null || fail "the program ended: $(cat "$work/program.log")"
   sleep 0.1
 done
-# Let the window draw the finished batch before the screenshot.
+# Let the window draw the finished batch before the screenshot, which is kept when a check fails too.
 sleep 1
 mkdir -p "$build/test-artefacts"
 import -window root "$build/test-artefacts/window-end-to-end.png"
+grep -q 'Batch complete: 3 converted, 0 failed' "$work/program.log" || fail "the batch did not convert all three: $(cat "$work/program.log")"
 [ "$(outputs | wc -l)" -eq 3 ] || fail "expected 3 outputs, found: $(outputs; cat "$work/program.log")"
 
 for file in $(outputs); do
