@@ -170,4 +170,9 @@ void AppearanceSettingsSection::refresh() {
     well_->update();
 }
 
+void AppearanceSettingsSection::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::PaletteChange) refresh();
+    QWidget::changeEvent(event);
+}
+
 }  // namespace calvoro

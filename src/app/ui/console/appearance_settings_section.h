@@ -30,6 +30,9 @@ public:
     // What the colour well does with a colour the user picked.
     void applyCustomColor(const QColor& color);
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     void refresh();
 

@@ -52,7 +52,7 @@ ConsoleRow* ConsoleJobList::rowForJob(int jobIndex) const {
 void ConsoleJobList::reload() {
     rows_ = viewModel_.visibleRows();
     updateScrollRange();
-    placeRows();
+    placeRows(true);
 }
 
 void ConsoleJobList::updateScrollRange() {
@@ -61,7 +61,7 @@ void ConsoleJobList::updateScrollRange() {
     verticalScrollBar()->setRange(0, std::max(0, content - viewport()->height()));
 }
 
-void ConsoleJobList::placeRows() {
+void ConsoleJobList::placeRows(bool refreshValues) {
     const int offset = verticalScrollBar()->value();
     const int first = offset / ConsoleRow::rowHeight;
     const int needed = viewport()->height() / ConsoleRow::rowHeight + 2;
@@ -84,16 +84,20 @@ void ConsoleJobList::placeRows() {
     for (int i = 0; i < count; ++i) {
         const auto& job = jobs[static_cast<size_t>(rows_[static_cast<size_t>(first + i)])];
         ConsoleRow* row = assigned[static_cast<size_t>(i)];
+        // While scrolling, a row that keeps its job only moves: its value follows through
+        // jobUpdated. A change of the list gives every row its job again.
         if (!row) {
             if (!free.empty()) {
                 row = free.back();
                 free.pop_back();
+                row->setJob(job);
             } else {
                 row = new ConsoleRow(viewModel_, job, viewport());
                 pool_.push_back(row);
             }
+        } else if (refreshValues) {
+            row->setJob(job);
         }
-        row->setJob(job);
         row->setGeometry(0, (first + i) * ConsoleRow::rowHeight - offset, viewport()->width(), ConsoleRow::rowHeight);
         row->show();
     }

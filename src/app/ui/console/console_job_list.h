@@ -32,7 +32,7 @@ protected:
 private:
     void reload();
     void updateScrollRange();
-    void placeRows();
+    void placeRows(bool refreshValues = false);
 
     ConversionViewModel& viewModel_;
     std::vector<int> rows_;

@@ -18,6 +18,7 @@
 #include "app/ui/console/console_job_list.h"
 #include "app/ui/console/ghost_icon_pill_button.h"
 #include "app/ui/console/ghost_pill_button.h"
+#include "app/ui/console/text_button.h"
 #include "app/ui/hover_button.h"
 #include "app/ui/symbols.h"
 #include "app/ui/theme.h"
@@ -78,27 +79,6 @@ protected:
 private:
     std::string symbol_;
     double points_;
-};
-
-// A plain underlined text button.
-class LinkButton : public HoverButton {
-public:
-    LinkButton(const QString& label, QWidget* parent) : HoverButton(parent) {
-        setLabel(label);
-        QFont font = Theme::font(12);
-        font.setUnderline(true);
-        setFont(font);
-        setCursor(Qt::PointingHandCursor);
-    }
-    QSize sizeHint() const override { return fontMetrics().size(0, text()) + QSize(2, 4); }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.setFont(font());
-        painter.setPen(Theme::textTertiary(Theme::scheme(this)));
-        painter.drawText(rect(), Qt::AlignCenter, text());
-    }
 };
 
 // The small indeterminate spinner of a running batch.
@@ -261,7 +241,7 @@ QWidget* ConsoleMain::buildFooter() {
     footerText_ = new QLabel(bar);
     footerText_->setFont(Theme::font(12.5));
     row->addWidget(footerText_);
-    cancel_ = new LinkButton(tr("Cancel"), bar);
+    cancel_ = new TextButton(tr("Cancel"), 12, true, bar);
     connect(cancel_, &QAbstractButton::clicked, this, [this] { viewModel_.cancelConversion(); });
     row->addWidget(cancel_);
     row->addStretch(1);

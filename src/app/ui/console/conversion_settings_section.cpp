@@ -1,5 +1,6 @@
 #include "app/ui/console/conversion_settings_section.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
@@ -88,6 +89,11 @@ void ConversionSettingsSection::refresh() {
     metadataRow_->setSub(viewModel_.stripMetadata() ? tr("Location and camera details are removed.")
                                                     : tr("Location, camera, and date details are kept."));
     bitrate_->setText(bitrateText(viewModel_.audioBitrate()));
+}
+
+void ConversionSettingsSection::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::PaletteChange) refresh();
+    QWidget::changeEvent(event);
 }
 
 }  // namespace calvoro

@@ -33,6 +33,9 @@ public:
     SettingsRow* metadataRow() const { return metadataRow_; }
     ValueChip* bitratePicker() const { return bitrate_; }
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     void refresh();
 

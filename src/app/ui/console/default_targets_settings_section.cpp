@@ -1,5 +1,6 @@
 #include "app/ui/console/default_targets_settings_section.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -8,31 +9,13 @@
 #include "app/state/conversion_view_model.h"
 #include "app/ui/console/default_target_row.h"
 #include "app/ui/console/settings_group.h"
+#include "app/ui/console/text_button.h"
 #include "app/ui/hover_button.h"
 #include "app/ui/theme.h"
 
 namespace calvoro {
 
 namespace {
-
-// A small tertiary text that acts as a button.
-class TextButton : public HoverButton {
-public:
-    TextButton(const QString& label, QWidget* parent) : HoverButton(parent) {
-        setLabel(label);
-        setFont(Theme::font(11.5));
-        setCursor(Qt::PointingHandCursor);
-    }
-    QSize sizeHint() const override { return fontMetrics().size(0, text()) + QSize(2, 2); }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.setFont(font());
-        painter.setPen(Theme::textTertiary(Theme::scheme(this)));
-        painter.drawText(rect(), Qt::AlignCenter, text());
-    }
-};
 
 // The rows' card: the group's panel with hairlines between the rows, indented 38 points.
 class TargetsCard : public QWidget {
@@ -72,7 +55,7 @@ DefaultTargetsSettingsSection::DefaultTargetsSettingsSection(ConversionViewModel
     header->setContentsMargins(4, 0, 4, 0);
     header->addWidget(tertiaryLabel(tr("Default formats"), 11, QFont::DemiBold, this));
     header->addStretch(1);
-    reset_ = new TextButton(tr("Reset"), this);
+    reset_ = new TextButton(tr("Reset"), 11.5, false, this);
     reset_->setToolTip(tr("Reset every type back to Auto"));
     reset_->setAccessibleName(tr("Reset every default format to Auto"));
     connect(reset_, &QAbstractButton::clicked, this, [this] { viewModel_.setDefaultTargets({}); });
@@ -96,16 +79,22 @@ DefaultTargetsSettingsSection::DefaultTargetsSettingsSection(ConversionViewModel
     footnote->addWidget(tertiaryLabel(tr("New files of each kind convert to these automatically."), 10.5, QFont::Normal, this));
     column->addLayout(footnote);
 
-    auto refresh = [this] {
-        reset_->setVisible(!viewModel_.defaultTargets().empty());
-        for (auto* label : findChildren<QLabel*>()) {
-            QPalette palette = label->palette();
-            palette.setColor(QPalette::WindowText, Theme::textTertiary(Theme::scheme(this)));
-            label->setPalette(palette);
-        }
-    };
-    connect(&viewModel_, &ConversionViewModel::defaultTargetsChanged, this, refresh);
+    connect(&viewModel_, &ConversionViewModel::defaultTargetsChanged, this, &DefaultTargetsSettingsSection::refresh);
     refresh();
+}
+
+void DefaultTargetsSettingsSection::refresh() {
+    reset_->setVisible(!viewModel_.defaultTargets().empty());
+    for (auto* label : findChildren<QLabel*>()) {
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::WindowText, Theme::textTertiary(Theme::scheme(this)));
+        label->setPalette(palette);
+    }
+}
+
+void DefaultTargetsSettingsSection::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::PaletteChange) refresh();
+    QWidget::changeEvent(event);
 }
 
 }  // namespace calvoro

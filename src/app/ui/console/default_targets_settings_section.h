@@ -19,7 +19,12 @@ public:
     const std::vector<DefaultTargetRow*>& rows() const { return rows_; }
     HoverButton* resetButton() const { return reset_; }
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
+    void refresh();
+
     ConversionViewModel& viewModel_;
     std::vector<DefaultTargetRow*> rows_;
     HoverButton* reset_;

@@ -12,6 +12,7 @@
 #include "app/ui/console/settings_controls.h"
 #include "app/ui/console/settings_group.h"
 #include "app/ui/console/settings_row.h"
+#include "app/ui/console/text_button.h"
 #include "app/ui/hover_button.h"
 #include "app/ui/symbols.h"
 #include "app/ui/theme.h"
@@ -22,12 +23,11 @@ namespace calvoro {
 
 namespace {
 
-// A plain text button: the "Choose…"/"Change…" chip, or a bare tertiary "Remove".
-class PlainTextButton : public HoverButton {
+// The "Choose…"/"Change…" button: a text on a faint rounded chip.
+class ChooseButton : public HoverButton {
 public:
-    PlainTextButton(const QString& label, bool chip, QWidget* parent) : HoverButton(parent), chip_(chip) {
-        setLabel(label);
-        setFont(Theme::font(chip ? 12 : 11.5));
+    explicit ChooseButton(QWidget* parent) : HoverButton(parent) {
+        setFont(Theme::font(12));
         setCursor(Qt::PointingHandCursor);
     }
     void setText(const QString& label) {
@@ -35,8 +35,8 @@ public:
         updateGeometry();
     }
     QSize sizeHint() const override {
-        const double width = QFontMetricsF(font()).horizontalAdvance(text()) + (chip_ ? 20 : 2);
-        return {static_cast<int>(std::ceil(width)), chip_ ? 22 : 18};
+        const double width = QFontMetricsF(font()).horizontalAdvance(text()) + 20;
+        return {static_cast<int>(std::ceil(width)), 22};
     }
 
 protected:
@@ -44,16 +44,12 @@ protected:
         const ColorScheme scheme = Theme::scheme(this);
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
-        if (chip_)
-            painter.fillPath(Theme::continuousRoundedRect(QRectF(rect()), 6),
+        painter.fillPath(Theme::continuousRoundedRect(QRectF(rect()), 6),
                              scheme == ColorScheme::dark ? rgbColor(0xFFFFFF, 0.09) : rgbColor(0x000000, 0.11));
         painter.setFont(font());
-        painter.setPen(chip_ ? Theme::textPrimary(scheme) : Theme::textTertiary(scheme));
+        painter.setPen(Theme::textPrimary(scheme));
         painter.drawText(rect(), Qt::AlignCenter, text());
     }
-
-private:
-    bool chip_;
 };
 
 class RevealFolderButton : public HoverButton {
@@ -95,7 +91,7 @@ FilesSettingsSection::FilesSettingsSection(ConversionViewModel& viewModel, QWidg
     controlRow->setSpacing(6);
     reveal_ = new RevealFolderButton(controls);
     connect(reveal_, &QAbstractButton::clicked, this, [this] { viewModel_.openOutputDirectory(); });
-    choose_ = new PlainTextButton(QString(), true, controls);
+    choose_ = new ChooseButton(controls);
     connect(choose_, &QAbstractButton::clicked, this, [this] {
         if (const auto folder = viewModel_.presentOutputFolderPanel()) viewModel_.applyGlobalOutputDirectory(*folder);
     });
@@ -133,7 +129,7 @@ void FilesSettingsSection::refresh() {
     outputRow_->setSub(chosen ? abbreviatedPath(viewModel_.outputDirectory().string())
                               : tr("Pick where converted files are saved."));
     reveal_->setVisible(chosen);
-    static_cast<PlainTextButton*>(choose_)->setText(chosen ? tr("Change…") : tr("Choose…"));
+    static_cast<ChooseButton*>(choose_)->setText(chosen ? tr("Change…") : tr("Choose…"));
     {
         const QSignalBlocker block(keep_);
         keep_->setChecked(viewModel_.keepOriginals());
@@ -160,7 +156,7 @@ void FilesSettingsSection::rebuildAccess() {
     access_ = new SettingsGroup(tr("Folder access"), this);
     for (size_t i = 0; i < paths.size(); ++i) {
         const std::string path = paths[i];
-        auto* remove = new PlainTextButton(tr("Remove"), false, nullptr);
+        auto* remove = new TextButton(tr("Remove"), 11.5, false);
         connect(remove, &QAbstractButton::clicked, this, [this, path] { removeFolder(path); });
         access_->addRow(new SettingsRow(QString::fromStdString(lastPathComponent(path)), abbreviatedPath(path),
                                         i + 1 < paths.size(), remove));

@@ -6,6 +6,7 @@
 #include <QEnterEvent>
 #include <QMenu>
 #include <QStringList>
+#include <QTest>
 
 #include <filesystem>
 #include <memory>
@@ -14,6 +15,7 @@
 
 #include "app/ui/console/console_row.h"
 #include "app/ui/theme.h"
+#include "core/settings_store.h"
 #include "support/test_support.h"
 #include "app/ui/ui_test_support.h"
 
@@ -30,6 +32,13 @@ inline QAction* menuAction(QMenu* menu, const QString& text) {
     for (QAction* action : menu->actions())
         if (action->text() == text) return action;
     return nullptr;
+}
+
+// A press and a release at the widget's centre: QTest's click does not reach the buttons
+// inside a scroll area on the offscreen platform, a separate press and release does.
+inline void press(QWidget* widget) {
+    QTest::mousePress(widget, Qt::LeftButton);
+    QTest::mouseRelease(widget, Qt::LeftButton);
 }
 
 inline void hoverWidget(QWidget* widget, bool inside) {
@@ -49,6 +58,18 @@ protected:
         // The tests show and close windows; the event loop must outlive them.
         onMain([] { QApplication::setQuitOnLastWindowClosed(false); });
         ViewTest::SetUp();
+        // Each test starts from the defaults: the settings store lives as long as the process.
+        onMain([&] {
+            model.reset();
+            for (const char* key : {"appearanceMode", "imageQuality", "imageMaxEdge", "stripMetadata", "audioBitrate",
+                                    "accent", "keepOriginals", "backgroundTint", "backgroundTintStrength",
+                                    "defaultTargets", "recents", "sidebarExpandedSections", "statsTotalConversions",
+                                    "statsBytesSaved", "outputDirBookmark"})
+                SettingsStore::shared().remove(std::string("Calvoro.") + key);
+            SettingsStore::shared().remove("customAccentHex");
+            model = std::make_unique<ConversionViewModel>();
+            Theme::applyAppearance(host.get(), ColorScheme::dark, AccentChoice::paper);
+        });
     }
     std::filesystem::path file(const std::string& name, const std::string& content = "a,b\n1,2\n") {
         writeFile(dir / name, content);

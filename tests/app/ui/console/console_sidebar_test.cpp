@@ -1,0 +1,159 @@
+#include <gtest/gtest.h>
+
+#include <QLocale>
+#include <QTest>
+
+#include "app/ui/chrome_icon_button.h"
+#include "app/ui/console/console_sidebar.h"
+#include "app/ui/console/console_test_support.h"
+#include "app/ui/console/sidebar_add_footer.h"
+#include "app/ui/console/sidebar_nav_row.h"
+#include "app/ui/full_screen_traffic_lights.h"
+#include "core/settings_store.h"
+
+namespace calvoro {
+namespace {
+
+using testing::onMain;
+
+class ConsoleSidebarTest : public testing::ConsoleTest {
+protected:
+    void show() {
+        onMain([&] {
+            sidebar = new ConsoleSidebar(*model, host.get());
+            sidebar->resize(246, 700);
+            host->show();
+        });
+    }
+    // Headers and rows of the sections card, by their text.
+    QStringList sectionTexts() {
+        QStringList texts;
+        for (auto* button : sidebar->sectionsContent()->findChildren<QAbstractButton*>(Qt::FindDirectChildrenOnly))
+            texts << (button->objectName().isEmpty() ? button->text() : "[" + button->objectName() + "]");
+        return texts;
+    }
+    ConsoleSidebar* sidebar = nullptr;
+};
+
+TEST_F(ConsoleSidebarTest, LibraryCountsJobsAndFiltersTheList) {
+    const auto files = std::vector{file("a.csv"), file("b.json", "{}"), file("c.mp3", "ID3")};
+    show();
+    onMain([&] {
+        model->addFiles(files);
+        const auto& rows = sidebar->libraryRows();
+        ASSERT_EQ(rows.size(), 7u);
+        EXPECT_EQ(rows[0]->text(), "All Files");
+        EXPECT_EQ(rows[0]->countText(), "3");
+        EXPECT_EQ(rows[3]->text(), "Audio");
+        EXPECT_EQ(rows[3]->countText(), "1");
+        EXPECT_EQ(rows[4]->countText(), "2") << "data files count as documents";
+        EXPECT_EQ(rows[2]->countText(), "0") << "zero is shown too";
+        EXPECT_TRUE(rows[0]->isSelected());
+
+        QTest::mouseClick(rows[2], Qt::LeftButton);
+        EXPECT_EQ(model->libraryFilter(), std::optional<FileCategory>(FileCategory::video));
+        EXPECT_TRUE(rows[2]->isSelected());
+        EXPECT_FALSE(rows[0]->isSelected());
+        QTest::mouseClick(rows[2], Qt::LeftButton);
+        EXPECT_TRUE(rows[2]->isSelected()) << "a second tap keeps the filter";
+        QTest::mouseClick(rows[0], Qt::LeftButton);
+        EXPECT_FALSE(model->libraryFilter().has_value());
+    });
+}
+
+TEST_F(ConsoleSidebarTest, SelectedRowTextContrastsWithTheAccent) {
+    show();
+    onMain([&] {
+        SidebarNavRow* all = sidebar->libraryRows()[0];
+        // Paper's dark fill is nearly white: near-black text; blue's gives white.
+        model->setAccent(AccentChoice::paper);
+        EXPECT_EQ(all->foregroundColor(), QColor(10, 10, 11));
+        QColor count(10, 10, 11);
+        count.setAlphaF(0.6f);
+        EXPECT_EQ(all->countColor(), count);
+        model->setAccent(AccentChoice::blue);
+        EXPECT_EQ(all->foregroundColor(), QColor(Qt::white));
+        EXPECT_EQ(sidebar->addFooter()->labelColor(), QColor(Qt::white));
+    });
+}
+
+TEST_F(ConsoleSidebarTest, OnlyExploreShowsWithoutRecentsOrStats) {
+    show();
+    onMain([&] { EXPECT_EQ(sectionTexts(), (QStringList{"[explore]", "All conversions", "Conversion log"})); });
+}
+
+TEST_F(ConsoleSidebarTest, StatsAndRecentsShowTheirRowsAndRecentsReplay) {
+    std::vector<RecentJob> recents;
+    for (int i = 0; i < 7; ++i)
+        recents.push_back(RecentJob{Uuid(), (dir / ("song-" + std::to_string(i) + ".mp3")).string(), "mp3",
+                                    i == 0 ? "no-such-format" : "wav", std::chrono::system_clock::now(), std::nullopt});
+    file("song-0.mp3", "ID3");
+    onMain([&] {
+        model.reset();
+        auto& store = SettingsStore::shared();
+        store.set("Calvoro.statsTotalConversions", 1234);
+        store.set("Calvoro.statsBytesSaved", 0);
+        const std::string json = RecentJob::encodeList(recents);
+        store.setData("Calvoro.recents", std::vector<uint8_t>(json.begin(), json.end()));
+        model = std::make_unique<ConversionViewModel>();
+    });
+    show();
+    onMain([&] {
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        EXPECT_EQ(ConsoleSidebar::conversionsText(1), "1 file converted");
+        EXPECT_EQ(ConsoleSidebar::conversionsText(1234), "1,234 files converted");
+        const QStringList texts = sectionTexts();
+        ASSERT_EQ(texts.mid(0, 6), (QStringList{"[recent]", "song-0.mp3", "song-1.mp3", "song-2.mp3", "song-3.mp3",
+                                                "song-4.mp3"}))
+            << "five recents of seven";
+        EXPECT_EQ(texts[6], "[stats]");
+        EXPECT_EQ(texts.count("1,234 files converted"), 1) << "the stat row is drawn, not a button";
+
+        auto* replay = sidebar->sectionsContent()->findChildren<QAbstractButton*>(Qt::FindDirectChildrenOnly)[1];
+        EXPECT_EQ(replay->toolTip(), "Convert song-0.mp3 again");
+        testing::press(replay);
+        ASSERT_EQ(model->jobs().size(), 1u);
+        EXPECT_EQ(model->jobs()[0].fileName, "song-0.mp3");
+        QLocale::setDefault(QLocale::c());
+    });
+}
+
+TEST_F(ConsoleSidebarTest, CollapsedSectionsStayCollapsedAfterARestart) {
+    show();
+    onMain([&] {
+        auto* explore = sidebar->sectionsContent()->findChild<QAbstractButton*>("explore");
+        ASSERT_NE(explore, nullptr);
+        testing::press(explore);
+    });
+    EXPECT_TRUE(testing::waitUntil([&] { return sectionTexts() == QStringList{"[explore]"}; }));
+    onMain([&] {
+        ConversionViewModel restarted;
+        EXPECT_FALSE(restarted.isSectionExpanded("explore"));
+        EXPECT_TRUE(restarted.isSectionExpanded("recent"));
+    });
+}
+
+TEST_F(ConsoleSidebarTest, LinksGearAndFooterOpenWhatTheyName) {
+    show();
+    onMain([&] {
+        auto links = sidebar->sectionsContent()->findChildren<QAbstractButton*>(Qt::FindDirectChildrenOnly);
+        testing::press(links[1]);
+        EXPECT_TRUE(model->showConversionsInfo());
+        testing::press(links[2]);
+        EXPECT_TRUE(model->showLogPanel());
+        QTest::mouseClick(sidebar->settingsButton(), Qt::LeftButton);
+        EXPECT_TRUE(model->showSettingsPopover());
+
+        model->setFilePickerCategory(FileCategory::image);
+        QTest::mouseClick(sidebar->addFooter(), Qt::LeftButton);
+        EXPECT_FALSE(model->filePickerCategory().has_value());
+        EXPECT_TRUE(model->showFilePicker());
+
+        EXPECT_EQ(sidebar->findChildren<FullScreenTrafficLights*>().size(), 0);
+        model->setIsFullScreen(true);
+        EXPECT_EQ(sidebar->findChildren<FullScreenTrafficLights*>().size(), 1);
+    });
+}
+
+}  // namespace
+}  // namespace calvoro
