@@ -19,6 +19,7 @@
 #include "app/ui/app_commands.h"
 #include "app/ui/console/console_view.h"
 #include "app/ui/content_view.h"
+#include "app/ui/first_frame_report.h"
 #include "app/ui/main_window.h"
 #include "app/ui/screenshot_renderer.h"
 #include "app/ui/seed_files.h"
@@ -103,6 +104,8 @@ extern "C" __attribute__((visibility("default"))) int calvoro_window_main(int ar
     QObject::connect(&window, &MainWindow::closed, &app, [&session] {
         if (session.lastWindowClosed()) QApplication::quit();
     });
+    const size_t seeded = CalvoroApp::seedFilePaths(arguments).size();
+    FirstFrameReport::watch(&window, [&viewModel, seeded] { return viewModel.jobs().size() >= seeded; });
     if (session.showsWindow()) {
         window.show();
         // Under a bare X server nothing else gives the new window the focus.
