@@ -31,6 +31,35 @@ void errorCallback(png_structp png, png_const_charp message) {
 
 void warningCallback(png_structp, png_const_charp) {}
 
+void readHeaderMetadata(png_structp png, png_infop info, ImageMetadata& metadata) {
+    png_bytep profile = nullptr;
+    png_uint_32 profileLength = 0;
+    png_charp profileName = nullptr;
+    int compression = 0;
+    if (png_get_iCCP(png, info, &profileName, &compression, &profile, &profileLength) && profile)
+        metadata.iccProfile.assign(profile, profile + profileLength);
+    png_uint_32 resX = 0, resY = 0;
+    int unit = 0;
+    if (png_get_pHYs(png, info, &resX, &resY, &unit) && unit == PNG_RESOLUTION_METER && resX && resY) {
+        metadata.dpiWidth = resX * 0.0254;
+        metadata.dpiHeight = resY * 0.0254;
+    }
+}
+
+// Exif and XMP, which may come before or after the image data.
+void readTrailingMetadata(png_structp png, png_infop info, ImageMetadata& metadata) {
+    png_uint_32 exifLength = 0;
+    png_bytep exif = nullptr;
+    if (png_get_eXIf_1(png, info, &exifLength, &exif) && exif && exifLength > 0) metadata.exif.assign(exif, exif + exifLength);
+    png_textp texts = nullptr;
+    int textCount = 0;
+    if (png_get_text(png, info, &texts, &textCount) > 0)
+        for (int i = 0; i < textCount; ++i)
+            if (texts[i].key && std::strcmp(texts[i].key, "XML:com.adobe.xmp") == 0 && texts[i].text)
+                metadata.xmp.assign(texts[i].text, texts[i].itxt_length ? texts[i].itxt_length : texts[i].text_length);
+    if (!metadata.exif.empty()) metadata.orientation = exifOrientation(metadata.exif);
+}
+
 }  // namespace
 
 void decodePNG(const uint8_t* data, size_t size, DecodeResult& out) {
@@ -81,18 +110,7 @@ void decodePNG(const uint8_t* data, size_t size, DecodeResult& out) {
         int passes = png_set_interlace_handling(png);
         png_read_update_info(png, info);
 
-        png_bytep profile = nullptr;
-        png_uint_32 profileLength = 0;
-        png_charp profileName = nullptr;
-        int compression = 0;
-        if (png_get_iCCP(png, info, &profileName, &compression, &profile, &profileLength) && profile)
-            out.props.metadata.iccProfile.assign(profile, profile + profileLength);
-        png_uint_32 resX = 0, resY = 0;
-        int unit = 0;
-        if (png_get_pHYs(png, info, &resX, &resY, &unit) && unit == PNG_RESOLUTION_METER && resX && resY) {
-            out.props.metadata.dpiWidth = resX * 0.0254;
-            out.props.metadata.dpiHeight = resY * 0.0254;
-        }
+        readHeaderMetadata(png, info, out.props.metadata);
         image = RgbaImage(static_cast<int>(w), static_cast<int>(h));
         if (sixteen) allocateLarge(image.deep, image.pixels.size());
         headerRead = true;
@@ -106,23 +124,85 @@ void decodePNG(const uint8_t* data, size_t size, DecodeResult& out) {
         png_read_end(png, info);
     }
     // Metadata chunks may come after the image data.
-    png_uint_32 exifLength = 0;
-    png_bytep exif = nullptr;
-    if (png_get_eXIf_1(png, info, &exifLength, &exif) && exif && exifLength > 0)
-        out.props.metadata.exif.assign(exif, exif + exifLength);
-    png_textp texts = nullptr;
-    int textCount = 0;
-    if (png_get_text(png, info, &texts, &textCount) > 0)
-        for (int i = 0; i < textCount; ++i)
-            if (texts[i].key && std::strcmp(texts[i].key, "XML:com.adobe.xmp") == 0 && texts[i].text)
-                out.props.metadata.xmp.assign(texts[i].text, texts[i].itxt_length ? texts[i].itxt_length : texts[i].text_length);
+    readTrailingMetadata(png, info, out.props.metadata);
     png_destroy_read_struct(&png, &info, nullptr);
     (void)rowsDone;
     if (sixteen) image.pixelsFromDeep();
-    if (!out.props.metadata.exif.empty()) out.props.metadata.orientation = exifOrientation(out.props.metadata.exif);
     out.props.pixelWidth = image.width;
     out.props.pixelHeight = image.height;
     out.frames.push_back({std::move(image), 0});
+}
+
+bool pngStreamable(const uint8_t* data, size_t size) {
+    static const uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (size < 8 + 25 || std::memcmp(data, signature, 8) != 0 || std::memcmp(data + 12, "IHDR", 4) != 0) return false;
+    if (data[28] != 0) return false;  // interlaced
+    bool pixelsSeen = false;
+    for (size_t pos = 8; size - pos >= 12;) {
+        const uint32_t length = be32(data + pos);
+        const uint8_t* type = data + pos + 4;
+        if (length > size - pos - 12) return false;
+        const size_t next = pos + 12 + length;
+        if (std::memcmp(type, "IEND", 4) == 0) return next == size;
+        if (std::memcmp(type, "IDAT", 4) == 0) pixelsSeen = true;
+        else if (pixelsSeen && (std::memcmp(type, "eXIf", 4) == 0 || std::memcmp(type, "tEXt", 4) == 0 ||
+                                std::memcmp(type, "zTXt", 4) == 0 || std::memcmp(type, "iTXt", 4) == 0))
+            return false;
+        pos = next;
+    }
+    return false;
+}
+
+void decodePNGRows(const uint8_t* data, size_t size, ImageProperties& props, const std::function<bool()>& started,
+                   const std::function<bool(int, const uint8_t*)>& row) {
+    std::string message;
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &message, errorCallback, warningCallback);
+    if (!png) fail("Could not decode image data");
+    png_infop info = png_create_info_struct(png);
+    struct Release {
+        png_structp& png;
+        png_infop& info;
+        ~Release() {
+            if (png) png_destroy_read_struct(&png, &info, nullptr);
+        }
+    } release{png, info};
+    Reader reader{data, size, 0};
+    std::vector<uint8_t> rgba;
+    std::vector<uint16_t> deep;
+    if (setjmp(png_jmpbuf(png))) fail("Could not decode PNG data" + (message.empty() ? std::string() : ": " + message));
+    png_set_read_fn(png, &reader, readCallback);
+    png_set_user_limits(png, 1u << 30, 1u << 30);
+    png_set_crc_action(png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
+    png_read_info(png, info);
+    png_uint_32 w = 0, h = 0;
+    int depth = 0, colour = 0, interlace = 0;
+    png_get_IHDR(png, info, &w, &h, &depth, &colour, &interlace, nullptr, nullptr);
+    if (interlace != PNG_INTERLACE_NONE) fail("Could not decode PNG data: interlaced");
+    checkDimensions(w, h);
+    props.bitsPerComponent = depth;
+    props.hasAlpha = (colour & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
+    const bool sixteen = depth == 16;
+    png_set_expand(png);
+    if (sixteen) png_set_swap(png);
+    png_set_gray_to_rgb(png);
+    png_set_add_alpha(png, sixteen ? 0xFFFF : 0xFF, PNG_FILLER_AFTER);
+    png_read_update_info(png, info);
+    readHeaderMetadata(png, info, props.metadata);
+    // The file holds no metadata after its pixels: what follows the header is all there is.
+    readTrailingMetadata(png, info, props.metadata);
+    props.pixelWidth = static_cast<int>(w);
+    props.pixelHeight = static_cast<int>(h);
+    if (!started()) return;
+    rgba.resize(static_cast<size_t>(w) * 4);
+    if (sixteen) deep.resize(rgba.size());
+    for (int y = 0; y < static_cast<int>(h); ++y) {
+        png_read_row(png, sixteen ? reinterpret_cast<png_bytep>(deep.data()) : rgba.data(), nullptr);
+        // The same rounding as a whole 16-bit picture gets.
+        if (sixteen)
+            for (size_t i = 0; i < deep.size(); ++i) rgba[i] = static_cast<uint8_t>((uint32_t(deep[i]) * 255 + 32895) >> 16);
+        if (!row(y, rgba.data())) return;
+    }
+    png_read_end(png, info);
 }
 
 Bytes encodePNG(const RgbaImage& image, const EncodeOptions& options) { return writePNGFile(image, options); }
