@@ -1,6 +1,5 @@
 #include "platform/imaging/png_to_jpeg.h"
 
-#include <cstring>
 #include <exception>
 #include <thread>
 
@@ -24,17 +23,6 @@ struct Ring {
     std::vector<uint8_t> rows;
     uint8_t* row(int y) { return rows.data() + static_cast<size_t>(y % ringRows) * static_cast<size_t>(width) * 4; }
 };
-
-// The decoder's side: each row put on white, as the whole-picture path flattens it.
-void putOnWhite(uint8_t* row, const uint8_t* rgba, int width) {
-    std::memcpy(row, rgba, static_cast<size_t>(width) * 4);
-    for (size_t i = 0; i < static_cast<size_t>(width) * 4; i += 4) {
-        const unsigned a = row[i + 3];
-        if (a == 255) continue;
-        for (int c = 0; c < 3; ++c) row[i + c] = static_cast<uint8_t>((row[i + c] * a + 255 * (255 - a) + 127) / 255);
-        row[i + 3] = 255;
-    }
-}
 
 }  // namespace
 
@@ -71,11 +59,12 @@ std::optional<std::vector<uint8_t>> transcodePNGToJPEG(
                     ready.advance(1);
                     return true;
                 },
-                [&](int y, const uint8_t* rgba) {
-                    if (y >= ringRows && encoded.waitFor(y - ringRows + 1) < 0) return false;
-                    putOnWhite(ring.row(y), rgba, ring.width);
+                [&](int y) -> uint8_t* {
+                    if (y >= ringRows && encoded.waitFor(y - ringRows + 1) < 0) return nullptr;
+                    return ring.row(y);
+                },
+                [&](int y) {
                     if ((y + 1) % band == 0 || y + 1 == props.pixelHeight) decoded.advance(y + 1);
-                    return true;
                 });
         } catch (...) {
             decodeFailure = std::current_exception();
@@ -90,6 +79,7 @@ std::optional<std::vector<uint8_t>> transcodePNGToJPEG(
         bytes.reserve(static_cast<size_t>(props.pixelWidth) * static_cast<size_t>(props.pixelHeight) / 4 + 65536);
         int available = 0;
         try {
+            // The encoder puts transparent rows on white as the whole picture is flattened.
             detail::encodeJPEG(props.pixelWidth, props.pixelHeight, props.metadata.iccProfile, *options,
                                [&bytes](const uint8_t* p, size_t n) { bytes.insert(bytes.end(), p, p + n); },
                                [&](int y) -> const uint8_t* {

@@ -31,10 +31,11 @@ void decodePNG(const uint8_t* data, size_t size, DecodeResult& out);
 // not interlaced, its chunks whole up to an IEND that ends the file, no metadata after the pixels.
 bool pngStreamable(const uint8_t* data, size_t size);
 // Decodes a streamable PNG one row at a time: props are filled as decodePNG fills them, then
-// started is asked, then row gets each row as 8-bit RGBA (only valid during the call) in
-// order. Either returning false stops the decode quietly.
+// started is asked; then, in order, each row is decoded as 8-bit RGBA into the width * 4
+// bytes rowAt(y) gives and rowDone(y) told. started returning false or rowAt nullptr stops
+// the decode quietly.
 void decodePNGRows(const uint8_t* data, size_t size, ImageProperties& props, const std::function<bool()>& started,
-                   const std::function<bool(int, const uint8_t*)>& row);
+                   const std::function<uint8_t*(int)>& rowAt, const std::function<void(int)>& rowDone);
 // A decode whose rows other threads read while it runs: the picture goes into image at its
 // stored size (out.frames stays empty); started is called with the properties once image is
 // allocated, its profile set, before any row; progress then advances as rows are done.

@@ -154,7 +154,7 @@ bool pngStreamable(const uint8_t* data, size_t size) {
 }
 
 void decodePNGRows(const uint8_t* data, size_t size, ImageProperties& props, const std::function<bool()>& started,
-                   const std::function<bool(int, const uint8_t*)>& row) {
+                   const std::function<uint8_t*(int)>& rowAt, const std::function<void(int)>& rowDone) {
     std::string message;
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &message, errorCallback, warningCallback);
     if (!png) fail("Could not decode image data");
@@ -167,7 +167,6 @@ void decodePNGRows(const uint8_t* data, size_t size, ImageProperties& props, con
         }
     } release{png, info};
     Reader reader{data, size, 0};
-    std::vector<uint8_t> rgba;
     std::vector<uint16_t> deep;
     if (setjmp(png_jmpbuf(png))) fail("Could not decode PNG data" + (message.empty() ? std::string() : ": " + message));
     png_set_read_fn(png, &reader, readCallback);
@@ -193,14 +192,15 @@ void decodePNGRows(const uint8_t* data, size_t size, ImageProperties& props, con
     props.pixelWidth = static_cast<int>(w);
     props.pixelHeight = static_cast<int>(h);
     if (!started()) return;
-    rgba.resize(static_cast<size_t>(w) * 4);
-    if (sixteen) deep.resize(rgba.size());
+    if (sixteen) deep.resize(static_cast<size_t>(w) * 4);
     for (int y = 0; y < static_cast<int>(h); ++y) {
-        png_read_row(png, sixteen ? reinterpret_cast<png_bytep>(deep.data()) : rgba.data(), nullptr);
+        uint8_t* rgba = rowAt(y);
+        if (!rgba) return;
+        png_read_row(png, sixteen ? reinterpret_cast<png_bytep>(deep.data()) : rgba, nullptr);
         // The same rounding as a whole 16-bit picture gets.
         if (sixteen)
             for (size_t i = 0; i < deep.size(); ++i) rgba[i] = static_cast<uint8_t>((uint32_t(deep[i]) * 255 + 32895) >> 16);
-        if (!row(y, rgba.data())) return;
+        rowDone(y);
     }
     png_read_end(png, info);
 }
