@@ -60,6 +60,43 @@ void readTrailingMetadata(png_structp png, png_infop info, ImageMetadata& metada
     if (!metadata.exif.empty()) metadata.orientation = exifOrientation(metadata.exif);
 }
 
+// Frees the decoder on every way out, unless already freed.
+struct ReleaseRead {
+    png_structp& png;
+    png_infop& info;
+    ~ReleaseRead() {
+        if (png) png_destroy_read_struct(&png, &info, nullptr);
+    }
+};
+
+// Reads up to the pixels, fills the size and what the header says, and sets the decoder to
+// give RGBA rows (16-bit ones as they are, in native byte order); returns whether they are
+// 16-bit. libpng's errors jump to the caller's setjmp.
+bool readHeader(png_structp png, png_infop info, Reader& reader, ImageProperties& props, int& passes) {
+    png_set_read_fn(png, &reader, readCallback);
+    png_set_user_limits(png, 1u << 30, 1u << 30);
+    png_set_crc_action(png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
+    png_read_info(png, info);
+    png_uint_32 w = 0, h = 0;
+    int depth = 0, colour = 0, interlace = 0;
+    png_get_IHDR(png, info, &w, &h, &depth, &colour, &interlace, nullptr, nullptr);
+    checkDimensions(w, h);
+    props.bitsPerComponent = depth;
+    props.hasAlpha = (colour & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
+    // 16-bit samples are kept as they are, for the writers that hold them.
+    const bool sixteen = depth == 16;
+    png_set_expand(png);
+    if (sixteen) png_set_swap(png);
+    png_set_gray_to_rgb(png);
+    png_set_add_alpha(png, sixteen ? 0xFFFF : 0xFF, PNG_FILLER_AFTER);
+    passes = png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    readHeaderMetadata(png, info, props.metadata);
+    props.pixelWidth = static_cast<int>(w);
+    props.pixelHeight = static_cast<int>(h);
+    return sixteen;
+}
+
 }  // namespace
 
 void decodePNG(const uint8_t* data, size_t size, DecodeResult& out) {
@@ -68,13 +105,7 @@ void decodePNG(const uint8_t* data, size_t size, DecodeResult& out) {
     if (!png) fail("Could not decode image data");
     png_infop info = png_create_info_struct(png);
     // The size checks and the pixel buffer throw past libpng; the decoder is freed on that way out too.
-    struct Release {
-        png_structp& png;
-        png_infop& info;
-        ~Release() {
-            if (png) png_destroy_read_struct(&png, &info, nullptr);
-        }
-    } release{png, info};
+    ReleaseRead release{png, info};
     Reader reader{data, size, 0};
     RgbaImage image;
     int rowsDone = 0;
@@ -91,27 +122,10 @@ void decodePNG(const uint8_t* data, size_t size, DecodeResult& out) {
         partial = true;
     }
     if (!partial) {
-        png_set_read_fn(png, &reader, readCallback);
-        png_set_user_limits(png, 1u << 30, 1u << 30);
-        png_set_crc_action(png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
-        png_read_info(png, info);
-        png_uint_32 w = 0, h = 0;
-        int depth = 0, colour = 0, interlace = 0;
-        png_get_IHDR(png, info, &w, &h, &depth, &colour, &interlace, nullptr, nullptr);
-        checkDimensions(w, h);
-        out.props.bitsPerComponent = depth;
-        out.props.hasAlpha = (colour & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
-        // 16-bit samples are kept as they are, for the writers that hold them.
-        sixteen = depth == 16;
-        png_set_expand(png);
-        if (sixteen) png_set_swap(png);  // native byte order
-        png_set_gray_to_rgb(png);
-        png_set_add_alpha(png, sixteen ? 0xFFFF : 0xFF, PNG_FILLER_AFTER);
-        int passes = png_set_interlace_handling(png);
-        png_read_update_info(png, info);
-
-        readHeaderMetadata(png, info, out.props.metadata);
-        image = RgbaImage(static_cast<int>(w), static_cast<int>(h));
+        int passes = 1;
+        sixteen = readHeader(png, info, reader, out.props, passes);
+        const auto h = static_cast<png_uint_32>(out.props.pixelHeight);
+        image = RgbaImage(out.props.pixelWidth, out.props.pixelHeight);
         if (sixteen) allocateLarge(image.deep, image.pixels.size());
         headerRead = true;
         for (int pass = 0; pass < passes; ++pass)
@@ -159,41 +173,18 @@ void decodePNGRows(const uint8_t* data, size_t size, ImageProperties& props, con
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &message, errorCallback, warningCallback);
     if (!png) fail("Could not decode image data");
     png_infop info = png_create_info_struct(png);
-    struct Release {
-        png_structp& png;
-        png_infop& info;
-        ~Release() {
-            if (png) png_destroy_read_struct(&png, &info, nullptr);
-        }
-    } release{png, info};
+    ReleaseRead release{png, info};
     Reader reader{data, size, 0};
     std::vector<uint16_t> deep;
     if (setjmp(png_jmpbuf(png))) fail("Could not decode PNG data" + (message.empty() ? std::string() : ": " + message));
-    png_set_read_fn(png, &reader, readCallback);
-    png_set_user_limits(png, 1u << 30, 1u << 30);
-    png_set_crc_action(png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
-    png_read_info(png, info);
-    png_uint_32 w = 0, h = 0;
-    int depth = 0, colour = 0, interlace = 0;
-    png_get_IHDR(png, info, &w, &h, &depth, &colour, &interlace, nullptr, nullptr);
-    if (interlace != PNG_INTERLACE_NONE) fail("Could not decode PNG data: interlaced");
-    checkDimensions(w, h);
-    props.bitsPerComponent = depth;
-    props.hasAlpha = (colour & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
-    const bool sixteen = depth == 16;
-    png_set_expand(png);
-    if (sixteen) png_set_swap(png);
-    png_set_gray_to_rgb(png);
-    png_set_add_alpha(png, sixteen ? 0xFFFF : 0xFF, PNG_FILLER_AFTER);
-    png_read_update_info(png, info);
-    readHeaderMetadata(png, info, props.metadata);
+    int passes = 1;
+    const bool sixteen = readHeader(png, info, reader, props, passes);
+    if (passes != 1) fail("Could not decode PNG data: interlaced");
     // The file holds no metadata after its pixels: what follows the header is all there is.
     readTrailingMetadata(png, info, props.metadata);
-    props.pixelWidth = static_cast<int>(w);
-    props.pixelHeight = static_cast<int>(h);
     if (!started()) return;
-    if (sixteen) deep.resize(static_cast<size_t>(w) * 4);
-    for (int y = 0; y < static_cast<int>(h); ++y) {
+    if (sixteen) deep.resize(static_cast<size_t>(props.pixelWidth) * 4);
+    for (int y = 0; y < props.pixelHeight; ++y) {
         uint8_t* rgba = rowAt(y);
         if (!rgba) return;
         png_read_row(png, sixteen ? reinterpret_cast<png_bytep>(deep.data()) : rgba, nullptr);
