@@ -1,6 +1,8 @@
 #include "platform/imaging/png_to_jpeg.h"
 
+#include <algorithm>
 #include <exception>
+#include <system_error>
 #include <thread>
 
 #include "core/conversion_error.h"
@@ -40,7 +42,8 @@ std::optional<std::vector<uint8_t>> transcodePNGToJPEG(
     std::exception_ptr decodeFailure;
     bool declined = false;
 
-    std::jthread decoder([&] {
+    std::jthread decoder;
+    const auto decode = [&] {
         try {
             detail::decodePNGRows(
                 data.data(), data.size(), props,
@@ -55,7 +58,7 @@ std::optional<std::vector<uint8_t>> transcodePNGToJPEG(
                         return false;
                     }
                     ring.width = props.pixelWidth;
-                    ring.rows.resize(static_cast<size_t>(props.pixelWidth) * 4 * ringRows);
+                    ring.rows.resize(static_cast<size_t>(props.pixelWidth) * 4 * std::min(ringRows, props.pixelHeight));
                     ready.advance(1);
                     return true;
                 },
@@ -71,7 +74,12 @@ std::optional<std::vector<uint8_t>> transcodePNGToJPEG(
             ready.fail();
             decoded.fail();
         }
-    });
+    };
+    try {
+        decoder = std::jthread(decode);
+    } catch (const std::system_error&) {
+        return std::nullopt;  // no thread to spare: the whole-picture path needs none
+    }
 
     std::vector<uint8_t> bytes;
     bool encodeFailed = false;
