@@ -94,7 +94,8 @@ std::optional<std::vector<uint8_t>> transcodePNGToJPEG(
                                    if (y > 0 && y % band == 0) encoded.advance(y);
                                    if (y >= available && (available = decoded.waitFor(y + 1)) < 0) return nullptr;
                                    return ring.row(y);
-                               });
+                               },
+                               !props.hasAlpha && props.bitsPerComponent != 16);
         } catch (const ConversionError&) {
             encodeFailed = true;
         }

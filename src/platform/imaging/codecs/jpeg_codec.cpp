@@ -259,7 +259,7 @@ void encodeJPEG(const RgbaImage& image, const EncodeOptions& options, const Byte
 }
 
 void encodeJPEG(int width, int height, const std::vector<uint8_t>& iccProfile, const EncodeOptions& options,
-                const ByteSink& sink, const std::function<const uint8_t*(int)>& rowAt) {
+                const ByteSink& sink, const std::function<const uint8_t*(int)>& rowAt, bool rgb) {
     JpegWriter writer;
     jpeg_compress_struct& cinfo = writer.cinfo;
     ErrorManager err{};
@@ -280,8 +280,9 @@ void encodeJPEG(int width, int height, const std::vector<uint8_t>& iccProfile, c
     cinfo.image_width = static_cast<JDIMENSION>(width);
     cinfo.image_height = static_cast<JDIMENSION>(height);
     // The RGBA rows go to the encoder as they are (the fourth byte is skipped).
-    cinfo.input_components = 4;
-    cinfo.in_color_space = JCS_EXT_RGBX;
+    // (RGB rows give the same bytes: the colour conversion is the same for both layouts.)
+    cinfo.input_components = rgb ? 3 : 4;
+    cinfo.in_color_space = rgb ? JCS_RGB : JCS_EXT_RGBX;
     jpeg_set_defaults(&cinfo);
     int q = static_cast<int>(std::lround(std::clamp(options.quality, 0.0, 1.0) * 100.0));
     jpeg_set_quality(&cinfo, std::max(1, q), TRUE);
@@ -314,7 +315,7 @@ void encodeJPEG(int width, int height, const std::vector<uint8_t>& iccProfile, c
         const uint8_t* s = rowAt(static_cast<int>(cinfo.next_scanline));
         if (!s) fail("Could not encode JPEG: the picture is incomplete");
         JSAMPROW row = const_cast<uint8_t*>(s);
-        const uint8_t* alphaEnd = s + static_cast<size_t>(width) * 4;
+        const uint8_t* alphaEnd = rgb ? s : s + static_cast<size_t>(width) * 4;
         bool opaque = true;
         for (const uint8_t* a = s + 3; a < alphaEnd; a += 4)
             if (*a != 255) {

@@ -70,9 +70,10 @@ struct ReleaseRead {
 };
 
 // Reads up to the pixels, fills the size and what the header says, and sets the decoder to
-// give RGBA rows (16-bit ones as they are, in native byte order); returns whether they are
-// 16-bit. libpng's errors jump to the caller's setjmp.
-bool readHeader(png_structp png, png_infop info, Reader& reader, ImageProperties& props, int& passes) {
+// give RGBA rows (16-bit ones as they are, in native byte order; RGB ones for an opaque 8-bit
+// picture when rgbWhenOpaque); returns whether they are 16-bit. libpng's errors jump to the
+// caller's setjmp.
+bool readHeader(png_structp png, png_infop info, Reader& reader, ImageProperties& props, int& passes, bool rgbWhenOpaque = false) {
     png_set_read_fn(png, &reader, readCallback);
     png_set_user_limits(png, 1u << 30, 1u << 30);
     png_set_crc_action(png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
@@ -88,7 +89,7 @@ bool readHeader(png_structp png, png_infop info, Reader& reader, ImageProperties
     png_set_expand(png);
     if (sixteen) png_set_swap(png);
     png_set_gray_to_rgb(png);
-    png_set_add_alpha(png, sixteen ? 0xFFFF : 0xFF, PNG_FILLER_AFTER);
+    if (!rgbWhenOpaque || sixteen || props.hasAlpha) png_set_add_alpha(png, sixteen ? 0xFFFF : 0xFF, PNG_FILLER_AFTER);
     passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
     readHeaderMetadata(png, info, props.metadata);
@@ -178,7 +179,7 @@ void decodePNGRows(const uint8_t* data, size_t size, ImageProperties& props, con
     std::vector<uint16_t> deep;
     if (setjmp(png_jmpbuf(png))) fail("Could not decode PNG data" + (message.empty() ? std::string() : ": " + message));
     int passes = 1;
-    const bool sixteen = readHeader(png, info, reader, props, passes);
+    const bool sixteen = readHeader(png, info, reader, props, passes, true);
     if (passes != 1) fail("Could not decode PNG data: interlaced");
     // The file holds no metadata after its pixels: what follows the header is all there is.
     readTrailingMetadata(png, info, props.metadata);
