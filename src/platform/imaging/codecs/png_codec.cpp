@@ -60,11 +60,22 @@ void readTrailingMetadata(png_structp png, png_infop info, ImageMetadata& metada
     if (!metadata.exif.empty()) metadata.orientation = exifOrientation(metadata.exif);
 }
 
-// Frees the decoder on every way out, unless already freed.
-struct ReleaseRead {
-    png_structp& png;
-    png_infop& info;
-    ~ReleaseRead() {
+// A decoder over data in memory, freed on every way out unless already freed: the size checks
+// and the pixel buffers throw past libpng.
+struct ReadState {
+    std::string message;  // libpng's last error
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    Reader reader;
+
+    ReadState(const uint8_t* data, size_t size) : reader{data, size, 0} {
+        png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &message, errorCallback, warningCallback);
+        if (!png) fail("Could not decode image data");
+        info = png_create_info_struct(png);
+    }
+    ReadState(const ReadState&) = delete;
+    ReadState& operator=(const ReadState&) = delete;
+    ~ReadState() {
         if (png) png_destroy_read_struct(&png, &info, nullptr);
     }
 };
@@ -101,13 +112,11 @@ bool readHeader(png_structp png, png_infop info, Reader& reader, ImageProperties
 }  // namespace
 
 void decodePNG(const uint8_t* data, size_t size, DecodeResult& out) {
-    std::string message;
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &message, errorCallback, warningCallback);
-    if (!png) fail("Could not decode image data");
-    png_infop info = png_create_info_struct(png);
-    // The size checks and the pixel buffer throw past libpng; the decoder is freed on that way out too.
-    ReleaseRead release{png, info};
-    Reader reader{data, size, 0};
+    ReadState state(data, size);
+    std::string& message = state.message;
+    png_structp& png = state.png;
+    png_infop& info = state.info;
+    Reader& reader = state.reader;
     RgbaImage image;
     int rowsDone = 0;
     volatile bool headerRead = false;
@@ -170,12 +179,11 @@ bool pngStreamable(const uint8_t* data, size_t size) {
 
 void decodePNGRows(const uint8_t* data, size_t size, ImageProperties& props, const std::function<bool()>& started,
                    const std::function<uint8_t*(int)>& rowAt, const std::function<void(int)>& rowDone) {
-    std::string message;
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &message, errorCallback, warningCallback);
-    if (!png) fail("Could not decode image data");
-    png_infop info = png_create_info_struct(png);
-    ReleaseRead release{png, info};
-    Reader reader{data, size, 0};
+    ReadState state(data, size);
+    std::string& message = state.message;
+    png_structp& png = state.png;
+    png_infop& info = state.info;
+    Reader& reader = state.reader;
     std::vector<uint16_t> deep;
     if (setjmp(png_jmpbuf(png))) fail("Could not decode PNG data" + (message.empty() ? std::string() : ": " + message));
     int passes = 1;
