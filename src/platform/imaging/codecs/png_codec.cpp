@@ -167,7 +167,8 @@ bool pngStreamable(const uint8_t* data, size_t size) {
         const uint8_t* type = data + pos + 4;
         if (length > size - pos - 12) return false;
         const size_t next = pos + 12 + length;
-        if (std::memcmp(type, "IEND", 4) == 0) return next == size;
+        // As the truncation check reads the ending: an empty IEND closes the file.
+        if (std::memcmp(type, "IEND", 4) == 0) return length == 0 && next == size;
         if (std::memcmp(type, "IDAT", 4) == 0) pixelsSeen = true;
         else if (pixelsSeen && (std::memcmp(type, "eXIf", 4) == 0 || std::memcmp(type, "tEXt", 4) == 0 ||
                                 std::memcmp(type, "zTXt", 4) == 0 || std::memcmp(type, "iTXt", 4) == 0))

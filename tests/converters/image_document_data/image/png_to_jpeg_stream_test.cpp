@@ -188,6 +188,18 @@ TEST(PngToJpegStream, CutOrDamagedFilesFailOrDecodeAsBeforeAndLeaveNothingHalfDo
         EXPECT_TRUE(std::filesystem::is_empty(out.path()));
     }
 
+    // An ending that is not the usual empty IEND is taken as cut short, as before.
+    auto oddEnding = std::vector<uint8_t>(bytes.begin(), bytes.end() - 12);
+    oddEnding.insert(oddEnding.end(), {0, 0, 0, 4, 'I', 'E', 'N', 'D', 1, 2, 3, 4, 0, 0, 0, 0});
+    const auto odd = dir / "odd.png";
+    writeFile(odd, oddEnding);
+    {
+        TempDir out;
+        EXPECT_FALSE(streams(odd));
+        EXPECT_THROW(ImageConverter::convert(odd, SupportedFormat::jpeg, out.path(), 0.92, std::nullopt, false), ConversionError);
+        EXPECT_TRUE(std::filesystem::is_empty(out.path()));
+    }
+
     // Damaged compressed data inside whole chunks: the stream gives up, and the whole-picture
     // path does exactly what it did.
     auto damaged = bytes;
