@@ -98,6 +98,9 @@ std::optional<std::vector<uint8_t>> transcodePNGToJPEG(
                                !props.hasAlpha && props.bitsPerComponent != 16);
         } catch (const ConversionError&) {
             encodeFailed = true;
+        } catch (...) {
+            encoded.fail();  // the decoder is let go before it is joined
+            throw;
         }
         encoded.fail();  // nothing more is taken: a decoder still waiting stops
     }
