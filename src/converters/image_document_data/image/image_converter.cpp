@@ -7,10 +7,12 @@
 #include <cstring>
 
 #include "core/conversion_error.h"
+#include "core/file_writing.h"
 #include "core/output_name_registry.h"
 #include "core/text_util.h"
 #include "platform/imaging/image_destination.h"
 #include "platform/imaging/image_ops.h"
+#include "platform/imaging/png_to_jpeg.h"
 #include "platform/imaging/raw_decoder.h"
 #include "platform/imaging/type_identifiers.h"
 
@@ -41,7 +43,45 @@ bool isAlphaTarget(SupportedFormat f) {
     }
 }
 
+// Metadata the written file keeps: all the source's for its own pixels, the descriptive part
+// for re-drawn ones, none of GPS and XMP when stripped.
+void setMetadata(imaging::EncodeOptions& options, const imaging::ImageMetadata& source, bool wholeMetadata, bool stripMetadata) {
+    if (!stripMetadata && wholeMetadata) {
+        options.metadata = source;
+    } else if (!stripMetadata) {
+        options.metadata.exif = source.exif;
+        options.metadata.xmp = source.xmp;
+        options.metadata.iptc = source.iptc;
+    } else {
+        options.excludeGPS = true;
+        options.excludeXMP = true;
+    }
+}
+
 }  // namespace
+
+std::optional<std::filesystem::path> ImageConverter::streamPNGToJPEG(const imaging::ImageSource& imageSource, SupportedFormat target,
+                                                                     const std::filesystem::path& source,
+                                                                     const std::filesystem::path& outputDir, double quality,
+                                                                     std::optional<int> maxEdge, bool stripMetadata) {
+    if (imageSource.typeIdentifier() != types::png || !imaging::canEncode(types::jpeg)) return std::nullopt;
+    // Only when nothing needs the whole picture: no resize, no turn of the pixels.
+    auto bytes = imaging::transcodePNGToJPEG(imageSource, [&](const imaging::ImageProperties& props) {
+        std::optional<imaging::EncodeOptions> options;
+        if (maxEdge && *maxEdge < std::max(props.pixelWidth, props.pixelHeight)) return options;
+        options.emplace();
+        options->quality = quality;
+        setMetadata(*options, props.metadata, true, stripMetadata);
+        if (options->metadata.orientation != props.metadata.orientation) options.reset();
+        return options;
+    });
+    if (!bytes) return std::nullopt;
+    ConversionLogger::shared().debug("Streamed PNG rows into JPEG", category);
+    const std::filesystem::path outputURL =
+        OutputNameRegistry::reserve(outputDir, deletingPathExtension(lastPathComponent(source)), target.fileExtension());
+    if (!files::writeAtomically(outputURL, bytes->data(), bytes->size())) throw ConversionError::failedToCreateOutput();
+    return outputURL;
+}
 
 std::optional<std::string> ImageConverter::utTypeForFormat(SupportedFormat format) {
     switch (format) {
@@ -97,6 +137,9 @@ std::filesystem::path ImageConverter::convert(const std::filesystem::path& sourc
         logger.error("CGImageSourceCreateWithURL returned nil", category, fileName);
         throw ConversionError::failedToLoadFile();
     }
+
+    if (target == SupportedFormat::jpeg || target == SupportedFormat::jpg)
+        if (auto streamed = streamPNGToJPEG(*imageSource, target, source, outputDir, quality, maxEdge, stripMetadata)) return *streamed;
 
     imaging::RgbaImage image;
     bool pixelsChanged = false;
@@ -175,18 +218,7 @@ std::filesystem::path ImageConverter::convert(const std::filesystem::path& sourc
     if (target == SupportedFormat::heic || target == SupportedFormat::heif) options.quality = std::min(quality, 0.85);
     else if (!isAlphaTarget(target)) imaging::flattenOnto(image);  // opaque white behind transparent areas
 
-    if (!stripMetadata && !pixelsChanged && sourceIndexIsCompatible(*imageSource, target)) {
-        // The source's own image with everything it carries.
-        options.metadata = sourceMetadata;
-    } else if (!stripMetadata) {
-        // Re-drawn pixels: the source's descriptive metadata without what describes the old grid.
-        options.metadata.exif = sourceMetadata.exif;
-        options.metadata.xmp = sourceMetadata.xmp;
-        options.metadata.iptc = sourceMetadata.iptc;
-    } else {
-        options.excludeGPS = true;
-        options.excludeXMP = true;
-    }
+    setMetadata(options, sourceMetadata, !pixelsChanged && sourceIndexIsCompatible(*imageSource, target), stripMetadata);
     // Where the orientation is not written with the file, the pixels are turned instead.
     if (options.metadata.orientation != orientation || !imaging::carriesOrientation(*type)) {
         image = imaging::applyOrientation(std::move(image), orientation);

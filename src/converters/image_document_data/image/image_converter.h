@@ -47,6 +47,12 @@ public:
 
 private:
     static std::optional<imaging::RgbaImage> decodeRAW(const std::filesystem::path& source, const imaging::ImageSource& imageSource);
+    // A PNG to JPEG without the whole picture in memory, when nothing needs it; nothing when
+    // the file goes the whole-picture way (which then reports any fault as it always has).
+    static std::optional<std::filesystem::path> streamPNGToJPEG(const imaging::ImageSource& imageSource, SupportedFormat target,
+                                                                const std::filesystem::path& source,
+                                                                const std::filesystem::path& outputDir, double quality,
+                                                                std::optional<int> maxEdge, bool stripMetadata);
     static bool sourceIndexIsCompatible(const imaging::ImageSource& imageSource, SupportedFormat target);
 
     static std::filesystem::path createPDFFromImage(const imaging::RgbaImage& image, const std::filesystem::path& outputURL,

@@ -27,6 +27,16 @@ void checkDimensions(uint64_t width, uint64_t height);
 
 // Decoders: frame 0 only unless allFrames (GIF). They fill props.pixelWidth/Height.
 void decodePNG(const uint8_t* data, size_t size, DecodeResult& out);
+// Whether a PNG can be decoded row by row with all it carries known before the first row:
+// not interlaced, its chunks whole up to an IEND that ends the file, no metadata after the pixels.
+bool pngStreamable(const uint8_t* data, size_t size);
+// Decodes a streamable PNG one row at a time: props are filled as decodePNG fills them, then
+// started is asked; then, in order, each row is decoded into the width * 4 bytes rowAt(y)
+// gives and rowDone(y) told. Rows are 8-bit RGBA, or RGB (three bytes a pixel) when the
+// picture has no alpha and no more than 8 bits. started returning false or rowAt nullptr stops
+// the decode quietly.
+void decodePNGRows(const uint8_t* data, size_t size, ImageProperties& props, const std::function<bool()>& started,
+                   const std::function<uint8_t*(int)>& rowAt, const std::function<void(int)>& rowDone);
 // A decode whose rows other threads read while it runs: the picture goes into image at its
 // stored size (out.frames stays empty); started is called with the properties once image is
 // allocated, its profile set, before any row; progress then advances as rows are done.
@@ -66,6 +76,11 @@ Bytes encodeJPEG(const RgbaImage& image, const EncodeOptions& options);
 // The same bytes handed to sink as they are made; with progress, row y is read only once
 // progress has passed it (throws when it fails first).
 void encodeJPEG(const RgbaImage& image, const EncodeOptions& options, const ByteSink& sink, const RowProgress* progress);
+// The same bytes from rows handed out one at a time: rowAt(y) is asked for y = 0, 1, ... and
+// its row (RGBA, or RGB when rgb) must stay valid until the next ask; nullptr when no more
+// rows will come (throws).
+void encodeJPEG(int width, int height, const std::vector<uint8_t>& iccProfile, const EncodeOptions& options,
+                const ByteSink& sink, const std::function<const uint8_t*(int)>& rowAt, bool rgb = false);
 Bytes encodeTIFF(const RgbaImage& image, const EncodeOptions& options);
 Bytes encodeGIF(const std::vector<RgbaImage>& frames, const EncodeOptions& options);
 Bytes encodeWebP(const RgbaImage& image, const EncodeOptions& options);

@@ -251,6 +251,15 @@ void decodeJPEG(const uint8_t* data, size_t size, DecodeResult& out, int reduceT
 }
 
 void encodeJPEG(const RgbaImage& image, const EncodeOptions& options, const ByteSink& sink, const RowProgress* progress) {
+    int available = progress ? 0 : image.height;
+    encodeJPEG(image.width, image.height, image.iccProfile, options, sink, [&](int y) -> const uint8_t* {
+        if (y >= available && (available = progress->waitFor(y + 1)) < 0) return nullptr;
+        return image.row(y);
+    });
+}
+
+void encodeJPEG(int width, int height, const std::vector<uint8_t>& iccProfile, const EncodeOptions& options,
+                const ByteSink& sink, const std::function<const uint8_t*(int)>& rowAt, bool rgb) {
     JpegWriter writer;
     jpeg_compress_struct& cinfo = writer.cinfo;
     ErrorManager err{};
@@ -261,18 +270,19 @@ void encodeJPEG(const RgbaImage& image, const EncodeOptions& options, const Byte
     destination.base.init_destination = initDestination;
     destination.base.empty_output_buffer = emptyOutput;
     destination.base.term_destination = termDestination;
-    std::vector<uint8_t> flattened(static_cast<size_t>(image.width) * 4);
+    std::vector<uint8_t> flattened(static_cast<size_t>(width) * 4);
     if (setjmp(err.jump)) {
         if (destination.failure) std::rethrow_exception(destination.failure);
         fail(std::string("Could not encode JPEG: ") + err.message);
     }
     jpeg_create_compress(&cinfo);
     cinfo.dest = &destination.base;
-    cinfo.image_width = static_cast<JDIMENSION>(image.width);
-    cinfo.image_height = static_cast<JDIMENSION>(image.height);
+    cinfo.image_width = static_cast<JDIMENSION>(width);
+    cinfo.image_height = static_cast<JDIMENSION>(height);
     // The RGBA rows go to the encoder as they are (the fourth byte is skipped).
-    cinfo.input_components = 4;
-    cinfo.in_color_space = JCS_EXT_RGBX;
+    // (RGB rows give the same bytes: the colour conversion is the same for both layouts.)
+    cinfo.input_components = rgb ? 3 : 4;
+    cinfo.in_color_space = rgb ? JCS_RGB : JCS_EXT_RGBX;
     jpeg_set_defaults(&cinfo);
     int q = static_cast<int>(std::lround(std::clamp(options.quality, 0.0, 1.0) * 100.0));
     jpeg_set_quality(&cinfo, std::max(1, q), TRUE);
@@ -300,15 +310,12 @@ void encodeJPEG(const RgbaImage& image, const EncodeOptions& options, const Byte
         const Bytes app13 = photoshopSegmentWithIptc(md.iptc);
         jpeg_write_marker(&cinfo, JPEG_APP0 + 13, app13.data(), static_cast<unsigned>(app13.size()));
     }
-    if (!image.iccProfile.empty())
-        jpeg_write_icc_profile(&cinfo, image.iccProfile.data(), static_cast<unsigned>(image.iccProfile.size()));
-    int available = progress ? 0 : image.height;
+    if (!iccProfile.empty()) jpeg_write_icc_profile(&cinfo, iccProfile.data(), static_cast<unsigned>(iccProfile.size()));
     while (cinfo.next_scanline < cinfo.image_height) {
-        const int y = static_cast<int>(cinfo.next_scanline);
-        if (y >= available && (available = progress->waitFor(y + 1)) < 0) fail("Could not encode JPEG: the picture is incomplete");
-        const uint8_t* s = image.row(y);
+        const uint8_t* s = rowAt(static_cast<int>(cinfo.next_scanline));
+        if (!s) fail("Could not encode JPEG: the picture is incomplete");
         JSAMPROW row = const_cast<uint8_t*>(s);
-        const uint8_t* alphaEnd = s + static_cast<size_t>(image.width) * 4;
+        const uint8_t* alphaEnd = rgb ? s : s + static_cast<size_t>(width) * 4;
         bool opaque = true;
         for (const uint8_t* a = s + 3; a < alphaEnd; a += 4)
             if (*a != 255) {
@@ -318,7 +325,7 @@ void encodeJPEG(const RgbaImage& image, const EncodeOptions& options, const Byte
         if (!opaque) {
             // JPEG has no alpha: transparent areas are put on white.
             uint8_t* d = flattened.data();
-            for (int x = 0; x < image.width; ++x, s += 4, d += 4) {
+            for (int x = 0; x < width; ++x, s += 4, d += 4) {
                 const unsigned a = s[3];
                 for (int c = 0; c < 3; ++c)
                     d[c] = a == 255 ? s[c] : static_cast<uint8_t>((s[c] * a + 255 * (255 - a) + 127) / 255);

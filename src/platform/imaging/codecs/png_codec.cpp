@@ -31,22 +31,92 @@ void errorCallback(png_structp png, png_const_charp message) {
 
 void warningCallback(png_structp, png_const_charp) {}
 
+void readHeaderMetadata(png_structp png, png_infop info, ImageMetadata& metadata) {
+    png_bytep profile = nullptr;
+    png_uint_32 profileLength = 0;
+    png_charp profileName = nullptr;
+    int compression = 0;
+    if (png_get_iCCP(png, info, &profileName, &compression, &profile, &profileLength) && profile)
+        metadata.iccProfile.assign(profile, profile + profileLength);
+    png_uint_32 resX = 0, resY = 0;
+    int unit = 0;
+    if (png_get_pHYs(png, info, &resX, &resY, &unit) && unit == PNG_RESOLUTION_METER && resX && resY) {
+        metadata.dpiWidth = resX * 0.0254;
+        metadata.dpiHeight = resY * 0.0254;
+    }
+}
+
+// Exif and XMP, which may come before or after the image data.
+void readTrailingMetadata(png_structp png, png_infop info, ImageMetadata& metadata) {
+    png_uint_32 exifLength = 0;
+    png_bytep exif = nullptr;
+    if (png_get_eXIf_1(png, info, &exifLength, &exif) && exif && exifLength > 0) metadata.exif.assign(exif, exif + exifLength);
+    png_textp texts = nullptr;
+    int textCount = 0;
+    if (png_get_text(png, info, &texts, &textCount) > 0)
+        for (int i = 0; i < textCount; ++i)
+            if (texts[i].key && std::strcmp(texts[i].key, "XML:com.adobe.xmp") == 0 && texts[i].text)
+                metadata.xmp.assign(texts[i].text, texts[i].itxt_length ? texts[i].itxt_length : texts[i].text_length);
+    if (!metadata.exif.empty()) metadata.orientation = exifOrientation(metadata.exif);
+}
+
+// A decoder over data in memory, freed on every way out unless already freed: the size checks
+// and the pixel buffers throw past libpng.
+struct ReadState {
+    std::string message;  // libpng's last error
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    Reader reader;
+
+    ReadState(const uint8_t* data, size_t size) : reader{data, size, 0} {
+        png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &message, errorCallback, warningCallback);
+        if (!png) fail("Could not decode image data");
+        info = png_create_info_struct(png);
+    }
+    ReadState(const ReadState&) = delete;
+    ReadState& operator=(const ReadState&) = delete;
+    ~ReadState() {
+        if (png) png_destroy_read_struct(&png, &info, nullptr);
+    }
+};
+
+// Reads up to the pixels, fills the size and what the header says, and sets the decoder to
+// give RGBA rows (16-bit ones as they are, in native byte order; RGB ones for an opaque 8-bit
+// picture when rgbWhenOpaque); returns whether they are 16-bit. libpng's errors jump to the
+// caller's setjmp.
+bool readHeader(png_structp png, png_infop info, Reader& reader, ImageProperties& props, int& passes, bool rgbWhenOpaque = false) {
+    png_set_read_fn(png, &reader, readCallback);
+    png_set_user_limits(png, 1u << 30, 1u << 30);
+    png_set_crc_action(png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
+    png_read_info(png, info);
+    png_uint_32 w = 0, h = 0;
+    int depth = 0, colour = 0, interlace = 0;
+    png_get_IHDR(png, info, &w, &h, &depth, &colour, &interlace, nullptr, nullptr);
+    checkDimensions(w, h);
+    props.bitsPerComponent = depth;
+    props.hasAlpha = (colour & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
+    // 16-bit samples are kept as they are, for the writers that hold them.
+    const bool sixteen = depth == 16;
+    png_set_expand(png);
+    if (sixteen) png_set_swap(png);
+    png_set_gray_to_rgb(png);
+    if (!rgbWhenOpaque || sixteen || props.hasAlpha) png_set_add_alpha(png, sixteen ? 0xFFFF : 0xFF, PNG_FILLER_AFTER);
+    passes = png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    readHeaderMetadata(png, info, props.metadata);
+    props.pixelWidth = static_cast<int>(w);
+    props.pixelHeight = static_cast<int>(h);
+    return sixteen;
+}
+
 }  // namespace
 
 void decodePNG(const uint8_t* data, size_t size, DecodeResult& out) {
-    std::string message;
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &message, errorCallback, warningCallback);
-    if (!png) fail("Could not decode image data");
-    png_infop info = png_create_info_struct(png);
-    // The size checks and the pixel buffer throw past libpng; the decoder is freed on that way out too.
-    struct Release {
-        png_structp& png;
-        png_infop& info;
-        ~Release() {
-            if (png) png_destroy_read_struct(&png, &info, nullptr);
-        }
-    } release{png, info};
-    Reader reader{data, size, 0};
+    ReadState state(data, size);
+    std::string& message = state.message;
+    png_structp& png = state.png;
+    png_infop& info = state.info;
+    Reader& reader = state.reader;
     RgbaImage image;
     int rowsDone = 0;
     volatile bool headerRead = false;
@@ -62,38 +132,10 @@ void decodePNG(const uint8_t* data, size_t size, DecodeResult& out) {
         partial = true;
     }
     if (!partial) {
-        png_set_read_fn(png, &reader, readCallback);
-        png_set_user_limits(png, 1u << 30, 1u << 30);
-        png_set_crc_action(png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
-        png_read_info(png, info);
-        png_uint_32 w = 0, h = 0;
-        int depth = 0, colour = 0, interlace = 0;
-        png_get_IHDR(png, info, &w, &h, &depth, &colour, &interlace, nullptr, nullptr);
-        checkDimensions(w, h);
-        out.props.bitsPerComponent = depth;
-        out.props.hasAlpha = (colour & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
-        // 16-bit samples are kept as they are, for the writers that hold them.
-        sixteen = depth == 16;
-        png_set_expand(png);
-        if (sixteen) png_set_swap(png);  // native byte order
-        png_set_gray_to_rgb(png);
-        png_set_add_alpha(png, sixteen ? 0xFFFF : 0xFF, PNG_FILLER_AFTER);
-        int passes = png_set_interlace_handling(png);
-        png_read_update_info(png, info);
-
-        png_bytep profile = nullptr;
-        png_uint_32 profileLength = 0;
-        png_charp profileName = nullptr;
-        int compression = 0;
-        if (png_get_iCCP(png, info, &profileName, &compression, &profile, &profileLength) && profile)
-            out.props.metadata.iccProfile.assign(profile, profile + profileLength);
-        png_uint_32 resX = 0, resY = 0;
-        int unit = 0;
-        if (png_get_pHYs(png, info, &resX, &resY, &unit) && unit == PNG_RESOLUTION_METER && resX && resY) {
-            out.props.metadata.dpiWidth = resX * 0.0254;
-            out.props.metadata.dpiHeight = resY * 0.0254;
-        }
-        image = RgbaImage(static_cast<int>(w), static_cast<int>(h));
+        int passes = 1;
+        sixteen = readHeader(png, info, reader, out.props, passes);
+        const auto h = static_cast<png_uint_32>(out.props.pixelHeight);
+        image = RgbaImage(out.props.pixelWidth, out.props.pixelHeight);
         if (sixteen) allocateLarge(image.deep, image.pixels.size());
         headerRead = true;
         for (int pass = 0; pass < passes; ++pass)
@@ -106,23 +148,62 @@ void decodePNG(const uint8_t* data, size_t size, DecodeResult& out) {
         png_read_end(png, info);
     }
     // Metadata chunks may come after the image data.
-    png_uint_32 exifLength = 0;
-    png_bytep exif = nullptr;
-    if (png_get_eXIf_1(png, info, &exifLength, &exif) && exif && exifLength > 0)
-        out.props.metadata.exif.assign(exif, exif + exifLength);
-    png_textp texts = nullptr;
-    int textCount = 0;
-    if (png_get_text(png, info, &texts, &textCount) > 0)
-        for (int i = 0; i < textCount; ++i)
-            if (texts[i].key && std::strcmp(texts[i].key, "XML:com.adobe.xmp") == 0 && texts[i].text)
-                out.props.metadata.xmp.assign(texts[i].text, texts[i].itxt_length ? texts[i].itxt_length : texts[i].text_length);
+    readTrailingMetadata(png, info, out.props.metadata);
     png_destroy_read_struct(&png, &info, nullptr);
     (void)rowsDone;
     if (sixteen) image.pixelsFromDeep();
-    if (!out.props.metadata.exif.empty()) out.props.metadata.orientation = exifOrientation(out.props.metadata.exif);
     out.props.pixelWidth = image.width;
     out.props.pixelHeight = image.height;
     out.frames.push_back({std::move(image), 0});
+}
+
+bool pngStreamable(const uint8_t* data, size_t size) {
+    static const uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (size < 8 + 25 || std::memcmp(data, signature, 8) != 0 || std::memcmp(data + 12, "IHDR", 4) != 0) return false;
+    if (data[28] != 0) return false;  // interlaced
+    bool pixelsSeen = false;
+    for (size_t pos = 8; size - pos >= 12;) {
+        const uint32_t length = be32(data + pos);
+        const uint8_t* type = data + pos + 4;
+        if (length > size - pos - 12) return false;
+        const size_t next = pos + 12 + length;
+        // As the truncation check reads the ending: an empty IEND closes the file.
+        if (std::memcmp(type, "IEND", 4) == 0) return length == 0 && next == size;
+        if (std::memcmp(type, "IDAT", 4) == 0) pixelsSeen = true;
+        else if (pixelsSeen && (std::memcmp(type, "eXIf", 4) == 0 || std::memcmp(type, "tEXt", 4) == 0 ||
+                                std::memcmp(type, "zTXt", 4) == 0 || std::memcmp(type, "iTXt", 4) == 0))
+            return false;
+        pos = next;
+    }
+    return false;
+}
+
+void decodePNGRows(const uint8_t* data, size_t size, ImageProperties& props, const std::function<bool()>& started,
+                   const std::function<uint8_t*(int)>& rowAt, const std::function<void(int)>& rowDone) {
+    ReadState state(data, size);
+    std::string& message = state.message;
+    png_structp& png = state.png;
+    png_infop& info = state.info;
+    Reader& reader = state.reader;
+    std::vector<uint16_t> deep;
+    if (setjmp(png_jmpbuf(png))) fail("Could not decode PNG data" + (message.empty() ? std::string() : ": " + message));
+    int passes = 1;
+    const bool sixteen = readHeader(png, info, reader, props, passes, true);
+    if (passes != 1) fail("Could not decode PNG data: interlaced");
+    // The file holds no metadata after its pixels: what follows the header is all there is.
+    readTrailingMetadata(png, info, props.metadata);
+    if (!started()) return;
+    if (sixteen) deep.resize(static_cast<size_t>(props.pixelWidth) * 4);
+    for (int y = 0; y < props.pixelHeight; ++y) {
+        uint8_t* rgba = rowAt(y);
+        if (!rgba) return;
+        png_read_row(png, sixteen ? reinterpret_cast<png_bytep>(deep.data()) : rgba, nullptr);
+        // The same rounding as a whole 16-bit picture gets.
+        if (sixteen)
+            for (size_t i = 0; i < deep.size(); ++i) rgba[i] = static_cast<uint8_t>((uint32_t(deep[i]) * 255 + 32895) >> 16);
+        rowDone(y);
+    }
+    png_read_end(png, info);
 }
 
 Bytes encodePNG(const RgbaImage& image, const EncodeOptions& options) { return writePNGFile(image, options); }
