@@ -16,7 +16,8 @@ std::filesystem::path ConversionEngine::convert(const ConversionJob&, const std:
 std::vector<CompressionEstimate> Compressor::estimates(const std::filesystem::path&, SupportedFormat) { return {}; }
 
 std::filesystem::path Compressor::compress(const std::filesystem::path&, SupportedFormat, CompressionLevel,
-                                           const std::filesystem::path&, bool, const ProgressHandler&) {
+                                           const std::filesystem::path&, bool, const ProgressHandler&,
+                                           const CancellationToken&) {
     throw ConversionError::conversionFailed();
 }
 

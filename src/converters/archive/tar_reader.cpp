@@ -42,8 +42,8 @@ std::optional<uint64_t> octalField(std::span<const uint8_t> header, size_t offse
     return value;
 }
 
-// Far enough for any date a file system keeps, near enough that it cannot overflow.
-constexpr uint64_t kLatestTime = uint64_t{1} << 40;
+// The most an 11-digit octal field holds (year 2242): later dates would overflow the clock, so they are left out.
+constexpr uint64_t kLatestTime = 077777777777;
 
 bool isRefused(uint8_t type) {
     switch (type) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <chrono>
 
 #include "support/archive_test_util.h"
@@ -185,4 +186,25 @@ TEST(ArchiveStreams, MemoryStaysWithTheLargestEntry) {
         EXPECT_GE(growth, 0);
         EXPECT_LT(growth, 40LL << 20);
     }
+}
+
+TEST(ArchiveStreams, DatesBeyondTheClockAreLeftOut) {
+    TempDir dir;
+    // An mtime of year 2427 in the 12-digit field: keeping it would overflow the clock.
+    auto header = tarHeader("late.txt", '0', octal(5));
+    std::memcpy(header.data() + 136, "153527245606", 12);
+    std::memset(header.data() + 148, ' ', 8);
+    unsigned sum = 0;
+    for (uint8_t b : header) sum += b;
+    snprintf(reinterpret_cast<char*>(header.data() + 148), 8, "%06o", sum);
+    std::vector<uint8_t> tar = header;
+    const std::string body = "late\n";
+    tar.insert(tar.end(), body.begin(), body.end());
+    tar.resize(1024 + 1024, 0);
+    calvoro::testing::writeFile(dir / "late.tar", tar);
+    TempDir out;
+    const auto before = Clock::now() - std::chrono::minutes(1);
+    AC::extractArchive(dir / "late.tar", SupportedFormat::tar, out.path(), {}, 1 << 20);
+    ASSERT_TRUE(fs::exists(out.path() / "late.txt"));
+    EXPECT_GT(*AC::modificationTime(out.path() / "late.txt"), before);
 }
