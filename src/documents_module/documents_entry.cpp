@@ -47,6 +47,7 @@ const ModuleTable table{
     &DocumentConverter::htmlStringToPDF,
     &validation::validatePDFDocument,
     &firstPage,
+    &DocumentConverter::prepareHTMLRendering,
 };
 
 }  // namespace

@@ -63,6 +63,8 @@ void htmlStringToPDF(const std::string& html, const Path& output) { module().htm
 
 imaging::RgbaImage pdfFirstPage(const Path& source, int longestEdge) { return module().pdfFirstPage(source, longestEdge); }
 
+void prepareHTMLRendering() { module().prepareHTMLRendering(); }
+
 validation::Status validatePDF(const Path& url, int expectPages, validation::PDFBackgroundRequirement requirement) {
     try {
         return module().validatePDF(url, expectPages, requirement);

@@ -36,9 +36,12 @@ struct ModuleTable {
     validation::Status (*validatePDF)(const Path& url, int expectPages, validation::PDFBackgroundRequirement requirement);
     // The first page on white, fitted into a square of longestEdge pixels; empty when unreadable.
     imaging::RgbaImage (*pdfFirstPage)(const Path& source, int longestEdge);
+    // Readies the web engine and a page ahead of a first HTML rendering, in a later turn of the
+    // main thread; once per process.
+    void (*prepareHTMLRendering)();
 };
 
-inline constexpr int moduleVersion = 3;
+inline constexpr int moduleVersion = 4;
 
 // The module's exported entry point.
 inline constexpr const char* moduleEntryName = "calvoro_documents_module";
@@ -55,6 +58,9 @@ Path convertPDFPages(const Path& source, SupportedFormat target, const Path& out
 void htmlStringToPDF(const std::string& html, const Path& output);
 // Throws ConversionError when the module cannot be loaded.
 imaging::RgbaImage pdfFirstPage(const Path& source, int longestEdge);
+// For a widget application that is about to render HTML; throws ConversionError when the
+// module cannot be loaded.
+void prepareHTMLRendering();
 // Never throws: a module that cannot be loaded makes the check fail with its reason.
 validation::Status validatePDF(const Path& url, int expectPages, validation::PDFBackgroundRequirement requirement);
 

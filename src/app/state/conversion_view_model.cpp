@@ -86,6 +86,14 @@ ConversionViewModel::ConversionViewModel(QObject* parent)
     toastDismissTask_->setSingleShot(true);
     connect(toastDismissTask_, &QTimer::timeout, this, [this] { setToast(std::nullopt); });
 
+    // Every change of a job's source or target comes through one of these.
+    connect(this, &ConversionViewModel::jobUpdated, this, [this](int row) {
+        if (row >= 0 && row < static_cast<int>(jobs_.size())) warmWebEngineIfNeeded(jobs_[row]);
+    });
+    connect(this, &ConversionViewModel::jobsStructureChanged, this, [this] {
+        for (const auto& job : jobs_) warmWebEngineIfNeeded(job);
+    });
+
     loadSettings();
 
     if (auto saved = resolveSavedOutputDirectory()) {

@@ -244,6 +244,9 @@ public:
     // Whether the program is the active application (for the end-of-batch notification);
     // the window may supply its own test.
     void setApplicationActiveProbe(std::function<bool()> probe);
+    // Readies the web engine ahead: called once, on the main thread, as soon as an HTML job
+    // targets PDF (including one listed already).
+    void setWebEngineWarmUp(std::function<void()> warmUp);
 
 signals:
     // Emitted after every change of the job list. Before it, exactly one of these tells what
@@ -301,6 +304,7 @@ private:
     int indexOf(const Uuid& id) const;
     void notifyJobUpdated(int row);
     void notifyJobsStructure();
+    void warmWebEngineIfNeeded(const ConversionJob& job);
     void setSelectionValue(Selection value);
 
     // Batches
@@ -368,6 +372,8 @@ private:
     SettingsStore& settings_;
     FolderPanel folderPanel_;
     std::function<bool()> applicationActiveProbe_;
+    std::function<void()> webEngineWarmUp_;
+    bool webEngineWarmUpCalled_ = false;
     bool tearingDown_ = false;
     // Stops single-job conversions and compressions when the view model goes.
     std::stop_source lifetimeStop_;

@@ -39,6 +39,20 @@ void ConversionViewModel::notifyJobsStructure() {
     emit jobsChanged();
 }
 
+void ConversionViewModel::setWebEngineWarmUp(std::function<void()> warmUp) {
+    webEngineWarmUp_ = std::move(warmUp);
+    webEngineWarmUpCalled_ = false;
+    for (const auto& job : jobs_) warmWebEngineIfNeeded(job);
+}
+
+void ConversionViewModel::warmWebEngineIfNeeded(const ConversionJob& job) {
+    // Markdown is laid out as text, without the engine.
+    if (webEngineWarmUpCalled_ || !webEngineWarmUp_ || job.targetFormat != SupportedFormat::pdf) return;
+    if (job.detectedFormat != SupportedFormat::html) return;
+    webEngineWarmUpCalled_ = true;
+    webEngineWarmUp_();
+}
+
 void ConversionViewModel::addFiles(const std::vector<Path>& urls) {
     std::vector<std::string> skipped;
     const size_t before = jobs_.size();

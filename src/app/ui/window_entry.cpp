@@ -25,8 +25,10 @@
 #include "app/ui/seed_files.h"
 #include "app/ui/theme.h"
 #include "converters/archive/compressor.h"
+#include "core/conversion_error.h"
 #include "core/settings_store.h"
 #include "core/work_folder.h"
+#include "documents_module/documents_module.h"
 
 namespace calvoro {
 namespace {
@@ -97,6 +99,17 @@ extern "C" __attribute__((visibility("default"))) int calvoro_window_main(int ar
         return std::filesystem::path(folder.toStdString());
     });
     viewModel.setApplicationActiveProbe([] { return QApplication::activeWindow() != nullptr; });
+    // The engine's first start is the largest part of a first HTML rendering; it begins in a
+    // later turn, so that the list shows the new job first.
+    viewModel.setWebEngineWarmUp([&window] {
+        QTimer::singleShot(0, &window, [] {
+            try {
+                documents::prepareHTMLRendering();
+            } catch (const ConversionError&) {
+                // Already logged by the loader; the conversion itself reports it.
+            }
+        });
+    });
     AppCommands commands(&window, viewModel);
     commands.setAboutHandler(&AppAbout::show);
     window.setContentView(makeContentView(viewModel));

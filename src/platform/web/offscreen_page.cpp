@@ -18,9 +18,11 @@
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <vector>
 
 #include "core/uuid.h"
+#include "platform/qt/main_thread.h"
 #include "platform/web/web_engine.h"
 
 namespace calvoro::web {
@@ -240,5 +242,21 @@ void OffscreenPage::printToPdf(double width, double height, std::function<void(s
 long long OffscreenPage::rendererProcessId() const { return impl_->page->renderProcessPid(); }
 
 bool OffscreenPage::rendererRunning() const { return !impl_->rendererGone; }
+
+void warmUp(int width, int height) {
+    static std::once_flag once;
+    std::call_once(once, [=] {
+        qtmain::postToMain([=] {
+            if (!idleViews().empty()) return;
+            prepareWebEngine();
+            auto view = newView();
+            view->resize(width, height);
+            view->show();
+            // The blank page brings up a renderer, which the first real page then takes over.
+            view->page()->load(QUrl(QStringLiteral("about:blank")));
+            idleViews().push_back(std::move(view));
+        });
+    });
+}
 
 }  // namespace calvoro::web

@@ -37,4 +37,10 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// Starts the engine and readies one page of the given size, with its renderer, ahead of the
+// first rendering, which then begins with its own load. Call it from any thread once the
+// (widget) application object exists; the work happens in a later turn of the main thread,
+// and later calls do nothing.
+void warmUp(int width, int height);
+
 }  // namespace calvoro::web

@@ -161,3 +161,46 @@ TEST_F(JobList, OpenPanelTypesFollowTheCategory) {
     EXPECT_FALSE(model->filePickerCategory());
     EXPECT_TRUE(model->showFilePicker());
 }
+
+TEST_F(JobList, TheWebEngineIsReadiedOnceWhenAnHTMLJobIsRetargetedToPDF) {
+    int calls = 0;
+    model->setWebEngineWarmUp([&] { ++calls; });
+    model->setDefaultTarget(SupportedFormat::txt, FileCategory::document);
+    writeFile(dir / "a.html", std::string("<html><body>a</body></html>"));
+    writeFile(dir / "b.md", std::string("# b"));
+    model->addFiles({dir / "a.html", dir / "b.md", file("c.txt"), file("d.png")});
+    ASSERT_EQ(model->jobs().size(), 4u);
+    EXPECT_EQ(calls, 0);
+    // Markdown and plain text are laid out without the engine.
+    model->setTargetFormat(job(1).id, SupportedFormat::pdf);
+    model->setTargetFormat(job(2).id, SupportedFormat::pdf);
+    EXPECT_EQ(calls, 0);
+    model->setTargetFormat(job(0).id, SupportedFormat::pdf);
+    EXPECT_EQ(calls, 1);
+    model->duplicateJob(job(0));
+    writeFile(dir / "e.html", std::string("<p>e</p>"));
+    model->addFiles({dir / "e.html"});
+    model->setDefaultTarget(SupportedFormat::pdf, FileCategory::document);
+    EXPECT_EQ(calls, 1);
+
+    // A hook given while such a job is listed is called at once.
+    int later = 0;
+    model->setWebEngineWarmUp([&] { ++later; });
+    EXPECT_EQ(later, 1);
+    EXPECT_EQ(calls, 1);
+}
+
+TEST_F(JobList, TheWebEngineIsReadiedOnceWhenHTMLJobsAreAddedForPDF) {
+    int calls = 0;
+    model->setWebEngineWarmUp([&] { ++calls; });
+    model->setDefaultTarget(SupportedFormat::pdf, FileCategory::document);
+    writeFile(dir / "a.md", std::string("# a"));
+    model->addFiles({dir / "a.md", file("b.png")});
+    EXPECT_EQ(calls, 0);
+    writeFile(dir / "c.html", std::string("<p>c</p>"));
+    writeFile(dir / "d.htm", std::string("<p>d</p>"));
+    model->addFiles({dir / "c.html", dir / "d.htm"});
+    ASSERT_EQ(model->jobs().size(), 4u);
+    EXPECT_EQ(job(2).targetFormat, SupportedFormat::pdf);
+    EXPECT_EQ(calls, 1);
+}

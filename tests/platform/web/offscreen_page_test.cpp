@@ -51,6 +51,18 @@ const std::string picture = "<svg xmlns='http://www.w3.org/2000/svg' width='37' 
 
 }  // namespace
 
+// First in the file, so that the page it makes is normally the readied one.
+TEST(OffscreenPage, APageReadiedAheadServesTheFirstLoadAtItsOwnSize) {
+    web::warmUp(400, 300);
+    web::warmUp(400, 300);  // once only
+    TempDir dir;
+    Page page;
+    ASSERT_TRUE(page.load("<html><body style='margin:0'><div style='height:3000px'></div></body></html>", dir.path()));
+    EXPECT_EQ(page.number("window.innerWidth"), 816.0);
+    EXPECT_EQ(page.number("window.innerHeight"), 1056.0);
+    EXPECT_EQ(page.number("document.documentElement.scrollHeight"), 3000.0);
+}
+
 TEST(OffscreenPage, LoadsWithABaseFolderAndEvaluatesScripts) {
     TempDir dir;
     writeFile(dir / "pic.svg", picture);

@@ -251,6 +251,8 @@ void renderHTMLToPDFWithWebKit(const std::filesystem::path& source, const std::f
     if (document.pageCount() == 0 || !document.write(output)) throw ConversionError::failedToCreateOutput();
 }
 
+void prepareHTMLRendering() { web::warmUp(viewWidth, static_cast<int>(sliceHeight)); }
+
 void htmlStringToPDF(const std::string& html, const std::filesystem::path& output) {
     const std::filesystem::path temp = files::temporaryFile(".html");
     files::RemoveOnExit cleanup(temp);

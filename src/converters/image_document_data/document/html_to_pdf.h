@@ -66,6 +66,10 @@ void renderHTMLToPDFWithWebKit(const std::filesystem::path& source, const std::f
 // no temporary file behind.
 void htmlStringToPDF(const std::string& html, const std::filesystem::path& output);
 
+// Readies the web engine and a page for the first rendering (see web::warmUp), for a program
+// that knows it is about to render HTML; once the application object exists.
+void prepareHTMLRendering();
+
 namespace detail {
 // The light-mode style element placed after every head tag, or the wrapper around a page
 // without one.
