@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QDragEnterEvent>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTest>
@@ -169,6 +170,32 @@ TEST_F(ContentViewTest, DimmingLayersCloseTheirSheetsAndHoldTheRowStill) {
     });
     ASSERT_TRUE(waitUntil([&] { return !view->settingsLayer() && !view->compressLayer() && !view->conversionsPopover(); }));
     onMain([&] { EXPECT_FALSE(view->mainCardContent()->parentWidget()->parentWidget()->testAttribute(Qt::WA_TransparentForMouseEvents)); });
+}
+
+TEST_F(ContentViewTest, AnOpenedSettingsCardTakesTheKeysFromTheFieldBehindIt) {
+    QLineEdit* field = nullptr;
+    console.settingsPopover = [](ConversionViewModel&, std::function<void()>, QWidget* parent) {
+        auto* card = new QWidget(parent);
+        card->resize(400, 300);
+        return card;
+    };
+    onMain([&] {
+        delete view;
+        view = new ContentView(*model, console, host.get());
+        view->resize(900, 700);
+        view->show();
+        field = new QLineEdit(view);
+        field->show();
+        host->activateWindow();
+        field->setFocus();
+        ASSERT_EQ(QApplication::focusWidget(), field);
+        model->setShowSettingsPopover(true);
+    });
+    ASSERT_TRUE(waitUntil([&] { return view->settingsLayer() && view->settingsLayer()->isAncestorOf(QApplication::focusWidget()); }));
+    onMain([&] {
+        QTest::keyClicks(QApplication::focusWidget(), "abc");
+        EXPECT_EQ(field->text(), "");
+    });
 }
 
 TEST_F(ContentViewTest, SettingsPopoverCanHandOverToTheConversionsCardInOneStep) {
