@@ -45,6 +45,21 @@ protected:
         ViewTest::TearDown();
     }
 
+    // Rebuilds the view with a plain card for the settings popover; the card hands over its closure.
+    void useStandInSettingsCard(std::function<void()>* onShowConversions = nullptr) {
+        console.settingsPopover = [onShowConversions](ConversionViewModel&, std::function<void()> closure, QWidget* parent) {
+            if (onShowConversions) *onShowConversions = std::move(closure);
+            auto* card = new QWidget(parent);
+            card->resize(400, 300);
+            return card;
+        };
+        onMain([&] {
+            delete view;
+            view = new ContentView(*model, console, host.get());
+            view->resize(900, 700);
+        });
+    }
+
     // Sends a drag carrying the URLs over the view, then drops or leaves.
     void drag(const QList<QUrl>& urls, bool drop) {
         onMain([&] {
@@ -174,15 +189,8 @@ TEST_F(ContentViewTest, DimmingLayersCloseTheirSheetsAndHoldTheRowStill) {
 
 TEST_F(ContentViewTest, AnOpenedSettingsCardTakesTheKeysFromTheFieldBehindIt) {
     QLineEdit* field = nullptr;
-    console.settingsPopover = [](ConversionViewModel&, std::function<void()>, QWidget* parent) {
-        auto* card = new QWidget(parent);
-        card->resize(400, 300);
-        return card;
-    };
+    useStandInSettingsCard();
     onMain([&] {
-        delete view;
-        view = new ContentView(*model, console, host.get());
-        view->resize(900, 700);
         view->show();
         field = new QLineEdit(view);
         field->show();
@@ -200,16 +208,8 @@ TEST_F(ContentViewTest, AnOpenedSettingsCardTakesTheKeysFromTheFieldBehindIt) {
 
 TEST_F(ContentViewTest, SettingsPopoverCanHandOverToTheConversionsCardInOneStep) {
     std::function<void()> showConversions;
-    console.settingsPopover = [&](ConversionViewModel&, std::function<void()> onShowConversions, QWidget* parent) {
-        showConversions = std::move(onShowConversions);
-        auto* card = new QWidget(parent);
-        card->resize(400, 300);
-        return card;
-    };
+    useStandInSettingsCard(&showConversions);
     onMain([&] {
-        delete view;
-        view = new ContentView(*model, console, host.get());
-        view->resize(900, 700);
         model->setShowSettingsPopover(true);
         ASSERT_TRUE(showConversions);
         showConversions();
