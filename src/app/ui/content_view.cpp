@@ -1,5 +1,6 @@
 #include "app/ui/content_view.h"
 
+#include <QApplication>
 #include <QDragEnterEvent>
 #include <QFileDialog>
 #include <QMimeData>
@@ -113,10 +114,19 @@ public:
         if (moving && picture_.isNull() && isVisible()) picture_ = card_->grab();
         card_->setVisible(!moving);
         if (!moving) picture_ = QPixmap();
+        if (!moving && card_->isVisible()) takeFocus();
         update();
     }
 
 protected:
+    // Keys go to the card, not to the search field or the rows behind the backdrop.
+    void takeFocus() {
+        const QWidget* focused = QApplication::focusWidget();
+        if (focused && card_->isAncestorOf(focused)) return;
+        if (card_->focusPolicy() == Qt::NoFocus) card_->setFocusPolicy(Qt::StrongFocus);
+        card_->setFocus(Qt::PopupFocusReason);
+    }
+
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         const ColorScheme scheme = Theme::scheme(this);

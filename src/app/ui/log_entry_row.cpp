@@ -66,7 +66,7 @@ QColor LogEntryRow::statusColor(Entry::Level level, ColorScheme scheme) {
     switch (level) {
         case Entry::Level::success: return dark ? Theme::success() : Theme::textSecondary(scheme);
         case Entry::Level::warning: return dark ? Theme::warning() : rgbColor(0x161618, 0.82);
-        case Entry::Level::error: return dark ? Theme::error() : Theme::ink();
+        case Entry::Level::error: return Theme::errorText(scheme);
         case Entry::Level::info:
         case Entry::Level::debug: break;
     }

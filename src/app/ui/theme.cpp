@@ -64,6 +64,7 @@ QColor mixColor(const QColor& a, const QColor& b, double t) {
 QColor Theme::success() { return QColor(228, 231, 234); }
 QColor Theme::error() { return QColor(242, 244, 247); }
 QColor Theme::warning() { return QColor(191, 196, 202); }
+QColor Theme::errorText(ColorScheme scheme) { return scheme == ColorScheme::dark ? error() : ink(); }
 
 QColor Theme::ink() { return rgbColor(inkRgb); }
 

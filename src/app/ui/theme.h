@@ -37,6 +37,8 @@ public:
     static QColor success();
     static QColor error();
     static QColor warning();
+    // The error grey is lost on a light background; there errors read in ink.
+    static QColor errorText(ColorScheme scheme);
 
     static constexpr Spring smooth{0.32, 1.0, 0};
     static constexpr Spring snappy{0.18, 0.85, 0};

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QDragEnterEvent>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTest>
@@ -42,6 +43,21 @@ protected:
     void TearDown() override {
         onMain([&] { host->hide(); });
         ViewTest::TearDown();
+    }
+
+    // Rebuilds the view with a plain card for the settings popover; the card hands over its closure.
+    void useStandInSettingsCard(std::function<void()>* onShowConversions = nullptr) {
+        console.settingsPopover = [onShowConversions](ConversionViewModel&, std::function<void()> closure, QWidget* parent) {
+            if (onShowConversions) *onShowConversions = std::move(closure);
+            auto* card = new QWidget(parent);
+            card->resize(400, 300);
+            return card;
+        };
+        onMain([&] {
+            delete view;
+            view = new ContentView(*model, console, host.get());
+            view->resize(900, 700);
+        });
     }
 
     // Sends a drag carrying the URLs over the view, then drops or leaves.
@@ -171,18 +187,29 @@ TEST_F(ContentViewTest, DimmingLayersCloseTheirSheetsAndHoldTheRowStill) {
     onMain([&] { EXPECT_FALSE(view->mainCardContent()->parentWidget()->parentWidget()->testAttribute(Qt::WA_TransparentForMouseEvents)); });
 }
 
+TEST_F(ContentViewTest, AnOpenedSettingsCardTakesTheKeysFromTheFieldBehindIt) {
+    QLineEdit* field = nullptr;
+    useStandInSettingsCard();
+    onMain([&] {
+        view->show();
+        field = new QLineEdit(view);
+        field->show();
+        host->activateWindow();
+        field->setFocus();
+        ASSERT_EQ(QApplication::focusWidget(), field);
+        model->setShowSettingsPopover(true);
+    });
+    ASSERT_TRUE(waitUntil([&] { return view->settingsLayer() && view->settingsLayer()->isAncestorOf(QApplication::focusWidget()); }));
+    onMain([&] {
+        QTest::keyClicks(QApplication::focusWidget(), "abc");
+        EXPECT_EQ(field->text(), "");
+    });
+}
+
 TEST_F(ContentViewTest, SettingsPopoverCanHandOverToTheConversionsCardInOneStep) {
     std::function<void()> showConversions;
-    console.settingsPopover = [&](ConversionViewModel&, std::function<void()> onShowConversions, QWidget* parent) {
-        showConversions = std::move(onShowConversions);
-        auto* card = new QWidget(parent);
-        card->resize(400, 300);
-        return card;
-    };
+    useStandInSettingsCard(&showConversions);
     onMain([&] {
-        delete view;
-        view = new ContentView(*model, console, host.get());
-        view->resize(900, 700);
         model->setShowSettingsPopover(true);
         ASSERT_TRUE(showConversions);
         showConversions();

@@ -66,6 +66,13 @@ TEST(ThemeColours, HexValueAndLuminance) {
     EXPECT_EQ(Theme::contrastOn(QColor(245, 246, 249)), QColor(10, 10, 11));
 }
 
+TEST(ThemeColours, ErrorTextReadsOnTheCardInBothSchemes) {
+    // The card is near black in dark and white in light; the failure text must stand off both.
+    EXPECT_EQ(Theme::errorText(ColorScheme::dark), Theme::error());
+    EXPECT_GT(relativeLuminance(Theme::errorText(ColorScheme::dark)), 0.8);
+    EXPECT_LT(relativeLuminance(Theme::errorText(ColorScheme::light)), 0.1);
+}
+
 TEST(ThemeColours, SchemeTravelsInThePalette) {
     qtmain::runOnMain([] {
         QWidget root;

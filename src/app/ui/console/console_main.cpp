@@ -1,5 +1,6 @@
 #include "app/ui/console/console_main.h"
 
+#include <QEvent>
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -181,12 +182,17 @@ QWidget* ConsoleMain::buildSearchBar() {
     search_->setFont(Theme::font(13));
     search_->setStyleSheet(QStringLiteral("QLineEdit { background: transparent; border: none; padding: 0; }"));
     search_->setText(fromStd(viewModel_.searchQuery()));
-    search_->setReadOnly(ScreenshotMode::active);
-    search_->setFocusPolicy(ScreenshotMode::active ? Qt::NoFocus : Qt::StrongFocus);
     connect(search_, &QLineEdit::textChanged, this, [this](const QString& text) {
         if (text.toStdString() != viewModel_.searchQuery()) viewModel_.setSearchQuery(text.toStdString());
     });
     inside->addWidget(search_, 1);
+    // A rendered picture shows the field as plain text, which reads the same in both schemes.
+    searchStatic_ = new QLabel(tr("Search files"), frame);
+    searchStatic_->setFont(Theme::font(13));
+    searchStatic_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    inside->addWidget(searchStatic_, 1);
+    search_->setVisible(!ScreenshotMode::active);
+    searchStatic_->setVisible(ScreenshotMode::active);
     clearSearch_ = new SymbolButton("xmark.circle.fill", 11, frame);
     connect(clearSearch_, &QAbstractButton::clicked, this, [this] { viewModel_.setSearchQuery(std::string()); });
     inside->addWidget(clearSearch_);
@@ -304,6 +310,7 @@ void ConsoleMain::refresh() {
     setLabelColour(selectionCount_, Theme::textPrimary(scheme));
     setLabelColour(footerText_, Theme::textTertiary(scheme));
     setLabelColour(empty_, Theme::textQuaternary(scheme));
+    setLabelColour(searchStatic_, Theme::textQuaternary(scheme));
     QPalette searchPalette = search_->palette();
     searchPalette.setColor(QPalette::Text, Theme::textPrimary(scheme));
     searchPalette.setColor(QPalette::PlaceholderText, Theme::textQuaternary(scheme));
@@ -331,6 +338,12 @@ void ConsoleMain::placeToolbars() {
 void ConsoleMain::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     placeToolbars();
+}
+
+void ConsoleMain::changeEvent(QEvent* event) {
+    // The texts carry colours of their own, picked for the scheme the window had when they were set.
+    if (event->type() == QEvent::PaletteChange) refresh();
+    QWidget::changeEvent(event);
 }
 
 void ConsoleMain::paintEvent(QPaintEvent*) {}

@@ -27,6 +27,7 @@ public:
 
     ConsoleJobList* jobList() const { return list_; }
     QLineEdit* searchField() const { return search_; }
+    QLabel* searchPlaceholderText() const { return searchStatic_; }
     QWidget* searchToolbar() const { return searchBar_; }
     QWidget* selectionToolbar() const { return selectionBar_; }
     QString emptyMessage() const;
@@ -45,6 +46,7 @@ public:
     GhostPillButton* clearAllButton() const { return clearAll_; }
 
 protected:
+    void changeEvent(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
@@ -62,6 +64,7 @@ private:
     QWidget* selectionBar_;
     SpringValue* toolbarSwap_;
     QLineEdit* search_;
+    QLabel* searchStatic_;
     HoverButton* clearSearch_;
     GhostPillButton* retry_;
     GhostPillButton* selectAll_;

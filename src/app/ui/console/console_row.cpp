@@ -246,7 +246,7 @@ void ConsoleRow::paintEvent(QPaintEvent*) {
     painter.drawText(QRectF(names.left(), top, names.width(), nameMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
                      nameMetrics.elidedText(QString::fromStdString(job_.fileName), Qt::ElideMiddle, names.width()));
     const bool failed = job_.status == ConversionStatus::failed;
-    QColor detailColour = failed ? Theme::error() : Theme::textQuaternary(scheme);
+    QColor detailColour = failed ? Theme::errorText(scheme) : Theme::textQuaternary(scheme);
     if (failed) detailColour.setAlphaF(detailColour.alphaF() * 0.85f);
     painter.setFont(failed ? Theme::font(11.5) : detailFont());
     painter.setPen(detailColour);
@@ -275,9 +275,9 @@ void ConsoleRow::paintEvent(QPaintEvent*) {
         painter.drawText(QRectF(cellLeft + 17, 0, 60, rowHeight), Qt::AlignLeft | Qt::AlignVCenter, tr("Done"));
     } else if (failed) {
         Symbols::paint(painter, QRectF(cellLeft, 0, 12, rowHeight), "exclamationmark.triangle.fill", 10, QFont::DemiBold,
-                       Theme::error());
+                       Theme::errorText(scheme));
         painter.setFont(statusFont());
-        painter.setPen(Theme::error());
+        painter.setPen(Theme::errorText(scheme));
         painter.drawText(QRectF(cellLeft + 20, 0, 60, rowHeight), Qt::AlignLeft | Qt::AlignVCenter, tr("Failed"));
     }
 }

@@ -22,14 +22,14 @@ void RowRemoveButton::setShown(bool shown) {
 
 QColor RowRemoveButton::iconColor() const {
     const QColor rest = shown_ ? Theme::textTertiary(Theme::scheme(this)) : QColor(Qt::transparent);
-    return mixColor(rest, Theme::error(), isEnabled() ? hoverProgress() : 0.0);
+    return mixColor(rest, Theme::errorText(Theme::scheme(this)), isEnabled() ? hoverProgress() : 0.0);
 }
 
 void RowRemoveButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const double hover = isEnabled() ? hoverProgress() : 0.0;
-    QColor tint = Theme::error();
+    QColor tint = Theme::errorText(Theme::scheme(this));
     tint.setAlphaF(static_cast<float>(0.13 * hover));
     painter.fillPath(Theme::continuousRoundedRect(QRectF(rect()), 6), tint);
     Symbols::paint(painter, QRectF(rect()), "xmark", 11, QFont::Medium, iconColor());

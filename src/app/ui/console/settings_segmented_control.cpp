@@ -47,6 +47,7 @@ SettingsSegmentedControl::SettingsSegmentedControl(SettingsCategory selection, Q
     setFixedHeight(40);
     setMouseTracking(true);
     setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::TabFocus);
     connect(&pill_, &SpringValue::valueChanged, this, qOverload<>(&QWidget::update));
 }
 
@@ -110,6 +111,14 @@ void SettingsSegmentedControl::mouseMoveEvent(QMouseEvent* event) {
 void SettingsSegmentedControl::leaveEvent(QEvent*) {
     hovered_.reset();
     update();
+}
+
+void SettingsSegmentedControl::keyPressEvent(QKeyEvent* event) {
+    // The arrows step through the categories and stop at either end.
+    const int step = event->key() == Qt::Key_Left ? -1 : event->key() == Qt::Key_Right ? 1 : 0;
+    if (step == 0) return QWidget::keyPressEvent(event);
+    const int next = static_cast<int>(selection_) + step;
+    if (next >= 0 && next < static_cast<int>(allSettingsCategories().size())) setSelection(allSettingsCategories()[next]);
 }
 
 void SettingsSegmentedControl::mouseReleaseEvent(QMouseEvent* event) {

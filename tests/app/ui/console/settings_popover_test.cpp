@@ -81,6 +81,26 @@ TEST_F(SettingsPopoverTest, FooterAndCloseButtonDriveTheViewModel) {
     });
 }
 
+TEST_F(SettingsPopoverTest, KeysSwitchTheCategoriesAndCloseTheCard) {
+    open();
+    onMain([&] {
+        model->setShowSettingsPopover(true);
+        auto* switcher = popover->switcher();
+        EXPECT_TRUE(switcher->focusPolicy() & Qt::TabFocus);
+        QTest::keyClick(switcher, Qt::Key_Left);
+        EXPECT_EQ(popover->category(), SettingsCategory::appearance) << "the first category stays put";
+        QTest::keyClick(switcher, Qt::Key_Right);
+        EXPECT_EQ(popover->category(), SettingsCategory::conversion);
+        for (int i = 0; i < 5; ++i) QTest::keyClick(switcher, Qt::Key_Right);
+        EXPECT_EQ(popover->category(), SettingsCategory::files);
+        QTest::keyClick(switcher, Qt::Key_Left);
+        EXPECT_EQ(popover->category(), SettingsCategory::defaults);
+        EXPECT_TRUE(popover->closeButton()->focusPolicy() & Qt::TabFocus);
+        QTest::keyClick(popover->closeButton(), Qt::Key_Space);
+        EXPECT_FALSE(model->showSettingsPopover());
+    });
+}
+
 TEST_F(SettingsPopoverTest, AppearanceControlsWriteTheirSettingsAtOnce) {
     open();
     onMain([&] {

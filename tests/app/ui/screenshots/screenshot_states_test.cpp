@@ -2,13 +2,17 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
 
 #include <cstdlib>
 
 #include "app/state/conversion_view_model.h"
 #include "app/state/screenshot_mode.h"
+#include "app/ui/console/console_main.h"
 #include "app/ui/console/console_row.h"
 #include "app/ui/console/console_view.h"
+#include "app/ui/theme.h"
 #include "platform/qt/main_thread.h"
 #include "screenshot_test_support.h"
 
@@ -90,6 +94,30 @@ TEST(ScreenshotStates, EveryRowPaintsBehindAPopoverThatIsUpFromTheStart) {
         for (const ConsoleRow* row : rows) {
             EXPECT_TRUE(row->isVisible()) << row->job().fileName;
             EXPECT_TRUE(row->updatesEnabled()) << row->job().fileName;
+        }
+    });
+}
+
+TEST(ScreenshotStates, TheSearchFieldIsStaticTextInTheQuaternaryColourInBothSchemes) {
+    SeedFilePlacement seeds(7);
+    testing::isolateSettings();
+    ScreenshotMode::active = true;
+    qtmain::runOnMain([] {
+        QApplication::setQuitOnLastWindowClosed(false);
+        for (const auto mode : {AppearanceMode::dark, AppearanceMode::light}) {
+            auto viewModel = ScreenshotRenderer::seededViewModel(true, mode, AccentChoice::graphite);
+            ContentView view(*viewModel, consoleViews());
+            view.setAttribute(Qt::WA_DontShowOnScreen);
+            view.show();
+            QCoreApplication::processEvents();
+            const auto* main = view.findChild<ConsoleMain*>();
+            ASSERT_NE(main, nullptr);
+            EXPECT_FALSE(main->searchField()->isVisible());
+            const QLabel* text = main->searchPlaceholderText();
+            ASSERT_TRUE(text->isVisible());
+            EXPECT_EQ(text->text(), "Search files");
+            const ColorScheme scheme = mode == AppearanceMode::dark ? ColorScheme::dark : ColorScheme::light;
+            EXPECT_EQ(text->palette().color(QPalette::WindowText), Theme::textQuaternary(scheme));
         }
     });
 }
