@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
     auto mode = launchModeFor(arguments);
 
     // Work folders of runs that were killed go now, not at some later conversion.
-    WorkFolder::removeAbandoned(WorkFolder::temporaryDirectory());
+    WorkFolder::removeAbandonedOnce(WorkFolder::temporaryDirectory());
     qInstallMessageHandler(quietQtMessages);
     prepareQtEnvironment();
     imaging::registerCapabilities();

@@ -36,16 +36,16 @@ Swept& swept() {
     return state;
 }
 
-void removeAbandonedOnce(const fs::path& parent) {
+}  // namespace
+
+void WorkFolder::removeAbandonedOnce(const fs::path& parent) {
     {
         Swept& state = swept();
         std::lock_guard guard(state.lock);
         if (!state.folders.insert(fs::absolute(parent).lexically_normal().string()).second) return;
     }
-    WorkFolder::removeAbandoned(parent);
+    removeAbandoned(parent);
 }
-
-}  // namespace
 
 WorkFolder::WorkFolder(const fs::path& parent) {
     std::error_code ec;

@@ -23,6 +23,8 @@ public:
     static std::filesystem::path temporaryDirectory();
     // Removes the work folders in parent whose owner is gone; returns how many went.
     static int removeAbandoned(const std::filesystem::path& parent);
+    // The same, at most once per folder in this process (a new work folder sweeps its parent so).
+    static void removeAbandonedOnce(const std::filesystem::path& parent);
     // Whether a file name is that of a work folder.
     static bool isWorkFolderName(const std::string& name);
 
