@@ -3,7 +3,7 @@
 
 #include "engine/conversion_engine.h"
 #include "engine/engine_test_support.h"
-#include "engine/qt/pdf_pages.h"
+#include "support/drawn_pdf.h"
 
 namespace fs = std::filesystem;
 using namespace calvoro;

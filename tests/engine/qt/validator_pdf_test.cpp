@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/validator.h"
-#include "engine/qt/pdf_pages.h"
+#include "support/drawn_pdf.h"
 
 namespace fs = std::filesystem;
 using namespace calvoro;
@@ -41,6 +41,25 @@ TEST_F(ValidatorPDF, WebPagesMayPaintTheirOwnDarkBackgroundButNotLeaveItTranspar
               "PDF corner is transparent \u2014 page lacks background fill (inversion bug)");
     EXPECT_EQ(reason(Validator::validate(SupportedFormat::pdf, pdf("dark.pdf", {filledPage(0, 0, 0)}), SupportedFormat::rtf)),
               "PDF corner is dark RGB(0,0,0) \u2014 page has dark background");
+}
+
+TEST_F(ValidatorPDF, AFullPageFillThatLeavesTheCornersTransparentIsStillRefused) {
+    const std::string transparent = "PDF corner is transparent \u2014 page lacks background fill (inversion bug)";
+    auto html = [&](const std::string& name, const std::string& content, const std::string& entries = "") {
+        return Validator::validate(SupportedFormat::pdf, pdf(name, {DrawnPage{200, 200, content, entries}}),
+                                   SupportedFormat::html);
+    };
+    // As a web engine prints a page: clipped to the page, flipped, then filled in full.
+    EXPECT_EQ(html("printed.pdf", ".5 0 0 -.5 0 200 cm q 0 0 400 400 re W* n /G gs 0 0 0 rg 0 0 400 4000 re f Q",
+                   "/Resources << /ExtGState << /G << /ca 1 >> >> >>"),
+              Status::passed());
+    EXPECT_EQ(reason(html("clear.pdf", "/G gs 0 0 200 200 re f", "/Resources << /ExtGState << /G << /ca 0 >> >> >>")),
+              transparent);
+    EXPECT_EQ(reason(html("clipped.pdf", "50 50 100 100 re W n 0 0 200 200 re f")), transparent);
+    EXPECT_EQ(reason(html("cancelled.pdf", "0 0 200 200 re 200 0 -200 200 re f")), transparent);
+    EXPECT_EQ(reason(Validator::validate(SupportedFormat::pdf_image,
+                                         pdf("clipped-image.pdf", {DrawnPage{200, 200, "50 50 100 100 re W n 0 0 200 200 re f", ""}}))),
+              "Image-PDF corner is transparent \u2014 broken file");
 }
 
 TEST_F(ValidatorPDF, ImagePagesMayBeAnyColourButNotTransparent) {

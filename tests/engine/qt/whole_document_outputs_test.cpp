@@ -5,7 +5,7 @@
 #include "core/conversion_error.h"
 #include "engine/conversion_engine.h"
 #include "engine/engine_test_support.h"
-#include "engine/qt/pdf_pages.h"
+#include "support/drawn_pdf.h"
 
 namespace fs = std::filesystem;
 using namespace calvoro;

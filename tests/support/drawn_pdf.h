@@ -14,6 +14,7 @@ struct DrawnPage {
     double width = 200;
     double height = 200;
     std::string content;  // page content stream
+    std::string entries;  // more of the page dictionary, such as its resources
 };
 
 inline std::string drawnPDF(const std::vector<DrawnPage>& pages) {
@@ -26,7 +27,7 @@ inline std::string drawnPDF(const std::vector<DrawnPage>& pages) {
         char box[128];
         std::snprintf(box, sizeof box, "[0 0 %g %g]", pages[i].width, pages[i].height);
         objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox " + std::string(box) + " /Contents " +
-                          std::to_string(4 + 2 * i) + " 0 R >>");
+                          std::to_string(4 + 2 * i) + " 0 R " + pages[i].entries + " >>");
         objects.push_back("<< /Length " + std::to_string(pages[i].content.size()) + " >>\nstream\n" + pages[i].content +
                           "\nendstream");
     }
@@ -37,8 +38,8 @@ inline std::string drawnPDF(const std::vector<DrawnPage>& pages) {
 inline DrawnPage filledPage(double r, double g, double b, double w = 200, double h = 200) {
     char content[160];
     std::snprintf(content, sizeof content, "%g %g %g rg 0 0 %g %g re f", r, g, b, w, h);
-    return {w, h, content};
+    return {w, h, content, ""};
 }
-inline DrawnPage unpaintedPage() { return {200, 200, "0 0 0 rg 80 80 40 40 re f"}; }
+inline DrawnPage unpaintedPage() { return {200, 200, "0 0 0 rg 80 80 40 40 re f", ""}; }
 
 }  // namespace calvoro::testing
