@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "core/uuid.h"
+#include "core/work_folder.h"
 #include "platform/qt/main_thread.h"
 #include "platform/web/web_engine.h"
 
@@ -90,11 +91,6 @@ std::unique_ptr<QWebEngineView> takeView() {
     return newView();
 }
 
-std::filesystem::path temporaryFolder() {
-    const char* dir = std::getenv("TMPDIR");
-    return (dir && *dir) ? std::filesystem::path(dir) : std::filesystem::path("/tmp");
-}
-
 // Puts a base element first in the head (or first of all) so that the page, loaded from
 // the temporary folder, resolves its relative references inside the base folder.
 std::string withBase(const std::string& html, const QUrl& base) {
@@ -128,6 +124,9 @@ struct OffscreenPage::Impl {
     std::unique_ptr<QWebEngineView> view;
     QWebEnginePage* page = nullptr;
     std::function<void(bool)> loadEnded;
+    // The page's file lives in a work folder of its own, so that a killed run leaves nothing
+    // that the next run's sweep of abandoned work folders does not clear.
+    std::optional<WorkFolder> folder;
     std::filesystem::path temporaryFile;
     QMetaObject::Connection loadConnection;
     QMetaObject::Connection crashConnection;
@@ -168,10 +167,6 @@ OffscreenPage::~OffscreenPage() {
     for (auto& reply : impl_->pendingPrints) *reply = nullptr;
     impl_->page->setHtml(QString());
     idleViews().push_back(std::move(impl_->view));
-    if (!impl_->temporaryFile.empty()) {
-        std::error_code ec;
-        std::filesystem::remove(impl_->temporaryFile, ec);
-    }
 }
 
 void OffscreenPage::setLoadEndedHandler(std::function<void(bool finished)> handler) {
@@ -188,11 +183,17 @@ void OffscreenPage::loadHtml(const std::string& html, const std::filesystem::pat
     }
     // The page loads from a file of its own: no size limit, as a data URL would have, and
     // a URL that tells its navigation apart.
-    impl_->temporaryFile = temporaryFolder() / ("Calvoro_" + Uuid().uuidString() + ".html");
-    std::ofstream out(impl_->temporaryFile, std::ios::binary);
-    const std::string text = withBase(html, base);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.close();
+    std::ofstream out;
+    try {
+        if (!impl_->folder) impl_->folder.emplace(WorkFolder::temporaryDirectory());
+        impl_->temporaryFile = impl_->folder->path() / ("Calvoro_" + Uuid().uuidString() + ".html");
+        out.open(impl_->temporaryFile, std::ios::binary);
+        const std::string text = withBase(html, base);
+        out.write(text.data(), static_cast<std::streamsize>(text.size()));
+        out.close();
+    } catch (const std::filesystem::filesystem_error&) {
+        out.setstate(std::ios::failbit);
+    }
     if (!out) {
         // Nothing to load: the navigation fails, as the engine would report it.
         QMetaObject::invokeMethod(impl_->page, [impl = impl_.get()] {

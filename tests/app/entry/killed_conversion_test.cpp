@@ -142,6 +142,27 @@ TEST(KilledConversion, AnArchiveWorkFolderInTheTemporaryFolderGoesAtTheNextStart
     EXPECT_EQ(workFolderCount(temporary), 0);
 }
 
+TEST(KilledConversion, AWebPageBeingRenderedLeavesItsFileOnlyInAWorkFolderTheNextStartClears) {
+    TempDir dir;
+    const fs::path temporary = dir / "tmp";
+    fs::create_directories(temporary);
+    std::string page = "<!doctype html><html><body>";
+    for (int i = 0; i < 3000; ++i) page += "<p>Paragraph " + std::to_string(i) + " of a long page to print</p>";
+    writeFile(dir / "long.html", page + "</body></html>");
+    const fs::path out = dir / "out";
+    const pid_t pid = start({"--convert", (dir / "long.html").string(), "pdf", out.string()}, temporary);
+    ASSERT_TRUE(whileRunning(pid, [&] { return writingInto(temporary); })) << "finished before it could be killed";
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    EXPECT_EQ(visibleNames(temporary), std::vector<std::string>{}) << "nothing outside a work folder";
+    EXPECT_EQ(workFolderCount(temporary), 1) << "the killed run's page";
+    EXPECT_EQ(visibleNames(out), std::vector<std::string>{});
+
+    const pid_t next = start({"--estimate", (dir / "long.html").string()}, temporary);
+    ::waitpid(next, nullptr, 0);
+    EXPECT_EQ(workFolderCount(temporary), 0);
+}
+
 TEST(KilledConversion, TwoProgramsConvertingTheSameFileIntoOneFolderKeepBothOutputs) {
     REQUIRE_FFMPEG();
     TempDir dir;

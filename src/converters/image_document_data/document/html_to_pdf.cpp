@@ -11,6 +11,7 @@
 #include "converters/image_document_data/document/document_files.h"
 #include "core/conversion_error.h"
 #include "core/text_util.h"
+#include "core/work_folder.h"
 #include "platform/pdf/page_assembly.h"
 #include "platform/qt/main_thread.h"
 #include "platform/web/offscreen_page.h"
@@ -254,8 +255,14 @@ void renderHTMLToPDFWithWebKit(const std::filesystem::path& source, const std::f
 void prepareHTMLRendering() { web::warmUp(viewWidth, static_cast<int>(sliceHeight)); }
 
 void htmlStringToPDF(const std::string& html, const std::filesystem::path& output) {
-    const std::filesystem::path temp = files::temporaryFile(".html");
-    files::RemoveOnExit cleanup(temp);
+    // In a work folder, so that a killed run leaves nothing the next run does not sweep away.
+    std::optional<WorkFolder> folder;
+    try {
+        folder.emplace(WorkFolder::temporaryDirectory());
+    } catch (const std::filesystem::filesystem_error&) {
+        throw ConversionError::failedToCreateOutput();
+    }
+    const std::filesystem::path temp = folder->path() / "page.html";
     files::writeAtomically(temp, html);
     renderHTMLToPDFWithWebKit(temp, output);
 }

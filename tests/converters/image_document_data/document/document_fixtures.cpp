@@ -36,7 +36,8 @@ int countTemporaryItems(const std::string& prefix) {
     std::filesystem::path dir = (tmp && *tmp) ? tmp : "/tmp";
     int n = 0;
     std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(dir, ec))
+    // Inside work folders too, where pages are written.
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir, ec))
         if (e.path().filename().string().rfind(prefix, 0) == 0) ++n;
     return n;
 }

@@ -9,7 +9,7 @@ namespace calvoro::testing {
 // A Letter-size PDF with one page per entry, each page showing its text (empty: a blank page).
 void makeTextPDF(const std::filesystem::path& path, const std::vector<std::string>& pages);
 
-// Number of files in the temporary folder whose names begin with the prefix.
+// Number of files in the temporary folder, or in folders within it, whose names begin with the prefix.
 int countTemporaryItems(const std::string& prefix);
 
 }  // namespace calvoro::testing
