@@ -28,12 +28,22 @@ constexpr auto settleLimit = std::chrono::milliseconds(80);
 constexpr auto settlePoll = std::chrono::milliseconds(5);
 constexpr const char* lightModeStyle =
     "<style>html,body{background:#ffffff !important;color-scheme:only light;color:#1a1a1a;}</style>";
-constexpr const char* contentHeightScript =
-    "Math.max(document.body ? document.body.scrollHeight : 0, document.documentElement.scrollHeight)";
-// The same once the document is complete and its fonts are in; -1 while not.
-const std::string settledHeightScript =
-    std::string("(document.readyState === 'complete' && (!document.fonts || document.fonts.status === 'loaded')) ? ") +
-    contentHeightScript + " : -1";
+// Fixes the layout at the given height (a script expression) and keeps the engine from moving
+// content across page breaks, so that each printed page is exactly one slice of the page as shown.
+std::string fixLayoutAt(const std::string& height) {
+    return "var s=document.documentElement.style;s.setProperty('box-sizing','border-box','important');"
+           "s.setProperty('height'," + height + "+'px','important');"
+           "s.setProperty('contain','size layout','important');";
+}
+// Measures the content's height and fixes the layout at it in the same turn of the page, which
+// answers with the height.
+const std::string measureAndFixScript =
+    "(function(){var h=Math.max(document.body ? document.body.scrollHeight : 0, "
+    "document.documentElement.scrollHeight);" + fixLayoutAt("h") + "return h;})()";
+// The same once the document is complete and its fonts are in; -1, changing nothing, while not.
+const std::string settledMeasureAndFixScript =
+    "((document.readyState === 'complete' && (!document.fonts || document.fonts.status === 'loaded')) ? " +
+    measureAndFixScript + " : -1)";
 // A renderer that stops answering must not hold the worker for ever.
 constexpr double scriptWaitLimit = 30;   // seconds
 constexpr double printWaitLimit = 600;
@@ -210,22 +220,18 @@ void renderHTMLToPDFWithWebKit(const std::filesystem::path& source, const std::f
     // a little longer.
     std::optional<double> measured;
     for (const auto until = std::chrono::steady_clock::now() + settleLimit;;) {
-        measured = evaluateNumber(*session, settledHeightScript);
+        measured = evaluateNumber(*session, settledMeasureAndFixScript);
         if (!measured || *measured >= 0 || std::chrono::steady_clock::now() >= until) break;
         std::this_thread::sleep_for(settlePoll);
     }
-    if (measured && *measured < 0) measured = evaluateNumber(*session, contentHeightScript);
+    if (measured && *measured < 0) measured = evaluateNumber(*session, measureAndFixScript);
     const double height = measured.value_or(sliceHeight);
+    // A page that could not be measured is printed one slice high.
+    if (!measured) evaluateNumber(*session, "(function(){" + fixLayoutAt(formatC("%.3f", height)) + "return 1;})()");
     const auto slices = sliceHeights(std::isfinite(height) ? height : sliceHeight);
     if (!slices) throw ConversionError::corruptFile(documentTooLongMessage);
     options.cancellation.throwIfCancelled();
 
-    // Fix the layout at the measured height and keep the engine from moving content across
-    // page breaks, so that each printed page is exactly one slice of the page as shown.
-    evaluateNumber(*session, "(function(){var s=document.documentElement.style;"
-                             "s.setProperty('box-sizing','border-box','important');"
-                             "s.setProperty('height','" + formatC("%.3f", height) + "px','important');"
-                             "s.setProperty('contain','size layout','important');return 1;})()");
     auto reply = std::make_shared<Reply<std::optional<std::string>>>();
     auto printed = reply->promise.get_future();
     if (options.beforePrint) options.beforePrint(*session->page);
