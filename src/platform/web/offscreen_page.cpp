@@ -24,6 +24,7 @@
 #include "core/uuid.h"
 #include "core/work_folder.h"
 #include "platform/qt/main_thread.h"
+#include "platform/web/single_shot_timer.h"
 #include "platform/web/web_engine.h"
 
 namespace calvoro::web {
@@ -41,12 +42,21 @@ public:
     }
 };
 
+// A finished page waits this long before it is blanked: the next page usually takes it first
+// and loads into its renderer, and a program that ends meanwhile never starts the renderer a
+// blank page would bring up.
+constexpr double blankingDelay = 2.0;  // seconds
+
 // Once a view has been deleted the engine loads nothing in views made after it, so views
-// are never deleted: a finished page goes back, blanked, to this pool (main thread only)
-// and the next page takes it.
-std::vector<std::unique_ptr<QWebEngineView>>& idleViews() {
+// are never deleted: a finished page goes back to this pool (main thread only), blanked
+// unless the next page takes it first.
+struct IdleView {
+    std::unique_ptr<QWebEngineView> view;
+    std::unique_ptr<SingleShotTimer> blanking;
+};
+std::vector<IdleView>& idleViews() {
     // Never destroyed at exit: the views must not outlive the application object.
-    static auto* views = new std::vector<std::unique_ptr<QWebEngineView>>;
+    static auto* views = new std::vector<IdleView>;
     return *views;
 }
 
@@ -84,7 +94,7 @@ std::unique_ptr<QWebEngineView> newView() {
 std::unique_ptr<QWebEngineView> takeView() {
     auto& pool = idleViews();
     if (!pool.empty()) {
-        auto view = std::move(pool.back());
+        auto view = std::move(pool.back().view);
         pool.pop_back();
         return view;
     }
@@ -165,8 +175,11 @@ OffscreenPage::~OffscreenPage() {
     QObject::disconnect(impl_->loadConnection);
     QObject::disconnect(impl_->crashConnection);
     for (auto& reply : impl_->pendingPrints) *reply = nullptr;
-    impl_->page->setHtml(QString());
-    idleViews().push_back(std::move(impl_->view));
+    // Loading stops now; the document, and any script still running in it, go with the blanking.
+    impl_->page->triggerAction(QWebEnginePage::Stop);
+    QWebEnginePage* page = impl_->page;
+    idleViews().push_back({std::move(impl_->view),
+                           std::make_unique<SingleShotTimer>(blankingDelay, [page] { page->setHtml(QString()); })});
 }
 
 void OffscreenPage::setLoadEndedHandler(std::function<void(bool finished)> handler) {
@@ -255,7 +268,7 @@ void warmUp(int width, int height) {
             view->show();
             // The blank page brings up a renderer, which the first real page then takes over.
             view->page()->load(QUrl(QStringLiteral("about:blank")));
-            idleViews().push_back(std::move(view));
+            idleViews().push_back({std::move(view), nullptr});
         });
     });
 }

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <future>
+#include <thread>
 
 #include "platform/qt/main_thread.h"
 #include "support/test_support.h"
@@ -104,4 +105,14 @@ TEST(OffscreenPage, EveryNewPageLoadsAfterEarlierOnesAreGone) {
         ASSERT_TRUE(page.load("<p>round " + std::to_string(round) + "</p>", dir.path()));
         EXPECT_EQ(page.number("document.body.textContent === 'round " + std::to_string(round) + "' ? 1 : 0"), 1.0);
     }
+}
+
+TEST(OffscreenPage, APageTakenBackFromThePoolIsNotBlankedUnderItsNewDocument) {
+    TempDir dir;
+    { Page first; ASSERT_TRUE(first.load("<p>first</p>", dir.path())); }
+    Page second;
+    ASSERT_TRUE(second.load("<p>second</p>", dir.path()));
+    // Past the time a finished page waits before it is blanked.
+    std::this_thread::sleep_for(2500ms);
+    EXPECT_EQ(second.number("document.body && document.body.textContent === 'second' ? 1 : 0"), 1.0);
 }
