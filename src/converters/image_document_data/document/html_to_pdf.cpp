@@ -241,12 +241,12 @@ void renderHTMLToPDFWithWebKit(const std::filesystem::path& source, const std::f
     });
     if (!await(printed, printWaitLimit))
         throw ConversionError::exportSessionFailed("WebKit PDF: the page did not finish printing");
-    const std::optional<std::string> bytes = printed.get();
+    std::optional<std::string> bytes = printed.get();
     if (!bytes) throw ConversionError::exportSessionFailed("WebKit PDF: the page could not be printed");
     options.cancellation.throwIfCancelled();
 
     auto document = pdf::PageAssembly::empty();
-    if (auto pages = pdf::PageAssembly::openBytes(*bytes)) {
+    if (auto pages = pdf::PageAssembly::openBytes(std::move(*bytes))) {
         for (size_t i = 0; i < slices->size() && static_cast<int>(i) < pages->pageCount(); ++i) {
             document.insertPage(*pages, static_cast<int>(i), document.pageCount());
             const double h = (*slices)[i];
