@@ -14,6 +14,7 @@
 #include "converters/image_document_data/document/document_fixtures.h"
 #include "core/conversion_error.h"
 #include "platform/pdf/pdf_document.h"
+#include "platform/pdf/page_cover.h"
 #include "platform/pdf/pdf_fixture.h"
 #include "platform/qt/main_thread.h"
 #include "platform/web/offscreen_page.h"
@@ -74,6 +75,22 @@ TEST(HTMLToPDF, CutsThePageIntoLetterSlices) {
     writeFile(dir / "one.html", tallPage("1056.5", "<p>Only</p>", ""));
     DC::renderHTMLToPDFWithWebKit(dir / "one.html", dir / "one.pdf");
     EXPECT_EQ(pageSizes(dir / "one.pdf"), "612 x 792 pts (letter)");
+}
+
+TEST(HTMLToPDF, APrintedPageShowsItsOpaqueBackgroundInItsContentSoTheCheckNeedNotRenderIt) {
+    TempDir dir;
+    // Light, dark, a page that asks for no background at all, and a short page cut to its content.
+    const std::vector<std::pair<std::string, std::string>> pages = {
+        {"light", tallPage("2000", "<p>Light</p>", "")},
+        {"dark", "<html><head><style>html{background:#102030 !important}</style></head><body><p>Dark</p></body></html>"},
+        {"clear", "<html><head><style>html,body{background:transparent !important}</style></head><body>x</body></html>"},
+        {"short", tallPage("300", "<p>Short</p>", "")},
+    };
+    for (const auto& [name, html] : pages) {
+        writeFile(dir / (name + ".html"), html);
+        DC::renderHTMLToPDFWithWebKit(dir / (name + ".html"), dir / (name + ".pdf"));
+        EXPECT_TRUE(pdf::pageIsOpaquelyCovered(dir / (name + ".pdf"), 0)) << name;
+    }
 }
 
 TEST(HTMLToPDF, InternalLinksKeepTheirTargets) {
