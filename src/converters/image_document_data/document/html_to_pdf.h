@@ -62,8 +62,9 @@ void renderHTMLToPDFWithWebKit(const std::filesystem::path& source, const std::f
                                const HTMLRenderOptions& options = {});
 
 // Renders HTML text exactly as renderHTMLToPDFWithWebKit renders a file holding it (relative
-// references resolve in the temporary folder); reserves no name, logs nothing and leaves
-// no temporary file behind.
+// references resolve in a private work folder, empty but for the page); reserves no name, logs
+// nothing and leaves no temporary file behind, even when the run is killed (the next start's
+// sweep clears its work folder).
 void htmlStringToPDF(const std::string& html, const std::filesystem::path& output);
 
 // Readies the web engine and a page for the first rendering (see web::warmUp), for a program
