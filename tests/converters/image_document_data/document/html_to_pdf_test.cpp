@@ -192,6 +192,18 @@ TEST(HTMLToPDF, HtmlStringToPdfLeavesNoTemporaryFile) {
     EXPECT_EQ(countTemporaryItems("Calvoro_"), 0);
 }
 
+TEST(HTMLToPDF, ARelativeTemporaryFolderStillGivesThePageNotAnErrorPage) {
+    ScopedTemporaryFolder restored;
+    TempDir dir;
+    // A file URL cannot be relative: the page would be the engine's "file couldn't be accessed".
+    setenv("TMPDIR", "relative-temporary-folder", 1);
+    writeFile(dir / "page.html", "<p>The page itself</p>");
+    DC::renderHTMLToPDFWithWebKit(dir / "page.html", dir / "page.pdf");
+    EXPECT_NE(run("pdftotext " + shellQuote((dir / "page.pdf").string()) + " -").output.find("The page itself"),
+              std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists("relative-temporary-folder"));
+}
+
 TEST(HTMLToPDF, AnUnreadableSourceFailsAsItsReaderDoesAndTheNextPageStillRenders) {
     ScopedTemporaryFolder temp;
     TempDir dir;
