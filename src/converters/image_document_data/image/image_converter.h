@@ -53,6 +53,11 @@ private:
                                                                 const std::filesystem::path& source,
                                                                 const std::filesystem::path& outputDir, double quality,
                                                                 std::optional<int> maxEdge, bool stripMetadata);
+    // A JPEG to PNG the same way, the file written as it is made.
+    static std::optional<std::filesystem::path> streamJPEGToPNG(const imaging::ImageSource& imageSource, SupportedFormat target,
+                                                                const std::filesystem::path& source,
+                                                                const std::filesystem::path& outputDir, std::optional<int> maxEdge,
+                                                                bool stripMetadata);
     static bool sourceIndexIsCompatible(const imaging::ImageSource& imageSource, SupportedFormat target);
 
     static std::filesystem::path createPDFFromImage(const imaging::RgbaImage& image, const std::filesystem::path& outputURL,
