@@ -61,13 +61,7 @@ void setMetadata(imaging::EncodeOptions& options, const imaging::ImageMetadata& 
 
 }  // namespace
 
-namespace {
-
-// The options a conversion streamed row by row writes with: the file's own metadata, as the
-// whole-picture path gives a re-encode of unchanged pixels. Nothing when the pixels need the
-// whole picture: a resize, or a turn or mirror of the stored orientation that the target does
-// not carry (the rows would come in another order or another shape).
-std::optional<imaging::EncodeOptions> streamedOptions(const imaging::ImageProperties& props, const std::string& targetType,
+std::optional<imaging::EncodeOptions> ImageConverter::streamedOptions(const imaging::ImageProperties& props, const std::string& targetType,
                                                       double quality, std::optional<int> maxEdge, bool stripMetadata) {
     std::optional<imaging::EncodeOptions> options;
     if (maxEdge && *maxEdge < std::max(props.pixelWidth, props.pixelHeight)) return options;
@@ -79,8 +73,6 @@ std::optional<imaging::EncodeOptions> streamedOptions(const imaging::ImageProper
     if (options->metadata.orientation != orientation) options.reset();
     return options;
 }
-
-}  // namespace
 
 std::optional<std::filesystem::path> ImageConverter::streamPNGToJPEG(const imaging::ImageSource& imageSource, SupportedFormat target,
                                                                      const std::filesystem::path& source,

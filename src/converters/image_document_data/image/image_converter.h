@@ -7,6 +7,7 @@
 #include "core/cancellation.h"
 #include "core/conversion_logger.h"
 #include "core/supported_format.h"
+#include "platform/imaging/image_destination.h"
 #include "platform/imaging/image_source.h"
 #include "platform/imaging/rgba_image.h"
 
@@ -41,6 +42,13 @@ public:
     // reduced (shrink-on-load): the result has the size resizeImage gives the whole image.
     static std::optional<imaging::RgbaImage> resizeImage(const imaging::RgbaImage& image, int storedWidth, int storedHeight,
                                                          int longestEdge);
+
+    // The options a conversion streamed row by row writes with: the file's own metadata, as the
+    // whole-picture path gives a re-encode of unchanged pixels. Nothing when the pixels need the
+    // whole picture: a resize, or a turn or mirror of the stored orientation that the target
+    // does not carry (the rows would come in another order or another shape).
+    static std::optional<imaging::EncodeOptions> streamedOptions(const imaging::ImageProperties& props, const std::string& targetType,
+                                                                 double quality, std::optional<int> maxEdge, bool stripMetadata);
 
     // The type identifier a target is encoded as; nothing for targets without one.
     static std::optional<std::string> utTypeForFormat(SupportedFormat format);
