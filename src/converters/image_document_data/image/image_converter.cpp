@@ -12,7 +12,7 @@
 #include "core/text_util.h"
 #include "platform/imaging/image_destination.h"
 #include "platform/imaging/image_ops.h"
-#include "platform/imaging/jpeg_to_png.h"
+#include "platform/imaging/jpeg_transcode.h"
 #include "platform/imaging/png_to_jpeg.h"
 #include "platform/imaging/raw_decoder.h"
 #include "platform/imaging/type_identifiers.h"
@@ -69,7 +69,8 @@ std::optional<imaging::EncodeOptions> ImageConverter::streamedOptions(const imag
     if (orientation != 1 && !imaging::carriesOrientation(targetType)) return options;
     options.emplace();
     options->quality = quality;
-    setMetadata(*options, props.metadata, true, stripMetadata);
+    // The sources that stream (PNG, JPEG) are all of the re-encode set.
+    setMetadata(*options, props.metadata, inReencodeSet(targetType), stripMetadata);
     if (options->metadata.orientation != orientation) options.reset();
     return options;
 }
@@ -106,6 +107,24 @@ std::optional<std::filesystem::path> ImageConverter::streamJPEGToPNG(const imagi
     ConversionLogger::shared().debug("Streamed JPEG rows into PNG", category);
     const std::filesystem::path outputURL = OutputNameRegistry::reserve(outputDir, baseName, target.fileExtension());
     if (!file.commit(outputURL)) throw ConversionError::failedToCreateOutput();
+    return outputURL;
+}
+
+std::optional<std::filesystem::path> ImageConverter::streamJPEGIntoEncoder(const imaging::ImageSource& imageSource,
+                                                                          SupportedFormat target, const std::filesystem::path& source,
+                                                                          const std::filesystem::path& outputDir, double quality,
+                                                                          std::optional<int> maxEdge, bool stripMetadata) {
+    const auto type = utTypeForFormat(target);
+    if (imageSource.typeIdentifier() != types::jpeg || !type || !imaging::canEncode(*type)) return std::nullopt;
+    if (target == SupportedFormat::heic || target == SupportedFormat::heif) quality = std::min(quality, 0.85);
+    auto bytes = imaging::transcodeJPEGIntoEncoder(imageSource, *type, [&](const imaging::ImageProperties& props) {
+        return streamedOptions(props, *type, quality, maxEdge, stripMetadata);
+    });
+    if (!bytes) return std::nullopt;
+    ConversionLogger::shared().debug("Decoded JPEG rows straight into the " + *type + " encoder", category);
+    const std::filesystem::path outputURL =
+        OutputNameRegistry::reserve(outputDir, deletingPathExtension(lastPathComponent(source)), target.fileExtension());
+    if (!files::writeAtomically(outputURL, bytes->data(), bytes->size())) throw ConversionError::failedToCreateOutput();
     return outputURL;
 }
 
@@ -168,6 +187,10 @@ std::filesystem::path ImageConverter::convert(const std::filesystem::path& sourc
         if (auto streamed = streamPNGToJPEG(*imageSource, target, source, outputDir, quality, maxEdge, stripMetadata)) return *streamed;
     if (target == SupportedFormat::png)
         if (auto streamed = streamJPEGToPNG(*imageSource, target, source, outputDir, maxEdge, stripMetadata)) return *streamed;
+    if (target == SupportedFormat::webp || target == SupportedFormat::heic || target == SupportedFormat::heif ||
+        target == SupportedFormat::avif)
+        if (auto encoded = streamJPEGIntoEncoder(*imageSource, target, source, outputDir, quality, maxEdge, stripMetadata))
+            return *encoded;
 
     imaging::RgbaImage image;
     bool pixelsChanged = false;

@@ -66,6 +66,11 @@ private:
                                                                 const std::filesystem::path& source,
                                                                 const std::filesystem::path& outputDir, std::optional<int> maxEdge,
                                                                 bool stripMetadata);
+    // A JPEG to WebP or the HEIF family, decoded straight into the encoder's picture.
+    static std::optional<std::filesystem::path> streamJPEGIntoEncoder(const imaging::ImageSource& imageSource, SupportedFormat target,
+                                                                      const std::filesystem::path& source,
+                                                                      const std::filesystem::path& outputDir, double quality,
+                                                                      std::optional<int> maxEdge, bool stripMetadata);
     static bool sourceIndexIsCompatible(const imaging::ImageSource& imageSource, SupportedFormat target);
 
     static std::filesystem::path createPDFFromImage(const imaging::RgbaImage& image, const std::filesystem::path& outputURL,

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,22 @@ void encodeJPEG(const RgbaImage& image, const EncodeOptions& options, const Byte
 // rows will come (throws).
 void encodeJPEG(int width, int height, const std::vector<uint8_t>& iccProfile, const EncodeOptions& options,
                 const ByteSink& sink, const std::function<const uint8_t*(int)>& rowAt, bool rgb = false);
+// An encoder that needs the whole picture, filled a row at a time straight into its own
+// buffer, so that the picture is held once, in the encoder's form. Rows are 8-bit RGBA, given
+// in order; finish encodes once all are in, with the bytes the whole-picture call gives.
+class PictureEncoder {
+public:
+    virtual ~PictureEncoder() = default;
+    // Where row y goes (width * 4 bytes), valid until rowDone(y).
+    virtual uint8_t* rowAt(int y) = 0;
+    virtual void rowDone(int y) = 0;
+    virtual Bytes finish() = 0;
+};
+// For an opaque picture in iccProfile; nothing for lossless (quality 1), which goes whole.
+std::unique_ptr<PictureEncoder> webpPictureEncoder(int width, int height, const std::vector<uint8_t>& iccProfile,
+                                                   const EncodeOptions& options);
+std::unique_ptr<PictureEncoder> heifPictureEncoder(int width, int height, bool alpha, const std::vector<uint8_t>& iccProfile,
+                                                   const EncodeOptions& options, bool av1);
 Bytes encodeTIFF(const RgbaImage& image, const EncodeOptions& options);
 Bytes encodeGIF(const std::vector<RgbaImage>& frames, const EncodeOptions& options);
 Bytes encodeWebP(const RgbaImage& image, const EncodeOptions& options);

@@ -13,7 +13,7 @@
 #include "core/conversion_error.h"
 #include "image_fixtures.h"
 #include "platform/imaging/image_ops.h"
-#include "platform/imaging/jpeg_to_png.h"
+#include "platform/imaging/jpeg_transcode.h"
 
 using namespace calvoro;
 using namespace calvoro::testing;
@@ -242,4 +242,55 @@ TEST(JpegToPngStream, CutOrDamagedFilesFailOrDecodeAsBeforeAndLeaveNothingHalfDo
         EXPECT_FALSE(expected.has_value());
         EXPECT_TRUE(std::filesystem::is_empty(out.path()));
     }
+}
+
+TEST(JpegIntoEncoder, WebPAndTheHeifFamilyGetTheBytesOfTheWholePicturePath) {
+    TempDir dir;
+    // Odd sizes: the last band of rows and the chroma planes are cut short.
+    const std::vector<std::pair<std::string, JpegSpec>> pictures = {
+        {"rgb-profile", {131, 77, JCS_RGB, profile(false), 1}},
+        {"gray-profile", {40, 35, JCS_GRAYSCALE, profile(true)}},
+        {"cmyk", {33, 18, JCS_CMYK, {}}},
+    };
+    const std::vector<std::string> targets = {types::webp, types::avif, types::heic};
+    for (const auto& [name, spec] : pictures) {
+        const auto jpeg = dir / (name + ".jpg");
+        writeFile(jpeg, writeJpeg(spec));
+        for (const auto& type : targets) {
+            SCOPED_TRACE(name + " as " + type);
+            if (!imaging::canEncode(type)) continue;
+            const auto source = imaging::ImageSource::open(jpeg);
+            const double quality = type == types::heic ? 0.85 : 0.92;
+            const bool wholeMetadata = type != types::webp;
+            imaging::ImageProperties seen;
+            const auto rows = imaging::transcodeJPEGIntoEncoder(*source, type, [&](const imaging::ImageProperties& props) {
+                seen = props;
+                return ImageConverter::streamedOptions(props, type, quality, std::nullopt, false);
+            });
+            ASSERT_TRUE(rows.has_value());
+
+            // The whole-picture way: the same options, the decoded picture handed over whole.
+            const auto whole = imaging::ImageSource::open(jpeg);
+            const imaging::RgbaImage image = whole->decodeFirstFrame();
+            imaging::EncodeOptions options;
+            options.quality = quality;
+            if (wholeMetadata) options.metadata = whole->properties().metadata;
+            else options.metadata.exif = whole->properties().metadata.exif;
+            EXPECT_EQ(seen.metadata.iccProfile, image.iccProfile);
+            EXPECT_TRUE(*rows == imaging::encodeImage(image, type, options));
+        }
+    }
+    // A lossless WebP and a picture to turn go the whole-picture way.
+    const auto jpeg = dir / "rgb-profile.jpg";
+    const auto source = imaging::ImageSource::open(jpeg);
+    EXPECT_FALSE(imaging::transcodeJPEGIntoEncoder(*source, types::webp, [](const imaging::ImageProperties&) {
+                     imaging::EncodeOptions lossless;
+                     lossless.quality = 1.0;
+                     return lossless;
+                 }).has_value());
+    const auto turned = dir / "turned.jpg";
+    writeFile(turned, writeJpeg({40, 20, JCS_RGB, {}, 6}));
+    TempDir out;
+    const auto webp = ImageConverter::convert(turned, SupportedFormat::webp, out.path(), 0.92, std::nullopt, false);
+    EXPECT_EQ(imaging::ImageSource::open(webp)->properties().pixelWidth, 20);
 }

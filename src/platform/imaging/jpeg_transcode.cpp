@@ -1,5 +1,6 @@
-#include "platform/imaging/jpeg_to_png.h"
+#include "platform/imaging/jpeg_transcode.h"
 
+#include "core/conversion_error.h"
 #include "platform/imaging/codecs/codecs.h"
 #include "platform/imaging/codecs/png_writer.h"
 #include "platform/imaging/row_relay.h"
@@ -43,6 +44,35 @@ bool transcodeJPEGToPNG(const ImageSource& source, const std::function<std::opti
             rows.rowAt = [&](int y) -> const void* { return relay.row(y); };
             detail::writePNG(rows, props.metadata.iccProfile, *options, sink);
         });
+}
+
+std::optional<std::vector<uint8_t>> transcodeJPEGIntoEncoder(
+    const ImageSource& source, const std::string& type,
+    const std::function<std::optional<EncodeOptions>(const ImageProperties&)>& optionsFor) {
+    const bool heif = type == types::heic || type == types::heif || type == types::avif;
+    const auto data = source.data();
+    if (source.typeIdentifier() != types::jpeg || (type != types::webp && !heif) || !endsWhole(data)) return std::nullopt;
+    ImageProperties props;
+    std::unique_ptr<detail::PictureEncoder> encoder;
+    try {
+        detail::decodeJPEGRows(
+            data.data(), data.size(), props,
+            [&] {
+                auto options = optionsFor(props);
+                if (!options) return false;
+                // The pixels go upright: no orientation is written with them.
+                options->metadata.orientation = 1;
+                const auto& profile = props.metadata.iccProfile;
+                if (heif) encoder = detail::heifPictureEncoder(props.pixelWidth, props.pixelHeight, false, profile, *options, type == types::avif);
+                else encoder = detail::webpPictureEncoder(props.pixelWidth, props.pixelHeight, profile, *options);
+                return encoder != nullptr;
+            },
+            [&](int y) { return encoder->rowAt(y); }, [&](int y) { encoder->rowDone(y); }, source.isMappedFile());
+        if (!encoder) return std::nullopt;
+        return encoder->finish();
+    } catch (const ConversionError&) {
+        return std::nullopt;
+    }
 }
 
 }  // namespace calvoro::imaging

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "platform/imaging/image_destination.h"
 #include "platform/imaging/image_source.h"
@@ -18,5 +21,15 @@ namespace calvoro::imaging {
 // path does and reports as it always has.
 bool transcodeJPEGToPNG(const ImageSource& source, const std::function<std::optional<EncodeOptions>(const ImageProperties&)>& optionsFor,
                         const ByteSink& sink);
+
+// A JPEG re-encoded as WebP or a type of the HEIF family, whose encoders need the whole
+// picture: the rows are decoded straight into the encoder's own picture, so that it is held
+// once, in the encoder's form (a lossless WebP goes the whole-picture way). optionsFor as above.
+// Returns the bytes encodeImage gives for the decoded picture; nothing when the type is not
+// done this way, the file is cut short, or anything fails: the whole-picture path then does and
+// reports as it always has.
+std::optional<std::vector<uint8_t>> transcodeJPEGIntoEncoder(
+    const ImageSource& source, const std::string& typeIdentifier,
+    const std::function<std::optional<EncodeOptions>(const ImageProperties&)>& optionsFor);
 
 }  // namespace calvoro::imaging
