@@ -1,7 +1,9 @@
 // The PNG writer's strips: every shape of picture reads back as written, whether its rows come
-// from a whole picture or one at a time.
+// from a whole picture or one at a time; and the check of a PNG that never holds it whole.
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include "core/conversion_error.h"
 #include "platform/imaging/codecs/png_writer.h"
@@ -84,4 +86,27 @@ TEST(ImagingPngWriter, RowsThatStopComingFailTheWrite) {
     detail::PngRows rows{900, 900, false, false, {}};
     rows.rowAt = [&](int y) -> const void* { return y < 700 ? image.row(y) : nullptr; };
     EXPECT_THROW(detail::writePNG(rows, {}, {}, [](const uint8_t*, size_t) {}), ConversionError);
+}
+
+TEST(ImagingPngCheck, ABigPngIsCheckedRowByRowAtAFractionOfItsSize) {
+    for (const bool alpha : {false, true}) {
+        SCOPED_TRACE(alpha);
+        const RgbaImage image = noisy(1000, 600, alpha, false);
+        const auto bytes = detail::writePNGFile(image, {});
+        const RgbaImage small = ImageSource::fromData(bytes)->decodeFirstFrameForCheck();
+        // Every fourth pixel of every fourth row.
+        ASSERT_EQ(small.width, 250);
+        ASSERT_EQ(small.height, 150);
+        for (int y : {0, 77, 149})
+            for (int x : {0, 101, 249})
+                EXPECT_TRUE(std::equal(small.row(y) + x * 4, small.row(y) + x * 4 + 4, image.row(y * 4) + x * 16));
+        const auto source = ImageSource::fromData(bytes);
+        source->decodeFirstFrameForCheck();
+        EXPECT_EQ(source->properties().pixelWidth, 1000);
+        EXPECT_EQ(source->properties().hasAlpha, alpha);
+    }
+    // A file cut short is checked as a whole decode checks it: the rows it has.
+    const auto bytes = detail::writePNGFile(noisy(300, 300, false, false), {});
+    const std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + static_cast<long>(bytes.size() / 2));
+    EXPECT_EQ(ImageSource::fromData(cut)->decodeFirstFrameForCheck().width, 300);
 }

@@ -274,7 +274,7 @@ void writePNG(const PngRows& rows, const std::vector<uint8_t>& iccProfile, const
     const int threads = std::min(std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 8), stripCount);
     // A strip for each thread and as many again made ready or waiting their turn to be written.
     const int window = 2 * threads;
-    // One strip is compressed on this thread.
+    // With one thread to use, the strips are compressed on this one.
     StripWorkers workers(threads > 1 ? threads : 0, rowBytes, bpp, stripCount);
     uLong adler = 1;
     int written = 0;
