@@ -61,8 +61,9 @@ void setMetadata(imaging::EncodeOptions& options, const imaging::ImageMetadata& 
 
 }  // namespace
 
-std::optional<imaging::EncodeOptions> ImageConverter::streamedOptions(const imaging::ImageProperties& props, const std::string& targetType,
-                                                      double quality, std::optional<int> maxEdge, bool stripMetadata) {
+std::optional<imaging::EncodeOptions> ImageConverter::streamedOptions(const imaging::ImageProperties& props,
+                                                                     const std::string& targetType, double quality,
+                                                                     std::optional<int> maxEdge, bool stripMetadata) {
     std::optional<imaging::EncodeOptions> options;
     if (maxEdge && *maxEdge < std::max(props.pixelWidth, props.pixelHeight)) return options;
     const int orientation = props.metadata.orientation;

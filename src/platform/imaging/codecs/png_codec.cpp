@@ -5,7 +5,6 @@
 #include <string>
 
 #include "core/conversion_error.h"
-
 #include "platform/imaging/codecs/codecs.h"
 #include "platform/imaging/codecs/png_writer.h"
 
