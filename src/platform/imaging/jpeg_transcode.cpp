@@ -1,6 +1,7 @@
 #include "platform/imaging/jpeg_transcode.h"
 
-#include "core/conversion_error.h"
+#include <cstring>
+
 #include "platform/imaging/codecs/codecs.h"
 #include "platform/imaging/codecs/png_writer.h"
 #include "platform/imaging/row_relay.h"
@@ -54,25 +55,41 @@ std::optional<std::vector<uint8_t>> transcodeJPEGIntoEncoder(
     if (source.typeIdentifier() != types::jpeg || (type != types::webp && !heif) || !endsWhole(data)) return std::nullopt;
     ImageProperties props;
     std::unique_ptr<detail::PictureEncoder> encoder;
-    try {
-        detail::decodeJPEGRows(
-            data.data(), data.size(), props,
-            [&] {
-                auto options = optionsFor(props);
-                if (!options) return false;
-                // The pixels go upright: no orientation is written with them.
-                options->metadata.orientation = 1;
-                const auto& profile = props.metadata.iccProfile;
-                if (heif) encoder = detail::heifPictureEncoder(props.pixelWidth, props.pixelHeight, false, profile, *options, type == types::avif);
-                else encoder = detail::webpPictureEncoder(props.pixelWidth, props.pixelHeight, profile, *options);
-                return encoder != nullptr;
-            },
-            [&](int y) { return encoder->rowAt(y); }, [&](int y) { encoder->rowDone(y); }, source.isMappedFile());
-        if (!encoder) return std::nullopt;
-        return encoder->finish();
-    } catch (const ConversionError&) {
-        return std::nullopt;
-    }
+    std::optional<std::vector<uint8_t>> bytes;
+    // The decode overlaps the encoder's taking in of the rows (WebP's colour conversion); the
+    // encode itself waits for the last row.
+    const bool done = RowRelay::run(
+        [&](RowRelay& relay) {
+            detail::decodeJPEGRows(
+                data.data(), data.size(), props,
+                [&] {
+                    auto options = optionsFor(props);
+                    if (!options) return false;
+                    // The pixels go upright: no orientation is written with them.
+                    options->metadata.orientation = 1;
+                    const auto& profile = props.metadata.iccProfile;
+                    if (heif)
+                        encoder = detail::heifPictureEncoder(props.pixelWidth, props.pixelHeight, false, profile, *options,
+                                                             type == types::avif);
+                    else encoder = detail::webpPictureEncoder(props.pixelWidth, props.pixelHeight, profile, *options);
+                    if (!encoder) return false;
+                    relay.start(static_cast<size_t>(props.pixelWidth) * 4, props.pixelHeight);
+                    return true;
+                },
+                [&](int y) { return relay.rowToFill(y); }, [&](int y) { relay.filled(y); }, source.isMappedFile());
+        },
+        [&](RowRelay& relay) {
+            const size_t rowBytes = static_cast<size_t>(props.pixelWidth) * 4;
+            for (int y = 0; y < props.pixelHeight; ++y) {
+                const uint8_t* row = relay.row(y);
+                if (!row) detail::fail("The picture is incomplete");
+                std::memcpy(encoder->rowAt(y), row, rowBytes);
+                encoder->rowDone(y);
+            }
+            bytes = encoder->finish();
+        });
+    if (!done) return std::nullopt;
+    return bytes;
 }
 
 }  // namespace calvoro::imaging

@@ -23,8 +23,9 @@ bool transcodeJPEGToPNG(const ImageSource& source, const std::function<std::opti
                         const ByteSink& sink);
 
 // A JPEG re-encoded as WebP or a type of the HEIF family, whose encoders need the whole
-// picture: the rows are decoded straight into the encoder's own picture, so that it is held
-// once, in the encoder's form (a lossless WebP goes the whole-picture way). optionsFor as above.
+// picture: the rows, decoded on a thread of their own, go straight into the encoder's own
+// picture, so that it is held once, in the encoder's form (a lossless WebP goes the
+// whole-picture way). optionsFor as above.
 // Returns the bytes encodeImage gives for the decoded picture; nothing when the type is not
 // done this way, the file is cut short, or anything fails: the whole-picture path then does and
 // reports as it always has.
