@@ -38,17 +38,44 @@ bool writeAll(const std::filesystem::path& path, const void* data, size_t size, 
 }
 
 bool writeAtomically(const std::filesystem::path& path, const void* data, size_t size) {
+    AtomicFile file(path);
+    return file.write(data, size) && file.commit();
+}
+
+AtomicFile::AtomicFile(const std::filesystem::path& path) : path_(path) {
     std::string name = ".";
     name += path.filename().string();
     name += '.';
     name += Uuid().uuidString();
     name += ".tmp";
-    const std::filesystem::path temp = path.parent_path() / name;
-    if (writeAll(temp, data, size, O_CREAT | O_EXCL) && std::rename(temp.c_str(), path.c_str()) == 0) return true;
+    temp_ = path.parent_path() / name;
+    fd_ = ::open(temp_.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+    failed_ = fd_ < 0;
+}
+
+AtomicFile::~AtomicFile() {
     const int error = errno;  // the failure's, not the clean-up's
-    ::unlink(temp.c_str());
+    if (fd_ >= 0) ::close(fd_);
+    if (!temp_.empty()) ::unlink(temp_.c_str());
     errno = error;
-    return false;
+}
+
+bool AtomicFile::write(const void* data, size_t size) {
+    if (!failed_ && !writeAllTo(fd_, data, size)) failed_ = true;
+    return !failed_;
+}
+
+bool AtomicFile::commit(const std::filesystem::path& to) {
+    if (failed_) return false;
+    // A full disk may show only here, when the last blocks are flushed.
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0 || std::rename(temp_.c_str(), to.c_str()) != 0) {
+        failed_ = true;
+        return false;
+    }
+    temp_.clear();
+    return true;
 }
 
 bool renameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {

@@ -21,6 +21,27 @@ bool writeAllTo(int fd, const void* data, size_t size);
 // temporary removed.
 bool writeAtomically(const std::filesystem::path& path, const void* data, size_t size);
 
+// The same for bytes that come a part at a time: written beside path under a hidden temporary
+// name, renamed over path (or another path in the same folder) by commit, removed when not committed.
+class AtomicFile {
+public:
+    explicit AtomicFile(const std::filesystem::path& path);
+    ~AtomicFile();
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    // False once anything failed (errno tells why); later parts are then not written.
+    bool write(const void* data, size_t size);
+    bool commit() { return commit(path_); }
+    bool commit(const std::filesystem::path& to);
+
+private:
+    std::filesystem::path path_;
+    std::filesystem::path temp_;
+    int fd_ = -1;
+    bool failed_ = false;
+};
+
 // Renames a file or folder to `to` unless an item of that name exists: false with errno EEXIST
 // then, or with the failure's errno. File systems without the kernel's no-replace flag get the
 // same guarantee from a hard link (files) or an exclusive mkdir (folders).

@@ -33,3 +33,27 @@ TEST(FileWriting, FailuresAreReported) {
     // A full disk is a failure, not a short file reported as written.
     EXPECT_FALSE(files::writeAll("/dev/full", bytes.data(), bytes.size(), O_CREAT | O_TRUNC));
 }
+
+TEST(FileWriting, AFileWrittenInPartsAppearsOnlyWhenCommitted) {
+    TempDir dir;
+    auto entries = [&] { return std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()); };
+    {
+        files::AtomicFile file(dir / "out.bin");
+        EXPECT_TRUE(file.write("ab", 2));
+        EXPECT_TRUE(file.write("cd", 2));
+        EXPECT_FALSE(std::filesystem::exists(dir / "out.bin"));
+        // Committed under another name in the same folder.
+        ASSERT_TRUE(file.commit(dir / "chosen.bin"));
+    }
+    EXPECT_EQ(readText(dir / "chosen.bin"), "abcd");
+    EXPECT_EQ(entries(), 1);
+    {
+        files::AtomicFile abandoned(dir / "other.bin");
+        EXPECT_TRUE(abandoned.write("xyz", 3));
+    }
+    EXPECT_EQ(entries(), 1);  // not committed: nothing left behind
+    // A folder that does not exist: every part and the commit fail.
+    files::AtomicFile nowhere(dir / "missing" / "x");
+    EXPECT_FALSE(nowhere.write("a", 1));
+    EXPECT_FALSE(nowhere.commit());
+}

@@ -254,11 +254,16 @@ GrayToSRGB::~GrayToSRGB() {
 
 void GrayToSRGB::apply(uint8_t* rgba, size_t pixels) {
     if (!transform_) return;
-    gray_.resize(pixels * 4);
-    uint8_t* rgb = gray_.data() + pixels;
-    for (size_t i = 0; i < pixels; ++i) gray_[i] = rgba[i * 4];
-    cmsDoTransform(static_cast<cmsHTRANSFORM>(transform_), gray_.data(), rgb, static_cast<cmsUInt32Number>(pixels));
-    for (size_t i = 0; i < pixels; ++i) std::copy_n(rgb + i * 3, 3, rgba + i * 4);
+    // A block at a time: a whole picture needs no scratch the size of the picture.
+    constexpr size_t block = 1 << 16;
+    gray_.resize(std::min(pixels, block) * 4);
+    for (size_t start = 0; start < pixels; start += block, rgba += block * 4) {
+        const size_t n = std::min(block, pixels - start);
+        uint8_t* rgb = gray_.data() + n;
+        for (size_t i = 0; i < n; ++i) gray_[i] = rgba[i * 4];
+        cmsDoTransform(static_cast<cmsHTRANSFORM>(transform_), gray_.data(), rgb, static_cast<cmsUInt32Number>(n));
+        for (size_t i = 0; i < n; ++i) std::copy_n(rgb + i * 3, 3, rgba + i * 4);
+    }
 }
 
 void convertToSRGB(RgbaImage& image) {

@@ -161,6 +161,8 @@ std::optional<ImageSource> ImageSource::open(const std::filesystem::path& path) 
 
 std::span<const uint8_t> ImageSource::data() const { return {data_->bytes, data_->size}; }
 
+bool ImageSource::isMappedFile() const { return data_->mapping != nullptr; }
+
 bool ImageSource::isCameraRaw() const { return type_ == types::cameraRaw; }
 
 void ImageSource::decodeIfNeeded() const {
@@ -201,11 +203,23 @@ RgbaImage ImageSource::decodeFirstFrameForResize(int longestEdge) const {
 }
 
 RgbaImage ImageSource::decodeFirstFrameForCheck() const {
-    // A JPEG at an eighth of its size, a still WebP scaled to a small edge as it decodes; both
-    // decoders still read all of the compressed data.
+    // A JPEG at an eighth of its size, a still WebP scaled to a small edge as it decodes, a PNG
+    // sampled as its rows go by; each decoder still reads all of the compressed data.
     if (type_ == types::jpeg) return decodeFirstFrameForResize(1);
     {
         std::lock_guard lock(cache_->mutex);
+        // A PNG read row by row, never held whole.
+        detail::DecodeResult rows;
+        if (type_ == types::png && !cache_->decoded && detail::decodePNGReduced(data_->bytes, data_->size, rows, 256)) {
+            completeProperties(rows.props, 0);
+            auto& profile = rows.props.metadata.iccProfile;
+            if (!profile.empty() && !describesRGB(profile)) profile.clear();  // as a whole decode leaves it
+            RgbaImage image = std::move(rows.frames.front().image);
+            cache_->result = std::move(rows);
+            cache_->decoded = true;
+            cache_->pixelsTaken = true;
+            return image;
+        }
         if (type_ == types::webp && !cache_->decoded) {
             detail::DecodeResult reduced = decodeData(type_, data(), false, 256);
             RgbaImage image = std::move(reduced.frames.front().image);

@@ -38,6 +38,8 @@ public:
     bool isCameraRaw() const;
     const std::filesystem::path& path() const { return path_; }
     std::span<const uint8_t> data() const;
+    // Whether data() is a read-only mapping of the file (its pages can be handed back as read).
+    bool isMappedFile() const;
 
     // The first image, pixels in stored order (orientation not applied).
     RgbaImage decodeFirstFrame() const;
@@ -47,7 +49,8 @@ public:
     // properties(), which keep the stored size.
     RgbaImage decodeFirstFrameForResize(int longestEdge) const;
     // The first image decoded only to show that it decodes, as cheaply as its decoder allows:
-    // every byte is still read, but a JPEG or a still WebP comes out at a fraction of its size.
+    // every byte is still read, but a JPEG, a still WebP or a PNG that streams comes out at a
+    // fraction of its size (the PNG without ever being held whole).
     RgbaImage decodeFirstFrameForCheck() const;
     // The first image decoded on this thread into image, for readers on other threads that take
     // its rows as they come: started gets the properties once image has its size and profile,

@@ -12,6 +12,7 @@
 #include "core/text_util.h"
 #include "platform/imaging/image_destination.h"
 #include "platform/imaging/image_ops.h"
+#include "platform/imaging/jpeg_transcode.h"
 #include "platform/imaging/png_to_jpeg.h"
 #include "platform/imaging/raw_decoder.h"
 #include "platform/imaging/type_identifiers.h"
@@ -60,23 +61,68 @@ void setMetadata(imaging::EncodeOptions& options, const imaging::ImageMetadata& 
 
 }  // namespace
 
+std::optional<imaging::EncodeOptions> ImageConverter::streamedOptions(const imaging::ImageProperties& props,
+                                                                     const std::string& targetType, double quality,
+                                                                     std::optional<int> maxEdge, bool stripMetadata) {
+    std::optional<imaging::EncodeOptions> options;
+    if (maxEdge && *maxEdge < std::max(props.pixelWidth, props.pixelHeight)) return options;
+    const int orientation = props.metadata.orientation;
+    if (orientation != 1 && !imaging::carriesOrientation(targetType)) return options;
+    options.emplace();
+    options->quality = quality;
+    // The sources that stream (PNG, JPEG) are all of the re-encode set.
+    setMetadata(*options, props.metadata, inReencodeSet(targetType), stripMetadata);
+    if (options->metadata.orientation != orientation) options.reset();
+    return options;
+}
+
 std::optional<std::filesystem::path> ImageConverter::streamPNGToJPEG(const imaging::ImageSource& imageSource, SupportedFormat target,
                                                                      const std::filesystem::path& source,
                                                                      const std::filesystem::path& outputDir, double quality,
                                                                      std::optional<int> maxEdge, bool stripMetadata) {
     if (imageSource.typeIdentifier() != types::png || !imaging::canEncode(types::jpeg)) return std::nullopt;
-    // Only when nothing needs the whole picture: no resize, no turn of the pixels.
     auto bytes = imaging::transcodePNGToJPEG(imageSource, [&](const imaging::ImageProperties& props) {
-        std::optional<imaging::EncodeOptions> options;
-        if (maxEdge && *maxEdge < std::max(props.pixelWidth, props.pixelHeight)) return options;
-        options.emplace();
-        options->quality = quality;
-        setMetadata(*options, props.metadata, true, stripMetadata);
-        if (options->metadata.orientation != props.metadata.orientation) options.reset();
-        return options;
+        return streamedOptions(props, types::jpeg, quality, maxEdge, stripMetadata);
     });
     if (!bytes) return std::nullopt;
     ConversionLogger::shared().debug("Streamed PNG rows into JPEG", category);
+    const std::filesystem::path outputURL =
+        OutputNameRegistry::reserve(outputDir, deletingPathExtension(lastPathComponent(source)), target.fileExtension());
+    if (!files::writeAtomically(outputURL, bytes->data(), bytes->size())) throw ConversionError::failedToCreateOutput();
+    return outputURL;
+}
+
+std::optional<std::filesystem::path> ImageConverter::streamJPEGToPNG(const imaging::ImageSource& imageSource, SupportedFormat target,
+                                                                     const std::filesystem::path& source,
+                                                                     const std::filesystem::path& outputDir,
+                                                                     std::optional<int> maxEdge, bool stripMetadata) {
+    if (imageSource.typeIdentifier() != types::jpeg || !imaging::canEncode(types::png)) return std::nullopt;
+    const std::string baseName = deletingPathExtension(lastPathComponent(source));
+    // Written as it is made under a temporary name; the output's name is taken once it is whole.
+    files::AtomicFile file(outputDir / (baseName + "." + target.fileExtension()));
+    const bool streamed = imaging::transcodeJPEGToPNG(
+        imageSource,
+        [&](const imaging::ImageProperties& props) { return streamedOptions(props, types::png, 1.0, maxEdge, stripMetadata); },
+        [&file](const uint8_t* data, size_t size) { file.write(data, size); });
+    if (!streamed) return std::nullopt;
+    ConversionLogger::shared().debug("Streamed JPEG rows into PNG", category);
+    const std::filesystem::path outputURL = OutputNameRegistry::reserve(outputDir, baseName, target.fileExtension());
+    if (!file.commit(outputURL)) throw ConversionError::failedToCreateOutput();
+    return outputURL;
+}
+
+std::optional<std::filesystem::path> ImageConverter::streamJPEGIntoEncoder(const imaging::ImageSource& imageSource,
+                                                                          SupportedFormat target, const std::filesystem::path& source,
+                                                                          const std::filesystem::path& outputDir, double quality,
+                                                                          std::optional<int> maxEdge, bool stripMetadata) {
+    const auto type = utTypeForFormat(target);
+    if (imageSource.typeIdentifier() != types::jpeg || !type || !imaging::canEncode(*type)) return std::nullopt;
+    if (target == SupportedFormat::heic || target == SupportedFormat::heif) quality = std::min(quality, 0.85);
+    auto bytes = imaging::transcodeJPEGIntoEncoder(imageSource, *type, [&](const imaging::ImageProperties& props) {
+        return streamedOptions(props, *type, quality, maxEdge, stripMetadata);
+    });
+    if (!bytes) return std::nullopt;
+    ConversionLogger::shared().debug("Decoded JPEG rows straight into the " + *type + " encoder", category);
     const std::filesystem::path outputURL =
         OutputNameRegistry::reserve(outputDir, deletingPathExtension(lastPathComponent(source)), target.fileExtension());
     if (!files::writeAtomically(outputURL, bytes->data(), bytes->size())) throw ConversionError::failedToCreateOutput();
@@ -140,6 +186,12 @@ std::filesystem::path ImageConverter::convert(const std::filesystem::path& sourc
 
     if (target == SupportedFormat::jpeg || target == SupportedFormat::jpg)
         if (auto streamed = streamPNGToJPEG(*imageSource, target, source, outputDir, quality, maxEdge, stripMetadata)) return *streamed;
+    if (target == SupportedFormat::png)
+        if (auto streamed = streamJPEGToPNG(*imageSource, target, source, outputDir, maxEdge, stripMetadata)) return *streamed;
+    if (target == SupportedFormat::webp || target == SupportedFormat::heic || target == SupportedFormat::heif ||
+        target == SupportedFormat::avif)
+        if (auto encoded = streamJPEGIntoEncoder(*imageSource, target, source, outputDir, quality, maxEdge, stripMetadata))
+            return *encoded;
 
     imaging::RgbaImage image;
     bool pixelsChanged = false;

@@ -7,6 +7,7 @@
 #include "core/cancellation.h"
 #include "core/conversion_logger.h"
 #include "core/supported_format.h"
+#include "platform/imaging/image_destination.h"
 #include "platform/imaging/image_source.h"
 #include "platform/imaging/rgba_image.h"
 
@@ -42,6 +43,13 @@ public:
     static std::optional<imaging::RgbaImage> resizeImage(const imaging::RgbaImage& image, int storedWidth, int storedHeight,
                                                          int longestEdge);
 
+    // The options a conversion streamed row by row writes with: the file's own metadata, as the
+    // whole-picture path gives a re-encode of unchanged pixels. Nothing when the pixels need the
+    // whole picture: a resize, or a turn or mirror of the stored orientation that the target
+    // does not carry (the rows would come in another order or another shape).
+    static std::optional<imaging::EncodeOptions> streamedOptions(const imaging::ImageProperties& props, const std::string& targetType,
+                                                                 double quality, std::optional<int> maxEdge, bool stripMetadata);
+
     // The type identifier a target is encoded as; nothing for targets without one.
     static std::optional<std::string> utTypeForFormat(SupportedFormat format);
 
@@ -53,6 +61,16 @@ private:
                                                                 const std::filesystem::path& source,
                                                                 const std::filesystem::path& outputDir, double quality,
                                                                 std::optional<int> maxEdge, bool stripMetadata);
+    // A JPEG to PNG the same way, the file written as it is made.
+    static std::optional<std::filesystem::path> streamJPEGToPNG(const imaging::ImageSource& imageSource, SupportedFormat target,
+                                                                const std::filesystem::path& source,
+                                                                const std::filesystem::path& outputDir, std::optional<int> maxEdge,
+                                                                bool stripMetadata);
+    // A JPEG to WebP or the HEIF family, decoded straight into the encoder's picture.
+    static std::optional<std::filesystem::path> streamJPEGIntoEncoder(const imaging::ImageSource& imageSource, SupportedFormat target,
+                                                                      const std::filesystem::path& source,
+                                                                      const std::filesystem::path& outputDir, double quality,
+                                                                      std::optional<int> maxEdge, bool stripMetadata);
     static bool sourceIndexIsCompatible(const imaging::ImageSource& imageSource, SupportedFormat target);
 
     static std::filesystem::path createPDFFromImage(const imaging::RgbaImage& image, const std::filesystem::path& outputURL,

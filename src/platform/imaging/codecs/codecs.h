@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,9 +35,13 @@ bool pngStreamable(const uint8_t* data, size_t size);
 // started is asked; then, in order, each row is decoded into the width * 4 bytes rowAt(y)
 // gives and rowDone(y) told. Rows are 8-bit RGBA, or RGB (three bytes a pixel) when the
 // picture has no alpha and no more than 8 bits. started returning false or rowAt nullptr stops
-// the decode quietly.
+// the decode quietly. Metadata found after the pixels (never in a streamable file) is added at the end.
 void decodePNGRows(const uint8_t* data, size_t size, ImageProperties& props, const std::function<bool()>& started,
                    const std::function<uint8_t*(int)>& rowAt, const std::function<void(int)>& rowDone);
+// A streamable PNG decoded row by row, every row read but only every n-th pixel of every n-th
+// row kept, so that the longest edge comes out at about edge. False when the file does not
+// stream or fails to decode: the whole decode then tells how it fares.
+bool decodePNGReduced(const uint8_t* data, size_t size, DecodeResult& out, int edge);
 // A decode whose rows other threads read while it runs: the picture goes into image at its
 // stored size (out.frames stays empty); started is called with the properties once image is
 // allocated, its profile set, before any row; progress then advances as rows are done.
@@ -51,6 +56,12 @@ struct RowStream {
 // back as the decode moves on, so that the compressed file does not stay resident beside the picture.
 void decodeJPEG(const uint8_t* data, size_t size, DecodeResult& out, int reduceToEdge = 0, const RowStream* stream = nullptr,
                 bool mappedFile = false);
+// Decodes a JPEG one row at a time, as decodePNGRows does a PNG: props are filled as decodeJPEG
+// fills them (a gray profile is converted on the rows and left out), started is asked, then each
+// 8-bit RGBA row goes into rowAt(y) and rowDone(y) is told. started returning false or rowAt
+// nullptr stops the decode quietly.
+void decodeJPEGRows(const uint8_t* data, size_t size, ImageProperties& props, const std::function<bool()>& started,
+                    const std::function<uint8_t*(int)>& rowAt, const std::function<void(int)>& rowDone, bool mappedFile = false);
 // The DCT scale numerator (of 8) decodeJPEG uses for that reduction: the smallest M with
 // M/8 >= edge / longest, so that both sides stay at least as large as the resize rule asks.
 int jpegScaleNumerator(int width, int height, int reduceToEdge);
@@ -81,6 +92,22 @@ void encodeJPEG(const RgbaImage& image, const EncodeOptions& options, const Byte
 // rows will come (throws).
 void encodeJPEG(int width, int height, const std::vector<uint8_t>& iccProfile, const EncodeOptions& options,
                 const ByteSink& sink, const std::function<const uint8_t*(int)>& rowAt, bool rgb = false);
+// An encoder that needs the whole picture, filled a row at a time straight into its own
+// buffer, so that the picture is held once, in the encoder's form. Rows are 8-bit RGBA, given
+// in order; finish encodes once all are in, with the bytes the whole-picture call gives.
+class PictureEncoder {
+public:
+    virtual ~PictureEncoder() = default;
+    // Where row y goes (width * 4 bytes), valid until rowDone(y).
+    virtual uint8_t* rowAt(int y) = 0;
+    virtual void rowDone(int y) = 0;
+    virtual Bytes finish() = 0;
+};
+// For an opaque picture in iccProfile; nothing for lossless (quality 1), which goes whole.
+std::unique_ptr<PictureEncoder> webpPictureEncoder(int width, int height, const std::vector<uint8_t>& iccProfile,
+                                                   const EncodeOptions& options);
+std::unique_ptr<PictureEncoder> heifPictureEncoder(int width, int height, bool alpha, const std::vector<uint8_t>& iccProfile,
+                                                   const EncodeOptions& options, bool av1);
 Bytes encodeTIFF(const RgbaImage& image, const EncodeOptions& options);
 Bytes encodeGIF(const std::vector<RgbaImage>& frames, const EncodeOptions& options);
 Bytes encodeWebP(const RgbaImage& image, const EncodeOptions& options);

@@ -148,57 +148,94 @@ bool haveHEIFEncoder(bool av1) {
     return library && library->heif_have_encoder_for_format(av1 ? heif_compression_AV1 : heif_compression_HEVC) != 0;
 }
 
-Bytes encodeHEIF(const RgbaImage& source, const EncodeOptions& options, bool av1) {
+namespace {
+
+// The encoder's own interleaved picture, filled a row at a time; encoded whole when complete.
+class HeifPictureEncoder final : public PictureEncoder {
+public:
+    HeifPictureEncoder(int width, int height, bool alpha, const std::vector<uint8_t>& iccProfile, const EncodeOptions& options, bool av1)
+        : width_(width), alpha_(alpha), options_(options), av1_(av1), row_(static_cast<size_t>(width) * 4) {
+        heif_image* rawImage = nullptr;
+        // Odd sizes with 4:2:0 chroma are handled by libheif. Opaque pictures go as RGB.
+        heif_error err = heif().heif_image_create(width, height, heif_colorspace_RGB,
+                                                  alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, &rawImage);
+        if (err.code != heif_error_Ok) fail("Could not encode HEIF");
+        image_.reset(rawImage);
+        err = heif().heif_image_add_plane(image_.get(), heif_channel_interleaved, width, height, 8);
+        if (err.code != heif_error_Ok) fail("Could not encode HEIF");
+        plane_ = heif().heif_image_get_plane(image_.get(), heif_channel_interleaved, &stride_);
+        if (!plane_) fail("Could not encode HEIF");
+        if (!iccProfile.empty())
+            heif().heif_image_set_raw_color_profile(image_.get(), "prof", iccProfile.data(), iccProfile.size());
+    }
+
+    uint8_t* rowAt(int y) override {
+        // RGBA rows of a picture with alpha go straight into place.
+        return alpha_ ? plane_ + static_cast<size_t>(y) * stride_ : row_.data();
+    }
+    void rowDone(int y) override {
+        if (alpha_) return;
+        const uint8_t* s = row_.data();
+        uint8_t* d = plane_ + static_cast<size_t>(y) * stride_;
+        for (int x = 0; x < width_; ++x, s += 4, d += 3) d[0] = s[0], d[1] = s[1], d[2] = s[2];
+    }
+    Bytes finish() override;
+
+private:
+    int width_;
+    bool alpha_;
+    EncodeOptions options_;
+    bool av1_;
+    Bytes row_;
+    std::unique_ptr<heif_image, ImageDeleter> image_;
+    uint8_t* plane_ = nullptr;
+    int stride_ = 0;
+};
+
+Bytes HeifPictureEncoder::finish() {
     std::unique_ptr<heif_context, ContextDeleter> ctx(heif().heif_context_alloc());
     heif_encoder* rawEncoder = nullptr;
-    heif_error err = heif().heif_context_get_encoder_for_format(ctx.get(), av1 ? heif_compression_AV1 : heif_compression_HEVC, &rawEncoder);
-    if (err.code != heif_error_Ok || !rawEncoder) fail(av1 ? "No AVIF encoder is available" : "No HEIC encoder is available");
+    heif_error err = heif().heif_context_get_encoder_for_format(ctx.get(), av1_ ? heif_compression_AV1 : heif_compression_HEVC, &rawEncoder);
+    if (err.code != heif_error_Ok || !rawEncoder) fail(av1_ ? "No AVIF encoder is available" : "No HEIC encoder is available");
     std::unique_ptr<heif_encoder, EncoderDeleter> encoder(rawEncoder);
-    const int q = std::clamp(static_cast<int>(std::lround(options.quality * 100.0)), 0, 100);
+    const int q = std::clamp(static_cast<int>(std::lround(options_.quality * 100.0)), 0, 100);
     heif().heif_encoder_set_lossy_quality(encoder.get(), q);
-    const bool alpha = source.hasTransparency();
-    // Odd sizes with 4:2:0 chroma are handled by libheif; the image is handed over whole.
-    heif_image* rawImage = nullptr;
-    err = heif().heif_image_create(source.width, source.height, heif_colorspace_RGB,
-                            alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, &rawImage);
-    if (err.code != heif_error_Ok) fail("Could not encode HEIF");
-    std::unique_ptr<heif_image, ImageDeleter> img(rawImage);
-    err = heif().heif_image_add_plane(img.get(), heif_channel_interleaved, source.width, source.height, 8);
-    if (err.code != heif_error_Ok) fail("Could not encode HEIF");
-    int stride = 0;
-    uint8_t* plane = heif().heif_image_get_plane(img.get(), heif_channel_interleaved, &stride);
-    for (int y = 0; y < source.height; ++y) {
-        const uint8_t* s = source.row(y);
-        uint8_t* d = plane + static_cast<size_t>(y) * stride;
-        if (alpha) {
-            std::memcpy(d, s, static_cast<size_t>(source.width) * 4);
-        } else {
-            for (int x = 0; x < source.width; ++x, s += 4, d += 3) {
-                d[0] = s[0];
-                d[1] = s[1];
-                d[2] = s[2];
-            }
-        }
-    }
-    if (!source.iccProfile.empty())
-        heif().heif_image_set_raw_color_profile(img.get(), "prof", source.iccProfile.data(), source.iccProfile.size());
     heif_image_handle* rawHandle = nullptr;
     heif_encoding_options* encodingOptions = heif().heif_encoding_options_alloc();
-    err = heif().heif_context_encode_image(ctx.get(), img.get(), encoder.get(), encodingOptions, &rawHandle);
+    err = heif().heif_context_encode_image(ctx.get(), image_.get(), encoder.get(), encodingOptions, &rawHandle);
     heif().heif_encoding_options_free(encodingOptions);
     if (err.code != heif_error_Ok) fail(std::string("Could not encode HEIF: ") + err.message);
     std::unique_ptr<heif_image_handle, HandleDeleter> handle(rawHandle);
-    const auto& md = options.metadata;
+    // The coded picture is in the context now: the pixels are let go before it is written.
+    image_.reset();
+    const auto& md = options_.metadata;
     // The pixels handed in are upright; an orientation in the Exif block would turn them again.
-    Bytes exif = md.exif.empty() ? Bytes() : preparedExif(md.exif, options.excludeGPS, 1);
+    Bytes exif = md.exif.empty() ? Bytes() : preparedExif(md.exif, options_.excludeGPS, 1);
     if (!exif.empty()) heif().heif_context_add_exif_metadata(ctx.get(), handle.get(), exif.data(), static_cast<int>(exif.size()));
-    if (!options.excludeXMP && !md.xmp.empty())
+    if (!options_.excludeXMP && !md.xmp.empty())
         heif().heif_context_add_XMP_metadata(ctx.get(), handle.get(), md.xmp.data(), static_cast<int>(md.xmp.size()));
     Bytes result;
     heif_writer writer{1, writeBytes};
     err = heif().heif_context_write(ctx.get(), &writer, &result);
     if (err.code != heif_error_Ok) fail("Could not encode HEIF");
     return result;
+}
+
+}  // namespace
+
+std::unique_ptr<PictureEncoder> heifPictureEncoder(int width, int height, bool alpha, const std::vector<uint8_t>& iccProfile,
+                                                   const EncodeOptions& options, bool av1) {
+    return std::make_unique<HeifPictureEncoder>(width, height, alpha, iccProfile, options, av1);
+}
+
+Bytes encodeHEIF(const RgbaImage& source, const EncodeOptions& options, bool av1) {
+    HeifPictureEncoder encoder(source.width, source.height, source.hasTransparency(), source.iccProfile, options, av1);
+    const size_t rowBytes = static_cast<size_t>(source.width) * 4;
+    for (int y = 0; y < source.height; ++y) {
+        std::memcpy(encoder.rowAt(y), source.row(y), rowBytes);
+        encoder.rowDone(y);
+    }
+    return encoder.finish();
 }
 
 }  // namespace calvoro::imaging::detail

@@ -149,18 +149,32 @@ int jpegScaleNumerator(int width, int height, int reduceToEdge) {
     return static_cast<int>(std::clamp<int64_t>(m, 1, 8));
 }
 
-void decodeJPEG(const uint8_t* data, size_t size, DecodeResult& out, int reduceToEdge, const RowStream* stream, bool mappedFile) {
+namespace {
+
+// What the decode does with its rows: started is asked once the properties are known (at the
+// size decoded, which a reduction makes smaller than the stored one), before the first row;
+// false stops the decode quietly. Each row then goes into the width * 4 bytes rowAt(y) gives
+// (nullptr stops quietly) and rowDone(y) is told.
+struct RowTarget {
+    int reduceToEdge = 0;
+    // A gray profile (scans) is converted to sRGB row by row and dropped from the properties,
+    // rather than left to the whole picture.
+    bool convertGray = false;
+    std::function<bool(int width, int height)> started;
+    std::function<uint8_t*(int)> rowAt;
+    std::function<void(int)> rowDone;
+};
+
+void decodeJPEGInto(const uint8_t* data, size_t size, ImageProperties& props, const RowTarget& target, bool mappedFile) {
     JpegReader reader;
     jpeg_decompress_struct& cinfo = reader.cinfo;
     ErrorManager err{};
     cinfo.err = jpeg_std_error(&err.base);
     err.base.error_exit = errorExit;
     err.base.output_message = silentMessage;
-    RgbaImage whole;
     std::vector<uint8_t> cmykRow;
     std::optional<GrayToSRGB> gray;
     if (setjmp(err.jump)) fail(std::string("Could not decode JPEG data: ") + err.message);
-    RgbaImage& image = stream ? stream->image : whole;
     jpeg_create_decompress(&cinfo);
     WindowSource source{{}, data, size, 0, 0, mappedFile};
     source.base.init_source = initSource;
@@ -175,7 +189,7 @@ void decodeJPEG(const uint8_t* data, size_t size, DecodeResult& out, int reduceT
     jpeg_read_header(&cinfo, TRUE);
     checkDimensions(cinfo.image_width, cinfo.image_height);
 
-    auto& md = out.props.metadata;
+    auto& md = props.metadata;
     for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next) {
         if (m->marker == JPEG_APP0 + 13 && md.iptc.empty()) md.iptc = iptcFromPhotoshopSegment(m->data, m->data_length);
         if (m->marker != JPEG_APP0 + 1) continue;
@@ -201,53 +215,89 @@ void decodeJPEG(const uint8_t* data, size_t size, DecodeResult& out, int reduceT
         }
     }
     if (!md.exif.empty()) md.orientation = exifOrientation(md.exif);
-    out.props.pixelWidth = static_cast<int>(cinfo.image_width);
-    out.props.pixelHeight = static_cast<int>(cinfo.image_height);
-    out.props.hasAlpha = false;
+    props.pixelWidth = static_cast<int>(cinfo.image_width);
+    props.pixelHeight = static_cast<int>(cinfo.image_height);
+    props.hasAlpha = false;
     const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
     // Colour management of CMYK is left out: its profile would not describe RGB pixels.
     if (cmyk) md.iccProfile.clear();
-    // A gray profile (scans) does not describe the RGB rows handed out: they are converted as they come.
-    if (stream && !md.iccProfile.empty() && !describesRGB(md.iccProfile)) {
+    if (target.convertGray && !md.iccProfile.empty() && !describesRGB(md.iccProfile)) {
         gray.emplace(md.iccProfile);
         md.iccProfile.clear();
     }
     cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBA;
-    if (stream) {
-        // At full size, the readers have the picture and the properties before the first row.
-        image = RgbaImage(out.props.pixelWidth, out.props.pixelHeight);
-        image.iccProfile = md.iccProfile;
-        stream->started(out.props);
-    } else {
-        // Shrink-on-load: the inverse DCT at a reduced size costs a fraction of a full decode.
-        cinfo.scale_num = static_cast<unsigned>(jpegScaleNumerator(out.props.pixelWidth, out.props.pixelHeight, reduceToEdge));
-        cinfo.scale_denom = 8;
-    }
+    // Shrink-on-load: the inverse DCT at a reduced size costs a fraction of a full decode.
+    cinfo.scale_num = static_cast<unsigned>(jpegScaleNumerator(props.pixelWidth, props.pixelHeight, target.reduceToEdge));
+    cinfo.scale_denom = 8;
+    jpeg_calc_output_dimensions(&cinfo);
+    const int width = static_cast<int>(cinfo.output_width);
+    if (!target.started(width, static_cast<int>(cinfo.output_height))) return;
     jpeg_start_decompress(&cinfo);
-    if (!stream) image = RgbaImage(static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height));
-    if (cmyk) cmykRow.resize(static_cast<size_t>(image.width) * 4);
+    if (cmyk) cmykRow.resize(static_cast<size_t>(width) * 4);
     while (cinfo.output_scanline < cinfo.output_height) {
-        int y = static_cast<int>(cinfo.output_scanline);
-        JSAMPROW row = cmyk ? cmykRow.data() : image.row(y);
+        const int y = static_cast<int>(cinfo.output_scanline);
+        uint8_t* out = target.rowAt(y);
+        if (!out) return;
+        JSAMPROW row = cmyk ? cmykRow.data() : out;
         jpeg_read_scanlines(&cinfo, &row, 1);
         if (cmyk) {
             // Adobe writes CMYK inverted.
-            uint8_t* d = image.row(y);
+            uint8_t* d = out;
             const uint8_t* s = cmykRow.data();
-            for (int x = 0; x < image.width; ++x, s += 4, d += 4) {
+            for (int x = 0; x < width; ++x, s += 4, d += 4) {
                 d[0] = static_cast<uint8_t>(s[0] * s[3] / 255);
                 d[1] = static_cast<uint8_t>(s[1] * s[3] / 255);
                 d[2] = static_cast<uint8_t>(s[2] * s[3] / 255);
                 d[3] = 255;
             }
         }
-        if (gray) gray->apply(image.row(y), static_cast<size_t>(image.width));
-        // Readers are woken a band of rows at a time.
-        if (stream && (y + 1) % 16 == 0) stream->progress.advance(y + 1);
+        if (gray) gray->apply(out, static_cast<size_t>(width));
+        target.rowDone(y);
     }
-    if (stream) stream->progress.advance(image.height);
     jpeg_finish_decompress(&cinfo);
-    if (!stream) out.frames.push_back({std::move(whole), 0});
+}
+
+}  // namespace
+
+void decodeJPEG(const uint8_t* data, size_t size, DecodeResult& out, int reduceToEdge, const RowStream* stream, bool mappedFile) {
+    RgbaImage whole;
+    RgbaImage& image = stream ? stream->image : whole;
+    RowTarget target;
+    target.rowAt = [&](int y) { return image.row(y); };
+    if (stream) {
+        // At full size, the readers have the picture and the properties before the first row.
+        target.convertGray = true;
+        target.started = [&](int width, int height) {
+            image = RgbaImage(width, height);
+            image.iccProfile = out.props.metadata.iccProfile;
+            stream->started(out.props);
+            return true;
+        };
+        // Readers are woken a band of rows at a time.
+        target.rowDone = [&](int y) {
+            if ((y + 1) % 16 == 0) stream->progress.advance(y + 1);
+        };
+    } else {
+        target.reduceToEdge = reduceToEdge;
+        target.started = [&](int width, int height) {
+            image = RgbaImage(width, height);
+            return true;
+        };
+        target.rowDone = [](int) {};
+    }
+    decodeJPEGInto(data, size, out.props, target, mappedFile);
+    if (stream) stream->progress.advance(image.height);
+    else out.frames.push_back({std::move(whole), 0});
+}
+
+void decodeJPEGRows(const uint8_t* data, size_t size, ImageProperties& props, const std::function<bool()>& started,
+                    const std::function<uint8_t*(int)>& rowAt, const std::function<void(int)>& rowDone, bool mappedFile) {
+    RowTarget target;
+    target.convertGray = true;
+    target.started = [&](int, int) { return started(); };
+    target.rowAt = rowAt;
+    target.rowDone = rowDone;
+    decodeJPEGInto(data, size, props, target, mappedFile);
 }
 
 void encodeJPEG(const RgbaImage& image, const EncodeOptions& options, const ByteSink& sink, const RowProgress* progress) {

@@ -1,8 +1,10 @@
 #include <png.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
+#include "core/conversion_error.h"
 #include "platform/imaging/codecs/codecs.h"
 #include "platform/imaging/codecs/png_writer.h"
 
@@ -204,6 +206,41 @@ void decodePNGRows(const uint8_t* data, size_t size, ImageProperties& props, con
         rowDone(y);
     }
     png_read_end(png, info);
+    readTrailingMetadata(png, info, props.metadata);
+}
+
+bool decodePNGReduced(const uint8_t* data, size_t size, DecodeResult& out, int edge) {
+    if (!pngStreamable(data, size)) return false;
+    RgbaImage image;
+    std::vector<uint8_t> row;
+    int step = 1;
+    bool rgb = false;
+    try {
+        decodePNGRows(
+            data, size, out.props,
+            [&] {
+                const int longest = std::max(out.props.pixelWidth, out.props.pixelHeight);
+                step = std::max(1, (longest + edge - 1) / std::max(1, edge));
+                image = RgbaImage((out.props.pixelWidth + step - 1) / step, (out.props.pixelHeight + step - 1) / step);
+                row.resize(static_cast<size_t>(out.props.pixelWidth) * 4);
+                rgb = !out.props.hasAlpha && out.props.bitsPerComponent != 16;
+                return true;
+            },
+            [&](int) { return row.data(); },
+            [&](int y) {
+                if (y % step != 0) return;
+                const size_t bpp = rgb ? 3 : 4;
+                uint8_t* d = image.row(y / step);
+                for (int x = 0; x < image.width; ++x, d += 4) {
+                    const uint8_t* p = row.data() + static_cast<size_t>(x) * step * bpp;
+                    d[0] = p[0], d[1] = p[1], d[2] = p[2], d[3] = rgb ? 255 : p[3];
+                }
+            });
+    } catch (const ConversionError&) {
+        return false;
+    }
+    out.frames.push_back({std::move(image), 0});
+    return true;
 }
 
 Bytes encodePNG(const RgbaImage& image, const EncodeOptions& options) { return writePNGFile(image, options); }

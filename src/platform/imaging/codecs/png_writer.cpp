@@ -3,9 +3,12 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 namespace calvoro::imaging::detail {
@@ -56,58 +59,149 @@ void filterRow(const uint8_t* row, const uint8_t* prev, size_t length, int bpp, 
     else out[0] = 0, std::memcpy(out + 1, row, length);
 }
 
+// Raw filtered scanlines per strip: enough for deflate to find its matches, small enough that a
+// strip per thread and a few waiting to be written stay a few tens of megabytes.
+constexpr size_t stripBytes = size_t(1) << 20;
+
 struct Strip {
-    Bytes raw;  // filtered scanlines, released once compressed
-    size_t rawSize = 0;
+    int first = 0;       // the picture's row held first in packed
+    int y0 = 0, y1 = 0;  // the rows this strip compresses
+    Bytes packed;        // rows [first, y1) as the file stores them; released once compressed
     // Raw deflate, ending on a byte boundary (or final for the last); left uninitialised, so
     // that only the pages written count.
     std::unique_ptr<uint8_t[]> compressed;
     size_t compressedSize = 0;
+    size_t rawSize = 0;
     uLong adler = 1;
     bool ok = false;
+    bool done = false;  // guarded by the workers' mutex
 };
 
-void compressStrip(Strip& strip, const uint8_t* dictionary, size_t dictionaryLength, bool last) {
+// Filters and deflates a strip. The rows before y0 in packed give the dictionary: the last
+// 32 KB of the stream before the strip, filtered again here.
+void compressStrip(Strip& strip, size_t rowBytes, int bpp, bool last) {
+    const uint8_t* packed = strip.packed.data();
+    auto row = [&](int y) { return packed + rowBytes * static_cast<size_t>(y - strip.first); };
+    // The first row held has no row before it to filter against unless it is the picture's first.
+    auto previous = [&](int y) -> const uint8_t* { return y == 0 ? nullptr : row(y - 1); };
+    Bytes filtered(rowBytes + 1), scratch, dictionary;
+    for (int y = strip.first == 0 ? 0 : strip.first + 1; y < strip.y0; ++y) {
+        filterRow(row(y), previous(y), rowBytes, bpp, filtered.data(), scratch);
+        dictionary.insert(dictionary.end(), filtered.begin(), filtered.end());
+    }
     z_stream z{};
     if (deflateInit2(&z, 2, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return;
-    if (dictionaryLength) deflateSetDictionary(&z, dictionary, static_cast<uInt>(dictionaryLength));
-    const size_t bound = deflateBound(&z, static_cast<uLong>(strip.raw.size())) + 16;
+    const size_t dict = std::min<size_t>(32768, dictionary.size());
+    if (dict) deflateSetDictionary(&z, dictionary.data() + dictionary.size() - dict, static_cast<uInt>(dict));
+    strip.rawSize = (rowBytes + 1) * static_cast<size_t>(strip.y1 - strip.y0);
+    const size_t bound = deflateBound(&z, static_cast<uLong>(strip.rawSize)) + 16;
     strip.compressed = std::make_unique_for_overwrite<uint8_t[]>(bound);
-    z.next_in = strip.raw.data();
-    z.avail_in = static_cast<uInt>(strip.raw.size());
     z.next_out = strip.compressed.get();
     z.avail_out = static_cast<uInt>(bound);
-    const int rc = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH);
-    strip.ok = last ? rc == Z_STREAM_END : (rc == Z_OK && z.avail_in == 0);
+    bool ok = true;
+    for (int y = strip.y0; y < strip.y1 && ok; ++y) {
+        filterRow(row(y), previous(y), rowBytes, bpp, filtered.data(), scratch);
+        strip.adler = adler32(strip.adler, filtered.data(), static_cast<uInt>(filtered.size()));
+        z.next_in = filtered.data();
+        z.avail_in = static_cast<uInt>(filtered.size());
+        const bool end = y + 1 == strip.y1;
+        const int rc = deflate(&z, !end ? Z_NO_FLUSH : last ? Z_FINISH : Z_SYNC_FLUSH);
+        ok = end && last ? rc == Z_STREAM_END : rc == Z_OK && z.avail_in == 0;
+    }
+    strip.ok = ok;
     strip.compressedSize = bound - z.avail_out;
     deflateEnd(&z);
-    strip.adler = adler32(1L, strip.raw.data(), static_cast<uInt>(strip.raw.size()));
-    strip.rawSize = strip.raw.size();
-    strip.raw = Bytes();
+    strip.packed = Bytes();
 }
+
+// Threads that compress the strips handed to them, in any order; the writer takes them back in
+// order. Stopped and joined when it goes, whatever is still queued.
+class StripWorkers {
+public:
+    StripWorkers(int threads, size_t rowBytes, int bpp, int stripCount) : rowBytes_(rowBytes), bpp_(bpp), lastStrip_(stripCount - 1) {
+        for (int t = 0; t < threads; ++t) threads_.emplace_back([this] { work(); });
+    }
+    ~StripWorkers() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+    }  // the threads are joined as they go
+
+    void submit(Strip& strip, int index) {
+        if (threads_.empty()) return compress(strip, index);
+        {
+            std::lock_guard lock(mutex_);
+            queue_.emplace_back(&strip, index);
+        }
+        wake_.notify_one();
+    }
+    bool isDone(const Strip& strip) {
+        std::lock_guard lock(mutex_);
+        return strip.done;
+    }
+    void waitFor(const Strip& strip) {
+        std::unique_lock lock(mutex_);
+        finished_.wait(lock, [&] { return strip.done; });
+    }
+
+private:
+    void compress(Strip& strip, int index) {
+        try {
+            compressStrip(strip, rowBytes_, bpp_, index == lastStrip_);
+        } catch (...) {
+            strip.ok = false;  // memory ran out: the write fails when the strip's turn comes
+        }
+        std::lock_guard lock(mutex_);
+        strip.done = true;
+    }
+    void work() {
+        for (;;) {
+            std::pair<Strip*, int> next;
+            {
+                std::unique_lock lock(mutex_);
+                wake_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+                if (stopping_) return;
+                next = queue_.front();
+                queue_.pop_front();
+            }
+            compress(*next.first, next.second);
+            finished_.notify_all();
+        }
+    }
+
+    const size_t rowBytes_;
+    const int bpp_;
+    const int lastStrip_;
+    std::mutex mutex_;
+    std::condition_variable wake_, finished_;
+    std::deque<std::pair<Strip*, int>> queue_;
+    bool stopping_ = false;
+    std::vector<std::jthread> threads_;  // last: joined before the rest goes
+};
 
 }  // namespace
 
-Bytes writePNGFile(const RgbaImage& image, const EncodeOptions& options) {
-    // A picture that came with 16-bit samples keeps them.
-    const bool sixteen = image.hasDeep();
-    const bool alpha = image.hasTransparency();
+void writePNG(const PngRows& rows, const std::vector<uint8_t>& iccProfile, const EncodeOptions& options, const ByteSink& sink) {
+    const int width = rows.width, height = rows.height;
+    const bool sixteen = rows.sixteen, alpha = rows.alpha;
     const int channels = alpha ? 4 : 3;
     const int bpp = channels * (sixteen ? 2 : 1);
-    const size_t rowBytes = static_cast<size_t>(image.width) * bpp;
-    if (rowBytes + 1 > 0x7FFFFFFF / 2) fail("The image is too large for PNG");
+    const size_t rowBytes = static_cast<size_t>(width) * bpp;
+    if (width <= 0 || height <= 0 || rowBytes + 1 > 0x7FFFFFFF / 2) fail("The image is too large for PNG");
 
     Bytes out = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
     Bytes ihdr;
-    putBE32(ihdr, static_cast<uint32_t>(image.width));
-    putBE32(ihdr, static_cast<uint32_t>(image.height));
+    putBE32(ihdr, static_cast<uint32_t>(width));
+    putBE32(ihdr, static_cast<uint32_t>(height));
     ihdr.insert(ihdr.end(), {static_cast<uint8_t>(sixteen ? 16 : 8), static_cast<uint8_t>(alpha ? 6 : 2), 0, 0, 0});
     chunk(out, "IHDR", ihdr);
-    if (!image.iccProfile.empty()) {
+    if (!iccProfile.empty()) {
         Bytes iccp = {'I', 'C', 'C', ' ', 'P', 'r', 'o', 'f', 'i', 'l', 'e', 0, 0};
-        uLongf length = compressBound(static_cast<uLong>(image.iccProfile.size()));
+        uLongf length = compressBound(static_cast<uLong>(iccProfile.size()));
         Bytes packed(length);
-        if (compress2(packed.data(), &length, image.iccProfile.data(), static_cast<uLong>(image.iccProfile.size()), 9) == Z_OK) {
+        if (compress2(packed.data(), &length, iccProfile.data(), static_cast<uLong>(iccProfile.size()), 9) == Z_OK) {
             iccp.insert(iccp.end(), packed.begin(), packed.begin() + static_cast<std::ptrdiff_t>(length));
             chunk(out, "iCCP", iccp);
         }
@@ -134,74 +228,10 @@ Bytes writePNGFile(const RgbaImage& image, const EncodeOptions& options) {
         itxt.insert(itxt.end(), md.xmp.begin(), md.xmp.end());
         chunk(out, "iTXt", itxt);
     }
+    sink(out.data(), out.size());
+    out.clear();
 
-    // Strips of whole rows, filtered and compressed in parallel.
-    const int threads = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 8);
-    const size_t totalRaw = (rowBytes + 1) * static_cast<size_t>(image.height);
-    const int stripCount = std::clamp(static_cast<int>(totalRaw / (1 << 20)), 1, std::min(image.height, threads * 4));
-    std::vector<Strip> strips(static_cast<size_t>(stripCount));
-    auto rowsOf = [&](int s) { return std::pair<int, int>(image.height * s / stripCount, image.height * (s + 1) / stripCount); };
-    // A strip's scanlines from row y0 to y1, filtered into `into`.
-    auto filterRows = [&](int y0, int y1, uint8_t* into) {
-        Bytes current(rowBytes), previous(rowBytes), scratch;
-        auto pack = [&](int y, Bytes& into) {
-            if (sixteen) {
-                const uint16_t* src = image.deep.data() + static_cast<size_t>(y) * static_cast<size_t>(image.width) * 4;
-                uint8_t* d = into.data();
-                for (int x = 0; x < image.width; ++x, src += 4)
-                    for (int c = 0; c < channels; ++c) *d++ = static_cast<uint8_t>(src[c] >> 8), *d++ = static_cast<uint8_t>(src[c]);
-                return;
-            }
-            const uint8_t* src = image.row(y);
-            if (alpha) {
-                std::memcpy(into.data(), src, rowBytes);
-            } else {
-                uint8_t* d = into.data();
-                for (int x = 0; x < image.width; ++x, src += 4, d += 3) d[0] = src[0], d[1] = src[1], d[2] = src[2];
-            }
-        };
-        if (y0 > 0) pack(y0 - 1, previous);
-        for (int y = y0; y < y1; ++y) {
-            pack(y, current);
-            filterRow(current.data(), y > 0 ? previous.data() : nullptr, rowBytes, bpp,
-                      into + (rowBytes + 1) * static_cast<size_t>(y - y0), scratch);
-            std::swap(current, previous);
-        }
-    };
-    auto parallel = [&](auto body) {
-        std::vector<std::thread> pool;
-        const int n = std::min(threads, stripCount);
-        for (int t = 0; t < n; ++t)
-            pool.emplace_back([&, t] {
-                for (int s = t; s < stripCount; s += n) body(s);
-            });
-        for (auto& th : pool) th.join();
-    };
-    // Each strip is filtered and compressed by one worker and its scanlines let go at once, so
-    // that only the strips in hand are held besides the picture. The dictionary, the last 32 KB
-    // of the strip before, is filtered again from that strip's last rows.
-    parallel([&](int s) {
-        auto [y0, y1] = rowsOf(s);
-        Strip& strip = strips[static_cast<size_t>(s)];
-        allocateLarge(strip.raw, (rowBytes + 1) * static_cast<size_t>(y1 - y0));
-        filterRows(y0, y1, strip.raw.data());
-        Bytes dictionary;
-        if (s > 0) {
-            const int before = rowsOf(s - 1).first;
-            const int rows = static_cast<int>(std::min<size_t>(static_cast<size_t>(y0 - before), 32768 / (rowBytes + 1) + 1));
-            dictionary.resize((rowBytes + 1) * static_cast<size_t>(rows));
-            filterRows(y0 - rows, y0, dictionary.data());
-        }
-        const size_t dict = std::min<size_t>(32768, dictionary.size());
-        compressStrip(strip, dictionary.data() + dictionary.size() - dict, dict, s == stripCount - 1);
-    });
-    // The zlib stream goes out in IDAT chunks of 1 MB as the strips are joined, without a
-    // second copy of the whole of it.
-    uLong adler = 1;
-    for (const Strip& strip : strips) {
-        if (!strip.ok) fail("Could not encode PNG");
-        adler = adler32_combine(adler, strip.adler, static_cast<z_off_t>(strip.rawSize));
-    }
+    // The zlib stream goes out in IDAT chunks of 1 MB as the strips come back, in order.
     Bytes pending = {0x78, 0x9C};
     auto emit = [&](const uint8_t* data, size_t size) {
         while (size > 0) {
@@ -211,19 +241,90 @@ Bytes writePNGFile(const RgbaImage& image, const EncodeOptions& options) {
             size -= take;
             if (pending.size() == size_t(1) << 20) {
                 chunk(out, "IDAT", pending);
+                sink(out.data(), out.size());
+                out.clear();
                 pending.clear();
             }
         }
     };
-    for (Strip& strip : strips) {
+
+    const int stripRows = static_cast<int>(std::clamp<size_t>(stripBytes / (rowBytes + 1), 1, static_cast<size_t>(height)));
+    const int stripCount = (height + stripRows - 1) / stripRows;
+    // The rows a strip's dictionary is filtered from, and the one before them.
+    const int historyRows = static_cast<int>(std::min<size_t>(32768 / (rowBytes + 1) + 2, static_cast<size_t>(height)));
+    Bytes history(rowBytes * static_cast<size_t>(historyRows));  // row y at y % historyRows
+    auto pack = [&](int y, uint8_t* into) {
+        const void* row = rows.rowAt(y);
+        if (!row) fail("Could not encode PNG: the picture is incomplete");
+        if (sixteen) {
+            const auto* src = static_cast<const uint16_t*>(row);
+            for (int x = 0; x < width; ++x, src += 4)
+                for (int c = 0; c < channels; ++c) *into++ = static_cast<uint8_t>(src[c] >> 8), *into++ = static_cast<uint8_t>(src[c]);
+            return;
+        }
+        const auto* src = static_cast<const uint8_t*>(row);
+        if (alpha) {
+            std::memcpy(into, src, rowBytes);
+        } else {
+            for (int x = 0; x < width; ++x, src += 4, into += 3) into[0] = src[0], into[1] = src[1], into[2] = src[2];
+        }
+    };
+
+    std::vector<Strip> strips(static_cast<size_t>(stripCount));
+    const int threads = std::min(std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 8), stripCount);
+    // A strip for each thread and as many again made ready or waiting their turn to be written.
+    const int window = 2 * threads;
+    // With one thread to use, the strips are compressed on this one.
+    StripWorkers workers(threads > 1 ? threads : 0, rowBytes, bpp, stripCount);
+    uLong adler = 1;
+    int written = 0;
+    auto writeNext = [&] {
+        Strip& strip = strips[static_cast<size_t>(written++)];
+        workers.waitFor(strip);
+        if (!strip.ok) fail("Could not encode PNG");
+        adler = adler32_combine(adler, strip.adler, static_cast<z_off_t>(strip.rawSize));
         emit(strip.compressed.get(), strip.compressedSize);
         strip.compressed.reset();
+    };
+    for (int s = 0; s < stripCount; ++s) {
+        Strip& strip = strips[static_cast<size_t>(s)];
+        strip.y0 = s * stripRows;
+        strip.y1 = std::min(height, strip.y0 + stripRows);
+        strip.first = std::max(0, strip.y0 - historyRows);
+        allocateLarge(strip.packed, rowBytes * static_cast<size_t>(strip.y1 - strip.first));
+        uint8_t* into = strip.packed.data();
+        for (int y = strip.first; y < strip.y0; ++y, into += rowBytes)
+            std::memcpy(into, history.data() + rowBytes * static_cast<size_t>(y % historyRows), rowBytes);
+        for (int y = strip.y0; y < strip.y1; ++y, into += rowBytes) {
+            pack(y, into);
+            if (y >= strip.y1 - historyRows) std::memcpy(history.data() + rowBytes * static_cast<size_t>(y % historyRows), into, rowBytes);
+        }
+        workers.submit(strip, s);
+        while (written < s + 1 && (s + 1 - written >= window || workers.isDone(strips[static_cast<size_t>(written)]))) writeNext();
     }
+    while (written < stripCount) writeNext();
     Bytes trailer;
     putBE32(trailer, static_cast<uint32_t>(adler));
     emit(trailer.data(), trailer.size());
     if (!pending.empty()) chunk(out, "IDAT", pending);
     chunk(out, "IEND", nullptr, 0);
+    sink(out.data(), out.size());
+}
+
+Bytes writePNGFile(const RgbaImage& image, const EncodeOptions& options) {
+    PngRows rows;
+    rows.width = image.width;
+    rows.height = image.height;
+    // A picture that came with 16-bit samples keeps them.
+    rows.sixteen = image.hasDeep();
+    rows.alpha = image.hasTransparency();
+    const size_t samplesPerRow = static_cast<size_t>(image.width) * 4;
+    rows.rowAt = [&](int y) -> const void* {
+        if (rows.sixteen) return image.deep.data() + samplesPerRow * static_cast<size_t>(y);
+        return image.row(y);
+    };
+    Bytes out;
+    writePNG(rows, image.iccProfile, options, [&out](const uint8_t* data, size_t size) { out.insert(out.end(), data, data + size); });
     return out;
 }
 

@@ -88,24 +88,25 @@ void decodeWebP(const uint8_t* data, size_t size, DecodeResult& out, int reduceT
     out.frames.push_back({std::move(image), 0});
 }
 
-Bytes encodeWebP(const RgbaImage& image, const EncodeOptions& options) {
+namespace {
+
+bool configure(WebPConfig& config, const EncodeOptions& options) {
     // The simple encoding calls' settings, with the analysis run on a second thread.
-    WebPConfig config;
     const bool lossless = options.quality >= 1.0;
     if (!WebPConfigPreset(&config, WEBP_PRESET_DEFAULT, lossless ? 70.f : static_cast<float>(std::clamp(options.quality, 0.0, 1.0) * 100.0)))
-        fail("Could not encode WebP");
+        return false;
     config.lossless = lossless ? 1 : 0;
     config.thread_level = 1;
-    WebPPicture picture;
-    if (!WebPPictureInit(&picture)) fail("Could not encode WebP");
-    picture.use_argb = lossless ? 1 : 0;
-    picture.width = image.width;
-    picture.height = image.height;
+    return true;
+}
+
+// Encodes a picture whose pixels are in place; frees them either way.
+Bytes encodePicture(WebPPicture& picture, const WebPConfig& config) {
     WebPMemoryWriter writer;
     WebPMemoryWriterInit(&writer);
     picture.writer = WebPMemoryWrite;
     picture.custom_ptr = &writer;
-    const bool ok = WebPPictureImportRGBA(&picture, image.pixels.data(), image.width * 4) && WebPEncode(&config, &picture);
+    const bool ok = WebPEncode(&config, &picture);
     WebPPictureFree(&picture);
     if (!ok || writer.size == 0) {
         WebPMemoryWriterClear(&writer);
@@ -113,15 +114,19 @@ Bytes encodeWebP(const RgbaImage& image, const EncodeOptions& options) {
     }
     Bytes encoded(writer.mem, writer.mem + writer.size);
     WebPMemoryWriterClear(&writer);
+    return encoded;
+}
+
+Bytes withMetadata(Bytes encoded, const std::vector<uint8_t>& iccProfile, const EncodeOptions& options) {
     const auto& md = options.metadata;
     Bytes exif = md.exif.empty() ? Bytes() : preparedExif(md.exif, options.excludeGPS, md.orientation);
     const std::string xmp = options.excludeXMP ? std::string() : md.xmp;
-    if (exif.empty() && xmp.empty() && image.iccProfile.empty()) return encoded;
+    if (exif.empty() && xmp.empty() && iccProfile.empty()) return encoded;
     WebPData in{encoded.data(), encoded.size()};
     WebPMux* mux = WebPMuxCreate(&in, 1);
     if (!mux) return encoded;
-    if (!image.iccProfile.empty()) {
-        WebPData chunk{image.iccProfile.data(), image.iccProfile.size()};
+    if (!iccProfile.empty()) {
+        WebPData chunk{iccProfile.data(), iccProfile.size()};
         WebPMuxSetChunk(mux, "ICCP", &chunk, 1);
     }
     if (!exif.empty()) {
@@ -134,11 +139,85 @@ Bytes encodeWebP(const RgbaImage& image, const EncodeOptions& options) {
     }
     WebPData assembled;
     WebPDataInit(&assembled);
-    Bytes result = encoded;
-    if (WebPMuxAssemble(mux, &assembled) == WEBP_MUX_OK) result.assign(assembled.bytes, assembled.bytes + assembled.size);
+    if (WebPMuxAssemble(mux, &assembled) == WEBP_MUX_OK) encoded.assign(assembled.bytes, assembled.bytes + assembled.size);
     WebPDataClear(&assembled);
     WebPMuxDelete(mux);
-    return result;
+    return encoded;
+}
+
+// The picture's YUV planes filled a band of rows at a time: the library's own conversion works
+// on pairs of rows, so bands of an even height give the planes it makes from the whole picture.
+class WebPPictureEncoder final : public PictureEncoder {
+public:
+    WebPPictureEncoder(int width, int height, const std::vector<uint8_t>& iccProfile, const EncodeOptions& options)
+        : icc_(iccProfile), options_(options) {
+        WebPPictureInit(&picture_);
+        picture_.width = width;
+        picture_.height = height;
+        if (!configure(config_, options) || !WebPPictureAlloc(&picture_)) fail("Could not encode WebP");
+        band_.resize(static_cast<size_t>(width) * 4 * bandRows);
+    }
+    ~WebPPictureEncoder() override { WebPPictureFree(&picture_); }
+
+    uint8_t* rowAt(int y) override { return band_.data() + static_cast<size_t>(y % bandRows) * picture_.width * 4; }
+    void rowDone(int y) override {
+        if ((y + 1) % bandRows != 0 && y + 1 != picture_.height) return;
+        const int y0 = y / bandRows * bandRows;
+        WebPPicture part;
+        WebPPictureInit(&part);
+        part.width = picture_.width;
+        part.height = y + 1 - y0;
+        if (!WebPPictureImportRGBX(&part, band_.data(), picture_.width * 4)) {
+            WebPPictureFree(&part);
+            fail("Could not encode WebP");
+        }
+        for (int r = 0; r < part.height; ++r)
+            std::memcpy(picture_.y + static_cast<size_t>(y0 + r) * picture_.y_stride, part.y + static_cast<size_t>(r) * part.y_stride,
+                        static_cast<size_t>(part.width));
+        const int uvWidth = (part.width + 1) / 2;
+        for (int r = 0; r < (part.height + 1) / 2; ++r) {
+            const size_t to = static_cast<size_t>(y0 / 2 + r) * picture_.uv_stride, from = static_cast<size_t>(r) * part.uv_stride;
+            std::memcpy(picture_.u + to, part.u + from, static_cast<size_t>(uvWidth));
+            std::memcpy(picture_.v + to, part.v + from, static_cast<size_t>(uvWidth));
+        }
+        WebPPictureFree(&part);
+    }
+    Bytes finish() override {
+        band_ = Bytes();
+        return withMetadata(encodePicture(picture_, config_), icc_, options_);
+    }
+
+private:
+    static constexpr int bandRows = 16;
+    WebPConfig config_;
+    WebPPicture picture_;
+    Bytes band_;
+    std::vector<uint8_t> icc_;
+    EncodeOptions options_;
+};
+
+}  // namespace
+
+std::unique_ptr<PictureEncoder> webpPictureEncoder(int width, int height, const std::vector<uint8_t>& iccProfile,
+                                                   const EncodeOptions& options) {
+    // Lossless keeps ARGB, which the whole picture's import fills.
+    if (options.quality >= 1.0) return nullptr;
+    return std::make_unique<WebPPictureEncoder>(width, height, iccProfile, options);
+}
+
+Bytes encodeWebP(const RgbaImage& image, const EncodeOptions& options) {
+    WebPConfig config;
+    if (!configure(config, options)) fail("Could not encode WebP");
+    WebPPicture picture;
+    if (!WebPPictureInit(&picture)) fail("Could not encode WebP");
+    picture.use_argb = config.lossless;
+    picture.width = image.width;
+    picture.height = image.height;
+    if (!WebPPictureImportRGBA(&picture, image.pixels.data(), image.width * 4)) {
+        WebPPictureFree(&picture);
+        fail("Could not encode WebP");
+    }
+    return withMetadata(encodePicture(picture, config), image.iccProfile, options);
 }
 
 }  // namespace calvoro::imaging::detail
