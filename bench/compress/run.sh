@@ -11,7 +11,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/calvoro-compress-bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 cmake -S "$root/bench/compress" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" --target compress_bench >/dev/null
+cmake --build "$build" --target compress_bench > "$build/last-build.log" || { cat "$build/last-build.log" >&2; exit 1; }
 bench="$build/compress_bench"
 
 echo "Making a 24-megapixel photo and a 10 s 1080p clip..."
