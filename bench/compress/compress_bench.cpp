@@ -1,5 +1,6 @@
-// Driver of bench/compress/run.sh: times the five image estimates against one balanced encode,
-// and compares each level's projected media size with what compress really writes.
+// Driver of bench/compress/run.sh: lists a photo's five estimates, times the estimates or one
+// balanced encode once, and compares each level's projected media size with what compress
+// really writes.
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -19,30 +20,29 @@ int main(int argc, char** argv) {
     imaging::registerCapabilities();
     media::registerCapabilities();
     if (argc < 4) {
-        std::fprintf(stderr, "usage: compress_bench photo|clip <file> <outdir>\n");
+        std::fprintf(stderr, "usage: compress_bench photo|estimates|compress|clip <file> <outdir>\n");
         return 2;
     }
     const std::string mode = argv[1];
     const std::filesystem::path file = argv[2], out = argv[3];
     const auto format = *SupportedFormat::from(file.extension().string().substr(1));
     if (mode == "photo") {
-        double bestEstimates = 1e9, bestEncode = 1e9;
-        for (int run = 0; run < 5; ++run) {
-            auto a = Clock::now();
-            auto estimates = Compressor::estimates(file, format);
-            auto b = Clock::now();
-            auto written = Compressor::compress(file, format, CompressionLevel::balanced, out);
-            auto c = Clock::now();
-            std::filesystem::remove(written);
-            bestEstimates = std::min(bestEstimates, seconds(a, b));
-            bestEncode = std::min(bestEncode, seconds(b, c));
-            if (run == 0)
-                for (const auto& e : estimates)
-                    std::printf("  %-9s %10lld bytes  saved %2d %%  loss %.2f %%\n", e.level.rawValue().c_str(),
-                                static_cast<long long>(e.byteSize), e.savedPercent(), e.qualityLoss.value_or(-1));
-        }
-        std::printf("five estimates %.3f s, one balanced compress %.3f s, ratio %.2f (goal <= 1.5)\n", bestEstimates, bestEncode,
-                    bestEstimates / bestEncode);
+        for (const auto& e : Compressor::estimates(file, format))
+            std::printf("  %-9s %10lld bytes  saved %2d %%  loss %.2f %%\n", e.level.rawValue().c_str(),
+                        static_cast<long long>(e.byteSize), e.savedPercent(), e.qualityLoss.value_or(-1));
+        return 0;
+    }
+    // One timed run each; bench/paired.py pairs them run by run.
+    if (mode == "estimates") {
+        auto a = Clock::now();
+        Compressor::estimates(file, format);
+        std::printf("%.3f\n", seconds(a, Clock::now()));
+        return 0;
+    }
+    if (mode == "compress") {
+        auto a = Clock::now();
+        Compressor::compress(file, format, CompressionLevel::balanced, out);
+        std::printf("%.3f\n", seconds(a, Clock::now()));
         return 0;
     }
     auto estimates = Compressor::estimates(file, format);

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Compression benchmark. (a) The five estimates of a 24-megapixel photo against one compress of
-# it at the balanced level (goal: at most 1.5 times). (b) For a 1080p clip, each level's
-# projected size against what compress really writes (goal: relative error at most 0.15).
+# it at the balanced level (goal: at most 1.5 times): the calls alone, then the whole processes,
+# each the ratio of medians of BENCH_RUNS paired runs (at least 5). (b) For a 1080p clip, each
+# level's projected size against what compress really writes (goal: relative error at most 0.15).
 # Not a test: run it by hand.
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -10,7 +11,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/calvoro-compress-bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 cmake -S "$root/bench/compress" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" --target compress_bench >/dev/null
+cmake --build "$build" --target compress_bench > "$build/last-build.log" || { cat "$build/last-build.log" >&2; exit 1; }
 bench="$build/compress_bench"
 
 echo "Making a 24-megapixel photo and a 10 s 1080p clip..."
@@ -20,6 +21,9 @@ ffmpeg -nostdin -loglevel error -y -f lavfi -i "testsrc2=size=1920x1080:rate=30:
 
 echo "(a) photo estimates"
 "$bench" photo "$work/photo.jpg" "$work"
+python3 "$root/bench/paired.py" "five estimates vs one balanced compress" \
+  --side estimates --reports "$bench" estimates "$work/photo.jpg" "$work" \
+  --side compress --reports --goal 1.5 --fresh "$work/in-process/" "$bench" compress "$work/photo.jpg" "$work/in-process"
 echo "(b) 1080p clip, projected against real size"
 "$bench" clip "$work/clip.mp4" "$work"
 

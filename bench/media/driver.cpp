@@ -1,4 +1,5 @@
 // Times the converter on one file: driver <video|aac|flac> <source> <output dir>
+// prints the seconds, then the path written.
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +17,6 @@ int main(int argc, char** argv) {
         out = calvoro::VideoAudioConverter::convertAudio(argv[2], std::strcmp(argv[1], "aac") == 0 ? SupportedFormat::aac : SupportedFormat::flac,
                                                          argv[3], std::nullopt, nullptr);
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::fprintf(stderr, "%s %.3f\n", out.c_str(), seconds);
+    std::printf("%.3f %s\n", seconds, out.c_str());
     return 0;
 }

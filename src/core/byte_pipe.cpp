@@ -86,8 +86,8 @@ void FileSink::flush() {
 
 void FileSink::write(std::span<const uint8_t> bytes) {
     while (!bytes.empty()) {
-        if (buffer_.empty() && bytes.size() >= kFileBuffer) {
-            // Large pieces skip the copy.
+        if (buffer_.empty() && bytes.size() >= kFileBuffer / 4) {
+            // Large pieces skip the copy; an encoder's output blocks then never touch the buffer.
             writeAll(fd_, bytes, path_);
             return;
         }

@@ -7,10 +7,9 @@
 #include <optional>
 
 #include "core/byte_pipe.h"
-#include "zip/zip_archive.h"
-#include "zip/zip_support.h"
 #include "core/conversion_error.h"
 #include "core/text_util.h"
+#include "platform/compression/stream_codecs.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_support.h"
 
@@ -39,6 +38,8 @@ std::string failureMessage(const std::vector<std::string>& failures) {
 }
 
 using Sink = std::function<void(const std::string& path, std::vector<uint8_t>&& content, DosTimestamp stamp)>;
+// Takes a large entry's content as it decodes.
+using StreamSink = std::function<void(const std::string& path, ByteSource& content, DosTimestamp stamp)>;
 
 // Random access to the archive's bytes. Two views stay valid at once: one that walks the central
 // directory, one for an entry's own header and data.
@@ -108,8 +109,55 @@ private:
     std::vector<uint8_t> entry_;
 };
 
-// Walks the central directory and hands every decodable file to sink, with its sanitised path.
-void walkZIP(ZipInput& in, int64_t limit, const Sink& sink);
+// An entry's data read from the archive a piece at a time.
+class PayloadSource final : public ByteSource {
+public:
+    PayloadSource(ZipInput& in, uint64_t start, uint64_t length) : in_(in), at_(start), left_(length) {}
+    size_t read(std::span<uint8_t> into) override {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>({into.size(), left_, kPiece}));
+        if (n == 0) return 0;
+        auto bytes = in_.bytes(at_, n, true);
+        std::copy(bytes.begin(), bytes.end(), into.begin());
+        at_ += n;
+        left_ -= n;
+        return n;
+    }
+
+private:
+    static constexpr uint64_t kPiece = 256 * 1024;
+    ZipInput& in_;
+    uint64_t at_;
+    uint64_t left_;
+};
+
+// Counts what comes out and refuses to go past the limit.
+class LimitedSource final : public ByteSource {
+public:
+    LimitedSource(ByteSource& from, int64_t limit, std::function<ConversionError()> exceeded)
+        : from_(from), limit_(limit), exceeded_(std::move(exceeded)) {}
+    size_t read(std::span<uint8_t> into) override {
+        size_t n;
+        try {
+            n = from_.read(into);
+        } catch (const compression::StreamError&) {
+            throw ConversionError::corruptFile("Cannot decompress data");
+        }
+        total_ += static_cast<int64_t>(n);
+        if (total_ > limit_) throw exceeded_();
+        return n;
+    }
+    int64_t total() const { return total_; }
+
+private:
+    ByteSource& from_;
+    int64_t limit_;
+    std::function<ConversionError()> exceeded_;
+    int64_t total_ = 0;
+};
+
+// Walks the central directory and hands every decodable file to sink, with its sanitised path;
+// with streamed given, entries too large to hold whole go to it as they decode instead.
+void walkZIP(ZipInput& in, int64_t limit, const Sink& sink, const StreamSink* streamed = nullptr);
 
 }  // namespace
 
@@ -125,7 +173,7 @@ std::optional<size_t> findEOCD(std::span<const uint8_t> data) {
 
 namespace {
 
-void walkZIP(ZipInput& in, int64_t limit, const Sink& sink) {
+void walkZIP(ZipInput& in, int64_t limit, const Sink& sink, const StreamSink* streamed) {
     const uint64_t size = in.size();
     const uint64_t tailStart = size > 65557 ? size - 65557 : 0;
     auto tail = in.bytes(tailStart, static_cast<size_t>(size - tailStart), false);
@@ -200,6 +248,20 @@ void walkZIP(ZipInput& in, int64_t limit, const Sink& sink) {
         }
         // A stored entry larger than what may still come out is refused before it is read.
         if (method == 0 && static_cast<int64_t>(compressedSize) > remaining) throw exceeded();
+        if (streamed && (compressedSize > kWholeEntryLimit || uncompressedSize > kWholeEntryLimit)) {
+            std::string path = sanitizePath(name);
+            if (path.empty()) {
+                failures.push_back(name);
+                continue;
+            }
+            PayloadSource payload(in, dataStart, compressedSize);
+            std::unique_ptr<ByteSource> decoder;
+            if (method == 8) decoder = compression::rawDeflateDecoder(payload);
+            LimitedSource content(decoder ? *decoder : payload, remaining, exceeded);
+            (*streamed)(path, content, stamp);
+            extracted += content.total();
+            continue;
+        }
         auto payload = in.bytes(dataStart, compressedSize, true);
         std::vector<uint8_t> content;
         if (method == 8) {
@@ -224,14 +286,33 @@ void walkZIP(ZipInput& in, int64_t limit, const Sink& sink) {
 
 void extractZIP(const fs::path& source, const fs::path& to, const CancellationToken& cancellation) {
     FileInput input(source);
-    walkZIP(input, zipExpansionLimit, [&](const std::string& path, std::vector<uint8_t>&& content, DosTimestamp stamp) {
+    // The archive's dates come along, so that packing the files again gives the same bytes.
+    auto dated = [](const fs::path& target, DosTimestamp stamp) {
+        if (auto when = dosTime(stamp)) setModificationTime(target, *when);
+    };
+    const StreamSink streamed = [&](const std::string& path, ByteSource& content, DosTimestamp stamp) {
         cancellation.throwIfCancelled();
         fs::path target = to / path;
         fs::create_directories(target.parent_path());
-        writeFileBytes(target, content);
-        // The archive's dates come along, so that packing the files again gives the same bytes.
-        if (auto when = dosTime(stamp)) setModificationTime(target, *when);
-    });
+        FileSink out(target);
+        std::vector<uint8_t> buffer(256 * 1024);
+        while (size_t n = content.read(buffer)) {
+            cancellation.throwIfCancelled();
+            out.write(std::span(buffer).first(n));
+        }
+        out.finish();
+        dated(target, stamp);
+    };
+    walkZIP(
+        input, zipExpansionLimit,
+        [&](const std::string& path, std::vector<uint8_t>&& content, DosTimestamp stamp) {
+            cancellation.throwIfCancelled();
+            fs::path target = to / path;
+            fs::create_directories(target.parent_path());
+            writeFileBytes(target, content);
+            dated(target, stamp);
+        },
+        &streamed);
 }
 
 std::vector<ZipMember> readZIP(std::span<const uint8_t> zip, int64_t maxTotalBytes) {

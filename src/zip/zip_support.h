@@ -52,6 +52,10 @@ std::string decodeArchiveName(std::span<const uint8_t> bytes);
 // A relative path without empty, "." or ".." components, "\" read as "/"; empty when nothing remains.
 std::string sanitizePath(const std::string& path);
 
+// ZIP entries up to this size are held whole (the whole-buffer codec is the faster); larger ones
+// stream through in pieces.
+constexpr uint64_t kWholeEntryLimit = 16 << 20;
+
 // Whole-file reading and plain (replacing, not atomic) writing; failures throw filesystem_error.
 std::vector<uint8_t> readFileBytes(const std::filesystem::path& path);
 void writeFileBytes(const std::filesystem::path& path, std::span<const uint8_t> data);

@@ -5,10 +5,12 @@
 
 #include <cerrno>
 #include <chrono>
+#include <functional>
 #include <system_error>
 
 #include "core/conversion_error.h"
 #include "core/uuid.h"
+#include "platform/compression/stream_codecs.h"
 #include "zip/zip_archive.h"
 
 namespace calvoro::ArchiveConverter {
@@ -70,10 +72,96 @@ void ZipWriter::addEntry(const std::string& name, uint16_t method, DosTimestamp 
     uint32_t offset = checkedU32(static_cast<int64_t>(localSize_), "size");
     uint32_t compressedSize = checkedU32(static_cast<int64_t>(data.size()), "entry size");
     uint32_t size = checkedU32(uncompressedSize, "entry size");
-    uint16_t nameLength = checkedU16(static_cast<int64_t>(name.size()), "filename bytes");
+    checkedU16(static_cast<int64_t>(name.size()), "filename bytes");
     // The local part must still be addressable after this entry for the central directory's offset.
     checkedU32(static_cast<int64_t>(localSize_ + 30 + name.size() + data.size()), "size");
 
+    emitLocalHeader(name, method, timestamp, crc, compressedSize, size);
+    emit(data);
+    appendCentral(name, method, timestamp, crc, compressedSize, size, externalAttributes, offset);
+}
+
+namespace {
+
+// What an encoder writes goes on into the archive.
+class EntrySink final : public ByteSink {
+public:
+    explicit EntrySink(std::function<void(std::span<const uint8_t>)> emit) : emit_(std::move(emit)) {}
+    void write(std::span<const uint8_t> bytes) override { emit_(bytes); }
+
+private:
+    std::function<void(std::span<const uint8_t>)> emit_;
+};
+
+// Copies exactly size bytes of the file into sink; returns their CRC-32.
+uint32_t copyFile(const fs::path& file, uint64_t size, ByteSink& sink) {
+    FileSource source(file);
+    std::vector<uint8_t> buffer(256 * 1024);
+    uint32_t crc = 0;
+    uint64_t left = size;
+    for (;;) {
+        size_t n = source.read(std::span(buffer).first(static_cast<size_t>(std::min<uint64_t>(std::max<uint64_t>(left, 1), buffer.size()))));
+        if (n == 0) break;
+        // A file in the middle of being changed would make the header lie.
+        if (n > left) throw fs::filesystem_error("file changed while reading", file, std::make_error_code(std::errc::io_error));
+        crc = compression::DeflateCodec::crc32(std::span(buffer).first(n), crc);
+        sink.write(std::span(buffer).first(n));
+        left -= n;
+    }
+    if (left != 0) throw fs::filesystem_error("file changed while reading", file, std::make_error_code(std::errc::io_error));
+    return crc;
+}
+
+void patchUInt(int fd, uint64_t at, uint32_t value, int bytes, const fs::path& path) {
+    std::vector<uint8_t> field;
+    appendUInt32(field, value);
+    if (::pwrite(fd, field.data(), static_cast<size_t>(bytes), static_cast<off_t>(at)) != bytes)
+        throw fs::filesystem_error("cannot write file", path, std::error_code(errno, std::generic_category()));
+}
+
+}  // namespace
+
+void ZipWriter::addFileStreamed(const std::string& path, const fs::path& file, uint64_t size, DosTimestamp timestamp,
+                                bool allowDeflate) {
+    if (fd_ < 0) {
+        std::vector<uint8_t> buffer;
+        addFile(path, readFileInto(file, buffer), timestamp, allowDeflate);
+        return;
+    }
+    const uint32_t offset = checkedU32(static_cast<int64_t>(localSize_), "size");
+    const uint32_t size32 = checkedU32(static_cast<int64_t>(size), "entry size");
+    checkedU16(static_cast<int64_t>(path.size()), "filename bytes");
+    // Checked as if stored: a deflated form only stands when it is smaller.
+    checkedU32(static_cast<int64_t>(localSize_ + 30 + path.size() + size), "size");
+
+    const uint64_t dataStart = localSize_ + 30 + path.size();
+    uint16_t method = allowDeflate && size > 1 ? 8 : 0;
+    // CRC and compressed size are filled in once the data is out.
+    emitLocalHeader(path, method, timestamp, 0, 0, size32);
+    EntrySink sink([this](std::span<const uint8_t> bytes) { emit(bytes); });
+    uint32_t crc = 0;
+    if (method == 8) {
+        auto encoder = compression::rawDeflateEncoder(sink);
+        crc = copyFile(file, size, *encoder);
+        encoder->finish();
+        if (localSize_ - dataStart >= size) {
+            // Not smaller deflated: stored instead, over what was written.
+            if (::ftruncate(fd_, static_cast<off_t>(dataStart)) != 0 || ::lseek(fd_, static_cast<off_t>(dataStart), SEEK_SET) < 0)
+                throw fs::filesystem_error("cannot write file", path_, std::error_code(errno, std::generic_category()));
+            localSize_ = dataStart;
+            method = 0;
+        }
+    }
+    if (method == 0) crc = copyFile(file, size, sink);
+    const auto compressedSize = static_cast<uint32_t>(localSize_ - dataStart);
+    patchUInt(fd_, offset + 8, method, 2, path_);
+    patchUInt(fd_, offset + 14, crc, 4, path_);
+    patchUInt(fd_, offset + 18, compressedSize, 4, path_);
+    appendCentral(path, method, timestamp, crc, compressedSize, size32, kFileAttributes, offset);
+}
+
+void ZipWriter::emitLocalHeader(const std::string& name, uint16_t method, DosTimestamp timestamp, uint32_t crc,
+                                uint32_t compressedSize, uint32_t size) {
     header_.clear();
     appendUInt32(header_, 0x04034B50);
     appendUInt16(header_, 20);
@@ -84,12 +172,14 @@ void ZipWriter::addEntry(const std::string& name, uint16_t method, DosTimestamp 
     appendUInt32(header_, crc);
     appendUInt32(header_, compressedSize);
     appendUInt32(header_, size);
-    appendUInt16(header_, nameLength);
+    appendUInt16(header_, static_cast<uint16_t>(name.size()));
     appendUInt16(header_, 0);
     header_.insert(header_.end(), name.begin(), name.end());
     emit(header_);
-    emit(data);
+}
 
+void ZipWriter::appendCentral(const std::string& name, uint16_t method, DosTimestamp timestamp, uint32_t crc,
+                              uint32_t compressedSize, uint32_t size, uint32_t externalAttributes, uint32_t offset) {
     appendUInt32(central_, 0x02014B50);
     appendUInt16(central_, 0x031E);
     appendUInt16(central_, 20);
@@ -100,7 +190,7 @@ void ZipWriter::addEntry(const std::string& name, uint16_t method, DosTimestamp 
     appendUInt32(central_, crc);
     appendUInt32(central_, compressedSize);
     appendUInt32(central_, size);
-    appendUInt16(central_, nameLength);
+    appendUInt16(central_, static_cast<uint16_t>(name.size()));
     appendUInt16(central_, 0);
     appendUInt16(central_, 0);
     appendUInt16(central_, 0);
@@ -191,9 +281,15 @@ void createZIP(const fs::path& from, const fs::path& to, const std::string& firs
     std::vector<uint8_t> buffer;
     auto add = [&](const std::string& path, const fs::path& url, bool allowDeflate) {
         cancellation.throwIfCancelled();
-        auto content = readFileInto(url, buffer);
-        auto when = modificationTime(url).value_or(std::chrono::system_clock::now());
-        writer.addFile(path, content, dosTimestamp(when), allowDeflate);
+        auto when = dosTimestamp(modificationTime(url).value_or(std::chrono::system_clock::now()));
+        std::error_code ec;
+        const auto size = fs::file_size(url, ec);
+        // A large entry goes through in pieces, so that memory does not grow with it.
+        if (!ec && size > kWholeEntryLimit && fs::is_regular_file(fs::symlink_status(url, ec))) {
+            writer.addFileStreamed(path, url, size, when, allowDeflate);
+            return;
+        }
+        writer.addFile(path, readFileInto(url, buffer), when, allowDeflate);
     };
     if (!first.empty()) add(first, from / first, false);
     for (const auto& folder : folders) writer.addFolder(folder);

@@ -22,6 +22,10 @@ public:
     void addFolder(std::string path);
     // Deflated when allowDeflate and the deflated form is strictly smaller; stored otherwise.
     void addFile(const std::string& path, std::span<const uint8_t> content, DosTimestamp timestamp, bool allowDeflate);
+    // The same for a file of `size` bytes read in pieces and never held whole (zlib instead of the
+    // faster whole-buffer encoder); only when writing to a file, whose header is patched after.
+    void addFileStreamed(const std::string& path, const std::filesystem::path& file, uint64_t size, DosTimestamp timestamp,
+                         bool allowDeflate);
     void reserve(size_t centralBytes, size_t localBytes = 0);
     // The complete archive (in memory), or nothing once the rest went to the file.
     std::vector<uint8_t> finish();
@@ -29,6 +33,10 @@ public:
 private:
     void addEntry(const std::string& name, uint16_t method, DosTimestamp timestamp, uint32_t crc, std::span<const uint8_t> data,
                   int64_t uncompressedSize, uint32_t externalAttributes);
+    void emitLocalHeader(const std::string& name, uint16_t method, DosTimestamp timestamp, uint32_t crc, uint32_t compressedSize,
+                         uint32_t size);
+    void appendCentral(const std::string& name, uint16_t method, DosTimestamp timestamp, uint32_t crc, uint32_t compressedSize,
+                       uint32_t size, uint32_t externalAttributes, uint32_t offset);
     void emit(std::span<const uint8_t> bytes);
 
     int fd_ = -1;

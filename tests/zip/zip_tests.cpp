@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <ctime>
+#include <map>
 
 #include "support/archive_test_util.h"
 #include "zip/zip_archive.h"
@@ -398,4 +399,79 @@ TEST(ZipWriter, FailureKeepsTheOldFileAndLeavesNoPartial) {
     fs::remove(root / "pipe");
     AC::createZIP(root, out);  // replaces the old file
     EXPECT_EQ(AC::readZIP(calvoro::testing::readFile(out)).size(), 1u);
+}
+
+namespace {
+
+// Method of each entry, by name, as the central directory records it.
+std::map<std::string, uint16_t> entryMethods(const std::vector<uint8_t>& zip) {
+    std::map<std::string, uint16_t> methods;
+    const size_t end = zip.size() - 22;
+    size_t at = AC::readUInt32(zip, end + 16);
+    for (uint16_t i = 0, total = AC::readUInt16(zip, end + 10); i < total; ++i) {
+        const uint16_t nameLength = AC::readUInt16(zip, at + 28);
+        methods[std::string(zip.begin() + static_cast<std::ptrdiff_t>(at + 46), zip.begin() + static_cast<std::ptrdiff_t>(at + 46 + nameLength))] =
+            AC::readUInt16(zip, at + 10);
+        at += 46 + nameLength + AC::readUInt16(zip, at + 30) + AC::readUInt16(zip, at + 32);
+    }
+    return methods;
+}
+
+}  // namespace
+
+// Entries too large to hold whole go through in pieces both ways: the same bytes come back,
+// compressible ones deflated and the rest stored, while memory stays well below their size.
+TEST(ZipStreaming, LargeEntriesRoundTripInPieces) {
+    TempDir dir;
+    const fs::path root = dir / "tree";
+    const size_t limit = AC::kWholeEntryLimit;
+    {
+        std::string text;
+        for (size_t i = 0; text.size() < 3 * limit; ++i) text += "line " + std::to_string(i) + " of the large text entry\n";
+        calvoro::testing::writeFile(root / "big.txt", text);
+        calvoro::testing::writeFile(root / "noise.bin", randomBytes(limit + 4321, 5));
+        calvoro::testing::writeFile(root / "small.txt", std::string("small"));
+    }
+    const fs::path zip = dir / "out.zip";
+    long long growth = peakMemoryGrowth([&] {
+        AC::createZIP(root, zip);
+        return true;
+    });
+    ASSERT_GE(growth, 0);
+    EXPECT_LT(growth, static_cast<long long>(limit / 2));
+
+    auto bytes = calvoro::testing::readFile(zip);
+    EXPECT_EQ(entryMethods(bytes), (std::map<std::string, uint16_t>{{"big.txt", 8}, {"noise.bin", 0}, {"small.txt", 0}}));
+    EXPECT_LT(bytes.size(), 3 * limit / 4 + limit);
+    if (calvoro::testing::haveTool("unzip")) {
+        auto r = calvoro::testing::run("unzip -t " + calvoro::testing::shellQuote(zip.string()));
+        EXPECT_EQ(r.status, 0) << r.output;
+    }
+    bytes.clear();
+    bytes.shrink_to_fit();
+
+    const fs::path back = dir / "back";
+    growth = peakMemoryGrowth([&] {
+        AC::extractZIP(zip, back);
+        return true;
+    });
+    ASSERT_GE(growth, 0);
+    EXPECT_LT(growth, static_cast<long long>(limit / 2));
+    EXPECT_EQ(treeContents(back), treeContents(root));
+}
+
+TEST(ZipStreaming, DamagedOrCutLargeEntriesAreCorrupt) {
+    TempDir dir;
+    // Letters from a small alphabet, so that the stream is made of coded blocks rather than stored ones.
+    auto data = randomBytes(AC::kWholeEntryLimit + 1000, 6);
+    for (auto& b : data) b = static_cast<uint8_t>('a' + b % 6);
+    const auto deflated = rawDeflate(data, 1);
+    auto damaged = deflated;
+    for (size_t i = damaged.size() / 2; i < damaged.size() / 2 + 64; ++i) damaged[i] ^= 0x5A;
+    const std::vector<uint8_t> cut(deflated.begin(), deflated.begin() + static_cast<std::ptrdiff_t>(deflated.size() / 2));
+    const auto size = static_cast<uint32_t>(data.size());
+    for (const auto& payload : {damaged, cut}) {
+        calvoro::testing::writeFile(dir / "bad.zip", rawZip({{"bad.bin", payload, 8, 0, 0xFFFFFFFEu, size}}));
+        EXPECT_EQ(corruptText([&] { AC::extractZIP(dir / "bad.zip", dir / "out"); }), "File appears corrupt: Cannot decompress data");
+    }
 }

@@ -20,7 +20,8 @@ namespace {
 using Header = std::array<uint8_t, 512>;
 
 constexpr uint64_t kLargestOctal11 = 8589934591ULL;  // 11 octal digits
-constexpr size_t kCopyBuffer = 1 << 20;
+// As large as the codecs' own blocks: more would only hold more memory.
+constexpr size_t kCopyBuffer = 256 * 1024;
 
 void putOctal(Header& h, size_t offset, int digits, uint64_t value) {
     for (int i = digits - 1; i >= 0; --i) {

@@ -207,11 +207,86 @@ private:
     lzma_stream s_ = LZMA_STREAM_INIT;
 };
 
+class RawInflater final : public ByteSource {
+public:
+    explicit RawInflater(ByteSource& from) : from_(from), input_(kInputBuffer) {
+        if (inflateInit2(&z_, -MAX_WBITS) != Z_OK) throw std::bad_alloc();
+    }
+    ~RawInflater() override { inflateEnd(&z_); }
+
+    size_t read(std::span<uint8_t> into) override {
+        if (ended_ || into.empty()) return 0;
+        const uInt room = static_cast<uInt>(std::min<size_t>(into.size(), size_t{1} << 30));
+        z_.next_out = into.data();
+        z_.avail_out = room;
+        while (z_.avail_out == room && !ended_) {
+            if (z_.avail_in == 0) {
+                size_t n = from_.read(input_);
+                if (n == 0) throw StreamError(Kind::truncated, Z_BUF_ERROR);
+                z_.next_in = input_.data();
+                z_.avail_in = static_cast<uInt>(n);
+            }
+            int rc = ::inflate(&z_, Z_NO_FLUSH);
+            if (rc == Z_STREAM_END) ended_ = true;
+            else if (rc == Z_MEM_ERROR) throw std::bad_alloc();
+            else if (rc != Z_OK && rc != Z_BUF_ERROR) throw StreamError(Kind::damaged, rc);
+        }
+        return room - z_.avail_out;
+    }
+
+private:
+    ByteSource& from_;
+    std::vector<uint8_t> input_;
+    z_stream z_{};
+    bool ended_ = false;
+};
+
+class RawDeflater final : public ByteSink {
+public:
+    RawDeflater(ByteSink& to, int level) : to_(to), output_(kInputBuffer) {
+        if (deflateInit2(&z_, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw std::bad_alloc();
+    }
+    ~RawDeflater() override { deflateEnd(&z_); }
+
+    void write(std::span<const uint8_t> bytes) override {
+        while (!bytes.empty()) {
+            const size_t n = std::min<size_t>(bytes.size(), size_t{1} << 30);
+            z_.next_in = const_cast<uint8_t*>(bytes.data());
+            z_.avail_in = static_cast<uInt>(n);
+            while (z_.avail_in > 0) run(Z_NO_FLUSH);
+            bytes = bytes.subspan(n);
+        }
+    }
+    void finish() override {
+        while (!run(Z_FINISH)) {
+        }
+        to_.finish();
+    }
+
+private:
+    // One step; true once the stream has ended.
+    bool run(int flush) {
+        z_.next_out = output_.data();
+        z_.avail_out = static_cast<uInt>(output_.size());
+        int rc = ::deflate(&z_, flush);
+        if (size_t n = output_.size() - z_.avail_out) to_.write(std::span(output_).first(n));
+        if (rc == Z_STREAM_END) return true;
+        if (rc != Z_OK && rc != Z_BUF_ERROR) throw StreamError(Kind::damaged, rc);
+        return false;
+    }
+
+    ByteSink& to_;
+    std::vector<uint8_t> output_;
+    z_stream z_{};
+};
+
 }  // namespace
 
 std::unique_ptr<ByteSource> gzipDecoder(ByteSource& from) { return std::make_unique<GzipDecoder>(from); }
 std::unique_ptr<ByteSource> xzDecoder(ByteSource& from) { return std::make_unique<XzDecoder>(from); }
 std::unique_ptr<ByteSink> gzipEncoder(ByteSink& to) { return std::make_unique<GzipEncoder>(to); }
 std::unique_ptr<ByteSink> xzEncoder(ByteSink& to) { return std::make_unique<XzEncoder>(to); }
+std::unique_ptr<ByteSource> rawDeflateDecoder(ByteSource& from) { return std::make_unique<RawInflater>(from); }
+std::unique_ptr<ByteSink> rawDeflateEncoder(ByteSink& to, int level) { return std::make_unique<RawDeflater>(to, level); }
 
 }  // namespace calvoro::compression

@@ -29,4 +29,9 @@ std::unique_ptr<ByteSink> gzipEncoder(ByteSink& to);
 // (the threaded encoder holds that much per thread, plus its blocks).
 std::unique_ptr<ByteSink> xzEncoder(ByteSink& to);
 
+// Bare DEFLATE (no framing) through zlib, for ZIP entries too large to hold whole. The decoder
+// ends at the stream's final block and throws StreamError (truncated or damaged) while reading.
+std::unique_ptr<ByteSource> rawDeflateDecoder(ByteSource& from);
+std::unique_ptr<ByteSink> rawDeflateEncoder(ByteSink& to, int level = 6);
+
 }  // namespace calvoro::compression
