@@ -4,6 +4,7 @@
 //   window_bench frames <folder>          scrolling the list and typing a search over it: frame
 //                                         times at the 95th percentile in ms; the settings popover:
 //                                         first and median time to its first frame in ms
+//   window_bench typing <folder>          only the search, as typed in frames: for profiling it
 //   window_bench batch <sources> <out>    converting every file of <sources> with the window up:
 //                                         frame time at the 95th percentile in ms
 // A frame's time runs from when it was due (one 60 Hz tick after the previous frame began) to
@@ -59,6 +60,14 @@ double peakResidentMegabytes() {
     return -1;
 }
 
+// The one-minute load average: the figures include waiting for a processor.
+double loadAverage() {
+    std::ifstream in("/proc/loadavg");
+    double load = -1;
+    in >> load;
+    return load;
+}
+
 std::vector<fs::path> filesIn(const fs::path& folder) {
     std::vector<fs::path> files;
     for (const auto& e : fs::directory_iterator(folder)) files.push_back(e.path());
@@ -112,6 +121,55 @@ std::vector<double> runFrames(QWidget& window, const std::function<bool(int)>& s
     return frames;
 }
 
+// Types each query into the search field a key a frame, then takes it back a key a frame, over
+// several rounds: the frame times of every keystroke, or nothing when a query did not narrow
+// the list (then nothing was measured).
+std::vector<double> typeSearches(Window& w) {
+    const std::vector<QString> queries = {QStringLiteral("photo-0123"), QStringLiteral("PHOTO-0777"),
+                                          QStringLiteral("2345.jpg"), QStringLiteral("Photo-09876")};
+    constexpr int rounds = 8;
+    std::vector<std::pair<QString, int>> keys;  // the text typed or, when empty, a backspace
+    for (int round = 0; round < rounds; ++round)
+        for (const QString& query : queries) {
+            for (QChar c : query) keys.emplace_back(QString(c), 0);
+            for (int i = 0; i < query.size(); ++i) keys.emplace_back(QString(), Qt::Key_Backspace);
+        }
+    QLineEdit* search = w.main()->searchField();
+    search->setFocus();
+    const ConsoleJobList* list = w.main()->jobList();
+    size_t fewest = list->rows().size();
+    bool narrowedEach = true;
+    const auto times = runFrames(w.window, [&](int i) {
+        const auto& [text, key] = keys[static_cast<size_t>(i)];
+        if (key) QTest::keyClick(search, static_cast<Qt::Key>(key));
+        else QTest::keyClicks(search, text);
+        fewest = std::min(fewest, list->rows().size());
+        if (search->text().isEmpty()) {
+            narrowedEach = narrowedEach && fewest <= 10;
+            fewest = list->rows().size();
+        }
+        return static_cast<size_t>(i) + 1 < keys.size();
+    });
+    w.settle();
+    if (!narrowedEach) {
+        std::fprintf(stderr, "a search did not narrow the list\n");
+        return {};
+    }
+    return times;
+}
+
+// Only the search typed as in frames, for profiling it: the frame time at the 95th percentile
+// in ms and the number of keystrokes.
+int typing(const fs::path& folder) {
+    Window w;
+    w.model.addFiles(filesIn(folder));
+    w.settle(1000);
+    const auto times = typeSearches(w);
+    if (times.empty()) return 1;
+    std::printf("%.2f %zu %.2f\n", percentile95(times), times.size(), loadAverage());
+    return 0;
+}
+
 int memory(const fs::path& folder) {
     Window w;
     w.model.addFiles(filesIn(folder));
@@ -144,26 +202,12 @@ int frames(const fs::path& folder) {
         bar->setValue(i < 300 ? bar->value() + step : bar->value() - step);
         return i < 599;
     });
+    const double scrollLoad = loadAverage();
     w.settle();
 
-    // Typing a search and taking it back, one key a frame.
-    QLineEdit* search = w.main()->searchField();
-    search->setFocus();
-    const QString query = QStringLiteral("photo-0123");
-    size_t fewestRows = w.model.jobs().size();
-    const auto typing = runFrames(w.window, [&](int i) {
-        fewestRows = std::min(fewestRows, w.main()->jobList()->rows().size());
-        const int round = i % (2 * query.size());
-        if (round < query.size()) QTest::keyClick(search, query.at(round).toLatin1());
-        else QTest::keyClick(search, Qt::Key_Backspace);
-        return i < 10 * 2 * query.size() - 1;
-    });
-    w.settle();
-    // The search must have narrowed the list, or nothing was measured.
-    if (fewestRows > 10) {
-        std::fprintf(stderr, "the search left %zu rows\n", fewestRows);
-        return 1;
-    }
+    const auto typing = typeSearches(w);
+    if (typing.empty()) return 1;
+    const double typingLoad = loadAverage();
 
     // The settings popover: from the request to its first drawn frame.
     std::vector<double> shows;
@@ -179,8 +223,8 @@ int frames(const fs::path& folder) {
     }
     const double first = shows.front();
     std::sort(shows.begin() + 1, shows.end());
-    std::printf("%zu %.2f %.2f %.2f %.2f\n", w.model.jobs().size(), percentile95(scroll), percentile95(typing), first,
-                shows[1 + (shows.size() - 1) / 2]);
+    std::printf("%zu %.2f %.2f %.2f %zu %.2f %.2f %.2f\n", w.model.jobs().size(), percentile95(scroll), scrollLoad,
+                percentile95(typing), typing.size(), typingLoad, first, shows[1 + (shows.size() - 1) / 2]);
     return 0;
 }
 
@@ -221,6 +265,7 @@ int main(int argc, char** argv) {
     const std::string mode = argv[1];
     if (mode == "memory") return memory(argv[2]);
     if (mode == "frames") return frames(argv[2]);
+    if (mode == "typing") return typing(argv[2]);
     if (mode == "batch" && argc == 4) return batch(argv[2], argv[3]);
     return 2;
 }
