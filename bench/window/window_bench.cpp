@@ -4,10 +4,13 @@
 //   window_bench frames <folder>          scrolling the list and typing a search over it: frame
 //                                         times at the 95th percentile in ms; the settings popover:
 //                                         first and median time to its first frame in ms
+//   window_bench typing <folder>          only the search, as typed in frames: for profiling it
 //   window_bench batch <sources> <out>    converting every file of <sources> with the window up:
 //                                         frame time at the 95th percentile in ms
 // A frame's time runs from when it was due (one 60 Hz tick after the previous frame began) to
-// the end of its drawing, so work that holds the main thread up between frames counts too.
+// the end of its drawing, so work that holds the main thread up between frames counts too. On a
+// busy machine that includes waiting for a processor; the main thread's own processor time
+// between the ends of two frames (its busy time) does not, so it is given beside some figures.
 #include <QApplication>
 #include <QEventLoop>
 #include <QLineEdit>
@@ -17,6 +20,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -45,6 +49,12 @@ constexpr double kFrameInterval = 1000.0 / 60.0;
 
 double milliseconds(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
+double threadMilliseconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
 double percentile95(std::vector<double> values) {
     if (values.empty()) return 0;
     std::sort(values.begin(), values.end());
@@ -57,6 +67,14 @@ double peakResidentMegabytes() {
     while (std::getline(in, line))
         if (line.rfind("VmHWM:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
     return -1;
+}
+
+// The one-minute load average: the figures include waiting for a processor.
+double loadAverage() {
+    std::ifstream in("/proc/loadavg");
+    double load = -1;
+    in >> load;
+    return load;
 }
 
 std::vector<fs::path> filesIn(const fs::path& folder) {
@@ -87,14 +105,20 @@ struct Window {
     ConsoleMain* main() const { return content->findChild<ConsoleMain*>(); }
 };
 
-// Runs `step` once a frame at 60 Hz until it returns false; each frame's time as described above.
-std::vector<double> runFrames(QWidget& window, const std::function<bool(int)>& step) {
-    std::vector<double> frames;
+struct Frames {
+    std::vector<double> times;  // ms, as described above
+    std::vector<double> busy;   // ms of the main thread's processor time
+};
+
+// Runs `step` once a frame at 60 Hz until it returns false.
+Frames runFrames(QWidget& window, const std::function<bool(int)>& step) {
+    Frames frames;
     QEventLoop loop;
     QTimer timer;
     timer.setTimerType(Qt::PreciseTimer);
     timer.setInterval(static_cast<int>(kFrameInterval));
     Clock::time_point previous{};
+    double busySince = threadMilliseconds();
     int index = 0;
     QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
         const auto begin = Clock::now();
@@ -103,13 +127,66 @@ std::vector<double> runFrames(QWidget& window, const std::function<bool(int)>& s
         const auto end = Clock::now();
         double late = 0;
         if (previous != Clock::time_point{}) late = std::max(0.0, milliseconds(begin - previous) - kFrameInterval);
-        frames.push_back(late + milliseconds(end - begin));
+        frames.times.push_back(late + milliseconds(end - begin));
+        const double busyUntil = threadMilliseconds();
+        frames.busy.push_back(busyUntil - busySince);
+        busySince = busyUntil;
         previous = begin;
         if (!more) loop.quit();
     });
     timer.start();
     loop.exec();
     return frames;
+}
+
+// Types each query into the search field a key a frame, then takes it back a key a frame, over
+// several rounds: the frames of every keystroke, or none when a query did not narrow the list
+// (then nothing was measured).
+Frames typeSearches(Window& w) {
+    const std::vector<QString> queries = {QStringLiteral("photo-0123"), QStringLiteral("PHOTO-0777"),
+                                          QStringLiteral("2345.jpg"), QStringLiteral("Photo-09876")};
+    constexpr int rounds = 8;
+    std::vector<std::pair<QString, int>> keys;  // the text typed or, when empty, a backspace
+    for (int round = 0; round < rounds; ++round)
+        for (const QString& query : queries) {
+            for (QChar c : query) keys.emplace_back(QString(c), 0);
+            for (int i = 0; i < query.size(); ++i) keys.emplace_back(QString(), Qt::Key_Backspace);
+        }
+    QLineEdit* search = w.main()->searchField();
+    search->setFocus();
+    const ConsoleJobList* list = w.main()->jobList();
+    size_t fewest = list->rows().size();
+    bool narrowedEach = true;
+    const auto frames = runFrames(w.window, [&](int i) {
+        const auto& [text, key] = keys[static_cast<size_t>(i)];
+        if (key) QTest::keyClick(search, static_cast<Qt::Key>(key));
+        else QTest::keyClicks(search, text);
+        fewest = std::min(fewest, list->rows().size());
+        if (search->text().isEmpty()) {
+            narrowedEach = narrowedEach && fewest <= 10;
+            fewest = list->rows().size();
+        }
+        return static_cast<size_t>(i) + 1 < keys.size();
+    });
+    w.settle();
+    if (!narrowedEach) {
+        std::fprintf(stderr, "a search did not narrow the list\n");
+        return {};
+    }
+    return frames;
+}
+
+// Only the search typed as in frames, for profiling it: the frame time and busy time at the 95th
+// percentile in ms, the number of keystrokes and the load average.
+int typing(const fs::path& folder) {
+    Window w;
+    w.model.addFiles(filesIn(folder));
+    w.settle(1000);
+    const auto frames = typeSearches(w);
+    if (frames.times.empty()) return 1;
+    std::printf("%.2f %.2f %zu %.2f\n", percentile95(frames.times), percentile95(frames.busy), frames.times.size(),
+                loadAverage());
+    return 0;
 }
 
 int memory(const fs::path& folder) {
@@ -144,26 +221,12 @@ int frames(const fs::path& folder) {
         bar->setValue(i < 300 ? bar->value() + step : bar->value() - step);
         return i < 599;
     });
+    const double scrollLoad = loadAverage();
     w.settle();
 
-    // Typing a search and taking it back, one key a frame.
-    QLineEdit* search = w.main()->searchField();
-    search->setFocus();
-    const QString query = QStringLiteral("photo-0123");
-    size_t fewestRows = w.model.jobs().size();
-    const auto typing = runFrames(w.window, [&](int i) {
-        fewestRows = std::min(fewestRows, w.main()->jobList()->rows().size());
-        const int round = i % (2 * query.size());
-        if (round < query.size()) QTest::keyClick(search, query.at(round).toLatin1());
-        else QTest::keyClick(search, Qt::Key_Backspace);
-        return i < 10 * 2 * query.size() - 1;
-    });
-    w.settle();
-    // The search must have narrowed the list, or nothing was measured.
-    if (fewestRows > 10) {
-        std::fprintf(stderr, "the search left %zu rows\n", fewestRows);
-        return 1;
-    }
+    const auto typing = typeSearches(w);
+    if (typing.times.empty()) return 1;
+    const double typingLoad = loadAverage();
 
     // The settings popover: from the request to its first drawn frame.
     std::vector<double> shows;
@@ -179,8 +242,9 @@ int frames(const fs::path& folder) {
     }
     const double first = shows.front();
     std::sort(shows.begin() + 1, shows.end());
-    std::printf("%zu %.2f %.2f %.2f %.2f\n", w.model.jobs().size(), percentile95(scroll), percentile95(typing), first,
-                shows[1 + (shows.size() - 1) / 2]);
+    std::printf("%zu %.2f %.2f %.2f %.2f %.2f %zu %.2f %.2f %.2f\n", w.model.jobs().size(), percentile95(scroll.times),
+                percentile95(scroll.busy), scrollLoad, percentile95(typing.times), percentile95(typing.busy),
+                typing.times.size(), typingLoad, first, shows[1 + (shows.size() - 1) / 2]);
     return 0;
 }
 
@@ -190,14 +254,14 @@ int batch(const fs::path& sources, const fs::path& out) {
     w.model.addFiles(filesIn(sources));
     w.settle(1000);
     w.model.convertAll();
-    const auto times = runFrames(w.window, [&](int) { return w.model.isProcessing(); });
+    const auto frames = runFrames(w.window, [&](int) { return w.model.isProcessing(); });
     if (w.model.completedCount() != static_cast<int>(w.model.jobs().size())) {
         for (const auto& job : w.model.jobs())
             if (job.status != ConversionStatus::completed)
                 std::fprintf(stderr, "%s: %s\n", job.fileName.c_str(), job.errorMessage.value_or("not converted").c_str());
         return 1;
     }
-    std::printf("%zu %.2f\n", times.size(), percentile95(times));
+    std::printf("%zu %.2f\n", frames.times.size(), percentile95(frames.times));
     return 0;
 }
 
@@ -221,6 +285,7 @@ int main(int argc, char** argv) {
     const std::string mode = argv[1];
     if (mode == "memory") return memory(argv[2]);
     if (mode == "frames") return frames(argv[2]);
+    if (mode == "typing") return typing(argv[2]);
     if (mode == "batch" && argc == 4) return batch(argv[2], argv[3]);
     return 2;
 }

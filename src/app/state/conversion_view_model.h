@@ -18,6 +18,7 @@
 #include "app/state/accent_choice.h"
 #include "app/state/appearance.h"
 #include "app/state/batch_limits.h"
+#include "app/state/job_search.h"
 #include "app/state/recent_job.h"
 #include "app/state/toast.h"
 #include "converters/archive/compression_estimate.h"
@@ -351,6 +352,9 @@ private:
     bool showConversionsInfo_ = false;
     OptionalCategory libraryFilter_;
     std::string searchQuery_;
+    // Keeps what the search learnt between calls of visibleRows; told of every change of jobs_
+    // where the change is announced.
+    mutable JobSearch search_;
     Selection selection_;
     bool showSettingsPopover_ = false;
     bool isFullScreen_ = false;

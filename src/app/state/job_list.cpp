@@ -4,7 +4,6 @@
 #include <unordered_set>
 
 #include "app/state/conversion_view_model.h"
-#include "app/state/localized_search.h"
 #include "core/file_detector.h"
 #include "core/folder_access.h"
 #include "core/settings_store.h"
@@ -30,11 +29,13 @@ int ConversionViewModel::indexOf(const Uuid& id) const {
 }
 
 void ConversionViewModel::notifyJobUpdated(int row) {
+    search_.jobsChanged();
     emit jobUpdated(row);
     emit jobsChanged();
 }
 
 void ConversionViewModel::notifyJobsStructure() {
+    search_.jobsChanged();
     emit jobsStructureChanged();
     emit jobsChanged();
 }
@@ -109,16 +110,7 @@ void ConversionViewModel::removeJob(const ConversionJob& job) {
     }
 }
 
-std::vector<int> ConversionViewModel::visibleRows() const {
-    std::vector<int> rows;
-    for (size_t i = 0; i < jobs_.size(); ++i) {
-        const ConversionJob& job = jobs_[i];
-        if (libraryFilter_ && job.category() != *libraryFilter_) continue;
-        if (!searchQuery_.empty() && !localizedCaseInsensitiveContains(job.fileName, searchQuery_)) continue;
-        rows.push_back(static_cast<int>(i));
-    }
-    return rows;
-}
+std::vector<int> ConversionViewModel::visibleRows() const { return search_.rows(jobs_, libraryFilter_, searchQuery_); }
 
 ConversionViewModel::Jobs ConversionViewModel::visibleJobs() const {
     Jobs out;

@@ -17,17 +17,19 @@ uint32_t foldOptions() {
     return options;
 }
 
-icu::UnicodeString folded(std::string_view text) {
+}  // namespace
+
+std::u16string localizedSearchFold(std::string_view text) {
+    // Malformed UTF-8 becomes U+FFFD, so the result is well-formed UTF-16: a match of one folded
+    // text in another always starts and ends on whole characters.
     icu::UnicodeString s = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
     s.foldCase(foldOptions());
-    return s;
+    return std::u16string(s.getBuffer(), static_cast<size_t>(s.length()));
 }
-
-}  // namespace
 
 bool localizedCaseInsensitiveContains(std::string_view text, std::string_view query) {
     if (query.empty()) return false;
-    return folded(text).indexOf(folded(query)) >= 0;
+    return foldedContains(localizedSearchFold(text), localizedSearchFold(query));
 }
 
 }  // namespace calvoro

@@ -81,6 +81,23 @@ TEST_F(JobList, FilterAndSearchFollowCategoryAndCaseInTheUsersLocale) {
     EXPECT_TRUE(model->visibleJobs().empty());
 }
 
+TEST_F(JobList, SearchTypedAKeyAtATimeSeesJobsAddedAndRemovedBetweenKeys) {
+    model->addFiles({file("photo-1.png"), file("plan.pdf")});
+    model->setSearchQuery("p");
+    EXPECT_EQ(model->visibleRows(), (std::vector<int>{0, 1}));
+    model->setSearchQuery("ph");
+    model->addFiles({file("Photo-2.png")});
+    model->setSearchQuery("pho");
+    EXPECT_EQ(model->visibleRows(), (std::vector<int>{0, 2}));
+    model->removeJob(job(0));
+    model->setSearchQuery("phot");
+    ASSERT_EQ(model->visibleJobs().size(), 1u);
+    EXPECT_EQ(model->visibleJobs()[0].fileName, "Photo-2.png");
+    model->duplicateJob(job(1));
+    model->setSearchQuery("photo");
+    EXPECT_EQ(model->visibleRows(), (std::vector<int>{1, 2}));
+}
+
 TEST_F(JobList, SelectionFollowsTheVisibleJobsAndRemovals) {
     model->addFiles({file("a.png"), file("b.png"), file("c.wav")});
     const Uuid a = job(0).id, b = job(1).id, c = job(2).id;

@@ -70,6 +70,19 @@ TEST(Buttons, OnlyPillsAndAccentButtonsShrinkWhilePressed) {
     });
 }
 
+TEST(Buttons, APillsWidthFollowsItsLabel) {
+    qtmain::runOnMain([] {
+        GhostPillButton pill("Retry", 28);
+        const int narrow = pill.sizeHint().width();
+        pill.setLabel("Retry 12 failed");
+        EXPECT_GT(pill.sizeHint().width(), narrow);
+        pill.setLabel("Retry");
+        EXPECT_EQ(pill.sizeHint().width(), narrow);
+        pill.setLabel("");
+        EXPECT_EQ(pill.sizeHint().width(), 24) << "the padding alone";
+    });
+}
+
 TEST(Buttons, ScreenshotModeShowsEndStatesAtOnce) {
     qtmain::runOnMain([] {
         ScreenshotMode::active = true;

@@ -85,7 +85,8 @@ void ConsoleJobList::placeRows(bool refreshValues) {
         const auto& job = jobs[static_cast<size_t>(rows_[static_cast<size_t>(first + i)])];
         ConsoleRow* row = assigned[static_cast<size_t>(i)];
         // While scrolling, a row that keeps its job only moves: its value follows through
-        // jobUpdated. A change of the list gives every row its job again.
+        // jobUpdated. A change of the list gives a row its job again unless the row shows it
+        // as it is (typing a search would otherwise redraw every row at each key).
         if (!row) {
             if (!free.empty()) {
                 row = free.back();
@@ -95,7 +96,7 @@ void ConsoleJobList::placeRows(bool refreshValues) {
                 row = new ConsoleRow(viewModel_, job, viewport());
                 pool_.push_back(row);
             }
-        } else if (refreshValues) {
+        } else if (refreshValues && row->job() != job) {
             row->setJob(job);
         }
         row->setGeometry(0, (first + i) * ConsoleRow::rowHeight - offset, viewport()->width(), ConsoleRow::rowHeight);

@@ -23,8 +23,11 @@ GhostPillButton::GhostPillButton(const QString& label, double height, QWidget* p
 }
 
 QSize GhostPillButton::sizeHint() const {
-    const double width = QFontMetricsF(labelFont()).horizontalAdvance(text()) + 24;
-    return {static_cast<int>(std::ceil(width)), static_cast<int>(std::ceil(height_))};
+    if (measuredWidth_ < 0 || text() != measuredLabel_) {
+        measuredLabel_ = text();
+        measuredWidth_ = QFontMetricsF(labelFont()).horizontalAdvance(measuredLabel_);
+    }
+    return {static_cast<int>(std::ceil(measuredWidth_ + 24)), static_cast<int>(std::ceil(height_))};
 }
 
 void GhostPillButton::paintEvent(QPaintEvent*) {

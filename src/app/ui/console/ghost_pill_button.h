@@ -20,6 +20,9 @@ protected:
 
 private:
     double height_;
+    // The label's width as last measured: rows ask for the size hint several times a layout.
+    mutable QString measuredLabel_;
+    mutable double measuredWidth_ = -1;
 };
 
 }  // namespace calvoro
