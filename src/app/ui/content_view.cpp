@@ -335,7 +335,7 @@ void ContentView::updateSettings() {
                 settingsLayer_));
         enterModal(settingsLayer_, settingsSpring);
     } else if (settingsLayer_) {
-        dismissLayer(std::exchange(settingsLayer_, nullptr));
+        closeLayer(std::exchange(settingsLayer_, nullptr));
     }
     stackLayers();
     updateModality();
@@ -346,7 +346,7 @@ void ContentView::updateCompress() {
     if (compressLayer_ && (!job || !compressSheet_ || compressLayer_->property("jobId").toString() !=
                                                            QString::fromStdString(job->id.uuidString()))) {
         compressSheet_ = nullptr;
-        dismissLayer(std::exchange(compressLayer_, nullptr));
+        closeLayer(std::exchange(compressLayer_, nullptr));
     }
     if (job && !compressLayer_) {
         compressLayer_ = new ModalLayer([this] { viewModel_.setCompressingJob(std::nullopt); }, this);
@@ -371,7 +371,7 @@ void ContentView::updateConversions() {
         conversions_->setFocus(Qt::PopupFocusReason);
         return;
     }
-    if (conversions_) dismissLayer(std::exchange(conversions_, nullptr));
+    if (conversions_) closeLayer(std::exchange(conversions_, nullptr));
     stackLayers();
     updateModality();
 }
@@ -387,15 +387,21 @@ void ContentView::updateModality() {
     if (cardOpen == cardOpen_) return;
     cardOpen_ = cardOpen;
     QWidget* focus = window()->focusWidget();
-    if (cardOpen) {
-        focusBeforeCard_ = (focus && isAncestorOf(focus)) ? focus : nullptr;
-        return;
+    focusBeforeCard_ = (cardOpen && focus && isAncestorOf(focus)) ? focus : nullptr;
+}
+
+void ContentView::closeLayer(QWidget* layer) {
+    // The keys leave with the card, before it hides and the toolkit passes them on at random: to
+    // the card still open, else back to where they were before the cards with the look they had
+    // then, else to the window.
+    QWidget* focus = window()->focusWidget();
+    if (focus && (focus == layer || layer->isAncestorOf(focus))) {
+        QWidget* back = focusBeforeCard_;
+        if (QWidget* open = focusScope()) open->setFocus(Qt::PopupFocusReason);
+        else if (back && back->isVisible() && back->isEnabled()) back->setFocus(Qt::PopupFocusReason);
+        else setFocus(Qt::PopupFocusReason);
     }
-    // Back to where the keys were before the card, with the look the focus had then.
-    QWidget* back = std::exchange(focusBeforeCard_, nullptr);
-    const bool inLeavingCard = focus && isAncestorOf(focus) && !column_->isAncestorOf(focus) && !toastHost_->isAncestorOf(focus);
-    if (back && back->isVisible() && back->isEnabled()) back->setFocus(Qt::PopupFocusReason);
-    else if (inLeavingCard) setFocus(Qt::PopupFocusReason);
+    dismissLayer(layer);
 }
 
 QWidget* ContentView::focusScope() const {

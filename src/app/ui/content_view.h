@@ -97,6 +97,7 @@ private:
     void updateConversions();
     void updateModality();
     void closeTopCard();
+    void closeLayer(QWidget* layer);
     void presentFilePicker();
     void relayout();
     void stackLayers();

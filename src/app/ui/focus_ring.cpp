@@ -17,6 +17,7 @@ namespace {
 constexpr char radiusKey[] = "calvoroFocusRingRadius";
 constexpr char aroundKey[] = "calvoroFocusRingAround";
 constexpr char noRingKey[] = "calvoroNoFocusRing";
+constexpr char outsetKey[] = "calvoroFocusRingOutset";
 
 // The scroll view's viewport that clips widget, if widget is the viewport itself.
 bool isViewport(const QWidget* widget) {
@@ -36,9 +37,10 @@ FocusRing::FocusRing(QWidget* host) : QWidget(host), host_(host) {
     qApp->installEventFilter(this);
 }
 
-void FocusRing::setShape(QWidget* control, double radius, QWidget* around) {
+void FocusRing::setShape(QWidget* control, double radius, QWidget* around, QMargins outset) {
     control->setProperty(radiusKey, radius);
     control->setProperty(aroundKey, QVariant::fromValue<QObject*>(around));
+    control->setProperty(outsetKey, QVariant::fromValue(outset));
 }
 
 void FocusRing::setNoRing(QWidget* widget) { widget->setProperty(noRingKey, true); }
@@ -102,7 +104,7 @@ void FocusRing::refresh() {
     radius_ = control_->property(radiusKey).toDouble(&known);
     if (!known) radius_ = 8;
 
-    const QRect shape(ringed->mapTo(host_, QPoint(0, 0)), ringed->size());
+    const QRect shape = QRect(ringed->mapTo(host_, QPoint(0, 0)), ringed->size()).marginsAdded(control_->property(outsetKey).value<QMargins>());
     const int reach = static_cast<int>(std::ceil(Theme::focusRingReach())) + 1;
     QRect clip = host_->rect();
     for (QWidget* up = ringed->parentWidget(); up && up != host_; up = up->parentWidget())

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMargins>
 #include <QPointer>
 #include <QRectF>
 #include <QWidget>
@@ -20,8 +21,9 @@ public:
     explicit FocusRing(QWidget* host);
 
     // The corner radius of the control's own rounded shape (8 when never set), and optionally
-    // another widget to ring in its place, such as the frame around a text field.
-    static void setShape(QWidget* control, double radius, QWidget* around = nullptr);
+    // another widget to ring in its place, such as the frame around a text field, and how far
+    // the drawn shape reaches beyond that widget's rectangle (a field painted around its editor).
+    static void setShape(QWidget* control, double radius, QWidget* around = nullptr, QMargins outset = {});
     // Cards and holders that take the focus only to pass it on get no ring.
     static void setNoRing(QWidget* widget);
 

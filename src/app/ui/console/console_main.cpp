@@ -23,6 +23,7 @@
 #include "app/ui/hover_button.h"
 #include "app/ui/symbols.h"
 #include "app/ui/theme.h"
+#include "app/ui/focus_ring.h"
 
 namespace calvoro {
 
@@ -182,6 +183,7 @@ QWidget* ConsoleMain::buildSearchBar() {
     search_->setFont(Theme::font(13));
     search_->setStyleSheet(QStringLiteral("QLineEdit { background: transparent; border: none; padding: 0; }"));
     search_->setText(fromStd(viewModel_.searchQuery()));
+    FocusRing::setShape(search_, 8, frame);
     connect(search_, &QLineEdit::textChanged, this, [this](const QString& text) {
         if (text.toStdString() != viewModel_.searchQuery()) viewModel_.setSearchQuery(text.toStdString());
     });

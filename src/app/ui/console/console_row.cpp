@@ -24,6 +24,7 @@
 #include "app/ui/symbols.h"
 #include "app/ui/theme.h"
 #include "app/ui/thumbnail_loader.h"
+#include "app/ui/focus_ring.h"
 #include "converters/archive/compressor.h"
 #include "core/text_util.h"
 
@@ -39,6 +40,7 @@ public:
     explicit RowCheckbox(QWidget* parent) : QAbstractButton(parent) {
         setCheckable(true);
         setFixedSize(static_cast<int>(checkSide), static_cast<int>(checkSide));
+        FocusRing::setShape(this, 6);
         setCursor(Qt::PointingHandCursor);
     }
 

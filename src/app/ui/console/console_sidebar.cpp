@@ -21,6 +21,7 @@
 #include "app/ui/scroll_bar_style.h"
 #include "app/ui/symbols.h"
 #include "app/ui/theme.h"
+#include "app/ui/focus_ring.h"
 #include "core/text_util.h"
 
 namespace calvoro {
@@ -146,7 +147,10 @@ protected:
 // Keeps the fade along the bottom of the scroll view.
 class FadingScrollArea : public QScrollArea {
 public:
-    explicit FadingScrollArea(QWidget* parent) : QScrollArea(parent), fade_(new FadeOverlay(this)) {}
+    explicit FadingScrollArea(QWidget* parent) : QScrollArea(parent), fade_(new FadeOverlay(this)) {
+        // Tab goes to the rows inside, and the view scrolls to each.
+        setFocusPolicy(Qt::NoFocus);
+    }
 
 protected:
     void resizeEvent(QResizeEvent* event) override {

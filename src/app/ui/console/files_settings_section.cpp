@@ -16,6 +16,7 @@
 #include "app/ui/hover_button.h"
 #include "app/ui/symbols.h"
 #include "app/ui/theme.h"
+#include "app/ui/focus_ring.h"
 #include "core/folder_access.h"
 #include "core/text_util.h"
 
@@ -29,6 +30,7 @@ public:
     explicit ChooseButton(QWidget* parent) : HoverButton(parent) {
         setFont(Theme::font(12));
         setCursor(Qt::PointingHandCursor);
+        FocusRing::setShape(this, 6);
     }
     void setText(const QString& label) {
         setLabel(label);
