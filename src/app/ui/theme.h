@@ -64,7 +64,7 @@ public:
 
     // The keyboard focus ring: a line of ringWidth drawn ringGap outside the control's shape, in
     // the accent fill where it stands out from the scheme's cards, else in the primary text colour.
-    static constexpr double focusRingWidth = 2, focusRingGap = 1;
+    static constexpr double focusRingWidth = 2, focusRingGap = 2;
     static QColor focusRing(const QColor& accentFill, ColorScheme scheme);
     // The ring around shape, a rounded rectangle (radius; a capsule when radius is negative).
     static void paintFocusRing(QPainter& painter, const QRectF& shape, double radius, const QColor& colour);

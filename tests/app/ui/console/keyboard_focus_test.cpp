@@ -69,7 +69,7 @@ TEST_F(FocusRingTest, ShowsAroundKeyboardFocusOnlyAndAMouseClickPutsItAway) {
         // The ring lies just outside the button's edge; a few points further out is the window.
         QImage picture = host->grab().toImage();
         const int y = first->geometry().center().y();
-        EXPECT_GT(lightnessAt(picture, {first->x() - 2, y}), 150);
+        EXPECT_GT(lightnessAt(picture, {first->x() - 3, y}), 150);
         EXPECT_LT(lightnessAt(picture, {first->x() - 8, y}), 80);
         EXPECT_LT(lightnessAt(picture, {first->x() + 3, first->y() + 3}), 80);
         testing::saveSnapshot(host.get(), "focus-ring-dark");
@@ -84,7 +84,7 @@ TEST_F(FocusRingTest, ShowsAroundKeyboardFocusOnlyAndAMouseClickPutsItAway) {
         EXPECT_TRUE(toggle->isChecked());
         EXPECT_FALSE(ring->isShowing());
         picture = host->grab().toImage();
-        EXPECT_LT(lightnessAt(picture, {first->x() - 2, y}), 80);
+        EXPECT_LT(lightnessAt(picture, {first->x() - 3, y}), 80);
 
         tab(false);
         EXPECT_EQ(ring->ringedWidget(), second);
@@ -110,11 +110,18 @@ TEST_F(FocusRingTest, FollowsTheControlsShapeAndStaysOutOfScreenshots) {
         ASSERT_EQ(ring->ringedWidget(), toggle);
         // The switch's capsule: the ring is round at its ends, so its corner stays clear.
         const QImage picture = host->grab().toImage();
-        EXPECT_GT(lightnessAt(picture, {toggle->x() - 2, toggle->geometry().center().y()}), 150);
-        EXPECT_LT(lightnessAt(picture, {toggle->x() - 2, toggle->y() - 2}), 80);
+        EXPECT_GT(lightnessAt(picture, {toggle->x() - 3, toggle->geometry().center().y()}), 150);
+        EXPECT_LT(lightnessAt(picture, {toggle->x() - 3, toggle->y() - 3}), 80);
         // It moves with the control.
         toggle->move(400, 100);
         EXPECT_EQ(ring->geometry().center(), toggle->geometry().center());
+
+        // On the light scheme the pale ring would vanish: it is drawn in ink.
+        Theme::applyAppearance(host.get(), ColorScheme::light, AccentChoice::paper);
+        const QImage light = host->grab().toImage();
+        EXPECT_LT(lightnessAt(light, {toggle->x() - 3, toggle->geometry().center().y()}), 80);
+        EXPECT_GT(lightnessAt(light, {toggle->x() - 8, toggle->geometry().center().y()}), 200);
+        testing::saveSnapshot(host.get(), "focus-ring-light");
 
         first->setFocus(Qt::TabFocusReason);
         ScreenshotMode::active = true;
@@ -296,6 +303,10 @@ TEST_F(KeyboardFocusTest, TabWalksTheListRowByRowFromTheToolbarAndScrollsTheRowI
             if (row->y() < top->y()) top = row;
         EXPECT_EQ(focused(), top->checkbox());
         EXPECT_EQ(top->job().fileName, "table-100.csv");
+        testing::saveSnapshot(view, "focus-row-dark");
+        model->setAppearanceMode(AppearanceMode::light);
+        testing::saveSnapshot(view, "focus-row-light");
+        model->setAppearanceMode(AppearanceMode::dark);
         // Backtab leaves the list for the toolbar's last button.
         tab(false);
         EXPECT_FALSE(list->isAncestorOf(focused()));
