@@ -50,14 +50,23 @@ bool FocusOrder::step(const std::vector<QWidget*>& stops, bool next) {
     const int count = static_cast<int>(stops.size());
     QWidget* focus = stops.front()->window()->focusWidget();
     const auto at = std::find(stops.begin(), stops.end(), focus);
-    int index;
+    int index = -1;
     if (at != stops.end()) {
         index = (static_cast<int>(at - stops.begin()) + (next ? 1 : count - 1)) % count;
-    } else {
-        const auto within = std::find_if(stops.begin(), stops.end(), [focus](QWidget* stop) { return focus && focus->isAncestorOf(stop); });
-        if (within != stops.end()) index = (static_cast<int>(within - stops.begin()) + (next ? 0 : count - 1)) % count;
-        else index = next ? 0 : count - 1;
+    } else if (focus) {
+        const auto within = std::find_if(stops.begin(), stops.end(), [focus](QWidget* stop) { return focus->isAncestorOf(stop); });
+        if (within != stops.end()) {
+            index = (static_cast<int>(within - stops.begin()) + (next ? 0 : count - 1)) % count;
+        } else {
+            // A widget that is no stop (one just hidden, say): the nearest stop along the chain.
+            for (QWidget* w = next ? focus->nextInFocusChain() : focus->previousInFocusChain(); w && w != focus && index < 0;
+                 w = next ? w->nextInFocusChain() : w->previousInFocusChain()) {
+                const auto found = std::find(stops.begin(), stops.end(), w);
+                if (found != stops.end()) index = static_cast<int>(found - stops.begin());
+            }
+        }
     }
+    if (index < 0) index = next ? 0 : count - 1;
     QWidget* target = stops[static_cast<size_t>(index)];
     target->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
     for (QWidget* up = target->parentWidget(); up; up = up->parentWidget()) {

@@ -25,8 +25,8 @@ public:
     static bool isTabStop(const QWidget* widget);
     // Moves the focus one stop forward or back through stops and around. When the focus is on
     // none of them, goes to the first stop inside the focused widget (forward) or the one before
-    // it (back), else to the first or the last. Scroll views holding the new stop scroll it into
-    // view. False when there is no stop.
+    // it (back), else to the nearest stop along the focus chain, else to the first or the last.
+    // Scroll views holding the new stop scroll it into view. False when there is no stop.
     static bool step(const std::vector<QWidget*>& stops, bool next);
 };
 

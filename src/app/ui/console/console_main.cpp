@@ -333,8 +333,10 @@ void ConsoleMain::placeToolbars() {
     const QRect area = toolbarArea_->rect();
     searchBar_->setGeometry(area.translated(0, static_cast<int>(std::lround(-4 * t))));
     selectionBar_->setGeometry(area.translated(0, static_cast<int>(std::lround(4 * (1 - t)))));
-    searchBar_->setVisible(t < 0.5);
-    selectionBar_->setVisible(t >= 0.5);
+    // The incoming bar shows before the other hides, so a focused button hands the focus across.
+    QWidget* incoming = t < 0.5 ? searchBar_ : selectionBar_;
+    incoming->setVisible(true);
+    (incoming == searchBar_ ? selectionBar_ : searchBar_)->setVisible(false);
 }
 
 void ConsoleMain::resizeEvent(QResizeEvent* event) {

@@ -10,6 +10,7 @@
 
 #include "app/state/screenshot_mode.h"
 #include "app/ui/compress_sheet.h"
+#include "app/ui/console/accent_button.h"
 #include "app/ui/console/console_job_list.h"
 #include "app/ui/console/console_main.h"
 #include "app/ui/console/console_test_support.h"
@@ -221,6 +222,7 @@ TEST_F(KeyboardFocusTest, TabGoesRoundTheSettingsCardOnlyAndEscapeGivesTheFocusB
         EXPECT_EQ(focused(), search);
         // The keyboard brought the card and took it away: the field shows the ring again.
         EXPECT_TRUE(view->focusRing()->isShowing());
+        testing::saveSnapshot(view, "focus-search-dark");
     });
 }
 
@@ -254,6 +256,7 @@ TEST_F(KeyboardFocusTest, TheCompressSheetHoldsTheKeysAndClosesOnEscape) {
         ASSERT_EQ(focused(), level);
         QTest::keyClick(level, Qt::Key_Space);
         EXPECT_EQ(view->compressSheet()->selected(), CompressionLevel(CompressionLevel::tiny));
+        testing::saveSnapshot(view, "focus-compress-dark");
 
         QTest::keyClick(focused(), Qt::Key_Escape);
         EXPECT_FALSE(model->compressingJob());
@@ -327,6 +330,23 @@ TEST_F(KeyboardFocusTest, TabWalksTheListRowByRowFromTheToolbarAndScrollsTheRowI
         }
         EXPECT_GT(list->verticalScrollBar()->value(), 0);
         EXPECT_GT(lastName, "table-110.csv");
+    });
+}
+
+TEST_F(KeyboardFocusTest, AButtonThatHidesHandsTheFocusToItsNeighbourOnTheWay) {
+    addJobs(3);
+    ConsoleMain* main = nullptr;
+    onMain([&] {
+        main = consoleMain();
+        main->selectAllButton()->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(main->selectAllButton(), Qt::Key_Space);
+        EXPECT_EQ(model->selection().size(), 3u);
+    });
+    ASSERT_TRUE(waitUntil([&] { return main->searchToolbar()->isHidden(); }));
+    onMain([&] {
+        // The selection bar took its place: the keys stay in the toolbar.
+        EXPECT_EQ(focused(), static_cast<QWidget*>(main->convertSelectedButton()));
+        EXPECT_TRUE(view->focusRing()->isShowing());
     });
 }
 
