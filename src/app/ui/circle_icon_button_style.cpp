@@ -4,9 +4,9 @@
 
 #include <cmath>
 
+#include "app/ui/focus_ring.h"
 #include "app/ui/symbols.h"
 #include "app/ui/theme.h"
-#include "app/ui/focus_ring.h"
 
 namespace calvoro {
 

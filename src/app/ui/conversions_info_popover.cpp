@@ -11,12 +11,12 @@
 
 #include <cmath>
 
+#include "app/ui/focus_ring.h"
+#include "app/ui/hover_button.h"
 #include "app/ui/modal_chrome.h"
 #include "app/ui/scroll_bar_style.h"
 #include "app/ui/symbols.h"
 #include "app/ui/theme.h"
-#include "app/ui/focus_ring.h"
-#include "app/ui/hover_button.h"
 
 namespace calvoro {
 namespace {

@@ -5,8 +5,8 @@
 
 #include <cmath>
 
-#include "app/ui/theme.h"
 #include "app/ui/focus_ring.h"
+#include "app/ui/theme.h"
 
 namespace calvoro {
 namespace {

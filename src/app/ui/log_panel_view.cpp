@@ -17,12 +17,12 @@
 #include "app/state/conversion_view_model.h"
 #include "app/state/localized_search.h"
 #include "app/ui/circle_icon_button_style.h"
+#include "app/ui/focus_ring.h"
 #include "app/ui/log_entry_row.h"
 #include "app/ui/log_filter_pill.h"
 #include "app/ui/scroll_bar_style.h"
 #include "app/ui/symbols.h"
 #include "app/ui/theme.h"
-#include "app/ui/focus_ring.h"
 
 namespace calvoro {
 namespace {

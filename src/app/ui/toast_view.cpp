@@ -6,10 +6,10 @@
 
 #include <cmath>
 
+#include "app/ui/focus_ring.h"
 #include "app/ui/hover_button.h"
 #include "app/ui/symbols.h"
 #include "app/ui/theme.h"
-#include "app/ui/focus_ring.h"
 
 namespace calvoro {
 namespace {

@@ -21,10 +21,10 @@
 #include "app/ui/console/percent_text.h"
 #include "app/ui/console/reveal_button.h"
 #include "app/ui/console/row_remove_button.h"
+#include "app/ui/focus_ring.h"
 #include "app/ui/symbols.h"
 #include "app/ui/theme.h"
 #include "app/ui/thumbnail_loader.h"
-#include "app/ui/focus_ring.h"
 #include "converters/archive/compressor.h"
 #include "core/text_util.h"
 

@@ -21,7 +21,6 @@
 #include "app/ui/scroll_bar_style.h"
 #include "app/ui/symbols.h"
 #include "app/ui/theme.h"
-#include "app/ui/focus_ring.h"
 #include "core/text_util.h"
 
 namespace calvoro {

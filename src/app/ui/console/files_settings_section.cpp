@@ -13,10 +13,10 @@
 #include "app/ui/console/settings_group.h"
 #include "app/ui/console/settings_row.h"
 #include "app/ui/console/text_button.h"
+#include "app/ui/focus_ring.h"
 #include "app/ui/hover_button.h"
 #include "app/ui/symbols.h"
 #include "app/ui/theme.h"
-#include "app/ui/focus_ring.h"
 #include "core/folder_access.h"
 #include "core/text_util.h"
 

@@ -2,8 +2,8 @@
 
 #include <QPainter>
 
-#include "app/ui/theme.h"
 #include "app/ui/focus_ring.h"
+#include "app/ui/theme.h"
 
 namespace calvoro {
 
