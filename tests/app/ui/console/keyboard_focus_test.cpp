@@ -13,6 +13,7 @@
 #include "app/ui/console/accent_button.h"
 #include "app/ui/console/console_job_list.h"
 #include "app/ui/console/console_main.h"
+#include "app/ui/console/from_to_pills.h"
 #include "app/ui/console/console_test_support.h"
 #include "app/ui/console/console_view.h"
 #include "app/ui/console/ghost_pill_button.h"
@@ -149,6 +150,21 @@ TEST_F(FocusRingTest, ReturnAndSpacePressTheFocusedButton) {
     onMain([&] {
         EXPECT_EQ(clicks->count(), 2);
         delete clicks;
+    });
+}
+
+TEST_F(FocusRingTest, TheThemeChoiceStepsWithTheArrowsAndStopsAtTheEnds) {
+    onMain([&] {
+        auto* theme = new SettingsSegmented({QStringLiteral("Dark"), QStringLiteral("Light")}, QStringLiteral("Dark"), host.get());
+        QSignalSpy chosen(theme, &SettingsSegmented::chosen);
+        EXPECT_TRUE(theme->focusPolicy() & Qt::TabFocus);
+        QTest::keyClick(theme, Qt::Key_Right);
+        EXPECT_EQ(theme->selected(), "Light");
+        QTest::keyClick(theme, Qt::Key_Right);
+        EXPECT_EQ(theme->selected(), "Light");
+        QTest::keyClick(theme, Qt::Key_Left);
+        EXPECT_EQ(theme->selected(), "Dark");
+        EXPECT_EQ(chosen.count(), 2);
     });
 }
 
@@ -330,6 +346,15 @@ TEST_F(KeyboardFocusTest, TabWalksTheListRowByRowFromTheToolbarAndScrollsTheRowI
         }
         EXPECT_GT(list->verticalScrollBar()->value(), 0);
         EXPECT_GT(lastName, "table-110.csv");
+
+        // The format pill opens its menu from the keyboard.
+        ConsoleRow* row = static_cast<ConsoleRow*>(focused()->parentWidget());
+        row->pills()->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(row->pills(), Qt::Key_Space);
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_TRUE(menu);
+        EXPECT_TRUE(testing::menuTexts(menu).contains("TSV"));
+        menu->close();
     });
 }
 
