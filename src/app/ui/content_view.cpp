@@ -434,9 +434,10 @@ bool ContentView::focusNextPrevChild(bool next) {
 
 void ContentView::stackLayers() {
     // Back to front: canvas, columns, toasts, settings (4), compress (6, 7), conversions (8), drop (10).
+    // The bottom layers go down rather than the columns up, so a card fading out stays in front.
+    toastHost_->lower();
+    column_->lower();
     background_->lower();
-    column_->raise();
-    toastHost_->raise();
     for (QWidget* layer : {static_cast<QWidget*>(settingsLayer_), static_cast<QWidget*>(compressLayer_),
                            static_cast<QWidget*>(conversions_), static_cast<QWidget*>(dropOverlay_)})
         if (layer) layer->raise();

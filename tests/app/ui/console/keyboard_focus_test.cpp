@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QPointer>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
@@ -233,9 +234,12 @@ TEST_F(KeyboardFocusTest, TabGoesRoundTheSettingsCardOnlyAndEscapeGivesTheFocusB
         EXPECT_EQ(walk(layer, stops.size() + 2, false).size(), stops.size());
         testing::saveSnapshot(view, "focus-settings-dark");
 
+        QPointer<QWidget> leaving = layer;
         QTest::keyClick(focused(), Qt::Key_Escape);
         EXPECT_FALSE(model->showSettingsPopover());
         EXPECT_EQ(focused(), search);
+        // The card fades out in front of the console, not behind it.
+        if (leaving) EXPECT_GT(view->children().indexOf(leaving), view->children().indexOf(view->consoleRow()));
         // The keyboard brought the card and took it away: the field shows the ring again.
         EXPECT_TRUE(view->focusRing()->isShowing());
         testing::saveSnapshot(view, "focus-search-dark");
