@@ -1,6 +1,5 @@
 #include "app/ui/focus_order.h"
 
-#include <QApplication>
 #include <QScrollArea>
 #include <QWidget>
 
@@ -19,6 +18,25 @@ QWidget* orderingView(const QWidget* scope, QWidget* widget) {
     return found;
 }
 
+// One place on the Tab path: a control, or a FocusOrder view with the stops it orders itself.
+struct Place {
+    QRect rect;  // in the scope's coordinates
+    std::vector<QWidget*> stops;
+};
+
+// Reading order, whatever order the widgets were made in: lines from top to bottom, each from
+// left to right, where a line is the topmost place left and every place whose middle lies
+// within its height.
+void sortForReading(std::vector<Place>& places) {
+    std::stable_sort(places.begin(), places.end(), [](const Place& a, const Place& b) { return a.rect.top() < b.rect.top(); });
+    for (auto line = places.begin(); line != places.end();) {
+        const int bottom = line->rect.bottom();
+        const auto end = std::stable_partition(line + 1, places.end(), [bottom](const Place& p) { return p.rect.center().y() <= bottom; });
+        std::stable_sort(line, end, [](const Place& a, const Place& b) { return a.rect.left() < b.rect.left(); });
+        line = end;
+    }
+}
+
 }  // namespace
 
 bool FocusOrder::isTabStop(const QWidget* widget) {
@@ -29,19 +47,24 @@ bool FocusOrder::isTabStop(const QWidget* widget) {
 std::vector<QWidget*> FocusOrder::inside(const QWidget* scope) {
     std::vector<QWidget*> stops;
     if (!scope || !scope->isVisible()) return stops;
+    std::vector<Place> places;
     std::set<const QWidget*> ordered;
+    auto rectOf = [scope](const QWidget* widget) { return QRect(widget->mapTo(scope, QPoint(0, 0)), widget->size()); };
     // The chain runs through every widget of the window and comes back round.
-    const QWidget* start = scope;
-    for (QWidget* widget = scope->nextInFocusChain(); widget && widget != start; widget = widget->nextInFocusChain()) {
+    for (QWidget* widget = scope->nextInFocusChain(); widget && widget != scope; widget = widget->nextInFocusChain()) {
         if (!scope->isAncestorOf(widget)) continue;
         if (QWidget* view = orderingView(scope, widget)) {
-            if (ordered.insert(view).second)
-                for (QWidget* stop : dynamic_cast<FocusOrder*>(view)->tabStops())
-                    if (isTabStop(stop)) stops.push_back(stop);
-            continue;
+            if (!ordered.insert(view).second) continue;
+            Place place{rectOf(view), {}};
+            for (QWidget* stop : dynamic_cast<FocusOrder*>(view)->tabStops())
+                if (isTabStop(stop)) place.stops.push_back(stop);
+            if (!place.stops.empty()) places.push_back(std::move(place));
+        } else if (isTabStop(widget)) {
+            places.push_back({rectOf(widget), {widget}});
         }
-        if (isTabStop(widget)) stops.push_back(widget);
     }
+    sortForReading(places);
+    for (const Place& place : places) stops.insert(stops.end(), place.stops.begin(), place.stops.end());
     return stops;
 }
 

@@ -6,9 +6,10 @@ class QWidget;
 
 namespace calvoro {
 
-// The order in which Tab and Backtab visit a part of the window. The window's focus chain follows
-// the order widgets were made in; a view whose controls are made in another order than they
-// stand on screen (a list of pooled rows) gives its own order by implementing this.
+// The order in which Tab and Backtab visit a part of the window: the order the controls are read
+// in on screen, not the order they were made in (which the toolkit's focus chain follows, and
+// which sections built anew on each change break). A view whose stops need an order of their
+// own (a list of pooled rows) gives it by implementing this.
 class FocusOrder {
 public:
     virtual ~FocusOrder() = default;
@@ -18,8 +19,9 @@ public:
     // The keyboard just moved the focus to stop, one of tabStops(): bring it into view.
     virtual void revealStop(QWidget* stop) { (void)stop; }
 
-    // The tab stops inside scope (not scope itself), in the focus chain's order, where each
-    // FocusOrder view inside scope brings its own stops in its own order.
+    // The tab stops inside scope (not scope itself) in reading order: lines from top to bottom,
+    // each from left to right; each FocusOrder view inside scope is one place holding its own
+    // stops in its own order.
     static std::vector<QWidget*> inside(const QWidget* scope);
     // Enabled, shown and taking the focus by Tab.
     static bool isTabStop(const QWidget* widget);

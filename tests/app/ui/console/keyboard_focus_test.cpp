@@ -228,8 +228,13 @@ TEST_F(KeyboardFocusTest, TabGoesRoundTheSettingsCardOnlyAndEscapeGivesTheFocusB
         QWidget* layer = view->settingsLayer();
         ASSERT_EQ(view->focusScope(), layer);
         const auto stops = FocusOrder::inside(layer);
-        // Close, the switcher, the appearance controls, the two footer buttons.
+        // In reading order: close, the switcher, the appearance controls, the two footer buttons,
+        // though the section's controls are made after the footer.
         ASSERT_GE(stops.size(), 6u);
+        EXPECT_EQ(stops.front()->accessibleName(), "Close");
+        EXPECT_EQ(stops[stops.size() - 2]->accessibleName(), "All conversions");
+        for (size_t i = 1; i < stops.size(); ++i)
+            EXPECT_GE(stops[i]->mapTo(layer, QPoint(0, stops[i]->height())).y(), stops[i - 1]->mapTo(layer, QPoint(0, 0)).y()) << i;
         EXPECT_EQ(walk(layer, stops.size() + 2, true).size(), stops.size());
         EXPECT_EQ(walk(layer, stops.size() + 2, false).size(), stops.size());
         testing::saveSnapshot(view, "focus-settings-dark");
