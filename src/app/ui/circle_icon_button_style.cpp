@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "app/ui/focus_ring.h"
 #include "app/ui/symbols.h"
 #include "app/ui/theme.h"
 
@@ -13,6 +14,7 @@ CircleIconButtonStyle::CircleIconButtonStyle(std::string symbol, double symbolPo
                                              const QString& help, QWidget* parent)
     : HoverButton(parent), symbol_(std::move(symbol)), symbolPoints_(symbolPoints), weight_(weight), size_(size) {
     setHasPressLook(true);
+    FocusRing::setShape(this, 7);
     setToolTip(help);
     setAccessibleName(help);
     setFixedSize(sizeHint());

@@ -10,6 +10,8 @@
 
 #include "app/state/conversion_view_model.h"
 #include "app/state/screenshot_mode.h"
+#include "app/ui/focus_ring.h"
+#include "app/ui/hover_button.h"
 #include "app/ui/symbols.h"
 #include "app/ui/theme.h"
 #include "converters/archive/compressor.h"
@@ -38,11 +40,11 @@ QString bytes(int64_t count) { return QString::fromStdString(formatByteCount(cou
 double lineHeight(const QFont& font) { return QFontMetricsF(font).height(); }
 
 // A plain text button: "Cancel".
-class TextButton : public QAbstractButton {
+class TextButton : public HoverButton {
 public:
-    TextButton(const QString& text, QWidget* parent) : QAbstractButton(parent) {
-        setText(text);
-        setCursor(Qt::ArrowCursor);
+    TextButton(const QString& text, QWidget* parent) : HoverButton(parent) {
+        setLabel(text);
+        FocusRing::setShape(this, 4);
         const QFontMetricsF metrics(Theme::font(12));
         setFixedSize(static_cast<int>(std::ceil(metrics.horizontalAdvance(text))) + 4, static_cast<int>(footerButtonHeight));
     }
@@ -57,10 +59,10 @@ protected:
 };
 
 // "Compress": filled with the accent once a level is chosen, muted and disabled before.
-class CompressButton : public QAbstractButton {
+class CompressButton : public HoverButton {
 public:
-    CompressButton(ConversionViewModel& viewModel, QWidget* parent) : QAbstractButton(parent), viewModel_(viewModel) {
-        setText(QStringLiteral("Compress"));
+    CompressButton(ConversionViewModel& viewModel, QWidget* parent) : HoverButton(parent), viewModel_(viewModel) {
+        setLabel(QStringLiteral("Compress"));
         const QFontMetricsF metrics(Theme::font(12, QFont::DemiBold));
         setFixedSize(static_cast<int>(std::ceil(metrics.horizontalAdvance(text()) + 24)), static_cast<int>(footerButtonHeight));
     }
@@ -121,10 +123,11 @@ private:
 };
 
 // One level: selection mark, name and caption, then size, saving and quality loss.
-class CompressSheet::LevelRow : public QAbstractButton {
+class CompressSheet::LevelRow : public HoverButton {
 public:
-    LevelRow(CompressSheet* sheet, CompressionEstimate estimate) : QAbstractButton(sheet), sheet_(sheet), estimate_(estimate) {
+    LevelRow(CompressSheet* sheet, CompressionEstimate estimate) : HoverButton(sheet), sheet_(sheet), estimate_(estimate) {
         setAccessibleName(QString::fromStdString(estimate.level.label()));
+        FocusRing::setShape(this, 10);
         setFixedHeight(static_cast<int>(std::ceil(rowHeight())));
         connect(this, &QAbstractButton::clicked, this, [this] { sheet_->select(estimate_.level); });
     }

@@ -6,6 +6,7 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QShortcut>
 #include <QStackedLayout>
 
 #include <sys/stat.h>
@@ -20,6 +21,8 @@
 #include "app/ui/conversions_info_popover.h"
 #include "app/ui/drop_overlay.h"
 #include "app/ui/drop_zone_view.h"
+#include "app/ui/focus_order.h"
+#include "app/ui/focus_ring.h"
 #include "app/ui/kx_canvas_background.h"
 #include "app/ui/layer_transition.h"
 #include "app/ui/log_panel_view.h"
@@ -100,7 +103,12 @@ public:
 
     void setCard(QWidget* card) {
         card_ = card;
-        if (card_) card_->setParent(this);
+        if (card_) {
+            card_->setParent(this);
+            // The card holds the focus only to pass it to its controls; clicks on its face keep it there.
+            if (card_->focusPolicy() == Qt::NoFocus) card_->setFocusPolicy(Qt::ClickFocus);
+            FocusRing::setNoRing(card_);
+        }
         placeCard();
     }
     QWidget* card() const { return card_; }
@@ -123,7 +131,6 @@ protected:
     void takeFocus() {
         const QWidget* focused = QApplication::focusWidget();
         if (focused && card_->isAncestorOf(focused)) return;
-        if (card_->focusPolicy() == Qt::NoFocus) card_->setFocusPolicy(Qt::StrongFocus);
         card_->setFocus(Qt::PopupFocusReason);
     }
 
@@ -173,8 +180,15 @@ ContentView::ContentView(ConversionViewModel& viewModel, ConsoleViews console, Q
       dropZone_(new DropZoneView(viewModel, cardStack_)),
       toastHost_(new QWidget(this)),
       dropOverlay_(new DropOverlay(this)),
-      trafficLights_(new TrafficLightVisibilityAccessor(this)) {
+      trafficLights_(new TrafficLightVisibilityAccessor(this)),
+      focusRing_(new FocusRing(this)),
+      escape_(new QShortcut(QKeySequence(Qt::Key_Escape), this)) {
     setMinimumSize(820, 640);
+    // Holds the focus when the control that had it went away with a card.
+    FocusRing::setNoRing(this);
+    escape_->setContext(Qt::WindowShortcut);
+    escape_->setEnabled(false);
+    connect(escape_, &QShortcut::activated, this, &ContentView::closeTopCard);
     setAcceptDrops(true);
 
     auto* stack = new QStackedLayout(cardStack_);
@@ -321,7 +335,7 @@ void ContentView::updateSettings() {
                 settingsLayer_));
         enterModal(settingsLayer_, settingsSpring);
     } else if (settingsLayer_) {
-        dismissLayer(std::exchange(settingsLayer_, nullptr));
+        closeLayer(std::exchange(settingsLayer_, nullptr));
     }
     stackLayers();
     updateModality();
@@ -332,7 +346,7 @@ void ContentView::updateCompress() {
     if (compressLayer_ && (!job || !compressSheet_ || compressLayer_->property("jobId").toString() !=
                                                            QString::fromStdString(job->id.uuidString()))) {
         compressSheet_ = nullptr;
-        dismissLayer(std::exchange(compressLayer_, nullptr));
+        closeLayer(std::exchange(compressLayer_, nullptr));
     }
     if (job && !compressLayer_) {
         compressLayer_ = new ModalLayer([this] { viewModel_.setCompressingJob(std::nullopt); }, this);
@@ -349,10 +363,15 @@ void ContentView::updateConversions() {
     if (viewModel_.showConversionsInfo()) {
         if (conversions_) return;
         conversions_ = new ConversionsInfoPopover([this] { viewModel_.setShowConversionsInfo(false); }, this);
+        FocusRing::setNoRing(conversions_);
         (new LayerTransition(conversions_, conversionsSpring, true, conversions_))->enter();
-    } else if (conversions_) {
-        dismissLayer(std::exchange(conversions_, nullptr));
+        stackLayers();
+        updateModality();
+        // Keys go to the card, not to the window behind it.
+        conversions_->setFocus(Qt::PopupFocusReason);
+        return;
     }
+    if (conversions_) closeLayer(std::exchange(conversions_, nullptr));
     stackLayers();
     updateModality();
 }
@@ -362,16 +381,67 @@ void ContentView::updateModality() {
     const bool modal = viewModel_.isAnyModalOpen();
     for (QWidget* widget : {static_cast<QWidget*>(card_), sidebar_})
         if (widget) widget->setAttribute(Qt::WA_TransparentForMouseEvents, modal);
+
+    const bool cardOpen = focusScope() != nullptr;
+    escape_->setEnabled(cardOpen);
+    if (cardOpen == cardOpen_) return;
+    cardOpen_ = cardOpen;
+    QWidget* focus = window()->focusWidget();
+    focusBeforeCard_ = (cardOpen && focus && isAncestorOf(focus)) ? focus : nullptr;
+}
+
+void ContentView::closeLayer(QWidget* layer) {
+    // The keys leave with the card, before it hides and the toolkit passes them on at random: to
+    // the card still open, else back to where they were before the cards with the look they had
+    // then, else to the window.
+    QWidget* focus = window()->focusWidget();
+    if (focus && (focus == layer || layer->isAncestorOf(focus))) {
+        QWidget* back = focusBeforeCard_;
+        if (QWidget* open = focusScope()) open->setFocus(Qt::PopupFocusReason);
+        else if (back && back->isVisible() && back->isEnabled()) back->setFocus(Qt::PopupFocusReason);
+        else setFocus(Qt::PopupFocusReason);
+    }
+    dismissLayer(layer);
+}
+
+QWidget* ContentView::focusScope() const {
+    // Front to back, as stacked.
+    if (conversions_) return conversions_;
+    if (compressLayer_) return compressLayer_;
+    if (settingsLayer_) return settingsLayer_;
+    return nullptr;
+}
+
+void ContentView::closeTopCard() {
+    if (conversions_) viewModel_.setShowConversionsInfo(false);
+    else if (compressLayer_) viewModel_.setCompressingJob(std::nullopt);
+    else if (settingsLayer_) viewModel_.setShowSettingsPopover(false);
+}
+
+bool ContentView::focusNextPrevChild(bool next) {
+    if (QWidget* scope = focusScope()) {
+        // Nothing behind the backdrop is reachable; a card still coming in takes no stop yet.
+        FocusOrder::step(FocusOrder::inside(scope), next);
+        return true;
+    }
+    std::vector<QWidget*> stops;
+    for (QWidget* region : {sidebar_, mainCardContent(), static_cast<QWidget*>(logPanel_), toastHost_}) {
+        const auto inside = FocusOrder::inside(region);
+        stops.insert(stops.end(), inside.begin(), inside.end());
+    }
+    return FocusOrder::step(stops, next) || QWidget::focusNextPrevChild(next);
 }
 
 void ContentView::stackLayers() {
     // Back to front: canvas, columns, toasts, settings (4), compress (6, 7), conversions (8), drop (10).
+    // The bottom layers go down rather than the columns up, so a card fading out stays in front.
+    toastHost_->lower();
+    column_->lower();
     background_->lower();
-    column_->raise();
-    toastHost_->raise();
     for (QWidget* layer : {static_cast<QWidget*>(settingsLayer_), static_cast<QWidget*>(compressLayer_),
                            static_cast<QWidget*>(conversions_), static_cast<QWidget*>(dropOverlay_)})
         if (layer) layer->raise();
+    focusRing_->raise();
     relayout();
 }
 

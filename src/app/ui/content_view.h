@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QPointer>
 #include <QUrl>
 #include <QWidget>
 
@@ -8,6 +9,8 @@
 #include <functional>
 
 #include "app/ui/spring.h"
+
+class QShortcut;
 
 namespace calvoro {
 
@@ -17,6 +20,7 @@ class ConversionViewModel;
 class ConversionsInfoPopover;
 class DropOverlay;
 class DropZoneView;
+class FocusRing;
 class KxCanvasBackground;
 class LayerTransition;
 class LogPanelView;
@@ -60,8 +64,15 @@ public:
     DropOverlay* dropOverlay() const { return dropOverlay_; }
     // The console row, which takes no input while a modal layer is up.
     QWidget* consoleRow() const { return column_; }
+    FocusRing* focusRing() const { return focusRing_; }
+    // The open card that holds the keys (the topmost one), if any.
+    QWidget* focusScope() const;
 
 protected:
+    // Tab walks the sidebar, the main card and the log panel in their order on screen; while a
+    // card is open, only that card's controls.
+    bool focusNextPrevChild(bool next) override;
+
     void resizeEvent(QResizeEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
@@ -85,6 +96,8 @@ private:
     void updateCompress();
     void updateConversions();
     void updateModality();
+    void closeTopCard();
+    void closeLayer(QWidget* layer);
     void presentFilePicker();
     void relayout();
     void stackLayers();
@@ -114,6 +127,11 @@ private:
     LayerTransition* dropTransition_;
     TrafficLightVisibilityAccessor* trafficLights_;
     bool filePickerOpen_ = false;
+    FocusRing* focusRing_;
+    QShortcut* escape_;
+    // Where the focus was before the first card opened; it goes back there when the last closes.
+    QPointer<QWidget> focusBeforeCard_;
+    bool cardOpen_ = false;
 };
 
 }  // namespace calvoro

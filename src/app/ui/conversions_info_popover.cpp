@@ -11,6 +11,8 @@
 
 #include <cmath>
 
+#include "app/ui/focus_ring.h"
+#include "app/ui/hover_button.h"
 #include "app/ui/modal_chrome.h"
 #include "app/ui/scroll_bar_style.h"
 #include "app/ui/symbols.h"
@@ -54,10 +56,11 @@ std::vector<std::pair<int, int>> wrap(const QString& text, double width) {
 }
 
 // The round close button of the card's header.
-class CloseButton : public QAbstractButton {
+class CloseButton : public HoverButton {
 public:
-    explicit CloseButton(QWidget* parent) : QAbstractButton(parent) {
+    explicit CloseButton(QWidget* parent) : HoverButton(parent) {
         setFixedSize(22, 22);
+        FocusRing::setShape(this, FocusRing::capsule);
         setToolTip(QStringLiteral("Close"));
         setAccessibleName(QStringLiteral("Close"));
     }

@@ -1,5 +1,6 @@
 #include "app/ui/hover_button.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -66,6 +67,16 @@ void HoverButton::mouseReleaseEvent(QMouseEvent* event) {
     // The press look ends with the press, whether or not the pointer is still inside.
     if (event->button() == Qt::LeftButton) setPressed(false);
     QAbstractButton::mouseReleaseEvent(event);
+}
+
+void HoverButton::keyPressEvent(QKeyEvent* event) {
+    // Return presses a focused button as Space does, as desktop buttons do.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && !event->isAutoRepeat() && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        animateClick();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
 }
 
 void HoverButton::changeEvent(QEvent* event) {

@@ -5,6 +5,7 @@
 
 #include <cmath>
 
+#include "app/ui/focus_ring.h"
 #include "app/ui/theme.h"
 
 namespace calvoro {
@@ -19,6 +20,7 @@ QColor activeFill(ColorScheme scheme) {
 LogFilterPill::LogFilterPill(const QString& label, Accent accent, QWidget* parent)
     : HoverButton(parent), label_(label), accent_(std::move(accent)) {
     setAccessibleName(label);
+    FocusRing::setShape(this, 11);
     connect(&activeProgress_, &SpringValue::valueChanged, this, [this] { update(); });
     setFixedSize(sizeHint());
 }

@@ -17,6 +17,7 @@
 #include "app/state/conversion_view_model.h"
 #include "app/state/localized_search.h"
 #include "app/ui/circle_icon_button_style.h"
+#include "app/ui/focus_ring.h"
 #include "app/ui/log_entry_row.h"
 #include "app/ui/log_filter_pill.h"
 #include "app/ui/scroll_bar_style.h"
@@ -296,6 +297,11 @@ void LogPanelView::layoutChildren() {
     search_->setGeometry(QRectF(iconEnd, field.top() + fieldPadV - 1, field.right() - fieldPadH - clearWidth - iconEnd,
                                 field.height() - 2 * fieldPadV + 2)
                              .toRect());
+    // The ring goes round the painted field, not the editor inside it.
+    const QRect editor = search_->geometry(), frame = field.toAlignedRect();
+    FocusRing::setShape(search_, 8, nullptr,
+                        QMargins(editor.left() - frame.left(), editor.top() - frame.top(), frame.right() - editor.right(),
+                                 frame.bottom() - editor.bottom()));
     clearSearch_->move(static_cast<int>(field.right() - fieldPadH - 16), static_cast<int>(field.center().y() - 8));
     list_->setGeometry(listRect().adjusted(listPadH, listPadV, -listPadH, -listPadV).toRect());
 }

@@ -3,6 +3,7 @@
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QPainter>
 #include <QScreen>
 #include <QWidget>
 
@@ -100,6 +101,26 @@ QColor Theme::accentFill(AccentChoice accent, ColorScheme scheme) {
 
 QColor Theme::contrastOn(const QColor& fill) {
     return relativeLuminance(fill) <= 0.45 ? QColor(Qt::white) : QColor(10, 10, 11);
+}
+
+QColor Theme::focusRing(const QColor& accentFill, ColorScheme scheme) {
+    // Contrast against the card the controls sit on; pale accents vanish on the light card.
+    const double card = relativeLuminance(scheme == ColorScheme::dark ? QColor(37, 37, 37) : QColor(Qt::white));
+    const double accent = relativeLuminance(accentFill);
+    const double ratio = (std::max(card, accent) + 0.05) / (std::min(card, accent) + 0.05);
+    return ratio >= 3.0 ? accentFill : textPrimary(scheme);
+}
+
+void Theme::paintFocusRing(QPainter& painter, const QRectF& shape, double radius, const QColor& colour) {
+    const double out = focusRingGap + focusRingWidth / 2;
+    const QRectF line = shape.adjusted(-out, -out, out, out);
+    const double corner = radius < 0 ? std::min(line.width(), line.height()) / 2 : radius + out;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(colour, focusRingWidth));
+    painter.drawPath(continuousRoundedRect(line, corner));
+    painter.restore();
 }
 
 void Theme::loadFonts() {

@@ -15,6 +15,7 @@
 #include "app/ui/spring.h"
 
 class QMenu;
+class QPainter;
 class QWidget;
 
 namespace calvoro {
@@ -60,6 +61,15 @@ public:
     static QColor hoverFill(ColorScheme scheme);
     // Text on an accent fill: white up to luminance 0.45, else (10, 10, 11).
     static QColor contrastOn(const QColor& fill);
+
+    // The keyboard focus ring: a line of ringWidth drawn ringGap outside the control's shape, in
+    // the accent fill where it stands out from the scheme's cards, else in the primary text colour.
+    static constexpr double focusRingWidth = 2, focusRingGap = 2;
+    static QColor focusRing(const QColor& accentFill, ColorScheme scheme);
+    // The ring around shape, a rounded rectangle (radius; a capsule when radius is negative).
+    static void paintFocusRing(QPainter& painter, const QRectF& shape, double radius, const QColor& colour);
+    // How far the ring reaches outside its shape.
+    static constexpr double focusRingReach() { return focusRingGap + focusRingWidth; }
 
     // Inter (else the desktop's sans-serif) at a size in points, where a point is a logical pixel.
     static QFont font(double points, QFont::Weight weight = QFont::Normal);

@@ -6,6 +6,7 @@
 
 #include <cmath>
 
+#include "app/ui/focus_ring.h"
 #include "app/ui/hover_button.h"
 #include "app/ui/symbols.h"
 #include "app/ui/theme.h"
@@ -29,6 +30,7 @@ public:
     explicit CloseButton(QWidget* parent) : HoverButton(parent) {
         setFixedSize(static_cast<int>(closeSide), static_cast<int>(closeSide));
         setAccessibleName(QStringLiteral("Dismiss"));
+        FocusRing::setShape(this, 5);
     }
 
 protected:

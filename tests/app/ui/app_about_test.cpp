@@ -4,6 +4,7 @@
 #include <QDate>
 #include <QPalette>
 #include <QTextBlock>
+#include <QTest>
 #include <QTextDocument>
 
 #include "app/ui/app_about.h"
@@ -58,6 +59,19 @@ TEST(AppAboutTest, ShowingTwiceKeepsOnePanel) {
         EXPECT_TRUE(panel->isVisible());
         testing::saveSnapshot(panel, "about");
         panel->close();
+    });
+}
+
+TEST(AppAboutTest, EscapeClosesThePanel) {
+    testing::onMain([] {
+        QApplication::setQuitOnLastWindowClosed(false);
+        AppAbout::show();
+        QWidget* panel = nullptr;
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (widget->objectName() == "AppAbout" && widget->isVisible()) panel = widget;
+        ASSERT_TRUE(panel);
+        QTest::keyClick(panel->focusWidget() ? panel->focusWidget() : panel, Qt::Key_Escape);
+        EXPECT_FALSE(panel->isVisible());
     });
 }
 

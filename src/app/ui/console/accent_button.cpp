@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "app/state/screenshot_mode.h"
+#include "app/ui/focus_ring.h"
 #include "app/ui/shadow.h"
 #include "app/ui/theme.h"
 
@@ -23,6 +24,7 @@ AccentButton::AccentButton(const QString& label, bool small, QWidget* parent) : 
     setHasPressLook(true);
     setLabel(label);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    FocusRing::setShape(this, small ? 8 : 9);
     spinnerTimer_.setInterval(1000 / spokes);
     connect(&spinnerTimer_, &QTimer::timeout, this, [this] {
         spinnerStep_ = (spinnerStep_ + 1) % spokes;

@@ -14,6 +14,7 @@
 #include "app/ui/console/settings_controls.h"
 #include "app/ui/console/settings_group.h"
 #include "app/ui/console/settings_row.h"
+#include "app/ui/focus_ring.h"
 #include "app/ui/theme.h"
 
 namespace calvoro {
@@ -27,6 +28,7 @@ public:
         : QAbstractButton(parent), colour_(std::move(colour)), selected_(std::move(selected)) {
         setFixedSize(26, 26);
         setCursor(Qt::PointingHandCursor);
+        FocusRing::setShape(this, FocusRing::capsule);
     }
 
 protected:

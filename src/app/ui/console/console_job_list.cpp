@@ -49,6 +49,30 @@ ConsoleRow* ConsoleJobList::rowForJob(int jobIndex) const {
     return nullptr;
 }
 
+std::vector<QWidget*> ConsoleJobList::tabStops() const {
+    std::vector<QWidget*> stops = FocusOrder::inside(viewport());
+    auto rowOf = [this](QWidget* widget) {
+        while (widget->parentWidget() != viewport()) widget = widget->parentWidget();
+        return widget;
+    };
+    const QRect seen = viewport()->rect();
+    stops.erase(std::remove_if(stops.begin(), stops.end(), [&](QWidget* stop) { return !rowOf(stop)->geometry().intersects(seen); }),
+                stops.end());
+    std::stable_sort(stops.begin(), stops.end(), [&](QWidget* a, QWidget* b) { return rowOf(a)->y() < rowOf(b)->y(); });
+    return stops;
+}
+
+void ConsoleJobList::revealStop(QWidget* stop) {
+    QWidget* row = stop;
+    while (row && row->parentWidget() != viewport()) row = row->parentWidget();
+    if (!row) return;
+    // Half a row of context each side keeps the next stop on screen for the following Tab.
+    const int offset = verticalScrollBar()->value(), half = ConsoleRow::rowHeight / 2;
+    const int top = row->y() + offset - half, bottom = row->y() + offset + row->height() + half;
+    if (top < offset) verticalScrollBar()->setValue(top);
+    else if (bottom > offset + viewport()->height()) verticalScrollBar()->setValue(bottom - viewport()->height());
+}
+
 void ConsoleJobList::reload() {
     rows_ = viewModel_.visibleRows();
     updateScrollRange();
@@ -81,6 +105,10 @@ void ConsoleJobList::placeRows(bool refreshValues) {
         }
         if (!kept) free.push_back(row);
     }
+    // A control of a row that leaves its job would carry the focus to another job: the list keeps it.
+    const QWidget* focus = window()->focusWidget();
+    for (ConsoleRow* row : free)
+        if (focus && row->isAncestorOf(focus)) setFocus(Qt::OtherFocusReason);
     for (int i = 0; i < count; ++i) {
         const auto& job = jobs[static_cast<size_t>(rows_[static_cast<size_t>(first + i)])];
         ConsoleRow* row = assigned[static_cast<size_t>(i)];

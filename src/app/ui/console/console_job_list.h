@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "app/ui/focus_order.h"
+
 namespace calvoro {
 
 class ConsoleRow;
@@ -11,7 +13,7 @@ class ConversionViewModel;
 
 // The scrolling list of the visible jobs. Only the rows on screen exist: a small pool of
 // ConsoleRow widgets is moved from job to job as the list scrolls, so long lists stay light.
-class ConsoleJobList : public QAbstractScrollArea {
+class ConsoleJobList : public QAbstractScrollArea, public FocusOrder {
     Q_OBJECT
 public:
     explicit ConsoleJobList(ConversionViewModel& viewModel, QWidget* parent = nullptr);
@@ -22,6 +24,11 @@ public:
     int rowWidgetCount() const { return static_cast<int>(pool_.size()); }
     std::vector<ConsoleRow*> shownRows() const;
     ConsoleRow* rowForJob(int jobIndex) const;
+
+    // Tab visits the rows on screen from top to bottom, whatever order the pool made them in,
+    // and scrolls the row it reaches into view with half of each neighbour.
+    std::vector<QWidget*> tabStops() const override;
+    void revealStop(QWidget* stop) override;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

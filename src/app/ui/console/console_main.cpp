@@ -20,6 +20,7 @@
 #include "app/ui/console/ghost_icon_pill_button.h"
 #include "app/ui/console/ghost_pill_button.h"
 #include "app/ui/console/text_button.h"
+#include "app/ui/focus_ring.h"
 #include "app/ui/hover_button.h"
 #include "app/ui/symbols.h"
 #include "app/ui/theme.h"
@@ -182,6 +183,7 @@ QWidget* ConsoleMain::buildSearchBar() {
     search_->setFont(Theme::font(13));
     search_->setStyleSheet(QStringLiteral("QLineEdit { background: transparent; border: none; padding: 0; }"));
     search_->setText(fromStd(viewModel_.searchQuery()));
+    FocusRing::setShape(search_, 8, frame);
     connect(search_, &QLineEdit::textChanged, this, [this](const QString& text) {
         if (text.toStdString() != viewModel_.searchQuery()) viewModel_.setSearchQuery(text.toStdString());
     });
@@ -331,8 +333,10 @@ void ConsoleMain::placeToolbars() {
     const QRect area = toolbarArea_->rect();
     searchBar_->setGeometry(area.translated(0, static_cast<int>(std::lround(-4 * t))));
     selectionBar_->setGeometry(area.translated(0, static_cast<int>(std::lround(4 * (1 - t)))));
-    searchBar_->setVisible(t < 0.5);
-    selectionBar_->setVisible(t >= 0.5);
+    // The incoming bar shows before the other hides, so a focused button hands the focus across.
+    QWidget* incoming = t < 0.5 ? searchBar_ : selectionBar_;
+    incoming->setVisible(true);
+    (incoming == searchBar_ ? selectionBar_ : searchBar_)->setVisible(false);
 }
 
 void ConsoleMain::resizeEvent(QResizeEvent* event) {

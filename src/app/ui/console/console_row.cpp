@@ -21,6 +21,7 @@
 #include "app/ui/console/percent_text.h"
 #include "app/ui/console/reveal_button.h"
 #include "app/ui/console/row_remove_button.h"
+#include "app/ui/focus_ring.h"
 #include "app/ui/symbols.h"
 #include "app/ui/theme.h"
 #include "app/ui/thumbnail_loader.h"
@@ -39,6 +40,7 @@ public:
     explicit RowCheckbox(QWidget* parent) : QAbstractButton(parent) {
         setCheckable(true);
         setFixedSize(static_cast<int>(checkSide), static_cast<int>(checkSide));
+        FocusRing::setShape(this, 6);
         setCursor(Qt::PointingHandCursor);
     }
 

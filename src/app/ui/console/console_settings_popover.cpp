@@ -17,6 +17,7 @@
 #include "app/ui/console/conversion_settings_section.h"
 #include "app/ui/console/default_targets_settings_section.h"
 #include "app/ui/console/files_settings_section.h"
+#include "app/ui/focus_ring.h"
 #include "app/ui/hover_button.h"
 #include "app/ui/scroll_bar_style.h"
 #include "app/ui/symbols.h"
@@ -33,6 +34,7 @@ class CloseCircle : public HoverButton {
 public:
     explicit CloseCircle(QWidget* parent) : HoverButton(parent) {
         setFixedSize(24, 24);
+        FocusRing::setShape(this, FocusRing::capsule);
         setToolTip(tr("Close"));
         setAccessibleName(tr("Close"));
         setCursor(Qt::PointingHandCursor);
@@ -56,6 +58,7 @@ public:
     FooterButton(std::string symbol, const QString& label, QWidget* parent) : HoverButton(parent), symbol_(std::move(symbol)) {
         setLabel(label);
         setCursor(Qt::PointingHandCursor);
+        FocusRing::setShape(this, 4);
     }
     void setText(const QString& label) {
         setLabel(label);
@@ -183,6 +186,8 @@ ConsoleSettingsPopover::ConsoleSettingsPopover(ConversionViewModel& viewModel, s
     } else {
         scroll_ = new QScrollArea(this);
         scroll_->setFrameShape(QFrame::NoFrame);
+        // Tab goes to the controls inside, and the view scrolls to each.
+        scroll_->setFocusPolicy(Qt::NoFocus);
         scroll_->setWidgetResizable(true);
         scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         scroll_->viewport()->setAutoFillBackground(false);

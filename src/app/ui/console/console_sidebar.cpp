@@ -146,7 +146,10 @@ protected:
 // Keeps the fade along the bottom of the scroll view.
 class FadingScrollArea : public QScrollArea {
 public:
-    explicit FadingScrollArea(QWidget* parent) : QScrollArea(parent), fade_(new FadeOverlay(this)) {}
+    explicit FadingScrollArea(QWidget* parent) : QScrollArea(parent), fade_(new FadeOverlay(this)) {
+        // Tab goes to the rows inside, and the view scrolls to each.
+        setFocusPolicy(Qt::NoFocus);
+    }
 
 protected:
     void resizeEvent(QResizeEvent* event) override {

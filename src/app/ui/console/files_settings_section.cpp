@@ -13,6 +13,7 @@
 #include "app/ui/console/settings_group.h"
 #include "app/ui/console/settings_row.h"
 #include "app/ui/console/text_button.h"
+#include "app/ui/focus_ring.h"
 #include "app/ui/hover_button.h"
 #include "app/ui/symbols.h"
 #include "app/ui/theme.h"
@@ -29,6 +30,7 @@ public:
     explicit ChooseButton(QWidget* parent) : HoverButton(parent) {
         setFont(Theme::font(12));
         setCursor(Qt::PointingHandCursor);
+        FocusRing::setShape(this, 6);
     }
     void setText(const QString& label) {
         setLabel(label);

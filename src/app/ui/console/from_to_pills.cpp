@@ -1,6 +1,7 @@
 #include "app/ui/console/from_to_pills.h"
 
 #include <QFontMetricsF>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -9,6 +10,7 @@
 
 #include "app/state/conversion_view_model.h"
 #include "app/state/screenshot_mode.h"
+#include "app/ui/focus_ring.h"
 #include "app/ui/symbols.h"
 #include "app/ui/theme.h"
 #include "converters/archive/compressor.h"
@@ -105,6 +107,8 @@ QSize FromToPills::sizeHint() const {
 void FromToPills::refresh() {
     setToolTip(converting() ? tr("Converting…") : tr("Choose the output format"));
     setCursor(hasMenu() ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    // Reached by Tab while it has a menu to open.
+    setFocusPolicy(hasMenu() ? Qt::TabFocus : Qt::NoFocus);
     update();
 }
 
@@ -160,6 +164,17 @@ void FromToPills::leaveEvent(QEvent*) {
 void FromToPills::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton || !hasMenu()) return;
     if (event->position().x() < fromWidth()) return;
+    popUpMenu();
+}
+
+void FromToPills::keyPressEvent(QKeyEvent* event) {
+    const int key = event->key();
+    const bool opens = key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Down;
+    if (!opens || !hasMenu() || event->modifiers() & ~Qt::KeypadModifier) return QWidget::keyPressEvent(event);
+    popUpMenu();
+}
+
+void FromToPills::popUpMenu() {
     QMenu* menu = makeMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->popup(mapToGlobal(QPoint(static_cast<int>(fromWidth()), static_cast<int>(pillHeight) + 4)));

@@ -36,8 +36,10 @@ protected:
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    void popUpMenu();
     bool converting() const;
     double fromWidth() const;
     double targetWidth() const;

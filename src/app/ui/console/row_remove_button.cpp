@@ -2,6 +2,7 @@
 
 #include <QPainter>
 
+#include "app/ui/focus_ring.h"
 #include "app/ui/symbols.h"
 #include "app/ui/theme.h"
 
@@ -11,6 +12,7 @@ RowRemoveButton::RowRemoveButton(QWidget* parent) : HoverButton(parent) {
     setFixedSize(28, 28);
     setToolTip(tr("Remove from list"));
     setAccessibleName(tr("Remove from list"));
+    FocusRing::setShape(this, 6);
     connect(this, &HoverButton::lookChanged, this, qOverload<>(&QWidget::update));
 }
 
@@ -21,7 +23,8 @@ void RowRemoveButton::setShown(bool shown) {
 }
 
 QColor RowRemoveButton::iconColor() const {
-    const QColor rest = shown_ ? Theme::textTertiary(Theme::scheme(this)) : QColor(Qt::transparent);
+    // A button reached by Tab shows itself as hovering would.
+    const QColor rest = shown_ || hasFocus() ? Theme::textTertiary(Theme::scheme(this)) : QColor(Qt::transparent);
     return mixColor(rest, Theme::errorText(Theme::scheme(this)), isEnabled() ? hoverProgress() : 0.0);
 }
 

@@ -11,6 +11,7 @@
 
 #include "app/state/conversion_view_model.h"
 #include "app/state/screenshot_mode.h"
+#include "app/ui/focus_ring.h"
 #include "app/ui/shadow.h"
 #include "app/ui/symbols.h"
 #include "app/ui/theme.h"
@@ -41,6 +42,7 @@ void paintKnob(QPainter& painter, const QRectF& knob, const QColor* stroke) {
 ValueChip::ValueChip(const QString& text, MenuFactory menu, QWidget* parent) : HoverButton(parent), menu_(std::move(menu)) {
     setLabel(text);
     setFixedHeight(22);
+    FocusRing::setShape(this, 6);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     if (menu_) {
         setCursor(Qt::PointingHandCursor);
@@ -113,6 +115,7 @@ SettingsSwitch::SettingsSwitch(ConversionViewModel& viewModel, bool on, QWidget*
     setChecked(on);
     setFixedSize(34, 21);
     setCursor(Qt::PointingHandCursor);
+    FocusRing::setShape(this, FocusRing::capsule);
     connect(&viewModel_, &ConversionViewModel::accentChanged, this, qOverload<>(&QWidget::update));
     setStatic(ScreenshotMode::active);
 }
@@ -138,6 +141,7 @@ SettingsSlider::SettingsSlider(ConversionViewModel& viewModel, double minimum, d
     : QWidget(parent), viewModel_(viewModel), minimum_(minimum), maximum_(maximum), value_(minimum) {
     setFixedSize(120, 16);
     setCursor(Qt::PointingHandCursor);
+    FocusRing::setShape(this, FocusRing::capsule);
     connect(&viewModel_, &ConversionViewModel::accentChanged, this, qOverload<>(&QWidget::update));
     setStatic(ScreenshotMode::active);
 }
@@ -199,10 +203,14 @@ SettingsSegmented::SettingsSegmented(std::vector<QString> options, const QString
     : QWidget(parent), options_(std::move(options)), selected_(selected) {
     setFixedSize(160, 26);
     setCursor(Qt::PointingHandCursor);
+    FocusRing::setShape(this, 6);
     setStatic(ScreenshotMode::active);
 }
 
-void SettingsSegmented::setStatic(bool isStatic) { setAttribute(Qt::WA_TransparentForMouseEvents, isStatic); }
+void SettingsSegmented::setStatic(bool isStatic) {
+    setAttribute(Qt::WA_TransparentForMouseEvents, isStatic);
+    setFocusPolicy(isStatic ? Qt::NoFocus : Qt::TabFocus);
+}
 
 void SettingsSegmented::setSelected(const QString& selected) {
     if (selected_ == selected) return;
@@ -232,6 +240,18 @@ void SettingsSegmented::paintEvent(QPaintEvent*) {
         painter.setPen(selected ? Theme::textPrimary(scheme) : Theme::textTertiary(scheme));
         painter.drawText(cell, Qt::AlignCenter, options_[i]);
     }
+}
+
+void SettingsSegmented::keyPressEvent(QKeyEvent* event) {
+    // The arrows choose the neighbouring option and stop at either end.
+    const int step = event->key() == Qt::Key_Left ? -1 : event->key() == Qt::Key_Right ? 1 : 0;
+    if (step == 0 || options_.empty()) return QWidget::keyPressEvent(event);
+    const auto current = std::find(options_.begin(), options_.end(), selected_);
+    // With nothing chosen yet, either arrow takes the first option.
+    const long index = current == options_.end() ? 0 : (current - options_.begin()) + step;
+    if (index < 0 || index >= static_cast<long>(options_.size()) || options_[static_cast<size_t>(index)] == selected_) return;
+    setSelected(options_[static_cast<size_t>(index)]);
+    emit chosen(selected_);
 }
 
 void SettingsSegmented::mouseReleaseEvent(QMouseEvent* event) {

@@ -4,6 +4,7 @@
 #include <QPainter>
 
 #include "app/state/conversion_view_model.h"
+#include "app/ui/focus_ring.h"
 #include "app/ui/symbols.h"
 #include "app/ui/theme.h"
 
@@ -12,6 +13,7 @@ namespace calvoro {
 SidebarAddFooter::SidebarAddFooter(ConversionViewModel& viewModel, QWidget* parent)
     : HoverButton(parent), viewModel_(viewModel) {
     setHasPressLook(true);
+    FocusRing::setShape(this, 9);
     setLabel(tr("Add files"));
     setAccessibleName(tr("Add files"));
     setToolTip(tr("Add files (⌘O)"));

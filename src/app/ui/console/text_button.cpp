@@ -2,6 +2,7 @@
 
 #include <QPainter>
 
+#include "app/ui/focus_ring.h"
 #include "app/ui/theme.h"
 
 namespace calvoro {
@@ -12,6 +13,7 @@ TextButton::TextButton(const QString& label, double points, bool underlined, QWi
     font.setUnderline(underlined);
     setFont(font);
     setCursor(Qt::PointingHandCursor);
+    FocusRing::setShape(this, 4);
 }
 
 QSize TextButton::sizeHint() const { return fontMetrics().size(0, text()) + QSize(2, 4); }
