@@ -20,6 +20,7 @@
 #include "app/ui/console/ghost_pill_button.h"
 #include "app/ui/console/percent_text.h"
 #include "app/ui/console/reveal_button.h"
+#include "app/ui/console/row_checkbox.h"
 #include "app/ui/console/row_remove_button.h"
 #include "app/ui/symbols.h"
 #include "app/ui/theme.h"
@@ -33,29 +34,8 @@ namespace {
 
 constexpr double padH = 16, spacing = 12, checkSide = 19, tileSide = 36, minStatus = 92, barWidth = 90;
 
-// The selection box: an outlined rounded square, filled with the accent and checked when selected.
-class RowCheckbox : public QAbstractButton {
-public:
-    explicit RowCheckbox(QWidget* parent) : QAbstractButton(parent) {
-        setCheckable(true);
-        setFixedSize(static_cast<int>(checkSide), static_cast<int>(checkSide));
-        setCursor(Qt::PointingHandCursor);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        const QColor accent = Theme::accentFill(this);
-        const QPainterPath box = Theme::continuousRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), 6);
-        if (isChecked()) painter.fillPath(box, accent);
-        QColor stroke = isChecked() ? accent : Theme::textQuaternary(Theme::scheme(this));
-        if (!isChecked()) stroke.setAlphaF(stroke.alphaF() * 0.8f);
-        painter.setPen(QPen(stroke, 1.5));
-        painter.drawPath(box);
-        if (isChecked()) Symbols::paint(painter, QRectF(rect()), "checkmark", 10, QFont::Bold, Theme::contrastOn(accent));
-    }
-};
+// The progress bar and its percentage follow the job's progress with this spring.
+constexpr Spring progressSpring{0.2, 1.0, 0};
 
 QFont nameFont() { return Theme::font(13.5, QFont::Medium); }
 QFont detailFont() { return Theme::monospaceFont(11.5); }
@@ -66,7 +46,8 @@ void reveal(ConversionViewModel& viewModel, const std::filesystem::path& path) {
 }  // namespace
 
 ConsoleRow::ConsoleRow(ConversionViewModel& viewModel, const ConversionJob& job, QWidget* parent)
-    : QWidget(parent), viewModel_(viewModel), job_(job) {
+    : QWidget(parent), viewModel_(viewModel), job_(job), progress_(job.progress), previousStatus_(job.status),
+      detail_(Theme::snappy) {
     setFixedHeight(rowHeight);
     setMouseTracking(true);
     checkbox_ = new RowCheckbox(this);
@@ -84,25 +65,55 @@ ConsoleRow::ConsoleRow(ConversionViewModel& viewModel, const ConversionJob& job,
         if (job_.outputURL) reveal(viewModel_, *job_.outputURL);
     });
     connect(&hover_, &SpringValue::valueChanged, this, qOverload<>(&QWidget::update));
-    connect(&viewModel_, &ConversionViewModel::selectionChanged, this, &ConsoleRow::refresh);
-    refresh();
+    connect(&statusFade_, &SpringValue::valueChanged, this, qOverload<>(&QWidget::update));
+    connect(&detail_, &NumericTextTransition::changed, this, [this] { update(nameRect().toAlignedRect()); });
+    connect(&progress_, &SpringValue::valueChanged, this, [this] {
+        if (job_.status == ConversionStatus::converting) update(statusRect().toAlignedRect());
+    });
+    connect(&viewModel_, &ConversionViewModel::selectionChanged, this, [this] { refresh(); });
+    // Every descendant: a fading row draws them itself.
+    for (QWidget* child : findChildren<QWidget*>()) child->installEventFilter(this);
+    detail_.setText(detailText(), false);
+    refresh(false);
     startThumbnailTask();
 }
 
 void ConsoleRow::setJob(const ConversionJob& job) {
-    const bool sameSource = job.id == job_.id && job.sourceURL == job_.sourceURL;
+    // A row the list moves to another job shows it as it is, without motion from the last one.
+    const bool sameJob = job.id == job_.id;
+    const bool sameSource = sameJob && job.sourceURL == job_.sourceURL;
+    const ConversionStatus before = job_.status;
     job_ = job;
     if (!sameSource) thumbnail_.reset();
+    if (sameJob && before != job_.status) {
+        previousStatus_ = before;
+        statusFade_.setImmediately(0.0);
+        statusFade_.animateTo(1.0, Theme::snappy);
+    } else if (!sameJob) {
+        previousStatus_ = job_.status;
+        statusFade_.setImmediately(1.0);
+    }
+    if (sameJob) progress_.animateTo(job_.progress, progressSpring);
+    else progress_.setImmediately(job_.progress);
+    const bool failedText = job_.status == ConversionStatus::failed || before == ConversionStatus::failed;
+    detail_.setText(detailText(), sameJob && !failedText);
     pills_->setJob(job_);
-    refresh();
+    refresh(sameJob);
     startThumbnailTask();
+}
+
+void ConsoleRow::setOpacity(double opacity) {
+    opacity = std::clamp(opacity, 0.0, 1.0);
+    if (opacity == opacity_) return;
+    opacity_ = opacity;
+    update();
 }
 
 bool ConsoleRow::isSelected() const { return viewModel_.selection().count(job_.id) > 0; }
 
-void ConsoleRow::refresh() {
+void ConsoleRow::refresh(bool animated) {
     const bool selected = isSelected();
-    checkbox_->setChecked(selected);
+    checkbox_->setSelected(selected, animated);
     checkbox_->setToolTip(selected ? tr("Deselect") : tr("Select"));
     checkbox_->setAccessibleName(tr("Select ") + QString::fromStdString(job_.fileName));
     checkbox_->setAccessibleDescription(selected ? tr("Selected") : tr("Not selected"));
@@ -161,8 +172,8 @@ QColor ConsoleRow::backgroundColor() const {
     return mixColor(Qt::transparent, Theme::hoverFill(Theme::scheme(this)), hover_.value());
 }
 
-int ConsoleRow::statusCellWidth() const {
-    switch (job_.status) {
+int ConsoleRow::statusCellWidth(ConversionStatus status) const {
+    switch (status) {
         case ConversionStatus::pending: return convert_->sizeHint().width();
         case ConversionStatus::converting: return static_cast<int>(barWidth + 10 + 34);
         case ConversionStatus::completed:
@@ -212,6 +223,7 @@ void ConsoleRow::paintEvent(QPaintEvent*) {
     const bool dark = scheme == ColorScheme::dark;
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
+    painter.setOpacity(opacity_);
     painter.fillRect(rect(), backgroundColor());
     // The hairline between rows.
     CardDivider::paint(painter, QRectF(0, height() - Theme::hairline(this), width(), Theme::hairline(this)), padH, scheme,
@@ -245,41 +257,117 @@ void ConsoleRow::paintEvent(QPaintEvent*) {
     painter.setPen(Theme::textPrimary(scheme));
     painter.drawText(QRectF(names.left(), top, names.width(), nameMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
                      nameMetrics.elidedText(QString::fromStdString(job_.fileName), Qt::ElideMiddle, names.width()));
-    const bool failed = job_.status == ConversionStatus::failed;
-    QColor detailColour = failed ? Theme::errorText(scheme) : Theme::textQuaternary(scheme);
-    if (failed) detailColour.setAlphaF(detailColour.alphaF() * 0.85f);
-    painter.setFont(failed ? Theme::font(11.5) : detailFont());
-    painter.setPen(detailColour);
-    painter.drawText(QRectF(names.left(), top + nameMetrics.height() + 2, names.width(), detailMetrics.height()),
-                     Qt::AlignLeft | Qt::AlignVCenter,
-                     QFontMetricsF(painter.font()).elidedText(detailText(), Qt::ElideRight, names.width()));
+    const QRectF detailLine(names.left(), top + nameMetrics.height() + 2, names.width(), detailMetrics.height());
+    if (job_.status == ConversionStatus::failed) {
+        QColor colour = Theme::errorText(scheme);
+        colour.setAlphaF(colour.alphaF() * 0.85f);
+        painter.setFont(Theme::font(11.5));
+        painter.setPen(colour);
+        painter.drawText(detailLine, Qt::AlignLeft | Qt::AlignVCenter,
+                         QFontMetricsF(painter.font()).elidedText(detailText(), Qt::ElideRight, names.width()));
+    } else {
+        painter.setFont(detailFont());
+        painter.setPen(Theme::textQuaternary(scheme));
+        painter.save();
+        painter.setClipRect(detailLine.adjusted(0, -2, 0, 2));
+        detail_.paint(painter, detailLine, Qt::AlignLeft | Qt::AlignVCenter);
+        painter.restore();
+    }
 
-    // The status cell's drawn parts; its buttons are children.
-    const QRectF status = statusRect();
-    const double cellLeft = status.right() - statusCellWidth();
+    // The status cell's drawn parts; its buttons are children. A status that changes fades (the
+    // progress, and "Done" as it scales up from 0.85); the Convert and Retry cells come and go at once.
+    const double fade = std::clamp(statusFade_.value(), 0.0, 1.0);
+    if (fade < 1.0 && previousStatus_ != job_.status)
+        paintStatus(painter, previousStatus_, 1.0 - fade, 0.85 + 0.15 * (1.0 - fade));
+    paintStatus(painter, job_.status, fade, 0.85 + 0.15 * statusFade_.value());
+
+    if (paintsChildren()) paintChildren(painter);
+}
+
+QTransform ConsoleRow::statusScale(ConversionStatus status, double scale) const {
+    if (status != ConversionStatus::completed || scale == 1.0) return {};
+    const QRectF cell = statusRect();
+    const QPointF centre(cell.right() - statusCellWidth(ConversionStatus::completed) / 2.0, rowHeight / 2.0);
+    return QTransform::fromTranslate(-centre.x(), -centre.y()) * QTransform::fromScale(scale, scale) *
+           QTransform::fromTranslate(centre.x(), centre.y());
+}
+
+void ConsoleRow::paintStatus(QPainter& painter, ConversionStatus status, double opacity, double scale) const {
+    const bool fades = status == ConversionStatus::converting || status == ConversionStatus::completed;
+    if (!fades) opacity = 1.0;
+    if (opacity <= 0.0) return;
+    const ColorScheme scheme = Theme::scheme(this);
+    const QRectF cell = statusRect();
+    const double cellLeft = cell.right() - statusCellWidth(status);
     const double mid = rowHeight / 2.0;
-    if (job_.status == ConversionStatus::converting) {
+    painter.save();
+    painter.setOpacity(painter.opacity() * opacity);
+    painter.setTransform(statusScale(status, scale), true);
+    if (status == ConversionStatus::converting) {
         const QRectF track(cellLeft, mid - 2.5, barWidth, 5);
         painter.setPen(Qt::NoPen);
-        painter.setBrush(dark ? rgbColor(0xFFFFFF, 0.10) : rgbColor(0x000000, 0.16));
+        painter.setBrush(scheme == ColorScheme::dark ? rgbColor(0xFFFFFF, 0.10) : rgbColor(0x000000, 0.16));
         painter.drawRoundedRect(track, 2.5, 2.5);
         painter.setBrush(Theme::accentFill(this));
-        painter.drawRoundedRect(QRectF(track.left(), track.top(), progressFillWidth(), 5), 2.5, 2.5);
+        const double shown = std::max(barWidth * std::clamp(progress_.value(), 0.0, 1.0), 4.0);
+        painter.drawRoundedRect(QRectF(track.left(), track.top(), shown, 5), 2.5, 2.5);
+        // The percentage counts along with the bar.
         painter.setFont(Theme::monospaceFont(12));
         painter.setPen(Theme::textTertiary(scheme));
-        painter.drawText(QRectF(track.right() + 10, 0, 34, rowHeight), Qt::AlignRight | Qt::AlignVCenter, percentText());
-    } else if (job_.status == ConversionStatus::completed) {
+        painter.drawText(QRectF(track.right() + 10, 0, 34, rowHeight), Qt::AlignRight | Qt::AlignVCenter,
+                         QString::number(truncatedPercent(std::clamp(progress_.value(), 0.0, 1.0))) + "%");
+    } else if (status == ConversionStatus::completed) {
         Symbols::paint(painter, QRectF(cellLeft, 0, 11, rowHeight), "checkmark", 11, QFont::Bold, Theme::accentFill(this));
         painter.setFont(statusFont());
         painter.setPen(Theme::textPrimary(scheme));
         painter.drawText(QRectF(cellLeft + 17, 0, 60, rowHeight), Qt::AlignLeft | Qt::AlignVCenter, tr("Done"));
-    } else if (failed) {
+    } else if (status == ConversionStatus::failed) {
         Symbols::paint(painter, QRectF(cellLeft, 0, 12, rowHeight), "exclamationmark.triangle.fill", 10, QFont::DemiBold,
                        Theme::errorText(scheme));
         painter.setFont(statusFont());
         painter.setPen(Theme::errorText(scheme));
         painter.drawText(QRectF(cellLeft + 20, 0, 60, rowHeight), Qt::AlignLeft | Qt::AlignVCenter, tr("Failed"));
     }
+    painter.restore();
+}
+
+bool ConsoleRow::paintsChildren() const {
+    const bool revealFades = statusFading() && previousStatus_ != job_.status &&
+                             (job_.status == ConversionStatus::completed || previousStatus_ == ConversionStatus::completed);
+    return opacity_ < 1.0 || revealFades;
+}
+
+void ConsoleRow::paintChildren(QPainter& painter) {
+    // Each child drawn into this painter, so that it takes the row's opacity (and the reveal
+    // button the status cell's); their own paint events are held back meanwhile.
+    const double fade = std::clamp(statusFade_.value(), 0.0, 1.0);
+    renderingChildren_ = true;
+    for (QObject* object : children()) {
+        auto* child = qobject_cast<QWidget*>(object);
+        if (!child || child->isWindow()) continue;
+        double opacity = 1.0;
+        QTransform transform;
+        if (child == reveal_ && previousStatus_ != job_.status && fade < 1.0) {
+            const bool entering = job_.status == ConversionStatus::completed;
+            const double in = entering ? fade : 1.0 - fade;
+            opacity = in;
+            transform = statusScale(ConversionStatus::completed, 0.85 + 0.15 * in);
+        } else if (child->isHidden()) {
+            continue;
+        }
+        if (opacity <= 0.0) continue;
+        painter.save();
+        painter.setOpacity(opacity_ * opacity);
+        painter.setTransform(transform, true);
+        child->render(&painter, child->pos(), QRegion(), QWidget::DrawChildren);
+        painter.restore();
+    }
+    renderingChildren_ = false;
+}
+
+bool ConsoleRow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Paint && !renderingChildren_ && paintsChildren()) return true;
+    return QWidget::eventFilter(watched, event);
 }
 
 void ConsoleRow::enterEvent(QEnterEvent*) {
