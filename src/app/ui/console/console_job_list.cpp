@@ -136,6 +136,8 @@ void ConsoleJobList::placeRows(bool refreshValues, bool animated) {
         }
         Slot& slot = pool_[static_cast<size_t>(index)];
         slot.leaving = false;
+        slot.row->setAttribute(Qt::WA_TransparentForMouseEvents, false);
+        slot.row->setFrozen(false);
         slot.toY = y;
         slot.toOpacity = 1;
         if (entering) {
@@ -153,11 +155,15 @@ void ConsoleJobList::placeRows(bool refreshValues, bool animated) {
         Slot& slot = pool_[s];
         if (!taken[s] && slot.row->isVisibleTo(viewport())) {
             if (animated && slot.fromOpacity > 0) {
+                // On its way out it shows, but takes no clicks.
                 slot.leaving = true;
+                slot.row->setAttribute(Qt::WA_TransparentForMouseEvents, true);
+                slot.row->setFrozen(true);
                 slot.toY = slot.fromY;
                 slot.toOpacity = 0;
             } else {
                 slot.leaving = false;
+                slot.row->setFrozen(false);
                 slot.row->hide();
             }
         }
@@ -187,6 +193,8 @@ void ConsoleJobList::applyMotion(double t) {
     for (Slot& slot : pool_) {
         if (slot.leaving) slot.row->hide();
         slot.leaving = false;
+        slot.row->setAttribute(Qt::WA_TransparentForMouseEvents, false);
+        slot.row->setFrozen(false);
         slot.fromY = slot.toY;
         slot.fromOpacity = slot.toOpacity = 1;
         slot.row->setOpacity(1);

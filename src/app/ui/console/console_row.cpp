@@ -93,13 +93,27 @@ void ConsoleRow::setJob(const ConversionJob& job) {
         previousStatus_ = job_.status;
         statusFade_.setImmediately(1.0);
     }
-    if (sameJob) progress_.animateTo(job_.progress, progressSpring);
+    // A conversion that starts (again) starts its bar from its own value, not from the last run's.
+    const bool starts = job_.status == ConversionStatus::converting && before != ConversionStatus::converting;
+    if (sameJob && !starts) progress_.animateTo(job_.progress, progressSpring);
     else progress_.setImmediately(job_.progress);
     const bool failedText = job_.status == ConversionStatus::failed || before == ConversionStatus::failed;
     detail_.setText(detailText(), sameJob && !failedText);
     pills_->setJob(job_);
     refresh(sameJob);
     startThumbnailTask();
+}
+
+void ConsoleRow::setFrozen(bool frozen) {
+    if (frozen == isFrozen()) return;
+    if (frozen) {
+        takingPicture_ = true;
+        frozen_ = grab();
+        takingPicture_ = false;
+    } else {
+        frozen_ = QPixmap();
+    }
+    update();
 }
 
 void ConsoleRow::setOpacity(double opacity) {
@@ -221,9 +235,17 @@ void ConsoleRow::resizeEvent(QResizeEvent*) { layoutChildren(); }
 void ConsoleRow::paintEvent(QPaintEvent*) {
     const ColorScheme scheme = Theme::scheme(this);
     const bool dark = scheme == ColorScheme::dark;
+    // Nothing to draw while transparent; a frozen row draws its picture.
+    const double opacity = takingPicture_ ? 1.0 : opacity_;
+    if (opacity <= 0.0) return;
     QPainter painter(this);
+    if (isFrozen() && !takingPicture_) {
+        painter.setOpacity(opacity);
+        painter.drawPixmap(0, 0, frozen_);
+        return;
+    }
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setOpacity(opacity_);
+    painter.setOpacity(opacity);
     painter.fillRect(rect(), backgroundColor());
     // The hairline between rows.
     CardDivider::paint(painter, QRectF(0, height() - Theme::hairline(this), width(), Theme::hairline(this)), padH, scheme,
@@ -281,7 +303,7 @@ void ConsoleRow::paintEvent(QPaintEvent*) {
         paintStatus(painter, previousStatus_, 1.0 - fade, 0.85 + 0.15 * (1.0 - fade));
     paintStatus(painter, job_.status, fade, 0.85 + 0.15 * statusFade_.value());
 
-    if (paintsChildren()) paintChildren(painter);
+    if (paintsChildren()) paintChildren(painter, opacity);
 }
 
 QTransform ConsoleRow::statusScale(ConversionStatus status, double scale) const {
@@ -332,12 +354,13 @@ void ConsoleRow::paintStatus(QPainter& painter, ConversionStatus status, double 
 }
 
 bool ConsoleRow::paintsChildren() const {
+    if (takingPicture_) return false;
     const bool revealFades = statusFading() && previousStatus_ != job_.status &&
                              (job_.status == ConversionStatus::completed || previousStatus_ == ConversionStatus::completed);
-    return opacity_ < 1.0 || revealFades;
+    return opacity_ < 1.0 || isFrozen() || revealFades;
 }
 
-void ConsoleRow::paintChildren(QPainter& painter) {
+void ConsoleRow::paintChildren(QPainter& painter, double rowOpacity) {
     // Each child drawn into this painter, so that it takes the row's opacity (and the reveal
     // button the status cell's); their own paint events are held back meanwhile.
     const double fade = std::clamp(statusFade_.value(), 0.0, 1.0);
@@ -357,7 +380,7 @@ void ConsoleRow::paintChildren(QPainter& painter) {
         }
         if (opacity <= 0.0) continue;
         painter.save();
-        painter.setOpacity(opacity_ * opacity);
+        painter.setOpacity(rowOpacity * opacity);
         painter.setTransform(transform, true);
         child->render(&painter, child->pos(), QRegion(), QWidget::DrawChildren);
         painter.restore();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QPixmap>
 #include <QTransform>
 #include <QPoint>
 #include <QWidget>
@@ -54,6 +55,9 @@ public:
     // The whole row drawn at this opacity, children included, while the list fades it.
     void setOpacity(double opacity);
     double opacity() const { return opacity_; }
+    // A row on its way out of the list no longer changes: it draws a picture of itself taken now.
+    void setFrozen(bool frozen);
+    bool isFrozen() const { return !frozen_.isNull(); }
     QColor backgroundColor() const;
     bool hasThumbnail() const { return thumbnail_.has_value(); }
     bool wantsThumbnail() const;
@@ -89,7 +93,7 @@ private:
     // While fading, the row draws its children itself so that they fade with it.
     bool paintsChildren() const;
     void paintStatus(QPainter& painter, ConversionStatus status, double opacity, double scale) const;
-    void paintChildren(QPainter& painter);
+    void paintChildren(QPainter& painter, double rowOpacity);
     QTransform statusScale(ConversionStatus status, double scale) const;
     QRectF statusRect() const;
     QRectF nameRect() const;
@@ -103,7 +107,9 @@ private:
     ConversionStatus previousStatus_ = ConversionStatus::pending;
     NumericTextTransition detail_;
     double opacity_ = 1.0;
+    QPixmap frozen_;
     bool renderingChildren_ = false;
+    bool takingPicture_ = false;
     std::optional<QImage> thumbnail_;
     QString thumbnailTaskKey_;
     QPoint pressAt_;

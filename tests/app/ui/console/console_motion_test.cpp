@@ -73,7 +73,11 @@ TEST_F(ConsoleMotionTest, ASearchFadesOutTheRowsThatGoAndSlidesTheOneThatStays) 
         ASSERT_EQ(list()->shownRows().size(), 1u);
         const auto leaving = list()->leavingRows();
         ASSERT_EQ(leaving.size(), 2u);
-        for (ConsoleRow* r : leaving) EXPECT_DOUBLE_EQ(r->opacity(), 1.0) << "they fade from where they are";
+        for (ConsoleRow* r : leaving) {
+            EXPECT_DOUBLE_EQ(r->opacity(), 1.0) << "they fade from where they are";
+            EXPECT_TRUE(r->isFrozen());
+            EXPECT_TRUE(r->testAttribute(Qt::WA_TransparentForMouseEvents)) << "a row going away takes no clicks";
+        }
         EXPECT_EQ(list()->rowForJob(0), nullptr) << "a row on its way out takes no updates";
         EXPECT_EQ(row("gamma.csv")->y(), 2 * ConsoleRow::rowHeight) << "the staying row starts from its old place";
     });
@@ -85,6 +89,8 @@ TEST_F(ConsoleMotionTest, ASearchFadesOutTheRowsThatGoAndSlidesTheOneThatStays) 
         model->setSearchQuery("");
         EXPECT_EQ(row("gamma.csv")->y(), 0);
         EXPECT_DOUBLE_EQ(row("alpha.csv")->opacity(), 0.0);
+        EXPECT_FALSE(row("alpha.csv")->isFrozen());
+        EXPECT_FALSE(row("alpha.csv")->testAttribute(Qt::WA_TransparentForMouseEvents));
     });
     settle();
     onMain([&] {

@@ -218,6 +218,14 @@ TEST_F(ConsoleRowTest, ANewValueOfTheSameJobMovesButAnotherJobShowsAtOnce) {
         EXPECT_EQ(row->statusTransition(), 1.0);
         EXPECT_FALSE(row->detailTransition().isRolling());
         EXPECT_EQ(static_cast<RowCheckbox*>(row->checkbox())->selectionProgress(), 0.0);
+        // A retried job's bar starts from its new value, not from where the failed run left it.
+        b.status = ConversionStatus::pending;
+        b.progress = 0;
+        row->setJob(b);
+        b.status = ConversionStatus::converting;
+        b.progress = 0.05;
+        row->setJob(b);
+        EXPECT_DOUBLE_EQ(row->displayedProgress(), 0.05);
         row.reset();
     });
 }
