@@ -92,7 +92,8 @@ protected:
 
 private:
     void describe() {
-        setAccessibleDescription(section_->isExpanded() ? QObject::tr("Expanded") : QObject::tr("Collapsed"));
+        const QString state = section_->isExpanded() ? QObject::tr("Expanded") : QObject::tr("Collapsed");
+        if (accessibleDescription() != state) setAccessibleDescription(state);
     }
 
     QString title_;
