@@ -65,7 +65,7 @@ ConsoleRow::ConsoleRow(ConversionViewModel& viewModel, const ConversionJob& job,
         if (job_.outputURL) reveal(viewModel_, *job_.outputURL);
     });
     connect(&hover_, &SpringValue::valueChanged, this, qOverload<>(&QWidget::update));
-    connect(&statusFade_, &SpringValue::valueChanged, this, qOverload<>(&QWidget::update));
+    connect(&statusFade_, &SpringValue::valueChanged, this, [this] { update(statusChangeRect()); });
     connect(&detail_, &NumericTextTransition::changed, this, [this] { update(nameRect().toAlignedRect()); });
     connect(&progress_, &SpringValue::valueChanged, this, [this] {
         if (job_.status == ConversionStatus::converting) update(statusRect().toAlignedRect());
@@ -232,9 +232,15 @@ void ConsoleRow::layoutChildren() {
 
 void ConsoleRow::resizeEvent(QResizeEvent*) { layoutChildren(); }
 
-void ConsoleRow::paintEvent(QPaintEvent*) {
+QRect ConsoleRow::statusChangeRect() const {
+    // Both cells, the one going and the one coming, with the reveal button.
+    const int cell = std::max({statusCellWidth(previousStatus_), statusCellWidth(), static_cast<int>(minStatus)});
+    const int right = width() - static_cast<int>(padH);
+    return {right - cell - 1, 0, cell + static_cast<int>(padH) + 1, rowHeight};
+}
+
+void ConsoleRow::paintEvent(QPaintEvent* event) {
     const ColorScheme scheme = Theme::scheme(this);
-    const bool dark = scheme == ColorScheme::dark;
     // Nothing to draw while transparent; a frozen row draws its picture.
     const double opacity = takingPicture_ ? 1.0 : opacity_;
     if (opacity <= 0.0) return;
@@ -251,8 +257,25 @@ void ConsoleRow::paintEvent(QPaintEvent*) {
     CardDivider::paint(painter, QRectF(0, height() - Theme::hairline(this), width(), Theme::hairline(this)), padH, scheme,
                        devicePixelRatioF());
 
-    // The icon tile.
+    // Only the parts in the dirty area: progress and status repaint their cell alone, often.
+    const QRect dirty = event->rect();
     const QRectF tile(padH + checkSide + spacing, (rowHeight - tileSide) / 2.0, tileSide, tileSide);
+    if (dirty.intersects(tile.toAlignedRect())) paintTile(painter, tile);
+    const QRectF names = nameRect();
+    if (dirty.intersects(names.toAlignedRect())) paintNames(painter, names);
+
+    // The status cell's drawn parts; its buttons are children. A status that changes fades (the
+    // progress, and "Done" as it scales up from 0.85); the Convert and Retry cells come and go at once.
+    const double fade = std::clamp(statusFade_.value(), 0.0, 1.0);
+    if (fade < 1.0 && previousStatus_ != job_.status)
+        paintStatus(painter, previousStatus_, 1.0 - fade, 0.85 + 0.15 * (1.0 - fade));
+    paintStatus(painter, job_.status, fade, 0.85 + 0.15 * statusFade_.value());
+
+    if (opacity < 1.0 || revealFades()) paintChildren(painter, opacity);
+}
+
+void ConsoleRow::paintTile(QPainter& painter, const QRectF& tile) const {
+    const ColorScheme scheme = Theme::scheme(this);
     const QPainterPath tileShape = Theme::continuousRoundedRect(tile, 8);
     painter.fillPath(tileShape, Theme::hoverFill(scheme));
     if (thumbnail_ && !thumbnail_->isNull()) {
@@ -267,11 +290,12 @@ void ConsoleRow::paintEvent(QPaintEvent*) {
     } else {
         Symbols::paint(painter, tile, job_.detectedFormat.category().icon(), 15, QFont::Light, Theme::textTertiary(scheme));
     }
-    painter.setPen(QPen(dark ? rgbColor(0xFFFFFF, 0.10) : rgbColor(0x000000, 0.16), 1));
+    painter.setPen(QPen(scheme == ColorScheme::dark ? rgbColor(0xFFFFFF, 0.10) : rgbColor(0x000000, 0.16), 1));
     painter.drawPath(Theme::continuousRoundedRect(tile.adjusted(0.5, 0.5, -0.5, -0.5), 8));
+}
 
-    // Name and detail.
-    const QRectF names = nameRect();
+void ConsoleRow::paintNames(QPainter& painter, const QRectF& names) const {
+    const ColorScheme scheme = Theme::scheme(this);
     const QFontMetricsF nameMetrics(nameFont()), detailMetrics(detailFont());
     const double block = nameMetrics.height() + 2 + detailMetrics.height();
     const double top = (rowHeight - block) / 2;
@@ -295,15 +319,6 @@ void ConsoleRow::paintEvent(QPaintEvent*) {
         detail_.paint(painter, detailLine, Qt::AlignLeft | Qt::AlignVCenter);
         painter.restore();
     }
-
-    // The status cell's drawn parts; its buttons are children. A status that changes fades (the
-    // progress, and "Done" as it scales up from 0.85); the Convert and Retry cells come and go at once.
-    const double fade = std::clamp(statusFade_.value(), 0.0, 1.0);
-    if (fade < 1.0 && previousStatus_ != job_.status)
-        paintStatus(painter, previousStatus_, 1.0 - fade, 0.85 + 0.15 * (1.0 - fade));
-    paintStatus(painter, job_.status, fade, 0.85 + 0.15 * statusFade_.value());
-
-    if (paintsChildren()) paintChildren(painter, opacity);
 }
 
 QTransform ConsoleRow::statusScale(ConversionStatus status, double scale) const {
@@ -353,12 +368,12 @@ void ConsoleRow::paintStatus(QPainter& painter, ConversionStatus status, double 
     painter.restore();
 }
 
-bool ConsoleRow::paintsChildren() const {
-    if (takingPicture_) return false;
-    const bool revealFades = statusFading() && previousStatus_ != job_.status &&
-                             (job_.status == ConversionStatus::completed || previousStatus_ == ConversionStatus::completed);
-    return opacity_ < 1.0 || isFrozen() || revealFades;
+bool ConsoleRow::revealFades() const {
+    return !takingPicture_ && statusFading() && previousStatus_ != job_.status &&
+           (job_.status == ConversionStatus::completed || previousStatus_ == ConversionStatus::completed);
 }
+
+bool ConsoleRow::paintsChildren() const { return !takingPicture_ && (opacity_ < 1.0 || isFrozen()); }
 
 void ConsoleRow::paintChildren(QPainter& painter, double rowOpacity) {
     // Each child drawn into this painter, so that it takes the row's opacity (and the reveal
@@ -370,7 +385,8 @@ void ConsoleRow::paintChildren(QPainter& painter, double rowOpacity) {
         if (!child || child->isWindow()) continue;
         double opacity = 1.0;
         QTransform transform;
-        if (child == reveal_ && previousStatus_ != job_.status && fade < 1.0) {
+        if (!paintsChildren() && child != reveal_) continue;
+        if (child == reveal_ && revealFades()) {
             const bool entering = job_.status == ConversionStatus::completed;
             const double in = entering ? fade : 1.0 - fade;
             opacity = in;
@@ -389,7 +405,9 @@ void ConsoleRow::paintChildren(QPainter& painter, double rowOpacity) {
 }
 
 bool ConsoleRow::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::Paint && !renderingChildren_ && paintsChildren()) return true;
+    if (event->type() == QEvent::Paint && !renderingChildren_ &&
+        (paintsChildren() || (watched == reveal_ && revealFades())))
+        return true;
     return QWidget::eventFilter(watched, event);
 }
 

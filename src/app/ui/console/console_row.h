@@ -90,8 +90,13 @@ private:
     int statusCellWidth() const { return statusCellWidth(job_.status); }
     int statusCellWidth(ConversionStatus status) const;
     bool statusFading() const { return statusFade_.value() < 1.0 || statusFade_.target() < 1.0; }
-    // While fading, the row draws its children itself so that they fade with it.
+    // While fading, the row draws its children itself so that they fade with it; while the status
+    // cell changes to or from "Done", its reveal button.
     bool paintsChildren() const;
+    bool revealFades() const;
+    QRect statusChangeRect() const;
+    void paintTile(QPainter& painter, const QRectF& tile) const;
+    void paintNames(QPainter& painter, const QRectF& names) const;
     void paintStatus(QPainter& painter, ConversionStatus status, double opacity, double scale) const;
     void paintChildren(QPainter& painter, double rowOpacity);
     QTransform statusScale(ConversionStatus status, double scale) const;
