@@ -138,6 +138,28 @@ TEST_F(ConsoleMotionTest, ScrollingNeverAnimatesAndEndsAMotionAtOnce) {
     });
 }
 
+TEST_F(ConsoleMotionTest, QuickChangesKeepTheRowWidgetsBounded) {
+    std::vector<std::filesystem::path> files;
+    for (int i = 0; i < 200; ++i) files.push_back(file("file-" + std::to_string(i) + ".csv"));
+    onMain([&] { model->addFiles(files); });
+    settle();
+    onMain([&] {
+        const int onScreen = list()->viewport()->height() / ConsoleRow::rowHeight + 2;
+        // Each step swaps every row on screen while the last swap is still fading.
+        for (const char* query : {"file-1", "file-2", "file-3", "file-1", "", "file-4", "file-19"}) {
+            model->setSearchQuery(query);
+            EXPECT_LE(list()->rowWidgetCount(), 2 * onScreen) << query;
+            EXPECT_LE(static_cast<int>(list()->shownRows().size()), onScreen) << query;
+        }
+    });
+    settle();
+    onMain([&] {
+        EXPECT_TRUE(list()->leavingRows().empty());
+        EXPECT_EQ(list()->rows().size(), 11u) << "file-19 and file-190 to file-199";
+        for (ConsoleRow* r : list()->shownRows()) EXPECT_DOUBLE_EQ(r->opacity(), 1.0);
+    });
+}
+
 TEST_F(ConsoleMotionTest, ScreenshotModeShowsTheSettledList) {
     const auto files = std::vector{file("alpha.csv"), file("beta.csv")};
     onMain([&] {
