@@ -56,6 +56,7 @@ ConsoleRow::ConsoleRow(ConversionViewModel& viewModel, const ConversionJob& job,
     convert_ = new GhostPillButton(tr("Convert"), 28, this);
     retry_ = new GhostPillButton(tr("Retry"), 28, this);
     reveal_ = new RevealButton(this);
+    measureStatusCells();
     connect(checkbox_, &QAbstractButton::clicked, this, [this] { viewModel_.toggleSelection(job_.id); });
     connect(remove_, &QAbstractButton::clicked, this, [this] { viewModel_.removeJob(job_); });
     // The conversion is the view model's: it goes on when the row is reused or gone.
@@ -79,6 +80,8 @@ ConsoleRow::ConsoleRow(ConversionViewModel& viewModel, const ConversionJob& job,
 }
 
 void ConsoleRow::setJob(const ConversionJob& job) {
+    // The list hands every row its job again when the list changes: most are as they were.
+    if (job == job_) return;
     // A row the list moves to another job shows it as it is, without motion from the last one.
     const bool sameJob = job.id == job_.id;
     const bool sameSource = sameJob && job.sourceURL == job_.sourceURL;
@@ -105,15 +108,25 @@ void ConsoleRow::setJob(const ConversionJob& job) {
 }
 
 void ConsoleRow::setFrozen(bool frozen) {
-    if (frozen == isFrozen()) return;
-    if (frozen) {
-        takingPicture_ = true;
-        frozen_ = grab();
-        takingPicture_ = false;
-    } else {
-        frozen_ = QPixmap();
-    }
-    update();
+    if (frozen == frozen_) return;
+    frozen_ = frozen;
+    // The picture is taken when the row next paints, which it does once it starts to fade.
+    picture_ = QPixmap();
+    if (!frozen) update();
+}
+
+void ConsoleRow::takePicture() {
+    const qreal ratio = devicePixelRatioF();
+    picture_ = QPixmap((QSizeF(size()) * ratio).toSize());
+    picture_.setDevicePixelRatio(ratio);
+    picture_.fill(Qt::transparent);
+    QPainter painter(&picture_);
+    paintRow(painter, rect(), 1.0, false);
+    renderingChildren_ = true;
+    for (QObject* object : children())
+        if (auto* child = qobject_cast<QWidget*>(object); child && !child->isWindow() && !child->isHidden())
+            child->render(&painter, child->pos(), QRegion(), QWidget::DrawChildren);
+    renderingChildren_ = false;
 }
 
 void ConsoleRow::setOpacity(double opacity) {
@@ -188,15 +201,20 @@ QColor ConsoleRow::backgroundColor() const {
 
 int ConsoleRow::statusCellWidth(ConversionStatus status) const {
     switch (status) {
-        case ConversionStatus::pending: return convert_->sizeHint().width();
-        case ConversionStatus::converting: return static_cast<int>(barWidth + 10 + 34);
-        case ConversionStatus::completed:
-            return static_cast<int>(11 + 6 + QFontMetricsF(statusFont()).horizontalAdvance(tr("Done")) + 8 + 28 + 1);
-        case ConversionStatus::failed:
-            return static_cast<int>(12 + 8 + QFontMetricsF(statusFont()).horizontalAdvance(tr("Failed")) + 8 +
-                                    retry_->sizeHint().width() + 1);
+        case ConversionStatus::pending: return cellWidths_[0];
+        case ConversionStatus::converting: return cellWidths_[1];
+        case ConversionStatus::completed: return cellWidths_[2];
+        case ConversionStatus::failed: return cellWidths_[3];
     }
     return static_cast<int>(minStatus);
+}
+
+void ConsoleRow::measureStatusCells() {
+    // The cells' texts and buttons never change: measured once, not on each paint.
+    const QFontMetricsF metrics(statusFont());
+    cellWidths_ = {convert_->sizeHint().width(), static_cast<int>(barWidth + 10 + 34),
+                   static_cast<int>(11 + 6 + metrics.horizontalAdvance(tr("Done")) + 8 + 28 + 1),
+                   static_cast<int>(12 + 8 + metrics.horizontalAdvance(tr("Failed")) + 8 + retry_->sizeHint().width() + 1)};
 }
 
 QRectF ConsoleRow::statusRect() const {
@@ -240,16 +258,20 @@ QRect ConsoleRow::statusChangeRect() const {
 }
 
 void ConsoleRow::paintEvent(QPaintEvent* event) {
-    const ColorScheme scheme = Theme::scheme(this);
     // Nothing to draw while transparent; a frozen row draws its picture.
-    const double opacity = takingPicture_ ? 1.0 : opacity_;
-    if (opacity <= 0.0) return;
+    if (opacity_ <= 0.0) return;
     QPainter painter(this);
-    if (isFrozen() && !takingPicture_) {
-        painter.setOpacity(opacity);
-        painter.drawPixmap(0, 0, frozen_);
+    if (frozen_) {
+        if (picture_.isNull()) takePicture();
+        painter.setOpacity(opacity_);
+        painter.drawPixmap(0, 0, picture_);
         return;
     }
+    paintRow(painter, event->rect(), opacity_, opacity_ < 1.0 || revealFades());
+}
+
+void ConsoleRow::paintRow(QPainter& painter, const QRect& dirty, double opacity, bool withChildren) {
+    const ColorScheme scheme = Theme::scheme(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setOpacity(opacity);
     painter.fillRect(rect(), backgroundColor());
@@ -258,7 +280,6 @@ void ConsoleRow::paintEvent(QPaintEvent* event) {
                        devicePixelRatioF());
 
     // Only the parts in the dirty area: progress and status repaint their cell alone, often.
-    const QRect dirty = event->rect();
     const QRectF tile(padH + checkSide + spacing, (rowHeight - tileSide) / 2.0, tileSide, tileSide);
     if (dirty.intersects(tile.toAlignedRect())) paintTile(painter, tile);
     const QRectF names = nameRect();
@@ -271,22 +292,32 @@ void ConsoleRow::paintEvent(QPaintEvent* event) {
         paintStatus(painter, previousStatus_, 1.0 - fade, 0.85 + 0.15 * (1.0 - fade));
     paintStatus(painter, job_.status, fade, 0.85 + 0.15 * statusFade_.value());
 
-    if (opacity < 1.0 || revealFades()) paintChildren(painter, opacity);
+    if (withChildren) paintChildren(painter, opacity);
 }
 
-void ConsoleRow::paintTile(QPainter& painter, const QRectF& tile) const {
+void ConsoleRow::paintTile(QPainter& painter, const QRectF& tile) {
     const ColorScheme scheme = Theme::scheme(this);
     const QPainterPath tileShape = Theme::continuousRoundedRect(tile, 8);
     painter.fillPath(tileShape, Theme::hoverFill(scheme));
     if (thumbnail_ && !thumbnail_->isNull()) {
-        painter.save();
-        painter.setClipPath(tileShape);
-        const QSizeF size = QSizeF(thumbnail_->size()).scaled(tile.size(), Qt::KeepAspectRatioByExpanding);
-        QRectF target(QPointF(), size);
-        target.moveCenter(tile.center());
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawImage(target, *thumbnail_);
-        painter.restore();
+        // Scaled once into the tile, not on every paint: rows repaint often while they move.
+        const qreal ratio = devicePixelRatioF();
+        if (tilePicture_.isNull() || tilePictureKey_ != thumbnail_->cacheKey() || tilePicture_.devicePixelRatio() != ratio) {
+            tilePicture_ = QPixmap((QSizeF(tileSide, tileSide) * ratio).toSize());
+            tilePicture_.setDevicePixelRatio(ratio);
+            tilePicture_.fill(Qt::transparent);
+            QPainter picture(&tilePicture_);
+            picture.setRenderHint(QPainter::Antialiasing);
+            picture.setRenderHint(QPainter::SmoothPixmapTransform);
+            const QRectF local(0, 0, tileSide, tileSide);
+            picture.setClipPath(Theme::continuousRoundedRect(local, 8));
+            const QSizeF size = QSizeF(thumbnail_->size()).scaled(local.size(), Qt::KeepAspectRatioByExpanding);
+            QRectF target(QPointF(), size);
+            target.moveCenter(local.center());
+            picture.drawImage(target, *thumbnail_);
+            tilePictureKey_ = thumbnail_->cacheKey();
+        }
+        painter.drawPixmap(tile.topLeft(), tilePicture_);
     } else {
         Symbols::paint(painter, tile, job_.detectedFormat.category().icon(), 15, QFont::Light, Theme::textTertiary(scheme));
     }
@@ -369,39 +400,67 @@ void ConsoleRow::paintStatus(QPainter& painter, ConversionStatus status, double 
 }
 
 bool ConsoleRow::revealFades() const {
-    return !takingPicture_ && statusFading() && previousStatus_ != job_.status &&
+    return statusFading() && previousStatus_ != job_.status &&
            (job_.status == ConversionStatus::completed || previousStatus_ == ConversionStatus::completed);
 }
 
-bool ConsoleRow::paintsChildren() const { return !takingPicture_ && (opacity_ < 1.0 || isFrozen()); }
+bool ConsoleRow::paintsChildren() const { return opacity_ < 1.0 || frozen_; }
 
 void ConsoleRow::paintChildren(QPainter& painter, double rowOpacity) {
-    // Each child drawn into this painter, so that it takes the row's opacity (and the reveal
-    // button the status cell's); their own paint events are held back meanwhile.
+    // The children drawn here, so that they take the row's opacity (and the reveal button the
+    // status cell's); their own paint events are held back meanwhile. A fading row draws them
+    // all into one layer first, so that each needs no picture of its own.
     const double fade = std::clamp(statusFade_.value(), 0.0, 1.0);
+    const bool all = paintsChildren();
     renderingChildren_ = true;
+    // The layer covers the children only, a band across the row's middle.
+    QRect band;
+    if (all)
+        for (QObject* object : children())
+            if (auto* child = qobject_cast<QWidget*>(object);
+                child && !child->isWindow() && (!child->isHidden() || (child == reveal_ && revealFades())))
+                band |= child->geometry();
+    QPainter* target = &painter;
+    std::optional<QPainter> layerPainter;
+    if (all && !band.isEmpty()) {
+        const qreal ratio = devicePixelRatioF();
+        const QSize size = (QSizeF(band.size()) * ratio).toSize();
+        if (childLayer_.size() != size || childLayer_.devicePixelRatio() != ratio) {
+            childLayer_ = QPixmap(size);
+            childLayer_.setDevicePixelRatio(ratio);
+        }
+        childLayer_.fill(Qt::transparent);
+        layerPainter.emplace(&childLayer_);
+        layerPainter->translate(-band.topLeft());
+        target = &*layerPainter;
+    }
     for (QObject* object : children()) {
         auto* child = qobject_cast<QWidget*>(object);
-        if (!child || child->isWindow()) continue;
+        if (!child || child->isWindow() || (!all && child != reveal_)) continue;
         double opacity = 1.0;
         QTransform transform;
-        if (!paintsChildren() && child != reveal_) continue;
         if (child == reveal_ && revealFades()) {
-            const bool entering = job_.status == ConversionStatus::completed;
-            const double in = entering ? fade : 1.0 - fade;
+            const double in = job_.status == ConversionStatus::completed ? fade : 1.0 - fade;
             opacity = in;
             transform = statusScale(ConversionStatus::completed, 0.85 + 0.15 * in);
         } else if (child->isHidden()) {
             continue;
         }
         if (opacity <= 0.0) continue;
-        painter.save();
-        painter.setOpacity(rowOpacity * opacity);
-        painter.setTransform(transform, true);
-        child->render(&painter, child->pos(), QRegion(), QWidget::DrawChildren);
-        painter.restore();
+        target->save();
+        target->setOpacity(layerPainter ? opacity : rowOpacity * opacity);
+        target->setTransform(transform, true);
+        child->render(target, child->pos(), QRegion(), QWidget::DrawChildren);
+        target->restore();
     }
     renderingChildren_ = false;
+    if (layerPainter) {
+        layerPainter.reset();
+        painter.save();
+        painter.setOpacity(rowOpacity);
+        painter.drawPixmap(band.topLeft(), childLayer_);
+        painter.restore();
+    }
 }
 
 bool ConsoleRow::eventFilter(QObject* watched, QEvent* event) {

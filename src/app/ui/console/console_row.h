@@ -6,6 +6,7 @@
 #include <QPoint>
 #include <QWidget>
 
+#include <array>
 #include <optional>
 
 #include "app/ui/console/row_checkbox.h"
@@ -55,9 +56,10 @@ public:
     // The whole row drawn at this opacity, children included, while the list fades it.
     void setOpacity(double opacity);
     double opacity() const { return opacity_; }
-    // A row on its way out of the list no longer changes: it draws a picture of itself taken now.
+    // A row on its way out of the list no longer changes: it draws a picture of itself, taken
+    // when it first paints so.
     void setFrozen(bool frozen);
-    bool isFrozen() const { return !frozen_.isNull(); }
+    bool isFrozen() const { return frozen_; }
     QColor backgroundColor() const;
     bool hasThumbnail() const { return thumbnail_.has_value(); }
     bool wantsThumbnail() const;
@@ -89,13 +91,16 @@ private:
     void startThumbnailTask();
     int statusCellWidth() const { return statusCellWidth(job_.status); }
     int statusCellWidth(ConversionStatus status) const;
+    void measureStatusCells();
     bool statusFading() const { return statusFade_.value() < 1.0 || statusFade_.target() < 1.0; }
     // While fading, the row draws its children itself so that they fade with it; while the status
     // cell changes to or from "Done", its reveal button.
     bool paintsChildren() const;
     bool revealFades() const;
     QRect statusChangeRect() const;
-    void paintTile(QPainter& painter, const QRectF& tile) const;
+    void paintRow(QPainter& painter, const QRect& dirty, double opacity, bool withChildren);
+    void takePicture();
+    void paintTile(QPainter& painter, const QRectF& tile);
     void paintNames(QPainter& painter, const QRectF& names) const;
     void paintStatus(QPainter& painter, ConversionStatus status, double opacity, double scale) const;
     void paintChildren(QPainter& painter, double rowOpacity);
@@ -112,9 +117,13 @@ private:
     ConversionStatus previousStatus_ = ConversionStatus::pending;
     NumericTextTransition detail_;
     double opacity_ = 1.0;
-    QPixmap frozen_;
+    bool frozen_ = false;
+    QPixmap picture_;
+    QPixmap childLayer_;
+    QPixmap tilePicture_;
+    qint64 tilePictureKey_ = 0;
+    std::array<int, 4> cellWidths_{};
     bool renderingChildren_ = false;
-    bool takingPicture_ = false;
     std::optional<QImage> thumbnail_;
     QString thumbnailTaskKey_;
     QPoint pressAt_;
