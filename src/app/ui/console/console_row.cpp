@@ -110,9 +110,11 @@ void ConsoleRow::setJob(const ConversionJob& job) {
 void ConsoleRow::setFrozen(bool frozen) {
     if (frozen == frozen_) return;
     frozen_ = frozen;
-    // The picture is taken when the row next paints, which it does once it starts to fade.
+    // Taken now, in the frame in which the list changes: the frames after it paint the rows that
+    // come in.
     picture_ = QPixmap();
-    if (!frozen) update();
+    if (frozen) takePicture();
+    else update();
 }
 
 void ConsoleRow::takePicture() {

@@ -56,8 +56,7 @@ public:
     // The whole row drawn at this opacity, children included, while the list fades it.
     void setOpacity(double opacity);
     double opacity() const { return opacity_; }
-    // A row on its way out of the list no longer changes: it draws a picture of itself, taken
-    // when it first paints so.
+    // A row on its way out of the list no longer changes: it draws a picture of itself.
     void setFrozen(bool frozen);
     bool isFrozen() const { return frozen_; }
     QColor backgroundColor() const;
