@@ -5,6 +5,7 @@
 #include <QScrollBar>
 
 #include <algorithm>
+#include <cmath>
 
 #include "app/state/conversion_view_model.h"
 #include "app/state/screenshot_mode.h"
@@ -31,21 +32,30 @@ ConsoleJobList::ConsoleJobList(ConversionViewModel& viewModel, QWidget* parent)
         if (ConsoleRow* row = rowForJob(jobIndex)) row->setJob(viewModel_.jobs()[static_cast<size_t>(jobIndex)]);
     });
     styleScrollBar(verticalScrollBar(), Theme::scheme(this));
+    connect(&motion_, &SpringValue::valueChanged, this, &ConsoleJobList::applyMotion);
     reload();
 }
 
 std::vector<ConsoleRow*> ConsoleJobList::shownRows() const {
     std::vector<ConsoleRow*> shown;
-    for (ConsoleRow* row : pool_)
-        if (row->isVisible()) shown.push_back(row);
+    for (const Slot& slot : pool_)
+        if (slot.row->isVisible() && !slot.leaving) shown.push_back(slot.row);
     return shown;
+}
+
+std::vector<ConsoleRow*> ConsoleJobList::leavingRows() const {
+    std::vector<ConsoleRow*> leaving;
+    for (const Slot& slot : pool_)
+        if (slot.row->isVisible() && slot.leaving) leaving.push_back(slot.row);
+    return leaving;
 }
 
 ConsoleRow* ConsoleJobList::rowForJob(int jobIndex) const {
     const auto& jobs = viewModel_.jobs();
     if (jobIndex < 0 || static_cast<size_t>(jobIndex) >= jobs.size()) return nullptr;
-    for (ConsoleRow* row : pool_)
-        if (row->isVisible() && row->job().id == jobs[static_cast<size_t>(jobIndex)].id) return row;
+    for (const Slot& slot : pool_)
+        if (slot.row->isVisible() && !slot.leaving && slot.row->job().id == jobs[static_cast<size_t>(jobIndex)].id)
+            return slot.row;
     return nullptr;
 }
 
@@ -56,7 +66,11 @@ std::vector<QWidget*> ConsoleJobList::tabStops() const {
         return widget;
     };
     const QRect seen = viewport()->rect();
-    stops.erase(std::remove_if(stops.begin(), stops.end(), [&](QWidget* stop) { return !rowOf(stop)->geometry().intersects(seen); }),
+    // Rows fading out take no clicks, and no focus either.
+    const std::vector<ConsoleRow*> shown = shownRows();
+    auto isShown = [&](QWidget* row) { return std::find(shown.begin(), shown.end(), row) != shown.end(); };
+    stops.erase(std::remove_if(stops.begin(), stops.end(),
+                               [&](QWidget* stop) { return !rowOf(stop)->geometry().intersects(seen) || !isShown(rowOf(stop)); }),
                 stops.end());
     std::stable_sort(stops.begin(), stops.end(), [&](QWidget* a, QWidget* b) { return rowOf(a)->y() < rowOf(b)->y(); });
     return stops;
@@ -75,8 +89,11 @@ void ConsoleJobList::revealStop(QWidget* stop) {
 
 void ConsoleJobList::reload() {
     rows_ = viewModel_.visibleRows();
+    // A shorter list may pull the scroll position back; the rows are placed once, below.
+    reloading_ = true;
     updateScrollRange();
-    placeRows(true);
+    reloading_ = false;
+    placeRows(true, isVisible() && !ScreenshotMode::active);
 }
 
 void ConsoleJobList::updateScrollRange() {
@@ -85,61 +102,152 @@ void ConsoleJobList::updateScrollRange() {
     verticalScrollBar()->setRange(0, std::max(0, content - viewport()->height()));
 }
 
-void ConsoleJobList::placeRows(bool refreshValues) {
+void ConsoleJobList::placeRows(bool refreshValues, bool animated) {
+    if (!animated) finishMotion();
     const int offset = verticalScrollBar()->value();
     const int first = offset / ConsoleRow::rowHeight;
     const int needed = viewport()->height() / ConsoleRow::rowHeight + 2;
     const int count = std::max(0, std::min(needed, static_cast<int>(rows_.size()) - first));
     const auto& jobs = viewModel_.jobs();
-    // Rows keep their job where they can, so hover and thumbnails survive a small scroll.
-    std::vector<ConsoleRow*> free;
-    std::vector<ConsoleRow*> assigned(static_cast<size_t>(count), nullptr);
-    for (ConsoleRow* row : pool_) {
-        bool kept = false;
-        for (int i = 0; i < count && !kept; ++i) {
-            const auto& job = jobs[static_cast<size_t>(rows_[static_cast<size_t>(first + i)])];
-            if (!assigned[static_cast<size_t>(i)] && row->isVisibleTo(viewport()) && row->job().id == job.id) {
-                assigned[static_cast<size_t>(i)] = row;
-                kept = true;
+    auto jobAt = [&](int i) -> const ConversionJob& { return jobs[static_cast<size_t>(rows_[static_cast<size_t>(first + i)])]; };
+
+    // Rows keep their job where they can, so hover and thumbnails survive a small scroll and a
+    // row that stays on screen slides from where it is now (a row fading out comes back).
+    std::vector<int> assigned(static_cast<size_t>(count), -1);
+    std::vector<bool> taken(pool_.size(), false);
+    for (size_t s = 0; s < pool_.size(); ++s) {
+        Slot& slot = pool_[s];
+        if (!slot.row->isVisibleTo(viewport())) continue;
+        slot.fromY = slot.row->y();
+        slot.fromOpacity = slot.row->opacity();
+        for (int i = 0; i < count; ++i) {
+            if (assigned[static_cast<size_t>(i)] < 0 && slot.row->job().id == jobAt(i).id) {
+                assigned[static_cast<size_t>(i)] = static_cast<int>(s);
+                taken[s] = true;
+                break;
             }
         }
-        if (!kept) free.push_back(row);
     }
     // A control of a row that leaves its job would carry the focus to another job: the list keeps it.
-    const QWidget* focus = window()->focusWidget();
-    for (ConsoleRow* row : free)
-        if (focus && row->isAncestorOf(focus)) setFocus(Qt::OtherFocusReason);
-    for (int i = 0; i < count; ++i) {
-        const auto& job = jobs[static_cast<size_t>(rows_[static_cast<size_t>(first + i)])];
-        ConsoleRow* row = assigned[static_cast<size_t>(i)];
-        // While scrolling, a row that keeps its job only moves: its value follows through
-        // jobUpdated. A change of the list gives a row its job again unless the row shows it
-        // as it is (typing a search would otherwise redraw every row at each key).
-        if (!row) {
-            if (!free.empty()) {
-                row = free.back();
-                free.pop_back();
-                row->setJob(job);
-            } else {
-                row = new ConsoleRow(viewModel_, job, viewport());
-                pool_.push_back(row);
-            }
-        } else if (refreshValues && row->job() != job) {
-            row->setJob(job);
-        }
-        row->setGeometry(0, (first + i) * ConsoleRow::rowHeight - offset, viewport()->width(), ConsoleRow::rowHeight);
-        row->show();
+    if (const QWidget* focus = window()->focusWidget()) {
+        for (size_t s = 0; s < pool_.size(); ++s)
+            if (!taken[s] && pool_[s].row->isAncestorOf(focus)) setFocus(Qt::OtherFocusReason);
     }
-    for (ConsoleRow* row : free) row->hide();
+    // A new job takes a hidden row, else (when rows fade out) a new one while the pool is small,
+    // else a row that is going.
+    const size_t limit = animated ? static_cast<size_t>(2 * needed) : 0;
+    auto freeSlot = [&]() -> int {
+        for (size_t s = 0; s < pool_.size(); ++s)
+            if (!taken[s] && !pool_[s].row->isVisibleTo(viewport())) return static_cast<int>(s);
+        if (pool_.size() < limit) return -1;
+        for (size_t s = 0; s < pool_.size(); ++s)
+            if (!taken[s]) return static_cast<int>(s);
+        return -1;
+    };
+    const int width = viewport()->width();
+    for (int i = 0; i < count; ++i) {
+        const ConversionJob& job = jobAt(i);
+        const double y = (first + i) * ConsoleRow::rowHeight - offset;
+        int index = assigned[static_cast<size_t>(i)];
+        bool entering = false;
+        if (index < 0) {
+            entering = true;
+            index = freeSlot();
+            if (index < 0) {
+                pool_.push_back(Slot{new ConsoleRow(viewModel_, job, viewport())});
+                pool_.back().row->resize(width, ConsoleRow::rowHeight);
+                taken.push_back(true);
+                index = static_cast<int>(pool_.size()) - 1;
+            } else {
+                pool_[static_cast<size_t>(index)].row->setJob(job);
+                taken[static_cast<size_t>(index)] = true;
+            }
+        } else if (refreshValues && pool_[static_cast<size_t>(index)].row->job() != job) {
+            // While scrolling, a row that keeps its job only moves: its value follows through
+            // jobUpdated. A change of the list gives a row its job again unless the row shows it
+            // as it is (typing a search would otherwise redraw every row at each key).
+            pool_[static_cast<size_t>(index)].row->setJob(job);
+        }
+        Slot& slot = pool_[static_cast<size_t>(index)];
+        slot.leaving = false;
+        slot.row->setAttribute(Qt::WA_TransparentForMouseEvents, false);
+        slot.row->setFrozen(false);
+        slot.toY = y;
+        slot.toOpacity = 1;
+        if (entering) {
+            slot.fromY = y + 6;
+            slot.fromOpacity = 0;
+        }
+        if (!animated) {
+            slot.fromY = y;
+            slot.fromOpacity = 1;
+        }
+        slot.row->show();
+    }
+    bool moving = false;
+    for (size_t s = 0; s < pool_.size(); ++s) {
+        Slot& slot = pool_[s];
+        if (!taken[s] && slot.row->isVisibleTo(viewport())) {
+            if (animated && slot.fromOpacity > 0) {
+                // On its way out it shows, but takes no clicks.
+                slot.leaving = true;
+                slot.row->setAttribute(Qt::WA_TransparentForMouseEvents, true);
+                slot.row->setFrozen(true);
+                slot.toY = slot.fromY;
+                slot.toOpacity = 0;
+            } else {
+                slot.leaving = false;
+                slot.row->setFrozen(false);
+                slot.row->hide();
+            }
+        }
+        if (slot.row->isVisibleTo(viewport()))
+            moving = moving || slot.fromY != slot.toY || slot.fromOpacity != slot.toOpacity;
+    }
+    if (animated && moving) {
+        motion_.setImmediately(0.0);
+        applyMotion(0.0);
+        motion_.animateTo(1.0, Theme::smooth);
+    } else {
+        motion_.setImmediately(1.0);
+        applyMotion(1.0);
+    }
+}
+
+void ConsoleJobList::applyMotion(double t) {
+    const int width = viewport()->width();
+    for (Slot& slot : pool_) {
+        if (!slot.row->isVisibleTo(viewport())) continue;
+        const double y = slot.fromY + (slot.toY - slot.fromY) * t;
+        const QRect geometry(0, static_cast<int>(std::lround(y)), width, ConsoleRow::rowHeight);
+        if (slot.row->geometry() != geometry) slot.row->setGeometry(geometry);
+        slot.row->setOpacity(slot.fromOpacity + (slot.toOpacity - slot.fromOpacity) * t);
+    }
+    if (t < 1.0) return;
+    for (Slot& slot : pool_) {
+        if (slot.leaving) slot.row->hide();
+        slot.leaving = false;
+        slot.row->setAttribute(Qt::WA_TransparentForMouseEvents, false);
+        slot.row->setFrozen(false);
+        slot.fromY = slot.toY;
+        slot.fromOpacity = slot.toOpacity = 1;
+        slot.row->setOpacity(1);
+    }
+}
+
+void ConsoleJobList::finishMotion() {
+    if (motion_.value() < 1.0 || motion_.target() < 1.0) motion_.setImmediately(1.0);
 }
 
 void ConsoleJobList::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
     updateScrollRange();
-    placeRows();
+    placeRows(false, false);
 }
 
-void ConsoleJobList::scrollContentsBy(int, int) { placeRows(); }
+void ConsoleJobList::scrollContentsBy(int, int) {
+    if (!reloading_) placeRows(false, false);
+}
 
 bool ConsoleJobList::viewportEvent(QEvent* event) {
     // The rows paint themselves; the viewport has nothing of its own.

@@ -294,7 +294,6 @@ void ConsoleMain::refresh() {
     convertAll_->setBusy(processing);
     selectionCount_->setText(selectionText());
     convertSelected_->setEnabled(!processing);
-    searchBar_->setVisible(toolbarSwap_->value() < 1.0 || viewModel_.selection().empty());
 
     spinner_->setVisible(processing);
     footerText_->setText(footerText());
@@ -327,16 +326,40 @@ void ConsoleMain::refreshEmpty() {
     body_->setCurrentWidget(empty ? static_cast<QWidget*>(empty_) : list_);
 }
 
+namespace {
+
+// A bar part-way through the swap draws through an opacity effect; a settled one without, as
+// the effect renders off screen.
+void setBarOpacity(QWidget* bar, double opacity) {
+    bar->setVisible(opacity > 0.0);
+    if (opacity <= 0.0 || opacity >= 1.0) {
+        if (bar->graphicsEffect()) bar->setGraphicsEffect(nullptr);
+        return;
+    }
+    auto* effect = qobject_cast<QGraphicsOpacityEffect*>(bar->graphicsEffect());
+    if (!effect) {
+        effect = new QGraphicsOpacityEffect(bar);
+        bar->setGraphicsEffect(effect);
+    }
+    effect->setOpacity(opacity);
+}
+
+}  // namespace
+
 void ConsoleMain::placeToolbars() {
-    // The search bar slides up and out as the selection bar comes in from 4 points below.
-    const double t = toolbarSwap_->value();
+    // The search bar slides up and fades out as the selection bar comes in from 4 points below.
+    const double t = std::clamp(toolbarSwap_->value(), 0.0, 1.0);
     const QRect area = toolbarArea_->rect();
     searchBar_->setGeometry(area.translated(0, static_cast<int>(std::lround(-4 * t))));
     selectionBar_->setGeometry(area.translated(0, static_cast<int>(std::lround(4 * (1 - t)))));
     // The incoming bar shows before the other hides, so a focused button hands the focus across.
-    QWidget* incoming = t < 0.5 ? searchBar_ : selectionBar_;
-    incoming->setVisible(true);
-    (incoming == searchBar_ ? selectionBar_ : searchBar_)->setVisible(false);
+    if (t >= 0.5) {
+        setBarOpacity(selectionBar_, t);
+        setBarOpacity(searchBar_, 1 - t);
+    } else {
+        setBarOpacity(searchBar_, 1 - t);
+        setBarOpacity(selectionBar_, t);
+    }
 }
 
 void ConsoleMain::resizeEvent(QResizeEvent* event) {

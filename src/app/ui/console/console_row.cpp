@@ -20,6 +20,7 @@
 #include "app/ui/console/ghost_pill_button.h"
 #include "app/ui/console/percent_text.h"
 #include "app/ui/console/reveal_button.h"
+#include "app/ui/console/row_checkbox.h"
 #include "app/ui/console/row_remove_button.h"
 #include "app/ui/focus_ring.h"
 #include "app/ui/symbols.h"
@@ -34,30 +35,8 @@ namespace {
 
 constexpr double padH = 16, spacing = 12, checkSide = 19, tileSide = 36, minStatus = 92, barWidth = 90;
 
-// The selection box: an outlined rounded square, filled with the accent and checked when selected.
-class RowCheckbox : public QAbstractButton {
-public:
-    explicit RowCheckbox(QWidget* parent) : QAbstractButton(parent) {
-        setCheckable(true);
-        setFixedSize(static_cast<int>(checkSide), static_cast<int>(checkSide));
-        FocusRing::setShape(this, 6);
-        setCursor(Qt::PointingHandCursor);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        const QColor accent = Theme::accentFill(this);
-        const QPainterPath box = Theme::continuousRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), 6);
-        if (isChecked()) painter.fillPath(box, accent);
-        QColor stroke = isChecked() ? accent : Theme::textQuaternary(Theme::scheme(this));
-        if (!isChecked()) stroke.setAlphaF(stroke.alphaF() * 0.8f);
-        painter.setPen(QPen(stroke, 1.5));
-        painter.drawPath(box);
-        if (isChecked()) Symbols::paint(painter, QRectF(rect()), "checkmark", 10, QFont::Bold, Theme::contrastOn(accent));
-    }
-};
+// The progress bar and its percentage follow the job's progress with this spring.
+constexpr Spring progressSpring{0.2, 1.0, 0};
 
 QFont nameFont() { return Theme::font(13.5, QFont::Medium); }
 QFont detailFont() { return Theme::monospaceFont(11.5); }
@@ -68,7 +47,8 @@ void reveal(ConversionViewModel& viewModel, const std::filesystem::path& path) {
 }  // namespace
 
 ConsoleRow::ConsoleRow(ConversionViewModel& viewModel, const ConversionJob& job, QWidget* parent)
-    : QWidget(parent), viewModel_(viewModel), job_(job) {
+    : QWidget(parent), viewModel_(viewModel), job_(job), progress_(job.progress), previousStatus_(job.status),
+      detail_(Theme::snappy) {
     setFixedHeight(rowHeight);
     setMouseTracking(true);
     checkbox_ = new RowCheckbox(this);
@@ -77,6 +57,7 @@ ConsoleRow::ConsoleRow(ConversionViewModel& viewModel, const ConversionJob& job,
     convert_ = new GhostPillButton(tr("Convert"), 28, this);
     retry_ = new GhostPillButton(tr("Retry"), 28, this);
     reveal_ = new RevealButton(this);
+    measureStatusCells();
     connect(checkbox_, &QAbstractButton::clicked, this, [this] { viewModel_.toggleSelection(job_.id); });
     connect(remove_, &QAbstractButton::clicked, this, [this] { viewModel_.removeJob(job_); });
     // The conversion is the view model's: it goes on when the row is reused or gone.
@@ -86,25 +67,83 @@ ConsoleRow::ConsoleRow(ConversionViewModel& viewModel, const ConversionJob& job,
         if (job_.outputURL) reveal(viewModel_, *job_.outputURL);
     });
     connect(&hover_, &SpringValue::valueChanged, this, qOverload<>(&QWidget::update));
-    connect(&viewModel_, &ConversionViewModel::selectionChanged, this, &ConsoleRow::refresh);
-    refresh();
+    connect(&statusFade_, &SpringValue::valueChanged, this, [this] { update(statusChangeRect()); });
+    connect(&detail_, &NumericTextTransition::changed, this, [this] { update(nameRect().toAlignedRect()); });
+    connect(&progress_, &SpringValue::valueChanged, this, [this] {
+        if (job_.status == ConversionStatus::converting) update(statusRect().toAlignedRect());
+    });
+    connect(&viewModel_, &ConversionViewModel::selectionChanged, this, [this] { refresh(); });
+    // Every descendant: a fading row draws them itself.
+    for (QWidget* child : findChildren<QWidget*>()) child->installEventFilter(this);
+    detail_.setText(detailText(), false);
+    refresh(false);
     startThumbnailTask();
 }
 
 void ConsoleRow::setJob(const ConversionJob& job) {
-    const bool sameSource = job.id == job_.id && job.sourceURL == job_.sourceURL;
+    // The list hands every row its job again when the list changes: most are as they were.
+    if (job == job_) return;
+    // A row the list moves to another job shows it as it is, without motion from the last one.
+    const bool sameJob = job.id == job_.id;
+    const bool sameSource = sameJob && job.sourceURL == job_.sourceURL;
+    const ConversionStatus before = job_.status;
     job_ = job;
     if (!sameSource) thumbnail_.reset();
+    if (sameJob && before != job_.status) {
+        previousStatus_ = before;
+        statusFade_.setImmediately(0.0);
+        statusFade_.animateTo(1.0, Theme::snappy);
+    } else if (!sameJob) {
+        previousStatus_ = job_.status;
+        statusFade_.setImmediately(1.0);
+    }
+    // A conversion that starts (again) starts its bar from its own value, not from the last run's.
+    const bool starts = job_.status == ConversionStatus::converting && before != ConversionStatus::converting;
+    if (sameJob && !starts) progress_.animateTo(job_.progress, progressSpring);
+    else progress_.setImmediately(job_.progress);
+    const bool failedText = job_.status == ConversionStatus::failed || before == ConversionStatus::failed;
+    detail_.setText(detailText(), sameJob && !failedText);
     pills_->setJob(job_);
-    refresh();
+    refresh(sameJob);
     startThumbnailTask();
+}
+
+void ConsoleRow::setFrozen(bool frozen) {
+    if (frozen == frozen_) return;
+    frozen_ = frozen;
+    // Taken now, in the frame in which the list changes: the frames after it paint the rows that
+    // come in.
+    picture_ = QPixmap();
+    if (frozen) takePicture();
+    else update();
+}
+
+void ConsoleRow::takePicture() {
+    const qreal ratio = devicePixelRatioF();
+    picture_ = QPixmap((QSizeF(size()) * ratio).toSize());
+    picture_.setDevicePixelRatio(ratio);
+    picture_.fill(Qt::transparent);
+    QPainter painter(&picture_);
+    paintRow(painter, rect(), 1.0, false);
+    renderingChildren_ = true;
+    for (QObject* object : children())
+        if (auto* child = qobject_cast<QWidget*>(object); child && !child->isWindow() && !child->isHidden())
+            child->render(&painter, child->pos(), QRegion(), QWidget::DrawChildren);
+    renderingChildren_ = false;
+}
+
+void ConsoleRow::setOpacity(double opacity) {
+    opacity = std::clamp(opacity, 0.0, 1.0);
+    if (opacity == opacity_) return;
+    opacity_ = opacity;
+    update();
 }
 
 bool ConsoleRow::isSelected() const { return viewModel_.selection().count(job_.id) > 0; }
 
-void ConsoleRow::refresh() {
+void ConsoleRow::refresh(bool animated) {
     const bool selected = isSelected();
-    checkbox_->setChecked(selected);
+    checkbox_->setSelected(selected, animated);
     checkbox_->setToolTip(selected ? tr("Deselect") : tr("Select"));
     checkbox_->setAccessibleName(tr("Select ") + QString::fromStdString(job_.fileName));
     checkbox_->setAccessibleDescription(selected ? tr("Selected") : tr("Not selected"));
@@ -163,17 +202,22 @@ QColor ConsoleRow::backgroundColor() const {
     return mixColor(Qt::transparent, Theme::hoverFill(Theme::scheme(this)), hover_.value());
 }
 
-int ConsoleRow::statusCellWidth() const {
-    switch (job_.status) {
-        case ConversionStatus::pending: return convert_->sizeHint().width();
-        case ConversionStatus::converting: return static_cast<int>(barWidth + 10 + 34);
-        case ConversionStatus::completed:
-            return static_cast<int>(11 + 6 + QFontMetricsF(statusFont()).horizontalAdvance(tr("Done")) + 8 + 28 + 1);
-        case ConversionStatus::failed:
-            return static_cast<int>(12 + 8 + QFontMetricsF(statusFont()).horizontalAdvance(tr("Failed")) + 8 +
-                                    retry_->sizeHint().width() + 1);
+int ConsoleRow::statusCellWidth(ConversionStatus status) const {
+    switch (status) {
+        case ConversionStatus::pending: return cellWidths_[0];
+        case ConversionStatus::converting: return cellWidths_[1];
+        case ConversionStatus::completed: return cellWidths_[2];
+        case ConversionStatus::failed: return cellWidths_[3];
     }
     return static_cast<int>(minStatus);
+}
+
+void ConsoleRow::measureStatusCells() {
+    // The cells' texts and buttons never change: measured once, not on each paint.
+    const QFontMetricsF metrics(statusFont());
+    cellWidths_ = {convert_->sizeHint().width(), static_cast<int>(barWidth + 10 + 34),
+                   static_cast<int>(11 + 6 + metrics.horizontalAdvance(tr("Done")) + 8 + 28 + 1),
+                   static_cast<int>(12 + 8 + metrics.horizontalAdvance(tr("Failed")) + 8 + retry_->sizeHint().width() + 1)};
 }
 
 QRectF ConsoleRow::statusRect() const {
@@ -209,37 +253,83 @@ void ConsoleRow::layoutChildren() {
 
 void ConsoleRow::resizeEvent(QResizeEvent*) { layoutChildren(); }
 
-void ConsoleRow::paintEvent(QPaintEvent*) {
-    const ColorScheme scheme = Theme::scheme(this);
-    const bool dark = scheme == ColorScheme::dark;
+QRect ConsoleRow::statusChangeRect() const {
+    // Both cells, the one going and the one coming, with the reveal button.
+    const int cell = std::max({statusCellWidth(previousStatus_), statusCellWidth(), static_cast<int>(minStatus)});
+    const int right = width() - static_cast<int>(padH);
+    return {right - cell - 1, 0, cell + static_cast<int>(padH) + 1, rowHeight};
+}
+
+void ConsoleRow::paintEvent(QPaintEvent* event) {
+    // Nothing to draw while transparent; a frozen row draws its picture.
+    if (opacity_ <= 0.0) return;
     QPainter painter(this);
+    if (frozen_) {
+        if (picture_.isNull()) takePicture();
+        painter.setOpacity(opacity_);
+        painter.drawPixmap(0, 0, picture_);
+        return;
+    }
+    paintRow(painter, event->rect(), opacity_, opacity_ < 1.0 || revealFades());
+}
+
+void ConsoleRow::paintRow(QPainter& painter, const QRect& dirty, double opacity, bool withChildren) {
+    const ColorScheme scheme = Theme::scheme(this);
     painter.setRenderHint(QPainter::Antialiasing);
+    painter.setOpacity(opacity);
     painter.fillRect(rect(), backgroundColor());
     // The hairline between rows.
     CardDivider::paint(painter, QRectF(0, height() - Theme::hairline(this), width(), Theme::hairline(this)), padH, scheme,
                        devicePixelRatioF());
 
-    // The icon tile.
+    // Only the parts in the dirty area: progress and status repaint their cell alone, often.
     const QRectF tile(padH + checkSide + spacing, (rowHeight - tileSide) / 2.0, tileSide, tileSide);
+    if (dirty.intersects(tile.toAlignedRect())) paintTile(painter, tile);
+    const QRectF names = nameRect();
+    if (dirty.intersects(names.toAlignedRect())) paintNames(painter, names);
+
+    // The status cell's drawn parts; its buttons are children. A status that changes fades (the
+    // progress, and "Done" as it scales up from 0.85); the Convert and Retry cells come and go at once.
+    const double fade = std::clamp(statusFade_.value(), 0.0, 1.0);
+    if (fade < 1.0 && previousStatus_ != job_.status)
+        paintStatus(painter, previousStatus_, 1.0 - fade, 0.85 + 0.15 * (1.0 - fade));
+    paintStatus(painter, job_.status, fade, 0.85 + 0.15 * statusFade_.value());
+
+    if (withChildren) paintChildren(painter, opacity);
+}
+
+void ConsoleRow::paintTile(QPainter& painter, const QRectF& tile) {
+    const ColorScheme scheme = Theme::scheme(this);
     const QPainterPath tileShape = Theme::continuousRoundedRect(tile, 8);
     painter.fillPath(tileShape, Theme::hoverFill(scheme));
     if (thumbnail_ && !thumbnail_->isNull()) {
-        painter.save();
-        painter.setClipPath(tileShape);
-        const QSizeF size = QSizeF(thumbnail_->size()).scaled(tile.size(), Qt::KeepAspectRatioByExpanding);
-        QRectF target(QPointF(), size);
-        target.moveCenter(tile.center());
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawImage(target, *thumbnail_);
-        painter.restore();
+        // Scaled once into the tile, not on every paint: rows repaint often while they move.
+        const qreal ratio = devicePixelRatioF();
+        if (tilePicture_.isNull() || tilePictureKey_ != thumbnail_->cacheKey() || tilePicture_.devicePixelRatio() != ratio) {
+            tilePicture_ = QPixmap((QSizeF(tileSide, tileSide) * ratio).toSize());
+            tilePicture_.setDevicePixelRatio(ratio);
+            tilePicture_.fill(Qt::transparent);
+            QPainter picture(&tilePicture_);
+            picture.setRenderHint(QPainter::Antialiasing);
+            picture.setRenderHint(QPainter::SmoothPixmapTransform);
+            const QRectF local(0, 0, tileSide, tileSide);
+            picture.setClipPath(Theme::continuousRoundedRect(local, 8));
+            const QSizeF size = QSizeF(thumbnail_->size()).scaled(local.size(), Qt::KeepAspectRatioByExpanding);
+            QRectF target(QPointF(), size);
+            target.moveCenter(local.center());
+            picture.drawImage(target, *thumbnail_);
+            tilePictureKey_ = thumbnail_->cacheKey();
+        }
+        painter.drawPixmap(tile.topLeft(), tilePicture_);
     } else {
         Symbols::paint(painter, tile, job_.detectedFormat.category().icon(), 15, QFont::Light, Theme::textTertiary(scheme));
     }
-    painter.setPen(QPen(dark ? rgbColor(0xFFFFFF, 0.10) : rgbColor(0x000000, 0.16), 1));
+    painter.setPen(QPen(scheme == ColorScheme::dark ? rgbColor(0xFFFFFF, 0.10) : rgbColor(0x000000, 0.16), 1));
     painter.drawPath(Theme::continuousRoundedRect(tile.adjusted(0.5, 0.5, -0.5, -0.5), 8));
+}
 
-    // Name and detail.
-    const QRectF names = nameRect();
+void ConsoleRow::paintNames(QPainter& painter, const QRectF& names) const {
+    const ColorScheme scheme = Theme::scheme(this);
     const QFontMetricsF nameMetrics(nameFont()), detailMetrics(detailFont());
     const double block = nameMetrics.height() + 2 + detailMetrics.height();
     const double top = (rowHeight - block) / 2;
@@ -247,41 +337,140 @@ void ConsoleRow::paintEvent(QPaintEvent*) {
     painter.setPen(Theme::textPrimary(scheme));
     painter.drawText(QRectF(names.left(), top, names.width(), nameMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
                      nameMetrics.elidedText(QString::fromStdString(job_.fileName), Qt::ElideMiddle, names.width()));
-    const bool failed = job_.status == ConversionStatus::failed;
-    QColor detailColour = failed ? Theme::errorText(scheme) : Theme::textQuaternary(scheme);
-    if (failed) detailColour.setAlphaF(detailColour.alphaF() * 0.85f);
-    painter.setFont(failed ? Theme::font(11.5) : detailFont());
-    painter.setPen(detailColour);
-    painter.drawText(QRectF(names.left(), top + nameMetrics.height() + 2, names.width(), detailMetrics.height()),
-                     Qt::AlignLeft | Qt::AlignVCenter,
-                     QFontMetricsF(painter.font()).elidedText(detailText(), Qt::ElideRight, names.width()));
+    const QRectF detailLine(names.left(), top + nameMetrics.height() + 2, names.width(), detailMetrics.height());
+    if (job_.status == ConversionStatus::failed) {
+        QColor colour = Theme::errorText(scheme);
+        colour.setAlphaF(colour.alphaF() * 0.85f);
+        painter.setFont(Theme::font(11.5));
+        painter.setPen(colour);
+        painter.drawText(detailLine, Qt::AlignLeft | Qt::AlignVCenter,
+                         QFontMetricsF(painter.font()).elidedText(detailText(), Qt::ElideRight, names.width()));
+    } else {
+        painter.setFont(detailFont());
+        painter.setPen(Theme::textQuaternary(scheme));
+        painter.save();
+        painter.setClipRect(detailLine.adjusted(0, -2, 0, 2));
+        detail_.paint(painter, detailLine, Qt::AlignLeft | Qt::AlignVCenter);
+        painter.restore();
+    }
+}
 
-    // The status cell's drawn parts; its buttons are children.
-    const QRectF status = statusRect();
-    const double cellLeft = status.right() - statusCellWidth();
+QTransform ConsoleRow::statusScale(ConversionStatus status, double scale) const {
+    if (status != ConversionStatus::completed || scale == 1.0) return {};
+    const QRectF cell = statusRect();
+    const QPointF centre(cell.right() - statusCellWidth(ConversionStatus::completed) / 2.0, rowHeight / 2.0);
+    return QTransform::fromTranslate(-centre.x(), -centre.y()) * QTransform::fromScale(scale, scale) *
+           QTransform::fromTranslate(centre.x(), centre.y());
+}
+
+void ConsoleRow::paintStatus(QPainter& painter, ConversionStatus status, double opacity, double scale) const {
+    const bool fades = status == ConversionStatus::converting || status == ConversionStatus::completed;
+    if (!fades) opacity = 1.0;
+    if (opacity <= 0.0) return;
+    const ColorScheme scheme = Theme::scheme(this);
+    const QRectF cell = statusRect();
+    const double cellLeft = cell.right() - statusCellWidth(status);
     const double mid = rowHeight / 2.0;
-    if (job_.status == ConversionStatus::converting) {
+    painter.save();
+    painter.setOpacity(painter.opacity() * opacity);
+    painter.setTransform(statusScale(status, scale), true);
+    if (status == ConversionStatus::converting) {
         const QRectF track(cellLeft, mid - 2.5, barWidth, 5);
         painter.setPen(Qt::NoPen);
-        painter.setBrush(dark ? rgbColor(0xFFFFFF, 0.10) : rgbColor(0x000000, 0.16));
+        painter.setBrush(scheme == ColorScheme::dark ? rgbColor(0xFFFFFF, 0.10) : rgbColor(0x000000, 0.16));
         painter.drawRoundedRect(track, 2.5, 2.5);
         painter.setBrush(Theme::accentFill(this));
-        painter.drawRoundedRect(QRectF(track.left(), track.top(), progressFillWidth(), 5), 2.5, 2.5);
+        const double shown = std::max(barWidth * std::clamp(progress_.value(), 0.0, 1.0), 4.0);
+        painter.drawRoundedRect(QRectF(track.left(), track.top(), shown, 5), 2.5, 2.5);
+        // The percentage counts along with the bar.
         painter.setFont(Theme::monospaceFont(12));
         painter.setPen(Theme::textTertiary(scheme));
-        painter.drawText(QRectF(track.right() + 10, 0, 34, rowHeight), Qt::AlignRight | Qt::AlignVCenter, percentText());
-    } else if (job_.status == ConversionStatus::completed) {
+        painter.drawText(QRectF(track.right() + 10, 0, 34, rowHeight), Qt::AlignRight | Qt::AlignVCenter,
+                         QString::number(truncatedPercent(std::clamp(progress_.value(), 0.0, 1.0))) + "%");
+    } else if (status == ConversionStatus::completed) {
         Symbols::paint(painter, QRectF(cellLeft, 0, 11, rowHeight), "checkmark", 11, QFont::Bold, Theme::accentFill(this));
         painter.setFont(statusFont());
         painter.setPen(Theme::textPrimary(scheme));
         painter.drawText(QRectF(cellLeft + 17, 0, 60, rowHeight), Qt::AlignLeft | Qt::AlignVCenter, tr("Done"));
-    } else if (failed) {
+    } else if (status == ConversionStatus::failed) {
         Symbols::paint(painter, QRectF(cellLeft, 0, 12, rowHeight), "exclamationmark.triangle.fill", 10, QFont::DemiBold,
                        Theme::errorText(scheme));
         painter.setFont(statusFont());
         painter.setPen(Theme::errorText(scheme));
         painter.drawText(QRectF(cellLeft + 20, 0, 60, rowHeight), Qt::AlignLeft | Qt::AlignVCenter, tr("Failed"));
     }
+    painter.restore();
+}
+
+bool ConsoleRow::revealFades() const {
+    return statusFading() && previousStatus_ != job_.status &&
+           (job_.status == ConversionStatus::completed || previousStatus_ == ConversionStatus::completed);
+}
+
+bool ConsoleRow::paintsChildren() const { return opacity_ < 1.0 || frozen_; }
+
+void ConsoleRow::paintChildren(QPainter& painter, double rowOpacity) {
+    // The children drawn here, so that they take the row's opacity (and the reveal button the
+    // status cell's); their own paint events are held back meanwhile. A fading row draws them
+    // all into one layer first, so that each needs no picture of its own.
+    const double fade = std::clamp(statusFade_.value(), 0.0, 1.0);
+    const bool all = paintsChildren();
+    renderingChildren_ = true;
+    // The layer covers the children only, a band across the row's middle.
+    QRect band;
+    if (all)
+        for (QObject* object : children())
+            if (auto* child = qobject_cast<QWidget*>(object);
+                child && !child->isWindow() && (!child->isHidden() || (child == reveal_ && revealFades())))
+                band |= child->geometry();
+    QPainter* target = &painter;
+    std::optional<QPainter> layerPainter;
+    if (all && !band.isEmpty()) {
+        const qreal ratio = devicePixelRatioF();
+        const QSize size = (QSizeF(band.size()) * ratio).toSize();
+        if (childLayer_.size() != size || childLayer_.devicePixelRatio() != ratio) {
+            childLayer_ = QPixmap(size);
+            childLayer_.setDevicePixelRatio(ratio);
+        }
+        childLayer_.fill(Qt::transparent);
+        layerPainter.emplace(&childLayer_);
+        layerPainter->translate(-band.topLeft());
+        target = &*layerPainter;
+    }
+    for (QObject* object : children()) {
+        auto* child = qobject_cast<QWidget*>(object);
+        if (!child || child->isWindow() || (!all && child != reveal_)) continue;
+        double opacity = 1.0;
+        QTransform transform;
+        if (child == reveal_ && revealFades()) {
+            const double in = job_.status == ConversionStatus::completed ? fade : 1.0 - fade;
+            opacity = in;
+            transform = statusScale(ConversionStatus::completed, 0.85 + 0.15 * in);
+        } else if (child->isHidden()) {
+            continue;
+        }
+        if (opacity <= 0.0) continue;
+        target->save();
+        target->setOpacity(layerPainter ? opacity : rowOpacity * opacity);
+        target->setTransform(transform, true);
+        child->render(target, child->pos(), QRegion(), QWidget::DrawChildren);
+        target->restore();
+    }
+    renderingChildren_ = false;
+    if (layerPainter) {
+        layerPainter.reset();
+        painter.save();
+        painter.setOpacity(rowOpacity);
+        painter.drawPixmap(band.topLeft(), childLayer_);
+        painter.restore();
+    }
+}
+
+bool ConsoleRow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Paint && !renderingChildren_ &&
+        (paintsChildren() || (watched == reveal_ && revealFades())))
+        return true;
+    return QWidget::eventFilter(watched, event);
 }
 
 void ConsoleRow::enterEvent(QEnterEvent*) {

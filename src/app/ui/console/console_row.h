@@ -1,16 +1,22 @@
 #pragma once
 
 #include <QImage>
+#include <QPixmap>
+#include <QTransform>
 #include <QPoint>
 #include <QWidget>
 
+#include <array>
 #include <optional>
 
+#include "app/ui/console/row_checkbox.h"
+#include "app/ui/numeric_text_transition.h"
 #include "app/ui/spring.h"
 #include "core/conversion_job.h"
 
 class QAbstractButton;
 class QMenu;
+class QPainter;
 
 namespace calvoro {
 
@@ -22,7 +28,8 @@ class RowRemoveButton;
 
 // One job of the console's list: checkbox, thumbnail or category symbol, name and size (or the
 // error), the format pills, the remove button and a status cell that follows the job's status.
-// The list reuses rows: setJob moves a row to another job.
+// The list reuses rows: setJob moves a row to another job, at once; a new value of the same job
+// moves the progress, the status cell, the checkbox and the size text with their springs.
 class ConsoleRow : public QWidget {
     Q_OBJECT
 public:
@@ -38,8 +45,20 @@ public:
     // What the row shows, for the tests.
     QString detailText() const;
     QString percentText() const;
-    // Width of the progress bar's fill in a 90-point track.
+    // Width of the progress bar's fill in a 90-point track, once the bar has caught up.
     double progressFillWidth() const;
+    // The progress the bar and the percentage show now, on their way to the job's.
+    double displayedProgress() const { return progress_.value(); }
+    // How far the status cell has come from the previous status (1 when settled).
+    double statusTransition() const { return statusFade_.value(); }
+    const NumericTextTransition& detailTransition() const { return detail_; }
+
+    // The whole row drawn at this opacity, children included, while the list fades it.
+    void setOpacity(double opacity);
+    double opacity() const { return opacity_; }
+    // A row on its way out of the list no longer changes: it draws a picture of itself.
+    void setFrozen(bool frozen);
+    bool isFrozen() const { return frozen_; }
     QColor backgroundColor() const;
     bool hasThumbnail() const { return thumbnail_.has_value(); }
     bool wantsThumbnail() const;
@@ -63,12 +82,28 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void layoutChildren();
-    void refresh();
+    void refresh(bool animated = true);
     void startThumbnailTask();
-    int statusCellWidth() const;
+    int statusCellWidth() const { return statusCellWidth(job_.status); }
+    int statusCellWidth(ConversionStatus status) const;
+    void measureStatusCells();
+    bool statusFading() const { return statusFade_.value() < 1.0 || statusFade_.target() < 1.0; }
+    // While fading, the row draws its children itself so that they fade with it; while the status
+    // cell changes to or from "Done", its reveal button.
+    bool paintsChildren() const;
+    bool revealFades() const;
+    QRect statusChangeRect() const;
+    void paintRow(QPainter& painter, const QRect& dirty, double opacity, bool withChildren);
+    void takePicture();
+    void paintTile(QPainter& painter, const QRectF& tile);
+    void paintNames(QPainter& painter, const QRectF& names) const;
+    void paintStatus(QPainter& painter, ConversionStatus status, double opacity, double scale) const;
+    void paintChildren(QPainter& painter, double rowOpacity);
+    QTransform statusScale(ConversionStatus status, double scale) const;
     QRectF statusRect() const;
     QRectF nameRect() const;
 
@@ -76,11 +111,23 @@ private:
     ConversionJob job_;
     bool hovering_ = false;
     SpringValue hover_;
+    SpringValue progress_;
+    SpringValue statusFade_{1.0};
+    ConversionStatus previousStatus_ = ConversionStatus::pending;
+    NumericTextTransition detail_;
+    double opacity_ = 1.0;
+    bool frozen_ = false;
+    QPixmap picture_;
+    QPixmap childLayer_;
+    QPixmap tilePicture_;
+    qint64 tilePictureKey_ = 0;
+    std::array<int, 4> cellWidths_{};
+    bool renderingChildren_ = false;
     std::optional<QImage> thumbnail_;
     QString thumbnailTaskKey_;
     QPoint pressAt_;
 
-    QAbstractButton* checkbox_;
+    RowCheckbox* checkbox_;
     FromToPills* pills_;
     RowRemoveButton* remove_;
     GhostPillButton* convert_;

@@ -17,6 +17,7 @@
 #include "app/ui/console/console_card.h"
 #include "app/ui/console/sidebar_add_footer.h"
 #include "app/ui/console/sidebar_nav_row.h"
+#include "app/ui/console/sidebar_section.h"
 #include "app/ui/full_screen_traffic_lights.h"
 #include "app/ui/scroll_bar_style.h"
 #include "app/ui/symbols.h"
@@ -52,17 +53,23 @@ private:
     QString title_;
 };
 
-// A section's title with a chevron that points down while the section is open.
+// A section's title with a chevron that turns to point down as its section opens.
 class CollapsibleHeader : public HoverButton {
 public:
-    CollapsibleHeader(const QString& title, bool expanded, QWidget* parent)
-        : HoverButton(parent), title_(title.toUpper()), expanded_(expanded) {
+    CollapsibleHeader(const QString& title, QWidget* parent) : HoverButton(parent), title_(title.toUpper()) {
         setFixedHeight(8 + 4 + 14 + 8);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         setAccessibleName(title + QStringLiteral(" section"));
-        setAccessibleDescription(expanded ? QObject::tr("Expanded") : QObject::tr("Collapsed"));
     }
-    bool expanded() const { return expanded_; }
+    // The section under it, made after it so that the two keep their order among the children.
+    void attach(SidebarSection* section) {
+        section_ = section;
+        connect(section, &SidebarSection::opennessChanged, this, [this] {
+            describe();
+            update();
+        });
+        describe();
+    }
 
 protected:
     void paintEvent(QPaintEvent*) override {
@@ -75,16 +82,22 @@ protected:
         painter.drawText(line, Qt::AlignLeft | Qt::AlignVCenter, title_);
         const QRectF chevron(line.left() + textWidth + 5, line.top(), 9, line.height());
         painter.save();
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
         painter.translate(chevron.center());
-        painter.rotate(expanded_ ? 90 : 0);
+        painter.rotate(section_ ? 90 * section_->openness() : 0);
         painter.translate(-chevron.center());
         Symbols::paint(painter, chevron, "chevron.right", 7.5, QFont::Bold, colour);
         painter.restore();
     }
 
 private:
+    void describe() {
+        const QString state = section_->isExpanded() ? QObject::tr("Expanded") : QObject::tr("Collapsed");
+        if (accessibleDescription() != state) setAccessibleDescription(state);
+    }
+
     QString title_;
-    bool expanded_;
+    SidebarSection* section_ = nullptr;
 };
 
 // The shared look of recent rows, stat rows and links: a small symbol and a line or two of text.
@@ -181,8 +194,13 @@ ConsoleSidebar::ConsoleSidebar(ConversionViewModel& viewModel, QWidget* parent) 
 
     connect(&viewModel_, &ConversionViewModel::isFullScreenChanged, this, &ConsoleSidebar::updateChrome);
     for (auto signal : {&ConversionViewModel::recentsChanged, &ConversionViewModel::statsTotalConversionsChanged,
-                        &ConversionViewModel::statsBytesSavedChanged, &ConversionViewModel::expandedSectionsChanged})
+                        &ConversionViewModel::statsBytesSavedChanged})
         connect(&viewModel_, signal, this, &ConsoleSidebar::rebuildSections);
+    // Opening and closing a section moves it; the rows stay.
+    connect(&viewModel_, &ConversionViewModel::expandedSectionsChanged, this, [this] {
+        for (SidebarSection* section : sections_->findChildren<SidebarSection*>(Qt::FindDirectChildrenOnly))
+            section->setExpanded(viewModel_.isSectionExpanded(section->objectName().toStdString()));
+    });
     updateChrome();
     rebuildSections();
 }
@@ -271,46 +289,54 @@ void ConsoleSidebar::rebuildSections() {
     auto* column = new QVBoxLayout(sections_);
     column->setContentsMargins(16, 4, 16, 16);
     column->setSpacing(2);
+    // A header and the section under it, which holds its rows open or closed.
     auto header = [&](const QString& title, const std::string& id) {
-        auto* button = new CollapsibleHeader(title, viewModel_.isSectionExpanded(id), sections_);
+        auto* button = new CollapsibleHeader(title, sections_);
         button->setObjectName(QString::fromStdString(id));
+        auto* section = new SidebarSection(viewModel_.isSectionExpanded(id), sections_);
+        section->setObjectName(QString::fromStdString(id));
+        button->attach(section);
         connect(button, &QAbstractButton::clicked, this, [this, id] { viewModel_.toggleSection(id); });
         column->addWidget(button);
-        return viewModel_.isSectionExpanded(id);
+        column->addWidget(section);
+        return section;
     };
 
     const auto& recents = viewModel_.recents();
-    if (!recents.empty() && header(tr("Recent"), "recent")) {
+    if (!recents.empty()) {
+        SidebarSection* section = header(tr("Recent"), "recent");
         for (size_t i = 0; i < std::min<size_t>(5, recents.size()); ++i) {
             const RecentJob recent = recents[i];
             const QString name = QString::fromStdString(lastPathComponent(recent.sourcePath));
             const auto target = SupportedFormat::fromRawValue(recent.targetFormatRaw);
             const QString subtitle = target ? tr("to ") + QString::fromStdString(target->displayName()) : QString();
-            auto* row = new SidebarItemRow("arrow.counterclockwise", name, subtitle, false, sections_);
+            auto* row = new SidebarItemRow("arrow.counterclockwise", name, subtitle, false, section);
             row->setToolTip(tr("Convert ") + name + tr(" again"));
             row->setCursor(Qt::PointingHandCursor);
             connect(row, &QAbstractButton::clicked, this, [this, recent] { viewModel_.replayRecent(recent); });
-            column->addWidget(row);
+            section->addRow(row);
         }
     }
-    if (viewModel_.statsTotalConversions() >= 1 && header(tr("Stats"), "stats")) {
+    if (viewModel_.statsTotalConversions() >= 1) {
+        SidebarSection* section = header(tr("Stats"), "stats");
         auto addStat = [&](const char* symbol, const QString& text) {
-            auto* row = new SidebarItemRow(symbol, text, QString(), true, sections_);
+            auto* row = new SidebarItemRow(symbol, text, QString(), true, section);
             row->setAttribute(Qt::WA_TransparentForMouseEvents);
             row->setFocusPolicy(Qt::NoFocus);
-            column->addWidget(row);
+            section->addRow(row);
         };
         addStat("arrow.left.arrow.right", conversionsText(viewModel_.statsTotalConversions()));
         if (viewModel_.statsBytesSaved() >= 1) addStat("internaldrive", savedText(viewModel_.statsBytesSaved()));
     }
-    if (header(tr("Explore"), "explore")) {
-        auto* all = new SidebarItemRow("square.grid.2x2", tr("All conversions"), QString(), false, sections_);
+    {
+        SidebarSection* section = header(tr("Explore"), "explore");
+        auto* all = new SidebarItemRow("square.grid.2x2", tr("All conversions"), QString(), false, section);
         connect(all, &QAbstractButton::clicked, this, [this] { viewModel_.setShowConversionsInfo(true); });
-        auto* log = new SidebarItemRow("list.bullet.rectangle", tr("Conversion log"), QString(), false, sections_);
+        auto* log = new SidebarItemRow("list.bullet.rectangle", tr("Conversion log"), QString(), false, section);
         connect(log, &QAbstractButton::clicked, this, [this] { viewModel_.toggleLogPanel(); });
         for (auto* link : {all, log}) {
             link->setCursor(Qt::PointingHandCursor);
-            column->addWidget(link);
+            section->addRow(link);
         }
     }
     column->addStretch(1);

@@ -27,7 +27,8 @@ public:
     const std::vector<SidebarNavRow*>& libraryRows() const { return libraryRows_; }
     ChromeIconButton* settingsButton() const { return settings_; }
     SidebarAddFooter* addFooter() const { return footer_; }
-    // The sections card's content, rebuilt as recents, stats and open sections change.
+    // The sections card's content, rebuilt as recents and stats change; its sections open and
+    // close in place.
     QWidget* sectionsContent() const { return sections_; }
 
     QSize sizeHint() const override { return {sidebarWidth, 600}; }

@@ -90,14 +90,11 @@ QMenu* FromToPills::makeMenu(QWidget* parent) const {
     return menu;
 }
 
-double FromToPills::fromWidth() const {
-    return std::ceil(QFontMetricsF(fromFont()).horizontalAdvance(fromText())) + 2 * padding;
-}
-
-double FromToPills::targetWidth() const {
-    double width = std::ceil(QFontMetricsF(targetFont()).horizontalAdvance(targetText())) + 2 * padding;
-    if (!converting()) width += chevronGap + chevronSide;
-    return width;
+void FromToPills::measure() {
+    // Measured when the job changes, not on each paint: rows repaint often while they move.
+    fromWidth_ = std::ceil(QFontMetricsF(fromFont()).horizontalAdvance(fromText())) + 2 * padding;
+    targetWidth_ = std::ceil(QFontMetricsF(targetFont()).horizontalAdvance(targetText())) + 2 * padding;
+    if (!converting()) targetWidth_ += chevronGap + chevronSide;
 }
 
 QSize FromToPills::sizeHint() const {
@@ -105,6 +102,7 @@ QSize FromToPills::sizeHint() const {
 }
 
 void FromToPills::refresh() {
+    measure();
     setToolTip(converting() ? tr("Converting…") : tr("Choose the output format"));
     setCursor(hasMenu() ? Qt::PointingHandCursor : Qt::ArrowCursor);
     // Reached by Tab while it has a menu to open.

@@ -41,14 +41,17 @@ protected:
 private:
     void popUpMenu();
     bool converting() const;
-    double fromWidth() const;
-    double targetWidth() const;
+    double fromWidth() const { return fromWidth_; }
+    double targetWidth() const { return targetWidth_; }
+    void measure();
     void refresh();
 
     ConversionViewModel& viewModel_;
     ConversionJob job_;
     bool hovering_ = false;
     SpringValue hover_;
+    double fromWidth_ = 0;
+    double targetWidth_ = 0;
 };
 
 }  // namespace calvoro

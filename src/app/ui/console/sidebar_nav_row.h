@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/ui/hover_button.h"
+#include "app/ui/numeric_text_transition.h"
 #include "core/supported_format.h"
 
 namespace calvoro {
@@ -11,7 +12,8 @@ namespace calvoro {
 class ConversionViewModel;
 
 // One library row of the sidebar: a category (or all files) with its job count; choosing it
-// filters the job list. The chosen row is filled with the accent.
+// filters the job list. The chosen row is filled with the accent, which fades across when another
+// row is chosen; the count rolls when it changes.
 class SidebarNavRow : public HoverButton {
     Q_OBJECT
 public:
@@ -25,6 +27,9 @@ public:
     QColor foregroundColor() const;
     QColor countColor() const;
     QColor backgroundColor() const;
+    // 1 while chosen, 0 otherwise; in between as the accent fill fades across.
+    double selectionProgress() const { return selection_.value(); }
+    const NumericTextTransition& countTransition() const { return count_; }
 
     QSize sizeHint() const override { return {214, 36}; }
 
@@ -33,6 +38,8 @@ protected:
 
 private:
     ConversionViewModel& viewModel_;
+    SpringValue selection_;
+    NumericTextTransition count_;
     std::optional<FileCategory> category_;
     std::string symbol_;
 };

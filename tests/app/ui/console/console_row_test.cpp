@@ -179,6 +179,81 @@ TEST_F(ConsoleRowTest, SelectionWinsOverHoverAndTheCheckboxToggles) {
     });
 }
 
+TEST_F(ConsoleRowTest, ANewValueOfTheSameJobMovesButAnotherJobShowsAtOnce) {
+    std::unique_ptr<ConsoleRow> row;
+    auto a = job("a.png", SupportedFormat::png, ConversionStatus::converting);
+    a.progress = 0.2;
+    onMain([&] {
+        row = std::make_unique<ConsoleRow>(*model, a, host.get());
+        row->show();
+        EXPECT_DOUBLE_EQ(row->displayedProgress(), 0.2);
+        a.progress = 0.8;
+        row->setJob(a);
+        EXPECT_DOUBLE_EQ(row->displayedProgress(), 0.2) << "the bar catches up with a spring";
+        EXPECT_EQ(row->percentText(), "80%");
+        model->toggleSelection(a.id);
+        EXPECT_LT(static_cast<RowCheckbox*>(row->checkbox())->selectionProgress(), 1.0);
+    });
+    ASSERT_TRUE(testing::waitUntil([&] { return row->displayedProgress() == 0.8; }));
+    ASSERT_TRUE(testing::waitUntil([&] { return static_cast<RowCheckbox*>(row->checkbox())->selectionProgress() == 1.0; }));
+    onMain([&] {
+        a.status = ConversionStatus::completed;
+        a.progress = 1.0;
+        a.outputSize = 1024;
+        row->setJob(a);
+        EXPECT_EQ(row->statusTransition(), 0.0) << "the status cell fades from converting to done";
+        EXPECT_TRUE(row->detailTransition().isRolling());
+        EXPECT_EQ(row->detailTransition().text(), row->detailText());
+    });
+    ASSERT_TRUE(testing::waitUntil([&] { return row->statusTransition() == 1.0 && !row->detailTransition().isRolling(); }));
+    onMain([&] {
+        // Reused for another job: nothing of the last one moves on.
+        a.progress = 0.5;
+        a.status = ConversionStatus::converting;
+        row->setJob(a);
+        auto b = job("b.png", SupportedFormat::png, ConversionStatus::failed);
+        b.progress = 0.1;
+        row->setJob(b);
+        EXPECT_DOUBLE_EQ(row->displayedProgress(), 0.1);
+        EXPECT_EQ(row->statusTransition(), 1.0);
+        EXPECT_FALSE(row->detailTransition().isRolling());
+        EXPECT_EQ(static_cast<RowCheckbox*>(row->checkbox())->selectionProgress(), 0.0);
+        // A retried job's bar starts from its new value, not from where the failed run left it.
+        b.status = ConversionStatus::pending;
+        b.progress = 0;
+        row->setJob(b);
+        b.status = ConversionStatus::converting;
+        b.progress = 0.05;
+        row->setJob(b);
+        EXPECT_DOUBLE_EQ(row->displayedProgress(), 0.05);
+        row.reset();
+    });
+}
+
+TEST_F(ConsoleRowTest, AFadingRowDrawsItsChildrenAtItsOwnOpacity) {
+    onMain([&] {
+        host->resize(720, ConsoleRow::rowHeight);
+        Theme::applyAppearance(host.get(), ColorScheme::light, AccentChoice::paper);
+        ConsoleRow row(*model, job("a.png", SupportedFormat::png), host.get());
+        row.resize(720, ConsoleRow::rowHeight);
+        host->show();
+        // The Convert button's text is dark on white: how dark it reads shows its opacity.
+        auto darkest = [&] {
+            const QImage image = host->grab(row.convertButton()->geometry()).toImage();
+            int least = 255;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x) least = std::min(least, qGray(image.pixel(x, y)));
+            return least;
+        };
+        const int opaque = darkest();
+        row.setOpacity(0.3);
+        const int faded = darkest();
+        EXPECT_GT(faded, opaque + 60) << "the button fades with the row";
+        row.setOpacity(1.0);
+        EXPECT_EQ(darkest(), opaque);
+    });
+}
+
 TEST_F(ConsoleRowTest, OnlyPicturesVideosAndPdfsAskForAThumbnail) {
     onMain([&] {
         for (const auto& [format, wanted] : std::vector<std::pair<SupportedFormat, bool>>{

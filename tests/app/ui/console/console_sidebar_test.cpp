@@ -8,6 +8,7 @@
 #include "app/ui/console/console_test_support.h"
 #include "app/ui/console/sidebar_add_footer.h"
 #include "app/ui/console/sidebar_nav_row.h"
+#include "app/ui/console/sidebar_section.h"
 #include "app/ui/full_screen_traffic_lights.h"
 #include "core/settings_store.h"
 
@@ -25,10 +26,17 @@ protected:
             host->show();
         });
     }
-    // Headers and rows of the sections card, by their text.
+    // Headers and the rows of open sections, in order.
+    QList<QAbstractButton*> sectionButtons() {
+        QList<QAbstractButton*> shown;
+        for (auto* button : sidebar->sectionsContent()->findChildren<QAbstractButton*>())
+            if (button->isVisibleTo(sidebar)) shown << button;
+        return shown;
+    }
+    // The same, by their text.
     QStringList sectionTexts() {
         QStringList texts;
-        for (auto* button : sidebar->sectionsContent()->findChildren<QAbstractButton*>(Qt::FindDirectChildrenOnly))
+        for (auto* button : sectionButtons())
             texts << (button->objectName().isEmpty() ? button->text() : "[" + button->objectName() + "]");
         return texts;
     }
@@ -109,7 +117,7 @@ TEST_F(ConsoleSidebarTest, StatsAndRecentsShowTheirRowsAndRecentsReplay) {
         EXPECT_EQ(texts[6], "[stats]");
         EXPECT_EQ(texts.count("1,234 files converted"), 1) << "the stat row is drawn, not a button";
 
-        auto* replay = sidebar->sectionsContent()->findChildren<QAbstractButton*>(Qt::FindDirectChildrenOnly)[1];
+        auto* replay = sectionButtons()[1];
         EXPECT_EQ(replay->toolTip(), "Convert song-0.mp3 again");
         testing::press(replay);
         ASSERT_EQ(model->jobs().size(), 1u);
@@ -133,10 +141,65 @@ TEST_F(ConsoleSidebarTest, CollapsedSectionsStayCollapsedAfterARestart) {
     });
 }
 
+TEST_F(ConsoleSidebarTest, ASectionClosesToNothingAndOpensToItsFullHeight) {
+    show();
+    SidebarSection* explore = nullptr;
+    int open = 0;
+    onMain([&] {
+        explore = sidebar->sectionsContent()->findChild<SidebarSection*>("explore");
+        ASSERT_NE(explore, nullptr);
+        open = explore->height();
+        EXPECT_EQ(open, 2 * 28 + SidebarSection::rowSpacing);
+        model->toggleSection("explore");
+        EXPECT_TRUE(explore->isVisible()) << "it closes with a spring, not at once";
+        EXPECT_EQ(explore->openness(), 1.0);
+    });
+    ASSERT_TRUE(testing::waitUntil([&] { return explore->openness() == 0.0; }));
+    onMain([&] {
+        EXPECT_TRUE(explore->isHidden());
+        EXPECT_EQ(sidebar->sectionsContent()->findChild<QAbstractButton*>("explore")->accessibleDescription(), "Collapsed");
+        model->toggleSection("explore");
+        EXPECT_TRUE(explore->isVisible());
+        EXPECT_LT(explore->height(), open);
+    });
+    ASSERT_TRUE(testing::waitUntil([&] { return explore->openness() == 1.0; }));
+    onMain([&] {
+        EXPECT_EQ(explore->height(), open);
+        EXPECT_EQ(sectionTexts(), (QStringList{"[explore]", "All conversions", "Conversion log"}));
+        for (QWidget* row : explore->rows()) EXPECT_LE(row->geometry().bottom(), explore->height());
+    });
+}
+
+TEST_F(ConsoleSidebarTest, TheAccentFillFadesAcrossAndCountsRoll) {
+    const auto files = std::vector{file("a.csv"), file("b.csv")};
+    show();
+    onMain([&] {
+        const auto& rows = sidebar->libraryRows();
+        model->setLibraryFilter(FileCategory::video);
+        EXPECT_EQ(rows[0]->selectionProgress(), 1.0) << "both move from where they were";
+        EXPECT_EQ(rows[2]->selectionProgress(), 0.0);
+        EXPECT_TRUE(rows[2]->isSelected());
+        model->addFiles(files);
+        EXPECT_EQ(rows[0]->countText(), "2");
+        EXPECT_TRUE(rows[0]->countTransition().isRolling());
+        EXPECT_EQ(rows[0]->countTransition().text(), "2");
+    });
+    ASSERT_TRUE(testing::waitUntil([&] {
+        const auto& rows = sidebar->libraryRows();
+        return rows[2]->selectionProgress() == 1.0 && rows[0]->selectionProgress() == 0.0 &&
+               !rows[0]->countTransition().isRolling();
+    }));
+    onMain([&] {
+        const auto& rows = sidebar->libraryRows();
+        EXPECT_EQ(rows[2]->backgroundColor(), Theme::accentFill(model->accent(), ColorScheme::dark));
+        EXPECT_EQ(rows[0]->countColor(), Theme::textQuaternary(ColorScheme::dark));
+    });
+}
+
 TEST_F(ConsoleSidebarTest, LinksGearAndFooterOpenWhatTheyName) {
     show();
     onMain([&] {
-        auto links = sidebar->sectionsContent()->findChildren<QAbstractButton*>(Qt::FindDirectChildrenOnly);
+        auto links = sectionButtons();
         testing::press(links[1]);
         EXPECT_TRUE(model->showConversionsInfo());
         testing::press(links[2]);
