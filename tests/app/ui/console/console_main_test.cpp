@@ -18,18 +18,7 @@ namespace {
 
 using testing::onMain;
 
-class ConsoleMainTest : public testing::ConsoleTest {
-protected:
-    void SetUp() override {
-        ConsoleTest::SetUp();
-        onMain([&] {
-            view = new ConsoleMain(*model, host.get());
-            view->resize(760, 600);
-            host->show();
-        });
-    }
-    ConsoleMain* view = nullptr;
-};
+using testing::ConsoleMainTest;
 
 TEST_F(ConsoleMainTest, SearchAndCategoryFilterTheRowsAndSayWhenNothingMatches) {
     const auto files = std::vector{file("alpha.csv"), file("beta.csv"), file("gamma.json", "{}")};

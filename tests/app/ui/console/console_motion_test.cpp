@@ -16,19 +16,11 @@ namespace {
 using testing::onMain;
 
 // The list's motion: rows that come, go and move when the list changes, never when it scrolls.
-class ConsoleMotionTest : public testing::ConsoleTest {
+class ConsoleMotionTest : public testing::ConsoleMainTest {
 protected:
-    void SetUp() override {
-        ConsoleTest::SetUp();
-        onMain([&] {
-            view = new ConsoleMain(*model, host.get());
-            view->resize(760, 600);
-            host->show();
-        });
-    }
     void TearDown() override {
         onMain([] { ScreenshotMode::active = false; });
-        ConsoleTest::TearDown();
+        ConsoleMainTest::TearDown();
     }
     ConsoleJobList* list() const { return view->jobList(); }
     ConsoleRow* row(const std::string& name) const {
@@ -38,7 +30,6 @@ protected:
     }
     void settle() { ASSERT_TRUE(testing::waitUntil([&] { return !list()->isAnimating(); })); }
 
-    ConsoleMain* view = nullptr;
 };
 
 TEST_F(ConsoleMotionTest, AddedRowsFadeInFromBelowWhileTheOthersStay) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ui/console/console_main.h"
 #include "app/ui/console/console_row.h"
 #include "app/ui/theme.h"
 #include "core/settings_store.h"
@@ -85,6 +86,20 @@ protected:
     }
 
     TempDir dir;
+};
+
+// The job-list column on its own, shown at a size that holds several rows.
+class ConsoleMainTest : public ConsoleTest {
+protected:
+    void SetUp() override {
+        ConsoleTest::SetUp();
+        onMain([&] {
+            view = new ConsoleMain(*model, host.get());
+            view->resize(760, 600);
+            host->show();
+        });
+    }
+    ConsoleMain* view = nullptr;
 };
 
 }  // namespace calvoro::testing
