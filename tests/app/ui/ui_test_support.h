@@ -16,7 +16,7 @@
 #include <memory>
 
 #include "app/state/conversion_view_model.h"
-#include "app/ui/theme.h"
+#include "app/ui/theme/theme.h"
 #include "core/conversion_logger.h"
 #include "platform/qt/main_thread.h"
 #include "support/test_support.h"

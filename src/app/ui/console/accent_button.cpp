@@ -6,9 +6,9 @@
 #include <cmath>
 
 #include "app/state/screenshot_mode.h"
-#include "app/ui/focus_ring.h"
-#include "app/ui/shadow.h"
-#include "app/ui/theme.h"
+#include "app/ui/theme/focus_ring.h"
+#include "app/ui/theme/shadow.h"
+#include "app/ui/theme/theme.h"
 
 namespace calvoro {
 

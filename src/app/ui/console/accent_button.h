@@ -3,7 +3,7 @@
 #include <QString>
 #include <QTimer>
 
-#include "app/ui/hover_button.h"
+#include "app/ui/controls/hover_button.h"
 
 namespace calvoro {
 

@@ -14,8 +14,8 @@
 #include "app/ui/console/settings_controls.h"
 #include "app/ui/console/settings_group.h"
 #include "app/ui/console/settings_row.h"
-#include "app/ui/focus_ring.h"
-#include "app/ui/theme.h"
+#include "app/ui/theme/focus_ring.h"
+#include "app/ui/theme/theme.h"
 
 namespace calvoro {
 

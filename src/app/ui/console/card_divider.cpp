@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "app/ui/theme.h"
+#include "app/ui/theme/theme.h"
 
 namespace calvoro {
 

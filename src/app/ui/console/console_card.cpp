@@ -3,7 +3,7 @@
 #include <QPainter>
 #include <QVBoxLayout>
 
-#include "app/ui/theme.h"
+#include "app/ui/theme/theme.h"
 
 namespace calvoro {
 

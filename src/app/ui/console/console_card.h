@@ -3,7 +3,7 @@
 #include <QWidget>
 
 #include "app/state/appearance.h"
-#include "app/ui/shadow.h"
+#include "app/ui/theme/shadow.h"
 
 namespace calvoro {
 

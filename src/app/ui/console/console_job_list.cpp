@@ -10,8 +10,8 @@
 #include "app/state/conversion_view_model.h"
 #include "app/state/screenshot_mode.h"
 #include "app/ui/console/console_row.h"
-#include "app/ui/scroll_bar_style.h"
-#include "app/ui/theme.h"
+#include "app/ui/theme/scroll_bar_style.h"
+#include "app/ui/theme/theme.h"
 
 namespace calvoro {
 

@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "app/ui/focus_order.h"
-#include "app/ui/spring.h"
+#include "app/ui/theme/focus_order.h"
+#include "app/ui/theme/spring.h"
 
 namespace calvoro {
 

@@ -20,10 +20,10 @@
 #include "app/ui/console/ghost_icon_pill_button.h"
 #include "app/ui/console/ghost_pill_button.h"
 #include "app/ui/console/text_button.h"
-#include "app/ui/focus_ring.h"
-#include "app/ui/hover_button.h"
-#include "app/ui/symbols.h"
-#include "app/ui/theme.h"
+#include "app/ui/theme/focus_ring.h"
+#include "app/ui/controls/hover_button.h"
+#include "app/ui/theme/symbols.h"
+#include "app/ui/theme/theme.h"
 
 namespace calvoro {
 

@@ -10,8 +10,8 @@
 #include <optional>
 
 #include "app/ui/console/row_checkbox.h"
-#include "app/ui/numeric_text_transition.h"
-#include "app/ui/spring.h"
+#include "app/ui/theme/numeric_text_transition.h"
+#include "app/ui/theme/spring.h"
 #include "core/conversion_job.h"
 
 class QAbstractButton;

@@ -17,11 +17,11 @@
 #include "app/ui/console/conversion_settings_section.h"
 #include "app/ui/console/default_targets_settings_section.h"
 #include "app/ui/console/files_settings_section.h"
-#include "app/ui/focus_ring.h"
-#include "app/ui/hover_button.h"
-#include "app/ui/scroll_bar_style.h"
-#include "app/ui/symbols.h"
-#include "app/ui/theme.h"
+#include "app/ui/theme/focus_ring.h"
+#include "app/ui/controls/hover_button.h"
+#include "app/ui/theme/scroll_bar_style.h"
+#include "app/ui/theme/symbols.h"
+#include "app/ui/theme/theme.h"
 
 namespace calvoro {
 

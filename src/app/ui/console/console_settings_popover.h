@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/ui/console/settings_segmented_control.h"
-#include "app/ui/modal_chrome.h"
+#include "app/ui/overlays/modal_chrome.h"
 
 class QScrollArea;
 

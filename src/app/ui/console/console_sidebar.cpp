@@ -13,15 +13,15 @@
 
 #include "app/state/conversion_view_model.h"
 #include "app/state/screenshot_mode.h"
-#include "app/ui/chrome_icon_button.h"
+#include "app/ui/controls/chrome_icon_button.h"
 #include "app/ui/console/console_card.h"
 #include "app/ui/console/sidebar_add_footer.h"
 #include "app/ui/console/sidebar_nav_row.h"
 #include "app/ui/console/sidebar_section.h"
-#include "app/ui/full_screen_traffic_lights.h"
-#include "app/ui/scroll_bar_style.h"
-#include "app/ui/symbols.h"
-#include "app/ui/theme.h"
+#include "app/ui/chrome/full_screen_traffic_lights.h"
+#include "app/ui/theme/scroll_bar_style.h"
+#include "app/ui/theme/symbols.h"
+#include "app/ui/theme/theme.h"
 #include "core/text_util.h"
 
 namespace calvoro {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ui/content_view.h"
+#include "app/ui/window/content_view.h"
 
 namespace calvoro {
 

@@ -10,7 +10,7 @@
 #include "app/ui/console/settings_controls.h"
 #include "app/ui/console/settings_group.h"
 #include "app/ui/console/settings_row.h"
-#include "app/ui/theme.h"
+#include "app/ui/theme/theme.h"
 
 namespace calvoro {
 

@@ -7,8 +7,8 @@
 #include "app/state/conversion_view_model.h"
 #include "app/state/screenshot_mode.h"
 #include "app/ui/console/settings_controls.h"
-#include "app/ui/symbols.h"
-#include "app/ui/theme.h"
+#include "app/ui/theme/symbols.h"
+#include "app/ui/theme/theme.h"
 
 namespace calvoro {
 

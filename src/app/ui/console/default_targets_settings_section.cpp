@@ -10,8 +10,8 @@
 #include "app/ui/console/default_target_row.h"
 #include "app/ui/console/settings_group.h"
 #include "app/ui/console/text_button.h"
-#include "app/ui/hover_button.h"
-#include "app/ui/theme.h"
+#include "app/ui/controls/hover_button.h"
+#include "app/ui/theme/theme.h"
 
 namespace calvoro {
 

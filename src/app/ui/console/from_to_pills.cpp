@@ -10,9 +10,9 @@
 
 #include "app/state/conversion_view_model.h"
 #include "app/state/screenshot_mode.h"
-#include "app/ui/focus_ring.h"
-#include "app/ui/symbols.h"
-#include "app/ui/theme.h"
+#include "app/ui/theme/focus_ring.h"
+#include "app/ui/theme/symbols.h"
+#include "app/ui/theme/theme.h"
 #include "converters/archive/compressor.h"
 #include "core/text_util.h"
 

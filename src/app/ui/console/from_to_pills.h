@@ -2,7 +2,7 @@
 
 #include <QWidget>
 
-#include "app/ui/spring.h"
+#include "app/ui/theme/spring.h"
 #include "core/conversion_job.h"
 
 class QMenu;

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/ui/symbols.h"
-#include "app/ui/theme.h"
+#include "app/ui/theme/symbols.h"
+#include "app/ui/theme/theme.h"
 
 namespace calvoro {
 

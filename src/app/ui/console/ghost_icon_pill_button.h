@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/ui/hover_button.h"
+#include "app/ui/controls/hover_button.h"
 
 namespace calvoro {
 

@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "app/ui/theme.h"
+#include "app/ui/theme/theme.h"
 
 namespace calvoro {
 

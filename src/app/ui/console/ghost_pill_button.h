@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "app/ui/hover_button.h"
+#include "app/ui/controls/hover_button.h"
 
 namespace calvoro {
 

@@ -2,8 +2,8 @@
 
 #include <QPainter>
 
-#include "app/ui/symbols.h"
-#include "app/ui/theme.h"
+#include "app/ui/theme/symbols.h"
+#include "app/ui/theme/theme.h"
 
 namespace calvoro {
 

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 
-#include "app/ui/symbols.h"
-#include "app/ui/focus_ring.h"
-#include "app/ui/theme.h"
+#include "app/ui/theme/symbols.h"
+#include "app/ui/theme/focus_ring.h"
+#include "app/ui/theme/theme.h"
 
 namespace calvoro {
 

@@ -2,7 +2,7 @@
 
 #include <QAbstractButton>
 
-#include "app/ui/spring.h"
+#include "app/ui/theme/spring.h"
 
 namespace calvoro {
 

@@ -11,10 +11,10 @@
 
 #include "app/state/conversion_view_model.h"
 #include "app/state/screenshot_mode.h"
-#include "app/ui/focus_ring.h"
-#include "app/ui/shadow.h"
-#include "app/ui/symbols.h"
-#include "app/ui/theme.h"
+#include "app/ui/theme/focus_ring.h"
+#include "app/ui/theme/shadow.h"
+#include "app/ui/theme/symbols.h"
+#include "app/ui/theme/theme.h"
 
 namespace calvoro {
 

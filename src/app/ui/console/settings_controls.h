@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ui/hover_button.h"
+#include "app/ui/controls/hover_button.h"
 
 class QMenu;
 

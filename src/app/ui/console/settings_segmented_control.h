@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/ui/spring.h"
+#include "app/ui/theme/spring.h"
 
 namespace calvoro {
 

@@ -4,9 +4,9 @@
 #include <QPainter>
 
 #include "app/state/conversion_view_model.h"
-#include "app/ui/focus_ring.h"
-#include "app/ui/symbols.h"
-#include "app/ui/theme.h"
+#include "app/ui/theme/focus_ring.h"
+#include "app/ui/theme/symbols.h"
+#include "app/ui/theme/theme.h"
 
 namespace calvoro {
 

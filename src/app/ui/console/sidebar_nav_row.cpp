@@ -3,8 +3,8 @@
 #include <QPainter>
 
 #include "app/state/conversion_view_model.h"
-#include "app/ui/symbols.h"
-#include "app/ui/theme.h"
+#include "app/ui/theme/symbols.h"
+#include "app/ui/theme/theme.h"
 
 namespace calvoro {
 

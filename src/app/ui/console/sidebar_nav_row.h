@@ -3,8 +3,8 @@
 #include <optional>
 #include <string>
 
-#include "app/ui/hover_button.h"
-#include "app/ui/numeric_text_transition.h"
+#include "app/ui/controls/hover_button.h"
+#include "app/ui/theme/numeric_text_transition.h"
 #include "core/supported_format.h"
 
 namespace calvoro {

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "app/ui/spring.h"
+#include "app/ui/theme/spring.h"
 
 namespace calvoro {
 

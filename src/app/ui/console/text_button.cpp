@@ -2,8 +2,8 @@
 
 #include <QPainter>
 
-#include "app/ui/focus_ring.h"
-#include "app/ui/theme.h"
+#include "app/ui/theme/focus_ring.h"
+#include "app/ui/theme/theme.h"
 
 namespace calvoro {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ui/hover_button.h"
+#include "app/ui/controls/hover_button.h"
 
 namespace calvoro {
 

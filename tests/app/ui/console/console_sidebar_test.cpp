@@ -3,13 +3,13 @@
 #include <QLocale>
 #include <QTest>
 
-#include "app/ui/chrome_icon_button.h"
+#include "app/ui/controls/chrome_icon_button.h"
 #include "app/ui/console/console_sidebar.h"
 #include "app/ui/console/console_test_support.h"
 #include "app/ui/console/sidebar_add_footer.h"
 #include "app/ui/console/sidebar_nav_row.h"
 #include "app/ui/console/sidebar_section.h"
-#include "app/ui/full_screen_traffic_lights.h"
+#include "app/ui/chrome/full_screen_traffic_lights.h"
 #include "core/settings_store.h"
 
 namespace calvoro {

@@ -15,7 +15,7 @@
 
 #include "app/ui/console/console_main.h"
 #include "app/ui/console/console_row.h"
-#include "app/ui/theme.h"
+#include "app/ui/theme/theme.h"
 #include "core/settings_store.h"
 #include "support/test_support.h"
 #include "app/ui/ui_test_support.h"

@@ -10,7 +10,7 @@
 #include <set>
 
 #include "app/state/screenshot_mode.h"
-#include "app/ui/compress_sheet.h"
+#include "app/ui/compress_sheet/compress_sheet.h"
 #include "app/ui/console/accent_button.h"
 #include "app/ui/console/console_job_list.h"
 #include "app/ui/console/console_main.h"
@@ -19,10 +19,10 @@
 #include "app/ui/console/console_view.h"
 #include "app/ui/console/ghost_pill_button.h"
 #include "app/ui/console/settings_controls.h"
-#include "app/ui/content_view.h"
-#include "app/ui/conversions_info_popover.h"
-#include "app/ui/focus_order.h"
-#include "app/ui/focus_ring.h"
+#include "app/ui/window/content_view.h"
+#include "app/ui/overlays/conversions_info_popover.h"
+#include "app/ui/theme/focus_order.h"
+#include "app/ui/theme/focus_ring.h"
 
 namespace calvoro {
 namespace {

@@ -12,7 +12,7 @@
 #include "app/ui/console/console_main.h"
 #include "app/ui/console/console_row.h"
 #include "app/ui/console/console_view.h"
-#include "app/ui/theme.h"
+#include "app/ui/theme/theme.h"
 #include "platform/qt/main_thread.h"
 #include "screenshot_test_support.h"
 

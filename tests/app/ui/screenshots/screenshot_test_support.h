@@ -13,7 +13,7 @@
 #include <system_error>
 #include <vector>
 
-#include "app/ui/screenshot_renderer.h"
+#include "app/ui/window/screenshot_renderer.h"
 #include "support/test_support.h"
 
 namespace calvoro::testing {

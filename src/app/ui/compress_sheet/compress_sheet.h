@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "app/ui/overlays/modal_chrome.h"
+#include "converters/archive/compression_estimate.h"
+#include "core/conversion_job.h"
+
+class QAbstractButton;
+
+namespace calvoro {
+
+class ConversionViewModel;
+
+// Makes one file smaller: measures the five levels, lists those worth having with their size,
+// saving and quality loss, and compresses at the chosen one.
+class CompressSheet : public ModalChrome {
+    Q_OBJECT
+public:
+    CompressSheet(ConversionViewModel& viewModel, ConversionJob job, std::function<void()> onClose, QWidget* parent = nullptr);
+
+    static constexpr int sheetWidth = 460;
+
+    enum class State { measuring, noGain, list };
+    State state() const;
+    const std::vector<CompressionEstimate>& estimates() const { return estimates_; }
+    std::optional<CompressionLevel> selected() const { return selected_; }
+    void select(CompressionLevel level);
+    // The measurement's result: shows the list (or the no-gain state) and picks balanced, else
+    // the first level measured.
+    void applyEstimates(std::vector<CompressionEstimate> estimates);
+
+    // "1.2 MB → 420 KB" while a measured level is chosen.
+    std::optional<QString> summary() const;
+    QAbstractButton* compressButton() const { return compress_; }
+    QAbstractButton* cancelButton() const { return cancel_; }
+    QWidget* row(CompressionLevel level) const;
+
+    // Texts and tones of one level's row.
+    enum class Tone { quaternary, secondary, primary };
+    static QString caption(CompressionLevel level);
+    static QString sizeText(const CompressionEstimate& estimate);
+    static QString savedText(const CompressionEstimate& estimate);
+    static QString lossText(const CompressionEstimate& estimate);
+    static Tone lossTone(const CompressionEstimate& estimate);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    class LevelRow;
+    class Spinner;
+
+    void relayout();
+    double headerHeight() const;
+    QRectF mainArea() const;
+
+    ConversionViewModel& viewModel_;
+    ConversionJob job_;
+    std::function<void()> onClose_;
+    std::vector<CompressionEstimate> estimates_;
+    std::optional<CompressionLevel> selected_;
+    bool isMeasuring_ = true;
+    std::vector<LevelRow*> rows_;
+    Spinner* spinner_;
+    QAbstractButton* cancel_;
+    QAbstractButton* compress_;
+};
+
+}  // namespace calvoro

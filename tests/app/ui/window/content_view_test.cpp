@@ -1,0 +1,286 @@
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QDragEnterEvent>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTest>
+
+#include "app/ui/compress_sheet/compress_sheet.h"
+#include "app/ui/window/content_view.h"
+#include "app/ui/overlays/conversions_info_popover.h"
+#include "app/ui/overlays/drop_overlay.h"
+#include "app/ui/drop_zone/drop_zone_view.h"
+#include "app/ui/log_panel/log_panel_view.h"
+#include "app/ui/overlays/toast_view.h"
+#include "app/ui/chrome/traffic_light_visibility_accessor.h"
+#include "app/ui/ui_test_support.h"
+
+namespace calvoro {
+namespace {
+
+using testing::onMain;
+using testing::waitUntil;
+
+class ContentViewTest : public testing::ViewTest {
+protected:
+    void SetUp() override {
+        ViewTest::SetUp();
+        onMain([&] {
+            // The window's own buttons, as the chrome names them.
+            for (const char* name : TrafficLightVisibilityAccessor::buttonNames) {
+                auto* button = new QPushButton(host.get());
+                button->setObjectName(name);
+                buttons.push_back(button);
+            }
+            view = new ContentView(*model, console, host.get());
+            view->resize(900, 700);
+            host->show();
+        });
+    }
+    void TearDown() override {
+        onMain([&] { host->hide(); });
+        ViewTest::TearDown();
+    }
+
+    // Rebuilds the view with a plain card for the settings popover; the card hands over its closure.
+    void useStandInSettingsCard(std::function<void()>* onShowConversions = nullptr) {
+        console.settingsPopover = [onShowConversions](ConversionViewModel&, std::function<void()> closure, QWidget* parent) {
+            if (onShowConversions) *onShowConversions = std::move(closure);
+            auto* card = new QWidget(parent);
+            card->resize(400, 300);
+            return card;
+        };
+        onMain([&] {
+            delete view;
+            view = new ContentView(*model, console, host.get());
+            view->resize(900, 700);
+        });
+    }
+
+    // Sends a drag carrying the URLs over the view, then drops or leaves.
+    void drag(const QList<QUrl>& urls, bool drop) {
+        onMain([&] {
+            QMimeData data;
+            data.setUrls(urls);
+            QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(view, &enter);
+            if (drop) {
+                QDropEvent dropped(QPointF(100, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+                QApplication::sendEvent(view, &dropped);
+            } else {
+                QDragLeaveEvent leave;
+                QApplication::sendEvent(view, &leave);
+            }
+        });
+    }
+    QUrl url(const std::filesystem::path& path) { return QUrl::fromLocalFile(QString::fromStdString(path.string())); }
+    std::filesystem::path file(const std::string& name) {
+        testing::writeFile(dir / name, std::string("a,b\n1,2\n"));
+        return dir / name;
+    }
+    std::filesystem::path folder(const std::string& name) {
+        std::filesystem::create_directories(dir / name);
+        return dir / name;
+    }
+
+    ContentView::ConsoleViews console;
+    ContentView* view = nullptr;
+    std::vector<QPushButton*> buttons;
+    testing::TempDir dir;
+};
+
+TEST_F(ContentViewTest, MainCardIsTheDropZoneOnlyWhileTheListIsEmpty) {
+    onMain([&] {
+        EXPECT_EQ(view->mainCardContent(), view->dropZone());
+        model->addFiles({file("table.csv")});
+        ASSERT_EQ(model->jobs().size(), 1u);
+        EXPECT_NE(view->mainCardContent(), view->dropZone());
+        EXPECT_TRUE(view->mainCardContent()->isVisible());
+        model->removeJob(model->jobs().front());
+        EXPECT_EQ(view->mainCardContent(), view->dropZone());
+        EXPECT_TRUE(view->dropZone()->isVisible());
+        testing::saveSnapshot(view, "content-empty-dark");
+    });
+}
+
+TEST_F(ContentViewTest, FoldersAreRefusedOncePerDropAndFilesBesideThemAreAdded) {
+    const auto a = folder("photos"), b = folder("more");
+    int toasts = 0;
+    onMain([&] { QObject::connect(model.get(), &ConversionViewModel::toastChanged, [&] { toasts += model->toast() ? 1 : 0; }); });
+    drag({url(a)}, true);
+    onMain([&] {
+        ASSERT_TRUE(model->toast());
+        EXPECT_EQ(model->toast()->title, "Folders aren't supported yet");
+        EXPECT_EQ(model->toast()->detail, std::optional<std::string>("Drop the files inside instead"));
+        EXPECT_TRUE(model->jobs().empty());
+    });
+    drag({url(a), url(b)}, true);
+    EXPECT_EQ(toasts, 2) << "one toast per drop, however many folders";
+    drag({url(file("one.csv")), url(a), url(file("two.csv")), QUrl("https://example.com/x.csv")}, true);
+    onMain([&] {
+        ASSERT_EQ(model->jobs().size(), 2u);
+        EXPECT_EQ(model->jobs()[0].fileName, "one.csv");
+        EXPECT_EQ(model->jobs()[1].fileName, "two.csv");
+        EXPECT_EQ(model->toast()->title, "Folders aren't supported yet");
+    });
+    // A package counts as a file: it reaches the job list's own check, which skips its format.
+    folder("Tool.app");
+    drag({url(dir / "Tool.app")}, true);
+    onMain([&] {
+        ASSERT_TRUE(model->toast());
+        EXPECT_EQ(model->toast()->title, "Skipped unsupported file");
+    });
+}
+
+TEST_F(ContentViewTest, OnlyFileDragsTargetTheWindowAndTheWindowButtonsStepAside) {
+    onMain([&] {
+        QMimeData text;
+        text.setText("hello");
+        QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(view, &enter);
+        EXPECT_FALSE(view->dropTargeted());
+        EXPECT_FALSE(enter.isAccepted());
+
+        QMimeData files;
+        files.setUrls({url(file("a.csv"))});
+        QDragEnterEvent fileEnter(QPoint(50, 50), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(view, &fileEnter);
+        EXPECT_TRUE(view->dropTargeted());
+        EXPECT_TRUE(view->dropZone()->dropTargeted());
+        EXPECT_TRUE(view->dropOverlay()->isVisible());
+    });
+    ASSERT_TRUE(waitUntil([&] { return !buttons[0]->isEnabled() && !buttons[2]->isEnabled(); }));
+    onMain([&] { testing::saveSnapshot(view, "content-drop-overlay-dark"); });
+    onMain([&] {
+        QDragLeaveEvent leave;
+        QApplication::sendEvent(view, &leave);
+        EXPECT_FALSE(view->dropTargeted());
+    });
+    ASSERT_TRUE(waitUntil([&] { return buttons[0]->isEnabled() && buttons[1]->isEnabled() && !view->dropOverlay()->isVisible(); }));
+}
+
+TEST_F(ContentViewTest, DimmingLayersCloseTheirSheetsAndHoldTheRowStill) {
+    onMain([&] {
+        model->setShowSettingsPopover(true);
+        ASSERT_TRUE(view->settingsLayer());
+        EXPECT_TRUE(view->mainCardContent()->parentWidget()->parentWidget()->testAttribute(Qt::WA_TransparentForMouseEvents));
+        QTest::mouseClick(view->settingsLayer(), Qt::LeftButton, {}, QPoint(5, 5));
+        EXPECT_FALSE(model->showSettingsPopover());
+
+        ConversionJob job(dir / "photo.png", "photo.png", 1000, SupportedFormat::png);
+        model->setCompressingJob(job);
+        ASSERT_TRUE(view->compressSheet());
+        EXPECT_TRUE(view->compressLayer()->isVisible());
+        testing::saveSnapshot(view, "content-compress-dark");
+        QTest::mouseClick(view->compressLayer(), Qt::LeftButton, {}, QPoint(5, 5));
+        EXPECT_FALSE(model->compressingJob());
+
+        model->setShowConversionsInfo(true);
+        ASSERT_TRUE(view->conversionsPopover());
+        QTest::mouseClick(view->conversionsPopover(), Qt::LeftButton, {}, QPoint(5, 5));
+        EXPECT_FALSE(model->showConversionsInfo());
+    });
+    ASSERT_TRUE(waitUntil([&] { return !view->settingsLayer() && !view->compressLayer() && !view->conversionsPopover(); }));
+    onMain([&] { EXPECT_FALSE(view->mainCardContent()->parentWidget()->parentWidget()->testAttribute(Qt::WA_TransparentForMouseEvents)); });
+}
+
+TEST_F(ContentViewTest, AnOpenedSettingsCardTakesTheKeysFromTheFieldBehindIt) {
+    QLineEdit* field = nullptr;
+    useStandInSettingsCard();
+    onMain([&] {
+        view->show();
+        field = new QLineEdit(view);
+        field->show();
+        host->activateWindow();
+        field->setFocus();
+        ASSERT_EQ(QApplication::focusWidget(), field);
+        model->setShowSettingsPopover(true);
+    });
+    ASSERT_TRUE(waitUntil([&] { return view->settingsLayer() && view->settingsLayer()->isAncestorOf(QApplication::focusWidget()); }));
+    onMain([&] {
+        QTest::keyClicks(QApplication::focusWidget(), "abc");
+        EXPECT_EQ(field->text(), "");
+    });
+}
+
+TEST_F(ContentViewTest, SettingsPopoverCanHandOverToTheConversionsCardInOneStep) {
+    std::function<void()> showConversions;
+    useStandInSettingsCard(&showConversions);
+    onMain([&] {
+        model->setShowSettingsPopover(true);
+        ASSERT_TRUE(showConversions);
+        showConversions();
+        EXPECT_FALSE(model->showSettingsPopover());
+        EXPECT_TRUE(model->showConversionsInfo());
+        EXPECT_TRUE(view->conversionsPopover());
+    });
+}
+
+TEST_F(ContentViewTest, ToastsReplaceEachOtherInPlaceAndLeaveWhenTheirTimeIsUp) {
+    onMain([&] {
+        model->showToast(Toast(Toast::Kind::success, "Converted 1 file"));
+        ASSERT_TRUE(view->toastView());
+        ToastView* first = view->toastView();
+        model->showToast(Toast(Toast::Kind::warning, "Skipped 2 unsupported files", std::string("a.xyz, b.xyz")));
+        EXPECT_EQ(view->toastView(), first) << "a newer toast replaces the text in place";
+        EXPECT_EQ(first->toast().title, "Skipped 2 unsupported files");
+    });
+    ASSERT_TRUE(waitUntil([&] { return !view->toastView(); })) << "the view model clears it after its time";
+    onMain([&] {
+        model->showToast(Toast(Toast::Kind::error, "Conversion failed"));
+        ASSERT_TRUE(view->toastView());
+        testing::saveSnapshot(view, "content-toast-dark");
+        QTest::mouseClick(view->toastView(), Qt::LeftButton, {}, QPoint(40, 10));
+        EXPECT_FALSE(model->toast());
+    });
+}
+
+TEST_F(ContentViewTest, LogPanelComesBackUnfiltered) {
+    onMain([&] {
+        model->setShowLogPanel(true);
+        ASSERT_TRUE(view->logPanel());
+        view->logPanel()->setSearchText("abc");
+        view->logPanel()->setFilterLevel(ConversionLogger::Level::error);
+        model->setShowLogPanel(false);
+    });
+    ASSERT_TRUE(waitUntil([&] { return !view->logPanel(); }));
+    onMain([&] {
+        model->setShowLogPanel(true);
+        ASSERT_TRUE(view->logPanel());
+        EXPECT_TRUE(view->logPanel()->searchText().isEmpty());
+        EXPECT_FALSE(view->logPanel()->filterLevel());
+    });
+}
+
+TEST_F(ContentViewTest, OpenPanelResetsItsCategoryWhetherCancelledOrNot) {
+    onMain([&] {
+        model->setFilePickerCategory(FileCategory::image);
+        model->setShowFilePicker(true);
+        auto* dialog = view->findChild<QFileDialog*>();
+        ASSERT_TRUE(dialog);
+        EXPECT_TRUE(dialog->nameFilters().join(' ').contains("*.png"));
+        dialog->reject();
+        EXPECT_FALSE(model->showFilePicker());
+        EXPECT_FALSE(model->filePickerCategory());
+        EXPECT_TRUE(model->jobs().empty());
+    });
+}
+
+TEST(ContentViewFolders, OnlyPlainDirectoriesAreFolders) {
+    testing::TempDir dir;
+    std::filesystem::create_directories(dir / "plain");
+    std::filesystem::create_directories(dir / "Editor.app");
+    std::filesystem::create_directories(dir / "Notes.rtfd");
+    testing::writeFile(dir / "file.txt", std::string("x"));
+    EXPECT_TRUE(ContentView::isRealFolder(dir / "plain"));
+    EXPECT_FALSE(ContentView::isRealFolder(dir / "Editor.app"));
+    EXPECT_FALSE(ContentView::isRealFolder(dir / "Notes.rtfd"));
+    EXPECT_FALSE(ContentView::isRealFolder(dir / "file.txt"));
+    EXPECT_FALSE(ContentView::isRealFolder(dir / "gone"));
+}
+
+}  // namespace
+}  // namespace calvoro
