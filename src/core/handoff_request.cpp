@@ -100,24 +100,25 @@ std::optional<std::string> URLParts::firstValue(std::string_view name) const {
     return std::nullopt;
 }
 
-std::optional<HandoffRequest> HandoffRequest::read(std::string_view url) {
+std::variant<HandoffRequest, HandoffRequest::Refusal> HandoffRequest::parse(std::string_view url) {
+    using Reason = Refusal::Reason;
     const auto parts = URLParts::split(url);
-    if (!parts || parts->scheme != "calvoro") return std::nullopt;
-    if (parts->host != "convert" && parts->host != "compress") return std::nullopt;
-    if (!parts->queryItems || parts->queryItems->empty()) return std::nullopt;
+    if (!parts) return Refusal{Reason::malformed, std::string(url)};
+    if (parts->scheme != "calvoro" || (parts->host != "convert" && parts->host != "compress"))
+        return Refusal{Reason::unknownAction, parts->scheme + "://" + parts->host};
 
     HandoffRequest request;
     // An empty value names no file; a path with NUL in it names none either.
     const auto src = parts->firstValue("src");
-    if (!src || src->empty() || src->find('\0') != std::string::npos) return std::nullopt;
+    if (!src || src->empty() || src->find('\0') != std::string::npos) return Refusal{Reason::noSource, ""};
     request.source = *src;
-    if (!request.source.is_absolute()) return std::nullopt;
+    if (!request.source.is_absolute()) return Refusal{Reason::noSource, *src};
 
     if (parts->host == "convert") {
         const auto fmt = parts->firstValue("fmt");
-        if (!fmt) return std::nullopt;
+        if (!fmt) return Refusal{Reason::unknownFormat, ""};
         request.target = SupportedFormat::fromRawValue(*fmt);
-        if (!request.target) return std::nullopt;
+        if (!request.target) return Refusal{Reason::unknownFormat, *fmt};
         request.action = Action::convert;
         return request;
     }
@@ -126,10 +127,16 @@ std::optional<HandoffRequest> HandoffRequest::read(std::string_view url) {
         return request;
     }
     const auto level = parts->firstValue("level");
-    if (!level || level->empty()) return std::nullopt;
+    if (!level || level->empty()) return Refusal{Reason::noLevel, ""};
     request.action = Action::compress;
     request.level = *level;
     return request;
+}
+
+std::optional<HandoffRequest> HandoffRequest::read(std::string_view url) {
+    auto parsed = parse(url);
+    if (auto* request = std::get_if<HandoffRequest>(&parsed)) return std::move(*request);
+    return std::nullopt;
 }
 
 }  // namespace calvoro

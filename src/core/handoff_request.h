@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "core/supported_format.h"
@@ -45,9 +46,23 @@ public:
     // compress: the level as written; the reader of levels decides whether it names one.
     std::string level;
 
-    // Nothing for a URL that is not a well-formed hand-off request; such requests are dropped
-    // without a word. The source must be an absolute path; whether a file lies there is the
-    // receiver's check.
+    // Why a URL is no hand-off request.
+    struct Refusal {
+        enum class Reason {
+            malformed,       // not a URL that can be split into its parts
+            unknownAction,   // another scheme, or a host other than "convert" and "compress"
+            noSource,        // "src" missing, empty or not an absolute path
+            unknownFormat,   // convert: "fmt" missing or no format identifier
+            noLevel,         // compress without the picker: "level" missing or empty
+        };
+        Reason reason;
+        // What the URL gave instead: the action (scheme and host), the format or the source.
+        std::string value;
+    };
+
+    // The source must be an absolute path; whether a file lies there is the receiver's check.
+    static std::variant<HandoffRequest, Refusal> parse(std::string_view url);
+    // Nothing for a URL that is not a well-formed hand-off request.
     static std::optional<HandoffRequest> read(std::string_view url);
 };
 

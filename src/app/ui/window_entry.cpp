@@ -88,7 +88,7 @@ extern "C" __attribute__((visibility("default"))) int calvoro_window_main(int ar
     // One program per user: a later start hands its links and files to the running one.
     std::error_code ec;
     DesktopSession session(StartArguments::read(arguments, std::filesystem::current_path(ec)));
-    if (session.handedToRunningInstance()) return 0;
+    if (const auto status = session.handOverToRunningInstance()) return *status;
 
     ConversionViewModel viewModel;
     MainWindow window(viewModel);
@@ -114,9 +114,7 @@ extern "C" __attribute__((visibility("default"))) int calvoro_window_main(int ar
     commands.setAboutHandler(&AppAbout::show);
     window.setContentView(makeContentView(viewModel));
     // Hand-off jobs and automation calls still running finish in the background first.
-    QObject::connect(&window, &MainWindow::closed, &app, [&session] {
-        if (session.lastWindowClosed()) QApplication::quit();
-    });
+    QObject::connect(&window, &MainWindow::closed, &app, [&session] { session.lastWindowClosed(); });
     const size_t seeded = CalvoroApp::seedFilePaths(arguments).size();
     FirstFrameReport::watch(&window, [&viewModel, seeded] { return viewModel.jobs().size() >= seeded; });
     if (session.showsWindow()) {

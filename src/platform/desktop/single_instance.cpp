@@ -46,18 +46,22 @@ bool isPrivateFolder(const std::string& path) {
 // never both listen, and a socket being set up is never taken for a stale one.
 class ElectionLock {
 public:
-    explicit ElectionLock(const std::string& path)
+    // wait false: held only when no one else holds it.
+    explicit ElectionLock(const std::string& path, bool wait = true)
         : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600)) {
-        if (fd_ >= 0) ::flock(fd_, LOCK_EX);
+        if (fd_ >= 0) held_ = ::flock(fd_, wait ? LOCK_EX : LOCK_EX | LOCK_NB) == 0;
     }
     ~ElectionLock() {
         if (fd_ >= 0) ::close(fd_);  // closing releases the lock
     }
     ElectionLock(const ElectionLock&) = delete;
     ElectionLock& operator=(const ElectionLock&) = delete;
+    // Without a lock file no start can hold it either.
+    bool held() const { return held_ || fd_ < 0; }
 
 private:
     int fd_;
+    bool held_ = false;
 };
 
 }  // namespace
@@ -78,11 +82,11 @@ std::string SingleInstance::defaultSocketPath() {
 SingleInstance::Role SingleInstance::claimOrForward(const InstanceMessage& message) {
     if (socketPath_.empty()) return Role::primary;
     ElectionLock lock(socketPath_ + ".lock");
-    switch (forward(message)) {
+    switch (forward(&message)) {
         case Delivery::delivered: return Role::forwarded;
-        // An instance that takes the call but never answers still owns the socket: this start
-        // serves itself rather than lose its request, and leaves the socket alone.
-        case Delivery::noAnswer: return Role::primary;
+        // An instance that takes the call but never answers still owns the socket: the caller
+        // decides whether this start serves itself, and the socket is left alone.
+        case Delivery::noAnswer: return Role::unanswered;
         case Delivery::noInstance: break;
     }
     if (!listen()) {
@@ -91,7 +95,24 @@ SingleInstance::Role SingleInstance::claimOrForward(const InstanceMessage& messa
     return Role::primary;
 }
 
-SingleInstance::Delivery SingleInstance::forward(const InstanceMessage& message) {
+bool SingleInstance::claimIfFree() {
+    if (socketPath_.empty()) return false;
+    ElectionLock lock(socketPath_ + ".lock");
+    if (forward(nullptr) != Delivery::noInstance) return false;
+    return listen();
+}
+
+bool SingleInstance::stopListening() {
+    if (!server_) return true;
+    // A start that holds the lock has connected or is about to: its message must be read first.
+    ElectionLock lock(socketPath_ + ".lock", false);
+    if (!lock.held()) return false;
+    server_->close();
+    server_.reset();
+    return true;
+}
+
+SingleInstance::Delivery SingleInstance::forward(const InstanceMessage* message) {
     QLocalSocket socket;
     socket.connectToServer(QString::fromStdString(socketPath_));
     if (!socket.waitForConnected(connectTimeoutMs)) {
@@ -102,7 +123,8 @@ SingleInstance::Delivery SingleInstance::forward(const InstanceMessage& message)
                    ? Delivery::noInstance
                    : Delivery::noAnswer;
     }
-    socket.write(encode(message));
+    if (!message) return Delivery::noAnswer;
+    socket.write(encode(*message));
     while (socket.bytesToWrite() > 0)
         if (!socket.waitForBytesWritten(replyTimeoutMs)) return Delivery::noAnswer;
     // The running instance answers once it holds the whole message.

@@ -22,8 +22,9 @@ struct InstanceMessage {
 class SingleInstance {
 public:
     enum class Role {
-        primary,    // this process is the running instance (or runs on its own when no socket can be had)
-        forwarded,  // the running instance has the message
+        primary,     // this process is the running instance (or runs on its own when no socket can be had)
+        forwarded,   // the running instance has the message
+        unanswered,  // an instance holds the socket but did not take the message; this one runs on its own
     };
 
     // socketPath: where the socket lives; the default is in $XDG_RUNTIME_DIR.
@@ -39,6 +40,12 @@ public:
     // Hands message to the running instance, or becomes the running instance when there is none
     // (a socket left by a killed instance is cleared). Needs an application object; call once.
     Role claimOrForward(const InstanceMessage& message);
+    // Becomes the running instance when none is there, without handing anything over; false
+    // when another one holds the socket.
+    bool claimIfFree();
+    // Takes no more messages, and leaves the socket to the next start. False while a start is
+    // handing over (its message is on the way): try again shortly.
+    bool stopListening();
 
     // Called on the main thread with each message a later start sends.
     void setReceiver(std::function<void(const InstanceMessage&)> receiver);
@@ -48,7 +55,8 @@ public:
 
 private:
     enum class Delivery { delivered, noInstance, noAnswer };
-    Delivery forward(const InstanceMessage& message);
+    // Without a message it only asks whether an instance is there.
+    Delivery forward(const InstanceMessage* message);
     bool listen();
 
     std::string socketPath_;

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include "app/entry/launch.h"
 #include "support/test_support.h"
 
 using namespace calvoro::testing;
+using calvoro::LaunchMode;
 
 namespace {
 
@@ -45,9 +47,33 @@ TEST(CommandLine, ConvertCreatesNestedFoldersAndPrintsThePath) {
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_NE(r.output.find((out / "t.tsv").string() + "\n"), std::string::npos);
     EXPECT_EQ(readText(out / "t.tsv"), "a\tb\n1\t2\n");
-    // The earlier flag wins: --mcp after --convert still converts.
-    r = runCalvoro("--mcp --convert " + shellQuote((dir / "t.csv").string()) + " json " + shellQuote(out.string()));
+}
+
+TEST(CommandLine, TheEarlierModeInTheLaunchOrderWinsWhereverItsFlagStands) {
+    const std::vector<std::pair<std::string, LaunchMode>> order{
+        {"--test", LaunchMode::test},         {"--render-screenshots", LaunchMode::renderScreenshots},
+        {"--convert", LaunchMode::convert},   {"--estimate", LaunchMode::estimate},
+        {"--compress", LaunchMode::compress}, {"--mcp", LaunchMode::mcp},
+    };
+    for (size_t earlier = 0; earlier < order.size(); ++earlier)
+        for (size_t later = earlier; later < order.size(); ++later) {
+            const auto& [first, mode] = order[earlier];
+            const std::string& second = order[later].first;
+            EXPECT_EQ(calvoro::launchModeFor({"calvoro", second, "x", first}), mode) << second << " " << first;
+            EXPECT_EQ(calvoro::launchModeFor({"calvoro", first, second}), mode) << first << " " << second;
+        }
+    // Whole arguments, letter case as written.
+    EXPECT_EQ(calvoro::launchModeFor({"calvoro", "--Convert", "--convert=a", "convert", "--seed-files", "a.png"}), std::nullopt);
+
+    // The real program: --mcp before --convert runs the conversion, not the server.
+    TempDir dir;
+    writeFile(dir / "t.csv", "a,b\n1,2\n");
+    auto r = runCalvoro("--mcp --convert " + shellQuote((dir / "t.csv").string()) + " json " + shellQuote(dir.path().string()) +
+                        " </dev/null");
     EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find((dir / "t.json").string() + "\n"), std::string::npos) << r.output;
+    EXPECT_TRUE(std::filesystem::is_regular_file(dir / "t.json"));
+    EXPECT_EQ(r.output.find("jsonrpc"), std::string::npos) << r.output;
 }
 
 TEST(CommandLine, ConvertFailuresExitWithOne) {

@@ -59,12 +59,18 @@ IntentFile ConvertFileIntent::perform() const {
     job->targetFormat = *target;
 
     const fs::path output = ConversionEngine::convert(*job, work.path(), [](double) {});
+    std::error_code ec;
+    const std::uintmax_t size = fs::file_size(output, ec);
+    if (!ec && size > maximumResultSize) throw IntentResultTooLarge(lastPathComponent(output), size, maximumResultSize);
     return {lastPathComponent(output), readWholeFile(output)};
 }
 
 fs::path ConvertFileInPlaceIntent::perform() const {
     if (!file || file->empty() || !file->is_absolute()) throw ConversionIntentError::noFileURL();
     const fs::path& source = *file;
+    // Otherwise the missing file's folder would be asked for permission instead.
+    std::error_code ec;
+    if (!fs::exists(source, ec) && !ec) throw ConversionIntentError::fileNotFound(lastPathComponent(source));
 
     const std::optional<SupportedFormat> detected = FileDetector::detect(source);
     if (!detected) throw ConversionIntentError::engine("Calvoro doesn't recognise " + lastPathComponent(source) + ".");

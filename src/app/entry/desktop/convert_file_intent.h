@@ -19,18 +19,25 @@ struct IntentFile {
 // "Convert File": converts a copy of the given file in a private folder and hands the result back.
 struct ConvertFileIntent {
     static constexpr const char* title = "Convert File";
+    static constexpr const char* fileTitle = "File";
+    static constexpr const char* formatTitle = "To Format";
 
     IntentFile file;
     ConvertFormatChoice format = ConvertFormatChoice::jpeg;
+    // The most bytes the caller can take back; a larger result is never read.
+    std::uint64_t maximumResultSize = UINT64_MAX;
 
-    // Throws ConvertIntentError, or the engine's or the file system's error unchanged. Leaves no
-    // working folder behind.
+    // Throws ConvertIntentError, IntentResultTooLarge, or the engine's or the file system's
+    // error unchanged. Leaves no working folder behind.
     IntentFile perform() const;
 };
 
 // "Convert File in Place": converts a file on disk and puts the result beside it.
 struct ConvertFileInPlaceIntent {
     static constexpr const char* title = "Convert File in Place";
+    static constexpr const char* fileTitle = "File";
+    static constexpr const char* formatTitle = "Convert to";
+    static constexpr const char* replaceExistingTitle = "Replace existing file";
 
     // Absent when the item has no file on disk.
     std::optional<std::filesystem::path> file;

@@ -1,14 +1,21 @@
 #include "app/entry/desktop/desktop_session.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDBusConnection>
+#include <QTimer>
 #include <QUrl>
 
+#include <cctype>
+#include <cstdio>
 #include <system_error>
 
 #include "app/entry/desktop/file_open_inbox.h"
 #include "app/entry/desktop/finder_conversion_service.h"
+#include "core/conversion_logger.h"
 #include "core/handoff_request.h"
+#include "core/handoff_url.h"
+#include "core/text_util.h"
 
 namespace calvoro {
 
@@ -27,9 +34,36 @@ std::optional<fs::path> localPath(const std::string& url) {
     return fs::path(path.toStdString());
 }
 
+// "calvoro:" in any letter case: such an argument is a link even when it cannot be read as one.
+bool isOwnLink(const std::string& argument) {
+    const std::string_view scheme = HandoffURL::scheme;
+    if (argument.size() <= scheme.size() || argument[scheme.size()] != ':') return false;
+    for (size_t i = 0; i < scheme.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(argument[i])) != scheme[i]) return false;
+    return true;
+}
+
+// Open With of a path that is not there makes no job: it is skipped as the job list skips
+// files it cannot read.
+std::vector<fs::path> openableFiles(const std::vector<fs::path>& files) {
+    std::vector<fs::path> kept;
+    for (const auto& file : files) {
+        std::error_code ec;
+        if (fs::exists(file, ec)) {
+            kept.push_back(file);
+        } else {
+            ConversionLogger::shared().warning("Unsupported file skipped: " + lastPathComponent(file), "Files");
+        }
+    }
+    return kept;
+}
+
 std::vector<fs::path> paths(const std::vector<std::string>& texts) {
     return {texts.begin(), texts.end()};
 }
+
+// How long to wait for a start that is handing over before trying to end again.
+constexpr int handOverRetryMs = 100;
 
 }  // namespace
 
@@ -37,12 +71,23 @@ StartArguments StartArguments::read(const std::vector<std::string>& arguments, c
     StartArguments start;
     for (size_t i = 1; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
-        if (argument == "--seed-files") break;
+        if (argument == "--seed-files") {
+            for (++i; i < arguments.size(); ++i) {
+                const fs::path seed = fs::path(arguments[i]).is_absolute() ? fs::path(arguments[i]) : workingDirectory / arguments[i];
+                std::error_code ec;
+                if (!arguments[i].empty() && fs::exists(seed, ec)) start.seedFiles.push_back(seed.lexically_normal());
+            }
+            break;
+        }
         if (argument == dbusServiceFlag) {
             start.dbusService = true;
             continue;
         }
         if (argument.empty() || argument[0] == '-') continue;
+        if (isOwnLink(argument)) {
+            start.urls.push_back(argument);
+            continue;
+        }
         const fs::path asPath = fs::path(argument).is_absolute() ? fs::path(argument) : workingDirectory / argument;
         std::error_code ec;
         const bool looksLikeURL = URLParts::split(argument).has_value() && argument.find(':') < argument.find('/');
@@ -60,20 +105,32 @@ StartArguments StartArguments::read(const std::vector<std::string>& arguments, c
 }
 
 DesktopSession::DesktopSession(StartArguments start, std::string socketPath)
-    : start_(std::move(start)),
-      instance_(std::move(socketPath)),
-      intents_([] { FinderConversionService::shared().startIdleCountdown(); }) {}
+    : start_(std::move(start)), instance_(std::move(socketPath)), intents_([this] { callEnded(); }) {}
 
 DesktopSession::~DesktopSession() = default;
 
-bool DesktopSession::handedToRunningInstance() {
+std::optional<int> DesktopSession::handOverToRunningInstance() {
+    // Activation means that no one serves the bus: this process does, whoever else runs.
+    if (start_.dbusService) {
+        instance_.claimIfFree();
+        return std::nullopt;
+    }
     desktop::InstanceMessage message;
     message.urls = start_.urls;
     for (const auto& file : start_.files) message.files.push_back(file.string());
+    for (const auto& file : start_.seedFiles) message.files.push_back(file.string());
     message.showWindow = showsWindow();
-    // Activation only needs some instance to serve the bus; the running one does.
-    if (start_.dbusService) message = {};
-    return instance_.claimOrForward(message) == desktop::SingleInstance::Role::forwarded;
+    switch (instance_.claimOrForward(message)) {
+        case desktop::SingleInstance::Role::forwarded: return 0;
+        case desktop::SingleInstance::Role::primary: return std::nullopt;
+        case desktop::SingleInstance::Role::unanswered: break;
+    }
+    // Links are served here as well as there; files belong in the running window's list, and a
+    // second window would split the user's work, so the user hears what did not arrive.
+    if (message.files.empty()) return std::nullopt;
+    std::fprintf(stderr, "Calvoro is running but did not answer; these files were not added:\n");
+    for (const auto& file : message.files) std::fprintf(stderr, "  %s\n", file.c_str());
+    return 1;
 }
 
 bool DesktopSession::showsWindow() const {
@@ -89,6 +146,7 @@ void DesktopSession::serve(WindowHooks hooks) {
     serviceHooks.bringForward = window_.show;
     serviceHooks.openCompressPicker = window_.openCompressPicker;
     serviceHooks.otherWorkRunning = [this] { return otherWorkRunning(); };
+    serviceHooks.terminate = [this] { endWhenIdle(); };
     service.setHooks(std::move(serviceHooks));
     instance_.setReceiver([this](const desktop::InstanceMessage& message) { received(message); });
 
@@ -97,7 +155,7 @@ void DesktopSession::serve(WindowHooks hooks) {
     // Started cold for work the user does not watch: no window, and an end once it is done.
     if (!showsWindow()) service.enterBackgroundMode();
     for (const auto& url : start_.urls) service.handle(url);
-    FileOpenInbox::append(start_.files);
+    FileOpenInbox::append(openableFiles(start_.files));
     // A windowless start that was given nothing it could do does not stay around unseen.
     service.startIdleCountdown();
 }
@@ -105,7 +163,7 @@ void DesktopSession::serve(WindowHooks hooks) {
 void DesktopSession::received(const desktop::InstanceMessage& message) {
     // Served as opened URLs: a window that is open stays open, and nothing quits because of them.
     for (const auto& url : message.urls) FinderConversionService::shared().handle(url);
-    FileOpenInbox::append(paths(message.files));
+    FileOpenInbox::append(openableFiles(paths(message.files)));
     if (message.showWindow && window_.show) window_.show();
 }
 
@@ -113,12 +171,44 @@ bool DesktopSession::otherWorkRunning() const {
     return intents_.runningCalls() > 0 || (window_.busy && window_.busy());
 }
 
-bool DesktopSession::lastWindowClosed() {
+void DesktopSession::lastWindowClosed() {
     auto& service = FinderConversionService::shared();
-    if (!service.isBackgroundWorker() && service.activeJobs() == 0 && intents_.runningCalls() == 0) return true;
+    if (!service.isBackgroundWorker() && service.activeJobs() == 0 && intents_.runningCalls() == 0) return endWhenIdle();
     service.enterBackgroundMode();
     service.startIdleCountdown();
-    return false;
+}
+
+void DesktopSession::endWhenIdle() {
+    if (ending_) return;
+    if (!instance_.stopListening()) {
+        // A later start is handing over right now: take its message, then see whether work came.
+        QTimer::singleShot(handOverRetryMs, [this] {
+            if (FinderConversionService::shared().activeJobs() == 0 && !otherWorkRunning()) endWhenIdle();
+        });
+        return;
+    }
+    ending_ = true;
+    // From here on a call starts a new instance by activation. Calls routed here before the
+    // name went are queued behind this turn, so they are counted before the check below.
+    if (intentsPublished_) intents_.releaseName();
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [this] { quitOnceAnswered(); }, Qt::QueuedConnection);
+}
+
+void DesktopSession::callEnded() {
+    if (ending_) {
+        quitOnceAnswered();
+    } else {
+        FinderConversionService::shared().startIdleCountdown();
+    }
+}
+
+void DesktopSession::quitOnceAnswered() {
+    if (intents_.runningCalls() > 0) return;  // the last call's end comes back here
+    if (intentsPublished_) intents_.flush();
+    if (!quit_) return QCoreApplication::quit();
+    // The end may take this session with it.
+    const auto quit = quit_;
+    quit();
 }
 
 }  // namespace calvoro

@@ -20,10 +20,13 @@ struct StartArguments {
 
     std::vector<std::string> urls;
     std::vector<std::filesystem::path> files;  // absolute
+    // The paths after "--seed-files" that exist, absolute: the window seeds its list with them,
+    // or a later start hands them over as it does files.
+    std::vector<std::filesystem::path> seedFiles;
     bool dbusService = false;
 
-    // Skips the program path and options; stops at "--seed-files", whose paths are the
-    // window's. Relative paths are made absolute against workingDirectory.
+    // Skips the program path and options. An argument in the program's own scheme is a link
+    // whatever else it looks like. Relative paths are made absolute against workingDirectory.
     static StartArguments read(const std::vector<std::string>& arguments, const std::filesystem::path& workingDirectory);
 };
 
@@ -48,9 +51,11 @@ public:
     DesktopSession(const DesktopSession&) = delete;
     DesktopSession& operator=(const DesktopSession&) = delete;
 
-    // Hands the start to the instance already running, if any: then the process is done.
-    // Otherwise this process becomes the running instance. Needs the application object.
-    bool handedToRunningInstance();
+    // Hands the start to the instance already running, if any: then the process is done, and
+    // the result is its exit status (1 when files could not be handed over; it says so on
+    // standard error). Otherwise this process becomes the running instance. Needs the
+    // application object.
+    std::optional<int> handOverToRunningInstance();
 
     // A start that only carries hand-off URLs, or that D-Bus activated, shows no window.
     bool showsWindow() const;
@@ -59,21 +64,30 @@ public:
     // runs in background mode and ends once idle. Call after the window (if any) exists.
     void serve(WindowHooks hooks);
 
-    // The last window closed: true when the program should end now. With work still running it
-    // goes on in the background and ends when idle.
-    bool lastWindowClosed();
+    // The last window closed: the program ends, once every call that reached it is answered.
+    // With work still running it goes on in the background and ends when idle.
+    void lastWindowClosed();
 
     bool intentsPublished() const { return intentsPublished_; }
+    // Tests: what the end does instead of quitting the event loop.
+    void setQuit(std::function<void()> quit) { quit_ = std::move(quit); }
 
 private:
     void received(const desktop::InstanceMessage& message);
     bool otherWorkRunning() const;
+    // Ends the program without losing a call: no more hand-overs, the bus name released, every
+    // call already received answered and on its way, then quit.
+    void endWhenIdle();
+    void callEnded();
+    void quitOnceAnswered();
 
     StartArguments start_;
     desktop::SingleInstance instance_;
     IntentsService intents_;
     WindowHooks window_;
     bool intentsPublished_ = false;
+    bool ending_ = false;
+    std::function<void()> quit_;
 };
 
 }  // namespace calvoro

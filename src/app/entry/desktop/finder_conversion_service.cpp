@@ -33,19 +33,26 @@ std::string describe(std::exception_ptr error) {
     }
 }
 
+// Hand-offs come from the file manager, "Files" on this desktop: their log lines say so.
+const std::string kFiles = "Files";
+
+void logUnrecognised(const fs::path& source) {
+    ConversionLogger::shared().error("Files: unrecognised " + lastPathComponent(source), kFiles);
+}
+
 void convert(const fs::path& source, SupportedFormat target) {
     auto& log = ConversionLogger::shared();
     std::optional<ConversionJob> job = FileDetector::createJob(source);
     if (!job) {
-        log.error("Finder: unrecognised " + lastPathComponent(source), "Finder");
+        logUnrecognised(source);
         return;
     }
     job->targetFormat = target;
     try {
         const fs::path output = ConversionEngine::convert(*job, source.parent_path(), [](double) {});
-        log.success("Finder: " + lastPathComponent(output), "Finder");
+        log.success("Files: " + lastPathComponent(output), kFiles);
     } catch (...) {
-        log.error("Finder: " + lastPathComponent(source) + " \u2014 " + describe(std::current_exception()), "Finder");
+        log.error("Files: " + lastPathComponent(source) + " \u2014 " + describe(std::current_exception()), kFiles);
     }
 }
 
@@ -53,16 +60,45 @@ void compress(const fs::path& source, SupportedFormat format, CompressionLevel l
     auto& log = ConversionLogger::shared();
     try {
         const fs::path output = Compressor::compress(source, format, level, source.parent_path(), false);
-        log.success("Finder compress: " + lastPathComponent(output), "Compress");
+        log.success("Files compress: " + lastPathComponent(output), "Compress");
     } catch (...) {
-        log.error("Finder compress failed: " + describe(std::current_exception()), "Compress", lastPathComponent(source));
+        log.error("Files compress failed: " + describe(std::current_exception()), "Compress", lastPathComponent(source));
     }
 }
 
-// Only a file that is there to read can be converted beside itself.
-bool isRegularFile(const fs::path& path) {
+// A link that does nothing says why, so that a click in the file manager is never lost unseen.
+void logIgnored(const std::string& why, const std::string& what) {
+    ConversionLogger::shared().warning("Files: ignored " + why, kFiles, what.empty() ? std::nullopt : std::optional(what));
+}
+
+std::string inQuotes(const std::string& text) { return "\u201C" + text + "\u201D"; }
+
+void logRefusal(const HandoffRequest::Refusal& refusal, const std::string& url) {
+    using Reason = HandoffRequest::Refusal::Reason;
+    switch (refusal.reason) {
+        case Reason::malformed: return logIgnored("a malformed link", url);
+        case Reason::unknownAction: return logIgnored("a link with an unknown action " + inQuotes(refusal.value), url);
+        case Reason::noSource:
+            return logIgnored(refusal.value.empty() ? "a link that names no file" : "a link whose file has no full path " + inQuotes(refusal.value), url);
+        case Reason::unknownFormat:
+            return logIgnored(refusal.value.empty() ? "a link without a format" : "a link with an unknown format " + inQuotes(refusal.value), url);
+        case Reason::noLevel: return logIgnored("a link without a compression level", url);
+    }
+}
+
+// Only a file that is there to read can be converted beside itself; anything else is logged.
+bool isServableFile(const fs::path& path) {
     std::error_code ec;
-    return fs::is_regular_file(path, ec);
+    const auto status = fs::status(path, ec);
+    if (!fs::exists(status)) {
+        logIgnored("a link to a file that does not exist", path.string());
+        return false;
+    }
+    if (!fs::is_regular_file(status)) {
+        logIgnored("a link to something that is not a regular file", path.string());
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -84,8 +120,10 @@ void FinderConversionService::enterBackgroundMode() {
 }
 
 void FinderConversionService::handle(const std::string& url) {
-    const std::optional<HandoffRequest> request = HandoffRequest::read(url);
-    if (!request || !isRegularFile(request->source)) return;
+    const auto parsed = HandoffRequest::parse(url);
+    if (const auto* refusal = std::get_if<HandoffRequest::Refusal>(&parsed)) return logRefusal(*refusal, url);
+    const auto* request = std::get_if<HandoffRequest>(&parsed);
+    if (!isServableFile(request->source)) return;
     const fs::path source = request->source;
 
     switch (request->action) {
@@ -100,9 +138,9 @@ void FinderConversionService::handle(const std::string& url) {
             return;
         case HandoffRequest::Action::compress: {
             const auto level = CompressionLevel::fromRawValue(request->level);
-            if (!level) return;
+            if (!level) return logIgnored("a link with an unknown compression level " + inQuotes(request->level), url);
             const auto format = FileDetector::detect(source);
-            if (!format) return;
+            if (!format) return logUnrecognised(source);
             startJob([source, format = *format, level = *level] { compress(source, format, level); });
             return;
         }

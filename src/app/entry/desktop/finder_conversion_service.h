@@ -38,7 +38,7 @@ public:
 
     // Once per process; a second call does nothing.
     void enterBackgroundMode();
-    // Reads a hand-off URL and starts its job; anything malformed is dropped without a word.
+    // Reads a hand-off URL and starts its job; a link that does nothing logs one line saying why.
     void handle(const std::string& url);
     // A hand-off job ended.
     void jobFinished();

@@ -30,4 +30,8 @@ ConversionIntentError ConversionIntentError::noFileURL() {
     return {Kind::noFileURL, "That item has no file on disk to convert."};
 }
 
+ConversionIntentError ConversionIntentError::fileNotFound(const std::string& fileName) {
+    return {Kind::fileNotFound, "\u201C" + fileName + "\u201D doesn't exist. Check the path and try again."};
+}
+
 }  // namespace calvoro

@@ -3,8 +3,11 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 
-class QDBusConnection;
+#include <QDBusConnection>
+
+#include "app/entry/desktop/dbus_message_limits.h"
 
 namespace calvoro {
 
@@ -13,14 +16,15 @@ namespace calvoro {
 //   ConvertFile(s name, ay contents, s format) -> (s name, ay contents)
 //   ConvertFileInPlace(s path, s format, b replaceExisting) -> (s path)
 // Each call runs on a worker thread; a failure is a D-Bus error whose message is the user's text.
+// A file too large for one message is refused with LimitsExceeded, before the reply is built.
 class IntentsService {
 public:
     static constexpr const char* serviceName = "app.calvoro.Calvoro";
     static constexpr const char* objectPath = "/app/calvoro/Calvoro";
     static constexpr const char* interfaceName = "app.calvoro.Intents";
 
-    // callEnded runs on the main thread after every call.
-    explicit IntentsService(std::function<void()> callEnded = {});
+    // callEnded runs on the main thread after every call, once its reply is sent.
+    explicit IntentsService(std::function<void()> callEnded = {}, DBusMessageLimits limits = {});
     ~IntentsService();
     IntentsService(const IntentsService&) = delete;
     IntentsService& operator=(const IntentsService&) = delete;
@@ -28,6 +32,11 @@ public:
     // Publishes the object and takes the name; false when the bus is not there or the name
     // belongs to another program.
     bool registerOn(QDBusConnection bus);
+    // Gives the name up, so that the bus starts a new instance for the next call. Calls it had
+    // routed here before still arrive.
+    void releaseName();
+    // Returns once everything sent so far, the replies included, has reached the bus.
+    void flush();
 
     int runningCalls() const { return running_->load(); }
 
@@ -35,6 +44,7 @@ private:
     class Object;
     std::shared_ptr<std::atomic<int>> running_;
     std::unique_ptr<Object> object_;
+    std::optional<QDBusConnection> bus_;
 };
 
 }  // namespace calvoro

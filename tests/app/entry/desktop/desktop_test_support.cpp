@@ -27,6 +27,9 @@ PrivateBus::PrivateBus(const std::filesystem::path& serviceFolder) {
         " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
         "<busconfig>\n  <type>session</type>\n  <listen>unix:dir=" + dir_.path().string() + "</listen>\n";
     if (!serviceFolder.empty()) config += "  <servicedir>" + serviceFolder.string() + "</servicedir>\n";
+    // The limits of the desktop's session bus, far above the daemon's defaults.
+    for (const char* limit : {"max_incoming_bytes", "max_outgoing_bytes", "max_message_size"})
+        config += std::string("  <limit name=\"") + limit + "\">1000000000</limit>\n";
     config +=
         "  <policy context=\"default\">\n    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
         "    <allow eavesdrop=\"true\"/>\n    <allow own=\"*\"/>\n  </policy>\n</busconfig>\n";

@@ -73,21 +73,37 @@ TEST(FinderConversionService, ServesRequestsThenQuitsOnlyInBackgroundModeWhenIdl
     // Window program: converts beside the source, logs, and never counts down.
     writeFile(dir / "t.csv", "a,b\n1,2\n");
     handle(convertURL(dir / "t.csv", "json"));
-    ASSERT_TRUE(waitUntil([] { return logged("Finder: t.json", "Finder"); }));
+    ASSERT_TRUE(waitUntil([] { return logged("Files: t.json", "Files"); }));
     EXPECT_TRUE(fs::is_regular_file(dir / "t.json"));
     ASSERT_TRUE(waitUntil([] { return activeJobs() == 0; }));
     EXPECT_FALSE(qtmain::callOnMain<bool>([&] { return service.idleCountdownPending(); }));
 
-    // Malformed requests and missing files start nothing and log nothing.
-    const size_t before = ConversionLogger::shared().entries().size();
-    for (const std::string& url : {convertURL(dir / "t.csv", "bogus"), convertURL(dir / "missing.csv", "json"),
-                                   convertURL(dir.path(), "json"), std::string("calvoro://convert?src=t.csv&fmt=json"),
-                                   *HandoffURL::compress((dir / "t.csv").string(), "nonsense", false),
-                                   std::string("https://example.com/")}) {
+    // Malformed requests and missing files start nothing, and each says why in one line.
+    writeFile(dir / "notes.xyz", "x");
+    const std::vector<std::pair<std::string, std::string>> refused{
+        {convertURL(dir / "t.csv", "bogus"), "a link with an unknown format \u201Cbogus\u201D"},
+        {"calvoro://convert?src=/a.png", "a link without a format"},
+        {convertURL(dir / "missing.csv", "json"), "a link to a file that does not exist"},
+        {convertURL(dir.path(), "json"), "a link to something that is not a regular file"},
+        {"calvoro://convert?src=t.csv&fmt=json", "a link whose file has no full path \u201Ct.csv\u201D"},
+        {"calvoro://convert?fmt=json", "a link that names no file"},
+        {*HandoffURL::compress((dir / "t.csv").string(), "nonsense", false), "a link with an unknown compression level \u201Cnonsense\u201D"},
+        {"calvoro://compress?src=/a.png", "a link without a compression level"},
+        {"calvoro://convert?src=%ZZ&fmt=png", "a malformed link"},
+        {"CALVORO://convert?src=/a.png&fmt=png", "a link with an unknown action \u201CCALVORO://convert\u201D"},
+        {"https://example.com/", "a link with an unknown action \u201Chttps://example.com\u201D"},
+        {*HandoffURL::compress((dir / "notes.xyz").string(), "tiny", false), "unrecognised notes.xyz"},
+    };
+    for (const auto& [url, why] : refused) {
+        const size_t before = ConversionLogger::shared().entries().size();
         handle(url);
         EXPECT_EQ(activeJobs(), 0) << url;
+        const auto entries = ConversionLogger::shared().entries();
+        ASSERT_EQ(entries.size(), before + 1) << url;
+        EXPECT_EQ(entries.back().category, "Files");
+        const std::string expected = why.rfind("unrecognised", 0) == 0 ? "Files: " + why : "Files: ignored " + why;
+        EXPECT_EQ(entries.back().message, expected) << url;
     }
-    EXPECT_EQ(ConversionLogger::shared().entries().size(), before);
 
     // The picker hands the file to the window; no job runs.
     handle(*HandoffURL::compress((dir / "t.csv").string(), "tiny", true));
@@ -102,8 +118,8 @@ TEST(FinderConversionService, ServesRequestsThenQuitsOnlyInBackgroundModeWhenIdl
     ASSERT_TRUE(waitUntil([] { return activeJobs() == 0; }));
     bool compressLogged = false;
     for (const auto& entry : ConversionLogger::shared().entries())
-        if (entry.category == "Compress" && (entry.message.rfind("Finder compress: noise", 0) == 0 ||
-                                             (entry.message.rfind("Finder compress failed: ", 0) == 0 && entry.detail == "noise.png")))
+        if (entry.category == "Compress" && (entry.message.rfind("Files compress: noise", 0) == 0 ||
+                                             (entry.message.rfind("Files compress failed: ", 0) == 0 && entry.detail == "noise.png")))
             compressLogged = true;
     EXPECT_TRUE(compressLogged);
     EXPECT_EQ(counts.terminated.load(), 0);
@@ -115,10 +131,9 @@ TEST(FinderConversionService, ServesRequestsThenQuitsOnlyInBackgroundModeWhenIdl
     EXPECT_TRUE(service.isBackgroundWorker());
 
     // An unrecognised file is logged and still ends in the idle quit.
-    writeFile(dir / "notes.xyz", "x");
     counts.otherWork = true;  // an intent call still running keeps the program alive
     handle(convertURL(dir / "notes.xyz", "json"));
-    ASSERT_TRUE(waitUntil([] { return logged("Finder: unrecognised notes.xyz", "Finder"); }));
+    ASSERT_TRUE(waitUntil([] { return logged("Files: unrecognised notes.xyz", "Files"); }));
     ASSERT_TRUE(waitUntil([&] { return !qtmain::callOnMain<bool>([&] { return service.idleCountdownPending(); }); }));
     EXPECT_EQ(counts.terminated.load(), 0);
     counts.otherWork = false;
@@ -131,6 +146,6 @@ TEST(FinderConversionService, ServesRequestsThenQuitsOnlyInBackgroundModeWhenIdl
     ASSERT_TRUE(waitUntil([&] { return counts.terminated.load() == 2; }));
     bool failureLogged = false;
     for (const auto& entry : ConversionLogger::shared().entries())
-        if (entry.category == "Finder" && entry.message.rfind("Finder: broken.png \u2014 ", 0) == 0) failureLogged = true;
+        if (entry.category == "Files" && entry.message.rfind("Files: broken.png \u2014 ", 0) == 0) failureLogged = true;
     EXPECT_TRUE(failureLogged);
 }

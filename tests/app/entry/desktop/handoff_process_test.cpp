@@ -2,9 +2,16 @@
 // over to the running one, a stale socket, and activation by the session bus.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/stat.h>
+#include <QDBusConnection>
+#include <QDBusMessage>
 
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
 #include <filesystem>
 #include <thread>
 
@@ -45,7 +52,56 @@ protected:
     }
     std::string log(const std::string& name) const { return fs::exists(dir_ / name) ? readText(dir_ / name) : ""; }
 
+    // A session bus that starts the program for the automation actions, as the installed service
+    // file does.
+    std::unique_ptr<PrivateBus> activatingBus() {
+        fs::create_directories(dir_ / "services");
+        std::string exec = "/usr/bin/env";
+        for (const auto& variable : environment()) {
+            if (variable.rfind("DBUS_SESSION_BUS_ADDRESS=", 0) == 0) continue;
+            exec += " " + variable;
+        }
+        exec += " " + std::string(CALVORO_BINARY) + " --dbus-service";
+        writeFile(dir_ / "services" / "app.calvoro.Calvoro.service",
+                  "[D-BUS Service]\nName=app.calvoro.Calvoro\nExec=" + exec + "\n");
+        return std::make_unique<PrivateBus>(dir_ / "services");
+    }
+
     TempDir dir_;
+};
+
+QDBusMessage convertFileCall(const QString& name, const QByteArray& contents, const QString& format) {
+    QDBusMessage message = QDBusMessage::createMethodCall("app.calvoro.Calvoro", "/app/calvoro/Calvoro",
+                                                          "app.calvoro.Intents", "ConvertFile");
+    message.setArguments({name, contents, format});
+    return message;
+}
+
+// The process that holds the service's name now; 0 when none does.
+unsigned serviceOwnerPID(QDBusConnection& bus) {
+    auto message = QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                                  "GetConnectionUnixProcessID");
+    message.setArguments({QString("app.calvoro.Calvoro")});
+    const auto reply = bus.call(message);
+    return reply.type() == QDBusMessage::ReplyMessage ? reply.arguments()[0].toUInt() : 0;
+}
+
+// A socket that takes connections and never answers: an instance that hangs.
+class SilentInstance {
+public:
+    explicit SilentInstance(const fs::path& path) : fd_(::socket(AF_UNIX, SOCK_STREAM, 0)) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
+        EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+        EXPECT_EQ(::listen(fd_, 8), 0);
+    }
+    ~SilentInstance() { ::close(fd_); }
+    SilentInstance(const SilentInstance&) = delete;
+    SilentInstance& operator=(const SilentInstance&) = delete;
+
+private:
+    int fd_;
 };
 
 }  // namespace
@@ -55,13 +111,24 @@ TEST_F(HandOffProcesses, ColdHandOffConvertsBesideTheSourceWithoutAWindowAndQuit
     auto program = start({convertURL("My Table & co.csv", "json")}, "cold.log");
     EXPECT_EQ(program->wait(), 0) << log("cold.log");
     EXPECT_TRUE(fs::is_regular_file(file("My Table & co.json")));
-    EXPECT_NE(log("cold.log").find("[OK] [Finder] Finder: My Table & co.json"), std::string::npos) << log("cold.log");
+    EXPECT_NE(log("cold.log").find("[OK] [Files] Files: My Table & co.json"), std::string::npos) << log("cold.log");
 }
 
-TEST_F(HandOffProcesses, AColdStartWithALinkItCannotServeDoesNotStayAroundUnseen) {
-    auto program = start({"calvoro://convert?src=/nothing/here.png&fmt=jpeg"}, "cold.log");
-    EXPECT_EQ(program->wait(), 0);
-    EXPECT_EQ(log("cold.log").find("Finder"), std::string::npos);
+TEST_F(HandOffProcesses, AColdStartWithALinkItCannotServeSaysWhyAndDoesNotStayAroundUnseen) {
+    // A broken escape is still a link: never a file name, never a window.
+    const std::vector<std::pair<std::string, std::string>> links{
+        {"calvoro://convert?src=/nothing/here.png&fmt=jpeg",
+         "[WARN] [Files] Files: ignored a link to a file that does not exist \u2014 /nothing/here.png"},
+        {"calvoro://convert?src=%ZZ&fmt=png", "[WARN] [Files] Files: ignored a malformed link \u2014 calvoro://convert?src=%ZZ&fmt=png"},
+    };
+    int run = 0;
+    for (const auto& [link, why] : links) {
+        const std::string name = "cold" + std::to_string(++run) + ".log";
+        auto program = start({link}, name);
+        EXPECT_EQ(program->wait(std::chrono::seconds(30)), 0) << link;
+        EXPECT_NE(log(name).find(why), std::string::npos) << log(name);
+        EXPECT_EQ(log(name).find("Added:"), std::string::npos) << log(name);
+    }
 }
 
 TEST_F(HandOffProcesses, AHandOffOneSecondLaterGoesToTheRunningInstance) {
@@ -72,9 +139,9 @@ TEST_F(HandOffProcesses, AHandOffOneSecondLaterGoesToTheRunningInstance) {
     std::this_thread::sleep_for(std::chrono::seconds(1));
     auto second = start({convertURL("b.csv", "json")}, "second.log");
     EXPECT_EQ(second->wait(), 0);
-    EXPECT_EQ(log("second.log").find("Finder:"), std::string::npos) << "the second start converted itself";
+    EXPECT_EQ(log("second.log").find("Files:"), std::string::npos) << "the second start converted itself";
     EXPECT_EQ(first->wait(), 0);
-    EXPECT_NE(log("first.log").find("Finder: b.json"), std::string::npos) << log("first.log");
+    EXPECT_NE(log("first.log").find("Files: b.json"), std::string::npos) << log("first.log");
     EXPECT_TRUE(fs::is_regular_file(file("b.json")));
 }
 
@@ -88,7 +155,7 @@ TEST_F(HandOffProcesses, AWindowInstanceServesHandOffsAndKeepsRunningAndItsStale
 
     auto handOff = start({convertURL("t.csv", "html")}, "handoff.log");
     EXPECT_EQ(handOff->wait(), 0);
-    ASSERT_TRUE(waitUntil([&] { return log("window.log").find("Finder: t.html") != std::string::npos; }));
+    ASSERT_TRUE(waitUntil([&] { return log("window.log").find("Files: t.html") != std::string::npos; }));
     // Longer than the idle wait: a window program never quits because of a hand-off.
     std::this_thread::sleep_for(std::chrono::seconds(5));
     EXPECT_TRUE(window->running());
@@ -111,6 +178,20 @@ TEST_F(HandOffProcesses, OpenWithFilesReachTheWindowsJobListAlsoFromALaterStart)
     EXPECT_EQ(later->wait(), 0) << log("later.log");
     EXPECT_TRUE(waitUntil([&] { return log("window.log").find("Added: two words.csv (CSV)") != std::string::npos; }))
         << log("window.log");
+    // Seed files of a later start are handed over too; those that are not there are not.
+    writeFile(file("three.csv"), "a\n1\n");
+    auto seeding = start({"--seed-files", file("three.csv").string(), file("missing.csv").string()}, "seeding.log");
+    EXPECT_EQ(seeding->wait(), 0) << log("seeding.log");
+    EXPECT_TRUE(waitUntil([&] { return log("window.log").find("Added: three.csv (CSV)") != std::string::npos; }))
+        << log("window.log");
+    // Open With of a path that is not there makes no job.
+    auto missing = start({file("doesnotexist.png").string()}, "missing.log");
+    EXPECT_EQ(missing->wait(), 0) << log("missing.log");
+    EXPECT_TRUE(waitUntil([&] {
+        return log("window.log").find("[WARN] [Files] Unsupported file skipped: doesnotexist.png") != std::string::npos;
+    })) << log("window.log");
+    EXPECT_EQ(log("window.log").find("Added: doesnotexist.png"), std::string::npos);
+    EXPECT_EQ(log("window.log").find("missing.csv"), std::string::npos);
     // The picker hands its file to the window's list without compressing anything.
     auto picker = start({*HandoffURL::compress(file("one.csv").string(), std::nullopt, true)}, "picker.log");
     EXPECT_EQ(picker->wait(), 0);
@@ -127,20 +208,22 @@ TEST_F(HandOffProcesses, AColdCompressPickerBringsTheWindowAndStays) {
     // The window is up for the user: no idle quit while it is shown, and nothing compressed.
     std::this_thread::sleep_for(std::chrono::seconds(5));
     EXPECT_TRUE(program->running());
-    EXPECT_EQ(log("picker.log").find("Finder compress"), std::string::npos);
+    EXPECT_EQ(log("picker.log").find("Files compress"), std::string::npos);
+}
+
+TEST_F(HandOffProcesses, FilesThatCannotBeHandedOverAreNamedAndTheStartFails) {
+    SilentInstance hung(dir_ / "runtime" / "calvoro.socket");
+    writeFile(file("a.csv"), "a\n1\n");
+    auto later = start({"--seed-files", file("a.csv").string()}, "later.log");
+    EXPECT_EQ(later->wait(std::chrono::seconds(30)), 1) << log("later.log");
+    EXPECT_NE(log("later.log").find("Calvoro is running but did not answer; these files were not added:\n  " + file("a.csv").string()),
+              std::string::npos)
+        << log("later.log");
 }
 
 TEST_F(HandOffProcesses, TheSessionBusStartsTheProgramForAnIntentAndItQuitsWhenIdle) {
-    fs::create_directory(dir_ / "services");
-    std::string exec = "/usr/bin/env";
-    for (const auto& variable : environment()) {
-        if (variable.rfind("DBUS_SESSION_BUS_ADDRESS=", 0) == 0) continue;
-        exec += " " + variable;
-    }
-    exec += " " + std::string(CALVORO_BINARY) + " --dbus-service";
-    writeFile(dir_ / "services" / "app.calvoro.Calvoro.service",
-              "[D-BUS Service]\nName=app.calvoro.Calvoro\nExec=" + exec + "\n");
-    PrivateBus bus(dir_ / "services");
+    auto activating = activatingBus();
+    const PrivateBus& bus = *activating;
     auto r = run(onBus(bus, "gdbus call --session --dest app.calvoro.Calvoro --object-path /app/calvoro/Calvoro "
                             "--method app.calvoro.Intents.ConvertFile t.csv \"b'a,b\\n'\" html"));
     EXPECT_EQ(r.status, 0) << r.output;
@@ -152,4 +235,45 @@ TEST_F(HandOffProcesses, TheSessionBusStartsTheProgramForAnIntentAndItQuitsWhenI
     };
     EXPECT_NE(owned().find("true"), std::string::npos);
     EXPECT_TRUE(waitUntil([&] { return owned().find("false") != std::string::npos; }));
+}
+
+TEST_F(HandOffProcesses, AResultTooLargeForOneReplyIsRefusedAndTheProgramServesTheNextCall) {
+    auto bus = activatingBus();
+    {
+        QDBusConnection client = QDBusConnection::connectToBus(QString::fromStdString(bus->address()), "large");
+        ASSERT_TRUE(client.isConnected());
+        // A table whose HTML is larger than a D-Bus array may be.
+        std::string csv;
+        csv.reserve(13u << 20);
+        const std::string row = "1,2,3,4,5,6,7,8\n";
+        while (csv.size() < (13u << 20)) csv += row;
+        auto reply = client.call(convertFileCall("big.csv", QByteArray::fromStdString(csv), "html"), QDBus::Block, 300000);
+        EXPECT_EQ(reply.errorName(), "org.freedesktop.DBus.Error.LimitsExceeded") << reply.errorMessage().toStdString();
+        EXPECT_TRUE(reply.errorMessage().contains("\u201Cbig.html\u201D is too large to return")) << reply.errorMessage().toStdString();
+        EXPECT_TRUE(reply.errorMessage().contains("ConvertFileInPlace"));
+        const unsigned served = serviceOwnerPID(client);
+        EXPECT_NE(served, 0u);
+
+        reply = client.call(convertFileCall("t.csv", "a\n1\n", "html"), QDBus::Block, 120000);
+        ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+        EXPECT_TRUE(reply.arguments()[1].toByteArray().contains("<table"));
+        EXPECT_EQ(serviceOwnerPID(client), served) << "the program ended and was started again";
+    }
+    QDBusConnection::disconnectFromBus("large");
+}
+
+TEST_F(HandOffProcesses, TheBusStartsAServiceBesideAWindowThatIsNotOnTheBus) {
+    // The window holds the single-instance socket but serves another bus (here none): the
+    // activated start serves the call itself rather than hand it to the window and leave.
+    auto window = start({}, "window.log");
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(dir_ / "runtime" / "calvoro.socket"); }));
+    auto bus = activatingBus();
+    {
+        QDBusConnection client = QDBusConnection::connectToBus(QString::fromStdString(bus->address()), "beside");
+        const auto reply = client.call(convertFileCall("t.csv", "a\n1\n", "html"), QDBus::Block, 120000);
+        ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+        EXPECT_EQ(reply.arguments()[0].toString(), "t.html");
+    }
+    QDBusConnection::disconnectFromBus("beside");
+    EXPECT_TRUE(window->running());
 }

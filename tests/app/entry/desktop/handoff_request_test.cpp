@@ -71,6 +71,25 @@ TEST(HandoffRequest, DropsMalformedRequests) {
         EXPECT_FALSE(HandoffRequest::read(url)) << url;
 }
 
+TEST(HandoffRequest, SaysWhyALinkIsRefused) {
+    using Reason = HandoffRequest::Refusal::Reason;
+    auto why = [](const char* url) {
+        auto parsed = HandoffRequest::parse(url);
+        const auto* refusal = std::get_if<HandoffRequest::Refusal>(&parsed);
+        EXPECT_TRUE(refusal) << url;
+        return refusal ? std::pair(refusal->reason, refusal->value) : std::pair(Reason::malformed, std::string("accepted"));
+    };
+    EXPECT_EQ(why("calvoro://convert?src=%ZZ&fmt=png"), std::pair(Reason::malformed, std::string("calvoro://convert?src=%ZZ&fmt=png")));
+    EXPECT_EQ(why("calvoro://open?src=/a.png"), std::pair(Reason::unknownAction, std::string("calvoro://open")));
+    EXPECT_EQ(why("other://convert?src=/a.png&fmt=png"), std::pair(Reason::unknownAction, std::string("other://convert")));
+    EXPECT_EQ(why("calvoro://convert"), std::pair(Reason::noSource, std::string()));
+    EXPECT_EQ(why("calvoro://convert?src=a.png&fmt=png"), std::pair(Reason::noSource, std::string("a.png")));
+    EXPECT_EQ(why("calvoro://convert?src=/a.png"), std::pair(Reason::unknownFormat, std::string()));
+    EXPECT_EQ(why("calvoro://convert?src=/a.png&fmt=JPEG"), std::pair(Reason::unknownFormat, std::string("JPEG")));
+    EXPECT_EQ(why("calvoro://compress?src=/a.png&level="), std::pair(Reason::noLevel, std::string()));
+    EXPECT_TRUE(std::holds_alternative<HandoffRequest>(HandoffRequest::parse("calvoro://compress?src=/a.png&level=huge")));
+}
+
 TEST(HandoffRequest, WrittenURLsReadBackToTheSameFile) {
     using namespace calvoro;
     for (const std::string path : {

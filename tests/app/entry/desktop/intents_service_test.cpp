@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "app/entry/desktop/convert_format_choice.h"
+#include "app/entry/desktop/dbus_message_limits.h"
 #include "app/entry/desktop/intents_service.h"
 #include "core/folder_access.h"
 #include "desktop_test_support.h"
@@ -25,7 +26,10 @@ namespace {
 
 class Intents : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override { start({}); }
+
+    // Limits smaller than the bus's, so that a few bytes stand for a file too large.
+    void start(DBusMessageLimits limits) {
         isolateSettings();
         imaging::registerCapabilities();
         media::registerCapabilities();
@@ -35,14 +39,17 @@ protected:
         previousTmp_ = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
         setenv("TMPDIR", (dir_ / "tmp").c_str(), 1);
         qtmain::runOnMain([&] {
-            service_ = std::make_unique<IntentsService>();
+            service_ = std::make_unique<IntentsService>(std::function<void()>{}, limits);
             ASSERT_TRUE(service_->registerOn(QDBusConnection::connectToBus(QString::fromStdString(bus_->address()), "service")));
         });
         client_ = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(QString::fromStdString(bus_->address()), "client"));
         ASSERT_TRUE(client_->isConnected());
     }
 
-    void TearDown() override {
+    void TearDown() override { stop(); }
+
+    void stop() {
+        if (!bus_) return;
         client_.reset();
         QDBusConnection::disconnectFromBus("client");
         qtmain::runOnMain([&] {
@@ -75,6 +82,16 @@ protected:
     std::unique_ptr<PrivateBus> bus_;
     std::unique_ptr<IntentsService> service_;
     std::unique_ptr<QDBusConnection> client_;
+};
+
+class SmallIntentLimits : public Intents {
+protected:
+    void SetUp() override {
+        DBusMessageLimits limits;
+        limits.maxArrayBytes = 1000;
+        limits.maxMessageBytes = 4096 + 1100 + 1000;
+        start(limits);
+    }
 };
 
 void expectError(const QDBusMessage& reply, const QString& name, const std::string& message) {
@@ -169,6 +186,61 @@ TEST_F(Intents, GdbusCallsBothMethodsByTheirIntrospectedSignatures) {
     r = run(onBus(*bus_, "gdbus call --session" + target + "app.calvoro.Intents.ConvertFile t.csv \"b'a,b\\n'\" html"));
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_NE(r.output.find("'t.html'"), std::string::npos) << r.output;
+}
+
+TEST_F(SmallIntentLimits, FilesTooLargeForOneMessageAreRefusedAndTheNextCallIsServed) {
+    // Coming in: refused before any work, so nothing is written.
+    auto reply = convertFile("big.csv", QByteArray(1500, 'a'), "html");
+    expectError(reply, "org.freedesktop.DBus.Error.LimitsExceeded",
+                "\u201C" "big.csv" "\u201D is too large for ConvertFile (2 KB; at most 1 KB fit in one message). "
+                "Use ConvertFileInPlace to convert the file beside its original instead.");
+    EXPECT_FALSE(workingFoldersLeft());
+
+    // Going out: an HTML table is larger than its CSV, and is never put into a reply.
+    std::string csv;
+    for (int row = 0; row < 60; ++row) csv += "a,b\n";
+    reply = convertFile("t.csv", QByteArray::fromStdString(csv), "html");
+    EXPECT_EQ(reply.errorName(), "org.freedesktop.DBus.Error.LimitsExceeded");
+    EXPECT_TRUE(reply.errorMessage().startsWith("The converted file \u201Ct.html\u201D is too large to return (")) << reply.errorMessage().toStdString();
+    EXPECT_TRUE(reply.errorMessage().endsWith(" fit in one reply). Use ConvertFileInPlace to convert the file beside its original instead."));
+    EXPECT_FALSE(workingFoldersLeft());
+
+    reply = convertFile("t.csv", "a\n1\n", "html");
+    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+    EXPECT_TRUE(reply.arguments()[1].toByteArray().contains("<table"));
+}
+
+TEST_F(Intents, UnknownMethodsAndWrongArgumentsAreNamedAsSuch) {
+    auto reply = call("Frobnicate", {});
+    EXPECT_EQ(reply.errorName(), "org.freedesktop.DBus.Error.UnknownMethod");
+    EXPECT_EQ(reply.errorMessage(), "No such method 'Frobnicate' in interface 'app.calvoro.Intents' at object path "
+                                    "'/app/calvoro/Calvoro' (signature '')");
+    reply = call("ConvertFileInPlace", {QString("/a.png"), QString("jpeg")});
+    EXPECT_EQ(reply.errorName(), "org.freedesktop.DBus.Error.InvalidArgs");
+    EXPECT_EQ(reply.errorMessage(), "ConvertFileInPlace takes (ssb), not (ss)");
+    // The standard interfaces still answer.
+    auto introspect = QDBusMessage::createMethodCall(IntentsService::serviceName, IntentsService::objectPath,
+                                                     "org.freedesktop.DBus.Introspectable", "Introspect");
+    reply = client_->call(introspect);
+    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+    EXPECT_TRUE(reply.arguments()[0].toString().contains("ConvertFileInPlace"));
+}
+
+TEST_F(Intents, AMissingFileIsSaidToBeMissing) {
+    expectError(convertInPlace("/nonexistent/x.png", "jpeg", false), "org.freedesktop.DBus.Error.FileNotFound",
+                "\u201Cx.png\u201D doesn't exist. Check the path and try again.");
+}
+
+TEST_F(Intents, IntrospectionShowsWhatEachArgumentIs) {
+    auto r = run(onBus(*bus_, "gdbus introspect --session --dest app.calvoro.Calvoro --object-path /app/calvoro/Calvoro"));
+    ASSERT_EQ(r.status, 0) << r.output;
+    for (const char* shown : {"@app.calvoro.Title(\"Convert File\")", "@app.calvoro.Summary(\"Convert {name} to {format}\")",
+                              "@app.calvoro.Title(\"Convert File in Place\")",
+                              "@app.calvoro.Summary(\"Convert {path} to {format} in the same folder\")",
+                              "@app.calvoro.Title(\"File\")", "@app.calvoro.Title(\"To Format\")",
+                              "@app.calvoro.Title(\"Convert to\")", "@app.calvoro.Title(\"Replace existing file\")",
+                              "m4a=M4A (audio)"})
+        EXPECT_NE(r.output.find(shown), std::string::npos) << shown << "\n" << r.output;
 }
 
 TEST(ConvertFormatChoice, PDFFollowsTheSourceAndRawValuesAreExact) {

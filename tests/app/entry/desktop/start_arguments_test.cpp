@@ -27,3 +27,25 @@ TEST(StartArguments, AnExistingFileWhoseNameLooksLikeALinkIsAFile) {
     EXPECT_EQ(start.files, std::vector<fs::path>{odd});
     EXPECT_FALSE(start.dbusService);
 }
+
+TEST(StartArguments, TheProgramsOwnSchemeIsAlwaysALink) {
+    // Not a well-formed URL, and no such file: still a link, never a file to open in a window.
+    const auto start = StartArguments::read(
+        {"calvoro", "calvoro://convert?src=%ZZ&fmt=png", "CALVORO://convert?src=/a b.png&fmt=png", "calvoro:"}, "/work");
+    EXPECT_EQ(start.urls, (std::vector<std::string>{"calvoro://convert?src=%ZZ&fmt=png", "CALVORO://convert?src=/a b.png&fmt=png",
+                                                    "calvoro:"}));
+    EXPECT_TRUE(start.files.empty());
+}
+
+TEST(StartArguments, SeedFilesAreTheExistingPathsAfterTheFlag) {
+    const fs::path folder = fs::temp_directory_path();
+    const fs::path seed = folder / "calvoro-seed-test.csv";
+    { std::ofstream(seed) << "a\n1\n"; }
+    const auto start = StartArguments::read({"calvoro", "/open/with.png", "--seed-files", seed.filename().string(),
+                                             "missing-seed.csv", "calvoro://convert?src=/a.png&fmt=png"},
+                                            folder);
+    fs::remove(seed);
+    EXPECT_EQ(start.seedFiles, std::vector<fs::path>{seed});
+    EXPECT_EQ(start.files, std::vector<fs::path>{"/open/with.png"});
+    EXPECT_TRUE(start.urls.empty());
+}
