@@ -150,7 +150,6 @@ OffscreenPage::OffscreenPage(int width, int height) : impl_(std::make_unique<Imp
     impl_->view = takeView();
     impl_->page = impl_->view->page();
     impl_->view->resize(width, height);
-    impl_->view->show();
     Impl* impl = impl_.get();
     // Only the end of this page's own navigation counts: a recycled view may still report
     // on what it showed before.
@@ -186,7 +185,7 @@ void OffscreenPage::setLoadEndedHandler(std::function<void(bool finished)> handl
     impl_->loadEnded = std::move(handler);
 }
 
-void OffscreenPage::loadHtml(const std::string& html, const std::filesystem::path& baseFolder) {
+void OffscreenPage::loadHtml(const std::string& html, const std::filesystem::path& baseFolder, bool drawn) {
     std::string folder = baseFolder.string();
     if (folder.empty() || folder.back() != '/') folder += '/';
     const QUrl base = QUrl::fromLocalFile(QFile::decodeName(folder.c_str()));
@@ -214,6 +213,8 @@ void OffscreenPage::loadHtml(const std::string& html, const std::filesystem::pat
         }, Qt::QueuedConnection);
         return;
     }
+    // The viewport keeps the view's size either way.
+    impl_->view->setVisible(drawn);
     impl_->expectedUrl = QUrl::fromLocalFile(QFile::decodeName(impl_->temporaryFile.c_str()));
     // A new navigation starts a new renderer if the last one went.
     impl_->rendererGone = false;

@@ -20,8 +20,10 @@ public:
 
     // Called at the end of every navigation: true when it finished, false when it failed.
     void setLoadEndedHandler(std::function<void(bool finished)> handler);
-    // Loads HTML text; relative references resolve inside baseFolder.
-    void loadHtml(const std::string& html, const std::filesystem::path& baseFolder);
+    // Loads HTML text; relative references resolve inside baseFolder. A page that is only laid
+    // out and printed, never drawn (drawn false), is spared the drawing of every frame while it
+    // loads; its scripts would see it hidden, with timers slowed and no animation frames.
+    void loadHtml(const std::string& html, const std::filesystem::path& baseFolder, bool drawn = true);
     // Runs a script in the page; done gets its result when that is a number.
     void evaluateNumber(const std::string& script, std::function<void(std::optional<double>)> done);
     // Prints the page to PDF on pages of width x height CSS pixels without margins;

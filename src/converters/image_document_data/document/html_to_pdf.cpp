@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cctype>
 #include <cmath>
 #include <exception>
 #include <thread>
@@ -44,6 +45,12 @@ const std::string measureAndFixScript =
 const std::string settledMeasureAndFixScript =
     "((document.readyState === 'complete' && (!document.fonts || document.fonts.status === 'loaded')) ? " +
     measureAndFixScript + " : -1)";
+// What in a page can change it by itself after it loads, or load it late: scripts, frames,
+// plug-ins, media, lazy images, animations, refreshes, event handlers. A page with none of them
+// prints the same whether or not it is drawn while it loads.
+constexpr const char* livelyMarks[] = {"<script", "javascript:", "<iframe", "<frame", "<object", "<embed",
+                                        "<video", "<audio", "<canvas", "<marquee", "<animate", "<set",
+                                        "loading=", "animation", "@keyframes", "http-equiv"};
 // A renderer that stops answering must not hold the worker for ever.
 constexpr double scriptWaitLimit = 30;   // seconds
 constexpr double printWaitLimit = 600;
@@ -121,6 +128,28 @@ std::optional<std::vector<double>> sliceHeights(double height) {
 }
 
 }  // namespace
+
+namespace detail {
+
+bool pageIsStill(const std::string& html) {
+    std::string lower(html.size(), '\0');
+    std::transform(html.begin(), html.end(), lower.begin(),
+                   [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
+    for (const char* mark : livelyMarks)
+        if (lower.find(mark) != std::string::npos) return false;
+    // Event handlers: an attribute "on…=" after blank space.
+    for (size_t at = lower.find("on"); at != std::string::npos; at = lower.find("on", at + 2)) {
+        if (at == 0 || !std::isspace(static_cast<unsigned char>(lower[at - 1]))) continue;
+        size_t end = at + 2;
+        while (end < lower.size() && lower[end] >= 'a' && lower[end] <= 'z') ++end;
+        if (end == at + 2) continue;
+        while (end < lower.size() && std::isspace(static_cast<unsigned char>(lower[end]))) ++end;
+        if (end < lower.size() && lower[end] == '=') return false;
+    }
+    return true;
+}
+
+}  // namespace detail
 
 WebKitLoadWaiter::WebKitLoadWaiter() = default;
 WebKitLoadWaiter::~WebKitLoadWaiter() = default;
@@ -211,7 +240,8 @@ void renderHTMLToPDFWithWebKit(const std::filesystem::path& source, const std::f
                 waiter->didFail();
             }
         });
-        session->page->loadHtml(html, base);
+        // A page that does nothing by itself is laid out and printed without being drawn.
+        session->page->loadHtml(html, base, !detail::pageIsStill(html));
         loaded = session->waiter->waitForLoad(options.loadTimeout);
     });
     // A load that fails or times out is no error: what the page shows by then is rendered.

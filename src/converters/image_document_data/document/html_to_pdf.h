@@ -75,6 +75,10 @@ namespace detail {
 // The light-mode style element placed after every head tag, or the wrapper around a page
 // without one.
 std::string forceLightScheme(const std::string& html);
+// Whether the page has nothing that could change it after it loads (scripts, frames, plug-ins,
+// media, lazy images, animations, refreshes, event handlers), so that it prints the same
+// without being drawn.
+bool pageIsStill(const std::string& html);
 }  // namespace detail
 
 }  // namespace calvoro::DocumentConverter

@@ -60,6 +60,26 @@ TEST(HTMLToPDF, LightSchemeStyleGoesAfterEveryHeadTagOrWrapsThePage) {
     EXPECT_EQ(DC::detail::forceLightScheme("<p>x</p><head"), "<p>x</p><head");
 }
 
+TEST(HTMLToPDF, OnlyAPageThatDoesNothingByItselfIsPrintedWithoutBeingDrawn) {
+    EXPECT_TRUE(DC::detail::pageIsStill("<html><head><style>p{color:red}</style></head><body><p>Still</p>"
+                                        "<img src='a.png' alt='one'><table><tr><td>x</td></tr></table></body></html>"));
+    EXPECT_TRUE(DC::detail::pageIsStill("<p>Turn on = off, and only once</p>"));
+    for (const std::string lively :
+         {"<SCRIPT>x()</SCRIPT>", "<a href='JavaScript:go()'>a</a>", "<iframe src='a.html'></iframe>",
+          "<object data='a.swf'></object>", "<video src='a.mp4'></video>", "<canvas></canvas>",
+          "<img src='a.png' loading=lazy>", "<style>@keyframes spin{}</style>", "<p style='animation: a 1s'>x</p>",
+          "<meta http-equiv='refresh' content='1'>", "<body onload=\"go()\">", "<img src=a.png\nonError = 'x()'>",
+          "<svg><animate attributeName='x'/></svg>", "<marquee>m</marquee>"})
+        EXPECT_FALSE(DC::detail::pageIsStill("<html><body>" + lively + "</body></html>")) << lively;
+
+    // A page with a script sees itself shown, as before; a still page prints the same text.
+    TempDir dir;
+    writeFile(dir / "script.html", "<p>State <script>document.write(document.visibilityState)</script></p>");
+    DC::renderHTMLToPDFWithWebKit(dir / "script.html", dir / "script.pdf");
+    EXPECT_NE(run("pdftotext " + shellQuote((dir / "script.pdf").string()) + " -").output.find("State visible"),
+              std::string::npos);
+}
+
 TEST(HTMLToPDF, CutsThePageIntoLetterSlices) {
     TempDir dir;
     writeFile(dir / "two.html", tallPage("2000", "<p>Opening words</p>", "Closing words"));
