@@ -109,7 +109,7 @@ ConversionViewModel::ConversionViewModel(QObject* parent)
     logger_.info("Calvoro initialized", "App");
     // The store has logged it; the user learns it here, since every setting is back at its default.
     if (auto aside = settings_.setAsideFile())
-        showToast(Toast(Toast::Kind::warning, "Settings reset", "The unreadable settings file is kept as " + aside->string()));
+        showToast(Toast(Toast::Kind::warning, "Settings reset, old file kept", aside->filename().string()));
 }
 
 ConversionViewModel::~ConversionViewModel() {

@@ -196,8 +196,8 @@ TEST(StateSettings, ACorruptSettingsFileIsKeptAsideNeverOverwrittenAndTheUserIsT
     EXPECT_EQ(m.statsTotalConversions(), 0);
     ASSERT_TRUE(m.toast());
     EXPECT_EQ(m.toast()->kind, Toast::Kind::warning);
-    EXPECT_EQ(m.toast()->title, "Settings reset");
-    EXPECT_EQ(m.toast()->detail, "The unreadable settings file is kept as " + aside->string());
+    EXPECT_EQ(m.toast()->title, "Settings reset, old file kept");
+    EXPECT_EQ(m.toast()->detail, aside->filename().string()) << "beside the settings file, as the log says";
 
     m.setAccent(AccentChoice::green);
     store.flush();
