@@ -1,12 +1,20 @@
 #include "core/settings_store.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
+#include <ctime>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <limits>
+#include <system_error>
+
+#include "core/conversion_logger.h"
 
 namespace calvoro {
 
@@ -48,6 +56,41 @@ std::optional<std::vector<uint8_t>> base64Decode(const std::string& text) {
     return out;
 }
 
+// "20261209T162827Z": when the file was found unreadable, in UTC.
+std::string fileStamp() {
+    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &utc);
+    return text;
+}
+
+// The whole file; nothing when it is no regular file or cannot be read to its end.
+std::optional<std::string> readRegularFile(const std::filesystem::path& file) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(file, ec)) return std::nullopt;
+    try {
+        std::ifstream in(file, std::ios::binary);
+        if (!in) return std::nullopt;
+        std::string text((std::istreambuf_iterator<char>(in)), {});
+        if (in.bad()) return std::nullopt;
+        return text;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+// Renames without ever replacing what is at the target; errno tells why it did not.
+bool renameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // File systems without that flag: a hard link fails on an existing target too.
+    if (::link(from.c_str(), to.c_str()) != 0) return false;
+    ::unlink(from.c_str());
+    return true;
+}
+
 }  // namespace
 
 std::filesystem::path SettingsStore::defaultFolder() {
@@ -71,13 +114,48 @@ SettingsStore::~SettingsStore() {
 
 void SettingsStore::reload() {
     flush();
+    std::optional<std::string> problem;
+    {
+        std::lock_guard lock(mutex_);
+        values_ = Value::object();
+        setAside_.reset();
+        readOnly_ = false;
+        std::error_code ec;
+        if (!std::filesystem::exists(std::filesystem::symlink_status(file_, ec))) return;  // a first start
+        if (auto text = readRegularFile(file_)) {
+            auto parsed = Value::parse(*text, nullptr, false);
+            if (!parsed.is_discarded() && parsed.is_object()) {
+                values_ = std::move(parsed);
+                return;
+            }
+        }
+        // Written over at the next set, it would take every other setting with it.
+        problem = setAsideUnreadableFile();
+    }
+    ConversionLogger::shared().warning(*problem, "Settings");
+}
+
+// Called with mutex_ held; gives the log line that says what happened.
+std::string SettingsStore::setAsideUnreadableFile() {
+    const std::string stamp = fileStamp();
+    for (int n = 1; n <= 100; ++n) {
+        auto target = file_;
+        target += ".corrupt-" + stamp + (n > 1 ? "-" + std::to_string(n) : "");
+        if (renameNoReplace(file_, target)) {
+            setAside_ = target;
+            return "Settings could not be read and were reset; the old file is kept as " + target.string();
+        }
+        if (errno != EEXIST) break;
+    }
+    const std::string reason = std::generic_category().message(errno);
+    readOnly_ = true;
+    return "Settings could not be read and were reset; they are not saved in this session, so that " + file_.string() +
+           " stays as it is (" + reason + ")";
+}
+
+std::optional<std::filesystem::path> SettingsStore::setAsideFile() const {
     std::lock_guard lock(mutex_);
-    values_ = Value::object();
-    std::ifstream in(file_, std::ios::binary);
-    if (!in) return;
-    std::string text((std::istreambuf_iterator<char>(in)), {});
-    auto parsed = Value::parse(text, nullptr, false);
-    if (!parsed.is_discarded() && parsed.is_object()) values_ = std::move(parsed);
+    return setAside_;
 }
 
 std::optional<SettingsStore::Value> SettingsStore::value(const std::string& key) const {
@@ -126,6 +204,7 @@ void SettingsStore::backgroundWriter(std::stop_token stop) {
 
 // Called with mutex_ held.
 void SettingsStore::write() {
+    if (readOnly_) return;
     ++changes_;
     if (writer_) {
         changed_.notify_one();
@@ -169,8 +248,16 @@ std::optional<bool> SettingsStore::boolValue(const std::string& key) const {
 std::optional<int64_t> SettingsStore::integerValue(const std::string& key) const {
     auto v = value(key);
     if (!v || !v->is_number()) return std::nullopt;
-    if (v->is_number_float()) return static_cast<int64_t>(v->get<double>());
-    return v->get<int64_t>();
+    if (v->is_number_unsigned()) {
+        const uint64_t u = v->get<uint64_t>();
+        if (u > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) return std::nullopt;
+        return static_cast<int64_t>(u);
+    }
+    if (v->is_number_integer()) return v->get<int64_t>();
+    // Truncated toward zero; a number no integer holds is no integer at all.
+    const double d = v->get<double>();
+    if (!(d >= -9223372036854775808.0 && d < 9223372036854775808.0)) return std::nullopt;
+    return static_cast<int64_t>(d);
 }
 
 std::optional<double> SettingsStore::doubleValue(const std::string& key) const {

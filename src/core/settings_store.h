@@ -32,6 +32,7 @@ public:
     void remove(const std::string& key);
 
     std::optional<bool> boolValue(const std::string& key) const;
+    // A number truncated toward zero; nothing when it is not a number or no int64 holds it.
     std::optional<int64_t> integerValue(const std::string& key) const;
     std::optional<double> doubleValue(const std::string& key) const;
     std::optional<std::string> stringValue(const std::string& key) const;
@@ -44,6 +45,9 @@ public:
     const std::filesystem::path& file() const { return file_; }
     // Tests only: read the file again (after the pending write).
     void reload();
+    // Where the last load put a settings file it could not read, which the defaults then
+    // replaced; nothing when the file was read or missing.
+    std::optional<std::filesystem::path> setAsideFile() const;
 
     // From now on the file is written by a background thread, so that a set never waits for the
     // disk: every set is seen by reads at once and reaches the file in order, the latest values
@@ -56,10 +60,14 @@ private:
     void write();
     void writeFile(const std::string& text);
     void backgroundWriter(std::stop_token stop);
+    std::string setAsideUnreadableFile();
 
     mutable std::mutex mutex_;
     std::filesystem::path file_;
     Value values_ = Value::object();
+    std::optional<std::filesystem::path> setAside_;
+    // An unreadable file that could not be moved aside is never written over.
+    bool readOnly_ = false;
 
     std::condition_variable_any changed_;
     std::condition_variable written_;

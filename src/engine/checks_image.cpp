@@ -12,11 +12,11 @@ Status validateImage(const fs::path& url) {
     } catch (...) {
         source.reset();
     }
-    if (!source) return Status::failed("CGImageSource cannot open file");
+    if (!source) return Status::failed("The image cannot be opened");
     try {
         // The cheapest decode that still reads every byte of the first image.
         const imaging::RgbaImage image = source->decodeFirstFrameForCheck();
-        if (source->properties().frameCount < 1) return Status::failed("CGImageSource reports zero images");
+        if (source->properties().frameCount < 1) return Status::failed("The file holds no image");
         if (image.empty()) return Status::failed("First image failed to decode");
     } catch (...) {
         return Status::failed("First image failed to decode");

@@ -15,19 +15,18 @@ Status validateMedia(const fs::path& url, MediaType requireMediaType) {
     try {
         seconds = asset.loadDuration();
     } catch (const std::exception& e) {
-        return Status::failed(std::string("AVAsset load failed: ") + e.what());
+        return Status::failed(std::string("The media file cannot be opened: ") + e.what());
     }
-    if (!std::isfinite(seconds) || seconds <= 0) return Status::failed("AVAsset duration is " + formatShortestDouble(seconds));
+    if (!std::isfinite(seconds) || seconds <= 0) return Status::failed("The media duration is " + formatShortestDouble(seconds));
 
     const bool video = requireMediaType == MediaType::video;
     std::vector<media::AssetTrack> tracks;
     try {
         tracks = asset.loadTracks(video ? media::MediaType::video : media::MediaType::audio);
     } catch (const std::exception& e) {
-        return Status::failed(std::string("AVAsset load failed: ") + e.what());
+        return Status::failed(std::string("The media file cannot be opened: ") + e.what());
     }
-    // The media type identifiers of the platform: "vide" and "soun".
-    if (tracks.empty()) return Status::failed(std::string("AVAsset has no ") + (video ? "vide" : "soun") + " tracks");
+    if (tracks.empty()) return Status::failed(std::string("The media file has no ") + (video ? "video" : "audio") + " track");
     return Status::passed();
 }
 

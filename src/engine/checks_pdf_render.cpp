@@ -10,7 +10,7 @@ namespace calvoro::validation {
 
 Status validatePDFDocument(const fs::path& url, int expectPages, PDFBackgroundRequirement requirement) {
     const std::unique_ptr<pdf::Document> document = pdf::Document::open(url);
-    if (!document) return Status::failed("PDFDocument cannot open file");
+    if (!document) return Status::failed("The PDF cannot be opened");
     const int pages = document->pageCount();
     if (pages < expectPages)
         return Status::failed("PDF has " + std::to_string(pages) + " pages, expected \u2265 " + std::to_string(expectPages));

@@ -24,7 +24,7 @@ Status validateRTF(const fs::path& url) {
     try {
         text::readRTF(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
     } catch (...) {
-        return Status::failed("RTF could not be parsed by NSAttributedString");
+        return Status::failed("RTF could not be read as rich text");
     }
     return Status::passed();
 }
@@ -36,7 +36,7 @@ Status validateDOCX(const fs::path& url) {
     try {
         text::readDOCX(*bytes);
     } catch (...) {
-        return Status::failed("DOCX could not be parsed by NSAttributedString");
+        return Status::failed("DOCX could not be read as rich text");
     }
     return Status::passed();
 }

@@ -174,7 +174,7 @@ Outcome run(const fs::path& sourceArg, SupportedFormat to, bool replaceExisting,
     // 11. The outcome of the move.
     if (!placement) return Outcome::needsAuthorization(folder);
     if (*placement == Placement::collisionAppeared) return Outcome::collision(destination);
-    ConversionLogger::shared().success("Converted in place", "Finder", lastPathComponent(destination));
+    ConversionLogger::shared().success("Converted in place", "Files", lastPathComponent(destination));
     return Outcome::converted(destination);
 }
 

@@ -47,7 +47,7 @@ const char* const kSeedCSV =
 const char* const kSeedSRT =
     "1\n"
     "00:00:01,000 --> 00:00:04,500\n"
-    "Calvoro converts files entirely on your Mac.\n"
+    "Calvoro converts files entirely on this computer.\n"
     "\n"
     "2\n"
     "00:00:04,600 --> 00:00:08,250\n"

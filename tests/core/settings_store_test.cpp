@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <optional>
+#include <utility>
+#include <vector>
+
 #include "core/settings_store.h"
 #include "support/test_support.h"
 
@@ -26,4 +31,53 @@ TEST(SettingsStore, BackgroundWritesReachTheFileInOrderAndReadsSeeThemAtOnce) {
     // A store that goes away writes what it still holds.
     SettingsStore reader(dir / "settings.json");
     EXPECT_EQ(reader.stringValue("last"), "before the end");
+}
+
+TEST(SettingsStore, IntegersAreTruncatedNumbersThatFitAndNothingElse) {
+    TempDir dir;
+    SettingsStore store(dir / "settings.json");
+    const std::vector<std::pair<SettingsStore::Value, std::optional<int64_t>>> cases{
+        {3.9, 3},
+        {-3.9, -3},
+        {-7, -7},
+        {INT64_MAX, INT64_MAX},
+        {-9223372036854775808.0, INT64_MIN},
+        {9223372036854775808.0, std::nullopt},
+        {1e300, std::nullopt},
+        {-1e300, std::nullopt},
+        {18446744073709551615u, std::nullopt},
+        {"12", std::nullopt},
+    };
+    for (const auto& [stored, expected] : cases) {
+        store.set("n", stored);
+        EXPECT_EQ(store.integerValue("n"), expected) << stored.dump();
+    }
+}
+
+TEST(SettingsStore, AnUnreadableFileIsMovedAsideAndTheStoreStartsEmpty) {
+    TempDir dir;
+    const auto file = dir / "settings.json";
+    writeFile(file, std::string("{\"kept\": 1,}"));
+    {
+        SettingsStore store(file);
+        ASSERT_TRUE(store.setAsideFile());
+        EXPECT_FALSE(store.value("kept"));
+        EXPECT_EQ(readText(*store.setAsideFile()), "{\"kept\": 1,}");
+        store.set("new", true);
+    }
+    SettingsStore again(file);
+    EXPECT_FALSE(again.setAsideFile());
+    EXPECT_EQ(again.boolValue("new"), true);
+    // A file that is no object, or a folder in its place, is not settings either.
+    writeFile(file, std::string("[1]"));
+    again.reload();
+    EXPECT_TRUE(again.setAsideFile());
+    std::filesystem::create_directories(file);
+    again.reload();
+    ASSERT_TRUE(again.setAsideFile());
+    EXPECT_TRUE(std::filesystem::is_directory(*again.setAsideFile()));
+    EXPECT_FALSE(std::filesystem::exists(file));
+    // A missing file is a first start, not a fault.
+    again.reload();
+    EXPECT_FALSE(again.setAsideFile());
 }

@@ -5,6 +5,8 @@
 #include <QPointer>
 #include <QString>
 
+#include <limits>
+
 #include "app/state/batch_runner_state.h"
 #include "core/folder_access.h"
 #include "core/settings_store.h"
@@ -99,7 +101,10 @@ void ConversionViewModel::postCompletionNotification(int completed, int failed) 
 }
 
 void ConversionViewModel::maybeRequestReview() {
-    const int64_t n = settings_.integerValue(kSuccessfulBatchesKey).value_or(0) + 1;
+    // A count that cannot be one (negative, or with no room for one more) starts again from none.
+    auto stored = settings_.integerValue(kSuccessfulBatchesKey);
+    if (stored && (*stored < 0 || *stored == std::numeric_limits<int64_t>::max())) stored.reset();
+    const int64_t n = stored.value_or(0) + 1;
     settings_.set(kSuccessfulBatchesKey, n);
     if (n < 2) return;
     const std::string version = desktop::ReviewRequest::programVersion();

@@ -16,6 +16,7 @@
 #include "app/state/settings_values.h"
 #include "core/folder_access.h"
 #include "core/settings_store.h"
+#include "core/work_folder.h"
 #include "engine/conversion_engine.h"
 
 namespace calvoro {
@@ -45,10 +46,6 @@ bool assign(T& field, const T& value) {
     if (field == value) return false;
     field = value;
     return true;
-}
-
-int clampToInt(int64_t v) {
-    return static_cast<int>(std::clamp<int64_t>(v, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
 }
 
 // Re-applies the window's own mode whenever the desktop's palette or theme changes.
@@ -103,10 +100,16 @@ ConversionViewModel::ConversionViewModel(QObject* parent)
         outputDirectory_ = ConversionEngine::defaultOutputDirectory();
         hasChosenOutputLocation_ = ScreenshotMode::active.load();
     }
+    // Work folders that a killed batch left in the output folder go now, off the main thread
+    // (the folder may be large); only those whose owner is gone, as in the temporary folder.
+    workers_.start([folder = outputDirectory_] { WorkFolder::removeAbandonedOnce(folder); });
 
     appearanceObserver_ = new AppearanceObserver(this);
     updateResolvedScheme();
     logger_.info("Calvoro initialized", "App");
+    // The store has logged it; the user learns it here, since every setting is back at its default.
+    if (auto aside = settings_.setAsideFile())
+        showToast(Toast(Toast::Kind::warning, "Settings reset, old file kept", aside->filename().string()));
 }
 
 ConversionViewModel::~ConversionViewModel() {
@@ -121,8 +124,9 @@ ConversionViewModel::~ConversionViewModel() {
 
 void ConversionViewModel::loadSettings() {
     SettingsStore& s = settings_;
-    if (auto v = s.value(kStatsTotalKey); v && v->is_number()) statsTotalConversions_ = clampToInt(*s.integerValue(kStatsTotalKey));
-    if (auto v = s.value(kStatsBytesKey); v && v->is_number()) statsBytesSaved_ = *s.integerValue(kStatsBytesKey);
+    // Counters: a number that no count can be (negative, or past the type) is taken as missing.
+    if (auto n = s.integerValue(kStatsTotalKey); n && *n >= 0 && *n <= INT_MAX) statsTotalConversions_ = static_cast<int>(*n);
+    if (auto n = s.integerValue(kStatsBytesKey); n && *n >= 0) statsBytesSaved_ = *n;
     if (auto v = s.value(kSectionsKey); v && v->is_array()) {
         SectionSet sections;
         bool allStrings = true;
@@ -137,17 +141,18 @@ void ConversionViewModel::loadSettings() {
     }
 
     if (auto raw = s.stringValue(kAppearanceKey)) appearanceMode_ = appearanceModeFromRawValue(*raw).value_or(AppearanceMode::dark);
+    // Values outside what the setting can mean fall back like missing ones.
     if (auto v = s.value(kImageQualityKey)) {
-        if (auto d = settings::exactDouble(*v)) imageQuality_ = *d;
+        if (auto d = settings::exactDouble(*v); d && *d >= 0 && *d <= 1) imageQuality_ = *d;
     }
     if (auto v = s.value(kImageMaxEdgeKey)) {
-        if (auto i = settings::exactInteger(*v); i && *i >= INT_MIN && *i <= INT_MAX) imageMaxEdge_ = static_cast<int>(*i);
+        if (auto i = settings::exactInteger(*v); i && *i >= 0 && *i <= INT_MAX) imageMaxEdge_ = static_cast<int>(*i);
     }
     if (auto v = s.value(kStripMetadataKey)) {
         if (auto b = settings::exactBool(*v)) stripMetadata_ = *b;
     }
     if (auto v = s.value(kAudioBitrateKey)) {
-        if (auto i = settings::exactInteger(*v); i && *i >= INT_MIN && *i <= INT_MAX) audioBitrate_ = static_cast<int>(*i);
+        if (auto i = settings::exactInteger(*v); i && *i > 0 && *i <= INT_MAX) audioBitrate_ = static_cast<int>(*i);
     }
     if (auto raw = s.stringValue(kAccentKey)) accent_ = AccentChoice::fromRawValue(*raw).value_or(AccentChoice::paper);
 
@@ -166,7 +171,7 @@ void ConversionViewModel::loadSettings() {
         if (auto b = settings::exactBool(*v)) backgroundTint_ = *b;
     }
     if (auto v = s.value(kTintStrengthKey)) {
-        if (auto d = settings::exactDouble(*v)) backgroundTintStrength_ = *d;
+        if (auto d = settings::exactDouble(*v); d && *d >= 0 && *d <= 1) backgroundTintStrength_ = *d;
     }
     if (auto v = s.value(kDefaultTargetsKey); v && v->is_object()) {
         bool allStrings = true;
@@ -360,10 +365,13 @@ void ConversionViewModel::toggleSection(const std::string& id) {
 bool ConversionViewModel::isSectionExpanded(const std::string& id) const { return expandedSections_.count(id) > 0; }
 
 void ConversionViewModel::recordStats(int64_t sourceSize, std::optional<int64_t> outputSize) {
-    ++statsTotalConversions_;
+    // The counters stop at their largest value rather than wrap.
+    if (statsTotalConversions_ < INT_MAX) ++statsTotalConversions_;
     emit statsTotalConversionsChanged();
-    if (outputSize && *outputSize < sourceSize) {
-        statsBytesSaved_ += sourceSize - *outputSize;
+    if (outputSize && *outputSize >= 0 && *outputSize < sourceSize) {
+        const int64_t saved = sourceSize - *outputSize;
+        statsBytesSaved_ = saved > std::numeric_limits<int64_t>::max() - statsBytesSaved_ ? std::numeric_limits<int64_t>::max()
+                                                                                           : statsBytesSaved_ + saved;
         emit statsBytesSavedChanged();
     }
     settings_.set(kStatsTotalKey, statsTotalConversions_);

@@ -167,7 +167,7 @@ std::filesystem::path VideoAudioConverter::gifToVideo(const std::filesystem::pat
     writer->startWriting();
     writer->startSession(0);
 
-    auto writerFailure = [&] { return ConversionError::exportSessionFailed(writer->error().value_or("AVAssetWriter failed")); };
+    auto writerFailure = [&] { return ConversionError::exportSessionFailed(writer->error().value_or("The video could not be written")); };
     double t = 0;
     try {
         for (size_t i = 0; i < count; ++i) {

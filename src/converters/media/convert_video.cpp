@@ -57,7 +57,7 @@ std::filesystem::path VideoAudioConverter::convertVideo(const std::filesystem::p
     }
     auto fileType = avFileType(target);
     if (!fileType) {
-        log.error("No AVFileType for " + target.displayName(), videoCategory);
+        log.error("No video container to write " + target.displayName(), videoCategory);
         throw ConversionError::unsupportedConversion("Video", target.displayName());
     }
     std::string preset = bestVideoPreset(asset, *fileType);

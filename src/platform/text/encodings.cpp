@@ -15,6 +15,7 @@ const char* icuName(Encoding encoding) {
     switch (encoding) {
         case Encoding::utf8: return "UTF-8";
         case Encoding::utf16: return "UTF-16";
+        case Encoding::utf32: return "UTF-32";
         case Encoding::isoLatin1: return "ISO-8859-1";
         case Encoding::windowsCP1252: return "windows-1252";
         case Encoding::macOSRoman: return "macintosh";
@@ -76,6 +77,10 @@ bool isValidUTF8(std::string_view s) {
 bool hasUTF16ByteOrderMark(std::string_view b) {
     return b.size() >= 2 && ((static_cast<unsigned char>(b[0]) == 0xFF && static_cast<unsigned char>(b[1]) == 0xFE) ||
                              (static_cast<unsigned char>(b[0]) == 0xFE && static_cast<unsigned char>(b[1]) == 0xFF));
+}
+
+bool hasUTF32ByteOrderMark(std::string_view b) {
+    return b.size() >= 4 && (b.substr(0, 4) == std::string_view("\xFF\xFE\0\0", 4) || b.substr(0, 4) == std::string_view("\0\0\xFE\xFF", 4));
 }
 
 std::optional<std::string> decode(std::string_view bytes, Encoding encoding) {

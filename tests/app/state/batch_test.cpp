@@ -1,7 +1,13 @@
 // Batches through the real engine on small generated files: limits, progress, cancellation,
 // completion, statistics, recents and trashing originals.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 
+#include <climits>
+#include <cstdint>
 #include <map>
 
 #include "app/state/batch_limits.h"
@@ -194,6 +200,51 @@ TEST_F(Batches, CompletionTextsStatisticsAndTheReviewCounter) {
     QCoreApplication::setApplicationVersion({});
 }
 
+TEST_F(Batches, CountersAtTheirLimitsNeitherWrapNorOverflow) {
+    SettingsStore& store = SettingsStore::shared();
+    store.set("Calvoro.statsBytesSaved", INT64_MAX);
+    store.set("Calvoro.statsTotalConversions", INT_MAX);
+    store.set("Calvoro.successfulBatches", INT64_MAX);
+    model = std::make_unique<ConversionViewModel>();
+    model->setFolderPanel([this](const ConversionViewModel::FolderPanelRequest&) { return panelAnswer; });
+    model->setApplicationActiveProbe([] { return true; });
+    addPNGs(1);
+    model->convertAll();
+    ASSERT_TRUE(waitForBatch());
+    ASSERT_EQ(job(0).status, ConversionStatus::completed);
+    EXPECT_EQ(model->statsTotalConversions(), INT_MAX);
+    EXPECT_EQ(model->statsBytesSaved(), INT64_MAX);
+    EXPECT_EQ(*store.integerValue("Calvoro.successfulBatches"), 1) << "a count with no room left starts again";
+    store.set("Calvoro.successfulBatches", -5);
+    model->clearAll();
+    addPNGs(1, "n");
+    model->convertAll();
+    ASSERT_TRUE(waitForBatch());
+    EXPECT_EQ(*store.integerValue("Calvoro.successfulBatches"), 1);
+}
+
+TEST_F(Batches, AWindowStartClearsWorkFoldersAKilledBatchLeftInItsOutputFolder) {
+    const fs::path chosen = dir / "chosen";
+    fs::create_directories(chosen);
+    model->applyGlobalOutputDirectory(chosen);
+    model.reset();
+    // One left by a killed run (its lock is free), one of a run still going (its lock is held).
+    fs::create_directories(chosen / ".calvoro-work-left" / "part");
+    writeFile(chosen / ".calvoro-work-left" / "part" / "half.png", std::string("half"));
+    fs::create_directories(chosen / ".calvoro-work-running");
+    const int held = ::open((chosen / ".calvoro-work-running").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+    writeFile(chosen / "mine.png", std::string("not a work folder"));
+
+    model = std::make_unique<ConversionViewModel>();
+    EXPECT_EQ(model->outputDirectory(), chosen);
+    EXPECT_TRUE(waitUntil([&] { return !fs::exists(chosen / ".calvoro-work-left"); }, std::chrono::seconds(20)));
+    EXPECT_TRUE(fs::exists(chosen / ".calvoro-work-running"));
+    EXPECT_TRUE(fs::exists(chosen / "mine.png"));
+    ::close(held);
+}
+
 TEST_F(Batches, StartersDoNothingWithoutWorkOrWhileABatchRuns) {
     model->convertAll();
     EXPECT_FALSE(model->isProcessing());
@@ -308,6 +359,34 @@ TEST_F(Batches, RecentsKeepTenNewestFirstWithoutRepeats) {
     EXPECT_TRUE(model->jobs().empty());
     EXPECT_EQ(model->toast()->title, "File not found");
     EXPECT_EQ(model->toast()->detail, fs::path(first.sourcePath).filename().string() + " has moved or been deleted");
+}
+
+TEST_F(Batches, AnOriginalTheTrashCannotTakeStaysWhereItIsAndTheUserIsTold) {
+    // A Trash that cannot be made: its place is taken by a file.
+    const fs::path trash = fs::path(std::getenv("XDG_DATA_HOME")) / "Trash";
+    fs::remove_all(trash);
+    writeFile(trash, std::string("not a folder"));
+    model->setKeepOriginals(false);
+    addPNGs(1);
+    const fs::path source = job(0).sourceURL;
+    const std::string name = source.filename().string();
+    model->convertSingleJob(job(0));
+    ASSERT_TRUE(waitForStatus(0, ConversionStatus::completed));
+    fs::remove(trash);
+
+    EXPECT_TRUE(fs::exists(source));
+    EXPECT_FALSE(fs::exists(fs::current_path() / "files" / name));
+    EXPECT_FALSE(logged("Moved original to Trash: " + name));
+    bool failureLogged = false;
+    for (const auto& e : ConversionLogger::shared().entries())
+        if (e.level == ConversionLogger::Level::warning && e.category == "Files" &&
+            e.message.rfind("Could not trash original " + name + ": ", 0) == 0 && e.message.size() > name.size() + 27)
+            failureLogged = true;
+    EXPECT_TRUE(failureLogged);
+    ASSERT_TRUE(model->toast());
+    EXPECT_EQ(model->toast()->kind, Toast::Kind::warning);
+    EXPECT_EQ(model->toast()->title, "Original kept");
+    EXPECT_EQ(model->toast()->detail, name + " couldn't be moved to the Trash");
 }
 
 TEST_F(Batches, OriginalsGoToTheTrashOnlyAfterTheirLastJob) {

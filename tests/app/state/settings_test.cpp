@@ -1,5 +1,8 @@
 // The view model's saved settings: what a fresh start reads, what each setter writes, and how
 // every bad stored value falls back.
+#include <climits>
+#include <cstdint>
+
 #include "app/state/accent_choice.h"
 #include "app/state/recent_job.h"
 #include "app/state/state_test_support.h"
@@ -134,6 +137,30 @@ TEST(StateSettings, NumbersAndBooleansConvertOnlyWhenExact) {
     EXPECT_EQ(m->statsBytesSaved(), 4096);
 }
 
+TEST(StateSettings, StoredNumbersOutsideTheirRangeOrMeaningFallBack) {
+    auto m = startWith({{"Calvoro.statsBytesSaved", 1e300},
+                        {"Calvoro.statsTotalConversions", -7},
+                        {"Calvoro.imageQuality", 1e300},
+                        {"Calvoro.imageMaxEdge", -1},
+                        {"Calvoro.audioBitrate", 0},
+                        {"Calvoro.backgroundTintStrength", -0.5}});
+    expectDefaults(*m);
+    m = startWith({{"Calvoro.statsBytesSaved", -4096},
+                   {"Calvoro.statsTotalConversions", 1e10},
+                   {"Calvoro.imageQuality", -0.1},
+                   {"Calvoro.imageMaxEdge", 1e12},
+                   {"Calvoro.audioBitrate", -128000},
+                   {"Calvoro.backgroundTintStrength", 1.5}});
+    expectDefaults(*m);
+    m = startWith({{"Calvoro.statsBytesSaved", 18446744073709551615u}, {"Calvoro.statsTotalConversions", 2147483648.0}});
+    expectDefaults(*m);
+
+    // The largest values that fit are kept.
+    m = startWith({{"Calvoro.statsBytesSaved", INT64_MAX}, {"Calvoro.statsTotalConversions", INT_MAX}});
+    EXPECT_EQ(m->statsBytesSaved(), INT64_MAX);
+    EXPECT_EQ(m->statsTotalConversions(), INT_MAX);
+}
+
 TEST(StateSettings, DefaultTargetsSkipUnknownKeysAndFormats) {
     auto m = startWith({{"Calvoro.defaultTargets", {{"Images", "png"}, {"Audio", "flac"}, {"Video", "nonsense"}, {"Font", "woff2"}}}});
     EXPECT_EQ(m->defaultTargets(), (ConversionViewModel::DefaultTargets{{FileCategory::audio, SupportedFormat::flac},
@@ -148,15 +175,48 @@ TEST(StateSettings, SectionsFromAnEmptyArrayOpenNothing) {
     EXPECT_EQ(*SettingsStore::shared().value("Calvoro.sidebarExpandedSections"), (Value{"stats"}));
 }
 
-TEST(StateSettings, ACorruptSettingsFileGivesDefaultsAndIsReplacedOnTheNextWrite) {
+TEST(StateSettings, ACorruptSettingsFileIsKeptAsideNeverOverwrittenAndTheUserIsTold) {
     resetSettings();
-    writeFile(SettingsStore::shared().file(), std::string("{\"Calvoro.accent\": \"teal\", garbage"));
-    SettingsStore::shared().reload();
+    SettingsStore& store = SettingsStore::shared();
+    const std::filesystem::path file = store.file();
+    // One trailing comma, and every setting in the file with it.
+    const std::string corrupt = "{\"Calvoro.accent\": \"teal\", \"Calvoro.statsTotalConversions\": 12,}";
+    writeFile(file, corrupt);
+    ConversionLogger::shared().clear();
+    store.reload();
+    const auto aside = store.setAsideFile();
+    ASSERT_TRUE(aside);
+    EXPECT_EQ(aside->parent_path(), file.parent_path());
+    EXPECT_EQ(aside->filename().string().rfind("settings.json.corrupt-", 0), 0u) << *aside;
+    EXPECT_EQ(readText(*aside), corrupt);
+    EXPECT_TRUE(logged("Settings could not be read and were reset; the old file is kept as " + aside->string()));
+
     ConversionViewModel m;
     EXPECT_EQ(m.accent(), AccentChoice::paper);
+    EXPECT_EQ(m.statsTotalConversions(), 0);
+    ASSERT_TRUE(m.toast());
+    EXPECT_EQ(m.toast()->kind, Toast::Kind::warning);
+    EXPECT_EQ(m.toast()->title, "Settings reset, old file kept");
+    EXPECT_EQ(m.toast()->detail, aside->filename().string()) << "beside the settings file, as the log says";
+
     m.setAccent(AccentChoice::green);
-    SettingsStore::shared().reload();
-    EXPECT_EQ(*SettingsStore::shared().value("Calvoro.accent"), "green");
+    store.flush();
+    EXPECT_EQ(readText(*aside), corrupt) << "the old file is never written over";
+    store.reload();
+    EXPECT_EQ(*store.value("Calvoro.accent"), "green");
+    EXPECT_FALSE(store.setAsideFile());
+
+    // Another unreadable file within the same second gets a name of its own.
+    writeFile(file, std::string("[1, 2"));
+    store.reload();
+    const auto second = store.setAsideFile();
+    ASSERT_TRUE(second);
+    EXPECT_NE(*second, *aside);
+    EXPECT_EQ(readText(*aside), corrupt);
+    EXPECT_EQ(readText(*second), "[1, 2");
+    std::filesystem::remove(*aside);
+    std::filesystem::remove(*second);
+    resetSettings();
 }
 
 TEST(StateSettings, AStaleOrMissingOutputFolderIsForgotten) {

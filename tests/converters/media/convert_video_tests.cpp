@@ -165,7 +165,7 @@ TEST(ConvertVideo, TargetsWithoutAContainerAreRefusedBeforeAnyPreset) {
         EXPECT_EQ(e.kind(), ConversionError::Kind::unsupportedConversion);
         EXPECT_EQ(e.payload(), "Video");
         EXPECT_EQ(e.secondPayload(), target.displayName());
-        EXPECT_EQ(log.lines().back(), "ERROR Video No AVFileType for " + target.displayName());
+        EXPECT_EQ(log.lines().back(), "ERROR Video No video container to write " + target.displayName());
     }
 }
 

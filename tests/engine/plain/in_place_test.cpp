@@ -81,7 +81,7 @@ TEST_F(InPlaceTest, ConvertsBesideTheSourceAndLogs) {
     const auto entries = log.entries();
     ASSERT_FALSE(entries.empty());
     EXPECT_EQ(entries.back().message, "Converted in place");
-    EXPECT_EQ(entries.back().category, "Finder");
+    EXPECT_EQ(entries.back().category, "Files");
     EXPECT_EQ(entries.back().detail, "table.json");
 }
 

@@ -35,16 +35,16 @@ const std::string tone = "-f lavfi -i sine=frequency=440:duration=0.5";
 TEST_F(ValidatorMedia, AVideoNeedsAVideoTrackAndAnAudioFileASoundTrack) {
     const fs::path video = make("clip.mp4", silentVideo);
     EXPECT_EQ(Validator::validate(SupportedFormat::mp4, video), Status::passed());
-    EXPECT_EQ(reason(Validator::validate(SupportedFormat::m4a, video)), "AVAsset has no soun tracks");
+    EXPECT_EQ(reason(Validator::validate(SupportedFormat::m4a, video)), "The media file has no audio track");
     const fs::path wav = make("tone.wav", tone);
     EXPECT_EQ(Validator::validate(SupportedFormat::wav, wav), Status::passed());
     EXPECT_EQ(Validator::validate(SupportedFormat::flac, make("tone.flac", tone)), Status::passed());
-    EXPECT_EQ(reason(Validator::validate(SupportedFormat::mov, wav)), "AVAsset has no vide tracks");
+    EXPECT_EQ(reason(Validator::validate(SupportedFormat::mov, wav)), "The media file has no video track");
 }
 
 TEST_F(ValidatorMedia, UnreadableFilesAreLoadFailures) {
     writeFile(dir_ / "junk.mp4", std::string(2048, 'j'));
-    EXPECT_EQ(reason(Validator::validate(SupportedFormat::mp4, dir_ / "junk.mp4")).rfind("AVAsset load failed: ", 0), 0u)
+    EXPECT_EQ(reason(Validator::validate(SupportedFormat::mp4, dir_ / "junk.mp4")).rfind("The media file cannot be opened: ", 0), 0u)
         << reason(Validator::validate(SupportedFormat::mp4, dir_ / "junk.mp4"));
-    EXPECT_EQ(reason(Validator::validate(SupportedFormat::extractAudio, dir_ / "missing.m4a")).rfind("AVAsset load failed: ", 0), 0u);
+    EXPECT_EQ(reason(Validator::validate(SupportedFormat::extractAudio, dir_ / "missing.m4a")).rfind("The media file cannot be opened: ", 0), 0u);
 }

@@ -80,6 +80,20 @@ std::optional<std::string> decodeUTF16(const uint8_t* p, size_t size, bool bigEn
     return out;
 }
 
+// UTF-32 code units in the given byte order; fails on a surrogate or a value past U+10FFFF.
+std::optional<std::string> decodeUTF32(const uint8_t* p, size_t size, bool bigEndian) {
+    if (size % 4 != 0) return std::nullopt;
+    std::string out;
+    out.reserve(size / 4);
+    for (size_t i = 0; i < size; i += 4) {
+        const char32_t u = bigEndian ? (char32_t(p[i]) << 24) | (char32_t(p[i + 1]) << 16) | (char32_t(p[i + 2]) << 8) | p[i + 3]
+                                     : (char32_t(p[i + 3]) << 24) | (char32_t(p[i + 2]) << 16) | (char32_t(p[i + 1]) << 8) | p[i];
+        if (u > 0x10FFFF || (u >= 0xD800 && u <= 0xDFFF)) return std::nullopt;
+        datatext::appendUTF8(u, out);
+    }
+    return out;
+}
+
 // Without a byte-order mark, UTF-16LE is taken only when the text looks like it:
 // ASCII characters with a NUL high byte in the odd positions. Text in a single-byte
 // code page never holds NUL bytes, so it is never mistaken for UTF-16.
@@ -153,6 +167,12 @@ std::string DataConverter::readText(const std::filesystem::path& url) {
         // The byte-order mark is no part of the text: left in, it would end up in the first header.
         if (size >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) bytes.erase(0, 3);
         return bytes;
+    }
+    // Checked before UTF-16: the UTF-32LE mark begins with the UTF-16LE one.
+    const bool utf32LE = size >= 4 && p[0] == 0xFF && p[1] == 0xFE && p[2] == 0 && p[3] == 0;
+    const bool utf32BE = size >= 4 && p[0] == 0 && p[1] == 0 && p[2] == 0xFE && p[3] == 0xFF;
+    if (utf32LE || utf32BE) {
+        if (auto text = decodeUTF32(p + 4, size - 4, utf32BE)) return std::move(*text);
     }
     if (size >= 2 && ((p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF))) {
         if (auto text = decodeUTF16(p + 2, size - 2, p[0] == 0xFE)) return std::move(*text);

@@ -270,9 +270,9 @@ void renderHTMLToPDFWithWebKit(const std::filesystem::path& source, const std::f
                                   [reply](std::optional<std::string> bytes) { reply->deliver(std::move(bytes)); });
     });
     if (!await(printed, printWaitLimit))
-        throw ConversionError::exportSessionFailed("WebKit PDF: the page did not finish printing");
+        throw ConversionError::exportSessionFailed("HTML to PDF: the page did not finish printing");
     std::optional<std::string> bytes = printed.get();
-    if (!bytes) throw ConversionError::exportSessionFailed("WebKit PDF: the page could not be printed");
+    if (!bytes) throw ConversionError::exportSessionFailed("HTML to PDF: the page could not be printed");
     options.cancellation.throwIfCancelled();
 
     auto document = pdf::PageAssembly::empty();

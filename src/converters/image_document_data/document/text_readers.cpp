@@ -25,6 +25,8 @@ std::string readTextFile(const Path& path) {
     std::vector<Encoding> chain{Encoding::utf8, Encoding::isoLatin1, Encoding::windowsCP1252, Encoding::macOSRoman, Encoding::utf16};
     if (text::hasUTF16ByteOrderMark(bytes))
         chain = {Encoding::utf8, Encoding::utf16, Encoding::isoLatin1, Encoding::windowsCP1252, Encoding::macOSRoman};
+    // So does a UTF-32 mark for UTF-32, whose little-endian mark UTF-16 would read as a NUL.
+    if (text::hasUTF32ByteOrderMark(bytes)) chain.insert(chain.begin() + 1, Encoding::utf32);
     for (Encoding e : chain)
         if (auto decoded = text::decode(bytes, e)) return std::move(*decoded);
     throw ConversionError::corruptFile("Could not determine text encoding");

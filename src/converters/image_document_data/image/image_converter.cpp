@@ -180,7 +180,7 @@ std::filesystem::path ImageConverter::convert(const std::filesystem::path& sourc
     }
     auto imageSource = imaging::ImageSource::open(source);
     if (!imageSource) {
-        logger.error("CGImageSourceCreateWithURL returned nil", category, fileName);
+        logger.error("Could not read the image", category, fileName);
         throw ConversionError::failedToLoadFile();
     }
 
@@ -198,7 +198,7 @@ std::filesystem::path ImageConverter::convert(const std::filesystem::path& sourc
     if (auto raw = decodeRAW(source, *imageSource)) {
         image = std::move(*raw);
         pixelsChanged = true;
-        logger.debug("Decoded via CIRAWFilter (" + std::to_string(image.width) + "×" + std::to_string(image.height) + ")", category);
+        logger.debug("Developed the camera RAW image (" + std::to_string(image.width) + "×" + std::to_string(image.height) + ")", category);
     } else {
         try {
             // A resize lets a JPEG decode at a reduced scale (never below the size asked).
@@ -256,12 +256,12 @@ std::filesystem::path ImageConverter::convert(const std::filesystem::path& sourc
 
     const auto type = utTypeForFormat(target);
     if (!type) {
-        logger.error("No UTType mapping for " + target.displayName(), category);
+        logger.error("No image type to write " + target.displayName(), category);
         throw ConversionError::unsupportedConversion("Image", target.displayName());
     }
     logger.debug("Writing as " + *type, category);
     if (!imaging::canEncode(*type)) {
-        logger.error("CGImageDestinationCreateWithURL failed", category);
+        logger.error("No encoder can write this image type", category);
         throw ConversionError::failedToCreateOutput();
     }
 
@@ -280,7 +280,7 @@ std::filesystem::path ImageConverter::convert(const std::filesystem::path& sourc
     try {
         imaging::writeImageFile(outputURL, image, *type, options);
     } catch (const ConversionError& e) {
-        logger.error("CGImageDestinationFinalize returned false", category, "Target: " + *type);
+        logger.error("Could not write the image", category, "Target: " + *type);
         // A file that could not be written says so; an encoder that gave up is a failed conversion.
         if (e.kind() == ConversionError::Kind::failedToCreateOutput) throw;
         throw ConversionError::conversionFailed();

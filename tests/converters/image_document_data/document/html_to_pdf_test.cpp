@@ -267,7 +267,7 @@ TEST(HTMLToPDF, APageWhoseRendererHasGoneFailsToPrintAndLeavesNoOutput) {
         FAIL() << "no error";
     } catch (const ConversionError& error) {
         EXPECT_EQ(error.kind(), ConversionError::Kind::exportSessionFailed);
-        EXPECT_STREQ(error.what(), "Export failed: WebKit PDF: the page could not be printed");
+        EXPECT_STREQ(error.what(), "Export failed: HTML to PDF: the page could not be printed");
     }
     EXPECT_FALSE(std::filesystem::exists(dir / "long.pdf"));
     // The page goes back to the pool and serves the next rendering with a new renderer.

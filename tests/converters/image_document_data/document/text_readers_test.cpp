@@ -27,6 +27,14 @@ TEST(ReadTextFile, UTF16WithByteOrderMarkIsNotReadAsLatin1) {
     EXPECT_EQ(DC::readTextFile(dir / "be.txt"), "h\xC3\xA9");
 }
 
+TEST(ReadTextFile, UTF32WithByteOrderMarkIsNotReadAsUTF16) {
+    TempDir dir;
+    writeFile(dir / "le.txt", std::string("\xFF\xFE\0\0h\0\0\0\xE9\0\0\0\x00\xF6\x01\0", 16));
+    EXPECT_EQ(DC::readTextFile(dir / "le.txt"), "h\xC3\xA9\xF0\x9F\x98\x80");
+    writeFile(dir / "be.txt", std::string("\0\0\xFE\xFF\0\0\0h\0\0\0\xE9", 12));
+    EXPECT_EQ(DC::readTextFile(dir / "be.txt"), "h\xC3\xA9");
+}
+
 TEST(ReadTextFile, UnreadableFileCannotBeDecoded) {
     TempDir dir;
     try {

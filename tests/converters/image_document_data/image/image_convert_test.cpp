@@ -171,13 +171,19 @@ TEST(ImageConvert, FailuresSayWhatHappenedAndReserveNothingEarly) {
     EXPECT_EQ(ImageConverter::convert(dir / "photo.jpg", SupportedFormat::png, out.path(), 0.92, std::nullopt, false).filename(),
               "photo.png");
 
-    // Not an image at all.
+    // Not an image at all, or nothing: the log says what failed in this program's words.
     writeFile(dir / "notes.png", std::string("plain words, no pixels"));
-    try {
-        ImageConverter::convert(dir / "notes.png", SupportedFormat::jpeg, out.path(), 0.92, std::nullopt, false);
-        FAIL();
-    } catch (const ConversionError& e) {
-        EXPECT_EQ(e.kind(), ConversionError::Kind::failedToLoadFile);
+    writeFile(dir / "empty.png", std::string());
+    for (const std::string name : {"notes.png", "empty.png"}) {
+        try {
+            ImageConverter::convert(dir / name, SupportedFormat::jpeg, out.path(), 0.92, std::nullopt, false);
+            FAIL();
+        } catch (const ConversionError& e) {
+            EXPECT_EQ(e.kind(), ConversionError::Kind::failedToLoadFile);
+        }
+        const auto last = ConversionLogger::shared().entries().back();
+        EXPECT_EQ(last.message, "Could not read the image");
+        EXPECT_EQ(last.detail, name);
     }
     // A damaged body behind a good signature.
     std::vector<uint8_t> damaged = imaging::encodeImage(markedPicture(16, 16), types::png);

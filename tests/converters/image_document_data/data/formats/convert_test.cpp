@@ -139,6 +139,29 @@ TEST(ReadText, Encodings) {
     EXPECT_EQ(decode(""), "");
 }
 
+// UTF-32 with its byte-order mark, in either byte order, from code points.
+std::string utf32(const std::u32string& text, bool bigEndian) {
+    std::string bytes;
+    for (char32_t c : U"\uFEFF" + text)
+        for (int i = 0; i < 4; ++i) bytes += static_cast<char>((c >> (bigEndian ? 24 - 8 * i : 8 * i)) & 0xFF);
+    return bytes;
+}
+
+TEST(ReadText, UTF32WithAByteOrderMarkReadsAsUTF16Does) {
+    TempDir in, out;
+    const std::u32string srt = U"1\r\n00:00:01,000 --> 00:00:02,500\r\nCaf\u00e9 \U0001F600\r\n";
+    for (bool bigEndian : {false, true}) {
+        const auto source = in / (bigEndian ? "be.srt" : "le.srt");
+        testing::writeFile(source, utf32(srt, bigEndian));
+        EXPECT_EQ(DataConverter::readText(source), "1\r\n00:00:01,000 --> 00:00:02,500\r\nCaf\u00e9 \U0001F600\r\n");
+        const auto vtt = convert(source, F::srt, F::vtt, out.path());
+        EXPECT_EQ(testing::readText(vtt), "WEBVTT\n\n00:00:01.000 --> 00:00:02.500\nCaf\u00e9 \U0001F600\n");
+    }
+    // A UTF-16LE mark followed by text that is no UTF-32 stays UTF-16.
+    testing::writeFile(in / "t.csv", std::string("\xFF\xFE\0\0a\0", 6));
+    EXPECT_EQ(DataConverter::readText(in / "t.csv"), std::string("\0a", 2));
+}
+
 // Peers read what we wrote.
 TEST(DataConvert, PeersReadOurTables) {
     if (!haveTool("mlr") || !haveTool("python3")) GTEST_SKIP() << "mlr or python3 missing";
