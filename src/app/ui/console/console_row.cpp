@@ -518,7 +518,7 @@ QMenu* ConsoleRow::makeContextMenu(QWidget* parent) {
     Theme::styleMenu(menu);
     ConversionViewModel* vm = &viewModel_;
     const ConversionJob job = job_;
-    connect(menu->addAction(tr("Show Source in Finder")), &QAction::triggered, menu,
+    connect(menu->addAction(tr("Show Source in Files")), &QAction::triggered, menu,
             [vm, job] { reveal(*vm, job.sourceURL); });
     if (job.outputURL)
         connect(menu->addAction(tr("Show Converted File")), &QAction::triggered, menu,

@@ -158,7 +158,7 @@ ConsoleSettingsPopover::ConsoleSettingsPopover(ConversionViewModel& viewModel, s
     QFont titleFont = Theme::font(15, QFont::DemiBold);
     titleFont.setLetterSpacing(QFont::AbsoluteSpacing, -0.2);
     titles->addWidget(new ThemedText(tr("Settings"), titleFont, Theme::textPrimary, this));
-    titles->addWidget(new ThemedText(tr("Everything runs on your Mac — nothing is uploaded."), Theme::font(11),
+    titles->addWidget(new ThemedText(tr("Everything runs on this computer — nothing is uploaded."), Theme::font(11),
                                      Theme::textTertiary, this));
     header->addLayout(titles);
     header->addStretch(1);
@@ -216,7 +216,7 @@ ConsoleSettingsPopover::ConsoleSettingsPopover(ConversionViewModel& viewModel, s
     footer->addWidget(conversions_);
     footer->addWidget(log_);
     footer->addStretch(1);
-    footer->addWidget(new ThemedText(QStringLiteral("Calvoro 1.1"), Theme::font(11, QFont::Medium), Theme::textQuaternary,
+    footer->addWidget(new ThemedText(QStringLiteral("Calvoro " CALVORO_VERSION), Theme::font(11, QFont::Medium), Theme::textQuaternary,
                                      footerHost));
     column->addWidget(footerHost);
 
