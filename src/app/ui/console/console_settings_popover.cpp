@@ -257,8 +257,12 @@ void ConsoleSettingsPopover::fitHeight() {
     const QSize size = sizeHint();
     if (size == this->size()) return;
     resize(size);
-    // Stay centred in the layer that shows the card.
-    if (parentWidget()) move((parentWidget()->width() - size.width()) / 2, (parentWidget()->height() - size.height()) / 2);
+    // Centred as it opens; once on screen its top edge stays, so that the switcher and the
+    // controls do not move under the pointer from page to page. It never leaves the window.
+    if (const QWidget* layer = parentWidget()) {
+        const int top = isVisible() ? y() : (layer->height() - size.height()) / 2;
+        move((layer->width() - size.width()) / 2, std::clamp(top, 0, std::max(0, layer->height() - size.height())));
+    }
 }
 
 QSize ConsoleSettingsPopover::sizeHint() const { return {cardWidth, layout()->sizeHint().height()}; }
