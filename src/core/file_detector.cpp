@@ -67,7 +67,11 @@ std::vector<std::pair<std::string, SupportedFormat>> FileDetector::readableExten
     for (const auto& extension : candidates) {
         const bool seen = std::any_of(readable.begin(), readable.end(), [&](const auto& r) { return r.first == extension; });
         if (seen) continue;
-        if (auto format = detect(std::filesystem::path("x." + extension))) readable.emplace_back(extension, *format);
+        // As detect() decides for a file of that name, without a file to look at.
+        std::optional<SupportedFormat> format = SupportedFormat::from(extension);
+        if (!format)
+            if (auto type = uti::fromExtension(extension)) format = formatFromUTType(*type);
+        if (format) readable.emplace_back(extension, *format);
     }
     return readable;
 }

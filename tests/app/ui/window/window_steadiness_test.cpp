@@ -14,6 +14,8 @@
 #include "app/ui/console/console_settings_popover.h"
 #include "app/ui/console/console_test_support.h"
 #include "app/ui/console/console_view.h"
+#include "app/ui/console/row_remove_button.h"
+#include "app/ui/controls/circle_icon_button_style.h"
 #include "app/ui/log_panel/log_panel_view.h"
 #include "app/ui/theme/focus_ring.h"
 #include "app/ui/window/content_view.h"
