@@ -1,5 +1,7 @@
 #include "core/file_detector.h"
 
+#include <algorithm>
+
 #include <sys/stat.h>
 
 #include <utility>
@@ -55,6 +57,23 @@ std::optional<SupportedFormat> FileDetector::formatFromUTType(const std::string&
         if (uti::conforms(typeIdentifier, identifier)) return SupportedFormat(format);
     }
     return std::nullopt;
+}
+
+std::vector<std::pair<std::string, SupportedFormat>> FileDetector::readableExtensions() {
+    std::vector<std::string> candidates = SupportedFormat::knownExtensions();
+    for (const auto& [identifier, format] : kConformance)
+        for (auto& extension : uti::extensionsConforming(identifier)) candidates.push_back(std::move(extension));
+    std::vector<std::pair<std::string, SupportedFormat>> readable;
+    for (const auto& extension : candidates) {
+        const bool seen = std::any_of(readable.begin(), readable.end(), [&](const auto& r) { return r.first == extension; });
+        if (seen) continue;
+        // As detect() decides for a file of that name, without a file to look at.
+        std::optional<SupportedFormat> format = SupportedFormat::from(extension);
+        if (!format)
+            if (auto type = uti::fromExtension(extension)) format = formatFromUTType(*type);
+        if (format) readable.emplace_back(extension, *format);
+    }
+    return readable;
 }
 
 std::optional<ConversionJob> FileDetector::createJob(const std::filesystem::path& url) {

@@ -165,6 +165,12 @@ std::optional<SupportedFormat> SupportedFormat::from(std::string_view extension)
     return std::nullopt;
 }
 
+std::vector<std::string> SupportedFormat::knownExtensions() {
+    std::vector<std::string> extensions;
+    for (const auto& alias : kAliases) extensions.emplace_back(alias.extension);
+    return extensions;
+}
+
 const std::array<SupportedFormat, SupportedFormat::count>& SupportedFormat::allCases() {
     static const auto cases = [] {
         std::array<SupportedFormat, count> all{png, png, png, png, png, png, png, png, png, png, png, png, png, png,

@@ -48,6 +48,8 @@ public:
     static std::optional<SupportedFormat> fromRawValue(std::string_view raw);
     // The format a bare file extension names (no dot), after full Unicode lower-casing.
     static std::optional<SupportedFormat> from(std::string_view extension);
+    // Every extension from() knows, lower case, in table order.
+    static std::vector<std::string> knownExtensions();
     static const std::array<SupportedFormat, count>& allCases();
 
     std::string rawValue() const;

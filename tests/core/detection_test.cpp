@@ -2,6 +2,9 @@
 
 #include <sys/xattr.h>
 
+#include <algorithm>
+#include <optional>
+
 #include "core/file_detector.h"
 #include "support/test_support.h"
 
@@ -74,4 +77,24 @@ TEST(FileDetector, CreateJobFillsDefaults) {
     EXPECT_EQ(vanished->fileSize, 0);
     EXPECT_FALSE(FileDetector::createJob(dir / "x.webm"));
     EXPECT_NE(FileDetector::createJob(dir / "a.csv")->id, job->id);
+}
+
+TEST(FileDetector, ReadableExtensionsAreExactlyTheNamesDetectionKnows) {
+    const auto readable = FileDetector::readableExtensions();
+    auto find = [&](const std::string& ext) {
+        for (const auto& [e, format] : readable)
+            if (e == ext) return std::optional<F>(format);
+        return std::optional<F>();
+    };
+    // By name, by the type of the name, and never a name of a type no format reads.
+    EXPECT_EQ(find("png"), F(F::png));
+    EXPECT_EQ(find("cr2"), F(F::raw));
+    EXPECT_EQ(find("jpe"), F(F::jpeg));
+    EXPECT_FALSE(find("mkv"));
+    TempDir dir;
+    for (const auto& [ext, format] : readable) {
+        writeFile(dir / ("a." + ext), std::string("x"));
+        EXPECT_EQ(FileDetector::detect(dir / ("a." + ext)), format) << ext;
+        EXPECT_EQ(std::count_if(readable.begin(), readable.end(), [&](const auto& r) { return r.first == ext; }), 1) << ext;
+    }
 }

@@ -1,6 +1,5 @@
 // The window module's entry: the program calls it when started without a mode flag.
 #include <QApplication>
-#include <QFileDialog>
 #include <QTimer>
 
 #include <algorithm>
@@ -20,10 +19,12 @@
 #include "app/ui/console/console_view.h"
 #include "app/ui/window/content_view.h"
 #include "app/ui/window/first_frame_report.h"
+#include "app/ui/window/folder_panel.h"
 #include "app/ui/chrome/main_window.h"
 #include "app/ui/window/screenshot_renderer.h"
 #include "app/ui/window/seed_files.h"
 #include "app/ui/theme/theme.h"
+#include "app/ui/theme/window_style.h"
 #include "converters/archive/compressor.h"
 #include "core/conversion_error.h"
 #include "core/settings_store.h"
@@ -40,7 +41,8 @@ QWidget* makeContentView(ConversionViewModel& viewModel) { return new ContentVie
 void setUpApplication() {
     QApplication::setApplicationName(QStringLiteral("Calvoro"));
     // The window draws its own look; the desktop's widget style must not restyle menus and fields.
-    QApplication::setStyle(QStringLiteral("Fusion"));
+    // The application owns the style.
+    QApplication::setStyle(new WindowStyle);
     Theme::loadFonts();
     QApplication::setFont(Theme::font(13));
 }
@@ -92,11 +94,8 @@ extern "C" __attribute__((visibility("default"))) int calvoro_window_main(int ar
 
     ConversionViewModel viewModel;
     MainWindow window(viewModel);
-    viewModel.setFolderPanel([&window](const ConversionViewModel::FolderPanelRequest& request)
-                                 -> std::optional<std::filesystem::path> {
-        const QString folder = QFileDialog::getExistingDirectory(&window, QString::fromStdString(request.title));
-        if (folder.isEmpty()) return std::nullopt;
-        return std::filesystem::path(folder.toStdString());
+    viewModel.setFolderPanel([&window](const ConversionViewModel::FolderPanelRequest& request) {
+        return FolderPanel::run(request, &window);
     });
     viewModel.setApplicationActiveProbe([] { return QApplication::activeWindow() != nullptr; });
     // The engine's first start is the largest part of a first HTML rendering; it begins in a

@@ -106,6 +106,8 @@ TEST_F(MCPFrames, InitializeEchoesTheProtocolVersion) {
     EXPECT_EQ(r[1]["result"]["protocolVersion"], "2025-06-18");
     EXPECT_EQ(r[2]["result"]["protocolVersion"], "2025-06-18");
     EXPECT_EQ(r[2]["result"]["serverInfo"]["name"], "calvoro");
+    // The window's About panel and settings footer give the same version.
+    EXPECT_EQ(r[2]["result"]["serverInfo"]["version"], "1.1");
     EXPECT_EQ(r[2]["result"]["capabilities"], Json({{"tools", Json::object()}}));
 }
 

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include "app/state/conversion_view_model.h"
+#include "app/ui/theme/animation_transaction.h"
 #include "app/ui/theme/theme.h"
 
 namespace calvoro {
@@ -33,9 +34,15 @@ AppCommands::AppCommands(QWidget* window, ConversionViewModel& viewModel)
     toggleLog_ = action(QStringLiteral("Show Conversion Log"), {QKeySequence(Qt::CTRL | Qt::Key_L)},
                         [this] { viewModel_.toggleLogPanel(); });
     clearCompleted_ = action(QStringLiteral("Clear Completed"), {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_K)},
-                             [this] { viewModel_.clearCompleted(); });
+                             [this] {
+                                 AnimationTransaction transaction(viewModel_, Theme::springAnimation);
+                                 viewModel_.clearCompleted();
+                             });
     clearAll_ = action(QStringLiteral("Clear All Files"), {QKeySequence(Qt::CTRL | Qt::Key_Backspace)},
-                       [this] { viewModel_.clearAll(); });
+                       [this] {
+                           AnimationTransaction transaction(viewModel_, Theme::springAnimation);
+                           viewModel_.clearAll();
+                       });
     // F10 opens the menus, as on other desktops without a menu bar.
     openMenu_ = action(QStringLiteral("Menu"), {QKeySequence(Qt::Key_F10)}, [this] {
         if (!usesGlobalMenu()) popUpWindowMenu(window_->mapToGlobal(QPoint(22, 44)));

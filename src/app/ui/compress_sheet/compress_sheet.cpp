@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 
 #include "app/state/conversion_view_model.h"
@@ -130,8 +131,17 @@ public:
         FocusRing::setShape(this, 10);
         setFixedHeight(static_cast<int>(std::ceil(rowHeight())));
         connect(this, &QAbstractButton::clicked, this, [this] { sheet_->select(estimate_.level); });
+        connect(&selection_, &SpringValue::valueChanged, this, qOverload<>(&QWidget::update));
+        followSelection(false);
     }
     const CompressionEstimate& estimate() const { return estimate_; }
+    // How far the row has come towards being the chosen one (0 or 1 when settled).
+    double selectionProgress() const { return selection_.value(); }
+    void followSelection(bool animated) {
+        const double target = sheet_->selected() == estimate_.level ? 1 : 0;
+        if (animated) selection_.animateTo(target, selectionSpring);
+        else selection_.setImmediately(target);
+    }
     static double rowHeight() {
         return 2 * rowPadV + std::max(lineHeight(Theme::font(12.5, QFont::Medium)) + 1 + lineHeight(Theme::font(10.5)),
                                       lineHeight(Theme::font(12.5, QFont::DemiBold)) + 1 + lineHeight(Theme::font(10.5)));
@@ -140,17 +150,20 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override {
         const ColorScheme scheme = Theme::scheme(this);
-        const bool selected = sheet_->selected() == estimate_.level;
+        // The fill fades and the mark turns from one circle into the other as the choice moves.
+        const double chosen = std::clamp(selection_.value(), 0.0, 1.0);
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
         const QRectF frame(rect());
-        if (selected) painter.fillPath(Theme::continuousRoundedRect(frame, 10), selectedFill(scheme));
+        if (chosen > 0) painter.fillPath(Theme::continuousRoundedRect(frame, 10), mixColor(Qt::transparent, selectedFill(scheme), chosen));
 
         const QColor primary = Theme::textPrimary(scheme), quaternary = Theme::textQuaternary(scheme);
         double x = rowPadH;
         const QRectF mark(x, 0, 14, height());
-        Symbols::paint(painter, mark, selected ? "largecircle.fill.circle" : "circle", 13, QFont::Normal,
-                       selected ? Theme::accentFill(sheet_->viewModel_.accent(), scheme) : quaternary);
+        const QColor accent = Theme::accentFill(sheet_->viewModel_.accent(), scheme);
+        if (chosen < 1) Symbols::paint(painter, mark, "circle", 13, QFont::Normal, mixColor(Qt::transparent, quaternary, 1 - chosen));
+        if (chosen > 0)
+            Symbols::paint(painter, mark, "largecircle.fill.circle", 13, QFont::Normal, mixColor(Qt::transparent, accent, chosen));
         x += 14 + 12;
 
         const QFont name = Theme::font(12.5, QFont::Medium), small = Theme::font(10.5);
@@ -187,8 +200,11 @@ protected:
     }
 
 private:
+    static constexpr Spring selectionSpring{0.14, 1.0, 0};
+
     CompressSheet* sheet_;
     CompressionEstimate estimate_;
+    SpringValue selection_;
 };
 
 CompressSheet::CompressSheet(ConversionViewModel& viewModel, ConversionJob job, std::function<void()> onClose, QWidget* parent)
@@ -245,7 +261,13 @@ void CompressSheet::select(CompressionLevel level) {
     selected_ = level;
     compress_->setEnabled(true);
     update();
-    for (LevelRow* row : rows_) row->update();
+    for (LevelRow* row : rows_) row->followSelection(true);
+}
+
+double CompressSheet::selectionProgress(CompressionLevel level) const {
+    for (LevelRow* row : rows_)
+        if (row->estimate().level == level) return row->selectionProgress();
+    return 0;
 }
 
 QWidget* CompressSheet::row(CompressionLevel level) const {

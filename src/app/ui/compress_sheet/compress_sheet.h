@@ -29,7 +29,10 @@ public:
     State state() const;
     const std::vector<CompressionEstimate>& estimates() const { return estimates_; }
     std::optional<CompressionLevel> selected() const { return selected_; }
+    // Chooses the level; the rows follow with a quick spring.
     void select(CompressionLevel level);
+    // How far a level's row has come towards showing it chosen (1 when settled on it).
+    double selectionProgress(CompressionLevel level) const;
     // The measurement's result: shows the list (or the no-gain state) and picks balanced, else
     // the first level measured.
     void applyEstimates(std::vector<CompressionEstimate> estimates);

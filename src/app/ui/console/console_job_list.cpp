@@ -1,5 +1,7 @@
 #include "app/ui/console/console_job_list.h"
 
+#include <QApplication>
+#include <QCursor>
 #include <QEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -10,6 +12,7 @@
 #include "app/state/conversion_view_model.h"
 #include "app/state/screenshot_mode.h"
 #include "app/ui/console/console_row.h"
+#include "app/ui/theme/animation_transaction.h"
 #include "app/ui/theme/scroll_bar_style.h"
 #include "app/ui/theme/theme.h"
 
@@ -155,6 +158,7 @@ void ConsoleJobList::placeRows(bool refreshValues, bool animated) {
             index = freeSlot();
             if (index < 0) {
                 pool_.push_back(Slot{new ConsoleRow(viewModel_, job, viewport())});
+                pool_.back().row->installEventFilter(this);
                 pool_.back().row->resize(width, ConsoleRow::rowHeight);
                 taken.push_back(true);
                 index = static_cast<int>(pool_.size()) - 1;
@@ -207,11 +211,28 @@ void ConsoleJobList::placeRows(bool refreshValues, bool animated) {
     if (animated && moving) {
         motion_.setImmediately(0.0);
         applyMotion(0.0);
-        motion_.animateTo(1.0, Theme::smooth);
+        // A change made inside an animation block (Clear Completed, Clear All) moves with its spring.
+        motion_.animateTo(1.0, AnimationTransaction::spring(viewModel_, Theme::smooth));
     } else {
         motion_.setImmediately(1.0);
         applyMotion(1.0);
     }
+}
+
+void ConsoleJobList::recheckHover() {
+    const QWidget* under = QApplication::widgetAt(QCursor::pos());
+    for (const Slot& slot : pool_) {
+        ConsoleRow* row = slot.row;
+        row->setHovering(under && row->isVisible() && (under == row || row->isAncestorOf(under)));
+    }
+}
+
+bool ConsoleJobList::eventFilter(QObject* watched, QEvent* event) {
+    // Only one row is under the pointer: one that never heard it leave lets go when another is entered.
+    if (event->type() == QEvent::Enter)
+        for (const Slot& slot : pool_)
+            if (slot.row != watched) slot.row->setHovering(false);
+    return QAbstractScrollArea::eventFilter(watched, event);
 }
 
 void ConsoleJobList::applyMotion(double t) {
@@ -233,6 +254,7 @@ void ConsoleJobList::applyMotion(double t) {
         slot.fromOpacity = slot.toOpacity = 1;
         slot.row->setOpacity(1);
     }
+    recheckHover();
 }
 
 void ConsoleJobList::finishMotion() {

@@ -37,10 +37,17 @@ public:
     std::vector<QWidget*> tabStops() const override;
     void revealStop(QWidget* stop) override;
 
+    // Rows learn of the pointer from enter and leave only, which do not come when the rows move
+    // under a still pointer or a card covers them: the row under the pointer now, and no other,
+    // is hovered. The list calls it after scrolling and moving its rows; the window when a card
+    // opens or closes.
+    void recheckHover();
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
     bool viewportEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:

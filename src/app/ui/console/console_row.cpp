@@ -473,17 +473,16 @@ bool ConsoleRow::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void ConsoleRow::enterEvent(QEnterEvent*) {
-    hovering_ = true;
-    hover_.animateTo(1, Spring{0.12, 1.0, 0});
-    remove_->setShown(true);
+void ConsoleRow::setHovering(bool hovering) {
+    if (hovering == hovering_) return;
+    hovering_ = hovering;
+    hover_.animateTo(hovering ? 1 : 0, Spring{0.12, 1.0, 0});
+    remove_->setShown(hovering);
 }
 
-void ConsoleRow::leaveEvent(QEvent*) {
-    hovering_ = false;
-    hover_.animateTo(0, Spring{0.12, 1.0, 0});
-    remove_->setShown(false);
-}
+void ConsoleRow::enterEvent(QEnterEvent*) { setHovering(true); }
+
+void ConsoleRow::leaveEvent(QEvent*) { setHovering(false); }
 
 bool ConsoleRow::canDrag() const { return job_.status == ConversionStatus::completed && job_.outputURL.has_value(); }
 
@@ -518,7 +517,7 @@ QMenu* ConsoleRow::makeContextMenu(QWidget* parent) {
     Theme::styleMenu(menu);
     ConversionViewModel* vm = &viewModel_;
     const ConversionJob job = job_;
-    connect(menu->addAction(tr("Show Source in Finder")), &QAction::triggered, menu,
+    connect(menu->addAction(tr("Show Source in Files")), &QAction::triggered, menu,
             [vm, job] { reveal(*vm, job.sourceURL); });
     if (job.outputURL)
         connect(menu->addAction(tr("Show Converted File")), &QAction::triggered, menu,

@@ -41,6 +41,9 @@ public:
     const ConversionJob& job() const { return job_; }
     bool isSelected() const;
     bool isHovering() const { return hovering_; }
+    // The pointer came over the row or left it. Enter and leave set it; the list sets it again
+    // when rows move under a still pointer or a card covers them.
+    void setHovering(bool hovering);
 
     // What the row shows, for the tests.
     QString detailText() const;

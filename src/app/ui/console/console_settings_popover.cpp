@@ -158,7 +158,7 @@ ConsoleSettingsPopover::ConsoleSettingsPopover(ConversionViewModel& viewModel, s
     QFont titleFont = Theme::font(15, QFont::DemiBold);
     titleFont.setLetterSpacing(QFont::AbsoluteSpacing, -0.2);
     titles->addWidget(new ThemedText(tr("Settings"), titleFont, Theme::textPrimary, this));
-    titles->addWidget(new ThemedText(tr("Everything runs on your Mac — nothing is uploaded."), Theme::font(11),
+    titles->addWidget(new ThemedText(tr("Everything runs on this computer — nothing is uploaded."), Theme::font(11),
                                      Theme::textTertiary, this));
     header->addLayout(titles);
     header->addStretch(1);
@@ -216,7 +216,7 @@ ConsoleSettingsPopover::ConsoleSettingsPopover(ConversionViewModel& viewModel, s
     footer->addWidget(conversions_);
     footer->addWidget(log_);
     footer->addStretch(1);
-    footer->addWidget(new ThemedText(QStringLiteral("Calvoro 1.1"), Theme::font(11, QFont::Medium), Theme::textQuaternary,
+    footer->addWidget(new ThemedText(QStringLiteral("Calvoro " CALVORO_VERSION), Theme::font(11, QFont::Medium), Theme::textQuaternary,
                                      footerHost));
     column->addWidget(footerHost);
 
@@ -257,8 +257,12 @@ void ConsoleSettingsPopover::fitHeight() {
     const QSize size = sizeHint();
     if (size == this->size()) return;
     resize(size);
-    // Stay centred in the layer that shows the card.
-    if (parentWidget()) move((parentWidget()->width() - size.width()) / 2, (parentWidget()->height() - size.height()) / 2);
+    // Centred as it opens; once on screen its top edge stays, so that the switcher and the
+    // controls do not move under the pointer from page to page. It never leaves the window.
+    if (const QWidget* layer = parentWidget()) {
+        const int top = isVisible() ? y() : (layer->height() - size.height()) / 2;
+        move((layer->width() - size.width()) / 2, std::clamp(top, 0, std::max(0, layer->height() - size.height())));
+    }
 }
 
 QSize ConsoleSettingsPopover::sizeHint() const { return {cardWidth, layout()->sizeHint().height()}; }

@@ -58,8 +58,8 @@ class RevealFolderButton : public HoverButton {
 public:
     explicit RevealFolderButton(QWidget* parent) : HoverButton(parent) {
         setFixedSize(18, 22);
-        setToolTip(tr("Reveal in Finder"));
-        setAccessibleName(tr("Reveal in Finder"));
+        setToolTip(tr("Show in Files"));
+        setAccessibleName(tr("Show in Files"));
         setCursor(Qt::PointingHandCursor);
     }
 

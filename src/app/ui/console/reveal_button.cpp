@@ -9,8 +9,8 @@ namespace calvoro {
 
 RevealButton::RevealButton(QWidget* parent) : HoverButton(parent) {
     setFixedSize(28, 28);
-    setToolTip(QStringLiteral("Show converted file in Finder"));
-    setAccessibleName(QStringLiteral("Show converted file in Finder"));
+    setToolTip(QStringLiteral("Show converted file in Files"));
+    setAccessibleName(QStringLiteral("Show converted file in Files"));
 }
 
 void RevealButton::paintEvent(QPaintEvent*) {

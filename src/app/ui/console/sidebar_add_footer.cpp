@@ -16,7 +16,7 @@ SidebarAddFooter::SidebarAddFooter(ConversionViewModel& viewModel, QWidget* pare
     FocusRing::setShape(this, 9);
     setLabel(tr("Add files"));
     setAccessibleName(tr("Add files"));
-    setToolTip(tr("Add files (⌘O)"));
+    setToolTip(tr("Add files (Ctrl+O)"));
     setFixedHeight(46);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setCursor(Qt::PointingHandCursor);

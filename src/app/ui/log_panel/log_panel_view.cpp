@@ -126,7 +126,7 @@ LogPanelView::LogPanelView(ConversionLogger& logger, ConversionViewModel& viewMo
                                   this)),
       copy_(new CircleIconButtonStyle("doc.on.doc", 11, QFont::Medium, 24, QStringLiteral("Copy logs to clipboard"), this)),
       clear_(new CircleIconButtonStyle("trash", 11, QFont::Medium, 24, QStringLiteral("Clear logs"), this)),
-      close_(new CircleIconButtonStyle("xmark", 11, QFont::DemiBold, 24, QStringLiteral("Close log panel (⌘L)"), this)),
+      close_(new CircleIconButtonStyle("xmark", 11, QFont::DemiBold, 24, QStringLiteral("Close log panel (Ctrl+L)"), this)),
       search_(new QLineEdit(this)),
       clearSearch_(new ClearSearchButton(this)),
       list_(new QListView(this)),

@@ -99,7 +99,7 @@ protected:
         painter.setFont(subtitle);
         painter.setPen(Theme::textTertiary(scheme));
         painter.drawText(QRectF(headerPadH, y, width, subtitleHeight), Qt::AlignLeft | Qt::AlignVCenter,
-                         QStringLiteral("Every conversion the app can do, on your Mac."));
+                         QStringLiteral("Every conversion the app can do, on this computer."));
     }
 };
 
@@ -172,7 +172,7 @@ ConversionsInfoPopover::ConversionsInfoPopover(std::function<void()> onDismiss, 
                           "can be opened.")},
           {Uuid(), FileCategory::video,
            QStringLiteral("MP4, MOV, and M4V all interconvert, and any video can become an animated GIF or have its audio "
-                          "saved as M4A. AVI can be opened when it uses a codec macOS knows (like MJPEG or H.264).")},
+                          "saved as M4A. AVI can be opened when it uses a codec this system can decode (like MJPEG or H.264).")},
           {Uuid(), FileCategory::audio,
            QStringLiteral("AAC, M4A, ALAC, WAV, AIFF, and FLAC all interconvert. MP3 can be opened and converted, but not "
                           "saved to.")},

@@ -199,13 +199,43 @@ QColor Theme::accentFill(const QWidget* widget) {
     return widget ? widget->palette().color(QPalette::Active, QPalette::Highlight) : accentFill(AccentChoice::blue, ColorScheme::dark);
 }
 
+namespace {
+
+// Colours in a style sheet: #AARRGGBB keeps the opacity.
+QString css(const QColor& colour) { return colour.name(QColor::HexArgb); }
+
+QString menuStyleSheet(ColorScheme scheme, const QColor& accent) {
+    const bool dark = scheme == ColorScheme::dark;
+    const QColor card = dark ? QColor(37, 37, 37) : QColor(Qt::white);
+    // Every colour is written out: a sheet that named the palette's roles would keep the ones it
+    // was first polished with after the appearance changes.
+    return QStringLiteral(
+               "QMenu { background: %1; color: %2; border: 1px solid %3; padding: 5px 0; }"
+               "QMenu::item { background: transparent; color: %2; padding: 4px 28px 4px 14px; margin: 0 5px; border-radius: 5px; }"
+               "QMenu::item:disabled { color: %4; }"
+               "QMenu::item:selected { background: %5; color: %6; }"
+               "QMenu::separator { height: 1px; background: %3; margin: 5px 12px; }")
+        .arg(css(card), css(Theme::textPrimary(scheme)), css(Theme::separator(scheme)), css(Theme::textQuaternary(scheme)),
+             css(accent), css(Theme::contrastOn(accent)));
+}
+
+}  // namespace
+
 void Theme::styleMenu(QMenu* menu) {
     menu->setAttribute(Qt::WA_WindowPropagation);
-    menu->setStyleSheet(QStringLiteral(
-        "QMenu { background: palette(base); border: 1px solid palette(mid); padding: 5px 0; }"
-        "QMenu::item { padding: 4px 28px 4px 14px; margin: 0 5px; border-radius: 5px; }"
-        "QMenu::item:selected { background: palette(highlight); color: palette(highlighted-text); }"
-        "QMenu::separator { height: 1px; background: palette(mid); margin: 5px 12px; }"));
+    auto follow = [menu] {
+        // The appearance of what the menu belongs to; a submenu asks its menu's owner.
+        const QWidget* owner = menu->parentWidget();
+        while (qobject_cast<const QMenu*>(owner)) owner = owner->parentWidget();
+        const QPalette palette = owner ? owner->palette() : QGuiApplication::palette();
+        const ColorScheme scheme =
+            palette.color(QPalette::Window).lightnessF() < 0.5 ? ColorScheme::dark : ColorScheme::light;
+        const QString sheet = menuStyleSheet(scheme, palette.color(QPalette::Active, QPalette::Highlight));
+        if (menu->styleSheet() != sheet) menu->setStyleSheet(sheet);
+    };
+    follow();
+    // Menus that live on, such as the window's own, take the appearance of the moment they open.
+    QObject::connect(menu, &QMenu::aboutToShow, menu, follow);
 }
 
 QPainterPath Theme::continuousRoundedRect(const QRectF& rect, double radius) {

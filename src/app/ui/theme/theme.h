@@ -86,7 +86,7 @@ public:
     static QColor accentFill(const QWidget* widget);
 
     // Gives a menu the window's look: its card colour, the accent under the chosen item,
-    // rounded item highlights. Colours come from the palette, so menus follow the scheme.
+    // rounded item highlights, in the appearance of the widget it belongs to at each opening.
     static void styleMenu(QMenu* menu);
 
     // A rounded rectangle with continuous (curvature-smooth) corners.

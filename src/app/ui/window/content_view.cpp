@@ -18,6 +18,7 @@
 #include "app/state/conversion_view_model.h"
 #include "app/ui/compress_sheet/compress_sheet.h"
 #include "app/ui/console/console_card.h"
+#include "app/ui/console/console_job_list.h"
 #include "app/ui/overlays/conversions_info_popover.h"
 #include "app/ui/overlays/drop_overlay.h"
 #include "app/ui/drop_zone/drop_zone_view.h"
@@ -31,6 +32,7 @@
 #include "app/ui/theme/theme.h"
 #include "app/ui/overlays/toast_view.h"
 #include "app/ui/chrome/traffic_light_visibility_accessor.h"
+#include "core/file_detector.h"
 #include "core/text_util.h"
 #include "core/uniform_type.h"
 
@@ -77,18 +79,39 @@ bool isPackageName(const std::filesystem::path& path) {
     return packages.count(unicodeLowercased(pathExtension(path))) > 0;
 }
 
-// File name patterns for the open panel from the types it offers; none for any file.
-QStringList nameFilters(const std::vector<std::string>& types) {
-    std::vector<std::string> extensions;
-    for (const auto& type : types) {
-        if (type == "public.item") return {};
-        for (auto& ext : uti::extensionsConforming(type))
-            if (std::find(extensions.begin(), extensions.end(), ext) == extensions.end()) extensions.push_back(ext);
-    }
-    if (extensions.empty()) return {};
+QString patterns(const std::vector<std::string>& extensions) {
     QStringList patterns;
     for (const auto& ext : extensions) patterns << QStringLiteral("*.") + QString::fromStdString(ext);
-    return {QStringLiteral("Supported files (%1)").arg(patterns.join(' '))};
+    return patterns.join(' ');
+}
+
+// The open panel's filters. For one category, the types it offers. For none, which offers any
+// file: every name the detector reads, then those of each category, then any file at all (a
+// file may still be known by its type rather than its name).
+QStringList nameFilters(const std::optional<FileCategory>& category, const std::vector<std::string>& types) {
+    if (category && *category != FileCategory::unknown) {
+        std::vector<std::string> extensions;
+        for (const auto& type : types)
+            for (auto& ext : uti::extensionsConforming(type))
+                if (std::find(extensions.begin(), extensions.end(), ext) == extensions.end()) extensions.push_back(ext);
+        if (!extensions.empty()) return {QStringLiteral("Supported files (%1)").arg(patterns(extensions))};
+    }
+    const auto readable = FileDetector::readableExtensions();
+    auto of = [&](std::optional<FileCategory> wanted) {
+        std::vector<std::string> extensions;
+        for (const auto& [ext, format] : readable)
+            if (!wanted || format.category() == *wanted) extensions.push_back(ext);
+        return extensions;
+    };
+    QStringList filters{QStringLiteral("All supported files (%1)").arg(patterns(of(std::nullopt)))};
+    const std::pair<FileCategory, const char*> categories[] = {
+        {FileCategory::image, "Images"},       {FileCategory::video, "Video"},    {FileCategory::audio, "Audio"},
+        {FileCategory::document, "Documents"}, {FileCategory::archive, "Archives"}, {FileCategory::font, "Fonts"}};
+    for (const auto& [each, name] : categories)
+        if (const auto extensions = of(each); !extensions.empty())
+            filters << QStringLiteral("%1 (%2)").arg(QLatin1String(name), patterns(extensions));
+    filters << QStringLiteral("All files (*)");
+    return filters;
 }
 
 }  // namespace
@@ -217,6 +240,13 @@ ContentView::ContentView(ConversionViewModel& viewModel, ConsoleViews console, Q
                         &ConversionViewModel::backgroundTintChanged, &ConversionViewModel::backgroundTintStrengthChanged})
         connect(&vm, signal, this, &ContentView::applyAppearance);
 
+    // Where the keys were outside the log panel, for when the panel goes.
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+        if (!now || !isAncestorOf(now) || (logPanel_ && logPanel_->isAncestorOf(now))) return;
+        if (QWidget* card = focusScope(); card && (card == now || card->isAncestorOf(now))) return;
+        focusOutsideLog_ = now;
+    });
+
     applyAppearance();
     updateMainCard();
     updateSidebar();
@@ -285,6 +315,14 @@ void ContentView::updateLogPanel() {
         logTransition_->enter();
     } else if (logPanel_ && logTransition_->isPresent()) {
         LogPanelView* leaving = logPanel_;
+        // The keys leave with the panel, back to where they were before it took them, with the
+        // look they had; the toolkit would pass them on to the next control as if by Tab.
+        QWidget* focus = window()->focusWidget();
+        if (focus && (focus == leaving || leaving->isAncestorOf(focus))) {
+            QWidget* back = focusOutsideLog_;
+            if (back && back->isVisible() && back->isEnabled()) back->setFocus(Qt::PopupFocusReason);
+            else setFocus(Qt::PopupFocusReason);
+        }
         logTransition_->leave([this, leaving] {
             if (logPanel_ == leaving) logPanel_ = nullptr, logTransition_ = nullptr;
             leaving->deleteLater();
@@ -381,6 +419,8 @@ void ContentView::updateModality() {
     const bool modal = viewModel_.isAnyModalOpen();
     for (QWidget* widget : {static_cast<QWidget*>(card_), sidebar_})
         if (widget) widget->setAttribute(Qt::WA_TransparentForMouseEvents, modal);
+    // A card over the rows takes their hover; the row under the pointer has it again when it goes.
+    for (ConsoleJobList* list : findChildren<ConsoleJobList*>()) list->recheckHover();
 
     const bool cardOpen = focusScope() != nullptr;
     escape_->setEnabled(cardOpen);
@@ -550,7 +590,7 @@ void ContentView::presentFilePicker() {
     auto* dialog = new QFileDialog(this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setFileMode(QFileDialog::ExistingFiles);
-    dialog->setNameFilters(nameFilters(viewModel_.allowedContentTypes()));
+    dialog->setNameFilters(nameFilters(viewModel_.filePickerCategory(), viewModel_.allowedContentTypes()));
     connect(dialog, &QFileDialog::finished, this, [this, dialog](int result) {
         filePickerOpen_ = false;
         if (result == QDialog::Accepted) {

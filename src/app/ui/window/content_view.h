@@ -131,6 +131,8 @@ private:
     QShortcut* escape_;
     // Where the focus was before the first card opened; it goes back there when the last closes.
     QPointer<QWidget> focusBeforeCard_;
+    // The last control outside the log panel and the cards that held the keys.
+    QPointer<QWidget> focusOutsideLog_;
     bool cardOpen_ = false;
 };
 

@@ -7,11 +7,15 @@
 #include <QMenuBar>
 #include <QTest>
 
+#include <algorithm>
+#include <optional>
 #include <set>
 
 #include "app/state/conversion_view_model.h"
 #include "app/ui/chrome/app_commands.h"
 #include "app/ui/chrome/main_window.h"
+#include "app/ui/theme/animation_transaction.h"
+#include "app/ui/theme/theme.h"
 #include "app/ui/window/seed_files.h"
 #include "platform/qt/main_thread.h"
 #include "support/test_support.h"
@@ -126,6 +130,95 @@ TEST_F(Commands, WithoutAGlobalMenuTheWindowOffersItsOwn) {
         EXPECT_TRUE(commands.windowMenu()->isVisible());
         commands.windowMenu()->hide();
     });
+}
+
+// Darkest and lightest pixel of a picture, and the lightness of the given point.
+struct Tones {
+    int darkest = 255, lightest = 0, at = 0;
+};
+Tones tones(const QImage& picture, QPoint at) {
+    Tones t;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x) {
+            const int l = QColor(picture.pixel(x, y)).lightness();
+            t.darkest = std::min(t.darkest, l);
+            t.lightest = std::max(t.lightest, l);
+        }
+    t.at = QColor(picture.pixel(at)).lightness();
+    return t;
+}
+
+TEST_F(Commands, TheWindowsMenuTakesEachNewAppearance) {
+    qtmain::runOnMain([] {
+        ConversionViewModel viewModel;
+        viewModel.setAppearanceMode(AppearanceMode::dark);
+        MainWindow window(viewModel);
+        AppCommands commands(&window, viewModel);
+        window.show();
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        QMenu* menu = commands.windowMenu();
+        auto opened = [&] {
+            EXPECT_TRUE(menu->isVisible());
+            // Beside the items, on the menu's own background.
+            const QImage picture = menu->grab().toImage();
+            const Tones t = tones(picture, QPoint(picture.width() - 3, picture.height() / 2));
+            menu->hide();
+            return t;
+        };
+        QTest::keyClick(&window, Qt::Key_F10);
+        const Tones dark = opened();
+        EXPECT_LT(dark.at, 60);
+        EXPECT_GT(dark.lightest, 180);  // light text
+
+        // Dark to light, then the background's right click: a light card with dark text.
+        viewModel.setAppearanceMode(AppearanceMode::light);
+        QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(400, 300), window.mapToGlobal(QPoint(400, 300)));
+        QCoreApplication::sendEvent(&window, &click);
+        const Tones light = opened();
+        EXPECT_GT(light.at, 240);
+        EXPECT_LT(light.darkest, 80);
+
+        // And back.
+        viewModel.setAppearanceMode(AppearanceMode::dark);
+        QTest::keyClick(&window, Qt::Key_F10);
+        EXPECT_LT(opened().at, 60);
+    });
+}
+
+TEST_F(Commands, ClearingRunsInsideTheThemesSpring) {
+    testing::TempDir dir;
+    testing::writeFile(dir / "a.png", std::string("not really a picture"));
+    qtmain::runOnMain([&] {
+        ConversionViewModel viewModel;
+        MainWindow window(viewModel);
+        AppCommands commands(&window, viewModel);
+        viewModel.addFiles({dir / "a.png"});
+        // What a list sees as the jobs go.
+        std::optional<Spring> seen;
+        QObject::connect(&viewModel, &ConversionViewModel::jobsStructureChanged, &window,
+                         [&] { seen = AnimationTransaction::spring(viewModel, Theme::smooth); });
+        commands.clearAll()->trigger();
+        ASSERT_TRUE(seen);
+        EXPECT_EQ(seen->response, Theme::springAnimation.response);
+        EXPECT_EQ(seen->dampingFraction, Theme::springAnimation.dampingFraction);
+        // Outside the command, changes take the view's own spring.
+        EXPECT_EQ(AnimationTransaction::spring(viewModel, Theme::smooth).dampingFraction, Theme::smooth.dampingFraction);
+    });
+}
+
+TEST(AnimationTransactions, AnInnerOneGivesTheOuterBack) {
+    QObject model;
+    EXPECT_EQ(AnimationTransaction::spring(model, Theme::hover).response, Theme::hover.response);
+    {
+        AnimationTransaction outer(model, Theme::springAnimation);
+        {
+            AnimationTransaction inner(model, Theme::snappy);
+            EXPECT_EQ(AnimationTransaction::spring(model, Theme::hover).response, Theme::snappy.response);
+        }
+        EXPECT_EQ(AnimationTransaction::spring(model, Theme::hover).dampingFraction, Theme::springAnimation.dampingFraction);
+    }
+    EXPECT_EQ(AnimationTransaction::spring(model, Theme::hover).response, Theme::hover.response);
 }
 
 TEST(SeedFiles, OnlyExistingPathsAfterTheFlag) {

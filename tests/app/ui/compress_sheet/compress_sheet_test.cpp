@@ -77,6 +77,25 @@ TEST_F(CompressSheetTest, OpensOnBalancedElseTheFirstLevelAndRowsSelect) {
     });
 }
 
+TEST_F(CompressSheetTest, ChoosingALevelMovesTheHighlightWithItsQuickSpring) {
+    std::unique_ptr<CompressSheet> sheet;
+    onMain([&] {
+        sheet = makeSheet(dir / "photo.png", SupportedFormat::png);
+        sheet->applyEstimates({estimate(CompressionLevel::balanced, 500, 2.0), estimate(CompressionLevel::tiny, 100, 8.0)});
+        // The first choice is there at once.
+        EXPECT_EQ(sheet->selectionProgress(CompressionLevel::balanced), 1.0);
+        EXPECT_EQ(sheet->selectionProgress(CompressionLevel::tiny), 0.0);
+        sheet->select(CompressionLevel::tiny);
+        // The highlight leaves one row and reaches the other; neither jumps.
+        EXPECT_LT(sheet->selectionProgress(CompressionLevel::tiny), 1.0);
+        EXPECT_GT(sheet->selectionProgress(CompressionLevel::balanced), 0.0);
+    });
+    EXPECT_TRUE(waitUntil([&] {
+        return sheet->selectionProgress(CompressionLevel::tiny) == 1.0 && sheet->selectionProgress(CompressionLevel::balanced) == 0.0;
+    }));
+    onMain([&] { sheet.reset(); });
+}
+
 TEST_F(CompressSheetTest, LevelTextsAndTones) {
     const auto video = estimate(CompressionLevel::high, 400, std::nullopt, true);
     EXPECT_EQ(CompressSheet::sizeText(video), "~400 bytes");

@@ -154,12 +154,12 @@ TEST_F(ConsoleRowTest, ContextMenuListsRevealsOnlyForWhatExists) {
         auto svg = job("logo.svg", SupportedFormat::svg);
         ConsoleRow row(*model, svg, host.get());
         std::unique_ptr<QMenu> menu(row.makeContextMenu(nullptr));
-        EXPECT_EQ(menuTexts(menu.get()), (QStringList{"Show Source in Finder", "-", "Set Output Folder for This File…",
+        EXPECT_EQ(menuTexts(menu.get()), (QStringList{"Show Source in Files", "-", "Set Output Folder for This File…",
                                                       "Duplicate Row", "-", "Remove"}));
         svg.outputURL = "/tmp/logo.png";
         row.setJob(svg);
         menu.reset(row.makeContextMenu(nullptr));
-        EXPECT_EQ(menuTexts(menu.get()).mid(0, 3), (QStringList{"Show Source in Finder", "Show Converted File", "-"}));
+        EXPECT_EQ(menuTexts(menu.get()).mid(0, 3), (QStringList{"Show Source in Files", "Show Converted File", "-"}));
     });
 }
 

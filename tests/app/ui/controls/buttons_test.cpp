@@ -65,7 +65,7 @@ TEST(Buttons, OnlyPillsAndAccentButtonsShrinkWhilePressed) {
         QTest::mouseRelease(pill, Qt::LeftButton, {}, QPoint(-20, -20));
         EXPECT_FALSE(pill->isPressed());
         QTRY_COMPARE(pill->pressProgress(), 0.0);
-        EXPECT_EQ(reveal->toolTip(), "Show converted file in Finder");
+        EXPECT_EQ(reveal->toolTip(), "Show converted file in Files");
         EXPECT_EQ(reveal->size(), QSize(28, 28));
     });
 }

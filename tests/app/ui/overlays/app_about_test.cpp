@@ -26,6 +26,12 @@ TEST(AppAboutTest, MissingVersionKeysFallBackAndTheRightsLineHasThisYear) {
     EXPECT_EQ(given.version, "Build 45");
 }
 
+TEST(AppAboutTest, TheProgramsVersionIsTheOneTheSettingsFooterAndTheMCPServerGive) {
+    const auto options = AppAbout::options(AppAbout::mainBundleInfo());
+    EXPECT_EQ(options.applicationVersion, "1.1");
+    EXPECT_EQ(options.version, "Build 1");
+}
+
 TEST(AppAboutTest, CreditsReadAsOneCentredTextWithThinSpacerLines) {
     const auto options = AppAbout::options({});
     ASSERT_EQ(options.credits.size(), 6u);
@@ -36,10 +42,10 @@ TEST(AppAboutTest, CreditsReadAsOneCentredTextWithThinSpacerLines) {
         QTextDocument document;
         AppAbout::fillCredits(document, options.credits, QPalette());
         EXPECT_EQ(document.toPlainText(),
-                  QString::fromUtf8("Universal file converter — entirely on your Mac.\n\n"
+                  QString::fromUtf8("Universal file converter — entirely on this computer.\n\n"
                                     "No cloud. No uploads. No tracking. No account.\n"
                                     "Images · Video · Audio · Documents · Archives\n\n"
-                                    "Shortcuts:  ⌘O Add   ⌘↩ Convert   ⌘L Logs   ⌘, Settings"));
+                                    "Shortcuts:  Ctrl+O Add   Ctrl+Return Convert   Ctrl+L Logs   Ctrl+, Settings"));
         EXPECT_EQ(document.begin().blockFormat().alignment(), Qt::AlignHCenter);
         EXPECT_EQ(document.begin().charFormat().font().pointSizeF(), Theme::font(12, QFont::Medium).pointSizeF());
     });

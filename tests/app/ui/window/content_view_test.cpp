@@ -269,6 +269,30 @@ TEST_F(ContentViewTest, OpenPanelResetsItsCategoryWhetherCancelledOrNot) {
     });
 }
 
+TEST_F(ContentViewTest, OpenPanelWithoutACategoryOffersEverySupportedNameThenEachCategoryThenAnyFile) {
+    onMain([&] {
+        model->openFilePicker();
+        auto* dialog = view->findChild<QFileDialog*>();
+        ASSERT_TRUE(dialog);
+        const QStringList filters = dialog->nameFilters();
+        ASSERT_EQ(filters.size(), 8);
+        EXPECT_TRUE(filters[0].startsWith("All supported files (*.png *.jpeg *.jpg"));
+        for (const char* pattern : {"*.cr2", "*.mp4", "*.flac", "*.docx", "*.bz2", "*.woff2", "*.vtt", "*.jpe"})
+            EXPECT_TRUE(filters[0].contains(QString(pattern) + ' ') || filters[0].contains(QString(pattern) + ')')) << pattern;
+        EXPECT_FALSE(filters[0].contains("*.mkv"));
+        EXPECT_TRUE(filters[1].startsWith("Images (*.png"));
+        EXPECT_FALSE(filters[1].contains("*.mp4"));
+        EXPECT_TRUE(filters[2].startsWith("Video (*.mp4"));
+        EXPECT_TRUE(filters[3].startsWith("Audio ("));
+        EXPECT_TRUE(filters[4].startsWith("Documents (*.pdf"));
+        EXPECT_TRUE(filters[5].startsWith("Archives (*.zip"));
+        EXPECT_TRUE(filters[6].startsWith("Fonts (*.ttf"));
+        EXPECT_EQ(filters[7], "All files (*)");
+        EXPECT_EQ(dialog->selectedNameFilter(), filters[0]);
+        dialog->reject();
+    });
+}
+
 TEST(ContentViewFolders, OnlyPlainDirectoriesAreFolders) {
     testing::TempDir dir;
     std::filesystem::create_directories(dir / "plain");
