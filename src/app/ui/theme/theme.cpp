@@ -26,6 +26,11 @@ QString& interFamily() {
     return family;
 }
 
+QString& monospaceFamily() {
+    static QString family;
+    return family;
+}
+
 double logicalDpi() {
     if (const QScreen* screen = QGuiApplication::primaryScreen()) return screen->logicalDotsPerInchY();
     return 96.0;
@@ -132,6 +137,13 @@ void Theme::loadFonts() {
             if (id >= 0 && interFamily().isEmpty()) interFamily() = QFontDatabase::applicationFontFamilies(id).value(0);
         }
         if (interFamily().isEmpty()) interFamily() = QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
+        // The log's monospace family by its file, never whatever "monospace" means on this machine.
+        const QString dejavu = QStringLiteral("/usr/share/fonts/truetype/dejavu/");
+        for (const char* face : {"DejaVuSansMono.ttf", "DejaVuSansMono-Bold.ttf"}) {
+            const int id = QFontDatabase::addApplicationFont(dejavu + QLatin1String(face));
+            if (id >= 0 && monospaceFamily().isEmpty()) monospaceFamily() = QFontDatabase::applicationFontFamilies(id).value(0);
+        }
+        if (monospaceFamily().isEmpty()) monospaceFamily() = QStringLiteral("DejaVu Sans Mono");
         Symbols::loadFont();
     });
 }
@@ -146,7 +158,11 @@ QFont Theme::font(double points, QFont::Weight weight) {
 }
 
 QFont Theme::monospaceFont(double points, QFont::Weight weight) {
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    loadFonts();
+    QFont font(monospaceFamily());
+    font.setStyleHint(QFont::TypeWriter);
+    font.setFixedPitch(true);
+    font.setStyleStrategy(QFont::PreferAntialias);
     font.setPointSizeF(points * 72.0 / logicalDpi());
     font.setWeight(weight);
     return font;

@@ -72,10 +72,12 @@ public:
     static constexpr double focusRingReach() { return focusRingGap + focusRingWidth; }
 
     // Inter (else the desktop's sans-serif) at a size in points, where a point is a logical pixel.
+    // Numbers drawn in it that must keep their width use TabularText.
     static QFont font(double points, QFont::Weight weight = QFont::Normal);
+    // DejaVu Sans Mono, loaded from its installed files: the log's monospaced text.
     static QFont monospaceFont(double points, QFont::Weight weight = QFont::Normal);
     static QFont titleFont();
-    // Loads Inter and the symbol font from their installed paths; once per process.
+    // Loads Inter, DejaVu Sans Mono and the symbol font from their installed paths; once per process.
     static void loadFonts();
 
     // The scheme and the accent fill travel down the widget tree in the palette, as the
