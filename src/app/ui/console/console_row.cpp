@@ -372,8 +372,7 @@ QRectF ConsoleRow::statusRect() const {
 }
 
 QRectF ConsoleRow::nameRect() const {
-    const double right = pills_->geometry().left() - spacing;
-    return {nameLeft, 0, std::max(minNameWidth, right - nameLeft), static_cast<double>(height())};
+    return {nameLeft, 0, nameWidthFor(width(), measure_.pills, layoutCellWidth()), static_cast<double>(height())};
 }
 
 void ConsoleRow::layoutChildren() {

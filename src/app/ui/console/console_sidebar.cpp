@@ -280,8 +280,9 @@ QWidget* ConsoleSidebar::buildBottomCard() {
     scroll_->viewport()->setAutoFillBackground(false);
     styleScrollBar(scroll_->verticalScrollBar(), Theme::scheme(this));
     sections_ = new QWidget;
-    sections_->setAutoFillBackground(false);
     scroll_->setWidget(sections_);
+    // setWidget makes it fill its background, square over the card's rounded corners.
+    sections_->setAutoFillBackground(false);
     column->addWidget(scroll_);
     return card;
 }
