@@ -681,7 +681,9 @@ QMenu* ConsoleRow::makeContextMenu(QWidget* parent) {
             [vm, id = job.id] { vm->pickOutputDirForJob(id); });
     connect(menu->addAction(tr("Duplicate Row")), &QAction::triggered, menu, [vm, job] { vm->duplicateJob(job); });
     menu->addSeparator();
-    connect(menu->addAction(tr("Remove")), &QAction::triggered, menu, [vm, job] { vm->removeJob(job); });
+    QAction* remove = menu->addAction(tr("Remove"));
+    Theme::markDestructive(remove);
+    connect(remove, &QAction::triggered, menu, [vm, job] { vm->removeJob(job); });
     return menu;
 }
 

@@ -57,26 +57,26 @@ QString TabularText::elided(const QFont& font, const QString& text, double avail
 
 void TabularText::draw(QPainter& painter, const QRectF& rect, int flags, const QString& text) {
     const QFont font = painter.font();
+    const QFontMetricsF metrics(font);
+    const double cell = digitCell(font);
     const double total = width(font, text);
     double x = rect.left();
     if (flags & Qt::AlignRight) x = rect.right() - total;
     else if (flags & Qt::AlignHCenter) x = rect.left() + (rect.width() - total) / 2;
-    const int vertical = flags & Qt::AlignVertical_Mask;
-    const QFontMetricsF metrics(font);
-    const double cell = digitCell(font);
+    // One baseline for all pieces, placed as drawText places a line in rect.
+    double baseline = rect.top() + metrics.ascent();
+    if (flags & Qt::AlignVCenter) baseline = rect.top() + (rect.height() - metrics.ascent() - metrics.descent()) / 2 + metrics.ascent();
+    else if (flags & Qt::AlignBottom) baseline = rect.bottom() - metrics.descent();
     forEachRun(text, [&](QStringView run, bool digits) {
         if (!digits) {
             const QString piece = run.toString();
-            const double advance = metrics.horizontalAdvance(piece);
-            // A little room each side: drawText clips nothing, but a too-narrow rect moves the text.
-            painter.drawText(QRectF(x, rect.top(), advance + 4, rect.height()), Qt::AlignLeft | vertical | Qt::TextSingleLine,
-                             piece);
-            x += advance;
+            painter.drawText(QPointF(x, baseline), piece);
+            x += metrics.horizontalAdvance(piece);
             return;
         }
         for (QChar digit : run) {
-            painter.drawText(QRectF(x, rect.top(), cell, rect.height()), Qt::AlignHCenter | vertical | Qt::TextSingleLine,
-                             QString(digit));
+            const QString glyph(digit);
+            painter.drawText(QPointF(x + (cell - metrics.horizontalAdvance(digit)) / 2, baseline), glyph);
             x += cell;
         }
     });

@@ -1,5 +1,6 @@
 #include "app/ui/theme/theme.h"
 
+#include <QAction>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QMenu>
@@ -223,6 +224,10 @@ void Theme::styleMenu(QMenu* menu) {
         "QMenu::item:selected { background: palette(highlight); color: palette(highlighted-text); }"
         "QMenu::separator { height: 1px; background: palette(mid); margin: 5px 12px; }"));
 }
+
+void Theme::markDestructive(QAction* action) { action->setProperty("destructive", true); }
+
+bool Theme::isDestructive(const QAction* action) { return action && action->property("destructive").toBool(); }
 
 QPainterPath Theme::continuousRoundedRect(const QRectF& rect, double radius) {
     QPainterPath path;

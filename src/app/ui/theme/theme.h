@@ -14,6 +14,7 @@
 #include "app/state/appearance.h"
 #include "app/ui/theme/spring.h"
 
+class QAction;
 class QMenu;
 class QPainter;
 class QWidget;
@@ -90,6 +91,10 @@ public:
     // Gives a menu the window's look: its card colour, the accent under the chosen item,
     // rounded item highlights. Colours come from the palette, so menus follow the scheme.
     static void styleMenu(QMenu* menu);
+    // Gives a menu item the destructive role (the "destructive" property menus read). Its colour,
+    // Theme::errorText, reads as the text colour in both schemes: the status colours are greys.
+    static void markDestructive(QAction* action);
+    static bool isDestructive(const QAction* action);
 
     // A rounded rectangle with continuous (curvature-smooth) corners.
     static QPainterPath continuousRoundedRect(const QRectF& rect, double radius);

@@ -165,6 +165,8 @@ TEST_F(ConsoleRowTest, ContextMenuListsRevealsOnlyForWhatExists) {
         row.setJob(svg);
         menu.reset(row.makeContextMenu(nullptr));
         EXPECT_EQ(menuTexts(menu.get()).mid(0, 3), (QStringList{"Show Source in Finder", "Show Converted File", "-"}));
+        for (QAction* action : menu->actions())
+            EXPECT_EQ(Theme::isDestructive(action), action->text() == "Remove") << action->text().toStdString();
     });
 }
 
