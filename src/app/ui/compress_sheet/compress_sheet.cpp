@@ -14,6 +14,7 @@
 #include "app/ui/theme/focus_ring.h"
 #include "app/ui/controls/hover_button.h"
 #include "app/ui/theme/symbols.h"
+#include "app/ui/theme/tabular_text.h"
 #include "app/ui/theme/theme.h"
 #include "converters/archive/compressor.h"
 #include "core/text_util.h"
@@ -183,15 +184,16 @@ protected:
         const double rightTop = (height() - (lineHeight(size) + 1 + smallHeight)) / 2;
         painter.setFont(size);
         painter.setPen(primary);
-        painter.drawText(QRectF(0, rightTop, right, lineHeight(size)), Qt::AlignRight | Qt::AlignVCenter, sizeText(estimate_));
+        TabularText::draw(painter, QRectF(0, rightTop, right, lineHeight(size)), Qt::AlignRight | Qt::AlignVCenter,
+                          sizeText(estimate_));
         // Right to left: loss, dot, saving, five points apart.
         const double y = rightTop + lineHeight(size) + 1;
         double end = right;
         auto piece = [&](const QString& text, const QFont& font, const QColor& colour) {
-            const double w = QFontMetricsF(font).horizontalAdvance(text);
+            const double w = TabularText::width(font, text);
             painter.setFont(font);
             painter.setPen(colour);
-            painter.drawText(QRectF(end - w - 1, y, w + 2, smallHeight), Qt::AlignRight | Qt::AlignVCenter, text);
+            TabularText::draw(painter, QRectF(end - w, y, w, smallHeight), Qt::AlignRight | Qt::AlignVCenter, text);
             end -= w + 5;
         };
         piece(lossText(estimate_), small, toneColour(lossTone(estimate_), scheme));
@@ -369,12 +371,12 @@ void CompressSheet::paintEvent(QPaintEvent* event) {
     painter.drawText(QRectF(pad, y, textWidth, lineHeight(name)), Qt::AlignLeft | Qt::AlignVCenter,
                      QFontMetricsF(name).elidedText(QString::fromStdString(job_.fileName), Qt::ElideMiddle, textWidth));
     y += lineHeight(name) + 4;
-    QString sizeLine = bytes(job_.fileSize);
+    const QString sizeLine = bytes(job_.fileSize);
     const auto target = Compressor::compressionTarget(job_.detectedFormat);
     painter.setFont(small);
     painter.setPen(Theme::textQuaternary(scheme));
-    const double sizeWidth = QFontMetricsF(small).horizontalAdvance(sizeLine);
-    painter.drawText(QRectF(pad, y, sizeWidth + 2, lineHeight(small)), Qt::AlignLeft | Qt::AlignVCenter, sizeLine);
+    const double sizeWidth = TabularText::width(small, sizeLine);
+    TabularText::draw(painter, QRectF(pad, y, sizeWidth, lineHeight(small)), Qt::AlignLeft | Qt::AlignVCenter, sizeLine);
     if (target && target->fileExtension() != job_.detectedFormat.fileExtension())
         painter.drawText(QRectF(pad + sizeWidth + 8, y, textWidth, lineHeight(small)), Qt::AlignLeft | Qt::AlignVCenter,
                          QString::fromUtf8("\u00B7 saved as ") + QString::fromStdString(target->displayName()));
@@ -425,8 +427,8 @@ void CompressSheet::paintEvent(QPaintEvent* event) {
         const QFont font = Theme::font(11.5);
         painter.setFont(font);
         painter.setPen(Theme::textSecondary(scheme));
-        painter.drawText(QRectF(pad, main.bottom() + pad, cancel_->x() - pad - 8, footerButtonHeight),
-                         Qt::AlignLeft | Qt::AlignVCenter, *text);
+        const QRectF line(pad, main.bottom() + pad, cancel_->x() - pad - 8, footerButtonHeight);
+        TabularText::draw(painter, line, Qt::AlignLeft | Qt::AlignVCenter, TabularText::elided(font, *text, line.width()));
     }
 }
 

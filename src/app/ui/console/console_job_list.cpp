@@ -26,17 +26,74 @@ ConsoleJobList::ConsoleJobList(ConversionViewModel& viewModel, QWidget* parent)
     viewport()->setAutoFillBackground(false);
     setAutoFillBackground(false);
     verticalScrollBar()->setSingleStep(ConsoleRow::rowHeight / 2);
-    connect(&viewModel_, &ConversionViewModel::jobsStructureChanged, this, &ConsoleJobList::reload);
+    connect(&viewModel_, &ConversionViewModel::jobsStructureChanged, this, [this] {
+        measureJobs();
+        reload();
+    });
     connect(&viewModel_, &ConversionViewModel::libraryFilterChanged, this, &ConsoleJobList::reload);
     connect(&viewModel_, &ConversionViewModel::searchQueryChanged, this, &ConsoleJobList::reload);
-    connect(&viewModel_, &ConversionViewModel::jobUpdated, this, [this](int jobIndex) {
-        // An edit can move a job in or out of the filter (its name or format does not change,
-        // but a duplicate or retarget keeps positions); a shown row only needs its new value.
-        if (ConsoleRow* row = rowForJob(jobIndex)) row->setJob(viewModel_.jobs()[static_cast<size_t>(jobIndex)]);
-    });
+    connect(&viewModel_, &ConversionViewModel::jobUpdated, this, &ConsoleJobList::jobChanged);
     styleScrollBar(verticalScrollBar(), Theme::scheme(this));
     connect(&motion_, &SpringValue::valueChanged, this, &ConsoleJobList::applyMotion);
+    measureJobs();
     reload();
+}
+
+void ConsoleJobList::measureJobs() {
+    const auto& jobs = viewModel_.jobs();
+    std::unordered_map<Uuid, Known> known;
+    known.reserve(jobs.size());
+    measures_.resize(jobs.size());
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        const ConversionJob& job = jobs[i];
+        auto it = known_.find(job.id);
+        if (it == known_.end() || it->second.measure.status != job.status || it->second.target != job.targetFormat)
+            measures_[i] = ConsoleRow::measure(job);
+        else
+            measures_[i] = it->second.measure;
+        known.emplace(job.id, Known{measures_[i], job.targetFormat});
+    }
+    known_ = std::move(known);
+    measuredWidth_ = -1;
+    updateHeights();
+}
+
+void ConsoleJobList::updateHeights() {
+    const int width = viewport()->width();
+    if (width == measuredWidth_ && heights_.size() == measures_.size()) return;
+    measuredWidth_ = width;
+    heights_.resize(measures_.size());
+    for (size_t i = 0; i < measures_.size(); ++i) heights_[i] = ConsoleRow::heightFor(measures_[i], width);
+}
+
+void ConsoleJobList::updateTops() {
+    tops_.resize(rows_.size() + 1);
+    tops_[0] = 0;
+    for (size_t i = 0; i < rows_.size(); ++i) tops_[i + 1] = tops_[i] + heights_[static_cast<size_t>(rows_[i])];
+}
+
+void ConsoleJobList::jobChanged(int jobIndex) {
+    const auto& jobs = viewModel_.jobs();
+    if (jobIndex < 0 || static_cast<size_t>(jobIndex) >= jobs.size() || measures_.size() != jobs.size()) return;
+    const ConversionJob& job = jobs[static_cast<size_t>(jobIndex)];
+    // A shown row only needs its new value; the filter cannot change with it (a job keeps its
+    // name and format).
+    if (ConsoleRow* row = rowForJob(jobIndex)) row->setJob(job);
+    auto& measure = measures_[static_cast<size_t>(jobIndex)];
+    const ConsoleRow::Measure now = ConsoleRow::measure(job);
+    if (now == measure) return;
+    measure = now;
+    known_[job.id] = Known{now, job.targetFormat};
+    const int height = ConsoleRow::heightFor(now, measuredWidth_);
+    if (height == heights_[static_cast<size_t>(jobIndex)]) return;
+    heights_[static_cast<size_t>(jobIndex)] = height;
+    // A failure that needs a second line makes room for it: the rows below move down.
+    if (!std::binary_search(rows_.begin(), rows_.end(), jobIndex)) return;
+    updateTops();
+    reloading_ = true;
+    updateScrollRange();
+    reloading_ = false;
+    placeRows(false, isVisible() && !ScreenshotMode::active);
 }
 
 std::vector<ConsoleRow*> ConsoleJobList::shownRows() const {
@@ -92,6 +149,8 @@ void ConsoleJobList::revealStop(QWidget* stop) {
 
 void ConsoleJobList::reload() {
     rows_ = viewModel_.visibleRows();
+    if (measures_.size() != viewModel_.jobs().size()) measureJobs();
+    updateTops();
     // A shorter list may pull the scroll position back; the rows are placed once, below.
     reloading_ = true;
     updateScrollRange();
@@ -100,7 +159,7 @@ void ConsoleJobList::reload() {
 }
 
 void ConsoleJobList::updateScrollRange() {
-    const int content = static_cast<int>(rows_.size()) * ConsoleRow::rowHeight;
+    const int content = contentHeight();
     verticalScrollBar()->setPageStep(viewport()->height());
     verticalScrollBar()->setRange(0, std::max(0, content - viewport()->height()));
 }
@@ -108,9 +167,12 @@ void ConsoleJobList::updateScrollRange() {
 void ConsoleJobList::placeRows(bool refreshValues, bool animated) {
     if (!animated) finishMotion();
     const int offset = verticalScrollBar()->value();
-    const int first = offset / ConsoleRow::rowHeight;
+    // The rows that meet the viewport: from the one the offset falls in to the last that starts above its end.
+    const int first = std::max(0, static_cast<int>(std::upper_bound(tops_.begin(), tops_.end(), offset) - tops_.begin()) - 1);
+    const int end = static_cast<int>(std::lower_bound(tops_.begin(), tops_.end(), offset + viewport()->height()) - tops_.begin());
+    const int count = std::max(0, std::min(end, static_cast<int>(rows_.size())) - first);
+    // Rows are never shorter than rowHeight: the most that fit, for bounding the pool.
     const int needed = viewport()->height() / ConsoleRow::rowHeight + 2;
-    const int count = std::max(0, std::min(needed, static_cast<int>(rows_.size()) - first));
     const auto& jobs = viewModel_.jobs();
     auto jobAt = [&](int i) -> const ConversionJob& { return jobs[static_cast<size_t>(rows_[static_cast<size_t>(first + i)])]; };
 
@@ -150,7 +212,8 @@ void ConsoleJobList::placeRows(bool refreshValues, bool animated) {
     const int width = viewport()->width();
     for (int i = 0; i < count; ++i) {
         const ConversionJob& job = jobAt(i);
-        const double y = (first + i) * ConsoleRow::rowHeight - offset;
+        const double y = tops_[static_cast<size_t>(first + i)] - offset;
+        const int height = tops_[static_cast<size_t>(first + i + 1)] - tops_[static_cast<size_t>(first + i)];
         int index = assigned[static_cast<size_t>(i)];
         bool entering = false;
         if (index < 0) {
@@ -159,7 +222,7 @@ void ConsoleJobList::placeRows(bool refreshValues, bool animated) {
             if (index < 0) {
                 pool_.push_back(Slot{new ConsoleRow(viewModel_, job, viewport())});
                 pool_.back().row->installEventFilter(this);
-                pool_.back().row->resize(width, ConsoleRow::rowHeight);
+                pool_.back().row->resize(width, height);
                 taken.push_back(true);
                 index = static_cast<int>(pool_.size()) - 1;
             } else {
@@ -178,6 +241,7 @@ void ConsoleJobList::placeRows(bool refreshValues, bool animated) {
         slot.row->setFrozen(false);
         slot.toY = y;
         slot.toOpacity = 1;
+        slot.height = height;
         if (entering) {
             slot.fromY = y + 6;
             slot.fromOpacity = 0;
@@ -240,7 +304,7 @@ void ConsoleJobList::applyMotion(double t) {
     for (Slot& slot : pool_) {
         if (!slot.row->isVisibleTo(viewport())) continue;
         const double y = slot.fromY + (slot.toY - slot.fromY) * t;
-        const QRect geometry(0, static_cast<int>(std::lround(y)), width, ConsoleRow::rowHeight);
+        const QRect geometry(0, static_cast<int>(std::lround(y)), width, slot.height);
         if (slot.row->geometry() != geometry) slot.row->setGeometry(geometry);
         slot.row->setOpacity(slot.fromOpacity + (slot.toOpacity - slot.fromOpacity) * t);
     }
@@ -263,6 +327,10 @@ void ConsoleJobList::finishMotion() {
 
 void ConsoleJobList::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
+    if (viewport()->width() != measuredWidth_) {
+        updateHeights();
+        updateTops();
+    }
     updateScrollRange();
     placeRows(false, false);
 }

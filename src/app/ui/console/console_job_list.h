@@ -2,10 +2,14 @@
 
 #include <QAbstractScrollArea>
 
+#include <optional>
+#include <unordered_map>
 #include <vector>
 
+#include "app/ui/console/console_row.h"
 #include "app/ui/theme/focus_order.h"
 #include "app/ui/theme/spring.h"
+#include "core/uuid.h"
 
 namespace calvoro {
 
@@ -14,6 +18,9 @@ class ConversionViewModel;
 
 // The scrolling list of the visible jobs. Only the rows on screen exist: a small pool of
 // ConsoleRow widgets is moved from job to job as the list scrolls, so long lists stay light.
+// Rows are as tall as their texts need (ConsoleRow::heightFor); what each job's height depends on
+// is measured once and kept, so that the list's length follows a change of width or filter
+// without measuring a text again.
 // When the list itself changes (jobs added or removed, another category, another query) the
 // rows on screen move with one shared spring: new rows fade in from a little below, rows that
 // go fade out, and the others slide to their places. Scrolling never animates.
@@ -24,6 +31,9 @@ public:
 
     // Positions in the view model's jobs, in list order.
     const std::vector<int>& rows() const { return rows_; }
+    // Where each row starts in the list, and where the list ends.
+    int rowTop(int position) const { return tops_[static_cast<size_t>(position)]; }
+    int contentHeight() const { return tops_.back(); }
     // The row widgets that exist now, and those showing a job (not those fading out).
     int rowWidgetCount() const { return static_cast<int>(pool_.size()); }
     std::vector<ConsoleRow*> shownRows() const;
@@ -56,11 +66,19 @@ private:
     struct Slot {
         ConsoleRow* row;
         double fromY = 0, toY = 0;
+        int height = ConsoleRow::rowHeight;
         double fromOpacity = 1, toOpacity = 1;
         bool leaving = false;
     };
 
     void reload();
+    // The heights of every job at the viewport's width; after a change of the jobs, measures
+    // those it has not seen.
+    void measureJobs();
+    void updateHeights();
+    void updateTops();
+    // A job's new value: its row's height again, and the rows below move when it changed.
+    void jobChanged(int jobIndex);
     void updateScrollRange();
     void placeRows(bool refreshValues, bool animated);
     void applyMotion(double t);
@@ -68,6 +86,18 @@ private:
 
     ConversionViewModel& viewModel_;
     std::vector<int> rows_;
+    // By position in the view model's jobs: what the height depends on, and the height.
+    std::vector<ConsoleRow::Measure> measures_;
+    std::vector<int> heights_;
+    // Measures by job, kept across changes of the jobs: a job added is the only one measured.
+    struct Known {
+        ConsoleRow::Measure measure;
+        std::optional<SupportedFormat> target;
+    };
+    std::unordered_map<Uuid, Known> known_;
+    int measuredWidth_ = -1;
+    // By position in rows_, and the end of the list.
+    std::vector<int> tops_{0};
     std::vector<Slot> pool_;
     SpringValue motion_{1.0};
     bool reloading_ = false;

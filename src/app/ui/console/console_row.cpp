@@ -8,9 +8,11 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
+#include <QTextLayout>
 #include <QUrl>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "app/state/conversion_view_model.h"
@@ -24,6 +26,7 @@
 #include "app/ui/console/row_remove_button.h"
 #include "app/ui/theme/focus_ring.h"
 #include "app/ui/theme/symbols.h"
+#include "app/ui/theme/tabular_text.h"
 #include "app/ui/theme/theme.h"
 #include "app/ui/thumbnails/thumbnail_loader.h"
 #include "converters/archive/compressor.h"
@@ -33,14 +36,76 @@ namespace calvoro {
 
 namespace {
 
-constexpr double padH = 16, spacing = 12, checkSide = 19, tileSide = 36, minStatus = 92, barWidth = 90;
+constexpr double padH = 16, padV = 12, spacing = 12, checkSide = 19, tileSide = 36, minStatus = 92, barWidth = 90;
+constexpr double nameLeft = padH + checkSide + spacing + tileSide + spacing, minNameWidth = 72, removeSide = 28;
 
 // The progress bar and its percentage follow the job's progress with this spring.
 constexpr Spring progressSpring{0.2, 1.0, 0};
 
 QFont nameFont() { return Theme::font(13.5, QFont::Medium); }
-QFont detailFont() { return Theme::monospaceFont(11.5); }
+QFont detailFont() { return Theme::font(11.5); }
 QFont statusFont() { return Theme::font(12.5, QFont::Medium); }
+
+// One line of the name and of the detail: fixed for the process, asked for on every measure.
+struct LineHeights {
+    double name, detail;
+};
+const LineHeights& lineHeights() {
+    static const LineHeights heights{QFontMetricsF(nameFont()).height(), QFontMetricsF(detailFont()).height()};
+    return heights;
+}
+
+// text laid out in lines of width, broken between words or, in a word too long, anywhere; at most
+// `most` lines, whether more were needed and where the text goes on after them.
+QStringList wrap(const QString& text, const QFont& font, double width, int most, bool& more, qsizetype* end = nullptr) {
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    QStringList lines;
+    more = false;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        if (lines.size() == most) {
+            more = true;
+            break;
+        }
+        lines << text.mid(line.textStart(), line.textLength()).trimmed();
+        if (end) *end = line.textStart() + line.textLength();
+    }
+    layout.endLayout();
+    return lines;
+}
+
+// text in at most two lines; when it needs more, cut with an ellipsis at the end or, keeping as
+// much of both ends as fits, in the middle.
+QStringList twoLines(const QString& text, const QFont& font, double width, Qt::TextElideMode mode) {
+    bool more = false;
+    QStringList lines = wrap(text, font, width, 2, more);
+    if (!more) return lines;
+    const QString ellipsis(QChar(0x2026));
+    if (mode == Qt::ElideRight) {
+        // The first line as it wraps, all the rest on the second, cut at its end.
+        qsizetype end = 0;
+        wrap(text, font, width, 1, more, &end);
+        lines[1] = QFontMetricsF(font).elidedText(text.mid(end).trimmed(), Qt::ElideRight, width);
+        return lines;
+    }
+    QStringList best{ellipsis};
+    qsizetype low = 0, high = text.size() - 1;
+    while (low <= high) {
+        const qsizetype keep = (low + high) / 2;
+        const QStringList candidate = wrap(text.left((keep + 1) / 2) + ellipsis + text.right(keep / 2), font, width, 2, more);
+        if (more) {
+            high = keep - 1;
+        } else {
+            best = candidate;
+            low = keep + 1;
+        }
+    }
+    return best;
+}
 
 void reveal(ConversionViewModel& viewModel, const std::filesystem::path& path) { viewModel.revealInFinder(path); }
 
@@ -48,8 +113,7 @@ void reveal(ConversionViewModel& viewModel, const std::filesystem::path& path) {
 
 ConsoleRow::ConsoleRow(ConversionViewModel& viewModel, const ConversionJob& job, QWidget* parent)
     : QWidget(parent), viewModel_(viewModel), job_(job), progress_(job.progress), previousStatus_(job.status),
-      detail_(Theme::snappy) {
-    setFixedHeight(rowHeight);
+      detail_(Theme::snappy), measure_(measure(job)) {
     setMouseTracking(true);
     checkbox_ = new RowCheckbox(this);
     pills_ = new FromToPills(viewModel_, job_, this);
@@ -57,7 +121,7 @@ ConsoleRow::ConsoleRow(ConversionViewModel& viewModel, const ConversionJob& job,
     convert_ = new GhostPillButton(tr("Convert"), 28, this);
     retry_ = new GhostPillButton(tr("Retry"), 28, this);
     reveal_ = new RevealButton(this);
-    measureStatusCells();
+    cellWidth_.setImmediately(std::max<double>(statusCellWidth(), minStatus));
     connect(checkbox_, &QAbstractButton::clicked, this, [this] { viewModel_.toggleSelection(job_.id); });
     connect(remove_, &QAbstractButton::clicked, this, [this] { viewModel_.removeJob(job_); });
     // The conversion is the view model's: it goes on when the row is reused or gone.
@@ -67,7 +131,14 @@ ConsoleRow::ConsoleRow(ConversionViewModel& viewModel, const ConversionJob& job,
         if (job_.outputURL) reveal(viewModel_, *job_.outputURL);
     });
     connect(&hover_, &SpringValue::valueChanged, this, qOverload<>(&QWidget::update));
-    connect(&statusFade_, &SpringValue::valueChanged, this, [this] { update(statusChangeRect()); });
+    connect(&statusFade_, &SpringValue::valueChanged, this, [this] {
+        update(statusChangeRect());
+        if (!statusFading()) followCellWidth(true);
+    });
+    connect(&cellWidth_, &SpringValue::valueChanged, this, [this] {
+        layoutChildren();
+        update();
+    });
     connect(&detail_, &NumericTextTransition::changed, this, [this] { update(nameRect().toAlignedRect()); });
     connect(&progress_, &SpringValue::valueChanged, this, [this] {
         if (job_.status == ConversionStatus::converting) update(statusRect().toAlignedRect());
@@ -88,6 +159,7 @@ void ConsoleRow::setJob(const ConversionJob& job) {
     const bool sameSource = sameJob && job.sourceURL == job_.sourceURL;
     const ConversionStatus before = job_.status;
     job_ = job;
+    measure_ = measure(job_);
     if (!sameSource) thumbnail_.reset();
     if (sameJob && before != job_.status) {
         previousStatus_ = before;
@@ -104,8 +176,15 @@ void ConsoleRow::setJob(const ConversionJob& job) {
     const bool failedText = job_.status == ConversionStatus::failed || before == ConversionStatus::failed;
     detail_.setText(detailText(), sameJob && !failedText);
     pills_->setJob(job_);
+    followCellWidth(sameJob);
     refresh(sameJob);
     startThumbnailTask();
+}
+
+void ConsoleRow::followCellWidth(bool animated) {
+    const double wanted = std::max<double>(statusCellWidth(), minStatus);
+    if (!animated || wanted > cellWidth_.value()) cellWidth_.setImmediately(wanted);
+    else if (!statusFading() && cellWidth_.target() != wanted) cellWidth_.animateTo(wanted, Theme::snappy);
 }
 
 void ConsoleRow::setFrozen(bool frozen) {
@@ -202,53 +281,116 @@ QColor ConsoleRow::backgroundColor() const {
     return mixColor(Qt::transparent, Theme::hoverFill(Theme::scheme(this)), hover_.value());
 }
 
-int ConsoleRow::statusCellWidth(ConversionStatus status) const {
+int ConsoleRow::statusCellWidth(ConversionStatus status) {
+    // The cells' texts and buttons never change: measured once, not on each paint.
+    static const std::array<int, 4> widths = [] {
+        const QFontMetricsF metrics(statusFont());
+        return std::array<int, 4>{
+            GhostPillButton::widthFor(tr("Convert")), static_cast<int>(barWidth + 10 + 34),
+            static_cast<int>(11 + 6 + metrics.horizontalAdvance(tr("Done")) + 8 + 28 + 1),
+            static_cast<int>(12 + 8 + metrics.horizontalAdvance(tr("Failed")) + 8 + GhostPillButton::widthFor(tr("Retry")) + 1)};
+    }();
     switch (status) {
-        case ConversionStatus::pending: return cellWidths_[0];
-        case ConversionStatus::converting: return cellWidths_[1];
-        case ConversionStatus::completed: return cellWidths_[2];
-        case ConversionStatus::failed: return cellWidths_[3];
+        case ConversionStatus::pending: return widths[0];
+        case ConversionStatus::converting: return widths[1];
+        case ConversionStatus::completed: return widths[2];
+        case ConversionStatus::failed: return widths[3];
     }
     return static_cast<int>(minStatus);
 }
 
-void ConsoleRow::measureStatusCells() {
-    // The cells' texts and buttons never change: measured once, not on each paint.
-    const QFontMetricsF metrics(statusFont());
-    cellWidths_ = {convert_->sizeHint().width(), static_cast<int>(barWidth + 10 + 34),
-                   static_cast<int>(11 + 6 + metrics.horizontalAdvance(tr("Done")) + 8 + 28 + 1),
-                   static_cast<int>(12 + 8 + metrics.horizontalAdvance(tr("Failed")) + 8 + retry_->sizeHint().width() + 1)};
+ConsoleRow::Measure ConsoleRow::measure(const ConversionJob& job) {
+    Measure m;
+    m.name = QFontMetricsF(nameFont()).horizontalAdvance(QString::fromStdString(job.fileName));
+    if (job.status == ConversionStatus::failed)
+        m.detail = QFontMetricsF(detailFont()).horizontalAdvance(
+            job.errorMessage ? QString::fromStdString(*job.errorMessage) : tr("Conversion failed"));
+    m.pills = FromToPills::widthFor(job);
+    m.status = job.status;
+    return m;
+}
+
+double ConsoleRow::nameWidthFor(int width, double pills, double cell) {
+    // As layoutChildren places the pills: left of the remove button, never over the name's least width.
+    const int removeLeft = static_cast<int>(width - padH - cell) - 4 - static_cast<int>(removeSide);
+    const int pillsLeft = std::max(removeLeft - static_cast<int>(spacing) - static_cast<int>(pills),
+                                   static_cast<int>(nameLeft + minNameWidth + spacing));
+    return std::max(minNameWidth, pillsLeft - spacing - nameLeft);
+}
+
+int ConsoleRow::heightFor(const Measure& m, int width) {
+    const double nameWidth = nameWidthFor(width, m.pills, std::max<double>(statusCellWidth(m.status), minStatus));
+    const int nameLines = m.name > nameWidth ? 2 : 1;
+    const int detailLines = m.status == ConversionStatus::failed && m.detail > nameWidth ? 2 : 1;
+    const double block = nameLines * lineHeights().name + 2 + detailLines * lineHeights().detail;
+    return std::max(rowHeight, static_cast<int>(std::ceil(block + 2 * padV)));
+}
+
+ConsoleRow::Block ConsoleRow::textBlock() const {
+    // The number of lines as the list measured the row, from the cell the row ends with; the
+    // lines themselves fill the name column as it is now.
+    const double settled = nameWidthFor(width(), measure_.pills, std::max<double>(statusCellWidth(), minStatus));
+    Block block;
+    block.nameLines = measure_.name > settled ? 2 : 1;
+    block.detailLines = measure_.status == ConversionStatus::failed && measure_.detail > settled ? 2 : 1;
+    const double nameHeight = block.nameLines * lineHeights().name, detailHeight = block.detailLines * lineHeights().detail;
+    const double top = (height() - (nameHeight + 2 + detailHeight)) / 2;
+    const QRectF column = nameRect();
+    block.name = QRectF(column.left(), top, column.width(), nameHeight);
+    block.detail = QRectF(column.left(), top + nameHeight + 2, column.width(), detailHeight);
+    return block;
+}
+
+QStringList ConsoleRow::nameLines() const {
+    const Block block = textBlock();
+    const QString name = QString::fromStdString(job_.fileName);
+    if (nameWrap_.text != name || nameWrap_.width != block.name.width()) {
+        nameWrap_ = {name, block.name.width(), {}};
+        nameWrap_.lines = block.nameLines == 1
+                              ? QStringList{QFontMetricsF(nameFont()).elidedText(name, Qt::ElideMiddle, block.name.width())}
+                              : twoLines(name, nameFont(), block.name.width(), Qt::ElideMiddle);
+    }
+    return nameWrap_.lines;
+}
+
+QStringList ConsoleRow::detailLines() const {
+    if (job_.status != ConversionStatus::failed) return {detailText()};
+    const Block block = textBlock();
+    const QString text = detailText();
+    if (detailWrap_.text != text || detailWrap_.width != block.detail.width()) {
+        detailWrap_ = {text, block.detail.width(), {}};
+        detailWrap_.lines = block.detailLines == 1
+                                ? QStringList{QFontMetricsF(detailFont()).elidedText(text, Qt::ElideRight, block.detail.width())}
+                                : twoLines(text, detailFont(), block.detail.width(), Qt::ElideRight);
+    }
+    return detailWrap_.lines;
 }
 
 QRectF ConsoleRow::statusRect() const {
     const double w = std::max<double>(statusCellWidth(), minStatus);
-    return {width() - padH - w, 0, w, static_cast<double>(rowHeight)};
+    return {width() - padH - w, 0, w, static_cast<double>(height())};
 }
 
 QRectF ConsoleRow::nameRect() const {
-    const double left = padH + checkSide + spacing + tileSide + spacing;
-    const double right = pills_->geometry().left() - spacing;
-    return {left, 0, std::max(72.0, right - left), static_cast<double>(rowHeight)};
+    return {nameLeft, 0, nameWidthFor(width(), measure_.pills, layoutCellWidth()), static_cast<double>(height())};
 }
 
 void ConsoleRow::layoutChildren() {
-    const int mid = rowHeight / 2;
+    const int mid = height() / 2;
     checkbox_->move(static_cast<int>(padH), mid - checkbox_->height() / 2);
     const QRectF status = statusRect();
     const int cellRight = static_cast<int>(status.right());
-    const int cellWidth = statusCellWidth();
     convert_->resize(convert_->sizeHint());
     convert_->move(cellRight - convert_->width(), mid - convert_->height() / 2);
     retry_->resize(retry_->sizeHint());
     retry_->move(cellRight - retry_->width(), mid - retry_->height() / 2);
     reveal_->move(cellRight - reveal_->width(), mid - reveal_->height() / 2);
-    remove_->move(static_cast<int>(status.left()) - 4 - remove_->width(), mid - remove_->height() / 2);
+    // The remove button and the pills stand left of the cell as laid out (see layoutCellWidth).
+    remove_->move(static_cast<int>(width() - padH - layoutCellWidth()) - 4 - remove_->width(), mid - remove_->height() / 2);
     pills_->resize(pills_->sizeHint());
     const int pillsRight = remove_->x() - static_cast<int>(spacing);
-    const int nameLeft = static_cast<int>(padH + checkSide + spacing + tileSide + spacing);
-    pills_->move(std::max(pillsRight - pills_->width(), nameLeft + 72 + static_cast<int>(spacing)),
+    pills_->move(std::max(pillsRight - pills_->width(), static_cast<int>(nameLeft + minNameWidth + spacing)),
                  mid - pills_->height() / 2);
-    Q_UNUSED(cellWidth);
 }
 
 void ConsoleRow::resizeEvent(QResizeEvent*) { layoutChildren(); }
@@ -257,7 +399,7 @@ QRect ConsoleRow::statusChangeRect() const {
     // Both cells, the one going and the one coming, with the reveal button.
     const int cell = std::max({statusCellWidth(previousStatus_), statusCellWidth(), static_cast<int>(minStatus)});
     const int right = width() - static_cast<int>(padH);
-    return {right - cell - 1, 0, cell + static_cast<int>(padH) + 1, rowHeight};
+    return {right - cell - 1, 0, cell + static_cast<int>(padH) + 1, height()};
 }
 
 void ConsoleRow::paintEvent(QPaintEvent* event) {
@@ -283,7 +425,7 @@ void ConsoleRow::paintRow(QPainter& painter, const QRect& dirty, double opacity,
                        devicePixelRatioF());
 
     // Only the parts in the dirty area: progress and status repaint their cell alone, often.
-    const QRectF tile(padH + checkSide + spacing, (rowHeight - tileSide) / 2.0, tileSide, tileSide);
+    const QRectF tile(padH + checkSide + spacing, (height() - tileSide) / 2.0, tileSide, tileSide);
     if (dirty.intersects(tile.toAlignedRect())) paintTile(painter, tile);
     const QRectF names = nameRect();
     if (dirty.intersects(names.toAlignedRect())) paintNames(painter, names);
@@ -328,29 +470,34 @@ void ConsoleRow::paintTile(QPainter& painter, const QRectF& tile) {
     painter.drawPath(Theme::continuousRoundedRect(tile.adjusted(0.5, 0.5, -0.5, -0.5), 8));
 }
 
-void ConsoleRow::paintNames(QPainter& painter, const QRectF& names) const {
+void ConsoleRow::paintNames(QPainter& painter, const QRectF&) const {
     const ColorScheme scheme = Theme::scheme(this);
-    const QFontMetricsF nameMetrics(nameFont()), detailMetrics(detailFont());
-    const double block = nameMetrics.height() + 2 + detailMetrics.height();
-    const double top = (rowHeight - block) / 2;
+    const Block block = textBlock();
+    const LineHeights& line = lineHeights();
     painter.setFont(nameFont());
     painter.setPen(Theme::textPrimary(scheme));
-    painter.drawText(QRectF(names.left(), top, names.width(), nameMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
-                     nameMetrics.elidedText(QString::fromStdString(job_.fileName), Qt::ElideMiddle, names.width()));
-    const QRectF detailLine(names.left(), top + nameMetrics.height() + 2, names.width(), detailMetrics.height());
+    double y = block.name.top();
+    for (const QString& text : nameLines()) {
+        painter.drawText(QRectF(block.name.left(), y, block.name.width(), line.name), Qt::AlignLeft | Qt::AlignVCenter, text);
+        y += line.name;
+    }
     if (job_.status == ConversionStatus::failed) {
         QColor colour = Theme::errorText(scheme);
         colour.setAlphaF(colour.alphaF() * 0.85f);
-        painter.setFont(Theme::font(11.5));
+        painter.setFont(detailFont());
         painter.setPen(colour);
-        painter.drawText(detailLine, Qt::AlignLeft | Qt::AlignVCenter,
-                         QFontMetricsF(painter.font()).elidedText(detailText(), Qt::ElideRight, names.width()));
+        y = block.detail.top();
+        for (const QString& text : detailLines()) {
+            painter.drawText(QRectF(block.detail.left(), y, block.detail.width(), line.detail), Qt::AlignLeft | Qt::AlignVCenter,
+                             text);
+            y += line.detail;
+        }
     } else {
         painter.setFont(detailFont());
         painter.setPen(Theme::textQuaternary(scheme));
         painter.save();
-        painter.setClipRect(detailLine.adjusted(0, -2, 0, 2));
-        detail_.paint(painter, detailLine, Qt::AlignLeft | Qt::AlignVCenter);
+        painter.setClipRect(block.detail.adjusted(0, -2, 0, 2));
+        detail_.paint(painter, block.detail, Qt::AlignLeft | Qt::AlignVCenter);
         painter.restore();
     }
 }
@@ -358,7 +505,7 @@ void ConsoleRow::paintNames(QPainter& painter, const QRectF& names) const {
 QTransform ConsoleRow::statusScale(ConversionStatus status, double scale) const {
     if (status != ConversionStatus::completed || scale == 1.0) return {};
     const QRectF cell = statusRect();
-    const QPointF centre(cell.right() - statusCellWidth(ConversionStatus::completed) / 2.0, rowHeight / 2.0);
+    const QPointF centre(cell.right() - statusCellWidth(ConversionStatus::completed) / 2.0, height() / 2.0);
     return QTransform::fromTranslate(-centre.x(), -centre.y()) * QTransform::fromScale(scale, scale) *
            QTransform::fromTranslate(centre.x(), centre.y());
 }
@@ -370,7 +517,7 @@ void ConsoleRow::paintStatus(QPainter& painter, ConversionStatus status, double 
     const ColorScheme scheme = Theme::scheme(this);
     const QRectF cell = statusRect();
     const double cellLeft = cell.right() - statusCellWidth(status);
-    const double mid = rowHeight / 2.0;
+    const double rowH = height(), mid = rowH / 2;
     painter.save();
     painter.setOpacity(painter.opacity() * opacity);
     painter.setTransform(statusScale(status, scale), true);
@@ -383,21 +530,21 @@ void ConsoleRow::paintStatus(QPainter& painter, ConversionStatus status, double 
         const double shown = std::max(barWidth * std::clamp(progress_.value(), 0.0, 1.0), 4.0);
         painter.drawRoundedRect(QRectF(track.left(), track.top(), shown, 5), 2.5, 2.5);
         // The percentage counts along with the bar.
-        painter.setFont(Theme::monospaceFont(12));
+        painter.setFont(Theme::font(12));
         painter.setPen(Theme::textTertiary(scheme));
-        painter.drawText(QRectF(track.right() + 10, 0, 34, rowHeight), Qt::AlignRight | Qt::AlignVCenter,
-                         QString::number(truncatedPercent(std::clamp(progress_.value(), 0.0, 1.0))) + "%");
+        TabularText::draw(painter, QRectF(track.right() + 10, 0, 34, rowH), Qt::AlignRight | Qt::AlignVCenter,
+                          QString::number(truncatedPercent(std::clamp(progress_.value(), 0.0, 1.0))) + "%");
     } else if (status == ConversionStatus::completed) {
-        Symbols::paint(painter, QRectF(cellLeft, 0, 11, rowHeight), "checkmark", 11, QFont::Bold, Theme::accentFill(this));
+        Symbols::paint(painter, QRectF(cellLeft, 0, 11, rowH), "checkmark", 11, QFont::Bold, Theme::accentFill(this));
         painter.setFont(statusFont());
         painter.setPen(Theme::textPrimary(scheme));
-        painter.drawText(QRectF(cellLeft + 17, 0, 60, rowHeight), Qt::AlignLeft | Qt::AlignVCenter, tr("Done"));
+        painter.drawText(QRectF(cellLeft + 17, 0, 60, rowH), Qt::AlignLeft | Qt::AlignVCenter, tr("Done"));
     } else if (status == ConversionStatus::failed) {
-        Symbols::paint(painter, QRectF(cellLeft, 0, 12, rowHeight), "exclamationmark.triangle.fill", 10, QFont::DemiBold,
+        Symbols::paint(painter, QRectF(cellLeft, 0, 12, rowH), "exclamationmark.triangle.fill", 10, QFont::DemiBold,
                        Theme::errorText(scheme));
         painter.setFont(statusFont());
         painter.setPen(Theme::errorText(scheme));
-        painter.drawText(QRectF(cellLeft + 20, 0, 60, rowHeight), Qt::AlignLeft | Qt::AlignVCenter, tr("Failed"));
+        painter.drawText(QRectF(cellLeft + 20, 0, 60, rowH), Qt::AlignLeft | Qt::AlignVCenter, tr("Failed"));
     }
     painter.restore();
 }
@@ -496,7 +643,7 @@ void ConsoleRow::mouseMoveEvent(QMouseEvent* event) {
     // Tooltips for the name and the failure text follow the pointer.
     const QPoint at = event->position().toPoint();
     if (nameRect().contains(at)) {
-        const bool onDetail = at.y() > rowHeight / 2 && job_.status == ConversionStatus::failed;
+        const bool onDetail = at.y() >= textBlock().detail.top() - 1 && job_.status == ConversionStatus::failed;
         setToolTip(onDetail ? detailText() : QString::fromStdString(job_.fileName));
     } else if (job_.status == ConversionStatus::failed && statusRect().contains(at)) {
         setToolTip(detailText());
@@ -533,7 +680,9 @@ QMenu* ConsoleRow::makeContextMenu(QWidget* parent) {
             [vm, id = job.id] { vm->pickOutputDirForJob(id); });
     connect(menu->addAction(tr("Duplicate Row")), &QAction::triggered, menu, [vm, job] { vm->duplicateJob(job); });
     menu->addSeparator();
-    connect(menu->addAction(tr("Remove")), &QAction::triggered, menu, [vm, job] { vm->removeJob(job); });
+    QAction* remove = menu->addAction(tr("Remove"));
+    Theme::markDestructive(remove);
+    connect(remove, &QAction::triggered, menu, [vm, job] { vm->removeJob(job); });
     return menu;
 }
 

@@ -4,9 +4,9 @@
 #include <QPixmap>
 #include <QTransform>
 #include <QPoint>
+#include <QStringList>
 #include <QWidget>
 
-#include <array>
 #include <optional>
 
 #include "app/ui/console/row_checkbox.h"
@@ -30,10 +30,25 @@ class RowRemoveButton;
 // error), the format pills, the remove button and a status cell that follows the job's status.
 // The list reuses rows: setJob moves a row to another job, at once; a new value of the same job
 // moves the progress, the status cell, the checkbox and the size text with their springs.
+// The name and a failure message take up to two lines each; the list gives each row the height
+// heightFor says.
 class ConsoleRow : public QWidget {
     Q_OBJECT
 public:
+    // A row of one-line texts: the icon tile and its padding.
     static constexpr int rowHeight = 60;
+
+    // What a row's height depends on besides its width, measured when the job's texts change.
+    struct Measure {
+        double name = 0;    // the file name on one line
+        double detail = 0;  // a failed job's message on one line
+        int pills = 0;      // the format pills
+        ConversionStatus status = ConversionStatus::pending;
+        friend bool operator==(const Measure&, const Measure&) = default;
+    };
+    static Measure measure(const ConversionJob& job);
+    static int heightFor(const Measure& measure, int width);
+    static int heightFor(const ConversionJob& job, int width) { return heightFor(measure(job), width); }
 
     ConsoleRow(ConversionViewModel& viewModel, const ConversionJob& job, QWidget* parent = nullptr);
 
@@ -47,6 +62,9 @@ public:
 
     // What the row shows, for the tests.
     QString detailText() const;
+    // The lines the name and the detail are drawn in at the row's width.
+    QStringList nameLines() const;
+    QStringList detailLines() const;
     QString percentText() const;
     // Width of the progress bar's fill in a 90-point track, once the bar has caught up.
     double progressFillWidth() const;
@@ -92,8 +110,18 @@ private:
     void refresh(bool animated = true);
     void startThumbnailTask();
     int statusCellWidth() const { return statusCellWidth(job_.status); }
-    int statusCellWidth(ConversionStatus status) const;
-    void measureStatusCells();
+    static int statusCellWidth(ConversionStatus status);
+    // The status cell's width the row is laid out for. A wider cell takes its room at once; a
+    // narrower one gives room back only once the cell going has faded out, then the pills slide
+    // over: what fades out stays where it was and never lies under the pills.
+    double layoutCellWidth() const { return cellWidth_.value(); }
+    void followCellWidth(bool animated);
+    static double nameWidthFor(int width, double pills, double cell);
+    struct Block {
+        QRectF name, detail;
+        int nameLines = 1, detailLines = 1;
+    };
+    Block textBlock() const;
     bool statusFading() const { return statusFade_.value() < 1.0 || statusFade_.target() < 1.0; }
     // While fading, the row draws its children itself so that they fade with it; while the status
     // cell changes to or from "Done", its reveal button.
@@ -116,6 +144,8 @@ private:
     SpringValue hover_;
     SpringValue progress_;
     SpringValue statusFade_{1.0};
+    // The status cell's width as the layout has it: see layoutCellWidth.
+    SpringValue cellWidth_;
     ConversionStatus previousStatus_ = ConversionStatus::pending;
     NumericTextTransition detail_;
     double opacity_ = 1.0;
@@ -124,7 +154,13 @@ private:
     QPixmap childLayer_;
     QPixmap tilePicture_;
     qint64 tilePictureKey_ = 0;
-    std::array<int, 4> cellWidths_{};
+    Measure measure_;
+    struct Wrapped {
+        QString text;
+        double width = -1;
+        QStringList lines;
+    };
+    mutable Wrapped nameWrap_, detailWrap_;
     bool renderingChildren_ = false;
     std::optional<QImage> thumbnail_;
     QString thumbnailTaskKey_;

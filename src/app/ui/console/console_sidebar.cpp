@@ -1,6 +1,7 @@
 #include "app/ui/console/console_sidebar.h"
 
 #include <QEvent>
+#include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QLocale>
 #include <QPainter>
@@ -21,6 +22,7 @@
 #include "app/ui/chrome/full_screen_traffic_lights.h"
 #include "app/ui/theme/scroll_bar_style.h"
 #include "app/ui/theme/symbols.h"
+#include "app/ui/theme/tabular_text.h"
 #include "app/ui/theme/theme.h"
 #include "core/text_util.h"
 
@@ -116,11 +118,16 @@ protected:
         QPainter painter(this);
         const QColor colour = Theme::textTertiary(scheme);
         Symbols::paint(painter, QRectF(12, 0, 17, height()), symbol_, 10.5, QFont::Medium, colour);
-        const QFont titleFont = monospaced_ ? Theme::monospaceFont(11.5) : Theme::font(11.5);
         const QRectF textArea(12 + 17 + 8, 0, width() - 12 - 17 - 8 - 12, height());
-        painter.setFont(titleFont);
+        painter.setFont(Theme::font(11.5));
         painter.setPen(colour);
-        const QString title = painter.fontMetrics().elidedText(text(), Qt::ElideMiddle, static_cast<int>(textArea.width()));
+        if (monospaced_) {
+            // Stats: one line, digits of one width.
+            TabularText::draw(painter, textArea, Qt::AlignLeft | Qt::AlignVCenter,
+                              TabularText::elided(painter.font(), text(), textArea.width()));
+            return;
+        }
+        const QString title = QFontMetricsF(painter.font()).elidedText(text(), Qt::ElideMiddle, textArea.width());
         if (subtitle_.isEmpty()) {
             painter.drawText(textArea, Qt::AlignLeft | Qt::AlignVCenter, title);
             return;
@@ -152,6 +159,15 @@ protected:
         card.setAlphaF(1);
         gradient.setColorAt(1, card);
         QPainter painter(this);
+        // Within the card's rounded corners, which the fade reaches at the bottom.
+        for (QWidget* w = parentWidget(); w; w = w->parentWidget()) {
+            if (auto* consoleCard = dynamic_cast<ConsoleCard*>(w)) {
+                const QPointF at = mapTo(consoleCard, QPoint(0, 0));
+                painter.setRenderHint(QPainter::Antialiasing);
+                painter.setClipPath(Theme::continuousRoundedRect(QRectF(consoleCard->rect()).translated(-at), ConsoleCard::cornerRadius));
+                break;
+            }
+        }
         painter.fillRect(rect(), gradient);
     }
 };
@@ -256,14 +272,17 @@ QWidget* ConsoleSidebar::buildBottomCard() {
         return card;
     }
     scroll_ = new FadingScrollArea(card);
+    // However short the window, the card keeps room for a section header and two rows.
+    scroll_->setMinimumHeight(4 + 34 + 2 * 28 + 16);
     scroll_->setFrameShape(QFrame::NoFrame);
     scroll_->setWidgetResizable(true);
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll_->viewport()->setAutoFillBackground(false);
     styleScrollBar(scroll_->verticalScrollBar(), Theme::scheme(this));
     sections_ = new QWidget;
-    sections_->setAutoFillBackground(false);
     scroll_->setWidget(sections_);
+    // setWidget makes it fill its background, square over the card's rounded corners.
+    sections_->setAutoFillBackground(false);
     column->addWidget(scroll_);
     return card;
 }

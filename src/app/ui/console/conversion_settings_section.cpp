@@ -10,6 +10,7 @@
 #include "app/ui/console/settings_controls.h"
 #include "app/ui/console/settings_group.h"
 #include "app/ui/console/settings_row.h"
+#include "app/ui/theme/tabular_text.h"
 #include "app/ui/theme/theme.h"
 
 namespace calvoro {
@@ -39,8 +40,8 @@ ConversionSettingsSection::ConversionSettingsSection(ConversionViewModel& viewMo
     quality_->setValue(viewModel_.imageQuality());
     // Only a move by the user writes the setting: a stored value outside the range stays.
     connect(quality_, &SettingsSlider::valueChanged, this, [vm](double value) { vm->setImageQuality(value); });
-    qualityValue_ = new QLabel(qualityControl);
-    qualityValue_->setFont(Theme::monospaceFont(12, QFont::DemiBold));
+    qualityValue_ = new TabularLabel(qualityControl);
+    qualityValue_->setFont(Theme::font(12, QFont::DemiBold));
     qualityValue_->setFixedWidth(34);
     qualityValue_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     qualityRow->addWidget(quality_);

@@ -4,14 +4,13 @@
 
 #include <vector>
 
-class QLabel;
-
 namespace calvoro {
 
 class ConversionViewModel;
 class SettingsRow;
 class SettingsSlider;
 class SettingsSwitch;
+class TabularLabel;
 class ValueChip;
 
 // The "Conversion" page of the settings: image quality, resizing, photo metadata and the audio
@@ -41,7 +40,7 @@ private:
 
     ConversionViewModel& viewModel_;
     SettingsSlider* quality_;
-    QLabel* qualityValue_;
+    TabularLabel* qualityValue_;
     ValueChip* resize_;
     SettingsSwitch* metadata_;
     SettingsRow* metadataRow_;

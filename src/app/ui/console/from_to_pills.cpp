@@ -56,12 +56,12 @@ void FromToPills::setJob(const ConversionJob& job) {
 
 bool FromToPills::converting() const { return job_.status == ConversionStatus::converting; }
 
-QString FromToPills::fromText() const {
-    return QString::fromStdString(pathExtension(job_.sourceURL)).toUpper();
+QString FromToPills::fromText(const ConversionJob& job) {
+    return QString::fromStdString(pathExtension(job.sourceURL)).toUpper();
 }
 
-QString FromToPills::targetText() const {
-    return job_.targetFormat ? QString::fromStdString(job_.targetFormat->displayName()) : tr("Choose");
+QString FromToPills::targetText(const ConversionJob& job) {
+    return job.targetFormat ? QString::fromStdString(job.targetFormat->displayName()) : tr("Choose");
 }
 
 bool FromToPills::hasMenu() const { return !ScreenshotMode::active && !converting(); }
@@ -90,16 +90,25 @@ QMenu* FromToPills::makeMenu(QWidget* parent) const {
     return menu;
 }
 
-void FromToPills::measure() {
-    // Measured when the job changes, not on each paint: rows repaint often while they move.
-    fromWidth_ = std::ceil(QFontMetricsF(fromFont()).horizontalAdvance(fromText())) + 2 * padding;
-    targetWidth_ = std::ceil(QFontMetricsF(targetFont()).horizontalAdvance(targetText())) + 2 * padding;
-    if (!converting()) targetWidth_ += chevronGap + chevronSide;
+namespace {
+double fromSegmentWidth(const ConversionJob& job) {
+    return std::ceil(QFontMetricsF(fromFont()).horizontalAdvance(FromToPills::fromText(job))) + 2 * padding;
+}
+}  // namespace
+
+int FromToPills::widthFor(const ConversionJob& job) {
+    double target = std::ceil(QFontMetricsF(targetFont()).horizontalAdvance(targetText(job))) + 2 * padding;
+    if (job.status != ConversionStatus::converting) target += chevronGap + chevronSide;
+    return static_cast<int>(fromSegmentWidth(job) + 1 + target);
 }
 
-QSize FromToPills::sizeHint() const {
-    return {static_cast<int>(fromWidth() + 1 + targetWidth()), static_cast<int>(pillHeight)};
+void FromToPills::measure() {
+    // Measured when the job changes, not on each paint: rows repaint often while they move.
+    fromWidth_ = fromSegmentWidth(job_);
+    width_ = widthFor(job_);
 }
+
+QSize FromToPills::sizeHint() const { return {static_cast<int>(width_), static_cast<int>(pillHeight)}; }
 
 void FromToPills::refresh() {
     measure();

@@ -21,8 +21,12 @@ public:
     void setJob(const ConversionJob& job);
     const ConversionJob& job() const { return job_; }
 
-    QString fromText() const;
-    QString targetText() const;
+    QString fromText() const { return fromText(job_); }
+    QString targetText() const { return targetText(job_); }
+    static QString fromText(const ConversionJob& job);
+    static QString targetText(const ConversionJob& job);
+    // The pill's width for a job: what its size hint is once it shows that job.
+    static int widthFor(const ConversionJob& job);
     // The menu the target segment opens; none while converting or in screenshot mode.
     bool hasMenu() const;
     QMenu* makeMenu(QWidget* parent) const;
@@ -42,7 +46,6 @@ private:
     void popUpMenu();
     bool converting() const;
     double fromWidth() const { return fromWidth_; }
-    double targetWidth() const { return targetWidth_; }
     void measure();
     void refresh();
 
@@ -51,7 +54,7 @@ private:
     bool hovering_ = false;
     SpringValue hover_;
     double fromWidth_ = 0;
-    double targetWidth_ = 0;
+    double width_ = 0;
 };
 
 }  // namespace calvoro

@@ -22,12 +22,16 @@ GhostPillButton::GhostPillButton(const QString& label, double height, QWidget* p
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
+int GhostPillButton::widthFor(const QString& label) {
+    return static_cast<int>(std::ceil(QFontMetricsF(labelFont()).horizontalAdvance(label) + 24));
+}
+
 QSize GhostPillButton::sizeHint() const {
     if (measuredWidth_ < 0 || text() != measuredLabel_) {
         measuredLabel_ = text();
-        measuredWidth_ = QFontMetricsF(labelFont()).horizontalAdvance(measuredLabel_);
+        measuredWidth_ = widthFor(measuredLabel_);
     }
-    return {static_cast<int>(std::ceil(measuredWidth_ + 24)), static_cast<int>(std::ceil(height_))};
+    return {static_cast<int>(measuredWidth_), static_cast<int>(std::ceil(height_))};
 }
 
 void GhostPillButton::paintEvent(QPaintEvent*) {

@@ -13,6 +13,8 @@ public:
     GhostPillButton(const QString& label, double height, QWidget* parent = nullptr);
 
     QSize sizeHint() const override;
+    // The width of a pill with this label.
+    static int widthFor(const QString& label);
     QSize minimumSizeHint() const override { return sizeHint(); }
 
 protected:

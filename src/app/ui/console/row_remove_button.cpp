@@ -25,7 +25,13 @@ void RowRemoveButton::setShown(bool shown) {
 QColor RowRemoveButton::iconColor() const {
     // A button reached by Tab shows itself as hovering would.
     const QColor rest = shown_ || hasFocus() ? Theme::textTertiary(Theme::scheme(this)) : QColor(Qt::transparent);
-    return mixColor(rest, Theme::errorText(Theme::scheme(this)), isEnabled() ? hoverProgress() : 0.0);
+    if (!isEnabled()) {
+        // While its job converts the button is dimmed, as disabled controls are.
+        QColor dimmed = rest;
+        dimmed.setAlphaF(dimmed.alphaF() * static_cast<float>(disabledOpacity));
+        return dimmed;
+    }
+    return mixColor(rest, Theme::errorText(Theme::scheme(this)), hoverProgress());
 }
 
 void RowRemoveButton::paintEvent(QPaintEvent*) {

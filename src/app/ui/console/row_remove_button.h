@@ -10,6 +10,7 @@ class RowRemoveButton : public HoverButton {
     Q_OBJECT
 public:
     explicit RowRemoveButton(QWidget* parent = nullptr);
+    static constexpr double disabledOpacity = 0.45;
     // Whether the row around it is hovered.
     void setShown(bool shown);
     bool isShown() const { return shown_; }

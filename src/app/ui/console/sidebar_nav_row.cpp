@@ -69,7 +69,7 @@ void SidebarNavRow::paintEvent(QPaintEvent*) {
     painter.setFont(Theme::font(13, QFont::Medium));
     painter.setPen(foreground);
     painter.drawText(QRectF(12 + 17 + 10, 0, face.width() - 80, face.height()), Qt::AlignLeft | Qt::AlignVCenter, text());
-    painter.setFont(Theme::monospaceFont(11.5));
+    painter.setFont(Theme::font(11.5));
     painter.setPen(countColor());
     painter.save();
     painter.setClipRect(face.adjusted(0, 6, 0, -6));

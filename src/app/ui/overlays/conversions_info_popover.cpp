@@ -39,7 +39,14 @@ double headerHeight() {
            headerBottom;
 }
 
-// The sentence broken into lines at width; each line's text start and length.
+// A break after a dot that joins two characters falls inside a name such as "H.264".
+bool breaksAName(const QString& text, int end) {
+    return end >= 2 && end < text.size() && text[end - 1] == QLatin1Char('.') && text[end - 2].isLetterOrNumber() &&
+           text[end].isLetterOrNumber();
+}
+
+// The sentence broken into lines at width; each line's text start and length. Codec names stay
+// whole: a line that would end inside one ends at the space before it.
 std::vector<std::pair<int, int>> wrap(const QString& text, double width) {
     std::vector<std::pair<int, int>> lines;
     QTextLayout layout(text, sentenceFont());
@@ -49,6 +56,11 @@ std::vector<std::pair<int, int>> wrap(const QString& text, double width) {
     layout.beginLayout();
     for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
         line.setLineWidth(width);
+        const int start = line.textStart();
+        if (breaksAName(text, start + line.textLength())) {
+            const int space = static_cast<int>(text.lastIndexOf(QLatin1Char(' '), start + line.textLength() - 1));
+            if (space > start) line.setNumColumns(space + 1 - start);
+        }
         lines.emplace_back(line.textStart(), line.textLength());
     }
     layout.endLayout();
@@ -161,6 +173,12 @@ protected:
 private:
     const std::vector<Summary>& summaries_;
 };
+
+QStringList ConversionsInfoPopover::sentenceLines(const QString& sentence, double width) {
+    QStringList lines;
+    for (const auto& [start, length] : wrap(sentence, width)) lines << sentence.mid(start, length);
+    return lines;
+}
 
 ConversionsInfoPopover::ConversionsInfoPopover(std::function<void()> onDismiss, QWidget* parent)
     : QWidget(parent),

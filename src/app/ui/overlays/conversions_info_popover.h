@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include <functional>
@@ -30,6 +31,8 @@ public:
 
     static constexpr int cardWidth = 460;
     static constexpr int cardHeight = 560;
+    // A sentence as the rows break it into lines of width.
+    static QStringList sentenceLines(const QString& sentence, double width);
 
     const std::vector<Summary>& summaries() const { return summaries_; }
     ModalChrome* card() const { return card_; }

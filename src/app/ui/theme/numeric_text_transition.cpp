@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "app/ui/theme/tabular_text.h"
+
 namespace calvoro {
 
 namespace {
@@ -31,15 +33,15 @@ void NumericTextTransition::setText(const QString& text, bool animated) {
 void NumericTextTransition::paint(QPainter& painter, const QRectF& rect, int flags) const {
     const double p = progress_.value();
     if (p >= 1.0 || previous_.isEmpty()) {
-        painter.drawText(rect, flags, text_);
+        TabularText::draw(painter, rect, flags, text_);
         return;
     }
     const double opacity = painter.opacity();
     const double in = std::clamp(p, 0.0, 1.0);
     painter.setOpacity(opacity * (1 - in));
-    painter.drawText(rect.translated(0, -rollDistance * p), flags, previous_);
+    TabularText::draw(painter, rect.translated(0, -rollDistance * p), flags, previous_);
     painter.setOpacity(opacity * in);
-    painter.drawText(rect.translated(0, rollDistance * (1 - p)), flags, text_);
+    TabularText::draw(painter, rect.translated(0, rollDistance * (1 - p)), flags, text_);
     painter.setOpacity(opacity);
 }
 

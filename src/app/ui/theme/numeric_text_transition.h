@@ -21,7 +21,8 @@ public:
     // Not animated for a first value or a view that now shows something else.
     void setText(const QString& text, bool animated = true);
     bool isRolling() const { return progress_.value() < 1.0 || progress_.target() < 1.0; }
-    // Draws the text, or both texts part-way, in the painter's font and pen.
+    // Draws the text, or both texts part-way, in the painter's font and pen, with digits of one
+    // width (TabularText).
     void paint(QPainter& painter, const QRectF& rect, int flags) const;
 
 signals:

@@ -1,5 +1,6 @@
 #include "app/ui/theme/theme.h"
 
+#include <QAction>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QMenu>
@@ -22,6 +23,11 @@ constexpr std::uint32_t inkRgb = 0x161618;  // (22, 22, 24)
 double channel(double c) { return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); }
 
 QString& interFamily() {
+    static QString family;
+    return family;
+}
+
+QString& monospaceFamily() {
     static QString family;
     return family;
 }
@@ -132,6 +138,13 @@ void Theme::loadFonts() {
             if (id >= 0 && interFamily().isEmpty()) interFamily() = QFontDatabase::applicationFontFamilies(id).value(0);
         }
         if (interFamily().isEmpty()) interFamily() = QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
+        // The log's monospace family by its file, never whatever "monospace" means on this machine.
+        const QString dejavu = QStringLiteral("/usr/share/fonts/truetype/dejavu/");
+        for (const char* face : {"DejaVuSansMono.ttf", "DejaVuSansMono-Bold.ttf"}) {
+            const int id = QFontDatabase::addApplicationFont(dejavu + QLatin1String(face));
+            if (id >= 0 && monospaceFamily().isEmpty()) monospaceFamily() = QFontDatabase::applicationFontFamilies(id).value(0);
+        }
+        if (monospaceFamily().isEmpty()) monospaceFamily() = QStringLiteral("DejaVu Sans Mono");
         Symbols::loadFont();
     });
 }
@@ -146,7 +159,11 @@ QFont Theme::font(double points, QFont::Weight weight) {
 }
 
 QFont Theme::monospaceFont(double points, QFont::Weight weight) {
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    loadFonts();
+    QFont font(monospaceFamily());
+    font.setStyleHint(QFont::TypeWriter);
+    font.setFixedPitch(true);
+    font.setStyleStrategy(QFont::PreferAntialias);
     font.setPointSizeF(points * 72.0 / logicalDpi());
     font.setWeight(weight);
     return font;
@@ -237,6 +254,10 @@ void Theme::styleMenu(QMenu* menu) {
     // Menus that live on, such as the window's own, take the appearance of the moment they open.
     QObject::connect(menu, &QMenu::aboutToShow, menu, follow);
 }
+
+void Theme::markDestructive(QAction* action) { action->setProperty("destructive", true); }
+
+bool Theme::isDestructive(const QAction* action) { return action && action->property("destructive").toBool(); }
 
 QPainterPath Theme::continuousRoundedRect(const QRectF& rect, double radius) {
     QPainterPath path;

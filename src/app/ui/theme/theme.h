@@ -14,6 +14,7 @@
 #include "app/state/appearance.h"
 #include "app/ui/theme/spring.h"
 
+class QAction;
 class QMenu;
 class QPainter;
 class QWidget;
@@ -72,10 +73,12 @@ public:
     static constexpr double focusRingReach() { return focusRingGap + focusRingWidth; }
 
     // Inter (else the desktop's sans-serif) at a size in points, where a point is a logical pixel.
+    // Numbers drawn in it that must keep their width use TabularText.
     static QFont font(double points, QFont::Weight weight = QFont::Normal);
+    // DejaVu Sans Mono, loaded from its installed files: the log's monospaced text.
     static QFont monospaceFont(double points, QFont::Weight weight = QFont::Normal);
     static QFont titleFont();
-    // Loads Inter and the symbol font from their installed paths; once per process.
+    // Loads Inter, DejaVu Sans Mono and the symbol font from their installed paths; once per process.
     static void loadFonts();
 
     // The scheme and the accent fill travel down the widget tree in the palette, as the
@@ -88,6 +91,10 @@ public:
     // Gives a menu the window's look: its card colour, the accent under the chosen item,
     // rounded item highlights, in the appearance of the widget it belongs to at each opening.
     static void styleMenu(QMenu* menu);
+    // Gives a menu item the destructive role (the "destructive" property menus read). Its colour,
+    // Theme::errorText, reads as the text colour in both schemes: the status colours are greys.
+    static void markDestructive(QAction* action);
+    static bool isDestructive(const QAction* action);
 
     // A rounded rectangle with continuous (curvature-smooth) corners.
     static QPainterPath continuousRoundedRect(const QRectF& rect, double radius);

@@ -206,7 +206,7 @@ ContentView::ContentView(ConversionViewModel& viewModel, ConsoleViews console, Q
       trafficLights_(new TrafficLightVisibilityAccessor(this)),
       focusRing_(new FocusRing(this)),
       escape_(new QShortcut(QKeySequence(Qt::Key_Escape), this)) {
-    setMinimumSize(820, 640);
+    setMinimumSize(820, minimumContentHeight);
     // Holds the focus when the control that had it went away with a card.
     FocusRing::setNoRing(this);
     escape_->setContext(Qt::WindowShortcut);
@@ -313,6 +313,7 @@ void ContentView::updateLogPanel() {
         logTransition_ = new LayerTransition(logPanel_, logSpring, false, logPanel_);
         connect(logTransition_, &LayerTransition::progressChanged, this, &ContentView::relayout);
         logTransition_->enter();
+        keepRoomForLog(true);
     } else if (logPanel_ && logTransition_->isPresent()) {
         LogPanelView* leaving = logPanel_;
         // The keys leave with the panel, back to where they were before it took them, with the
@@ -326,10 +327,23 @@ void ContentView::updateLogPanel() {
         logTransition_->leave([this, leaving] {
             if (logPanel_ == leaving) logPanel_ = nullptr, logTransition_ = nullptr;
             leaving->deleteLater();
+            keepRoomForLog(false);
             relayout();
         });
     }
     relayout();
+}
+
+void ContentView::keepRoomForLog(bool present) {
+    // The log panel takes its height from the console row, which never gets less than the
+    // sidebar needs: a window too short for both grows, as a window grows to its content.
+    int least = minimumContentHeight;
+    if (present && sidebar_)
+        least = std::max(least, sidebar_->minimumSizeHint().height() + static_cast<int>(2 * rowPadding) + LogPanelView::panelHeight);
+    QWidget* top = window();
+    const int frame = top == this ? 0 : top->height() - height();
+    setMinimumHeight(least);
+    if (top != this) top->setMinimumHeight(least + frame);
 }
 
 void ContentView::updateToast() {

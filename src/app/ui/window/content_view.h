@@ -80,6 +80,7 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    static constexpr int minimumContentHeight = 640;
     class ModalLayer;
 
     static void enterModal(ModalLayer* layer, const Spring& spring);
@@ -91,6 +92,7 @@ private:
     void updateMainCard();
     void updateSidebar();
     void updateLogPanel();
+    void keepRoomForLog(bool present);
     void updateToast();
     void updateSettings();
     void updateCompress();

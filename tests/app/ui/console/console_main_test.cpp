@@ -4,6 +4,8 @@
 #include <QScrollBar>
 #include <QTest>
 
+#include <algorithm>
+#include <cmath>
 #include <set>
 
 #include "app/ui/console/accent_button.h"
@@ -145,6 +147,69 @@ TEST_F(ConsoleMainTest, TenThousandJobsKeepOnlyTheRowsOnScreen) {
         const auto last = std::max_element(shown.begin(), shown.end(), [](ConsoleRow* a, ConsoleRow* b) { return a->y() < b->y(); });
         EXPECT_EQ((*last)->job().fileName, "file-9999.csv");
         EXPECT_EQ((*last)->geometry().bottom() + 1, view->jobList()->viewport()->height());
+    });
+}
+
+TEST_F(ConsoleMainTest, TheSearchFieldIsFaintlyLightInDarkAndLightGreyInLightAfterEverySwitch) {
+    onMain([&] {
+        QWidget* frame = view->searchField()->parentWidget();
+        auto fill = [&] {
+            const QImage image = view->grab().toImage();
+            const QPoint inside = frame->mapTo(view, QPoint(frame->width() - 24, frame->height() / 2));
+            const QPoint outside = frame->mapTo(view, QPoint(frame->width() / 2, -4));
+            return std::pair{QColor(image.pixel(inside)), QColor(image.pixel(outside))};
+        };
+        for (ColorScheme scheme : {ColorScheme::light, ColorScheme::dark, ColorScheme::light, ColorScheme::dark}) {
+            Theme::applyAppearance(host.get(), scheme, AccentChoice::paper);
+            const auto [field, behind] = fill();
+            if (scheme == ColorScheme::dark) {
+                // White at 0.035, faded by 0.7, over what is behind it.
+                const int expected = behind.red() + static_cast<int>(std::lround((255 - behind.red()) * 0.035 * 0.7));
+                EXPECT_NEAR(field.red(), expected, 2);
+                EXPECT_GE(field.red(), behind.red());
+            } else {
+                EXPECT_EQ(field, QColor(241, 241, 242));
+            }
+        }
+    });
+}
+
+TEST_F(ConsoleMainTest, RowsOfTwoLinesStackWithoutGapsAndTheListStaysVirtualised) {
+    std::vector<std::filesystem::path> files;
+    for (int i = 0; i < 2000; ++i) {
+        const std::string name = i % 3 == 0 ? "file-" + std::to_string(i) +
+                                                  " with a name long enough to need a second line in the list of jobs.csv"
+                                            : "file-" + std::to_string(i) + ".csv";
+        files.push_back(file(name));
+    }
+    onMain([&] {
+        model->addFiles(files);
+        ConsoleJobList* list = view->jobList();
+        const int width = list->viewport()->width();
+        int total = 0, tall = 0;
+        for (const auto& job : model->jobs()) {
+            const int height = ConsoleRow::heightFor(job, width);
+            total += height;
+            tall += height > ConsoleRow::rowHeight ? 1 : 0;
+        }
+        EXPECT_GT(tall, 600) << "every third name takes two lines";
+        EXPECT_EQ(list->contentHeight(), total);
+        QScrollBar* bar = list->verticalScrollBar();
+        EXPECT_EQ(bar->maximum(), total - list->viewport()->height());
+        const int onScreen = list->viewport()->height() / ConsoleRow::rowHeight + 2;
+        for (int step = 0; step <= 20; ++step) {
+            bar->setValue(bar->maximum() * step / 20);
+            EXPECT_LE(list->rowWidgetCount(), onScreen);
+            auto shown = list->shownRows();
+            std::sort(shown.begin(), shown.end(), [](ConsoleRow* a, ConsoleRow* b) { return a->y() < b->y(); });
+            ASSERT_FALSE(shown.empty());
+            EXPECT_LE(shown.front()->y(), 0);
+            EXPECT_GE(shown.back()->geometry().bottom() + 1, list->viewport()->height());
+            for (size_t i = 0; i + 1 < shown.size(); ++i) {
+                EXPECT_EQ(shown[i]->geometry().bottom() + 1, shown[i + 1]->y()) << "rows meet, neither gap nor overlap";
+                EXPECT_EQ(shown[i]->height(), ConsoleRow::heightFor(shown[i]->job(), width));
+            }
+        }
     });
 }
 

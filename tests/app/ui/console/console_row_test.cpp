@@ -75,7 +75,12 @@ TEST_F(ConsoleRowTest, ConvertingFreezesThePillAndTheRemoveButton) {
         EXPECT_FALSE(row.pills()->hasMenu());
         EXPECT_EQ(row.pills()->toolTip(), "Converting…");
         EXPECT_FALSE(row.removeButton()->isEnabled());
+        row.removeButton()->setShown(true);
+        const double dimmed = row.removeButton()->iconColor().alphaF();
         row.setJob(job("clip.mov", SupportedFormat::mov, ConversionStatus::failed));
+        row.removeButton()->setShown(true);
+        EXPECT_NEAR(dimmed, row.removeButton()->iconColor().alphaF() * RowRemoveButton::disabledOpacity, 0.01)
+            << "a disabled remove button is drawn dimmed";
         EXPECT_TRUE(row.pills()->hasMenu()) << "a failed job keeps its menu";
         EXPECT_EQ(row.pills()->toolTip(), "Choose the output format");
         EXPECT_TRUE(row.removeButton()->isEnabled());
@@ -160,6 +165,8 @@ TEST_F(ConsoleRowTest, ContextMenuListsRevealsOnlyForWhatExists) {
         row.setJob(svg);
         menu.reset(row.makeContextMenu(nullptr));
         EXPECT_EQ(menuTexts(menu.get()).mid(0, 3), (QStringList{"Show Source in Files", "Show Converted File", "-"}));
+        for (QAction* action : menu->actions())
+            EXPECT_EQ(Theme::isDestructive(action), action->text() == "Remove") << action->text().toStdString();
     });
 }
 
@@ -252,6 +259,68 @@ TEST_F(ConsoleRowTest, AFadingRowDrawsItsChildrenAtItsOwnOpacity) {
         row.setOpacity(1.0);
         EXPECT_EQ(darkest(), opaque);
     });
+}
+
+TEST_F(ConsoleRowTest, LongNamesAndFailuresTakeTwoLinesAndTheRowGrowsToHoldThem) {
+    onMain([&] {
+        const std::string longName = "A very long file name from the holiday trip to the seaside in summer 2024, "
+                                     "with every photo of the last evening on the beach.png";
+        auto shortJob = job("photo.png", SupportedFormat::png);
+        auto longJob = job(longName, SupportedFormat::png);
+        EXPECT_EQ(ConsoleRow::heightFor(shortJob, 720), ConsoleRow::rowHeight);
+        const int twoLineName = ConsoleRow::heightFor(longJob, 720);
+        EXPECT_GT(twoLineName, ConsoleRow::rowHeight);
+
+        ConsoleRow row(*model, longJob, host.get());
+        row.resize(720, twoLineName);
+        const QStringList name = row.nameLines();
+        ASSERT_EQ(name.size(), 2);
+        EXPECT_TRUE(name.front().startsWith("A very long")) << name.join('|').toStdString();
+        EXPECT_TRUE(name.back().endsWith("beach.png")) << "cut in the middle: " << name.join('|').toStdString();
+        EXPECT_TRUE(name.join("").contains(QChar(0x2026)));
+
+        // A failure message takes a second line, cut at its end when even that is not enough.
+        longJob.status = ConversionStatus::failed;
+        longJob.errorMessage = "Could not read the source file. It may be corrupted or in an unsupported variant. " +
+                               std::string(200, 'x');
+        const int failed = ConsoleRow::heightFor(longJob, 720);
+        EXPECT_GT(failed, twoLineName);
+        row.setJob(longJob);
+        row.resize(720, failed);
+        const QStringList detail = row.detailLines();
+        ASSERT_EQ(detail.size(), 2);
+        EXPECT_TRUE(detail.front().startsWith("Could not read the source file."));
+        EXPECT_TRUE(detail.back().endsWith(QChar(0x2026)));
+        // A short failure stays on one line.
+        shortJob.status = ConversionStatus::failed;
+        shortJob.errorMessage = "The file is damaged";
+        EXPECT_EQ(ConsoleRow::heightFor(shortJob, 720), ConsoleRow::rowHeight);
+        // A narrower row needs the second line sooner.
+        EXPECT_GE(ConsoleRow::heightFor(job("Quarterly report for the board.txt", SupportedFormat::txt), 480),
+                  ConsoleRow::heightFor(job("Quarterly report for the board.txt", SupportedFormat::txt), 1200));
+    });
+}
+
+TEST_F(ConsoleRowTest, AFinishedJobsFadingBarStaysWhereItWasClearOfThePillsAndTheRemoveButton) {
+    std::unique_ptr<ConsoleRow> row;
+    auto j = job("clip.png", SupportedFormat::png, ConversionStatus::converting);
+    j.progress = 0.9;
+    // The progress cell: a 90-point bar, 10 points, a 34-point percentage, at the row's end.
+    const int barLeft = 720 - 16 - (90 + 10 + 34);
+    onMain([&] {
+        row = std::make_unique<ConsoleRow>(*model, j, host.get());
+        row->resize(720, ConsoleRow::rowHeight);
+        row->show();
+        j.status = ConversionStatus::completed;
+        j.progress = 1;
+        row->setJob(j);
+        ASSERT_LT(row->statusTransition(), 1.0);
+        EXPECT_LT(row->removeButton()->geometry().right(), barLeft);
+        EXPECT_LT(row->pills()->geometry().right(), barLeft);
+    });
+    // Once the bar has gone, the remove button and the pills move up to the narrower cell.
+    ASSERT_TRUE(testing::waitUntil([&] { return row->removeButton()->x() > barLeft; }));
+    onMain([&] { row.reset(); });
 }
 
 TEST_F(ConsoleRowTest, OnlyPicturesVideosAndPdfsAskForAThumbnail) {

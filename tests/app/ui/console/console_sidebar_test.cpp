@@ -4,6 +4,7 @@
 #include <QTest>
 
 #include "app/ui/controls/chrome_icon_button.h"
+#include "app/ui/console/console_card.h"
 #include "app/ui/console/console_sidebar.h"
 #include "app/ui/console/console_test_support.h"
 #include "app/ui/console/sidebar_add_footer.h"
@@ -215,6 +216,23 @@ TEST_F(ConsoleSidebarTest, LinksGearAndFooterOpenWhatTheyName) {
         EXPECT_EQ(sidebar->findChildren<FullScreenTrafficLights*>().size(), 0);
         model->setIsFullScreen(true);
         EXPECT_EQ(sidebar->findChildren<FullScreenTrafficLights*>().size(), 1);
+    });
+}
+
+TEST_F(ConsoleSidebarTest, BothCardsKeepTheirRoundCornersAtScaleOne) {
+    show();
+    onMain([&] {
+        const auto cards = sidebar->findChildren<ConsoleCard*>();
+        ASSERT_EQ(cards.size(), 2);
+        for (ConsoleCard* card : cards) {
+            QImage image(card->size(), QImage::Format_ARGB32_Premultiplied);
+            image.fill(Qt::transparent);
+            card->render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+            const int w = image.width() - 1, h = image.height() - 1;
+            for (const QPoint corner : {QPoint(0, 0), QPoint(w, 0), QPoint(0, h), QPoint(w, h)})
+                EXPECT_EQ(qAlpha(image.pixel(corner)), 0) << "corner " << corner.x() << "," << corner.y();
+            EXPECT_EQ(qAlpha(image.pixel(w / 2, h - 1)), 255);
+        }
     });
 }
 

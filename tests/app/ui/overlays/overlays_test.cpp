@@ -129,5 +129,18 @@ TEST_F(OverlaysTest, ConversionsCardListsSixCategoriesAndClosesFromOutsideOrItsB
     });
 }
 
+TEST_F(OverlaysTest, ACodecsNameNeverBreaksAcrossLines) {
+    onMain([&] {
+        const QString sentence = QStringLiteral("MP4, MOV, and M4V all interconvert, and any video can become an animated GIF or "
+                                                "have its audio saved as M4A. AVI can be opened when it uses a codec this system "
+                                                "can decode (like MJPEG or H.264).");
+        for (int width = 120; width <= 420; ++width) {
+            const QStringList lines = ConversionsInfoPopover::sentenceLines(sentence, width);
+            EXPECT_EQ(lines.join(QString()), sentence) << width;
+            for (const QString& line : lines) EXPECT_FALSE(line.trimmed().endsWith("H.")) << width;
+        }
+    });
+}
+
 }  // namespace
 }  // namespace calvoro

@@ -1,15 +1,21 @@
 #include <gtest/gtest.h>
 
 #include <QColor>
+#include <QFontInfo>
+#include <QFontMetricsF>
+#include <QImage>
+#include <QPainter>
 #include <QTest>
 #include <QWidget>
 
+#include <algorithm>
 #include <string_view>
 
 #include "app/state/accent_choice.h"
 #include "app/state/screenshot_mode.h"
 #include "app/ui/theme/spring.h"
 #include "app/ui/theme/symbols.h"
+#include "app/ui/theme/tabular_text.h"
 #include "app/ui/theme/theme.h"
 #include "platform/qt/main_thread.h"
 
@@ -140,6 +146,52 @@ TEST(SymbolsTest, EveryNameTheViewsUseHasAGlyph) {
         }
         EXPECT_FALSE(Symbols::codepoint("sparkles"));
         EXPECT_FALSE(Symbols::hasGlyph("sparkles"));
+    });
+}
+
+TEST(ThemeFonts, NumbersUseTheWindowsFontWithDigitsOfOneWidth) {
+    qtmain::runOnMain([] {
+        const QFont font = Theme::font(11.5);
+        EXPECT_EQ(QFontInfo(font).family(), QFontInfo(Theme::font(13)).family()) << "never another family for numbers";
+        // Inter's digits differ in width; in cells each takes the widest's.
+        const QFontMetricsF metrics(font);
+        EXPECT_LT(metrics.horizontalAdvance(QStringLiteral("1111")), metrics.horizontalAdvance(QStringLiteral("0000")));
+        const double cell = TabularText::digitCell(font);
+        EXPECT_DOUBLE_EQ(TabularText::width(font, QStringLiteral("1111")), 4 * cell);
+        EXPECT_DOUBLE_EQ(TabularText::width(font, QStringLiteral("1.5 MB")), TabularText::width(font, QStringLiteral("8.0 MB")));
+        EXPECT_DOUBLE_EQ(TabularText::width(font, QStringLiteral(" MB")), metrics.horizontalAdvance(QStringLiteral(" MB")));
+        const QString cut = TabularText::elided(font, QStringLiteral("12,345 files converted"), 4 * cell);
+        EXPECT_TRUE(cut.endsWith(QChar(0x2026)));
+        EXPECT_LE(TabularText::width(font, cut), 4 * cell);
+        // A "1" drawn in its cell stands in the middle of it, where an "8" stands.
+        QImage one(64, 32, QImage::Format_ARGB32), eight(64, 32, QImage::Format_ARGB32);
+        auto draw = [&](QImage& image, const QString& text) {
+            image.fill(Qt::white);
+            QPainter painter(&image);
+            painter.setFont(Theme::font(20));
+            painter.setPen(Qt::black);
+            TabularText::draw(painter, QRectF(0, 0, 64, 32), Qt::AlignLeft | Qt::AlignVCenter, text);
+        };
+        auto inkCentre = [](const QImage& image) {
+            double sum = 0, count = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    if (qGray(image.pixel(x, y)) < 128) sum += x, ++count;
+            return sum / std::max(1.0, count);
+        };
+        draw(one, QStringLiteral("1"));
+        draw(eight, QStringLiteral("8"));
+        EXPECT_NEAR(inkCentre(one), inkCentre(eight), 1.5);
+    });
+}
+
+TEST(ThemeFonts, TheLogsMonospaceIsDejaVuSansMonoNamedExactly) {
+    qtmain::runOnMain([] {
+        const QFont mono = Theme::monospaceFont(11);
+        EXPECT_EQ(mono.family(), "DejaVu Sans Mono");
+        EXPECT_EQ(QFontInfo(mono).family(), "DejaVu Sans Mono");
+        EXPECT_TRUE(QFontInfo(mono).fixedPitch());
+        EXPECT_EQ(QFontInfo(Theme::monospaceFont(11, QFont::Bold)).family(), "DejaVu Sans Mono");
     });
 }
 

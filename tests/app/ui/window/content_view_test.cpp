@@ -9,6 +9,8 @@
 #include <QTest>
 
 #include "app/ui/compress_sheet/compress_sheet.h"
+#include "app/ui/console/console_sidebar.h"
+#include "app/ui/console/console_view.h"
 #include "app/ui/window/content_view.h"
 #include "app/ui/overlays/conversions_info_popover.h"
 #include "app/ui/overlays/drop_overlay.h"
@@ -253,6 +255,27 @@ TEST_F(ContentViewTest, LogPanelComesBackUnfiltered) {
         EXPECT_TRUE(view->logPanel()->searchText().isEmpty());
         EXPECT_FALSE(view->logPanel()->filterLevel());
     });
+}
+
+TEST_F(ContentViewTest, WithTheLogPanelOpenTheWindowLeavesTheSidebarItsHeight) {
+    onMain([&] {
+        delete view;
+        view = new ContentView(*model, consoleViews(), host.get());
+        host->resize(820, 640);
+        view->resize(820, 640);
+        model->setShowLogPanel(true);
+    });
+    ASSERT_TRUE(waitUntil([&] { return view->logPanel() && view->logPanel()->y() + LogPanelView::panelHeight <= view->height(); }));
+    onMain([&] {
+        QWidget* sidebar = view->findChild<ConsoleSidebar*>();
+        ASSERT_TRUE(sidebar);
+        EXPECT_GE(sidebar->height(), sidebar->minimumSizeHint().height()) << "the library rows keep their height";
+        EXPECT_GT(view->height(), 640);
+        EXPECT_GE(host->minimumHeight(), view->height());
+        model->setShowLogPanel(false);
+    });
+    ASSERT_TRUE(waitUntil([&] { return !view->logPanel(); }));
+    onMain([&] { EXPECT_EQ(view->minimumHeight(), 640); });
 }
 
 TEST_F(ContentViewTest, OpenPanelResetsItsCategoryWhetherCancelledOrNot) {
