@@ -173,12 +173,22 @@ private:
 
 class XzEncoder final : public ByteSink {
 public:
-    explicit XzEncoder(ByteSink& to) : to_(to), output_(kInputBuffer) {
-        if (lzma_easy_encoder(&s_, LzmaCodec::defaultPreset, LZMA_CHECK_CRC64) != LZMA_OK) throw std::bad_alloc();
+    XzEncoder(ByteSink& to, const CancellationToken& cancellation, uint32_t threads, uint32_t preset)
+        : to_(to), cancellation_(cancellation), output_(kInputBuffer) {
+        lzma_mt mt{};
+        mt.preset = preset;
+        mt.check = LZMA_CHECK_CRC64;
+        mt.block_size = LzmaCodec::encoderBlockSize;
+        mt.threads = LzmaCodec::encoderThreads(threads, preset);
+        lzma_ret rc = lzma_stream_encoder_mt(&s_, &mt);
+        if (rc == LZMA_MEM_ERROR) throw std::bad_alloc();
+        if (rc != LZMA_OK) throw StreamError(Kind::damaged, rc);
     }
     ~XzEncoder() override { lzma_end(&s_); }
 
     void write(std::span<const uint8_t> bytes) override {
+        // A piece waits only while every thread has a block: the check comes at least that often.
+        cancellation_.throwIfCancelled();
         s_.next_in = bytes.data();
         s_.avail_in = bytes.size();
         while (s_.avail_in > 0) run(LZMA_RUN);
@@ -203,6 +213,7 @@ private:
     }
 
     ByteSink& to_;
+    const CancellationToken cancellation_;
     std::vector<uint8_t> output_;
     lzma_stream s_ = LZMA_STREAM_INIT;
 };
@@ -285,7 +296,9 @@ private:
 std::unique_ptr<ByteSource> gzipDecoder(ByteSource& from) { return std::make_unique<GzipDecoder>(from); }
 std::unique_ptr<ByteSource> xzDecoder(ByteSource& from) { return std::make_unique<XzDecoder>(from); }
 std::unique_ptr<ByteSink> gzipEncoder(ByteSink& to) { return std::make_unique<GzipEncoder>(to); }
-std::unique_ptr<ByteSink> xzEncoder(ByteSink& to) { return std::make_unique<XzEncoder>(to); }
+std::unique_ptr<ByteSink> xzEncoder(ByteSink& to, const CancellationToken& cancellation, uint32_t threads, uint32_t preset) {
+    return std::make_unique<XzEncoder>(to, cancellation, threads, preset);
+}
 std::unique_ptr<ByteSource> rawDeflateDecoder(ByteSource& from) { return std::make_unique<RawInflater>(from); }
 std::unique_ptr<ByteSink> rawDeflateEncoder(ByteSink& to, int level) { return std::make_unique<RawDeflater>(to, level); }
 
