@@ -27,8 +27,8 @@ public:
     // One stream, its blocks compressed on `threads` threads (0: the processors this process may
     // use, at most encoderThreadLimit), byte for byte what the bzip2 tool writes at that block size
     // whatever the threads. Blocks not yet written hold at most encoderBlockBudget bytes, and each
-    // thread the library's 7.5 MB at block size 9. A cancelled token stops it at the next block
-    // with CancellationError.
+    // thread the library's 7.5 MB at block size 9. A cancelled token stops it at the next block,
+    // or while it waits for blocks, with CancellationError.
     static std::unique_ptr<ByteSink> encoder(ByteSink& to, int blockSize100k, const CancellationToken& cancellation = {},
                                              int threads = 0);
     static constexpr int encoderThreadLimit = 16;

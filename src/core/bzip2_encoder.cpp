@@ -134,7 +134,7 @@ public:
           cutter_(level),
           work_(
               threads, BZip2::encoderBlockBudget, [this](std::span<const uint8_t> block) { return compress(block); },
-              [this](std::span<const uint8_t> stream) { join(stream); }) {
+              [this](std::span<const uint8_t> stream) { join(stream); }, cancellation) {
         out_.put('B', 8);
         out_.put('Z', 8);
         out_.put('h', 8);

@@ -4,8 +4,8 @@
 
 namespace calvoro {
 
-OrderedWork::OrderedWork(int threads, size_t budget, Work work, Deliver deliverTo)
-    : budget_(budget), work_(std::move(work)), deliver_(std::move(deliverTo)) {
+OrderedWork::OrderedWork(int threads, size_t budget, Work work, Deliver deliverTo, CancellationToken cancellation)
+    : budget_(budget), work_(std::move(work)), deliver_(std::move(deliverTo)), cancellation_(std::move(cancellation)) {
     const int n = std::max(threads, 1);
     threads_.reserve(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i) threads_.emplace_back([this] { run(); });
@@ -55,7 +55,8 @@ void OrderedWork::deliver(bool everything) {
     while (!slots_.empty()) {
         if (!slots_.front()->done) {
             if (!everything && held_ <= budget_) return;
-            finished_.wait(lock);
+            Slot* front = slots_.front().get();
+            if (!finished_.wait(lock, cancellation_.stopToken(), [front] { return front->done; })) throw CancellationError();
             continue;
         }
         std::unique_ptr<Slot> slot = std::move(slots_.front());

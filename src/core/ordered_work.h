@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "core/cancellation.h"
+
 namespace calvoro {
 
 class OrderedWork {
@@ -23,8 +25,8 @@ public:
     using Deliver = std::function<void(std::span<const uint8_t>)>;
 
     // budget: the bytes that blocks not yet delivered may hold, given and made; a block larger
-    // than that still goes through, alone.
-    OrderedWork(int threads, size_t budget, Work work, Deliver deliverTo);
+    // than that still goes through, alone. A cancelled token ends any wait with CancellationError.
+    OrderedWork(int threads, size_t budget, Work work, Deliver deliverTo, CancellationToken cancellation = {});
     // Drops what was not delivered; waits only for the blocks being worked on.
     ~OrderedWork();
     OrderedWork(const OrderedWork&) = delete;
@@ -50,9 +52,10 @@ private:
     const size_t budget_;
     const Work work_;
     const Deliver deliver_;
+    const CancellationToken cancellation_;
     std::mutex mutex_;
     std::condition_variable queued_;
-    std::condition_variable finished_;
+    std::condition_variable_any finished_;
     std::deque<std::unique_ptr<Slot>> slots_;  // in order of submission, until delivered
     std::deque<Slot*> waiting_;                // not yet taken by a worker
     size_t held_ = 0;

@@ -180,6 +180,8 @@ public:
         mt.check = LZMA_CHECK_CRC64;
         mt.block_size = LzmaCodec::encoderBlockSize;
         mt.threads = LzmaCodec::encoderThreads(threads, preset);
+        // Waiting for a block returns now and then (as LZMA_OK), so that a cancellation is seen.
+        mt.timeout = 200;
         lzma_ret rc = lzma_stream_encoder_mt(&s_, &mt);
         if (rc == LZMA_MEM_ERROR) throw std::bad_alloc();
         if (rc != LZMA_OK) throw StreamError(Kind::damaged, rc);
@@ -187,8 +189,6 @@ public:
     ~XzEncoder() override { lzma_end(&s_); }
 
     void write(std::span<const uint8_t> bytes) override {
-        // A piece waits only while every thread has a block: the check comes at least that often.
-        cancellation_.throwIfCancelled();
         s_.next_in = bytes.data();
         s_.avail_in = bytes.size();
         while (s_.avail_in > 0) run(LZMA_RUN);
@@ -202,6 +202,7 @@ public:
 private:
     // One step; true once the stream has ended.
     bool run(lzma_action action) {
+        cancellation_.throwIfCancelled();
         s_.next_out = output_.data();
         s_.avail_out = output_.size();
         lzma_ret rc = lzma_code(&s_, action);

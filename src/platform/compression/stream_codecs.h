@@ -29,7 +29,7 @@ std::unique_ptr<ByteSource> xzDecoder(ByteSource& from);
 std::unique_ptr<ByteSink> gzipEncoder(ByteSink& to);
 // One xz stream (CRC-64) in blocks of LzmaCodec::encoderBlockSize compressed on `threads` threads
 // (0: as many as the processors this process may use and the memory budget allow), the same
-// bytes whatever the threads. A cancelled token stops it at the next piece written with
+// bytes whatever the threads. A cancelled token stops it within a fraction of a second with
 // CancellationError; the blocks under way are dropped.
 std::unique_ptr<ByteSink> xzEncoder(ByteSink& to, const CancellationToken& cancellation = {}, uint32_t threads = 0,
                                     uint32_t preset = LzmaCodec::defaultPreset);
