@@ -156,6 +156,8 @@ TEST(LzmaCodec, ThreadedBlocksGiveTheSameBytesWhateverTheThreads) {
     EXPECT_EQ(back, data);
     EXPECT_GE(LzmaCodec::encoderThreads(0), 1u);
     EXPECT_EQ(LzmaCodec::encoderThreads(1), 1u);
+    // The memory budget holds four threads at preset 6, however many processors there are.
+    EXPECT_EQ(LzmaCodec::encoderThreads(64), 4u);
     if (haveTool("xz")) {
         TempDir dir;
         writeFile(dir / "t.xz", one);
