@@ -32,6 +32,7 @@ public:
     OrderedWork(const OrderedWork&) = delete;
     OrderedWork& operator=(const OrderedWork&) = delete;
 
+    // Both from one thread, the one that delivers.
     // Queues a block, then delivers the finished ones at the front, waiting for them while the
     // budget is exceeded. A failure of the work is rethrown here when its block's turn comes.
     void submit(std::vector<uint8_t> block);
