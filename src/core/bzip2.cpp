@@ -34,7 +34,11 @@ const std::optional<Symbols>& loadedSymbols() {
             auto init = reinterpret_cast<Symbols::DecompressInit>(::dlsym(handle, "BZ2_bzDecompressInit"));
             auto step = reinterpret_cast<Symbols::Decompress>(::dlsym(handle, "BZ2_bzDecompress"));
             auto end = reinterpret_cast<Symbols::DecompressEnd>(::dlsym(handle, "BZ2_bzDecompressEnd"));
-            if (compress && decompress && init && step && end) return Symbols{compress, decompress, init, step, end};
+            auto encodeInit = reinterpret_cast<Symbols::CompressInit>(::dlsym(handle, "BZ2_bzCompressInit"));
+            auto encodeStep = reinterpret_cast<Symbols::Compress>(::dlsym(handle, "BZ2_bzCompress"));
+            auto encodeEnd = reinterpret_cast<Symbols::CompressEnd>(::dlsym(handle, "BZ2_bzCompressEnd"));
+            if (compress && decompress && init && step && end && encodeInit && encodeStep && encodeEnd)
+                return Symbols{compress, decompress, init, step, end, encodeInit, encodeStep, encodeEnd};
         }
         return std::nullopt;
     }();

@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -124,6 +126,35 @@ size_t blockEnd(std::span<const uint8_t> stream, uint32_t crc) {
     compressionFailed(BZ_DATA_ERROR);
 }
 
+// Memory lent to the library for one block at a time and kept for the next: fresh pages for its
+// 7.5 MB of tables on every block cost more than a third again of the compression itself.
+class Scratch {
+public:
+    static void* allocate(void* self, int items, int size) {
+        auto& chunks = static_cast<Scratch*>(self)->chunks_;
+        const size_t bytes = static_cast<size_t>(items) * static_cast<size_t>(size);
+        for (auto& c : chunks)
+            if (!c.lent && c.size == bytes) {
+                c.lent = true;
+                return c.data.get();
+            }
+        chunks.push_back({std::make_unique_for_overwrite<uint8_t[]>(bytes), bytes, true});
+        return chunks.back().data.get();
+    }
+    static void release(void* self, void* data) {
+        for (auto& c : static_cast<Scratch*>(self)->chunks_)
+            if (c.data.get() == data) c.lent = false;
+    }
+
+private:
+    struct Chunk {
+        std::unique_ptr<uint8_t[]> data;
+        size_t size;
+        bool lent;
+    };
+    std::vector<Chunk> chunks_;
+};
+
 class ParallelEncoder final : public ByteSink {
 public:
     ParallelEncoder(const bzip2::Symbols& s, ByteSink& to, int level, const CancellationToken& cancellation, int threads)
@@ -175,17 +206,40 @@ private:
         work_.submit(std::exchange(block_, std::move(next)));
     }
 
-    // On a worker: the block as a stream of its own.
-    std::vector<uint8_t> compress(std::span<const uint8_t> block) const {
+    // On a worker: the block as a stream of its own, as the library's whole-buffer call makes it.
+    std::vector<uint8_t> compress(std::span<const uint8_t> block) {
         const uint64_t capacity = block.size() + block.size() / 100 + 1024;
         if (capacity > std::numeric_limits<unsigned int>::max()) compressionFailed(BZ_OUTBUFF_FULL);
-        std::vector<uint8_t> out(static_cast<size_t>(capacity));
-        unsigned int length = static_cast<unsigned int>(capacity);
-        int rc = s_.compress(reinterpret_cast<char*>(out.data()), &length, reinterpret_cast<char*>(const_cast<uint8_t*>(block.data())),
-                             static_cast<unsigned int>(block.size()), level_, 0, 30);
+        std::unique_ptr<Scratch> scratch = takeScratch();
+        bz_stream stream{};
+        stream.bzalloc = &Scratch::allocate;
+        stream.bzfree = &Scratch::release;
+        stream.opaque = scratch.get();
+        int rc = s_.encodeInit(&stream, level_, 0, 30);
         if (rc != BZ_OK) compressionFailed(rc);
-        out.resize(length);
+        std::vector<uint8_t> out(static_cast<size_t>(capacity));
+        stream.next_in = reinterpret_cast<char*>(const_cast<uint8_t*>(block.data()));
+        stream.avail_in = static_cast<unsigned int>(block.size());
+        stream.next_out = reinterpret_cast<char*>(out.data());
+        stream.avail_out = static_cast<unsigned int>(capacity);
+        rc = s_.encodeStep(&stream, BZ_FINISH);
+        s_.encodeEnd(&stream);
+        giveBack(std::move(scratch));
+        if (rc != BZ_STREAM_END) compressionFailed(rc == BZ_FINISH_OK ? BZ_OUTBUFF_FULL : rc);
+        out.resize(capacity - stream.avail_out);
         return out;
+    }
+
+    std::unique_ptr<Scratch> takeScratch() {
+        std::lock_guard lock(scratchMutex_);
+        if (spare_.empty()) return std::make_unique<Scratch>();
+        auto s = std::move(spare_.back());
+        spare_.pop_back();
+        return s;
+    }
+    void giveBack(std::unique_ptr<Scratch> s) {
+        std::lock_guard lock(scratchMutex_);
+        spare_.push_back(std::move(s));
     }
 
     // On the writing thread, in order: the block's bits go after the ones before it.
@@ -211,6 +265,8 @@ private:
     BitWriter out_;
     uint32_t combinedCrc_ = 0;
     std::vector<uint8_t> block_;
+    std::mutex scratchMutex_;
+    std::vector<std::unique_ptr<Scratch>> spare_;  // one a thread at most
     OrderedWork work_;  // last: its threads stop before the rest goes
 };
 

@@ -12,6 +12,9 @@ struct Symbols {
     using DecompressInit = int (*)(bz_stream*, int, int);
     using Decompress = int (*)(bz_stream*);
     using DecompressEnd = int (*)(bz_stream*);
+    using CompressInit = int (*)(bz_stream*, int, int, int);
+    using Compress = int (*)(bz_stream*, int);
+    using CompressEnd = int (*)(bz_stream*);
 
     BuffCompress compress;
     BuffDecompress decompress;
@@ -19,6 +22,10 @@ struct Symbols {
     DecompressInit streamInit;
     Decompress streamDecompress;
     DecompressEnd streamEnd;
+    // The threaded encoder's, which lend the library memory it keeps from block to block.
+    CompressInit encodeInit;
+    Compress encodeStep;
+    CompressEnd encodeEnd;
 };
 
 // Loaded once; null when the library is absent (or its absence is simulated).
