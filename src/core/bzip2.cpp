@@ -11,33 +11,16 @@
 #include <optional>
 #include <string>
 
+#include "core/bzip2_library.h"
 #include "core/conversion_error.h"
 #include "core/text_util.h"
 
 namespace calvoro {
 
+using bzip2::Symbols;
+using bzip2::symbols;
+
 namespace {
-
-using BuffCompress = int (*)(char*, unsigned int*, char*, unsigned int, int, int, int);
-using BuffDecompress = int (*)(char*, unsigned int*, char*, unsigned int, int, int);
-using DecompressInit = int (*)(bz_stream*, int, int);
-using Decompress = int (*)(bz_stream*);
-using DecompressEnd = int (*)(bz_stream*);
-using CompressInit = int (*)(bz_stream*, int, int, int);
-using Compress = int (*)(bz_stream*, int);
-using CompressEnd = int (*)(bz_stream*);
-
-struct Symbols {
-    BuffCompress compress;
-    BuffDecompress decompress;
-    // The stream functions decode concatenated streams, which the whole-buffer call stops short of.
-    DecompressInit streamInit;
-    Decompress streamDecompress;
-    DecompressEnd streamEnd;
-    CompressInit encodeInit;
-    Compress encodeStep;
-    CompressEnd encodeEnd;
-};
 
 std::atomic<bool> simulatedAbsence{false};
 
@@ -46,26 +29,20 @@ const std::optional<Symbols>& loadedSymbols() {
         for (const char* path : {"libbz2.so.1.0", "libbz2.so.1", "libbz2.so"}) {
             void* handle = ::dlopen(path, RTLD_NOW);
             if (!handle) continue;
-            auto compress = reinterpret_cast<BuffCompress>(::dlsym(handle, "BZ2_bzBuffToBuffCompress"));
-            auto decompress = reinterpret_cast<BuffDecompress>(::dlsym(handle, "BZ2_bzBuffToBuffDecompress"));
-            auto init = reinterpret_cast<DecompressInit>(::dlsym(handle, "BZ2_bzDecompressInit"));
-            auto step = reinterpret_cast<Decompress>(::dlsym(handle, "BZ2_bzDecompress"));
-            auto end = reinterpret_cast<DecompressEnd>(::dlsym(handle, "BZ2_bzDecompressEnd"));
-            auto encodeInit = reinterpret_cast<CompressInit>(::dlsym(handle, "BZ2_bzCompressInit"));
-            auto encodeStep = reinterpret_cast<Compress>(::dlsym(handle, "BZ2_bzCompress"));
-            auto encodeEnd = reinterpret_cast<CompressEnd>(::dlsym(handle, "BZ2_bzCompressEnd"));
+            auto compress = reinterpret_cast<Symbols::BuffCompress>(::dlsym(handle, "BZ2_bzBuffToBuffCompress"));
+            auto decompress = reinterpret_cast<Symbols::BuffDecompress>(::dlsym(handle, "BZ2_bzBuffToBuffDecompress"));
+            auto init = reinterpret_cast<Symbols::DecompressInit>(::dlsym(handle, "BZ2_bzDecompressInit"));
+            auto step = reinterpret_cast<Symbols::Decompress>(::dlsym(handle, "BZ2_bzDecompress"));
+            auto end = reinterpret_cast<Symbols::DecompressEnd>(::dlsym(handle, "BZ2_bzDecompressEnd"));
+            auto encodeInit = reinterpret_cast<Symbols::CompressInit>(::dlsym(handle, "BZ2_bzCompressInit"));
+            auto encodeStep = reinterpret_cast<Symbols::Compress>(::dlsym(handle, "BZ2_bzCompress"));
+            auto encodeEnd = reinterpret_cast<Symbols::CompressEnd>(::dlsym(handle, "BZ2_bzCompressEnd"));
             if (compress && decompress && init && step && end && encodeInit && encodeStep && encodeEnd)
                 return Symbols{compress, decompress, init, step, end, encodeInit, encodeStep, encodeEnd};
         }
         return std::nullopt;
     }();
     return symbols;
-}
-
-const Symbols* symbols() {
-    if (simulatedAbsence.load()) return nullptr;
-    const auto& s = loadedSymbols();
-    return s ? &*s : nullptr;
 }
 
 constexpr uint64_t kFourGiB = 4294967296ULL;
@@ -141,48 +118,15 @@ private:
     bool ended_ = false;
 };
 
-class Encoder final : public ByteSink {
-public:
-    Encoder(const Symbols& s, ByteSink& to, int blockSize100k) : s_(s), to_(to), output_(kStreamBuffer) {
-        int rc = s_.encodeInit(&stream_, blockSize100k, 0, 30);
-        if (rc != BZ_OK) throw ConversionError::corruptFile("bzip2 compression failed (code " + std::to_string(rc) + ")");
-    }
-    ~Encoder() override { s_.encodeEnd(&stream_); }
-
-    void write(std::span<const uint8_t> bytes) override {
-        while (!bytes.empty()) {
-            const size_t n = std::min<size_t>(bytes.size(), size_t{1} << 30);
-            stream_.next_in = reinterpret_cast<char*>(const_cast<uint8_t*>(bytes.data()));
-            stream_.avail_in = static_cast<unsigned>(n);
-            while (stream_.avail_in > 0) step(BZ_RUN);
-            bytes = bytes.subspan(n);
-        }
-    }
-    void finish() override {
-        while (step(BZ_FINISH) != BZ_STREAM_END) {
-        }
-        to_.finish();
-    }
-
-private:
-    int step(int action) {
-        stream_.next_out = reinterpret_cast<char*>(output_.data());
-        stream_.avail_out = static_cast<unsigned>(output_.size());
-        int rc = s_.encodeStep(&stream_, action);
-        if (rc < 0) throw ConversionError::corruptFile("bzip2 compression failed (code " + std::to_string(rc) + ")");
-        if (size_t n = output_.size() - stream_.avail_out) to_.write(std::span(output_).first(n));
-        return rc;
-    }
-
-    const Symbols& s_;
-    ByteSink& to_;
-    std::vector<uint8_t> output_;
-    bz_stream stream_{};
-};
-
 [[noreturn]] void throwTooLarge() { throw ConversionError::corruptFile("File is too large for bzip2 (max 4 GB)"); }
 
 }  // namespace
+
+const Symbols* bzip2::symbols() {
+    if (simulatedAbsence.load()) return nullptr;
+    const auto& s = loadedSymbols();
+    return s ? &*s : nullptr;
+}
 
 bool BZip2::isAvailable() { return symbols() != nullptr; }
 
@@ -257,12 +201,6 @@ std::unique_ptr<ByteSource> BZip2::decoder(ByteSource& from) {
     const Symbols* s = symbols();
     if (!s) throw ConversionError::unsupportedFormat();
     return std::make_unique<Decoder>(*s, from);
-}
-
-std::unique_ptr<ByteSink> BZip2::encoder(ByteSink& to, int blockSize100k) {
-    const Symbols* s = symbols();
-    if (!s) throw ConversionError::unsupportedFormat();
-    return std::make_unique<Encoder>(*s, to, blockSize100k);
 }
 
 std::vector<uint8_t> BZip2::compress(std::span<const uint8_t> data, int blockSize100k) {

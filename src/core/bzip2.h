@@ -1,11 +1,13 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
 #include <vector>
 
 #include "core/byte_pipe.h"
+#include "core/cancellation.h"
 
 namespace calvoro {
 
@@ -20,9 +22,17 @@ public:
 
     // The same as streams holding only the codec's own blocks: the decoder reads every
     // concatenated stream and throws corruptFile while reading as decompress does, without a cap
-    // of its own; the encoder writes one stream.
+    // of its own.
     static std::unique_ptr<ByteSource> decoder(ByteSource& from);
-    static std::unique_ptr<ByteSink> encoder(ByteSink& to, int blockSize100k);
+    // One stream, its blocks compressed on `threads` threads (0: the processors this process may
+    // use, at most encoderThreadLimit), byte for byte what the bzip2 tool writes at that block size
+    // whatever the threads. Blocks not yet written hold at most encoderBlockBudget bytes, and each
+    // thread the library's 7.5 MB at block size 9. A cancelled token stops it at the next block,
+    // or while it waits for blocks, with CancellationError.
+    static std::unique_ptr<ByteSink> encoder(ByteSink& to, int blockSize100k, const CancellationToken& cancellation = {},
+                                             int threads = 0);
+    static constexpr int encoderThreadLimit = 16;
+    static constexpr size_t encoderBlockBudget = size_t{64} << 20;
 
     // Tests only: behave from now on as if the library were absent (or present again).
     static void simulateAbsenceForTesting(bool absent);

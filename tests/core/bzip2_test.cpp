@@ -3,6 +3,7 @@
 #include <random>
 
 #include "core/bzip2.h"
+#include "core/byte_pipe.h"
 #include "core/conversion_error.h"
 #include "support/test_support.h"
 
@@ -13,6 +14,39 @@ using namespace calvoro::testing;
 namespace {
 
 std::vector<uint8_t> bytes(const std::string& s) { return {s.begin(), s.end()}; }
+
+// Runs of every length the library's run-length stage treats apart, so that block ends fall
+// inside runs of each kind.
+std::vector<uint8_t> runsOfEveryKind(size_t size, uint32_t seed) {
+    static constexpr size_t lengths[] = {1, 1, 1, 2, 3, 4, 5, 254, 255, 256, 257, 600, 5000};
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> out;
+    while (out.size() < size) out.insert(out.end(), lengths[rng() % std::size(lengths)], static_cast<uint8_t>(rng() % 3 ? rng() : 'a'));
+    out.resize(size);
+    return out;
+}
+
+std::vector<uint8_t> wordsAndNoise(size_t size, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> out;
+    while (out.size() < size) {
+        if (rng() % 8 == 0)
+            for (int i = 0; i < 3000; ++i) out.push_back(static_cast<uint8_t>(rng()));
+        for (uint32_t i = 0, n = 2 + rng() % 9; i < n; ++i) out.push_back(static_cast<uint8_t>('a' + rng() % 6));
+        out.push_back(' ');
+    }
+    out.resize(size);
+    return out;
+}
+
+std::vector<uint8_t> encodeInPieces(std::span<const uint8_t> data, int level, int threads, size_t piece) {
+    std::vector<uint8_t> out;
+    calvoro::VectorSink sink(out);
+    auto encoder = BZip2::encoder(sink, level, {}, threads);
+    for (size_t at = 0; at < data.size(); at += piece) encoder->write(data.subspan(at, std::min(piece, data.size() - at)));
+    encoder->finish();
+    return out;
+}
 
 std::string corruptText(const std::function<void()>& f) {
     try {
@@ -85,4 +119,32 @@ TEST(BZip2, AbsentLibraryIsUnsupportedFormat) {
     }
     BZip2::simulateAbsenceForTesting(false);
     EXPECT_TRUE(BZip2::isAvailable());
+}
+
+TEST(BZip2, ThreadedEncoderWritesTheToolsBytesWhateverTheThreads) {
+    if (!haveTool("bzip2")) GTEST_SKIP();
+    TempDir dir;
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> data;
+        int level;
+    };
+    std::vector<Case> cases;
+    cases.push_back({"runs", runsOfEveryKind(2'500'000, 5), 1});
+    cases.push_back({"text", wordsAndNoise(3'000'000, 6), 9});
+    // 5 bytes of block hold 255 of input here: one block takes 5 MB at level 1.
+    std::vector<uint8_t> zeros(12'000'000, 0);
+    zeros[7'000'000] = 1;
+    cases.push_back({"zeros", std::move(zeros), 1});
+    cases.push_back({"empty", {}, 9});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(dir / c.name, c.data);
+        const std::string path = shellQuote((dir / c.name).string());
+        ASSERT_EQ(run("bzip2 -c -" + std::to_string(c.level) + " < " + path + " > " + path + ".bz2").status, 0);
+        const auto expected = readFile(dir / (std::string(c.name) + ".bz2"));
+        EXPECT_EQ(encodeInPieces(c.data, c.level, 1, 1 << 20), expected);
+        EXPECT_EQ(encodeInPieces(c.data, c.level, 3, 7777), expected);
+        EXPECT_EQ(encodeInPieces(c.data, c.level, 8, c.data.size() + 1), expected);
+    }
 }

@@ -1,9 +1,8 @@
 #include "app/state/batch_limits.h"
 
-#include <sched.h>
-
 #include <algorithm>
-#include <thread>
+
+#include "core/processors.h"
 
 namespace calvoro {
 
@@ -19,15 +18,7 @@ BatchLimits BatchLimits::forProcessors(int processors) {
     return limits;
 }
 
-int BatchLimits::activeProcessors() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (sched_getaffinity(0, sizeof set, &set) == 0) {
-        const int n = CPU_COUNT(&set);
-        if (n > 0) return n;
-    }
-    return std::max(1u, std::thread::hardware_concurrency());
-}
+int BatchLimits::activeProcessors() { return usableProcessors(); }
 
 int BatchLimits::limit(FileCategory category) const {
     auto it = perCategory.find(category);

@@ -118,7 +118,8 @@ void extractCompressed(const fs::path& source, SupportedFormat format, const fs:
     if (auto when = modificationTime(source)) setModificationTime(target, *when);
 }
 
-// The tar goes through the encoder into the file as it is written.
+// The tar goes through the encoder into the file as it is written; xz and bzip2 compress it in
+// blocks on several threads and notice a cancellation between blocks, inside an entry too.
 void writeCompressedTAR(const fs::path& folder, SupportedFormat format, const fs::path& output,
                         const CancellationToken& cancellation) {
     FileSink file(output);
@@ -126,8 +127,8 @@ void writeCompressedTAR(const fs::path& folder, SupportedFormat format, const fs
     switch (format) {
         case SupportedFormat::tar: writeTAR(folder, file, cancellation); return;
         case SupportedFormat::gzip: encoder = compression::gzipEncoder(file); break;
-        case SupportedFormat::xz: encoder = compression::xzEncoder(file); break;
-        case SupportedFormat::bz2: encoder = BZip2::encoder(file, 9); break;
+        case SupportedFormat::xz: encoder = compression::xzEncoder(file, cancellation); break;
+        case SupportedFormat::bz2: encoder = BZip2::encoder(file, 9, cancellation); break;
         default: throw ConversionError::unsupportedConversion("extracted", format.displayName());
     }
     writeTAR(folder, *encoder, cancellation);

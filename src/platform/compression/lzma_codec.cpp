@@ -3,9 +3,10 @@
 #include <lzma.h>
 
 #include <algorithm>
-#include <thread>
 
+#include "core/processors.h"
 #include "platform/compression/large_buffer.h"
+#include "platform/compression/stream_codecs.h"
 
 namespace calvoro::compression {
 
@@ -80,45 +81,30 @@ LzmaCodec::DecodeResult LzmaCodec::decode(std::span<const uint8_t> input, size_t
     return {Status::ok, 0};
 }
 
-std::vector<uint8_t> LzmaCodec::encode(std::span<const uint8_t> input, uint32_t preset) {
-    LzmaStream strm;
+uint32_t LzmaCodec::encoderThreads(uint32_t wanted, uint32_t preset) {
     lzma_mt mt{};
-    mt.flags = 0;
-    mt.block_size = 0;  // the preset's default: three times the dictionary
-    mt.timeout = 0;
     mt.preset = preset;
-    mt.filters = nullptr;
     mt.check = LZMA_CHECK_CRC64;
-    // Each thread holds about 100 MB at preset 6 and works on one block (three dictionaries,
-    // 24 MiB): a small input gets one thread, a large one at most four.
-    const uint64_t blockSize = uint64_t{3} * (uint64_t{8} << 20);
-    const uint64_t blocks = std::max<uint64_t>(1, (input.size() + blockSize - 1) / blockSize);
-    const uint32_t cores = std::max(1u, std::thread::hardware_concurrency());
-    mt.threads = static_cast<uint32_t>(std::min<uint64_t>({blocks, cores, 4}));
-    lzma_ret rc = lzma_stream_encoder_mt(strm.get(), &mt);
-    if (rc != LZMA_OK) return {};
+    mt.block_size = encoderBlockSize;
+    mt.threads = wanted > 0 ? wanted : static_cast<uint32_t>(usableProcessors());
+    for (; mt.threads > 1; --mt.threads) {
+        const uint64_t needs = lzma_stream_encoder_mt_memusage(&mt);
+        if (needs != UINT64_MAX && needs <= encoderMemoryBudget) break;
+    }
+    return mt.threads;
+}
+
+std::vector<uint8_t> LzmaCodec::encode(std::span<const uint8_t> input, uint32_t preset) {
     std::vector<uint8_t> out;
     reserveLarge(out, lzma_stream_buffer_bound(input.size()));
-    out.resize(lzma_stream_buffer_bound(input.size()));
-    strm->next_in = input.data();
-    strm->avail_in = input.size();
-    strm->next_out = out.data();
-    strm->avail_out = out.size();
-    for (;;) {
-        rc = lzma_code(strm.get(), LZMA_FINISH);
-        if (rc == LZMA_STREAM_END) break;
-        if (rc != LZMA_OK && rc != LZMA_BUF_ERROR) return {};
-        if (strm->avail_out == 0) {
-            // Block headers of the threaded encoder may pass the one-stream bound a little.
-            size_t used = out.size();
-            out.resize(used + used / 8 + 4096);
-            strm->next_out = out.data() + used;
-            strm->avail_out = out.size() - used;
-        } else if (rc == LZMA_BUF_ERROR) {
-            return {};
-        }
+    VectorSink sink(out);
+    try {
+        auto encoder = xzEncoder(sink, {}, 0, preset);
+        encoder->write(input);
+        encoder->finish();
+    } catch (const StreamError&) {
+        return {};
     }
-    out.resize(out.size() - strm->avail_out);
     return out;
 }
 

@@ -173,8 +173,18 @@ private:
 
 class XzEncoder final : public ByteSink {
 public:
-    explicit XzEncoder(ByteSink& to) : to_(to), output_(kInputBuffer) {
-        if (lzma_easy_encoder(&s_, LzmaCodec::defaultPreset, LZMA_CHECK_CRC64) != LZMA_OK) throw std::bad_alloc();
+    XzEncoder(ByteSink& to, const CancellationToken& cancellation, uint32_t threads, uint32_t preset)
+        : to_(to), cancellation_(cancellation), output_(kInputBuffer) {
+        lzma_mt mt{};
+        mt.preset = preset;
+        mt.check = LZMA_CHECK_CRC64;
+        mt.block_size = LzmaCodec::encoderBlockSize;
+        mt.threads = LzmaCodec::encoderThreads(threads, preset);
+        // Waiting for a block returns now and then (as LZMA_OK), so that a cancellation is seen.
+        mt.timeout = 200;
+        lzma_ret rc = lzma_stream_encoder_mt(&s_, &mt);
+        if (rc == LZMA_MEM_ERROR) throw std::bad_alloc();
+        if (rc != LZMA_OK) throw StreamError(Kind::damaged, rc);
     }
     ~XzEncoder() override { lzma_end(&s_); }
 
@@ -192,6 +202,7 @@ public:
 private:
     // One step; true once the stream has ended.
     bool run(lzma_action action) {
+        cancellation_.throwIfCancelled();
         s_.next_out = output_.data();
         s_.avail_out = output_.size();
         lzma_ret rc = lzma_code(&s_, action);
@@ -203,6 +214,7 @@ private:
     }
 
     ByteSink& to_;
+    const CancellationToken cancellation_;
     std::vector<uint8_t> output_;
     lzma_stream s_ = LZMA_STREAM_INIT;
 };
@@ -285,7 +297,9 @@ private:
 std::unique_ptr<ByteSource> gzipDecoder(ByteSource& from) { return std::make_unique<GzipDecoder>(from); }
 std::unique_ptr<ByteSource> xzDecoder(ByteSource& from) { return std::make_unique<XzDecoder>(from); }
 std::unique_ptr<ByteSink> gzipEncoder(ByteSink& to) { return std::make_unique<GzipEncoder>(to); }
-std::unique_ptr<ByteSink> xzEncoder(ByteSink& to) { return std::make_unique<XzEncoder>(to); }
+std::unique_ptr<ByteSink> xzEncoder(ByteSink& to, const CancellationToken& cancellation, uint32_t threads, uint32_t preset) {
+    return std::make_unique<XzEncoder>(to, cancellation, threads, preset);
+}
 std::unique_ptr<ByteSource> rawDeflateDecoder(ByteSource& from) { return std::make_unique<RawInflater>(from); }
 std::unique_ptr<ByteSink> rawDeflateEncoder(ByteSink& to, int level) { return std::make_unique<RawDeflater>(to, level); }
 

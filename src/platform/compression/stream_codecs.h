@@ -8,6 +8,8 @@
 #include <stdexcept>
 
 #include "core/byte_pipe.h"
+#include "core/cancellation.h"
+#include "platform/compression/lzma_codec.h"
 
 namespace calvoro::compression {
 
@@ -25,9 +27,12 @@ std::unique_ptr<ByteSource> xzDecoder(ByteSource& from);
 // gzip as independent members of a few megabytes each (every reader joins them), so that the
 // whole-buffer encoder serves a stream. Header as compressGzip writes it: zero time, OS 255.
 std::unique_ptr<ByteSink> gzipEncoder(ByteSink& to);
-// One xz stream (CRC-64) at the default preset, on one thread: about 100 MB whatever the size
-// (the threaded encoder holds that much per thread, plus its blocks).
-std::unique_ptr<ByteSink> xzEncoder(ByteSink& to);
+// One xz stream (CRC-64) in blocks of LzmaCodec::encoderBlockSize compressed on `threads` threads
+// (0: as many as the processors this process may use and the memory budget allow), the same
+// bytes whatever the threads. A cancelled token stops it within a fraction of a second with
+// CancellationError; the blocks under way are dropped.
+std::unique_ptr<ByteSink> xzEncoder(ByteSink& to, const CancellationToken& cancellation = {}, uint32_t threads = 0,
+                                    uint32_t preset = LzmaCodec::defaultPreset);
 
 // Bare DEFLATE (no framing) through zlib, for ZIP entries too large to hold whole. The decoder
 // ends at the stream's final block and throws StreamError (truncated or damaged) while reading.

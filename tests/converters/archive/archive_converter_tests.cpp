@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "converters/archive/archive_converter.h"
 #include "core/bzip2.h"
@@ -80,6 +83,24 @@ std::string checkCommand(SupportedFormat f, const fs::path& p) {
         case SupportedFormat::bz2: return "bzip2 -t " + q + " && tar -tjf " + q;
         default: return "false";
     }
+}
+
+// Python's tarfile reads the archive (any compression) and compares every member with the tree.
+bool pythonReadsBack(const fs::path& archive, const fs::path& tree, const fs::path& scratch) {
+    calvoro::testing::writeFile(scratch / "read.py", std::string(R"(import os, sys, tarfile
+seen = 0
+with tarfile.open(sys.argv[1]) as archive:
+    for member in archive:
+        if member.isfile():
+            with open(os.path.join(sys.argv[2], member.name), 'rb') as original:
+                assert archive.extractfile(member).read() == original.read(), member.name
+            seen += 1
+assert seen == sum(len(files) for _, _, files in os.walk(sys.argv[2])), seen
+)"));
+    auto result = run("python3 " + shellQuote((scratch / "read.py").string()) + " " + shellQuote(archive.string()) + " " +
+                      shellQuote(tree.string()));
+    EXPECT_EQ(result.status, 0) << result.output;
+    return result.status == 0;
 }
 
 bool logged(const std::string& message) {
@@ -224,4 +245,66 @@ TEST(ArchivePipeline, SourceSizeLimit) {
                         ConversionError::Kind::corruptFile),
               "File appears corrupt: Archive is too large to process (max 2 GB)");
     EXPECT_TRUE(logged("Archive too large (2.15 GB)"));
+}
+
+TEST(ArchivePipeline, ThreadedBodiesReadBackThroughEveryReader) {
+    for (const char* tool : {"bsdtar", "xz", "bzip2", "python3"})
+        if (!haveTool(tool)) GTEST_SKIP() << tool << " not installed";
+    TempDir dir;
+    fs::path tree = dir / "tree";
+    // Over one xz block and many bzip2 blocks, with long runs and noise among the text.
+    std::string text;
+    for (int i = 0; text.size() < 800'000; ++i) text += "entry " + std::to_string(i * 7919 % 100003) + " of the text files\n";
+    for (int i = 0; i < 12; ++i) calvoro::testing::writeFile(tree / "text" / ("part-" + std::to_string(i) + ".txt"), std::to_string(i) + text);
+    calvoro::testing::writeFile(tree / "bin" / "noise.bin", randomBytes(1'500'000, 8));
+    calvoro::testing::writeFile(tree / "bin" / "zeros", std::string(3'000'000, '\0'));
+    calvoro::testing::writeFile(tree / "empty", std::string());
+    calvoro::testing::writeFile(dir / "tree.tar", AC::createTARData(tree));
+    const auto expected = treeContents(tree);
+
+    std::vector<SupportedFormat> targets = {SupportedFormat::xz};
+    if (BZip2::isAvailable()) targets.push_back(SupportedFormat::bz2);
+    for (SupportedFormat target : targets) {
+        SCOPED_TRACE(target.displayName());
+        fs::path outDir = dir / ("out-" + target.rawValue());
+        fs::create_directories(outDir / "unpacked");
+        fs::path out = AC::convert(dir / "tree.tar", SupportedFormat::tar, target, outDir);
+        auto check = run(checkCommand(target, out));
+        EXPECT_EQ(check.status, 0) << check.output;
+        auto x = run("bsdtar -xf " + shellQuote(out.string()) + " -C " + shellQuote((outDir / "unpacked").string()));
+        ASSERT_EQ(x.status, 0) << x.output;
+        EXPECT_EQ(treeContents(outDir / "unpacked"), expected);
+        pythonReadsBack(out, tree, outDir);
+    }
+}
+
+TEST(ArchivePipeline, CancellingMidBodyLeavesNothing) {
+    TempDir dir;
+    PrivateTemp temp;
+    // One entry of several blocks on every thread: before, nothing looked at the token inside it.
+    calvoro::testing::writeFile(dir / "tree" / "one.bin", randomBytes(64 << 20, 21));
+    calvoro::testing::writeFile(dir / "one.tar", AC::createTARData(dir / "tree"));
+    fs::remove_all(dir / "tree");
+
+    std::vector<SupportedFormat> targets = {SupportedFormat::xz};
+    if (BZip2::isAvailable()) targets.push_back(SupportedFormat::bz2);
+    for (SupportedFormat target : targets) {
+        SCOPED_TRACE(target.displayName());
+        fs::path outDir = dir / ("out-" + target.rawValue());
+        fs::create_directories(outDir);
+        std::stop_source stop;
+        std::atomic<bool> returned{false};
+        std::thread canceller([&] {
+            // The output is opened once unpacking is done; a moment later its body is being compressed.
+            while (!returned && fs::is_empty(outDir)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            stop.request_stop();
+        });
+        EXPECT_THROW(AC::convert(dir / "one.tar", SupportedFormat::tar, target, outDir, CancellationToken(stop.get_token())),
+                     CancellationError);
+        returned = true;
+        canceller.join();
+        EXPECT_TRUE(fs::is_empty(outDir));
+    }
+    EXPECT_TRUE(temp.empty());
 }

@@ -2,12 +2,17 @@
 #include <zlib.h>
 
 #include <random>
+#include <sstream>
+#include <string>
 
 #include "platform/compression/deflate_codec.h"
 #include "platform/compression/lzma_codec.h"
+#include "platform/compression/stream_codecs.h"
+#include "support/test_support.h"
 
 using calvoro::compression::DeflateCodec;
 using calvoro::compression::LzmaCodec;
+using namespace calvoro::testing;
 
 namespace {
 
@@ -44,6 +49,15 @@ std::vector<uint8_t> zlibDeflate(const std::vector<uint8_t>& in) {
     deflate(&zs, Z_FINISH);
     out.resize(zs.total_out);
     deflateEnd(&zs);
+    return out;
+}
+
+std::vector<uint8_t> xzInPieces(std::span<const uint8_t> data, uint32_t threads, size_t piece) {
+    std::vector<uint8_t> out;
+    calvoro::VectorSink sink(out);
+    auto encoder = calvoro::compression::xzEncoder(sink, {}, threads);
+    for (size_t at = 0; at < data.size(); at += piece) encoder->write(data.subspan(at, std::min(piece, data.size() - at)));
+    encoder->finish();
     return out;
 }
 
@@ -121,4 +135,47 @@ TEST(LzmaCodec, RoundTripLimitAndDamage) {
     auto cut = std::vector<uint8_t>(xz.begin(), xz.end() - 5);
     EXPECT_EQ(LzmaCodec::decode(cut, 1 << 30, out).status, LzmaCodec::Status::damaged);
     EXPECT_TRUE(out.empty());
+}
+
+TEST(LzmaCodec, ThreadedBlocksGiveTheSameBytesWhateverTheThreads) {
+    // One full block and a short one, of phrases that repeat with changes: quick to compress.
+    std::mt19937 rng(11);
+    std::vector<std::string> phrases;
+    for (int i = 0; i < 64; ++i) phrases.push_back("phrase " + std::to_string(rng() % 100000) + " of the sample, ");
+    std::vector<uint8_t> data;
+    while (data.size() < LzmaCodec::encoderBlockSize + 1'500'000) {
+        const auto& p = phrases[rng() % phrases.size()];
+        data.insert(data.end(), p.begin(), p.end());
+        if (rng() % 16 == 0) data.push_back(static_cast<uint8_t>(rng()));
+    }
+    data.resize(LzmaCodec::encoderBlockSize + 1'500'000);
+    const auto one = xzInPieces(data, 1, 256 * 1024);
+    EXPECT_EQ(xzInPieces(data, 2, 100000), one);
+    std::vector<uint8_t> back;
+    ASSERT_EQ(LzmaCodec::decode(one, data.size(), back).status, LzmaCodec::Status::ok);
+    EXPECT_EQ(back, data);
+    EXPECT_GE(LzmaCodec::encoderThreads(0), 1u);
+    EXPECT_EQ(LzmaCodec::encoderThreads(1), 1u);
+    // The memory budget holds four threads at preset 6, however many processors there are.
+    EXPECT_EQ(LzmaCodec::encoderThreads(64), 4u);
+    if (haveTool("xz")) {
+        TempDir dir;
+        writeFile(dir / "t.xz", one);
+        const std::string path = shellQuote((dir / "t.xz").string());
+        EXPECT_EQ(run("xz -t " + path).status, 0);
+        // The tool lists the blocks: two, the first holding exactly the block size.
+        auto listing = run("xz --robot -lvv " + path);
+        ASSERT_EQ(listing.status, 0) << listing.output;
+        std::vector<std::string> blockSizes;
+        std::istringstream lines(listing.output);
+        for (std::string line; std::getline(lines, line);) {
+            if (line.rfind("block\t", 0) != 0) continue;
+            std::istringstream fields(line);
+            std::string field;
+            for (int i = 0; i <= 7 && std::getline(fields, field, '\t'); ++i) {
+            }
+            blockSizes.push_back(field);
+        }
+        EXPECT_EQ(blockSizes, (std::vector<std::string>{std::to_string(LzmaCodec::encoderBlockSize), "1500000"})) << listing.output;
+    }
 }
