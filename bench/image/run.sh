@@ -17,7 +17,7 @@ set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${BUILD_DIR:-$root/build}
 work=$(mktemp -d "${TMPDIR:-/tmp}/calvoro-bench-XXXXXX")
-trap 'rm -rf "$work"' EXIT
+trap 'rm -rf "$work"' EXIT INT TERM
 
 [ -f "$build/build.ninja" ] || { echo "no build in $build: run scripts/setup first" >&2; exit 1; }
 cmake --build "$build" --target calvoro calvoro_imaging calvoro_core >/dev/null
