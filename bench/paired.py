@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
-"""Paired in-process timing shared by the bench scripts.
+"""Paired timing shared by the bench scripts.
 
 Runs each side once per round, in the order given (ours first, then each peer), for every round,
 so that the machine's load falls on all sides alike; then prints the median time of each side and
 the ratio of the first side's median to each other side's median (ratio of medians), with the
-sizes of what each side wrote.
+sizes of what each side wrote, the peak memory of each side's whole process (the largest of its
+runs) and the machine's load over the rounds (one-minute average, lowest to highest).
 
     bench/paired.py LABEL [--runs N] SIDE SIDE...
     SIDE:  --side NAME [--reports] [--fresh PATH] [--goal RATIO] COMMAND...
@@ -24,12 +25,14 @@ import shutil
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 
 class Side:
     def __init__(self, name):
         self.name, self.reports, self.fresh, self.goal, self.command, self.times = name, False, None, None, [], []
+        self.peak_kib = 0
 
     def prepare(self):
         if not self.fresh:
@@ -45,20 +48,26 @@ class Side:
     def run(self):
         self.prepare()
         start = time.monotonic()
-        done = subprocess.run(self.command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                              env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
-        elapsed = time.monotonic() - start
-        if done.returncode != 0:
-            sys.stderr.write(done.stdout + done.stderr)
-            sys.exit(f"{self.name} failed ({done.returncode}): {' '.join(self.command)}")
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            child = subprocess.Popen(self.command, stdout=out, stderr=err, env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
+            # wait4 gives this child's own peak resident size (with any children it waited for).
+            _, status, usage = os.wait4(child.pid, 0)
+            elapsed = time.monotonic() - start
+            child.returncode = os.waitstatus_to_exitcode(status)
+            out.seek(0), err.seek(0)
+            stdout, stderr = out.read().decode(errors="replace"), err.read().decode(errors="replace")
+        self.peak_kib = max(self.peak_kib, usage.ru_maxrss)
+        if child.returncode != 0:
+            sys.stderr.write(stdout + stderr)
+            sys.exit(f"{self.name} failed ({child.returncode}): {' '.join(self.command)}")
         if not self.reports:
             return elapsed
-        for line in reversed(done.stdout.splitlines()):
+        for line in reversed(stdout.splitlines()):
             try:
                 return float(line.split()[0])
             except (IndexError, ValueError):
                 continue
-        sys.exit(f"{self.name} printed no seconds: {done.stdout!r}")
+        sys.exit(f"{self.name} printed no seconds: {stdout!r}")
 
     def size(self):
         if not self.fresh:
@@ -102,9 +111,12 @@ def parse(args):
 
 def main():
     label, runs, sides = parse(sys.argv[1:])
+    loads = []
     for _ in range(runs):
+        loads.append(os.getloadavg()[0])
         for side in sides:
             side.times.append(side.run())
+    loads.append(os.getloadavg()[0])
     medians = [statistics.median(s.times) for s in sides]
     ours = sides[0]
     parts = [f"{s.name} {m:.3f} s" for s, m in zip(sides, medians)]
@@ -121,9 +133,11 @@ def main():
         size = side.size()
         if our_size is not None and size:
             sizes.append(f"output size {ours.name}/{side.name} {our_size / size:.3f} ({our_size:,} vs {size:,} bytes)")
-    how = f"median of {runs} paired runs" + (f", {ours.name} timed in process" if ours.reports else "")
+    how = f"median of {runs} paired runs" + (f", {ours.name} timed in process" if ours.reports else ", whole process")
+    memory = "peak memory " + ", ".join(f"{s.name} {s.peak_kib / 1024:.0f} MiB" for s in sides)
+    load = f"load {min(loads):.1f}" + (f"–{max(loads):.1f}" if f"{max(loads):.1f}" != f"{min(loads):.1f}" else "")
     print(f"{label} [{how}]: {', '.join(parts)}; {', '.join(ratios)}"
-          + "".join(f"; {s}" for s in sizes) + f"; load {os.getloadavg()[0]:.1f}", flush=True)
+          + "".join(f"; {s}" for s in sizes) + f"; {memory}; {load}", flush=True)
 
 
 if __name__ == "__main__":

@@ -4,19 +4,23 @@
 # time (median of BENCH_RUNS paired runs, at least 5) and our median over each peer's; the goal is
 # at most 1.00 against vips and at most 0.33 against ImageMagick (three times faster). Then the
 # whole `calvoro --convert` process against vips's whole process with the same settings (PNG
-# compression level 6, JPEG quality 92 with 4:2:0 chroma): medians of paired runs, peak memory,
-# output sizes, for JPEG to PNG, PNG to JPEG, JPEG to WebP, JPEG to AVIF and JPEG to HEIC (the
-# HEIF family at our quality and with 4:2:0 chroma on both sides, as libheif's encoders default to).
-# BENCH_WHOLE_ONLY=1 runs only that part; BENCH_PROGRAM names another build of the program to time.
-# Not a test: run it by hand on an otherwise quiet machine.
+# compression level 6, JPEG quality 92 with 4:2:0 chroma), through bench/paired.py: medians of
+# paired runs, peak memory, output sizes and the load, for JPEG to PNG, PNG to JPEG (the photo,
+# and 12-megapixel PNGs of 8 and of 16 bits a channel as ImageMagick writes them, comments after
+# the pixels), JPEG to WebP, JPEG to AVIF and JPEG to HEIC (the HEIF family at our quality and with
+# 4:2:0 chroma on both sides, as libheif's encoders default to).
+# Uses build/ (scripts/setup makes it): the driver is compiled against its libraries. About four
+# minutes on a quiet machine, most of it AVIF and HEIC.
+# BENCH_WHOLE_ONLY=1 runs only the whole-process part; BENCH_PROGRAM names another build of the program.
+# Not a test: run it by hand.
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
-build=${BUILD_DIR:-$root/build-bench}
+build=${BUILD_DIR:-$root/build}
 work=$(mktemp -d "${TMPDIR:-/tmp}/calvoro-bench-XXXXXX")
-trap 'rm -rf "$work"' EXIT
+trap 'rm -rf "$work"' EXIT INT TERM
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCALVORO_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" --target calvoro_imaging calvoro_core >/dev/null
+[ -f "$build/build.ninja" ] || { echo "no build in $build: run scripts/setup first" >&2; exit 1; }
+cmake --build "$build" --target calvoro calvoro_imaging calvoro_core >/dev/null
 libs=$(pkg-config --libs libpng libjpeg libtiff-4 libwebp libwebpmux libwebpdemux lcms2 exiv2 zlib icu-uc icu-i18n)
 c++ -std=c++20 -O2 -I"$root/src" "$root/bench/image/image_bench.cpp" -o "$work/image_bench" \
   "$build/src/platform/imaging/libcalvoro_imaging.a" "$build/src/core/libcalvoro_core.a" $libs -lgif -lpthread -ldl
@@ -53,18 +57,22 @@ row resize-2048 "$work/o4.jpg" resize "$work/photo.jpg" "$work/o4.jpg" 2048 \
   --side magick --goal 0.33 --fresh "$work/m4.jpg" convert "$work/photo.jpg" -resize 2048x2048 -quality 92 -sampling-factor 4:2:0 "$work/m4.jpg"
 fi
 
+echo "Making the 12-megapixel PNGs..."
+convert "$work/photo.jpg" -resize 4000x3000! "$work/p8.png"
+convert "$work/photo.jpg" -resize 4000x3000! -depth 16 "$work/p16.png"
+
 echo "Whole process against vips:"
-BENCH_PROGRAM="${BENCH_PROGRAM:-}" root="$root" work="$work" bash -c '
-  source "$root/bench/whole_process.sh"
-  program="${BENCH_PROGRAM:-$(calvoro_program "$root" "$root/build-bench-image")}"
-  whole_process "jpeg-to-png" "$work/whole/" "$work/w1.png" -- "$program" --convert "$work/photo.jpg" png "$work/whole" -- \
-    vips copy "$work/photo.jpg" "$work/w1.png[compression=6]"
-  whole_process "png-to-jpeg" "$work/whole/" "$work/w2.jpg" -- "$program" --convert "$work/photo.png" jpeg "$work/whole" -- \
-    vips copy "$work/photo.png" "$work/w2.jpg[Q=92,subsample_mode=on]"
-  whole_process "jpeg-to-webp" "$work/whole/" "$work/w3.webp" -- "$program" --convert "$work/photo.jpg" webp "$work/whole" -- \
-    vips copy "$work/photo.jpg" "$work/w3.webp[Q=92]"
-  whole_process "jpeg-to-avif" "$work/whole/" "$work/w4.avif" -- "$program" --convert "$work/photo.jpg" avif "$work/whole" -- \
-    vips copy "$work/photo.jpg" "$work/w4.avif[Q=92,compression=av1,subsample_mode=on]"
-  whole_process "jpeg-to-heic" "$work/whole/" "$work/w5.heic" -- "$program" --convert "$work/photo.jpg" heic "$work/whole" -- \
-    vips copy "$work/photo.jpg" "$work/w5.heic[Q=85,compression=hevc,subsample_mode=on]"
-'
+program="${BENCH_PROGRAM:-$build/src/app/calvoro}"
+whole() {  # job, source, target, vips output with its options, vips command...
+  name=$1 src=$2 target=$3 out=$4; shift 4
+  python3 "$root/bench/paired.py" "$name" \
+    --side ours --fresh "$work/whole/" "$program" --convert "$src" "$target" "$work/whole" \
+    --side vips --goal 1.0 --fresh "${out%%\[*}" vips "$@" "$src" "$out"
+}
+whole "jpeg-to-png 24 MP" "$work/photo.jpg" png "$work/w1.png[compression=6]" copy
+whole "png-to-jpeg 24 MP" "$work/photo.png" jpeg "$work/w2.jpg[Q=92,subsample_mode=on]" copy
+whole "png-to-jpeg 12 MP 8-bit" "$work/p8.png" jpeg "$work/w6.jpg[Q=92,subsample_mode=on]" copy
+whole "png-to-jpeg 12 MP 16-bit" "$work/p16.png" jpeg "$work/w7.jpg[Q=92,subsample_mode=on]" copy
+whole "jpeg-to-webp" "$work/photo.jpg" webp "$work/w3.webp[Q=92]" copy
+whole "jpeg-to-avif" "$work/photo.jpg" avif "$work/w4.avif[Q=92,compression=av1,subsample_mode=on]" copy
+whole "jpeg-to-heic" "$work/photo.jpg" heic "$work/w5.heic[Q=85,compression=hevc,subsample_mode=on]" copy

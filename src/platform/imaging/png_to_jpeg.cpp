@@ -10,7 +10,8 @@ namespace calvoro::imaging {
 std::optional<std::vector<uint8_t>> transcodePNGToJPEG(
     const ImageSource& source, const std::function<std::optional<EncodeOptions>(const ImageProperties&)>& optionsFor) {
     const auto data = source.data();
-    if (source.typeIdentifier() != types::png || !detail::pngStreamable(data.data(), data.size())) return std::nullopt;
+    const bool mapped = source.isMappedFile();
+    if (source.typeIdentifier() != types::png || !detail::pngStreamable(data.data(), data.size(), mapped)) return std::nullopt;
 
     ImageProperties props;
     std::optional<EncodeOptions> options;
@@ -28,14 +29,14 @@ std::optional<std::vector<uint8_t>> transcodePNGToJPEG(
                     relay.start(static_cast<size_t>(props.pixelWidth) * 4, props.pixelHeight);
                     return true;
                 },
-                [&](int y) { return relay.rowToFill(y); }, [&](int y) { relay.filled(y); });
+                [&](int y) { return relay.rowToFill(y); }, [&](int y) { relay.filled(y); }, mapped);
         },
         [&](RowRelay& relay) {
             bytes.reserve(static_cast<size_t>(props.pixelWidth) * static_cast<size_t>(props.pixelHeight) / 4 + 65536);
             // The encoder puts transparent rows on white as the whole picture is flattened.
             detail::encodeJPEG(props.pixelWidth, props.pixelHeight, props.metadata.iccProfile, *options,
                                [&bytes](const uint8_t* p, size_t n) { bytes.insert(bytes.end(), p, p + n); },
-                               [&](int y) { return relay.row(y); }, !props.hasAlpha && props.bitsPerComponent != 16);
+                               [&](int y) { return relay.row(y); }, !props.hasAlpha);
         });
     if (!streamed) return std::nullopt;
     return bytes;

@@ -1,6 +1,7 @@
 #include "platform/media/asset.h"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <mutex>
 
@@ -17,17 +18,41 @@ struct Asset::Loaded {
 struct AssetState {
     std::mutex mutex;
     std::shared_ptr<const Asset::Loaded> loaded;
+    // The file as the full probe left it, for the asset's first reader: what the probe read
+    // (the header, the first packets it decoded) is not read again.
+    detail::InputContext probed;
 };
 
 namespace {
+
+// A QuickTime or MPEG-4 file whose movie header gives the duration and, for every track, the
+// codec and its size or rate: what the validator asks needs nothing more. A fragmented file
+// (no duration there) or any other container is probed in full.
+bool headerSuffices(const AVFormatContext* ctx) {
+    if ((ctx->ctx_flags & AVFMTCTX_NOHEADER) || std::strncmp(ctx->iformat->name, "mov,", 4) != 0) return false;
+    if (ctx->duration == AV_NOPTS_VALUE || ctx->duration <= 0) return false;
+    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+        const AVCodecParameters* par = ctx->streams[i]->codecpar;
+        if (par->codec_type == AVMEDIA_TYPE_VIDEO && (par->codec_id == AV_CODEC_ID_NONE || par->width <= 0 || par->height <= 0))
+            return false;
+        if (par->codec_type == AVMEDIA_TYPE_AUDIO &&
+            (par->codec_id == AV_CODEC_ID_NONE || par->sample_rate <= 0 || par->ch_layout.nb_channels <= 0))
+            return false;
+    }
+    return true;
+}
 
 double seconds(int64_t value, AVRational base) {
     if (value == AV_NOPTS_VALUE) return std::numeric_limits<double>::quiet_NaN();
     return static_cast<double>(value) * av_q2d(base);
 }
 
-std::shared_ptr<const Asset::Loaded> probe(const std::filesystem::path& url, bool precise) {
-    auto ctx = detail::openInput(url);
+std::shared_ptr<const Asset::Loaded> probe(const std::filesystem::path& url, const Asset::Options& options,
+                                           detail::InputContext& probed) {
+    const bool precise = options.preferPreciseDurationAndTiming;
+    auto ctx = detail::openInputHeader(url);
+    const bool full = !options.headerOnly || !headerSuffices(ctx.get());
+    if (full) detail::readStreamInfo(ctx.get(), url);
     auto loaded = std::make_shared<Asset::Loaded>();
     double containerDuration = ctx->duration == AV_NOPTS_VALUE ? std::numeric_limits<double>::quiet_NaN()
                                                                 : static_cast<double>(ctx->duration) / AV_TIME_BASE;
@@ -78,6 +103,7 @@ std::shared_ptr<const Asset::Loaded> probe(const std::filesystem::path& url, boo
     }
     loaded->duration = precise && !std::isnan(longest) ? longest : containerDuration;
     if (std::isnan(loaded->duration)) loaded->duration = longest;
+    if (full) probed = std::move(ctx);
     return loaded;
 }
 
@@ -93,9 +119,17 @@ Asset& Asset::operator=(const Asset&) = default;
 
 const Asset::Loaded& Asset::loaded() const {
     std::lock_guard lock(state_->mutex);
-    if (!state_->loaded) state_->loaded = probe(url_, options_.preferPreciseDurationAndTiming);
+    if (!state_->loaded) state_->loaded = probe(url_, options_, state_->probed);
     return *state_->loaded;
 }
+
+namespace detail {
+InputContext takeProbedInput(const Asset& asset) {
+    AssetState& state = asset.state();
+    std::lock_guard lock(state.mutex);
+    return std::move(state.probed);
+}
+}  // namespace detail
 
 double Asset::loadDuration() const { return loaded().duration; }
 

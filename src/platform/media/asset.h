@@ -37,6 +37,10 @@ public:
     struct Options {
         // Ask for the exact end of the longest track rather than the container's summary.
         bool preferPreciseDurationAndTiming = false;
+        // Take the duration and tracks from the container's header when it gives them whole
+        // (QuickTime and MPEG-4 files with a movie header): nothing is decoded, so pixelFormat
+        // stays empty. Other files are probed in full.
+        bool headerOnly = false;
     };
 
     explicit Asset(std::filesystem::path url);
@@ -53,6 +57,7 @@ public:
 
     struct Loaded;
     const Loaded& loaded() const;  // internal: the probed description
+    AssetState& state() const { return *state_; }  // internal: the probe's own file, kept for a reader
 
 private:
     std::filesystem::path url_;

@@ -231,7 +231,8 @@ FormatDescription AssetReaderTrackOutput::formatDescription() const {
 }
 
 AssetReader::AssetReader(const Asset& asset) : impl_(std::make_shared<Impl>(asset)) {
-    impl_->input = openInput(asset.url());
+    impl_->input = takeProbedInput(asset);
+    if (!impl_->input) impl_->input = openInput(asset.url());
     if (impl_->input->start_time != AV_NOPTS_VALUE) impl_->startOffset = static_cast<double>(impl_->input->start_time) / AV_TIME_BASE;
 }
 

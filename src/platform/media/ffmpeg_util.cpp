@@ -52,13 +52,21 @@ int OutputContext::closeFile() {
     return ff::api().avio_closep(&ctx_->pb);
 }
 
-InputContext openInput(const std::filesystem::path& path) {
+InputContext openInputHeader(const std::filesystem::path& path) {
     AVFormatContext* raw = nullptr;
     int rc = ff::api().avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
     if (rc < 0) throwError("Cannot open " + path.filename().string(), rc);
-    InputContext ctx(raw);
-    rc = ff::api().avformat_find_stream_info(ctx.get(), nullptr);
+    return InputContext(raw);
+}
+
+void readStreamInfo(AVFormatContext* ctx, const std::filesystem::path& path) {
+    int rc = ff::api().avformat_find_stream_info(ctx, nullptr);
     if (rc < 0) throwError("Cannot read " + path.filename().string(), rc);
+}
+
+InputContext openInput(const std::filesystem::path& path) {
+    InputContext ctx = openInputHeader(path);
+    readStreamInfo(ctx.get(), path);
     return ctx;
 }
 

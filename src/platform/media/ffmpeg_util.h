@@ -8,6 +8,10 @@
 #include <memory>
 #include <string>
 
+namespace calvoro::media {
+class Asset;
+}
+
 namespace calvoro::media::detail {
 
 std::string errorText(int code);
@@ -86,6 +90,12 @@ private:
 
 // Opens a file for demuxing and reads its stream information.
 InputContext openInput(const std::filesystem::path& path);
+// Opens a file for demuxing and reads its header only; readStreamInfo completes it as openInput does.
+InputContext openInputHeader(const std::filesystem::path& path);
+void readStreamInfo(AVFormatContext* ctx, const std::filesystem::path& path);
+// The asset's file as its full probe left it open, given once (to its first reader); empty when
+// taken before, not yet probed or probed from the header alone.
+InputContext takeProbedInput(const Asset& asset);
 // A decoder for a stream, opened, threads left to FFmpeg.
 CodecContext openDecoder(const AVStream* stream);
 

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <utility>
+#include <vector>
 
 #include "platform/media/asset.h"
 #include "platform/media/export_session.h"
@@ -30,6 +32,47 @@ TEST(Asset, DescribesTracksOfARotatedClip) {
     ASSERT_EQ(audio.size(), 1u);
     EXPECT_EQ(audio[0].sampleRate, 44100);
     EXPECT_EQ(audio[0].channelCount, 2);
+}
+
+// What the header alone gives must be what a full read gives, for every movie and M4A kind the
+// converters write; a fragmented file, whose header has no duration, is read in full.
+TEST(Asset, TheHeaderAloneDescribesMoviesAndM4AAsAFullReadDoes) {
+    REQUIRE_FFMPEG();
+    TempDir dir;
+    const std::string picture = "-f lavfi -i testsrc=size=96x64:rate=24:duration=1.2 ";
+    const std::string sound = "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=1.5 ";
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"both.mp4", picture + sound + "-c:v libx264 -preset ultrafast -c:a aac"},
+        {"bframes.mov", picture + sound + "-c:v libx264 -bf 3 -c:a aac -ac 1"},
+        {"rotated.m4v", picture + "-c:v libx264 -preset ultrafast -metadata:s:v:0 rotate=90 -f ipod"},
+        {"hevc.mp4", picture + "-c:v libx265 -preset ultrafast -tag:v hvc1 -x265-params log-level=none"},
+        {"sound.m4a", sound + "-c:a aac -b:a 96k"},
+        {"lossless.m4a", sound + "-c:a alac"},
+        {"fragmented.mp4", picture + sound + "-c:v libx264 -preset ultrafast -c:a aac -movflags frag_keyframe+empty_moov"},
+    };
+    for (const auto& [name, args] : files) {
+        SCOPED_TRACE(name);
+        const auto path = dir / name;
+        ffmpeg(args + " " + shellQuote(path.string()));
+        const Asset header(path, {.headerOnly = true}), full(path);
+        EXPECT_GT(header.loadDuration(), 1.0);
+        EXPECT_EQ(header.loadDuration(), full.loadDuration());
+        const auto a = header.loadTracks(), b = full.loadTracks();
+        ASSERT_EQ(a.size(), b.size());
+        for (size_t i = 0; i < a.size(); ++i) {
+            EXPECT_EQ(a[i].mediaType, b[i].mediaType);
+            EXPECT_EQ(a[i].codecName, b[i].codecName);
+            EXPECT_EQ(a[i].naturalWidth, b[i].naturalWidth);
+            EXPECT_EQ(a[i].naturalHeight, b[i].naturalHeight);
+            EXPECT_EQ(a[i].rotation, b[i].rotation);
+            EXPECT_EQ(a[i].nominalFrameRate, b[i].nominalFrameRate);
+            EXPECT_EQ(a[i].sampleRate, b[i].sampleRate);
+            EXPECT_EQ(a[i].channelCount, b[i].channelCount);
+            EXPECT_EQ(a[i].estimatedDataRate, b[i].estimatedDataRate);
+            EXPECT_TRUE(a[i].durationSeconds == b[i].durationSeconds ||
+                        (std::isnan(a[i].durationSeconds) && std::isnan(b[i].durationSeconds)));
+        }
+    }
 }
 
 TEST(Asset, LoadingAnUnreadableFileThrows) {

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "platform/media/asset.h"
 #include "platform/media/asset_reader.h"
@@ -71,6 +74,31 @@ TEST(AssetReaderWriter, ReencodesVideoAndAudioOnTwoThreads) {
     EXPECT_EQ(p.rotation(), probe(clip).rotation());
     EXPECT_EQ(frameDurations(dir / "out.m4v").size(), 25u);
     EXPECT_NEAR(p.duration(), 1.0, 0.06);
+}
+
+// The first reader takes the file as the asset's probe left it open (with the packets the probe
+// read held inside); a second reader of the same asset opens it again. Both see every packet.
+TEST(AssetReaderWriter, EveryReaderOfAnAssetReadsEveryPacketFromTheStart) {
+    REQUIRE_FFMPEG();
+    TempDir dir;
+    auto clip = makeVideo(dir / "clip.mov", {.width = 128, .height = 96, .rate = 25, .seconds = 2,
+                                             .videoCodec = "-c:v libx264 -preset ultrafast -bf 2 -g 12"});
+    Asset asset(clip, {.preferPreciseDurationAndTiming = true});
+    ASSERT_GT(asset.loadDuration(), 0);
+    auto packets = [&] {
+        AssetReader reader(asset);
+        std::vector<AssetReaderTrackOutput*> outputs;
+        for (const auto& track : asset.loadTracks()) outputs.push_back(reader.addPassthroughOutput(track));
+        EXPECT_TRUE(reader.startReading());
+        std::vector<std::pair<size_t, double>> seen;
+        for (size_t i = 0; i < outputs.size(); ++i)
+            while (auto sample = outputs[i]->copyNextSampleBuffer()) seen.emplace_back(i, sample->presentationTimeSeconds());
+        EXPECT_EQ(reader.status(), AssetReader::Status::completed);
+        return seen;
+    };
+    const auto first = packets();
+    EXPECT_EQ(std::count_if(first.begin(), first.end(), [](const auto& p) { return p.first == 0; }), 50);
+    EXPECT_EQ(first, packets());
 }
 
 TEST(AssetReaderWriter, CreatingAWriterFailsWithTheLayersError) {

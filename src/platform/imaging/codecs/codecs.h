@@ -21,6 +21,21 @@ struct DecodeResult {
     ImageProperties props;
 };
 
+// Pages of a read-only file mapping handed back to the system once read past (they are read
+// again from the file if touched), so that a file read once does not stay resident; does
+// nothing for data that is not such a mapping.
+class ReadPages {
+public:
+    ReadPages(const uint8_t* data, bool mappedFile) : data_(data), mapped_(mappedFile) {}
+    // Everything before offset has been read.
+    void readUpTo(size_t offset);
+
+private:
+    const uint8_t* data_;
+    bool mapped_;
+    size_t released_ = 0;
+};
+
 // Throws ConversionError::corruptFile with the text.
 [[noreturn]] void fail(const std::string& what);
 // Refuses sizes that are empty or above maxPixelCount, before anything is allocated.
@@ -29,15 +44,15 @@ void checkDimensions(uint64_t width, uint64_t height);
 // Decoders: frame 0 only unless allFrames (GIF). They fill props.pixelWidth/Height.
 void decodePNG(const uint8_t* data, size_t size, DecodeResult& out);
 // Whether a PNG can be decoded row by row with all it carries known before the first row:
-// not interlaced, its chunks whole up to an IEND that ends the file, no metadata after the pixels.
-bool pngStreamable(const uint8_t* data, size_t size);
+// not interlaced, its chunks whole up to an IEND that ends the file, no Exif or XMP after the pixels.
+bool pngStreamable(const uint8_t* data, size_t size, bool mappedFile = false);
 // Decodes a streamable PNG one row at a time: props are filled as decodePNG fills them, then
 // started is asked; then, in order, each row is decoded into the width * 4 bytes rowAt(y)
-// gives and rowDone(y) told. Rows are 8-bit RGBA, or RGB (three bytes a pixel) when the
-// picture has no alpha and no more than 8 bits. started returning false or rowAt nullptr stops
-// the decode quietly. Metadata found after the pixels (never in a streamable file) is added at the end.
+// gives and rowDone(y) told. Rows are 8-bit RGBA (16-bit samples rounded as a whole picture's
+// are), or RGB (three bytes a pixel) when the picture has no alpha. started returning false or
+// rowAt nullptr stops the decode quietly. Metadata found after the pixels (never in a streamable file) is added at the end.
 void decodePNGRows(const uint8_t* data, size_t size, ImageProperties& props, const std::function<bool()>& started,
-                   const std::function<uint8_t*(int)>& rowAt, const std::function<void(int)>& rowDone);
+                   const std::function<uint8_t*(int)>& rowAt, const std::function<void(int)>& rowDone, bool mappedFile = false);
 // A streamable PNG decoded row by row, every row read but only every n-th pixel of every n-th
 // row kept, so that the longest edge comes out at about edge. False when the file does not
 // stream or fails to decode: the whole decode then tells how it fares.

@@ -1,6 +1,3 @@
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <jpeglib.h>
 #include <jerror.h>
@@ -89,8 +86,7 @@ struct WindowSource {
     const uint8_t* data;
     size_t size;
     size_t offset = 0;
-    size_t released = 0;
-    bool mappedFile;
+    ReadPages pages;
 };
 
 constexpr size_t sourceWindow = size_t(1) << 20;
@@ -107,14 +103,7 @@ boolean fillInput(j_decompress_ptr cinfo) {
         s->base.bytes_in_buffer = 2;
         return TRUE;
     }
-    if (s->mappedFile) {
-        static const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
-        const size_t upTo = s->offset / page * page;
-        if (upTo > s->released) {
-            ::madvise(const_cast<uint8_t*>(s->data) + s->released, upTo - s->released, MADV_DONTNEED);
-            s->released = upTo;
-        }
-    }
+    s->pages.readUpTo(s->offset);
     const size_t n = std::min(sourceWindow, s->size - s->offset);
     s->base.next_input_byte = s->data + s->offset;
     s->base.bytes_in_buffer = n;
@@ -176,7 +165,7 @@ void decodeJPEGInto(const uint8_t* data, size_t size, ImageProperties& props, co
     std::optional<GrayToSRGB> gray;
     if (setjmp(err.jump)) fail(std::string("Could not decode JPEG data: ") + err.message);
     jpeg_create_decompress(&cinfo);
-    WindowSource source{{}, data, size, 0, 0, mappedFile};
+    WindowSource source{{}, data, size, 0, ReadPages(data, mappedFile)};
     source.base.init_source = initSource;
     source.base.fill_input_buffer = fillInput;
     source.base.skip_input_data = skipInput;

@@ -16,10 +16,12 @@ struct Reader {
     const uint8_t* data;
     size_t size;
     size_t pos;
+    ReadPages pages;
 };
 
 void readCallback(png_structp png, png_bytep out, png_size_t count) {
     auto* r = static_cast<Reader*>(png_get_io_ptr(png));
+    r->pages.readUpTo(r->pos);
     if (r->size - r->pos < count) png_error(png, "Read past the end of the data");
     std::memcpy(out, r->data + r->pos, count);
     r->pos += count;
@@ -70,7 +72,7 @@ struct ReadState {
     png_infop info = nullptr;
     Reader reader;
 
-    ReadState(const uint8_t* data, size_t size) : reader{data, size, 0} {
+    ReadState(const uint8_t* data, size_t size, bool mappedFile = false) : reader{data, size, 0, ReadPages(data, mappedFile)} {
         png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &message, errorCallback, warningCallback);
         if (!png) fail("Could not decode image data");
         info = png_create_info_struct(png);
@@ -83,10 +85,11 @@ struct ReadState {
 };
 
 // Reads up to the pixels, fills the size and what the header says, and sets the decoder to
-// give RGBA rows (16-bit ones as they are, in native byte order; RGB ones for an opaque 8-bit
-// picture when rgbWhenOpaque); returns whether they are 16-bit. libpng's errors jump to the
-// caller's setjmp.
-bool readHeader(png_structp png, png_infop info, Reader& reader, ImageProperties& props, int& passes, bool rgbWhenOpaque = false) {
+// give RGBA rows, 16-bit ones as they are, in native byte order; returns whether they are
+// 16-bit. With eightBit, 16-bit samples are rounded to 8 bits as a whole 16-bit picture's are
+// (libpng's scaling rounds v * 255 / 65535 to the nearest, the same for every v) and an
+// opaque picture gives RGB rows. libpng's errors jump to the caller's setjmp.
+bool readHeader(png_structp png, png_infop info, Reader& reader, ImageProperties& props, int& passes, bool eightBit = false) {
     png_set_read_fn(png, &reader, readCallback);
     png_set_user_limits(png, 1u << 30, 1u << 30);
     png_set_crc_action(png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
@@ -98,11 +101,12 @@ bool readHeader(png_structp png, png_infop info, Reader& reader, ImageProperties
     props.bitsPerComponent = depth;
     props.hasAlpha = (colour & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
     // 16-bit samples are kept as they are, for the writers that hold them.
-    const bool sixteen = depth == 16;
+    const bool sixteen = depth == 16 && !eightBit;
     png_set_expand(png);
     if (sixteen) png_set_swap(png);
+    else if (depth == 16) png_set_scale_16(png);
     png_set_gray_to_rgb(png);
-    if (!rgbWhenOpaque || sixteen || props.hasAlpha) png_set_add_alpha(png, sixteen ? 0xFFFF : 0xFF, PNG_FILLER_AFTER);
+    if (!eightBit || props.hasAlpha) png_set_add_alpha(png, sixteen ? 0xFFFF : 0xFF, PNG_FILLER_AFTER);
     passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
     readHeaderMetadata(png, info, props.metadata);
@@ -159,12 +163,23 @@ void decodePNG(const uint8_t* data, size_t size, DecodeResult& out) {
     out.frames.push_back({std::move(image), 0});
 }
 
-bool pngStreamable(const uint8_t* data, size_t size) {
+namespace {
+// Text chunks start with their keyword; only the XMP one is metadata that a copy carries
+// (comments and dates that writers put after the pixels are not).
+bool isXmpText(const uint8_t* type, const uint8_t* body, size_t length) {
+    static const char key[] = "XML:com.adobe.xmp";
+    if (std::memcmp(type, "tEXt", 4) != 0 && std::memcmp(type, "zTXt", 4) != 0 && std::memcmp(type, "iTXt", 4) != 0) return false;
+    return length >= sizeof key - 1 && std::memcmp(body, key, sizeof key - 1) == 0;
+}
+}  // namespace
+
+bool pngStreamable(const uint8_t* data, size_t size, bool mappedFile) {
     static const uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     if (size < 8 + 25 || std::memcmp(data, signature, 8) != 0 || std::memcmp(data + 12, "IHDR", 4) != 0) return false;
     if (data[28] != 0) return false;  // interlaced
     bool pixelsSeen = false;
-    for (size_t pos = 8; size - pos >= 12;) {
+    ReadPages pages(data, mappedFile);
+    for (size_t pos = 8; size - pos >= 12; pages.readUpTo(pos)) {
         const uint32_t length = be32(data + pos);
         const uint8_t* type = data + pos + 4;
         if (length > size - pos - 12) return false;
@@ -172,8 +187,7 @@ bool pngStreamable(const uint8_t* data, size_t size) {
         // As the truncation check reads the ending: an empty IEND closes the file.
         if (std::memcmp(type, "IEND", 4) == 0) return length == 0 && next == size;
         if (std::memcmp(type, "IDAT", 4) == 0) pixelsSeen = true;
-        else if (pixelsSeen && (std::memcmp(type, "eXIf", 4) == 0 || std::memcmp(type, "tEXt", 4) == 0 ||
-                                std::memcmp(type, "zTXt", 4) == 0 || std::memcmp(type, "iTXt", 4) == 0))
+        else if (pixelsSeen && (std::memcmp(type, "eXIf", 4) == 0 || isXmpText(type, data + pos + 8, length)))
             return false;
         pos = next;
     }
@@ -181,28 +195,23 @@ bool pngStreamable(const uint8_t* data, size_t size) {
 }
 
 void decodePNGRows(const uint8_t* data, size_t size, ImageProperties& props, const std::function<bool()>& started,
-                   const std::function<uint8_t*(int)>& rowAt, const std::function<void(int)>& rowDone) {
-    ReadState state(data, size);
+                   const std::function<uint8_t*(int)>& rowAt, const std::function<void(int)>& rowDone, bool mappedFile) {
+    ReadState state(data, size, mappedFile);
     std::string& message = state.message;
     png_structp& png = state.png;
     png_infop& info = state.info;
     Reader& reader = state.reader;
-    std::vector<uint16_t> deep;
     if (setjmp(png_jmpbuf(png))) fail("Could not decode PNG data" + (message.empty() ? std::string() : ": " + message));
     int passes = 1;
-    const bool sixteen = readHeader(png, info, reader, props, passes, true);
+    readHeader(png, info, reader, props, passes, true);
     if (passes != 1) fail("Could not decode PNG data: interlaced");
     // The file holds no metadata after its pixels: what follows the header is all there is.
     readTrailingMetadata(png, info, props.metadata);
     if (!started()) return;
-    if (sixteen) deep.resize(static_cast<size_t>(props.pixelWidth) * 4);
     for (int y = 0; y < props.pixelHeight; ++y) {
-        uint8_t* rgba = rowAt(y);
-        if (!rgba) return;
-        png_read_row(png, sixteen ? reinterpret_cast<png_bytep>(deep.data()) : rgba, nullptr);
-        // The same rounding as a whole 16-bit picture gets.
-        if (sixteen)
-            for (size_t i = 0; i < deep.size(); ++i) rgba[i] = static_cast<uint8_t>((uint32_t(deep[i]) * 255 + 32895) >> 16);
+        uint8_t* row = rowAt(y);
+        if (!row) return;
+        png_read_row(png, row, nullptr);
         rowDone(y);
     }
     png_read_end(png, info);
@@ -223,7 +232,7 @@ bool decodePNGReduced(const uint8_t* data, size_t size, DecodeResult& out, int e
                 step = std::max(1, (longest + edge - 1) / std::max(1, edge));
                 image = RgbaImage((out.props.pixelWidth + step - 1) / step, (out.props.pixelHeight + step - 1) / step);
                 row.resize(static_cast<size_t>(out.props.pixelWidth) * 4);
-                rgb = !out.props.hasAlpha && out.props.bitsPerComponent != 16;
+                rgb = !out.props.hasAlpha;
                 return true;
             },
             [&](int) { return row.data(); },

@@ -27,6 +27,7 @@ struct PngSpec {
     std::vector<uint8_t> exif;  // before the pixels
     bool xmpAfterPixels = false;
     std::vector<uint8_t> exifAfterPixels;  // where libpng itself puts it
+    std::optional<int> textAfterPixels;  // a comment and a date in text chunks of this compression
 };
 
 // Noise over gradients (so that every encoder path is exercised), written by libpng itself.
@@ -76,6 +77,16 @@ void writePng(const std::filesystem::path& path, const PngSpec& spec) {
         text.key = const_cast<char*>("XML:com.adobe.xmp");
         text.text = const_cast<char*>("<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"/>");
         png_set_text(png, info, &text, 1);
+    }
+    if (spec.textAfterPixels) {
+        // What writers put after the pixels: a comment and a date.
+        png_text texts[2] = {};
+        texts[0].compression = texts[1].compression = *spec.textAfterPixels;
+        texts[0].key = const_cast<char*>("Comment");
+        texts[0].text = const_cast<char*>("made by a test");
+        texts[1].key = const_cast<char*>("date:modify");
+        texts[1].text = const_cast<char*>("2026-01-02T03:04:05+00:00");
+        png_set_text(png, info, texts, 2);
     }
     if (!spec.exifAfterPixels.empty())
         png_set_eXIf_1(png, info, static_cast<png_uint_32>(spec.exifAfterPixels.size()),
@@ -135,6 +146,16 @@ TEST(PngToJpegStream, EveryKindOfPngGivesTheBytesOfTheWholePicturePath) {
         {"rgb-trns", {63, 65, PNG_COLOR_TYPE_RGB, 8, false, true}, true},
         {"rgb16", {129, 97, PNG_COLOR_TYPE_RGB, 16}, true},
         {"rgba16", {111, 153, PNG_COLOR_TYPE_RGBA, 16}, true},
+        {"gray16", {73, 41, PNG_COLOR_TYPE_GRAY, 16}, true},
+        {"gray-alpha16", {39, 58, PNG_COLOR_TYPE_GRAY_ALPHA, 16}, true},
+        {"rgb16-trns", {64, 33, PNG_COLOR_TYPE_RGB, 16, false, true}, true},
+        {"gray16-trns", {31, 30, PNG_COLOR_TYPE_GRAY, 16, false, true}, true},
+        {"gray-trns", {32, 29, PNG_COLOR_TYPE_GRAY, 8, false, true}, true},
+        {"palette-2bit-trns", {35, 17, PNG_COLOR_TYPE_PALETTE, 2, false, true}, true},
+        {"rgb16-comment-after", {90, 60, PNG_COLOR_TYPE_RGB, 16, false, false, {}, false, {}, PNG_TEXT_COMPRESSION_NONE}, true},
+        {"rgba-ztxt-after", {70, 50, PNG_COLOR_TYPE_RGBA, 8, false, false, {}, false, {}, PNG_TEXT_COMPRESSION_zTXt}, true},
+        {"gray16-itxt-after", {70, 50, PNG_COLOR_TYPE_GRAY, 16, false, false, {}, false, {}, PNG_ITXT_COMPRESSION_NONE}, true},
+        {"interlaced16", {61, 47, PNG_COLOR_TYPE_RGB, 16, true}, false},
         {"one-pixel", {1, 1, PNG_COLOR_TYPE_RGBA, 8}, true},
         {"exif-before", {40, 20, PNG_COLOR_TYPE_RGB, 8, false, false, exifOrientation(3)}, true},
         {"interlaced", {97, 89, PNG_COLOR_TYPE_RGBA, 8, true}, false},
