@@ -11,12 +11,11 @@
 # Not a test: run it by hand on an otherwise quiet machine.
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
-build=${BUILD_DIR:-$root/build-bench}
 work=$(mktemp -d "${TMPDIR:-/tmp}/calvoro-bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCALVORO_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" --target calvoro_imaging calvoro_core >/dev/null
+# The driver over the libraries and the program of the tree scripts/setup builds (or BUILD_DIR).
+build=$("$root/bench/build" calvoro_imaging calvoro_core calvoro)
 libs=$(pkg-config --libs libpng libjpeg libtiff-4 libwebp libwebpmux libwebpdemux lcms2 exiv2 zlib icu-uc icu-i18n)
 c++ -std=c++20 -O2 -I"$root/src" "$root/bench/image/image_bench.cpp" -o "$work/image_bench" \
   "$build/src/platform/imaging/libcalvoro_imaging.a" "$build/src/core/libcalvoro_core.a" $libs -lgif -lpthread -ldl
@@ -56,7 +55,7 @@ fi
 echo "Whole process against vips:"
 BENCH_PROGRAM="${BENCH_PROGRAM:-}" root="$root" work="$work" bash -c '
   source "$root/bench/whole_process.sh"
-  program="${BENCH_PROGRAM:-$(calvoro_program "$root" "$root/build-bench-image")}"
+  program="${BENCH_PROGRAM:-$build/src/app/calvoro}"
   whole_process "jpeg-to-png" "$work/whole/" "$work/w1.png" -- "$program" --convert "$work/photo.jpg" png "$work/whole" -- \
     vips copy "$work/photo.jpg" "$work/w1.png[compression=6]"
   whole_process "png-to-jpeg" "$work/whole/" "$work/w2.jpg" -- "$program" --convert "$work/photo.png" jpeg "$work/whole" -- \
