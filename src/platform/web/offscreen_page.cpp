@@ -84,7 +84,7 @@ QWebEngineProfile* renderingProfile() {
         settings->setFontFamily(QWebEngineSettings::FixedFont, QString::fromUtf8(fonts::monospace));
         settings->setFontFamily(QWebEngineSettings::CursiveFont, sans);
         settings->setFontFamily(QWebEngineSettings::FantasyFont, sans);
-        settings->setFontFamily(QWebEngineSettings::PictographFont, sans);
+        settings->setFontFamily(QWebEngineSettings::PictographFont, serif);
         // Views and then the profile go while the event loop can still wind them down.
         QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, profile, [] {
             idleViews().clear();
