@@ -3,7 +3,8 @@
 # it at the balanced level (goal: at most 1.5 times): the calls alone, then the whole processes,
 # each the ratio of medians of BENCH_RUNS paired runs (at least 5). (b) For a 1080p clip, each
 # level's projected size against what compress really writes (goal: relative error at most 0.15).
-# Not a test: run it by hand.
+# Not a test: run it by hand. The first run builds its driver in build/ over the built libraries
+# (about a minute on 8 processors at a load of 50); the run itself was not timed since.
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/calvoro-compress-bench-XXXXXX")

@@ -8,7 +8,8 @@
 # output sizes, for JPEG to PNG, PNG to JPEG, JPEG to WebP, JPEG to AVIF and JPEG to HEIC (the
 # HEIF family at our quality and with 4:2:0 chroma on both sides, as libheif's encoders default to).
 # BENCH_WHOLE_ONLY=1 runs only that part; BENCH_PROGRAM names another build of the program to time.
-# Not a test: run it by hand on an otherwise quiet machine.
+# Not a test: run it by hand on an otherwise quiet machine. It builds nothing but the program and its driver, over the libraries of build/ (seconds
+# once scripts/setup has built it); the run itself was not timed since.
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/calvoro-bench-XXXXXX")
