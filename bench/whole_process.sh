@@ -4,20 +4,17 @@
 # the sizes of what each wrote.
 #
 #   source "$root/bench/whole_process.sh"
-#   program=$(calvoro_program "$root" "$root/build-bench-NAME")
+#   program=$(calvoro_program "$root")
 #   whole_process "tar.gz -> zip" ours.zip peer.zip -- "$program" --convert a.tar.gz zip out -- bsdtar ...
 #
 # BENCH_WHOLE_RUNS sets the rounds (at least 5, the default).
 
-# Builds the program in the bench's own build folder and prints its path; a folder not yet
-# configured is set up for Release without tests (one given that exists keeps its settings).
-calvoro_program() {  # source-root build-folder
-  local launcher=()
-  command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
-  [ -f "$2/build.ninja" ] ||
-    cmake -S "$1" -B "$2" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCALVORO_BUILD_TESTS=OFF "${launcher[@]}" >/dev/null
-  cmake --build "$2" --target calvoro -j4 > "$2/last-program-build.log" || { cat "$2/last-program-build.log" >&2; return 1; }
-  echo "$2/src/app/calvoro"
+# Builds the program in the tree that scripts/setup builds (bench/build; a build folder given
+# second, or BUILD_DIR, instead) and prints its path.
+calvoro_program() {  # source-root [build-folder]
+  local build
+  build="$(BUILD_DIR="${2:-${BUILD_DIR:-}}" "$1/bench/build" calvoro)" || return 1
+  echo "$build/src/app/calvoro"
 }
 
 # whole_process LABEL OURS-OUTPUT PEER-OUTPUT -- OUR COMMAND... -- PEER COMMAND...

@@ -3,16 +3,16 @@
 # it at the balanced level (goal: at most 1.5 times): the calls alone, then the whole processes,
 # each the ratio of medians of BENCH_RUNS paired runs (at least 5). (b) For a 1080p clip, each
 # level's projected size against what compress really writes (goal: relative error at most 0.15).
-# Not a test: run it by hand.
+# Not a test: run it by hand. The first run builds its driver in build/ over the built libraries
+# (about a minute on 8 processors at a load of 50); the run itself was not timed since.
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
-build=${BUILD_DIR:-$root/build-compress-bench}
 work=$(mktemp -d "${TMPDIR:-/tmp}/calvoro-compress-bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-cmake -S "$root/bench/compress" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" --target compress_bench > "$build/last-build.log" || { cat "$build/last-build.log" >&2; exit 1; }
-bench="$build/compress_bench"
+# The driver and the program from the tree scripts/setup builds (or BUILD_DIR).
+build=$("$root/bench/build" compress_bench calvoro)
+bench="$build/bench/compress/compress_bench"
 
 echo "Making a 24-megapixel photo and a 10 s 1080p clip..."
 ffmpeg -nostdin -loglevel error -y -f lavfi -i "testsrc2=size=6000x4000,noise=alls=12:allf=t" -frames:v 1 -q:v 2 "$work/photo.jpg"
@@ -28,9 +28,9 @@ echo "(b) 1080p clip, projected against real size"
 "$bench" clip "$work/clip.mp4" "$work"
 
 echo "(a) whole process: calvoro --estimate against calvoro --compress balanced (goal: at most 1.5)"
-root="$root" work="$work" bash -c '
+root="$root" work="$work" build="$build" bash -c '
   source "$root/bench/whole_process.sh"
-  program="$(calvoro_program "$root" "$root/build-bench-compress")"
+  program="$build/src/app/calvoro"
   whole_process "photo estimates vs one compress" "$work/estimate/" "$work/compressed/" -- \
     "$program" --estimate "$work/photo.jpg" -- "$program" --compress "$work/photo.jpg" balanced "$work/compressed"
 '

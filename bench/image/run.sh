@@ -15,12 +15,11 @@
 # Not a test: run it by hand.
 set -eu
 root=$(cd "$(dirname "$0")/../.." && pwd)
-build=${BUILD_DIR:-$root/build}
 work=$(mktemp -d "${TMPDIR:-/tmp}/calvoro-bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT INT TERM
 
-[ -f "$build/build.ninja" ] || { echo "no build in $build: run scripts/setup first" >&2; exit 1; }
-cmake --build "$build" --target calvoro calvoro_imaging calvoro_core >/dev/null
+# The driver over the libraries and the program of the tree scripts/setup builds (or BUILD_DIR).
+build=$("$root/bench/build" calvoro_imaging calvoro_core calvoro)
 libs=$(pkg-config --libs libpng libjpeg libtiff-4 libwebp libwebpmux libwebpdemux lcms2 exiv2 zlib icu-uc icu-i18n)
 c++ -std=c++20 -O2 -I"$root/src" "$root/bench/image/image_bench.cpp" -o "$work/image_bench" \
   "$build/src/platform/imaging/libcalvoro_imaging.a" "$build/src/core/libcalvoro_core.a" $libs -lgif -lpthread -ldl

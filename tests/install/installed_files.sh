@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs the build into a private prefix and checks what the desktop needs from it: the
-# program without debug sections, its module, the desktop entry and the icon it names.
+# program, its modules and the file-manager extension without debug sections, the desktop
+# entry and the icon it names.
 set -eu
 build=$1
 prefix=$(mktemp -d "${TMPDIR:-/tmp}/calvoro-install-XXXXXX")
@@ -11,7 +12,9 @@ program=$prefix/bin/calvoro
 [ -x "$program" ] || fail "no program at bin/calvoro"
 module=$(find "$prefix" -name 'libcalvoro_documents.so' | head -n 1)
 [ -n "$module" ] || fail "no documents module"
-for file in "$program" "$module"; do
+extension=$(find "$prefix" -name 'libcalvoro-files.so' | head -n 1)
+[ -n "$extension" ] || fail "no file-manager extension"
+for file in "$program" "$module" "$extension"; do
   if readelf -S "$file" | grep -q '\.debug_'; then fail "debug sections left in $file"; fi
 done
 entry=$prefix/share/applications/calvoro.desktop

@@ -80,40 +80,21 @@ bool haveTool(const std::string& name) {
     return run("command -v " + shellQuote(name) + " >/dev/null").status == 0;
 }
 
-namespace {
+ProcessFolder::ProcessFolder(const std::string& prefix) {
+    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "XXXXXX")).string();
+    if (char* made = mkdtemp(pattern.data())) path_ = made;
+}
 
-// A private folder of this test process named by an environment variable, removed when the
-// process ends. A forked child that exits normally leaves it to its parent.
-class ProcessFolder {
-public:
-    ProcessFolder(const char* prefix, const char* variable) {
-        std::string pattern = (std::filesystem::temp_directory_path() / (std::string(prefix) + "XXXXXX")).string();
-        if (char* made = mkdtemp(pattern.data())) {
-            path_ = made;
-            setenv(variable, made, 1);
-        }
-    }
-    ~ProcessFolder() {
-        if (path_.empty() || ::getpid() != owner_) return;
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    ProcessFolder(const ProcessFolder&) = delete;
-    ProcessFolder& operator=(const ProcessFolder&) = delete;
+ProcessFolder::~ProcessFolder() {
+    if (path_.empty() || ::getpid() != owner_) return;
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
 
-private:
-    std::filesystem::path path_;
-    pid_t owner_ = ::getpid();
-};
-
-// Without a runtime folder, Qt (in the tests and in the programs they start) makes
-// "runtime-<user>" in the temporary folder and leaves it there.
-const std::optional<ProcessFolder> runtimeFolder =
-    std::getenv("XDG_RUNTIME_DIR") ? std::nullopt : std::make_optional<ProcessFolder>("calvoro-runtime-", "XDG_RUNTIME_DIR");
-
-}  // namespace
-
-void isolateSettings() { static ProcessFolder folder("calvoro-settings-", "CALVORO_CONFIG_DIR"); }
+void isolateSettings() {
+    static ProcessFolder folder("calvoro-settings-");
+    if (!folder.path().empty()) setenv("CALVORO_CONFIG_DIR", folder.path().c_str(), 1);
+}
 
 std::string shellQuote(const std::string& text) {
     std::string out = "'";

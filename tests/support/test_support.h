@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 namespace calvoro::testing {
 
 // A fresh folder under the temporary folder, removed when the object goes.
@@ -19,6 +21,21 @@ public:
 
 private:
     std::filesystem::path path_;
+};
+
+// A fresh folder under the temporary folder for the rest of this process, removed when it
+// ends; a forked child that exits normally leaves it to its parent. Empty when none was made.
+class ProcessFolder {
+public:
+    explicit ProcessFolder(const std::string& prefix);
+    ~ProcessFolder();
+    ProcessFolder(const ProcessFolder&) = delete;
+    ProcessFolder& operator=(const ProcessFolder&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+    pid_t owner_ = ::getpid();
 };
 
 // A tmpfs of the given size mounted on a fresh folder, for full-disk tests; unmounted and

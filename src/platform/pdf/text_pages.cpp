@@ -2,7 +2,6 @@
 
 #include <QBuffer>
 #include <QFile>
-#include <QFontDatabase>
 #include <QPageLayout>
 #include <QPainter>
 #include <QPdfWriter>
@@ -10,11 +9,15 @@
 
 #include <system_error>
 
+#include "core/font_families.h"
+
 namespace calvoro::pdf {
 namespace {
 
+// Named exactly: "the system's monospaced font" of fontconfig differs from machine to machine,
+// and with it the lines on a page and the page count.
 QFont monospacedFont(double size) {
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    QFont font(QString::fromUtf8(fonts::monospace));
     font.setStyleHint(QFont::Monospace, QFont::PreferDefault);
     font.setFixedPitch(true);
     font.setWeight(QFont::Normal);

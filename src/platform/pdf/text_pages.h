@@ -8,8 +8,8 @@
 
 namespace calvoro::pdf {
 
-// Plain text laid out on fixed-size text containers, one container per page, in the system's
-// monospaced font, and drawn as a PDF (Qt's text layout and QPdfWriter).
+// Plain text laid out on fixed-size text containers, one container per page, in the monospaced
+// family of core/font_families.h, and drawn as a PDF (Qt's text layout and QPdfWriter).
 class TextPages {
 public:
     struct Setup {

@@ -8,11 +8,13 @@
 #include <string_view>
 #include <vector>
 
+#include "core/font_families.h"
+
 namespace calvoro::text {
 
 // The family names behind "the system font" and "the monospaced system font".
-inline constexpr const char* systemFontFamily = "DejaVu Sans";
-inline constexpr const char* monospacedFontFamily = "DejaVu Sans Mono";
+inline constexpr const char* systemFontFamily = fonts::sans;
+inline constexpr const char* monospacedFontFamily = fonts::monospace;
 
 struct Font {
     double pointSize = 12;

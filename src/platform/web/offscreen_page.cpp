@@ -21,6 +21,7 @@
 #include <mutex>
 #include <vector>
 
+#include "core/font_families.h"
 #include "core/uuid.h"
 #include "core/work_folder.h"
 #include "platform/qt/main_thread.h"
@@ -74,6 +75,16 @@ QWebEngineProfile* renderingProfile() {
         settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
         settings->setAttribute(QWebEngineSettings::PrintElementBackgrounds, true);
         settings->setAttribute(QWebEngineSettings::ShowScrollBars, false);
+        // Generic CSS families ("sans-serif", "monospace", a page without any) name exact
+        // families, not whatever this machine's fontconfig calls by those names.
+        const QString sans = QString::fromUtf8(fonts::sans), serif = QString::fromUtf8(fonts::serif);
+        settings->setFontFamily(QWebEngineSettings::StandardFont, serif);
+        settings->setFontFamily(QWebEngineSettings::SerifFont, serif);
+        settings->setFontFamily(QWebEngineSettings::SansSerifFont, sans);
+        settings->setFontFamily(QWebEngineSettings::FixedFont, QString::fromUtf8(fonts::monospace));
+        settings->setFontFamily(QWebEngineSettings::CursiveFont, sans);
+        settings->setFontFamily(QWebEngineSettings::FantasyFont, sans);
+        settings->setFontFamily(QWebEngineSettings::PictographFont, serif);
         // Views and then the profile go while the event loop can still wind them down.
         QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, profile, [] {
             idleViews().clear();

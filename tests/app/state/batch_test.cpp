@@ -131,6 +131,48 @@ TEST_F(Batches, MixedCategoriesNeverExceedTheirLimits) {
     EXPECT_EQ(model->toast()->title, "Done");
 }
 
+// The limits are reached, not only respected: a queue that allows it starts as many jobs of a
+// category as its limit lets run, and as many in all as the overall limit. The batch is cancelled
+// once they have started.
+TEST_F(Batches, AQueueThatAllowsItFillsEveryLimit) {
+    fs::create_directories(dir / "media");
+    const fs::path wav = ConversionTester::makeSeedWAV(dir / "media");
+    const fs::path mp4 = ConversionTester::makeSeedMP4(dir / "media");
+    const fs::path zip = ConversionTester::makeSeedZIP(dir / "media");
+    const auto limits = BatchLimits::forProcessors(BatchLimits::activeProcessors());
+    const auto startPeaks = [&](const std::vector<fs::path>& files) {
+        model->clearAll();
+        model->addFiles(files);
+        ConcurrencyProbe probe;
+        const auto connection =
+            QObject::connect(model.get(), &ConversionViewModel::jobsChanged, [&] { probe.observe(*model); });
+        model->convertAll();
+        EXPECT_TRUE(waitUntil([&] { return probe.overallPeak > 0; }));
+        model->cancelConversion();
+        EXPECT_TRUE(waitForBatch());
+        QObject::disconnect(connection);
+        return probe;
+    };
+    const auto copies = [&](const fs::path& from, int n, const std::string& prefix) {
+        std::vector<fs::path> files;
+        for (int i = 0; i < n; ++i) files.push_back(copyTo(from, prefix + std::to_string(i) + from.extension().string()));
+        return files;
+    };
+    for (const auto& [category, seed] : std::vector<std::pair<FileCategory, fs::path>>{
+             {FileCategory::image, png}, {FileCategory::video, mp4}, {FileCategory::audio, wav}, {FileCategory::archive, zip}}) {
+        const int limit = std::min(limits.limit(category), limits.overall);
+        const auto probe = startPeaks(copies(seed, limit + 2, category.rawValue()));
+        EXPECT_EQ(probe.peak.at(category), limit) << category.rawValue();
+        EXPECT_EQ(probe.overallPeak, limit) << category.rawValue();
+    }
+    // Two categories whose own limits together pass the overall one fill it.
+    auto mixed = copies(mp4, 3, "mixed-v");
+    for (const auto& file : copies(png, limits.overall + 1, "mixed-p")) mixed.push_back(file);
+    const auto probe = startPeaks(mixed);
+    EXPECT_EQ(probe.overallPeak, limits.overall);
+    EXPECT_EQ(probe.peak.at(FileCategory::video), std::min(limits.limit(FileCategory::video), limits.overall));
+}
+
 TEST_F(Batches, CompletionTextsStatisticsAndTheReviewCounter) {
     QCoreApplication::setApplicationVersion("1.0-test");
     addPNGs(3);

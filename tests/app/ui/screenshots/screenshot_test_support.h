@@ -31,10 +31,11 @@ inline const std::vector<std::string>& screenshotNames() {
 class SeedFilePlacement {
 public:
     explicit SeedFilePlacement(size_t count) {
-        lock_ = ::open((std::filesystem::temp_directory_path() / ".kx-files.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-        if (lock_ >= 0) ::flock(lock_, LOCK_EX);
         const auto& files = ScreenshotRenderer::seedFiles();
         const auto folder = files.front().parent_path();
+        // The lock is on the folder that holds the seed folder, so no lock file is left behind.
+        lock_ = ::open(folder.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (lock_ >= 0) ::flock(lock_, LOCK_EX);
         std::error_code ec;
         createdFolder_ = !std::filesystem::exists(folder, ec);
         std::filesystem::create_directories(folder, ec);
