@@ -341,29 +341,28 @@ ConsoleRow::Block ConsoleRow::textBlock() const {
     return block;
 }
 
+const QStringList& ConsoleRow::Wrapped::of(const QString& newText, const QFont& font, double newWidth, int maxLines,
+                                          Qt::TextElideMode mode) {
+    if (text != newText || width != newWidth) {
+        text = newText;
+        width = newWidth;
+        lines = maxLines == 1 ? QStringList{QFontMetricsF(font).elidedText(newText, mode, newWidth)}
+                              : twoLines(newText, font, newWidth, mode);
+    }
+    return lines;
+}
+
 QStringList ConsoleRow::nameLines() const {
     const Block block = textBlock();
     const QString name = QString::fromStdString(job_.fileName);
-    if (nameWrap_.text != name || nameWrap_.width != block.name.width()) {
-        nameWrap_ = {name, block.name.width(), {}};
-        nameWrap_.lines = block.nameLines == 1
-                              ? QStringList{QFontMetricsF(nameFont()).elidedText(name, Qt::ElideMiddle, block.name.width())}
-                              : twoLines(name, nameFont(), block.name.width(), Qt::ElideMiddle);
-    }
-    return nameWrap_.lines;
+    return nameWrap_.of(name, nameFont(), block.name.width(), block.nameLines, Qt::ElideMiddle);
 }
 
 QStringList ConsoleRow::detailLines() const {
     if (job_.status != ConversionStatus::failed) return {detailText()};
     const Block block = textBlock();
     const QString text = detailText();
-    if (detailWrap_.text != text || detailWrap_.width != block.detail.width()) {
-        detailWrap_ = {text, block.detail.width(), {}};
-        detailWrap_.lines = block.detailLines == 1
-                                ? QStringList{QFontMetricsF(detailFont()).elidedText(text, Qt::ElideRight, block.detail.width())}
-                                : twoLines(text, detailFont(), block.detail.width(), Qt::ElideRight);
-    }
-    return detailWrap_.lines;
+    return detailWrap_.of(text, detailFont(), block.detail.width(), block.detailLines, Qt::ElideRight);
 }
 
 QRectF ConsoleRow::statusRect() const {

@@ -155,10 +155,12 @@ private:
     QPixmap tilePicture_;
     qint64 tilePictureKey_ = 0;
     Measure measure_;
+    // A text laid out in one or two lines, made again only when the text or the width changes.
     struct Wrapped {
         QString text;
         double width = -1;
         QStringList lines;
+        const QStringList& of(const QString& text, const QFont& font, double width, int maxLines, Qt::TextElideMode mode);
     };
     mutable Wrapped nameWrap_, detailWrap_;
     bool renderingChildren_ = false;

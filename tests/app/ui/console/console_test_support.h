@@ -15,10 +15,12 @@
 
 #include "app/ui/console/console_main.h"
 #include "app/ui/console/console_row.h"
+#include "app/ui/console/console_view.h"
 #include "app/ui/theme/theme.h"
 #include "core/settings_store.h"
 #include "support/test_support.h"
 #include "app/ui/ui_test_support.h"
+#include "app/ui/window/content_view.h"
 
 namespace calvoro::testing {
 
@@ -100,6 +102,29 @@ protected:
         });
     }
     ConsoleMain* view = nullptr;
+};
+
+// The whole window with the console, as the program shows it.
+class WholeWindowTest : public ConsoleTest {
+protected:
+    void SetUp() override {
+        ConsoleTest::SetUp();
+        onMain([&] {
+            view = new ContentView(*model, consoleViews(), host.get());
+            view->resize(900, 700);
+            host->show();
+            host->activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(host.get()));
+        });
+    }
+    void addJobs(int count) {
+        std::vector<std::filesystem::path> files;
+        for (int i = 0; i < count; ++i) files.push_back(file("table-" + std::to_string(100 + i) + ".csv"));
+        onMain([&] { model->addFiles(files); });
+    }
+    ConsoleMain* consoleMain() const { return qobject_cast<ConsoleMain*>(view->mainCardContent()); }
+
+    ContentView* view = nullptr;
 };
 
 }  // namespace calvoro::testing

@@ -179,24 +179,8 @@ TEST(FocusRingColour, TheAccentUnlessItFadesIntoTheCard) {
 }
 
 // The whole window: console, cards and their keys.
-class KeyboardFocusTest : public testing::ConsoleTest {
+class KeyboardFocusTest : public testing::WholeWindowTest {
 protected:
-    void SetUp() override {
-        ConsoleTest::SetUp();
-        onMain([&] {
-            view = new ContentView(*model, consoleViews(), host.get());
-            view->resize(900, 700);
-            host->show();
-            host->activateWindow();
-            ASSERT_TRUE(QTest::qWaitForWindowActive(host.get()));
-        });
-    }
-    void addJobs(int count) {
-        std::vector<std::filesystem::path> files;
-        for (int i = 0; i < count; ++i) files.push_back(file("table-" + std::to_string(100 + i) + ".csv"));
-        onMain([&] { model->addFiles(files); });
-    }
-    ConsoleMain* consoleMain() const { return qobject_cast<ConsoleMain*>(view->mainCardContent()); }
 
     // Tabs steps times; every stop reached must lie inside scope and show the ring. The distinct stops.
     std::set<QWidget*> walk(QWidget* scope, size_t steps, bool forward) {
@@ -210,8 +194,6 @@ protected:
         }
         return seen;
     }
-
-    ContentView* view = nullptr;
 };
 
 TEST_F(KeyboardFocusTest, TabGoesRoundTheSettingsCardOnlyAndEscapeGivesTheFocusBack) {
@@ -244,7 +226,9 @@ TEST_F(KeyboardFocusTest, TabGoesRoundTheSettingsCardOnlyAndEscapeGivesTheFocusB
         EXPECT_FALSE(model->showSettingsPopover());
         EXPECT_EQ(focused(), search);
         // The card fades out in front of the console, not behind it.
-        if (leaving) EXPECT_GT(view->children().indexOf(leaving), view->children().indexOf(view->consoleRow()));
+        if (leaving) {
+            EXPECT_GT(view->children().indexOf(leaving), view->children().indexOf(view->consoleRow()));
+        }
         // The keyboard brought the card and took it away: the field shows the ring again.
         EXPECT_TRUE(view->focusRing()->isShowing());
         testing::saveSnapshot(view, "focus-search-dark");

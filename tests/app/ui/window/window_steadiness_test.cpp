@@ -28,28 +28,15 @@ using testing::waitUntil;
 
 QWidget* focused() { return QApplication::focusWidget(); }
 
-// The whole window with the console, as the program shows it.
-class SteadyWindowTest : public testing::ConsoleTest {
+// The whole window with the console; jobs are added and their rows left to settle.
+class SteadyWindowTest : public testing::WholeWindowTest {
 protected:
-    void SetUp() override {
-        ConsoleTest::SetUp();
-        onMain([&] {
-            view = new ContentView(*model, consoleViews(), host.get());
-            view->resize(900, 700);
-            host->resize(900, 700);
-            host->show();
-            host->activateWindow();
-            ASSERT_TRUE(QTest::qWaitForWindowActive(host.get()));
-        });
-    }
     void addJobs(int count) {
-        std::vector<std::filesystem::path> files;
-        for (int i = 0; i < count; ++i) files.push_back(file("table-" + std::to_string(100 + i) + ".csv"));
-        onMain([&] { model->addFiles(files); });
+        WholeWindowTest::addJobs(count);
         ASSERT_TRUE(waitUntil([&] { return list() && !list()->isAnimating(); }));
     }
     ConsoleJobList* list() const {
-        auto* main = qobject_cast<ConsoleMain*>(view->mainCardContent());
+        ConsoleMain* main = consoleMain();
         return main ? main->jobList() : nullptr;
     }
     std::set<ConsoleRow*> hoveredRows() const {
@@ -64,8 +51,6 @@ protected:
             if (row->geometry().contains(at)) return row;
         return nullptr;
     }
-
-    ContentView* view = nullptr;
 };
 
 TEST_F(SteadyWindowTest, ARowIsHoveredExactlyWhileThePointerIsOverIt) {
