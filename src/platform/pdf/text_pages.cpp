@@ -7,6 +7,7 @@
 #include <QPdfWriter>
 #include <QTextLayout>
 
+#include <algorithm>
 #include <system_error>
 
 #include "core/font_families.h"
@@ -32,31 +33,56 @@ QString toQString(const std::u16string& text) {
     return QString(reinterpret_cast<const QChar*>(text.data()), static_cast<qsizetype>(text.size()));
 }
 
+struct SourceParagraph {
+    std::u16string text;
+    int pageBreaksBefore = 0;
+};
+
+bool isLineEnd(char16_t c) { return c == u'\n' || c == u'\r' || c == 0x2029; }
+
 // Paragraphs end at line feeds, carriage returns (alone or before a line feed) and
-// paragraph separators; a final separator opens no further, empty, line.
-std::vector<std::u16string> splitParagraphs(const QString& text) {
-    std::vector<std::u16string> out;
-    std::u16string current;
+// paragraph separators; a final separator opens no further, empty, line. A form feed ends its
+// line too, with the line end that follows it, and the next paragraph starts a new page.
+std::vector<SourceParagraph> splitParagraphs(const QString& text) {
+    std::vector<SourceParagraph> out;
+    SourceParagraph current;
+    int pendingBreaks = 0;
     bool open = false;
+    auto finish = [&] {
+        current.pageBreaksBefore = pendingBreaks;
+        pendingBreaks = 0;
+        out.push_back(std::move(current));
+        current = SourceParagraph{};
+        open = false;
+    };
+    auto skipLineEnd = [&](qsizetype& i) {
+        if (text.at(i) == u'\r' && i + 1 < text.size() && text.at(i + 1) == u'\n') ++i;
+    };
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t c = text.at(i).unicode();
+        if (c == u'\f') {
+            if (open) finish();
+            ++pendingBreaks;
+            if (i + 1 < text.size() && isLineEnd(text.at(i + 1).unicode())) skipLineEnd(++i);
+            continue;
+        }
         open = true;
-        if (c == u'\n' || c == u'\r' || c == 0x2029) {
-            if (c == u'\r' && i + 1 < text.size() && text.at(i + 1) == u'\n') ++i;
-            out.push_back(std::move(current));
-            current.clear();
-            open = false;
+        if (isLineEnd(c)) {
+            skipLineEnd(i);
+            finish();
         } else {
-            current.push_back(c);
+            current.text.push_back(c);
         }
     }
-    if (open) out.push_back(std::move(current));
+    if (open) finish();
     return out;
 }
 
 struct ParagraphLayout {
-    explicit ParagraphLayout(const QString& text, const QFont& font, double width) : layout(text, font) {
+    ParagraphLayout(const QString& text, const QFont& font, double width, bool rightToLeft) : layout(text, font) {
         QTextOption option;
+        // A block cut from a long paragraph keeps the paragraph's direction.
+        option.setTextDirection(rightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
         option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
         // Tabs every eight columns keep columns of a monospaced text aligned.
         option.setTabStopDistance(8 * QFontMetricsF(font).horizontalAdvance(QLatin1Char(' ')));
@@ -73,29 +99,68 @@ struct ParagraphLayout {
     QTextLayout layout;
 };
 
+// Cuts a long paragraph into blocks of whole lines. Each window of text is laid out, and all its
+// lines but the last two are kept: those may depend on text past the window. A block of whole
+// lines lays out alone into the same lines, so drawing it later costs no more than this did.
+void cutIntoBlocks(const std::u16string& paragraph, bool rightToLeft, const QFont& font, double width, int window,
+                   std::vector<std::u16string>& blocks) {
+    size_t start = 0;
+    size_t length = static_cast<size_t>(std::max(window, 64));
+    while (paragraph.size() - start > length) {
+        const std::u16string piece = paragraph.substr(start, length);
+        ParagraphLayout layout(toQString(piece), font, width, rightToLeft);
+        const int lines = layout.layout.lineCount();
+        const qsizetype cut = lines > 2 ? layout.layout.lineAt(lines - 2).textStart() : 0;
+        if (cut <= 0) {
+            // Lines longer than the window (zero-width characters): take a larger one.
+            length *= 2;
+            continue;
+        }
+        blocks.push_back(paragraph.substr(start, static_cast<size_t>(cut)));
+        start += static_cast<size_t>(cut);
+    }
+    blocks.push_back(paragraph.substr(start));
+}
+
 }  // namespace
 
 std::optional<TextPages> TextPages::layOut(const std::string& text, const Setup& setup) {
     TextPages result;
     result.setup_ = setup;
-    result.paragraphs_ = splitParagraphs(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
     const QFont font = monospacedFont(setup.fontSize);
     const double width = setup.pageWidth - 2 * setup.margin;
     const double height = setup.pageHeight - 2 * setup.margin;
     double y = 0;
-    for (size_t p = 0; p < result.paragraphs_.size(); ++p) {
-        ParagraphLayout paragraph(toQString(result.paragraphs_[p]), font, width);
-        for (int k = 0; k < paragraph.layout.lineCount(); ++k) {
-            const double lineHeight = paragraph.layout.lineAt(k).height();
-            if (result.pages_.empty() || (y + lineHeight > height && result.pages_.back().lineCount > 0)) {
-                // The text goes on past the last container allowed.
-                if (static_cast<int>(result.pages_.size()) >= setup.pageLimit) return std::nullopt;
-                result.pages_.push_back(Page{result.lines_.size(), 0});
-                y = 0;
+    auto newPage = [&] {
+        // The text goes on past the last container allowed.
+        if (static_cast<int>(result.pages_.size()) >= setup.pageLimit) return false;
+        result.pages_.push_back(Page{result.lines_.size(), 0});
+        y = 0;
+        return true;
+    };
+    for (SourceParagraph& paragraph : splitParagraphs(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())))) {
+        // A form feed before the first line has no page to end.
+        if (!result.pages_.empty())
+            for (int b = 0; b < paragraph.pageBreaksBefore; ++b)
+                if (!newPage()) return std::nullopt;
+        const bool rightToLeft = toQString(paragraph.text).isRightToLeft();
+        std::vector<std::u16string> blocks;
+        if (paragraph.text.size() > static_cast<size_t>(std::max(setup.layoutWindow, 64)))
+            cutIntoBlocks(paragraph.text, rightToLeft, font, width, setup.layoutWindow, blocks);
+        else
+            blocks.push_back(std::move(paragraph.text));
+        for (std::u16string& block : blocks) {
+            const int index = static_cast<int>(result.paragraphs_.size());
+            result.paragraphs_.push_back(Block{std::move(block), rightToLeft});
+            ParagraphLayout layout(toQString(result.paragraphs_.back().text), font, width, rightToLeft);
+            for (int k = 0; k < layout.layout.lineCount(); ++k) {
+                const double lineHeight = layout.layout.lineAt(k).height();
+                if (result.pages_.empty() || (y + lineHeight > height && result.pages_.back().lineCount > 0))
+                    if (!newPage()) return std::nullopt;
+                result.lines_.push_back(Line{index, k, y});
+                ++result.pages_.back().lineCount;
+                y += lineHeight;
             }
-            result.lines_.push_back(Line{static_cast<int>(p), k, y});
-            ++result.pages_.back().lineCount;
-            y += lineHeight;
         }
     }
     return result;
@@ -134,9 +199,9 @@ bool TextPages::writePDF(const std::filesystem::path& path) const {
                 for (size_t i = pg.firstLine; i < pg.firstLine + pg.lineCount; ++i) {
                     const Line& line = lines_[i];
                     if (line.paragraph != currentIndex) {
-                        current = std::make_unique<ParagraphLayout>(
-                            toQString(paragraphs_[static_cast<size_t>(line.paragraph)]), font,
-                            setup_.pageWidth - 2 * setup_.margin);
+                        const Block& block = paragraphs_[static_cast<size_t>(line.paragraph)];
+                        current = std::make_unique<ParagraphLayout>(toQString(block.text), font,
+                                                                    setup_.pageWidth - 2 * setup_.margin, block.rightToLeft);
                         currentIndex = line.paragraph;
                     }
                     current->layout.lineAt(line.index).draw(&painter, QPointF(setup_.margin, setup_.margin + line.y));

@@ -18,9 +18,13 @@ public:
         double margin = 72;       // every side: the container is 468 x 648
         double fontSize = 12;
         int pageLimit = 10000;
+        // Paragraphs longer than this (UTF-16 units) are laid out window by window: the text
+        // layout's search for a break takes time quadratic in a run without break opportunities.
+        int layoutWindow = 2048;
     };
 
-    // Lays out the whole text (UTF-8). Nothing when it needs more than setup.pageLimit
+    // Lays out the whole text (UTF-8). A form feed ends its line and starts a new page (a line
+    // end right after it belongs to it). Nothing when it needs more than setup.pageLimit
     // containers; layout stops there.
     static std::optional<TextPages> layOut(const std::string& text, const Setup& setup);
     static std::optional<TextPages> layOut(const std::string& text) { return layOut(text, Setup{}); }
@@ -36,8 +40,14 @@ public:
     bool writePDF(const std::filesystem::path& path) const;
 
 private:
+    // A piece of a paragraph laid out on its own: the whole paragraph, or for a long one the
+    // text of some of its lines, which lays out alone into the same lines.
+    struct Block {
+        std::u16string text;
+        bool rightToLeft = false;
+    };
     struct Line {
-        int paragraph = 0;
+        int paragraph = 0;   // index of its block
         int index = 0;   // line number inside its paragraph
         double y = 0;    // top of the line inside its container
     };
@@ -46,7 +56,7 @@ private:
         size_t lineCount = 0;
     };
     Setup setup_;
-    std::vector<std::u16string> paragraphs_;
+    std::vector<Block> paragraphs_;
     std::vector<Line> lines_;
     std::vector<Page> pages_;
 };

@@ -72,7 +72,7 @@ void writeRunProperties(QXmlStreamWriter& w, const Attributes& a) {
 }
 
 void writeRunText(QXmlStreamWriter& w, const QString& text) {
-    // Tabs are elements of their own; the rest goes into preserved text.
+    // Tabs and page breaks (form feeds) are elements of their own; the rest goes into preserved text.
     qsizetype start = 0;
     auto flush = [&](qsizetype end) {
         if (end <= start) return;
@@ -82,9 +82,14 @@ void writeRunText(QXmlStreamWriter& w, const QString& text) {
         w.writeEndElement();
     };
     for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == QChar('\t')) {
+        if (text[i] == QChar('\t') || text[i] == QChar('\f')) {
             flush(i);
-            w.writeEmptyElement("w:tab");
+            if (text[i] == QChar('\t')) {
+                w.writeEmptyElement("w:tab");
+            } else {
+                w.writeEmptyElement("w:br");
+                w.writeAttribute("w:type", "page");
+            }
             start = i + 1;
         }
     }
@@ -105,9 +110,14 @@ std::vector<uint8_t> writeDOCX(const AttributedString& text) {
         w.writeNamespace(relationshipsNamespace, "r");
         w.writeStartElement("w:body");
         w.writeStartElement("w:p");
-        // Characters XML cannot hold are dropped run by run, so that the runs stay aligned.
+        // Characters XML cannot hold are dropped run by run, so that the runs stay aligned; form
+        // feeds stay, to be written as page breaks.
         AttributedString clean;
-        for (const Run& run : text.runs()) clean.append(removingXMLForbiddenCharacters(text.characters().mid(run.location, run.length)), run.attributes);
+        for (const Run& run : text.runs()) {
+            QStringList pieces = text.characters().mid(run.location, run.length).split(QChar('\f'));
+            for (QString& piece : pieces) piece = removingXMLForbiddenCharacters(piece);
+            clean.append(pieces.join(QChar('\f')), run.attributes);
+        }
         for (const Run& run : clean.runs()) {
             QString piece = clean.characters().mid(run.location, run.length);
             qsizetype start = 0;

@@ -29,6 +29,7 @@ void appendEscaped(std::string& out, const QString& s) {
             case '}': out += "\\}"; break;
             case '\t': out += "\\tab "; break;
             case '\n': out += "\\par\n"; break;
+            case '\f': out += "\\page\n"; break;
             case '\r': break;
             default:
                 if (c >= 0x20 && c < 0x80) {

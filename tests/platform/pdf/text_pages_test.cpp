@@ -48,3 +48,44 @@ TEST(TextPages, StopsAtThePageLimit) {
     EXPECT_TRUE(pdf::TextPages::layOut(lines(3 * perPage), small));
     EXPECT_FALSE(pdf::TextPages::layOut(lines(3 * perPage + 1), small));
 }
+
+TEST(TextPages, AFormFeedEndsItsPageAndTheLineEndAfterItBelongsToIt) {
+    auto layout = [](const std::string& text) {
+        std::vector<int> lines;
+        auto pages = pdf::TextPages::layOut(text);
+        for (int p = 0; p < pages->pageCount(); ++p) lines.push_back(pages->linesOnPage(p));
+        return lines;
+    };
+    using L = std::vector<int>;
+    EXPECT_EQ(layout("page one\n\fpage two\n"), (L{1, 1}));
+    EXPECT_EQ(layout("a\fb"), (L{1, 1}));
+    EXPECT_EQ(layout("a\f\r\nb\nc"), (L{1, 2}));
+    // Two in a row leave an empty page between; none before the first line or after the last.
+    EXPECT_EQ(layout("a\f\fb"), (L{1, 0, 1}));
+    EXPECT_EQ(layout("\fa\n\f"), (L{1}));
+    EXPECT_EQ(layout("a\n\f\n\nb"), (L{1, 2}));
+}
+
+TEST(TextPages, LongParagraphsCutIntoWindowsLayOutAsTheyDoWhole) {
+    // Words, an unbroken run many lines long, tabs and a right-to-left paragraph.
+    std::string text;
+    for (int i = 0; i < 900; ++i) text += (i % 7 ? "word" : "longerword") + std::to_string(i) + (i % 50 ? " " : "\t");
+    text += std::string(5000, 'x') + " tail words after the run\n";
+    for (int i = 0; i < 300; ++i) text += "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D ";
+    text += "\nshort line\n";
+    pdf::TextPages::Setup windowed, whole;
+    windowed.layoutWindow = 64;
+    whole.layoutWindow = 1 << 30;
+    auto a = pdf::TextPages::layOut(text, windowed);
+    auto b = pdf::TextPages::layOut(text, whole);
+    ASSERT_TRUE(a && b);
+    ASSERT_EQ(a->pageCount(), b->pageCount());
+    ASSERT_GT(a->pageCount(), 1);
+    for (int p = 0; p < a->pageCount(); ++p) EXPECT_EQ(a->linesOnPage(p), b->linesOnPage(p)) << "page " << p;
+    TempDir dir;
+    ASSERT_TRUE(a->writePDF(dir / "a.pdf") && b->writePDF(dir / "b.pdf"));
+    auto da = pdf::Document::open(dir / "a.pdf");
+    auto db = pdf::Document::open(dir / "b.pdf");
+    ASSERT_TRUE(da && db);
+    for (int p = 0; p < a->pageCount(); ++p) EXPECT_EQ(da->pageText(p), db->pageText(p)) << "page " << p;
+}

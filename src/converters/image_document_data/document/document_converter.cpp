@@ -70,11 +70,8 @@ Operation route(SupportedFormat source, SupportedFormat target, const Cancellati
             switch (source) {
                 case F::pdf: return pdfToMarkdown;
                 case F::rtf: return [](const Path& s, const Path& o) { richTextToMarkdown(s, o, DocumentType::rtf); };
-                case F::txt: return [](const Path& s, const Path& o) {
-                    // The file manager's copy: refuses to replace an existing file.
-                    std::error_code ec;
-                    if (!fs::copy_file(s, o, fs::copy_options::none, ec) || ec) throw ConversionError::failedToCreateOutput();
-                };
+                // Read as every other target reads text, so that Latin-1 and UTF-16 files become UTF-8.
+                case F::txt: return [](const Path& s, const Path& o) { writeText(o, readTextFile(s)); };
                 case F::html: return htmlToMarkdown;
                 case F::docx: return [](const Path& s, const Path& o) { richTextToMarkdown(s, o, DocumentType::officeOpenXML); };
                 default: return {};

@@ -50,18 +50,33 @@ bool trimmedIsEmpty(const std::string& s) { return QString::fromStdString(s).tri
 }  // namespace
 
 void textToHTML(const Path& source, const Path& output) {
-    std::string escaped = htmlEscape(readTextFile(source));
+    const std::string text = readTextFile(source);
     std::string body;
-    size_t pos = 0;
     bool first = true;
-    for (;;) {
-        size_t hit = escaped.find("\n\n", pos);
-        std::string piece = escaped.substr(pos, hit == std::string::npos ? std::string::npos : hit - pos);
-        if (!first) body += "\n";
-        first = false;
-        body += "<p>" + replacingOccurrences(piece, "\n", "<br>") + "</p>";
-        if (hit == std::string::npos) break;
-        pos = hit + 2;
+    // A form feed starts a new page: its first paragraph breaks the page when printed.
+    size_t pageStart = 0;
+    for (bool firstPage = true;; firstPage = false) {
+        const size_t feed = text.find('\f', pageStart);
+        std::string_view page = std::string_view(text).substr(pageStart, feed == std::string::npos ? std::string::npos : feed - pageStart);
+        // The line end of a page's last line ends the page, not another line.
+        if (feed != std::string::npos && page.ends_with('\n')) page.remove_suffix(1);
+        if (feed != std::string::npos && page.ends_with('\r')) page.remove_suffix(1);
+        const std::string escaped = htmlEscape(page);
+        size_t pos = 0;
+        for (bool firstOnPage = true;; firstOnPage = false) {
+            size_t hit = escaped.find("\n\n", pos);
+            std::string piece = escaped.substr(pos, hit == std::string::npos ? std::string::npos : hit - pos);
+            if (!first) body += "\n";
+            first = false;
+            body += (firstOnPage && !firstPage ? "<p style=\"break-before:page\">" : "<p>") + replacingOccurrences(piece, "\n", "<br>") + "</p>";
+            if (hit == std::string::npos) break;
+            pos = hit + 2;
+        }
+        if (feed == std::string::npos) break;
+        // The line end right after a form feed belongs to it.
+        pageStart = feed + 1;
+        if (text.compare(pageStart, 2, "\r\n") == 0) pageStart += 2;
+        else if (pageStart < text.size() && (text[pageStart] == '\n' || text[pageStart] == '\r')) ++pageStart;
     }
     files::writeAtomically(output, page::head + pageTitle(source) + page::textTail + body + page::end);
 }

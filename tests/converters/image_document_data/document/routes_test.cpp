@@ -7,6 +7,7 @@
 #include "core/conversion_error.h"
 #include "core/conversion_logger.h"
 #include "document_fixtures.h"
+#include "platform/pdf/pdf_fixture.h"
 #include "platform/text/docx.h"
 #include "platform/text/rtf.h"
 #include "support/test_support.h"
@@ -181,12 +182,38 @@ TEST(DocumentRoutes, NoRouteAndUnreadableSources) {
     EXPECT_THROW(DC::convert(dir / "missing.txt", F::txt, F::html, dir.path()), ConversionError);
 }
 
-TEST(DocumentRoutes, MarkdownToTextIsUTF8AndTextToMarkdownIsACopy) {
+TEST(DocumentRoutes, TextAndMarkdownOfAnyEncodingBecomeUTF8EachWay) {
     TempDir dir;
     writeFile(dir / "l.md", std::string("caf\xE9"));
     EXPECT_EQ(readText(DC::convert(dir / "l.md", F::markdown, F::txt, dir.path())), "caf\xC3\xA9");
-    writeFile(dir / "raw.txt", std::string("bytes \xE9 kept"));
-    EXPECT_EQ(readText(DC::convert(dir / "raw.txt", F::txt, F::markdown, dir.path())), "bytes \xE9 kept");
+    writeFile(dir / "latin.txt", std::string("bytes \xE9 kept"));
+    EXPECT_EQ(readText(DC::convert(dir / "latin.txt", F::txt, F::markdown, dir.path())), "bytes \xC3\xA9 kept");
+    // UTF-16 with its byte-order mark: "é!" little-endian.
+    writeFile(dir / "wide.txt", std::string("\xFF\xFE\xE9\x00!\x00", 6));
+    EXPECT_EQ(readText(DC::convert(dir / "wide.txt", F::txt, F::markdown, dir.path())), "\xC3\xA9!");
+}
+
+TEST(DocumentRoutes, AFormFeedStartsANewPageInEveryPagedTarget) {
+    TempDir dir;
+    writeFile(dir / "ff.txt", std::string("page one\n\fpage two\n"));
+    if (haveTool("pdfinfo") && haveTool("pdftotext")) {
+        auto pdf = DC::convert(dir / "ff.txt", F::txt, F::pdf, dir.path());
+        EXPECT_EQ(calvoro::testing::pdfinfoField(run("pdfinfo " + shellQuote(pdf.string())).output, "Pages"), "2");
+        EXPECT_NE(run("pdftotext -f 2 -l 2 " + shellQuote(pdf.string()) + " -").output.find("page two"), std::string::npos);
+    }
+    auto docx = DC::convert(dir / "ff.txt", F::txt, F::docx, dir.path());
+    const auto xml = run("unzip -p " + shellQuote(docx.string()) + " word/document.xml").output;
+    EXPECT_NE(xml.find("<w:br w:type=\"page\"/>"), std::string::npos) << xml;
+    if (haveTool("pandoc")) {
+        const auto plain = textSeenIn(docx, F::docx);
+        EXPECT_NE(plain.find("page one"), std::string::npos);
+        EXPECT_NE(plain.find("page two"), std::string::npos);
+    }
+    const auto html = readText(DC::convert(dir / "ff.txt", F::txt, F::html, dir.path()));
+    EXPECT_EQ(html.find('\f'), std::string::npos);
+    EXPECT_NE(html.find("<p>page one</p>\n<p style=\"break-before:page\">page two<br></p>"), std::string::npos) << html;
+    const auto rtf = readText(DC::convert(dir / "ff.txt", F::txt, F::rtf, dir.path()));
+    EXPECT_NE(rtf.find("page one\\par\n\\page\npage two"), std::string::npos) << rtf;
 }
 
 TEST(DocumentRoutes, DataSourcesGoToTheDataConverter) {
