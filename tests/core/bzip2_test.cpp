@@ -5,6 +5,7 @@
 #include "core/bzip2.h"
 #include "core/byte_pipe.h"
 #include "core/conversion_error.h"
+#include "support/archive_test_util.h"
 #include "support/test_support.h"
 
 using calvoro::BZip2;
@@ -184,5 +185,31 @@ TEST(BZip2, ThreadedEncoderWritesTheToolsBytesWhateverTheThreads) {
         EXPECT_EQ(encodeInPieces(c.data, c.level, 1, 1 << 20), expected);
         EXPECT_EQ(encodeInPieces(c.data, c.level, 3, 7777), expected);
         EXPECT_EQ(encodeInPieces(c.data, c.level, 8, c.data.size() + 1), expected);
+    }
+}
+
+// Runs of zeros fill a block with 51 times its counted size: what is held stays within the
+// budget the encoder states, the block being filled counted, on one thread and on eight.
+TEST(BZip2, ThreadedEncoderKeepsWithinItsMemoryBudget) {
+    const std::vector<uint8_t> zeros(1 << 20, 0);
+    for (int threads : {1, 8}) {
+        SCOPED_TRACE(threads);
+        size_t written = 0;
+        long long growth = calvoro::archive_testing::peakMemoryGrowth([&] {
+            struct Counting final : calvoro::ByteSink {
+                size_t& total;
+                explicit Counting(size_t& t) : total(t) {}
+                void write(std::span<const uint8_t> bytes) override { total += bytes.size(); }
+            } sink(written);
+            auto encoder = BZip2::encoder(sink, 9, {}, threads);
+            // Two blocks and part of a third.
+            for (int i = 0; i < 100; ++i) encoder->write(zeros);
+            encoder->finish();
+            return written > 0;
+        });
+        ASSERT_GE(growth, 0);
+        // What the process itself needs beside: threads' stacks, the allocator's arenas.
+        constexpr long long slack = 16LL << 20;
+        EXPECT_LT(growth, static_cast<long long>(BZip2::encoderMemoryBudget(9, threads)) + slack);
     }
 }
