@@ -28,7 +28,9 @@ std::filesystem::path convert(const std::filesystem::path& source, SupportedForm
 
 // Unpacks one archive into the folder `to`, as convert does: tar, gzip, xz and bz2 sources are
 // read once from a decoding stream and written entry by entry, ZIP entries one at a time; every
-// file keeps the modification time the archive gives it. A source over archiveSizeLimit, or a
+// file keeps the modification time the archive gives it. Every checksum the source carries is
+// compared (a gzip trailer that disagrees: corruptFile "checksum mismatch in <name>"; a compressed
+// tar is read to the end of its stream for that). A source over archiveSizeLimit, or a
 // compressed payload over maxPayloadBytes ("gzip contents exceed the ... limit"), throws corruptFile.
 void extractArchive(const std::filesystem::path& source, SupportedFormat format, const std::filesystem::path& to,
                     const CancellationToken& cancellation = {}, int64_t maxPayloadBytes = archiveSizeLimit);

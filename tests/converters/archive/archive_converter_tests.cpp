@@ -308,3 +308,49 @@ TEST(ArchivePipeline, CancellingMidBodyLeavesNothing) {
     }
     EXPECT_TRUE(temp.empty());
 }
+
+// Damage found by a peer's own check is never repackaged under fresh checksums: a gzip trailer
+// whose CRC-32 or length disagrees, and a damaged check at the end of an xz or bzip2 stream
+// past the tar's last entry.
+TEST(ArchivePipeline, DamagedChecksumsAreRefusedNotRepackaged) {
+    for (const char* tool : {"gzip", "xz", "bzip2", "tar"})
+        if (!haveTool(tool)) GTEST_SKIP() << tool << " not installed";
+    TempDir dir;
+    PrivateTemp temp;
+    fs::path outDir = dir / "out";
+    fs::create_directories(outDir);
+    makeTree(dir / "tree");
+    calvoro::testing::writeFile(dir / "note.txt", std::string("just some notes\n"));
+    const std::string d = shellQuote(dir.path().string());
+    ASSERT_EQ(run("cd " + d + " && tar -czf photos.tar.gz -C tree . && tar -cJf photos.tar.xz -C tree . && "
+                  "tar -cjf photos.tar.bz2 -C tree . && gzip -k note.txt").status, 0);
+
+    struct Damage {
+        std::string file;
+        SupportedFormat format;
+        size_t fromEnd;  // the byte changed, counted from the end
+        std::string check;
+        std::string expected;
+    };
+    const std::vector<Damage> damages = {
+        {"photos.tar.gz", SupportedFormat::gzip, 8, "gzip -t", "File appears corrupt: checksum mismatch in photos.tar"},
+        {"photos.tar.gz", SupportedFormat::gzip, 4, "gzip -t", "File appears corrupt: length mismatch in photos.tar"},
+        {"note.txt.gz", SupportedFormat::gzip, 7, "gzip -t", "File appears corrupt: checksum mismatch in note.txt"},
+        {"photos.tar.xz", SupportedFormat::xz, 12, "xz -t", "File appears corrupt: xz decompression failed (code 9)"},
+        {"photos.tar.bz2", SupportedFormat::bz2, 2, "bzip2 -t", "File appears corrupt: bzip2 decompression failed (code -4)"},
+    };
+    for (const auto& damage : damages) {
+        SCOPED_TRACE(damage.file + " at " + std::to_string(damage.fromEnd));
+        if (damage.format == SupportedFormat::bz2 && !BZip2::isAvailable()) continue;
+        auto bytes = calvoro::testing::readFile(dir / damage.file);
+        bytes[bytes.size() - damage.fromEnd] ^= 0x01;
+        const fs::path bad = dir / "bad" / damage.file;
+        calvoro::testing::writeFile(bad, bytes);
+        EXPECT_NE(run(damage.check + " " + shellQuote(bad.string())).status, 0) << "the peer finds no damage";
+        for (SupportedFormat target : {SupportedFormat::zip, SupportedFormat::tar}) {
+            EXPECT_EQ(errorText([&] { AC::convert(bad, damage.format, target, outDir); }), damage.expected);
+        }
+    }
+    EXPECT_TRUE(fs::is_empty(outDir));
+    EXPECT_TRUE(temp.empty());
+}
