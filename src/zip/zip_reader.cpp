@@ -26,6 +26,14 @@ constexpr uint32_t kLocalSignature = 0x04034B50;
 constexpr uint32_t kZip64LocatorSignature = 0x07064B50;
 constexpr uint32_t kDescriptorSignature = 0x08074B50;
 
+// A symbolic link by the Unix mode in the external attributes (made on Unix or macOS): its data is
+// the target's path, which a tree of plain files cannot hold. Other types keep their content as
+// a file: Info-ZIP gives what it read from a pipe the pipe's mode.
+bool isSymbolicLink(std::span<const uint8_t> central) {
+    const uint8_t host = central[5];
+    return (host == 3 || host == 19) && ((readUInt32(central, 38) >> 16) & 0170000) == 0120000;
+}
+
 [[noreturn]] void refuseZip64() { throw ConversionError::corruptFile("ZIP64 archives are not supported"); }
 
 std::string failureMessage(const std::vector<std::string>& failures) {
@@ -219,6 +227,7 @@ void walkZIP(ZipInput& in, int64_t limit, const Sink& sink, const StreamSink* st
     if (centralSize == 0xFFFFFFFF || centralOffset == 0xFFFFFFFF) refuseZip64();
 
     std::vector<std::string> failures;
+    std::vector<std::string> refused;
     int64_t extracted = 0;
     uint64_t off = centralOffset;
     for (uint16_t index = 0; index < total; ++index) {
@@ -235,6 +244,7 @@ void walkZIP(ZipInput& in, int64_t limit, const Sink& sink, const StreamSink* st
         const uint16_t commentLength = readUInt16(header, 32);
         const uint16_t diskStart = readUInt16(header, 34);
         const uint32_t localOffset = readUInt32(header, 42);
+        const bool link = isSymbolicLink(header);
         const uint32_t centralChecksum = readUInt32(header, 16);
         if (size - off - 46 < nameLength) break;
         const std::string name = decodeArchiveName(in.bytes(off + 46, nameLength, false));
@@ -244,6 +254,10 @@ void walkZIP(ZipInput& in, int64_t limit, const Sink& sink, const StreamSink* st
         if (name.find("__MACOSX") != std::string::npos) continue;
         if (compressedSize == 0xFFFFFFFF || uncompressedSize == 0xFFFFFFFF || localOffset == 0xFFFFFFFF || diskStart == 0xFFFF)
             refuseZip64();
+        if (link) {
+            refused.push_back(name);
+            continue;
+        }
         // Encrypted data would come out as ciphertext.
         if (flags & 0x0001) {
             failures.push_back(name);
@@ -307,6 +321,7 @@ void walkZIP(ZipInput& in, int64_t limit, const Sink& sink, const StreamSink* st
         }
         sink(path, std::move(content), stamp);
     }
+    if (!refused.empty()) throw ConversionError::corruptFile(refusedEntriesMessage(refused));
     if (!failures.empty()) throw ConversionError::corruptFile(failureMessage(failures));
 }
 

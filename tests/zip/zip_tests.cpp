@@ -536,3 +536,36 @@ TEST(ZipChecksums, ADamagedEntryIsRefusedByName) {
     calvoro::testing::writeFile(dir / "big.zip", rawZip({big}));
     EXPECT_EQ(corruptText([&] { AC::extractZIP(dir / "big.zip", dir / "big"); }), "File appears corrupt: checksum mismatch in big.bin");
 }
+
+// Links and special files are refused as the tar reader refuses them; the plain files still come out.
+TEST(ZipReader, LinkEntriesAreRefusedLikeTheTarReaders) {
+    TempDir dir;
+    RawEntry link{"l/link", bytesOf("f")};
+    link.externalAttributes = 0120777u << 16;
+    RawEntry second = link;
+    second.name = "l/other";
+    // What Info-ZIP read from a pipe carries the pipe's mode: its content is a file's.
+    RawEntry piped{"l/piped", bytesOf("piped")};
+    piped.externalAttributes = 0010644u << 16;
+    RawEntry dosFile{"l/dos.txt", bytesOf("dos")};
+    dosFile.externalAttributes = 0x20;  // only the DOS archive bit: a plain file
+    auto zip = rawZip({{"l/f", bytesOf("x\n")}, link, piped, second, dosFile});
+    calvoro::testing::writeFile(dir / "l.zip", zip);
+    const std::string expected =
+        "File appears corrupt: This archive contains 2 symlink(s) or special file(s) (l/link, l/other) that can't be represented "
+        "in the target format without corrupting the tree.";
+    EXPECT_EQ(corruptText([&] { AC::extractZIP(dir / "l.zip", dir / "out"); }), expected);
+    EXPECT_EQ(treeContents(dir / "out"), (std::map<std::string, std::vector<uint8_t>>{
+                                             {"l/f", bytesOf("x\n")}, {"l/piped", bytesOf("piped")}, {"l/dos.txt", bytesOf("dos")}}));
+    EXPECT_EQ(corruptText([&] { AC::readZIP(zip); }), expected);
+
+    // As Info-ZIP stores a link.
+    if (calvoro::testing::haveTool("zip")) {
+        auto r = calvoro::testing::run("cd " + calvoro::testing::shellQuote(dir.path().string()) +
+                                       " && mkdir t && echo x > t/f && ln -s f t/link && zip -qry t.zip t");
+        ASSERT_EQ(r.status, 0) << r.output;
+        EXPECT_EQ(corruptText([&] { AC::extractZIP(dir / "t.zip", dir / "t-out"); }),
+                  "File appears corrupt: This archive contains 1 symlink(s) or special file(s) (t/link) that can't be represented "
+                  "in the target format without corrupting the tree.");
+    }
+}

@@ -354,3 +354,20 @@ TEST(ArchivePipeline, DamagedChecksumsAreRefusedNotRepackaged) {
     EXPECT_TRUE(fs::is_empty(outDir));
     EXPECT_TRUE(temp.empty());
 }
+
+TEST(ArchivePipeline, AZipLinkIsRefusedAndNothingWritten) {
+    TempDir dir;
+    PrivateTemp temp;
+    fs::path outDir = dir / "out";
+    fs::create_directories(outDir);
+    RawEntry link{"l/link", bytesOf("f")};
+    link.externalAttributes = 0120777u << 16;
+    calvoro::testing::writeFile(dir / "l.zip", rawZip({{"l/f", bytesOf("x\n")}, link}));
+    for (SupportedFormat target : {SupportedFormat::tar, SupportedFormat::gzip}) {
+        EXPECT_EQ(errorText([&] { AC::convert(dir / "l.zip", SupportedFormat::zip, target, outDir); }),
+                  "File appears corrupt: This archive contains 1 symlink(s) or special file(s) (l/link) that can't be represented "
+                  "in the target format without corrupting the tree.");
+    }
+    EXPECT_TRUE(fs::is_empty(outDir));
+    EXPECT_TRUE(temp.empty());
+}
