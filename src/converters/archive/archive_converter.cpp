@@ -254,7 +254,7 @@ fs::path convert(const fs::path& source, SupportedFormat sourceFormat, Supported
     const std::string baseName = deletingPathExtension(lastPathComponent(source));
 
     const WorkFolder temporary(WorkFolder::temporaryDirectory());
-    extractSource(source, sourceFormat, temporary.path(), cancellation, archiveSizeLimit);
+    const bool singleFile = extractSource(source, sourceFormat, temporary.path(), cancellation, archiveSizeLimit);
     if (isEmptyFolder(temporary.path())) {
         logger.error("Extraction produced no files", kCategory);
         throw ConversionError::emptyOutput();
@@ -262,7 +262,8 @@ fs::path convert(const fs::path& source, SupportedFormat sourceFormat, Supported
 
     fs::path output = OutputNameRegistry::reserve(outputDir, baseName, target.fileExtension());
     try {
-        createArchive(temporary.path(), nullptr, target, output, logger, cancellation);
+        const fs::path plainFile = temporary.path() / deletingPathExtension(lastPathComponent(source));
+        createArchive(temporary.path(), singleFile ? &plainFile : nullptr, target, output, logger, cancellation);
     } catch (...) {
         // The reserved path was free before, so whatever stands there now is our partial output.
         std::error_code ec;

@@ -21,6 +21,8 @@ inline constexpr int64_t archiveSizeLimit = 2147483648LL;
 
 // Converts one archive; returns the written file, named by the output name registry from the
 // source name without its last extension and the target's extension. outputDir must exist.
+// A gzip, xz or bz2 source that holds one plain file rather than a tar becomes that file's bytes
+// under a gzip, xz or bz2 target, and an archive of that one entry under zip and tar.
 // A cancelled token stops it between entries with CancellationError, and while compressing
 // into xz or bz2 also between compression blocks.
 std::filesystem::path convert(const std::filesystem::path& source, SupportedFormat sourceFormat, SupportedFormat target,

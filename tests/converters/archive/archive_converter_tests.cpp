@@ -355,6 +355,43 @@ TEST(ArchivePipeline, DamagedChecksumsAreRefusedNotRepackaged) {
     EXPECT_TRUE(temp.empty());
 }
 
+// gzip, xz or bzip2 holding one plain file, to another of the three: the file's own bytes, never
+// a tar of it; to zip and tar it is one entry.
+TEST(ArchivePipeline, ASingleCompressedFileStaysThatFile) {
+    for (const char* tool : {"gzip", "xz", "bzip2"})
+        if (!haveTool(tool)) GTEST_SKIP() << tool << " not installed";
+    TempDir dir;
+    std::string text;
+    for (int i = 0; text.size() < 300'000; ++i) text += "change " + std::to_string(i) + ": fixed a thing\n";
+    calvoro::testing::writeFile(dir / "note.txt", text);
+    ASSERT_EQ(run("cd " + shellQuote(dir.path().string()) + " && gzip -k note.txt && xz -k note.txt && bzip2 -k note.txt").status, 0);
+    const std::vector<std::pair<SupportedFormat, std::string>> unpack = {
+        {SupportedFormat::gzip, "gzip -dc "}, {SupportedFormat::xz, "xz -dc "}, {SupportedFormat::bz2, "bzip2 -dc "}};
+    for (const auto& [source, ignored] : unpack) {
+        if (source == SupportedFormat::bz2 && !BZip2::isAvailable()) continue;
+        const fs::path file = dir / ("note.txt." + source.fileExtension());
+        for (const auto& [target, command] : unpack) {
+            if (target == source || (target == SupportedFormat::bz2 && !BZip2::isAvailable())) continue;
+            SCOPED_TRACE(source.displayName() + " -> " + target.displayName());
+            const fs::path outDir = dir / ("out-" + source.rawValue() + "-" + target.rawValue());
+            fs::create_directories(outDir);
+            const fs::path out = AC::convert(file, source, target, outDir);
+            EXPECT_EQ(out.filename().string(), "note.txt." + target.fileExtension());
+            auto back = run(command + shellQuote(out.string()));
+            EXPECT_EQ(back.status, 0);
+            EXPECT_TRUE(back.output == text) << back.output.substr(0, 40);
+        }
+    }
+    // A tar inside still goes over as a tar.
+    makeTree(dir / "tree");
+    ASSERT_EQ(run("cd " + shellQuote(dir.path().string()) + " && tar -czf tree.tar.gz -C tree .").status, 0);
+    fs::create_directories(dir / "tar-out");
+    const fs::path xz = AC::convert(dir / "tree.tar.gz", SupportedFormat::gzip, SupportedFormat::xz, dir / "tar-out");
+    auto listing = run("tar -xJOf " + shellQuote(xz.string()) + " top.txt");
+    EXPECT_EQ(listing.status, 0);
+    EXPECT_EQ(listing.output, "top level\n");
+}
+
 TEST(ArchivePipeline, AZipLinkIsRefusedAndNothingWritten) {
     TempDir dir;
     PrivateTemp temp;
