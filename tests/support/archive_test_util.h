@@ -66,7 +66,7 @@ struct RawEntry {
     uint32_t uncompressedSize = 0xFFFFFFFEu;  // default: payload size
     bool badLocalSignature = false;
     uint32_t externalAttributes = 0x81A40000;  // a plain file, 0644, made on Unix
-    std::optional<uint32_t> crc;               // default: the CRC-32 of what the payload decodes to
+    std::optional<uint32_t> crc = std::nullopt;  // default: the CRC-32 of what the payload decodes to
 };
 
 // The CRC-32 a correct writer puts in: of the payload itself when stored, of what it inflates
