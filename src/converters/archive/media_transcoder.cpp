@@ -117,7 +117,7 @@ void transcodeMedia(const std::filesystem::path& source, const std::filesystem::
                     CompressionLevel level, bool isVideo, const std::function<void(double)>& progressHandler,
                     const CancellationToken& cancellation) {
     // A cut sound would come out as a short whole one.
-    if (auto content = media::partlyPresentContent(source))
+    if (auto content = media::partlyPresentContent(source, cancellation))
         throw ConversionError::truncatedSource(source.filename().string(), *content);
     media::Asset asset(source);
     const double duration = mediaDuration(source);

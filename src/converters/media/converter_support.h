@@ -25,6 +25,6 @@ void removeQuietly(const std::filesystem::path& path);
 
 // Refuses, before anything is written, a source that ends before the length its header states
 // (a cut WAV, AIFF, FLAC or MP3, a GIF without its trailer), as the image reader refuses one.
-void refuseTruncated(const std::filesystem::path& source, const std::string& category);
+void refuseTruncated(const std::filesystem::path& source, const std::string& category, const CancellationToken& cancellation);
 
 }  // namespace calvoro::media_converter

@@ -130,7 +130,7 @@ bool mp3MissesFrames(const RandomAccess& file) {
 }
 
 // A FLAC stream that decodes to fewer samples than its STREAMINFO counts (0: not counted).
-bool flacMissesSamples(const std::filesystem::path& path, const RandomAccess& file) {
+bool flacMissesSamples(const std::filesystem::path& path, const RandomAccess& file, const CancellationToken& cancellation) {
     const uint64_t start = afterID3(file);
     std::array<uint8_t, 26> head{};
     if (!file.read(start, head) || std::memcmp(head.data(), "fLaC", 4) != 0 || (head[4] & 0x7F) != 0) return false;
@@ -142,12 +142,15 @@ bool flacMissesSamples(const std::filesystem::path& path, const RandomAccess& fi
         PcmBuffer buffer(reader->processingFormat(), 65536);
         uint64_t decoded = 0;
         for (;;) {
+            cancellation.throwIfCancelled();
             reader->read(buffer);
             if (buffer.frameLength() == 0) break;
             decoded += buffer.frameLength();
             if (decoded >= stated) return false;
         }
         return true;
+    } catch (const CancellationError&) {
+        throw;
     } catch (const std::exception&) {
         return false;  // what cannot be decoded is the conversion's to report
     }
@@ -155,7 +158,7 @@ bool flacMissesSamples(const std::filesystem::path& path, const RandomAccess& fi
 
 }  // namespace
 
-std::optional<std::string> partlyPresentContent(const std::filesystem::path& path) {
+std::optional<std::string> partlyPresentContent(const std::filesystem::path& path, const CancellationToken& cancellation) {
     RandomAccess file(path);
     std::array<uint8_t, 12> head{};
     if (!file.read(0, head)) return std::nullopt;
@@ -171,7 +174,7 @@ std::optional<std::string> partlyPresentContent(const std::filesystem::path& pat
         partial = file.read(file.size() - 1, last) && last[0] != 0x3B;
         content = "image";
     } else if (is(0, "fLaC") || is(0, "ID3")) {
-        partial = flacMissesSamples(path, file) || mp3MissesFrames(file);
+        partial = flacMissesSamples(path, file, cancellation) || mp3MissesFrames(file);
     } else {
         partial = mp3MissesFrames(file);
     }
