@@ -25,6 +25,7 @@ namespace {
 
 constexpr uint64_t kEndMagic = 0x177245385090ULL;  // 48 bits
 constexpr size_t kOutputChunk = 256 * 1024;
+constexpr size_t kOutputPiece = 64 * 1024;
 
 [[noreturn]] void compressionFailed(int code) {
     throw ConversionError::corruptFile("bzip2 compression failed (code " + std::to_string(code) + ")");
@@ -34,6 +35,10 @@ constexpr size_t kOutputChunk = 256 * 1024;
 class BlockCutter {
 public:
     explicit BlockCutter(int level) : limit_(100000 * level - 19) {}
+
+    // The most input one block can take: a run of 255 bytes counts 5, so a block closes on at most
+    // limit + 4 counted bytes, 51 input bytes each, and the last block adds its open run.
+    size_t maxBlockBytes() const { return static_cast<size_t>(51 * (limit_ + 5) + 256); }
 
     // How many bytes of `in` the current block takes. `full`: the block ended there, and the byte
     // at the returned index, already counted, opens the next one.
@@ -163,14 +168,16 @@ public:
           level_(level),
           cancellation_(cancellation),
           cutter_(level),
+          // The block being filled may take its most; the blocks queued share the rest.
           work_(
-              threads, BZip2::encoderBlockBudget, [this](std::span<const uint8_t> block) { return compress(block); },
-              [this](std::span<const uint8_t> stream) { join(stream); }, cancellation) {
+              threads, BZip2::encoderBlockBudget - cutter_.maxBlockBytes(),
+              [this](std::span<const uint8_t> block) { return compress(block); }, [this](std::span<const uint8_t> stream) { join(stream); },
+              cancellation) {
         out_.put('B', 8);
         out_.put('Z', 8);
         out_.put('h', 8);
         out_.put('0' + static_cast<unsigned>(level), 8);
-        block_.reserve(blockReserve());
+        block_.reserve(cutter_.maxBlockBytes());
     }
 
     void write(std::span<const uint8_t> bytes) override {
@@ -197,19 +204,22 @@ public:
     }
 
 private:
-    size_t blockReserve() const { return static_cast<size_t>(100000 * level_); }
-
+    // A block has room for the most it can take from the start, so that it never moves while
+    // filling (a move holds the old and the new room at once); memory not yet written to is not
+    // the process's. A block that took far less is trimmed before it waits in the queue.
     void submit() {
         cancellation_.throwIfCancelled();
-        std::vector<uint8_t> next;
-        next.reserve(blockReserve());
-        work_.submit(std::exchange(block_, std::move(next)));
+        if (block_.size() < block_.capacity() / 2) block_.shrink_to_fit();
+        work_.submit(std::exchange(block_, {}));
+        // Only now: while submit waits for room, the next block holds nothing yet.
+        block_.reserve(cutter_.maxBlockBytes());
     }
 
     // On a worker: the block as a stream of its own, as the library's whole-buffer call makes it.
+    // The output grows with what comes out, not with the input: a block of runs takes 51 times
+    // its compressed room.
     std::vector<uint8_t> compress(std::span<const uint8_t> block) {
-        const uint64_t capacity = block.size() + block.size() / 100 + 1024;
-        if (capacity > std::numeric_limits<unsigned int>::max()) compressionFailed(BZ_OUTBUFF_FULL);
+        if (block.size() > std::numeric_limits<unsigned int>::max()) compressionFailed(BZ_OUTBUFF_FULL);
         std::unique_ptr<Scratch> scratch = takeScratch();
         bz_stream stream{};
         stream.bzalloc = &Scratch::allocate;
@@ -217,16 +227,21 @@ private:
         stream.opaque = scratch.get();
         int rc = s_.encodeInit(&stream, level_, 0, 30);
         if (rc != BZ_OK) compressionFailed(rc);
-        std::vector<uint8_t> out(static_cast<size_t>(capacity));
+        std::vector<uint8_t> out;
+        std::vector<uint8_t> piece(kOutputPiece);
         stream.next_in = reinterpret_cast<char*>(const_cast<uint8_t*>(block.data()));
         stream.avail_in = static_cast<unsigned int>(block.size());
-        stream.next_out = reinterpret_cast<char*>(out.data());
-        stream.avail_out = static_cast<unsigned int>(capacity);
-        rc = s_.encodeStep(&stream, BZ_FINISH);
+        do {
+            stream.next_out = reinterpret_cast<char*>(piece.data());
+            stream.avail_out = static_cast<unsigned int>(piece.size());
+            rc = s_.encodeStep(&stream, BZ_FINISH);
+            out.insert(out.end(), piece.begin(), piece.end() - stream.avail_out);
+        } while (rc == BZ_FINISH_OK);
         s_.encodeEnd(&stream);
         giveBack(std::move(scratch));
-        if (rc != BZ_STREAM_END) compressionFailed(rc == BZ_FINISH_OK ? BZ_OUTBUFF_FULL : rc);
-        out.resize(capacity - stream.avail_out);
+        if (rc != BZ_STREAM_END) compressionFailed(rc);
+        // Held until its turn to be written, and counted at what it holds.
+        out.shrink_to_fit();
         return out;
     }
 

@@ -45,6 +45,9 @@ ConversionError ConversionError::fileAccessDenied(std::string path) {
     return ConversionError(Kind::fileAccessDenied, std::move(path));
 }
 ConversionError ConversionError::corruptFile(std::string what) { return ConversionError(Kind::corruptFile, std::move(what)); }
+ConversionError ConversionError::truncatedSource(const std::string& fileName, const std::string& content) {
+    return corruptFile(fileName + " is truncated \u2014 the file is missing its ending, so only part of the " + content + " is present.");
+}
 ConversionError ConversionError::sourceIsFolder(std::string name) { return ConversionError(Kind::sourceIsFolder, std::move(name)); }
 ConversionError ConversionError::alreadySmaller(std::string levelLabel) {
     return ConversionError(Kind::alreadySmaller, std::move(levelLabel));

@@ -42,6 +42,9 @@ public:
     static ConversionError sourceIsFolder(std::string name);
     // Compression at the named level would not make the file smaller.
     static ConversionError alreadySmaller(std::string levelLabel);
+    // corruptFile for a source that ends before its own header says it does; content names what
+    // is then present only in part ("image", "sound").
+    static ConversionError truncatedSource(const std::string& fileName, const std::string& content);
 
     explicit ConversionError(Kind kind, std::string a = {}, std::string b = {});
 

@@ -39,9 +39,9 @@ void OrderedWork::run() {
         }
         {
             std::lock_guard lock(mutex_);
-            held_ -= slot->input.size();
+            held_ -= slot->input.capacity();
             std::vector<uint8_t>().swap(slot->input);
-            held_ += output.size();
+            held_ += output.capacity();
             slot->output = std::move(output);
             slot->error = error;
             slot->done = true;
@@ -65,14 +65,14 @@ void OrderedWork::deliver(bool everything) {
         if (slot->error) std::rethrow_exception(slot->error);
         deliver_(slot->output);
         lock.lock();
-        held_ -= slot->output.size();
+        held_ -= slot->output.capacity();
     }
 }
 
 void OrderedWork::submit(std::vector<uint8_t> block) {
     {
         std::lock_guard lock(mutex_);
-        held_ += block.size();
+        held_ += block.capacity();
         slots_.push_back(std::make_unique<Slot>());
         slots_.back()->input = std::move(block);
         waiting_.push_back(slots_.back().get());

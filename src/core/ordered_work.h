@@ -24,8 +24,10 @@ public:
     using Work = std::function<std::vector<uint8_t>(std::span<const uint8_t>)>;
     using Deliver = std::function<void(std::span<const uint8_t>)>;
 
-    // budget: the bytes that blocks not yet delivered may hold, given and made; a block larger
-    // than that still goes through, alone. A cancelled token ends any wait with CancellationError.
+    // budget: the bytes that blocks not yet delivered may hold, given and made, counted as the
+    // memory their vectors hold (capacity, not size). Once submit returns they hold no more than
+    // that; a block larger than the budget still goes through, alone: submit then waits until it
+    // was delivered. A cancelled token ends any wait with CancellationError.
     OrderedWork(int threads, size_t budget, Work work, Deliver deliverTo, CancellationToken cancellation = {});
     // Drops what was not delivered; waits only for the blocks being worked on.
     ~OrderedWork();

@@ -9,6 +9,7 @@
 #include "core/byte_pipe.h"
 #include "core/conversion_error.h"
 #include "core/text_util.h"
+#include "platform/compression/deflate_codec.h"
 #include "platform/compression/stream_codecs.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_support.h"
@@ -23,6 +24,15 @@ constexpr uint32_t kEndSignature = 0x06054B50;
 constexpr uint32_t kCentralSignature = 0x02014B50;
 constexpr uint32_t kLocalSignature = 0x04034B50;
 constexpr uint32_t kZip64LocatorSignature = 0x07064B50;
+constexpr uint32_t kDescriptorSignature = 0x08074B50;
+
+// A symbolic link by the Unix mode in the external attributes (made on Unix or macOS): its data is
+// the target's path, which a tree of plain files cannot hold. Other types keep their content as
+// a file: Info-ZIP gives what it read from a pipe the pipe's mode.
+bool isSymbolicLink(std::span<const uint8_t> central) {
+    const uint8_t host = central[5];
+    return (host == 3 || host == 19) && ((readUInt32(central, 38) >> 16) & 0170000) == 0120000;
+}
 
 [[noreturn]] void refuseZip64() { throw ConversionError::corruptFile("ZIP64 archives are not supported"); }
 
@@ -144,16 +154,38 @@ public:
         }
         total_ += static_cast<int64_t>(n);
         if (total_ > limit_) throw exceeded_();
+        crc_ = compression::DeflateCodec::crc32(into.first(n), crc_);
         return n;
     }
     int64_t total() const { return total_; }
+    uint32_t crc() const { return crc_; }
 
 private:
     ByteSource& from_;
     int64_t limit_;
     std::function<ConversionError()> exceeded_;
     int64_t total_ = 0;
+    uint32_t crc_ = 0;
 };
+
+// Every CRC-32 an entry carries: the central record's, the local header's unless a data
+// descriptor follows the data, and the descriptor's.
+std::vector<uint32_t> carriedChecksums(ZipInput& in, uint32_t centralChecksum, uint64_t localOffset, uint64_t dataEnd) {
+    std::vector<uint32_t> sums{centralChecksum};
+    auto local = in.bytes(localOffset, 30, true);
+    if (!(readUInt16(local, 6) & 0x0008)) {
+        sums.push_back(readUInt32(local, 14));
+    } else if (in.size() - dataEnd >= 8) {
+        auto descriptor = in.bytes(dataEnd, 8, true);
+        sums.push_back(readUInt32(descriptor, readUInt32(descriptor, 0) == kDescriptorSignature ? 4 : 0));
+    }
+    return sums;
+}
+
+void checkChecksums(const std::vector<uint32_t>& carried, uint32_t actual, const std::string& name) {
+    for (uint32_t sum : carried)
+        if (sum != actual) throw ConversionError::corruptFile("checksum mismatch in " + name);
+}
 
 // Walks the central directory and hands every decodable file to sink, with its sanitised path;
 // with streamed given, entries too large to hold whole go to it as they decode instead.
@@ -195,6 +227,7 @@ void walkZIP(ZipInput& in, int64_t limit, const Sink& sink, const StreamSink* st
     if (centralSize == 0xFFFFFFFF || centralOffset == 0xFFFFFFFF) refuseZip64();
 
     std::vector<std::string> failures;
+    std::vector<std::string> refused;
     int64_t extracted = 0;
     uint64_t off = centralOffset;
     for (uint16_t index = 0; index < total; ++index) {
@@ -211,6 +244,8 @@ void walkZIP(ZipInput& in, int64_t limit, const Sink& sink, const StreamSink* st
         const uint16_t commentLength = readUInt16(header, 32);
         const uint16_t diskStart = readUInt16(header, 34);
         const uint32_t localOffset = readUInt32(header, 42);
+        const bool link = isSymbolicLink(header);
+        const uint32_t centralChecksum = readUInt32(header, 16);
         if (size - off - 46 < nameLength) break;
         const std::string name = decodeArchiveName(in.bytes(off + 46, nameLength, false));
         off += uint64_t{46} + nameLength + extraLength + commentLength;
@@ -219,6 +254,10 @@ void walkZIP(ZipInput& in, int64_t limit, const Sink& sink, const StreamSink* st
         if (name.find("__MACOSX") != std::string::npos) continue;
         if (compressedSize == 0xFFFFFFFF || uncompressedSize == 0xFFFFFFFF || localOffset == 0xFFFFFFFF || diskStart == 0xFFFF)
             refuseZip64();
+        if (link) {
+            refused.push_back(name);
+            continue;
+        }
         // Encrypted data would come out as ciphertext.
         if (flags & 0x0001) {
             failures.push_back(name);
@@ -238,6 +277,7 @@ void walkZIP(ZipInput& in, int64_t limit, const Sink& sink, const StreamSink* st
             failures.push_back(name);
             continue;
         }
+        const std::vector<uint32_t> checksums = carriedChecksums(in, centralChecksum, localOffset, dataStart + compressedSize);
         const int64_t remaining = limit - extracted;
         auto exceeded = [&] {
             return ConversionError::corruptFile("Archive expands to more than " + formatByteCount(limit) + " \u2014 refusing to continue.");
@@ -259,6 +299,7 @@ void walkZIP(ZipInput& in, int64_t limit, const Sink& sink, const StreamSink* st
             if (method == 8) decoder = compression::rawDeflateDecoder(payload);
             LimitedSource content(decoder ? *decoder : payload, remaining, exceeded);
             (*streamed)(path, content, stamp);
+            checkChecksums(checksums, content.crc(), name);
             extracted += content.total();
             continue;
         }
@@ -271,6 +312,7 @@ void walkZIP(ZipInput& in, int64_t limit, const Sink& sink, const StreamSink* st
         } else {
             content.assign(payload.begin(), payload.end());
         }
+        checkChecksums(checksums, crc32Checksum(content), name);
         extracted += static_cast<int64_t>(content.size());
         std::string path = sanitizePath(name);
         if (path.empty()) {
@@ -279,6 +321,7 @@ void walkZIP(ZipInput& in, int64_t limit, const Sink& sink, const StreamSink* st
         }
         sink(path, std::move(content), stamp);
     }
+    if (!refused.empty()) throw ConversionError::corruptFile(refusedEntriesMessage(refused));
     if (!failures.empty()) throw ConversionError::corruptFile(failureMessage(failures));
 }
 

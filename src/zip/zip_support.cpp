@@ -208,6 +208,17 @@ std::optional<std::vector<uint8_t>> decompressRawDeflate(std::span<const uint8_t
 
 uint32_t crc32Checksum(std::span<const uint8_t> data) { return DeflateCodec::crc32(data); }
 
+std::string refusedEntriesMessage(const std::vector<std::string>& names) {
+    std::string listed;
+    for (size_t i = 0; i < names.size() && i < 3; ++i) {
+        if (i) listed += ", ";
+        listed += names[i];
+    }
+    if (names.size() > 3) listed += " and " + std::to_string(names.size() - 3) + " more";
+    return "This archive contains " + std::to_string(names.size()) + " symlink(s) or special file(s) (" + listed +
+           ") that can't be represented in the target format without corrupting the tree.";
+}
+
 DosTimestamp dosTimestamp(std::chrono::system_clock::time_point instant) {
     std::time_t t = std::chrono::system_clock::to_time_t(instant);
     std::tm parts{};

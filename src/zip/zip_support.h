@@ -52,6 +52,10 @@ std::string decodeArchiveName(std::span<const uint8_t> bytes);
 // A relative path without empty, "." or ".." components, "\" read as "/"; empty when nothing remains.
 std::string sanitizePath(const std::string& path);
 
+// The refusal of links and special files that a tree of plain files cannot hold, naming the
+// first three of them.
+std::string refusedEntriesMessage(const std::vector<std::string>& names);
+
 // ZIP entries up to this size are held whole (the whole-buffer codec is the faster); larger ones
 // stream through in pieces.
 constexpr uint64_t kWholeEntryLimit = 16 << 20;

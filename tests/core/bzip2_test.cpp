@@ -5,11 +5,13 @@
 #include "core/bzip2.h"
 #include "core/byte_pipe.h"
 #include "core/conversion_error.h"
+#include "support/archive_test_util.h"
 #include "support/test_support.h"
 
 using calvoro::BZip2;
 using calvoro::ConversionError;
 using namespace calvoro::testing;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -23,6 +25,27 @@ std::vector<uint8_t> runsOfEveryKind(size_t size, uint32_t seed) {
     std::vector<uint8_t> out;
     while (out.size() < size) out.insert(out.end(), lengths[rng() % std::size(lengths)], static_cast<uint8_t>(rng() % 3 ? rng() : 'a'));
     out.resize(size);
+    return out;
+}
+
+// Block after block, runs of each kind placed so that the block ends inside them or just at
+// their ends: filler bytes, none repeating, up to a few counted bytes short of the block's limit,
+// then the run.
+std::vector<uint8_t> runsAcrossBlockEnds(int level, const std::vector<size_t>& runs, uint32_t seed) {
+    const size_t limit = 100000 * static_cast<size_t>(level) - 19;
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> out;
+    for (size_t block = 0; block < runs.size(); ++block) {
+        const size_t filler = limit - 1 - block % 6;
+        for (size_t i = 0; i < filler; ++i) {
+            uint8_t b = static_cast<uint8_t>(rng() % 64 + 'A');
+            if (!out.empty() && b == out.back()) b ^= 0x40;
+            out.push_back(b);
+        }
+        const uint8_t value = out.back() ^ 0x20;
+        out.insert(out.end(), runs[block], value);
+        out.push_back(value ^ 0x01);
+    }
     return out;
 }
 
@@ -46,6 +69,18 @@ std::vector<uint8_t> encodeInPieces(std::span<const uint8_t> data, int level, in
     for (size_t at = 0; at < data.size(); at += piece) encoder->write(data.subspan(at, std::min(piece, data.size() - at)));
     encoder->finish();
     return out;
+}
+
+// Block headers in a bzip2 stream: the 48-bit block magic at any bit offset.
+size_t blockCount(const std::vector<uint8_t>& stream) {
+    constexpr uint64_t magic = 0x314159265359ULL, mask = (uint64_t{1} << 48) - 1;
+    uint64_t window = 0;
+    size_t count = 0;
+    for (size_t bit = 0; bit < stream.size() * 8; ++bit) {
+        window = ((window << 1) | ((stream[bit / 8] >> (7 - bit % 8)) & 1)) & mask;
+        if (bit >= 47 && window == magic) ++count;
+    }
+    return count;
 }
 
 std::string corruptText(const std::function<void()>& f) {
@@ -131,6 +166,8 @@ TEST(BZip2, ThreadedEncoderWritesTheToolsBytesWhateverTheThreads) {
     };
     std::vector<Case> cases;
     cases.push_back({"runs", runsOfEveryKind(2'500'000, 5), 1});
+    cases.push_back({"runs across block ends, level 1", runsAcrossBlockEnds(1, {2, 4, 5, 255, 256, 600, 5000, 100000}, 3), 1});
+    cases.push_back({"runs across block ends, level 9", runsAcrossBlockEnds(9, {4, 256, 5000, 100000}, 4), 9});
     cases.push_back({"text", wordsAndNoise(3'000'000, 6), 9});
     // 5 bytes of block hold 255 of input here: one block takes 5 MB at level 1.
     std::vector<uint8_t> zeros(12'000'000, 0);
@@ -139,12 +176,42 @@ TEST(BZip2, ThreadedEncoderWritesTheToolsBytesWhateverTheThreads) {
     cases.push_back({"empty", {}, 9});
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        writeFile(dir / c.name, c.data);
-        const std::string path = shellQuote((dir / c.name).string());
+        const fs::path file = dir / std::to_string(&c - cases.data());
+        writeFile(file, c.data);
+        const std::string path = shellQuote(file.string());
         ASSERT_EQ(run("bzip2 -c -" + std::to_string(c.level) + " < " + path + " > " + path + ".bz2").status, 0);
-        const auto expected = readFile(dir / (std::string(c.name) + ".bz2"));
+        const auto expected = readFile(file.string() + ".bz2");
+        if (std::string(c.name).starts_with("runs across")) {
+            EXPECT_GE(blockCount(expected), c.level == 1 ? 8u : 4u);
+        }
         EXPECT_EQ(encodeInPieces(c.data, c.level, 1, 1 << 20), expected);
         EXPECT_EQ(encodeInPieces(c.data, c.level, 3, 7777), expected);
         EXPECT_EQ(encodeInPieces(c.data, c.level, 8, c.data.size() + 1), expected);
+    }
+}
+
+// Runs of zeros fill a block with 51 times its counted size: what is held stays within the
+// budget the encoder states, the block being filled counted, on one thread and on eight.
+TEST(BZip2, ThreadedEncoderKeepsWithinItsMemoryBudget) {
+    const std::vector<uint8_t> zeros(1 << 20, 0);
+    for (int threads : {1, 8}) {
+        SCOPED_TRACE(threads);
+        size_t written = 0;
+        long long growth = calvoro::archive_testing::peakMemoryGrowth([&] {
+            struct Counting final : calvoro::ByteSink {
+                size_t& total;
+                explicit Counting(size_t& t) : total(t) {}
+                void write(std::span<const uint8_t> bytes) override { total += bytes.size(); }
+            } sink(written);
+            auto encoder = BZip2::encoder(sink, 9, {}, threads);
+            // Two blocks and part of a third.
+            for (int i = 0; i < 100; ++i) encoder->write(zeros);
+            encoder->finish();
+            return written > 0;
+        });
+        ASSERT_GE(growth, 0);
+        // What the process itself needs beside: threads' stacks, the allocator's arenas.
+        constexpr long long slack = 16LL << 20;
+        EXPECT_LT(growth, static_cast<long long>(BZip2::encoderMemoryBudget(9, threads)) + slack);
     }
 }

@@ -26,16 +26,26 @@ TEST(OrderedWork, DeliversInOrderWithinTheBudgetAndRethrowsFailuresInTurn) {
         SCOPED_TRACE(threads);
         std::vector<uint8_t> delivered;
         size_t largest = 0;
+        // What the blocks not yet delivered hold (the copies are as large as their inputs): once
+        // submit returns, never more than the budget.
+        size_t submitted = 0, mostHeld = 0;
         {
             OrderedWork work(threads, 64, slowCopy, [&](std::span<const uint8_t> out) {
                 delivered.insert(delivered.end(), out.begin(), out.end());
                 largest = std::max(largest, out.size());
             });
-            for (int i = 0; i < 200; ++i) work.submit(std::vector<uint8_t>(1 + rng() % 20, static_cast<uint8_t>(i % 200)));
+            auto submit = [&](std::vector<uint8_t> block) {
+                submitted += block.size();
+                work.submit(std::move(block));
+                mostHeld = std::max(mostHeld, submitted - delivered.size());
+            };
+            for (int i = 0; i < 200; ++i) submit(std::vector<uint8_t>(1 + rng() % 20, static_cast<uint8_t>(i % 200)));
             // One block over the budget goes through alone.
-            work.submit(std::vector<uint8_t>(500, 201));
+            submit(std::vector<uint8_t>(500, 201));
+            EXPECT_EQ(submitted, delivered.size());
             work.finish();
         }
+        EXPECT_LE(mostHeld, 64u);
         ASSERT_EQ(largest, 500u);
         std::vector<uint8_t> firsts;
         for (uint8_t b : delivered)

@@ -10,11 +10,13 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "core/conversion_error.h"
 #include "support/test_support.h"
@@ -63,7 +65,36 @@ struct RawEntry {
     uint32_t compressedSize = 0xFFFFFFFEu;  // default: payload size
     uint32_t uncompressedSize = 0xFFFFFFFEu;  // default: payload size
     bool badLocalSignature = false;
+    uint32_t externalAttributes = 0x81A40000;  // a plain file, 0644, made on Unix
+    std::optional<uint32_t> crc = std::nullopt;  // default: the CRC-32 of what the payload decodes to
 };
+
+// The CRC-32 a correct writer puts in: of the payload itself when stored, of what it inflates
+// to when deflated (0 when it does not inflate).
+inline uint32_t contentChecksum(const RawEntry& e) {
+    if (e.crc) return *e.crc;
+    std::vector<uint8_t> content = e.payload;
+    if (e.method == 8) {
+        content.clear();
+        z_stream z{};
+        if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return 0;
+        std::vector<uint8_t> input = e.payload;
+        z.next_in = input.data();
+        z.avail_in = static_cast<uInt>(input.size());
+        uint8_t buffer[65536];
+        int rc = Z_OK;
+        while (rc == Z_OK) {
+            z.next_out = buffer;
+            z.avail_out = sizeof buffer;
+            rc = inflate(&z, Z_NO_FLUSH);
+            content.insert(content.end(), buffer, buffer + (sizeof buffer - z.avail_out));
+            if (rc == Z_BUF_ERROR && z.avail_in == 0) break;
+        }
+        inflateEnd(&z);
+        if (rc != Z_STREAM_END) return 0;
+    }
+    return static_cast<uint32_t>(crc32(0, content.data(), static_cast<uInt>(content.size())));
+}
 
 // A ZIP file built by hand, so that tests can say exactly what a hostile archive claims.
 inline std::vector<uint8_t> rawZip(const std::vector<RawEntry>& entries, bool zip64Locator = false) {
@@ -72,13 +103,14 @@ inline std::vector<uint8_t> rawZip(const std::vector<RawEntry>& entries, bool zi
         uint32_t csize = e.compressedSize == 0xFFFFFFFEu ? static_cast<uint32_t>(e.payload.size()) : e.compressedSize;
         uint32_t usize = e.uncompressedSize == 0xFFFFFFFEu ? static_cast<uint32_t>(e.payload.size()) : e.uncompressedSize;
         uint32_t offset = static_cast<uint32_t>(local.size());
+        const uint32_t crc = contentChecksum(e);
         put32(local, e.badLocalSignature ? 0x12345678 : 0x04034B50);
         put16(local, 20);
         put16(local, e.flags);
         put16(local, e.method);
         put16(local, 0);
         put16(local, 0x21);
-        put32(local, 0);
+        put32(local, crc);
         put32(local, csize);
         put32(local, usize);
         put16(local, static_cast<uint16_t>(e.name.size()));
@@ -92,7 +124,7 @@ inline std::vector<uint8_t> rawZip(const std::vector<RawEntry>& entries, bool zi
         put16(central, e.method);
         put16(central, 0);
         put16(central, 0x21);
-        put32(central, 0);
+        put32(central, crc);
         put32(central, csize);
         put32(central, usize);
         put16(central, static_cast<uint16_t>(e.name.size()));
@@ -100,7 +132,7 @@ inline std::vector<uint8_t> rawZip(const std::vector<RawEntry>& entries, bool zi
         put16(central, 0);
         put16(central, 0);
         put16(central, 0);
-        put32(central, 0x81A40000);
+        put32(central, e.externalAttributes);
         put32(central, offset);
         central.insert(central.end(), e.name.begin(), e.name.end());
     }

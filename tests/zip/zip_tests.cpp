@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <ctime>
 #include <map>
 
@@ -473,5 +474,98 @@ TEST(ZipStreaming, DamagedOrCutLargeEntriesAreCorrupt) {
     for (const auto& payload : {damaged, cut}) {
         calvoro::testing::writeFile(dir / "bad.zip", rawZip({{"bad.bin", payload, 8, 0, 0xFFFFFFFEu, size}}));
         EXPECT_EQ(corruptText([&] { AC::extractZIP(dir / "bad.zip", dir / "out"); }), "File appears corrupt: Cannot decompress data");
+    }
+}
+
+// Every CRC-32 an entry carries is compared with its content: a changed byte is never passed on
+// as good data, whether the central record, the local header or a data descriptor holds the sum.
+TEST(ZipChecksums, ADamagedEntryIsRefusedByName) {
+    TempDir dir;
+    const auto text = bytesOf("a note that must come back exactly\n");
+    auto damaged = AC::writeZIP({{"keep.txt", bytesOf("fine"), AC::ZipMethod::store}, {"note.txt", text, AC::ZipMethod::store}});
+    auto at = std::search(damaged.begin(), damaged.end(), text.begin(), text.end());
+    ASSERT_NE(at, damaged.end());
+    at[2] ^= 0x01;
+    calvoro::testing::writeFile(dir / "damaged.zip", damaged);
+    if (calvoro::testing::haveTool("unzip")) {
+        auto peer = calvoro::testing::run("unzip -t " + calvoro::testing::shellQuote((dir / "damaged.zip").string()));
+        EXPECT_NE(peer.status, 0);
+        EXPECT_NE(peer.output.find("bad CRC"), std::string::npos) << peer.output;
+    }
+    EXPECT_EQ(corruptText([&] { AC::readZIP(damaged); }), "File appears corrupt: checksum mismatch in note.txt");
+    EXPECT_EQ(corruptText([&] { AC::extractZIP(dir / "damaged.zip", dir / "out"); }),
+              "File appears corrupt: checksum mismatch in note.txt");
+
+    const uint32_t right = static_cast<uint32_t>(crc32(0, text.data(), static_cast<uInt>(text.size())));
+    // Only the local header's sum is wrong.
+    RawEntry localOnly{"note.txt", text};
+    auto zip = rawZip({localOnly});
+    zip[14] ^= 0xFF;
+    EXPECT_EQ(corruptText([&] { AC::readZIP(zip); }), "File appears corrupt: checksum mismatch in note.txt");
+    // Sums left to a data descriptor, signed or not: the descriptor's is compared too.
+    for (bool signedDescriptor : {true, false}) {
+        for (uint32_t descriptorSum : {right, right ^ 1}) {
+            RawEntry described{"note.txt", text, 0, 0x0008};
+            auto withDescriptor = rawZip({described});
+            std::vector<uint8_t> descriptor;
+            if (signedDescriptor) put32(descriptor, 0x08074B50);
+            put32(descriptor, descriptorSum);
+            put32(descriptor, static_cast<uint32_t>(text.size()));
+            put32(descriptor, static_cast<uint32_t>(text.size()));
+            const size_t dataEnd = 30 + 8 + text.size();
+            withDescriptor.insert(withDescriptor.begin() + static_cast<std::ptrdiff_t>(dataEnd), descriptor.begin(), descriptor.end());
+            // The central directory and its offset move by the descriptor's length.
+            const size_t eocd = withDescriptor.size() - 22;
+            const uint32_t central = AC::readUInt32(withDescriptor, eocd + 16) + static_cast<uint32_t>(descriptor.size());
+            for (int i = 0; i < 4; ++i) withDescriptor[eocd + 16 + i] = static_cast<uint8_t>(central >> (8 * i));
+            if (descriptorSum == right) {
+                auto members = AC::readZIP(withDescriptor);
+                ASSERT_EQ(members.size(), 1u);
+                EXPECT_EQ(members[0].data, text);
+            } else {
+                EXPECT_EQ(corruptText([&] { AC::readZIP(withDescriptor); }), "File appears corrupt: checksum mismatch in note.txt");
+            }
+        }
+    }
+
+    // An entry too large to hold whole is checked as it streams through.
+    auto large = randomBytes(AC::kWholeEntryLimit + 1000, 12);
+    RawEntry big{"big.bin", large};
+    big.crc = static_cast<uint32_t>(crc32(0, large.data(), static_cast<uInt>(large.size())));
+    big.payload[large.size() / 2] ^= 0x40;
+    calvoro::testing::writeFile(dir / "big.zip", rawZip({big}));
+    EXPECT_EQ(corruptText([&] { AC::extractZIP(dir / "big.zip", dir / "big"); }), "File appears corrupt: checksum mismatch in big.bin");
+}
+
+// Links and special files are refused as the tar reader refuses them; the plain files still come out.
+TEST(ZipReader, LinkEntriesAreRefusedLikeTheTarReaders) {
+    TempDir dir;
+    RawEntry link{"l/link", bytesOf("f")};
+    link.externalAttributes = 0120777u << 16;
+    RawEntry second = link;
+    second.name = "l/other";
+    // What Info-ZIP read from a pipe carries the pipe's mode: its content is a file's.
+    RawEntry piped{"l/piped", bytesOf("piped")};
+    piped.externalAttributes = 0010644u << 16;
+    RawEntry dosFile{"l/dos.txt", bytesOf("dos")};
+    dosFile.externalAttributes = 0x20;  // only the DOS archive bit: a plain file
+    auto zip = rawZip({{"l/f", bytesOf("x\n")}, link, piped, second, dosFile});
+    calvoro::testing::writeFile(dir / "l.zip", zip);
+    const std::string expected =
+        "File appears corrupt: This archive contains 2 symlink(s) or special file(s) (l/link, l/other) that can't be represented "
+        "in the target format without corrupting the tree.";
+    EXPECT_EQ(corruptText([&] { AC::extractZIP(dir / "l.zip", dir / "out"); }), expected);
+    EXPECT_EQ(treeContents(dir / "out"), (std::map<std::string, std::vector<uint8_t>>{
+                                             {"l/f", bytesOf("x\n")}, {"l/piped", bytesOf("piped")}, {"l/dos.txt", bytesOf("dos")}}));
+    EXPECT_EQ(corruptText([&] { AC::readZIP(zip); }), expected);
+
+    // As Info-ZIP stores a link.
+    if (calvoro::testing::haveTool("zip")) {
+        auto r = calvoro::testing::run("cd " + calvoro::testing::shellQuote(dir.path().string()) +
+                                       " && mkdir t && echo x > t/f && ln -s f t/link && zip -qry t.zip t");
+        ASSERT_EQ(r.status, 0) << r.output;
+        EXPECT_EQ(corruptText([&] { AC::extractZIP(dir / "t.zip", dir / "t-out"); }),
+                  "File appears corrupt: This archive contains 1 symlink(s) or special file(s) (t/link) that can't be represented "
+                  "in the target format without corrupting the tree.");
     }
 }

@@ -72,13 +72,16 @@ std::unique_ptr<ByteSource> decoderFor(SupportedFormat format, ByteSource& file)
     }
 }
 
-// The codecs' failures in the words the whole-buffer decoders use.
-[[noreturn]] void rethrowStreamError(const compression::StreamError& e, SupportedFormat format) {
+// The codecs' failures in the words the whole-buffer decoders use; a gzip trailer that disagrees
+// with its data names what the member holds.
+[[noreturn]] void rethrowStreamError(const compression::StreamError& e, SupportedFormat format, const std::string& entry) {
     using Kind = compression::StreamError::Kind;
     if (format == SupportedFormat::gzip) {
         switch (e.kind) {
             case Kind::notThisFormat: throw ConversionError::corruptFile("Not a valid GZIP file");
             case Kind::truncated: throw ConversionError::corruptFile("GZIP data truncated");
+            case Kind::badChecksum: throw ConversionError::corruptFile("checksum mismatch in " + entry);
+            case Kind::badLength: throw ConversionError::corruptFile("length mismatch in " + entry);
             default: throw ConversionError::corruptFile("Cannot decompress data");
         }
     }
@@ -92,9 +95,17 @@ std::unique_ptr<ByteSource> decoderFor(SupportedFormat format, ByteSource& file)
     }
 }
 
+void copyAll(ByteSource& from, ByteSink& to, const CancellationToken& cancellation) {
+    std::vector<uint8_t> buffer(1 << 20);
+    while (size_t n = from.read(buffer)) {
+        cancellation.throwIfCancelled();
+        to.write(std::span(buffer).first(n));
+    }
+}
+
 // A compressed tar is unpacked as it decodes; a compressed single file becomes that file, dated
-// as the compressed one (as gunzip, unxz and bunzip2 leave it).
-void extractCompressed(const fs::path& source, SupportedFormat format, const fs::path& to, const CancellationToken& cancellation,
+// as the compressed one (as gunzip, unxz and bunzip2 leave it). True for a single file.
+bool extractCompressed(const fs::path& source, SupportedFormat format, const fs::path& to, const CancellationToken& cancellation,
                        int64_t limit) {
     FileSource file(source);
     auto decoder = decoderFor(format, file);
@@ -105,37 +116,52 @@ void extractCompressed(const fs::path& source, SupportedFormat format, const fs:
     RejoinedSource whole(read, payload);
     if (isTarArchive(read)) {
         extractTAR(whole, to, cancellation);
-        return;
+        // The tar ends at its zero blocks; the stream is read to its end all the same, so that
+        // the codec compares its checksums over all of it.
+        std::vector<uint8_t> rest(1 << 16);
+        while (whole.read(rest) > 0) cancellation.throwIfCancelled();
+        return false;
     }
     const fs::path target = to / deletingPathExtension(lastPathComponent(source));
     FileSink out(target);
-    std::vector<uint8_t> buffer(1 << 20);
-    while (size_t n = whole.read(buffer)) {
-        cancellation.throwIfCancelled();
-        out.write(std::span(buffer).first(n));
-    }
+    copyAll(whole, out, cancellation);
     out.finish();
     if (auto when = modificationTime(source)) setModificationTime(target, *when);
+    return true;
+}
+
+std::unique_ptr<ByteSink> encoderFor(SupportedFormat format, ByteSink& file, const CancellationToken& cancellation) {
+    switch (format) {
+        case SupportedFormat::gzip: return compression::gzipEncoder(file);
+        case SupportedFormat::xz: return compression::xzEncoder(file, cancellation);
+        case SupportedFormat::bz2: return BZip2::encoder(file, 9, cancellation);
+        default: throw ConversionError::unsupportedConversion("extracted", format.displayName());
+    }
 }
 
 // The tar goes through the encoder into the file as it is written; xz and bzip2 compress it in
 // blocks on several threads and notice a cancellation between blocks, inside an entry too.
-void writeCompressedTAR(const fs::path& folder, SupportedFormat format, const fs::path& output,
-                        const CancellationToken& cancellation) {
+// plainFile, when given, is the one file a compressed source held: a compressor target holds its
+// bytes alone, as gzip, xz and bzip2 do with one file.
+void writeCompressed(const fs::path& folder, const fs::path* plainFile, SupportedFormat format, const fs::path& output,
+                     const CancellationToken& cancellation) {
     FileSink file(output);
-    std::unique_ptr<ByteSink> encoder;
-    switch (format) {
-        case SupportedFormat::tar: writeTAR(folder, file, cancellation); return;
-        case SupportedFormat::gzip: encoder = compression::gzipEncoder(file); break;
-        case SupportedFormat::xz: encoder = compression::xzEncoder(file, cancellation); break;
-        case SupportedFormat::bz2: encoder = BZip2::encoder(file, 9, cancellation); break;
-        default: throw ConversionError::unsupportedConversion("extracted", format.displayName());
+    if (format == SupportedFormat::tar) {
+        writeTAR(folder, file, cancellation);
+        return;
     }
-    writeTAR(folder, *encoder, cancellation);
+    std::unique_ptr<ByteSink> encoder = encoderFor(format, file, cancellation);
+    if (!plainFile) {
+        writeTAR(folder, *encoder, cancellation);
+        return;
+    }
+    FileSource plain(*plainFile);
+    copyAll(plain, *encoder, cancellation);
+    encoder->finish();
 }
 
-void createArchive(const fs::path& folder, SupportedFormat format, const fs::path& output, ConversionLogger& logger,
-                   const CancellationToken& cancellation) {
+void createArchive(const fs::path& folder, const fs::path* plainFile, SupportedFormat format, const fs::path& output,
+                   ConversionLogger& logger, const CancellationToken& cancellation) {
     if (isEmptyFolder(folder)) throw ConversionError::emptyOutput();
     int64_t total = uncompressedSize(folder);
     if (total > archiveSizeLimit) {
@@ -149,7 +175,7 @@ void createArchive(const fs::path& folder, SupportedFormat format, const fs::pat
         case SupportedFormat::xz:
         case SupportedFormat::bz2:
             try {
-                writeCompressedTAR(folder, format, output, cancellation);
+                writeCompressed(folder, format == SupportedFormat::tar ? nullptr : plainFile, format, output, cancellation);
             } catch (const compression::StreamError&) {
                 throw ConversionError::corruptFile("xz compression failed");
             }
@@ -160,8 +186,11 @@ void createArchive(const fs::path& folder, SupportedFormat format, const fs::pat
 
 }  // namespace
 
-void extractArchive(const fs::path& source, SupportedFormat format, const fs::path& to, const CancellationToken& cancellation,
-                    int64_t maxPayloadBytes) {
+namespace {
+
+// As extractArchive; true when a compressed source held one plain file rather than a tar.
+bool extractSource(const fs::path& source, SupportedFormat format, const fs::path& to, const CancellationToken& cancellation,
+                   int64_t maxPayloadBytes) {
     ConversionLogger& logger = ConversionLogger::shared();
     std::error_code ec;
     auto size = fs::file_size(source, ec);
@@ -170,23 +199,29 @@ void extractArchive(const fs::path& source, SupportedFormat format, const fs::pa
         throw ConversionError::corruptFile("Archive is too large to process (max 2 GB)");
     }
     switch (format) {
-        case SupportedFormat::zip: extractZIP(source, to, cancellation); return;
+        case SupportedFormat::zip: extractZIP(source, to, cancellation); return false;
         case SupportedFormat::tar: {
             FileSource file(source);
             extractTAR(file, to, cancellation);
-            return;
+            return false;
         }
         case SupportedFormat::gzip:
         case SupportedFormat::xz:
         case SupportedFormat::bz2:
             try {
-                extractCompressed(source, format, to, cancellation, maxPayloadBytes);
+                return extractCompressed(source, format, to, cancellation, maxPayloadBytes);
             } catch (const compression::StreamError& e) {
-                rethrowStreamError(e, format);
+                rethrowStreamError(e, format, deletingPathExtension(lastPathComponent(source)));
             }
-            return;
         default: throw ConversionError::unsupportedConversion(format.displayName(), "extracted");
     }
+}
+
+}  // namespace
+
+void extractArchive(const fs::path& source, SupportedFormat format, const fs::path& to, const CancellationToken& cancellation,
+                    int64_t maxPayloadBytes) {
+    extractSource(source, format, to, cancellation, maxPayloadBytes);
 }
 
 int64_t uncompressedSize(const fs::path& folder) {
@@ -219,7 +254,7 @@ fs::path convert(const fs::path& source, SupportedFormat sourceFormat, Supported
     const std::string baseName = deletingPathExtension(lastPathComponent(source));
 
     const WorkFolder temporary(WorkFolder::temporaryDirectory());
-    extractArchive(source, sourceFormat, temporary.path(), cancellation);
+    const bool singleFile = extractSource(source, sourceFormat, temporary.path(), cancellation, archiveSizeLimit);
     if (isEmptyFolder(temporary.path())) {
         logger.error("Extraction produced no files", kCategory);
         throw ConversionError::emptyOutput();
@@ -227,7 +262,8 @@ fs::path convert(const fs::path& source, SupportedFormat sourceFormat, Supported
 
     fs::path output = OutputNameRegistry::reserve(outputDir, baseName, target.fileExtension());
     try {
-        createArchive(temporary.path(), target, output, logger, cancellation);
+        const fs::path plainFile = temporary.path() / deletingPathExtension(lastPathComponent(source));
+        createArchive(temporary.path(), singleFile ? &plainFile : nullptr, target, output, logger, cancellation);
     } catch (...) {
         // The reserved path was free before, so whatever stands there now is our partial output.
         std::error_code ec;

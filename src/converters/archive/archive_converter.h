@@ -21,6 +21,8 @@ inline constexpr int64_t archiveSizeLimit = 2147483648LL;
 
 // Converts one archive; returns the written file, named by the output name registry from the
 // source name without its last extension and the target's extension. outputDir must exist.
+// A gzip, xz or bz2 source that holds one plain file rather than a tar becomes that file's bytes
+// under a gzip, xz or bz2 target, and an archive of that one entry under zip and tar.
 // A cancelled token stops it between entries with CancellationError, and while compressing
 // into xz or bz2 also between compression blocks.
 std::filesystem::path convert(const std::filesystem::path& source, SupportedFormat sourceFormat, SupportedFormat target,
@@ -28,7 +30,9 @@ std::filesystem::path convert(const std::filesystem::path& source, SupportedForm
 
 // Unpacks one archive into the folder `to`, as convert does: tar, gzip, xz and bz2 sources are
 // read once from a decoding stream and written entry by entry, ZIP entries one at a time; every
-// file keeps the modification time the archive gives it. A source over archiveSizeLimit, or a
+// file keeps the modification time the archive gives it. Every checksum the source carries is
+// compared (a gzip trailer that disagrees: corruptFile "checksum mismatch in <name>"; a compressed
+// tar is read to the end of its stream for that). A source over archiveSizeLimit, or a
 // compressed payload over maxPayloadBytes ("gzip contents exceed the ... limit"), throws corruptFile.
 void extractArchive(const std::filesystem::path& source, SupportedFormat format, const std::filesystem::path& to,
                     const CancellationToken& cancellation = {}, int64_t maxPayloadBytes = archiveSizeLimit);

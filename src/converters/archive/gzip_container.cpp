@@ -48,12 +48,16 @@ std::vector<uint8_t> decompressGzip(std::span<const uint8_t> data, int64_t maxOu
         const uint32_t isize = readUInt32(data, data.size() - 4);
         const auto body = data.subspan(p);
         const size_t hint = member == 0 && isize != 0 ? isize : 0;
+        const size_t memberStart = out.size();
         auto result = DeflateCodec::inflate(body, hint, limit - out.size(), out);
         if (result.status == DeflateCodec::Status::limitExceeded)
             throw ConversionError::corruptFile("gzip contents exceed the " + formatByteCount(maxOutputBytes) + " limit");
         if (result.status != DeflateCodec::Status::ok) throw ConversionError::corruptFile("Cannot decompress data");
         size_t next = p + result.consumed;
         if (data.size() - next < 8) throw ConversionError::corruptFile("GZIP data truncated");
+        const auto inflated = std::span<const uint8_t>(out).subspan(memberStart);
+        if (readUInt32(data, next) != crc32Checksum(inflated)) throw ConversionError::corruptFile("GZIP checksum mismatch");
+        if (readUInt32(data, next + 4) != static_cast<uint32_t>(inflated.size())) throw ConversionError::corruptFile("GZIP length mismatch");
         next += 8;
         // Another member follows only where its magic does; trailing padding is ignored as gzip does.
         if (data.size() - next < 2 || data[next] != 0x1F || data[next + 1] != 0x8B) break;

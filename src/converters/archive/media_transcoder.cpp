@@ -14,6 +14,7 @@
 #include "platform/media/asset.h"
 #include "platform/media/asset_reader.h"
 #include "platform/media/asset_writer.h"
+#include "platform/media/stated_length.h"
 
 namespace calvoro::media_transcoder {
 
@@ -115,6 +116,9 @@ std::optional<double> mediaBitrate(const std::filesystem::path& url) {
 void transcodeMedia(const std::filesystem::path& source, const std::filesystem::path& to, SupportedFormat target,
                     CompressionLevel level, bool isVideo, const std::function<void(double)>& progressHandler,
                     const CancellationToken& cancellation) {
+    // A cut sound would come out as a short whole one.
+    if (auto content = media::partlyPresentContent(source, cancellation))
+        throw ConversionError::truncatedSource(source.filename().string(), *content);
     media::Asset asset(source);
     const double duration = mediaDuration(source);
     const media::FileType fileType = fileTypeFor(target);

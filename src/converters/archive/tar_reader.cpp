@@ -116,17 +116,7 @@ void extractTAR(ByteSource& source, const fs::path& to, const CancellationToken&
         }
         if (!skip(source, unread, buffer)) break;
     }
-    if (!refused.empty()) {
-        std::string names;
-        for (size_t i = 0; i < refused.size() && i < 3; ++i) {
-            if (i) names += ", ";
-            names += refused[i];
-        }
-        if (refused.size() > 3) names += " and " + std::to_string(refused.size() - 3) + " more";
-        throw ConversionError::corruptFile("This archive contains " + std::to_string(refused.size()) +
-                                           " symlink(s) or special file(s) (" + names +
-                                           ") that can't be represented in the target format without corrupting the tree.");
-    }
+    if (!refused.empty()) throw ConversionError::corruptFile(refusedEntriesMessage(refused));
 }
 
 }  // namespace calvoro::ArchiveConverter

@@ -6,7 +6,10 @@
 #include <system_error>
 #include <thread>
 
+#include "core/conversion_error.h"
+#include "core/conversion_logger.h"
 #include "core/text_util.h"
+#include "platform/media/stated_length.h"
 
 namespace calvoro::media_converter {
 
@@ -47,6 +50,13 @@ void exportWithPolling(media::ExportSession& session, const VideoAudioConverter:
 void removeQuietly(const std::filesystem::path& path) {
     std::error_code ec;
     std::filesystem::remove(path, ec);
+}
+
+void refuseTruncated(const std::filesystem::path& source, const std::string& category, const CancellationToken& cancellation) {
+    if (auto content = media::partlyPresentContent(source, cancellation)) {
+        ConversionLogger::shared().error("Source is truncated", category, lastPathComponent(source));
+        throw ConversionError::truncatedSource(lastPathComponent(source), *content);
+    }
 }
 
 }  // namespace calvoro::media_converter

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -46,12 +47,19 @@ public:
                     ended_ = true;
                 continue;
             }
-            if (rc != Z_OK && rc != Z_BUF_ERROR) throw StreamError(Kind::damaged, rc);
+            if (rc != Z_OK && rc != Z_BUF_ERROR) throw StreamError(trailerFailure(rc), rc);
         }
         return room - z_.avail_out;
     }
 
 private:
+    // zlib checks the trailer itself and tells which field failed only in its message.
+    Kind trailerFailure(int rc) const {
+        if (rc == Z_DATA_ERROR && z_.msg && std::strcmp(z_.msg, "incorrect data check") == 0) return Kind::badChecksum;
+        if (rc == Z_DATA_ERROR && z_.msg && std::strcmp(z_.msg, "incorrect length check") == 0) return Kind::badLength;
+        return Kind::damaged;
+    }
+
     bool refill() {
         size_t n = from_.read(input_);
         z_.next_in = input_.data();

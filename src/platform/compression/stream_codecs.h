@@ -14,13 +14,15 @@
 namespace calvoro::compression {
 
 struct StreamError : std::runtime_error {
-    enum class Kind { notThisFormat, truncated, damaged, needsTooMuchMemory };
+    // badChecksum, badLength: a gzip member's trailer disagrees with the data it closes.
+    enum class Kind { notThisFormat, truncated, damaged, needsTooMuchMemory, badChecksum, badLength };
     StreamError(Kind k, int c) : std::runtime_error("compressed stream failed"), kind(k), code(c) {}
     Kind kind;
     int code;  // the library's return code
 };
 
-// Throws StreamError while reading.
+// Throws StreamError while reading; the gzip decoder compares every member's CRC-32 and length
+// with its trailer.
 std::unique_ptr<ByteSource> gzipDecoder(ByteSource& from);
 std::unique_ptr<ByteSource> xzDecoder(ByteSource& from);
 

@@ -308,3 +308,103 @@ TEST(ArchivePipeline, CancellingMidBodyLeavesNothing) {
     }
     EXPECT_TRUE(temp.empty());
 }
+
+// Damage found by a peer's own check is never repackaged under fresh checksums: a gzip trailer
+// whose CRC-32 or length disagrees, and a damaged check at the end of an xz or bzip2 stream
+// past the tar's last entry.
+TEST(ArchivePipeline, DamagedChecksumsAreRefusedNotRepackaged) {
+    for (const char* tool : {"gzip", "xz", "bzip2", "tar"})
+        if (!haveTool(tool)) GTEST_SKIP() << tool << " not installed";
+    TempDir dir;
+    PrivateTemp temp;
+    fs::path outDir = dir / "out";
+    fs::create_directories(outDir);
+    makeTree(dir / "tree");
+    calvoro::testing::writeFile(dir / "note.txt", std::string("just some notes\n"));
+    const std::string d = shellQuote(dir.path().string());
+    ASSERT_EQ(run("cd " + d + " && tar -czf photos.tar.gz -C tree . && tar -cJf photos.tar.xz -C tree . && "
+                  "tar -cjf photos.tar.bz2 -C tree . && gzip -k note.txt").status, 0);
+
+    struct Damage {
+        std::string file;
+        SupportedFormat format;
+        size_t fromEnd;  // the byte changed, counted from the end
+        std::string check;
+        std::string expected;
+    };
+    const std::vector<Damage> damages = {
+        {"photos.tar.gz", SupportedFormat::gzip, 8, "gzip -t", "File appears corrupt: checksum mismatch in photos.tar"},
+        {"photos.tar.gz", SupportedFormat::gzip, 4, "gzip -t", "File appears corrupt: length mismatch in photos.tar"},
+        {"note.txt.gz", SupportedFormat::gzip, 7, "gzip -t", "File appears corrupt: checksum mismatch in note.txt"},
+        {"photos.tar.xz", SupportedFormat::xz, 12, "xz -t", "File appears corrupt: xz decompression failed (code 9)"},
+        {"photos.tar.bz2", SupportedFormat::bz2, 2, "bzip2 -t", "File appears corrupt: bzip2 decompression failed (code -4)"},
+    };
+    for (const auto& damage : damages) {
+        SCOPED_TRACE(damage.file + " at " + std::to_string(damage.fromEnd));
+        if (damage.format == SupportedFormat::bz2 && !BZip2::isAvailable()) continue;
+        auto bytes = calvoro::testing::readFile(dir / damage.file);
+        bytes[bytes.size() - damage.fromEnd] ^= 0x01;
+        const fs::path bad = dir / "bad" / damage.file;
+        calvoro::testing::writeFile(bad, bytes);
+        EXPECT_NE(run(damage.check + " " + shellQuote(bad.string())).status, 0) << "the peer finds no damage";
+        for (SupportedFormat target : {SupportedFormat::zip, SupportedFormat::tar}) {
+            EXPECT_EQ(errorText([&] { AC::convert(bad, damage.format, target, outDir); }), damage.expected);
+        }
+    }
+    EXPECT_TRUE(fs::is_empty(outDir));
+    EXPECT_TRUE(temp.empty());
+}
+
+// gzip, xz or bzip2 holding one plain file, to another of the three: the file's own bytes, never
+// a tar of it; to zip and tar it is one entry.
+TEST(ArchivePipeline, ASingleCompressedFileStaysThatFile) {
+    for (const char* tool : {"gzip", "xz", "bzip2"})
+        if (!haveTool(tool)) GTEST_SKIP() << tool << " not installed";
+    TempDir dir;
+    std::string text;
+    for (int i = 0; text.size() < 300'000; ++i) text += "change " + std::to_string(i) + ": fixed a thing\n";
+    calvoro::testing::writeFile(dir / "note.txt", text);
+    ASSERT_EQ(run("cd " + shellQuote(dir.path().string()) + " && gzip -k note.txt && xz -k note.txt && bzip2 -k note.txt").status, 0);
+    const std::vector<std::pair<SupportedFormat, std::string>> unpack = {
+        {SupportedFormat::gzip, "gzip -dc "}, {SupportedFormat::xz, "xz -dc "}, {SupportedFormat::bz2, "bzip2 -dc "}};
+    for (const auto& [source, ignored] : unpack) {
+        if (source == SupportedFormat::bz2 && !BZip2::isAvailable()) continue;
+        const fs::path file = dir / ("note.txt." + source.fileExtension());
+        for (const auto& [target, command] : unpack) {
+            if (target == source || (target == SupportedFormat::bz2 && !BZip2::isAvailable())) continue;
+            SCOPED_TRACE(source.displayName() + " -> " + target.displayName());
+            const fs::path outDir = dir / ("out-" + source.rawValue() + "-" + target.rawValue());
+            fs::create_directories(outDir);
+            const fs::path out = AC::convert(file, source, target, outDir);
+            EXPECT_EQ(out.filename().string(), "note.txt." + target.fileExtension());
+            auto back = run(command + shellQuote(out.string()));
+            EXPECT_EQ(back.status, 0);
+            EXPECT_TRUE(back.output == text) << back.output.substr(0, 40);
+        }
+    }
+    // A tar inside still goes over as a tar.
+    makeTree(dir / "tree");
+    ASSERT_EQ(run("cd " + shellQuote(dir.path().string()) + " && tar -czf tree.tar.gz -C tree .").status, 0);
+    fs::create_directories(dir / "tar-out");
+    const fs::path xz = AC::convert(dir / "tree.tar.gz", SupportedFormat::gzip, SupportedFormat::xz, dir / "tar-out");
+    auto listing = run("tar -xJOf " + shellQuote(xz.string()) + " top.txt");
+    EXPECT_EQ(listing.status, 0);
+    EXPECT_EQ(listing.output, "top level\n");
+}
+
+TEST(ArchivePipeline, AZipLinkIsRefusedAndNothingWritten) {
+    TempDir dir;
+    PrivateTemp temp;
+    fs::path outDir = dir / "out";
+    fs::create_directories(outDir);
+    RawEntry link{"l/link", bytesOf("f")};
+    link.externalAttributes = 0120777u << 16;
+    calvoro::testing::writeFile(dir / "l.zip", rawZip({{"l/f", bytesOf("x\n")}, link}));
+    for (SupportedFormat target : {SupportedFormat::tar, SupportedFormat::gzip}) {
+        EXPECT_EQ(errorText([&] { AC::convert(dir / "l.zip", SupportedFormat::zip, target, outDir); }),
+                  "File appears corrupt: This archive contains 1 symlink(s) or special file(s) (l/link) that can't be represented "
+                  "in the target format without corrupting the tree.");
+    }
+    EXPECT_TRUE(fs::is_empty(outDir));
+    EXPECT_TRUE(temp.empty());
+}

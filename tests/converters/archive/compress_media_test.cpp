@@ -126,6 +126,22 @@ TEST_F(CompressMedia, DamagedMediaFailsWithoutOutput) {
     EXPECT_TRUE(std::filesystem::is_empty(out));
 }
 
+TEST_F(CompressMedia, ASoundCutShortIsRefusedWithoutOutput) {
+    const auto wav = makeTone(dir / "ten.wav", 10, 44100, 2);
+    const auto bytes = testing::readFile(wav);
+    testing::writeFile(dir / "cut.wav", std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(bytes.size() / 10)));
+    const auto out = dir.path() / "out";
+    std::filesystem::create_directory(out);
+    try {
+        Compressor::compress(dir / "cut.wav", SupportedFormat::wav, CompressionLevel::balanced, out);
+        FAIL();
+    } catch (const ConversionError& e) {
+        EXPECT_STREQ(e.what(), "File appears corrupt: cut.wav is truncated \u2014 the file is missing its ending, so only part of the "
+                               "sound is present.");
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(out));
+}
+
 TEST_F(CompressMedia, EstimatesAreProjectedFromDurationAndRate) {
     const auto wav = makeTone(dir / "ten.wav", 10, 44100, 2);
     const auto estimates = Compressor::estimates(wav, SupportedFormat::wav);

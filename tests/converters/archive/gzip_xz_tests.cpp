@@ -53,9 +53,14 @@ TEST(Gzip, HeaderChecks) {
     noTerminator.insert(noTerminator.end(), 20, 'n');
     EXPECT_EQ(text(noTerminator), "File appears corrupt: GZIP no compressed data after header");
 
+    // A trailer that disagrees with the data is damage, not a detail.
     auto gz = AC::compressGzip(bytesOf("payload"));
-    gz[gz.size() - 8] ^= 0xFF;  // wrong CRC-32 is not checked
     EXPECT_EQ(AC::decompressGzip(gz), bytesOf("payload"));
+    auto badSum = gz, badLength = gz;
+    badSum[gz.size() - 8] ^= 0xFF;
+    badLength[gz.size() - 4] ^= 0x01;
+    EXPECT_EQ(text(badSum), "File appears corrupt: GZIP checksum mismatch");
+    EXPECT_EQ(text(badLength), "File appears corrupt: GZIP length mismatch");
     auto truncated = AC::compressGzip(sampleText(5000));
     truncated.resize(truncated.size() / 2);
     EXPECT_EQ(text(truncated), "File appears corrupt: Cannot decompress data");

@@ -198,5 +198,31 @@ TEST(ConvertAudio, ReadsPastAnUnderstatedLength) {
     EXPECT_NEAR(probe(out).duration(), 3.0, 0.06);
 }
 
+// Cut to a tenth, each file still states its whole length (chunk sizes, STREAMINFO, the Xing
+// frame count): refused before anything is written, in the image reader's words, while the
+// whole file converts to its full length.
+TEST(ConvertAudio, SourcesCutShortOfTheirStatedLengthAreRefused) {
+    REQUIRE_FFMPEG();
+    TempDir dir;
+    for (SupportedFormat format : {SupportedFormat::wav, SupportedFormat::aiff, SupportedFormat::flac, SupportedFormat::mp3}) {
+        SCOPED_TRACE(format.displayName());
+        const auto whole = makeAudioSource(dir, format, 44100, 2, 10);
+        const auto bytes = readFile(whole);
+        const std::string name = "cut-" + format.rawValue() + "." + format.fileExtension();
+        writeFile(dir / name, std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(bytes.size() / 10)));
+        const auto outDir = dir / ("out-" + format.rawValue());
+        std::filesystem::create_directories(outDir);
+        LogWatch log;
+        auto e = conversionErrorOf(
+            [&] { VideoAudioConverter::convertAudio(dir / name, SupportedFormat::m4a, outDir, std::nullopt, nullptr); });
+        EXPECT_EQ(std::string(e.what()), "File appears corrupt: " + name +
+                                             " is truncated \u2014 the file is missing its ending, so only part of the sound is present.");
+        EXPECT_EQ(log.lines().back(), "ERROR Audio Source is truncated");
+        EXPECT_TRUE(std::filesystem::is_empty(outDir));
+        auto out = VideoAudioConverter::convertAudio(whole, SupportedFormat::wav, outDir, std::nullopt, nullptr);
+        EXPECT_NEAR(probe(out).duration(), 10.0, 0.1);
+    }
+}
+
 }  // namespace
 }  // namespace calvoro

@@ -222,6 +222,22 @@ TEST(GifToVideo, BadSourcesAreRefusedBeforeANameIsReserved) {
     EXPECT_EQ(e.payload(), "GIF");
 }
 
+TEST(GifToVideo, AGifWithoutItsTrailerIsRefusedAsTheImageReaderRefusesIt) {
+    REQUIRE_FFMPEG();
+    TempDir dir;
+    ffmpeg("-f lavfi -i testsrc=size=64x48:rate=10:duration=3 " + shellQuote((dir / "whole.gif").string()));
+    const auto bytes = readFile(dir / "whole.gif");
+    writeFile(dir / "cut.gif", std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(bytes.size() / 2)));
+    const auto outDir = dir / "out";
+    std::filesystem::create_directories(outDir);
+    auto e = conversionErrorOf([&] { VideoAudioConverter::gifToVideo(dir / "cut.gif", SupportedFormat::mp4, outDir, nullptr); });
+    EXPECT_EQ(std::string(e.what()),
+              "File appears corrupt: cut.gif is truncated \u2014 the file is missing its ending, so only part of the image is present.");
+    EXPECT_TRUE(std::filesystem::is_empty(outDir));
+    auto out = VideoAudioConverter::gifToVideo(dir / "whole.gif", SupportedFormat::mp4, outDir, nullptr);
+    EXPECT_NEAR(probe(out).duration(), 3.0, 0.15);
+}
+
 TEST(GifToVideo, CancellationLeavesNoFile) {
     REQUIRE_FFMPEG();
     TempDir dir;

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "core/conversion_error.h"
 #include "platform/text/docx.h"
+#include "zip/zip_archive.h"
 #include "support/test_support.h"
 #include "run_lookup.h"
 
@@ -93,4 +96,22 @@ TEST(DOCX, DamagedPackagesAreRefused) {
     auto good = writeDOCX(sample());
     std::vector<uint8_t> cut(good.begin(), good.begin() + static_cast<long>(good.size() / 2));
     EXPECT_THROW(readDOCX(cut), ConversionError);
+}
+
+TEST(DOCX, AnEntryFailingItsChecksumIsRefusedNotRead) {
+    // The parts stored rather than deflated, so that one changed byte still reads as text.
+    auto members = ArchiveConverter::readZIP(writeDOCX(sample()));
+    std::vector<ArchiveConverter::ZipEntry> entries;
+    for (auto& m : members) entries.push_back({m.name, std::move(m.data), ArchiveConverter::ZipMethod::store});
+    auto docx = ArchiveConverter::writeZIP(entries);
+    const std::string word = "italic";
+    auto at = std::search(docx.begin(), docx.end(), word.begin(), word.end());
+    ASSERT_NE(at, docx.end());
+    *at = 'I';
+    try {
+        readDOCX(docx);
+        ADD_FAILURE() << "damaged entry read as text";
+    } catch (const ConversionError& e) {
+        EXPECT_EQ(std::string(e.what()), "File appears corrupt: checksum mismatch in word/document.xml");
+    }
 }

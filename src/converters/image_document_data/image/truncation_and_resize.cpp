@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "converters/image_document_data/image/image_converter.h"
+#include "core/conversion_error.h"
 #include "core/text_util.h"
 #include "platform/imaging/image_ops.h"
 
@@ -60,7 +61,7 @@ std::optional<std::string> ImageConverter::truncationIssue(const std::filesystem
         return std::nullopt;
     }
     if (complete) return std::nullopt;
-    return lastPathComponent(url) + " is truncated — the file is missing its ending, so only part of the image is present.";
+    return ConversionError::truncatedSource(lastPathComponent(url), "image").payload();
 }
 
 std::optional<imaging::RgbaImage> ImageConverter::resizeImage(const imaging::RgbaImage& image, int longestEdge) {
