@@ -53,14 +53,25 @@ size_t emitRows(Emitter& emitter, const ForEachRow& forEachRow) {
 template <class ForEachRow>
 std::string writeTable(const ForEachRow& forEachRow, SupportedFormat from, SupportedFormat target,
                        const std::filesystem::path& output, const std::string& sourceName, const std::string& title) {
-    bool empty = true;
-    forEachRow([&](Cells) { return empty = false; });
-    if (empty) throw ConversionError::corruptFile("No rows found in " + sourceName);
+    // The table's width, so that a header shorter than later rows is widened before it is written.
+    size_t count = 0, header = 0, columns = 0, firstWider = 0, firstWiderCells = 0;
+    forEachRow([&](Cells cells) {
+        if (count++ == 0) header = cells.size();
+        if (cells.size() > header && firstWider == 0) firstWider = count, firstWiderCells = cells.size();
+        columns = std::max(columns, cells.size());
+        return true;
+    });
+    if (count == 0) throw ConversionError::corruptFile("No rows found in " + sourceName);
+    if (firstWider != 0)
+        ConversionLogger::shared().warning("Row " + std::to_string(firstWider) + " has " + std::to_string(firstWiderCells) +
+                                               " cells, the header " + std::to_string(header) +
+                                               ": the header was widened to " + std::to_string(columns) + " columns",
+                                           "Data", sourceName);
 
     size_t rows = 0;
     if (target == SupportedFormat::pdf) {
         datatable::StringSink html;
-        datatable::HTMLTableEmitter emitter(html, title);
+        datatable::HTMLTableEmitter emitter(html, title, columns);
         rows = emitRows(emitter, forEachRow);
         documents::htmlStringToPDF(html.take(), output);
     } else {
@@ -76,20 +87,15 @@ std::string writeTable(const ForEachRow& forEachRow, SupportedFormat from, Suppo
         datatable::FileSink sink(file);
         if (target == SupportedFormat::csv || target == SupportedFormat::tsv) {
             // Readers of the written table, the validator among them, expect every row as wide as the header.
-            datatable::DelimitedEmitter emitter(sink, target == SupportedFormat::csv ? ',' : '\t', true);
+            datatable::DelimitedEmitter emitter(sink, target == SupportedFormat::csv ? ',' : '\t', columns);
             rows = emitRows(emitter, forEachRow);
         } else if (target == SupportedFormat::json) {
-            datatable::JSONEmitter emitter(sink);
+            datatable::JSONEmitter emitter(sink, columns);
             rows = emitRows(emitter, forEachRow);
         } else if (target == SupportedFormat::html) {
-            datatable::HTMLTableEmitter emitter(sink, title);
+            datatable::HTMLTableEmitter emitter(sink, title, columns);
             rows = emitRows(emitter, forEachRow);
         } else {
-            size_t columns = 0;
-            forEachRow([&](Cells cells) {
-                columns = std::max(columns, cells.size());
-                return true;
-            });
             datatable::MarkdownTableEmitter emitter(sink, columns);
             rows = emitRows(emitter, forEachRow);
         }
