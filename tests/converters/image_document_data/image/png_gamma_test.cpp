@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdio>
 #include <optional>
+#include <sstream>
 
 #include "core/text_util.h"
 #include "image_fixtures.h"
@@ -26,8 +27,8 @@ struct Colour {
     bool iccChunk = false;                            // a profile of gamma 2.2 with sRGB's primaries
 };
 
-// One grey of the given sample value over 16×16, with the colour chunks asked for.
-std::filesystem::path greyPng(const std::filesystem::path& path, uint8_t value, const Colour& colour) {
+// One colour of the given samples over 16×16, with the colour chunks asked for.
+std::filesystem::path patchPng(const std::filesystem::path& path, std::array<uint8_t, 3> rgb, const Colour& colour) {
     FILE* file = std::fopen(path.c_str(), "wb");
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
@@ -53,12 +54,17 @@ std::filesystem::path greyPng(const std::filesystem::path& path, uint8_t value, 
                                   png_byte(*colour.gamma)};
         png_write_chunk(png, reinterpret_cast<png_const_bytep>("gAMA"), gama, 4);
     }
-    std::vector<png_byte> row(16 * 3, value);
+    std::vector<png_byte> row;
+    for (int x = 0; x < 16; ++x) row.insert(row.end(), rgb.begin(), rgb.end());
     for (int y = 0; y < 16; ++y) png_write_row(png, row.data());
     png_write_end(png, info);
     png_destroy_write_struct(&png, &info);
     std::fclose(file);
     return path;
+}
+
+std::filesystem::path greyPng(const std::filesystem::path& path, uint8_t value, const Colour& colour) {
+    return patchPng(path, {value, value, value}, colour);
 }
 
 // The chunks before the pixels, read by a few lines of Python: "type=hex,type=hex,...".
@@ -79,33 +85,38 @@ std::string pngChunks(const std::filesystem::path& png) {
 std::string profileOf(const std::filesystem::path& file, const TempDir& dir) {
     const auto icc = dir / ("profile-" + file.filename().string() + ".icc");
     std::filesystem::remove(icc);
+    std::error_code error;
     if (run("convert " + shellQuote(file.string()) + " " + shellQuote(icc.string()) + " >/dev/null 2>&1").status != 0 ||
-        std::filesystem::file_size(icc) == 0)
+        std::filesystem::file_size(icc, error) == 0)
         run("vipsheader -f icc-profile-data " + shellQuote(file.string()) + " 2>/dev/null | base64 -d > " + shellQuote(icc.string()));
     return std::filesystem::exists(icc) ? readText(icc) : std::string();
 }
 
 bool carriesProfile(const std::filesystem::path& file, const TempDir& dir) { return !profileOf(file, dir).empty(); }
 
-// The centre pixel's first sample once vips has turned the file into sRGB through the profile
-// it carries (none: taken as sRGB already).
-int srgbGrey(const std::filesystem::path& file, const TempDir& dir) {
+// The centre pixel once vips has turned the file into sRGB through the profile it carries
+// (none: taken as sRGB already); -1s when it cannot.
+std::array<int, 3> srgbPixel(const std::filesystem::path& file, const TempDir& dir) {
     const auto out = dir / ("srgb-" + file.filename().string() + ".v");
     const auto icc = dir / ("profile-" + file.filename().string() + ".icc");
     const std::string command = carriesProfile(file, dir) ? "vips icc_transform " + shellQuote(file.string()) + " " + shellQuote(out.string()) +
                                                                 " srgb --input-profile " + shellQuote(icc.string())
                                                           : "vips copy " + shellQuote(file.string()) + " " + shellQuote(out.string());
-    if (run(command + " >/dev/null 2>&1").status != 0) return -1;
-    const auto value = peer("vips getpoint " + shellQuote(out.string()) + " 8 8");
-    return value.empty() ? -1 : std::stoi(value);
+    std::array<int, 3> pixel = {-1, -1, -1};
+    if (run(command + " >/dev/null 2>&1").status != 0) return pixel;
+    std::istringstream values(peer("vips getpoint " + shellQuote(out.string()) + " 8 8"));
+    values >> pixel[0] >> pixel[1] >> pixel[2];
+    return pixel;
 }
+
+int srgbGrey(const std::filesystem::path& file, const TempDir& dir) { return srgbPixel(file, dir)[0]; }
 
 std::filesystem::path convert(const std::filesystem::path& source, F target, const TempDir& out, bool strip = false,
                               std::optional<int> maxEdge = std::nullopt) {
     return ImageConverter::convert(source, target, out.path(), 0.95, maxEdge, strip);
 }
 
-// D65 with wider primaries than sRGB's.
+// D65 with sRGB's red and blue and a wider green.
 const std::array<uint32_t, 8> wideChroma = {31270, 32900, 64000, 33000, 21000, 71000, 15000, 6000};
 
 std::string hex32(uint32_t v) {
@@ -158,6 +169,14 @@ TEST(PngGamma, OtherTargetsShowTheColourTheSourceMeans) {
     const auto mac = greyPng(in / "mac.png", 128, {55556});
     EXPECT_NEAR(srgbGrey(convert(mac, F::jpeg, out), out), 147, 3);
     EXPECT_NEAR(srgbGrey(convert(mac, F::bmp, out), out), 147, 2);
+
+    // Primaries from cHRM: a green of wider primaries than sRGB's (gamma 1/1.8) is more
+    // saturated in sRGB; as sRGB samples it would keep its red of 100.
+    const auto wide = patchPng(in / "wide.png", {100, 200, 50}, {55556, wideChroma});
+    const auto pixel = srgbPixel(convert(wide, F::jpeg, out), out);
+    EXPECT_NEAR(pixel[0], 7, 6);
+    EXPECT_NEAR(pixel[1], 210, 4);
+    EXPECT_NEAR(pixel[2], 46, 6);
 
     // The PDF page's image is drawn through the profile.
     const auto pdf = convert(linear, F::pdf_image, out);
