@@ -249,6 +249,8 @@ TEST(DataConvert, RaggedTablesKeepEveryCellInEveryTarget) {
     ConversionLogger::shared().clear();
     convert(in / "even.csv", F::csv, F::json, out.path());
     for (const auto& entry : ConversionLogger::shared().entries()) EXPECT_NE(entry.level, ConversionLogger::Level::warning);
+    // A table measured again after a wider row leaves no first attempt behind.
+    EXPECT_EQ(fileNames(out.path()), "arrays.csv,even.json,r.csv,r.html,r.json,r.tsv");
 }
 
 TEST(DataConvert, FFprobeReadsOurSubtitles) {
