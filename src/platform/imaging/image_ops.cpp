@@ -278,7 +278,9 @@ std::string fixedPointText(uint32_t value) {
 }  // namespace
 
 std::vector<uint8_t> profileFromPNGGamma(const PngGamma& chunks) {
-    if (chunks.gamma == 0) return {};
+    // Exponents beyond 10 either way are no picture's encoding but a damaged chunk, which
+    // PNG readers pass over: the samples are then taken as sRGB, as without the chunk.
+    if (chunks.gamma <= 10000 || chunks.gamma >= 1000000) return {};
     // Without cHRM the primaries and white are sRGB's (and D65), as PNG readers assume.
     std::array<double, 8> xy = {0.3127, 0.3290, 0.64, 0.33, 0.30, 0.60, 0.15, 0.06};
     if (chunks.chromaticities)

@@ -191,6 +191,11 @@ TEST(PngGamma, FilesWithoutGammaOrWithAProfileOrSRGBChunkAreUnchanged) {
     EXPECT_EQ(srgbGrey(convert(plain, F::bmp, out), out), 51);
     EXPECT_EQ(pngChunks(convert(plain, F::png, out)), "sRGB=00");
 
+    // A gamma no picture is encoded with (an exponent of 20) is passed over.
+    const auto wild = greyPng(in / "wild.png", 51, {5000});
+    EXPECT_FALSE(carriesProfile(convert(wild, F::jpeg, out), out));
+    EXPECT_EQ(srgbGrey(convert(wild, F::bmp, out), out), 51);
+
     // An sRGB chunk wins over gAMA, as PNG readers take it.
     const auto srgb = greyPng(in / "srgb.png", 51, {100000, std::nullopt, true});
     EXPECT_FALSE(carriesProfile(convert(srgb, F::jpeg, out), out));
