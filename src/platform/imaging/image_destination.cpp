@@ -20,7 +20,7 @@ namespace {
 // Formats without a place for a colour profile get sRGB pixels.
 bool embedsProfile(const std::string& type) {
     return type == types::png || type == types::jpeg || type == types::tiff || type == types::webp || type == types::heic ||
-           type == types::heif || type == types::avif || type == types::psd;
+           type == types::heif || type == types::avif || type == types::psd || type == types::jpeg2000;
 }
 
 }  // namespace

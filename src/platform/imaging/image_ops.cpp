@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -79,7 +80,7 @@ inline uint8_t clampByte(float v) { return static_cast<uint8_t>(std::clamp(v + 0
 RgbaImage boxShrink(const RgbaImage& image, int k, bool alpha) {
     const int w = (image.width + k - 1) / k, h = (image.height + k - 1) / k;
     RgbaImage out(w, h);
-    out.iccProfile = image.iccProfile;
+    out.copyColourFrom(image);
     parallelRows(h, [&](int y0, int y1) {
         for (int y = y0; y < y1; ++y) {
             const int sy0 = y * k, sy1 = std::min(image.height, sy0 + k);
@@ -150,7 +151,7 @@ RgbaImage resample(const RgbaImage& source, int width, int height) {
         }
     });
     RgbaImage out(width, height);
-    out.iccProfile = image.iccProfile;
+    out.copyColourFrom(image);
     parallelRows(height, [&](int y0, int y1) {
         std::vector<float> acc(static_cast<size_t>(width) * 4);
         for (int y = y0; y < y1; ++y) {
@@ -192,7 +193,7 @@ RgbaImage applyOrientation(const RgbaImage& image, int orientation) {
     const int w = image.width, h = image.height;
     const bool swap = orientation >= 5;
     RgbaImage out(swap ? h : w, swap ? w : h);
-    out.iccProfile = image.iccProfile;
+    out.copyColourFrom(image);
     const auto* src = reinterpret_cast<const uint32_t*>(image.pixels.data());
     auto* dst = reinterpret_cast<uint32_t*>(out.pixels.data());
     for (int y = 0; y < out.height; ++y)
@@ -266,9 +267,58 @@ void GrayToSRGB::apply(uint8_t* rgba, size_t pixels) {
     }
 }
 
+namespace {
+
+// "0.45455" from 45455: the chunk's own digits, whatever the locale.
+std::string fixedPointText(uint32_t value) {
+    std::string fraction = std::to_string(value % 100000);
+    return std::to_string(value / 100000) + "." + std::string(5 - fraction.size(), '0') + fraction;
+}
+
+}  // namespace
+
+std::vector<uint8_t> profileFromPNGGamma(const PngGamma& chunks) {
+    // Exponents beyond 10 either way are no picture's encoding but a damaged chunk, which
+    // PNG readers pass over: the samples are then taken as sRGB, as without the chunk.
+    if (chunks.gamma <= 10000 || chunks.gamma >= 1000000) return {};
+    // Without cHRM the primaries and white are sRGB's (and D65), as PNG readers assume.
+    std::array<double, 8> xy = {0.3127, 0.3290, 0.64, 0.33, 0.30, 0.60, 0.15, 0.06};
+    if (chunks.chromaticities)
+        for (size_t i = 0; i < 8; ++i) xy[i] = (*chunks.chromaticities)[i] / 100000.0;
+    const cmsCIExyY white = {xy[0], xy[1], 1.0};
+    const cmsCIExyYTRIPLE primaries = {{xy[2], xy[3], 1.0}, {xy[4], xy[5], 1.0}, {xy[6], xy[7], 1.0}};
+    // gAMA is the encoding exponent; the profile's curve decodes, with its inverse.
+    cmsToneCurve* curve = cmsBuildGamma(nullptr, 100000.0 / chunks.gamma);
+    if (!curve) return {};
+    cmsToneCurve* curves[3] = {curve, curve, curve};
+    cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
+    cmsFreeToneCurve(curve);
+    if (!profile) return {};
+    std::vector<uint8_t> bytes;
+    std::string description = "RGB, PNG gamma " + fixedPointText(chunks.gamma);
+    if (chunks.chromaticities) description += " and chromaticities";
+    if (cmsMLU* mlu = cmsMLUalloc(nullptr, 1)) {
+        cmsMLUsetASCII(mlu, "en", "US", description.c_str());
+        cmsWriteTag(profile, cmsSigProfileDescriptionTag, mlu);
+        cmsMLUfree(mlu);
+    }
+    // Version 2 is what every reader of JPEG, TIFF and PDF profiles takes.
+    cmsSetProfileVersion(profile, 2.1);
+    cmsUInt32Number size = 0;
+    if (cmsSaveProfileToMem(profile, nullptr, &size) && size > 128) {
+        bytes.resize(size);
+        if (!cmsSaveProfileToMem(profile, bytes.data(), &size)) bytes.clear();
+    }
+    cmsCloseProfile(profile);
+    // The header's creation time would make every conversion of the same file differ.
+    if (bytes.size() > 36) std::fill(bytes.begin() + 24, bytes.begin() + 36, uint8_t(0));
+    return bytes;
+}
+
 void convertToSRGB(RgbaImage& image) {
     if (image.iccProfile.empty()) return;
     image.deep.clear();
+    image.pngGamma.reset();
     cmsHPROFILE in = cmsOpenProfileFromMem(image.iccProfile.data(), static_cast<cmsUInt32Number>(image.iccProfile.size()));
     if (!in) {
         image.iccProfile.clear();
@@ -290,6 +340,7 @@ void convertToSRGB(RgbaImage& image) {
     cmsCloseProfile(srgb);
     cmsCloseProfile(in);
     image.iccProfile.clear();
+    image.pngGamma.reset();
 }
 
 }  // namespace calvoro::imaging

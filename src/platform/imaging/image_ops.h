@@ -21,6 +21,10 @@ void flattenOnto(RgbaImage& image, std::array<uint8_t, 3> rgb = {255, 255, 255})
 // that cannot be read is dropped). A gray profile takes the pixels' red channel as the gray.
 void convertToSRGB(RgbaImage& image);
 
+// An ICC profile that says what a PNG's gAMA (and cHRM) chunks say; empty when they cannot
+// make one. The same chunks always give the same bytes.
+std::vector<uint8_t> profileFromPNGGamma(const PngGamma& chunks);
+
 // Whether an ICC profile describes RGB pixels (our pixels are always RGB).
 bool describesRGB(const std::vector<uint8_t>& profile);
 

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/imaging/rgba_image.h"
+
 namespace calvoro::imaging {
 
 // What a file says about its first image besides the pixels.
@@ -13,6 +15,7 @@ struct ImageMetadata {
     std::string xmp;            // XMP packet
     std::vector<uint8_t> iptc;  // IPTC-IIM datasets, as a Photoshop resource 0x0404 holds them
     std::vector<uint8_t> iccProfile;
+    std::optional<PngGamma> pngGamma;  // the chunks iccProfile was made from, when it was
     int orientation = 1;        // Exif orientation 1..8 of the stored pixels
     std::optional<double> dpiWidth;
     std::optional<double> dpiHeight;

@@ -83,6 +83,7 @@ detail::DecodeResult decodeData(const std::string& type, std::span<const uint8_t
     const bool foreignProfile = !profile.empty() && !describesRGB(profile);
     for (auto& f : r.frames) {
         f.image.iccProfile = profile;
+        f.image.pngGamma = r.props.metadata.pngGamma;
         if (foreignProfile) convertToSRGB(f.image);
     }
     if (foreignProfile) profile.clear();

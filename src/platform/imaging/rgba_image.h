@@ -2,8 +2,10 @@
 
 #include <sys/mman.h>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace calvoro::imaging {
@@ -28,6 +30,14 @@ void allocateLarge(Vector& v, size_t n) {
     v.resize(n);
 }
 
+// A PNG's gAMA chunk and its cHRM chunk if any, as stored (each value × 100000): what a file
+// without a profile or sRGB chunk says of its colour.
+struct PngGamma {
+    uint32_t gamma = 0;
+    std::optional<std::array<uint32_t, 8>> chromaticities;  // white x, y; red x, y; green x, y; blue x, y
+    friend bool operator==(const PngGamma&, const PngGamma&) = default;
+};
+
 // An 8-bit RGBA bitmap, rows top to bottom, no padding; straight (non-premultiplied) alpha.
 // The pixels are sRGB unless iccProfile holds the profile they are in.
 struct RgbaImage {
@@ -35,6 +45,9 @@ struct RgbaImage {
     int height = 0;
     std::vector<uint8_t> pixels;  // width * height * 4
     std::vector<uint8_t> iccProfile;  // empty: sRGB
+    // The chunks iccProfile was made from, when it was: a PNG written from these pixels says
+    // the same in the same chunks rather than as a profile.
+    std::optional<PngGamma> pngGamma;
     // The same pixels at 16 bits per sample (straight alpha) when the source had more than 8;
     // empty otherwise. Writers that hold 16 bits use it; whatever changes pixels drops it.
     std::vector<uint16_t> deep;
@@ -43,6 +56,11 @@ struct RgbaImage {
     RgbaImage(int w, int h) : width(w), height(h) { allocateLarge(pixels, static_cast<size_t>(w) * static_cast<size_t>(h) * 4); }
     uint8_t* row(int y) { return pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(width) * 4; }
     const uint8_t* row(int y) const { return pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(width) * 4; }
+    // Takes the colour that another picture's pixels are in.
+    void copyColourFrom(const RgbaImage& other) {
+        iccProfile = other.iccProfile;
+        pngGamma = other.pngGamma;
+    }
     bool empty() const { return width <= 0 || height <= 0; }
     bool hasDeep() const { return !deep.empty() && deep.size() == pixels.size(); }
     // Fills pixels from deep, rounding each sample to the nearest of 256 levels.

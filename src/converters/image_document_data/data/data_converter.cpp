@@ -1,6 +1,7 @@
 #include "converters/image_document_data/data/data_converter.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "converters/image_document_data/data/delimited_parsing.h"
 #include "converters/image_document_data/data/output_file.h"
@@ -48,55 +49,93 @@ size_t emitRows(Emitter& emitter, const ForEachRow& forEachRow) {
     return rows;
 }
 
+// Writes the rows in the target format, each taken as `columns` wide (the header widened to
+// that, shorter rows padded where the format pads); returns the number of rows. Nothing, and
+// nothing left behind, when a row turns out wider.
+template <class ForEachRow>
+std::optional<size_t> writeRows(const ForEachRow& forEachRow, SupportedFormat target, const std::filesystem::path& output,
+                                const std::string& title, size_t columns) {
+    bool tooWide = false;
+    auto rowsWithin = [&](auto&& visit) {
+        forEachRow([&](Cells cells) {
+            if (cells.size() > columns) return !(tooWide = true);
+            return visit(cells);
+        });
+    };
+    size_t rows = 0;
+    if (target == SupportedFormat::pdf) {
+        datatable::StringSink html;
+        datatable::HTMLTableEmitter emitter(html, title, columns);
+        rows = emitRows(emitter, rowsWithin);
+        if (tooWide) return std::nullopt;
+        documents::htmlStringToPDF(html.take(), output);
+        return rows;
+    }
+    datatable::AtomicFile file(output);
+    datatable::FileSink sink(file);
+    if (target == SupportedFormat::csv || target == SupportedFormat::tsv) {
+        // Readers of the written table, the validator among them, expect every row as wide as the header.
+        datatable::DelimitedEmitter emitter(sink, target == SupportedFormat::csv ? ',' : '\t', columns);
+        rows = emitRows(emitter, rowsWithin);
+    } else if (target == SupportedFormat::json) {
+        datatable::JSONEmitter emitter(sink, columns);
+        rows = emitRows(emitter, rowsWithin);
+    } else if (target == SupportedFormat::html) {
+        datatable::HTMLTableEmitter emitter(sink, title, columns);
+        rows = emitRows(emitter, rowsWithin);
+    } else {
+        datatable::MarkdownTableEmitter emitter(sink, columns);
+        rows = emitRows(emitter, rowsWithin);
+    }
+    if (tooWide) return std::nullopt;
+    sink.finish();
+    file.commit();
+    return rows;
+}
+
 // Writes a table, given as a function that feeds its rows to a visitor, in the target
 // format; returns the log message.
 template <class ForEachRow>
 std::string writeTable(const ForEachRow& forEachRow, SupportedFormat from, SupportedFormat target,
                        const std::filesystem::path& output, const std::string& sourceName, const std::string& title) {
+    size_t header = 0;
     bool empty = true;
-    forEachRow([&](Cells) { return empty = false; });
+    forEachRow([&](Cells cells) {
+        header = cells.size();
+        return empty = false;
+    });
     if (empty) throw ConversionError::corruptFile("No rows found in " + sourceName);
-
-    size_t rows = 0;
-    if (target == SupportedFormat::pdf) {
-        datatable::StringSink html;
-        datatable::HTMLTableEmitter emitter(html, title);
-        rows = emitRows(emitter, forEachRow);
-        documents::htmlStringToPDF(html.take(), output);
-    } else {
-        switch (target) {
-            case SupportedFormat::csv:
-            case SupportedFormat::tsv:
-            case SupportedFormat::json:
-            case SupportedFormat::html:
-            case SupportedFormat::markdown: break;
-            default: throw unsupported(from, target);
-        }
-        datatable::AtomicFile file(output);
-        datatable::FileSink sink(file);
-        if (target == SupportedFormat::csv || target == SupportedFormat::tsv) {
-            // Readers of the written table, the validator among them, expect every row as wide as the header.
-            datatable::DelimitedEmitter emitter(sink, target == SupportedFormat::csv ? ',' : '\t', true);
-            rows = emitRows(emitter, forEachRow);
-        } else if (target == SupportedFormat::json) {
-            datatable::JSONEmitter emitter(sink);
-            rows = emitRows(emitter, forEachRow);
-        } else if (target == SupportedFormat::html) {
-            datatable::HTMLTableEmitter emitter(sink, title);
-            rows = emitRows(emitter, forEachRow);
-        } else {
-            size_t columns = 0;
-            forEachRow([&](Cells cells) {
-                columns = std::max(columns, cells.size());
-                return true;
-            });
-            datatable::MarkdownTableEmitter emitter(sink, columns);
-            rows = emitRows(emitter, forEachRow);
-        }
-        sink.finish();
-        file.commit();
+    switch (target) {
+        case SupportedFormat::pdf:
+        case SupportedFormat::csv:
+        case SupportedFormat::tsv:
+        case SupportedFormat::json:
+        case SupportedFormat::html:
+        case SupportedFormat::markdown: break;
+        default: throw unsupported(from, target);
     }
-    return "Wrote " + std::to_string(rows) + " rows";
+
+    // Most tables are as wide as their header and are written in one pass. Markdown needs the
+    // widest row before its first line; elsewhere only a row wider than the header makes the
+    // table be measured and written again, its header widened so that no cell is lost.
+    std::optional<size_t> rows;
+    if (target != SupportedFormat::markdown) rows = writeRows(forEachRow, target, output, title, header);
+    if (!rows) {
+        size_t count = 0, columns = 0, firstWider = 0, firstWiderCells = 0;
+        forEachRow([&](Cells cells) {
+            ++count;
+            if (cells.size() > header && firstWider == 0) firstWider = count, firstWiderCells = cells.size();
+            columns = std::max(columns, cells.size());
+            return true;
+        });
+        if (firstWider != 0)
+            ConversionLogger::shared().warning("Row " + std::to_string(firstWider) + " has " + std::to_string(firstWiderCells) +
+                                                   " cells, the header " + std::to_string(header) +
+                                                   ": the header was widened to " + std::to_string(columns) + " columns",
+                                               "Data", sourceName);
+        rows = writeRows(forEachRow, target, output, title, columns);
+    }
+    return "Wrote " + std::to_string(rows.value_or(0)) + " rows";
 }
 
 }  // namespace

@@ -144,6 +144,12 @@ void appendJSONValue(std::string_view cell, std::string& out) {
 
 namespace {
 
+size_t widestRow(const DataConverter::Table& table) {
+    size_t columns = 0;
+    for (const auto& row : table) columns = std::max(columns, row.size());
+    return columns;
+}
+
 size_t textSize(const DataConverter::Table& table) {
     size_t size = 0;
     for (const auto& row : table)
@@ -173,19 +179,18 @@ std::string DataConverter::writeDelimited(const Table& table, char delimiter) {
 
 std::string DataConverter::writeJSON(const Table& table) {
     datatable::StringSink sink(textSize(table) * 2 + table.size() * 16 + 16);
-    datatable::JSONEmitter emitter(sink);
+    datatable::JSONEmitter emitter(sink, widestRow(table));
     return emitAll(table, emitter, sink);
 }
 
 std::string DataConverter::writeHTMLTable(const Table& table, std::string_view title) {
     datatable::StringSink sink(textSize(table) * 9 / 8 + table.size() * 24 + 640);
-    datatable::HTMLTableEmitter emitter(sink, title);
+    datatable::HTMLTableEmitter emitter(sink, title, widestRow(table));
     return emitAll(table, emitter, sink);
 }
 
 std::string DataConverter::writeMarkdownTable(const Table& table) {
-    size_t columns = 0;
-    for (const auto& row : table) columns = std::max(columns, row.size());
+    const size_t columns = widestRow(table);
     datatable::StringSink sink(textSize(table) * 9 / 8 + table.size() * (columns * 3 + 4) + 16);
     datatable::MarkdownTableEmitter emitter(sink, columns);
     return emitAll(table, emitter, sink);

@@ -14,6 +14,10 @@
 //
 // A sink has `std::string& text()` to append to and `void rowDone()`, called after each
 // row, where a file sink passes the text on.
+//
+// A table is as wide as its widest row. Where a writer names columns by the header (JSON, the
+// HTML header row, the header line of a padded CSV), the header is widened to that width, so a
+// first row shorter than later ones loses none of their cells.
 namespace calvoro::datatable {
 
 // What a cell of the JSON writer is taken to be. The text points into the cell.
@@ -38,16 +42,14 @@ void appendJSONValue(std::string_view cell, std::string& out);
 template <class Sink>
 class DelimitedEmitter {
 public:
-    // padToHeader: rows shorter than the first are filled up with empty cells.
-    DelimitedEmitter(Sink& sink, char delimiter, bool padToHeader = false)
-        : sink_(sink), delimiter_(delimiter), padToHeader_(padToHeader) {
+    // columns: every row, the header too, is filled up with empty cells to this width.
+    DelimitedEmitter(Sink& sink, char delimiter, size_t columns = 0) : sink_(sink), delimiter_(delimiter), columns_(columns) {
         needsQuotes_[static_cast<unsigned char>(delimiter)] = true;
         needsQuotes_['"'] = needsQuotes_['\n'] = needsQuotes_['\r'] = true;
     }
     void row(Cells cells) {
         std::string& out = sink_.text();
         if (!first_) out.push_back('\n');
-        else if (padToHeader_) columns_ = cells.size();
         first_ = false;
         for (size_t c = 0; c < cells.size(); ++c) {
             if (c > 0) out.push_back(delimiter_);
@@ -77,24 +79,25 @@ private:
     Sink& sink_;
     char delimiter_;
     std::array<bool, 256> needsQuotes_{};
-    bool padToHeader_;
+    size_t columns_;
     bool first_ = true;
-    size_t columns_ = 0;  // the header's width when padding
 };
 
-// The first row names the keys; every later row becomes one object.
+// The first row names the keys; every later row becomes one object. Columns the header
+// has no cell for (up to the table's width) are named as empty header cells are.
 template <class Sink>
 class JSONEmitter {
 public:
-    explicit JSONEmitter(Sink& sink) : sink_(sink) {}
+    explicit JSONEmitter(Sink& sink, size_t columns = 0) : sink_(sink), columns_(columns) {}
     void row(Cells cells) {
         std::string& out = sink_.text();
         if (!haveHeader_) {
             haveHeader_ = true;
-            for (size_t c = 0; c < cells.size(); ++c) {
+            for (size_t c = 0; c < std::max(cells.size(), columns_); ++c) {
                 // Each key's line start, "    \"key\": ", made once.
                 std::string prefix = "    ";
-                Scalar::quote(cells[c].empty() ? "column" + std::to_string(c + 1) : std::string(cells[c]), prefix);
+                const std::string_view name = c < cells.size() ? cells[c] : std::string_view();
+                Scalar::quote(name.empty() ? "column" + std::to_string(c + 1) : std::string(name), prefix);
                 prefix += ": ";
                 prefixes_.push_back(std::move(prefix));
             }
@@ -122,18 +125,23 @@ public:
 
 private:
     Sink& sink_;
+    size_t columns_;
     bool haveHeader_ = false;
     std::vector<std::string> prefixes_;
     size_t objects_ = 0;
 };
 
-// The first row is the header row, whatever the source was.
+// The first row is the header row, whatever the source was; it has a cell for each column
+// up to the table's width.
 template <class Sink>
 class HTMLTableEmitter {
 public:
-    HTMLTableEmitter(Sink& sink, std::string_view title) : sink_(sink) { appendHTMLHead(title, sink_.text()); }
+    HTMLTableEmitter(Sink& sink, std::string_view title, size_t columns = 0) : sink_(sink), columns_(columns) {
+        appendHTMLHead(title, sink_.text());
+    }
     void row(Cells cells) {
         std::string& out = sink_.text();
+        const bool header = first_;
         const std::string_view open = first_ ? "<th>" : "<td>";
         const std::string_view close = first_ ? "</th>" : "</td>";
         first_ = false;
@@ -143,6 +151,8 @@ public:
             appendMarkupEscaped(cell, out);
             out += close;
         }
+        if (header)
+            for (size_t c = cells.size(); c < columns_; ++c) out += "<th></th>";
         out += "</tr>\n";
         sink_.rowDone();
     }
@@ -150,6 +160,7 @@ public:
 
 private:
     Sink& sink_;
+    size_t columns_;
     bool first_ = true;
 };
 

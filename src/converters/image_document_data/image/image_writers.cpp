@@ -1,4 +1,7 @@
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -39,6 +42,24 @@ void writeTextAtomically(const std::filesystem::path& path, const std::string& t
         throw std::filesystem::filesystem_error("Cannot write file", path, std::error_code(errno, std::generic_category()));
 }
 
+// The whole picture at the largest size that fits the square, keeping its shape, centred on
+// transparency: a stretched icon shows a round logo as an egg. A square picture fills it.
+imaging::RgbaImage fitInSquare(const imaging::RgbaImage& image, int side) {
+    if (image.width == image.height) return imaging::resample(image, side, side);
+    const bool wide = image.width > image.height;
+    const double shorter = static_cast<double>(wide ? image.height : image.width) * side / (wide ? image.width : image.height);
+    const int fitted = std::clamp(static_cast<int>(std::lround(shorter)), 1, side);
+    const int w = wide ? side : fitted, h = wide ? fitted : side;
+    const imaging::RgbaImage scaled = imaging::resample(image, w, h);
+    if (scaled.empty()) return scaled;
+    imaging::RgbaImage square(side, side);  // zeroed: transparent
+    square.copyColourFrom(scaled);
+    const int left = (side - w) / 2, top = (side - h) / 2;
+    for (int y = 0; y < h; ++y)
+        std::memcpy(square.row(top + y) + static_cast<size_t>(left) * 4, scaled.row(y), static_cast<size_t>(w) * 4);
+    return square;
+}
+
 }  // namespace
 
 std::filesystem::path ImageConverter::createPDFFromImage(const imaging::RgbaImage& image, const std::filesystem::path& outputURL,
@@ -60,8 +81,7 @@ std::filesystem::path ImageConverter::writeIconSizes(const imaging::RgbaImage& i
                                                      const int* sizes, int count, const char* type) {
     std::vector<imaging::RgbaImage> renditions;
     for (int i = 0; i < count; ++i) {
-        // The whole image stretched to the square, whatever its aspect ratio.
-        imaging::RgbaImage r = imaging::resample(image, sizes[i], sizes[i]);
+        imaging::RgbaImage r = fitInSquare(image, sizes[i]);
         if (!r.empty()) renditions.push_back(std::move(r));
     }
     if (renditions.empty()) throw ConversionError::conversionFailed();

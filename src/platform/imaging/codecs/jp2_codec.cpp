@@ -167,6 +167,46 @@ void decodeJPEG2000(const uint8_t* data, size_t size, DecodeResult& out) {
 // Bytes of box and marker headers a lossy codestream is given besides its pixel data.
 constexpr double headerAllowance = 512;
 
+namespace {
+
+// OpenJPEG writes no profile of its own: the colour box it wrote (sRGB by enumeration) is
+// replaced by one that holds the profile. Nothing in the file points at an offset past the
+// header box, so the codestream after it can move.
+Bytes withColourProfile(const Bytes& file, const std::vector<uint8_t>& profile) {
+    size_t pos = 0;
+    while (pos + 8 <= file.size()) {
+        const size_t length = be32(file.data() + pos);
+        if (length < 8 || length > file.size() - pos) break;
+        if (std::memcmp(file.data() + pos + 4, "jp2h", 4) != 0) {
+            pos += length;
+            continue;
+        }
+        Bytes header;
+        for (size_t at = pos + 8; at + 8 <= pos + length;) {
+            const size_t inner = be32(file.data() + at);
+            if (inner < 8 || inner > pos + length - at) return file;
+            if (std::memcmp(file.data() + at + 4, "colr", 4) == 0) {
+                putBE32(header, static_cast<uint32_t>(11 + profile.size()));
+                header.insert(header.end(), {'c', 'o', 'l', 'r', 2, 0, 0});  // restricted ICC, no precedence, exact
+                header.insert(header.end(), profile.begin(), profile.end());
+            } else {
+                header.insert(header.end(), file.begin() + static_cast<std::ptrdiff_t>(at),
+                              file.begin() + static_cast<std::ptrdiff_t>(at + inner));
+            }
+            at += inner;
+        }
+        Bytes out(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(pos));
+        putBE32(out, static_cast<uint32_t>(header.size() + 8));
+        out.insert(out.end(), {'j', 'p', '2', 'h'});
+        out.insert(out.end(), header.begin(), header.end());
+        out.insert(out.end(), file.begin() + static_cast<std::ptrdiff_t>(pos + length), file.end());
+        return out;
+    }
+    return file;
+}
+
+}  // namespace
+
 Bytes encodeJPEG2000(const RgbaImage& source, const EncodeOptions& options) {
     const bool alpha = source.hasTransparency();
     const int channels = alpha ? 4 : 3;
@@ -234,6 +274,7 @@ Bytes encodeJPEG2000(const RgbaImage& source, const EncodeOptions& options) {
         !openjpeg().opj_end_compress(codec.get(), stream.get()))
         fail("Could not encode JPEG 2000");
     stream.reset();
+    if (!source.iccProfile.empty() && source.iccProfile.size() < 0x7FFFFFF0) return withColourProfile(result, source.iccProfile);
     return result;
 }
 

@@ -7,6 +7,7 @@
 #include "core/conversion_error.h"
 #include "platform/imaging/codecs/codecs.h"
 #include "platform/imaging/codecs/png_writer.h"
+#include "platform/imaging/image_ops.h"
 
 namespace calvoro::imaging::detail {
 
@@ -42,6 +43,22 @@ void readHeaderMetadata(png_structp png, png_infop info, ImageMetadata& metadata
     int compression = 0;
     if (png_get_iCCP(png, info, &profileName, &compression, &profile, &profileLength) && profile)
         metadata.iccProfile.assign(profile, profile + profileLength);
+    // Without a profile or an sRGB chunk, gAMA and cHRM say what the samples are: they travel
+    // as a profile made from them, as the profile of a file that has one does.
+    png_fixed_point gamma = 0;
+    if (metadata.iccProfile.empty() && !png_get_valid(png, info, PNG_INFO_sRGB) && png_get_gAMA_fixed(png, info, &gamma) &&
+        gamma > 0) {
+        PngGamma chunks;
+        chunks.gamma = static_cast<uint32_t>(gamma);
+        png_fixed_point c[8] = {};
+        if (png_get_cHRM_fixed(png, info, &c[0], &c[1], &c[2], &c[3], &c[4], &c[5], &c[6], &c[7]) &&
+            std::all_of(c, c + 8, [](png_fixed_point v) { return v >= 0; }) && c[1] > 0 && c[3] > 0 && c[5] > 0 && c[7] > 0) {
+            chunks.chromaticities.emplace();
+            for (int i = 0; i < 8; ++i) (*chunks.chromaticities)[static_cast<size_t>(i)] = static_cast<uint32_t>(c[i]);
+        }
+        metadata.iccProfile = profileFromPNGGamma(chunks);
+        if (!metadata.iccProfile.empty()) metadata.pngGamma = chunks;
+    }
     png_uint_32 resX = 0, resY = 0;
     int unit = 0;
     if (png_get_pHYs(png, info, &resX, &resY, &unit) && unit == PNG_RESOLUTION_METER && resX && resY) {

@@ -183,7 +183,8 @@ private:
 
 }  // namespace
 
-void writePNG(const PngRows& rows, const std::vector<uint8_t>& iccProfile, const EncodeOptions& options, const ByteSink& sink) {
+void writePNG(const PngRows& rows, const std::vector<uint8_t>& iccProfile, const EncodeOptions& options, const ByteSink& sink,
+              const std::optional<PngGamma>& gammaChunks) {
     const int width = rows.width, height = rows.height;
     const bool sixteen = rows.sixteen, alpha = rows.alpha;
     const int channels = alpha ? 4 : 3;
@@ -197,7 +198,16 @@ void writePNG(const PngRows& rows, const std::vector<uint8_t>& iccProfile, const
     putBE32(ihdr, static_cast<uint32_t>(height));
     ihdr.insert(ihdr.end(), {static_cast<uint8_t>(sixteen ? 16 : 8), static_cast<uint8_t>(alpha ? 6 : 2), 0, 0, 0});
     chunk(out, "IHDR", ihdr);
-    if (!iccProfile.empty()) {
+    if (!iccProfile.empty() && gammaChunks) {
+        if (gammaChunks->chromaticities) {
+            Bytes chrm;
+            for (uint32_t v : *gammaChunks->chromaticities) putBE32(chrm, v);
+            chunk(out, "cHRM", chrm);
+        }
+        Bytes gama;
+        putBE32(gama, gammaChunks->gamma);
+        chunk(out, "gAMA", gama);
+    } else if (!iccProfile.empty()) {
         Bytes iccp = {'I', 'C', 'C', ' ', 'P', 'r', 'o', 'f', 'i', 'l', 'e', 0, 0};
         uLongf length = compressBound(static_cast<uLong>(iccProfile.size()));
         Bytes packed(length);
@@ -324,7 +334,8 @@ Bytes writePNGFile(const RgbaImage& image, const EncodeOptions& options) {
         return image.row(y);
     };
     Bytes out;
-    writePNG(rows, image.iccProfile, options, [&out](const uint8_t* data, size_t size) { out.insert(out.end(), data, data + size); });
+    writePNG(rows, image.iccProfile, options, [&out](const uint8_t* data, size_t size) { out.insert(out.end(), data, data + size); },
+             image.pngGamma);
     return out;
 }
 

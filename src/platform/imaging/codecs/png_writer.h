@@ -24,8 +24,10 @@ struct PngRows {
 };
 
 // Writes the file to sink as it is made, a megabyte or so at a time: only the strips being
-// compressed are held, never the whole picture or the whole file.
-void writePNG(const PngRows& rows, const std::vector<uint8_t>& iccProfile, const EncodeOptions& options, const ByteSink& sink);
+// compressed are held, never the whole picture or the whole file. When gammaChunks are the
+// chunks iccProfile was made from, they are written instead of the profile.
+void writePNG(const PngRows& rows, const std::vector<uint8_t>& iccProfile, const EncodeOptions& options, const ByteSink& sink,
+              const std::optional<PngGamma>& gammaChunks = std::nullopt);
 
 // The same bytes for a whole picture (16-bit when it has them, RGBA only when it has transparency).
 Bytes writePNGFile(const RgbaImage& image, const EncodeOptions& options);

@@ -47,18 +47,67 @@ TEST(ImageWriters, PdfKeepsTransparencyAsASoftMask) {
     EXPECT_NE(peer("pdfimages -list " + shellQuote(pdf.string())).find("smask"), std::string::npos);
 }
 
-TEST(ImageWriters, IcoHoldsFourSquaredRenditions) {
+TEST(ImageWriters, IcoHoldsFourSquareRenditions) {
     TempDir dir, out;
     const auto ico = ImageConverter::convert(source(dir, 300, 100, true), SupportedFormat::ico, out.path(), 0.92, std::nullopt, false);
     EXPECT_EQ(ico.filename(), "src300x100.ico");
     EXPECT_EQ(peer("identify -format '%w×%h,' " + shellQuote(ico.string())), "16×16,32×32,48×48,256×256,");
-    // The whole picture squeezed: red on the left, blue on the right of the 256 entry.
+    // The whole picture fitted as a 256×85 band across the middle: red on the left, blue on the
+    // right, transparent above and below it.
     auto r = run("convert " + shellQuote(ico.string() + "[3]") + " " + shellQuote((out / "e.png").string()));
     ASSERT_EQ(r.status, 0);
     auto e = decode(out / "e.png");
-    EXPECT_GT(e.row(200)[10 * 4], 200);
-    EXPECT_GT(e.row(200)[245 * 4 + 2], 200);
-    EXPECT_LT(e.row(10)[128 * 4 + 3], 30);  // transparency kept
+    EXPECT_GT(e.row(150)[2 * 4], 200);
+    EXPECT_GT(e.row(150)[253 * 4 + 2], 200);
+    EXPECT_LT(e.row(100)[128 * 4 + 3], 30);  // the picture's own transparent top
+    EXPECT_EQ(e.row(20)[128 * 4 + 3], 0);
+    EXPECT_EQ(e.row(235)[128 * 4 + 3], 0);
+}
+
+namespace {
+// A transparent picture with an opaque disc filling its height (or width), in the middle.
+std::filesystem::path discPicture(const TempDir& dir, int w, int h) {
+    imaging::RgbaImage image(w, h);
+    const double radius = std::min(w, h) / 2.0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const double dx = x + 0.5 - w / 2.0, dy = y + 0.5 - h / 2.0;
+            if (dx * dx + dy * dy <= radius * radius) image.row(y)[x * 4] = 255, image.row(y)[x * 4 + 3] = 255;
+        }
+    const auto path = dir / ("disc" + std::to_string(w) + "x" + std::to_string(h) + ".png");
+    imaging::writeImageFile(path, image, types::png);
+    return path;
+}
+// The bounding box of the opaque pixels, as ImageMagick finds it: "WxH+X+Y".
+std::string opaqueBox(const std::filesystem::path& png) {
+    return peer("convert " + shellQuote(png.string()) + " -alpha extract -threshold 50% -format '%@' info:");
+}
+}  // namespace
+
+TEST(ImageWriters, IconsKeepTheShapeOfPicturesThatAreNotSquare) {
+    TempDir dir, out;
+    // A wide banner: the disc stays round, a quarter of the icon wide, in its middle.
+    const auto ico = ImageConverter::convert(discPicture(dir, 400, 100), SupportedFormat::ico, out.path(), 0.92, std::nullopt, false);
+    ASSERT_EQ(run("convert " + shellQuote(ico.string() + "[3]") + " " + shellQuote((out / "ico256.png").string())).status, 0);
+    EXPECT_EQ(opaqueBox(out / "ico256.png"), "64x64+96+96");
+    ASSERT_EQ(run("convert " + shellQuote(ico.string() + "[0]") + " " + shellQuote((out / "ico16.png").string())).status, 0);
+    EXPECT_EQ(opaqueBox(out / "ico16.png"), "4x4+6+6");
+
+    // A tall picture in an ICNS: the 1024 entry (an embedded PNG) has the disc as wide as high.
+    const auto icns = ImageConverter::convert(discPicture(dir, 100, 400), SupportedFormat::icns, out.path(), 0.92, std::nullopt, false);
+    const auto bytes = readFile(icns);
+    size_t pos = 8;
+    while (pos + 8 <= bytes.size() && std::string(bytes.begin() + pos, bytes.begin() + pos + 4) != "ic10")
+        pos += size_t(bytes[pos + 4]) << 24 | size_t(bytes[pos + 5]) << 16 | size_t(bytes[pos + 6]) << 8 | bytes[pos + 7];
+    ASSERT_LT(pos + 8, bytes.size());
+    const size_t len = size_t(bytes[pos + 4]) << 24 | size_t(bytes[pos + 5]) << 16 | size_t(bytes[pos + 6]) << 8 | bytes[pos + 7];
+    writeFile(out / "ic10.png", std::vector<uint8_t>(bytes.begin() + pos + 8, bytes.begin() + pos + len));
+    EXPECT_EQ(opaqueBox(out / "ic10.png"), "256x256+384+384");
+
+    // A square picture still fills every rendition.
+    const auto square = ImageConverter::convert(discPicture(dir, 100, 100), SupportedFormat::ico, out.path(), 0.92, std::nullopt, false);
+    ASSERT_EQ(run("convert " + shellQuote(square.string() + "[3]") + " " + shellQuote((out / "sq256.png").string())).status, 0);
+    EXPECT_EQ(opaqueBox(out / "sq256.png"), "256x256+0+0");
 }
 
 TEST(ImageWriters, IcnsHoldsSevenRenditionsUpTo1024) {

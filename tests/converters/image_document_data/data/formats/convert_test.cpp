@@ -190,6 +190,69 @@ TEST(DataConvert, PeersReadOurTables) {
     EXPECT_EQ(check.output, "ok\n");
 }
 
+// A first row shorter than later ones (a title or comment line above the real header): every
+// target keeps every cell, read back by peers that take the header as the column names.
+TEST(DataConvert, RaggedTablesKeepEveryCellInEveryTarget) {
+    if (!haveTool("python3")) GTEST_SKIP() << "python3 missing";
+    TempDir in, out;
+    auto source = in / "r.csv";
+    testing::writeFile(source, "# comment line\na,b,c\n1,2,3\n4,5\n");
+    ConversionLogger::shared().clear();
+    const auto json = convert(source, F::csv, F::json, out.path());
+    auto entries = ConversionLogger::shared().entries();
+    ASSERT_GE(entries.size(), 2u);
+    EXPECT_EQ(entries[entries.size() - 2].level, ConversionLogger::Level::warning);
+    EXPECT_EQ(entries[entries.size() - 2].message, "Row 2 has 3 cells, the header 1: the header was widened to 3 columns");
+    EXPECT_EQ(entries[entries.size() - 2].detail, "r.csv");
+    auto check = run("python3 -c " +
+                     shellQuote("import json,sys\n"
+                                "rows = json.load(open(sys.argv[1]))\n"
+                                "assert rows == [{'# comment line': 'a', 'column2': 'b', 'column3': 'c'},\n"
+                                "                {'# comment line': 1, 'column2': 2, 'column3': 3},\n"
+                                "                {'# comment line': 4, 'column2': 5, 'column3': None}], rows\n"
+                                "print('ok')\n") +
+                     " " + shellQuote(json.string()));
+    EXPECT_EQ(check.output, "ok\n");
+
+    // CSV and TSV: a rectangular table whose header has an empty cell for each column it lacked.
+    const std::string readDelimited = "import csv,sys\n"
+                                      "rows = list(csv.reader(open(sys.argv[1], newline=''), delimiter=sys.argv[2]))\n"
+                                      "assert rows == [['# comment line', '', ''], ['a', 'b', 'c'], ['1', '2', '3'], ['4', '5', '']], rows\n"
+                                      "print('ok')\n";
+    const auto tsv = convert(source, F::csv, F::tsv, out.path());
+    EXPECT_EQ(run("python3 -c " + shellQuote(readDelimited) + " " + shellQuote(tsv.string()) + " '\t'").output, "ok\n");
+    const auto csv = convert(in / "r.csv", F::csv, F::csv, out.path());
+    EXPECT_EQ(run("python3 -c " + shellQuote(readDelimited) + " " + shellQuote(csv.string()) + " ,").output, "ok\n");
+
+    // HTML: a header cell over every column.
+    const auto html = convert(source, F::csv, F::html, out.path());
+    check = run("python3 -c " +
+                shellQuote("import sys\n"
+                           "from html.parser import HTMLParser\n"
+                           "class P(HTMLParser):\n"
+                           "    rows = []\n"
+                           "    def handle_starttag(self, tag, attrs):\n"
+                           "        if tag == 'tr': self.rows.append([])\n"
+                           "        if tag in ('th', 'td'): self.rows[-1].append(tag)\n"
+                           "p = P(); p.feed(open(sys.argv[1]).read())\n"
+                           "print([len(r) for r in p.rows], p.rows[0])\n") +
+                " " + shellQuote(html.string()));
+    EXPECT_EQ(check.output, "[3, 3, 3, 2] ['th', 'th', 'th']\n");
+
+    // A JSON source of arrays, whose first is the shortest, to CSV: nothing dropped either.
+    testing::writeFile(in / "arrays.json", "[[\"x\"],[1,2,3]]");
+    const auto fromArrays = convert(in / "arrays.json", F::json, F::csv, out.path());
+    EXPECT_EQ(testing::readText(fromArrays), "x,,\n1,2,3\n");
+
+    // A table whose rows are as wide as its header gets no warning.
+    testing::writeFile(in / "even.csv", "a,b\n1,2\n");
+    ConversionLogger::shared().clear();
+    convert(in / "even.csv", F::csv, F::json, out.path());
+    for (const auto& entry : ConversionLogger::shared().entries()) EXPECT_NE(entry.level, ConversionLogger::Level::warning);
+    // A table measured again after a wider row leaves no first attempt behind.
+    EXPECT_EQ(fileNames(out.path()), "arrays.csv,even.json,r.csv,r.html,r.json,r.tsv");
+}
+
 TEST(DataConvert, FFprobeReadsOurSubtitles) {
     if (!haveTool("ffprobe")) GTEST_SKIP() << "ffprobe missing";
     TempDir in, out;

@@ -92,9 +92,10 @@ TEST(JSONWriter, Layout) {
               "]\n");
     EXPECT_EQ(DataConverter::writeJSON({{"only", "header"}}), "[\n]\n");
     EXPECT_EQ(DataConverter::writeJSON({}), "[]");
-    EXPECT_EQ(DataConverter::writeJSON({{}, {"x"}}), "[]");
-    // Cells beyond the header are dropped.
-    EXPECT_EQ(DataConverter::writeJSON({{"a"}, {"1", "2"}}), "[\n  {\n    \"a\": 1\n  }\n]\n");
+    // Cells beyond the header are kept under keys named as empty header cells are.
+    EXPECT_EQ(DataConverter::writeJSON({{}, {"x"}}), "[\n  {\n    \"column1\": \"x\"\n  }\n]\n");
+    EXPECT_EQ(DataConverter::writeJSON({{"a"}, {"1", "2"}, {"3"}}),
+              "[\n  {\n    \"a\": 1,\n    \"column2\": 2\n  },\n  {\n    \"a\": 3,\n    \"column2\": null\n  }\n]\n");
 }
 
 TEST(JSONWriter, InferredKinds) {

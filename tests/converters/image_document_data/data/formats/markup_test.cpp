@@ -26,6 +26,11 @@ TEST(HTMLTableWriter, Page) {
               "</table>\n"
               "</body>\n"
               "</html>\n");
+    // A header shorter than a later row gets an empty header cell for each column it lacks.
+    html = DataConverter::writeHTMLTable({{"t"}, {"a", "b", "c"}, {"1"}}, "r");
+    EXPECT_NE(html.find("<table>\n<tr><th>t</th><th></th><th></th></tr>\n<tr><td>a</td><td>b</td><td>c</td></tr>\n<tr><td>1</td></tr>\n"),
+              std::string::npos)
+        << html;
 }
 
 TEST(MarkdownTableWriter, PadsToTheLongestRow) {
