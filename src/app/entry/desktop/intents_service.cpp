@@ -43,7 +43,11 @@ const char* useInPlace = "Use ConvertFileInPlace to convert the file beside its 
 
 QString inQuotes(const std::string& name) { return "\u201C" + QString::fromStdString(name) + "\u201D"; }
 
-QString byteCount(std::uint64_t bytes) { return QString::fromStdString(formatByteCount(static_cast<int64_t>(bytes))); }
+// A size beside its limit, each as the user reads it; in bytes when the rounded figures are equal.
+QString sizeAndLimit(std::uint64_t size, std::uint64_t limit) {
+    const auto [sizeText, limitText] = formatDistinctByteCounts(static_cast<int64_t>(size), static_cast<int64_t>(limit));
+    return QString::fromStdString(sizeText) + "; at most " + QString::fromStdString(limitText);
+}
 
 // The reply to a call whose work threw: the error's own text under its own name.
 QDBusMessage errorReply(const QDBusMessage& call, std::exception_ptr error) {
@@ -51,8 +55,8 @@ QDBusMessage errorReply(const QDBusMessage& call, std::exception_ptr error) {
         std::rethrow_exception(error);
     } catch (const IntentResultTooLarge& e) {
         return call.createErrorReply(limitsExceeded, "The converted file " + inQuotes(e.name()) + " is too large to return (" +
-                                                         byteCount(e.size()) + "; at most " + byteCount(e.limit()) +
-                                                         " fit in one reply). " + useInPlace);
+                                                         sizeAndLimit(e.size(), e.limit()) + " fit in one reply). " +
+                                                         useInPlace);
     } catch (const ConvertIntentError& e) {
         return call.createErrorReply(errorName(e.kind()), QString::fromUtf8(e.what()));
     } catch (const ConversionIntentError& e) {
@@ -175,8 +179,8 @@ public:
             const auto size = static_cast<std::uint64_t>(bytes.size());
             if (!limits_.fits(nameBytes, size)) {
                 connection.send(message.createErrorReply(
-                    limitsExceeded, inQuotes(intent.file.name) + " is too large for ConvertFile (" + byteCount(size) + "; at most " +
-                                        byteCount(limits_.largestArray(nameBytes)) + " fit in one message). " + useInPlace));
+                    limitsExceeded, inQuotes(intent.file.name) + " is too large for ConvertFile (" +
+                                        sizeAndLimit(size, limits_.largestArray(nameBytes)) + " fit in one message). " + useInPlace));
                 return true;
             }
             intent.file.contents.assign(bytes.begin(), bytes.end());

@@ -12,6 +12,7 @@
 #include "app/entry/desktop/convert_format_choice.h"
 #include "app/entry/desktop/dbus_message_limits.h"
 #include "app/entry/desktop/intents_service.h"
+#include "core/text_util.h"
 #include "core/folder_access.h"
 #include "desktop_test_support.h"
 #include "platform/imaging/type_identifiers.h"
@@ -208,6 +209,25 @@ TEST_F(SmallIntentLimits, FilesTooLargeForOneMessageAreRefusedAndTheNextCallIsSe
     reply = convertFile("t.csv", "a\n1\n", "html");
     ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
     EXPECT_TRUE(reply.arguments()[1].toByteArray().contains("<table"));
+}
+
+TEST_F(Intents, SizesThatRoundAlikeAreGivenInBytes) {
+    std::string csv;
+    for (int row = 0; row < 60; ++row) csv += "a,b\n";
+    // The result's size, then limits that leave it three bytes too large.
+    auto reply = convertFile("t.csv", QByteArray::fromStdString(csv), "html");
+    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+    const auto size = static_cast<std::uint64_t>(reply.arguments()[1].toByteArray().size());
+    stop();
+    DBusMessageLimits limits;
+    limits.maxArrayBytes = size - 3;
+    start(limits);
+    reply = convertFile("t.csv", QByteArray::fromStdString(csv), "html");
+    EXPECT_EQ(reply.errorName(), "org.freedesktop.DBus.Error.LimitsExceeded");
+    const auto [sizeText, limitText] = formatDistinctByteCounts(static_cast<int64_t>(size), static_cast<int64_t>(size - 3));
+    EXPECT_NE(sizeText.find(" bytes"), std::string::npos);
+    EXPECT_TRUE(reply.errorMessage().contains(QString::fromStdString("(" + sizeText + "; at most " + limitText + " fit in one reply)")))
+        << reply.errorMessage().toStdString();
 }
 
 TEST_F(Intents, UnknownMethodsAndWrongArgumentsAreNamedAsSuch) {
