@@ -217,6 +217,8 @@ void DesktopSession::callEnded() {
 void DesktopSession::quitOnceAnswered() {
     if (intents_.runningCalls() > 0) return;  // the last call's end comes back here
     if (intentsPublished_) intents_.flush();
+    // Calls the bus had routed here before the name went arrive ahead of the flush's answer.
+    if (intents_.runningCalls() > 0) return;
     if (!quit_) return QCoreApplication::quit();
     // The end may take this session with it.
     const auto quit = quit_;
