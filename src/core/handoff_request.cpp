@@ -36,6 +36,13 @@ bool isSchemeCharacter(char c, bool first) {
     return letter || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
 }
 
+// Scheme and host are case-insensitive (RFC 3986); the query's values are not.
+std::string asciiLowercased(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
 }  // namespace
 
 std::optional<URLParts> URLParts::split(std::string_view url) {
@@ -104,7 +111,8 @@ std::variant<HandoffRequest, HandoffRequest::Refusal> HandoffRequest::parse(std:
     using Reason = Refusal::Reason;
     const auto parts = URLParts::split(url);
     if (!parts) return Refusal{Reason::malformed, std::string(url)};
-    if (parts->scheme != "calvoro" || (parts->host != "convert" && parts->host != "compress"))
+    const std::string host = asciiLowercased(parts->host);
+    if (asciiLowercased(parts->scheme) != "calvoro" || (host != "convert" && host != "compress"))
         return Refusal{Reason::unknownAction, parts->scheme + "://" + parts->host};
 
     HandoffRequest request;
@@ -114,7 +122,7 @@ std::variant<HandoffRequest, HandoffRequest::Refusal> HandoffRequest::parse(std:
     request.source = *src;
     if (!request.source.is_absolute()) return Refusal{Reason::noSource, *src};
 
-    if (parts->host == "convert") {
+    if (host == "convert") {
         const auto fmt = parts->firstValue("fmt");
         if (!fmt) return Refusal{Reason::unknownFormat, ""};
         request.target = SupportedFormat::fromRawValue(*fmt);

@@ -87,6 +87,14 @@ std::string formatByteCount(int64_t bytes) {
     return trimmedDecimal(value, decimals[unit]) + " " + units[unit];
 }
 
+std::pair<std::string, std::string> formatDistinctByteCounts(int64_t first, int64_t second) {
+    std::string a = formatByteCount(first);
+    std::string b = formatByteCount(second);
+    if (a != b || first == second) return {std::move(a), std::move(b)};
+    auto exact = [](int64_t n) { return withThousands(n) + (n == 1 || n == -1 ? " byte" : " bytes"); };
+    return {exact(first), exact(second)};
+}
+
 std::string unicodeLowercased(std::string_view text) {
     if (isASCII(text)) {
         std::string out(text);

@@ -4,11 +4,15 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace calvoro {
 
 // Byte counts in the file style: "Zero KB", "1 byte", "512 bytes", "12 KB", "1.5 MB", "2.15 GB".
 std::string formatByteCount(int64_t bytes);
+// Two sizes set side by side: in the file style, or both in bytes ("67,108,865 bytes") when
+// the rounded figures of different sizes would read the same.
+std::pair<std::string, std::string> formatDistinctByteCounts(int64_t first, int64_t second);
 
 // Full Unicode lower-casing and NFC of UTF-8 text (ICU). Invalid UTF-8 is passed through.
 std::string unicodeLowercased(std::string_view text);

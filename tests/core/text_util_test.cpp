@@ -23,6 +23,14 @@ TEST(ByteCount, FileStyle) {
     EXPECT_EQ(formatByteCount(5000000000000LL), "5 TB");
 }
 
+TEST(ByteCount, SizesThatDifferNeverReadTheSame) {
+    using Texts = std::pair<std::string, std::string>;
+    EXPECT_EQ(formatDistinctByteCounts(84000000, 67108864), Texts("84 MB", "67.1 MB"));
+    EXPECT_EQ(formatDistinctByteCounts(67108870, 67108864), Texts("67,108,870 bytes", "67,108,864 bytes"));
+    EXPECT_EQ(formatDistinctByteCounts(1001, 1000), Texts("1,001 bytes", "1,000 bytes"));
+    EXPECT_EQ(formatDistinctByteCounts(1000, 1000), Texts("1 KB", "1 KB"));
+}
+
 TEST(Numbers, ShortestRoundTripAndCLocale) {
     EXPECT_EQ(formatShortestDouble(10), "10.0");
     EXPECT_EQ(formatShortestDouble(100), "100.0");

@@ -71,6 +71,12 @@ int convertAndExit(const std::vector<std::string>& arguments) {
     bool strip = std::find(arguments.begin(), arguments.end(), "--strip-metadata") != arguments.end();
     return runOnWorkerUnderEventLoop([&]() -> int {
         try {
+            // Said before the name is looked at: a missing file is missing, whatever its extension.
+            std::error_code ec;
+            if (!std::filesystem::exists(input, ec) && !ec) {
+                printError("convert failed: No file at " + input.string());
+                return 1;
+            }
             std::filesystem::create_directories(outputDir);
             auto job = FileDetector::createJob(input);
             if (!job) throw ConversionError::unsupportedFormat();

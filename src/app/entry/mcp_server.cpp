@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 
 #include "app/entry/launch.h"
+#include "app/entry/mcp_frame_start.h"
 #include "core/conversion_logger.h"
 
 namespace calvoro {
@@ -105,6 +106,15 @@ void startTask(std::function<void()> task) {
     std::thread(std::move(work)).detach();
 }
 
+// A request too large to read is still answered, so that its client does not wait for ever.
+// Only its start is read, whether or not more of it is at hand.
+void refuseOversizedRequest(std::string_view frame) {
+    constexpr size_t startBytes = 64 * 1024;
+    if (auto id = requestIdAtFrameStart(frame.substr(0, startBytes)))
+        MCPServer::replyError(id, -32600, "request too large: at most " + std::to_string(MCPServer::maxFrameBytes) +
+                                              " bytes fit in one frame");
+}
+
 }  // namespace
 
 void MCPServer::setWriterForTesting(Writer w) {
@@ -166,7 +176,11 @@ void MCPServer::replyError(const std::optional<Json>& id, int code, const std::s
 
 void MCPServer::handleLine(std::string_view frame) {
     auto unparseable = [&] { log("unparseable frame (" + std::to_string(frame.size()) + " bytes)"); };
-    if (frame.size() > maxFrameBytes || nestedTooDeeply(frame)) return unparseable();
+    if (frame.size() > maxFrameBytes) {
+        refuseOversizedRequest(frame);
+        return unparseable();
+    }
+    if (nestedTooDeeply(frame)) return unparseable();
     Json request = Json::parse(frame.begin(), frame.end(), nullptr, false);
     if (request.is_discarded() || !request.is_object() || request.empty()) return unparseable();
     auto method = request.find("method");
@@ -270,6 +284,7 @@ int MCPServer::run() {
             consume(buffer);
             // A frame that outgrows the cap is dropped as it streams in, never held whole.
             if (buffer.size() > maxFrameBytes) {
+                refuseOversizedRequest(buffer);
                 discarding = true;
                 discarded = buffer.size();
                 buffer.clear();

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "app/entry/launch.h"
 #include "support/test_support.h"
 
@@ -86,6 +88,14 @@ TEST(CommandLine, ConvertFailuresExitWithOne) {
     r = runCalvoro("--convert " + shellQuote((dir / "x.unknownext").string()) + " png " + shellQuote((dir / "file" / "sub").string()));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.output.find("convert failed: "), std::string::npos);
+
+    // A missing source is said to be missing, with or without an extension, and no folder is made for it.
+    for (const char* name : {"missing", "missing.png"}) {
+        r = runCalvoro("--convert " + shellQuote((dir / name).string()) + " png " + shellQuote((dir / "out").string()));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.output.find("convert failed: No file at " + (dir / name).string() + "\n"), std::string::npos) << r.output;
+        EXPECT_FALSE(std::filesystem::exists(dir / "out"));
+    }
 }
 
 TEST(CommandLine, EstimateAndCompressOnFilesTheyCannotUse) {

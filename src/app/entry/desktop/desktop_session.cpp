@@ -143,7 +143,7 @@ void DesktopSession::serve(WindowHooks hooks) {
     auto& service = FinderConversionService::shared();
     FinderConversionService::Hooks serviceHooks;
     serviceHooks.hideWindows = window_.hide;
-    serviceHooks.bringForward = window_.show;
+    serviceHooks.bringForward = [this] { showWindow(); };
     serviceHooks.openCompressPicker = window_.openCompressPicker;
     serviceHooks.otherWorkRunning = [this] { return otherWorkRunning(); };
     serviceHooks.terminate = [this] { endWhenIdle(); };
@@ -153,7 +153,8 @@ void DesktopSession::serve(WindowHooks hooks) {
     intentsPublished_ = intents_.registerOn(QDBusConnection::sessionBus());
 
     // Started cold for work the user does not watch: no window, and an end once it is done.
-    if (!showsWindow()) service.enterBackgroundMode();
+    windowOpen_ = showsWindow();
+    if (!windowOpen_) service.enterBackgroundMode();
     for (const auto& url : start_.urls) service.handle(url);
     FileOpenInbox::append(openableFiles(start_.files));
     // A windowless start that was given nothing it could do does not stay around unseen.
@@ -164,7 +165,12 @@ void DesktopSession::received(const desktop::InstanceMessage& message) {
     // Served as opened URLs: a window that is open stays open, and nothing quits because of them.
     for (const auto& url : message.urls) FinderConversionService::shared().handle(url);
     FileOpenInbox::append(openableFiles(paths(message.files)));
-    if (message.showWindow && window_.show) window_.show();
+    if (message.showWindow) showWindow();
+}
+
+void DesktopSession::showWindow() {
+    windowOpen_ = true;
+    if (window_.show) window_.show();
 }
 
 bool DesktopSession::otherWorkRunning() const {
@@ -172,6 +178,7 @@ bool DesktopSession::otherWorkRunning() const {
 }
 
 void DesktopSession::lastWindowClosed() {
+    windowOpen_ = false;
     auto& service = FinderConversionService::shared();
     if (!service.isBackgroundWorker() && service.activeJobs() == 0 && intents_.runningCalls() == 0) return endWhenIdle();
     service.enterBackgroundMode();
@@ -181,9 +188,14 @@ void DesktopSession::lastWindowClosed() {
 void DesktopSession::endWhenIdle() {
     if (ending_) return;
     if (!instance_.stopListening()) {
-        // A later start is handing over right now: take its message, then see whether work came.
+        // A later start is handing over right now: take its message, then see what it brought.
+        // Without a window the end of whatever work came starts the idle countdown.
         QTimer::singleShot(handOverRetryMs, [this] {
-            if (FinderConversionService::shared().activeJobs() == 0 && !otherWorkRunning()) endWhenIdle();
+            if (windowOpen_) return;  // the start asked for the window: it stays
+            auto& service = FinderConversionService::shared();
+            if (service.activeJobs() == 0 && !otherWorkRunning()) return endWhenIdle();
+            service.enterBackgroundMode();
+            service.startIdleCountdown();
         });
         return;
     }
@@ -205,6 +217,8 @@ void DesktopSession::callEnded() {
 void DesktopSession::quitOnceAnswered() {
     if (intents_.runningCalls() > 0) return;  // the last call's end comes back here
     if (intentsPublished_) intents_.flush();
+    // Calls the bus had routed here before the name went arrive ahead of the flush's answer.
+    if (intents_.runningCalls() > 0) return;
     if (!quit_) return QCoreApplication::quit();
     // The end may take this session with it.
     const auto quit = quit_;

@@ -74,6 +74,7 @@ public:
 
 private:
     void received(const desktop::InstanceMessage& message);
+    void showWindow();
     bool otherWorkRunning() const;
     // Ends the program without losing a call: no more hand-overs, the bus name released, every
     // call already received answered and on its way, then quit.
@@ -87,6 +88,8 @@ private:
     WindowHooks window_;
     bool intentsPublished_ = false;
     bool ending_ = false;
+    // Shown at the start or by a later start, and not closed since.
+    bool windowOpen_ = false;
     std::function<void()> quit_;
 };
 

@@ -4,11 +4,13 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
+#include <QThread>
 #include <QThreadPool>
 
 #include <climits>
 #include <string>
 
+#include "app/entry/desktop/bus_traffic.h"
 #include "app/entry/desktop/convert_file_intent.h"
 #include "app/entry/desktop/intent_errors.h"
 #include "core/text_util.h"
@@ -43,7 +45,11 @@ const char* useInPlace = "Use ConvertFileInPlace to convert the file beside its 
 
 QString inQuotes(const std::string& name) { return "\u201C" + QString::fromStdString(name) + "\u201D"; }
 
-QString byteCount(std::uint64_t bytes) { return QString::fromStdString(formatByteCount(static_cast<int64_t>(bytes))); }
+// A size beside its limit, each as the user reads it; in bytes when the rounded figures are equal.
+QString sizeAndLimit(std::uint64_t size, std::uint64_t limit) {
+    const auto [sizeText, limitText] = formatDistinctByteCounts(static_cast<int64_t>(size), static_cast<int64_t>(limit));
+    return QString::fromStdString(sizeText) + "; at most " + QString::fromStdString(limitText);
+}
 
 // The reply to a call whose work threw: the error's own text under its own name.
 QDBusMessage errorReply(const QDBusMessage& call, std::exception_ptr error) {
@@ -51,8 +57,8 @@ QDBusMessage errorReply(const QDBusMessage& call, std::exception_ptr error) {
         std::rethrow_exception(error);
     } catch (const IntentResultTooLarge& e) {
         return call.createErrorReply(limitsExceeded, "The converted file " + inQuotes(e.name()) + " is too large to return (" +
-                                                         byteCount(e.size()) + "; at most " + byteCount(e.limit()) +
-                                                         " fit in one reply). " + useInPlace);
+                                                         sizeAndLimit(e.size(), e.limit()) + " fit in one reply). " +
+                                                         useInPlace);
     } catch (const ConvertIntentError& e) {
         return call.createErrorReply(errorName(e.kind()), QString::fromUtf8(e.what()));
     } catch (const ConversionIntentError& e) {
@@ -123,6 +129,19 @@ QString introspection() {
     return xml;
 }
 
+// A call whose file is at least this large waits for one of the few threads for large files.
+constexpr std::uint64_t largeCallBytes = std::uint64_t{1} << 20;
+constexpr int largeCallsAtOnce = 2;
+constexpr int smallCallsAtOnce = 4;
+
+// The bytes a reply carries in its byte arrays.
+std::uint64_t replyBytes(const QDBusMessage& reply) {
+    std::uint64_t bytes = 0;
+    for (const QVariant& argument : reply.arguments())
+        if (argument.typeId() == QMetaType::QByteArray) bytes += static_cast<std::uint64_t>(argument.toByteArray().size());
+    return bytes;
+}
+
 // The signature each method takes.
 QString signatureOf(const QString& member) {
     if (member == "ConvertFile") return "says";
@@ -135,9 +154,21 @@ QString signatureOf(const QString& member) {
 class IntentsService::Object : public QDBusVirtualObject {
 public:
     Object(std::shared_ptr<std::atomic<int>> running, std::function<void()> callEnded, DBusMessageLimits limits)
-        : running_(std::move(running)), callEnded_(std::move(callEnded)), limits_(limits), introspection_(introspection()) {}
+        : running_(std::move(running)), callEnded_(std::move(callEnded)), limits_(limits), introspection_(introspection()) {
+        largeCalls_.setMaxThreadCount(largeCallsAtOnce);
+        smallCalls_.setMaxThreadCount(smallCallsAtOnce);
+    }
 
     QString introspect(const QString&) const override { return introspection_; }
+
+    // Calls then run on the thread that reads the bus, which otherwise waits for this object's
+    // thread to take each one.
+    void serveOnThreadOf(const QDBusConnection& bus) {
+        const QDBusConnectionInterface* interface = bus.interface();
+        if (!interface) return;
+        release_->moveTo(interface->thread());
+        moveToThread(interface->thread());
+    }
 
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
         if (message.type() != QDBusMessage::MethodCallMessage) return false;
@@ -162,32 +193,40 @@ public:
         const QList<QVariant> args = message.arguments();
         std::function<QVariantList()> work;
         bool knownFormat = true;
+        bool large = false;
         QString formatText;
         if (member == "ConvertFile") {
             formatText = args[2].toString();
             auto choice = formatChoice(args[2]);
             knownFormat = choice.has_value();
-            ConvertFileIntent intent;
-            intent.file.name = args[0].toString().toStdString();
-            const QByteArray bytes = args[1].toByteArray();
+            const std::string name = args[0].toString().toStdString();
+            QByteArray bytes = args[1].toByteArray();
             // What could not come in whole cannot go back: said before any work is done.
-            const auto nameBytes = static_cast<std::uint64_t>(intent.file.name.size());
+            const auto nameBytes = static_cast<std::uint64_t>(name.size());
             const auto size = static_cast<std::uint64_t>(bytes.size());
             if (!limits_.fits(nameBytes, size)) {
                 connection.send(message.createErrorReply(
-                    limitsExceeded, inQuotes(intent.file.name) + " is too large for ConvertFile (" + byteCount(size) + "; at most " +
-                                        byteCount(limits_.largestArray(nameBytes)) + " fit in one message). " + useInPlace));
+                    limitsExceeded, inQuotes(name) + " is too large for ConvertFile (" +
+                                        sizeAndLimit(size, limits_.largestArray(nameBytes)) + " fit in one message). " + useInPlace));
                 return true;
             }
-            intent.file.contents.assign(bytes.begin(), bytes.end());
+            large = size >= largeCallBytes;
             // The reply carries the output's name too, one file name at most.
-            intent.maximumResultSize = limits_.largestArray(NAME_MAX * 4);
-            if (choice) intent.format = *choice;
-            work = [intent = std::move(intent)] {
+            const std::uint64_t maximumResultSize = limits_.largestArray(NAME_MAX * 4);
+            const ConvertFormatChoice format = choice.value_or(ConvertFormatChoice::jpeg);
+            // The copy happens on the worker: the bus's thread only reads the bus.
+            work = [name, bytes, format, maximumResultSize]() mutable {
+                ConvertFileIntent intent;
+                intent.file.name = name;
+                intent.file.contents.assign(bytes.begin(), bytes.end());
+                bytes = QByteArray();
+                intent.format = format;
+                intent.maximumResultSize = maximumResultSize;
                 IntentFile out = intent.perform();
-                return QVariantList{QString::fromStdString(out.name),
-                                    QByteArray(reinterpret_cast<const char*>(out.contents.data()),
-                                               static_cast<qsizetype>(out.contents.size()))};
+                intent.file.contents = {};
+                QByteArray result(reinterpret_cast<const char*>(out.contents.data()), static_cast<qsizetype>(out.contents.size()));
+                out.contents = {};
+                return QVariantList{QString::fromStdString(out.name), result};
             };
         } else {
             formatText = args[1].toString();
@@ -198,6 +237,8 @@ public:
             if (!path.isEmpty()) intent.file = std::filesystem::path(path.toStdString());
             if (choice) intent.format = *choice;
             intent.replaceExisting = args[2].toBool();
+            std::error_code ec;
+            large = intent.file && std::filesystem::file_size(*intent.file, ec) >= largeCallBytes && !ec;
             work = [intent = std::move(intent)] { return QVariantList{QString::fromStdString(intent.perform().string())}; };
         }
         if (!knownFormat) {
@@ -206,17 +247,25 @@ public:
             return true;
         }
 
-        QDBusMessage call = message;
-        call.setDelayedReply(true);
+        // The call, and the reply made from it, hold the whole message as received until they
+        // are let go of on this thread.
+        auto held = std::make_shared<Held>();
+        held->call = message;
+        held->call.setDelayedReply(true);
+        // The arguments are in the work now; the call keeps only what the reply needs.
+        held->call.setArguments({});
         running_->fetch_add(1);
-        QThreadPool::globalInstance()->start([call, connection, work = std::move(work), running = running_, ended = callEnded_] {
-            QDBusMessage reply;
+        (large ? largeCalls_ : smallCalls_).start([held = std::move(held), connection, work = std::move(work), running = running_,
+                                                   ended = callEnded_, release = release_]() mutable {
             try {
-                reply = call.createReply(work());
+                held->reply = held->call.createReply(work());
             } catch (...) {
-                reply = errorReply(call, std::current_exception());
+                held->reply = errorReply(held->call, std::current_exception());
             }
-            QDBusConnection(connection).send(reply);
+            work = nullptr;
+            waitForRoomToSend(connection, replyBytes(held->reply), BusTrafficBudget{}.sendingBytes);
+            QDBusConnection(connection).send(held->reply);
+            release->release(std::move(held));
             qtmain::postToMain([running, ended] {
                 running->fetch_sub(1);
                 if (ended) ended();
@@ -226,10 +275,21 @@ public:
     }
 
 private:
+    // A call in the work and its reply: both refer to the message as it was received.
+    struct Held {
+        QDBusMessage call;
+        QDBusMessage reply;
+    };
+
     std::shared_ptr<std::atomic<int>> running_;
     std::function<void()> callEnded_;
     DBusMessageLimits limits_;
     QString introspection_;
+    std::shared_ptr<BusThreadRelease> release_ = std::make_shared<BusThreadRelease>();
+    // Large files convert a few at a time, so that memory stays bounded however many arrive;
+    // small ones have threads of their own and are answered meanwhile.
+    QThreadPool largeCalls_;
+    QThreadPool smallCalls_;
 };
 
 IntentsService::IntentsService(std::function<void()> callEnded, DBusMessageLimits limits)
@@ -242,6 +302,11 @@ IntentsService::~IntentsService() {
 
 bool IntentsService::registerOn(QDBusConnection bus) {
     if (!bus.isConnected()) return false;
+    // Before the name is taken: the bus hands over calls that started this program as soon as
+    // it is, ahead of the answer to the request, and a large one must not stop the reading.
+    holdReceivedUpTo(bus, BusTrafficBudget{}.receivedBytes);
+    // Never waiting for this thread, which may itself be waiting for the bus.
+    object_->serveOnThreadOf(bus);
     if (!bus.registerVirtualObject(objectPath, object_.get())) return false;
     if (!bus.registerService(serviceName)) {
         bus.unregisterObject(objectPath);

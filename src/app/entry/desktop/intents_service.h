@@ -15,8 +15,10 @@ namespace calvoro {
 // "/app/calvoro/Calvoro", interface "app.calvoro.Intents" with
 //   ConvertFile(s name, ay contents, s format) -> (s name, ay contents)
 //   ConvertFileInPlace(s path, s format, b replaceExisting) -> (s path)
-// Each call runs on a worker thread; a failure is a D-Bus error whose message is the user's text.
+// Calls are taken on the thread that reads the bus and run on worker threads, files of a
+// megabyte or more two at a time; a failure is a D-Bus error whose message is the user's text.
 // A file too large for one message is refused with LimitsExceeded, before the reply is built.
+// What the service holds of the bus's traffic is bounded (see BusTrafficBudget).
 class IntentsService {
 public:
     static constexpr const char* serviceName = "app.calvoro.Calvoro";

@@ -5,18 +5,27 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
+#include <QThreadPool>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
+#include <future>
 #include <memory>
 #include <thread>
 
 #include "app/entry/desktop/desktop_session.h"
+#include "app/entry/desktop/finder_conversion_service.h"
+#include "core/handoff_url.h"
 #include "desktop_test_support.h"
 #include "platform/qt/main_thread.h"
 
 using namespace calvoro;
 using namespace calvoro::testing;
+namespace fs = std::filesystem;
 
 TEST(DesktopSession, EndingAnswersEveryCallThatReachedItFirst) {
     isolateSettings();
@@ -65,4 +74,44 @@ TEST(DesktopSession, EndingAnswersEveryCallThatReachedItFirst) {
     }
     QDBusConnection::disconnectFromBus("client");
     EXPECT_TRUE(waitUntil([&] { return qtmain::callOnMain<bool>([&] { return !session; }); }));
+}
+
+TEST(DesktopSession, WorkThatArrivesWhileTheLastWindowClosesStillEndsTheProgram) {
+    isolateSettings();
+    TempDir dir;
+    PrivateBus bus;
+    setenv("DBUS_SESSION_BUS_ADDRESS", bus.address().c_str(), 1);
+    writeFile(dir / "t.csv", "a,b\n1,2\n");
+    const std::string socket = (dir / "calvoro.socket").string();
+    std::unique_ptr<DesktopSession> session;
+    std::atomic<int> ended{0};
+    qtmain::runOnMain([&] {
+        FinderConversionService::shared().setIdleQuitDelay(std::chrono::milliseconds(100));
+        session = std::make_unique<DesktopSession>(StartArguments{}, socket);
+        session->setQuit([&] { ++ended; });
+        ASSERT_FALSE(session->handOverToRunningInstance());
+        session->serve({});
+    });
+
+    // A later start holds the hand-over lock, and the work it brings cannot finish before the
+    // end is tried again: the one worker thread is busy.
+    const int lock = ::open((socket + ".lock").c_str(), O_RDWR | O_CREAT, 0600);
+    ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+    const int threads = QThreadPool::globalInstance()->maxThreadCount();
+    QThreadPool::globalInstance()->setMaxThreadCount(1);
+    std::promise<void> release;
+    QThreadPool::globalInstance()->start([wait = release.get_future().share()] { wait.wait(); });
+    qtmain::runOnMain([&] {
+        session->lastWindowClosed();
+        FinderConversionService::shared().handle(*HandoffURL::convert((dir / "t.csv").string(), "json"));
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ::close(lock);
+    release.set_value();
+
+    // No window is open: the end of the work starts the countdown, and the program ends.
+    EXPECT_TRUE(waitUntil([&] { return ended.load() == 1; }, std::chrono::seconds(20)));
+    EXPECT_TRUE(fs::is_regular_file(dir / "t.json"));
+    QThreadPool::globalInstance()->setMaxThreadCount(threads);
+    qtmain::runOnMain([&] { session.reset(); });
 }

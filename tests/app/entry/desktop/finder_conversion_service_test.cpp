@@ -90,7 +90,7 @@ TEST(FinderConversionService, ServesRequestsThenQuitsOnlyInBackgroundModeWhenIdl
         {*HandoffURL::compress((dir / "t.csv").string(), "nonsense", false), "a link with an unknown compression level \u201Cnonsense\u201D"},
         {"calvoro://compress?src=/a.png", "a link without a compression level"},
         {"calvoro://convert?src=%ZZ&fmt=png", "a malformed link"},
-        {"CALVORO://convert?src=/a.png&fmt=png", "a link with an unknown action \u201CCALVORO://convert\u201D"},
+        {"CALVORO://Open?src=/a.png&fmt=png", "a link with an unknown action \u201CCALVORO://Open\u201D"},
         {"https://example.com/", "a link with an unknown action \u201Chttps://example.com\u201D"},
         {*HandoffURL::compress((dir / "notes.xyz").string(), "tiny", false), "unrecognised notes.xyz"},
     };

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "app/entry/desktop/bus_traffic.h"
 #include "core/handoff_url.h"
 #include "desktop_test_support.h"
 
@@ -260,6 +261,27 @@ TEST_F(HandOffProcesses, AResultTooLargeForOneReplyIsRefusedAndTheProgramServesT
         EXPECT_EQ(serviceOwnerPID(client), served) << "the program ended and was started again";
     }
     QDBusConnection::disconnectFromBus("large");
+}
+
+TEST_F(HandOffProcesses, AProgramStartedByALargeFirstCallServesItAndTheNextOnes) {
+    auto bus = activatingBus();
+    {
+        QDBusConnection client = QDBusConnection::connectToBus(QString::fromStdString(bus->address()), "first");
+        ASSERT_TRUE(client.isConnected());
+        holdReceivedUpTo(client, std::uint64_t{1} << 30);
+        // The call that starts the program is as large as a message may carry: the bus hands it
+        // over ahead of the answer to the program's request for the name.
+        auto reply = client.call(convertFileCall("in.txt", QByteArray((64 << 20) - 2048, 'a'), "html"), QDBus::Block, 300000);
+        EXPECT_TRUE(reply.type() == QDBusMessage::ReplyMessage || reply.errorName() == "org.freedesktop.DBus.Error.LimitsExceeded")
+            << reply.errorName().toStdString() << ": " << reply.errorMessage().toStdString();
+        const unsigned served = serviceOwnerPID(client);
+        EXPECT_NE(served, 0u);
+        reply = client.call(convertFileCall("t.csv", "a\n1\n", "html"), QDBus::Block, 120000);
+        ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorName().toStdString() << ": " << reply.errorMessage().toStdString();
+        EXPECT_EQ(reply.arguments()[0].toString(), "t.html");
+        EXPECT_EQ(serviceOwnerPID(client), served);
+    }
+    QDBusConnection::disconnectFromBus("first");
 }
 
 TEST_F(HandOffProcesses, TheBusStartsAServiceBesideAWindowThatIsNotOnTheBus) {

@@ -30,6 +30,20 @@ TEST(HandoffRequest, ReadsConvertAndCompressRequests) {
     EXPECT_FALSE(HandoffRequest::read("calvoro://compress?src=/a.png&choose=yes"));
 }
 
+TEST(HandoffRequest, SchemeAndHostAreCaseInsensitiveButValuesAreNot) {
+    auto upper = HandoffRequest::read("CALVORO://CONVERT?src=/Home/A.PNG&fmt=jpeg");
+    ASSERT_TRUE(upper);
+    EXPECT_EQ(upper->action, Action::convert);
+    EXPECT_EQ(upper->source, "/Home/A.PNG");
+    auto mixed = HandoffRequest::read("Calvoro://Compress?src=/a.png&level=small");
+    ASSERT_TRUE(mixed);
+    EXPECT_EQ(mixed->action, Action::compress);
+    EXPECT_EQ(mixed->level, "small");
+    // Item names and values keep their case: these are still refused.
+    EXPECT_FALSE(HandoffRequest::read("Calvoro://Convert?SRC=/a.png&fmt=jpeg"));
+    EXPECT_FALSE(HandoffRequest::read("Calvoro://Convert?src=/a.png&fmt=JPEG"));
+}
+
 TEST(HandoffRequest, FirstItemWinsEvenWhenItHasNoValue) {
     EXPECT_EQ(HandoffRequest::read("calvoro://convert?src=/one.png&src=/two.png&fmt=jpeg")->source, "/one.png");
     EXPECT_EQ(HandoffRequest::read("calvoro://convert?src=/a.png&fmt=jpeg&fmt=png")->target, SupportedFormat::jpeg);
@@ -47,8 +61,6 @@ TEST(HandoffRequest, DecodesPercentEscapesAndKeepsPlus) {
 
 TEST(HandoffRequest, DropsMalformedRequests) {
     for (const char* url : {
-             "CALVORO://convert?src=/a.png&fmt=jpeg",  // scheme and host compared exactly
-             "calvoro://Convert?src=/a.png&fmt=jpeg",
              "calvoro://open?src=/a.png&fmt=jpeg",
              "other://convert?src=/a.png&fmt=jpeg",
              "calvoro://convert",

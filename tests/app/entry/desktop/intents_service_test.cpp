@@ -4,14 +4,17 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCall>
 
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 
+#include "app/entry/desktop/bus_traffic.h"
 #include "app/entry/desktop/convert_format_choice.h"
 #include "app/entry/desktop/dbus_message_limits.h"
 #include "app/entry/desktop/intents_service.h"
+#include "core/text_util.h"
 #include "core/folder_access.h"
 #include "desktop_test_support.h"
 #include "platform/imaging/type_identifiers.h"
@@ -44,6 +47,8 @@ protected:
         });
         client_ = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(QString::fromStdString(bus_->address()), "client"));
         ASSERT_TRUE(client_->isConnected());
+        // A client holds whole replies as large as a message may carry.
+        holdReceivedUpTo(*client_, std::uint64_t{1} << 30);
     }
 
     void TearDown() override { stop(); }
@@ -69,6 +74,13 @@ protected:
 
     QDBusMessage convertFile(const QString& name, const QByteArray& contents, const QString& format) {
         return call("ConvertFile", {name, contents, format});
+    }
+
+    QDBusPendingCall convertFileAsync(const QString& name, const QByteArray& contents, const QString& format) {
+        QDBusMessage message = QDBusMessage::createMethodCall(IntentsService::serviceName, IntentsService::objectPath,
+                                                              IntentsService::interfaceName, "ConvertFile");
+        message.setArguments({name, contents, format});
+        return client_->asyncCall(message, 120000);
     }
 
     QDBusMessage convertInPlace(const fs::path& path, const QString& format, bool replace) {
@@ -208,6 +220,57 @@ TEST_F(SmallIntentLimits, FilesTooLargeForOneMessageAreRefusedAndTheNextCallIsSe
     reply = convertFile("t.csv", "a\n1\n", "html");
     ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
     EXPECT_TRUE(reply.arguments()[1].toByteArray().contains("<table"));
+}
+
+// The bus's connection stops reading while the calls it holds pass its limit, and must start
+// again once they are answered.
+TEST_F(Intents, AfterACallAsLargeAsOneMessageCarriesTheNextCallIsAnswered) {
+    auto reply = convertFile("in.txt", QByteArray((64 << 20) - 2048, 'a'), "html");
+    EXPECT_TRUE(reply.type() == QDBusMessage::ReplyMessage || reply.errorName() == "org.freedesktop.DBus.Error.LimitsExceeded")
+        << reply.errorName().toStdString() << ": " << reply.errorMessage().toStdString();
+    reply = convertFile("t.csv", "a\n1\n", "html");
+    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorName().toStdString();
+    EXPECT_TRUE(reply.arguments()[1].toByteArray().contains("<table"));
+}
+
+TEST_F(Intents, LargeCallsSideBySideLeaveNoCallUnanswered) {
+    // Sent in this order on one connection, so the small calls come in behind the large ones.
+    std::vector<QDBusPendingCall> large;
+    for (char c : {'a', 'b', 'c'}) large.push_back(convertFileAsync(QString("%1.txt").arg(c), QByteArray(30 << 20, c), "html"));
+    std::vector<QDBusPendingCall> small;
+    for (int i = 0; i < 4; ++i) small.push_back(convertFileAsync(QString("t%1.csv").arg(i), "a,b\n1,2\n", "html"));
+    for (auto& pending : small) {
+        pending.waitForFinished();
+        const QDBusMessage reply = pending.reply();
+        ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorName().toStdString();
+        EXPECT_TRUE(reply.arguments()[1].toByteArray().contains("<table"));
+    }
+    for (auto& pending : large) {
+        pending.waitForFinished();
+        const QDBusMessage reply = pending.reply();
+        ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorName().toStdString();
+        EXPECT_GT(reply.arguments()[1].toByteArray().size(), 30 << 20);
+    }
+    EXPECT_FALSE(workingFoldersLeft());
+}
+
+TEST_F(Intents, SizesThatRoundAlikeAreGivenInBytes) {
+    std::string csv;
+    for (int row = 0; row < 60; ++row) csv += "a,b\n";
+    // The result's size, then limits that leave it three bytes too large.
+    auto reply = convertFile("t.csv", QByteArray::fromStdString(csv), "html");
+    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+    const auto size = static_cast<std::uint64_t>(reply.arguments()[1].toByteArray().size());
+    stop();
+    DBusMessageLimits limits;
+    limits.maxArrayBytes = size - 3;
+    start(limits);
+    reply = convertFile("t.csv", QByteArray::fromStdString(csv), "html");
+    EXPECT_EQ(reply.errorName(), "org.freedesktop.DBus.Error.LimitsExceeded");
+    const auto [sizeText, limitText] = formatDistinctByteCounts(static_cast<int64_t>(size), static_cast<int64_t>(size - 3));
+    EXPECT_NE(sizeText.find(" bytes"), std::string::npos);
+    EXPECT_TRUE(reply.errorMessage().contains(QString::fromStdString("(" + sizeText + "; at most " + limitText + " fit in one reply)")))
+        << reply.errorMessage().toStdString();
 }
 
 TEST_F(Intents, UnknownMethodsAndWrongArgumentsAreNamedAsSuch) {
