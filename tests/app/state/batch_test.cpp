@@ -505,3 +505,36 @@ TEST_F(Batches, CancellingLeavesQueuedJobsPending) {
     EXPECT_EQ(model->toast()->title, "Cancelled");
     EXPECT_FALSE(model->canCancel());
 }
+
+// File names are bytes: a Latin-1 name, as old archives and USB sticks hold, in every place the
+// window keeps one.
+TEST_F(Batches, FilesAndFoldersWhoseNamesAreNotUTF8AreConvertedRememberedAndReadBack) {
+    const fs::path folder = dir / "sortie \xE9t\xE9";
+    fs::create_directories(folder);
+    panelAnswer = folder;
+    const fs::path first = copyTo(png, "caf\xE9.png"), second = copyTo(png, "na\xEFve.png");
+    model->addFiles({first, second});
+    ASSERT_EQ(model->jobs().size(), 2u);
+    EXPECT_EQ(job(0).fileName, "caf\xE9.png");
+    EXPECT_TRUE(logged("Added: caf\xE9.png (PNG)"));
+    model->convertAll();
+    ASSERT_TRUE(waitForBatch());
+    for (size_t i = 0; i < 2; ++i) {
+        ASSERT_EQ(job(i).status, ConversionStatus::completed) << job(i).errorMessage.value_or("");
+        ASSERT_TRUE(job(i).outputURL);
+        EXPECT_EQ(job(i).outputURL->parent_path(), folder);
+        EXPECT_TRUE(fs::exists(*job(i).outputURL));
+    }
+    ASSERT_EQ(model->recents().size(), 2u);
+
+    // What the next start reads: the same bytes for the recents and the output folder.
+    SettingsStore::shared().flush();
+    SettingsStore::shared().reload();
+    ASSERT_FALSE(SettingsStore::shared().setAsideFile());
+    ConversionViewModel again;
+    ASSERT_EQ(again.recents().size(), 2u);
+    EXPECT_EQ(again.recents()[0].sourcePath, second.string());
+    EXPECT_EQ(again.recents()[1].sourcePath, first.string());
+    EXPECT_EQ(RecentJob::resolveBookmark(*again.recents()[1].bookmark), first);
+    EXPECT_EQ(again.outputDirectory(), folder);
+}

@@ -16,6 +16,7 @@
 #include "core/handoff_request.h"
 #include "core/handoff_url.h"
 #include "core/text_util.h"
+#include "platform/qt/file_urls.h"
 
 namespace calvoro {
 
@@ -26,12 +27,8 @@ namespace fs = std::filesystem;
 // The local path of a "file:" URL; nothing for a file on another host.
 std::optional<fs::path> localPath(const std::string& url) {
     const QUrl parsed(QString::fromUtf8(url), QUrl::StrictMode);
-    if (!parsed.isValid() || !parsed.isLocalFile()) return std::nullopt;
     if (!parsed.host().isEmpty() && parsed.host() != QLatin1String("localhost")) return std::nullopt;
-    // Decoded as bytes: file names need not be UTF-8.
-    const QByteArray path = QByteArray::fromPercentEncoding(parsed.path(QUrl::FullyEncoded).toUtf8());
-    if (path.isEmpty() || path.contains('\0')) return std::nullopt;
-    return fs::path(path.toStdString());
+    return qtpaths::localPath(parsed);
 }
 
 // "calvoro:" in any letter case: such an argument is a link even when it cannot be read as one.
