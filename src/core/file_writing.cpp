@@ -42,13 +42,10 @@ bool writeAtomically(const std::filesystem::path& path, const void* data, size_t
     return file.write(data, size) && file.commit();
 }
 
+std::string temporaryName() { return ".calvoro-" + Uuid().uuidString() + ".tmp"; }
+
 AtomicFile::AtomicFile(const std::filesystem::path& path) : path_(path) {
-    std::string name = ".";
-    name += path.filename().string();
-    name += '.';
-    name += Uuid().uuidString();
-    name += ".tmp";
-    temp_ = path.parent_path() / name;
+    temp_ = path.parent_path() / temporaryName();
     fd_ = ::open(temp_.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
     failed_ = fd_ < 0;
 }
@@ -98,9 +95,9 @@ bool renameNoReplace(const std::filesystem::path& from, const std::filesystem::p
 }
 
 std::filesystem::path publish(const std::filesystem::path& finished, const std::filesystem::path& dir,
-                              const std::string& baseName, const std::string& ext) {
+                              const std::string& baseName, const std::string& ext, const std::string& suffix) {
     for (;;) {
-        const std::filesystem::path destination = OutputNameRegistry::reserve(dir, baseName, ext);
+        const std::filesystem::path destination = OutputNameRegistry::reserve(dir, baseName, ext, suffix);
         if (renameNoReplace(finished, destination)) return destination;
         if (errno != EEXIST && errno != ENOTEMPTY)
             throw std::filesystem::filesystem_error("Cannot move the finished output into place", finished, destination,

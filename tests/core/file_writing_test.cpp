@@ -57,3 +57,12 @@ TEST(FileWriting, AFileWrittenInPartsAppearsOnlyWhenCommitted) {
     EXPECT_FALSE(nowhere.write("a", 1));
     EXPECT_FALSE(nowhere.commit());
 }
+
+TEST(FileWriting, ANameAsLongAsTheFileSystemAllowsCanBeWrittenAtomically) {
+    TempDir dir;
+    const auto target = dir / (std::string(251, 'n') + ".png");
+    const std::string bytes = "whole";
+    ASSERT_TRUE(files::writeAtomically(target, bytes.data(), bytes.size()));
+    EXPECT_EQ(readText(target), "whole");
+    EXPECT_LT(files::temporaryName().size(), 64u);
+}

@@ -104,3 +104,15 @@ TEST(CommandLine, EstimateAndCompressOnFilesTheyCannotUse) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.output.find("unrecognised file"), std::string::npos);
 }
+
+TEST(CommandLine, ALatin1NameAsLongAsTheFileSystemAllowsConverts) {
+    TempDir dir;
+    const std::string name = std::string(246, 'n') + "caf\xE9.csv";  // 254 bytes
+    writeFile(dir / name, "a,b\n1,2\n");
+    auto r = runCalvoro("--convert " + shellQuote((dir / name).string()) + " json " + shellQuote((dir / "out").string()));
+    EXPECT_EQ(r.status, 0) << r.output;
+    const auto written = dir / "out" / (std::string(246, 'n') + "caf\xE9.json");
+    EXPECT_NE(r.output.find(written.string() + "\n"), std::string::npos) << r.output;
+    const auto read = run("python3 -c 'import json,sys; print(json.load(open(sys.argv[1])))' " + shellQuote(written.string()));
+    EXPECT_EQ(read.output, "[{'a': 1, 'b': 2}]\n");
+}
