@@ -10,6 +10,8 @@
 #include <string>
 
 #include "core/output_name_registry.h"
+#include "core/path_text.h"
+#include "core/text_util.h"
 #include "core/uuid.h"
 
 namespace calvoro::files {
@@ -73,6 +75,36 @@ bool AtomicFile::commit(const std::filesystem::path& to) {
     }
     temp_.clear();
     return true;
+}
+
+std::optional<std::string> makeOutputFolder(const std::filesystem::path& folder) {
+    if (folder.empty()) return "No output folder was given.";
+    const std::string named = "The output folder \u201C" + folder.string() + "\u201D";
+    // Each folder on the way, so that the one at fault is the one named.
+    std::filesystem::path walked;
+    for (const auto& part : folder) {
+        walked /= part;
+        struct stat st {};
+        if (::stat(walked.c_str(), &st) == 0) {
+            if (S_ISDIR(st.st_mode)) continue;
+            if (walked == folder) return named + " is a file, not a folder.";
+            return named + " cannot be made: \u201C" + walked.string() + "\u201D is a file, not a folder.";
+        }
+        const int error = errno;
+        struct stat link {};
+        if (error == ENOENT && ::lstat(walked.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+            if (walked == folder) return named + " is a link to something that is no longer there.";
+            return named + " cannot be made: \u201C" + walked.string() + "\u201D is a link to something that is no longer there.";
+        }
+        if (error != ENOENT) return named + " cannot be used: " + std::generic_category().message(error) + ".";
+        if (::mkdir(walked.c_str(), 0777) != 0 && errno != EEXIST) {
+            const int made = errno;
+            if (made == EACCES || made == EPERM || made == EROFS)
+                return named + " cannot be made: there is no permission to create \u201C" + walked.string() + "\u201D.";
+            return named + " cannot be made: " + std::generic_category().message(made) + ".";
+        }
+    }
+    return std::nullopt;
 }
 
 bool renameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {

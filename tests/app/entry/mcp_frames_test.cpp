@@ -157,6 +157,16 @@ TEST_F(MCPFrames, FileNamesThatAreNotUTF8AreReadAndAnsweredWithTheirBytes) {
     EXPECT_EQ(check.output, (dir / "out" / "caf\xE9.json").string());
 }
 
+TEST_F(MCPFrames, AnOutputFolderThatCannotBeMadeIsNamed) {
+    TempDir dir;
+    writeFile(dir / "t.csv", "a,b\n1,2\n");
+    writeFile(dir / "f.txt", "x");
+    const auto result = call("convert_file", {{"source_path", (dir / "t.csv").string()}, {"target_format", "json"},
+                                              {"output_dir", (dir / "f.txt").string()}});
+    EXPECT_EQ(result["isError"], true);
+    EXPECT_EQ(text(result), "Conversion failed: The output folder \u201C" + (dir / "f.txt").string() + "\u201D is a file, not a folder.");
+}
+
 TEST_F(MCPFrames, ToolListHasFourToolsInOrder) {
     auto tools = MCPServer::toolDefinitions();
     ASSERT_EQ(tools.size(), 4u);
