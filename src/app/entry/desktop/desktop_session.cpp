@@ -70,9 +70,17 @@ StartArguments StartArguments::read(const std::vector<std::string>& arguments, c
         const std::string& argument = arguments[i];
         if (argument == "--seed-files") {
             for (++i; i < arguments.size(); ++i) {
-                const fs::path seed = fs::path(arguments[i]).is_absolute() ? fs::path(arguments[i]) : workingDirectory / arguments[i];
+                const fs::path seed = (fs::path(arguments[i]).is_absolute() ? fs::path(arguments[i]) : workingDirectory / arguments[i]).lexically_normal();
                 std::error_code ec;
-                if (!arguments[i].empty() && fs::exists(seed, ec)) start.seedFiles.push_back(seed.lexically_normal());
+                const auto status = fs::status(seed, ec);
+                if (arguments[i].empty() || !fs::exists(status)) {
+                    start.seedProblems.push_back("Not found: " + arguments[i]);
+                } else if (fs::is_directory(status)) {
+                    // As a drop does: the list holds files, and a folder's files are the user's to choose.
+                    start.seedProblems.push_back("Folder not added: " + lastPathComponent(seed) + " (add the files inside instead)");
+                } else {
+                    start.seedFiles.push_back(seed);
+                }
             }
             break;
         }
@@ -118,7 +126,9 @@ std::optional<int> DesktopSession::handOverToRunningInstance() {
     for (const auto& file : start_.seedFiles) message.files.push_back(file.string());
     message.showWindow = showsWindow();
     switch (instance_.claimOrForward(message)) {
-        case desktop::SingleInstance::Role::forwarded: return 0;
+        case desktop::SingleInstance::Role::forwarded:
+            for (const auto& problem : start_.seedProblems) std::fprintf(stderr, "%s\n", problem.c_str());
+            return 0;
         case desktop::SingleInstance::Role::primary: return std::nullopt;
         case desktop::SingleInstance::Role::unanswered: break;
     }
