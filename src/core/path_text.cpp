@@ -1,5 +1,6 @@
 #include "core/path_text.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
