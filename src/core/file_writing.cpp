@@ -10,8 +10,6 @@
 #include <string>
 
 #include "core/output_name_registry.h"
-#include "core/path_text.h"
-#include "core/text_util.h"
 #include "core/uuid.h"
 
 namespace calvoro::files {

@@ -23,7 +23,6 @@ std::unordered_set<std::string>& reserved() {
     return set;
 }
 
-
 }  // namespace
 
 std::string OutputNameRegistry::key(const std::filesystem::path& path) {
