@@ -70,7 +70,8 @@ StartArguments StartArguments::read(const std::vector<std::string>& arguments, c
         const std::string& argument = arguments[i];
         if (argument == "--seed-files") {
             for (++i; i < arguments.size(); ++i) {
-                const fs::path seed = (fs::path(arguments[i]).is_absolute() ? fs::path(arguments[i]) : workingDirectory / arguments[i]).lexically_normal();
+                const fs::path given = arguments[i];
+                const fs::path seed = (given.is_absolute() ? given : workingDirectory / given).lexically_normal();
                 std::error_code ec;
                 const auto status = fs::status(seed, ec);
                 if (arguments[i].empty() || !fs::exists(status)) {
