@@ -42,13 +42,10 @@ bool writeAtomically(const std::filesystem::path& path, const void* data, size_t
     return file.write(data, size) && file.commit();
 }
 
+std::string temporaryName() { return ".calvoro-" + Uuid().uuidString() + ".tmp"; }
+
 AtomicFile::AtomicFile(const std::filesystem::path& path) : path_(path) {
-    std::string name = ".";
-    name += path.filename().string();
-    name += '.';
-    name += Uuid().uuidString();
-    name += ".tmp";
-    temp_ = path.parent_path() / name;
+    temp_ = path.parent_path() / temporaryName();
     fd_ = ::open(temp_.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
     failed_ = fd_ < 0;
 }
@@ -78,6 +75,36 @@ bool AtomicFile::commit(const std::filesystem::path& to) {
     return true;
 }
 
+std::optional<std::string> makeOutputFolder(const std::filesystem::path& folder) {
+    if (folder.empty()) return "No output folder was given.";
+    const std::string named = "The output folder \u201C" + folder.string() + "\u201D";
+    // Each folder on the way, so that the one at fault is the one named.
+    std::filesystem::path walked;
+    for (const auto& part : folder) {
+        walked /= part;
+        struct stat st {};
+        if (::stat(walked.c_str(), &st) == 0) {
+            if (S_ISDIR(st.st_mode)) continue;
+            if (walked == folder) return named + " is a file, not a folder.";
+            return named + " cannot be made: \u201C" + walked.string() + "\u201D is a file, not a folder.";
+        }
+        const int error = errno;
+        struct stat link {};
+        if (error == ENOENT && ::lstat(walked.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+            if (walked == folder) return named + " is a link to something that is no longer there.";
+            return named + " cannot be made: \u201C" + walked.string() + "\u201D is a link to something that is no longer there.";
+        }
+        if (error != ENOENT) return named + " cannot be used: " + std::generic_category().message(error) + ".";
+        if (::mkdir(walked.c_str(), 0777) != 0 && errno != EEXIST) {
+            const int made = errno;
+            if (made == EACCES || made == EPERM || made == EROFS)
+                return named + " cannot be made: there is no permission to create \u201C" + walked.string() + "\u201D.";
+            return named + " cannot be made: " + std::generic_category().message(made) + ".";
+        }
+    }
+    return std::nullopt;
+}
+
 bool renameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
     if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
@@ -98,9 +125,9 @@ bool renameNoReplace(const std::filesystem::path& from, const std::filesystem::p
 }
 
 std::filesystem::path publish(const std::filesystem::path& finished, const std::filesystem::path& dir,
-                              const std::string& baseName, const std::string& ext) {
+                              const std::string& baseName, const std::string& ext, const std::string& suffix) {
     for (;;) {
-        const std::filesystem::path destination = OutputNameRegistry::reserve(dir, baseName, ext);
+        const std::filesystem::path destination = OutputNameRegistry::reserve(dir, baseName, ext, suffix);
         if (renameNoReplace(finished, destination)) return destination;
         if (errno != EEXIST && errno != ENOTEMPTY)
             throw std::filesystem::filesystem_error("Cannot move the finished output into place", finished, destination,

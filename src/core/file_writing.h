@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace calvoro::files {
@@ -15,6 +16,14 @@ bool writeAll(const std::filesystem::path& path, const void* data, size_t size, 
 
 // Writes every byte to an open descriptor, retrying interrupted and short writes.
 bool writeAllTo(int fd, const void* data, size_t size);
+
+// A hidden name of fixed length for a file being written: the final name may be as long as
+// the file system allows, with no room left for more.
+std::string temporaryName();
+
+// Makes the output folder and every missing folder above it. Nothing when the folder is there
+// (or now is); otherwise what is wrong with it, in words for the user, naming it.
+std::optional<std::string> makeOutputFolder(const std::filesystem::path& folder);
 
 // Writes beside path under a hidden temporary name and renames it over path, so that no
 // half-written file ever carries the name. False on failure (errno tells why), with the
@@ -52,6 +61,6 @@ bool renameNoReplace(const std::filesystem::path& from, const std::filesystem::p
 // moment: nothing is ever replaced. An empty ext gives no dot. Returns where it went; throws
 // std::filesystem::filesystem_error when it cannot be moved.
 std::filesystem::path publish(const std::filesystem::path& finished, const std::filesystem::path& dir,
-                              const std::string& baseName, const std::string& ext);
+                              const std::string& baseName, const std::string& ext, const std::string& suffix = "");
 
 }  // namespace calvoro::files

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "core/path_text.h"
 #include "core/settings_store.h"
 
 namespace calvoro {
@@ -163,13 +164,14 @@ std::vector<uint8_t> FolderAccess::makeBookmark(const std::filesystem::path& fol
     SettingsStore::Value v = {{"path", canonical.string()},
                               {"device", static_cast<uint64_t>(st.st_dev)},
                               {"inode", static_cast<uint64_t>(st.st_ino)}};
-    std::string text = v.dump();
+    std::string text = dumpJSON(v);
     return {text.begin(), text.end()};
 }
 
 std::optional<FolderAccess::Resolved> FolderAccess::resolveBookmark(const std::vector<uint8_t>& data) {
-    auto v = SettingsStore::Value::parse(data.begin(), data.end(), nullptr, false);
-    if (v.is_discarded() || !v.is_object()) return std::nullopt;
+    auto parsed = parseJSON(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+    if (!parsed || !parsed->is_object()) return std::nullopt;
+    const auto& v = *parsed;
     auto path = v.find("path");
     auto device = v.find("device");
     auto inode = v.find("inode");

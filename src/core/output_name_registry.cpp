@@ -1,8 +1,12 @@
 #include "core/output_name_registry.h"
 
+#include <unistd.h>
+
+#include <climits>
 #include <mutex>
 #include <unordered_set>
 
+#include "core/path_text.h"
 #include "core/text_util.h"
 
 namespace calvoro {
@@ -19,20 +23,33 @@ std::unordered_set<std::string>& reserved() {
     return set;
 }
 
-std::filesystem::path candidate(const std::filesystem::path& dir, const std::string& name, const std::string& ext) {
-    return dir / (ext.empty() ? name : name + "." + ext);
-}
-
 }  // namespace
 
 std::string OutputNameRegistry::key(const std::filesystem::path& path) {
     return unicodeLowercased(unicodeNFC(path.string()));
 }
 
+std::string OutputNameRegistry::fittedName(const std::string& stem, const std::string& suffix, const std::string& ext,
+                                           size_t maxBytes) {
+    const std::string tail = ext.empty() ? suffix : suffix + "." + ext;
+    if (stem.size() + tail.size() <= maxBytes) return stem + tail;
+    if (tail.size() >= maxBytes) return std::string(prefixAtCharacterBoundary(stem + tail, maxBytes));
+    std::string_view kept = prefixAtCharacterBoundary(stem, maxBytes - tail.size());
+    while (kept.size() > 1 && (kept.back() == ' ' || kept.back() == '\t')) kept.remove_suffix(1);
+    return std::string(kept) + tail;
+}
+
+size_t OutputNameRegistry::nameLimit(const std::filesystem::path& dir) {
+    const long limit = ::pathconf(dir.empty() ? "." : dir.c_str(), _PC_NAME_MAX);
+    return limit > 0 ? static_cast<size_t>(limit) : NAME_MAX;
+}
+
 std::filesystem::path OutputNameRegistry::reserve(const std::filesystem::path& dir, const std::string& baseName,
-                                                  const std::string& ext) {
+                                                  const std::string& ext, const std::string& suffix) {
+    const size_t limit = nameLimit(dir);
+    auto candidate = [&](const std::string& counter) { return dir / fittedName(baseName, suffix + counter, ext, limit); };
     std::lock_guard lock(registryLock());
-    auto path = candidate(dir, baseName, ext);
+    auto path = candidate("");
     for (unsigned long n = 0;;) {
         std::string k = key(path);
         std::error_code ec;
@@ -44,7 +61,7 @@ std::filesystem::path OutputNameRegistry::reserve(const std::filesystem::path& d
             return path;
         }
         ++n;
-        path = candidate(dir, baseName + " (" + std::to_string(n) + ")", ext);
+        path = candidate(" (" + std::to_string(n) + ")");
     }
 }
 

@@ -15,6 +15,7 @@
 #include <system_error>
 
 #include "core/conversion_logger.h"
+#include "core/path_text.h"
 
 namespace calvoro {
 
@@ -123,9 +124,9 @@ void SettingsStore::reload() {
         std::error_code ec;
         if (!std::filesystem::exists(std::filesystem::symlink_status(file_, ec))) return;  // a first start
         if (auto text = readRegularFile(file_)) {
-            auto parsed = Value::parse(*text, nullptr, false);
-            if (!parsed.is_discarded() && parsed.is_object()) {
-                values_ = std::move(parsed);
+            auto parsed = parseJSON(*text);
+            if (parsed && parsed->is_object()) {
+                values_ = std::move(*parsed);
                 return;
             }
         }
@@ -193,7 +194,7 @@ void SettingsStore::backgroundWriter(std::stop_token stop) {
         changed_.wait(lock, stop, [&] { return changes_ != writtenChanges_; });
         if (changes_ == writtenChanges_) return;  // stopped with nothing left to write
         const uint64_t taken = changes_;
-        std::string text = values_.dump(2);
+        std::string text = dumpJSON(values_, 2);
         lock.unlock();
         writeFile(text);
         lock.lock();
@@ -210,7 +211,7 @@ void SettingsStore::write() {
         changed_.notify_one();
         return;
     }
-    writeFile(values_.dump(2));
+    writeFile(dumpJSON(values_, 2));
     writtenChanges_ = changes_;
 }
 

@@ -19,6 +19,7 @@
 #include "core/file_detector.h"
 #include "core/file_writing.h"
 #include "core/folder_access.h"
+#include "core/output_name_registry.h"
 #include "core/text_util.h"
 #include "core/work_folder.h"
 
@@ -89,7 +90,7 @@ Placement place(const fs::path& produced, const fs::path& destination, bool repl
 
     // A work folder of the destination's folder, so that a killed process leaves no stray file there.
     const WorkFolder staging(destination.parent_path());
-    const fs::path staged = staging.path() / lastPathComponent(destination);
+    const fs::path staged = staging.path() / "converted";
     if (::rename(produced.c_str(), staged.c_str()) != 0) {
         const int e = errno;
         if (e != EXDEV) throw std::runtime_error("Cannot move the converted file into " + destination.parent_path().string() + ": " + systemMessage(e));
@@ -130,7 +131,8 @@ Outcome run(const fs::path& sourceArg, SupportedFormat to, bool replaceExisting,
         return Outcome::failed("Can't convert " + job->detectedFormat.displayName() + " to " + to.displayName() + ".");
 
     // 5. The destination; never the source itself in another letter case.
-    const fs::path destination = folder / (deletingPathExtension(lastPathComponent(source)) + "." + to.fileExtension());
+    const fs::path destination = folder / OutputNameRegistry::fittedName(deletingPathExtension(lastPathComponent(source)), "",
+                                                                         to.fileExtension(), OutputNameRegistry::nameLimit(folder));
     if (unicodeLowercased(destination.string()) == unicodeLowercased(source.string()))
         return Outcome::failed(lastPathComponent(source) + " is already " + to.displayName() + ".");
 

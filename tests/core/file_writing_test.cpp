@@ -57,3 +57,32 @@ TEST(FileWriting, AFileWrittenInPartsAppearsOnlyWhenCommitted) {
     EXPECT_FALSE(nowhere.write("a", 1));
     EXPECT_FALSE(nowhere.commit());
 }
+
+TEST(FileWriting, ANameAsLongAsTheFileSystemAllowsCanBeWrittenAtomically) {
+    TempDir dir;
+    const auto target = dir / (std::string(251, 'n') + ".png");
+    const std::string bytes = "whole";
+    ASSERT_TRUE(files::writeAtomically(target, bytes.data(), bytes.size()));
+    EXPECT_EQ(readText(target), "whole");
+    EXPECT_LT(files::temporaryName().size(), 64u);
+}
+
+TEST(FileWriting, AnOutputFolderThatCannotBeMadeIsExplainedByName) {
+    TempDir dir;
+    ASSERT_FALSE(files::makeOutputFolder(dir / "new" / "nested"));
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "new" / "nested"));
+    EXPECT_FALSE(files::makeOutputFolder(dir / "new" / "nested"));
+
+    writeFile(dir / "f.txt", "x");
+    std::filesystem::create_symlink(dir / "gone", dir / "dangl");
+    const std::string d = dir.path().string();
+    EXPECT_EQ(files::makeOutputFolder(""), "No output folder was given.");
+    EXPECT_EQ(files::makeOutputFolder(dir / "f.txt"), "The output folder \u201C" + d + "/f.txt\u201D is a file, not a folder.");
+    EXPECT_EQ(files::makeOutputFolder(dir / "f.txt" / "sub"),
+              "The output folder \u201C" + d + "/f.txt/sub\u201D cannot be made: \u201C" + d + "/f.txt\u201D is a file, not a folder.");
+    EXPECT_EQ(files::makeOutputFolder(dir / "dangl"),
+              "The output folder \u201C" + d + "/dangl\u201D is a link to something that is no longer there.");
+    EXPECT_EQ(files::makeOutputFolder(dir / "dangl" / "x"), "The output folder \u201C" + d + "/dangl/x\u201D cannot be made: \u201C" + d +
+                                                                 "/dangl\u201D is a link to something that is no longer there.");
+    EXPECT_FALSE(std::filesystem::exists(dir / "gone"));
+}

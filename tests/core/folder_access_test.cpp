@@ -102,3 +102,18 @@ TEST_F(FolderAccessTest, AuthorizedPathsAreSortedAndRevocable) {
     access.reloadForTesting();
     EXPECT_EQ(access.authorizedPaths().size(), 1u);
 }
+
+TEST_F(FolderAccessTest, AFolderWhoseNameIsNotUTF8IsAllowedAndStaysAllowed) {
+    const auto folder = dir_ / "caf\xE9";
+    std::filesystem::create_directories(folder);
+    ASSERT_TRUE(FolderAccess::shared().authorize(folder));
+    const auto bookmark = FolderAccess::makeBookmark(folder);
+    const auto resolved = FolderAccess::resolveBookmark(bookmark);
+    ASSERT_TRUE(resolved);
+    EXPECT_EQ(resolved->url, std::filesystem::canonical(folder));
+    EXPECT_FALSE(resolved->stale);
+    SettingsStore::shared().flush();
+    SettingsStore::shared().reload();
+    FolderAccess::shared().reloadForTesting();
+    EXPECT_TRUE(FolderAccess::shared().canWrite(folder / "out.png"));
+}

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "core/handoff_request.h"
 #include "core/handoff_url.h"
 
 using namespace calvoro;
@@ -26,4 +27,13 @@ TEST(HandoffURL, RefusesPathsThatAreNotAbsolute) {
     EXPECT_FALSE(HandoffURL::convert("", "png"));
     EXPECT_FALSE(HandoffURL::convert("a.jpg", "png"));
     EXPECT_FALSE(HandoffURL::compress("~/a.mov", "high", false));
+}
+
+TEST(HandoffURL, ALinkCarriesANameThatIsNotUTF8ToTheSameBytes) {
+    const std::string latin1 = "/media/usb/caf\xE9 (1).png";
+    const auto url = HandoffURL::convert(latin1, "jpeg");
+    ASSERT_TRUE(url);
+    const auto request = HandoffRequest::read(*url);
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->source, std::filesystem::path(latin1));
 }

@@ -52,3 +52,25 @@ TEST(OutputNameRegistry, EightThreadsNeverShareAName) {
     EXPECT_EQ(keys.size(), 400u);
     EXPECT_TRUE(keys.count(OutputNameRegistry::key(dir / "photo (399).png")));
 }
+
+TEST(OutputNameRegistry, NamesTooLongForTheFileSystemLoseTheEndOfTheirStemOnly) {
+    EXPECT_EQ(OutputNameRegistry::fittedName("photo", " (compressed)", "jpg", 255), "photo (compressed).jpg");
+    // Cut between characters, never inside "é", and without the blank the cut leaves.
+    EXPECT_EQ(OutputNameRegistry::fittedName("abcé", "", "png", 8), "abc.png");
+    EXPECT_EQ(OutputNameRegistry::fittedName("ab cd", " (1)", "png", 11), "ab (1).png");
+    EXPECT_EQ(OutputNameRegistry::fittedName("caf\xE9\xE9", "", "txt", 8), "caf\xE9.txt");
+    // No room for a stem at all: the whole name is cut.
+    EXPECT_EQ(OutputNameRegistry::fittedName("a", "", std::string(20, 'x'), 10), "a." + std::string(8, 'x'));
+
+    TempDir dir;
+    ASSERT_EQ(OutputNameRegistry::nameLimit(dir.path()), 255u);
+    // 240 bytes ending in two "é": 237 are left for the stem, which would end inside the first.
+    const std::string stem = std::string(236, 'a') + "\xC3\xA9\xC3\xA9";
+    const auto first = OutputNameRegistry::reserve(dir.path(), stem, "jpeg", " (compressed)");
+    EXPECT_EQ(first.filename().string(), std::string(236, 'a') + " (compressed).jpeg");
+    calvoro::testing::writeFile(first, "x");
+    const auto second = OutputNameRegistry::reserve(dir.path(), stem, "jpeg", " (compressed)");
+    EXPECT_EQ(second.filename().string(), std::string(233, 'a') + " (compressed) (1).jpeg");
+    calvoro::testing::writeFile(second, "x");
+    EXPECT_TRUE(std::filesystem::exists(second));
+}

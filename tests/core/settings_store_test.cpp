@@ -81,3 +81,26 @@ TEST(SettingsStore, AnUnreadableFileIsMovedAsideAndTheStoreStartsEmpty) {
     again.reload();
     EXPECT_FALSE(again.setAsideFile());
 }
+
+TEST(SettingsStore, PathsThatAreNotUTF8AreSavedAndReadBackByteForByte) {
+    TempDir dir;
+    const auto file = dir / "settings.json";
+    const std::string latin1 = "/media/usb/caf\xE9.png";
+    {
+        SettingsStore store(file);
+        store.writeInBackground();
+        store.set("recent", latin1);
+        store.set(latin1, SettingsStore::Value::array({latin1, "plain"}));
+        store.flush();
+    }
+    // The file is JSON any reader takes, with no temporary left beside it.
+    const auto check = run("python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); print(repr(d[\"recent\"]))' " +
+                           shellQuote(file.string()));
+    EXPECT_EQ(check.status, 0) << check.output;
+    EXPECT_EQ(check.output, "'/media/usb/caf\\udce9.png'\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()), 1);
+    SettingsStore reader(file);
+    EXPECT_FALSE(reader.setAsideFile());
+    EXPECT_EQ(reader.stringValue("recent"), latin1);
+    EXPECT_EQ(reader.value(latin1), SettingsStore::Value::array({latin1, "plain"}));
+}

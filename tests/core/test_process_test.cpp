@@ -32,3 +32,16 @@ TEST(TestProcess, HomeRuntimeAndTemporaryFoldersAreItsOwn) {
     // A program the test starts stays inside the same folder instead of making another.
     EXPECT_EQ(run("printf %s \"$HOME\"").output, std::getenv("HOME"));
 }
+
+// Script tests start under the same set-up through this runner: a folder of its own, removed
+// at the end, and the command's exit status passed on.
+TEST(TestProcess, TheScriptRunnerGivesTheSameFolderAndRemovesIt) {
+    const auto r = run("env -u CALVORO_TEST_FOLDER " + shellQuote(CALVORO_PRIVATE_HOME) +
+                       " sh -c 'echo \"$CALVORO_TEST_FOLDER\"; test -d \"$XDG_RUNTIME_DIR\" && test -d \"$TMPDIR\" && "
+                       "case \"$HOME\" in \"$CALVORO_TEST_FOLDER\"/*) exit 3;; esac; exit 4'");
+    EXPECT_EQ(r.status, 3) << r.output;
+    const std::string folder = r.output.substr(0, r.output.find('\n'));
+    ASSERT_FALSE(folder.empty());
+    EXPECT_NE(folder, std::getenv("CALVORO_TEST_FOLDER"));
+    EXPECT_FALSE(std::filesystem::exists(folder)) << folder;
+}

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <stdexcept>
 
 #include "app/entry/estimate_text.h"
 #include "app/entry/launch.h"
@@ -12,6 +13,7 @@
 #include "core/text_util.h"
 #include "core/conversion_error.h"
 #include "core/file_detector.h"
+#include "core/file_writing.h"
 #include "core/supported_format.h"
 #include "engine/conversion_engine.h"
 #include "engine/conversion_tester.h"
@@ -77,7 +79,7 @@ int convertAndExit(const std::vector<std::string>& arguments) {
                 printError("convert failed: No file at " + input.string());
                 return 1;
             }
-            std::filesystem::create_directories(outputDir);
+            if (auto problem = files::makeOutputFolder(outputDir)) throw std::runtime_error(*problem);
             auto job = FileDetector::createJob(input);
             if (!job) throw ConversionError::unsupportedFormat();
             job->targetFormat = *target;
@@ -164,6 +166,7 @@ int compressAndExit(const std::vector<std::string>& arguments) {
             return 1;
         }
         try {
+            if (auto problem = files::makeOutputFolder(outputDir)) throw std::runtime_error(*problem);
             auto output = Compressor::compress(file, *format, *level, outputDir, false);
             printOutput(output.string());
             return 0;

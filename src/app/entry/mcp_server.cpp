@@ -14,6 +14,7 @@
 #include "app/entry/launch.h"
 #include "app/entry/mcp_frame_start.h"
 #include "core/conversion_logger.h"
+#include "core/path_text.h"
 
 namespace calvoro {
 
@@ -138,13 +139,8 @@ std::string MCPServer::appVersion() {
 void MCPServer::log(const std::string& message) { writeAll(STDERR_FILENO, "[calvoro-mcp] " + message + "\n"); }
 
 void MCPServer::send(const Json& message) {
-    std::string line;
-    try {
-        // Text that is not valid UTF-8 (a file name, say) goes out with replacement characters.
-        line = message.dump(-1, ' ', false, Json::error_handler_t::replace);
-    } catch (...) {
-        return;
-    }
+    // A file name that is not UTF-8 goes out with its bytes as lone-surrogate escapes.
+    std::string line = dumpJSON(message);
     line += '\n';
     Writer w;
     {
@@ -181,8 +177,10 @@ void MCPServer::handleLine(std::string_view frame) {
         return unparseable();
     }
     if (nestedTooDeeply(frame)) return unparseable();
-    Json request = Json::parse(frame.begin(), frame.end(), nullptr, false);
-    if (request.is_discarded() || !request.is_object() || request.empty()) return unparseable();
+    // Lone-surrogate escapes name the bytes of file names that are not UTF-8.
+    auto parsed = parseJSON(frame);
+    if (!parsed || !parsed->is_object() || parsed->empty()) return unparseable();
+    Json request = std::move(*parsed);
     auto method = request.find("method");
     if (method == request.end() || !method->is_string()) return unparseable();
     const std::string name = method->get<std::string>();

@@ -5,6 +5,7 @@
 #include "app/entry/mcp_server.h"
 #include "converters/archive/compressor.h"
 #include "core/file_detector.h"
+#include "core/file_writing.h"
 #include "core/format_capabilities.h"
 #include "core/supported_format.h"
 #include "core/text_util.h"
@@ -210,7 +211,9 @@ Json MCPServer::convertFile(const Json& args) {
                          ". Valid targets: " + joined(possible, ", "));
     job->targetFormat = *target;
     try {
-        auto output = ConversionEngine::convert(*job, outputFolder(args, source), [](double) {});
+        const auto folder = outputFolder(args, source);
+        if (auto problem = files::makeOutputFolder(folder)) return toolError("Conversion failed: " + *problem);
+        auto output = ConversionEngine::convert(*job, folder, [](double) {});
         int64_t bytes = sizeOf(output);
         return toolText("Converted " + job->fileName + " \u2192 " + output.string() + " (" + formatByteCount(bytes) + ")",
                         Json{{"output_path", output.string()}, {"output_bytes", bytes}});
@@ -254,7 +257,9 @@ Json MCPServer::compressFile(const Json& args) {
     if (!Compressor::compressionTarget(*format)) return toolError(notCompressible(*format));
     int64_t before = sizeOf(source);
     try {
-        auto output = Compressor::compress(source, *format, *level, outputFolder(args, source), false);
+        const auto folder = outputFolder(args, source);
+        if (auto problem = files::makeOutputFolder(folder)) return toolError("Compression failed: " + *problem);
+        auto output = Compressor::compress(source, *format, *level, folder, false);
         int64_t after = sizeOf(output);
         int64_t saved = before >= 1 ? static_cast<int64_t>(static_cast<double>(before - after) / static_cast<double>(before) * 100.0) : 0;
         return toolText("Compressed " + lastPathComponent(source) + ": " + formatByteCount(before) + " \u2192 " +

@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "core/path_text.h"
 #include "core/settings_store.h"
 
 namespace calvoro {
@@ -36,14 +37,14 @@ std::string RecentJob::encodeList(const std::vector<RecentJob>& recents) {
         if (r.bookmark) entry["bookmark"] = SettingsStore::dataToValue(*r.bookmark)["$data"];
         list.push_back(std::move(entry));
     }
-    return list.dump();
+    return dumpJSON(list);
 }
 
 std::optional<std::vector<RecentJob>> RecentJob::decodeList(std::string_view json) {
-    auto parsed = Json::parse(json.begin(), json.end(), nullptr, false);
-    if (parsed.is_discarded() || !parsed.is_array()) return std::nullopt;
+    auto parsed = parseJSON(json);
+    if (!parsed || !parsed->is_array()) return std::nullopt;
     std::vector<RecentJob> out;
-    for (const auto& e : parsed) {
+    for (const auto& e : *parsed) {
         if (!e.is_object()) return std::nullopt;
         auto text = [&](const char* key) -> const Json* {
             auto it = e.find(key);
@@ -76,10 +77,10 @@ std::optional<std::vector<RecentJob>> RecentJob::decodeList(std::string_view jso
 }
 
 std::optional<std::filesystem::path> RecentJob::resolveBookmark(const std::vector<uint8_t>& bookmark) {
-    auto v = Json::parse(bookmark.begin(), bookmark.end(), nullptr, false);
-    if (v.is_discarded() || !v.is_object()) return std::nullopt;
-    auto path = v.find("path");
-    if (path == v.end() || !path->is_string()) return std::nullopt;
+    auto v = parseJSON(std::string_view(reinterpret_cast<const char*>(bookmark.data()), bookmark.size()));
+    if (!v || !v->is_object()) return std::nullopt;
+    auto path = v->find("path");
+    if (path == v->end() || !path->is_string()) return std::nullopt;
     std::filesystem::path file = path->get<std::string>();
     std::error_code ec;
     if (!std::filesystem::exists(file, ec)) return std::nullopt;

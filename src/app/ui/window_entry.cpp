@@ -89,7 +89,10 @@ extern "C" __attribute__((visibility("default"))) int calvoro_window_main(int ar
     const std::vector<std::string> arguments(argv, argv + argc);
     // One program per user: a later start hands its links and files to the running one.
     std::error_code ec;
-    DesktopSession session(StartArguments::read(arguments, std::filesystem::current_path(ec)));
+    StartArguments start = StartArguments::read(arguments, std::filesystem::current_path(ec));
+    const std::vector<std::filesystem::path> seedFiles = start.seedFiles;
+    const std::vector<std::string> seedProblems = start.seedProblems;
+    DesktopSession session(std::move(start));
     if (const auto status = session.handOverToRunningInstance()) return *status;
 
     ConversionViewModel viewModel;
@@ -114,7 +117,7 @@ extern "C" __attribute__((visibility("default"))) int calvoro_window_main(int ar
     window.setContentView(makeContentView(viewModel));
     // Hand-off jobs and automation calls still running finish in the background first.
     QObject::connect(&window, &MainWindow::closed, &app, [&session] { session.lastWindowClosed(); });
-    const size_t seeded = CalvoroApp::seedFilePaths(arguments).size();
+    const size_t seeded = seedFiles.size();
     FirstFrameReport::watch(&window, [&viewModel, seeded] { return viewModel.jobs().size() >= seeded; });
     if (session.showsWindow()) {
         window.show();
@@ -122,7 +125,7 @@ extern "C" __attribute__((visibility("default"))) int calvoro_window_main(int ar
         window.activateWindow();
     }
     // Once the window is up, as the scene does on appearing.
-    QTimer::singleShot(0, &window, [&] { CalvoroApp::seedFilesFromArguments(viewModel, arguments); });
+    QTimer::singleShot(0, &window, [&] { CalvoroApp::seedFilesFromArguments(viewModel, seedFiles, seedProblems); });
     session.serve(windowHooks(window, viewModel));
     return QApplication::exec();
 }

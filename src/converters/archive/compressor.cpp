@@ -95,10 +95,11 @@ std::filesystem::path Compressor::compress(const std::filesystem::path& source, 
     const Route route = routeOf(format);
     if (!target || route == Route::none) throw ConversionError::unsupportedConversion(format.displayName(), "compressed");
 
-    std::string baseName = deletingPathExtension(lastPathComponent(source));
-    if (!replacingOriginal) baseName += " (compressed)";
+    const std::string baseName = deletingPathExtension(lastPathComponent(source));
+    const std::string suffix = replacingOriginal ? "" : " (compressed)";
     const WorkFolder work(outputDir);
-    const auto staged = work.path() / (baseName + "." + target->fileExtension());
+    // A short name while it is made: the source's own may leave no room for the suffix.
+    const auto staged = work.path() / ("compressed." + target->fileExtension());
 
     if (route == Route::image) {
         auto image = compressor_image::loadImage(source, *target);
@@ -123,7 +124,7 @@ std::filesystem::path Compressor::compress(const std::filesystem::path& source, 
         }
     }
 
-    const auto outputURL = files::publish(staged, outputDir, baseName, target->fileExtension());
+    const auto outputURL = files::publish(staged, outputDir, baseName, target->fileExtension(), suffix);
     ConversionLogger::shared().success("Compressed " + level.label() + " → " + formatByteCount(sizeOf(outputURL)), "Compress",
                                        lastPathComponent(outputURL));
     return outputURL;

@@ -100,7 +100,7 @@ std::filesystem::path VideoAudioConverter::extractAudio(const std::filesystem::p
                                                         ProgressHandler progressHandler, CancellationToken cancellation) {
     auto& log = ConversionLogger::shared();
     log.info("Extract audio: " + lastPathComponent(source), videoCategory);
-    auto output = OutputNameRegistry::reserve(outputDir, baseName(source) + " (audio)", "m4a");
+    auto output = OutputNameRegistry::reserve(outputDir, baseName(source), "m4a", " (audio)");
 
     m::Asset asset(source);
     auto tracks = asset.loadTracks(m::MediaType::audio);  // a failure to load passes unchanged

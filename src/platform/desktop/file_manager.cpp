@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QUrl>
 
+#include "core/path_text.h"
 #include "platform/desktop/open_url.h"
 
 namespace calvoro::desktop {
@@ -19,7 +20,7 @@ void revealInFileManager(const std::filesystem::path& item) {
     if (available) {
         auto message = QDBusMessage::createMethodCall(service, QStringLiteral("/org/freedesktop/FileManager1"), service,
                                                       QStringLiteral("ShowItems"));
-        message << QStringList{QUrl::fromLocalFile(QString::fromStdString(item.string())).toString()} << QString();
+        message << QStringList{QString::fromStdString(fileURL(item))} << QString();
         bus.asyncCall(message);
         return;
     }

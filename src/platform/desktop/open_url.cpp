@@ -3,12 +3,14 @@
 #include <QDesktopServices>
 #include <QUrl>
 
+#include "platform/qt/file_urls.h"
+
 namespace calvoro::desktop {
 
 bool openURL(const std::string& url) { return QDesktopServices::openUrl(QUrl(QString::fromStdString(url))); }
 
 bool openPath(const std::filesystem::path& path) {
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path.string())));
+    return QDesktopServices::openUrl(qtpaths::fileURL(path));
 }
 
 }  // namespace calvoro::desktop

@@ -1,6 +1,8 @@
 #include "platform/pdf/pdf_document.h"
 
-#include <QFile>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QImage>
 #include <QPdfDocument>
 #include <QPdfSelection>
@@ -73,13 +75,19 @@ private:
 }  // namespace
 
 std::unique_ptr<Document> Document::open(const std::filesystem::path& path) {
+    // Opened here and named by its descriptor: a QString would not name a file whose name is not
+    // UTF-8. The document opens the file again through that name and keeps it.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    const QString name = QStringLiteral("/proc/self/fd/") + QString::number(fd);
     std::unique_ptr<QPdfDocument> doc;
     qtmain::runOnMain([&] {
         auto candidate = std::make_unique<QPdfDocument>();
-        if (candidate->load(QFile::decodeName(path.c_str())) == QPdfDocument::Error::None &&
+        if (candidate->load(name) == QPdfDocument::Error::None &&
             candidate->status() == QPdfDocument::Status::Ready)
             doc = std::move(candidate);
     });
+    ::close(fd);
     if (!doc) return nullptr;
     return std::make_unique<QtDocument>(std::move(doc));
 }

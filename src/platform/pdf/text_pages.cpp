@@ -1,7 +1,6 @@
 #include "platform/pdf/text_pages.h"
 
 #include <QBuffer>
-#include <QFile>
 #include <QPageLayout>
 #include <QPainter>
 #include <QPdfWriter>
@@ -10,6 +9,9 @@
 #include <algorithm>
 #include <system_error>
 
+#include <fcntl.h>
+
+#include "core/file_writing.h"
 #include "core/font_families.h"
 
 namespace calvoro::pdf {
@@ -211,11 +213,9 @@ bool TextPages::writePDF(const std::filesystem::path& path) const {
         }
     }
     if (ok) {
-        QFile file(QFile::decodeName(path.c_str()));
+        // By its bytes: a QString would not name a file whose name is not UTF-8.
         const QByteArray& bytes = buffer.data();
-        ok = file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size() && file.flush();
-        file.close();
-        ok = ok && file.error() == QFileDevice::NoError;
+        ok = files::writeAll(path, bytes.constData(), static_cast<size_t>(bytes.size()), O_CREAT | O_TRUNC);
     }
     if (!ok && !existed) std::filesystem::remove(path, ec);
     return ok;

@@ -7,6 +7,8 @@
 #include <memory>
 #include <vector>
 
+#include "core/path_text.h"
+
 namespace calvoro::text {
 
 namespace {
@@ -47,32 +49,7 @@ std::optional<std::string> decodeWithICU(std::string_view bytes, const char* nam
 
 }  // namespace
 
-bool isValidUTF8(std::string_view s) {
-    size_t i = 0, n = s.size();
-    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-    while (i < n) {
-        unsigned char c = p[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        int len;
-        uint32_t cp;
-        if (c >= 0xC2 && c <= 0xDF) { len = 2; cp = c & 0x1F; }
-        else if (c >= 0xE0 && c <= 0xEF) { len = 3; cp = c & 0x0F; }
-        else if (c >= 0xF0 && c <= 0xF4) { len = 4; cp = c & 0x07; }
-        else return false;
-        if (i + len > n) return false;
-        for (int k = 1; k < len; ++k) {
-            if ((p[i + k] & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (p[i + k] & 0x3F);
-        }
-        if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))) return false;
-        if (cp >= 0xD800 && cp <= 0xDFFF) return false;
-        i += len;
-    }
-    return true;
-}
+bool isValidUTF8(std::string_view s) { return calvoro::isValidUTF8(s); }
 
 bool hasUTF16ByteOrderMark(std::string_view b) {
     return b.size() >= 2 && ((static_cast<unsigned char>(b[0]) == 0xFF && static_cast<unsigned char>(b[1]) == 0xFE) ||
@@ -102,6 +79,12 @@ std::optional<std::string> decode(std::string_view bytes, Encoding encoding) {
             }
         }
         return out;
+    }
+    if (encoding == Encoding::utf32) {
+        // The mark gives the order; without one the text is big-endian.
+        const bool littleEndian = bytes.substr(0, 4) == std::string_view("\xFF\xFE\0\0", 4);
+        if (littleEndian || bytes.substr(0, 4) == std::string_view("\0\0\xFE\xFF", 4)) bytes.remove_prefix(4);
+        return calvoro::decodeUTF32(bytes, !littleEndian);
     }
     if (encoding == Encoding::windowsCP1252) {
         // Five bytes have no character in code page 1252.

@@ -24,6 +24,7 @@
 #include "core/font_families.h"
 #include "core/uuid.h"
 #include "core/work_folder.h"
+#include "platform/qt/file_urls.h"
 #include "platform/qt/main_thread.h"
 #include "platform/web/single_shot_timer.h"
 #include "platform/web/web_engine.h"
@@ -199,7 +200,7 @@ void OffscreenPage::setLoadEndedHandler(std::function<void(bool finished)> handl
 void OffscreenPage::loadHtml(const std::string& html, const std::filesystem::path& baseFolder, bool drawn) {
     std::string folder = baseFolder.string();
     if (folder.empty() || folder.back() != '/') folder += '/';
-    const QUrl base = QUrl::fromLocalFile(QFile::decodeName(folder.c_str()));
+    const QUrl base = qtpaths::fileURL(folder);
     if (!impl_->temporaryFile.empty()) {
         std::error_code ec;
         std::filesystem::remove(impl_->temporaryFile, ec);
@@ -226,7 +227,7 @@ void OffscreenPage::loadHtml(const std::string& html, const std::filesystem::pat
     }
     // The viewport keeps the view's size either way.
     impl_->view->setVisible(drawn);
-    impl_->expectedUrl = QUrl::fromLocalFile(QFile::decodeName(impl_->temporaryFile.c_str()));
+    impl_->expectedUrl = qtpaths::fileURL(impl_->temporaryFile);
     // A new navigation starts a new renderer if the last one went.
     impl_->rendererGone = false;
     impl_->page->load(impl_->expectedUrl);

@@ -114,3 +114,38 @@ TEST(CommandLine, EstimateAndCompressOnFilesTheyCannotUse) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.output.find("unrecognised file"), std::string::npos);
 }
+
+TEST(CommandLine, ABadOutputFolderIsExplainedInTheProgramsOwnWords) {
+    TempDir dir;
+    writeFile(dir / "t.csv", "a,b\n1,2\n");
+    writeFile(dir / "f.txt", "x");
+    std::filesystem::create_symlink(dir / "nowhere", dir / "dangl");
+    const std::string source = shellQuote((dir / "t.csv").string());
+    const std::pair<std::string, std::string> cases[] = {
+        {(dir / "dangl").string(), "The output folder \u201C" + (dir / "dangl").string() + "\u201D is a link to something that is no longer there."},
+        {"", "No output folder was given."},
+        {(dir / "f.txt").string(), "The output folder \u201C" + (dir / "f.txt").string() + "\u201D is a file, not a folder."},
+    };
+    for (const auto& [folder, message] : cases) {
+        auto r = runCalvoro("--convert " + source + " tsv " + shellQuote(folder));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.output.find("convert failed: " + message + "\n"), std::string::npos) << r.output;
+        EXPECT_EQ(r.output.find("filesystem error"), std::string::npos) << r.output;
+    }
+    writeFile(dir / "p.png", "the folder is checked before the picture is read");
+    auto r = runCalvoro("--compress " + shellQuote((dir / "p.png").string()) + " tiny " + shellQuote((dir / "dangl").string()));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("compress failed: " + cases[0].second + "\n"), std::string::npos) << r.output;
+}
+
+TEST(CommandLine, ALatin1NameAsLongAsTheFileSystemAllowsConverts) {
+    TempDir dir;
+    const std::string name = std::string(246, 'n') + "caf\xE9.csv";  // 254 bytes
+    writeFile(dir / name, "a,b\n1,2\n");
+    auto r = runCalvoro("--convert " + shellQuote((dir / name).string()) + " json " + shellQuote((dir / "out").string()));
+    EXPECT_EQ(r.status, 0) << r.output;
+    const auto written = dir / "out" / (std::string(246, 'n') + "caf\xE9.json");
+    EXPECT_NE(r.output.find(written.string() + "\n"), std::string::npos) << r.output;
+    const auto read = run("python3 -c 'import json,sys; print(json.load(open(sys.argv[1])))' " + shellQuote(written.string()));
+    EXPECT_EQ(read.output, "[{'a': 1, 'b': 2}]\n");
+}

@@ -6,6 +6,7 @@
 #include "app/entry/mcp_server.h"
 #include "core/conversion_logger.h"
 #include "core/format_capabilities.h"
+#include "core/path_text.h"
 #include "platform/imaging/type_identifiers.h"
 #include "support/test_support.h"
 
@@ -39,7 +40,9 @@ protected:
         for (auto& line : lines_) {
             EXPECT_EQ(line.back(), '\n');
             EXPECT_EQ(line.find('\n'), line.size() - 1) << "one line per frame";
-            out.push_back(Json::parse(line));
+            auto parsed = calvoro::parseJSON(line);
+            EXPECT_TRUE(parsed) << line;
+            out.push_back(parsed.value_or(Json()));
         }
         return out;
     }
@@ -122,11 +125,46 @@ TEST_F(MCPFrames, ToolsCallNeedsAStringName) {
     EXPECT_EQ(text(r[1]["result"]), "source_path is required");
 }
 
-TEST_F(MCPFrames, InvalidUTF8IsSentWithReplacementCharacters) {
-    MCPServer::reply(Json(1), {{"text", std::string("caf\xE9.png")}});
+TEST_F(MCPFrames, FileNamesThatAreNotUTF8AreReadAndAnsweredWithTheirBytes) {
+    TempDir dir;
+    writeFile(dir / "caf\xE9.csv", "a,b\n1,2\n");
+    const std::string folder = dir.path().string();
+    auto frame = [&](int id, const std::string& source) {
+        return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) +
+               R"(,"method":"tools/call","params":{"name":"convert_file","arguments":{"source_path":")" + folder + "/" + source +
+               R"(","target_format":"json","output_dir":")" + folder + R"(/out"}}})";
+    };
+    // The only way JSON names such a file: a lone-surrogate escape per byte.
+    MCPServer::handleLine(frame(1, R"(caf\udce9.csv)"));
+    MCPServer::handleLine(frame(2, R"(gone\udcff.csv)"));
+    std::vector<std::string> lines;
+    {
+        std::lock_guard lock(mutex_);
+        lines = lines_;
+    }
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_TRUE(std::filesystem::exists(dir / "out" / "caf\xE9.json"));
     auto r = replies();
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0]["result"]["text"], "caf\uFFFD.png");
+    EXPECT_EQ(r[0]["result"]["structuredContent"]["output_path"], (dir / "out" / "caf\xE9.json").string());
+    EXPECT_EQ(r[1]["result"]["isError"], true);
+    EXPECT_EQ(text(r[1]["result"]), "No file at " + folder + "/gone\xFF.csv");
+    // Another reader takes the answer as the same bytes.
+    writeFile(dir / "reply.json", lines[0]);
+    const auto check = run("python3 -c 'import json,sys; r=json.load(open(sys.argv[1]))[\"result\"]; "
+                           "sys.stdout.buffer.write(r[\"structuredContent\"][\"output_path\"].encode(\"utf-8\",\"surrogateescape\"))' " +
+                           shellQuote((dir / "reply.json").string()));
+    EXPECT_EQ(check.status, 0) << check.output;
+    EXPECT_EQ(check.output, (dir / "out" / "caf\xE9.json").string());
+}
+
+TEST_F(MCPFrames, AnOutputFolderThatCannotBeMadeIsNamed) {
+    TempDir dir;
+    writeFile(dir / "t.csv", "a,b\n1,2\n");
+    writeFile(dir / "f.txt", "x");
+    const auto result = call("convert_file", {{"source_path", (dir / "t.csv").string()}, {"target_format", "json"},
+                                              {"output_dir", (dir / "f.txt").string()}});
+    EXPECT_EQ(result["isError"], true);
+    EXPECT_EQ(text(result), "Conversion failed: The output folder \u201C" + (dir / "f.txt").string() + "\u201D is a file, not a folder.");
 }
 
 TEST_F(MCPFrames, ToolListHasFourToolsInOrder) {

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdint>
 #include <map>
+#include <set>
 
 #include "app/state/batch_limits.h"
 #include "app/state/progress_throttle.h"
@@ -504,4 +505,42 @@ TEST_F(Batches, CancellingLeavesQueuedJobsPending) {
     EXPECT_GE(pending, 2);
     EXPECT_EQ(model->toast()->title, "Cancelled");
     EXPECT_FALSE(model->canCancel());
+}
+
+// File names are bytes: a Latin-1 name, as old archives and USB sticks hold, in every place the
+// window keeps one.
+TEST_F(Batches, FilesAndFoldersWhoseNamesAreNotUTF8AreConvertedRememberedAndReadBack) {
+    const fs::path folder = dir / "sortie \xE9t\xE9";
+    fs::create_directories(folder);
+    panelAnswer = folder;
+    const fs::path first = copyTo(png, "caf\xE9.png"), second = copyTo(png, "na\xEFve.png");
+    model->addFiles({first, second});
+    ASSERT_EQ(model->jobs().size(), 2u);
+    EXPECT_EQ(job(0).fileName, "caf\xE9.png");
+    EXPECT_TRUE(logged("Added: caf\xE9.png (PNG)"));
+    model->convertAll();
+    ASSERT_TRUE(waitForBatch());
+    for (size_t i = 0; i < 2; ++i) {
+        ASSERT_EQ(job(i).status, ConversionStatus::completed) << job(i).errorMessage.value_or("");
+        ASSERT_TRUE(job(i).outputURL);
+        EXPECT_EQ(job(i).outputURL->parent_path(), folder);
+        EXPECT_TRUE(fs::exists(*job(i).outputURL));
+    }
+    ASSERT_EQ(model->recents().size(), 2u);
+
+    // What the next start reads: the same bytes for the recents and the output folder.
+    SettingsStore::shared().flush();
+    SettingsStore::shared().reload();
+    ASSERT_FALSE(SettingsStore::shared().setAsideFile());
+    ConversionViewModel again;
+    ASSERT_EQ(again.recents().size(), 2u);
+    // The two run side by side: either may be the newer.
+    std::set<std::string> sources;
+    for (const RecentJob& recent : again.recents()) {
+        sources.insert(recent.sourcePath);
+        ASSERT_TRUE(recent.bookmark);
+        EXPECT_EQ(RecentJob::resolveBookmark(*recent.bookmark), fs::path(recent.sourcePath));
+    }
+    EXPECT_EQ(sources, (std::set<std::string>{first.string(), second.string()}));
+    EXPECT_EQ(again.outputDirectory(), folder);
 }

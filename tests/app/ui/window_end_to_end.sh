@@ -21,11 +21,11 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-# Settings, runtime folder and home of its own: no other instance and no user settings take part.
-export HOME=$work/home XDG_RUNTIME_DIR=$work/run CALVORO_CONFIG_DIR=$work/config XDG_CONFIG_HOME=$work/home/.config
-export XDG_DATA_HOME=$work/home/.local/share QT_QPA_PLATFORM=xcb
-mkdir -p "$HOME" "$CALVORO_CONFIG_DIR" "$work/sources" "$work/out"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
+# Home and runtime folder of its own come from the tests' runner, so no other instance and no
+# user settings take part; the settings folder is this run's, with the output folder chosen below.
+: "${CALVORO_TEST_FOLDER:?run it through ctest, which gives it a home of its own}"
+export CALVORO_CONFIG_DIR=$work/config QT_QPA_PLATFORM=xcb
+mkdir -p "$CALVORO_CONFIG_DIR" "$work/sources" "$work/out"
 
 # The output folder as the window remembers a chosen one, so that no folder panel comes up.
 out=$(cd "$work/out" && pwd -P)

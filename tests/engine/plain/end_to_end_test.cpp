@@ -113,3 +113,20 @@ TEST(EngineEndToEnd, AVideoBecomesAGIFAndAGIFAVideo) {
     EXPECT_EQ(run("ffprobe -v error -select_streams v:0 -show_entries stream=codec_name -of csv=p=0 " +
                   shellQuote(video.string())).output, "h264\n");
 }
+
+TEST(EngineEndToEnd, NamesAsLongAsTheFileSystemAllowsConvert) {
+    TempDir dir;
+    // 255 bytes each: every converter writes under a temporary name first.
+    const std::string stem(251, 'n');
+    writeFile(dir / (stem + ".csv"), std::string("a,b\n1,2\n"));
+    const fs::path json = ConversionEngine::convert(makeJob(dir / (stem + ".csv"), SupportedFormat::csv, SupportedFormat::json),
+                                                    dir / "out", [](double) {});
+    EXPECT_EQ(json.filename().string(), std::string(250, 'n') + ".json");
+    const auto read = run("python3 -c 'import json,sys; print(json.load(open(sys.argv[1])))' " + shellQuote(json.string()));
+    EXPECT_EQ(read.output, "[{'a': 1, 'b': 2}]\n");
+    // A longer extension takes the end of the stem.
+    const fs::path html = ConversionEngine::convert(makeJob(dir / (stem + ".csv"), SupportedFormat::csv, SupportedFormat::html),
+                                                    dir / "out", [](double) {});
+    EXPECT_EQ(html.filename().string(), std::string(250, 'n') + ".html");
+    EXPECT_NE(readText(html).find("<td>2</td>"), std::string::npos);
+}

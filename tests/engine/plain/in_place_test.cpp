@@ -198,3 +198,14 @@ TEST_F(InPlaceTest, ARealArchiveIsRepackedBesideItself) {
     EXPECT_NE(run("bsdtar -tf " + shellQuote(o.url().string())).output.find("note.txt"), std::string::npos);
     EXPECT_TRUE(names(tmp()).empty());
 }
+
+TEST_F(InPlaceTest, ALongNameKeepsItsNewExtensionWithinTheFileSystemsLimit) {
+    // 251 bytes of stem: ".csv" fits, ".json" would make 256 bytes.
+    const fs::path longSource = folder() / (std::string(251, 'n') + ".csv");
+    writeFile(longSource, std::string("source bytes"));
+    const auto outcome = convert(SupportedFormat::json, false, longSource);
+    ASSERT_EQ(outcome.kind(), Kind::converted) << outcome.reason();
+    EXPECT_EQ(outcome.url(), folder() / (std::string(250, 'n') + ".json"));
+    EXPECT_EQ(readText(outcome.url()), "converted");
+    EXPECT_TRUE(names(tmp()).empty());
+}

@@ -89,3 +89,20 @@ TEST(TextPages, LongParagraphsCutIntoWindowsLayOutAsTheyDoWhole) {
     ASSERT_TRUE(da && db);
     for (int p = 0; p < a->pageCount(); ++p) EXPECT_EQ(da->pageText(p), db->pageText(p)) << "page " << p;
 }
+
+TEST(TextPages, AFileWhoseNameIsNotUTF8IsWrittenAndOpenedByItsOwnName) {
+    TempDir dir;
+    const auto path = dir / "caf\xE9.pdf";
+    auto pages = pdf::TextPages::layOut(lines(3));
+    ASSERT_TRUE(pages);
+    ASSERT_TRUE(pages->writePDF(path));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()), 1);
+    auto doc = pdf::Document::open(path);
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(doc->pageCount(), 1);
+    EXPECT_NE(doc->pageText(0).find("line3"), std::string::npos);
+    if (haveTool("pdftotext")) {
+        const auto text = run("pdftotext " + shellQuote(path.string()) + " -");
+        EXPECT_NE(text.output.find("line3"), std::string::npos) << text.output;
+    }
+}

@@ -16,6 +16,7 @@
 #include "core/handoff_request.h"
 #include "core/handoff_url.h"
 #include "core/text_util.h"
+#include "platform/qt/file_urls.h"
 
 namespace calvoro {
 
@@ -26,12 +27,8 @@ namespace fs = std::filesystem;
 // The local path of a "file:" URL; nothing for a file on another host.
 std::optional<fs::path> localPath(const std::string& url) {
     const QUrl parsed(QString::fromUtf8(url), QUrl::StrictMode);
-    if (!parsed.isValid() || !parsed.isLocalFile()) return std::nullopt;
     if (!parsed.host().isEmpty() && parsed.host() != QLatin1String("localhost")) return std::nullopt;
-    // Decoded as bytes: file names need not be UTF-8.
-    const QByteArray path = QByteArray::fromPercentEncoding(parsed.path(QUrl::FullyEncoded).toUtf8());
-    if (path.isEmpty() || path.contains('\0')) return std::nullopt;
-    return fs::path(path.toStdString());
+    return qtpaths::localPath(parsed);
 }
 
 // "calvoro:" in any letter case: such an argument is a link even when it cannot be read as one.
@@ -73,9 +70,18 @@ StartArguments StartArguments::read(const std::vector<std::string>& arguments, c
         const std::string& argument = arguments[i];
         if (argument == "--seed-files") {
             for (++i; i < arguments.size(); ++i) {
-                const fs::path seed = fs::path(arguments[i]).is_absolute() ? fs::path(arguments[i]) : workingDirectory / arguments[i];
+                const fs::path given = arguments[i];
+                const fs::path seed = (given.is_absolute() ? given : workingDirectory / given).lexically_normal();
                 std::error_code ec;
-                if (!arguments[i].empty() && fs::exists(seed, ec)) start.seedFiles.push_back(seed.lexically_normal());
+                const auto status = fs::status(seed, ec);
+                if (arguments[i].empty() || !fs::exists(status)) {
+                    start.seedProblems.push_back("Not found: " + arguments[i]);
+                } else if (fs::is_directory(status)) {
+                    // As a drop does: the list holds files, and a folder's files are the user's to choose.
+                    start.seedProblems.push_back("Folder not added: " + lastPathComponent(seed) + " (add the files inside instead)");
+                } else {
+                    start.seedFiles.push_back(seed);
+                }
             }
             break;
         }
@@ -121,7 +127,9 @@ std::optional<int> DesktopSession::handOverToRunningInstance() {
     for (const auto& file : start_.seedFiles) message.files.push_back(file.string());
     message.showWindow = showsWindow();
     switch (instance_.claimOrForward(message)) {
-        case desktop::SingleInstance::Role::forwarded: return 0;
+        case desktop::SingleInstance::Role::forwarded:
+            for (const auto& problem : start_.seedProblems) std::fprintf(stderr, "%s\n", problem.c_str());
+            return 0;
         case desktop::SingleInstance::Role::primary: return std::nullopt;
         case desktop::SingleInstance::Role::unanswered: break;
     }

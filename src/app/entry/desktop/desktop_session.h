@@ -20,9 +20,11 @@ struct StartArguments {
 
     std::vector<std::string> urls;
     std::vector<std::filesystem::path> files;  // absolute
-    // The paths after "--seed-files" that exist, absolute: the window seeds its list with them,
-    // or a later start hands them over as it does files.
+    // The files named after "--seed-files", to the end of the arguments, absolute: the window
+    // seeds its list with them, or a later start hands them over as it does files.
     std::vector<std::filesystem::path> seedFiles;
+    // What became of the other paths there: "Not found: <path>", or a folder's "Folder not added: <name>".
+    std::vector<std::string> seedProblems;
     bool dbusService = false;
 
     // Skips the program path and options. An argument in the program's own scheme is a link

@@ -30,7 +30,9 @@
 #include "app/ui/theme/theme.h"
 #include "app/ui/thumbnails/thumbnail_loader.h"
 #include "converters/archive/compressor.h"
+#include "core/path_text.h"
 #include "core/text_util.h"
+#include "platform/qt/file_urls.h"
 
 namespace calvoro {
 
@@ -243,7 +245,7 @@ bool ConsoleRow::wantsThumbnail() const {
 }
 
 void ConsoleRow::startThumbnailTask() {
-    const QString key = QString::fromStdString(job_.sourceURL.string()) +
+    const QString key = QString::fromStdString(pathKey(job_.sourceURL)) +
                         (job_.status == ConversionStatus::completed ? "-true" : "-false");
     if (key == thumbnailTaskKey_) return;
     thumbnailTaskKey_ = key;
@@ -653,7 +655,7 @@ void ConsoleRow::mouseMoveEvent(QMouseEvent* event) {
     if ((at - pressAt_).manhattanLength() < QApplication::startDragDistance()) return;
     auto* drag = new QDrag(this);
     auto* data = new QMimeData;
-    data->setUrls({QUrl::fromLocalFile(QString::fromStdString(job_.outputURL->string()))});
+    data->setUrls({qtpaths::fileURL(*job_.outputURL)});
     drag->setMimeData(data);
     drag->exec(Qt::CopyAction);
 }

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include "app/ui/thumbnails/thumbnail_sources.h"
+#include "core/path_text.h"
 #include "core/text_util.h"
 
 namespace calvoro {
@@ -38,7 +39,7 @@ QString ThumbnailLoader::key(const std::filesystem::path& url) {
     struct stat info {};
     if (::stat(url.c_str(), &info) == 0)
         seconds = static_cast<double>(info.st_mtim.tv_sec) + static_cast<double>(info.st_mtim.tv_nsec) / 1e9;
-    return QString::fromStdString(url.string() + "#" + formatShortestDouble(seconds));
+    return QString::fromStdString(pathKey(url) + "#" + formatShortestDouble(seconds));
 }
 
 void ThumbnailLoader::thumbnail(const std::filesystem::path& url, QObject* context, Completion done) {

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "core/file_detector.h"
+#include "core/path_text.h"
 #include "platform/imaging/image_ops.h"
 #include "platform/imaging/image_source.h"
 #include "platform/media/asset.h"
@@ -72,21 +73,7 @@ QImage fromVideoFile(const std::filesystem::path& path, int pixelSize) {
 
 }  // namespace
 
-std::string fileURI(const std::filesystem::path& path) {
-    static constexpr std::string_view kept = "-._~!$&'()*+,;=:@/";
-    static constexpr char hex[] = "0123456789ABCDEF";
-    std::string uri = "file://";
-    for (const unsigned char c : std::filesystem::absolute(path).lexically_normal().string()) {
-        if (std::isalnum(c) || kept.find(static_cast<char>(c)) != std::string_view::npos) {
-            uri += static_cast<char>(c);
-        } else {
-            uri += '%';
-            uri += hex[c >> 4];
-            uri += hex[c & 15];
-        }
-    }
-    return uri;
-}
+std::string fileURI(const std::filesystem::path& path) { return fileURL(std::filesystem::absolute(path).lexically_normal()); }
 
 std::optional<QImage> cachedByDesktop(const std::filesystem::path& path, int pixelSize) {
     const auto root = thumbnailCacheRoot();

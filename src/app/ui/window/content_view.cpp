@@ -25,6 +25,7 @@
 #include "app/ui/theme/focus_order.h"
 #include "app/ui/theme/focus_ring.h"
 #include "app/ui/theme/kx_canvas_background.h"
+#include "platform/qt/file_urls.h"
 #include "app/ui/theme/layer_transition.h"
 #include "app/ui/log_panel/log_panel_view.h"
 #include "app/ui/overlays/modal_chrome.h"
@@ -589,8 +590,9 @@ void ContentView::handleDrop(const QList<QUrl>& urls) {
     std::vector<std::filesystem::path> files, folders;
     for (const QUrl& url : urls) {
         // Items that are not files are passed over without a word.
-        if (!url.isLocalFile()) continue;
-        const std::filesystem::path path = QFile::encodeName(url.toLocalFile()).toStdString();
+        const auto local = qtpaths::localPath(url);
+        if (!local) continue;
+        const std::filesystem::path& path = *local;
         (isRealFolder(path) ? folders : files).push_back(path);
     }
     if (!folders.empty())

@@ -1,27 +1,14 @@
 #include "app/ui/window/seed_files.h"
 
-#include <algorithm>
-#include <system_error>
-
 #include "app/state/conversion_view_model.h"
+#include "core/conversion_logger.h"
 
 namespace calvoro::CalvoroApp {
 
-std::vector<std::filesystem::path> seedFilePaths(const std::vector<std::string>& arguments) {
-    std::vector<std::filesystem::path> paths;
-    auto flag = std::find(arguments.begin(), arguments.end(), "--seed-files");
-    if (flag == arguments.end()) return paths;
-    for (auto it = std::next(flag); it != arguments.end(); ++it) {
-        std::error_code ec;
-        const std::filesystem::path path = std::filesystem::absolute(*it, ec);
-        if (!ec && std::filesystem::exists(path, ec)) paths.push_back(path);
-    }
-    return paths;
-}
-
-void seedFilesFromArguments(ConversionViewModel& viewModel, const std::vector<std::string>& arguments) {
-    const auto paths = seedFilePaths(arguments);
-    if (!paths.empty()) viewModel.addFiles(paths);
+void seedFilesFromArguments(ConversionViewModel& viewModel, const std::vector<std::filesystem::path>& files,
+                            const std::vector<std::string>& problems) {
+    for (const auto& problem : problems) ConversionLogger::shared().warning(problem, "Files");
+    if (!files.empty()) viewModel.addFiles(files);
 }
 
 }  // namespace calvoro::CalvoroApp

@@ -3,8 +3,8 @@
 #include <cerrno>
 #include <system_error>
 
+#include "core/file_writing.h"
 #include "core/text_util.h"
-#include "core/uuid.h"
 
 namespace calvoro::datatable {
 
@@ -15,7 +15,7 @@ void AtomicFile::Closer::operator()(std::FILE* f) const {
 AtomicFile::AtomicFile(const std::filesystem::path& output)
     : output_(output),
       name_(lastPathComponent(output)),
-      temp_(output.parent_path() / ("." + name_ + "." + Uuid().uuidString() + ".tmp")) {
+      temp_(output.parent_path() / files::temporaryName()) {
     file_.reset(std::fopen(temp_.c_str(), "wb"));
     if (!file_) fail(errno);
 }

@@ -8,53 +8,12 @@
 
 #include "converters/image_document_data/data/data_converter.h"
 #include "converters/image_document_data/data/text_scan.h"
+#include "core/path_text.h"
 #include "core/text_util.h"
 
 namespace calvoro {
 
 namespace {
-
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool isValidUTF8(const std::string& bytes) {
-    const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
-    const auto* end = p + bytes.size();
-    while (p < end) {
-        // Most data is ASCII: skip it eight bytes at a time.
-        while (end - p >= 8) {
-            uint64_t word;
-            std::memcpy(&word, p, 8);
-            if (word & 0x8080808080808080ULL) break;
-            p += 8;
-        }
-        if (p >= end) break;
-        uint8_t c = *p;
-        if (c < 0x80) {
-            ++p;
-            continue;
-        }
-        size_t n;
-        uint8_t lo = 0x80, hi = 0xBF;
-        if (c >= 0xC2 && c <= 0xDF) {
-            n = 2;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            n = 3;
-            if (c == 0xE0) lo = 0xA0;
-            if (c == 0xED) hi = 0x9F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            n = 4;
-            if (c == 0xF0) lo = 0x90;
-            if (c == 0xF4) hi = 0x8F;
-        } else {
-            return false;
-        }
-        if (static_cast<size_t>(end - p) < n) return false;
-        if (p[1] < lo || p[1] > hi) return false;
-        for (size_t i = 2; i < n; ++i)
-            if ((p[i] & 0xC0) != 0x80) return false;
-        p += n;
-    }
-    return true;
-}
 
 // UTF-16 code units in the given byte order; fails on an unpaired surrogate.
 std::optional<std::string> decodeUTF16(const uint8_t* p, size_t size, bool bigEndian) {
@@ -75,20 +34,6 @@ std::optional<std::string> decodeUTF16(const uint8_t* p, size_t size, bool bigEn
         } else if (u >= 0xDC00 && u <= 0xDFFF) {
             return std::nullopt;
         }
-        datatext::appendUTF8(u, out);
-    }
-    return out;
-}
-
-// UTF-32 code units in the given byte order; fails on a surrogate or a value past U+10FFFF.
-std::optional<std::string> decodeUTF32(const uint8_t* p, size_t size, bool bigEndian) {
-    if (size % 4 != 0) return std::nullopt;
-    std::string out;
-    out.reserve(size / 4);
-    for (size_t i = 0; i < size; i += 4) {
-        const char32_t u = bigEndian ? (char32_t(p[i]) << 24) | (char32_t(p[i + 1]) << 16) | (char32_t(p[i + 2]) << 8) | p[i + 3]
-                                     : (char32_t(p[i + 3]) << 24) | (char32_t(p[i + 2]) << 16) | (char32_t(p[i + 1]) << 8) | p[i];
-        if (u > 0x10FFFF || (u >= 0xD800 && u <= 0xDFFF)) return std::nullopt;
         datatext::appendUTF8(u, out);
     }
     return out;
@@ -172,7 +117,7 @@ std::string DataConverter::readText(const std::filesystem::path& url) {
     const bool utf32LE = size >= 4 && p[0] == 0xFF && p[1] == 0xFE && p[2] == 0 && p[3] == 0;
     const bool utf32BE = size >= 4 && p[0] == 0 && p[1] == 0 && p[2] == 0xFE && p[3] == 0xFF;
     if (utf32LE || utf32BE) {
-        if (auto text = decodeUTF32(p + 4, size - 4, utf32BE)) return std::move(*text);
+        if (auto text = decodeUTF32(std::string_view(bytes).substr(4), utf32BE)) return std::move(*text);
     }
     if (size >= 2 && ((p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF))) {
         if (auto text = decodeUTF16(p + 2, size - 2, p[0] == 0xFE)) return std::move(*text);

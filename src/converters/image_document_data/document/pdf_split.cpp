@@ -14,8 +14,8 @@ std::filesystem::path splitPDF(const std::filesystem::path& source, const std::f
     auto document = pdf::PageAssembly::open(source);
     if (!document) throw ConversionError::failedToLoadFile();
 
-    const std::string baseName = deletingPathExtension(lastPathComponent(source.string())) + " (pages)";
-    const std::filesystem::path folder = OutputNameRegistry::reserve(outputDir, baseName, "");
+    const std::filesystem::path folder =
+        OutputNameRegistry::reserve(outputDir, deletingPathExtension(lastPathComponent(source.string())), "", " (pages)");
     std::filesystem::create_directories(folder);
 
     const int count = document->pageCount();

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "core/file_writing.h"
 #include "core/text_util.h"
-#include "core/uuid.h"
 
 namespace calvoro {
 
@@ -121,15 +121,7 @@ bool writeImagePDF(const imaging::RgbaImage& image, double pageWidth, double pag
     pdf.end();
     const std::vector<uint8_t> bytes = pdf.finish(catalog);
 
-    const auto temp = path.parent_path() / ("." + path.filename().string() + "." + Uuid().uuidString() + ".tmp");
-    std::FILE* f = std::fopen(temp.c_str(), "wb");
-    if (!f) return false;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    if (std::fclose(f) != 0 || !written || std::rename(temp.c_str(), path.c_str()) != 0) {
-        std::remove(temp.c_str());
-        return false;
-    }
-    return true;
+    return files::writeAtomically(path, bytes.data(), bytes.size());
 }
 
 }  // namespace calvoro

@@ -78,8 +78,8 @@ std::filesystem::path ImageConverter::convertPDFPages(const std::filesystem::pat
     auto document = pdf::Document::open(source);
     if (!document) throw ConversionError::failedToLoadFile();
 
-    const std::string folderName = deletingPathExtension(lastPathComponent(source)) + " (" + target.displayName() + ")";
-    const std::filesystem::path folder = OutputNameRegistry::reserve(outputDir, folderName, "");
+    const std::filesystem::path folder = OutputNameRegistry::reserve(outputDir, deletingPathExtension(lastPathComponent(source)), "",
+                                                                     " (" + target.displayName() + ")");
     std::filesystem::create_directories(folder);  // the file system's error passes unchanged
     try {
         return writePages(*document, folder, target, quality, cancellation);

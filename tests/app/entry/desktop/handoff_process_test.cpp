@@ -183,6 +183,8 @@ TEST_F(HandOffProcesses, OpenWithFilesReachTheWindowsJobListAlsoFromALaterStart)
     writeFile(file("three.csv"), "a\n1\n");
     auto seeding = start({"--seed-files", file("three.csv").string(), file("missing.csv").string()}, "seeding.log");
     EXPECT_EQ(seeding->wait(), 0) << log("seeding.log");
+    // The start that hands them over says which were not there.
+    EXPECT_NE(log("seeding.log").find("Not found: " + file("missing.csv").string() + "\n"), std::string::npos) << log("seeding.log");
     EXPECT_TRUE(waitUntil([&] { return log("window.log").find("Added: three.csv (CSV)") != std::string::npos; }))
         << log("window.log");
     // Open With of a path that is not there makes no job.

@@ -2,6 +2,7 @@
 #include <fstream>
 
 #include "app/entry/desktop/desktop_session.h"
+#include "support/test_support.h"
 
 using calvoro::StartArguments;
 namespace fs = std::filesystem;
@@ -37,15 +38,19 @@ TEST(StartArguments, TheProgramsOwnSchemeIsAlwaysALink) {
     EXPECT_TRUE(start.files.empty());
 }
 
-TEST(StartArguments, SeedFilesAreTheExistingPathsAfterTheFlag) {
-    const fs::path folder = fs::temp_directory_path();
-    const fs::path seed = folder / "calvoro-seed-test.csv";
-    { std::ofstream(seed) << "a\n1\n"; }
-    const auto start = StartArguments::read({"calvoro", "/open/with.png", "--seed-files", seed.filename().string(),
-                                             "missing-seed.csv", "calvoro://convert?src=/a.png&fmt=png"},
-                                            folder);
-    fs::remove(seed);
-    EXPECT_EQ(start.seedFiles, std::vector<fs::path>{seed});
+TEST(StartArguments, SeedFilesAreTheExistingFilesAfterTheFlagAndTheRestAreNamed) {
+    calvoro::testing::TempDir folder;
+    calvoro::testing::writeFile(folder / "seed.csv", std::string("a\n1\n"));
+    fs::create_directory(folder / "photos");
+    const std::string latin1 = "caf\xE9.csv";
+    calvoro::testing::writeFile(folder / latin1, std::string("a\n1\n"));
+    const auto start = StartArguments::read({"calvoro", "/open/with.png", "--seed-files", "seed.csv", "missing-seed.csv", "photos",
+                                             latin1, "calvoro://convert?src=/a.png&fmt=png", ""},
+                                            folder.path());
+    EXPECT_EQ(start.seedFiles, (std::vector<fs::path>{folder / "seed.csv", folder / latin1}));
+    EXPECT_EQ(start.seedProblems, (std::vector<std::string>{"Not found: missing-seed.csv", "Folder not added: photos (add the files inside instead)",
+                                                            "Not found: calvoro://convert?src=/a.png&fmt=png", "Not found: "}));
     EXPECT_EQ(start.files, std::vector<fs::path>{"/open/with.png"});
     EXPECT_TRUE(start.urls.empty());
+    EXPECT_TRUE(StartArguments::read({"calvoro", "--seed-files"}, folder.path()).seedFiles.empty());
 }

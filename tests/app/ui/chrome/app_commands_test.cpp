@@ -16,7 +16,6 @@
 #include "app/ui/chrome/main_window.h"
 #include "app/ui/theme/animation_transaction.h"
 #include "app/ui/theme/theme.h"
-#include "app/ui/window/seed_files.h"
 #include "platform/qt/main_thread.h"
 #include "support/test_support.h"
 
@@ -219,16 +218,6 @@ TEST(AnimationTransactions, AnInnerOneGivesTheOuterBack) {
         EXPECT_EQ(AnimationTransaction::spring(model, Theme::hover).dampingFraction, Theme::springAnimation.dampingFraction);
     }
     EXPECT_EQ(AnimationTransaction::spring(model, Theme::hover).response, Theme::hover.response);
-}
-
-TEST(SeedFiles, OnlyExistingPathsAfterTheFlag) {
-    testing::TempDir dir;
-    testing::writeFile(dir / "a.txt", std::string("a"));
-    const std::string present = (dir / "a.txt").string(), missing = (dir / "gone.txt").string();
-    EXPECT_EQ(CalvoroApp::seedFilePaths({"calvoro", present, "--seed-files", missing, present, dir.path().string()}),
-              (std::vector<std::filesystem::path>{present, dir.path()}));
-    EXPECT_TRUE(CalvoroApp::seedFilePaths({"calvoro", present, "--seed-files"}).empty());
-    EXPECT_TRUE(CalvoroApp::seedFilePaths({"calvoro", present}).empty());
 }
 
 }  // namespace

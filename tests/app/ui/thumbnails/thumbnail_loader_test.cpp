@@ -220,6 +220,14 @@ TEST_F(ThumbnailSourcesTest, FileURIEscapesAsTheDesktopDoes) {
     EXPECT_EQ(thumbnails::fileURI("/tmp/x-y_z~(1)+,;=@.jpg"), "file:///tmp/x-y_z~(1)+,;=@.jpg");
 }
 
+TEST(ThumbnailKeys, NamesThatAreNotUTF8AndDifferOnlyThereKeepTheirOwnPictures) {
+    TempDir dir;
+    testing::writeFile(dir / "caf\xE9.png", std::string("a"));
+    testing::writeFile(dir / "caf\xE8.png", std::string("b"));
+    EXPECT_NE(ThumbnailLoader::key(dir / "caf\xE9.png"), ThumbnailLoader::key(dir / "caf\xE8.png"));
+    EXPECT_EQ(thumbnails::fileURI("/tmp/caf\xE9.png"), "file:///tmp/caf%E9.png");
+}
+
 TEST_F(ThumbnailSourcesTest, DesktopCacheIsUsedOnlyWhileItMatchesTheFile) {
     const auto file = dir / "doc.txt";
     testing::writeFile(file, std::string("hello"));

@@ -1,0 +1,18 @@
+#pragma once
+
+// File URLs that carry a path's bytes, which need not be UTF-8: a QString made from such a
+// path would stand U+FFFD for them and name another file.
+
+#include <filesystem>
+#include <optional>
+
+#include <QUrl>
+
+namespace calvoro::qtpaths {
+
+QUrl fileURL(const std::filesystem::path& path);
+
+// The path a local file URL names, byte for byte; nothing for other URLs.
+std::optional<std::filesystem::path> localPath(const QUrl& url);
+
+}  // namespace calvoro::qtpaths
