@@ -1,10 +1,12 @@
 #include <array>
+#include <fstream>
 #include <future>
 #include <thread>
 
 #include "converters/archive/compressor.h"
+#include "converters/archive/byte_stream.h"
 #include "converters/archive/compressor_image.h"
-#include "converters/archive/jpeg_tiles.h"
+#include "converters/archive/jpeg_luma.h"
 #include "converters/archive/media_transcoder.h"
 #include "converters/archive/ssim.h"
 #include "core/conversion_error.h"
@@ -36,23 +38,29 @@ bool isVideoSource(SupportedFormat format) {
     return format == F::mp4 || format == F::mov || format == F::m4v || format == F::avi;
 }
 
-using SourceTiles = std::shared_future<std::vector<ssim::Gray>>;
+using Reference = std::shared_future<ssim::GrayImage>;
 
-// The score tiles of an encoded result. A JPEG is read for its tiles alone; other types are
-// decoded whole.
-std::optional<std::vector<ssim::Gray>> encodedTiles(std::vector<uint8_t> encoded, const std::string& extension) {
-    if (auto tiles = ssim::jpegGrayscaleTiles(encoded.data(), encoded.size())) return tiles;
+// The encoded result scored against the source's gray picture. A JPEG's luma is read straight
+// from its bytes; other types are decoded whole.
+std::optional<double> scoreOf(std::vector<uint8_t> encoded, const std::string& extension, const ssim::GrayImage& reference) {
+    if (auto score = ssim::jpegSSIM(reference, encoded.data(), encoded.size())) return score;
     auto decoded = imaging::ImageSource::fromData(std::move(encoded), extension);
     if (!decoded) return std::nullopt;
-    return ssim::grayscaleTiles(decoded->decodeFirstFrame());
+    return ssim::ssim(reference, ssim::grayImage(decoded->decodeFirstFrame()));
 }
 
-// How much of the source's structure survives in the encoded tiles, as a loss in percent.
-std::optional<double> qualityLossOf(const std::optional<std::vector<ssim::Gray>>& tiles, const SourceTiles& sourceTiles) {
-    if (!tiles) return std::nullopt;
-    auto mean = ssim::meanSSIM(sourceTiles.get(), *tiles);
-    if (!mean) return std::nullopt;
-    return std::max(0.0, (1.0 - *mean) * 100.0);
+// How much of the source's structure a score says is lost, in percent.
+std::optional<double> lossOf(std::optional<double> score) {
+    if (!score) return std::nullopt;
+    return std::max(0.0, (1.0 - *score) * 100.0);
+}
+
+// The luma of a JPEG file as stored; nothing when it cannot be read that way.
+std::optional<ssim::GrayImage> fileLuma(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.good() && !in.eof()) return std::nullopt;
+    return ssim::jpegLuma(bytes.data(), bytes.size());
 }
 
 CompressionEstimate measured(CompressionLevel level, int64_t byteSize, std::optional<double> loss, int64_t originalSize,
@@ -73,40 +81,40 @@ Slots wholeImageEstimates(const std::filesystem::path& source, SupportedFormat t
     if (!image) return slots;
     const std::string extension = target.fileExtension();
     {
-        // Every level at once: they share the decoded picture and the source tiles, read-only,
-        // and each writes only its own slot. The source tiles are cut while the encoders run;
-        // a level waits for them only once its own result is ready to score. The promise is
-        // declared after the workers so that, should this scope unwind early, it breaks before
-        // they are joined and no worker waits forever.
+        // Every level at once: they share the decoded picture and the source's gray, read-only,
+        // and each writes only its own slot. The gray is made while the encoders run; a level
+        // waits for it only once its own result is ready to score. The promise is declared
+        // after the workers so that, should this scope unwind early, it breaks before they are
+        // joined and no worker waits forever.
         std::vector<std::jthread> workers;
-        std::promise<std::vector<ssim::Gray>> sourceTilesPromise;
-        SourceTiles sourceTiles = sourceTilesPromise.get_future().share();
+        std::promise<ssim::GrayImage> referencePromise;
+        Reference reference = referencePromise.get_future().share();
         for (CompressionLevel level : CompressionLevel::allCases()) {
-            workers.emplace_back([&, level, sourceTiles] {
+            workers.emplace_back([&, level, reference] {
                 auto bytes = compressor_image::encodeImage(*image, target, level.imageQuality());
                 if (!bytes) return;
                 const auto size = static_cast<int64_t>(bytes->size());
                 std::optional<double> loss;
                 try {
-                    loss = qualityLossOf(encodedTiles(std::move(*bytes), extension), sourceTiles);
+                    loss = lossOf(scoreOf(std::move(*bytes), extension, reference.get()));
                 } catch (...) {
                 }
                 slots[level.index()] = measured(level, size, loss, originalSize, target);
             });
         }
         try {
-            sourceTilesPromise.set_value(ssim::grayscaleTiles(image->pixels));
+            referencePromise.set_value(ssim::grayImage(image->pixels));
         } catch (...) {
-            sourceTilesPromise.set_exception(std::current_exception());
+            referencePromise.set_exception(std::current_exception());
         }
     }
     return slots;
 }
 
 // A JPEG re-encoded as JPEG: the five encoders take the source's rows as its decode writes
-// them, and each result's tiles are read while its encoder is still writing the rows below,
-// so that everything ends shortly after the one decode. The same sizes and scores as
-// wholeImageEstimates gives, which also takes pictures that must be turned upright first.
+// them, and each result is scored as soon as it is complete, so that everything ends shortly
+// after the one decode. The same sizes as wholeImageEstimates gives,
+// which also takes pictures that must be turned upright first.
 Slots streamedEstimates(const imaging::ImageSource& source, SupportedFormat target, int64_t originalSize) {
     struct MustTurn {};
     struct Level {
@@ -125,8 +133,21 @@ Slots streamedEstimates(const imaging::ImageSource& source, SupportedFormat targ
         // finishes its stream on every way out, and the promise is declared after the workers
         // so that, should this scope unwind, it breaks before they are joined.
         std::vector<std::jthread> workers;
-        std::promise<std::vector<ssim::Gray>> sourceTilesPromise;
-        SourceTiles sourceTiles = sourceTilesPromise.get_future().share();
+        std::promise<ssim::GrayImage> referencePromise;
+        Reference reference = referencePromise.get_future().share();
+        // The source's own luma, read from the file beside the decode: what the results are
+        // compared with, channel for channel. A source that cannot be read so (CMYK) is
+        // compared by the gray of its decoded picture instead.
+        bool lumaRead = false;
+        std::jthread lumaReader([&] {
+            try {
+                if (auto luma = fileLuma(source.path())) {
+                    referencePromise.set_value(std::move(*luma));
+                    lumaRead = true;
+                }
+            } catch (...) {
+            }
+        });
         auto start = [&](const imaging::ImageProperties& props) {
             auto carried = compressor_image::carriedMetadata(props.metadata, target);
             if (!carried) throw MustTurn{};
@@ -143,15 +164,10 @@ Slots streamedEstimates(const imaging::ImageSource& source, SupportedFormat targ
                     }
                     run.bytes.finish();
                 });
-                workers.emplace_back([&, sourceTiles, &run = levels[level.index()]] {
+                workers.emplace_back([&, reference, &run = levels[level.index()]] {
                     try {
-                        auto tiles = ssim::jpegGrayscaleTiles(run.bytes);
-                        if (!tiles) {
-                            // Not readable on the way: a complete result is decoded whole.
-                            auto all = run.bytes.joined();
-                            if (run.size) tiles = encodedTiles(std::move(all), target.fileExtension());
-                        }
-                        run.loss = qualityLossOf(tiles, sourceTiles);
+                        auto all = run.bytes.joined();
+                        if (run.size) run.loss = lossOf(scoreOf(std::move(all), target.fileExtension(), reference.get()));
                     } catch (...) {
                     }
                 });
@@ -159,7 +175,8 @@ Slots streamedEstimates(const imaging::ImageSource& source, SupportedFormat targ
         };
         try {
             source.decodeFirstFrameRows(image, rows, start);
-            sourceTilesPromise.set_value(ssim::grayscaleTiles(image));
+            lumaReader.join();
+            if (!lumaRead) referencePromise.set_value(ssim::grayImage(image));
             decoded = true;
         } catch (const MustTurn&) {
             mustTurn = true;
@@ -184,10 +201,20 @@ Slots imageEstimates(const std::filesystem::path& path, SupportedFormat format, 
         source = imaging::ImageSource::open(path);
     } catch (...) {
     }
-    if (source && source->typeIdentifier() == imaging::types::jpeg &&
-        compressor_image::typeIdentifier(*target) == imaging::types::jpeg)
-        return streamedEstimates(*source, *target, originalSize);
-    return wholeImageEstimates(path, *target, originalSize);
+    Slots slots = source && source->typeIdentifier() == imaging::types::jpeg &&
+                          compressor_image::typeIdentifier(*target) == imaging::types::jpeg
+                      ? streamedEstimates(*source, *target, originalSize)
+                      : wholeImageEstimates(path, *target, originalSize);
+    // A smaller level is never shown as losing less than a larger one: where an encoder
+    // happens to score better at a lower quality (flat areas left without ringing), the lower
+    // level shows the loss of the one above it.
+    std::optional<double> floor;
+    for (auto& slot : slots) {
+        if (!slot || !slot->qualityLoss) continue;
+        if (floor) slot->qualityLoss = std::max(*slot->qualityLoss, *floor);
+        floor = slot->qualityLoss;
+    }
+    return slots;
 }
 
 Slots mediaEstimates(const std::filesystem::path& source, SupportedFormat format, int64_t originalSize) {
