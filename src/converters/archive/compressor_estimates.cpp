@@ -13,6 +13,7 @@
 #include "platform/imaging/image_destination.h"
 #include "platform/imaging/image_source.h"
 #include "platform/imaging/type_identifiers.h"
+#include "platform/media/asset.h"
 
 namespace calvoro {
 
@@ -217,23 +218,48 @@ Slots imageEstimates(const std::filesystem::path& path, SupportedFormat format, 
     return slots;
 }
 
+// The first track of a kind; nothing when there is none or the file cannot be read.
+std::optional<media::AssetTrack> firstTrack(const media::Asset& asset, media::MediaType type) {
+    try {
+        auto tracks = asset.loadTracks(type);
+        if (!tracks.empty()) return tracks.front();
+    } catch (...) {
+    }
+    return std::nullopt;
+}
+
+// The size a re-encode writes, projected from the rates the encoders are given for each track.
 Slots mediaEstimates(const std::filesystem::path& source, SupportedFormat format, int64_t originalSize) {
     Slots slots;
     const auto target = Compressor::compressionTarget(format);
     if (!target) return slots;
+    const bool isVideo = isVideoSource(format);
+    if (!isVideo && !isAudioSource(format)) return slots;
     const double duration = media_transcoder::mediaDuration(source);
     if (!(duration > 0)) return slots;
-    std::optional<double> bitrate;
-    if (isVideoSource(format)) {
-        bitrate = media_transcoder::mediaBitrate(source);
-        if (!bitrate || !(*bitrate > 0)) return slots;
-    } else if (!isAudioSource(format)) {
-        return slots;
+    const media::Asset asset(source);
+    const auto video = isVideo ? firstTrack(asset, media::MediaType::video) : std::nullopt;
+    const auto audio = firstTrack(asset, media::MediaType::audio);
+    if (!video && !audio) return slots;
+    // What the source's picture takes now; without a rate of its own, the file's rate less its sound.
+    double pictureRate = 0;
+    if (video) {
+        pictureRate = video->estimatedDataRate;
+        if (!(pictureRate > 0))
+            pictureRate = media_transcoder::mediaBitrate(source).value_or(0) - (audio ? audio->estimatedDataRate : 0);
     }
     for (CompressionLevel level : CompressionLevel::allCases()) {
-        // The video projection uses the source's own rate only: no encoder floor, no audio track.
-        const double bitsPerSecond =
-            bitrate ? *bitrate * level.videoBitrateFactor() : static_cast<double>(level.audioBitrate());
+        double bitsPerSecond = 0;
+        if (video) {
+            // The encoder is given the level's share with its floor; it is not counted on to
+            // spend more than the picture takes now, as a still or slow picture, or one already
+            // squeezed below the floor, does not fill a larger rate.
+            const auto given = static_cast<double>(media_transcoder::videoBitRate(level, video->estimatedDataRate));
+            bitsPerSecond += pictureRate > 0 ? std::min(given, pictureRate) : given;
+        }
+        if (audio)
+            bitsPerSecond += static_cast<double>(
+                media_transcoder::audioBitRate(level, media_transcoder::outputChannels(audio->channelCount)));
         CompressionEstimate e;
         e.level = level;
         e.byteSize = static_cast<int64_t>(duration * bitsPerSecond * 0.125);
