@@ -202,21 +202,12 @@ Slots imageEstimates(const std::filesystem::path& path, SupportedFormat format, 
         source = imaging::ImageSource::open(path);
     } catch (...) {
     }
-    Slots slots = source && source->typeIdentifier() == imaging::types::jpeg &&
-                          compressor_image::typeIdentifier(*target) == imaging::types::jpeg
-                      ? streamedEstimates(*source, *target, originalSize)
-                      : wholeImageEstimates(path, *target, originalSize);
-    // A smaller level is never shown as losing less than a larger one: where an encoder
-    // happens to score better at a lower quality (flat areas left without ringing), the lower
-    // level shows the loss of the one above it.
-    std::optional<double> floor;
-    for (auto& slot : slots) {
-        if (!slot || !slot->qualityLoss) continue;
-        if (floor) slot->qualityLoss = std::max(*slot->qualityLoss, *floor);
-        floor = slot->qualityLoss;
-    }
-    return slots;
+    if (source && source->typeIdentifier() == imaging::types::jpeg &&
+        compressor_image::typeIdentifier(*target) == imaging::types::jpeg)
+        return streamedEstimates(*source, *target, originalSize);
+    return wholeImageEstimates(path, *target, originalSize);
 }
+
 
 // The first track of a kind; nothing when there is none or the file cannot be read.
 std::optional<media::AssetTrack> firstTrack(const media::Asset& asset, media::MediaType type) {
@@ -289,6 +280,7 @@ std::vector<CompressionEstimate> Compressor::estimates(const std::filesystem::pa
         const auto threshold = static_cast<int64_t>(static_cast<double>(originalSize) * 0.98);
         for (const auto& slot : slots)
             if (slot && slot->byteSize < threshold) kept.push_back(*slot);
+        makeQualityLossesRise(kept);
     } catch (...) {
         kept.clear();
     }
