@@ -58,9 +58,11 @@ std::optional<double> lossOf(std::optional<double> score) {
 
 // The luma of a JPEG file as stored; nothing when it cannot be read that way.
 std::optional<ssim::GrayImage> fileLuma(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.good() && !in.eof()) return std::nullopt;
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in) return std::nullopt;
+    std::vector<uint8_t> bytes(static_cast<size_t>(std::max<std::streamoff>(0, in.tellg())));
+    in.seekg(0);
+    if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) return std::nullopt;
     return ssim::jpegLuma(bytes.data(), bytes.size());
 }
 

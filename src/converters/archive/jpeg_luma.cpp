@@ -71,37 +71,44 @@ bool decode(LumaDecoder& d, const uint8_t* data, size_t size, const RowSink& sin
     return true;
 }
 
-// Without FFmpeg's decoder (or for a JPEG it gives no luma plane of), the library's own.
-std::optional<GrayImage> libraryLuma(const uint8_t* data, size_t size) {
+// FFmpeg's decoder, else the library's own, into the sink.
+bool readLuma(const uint8_t* data, size_t size, const RowSink& sink) {
+    if (media::decodeJpegLuma(data, size, sink.start, sink.row)) return true;
+    LumaDecoder d;
+    return decode(d, data, size, sink);
+}
+
+}  // namespace
+
+std::optional<GrayImage> jpegLuma(const uint8_t* data, size_t size) {
     GrayImage g;
     size_t filled = 0;
     RowSink sink{[&](int w, int h) {
                      g.w = w;
                      g.h = h;
-                     g.px.resize(static_cast<size_t>(w) * static_cast<size_t>(h));
+                     g.px.assign(static_cast<size_t>(w) * static_cast<size_t>(h), 0);
+                     filled = 0;
                      return true;
                  },
                  [&](const uint8_t* row) {
                      std::copy(row, row + g.w, g.px.begin() + static_cast<std::ptrdiff_t>(filled));
                      filled += static_cast<size_t>(g.w);
                  }};
-    LumaDecoder d;
-    if (!decode(d, data, size, sink)) return std::nullopt;
+    if (!readLuma(data, size, sink)) return std::nullopt;
     return g;
 }
 
-}  // namespace
-
-std::optional<GrayImage> jpegLuma(const uint8_t* data, size_t size) {
-    if (auto plane = media::decodeJpegLuma(data, size))
-        return GrayImage{plane->width, plane->height, std::move(plane->pixels)};
-    return libraryLuma(data, size);
-}
-
 std::optional<double> jpegSSIM(const GrayImage& reference, const uint8_t* data, size_t size) {
-    const auto luma = jpegLuma(data, size);
-    if (!luma) return std::nullopt;
-    return ssim(reference, *luma);
+    // Scored row by row as decoded: no second copy of a large picture.
+    std::optional<Scorer> scorer;
+    RowSink sink{[&](int w, int h) {
+                     if (w != reference.w || h != reference.h) return false;
+                     scorer.emplace(reference);
+                     return true;
+                 },
+                 [&](const uint8_t* row) { scorer->addRow(row); }};
+    if (!readLuma(data, size, sink)) return std::nullopt;
+    return scorer->score();
 }
 
 }  // namespace calvoro::ssim

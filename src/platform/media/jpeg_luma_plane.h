@@ -4,19 +4,14 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
-#include <vector>
+#include <functional>
 
 namespace calvoro::media {
 
-struct LumaPlane {
-    int width = 0;
-    int height = 0;
-    std::vector<uint8_t> pixels;  // width x height, rows from the top
-};
-
-// Nothing when FFmpeg is not available, the bytes do not decode, or the picture is stored
-// without a luma channel (RGB or CMYK).
-std::optional<LumaPlane> decodeJpegLuma(const uint8_t* data, size_t size);
+// Tells the size (false stops there), then hands over the rows, top to bottom, each `width`
+// bytes. False when FFmpeg is not available, the bytes do not decode, the picture is stored
+// without a luma channel (RGB or CMYK), or `start` declined it.
+bool decodeJpegLuma(const uint8_t* data, size_t size, const std::function<bool(int width, int height)>& start,
+                    const std::function<void(const uint8_t* row)>& row);
 
 }  // namespace calvoro::media
