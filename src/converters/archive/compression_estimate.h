@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "converters/archive/compression_level.h"
 #include "core/supported_format.h"
@@ -23,5 +24,9 @@ struct CompressionEstimate {
     // Share of the original saved, rounded half away from zero and kept within 0...99.
     int savedPercent() const;
 };
+
+// Makes the quality losses of a list in level order rise (or stay) from each level to the next
+// smaller one, moving each as little as can be; estimates without a loss are passed over.
+void makeQualityLossesRise(std::vector<CompressionEstimate>& estimates);
 
 }  // namespace calvoro

@@ -1,16 +1,19 @@
 #include <array>
+#include <fstream>
 #include <future>
 #include <thread>
 
 #include "converters/archive/compressor.h"
+#include "converters/archive/byte_stream.h"
 #include "converters/archive/compressor_image.h"
-#include "converters/archive/jpeg_tiles.h"
+#include "converters/archive/jpeg_luma.h"
 #include "converters/archive/media_transcoder.h"
 #include "converters/archive/ssim.h"
 #include "core/conversion_error.h"
 #include "platform/imaging/image_destination.h"
 #include "platform/imaging/image_source.h"
 #include "platform/imaging/type_identifiers.h"
+#include "platform/media/asset.h"
 
 namespace calvoro {
 
@@ -36,23 +39,31 @@ bool isVideoSource(SupportedFormat format) {
     return format == F::mp4 || format == F::mov || format == F::m4v || format == F::avi;
 }
 
-using SourceTiles = std::shared_future<std::vector<ssim::Gray>>;
+using Reference = std::shared_future<ssim::GrayImage>;
 
-// The score tiles of an encoded result. A JPEG is read for its tiles alone; other types are
-// decoded whole.
-std::optional<std::vector<ssim::Gray>> encodedTiles(std::vector<uint8_t> encoded, const std::string& extension) {
-    if (auto tiles = ssim::jpegGrayscaleTiles(encoded.data(), encoded.size())) return tiles;
+// The encoded result scored against the source's gray picture. A JPEG's luma is read straight
+// from its bytes; other types are decoded whole.
+std::optional<double> scoreOf(std::vector<uint8_t> encoded, const std::string& extension, const ssim::GrayImage& reference) {
+    if (auto score = ssim::jpegSSIM(reference, encoded.data(), encoded.size())) return score;
     auto decoded = imaging::ImageSource::fromData(std::move(encoded), extension);
     if (!decoded) return std::nullopt;
-    return ssim::grayscaleTiles(decoded->decodeFirstFrame());
+    return ssim::ssim(reference, ssim::grayImage(decoded->decodeFirstFrame()));
 }
 
-// How much of the source's structure survives in the encoded tiles, as a loss in percent.
-std::optional<double> qualityLossOf(const std::optional<std::vector<ssim::Gray>>& tiles, const SourceTiles& sourceTiles) {
-    if (!tiles) return std::nullopt;
-    auto mean = ssim::meanSSIM(sourceTiles.get(), *tiles);
-    if (!mean) return std::nullopt;
-    return std::max(0.0, (1.0 - *mean) * 100.0);
+// How much of the source's structure a score says is lost, in percent.
+std::optional<double> lossOf(std::optional<double> score) {
+    if (!score) return std::nullopt;
+    return std::max(0.0, (1.0 - *score) * 100.0);
+}
+
+// The luma of a JPEG file as stored; nothing when it cannot be read that way.
+std::optional<ssim::GrayImage> fileLuma(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in) return std::nullopt;
+    std::vector<uint8_t> bytes(static_cast<size_t>(std::max<std::streamoff>(0, in.tellg())));
+    in.seekg(0);
+    if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) return std::nullopt;
+    return ssim::jpegLuma(bytes.data(), bytes.size());
 }
 
 CompressionEstimate measured(CompressionLevel level, int64_t byteSize, std::optional<double> loss, int64_t originalSize,
@@ -73,40 +84,40 @@ Slots wholeImageEstimates(const std::filesystem::path& source, SupportedFormat t
     if (!image) return slots;
     const std::string extension = target.fileExtension();
     {
-        // Every level at once: they share the decoded picture and the source tiles, read-only,
-        // and each writes only its own slot. The source tiles are cut while the encoders run;
-        // a level waits for them only once its own result is ready to score. The promise is
-        // declared after the workers so that, should this scope unwind early, it breaks before
-        // they are joined and no worker waits forever.
+        // Every level at once: they share the decoded picture and the source's gray, read-only,
+        // and each writes only its own slot. The gray is made while the encoders run; a level
+        // waits for it only once its own result is ready to score. The promise is declared
+        // after the workers so that, should this scope unwind early, it breaks before they are
+        // joined and no worker waits forever.
         std::vector<std::jthread> workers;
-        std::promise<std::vector<ssim::Gray>> sourceTilesPromise;
-        SourceTiles sourceTiles = sourceTilesPromise.get_future().share();
+        std::promise<ssim::GrayImage> referencePromise;
+        Reference reference = referencePromise.get_future().share();
         for (CompressionLevel level : CompressionLevel::allCases()) {
-            workers.emplace_back([&, level, sourceTiles] {
+            workers.emplace_back([&, level, reference] {
                 auto bytes = compressor_image::encodeImage(*image, target, level.imageQuality());
                 if (!bytes) return;
                 const auto size = static_cast<int64_t>(bytes->size());
                 std::optional<double> loss;
                 try {
-                    loss = qualityLossOf(encodedTiles(std::move(*bytes), extension), sourceTiles);
+                    loss = lossOf(scoreOf(std::move(*bytes), extension, reference.get()));
                 } catch (...) {
                 }
                 slots[level.index()] = measured(level, size, loss, originalSize, target);
             });
         }
         try {
-            sourceTilesPromise.set_value(ssim::grayscaleTiles(image->pixels));
+            referencePromise.set_value(ssim::grayImage(image->pixels));
         } catch (...) {
-            sourceTilesPromise.set_exception(std::current_exception());
+            referencePromise.set_exception(std::current_exception());
         }
     }
     return slots;
 }
 
 // A JPEG re-encoded as JPEG: the five encoders take the source's rows as its decode writes
-// them, and each result's tiles are read while its encoder is still writing the rows below,
-// so that everything ends shortly after the one decode. The same sizes and scores as
-// wholeImageEstimates gives, which also takes pictures that must be turned upright first.
+// them, and each result is scored as soon as it is complete, so that everything ends shortly
+// after the one decode. The same sizes as wholeImageEstimates gives,
+// which also takes pictures that must be turned upright first.
 Slots streamedEstimates(const imaging::ImageSource& source, SupportedFormat target, int64_t originalSize) {
     struct MustTurn {};
     struct Level {
@@ -125,8 +136,21 @@ Slots streamedEstimates(const imaging::ImageSource& source, SupportedFormat targ
         // finishes its stream on every way out, and the promise is declared after the workers
         // so that, should this scope unwind, it breaks before they are joined.
         std::vector<std::jthread> workers;
-        std::promise<std::vector<ssim::Gray>> sourceTilesPromise;
-        SourceTiles sourceTiles = sourceTilesPromise.get_future().share();
+        std::promise<ssim::GrayImage> referencePromise;
+        Reference reference = referencePromise.get_future().share();
+        // The source's own luma, read from the file beside the decode: what the results are
+        // compared with, channel for channel. A source that cannot be read so (CMYK) is
+        // compared by the gray of its decoded picture instead.
+        bool lumaRead = false;
+        std::jthread lumaReader([&] {
+            try {
+                if (auto luma = fileLuma(source.path())) {
+                    referencePromise.set_value(std::move(*luma));
+                    lumaRead = true;
+                }
+            } catch (...) {
+            }
+        });
         auto start = [&](const imaging::ImageProperties& props) {
             auto carried = compressor_image::carriedMetadata(props.metadata, target);
             if (!carried) throw MustTurn{};
@@ -143,15 +167,10 @@ Slots streamedEstimates(const imaging::ImageSource& source, SupportedFormat targ
                     }
                     run.bytes.finish();
                 });
-                workers.emplace_back([&, sourceTiles, &run = levels[level.index()]] {
+                workers.emplace_back([&, reference, &run = levels[level.index()]] {
                     try {
-                        auto tiles = ssim::jpegGrayscaleTiles(run.bytes);
-                        if (!tiles) {
-                            // Not readable on the way: a complete result is decoded whole.
-                            auto all = run.bytes.joined();
-                            if (run.size) tiles = encodedTiles(std::move(all), target.fileExtension());
-                        }
-                        run.loss = qualityLossOf(tiles, sourceTiles);
+                        auto all = run.bytes.joined();
+                        if (run.size) run.loss = lossOf(scoreOf(std::move(all), target.fileExtension(), reference.get()));
                     } catch (...) {
                     }
                 });
@@ -159,7 +178,8 @@ Slots streamedEstimates(const imaging::ImageSource& source, SupportedFormat targ
         };
         try {
             source.decodeFirstFrameRows(image, rows, start);
-            sourceTilesPromise.set_value(ssim::grayscaleTiles(image));
+            lumaReader.join();
+            if (!lumaRead) referencePromise.set_value(ssim::grayImage(image));
             decoded = true;
         } catch (const MustTurn&) {
             mustTurn = true;
@@ -190,23 +210,49 @@ Slots imageEstimates(const std::filesystem::path& path, SupportedFormat format, 
     return wholeImageEstimates(path, *target, originalSize);
 }
 
+
+// The first track of a kind; nothing when there is none or the file cannot be read.
+std::optional<media::AssetTrack> firstTrack(const media::Asset& asset, media::MediaType type) {
+    try {
+        auto tracks = asset.loadTracks(type);
+        if (!tracks.empty()) return tracks.front();
+    } catch (...) {
+    }
+    return std::nullopt;
+}
+
+// The size a re-encode writes, projected from the rates the encoders are given for each track.
 Slots mediaEstimates(const std::filesystem::path& source, SupportedFormat format, int64_t originalSize) {
     Slots slots;
     const auto target = Compressor::compressionTarget(format);
     if (!target) return slots;
+    const bool isVideo = isVideoSource(format);
+    if (!isVideo && !isAudioSource(format)) return slots;
     const double duration = media_transcoder::mediaDuration(source);
     if (!(duration > 0)) return slots;
-    std::optional<double> bitrate;
-    if (isVideoSource(format)) {
-        bitrate = media_transcoder::mediaBitrate(source);
-        if (!bitrate || !(*bitrate > 0)) return slots;
-    } else if (!isAudioSource(format)) {
-        return slots;
+    const media::Asset asset(source);
+    const auto video = isVideo ? firstTrack(asset, media::MediaType::video) : std::nullopt;
+    const auto audio = firstTrack(asset, media::MediaType::audio);
+    if (!video && !audio) return slots;
+    // What the source's picture takes now; without a rate of its own, the file's rate less its sound.
+    double pictureRate = 0;
+    if (video) {
+        pictureRate = video->estimatedDataRate;
+        if (!(pictureRate > 0))
+            pictureRate = media_transcoder::mediaBitrate(source).value_or(0) - (audio ? audio->estimatedDataRate : 0);
     }
     for (CompressionLevel level : CompressionLevel::allCases()) {
-        // The video projection uses the source's own rate only: no encoder floor, no audio track.
-        const double bitsPerSecond =
-            bitrate ? *bitrate * level.videoBitrateFactor() : static_cast<double>(level.audioBitrate());
+        double bitsPerSecond = 0;
+        if (video) {
+            // The encoder is given the level's share with its floor; it is not counted on to
+            // spend more than the picture takes now, as a still or slow picture, or one already
+            // squeezed below the floor, does not fill a larger rate.
+            const auto given = static_cast<double>(media_transcoder::videoBitRate(level, video->estimatedDataRate));
+            bitsPerSecond += pictureRate > 0 ? std::min(given, pictureRate) : given;
+        }
+        if (audio)
+            bitsPerSecond += static_cast<double>(
+                media_transcoder::audioBitRate(level, media_transcoder::outputChannels(audio->channelCount)));
         CompressionEstimate e;
         e.level = level;
         e.byteSize = static_cast<int64_t>(duration * bitsPerSecond * 0.125);
@@ -236,6 +282,7 @@ std::vector<CompressionEstimate> Compressor::estimates(const std::filesystem::pa
         const auto threshold = static_cast<int64_t>(static_cast<double>(originalSize) * 0.98);
         for (const auto& slot : slots)
             if (slot && slot->byteSize < threshold) kept.push_back(*slot);
+        makeQualityLossesRise(kept);
     } catch (...) {
         kept.clear();
     }

@@ -80,6 +80,17 @@ ConversionError exportFailure(const std::optional<std::string>& error, const cha
 
 }  // namespace
 
+int64_t videoBitRate(CompressionLevel level, double trackDataRate) {
+    return std::max<int64_t>(minimumVideoBitRate,
+                             static_cast<int64_t>(level.videoBitrateFactor() * static_cast<float>(trackDataRate)));
+}
+
+int outputChannels(int sourceChannels) { return sourceChannels == 1 ? 1 : 2; }
+
+int64_t audioBitRate(CompressionLevel level, int channels) {
+    return std::min<int64_t>(channels * perChannelAudioBitRate, level.audioBitrate());
+}
+
 double mediaDuration(const std::filesystem::path& url) {
     try {
         const double seconds = media::Asset(url).loadDuration();
@@ -136,8 +147,7 @@ void transcodeMedia(const std::filesystem::path& source, const std::filesystem::
             media::VideoSettings settings;
             settings.width = evenDimension(track.naturalWidth);
             settings.height = evenDimension(track.naturalHeight);
-            settings.averageBitRate = std::max<int64_t>(
-                minimumVideoBitRate, static_cast<int64_t>(level.videoBitrateFactor() * static_cast<float>(track.estimatedDataRate)));
+            settings.averageBitRate = videoBitRate(level, track.estimatedDataRate);
             if (track.nominalFrameRate > 0) settings.expectedSourceFrameRate = std::round(track.nominalFrameRate);
             auto input = media::AssetWriterInput::video(settings);
             // The stored size is encoded; players turn it by the kept rotation.
@@ -159,8 +169,8 @@ void transcodeMedia(const std::filesystem::path& source, const std::filesystem::
         media::AudioSettings settings;
         settings.formatID = media::audioFormatAAC;
         settings.sampleRate = track.sampleRate > 0 ? std::min(track.sampleRate, 48000) : 44100;
-        settings.channelCount = track.channelCount == 1 ? 1 : 2;
-        settings.encoderBitRate = std::min<int64_t>(settings.channelCount * perChannelAudioBitRate, level.audioBitrate());
+        settings.channelCount = outputChannels(track.channelCount);
+        settings.encoderBitRate = audioBitRate(level, settings.channelCount);
         auto input = media::AssetWriterInput::audio(settings);
         input->setExpectsMediaDataInRealTime(false);
         if (!reader.canAddOutput(track) || !writer->canAddInput(*input)) throw ConversionError::conversionFailed();

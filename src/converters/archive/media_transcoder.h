@@ -19,6 +19,15 @@ double mediaDuration(const std::filesystem::path& url);
 // that the file's size over its duration; nothing when neither can be had.
 std::optional<double> mediaBitrate(const std::filesystem::path& url);
 
+// The H.264 rate given to the encoder at a level for a video track of this data rate (0 when
+// unknown): the level's share of it, never under 200 kbit/s.
+int64_t videoBitRate(CompressionLevel level, double trackDataRate);
+// The channels written for a source audio track: mono stays mono, anything else becomes stereo.
+int outputChannels(int sourceChannels);
+// The AAC rate at a level for that many output channels: the level's rate, at most 160 kbit/s
+// a channel.
+int64_t audioBitRate(CompressionLevel level, int channels);
+
 // Re-encodes source into `to` (an MPEG-4 family container chosen by target). Each track is
 // pumped on its own thread, video and audio at once, so progress (values in 0...0.99) may be
 // reported from two threads at a time; 1.0 is reported once, after the file is complete.

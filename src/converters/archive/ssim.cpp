@@ -6,118 +6,93 @@ namespace calvoro::ssim {
 
 namespace {
 
-constexpr int tileSide = 512;
-constexpr int window = 8;
-constexpr double c1 = 6.5025;   // (0.01 * 255)^2
-constexpr double c2 = 58.5225;  // (0.03 * 255)^2
+constexpr int block = 4;
+// The constants (0.01 · 255)² and (0.03 · 255)² scaled to sums over 64 pixels as x264 does, so
+// that the score is the one those tools report.
+constexpr int c1 = static_cast<int>(.01 * .01 * 255 * 255 * 64 + .5);
+constexpr int c2 = static_cast<int>(.03 * .03 * 255 * 255 * 64 * 63 + .5);
 
-Gray grayOf(const imaging::RgbaImage& image, int x0, int y0, int w, int h) {
-    Gray g;
-    g.w = w;
-    g.h = h;
-    g.px.resize(static_cast<size_t>(w) * static_cast<size_t>(h));
-    float* out = g.px.data();
-    for (int y = 0; y < h; ++y) {
-        const uint8_t* p = image.row(y0 + y) + static_cast<size_t>(x0) * 4;
-        for (int x = 0; x < w; ++x, p += 4) *out++ = grayValue(p);
-    }
-    return g;
+// One 8 x 8 window from its sums. Every term fits in 32 bits for 8-bit pixels.
+double windowScore(int32_t s1, int32_t s2, int32_t ss, int32_t s12) {
+    const int32_t vars = ss * 64 - s1 * s1 - s2 * s2;
+    const int32_t covar = s12 * 64 - s1 * s2;
+    return static_cast<double>(static_cast<float>(2 * s1 * s2 + c1) * static_cast<float>(2 * covar + c2) /
+                               (static_cast<float>(s1 * s1 + s2 * s2 + c1) * static_cast<float>(vars + c2)));
 }
 
 }  // namespace
 
-TileLayout tileLayout(int w, int h) {
-    TileLayout layout;
-    const int m = std::min(w, h);
-    if (m < 8) return layout;
-    const int side = m > 511 ? tileSide : m;
-    const int dx = w - side, dy = h - side;
-    const int origins[5][2] = {
-        {dx / 2, dy / 2}, {dx / 4, dy / 4}, {3 * dx / 4, dy / 4}, {dx / 4, 3 * dy / 4}, {3 * dx / 4, 3 * dy / 4},
-    };
-    layout.side = side;
-    for (const auto& o : origins) {
-        layout.origins.emplace_back(std::clamp(o[0], 0, dx), std::clamp(o[1], 0, dy));
-        // A square image of at most 512 pixels is its own single tile.
-        if (w == h && side == m) break;
+GrayImage grayImage(const imaging::RgbaImage& image) {
+    GrayImage g;
+    if (image.empty()) return g;
+    g.w = image.width;
+    g.h = image.height;
+    g.px.resize(static_cast<size_t>(g.w) * static_cast<size_t>(g.h));
+    uint8_t* out = g.px.data();
+    for (int y = 0; y < g.h; ++y) {
+        const uint8_t* p = image.row(y);
+        for (int x = 0; x < g.w; ++x, p += 4) *out++ = grayValue(p);
     }
-    return layout;
+    return g;
 }
 
-std::optional<Gray> grayscale(const imaging::RgbaImage& image, int x, int y, int side) {
-    if (image.empty() || side <= 0 || x < 0 || y < 0 || x + side > image.width || y + side > image.height) return std::nullopt;
-    return grayOf(image, x, y, side, side);
-}
+Scorer::Scorer(const GrayImage& reference)
+    : reference_(reference),
+      blocks_(reference.w / block),
+      previous_(static_cast<size_t>(blocks_) * 4),
+      current_(static_cast<size_t>(blocks_) * 4) {}
 
-std::optional<Gray> grayscale(const imaging::RgbaImage& image) {
-    if (image.empty()) return std::nullopt;
-    return grayOf(image, 0, 0, image.width, image.height);
-}
-
-std::vector<Gray> grayscaleTiles(const imaging::RgbaImage& image) {
-    std::vector<Gray> tiles;
-    const auto layout = tileLayout(image.width, image.height);
-    for (const auto& [x, y] : layout.origins)
-        if (auto tile = grayscale(image, x, y, layout.side)) tiles.push_back(std::move(*tile));
-    return tiles;
-}
-
-double ssim(const Gray& a, const Gray& b) {
-    if (a.w < window || a.h < window || a.w != b.w || a.h != b.h) return 1.0;
-    const size_t w = static_cast<size_t>(a.w);
-    const size_t columns = w / window * window;  // pixels past the last whole window are not used
-    // Per band of 8 rows, the column sums of a, b, a², b² and ab. With whole-number pixels of at
-    // most 255 every product and every sum of up to 64 of them is below 2^24, so float adds them
-    // exactly; the statistics then follow in double from the exact sums.
-    std::vector<float> sums(columns * 5);
-    float* sa = sums.data();
-    float* sb = sa + columns;
-    float* saa = sb + columns;
-    float* sbb = saa + columns;
-    float* sab = sbb + columns;
-    double total = 0;
-    long windows = 0;
-    for (int y = 0; y + window <= a.h; y += window) {
-        std::fill(sums.begin(), sums.end(), 0.0f);
-        for (int j = 0; j < window; ++j) {
-            const float* pa = a.px.data() + static_cast<size_t>(y + j) * w;
-            const float* pb = b.px.data() + static_cast<size_t>(y + j) * w;
-            for (size_t i = 0; i < columns; ++i) {
-                const float va = pa[i], vb = pb[i];
-                sa[i] += va;
-                sb[i] += vb;
-                saa[i] += va * va;
-                sbb[i] += vb * vb;
-                sab[i] += va * vb;
-            }
+void Scorer::addRow(const uint8_t* row) {
+    // Pixels past the last whole block, right or below, are not looked at.
+    if (rows_ >= reference_.h / block * block) {
+        ++rows_;
+        return;
+    }
+    const uint8_t* ref = reference_.row(rows_);
+    int32_t* sums = current_.data();
+    for (int b = 0; b < blocks_; ++b, sums += 4) {
+        int32_t s1 = 0, s2 = 0, ss = 0, s12 = 0;
+        for (int i = b * block; i < b * block + block; ++i) {
+            const int32_t a = ref[i], v = row[i];
+            s1 += a;
+            s2 += v;
+            ss += a * a + v * v;
+            s12 += a * v;
         }
-        for (size_t x = 0; x < columns; x += window) {
-            float ta = 0, tb = 0, taa = 0, tbb = 0, tab = 0;
-            for (size_t i = x; i < x + window; ++i) {
-                ta += sa[i];
-                tb += sb[i];
-                taa += saa[i];
-                tbb += sbb[i];
-                tab += sab[i];
-            }
-            const double sumA = ta, sumB = tb;
-            const double muA = sumA / 64.0, muB = sumB / 64.0;
-            // Sample statistics, divided by n - 1: Σ(a − μa)² = Σa² − (Σa)²/64, and so on.
-            const double varA = (taa - sumA * sumA / 64.0) / 63.0;
-            const double varB = (tbb - sumB * sumB / 64.0) / 63.0;
-            const double cov = (tab - sumA * sumB / 64.0) / 63.0;
-            total += ((2 * muA * muB + c1) * (2 * cov + c2)) / ((muA * muA + muB * muB + c1) * (varA + varB + c2));
-            ++windows;
+        sums[0] += s1;
+        sums[1] += s2;
+        sums[2] += ss;
+        sums[3] += s12;
+    }
+    if (++rows_ % block == 0) endBand();
+}
+
+void Scorer::endBand() {
+    // Each window is four blocks: two of this band and two of the one before.
+    if (bands_++ > 0) {
+        const int32_t* p = previous_.data();
+        const int32_t* c = current_.data();
+        for (int b = 0; b + 1 < blocks_; ++b) {
+            const size_t i = static_cast<size_t>(b) * 4, j = i + 4;
+            total_ += windowScore(p[i] + p[j] + c[i] + c[j], p[i + 1] + p[j + 1] + c[i + 1] + c[j + 1],
+                                  p[i + 2] + p[j + 2] + c[i + 2] + c[j + 2], p[i + 3] + p[j + 3] + c[i + 3] + c[j + 3]);
+            ++windows_;
         }
     }
-    return windows == 0 ? 1.0 : total / static_cast<double>(windows);
+    std::swap(previous_, current_);
+    std::fill(current_.begin(), current_.end(), 0);
 }
 
-std::optional<double> meanSSIM(const std::vector<Gray>& a, const std::vector<Gray>& b) {
-    if (a.empty() || a.size() != b.size()) return std::nullopt;
-    double sum = 0;
-    for (size_t i = 0; i < a.size(); ++i) sum += ssim(a[i], b[i]);
-    return sum / static_cast<double>(a.size());
+std::optional<double> Scorer::score() const {
+    if (rows_ < reference_.h || windows_ == 0) return std::nullopt;
+    return total_ / static_cast<double>(windows_);
+}
+
+std::optional<double> ssim(const GrayImage& reference, const GrayImage& picture) {
+    if (reference.w != picture.w || reference.h != picture.h) return std::nullopt;
+    Scorer scorer(reference);
+    for (int y = 0; y < picture.h; ++y) scorer.addRow(picture.row(y));
+    return scorer.score();
 }
 
 }  // namespace calvoro::ssim

@@ -52,6 +52,30 @@ TEST(CompressionEstimate, SavedPercentRoundsHalvesUpAndNeverShowsAHundred) {
     EXPECT_EQ(e.id(), "small");
 }
 
+TEST(CompressionEstimate, QualityLossesRiseLevelByLevelMovingEachAsLittleAsCan) {
+    auto list = [](std::vector<std::optional<double>> losses) {
+        std::vector<CompressionEstimate> estimates;
+        for (size_t i = 0; i < losses.size(); ++i) {
+            CompressionEstimate e;
+            e.level = CompressionLevel::allCases()[i];
+            e.qualityLoss = losses[i];
+            estimates.push_back(e);
+        }
+        makeQualityLossesRise(estimates);
+        std::vector<std::optional<double>> out;
+        for (const auto& e : estimates) out.push_back(e.qualityLoss);
+        return out;
+    };
+    using L = std::vector<std::optional<double>>;
+    // Already rising: untouched.
+    EXPECT_EQ(list({1.0, 2.0, 2.0, 5.0}), (L{1.0, 2.0, 2.0, 5.0}));
+    // One dip of 1.5 points: both sides meet midway, 0.75 from where they were.
+    EXPECT_EQ(list({1.0, 9.0, 7.5, 14.0}), (L{1.0, 8.25, 8.25, 14.0}));
+    // A dip over several levels; a level without a score is passed over and stays without one.
+    EXPECT_EQ(list({4.0, 3.0, std::nullopt, 2.0, 6.0}), (L{3.0, 3.0, std::nullopt, 3.0, 6.0}));
+    EXPECT_EQ(list({}), L{});
+}
+
 TEST(CompressionTarget, FollowsTheEncodersOfThisSystem) {
     imaging::registerCapabilities();
     media::registerCapabilities();

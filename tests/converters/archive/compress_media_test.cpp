@@ -167,5 +167,69 @@ TEST_F(CompressMedia, EstimatesAreProjectedFromDurationAndRate) {
     for (size_t i = 1; i < videoEstimates.size(); ++i) EXPECT_LT(videoEstimates[i].byteSize, videoEstimates[i - 1].byteSize);
 }
 
+// Each level's estimate against what compress then writes: a level is estimated exactly when
+// compress writes a file at least 2 % smaller than the source, and within `tolerance` of it.
+void expectEstimatesThatCompressKeeps(const std::filesystem::path& src, SupportedFormat format, const std::filesystem::path& out,
+                                      double tolerance) {
+    SCOPED_TRACE(src.filename().string());
+    const auto estimates = Compressor::estimates(src, format);
+    const auto original = static_cast<double>(std::filesystem::file_size(src));
+    for (CompressionLevel level : CompressionLevel::allCases()) {
+        std::optional<double> written;
+        try {
+            const auto result = Compressor::compress(src, format, level, out);
+            written = static_cast<double>(std::filesystem::file_size(result));
+            std::filesystem::remove(result);
+        } catch (const ConversionError& e) {
+            EXPECT_EQ(e.kind(), ConversionError::Kind::alreadySmaller) << e.what();
+        }
+        const CompressionEstimate* estimate = nullptr;
+        for (const auto& e : estimates)
+            if (e.level == level) estimate = &e;
+        if (estimate) {
+            ASSERT_TRUE(written) << level.rawValue() << " is estimated but compress refuses it";
+            EXPECT_NEAR(static_cast<double>(estimate->byteSize) / *written, 1.0, tolerance) << level.rawValue();
+        } else {
+            EXPECT_TRUE(!written || *written >= original * 0.98) << level.rawValue() << " saves but is not estimated";
+        }
+    }
+}
+
+TEST_F(CompressMedia, VideoEstimatesAreWhatCompressWrites) {
+    const auto out = dir / "out";
+    std::filesystem::create_directory(out);
+    // 20 s at 150 kbit/s: the encoder's 200 kbit/s floor and the sound's higher rate leave no
+    // level anything to save.
+    const auto low = dir / "low.mp4";
+    ffmpeg("-f lavfi -i testsrc2=size=320x240:rate=25:duration=20 -f lavfi -i sine=frequency=440:duration=20 "
+           "-c:v libx264 -b:v 120k -c:a aac -b:a 32k " + testing::shellQuote(low.string()));
+    EXPECT_TRUE(Compressor::estimates(low, SupportedFormat::mp4).empty());
+    expectEstimatesThatCompressKeeps(low, SupportedFormat::mp4, out, 0.15);
+    // A still picture with rich stereo sound: the picture takes a few tens of kilobits whatever
+    // rate it is given; the sound is what shrinks, from the levels below its own rate. (How
+    // few the encoder spends on a still picture is its own affair: the projection is looser.)
+    const auto still = dir / "still.mp4";
+    ffmpeg("-f lavfi -i smptebars=size=640x360:rate=30:duration=10 -f lavfi -i anoisesrc=d=10:c=pink:a=0.3 "
+           "-c:v libx264 -b:v 1500k -c:a aac -b:a 224k -ac 2 " + testing::shellQuote(still.string()));
+    const auto stillEstimates = Compressor::estimates(still, SupportedFormat::mp4);
+    ASSERT_FALSE(stillEstimates.empty());
+    EXPECT_NE(stillEstimates.front().level, CompressionLevel::maximum);
+    expectEstimatesThatCompressKeeps(still, SupportedFormat::mp4, out, 0.25);
+    // An ordinary moving picture with stereo sound.
+    const auto moving = dir / "moving.mp4";
+    ffmpeg("-f lavfi -i testsrc2=size=640x360:rate=30:duration=8 -f lavfi -i sine=frequency=440:duration=8 "
+           "-c:v libx264 -b:v 1500k -c:a aac -b:a 128k -ac 2 " + testing::shellQuote(moving.string()));
+    expectEstimatesThatCompressKeeps(moving, SupportedFormat::mp4, out, 0.15);
+}
+
+TEST_F(CompressMedia, MonoSoundIsProjectedAtTheRateItIsEncodedAt) {
+    // Mono is written at no more than 160 kbit/s, whatever the level asks.
+    const auto wav = makeTone(dir / "mono.wav", 10, 44100, 1);
+    const auto estimates = Compressor::estimates(wav, SupportedFormat::wav);
+    ASSERT_EQ(estimates.size(), 5u);
+    const int64_t expected[] = {200000, 200000, 160000, 120000, 80000};
+    for (size_t i = 0; i < 5; ++i) EXPECT_NEAR(static_cast<double>(estimates[i].byteSize), expected[i], 2000.0) << i;
+}
+
 }  // namespace
 }  // namespace calvoro

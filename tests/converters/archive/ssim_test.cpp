@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <thread>
+#include <regex>
 
-#include "converters/archive/jpeg_tiles.h"
+#include "converters/archive/jpeg_luma.h"
 #include "converters/archive/ssim.h"
 #include "platform/imaging/image_destination.h"
 #include "platform/imaging/image_source.h"
@@ -14,6 +14,7 @@ namespace calvoro {
 namespace {
 
 using imaging::RgbaImage;
+using ssim::GrayImage;
 
 // Gradients with fine detail and edges, like a photo rather than a flat drawing.
 RgbaImage photoLike(int w, int h) {
@@ -33,128 +34,96 @@ RgbaImage photoLike(int w, int h) {
     return image;
 }
 
-ssim::Gray flat(int w, int h, double value) { return ssim::Gray{w, h, std::vector<float>(static_cast<size_t>(w) * h, static_cast<float>(value))}; }
+GrayImage flat(int w, int h, uint8_t value) { return GrayImage{w, h, std::vector<uint8_t>(static_cast<size_t>(w) * h, value)}; }
 
-TEST(SSIM, WindowFormulaWithItsConstants) {
-    // Flat windows have no variance, so only the luminance term and both constants remain.
-    const double expected = (2 * 100.0 * 110.0 + 6.5025) / (100.0 * 100.0 + 110.0 * 110.0 + 6.5025);
-    EXPECT_NEAR(ssim::ssim(flat(16, 16, 100), flat(16, 16, 110)), expected, 1e-12);
-    EXPECT_DOUBLE_EQ(ssim::ssim(flat(16, 16, 100), flat(16, 16, 100)), 1.0);
-
-    // One window with a contrast: sample variance divides by 63.
-    ssim::Gray a = flat(8, 8, 0), b = flat(8, 8, 0);
-    for (int i = 0; i < 32; ++i) a.px[i] = 255, b.px[i] = 128;
-    const double muA = 127.5, muB = 64.0;
-    const double varA = 64 * 127.5 * 127.5 / 63, varB = 64 * 64.0 * 64.0 / 63, cov = 64 * 127.5 * 64.0 / 63;
-    const double want = ((2 * muA * muB + 6.5025) * (2 * cov + 58.5225)) /
-                        ((muA * muA + muB * muB + 6.5025) * (varA + varB + 58.5225));
-    EXPECT_NEAR(ssim::ssim(a, b), want, 1e-12);
-
-    // Pixels past the last whole window are not looked at.
-    ssim::Gray c = flat(12, 12, 50), d = flat(12, 12, 50);
-    for (int y = 0; y < 12; ++y)
-        for (int x = 8; x < 12; ++x) d.px[y * 12 + x] = 250;
-    EXPECT_DOUBLE_EQ(ssim::ssim(c, d), 1.0);
-    // Too small or mismatched tiles score as identical.
-    EXPECT_DOUBLE_EQ(ssim::ssim(flat(7, 20, 0), flat(7, 20, 255)), 1.0);
-    EXPECT_DOUBLE_EQ(ssim::ssim(flat(16, 16, 0), flat(16, 24, 255)), 1.0);
+GrayImage noisy(int w, int h, uint32_t seed, const GrayImage* near = nullptr) {
+    GrayImage g{w, h, {}};
+    for (int i = 0; i < w * h; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        const int v = near ? near->px[i] + static_cast<int>((seed >> 8) % 41) - 20 : static_cast<int>(seed >> 24);
+        g.px.push_back(static_cast<uint8_t>(std::clamp(v, 0, 255)));
+    }
+    return g;
 }
 
-TEST(SSIM, TilesFollowTheImageShape) {
-    auto square = ssim::grayscaleTiles(photoLike(300, 300));
-    ASSERT_EQ(square.size(), 1u);
-    EXPECT_EQ(square[0].w, 300);
-    EXPECT_EQ(square[0].h, 300);
-
-    auto wide = ssim::grayscaleTiles(photoLike(300, 200));
-    ASSERT_EQ(wide.size(), 5u);
-    for (const auto& t : wide) {
-        EXPECT_EQ(t.w, 200);
-        EXPECT_EQ(t.h, 200);
-    }
-
-    const auto big = photoLike(1200, 900);
-    auto large = ssim::grayscaleTiles(big);
-    ASSERT_EQ(large.size(), 5u);
-    for (const auto& t : large) {
-        EXPECT_EQ(t.w, 512);
-        EXPECT_EQ(t.h, 512);
-    }
-    // The first tile is the centre one: its top-left value is the centre square's corner.
-    const auto centre = ssim::grayscale(big, (1200 - 512) / 2, (900 - 512) / 2, 512);
-    ASSERT_TRUE(centre);
-    EXPECT_EQ(large[0].px, centre->px);
-
-    EXPECT_TRUE(ssim::grayscaleTiles(photoLike(7, 400)).empty());
-    EXPECT_FALSE(ssim::meanSSIM({}, {}));
-    EXPECT_FALSE(ssim::meanSSIM(large, square));
+// A binary grey picture that ffmpeg reads as it is.
+void writePGM(const std::filesystem::path& path, const GrayImage& g) {
+    std::string header = "P5\n" + std::to_string(g.w) + " " + std::to_string(g.h) + "\n255\n";
+    std::vector<uint8_t> bytes(header.begin(), header.end());
+    bytes.insert(bytes.end(), g.px.begin(), g.px.end());
+    testing::writeFile(path, bytes);
 }
 
-TEST(SSIM, IdenticalIsOneAndFallsWithJpegQuality) {
+// ffmpeg's own SSIM of two files, taken on grey.
+double ffmpegSSIM(const std::filesystem::path& a, const std::filesystem::path& b) {
+    const auto r = testing::run("ffmpeg -nostdin -hide_banner -i " + testing::shellQuote(a.string()) + " -i " +
+                                testing::shellQuote(b.string()) +
+                                " -lavfi '[0:v]format=gray[a];[1:v]format=gray[b];[a][b]ssim' -f null - 2>&1");
+    std::smatch m;
+    if (!std::regex_search(r.output, m, std::regex("All:([0-9.]+)"))) return -1;
+    return std::stod(m[1]);
+}
+
+TEST(SSIM, ScoresAsFfmpegDoesOnGrey) {
+    if (!testing::haveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+    testing::TempDir dir;
+    // Odd sizes leave pixels past the last whole block on both sides; flat, dark and noisy
+    // pictures lean on each of the constants.
+    const GrayImage base = noisy(207, 149, 7);
+    const std::pair<GrayImage, GrayImage> pairs[] = {
+        {base, noisy(207, 149, 99, &base)},
+        {base, noisy(207, 149, 5)},
+        {flat(64, 40, 100), flat(64, 40, 110)},
+        {flat(35, 21, 3), noisy(35, 21, 1, &base)},
+        {flat(16, 8, 0), flat(16, 8, 255)},
+    };
+    for (const auto& [a, b] : pairs) {
+        writePGM(dir / "a.pgm", a);
+        writePGM(dir / "b.pgm", b);
+        const double theirs = ffmpegSSIM(dir / "a.pgm", dir / "b.pgm");
+        ASSERT_GE(theirs, 0);
+        const auto ours = ssim::ssim(a, b);
+        ASSERT_TRUE(ours);
+        // ffmpeg prints six decimals.
+        EXPECT_NEAR(*ours, theirs, 1e-6) << a.w << "x" << a.h;
+    }
+}
+
+TEST(SSIM, IdenticalIsOneAndTooSmallOrMismatchedIsNothing) {
+    const GrayImage g = noisy(40, 33, 3);
+    EXPECT_DOUBLE_EQ(*ssim::ssim(g, g), 1.0);
+    EXPECT_FALSE(ssim::ssim(flat(7, 20, 0), flat(7, 20, 255)));
+    EXPECT_FALSE(ssim::ssim(flat(20, 7, 0), flat(20, 7, 255)));
+    EXPECT_FALSE(ssim::ssim(flat(16, 16, 0), flat(16, 24, 255)));
+    EXPECT_TRUE(ssim::ssim(flat(8, 8, 0), flat(8, 8, 255)));
+    // Scored row by row, nothing is told before the last row is in.
+    ssim::Scorer scorer(g);
+    for (int y = 0; y + 1 < g.h; ++y) scorer.addRow(g.row(y));
+    EXPECT_FALSE(scorer.score());
+    scorer.addRow(g.row(g.h - 1));
+    EXPECT_DOUBLE_EQ(*scorer.score(), 1.0);
+}
+
+TEST(SSIM, FallsWithJpegQuality) {
     const auto image = photoLike(640, 480);
-    const auto tiles = ssim::grayscaleTiles(image);
-    EXPECT_DOUBLE_EQ(*ssim::meanSSIM(tiles, tiles), 1.0);
+    const auto gray = ssim::grayImage(image);
     double previous = 1.0;
     for (double quality : {0.95, 0.65, 0.34, 0.05}) {
         imaging::EncodeOptions options;
         options.quality = quality;
-        auto source = imaging::ImageSource::fromData(imaging::encodeImage(image, imaging::types::jpeg, options));
-        ASSERT_TRUE(source);
-        const double score = *ssim::meanSSIM(tiles, ssim::grayscaleTiles(source->decodeFirstFrame()));
-        EXPECT_LT(score, previous) << quality;
-        EXPECT_GT(score, 0.0);
-        previous = score;
+        const auto jpeg = imaging::encodeImage(image, imaging::types::jpeg, options);
+        const auto score = ssim::jpegSSIM(gray, jpeg.data(), jpeg.size());
+        ASSERT_TRUE(score);
+        EXPECT_LT(*score, previous) << quality;
+        EXPECT_GT(*score, 0.0);
+        previous = *score;
     }
-}
-
-// The textbook form, written out independently: two passes per window over doubles.
-double referenceSSIM(const ssim::Gray& a, const ssim::Gray& b) {
-    double total = 0;
-    int windows = 0;
-    for (int y = 0; y + 8 <= a.h; y += 8)
-        for (int x = 0; x + 8 <= a.w; x += 8) {
-            auto at = [&](const ssim::Gray& g, int i, int j) { return static_cast<double>(g.px[(y + j) * g.w + x + i]); };
-            double muA = 0, muB = 0;
-            for (int j = 0; j < 8; ++j)
-                for (int i = 0; i < 8; ++i) muA += at(a, i, j), muB += at(b, i, j);
-            muA /= 64, muB /= 64;
-            double varA = 0, varB = 0, cov = 0;
-            for (int j = 0; j < 8; ++j)
-                for (int i = 0; i < 8; ++i) {
-                    varA += (at(a, i, j) - muA) * (at(a, i, j) - muA);
-                    varB += (at(b, i, j) - muB) * (at(b, i, j) - muB);
-                    cov += (at(a, i, j) - muA) * (at(b, i, j) - muB);
-                }
-            varA /= 63, varB /= 63, cov /= 63;
-            total += ((2 * muA * muB + 6.5025) * (2 * cov + 58.5225)) / ((muA * muA + muB * muB + 6.5025) * (varA + varB + 58.5225));
-            ++windows;
-        }
-    return total / windows;
-}
-
-TEST(SSIM, MatchesTheTextbookComputationOnAFixedInput) {
-    // 37 x 29: four by three whole windows plus unused edge pixels, full-range values.
-    ssim::Gray a{37, 29, {}}, b{37, 29, {}};
-    uint32_t seed = 2024;
-    for (int i = 0; i < 37 * 29; ++i) {
-        seed = seed * 1664525u + 1013904223u;
-        const int v = static_cast<int>(seed >> 24);
-        a.px.push_back(static_cast<float>(v));
-        b.px.push_back(static_cast<float>(std::clamp(v + static_cast<int>((seed >> 8) % 61) - 30, 0, 255)));
-    }
-    const double reference = referenceSSIM(a, b);
-    EXPECT_NEAR(ssim::ssim(a, b), reference, 1e-13);
-    // The value itself, so that neither computation can drift unnoticed.
-    EXPECT_NEAR(reference, 0.9725593789534307, 1e-12);
-    EXPECT_DOUBLE_EQ(ssim::ssim(a, a), 1.0);
-    // Black against white everywhere: only the constants keep the score above zero.
-    EXPECT_NEAR(ssim::ssim(flat(16, 8, 0), flat(16, 8, 255)), referenceSSIM(flat(16, 8, 0), flat(16, 8, 255)), 1e-15);
 }
 
 TEST(SSIM, GrayValueIsTheRoundedLumaOnBlack) {
     // Every opaque colour, and a spread of colours at other alphas.
     auto expected = [](int r, int g, int b, int a) {
-        return static_cast<float>(std::round((0.299 * r + 0.587 * g + 0.114 * b) * a / 255.0));
+        return static_cast<int>(std::round((0.299 * r + 0.587 * g + 0.114 * b) * a / 255.0));
     };
     int mismatches = 0;
     for (int r = 0; r < 256; ++r)
@@ -173,75 +142,45 @@ TEST(SSIM, GrayValueIsTheRoundedLumaOnBlack) {
     EXPECT_EQ(mismatches, 0);
 }
 
-// Tiles read straight from a JPEG are the tiles of its whole decoded picture, value for value.
-void expectSameTiles(const std::vector<uint8_t>& jpeg, const std::string& what) {
-    auto source = imaging::ImageSource::fromData(jpeg);
-    ASSERT_TRUE(source) << what;
-    const auto whole = ssim::grayscaleTiles(source->decodeFirstFrame());
-    const auto direct = ssim::jpegGrayscaleTiles(jpeg.data(), jpeg.size());
-    ASSERT_TRUE(direct) << what;
-    ASSERT_EQ(direct->size(), whole.size()) << what;
-    for (size_t i = 0; i < whole.size(); ++i) {
-        EXPECT_EQ((*direct)[i].w, whole[i].w) << what;
-        EXPECT_TRUE((*direct)[i].px == whole[i].px) << what << " tile " << i;
-    }
-}
-
-TEST(SSIM, JpegTilesEqualThoseOfTheWholeDecode) {
-    for (auto [w, h] : {std::pair{1237, 853}, {853, 1237}, {2100, 1500}, {600, 2800}, {300, 200}, {300, 300}, {520, 515}, {9, 40}, {7, 7}}) {
-        imaging::EncodeOptions options;
-        options.quality = 0.5;
-        expectSameTiles(imaging::encodeImage(photoLike(w, h), imaging::types::jpeg, options),
-                        std::to_string(w) + "x" + std::to_string(h));
-    }
-    // Other chroma layouts, progressive scans, restart markers and gray, as other writers make them.
-    if (!testing::haveTool("convert")) GTEST_SKIP() << "ImageMagick convert is not installed";
+// The luma read from a JPEG is the grey ffmpeg decodes from it, byte for byte, whatever its
+// chroma layout or scan order.
+TEST(SSIM, JpegLumaIsTheStoredLuma) {
+    if (!testing::haveTool("ffmpeg") || !testing::haveTool("convert")) GTEST_SKIP() << "ffmpeg or ImageMagick missing";
     testing::TempDir dir;
     imaging::EncodeOptions png;
-    imaging::writeImageFile(dir / "in.png", photoLike(1301, 977), imaging::types::png, png);
-    const char* variants[] = {"-sampling-factor 1x1", "-sampling-factor 2x1", "-sampling-factor 1x2",
-                              "-sampling-factor 4x1", "-interlace JPEG", "-define jpeg:restart-interval=3",
-                              "-colorspace Gray"};
+    imaging::writeImageFile(dir / "in.png", photoLike(301, 177), imaging::types::png, png);
+    const char* variants[] = {"-sampling-factor 2x2", "-sampling-factor 1x1", "-interlace JPEG", "-colorspace Gray"};
     for (const char* v : variants) {
-        const auto out = dir / "out.jpg";
+        const auto jpg = dir / "out.jpg";
         ASSERT_EQ(testing::run("convert " + testing::shellQuote((dir / "in.png").string()) + " " + v + " -quality 70 " +
-                               testing::shellQuote(out.string())).status, 0) << v;
-        expectSameTiles(testing::readFile(out), v);
+                               testing::shellQuote(jpg.string())).status, 0) << v;
+        ASSERT_EQ(testing::run("ffmpeg -nostdin -loglevel error -y -i " + testing::shellQuote(jpg.string()) +
+                               " -f rawvideo -pix_fmt gray " + testing::shellQuote((dir / "y.raw").string())).status, 0);
+        const auto bytes = testing::readFile(jpg);
+        const auto luma = ssim::jpegLuma(bytes.data(), bytes.size());
+        ASSERT_TRUE(luma) << v;
+        EXPECT_EQ(luma->w, 301);
+        EXPECT_EQ(luma->h, 177);
+        EXPECT_TRUE(luma->px == testing::readFile(dir / "y.raw")) << v;
     }
+    ASSERT_EQ(testing::run("convert " + testing::shellQuote((dir / "in.png").string()) + " -colorspace CMYK " +
+                           testing::shellQuote((dir / "cmyk.jpg").string())).status, 0);
+    const auto cmyk = testing::readFile(dir / "cmyk.jpg");
+    EXPECT_FALSE(ssim::jpegLuma(cmyk.data(), cmyk.size()));
 }
 
-TEST(SSIM, JpegTilesReadFromAStreamAsItIsWritten) {
-    // Small chunks, so that the header's long profile segment is skipped across many of them.
-    RgbaImage image = photoLike(1237, 853);
-    image.iccProfile.assign(3000, 1);
+TEST(SSIM, JpegScoresOnlyWhatMatchesTheReference) {
     imaging::EncodeOptions options;
     options.quality = 0.5;
-    const auto jpeg = imaging::encodeImage(image, imaging::types::jpeg, options);
-    const auto whole = ssim::jpegGrayscaleTiles(jpeg.data(), jpeg.size());
-    ByteStream stream;
-    std::jthread writer([&] {
-        for (size_t at = 0; at < jpeg.size(); at += 97) stream.write(jpeg.data() + at, std::min<size_t>(97, jpeg.size() - at));
-        stream.finish();
-    });
-    const auto streamed = ssim::jpegGrayscaleTiles(stream);
-    ASSERT_TRUE(whole && streamed);
-    ASSERT_EQ(streamed->size(), whole->size());
-    for (size_t i = 0; i < whole->size(); ++i) EXPECT_TRUE((*streamed)[i].px == (*whole)[i].px) << i;
-    writer.join();
-    EXPECT_TRUE(stream.joined() == jpeg);
-    // A stream that ends before the tiles are read gives nothing, without waiting.
-    ByteStream cut;
-    cut.write(jpeg.data(), jpeg.size() / 3);
-    cut.finish();
-    EXPECT_FALSE(ssim::jpegGrayscaleTiles(cut));
-}
-
-TEST(SSIM, JpegTilesRefuseWhatIsNotAReadableJpeg) {
-    imaging::EncodeOptions options;
-    auto png = imaging::encodeImage(photoLike(64, 64), imaging::types::png, options);
-    EXPECT_FALSE(ssim::jpegGrayscaleTiles(png.data(), png.size()));
-    auto jpeg = imaging::encodeImage(photoLike(64, 64), imaging::types::jpeg, options);
-    EXPECT_FALSE(ssim::jpegGrayscaleTiles(jpeg.data(), 40));  // cut inside the header
+    const auto jpeg = imaging::encodeImage(photoLike(237, 153), imaging::types::jpeg, options);
+    const auto score = ssim::jpegSSIM(ssim::grayImage(photoLike(237, 153)), jpeg.data(), jpeg.size());
+    ASSERT_TRUE(score);
+    EXPECT_LT(*score, 1.0);
+    // A picture of another size, something that is not a JPEG, and a JPEG cut in its header.
+    EXPECT_FALSE(ssim::jpegSSIM(ssim::grayImage(photoLike(237, 152)), jpeg.data(), jpeg.size()));
+    const auto png = imaging::encodeImage(photoLike(64, 64), imaging::types::png, options);
+    EXPECT_FALSE(ssim::jpegLuma(png.data(), png.size()));
+    EXPECT_FALSE(ssim::jpegLuma(jpeg.data(), 40));
 }
 
 }  // namespace
