@@ -125,6 +125,26 @@ TEST_F(SteadyWindowTest, ClosingTheLogPanelWithTheMouseGivesTheFocusBackWithoutA
     });
 }
 
+TEST_F(SteadyWindowTest, EscapeInTheLogFilterEmptiesItThenClosesThePanel) {
+    onMain([&] { model->setShowLogPanel(true); });
+    ASSERT_TRUE(waitUntil([&] { return view->logPanel() && view->logPanel()->closeButton()->isVisible(); }));
+    onMain([&] {
+        LogPanelView* panel = view->logPanel();
+        auto* field = panel->findChild<QLineEdit*>();
+        ASSERT_TRUE(field);
+        field->setFocus(Qt::MouseFocusReason);
+        QTest::keyClicks(field, "png");
+        ASSERT_EQ(panel->searchText(), "png");
+        QTest::keyClick(field, Qt::Key_Escape);
+        EXPECT_TRUE(panel->searchText().isEmpty());
+        EXPECT_TRUE(model->showLogPanel()) << "the first Escape only empties the field";
+        EXPECT_EQ(focused(), field);
+        QTest::keyClick(field, Qt::Key_Escape);
+        EXPECT_FALSE(model->showLogPanel());
+    });
+    ASSERT_TRUE(waitUntil([&] { return !view->logPanel(); }));
+}
+
 TEST_F(SteadyWindowTest, TheSettingsCardIsCentredOnceAndKeepsItsTopEdgeFromPageToPage) {
     ConsoleSettingsPopover* card = nullptr;
     onMain([&] { model->setShowSettingsPopover(true); });
