@@ -5,6 +5,8 @@
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QTest>
+#include <QWheelEvent>
+#include <QWindow>
 
 #include <set>
 
@@ -93,6 +95,34 @@ TEST_F(SteadyWindowTest, ARowIsHoveredExactlyWhileThePointerIsOverIt) {
         QCursor::setPos(view->mapToGlobal(QPoint(view->width() / 2, 2)));
         model->setShowSettingsPopover(false);
         EXPECT_TRUE(hoveredRows().empty());
+    });
+}
+
+TEST_F(SteadyWindowTest, AfterAWheelScrollThePointerLeavingTheWindowTakesTheHoverAlong) {
+    addJobs(40);
+    onMain([&] {
+        QWidget* viewport = list()->viewport();
+        const QPoint at(viewport->width() / 2, viewport->height() / 3);
+        // The pointer comes in through the window, as the desktop sends it.
+        QTest::mouseMove(viewport, at);
+        ConsoleRow* first = rowAt(at);
+        ASSERT_TRUE(first);
+        QCursor::setPos(viewport->mapToGlobal(at));
+        ASSERT_EQ(hoveredRows(), std::set<ConsoleRow*>{first});
+
+        QWheelEvent wheel(QPointF(at), QPointF(viewport->mapToGlobal(at)), QPoint(), QPoint(0, -360), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(viewport, &wheel);
+        ASSERT_GT(list()->verticalScrollBar()->value(), 0);
+        ConsoleRow* now = rowAt(at);
+        ASSERT_TRUE(now);
+        ASSERT_EQ(hoveredRows(), std::set<ConsoleRow*>{now});
+
+        // The pointer leaves the window without moving over the list again.
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(host->windowHandle(), &leave);
+        EXPECT_TRUE(hoveredRows().empty());
+        EXPECT_FALSE(now->removeButton()->isShown());
     });
 }
 
