@@ -78,33 +78,56 @@ QStringList wrap(const QString& text, const QFont& font, double width, int most,
     return lines;
 }
 
-// text in at most two lines; when it needs more, cut with an ellipsis at the end or, keeping as
-// much of both ends as fits, in the middle.
+// Where a word starts in text: after a space or a separator that names use between words.
+bool startsWord(const QString& text, qsizetype at) {
+    if (at <= 0 || at >= text.size() || text[at].isSpace()) return false;
+    const QChar before = text[at - 1];
+    return before.isSpace() || before == '-' || before == '_' || before == '.' || before == '(' || before == '[';
+}
+
+// The longest end of text from `from` on that fits width after the ellipsis, starting at a word
+// when one starts within its first half (a cut inside a word reads as a cut there).
+QString endThatFits(const QString& text, qsizetype from, const QFontMetricsF& metrics, double width) {
+    const double room = width - metrics.horizontalAdvance(QChar(0x2026));
+    qsizetype low = from, high = text.size();
+    // The smallest start whose end fits.
+    while (low < high) {
+        const qsizetype mid = (low + high) / 2;
+        if (metrics.horizontalAdvance(text.mid(mid)) <= room) high = mid;
+        else low = mid + 1;
+    }
+    qsizetype start = low;
+    const qsizetype near = start + (text.size() - start) / 2;
+    for (qsizetype at = start; at <= near; ++at)
+        if (startsWord(text, at)) {
+            start = at;
+            break;
+        }
+    return text.mid(start).trimmed();
+}
+
+// text in at most two lines; when it needs more, cut with an ellipsis at the end, or in the
+// middle: the first line its beginning as it wraps, the second an ellipsis and its end.
 QStringList twoLines(const QString& text, const QFont& font, double width, Qt::TextElideMode mode) {
     bool more = false;
     QStringList lines = wrap(text, font, width, 2, more);
     if (!more) return lines;
-    const QString ellipsis(QChar(0x2026));
+    const QFontMetricsF metrics(font);
+    qsizetype end = 0;
+    wrap(text, font, width, 1, more, &end);
     if (mode == Qt::ElideRight) {
         // The first line as it wraps, all the rest on the second, cut at its end.
-        qsizetype end = 0;
-        wrap(text, font, width, 1, more, &end);
-        lines[1] = QFontMetricsF(font).elidedText(text.mid(end).trimmed(), Qt::ElideRight, width);
+        lines[1] = metrics.elidedText(text.mid(end).trimmed(), Qt::ElideRight, width);
         return lines;
     }
-    QStringList best{ellipsis};
-    qsizetype low = 0, high = text.size() - 1;
-    while (low <= high) {
-        const qsizetype keep = (low + high) / 2;
-        const QStringList candidate = wrap(text.left((keep + 1) / 2) + ellipsis + text.right(keep / 2), font, width, 2, more);
-        if (more) {
-            high = keep - 1;
-        } else {
-            best = candidate;
-            low = keep + 1;
-        }
+    // A first line that a long word left short is filled with as much as fits.
+    if (metrics.horizontalAdvance(lines[0]) < 0.6 * width) {
+        end = 0;
+        while (end < text.size() && metrics.horizontalAdvance(text.left(end + 1)) <= width) ++end;
+        lines[0] = text.left(end).trimmed();
     }
-    return best;
+    lines[1] = QString(QChar(0x2026)) + endThatFits(text, end, metrics, width);
+    return lines;
 }
 
 void reveal(ConversionViewModel& viewModel, const std::filesystem::path& path) { viewModel.revealInFinder(path); }

@@ -301,6 +301,40 @@ TEST_F(ConsoleRowTest, LongNamesAndFailuresTakeTwoLinesAndTheRowGrowsToHoldThem)
     });
 }
 
+TEST_F(ConsoleRowTest, ALongNameIsCutInTheMiddleItsBeginningAboveItsEndAtAWord) {
+    onMain([&] {
+        // The first line holds the beginning, the second an ellipsis and the end: what the two
+        // show is the name with one run of characters left out, and the cut starts a word.
+        auto check = [&](const std::string& name, int width, bool words) -> QStringList {
+            const QString full = QString::fromStdString(name);
+            auto j = job(name, SupportedFormat::png);
+            ConsoleRow row(*model, j, host.get());
+            row.resize(width, ConsoleRow::heightFor(j, width));
+            const QStringList lines = row.nameLines();
+            const std::string shown = lines.join('|').toStdString();
+            if (lines.size() != 2 || !lines[1].startsWith(QChar(0x2026))) {
+                ADD_FAILURE() << "two lines, the second after the cut: " << shown;
+                return lines;
+            }
+            EXPECT_FALSE(lines[0].contains(QChar(0x2026))) << shown;
+            const QString end = lines[1].mid(1);
+            EXPECT_TRUE(full.startsWith(lines[0])) << shown;
+            EXPECT_TRUE(full.endsWith(end)) << shown;
+            EXPECT_TRUE(end.endsWith(".png")) << shown;
+            EXPECT_GT(full.size(), lines[0].size() + end.size()) << "something was left out: " << shown;
+            const qsizetype cut = full.size() - end.size();
+            if (words) EXPECT_TRUE(full[cut - 1].isSpace()) << "the end starts with a word: " << shown;
+            return lines;
+        };
+        check("Please review this draft of the annual report until it reaches exactly the required length, "
+              "then send it on to the whole board before Friday!.png", 720, true);
+        check("Please review this draft of the annual report until it reaches exactly the required length!.png", 560, true);
+        check(std::string(140, 'x') + ".png", 720, false);
+        // A long word after a short one does not leave the first line nearly empty.
+        EXPECT_GT(check("Short " + std::string(160, 'y') + ".png", 720, false).value(0).size(), 20);
+    });
+}
+
 TEST_F(ConsoleRowTest, AFinishedJobsFadingBarStaysWhereItWasClearOfThePillsAndTheRemoveButton) {
     std::unique_ptr<ConsoleRow> row;
     auto j = job("clip.png", SupportedFormat::png, ConversionStatus::converting);
