@@ -33,6 +33,7 @@
 #include "app/ui/theme/theme.h"
 #include "app/ui/overlays/toast_view.h"
 #include "app/ui/chrome/traffic_light_visibility_accessor.h"
+#include "app/ui/window/desktop_dialogs.h"
 #include "core/file_detector.h"
 #include "core/text_util.h"
 #include "core/uniform_type.h"
@@ -629,6 +630,7 @@ void ContentView::presentFilePicker() {
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setFileMode(QFileDialog::ExistingFiles);
     dialog->setNameFilters(nameFilters(viewModel_.filePickerCategory(), viewModel_.allowedContentTypes()));
+    DesktopDialogs::fitFallback(dialog);
     connect(dialog, &QFileDialog::finished, this, [this, dialog](int result) {
         filePickerOpen_ = false;
         if (result == QDialog::Accepted) {
