@@ -18,6 +18,7 @@
 #include "app/ui/chrome/app_commands.h"
 #include "app/ui/console/console_view.h"
 #include "app/ui/window/content_view.h"
+#include "app/ui/window/desktop_dialogs.h"
 #include "app/ui/window/first_frame_report.h"
 #include "app/ui/window/folder_panel.h"
 #include "app/ui/chrome/main_window.h"
@@ -81,6 +82,10 @@ extern "C" __attribute__((visibility("default"))) int calvoro_window_main(int ar
     using namespace calvoro;
     // The web engine may arrive later with the documents module; it needs shared contexts from the start.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // The desktop's own file and colour choosers, through the portal where Qt knows the desktop not.
+    if (const auto theme = DesktopDialogs::preferredPlatformTheme(std::getenv("QT_QPA_PLATFORMTHEME"),
+                                                                  std::getenv("XDG_CURRENT_DESKTOP")))
+        setenv("QT_QPA_PLATFORMTHEME", theme->c_str(), 1);
     QApplication app(argc, argv);
     setUpApplication();
     // Document conversions render pages in windows of their own; only this window's closing ends the program.

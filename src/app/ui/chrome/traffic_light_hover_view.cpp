@@ -68,18 +68,18 @@ void TrafficLightButton::paintEvent(QPaintEvent*) {
             break;
         case Kind::minimize: painter.drawLine(c + QPointF(-3.2, 0), c + QPointF(3.2, 0)); break;
         case Kind::zoom: {
-            // Two corner triangles pointing outwards: full screen.
+            // Two corner triangles pointing outwards: full screen. Small and well apart, so that
+            // they read as two corners and not as one diagonal stroke ("no entry") at 1x.
             painter.setPen(Qt::NoPen);
             painter.setBrush(look.glyph);
             QPainterPath arrows;
-            arrows.moveTo(c + QPointF(-3.2, -3.2));
-            arrows.lineTo(c + QPointF(1.2, -3.2));
-            arrows.lineTo(c + QPointF(-3.2, 1.2));
-            arrows.closeSubpath();
-            arrows.moveTo(c + QPointF(3.2, 3.2));
-            arrows.lineTo(c + QPointF(-1.2, 3.2));
-            arrows.lineTo(c + QPointF(3.2, -1.2));
-            arrows.closeSubpath();
+            for (const double s : {-1.0, 1.0}) {
+                const QPointF corner = c + QPointF(s * 3.3, s * 3.3);
+                arrows.moveTo(corner);
+                arrows.lineTo(corner - QPointF(s * 3.4, 0));
+                arrows.lineTo(corner - QPointF(0, s * 3.4));
+                arrows.closeSubpath();
+            }
             painter.drawPath(arrows);
             break;
         }

@@ -5,9 +5,12 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QConicalGradient>
 #include <QPainter>
+#include <QPainterPath>
 #include <QVBoxLayout>
 
+#include <cmath>
 #include <functional>
 
 #include "app/state/conversion_view_model.h"
@@ -21,11 +24,13 @@ namespace calvoro {
 
 namespace {
 
-// A 20-point colour disc with a faint outline; a ring 3 points outside it marks the choice.
+// A 20-point colour disc with a faint outline; a ring 3 points outside it marks the choice. The
+// custom colour's well shows its colour inside a thin ring of the hue wheel, so that it reads as
+// a colour picker and never as one more preset.
 class AccentSwatch : public QAbstractButton {
 public:
-    AccentSwatch(std::function<QColor()> colour, std::function<bool()> selected, QWidget* parent)
-        : QAbstractButton(parent), colour_(std::move(colour)), selected_(std::move(selected)) {
+    AccentSwatch(std::function<QColor()> colour, std::function<bool()> selected, QWidget* parent, bool well = false)
+        : QAbstractButton(parent), colour_(std::move(colour)), selected_(std::move(selected)), well_(well) {
         setFixedSize(26, 26);
         setCursor(Qt::PointingHandCursor);
         FocusRing::setShape(this, FocusRing::capsule);
@@ -37,9 +42,22 @@ protected:
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
         const QRectF disc(3, 3, 20, 20);
-        painter.setBrush(colour_());
-        painter.setPen(QPen(scheme == ColorScheme::dark ? rgbColor(0xFFFFFF, 0.10) : rgbColor(0x000000, 0.16), 1));
-        painter.drawEllipse(disc.adjusted(0.5, 0.5, -0.5, -0.5));
+        const QPen border(scheme == ColorScheme::dark ? rgbColor(0xFFFFFF, 0.10) : rgbColor(0x000000, 0.16), 1);
+        if (well_) {
+            QConicalGradient hues(disc.center(), 90);
+            for (int i = 0; i <= 6; ++i) hues.setColorAt(i / 6.0, QColor::fromHsvF(std::fmod(i / 6.0, 1.0), 0.85, 1.0));
+            QPainterPath ring;
+            ring.addEllipse(disc);
+            ring.addEllipse(disc.adjusted(3, 3, -3, -3));
+            painter.fillPath(ring, hues);
+            painter.setBrush(colour_());
+            painter.setPen(border);
+            painter.drawEllipse(disc.adjusted(4.5, 4.5, -4.5, -4.5));
+        } else {
+            painter.setBrush(colour_());
+            painter.setPen(border);
+            painter.drawEllipse(disc.adjusted(0.5, 0.5, -0.5, -0.5));
+        }
         if (selected_()) {
             painter.setBrush(Qt::NoBrush);
             painter.setPen(QPen(Theme::textPrimary(scheme), 2));
@@ -50,6 +68,7 @@ protected:
 private:
     std::function<QColor()> colour_;
     std::function<bool()> selected_;
+    bool well_;
 };
 
 QWidget* swatchRow(std::vector<QWidget*> items, QWidget* parent) {
@@ -116,7 +135,7 @@ AppearanceSettingsSection::AppearanceSettingsSection(ConversionViewModel& viewMo
         (i < 4 ? first : second).push_back(swatch);
     }
     auto* well = new AccentSwatch([vm] { return vm->customAccent(); },
-                                  [vm] { return vm->accent() == AccentChoice::custom; }, accent);
+                                  [vm] { return vm->accent() == AccentChoice::custom; }, accent, true);
     well->setToolTip(tr("Custom colour"));
     well->setAccessibleName(tr("Custom colour"));
     connect(well, &QAbstractButton::clicked, this, [this] {

@@ -342,6 +342,10 @@ void ConsoleJobList::scrollContentsBy(int, int) {
 bool ConsoleJobList::viewportEvent(QEvent* event) {
     // The rows paint themselves; the viewport has nothing of its own.
     if (event->type() == QEvent::Paint) return true;
+    // The pointer left the list: the toolkit tells only the row it last entered, which after a
+    // scroll under a still pointer need not be the row that took the hover.
+    if (event->type() == QEvent::Leave)
+        for (const Slot& slot : pool_) slot.row->setHovering(false);
     return QAbstractScrollArea::viewportEvent(event);
 }
 

@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
+#include <QResizeEvent>
 #include <QTextLayout>
 #include <QUrl>
 
@@ -80,33 +81,56 @@ QStringList wrap(const QString& text, const QFont& font, double width, int most,
     return lines;
 }
 
-// text in at most two lines; when it needs more, cut with an ellipsis at the end or, keeping as
-// much of both ends as fits, in the middle.
+// Where a word starts in text: after a space or a separator that names use between words.
+bool startsWord(const QString& text, qsizetype at) {
+    if (at <= 0 || at >= text.size() || text[at].isSpace()) return false;
+    const QChar before = text[at - 1];
+    return before.isSpace() || before == '-' || before == '_' || before == '.' || before == '(' || before == '[';
+}
+
+// The longest end of text from `from` on that fits width after the ellipsis, starting at a word
+// when one starts within its first half (a cut inside a word reads as a cut there).
+QString endThatFits(const QString& text, qsizetype from, const QFontMetricsF& metrics, double width) {
+    const double room = width - metrics.horizontalAdvance(QChar(0x2026));
+    qsizetype low = from, high = text.size();
+    // The smallest start whose end fits.
+    while (low < high) {
+        const qsizetype mid = (low + high) / 2;
+        if (metrics.horizontalAdvance(text.mid(mid)) <= room) high = mid;
+        else low = mid + 1;
+    }
+    qsizetype start = low;
+    const qsizetype near = start + (text.size() - start) / 2;
+    for (qsizetype at = start; at <= near; ++at)
+        if (startsWord(text, at)) {
+            start = at;
+            break;
+        }
+    return text.mid(start).trimmed();
+}
+
+// text in at most two lines; when it needs more, cut with an ellipsis at the end, or in the
+// middle: the first line its beginning as it wraps, the second an ellipsis and its end.
 QStringList twoLines(const QString& text, const QFont& font, double width, Qt::TextElideMode mode) {
     bool more = false;
     QStringList lines = wrap(text, font, width, 2, more);
     if (!more) return lines;
-    const QString ellipsis(QChar(0x2026));
+    const QFontMetricsF metrics(font);
+    qsizetype end = 0;
+    wrap(text, font, width, 1, more, &end);
     if (mode == Qt::ElideRight) {
         // The first line as it wraps, all the rest on the second, cut at its end.
-        qsizetype end = 0;
-        wrap(text, font, width, 1, more, &end);
-        lines[1] = QFontMetricsF(font).elidedText(text.mid(end).trimmed(), Qt::ElideRight, width);
+        lines[1] = metrics.elidedText(text.mid(end).trimmed(), Qt::ElideRight, width);
         return lines;
     }
-    QStringList best{ellipsis};
-    qsizetype low = 0, high = text.size() - 1;
-    while (low <= high) {
-        const qsizetype keep = (low + high) / 2;
-        const QStringList candidate = wrap(text.left((keep + 1) / 2) + ellipsis + text.right(keep / 2), font, width, 2, more);
-        if (more) {
-            high = keep - 1;
-        } else {
-            best = candidate;
-            low = keep + 1;
-        }
+    // A first line that a long word left short is filled with as much as fits.
+    if (metrics.horizontalAdvance(lines[0]) < 0.6 * width) {
+        end = 0;
+        while (end < text.size() && metrics.horizontalAdvance(text.left(end + 1)) <= width) ++end;
+        lines[0] = text.left(end).trimmed();
     }
-    return best;
+    lines[1] = QString(QChar(0x2026)) + endThatFits(text, end, metrics, width);
+    return lines;
 }
 
 void reveal(ConversionViewModel& viewModel, const std::filesystem::path& path) { viewModel.revealInFinder(path); }
@@ -123,7 +147,7 @@ ConsoleRow::ConsoleRow(ConversionViewModel& viewModel, const ConversionJob& job,
     convert_ = new GhostPillButton(tr("Convert"), 28, this);
     retry_ = new GhostPillButton(tr("Retry"), 28, this);
     reveal_ = new RevealButton(this);
-    cellWidth_.setImmediately(std::max<double>(statusCellWidth(), minStatus));
+    settledCell_ = std::max<double>(statusCellWidth(), minStatus);
     connect(checkbox_, &QAbstractButton::clicked, this, [this] { viewModel_.toggleSelection(job_.id); });
     connect(remove_, &QAbstractButton::clicked, this, [this] { viewModel_.removeJob(job_); });
     // The conversion is the view model's: it goes on when the row is reused or gone.
@@ -135,9 +159,12 @@ ConsoleRow::ConsoleRow(ConversionViewModel& viewModel, const ConversionJob& job,
     connect(&hover_, &SpringValue::valueChanged, this, qOverload<>(&QWidget::update));
     connect(&statusFade_, &SpringValue::valueChanged, this, [this] {
         update(statusChangeRect());
-        if (!statusFading()) followCellWidth(true);
+        if (outgoingCellOpacity() <= 0.0) {
+            showCellButtons();
+            if (holding_) startMove();
+        }
     });
-    connect(&cellWidth_, &SpringValue::valueChanged, this, [this] {
+    connect(&move_, &SpringValue::valueChanged, this, [this] {
         layoutChildren();
         update();
     });
@@ -160,6 +187,8 @@ void ConsoleRow::setJob(const ConversionJob& job) {
     const bool sameJob = job.id == job_.id;
     const bool sameSource = sameJob && job.sourceURL == job_.sourceURL;
     const ConversionStatus before = job_.status;
+    // Where the pills and the remove button stand now, before the pills take their new width.
+    std::tie(fromRemove_, fromPills_) = placesNow();
     job_ = job;
     measure_ = measure(job_);
     if (!sameSource) thumbnail_.reset();
@@ -178,15 +207,52 @@ void ConsoleRow::setJob(const ConversionJob& job) {
     const bool failedText = job_.status == ConversionStatus::failed || before == ConversionStatus::failed;
     detail_.setText(detailText(), sameJob && !failedText);
     pills_->setJob(job_);
-    followCellWidth(sameJob);
+    // Another value of the same status (progress, sizes) leaves a move under way as it is.
+    if (!sameJob || before != job_.status) placeForStatus(before, sameJob);
     refresh(sameJob);
     startThumbnailTask();
 }
 
-void ConsoleRow::followCellWidth(bool animated) {
+void ConsoleRow::placeForStatus(ConversionStatus before, bool animated) {
     const double wanted = std::max<double>(statusCellWidth(), minStatus);
-    if (!animated || wanted > cellWidth_.value()) cellWidth_.setImmediately(wanted);
-    else if (!statusFading() && cellWidth_.target() != wanted) cellWidth_.animateTo(wanted, Theme::snappy);
+    if (!animated || wanted > settledCell_) {
+        holding_ = false;
+        settledCell_ = wanted;
+        move_.setImmediately(1.0);
+        return;
+    }
+    // Clear of the cell going: the pills' right edge, and the remove button when it shows.
+    const int goingLeft = width() - static_cast<int>(padH) - statusCellWidth(before);
+    const int reach = hovering_ ? removeLeftFor(wanted) + remove_->width() : pillsLeftFor(wanted) + pills_->sizeHint().width();
+    const bool clear = reach + 2 <= goingLeft || outgoingCellOpacity() <= 0.0;
+    // Until it moves, each stays where it stood.
+    holding_ = true;
+    move_.setImmediately(0.0);
+    if (clear) startMove();
+    else settledCell_ = std::max(settledCell_, wanted);
+}
+
+void ConsoleRow::startMove() {
+    holding_ = false;
+    settledCell_ = std::max<double>(statusCellWidth(), minStatus);
+    move_.setImmediately(0.0);
+    move_.animateTo(1.0, Theme::snappy);
+}
+
+double ConsoleRow::outgoingCellOpacity() const {
+    if (previousStatus_ == job_.status) return 0.0;
+    const double fade = std::clamp(statusFade_.value(), 0.0, 1.0);
+    if (fade >= 1.0 && statusFade_.target() >= 1.0) return 0.0;
+    // Convert and Retry go at once; the progress and "Done" fade out in the first half.
+    const bool fades = previousStatus_ == ConversionStatus::converting || previousStatus_ == ConversionStatus::completed;
+    return fades ? std::clamp(1.0 - 2.0 * fade, 0.0, 1.0) : 0.0;
+}
+
+double ConsoleRow::incomingCellOpacity() const {
+    const double fade = std::clamp(statusFade_.value(), 0.0, 1.0);
+    if (previousStatus_ == job_.status) return 1.0;
+    const bool after = previousStatus_ == ConversionStatus::converting || previousStatus_ == ConversionStatus::completed;
+    return after ? std::clamp(2.0 * fade - 1.0, 0.0, 1.0) : fade;
 }
 
 void ConsoleRow::setFrozen(bool frozen) {
@@ -230,12 +296,18 @@ void ConsoleRow::refresh(bool animated) {
     checkbox_->setAccessibleDescription(selected ? tr("Selected") : tr("Not selected"));
     remove_->setEnabled(job_.status != ConversionStatus::converting);
     remove_->setShown(hovering_);
-    convert_->setVisible(job_.status == ConversionStatus::pending);
-    retry_->setVisible(job_.status == ConversionStatus::failed);
+    showCellButtons();
     reveal_->setVisible(job_.status == ConversionStatus::completed);
     setToolTip(QString());
     layoutChildren();
     update();
+}
+
+void ConsoleRow::showCellButtons() {
+    // Convert and Retry come at once, but only once the cell going has faded out.
+    const bool free = outgoingCellOpacity() <= 0.0;
+    convert_->setVisible(free && job_.status == ConversionStatus::pending);
+    retry_->setVisible(free && job_.status == ConversionStatus::failed);
 }
 
 bool ConsoleRow::wantsThumbnail() const {
@@ -345,9 +417,10 @@ ConsoleRow::Block ConsoleRow::textBlock() const {
 
 const QStringList& ConsoleRow::Wrapped::of(const QString& newText, const QFont& font, double newWidth, int maxLines,
                                           Qt::TextElideMode mode) {
-    if (text != newText || width != newWidth) {
+    if (text != newText || width != newWidth || lineCount != maxLines) {
         text = newText;
         width = newWidth;
+        lineCount = maxLines;
         lines = maxLines == 1 ? QStringList{QFontMetricsF(font).elidedText(newText, mode, newWidth)}
                               : twoLines(newText, font, newWidth, mode);
     }
@@ -373,7 +446,30 @@ QRectF ConsoleRow::statusRect() const {
 }
 
 QRectF ConsoleRow::nameRect() const {
-    return {nameLeft, 0, nameWidthFor(width(), measure_.pills, layoutCellWidth()), static_cast<double>(height())};
+    // The name column ends where the pills begin, and moves with them.
+    const double right = placesNow().second - spacing;
+    return {nameLeft, 0, std::max(minNameWidth, right - nameLeft), static_cast<double>(height())};
+}
+
+std::pair<int, int> ConsoleRow::placesNow() const {
+    double removeX = removeLeftFor(settledCell_), pillsX = pillsLeftFor(settledCell_);
+    if (holding_) {
+        removeX = fromRemove_;
+        pillsX = fromPills_;
+    } else if (move_.value() < 1.0 || move_.target() < 1.0) {
+        removeX = fromRemove_ + (removeX - fromRemove_) * move_.value();
+        pillsX = fromPills_ + (pillsX - fromPills_) * move_.value();
+    }
+    return {static_cast<int>(std::lround(removeX)), static_cast<int>(std::lround(pillsX))};
+}
+
+int ConsoleRow::removeLeftFor(double cell) const {
+    return static_cast<int>(width() - padH - cell) - 4 - remove_->width();
+}
+
+int ConsoleRow::pillsLeftFor(double cell) const {
+    return std::max(removeLeftFor(cell) - static_cast<int>(spacing) - pills_->sizeHint().width(),
+                    static_cast<int>(nameLeft + minNameWidth + spacing));
 }
 
 void ConsoleRow::layoutChildren() {
@@ -386,15 +482,23 @@ void ConsoleRow::layoutChildren() {
     retry_->resize(retry_->sizeHint());
     retry_->move(cellRight - retry_->width(), mid - retry_->height() / 2);
     reveal_->move(cellRight - reveal_->width(), mid - reveal_->height() / 2);
-    // The remove button and the pills stand left of the cell as laid out (see layoutCellWidth).
-    remove_->move(static_cast<int>(width() - padH - layoutCellWidth()) - 4 - remove_->width(), mid - remove_->height() / 2);
+    // The remove button and the pills stand left of the settled cell, or move there from where
+    // they stood (see placeForStatus).
     pills_->resize(pills_->sizeHint());
-    const int pillsRight = remove_->x() - static_cast<int>(spacing);
-    pills_->move(std::max(pillsRight - pills_->width(), static_cast<int>(nameLeft + minNameWidth + spacing)),
-                 mid - pills_->height() / 2);
+    const auto [removeX, pillsX] = placesNow();
+    remove_->move(removeX, mid - remove_->height() / 2);
+    pills_->move(pillsX, mid - pills_->height() / 2);
 }
 
-void ConsoleRow::resizeEvent(QResizeEvent*) { layoutChildren(); }
+void ConsoleRow::resizeEvent(QResizeEvent* event) {
+    // A new width places everything at once; a new height (the list's for the new status) does not.
+    if (event->oldSize().width() != width() && (holding_ || move_.value() < 1.0 || move_.target() < 1.0)) {
+        holding_ = false;
+        settledCell_ = std::max<double>(statusCellWidth(), minStatus);
+        move_.setImmediately(1.0);
+    }
+    layoutChildren();
+}
 
 QRect ConsoleRow::statusChangeRect() const {
     // Both cells, the one going and the one coming, with the reveal button.
@@ -433,10 +537,9 @@ void ConsoleRow::paintRow(QPainter& painter, const QRect& dirty, double opacity,
 
     // The status cell's drawn parts; its buttons are children. A status that changes fades (the
     // progress, and "Done" as it scales up from 0.85); the Convert and Retry cells come and go at once.
-    const double fade = std::clamp(statusFade_.value(), 0.0, 1.0);
-    if (fade < 1.0 && previousStatus_ != job_.status)
-        paintStatus(painter, previousStatus_, 1.0 - fade, 0.85 + 0.15 * (1.0 - fade));
-    paintStatus(painter, job_.status, fade, 0.85 + 0.15 * statusFade_.value());
+    if (const double out = outgoingCellOpacity(); out > 0.0) paintStatus(painter, previousStatus_, out, 0.85 + 0.15 * out);
+    const double in = incomingCellOpacity();
+    paintStatus(painter, job_.status, in, 0.85 + 0.15 * in);
 
     if (withChildren) paintChildren(painter, opacity);
 }
@@ -513,7 +616,7 @@ QTransform ConsoleRow::statusScale(ConversionStatus status, double scale) const 
 
 void ConsoleRow::paintStatus(QPainter& painter, ConversionStatus status, double opacity, double scale) const {
     const bool fades = status == ConversionStatus::converting || status == ConversionStatus::completed;
-    if (!fades) opacity = 1.0;
+    if (!fades && opacity > 0.0) opacity = 1.0;
     if (opacity <= 0.0) return;
     const ColorScheme scheme = Theme::scheme(this);
     const QRectF cell = statusRect();
@@ -561,7 +664,6 @@ void ConsoleRow::paintChildren(QPainter& painter, double rowOpacity) {
     // The children drawn here, so that they take the row's opacity (and the reveal button the
     // status cell's); their own paint events are held back meanwhile. A fading row draws them
     // all into one layer first, so that each needs no picture of its own.
-    const double fade = std::clamp(statusFade_.value(), 0.0, 1.0);
     const bool all = paintsChildren();
     renderingChildren_ = true;
     // The layer covers the children only, a band across the row's middle.
@@ -591,7 +693,7 @@ void ConsoleRow::paintChildren(QPainter& painter, double rowOpacity) {
         double opacity = 1.0;
         QTransform transform;
         if (child == reveal_ && revealFades()) {
-            const double in = job_.status == ConversionStatus::completed ? fade : 1.0 - fade;
+            const double in = job_.status == ConversionStatus::completed ? incomingCellOpacity() : outgoingCellOpacity();
             opacity = in;
             transform = statusScale(ConversionStatus::completed, 0.85 + 0.15 * in);
         } else if (child->isHidden()) {

@@ -8,6 +8,8 @@
 #include <QWidget>
 
 #include <optional>
+#include <tuple>
+#include <utility>
 
 #include "app/ui/console/row_checkbox.h"
 #include "app/ui/theme/numeric_text_transition.h"
@@ -72,6 +74,12 @@ public:
     double displayedProgress() const { return progress_.value(); }
     // How far the status cell has come from the previous status (1 when settled).
     double statusTransition() const { return statusFade_.value(); }
+    // The opacity of the cell going and of the cell coming: the one going fades out before the
+    // one coming scales in, so that the two never lie over each other.
+    double outgoingCellOpacity() const;
+    double incomingCellOpacity() const;
+    // The status cell's width the pills and the remove button are placed for, or are on their way to.
+    double settledCellWidth() const { return settledCell_; }
     const NumericTextTransition& detailTransition() const { return detail_; }
 
     // The whole row drawn at this opacity, children included, while the list fades it.
@@ -111,11 +119,17 @@ private:
     void startThumbnailTask();
     int statusCellWidth() const { return statusCellWidth(job_.status); }
     static int statusCellWidth(ConversionStatus status);
-    // The status cell's width the row is laid out for. A wider cell takes its room at once; a
-    // narrower one gives room back only once the cell going has faded out, then the pills slide
-    // over: what fades out stays where it was and never lies under the pills.
-    double layoutCellWidth() const { return cellWidth_.value(); }
-    void followCellWidth(bool animated);
+    // Where the remove button and the pills stand for a cell of this width.
+    int removeLeftFor(double cell) const;
+    int pillsLeftFor(double cell) const;
+    // Where the remove button and the pills stand now: settled, held, or on their way.
+    std::pair<int, int> placesNow() const;
+    // After a change of status the pills and the remove button go to their places for the new
+    // cell in one move. A wider cell takes its room at once; a narrower one gives it back at once
+    // when the pills stay clear of the cell going, else once that cell has faded out.
+    void placeForStatus(ConversionStatus before, bool animated);
+    void startMove();
+    void showCellButtons();
     static double nameWidthFor(int width, double pills, double cell);
     struct Block {
         QRectF name, detail;
@@ -144,8 +158,11 @@ private:
     SpringValue hover_;
     SpringValue progress_;
     SpringValue statusFade_{1.0};
-    // The status cell's width as the layout has it: see layoutCellWidth.
-    SpringValue cellWidth_;
+    double settledCell_ = 0;
+    // The move to the settled places, from where the pills and the remove button stood.
+    SpringValue move_{1.0};
+    double fromPills_ = 0, fromRemove_ = 0;
+    bool holding_ = false;
     ConversionStatus previousStatus_ = ConversionStatus::pending;
     NumericTextTransition detail_;
     double opacity_ = 1.0;
@@ -155,10 +172,12 @@ private:
     QPixmap tilePicture_;
     qint64 tilePictureKey_ = 0;
     Measure measure_;
-    // A text laid out in one or two lines, made again only when the text or the width changes.
+    // A text laid out in one or two lines, made again only when the text, the width or the number
+    // of lines changes.
     struct Wrapped {
         QString text;
         double width = -1;
+        int lineCount = 0;
         QStringList lines;
         const QStringList& of(const QString& text, const QFont& font, double width, int maxLines, Qt::TextElideMode mode);
     };

@@ -12,7 +12,9 @@ RowRemoveButton::RowRemoveButton(QWidget* parent) : HoverButton(parent) {
     setFixedSize(28, 28);
     setToolTip(tr("Remove from list"));
     setAccessibleName(tr("Remove from list"));
-    FocusRing::setShape(this, 6);
+    // The ring hugs the glyph's square, inside the button's frame: drawn around the frame it would
+    // touch the status cell's first glyph 4 points away.
+    FocusRing::setShape(this, 4, nullptr, QMargins(-3, -3, -3, -3));
     connect(this, &HoverButton::lookChanged, this, qOverload<>(&QWidget::update));
 }
 

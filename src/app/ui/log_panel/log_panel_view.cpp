@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFontMetricsF>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QListView>
 #include <QPainter>
@@ -153,6 +154,7 @@ LogPanelView::LogPanelView(ConversionLogger& logger, ConversionViewModel& viewMo
         update();
     });
     connect(clearSearch_, &QAbstractButton::clicked, this, [this] { search_->clear(); });
+    search_->installEventFilter(this);
 
     list_->setModel(model_);
     list_->setItemDelegate(new Delegate(this));
@@ -265,6 +267,26 @@ std::optional<QString> LogPanelView::emptyStateText() const {
 }
 
 QSize LogPanelView::sizeHint() const { return {820, panelHeight}; }
+
+bool LogPanelView::escape() {
+    if (!search_->text().isEmpty() && search_->hasFocus()) search_->clear();
+    else viewModel_.hideLogPanel();
+    return true;
+}
+
+void LogPanelView::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier && escape()) return;
+    QWidget::keyPressEvent(event);
+}
+
+bool LogPanelView::eventFilter(QObject* watched, QEvent* event) {
+    // The field would take Escape as its own and do nothing with it.
+    if (watched == search_ && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier) return escape();
+    }
+    return QWidget::eventFilter(watched, event);
+}
 
 QRectF LogPanelView::searchFieldRect() const {
     return QRectF(fieldOuterH, headerHeight + fieldTop, width() - 2 * fieldOuterH, fieldHeight());

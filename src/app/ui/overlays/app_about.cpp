@@ -4,6 +4,8 @@
 #include <QDate>
 #include <QDialog>
 #include <QLabel>
+#include <QFontMetricsF>
+#include <QPainter>
 #include <QPalette>
 #include <QAbstractTextDocumentLayout>
 #include <QTextBlock>
@@ -13,6 +15,7 @@
 #include <QTextDocument>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 #include "app/ui/theme/theme.h"
@@ -21,6 +24,7 @@ namespace calvoro {
 namespace {
 
 constexpr const char* panelName = "AppAbout";
+constexpr int creditsWidth = 320;
 
 // The label colours of the panel's appearance: primary, secondary and tertiary text.
 QColor toneColour(AppAbout::Tone tone, const QPalette& palette) {
@@ -32,6 +36,40 @@ QColor toneColour(AppAbout::Tone tone, const QPalette& palette) {
         case AppAbout::Tone::none: break;
     }
     return Theme::textPrimary(scheme);
+}
+
+// The panel drawn as the window's other cards: their fill, which stands apart from the cards
+// behind it, and their hairline outline.
+class AboutPanel : public QDialog {
+public:
+    AboutPanel() : QDialog(nullptr, Qt::Dialog | Qt::WindowCloseButtonHint) {}
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        const ColorScheme scheme = palette().color(QPalette::Window).lightnessF() < 0.5 ? ColorScheme::dark : ColorScheme::light;
+        const bool dark = scheme == ColorScheme::dark;
+        painter.fillRect(rect(), dark ? QColor(37, 37, 37) : QColor(Qt::white));
+        painter.setPen(QPen(dark ? rgbColor(0xFFFFFF, 0.12) : rgbColor(0x000000, 0.16), 1));
+        painter.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+    }
+};
+
+// Tips separated by three blanks, laid in two lines of about equal width when one line would not
+// fit, so that no tip wraps apart from its fellows.
+QString balancedTips(const QString& text, const QFont& font, double width) {
+    const QString gap = QStringLiteral("   ");
+    const QFontMetricsF metrics(font);
+    const QStringList tips = text.split(gap);
+    if (width <= 0 || tips.size() < 2 || metrics.horizontalAdvance(text) <= width) return text;
+    qsizetype best = 1;
+    double bestWidth = -1;
+    for (qsizetype split = 1; split < tips.size(); ++split) {
+        const double widest = std::max(metrics.horizontalAdvance(tips.mid(0, split).join(gap)),
+                                       metrics.horizontalAdvance(tips.mid(split).join(gap)));
+        if (bestWidth < 0 || widest < bestWidth) best = split, bestWidth = widest;
+    }
+    return tips.mid(0, best).join(gap) + QChar(QChar::LineSeparator) + tips.mid(best).join(gap);
 }
 
 QLabel* centredLabel(const QString& text, double pointSize, QFont::Weight weight, QWidget* parent) {
@@ -81,7 +119,8 @@ AppAbout::Options AppAbout::options(const BundleInfo& info) {
     };
 }
 
-void AppAbout::fillCredits(QTextDocument& document, const std::vector<CreditPiece>& credits, const QPalette& palette) {
+void AppAbout::fillCredits(QTextDocument& document, const std::vector<CreditPiece>& credits, const QPalette& palette,
+                           double width) {
     document.clear();
     QTextCursor cursor(&document);
     QTextBlockFormat styled;
@@ -97,6 +136,7 @@ void AppAbout::fillCredits(QTextDocument& document, const std::vector<CreditPiec
         // Each piece ends its own line: the text before the line break fills one block.
         QString text = piece.text;
         if (text.endsWith('\n')) text.chop(1);
+        if (piece.styled) text = balancedTips(text, format.font(), width);
         if (!first) cursor.insertBlock(piece.styled ? styled : plain, format);
         else cursor.setBlockFormat(piece.styled ? styled : plain);
         first = false;
@@ -115,7 +155,7 @@ void AppAbout::show() {
         }
     }
     const Options about = options(mainBundleInfo());
-    auto* dialog = new QDialog(nullptr, Qt::Dialog | Qt::WindowCloseButtonHint);
+    auto* dialog = new AboutPanel;
     dialog->setObjectName(panelName);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowTitle(QStringLiteral("About ") + about.applicationName);
@@ -139,15 +179,15 @@ void AppAbout::show() {
     credits->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     credits->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     credits->viewport()->setAutoFillBackground(false);
-    fillCredits(*credits->document(), about.credits, dialog->palette());
+    fillCredits(*credits->document(), about.credits, dialog->palette(), creditsWidth);
     credits->document()->setDocumentMargin(0);
     // Wrapped at the panel's own width, not at whatever width the view has before it is shown.
     credits->setLineWrapMode(QTextEdit::FixedPixelWidth);
-    credits->setLineWrapColumnOrWidth(320);
+    credits->setLineWrapColumnOrWidth(creditsWidth);
     // As tall as its lines: the last block's bottom.
     const QTextBlock last = credits->document()->lastBlock();
     const QRectF lastLines = credits->document()->documentLayout()->blockBoundingRect(last);
-    credits->setFixedSize(320, static_cast<int>(std::ceil(lastLines.bottom())) + 2);
+    credits->setFixedSize(creditsWidth, static_cast<int>(std::ceil(lastLines.bottom())) + 2);
     layout->addWidget(credits, 0, Qt::AlignHCenter);
     layout->addSpacing(6);
     auto* rights = centredLabel(about.copyright, 10, QFont::Normal, dialog);

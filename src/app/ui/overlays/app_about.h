@@ -46,8 +46,10 @@ public:
 
     static BundleInfo mainBundleInfo();
     static Options options(const BundleInfo& info);
-    // The credits laid out as one rich text in the given palette's text colours.
-    static void fillCredits(QTextDocument& document, const std::vector<CreditPiece>& credits, const QPalette& palette);
+    // The credits laid out as one rich text in the given palette's text colours; a line of tips
+    // too wide for the width (when given) is laid in two balanced lines.
+    static void fillCredits(QTextDocument& document, const std::vector<CreditPiece>& credits, const QPalette& palette,
+                            double width = 0);
     // The current year of the local calendar.
     static QString year();
 };

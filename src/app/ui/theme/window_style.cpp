@@ -64,6 +64,8 @@ int WindowStyle::pixelMetric(PixelMetric metric, const QStyleOption* option, con
 int WindowStyle::styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
                            QStyleHintReturn* returnData) const {
     if (hint == SH_ToolTipLabel_Opacity) return 255;
+    // Buttons of dialogs carry words only, as the desktop's own do.
+    if (hint == SH_DialogButtonBox_ButtonsHaveIcons) return 0;
     if (hint == SH_ToolTip_Mask && option) {
         // A tip is a window of its own; without a compositor only a mask rounds its corners.
         if (auto* mask = qstyleoption_cast<QStyleHintReturnMask*>(returnData)) {

@@ -6,6 +6,7 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QShortcut>
 #include <QStackedLayout>
 
@@ -33,6 +34,7 @@
 #include "app/ui/theme/theme.h"
 #include "app/ui/overlays/toast_view.h"
 #include "app/ui/chrome/traffic_light_visibility_accessor.h"
+#include "app/ui/window/desktop_dialogs.h"
 #include "core/file_detector.h"
 #include "core/text_util.h"
 #include "core/uniform_type.h"
@@ -337,14 +339,37 @@ void ContentView::updateLogPanel() {
 
 void ContentView::keepRoomForLog(bool present) {
     // The log panel takes its height from the console row, which never gets less than the
-    // sidebar needs: a window too short for both grows, as a window grows to its content.
+    // sidebar needs: a window too short for both grows, though never past its screen, and gives
+    // the growth back when the panel goes unless the user has resized it meanwhile.
+    QWidget* top = window();
+    const int frame = top == this ? 0 : top->height() - height();
     int least = minimumContentHeight;
     if (present && sidebar_)
         least = std::max(least, sidebar_->minimumSizeHint().height() + static_cast<int>(2 * rowPadding) + LogPanelView::panelHeight);
-    QWidget* top = window();
-    const int frame = top == this ? 0 : top->height() - height();
+    int room = 0;
+    if (screenRoom_) room = screenRoom_();
+    else if (QScreen* screen = top->screen())
+        room = screen->availableGeometry().height() - (top->frameGeometry().height() - top->height());
+    // A window on a short screen keeps the height it has: the console row gives the panel what it can.
+    const int most = std::max(top->height(), room) - frame;
+    least = std::min(least, std::max(minimumContentHeight, most));
+    const bool resizable = top != this && !(top->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen));
+    if (present) {
+        const int before = top->height();
+        setMinimumHeight(least);
+        if (top != this) top->setMinimumHeight(least + frame);
+        if (resizable && top->height() < least + frame) top->resize(top->width(), least + frame);
+        if (top->height() > before) {
+            logGrowth_ = top->height() - before;
+            grownTo_ = top->height();
+        }
+        return;
+    }
     setMinimumHeight(least);
     if (top != this) top->setMinimumHeight(least + frame);
+    if (logGrowth_ > 0 && resizable && top->height() == grownTo_) top->resize(top->width(), top->height() - logGrowth_);
+    logGrowth_ = 0;
+    grownTo_ = -1;
 }
 
 void ContentView::updateToast() {
@@ -607,6 +632,7 @@ void ContentView::presentFilePicker() {
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setFileMode(QFileDialog::ExistingFiles);
     dialog->setNameFilters(nameFilters(viewModel_.filePickerCategory(), viewModel_.allowedContentTypes()));
+    DesktopDialogs::fitFallback(dialog);
     connect(dialog, &QFileDialog::finished, this, [this, dialog](int result) {
         filePickerOpen_ = false;
         if (result == QDialog::Accepted) {

@@ -65,6 +65,9 @@ public:
     // The console row, which takes no input while a modal layer is up.
     QWidget* consoleRow() const { return column_; }
     FocusRing* focusRing() const { return focusRing_; }
+    // How tall the window may grow for the log panel, frame included: the available height of its
+    // screen unless set (tests set it, their screen being smaller than the window).
+    void setScreenRoom(std::function<int()> room) { screenRoom_ = std::move(room); }
     // The open card that holds the keys (the topmost one), if any.
     QWidget* focusScope() const;
 
@@ -136,6 +139,11 @@ private:
     // The last control outside the log panel and the cards that held the keys.
     QPointer<QWidget> focusOutsideLog_;
     bool cardOpen_ = false;
+    std::function<int()> screenRoom_;
+    // What the window grew by for the log panel, and the height it grew to: given back when the
+    // panel closes, unless the window has been resized since.
+    int logGrowth_ = 0;
+    int grownTo_ = -1;
 };
 
 }  // namespace calvoro

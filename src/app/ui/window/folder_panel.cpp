@@ -5,7 +5,10 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include <memory>
+
 #include "app/ui/theme/theme.h"
+#include "app/ui/window/desktop_dialogs.h"
 
 namespace calvoro {
 
@@ -20,8 +23,9 @@ FolderPanel::FolderPanel(const ConversionViewModel::FolderPanelRequest& request,
         message_->setContentsMargins(4, 4, 4, 2);
         column->addWidget(message_);
     }
-    // The desktop's own dialog has no place for a message: the toolkit's, held in this one.
+    // Where the desktop has no chooser of its own: the toolkit's, held in this one under the message.
     browser_->setOption(QFileDialog::DontUseNativeDialog);
+    DesktopDialogs::fitFallback(browser_);
     browser_->setWindowFlags(Qt::Widget);
     browser_->setFileMode(QFileDialog::Directory);
     browser_->setOption(QFileDialog::ShowDirsOnly);
@@ -39,9 +43,25 @@ std::optional<std::filesystem::path> FolderPanel::chosenFolder() const {
 }
 
 std::optional<std::filesystem::path> FolderPanel::run(const ConversionViewModel::FolderPanelRequest& request, QWidget* parent) {
-    FolderPanel panel(request, parent);
-    if (panel.exec() != QDialog::Accepted) return std::nullopt;
-    return panel.chosenFolder();
+    if (!DesktopDialogs::nativeFileDialogs()) {
+        FolderPanel panel(request, parent);
+        if (panel.exec() != QDialog::Accepted) return std::nullopt;
+        return panel.chosenFolder();
+    }
+    // The desktop's chooser keeps the title and the prompt; it has no room for the message,
+    // which stands at the foot of the window while the chooser is open.
+    QFileDialog chooser(parent, QString::fromStdString(request.title));
+    chooser.setFileMode(QFileDialog::Directory);
+    chooser.setOption(QFileDialog::ShowDirsOnly);
+    if (request.prompt) chooser.setLabelText(QFileDialog::Accept, QString::fromStdString(*request.prompt));
+    std::unique_ptr<QWidget> note;
+    if (request.message && parent)
+        note.reset(DesktopDialogs::showNote(parent->window(), QString::fromStdString(*request.message)));
+    const bool chosen = chooser.exec() == QDialog::Accepted;
+    note.reset();
+    const QStringList folders = chooser.selectedFiles();
+    if (!chosen || folders.isEmpty() || folders.front().isEmpty()) return std::nullopt;
+    return std::filesystem::path(QFile::encodeName(folders.front()).toStdString());
 }
 
 }  // namespace calvoro

@@ -14,7 +14,8 @@ namespace calvoro {
 
 // The job list's folder panels: the title, the message over the folders when there is one, and
 // the prompt on the button that chooses (the toolkit's own word when there is none). Folders
-// only, one at a time; new folders can be made.
+// only, one at a time; new folders can be made. run() opens the desktop's own chooser where
+// there is one, with the message at the foot of the window; this panel holds Qt's otherwise.
 class FolderPanel : public QDialog {
     Q_OBJECT
 public:

@@ -112,12 +112,15 @@ TEST_F(ConsoleMainTest, ConvertAllRunsTheBatchAndFailuresOfferARetryThatResetsTh
         EXPECT_FALSE(view->retryButton()->isHidden());
         EXPECT_EQ(view->retryButton()->text(), "Retry 1 failed");
         EXPECT_EQ(view->footerText(), "2 files · 1 done");
-        // The failed row's own Retry puts it through again.
-        ConsoleRow* failed = nullptr;
+    });
+    // The failed row's own Retry, once the progress has faded out, puts it through again.
+    ConsoleRow* failed = nullptr;
+    ASSERT_TRUE(testing::waitUntil([&] {
         for (ConsoleRow* row : view->jobList()->shownRows())
             if (row->job().status == ConversionStatus::failed) failed = row;
-        ASSERT_NE(failed, nullptr);
-        EXPECT_FALSE(failed->retryButton()->isHidden());
+        return failed && !failed->retryButton()->isHidden();
+    }));
+    onMain([&] {
         testing::writeFile(bad, std::string("{\"a\": 1}"));
         QTest::mouseClick(failed->retryButton(), Qt::LeftButton);
     });

@@ -146,7 +146,9 @@ TEST_F(ConsoleRowTest, StatusCellAndDetailLineFollowTheStatus) {
         j.status = ConversionStatus::failed;
         row.setJob(j);
         EXPECT_FALSE(row.canDrag());
-        EXPECT_FALSE(row.retryButton()->isHidden());
+        // Retry comes once "Done" has faded out, not over it.
+        EXPECT_TRUE(row.retryButton()->isHidden());
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !row.retryButton()->isHidden(); }));
         EXPECT_EQ(row.detailText(), "Conversion failed");
         j.errorMessage = "The file is damaged";
         row.setJob(j);
@@ -301,26 +303,109 @@ TEST_F(ConsoleRowTest, LongNamesAndFailuresTakeTwoLinesAndTheRowGrowsToHoldThem)
     });
 }
 
-TEST_F(ConsoleRowTest, AFinishedJobsFadingBarStaysWhereItWasClearOfThePillsAndTheRemoveButton) {
-    std::unique_ptr<ConsoleRow> row;
-    auto j = job("clip.png", SupportedFormat::png, ConversionStatus::converting);
-    j.progress = 0.9;
-    // The progress cell: a 90-point bar, 10 points, a 34-point percentage, at the row's end.
-    const int barLeft = 720 - 16 - (90 + 10 + 34);
+TEST_F(ConsoleRowTest, ALongNameIsCutInTheMiddleItsBeginningAboveItsEndAtAWord) {
     onMain([&] {
-        row = std::make_unique<ConsoleRow>(*model, j, host.get());
-        row->resize(720, ConsoleRow::rowHeight);
-        row->show();
-        j.status = ConversionStatus::completed;
-        j.progress = 1;
-        row->setJob(j);
-        ASSERT_LT(row->statusTransition(), 1.0);
-        EXPECT_LT(row->removeButton()->geometry().right(), barLeft);
-        EXPECT_LT(row->pills()->geometry().right(), barLeft);
+        // The first line holds the beginning, the second an ellipsis and the end: what the two
+        // show is the name with one run of characters left out, and the cut starts a word.
+        auto check = [&](const std::string& name, int width, bool words) -> QStringList {
+            const QString full = QString::fromStdString(name);
+            auto j = job(name, SupportedFormat::png);
+            ConsoleRow row(*model, j, host.get());
+            row.resize(width, ConsoleRow::heightFor(j, width));
+            const QStringList lines = row.nameLines();
+            const std::string shown = lines.join('|').toStdString();
+            if (lines.size() != 2 || !lines[1].startsWith(QChar(0x2026))) {
+                ADD_FAILURE() << "two lines, the second after the cut: " << shown;
+                return lines;
+            }
+            EXPECT_FALSE(lines[0].contains(QChar(0x2026))) << shown;
+            const QString end = lines[1].mid(1);
+            EXPECT_TRUE(full.startsWith(lines[0])) << shown;
+            EXPECT_TRUE(full.endsWith(end)) << shown;
+            EXPECT_TRUE(end.endsWith(".png")) << shown;
+            EXPECT_GT(full.size(), lines[0].size() + end.size()) << "something was left out: " << shown;
+            const qsizetype cut = full.size() - end.size();
+            if (words) EXPECT_TRUE(full[cut - 1].isSpace()) << "the end starts with a word: " << shown;
+            return lines;
+        };
+        check("Please review this draft of the annual report until it reaches exactly the required length, "
+              "then send it on to the whole board before Friday!.png", 720, true);
+        check("Please review this draft of the annual report until it reaches exactly the required length!.png", 560, true);
+        check(std::string(140, 'x') + ".png", 720, false);
+        // A long word after a short one does not leave the first line nearly empty.
+        EXPECT_GT(check("Short " + std::string(160, 'y') + ".png", 720, false).value(0).size(), 20);
     });
-    // Once the bar has gone, the remove button and the pills move up to the narrower cell.
-    ASSERT_TRUE(testing::waitUntil([&] { return row->removeButton()->x() > barLeft; }));
-    onMain([&] { row.reset(); });
+}
+
+// A row followed frame by frame through a change of status: what each frame shows.
+struct Frame {
+    double out, in;
+    int pillsX, pillsRight, nameLines, lineRoom;
+};
+
+TEST_F(ConsoleRowTest, AFinishedRowHandsItsCellOverWithoutOverlapAndMovesThePillsOnceToTheirPlace) {
+    std::unique_ptr<ConsoleRow> row;
+    std::vector<Frame> frames;
+    int startX = 0, endX = 0;
+    // A name that needs two lines beside the progress cell and one beside "Done".
+    std::string name = "Quarterly figures";
+    auto converting = job(name + ".csv", SupportedFormat::csv, ConversionStatus::converting);
+    auto done = converting;
+    done.status = ConversionStatus::completed;
+    onMain([&] {
+        while (ConsoleRow::heightFor(converting, 720) == ConsoleRow::rowHeight) {
+            name += " x";
+            converting = job(name + ".csv", SupportedFormat::csv, ConversionStatus::converting);
+        }
+        done = converting;
+        done.status = ConversionStatus::completed;
+        ASSERT_EQ(ConsoleRow::heightFor(done, 720), ConsoleRow::rowHeight) << "one line beside the narrower cell";
+        converting.progress = 0.97;
+        done.progress = 1;
+        host->show();
+        // Where the pills end up: a row that shows the finished job from the start.
+        ConsoleRow settled(*model, done, host.get());
+        settled.resize(720, ConsoleRow::rowHeight);
+        settled.show();
+        endX = settled.pills()->x();
+
+        row = std::make_unique<ConsoleRow>(*model, converting, host.get());
+        row->resize(720, ConsoleRow::heightFor(converting, 720));
+        row->show();
+        startX = row->pills()->x();
+        ASSERT_GT(endX, startX + 20) << "the narrower cell gives the pills room";
+        ASSERT_EQ(row->nameLines().size(), 2) << "drawn in two lines while converting";
+        // The list hands over the new value, and the row's height for it.
+        row->setJob(done);
+        row->resize(720, ConsoleRow::heightFor(done, 720));
+    });
+    auto record = [&] {
+        frames.push_back(Frame{row->outgoingCellOpacity(), row->incomingCellOpacity(), row->pills()->x(),
+                               row->pills()->geometry().right(), static_cast<int>(row->nameLines().size()),
+                               row->height() > ConsoleRow::rowHeight ? 2 : 1});
+    };
+    onMain(record);
+    ASSERT_TRUE(testing::waitUntil([&] {
+        record();
+        return row->statusTransition() >= 1.0 && row->pills()->x() == endX && row->outgoingCellOpacity() == 0.0;
+    }));
+    // The progress cell as it was: a 90-point bar, 10 points, a 34-point percentage.
+    const int barLeft = 720 - 16 - (90 + 10 + 34);
+    int last = startX;
+    for (const Frame& f : frames) {
+        EXPECT_FALSE(f.out > 0 && f.in > 0) << "the two cells never show together";
+        if (f.out > 0) EXPECT_LT(f.pillsRight, barLeft) << "the pills stay clear of the bar while it shows";
+        EXPECT_LE(f.nameLines, f.lineRoom) << "the name is never drawn in more lines than the row has room for";
+        EXPECT_GE(f.pillsX, last - 1) << "the pills move one way only";
+        EXPECT_LE(f.pillsX, endX + 1);
+        last = f.pillsX;
+    }
+    EXPECT_EQ(frames.front().pillsX, startX) << "they start from where they stood, not with a jump";
+    onMain([&] {
+        EXPECT_EQ(row->pills()->x(), endX);
+        EXPECT_EQ(row->removeButton()->x(), 720 - 16 - 92 - 4 - 28);
+        row.reset();
+    });
 }
 
 TEST_F(ConsoleRowTest, OnlyPicturesVideosAndPdfsAskForAThumbnail) {

@@ -18,6 +18,7 @@
 #include "app/ui/console/console_test_support.h"
 #include "app/ui/console/console_view.h"
 #include "app/ui/console/ghost_pill_button.h"
+#include "app/ui/console/row_remove_button.h"
 #include "app/ui/console/settings_controls.h"
 #include "app/ui/window/content_view.h"
 #include "app/ui/overlays/conversions_info_popover.h"
@@ -62,6 +63,22 @@ protected:
     GhostPillButton* second = nullptr;
     SettingsSwitch* toggle = nullptr;
 };
+
+TEST_F(FocusRingTest, AFailedRowsRemoveButtonKeepsItsRingClearOfTheWarningGlyph) {
+    onMain([&] {
+        auto failed = job("broken.json", SupportedFormat::json, ConversionStatus::failed);
+        auto* row = new ConsoleRow(*model, failed, host.get());
+        row->setGeometry(0, 120, 720, ConsoleRow::heightFor(failed, 720));
+        row->show();
+        RowRemoveButton* remove = row->removeButton();
+        remove->setFocus(Qt::TabFocusReason);
+        ASSERT_EQ(ring->ringedWidget(), remove);
+        // The status cell, the glyph at its left edge, starts 4 points right of the button; the
+        // ring's line and its antialiased edge stay left of it.
+        const int glyphLeft = row->mapTo(host.get(), remove->geometry().topRight()).x() + 1 + 4;
+        EXPECT_LT(ring->geometry().right(), glyphLeft);
+    });
+}
 
 TEST_F(FocusRingTest, ShowsAroundKeyboardFocusOnlyAndAMouseClickPutsItAway) {
     onMain([&] {

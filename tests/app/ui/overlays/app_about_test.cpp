@@ -4,6 +4,7 @@
 #include <QDate>
 #include <QPalette>
 #include <QTextBlock>
+#include <QTextLayout>
 #include <QTest>
 #include <QTextDocument>
 
@@ -48,6 +49,39 @@ TEST(AppAboutTest, CreditsReadAsOneCentredTextWithThinSpacerLines) {
                                     "Shortcuts:  Ctrl+O Add   Ctrl+Return Convert   Ctrl+L Logs   Ctrl+, Settings"));
         EXPECT_EQ(document.begin().blockFormat().alignment(), Qt::AlignHCenter);
         EXPECT_EQ(document.begin().charFormat().font().pointSizeF(), Theme::font(12, QFont::Medium).pointSizeF());
+    });
+}
+
+TEST(AppAboutTest, TheTipsKeepTogetherInTwoBalancedLinesWhenOneLineIsTooNarrow) {
+    const auto options = AppAbout::options({});
+    testing::onMain([&] {
+        for (const double width : {320.0, 260.0}) {
+            QTextDocument document;
+            AppAbout::fillCredits(document, options.credits, QPalette(), width);
+            document.setDocumentMargin(0);
+            document.setTextWidth(width);
+            document.size();  // lays the text out
+            const QTextBlock tips = document.lastBlock();
+            ASSERT_TRUE(tips.text().startsWith("Shortcuts:"));
+            QStringList lines;
+            for (int i = 0; i < tips.layout()->lineCount(); ++i) {
+                const QTextLine line = tips.layout()->lineAt(i);
+                lines << tips.text().mid(line.textStart(), line.textLength()).trimmed();
+            }
+            const std::string shown = lines.join('|').toStdString();
+            ASSERT_EQ(lines.size(), 2) << shown;
+            // Every tip whole on one line, and neither line a lone tip.
+            for (const QString& line : lines) {
+                for (const QString& tip : line.split("   "))
+                    EXPECT_TRUE(tip.contains(' ') || tip == "Shortcuts:") << "a tip split: " << shown;
+                EXPECT_GE(line.split("   ").size(), 2) << shown;
+            }
+        }
+        // Wide enough: one line, as written.
+        QTextDocument wide;
+        AppAbout::fillCredits(wide, options.credits, QPalette(), 2000);
+        EXPECT_TRUE(wide.lastBlock().text().endsWith("Ctrl+L Logs   Ctrl+, Settings"));
+        EXPECT_FALSE(wide.lastBlock().text().contains(QChar(QChar::LineSeparator)));
     });
 }
 

@@ -17,6 +17,7 @@
 #include "app/ui/drop_zone/drop_zone_view.h"
 #include "app/ui/log_panel/log_panel_view.h"
 #include "app/ui/overlays/toast_view.h"
+#include "app/ui/chrome/main_window.h"
 #include "app/ui/chrome/traffic_light_visibility_accessor.h"
 #include "app/ui/ui_test_support.h"
 
@@ -257,25 +258,68 @@ TEST_F(ContentViewTest, LogPanelComesBackUnfiltered) {
     });
 }
 
-TEST_F(ContentViewTest, WithTheLogPanelOpenTheWindowLeavesTheSidebarItsHeight) {
+TEST_F(ContentViewTest, TheWindowGrowsForTheLogPanelOnlyAsFarAsItMustAndGivesTheGrowthBack) {
+    std::unique_ptr<MainWindow> window;
+    int room = 2000;
     onMain([&] {
         delete view;
-        view = new ContentView(*model, consoleViews(), host.get());
-        host->resize(820, 640);
-        view->resize(820, 640);
-        model->setShowLogPanel(true);
+        view = nullptr;
+        window = std::make_unique<MainWindow>(*model);
+        auto* content = new ContentView(*model, consoleViews());
+        content->setScreenRoom([&room] { return room; });
+        window->setContentView(content);
+        window->resize(980, 640);
+        window->show();
     });
-    ASSERT_TRUE(waitUntil([&] { return view->logPanel() && view->logPanel()->y() + LogPanelView::panelHeight <= view->height(); }));
+    auto content = [&] { return static_cast<ContentView*>(window->findChild<ContentView*>()); };
+    auto setLog = [&](bool shown) {
+        onMain([&] { model->setShowLogPanel(shown); });
+        ASSERT_TRUE(waitUntil([&] {
+            LogPanelView* panel = content()->logPanel();
+            return shown ? panel && panel->y() + LogPanelView::panelHeight <= content()->height() : !panel;
+        }));
+    };
+    int grown = 0;
+    setLog(true);
     onMain([&] {
-        QWidget* sidebar = view->findChild<ConsoleSidebar*>();
+        QWidget* sidebar = content()->findChild<ConsoleSidebar*>();
         ASSERT_TRUE(sidebar);
         EXPECT_GE(sidebar->height(), sidebar->minimumSizeHint().height()) << "the library rows keep their height";
-        EXPECT_GT(view->height(), 640);
-        EXPECT_GE(host->minimumHeight(), view->height());
-        model->setShowLogPanel(false);
+        grown = window->height();
+        EXPECT_GT(grown, 640) << "too short for the panel and the sidebar";
+        EXPECT_EQ(content()->height(), grown);
     });
-    ASSERT_TRUE(waitUntil([&] { return !view->logPanel(); }));
-    onMain([&] { EXPECT_EQ(view->minimumHeight(), 640); });
+    setLog(false);
+    onMain([&] {
+        EXPECT_EQ(window->height(), 640) << "the growth is given back";
+        EXPECT_EQ(content()->minimumHeight(), 640);
+        // Tall enough already: the window keeps its height, open or closed.
+        window->resize(980, grown + 100);
+    });
+    setLog(true);
+    onMain([&] { EXPECT_EQ(window->height(), grown + 100); });
+    setLog(false);
+    onMain([&] {
+        EXPECT_EQ(window->height(), grown + 100);
+        window->resize(980, 640);
+    });
+    // Resized by the user while the panel is open: the size the user chose stays.
+    setLog(true);
+    onMain([&] { window->resize(980, grown + 30); });
+    setLog(false);
+    onMain([&] {
+        EXPECT_EQ(window->height(), grown + 30);
+        window->resize(980, 640);
+        room = 660;
+    });
+    // A short screen: the window grows to its edge and no further, and shrinks back.
+    setLog(true);
+    onMain([&] { EXPECT_EQ(window->height(), 660); });
+    setLog(false);
+    onMain([&] {
+        EXPECT_EQ(window->height(), 640);
+        window.reset();
+    });
 }
 
 TEST_F(ContentViewTest, OpenPanelResetsItsCategoryWhetherCancelledOrNot) {

@@ -3,9 +3,14 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLabel>
+#include <QHeaderView>
 #include <QPushButton>
+#include <QTest>
+#include <QTreeView>
 
 #include "app/ui/ui_test_support.h"
+#include "app/ui/theme/window_style.h"
+#include "app/ui/window/desktop_dialogs.h"
 #include "app/ui/window/folder_panel.h"
 
 namespace calvoro {
@@ -43,6 +48,45 @@ TEST(FolderPanelTest, ThePerFilePanelHasNoMessageAndCancellingChoosesNothing) {
         panel.browser()->setDirectory(QString::fromStdString(dir.path().string()));
         panel.browser()->reject();
         EXPECT_EQ(panel.result(), QDialog::Rejected);
+    });
+}
+
+TEST(DesktopDialogsTest, ThePortalIsAskedForOnlyWhereQtKnowsNeitherTheUsersChoiceNorTheDesktop) {
+    using DesktopDialogs::preferredPlatformTheme;
+    EXPECT_EQ(preferredPlatformTheme(nullptr, "sway"), std::optional<std::string>("xdgdesktopportal"));
+    EXPECT_EQ(preferredPlatformTheme("", "Hyprland"), std::optional<std::string>("xdgdesktopportal"));
+    // GNOME and its kin get GTK's chooser from Qt, KDE its own; the user's choice stands.
+    EXPECT_FALSE(preferredPlatformTheme(nullptr, "ubuntu:GNOME"));
+    EXPECT_FALSE(preferredPlatformTheme(nullptr, "X-Cinnamon"));
+    EXPECT_FALSE(preferredPlatformTheme(nullptr, "KDE"));
+    EXPECT_FALSE(preferredPlatformTheme("gtk3", "sway"));
+    // A bare X server: Qt's own dialogs.
+    EXPECT_FALSE(preferredPlatformTheme(nullptr, nullptr));
+    EXPECT_FALSE(preferredPlatformTheme(nullptr, ""));
+}
+
+TEST(DesktopDialogsTest, QtsOwnDialogWritesSizesAsTheWindowDoesInColumnsThatFitTheirText) {
+    testing::TempDir dir;
+    testing::writeFile(dir / "report.csv", std::string(374000, 'x'));
+    testing::onMain([&] {
+        QFileDialog dialog;
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        DesktopDialogs::fitFallback(&dialog);
+        EXPECT_FALSE(DesktopDialogs::isNative(&dialog));
+        // Its buttons carry words only, as the desktop's do.
+        const WindowStyle style;
+        EXPECT_EQ(style.styleHint(QStyle::SH_DialogButtonBox_ButtonsHaveIcons), 0);
+        dialog.setDirectory(QString::fromStdString(dir.path().string()));
+        auto* list = dialog.findChild<QTreeView*>();
+        ASSERT_TRUE(list);
+        QAbstractItemModel* model = list->model();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return model->rowCount(list->rootIndex()) == 1; }));
+        const QModelIndex size = model->index(0, 1, list->rootIndex());
+        EXPECT_EQ(size.data().toString(), "374 KB");
+        QHeaderView* header = list->header();
+        EXPECT_EQ(header->sectionResizeMode(0), QHeaderView::Stretch);
+        for (int column = 1; column < header->count(); ++column)
+            EXPECT_EQ(header->sectionResizeMode(column), QHeaderView::ResizeToContents) << column;
     });
 }
 

@@ -5,6 +5,8 @@
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QTest>
+#include <QWheelEvent>
+#include <QWindow>
 
 #include <set>
 
@@ -96,6 +98,34 @@ TEST_F(SteadyWindowTest, ARowIsHoveredExactlyWhileThePointerIsOverIt) {
     });
 }
 
+TEST_F(SteadyWindowTest, AfterAWheelScrollThePointerLeavingTheWindowTakesTheHoverAlong) {
+    addJobs(40);
+    onMain([&] {
+        QWidget* viewport = list()->viewport();
+        const QPoint at(viewport->width() / 2, viewport->height() / 3);
+        // The pointer comes in through the window, as the desktop sends it.
+        QTest::mouseMove(viewport, at);
+        ConsoleRow* first = rowAt(at);
+        ASSERT_TRUE(first);
+        QCursor::setPos(viewport->mapToGlobal(at));
+        ASSERT_EQ(hoveredRows(), std::set<ConsoleRow*>{first});
+
+        QWheelEvent wheel(QPointF(at), QPointF(viewport->mapToGlobal(at)), QPoint(), QPoint(0, -360), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(viewport, &wheel);
+        ASSERT_GT(list()->verticalScrollBar()->value(), 0);
+        ConsoleRow* now = rowAt(at);
+        ASSERT_TRUE(now);
+        ASSERT_EQ(hoveredRows(), std::set<ConsoleRow*>{now});
+
+        // The pointer leaves the window without moving over the list again.
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(host->windowHandle(), &leave);
+        EXPECT_TRUE(hoveredRows().empty());
+        EXPECT_FALSE(now->removeButton()->isShown());
+    });
+}
+
 TEST_F(SteadyWindowTest, ClosingTheLogPanelWithTheMouseGivesTheFocusBackWithoutARing) {
     addJobs(3);
     QWidget* before = nullptr;
@@ -123,6 +153,26 @@ TEST_F(SteadyWindowTest, ClosingTheLogPanelWithTheMouseGivesTheFocusBackWithoutA
         EXPECT_EQ(focused(), before);
         EXPECT_FALSE(view->focusRing()->isShowing());
     });
+}
+
+TEST_F(SteadyWindowTest, EscapeInTheLogFilterEmptiesItThenClosesThePanel) {
+    onMain([&] { model->setShowLogPanel(true); });
+    ASSERT_TRUE(waitUntil([&] { return view->logPanel() && view->logPanel()->closeButton()->isVisible(); }));
+    onMain([&] {
+        LogPanelView* panel = view->logPanel();
+        auto* field = panel->findChild<QLineEdit*>();
+        ASSERT_TRUE(field);
+        field->setFocus(Qt::MouseFocusReason);
+        QTest::keyClicks(field, "png");
+        ASSERT_EQ(panel->searchText(), "png");
+        QTest::keyClick(field, Qt::Key_Escape);
+        EXPECT_TRUE(panel->searchText().isEmpty());
+        EXPECT_TRUE(model->showLogPanel()) << "the first Escape only empties the field";
+        EXPECT_EQ(focused(), field);
+        QTest::keyClick(field, Qt::Key_Escape);
+        EXPECT_FALSE(model->showLogPanel());
+    });
+    ASSERT_TRUE(waitUntil([&] { return !view->logPanel(); }));
 }
 
 TEST_F(SteadyWindowTest, TheSettingsCardIsCentredOnceAndKeepsItsTopEdgeFromPageToPage) {
