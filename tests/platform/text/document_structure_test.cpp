@@ -7,6 +7,7 @@
 #include "platform/text/html.h"
 #include "platform/text/rtf.h"
 #include "support/test_support.h"
+#include "zip/zip_archive.h"
 #include "run_lookup.h"
 
 using namespace calvoro::text;
@@ -300,4 +301,69 @@ TEST(DocumentStructure, HTMLReaderKeepsNestedListsTablesAndDataPictures) {
     ASSERT_TRUE(picture);
     EXPECT_EQ(picture->bytes, png);
     EXPECT_DOUBLE_EQ(picture->width, 150);
+}
+
+namespace {
+
+std::vector<uint8_t> bytesOf(const std::string& s) { return {s.begin(), s.end()}; }
+
+// A package written by hand in Word's ways: a VML picture, a drawing with a fallback, a numbered
+// list, an endnote and a Title paragraph.
+std::vector<uint8_t> wordStyleDOCX(const std::vector<uint8_t>& png) {
+    const std::string w = "xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\" "
+                          "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"";
+    const std::string drawing = "<w:drawing><wp:inline xmlns:wp=\"http://schemas.openxmlformats.org/drawingml/2006/wordprocessingDrawing\">"
+                                "<wp:extent cx=\"254000\" cy=\"127000\"/><a:graphic xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\">"
+                                "<a:graphicData><a:blip r:embed=\"rId5\"/></a:graphicData></a:graphic></wp:inline></w:drawing>";
+    std::string document =
+        "<w:document " + w + " xmlns:v=\"urn:schemas-microsoft-com:vml\" xmlns:mc=\"http://schemas.openxmlformats.org/markup-compatibility/2006\"><w:body>"
+        "<w:p><w:pPr><w:pStyle w:val=\"Title\"/></w:pPr><w:r><w:t>Big title</w:t></w:r></w:p>"
+        "<w:p><w:r><w:t>Body</w:t></w:r><w:r><w:endnoteReference w:id=\"2\"/></w:r></w:p>"
+        "<w:p><w:pPr><w:numPr><w:ilvl w:val=\"0\"/><w:numId w:val=\"3\"/></w:numPr></w:pPr><w:r><w:t>one</w:t></w:r></w:p>"
+        "<w:p><w:pPr><w:numPr><w:ilvl w:val=\"0\"/><w:numId w:val=\"3\"/></w:numPr></w:pPr><w:r><w:t>two</w:t></w:r></w:p>"
+        "<w:p><w:r><w:pict><v:shape style=\"width:30pt;height:15pt\"><v:imagedata r:id=\"rId5\"/></v:shape></w:pict></w:r></w:p>"
+        "<w:p><w:r><mc:AlternateContent><mc:Choice Requires=\"wps\">" + drawing + "</mc:Choice><mc:Fallback><w:pict><v:shape>"
+        "<v:imagedata r:id=\"rId5\"/></v:shape></w:pict></mc:Fallback></mc:AlternateContent></w:r></w:p>"
+        "</w:body></w:document>";
+    std::string rels =
+        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+        "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles\" Target=\"styles.xml\"/>"
+        "<Relationship Id=\"rId2\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/numbering\" Target=\"numbering.xml\"/>"
+        "<Relationship Id=\"rId3\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/endnotes\" Target=\"endnotes.xml\"/>"
+        "<Relationship Id=\"rId5\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/image\" Target=\"media/p.png\"/>"
+        "</Relationships>";
+    std::string styles = "<w:styles " + w + "><w:docDefaults><w:rPrDefault><w:rPr><w:sz w:val=\"22\"/></w:rPr></w:rPrDefault></w:docDefaults>"
+                         "<w:style w:type=\"paragraph\" w:styleId=\"Title\"><w:name w:val=\"Title\"/><w:rPr><w:sz w:val=\"28\"/></w:rPr></w:style>"
+                         "</w:styles>";
+    std::string numbering = "<w:numbering " + w + "><w:abstractNum w:abstractNumId=\"7\"><w:lvl w:ilvl=\"0\"><w:numFmt w:val=\"decimal\"/>"
+                            "<w:lvlText w:val=\"%1.\"/></w:lvl></w:abstractNum><w:num w:numId=\"3\"><w:abstractNumId w:val=\"7\"/></w:num></w:numbering>";
+    std::string endnotes = "<w:endnotes " + w + "><w:endnote w:id=\"1\" w:type=\"separator\"><w:p><w:r><w:separator/></w:r></w:p></w:endnote>"
+                           "<w:endnote w:id=\"2\"><w:p><w:r><w:endnoteRef/></w:r><w:r><w:t xml:space=\"preserve\"> End words.</w:t></w:r></w:p></w:endnote></w:endnotes>";
+    std::vector<calvoro::ArchiveConverter::ZipEntry> entries{
+        {"word/document.xml", bytesOf(document)}, {"word/_rels/document.xml.rels", bytesOf(rels)}, {"word/styles.xml", bytesOf(styles)},
+        {"word/numbering.xml", bytesOf(numbering)}, {"word/endnotes.xml", bytesOf(endnotes)}, {"word/media/p.png", png}};
+    return calvoro::ArchiveConverter::writeZIP(entries);
+}
+
+}  // namespace
+
+TEST(DocumentStructure, DOCXInWordsWays) {
+    auto png = redPNG();
+    auto s = readDOCX(wordStyleDOCX(png));
+    EXPECT_GE(runHolding(s, "Big title")->attributes.font->pointSize, 2 * 11.0);
+    EXPECT_TRUE(runHolding(s, "Big title")->attributes.font->bold);
+    EXPECT_EQ(paragraphText(s, paragraphOf(s, "Body")), "Body[i]");
+    EXPECT_EQ(paragraphText(s, paragraphOf(s, "one")), "1.\tone");
+    EXPECT_EQ(paragraphText(s, paragraphOf(s, "two")), "2.\ttwo");
+    EXPECT_TRUE(blockOf(s, "two").ordered);
+    EXPECT_EQ(paragraphText(s, s.paragraphCount() - 1), "[i] End words.");
+    // The VML picture and the drawing; the drawing's fallback is the same picture again.
+    std::vector<const Picture*> pictures;
+    for (const calvoro::text::Run& r : s.runs())
+        if (r.attributes.picture) pictures.push_back(r.attributes.picture.get());
+    ASSERT_EQ(pictures.size(), 2u);
+    EXPECT_EQ(pictures[0]->bytes, png);
+    EXPECT_DOUBLE_EQ(pictures[0]->width, 30);
+    EXPECT_DOUBLE_EQ(pictures[1]->width, 20);
+    EXPECT_DOUBLE_EQ(pictures[1]->height, 10);
 }
