@@ -10,6 +10,7 @@
 #include <QTextTable>
 #include <QUrl>
 
+#include <cmath>
 #include <map>
 
 #include "platform/qt/main_thread.h"
@@ -172,10 +173,10 @@ QTextImageFormat imageFormatOf(const Picture& picture) {
     QByteArray bytes(reinterpret_cast<const char*>(picture.bytes.data()), static_cast<qsizetype>(picture.bytes.size()));
     format.setName(QStringLiteral("data:") + QString::fromStdString(picture.mimeType) + QStringLiteral(";base64,") +
                    QString::fromLatin1(bytes.toBase64()));
-    // CSS pixels are 3/4 of a point.
+    // CSS pixels are 3/4 of a point; HTML sizes are whole pixels.
     if (picture.width > 0 && picture.height > 0) {
-        format.setWidth(picture.width * 4 / 3);
-        format.setHeight(picture.height * 4 / 3);
+        format.setWidth(std::max(1.0, std::round(picture.width * 4 / 3)));
+        format.setHeight(std::max(1.0, std::round(picture.height * 4 / 3)));
     }
     return format;
 }

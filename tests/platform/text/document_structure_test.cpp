@@ -193,8 +193,8 @@ AttributedString structured(const std::vector<uint8_t>& png) {
     auto p = std::make_shared<Picture>();
     p->bytes = png;
     p->mimeType = "image/png";
-    p->width = 75;
-    p->height = 37.5;
+    p->width = 100;
+    p->height = 50;
     picture.picture = p;
     s.append(QString(QChar(attachmentCharacter)), picture);
     s.append("\nTail", body);
@@ -247,7 +247,7 @@ TEST(DocumentStructure, HTMLWriterNestsListsAndHoldsTablesAndDataPictures) {
         "        super().__init__(); s.stack = []; s.cells = []; s.items = []; s.imgs = []; s.text = None\n"
         "    def handle_starttag(s, t, a):\n"
         "        s.stack.append(t)\n"
-        "        if t == 'img': s.imgs.append(dict(a).get('src', '')[:22]); s.stack.pop()\n"
+        "        if t == 'img': a = dict(a); s.imgs.append((a.get('src', '')[:22], a.get('width'), a.get('height'))); s.stack.pop()\n"
         "    def handle_endtag(s, t):\n"
         "        while s.stack and s.stack.pop() != t: pass\n"
         "    def handle_data(s, d):\n"
@@ -259,7 +259,8 @@ TEST(DocumentStructure, HTMLWriterNestsListsAndHoldsTablesAndDataPictures) {
         dir / "out.html");
     EXPECT_NE(out.find("cells ['H1', 'H2', 'c1', 'c2']"), std::string::npos) << out;
     EXPECT_NE(out.find("items [(1, 'outer'), (2, 'inner')]"), std::string::npos) << out;
-    EXPECT_NE(out.find("imgs ['data:image/png;base64,']"), std::string::npos) << out;
+    // 100 × 50 points in whole CSS pixels.
+    EXPECT_NE(out.find("imgs [('data:image/png;base64,', '133', '67')]"), std::string::npos) << out;
 }
 
 TEST(DocumentStructure, RTFWriterIsReadAsRowsListsAndPictures) {
