@@ -1,8 +1,5 @@
 #include "platform/text/attributed_string.h"
 
-#include <QBuffer>
-#include <QImageReader>
-
 #include <algorithm>
 
 namespace calvoro::text {
@@ -84,14 +81,43 @@ std::optional<std::string> pictureMimeType(const std::vector<uint8_t>& bytes) {
     return std::nullopt;
 }
 
+namespace {
+
+uint32_t bigEndian(const std::vector<uint8_t>& b, size_t at, int bytes) {
+    uint32_t v = 0;
+    for (int i = 0; i < bytes; ++i) v = v << 8 | b[at + static_cast<size_t>(i)];
+    return v;
+}
+
+// Pixel width and height from a PNG header or a JPEG frame header; zeros when not found. Read
+// here rather than by an image reader, which would bring the GUI library to every conversion.
+std::pair<uint32_t, uint32_t> pixelSize(const std::vector<uint8_t>& b) {
+    if (b.size() >= 24 && b[0] == 0x89 && b[1] == 'P') return {bigEndian(b, 16, 4), bigEndian(b, 20, 4)};
+    for (size_t i = 2; i + 9 < b.size();) {
+        if (b[i] != 0xFF) return {0, 0};
+        uint8_t marker = b[i + 1];
+        if (marker == 0xFF) {
+            ++i;
+            continue;
+        }
+        bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (frame) return {bigEndian(b, i + 7, 2), bigEndian(b, i + 5, 2)};
+        if (marker == 0xD8 || (marker >= 0xD0 && marker <= 0xD7) || marker == 0x01) {
+            i += 2;
+            continue;
+        }
+        i += 2 + bigEndian(b, i + 2, 2);
+    }
+    return {0, 0};
+}
+
+}  // namespace
+
 void completePictureSize(Picture& picture) {
     if (picture.width > 0 && picture.height > 0) return;
-    QByteArray bytes(reinterpret_cast<const char*>(picture.bytes.data()), static_cast<qsizetype>(picture.bytes.size()));
-    QBuffer buffer(&bytes);
-    QImageReader reader(&buffer);
-    QSize size = reader.size();
-    picture.width = size.width() > 0 ? size.width() * 0.75 : 72;
-    picture.height = size.height() > 0 ? size.height() * 0.75 : 72;
+    auto [width, height] = pixelSize(picture.bytes);
+    picture.width = width > 0 ? width * 0.75 : 72;
+    picture.height = height > 0 ? height * 0.75 : 72;
 }
 
 std::map<int, std::pair<int, int>> tableSizes(const AttributedString& text) {

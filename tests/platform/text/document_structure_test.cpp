@@ -368,3 +368,27 @@ TEST(DocumentStructure, DOCXInWordsWays) {
     EXPECT_DOUBLE_EQ(pictures[1]->width, 20);
     EXPECT_DOUBLE_EQ(pictures[1]->height, 10);
 }
+
+TEST(DocumentStructure, PicturesWithoutASizeTakeTheirPixelsAt96PerInch) {
+    QImage image(40, 20, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPG");
+    auto png = redPNG();
+    std::string rtf = "{\\rtf1{\\pict\\jpegblip " + jpeg.toHex().toStdString() + "}{\\pict\\pngblip " +
+                      QByteArray(reinterpret_cast<const char*>(png.data()), static_cast<qsizetype>(png.size())).toHex().toStdString() +
+                      "}{\\pict\\pngblip 0102030405060708090a0b0c0d0e0f}}";
+    auto s = readRTF(rtf);
+    std::vector<const Picture*> pictures;
+    for (const calvoro::text::Run& r : s.runs())
+        if (r.attributes.picture) pictures.push_back(r.attributes.picture.get());
+    // The third is no picture at all and is left out.
+    ASSERT_EQ(pictures.size(), 2u);
+    EXPECT_EQ(pictures[0]->mimeType, "image/jpeg");
+    EXPECT_DOUBLE_EQ(pictures[0]->width, 30);
+    EXPECT_DOUBLE_EQ(pictures[0]->height, 15);
+    EXPECT_DOUBLE_EQ(pictures[1]->width, 75);
+    EXPECT_DOUBLE_EQ(pictures[1]->height, 37.5);
+}
