@@ -2,144 +2,32 @@
 
 #include <QXmlStreamReader>
 
+#include <algorithm>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
 
 #include "core/conversion_error.h"
+#include "platform/text/docx_styles.h"
 #include "zip/zip_archive.h"
 
 namespace calvoro::text {
 
+using namespace docx;
+
 namespace {
 
-// Run properties as a style or a run states them; unset fields inherit.
-struct Properties {
-    std::optional<double> size;
-    std::optional<bool> bold;
-    std::optional<bool> italic;
-    std::optional<std::string> family;
-    std::optional<std::optional<Color>> color;  // set to nothing for "auto"
-
-    void overlay(const Properties& p) {
-        if (p.size) size = p.size;
-        if (p.bold) bold = p.bold;
-        if (p.italic) italic = p.italic;
-        if (p.family) family = p.family;
-        if (p.color) color = p.color;
-    }
-};
-
-struct Style {
-    std::string basedOn;
-    Properties properties;
-};
-
-struct Styles {
-    Properties defaults;
-    std::map<std::string, Style> byId;
-    std::string defaultParagraph;
-    std::string defaultCharacter;
-
-    Properties resolved(const std::string& id, int depth = 0) const {
-        Properties p;
-        auto it = byId.find(id);
-        if (it == byId.end() || depth > 32) return p;
-        if (!it->second.basedOn.empty()) p = resolved(it->second.basedOn, depth + 1);
-        p.overlay(it->second.properties);
-        return p;
-    }
-};
-
-QString attribute(const QXmlStreamReader& r, const char* localName) {
-    for (const auto& a : r.attributes())
-        if (a.name() == QLatin1String(localName)) return a.value().toString();
-    return {};
-}
-
-bool hasAttribute(const QXmlStreamReader& r, const char* localName) {
-    for (const auto& a : r.attributes())
-        if (a.name() == QLatin1String(localName)) return true;
-    return false;
-}
-
-bool onOff(const QXmlStreamReader& r) {
-    if (!hasAttribute(r, "val")) return true;
-    QString v = attribute(r, "val").toLower();
-    return !(v == "0" || v == "false" || v == "off" || v == "none");
-}
-
-bool isMonospacedFamily(const std::string& family) {
-    QString f = QString::fromStdString(family).toLower();
-    return f.contains("mono") || f.contains("courier") || f.contains("consolas") || f.contains("menlo") || f.contains("monaco") ||
-           f.contains("code");
-}
-
-void fail() { throw ConversionError::corruptFile("The DOCX document could not be read"); }
-
-// Reads the children of an rPr element (the reader stands on its start).
-Properties readRunProperties(QXmlStreamReader& r, std::string* runStyle = nullptr) {
-    Properties p;
-    while (r.readNextStartElement()) {
-        auto n = r.name();
-        if (n == QLatin1String("b")) p.bold = onOff(r);
-        else if (n == QLatin1String("i")) p.italic = onOff(r);
-        else if (n == QLatin1String("sz")) {
-            bool ok = false;
-            double half = attribute(r, "val").toDouble(&ok);
-            if (ok && half > 0) p.size = half / 2.0;
-        } else if (n == QLatin1String("rFonts")) {
-            QString f = attribute(r, "ascii");
-            if (f.isEmpty()) f = attribute(r, "hAnsi");
-            if (!f.isEmpty()) p.family = f.toStdString();
-        } else if (n == QLatin1String("color")) {
-            QString v = attribute(r, "val");
-            bool ok = false;
-            uint rgb = v.toUInt(&ok, 16);
-            if (v.compare("auto", Qt::CaseInsensitive) == 0 || !ok || v.size() != 6) p.color = std::optional<Color>{};
-            else p.color = std::optional<Color>(Color{uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb), 255});
-        } else if (n == QLatin1String("rStyle") && runStyle) {
-            *runStyle = attribute(r, "val").toStdString();
+std::string romanNumeral(int n) {
+    static const std::pair<int, const char*> steps[] = {{1000, "m"}, {900, "cm"}, {500, "d"}, {400, "cd"}, {100, "c"}, {90, "xc"},
+                                                        {50, "l"},   {40, "xl"},  {10, "x"},  {9, "ix"},   {5, "v"},   {4, "iv"}, {1, "i"}};
+    std::string out;
+    for (const auto& [value, text] : steps)
+        while (n >= value) {
+            out += text;
+            n -= value;
         }
-        r.skipCurrentElement();
-    }
-    return p;
-}
-
-Styles readStyles(const QByteArray& xml) {
-    Styles styles;
-    if (xml.isEmpty()) return styles;
-    QXmlStreamReader r(xml);
-    while (!r.atEnd()) {
-        r.readNext();
-        if (!r.isStartElement()) continue;
-        if (r.name() == QLatin1String("rPrDefault")) {
-            while (r.readNextStartElement()) {
-                if (r.name() == QLatin1String("rPr")) styles.defaults = readRunProperties(r);
-                else r.skipCurrentElement();
-            }
-        } else if (r.name() == QLatin1String("style")) {
-            std::string id = attribute(r, "styleId").toStdString();
-            QString type = attribute(r, "type");
-            QString flag = attribute(r, "default").toLower();
-            bool isDefault = flag == "1" || flag == "true" || flag == "on";
-            Style style;
-            while (r.readNextStartElement()) {
-                if (r.name() == QLatin1String("basedOn")) {
-                    style.basedOn = attribute(r, "val").toStdString();
-                    r.skipCurrentElement();
-                } else if (r.name() == QLatin1String("rPr")) {
-                    style.properties = readRunProperties(r);
-                } else {
-                    r.skipCurrentElement();
-                }
-            }
-            if (isDefault && type == "paragraph") styles.defaultParagraph = id;
-            if (isDefault && type == "character") styles.defaultCharacter = id;
-            styles.byId[id] = style;
-        }
-    }
-    return styles;
+    return out;
 }
 
 std::map<std::string, std::string> readRelationships(const QByteArray& xml) {
@@ -174,11 +62,22 @@ std::optional<Link> hyperlinkFromInstruction(const QString& instruction) {
     return Link{Link::Kind::url, url.toStdString()};
 }
 
+// The bytes of a part named by a relationship id of the part being read.
+using PartLoader = std::function<std::vector<uint8_t>(const std::string& relationshipId)>;
+
+// Footnotes and endnotes by id, each read as rich text of its own.
+using Notes = std::map<std::string, AttributedString>;
+
 class BodyReader {
 public:
-    BodyReader(const Styles& styles, const std::map<std::string, std::string>& rels) : styles_(styles), rels_(rels) {}
+    BodyReader(const Styles& styles, const Numbering& numbering, const std::map<std::string, std::string>& rels, PartLoader loader)
+        : styles_(styles), numbering_(numbering), rels_(rels), loader_(std::move(loader)) {}
 
-    AttributedString read(const QByteArray& xml) {
+    // The document body, then the notes it refers to in the order of their first reference,
+    // each after its reference mark.
+    AttributedString read(const QByteArray& xml, const Notes& footnotes = {}, const Notes& endnotes = {}) {
+        footnotes_ = &footnotes;
+        endnotes_ = &endnotes;
         QXmlStreamReader r(xml);
         while (!r.atEnd()) {
             r.readNext();
@@ -187,10 +86,59 @@ public:
             }
         }
         if (r.hasError()) fail();
+        appendNotes(footnoteOrder_, footnotes);
+        appendNotes(endnoteOrder_, endnotes);
         return std::move(out_);
     }
 
+    // Every note element (footnote or endnote) of a notes part.
+    Notes readNotes(const QByteArray& xml, const char* elementName) {
+        Notes notes;
+        if (xml.isEmpty()) return notes;
+        QXmlStreamReader r(xml);
+        while (!r.atEnd()) {
+            r.readNext();
+            if (!r.isStartElement() || r.name() != QLatin1String(elementName)) continue;
+            std::string id = attribute(r, "id").toStdString();
+            out_ = AttributedString();
+            paragraphs_ = 0;
+            element(r);
+            notes[id] = std::move(out_);
+        }
+        if (r.hasError()) fail();
+        return notes;
+    }
+
 private:
+    void appendNotes(const std::vector<std::pair<std::string, std::string>>& order, const Notes& notes) {
+        for (const auto& [id, mark] : order) {
+            auto it = notes.find(id);
+            if (it == notes.end()) continue;
+            const AttributedString& note = it->second;
+            // The note's own leading blanks give way to the one after its mark.
+            int start = 0;
+            while (start < note.length() && (note.characters()[start] == ' ' || note.characters()[start] == '\t')) ++start;
+            Attributes a = start < note.length() ? *note.attributesAt(start) : lastAttributes_;
+            a.link.reset();
+            a.picture.reset();
+            out_.append(QStringLiteral("\n"), lastAttributes_);
+            out_.append(QString::fromStdString(mark) + QLatin1Char(' '), a);
+            for (const Run& run : note.runs(start, note.length() - start))
+                out_.append(note.characters().mid(run.location, run.length), run.attributes);
+            lastAttributes_ = a;
+        }
+    }
+
+    // Tables, rows and cells: paragraphs inside a cell of an outermost table are marked with it.
+    void table(QXmlStreamReader& r) {
+        if (tableDepth_++ == 0) {
+            currentTable_ = tables_++;
+            row_ = -1;
+        }
+        element(r);
+        if (--tableDepth_ == 0) currentTable_ = -1;
+    }
+
     // Walks the children of the current element.
     void element(QXmlStreamReader& r) {
         while (r.readNextStartElement()) child(r);
@@ -216,6 +164,15 @@ private:
             links_.push_back(hyperlinkFromInstruction(attribute(r, "instr")));
             element(r);
             links_.pop_back();
+        } else if (n == QLatin1String("tbl")) {
+            table(r);
+        } else if (n == QLatin1String("tr") && tableDepth_ == 1) {
+            ++row_;
+            column_ = -1;
+            element(r);
+        } else if (n == QLatin1String("tc") && tableDepth_ == 1) {
+            ++column_;
+            element(r);
         } else if (n == QLatin1String("del") || n == QLatin1String("drawing") || n == QLatin1String("pict") ||
                    n == QLatin1String("object") || n == QLatin1String("AlternateContent") || n == QLatin1String("sectPr") ||
                    n == QLatin1String("pPr") || n == QLatin1String("tblPr") || n == QLatin1String("tcPr") ||
@@ -231,17 +188,119 @@ private:
         if (paragraphs_++ > 0) out_.append(QStringLiteral("\n"), lastAttributes_);
         std::string saved = paragraphStyle_;
         paragraphStyle_ = styles_.defaultParagraph;
+        const int first = out_.paragraphCount() - 1;
+        Block block;
+        if (tableDepth_ > 0) {
+            block.table = currentTable_;
+            block.row = std::max(row_, 0);
+            block.column = std::max(column_, 0);
+        }
         while (r.readNextStartElement()) {
             if (r.name() == QLatin1String("pPr")) {
+                std::string numId;
+                int level = 0;
                 while (r.readNextStartElement()) {
-                    if (r.name() == QLatin1String("pStyle")) paragraphStyle_ = attribute(r, "val").toStdString();
+                    if (r.name() == QLatin1String("pStyle")) {
+                        paragraphStyle_ = attribute(r, "val").toStdString();
+                    } else if (r.name() == QLatin1String("numPr")) {
+                        while (r.readNextStartElement()) {
+                            if (r.name() == QLatin1String("ilvl")) level = std::clamp(attribute(r, "val").toInt(), 0, 8);
+                            else if (r.name() == QLatin1String("numId")) numId = attribute(r, "val").toStdString();
+                            r.skipCurrentElement();
+                        }
+                        continue;
+                    }
                     r.skipCurrentElement();
                 }
+                // numId 0 takes a style's numbering away.
+                if (!numId.empty() && numId != "0" && numbering_.defines(numId)) listItem(block, numId, level);
             } else {
                 child(r);
             }
         }
+        // Line breaks split the paragraph: every piece stays in the cell, the marker is the first's.
+        out_.setBlock(first, block);
+        Block rest = block;
+        rest.listLevel = -1;
+        rest.markerLength = 0;
+        rest.ordered = false;
+        for (int i = first + 1; i < out_.paragraphCount(); ++i) out_.setBlock(i, rest);
         paragraphStyle_ = saved;
+    }
+
+    // Writes the item's marker and counts it; a shallower item restarts the deeper counts.
+    void listItem(Block& block, const std::string& numId, int level) {
+        auto& counts = listCounts_[numId];
+        counts.resize(9, 0);
+        ++counts[level];
+        for (int deeper = level + 1; deeper < 9; ++deeper) counts[deeper] = 0;
+        block.listLevel = level;
+        block.ordered = numbering_.ordered(numId, level);
+        QString prefix = listItemPrefix(level, block.ordered, counts[level]);
+        block.markerLength = static_cast<int>(prefix.size());
+        emitText(prefix, {}, styles_.defaultCharacter);
+    }
+
+    // A picture of a drawing (DrawingML) or a VML shape, read from the part it names.
+    void picture(QXmlStreamReader& r, const Properties& direct, const std::string& runStyle) {
+        std::string id;
+        double width = 0, height = 0;
+        int depth = 1;
+        auto length = [](const QString& style, const char* key) {
+            for (const QString& item : style.split(';')) {
+                QString k = item.section(':', 0, 0).trimmed(), v = item.section(':', 1).trimmed();
+                if (k != QLatin1String(key)) continue;
+                double factor = v.endsWith("in") ? 72 : v.endsWith("cm") ? 72 / 2.54 : v.endsWith("mm") ? 72 / 25.4 : v.endsWith("px") ? 0.75 : 1;
+                v.chop(v.endsWith("pt") || v.endsWith("in") || v.endsWith("cm") || v.endsWith("mm") || v.endsWith("px") ? 2 : 0);
+                return v.toDouble() * factor;
+            }
+            return 0.0;
+        };
+        while (depth > 0 && !r.atEnd()) {
+            r.readNext();
+            if (r.isEndElement()) {
+                --depth;
+                continue;
+            }
+            if (!r.isStartElement()) continue;
+            ++depth;
+            auto n = r.name();
+            if (n == QLatin1String("extent") && width == 0) {
+                width = attribute(r, "cx").toDouble() / 12700;  // EMU
+                height = attribute(r, "cy").toDouble() / 12700;
+            } else if (n == QLatin1String("shape") && width == 0) {
+                QString style = attribute(r, "style");
+                width = length(style, "width");
+                height = length(style, "height");
+            } else if ((n == QLatin1String("blip") || n == QLatin1String("imagedata")) && id.empty()) {
+                id = (n == QLatin1String("blip") ? attribute(r, "embed") : attribute(r, "id")).toStdString();
+            }
+        }
+        if (id.empty() || !loader_) return;
+        auto picture = std::make_shared<Picture>();
+        picture->bytes = loader_(id);
+        auto type = pictureMimeType(picture->bytes);
+        if (!type) return;
+        picture->mimeType = *type;
+        picture->width = width;
+        picture->height = height;
+        completePictureSize(*picture);
+        emitText(QString(QChar(attachmentCharacter)), direct, runStyle, std::move(picture));
+    }
+
+    void noteReference(QXmlStreamReader& r, bool endnote, const Properties& direct, const std::string& runStyle) {
+        std::string id = attribute(r, "id").toStdString();
+        r.skipCurrentElement();
+        const Notes* notes = endnote ? endnotes_ : footnotes_;
+        if (!notes || !notes->count(id)) return;
+        auto& order = endnote ? endnoteOrder_ : footnoteOrder_;
+        auto it = std::find_if(order.begin(), order.end(), [&](const auto& e) { return e.first == id; });
+        if (it == order.end()) {
+            int n = static_cast<int>(order.size()) + 1;
+            order.emplace_back(id, "[" + (endnote ? romanNumeral(n) : std::to_string(n)) + "]");
+            it = order.end() - 1;
+        }
+        emitText(QString::fromStdString(it->second), direct, runStyle);
     }
 
     void run(QXmlStreamReader& r) {
@@ -282,6 +341,24 @@ private:
             } else if (n == QLatin1String("tab")) {
                 emitText(QStringLiteral("\t"), direct, runStyle);
                 r.skipCurrentElement();
+            } else if (n == QLatin1String("drawing") || n == QLatin1String("pict")) {
+                picture(r, direct, runStyle);
+            } else if (n == QLatin1String("AlternateContent")) {
+                // The first choice holds the drawing; the fallback repeats it for older readers.
+                bool chosen = false;
+                while (r.readNextStartElement()) {
+                    if (r.name() == QLatin1String("Choice") && !chosen) {
+                        chosen = true;
+                        while (r.readNextStartElement()) {
+                            if (r.name() == QLatin1String("drawing") || r.name() == QLatin1String("pict")) picture(r, direct, runStyle);
+                            else r.skipCurrentElement();
+                        }
+                    } else {
+                        r.skipCurrentElement();
+                    }
+                }
+            } else if (n == QLatin1String("footnoteReference") || n == QLatin1String("endnoteReference")) {
+                noteReference(r, n == QLatin1String("endnoteReference"), direct, runStyle);
             } else if (n == QLatin1String("br") || n == QLatin1String("cr")) {
                 emitText(QStringLiteral("\n"), direct, runStyle);
                 r.skipCurrentElement();
@@ -302,10 +379,23 @@ private:
         }
     }
 
-    void emitText(const QString& text, const Properties& direct, const std::string& runStyle) {
+    // The body size against which heading styles are scaled.
+    double bodySize() const {
+        Properties p = styles_.defaults;
+        if (!styles_.defaultParagraph.empty()) p.overlay(styles_.resolved(styles_.defaultParagraph));
+        return p.size.value_or(10);
+    }
+
+    void emitText(const QString& text, const Properties& direct, const std::string& runStyle, std::shared_ptr<const Picture> picture = {}) {
         if (fieldDepth_ > 0 && !inFieldResult_) return;
         Properties p = styles_.defaults;
         if (!paragraphStyle_.empty()) p.overlay(styles_.resolved(paragraphStyle_));
+        // Headings are at least as large as the HTML reader makes h1 to h6 against its body, and bold.
+        if (int level = paragraphStyle_.empty() ? 0 : styles_.headingLevel(paragraphStyle_)) {
+            static const double scale[] = {2.0, 1.5, 1.17, 1.0, 0.83, 0.67};
+            p.size = std::max(p.size.value_or(0), bodySize() * scale[level - 1]);
+            p.bold = true;
+        }
         if (!runStyle.empty()) p.overlay(styles_.resolved(runStyle));
         p.overlay(direct);
         Font font;
@@ -322,12 +412,20 @@ private:
                 a.link = *it;
                 break;
             }
-        lastAttributes_ = a;
+        a.picture = std::move(picture);
+        if (!a.picture) lastAttributes_ = a;
         out_.append(text, a);
     }
 
     const Styles& styles_;
+    const Numbering& numbering_;
     const std::map<std::string, std::string>& rels_;
+    PartLoader loader_;
+    const Notes* footnotes_ = nullptr;
+    const Notes* endnotes_ = nullptr;
+    std::vector<std::pair<std::string, std::string>> footnoteOrder_, endnoteOrder_;  // id, mark
+    std::map<std::string, std::vector<int>> listCounts_;
+    int tables_ = 0, tableDepth_ = 0, currentTable_ = -1, row_ = -1, column_ = -1;
     AttributedString out_;
     Attributes lastAttributes_;
     std::string paragraphStyle_;
@@ -380,8 +478,30 @@ AttributedString readDOCX(std::span<const uint8_t> bytes) {
     QByteArray rels = member(members, (folder.empty() ? "" : folder + "/") + "_rels/" + fileName + ".rels");
     std::string stylesPath = relationshipTarget(rels, "/styles");
     Styles styles = readStyles(member(members, stylesPath.empty() ? folder + "/styles.xml" : joinPath(folder, stylesPath)));
+    std::string numberingPath = relationshipTarget(rels, "/numbering");
+    Numbering numbering = numberingPath.empty() ? Numbering{} : readNumbering(member(members, joinPath(folder, numberingPath)));
+    // A part's pictures are named by its own relationships, relative to its folder.
+    auto loaderFor = [&](const std::map<std::string, std::string>& partRels) -> PartLoader {
+        return [&members, &partRels, folder](const std::string& id) {
+            auto it = partRels.find(id);
+            if (it == partRels.end()) return std::vector<uint8_t>{};
+            QByteArray bytes = member(members, joinPath(folder, it->second));
+            return std::vector<uint8_t>(bytes.begin(), bytes.end());
+        };
+    };
+    auto notesOf = [&](const char* type, const char* element, std::map<std::string, std::string>& partRels) {
+        std::string path = relationshipTarget(rels, type);
+        if (path.empty()) return Notes{};
+        path = joinPath(folder, path);
+        std::string name = path.substr(path.rfind('/') + 1), dir = path.substr(0, path.size() - name.size());
+        partRels = readRelationships(member(members, dir + "_rels/" + name + ".rels"));
+        return BodyReader(styles, numbering, partRels, loaderFor(partRels)).readNotes(member(members, path), element);
+    };
+    std::map<std::string, std::string> footnoteRels, endnoteRels;
+    Notes footnotes = notesOf("/footnotes", "footnote", footnoteRels);
+    Notes endnotes = notesOf("/endnotes", "endnote", endnoteRels);
     auto targets = readRelationships(rels);
-    return BodyReader(styles, targets).read(document);
+    return BodyReader(styles, numbering, targets, loaderFor(targets)).read(document, footnotes, endnotes);
 }
 
 }  // namespace calvoro::text

@@ -8,10 +8,13 @@
 namespace calvoro::text {
 
 // Reads an RTF document: text, paragraphs, tabs, font sizes, bold, italic, fixed-pitch fonts,
-// colours and HYPERLINK fields. Throws ConversionError::corruptFile for data that is not RTF.
+// colours, HYPERLINK fields, table rows, list items (Word's list levels, or a bullet or number
+// hanging from an indent), PNG and JPEG pictures, and footnotes, which follow the body each after
+// its mark. Throws ConversionError::corruptFile for data that is not RTF.
 AttributedString readRTF(std::string_view bytes);
 
-// Writes an RTF document (ASCII, non-ASCII characters as \u escapes) with one group per run.
+// Writes an RTF document (ASCII, non-ASCII characters as \u escapes) with one group per run,
+// ruled table rows, list items hanging from their level's indent, and pictures.
 std::string writeRTF(const AttributedString& text);
 
 }  // namespace calvoro::text

@@ -2,11 +2,13 @@
 
 #include <unicode/ucnv.h>
 
+#include <algorithm>
 #include <cctype>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/conversion_error.h"
@@ -17,7 +19,7 @@ namespace {
 
 constexpr size_t maxGroupDepth = 4096;
 
-enum class Destination { text, fontTable, fontName, colorTable, fieldInstruction, fieldResult, skip };
+enum class Destination { text, fontTable, fontName, colorTable, fieldInstruction, fieldResult, listText, picture, skip };
 
 struct FontEntry {
     std::string name;
@@ -34,6 +36,26 @@ struct State {
     int color = 0;
     int unicodeSkip = 1;
     int field = -1;  // index of the field this group belongs to
+    int note = -1;   // index of the footnote this group's text belongs to
+    // Paragraph properties, reset by \pard.
+    long leftIndent = 0, firstIndent = 0;
+    bool inTable = false;
+    int listLevel = 0;
+    bool listed = false;  // \ls
+};
+
+// Picture properties of a \pict group.
+struct PictureState {
+    std::string mimeType;
+    long goalWidth = 0, goalHeight = 0, scaleX = 100, scaleY = 100;
+    std::string hex;
+};
+
+// Text being made: finished paragraphs and the paragraph still open.
+struct Sink {
+    AttributedString done;
+    AttributedString paragraph;
+    bool hasParagraphs = false;
 };
 
 struct Field {
@@ -44,11 +66,11 @@ struct Field {
 const std::set<std::string>& skippedDestinations() {
     static const std::set<std::string> names{
         "info", "stylesheet", "header", "headerl", "headerr", "headerf", "footer", "footerl", "footerr", "footerf", "pict",
-        "object", "footnote", "themedata", "colorschememapping", "latentstyles", "datastore", "xmlnstbl", "listtable",
+        "object", "themedata", "colorschememapping", "latentstyles", "datastore", "xmlnstbl", "listtable",
         "listoverridetable", "rsidtbl", "generator", "filetbl", "revtbl", "pgdsctbl", "nonshppict", "shp", "shpinst",
-        "fldtype", "annotation", "atnid", "atnauthor", "bkmkstart", "bkmkend", "xe", "tc", "private", "pn", "pntext",
+        "fldtype", "annotation", "atnid", "atnauthor", "bkmkstart", "bkmkend", "xe", "tc", "private", "pn",
         "mmathPr", "wgrffmtfilter", "operator", "author", "title", "subject", "keywords", "comment", "doccomm",
-        "company", "falt", "panose", "fname", "expandedcolortbl", "listtext", "background", "sp", "sv", "docvar",
+        "company", "falt", "panose", "fname", "expandedcolortbl", "background", "sp", "sv", "docvar",
     };
     return names;
 }
@@ -88,7 +110,8 @@ public:
             }
         }
         flushBytes();
-        return std::move(out_);
+        if (body_.hasParagraphs || !body_.paragraph.empty()) endParagraph(false);
+        return finish();
     }
 
 private:
@@ -103,6 +126,9 @@ private:
         stack_.pop_back();
         if (closing.destination == Destination::fontName) finishFontName();
         if (closing.destination == Destination::fieldInstruction && closing.field >= 0) parseFieldInstruction(fields_[closing.field]);
+        if (closing.destination == Destination::picture && (stack_.empty() || stack_.back().destination != Destination::picture)) finishPicture(closing);
+        if (closing.destination == Destination::listText && (stack_.empty() || stack_.back().destination != Destination::listText))
+            listTextSeen_ = true;
     }
 
     void controlSequence() {
@@ -183,7 +209,31 @@ private:
         if (word == "field") { fields_.push_back(Field{}); s.field = static_cast<int>(fields_.size()) - 1; return; }
         if (word == "fldinst") { s.destination = Destination::fieldInstruction; return; }
         if (word == "fldrslt") { s.destination = Destination::fieldResult; return; }
+        if (word == "footnote") {
+            // Body notes only: a note inside a note is left out.
+            if (s.note >= 0) { s.destination = Destination::skip; return; }
+            notes_.emplace_back();
+            s.note = static_cast<int>(notes_.size()) - 1;
+            s.destination = Destination::text;
+            return;
+        }
+        if (word == "listtext" || word == "pntext") { s.destination = Destination::listText; listMarker_.clear(); return; }
+        if (word == "pict") {
+            s.destination = Destination::picture;
+            picture_ = PictureState{};
+            return;
+        }
+        if (word == "shppict") return;  // holds the \pict that Word writes for pictures
         if (starred || skippedDestinations().count(word)) { s.destination = Destination::skip; return; }
+        if (s.destination == Destination::picture) {
+            if (word == "pngblip") picture_.mimeType = "image/png";
+            else if (word == "jpegblip") picture_.mimeType = "image/jpeg";
+            else if (word == "picwgoal") picture_.goalWidth = param;
+            else if (word == "pichgoal") picture_.goalHeight = param;
+            else if (word == "picscalex" && param > 0) picture_.scaleX = param;
+            else if (word == "picscaley" && param > 0) picture_.scaleY = param;
+            return;
+        }
 
         if (s.destination == Destination::fontTable || s.destination == Destination::fontName) {
             if (word == "f" && hasParam) {
@@ -224,8 +274,31 @@ private:
         if (word == "b") { s.bold = !hasParam || param != 0; return; }
         if (word == "i") { s.italic = !hasParam || param != 0; return; }
         if (word == "cf" && hasParam) { s.color = static_cast<int>(param); return; }
-        if (word == "par" || word == "sect" || word == "page" || word == "line" || word == "row") { textChar('\n'); return; }
-        if (word == "tab" || word == "cell") { textChar('\t'); return; }
+        if (word == "pard") {
+            s.leftIndent = s.firstIndent = 0;
+            s.inTable = false;
+            s.listLevel = 0;
+            s.listed = false;
+            return;
+        }
+        if (word == "li" && hasParam) { s.leftIndent = param; return; }
+        if (word == "fi" && hasParam) { s.firstIndent = param; return; }
+        if (word == "intbl") { s.inTable = true; return; }
+        if (word == "ls" && hasParam) { s.listed = true; return; }
+        if (word == "ilvl" && hasParam) { s.listLevel = static_cast<int>(std::clamp<long>(param, 0, 8)); return; }
+        if (word == "chftn") {
+            // In the body the mark of the note that follows; in the note itself its own mark, which
+            // the note's paragraph is given when the notes are put after the body.
+            if (s.note < 0 && s.destination == Destination::text) {
+                textString(QString::fromStdString("[" + std::to_string(notes_.size() + 1) + "]"));
+            }
+            return;
+        }
+        if (word == "par" || word == "sect" || word == "page") { if (acceptsText()) endParagraph(false); return; }
+        if (word == "line") { textChar('\n'); return; }
+        if (word == "cell") { if (acceptsText()) endParagraph(true); return; }
+        if (word == "row") { if (acceptsText()) { ++row_; column_ = 0; } return; }
+        if (word == "tab") { textChar('\t'); return; }
         if (word == "emdash") { textChar(0x2014); return; }
         if (word == "endash") { textChar(0x2013); return; }
         if (word == "lquote") { textChar(0x2018); return; }
@@ -265,6 +338,10 @@ private:
     void textByte(unsigned char c) {
         State& s = state();
         if (s.destination == Destination::skip) return;
+        if (s.destination == Destination::picture) {
+            if (std::isxdigit(c)) picture_.hex.push_back(static_cast<char>(c));
+            return;
+        }
         if (skipPending_ > 0) {
             --skipPending_;
             return;
@@ -343,11 +420,192 @@ private:
         }
         if (c == '\r') return;
         if (c < 0x20 && c != '\n' && c != '\t') return;
+        if (s.destination == Destination::listText) {
+            if (c != '\t') listMarker_ += QChar(c);
+            return;
+        }
+        if (s.destination == Destination::picture) return;
         if (dirty_) {
             attributes_ = currentAttributes();
             dirty_ = false;
         }
-        out_.append(QString(QChar(c)), attributes_);
+        Sink& sink = currentSink();
+        if (sink.paragraph.empty() && &sink == &body_) beginListItem();
+        sink.paragraph.append(QString(QChar(c)), attributes_);
+    }
+
+    void textString(const QString& text) {
+        for (QChar ch : text) textChar(ch.unicode());
+    }
+
+    bool acceptsText() {
+        Destination d = state().destination;
+        return d == Destination::text || d == Destination::fieldResult;
+    }
+
+    Sink& currentSink() {
+        int note = stack_.empty() ? -1 : stack_.back().note;
+        return note >= 0 ? notes_[note] : body_;
+    }
+
+    // "1.", "a)", "iv." and the like; "o" alone is a bullet.
+    static bool isNumberMarker(const QString& marker) {
+        return marker.size() >= 2 && (marker.back() == '.' || marker.back() == ')') && marker[0].isLetterOrNumber();
+    }
+
+    // A list paragraph of Word's kind (\ls, \ilvl, its marker in \listtext) begins with the
+    // marker of its level, written before its first character.
+    void beginListItem() {
+        const State& s = state();
+        if (!s.listed && !listTextSeen_) return;
+        if (listPrefixWritten_) return;
+        listPrefixWritten_ = true;
+        QString marker = listMarker_.trimmed();
+        bool ordered = isNumberMarker(marker);
+        int level = s.listLevel;
+        auto& counts = listCounts_;
+        counts.resize(9, 0);
+        ++counts[level];
+        for (int deeper = level + 1; deeper < 9; ++deeper) counts[deeper] = 0;
+        QString prefix = ordered ? QString(level, QChar('\t')) + marker + QLatin1Char('\t') : listItemPrefix(level, false, counts[level]);
+        listBlock_ = Block{};
+        listBlock_.listLevel = level;
+        listBlock_.ordered = ordered;
+        listBlock_.markerLength = static_cast<int>(prefix.size());
+        Attributes a = currentAttributes();
+        a.link.reset();
+        body_.paragraph.append(prefix, a);
+    }
+
+    // A paragraph that begins with a bullet or a number and a tab, hanging from a left indent, is
+    // a list item whose level follows its indent among the items around it.
+    void recogniseIndentedItem(Block& block, const State& s) {
+        const QString& text = body_.paragraph.characters();
+        qsizetype tab = text.indexOf(QChar('\t'));
+        if (s.leftIndent <= 0 || s.firstIndent >= 0 || tab < 1 || tab > 4) {
+            indents_.clear();
+            return;
+        }
+        QString marker = text.left(tab);
+        static const QString bullets = QStringLiteral("\u2022\u25E6\u25AA\u25CF\u25CB\u2013\u2014\u00B7-*+");
+        bool bullet = marker.size() == 1 && bullets.contains(marker[0]);
+        bool ordered = !bullet && isNumberMarker(marker);
+        if (!bullet && !ordered) {
+            indents_.clear();
+            return;
+        }
+        while (!indents_.empty() && indents_.back() > s.leftIndent) indents_.pop_back();
+        if (indents_.empty() || indents_.back() < s.leftIndent) indents_.push_back(s.leftIndent);
+        int level = static_cast<int>(indents_.size()) - 1;
+        QString prefix = ordered ? QString(level, QChar('\t')) + marker + QLatin1Char('\t') : listItemPrefix(level, false, 1);
+        AttributedString rebuilt;
+        rebuilt.append(prefix, *body_.paragraph.attributesAt(0));
+        for (const Run& run : body_.paragraph.runs(static_cast<int>(tab) + 1, body_.paragraph.length() - static_cast<int>(tab) - 1))
+            rebuilt.append(text.mid(run.location, run.length), run.attributes);
+        body_.paragraph = std::move(rebuilt);
+        block.listLevel = level;
+        block.ordered = ordered;
+        block.markerLength = static_cast<int>(prefix.size());
+    }
+
+    // Ends the open paragraph of the current text (at \par, or at \cell for a table cell).
+    void endParagraph(bool cell) {
+        Sink& sink = currentSink();
+        const State& s = state();
+        Block block;
+        if (&sink == &body_) {
+            if (listPrefixWritten_) block = listBlock_;
+            else recogniseIndentedItem(block, s);
+            if (s.inTable || cell) {
+                if (!inTable_) {
+                    inTable_ = true;
+                    table_ = tables_++;
+                    row_ = column_ = 0;
+                }
+                block.table = table_;
+                block.row = row_;
+                block.column = column_;
+            } else {
+                inTable_ = false;
+            }
+        }
+        // A cell whose last paragraph already ended gives no empty paragraph of its own.
+        bool skip = cell && sink.paragraph.empty() && lastCell_ == std::make_tuple(table_, row_, column_);
+        if (!skip) {
+            if (sink.hasParagraphs) sink.done.append(QStringLiteral("\n"), lastAttributes(sink));
+            sink.hasParagraphs = true;
+            if (block.table >= 0) lastCell_ = std::make_tuple(block.table, block.row, block.column);
+            const int first = sink.done.paragraphCount() - 1;
+            for (const Run& run : sink.paragraph.runs()) sink.done.append(sink.paragraph.characters().mid(run.location, run.length), run.attributes);
+            // Pieces after a \line stay in the cell; the marker is the first piece's.
+            sink.done.setBlock(first, block);
+            Block rest = block;
+            rest.listLevel = -1;
+            rest.ordered = false;
+            rest.markerLength = 0;
+            for (int i = first + 1; i < sink.done.paragraphCount(); ++i) sink.done.setBlock(i, rest);
+        }
+        sink.paragraph = AttributedString();
+        if (&sink == &body_) {
+            listPrefixWritten_ = listTextSeen_ = false;
+            listMarker_.clear();
+        }
+        if (cell) ++column_;
+    }
+
+    Attributes lastAttributes(const Sink& sink) {
+        const Attributes* a = sink.done.empty() ? nullptr : sink.done.attributesAt(sink.done.length() - 1);
+        Attributes out = a ? *a : currentAttributes();
+        out.picture.reset();
+        out.link.reset();
+        return out;
+    }
+
+    void finishPicture(const State& closing) {
+        if (picture_.mimeType.empty() || picture_.hex.size() < 16) return;
+        auto picture = std::make_shared<Picture>();
+        picture->bytes.reserve(picture_.hex.size() / 2);
+        for (size_t i = 0; i + 1 < picture_.hex.size(); i += 2)
+            picture->bytes.push_back(static_cast<uint8_t>(hex(picture_.hex[i]) * 16 + hex(picture_.hex[i + 1])));
+        auto type = pictureMimeType(picture->bytes);
+        if (!type) return;
+        picture->mimeType = *type;
+        picture->width = picture_.goalWidth / 20.0 * picture_.scaleX / 100.0;  // twips
+        picture->height = picture_.goalHeight / 20.0 * picture_.scaleY / 100.0;
+        completePictureSize(*picture);
+        stack_.push_back(closing);
+        stack_.back().destination = Destination::text;
+        Attributes a = currentAttributes();
+        stack_.pop_back();
+        a.picture = std::move(picture);
+        Sink& sink = currentSink();
+        if (sink.paragraph.empty() && &sink == &body_) beginListItem();
+        sink.paragraph.append(QString(QChar(attachmentCharacter)), a);
+        dirty_ = true;
+    }
+
+    // The body, then each note after its mark.
+    AttributedString finish() {
+        AttributedString out = std::move(body_.done);
+        for (size_t i = 0; i < notes_.size(); ++i) {
+            Sink& note = notes_[i];
+            if (!note.paragraph.empty()) {
+                if (note.hasParagraphs) note.done.append(QStringLiteral("\n"), lastAttributes(note));
+                for (const Run& run : note.paragraph.runs()) note.done.append(note.paragraph.characters().mid(run.location, run.length), run.attributes);
+            }
+            const QString& chars = note.done.characters();
+            int from = 0, to = note.done.length();
+            while (from < to && chars[from].isSpace()) ++from;
+            while (to > from && chars[to - 1].isSpace()) --to;
+            if (to == from) continue;
+            Attributes a = *note.done.attributesAt(from);
+            a.link.reset();
+            a.picture.reset();
+            if (!out.empty()) out.append(QStringLiteral("\n"), a);
+            out.append(QString::fromStdString("[" + std::to_string(i + 1) + "] "), a);
+            for (const Run& run : note.done.runs(from, to - from)) out.append(chars.mid(run.location, run.length), run.attributes);
+        }
+        return out;
     }
 
     Attributes currentAttributes() const {
@@ -396,7 +654,17 @@ private:
     std::string_view data_;
     size_t pos_ = 0;
     std::vector<State> stack_;
-    AttributedString out_;
+    Sink body_;
+    std::vector<Sink> notes_;
+    PictureState picture_;
+    QString listMarker_;
+    bool listTextSeen_ = false, listPrefixWritten_ = false;
+    Block listBlock_;
+    std::vector<int> listCounts_;
+    std::vector<long> indents_;
+    bool inTable_ = false;
+    int tables_ = 0, table_ = -1, row_ = 0, column_ = 0;
+    std::tuple<int, int, int> lastCell_{-1, -1, -1};
     std::map<int, FontEntry> fonts_;
     int currentFont_ = 0;
     std::string fontName_;

@@ -4,6 +4,7 @@
 
 #include "core/conversion_error.h"
 #include "platform/text/docx.h"
+#include "platform/text/html.h"
 #include "platform/text/rtf.h"
 
 using namespace calvoro;
@@ -19,7 +20,30 @@ AttributedString sample() {
     AttributedString s;
     s.append("Some caf\xC3\xA9 text {with} \\ braces\n", a);
     s.append("linked", link);
+    // A list, a table and a picture, so that damage reaches their syntax too.
+    s.append("\n" + listItemPrefix(1, true, 1), a);
+    s.setBlock({1, true, 4});
+    s.append("item\nx", a);
+    Block cell;
+    cell.table = 0;
+    cell.column = 1;
+    s.setBlock(cell);
+    s.append("\n", a);
+    auto picture = std::make_shared<Picture>();
+    picture->bytes = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+    picture->mimeType = "image/png";
+    picture->width = picture->height = 10;
+    Attributes withPicture = a;
+    withPicture.picture = picture;
+    s.append(QString(QChar(attachmentCharacter)), withPicture);
     return s;
+}
+
+// Whatever was read can be written again.
+void writeAll(const AttributedString& s) {
+    writeRTF(s);
+    writeDOCX(s);
+    writeHTML(s);
 }
 
 }  // namespace
@@ -38,11 +62,11 @@ TEST(HostileInput, MutatedRTFAndDOCX) {
         }
         r.resize(random() % (r.size() + 1));
         try {
-            readRTF(r);
+            writeAll(readRTF(r));
         } catch (const ConversionError&) {
         }
         try {
-            readDOCX(d);
+            writeAll(readDOCX(d));
         } catch (const ConversionError&) {
         }
     }

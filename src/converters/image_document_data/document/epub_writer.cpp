@@ -1,4 +1,8 @@
+#include <QByteArray>
+#include <QString>
+
 #include <ctime>
+#include <vector>
 
 #include "converters/image_document_data/document/document_converter.h"
 #include "converters/image_document_data/document/document_files.h"
@@ -32,7 +36,22 @@ const std::string containerXML =
     "  </rootfiles>\n"
     "</container>";
 
-std::string packageDocument(const std::string& identifier, const std::string& title, const std::string& modified) {
+// A picture of the chapter, kept as a file of the package.
+struct PackagedImage {
+    std::string href;  // relative to OEBPS
+    std::string mediaType;
+    QByteArray bytes;
+    std::string sizeAttributes;  // width and height as the page gave them
+};
+
+// Private-use characters around a number: text that no document holds by chance.
+std::string imageMarker(size_t number) { return "\xEE\x80\x80" + std::to_string(number) + "\xEE\x80\x81"; }
+
+std::string packageDocument(const std::string& identifier, const std::string& title, const std::string& modified,
+                            const std::vector<PackagedImage>& images) {
+    std::string imageItems;
+    for (size_t i = 0; i < images.size(); ++i)
+        imageItems += "    <item id=\"img" + std::to_string(i + 1) + "\" href=\"" + images[i].href + "\" media-type=\"" + images[i].mediaType + "\"/>\n";
     return std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n") +
            "<package xmlns=\"" + opfNamespace + "\" version=\"3.0\" unique-identifier=\"bookid\">\n" +
            "  <metadata xmlns:dc=\"" + dublinCoreNamespace + "\">\n" +
@@ -43,7 +62,7 @@ std::string packageDocument(const std::string& identifier, const std::string& ti
            "  </metadata>\n" +
            "  <manifest>\n" +
            "    <item id=\"nav\" href=\"nav.xhtml\" media-type=\"application/xhtml+xml\" properties=\"nav\"/>\n" +
-           "    <item id=\"chap1\" href=\"chapter1.xhtml\" media-type=\"application/xhtml+xml\"/>\n" +
+           "    <item id=\"chap1\" href=\"chapter1.xhtml\" media-type=\"application/xhtml+xml\"/>\n" + imageItems +
            "  </manifest>\n" +
            "  <spine>\n" +
            "    <itemref idref=\"chap1\"/>\n" +
@@ -92,6 +111,37 @@ std::string htmlOfSource(const Path& source, SupportedFormat format, const std::
     }
 }
 
+// Pictures that the page holds as data: URLs become files of the package, which a book must list.
+// Each picture is held in the text by a marker while the chapter is made well-formed, and put
+// back as an image of the package afterwards.
+std::string packageImages(const std::string& html, std::vector<PackagedImage>& images) {
+    static const text::Regex dataImage(R"(<img\b[^>]*?\bsrc\s*=\s*(["'])data:(image/(?:png|jpeg|gif));base64,([A-Za-z0-9+/=\s]*)\1[^>]*>)", true);
+    static const text::Regex width(R"(\bwidth\s*=\s*["']?([0-9]+))", true);
+    static const text::Regex height(R"(\bheight\s*=\s*["']?([0-9]+))", true);
+    return dataImage.replaceAllWith(html, [&](std::string_view text, const text::Regex::Match& m) {
+        auto group = [&](size_t i) { return text.substr(m.groups[i].first, m.groups[i].second - m.groups[i].first); };
+        std::string type = QString::fromUtf8(group(1).data(), static_cast<qsizetype>(group(1).size())).toLower().toStdString();
+        std::string extension = type == "image/jpeg" ? ".jpeg" : type == "image/gif" ? ".gif" : ".png";
+        PackagedImage image{"images/image" + std::to_string(images.size() + 1) + extension, type,
+                            QByteArray::fromBase64(QByteArray(group(2).data(), static_cast<qsizetype>(group(2).size()))), {}};
+        // The tag without the picture's data, where its size is looked up.
+        std::string tag = std::string(text.substr(m.begin, m.groups[1].first - m.begin)) + std::string(text.substr(m.groups[2].second, m.end - m.groups[2].second));
+        for (const auto* size : {&width, &height})
+            if (auto s = size->firstMatch(tag))
+                image.sizeAttributes += std::string(size == &width ? " width=\"" : " height=\"") +
+                                        tag.substr(s->groups[0].first, s->groups[0].second - s->groups[0].first) + "\"";
+        images.push_back(std::move(image));
+        return imageMarker(images.size());
+    });
+}
+
+std::string withPackageImages(std::string chapter, const std::vector<PackagedImage>& images) {
+    for (size_t i = 0; i < images.size(); ++i)
+        chapter = replacingOccurrences(chapter, imageMarker(i + 1),
+                                       "<img src=\"" + images[i].href + "\" alt=\"\"" + images[i].sizeAttributes + "/>");
+    return chapter;
+}
+
 }  // namespace
 
 namespace detail {
@@ -128,7 +178,8 @@ std::string wrapAsXHTML(const std::string& html, const std::string& title) {
 void anyToEPUB(const Path& source, SupportedFormat sourceFormat, const Path& output) {
     ConversionLogger::shared().info("Building EPUB", "Document", lastPathComponent(output));
     std::string title = deletingPathExtension(lastPathComponent(source));
-    std::string html = htmlOfSource(source, sourceFormat, title);
+    std::vector<PackagedImage> images;
+    std::string html = packageImages(htmlOfSource(source, sourceFormat, title), images);
 
     const WorkFolder work(WorkFolder::temporaryDirectory());
     const Path& folder = work.path();
@@ -137,9 +188,11 @@ void anyToEPUB(const Path& source, SupportedFormat sourceFormat, const Path& out
     files::writeAtomically(folder / "META-INF" / "container.xml", containerXML);
     fs::create_directories(folder / "OEBPS");
     std::string escapedTitle = detail::markupEscape(title);
-    files::writeAtomically(folder / "OEBPS" / "content.opf", packageDocument(Uuid().uuidString(), escapedTitle, isoTimestampNow()));
+    files::writeAtomically(folder / "OEBPS" / "content.opf", packageDocument(Uuid().uuidString(), escapedTitle, isoTimestampNow(), images));
     files::writeAtomically(folder / "OEBPS" / "nav.xhtml", navigationDocument(escapedTitle));
-    files::writeAtomically(folder / "OEBPS" / "chapter1.xhtml", detail::wrapAsXHTML(html, title));
+    files::writeAtomically(folder / "OEBPS" / "chapter1.xhtml", withPackageImages(detail::wrapAsXHTML(html, title), images));
+    if (!images.empty()) fs::create_directories(folder / "OEBPS" / "images");
+    for (const auto& image : images) files::writeBytes(folder / "OEBPS" / image.href, std::string_view(image.bytes.constData(), image.bytes.size()));
     ArchiveConverter::createZIP(folder, output, "mimetype");
 }
 

@@ -74,6 +74,7 @@ std::string headingPrefix(const text::AttributedString& string, int position, do
 std::string inlineMarkdown(const text::AttributedString& string, int location, int length, const std::string& fallback) {
     std::string result;
     for (const text::Run& run : string.runs(location, length)) {
+        if (run.attributes.picture) continue;  // Markdown here holds no pictures
         std::string raw = string.characters().mid(run.location, run.length).toStdString();
         std::string escaped = escapeMarkdown(raw);
         std::string piece;
@@ -113,11 +114,19 @@ std::string attributedStringToMarkdown(const text::AttributedString& string) {
     int position = 0;
     qsizetype start = 0;
     const int total = string.length();
-    for (;;) {
+    for (int paragraph = 0;; ++paragraph) {
         qsizetype nl = chars.indexOf(QChar('\n'), start);
         QString line = chars.mid(start, nl < 0 ? -1 : nl - start);
         QString trimmed = trimmedBlanks(line);
-        if (trimmed.isEmpty()) {
+        const text::Block* block = string.block(paragraph);
+        if (block && block->listLevel >= 0 && block->markerLength <= line.size()) {
+            // A list item: its marker indented two blanks a level, so that no level reads as code.
+            QString marker = line.left(block->markerLength).trimmed();
+            int from = position + block->markerLength, length = static_cast<int>(line.size()) - block->markerLength;
+            QString rest = trimmedBlanks(line.mid(block->markerLength));
+            result += std::string(static_cast<size_t>(2 * block->listLevel), ' ') + marker.toStdString() + " " +
+                      (length < 1 ? rest.toStdString() : inlineMarkdown(string, from, length, rest.toStdString())) + "\n\n";
+        } else if (trimmed.isEmpty() || trimmed == QString(QChar(text::attachmentCharacter))) {
             result += "\n";
         } else {
             std::string prefix = headingPrefix(string, position, bodySize);
