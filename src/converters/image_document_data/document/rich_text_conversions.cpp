@@ -151,8 +151,29 @@ void richTextToMarkdown(const Path& source, const Path& output, DocumentType typ
     files::writeAtomically(output, attributedStringToMarkdown(readRichText(source, type)));
 }
 
+namespace {
+
+bool holdsPicturesOrTables(const text::AttributedString& string) {
+    for (const text::Run& run : string.runs())
+        if (run.attributes.picture) return true;
+    return !text::tableSizes(string).empty();
+}
+
+// Rich text laid out by the web printer, which draws pictures and ruled tables.
+void renderRichTextToPDF(const text::AttributedString& string, const Path& output) {
+    Path temp = files::temporaryFile(".html");
+    files::RemoveOnExit cleanup(temp);
+    files::writeBytes(temp, text::writeHTML(string));
+    renderHTMLToPDFWithWebKit(temp, output);
+}
+
+}  // namespace
+
 void rtfToPDF(const Path& source, const Path& output) {
-    std::string plain = readRichText(source, DocumentType::rtf).plainText();
+    const auto string = readRichText(source, DocumentType::rtf);
+    // A text print cannot hold pictures or tables: such documents are laid out as DOCX's are.
+    if (holdsPicturesOrTables(string)) return renderRichTextToPDF(string, output);
+    std::string plain = string.plainText();
     Path temp = files::temporaryFile(".txt");
     files::writeAtomically(temp, plain);
     files::RemoveOnExit cleanup(temp);

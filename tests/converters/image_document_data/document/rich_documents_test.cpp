@@ -90,16 +90,19 @@ TEST(RichDocuments, DOCXHeadingsGiveThreeMarkdownLevels) {
     EXPECT_EQ(md.rfind("# **Level one**\n\n## **Level two**\n\n### **Level three**\n\nBody text", 0), 0u) << md;
 }
 
-TEST(RichDocuments, DOCXToPDFHoldsTheTableThePictureAndTheNote) {
+TEST(RichDocuments, PDFFromDOCXAndRTFHoldsTheTableThePictureAndTheNote) {
     Samples s;
     if (!s.made || !haveTool("pdftotext") || !haveTool("pdfimages")) GTEST_SKIP() << "pandoc or poppler missing";
-    auto pdf = s.convert(F::docx, F::pdf);
-    auto text = run("pdftotext -layout " + shellQuote(pdf.string()) + " -");
-    EXPECT_NE(text.output.find("zebra"), std::string::npos) << text.output;
-    // The cells of a row stand side by side.
-    EXPECT_NE(text.output.find("c1"), std::string::npos) << text.output;
-    auto images = run("pdfimages -list " + shellQuote(pdf.string()));
-    EXPECT_NE(images.output.find("  100    50  "), std::string::npos) << images.output;
+    for (F source : {F::docx, F::rtf}) {
+        SCOPED_TRACE(source.displayName());
+        auto pdf = s.convert(source, F::pdf);
+        auto text = run("pdftotext -layout " + shellQuote(pdf.string()) + " -");
+        EXPECT_NE(text.output.find("zebra"), std::string::npos) << text.output;
+        // The cells of a row stand side by side.
+        EXPECT_NE(text.output.find("c1"), std::string::npos) << text.output;
+        auto images = run("pdfimages -list " + shellQuote(pdf.string()));
+        EXPECT_NE(images.output.find("  100    50  "), std::string::npos) << images.output;
+    }
 }
 
 TEST(RichDocuments, RTFToDOCXIsReadByPythonDocxAndPandoc) {
