@@ -15,8 +15,8 @@ char lowered(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A'
 
 }  // namespace
 
-Document::Document(std::string_view html)
-    : output_(gumbo_parse_with_options(&kGumboDefaultOptions, html.data(), html.size())) {}
+Document::Document(std::string html)
+    : source_(std::move(html)), output_(gumbo_parse_with_options(&kGumboDefaultOptions, source_.data(), source_.size())) {}
 
 void Document::Free::operator()(GumboOutput* output) const { gumbo_destroy_output(&kGumboDefaultOptions, output); }
 

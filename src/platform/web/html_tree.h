@@ -13,8 +13,11 @@ namespace calvoro::web::html {
 
 class Document {
 public:
-    // Takes UTF-8; bytes that are not are read as U+FFFD.
-    explicit Document(std::string_view html);
+    // Takes UTF-8; bytes that are not are read as U+FFFD. Keeps its own copy of the text,
+    // which the tree points into.
+    explicit Document(std::string html);
+    Document(const Document&) = delete;
+    Document& operator=(const Document&) = delete;
 
     const GumboNode& root() const { return *output_->root; }
     // The body element, or nullptr for a frameset page.
@@ -24,6 +27,7 @@ private:
     struct Free {
         void operator()(GumboOutput* output) const;
     };
+    std::string source_;
     std::unique_ptr<GumboOutput, Free> output_;
 };
 
