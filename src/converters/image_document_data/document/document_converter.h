@@ -75,9 +75,9 @@ text::AttributedString parseHTML(const Path& path);
 text::AttributedString readRichText(const Path& path, DocumentType type);
 
 namespace detail {
-// The EPUB chapter page around the body content of html (made well-formed XHTML).
+// The EPUB chapter page around the body of the HTML page, as an HTML5 parser reads it.
 std::string wrapAsXHTML(const std::string& html, const std::string& title);
-// An HTML fragment re-serialised as well-formed XHTML that an EPUB may hold.
+// The body of an HTML page written as XHTML that an EPUB 3 chapter may hold.
 std::string toXHTMLFragment(std::string_view html);
 std::string markupEscape(std::string_view text);
 }  // namespace detail

@@ -13,7 +13,6 @@
 #include "core/work_folder.h"
 #include "platform/text/encodings.h"
 #include "platform/text/html.h"
-#include "platform/text/regex.h"
 #include "platform/text/xml_text.h"
 #include "zip/zip_archive.h"
 
@@ -162,14 +161,8 @@ std::string markupEscape(std::string_view raw) {
 }
 
 std::string wrapAsXHTML(const std::string& html, const std::string& title) {
-    static const text::Regex bodyOpen("<body[^>]*>");
-    std::string_view content = html;
-    if (auto open = bodyOpen.firstMatch(html)) {
-        size_t close = html.rfind("</body>");
-        if (close != std::string::npos && close >= open->end) content = std::string_view(html).substr(open->end, close - open->end);
-    }
     return std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n") + "<!DOCTYPE html>\n" + "<html xmlns=\"" + xhtmlNamespace + "\">\n" +
-           "<head><title>" + markupEscape(title) + "</title><meta charset=\"utf-8\"/></head>\n" + "<body>\n" + toXHTMLFragment(content) +
+           "<head><title>" + markupEscape(title) + "</title><meta charset=\"utf-8\"/></head>\n" + "<body>\n" + toXHTMLFragment(html) +
            "\n</body>\n" + "</html>";
 }
 

@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cctype>
 #include <cmath>
 #include <exception>
+#include <set>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "core/work_folder.h"
 #include "platform/pdf/page_assembly.h"
 #include "platform/qt/main_thread.h"
+#include "platform/web/html_tree.h"
 #include "platform/web/offscreen_page.h"
 #include "platform/web/single_shot_timer.h"
 #include "platform/web/web_engine.h"
@@ -46,11 +48,10 @@ const std::string settledMeasureAndFixScript =
     "((document.readyState === 'complete' && (!document.fonts || document.fonts.status === 'loaded')) ? " +
     measureAndFixScript + " : -1)";
 // What in a page can change it by itself after it loads, or load it late: scripts, frames,
-// plug-ins, media, lazy images, animations, refreshes, event handlers. A page with none of them
-// prints the same whether or not it is drawn while it loads.
-constexpr const char* livelyMarks[] = {"<script", "javascript:", "<iframe", "<frame", "<object", "<embed",
-                                        "<video", "<audio", "<canvas", "<marquee", "<animate", "<set",
-                                        "loading=", "animation", "@keyframes", "http-equiv"};
+// plug-ins, media, animations. A page with none of them (nor handlers, lazy images, script
+// links or refreshes) prints the same whether or not it is drawn while it loads.
+const std::set<std::string> livelyElements{"script", "iframe", "frame", "frameset", "object", "embed", "applet", "video", "audio",
+                                           "canvas", "marquee", "animate", "animatemotion", "animatetransform", "animatecolor", "set"};
 // A renderer that stops answering must not hold the worker for ever.
 constexpr double scriptWaitLimit = 30;   // seconds
 constexpr double printWaitLimit = 600;
@@ -132,19 +133,38 @@ std::optional<std::vector<double>> sliceHeights(double height) {
 namespace detail {
 
 bool pageIsStill(const std::string& html) {
-    std::string lower(html.size(), '\0');
-    std::transform(html.begin(), html.end(), lower.begin(),
-                   [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
-    for (const char* mark : livelyMarks)
-        if (lower.find(mark) != std::string::npos) return false;
-    // Event handlers: an attribute "on…=" after blank space.
-    for (size_t at = lower.find("on"); at != std::string::npos; at = lower.find("on", at + 2)) {
-        if (at == 0 || !std::isspace(static_cast<unsigned char>(lower[at - 1]))) continue;
-        size_t end = at + 2;
-        while (end < lower.size() && lower[end] >= 'a' && lower[end] <= 'z') ++end;
-        if (end == at + 2) continue;
-        while (end < lower.size() && std::isspace(static_cast<unsigned char>(lower[end]))) ++end;
-        if (end < lower.size() && lower[end] == '=') return false;
+    auto lower = [](std::string_view v) {
+        std::string out(v);
+        for (char& c : out) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        return out;
+    };
+    auto animates = [&](std::string_view css) {
+        const std::string l = lower(css);
+        return l.find("animation") != std::string::npos || l.find("@keyframes") != std::string::npos;
+    };
+    // The tree as the engine will build it: attributes are what its tokenizer reads, whether
+    // blank space, a slash or a quote stands before them.
+    const web::html::Document document(html);
+    std::vector<const GumboNode*> stack{&document.root()};
+    while (!stack.empty()) {
+        const GumboNode& node = *stack.back();
+        stack.pop_back();
+        if (!web::html::isElement(node)) continue;
+        const std::string name = web::html::tagName(node);
+        if (livelyElements.count(name)) return false;
+        for (const GumboAttribute* a : web::html::attributes(node)) {
+            const std::string attribute = lower(a->name);
+            const std::string value = lower(a->value);
+            if (attribute.size() > 2 && attribute.rfind("on", 0) == 0) return false;
+            if (attribute == "loading" && value.find("lazy") != std::string::npos) return false;
+            if (attribute == "http-equiv" && value.find("refresh") != std::string::npos) return false;
+            if (attribute == "style" && animates(value)) return false;
+            if (value.find("javascript:") != std::string::npos) return false;
+        }
+        for (const GumboNode* child : web::html::children(node)) {
+            if (name == "style" && child->type == GUMBO_NODE_TEXT && animates(web::html::text(*child))) return false;
+            stack.push_back(child);
+        }
     }
     return true;
 }
@@ -241,7 +261,7 @@ void renderHTMLToPDFWithWebKit(const std::filesystem::path& source, const std::f
             }
         });
         // A page that does nothing by itself is laid out and printed without being drawn.
-        session->page->loadHtml(html, base, !detail::pageIsStill(html));
+        session->page->loadHtml(html, base, options.drawn.value_or(!detail::pageIsStill(html)));
         loaded = session->waiter->waitForLoad(options.loadTimeout);
     });
     // A load that fails or times out is no error: what the page shows by then is rendered.

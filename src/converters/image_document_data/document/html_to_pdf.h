@@ -53,6 +53,8 @@ struct HTMLRenderOptions {
     CancellationToken cancellation;
     // For tests: runs on the calling thread just before the page is sent to print.
     std::function<void(web::OffscreenPage& page)> beforePrint;
+    // For tests: whether the page is drawn while it loads (by default, unless it is still).
+    std::optional<bool> drawn;
 };
 
 // Renders an HTML file (relative references resolve beside it) in an 816 x 1056 CSS-pixel

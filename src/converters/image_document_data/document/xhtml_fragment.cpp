@@ -1,342 +1,640 @@
-// Re-serialises an HTML fragment as well-formed XHTML for an EPUB chapter: tags balanced,
-// names lower-cased, attributes quoted, void elements closed, entities resolved to
-// characters, and what an EPUB without resources cannot hold (scripts, styles, embedded
-// media, links to other files) left out. Inline SVG keeps its text, without its drawing.
-#include <algorithm>
-#include <cstring>
-#include <map>
+// Writes the body of an HTML page, as an HTML5 parser builds it, as the body of an EPUB 3
+// chapter: well-formed XHTML in the content model EPUB readers check. Nothing of the body's
+// text is lost: what the content model has no place for becomes a div or a span holding the
+// same text, presentational attributes become inline CSS, and links that would lead out of the
+// book to a file it does not hold, or to an anchor the chapter lacks, become plain text.
+// Scripts, styles, templates and embedded media (the book holds no resources) are left out.
 #include <set>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
-#include "core/text_util.h"
 #include "converters/image_document_data/document/document_converter.h"
+#include "converters/image_document_data/document/xhtml_presentation.h"
 #include "platform/text/xml_text.h"
+#include "platform/web/html_tree.h"
 
 namespace calvoro::DocumentConverter::detail {
 
 namespace {
 
-const std::map<std::string, char32_t>& namedEntities() {
-    static const std::map<std::string, char32_t> table = [] {
-        std::map<std::string, char32_t> t{
-            {"quot", 34}, {"amp", 38}, {"apos", 39}, {"lt", 60}, {"gt", 62}, {"OElig", 338}, {"oelig", 339}, {"Scaron", 352},
-            {"scaron", 353}, {"Yuml", 376}, {"fnof", 402}, {"circ", 710}, {"tilde", 732}, {"ensp", 8194}, {"emsp", 8195},
-            {"thinsp", 8201}, {"zwnj", 8204}, {"zwj", 8205}, {"lrm", 8206}, {"rlm", 8207}, {"ndash", 8211}, {"mdash", 8212},
-            {"lsquo", 8216}, {"rsquo", 8217}, {"sbquo", 8218}, {"ldquo", 8220}, {"rdquo", 8221}, {"bdquo", 8222},
-            {"dagger", 8224}, {"Dagger", 8225}, {"bull", 8226}, {"hellip", 8230}, {"permil", 8240}, {"prime", 8242},
-            {"Prime", 8243}, {"lsaquo", 8249}, {"rsaquo", 8250}, {"oline", 8254}, {"frasl", 8260}, {"euro", 8364},
-            {"trade", 8482}, {"larr", 8592}, {"uarr", 8593}, {"rarr", 8594}, {"darr", 8595}, {"harr", 8596},
-            {"minus", 8722}, {"infin", 8734}, {"ne", 8800}, {"le", 8804}, {"ge", 8805}, {"hearts", 9829},
-        };
-        // The Latin-1 names, U+00A0 to U+00FF in order.
-        const char* latin1[] = {
-            "nbsp", "iexcl", "cent", "pound", "curren", "yen", "brvbar", "sect", "uml", "copy", "ordf", "laquo", "not", "shy",
-            "reg", "macr", "deg", "plusmn", "sup2", "sup3", "acute", "micro", "para", "middot", "cedil", "sup1", "ordm",
-            "raquo", "frac14", "frac12", "frac34", "iquest", "Agrave", "Aacute", "Acirc", "Atilde", "Auml", "Aring", "AElig",
-            "Ccedil", "Egrave", "Eacute", "Ecirc", "Euml", "Igrave", "Iacute", "Icirc", "Iuml", "ETH", "Ntilde", "Ograve",
-            "Oacute", "Ocirc", "Otilde", "Ouml", "times", "Oslash", "Ugrave", "Uacute", "Ucirc", "Uuml", "Yacute", "THORN",
-            "szlig", "agrave", "aacute", "acirc", "atilde", "auml", "aring", "aelig", "ccedil", "egrave", "eacute", "ecirc",
-            "euml", "igrave", "iacute", "icirc", "iuml", "eth", "ntilde", "ograve", "oacute", "ocirc", "otilde", "ouml",
-            "divide", "oslash", "ugrave", "uacute", "ucirc", "uuml", "yacute", "thorn", "yuml"};
-        for (size_t i = 0; i < sizeof latin1 / sizeof *latin1; ++i) t[latin1[i]] = static_cast<char32_t>(0xA0 + i);
+namespace html = web::html;
+
+enum class Kind {
+    drop,         // left out with all it holds
+    foreign,      // SVG and MathML: their text only
+    phrasing,     // holds phrasing content
+    transparent,  // holds what its parent may hold
+    link,         // a
+    wrapper,      // no place in the chapter: a div or a span, by what it holds
+    block,        // holds flow content
+    paragraph,    // a block that holds phrasing content
+    list,
+    item,
+    definitions,
+    term,
+    definition,
+    table,
+    rows,  // thead, tbody, tfoot, tr, colgroup
+    cell,  // td, th, caption
+    empty, // br, wbr, hr, col
+};
+
+struct Shape {
+    Kind kind;
+    const char* as = nullptr;  // the name written, when not the element's own
+    const char* css = "";      // what the element meant, for a div or span written instead
+    bool blockish = false;     // a wrapper that is a block wherever it stands
+};
+
+const std::unordered_map<std::string, Shape>& shapes() {
+    static const std::unordered_map<std::string, Shape> table = [] {
+        std::unordered_map<std::string, Shape> t;
+        for (const char* n : {"script", "style", "template", "head", "img", "image", "input", "meta", "link", "base", "basefont",
+                              "bgsound", "source", "track", "param", "area", "embed", "keygen", "spacer", "isindex", "frame",
+                              "frameset", "nextid", "command", "picture"})
+            t[n] = {Kind::drop};
+        t["title"] = {Kind::wrapper};  // a title written in the body is shown as text
+        for (const char* n : {"svg", "math"}) t[n] = {Kind::foreign};
+        for (const char* n : {"abbr", "b", "bdi", "cite", "code", "dfn", "em", "i", "kbd", "mark", "q", "s", "samp", "small", "span",
+                              "strong", "sub", "sup", "u", "var"})
+            t[n] = {Kind::phrasing};
+        t["bdo"] = {Kind::phrasing};
+        t["acronym"] = {Kind::phrasing, "abbr"};
+        t["tt"] = {Kind::phrasing, "span", "font-family:monospace"};
+        t["big"] = {Kind::phrasing, "span", "font-size:larger"};
+        t["strike"] = {Kind::phrasing, "span", "text-decoration:line-through"};
+        t["nobr"] = {Kind::phrasing, "span", "white-space:nowrap"};
+        t["textarea"] = {Kind::phrasing, "span", "white-space:pre-wrap"};
+        for (const char* n : {"blink", "ruby", "rb", "rt", "rp", "rtc", "time", "data", "meter", "progress", "output", "label", "button",
+                              "select", "option", "optgroup", "datalist"})
+            t[n] = {Kind::phrasing, "span"};
+        for (const char* n : {"ins", "del"}) t[n] = {Kind::transparent};
+        t["a"] = {Kind::link};
+        t["center"] = {Kind::wrapper, nullptr, "text-align:center", true};
+        t["address"] = {Kind::wrapper, nullptr, "font-style:italic", true};
+        for (const char* n : {"main", "hgroup", "search", "dialog", "fieldset", "legend", "details", "summary", "figure", "figcaption",
+                              "form", "noframes", "multicol"})
+            t[n] = {Kind::wrapper, nullptr, "", true};
+        for (const char* n : {"div", "blockquote", "article", "aside", "nav", "section", "header", "footer"}) t[n] = {Kind::block};
+        for (const char* n : {"p", "h1", "h2", "h3", "h4", "h5", "h6", "pre"}) t[n] = {Kind::paragraph};
+        for (const char* n : {"listing", "xmp", "plaintext"}) t[n] = {Kind::paragraph, "pre"};
+        for (const char* n : {"ul", "ol"}) t[n] = {Kind::list};
+        for (const char* n : {"dir", "menu"}) t[n] = {Kind::list, "ul"};
+        t["li"] = {Kind::item};
+        t["dl"] = {Kind::definitions};
+        t["dt"] = {Kind::term};
+        t["dd"] = {Kind::definition};
+        t["table"] = {Kind::table};
+        for (const char* n : {"thead", "tbody", "tfoot", "tr", "colgroup"}) t[n] = {Kind::rows};
+        for (const char* n : {"td", "th", "caption"}) t[n] = {Kind::cell};
+        for (const char* n : {"br", "wbr", "hr", "col"}) t[n] = {Kind::empty};
         return t;
     }();
     return table;
 }
 
-const std::set<std::string> voidElements{"area", "br", "col", "hr", "wbr"};
-// Dropped with everything inside them.
-const std::set<std::string> droppedElements{"script", "style", "head", "title", "noscript", "iframe", "object", "embed",
-                                            "video", "audio", "canvas", "template", "math", "frameset", "frame",
-                                            "applet", "select", "textarea", "button"};
-// Dropped as tags; their content stays.
-const std::set<std::string> droppedTags{"html", "body", "form", "font", "center", "input", "label", "meta", "link", "base",
-                                        "img", "source", "track", "param", "picture", "map", "option", "optgroup"};
-// Opening one of these ends an open paragraph, as HTML parsers do.
-const std::set<std::string> closesParagraph{"address", "article", "aside", "blockquote", "div", "dl", "fieldset", "figure",
-                                            "footer", "h1", "h2", "h3", "h4", "h5", "h6", "header", "hr", "main", "nav",
-                                            "ol", "p", "pre", "section", "table", "ul", "details", "figcaption", "menu"};
-
-bool allowedInXML(char32_t c) {
-    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
-           (c >= 0x10000 && c <= 0x10FFFF);
+Shape shapeOf(const std::string& name) {
+    auto it = shapes().find(name);
+    return it == shapes().end() ? Shape{Kind::wrapper} : it->second;
 }
 
-// Text with entities resolved, then escaped for XML (quotes too, for attribute values).
-std::string escapedText(std::string_view raw, bool attribute) {
-    std::string out;
-    out.reserve(raw.size());
-    auto put = [&](char32_t c) {
-        if (!allowedInXML(c)) return;
+bool isHTMLElement(const GumboNode& n) { return n.type == GUMBO_NODE_ELEMENT && n.v.element.tag_namespace == GUMBO_NAMESPACE_HTML; }
+
+bool isFlowKind(Kind k) {
+    switch (k) {
+        case Kind::block:
+        case Kind::paragraph:
+        case Kind::list:
+        case Kind::item:
+        case Kind::definitions:
+        case Kind::term:
+        case Kind::definition:
+        case Kind::table:
+        case Kind::rows:
+        case Kind::cell: return true;
+        default: return false;
+    }
+}
+
+// How a block written as a span inside phrasing content still shows.
+const char* displayOf(const std::string& name) {
+    if (name == "table") return "display:table";
+    if (name == "tr") return "display:table-row";
+    if (name == "td" || name == "th") return "display:table-cell";
+    if (name == "thead") return "display:table-header-group";
+    if (name == "tbody") return "display:table-row-group";
+    if (name == "tfoot") return "display:table-footer-group";
+    if (name == "caption") return "display:table-caption";
+    if (name == "li") return "display:list-item";
+    return "display:block";
+}
+
+bool isBlank(std::string_view s) {
+    for (char c : s)
+        if (c != ' ' && c != '\t' && c != '\n' && c != '\r' && c != '\f') return false;
+    return true;
+}
+
+// Digits only, at most `digits` of them.
+bool isNumber(std::string_view v, size_t digits) {
+    return !v.empty() && v.size() <= digits && v.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+bool isBidiOverride(const GumboNode& n) {
+    const char* dir = html::attribute(n, "dir");
+    return dir && (std::string_view(dir) == "ltr" || std::string_view(dir) == "rtl");
+}
+
+void appendEscaped(std::string& out, std::string_view raw, bool attribute) {
+    for (char c : raw) {
         switch (c) {
             case '&': out += "&amp;"; break;
             case '<': out += "&lt;"; break;
             case '>': out += "&gt;"; break;
             case '"':
                 if (attribute) out += "&quot;";
-                else out.push_back('"');
+                else out += c;
                 break;
-            default: appendUTF8(c, out);
+            default: out += c;
         }
-    };
-    for (size_t i = 0; i < raw.size(); ++i) {
-        char c = raw[i];
-        if (c != '&') {
-            unsigned char u = static_cast<unsigned char>(c);
-            if (u < 0x20 && c != '\t' && c != '\n' && c != '\r') continue;
-            if (c == '<' || c == '>' || c == '"') put(static_cast<char32_t>(c));
-            else out.push_back(c);
-            continue;
-        }
-        size_t semi = raw.find(';', i + 1);
-        if (semi != std::string_view::npos && semi - i <= 12) {
-            std::string_view name = raw.substr(i + 1, semi - i - 1);
-            if (!name.empty() && name[0] == '#') {
-                char32_t value = 0;
-                bool hexForm = name.size() > 1 && (name[1] == 'x' || name[1] == 'X');
-                std::string_view digits = name.substr(hexForm ? 2 : 1);
-                bool ok = !digits.empty();
-                for (char d : digits) {
-                    int v = (d >= '0' && d <= '9') ? d - '0' : hexForm && d >= 'a' && d <= 'f' ? d - 'a' + 10 : hexForm && d >= 'A' && d <= 'F' ? d - 'A' + 10 : -1;
-                    if (v < 0 || value > 0x10FFFF) { ok = false; break; }
-                    value = value * (hexForm ? 16 : 10) + static_cast<char32_t>(v);
-                }
-                if (ok) {
-                    put(value);
-                    i = semi;
-                    continue;
-                }
-            } else {
-                auto it = namedEntities().find(std::string(name));
-                if (it != namedEntities().end()) {
-                    put(it->second);
-                    i = semi;
-                    continue;
-                }
-            }
-        }
-        out += "&amp;";
     }
-    // Invalid UTF-8 and the non-characters that the byte loop let through are removed here.
-    return text::removingXMLForbiddenCharacters(out);
 }
 
-bool isNameStart(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool isNameChar(char c) { return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '_' || c == ':' || c == '.'; }
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+// Deeper than browsers nest; below it only the text is written.
+constexpr int maxDepth = 400;
 
-std::string lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
+struct Context {
+    bool phrasing = false;               // only phrasing content may stand here
+    Kind parent = Kind::block;           // the structure written around
+    const GumboNode* table = nullptr;    // the nearest table, for its cells' padding and border
+    bool orderedList = false;
+    bool inHeaderOrFooter = false;
 
-struct Tag {
-    std::string name;
-    std::vector<std::pair<std::string, std::string>> attributes;
-    bool end = false;
-    bool selfClosing = false;
+    Context with(bool phrasingOnly, Kind parentKind) const {
+        Context c = *this;
+        c.phrasing = phrasingOnly;
+        c.parent = parentKind;
+        return c;
+    }
 };
 
-// Parses a tag at text[i] == '<'; returns the position after it, or npos when it is no tag.
-size_t parseTag(std::string_view text, size_t i, Tag& tag) {
-    size_t p = i + 1;
-    if (p < text.size() && text[p] == '/') {
-        tag.end = true;
-        ++p;
+class ChapterWriter {
+public:
+    ChapterWriter(const GumboNode& body, const std::set<std::string>& unusable) { collectAnchors(body, unusable); }
+
+    std::string write(const GumboNode& body) {
+        children(body, Context{});
+        return std::move(out_);
     }
-    if (p >= text.size() || !isNameStart(text[p])) return std::string_view::npos;
-    size_t nameStart = p;
-    while (p < text.size() && isNameChar(text[p])) ++p;
-    tag.name = lower(text.substr(nameStart, p - nameStart));
-    for (;;) {
-        while (p < text.size() && isSpace(text[p])) ++p;
-        if (p >= text.size()) return std::string_view::npos;
-        if (text[p] == '>') return p + 1;
-        if (text[p] == '/') {
-            ++p;
-            if (p < text.size() && text[p] == '>') {
-                tag.selfClosing = true;
-                return p + 1;
+    // Anchors given an id that no written element carries.
+    std::set<std::string> unwritten() const {
+        std::set<std::string> names;
+        for (const auto& [name, id] : anchors_)
+            if (!written_.count(id)) names.insert(name);
+        return names;
+    }
+
+private:
+    void collectAnchors(const GumboNode& body, const std::set<std::string>& unusable);
+    void children(const GumboNode& n, const Context& c);
+    void node(const GumboNode& n, const Context& c);
+    void element(const GumboNode& n, const Context& c);
+    void paragraph(const GumboNode& n, const std::string& as, const Context& c);
+    void list(const GumboNode& n, const std::string& as, const Context& c);
+    void definitions(const GumboNode& n, const Context& c);
+    void link(const GumboNode& n, const Context& c);
+    void foreignText(const GumboNode& n);
+    void plainText(const GumboNode& n);
+    void open(const std::string& as, const GumboNode& n, const std::string& css, const std::string& extra = {}, bool withId = true);
+    void close(const std::string& as) { out_ += "</" + as + ">"; }
+    bool isBlock(const GumboNode& n, int depth = 0);
+    bool holdsBlock(const GumboNode& n, int depth = 0);
+
+    std::string out_;
+    std::unordered_map<std::string, std::string> anchors_;  // name in the page -> id in the chapter
+    std::unordered_map<const GumboNode*, std::string> ids_;
+    std::unordered_set<std::string> written_;
+    std::unordered_map<const GumboNode*, bool> holdsBlock_;
+    int depth_ = 0;
+};
+
+void ChapterWriter::collectAnchors(const GumboNode& body, const std::set<std::string>& unusable) {
+    std::unordered_set<std::string> used;
+    std::vector<const GumboNode*> stack{&body};
+    std::vector<const GumboNode*> order;
+    // Document order, so that the first of two equal ids keeps it.
+    while (!stack.empty()) {
+        const GumboNode* n = stack.back();
+        stack.pop_back();
+        if (!isHTMLElement(*n)) continue;
+        const Kind k = shapeOf(html::tagName(*n)).kind;
+        if (k == Kind::drop || k == Kind::foreign) continue;
+        order.push_back(n);
+        auto kids = html::children(*n);
+        for (auto it = kids.rbegin(); it != kids.rend(); ++it) stack.push_back(*it);
+    }
+    for (const GumboNode* n : order) {
+        std::vector<std::string> names;
+        if (const char* id = html::attribute(*n, "id"); id && *id) names.emplace_back(id);
+        if (n->v.element.tag == GUMBO_TAG_A)
+            if (const char* name = html::attribute(*n, "name"); name && *name) names.emplace_back(name);
+        std::string assigned;
+        for (const std::string& name : names) {
+            if (anchors_.count(name) || unusable.count(name)) continue;
+            if (assigned.empty()) {
+                assigned = idName(name);
+                for (int i = 2; !used.insert(assigned).second; ++i) assigned = idName(name) + "-" + std::to_string(i);
+                ids_[n] = assigned;
             }
+            // An anchor's name and its id both lead to it.
+            anchors_[name] = assigned;
+        }
+    }
+}
+
+bool ChapterWriter::isBlock(const GumboNode& n, int depth) {
+    if (!isHTMLElement(n)) return false;
+    const std::string name = html::tagName(n);
+    const Shape s = shapeOf(name);
+    if (isFlowKind(s.kind)) return true;
+    if (s.kind == Kind::empty) return name == "hr";
+    if (s.kind == Kind::wrapper) return s.blockish || holdsBlock(n, depth + 1);
+    return false;
+}
+
+bool ChapterWriter::holdsBlock(const GumboNode& n, int depth) {
+    if (depth > maxDepth) return false;
+    auto known = holdsBlock_.find(&n);
+    if (known != holdsBlock_.end()) return known->second;
+    bool holds = false;
+    for (const GumboNode* child : html::children(n)) {
+        if (isBlock(*child, depth + 1)) holds = true;
+        else if (isHTMLElement(*child) && shapeOf(html::tagName(*child)).kind == Kind::transparent) holds = holdsBlock(*child, depth + 1);
+        if (holds) break;
+    }
+    holdsBlock_[&n] = holds;
+    return holds;
+}
+
+void ChapterWriter::children(const GumboNode& n, const Context& c) {
+    const bool structure = c.parent == Kind::table || c.parent == Kind::rows;
+    for (const GumboNode* child : html::children(n)) {
+        if (structure && isHTMLElement(*child)) {
+            // Only rows and cells stand in a table; the parser leaves only empty form pieces besides.
+            const Kind k = shapeOf(html::tagName(*child)).kind;
+            if (k != Kind::rows && k != Kind::cell && html::tagName(*child) != "col") continue;
+        }
+        node(*child, c);
+    }
+}
+
+void ChapterWriter::node(const GumboNode& n, const Context& c) {
+    switch (n.type) {
+        case GUMBO_NODE_TEXT:
+        case GUMBO_NODE_WHITESPACE:
+        case GUMBO_NODE_CDATA: appendEscaped(out_, html::text(n), false); break;
+        case GUMBO_NODE_ELEMENT: element(n, c); break;
+        default: break;  // comments, and templates, whose content is never shown
+    }
+}
+
+void ChapterWriter::open(const std::string& as, const GumboNode& n, const std::string& css, const std::string& extra, bool withId) {
+    out_ += "<" + as;
+    if (auto id = ids_.find(&n); withId && id != ids_.end() && written_.insert(id->second).second)
+        out_ += " id=\"" + id->second + "\"";
+    for (const char* name : {"class", "title"})
+        if (const char* v = html::attribute(n, name)) {
+            out_ += std::string(" ") + name + "=\"";
+            appendEscaped(out_, v, true);
+            out_ += "\"";
+        }
+    for (const char* name : {"lang", "xml:lang"})
+        if (const char* v = html::attribute(n, name); v && isLanguageTag(v)) out_ += std::string(" ") + name + "=\"" + v + "\"";
+    if (const char* dir = html::attribute(n, "dir")) {
+        const std::string d = dir;
+        if (d == "ltr" || d == "rtl" || d == "auto") out_ += " dir=\"" + d + "\"";
+    }
+    if (html::attribute(n, "hidden")) out_ += " hidden=\"hidden\"";
+    out_ += extra;
+    std::string style = css;
+    const std::string presented = presentationalStyle(n);
+    if (!presented.empty()) style += (style.empty() ? "" : ";") + presented;
+    if (const char* own = html::attribute(n, "style"); own && !isBlank(own)) style += (style.empty() ? "" : ";") + std::string(own);
+    if (!style.empty()) {
+        out_ += " style=\"";
+        appendEscaped(out_, style, true);
+        out_ += "\"";
+    }
+    out_ += ">";
+}
+
+void ChapterWriter::element(const GumboNode& n, const Context& c) {
+    if (!isHTMLElement(n)) {
+        foreignText(n);
+        return;
+    }
+    const std::string name = html::tagName(n);
+    const Shape s = shapeOf(name);
+    if (s.kind == Kind::drop) return;
+    if (s.kind == Kind::foreign) {
+        foreignText(n);
+        return;
+    }
+    if (depth_ >= maxDepth) {
+        plainText(n);
+        return;
+    }
+    struct Deeper {
+        int& depth;
+        explicit Deeper(int& d) : depth(++d) {}
+        ~Deeper() { --depth; }
+    } deeper(depth_);
+
+    Kind kind = s.kind;
+    std::string as = s.as ? s.as : name;
+    std::string css = s.css;
+    // Pieces of a structure found outside it are plain blocks.
+    if ((kind == Kind::item && c.parent != Kind::list) || ((kind == Kind::term || kind == Kind::definition) && c.parent != Kind::definitions) ||
+        ((kind == Kind::rows || kind == Kind::cell) && c.parent != Kind::table && c.parent != Kind::rows) ||
+        ((name == "header" || name == "footer") && c.inHeaderOrFooter) || (name == "bdo" && !isBidiOverride(n))) {
+        kind = (kind == Kind::term || name == "bdo") ? Kind::phrasing : Kind::block;
+        as = kind == Kind::phrasing ? "span" : "div";
+    }
+    if (kind == Kind::wrapper) as = (s.blockish || (!c.phrasing && holdsBlock(n))) ? "div" : "span";
+
+    if (c.phrasing && (isFlowKind(kind) || as == "div" || name == "hr")) {
+        // A block inside phrasing content: a span that shows as the block did.
+        if (name == "col" || name == "colgroup") return;
+        std::string display = displayOf(name);
+        if (name == "hr") display += ";border-top:1px solid";
+        open("span", n, display + (css.empty() ? "" : ";" + css));
+        children(n, c.with(true, Kind::phrasing));
+        close("span");
+        return;
+    }
+    switch (kind) {
+        case Kind::link: link(n, c); return;
+        case Kind::transparent:
+            open(as, n, css);
+            children(n, c.with(c.phrasing, Kind::transparent));
+            break;
+        case Kind::phrasing:
+            open(as, n, css);
+            children(n, c.with(true, Kind::phrasing));
+            break;
+        case Kind::wrapper:
+            open(as, n, css);
+            children(n, c.with(as == "span", Kind::block));
+            break;
+        case Kind::paragraph: paragraph(n, as, c); return;
+        case Kind::list: list(n, as, c); return;
+        case Kind::definitions: definitions(n, c); return;
+        case Kind::item: {
+            std::string extra;
+            if (const char* v = html::attribute(n, "value"); v && c.orderedList && isNumber(v, 9))
+                extra = std::string(" value=\"") + v + "\"";
+            open(as, n, css, extra);
+            Context inner = c.with(false, Kind::item);
+            inner.orderedList = false;
+            children(n, inner);
+            break;
+        }
+        case Kind::term:
+            open(as, n, css);
+            children(n, c.with(true, Kind::term));
+            break;
+        case Kind::table: {
+            open(as, n, css);
+            Context inner = c.with(false, Kind::table);
+            inner.table = &n;
+            children(n, inner);
+            break;
+        }
+        case Kind::rows:
+            open(as, n, css);
+            children(n, c.with(false, Kind::rows));
+            break;
+        case Kind::cell: {
+            std::string extra;
+            for (const char* span : {"colspan", "rowspan"})
+                if (const char* v = html::attribute(n, span); v && isNumber(v, 3) && std::stoi(v) > 0)
+                    extra += std::string(" ") + span + "=\"" + v + "\"";
+            if (const char* scope = html::attribute(n, "scope"); scope && name == "th") {
+                const std::string v = scope;
+                if (v == "row" || v == "col" || v == "rowgroup" || v == "colgroup") extra += " scope=\"" + v + "\"";
+            }
+            std::string cellCSS = (name != "caption" && c.table) ? cellStyleOf(*c.table) : "";
+            open(as, n, cellCSS, extra);
+            children(n, c.with(false, Kind::cell));
+            break;
+        }
+        case Kind::empty: {
+            if (name == "col" && c.parent != Kind::rows && c.parent != Kind::table) return;
+            std::string extra;
+            if (const char* span = html::attribute(n, "span"); span && name == "col" && isNumber(span, 3) && std::stoi(span) > 0)
+                extra = std::string(" span=\"") + span + "\"";
+            open(as, n, css, extra);
+            out_.back() = '/';
+            out_ += '>';
+            return;
+        }
+        default: {
+            Context inner = c.with(false, Kind::block);
+            if (name == "header" || name == "footer") inner.inHeaderOrFooter = true;
+            open(as, n, css);
+            children(n, inner);
+            break;
+        }
+    }
+    close(as);
+}
+
+// A paragraph that holds a block (a table in a page the parser reads in quirks mode, say) is
+// closed before the block and opened again after it.
+void ChapterWriter::paragraph(const GumboNode& n, const std::string& as, const Context& c) {
+    open(as, n, "");
+    bool isOpen = true;
+    for (const GumboNode* child : html::children(n)) {
+        if (isBlock(*child)) {
+            if (isOpen) close(as);
+            isOpen = false;
+            node(*child, c.with(false, Kind::block));
             continue;
         }
-        size_t an = p;
-        while (p < text.size() && !isSpace(text[p]) && text[p] != '>' && text[p] != '/' && text[p] != '=') ++p;
-        std::string name = lower(text.substr(an, p - an));
-        if (name.empty()) {
-            ++p;
-            continue;
-        }
-        while (p < text.size() && isSpace(text[p])) ++p;
-        std::string value;
-        if (p < text.size() && text[p] == '=') {
-            ++p;
-            while (p < text.size() && isSpace(text[p])) ++p;
-            if (p < text.size() && (text[p] == '"' || text[p] == '\'')) {
-                char q = text[p];
-                size_t e = text.find(q, p + 1);
-                if (e == std::string_view::npos) return std::string_view::npos;
-                value = std::string(text.substr(p + 1, e - p - 1));
-                p = e + 1;
-            } else {
-                size_t vs = p;
-                while (p < text.size() && !isSpace(text[p]) && text[p] != '>') ++p;
-                value = std::string(text.substr(vs, p - vs));
+        if (!isOpen) {
+            if (child->type != GUMBO_NODE_TEXT && child->type != GUMBO_NODE_ELEMENT && child->type != GUMBO_NODE_CDATA) {
+                node(*child, c);
+                continue;
             }
+            open(as, n, "", {}, false);
+            isOpen = true;
         }
-        tag.attributes.emplace_back(name, value);
+        node(*child, c.with(true, Kind::paragraph));
     }
+    if (isOpen) close(as);
 }
 
-// Absolute links, and links to an anchor of the same page: a relative one would point at a
-// file the book does not hold.
-bool keepsLink(const std::string& href, const std::set<std::string>& anchors) {
-    if (!href.empty() && href[0] == '#') return anchors.count(href.substr(1)) > 0;
-    std::string h = lower(href);
-    return h.rfind("http://", 0) == 0 || h.rfind("https://", 0) == 0 || h.rfind("mailto:", 0) == 0;
-}
-
-// The ids (and anchor names) the page declares, which its own links may point at.
-std::set<std::string> anchorsOf(std::string_view html) {
-    std::set<std::string> anchors;
-    for (size_t i = html.find('<'); i != std::string_view::npos; i = html.find('<', i + 1)) {
-        Tag tag;
-        if (parseTag(html, i, tag) == std::string_view::npos || tag.end) continue;
-        for (const auto& [name, value] : tag.attributes)
-            if (name == "id" || (name == "name" && tag.name == "a")) anchors.insert(value);
+// Whatever a list holds besides its items goes into an item without a marker.
+void ChapterWriter::list(const GumboNode& n, const std::string& as, const Context& c) {
+    std::string extra;
+    if (as == "ol") {
+        if (const char* start = html::attribute(n, "start"); start && isNumber(start, 9)) extra += std::string(" start=\"") + start + "\"";
+        if (html::attribute(n, "reversed")) extra += " reversed=\"reversed\"";
     }
-    return anchors;
-}
-
-bool validAttributeName(const std::string& name) {
-    if (name.empty() || !isNameStart(name[0])) return false;
-    for (char c : name)
-        if (!isNameChar(c) || c == ':') return false;
-    // Event handlers would make the book a scripted one.
-    return name.rfind("on", 0) != 0 && name != "xmlns";
-}
-
-std::string startTag(const Tag& tag, const std::set<std::string>& anchors) {
-    std::string out = "<" + tag.name;
-    std::set<std::string> seen;
-    for (const auto& [name, value] : tag.attributes) {
-        if (!validAttributeName(name) || !seen.insert(name).second) continue;
-        if ((name == "href" || name == "src") && !keepsLink(value, anchors)) continue;
-        out += " " + name + "=\"" + escapedText(value, true) + "\"";
+    open(as, n, "", extra);
+    Context inner = c.with(false, Kind::list);
+    inner.orderedList = as == "ol";
+    bool loose = false;
+    for (const GumboNode* child : html::children(n)) {
+        const bool item = isHTMLElement(*child) && child->v.element.tag == GUMBO_TAG_LI;
+        const bool blank = child->type == GUMBO_NODE_WHITESPACE || child->type == GUMBO_NODE_COMMENT ||
+                           (isHTMLElement(*child) && shapeOf(html::tagName(*child)).kind == Kind::drop);
+        if (item && loose) {
+            close("li");
+            loose = false;
+        }
+        if (!item && !blank && !loose) {
+            out_ += "<li style=\"list-style-type:none\">";
+            loose = true;
+        }
+        node(*child, loose ? c.with(false, Kind::item) : inner);
     }
-    return out;
+    if (loose) close("li");
+    close(as);
+}
+
+// Terms each followed by their definitions; what stands between them is a definition of its
+// own, a list that ends on a term gets an empty one, and a list that does not start with a
+// term is written as blocks.
+void ChapterWriter::definitions(const GumboNode& n, const Context& c) {
+    enum class Item { term, definition, other, none };
+    auto itemOf = [](const GumboNode& child) {
+        if (isHTMLElement(child)) {
+            const Kind k = shapeOf(html::tagName(child)).kind;
+            if (k == Kind::drop) return Item::none;
+            if (k == Kind::term) return Item::term;
+            if (k == Kind::definition) return Item::definition;
+            return Item::other;
+        }
+        if (child.type == GUMBO_NODE_TEXT || child.type == GUMBO_NODE_CDATA) return Item::other;
+        return Item::none;
+    };
+    Item first = Item::none;
+    for (const GumboNode* child : html::children(n))
+        if ((first = itemOf(*child)) != Item::none) break;
+    if (first != Item::none && first != Item::term) {
+        open("div", n, "");
+        children(n, c.with(false, Kind::block));
+        close("div");
+        return;
+    }
+    open("dl", n, "");
+    const Context inner = c.with(false, Kind::definitions);
+    Item last = Item::none;
+    bool loose = false;
+    for (const GumboNode* child : html::children(n)) {
+        const Item item = itemOf(*child);
+        if ((item == Item::term || item == Item::definition) && loose) {
+            close("dd");
+            loose = false;
+        }
+        if (item == Item::other && !loose) {
+            out_ += "<dd>";
+            loose = true;
+        }
+        node(*child, loose ? c.with(false, Kind::definition) : inner);
+        if (item != Item::none) last = item == Item::other ? Item::definition : item;
+    }
+    if (loose) close("dd");
+    if (last == Item::term) out_ += "<dd></dd>";
+    close("dl");
+}
+
+void ChapterWriter::link(const GumboNode& n, const Context& c) {
+    std::string target;
+    if (const char* href = html::attribute(n, "href")) {
+        std::string_view h = href;
+        if (!h.empty() && h[0] == '#') {
+            const std::string fragment(h.substr(1));
+            auto it = anchors_.find(fragment);
+            if (it == anchors_.end()) it = anchors_.find(percentDecoded(fragment));
+            if (it != anchors_.end()) target = "#" + it->second;
+        } else if (auto outside = outsideLink(h)) {
+            target = *outside;
+        }
+    }
+    // A link that leads nowhere in the book is its text; an anchor keeps its place.
+    if (target.empty() && !ids_.count(&n)) {
+        children(n, c);
+        return;
+    }
+    std::string extra;
+    if (!target.empty()) {
+        extra = " href=\"";
+        appendEscaped(extra, target, true);
+        extra += "\"";
+    }
+    open("a", n, "", extra);
+    children(n, c.with(c.phrasing, Kind::transparent));
+    close("a");
+}
+
+// SVG and MathML keep their text; pieces placed apart in the drawing stay apart as words.
+void ChapterWriter::foreignText(const GumboNode& root) {
+    auto space = [&] {
+        if (!out_.empty() && !isBlank(std::string_view(&out_.back(), 1))) out_ += ' ';
+    };
+    std::vector<const GumboNode*> stack{&root};
+    while (!stack.empty()) {
+        const GumboNode& n = *stack.back();
+        stack.pop_back();
+        if (n.type == GUMBO_NODE_ELEMENT) {
+            const std::string name = html::tagName(n);
+            if (name == "script" || name == "style") continue;
+            space();
+            auto kids = html::children(n);
+            for (auto it = kids.rbegin(); it != kids.rend(); ++it) stack.push_back(*it);
+        } else if (n.type != GUMBO_NODE_COMMENT) {
+            appendEscaped(out_, html::text(n), false);
+        }
+    }
+    space();
+}
+
+void ChapterWriter::plainText(const GumboNode& root) {
+    std::vector<const GumboNode*> stack{&root};
+    while (!stack.empty()) {
+        const GumboNode& n = *stack.back();
+        stack.pop_back();
+        if (n.type == GUMBO_NODE_ELEMENT) {
+            const Kind k = shapeOf(html::tagName(n)).kind;
+            if (k == Kind::drop) continue;
+            auto kids = html::children(n);
+            for (auto it = kids.rbegin(); it != kids.rend(); ++it) stack.push_back(*it);
+        } else if (n.type != GUMBO_NODE_COMMENT && n.type != GUMBO_NODE_TEMPLATE) {
+            appendEscaped(out_, html::text(n), false);
+        }
+    }
 }
 
 }  // namespace
 
-std::string toXHTMLFragment(std::string_view html) {
-    std::string out;
-    out.reserve(html.size() + html.size() / 8);
-    std::vector<std::string> open;
-    const std::set<std::string> anchors = anchorsOf(html);
-    // Inside inline SVG only the text is kept: its elements have no place in XHTML.
-    int svgDepth = 0;
-    size_t i = 0;
-    size_t textStart = 0;
-    auto flushText = [&](size_t end) {
-        if (end > textStart) out += escapedText(html.substr(textStart, end - textStart), false);
-    };
-    auto closeUntil = [&](size_t depth) {
-        while (open.size() > depth) {
-            out += "</" + open.back() + ">";
-            open.pop_back();
-        }
-    };
-    while (i < html.size()) {
-        if (html[i] != '<') {
-            ++i;
-            continue;
-        }
-        if (html.compare(i, 4, "<!--") == 0) {
-            flushText(i);
-            size_t e = html.find("-->", i + 4);
-            i = e == std::string_view::npos ? html.size() : e + 3;
-            textStart = i;
-            continue;
-        }
-        if (i + 1 < html.size() && (html[i + 1] == '!' || html[i + 1] == '?')) {
-            flushText(i);
-            size_t e = html.find('>', i);
-            i = e == std::string_view::npos ? html.size() : e + 1;
-            textStart = i;
-            continue;
-        }
-        Tag tag;
-        size_t after = parseTag(html, i, tag);
-        if (after == std::string_view::npos) {
-            ++i;  // a lone "<" is text
-            continue;
-        }
-        flushText(i);
-        i = after;
-        textStart = i;
-        if (droppedElements.count(tag.name)) {
-            if (!tag.end && !tag.selfClosing) {
-                // Skip to the matching end tag (these do not nest in practice).
-                std::string needle = "</" + tag.name;
-                size_t e = i;
-                for (;;) {
-                    e = html.find("</", e);
-                    if (e == std::string_view::npos) break;
-                    if (lower(html.substr(e, needle.size())) == needle) break;
-                    e += 2;
-                }
-                if (e == std::string_view::npos) {
-                    i = html.size();
-                } else {
-                    size_t close = html.find('>', e);
-                    i = close == std::string_view::npos ? html.size() : close + 1;
-                }
-                textStart = i;
-            }
-            continue;
-        }
-        if (tag.name == "svg" && !tag.selfClosing) svgDepth = std::max(0, svgDepth + (tag.end ? -1 : 1));
-        if (svgDepth > 0 || tag.name == "svg") {
-            // Pieces of text placed apart in the drawing stay apart as words.
-            if (!out.empty() && !isSpace(out.back())) out.push_back(' ');
-            continue;
-        }
-        // Prefixed names (Word's o:p) would need namespaces the chapter does not declare.
-        if (droppedTags.count(tag.name) || tag.name.find(':') != std::string::npos) continue;
-        if (tag.end) {
-            auto it = std::find(open.rbegin(), open.rend(), tag.name);
-            if (it != open.rend()) closeUntil(static_cast<size_t>(open.rend() - it) - 1);
-            continue;
-        }
-        if (closesParagraph.count(tag.name)) {
-            auto it = std::find(open.rbegin(), open.rend(), std::string("p"));
-            if (it != open.rend()) closeUntil(static_cast<size_t>(open.rend() - it) - 1);
-        }
-        if (tag.name == "li") {
-            for (size_t d = open.size(); d > 0; --d) {
-                if (open[d - 1] == "ul" || open[d - 1] == "ol") break;
-                if (open[d - 1] == "li") {
-                    closeUntil(d - 1);
-                    break;
-                }
-            }
-        }
-        if (voidElements.count(tag.name)) {
-            out += startTag(tag, anchors) + "/>";
-        } else if (tag.selfClosing) {
-            out += startTag(tag, anchors) + "></" + tag.name + ">";
-        } else {
-            out += startTag(tag, anchors) + ">";
-            open.push_back(tag.name);
-        }
+std::string toXHTMLFragment(std::string_view page) {
+    // Control characters would reach the tree as U+FFFD; an XML document cannot hold them at all.
+    const html::Document document(text::removingXMLForbiddenCharacters(std::string(page)));
+    const GumboNode* body = document.body();
+    if (!body) return {};
+    // An anchor that ends up on no written element is taken away, and its links with it.
+    std::set<std::string> unusable;
+    for (int attempt = 0;; ++attempt) {
+        ChapterWriter writer(*body, unusable);
+        std::string out = writer.write(*body);
+        std::set<std::string> missing = writer.unwritten();
+        if (missing.empty() || attempt == 2) return text::removingXMLForbiddenCharacters(out);
+        unusable.insert(missing.begin(), missing.end());
     }
-    flushText(html.size());
-    closeUntil(0);
-    return out;
 }
 
 }  // namespace calvoro::DocumentConverter::detail

@@ -110,7 +110,7 @@ TEST(EPUB, XHTMLFragmentIsWellFormed) {
     EXPECT_EQ(toXHTMLFragment("<p>a<br>b<hr><p>c"), "<p>a<br/>b</p><hr/><p>c</p>");
     EXPECT_EQ(toXHTMLFragment("<div><span>x</div>"), "<div><span>x</span></div>");
     EXPECT_EQ(toXHTMLFragment("a < b && c &unknown; &#x41;&#66;&eacute;"), "a &lt; b &amp;&amp; c &amp;unknown; AB\xC3\xA9");
-    EXPECT_EQ(toXHTMLFragment("<a href=x.html onclick=\"go()\" title='q\"'>t</a>"), "<a title=\"q&quot;\">t</a>");
+    EXPECT_EQ(toXHTMLFragment("<a href=x.html onclick=\"go()\" title='q\"'>t</a>"), "t");
     EXPECT_EQ(toXHTMLFragment("bad\x01\x1F" "chars&#1;"), "badchars");
     EXPECT_EQ(toXHTMLFragment("</b>stray</i><!-- c -->"), "stray");
 }
@@ -118,7 +118,7 @@ TEST(EPUB, XHTMLFragmentIsWellFormed) {
 TEST(EPUB, InPageLinksAndTextInsideInlineSVGAreKept) {
     using DC::detail::toXHTMLFragment;
     EXPECT_EQ(toXHTMLFragment("<h1 id=top>T</h1><a href=\"#top\">Back to top</a> <a href=\"#gone\">dangling</a>"),
-              "<h1 id=\"top\">T</h1><a href=\"#top\">Back to top</a> <a>dangling</a>");
+              "<h1 id=\"top\">T</h1><a href=\"#top\">Back to top</a> dangling");
     EXPECT_EQ(toXHTMLFragment("<p>Chart:<svg viewBox=\"0 0 9 9\"><style>t{}</style><g><text x=1>North</text><text x=5>"
                               "South &amp; <tspan>East</tspan></text></g></svg> done</p>"),
               "<p>Chart: North South &amp; East  done</p>");

@@ -72,12 +72,45 @@ TEST(HTMLToPDF, OnlyAPageThatDoesNothingByItselfIsPrintedWithoutBeingDrawn) {
           "<svg><animate attributeName='x'/></svg>", "<marquee>m</marquee>"})
         EXPECT_FALSE(DC::detail::pageIsStill("<html><body>" + lively + "</body></html>")) << lively;
 
+    // Handlers are attributes wherever the tokenizer starts one: after a slash or a closing quote too.
+    for (const std::string lively : {"<body/onload=\"go()\">", "<img src=\"a.png\"onload=\"go()\">", "<img src='a.png'/onerror=go()>",
+                                     "<a href=' JAVASCRIPT:go()'>a</a>", "<svg><animateMotion dur='1s'/></svg>"})
+        EXPECT_FALSE(DC::detail::pageIsStill("<html>" + lively + "<p>x</p></html>")) << lively;
+    // Words in the text are not marks: only what the page does counts.
+    for (const std::string still :
+         {"<p>Use &lt;script&gt; and onload=x() with javascript: links; see <code>&lt;iframe&gt;</code>.</p>",
+          "<p>The animation module, @keyframes and loading=lazy</p>", "<meta http-equiv='Content-Type' content='text/html; charset=utf-8'>",
+          "<p>settings <settle>x</settle> <select><option>o</option></select></p>", "<img src='a.png' loading='eager'>"})
+        EXPECT_TRUE(DC::detail::pageIsStill("<html><head><title>t</title></head><body>" + still + "</body></html>")) << still;
+
     // A page with a script sees itself shown, as before; a still page prints the same text.
     TempDir dir;
     writeFile(dir / "script.html", "<p>State <script>document.write(document.visibilityState)</script></p>");
     DC::renderHTMLToPDFWithWebKit(dir / "script.html", dir / "script.pdf");
     EXPECT_NE(run("pdftotext " + shellQuote((dir / "script.pdf").string()) + " -").output.find("State visible"),
               std::string::npos);
+}
+
+TEST(HTMLToPDF, AStillPagePrintsTheSameDrawnOrNot) {
+    TempDir dir;
+    std::string page = "<!doctype html><html><head><style>td{padding:4px}</style></head><body><h1>Manual</h1>";
+    for (int i = 0; i < 60; ++i)
+        page += "<p>Section " + std::to_string(i) + " tells the reader what the option does.</p><table border=1><tr><td>cell " +
+                std::to_string(i) + "</td><td>value</td></tr></table>";
+    writeFile(dir / "still.html", page + "</body></html>");
+    ASSERT_TRUE(DC::detail::pageIsStill(page));
+    DC::HTMLRenderOptions drawn, notDrawn;
+    drawn.drawn = true;
+    notDrawn.drawn = false;
+    DC::renderHTMLToPDFWithWebKit(dir / "still.html", dir / "drawn.pdf", drawn);
+    DC::renderHTMLToPDFWithWebKit(dir / "still.html", dir / "plain.pdf", notDrawn);
+    const std::string pages = pdfinfoField(run("pdfinfo " + shellQuote((dir / "drawn.pdf").string())).output, "Pages");
+    EXPECT_GT(std::stoi(pages), 1);
+    EXPECT_EQ(pdfinfoField(run("pdfinfo " + shellQuote((dir / "plain.pdf").string())).output, "Pages"), pages);
+    EXPECT_EQ(pageSizes(dir / "plain.pdf"), pageSizes(dir / "drawn.pdf"));
+    const std::string text = run("pdftotext -layout " + shellQuote((dir / "drawn.pdf").string()) + " -").output;
+    EXPECT_NE(text.find("Section 59"), std::string::npos);
+    EXPECT_EQ(run("pdftotext -layout " + shellQuote((dir / "plain.pdf").string()) + " -").output, text);
 }
 
 TEST(HTMLToPDF, CutsThePageIntoLetterSlices) {
