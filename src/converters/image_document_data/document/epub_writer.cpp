@@ -13,6 +13,7 @@
 #include "core/work_folder.h"
 #include "platform/text/encodings.h"
 #include "platform/text/html.h"
+#include "platform/text/regex.h"
 #include "platform/text/xml_text.h"
 #include "zip/zip_archive.h"
 
