@@ -76,6 +76,18 @@ CommandResult run(const std::string& commandLine) {
     return result;
 }
 
+namespace {
+std::string systemPython() { return std::filesystem::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3"; }
+}  // namespace
+
+CommandResult runPython(const std::string& script, const std::filesystem::path& file) {
+    TempDir dir;
+    writeFile(dir / "script.py", script);
+    return run(systemPython() + " " + shellQuote((dir / "script.py").string()) + " " + shellQuote(file.string()));
+}
+
+bool pythonHas(const std::string& module) { return run(systemPython() + " -c 'import " + module + "'").status == 0; }
+
 bool haveTool(const std::string& name) {
     return run("command -v " + shellQuote(name) + " >/dev/null").status == 0;
 }

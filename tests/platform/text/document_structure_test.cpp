@@ -201,13 +201,8 @@ AttributedString structured(const std::vector<uint8_t>& png) {
     return s;
 }
 
-// The system's Python, where Debian's python3-docx lives.
-std::string python3() { return std::filesystem::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3"; }
-
 std::string python(const std::string& script, const std::filesystem::path& file) {
-    TempDir dir;
-    writeFile(dir / "check.py", script);
-    auto r = run(python3() + " " + shellQuote((dir / "check.py").string()) + " " + shellQuote(file.string()));
+    auto r = calvoro::testing::runPython(script, file);
     EXPECT_EQ(r.status, 0) << r.output;
     return r.output;
 }
@@ -215,7 +210,7 @@ std::string python(const std::string& script, const std::filesystem::path& file)
 }  // namespace
 
 TEST(DocumentStructure, DOCXWriterGivesTablesListsAndPicturesToPythonDocx) {
-    if (run(python3() + " -c 'import docx'").status != 0) GTEST_SKIP() << "python-docx missing";
+    if (!calvoro::testing::pythonHas("docx")) GTEST_SKIP() << "python-docx missing";
     TempDir dir;
     writeFile(dir / "out.docx", writeDOCX(structured(redPNG())));
     std::string out = python(

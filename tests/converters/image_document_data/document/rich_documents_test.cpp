@@ -50,13 +50,8 @@ struct Samples {
     }
 };
 
-// The system's Python, where Debian's python3-docx lives.
-std::string python3() { return std::filesystem::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3"; }
-
 std::string python(const std::string& script, const std::filesystem::path& file) {
-    TempDir dir;
-    writeFile(dir / "check.py", script);
-    auto r = run(python3() + " " + shellQuote((dir / "check.py").string()) + " " + shellQuote(file.string()));
+    auto r = calvoro::testing::runPython(script, file);
     EXPECT_EQ(r.status, 0) << r.output;
     return r.output;
 }
@@ -112,7 +107,7 @@ TEST(RichDocuments, RTFToDOCXIsReadByPythonDocxAndPandoc) {
     auto plain = run("pandoc -f docx -t plain " + shellQuote(docx.string()));
     for (const char* word : {"Level one", "zebra", "bullet A", "nested B", "c2"})
         EXPECT_NE(plain.output.find(word), std::string::npos) << word << "\n" << plain.output;
-    if (run(python3() + " -c 'import docx'").status != 0) return;
+    if (!calvoro::testing::pythonHas("docx")) return;
     std::string out = python(
         "import sys, docx\n"
         "d = docx.Document(sys.argv[1])\n"
