@@ -165,6 +165,18 @@ inline std::map<std::string, std::vector<uint8_t>> treeContents(const std::files
     return out;
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool underAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool underAddressSanitizer = true;
+#else
+inline constexpr bool underAddressSanitizer = false;
+#endif
+#else
+inline constexpr bool underAddressSanitizer = false;
+#endif
+
 // Runs body in a child process and returns how far its resident memory rose above what it
 // started with, in bytes; -1 when body threw or the child failed.
 inline long long peakMemoryGrowth(const std::function<bool()>& body) {
