@@ -1,5 +1,7 @@
 #include "support/test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -84,6 +86,12 @@ CommandResult runPython(const std::string& script, const std::filesystem::path& 
     TempDir dir;
     writeFile(dir / "script.py", script);
     return run(systemPython() + " " + shellQuote((dir / "script.py").string()) + " " + shellQuote(file.string()));
+}
+
+std::string pythonOutput(const std::string& script, const std::filesystem::path& file) {
+    auto r = runPython(script, file);
+    EXPECT_EQ(r.status, 0) << r.output;
+    return r.output;
 }
 
 bool pythonHas(const std::string& module) { return run(systemPython() + " -c 'import " + module + "'").status == 0; }

@@ -75,6 +75,8 @@ bool haveTool(const std::string& name);
 // Runs a Python script with Debian's own Python (where the python3-* packages setup installs
 // live, whatever python3 comes first on the PATH), the file as its one argument.
 CommandResult runPython(const std::string& script, const std::filesystem::path& file);
+// The same, expected to succeed: what the script printed.
+std::string pythonOutput(const std::string& script, const std::filesystem::path& file);
 // Whether Debian's Python can import a module.
 bool pythonHas(const std::string& module);
 // Points the settings store at a private folder for this process (call before first use).

@@ -201,11 +201,6 @@ AttributedString structured(const std::vector<uint8_t>& png) {
     return s;
 }
 
-std::string python(const std::string& script, const std::filesystem::path& file) {
-    auto r = calvoro::testing::runPython(script, file);
-    EXPECT_EQ(r.status, 0) << r.output;
-    return r.output;
-}
 
 }  // namespace
 
@@ -213,7 +208,7 @@ TEST(DocumentStructure, DOCXWriterGivesTablesListsAndPicturesToPythonDocx) {
     if (!calvoro::testing::pythonHas("docx")) GTEST_SKIP() << "python-docx missing";
     TempDir dir;
     writeFile(dir / "out.docx", writeDOCX(structured(redPNG())));
-    std::string out = python(
+    std::string out = calvoro::testing::pythonOutput(
         "import sys, docx\n"
         "d = docx.Document(sys.argv[1])\n"
         "for t in d.tables:\n"
@@ -234,7 +229,7 @@ TEST(DocumentStructure, DOCXWriterGivesTablesListsAndPicturesToPythonDocx) {
 TEST(DocumentStructure, HTMLWriterNestsListsAndHoldsTablesAndDataPictures) {
     TempDir dir;
     writeFile(dir / "out.html", writeHTML(structured(redPNG())));
-    std::string out = python(
+    std::string out = calvoro::testing::pythonOutput(
         "import sys\n"
         "from html.parser import HTMLParser\n"
         "class P(HTMLParser):\n"

@@ -50,11 +50,6 @@ struct Samples {
     }
 };
 
-std::string python(const std::string& script, const std::filesystem::path& file) {
-    auto r = calvoro::testing::runPython(script, file);
-    EXPECT_EQ(r.status, 0) << r.output;
-    return r.output;
-}
 
 }  // namespace
 
@@ -108,7 +103,7 @@ TEST(RichDocuments, RTFToDOCXIsReadByPythonDocxAndPandoc) {
     for (const char* word : {"Level one", "zebra", "bullet A", "nested B", "c2"})
         EXPECT_NE(plain.output.find(word), std::string::npos) << word << "\n" << plain.output;
     if (!calvoro::testing::pythonHas("docx")) return;
-    std::string out = python(
+    std::string out = calvoro::testing::pythonOutput(
         "import sys, docx\n"
         "d = docx.Document(sys.argv[1])\n"
         "print('tables', [[[c.text for c in r.cells] for r in t.rows] for t in d.tables])\n"
