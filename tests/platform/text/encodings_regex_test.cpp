@@ -53,4 +53,10 @@ TEST(XMLText, ForbiddenCharactersAreDropped) {
     EXPECT_EQ(removingXMLForbiddenCharacters(std::string("a\x01" "b\tc\xEF\xBF\xBF" "d\x0B")), "ab\tcd");
     QString s = QString::fromUtf16(u"x\u0002y") + QChar(0xD800) + QStringLiteral("z");
     EXPECT_EQ(removingXMLForbiddenCharacters(s), QStringLiteral("xyz"));
+    // Ill-formed UTF-8 (a lone lead, a cut sequence, an overlong form, a surrogate, beyond
+    // U+10FFFF, a stray continuation) becomes U+FFFD; well-formed characters pass.
+    const std::string bad = "\xCCh|\xE2\x82|\xC0\xAF|\xED\xA0\x80|\xF4\x90\x80\x80|\x80|\xF0\x9F\x98\x80\xC3\xA9";
+    EXPECT_EQ(removingXMLForbiddenCharacters(bad),
+              "\xEF\xBF\xBDh|\xEF\xBF\xBD|\xEF\xBF\xBD\xEF\xBF\xBD|\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD|"
+              "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD|\xEF\xBF\xBD|\xF0\x9F\x98\x80\xC3\xA9");
 }

@@ -123,6 +123,8 @@ TEST(XHTMLChapter, TextIsReadAsHTML5ReadsIt) {
               "\xE2\x88\x89\xE2\x89\x82\xCC\xB8\xC2\xA9 &amp; &lt;x&gt; \xE2\x80\x93 \xF0\x9F\x98\x80 &amp;bogus;");
     EXPECT_EQ(body("bad\x01\x1F" "chars&#1;<!-- c --><script>s()</script><style>p{}</style><template>t</template>"), "badchars");
     EXPECT_EQ(body("<xmp><b>&amp;</b></xmp><pre>\nkept</pre>"), "<pre>&lt;b&gt;&amp;amp;&lt;/b&gt;</pre><pre>kept</pre>");
+    // A reference far beyond Unicode is U+FFFD, as browsers show it, never a stray byte.
+    EXPECT_EQ(body("a&#x52cccccccccccccccccccccccccccccc;b &#99999999999;c"), "a\xEF\xBF\xBD" "b \xEF\xBF\xBD" "c");
 }
 
 TEST(XHTMLChapter, DeepNestingKeepsEveryWord) {
