@@ -115,8 +115,8 @@ Slots wholeImageEstimates(const std::filesystem::path& source, SupportedFormat t
 }
 
 // A JPEG re-encoded as JPEG: the five encoders take the source's rows as its decode writes
-// them, and each result is scored as soon as it is complete, so that everything ends shortly
-// after the one decode. The same sizes as wholeImageEstimates gives,
+// them, and each result is decoded and scored as it is written, so that everything ends
+// shortly after the one decode. The same sizes as wholeImageEstimates gives,
 // which also takes pictures that must be turned upright first.
 Slots streamedEstimates(const imaging::ImageSource& source, SupportedFormat target, int64_t originalSize) {
     struct MustTurn {};
@@ -167,10 +167,12 @@ Slots streamedEstimates(const imaging::ImageSource& source, SupportedFormat targ
                     }
                     run.bytes.finish();
                 });
+                // Each result is decoded and scored while it is written.
                 workers.emplace_back([&, reference, &run = levels[level.index()]] {
                     try {
-                        auto all = run.bytes.joined();
-                        if (run.size) run.loss = lossOf(scoreOf(std::move(all), target.fileExtension(), reference.get()));
+                        // Kept only where the encode completed, which the decode may see the
+                        // end of before the encoder says so.
+                        run.loss = lossOf(ssim::jpegSSIM(reference.get(), run.bytes));
                     } catch (...) {
                     }
                 });

@@ -1,14 +1,16 @@
 #include "converters/archive/jpeg_luma.h"
 
-#include "platform/media/jpeg_luma_plane.h"
-
 #include <cstdio>
 #include <jpeglib.h>
+#include <jpegint.h>
 #include <jerror.h>
 #include <setjmp.h>
 
+#include <algorithm>
 #include <functional>
 #include <vector>
+
+#include "platform/media/jpeg_idct.h"
 
 namespace calvoro::ssim {
 
@@ -28,11 +30,66 @@ struct RowSink {
     std::function<void(const uint8_t*)> row;
 };
 
+// Bytes taken from a stream as its writer adds them; its end reads as an end of image, which
+// the library takes for a cut file.
+struct StreamSource {
+    jpeg_source_mgr manager{};
+    const ByteStream* stream = nullptr;
+    size_t next = 0;
+};
+
+const JOCTET endOfImage[2] = {0xFF, JPEG_EOI};
+
+void initSource(j_decompress_ptr) {}
+void termSource(j_decompress_ptr) {}
+
+boolean fillInput(j_decompress_ptr cinfo) {
+    auto* source = reinterpret_cast<StreamSource*>(cinfo->src);
+    const auto chunk = source->stream->chunk(source->next++);
+    if (chunk.empty()) {
+        WARNMS(cinfo, JWRN_JPEG_EOF);
+        source->manager.next_input_byte = endOfImage;
+        source->manager.bytes_in_buffer = sizeof endOfImage;
+    } else {
+        source->manager.next_input_byte = chunk.data();
+        source->manager.bytes_in_buffer = chunk.size();
+    }
+    return TRUE;
+}
+
+void skipInput(j_decompress_ptr cinfo, long count) {
+    jpeg_source_mgr& m = *cinfo->src;
+    while (count > static_cast<long>(m.bytes_in_buffer)) {
+        count -= static_cast<long>(m.bytes_in_buffer);
+        m.fill_input_buffer(cinfo);
+    }
+    m.next_input_byte += count;
+    m.bytes_in_buffer -= static_cast<size_t>(count);
+}
+
+// The luma blocks turned back as FFmpeg's JPEG decoder does: dequantized, the level shift added
+// to the DC, its inverse DCT, clamped. The library still does the entropy decoding, which every
+// decoder does alike.
+void ffmpegInverseDCT(j_decompress_ptr cinfo, jpeg_component_info* component, JCOEFPTR coefficients, JSAMPARRAY output,
+                      JDIMENSION column) {
+    const auto& idct = *static_cast<const media::JpegIdct*>(cinfo->client_data);
+    const UINT16* quant = component->quant_table->quantval;
+    alignas(32) int16_t block[64];
+    for (int i = 0; i < 64; ++i) block[idct.permutation[i]] = static_cast<int16_t>(coefficients[i] * quant[i]);
+    block[idct.permutation[0]] = static_cast<int16_t>(std::clamp(coefficients[0] * quant[0] + 1024, -32768, 32767));
+    idct.transform(block);
+    for (int y = 0; y < 8; ++y) {
+        JSAMPLE* out = output[y] + column;
+        for (int x = 0; x < 8; ++x) out[x] = static_cast<JSAMPLE>(std::clamp<int>(block[y * 8 + x], 0, 255));
+    }
+}
+
 // The decoder state lives outside the function that calls setjmp, so that a longjmp out of
 // the library skips no destructor.
 struct LumaDecoder {
     jpeg_decompress_struct cinfo{};
     ErrorManager err{};
+    StreamSource stream;
     std::vector<uint8_t> row;
 
     LumaDecoder() = default;
@@ -42,23 +99,32 @@ struct LumaDecoder {
     ~LumaDecoder() { jpeg_destroy_decompress(&cinfo); }
 };
 
-// Hands every luma row to the sink; false when it is not a JPEG this path reads.
-bool decode(LumaDecoder& d, const uint8_t* data, size_t size, const RowSink& sink) {
+// Hands every luma row to the sink; false when it is not a JPEG this path reads. `source`
+// points the library at the bytes.
+bool decode(LumaDecoder& d, const std::function<void(j_decompress_ptr)>& source, const RowSink& sink) {
     jpeg_decompress_struct& cinfo = d.cinfo;
     cinfo.err = jpeg_std_error(&d.err.base);
     d.err.base.error_exit = errorExit;
     d.err.base.output_message = silentMessage;
     if (setjmp(d.err.jump)) return false;
     jpeg_create_decompress(&cinfo);
-    if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return false;
-    jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+    source(&cinfo);
     if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) return false;
     // CMYK has no luma channel of its own; it goes through the whole-picture decoder.
     if (cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK) return false;
     cinfo.out_color_space = JCS_GRAYSCALE;
+    cinfo.do_block_smoothing = FALSE;
     jpeg_start_decompress(&cinfo);
     const int w = static_cast<int>(cinfo.output_width), h = static_cast<int>(cinfo.output_height);
     if (cinfo.output_components != 1 || !sink.start(w, h)) return false;
+    // Where the first channel is the luma, it is turned back as FFmpeg does (an RGB JPEG's gray
+    // is a mix of channels, left to the library).
+    const media::JpegIdct* idct = media::ffmpegJpegIdct();
+    if (idct && (cinfo.jpeg_color_space == JCS_YCbCr || cinfo.jpeg_color_space == JCS_GRAYSCALE) &&
+        cinfo.comp_info[0].DCT_scaled_size == DCTSIZE) {
+        cinfo.client_data = const_cast<media::JpegIdct*>(idct);
+        cinfo.idct->inverse_DCT[0] = ffmpegInverseDCT;
+    }
     d.row.resize(static_cast<size_t>(w));
     JSAMPROW rowPointer = d.row.data();
     while (cinfo.output_scanline < cinfo.output_height) {
@@ -71,11 +137,20 @@ bool decode(LumaDecoder& d, const uint8_t* data, size_t size, const RowSink& sin
     return true;
 }
 
-// FFmpeg's decoder, else the library's own, into the sink.
 bool readLuma(const uint8_t* data, size_t size, const RowSink& sink) {
-    if (media::decodeJpegLuma(data, size, sink.start, sink.row)) return true;
+    if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return false;
     LumaDecoder d;
-    return decode(d, data, size, sink);
+    return decode(d, [&](j_decompress_ptr cinfo) { jpeg_mem_src(cinfo, data, static_cast<unsigned long>(size)); }, sink);
+}
+
+// The sink of a score: a scorer made once the size is known to match the reference's.
+RowSink scoring(const GrayImage& reference, std::optional<Scorer>& scorer) {
+    return {[&](int w, int h) {
+                if (w != reference.w || h != reference.h) return false;
+                scorer.emplace(reference);
+                return true;
+            },
+            [&](const uint8_t* row) { scorer->addRow(row); }};
 }
 
 }  // namespace
@@ -101,13 +176,23 @@ std::optional<GrayImage> jpegLuma(const uint8_t* data, size_t size) {
 std::optional<double> jpegSSIM(const GrayImage& reference, const uint8_t* data, size_t size) {
     // Scored row by row as decoded: no second copy of a large picture.
     std::optional<Scorer> scorer;
-    RowSink sink{[&](int w, int h) {
-                     if (w != reference.w || h != reference.h) return false;
-                     scorer.emplace(reference);
-                     return true;
-                 },
-                 [&](const uint8_t* row) { scorer->addRow(row); }};
-    if (!readLuma(data, size, sink)) return std::nullopt;
+    if (!readLuma(data, size, scoring(reference, scorer))) return std::nullopt;
+    return scorer->score();
+}
+
+std::optional<double> jpegSSIM(const GrayImage& reference, const ByteStream& stream) {
+    std::optional<Scorer> scorer;
+    LumaDecoder d;
+    auto source = [&](j_decompress_ptr cinfo) {
+        d.stream.stream = &stream;
+        d.stream.manager.init_source = initSource;
+        d.stream.manager.fill_input_buffer = fillInput;
+        d.stream.manager.skip_input_data = skipInput;
+        d.stream.manager.resync_to_restart = jpeg_resync_to_restart;
+        d.stream.manager.term_source = termSource;
+        cinfo->src = &d.stream.manager;
+    };
+    if (!decode(d, source, scoring(reference, scorer))) return std::nullopt;
     return scorer->score();
 }
 

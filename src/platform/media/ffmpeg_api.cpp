@@ -102,6 +102,8 @@ std::string load(const Libraries& libraries, Api& table) {
     CALVORO_FF_BIND(avcodec, av_packet_rescale_ts);
     CALVORO_FF_BIND(avcodec, av_packet_unref);
     CALVORO_FF_BIND(avcodec, avcodec_alloc_context3);
+    CALVORO_FF_BIND(avcodec, avcodec_dct_alloc);
+    CALVORO_FF_BIND(avcodec, avcodec_dct_init);
     CALVORO_FF_BIND(avcodec, avcodec_descriptor_get_by_name);
     CALVORO_FF_BIND(avcodec, avcodec_find_decoder);
     CALVORO_FF_BIND(avcodec, avcodec_find_encoder_by_name);

@@ -9,6 +9,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavcodec/avdct.h>
 #include <libavcodec/version.h>
 #include <libavformat/avformat.h>
 #include <libavformat/version.h>
@@ -74,6 +75,8 @@ struct Api {
     decltype(&::av_packet_rescale_ts) av_packet_rescale_ts;
     decltype(&::av_packet_unref) av_packet_unref;
     decltype(&::avcodec_alloc_context3) avcodec_alloc_context3;
+    decltype(&::avcodec_dct_alloc) avcodec_dct_alloc;
+    decltype(&::avcodec_dct_init) avcodec_dct_init;
     decltype(&::avcodec_descriptor_get_by_name) avcodec_descriptor_get_by_name;
     decltype(&::avcodec_find_decoder) avcodec_find_decoder;
     decltype(&::avcodec_find_encoder_by_name) avcodec_find_encoder_by_name;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <regex>
+#include <thread>
 
 #include "converters/archive/jpeg_luma.h"
 #include "converters/archive/ssim.h"
@@ -181,6 +182,28 @@ TEST(SSIM, JpegScoresOnlyWhatMatchesTheReference) {
     const auto png = imaging::encodeImage(photoLike(64, 64), imaging::types::png, options);
     EXPECT_FALSE(ssim::jpegLuma(png.data(), png.size()));
     EXPECT_FALSE(ssim::jpegLuma(jpeg.data(), 40));
+}
+
+// A JPEG scored while it is written, from a writer on another thread in small pieces, scores as
+// the whole file does; a writer that stops early gives no score rather than a wrong one.
+TEST(SSIM, JpegScoredAsItIsWrittenIsScoredAsTheWholeFile) {
+    imaging::EncodeOptions options;
+    options.quality = 0.4;
+    const auto reference = ssim::grayImage(photoLike(333, 211));
+    const auto jpeg = imaging::encodeImage(photoLike(333, 211), imaging::types::jpeg, options);
+    const auto whole = ssim::jpegSSIM(reference, jpeg.data(), jpeg.size());
+    ASSERT_TRUE(whole);
+    for (size_t length : {jpeg.size(), jpeg.size() / 2}) {
+        ByteStream stream;
+        std::thread writer([&] {
+            for (size_t at = 0; at < length; at += 97) stream.write(jpeg.data() + at, std::min<size_t>(97, length - at));
+            stream.finish();
+        });
+        const auto streamed = ssim::jpegSSIM(reference, stream);
+        writer.join();
+        if (length == jpeg.size()) EXPECT_EQ(streamed, whole);
+        else EXPECT_FALSE(streamed);
+    }
 }
 
 }  // namespace
