@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace calvoro::ssim {
 
 namespace {
@@ -50,7 +54,27 @@ void Scorer::addRow(const uint8_t* row) {
     }
     const uint8_t* ref = reference_.row(rows_);
     int32_t* sums = current_.data();
-    for (int b = 0; b < blocks_; ++b, sums += 4) {
+    int b = 0;
+#ifdef __SSE2__
+    // Two blocks at a time: pairwise products summed by madd, then the four sums of each pair
+    // of pixels gathered per block by a transpose.
+    const __m128i zero = _mm_setzero_si128(), ones = _mm_set1_epi16(1);
+    for (; b + 2 <= blocks_; b += 2, sums += 8) {
+        const __m128i a = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(ref + b * block)), zero);
+        const __m128i v = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + b * block)), zero);
+        const __m128i s1 = _mm_madd_epi16(a, ones), s2 = _mm_madd_epi16(v, ones);
+        const __m128i ss = _mm_add_epi32(_mm_madd_epi16(a, a), _mm_madd_epi16(v, v)), s12 = _mm_madd_epi16(a, v);
+        // Rows s1, s2, ss, s12 of four pair sums each, turned into columns: one per pair.
+        const __m128i t0 = _mm_unpacklo_epi32(s1, s2), t1 = _mm_unpacklo_epi32(ss, s12);
+        const __m128i t2 = _mm_unpackhi_epi32(s1, s2), t3 = _mm_unpackhi_epi32(ss, s12);
+        const __m128i first = _mm_add_epi32(_mm_unpacklo_epi64(t0, t1), _mm_unpackhi_epi64(t0, t1));
+        const __m128i second = _mm_add_epi32(_mm_unpacklo_epi64(t2, t3), _mm_unpackhi_epi64(t2, t3));
+        auto* out = reinterpret_cast<__m128i*>(sums);
+        _mm_storeu_si128(out, _mm_add_epi32(_mm_loadu_si128(out), first));
+        _mm_storeu_si128(out + 1, _mm_add_epi32(_mm_loadu_si128(out + 1), second));
+    }
+#endif
+    for (; b < blocks_; ++b, sums += 4) {
         int32_t s1 = 0, s2 = 0, ss = 0, s12 = 0;
         for (int i = b * block; i < b * block + block; ++i) {
             const int32_t a = ref[i], v = row[i];
