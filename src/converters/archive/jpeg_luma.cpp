@@ -10,6 +10,10 @@
 #include <functional>
 #include <vector>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "platform/media/jpeg_idct.h"
 
 namespace calvoro::ssim {
@@ -74,13 +78,28 @@ void ffmpegInverseDCT(j_decompress_ptr cinfo, jpeg_component_info* component, JC
                       JDIMENSION column) {
     const auto& idct = *static_cast<const media::JpegIdct*>(cinfo->client_data);
     const UINT16* quant = component->quant_table->quantval;
+    alignas(32) int16_t dequantized[64];
     alignas(32) int16_t block[64];
-    for (int i = 0; i < 64; ++i) block[idct.permutation[i]] = static_cast<int16_t>(coefficients[i] * quant[i]);
-    block[idct.permutation[0]] = static_cast<int16_t>(std::clamp(coefficients[0] * quant[0] + 1024, -32768, 32767));
+    // Products kept to 16 bits, as FFmpeg stores them.
+#ifdef __SSE2__
+    for (int i = 0; i < 64; i += 8)
+        _mm_store_si128(reinterpret_cast<__m128i*>(dequantized + i),
+                        _mm_mullo_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + i)),
+                                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(quant + i))));
+#else
+    for (int i = 0; i < 64; ++i) dequantized[i] = static_cast<int16_t>(coefficients[i] * quant[i]);
+#endif
+    dequantized[0] = static_cast<int16_t>(std::clamp(coefficients[0] * quant[0] + 1024, -32768, 32767));
+    for (int i = 0; i < 64; ++i) block[idct.permutation[i]] = dequantized[i];
     idct.transform(block);
     for (int y = 0; y < 8; ++y) {
         JSAMPLE* out = output[y] + column;
+#ifdef __SSE2__
+        const __m128i row = _mm_load_si128(reinterpret_cast<const __m128i*>(block + y * 8));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(row, row));
+#else
         for (int x = 0; x < 8; ++x) out[x] = static_cast<JSAMPLE>(std::clamp<int>(block[y * 8 + x], 0, 255));
+#endif
     }
 }
 
