@@ -1,6 +1,8 @@
 #include <array>
+#include <condition_variable>
 #include <fstream>
 #include <future>
+#include <mutex>
 #include <thread>
 
 #include "converters/archive/compressor.h"
@@ -56,15 +58,72 @@ std::optional<double> lossOf(std::optional<double> score) {
     return std::max(0.0, (1.0 - *score) * 100.0);
 }
 
-// The luma of a JPEG file as stored; nothing when it cannot be read that way.
-std::optional<ssim::GrayImage> fileLuma(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) return std::nullopt;
-    std::vector<uint8_t> bytes(static_cast<size_t>(std::max<std::streamoff>(0, in.tellg())));
-    in.seekg(0);
-    if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) return std::nullopt;
-    return ssim::jpegLuma(bytes.data(), bytes.size());
-}
+// A JPEG source's luma as stored, read beside its decode; the scorers follow its rows as they
+// come. It ends complete, or failed (CMYK, damaged), and then the results are scored again
+// against the gray of the decoded picture.
+class SourceLuma {
+public:
+    void read(const std::filesystem::path& path) {
+        bool ok = false;
+        try {
+            std::ifstream in(path, std::ios::binary | std::ios::ate);
+            std::vector<uint8_t> bytes(static_cast<size_t>(std::max<std::streamoff>(0, in.tellg())));
+            in.seekg(0);
+            if (in && in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) {
+                int y = 0;
+                ok = ssim::jpegLumaRows(
+                    bytes.data(), bytes.size(),
+                    [&](int w, int h) {
+                        std::lock_guard lock(mutex_);
+                        image_.w = w;
+                        image_.h = h;
+                        image_.px.resize(static_cast<size_t>(w) * static_cast<size_t>(h));
+                        rows_ = 0;
+                        changed_.notify_all();
+                        return true;
+                    },
+                    [&](const uint8_t* row) {
+                        std::copy(row, row + image_.w, image_.px.data() + static_cast<size_t>(y) * static_cast<size_t>(image_.w));
+                        std::lock_guard lock(mutex_);
+                        rows_ = ++y;
+                        changed_.notify_all();
+                        return true;
+                    });
+            }
+        } catch (...) {
+        }
+        finish(ok);
+    }
+    // Ends it as failed when it was never read.
+    void finish(bool ok) {
+        std::lock_guard lock(mutex_);
+        if (done_) return;
+        done_ = true;
+        ok_ = ok;
+        changed_.notify_all();
+    }
+    // Waits for that many rows (0: the size); false once it failed.
+    bool waitFor(int rows) const {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return (done_ && !ok_) || (rows_ >= 0 && rows_ >= rows); });
+        return !(done_ && !ok_);
+    }
+    // Waits for the end: true when it is complete and whole.
+    bool waitDone() const {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return done_; });
+        return ok_;
+    }
+    const ssim::GrayImage& image() const { return image_; }
+
+private:
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    ssim::GrayImage image_;
+    int rows_ = -1;  // rows complete; -1 before the size is known
+    bool done_ = false;
+    bool ok_ = false;
+};
 
 CompressionEstimate measured(CompressionLevel level, int64_t byteSize, std::optional<double> loss, int64_t originalSize,
                              SupportedFormat target) {
@@ -131,26 +190,17 @@ Slots streamedEstimates(const imaging::ImageSource& source, SupportedFormat targ
     std::array<Level, CompressionLevel::count> levels;
     bool decoded = false;
     bool mustTurn = false;
+    // Declared before the workers, which read it until they are joined.
+    SourceLuma luma;
     {
         // Nothing here waits forever: the decode fails the rows on any error, an encoder
-        // finishes its stream on every way out, and the promise is declared after the workers
-        // so that, should this scope unwind, it breaks before they are joined.
+        // finishes its stream on every way out, the luma is finished on every way out, and the
+        // promise is declared after the workers so that, should this scope unwind, it breaks
+        // before they are joined.
         std::vector<std::jthread> workers;
-        std::promise<ssim::GrayImage> referencePromise;
-        Reference reference = referencePromise.get_future().share();
-        // The source's own luma, read from the file beside the decode: what the results are
-        // compared with, channel for channel. A source that cannot be read so (CMYK) is
-        // compared by the gray of its decoded picture instead.
-        bool lumaRead = false;
-        std::jthread lumaReader([&] {
-            try {
-                if (auto luma = fileLuma(source.path())) {
-                    referencePromise.set_value(std::move(*luma));
-                    lumaRead = true;
-                }
-            } catch (...) {
-            }
-        });
+        std::promise<ssim::GrayImage> decodedGrayPromise;
+        Reference decodedGray = decodedGrayPromise.get_future().share();
+        std::optional<std::jthread> lumaReader;
         auto start = [&](const imaging::ImageProperties& props) {
             auto carried = compressor_image::carriedMetadata(props.metadata, target);
             if (!carried) throw MustTurn{};
@@ -167,26 +217,38 @@ Slots streamedEstimates(const imaging::ImageSource& source, SupportedFormat targ
                     }
                     run.bytes.finish();
                 });
-                // Each result is decoded and scored while it is written.
-                workers.emplace_back([&, reference, &run = levels[level.index()]] {
+                // Each result is decoded and scored while it is written, against the source's
+                // luma as far as it is read; the loss is kept only where the encode completed,
+                // which the decode may see the end of before the encoder says so.
+                workers.emplace_back([&, decodedGray, &run = levels[level.index()]] {
                     try {
-                        // Kept only where the encode completed, which the decode may see the
-                        // end of before the encoder says so.
-                        run.loss = lossOf(ssim::jpegSSIM(reference.get(), run.bytes));
+                        std::optional<double> score;
+                        if (luma.waitFor(0)) score = ssim::jpegSSIM(luma.image(), run.bytes, [&](int n) { return luma.waitFor(n); });
+                        if (!luma.waitDone()) score = ssim::jpegSSIM(decodedGray.get(), run.bytes);
+                        run.loss = lossOf(score);
                     } catch (...) {
                     }
                 });
             }
+            // The luma is read only now: loading FFmpeg for it holds the loader's lock, which
+            // starting the threads above would wait for.
+            try {
+                lumaReader.emplace([&] { luma.read(source.path()); });
+            } catch (...) {
+                luma.finish(false);
+            }
         };
         try {
             source.decodeFirstFrameRows(image, rows, start);
-            lumaReader.join();
-            if (!lumaRead) referencePromise.set_value(ssim::grayImage(image));
+            // A source whose luma cannot be read so (CMYK) is compared by the gray of its
+            // decoded picture instead.
+            if (!luma.waitDone()) decodedGrayPromise.set_value(ssim::grayImage(image));
             decoded = true;
         } catch (const MustTurn&) {
             mustTurn = true;
         } catch (...) {
         }
+        luma.finish(false);
     }
     if (mustTurn) return wholeImageEstimates(source.path(), target, originalSize);
     Slots slots;

@@ -28,10 +28,10 @@ struct ErrorManager {
 void errorExit(j_common_ptr cinfo) { longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1); }
 void silentMessage(j_common_ptr) {}
 
-// Told the size first (false stops the decode), then given the rows top to bottom.
+// Told the size first, then given the rows top to bottom; false from either stops the decode.
 struct RowSink {
     std::function<bool(int, int)> start;
-    std::function<void(const uint8_t*)> row;
+    std::function<bool(const uint8_t*)> row;
 };
 
 // Bytes taken from a stream as its writer adds them; its end reads as an end of image, which
@@ -147,8 +147,7 @@ bool decode(LumaDecoder& d, const std::function<void(j_decompress_ptr)>& source,
     d.row.resize(static_cast<size_t>(w));
     JSAMPROW rowPointer = d.row.data();
     while (cinfo.output_scanline < cinfo.output_height) {
-        if (jpeg_read_scanlines(&cinfo, &rowPointer, 1) != 1) return false;
-        sink.row(d.row.data());
+        if (jpeg_read_scanlines(&cinfo, &rowPointer, 1) != 1 || !sink.row(d.row.data())) return false;
     }
     // A picture whose coded data ended early was filled in by the library: it is not this file.
     if (cinfo.err->num_warnings > 0) return false;
@@ -162,14 +161,19 @@ bool readLuma(const uint8_t* data, size_t size, const RowSink& sink) {
     return decode(d, [&](j_decompress_ptr cinfo) { jpeg_mem_src(cinfo, data, static_cast<unsigned long>(size)); }, sink);
 }
 
-// The sink of a score: a scorer made once the size is known to match the reference's.
-RowSink scoring(const GrayImage& reference, std::optional<Scorer>& scorer) {
+// The sink of a score: a scorer made once the size is known to match the reference's, given
+// each row once the reference has it.
+RowSink scoring(const GrayImage& reference, std::optional<Scorer>& scorer, const std::function<bool(int)>& ready, int& rows) {
     return {[&](int w, int h) {
                 if (w != reference.w || h != reference.h) return false;
                 scorer.emplace(reference);
                 return true;
             },
-            [&](const uint8_t* row) { scorer->addRow(row); }};
+            [&](const uint8_t* row) {
+                if (ready && !ready(std::min(++rows, reference.h))) return false;
+                scorer->addRow(row);
+                return true;
+            }};
 }
 
 }  // namespace
@@ -187,20 +191,28 @@ std::optional<GrayImage> jpegLuma(const uint8_t* data, size_t size) {
                  [&](const uint8_t* row) {
                      std::copy(row, row + g.w, g.px.begin() + static_cast<std::ptrdiff_t>(filled));
                      filled += static_cast<size_t>(g.w);
+                     return true;
                  }};
     if (!readLuma(data, size, sink)) return std::nullopt;
     return g;
 }
 
+bool jpegLumaRows(const uint8_t* data, size_t size, const std::function<bool(int, int)>& start,
+                  const std::function<bool(const uint8_t*)>& row) {
+    return readLuma(data, size, {start, row});
+}
+
 std::optional<double> jpegSSIM(const GrayImage& reference, const uint8_t* data, size_t size) {
     // Scored row by row as decoded: no second copy of a large picture.
     std::optional<Scorer> scorer;
-    if (!readLuma(data, size, scoring(reference, scorer))) return std::nullopt;
+    int rows = 0;
+    if (!readLuma(data, size, scoring(reference, scorer, {}, rows))) return std::nullopt;
     return scorer->score();
 }
 
-std::optional<double> jpegSSIM(const GrayImage& reference, const ByteStream& stream) {
+std::optional<double> jpegSSIM(const GrayImage& reference, const ByteStream& stream, const std::function<bool(int)>& ready) {
     std::optional<Scorer> scorer;
+    int rows = 0;
     LumaDecoder d;
     auto source = [&](j_decompress_ptr cinfo) {
         d.stream.stream = &stream;
@@ -211,7 +223,7 @@ std::optional<double> jpegSSIM(const GrayImage& reference, const ByteStream& str
         d.stream.manager.term_source = termSource;
         cinfo->src = &d.stream.manager;
     };
-    if (!decode(d, source, scoring(reference, scorer))) return std::nullopt;
+    if (!decode(d, source, scoring(reference, scorer, ready, rows))) return std::nullopt;
     return scorer->score();
 }
 
