@@ -80,7 +80,7 @@ for kind, files in kinds.items():
                         inversions += 1
                     last_loss = el
                 cells += [f"{el:.2f}" if el is not None else "-", f"{measured:.2f}" if measured is not None else "-", diff]
-            if path != "-":
+            if path != "-" and os.path.exists(path):
                 os.remove(path)
             out.append("| " + " | ".join(cells) + " |")
     if kind == "video":

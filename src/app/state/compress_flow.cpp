@@ -3,6 +3,8 @@
 #include <QPointer>
 
 #include <filesystem>
+#include <memory>
+#include <stop_token>
 
 #include "app/state/conversion_view_model.h"
 #include "converters/archive/compressor.h"
@@ -80,8 +82,12 @@ void ConversionViewModel::recordCompressionFailure(const Uuid& id, const std::st
 void ConversionViewModel::requestEstimates(const ConversionJob& job, QObject* receiver,
                                            std::function<void(std::vector<CompressionEstimate>)> result) {
     QPointer<QObject> target = receiver ? receiver : this;
-    workers_.start([this, source = job.sourceURL, format = job.detectedFormat, target, result = std::move(result)] {
-        auto estimates = Compressor::estimates(source, format);
+    // A video's estimate encodes it; the work stops once nobody waits for it any more.
+    auto stop = std::make_shared<std::stop_source>();
+    connect(target.data(), &QObject::destroyed, this, [stop] { stop->request_stop(); }, Qt::DirectConnection);
+    workers_.start([this, source = job.sourceURL, format = job.detectedFormat, target, stop, result = std::move(result)] {
+        const std::stop_callback onTeardown(lifetimeStop_.get_token(), [stop] { stop->request_stop(); });
+        auto estimates = Compressor::estimates(source, format, CancellationToken(stop->get_token()));
         // The view model outlives its workers; the receiver is checked on the main thread.
         QMetaObject::invokeMethod(
             this,

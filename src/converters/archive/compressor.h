@@ -26,9 +26,12 @@ public:
 
     // At most one estimate per level, in CompressionLevel::allCases() order, keeping only levels
     // that come out below 98 % of the source's size. Images are really encoded (in memory, all
-    // levels at once) and scored; audio and video sizes are projected. Never throws: an empty
-    // list means the file cannot be made meaningfully smaller.
-    static std::vector<CompressionEstimate> estimates(const std::filesystem::path& source, SupportedFormat format);
+    // levels at once) and scored; videos are encoded as compress would (the whole, or an
+    // opening the rest is projected from); audio sizes are projected from rates. Never throws:
+    // an empty list means the file cannot be made meaningfully smaller, or the token was
+    // cancelled.
+    static std::vector<CompressionEstimate> estimates(const std::filesystem::path& source, SupportedFormat format,
+                                                      const CancellationToken& cancellation = {});
 
     // Writes "<name> (compressed).<ext>" (no suffix when replacingOriginal) into outputDir and
     // returns its path; the source is never changed. A result that is not smaller than the

@@ -8,6 +8,7 @@
 #include "converters/archive/compressor.h"
 #include "converters/archive/byte_stream.h"
 #include "converters/archive/compressor_image.h"
+#include "converters/archive/compressor_video.h"
 #include "converters/archive/jpeg_luma.h"
 #include "converters/archive/media_transcoder.h"
 #include "converters/archive/ssim.h"
@@ -285,8 +286,20 @@ std::optional<media::AssetTrack> firstTrack(const media::Asset& asset, media::Me
     return std::nullopt;
 }
 
-// The size a re-encode writes, projected from the rates the encoders are given for each track.
-Slots mediaEstimates(const std::filesystem::path& source, SupportedFormat format, int64_t originalSize) {
+CompressionEstimate sized(CompressionLevel level, int64_t byteSize, int64_t originalSize, SupportedFormat target) {
+    CompressionEstimate e;
+    e.level = level;
+    e.byteSize = byteSize;
+    e.originalSize = originalSize;
+    e.outputFormat = target;
+    e.isEstimate = true;
+    return e;
+}
+
+// A video is encoded at each level as compress would; a sound's size is projected from the AAC
+// rate it is given, which the encoder keeps to.
+Slots mediaEstimates(const std::filesystem::path& source, SupportedFormat format, int64_t originalSize,
+                     const CancellationToken& cancellation) {
     Slots slots;
     const auto target = Compressor::compressionTarget(format);
     if (!target) return slots;
@@ -295,42 +308,28 @@ Slots mediaEstimates(const std::filesystem::path& source, SupportedFormat format
     const double duration = media_transcoder::mediaDuration(source);
     if (!(duration > 0)) return slots;
     const media::Asset asset(source);
-    const auto video = isVideo ? firstTrack(asset, media::MediaType::video) : std::nullopt;
-    const auto audio = firstTrack(asset, media::MediaType::audio);
-    if (!video && !audio) return slots;
-    // What the source's picture takes now; without a rate of its own, the file's rate less its sound.
-    double pictureRate = 0;
-    if (video) {
-        pictureRate = video->estimatedDataRate;
-        if (!(pictureRate > 0))
-            pictureRate = media_transcoder::mediaBitrate(source).value_or(0) - (audio ? audio->estimatedDataRate : 0);
-    }
-    for (CompressionLevel level : CompressionLevel::allCases()) {
-        double bitsPerSecond = 0;
-        if (video) {
-            // The encoder is given the level's share with its floor; it is not counted on to
-            // spend more than the picture takes now, as a still or slow picture, or one already
-            // squeezed below the floor, does not fill a larger rate.
-            const auto given = static_cast<double>(media_transcoder::videoBitRate(level, video->estimatedDataRate));
-            bitsPerSecond += pictureRate > 0 ? std::min(given, pictureRate) : given;
+    if (isVideo) {
+        if (const auto video = firstTrack(asset, media::MediaType::video)) {
+            const auto sizes = compressor_video::sizes(source, *target, *video, duration, cancellation);
+            for (CompressionLevel level : CompressionLevel::allCases())
+                if (const auto& size = sizes[level.index()]) slots[level.index()] = sized(level, *size, originalSize, *target);
+            return slots;
         }
-        if (audio)
-            bitsPerSecond += static_cast<double>(
-                media_transcoder::audioBitRate(level, media_transcoder::outputChannels(audio->channelCount)));
-        CompressionEstimate e;
-        e.level = level;
-        e.byteSize = static_cast<int64_t>(duration * bitsPerSecond * 0.125);
-        e.originalSize = originalSize;
-        e.outputFormat = *target;
-        e.isEstimate = true;
-        slots[level.index()] = e;
+    }
+    const auto audio = firstTrack(asset, media::MediaType::audio);
+    if (!audio) return slots;
+    for (CompressionLevel level : CompressionLevel::allCases()) {
+        const auto bitsPerSecond = static_cast<double>(
+            media_transcoder::audioBitRate(level, media_transcoder::outputChannels(audio->channelCount)));
+        slots[level.index()] = sized(level, static_cast<int64_t>(duration * bitsPerSecond * 0.125), originalSize, *target);
     }
     return slots;
 }
 
 }  // namespace
 
-std::vector<CompressionEstimate> Compressor::estimates(const std::filesystem::path& source, SupportedFormat format) {
+std::vector<CompressionEstimate> Compressor::estimates(const std::filesystem::path& source, SupportedFormat format,
+                                                      const CancellationToken& cancellation) {
     std::vector<CompressionEstimate> kept;
     try {
         std::error_code ec;
@@ -341,7 +340,7 @@ std::vector<CompressionEstimate> Compressor::estimates(const std::filesystem::pa
             category == FileCategory::font || category == FileCategory::unknown)
             return kept;
         const Slots slots = isImageSource(format) ? imageEstimates(source, format, originalSize)
-                                                  : mediaEstimates(source, format, originalSize);
+                                                  : mediaEstimates(source, format, originalSize, cancellation);
         // Levels that would not save at least 2 % are left out.
         const auto threshold = static_cast<int64_t>(static_cast<double>(originalSize) * 0.98);
         for (const auto& slot : slots)

@@ -55,7 +55,7 @@ void nameThisThread() {
 }
 
 // Copies one track until the reader stops or the output runs dry, then finishes the input.
-void pump(const TrackPair& pair, AssetReader& reader, double duration,
+void pump(const TrackPair& pair, AssetReader& reader, double duration, std::optional<double> until,
           const std::function<void(double)>& progress, const CancellationToken& cancellation) {
     nameThisThread();
     for (;;) {
@@ -65,11 +65,10 @@ void pump(const TrackPair& pair, AssetReader& reader, double duration,
         if (reader.status() != AssetReader::Status::reading) break;
         auto sample = pair.output->copyNextSampleBuffer();
         if (!sample) break;
+        const double t = sample->presentationTimeSeconds();
+        if (until && std::isfinite(t) && t >= *until) break;
         pair.input->append(*sample);  // a refused unit is left out; the writer's status tells the rest
-        if (duration > 0 && progress) {
-            const double t = sample->presentationTimeSeconds();
-            if (std::isfinite(t)) progress(std::clamp(t / duration, 0.0, 0.99));
-        }
+        if (duration > 0 && progress && std::isfinite(t)) progress(std::clamp(t / duration, 0.0, 0.99));
     }
     pair.input->markAsFinished();
 }
@@ -100,33 +99,9 @@ double mediaDuration(const std::filesystem::path& url) {
     }
 }
 
-std::optional<double> mediaBitrate(const std::filesystem::path& url) {
-    media::Asset asset(url);
-    std::optional<media::AssetTrack> track;
-    try {
-        auto video = asset.loadTracks(MediaType::video);
-        if (!video.empty()) track = video.front();
-    } catch (...) {
-    }
-    if (!track) {
-        try {
-            auto audio = asset.loadTracks(MediaType::audio);
-            if (!audio.empty()) track = audio.front();
-        } catch (...) {
-        }
-    }
-    if (track && track->estimatedDataRate > 0) return static_cast<double>(static_cast<float>(track->estimatedDataRate));
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(url, ec);
-    const double bits = ec ? 0.0 : static_cast<double>(size) * 8.0;
-    const double d = mediaDuration(url);
-    if (d > 0) return bits / d;
-    return std::nullopt;
-}
-
 void transcodeMedia(const std::filesystem::path& source, const std::filesystem::path& to, SupportedFormat target,
                     CompressionLevel level, bool isVideo, const std::function<void(double)>& progressHandler,
-                    const CancellationToken& cancellation) {
+                    const CancellationToken& cancellation, std::optional<double> until) {
     // A cut sound would come out as a short whole one.
     if (auto content = media::partlyPresentContent(source, cancellation))
         throw ConversionError::truncatedSource(source.filename().string(), *content);
@@ -192,7 +167,7 @@ void transcodeMedia(const std::filesystem::path& source, const std::filesystem::
         for (const auto& pair : pairs)
             pumps.emplace_back([&, pair] {
                 try {
-                    pump(pair, reader, duration, progressHandler, cancellation);
+                    pump(pair, reader, duration, until, progressHandler, cancellation);
                 } catch (const std::exception& e) {
                     {
                         std::lock_guard lock(failureMutex);

@@ -28,6 +28,9 @@ int64_t SampleBuffer::frameCount() const {
     return impl_->mediaType == MediaType::audio ? impl_->frame->nb_samples : 1;
 }
 
+int64_t SampleBuffer::byteSize() const { return impl_->packet ? impl_->packet->size : 0; }
+bool SampleBuffer::isKeyFrame() const { return impl_->packet && (impl_->packet->flags & AV_PKT_FLAG_KEY); }
+
 int SampleBuffer::width() const { return impl_->frame ? impl_->frame->width : 0; }
 int SampleBuffer::height() const { return impl_->frame ? impl_->frame->height : 0; }
 

@@ -23,6 +23,10 @@ public:
     double presentationTimeSeconds() const;
     // Decoded audio: sample frames. Decoded video: 1. Compressed: 0.
     int64_t frameCount() const;
+    // Compressed: the packet's bytes. Decoded: 0.
+    int64_t byteSize() const;
+    // Compressed: whether decoding can start at this packet (a key frame).
+    bool isKeyFrame() const;
     // Decoded video: picture size.
     int width() const;
     int height() const;

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 
+#include <cstdlib>
 #include <mutex>
+#include <optional>
 #include <set>
+#include <stop_token>
 
 #include "converters/archive/compressor.h"
+#include "core/cancellation.h"
 #include "core/conversion_error.h"
 #include "platform/media/capabilities.h"
 #include "platform/media/media_fixtures.h"
@@ -198,28 +202,76 @@ void expectEstimatesThatCompressKeeps(const std::filesystem::path& src, Supporte
 TEST_F(CompressMedia, VideoEstimatesAreWhatCompressWrites) {
     const auto out = dir / "out";
     std::filesystem::create_directory(out);
+    // Short, small clips are encoded whole at each level: the estimate is what compress writes.
     // 20 s at 150 kbit/s: the encoder's 200 kbit/s floor and the sound's higher rate leave no
     // level anything to save.
     const auto low = dir / "low.mp4";
     ffmpeg("-f lavfi -i testsrc2=size=320x240:rate=25:duration=20 -f lavfi -i sine=frequency=440:duration=20 "
            "-c:v libx264 -b:v 120k -c:a aac -b:a 32k " + testing::shellQuote(low.string()));
     EXPECT_TRUE(Compressor::estimates(low, SupportedFormat::mp4).empty());
-    expectEstimatesThatCompressKeeps(low, SupportedFormat::mp4, out, 0.15);
+    expectEstimatesThatCompressKeeps(low, SupportedFormat::mp4, out, 0.01);
     // A still picture with rich stereo sound: the picture takes a few tens of kilobits whatever
-    // rate it is given; the sound is what shrinks, from the levels below its own rate. (How
-    // few the encoder spends on a still picture is its own affair: the projection is looser.)
+    // rate it is given; the sound is what shrinks, from the levels below its own rate.
     const auto still = dir / "still.mp4";
     ffmpeg("-f lavfi -i smptebars=size=640x360:rate=30:duration=10 -f lavfi -i anoisesrc=d=10:c=pink:a=0.3 "
            "-c:v libx264 -b:v 1500k -c:a aac -b:a 224k -ac 2 " + testing::shellQuote(still.string()));
     const auto stillEstimates = Compressor::estimates(still, SupportedFormat::mp4);
     ASSERT_FALSE(stillEstimates.empty());
     EXPECT_NE(stillEstimates.front().level, CompressionLevel::maximum);
-    expectEstimatesThatCompressKeeps(still, SupportedFormat::mp4, out, 0.25);
+    expectEstimatesThatCompressKeeps(still, SupportedFormat::mp4, out, 0.01);
+    // One picture shown for 6 s without sound: the encoder spends far less than its target.
+    const auto picture = dir / "picture.mp4";
+    ffmpeg("-f lavfi -i testsrc=size=640x360:rate=25:duration=6 -vf trim=end_frame=1,loop=loop=149:size=1 "
+           "-c:v libx264 -b:v 2500k " + testing::shellQuote(picture.string()));
+    expectEstimatesThatCompressKeeps(picture, SupportedFormat::mp4, out, 0.01);
+    // Temporal noise: the encoder overshoots its target by half on a clip this short.
+    const auto noise = dir / "noise.mp4";
+    ffmpeg("-f lavfi -i color=c=gray:size=480x270:rate=25:duration=6 -vf noise=alls=30:allf=t "
+           "-c:v libx264 -b:v 1200k " + testing::shellQuote(noise.string()));
+    expectEstimatesThatCompressKeeps(noise, SupportedFormat::mp4, out, 0.01);
     // An ordinary moving picture with stereo sound.
     const auto moving = dir / "moving.mp4";
     ffmpeg("-f lavfi -i testsrc2=size=640x360:rate=30:duration=8 -f lavfi -i sine=frequency=440:duration=8 "
            "-c:v libx264 -b:v 1500k -c:a aac -b:a 128k -ac 2 " + testing::shellQuote(moving.string()));
+    expectEstimatesThatCompressKeeps(moving, SupportedFormat::mp4, out, 0.01);
+}
+
+TEST_F(CompressMedia, ALargerVideoIsEstimatedFromItsOpening) {
+    // 720p for 10 s costs more than an estimate may spend: the first 4.3 s are encoded at each
+    // level and the rest is projected from them.
+    const auto out = dir / "out";
+    std::filesystem::create_directory(out);
+    const auto moving = dir / "moving.mp4";
+    ffmpeg("-f lavfi -i testsrc2=size=1280x720:rate=25:duration=10 -f lavfi -i sine=frequency=440:duration=10 "
+           "-c:v libx264 -preset veryfast -b:v 2500k -c:a aac -b:a 128k -ac 2 " + testing::shellQuote(moving.string()));
     expectEstimatesThatCompressKeeps(moving, SupportedFormat::mp4, out, 0.15);
+    // A picture that hardly moves: the encoder spends a small share of its target, key frames
+    // most of it.
+    const auto bars = dir / "bars.mp4";
+    ffmpeg("-f lavfi -i smptebars=size=1280x720:rate=25:duration=12 -f lavfi -i sine=frequency=220:duration=12 "
+           "-c:v libx264 -preset veryfast -b:v 1500k -c:a aac -b:a 128k -ac 2 " + testing::shellQuote(bars.string()));
+    expectEstimatesThatCompressKeeps(bars, SupportedFormat::mp4, out, 0.15);
+}
+
+TEST_F(CompressMedia, ACancelledVideoEstimateStopsAndLeavesNothing) {
+    const auto video = dir / "v.mp4";
+    ffmpeg("-f lavfi -i testsrc2=size=640x360:rate=25:duration=8 -c:v libx264 -preset ultrafast -b:v 2M " +
+           testing::shellQuote(video.string()));
+    const auto work = dir / "tmp";
+    std::filesystem::create_directory(work);
+    // The trials' work folder goes to $TMPDIR.
+    const char* saved = std::getenv("TMPDIR");
+    const std::optional<std::string> savedTmp = saved ? std::optional<std::string>(saved) : std::nullopt;
+    setenv("TMPDIR", work.c_str(), 1);
+    const auto restore = [&] { savedTmp ? setenv("TMPDIR", savedTmp->c_str(), 1) : unsetenv("TMPDIR"); };
+    std::stop_source stop;
+    stop.request_stop();
+    EXPECT_TRUE(Compressor::estimates(video, SupportedFormat::mp4, CancellationToken(stop.get_token())).empty());
+    EXPECT_TRUE(std::filesystem::is_empty(work));
+    // Not cancelled, the same file has its estimates, and leaves nothing behind either.
+    EXPECT_FALSE(Compressor::estimates(video, SupportedFormat::mp4).empty());
+    restore();
+    EXPECT_TRUE(std::filesystem::is_empty(work));
 }
 
 TEST_F(CompressMedia, MonoSoundIsProjectedAtTheRateItIsEncodedAt) {
