@@ -286,12 +286,9 @@ std::optional<media::AssetTrack> firstTrack(const media::Asset& asset, media::Me
     return std::nullopt;
 }
 
+// A size not measured on the result itself, and no loss.
 CompressionEstimate sized(CompressionLevel level, int64_t byteSize, int64_t originalSize, SupportedFormat target) {
-    CompressionEstimate e;
-    e.level = level;
-    e.byteSize = byteSize;
-    e.originalSize = originalSize;
-    e.outputFormat = target;
+    CompressionEstimate e = measured(level, byteSize, std::nullopt, originalSize, target);
     e.isEstimate = true;
     return e;
 }
