@@ -13,7 +13,9 @@ std::filesystem::path ConversionEngine::convert(const ConversionJob&, const std:
     throw ConversionError::conversionFailed();
 }
 
-std::vector<CompressionEstimate> Compressor::estimates(const std::filesystem::path&, SupportedFormat) { return {}; }
+std::vector<CompressionEstimate> Compressor::estimates(const std::filesystem::path&, SupportedFormat, const CancellationToken&) {
+    return {};
+}
 
 std::filesystem::path Compressor::compress(const std::filesystem::path&, SupportedFormat, CompressionLevel,
                                            const std::filesystem::path&, bool, const ProgressHandler&,
