@@ -637,7 +637,9 @@ void ContentView::presentFilePicker() {
         filePickerOpen_ = false;
         if (result == QDialog::Accepted) {
             std::vector<std::filesystem::path> files;
-            for (const QString& file : dialog->selectedFiles()) files.emplace_back(QFile::encodeName(file).toStdString());
+            // URLs, not file names: the desktop's chooser hands back a name's bytes in them.
+            for (const QUrl& url : dialog->selectedUrls())
+                if (auto file = qtpaths::localPath(url)) files.push_back(std::move(*file));
             if (!files.empty()) viewModel_.addFiles(files);
         }
         viewModel_.setShowFilePicker(false);

@@ -1,6 +1,5 @@
 #include "app/ui/window/folder_panel.h"
 
-#include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QVBoxLayout>
@@ -9,6 +8,7 @@
 
 #include "app/ui/theme/theme.h"
 #include "app/ui/window/desktop_dialogs.h"
+#include "platform/qt/file_urls.h"
 
 namespace calvoro {
 
@@ -37,9 +37,9 @@ FolderPanel::FolderPanel(const ConversionViewModel::FolderPanelRequest& request,
 }
 
 std::optional<std::filesystem::path> FolderPanel::chosenFolder() const {
-    const QStringList chosen = browser_->selectedFiles();
-    if (chosen.isEmpty() || chosen.front().isEmpty()) return std::nullopt;
-    return std::filesystem::path(QFile::encodeName(chosen.front()).toStdString());
+    const QList<QUrl> chosen = browser_->selectedUrls();
+    if (chosen.isEmpty()) return std::nullopt;
+    return qtpaths::localPath(chosen.front());
 }
 
 std::optional<std::filesystem::path> FolderPanel::run(const ConversionViewModel::FolderPanelRequest& request, QWidget* parent) {
@@ -59,9 +59,9 @@ std::optional<std::filesystem::path> FolderPanel::run(const ConversionViewModel:
         note.reset(DesktopDialogs::showNote(parent->window(), QString::fromStdString(*request.message)));
     const bool chosen = chooser.exec() == QDialog::Accepted;
     note.reset();
-    const QStringList folders = chooser.selectedFiles();
-    if (!chosen || folders.isEmpty() || folders.front().isEmpty()) return std::nullopt;
-    return std::filesystem::path(QFile::encodeName(folders.front()).toStdString());
+    const QList<QUrl> folders = chooser.selectedUrls();
+    if (!chosen || folders.isEmpty()) return std::nullopt;
+    return qtpaths::localPath(folders.front());
 }
 
 }  // namespace calvoro

@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <set>
+
 #include "app/ui/compress_sheet/compress_sheet.h"
 #include "app/ui/console/console_sidebar.h"
 #include "app/ui/console/console_view.h"
@@ -333,6 +335,23 @@ TEST_F(ContentViewTest, OpenPanelResetsItsCategoryWhetherCancelledOrNot) {
         EXPECT_FALSE(model->showFilePicker());
         EXPECT_FALSE(model->filePickerCategory());
         EXPECT_TRUE(model->jobs().empty());
+    });
+}
+
+TEST_F(ContentViewTest, OpenPanelAddsTheChosenFilesByTheirOwnNames) {
+    const auto first = file("q1 #2 100% [é].csv"), second = file("plain.csv");
+    onMain([&] {
+        model->openFilePicker();
+        auto* dialog = view->findChild<QFileDialog*>();
+        ASSERT_TRUE(dialog);
+        dialog->setDirectory(QString::fromStdString(dir.path().string()));
+        dialog->selectFile(QString("\"%1\" \"%2\"").arg(QString::fromStdString(first.filename().string()),
+                                                         QString::fromStdString(second.filename().string())));
+        QMetaObject::invokeMethod(dialog, "accept", Qt::DirectConnection);
+        ASSERT_EQ(model->jobs().size(), 2u);
+        std::set<std::filesystem::path> added;
+        for (const auto& job : model->jobs()) added.insert(job.sourceURL);
+        EXPECT_EQ(added, (std::set<std::filesystem::path>{first, second}));
     });
 }
 

@@ -51,6 +51,21 @@ TEST(FolderPanelTest, ThePerFilePanelHasNoMessageAndCancellingChoosesNothing) {
     });
 }
 
+// The chosen folder comes back through its URL, which must not eat characters URLs treat specially.
+TEST(FolderPanelTest, TheChosenFolderIsTheOneSelected) {
+    testing::TempDir dir;
+    const auto folder = dir / "Out #1 100% [é]";
+    std::filesystem::create_directories(folder);
+    testing::onMain([&] {
+        FolderPanel panel({"Choose Output Folder for This File", std::nullopt, std::nullopt});
+        panel.browser()->setDirectory(QString::fromStdString(dir.path().string()));
+        panel.browser()->selectFile(QString::fromStdString(folder.string()));
+        QMetaObject::invokeMethod(panel.browser(), "accept", Qt::DirectConnection);
+        EXPECT_EQ(panel.result(), QDialog::Accepted);
+        EXPECT_EQ(panel.chosenFolder(), std::optional<std::filesystem::path>(folder));
+    });
+}
+
 TEST(DesktopDialogsTest, ThePortalIsAskedForOnlyWhereQtKnowsNeitherTheUsersChoiceNorTheDesktop) {
     using DesktopDialogs::preferredPlatformTheme;
     EXPECT_EQ(preferredPlatformTheme(nullptr, "sway"), std::optional<std::string>("xdgdesktopportal"));
