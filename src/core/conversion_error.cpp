@@ -22,6 +22,7 @@ std::string messageFor(ConversionError::Kind kind, const std::string& a, const s
         case K::noTargetSelected: return "No target format selected.";
         case K::sourceIsFolder: return a + " is a folder, not a file. Choose the files inside it to convert them.";
         case K::alreadySmaller: return "The file is already smaller than the " + a + " level would make it. Nothing was written.";
+        case K::unrepresentableEntries: return a;
     }
     return "Conversion failed unexpectedly.";
 }
@@ -51,6 +52,9 @@ ConversionError ConversionError::truncatedSource(const std::string& fileName, co
 ConversionError ConversionError::sourceIsFolder(std::string name) { return ConversionError(Kind::sourceIsFolder, std::move(name)); }
 ConversionError ConversionError::alreadySmaller(std::string levelLabel) {
     return ConversionError(Kind::alreadySmaller, std::move(levelLabel));
+}
+ConversionError ConversionError::unrepresentableEntries(std::string message) {
+    return ConversionError(Kind::unrepresentableEntries, std::move(message));
 }
 
 }  // namespace calvoro

@@ -24,6 +24,7 @@ public:
         noTargetSelected,
         sourceIsFolder,
         alreadySmaller,
+        unrepresentableEntries,
     };
 
     static ConversionError unsupportedConversion(std::string from, std::string to);
@@ -42,6 +43,9 @@ public:
     static ConversionError sourceIsFolder(std::string name);
     // Compression at the named level would not make the file smaller.
     static ConversionError alreadySmaller(std::string levelLabel);
+    // An archive holds links or special files that a tree of plain files cannot carry: a whole
+    // archive refused for what it is, not because it is damaged. The payload is the message.
+    static ConversionError unrepresentableEntries(std::string message);
     // corruptFile for a source that ends before its own header says it does; content names what
     // is then present only in part ("image", "sound").
     static ConversionError truncatedSource(const std::string& fileName, const std::string& content);

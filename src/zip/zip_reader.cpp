@@ -321,7 +321,7 @@ void walkZIP(ZipInput& in, int64_t limit, const Sink& sink, const StreamSink* st
         }
         sink(path, std::move(content), stamp);
     }
-    if (!refused.empty()) throw ConversionError::corruptFile(refusedEntriesMessage(refused));
+    if (!refused.empty()) throw ConversionError::unrepresentableEntries(refusedEntriesMessage(refused));
     if (!failures.empty()) throw ConversionError::corruptFile(failureMessage(failures));
 }
 

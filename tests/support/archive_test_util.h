@@ -35,6 +35,11 @@ inline std::string errorText(const std::function<void()>& body, ConversionError:
     return {};
 }
 
+// The refusal of an archive whose links or special files a plain tree cannot hold.
+inline std::string refusalText(const std::function<void()>& body) {
+    return errorText(body, ConversionError::Kind::unrepresentableEntries);
+}
+
 inline std::vector<uint8_t> bytesOf(const std::string& s) { return {s.begin(), s.end()}; }
 
 inline std::vector<uint8_t> randomBytes(size_t n, uint32_t seed) {

@@ -116,7 +116,7 @@ void extractTAR(ByteSource& source, const fs::path& to, const CancellationToken&
         }
         if (!skip(source, unread, buffer)) break;
     }
-    if (!refused.empty()) throw ConversionError::corruptFile(refusedEntriesMessage(refused));
+    if (!refused.empty()) throw ConversionError::unrepresentableEntries(refusedEntriesMessage(refused));
 }
 
 }  // namespace calvoro::ArchiveConverter
