@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/web/html_nesting.h"
+
 namespace calvoro::web::html {
 
 namespace {
@@ -13,12 +15,23 @@ std::span<const T* const> items(const GumboVector& v) {
 
 char lowered(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
+// Nothing reads the parse errors, and each one copies the stack of open elements.
+const GumboOptions& parseOptions() {
+    static const GumboOptions options = [] {
+        GumboOptions o = kGumboDefaultOptions;
+        o.max_errors = 0;
+        return o;
+    }();
+    return options;
+}
+
 }  // namespace
 
 Document::Document(std::string html)
-    : source_(std::move(html)), output_(gumbo_parse_with_options(&kGumboDefaultOptions, source_.data(), source_.size())) {}
+    : source_(boundedNesting(std::move(html))),
+      output_(gumbo_parse_with_options(&parseOptions(), source_.data(), source_.size())) {}
 
-void Document::Free::operator()(GumboOutput* output) const { gumbo_destroy_output(&kGumboDefaultOptions, output); }
+void Document::Free::operator()(GumboOutput* output) const { gumbo_destroy_output(&parseOptions(), output); }
 
 const GumboNode* Document::body() const {
     for (const GumboNode* child : children(root()))

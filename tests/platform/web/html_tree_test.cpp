@@ -1,7 +1,10 @@
 #include "platform/web/html_tree.h"
+#include "platform/web/html_nesting.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,4 +46,46 @@ TEST(HTMLTree, AFramesetPageHasNoBody) {
     const html::Document empty("");
     ASSERT_NE(empty.body(), nullptr);
     EXPECT_TRUE(html::children(*empty.body()).empty());
+}
+
+namespace {
+
+size_t depthOf(const GumboNode& node) {
+    size_t deepest = 0;
+    for (const GumboNode* child : html::children(node)) deepest = std::max(deepest, depthOf(*child));
+    return deepest + (html::isElement(node) ? 1 : 0);
+}
+
+std::string repeated(const std::string& piece, int times) {
+    std::string s;
+    for (int i = 0; i < times; ++i) s += piece;
+    return s;
+}
+
+}  // namespace
+
+// Tags that close others by themselves never count as nesting, however many there are; only a
+// page nested deeper than browsers build loses the tags past that depth, and none of its text.
+TEST(HTMLTree, NestingIsBoundedAsBrowsersBoundItWithoutTouchingOrdinaryPages) {
+    const std::string ordinary = repeated("<p>para", 3000) + "<ul>" + repeated("<li>item", 3000) + "</ul><table>" +
+                                 repeated("<tr><td>a<td>b", 1000) + "</table><select>" + repeated("<option>o", 1000) +
+                                 "</select><dl>" + repeated("<dt>t<dd>d", 1000) + "</dl>" + repeated("<h2>t<h3>u", 600);
+    EXPECT_TRUE(html::boundedNesting(ordinary) == ordinary);
+    const html::Document paragraphs(ordinary);
+    EXPECT_LE(depthOf(paragraphs.root()), 8u);
+
+    const std::string deep = "<p>" + repeated("<div>x", 20000) + "<!-- <div> --><script>if (a <div> b) {}</script>end" +
+                             repeated("</div>", 20000) + "<i>after</i>";
+    const html::Document document(deep);
+    EXPECT_LE(depthOf(document.root()), html::maxNesting + 4);
+    std::string text;
+    std::function<void(const GumboNode&)> collect = [&](const GumboNode& node) {
+        if (node.type == GUMBO_NODE_TEXT) text += html::text(node);
+        for (const GumboNode* child : html::children(node)) collect(*child);
+    };
+    collect(*document.body());
+    EXPECT_TRUE(text == repeated("x", 20000) + "if (a <div> b) {}endafter") << text.substr(20000);
+    // Past the depth, the tags are gone but their end tags still close what they opened.
+    const GumboNode* last = html::children(*document.body()).back();
+    EXPECT_EQ(html::tagName(*last), "i");
 }

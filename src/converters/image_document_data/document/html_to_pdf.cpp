@@ -16,6 +16,7 @@
 #include "core/work_folder.h"
 #include "platform/pdf/page_assembly.h"
 #include "platform/qt/main_thread.h"
+#include "platform/web/html_nesting.h"
 #include "platform/web/html_tree.h"
 #include "platform/web/offscreen_page.h"
 #include "platform/web/single_shot_timer.h"
@@ -23,6 +24,10 @@
 
 namespace calvoro::DocumentConverter {
 namespace {
+
+// The engine breaks every open block at every page break: a page nested hundreds deep with a
+// long text takes minutes. No page a person reads nests deeper than this.
+constexpr size_t printedNesting = 100;
 
 constexpr int viewWidth = 816;    // CSS pixels: US Letter at 96 per inch
 constexpr double sliceHeight = 1056;
@@ -245,7 +250,7 @@ void renderHTMLToPDFWithWebKit(const std::filesystem::path& source, const std::f
     } else {
         qtmain::postToMain(startPage);
     }
-    const std::string html = detail::forceLightScheme(readTextFile(source));
+    const std::string html = web::html::boundedNesting(detail::forceLightScheme(readTextFile(source)), printedNesting);
     const std::filesystem::path base = std::filesystem::absolute(source).parent_path();
 
     std::shared_future<void> loaded;
