@@ -12,7 +12,7 @@
 #include <QCoreApplication>
 
 #include "app/entry/launch.h"
-#include "app/entry/mcp_frame_start.h"
+#include "app/entry/mcp_frame_scanner.h"
 #include "core/conversion_logger.h"
 #include "core/path_text.h"
 
@@ -108,13 +108,56 @@ void startTask(std::function<void()> task) {
 }
 
 // A request too large to read is still answered, so that its client does not wait for ever.
-// Only its start is read, whether or not more of it is at hand.
-void refuseOversizedRequest(std::string_view frame) {
-    constexpr size_t startBytes = 64 * 1024;
-    if (auto id = requestIdAtFrameStart(frame.substr(0, startBytes)))
+void refuseOversizedRequest(const FrameScanner& frame, size_t bytes) {
+    if (auto id = frame.requestId())
         MCPServer::replyError(id, -32600, "request too large: at most " + std::to_string(MCPServer::maxFrameBytes) +
                                               " bytes fit in one frame");
+    MCPServer::log("unparseable frame (" + std::to_string(bytes) + " bytes)");
 }
+
+// Standard input cut into frames. A frame that outgrows the cap is scanned as it streams past
+// and never held whole.
+class InputFrames {
+public:
+    void read(std::string_view chunk) {
+        if (oversized_) {
+            const size_t newline = chunk.find('\n');
+            oversized_->feed(chunk.substr(0, newline));
+            if (newline == std::string_view::npos) {
+                oversizedBytes_ += chunk.size();
+                return;
+            }
+            refuseOversizedRequest(*oversized_, oversizedBytes_ + newline);
+            oversized_.reset();
+            chunk.remove_prefix(newline + 1);
+        }
+        const bool endsFrames = chunk.find('\n') != std::string_view::npos;
+        buffer_.append(chunk);
+        if (endsFrames) MCPServer::consume(buffer_);
+        if (buffer_.size() > MCPServer::maxFrameBytes) {
+            oversized_.emplace();
+            oversized_->feed(buffer_);
+            oversizedBytes_ = buffer_.size();
+            buffer_.clear();
+        }
+    }
+    // The last frame may end without a line feed; it was read all the same.
+    void end() {
+        if (oversized_) {
+            refuseOversizedRequest(*oversized_, oversizedBytes_);
+            oversized_.reset();
+            return;
+        }
+        MCPServer::consume(buffer_);
+        if (!buffer_.empty()) MCPServer::handleLine(buffer_);
+        buffer_.clear();
+    }
+
+private:
+    std::string buffer_;
+    std::optional<FrameScanner> oversized_;
+    size_t oversizedBytes_ = 0;
+};
 
 }  // namespace
 
@@ -173,8 +216,9 @@ void MCPServer::replyError(const std::optional<Json>& id, int code, const std::s
 void MCPServer::handleLine(std::string_view frame) {
     auto unparseable = [&] { log("unparseable frame (" + std::to_string(frame.size()) + " bytes)"); };
     if (frame.size() > maxFrameBytes) {
-        refuseOversizedRequest(frame);
-        return unparseable();
+        FrameScanner scanner;
+        scanner.feed(frame);
+        return refuseOversizedRequest(scanner, frame.size());
     }
     if (nestedTooDeeply(frame)) return unparseable();
     // Lone-surrogate escapes name the bytes of file names that are not UTF-8.
@@ -230,14 +274,6 @@ void MCPServer::waitForRunningCalls() {
     running().idle.wait(lock, [] { return running().count == 0; });
 }
 
-void MCPServer::finish(std::string& buffer) {
-    consume(buffer);
-    // The last request may end without a line feed; it was read all the same.
-    if (!buffer.empty()) handleLine(buffer);
-    buffer.clear();
-    waitForRunningCalls();
-}
-
 void MCPServer::consume(std::string& buffer) {
     size_t start = 0;
     for (;;) {
@@ -254,40 +290,19 @@ int MCPServer::run() {
     log("Calvoro MCP server starting");
     std::thread reader([] {
         pthread_setname_np(pthread_self(), "mcp.stdin");
-        std::string buffer;
-        bool discarding = false;  // inside a frame already known to be too long
-        size_t discarded = 0;
+        InputFrames frames;
         char chunk[65536];
         for (;;) {
             ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
             if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                // Every request already read is answered before the process ends.
-                if (!discarding) finish(buffer);
-                log("stdin closed; exiting");
-                exitProcessNow(0);
-            }
-            buffer.append(chunk, static_cast<size_t>(n));
-            if (discarding) {
-                size_t newline = buffer.find('\n');
-                if (newline == std::string::npos) {
-                    discarded += buffer.size();
-                    buffer.clear();
-                    continue;
-                }
-                log("unparseable frame (" + std::to_string(discarded + newline) + " bytes)");
-                buffer.erase(0, newline + 1);
-                discarding = false;
-            }
-            consume(buffer);
-            // A frame that outgrows the cap is dropped as it streams in, never held whole.
-            if (buffer.size() > maxFrameBytes) {
-                refuseOversizedRequest(buffer);
-                discarding = true;
-                discarded = buffer.size();
-                buffer.clear();
-            }
+            if (n <= 0) break;
+            frames.read(std::string_view(chunk, static_cast<size_t>(n)));
         }
+        // Every request already read is answered before the process ends.
+        frames.end();
+        waitForRunningCalls();
+        log("stdin closed; exiting");
+        exitProcessNow(0);
     });
     reader.detach();
     QCoreApplication::exec();

@@ -23,9 +23,6 @@ public:
     static void handleLine(std::string_view frame);
     // Cuts complete frames off the front of buffer and handles each; keeps the rest.
     static void consume(std::string& buffer);
-    // At the end of input: handles what consume would and an unterminated last frame, then
-    // waits until every tool call has sent its reply.
-    static void finish(std::string& buffer);
     // Returns once no tool call is running.
     static void waitForRunningCalls();
 

@@ -102,6 +102,11 @@ try {
     const r = await call("compress_file", { source_path: path.join(dir, "photo.png"), level: "Tiny" });
     assert.equal(text(r), "Unknown level 'Tiny'. Valid: maximum, high, balanced, small, tiny.");
   });
+  await check("oversized request", async () => {
+    // The client writes the id after the arguments: the server still finds it to answer.
+    await assert.rejects(call("convert_file", { source_path: "x".repeat(17 * 1024 * 1024), target_format: "json" }),
+      (error) => error.code === -32600 && /request too large/.test(error.message));
+  });
   await check("unknown tool", async () => {
     const r = await call("nope", {});
     assert.equal(r.isError, true);
