@@ -6,7 +6,9 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
+#include <list>
 #include <mutex>
+#include <stop_token>
 #include <thread>
 
 #include <QCoreApplication>
@@ -69,11 +71,18 @@ bool nestedTooDeeply(std::string_view text) {
     return false;
 }
 
-// The tool calls started and not yet answered: standard input closing waits for them.
+// The tool calls started and not yet ended, each with what stops it. A call its client has
+// cancelled is not answered: the client no longer waits for it.
+struct RunningCall {
+    std::optional<MCPServer::Json> id;
+    std::stop_source stop;
+    bool answered = true;
+};
+
 struct Running {
     std::mutex lock;
     std::condition_variable idle;
-    int count = 0;
+    std::list<RunningCall> calls;
 };
 
 Running& running() {
@@ -81,20 +90,7 @@ Running& running() {
     return state;
 }
 
-void startTask(std::function<void()> task) {
-    {
-        std::lock_guard lock(running().lock);
-        ++running().count;
-    }
-    auto work = [task = std::move(task)] {
-        struct Done {
-            ~Done() {
-                std::lock_guard lock(running().lock);
-                if (--running().count == 0) running().idle.notify_all();
-            }
-        } done;
-        task();
-    };
+void spawn(std::function<void()> work) {
     MCPServer::Spawner s;
     {
         std::lock_guard lock(seamLock());
@@ -105,6 +101,46 @@ void startTask(std::function<void()> task) {
         return;
     }
     std::thread(std::move(work)).detach();
+}
+
+void startCall(std::optional<MCPServer::Json> id, std::string tool, MCPServer::Json args) {
+    std::list<RunningCall>::iterator call;
+    {
+        std::lock_guard lock(running().lock);
+        call = running().calls.insert(running().calls.end(), RunningCall{std::move(id), {}, true});
+    }
+    const CancellationToken cancellation(call->stop.get_token());
+    spawn([call, cancellation, tool = std::move(tool), args = std::move(args)] {
+        struct Ended {
+            std::list<RunningCall>::iterator call;
+            ~Ended() {
+                std::lock_guard lock(running().lock);
+                running().calls.erase(call);
+                if (running().calls.empty()) running().idle.notify_all();
+            }
+        } ended{call};
+        MCPServer::Json result;
+        try {
+            result = MCPServer::callTool(tool, args, cancellation);
+        } catch (const std::exception& e) {
+            result = MCPServer::toolError(e.what());
+        }
+        std::optional<MCPServer::Json> answerTo;
+        {
+            std::lock_guard lock(running().lock);
+            if (call->answered) answerTo = call->id;
+        }
+        MCPServer::reply(answerTo, std::move(result));
+    });
+}
+
+void cancelCall(const MCPServer::Json& requestId) {
+    std::lock_guard lock(running().lock);
+    for (auto& call : running().calls) {
+        if (!call.id || *call.id != requestId) continue;
+        call.answered = false;
+        call.stop.request_stop();
+    }
 }
 
 // A request too large to read is still answered, so that its client does not wait for ever.
@@ -241,8 +277,10 @@ void MCPServer::handleLine(std::string_view frame) {
         result["capabilities"] = {{"tools", Json::object()}};
         result["serverInfo"] = {{"name", "calvoro"}, {"title", "Calvoro File Converter"}, {"version", appVersion()}};
         reply(id, std::move(result));
-    } else if (name == "notifications/initialized" || name == "notifications/cancelled") {
+    } else if (name == "notifications/initialized") {
         return;
+    } else if (name == "notifications/cancelled") {
+        if (auto request = params.find("requestId"); request != params.end()) cancelCall(*request);
     } else if (name == "ping") {
         reply(id, Json::object());
     } else if (name == "tools/list") {
@@ -255,23 +293,16 @@ void MCPServer::handleLine(std::string_view frame) {
         }
         Json args = Json::object();
         if (auto it = params.find("arguments"); it != params.end() && it->is_object()) args = *it;
-        startTask([id, toolName = tool->get<std::string>(), args = std::move(args)] {
-            Json result;
-            try {
-                result = callTool(toolName, args);
-            } catch (const std::exception& e) {
-                result = toolError(e.what());
-            }
-            reply(id, std::move(result));
-        });
+        startCall(id, tool->get<std::string>(), std::move(args));
     } else {
         replyError(id, -32601, "method not found: " + name);
     }
 }
 
-void MCPServer::waitForRunningCalls() {
+void MCPServer::stopRunningCalls() {
     std::unique_lock lock(running().lock);
-    running().idle.wait(lock, [] { return running().count == 0; });
+    for (auto& call : running().calls) call.stop.request_stop();
+    running().idle.wait(lock, [] { return running().calls.empty(); });
 }
 
 void MCPServer::consume(std::string& buffer) {
@@ -298,9 +329,10 @@ int MCPServer::run() {
             if (n <= 0) break;
             frames.read(std::string_view(chunk, static_cast<size_t>(n)));
         }
-        // Every request already read is answered before the process ends.
+        // No client is left to ask for the work still running: it stops, leaving nothing
+        // behind, and every request read is answered.
         frames.end();
-        waitForRunningCalls();
+        stopRunningCalls();
         log("stdin closed; exiting");
         exitProcessNow(0);
     });

@@ -147,11 +147,11 @@ Json MCPServer::toolDefinitions() {
     return list;
 }
 
-Json MCPServer::callTool(const std::string& name, const Json& args) {
+Json MCPServer::callTool(const std::string& name, const Json& args, const CancellationToken& cancellation) {
     if (name == "list_supported_conversions") return listConversions(args);
-    if (name == "convert_file") return convertFile(args);
-    if (name == "estimate_compression") return estimateCompression(args);
-    if (name == "compress_file") return compressFile(args);
+    if (name == "convert_file") return convertFile(args, cancellation);
+    if (name == "estimate_compression") return estimateCompression(args, cancellation);
+    if (name == "compress_file") return compressFile(args, cancellation);
     return toolError("Unknown tool '" + name +
                      "'. Available: list_supported_conversions, convert_file, estimate_compression, compress_file.");
 }
@@ -191,7 +191,7 @@ Json MCPServer::listConversions(const Json& args) {
     return toolText(text);
 }
 
-Json MCPServer::convertFile(const Json& args) {
+Json MCPServer::convertFile(const Json& args, const CancellationToken& cancellation) {
     auto sourcePath = stringArgument(args, "source_path");
     if (!sourcePath) return toolError("source_path is required");
     std::optional<SupportedFormat> target;
@@ -213,7 +213,7 @@ Json MCPServer::convertFile(const Json& args) {
     try {
         const auto folder = outputFolder(args, source);
         if (auto problem = files::makeOutputFolder(folder)) return toolError("Conversion failed: " + *problem);
-        auto output = ConversionEngine::convert(*job, folder, [](double) {});
+        auto output = ConversionEngine::convert(*job, folder, [](double) {}, cancellation);
         int64_t bytes = sizeOf(output);
         return toolText("Converted " + job->fileName + " \u2192 " + output.string() + " (" + formatByteCount(bytes) + ")",
                         Json{{"output_path", output.string()}, {"output_bytes", bytes}});
@@ -222,14 +222,16 @@ Json MCPServer::convertFile(const Json& args) {
     }
 }
 
-Json MCPServer::estimateCompression(const Json& args) {
+Json MCPServer::estimateCompression(const Json& args, const CancellationToken& cancellation) {
     auto sourcePath = stringArgument(args, "source_path");
     if (!sourcePath) return toolError("source_path is required");
     std::filesystem::path source = expandTilde(*sourcePath);
     auto format = FileDetector::detect(source);
     if (!format || !isReadableRegularFile(source)) return toolError("No readable file at " + source.string());
     if (!Compressor::compressionTarget(*format)) return toolError(notCompressible(*format));
-    auto estimates = Compressor::estimates(source, *format);
+    auto estimates = Compressor::estimates(source, *format, cancellation);
+    // A stopped estimate gave no sizes; it must not read as a well-compressed file.
+    cancellation.throwIfCancelled();
     if (estimates.empty())
         return toolText("Already well compressed \u2014 no level produced a meaningfully smaller file.");
     std::string text = "Compression options for " + lastPathComponent(source) + ":";
@@ -245,7 +247,7 @@ Json MCPServer::estimateCompression(const Json& args) {
     return toolText(text, Json{{"levels", levels}});
 }
 
-Json MCPServer::compressFile(const Json& args) {
+Json MCPServer::compressFile(const Json& args, const CancellationToken& cancellation) {
     auto sourcePath = stringArgument(args, "source_path");
     if (!sourcePath) return toolError("source_path is required");
     std::string levelText = stringArgument(args, "level").value_or("balanced");
@@ -259,7 +261,7 @@ Json MCPServer::compressFile(const Json& args) {
     try {
         const auto folder = outputFolder(args, source);
         if (auto problem = files::makeOutputFolder(folder)) return toolError("Compression failed: " + *problem);
-        auto output = Compressor::compress(source, *format, *level, folder, false);
+        auto output = Compressor::compress(source, *format, *level, folder, false, {}, cancellation);
         int64_t after = sizeOf(output);
         int64_t saved = before >= 1 ? static_cast<int64_t>(static_cast<double>(before - after) / static_cast<double>(before) * 100.0) : 0;
         return toolText("Compressed " + lastPathComponent(source) + ": " + formatByteCount(before) + " \u2192 " +
