@@ -218,8 +218,9 @@ std::string MCPServer::appVersion() {
 void MCPServer::log(const std::string& message) { writeAll(STDERR_FILENO, "[calvoro-mcp] " + message + "\n"); }
 
 void MCPServer::send(const Json& message) {
-    // A file name that is not UTF-8 goes out with its bytes as lone-surrogate escapes.
-    std::string line = dumpJSON(message);
+    // Every string goes out as valid Unicode, a byte that is not UTF-8 as U+FFFD: the tools
+    // give such a file's exact name as a file URL beside it.
+    std::string line = message.dump(-1, ' ', false, Json::error_handler_t::replace);
     line += '\n';
     Writer w;
     {
