@@ -11,27 +11,22 @@ namespace calvoro {
 
 using Json = nlohmann::ordered_json;
 
+std::optional<UTF8Start> utf8Start(uint8_t c) {
+    if (c < 0x80) return UTF8Start{1, 0x80, 0xBF};
+    if (c >= 0xC2 && c <= 0xDF) return UTF8Start{2, 0x80, 0xBF};
+    if (c >= 0xE0 && c <= 0xEF) return UTF8Start{3, uint8_t(c == 0xE0 ? 0xA0 : 0x80), uint8_t(c == 0xED ? 0x9F : 0xBF)};
+    if (c >= 0xF0 && c <= 0xF4) return UTF8Start{4, uint8_t(c == 0xF0 ? 0x90 : 0x80), uint8_t(c == 0xF4 ? 0x8F : 0xBF)};
+    return std::nullopt;
+}
+
 size_t utf8SequenceLength(std::string_view bytes) {
     if (bytes.empty()) return 0;
     const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
-    const uint8_t c = p[0];
-    if (c < 0x80) return 1;
-    size_t n;
-    uint8_t lo = 0x80, hi = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-        n = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        n = 3;
-        if (c == 0xE0) lo = 0xA0;
-        if (c == 0xED) hi = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        n = 4;
-        if (c == 0xF0) lo = 0x90;
-        if (c == 0xF4) hi = 0x8F;
-    } else {
-        return 0;
-    }
-    if (bytes.size() < n || p[1] < lo || p[1] > hi) return 0;
+    const auto start = utf8Start(p[0]);
+    if (!start) return 0;
+    const size_t n = start->length;
+    if (n == 1) return 1;
+    if (bytes.size() < n || p[1] < start->secondLow || p[1] > start->secondHigh) return 0;
     for (size_t i = 2; i < n; ++i)
         if ((p[i] & 0xC0) != 0x80) return 0;
     return n;

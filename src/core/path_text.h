@@ -4,6 +4,7 @@
 // screen) and back, without losing a byte.
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -15,6 +16,15 @@ namespace calvoro {
 
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool isValidUTF8(std::string_view bytes);
+
+// What a byte that starts a UTF-8 character asks of the rest: the character's length in bytes
+// and the range of its second byte (later ones are 0x80 to 0xBF). Nothing when no valid
+// character starts with it.
+struct UTF8Start {
+    size_t length;
+    uint8_t secondLow, secondHigh;
+};
+std::optional<UTF8Start> utf8Start(uint8_t byte);
 
 // The length of the UTF-8 character at the start of bytes, or 0 when its first byte begins no
 // valid sequence (a byte that is not UTF-8 counts as a character of its own).

@@ -196,23 +196,14 @@ void FrameScanner::step(unsigned char c) {
             }
             if (c < 0x80) return;
             // Raw bytes must be UTF-8, as everywhere in a frame.
-            utf8Low_ = 0x80;
-            utf8High_ = 0xBF;
-            if (c >= 0xC2 && c <= 0xDF) {
-                utf8Left_ = 1;
-            } else if (c >= 0xE0 && c <= 0xEF) {
-                utf8Left_ = 2;
-                if (c == 0xE0) utf8Low_ = 0xA0;
-                if (c == 0xED) utf8High_ = 0x9F;
-            } else if (c >= 0xF0 && c <= 0xF4) {
-                utf8Left_ = 3;
-                if (c == 0xF0) utf8Low_ = 0x90;
-                if (c == 0xF4) utf8High_ = 0x8F;
-            } else {
-                return fail();
+            if (const auto start = utf8Start(c)) {
+                utf8Left_ = static_cast<int>(start->length) - 1;
+                utf8Low_ = start->secondLow;
+                utf8High_ = start->secondHigh;
+                state_ = State::utf8;
+                return;
             }
-            state_ = State::utf8;
-            return;
+            return fail();
         case State::utf8:
             if (c < utf8Low_ || c > utf8High_) return fail();
             capture(c);
