@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
@@ -59,6 +60,8 @@ pid_t start(const std::vector<std::string>& arguments, const fs::path& temporary
     if (pid != 0) return pid;
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     ::setenv("TMPDIR", temporary.c_str(), 1);
+    // A signal this process ignores would stay ignored in the program.
+    for (int signal : {SIGINT, SIGTERM}) std::signal(signal, SIG_DFL);
     if (FILE* null = std::freopen("/dev/null", "w", stdout)) (void)null;
     ::dup2(STDOUT_FILENO, STDERR_FILENO);
     std::vector<char*> argv{const_cast<char*>(CALVORO_BINARY)};
@@ -121,6 +124,34 @@ TEST(KilledConversion, LeavesNothingUnderAnOutputNameAndTheNextStartClearsItsWor
             EXPECT_EQ(visibleNames(out), std::vector<std::string>{"t.tsv"});
             EXPECT_EQ(workFolderCount(out), 0);
         }
+    }
+}
+
+TEST(KilledConversion, CtrlCStopsAnEstimateOrACompressionAndItsWorkGoesWithIt) {
+    REQUIRE_FFMPEG();
+    TempDir dir;
+    const fs::path temporary = dir / "tmp";
+    const fs::path out = dir / "out";
+    fs::create_directories(temporary);
+    fs::create_directories(out);
+    const auto clip = makeVideo(dir / "clip.mp4", {.width = 480, .height = 360, .seconds = 40, .audio = true,
+                                                   .videoCodec = "-c:v libx264 -preset ultrafast -pix_fmt yuv444p"});
+    struct Mode {
+        std::vector<std::string> arguments;
+        fs::path work;  // where the mode writes while it runs
+    };
+    for (const Mode& mode : {Mode{{"--estimate", clip.string()}, temporary}, Mode{{"--compress", clip.string(), "small", out.string()}, out}}) {
+        SCOPED_TRACE(mode.arguments[0]);
+        const pid_t pid = start(mode.arguments, temporary);
+        ASSERT_TRUE(whileRunning(pid, [&] { return writingInto(mode.work); })) << "finished before it could be stopped";
+        ::kill(pid, SIGINT);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status)) << "ended by the signal itself";
+        EXPECT_EQ(WEXITSTATUS(status), 128 + SIGINT);
+        EXPECT_EQ(workFolderCount(temporary), 0);
+        EXPECT_EQ(workFolderCount(out), 0);
+        EXPECT_EQ(visibleNames(out), std::vector<std::string>{});
     }
 }
 
