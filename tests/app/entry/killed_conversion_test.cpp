@@ -333,7 +333,8 @@ TEST(MCPCancellation, CancelledOrCutOffToolCallsStopAndLeaveNothing) {
     ASSERT_TRUE(server.started());
 
     server.send(toolCall(2, "compress_file", {{"source_path", clip.string()}, {"level", "small"}, {"output_dir", out.string()}}));
-    ASSERT_TRUE(server.whileServing([&] { return writingInto(out); })) << "the server ended";
+    ASSERT_TRUE(server.whileServing([&] { return writingInto(out) || server.reply(2); })) << "the server ended";
+    ASSERT_FALSE(server.reply(2)) << "finished before it could be stopped";
     server.send(cancellation(2));
     server.send(R"({"jsonrpc":"2.0","id":3,"method":"ping"})" "\n");
     ASSERT_TRUE(server.whileServing([&] { return workFolderCount(out) == 0 || server.reply(2); }));
@@ -342,13 +343,15 @@ TEST(MCPCancellation, CancelledOrCutOffToolCallsStopAndLeaveNothing) {
     EXPECT_EQ(visibleNames(out), std::vector<std::string>{});
 
     server.send(toolCall(4, "estimate_compression", {{"source_path", clip.string()}}));
-    ASSERT_TRUE(server.whileServing([&] { return writingInto(temporary); })) << "the server ended";
+    ASSERT_TRUE(server.whileServing([&] { return writingInto(temporary) || server.reply(4); })) << "the server ended";
+    ASSERT_FALSE(server.reply(4)) << "finished before it could be stopped";
     server.send(cancellation(4));
     ASSERT_TRUE(server.whileServing([&] { return workFolderCount(temporary) == 0 || server.reply(4); }));
     EXPECT_FALSE(server.reply(4)) << server.reply(4)->dump();
 
     server.send(toolCall(5, "convert_file", {{"source_path", clip.string()}, {"target_format", "mov"}, {"output_dir", out.string()}}));
-    ASSERT_TRUE(server.whileServing([&] { return writingInto(out); })) << "the server ended";
+    ASSERT_TRUE(server.whileServing([&] { return writingInto(out) || server.reply(5); })) << "the server ended";
+    ASSERT_FALSE(server.reply(5)) << "finished before it could be stopped";
     server.send(R"({"jsonrpc":"2.0","id":6,"method":"ping"})");  // the last frame ends without a line feed
     server.closeInput();
     EXPECT_EQ(server.end(), 0);
