@@ -73,16 +73,22 @@ PathArgument outputFolder(const Json& args, const std::filesystem::path& source)
     return {source.parent_path().empty() ? std::filesystem::path(".") : source.parent_path(), {}};
 }
 
+std::string absoluteFileURL(const std::filesystem::path& path) {
+    std::error_code ec;
+    const auto absolute = std::filesystem::absolute(path, ec);
+    return fileURL(ec ? path : absolute);
+}
+
 // A path in a reply's text: as it reads, and when that is not its bytes, its file URL beside it.
 std::string shownPath(const std::filesystem::path& path) {
     if (isValidUTF8(path.native())) return path.native();
-    return displayText(path.native()) + " (" + fileURL(std::filesystem::absolute(path)) + ")";
+    return displayText(path.native()) + " (" + absoluteFileURL(path) + ")";
 }
 
 // A written file's path as it reads, and its file URL when that alone gives its bytes.
 Json outputPathMembers(const std::filesystem::path& path) {
     Json members = {{"output_path", displayText(path.native())}};
-    if (!isValidUTF8(path.native())) members["output_url"] = fileURL(std::filesystem::absolute(path));
+    if (!isValidUTF8(path.native())) members["output_url"] = absoluteFileURL(path);
     return members;
 }
 
