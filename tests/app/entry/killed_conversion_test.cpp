@@ -82,6 +82,21 @@ bool whileRunning(pid_t pid, Condition condition) {
     }
 }
 
+// A run to stop: its temporary folder, an output folder, and a clip whose 4:4:4 pictures are
+// encoded again, not copied, so that a job on it lasts long enough.
+struct LongJob {
+    TempDir dir;
+    fs::path temporary = dir / "tmp";
+    fs::path out = dir / "out";
+    fs::path clip;
+    LongJob() {
+        fs::create_directories(temporary);
+        fs::create_directories(out);
+        clip = makeVideo(dir / "clip.mp4", {.width = 480, .height = 360, .seconds = 40, .audio = true,
+                                            .videoCodec = "-c:v libx264 -preset ultrafast -pix_fmt yuv444p"});
+    }
+};
+
 struct Conversion {
     std::string name;
     fs::path source;
@@ -129,29 +144,25 @@ TEST(KilledConversion, LeavesNothingUnderAnOutputNameAndTheNextStartClearsItsWor
 
 TEST(KilledConversion, CtrlCStopsAnEstimateOrACompressionAndItsWorkGoesWithIt) {
     REQUIRE_FFMPEG();
-    TempDir dir;
-    const fs::path temporary = dir / "tmp";
-    const fs::path out = dir / "out";
-    fs::create_directories(temporary);
-    fs::create_directories(out);
-    const auto clip = makeVideo(dir / "clip.mp4", {.width = 480, .height = 360, .seconds = 40, .audio = true,
-                                                   .videoCodec = "-c:v libx264 -preset ultrafast -pix_fmt yuv444p"});
+    const LongJob job;
     struct Mode {
         std::vector<std::string> arguments;
         fs::path work;  // where the mode writes while it runs
     };
-    for (const Mode& mode : {Mode{{"--estimate", clip.string()}, temporary}, Mode{{"--compress", clip.string(), "small", out.string()}, out}}) {
+    const std::vector<Mode> modes = {{{"--estimate", job.clip.string()}, job.temporary},
+                                     {{"--compress", job.clip.string(), "small", job.out.string()}, job.out}};
+    for (const Mode& mode : modes) {
         SCOPED_TRACE(mode.arguments[0]);
-        const pid_t pid = start(mode.arguments, temporary);
+        const pid_t pid = start(mode.arguments, job.temporary);
         ASSERT_TRUE(whileRunning(pid, [&] { return writingInto(mode.work); })) << "finished before it could be stopped";
         ::kill(pid, SIGINT);
         int status = 0;
         ::waitpid(pid, &status, 0);
         EXPECT_TRUE(WIFEXITED(status)) << "ended by the signal itself";
         EXPECT_EQ(WEXITSTATUS(status), 128 + SIGINT);
-        EXPECT_EQ(workFolderCount(temporary), 0);
-        EXPECT_EQ(workFolderCount(out), 0);
-        EXPECT_EQ(visibleNames(out), std::vector<std::string>{});
+        EXPECT_EQ(workFolderCount(job.temporary), 0);
+        EXPECT_EQ(workFolderCount(job.out), 0);
+        EXPECT_EQ(visibleNames(job.out), std::vector<std::string>{});
     }
 }
 
@@ -321,36 +332,29 @@ std::string cancellation(int id) {
 // with an error; neither leaves anything behind, and the server goes on answering meanwhile.
 TEST(MCPCancellation, CancelledOrCutOffToolCallsStopAndLeaveNothing) {
     REQUIRE_FFMPEG();
-    TempDir dir;
-    const fs::path temporary = dir / "tmp";
-    const fs::path out = dir / "out";
-    fs::create_directories(temporary);
-    fs::create_directories(out);
-    // 4:4:4 pictures are encoded again, not copied, so each job lasts long enough to stop.
-    const auto clip = makeVideo(dir / "clip.mp4", {.width = 480, .height = 360, .seconds = 40, .audio = true,
-                                                   .videoCodec = "-c:v libx264 -preset ultrafast -pix_fmt yuv444p"});
-    MCPSession server(temporary);
+    const LongJob job;
+    MCPSession server(job.temporary);
     ASSERT_TRUE(server.started());
 
-    server.send(toolCall(2, "compress_file", {{"source_path", clip.string()}, {"level", "small"}, {"output_dir", out.string()}}));
-    ASSERT_TRUE(server.whileServing([&] { return writingInto(out) || server.reply(2); })) << "the server ended";
+    server.send(toolCall(2, "compress_file", {{"source_path", job.clip.string()}, {"level", "small"}, {"output_dir", job.out.string()}}));
+    ASSERT_TRUE(server.whileServing([&] { return writingInto(job.out) || server.reply(2); })) << "the server ended";
     ASSERT_FALSE(server.reply(2)) << "finished before it could be stopped";
     server.send(cancellation(2));
     server.send(R"({"jsonrpc":"2.0","id":3,"method":"ping"})" "\n");
-    ASSERT_TRUE(server.whileServing([&] { return workFolderCount(out) == 0 || server.reply(2); }));
+    ASSERT_TRUE(server.whileServing([&] { return workFolderCount(job.out) == 0 || server.reply(2); }));
     ASSERT_TRUE(server.whileServing([&] { return server.reply(3) != nullptr; }));
     EXPECT_FALSE(server.reply(2)) << server.reply(2)->dump();
-    EXPECT_EQ(visibleNames(out), std::vector<std::string>{});
+    EXPECT_EQ(visibleNames(job.out), std::vector<std::string>{});
 
-    server.send(toolCall(4, "estimate_compression", {{"source_path", clip.string()}}));
-    ASSERT_TRUE(server.whileServing([&] { return writingInto(temporary) || server.reply(4); })) << "the server ended";
+    server.send(toolCall(4, "estimate_compression", {{"source_path", job.clip.string()}}));
+    ASSERT_TRUE(server.whileServing([&] { return writingInto(job.temporary) || server.reply(4); })) << "the server ended";
     ASSERT_FALSE(server.reply(4)) << "finished before it could be stopped";
     server.send(cancellation(4));
-    ASSERT_TRUE(server.whileServing([&] { return workFolderCount(temporary) == 0 || server.reply(4); }));
+    ASSERT_TRUE(server.whileServing([&] { return workFolderCount(job.temporary) == 0 || server.reply(4); }));
     EXPECT_FALSE(server.reply(4)) << server.reply(4)->dump();
 
-    server.send(toolCall(5, "convert_file", {{"source_path", clip.string()}, {"target_format", "mov"}, {"output_dir", out.string()}}));
-    ASSERT_TRUE(server.whileServing([&] { return writingInto(out) || server.reply(5); })) << "the server ended";
+    server.send(toolCall(5, "convert_file", {{"source_path", job.clip.string()}, {"target_format", "mov"}, {"output_dir", job.out.string()}}));
+    ASSERT_TRUE(server.whileServing([&] { return writingInto(job.out) || server.reply(5); })) << "the server ended";
     ASSERT_FALSE(server.reply(5)) << "finished before it could be stopped";
     server.send(R"({"jsonrpc":"2.0","id":6,"method":"ping"})");  // the last frame ends without a line feed
     server.closeInput();
@@ -359,7 +363,7 @@ TEST(MCPCancellation, CancelledOrCutOffToolCallsStopAndLeaveNothing) {
     EXPECT_EQ((*server.reply(5))["result"]["isError"], true) << server.reply(5)->dump();
     EXPECT_EQ((*server.reply(5))["result"]["content"][0]["text"], "Conversion failed: The operation was cancelled.");
     EXPECT_TRUE(server.reply(6));
-    EXPECT_EQ(visibleNames(out), std::vector<std::string>{});
-    EXPECT_EQ(workFolderCount(out), 0);
-    EXPECT_EQ(workFolderCount(temporary), 0);
+    EXPECT_EQ(visibleNames(job.out), std::vector<std::string>{});
+    EXPECT_EQ(workFolderCount(job.out), 0);
+    EXPECT_EQ(workFolderCount(job.temporary), 0);
 }
