@@ -9,7 +9,8 @@
 
 namespace calvoro {
 
-std::filesystem::path ConversionEngine::convert(const ConversionJob&, const std::filesystem::path&, const ProgressHandler&) {
+std::filesystem::path ConversionEngine::convert(const ConversionJob&, const std::filesystem::path&, const ProgressHandler&,
+                                                const CancellationToken&) {
     throw ConversionError::conversionFailed();
 }
 

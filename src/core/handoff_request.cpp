@@ -1,34 +1,10 @@
 #include "core/handoff_request.h"
 
+#include "core/path_text.h"
+
 namespace calvoro {
 
 namespace {
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// "+" stays "+": only percent escapes are decoded. Nothing for a broken escape.
-std::optional<std::string> percentDecoded(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%') {
-            out += text[i];
-            continue;
-        }
-        if (i + 2 >= text.size()) return std::nullopt;
-        const int high = hexValue(text[i + 1]);
-        const int low = hexValue(text[i + 2]);
-        if (high < 0 || low < 0) return std::nullopt;
-        out += static_cast<char>(high * 16 + low);
-        i += 2;
-    }
-    return out;
-}
 
 bool isSchemeCharacter(char c, bool first) {
     const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
@@ -83,11 +59,11 @@ std::optional<URLParts> URLParts::split(std::string_view url) {
             const std::string_view item = query.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
             URLQueryItem decoded;
             const size_t equals = item.find('=');
-            auto name = percentDecoded(item.substr(0, equals));
+            auto name = decodedPercentEscapes(item.substr(0, equals));
             if (!name) return std::nullopt;
             decoded.name = std::move(*name);
             if (equals != std::string_view::npos) {
-                auto value = percentDecoded(item.substr(equals + 1));
+                auto value = decodedPercentEscapes(item.substr(equals + 1));
                 if (!value) return std::nullopt;
                 decoded.value = std::move(*value);
             }

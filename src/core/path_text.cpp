@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cctype>
 #include <cstring>
 
 #include "core/text_util.h"
@@ -10,27 +11,22 @@ namespace calvoro {
 
 using Json = nlohmann::ordered_json;
 
+std::optional<UTF8Start> utf8Start(uint8_t c) {
+    if (c < 0x80) return UTF8Start{1, 0x80, 0xBF};
+    if (c >= 0xC2 && c <= 0xDF) return UTF8Start{2, 0x80, 0xBF};
+    if (c >= 0xE0 && c <= 0xEF) return UTF8Start{3, uint8_t(c == 0xE0 ? 0xA0 : 0x80), uint8_t(c == 0xED ? 0x9F : 0xBF)};
+    if (c >= 0xF0 && c <= 0xF4) return UTF8Start{4, uint8_t(c == 0xF0 ? 0x90 : 0x80), uint8_t(c == 0xF4 ? 0x8F : 0xBF)};
+    return std::nullopt;
+}
+
 size_t utf8SequenceLength(std::string_view bytes) {
     if (bytes.empty()) return 0;
     const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
-    const uint8_t c = p[0];
-    if (c < 0x80) return 1;
-    size_t n;
-    uint8_t lo = 0x80, hi = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-        n = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        n = 3;
-        if (c == 0xE0) lo = 0xA0;
-        if (c == 0xED) hi = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        n = 4;
-        if (c == 0xF0) lo = 0x90;
-        if (c == 0xF4) hi = 0x8F;
-    } else {
-        return 0;
-    }
-    if (bytes.size() < n || p[1] < lo || p[1] > hi) return 0;
+    const auto start = utf8Start(p[0]);
+    if (!start) return 0;
+    const size_t n = start->length;
+    if (n == 1) return 1;
+    if (bytes.size() < n || p[1] < start->secondLow || p[1] > start->secondHigh) return 0;
     for (size_t i = 2; i < n; ++i)
         if ((p[i] & 0xC0) != 0x80) return 0;
     return n;
@@ -100,6 +96,59 @@ std::string fileURL(const std::filesystem::path& path) {
         }
     }
     return out;
+}
+
+std::optional<std::string> decodedPercentEscapes(std::string_view text) {
+    auto hexValue = [](char c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            out += text[i];
+            continue;
+        }
+        if (i + 2 >= text.size()) return std::nullopt;
+        const int high = hexValue(text[i + 1]);
+        const int low = hexValue(text[i + 2]);
+        if (high < 0 || low < 0) return std::nullopt;
+        out += static_cast<char>(high * 16 + low);
+        i += 2;
+    }
+    return out;
+}
+
+namespace {
+
+// Schemes and hosts are compared without regard to ASCII letter case.
+bool equalIgnoringASCIICase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+}  // namespace
+
+std::optional<std::filesystem::path> pathFromFileURL(std::string_view url) {
+    if (!equalIgnoringASCIICase(url.substr(0, 5), "file:")) return std::nullopt;
+    std::string_view rest = url.substr(5);
+    if (rest.find_first_of("?#") != std::string_view::npos) return std::nullopt;
+    if (rest.substr(0, 2) == "//") {
+        rest.remove_prefix(2);
+        const size_t slash = rest.find('/');
+        if (slash == std::string_view::npos) return std::nullopt;
+        const std::string_view host = rest.substr(0, slash);
+        if (!host.empty() && !equalIgnoringASCIICase(host, "localhost")) return std::nullopt;
+        rest.remove_prefix(slash);
+    }
+    if (rest.empty() || rest[0] != '/') return std::nullopt;
+    auto bytes = decodedPercentEscapes(rest);
+    if (!bytes) return std::nullopt;
+    return std::filesystem::path(std::move(*bytes));
 }
 
 std::string pathKey(const std::filesystem::path& path) {

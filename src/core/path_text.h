@@ -4,6 +4,7 @@
 // screen) and back, without losing a byte.
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -15,6 +16,15 @@ namespace calvoro {
 
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool isValidUTF8(std::string_view bytes);
+
+// What a byte that starts a UTF-8 character asks of the rest: the character's length in bytes
+// and the range of its second byte (later ones are 0x80 to 0xBF). Nothing when no valid
+// character starts with it.
+struct UTF8Start {
+    size_t length;
+    uint8_t secondLow, secondHigh;
+};
+std::optional<UTF8Start> utf8Start(uint8_t byte);
 
 // The length of the UTF-8 character at the start of bytes, or 0 when its first byte begins no
 // valid sequence (a byte that is not UTF-8 counts as a character of its own).
@@ -31,6 +41,14 @@ std::string_view prefixAtCharacterBoundary(std::string_view text, size_t maxByte
 // "file://" and the path's bytes, percent-encoded where a URL needs it as the desktop does it
 // (a thumbnail's key depends on it): every byte travels.
 std::string fileURL(const std::filesystem::path& path);
+
+// The path a "file:" URL names, every byte of it: "file:///a%E9" or "file://localhost/a%E9" is
+// "/a\xE9". Nothing for another scheme or host, a relative path, a query, a fragment or a broken
+// escape.
+std::optional<std::filesystem::path> pathFromFileURL(std::string_view url);
+
+// Percent escapes decoded into their bytes ("+" stays "+"); nothing for a broken escape.
+std::optional<std::string> decodedPercentEscapes(std::string_view text);
 
 // UTF-8 text that tells paths apart, for keys: the path itself when it is UTF-8, else its file
 // URL (two names that are not UTF-8 would look alike on screen, and a QString made from them too).

@@ -68,6 +68,13 @@ TEST(PathText, KeysAreThePathUnlessItIsNotUTF8) {
 TEST(PathText, FileURLsCarryEveryByte) {
     EXPECT_EQ(calvoro::fileURL("/tmp/caf\xE9 #1%.png"), "file:///tmp/caf%E9%20%231%25.png");
     EXPECT_EQ(calvoro::fileURL("/a/b-c_d.e~"), "file:///a/b-c_d.e~");
+    for (const char* path : {"/tmp/caf\xE9 #1%.png", "/a/b-c_d.e~", "/x?y", "/"})
+        EXPECT_EQ(calvoro::pathFromFileURL(calvoro::fileURL(path)), std::filesystem::path(path)) << path;
+    EXPECT_EQ(calvoro::pathFromFileURL("FILE://LocalHost/a%2fb"), std::filesystem::path("/a/b"));
+    EXPECT_EQ(calvoro::pathFromFileURL("file:/a%00b"), std::filesystem::path(std::string("/a\0b", 4)));
+    for (const char* url : {"file://host/a", "file:///a?b", "file:///a#b", "file:///a%4", "file:///a%g0", "file:a", "file://",
+                            "http:///a", "/a"})
+        EXPECT_FALSE(calvoro::pathFromFileURL(url)) << url;
 }
 
 }  // namespace

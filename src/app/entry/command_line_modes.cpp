@@ -71,7 +71,7 @@ int convertAndExit(const std::vector<std::string>& arguments) {
         return 2;
     }
     bool strip = std::find(arguments.begin(), arguments.end(), "--strip-metadata") != arguments.end();
-    return runOnWorkerUnderEventLoop([&]() -> int {
+    return runStoppableOnWorkerUnderEventLoop([&](const CancellationToken& cancellation) -> int {
         try {
             // Said before the name is looked at: a missing file is missing, whatever its extension.
             std::error_code ec;
@@ -84,7 +84,7 @@ int convertAndExit(const std::vector<std::string>& arguments) {
             if (!job) throw ConversionError::unsupportedFormat();
             job->targetFormat = *target;
             job->stripMetadata = strip;
-            auto output = ConversionEngine::convert(*job, outputDir, [](double) {});
+            auto output = ConversionEngine::convert(*job, outputDir, [](double) {}, cancellation);
             printOutput(output.string());
             return 0;
         } catch (const std::exception& e) {
@@ -119,7 +119,7 @@ int estimateAndExit(const std::vector<std::string>& arguments) {
         return 2;
     }
     std::filesystem::path file = arguments[*p + 1];
-    return runOnWorkerUnderEventLoop([&]() -> int {
+    return runStoppableOnWorkerUnderEventLoop([&](const CancellationToken& cancellation) -> int {
         auto format = FileDetector::detect(file);
         if (!format) {
             printOutput("unrecognised file");
@@ -135,7 +135,9 @@ int estimateAndExit(const std::vector<std::string>& arguments) {
         printOutput("source: " + format->displayName() + "  " + formatByteCount(FileDetector::fileSize(file)) +
                     "  -> compresses as " + (target ? target->displayName() : "n/a"));
         auto start = std::chrono::steady_clock::now();
-        auto estimates = Compressor::estimates(file, *format);
+        auto estimates = Compressor::estimates(file, *format, cancellation);
+        // A stopped estimate has no table to show.
+        if (cancellation.isCancelled()) return 1;
         double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         auto padRight = [](std::string s, size_t w) { return s.size() < w ? s + std::string(w - s.size(), ' ') : s; };
         auto padLeft = [](std::string s, size_t w) { return s.size() < w ? std::string(w - s.size(), ' ') + s : s; };
@@ -159,7 +161,7 @@ int compressAndExit(const std::vector<std::string>& arguments) {
     if (!level) return usage();
     std::filesystem::path file = arguments[*p + 1];
     std::filesystem::path outputDir = arguments[*p + 3];
-    return runOnWorkerUnderEventLoop([&]() -> int {
+    return runStoppableOnWorkerUnderEventLoop([&](const CancellationToken& cancellation) -> int {
         auto format = FileDetector::detect(file);
         if (!format) {
             printError("unrecognised file");
@@ -167,7 +169,7 @@ int compressAndExit(const std::vector<std::string>& arguments) {
         }
         try {
             if (auto problem = files::makeOutputFolder(outputDir)) throw std::runtime_error(*problem);
-            auto output = Compressor::compress(file, *format, *level, outputDir, false);
+            auto output = Compressor::compress(file, *format, *level, outputDir, false, {}, cancellation);
             printOutput(output.string());
             return 0;
         } catch (const std::exception& e) {

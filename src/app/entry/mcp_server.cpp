@@ -6,13 +6,15 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
+#include <list>
 #include <mutex>
+#include <stop_token>
 #include <thread>
 
 #include <QCoreApplication>
 
 #include "app/entry/launch.h"
-#include "app/entry/mcp_frame_start.h"
+#include "app/entry/mcp_frame_scanner.h"
 #include "core/conversion_logger.h"
 #include "core/path_text.h"
 
@@ -69,11 +71,18 @@ bool nestedTooDeeply(std::string_view text) {
     return false;
 }
 
-// The tool calls started and not yet answered: standard input closing waits for them.
+// The tool calls started and not yet ended, each with what stops it. A call its client has
+// cancelled is not answered: the client no longer waits for it.
+struct RunningCall {
+    std::optional<MCPServer::Json> id;
+    std::stop_source stop;
+    bool answered = true;
+};
+
 struct Running {
     std::mutex lock;
     std::condition_variable idle;
-    int count = 0;
+    std::list<RunningCall> calls;
 };
 
 Running& running() {
@@ -81,20 +90,7 @@ Running& running() {
     return state;
 }
 
-void startTask(std::function<void()> task) {
-    {
-        std::lock_guard lock(running().lock);
-        ++running().count;
-    }
-    auto work = [task = std::move(task)] {
-        struct Done {
-            ~Done() {
-                std::lock_guard lock(running().lock);
-                if (--running().count == 0) running().idle.notify_all();
-            }
-        } done;
-        task();
-    };
+void spawn(std::function<void()> work) {
     MCPServer::Spawner s;
     {
         std::lock_guard lock(seamLock());
@@ -107,14 +103,97 @@ void startTask(std::function<void()> task) {
     std::thread(std::move(work)).detach();
 }
 
+void startCall(std::optional<MCPServer::Json> id, std::string tool, MCPServer::Json args) {
+    std::list<RunningCall>::iterator call;
+    {
+        std::lock_guard lock(running().lock);
+        call = running().calls.insert(running().calls.end(), RunningCall{std::move(id), {}, true});
+    }
+    const CancellationToken cancellation(call->stop.get_token());
+    spawn([call, cancellation, tool = std::move(tool), args = std::move(args)] {
+        struct Ended {
+            std::list<RunningCall>::iterator call;
+            ~Ended() {
+                std::lock_guard lock(running().lock);
+                running().calls.erase(call);
+                if (running().calls.empty()) running().idle.notify_all();
+            }
+        } ended{call};
+        MCPServer::Json result;
+        try {
+            result = MCPServer::callTool(tool, args, cancellation);
+        } catch (const std::exception& e) {
+            result = MCPServer::toolError(e.what());
+        }
+        std::optional<MCPServer::Json> answerTo;
+        {
+            std::lock_guard lock(running().lock);
+            if (call->answered) answerTo = call->id;
+        }
+        MCPServer::reply(answerTo, std::move(result));
+    });
+}
+
+void cancelCall(const MCPServer::Json& requestId) {
+    std::lock_guard lock(running().lock);
+    for (auto& call : running().calls) {
+        if (!call.id || *call.id != requestId) continue;
+        call.answered = false;
+        call.stop.request_stop();
+    }
+}
+
 // A request too large to read is still answered, so that its client does not wait for ever.
-// Only its start is read, whether or not more of it is at hand.
-void refuseOversizedRequest(std::string_view frame) {
-    constexpr size_t startBytes = 64 * 1024;
-    if (auto id = requestIdAtFrameStart(frame.substr(0, startBytes)))
+void refuseOversizedRequest(const FrameScanner& frame, size_t bytes) {
+    if (auto id = frame.requestId())
         MCPServer::replyError(id, -32600, "request too large: at most " + std::to_string(MCPServer::maxFrameBytes) +
                                               " bytes fit in one frame");
+    MCPServer::log("unparseable frame (" + std::to_string(bytes) + " bytes)");
 }
+
+// Standard input cut into frames. A frame that outgrows the cap is scanned as it streams past
+// and never held whole.
+class InputFrames {
+public:
+    void read(std::string_view chunk) {
+        if (oversized_) {
+            const size_t newline = chunk.find('\n');
+            oversized_->feed(chunk.substr(0, newline));
+            if (newline == std::string_view::npos) {
+                oversizedBytes_ += chunk.size();
+                return;
+            }
+            refuseOversizedRequest(*oversized_, oversizedBytes_ + newline);
+            oversized_.reset();
+            chunk.remove_prefix(newline + 1);
+        }
+        const bool endsFrames = chunk.find('\n') != std::string_view::npos;
+        buffer_.append(chunk);
+        if (endsFrames) MCPServer::consume(buffer_);
+        if (buffer_.size() > MCPServer::maxFrameBytes) {
+            oversized_.emplace();
+            oversized_->feed(buffer_);
+            oversizedBytes_ = buffer_.size();
+            buffer_.clear();
+        }
+    }
+    // The last frame may end without a line feed; it was read all the same.
+    void end() {
+        if (oversized_) {
+            refuseOversizedRequest(*oversized_, oversizedBytes_);
+            oversized_.reset();
+            return;
+        }
+        MCPServer::consume(buffer_);
+        if (!buffer_.empty()) MCPServer::handleLine(buffer_);
+        buffer_.clear();
+    }
+
+private:
+    std::string buffer_;
+    std::optional<FrameScanner> oversized_;
+    size_t oversizedBytes_ = 0;
+};
 
 }  // namespace
 
@@ -139,8 +218,9 @@ std::string MCPServer::appVersion() {
 void MCPServer::log(const std::string& message) { writeAll(STDERR_FILENO, "[calvoro-mcp] " + message + "\n"); }
 
 void MCPServer::send(const Json& message) {
-    // A file name that is not UTF-8 goes out with its bytes as lone-surrogate escapes.
-    std::string line = dumpJSON(message);
+    // Every string goes out as valid Unicode, a byte that is not UTF-8 as U+FFFD: the tools
+    // give such a file's exact name as a file URL beside it.
+    std::string line = message.dump(-1, ' ', false, Json::error_handler_t::replace);
     line += '\n';
     Writer w;
     {
@@ -173,8 +253,9 @@ void MCPServer::replyError(const std::optional<Json>& id, int code, const std::s
 void MCPServer::handleLine(std::string_view frame) {
     auto unparseable = [&] { log("unparseable frame (" + std::to_string(frame.size()) + " bytes)"); };
     if (frame.size() > maxFrameBytes) {
-        refuseOversizedRequest(frame);
-        return unparseable();
+        FrameScanner scanner;
+        scanner.feed(frame);
+        return refuseOversizedRequest(scanner, frame.size());
     }
     if (nestedTooDeeply(frame)) return unparseable();
     // Lone-surrogate escapes name the bytes of file names that are not UTF-8.
@@ -197,8 +278,10 @@ void MCPServer::handleLine(std::string_view frame) {
         result["capabilities"] = {{"tools", Json::object()}};
         result["serverInfo"] = {{"name", "calvoro"}, {"title", "Calvoro File Converter"}, {"version", appVersion()}};
         reply(id, std::move(result));
-    } else if (name == "notifications/initialized" || name == "notifications/cancelled") {
+    } else if (name == "notifications/initialized") {
         return;
+    } else if (name == "notifications/cancelled") {
+        if (auto request = params.find("requestId"); request != params.end()) cancelCall(*request);
     } else if (name == "ping") {
         reply(id, Json::object());
     } else if (name == "tools/list") {
@@ -211,31 +294,16 @@ void MCPServer::handleLine(std::string_view frame) {
         }
         Json args = Json::object();
         if (auto it = params.find("arguments"); it != params.end() && it->is_object()) args = *it;
-        startTask([id, toolName = tool->get<std::string>(), args = std::move(args)] {
-            Json result;
-            try {
-                result = callTool(toolName, args);
-            } catch (const std::exception& e) {
-                result = toolError(e.what());
-            }
-            reply(id, std::move(result));
-        });
+        startCall(id, tool->get<std::string>(), std::move(args));
     } else {
         replyError(id, -32601, "method not found: " + name);
     }
 }
 
-void MCPServer::waitForRunningCalls() {
+void MCPServer::stopRunningCalls() {
     std::unique_lock lock(running().lock);
-    running().idle.wait(lock, [] { return running().count == 0; });
-}
-
-void MCPServer::finish(std::string& buffer) {
-    consume(buffer);
-    // The last request may end without a line feed; it was read all the same.
-    if (!buffer.empty()) handleLine(buffer);
-    buffer.clear();
-    waitForRunningCalls();
+    for (auto& call : running().calls) call.stop.request_stop();
+    running().idle.wait(lock, [] { return running().calls.empty(); });
 }
 
 void MCPServer::consume(std::string& buffer) {
@@ -254,40 +322,20 @@ int MCPServer::run() {
     log("Calvoro MCP server starting");
     std::thread reader([] {
         pthread_setname_np(pthread_self(), "mcp.stdin");
-        std::string buffer;
-        bool discarding = false;  // inside a frame already known to be too long
-        size_t discarded = 0;
+        InputFrames frames;
         char chunk[65536];
         for (;;) {
             ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
             if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                // Every request already read is answered before the process ends.
-                if (!discarding) finish(buffer);
-                log("stdin closed; exiting");
-                exitProcessNow(0);
-            }
-            buffer.append(chunk, static_cast<size_t>(n));
-            if (discarding) {
-                size_t newline = buffer.find('\n');
-                if (newline == std::string::npos) {
-                    discarded += buffer.size();
-                    buffer.clear();
-                    continue;
-                }
-                log("unparseable frame (" + std::to_string(discarded + newline) + " bytes)");
-                buffer.erase(0, newline + 1);
-                discarding = false;
-            }
-            consume(buffer);
-            // A frame that outgrows the cap is dropped as it streams in, never held whole.
-            if (buffer.size() > maxFrameBytes) {
-                refuseOversizedRequest(buffer);
-                discarding = true;
-                discarded = buffer.size();
-                buffer.clear();
-            }
+            if (n <= 0) break;
+            frames.read(std::string_view(chunk, static_cast<size_t>(n)));
         }
+        // No client is left to ask for the work still running: it stops, leaving nothing
+        // behind, and every request read is answered.
+        frames.end();
+        stopRunningCalls();
+        log("stdin closed; exiting");
+        exitProcessNow(0);
     });
     reader.detach();
     QCoreApplication::exec();

@@ -7,6 +7,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/cancellation.h"
+
 namespace calvoro {
 
 // A Model Context Protocol server over standard input and output: newline-delimited
@@ -15,19 +17,16 @@ class MCPServer {
 public:
     using Json = nlohmann::ordered_json;
 
-    // Reads standard input until it closes, answers every request read by then (tool calls
-    // still running included), then ends the process with status 0.
+    // Reads standard input until it closes, then stops the tool calls still running, lets each
+    // answer, and ends the process with status 0.
     static int run();
 
     // Answers, dispatches or drops one frame (the bytes between two line feeds).
     static void handleLine(std::string_view frame);
     // Cuts complete frames off the front of buffer and handles each; keeps the rest.
     static void consume(std::string& buffer);
-    // At the end of input: handles what consume would and an unterminated last frame, then
-    // waits until every tool call has sent its reply.
-    static void finish(std::string& buffer);
-    // Returns once no tool call is running.
-    static void waitForRunningCalls();
+    // Stops every running tool call and returns once each has ended.
+    static void stopRunningCalls();
 
     static void send(const Json& message);
     static void reply(const std::optional<Json>& id, Json result);
@@ -37,13 +36,14 @@ public:
 
     // Tools.
     static Json toolDefinitions();
-    static Json callTool(const std::string& name, const Json& args);
+    // A call stops when cancellation is requested; what it made is removed.
+    static Json callTool(const std::string& name, const Json& args, const CancellationToken& cancellation = {});
     static Json toolText(const std::string& text, std::optional<Json> structured = std::nullopt);
     static Json toolError(const std::string& text);
     static Json listConversions(const Json& args);
-    static Json convertFile(const Json& args);
-    static Json estimateCompression(const Json& args);
-    static Json compressFile(const Json& args);
+    static Json convertFile(const Json& args, const CancellationToken& cancellation = {});
+    static Json estimateCompression(const Json& args, const CancellationToken& cancellation = {});
+    static Json compressFile(const Json& args, const CancellationToken& cancellation = {});
 
     // Tests: where frames are written (standard output by default), and how tool calls
     // are started (a detached thread by default).

@@ -7,6 +7,7 @@
 #include "core/file_detector.h"
 #include "core/file_writing.h"
 #include "core/format_capabilities.h"
+#include "core/path_text.h"
 #include "core/supported_format.h"
 #include "core/text_util.h"
 #include "engine/conversion_engine.h"
@@ -46,9 +47,49 @@ std::string joined(const std::vector<SupportedFormat>& formats, const std::strin
     return out;
 }
 
-std::filesystem::path outputFolder(const Json& args, const std::filesystem::path& source) {
-    if (auto dir = stringArgument(args, "output_dir")) return expandTilde(*dir);
-    return source.parent_path().empty() ? std::filesystem::path(".") : source.parent_path();
+// A path argument as a path, or what is wrong with it. A leading "~" is the home folder; a
+// file URL carries any name's bytes, one that is not UTF-8 too. A NUL would cut the name where
+// the system reads it, naming another file, so it is refused.
+struct PathArgument {
+    std::filesystem::path path;
+    std::string problem;
+};
+
+PathArgument pathArgument(const std::string& key, const std::string& text) {
+    std::filesystem::path path;
+    if (unicodeLowercased(text.substr(0, 5)) == "file:") {
+        auto named = pathFromFileURL(text);
+        if (!named) return {{}, key + " is not a file URL of this computer"};
+        path = std::move(*named);
+    } else {
+        path = expandTilde(text);
+    }
+    if (path.native().find('\0') != std::string::npos) return {{}, key + " contains a NUL character, which no path can hold"};
+    return {std::move(path), {}};
+}
+
+PathArgument outputFolder(const Json& args, const std::filesystem::path& source) {
+    if (auto dir = stringArgument(args, "output_dir")) return pathArgument("output_dir", *dir);
+    return {source.parent_path().empty() ? std::filesystem::path(".") : source.parent_path(), {}};
+}
+
+std::string absoluteFileURL(const std::filesystem::path& path) {
+    std::error_code ec;
+    const auto absolute = std::filesystem::absolute(path, ec);
+    return fileURL(ec ? path : absolute);
+}
+
+// A path in a reply's text: as it reads, and when that is not its bytes, its file URL beside it.
+std::string shownPath(const std::filesystem::path& path) {
+    if (isValidUTF8(path.native())) return path.native();
+    return displayText(path.native()) + " (" + absoluteFileURL(path) + ")";
+}
+
+// A written file's path as it reads, and its file URL when that alone gives its bytes.
+Json outputPathMembers(const std::filesystem::path& path) {
+    Json members = {{"output_path", displayText(path.native())}};
+    if (!isValidUTF8(path.native())) members["output_url"] = absoluteFileURL(path);
+    return members;
 }
 
 std::string notCompressible(SupportedFormat format) {
@@ -147,11 +188,11 @@ Json MCPServer::toolDefinitions() {
     return list;
 }
 
-Json MCPServer::callTool(const std::string& name, const Json& args) {
+Json MCPServer::callTool(const std::string& name, const Json& args, const CancellationToken& cancellation) {
     if (name == "list_supported_conversions") return listConversions(args);
-    if (name == "convert_file") return convertFile(args);
-    if (name == "estimate_compression") return estimateCompression(args);
-    if (name == "compress_file") return compressFile(args);
+    if (name == "convert_file") return convertFile(args, cancellation);
+    if (name == "estimate_compression") return estimateCompression(args, cancellation);
+    if (name == "compress_file") return compressFile(args, cancellation);
     return toolError("Unknown tool '" + name +
                      "'. Available: list_supported_conversions, convert_file, estimate_compression, compress_file.");
 }
@@ -191,7 +232,7 @@ Json MCPServer::listConversions(const Json& args) {
     return toolText(text);
 }
 
-Json MCPServer::convertFile(const Json& args) {
+Json MCPServer::convertFile(const Json& args, const CancellationToken& cancellation) {
     auto sourcePath = stringArgument(args, "source_path");
     if (!sourcePath) return toolError("source_path is required");
     std::optional<SupportedFormat> target;
@@ -200,39 +241,49 @@ Json MCPServer::convertFile(const Json& args) {
             if (unicodeCaseFolded(f.rawValue()) == unicodeCaseFolded(*text)) target = f;
     }
     if (!target) return toolError("target_format missing or unknown. Use list_supported_conversions to see valid ids.");
-    std::filesystem::path source = expandTilde(*sourcePath);
+    const auto argument = pathArgument("source_path", *sourcePath);
+    if (!argument.problem.empty()) return toolError(argument.problem);
+    const std::filesystem::path& source = argument.path;
+    const auto folder = outputFolder(args, source);
+    if (!folder.problem.empty()) return toolError(folder.problem);
     std::error_code ec;
-    if (!std::filesystem::exists(source, ec)) return toolError("No file at " + source.string());
+    if (!std::filesystem::exists(source, ec)) return toolError("No file at " + shownPath(source));
     auto job = FileDetector::createJob(source);
-    if (!job) return toolError(lastPathComponent(source) + " is not a format Calvoro can read.");
+    if (!job) return toolError(displayName(source) + " is not a format Calvoro can read.");
     auto possible = job->detectedFormat.possibleConversions();
     if (std::find(possible.begin(), possible.end(), *target) == possible.end())
         return toolError(job->detectedFormat.displayName() + " can't convert to " + target->rawValue() +
                          ". Valid targets: " + joined(possible, ", "));
     job->targetFormat = *target;
     try {
-        const auto folder = outputFolder(args, source);
-        if (auto problem = files::makeOutputFolder(folder)) return toolError("Conversion failed: " + *problem);
-        auto output = ConversionEngine::convert(*job, folder, [](double) {});
+        if (auto problem = files::makeOutputFolder(folder.path)) return toolError("Conversion failed: " + *problem);
+        auto output = ConversionEngine::convert(*job, folder.path, [](double) {}, cancellation);
         int64_t bytes = sizeOf(output);
-        return toolText("Converted " + job->fileName + " \u2192 " + output.string() + " (" + formatByteCount(bytes) + ")",
-                        Json{{"output_path", output.string()}, {"output_bytes", bytes}});
+        Json structured = outputPathMembers(output);
+        structured["output_bytes"] = bytes;
+        return toolText("Converted " + displayText(job->fileName) + " \u2192 " + shownPath(output) + " (" +
+                            formatByteCount(bytes) + ")",
+                        std::move(structured));
     } catch (const std::exception& e) {
         return toolError(std::string("Conversion failed: ") + e.what());
     }
 }
 
-Json MCPServer::estimateCompression(const Json& args) {
+Json MCPServer::estimateCompression(const Json& args, const CancellationToken& cancellation) {
     auto sourcePath = stringArgument(args, "source_path");
     if (!sourcePath) return toolError("source_path is required");
-    std::filesystem::path source = expandTilde(*sourcePath);
+    const auto argument = pathArgument("source_path", *sourcePath);
+    if (!argument.problem.empty()) return toolError(argument.problem);
+    const std::filesystem::path& source = argument.path;
     auto format = FileDetector::detect(source);
-    if (!format || !isReadableRegularFile(source)) return toolError("No readable file at " + source.string());
+    if (!format || !isReadableRegularFile(source)) return toolError("No readable file at " + shownPath(source));
     if (!Compressor::compressionTarget(*format)) return toolError(notCompressible(*format));
-    auto estimates = Compressor::estimates(source, *format);
+    auto estimates = Compressor::estimates(source, *format, cancellation);
+    // A stopped estimate gave no sizes; it must not read as a well-compressed file.
+    cancellation.throwIfCancelled();
     if (estimates.empty())
         return toolText("Already well compressed \u2014 no level produced a meaningfully smaller file.");
-    std::string text = "Compression options for " + lastPathComponent(source) + ":";
+    std::string text = "Compression options for " + displayName(source) + ":";
     Json levels = Json::array();
     for (const auto& e : estimates) {
         text += "\n  " + e.level.rawValue() + ": " + (e.isEstimate ? "~" : "") + formatByteCount(e.byteSize) + " (\u2212" +
@@ -245,26 +296,32 @@ Json MCPServer::estimateCompression(const Json& args) {
     return toolText(text, Json{{"levels", levels}});
 }
 
-Json MCPServer::compressFile(const Json& args) {
+Json MCPServer::compressFile(const Json& args, const CancellationToken& cancellation) {
     auto sourcePath = stringArgument(args, "source_path");
     if (!sourcePath) return toolError("source_path is required");
     std::string levelText = stringArgument(args, "level").value_or("balanced");
     auto level = CompressionLevel::fromRawValue(levelText);
     if (!level) return toolError("Unknown level '" + levelText + "'. Valid: maximum, high, balanced, small, tiny.");
-    std::filesystem::path source = expandTilde(*sourcePath);
+    const auto argument = pathArgument("source_path", *sourcePath);
+    if (!argument.problem.empty()) return toolError(argument.problem);
+    const std::filesystem::path& source = argument.path;
+    const auto folder = outputFolder(args, source);
+    if (!folder.problem.empty()) return toolError(folder.problem);
     auto format = FileDetector::detect(source);
-    if (!format) return toolError("No readable file at " + source.string());
+    if (!format) return toolError("No readable file at " + shownPath(source));
     if (!Compressor::compressionTarget(*format)) return toolError(notCompressible(*format));
     int64_t before = sizeOf(source);
     try {
-        const auto folder = outputFolder(args, source);
-        if (auto problem = files::makeOutputFolder(folder)) return toolError("Compression failed: " + *problem);
-        auto output = Compressor::compress(source, *format, *level, folder, false);
+        if (auto problem = files::makeOutputFolder(folder.path)) return toolError("Compression failed: " + *problem);
+        auto output = Compressor::compress(source, *format, *level, folder.path, false, {}, cancellation);
         int64_t after = sizeOf(output);
         int64_t saved = before >= 1 ? static_cast<int64_t>(static_cast<double>(before - after) / static_cast<double>(before) * 100.0) : 0;
-        return toolText("Compressed " + lastPathComponent(source) + ": " + formatByteCount(before) + " \u2192 " +
-                            formatByteCount(after) + " (\u2212" + std::to_string(saved) + "%) at " + output.string(),
-                        Json{{"output_path", output.string()}, {"output_bytes", after}, {"saved_percent", saved}});
+        Json structured = outputPathMembers(output);
+        structured["output_bytes"] = after;
+        structured["saved_percent"] = saved;
+        return toolText("Compressed " + displayName(source) + ": " + formatByteCount(before) + " \u2192 " +
+                            formatByteCount(after) + " (\u2212" + std::to_string(saved) + "%) at " + shownPath(output),
+                        std::move(structured));
     } catch (const std::exception& e) {
         return toolError(std::string("Compression failed: ") + e.what());
     }

@@ -1,15 +1,19 @@
-// The real program killed part-way, run twice at once, and told to stop reading: outputs are
-// whole or absent, and what a killed run left is cleared by the next start.
+// The real program killed part-way, run twice at once, and asked to stop: outputs are whole or
+// absent, and what a killed run left is cleared by the next start.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
+
+#include <nlohmann/json.hpp>
 
 #include "platform/media/media_fixtures.h"
 #include "support/test_support.h"
@@ -56,6 +60,8 @@ pid_t start(const std::vector<std::string>& arguments, const fs::path& temporary
     if (pid != 0) return pid;
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     ::setenv("TMPDIR", temporary.c_str(), 1);
+    // A signal this process ignores would stay ignored in the program.
+    for (int signal : {SIGINT, SIGTERM}) std::signal(signal, SIG_DFL);
     if (FILE* null = std::freopen("/dev/null", "w", stdout)) (void)null;
     ::dup2(STDOUT_FILENO, STDERR_FILENO);
     std::vector<char*> argv{const_cast<char*>(CALVORO_BINARY)};
@@ -75,6 +81,21 @@ bool whileRunning(pid_t pid, Condition condition) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 }
+
+// A run to stop: its temporary folder, an output folder, and a clip whose 4:4:4 pictures are
+// encoded again, not copied, so that a job on it lasts long enough.
+struct LongJob {
+    TempDir dir;
+    fs::path temporary = dir / "tmp";
+    fs::path out = dir / "out";
+    fs::path clip;
+    LongJob() {
+        fs::create_directories(temporary);
+        fs::create_directories(out);
+        clip = makeVideo(dir / "clip.mp4", {.width = 480, .height = 360, .seconds = 40, .audio = true,
+                                            .videoCodec = "-c:v libx264 -preset ultrafast -pix_fmt yuv444p"});
+    }
+};
 
 struct Conversion {
     std::string name;
@@ -118,6 +139,30 @@ TEST(KilledConversion, LeavesNothingUnderAnOutputNameAndTheNextStartClearsItsWor
             EXPECT_EQ(visibleNames(out), std::vector<std::string>{"t.tsv"});
             EXPECT_EQ(workFolderCount(out), 0);
         }
+    }
+}
+
+TEST(KilledConversion, CtrlCStopsAnEstimateOrACompressionAndItsWorkGoesWithIt) {
+    REQUIRE_FFMPEG();
+    const LongJob job;
+    struct Mode {
+        std::vector<std::string> arguments;
+        fs::path work;  // where the mode writes while it runs
+    };
+    const std::vector<Mode> modes = {{{"--estimate", job.clip.string()}, job.temporary},
+                                     {{"--compress", job.clip.string(), "small", job.out.string()}, job.out}};
+    for (const Mode& mode : modes) {
+        SCOPED_TRACE(mode.arguments[0]);
+        const pid_t pid = start(mode.arguments, job.temporary);
+        ASSERT_TRUE(whileRunning(pid, [&] { return writingInto(mode.work); })) << "finished before it could be stopped";
+        ::kill(pid, SIGINT);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status)) << "ended by the signal itself";
+        EXPECT_EQ(WEXITSTATUS(status), 128 + SIGINT);
+        EXPECT_EQ(workFolderCount(job.temporary), 0);
+        EXPECT_EQ(workFolderCount(job.out), 0);
+        EXPECT_EQ(visibleNames(job.out), std::vector<std::string>{});
     }
 }
 
@@ -182,21 +227,143 @@ TEST(KilledConversion, TwoProgramsConvertingTheSameFileIntoOneFolderKeepBothOutp
         EXPECT_GT(calvoro::testing::media::probe(out / name).duration(), 3.5) << name;
 }
 
-TEST(MCPInputEnd, EveryRequestReadIsAnsweredBeforeTheProgramExits) {
+namespace {
+
+// calvoro --mcp with pipes to its standard input and from its standard output.
+class MCPSession {
+public:
+    explicit MCPSession(const fs::path& temporary) {
+        int in[2], out[2];
+        if (::pipe(in) != 0 || ::pipe(out) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            ::setenv("TMPDIR", temporary.c_str(), 1);
+            ::dup2(in[0], STDIN_FILENO);
+            ::dup2(out[1], STDOUT_FILENO);
+            if (FILE* null = std::freopen("/dev/null", "w", stderr)) (void)null;
+            for (int fd : {in[0], in[1], out[0], out[1]}) ::close(fd);
+            ::execl(CALVORO_BINARY, CALVORO_BINARY, "--mcp", nullptr);
+            ::_exit(127);
+        }
+        ::close(in[0]);
+        ::close(out[1]);
+        input_ = in[1];
+        output_ = out[0];
+        ::fcntl(output_, F_SETFL, O_NONBLOCK);
+    }
+    ~MCPSession() {
+        closeInput();
+        if (pid_ > 0 && !ended_) ::waitpid(pid_, nullptr, 0);
+        if (output_ >= 0) ::close(output_);
+    }
+    bool started() const { return pid_ > 0; }
+    void send(const std::string& text) {
+        for (size_t done = 0; done < text.size();) {
+            const ssize_t n = ::write(input_, text.data() + done, text.size() - done);
+            if (n <= 0) return;
+            done += static_cast<size_t>(n);
+        }
+    }
+    void closeInput() {
+        if (input_ >= 0) ::close(input_);
+        input_ = -1;
+    }
+    // Waits until the condition holds while the server runs; false when it ended first.
+    template <typename Condition>
+    bool whileServing(Condition condition) {
+        for (;;) {
+            readReplies();
+            if (condition()) return true;
+            if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+                ended_ = true;
+                readReplies();
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    // Once input has closed: waits for the server to end, reads the rest, gives its status.
+    int end() {
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        ended_ = true;
+        ::fcntl(output_, F_SETFL, 0);
+        readReplies();
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    const nlohmann::json* reply(const nlohmann::json& id) const {
+        for (const auto& r : replies_)
+            if (r.value("id", nlohmann::json()) == id) return &r;
+        return nullptr;
+    }
+
+private:
+    void readReplies() {
+        char chunk[65536];
+        ssize_t n;
+        while ((n = ::read(output_, chunk, sizeof chunk)) > 0) pending_.append(chunk, static_cast<size_t>(n));
+        for (size_t newline; (newline = pending_.find('\n')) != std::string::npos; pending_.erase(0, newline + 1))
+            replies_.push_back(nlohmann::json::parse(pending_.substr(0, newline)));
+    }
+
+    pid_t pid_ = -1;
+    int input_ = -1, output_ = -1;
+    bool ended_ = false;
+    std::string pending_;
+    std::vector<nlohmann::json> replies_;
+};
+
+std::string toolCall(int id, const std::string& tool, const nlohmann::json& arguments) {
+    return nlohmann::json{{"jsonrpc", "2.0"}, {"id", id}, {"method", "tools/call"}, {"params", {{"name", tool}, {"arguments", arguments}}}}
+               .dump() +
+           "\n";
+}
+
+std::string cancellation(int id) {
+    return nlohmann::json{{"jsonrpc", "2.0"}, {"method", "notifications/cancelled"}, {"params", {{"requestId", id}, {"reason", "user"}}}}
+               .dump() +
+           "\n";
+}
+
+}  // namespace
+
+// Work a client cancels stops unanswered, and work still running when the input closes stops
+// with an error; neither leaves anything behind, and the server goes on answering meanwhile.
+TEST(MCPCancellation, CancelledOrCutOffToolCallsStopAndLeaveNothing) {
     REQUIRE_FFMPEG();
-    TempDir dir;
-    const auto clip = makeVideo(dir / "clip.mp4", {.width = 320, .height = 240, .seconds = 3});
-    const std::string frames =
-        R"({"jsonrpc":"2.0","id":1,"method":"initialize","params":{}})"
-        "\n"
-        R"({"jsonrpc":"2.0","id":2,"method":"tools/call","params":{"name":"convert_file","arguments":{"source_path":")" +
-        clip.string() + R"(","target_format":"gif","output_dir":")" + (dir / "out").string() + R"("}}})";
-    writeFile(dir / "frames", frames);  // the last frame ends without a line feed
-    const auto r = run("QT_QPA_PLATFORM=offscreen " + shellQuote(CALVORO_BINARY) + " --mcp < " +
-                       shellQuote((dir / "frames").string()) + " 2>/dev/null");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.output.find(R"({"jsonrpc":"2.0","id":1,"result")"), std::string::npos) << r.output;
-    EXPECT_NE(r.output.find(R"({"jsonrpc":"2.0","id":2,"result")"), std::string::npos) << r.output;
-    EXPECT_NE(r.output.find("\"output_path\":\"" + (dir / "out" / "clip.gif").string() + "\""), std::string::npos) << r.output;
-    EXPECT_GT(fs::file_size(dir / "out" / "clip.gif"), 0u);
+    const LongJob job;
+    MCPSession server(job.temporary);
+    ASSERT_TRUE(server.started());
+
+    server.send(toolCall(2, "compress_file", {{"source_path", job.clip.string()}, {"level", "small"}, {"output_dir", job.out.string()}}));
+    ASSERT_TRUE(server.whileServing([&] { return writingInto(job.out) || server.reply(2); })) << "the server ended";
+    ASSERT_FALSE(server.reply(2)) << "finished before it could be stopped";
+    server.send(cancellation(2));
+    server.send(R"({"jsonrpc":"2.0","id":3,"method":"ping"})" "\n");
+    ASSERT_TRUE(server.whileServing([&] { return workFolderCount(job.out) == 0 || server.reply(2); }));
+    ASSERT_TRUE(server.whileServing([&] { return server.reply(3) != nullptr; }));
+    EXPECT_FALSE(server.reply(2)) << server.reply(2)->dump();
+    EXPECT_EQ(visibleNames(job.out), std::vector<std::string>{});
+
+    server.send(toolCall(4, "estimate_compression", {{"source_path", job.clip.string()}}));
+    ASSERT_TRUE(server.whileServing([&] { return writingInto(job.temporary) || server.reply(4); })) << "the server ended";
+    ASSERT_FALSE(server.reply(4)) << "finished before it could be stopped";
+    server.send(cancellation(4));
+    ASSERT_TRUE(server.whileServing([&] { return workFolderCount(job.temporary) == 0 || server.reply(4); }));
+    EXPECT_FALSE(server.reply(4)) << server.reply(4)->dump();
+
+    server.send(toolCall(5, "convert_file", {{"source_path", job.clip.string()}, {"target_format", "mov"}, {"output_dir", job.out.string()}}));
+    ASSERT_TRUE(server.whileServing([&] { return writingInto(job.out) || server.reply(5); })) << "the server ended";
+    ASSERT_FALSE(server.reply(5)) << "finished before it could be stopped";
+    server.send(R"({"jsonrpc":"2.0","id":6,"method":"ping"})");  // the last frame ends without a line feed
+    server.closeInput();
+    EXPECT_EQ(server.end(), 0);
+    ASSERT_TRUE(server.reply(5));
+    EXPECT_EQ((*server.reply(5))["result"]["isError"], true) << server.reply(5)->dump();
+    EXPECT_EQ((*server.reply(5))["result"]["content"][0]["text"], "Conversion failed: The operation was cancelled.");
+    EXPECT_TRUE(server.reply(6));
+    EXPECT_EQ(visibleNames(job.out), std::vector<std::string>{});
+    EXPECT_EQ(workFolderCount(job.out), 0);
+    EXPECT_EQ(workFolderCount(job.temporary), 0);
 }

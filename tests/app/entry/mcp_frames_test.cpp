@@ -125,36 +125,83 @@ TEST_F(MCPFrames, ToolsCallNeedsAStringName) {
     EXPECT_EQ(text(r[1]["result"]), "source_path is required");
 }
 
-TEST_F(MCPFrames, FileNamesThatAreNotUTF8AreReadAndAnsweredWithTheirBytes) {
+TEST_F(MCPFrames, FileNamesThatAreNotUTF8AreAnsweredAsValidTextAndExactlyAsURLs) {
     TempDir dir;
     writeFile(dir / "caf\xE9.csv", "a,b\n1,2\n");
     const std::string folder = dir.path().string();
-    auto frame = [&](int id, const std::string& source) {
+    auto frame = [&](int id, const std::string& source, const std::string& output) {
         return R"({"jsonrpc":"2.0","id":)" + std::to_string(id) +
-               R"(,"method":"tools/call","params":{"name":"convert_file","arguments":{"source_path":")" + folder + "/" + source +
-               R"(","target_format":"json","output_dir":")" + folder + R"(/out"}}})";
+               R"(,"method":"tools/call","params":{"name":"convert_file","arguments":{"source_path":")" + source +
+               R"(","target_format":"json","output_dir":")" + output + R"("}}})";
     };
-    // The only way JSON names such a file: a lone-surrogate escape per byte.
-    MCPServer::handleLine(frame(1, R"(caf\udce9.csv)"));
-    MCPServer::handleLine(frame(2, R"(gone\udcff.csv)"));
-    std::vector<std::string> lines;
+    // JSON names such a file by a lone-surrogate escape per byte, or by its file URL.
+    MCPServer::handleLine(frame(1, folder + R"(/caf\udce9.csv)", folder + "/out"));
+    MCPServer::handleLine(frame(2, folder + R"(/gone\udcff.csv)", folder + "/out"));
+    MCPServer::handleLine(frame(3, calvoro::fileURL(dir / "caf\xE9.csv"), calvoro::fileURL(dir / "out\xFF")));
+    std::string lines;
     {
         std::lock_guard lock(mutex_);
-        lines = lines_;
+        for (const auto& line : lines_) lines += line;
     }
-    ASSERT_EQ(lines.size(), 2u);
     EXPECT_TRUE(std::filesystem::exists(dir / "out" / "caf\xE9.json"));
-    auto r = replies();
-    EXPECT_EQ(r[0]["result"]["structuredContent"]["output_path"], (dir / "out" / "caf\xE9.json").string());
-    EXPECT_EQ(r[1]["result"]["isError"], true);
-    EXPECT_EQ(text(r[1]["result"]), "No file at " + folder + "/gone\xFF.csv");
-    // Another reader takes the answer as the same bytes.
-    writeFile(dir / "reply.json", lines[0]);
-    const auto check = run("python3 -c 'import json,sys; r=json.load(open(sys.argv[1]))[\"result\"]; "
-                           "sys.stdout.buffer.write(r[\"structuredContent\"][\"output_path\"].encode(\"utf-8\",\"surrogateescape\"))' " +
-                           shellQuote((dir / "reply.json").string()));
-    EXPECT_EQ(check.status, 0) << check.output;
-    EXPECT_EQ(check.output, (dir / "out" / "caf\xE9.json").string());
+    EXPECT_TRUE(std::filesystem::exists(dir / "out\xFF" / "caf\xE9.json"));
+    // A strict reader takes every reply, every string of it Unicode; each URL gives the bytes.
+    writeFile(dir / "replies", lines);
+    const auto read = pythonOutput(R"(
+import json, sys, urllib.parse
+def strings(v):
+    if isinstance(v, str): yield v
+    elif isinstance(v, dict):
+        for k, x in v.items(): yield k; yield from strings(x)
+    elif isinstance(v, list):
+        for x in v: yield from strings(x)
+out = sys.stdout.buffer
+for raw in open(sys.argv[1], 'rb'):
+    reply = json.loads(raw.decode('utf-8'))
+    for s in strings(reply): s.encode('utf-8')
+    result = reply['result']
+    url = result.get('structuredContent', {}).get('output_url')
+    if url:
+        out.write(urllib.parse.unquote_to_bytes(urllib.parse.urlparse(url).path) + b'\n')
+    out.write(result['content'][0]['text'].encode('utf-8') + b'\n')
+)",
+                                    dir / "replies");
+    const std::string shown = folder + "/out/caf\uFFFD.json";
+    EXPECT_EQ(read, (dir / "out" / "caf\xE9.json").string() + "\n" + "Converted caf\uFFFD.csv \u2192 " + shown + " (" +
+                        calvoro::fileURL(dir / "out" / "caf\xE9.json") + ") (35 bytes)\n" + "No file at " + folder +
+                        "/gone\uFFFD.csv (" + calvoro::fileURL(dir / "gone\xFF.csv") + ")\n" +
+                        (dir / "out\xFF" / "caf\xE9.json").string() + "\n" + "Converted caf\uFFFD.csv \u2192 " + folder +
+                        "/out\uFFFD/caf\uFFFD.json (" + calvoro::fileURL(dir / "out\xFF" / "caf\xE9.json") + ") (35 bytes)\n");
+}
+
+TEST_F(MCPFrames, PathArgumentsHoldingNULOrNoFileURLAreRefused) {
+    TempDir dir;
+    writeFile(dir / "secret.txt", "not a table");
+    writeFile(dir / "t.csv", "a,b\n1,2\n");
+    const std::string folder = dir.path().string();
+    const std::string nul("\0", 1);
+    const std::string sourceNUL = "source_path contains a NUL character, which no path can hold";
+    EXPECT_EQ(text(call("convert_file", {{"source_path", folder + "/secret.txt" + nul + ".csv"}, {"target_format", "json"}})),
+              sourceNUL);
+    EXPECT_EQ(text(call("convert_file", {{"source_path", folder + "/t.csv"}, {"target_format", "json"},
+                                         {"output_dir", folder + "/a" + nul + "b"}})),
+              "output_dir contains a NUL character, which no path can hold");
+    EXPECT_EQ(text(call("convert_file", {{"source_path", "file://" + folder + "/t%00.csv"}, {"target_format", "json"}})),
+              sourceNUL);
+    EXPECT_EQ(text(call("estimate_compression", {{"source_path", folder + "/secret.txt" + nul + ".png"}})), sourceNUL);
+    EXPECT_EQ(text(call("compress_file", {{"source_path", folder + "/secret.txt" + nul + ".png"}})), sourceNUL);
+    EXPECT_EQ(text(call("compress_file", {{"source_path", folder + "/t.csv"}, {"output_dir", folder + "/a" + nul}})),
+              "output_dir contains a NUL character, which no path can hold");
+    for (const std::string& url : {"file://server" + folder + "/t.csv", "file://" + folder + "/t.csv?x", "file://" + folder + "/t%G0.csv"})
+        EXPECT_EQ(text(call("convert_file", {{"source_path", url}, {"target_format", "json"}})),
+                  "source_path is not a file URL of this computer")
+            << url;
+    EXPECT_FALSE(std::filesystem::exists(dir / "a"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "secret.json"));
+    // A file URL with the host this computer, in any letter case, is a path.
+    const auto ok = call("convert_file", {{"source_path", "FILE://LocalHost" + folder + "/t.csv"}, {"target_format", "json"}});
+    ASSERT_FALSE(ok.contains("isError")) << ok.dump();
+    EXPECT_EQ(ok["structuredContent"]["output_path"], folder + "/t.json");
 }
 
 TEST_F(MCPFrames, AnOutputFolderThatCannotBeMadeIsNamed) {

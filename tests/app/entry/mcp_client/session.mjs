@@ -102,6 +102,34 @@ try {
     const r = await call("compress_file", { source_path: path.join(dir, "photo.png"), level: "Tiny" });
     assert.equal(text(r), "Unknown level 'Tiny'. Valid: maximum, high, balanced, small, tiny.");
   });
+  await check("oversized request", async () => {
+    // The client writes the id after the arguments: the server still finds it to answer.
+    await assert.rejects(call("convert_file", { source_path: "x".repeat(17 * 1024 * 1024), target_format: "json" }),
+      (error) => error.code === -32600 && /request too large/.test(error.message));
+  });
+  await check("cancel a compression", async () => {
+    // 4:4:4 pictures are encoded again, so the compression lasts long enough to cancel.
+    const clip = path.join(dir, "clip.mp4");
+    execFileSync("ffmpeg", ["-loglevel", "error", "-f", "lavfi", "-i", "testsrc=size=480x360:duration=40", "-c:v", "libx264",
+      "-preset", "ultrafast", "-pix_fmt", "yuv444p", clip]);
+    const out = path.join(dir, "cancelled");
+    fs.mkdirSync(out);
+    const work = () => fs.readdirSync(out).filter((n) => n.startsWith(".calvoro-work-")).map((n) => path.join(out, n));
+    const writing = () => work().some((w) => fs.readdirSync(w).some((f) => fs.statSync(path.join(w, f)).size > 0));
+    const pause = () => new Promise((resolve) => setTimeout(resolve, 10));
+    const controller = new AbortController();
+    let settled = false;
+    const pending = client.callTool({ name: "compress_file", arguments: { source_path: clip, level: "small", output_dir: out } },
+      CallToolResultSchema, { signal: controller.signal });
+    pending.then(() => { settled = true; }, () => { settled = true; });
+    while (!writing() && !settled) await pause();
+    assert.ok(!settled, "finished before it could be cancelled");
+    controller.abort("no longer wanted");
+    await assert.rejects(pending);
+    while (work().length) await pause();
+    await client.ping();
+    assert.deepEqual(fs.readdirSync(out), []);
+  });
   await check("unknown tool", async () => {
     const r = await call("nope", {});
     assert.equal(r.isError, true);
