@@ -146,7 +146,8 @@ std::uint64_t replyBytes(const QDBusMessage& reply) {
 
 // A reply that could not go out: said where the user looks, since the caller never hears of it.
 void logDropped(const QDBusMessage& call) {
-    ConversionLogger::shared().error(call.member().toStdString() + ": the reply was dropped, as the caller stopped reading it",
+    ConversionLogger::shared().error(call.member().toStdString() +
+                                         ": reply dropped \u2014 the bus stopped taking this program's messages, as when a caller stops reading",
                                      "D-Bus", call.service().toStdString());
 }
 
