@@ -104,7 +104,13 @@ void BusOutbox::release(std::shared_ptr<void> holder) {
         std::lock_guard lock(shared_->lock);
         shared_->held.push_back(std::move(holder));
     }
-    QMetaObject::invokeMethod(anchor_.get(), [shared = shared_] { Anchor::releaseHeld(shared); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(anchor_.get(), [shared = shared_, bus = bus_] {
+        Anchor::releaseHeld(shared);
+        // Messages libdbus read while it held too many wait for a dispatch that nothing asks for
+        // once it reads no more: asked here, as Qt does after each read.
+        if (DBusConnection* connection = rawConnection(bus))
+            while (dbus_connection_dispatch(connection) == DBUS_DISPATCH_DATA_REMAINS) {}
+    }, Qt::QueuedConnection);
 }
 
 }  // namespace calvoro
