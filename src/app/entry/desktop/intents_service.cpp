@@ -319,8 +319,9 @@ void IntentsService::DeleteOnItsThread::operator()(Object* object) const {
         delete object;
         return;
     }
-    // Qt's own end of the registration waits for the connection's thread, which is this one;
-    // unregistered, the object has nothing left there to undo.
+    // Qt ties a registered object's destroyed signal to the connection by a call that waits for
+    // the connection's thread, the very thread the object goes on; unregistered, it has nothing
+    // left there to undo.
     QObject::disconnect(object, &QObject::destroyed, nullptr, nullptr);
     // Its thread takes calls one at a time: once it gets to this, none is being taken.
     std::promise<void> deleted;
