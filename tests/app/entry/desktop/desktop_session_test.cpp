@@ -15,7 +15,6 @@
 #include <cstdlib>
 #include <future>
 #include <memory>
-#include <thread>
 
 #include "app/entry/desktop/desktop_session.h"
 #include "app/entry/desktop/finder_conversion_service.h"
