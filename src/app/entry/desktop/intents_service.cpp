@@ -1,5 +1,6 @@
 #include "app/entry/desktop/intents_service.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -8,11 +9,12 @@
 #include <QThreadPool>
 
 #include <climits>
+#include <future>
 #include <string>
 
-#include "app/entry/desktop/bus_traffic.h"
 #include "app/entry/desktop/convert_file_intent.h"
 #include "app/entry/desktop/intent_errors.h"
+#include "core/conversion_logger.h"
 #include "core/text_util.h"
 #include "platform/qt/main_thread.h"
 
@@ -142,6 +144,13 @@ std::uint64_t replyBytes(const QDBusMessage& reply) {
     return bytes;
 }
 
+// A reply that could not go out: said where the user looks, since the caller never hears of it.
+void logDropped(const QDBusMessage& call) {
+    ConversionLogger::shared().error(call.member().toStdString() +
+                                         ": reply dropped \u2014 the bus stopped taking this program's messages, as when a caller stops reading",
+                                     "D-Bus", call.service().toStdString());
+}
+
 // The signature each method takes.
 QString signatureOf(const QString& member) {
     if (member == "ConvertFile") return "says";
@@ -151,24 +160,41 @@ QString signatureOf(const QString& member) {
 
 }  // namespace
 
+struct IntentsService::Workers {
+    Workers() {
+        largeCalls.setMaxThreadCount(largeCallsAtOnce);
+        smallCalls.setMaxThreadCount(smallCallsAtOnce);
+    }
+    ~Workers() { waitForDone(); }
+    Workers(const Workers&) = delete;
+    Workers& operator=(const Workers&) = delete;
+
+    // Work may wait for this thread (documents are read on it): what it posts here runs meanwhile.
+    void waitForDone() {
+        while (!largeCalls.waitForDone(10) || !smallCalls.waitForDone(10))
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+    }
+
+    // Large files convert a few at a time, so that memory stays bounded however many arrive;
+    // small ones have threads of their own and are answered meanwhile.
+    QThreadPool largeCalls;
+    QThreadPool smallCalls;
+};
+
 class IntentsService::Object : public QDBusVirtualObject {
 public:
-    Object(std::shared_ptr<std::atomic<int>> running, std::function<void()> callEnded, DBusMessageLimits limits)
-        : running_(std::move(running)), callEnded_(std::move(callEnded)), limits_(limits), introspection_(introspection()) {
-        largeCalls_.setMaxThreadCount(largeCallsAtOnce);
-        smallCalls_.setMaxThreadCount(smallCallsAtOnce);
+    Object(std::shared_ptr<Calls> calls, Workers& workers, DBusMessageLimits limits, std::shared_ptr<BusOutbox> outbox)
+        : calls_(std::move(calls)), workers_(workers), limits_(limits), outbox_(std::move(outbox)), introspection_(introspection()) {}
+    ~Object() override {
+        if (deleted) deleted->set_value();
     }
+    Object(const Object&) = delete;
+    Object& operator=(const Object&) = delete;
+
+    // Told when the object goes, on whichever thread that is.
+    std::promise<void>* deleted = nullptr;
 
     QString introspect(const QString&) const override { return introspection_; }
-
-    // Calls then run on the thread that reads the bus, which otherwise waits for this object's
-    // thread to take each one.
-    void serveOnThreadOf(const QDBusConnection& bus) {
-        const QDBusConnectionInterface* interface = bus.interface();
-        if (!interface) return;
-        release_->moveTo(interface->thread());
-        moveToThread(interface->thread());
-    }
 
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
         if (message.type() != QDBusMessage::MethodCallMessage) return false;
@@ -254,21 +280,21 @@ public:
         held->call.setDelayedReply(true);
         // The arguments are in the work now; the call keeps only what the reply needs.
         held->call.setArguments({});
-        running_->fetch_add(1);
-        (large ? largeCalls_ : smallCalls_).start([held = std::move(held), connection, work = std::move(work), running = running_,
-                                                   ended = callEnded_, release = release_]() mutable {
+        calls_->running.fetch_add(1);
+        (large ? workers_.largeCalls : workers_.smallCalls).start([held = std::move(held), work = std::move(work), calls = calls_,
+                                                                   outbox = outbox_]() mutable {
             try {
                 held->reply = held->call.createReply(work());
             } catch (...) {
                 held->reply = errorReply(held->call, std::current_exception());
             }
             work = nullptr;
-            waitForRoomToSend(connection, replyBytes(held->reply), BusTrafficBudget{}.sendingBytes);
-            QDBusConnection(connection).send(held->reply);
-            release->release(std::move(held));
-            qtmain::postToMain([running, ended] {
-                running->fetch_sub(1);
-                if (ended) ended();
+            if (!outbox->send(held->reply, replyBytes(held->reply))) logDropped(held->call);
+            outbox->release(std::move(held));
+            qtmain::postToMain([calls] {
+                calls->running.fetch_sub(1);
+                // A copy: the end of the call may take the service, and this function, with it.
+                if (auto ended = calls->ended) ended();
             });
         });
         return true;
@@ -281,35 +307,61 @@ private:
         QDBusMessage reply;
     };
 
-    std::shared_ptr<std::atomic<int>> running_;
-    std::function<void()> callEnded_;
+    std::shared_ptr<Calls> calls_;
+    Workers& workers_;
     DBusMessageLimits limits_;
+    std::shared_ptr<BusOutbox> outbox_;
     QString introspection_;
-    std::shared_ptr<BusThreadRelease> release_ = std::make_shared<BusThreadRelease>();
-    // Large files convert a few at a time, so that memory stays bounded however many arrive;
-    // small ones have threads of their own and are answered meanwhile.
-    QThreadPool largeCalls_;
-    QThreadPool smallCalls_;
 };
 
-IntentsService::IntentsService(std::function<void()> callEnded, DBusMessageLimits limits)
-    : running_(std::make_shared<std::atomic<int>>(0)),
-      object_(std::make_unique<Object>(running_, std::move(callEnded), limits)) {}
+void IntentsService::DeleteOnItsThread::operator()(Object* object) const {
+    if (object->thread() == QThread::currentThread()) {
+        delete object;
+        return;
+    }
+    // Qt ties a registered object's destroyed signal to the connection by a call that waits for
+    // the connection's thread, the very thread the object goes on; unregistered, it has nothing
+    // left there to undo.
+    QObject::disconnect(object, &QObject::destroyed, nullptr, nullptr);
+    // Its thread takes calls one at a time: once it gets to this, none is being taken.
+    std::promise<void> deleted;
+    object->deleted = &deleted;
+    object->deleteLater();
+    deleted.get_future().wait();
+}
+
+IntentsService::IntentsService(std::function<void()> callEnded, DBusMessageLimits limits, BusTrafficBudget traffic)
+    : calls_(std::make_shared<Calls>()), limits_(limits), traffic_(traffic), workers_(std::make_unique<Workers>()) {
+    calls_->ended = std::move(callEnded);
+}
 
 IntentsService::~IntentsService() {
+    // Whoever asked to hear of the calls' ends may be going too.
+    calls_->ended = nullptr;
     if (bus_) bus_->unregisterObject(objectPath);
+    // No call can start work after this; the work started is then finished and answered.
+    object_.reset();
+    workers_->waitForDone();
 }
 
 bool IntentsService::registerOn(QDBusConnection bus) {
-    if (!bus.isConnected()) return false;
+    if (object_ || !bus.isConnected()) return false;
+    // Calls run on the thread that reads the bus, which otherwise waits for the object's thread
+    // to take each one; what they receive is let go of there.
+    auto outbox = BusOutbox::open(bus, traffic_.sendingBytes, traffic_.sendingPatience);
+    if (!outbox) return false;
     // Before the name is taken: the bus hands over calls that started this program as soon as
     // it is, ahead of the answer to the request, and a large one must not stop the reading.
-    holdReceivedUpTo(bus, BusTrafficBudget{}.receivedBytes);
-    // Never waiting for this thread, which may itself be waiting for the bus.
-    object_->serveOnThreadOf(bus);
-    if (!bus.registerVirtualObject(objectPath, object_.get())) return false;
+    holdReceivedUpTo(bus, traffic_.receivedBytes);
+    object_.reset(new Object(calls_, *workers_, limits_, outbox));
+    object_->moveToThread(bus.interface()->thread());
+    if (!bus.registerVirtualObject(objectPath, object_.get())) {
+        object_.reset();
+        return false;
+    }
     if (!bus.registerService(serviceName)) {
         bus.unregisterObject(objectPath);
+        object_.reset();
         return false;
     }
     bus_ = bus;

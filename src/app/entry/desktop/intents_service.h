@@ -7,6 +7,7 @@
 
 #include <QDBusConnection>
 
+#include "app/entry/desktop/bus_traffic.h"
 #include "app/entry/desktop/dbus_message_limits.h"
 
 namespace calvoro {
@@ -25,8 +26,11 @@ public:
     static constexpr const char* objectPath = "/app/calvoro/Calvoro";
     static constexpr const char* interfaceName = "app.calvoro.Intents";
 
-    // callEnded runs on the main thread after every call, once its reply is sent.
-    explicit IntentsService(std::function<void()> callEnded = {}, DBusMessageLimits limits = {});
+    // callEnded runs on the main thread after every call, once its reply is sent, while the
+    // service exists.
+    explicit IntentsService(std::function<void()> callEnded = {}, DBusMessageLimits limits = {}, BusTrafficBudget traffic = {});
+    // Calls that come meanwhile are refused as for an object that is not there; those already
+    // taken are answered first.
     ~IntentsService();
     IntentsService(const IntentsService&) = delete;
     IntentsService& operator=(const IntentsService&) = delete;
@@ -40,12 +44,26 @@ public:
     // Returns once everything sent so far, the replies included, has reached the bus.
     void flush();
 
-    int runningCalls() const { return running_->load(); }
+    int runningCalls() const { return calls_->running.load(); }
 
 private:
     class Object;
-    std::shared_ptr<std::atomic<int>> running_;
-    std::unique_ptr<Object> object_;
+    struct Workers;
+    // Shared with what the workers post to the main thread.
+    struct Calls {
+        std::atomic<int> running{0};
+        std::function<void()> ended;
+    };
+    // Deletes the object on the thread that serves it, once no call is being taken, and waits.
+    struct DeleteOnItsThread {
+        void operator()(Object* object) const;
+    };
+
+    std::shared_ptr<Calls> calls_;
+    DBusMessageLimits limits_;
+    BusTrafficBudget traffic_;
+    std::unique_ptr<Workers> workers_;
+    std::unique_ptr<Object, DeleteOnItsThread> object_;
     std::optional<QDBusConnection> bus_;
 };
 

@@ -15,10 +15,10 @@
 #include <cstdlib>
 #include <future>
 #include <memory>
-#include <thread>
 
 #include "app/entry/desktop/desktop_session.h"
 #include "app/entry/desktop/finder_conversion_service.h"
+#include "core/conversion_logger.h"
 #include "core/handoff_url.h"
 #include "desktop_test_support.h"
 #include "platform/qt/main_thread.h"
@@ -35,6 +35,7 @@ TEST(DesktopSession, EndingAnswersEveryCallThatReachedItFirst) {
     std::unique_ptr<DesktopSession> session;
     std::atomic<int> ended{0};
     qtmain::runOnMain([&] {
+        FinderConversionService::shared().setIdleQuitDelay(std::chrono::milliseconds(100));
         session = std::make_unique<DesktopSession>(StartArguments{}, (dir / "calvoro.socket").string());
         // As the program's end does: the automation object goes with the session, at once.
         session->setQuit([&] {
@@ -54,9 +55,13 @@ TEST(DesktopSession, EndingAnswersEveryCallThatReachedItFirst) {
         QDBusPendingCall pending = QDBusPendingCall::fromError(QDBusError());
         qtmain::runOnMain([&] {
             pending = client.asyncCall(message, 120000);
-            // The bus hands the call over meanwhile; the program sees it only after this turn,
-            // in which the window closes and nothing runs.
-            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            // The call reaches the program, which hears of its end on this thread only: the
+            // window closes while it runs, and the program ends once it is answered and idle.
+            ASSERT_TRUE(waitUntil([] {
+                for (const auto& entry : ConversionLogger::shared().entries())
+                    if (entry.category == "Engine" && entry.message.rfind("Starting: ", 0) == 0) return true;
+                return false;
+            }));
             session->lastWindowClosed();
         });
         pending.waitForFinished();
@@ -105,7 +110,8 @@ TEST(DesktopSession, WorkThatArrivesWhileTheLastWindowClosesStillEndsTheProgram)
         session->lastWindowClosed();
         FinderConversionService::shared().handle(*HandoffURL::convert((dir / "t.csv").string(), "json"));
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    // The end was tried again meanwhile, found the work and went on in the background.
+    EXPECT_TRUE(waitUntil([] { return qtmain::callOnMain<bool>([] { return FinderConversionService::shared().isBackgroundWorker(); }); }));
     ::close(lock);
     release.set_value();
 

@@ -45,8 +45,14 @@ PrivateBus::PrivateBus(const std::filesystem::path& serviceFolder) {
 }
 
 PrivateBus::~PrivateBus() {
-    if (pid_ > 0) ::kill(pid_, SIGTERM);
+    if (pid_ <= 0) return;
+    resume();
+    ::kill(pid_, SIGTERM);
 }
+
+void PrivateBus::pause() { ::kill(pid_, SIGSTOP); }
+
+void PrivateBus::resume() { ::kill(pid_, SIGCONT); }
 
 std::string onBus(const PrivateBus& bus, const std::string& command) {
     return "DBUS_SESSION_BUS_ADDRESS=" + shellQuote(bus.address()) + " " + command;

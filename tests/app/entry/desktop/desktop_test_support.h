@@ -23,6 +23,9 @@ public:
     PrivateBus(const PrivateBus&) = delete;
     PrivateBus& operator=(const PrivateBus&) = delete;
     const std::string& address() const { return address_; }
+    // Stops the bus where it stands, so that nothing it is sent goes anywhere, and lets it go on.
+    void pause();
+    void resume();
 
 private:
     TempDir dir_;
