@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <future>
 #include <thread>
@@ -102,6 +104,16 @@ TEST(HTMLToPDF, AStillPagePrintsTheSameDrawnOrNot) {
     DC::HTMLRenderOptions drawn, notDrawn;
     drawn.drawn = true;
     notDrawn.drawn = false;
+    // Though hidden, the page is the program's own work: its renderer is not lowered as a
+    // background tab's would be.
+    notDrawn.beforePrint = [](web::OffscreenPage& page) {
+        const long long pid = qtmain::callOnMain<long long>([&] { return page.rendererProcessId(); });
+        ASSERT_GT(pid, 0);
+        errno = 0;
+        const int renderer = getpriority(PRIO_PROCESS, static_cast<id_t>(pid));
+        ASSERT_EQ(errno, 0);
+        EXPECT_EQ(renderer, getpriority(PRIO_PROCESS, 0));
+    };
     DC::renderHTMLToPDFWithWebKit(dir / "still.html", dir / "drawn.pdf", drawn);
     DC::renderHTMLToPDFWithWebKit(dir / "still.html", dir / "plain.pdf", notDrawn);
     const std::string pages = pdfinfoField(run("pdfinfo " + shellQuote((dir / "drawn.pdf").string())).output, "Pages");
