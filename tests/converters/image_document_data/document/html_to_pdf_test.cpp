@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <future>
+#include <optional>
 #include <thread>
 
 #include "converters/image_document_data/document/document_converter.h"
@@ -104,18 +105,24 @@ TEST(HTMLToPDF, AStillPagePrintsTheSameDrawnOrNot) {
     DC::HTMLRenderOptions drawn, notDrawn;
     drawn.drawn = true;
     notDrawn.drawn = false;
-    // Though hidden, the page is the program's own work: its renderer is not lowered as a
-    // background tab's would be.
-    notDrawn.beforePrint = [](web::OffscreenPage& page) {
-        const long long pid = qtmain::callOnMain<long long>([&] { return page.rendererProcessId(); });
-        ASSERT_GT(pid, 0);
-        errno = 0;
-        const int renderer = getpriority(PRIO_PROCESS, static_cast<id_t>(pid));
-        ASSERT_EQ(errno, 0);
-        EXPECT_EQ(renderer, getpriority(PRIO_PROCESS, 0));
+    // Though hidden, the page is the program's own work: its renderer keeps the priority of a
+    // drawn page's instead of being lowered as a background tab's.
+    std::optional<int> drawnPriority, stillPriority;
+    auto priorityOf = [](std::optional<int>& priority) {
+        return [&priority](web::OffscreenPage& page) {
+            const long long pid = qtmain::callOnMain<long long>([&] { return page.rendererProcessId(); });
+            ASSERT_GT(pid, 0);
+            errno = 0;
+            priority = getpriority(PRIO_PROCESS, static_cast<id_t>(pid));
+            ASSERT_EQ(errno, 0);
+        };
     };
+    drawn.beforePrint = priorityOf(drawnPriority);
+    notDrawn.beforePrint = priorityOf(stillPriority);
     DC::renderHTMLToPDFWithWebKit(dir / "still.html", dir / "drawn.pdf", drawn);
     DC::renderHTMLToPDFWithWebKit(dir / "still.html", dir / "plain.pdf", notDrawn);
+    ASSERT_TRUE(drawnPriority && stillPriority);
+    EXPECT_EQ(*stillPriority, *drawnPriority);
     const std::string pages = pdfinfoField(run("pdfinfo " + shellQuote((dir / "drawn.pdf").string())).output, "Pages");
     EXPECT_GT(std::stoi(pages), 1);
     EXPECT_EQ(pdfinfoField(run("pdfinfo " + shellQuote((dir / "plain.pdf").string())).output, "Pages"), pages);
