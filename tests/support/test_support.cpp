@@ -94,6 +94,36 @@ std::string pythonOutput(const std::string& script, const std::filesystem::path&
     return r.output;
 }
 
+std::vector<CommandResult> epubcheck(const std::vector<std::filesystem::path>& books) {
+    std::vector<CommandResult> results(books.size());
+    const std::filesystem::path jar = "/usr/share/java/epubcheck.jar";
+    if (!std::filesystem::exists(jar) || !haveTool("java")) {
+        ADD_FAILURE() << "epubcheck is not installed (scripts/setup installs it)";
+        return results;
+    }
+    // One quick virtual machine: the checks are short, so the optimising compiler and a
+    // parallel collector would only add work.
+    std::string command = "java -XX:TieredStopAtLevel=1 -XX:+UseSerialGC -XX:-UsePerfData -Xss1024k -cp " +
+                          shellQuote(jar.string()) + " " + shellQuote(CALVORO_TEST_SUPPORT_DIR "/epubcheck_books.java");
+    for (const auto& book : books) command += " " + shellQuote(book.string());
+    const CommandResult all = run(command);
+    size_t from = 0;
+    for (size_t i = 0; i < books.size(); ++i) {
+        const std::string mark = "\n@epubcheck " + std::to_string(i) + " ";
+        const size_t at = all.output.find(mark, from);
+        if (at == std::string::npos) {
+            results[i].output = "epubcheck gave no verdict (status " + std::to_string(all.status) + ")\n" + all.output.substr(from);
+            from = all.output.size();
+            continue;
+        }
+        results[i].output = all.output.substr(from, at - from);
+        const size_t end = all.output.find('\n', at + mark.size());
+        results[i].status = std::atoi(all.output.substr(at + mark.size(), end - at - mark.size()).c_str());
+        from = end == std::string::npos ? all.output.size() : end + 1;
+    }
+    return results;
+}
+
 bool pythonHas(const std::string& module) { return run(systemPython() + " -c 'import " + module + "'").status == 0; }
 
 bool haveTool(const std::string& name) {

@@ -77,6 +77,9 @@ bool haveTool(const std::string& name);
 CommandResult runPython(const std::string& script, const std::filesystem::path& file);
 // The same, expected to succeed: what the script printed.
 std::string pythonOutput(const std::string& script, const std::filesystem::path& file);
+// epubcheck's verdict on each book, in order, from one start of it (a start costs seconds, a book
+// a tenth of one): status 0 when valid, with its messages. A missing epubcheck fails the test.
+std::vector<CommandResult> epubcheck(const std::vector<std::filesystem::path>& books);
 // Whether Debian's Python can import a module.
 bool pythonHas(const std::string& module);
 // Points the settings store at a private folder for this process (call before first use).

@@ -115,6 +115,16 @@ void prepareWebEngine() {
         // Each takes tens of milliseconds off the engine's start.
         add("--disable-gpu-compositing");
         add("--no-unsandboxed-zygote");
+        // A page that is printed without being drawn is hidden, and the engine would lower its
+        // renderer's priority (nice 5) as a background tab's: on a busy machine it then waits
+        // behind everything else, though it is the program's own work.
+        add("--disable-renderer-backgrounding");
+        // Printing lays the page out with the engine's current layout, as it was laid out on
+        // screen, instead of rebuilding it in the older engine for paged media: a third less
+        // printing time, and a table cut by a page break no longer gets its header drawn over
+        // the last row above the break.
+        add("--enable-blink-features=LayoutNGPrinting,LayoutNGBlockFragmentation,LayoutNGTableFragmentation,"
+            "LayoutNGFlexFragmentation,LayoutNGGridFragmentation");
         setenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.c_str(), 1);
         keepRendererHeap();
         if (!QCoreApplication::instance()) QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);

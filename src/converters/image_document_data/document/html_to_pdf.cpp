@@ -252,6 +252,9 @@ void renderHTMLToPDFWithWebKit(const std::filesystem::path& source, const std::f
     }
     const std::string html = web::html::boundedNesting(detail::forceLightScheme(readTextFile(source)), printedNesting);
     const std::filesystem::path base = std::filesystem::absolute(source).parent_path();
+    // A page that does nothing by itself is laid out and printed without being drawn; telling
+    // so takes a parse, which this thread does while the engine starts.
+    const bool drawn = options.drawn.value_or(!detail::pageIsStill(html));
 
     std::shared_future<void> loaded;
     // The waiter starts in the same main-thread turn as the load, so it cannot miss its end.
@@ -265,8 +268,7 @@ void renderHTMLToPDFWithWebKit(const std::filesystem::path& source, const std::f
                 waiter->didFail();
             }
         });
-        // A page that does nothing by itself is laid out and printed without being drawn.
-        session->page->loadHtml(html, base, options.drawn.value_or(!detail::pageIsStill(html)));
+        session->page->loadHtml(html, base, drawn);
         loaded = session->waiter->waitForLoad(options.loadTimeout);
     });
     // A load that fails or times out is no error: what the page shows by then is rendered.

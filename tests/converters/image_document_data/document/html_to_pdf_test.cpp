@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <future>
+#include <optional>
 #include <thread>
 
 #include "converters/image_document_data/document/document_converter.h"
@@ -102,8 +105,24 @@ TEST(HTMLToPDF, AStillPagePrintsTheSameDrawnOrNot) {
     DC::HTMLRenderOptions drawn, notDrawn;
     drawn.drawn = true;
     notDrawn.drawn = false;
+    // Though hidden, the page is the program's own work: its renderer keeps the priority of a
+    // drawn page's instead of being lowered as a background tab's.
+    std::optional<int> drawnPriority, stillPriority;
+    auto priorityOf = [](std::optional<int>& priority) {
+        return [&priority](web::OffscreenPage& page) {
+            const long long pid = qtmain::callOnMain<long long>([&] { return page.rendererProcessId(); });
+            ASSERT_GT(pid, 0);
+            errno = 0;
+            priority = getpriority(PRIO_PROCESS, static_cast<id_t>(pid));
+            ASSERT_EQ(errno, 0);
+        };
+    };
+    drawn.beforePrint = priorityOf(drawnPriority);
+    notDrawn.beforePrint = priorityOf(stillPriority);
     DC::renderHTMLToPDFWithWebKit(dir / "still.html", dir / "drawn.pdf", drawn);
     DC::renderHTMLToPDFWithWebKit(dir / "still.html", dir / "plain.pdf", notDrawn);
+    ASSERT_TRUE(drawnPriority && stillPriority);
+    EXPECT_EQ(*stillPriority, *drawnPriority);
     const std::string pages = pdfinfoField(run("pdfinfo " + shellQuote((dir / "drawn.pdf").string())).output, "Pages");
     EXPECT_GT(std::stoi(pages), 1);
     EXPECT_EQ(pdfinfoField(run("pdfinfo " + shellQuote((dir / "plain.pdf").string())).output, "Pages"), pages);
@@ -128,6 +147,18 @@ TEST(HTMLToPDF, CutsThePageIntoLetterSlices) {
     writeFile(dir / "one.html", tallPage("1056.5", "<p>Only</p>", ""));
     DC::renderHTMLToPDFWithWebKit(dir / "one.html", dir / "one.pdf");
     EXPECT_EQ(pageSizes(dir / "one.pdf"), "612 x 792 pts (letter)");
+
+    // A table cut by the break is cut as shown: its header is not drawn again over its rows.
+    std::string rows;
+    for (int i = 1; i <= 12; ++i) rows += "<tr><td>row " + std::to_string(i) + "</td></tr>";
+    writeFile(dir / "table.html", "<html><head></head><body style='margin:0'><div style='height:900px'></div>"
+                                  "<table style='border-collapse:collapse'><thead><tr><th>Heading</th></tr></thead><tbody>" +
+                                      rows + "</tbody></table></body></html>");
+    DC::renderHTMLToPDFWithWebKit(dir / "table.html", dir / "table.pdf");
+    EXPECT_NE(pageSizes(dir / "table.pdf").find("; "), std::string::npos);
+    const std::string text = run("pdftotext " + shellQuote((dir / "table.pdf").string()) + " -").output;
+    EXPECT_EQ(text.find("Heading"), text.rfind("Heading")) << text;
+    EXPECT_NE(text.find("row 12"), std::string::npos) << text;
 }
 
 TEST(HTMLToPDF, APrintedPageShowsItsOpaqueBackgroundInItsContentSoTheCheckNeedNotRenderIt) {
