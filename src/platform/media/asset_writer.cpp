@@ -17,6 +17,19 @@ using namespace detail;
 namespace {
 enum class InputKind { video, audio, passthrough };
 constexpr AVRational videoTimeBase{1, 90000};
+
+// QuickTime movies keep a track's language as one of the old Macintosh language numbers, whose
+// table spells some languages in the bibliographic ISO 639-2 form and a few in the terminology
+// form; a code spelt the other way would be lost.
+std::string quickTimeSpelling(const std::string& code) {
+    static const std::pair<const char*, const char*> synonyms[] = {
+        {"fre", "fra"}, {"rum", "ron"}, {"cze", "ces"}, {"slo", "slk"}, {"deu", "ger"}, {"nld", "dut"},
+        {"ell", "gre"}, {"isl", "ice"}, {"zho", "chi"}, {"sqi", "alb"}, {"mkd", "mac"}, {"hye", "arm"},
+        {"kat", "geo"}, {"bod", "tib"}, {"mya", "bur"}, {"msa", "may"}, {"cym", "wel"}, {"eus", "baq"}};
+    for (const auto& [from, to] : synonyms)
+        if (code == from) return to;
+    return code;
+}
 }  // namespace
 
 struct AssetWriter::Impl {
@@ -56,6 +69,13 @@ struct AssetWriterInput::Impl {
     AudioSettings audio;
     std::optional<FormatDescription> format;
     int rotation = 0;
+    struct Marks {
+        std::string language;
+        bool isDefault = false;
+        bool isForced = false;
+    };
+    std::optional<Marks> marks;
+    bool timesFromSourceStart = false;
     AssetWriter::Impl* writer = nullptr;
     AVStream* stream = nullptr;
     CodecContext encoder;
@@ -128,6 +148,14 @@ struct AssetWriterInput::Impl {
     void open(AVFormatContext* ctx) {
         stream = ff::api().avformat_new_stream(ctx, nullptr);
         if (!stream) throw std::bad_alloc();
+        openStream(ctx);
+        if (!marks) return;
+        const std::string language = writer->fileType == FileType::quickTimeMovie ? quickTimeSpelling(marks->language) : marks->language;
+        if (!language.empty()) ff::api().av_dict_set(&stream->metadata, "language", language.c_str(), 0);
+        stream->disposition = (marks->isDefault ? AV_DISPOSITION_DEFAULT : 0) | (marks->isForced ? AV_DISPOSITION_FORCED : 0);
+    }
+
+    void openStream(AVFormatContext* ctx) {
         if (kind == InputKind::passthrough) {
             const auto& d = format->impl();
             int rc = ff::api().avcodec_parameters_copy(stream->codecpar, d.parameters.get());
@@ -225,6 +253,10 @@ std::shared_ptr<AssetWriterInput> AssetWriterInput::passthrough(const FormatDesc
 MediaType AssetWriterInput::mediaType() const { return impl_->mediaType(); }
 void AssetWriterInput::setExpectsMediaDataInRealTime(bool) {}
 void AssetWriterInput::setTransform(int clockwiseDegrees) { impl_->rotation = clockwiseDegrees; }
+void AssetWriterInput::setTrackMarks(const std::string& languageCode, bool isDefault, bool isForced) {
+    impl_->marks = Impl::Marks{languageCode, isDefault, isForced};
+}
+void AssetWriterInput::setTimesFromSourceStart(bool value) { impl_->timesFromSourceStart = value; }
 bool AssetWriterInput::isReadyForMoreMediaData() const { return impl_->ready(); }
 
 bool AssetWriterInput::append(const SampleBuffer& sample) {
@@ -236,6 +268,11 @@ bool AssetWriterInput::append(const SampleBuffer& sample) {
             if (!s.packet) return false;
             Packet p(ff::api().av_packet_clone(s.packet.get()));
             if (!p) throw std::bad_alloc();
+            if (d.timesFromSourceStart && s.startOffset != 0) {
+                const int64_t shift = std::llround(s.startOffset / av_q2d(s.timeBase));
+                if (p->pts != AV_NOPTS_VALUE) p->pts -= shift;
+                if (p->dts != AV_NOPTS_VALUE) p->dts -= shift;
+            }
             ff::api().av_packet_rescale_ts(p.get(), s.timeBase, d.stream->time_base);
             // Muxers need strictly rising decoding times; a repeated one is dropped.
             if (p->dts != AV_NOPTS_VALUE) {

@@ -37,6 +37,12 @@ public:
     void setExpectsMediaDataInRealTime(bool value);
     // Clockwise rotation that players apply when showing the track.
     void setTransform(int clockwiseDegrees);
+    // The track's language (ISO 639-2, empty for none) and whether players pick it by default
+    // or show it unasked (forced subtitles). Unset, the muxer decides.
+    void setTrackMarks(const std::string& languageCode, bool isDefault, bool isForced);
+    // Copied units are timed from the source's start, as decoded ones are, so that a copied
+    // track stays in step with tracks encoded again.
+    void setTimesFromSourceStart(bool value);
 
     // True while the writer is writing and the input is not finished.
     bool isReadyForMoreMediaData() const;

@@ -25,6 +25,10 @@ inline constexpr const char* appleM4A = "AVAssetExportPresetAppleM4A";
 class ExportSession {
 public:
     enum class Status { unknown = 0, waiting = 1, exporting = 2, completed = 3, failed = 4, cancelled = 5 };
+    struct OmittedTrack {
+        AssetTrack track;
+        std::string reason;
+    };
 
     // Whether the preset can export the asset to the file type. Never throws.
     static bool determineCompatibility(const std::string& preset, const Asset& asset, const FileType& fileType);
@@ -45,6 +49,8 @@ public:
     void cancelExport() { cancelRequested_ = true; }
     Status status() const { return status_.load(); }
     std::optional<std::string> error() const;
+    // The source's tracks the export could not carry into the file, known once it has run.
+    const std::vector<OmittedTrack>& omittedTracks() const { return omitted_; }
 
 private:
     ExportSession(Asset asset, std::string preset);
@@ -59,6 +65,7 @@ private:
     std::atomic<Status> status_{Status::unknown};
     std::atomic<bool> cancelRequested_{false};
     std::optional<std::string> error_;
+    std::vector<OmittedTrack> omitted_;
 };
 
 }  // namespace calvoro::media

@@ -79,6 +79,7 @@ std::string load(const Libraries& libraries, Api& table) {
     CALVORO_FF_BIND(avutil, av_channel_layout_uninit);
     CALVORO_FF_BIND(avutil, av_d2q);
     CALVORO_FF_BIND(avutil, av_dict_free);
+    CALVORO_FF_BIND(avutil, av_dict_get);
     CALVORO_FF_BIND(avutil, av_dict_set);
     CALVORO_FF_BIND(avutil, av_display_rotation_get);
     CALVORO_FF_BIND(avutil, av_display_rotation_set);

@@ -51,6 +51,7 @@ struct Api {
     decltype(&::av_channel_layout_uninit) av_channel_layout_uninit;
     decltype(&::av_d2q) av_d2q;
     decltype(&::av_dict_free) av_dict_free;
+    decltype(&::av_dict_get) av_dict_get;
     decltype(&::av_dict_set) av_dict_set;
     decltype(&::av_display_rotation_get) av_display_rotation_get;
     decltype(&::av_display_rotation_set) av_display_rotation_set;
