@@ -13,6 +13,7 @@
 #include <span>
 #include <vector>
 
+#include "core/gif_blocks.h"
 #include "platform/media/audio_file.h"
 
 namespace calvoro::media {
@@ -170,8 +171,7 @@ std::optional<std::string> partlyPresentContent(const std::filesystem::path& pat
     } else if (is(0, "FORM") && (is(8, "AIFF") || is(8, "AIFC"))) {
         partial = chunkRunsPastEnd(file, true);
     } else if (is(0, "GIF8")) {
-        std::array<uint8_t, 1> last{};
-        partial = file.read(file.size() - 1, last) && last[0] != 0x3B;
+        partial = gifReachesTrailer(path) == false;
         content = "image";
     } else if (is(0, "fLaC") || is(0, "ID3")) {
         partial = flacMissesSamples(path, file, cancellation) || mp3MissesFrames(file);
