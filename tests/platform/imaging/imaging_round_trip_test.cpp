@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <sstream>
 
 #include "core/conversion_error.h"
@@ -104,6 +106,23 @@ TEST(ImagingRoundTrip, PeerSeesAlphaWhereKeptAndQualityAsAsked) {
     EXPECT_NE(identify(dir / "a.tiff", "%[channels]").find("a"), std::string::npos);
     writeImageFile(dir / "a.jpg", {picture}, types::jpeg);
     EXPECT_EQ(identify(dir / "a.jpg", "%[channels]").find("a"), std::string::npos);
+
+    // A Photoshop file tells readers its fourth channel is transparency; half-covered colours
+    // are stored blended with white, as Photoshop stores them, and taken back out by readers.
+    RgbaImage half = picture;
+    std::copy_n(std::array<uint8_t, 4>{0, 0, 255, 128}.data(), 4, half.row(30) + 10 * 4);
+    writeImageFile(dir / "a.psd", {half}, types::psd);
+    EXPECT_EQ(run("convert " + shellQuote((dir / "a.psd").string() + "[0]") + " -format '%[pixel:p{1,5}] %[pixel:p{10,30}]' info:").output,
+              "srgba(0,0,0,0) srgba(0,0,255,0.501961)");
+    if (pythonHas("PIL")) {
+        EXPECT_EQ(pythonOutput("import sys\nfrom PIL import Image\nim = Image.open(sys.argv[1]).convert('RGBA')\n"
+                               "print(im.getpixel((1, 5))[3], im.getpixel((10, 30))[3], im.getpixel((30, 30)))", dir / "a.psd"),
+                  "0 128 (255, 255, 255, 255)\n");
+    }
+    auto psd = ImageSource::open(dir / "a.psd");
+    ASSERT_TRUE(psd);
+    const RgbaImage back = psd->decodeFirstFrame();
+    EXPECT_TRUE(std::equal(back.row(30) + 10 * 4, back.row(30) + 11 * 4, half.row(30) + 10 * 4));
 
     writeImageFile(dir / "q92.jpg", {picture}, types::jpeg, atQuality(0.92));
     writeImageFile(dir / "q50.jpg", {picture}, types::jpeg, atQuality(0.5));
