@@ -130,6 +130,59 @@ TEST(ImagingRoundTrip, PeerSeesAlphaWhereKeptAndQualityAsAsked) {
     EXPECT_EQ(identify(dir / "q50.jpg", "%Q"), "50");
 }
 
+// TGA files as Pillow and ffmpeg write them, in both origins, raw and run-length packed, grey,
+// grey with alpha, colour-mapped, 16-, 24- and 32-bit, and one stored right to left: each reads
+// as Pillow reads it (its RGBA beside the file), which for true colour is the picture drawn.
+TEST(ImagingRoundTrip, TgaOfEveryOriginDepthAndPackingReadsAsPillowDoes) {
+    if (!pythonHas("PIL") || !haveTool("ffmpeg")) GTEST_SKIP() << "Pillow or ffmpeg missing";
+    TempDir dir;
+    const std::string script = R"(import os, sys, subprocess
+from PIL import Image
+os.chdir(sys.argv[1])
+src = Image.new('RGBA', (37, 23))
+for y in range(23):
+    for x in range(37):
+        src.putpixel((x, y), (x * 7 % 256, y * 11 % 256, x * y % 256, 255 if x < 30 else 100))
+src.save('ref.png')
+names = []
+for mode in ('RGB', 'RGBA', 'L', 'LA', 'P'):
+    im = src.convert('RGB').quantize(16) if mode == 'P' else src.convert(mode)
+    for orientation, origin in ((1, 'top'), (-1, 'bottom')):
+        for packing in (None, 'tga_rle'):
+            name = mode + '-' + origin + ('-rle' if packing else '') + '.tga'
+            im.save(name, orientation=orientation, **({'compression': packing} if packing else {}))
+            names.append(name)
+d = bytearray(open('RGB-top.tga', 'rb').read())
+rows = [d[18 + y * 111:18 + (y + 1) * 111] for y in range(23)]
+mirrored = b''.join(b''.join(r[i * 3:i * 3 + 3] for i in reversed(range(37))) for r in rows)
+d[17] |= 0x10
+open('RGB-right.tga', 'wb').write(bytes(d[:18]) + mirrored + bytes(d[18 + 23 * 111:]))
+subprocess.run(['ffmpeg', '-loglevel', 'error', '-y', '-i', 'ref.png', '-pix_fmt', 'rgb555le', 'ffmpeg-555.tga'], check=True)
+names += ['RGB-right.tga', 'ffmpeg-555.tga']
+for name in names:
+    im = Image.open(name).convert('RGBA')
+    if name.startswith(('RGB', 'ffmpeg')):
+        ref = src if name.startswith('RGBA') else src.convert('RGB').convert('RGBA')
+        errors = [abs(a - b) for a, b in zip(im.tobytes(), ref.tobytes())]
+        if name.startswith('ffmpeg'): assert sum(errors) / len(errors) < 8, name  # five bits a channel, dithered
+        else: assert max(errors) == 0, name
+    open(name + '.rgba', 'wb').write(im.tobytes())
+    print(name)
+)";
+    const auto names = run(std::string("/usr/bin/python3 -c ") + shellQuote(script) + " " + shellQuote(dir.path().string()));
+    ASSERT_EQ(names.status, 0) << names.output;
+    std::istringstream list(names.output);
+    int files = 0;
+    for (std::string name; std::getline(list, name); ++files) {
+        SCOPED_TRACE(name);
+        auto source = ImageSource::open(dir / name);
+        ASSERT_TRUE(source);
+        const RgbaImage image = source->decodeFirstFrame();
+        EXPECT_EQ(image.pixels, readFile(dir / (name + ".rgba")));
+    }
+    EXPECT_EQ(files, 22);
+}
+
 TEST(ImagingRoundTrip, HeifFamilyFilesAreReadByVips) {
     if (!haveTool("vipsheader")) GTEST_SKIP();
     TempDir dir;
