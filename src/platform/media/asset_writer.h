@@ -31,6 +31,9 @@ public:
     static std::shared_ptr<AssetWriterInput> audio(AudioSettings settings);
     // Compressed units of the described format, copied without re-encoding.
     static std::shared_ptr<AssetWriterInput> passthrough(const FormatDescription& format);
+    // Subtitles of a text format (WebVTT, SubRip, ASS), given as their compressed units and
+    // written as the timed text that movie files hold.
+    static std::shared_ptr<AssetWriterInput> timedText(const FormatDescription& format);
     ~AssetWriterInput();
 
     MediaType mediaType() const;

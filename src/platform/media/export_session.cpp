@@ -53,6 +53,12 @@ bool muxable(const FileType& type, const AssetTrack& track) {
     return of && desc && ff::api().avformat_query_codec(of, desc->id, FF_COMPLIANCE_NORMAL) == 1;
 }
 
+// Subtitles kept as text (WebVTT, SubRip, ASS), which can become the containers' timed text.
+bool isTextSubtitle(const AssetTrack& track) {
+    const AVCodecDescriptor* desc = ff::api().avcodec_descriptor_get_by_name(track.codecName.c_str());
+    return desc && (desc->props & AV_CODEC_PROP_TEXT_SUB) && track.decodable;
+}
+
 std::vector<FileType> typesFor(const std::string& preset, const Asset& asset) {
     if (preset == presets::appleM4A) return {FileType::appleM4A};
     Plan plan = planFor(preset, asset);
@@ -200,14 +206,16 @@ void ExportSession::run() {
         }
         add(track, output, std::move(input));
     }
-    // Subtitles are text the movie containers hold as it stands; other kinds are left out.
+    // Subtitles are copied where the container holds them as they are, and text of other
+    // formats becomes timed text; pictures of text that do not fit are left out.
     for (const auto& track : plan.subtitles) {
-        if (!muxable(*fileType_, track)) {
+        const bool copied = muxable(*fileType_, track);
+        if (!copied && !isTextSubtitle(track)) {
             plan.omitted.push_back({track, "the container cannot hold " + track.codecName + " subtitles"});
             continue;
         }
         auto* output = reader.addPassthroughOutput(track);
-        auto input = AssetWriterInput::passthrough(output->formatDescription());
+        auto input = copied ? AssetWriterInput::passthrough(output->formatDescription()) : AssetWriterInput::timedText(output->formatDescription());
         input->setTimesFromSourceStart(!passthrough);
         add(track, output, std::move(input));
     }

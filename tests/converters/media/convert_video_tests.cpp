@@ -164,9 +164,11 @@ std::vector<std::string> trackMarks(const Probe& p, bool withForced) {
 TEST(ConvertVideo, EveryAudioAndSubtitleTrackIsKeptWithItsMarks) {
     REQUIRE_FFMPEG();
     TempDir dir;
-    // A subtitle track whose text no movie container holds as it stands.
-    ffmpeg("-f lavfi -i testsrc=size=96x64:rate=25:duration=1 -i " + shellQuote(makeBilingual(dir, "ref.mp4", true).string()) +
+    // Subtitles in a text format no movie container holds as it stands; a second picture track.
+    const auto reference = makeBilingual(dir, "ref.mp4", true);
+    ffmpeg("-f lavfi -i testsrc=size=96x64:rate=25:duration=1 -i " + shellQuote(reference.string()) +
            " -map 0:v -map 1:s -c:v libvpx -deadline realtime -c:s webvtt -metadata:s:s:0 language=ger " + shellQuote((dir / "web.webm").string()));
+    ffmpeg("-i " + shellQuote(reference.string()) + " -map 0:v -map 0:v -c copy " + shellQuote((dir / "two.mp4").string()));
     std::vector<std::filesystem::path> written;
     std::vector<SupportedFormat> targets;
     LogWatch log;
@@ -182,8 +184,9 @@ TEST(ConvertVideo, EveryAudioAndSubtitleTrackIsKeptWithItsMarks) {
         targets.push_back(SupportedFormat::extractAudio);
     }
     for (const auto& line : log.lines()) EXPECT_EQ(line.rfind("INFO ", 0), 0u) << line;
+    VideoAudioConverter::convertVideo(dir / "two.mp4", SupportedFormat::mov, dir.path(), nullptr);
+    EXPECT_EQ(log.lines().back(), "WARN Video Left out video track 2 (h264): only the first video track is written");
     auto webm = VideoAudioConverter::convertVideo(dir / "web.webm", SupportedFormat::mp4, dir.path(), nullptr);
-    EXPECT_EQ(log.lines().back(), "WARN Video Left out subtitle track 2 (webvtt, ger): the container cannot hold webvtt subtitles");
     written.push_back(webm);
     auto probes = probeAll(written);
     for (size_t i = 0; i + 1 < probes.size(); ++i) {
@@ -203,7 +206,12 @@ TEST(ConvertVideo, EveryAudioAndSubtitleTrackIsKeptWithItsMarks) {
         EXPECT_EQ(p.codec("audio"), "aac");
         EXPECT_EQ(p.codec("subtitle"), "mov_text");
     }
-    EXPECT_EQ(trackMarks(probes.back(), false), std::vector<std::string>{});
+    // WebVTT becomes timed text, cue for cue.
+    EXPECT_EQ(trackMarks(probes.back(), false), std::vector<std::string>{"subtitle:ger:1"});
+    EXPECT_EQ(probes.back().codec("subtitle"), "mov_text");
+    const auto srt = run("ffmpeg -v error -i " + shellQuote(webm.string()) + " -map 0:s -f srt -").output;
+    EXPECT_NE(srt.find("00:00:00,200 --> 00:00:00,800\nHello"), std::string::npos) << srt;
+    EXPECT_NE(srt.find("00:00:01,000 --> 00:00:01,400\nWorld"), std::string::npos) << srt;
     // The subtitles keep their times when the pictures and sound are encoded again.
     auto times = [](const std::filesystem::path& file) {
         return run("ffprobe -v error -select_streams s -show_entries packet=pts_time -of csv=p=0 " + shellQuote(file.string())).output;
