@@ -89,17 +89,15 @@ int aacRate(int rate) {
     return rate > 48000 ? 48000 : (rate > 0 ? 44100 : 44100);
 }
 
-// Whether the tracks already are what the highest-quality export makes for a movie file
-// (H.264 or HEVC pictures in 4:2:0, AAC sound), so that copying them loses nothing.
-bool copiesAsEncoded(const std::string& preset, const FileType& type, const Plan& plan) {
+// Whether a track already is what the highest-quality export makes for a movie file (H.264
+// or HEVC pictures in 4:2:0, AAC sound), so that copying it loses nothing.
+bool fitsAsEncoded(const std::string& preset, const FileType& type, const AssetTrack& track) {
     bool movie = type == FileType::mpeg4 || type == FileType::quickTimeMovie || type == FileType::appleM4V;
-    if (preset != presets::highestQuality || !movie || !plan.video) return false;
-    const AssetTrack& v = *plan.video;
-    const std::string& pix = v.pixelFormat;
-    bool picture = (v.codecName == "h264" && (pix == "yuv420p" || pix == "yuvj420p")) ||
-                   (v.codecName == "hevc" && (pix == "yuv420p" || pix == "yuvj420p" || pix == "yuv420p10le"));
-    if (!picture || !muxable(type, v)) return false;
-    return std::all_of(plan.audio.begin(), plan.audio.end(), [&](const AssetTrack& a) { return a.codecName == "aac" && muxable(type, a); });
+    if (preset != presets::highestQuality || !movie || !muxable(type, track)) return false;
+    if (track.mediaType == MediaType::audio) return track.codecName == "aac";
+    const std::string& pix = track.pixelFormat;
+    return (track.codecName == "h264" && (pix == "yuv420p" || pix == "yuvj420p")) ||
+           (track.codecName == "hevc" && (pix == "yuv420p" || pix == "yuvj420p" || pix == "yuv420p10le"));
 }
 
 }  // namespace
@@ -166,15 +164,20 @@ void ExportSession::run() {
         bool done = false;
     };
     std::vector<Pair> pairs;
-    const bool passthrough = preset_ == presets::passthrough || copiesAsEncoded(preset_, *fileType_, plan);
+    // Tracks that already fit are copied, the others encoded again; copied units are then
+    // timed as the decoded ones are, so that the tracks stay in step.
+    const auto copied = [&](const AssetTrack& t) { return preset_ == presets::passthrough || fitsAsEncoded(preset_, *fileType_, t); };
+    const bool everyCopied = (!plan.video || copied(*plan.video)) && std::all_of(plan.audio.begin(), plan.audio.end(), copied);
     const bool highest = preset_ != presets::mediumQuality;
     auto add = [&](const AssetTrack& track, AssetReaderTrackOutput* output, std::shared_ptr<AssetWriterInput> input) {
         input->setTrackMarks(track.languageCode, track.isDefault, track.isForced);
+        input->setTimesFromSourceStart(!everyCopied);
         input->setExpectsMediaDataInRealTime(false);
         writer->addInput(input);
         pairs.push_back({output, std::move(input), track.mediaType == MediaType::subtitle});
     };
     if (plan.video) {
+        const bool passthrough = copied(*plan.video);
         auto* output = passthrough ? reader.addPassthroughOutput(*plan.video) : reader.addVideoOutput(*plan.video, {});
         std::shared_ptr<AssetWriterInput> input;
         if (passthrough) {
@@ -191,6 +194,7 @@ void ExportSession::run() {
         add(*plan.video, output, std::move(input));
     }
     for (const auto& track : plan.audio) {
+        const bool passthrough = copied(track);
         auto* output = passthrough ? reader.addPassthroughOutput(track) : reader.addAudioOutput(track, {.native = true});
         std::shared_ptr<AssetWriterInput> input;
         if (passthrough) {
@@ -209,14 +213,13 @@ void ExportSession::run() {
     // Subtitles are copied where the container holds them as they are, and text of other
     // formats becomes timed text; pictures of text that do not fit are left out.
     for (const auto& track : plan.subtitles) {
-        const bool copied = muxable(*fileType_, track);
-        if (!copied && !isTextSubtitle(track)) {
+        const bool copy = muxable(*fileType_, track);
+        if (!copy && !isTextSubtitle(track)) {
             plan.omitted.push_back({track, "the container cannot hold " + track.codecName + " subtitles"});
             continue;
         }
         auto* output = reader.addPassthroughOutput(track);
-        auto input = copied ? AssetWriterInput::passthrough(output->formatDescription()) : AssetWriterInput::timedText(output->formatDescription());
-        input->setTimesFromSourceStart(!passthrough);
+        auto input = copy ? AssetWriterInput::passthrough(output->formatDescription()) : AssetWriterInput::timedText(output->formatDescription());
         add(track, output, std::move(input));
     }
     omitted_ = plan.omitted;
