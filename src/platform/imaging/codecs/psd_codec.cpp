@@ -104,7 +104,11 @@ void decodePSD(const uint8_t* data, size_t size, DecodeResult& out) {
     // its transparency, its colours then blended with white as Photoshop stores them.
     auto [layers, layersLength] = skipSection(version == 2);
     const size_t countAt = version == 2 ? 8 : 4;
-    const bool whiteMatted = layersLength >= countAt + 2 && (layers[countAt] & 0x80);
+    bool whiteMatted = false;
+    if (layersLength >= countAt + 2) {
+        const uint64_t infoLength = version == 2 ? (static_cast<uint64_t>(be32(layers)) << 32 | be32(layers + 4)) : be32(layers);
+        whiteMatted = infoLength >= 2 && (layers[countAt] & 0x80);
+    }
     if (end - p < 2) fail("Could not decode PSD data");
     const int compression = be16(p);
     p += 2;
