@@ -20,8 +20,10 @@ inline constexpr const char* passthrough = "AVAssetExportPresetPassthrough";
 inline constexpr const char* appleM4A = "AVAssetExportPresetAppleM4A";
 }  // namespace presets
 
-// Exports an asset whole to one file with a preset: H.264 and AAC for the quality presets,
-// AAC alone for M4A, the tracks' own data for passthrough.
+// Exports an asset whole to one file with a preset: H.264 and AAC for the quality presets (a
+// track that already is what they make is copied), AAC alone for M4A, the tracks' own data for
+// passthrough. The first video track, every audio track and every subtitle track the container
+// can hold go into the file with their languages and marks; the others are listed as omitted.
 class ExportSession {
 public:
     enum class Status { unknown = 0, waiting = 1, exporting = 2, completed = 3, failed = 4, cancelled = 5 };
