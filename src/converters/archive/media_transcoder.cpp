@@ -103,7 +103,7 @@ void transcodeMedia(const std::filesystem::path& source, const std::filesystem::
                     CompressionLevel level, bool isVideo, const std::function<void(double)>& progressHandler,
                     const CancellationToken& cancellation, std::optional<double> until) {
     // A cut sound would come out as a short whole one.
-    if (auto content = media::partlyPresentContent(source, cancellation))
+    if (auto content = media::partlyPresentContent(source))
         throw ConversionError::truncatedSource(source.filename().string(), *content);
     media::Asset asset(source);
     const double duration = mediaDuration(source);

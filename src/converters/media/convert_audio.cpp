@@ -81,7 +81,7 @@ std::filesystem::path VideoAudioConverter::convertAudio(const std::filesystem::p
         const auto from = SupportedFormat::from(pathExtension(source));
         throw ConversionError::unsupportedConversion(from ? from->displayName() : audioCategory, target.displayName());
     }
-    refuseTruncated(source, audioCategory, cancellation);
+    refuseTruncated(source, audioCategory);
     auto output = OutputNameRegistry::reserve(outputDir, baseName(source), target.fileExtension());
 
     bool integer = usesIntegerSamples(target);

@@ -143,7 +143,7 @@ std::filesystem::path VideoAudioConverter::gifToVideo(const std::filesystem::pat
 
     auto images = m::GifImageSource::open(source);
     if (!images) throw ConversionError::failedToLoadFile();
-    refuseTruncated(source, videoCategory, cancellation);
+    refuseTruncated(source, videoCategory);
     size_t count = images->count();
     if (count < 1) throw ConversionError::corruptFile("GIF has no frames");
     auto first = images->createImage(0);

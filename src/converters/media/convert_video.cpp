@@ -17,7 +17,17 @@ namespace m = media;
 
 namespace {
 const std::string videoCategory = "Video";
+
+// Names each track the export could not carry, so that a missing language is never a surprise.
+void logOmittedTracks(const m::ExportSession& session) {
+    for (const auto& [track, reason] : session.omittedTracks()) {
+        const char* kind = track.mediaType == m::MediaType::video ? "video" : track.mediaType == m::MediaType::audio ? "audio" : "subtitle";
+        std::string name = std::string(kind) + " track " + std::to_string(track.trackID + 1) + " (" + track.codecName +
+                           (track.languageCode.empty() ? "" : ", " + track.languageCode) + ")";
+        ConversionLogger::shared().warning("Left out " + name + ": " + reason, videoCategory);
+    }
 }
+}  // namespace
 
 std::optional<m::FileType> VideoAudioConverter::avFileType(SupportedFormat format) {
     switch (format) {
@@ -82,6 +92,7 @@ std::filesystem::path VideoAudioConverter::convertVideo(const std::filesystem::p
 
     switch (session->status()) {
         case m::ExportSession::Status::completed:
+            logOmittedTracks(*session);
             report(progressHandler, 1.0);
             return output;
         case m::ExportSession::Status::failed: {
@@ -117,6 +128,7 @@ std::filesystem::path VideoAudioConverter::extractAudio(const std::filesystem::p
 
     switch (session->status()) {
         case m::ExportSession::Status::completed:
+            logOmittedTracks(*session);
             report(progressHandler, 1.0);
             return output;
         case m::ExportSession::Status::failed: throw ConversionError::exportSessionFailed(session->error().value_or("Unknown"));

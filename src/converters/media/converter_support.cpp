@@ -52,8 +52,8 @@ void removeQuietly(const std::filesystem::path& path) {
     std::filesystem::remove(path, ec);
 }
 
-void refuseTruncated(const std::filesystem::path& source, const std::string& category, const CancellationToken& cancellation) {
-    if (auto content = media::partlyPresentContent(source, cancellation)) {
+void refuseTruncated(const std::filesystem::path& source, const std::string& category) {
+    if (auto content = media::partlyPresentContent(source)) {
         ConversionLogger::shared().error("Source is truncated", category, lastPathComponent(source));
         throw ConversionError::truncatedSource(lastPathComponent(source), *content);
     }

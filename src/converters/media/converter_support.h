@@ -24,7 +24,7 @@ void exportWithPolling(media::ExportSession& session, const VideoAudioConverter:
 void removeQuietly(const std::filesystem::path& path);
 
 // Refuses, before anything is written, a source that ends before the length its header states
-// (a cut WAV, AIFF, FLAC or MP3, a GIF without its trailer), as the image reader refuses one.
-void refuseTruncated(const std::filesystem::path& source, const std::string& category, const CancellationToken& cancellation);
+// (a cut WAV, AIFF, FLAC or MP3, a GIF whose blocks end before its trailer), as the image reader refuses one.
+void refuseTruncated(const std::filesystem::path& source, const std::string& category);
 
 }  // namespace calvoro::media_converter

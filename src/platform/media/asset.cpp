@@ -62,15 +62,27 @@ std::shared_ptr<const Asset::Loaded> probe(const std::filesystem::path& url, con
     for (unsigned i = 0; i < ctx->nb_streams; ++i) {
         const AVStream* st = ctx->streams[i];
         const AVCodecParameters* par = st->codecpar;
-        if (par->codec_type != AVMEDIA_TYPE_VIDEO && par->codec_type != AVMEDIA_TYPE_AUDIO) continue;
+        if (par->codec_type != AVMEDIA_TYPE_VIDEO && par->codec_type != AVMEDIA_TYPE_AUDIO && par->codec_type != AVMEDIA_TYPE_SUBTITLE)
+            continue;
         // Cover art is stored as a one-picture video stream; it is not a video track.
         if (st->disposition & AV_DISPOSITION_ATTACHED_PIC) continue;
         AssetTrack t;
         t.trackID = static_cast<int>(i);
-        t.mediaType = par->codec_type == AVMEDIA_TYPE_VIDEO ? MediaType::video : MediaType::audio;
+        t.mediaType = par->codec_type == AVMEDIA_TYPE_VIDEO   ? MediaType::video
+                      : par->codec_type == AVMEDIA_TYPE_AUDIO ? MediaType::audio
+                                                              : MediaType::subtitle;
         t.codecName = ff::api().avcodec_get_name(par->codec_id);
         t.decodable = ff::api().avcodec_find_decoder(par->codec_id) != nullptr;
         t.durationSeconds = seconds(st->duration, st->time_base);
+        if (const AVDictionaryEntry* language = ff::api().av_dict_get(st->metadata, "language", nullptr, 0))
+            if (std::strcmp(language->value, "und") != 0) t.languageCode = language->value;
+        t.isDefault = st->disposition & AV_DISPOSITION_DEFAULT;
+        t.isForced = st->disposition & AV_DISPOSITION_FORCED;
+        if (t.mediaType == MediaType::subtitle) {
+            // Sparse text: it neither sets the duration nor takes a share of the data rate.
+            loaded->tracks.push_back(std::move(t));
+            continue;
+        }
         if (t.mediaType == MediaType::video) {
             t.naturalWidth = par->width;
             t.naturalHeight = par->height;

@@ -7,7 +7,7 @@
 
 namespace calvoro::media {
 
-enum class MediaType { video, audio };
+enum class MediaType { video, audio, subtitle };
 
 struct AssetState;
 
@@ -29,6 +29,10 @@ struct AssetTrack {
     int sampleRate = 0;
     int channelCount = 0;
     double durationSeconds = 0;  // NaN when not known
+    // ISO 639-2 code of the track's language; empty when the file gives none (or "und").
+    std::string languageCode;
+    bool isDefault = false;  // the track players pick among those of its kind
+    bool isForced = false;   // subtitles shown even when none are asked for
 };
 
 // A media file. Nothing is read until a property is loaded; loading failures throw MediaError.

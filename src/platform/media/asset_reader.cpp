@@ -220,6 +220,11 @@ std::optional<SampleBuffer> AssetReaderTrackOutput::copyNextSampleBuffer() {
     }
 }
 
+bool AssetReaderTrackOutput::hasBufferedSample() const {
+    std::lock_guard lock(impl_->reader->mutex);
+    return impl_->kind == OutputKind::passthrough && !impl_->queue.empty();
+}
+
 FormatDescription AssetReaderTrackOutput::formatDescription() const {
     auto d = std::make_shared<FormatDescription::Impl>();
     d->mediaType = impl_->track.mediaType;

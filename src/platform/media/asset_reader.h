@@ -40,6 +40,9 @@ public:
     const AssetTrack& track() const;
     // The next unit, or nothing at the end of the track or when the reader stopped.
     std::optional<SampleBuffer> copyNextSampleBuffer();
+    // Whether a copied unit is already read from the file, so that the next copy reads nothing
+    // ahead for other tracks: sparse tracks (subtitles) are taken as reading the others brings them.
+    bool hasBufferedSample() const;
     // The track's compressed format (what a passthrough writer input needs).
     FormatDescription formatDescription() const;
 

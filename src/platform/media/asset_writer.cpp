@@ -2,8 +2,10 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <mutex>
 #include <system_error>
+#include <vector>
 
 #include "platform/media/audio_encoding.h"
 #include "platform/media/ffmpeg_util.h"
@@ -15,8 +17,22 @@ namespace calvoro::media {
 using namespace detail;
 
 namespace {
-enum class InputKind { video, audio, passthrough };
+enum class InputKind { video, audio, passthrough, timedText };
+constexpr AVRational millisecond{1, 1000};
 constexpr AVRational videoTimeBase{1, 90000};
+
+// QuickTime movies keep a track's language as one of the old Macintosh language numbers, whose
+// table spells some languages in the bibliographic ISO 639-2 form and a few in the terminology
+// form; a code spelt the other way would be lost.
+std::string quickTimeSpelling(const std::string& code) {
+    static const std::pair<const char*, const char*> synonyms[] = {
+        {"fre", "fra"}, {"rum", "ron"}, {"cze", "ces"}, {"slo", "slk"}, {"deu", "ger"}, {"nld", "dut"},
+        {"ell", "gre"}, {"isl", "ice"}, {"zho", "chi"}, {"sqi", "alb"}, {"mkd", "mac"}, {"hye", "arm"},
+        {"kat", "geo"}, {"bod", "tib"}, {"mya", "bur"}, {"msa", "may"}, {"cym", "wel"}, {"eus", "baq"}};
+    for (const auto& [from, to] : synonyms)
+        if (code == from) return to;
+    return code;
+}
 }  // namespace
 
 struct AssetWriter::Impl {
@@ -56,6 +72,13 @@ struct AssetWriterInput::Impl {
     AudioSettings audio;
     std::optional<FormatDescription> format;
     int rotation = 0;
+    struct Marks {
+        std::string language;
+        bool isDefault = false;
+        bool isForced = false;
+    };
+    std::optional<Marks> marks;
+    bool timesFromSourceStart = false;
     AssetWriter::Impl* writer = nullptr;
     AVStream* stream = nullptr;
     CodecContext encoder;
@@ -68,8 +91,10 @@ struct AssetWriterInput::Impl {
     int64_t lastDts = AV_NOPTS_VALUE;
     bool finished = false;
 
+    CodecContext textDecoder;
+
     MediaType mediaType() const {
-        if (kind == InputKind::passthrough) return format->mediaType();
+        if (kind == InputKind::passthrough || kind == InputKind::timedText) return format->mediaType();
         return kind == InputKind::video ? MediaType::video : MediaType::audio;
     }
 
@@ -128,6 +153,70 @@ struct AssetWriterInput::Impl {
     void open(AVFormatContext* ctx) {
         stream = ff::api().avformat_new_stream(ctx, nullptr);
         if (!stream) throw std::bad_alloc();
+        openStream(ctx);
+        if (!marks) return;
+        const std::string language = writer->fileType == FileType::quickTimeMovie ? quickTimeSpelling(marks->language) : marks->language;
+        if (!language.empty()) ff::api().av_dict_set(&stream->metadata, "language", language.c_str(), 0);
+        stream->disposition = (marks->isDefault ? AV_DISPOSITION_DEFAULT : 0) | (marks->isForced ? AV_DISPOSITION_FORCED : 0);
+    }
+
+    void openTimedText() {
+        const auto& d = format->impl();
+        const AVCodec* decoder = ff::api().avcodec_find_decoder(d.parameters->codec_id);
+        const AVCodec* codec = ff::api().avcodec_find_encoder_by_name("mov_text");
+        if (!decoder || !codec) throw MediaError("Cannot turn these subtitles into timed text");
+        textDecoder.reset(ff::api().avcodec_alloc_context3(decoder));
+        encoder.reset(ff::api().avcodec_alloc_context3(codec));
+        if (!textDecoder || !encoder) throw std::bad_alloc();
+        int rc = ff::api().avcodec_parameters_to_context(textDecoder.get(), d.parameters.get());
+        if (rc < 0) throwError("Cannot configure the subtitle decoder", rc);
+        textDecoder->pkt_timebase = d.timeBase;
+        if ((rc = ff::api().avcodec_open2(textDecoder.get(), decoder, nullptr)) < 0) throwError("Cannot open the subtitle decoder", rc);
+        // The encoder reads the cues' styles from the header the decoder made.
+        if (textDecoder->subtitle_header_size > 0) {
+            encoder->subtitle_header = static_cast<uint8_t*>(ff::api().av_mallocz(static_cast<size_t>(textDecoder->subtitle_header_size) + 1));
+            if (!encoder->subtitle_header) throw std::bad_alloc();
+            std::memcpy(encoder->subtitle_header, textDecoder->subtitle_header, static_cast<size_t>(textDecoder->subtitle_header_size));
+            encoder->subtitle_header_size = textDecoder->subtitle_header_size;
+        }
+        encoder->time_base = millisecond;
+        if ((rc = ff::api().avcodec_open2(encoder.get(), codec, nullptr)) < 0) throwError("Cannot open the timed text encoder", rc);
+        if ((rc = ff::api().avcodec_parameters_from_context(stream->codecpar, encoder.get())) < 0)
+            throwError("Cannot configure the subtitle track", rc);
+        stream->time_base = millisecond;
+    }
+
+    // One cue: decoded from its own format, encoded as timed text, timed in milliseconds.
+    bool appendCue(const SampleBuffer::Impl& s) {
+        if (!s.packet) return false;
+        AVSubtitle cue{};
+        int got = 0;
+        Packet in(ff::api().av_packet_clone(s.packet.get()));
+        if (!in) throw std::bad_alloc();
+        if (ff::api().avcodec_decode_subtitle2(textDecoder.get(), &cue, &got, in.get()) < 0 || !got) return false;
+        struct Release {
+            AVSubtitle* cue;
+            ~Release() { ff::api().avsubtitle_free(cue); }
+        } release{&cue};
+        if (cue.pts == AV_NOPTS_VALUE || cue.end_display_time <= cue.start_display_time) return false;
+        int64_t start = ff::api().av_rescale_q(cue.pts, AV_TIME_BASE_Q, millisecond) + cue.start_display_time;
+        if (timesFromSourceStart) start -= std::llround(s.startOffset * 1000);
+        std::vector<uint8_t> text(65536);
+        const int size = ff::api().avcodec_encode_subtitle(encoder.get(), text.data(), static_cast<int>(text.size()), &cue);
+        if (size <= 0) return false;
+        if (lastDts != AV_NOPTS_VALUE && start <= lastDts) return false;
+        Packet out = makePacket();
+        if (ff::api().av_new_packet(out.get(), size) < 0) throw std::bad_alloc();
+        std::memcpy(out->data, text.data(), static_cast<size_t>(size));
+        out->pts = out->dts = lastDts = start;
+        out->duration = cue.end_display_time - cue.start_display_time;
+        out->stream_index = stream->index;
+        writer->writePacket(out.get());
+        return writer->status == AssetWriter::Status::writing;
+    }
+
+    void openStream(AVFormatContext* ctx) {
+        if (kind == InputKind::timedText) return openTimedText();
         if (kind == InputKind::passthrough) {
             const auto& d = format->impl();
             int rc = ff::api().avcodec_parameters_copy(stream->codecpar, d.parameters.get());
@@ -214,6 +303,13 @@ std::shared_ptr<AssetWriterInput> AssetWriterInput::audio(AudioSettings settings
     return std::shared_ptr<AssetWriterInput>(new AssetWriterInput(std::move(impl)));
 }
 
+std::shared_ptr<AssetWriterInput> AssetWriterInput::timedText(const FormatDescription& format) {
+    auto impl = std::make_unique<Impl>();
+    impl->kind = InputKind::timedText;
+    impl->format = format;
+    return std::shared_ptr<AssetWriterInput>(new AssetWriterInput(std::move(impl)));
+}
+
 std::shared_ptr<AssetWriterInput> AssetWriterInput::passthrough(const FormatDescription& format) {
     auto impl = std::make_unique<Impl>();
     impl->kind = InputKind::passthrough;
@@ -225,6 +321,10 @@ std::shared_ptr<AssetWriterInput> AssetWriterInput::passthrough(const FormatDesc
 MediaType AssetWriterInput::mediaType() const { return impl_->mediaType(); }
 void AssetWriterInput::setExpectsMediaDataInRealTime(bool) {}
 void AssetWriterInput::setTransform(int clockwiseDegrees) { impl_->rotation = clockwiseDegrees; }
+void AssetWriterInput::setTrackMarks(const std::string& languageCode, bool isDefault, bool isForced) {
+    impl_->marks = Impl::Marks{languageCode, isDefault, isForced};
+}
+void AssetWriterInput::setTimesFromSourceStart(bool value) { impl_->timesFromSourceStart = value; }
 bool AssetWriterInput::isReadyForMoreMediaData() const { return impl_->ready(); }
 
 bool AssetWriterInput::append(const SampleBuffer& sample) {
@@ -232,10 +332,16 @@ bool AssetWriterInput::append(const SampleBuffer& sample) {
     if (!d.ready() || sample.mediaType() != d.mediaType()) return false;
     const auto& s = sample.impl();
     try {
+        if (d.kind == InputKind::timedText) return d.appendCue(s);
         if (d.kind == InputKind::passthrough) {
             if (!s.packet) return false;
             Packet p(ff::api().av_packet_clone(s.packet.get()));
             if (!p) throw std::bad_alloc();
+            if (d.timesFromSourceStart && s.startOffset != 0) {
+                const int64_t shift = std::llround(s.startOffset / av_q2d(s.timeBase));
+                if (p->pts != AV_NOPTS_VALUE) p->pts -= shift;
+                if (p->dts != AV_NOPTS_VALUE) p->dts -= shift;
+            }
             ff::api().av_packet_rescale_ts(p.get(), s.timeBase, d.stream->time_base);
             // Muxers need strictly rising decoding times; a repeated one is dropped.
             if (p->dts != AV_NOPTS_VALUE) {
@@ -313,6 +419,7 @@ bool AssetWriter::canAddInput(const AssetWriterInput& input) const {
     if (d.kind == InputKind::passthrough) {
         return ff::api().avformat_query_codec(of, d.format->impl().parameters->codec_id, FF_COMPLIANCE_NORMAL) == 1;
     }
+    if (d.kind == InputKind::timedText) return ff::api().avformat_query_codec(of, AV_CODEC_ID_MOV_TEXT, FF_COMPLIANCE_NORMAL) == 1;
     if (d.kind == InputKind::video) return ff::api().avformat_query_codec(of, AV_CODEC_ID_H264, FF_COMPLIANCE_NORMAL) == 1;
     return impl_->fileType.isMovieFamily() || d.audio.formatID == audioFormatLinearPCM || d.audio.formatID == audioFormatFLAC;
 }

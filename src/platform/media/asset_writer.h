@@ -31,12 +31,21 @@ public:
     static std::shared_ptr<AssetWriterInput> audio(AudioSettings settings);
     // Compressed units of the described format, copied without re-encoding.
     static std::shared_ptr<AssetWriterInput> passthrough(const FormatDescription& format);
+    // Subtitles of a text format (WebVTT, SubRip, ASS), given as their compressed units and
+    // written as the timed text that movie files hold.
+    static std::shared_ptr<AssetWriterInput> timedText(const FormatDescription& format);
     ~AssetWriterInput();
 
     MediaType mediaType() const;
     void setExpectsMediaDataInRealTime(bool value);
     // Clockwise rotation that players apply when showing the track.
     void setTransform(int clockwiseDegrees);
+    // The track's language (ISO 639-2, empty for none) and whether players pick it by default
+    // or show it unasked (forced subtitles). Unset, the muxer decides.
+    void setTrackMarks(const std::string& languageCode, bool isDefault, bool isForced);
+    // Copied units are timed from the source's start, as decoded ones are, so that a copied
+    // track stays in step with tracks encoded again.
+    void setTimesFromSourceStart(bool value);
 
     // True while the writer is writing and the input is not finished.
     bool isReadyForMoreMediaData() const;

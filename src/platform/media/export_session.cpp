@@ -19,16 +19,28 @@ bool isKnownPreset(const std::string& p) { return isQualityPreset(p) || p == pre
 
 struct Plan {
     std::optional<AssetTrack> video;
-    std::optional<AssetTrack> audio;
+    std::vector<AssetTrack> audio;
+    std::vector<AssetTrack> subtitles;
+    std::vector<ExportSession::OmittedTrack> omitted;
 };
 
+// The first video track and every audio and subtitle track; the M4A preset takes the audio alone.
 Plan planFor(const std::string& preset, const Asset& asset) {
     Plan plan;
-    bool decode = preset != presets::passthrough;
+    const bool decode = preset != presets::passthrough, audioOnly = preset == presets::appleM4A;
     for (const auto& t : asset.loadTracks()) {
-        if (decode && !t.decodable) continue;
-        if (t.mediaType == MediaType::video && !plan.video && preset != presets::appleM4A) plan.video = t;
-        if (t.mediaType == MediaType::audio && !plan.audio) plan.audio = t;
+        if (audioOnly && t.mediaType != MediaType::audio) continue;
+        if (t.mediaType == MediaType::subtitle) {
+            plan.subtitles.push_back(t);
+        } else if (decode && !t.decodable) {
+            plan.omitted.push_back({t, "no decoder for " + t.codecName});
+        } else if (t.mediaType == MediaType::audio) {
+            plan.audio.push_back(t);
+        } else if (!plan.video) {
+            plan.video = t;
+        } else {
+            plan.omitted.push_back({t, "only the first video track is written"});
+        }
     }
     return plan;
 }
@@ -41,18 +53,24 @@ bool muxable(const FileType& type, const AssetTrack& track) {
     return of && desc && ff::api().avformat_query_codec(of, desc->id, FF_COMPLIANCE_NORMAL) == 1;
 }
 
+// Subtitles kept as text (WebVTT, SubRip, ASS), which can become the containers' timed text.
+bool isTextSubtitle(const AssetTrack& track) {
+    const AVCodecDescriptor* desc = ff::api().avcodec_descriptor_get_by_name(track.codecName.c_str());
+    return desc && (desc->props & AV_CODEC_PROP_TEXT_SUB) && track.decodable;
+}
+
 std::vector<FileType> typesFor(const std::string& preset, const Asset& asset) {
     if (preset == presets::appleM4A) return {FileType::appleM4A};
     Plan plan = planFor(preset, asset);
-    if (!plan.video && !plan.audio) return {};
+    if (!plan.video && plan.audio.empty()) return {};
     std::vector<FileType> candidates = {FileType::quickTimeMovie, FileType::mpeg4, FileType::appleM4V};
     if (!plan.video) candidates.push_back(FileType::appleM4A);
     if (isQualityPreset(preset)) return candidates;
     std::vector<FileType> out;
     for (const auto& type : candidates) {
         if (plan.video && !muxable(type, *plan.video)) continue;
-        if (plan.audio && !muxable(type, *plan.audio)) continue;
-        out.push_back(type);
+        if (std::all_of(plan.audio.begin(), plan.audio.end(), [&](const AssetTrack& a) { return muxable(type, a); }))
+            out.push_back(type);
     }
     return out;
 }
@@ -71,17 +89,15 @@ int aacRate(int rate) {
     return rate > 48000 ? 48000 : (rate > 0 ? 44100 : 44100);
 }
 
-// Whether the tracks already are what the highest-quality export makes for a movie file
-// (H.264 or HEVC pictures in 4:2:0, AAC sound), so that copying them loses nothing.
-bool copiesAsEncoded(const std::string& preset, const FileType& type, const Plan& plan) {
+// Whether a track already is what the highest-quality export makes for a movie file (H.264
+// or HEVC pictures in 4:2:0, AAC sound), so that copying it loses nothing.
+bool fitsAsEncoded(const std::string& preset, const FileType& type, const AssetTrack& track) {
     bool movie = type == FileType::mpeg4 || type == FileType::quickTimeMovie || type == FileType::appleM4V;
-    if (preset != presets::highestQuality || !movie || !plan.video) return false;
-    const AssetTrack& v = *plan.video;
-    const std::string& pix = v.pixelFormat;
-    bool picture = (v.codecName == "h264" && (pix == "yuv420p" || pix == "yuvj420p")) ||
-                   (v.codecName == "hevc" && (pix == "yuv420p" || pix == "yuvj420p" || pix == "yuv420p10le"));
-    if (!picture || !muxable(type, v)) return false;
-    return !plan.audio || (plan.audio->codecName == "aac" && muxable(type, *plan.audio));
+    if (preset != presets::highestQuality || !movie || !muxable(type, track)) return false;
+    if (track.mediaType == MediaType::audio) return track.codecName == "aac";
+    const std::string& pix = track.pixelFormat;
+    return (track.codecName == "h264" && (pix == "yuv420p" || pix == "yuvj420p")) ||
+           (track.codecName == "hevc" && (pix == "yuv420p" || pix == "yuvj420p" || pix == "yuv420p10le"));
 }
 
 }  // namespace
@@ -92,7 +108,7 @@ ExportSession::~ExportSession() = default;
 bool ExportSession::determineCompatibility(const std::string& preset, const Asset& asset, const FileType& fileType) {
     if (!isKnownPreset(preset)) return false;
     try {
-        if (preset == presets::appleM4A && !planFor(preset, asset).audio) return false;
+        if (preset == presets::appleM4A && planFor(preset, asset).audio.empty()) return false;
         return contains(typesFor(preset, asset), fileType);
     } catch (...) {
         return false;
@@ -133,7 +149,7 @@ void ExportSession::run() {
     if (!contains(supportedFileTypes(), *fileType_))
         throw MediaError("The preset cannot write " + fileType_->rawValue());
     Plan plan = planFor(preset_, asset_);
-    if (!plan.video && !plan.audio) throw MediaError("The asset has no track this preset can export");
+    if (!plan.video && plan.audio.empty()) throw MediaError("The asset has no track this preset can export");
     double duration = asset_.loadDuration();
 
     AssetReader reader(asset_);
@@ -143,13 +159,25 @@ void ExportSession::run() {
     struct Pair {
         AssetReaderTrackOutput* output;
         std::shared_ptr<AssetWriterInput> input;
+        bool sparse = false;
         double last = -std::numeric_limits<double>::infinity();
         bool done = false;
     };
     std::vector<Pair> pairs;
-    bool passthrough = preset_ == presets::passthrough || copiesAsEncoded(preset_, *fileType_, plan);
-    bool highest = preset_ != presets::mediumQuality;
+    // Tracks that already fit are copied, the others encoded again; copied units are then
+    // timed as the decoded ones are, so that the tracks stay in step.
+    const auto copied = [&](const AssetTrack& t) { return preset_ == presets::passthrough || fitsAsEncoded(preset_, *fileType_, t); };
+    const bool everyCopied = (!plan.video || copied(*plan.video)) && std::all_of(plan.audio.begin(), plan.audio.end(), copied);
+    const bool highest = preset_ != presets::mediumQuality;
+    auto add = [&](const AssetTrack& track, AssetReaderTrackOutput* output, std::shared_ptr<AssetWriterInput> input) {
+        input->setTrackMarks(track.languageCode, track.isDefault, track.isForced);
+        input->setTimesFromSourceStart(!everyCopied);
+        input->setExpectsMediaDataInRealTime(false);
+        writer->addInput(input);
+        pairs.push_back({output, std::move(input), track.mediaType == MediaType::subtitle});
+    };
     if (plan.video) {
+        const bool passthrough = copied(*plan.video);
         auto* output = passthrough ? reader.addPassthroughOutput(*plan.video) : reader.addVideoOutput(*plan.video, {});
         std::shared_ptr<AssetWriterInput> input;
         if (passthrough) {
@@ -163,33 +191,57 @@ void ExportSession::run() {
             input = AssetWriterInput::video(v);
             input->setTransform(plan.video->rotation);
         }
-        input->setExpectsMediaDataInRealTime(false);
-        writer->addInput(input);
-        pairs.push_back({output, input});
+        add(*plan.video, output, std::move(input));
     }
-    if (plan.audio) {
-        auto* output = passthrough ? reader.addPassthroughOutput(*plan.audio) : reader.addAudioOutput(*plan.audio, {.native = true});
+    for (const auto& track : plan.audio) {
+        const bool passthrough = copied(track);
+        auto* output = passthrough ? reader.addPassthroughOutput(track) : reader.addAudioOutput(track, {.native = true});
         std::shared_ptr<AssetWriterInput> input;
         if (passthrough) {
             input = AssetWriterInput::passthrough(output->formatDescription());
         } else {
             AudioSettings a;
             a.formatID = audioFormatAAC;
-            int channels = plan.audio->channelCount;
+            int channels = track.channelCount;
             a.channelCount = static_cast<uint32_t>(channels >= 1 && channels <= 8 ? channels : 2);
-            a.sampleRate = aacRate(plan.audio->sampleRate);
+            a.sampleRate = aacRate(track.sampleRate);
             a.encoderBitRate = static_cast<int64_t>(a.channelCount) * (highest ? 128000 : 64000);
             input = AssetWriterInput::audio(a);
         }
-        writer->addInput(input);
-        pairs.push_back({output, input});
+        add(track, output, std::move(input));
     }
+    // Subtitles are copied where the container holds them as they are, and text of other
+    // formats becomes timed text; pictures of text that do not fit are left out.
+    for (const auto& track : plan.subtitles) {
+        const bool copy = muxable(*fileType_, track);
+        if (!copy && !isTextSubtitle(track)) {
+            plan.omitted.push_back({track, "the container cannot hold " + track.codecName + " subtitles"});
+            continue;
+        }
+        auto* output = reader.addPassthroughOutput(track);
+        auto input = copy ? AssetWriterInput::passthrough(output->formatDescription()) : AssetWriterInput::timedText(output->formatDescription());
+        add(track, output, std::move(input));
+    }
+    omitted_ = plan.omitted;
 
     if (!reader.startReading()) throw MediaError(reader.error().value_or("The file cannot be read"));
     if (!writer->startWriting()) throw MediaError(writer->error().value_or("The file cannot be written"));
     writer->startSession(0);
 
+    auto copyNext = [&](Pair& pair) {
+        auto sample = pair.output->copyNextSampleBuffer();
+        if (!sample) {
+            pair.done = true;
+            pair.input->markAsFinished();
+            return false;
+        }
+        pair.input->append(*sample);
+        double t = sample->presentationTimeSeconds();
+        if (std::isfinite(t)) pair.last = t;
+        return true;
+    };
     // One thread feeds the tracks in time order, so the muxer's interleaving queue stays short.
+    // Sparse tracks are taken as the others' reading brings their units, then to their end.
     double furthest = 0;
     for (;;) {
         if (cancelRequested_) {
@@ -199,21 +251,17 @@ void ExportSession::run() {
             return;
         }
         Pair* next = nullptr;
+        bool denseLeft = false;
+        for (auto& p : pairs) denseLeft = denseLeft || (!p.done && !p.sparse);
         for (auto& p : pairs)
-            if (!p.done && (!next || p.last < next->last)) next = &p;
+            if (!p.done && (!p.sparse || !denseLeft) && (!next || p.last < next->last)) next = &p;
         if (!next) break;
-        auto sample = next->output->copyNextSampleBuffer();
-        if (!sample) {
-            next->done = true;
-            next->input->markAsFinished();
-            continue;
-        }
-        next->input->append(*sample);
+        if (!copyNext(*next)) continue;
+        for (auto& p : pairs)
+            while (p.sparse && !p.done && p.output->hasBufferedSample()) copyNext(p);
         if (writer->status() != AssetWriter::Status::writing) break;
-        double t = sample->presentationTimeSeconds();
-        if (std::isfinite(t)) {
-            next->last = t;
-            if (t > furthest) furthest = t;
+        if (std::isfinite(next->last) && next->last > furthest) {
+            furthest = next->last;
             if (duration > 0) progress_ = static_cast<float>(std::clamp(furthest / duration, 0.0, 0.99));
         }
     }

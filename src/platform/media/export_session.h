@@ -20,11 +20,17 @@ inline constexpr const char* passthrough = "AVAssetExportPresetPassthrough";
 inline constexpr const char* appleM4A = "AVAssetExportPresetAppleM4A";
 }  // namespace presets
 
-// Exports an asset whole to one file with a preset: H.264 and AAC for the quality presets,
-// AAC alone for M4A, the tracks' own data for passthrough.
+// Exports an asset whole to one file with a preset: H.264 and AAC for the quality presets (a
+// track that already is what they make is copied), AAC alone for M4A, the tracks' own data for
+// passthrough. The first video track, every audio track and every subtitle track the container
+// can hold go into the file with their languages and marks; the others are listed as omitted.
 class ExportSession {
 public:
     enum class Status { unknown = 0, waiting = 1, exporting = 2, completed = 3, failed = 4, cancelled = 5 };
+    struct OmittedTrack {
+        AssetTrack track;
+        std::string reason;
+    };
 
     // Whether the preset can export the asset to the file type. Never throws.
     static bool determineCompatibility(const std::string& preset, const Asset& asset, const FileType& fileType);
@@ -45,6 +51,8 @@ public:
     void cancelExport() { cancelRequested_ = true; }
     Status status() const { return status_.load(); }
     std::optional<std::string> error() const;
+    // The source's tracks the export could not carry into the file, known once it has run.
+    const std::vector<OmittedTrack>& omittedTracks() const { return omitted_; }
 
 private:
     ExportSession(Asset asset, std::string preset);
@@ -59,6 +67,7 @@ private:
     std::atomic<Status> status_{Status::unknown};
     std::atomic<bool> cancelRequested_{false};
     std::optional<std::string> error_;
+    std::vector<OmittedTrack> omitted_;
 };
 
 }  // namespace calvoro::media

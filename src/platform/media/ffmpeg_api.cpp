@@ -79,6 +79,7 @@ std::string load(const Libraries& libraries, Api& table) {
     CALVORO_FF_BIND(avutil, av_channel_layout_uninit);
     CALVORO_FF_BIND(avutil, av_d2q);
     CALVORO_FF_BIND(avutil, av_dict_free);
+    CALVORO_FF_BIND(avutil, av_dict_get);
     CALVORO_FF_BIND(avutil, av_dict_set);
     CALVORO_FF_BIND(avutil, av_display_rotation_get);
     CALVORO_FF_BIND(avutil, av_display_rotation_set);
@@ -90,12 +91,14 @@ std::string load(const Libraries& libraries, Api& table) {
     CALVORO_FF_BIND(avutil, av_freep);
     CALVORO_FF_BIND(avutil, av_get_pix_fmt_name);
     CALVORO_FF_BIND(avutil, av_log_set_level);
+    CALVORO_FF_BIND(avutil, av_mallocz);
     CALVORO_FF_BIND(avutil, av_opt_set);
     CALVORO_FF_BIND(avutil, av_opt_set_double);
     CALVORO_FF_BIND(avutil, av_rescale_q);
     CALVORO_FF_BIND(avutil, av_samples_alloc_array_and_samples);
     CALVORO_FF_BIND(avutil, av_strerror);
 
+    CALVORO_FF_BIND(avcodec, av_new_packet);
     CALVORO_FF_BIND(avcodec, av_packet_alloc);
     CALVORO_FF_BIND(avcodec, av_packet_clone);
     CALVORO_FF_BIND(avcodec, av_packet_free);
@@ -103,8 +106,10 @@ std::string load(const Libraries& libraries, Api& table) {
     CALVORO_FF_BIND(avcodec, av_packet_unref);
     CALVORO_FF_BIND(avcodec, avcodec_alloc_context3);
     CALVORO_FF_BIND(avcodec, avcodec_dct_alloc);
+    CALVORO_FF_BIND(avcodec, avcodec_decode_subtitle2);
     CALVORO_FF_BIND(avcodec, avcodec_dct_init);
     CALVORO_FF_BIND(avcodec, avcodec_descriptor_get_by_name);
+    CALVORO_FF_BIND(avcodec, avcodec_encode_subtitle);
     CALVORO_FF_BIND(avcodec, avcodec_find_decoder);
     CALVORO_FF_BIND(avcodec, avcodec_find_encoder_by_name);
     CALVORO_FF_BIND(avcodec, avcodec_flush_buffers);
@@ -120,6 +125,7 @@ std::string load(const Libraries& libraries, Api& table) {
     CALVORO_FF_BIND(avcodec, avcodec_receive_packet);
     CALVORO_FF_BIND(avcodec, avcodec_send_frame);
     CALVORO_FF_BIND(avcodec, avcodec_send_packet);
+    CALVORO_FF_BIND(avcodec, avsubtitle_free);
 
     CALVORO_FF_BIND(avformat, av_find_best_stream);
     CALVORO_FF_BIND(avformat, av_guess_format);

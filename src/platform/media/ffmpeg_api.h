@@ -51,6 +51,7 @@ struct Api {
     decltype(&::av_channel_layout_uninit) av_channel_layout_uninit;
     decltype(&::av_d2q) av_d2q;
     decltype(&::av_dict_free) av_dict_free;
+    decltype(&::av_dict_get) av_dict_get;
     decltype(&::av_dict_set) av_dict_set;
     decltype(&::av_display_rotation_get) av_display_rotation_get;
     decltype(&::av_display_rotation_set) av_display_rotation_set;
@@ -62,6 +63,7 @@ struct Api {
     decltype(&::av_freep) av_freep;
     decltype(&::av_get_pix_fmt_name) av_get_pix_fmt_name;
     decltype(&::av_log_set_level) av_log_set_level;
+    decltype(&::av_mallocz) av_mallocz;
     decltype(&::av_opt_set) av_opt_set;
     decltype(&::av_opt_set_double) av_opt_set_double;
     decltype(&::av_rescale_q) av_rescale_q;
@@ -69,6 +71,7 @@ struct Api {
     decltype(&::av_strerror) av_strerror;
 
     // libavcodec
+    decltype(&::av_new_packet) av_new_packet;
     decltype(&::av_packet_alloc) av_packet_alloc;
     decltype(&::av_packet_clone) av_packet_clone;
     decltype(&::av_packet_free) av_packet_free;
@@ -76,8 +79,10 @@ struct Api {
     decltype(&::av_packet_unref) av_packet_unref;
     decltype(&::avcodec_alloc_context3) avcodec_alloc_context3;
     decltype(&::avcodec_dct_alloc) avcodec_dct_alloc;
+    decltype(&::avcodec_decode_subtitle2) avcodec_decode_subtitle2;
     decltype(&::avcodec_dct_init) avcodec_dct_init;
     decltype(&::avcodec_descriptor_get_by_name) avcodec_descriptor_get_by_name;
+    decltype(&::avcodec_encode_subtitle) avcodec_encode_subtitle;
     decltype(&::avcodec_find_decoder) avcodec_find_decoder;
     decltype(&::avcodec_find_encoder_by_name) avcodec_find_encoder_by_name;
     decltype(&::avcodec_flush_buffers) avcodec_flush_buffers;
@@ -93,6 +98,7 @@ struct Api {
     decltype(&::avcodec_receive_packet) avcodec_receive_packet;
     decltype(&::avcodec_send_frame) avcodec_send_frame;
     decltype(&::avcodec_send_packet) avcodec_send_packet;
+    decltype(&::avsubtitle_free) avsubtitle_free;
 
     // libavformat
     decltype(&::av_find_best_stream) av_find_best_stream;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
@@ -13,7 +14,7 @@
 #include <span>
 #include <vector>
 
-#include "platform/media/audio_file.h"
+#include "core/gif_blocks.h"
 
 namespace calvoro::media {
 
@@ -129,36 +130,117 @@ bool mp3MissesFrames(const RandomAccess& file) {
     return whole + 1 < stated;
 }
 
-// A FLAC stream that decodes to fewer samples than its STREAMINFO counts (0: not counted).
-bool flacMissesSamples(const std::filesystem::path& path, const RandomAccess& file, const CancellationToken& cancellation) {
+uint8_t crc8(const uint8_t* p, size_t n) {
+    uint8_t crc = 0;
+    for (size_t i = 0; i < n; ++i) {
+        crc ^= p[i];
+        for (int b = 0; b < 8; ++b) crc = static_cast<uint8_t>(crc & 0x80 ? (crc << 1) ^ 0x07 : crc << 1);
+    }
+    return crc;
+}
+
+// One byte into FLAC's frame checksum; over a whole frame with its own checksum at the end it comes to 0.
+uint16_t crc16(uint16_t crc, uint8_t byte) {
+    crc ^= static_cast<uint16_t>(byte << 8);
+    for (int b = 0; b < 8; ++b) crc = static_cast<uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x8005 : crc << 1);
+    return crc;
+}
+
+struct FlacFrame {
+    uint64_t firstSample = 0;
+    uint32_t blockSize = 0;
+};
+
+// A FLAC frame header at p (n bytes available) whose own checksum holds; nothing otherwise.
+// A fixed-size stream numbers its frames, so the first sample is that number times the size.
+std::optional<FlacFrame> flacFrameHeader(const uint8_t* p, size_t n, uint32_t nominalBlockSize) {
+    if (n < 6 || p[0] != 0xFF || (p[1] & 0xFE) != 0xF8) return std::nullopt;
+    const int sizeCode = p[2] >> 4, rateCode = p[2] & 0x0F, channels = p[3] >> 4;
+    if (sizeCode == 0 || rateCode == 15 || channels > 10 || ((p[3] >> 1) & 7) == 3 || (p[3] & 1)) return std::nullopt;
+    // The frame or sample number, coded as UTF-8 codes its characters (up to 36 bits).
+    size_t at = 4;
+    int extra = 0;
+    uint64_t number = p[at];
+    if (number >= 0x80) {
+        int mask = 0x40;
+        while (number & mask) ++extra, mask >>= 1;
+        if (extra == 0 || extra > 6) return std::nullopt;
+        number &= static_cast<uint64_t>(mask - 1);
+    }
+    if (at + 1 + extra >= n) return std::nullopt;
+    for (int i = 1; i <= extra; ++i) {
+        if ((p[at + i] & 0xC0) != 0x80) return std::nullopt;
+        number = number << 6 | (p[at + i] & 0x3Fu);
+    }
+    at += 1 + extra;
+    uint32_t blockSize = sizeCode == 1 ? 192 : sizeCode <= 5 ? 576u << (sizeCode - 2) : sizeCode >= 8 ? 256u << (sizeCode - 8) : 0;
+    const size_t sizeBytes = sizeCode == 6 ? 1 : sizeCode == 7 ? 2 : 0, rateBytes = rateCode == 12 ? 1 : rateCode >= 13 ? 2 : 0;
+    if (at + sizeBytes + rateBytes + 1 > n) return std::nullopt;
+    if (sizeBytes) blockSize = (sizeBytes == 1 ? p[at] : (p[at] << 8 | p[at + 1])) + 1u;
+    at += sizeBytes + rateBytes;
+    if (crc8(p, at) != p[at]) return std::nullopt;
+    const bool variable = p[1] & 1;
+    return FlacFrame{variable ? number : number * nominalBlockSize, blockSize};
+}
+
+// Where the audio frames end: before an ID3v1 or APEv2 tag at the end of the file.
+uint64_t flacDataEnd(const RandomAccess& file, uint64_t framesStart) {
+    uint64_t end = file.size();
+    std::array<uint8_t, 32> tag{};
+    if (end >= framesStart + 128 && file.read(end - 128, std::span(tag.data(), 3)) && std::memcmp(tag.data(), "TAG", 3) == 0) end -= 128;
+    if (end >= framesStart + 32 && file.read(end - 32, tag) && std::memcmp(tag.data(), "APETAGEX", 8) == 0) {
+        const uint64_t size = le32(tag.data() + 12) + ((tag[23] & 0x80) ? 32u : 0u);
+        if (size <= end - framesStart) end -= size;
+    }
+    return end;
+}
+
+// A FLAC stream whose frames end before the samples its STREAMINFO counts (0: not counted).
+// Only the last frames are read: the last whole one, found by its checksums, tells how far
+// the samples reach.
+bool flacMissesSamples(const RandomAccess& file) {
     const uint64_t start = afterID3(file);
-    std::array<uint8_t, 26> head{};
+    std::array<uint8_t, 4 + 4 + 34> head{};
     if (!file.read(start, head) || std::memcmp(head.data(), "fLaC", 4) != 0 || (head[4] & 0x7F) != 0) return false;
     const uint8_t* info = head.data() + 8;
     const uint64_t stated = uint64_t{info[13] & 0x0Fu} << 32 | be32(info + 14);
     if (stated == 0) return false;
-    try {
-        auto reader = AudioFile::openForReading(path, CommonFormat::int16, true);
-        PcmBuffer buffer(reader->processingFormat(), 65536);
-        uint64_t decoded = 0;
-        for (;;) {
-            cancellation.throwIfCancelled();
-            reader->read(buffer);
-            if (buffer.frameLength() == 0) break;
-            decoded += buffer.frameLength();
-            if (decoded >= stated) return false;
-        }
-        return true;
-    } catch (const CancellationError&) {
-        throw;
-    } catch (const std::exception&) {
-        return false;  // what cannot be decoded is the conversion's to report
+    const uint32_t nominalBlockSize = static_cast<uint32_t>(info[2] << 8 | info[3]);
+    const uint32_t maxFrameSize = static_cast<uint32_t>(info[7] << 16 | info[8] << 8 | info[9]);
+    uint64_t framesStart = start + 4;
+    for (std::array<uint8_t, 4> block{};;) {
+        if (!file.read(framesStart, block)) return true;  // cut inside the metadata
+        framesStart += 4 + (uint64_t{block[1]} << 16 | uint64_t{block[2]} << 8 | block[3]);
+        if (block[0] & 0x80) break;
     }
+    const uint64_t end = flacDataEnd(file, framesStart);
+    if (end <= framesStart) return true;
+    const uint64_t window = std::min<uint64_t>(end - framesStart, std::max<uint64_t>(uint64_t{maxFrameSize} * 3, 1u << 20));
+    std::vector<uint8_t> tail(static_cast<size_t>(window));
+    if (!file.read(end - window, tail)) return false;
+    std::vector<std::pair<size_t, FlacFrame>> headers;
+    for (size_t i = 0; i + 1 < tail.size(); ++i)
+        if (auto frame = flacFrameHeader(tail.data() + i, tail.size() - i, nominalBlockSize)) headers.emplace_back(i, *frame);
+    // The last header whose frame checks out, ending at the end of the data or at a later
+    // header (a later one may be a chance match inside the frame), no longer than a frame can be.
+    const size_t reach = maxFrameSize ? maxFrameSize : size_t{1} << 20;
+    for (size_t k = headers.size(); k-- > 0;) {
+        const size_t at = headers[k].first, limit = std::min(tail.size(), at + reach);
+        uint16_t crc = 0;
+        size_t next = k + 1;
+        for (size_t i = at; i < limit; ++i) {
+            crc = crc16(crc, tail[i]);
+            while (next < headers.size() && headers[next].first < i + 1) ++next;
+            const bool boundary = i + 1 == tail.size() || (next < headers.size() && headers[next].first == i + 1);
+            if (crc == 0 && boundary) return headers[k].second.firstSample + headers[k].second.blockSize < stated;
+        }
+    }
+    return false;  // no whole frame in reach: the decoder is to judge
 }
 
 }  // namespace
 
-std::optional<std::string> partlyPresentContent(const std::filesystem::path& path, const CancellationToken& cancellation) {
+std::optional<std::string> partlyPresentContent(const std::filesystem::path& path) {
     RandomAccess file(path);
     std::array<uint8_t, 12> head{};
     if (!file.read(0, head)) return std::nullopt;
@@ -170,11 +252,10 @@ std::optional<std::string> partlyPresentContent(const std::filesystem::path& pat
     } else if (is(0, "FORM") && (is(8, "AIFF") || is(8, "AIFC"))) {
         partial = chunkRunsPastEnd(file, true);
     } else if (is(0, "GIF8")) {
-        std::array<uint8_t, 1> last{};
-        partial = file.read(file.size() - 1, last) && last[0] != 0x3B;
+        partial = gifReachesTrailer(path) == false;
         content = "image";
     } else if (is(0, "fLaC") || is(0, "ID3")) {
-        partial = flacMissesSamples(path, file, cancellation) || mp3MissesFrames(file);
+        partial = flacMissesSamples(file) || mp3MissesFrames(file);
     } else {
         partial = mp3MissesFrames(file);
     }

@@ -222,6 +222,17 @@ TEST(ConvertAudio, SourcesCutShortOfTheirStatedLengthAreRefused) {
         auto out = VideoAudioConverter::convertAudio(whole, SupportedFormat::wav, outDir, std::nullopt, nullptr);
         EXPECT_NEAR(probe(out).duration(), 10.0, 0.1);
     }
+    // FLAC is judged by its last whole frame: one byte short is cut; a tag after the frames is not.
+    const auto flac = readFile(dir / "src-flac.flac");
+    writeFile(dir / "short.flac", std::vector<uint8_t>(flac.begin(), flac.end() - 1));
+    EXPECT_EQ(conversionErrorOf([&] { VideoAudioConverter::convertAudio(dir / "short.flac", SupportedFormat::wav, dir.path(), std::nullopt, nullptr); })
+                  .kind(),
+              ConversionError::Kind::corruptFile);
+    auto tagged = flac;
+    const std::string id3v1 = "TAG" + std::string(125, ' ');
+    tagged.insert(tagged.end(), id3v1.begin(), id3v1.end());
+    writeFile(dir / "tagged.flac", tagged);
+    EXPECT_NO_THROW(VideoAudioConverter::convertAudio(dir / "tagged.flac", SupportedFormat::wav, dir.path(), std::nullopt, nullptr));
 }
 
 }  // namespace

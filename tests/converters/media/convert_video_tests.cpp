@@ -124,6 +124,10 @@ TEST(ConvertVideo, StreamsThatDoNotFitAreEncoded) {
     // 4:4:4 pictures, and AAC beside sound in another codec, are not what the export makes.
     auto full = makeVideo(dir / "full.mov", {.videoCodec = "-c:v libx264 -preset ultrafast -pix_fmt yuv444p"});
     auto mp3 = makeVideo(dir / "mp3.mov", {.audioCodec = "-c:a libmp3lame"});
+    const auto pictures = [](const std::filesystem::path& file) {
+        return run("ffprobe -v error -select_streams v -show_data_hash md5 -show_entries packet=pts_time,data_hash -of csv=p=0 " +
+                   shellQuote(file.string())).output;
+    };
     for (const auto& source : {full, mp3}) {
         SCOPED_TRACE(source.filename().string());
         auto written = VideoAudioConverter::convertVideo(source, SupportedFormat::mp4, dir.path(), nullptr);
@@ -132,7 +136,96 @@ TEST(ConvertVideo, StreamsThatDoNotFitAreEncoded) {
         EXPECT_EQ(p.codec("audio"), "aac");
         EXPECT_EQ(p.stream("video")->value("pix_fmt", ""), "yuv420p");
         EXPECT_NE(packetDigest(written), packetDigest(source));
+        // Only what does not fit is encoded again: pictures that fit beside MP3 sound are copied.
+        if (source == mp3) {
+            EXPECT_EQ(pictures(written), pictures(source));
+        }
     }
+}
+
+// Two languages of sound and a subtitle track, made by ffmpeg: English AAC (default), French
+// AAC, English forced subtitles. With yuv444p pictures and MP3 sound everything is encoded again.
+std::filesystem::path makeBilingual(const TempDir& dir, const std::string& name, bool fits) {
+    writeFile(dir / "subs.srt", std::string("1\n00:00:00,200 --> 00:00:00,800\nHello\n\n2\n00:00:01,000 --> 00:00:01,400\nWorld\n"));
+    auto path = dir / name;
+    ffmpeg("-f lavfi -i testsrc=size=96x64:rate=25:duration=1.5 -f lavfi -i sine=frequency=440:duration=1.5 "
+           "-f lavfi -i sine=frequency=660:duration=1.5 -i " + shellQuote((dir / "subs.srt").string()) +
+           " -map 0 -map 1 -map 2 -map 3 -c:v libx264 -preset ultrafast -pix_fmt " + (fits ? "yuv420p -c:a aac" : "yuv444p -c:a libmp3lame") +
+           " -c:s mov_text -metadata:s:a:0 language=eng -metadata:s:a:1 language=fre -metadata:s:s:0 language=eng"
+           " -disposition:a:0 default -disposition:a:1 0 -disposition:s:0 default+forced " + shellQuote(path.string()));
+    return path;
+}
+
+// "type:language:default[:forced]" per stream after the video, as ffprobe reads them.
+std::vector<std::string> trackMarks(const Probe& p, bool withForced) {
+    std::vector<std::string> out;
+    for (const auto& s : p.json["streams"]) {
+        if (s.value("codec_type", "") == "video") continue;
+        std::string mark = s.value("codec_type", "") + ":" + s["tags"].value("language", "und") + ":" +
+                           std::to_string(s["disposition"].value("default", 0));
+        if (withForced) mark += ":" + std::to_string(s["disposition"].value("forced", 0));
+        out.push_back(mark);
+    }
+    return out;
+}
+
+TEST(ConvertVideo, EveryAudioAndSubtitleTrackIsKeptWithItsMarks) {
+    REQUIRE_FFMPEG();
+    TempDir dir;
+    // Subtitles in a text format no movie container holds as it stands; a second picture track.
+    const auto reference = makeBilingual(dir, "ref.mp4", true);
+    ffmpeg("-f lavfi -i testsrc=size=96x64:rate=25:duration=1 -i " + shellQuote(reference.string()) +
+           " -map 0:v -map 1:s -c:v libvpx -deadline realtime -c:s webvtt -metadata:s:s:0 language=ger " + shellQuote((dir / "web.webm").string()));
+    ffmpeg("-i " + shellQuote(reference.string()) + " -map 0:v -map 0:v -c copy " + shellQuote((dir / "two.mp4").string()));
+    std::vector<std::filesystem::path> written;
+    std::vector<SupportedFormat> targets;
+    LogWatch log;
+    for (bool fits : {true, false}) {
+        auto source = makeBilingual(dir, fits ? "copied.mp4" : "encoded.mp4", fits);
+        for (SupportedFormat target : {SupportedFormat::mp4, SupportedFormat::mov, SupportedFormat::m4v}) {
+            auto out = dir / ("out-" + std::to_string(fits) + target.rawValue());
+            std::filesystem::create_directories(out);
+            written.push_back(VideoAudioConverter::convertVideo(source, target, out, nullptr));
+            targets.push_back(target);
+        }
+        written.push_back(VideoAudioConverter::extractAudio(source, dir.path(), nullptr));
+        targets.push_back(SupportedFormat::extractAudio);
+    }
+    for (const auto& line : log.lines()) EXPECT_EQ(line.rfind("INFO ", 0), 0u) << line;
+    VideoAudioConverter::convertVideo(dir / "two.mp4", SupportedFormat::mov, dir.path(), nullptr);
+    EXPECT_EQ(log.lines().back(), "WARN Video Left out video track 2 (h264): only the first video track is written");
+    auto webm = VideoAudioConverter::convertVideo(dir / "web.webm", SupportedFormat::mp4, dir.path(), nullptr);
+    written.push_back(webm);
+    auto probes = probeAll(written);
+    for (size_t i = 0; i + 1 < probes.size(); ++i) {
+        SCOPED_TRACE(written[i].string());
+        const auto& p = probes[i];
+        if (targets[i] == SupportedFormat::extractAudio) {
+            EXPECT_EQ(trackMarks(p, false), (std::vector<std::string>{"audio:eng:1", "audio:fre:0"}));
+            continue;
+        }
+        // QuickTime spells French the terminology way; only MPEG-4 files mark forced subtitles.
+        const bool quickTime = targets[i] == SupportedFormat::mov;
+        const std::string french = quickTime ? "fra" : "fre";
+        if (targets[i] == SupportedFormat::mp4)
+            EXPECT_EQ(trackMarks(p, true), (std::vector<std::string>{"audio:eng:1:0", "audio:" + french + ":0:0", "subtitle:eng:1:1"}));
+        else
+            EXPECT_EQ(trackMarks(p, false), (std::vector<std::string>{"audio:eng:1", "audio:" + french + ":0", "subtitle:eng:1"}));
+        EXPECT_EQ(p.codec("audio"), "aac");
+        EXPECT_EQ(p.codec("subtitle"), "mov_text");
+    }
+    // WebVTT becomes timed text, cue for cue.
+    EXPECT_EQ(trackMarks(probes.back(), false), std::vector<std::string>{"subtitle:ger:1"});
+    EXPECT_EQ(probes.back().codec("subtitle"), "mov_text");
+    const auto srt = run("ffmpeg -v error -i " + shellQuote(webm.string()) + " -map 0:s -f srt -").output;
+    EXPECT_NE(srt.find("00:00:00,200 --> 00:00:00,800\nHello"), std::string::npos) << srt;
+    EXPECT_NE(srt.find("00:00:01,000 --> 00:00:01,400\nWorld"), std::string::npos) << srt;
+    // The subtitles keep their times when the pictures and sound are encoded again.
+    auto times = [](const std::filesystem::path& file) {
+        return run("ffprobe -v error -select_streams s -show_entries packet=pts_time -of csv=p=0 " + shellQuote(file.string())).output;
+    };
+    EXPECT_EQ(times(written[4]), times(dir / "encoded.mp4"));
+    EXPECT_NE(times(written[4]).find("0.200000"), std::string::npos);
 }
 
 TEST(ConvertVideo, ClipWithoutAudioConverts) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <sstream>
 
 #include "core/conversion_error.h"
@@ -105,10 +107,80 @@ TEST(ImagingRoundTrip, PeerSeesAlphaWhereKeptAndQualityAsAsked) {
     writeImageFile(dir / "a.jpg", {picture}, types::jpeg);
     EXPECT_EQ(identify(dir / "a.jpg", "%[channels]").find("a"), std::string::npos);
 
+    // A Photoshop file tells readers its fourth channel is transparency; half-covered colours
+    // are stored blended with white, as Photoshop stores them, and taken back out by readers.
+    RgbaImage half = picture;
+    std::copy_n(std::array<uint8_t, 4>{0, 0, 255, 128}.data(), 4, half.row(30) + 10 * 4);
+    writeImageFile(dir / "a.psd", {half}, types::psd);
+    EXPECT_EQ(run("convert " + shellQuote((dir / "a.psd").string() + "[0]") + " -format '%[pixel:p{1,5}] %[pixel:p{10,30}]' info:").output,
+              "srgba(0,0,0,0) srgba(0,0,255,0.501961)");
+    if (pythonHas("PIL")) {
+        EXPECT_EQ(pythonOutput("import sys\nfrom PIL import Image\nim = Image.open(sys.argv[1]).convert('RGBA')\n"
+                               "print(im.getpixel((1, 5))[3], im.getpixel((10, 30))[3], im.getpixel((30, 30)))", dir / "a.psd"),
+                  "0 128 (255, 255, 255, 255)\n");
+    }
+    auto psd = ImageSource::open(dir / "a.psd");
+    ASSERT_TRUE(psd);
+    const RgbaImage back = psd->decodeFirstFrame();
+    EXPECT_TRUE(std::equal(back.row(30) + 10 * 4, back.row(30) + 11 * 4, half.row(30) + 10 * 4));
+
     writeImageFile(dir / "q92.jpg", {picture}, types::jpeg, atQuality(0.92));
     writeImageFile(dir / "q50.jpg", {picture}, types::jpeg, atQuality(0.5));
     EXPECT_EQ(identify(dir / "q92.jpg", "%Q"), "92");
     EXPECT_EQ(identify(dir / "q50.jpg", "%Q"), "50");
+}
+
+// TGA files as Pillow and ffmpeg write them, in both origins, raw and run-length packed, grey,
+// grey with alpha, colour-mapped, 16-, 24- and 32-bit, and one stored right to left: each reads
+// as Pillow reads it (its RGBA beside the file), which for true colour is the picture drawn.
+TEST(ImagingRoundTrip, TgaOfEveryOriginDepthAndPackingReadsAsPillowDoes) {
+    if (!pythonHas("PIL") || !haveTool("ffmpeg")) GTEST_SKIP() << "Pillow or ffmpeg missing";
+    TempDir dir;
+    const std::string script = R"(import os, sys, subprocess
+from PIL import Image
+os.chdir(sys.argv[1])
+src = Image.new('RGBA', (37, 23))
+for y in range(23):
+    for x in range(37):
+        src.putpixel((x, y), (x * 7 % 256, y * 11 % 256, x * y % 256, 255 if x < 30 else 100))
+src.save('ref.png')
+names = []
+for mode in ('RGB', 'RGBA', 'L', 'LA', 'P'):
+    im = src.convert('RGB').quantize(16) if mode == 'P' else src.convert(mode)
+    for orientation, origin in ((1, 'top'), (-1, 'bottom')):
+        for packing in (None, 'tga_rle'):
+            name = mode + '-' + origin + ('-rle' if packing else '') + '.tga'
+            im.save(name, orientation=orientation, **({'compression': packing} if packing else {}))
+            names.append(name)
+d = bytearray(open('RGB-top.tga', 'rb').read())
+rows = [d[18 + y * 111:18 + (y + 1) * 111] for y in range(23)]
+mirrored = b''.join(b''.join(r[i * 3:i * 3 + 3] for i in reversed(range(37))) for r in rows)
+d[17] |= 0x10
+open('RGB-right.tga', 'wb').write(bytes(d[:18]) + mirrored + bytes(d[18 + 23 * 111:]))
+subprocess.run(['ffmpeg', '-loglevel', 'error', '-y', '-i', 'ref.png', '-pix_fmt', 'rgb555le', 'ffmpeg-555.tga'], check=True)
+names += ['RGB-right.tga', 'ffmpeg-555.tga']
+for name in names:
+    im = Image.open(name).convert('RGBA')
+    if name.startswith(('RGB', 'ffmpeg')):
+        ref = src if name.startswith('RGBA') else src.convert('RGB').convert('RGBA')
+        errors = [abs(a - b) for a, b in zip(im.tobytes(), ref.tobytes())]
+        if name.startswith('ffmpeg'): assert sum(errors) / len(errors) < 8, name  # five bits a channel, dithered
+        else: assert max(errors) == 0, name
+    open(name + '.rgba', 'wb').write(im.tobytes())
+    print(name)
+)";
+    const auto names = run(std::string("/usr/bin/python3 -c ") + shellQuote(script) + " " + shellQuote(dir.path().string()));
+    ASSERT_EQ(names.status, 0) << names.output;
+    std::istringstream list(names.output);
+    int files = 0;
+    for (std::string name; std::getline(list, name); ++files) {
+        SCOPED_TRACE(name);
+        auto source = ImageSource::open(dir / name);
+        ASSERT_TRUE(source);
+        const RgbaImage image = source->decodeFirstFrame();
+        EXPECT_EQ(image.pixels, readFile(dir / (name + ".rgba")));
+    }
+    EXPECT_EQ(files, 22);
 }
 
 TEST(ImagingRoundTrip, HeifFamilyFilesAreReadByVips) {

@@ -6,6 +6,7 @@
 
 #include "converters/image_document_data/image/image_converter.h"
 #include "core/conversion_error.h"
+#include "core/gif_blocks.h"
 #include "core/text_util.h"
 #include "platform/imaging/image_ops.h"
 
@@ -52,7 +53,8 @@ std::optional<std::string> ImageConverter::truncationIssue(const std::filesystem
 
     bool complete;
     if (head[0] == 0x47 && head[1] == 0x49 && head[2] == 0x46 && head[3] == 0x38) {
-        complete = tail[n - 1] == 0x3B;
+        // Bytes after the trailer are common and harmless: the blocks tell where the data ends.
+        complete = gifReachesTrailer(url) != false;
     } else if (head[0] == 0x89 && head[1] == 0x50 && head[2] == 0x4E && head[3] == 0x47) {
         complete = n >= 8 && tail[n - 8] == 0x49 && tail[n - 7] == 0x45 && tail[n - 6] == 0x4E && tail[n - 5] == 0x44;
     } else if (head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) {

@@ -1,5 +1,6 @@
 // Photoshop documents: the flattened composite of RGB, greyscale or CMYK images at 8 or 16
-// bits is read; documents are written flat (RGB, alpha as the fourth channel), PackBits-packed.
+// bits is read; documents are written flat (RGB), PackBits-packed; a picture with transparency
+// also gets one layer, which is how readers learn that the fourth channel is transparency.
 
 #include <algorithm>
 #include <cstring>
@@ -99,7 +100,15 @@ void decodePSD(const uint8_t* data, size_t size, DecodeResult& out) {
         }
         r = q + ((len + 1) & ~1u);
     }
-    skipSection(version == 2);  // layers and masks
+    // Layers and masks. A negative layer count says the merged image's first extra channel is
+    // its transparency, its colours then blended with white as Photoshop stores them.
+    auto [layers, layersLength] = skipSection(version == 2);
+    const size_t countAt = version == 2 ? 8 : 4;
+    bool whiteMatted = false;
+    if (layersLength >= countAt + 2) {
+        const uint64_t infoLength = version == 2 ? (static_cast<uint64_t>(be32(layers)) << 32 | be32(layers + 4)) : be32(layers);
+        whiteMatted = infoLength >= 2 && (layers[countAt] & 0x80);
+    }
     if (end - p < 2) fail("Could not decode PSD data");
     const int compression = be16(p);
     p += 2;
@@ -145,6 +154,8 @@ void decodePSD(const uint8_t* data, size_t size, DecodeResult& out) {
             d[2] = static_cast<uint8_t>(at(2, i) * k / 255);
         }
         d[3] = alpha ? at(colourChannels, i) : 255;
+        if (whiteMatted && d[3] > 0 && d[3] < 255)
+            for (int c = 0; c < 3; ++c) d[c] = static_cast<uint8_t>(std::clamp((d[c] - (255 - d[3])) * 255 / d[3], 0, 255));
     }
     out.props.hasAlpha = alpha;
     out.props.bitsPerComponent = depth;
@@ -153,15 +164,78 @@ void decodePSD(const uint8_t* data, size_t size, DecodeResult& out) {
     out.frames.push_back({std::move(image), 0});
 }
 
+namespace {
+
+// One channel's rows, PackBits-packed: the 2-byte count of every row, then the rows.
+// With whiteMatted, colours are blended with white by their transparency.
+Bytes packedChannel(const RgbaImage& image, int c, bool whiteMatted) {
+    Bytes counts, data;
+    std::vector<uint8_t> row(static_cast<size_t>(image.width));
+    for (int y = 0; y < image.height; ++y) {
+        const uint8_t* s = image.row(y);
+        for (int x = 0; x < image.width; ++x) {
+            const uint8_t* p = s + x * 4;
+            row[static_cast<size_t>(x)] = whiteMatted && c < 3 ? static_cast<uint8_t>((p[c] * p[3] + 255 * (255 - p[3]) + 127) / 255) : p[c];
+        }
+        const size_t before = data.size();
+        packBits(row.data(), row.size(), data);
+        const size_t len = data.size() - before;
+        if (len > 0xFFFF) fail("The image is too large for PSD");
+        putBE16(counts, static_cast<uint32_t>(len));
+    }
+    counts.insert(counts.end(), data.begin(), data.end());
+    return counts;
+}
+
+// The layer and mask section for a picture with transparency: one layer holding the picture
+// with its transparency channel, and a negative layer count, which tells readers that the
+// merged image's fourth channel is its transparency rather than a spare mask. The layer keeps
+// the colours as they are; the merged image has them blended with white, as Photoshop does.
+Bytes layerSection(const RgbaImage& image) {
+    std::vector<Bytes> channels;
+    for (int c = 0; c < 4; ++c) channels.push_back(packedChannel(image, c, false));
+    Bytes info;
+    putBE16(info, 0xFFFF);  // -1: one layer, the merged image's alpha is its transparency
+    for (uint32_t edge : {0u, 0u, static_cast<uint32_t>(image.height), static_cast<uint32_t>(image.width)}) putBE32(info, edge);
+    putBE16(info, 4);
+    for (int id : {-1, 0, 1, 2}) {
+        putBE16(info, static_cast<uint16_t>(id));
+        putBE32(info, static_cast<uint32_t>(2 + channels[static_cast<size_t>(id < 0 ? 3 : id)].size()));
+    }
+    info.insert(info.end(), {'8', 'B', 'I', 'M', 'n', 'o', 'r', 'm'});
+    info.insert(info.end(), {255, 0, 0, 0});  // opacity, clipping, flags (visible), filler
+    const uint8_t name[] = {5, 'L', 'a', 'y', 'e', 'r', 0, 0};  // Pascal string, padded to 4
+    putBE32(info, 8 + sizeof(name));
+    putBE32(info, 0);  // no layer mask
+    putBE32(info, 0);  // no blending ranges
+    info.insert(info.end(), name, name + sizeof(name));
+    for (int id : {-1, 0, 1, 2}) {
+        putBE16(info, 1);  // PackBits
+        const Bytes& data = channels[static_cast<size_t>(id < 0 ? 3 : id)];
+        info.insert(info.end(), data.begin(), data.end());
+    }
+    if (info.size() & 1) info.push_back(0);
+    Bytes section;
+    putBE32(section, static_cast<uint32_t>(4 + info.size() + 4));
+    putBE32(section, static_cast<uint32_t>(info.size()));
+    section.insert(section.end(), info.begin(), info.end());
+    putBE32(section, 0);  // no global layer mask
+    return section;
+}
+
+}  // namespace
+
 Bytes encodePSD(const RgbaImage& image, const EncodeOptions&) {
     if (image.width > 30000 || image.height > 30000) fail("PSD images are at most 30,000 pixels on a side");
     const bool alpha = image.hasTransparency();
-    const int channels = alpha ? 4 : 3;
+    const int channelCount = alpha ? 4 : 3;
+    std::vector<Bytes> channels;
+    for (int c = 0; c < channelCount; ++c) channels.push_back(packedChannel(image, c, alpha));
     Bytes out;
     out.insert(out.end(), {'8', 'B', 'P', 'S'});
     putBE16(out, 1);
     out.resize(out.size() + 6, 0);
-    putBE16(out, static_cast<uint32_t>(channels));
+    putBE16(out, static_cast<uint32_t>(channelCount));
     putBE32(out, static_cast<uint32_t>(image.height));
     putBE32(out, static_cast<uint32_t>(image.width));
     putBE16(out, 8);
@@ -178,23 +252,15 @@ Bytes encodePSD(const RgbaImage& image, const EncodeOptions&) {
     }
     putBE32(out, static_cast<uint32_t>(resources.size()));
     out.insert(out.end(), resources.begin(), resources.end());
-    putBE32(out, 0);  // no layers
-    putBE16(out, 1);  // PackBits
-    const size_t countsAt = out.size();
-    out.resize(out.size() + static_cast<size_t>(channels) * image.height * 2, 0);
-    std::vector<uint8_t> row(static_cast<size_t>(image.width));
-    for (int c = 0; c < channels; ++c)
-        for (int y = 0; y < image.height; ++y) {
-            const uint8_t* s = image.row(y);
-            for (int x = 0; x < image.width; ++x) row[static_cast<size_t>(x)] = s[x * 4 + c];
-            const size_t before = out.size();
-            packBits(row.data(), row.size(), out);
-            const size_t len = out.size() - before;
-            if (len > 0xFFFF) fail("The image is too large for PSD");
-            const size_t index = countsAt + (static_cast<size_t>(c) * image.height + y) * 2;
-            out[index] = static_cast<uint8_t>(len >> 8);
-            out[index + 1] = static_cast<uint8_t>(len & 0xFF);
-        }
+    if (alpha) {
+        const Bytes layers = layerSection(image);
+        out.insert(out.end(), layers.begin(), layers.end());
+    } else {
+        putBE32(out, 0);  // no layers
+    }
+    putBE16(out, 1);  // PackBits: every channel's row counts first, then every channel's rows
+    for (const auto& c : channels) out.insert(out.end(), c.begin(), c.begin() + 2 * image.height);
+    for (const auto& c : channels) out.insert(out.end(), c.begin() + 2 * image.height, c.end());
     return out;
 }
 

@@ -231,7 +231,7 @@ TEST(ImageConvert, AnOutputFolderThatTakesNoFilesIsAnOutputFailure) {
     }
 }
 
-TEST(ImageConvert, TruncationCheckReadsOnlyTheEnds) {
+TEST(ImageConvert, TruncationCheckReadsTheEndsAndAGifsBlocks) {
     TempDir dir;
     auto check = [&](const std::string& name, const std::vector<uint8_t>& data) {
         writeFile(dir / name, data);
@@ -252,14 +252,23 @@ TEST(ImageConvert, TruncationCheckReadsOnlyTheEnds) {
     png.resize(png.size() - 6);  // cut inside IEND
     EXPECT_TRUE(check("a.png", png));
 
-    std::vector<uint8_t> gif(30, 0);
-    std::copy_n("GIF89a", 6, gif.begin());
-    gif.back() = 0x3B;
+    // A GIF is judged by its blocks: bytes after the trailer are no loss, a trailer alone is no whole.
+    const auto gif = imaging::encodeImage(markedPicture(40, 30), types::gif);
+    ASSERT_EQ(gif.back(), 0x3B);
     EXPECT_FALSE(check("a.gif", gif));
-    gif.back() = 0x00;
-    EXPECT_TRUE(check("a.gif", gif));
-    gif[3] = '9';
-    EXPECT_FALSE(check("a.gif", gif));
+    auto padded = gif;
+    padded.push_back('\n');
+    EXPECT_FALSE(check("a.gif", padded));
+    padded.insert(padded.end(), 64, 0);
+    EXPECT_FALSE(check("a.gif", padded));
+    EXPECT_TRUE(check("a.gif", std::vector<uint8_t>(gif.begin(), gif.end() - 1)));
+    auto cut = std::vector<uint8_t>(gif.begin(), gif.begin() + static_cast<std::ptrdiff_t>(gif.size() / 2));
+    cut.push_back(0x3B);
+    EXPECT_TRUE(check("a.gif", cut));
+    auto other = gif;
+    other[3] = '9';
+    other.pop_back();
+    EXPECT_FALSE(check("a.gif", other));
     EXPECT_FALSE(ImageConverter::truncationIssue(dir / "missing.jpg"));
 }
 
