@@ -38,7 +38,8 @@ AppCommands::AppCommands(QWidget* window, ConversionViewModel& viewModel)
                                  AnimationTransaction transaction(viewModel_, Theme::springAnimation);
                                  viewModel_.clearCompleted();
                              });
-    clearAll_ = action(QStringLiteral("Clear All Files"), {QKeySequence(Qt::CTRL | Qt::Key_Backspace)},
+    // Not Ctrl+Backspace: every text field deletes a word with it.
+    clearAll_ = action(QStringLiteral("Clear All Files"), {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Delete)},
                        [this] {
                            AnimationTransaction transaction(viewModel_, Theme::springAnimation);
                            viewModel_.clearAll();

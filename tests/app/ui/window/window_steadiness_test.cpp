@@ -10,6 +10,7 @@
 
 #include <set>
 
+#include "app/ui/chrome/app_commands.h"
 #include "app/ui/console/console_job_list.h"
 #include "app/ui/console/console_main.h"
 #include "app/ui/console/console_row.h"
@@ -210,6 +211,25 @@ TEST_F(SteadyWindowTest, TheSettingsCardIsCentredOnceAndKeepsItsTopEdgeFromPageT
         return card && card->isVisible();
     }));
     onMain([&] { EXPECT_NEAR(card->y(), (view->settingsLayer()->height() - card->height()) / 2, 1); });
+}
+
+TEST_F(SteadyWindowTest, CtrlBackspaceDeletesAWordInEitherFieldAndTheMenusOwnKeyClearsTheList) {
+    addJobs(3);
+    onMain([&] { new AppCommands(host.get(), *model); });
+    onMain([&] { model->setShowLogPanel(true); });
+    ASSERT_TRUE(waitUntil([&] { return view->logPanel() && view->logPanel()->closeButton()->isVisible(); }));
+    onMain([&] {
+        for (QLineEdit* field : {consoleMain()->searchField(), view->logPanel()->findChild<QLineEdit*>()}) {
+            field->setFocus(Qt::MouseFocusReason);
+            QTest::keyClicks(field, "table zzz");
+            QTest::keyClick(field, Qt::Key_Backspace, Qt::ControlModifier);
+            EXPECT_EQ(field->text(), "table ");
+            EXPECT_EQ(model->jobs().size(), 3u);
+            field->clear();
+        }
+        QTest::keyClick(focused(), Qt::Key_Delete, Qt::ControlModifier | Qt::ShiftModifier);
+        EXPECT_TRUE(model->jobs().empty());
+    });
 }
 
 }  // namespace
