@@ -1,7 +1,9 @@
 #include "app/ui/window/folder_panel.h"
 
 #include <QFileDialog>
+#include <QDir>
 #include <QLabel>
+#include <QStandardPaths>
 #include <QVBoxLayout>
 
 #include <memory>
@@ -11,6 +13,19 @@
 #include "platform/qt/file_urls.h"
 
 namespace calvoro {
+namespace {
+
+// Where a panel opens: in the folder chosen now, else in Documents, else at home; never in
+// whatever folder the program happened to start in.
+QUrl openingFolder(const ConversionViewModel::FolderPanelRequest& request) {
+    std::error_code ec;
+    if (request.folder && std::filesystem::is_directory(*request.folder, ec)) return qtpaths::fileURL(*request.folder);
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (!documents.isEmpty() && QDir(documents).exists()) return QUrl::fromLocalFile(documents);
+    return QUrl::fromLocalFile(QDir::homePath());
+}
+
+}  // namespace
 
 FolderPanel::FolderPanel(const ConversionViewModel::FolderPanelRequest& request, QWidget* parent)
     : QDialog(parent), browser_(new QFileDialog(this)) {
@@ -29,6 +44,7 @@ FolderPanel::FolderPanel(const ConversionViewModel::FolderPanelRequest& request,
     browser_->setWindowFlags(Qt::Widget);
     browser_->setFileMode(QFileDialog::Directory);
     browser_->setOption(QFileDialog::ShowDirsOnly);
+    browser_->setDirectoryUrl(openingFolder(request));
     if (request.prompt) browser_->setLabelText(QFileDialog::Accept, QString::fromStdString(*request.prompt));
     column->addWidget(browser_);
     connect(browser_, &QFileDialog::accepted, this, &QDialog::accept);
@@ -53,6 +69,7 @@ std::optional<std::filesystem::path> FolderPanel::run(const ConversionViewModel:
     QFileDialog chooser(parent, QString::fromStdString(request.title));
     chooser.setFileMode(QFileDialog::Directory);
     chooser.setOption(QFileDialog::ShowDirsOnly);
+    chooser.setDirectoryUrl(openingFolder(request));
     if (request.prompt) chooser.setLabelText(QFileDialog::Accept, QString::fromStdString(*request.prompt));
     std::unique_ptr<QWidget> note;
     if (request.message && parent)
