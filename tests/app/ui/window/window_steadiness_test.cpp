@@ -15,6 +15,8 @@
 #include "app/ui/console/console_main.h"
 #include "app/ui/console/console_row.h"
 #include "app/ui/console/console_settings_popover.h"
+#include "app/ui/console/console_sidebar.h"
+#include "app/ui/console/sidebar_nav_row.h"
 #include "app/ui/console/console_test_support.h"
 #include "app/ui/console/console_view.h"
 #include "app/ui/console/row_remove_button.h"
@@ -77,6 +79,19 @@ TEST_F(SteadyWindowTest, ARowIsHoveredExactlyWhileThePointerIsOverIt) {
         EXPECT_NE(now->job().id, firstJob);
         EXPECT_EQ(hoveredRows(), std::set<ConsoleRow*>{now});
         EXPECT_TRUE(now->removeButton()->isVisible());
+
+        // The toolkit never entered that row, so it need not tell it the pointer went: on over the
+        // sidebar, then out of the window, no row is hovered.
+        QWidget* nav = view->findChild<ConsoleSidebar*>()->libraryRows().front();
+        QCursor::setPos(nav->mapToGlobal(QPoint(4, 4)));
+        testing::hoverWidget(nav, true);
+        EXPECT_TRUE(hoveredRows().empty());
+        QCursor::setPos(viewport->mapToGlobal(at));
+        list()->recheckHover();
+        ASSERT_EQ(hoveredRows(), std::set<ConsoleRow*>{now});
+        testing::hoverWidget(host.get(), false);
+        EXPECT_TRUE(hoveredRows().empty());
+        list()->recheckHover();
 
         // A card over the rows takes the hover; when it goes, the row under the pointer has it again.
         model->setCompressingJob(model->jobs()[0]);
