@@ -55,6 +55,8 @@ public:
         std::string title;
         std::optional<std::string> message;
         std::optional<std::string> prompt;
+        // The folder chosen now, where the panel opens; nothing when none was chosen.
+        std::optional<Path> folder;
     };
     // Runs a modal folder panel: the chosen folder, or nothing when cancelled.
     using FolderPanel = std::function<std::optional<Path>(const FolderPanelRequest&)>;
@@ -292,6 +294,8 @@ signals:
     void compressingJobChanged();
 
 private:
+    // The output folder the user chose, if any.
+    std::optional<Path> chosenOutputFolder() const;
     struct Batch;
     struct Outcome;
 

@@ -311,7 +311,13 @@ void ConversionViewModel::setFolderPanel(FolderPanel panel) { folderPanel_ = std
 
 std::optional<std::filesystem::path> ConversionViewModel::presentOutputFolderPanel() {
     if (!folderPanel_) return std::nullopt;
-    return folderPanel_({"Choose Output Folder", "Choose where Calvoro should save your converted files.", "Choose Folder"});
+    return folderPanel_({"Choose Output Folder", "Choose where Calvoro should save your converted files.", "Choose Folder",
+                         chosenOutputFolder()});
+}
+
+std::optional<std::filesystem::path> ConversionViewModel::chosenOutputFolder() const {
+    if (!hasChosenOutputLocation_) return std::nullopt;
+    return outputDirectory_;
 }
 
 void ConversionViewModel::applyGlobalOutputDirectory(const Path& url) {
@@ -345,7 +351,10 @@ void ConversionViewModel::pickGlobalOutputDirectory() {
 
 void ConversionViewModel::pickOutputDirForJob(const Uuid& id) {
     if (!folderPanel_) return;
-    if (auto url = folderPanel_({"Choose Output Folder for This File", std::nullopt, std::nullopt})) setCustomOutputDir(id, *url);
+    const auto job = std::find_if(jobs_.begin(), jobs_.end(), [&](const ConversionJob& j) { return j.id == id; });
+    std::optional<Path> folder = chosenOutputFolder();
+    if (job != jobs_.end() && job->customOutputDir) folder = job->customOutputDir;
+    if (auto url = folderPanel_({"Choose Output Folder for This File", std::nullopt, std::nullopt, folder})) setCustomOutputDir(id, *url);
 }
 
 }  // namespace calvoro

@@ -152,6 +152,12 @@ TEST_F(JobList, ClearingKeepsWhatIsConvertingAndLogs) {
 }
 
 TEST_F(JobList, OutputFolderChoiceAndItsCancellation) {
+    // Each panel opens in the folder chosen by then: none, the output folder, the job's own.
+    std::vector<std::optional<std::filesystem::path>> opensIn;
+    model->setFolderPanel([&](const ConversionViewModel::FolderPanelRequest& request) {
+        opensIn.push_back(request.folder);
+        return panelAnswer;
+    });
     EXPECT_EQ(model->outputDirName(), "Choose folder\u2026");
     panelAnswer.reset();
     EXPECT_FALSE(model->ensureOutputLocationChosen());
@@ -167,6 +173,10 @@ TEST_F(JobList, OutputFolderChoiceAndItsCancellation) {
     panelAnswer = dir / "per-job";
     model->pickOutputDirForJob(job(0).id);
     EXPECT_EQ(job(0).customOutputDir, dir / "per-job");
+    model->pickOutputDirForJob(job(0).id);
+    model->pickGlobalOutputDirectory();
+    using Folder = std::optional<std::filesystem::path>;
+    EXPECT_EQ(opensIn, (std::vector<Folder>{std::nullopt, std::nullopt, out(), dir / "per-job", out()}));
 }
 
 TEST_F(JobList, OpenPanelTypesFollowTheCategory) {

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include "app/state/conversion_view_model.h"
+#include "app/ui/controls/menu_actions.h"
 #include "app/ui/theme/animation_transaction.h"
 #include "app/ui/theme/theme.h"
 
@@ -25,9 +26,10 @@ AppCommands::AppCommands(QWidget* window, ConversionViewModel& viewModel)
         viewModel_.setFilePickerCategory(std::nullopt);
         viewModel_.setShowFilePicker(true);
     });
+    // Without an output folder it asks for one.
     convertAll_ = action(QStringLiteral("Convert All"),
                          {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)},
-                         [this] { viewModel_.convertAll(); });
+                         [this] { viewModel_.convertAll(); }, OpensChooser::yes);
     closeWindow_ = action(QStringLiteral("Close Window"), {QKeySequence(Qt::CTRL | Qt::Key_W)}, [] {
         if (QWidget* key = QApplication::activeWindow()) key->close();
     });
@@ -38,7 +40,8 @@ AppCommands::AppCommands(QWidget* window, ConversionViewModel& viewModel)
                                  AnimationTransaction transaction(viewModel_, Theme::springAnimation);
                                  viewModel_.clearCompleted();
                              });
-    clearAll_ = action(QStringLiteral("Clear All Files"), {QKeySequence(Qt::CTRL | Qt::Key_Backspace)},
+    // Not Ctrl+Backspace: every text field deletes a word with it.
+    clearAll_ = action(QStringLiteral("Clear All Files"), {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Delete)},
                        [this] {
                            AnimationTransaction transaction(viewModel_, Theme::springAnimation);
                            viewModel_.clearAll();
@@ -56,11 +59,13 @@ AppCommands::AppCommands(QWidget* window, ConversionViewModel& viewModel)
     window_->installEventFilter(this);
 }
 
-QAction* AppCommands::action(const QString& title, const QList<QKeySequence>& shortcuts, std::function<void()> run) {
+QAction* AppCommands::action(const QString& title, const QList<QKeySequence>& shortcuts, std::function<void()> run,
+                             OpensChooser chooser) {
     auto* item = new QAction(title, this);
     item->setShortcuts(shortcuts);
     item->setShortcutContext(Qt::WindowShortcut);
-    connect(item, &QAction::triggered, this, [run = std::move(run)] { run(); });
+    if (chooser == OpensChooser::yes) connectAfterMenuCloses(item, this, std::move(run));
+    else connect(item, &QAction::triggered, this, [run = std::move(run)] { run(); });
     // On the window itself, so the shortcuts work whether or not a menu is on screen.
     window_->addAction(item);
     return item;

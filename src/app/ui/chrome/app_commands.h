@@ -46,7 +46,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    QAction* action(const QString& title, const QList<QKeySequence>& shortcuts, std::function<void()> run);
+    // An action that may open a modal chooser runs once the menu it was chosen from has gone.
+    enum class OpensChooser { no, yes };
+    QAction* action(const QString& title, const QList<QKeySequence>& shortcuts, std::function<void()> run,
+                    OpensChooser chooser = OpensChooser::no);
     void buildMenus();
     void updateStates();
 

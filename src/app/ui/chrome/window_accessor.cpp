@@ -1,5 +1,6 @@
 #include "app/ui/chrome/window_accessor.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QTimer>
@@ -109,11 +110,24 @@ bool WindowAccessor::eventFilter(QObject* watched, QEvent* event) {
             QTimer::singleShot(0, trafficLights_, [this] { trafficLights_->raise(); });
             break;
         case QEvent::MouseButtonPress: {
-            // Presses that no control took reach the window itself: its background moves it.
+            // Presses that no control took reach the window itself: its background moves it, once
+            // the pointer really drags. A move begun at the press outlives a tap's release, which
+            // the desktop may not see, and the window would follow the pointer until the next click.
             auto* mouse = static_cast<QMouseEvent*>(event);
-            if (mouse->button() == Qt::LeftButton && handle_ && handle_->startSystemMove()) return true;
-            break;
+            if (mouse->button() != Qt::LeftButton || !handle_) break;
+            movePressAt_ = mouse->globalPosition().toPoint();
+            return true;
         }
+        case QEvent::MouseMove: {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            if (!movePressAt_ || !(mouse->buttons() & Qt::LeftButton)) break;
+            if ((mouse->globalPosition().toPoint() - *movePressAt_).manhattanLength() < QApplication::startDragDistance())
+                return true;
+            movePressAt_.reset();
+            if (handle_) handle_->startSystemMove();
+            return true;
+        }
+        case QEvent::MouseButtonRelease: movePressAt_.reset(); break;
         default: break;
     }
     return false;

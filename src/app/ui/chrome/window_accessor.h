@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QObject>
+#include <QPoint>
 #include <QPointer>
+
+#include <optional>
 
 class QWidget;
 class QWindow;
@@ -30,6 +33,9 @@ public:
     // changed. Safe to call any number of times.
     void position();
 
+    // Whether a press on the background waits to become a drag of the window.
+    bool awaitsDrag() const { return movePressAt_.has_value(); }
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -43,6 +49,8 @@ private:
     TrafficLightHoverView* trafficLights_;
     QWindow* handle_ = nullptr;
     Qt::Edges cursorEdges_;
+    // Where a press on the background was, until the pointer drags from it or it is released.
+    std::optional<QPoint> movePressAt_;
 };
 
 }  // namespace calvoro

@@ -139,8 +139,15 @@ AppearanceSettingsSection::AppearanceSettingsSection(ConversionViewModel& viewMo
     well->setToolTip(tr("Custom colour"));
     well->setAccessibleName(tr("Custom colour"));
     connect(well, &QAbstractButton::clicked, this, [this] {
-        const QColor chosen = QColorDialog::getColor(viewModel_.customAccent(), this, tr("Custom colour"));
-        if (chosen.isValid()) applyCustomColor(chosen);
+        // Not run in a loop of its own inside the well's click: the section may go while it is
+        // open (the card closes, the page changes), and the dialog then goes with it.
+        auto* dialog = new QColorDialog(viewModel_.customAccent(), this);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->setWindowTitle(tr("Custom colour"));
+        connect(dialog, &QColorDialog::colorSelected, this, [this](const QColor& chosen) {
+            if (chosen.isValid()) applyCustomColor(chosen);
+        });
+        dialog->open();
     });
     well_ = well;
     second.push_back(well);

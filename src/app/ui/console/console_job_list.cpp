@@ -35,6 +35,8 @@ ConsoleJobList::ConsoleJobList(ConversionViewModel& viewModel, QWidget* parent)
     connect(&viewModel_, &ConversionViewModel::jobUpdated, this, &ConsoleJobList::jobChanged);
     styleScrollBar(verticalScrollBar(), Theme::scheme(this));
     connect(&motion_, &SpringValue::valueChanged, this, &ConsoleJobList::applyMotion);
+    // The pointer's comings and goings anywhere in the window, for the hover of the rows.
+    qApp->installEventFilter(this);
     measureJobs();
     reload();
 }
@@ -221,7 +223,6 @@ void ConsoleJobList::placeRows(bool refreshValues, bool animated) {
             index = freeSlot();
             if (index < 0) {
                 pool_.push_back(Slot{new ConsoleRow(viewModel_, job, viewport())});
-                pool_.back().row->installEventFilter(this);
                 pool_.back().row->resize(width, height);
                 taken.push_back(true);
                 index = static_cast<int>(pool_.size()) - 1;
@@ -292,10 +293,20 @@ void ConsoleJobList::recheckHover() {
 }
 
 bool ConsoleJobList::eventFilter(QObject* watched, QEvent* event) {
-    // Only one row is under the pointer: one that never heard it leave lets go when another is entered.
-    if (event->type() == QEvent::Enter)
-        for (const Slot& slot : pool_)
-            if (slot.row != watched) slot.row->setHovering(false);
+    const QEvent::Type type = event->type();
+    if ((type == QEvent::Enter || type == QEvent::Leave) && watched->isWidgetType()) {
+        auto* widget = static_cast<QWidget*>(watched);
+        // A row the toolkit never entered (it slid under a still pointer) hears no leave either:
+        // the pointer entering anything else of the window, or leaving the window, takes the
+        // hover from every row but the one entered.
+        const bool aRow = widget->parentWidget() == viewport();
+        const bool elsewhere = type == QEvent::Enter && widget->window() == window() && widget != viewport() &&
+                               !viewport()->isAncestorOf(widget);
+        const bool outOfWindow = type == QEvent::Leave && widget == window();
+        if ((type == QEvent::Enter && aRow) || elsewhere || outOfWindow)
+            for (const Slot& slot : pool_)
+                if (slot.row != watched) slot.row->setHovering(false);
+    }
     return QAbstractScrollArea::eventFilter(watched, event);
 }
 

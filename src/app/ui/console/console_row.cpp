@@ -25,6 +25,7 @@
 #include "app/ui/console/reveal_button.h"
 #include "app/ui/console/row_checkbox.h"
 #include "app/ui/console/row_remove_button.h"
+#include "app/ui/controls/menu_actions.h"
 #include "app/ui/theme/focus_ring.h"
 #include "app/ui/theme/symbols.h"
 #include "app/ui/theme/tabular_text.h"
@@ -779,8 +780,8 @@ QMenu* ConsoleRow::makeContextMenu(QWidget* parent) {
         });
     }
     menu->addSeparator();
-    connect(menu->addAction(tr("Set Output Folder for This File…")), &QAction::triggered, menu,
-            [vm, id = job.id] { vm->pickOutputDirForJob(id); });
+    connectAfterMenuCloses(menu->addAction(tr("Set Output Folder for This File…")), vm,
+                           [vm, id = job.id] { vm->pickOutputDirForJob(id); });
     connect(menu->addAction(tr("Duplicate Row")), &QAction::triggered, menu, [vm, job] { vm->duplicateJob(job); });
     menu->addSeparator();
     QAction* remove = menu->addAction(tr("Remove"));

@@ -246,7 +246,13 @@ void ConsoleSettingsPopover::showPage() {
 }
 
 int ConsoleSettingsPopover::contentAreaHeight() const {
-    return std::clamp(contentHost_->sizeHint().height(), minContent, maxContent);
+    // At the width the pages get: a wrapping subtitle's own guess of its width would take a
+    // second line that it does not use, and the card would grow by an empty band.
+    const QMargins margins = layout()->contentsMargins();
+    const QLayout* content = contentHost_->layout();
+    const int width = cardWidth - margins.left() - margins.right();
+    const int natural = content->hasHeightForWidth() ? content->totalHeightForWidth(width) : contentHost_->sizeHint().height();
+    return std::clamp(natural, minContent, maxContent);
 }
 
 void ConsoleSettingsPopover::fitHeight() {

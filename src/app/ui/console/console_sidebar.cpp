@@ -111,6 +111,12 @@ public:
         setFixedHeight(28);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     }
+    void setTexts(const QString& title, const QString& subtitle) {
+        if (text() == title && subtitle_ == subtitle) return;
+        setLabel(title);
+        subtitle_ = subtitle;
+        update();
+    }
 
 protected:
     void paintEvent(QPaintEvent*) override {
@@ -211,14 +217,14 @@ ConsoleSidebar::ConsoleSidebar(ConversionViewModel& viewModel, QWidget* parent) 
     connect(&viewModel_, &ConversionViewModel::isFullScreenChanged, this, &ConsoleSidebar::updateChrome);
     for (auto signal : {&ConversionViewModel::recentsChanged, &ConversionViewModel::statsTotalConversionsChanged,
                         &ConversionViewModel::statsBytesSavedChanged})
-        connect(&viewModel_, signal, this, &ConsoleSidebar::rebuildSections);
+        connect(&viewModel_, signal, this, &ConsoleSidebar::updateSections);
     // Opening and closing a section moves it; the rows stay.
     connect(&viewModel_, &ConversionViewModel::expandedSectionsChanged, this, [this] {
         for (SidebarSection* section : sections_->findChildren<SidebarSection*>(Qt::FindDirectChildrenOnly))
             section->setExpanded(viewModel_.isSectionExpanded(section->objectName().toStdString()));
     });
     updateChrome();
-    rebuildSections();
+    updateSections();
 }
 
 QWidget* ConsoleSidebar::buildTopCard() {
@@ -296,8 +302,45 @@ QString ConsoleSidebar::savedText(qint64 bytes) {
     return QString::fromStdString(formatByteCount(bytes)) + QStringLiteral(" saved");
 }
 
+namespace {
+
+QString recentName(const RecentJob& recent) { return QString::fromStdString(lastPathComponent(recent.sourcePath)); }
+
+QString recentSubtitle(const RecentJob& recent) {
+    const auto target = SupportedFormat::fromRawValue(recent.targetFormatRaw);
+    return target ? QObject::tr("to ") + QString::fromStdString(target->displayName()) : QString();
+}
+
+}  // namespace
+
+ConsoleSidebar::SectionsShape ConsoleSidebar::sectionsShape() const {
+    return {std::min<size_t>(5, viewModel_.recents().size()), viewModel_.statsTotalConversions() >= 1,
+            viewModel_.statsTotalConversions() >= 1 && viewModel_.statsBytesSaved() >= 1};
+}
+
+void ConsoleSidebar::updateSections() {
+    // A batch changes the recents and the stats at every file: the rows take their new texts in
+    // place, and the sections are rebuilt only when a row or a section comes or goes.
+    if (shape_ && *shape_ == sectionsShape()) {
+        const auto& recents = viewModel_.recents();
+        for (size_t i = 0; i < recentRows_.size(); ++i) {
+            auto* row = static_cast<SidebarItemRow*>(recentRows_[i]);
+            row->setTexts(recentName(recents[i]), recentSubtitle(recents[i]));
+            row->setToolTip(tr("Convert ") + recentName(recents[i]) + tr(" again"));
+        }
+        if (conversionsRow_)
+            static_cast<SidebarItemRow*>(conversionsRow_)->setTexts(conversionsText(viewModel_.statsTotalConversions()), {});
+        if (savedRow_) static_cast<SidebarItemRow*>(savedRow_)->setTexts(savedText(viewModel_.statsBytesSaved()), {});
+        return;
+    }
+    rebuildSections();
+}
+
 void ConsoleSidebar::rebuildSections() {
     // Rebuilt whole: the sections hold a handful of rows.
+    shape_ = sectionsShape();
+    recentRows_.clear();
+    conversionsRow_ = savedRow_ = nullptr;
     delete sections_->layout();
     // The header that was clicked may be the one emitting: the old rows go once it has returned.
     for (QWidget* child : sections_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
@@ -324,16 +367,17 @@ void ConsoleSidebar::rebuildSections() {
     const auto& recents = viewModel_.recents();
     if (!recents.empty()) {
         SidebarSection* section = header(tr("Recent"), "recent");
-        for (size_t i = 0; i < std::min<size_t>(5, recents.size()); ++i) {
-            const RecentJob recent = recents[i];
-            const QString name = QString::fromStdString(lastPathComponent(recent.sourcePath));
-            const auto target = SupportedFormat::fromRawValue(recent.targetFormatRaw);
-            const QString subtitle = target ? tr("to ") + QString::fromStdString(target->displayName()) : QString();
-            auto* row = new SidebarItemRow("arrow.counterclockwise", name, subtitle, false, section);
+        for (size_t i = 0; i < shape_->recents; ++i) {
+            const QString name = recentName(recents[i]);
+            auto* row = new SidebarItemRow("arrow.counterclockwise", name, recentSubtitle(recents[i]), false, section);
             row->setToolTip(tr("Convert ") + name + tr(" again"));
             row->setCursor(Qt::PointingHandCursor);
-            connect(row, &QAbstractButton::clicked, this, [this, recent] { viewModel_.replayRecent(recent); });
+            // The recent the row shows now: its texts follow the list in place.
+            connect(row, &QAbstractButton::clicked, this, [this, i] {
+                if (i < viewModel_.recents().size()) viewModel_.replayRecent(viewModel_.recents()[i]);
+            });
             section->addRow(row);
+            recentRows_.push_back(row);
         }
     }
     if (viewModel_.statsTotalConversions() >= 1) {
@@ -343,9 +387,10 @@ void ConsoleSidebar::rebuildSections() {
             row->setAttribute(Qt::WA_TransparentForMouseEvents);
             row->setFocusPolicy(Qt::NoFocus);
             section->addRow(row);
+            return row;
         };
-        addStat("arrow.left.arrow.right", conversionsText(viewModel_.statsTotalConversions()));
-        if (viewModel_.statsBytesSaved() >= 1) addStat("internaldrive", savedText(viewModel_.statsBytesSaved()));
+        conversionsRow_ = addStat("arrow.left.arrow.right", conversionsText(viewModel_.statsTotalConversions()));
+        if (shape_->saved) savedRow_ = addStat("internaldrive", savedText(viewModel_.statsBytesSaved()));
     }
     {
         SidebarSection* section = header(tr("Explore"), "explore");
@@ -359,6 +404,14 @@ void ConsoleSidebar::rebuildSections() {
         }
     }
     column->addStretch(1);
+    // In place at once: laid out only later, the new rows would stand at the toolkit's default
+    // place and size, and the headers would wait for a later turn to show.
+    for (QWidget* child : sections_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (!qobject_cast<SidebarSection*>(child)) child->show();
+    // Taller at once, where the scroll view would make it so only later.
+    const int needed = column->totalMinimumSize().height();
+    if (sections_->height() < needed) sections_->resize(sections_->width(), needed);
+    column->activate();
 }
 
 void ConsoleSidebar::updateChrome() {

@@ -2,7 +2,9 @@
 
 #include <QWidget>
 
+#include <optional>
 #include <string>
+#include <vector>
 
 class QScrollArea;
 class QVBoxLayout;
@@ -40,6 +42,15 @@ public:
 private:
     QWidget* buildTopCard();
     QWidget* buildBottomCard();
+    // Which rows the sections hold: the recents shown, the conversions and the saved-bytes rows.
+    struct SectionsShape {
+        size_t recents;
+        bool stats;
+        bool saved;
+        bool operator==(const SectionsShape&) const = default;
+    };
+    SectionsShape sectionsShape() const;
+    void updateSections();
     void rebuildSections();
     void updateChrome();
 
@@ -50,6 +61,10 @@ private:
     std::vector<SidebarNavRow*> libraryRows_;
     QScrollArea* scroll_ = nullptr;
     QWidget* sections_ = nullptr;
+    std::optional<SectionsShape> shape_;
+    std::vector<QWidget*> recentRows_;
+    QWidget* conversionsRow_ = nullptr;
+    QWidget* savedRow_ = nullptr;
     SidebarAddFooter* footer_ = nullptr;
 };
 

@@ -59,6 +59,10 @@ DefaultTargetsSettingsSection::DefaultTargetsSettingsSection(ConversionViewModel
     reset_->setToolTip(tr("Reset every type back to Auto"));
     reset_->setAccessibleName(tr("Reset every default format to Auto"));
     connect(reset_, &QAbstractButton::clicked, this, [this] { viewModel_.setDefaultTargets({}); });
+    // Hidden, it keeps its room: the header and the rows stay where they are as it comes and goes.
+    QSizePolicy keep = reset_->sizePolicy();
+    keep.setRetainSizeWhenHidden(true);
+    reset_->setSizePolicy(keep);
     header->addWidget(reset_);
     column->addLayout(header);
 

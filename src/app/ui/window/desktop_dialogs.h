@@ -29,7 +29,7 @@ bool isNative(const QFileDialog* dialog);
 // Qt's own dialog as the window shows things; a desktop's dialog is left as it is.
 void fitFallback(QFileDialog* dialog);
 // A note at the foot of the window, where its toasts stand, while a chooser that has no room for
-// it is open; delete it when the chooser closes.
+// it is open; it belongs to the window, so hide it and deleteLater when the chooser closes.
 QWidget* showNote(QWidget* window, const QString& text);
 
 }  // namespace DesktopDialogs

@@ -1,16 +1,31 @@
 #include "app/ui/window/folder_panel.h"
 
 #include <QFileDialog>
+#include <QDir>
 #include <QLabel>
+#include <QPointer>
+#include <QStandardPaths>
 #include <QVBoxLayout>
 
-#include <memory>
 
 #include "app/ui/theme/theme.h"
 #include "app/ui/window/desktop_dialogs.h"
 #include "platform/qt/file_urls.h"
 
 namespace calvoro {
+namespace {
+
+// Where a panel opens: in the folder chosen now, else in Documents, else at home; never in
+// whatever folder the program happened to start in.
+QUrl openingFolder(const ConversionViewModel::FolderPanelRequest& request) {
+    std::error_code ec;
+    if (request.folder && std::filesystem::is_directory(*request.folder, ec)) return qtpaths::fileURL(*request.folder);
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (!documents.isEmpty() && QDir(documents).exists()) return QUrl::fromLocalFile(documents);
+    return QUrl::fromLocalFile(QDir::homePath());
+}
+
+}  // namespace
 
 FolderPanel::FolderPanel(const ConversionViewModel::FolderPanelRequest& request, QWidget* parent)
     : QDialog(parent), browser_(new QFileDialog(this)) {
@@ -29,6 +44,7 @@ FolderPanel::FolderPanel(const ConversionViewModel::FolderPanelRequest& request,
     browser_->setWindowFlags(Qt::Widget);
     browser_->setFileMode(QFileDialog::Directory);
     browser_->setOption(QFileDialog::ShowDirsOnly);
+    browser_->setDirectoryUrl(openingFolder(request));
     if (request.prompt) browser_->setLabelText(QFileDialog::Accept, QString::fromStdString(*request.prompt));
     column->addWidget(browser_);
     connect(browser_, &QFileDialog::accepted, this, &QDialog::accept);
@@ -43,23 +59,32 @@ std::optional<std::filesystem::path> FolderPanel::chosenFolder() const {
 }
 
 std::optional<std::filesystem::path> FolderPanel::run(const ConversionViewModel::FolderPanelRequest& request, QWidget* parent) {
+    // The panels belong to the window and go with deleteLater once their loop has ended: the
+    // toolkit may still hold them in the events it is delivering, and the window may go first.
     if (!DesktopDialogs::nativeFileDialogs()) {
-        FolderPanel panel(request, parent);
-        if (panel.exec() != QDialog::Accepted) return std::nullopt;
-        return panel.chosenFolder();
+        QPointer<FolderPanel> panel = new FolderPanel(request, parent);
+        const bool chosen = panel->exec() == QDialog::Accepted;
+        if (!panel) return std::nullopt;
+        panel->deleteLater();
+        return chosen ? panel->chosenFolder() : std::nullopt;
     }
     // The desktop's chooser keeps the title and the prompt; it has no room for the message,
     // which stands at the foot of the window while the chooser is open.
-    QFileDialog chooser(parent, QString::fromStdString(request.title));
-    chooser.setFileMode(QFileDialog::Directory);
-    chooser.setOption(QFileDialog::ShowDirsOnly);
-    if (request.prompt) chooser.setLabelText(QFileDialog::Accept, QString::fromStdString(*request.prompt));
-    std::unique_ptr<QWidget> note;
-    if (request.message && parent)
-        note.reset(DesktopDialogs::showNote(parent->window(), QString::fromStdString(*request.message)));
-    const bool chosen = chooser.exec() == QDialog::Accepted;
-    note.reset();
-    const QList<QUrl> folders = chooser.selectedUrls();
+    QPointer<QFileDialog> chooser = new QFileDialog(parent, QString::fromStdString(request.title));
+    chooser->setFileMode(QFileDialog::Directory);
+    chooser->setOption(QFileDialog::ShowDirsOnly);
+    chooser->setDirectoryUrl(openingFolder(request));
+    if (request.prompt) chooser->setLabelText(QFileDialog::Accept, QString::fromStdString(*request.prompt));
+    QPointer<QWidget> note;
+    if (request.message && parent) note = DesktopDialogs::showNote(parent->window(), QString::fromStdString(*request.message));
+    const bool chosen = chooser->exec() == QDialog::Accepted;
+    if (note) {
+        note->hide();
+        note->deleteLater();
+    }
+    if (!chooser) return std::nullopt;
+    chooser->deleteLater();
+    const QList<QUrl> folders = chooser->selectedUrls();
     if (!chosen || folders.isEmpty()) return std::nullopt;
     return qtpaths::localPath(folders.front());
 }

@@ -99,7 +99,7 @@ TEST_F(Commands, EveryCommandIsInAMenuWithItsShortcut) {
             {commands.closeWindow(), QKeySequence(Qt::CTRL | Qt::Key_W)},
             {commands.toggleLog(), QKeySequence(Qt::CTRL | Qt::Key_L)},
             {commands.clearCompleted(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_K)},
-            {commands.clearAll(), QKeySequence(Qt::CTRL | Qt::Key_Backspace)},
+            {commands.clearAll(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Delete)},
         };
         for (const auto& [action, shortcut] : expected) {
             EXPECT_TRUE(reachable.count(action)) << action->text().toStdString();

@@ -123,6 +123,15 @@ TEST_F(WindowChrome, EdgesResizeAndTheInsideDoesNot) {
         EXPECT_EQ(accessor.edgesAt(QPoint(979, 400)), Qt::RightEdge);
         EXPECT_EQ(accessor.edgesAt(QPoint(500, 719)), Qt::BottomEdge);
         EXPECT_EQ(accessor.edgesAt(QPoint(500, 400)), Qt::Edges());
+        // The background moves the window only on a real drag: a tap leaves nothing pending.
+        QTest::mousePress(&window, Qt::LeftButton, {}, QPoint(500, 400));
+        EXPECT_TRUE(accessor.awaitsDrag());
+        QTest::mouseRelease(&window, Qt::LeftButton, {}, QPoint(500, 400));
+        EXPECT_FALSE(accessor.awaitsDrag());
+        QTest::mousePress(&window, Qt::LeftButton, {}, QPoint(500, 400));
+        QTest::mouseMove(&window, QPoint(500 + 2 * QApplication::startDragDistance(), 400));
+        EXPECT_FALSE(accessor.awaitsDrag()) << "the drag has begun";
+        QTest::mouseRelease(&window, Qt::LeftButton, {}, QPoint(500 + 2 * QApplication::startDragDistance(), 400));
         window.showFullScreen();
         QTRY_VERIFY(window.isFullScreen());
         EXPECT_EQ(accessor.edgesAt(QPoint(1, 1)), Qt::Edges());

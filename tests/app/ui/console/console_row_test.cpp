@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QContextMenuEvent>
+#include <QPointer>
 #include <QTest>
 
 #include "app/ui/console/console_row.h"
@@ -169,6 +171,41 @@ TEST_F(ConsoleRowTest, ContextMenuListsRevealsOnlyForWhatExists) {
         EXPECT_EQ(menuTexts(menu.get()).mid(0, 3), (QStringList{"Show Source in Files", "Show Converted File", "-"}));
         for (QAction* action : menu->actions())
             EXPECT_EQ(Theme::isDestructive(action), action->text() == "Remove") << action->text().toStdString();
+    });
+}
+
+// A chooser run inside the menu's own mouse release left the toolkit delivering the next mouse
+// event to the menu after it was deleted: the chooser opens once the menu is gone.
+TEST_F(ConsoleRowTest, TheRowMenusFolderChooserOpensOnceTheMenuHasGone) {
+    const auto csv = file("table.csv");
+    QPointer<QMenu> menu;
+    int opened = 0;
+    bool menuGoneFirst = false;
+    onMain([&] {
+        model->addFiles({csv});
+        model->setFolderPanel([&](const ConversionViewModel::FolderPanelRequest&) {
+            ++opened;
+            menuGoneFirst = !menu && !QApplication::activePopupWidget();
+            return std::optional(dir.path());
+        });
+        auto* row = new ConsoleRow(*model, model->jobs()[0], host.get());
+        row->resize(700, ConsoleRow::rowHeight);
+        host->show();
+        QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(300, 20), row->mapToGlobal(QPoint(300, 20)));
+        QApplication::sendEvent(row, &click);
+        menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_TRUE(menu);
+        QAction* item = menuAction(menu, QString::fromUtf8("Set Output Folder for This File\u2026"));
+        ASSERT_TRUE(item);
+        const QPoint at = menu->actionGeometry(item).center();
+        QTest::mousePress(menu, Qt::LeftButton, {}, at);
+        QTest::mouseRelease(menu, Qt::LeftButton, {}, at);
+        EXPECT_EQ(opened, 0) << "not inside the menu's release";
+    });
+    ASSERT_TRUE(testing::waitUntil([&] { return opened == 1; }));
+    onMain([&] {
+        EXPECT_TRUE(menuGoneFirst);
+        EXPECT_EQ(model->jobs()[0].customOutputDir, dir.path());
     });
 }
 

@@ -127,6 +127,60 @@ TEST_F(ConsoleSidebarTest, StatsAndRecentsShowTheirRowsAndRecentsReplay) {
     });
 }
 
+// A batch changes the recents and the stats at every file: at each change the headers show and
+// every row spans the card, one under the other, without waiting for a later turn.
+TEST_F(ConsoleSidebarTest, TheSectionsKeepTheirLayoutWhileABatchChangesRecentsAndStats) {
+    std::vector<RecentJob> recents;
+    for (int i = 0; i < 4; ++i)
+        recents.push_back(RecentJob{Uuid(), (dir / ("old-" + std::to_string(i) + ".csv")).string(), "csv", "json",
+                                    std::chrono::system_clock::now(), std::nullopt});
+    std::vector<std::filesystem::path> files;
+    for (int i = 0; i < 3; ++i) files.push_back(file("table-" + std::to_string(i) + ".csv"));
+    onMain([&] {
+        model.reset();
+        auto& store = SettingsStore::shared();
+        store.set("Calvoro.statsTotalConversions", 1);
+        const std::string json = RecentJob::encodeList(recents);
+        store.setData("Calvoro.recents", std::vector<uint8_t>(json.begin(), json.end()));
+        model = std::make_unique<ConversionViewModel>();
+    });
+    show();
+    int changes = 0;
+    QStringList faults;
+    auto check = [&] {
+        ++changes;
+        QWidget* content = sidebar->sectionsContent();
+        int bottom = 0;
+        for (QWidget* child : content->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            const bool section = qobject_cast<SidebarSection*>(child);
+            if (child->isHidden() && !section) faults << "a hidden header";
+            if (child->isHidden()) continue;
+            if (child->width() != content->width() - 32) faults << QString("%1 wide").arg(child->width());
+            if (child->y() < bottom) faults << "overlapping";
+            bottom = child->geometry().bottom() + 1;
+            if (section)
+                for (QWidget* row : static_cast<SidebarSection*>(child)->rows())
+                    if (row->width() != child->width()) faults << QString("a row %1 wide").arg(row->width());
+        }
+    };
+    onMain([&] {
+        for (auto signal : {&ConversionViewModel::recentsChanged, &ConversionViewModel::statsTotalConversionsChanged,
+                            &ConversionViewModel::statsBytesSavedChanged})
+            QObject::connect(model.get(), signal, sidebar, check);
+        model->applyGlobalOutputDirectory(dir.path());
+        model->addFiles(files);
+        model->convertAll();
+    });
+    ASSERT_TRUE(testing::waitUntil([&] { return !model->isProcessing() && model->completedCount() == 3; }));
+    onMain([&] {
+        EXPECT_GE(changes, 6) << "recents and stats changed at every file";
+        EXPECT_TRUE(faults.isEmpty()) << faults.join(", ").toStdString();
+        const QStringList texts = sectionTexts();
+        ASSERT_EQ(texts.mid(0, 4), (QStringList{"[recent]", "table-2.csv", "table-1.csv", "table-0.csv"}));
+        EXPECT_TRUE(texts.contains("4 files converted")) << texts.join(", ").toStdString();
+    });
+}
+
 TEST_F(ConsoleSidebarTest, CollapsedSectionsStayCollapsedAfterARestart) {
     show();
     onMain([&] {

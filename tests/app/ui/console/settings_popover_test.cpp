@@ -118,9 +118,13 @@ TEST_F(SettingsPopoverTest, AppearanceControlsWriteTheirSettingsAtOnce) {
         EXPECT_EQ(model->appearanceMode(), AppearanceMode::light);
 
         EXPECT_EQ(section->tintRow()->sub(), "The background stays plain black.");
+        QApplication::processEvents();
+        const int contentHeight = popover->contentAreaHeight();
         QTest::mouseClick(section->tintSwitch(), Qt::LeftButton);
         EXPECT_TRUE(model->backgroundTint());
         EXPECT_EQ(section->tintRow()->sub(), "A wash of the accent colour behind the cards.");
+        QApplication::processEvents();
+        EXPECT_EQ(popover->contentAreaHeight(), contentHeight) << "a subtitle of one line either way";
 
         ConversionViewModel restarted;
         EXPECT_EQ(restarted.accent(), AccentChoice::custom);
@@ -203,12 +207,16 @@ TEST_F(SettingsPopoverTest, DefaultFormatsChooseAutoAndReset) {
         EXPECT_EQ(section->rows()[0]->toolTip(), "Default format for newly added image files");
 
         DefaultTargetRow* images = section->rows()[0];
+        QApplication::processEvents();
+        const QPoint rowsAt = images->mapTo(popover, QPoint(0, 0));
         std::unique_ptr<QMenu> menu(images->picker()->makeMenu(nullptr));
         EXPECT_EQ(menuTexts(menu.get()), (QStringList{"Auto · JPEG", "-", "JPEG", "PNG", "HEIC", "TIFF", "AVIF", "GIF", "PDF (Image)"}));
         menuAction(menu.get(), "TIFF")->trigger();
         EXPECT_EQ(model->defaultTargets().at(FileCategory::image), SupportedFormat::tiff);
         EXPECT_EQ(images->shownText(), "TIFF");
         EXPECT_FALSE(section->resetButton()->isHidden());
+        QApplication::processEvents();
+        EXPECT_EQ(images->mapTo(popover, QPoint(0, 0)), rowsAt) << "the header keeps its height with Reset shown";
 
         section->rows()[5]->setSelection(SupportedFormat::woff);
         menu.reset(images->picker()->makeMenu(nullptr));

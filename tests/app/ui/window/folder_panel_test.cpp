@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QLabel>
 #include <QHeaderView>
@@ -26,7 +27,7 @@ QString acceptText(FolderPanel& panel) {
 
 TEST(FolderPanelTest, TheOutputFolderPanelShowsItsMessageAndChooseFolder) {
     testing::onMain([] {
-        FolderPanel panel({"Choose Output Folder", "Choose where Calvoro should save your converted files.", "Choose Folder"});
+        FolderPanel panel({"Choose Output Folder", "Choose where Calvoro should save your converted files.", "Choose Folder", std::nullopt});
         EXPECT_EQ(panel.windowTitle(), "Choose Output Folder");
         ASSERT_TRUE(panel.message());
         EXPECT_EQ(panel.message()->text(), "Choose where Calvoro should save your converted files.");
@@ -39,13 +40,18 @@ TEST(FolderPanelTest, TheOutputFolderPanelShowsItsMessageAndChooseFolder) {
     });
 }
 
-TEST(FolderPanelTest, ThePerFilePanelHasNoMessageAndCancellingChoosesNothing) {
+TEST(FolderPanelTest, ThePerFilePanelHasNoMessageOpensInTheChosenFolderAndCancellingChoosesNothing) {
     testing::TempDir dir;
+    const auto documents = std::filesystem::path(QDir::homePath().toStdString()) / "Documents";
+    std::filesystem::create_directories(documents);
     testing::onMain([&] {
-        FolderPanel panel({"Choose Output Folder for This File", std::nullopt, std::nullopt});
+        // Nothing chosen yet: Documents, not the folder the program started in.
+        EXPECT_EQ(FolderPanel({"Choose Output Folder", std::nullopt, std::nullopt, std::nullopt}).browser()->directory(),
+                  QDir(QString::fromStdString(documents.string())));
+        FolderPanel panel({"Choose Output Folder for This File", std::nullopt, std::nullopt, dir.path()});
         EXPECT_FALSE(panel.message());
         EXPECT_FALSE(acceptText(panel).isEmpty());
-        panel.browser()->setDirectory(QString::fromStdString(dir.path().string()));
+        EXPECT_EQ(panel.browser()->directory(), QDir(QString::fromStdString(dir.path().string())));
         panel.browser()->reject();
         EXPECT_EQ(panel.result(), QDialog::Rejected);
     });
@@ -57,7 +63,7 @@ TEST(FolderPanelTest, TheChosenFolderIsTheOneSelected) {
     const auto folder = dir / "Out #1 100% [é]";
     std::filesystem::create_directories(folder);
     testing::onMain([&] {
-        FolderPanel panel({"Choose Output Folder for This File", std::nullopt, std::nullopt});
+        FolderPanel panel({"Choose Output Folder for This File", std::nullopt, std::nullopt, std::nullopt});
         panel.browser()->setDirectory(QString::fromStdString(dir.path().string()));
         panel.browser()->selectFile(QString::fromStdString(folder.string()));
         QMetaObject::invokeMethod(panel.browser(), "accept", Qt::DirectConnection);

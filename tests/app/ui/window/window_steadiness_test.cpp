@@ -10,10 +10,13 @@
 
 #include <set>
 
+#include "app/ui/chrome/app_commands.h"
 #include "app/ui/console/console_job_list.h"
 #include "app/ui/console/console_main.h"
 #include "app/ui/console/console_row.h"
 #include "app/ui/console/console_settings_popover.h"
+#include "app/ui/console/console_sidebar.h"
+#include "app/ui/console/sidebar_nav_row.h"
 #include "app/ui/console/console_test_support.h"
 #include "app/ui/console/console_view.h"
 #include "app/ui/console/row_remove_button.h"
@@ -76,6 +79,19 @@ TEST_F(SteadyWindowTest, ARowIsHoveredExactlyWhileThePointerIsOverIt) {
         EXPECT_NE(now->job().id, firstJob);
         EXPECT_EQ(hoveredRows(), std::set<ConsoleRow*>{now});
         EXPECT_TRUE(now->removeButton()->isVisible());
+
+        // The toolkit never entered that row, so it need not tell it the pointer went: on over the
+        // sidebar, then out of the window, no row is hovered.
+        QWidget* nav = view->findChild<ConsoleSidebar*>()->libraryRows().front();
+        QCursor::setPos(nav->mapToGlobal(QPoint(4, 4)));
+        testing::hoverWidget(nav, true);
+        EXPECT_TRUE(hoveredRows().empty());
+        QCursor::setPos(viewport->mapToGlobal(at));
+        list()->recheckHover();
+        ASSERT_EQ(hoveredRows(), std::set<ConsoleRow*>{now});
+        testing::hoverWidget(host.get(), false);
+        EXPECT_TRUE(hoveredRows().empty());
+        list()->recheckHover();
 
         // A card over the rows takes the hover; when it goes, the row under the pointer has it again.
         model->setCompressingJob(model->jobs()[0]);
@@ -210,6 +226,25 @@ TEST_F(SteadyWindowTest, TheSettingsCardIsCentredOnceAndKeepsItsTopEdgeFromPageT
         return card && card->isVisible();
     }));
     onMain([&] { EXPECT_NEAR(card->y(), (view->settingsLayer()->height() - card->height()) / 2, 1); });
+}
+
+TEST_F(SteadyWindowTest, CtrlBackspaceDeletesAWordInEitherFieldAndTheMenusOwnKeyClearsTheList) {
+    addJobs(3);
+    onMain([&] { new AppCommands(host.get(), *model); });
+    onMain([&] { model->setShowLogPanel(true); });
+    ASSERT_TRUE(waitUntil([&] { return view->logPanel() && view->logPanel()->closeButton()->isVisible(); }));
+    onMain([&] {
+        for (QLineEdit* field : {consoleMain()->searchField(), view->logPanel()->findChild<QLineEdit*>()}) {
+            field->setFocus(Qt::MouseFocusReason);
+            QTest::keyClicks(field, "table zzz");
+            QTest::keyClick(field, Qt::Key_Backspace, Qt::ControlModifier);
+            EXPECT_EQ(field->text(), "table ");
+            EXPECT_EQ(model->jobs().size(), 3u);
+            field->clear();
+        }
+        QTest::keyClick(focused(), Qt::Key_Delete, Qt::ControlModifier | Qt::ShiftModifier);
+        EXPECT_TRUE(model->jobs().empty());
+    });
 }
 
 }  // namespace
