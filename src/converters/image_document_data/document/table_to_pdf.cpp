@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <cmath>
 #include <optional>
 
@@ -24,6 +25,8 @@ constexpr double pageMargin = 32;  // above and below the rows of every page
 constexpr double pageFill = 0.94;
 // One layout holds no more text than this: the renderer's memory grows with what it lays out.
 constexpr size_t chunkBytes = 1 << 20;
+// Printing holds every page of a layout at once: a layout prints no more pages than this.
+constexpr double slicePages = 40;
 // A word longer than this may be broken anywhere rather than widen its column.
 constexpr size_t longWordLength = 20;
 
@@ -60,9 +63,11 @@ return k.toFixed(6)+';'+sum(w).toFixed(3)+';'+w.map(function(x){return x.toFixed
 // Fixes the table at the measured scale and widths, so that every slice of it looks alike and
 // taking rows away changes nothing; then puts a page break before each row that would not fit
 // the page begun above it (limit pixels at scale 1). Unless this is the last slice, the rows of
-// its last page go (they start the next one). Answers with the number of rows kept.
+// its last page go (they start the next one), and so do those past its first `most` pages.
+// Answers with the number of rows kept and the number of pages they fill whole.
 std::string paginateScript(const std::string& layout, bool last, double limit) {
-    return "(function(s,last,limit){var t=document.querySelector('table'),b=document.body;if(!t)return -1;"
+    return "(function(s,last,limit,most){if(typeof gc==='function')gc();"
+           "var t=document.querySelector('table'),b=document.body;if(!t)return -1;"
            "var p=s.split(';'),k=+p[0]||1,ws=p[2]?p[2].split(','):[],g=document.createElement('colgroup');"
            "if(k>1){b.style.margin='0 '+32*k+'px';b.style.width=(document.documentElement.clientWidth-64)*k+'px';}limit*=k;"
            "for(var i=0;i<ws.length;i++){var c=document.createElement('col');c.style.width=ws[i]+'px';g.appendChild(c);}"
@@ -72,7 +77,10 @@ std::string paginateScript(const std::string& layout, bool last, double limit) {
            "for(var i=f;i<n;i++){var r=rows[i].getBoundingClientRect();top.push(r.top);bottom.push(r.bottom);}"
            "var start=top.length?top[0]:0,firsts=[];"
            "for(var i=1;i<top.length;i++)if(bottom[i]-start>limit){firsts.push(f+i);start=top[i];}"
-           "if(!last&&firsts.length){var end=firsts.pop();for(var i=n-1;i>=end;i--)rows[i].remove();n=end;}"
+           "var whole=firsts.length,cut=-1;"
+           "if(firsts.length>=most){cut=firsts[most-1];firsts.length=most-1;whole=most;}"
+           "else if(!last&&firsts.length)cut=firsts.pop();"
+           "if(cut>=0){for(var i=n-1;i>=cut;i--)rows[i].remove();n=cut;}"
            // The engine does not break a page before a row, only before a table: each page's rows
            // move into a table of their own, alike but for its rows, keeping their stripes.
            "var all=Array.prototype.slice.call(rows,0,n),at=t;firsts.push(n);"
@@ -81,7 +89,8 @@ std::string paginateScript(const std::string& layout, bool last, double limit) {
            "if(firsts[p2]%2==1)body.appendChild(rows[0].cloneNode(false)).style.display='none';"
            "for(var i=firsts[p2];i<firsts[p2+1];i++)body.appendChild(all[i]);"
            "at.after(u);at=u;}"
-           "return n-f;})('" + layout + "'," + (last ? "true" : "false") + "," + formatC("%.3f", limit) + ")";
+           "return (n-f)+';'+whole;})('" + layout + "'," + (last ? "true" : "false") + "," + formatC("%.3f", limit) + "," +
+           std::to_string(static_cast<int>(slicePages)) + ")";
 }
 
 // Calls visit(column, text) for each cell of a row line, its text as markup.
@@ -134,28 +143,33 @@ std::string sizingRows(const std::vector<std::string_view>& rows) {
     return out;
 }
 
+// The rows [from, to) of one layout: about cells cells, no more text than chunkBytes, and,
+// once a page's rows are known, at least two pages and at most slicePages pages of them.
+struct Slice {
+    size_t cells;
+    double rowsPerPage = 0;
+};
+
+size_t sliceEnd(const std::vector<std::string_view>& rows, size_t from, const Slice& slice) {
+    const size_t least = static_cast<size_t>(slice.rowsPerPage * 2);
+    const size_t most = slice.rowsPerPage > 0 ? static_cast<size_t>(slice.rowsPerPage * slicePages) : rows.size();
+    size_t cells = 0, bytes = 0, to = from;
+    for (; to < rows.size(); ++to) {
+        size_t rowCells = 0;
+        forEachCell(rows[to], [&](size_t, std::string_view) { ++rowCells; });
+        const bool full = cells + rowCells > slice.cells || bytes + rows[to].size() > chunkBytes || to - from >= most;
+        if (to > from && full && to - from >= least) break;
+        cells += rowCells;
+        bytes += rows[to].size();
+    }
+    return to;
+}
+
 // The scale a layout was measured at (1 or more).
 double layoutScale(const std::string& layout) {
     double k = 1;
     std::from_chars(layout.data(), layout.data() + layout.size(), k);
     return std::isfinite(k) && k >= 1 && k < 1e4 ? k : 1;
-}
-
-// The rows [from, to) of the page that hold at most a layout's worth; at least one.
-size_t chunkEnd(const std::vector<std::string_view>& rows, size_t from, size_t chunkCells) {
-    size_t cells = 0, bytes = 0, to = from;
-    while (to < rows.size()) {
-        size_t rowCells = 0;
-        for (size_t at = rows[to].find("<t"); at != std::string_view::npos; at = rows[to].find("<t", at + 2))
-            if (rows[to].compare(at, 4, "<td>") == 0 || rows[to].compare(at, 4, "<th>") == 0 ||
-                rows[to].compare(at, 4, "<td ") == 0 || rows[to].compare(at, 4, "<th ") == 0)
-                ++rowCells;
-        if (to > from && (cells + rowCells > chunkCells || bytes + rows[to].size() > chunkBytes)) break;
-        cells += rowCells;
-        bytes += rows[to].size();
-        ++to;
-    }
-    return to;
 }
 
 }  // namespace
@@ -220,8 +234,9 @@ void tablePageToPDF(const std::string& html, const std::filesystem::path& output
     const double limit = (pageHeight - 2 * pageMargin) * pageFill;
     auto document = pdf::PageAssembly::empty();
     std::string layout;
+    Slice slice{cellsPerLayout};
     for (size_t from = 0; from < parts.rows.size();) {
-        const size_t to = chunkEnd(parts.rows, from, cellsPerLayout);
+        const size_t to = sliceEnd(parts.rows, from, slice);
         std::string page = head;
         // Rows keep the stripes they have in the whole table: the header is its first row.
         if (from > 0 && from % 2 == 1) page += "<tr style=\"display:none\"></tr>\n";
@@ -231,10 +246,12 @@ void tablePageToPDF(const std::string& html, const std::filesystem::path& output
         auto loaded = session::load(*session, page, folder->path(), false, WebKitLoadWaiter::defaultTimeout);
         session::await(loaded, WebKitLoadWaiter::defaultTimeout + 60);
         if (from == 0) layout = session::evaluateText(*session, measureScript).value_or("");
-        const std::optional<double> kept =
-            session::evaluateNumber(*session, paginateScript(layout, to == parts.rows.size(), limit));
-        if (!kept || *kept < 1 || *kept > static_cast<double>(to - from))
+        size_t kept = 0, wholePages = 0;
+        const std::string answer =
+            session::evaluateText(*session, paginateScript(layout, to == parts.rows.size(), limit)).value_or("");
+        if (std::sscanf(answer.c_str(), "%zu;%zu", &kept, &wholePages) != 2 || kept < 1 || kept > to - from)
             throw ConversionError::exportSessionFailed("HTML to PDF: the table could not be laid out");
+        if (wholePages > 0) slice.rowsPerPage = static_cast<double>(kept) / static_cast<double>(wholePages);
         const double k = layoutScale(layout);
         auto pages = pdf::PageAssembly::openBytes(session::print(*session, viewWidth * k, pageHeight * k, pageMargin * k));
         if (!pages) throw ConversionError::failedToCreateOutput();
@@ -245,7 +262,7 @@ void tablePageToPDF(const std::string& html, const std::filesystem::path& output
         }
         document.appendAllPages(*pages);
         if (document.pageCount() > pdfPageLimit) throw ConversionError::corruptFile(documentTooLongMessage);
-        from += static_cast<size_t>(*kept);
+        from += kept;
     }
     if (document.pageCount() == 0 || !document.write(output)) throw ConversionError::failedToCreateOutput();
 }

@@ -14,7 +14,7 @@ namespace calvoro::DocumentConverter {
 // wraps its cells, breaks long words and, if it must, is scaled down to the page's width.
 // Long tables are laid out and printed about cellsPerLayout cells at a time and the pages
 // joined, so that memory stays bounded whatever the length. Throws ConversionError.
-inline constexpr size_t defaultCellsPerLayout = 20000;
+inline constexpr size_t defaultCellsPerLayout = 8000;
 void tablePageToPDF(const std::string& html, const std::filesystem::path& output,
                     size_t cellsPerLayout = defaultCellsPerLayout);
 
