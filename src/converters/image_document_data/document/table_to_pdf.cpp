@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdio>
 #include <cmath>
+#include <cstdio>
+#include <mutex>
 #include <optional>
 
 #include "converters/image_document_data/document/document_files.h"
@@ -20,11 +21,11 @@ namespace {
 constexpr int viewWidth = 816;  // CSS pixels: US Letter at 96 per inch
 constexpr double pageHeight = 1056;
 constexpr double pageMargin = 32;  // above and below the rows of every page
-// Text printed runs a little taller than the same text shown (its glyphs are placed unhinted),
-// so rows measured on screen fill only this share of a page.
+// Printed text can run a little taller than the same text shown (the engine measures glyphs for
+// print apart from the screen), so rows measured on screen fill only this share of a page.
 constexpr double pageFill = 0.94;
 // One layout holds no more text than this: the renderer's memory grows with what it lays out.
-constexpr size_t chunkBytes = 1 << 20;
+constexpr size_t sliceBytes = 1 << 20;
 // Printing holds every page of a layout at once: a layout prints no more pages than this.
 constexpr double slicePages = 40;
 // A word longer than this may be broken anywhere rather than widen its column.
@@ -143,7 +144,7 @@ std::string sizingRows(const std::vector<std::string_view>& rows) {
     return out;
 }
 
-// The rows [from, to) of one layout: about cells cells, no more text than chunkBytes, and,
+// The rows [from, to) of one layout: about cells cells, no more text than sliceBytes, and,
 // once a page's rows are known, at least two pages and at most slicePages pages of them.
 struct Slice {
     size_t cells;
@@ -157,7 +158,7 @@ size_t sliceEnd(const std::vector<std::string_view>& rows, size_t from, const Sl
     for (; to < rows.size(); ++to) {
         size_t rowCells = 0;
         forEachCell(rows[to], [&](size_t, std::string_view) { ++rowCells; });
-        const bool full = cells + rowCells > slice.cells || bytes + rows[to].size() > chunkBytes || to - from >= most;
+        const bool full = cells + rowCells > slice.cells || bytes + rows[to].size() > sliceBytes || to - from >= most;
         if (to > from && full && to - from >= least) break;
         cells += rowCells;
         bytes += rows[to].size();
@@ -223,6 +224,16 @@ void tablePageToPDF(const std::string& html, const std::filesystem::path& output
     head = detail::forceLightScheme(head);
     const std::string tail(parts.tail);
 
+    // One table prints at a time: each holds a renderer's worth of memory, and conversions that
+    // run side by side (over D-Bus, say) would multiply it. The main thread waits handling events,
+    // since a table printing on a worker needs it.
+    static std::mutex printing;
+    std::unique_lock turn(printing, std::defer_lock);
+    if (qtmain::isMainThread()) {
+        web::processEventsUntil([&] { return turn.try_lock(); });
+    } else {
+        turn.lock();
+    }
     std::optional<WorkFolder> folder;
     try {
         folder.emplace(WorkFolder::temporaryDirectory());
