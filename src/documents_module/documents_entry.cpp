@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "converters/image_document_data/document/document_converter.h"
+#include "converters/image_document_data/document/table_to_pdf.h"
 #include "converters/image_document_data/image/image_converter.h"
 #include "documents_module/documents_module.h"
 #include "platform/pdf/pdf_document.h"
@@ -38,13 +39,15 @@ imaging::RgbaImage firstPage(const Path& source, int longestEdge) {
     return document->render(0, width, height, false);
 }
 
+void tablePage(const std::string& html, const Path& output) { DocumentConverter::tablePageToPDF(html, output); }
+
 const ModuleTable table{
     moduleVersion,
     &makeApplication,
     &DocumentConverter::convert,
     &DocumentConverter::splitPDF,
     &pdfPages,
-    &DocumentConverter::htmlStringToPDF,
+    &tablePage,
     &validation::validatePDFDocument,
     &firstPage,
     &DocumentConverter::prepareHTMLRendering,

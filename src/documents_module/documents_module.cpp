@@ -59,7 +59,7 @@ Path convertPDFPages(const Path& source, SupportedFormat target, const Path& out
     return module().convertPDFPages(source, target, outputDir, quality, cancellation);
 }
 
-void htmlStringToPDF(const std::string& html, const Path& output) { module().htmlStringToPDF(html, output); }
+void tablePageToPDF(const std::string& html, const Path& output) { module().tablePageToPDF(html, output); }
 
 imaging::RgbaImage pdfFirstPage(const Path& source, int longestEdge) { return module().pdfFirstPage(source, longestEdge); }
 

@@ -32,7 +32,8 @@ struct ModuleTable {
     Path (*splitPDF)(const Path& source, const Path& outputDir, const CancellationToken& cancellation);
     Path (*convertPDFPages)(const Path& source, SupportedFormat target, const Path& outputDir, double quality,
                             const CancellationToken& cancellation);
-    void (*htmlStringToPDF)(const std::string& html, const Path& output);
+    // The table writer's HTML page printed with every row and column (DocumentConverter::tablePageToPDF).
+    void (*tablePageToPDF)(const std::string& html, const Path& output);
     validation::Status (*validatePDF)(const Path& url, int expectPages, validation::PDFBackgroundRequirement requirement);
     // The first page on white, fitted into a square of longestEdge pixels; empty when unreadable.
     imaging::RgbaImage (*pdfFirstPage)(const Path& source, int longestEdge);
@@ -41,7 +42,7 @@ struct ModuleTable {
     void (*prepareHTMLRendering)();
 };
 
-inline constexpr int moduleVersion = 4;
+inline constexpr int moduleVersion = 5;
 
 // The module's exported entry point.
 inline constexpr const char* moduleEntryName = "calvoro_documents_module";
@@ -55,7 +56,7 @@ Path convert(const Path& source, SupportedFormat sourceFormat, SupportedFormat t
 Path splitPDF(const Path& source, const Path& outputDir, const CancellationToken& cancellation = {});
 Path convertPDFPages(const Path& source, SupportedFormat target, const Path& outputDir, double quality,
                      const CancellationToken& cancellation = {});
-void htmlStringToPDF(const std::string& html, const Path& output);
+void tablePageToPDF(const std::string& html, const Path& output);
 // Throws ConversionError when the module cannot be loaded.
 imaging::RgbaImage pdfFirstPage(const Path& source, int longestEdge);
 // For a widget application that is about to render HTML; throws ConversionError when the

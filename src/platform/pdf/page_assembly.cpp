@@ -15,6 +15,7 @@
 #include <system_error>
 
 #include "core/file_writing.h"
+#include "core/text_util.h"
 
 namespace calvoro::pdf {
 namespace {
@@ -136,6 +137,32 @@ bool PageAssembly::cropToStrip(int index, double top, double height) {
     dict.replaceKey("/MediaBox", QPDFObjectHandle::newFromRectangle(strip));
     for (const char* key : {"/CropBox", "/BleedBox", "/TrimBox", "/ArtBox"})
         if (dict.hasKey(key)) dict.removeKey(key);
+    return true;
+}
+
+bool PageAssembly::scalePage(int index, double scale, double width, double height) {
+    auto pages = qpdf_->getAllPages();
+    if (index < 0 || index >= static_cast<int>(pages.size()) || !(scale > 0)) return false;
+    QPDFPageObjectHelper page(pages[static_cast<size_t>(index)]);
+    const QPDFObjectHandle::Rectangle r = page.getMediaBox(true).getArrayAsRectangle();
+    const std::string before =
+        formatC("q %.6f 0 0 %.6f %.4f %.4f cm\n", scale, scale, -r.llx * scale, height - r.ury * scale);
+    page.addPageContents(QPDFObjectHandle::newStream(qpdf_.get(), before), true);
+    page.addPageContents(QPDFObjectHandle::newStream(qpdf_.get(), std::string("\nQ\n")), false);
+    QPDFObjectHandle dict = page.getObjectHandle();
+    dict.replaceKey("/MediaBox", QPDFObjectHandle::newFromRectangle(QPDFObjectHandle::Rectangle(0, 0, width, height)));
+    for (const char* key : {"/CropBox", "/BleedBox", "/TrimBox", "/ArtBox"})
+        if (dict.hasKey(key)) dict.removeKey(key);
+    return true;
+}
+
+bool PageAssembly::paintWhiteBehind(int index) {
+    auto pages = qpdf_->getAllPages();
+    if (index < 0 || index >= static_cast<int>(pages.size())) return false;
+    QPDFPageObjectHelper page(pages[static_cast<size_t>(index)]);
+    const QPDFObjectHandle::Rectangle r = page.getMediaBox(true).getArrayAsRectangle();
+    const std::string fill = formatC("q 1 1 1 rg %.4f %.4f %.4f %.4f re f Q\n", r.llx, r.lly, r.urx - r.llx, r.ury - r.lly);
+    page.addPageContents(QPDFObjectHandle::newStream(qpdf_.get(), fill), true);
     return true;
 }
 

@@ -32,6 +32,12 @@ public:
     // height points high, or what remains of the page (its media box); false when the
     // index is out of range or the strip starts outside the page.
     bool cropToStrip(int index, double top, double height);
+    // Scales page index, content and all, down (or up) to a page of width x height points,
+    // its top-left corner kept in place; false when the index is out of range.
+    bool scalePage(int index, double scale, double width, double height);
+    // Paints page index opaque white under its content, margins included; false when the
+    // index is out of range.
+    bool paintWhiteBehind(int index);
 
     // Writes the document; false on any failure, and then no file is left at path.
     bool write(const std::filesystem::path& path) const;

@@ -13,6 +13,7 @@
 
 #include "core/file_writing.h"
 #include "core/font_families.h"
+#include "platform/pdf/text_layer.h"
 
 namespace calvoro::pdf {
 namespace {
@@ -212,11 +213,10 @@ bool TextPages::writePDF(const std::filesystem::path& path) const {
             ok = painter.end();
         }
     }
-    if (ok) {
-        // By its bytes: a QString would not name a file whose name is not UTF-8.
-        const QByteArray& bytes = buffer.data();
-        ok = files::writeAll(path, bytes.constData(), static_cast<size_t>(bytes.size()), O_CREAT | O_TRUNC);
-    }
+    std::optional<std::string> bytes;
+    if (ok) bytes = withSourceCharacters(buffer.data().toStdString());
+    // By its bytes: a QString would not name a file whose name is not UTF-8.
+    ok = bytes && files::writeAll(path, bytes->data(), bytes->size(), O_CREAT | O_TRUNC);
     if (!ok && !existed) std::filesystem::remove(path, ec);
     return ok;
 }

@@ -246,15 +246,24 @@ void OffscreenPage::evaluateNumber(const std::string& script, std::function<void
                                });
 }
 
-void OffscreenPage::printToPdf(double width, double height, std::function<void(std::optional<std::string>)> done) {
+void OffscreenPage::evaluateText(const std::string& script, std::function<void(std::optional<std::string>)> done) {
+    impl_->page->runJavaScript(QString::fromStdString(script), QWebEngineScript::ApplicationWorld,
+                               [done = std::move(done)](const QVariant& value) {
+                                   done(value.typeId() == QMetaType::QString ? std::optional(value.toString().toStdString())
+                                                                             : std::nullopt);
+                               });
+}
+
+void OffscreenPage::printToPdf(double width, double height, double margin,
+                               std::function<void(std::optional<std::string>)> done) {
     auto reply = std::make_shared<std::function<void(std::optional<std::string>)>>(std::move(done));
     if (impl_->rendererGone) {
         QMetaObject::invokeMethod(impl_->page, [reply] { deliver(reply, std::nullopt); }, Qt::QueuedConnection);
         return;
     }
     QPageLayout layout(QPageSize(QSizeF(width / 96.0, height / 96.0), QPageSize::Inch), QPageLayout::Portrait,
-                       QMarginsF(0, 0, 0, 0));
-    layout.setMode(QPageLayout::FullPageMode);
+                       QMarginsF(0, margin * 0.75, 0, margin * 0.75));
+    if (margin <= 0) layout.setMode(QPageLayout::FullPageMode);
     auto& pending = impl_->pendingPrints;
     pending.erase(std::remove_if(pending.begin(), pending.end(), [](const PrintReply& r) { return !*r; }), pending.end());
     pending.push_back(reply);

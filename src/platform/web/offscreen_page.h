@@ -26,9 +26,12 @@ public:
     void loadHtml(const std::string& html, const std::filesystem::path& baseFolder, bool drawn = true);
     // Runs a script in the page; done gets its result when that is a number.
     void evaluateNumber(const std::string& script, std::function<void(std::optional<double>)> done);
-    // Prints the page to PDF on pages of width x height CSS pixels without margins;
-    // done gets the PDF bytes, or nothing when printing failed or the renderer went first.
-    void printToPdf(double width, double height, std::function<void(std::optional<std::string>)> done);
+    // The same for a script whose result is a string.
+    void evaluateText(const std::string& script, std::function<void(std::optional<std::string>)> done);
+    // Prints the page to PDF on pages of width x height CSS pixels, with blank bands of margin
+    // pixels at the top and bottom of each (none at the sides); done gets the PDF bytes, or
+    // nothing when printing failed or the renderer went first.
+    void printToPdf(double width, double height, double margin, std::function<void(std::optional<std::string>)> done);
     // The process that renders the page, and whether it is still there (a new load starts
     // a new one).
     long long rendererProcessId() const;

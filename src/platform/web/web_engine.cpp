@@ -125,6 +125,9 @@ void prepareWebEngine() {
         // the last row above the break.
         add("--enable-blink-features=LayoutNGPrinting,LayoutNGBlockFragmentation,LayoutNGTableFragmentation,"
             "LayoutNGFlexFragmentation,LayoutNGGridFragmentation");
+        // A renderer that lays out page after page collects the pages it is done with when
+        // asked (gc()), not whenever it next gets round to it.
+        add("--js-flags=--expose-gc");
         setenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.c_str(), 1);
         keepRendererHeap();
         if (!QCoreApplication::instance()) QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);

@@ -5,6 +5,9 @@
 #include "platform/pdf/pdf_document.h"
 #include "platform/pdf/pdf_fixture.h"
 
+#include <QList>
+#include <QString>
+
 using namespace calvoro;
 using namespace calvoro::testing;
 
@@ -105,4 +108,21 @@ TEST(TextPages, AFileWhoseNameIsNotUTF8IsWrittenAndOpenedByItsOwnName) {
         const auto text = run("pdftotext " + shellQuote(path.string()) + " -");
         EXPECT_NE(text.output.find("line3"), std::string::npos) << text.output;
     }
+}
+
+TEST(TextPages, JoinedScriptsKeepTheirOwnCharactersInTheTextLayer) {
+    if (!haveTool("pdftotext")) GTEST_SKIP() << "poppler-utils missing";
+    // Arabic and Persian letters are drawn in their joined shapes; Syriac joins too. What a reader
+    // copies out of the page is the letters as written, not the shapes' presentation forms.
+    const std::vector<std::string> texts{"\u0645\u0631\u062d\u0628\u0627 \u0628\u0627\u0644\u0639\u0627\u0644\u0645",
+                                         "\u06a9\u062a\u0627\u0628 \u0641\u0627\u0631\u0633\u06cc \u067e\u06af",
+                                         "\u072b\u0720\u0721\u0710 \u0725\u0720\u0721\u0710"};
+    std::string source;
+    for (const auto& t : texts) source += t + "\n";
+    TempDir dir;
+    ASSERT_TRUE(pdf::TextPages::layOut(source)->writePDF(dir / "joined.pdf"));
+    const std::string text = run("pdftotext " + shellQuote((dir / "joined.pdf").string()) + " -").output;
+    for (const auto& t : texts) EXPECT_NE(text.find(t), std::string::npos) << t << " in " << text;
+    for (char32_t c : QString::fromStdString(text).toUcs4())
+        EXPECT_FALSE((c >= 0xFB50 && c <= 0xFDFF) || (c >= 0xFE70 && c <= 0xFEFF)) << std::hex << static_cast<unsigned>(c);
 }

@@ -68,7 +68,7 @@ std::optional<size_t> writeRows(const ForEachRow& forEachRow, SupportedFormat ta
         datatable::HTMLTableEmitter emitter(html, title, columns);
         rows = emitRows(emitter, rowsWithin);
         if (tooWide) return std::nullopt;
-        documents::htmlStringToPDF(html.take(), output);
+        documents::tablePageToPDF(html.take(), output);
         return rows;
     }
     datatable::AtomicFile file(output);

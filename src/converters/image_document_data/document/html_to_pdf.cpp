@@ -11,6 +11,7 @@
 
 #include "converters/image_document_data/document/document_converter.h"
 #include "converters/image_document_data/document/document_files.h"
+#include "converters/image_document_data/document/page_session.h"
 #include "core/conversion_error.h"
 #include "core/text_util.h"
 #include "core/work_folder.h"
@@ -57,66 +58,9 @@ const std::string settledMeasureAndFixScript =
 // links or refreshes) prints the same whether or not it is drawn while it loads.
 const std::set<std::string> livelyElements{"script", "iframe", "frame", "frameset", "object", "embed", "applet", "video", "audio",
                                            "canvas", "marquee", "animate", "animatemotion", "animatetransform", "animatecolor", "set"};
-// A renderer that stops answering must not hold the worker for ever.
-constexpr double scriptWaitLimit = 30;   // seconds
-constexpr double printWaitLimit = 600;
-
-// Waits for a main-thread callback: blocks a worker, keeps the event loop going on the
-// main thread. False when the limit passed first.
-template <typename Future>
-bool await(Future& future, double seconds) {
-    using namespace std::chrono;
-    if (qtmain::isMainThread()) {
-        const auto deadline = steady_clock::now() + duration<double>(seconds);
-        web::processEventsUntil([&] {
-            return future.wait_for(seconds::zero()) == std::future_status::ready || steady_clock::now() >= deadline;
-        });
-        return future.wait_for(seconds::zero()) == std::future_status::ready;
-    }
-    return future.wait_for(duration<double>(seconds)) == std::future_status::ready;
-}
-
-// A promise that main-thread callbacks may fulfil at most once, even after the waiter gave up.
-template <typename T>
-struct Reply {
-    std::promise<T> promise;
-    bool set = false;
-    void deliver(T value) {
-        if (set) return;
-        set = true;
-        promise.set_value(std::move(value));
-    }
-};
-
-// The page and its waiter for one rendering; made and destroyed on the main thread.
-struct Session {
-    std::unique_ptr<web::OffscreenPage> page;
-    std::unique_ptr<WebKitLoadWaiter> waiter;
-    std::exception_ptr startFailure;
-};
-
-class SessionGuard {
-public:
-    SessionGuard() : session_(std::make_unique<Session>()) {}
-    ~SessionGuard() {
-        qtmain::runOnMain([this] { session_.reset(); });
-    }
-    Session& operator*() { return *session_; }
-    Session* operator->() { return session_.get(); }
-
-private:
-    std::unique_ptr<Session> session_;
-};
-
-std::optional<double> evaluateNumber(Session& session, const std::string& script) {
-    auto reply = std::make_shared<Reply<std::optional<double>>>();
-    auto future = reply->promise.get_future();
-    qtmain::runOnMain([&] {
-        session.page->evaluateNumber(script, [reply](std::optional<double> value) { reply->deliver(value); });
-    });
-    if (!await(future, scriptWaitLimit)) return std::nullopt;
-    return future.get();
-}
+using session::Session;
+using session::SessionGuard;
+using session::evaluateNumber;
 
 // Heights of the slices to capture: whole pages, the last only as high as what remains,
 // none of 1 pixel or less. Nothing when there would be more than the page limit.
@@ -238,41 +182,16 @@ void renderHTMLToPDFWithWebKit(const std::filesystem::path& source, const std::f
     SessionGuard session;
     // The engine starts its page on the main thread while this thread reads the file; the
     // load below is queued behind it, and so is the session's end if reading fails.
-    auto startPage = [started = &*session] {
-        try {
-            started->page = std::make_unique<web::OffscreenPage>(viewWidth, static_cast<int>(sliceHeight));
-        } catch (...) {
-            started->startFailure = std::current_exception();
-        }
-    };
-    if (qtmain::isMainThread()) {
-        startPage();
-    } else {
-        qtmain::postToMain(startPage);
-    }
+    session::startPage(*session, viewWidth, static_cast<int>(sliceHeight));
     const std::string html = web::html::boundedNesting(detail::forceLightScheme(readTextFile(source)), printedNesting);
     const std::filesystem::path base = std::filesystem::absolute(source).parent_path();
     // A page that does nothing by itself is laid out and printed without being drawn; telling
     // so takes a parse, which this thread does while the engine starts.
     const bool drawn = options.drawn.value_or(!detail::pageIsStill(html));
 
-    std::shared_future<void> loaded;
-    // The waiter starts in the same main-thread turn as the load, so it cannot miss its end.
-    qtmain::runOnMain([&] {
-        if (session->startFailure) std::rethrow_exception(session->startFailure);
-        session->waiter = std::make_unique<WebKitLoadWaiter>();
-        session->page->setLoadEndedHandler([waiter = session->waiter.get()](bool finished) {
-            if (finished) {
-                waiter->didFinish();
-            } else {
-                waiter->didFail();
-            }
-        });
-        session->page->loadHtml(html, base, drawn);
-        loaded = session->waiter->waitForLoad(options.loadTimeout);
-    });
+    std::shared_future<void> loaded = session::load(*session, html, base, drawn, options.loadTimeout);
     // A load that fails or times out is no error: what the page shows by then is rendered.
-    await(loaded, (std::isfinite(options.loadTimeout) ? std::clamp(options.loadTimeout, 0.0, 86400.0) : 86400.0) + 60);
+    session::await(loaded, (std::isfinite(options.loadTimeout) ? std::clamp(options.loadTimeout, 0.0, 86400.0) : 86400.0) + 60);
     // A page that says it is complete, fonts included, is measured at once; one still busy gets
     // a little longer.
     std::optional<double> measured;
@@ -289,21 +208,12 @@ void renderHTMLToPDFWithWebKit(const std::filesystem::path& source, const std::f
     if (!slices) throw ConversionError::corruptFile(documentTooLongMessage);
     options.cancellation.throwIfCancelled();
 
-    auto reply = std::make_shared<Reply<std::optional<std::string>>>();
-    auto printed = reply->promise.get_future();
     if (options.beforePrint) options.beforePrint(*session->page);
-    qtmain::runOnMain([&] {
-        session->page->printToPdf(viewWidth, sliceHeight,
-                                  [reply](std::optional<std::string> bytes) { reply->deliver(std::move(bytes)); });
-    });
-    if (!await(printed, printWaitLimit))
-        throw ConversionError::exportSessionFailed("HTML to PDF: the page did not finish printing");
-    std::optional<std::string> bytes = printed.get();
-    if (!bytes) throw ConversionError::exportSessionFailed("HTML to PDF: the page could not be printed");
+    std::string bytes = session::print(*session, viewWidth, sliceHeight);
     options.cancellation.throwIfCancelled();
 
     auto document = pdf::PageAssembly::empty();
-    if (auto pages = pdf::PageAssembly::openBytes(std::move(*bytes))) {
+    if (auto pages = pdf::PageAssembly::openBytes(std::move(bytes))) {
         for (size_t i = 0; i < slices->size() && static_cast<int>(i) < pages->pageCount(); ++i) {
             document.insertPage(*pages, static_cast<int>(i), document.pageCount());
             const double h = (*slices)[i];
