@@ -14,6 +14,7 @@
 #include "core/conversion_error.h"
 #include "core/file_detector.h"
 #include "core/file_writing.h"
+#include "core/source_file.h"
 #include "core/supported_format.h"
 #include "engine/conversion_engine.h"
 #include "engine/conversion_tester.h"
@@ -79,6 +80,7 @@ int convertAndExit(const std::vector<std::string>& arguments) {
                 printError("convert failed: No file at " + input.string());
                 return 1;
             }
+            SourceFile::check(input);
             if (auto problem = files::makeOutputFolder(outputDir)) throw std::runtime_error(*problem);
             auto job = FileDetector::createJob(input);
             if (!job) throw ConversionError::unsupportedFormat();
@@ -126,8 +128,7 @@ int estimateAndExit(const std::vector<std::string>& arguments) {
             exitProcessNow(1);
         }
         // A name that only looks right is not enough to estimate anything.
-        std::error_code ec;
-        if (!std::filesystem::is_regular_file(file, ec)) {
+        if (SourceFile::kindOf(file) != SourceFile::Kind::regularFile) {
             printError("No readable file at " + file.string());
             return 1;
         }
@@ -166,6 +167,7 @@ int compressAndExit(const std::vector<std::string>& arguments) {
             return 1;
         }
         try {
+            SourceFile::check(file);
             if (auto problem = files::makeOutputFolder(outputDir)) throw std::runtime_error(*problem);
             auto output = Compressor::compress(file, *format, *level, outputDir, false);
             printOutput(output.string());

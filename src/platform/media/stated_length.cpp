@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/media/audio_file.h"
+#include "core/source_file.h"
 
 namespace calvoro::media {
 
@@ -22,9 +23,14 @@ namespace {
 // The file read at any offset; reads past the end come back short.
 class RandomAccess {
 public:
-    explicit RandomAccess(const std::filesystem::path& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-        struct stat st {};
-        if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) size_ = static_cast<uint64_t>(st.st_size);
+    explicit RandomAccess(const std::filesystem::path& path) {
+        try {
+            SourceFile file(path);
+            size_ = file.size();
+            fd_ = file.release();
+        } catch (const std::exception&) {
+            // Nothing to read: every read comes back short.
+        }
     }
     ~RandomAccess() {
         if (fd_ >= 0) ::close(fd_);
@@ -47,7 +53,7 @@ public:
     }
 
 private:
-    int fd_;
+    int fd_ = -1;
     uint64_t size_ = 0;
 };
 
