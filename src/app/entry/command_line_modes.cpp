@@ -9,6 +9,7 @@
 
 #include "app/entry/estimate_text.h"
 #include "app/entry/launch.h"
+#include "app/entry/termination_signals.h"
 #include "converters/archive/compressor.h"
 #include "core/text_util.h"
 #include "core/conversion_error.h"
@@ -72,6 +73,7 @@ int convertAndExit(const std::vector<std::string>& arguments) {
         return 2;
     }
     bool strip = std::find(arguments.begin(), arguments.end(), "--strip-metadata") != arguments.end();
+    termination::install();
     return runOnWorkerUnderEventLoop([&]() -> int {
         try {
             // Said before the name is looked at: a missing file is missing, whatever its extension.
@@ -86,7 +88,7 @@ int convertAndExit(const std::vector<std::string>& arguments) {
             if (!job) throw ConversionError::unsupportedFormat();
             job->targetFormat = *target;
             job->stripMetadata = strip;
-            auto output = ConversionEngine::convert(*job, outputDir, [](double) {});
+            auto output = ConversionEngine::convert(*job, outputDir, [](double) {}, termination::token());
             printOutput(output.string());
             return 0;
         } catch (const std::exception& e) {
@@ -121,6 +123,8 @@ int estimateAndExit(const std::vector<std::string>& arguments) {
         return 2;
     }
     std::filesystem::path file = arguments[*p + 1];
+    // The trial encodes write into work folders of their own, which a signal must not leave behind.
+    termination::install();
     return runOnWorkerUnderEventLoop([&]() -> int {
         auto format = FileDetector::detect(file);
         if (!format) {
@@ -136,7 +140,8 @@ int estimateAndExit(const std::vector<std::string>& arguments) {
         printOutput("source: " + format->displayName() + "  " + formatByteCount(FileDetector::fileSize(file)) +
                     "  -> compresses as " + (target ? target->displayName() : "n/a"));
         auto start = std::chrono::steady_clock::now();
-        auto estimates = Compressor::estimates(file, *format);
+        auto estimates = Compressor::estimates(file, *format, termination::token());
+        if (termination::received()) return 1;
         double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         auto padRight = [](std::string s, size_t w) { return s.size() < w ? s + std::string(w - s.size(), ' ') : s; };
         auto padLeft = [](std::string s, size_t w) { return s.size() < w ? std::string(w - s.size(), ' ') + s : s; };
@@ -160,6 +165,7 @@ int compressAndExit(const std::vector<std::string>& arguments) {
     if (!level) return usage();
     std::filesystem::path file = arguments[*p + 1];
     std::filesystem::path outputDir = arguments[*p + 3];
+    termination::install();
     return runOnWorkerUnderEventLoop([&]() -> int {
         auto format = FileDetector::detect(file);
         if (!format) {
@@ -169,7 +175,7 @@ int compressAndExit(const std::vector<std::string>& arguments) {
         try {
             SourceFile::check(file);
             if (auto problem = files::makeOutputFolder(outputDir)) throw std::runtime_error(*problem);
-            auto output = Compressor::compress(file, *format, *level, outputDir, false);
+            auto output = Compressor::compress(file, *format, *level, outputDir, false, {}, termination::token());
             printOutput(output.string());
             return 0;
         } catch (const std::exception& e) {

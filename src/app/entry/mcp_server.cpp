@@ -13,6 +13,7 @@
 
 #include "app/entry/launch.h"
 #include "app/entry/mcp_frame_start.h"
+#include "app/entry/termination_signals.h"
 #include "core/conversion_logger.h"
 #include "core/path_text.h"
 
@@ -252,6 +253,11 @@ void MCPServer::consume(std::string& buffer) {
 int MCPServer::run() {
     ConversionLogger::shared().setOutputStream(stderr);
     log("Calvoro MCP server starting");
+    // Stopped by a signal, the tool calls are cancelled, clear their work and are answered.
+    termination::install([](int signal) {
+        waitForRunningCalls();
+        termination::endBy(signal);
+    });
     std::thread reader([] {
         pthread_setname_np(pthread_self(), "mcp.stdin");
         std::string buffer;

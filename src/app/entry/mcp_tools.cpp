@@ -3,6 +3,7 @@
 
 #include "app/entry/estimate_text.h"
 #include "app/entry/mcp_server.h"
+#include "app/entry/termination_signals.h"
 #include "converters/archive/compressor.h"
 #include "core/file_detector.h"
 #include "core/file_writing.h"
@@ -214,7 +215,7 @@ Json MCPServer::convertFile(const Json& args) {
     try {
         const auto folder = outputFolder(args, source);
         if (auto problem = files::makeOutputFolder(folder)) return toolError("Conversion failed: " + *problem);
-        auto output = ConversionEngine::convert(*job, folder, [](double) {});
+        auto output = ConversionEngine::convert(*job, folder, [](double) {}, termination::token());
         int64_t bytes = sizeOf(output);
         return toolText("Converted " + job->fileName + " \u2192 " + output.string() + " (" + formatByteCount(bytes) + ")",
                         Json{{"output_path", output.string()}, {"output_bytes", bytes}});
@@ -230,7 +231,7 @@ Json MCPServer::estimateCompression(const Json& args) {
     auto format = FileDetector::detect(source);
     if (!format || !isReadableRegularFile(source)) return toolError("No readable file at " + source.string());
     if (!Compressor::compressionTarget(*format)) return toolError(notCompressible(*format));
-    auto estimates = Compressor::estimates(source, *format);
+    auto estimates = Compressor::estimates(source, *format, termination::token());
     if (estimates.empty())
         return toolText("Already well compressed \u2014 no level produced a meaningfully smaller file.");
     std::string text = "Compression options for " + lastPathComponent(source) + ":";
@@ -261,7 +262,7 @@ Json MCPServer::compressFile(const Json& args) {
     try {
         const auto folder = outputFolder(args, source);
         if (auto problem = files::makeOutputFolder(folder)) return toolError("Compression failed: " + *problem);
-        auto output = Compressor::compress(source, *format, *level, folder, false);
+        auto output = Compressor::compress(source, *format, *level, folder, false, {}, termination::token());
         int64_t after = sizeOf(output);
         int64_t saved = before >= 1 ? static_cast<int64_t>(static_cast<double>(before - after) / static_cast<double>(before) * 100.0) : 0;
         return toolText("Compressed " + lastPathComponent(source) + ": " + formatByteCount(before) + " \u2192 " +
