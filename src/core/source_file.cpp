@@ -41,10 +41,8 @@ SourceFile::Kind SourceFile::kindOf(const fs::path& path) {
 }
 
 std::optional<ConversionError> SourceFile::refusal(const fs::path& path) {
-    struct stat st {};
     // A name that cannot be looked at (no permission, a loop of links) is for the reader to report.
-    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-    return refusal(kindOfMode(st.st_mode), path);
+    return refusal(kindOf(path), path);
 }
 
 void SourceFile::check(const fs::path& path) {

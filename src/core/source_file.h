@@ -24,7 +24,6 @@ public:
     // sourceIsFolder for a folder, notRegularFile for anything else. Nothing for a regular file
     // or a missing one (each entry says in its own words that a file is missing).
     static std::optional<ConversionError> refusal(const std::filesystem::path& path);
-    static std::optional<ConversionError> refusal(Kind kind, const std::filesystem::path& path);
     // Throws what refusal gives.
     static void check(const std::filesystem::path& path);
 
@@ -49,6 +48,7 @@ public:
     std::string readAllAsString();
 
 private:
+    static std::optional<ConversionError> refusal(Kind kind, const std::filesystem::path& path);
     template <typename Bytes>
     Bytes readAllInto();
     std::filesystem::path path_;
