@@ -9,6 +9,7 @@
 #include "app/entry/command_line_modes.h"
 #include "app/entry/launch.h"
 #include "app/entry/mcp_server.h"
+#include "app/entry/termination_signals.h"
 #include "core/conversion_error.h"
 #include "core/work_folder.h"
 #include "platform/imaging/type_identifiers.h"
@@ -65,5 +66,7 @@ int main(int argc, char** argv) {
         case LaunchMode::test: status = CalvoroApp::runTestsAndExit(arguments); break;
         case LaunchMode::renderScreenshots: break;
     }
+    // A mode stopped by a signal has cleared its work; the process ends as that signal ends it.
+    termination::endIfSignalled();
     exitProcessNow(status);
 }

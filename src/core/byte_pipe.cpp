@@ -1,4 +1,5 @@
 #include "core/byte_pipe.h"
+#include "core/source_file.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -40,8 +41,7 @@ size_t SpanSource::read(std::span<uint8_t> into) {
 }
 
 FileSource::FileSource(const fs::path& path) : path_(path) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) throwFileError("cannot read file", path);
+    fd_ = SourceFile(path).release();
     ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 

@@ -21,6 +21,7 @@ std::string messageFor(ConversionError::Kind kind, const std::string& a, const s
         case K::cancelled: return "Conversion was cancelled.";
         case K::noTargetSelected: return "No target format selected.";
         case K::sourceIsFolder: return a + " is a folder, not a file. Choose the files inside it to convert them.";
+        case K::notRegularFile: return a + " is not a regular file.";
         case K::alreadySmaller: return "The file is already smaller than the " + a + " level would make it. Nothing was written.";
         case K::unrepresentableEntries: return a;
     }
@@ -50,6 +51,7 @@ ConversionError ConversionError::truncatedSource(const std::string& fileName, co
     return corruptFile(fileName + " is truncated \u2014 the file is missing its ending, so only part of the " + content + " is present.");
 }
 ConversionError ConversionError::sourceIsFolder(std::string name) { return ConversionError(Kind::sourceIsFolder, std::move(name)); }
+ConversionError ConversionError::notRegularFile(std::string name) { return ConversionError(Kind::notRegularFile, std::move(name)); }
 ConversionError ConversionError::alreadySmaller(std::string levelLabel) {
     return ConversionError(Kind::alreadySmaller, std::move(levelLabel));
 }

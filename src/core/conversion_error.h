@@ -23,6 +23,7 @@ public:
         cancelled,
         noTargetSelected,
         sourceIsFolder,
+        notRegularFile,
         alreadySmaller,
         unrepresentableEntries,
     };
@@ -41,6 +42,8 @@ public:
     static ConversionError cancelled() { return ConversionError(Kind::cancelled); }
     static ConversionError noTargetSelected() { return ConversionError(Kind::noTargetSelected); }
     static ConversionError sourceIsFolder(std::string name);
+    // A FIFO, a device or a socket: nothing a conversion can read to its end.
+    static ConversionError notRegularFile(std::string name);
     // Compression at the named level would not make the file smaller.
     static ConversionError alreadySmaller(std::string levelLabel);
     // An archive holds links or special files that a tree of plain files cannot carry: a whole

@@ -12,6 +12,7 @@
 #include "core/conversion_error.h"
 #include "core/conversion_logger.h"
 #include "core/file_writing.h"
+#include "core/source_file.h"
 #include "core/text_util.h"
 #include "core/work_folder.h"
 
@@ -103,10 +104,13 @@ fs::path ConversionEngine::convert(const ConversionJob& job, const fs::path& out
     logger.info("Starting: " + source.displayName() + arrow + target.displayName(), engineCategory, job.fileName);
 
     std::error_code ec;
-    // A folder's name can look like any file's; no converter should be left to find out.
-    if (fs::is_directory(job.sourceURL, ec)) {
-        logger.error("The source is a folder", engineCategory, job.sourceURL.string());
-        throw ConversionError::sourceIsFolder(lastPathComponent(job.sourceURL));
+    // A folder's name can look like any file's, and a FIFO or a device behind a file's name
+    // would keep a converter reading for ever: no converter should be left to find out.
+    if (auto refused = SourceFile::refusal(job.sourceURL)) {
+        logger.error(refused->kind() == ConversionError::Kind::sourceIsFolder ? "The source is a folder"
+                                                                              : "The source is not a regular file",
+                     engineCategory, job.sourceURL.string());
+        throw *refused;
     }
     fs::create_directories(outputDir, ec);
     if (!ec && !fs::is_directory(outputDir, ec) && !ec) ec = std::make_error_code(std::errc::not_a_directory);

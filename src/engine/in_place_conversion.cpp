@@ -20,6 +20,7 @@
 #include "core/file_writing.h"
 #include "core/folder_access.h"
 #include "core/output_name_registry.h"
+#include "core/source_file.h"
 #include "core/text_util.h"
 #include "core/work_folder.h"
 
@@ -121,7 +122,8 @@ Outcome run(const fs::path& sourceArg, SupportedFormat to, bool replaceExisting,
     if (to.isMultiFileOutput())
         return Outcome::failed(to.displayName() + " creates a folder of files \u2014 open it in Calvoro instead.");
 
-    // 3. A job for the source.
+    // 3. A job for the source, which must be a file to read to its end.
+    if (auto refused = SourceFile::refusal(source)) return Outcome::failed(refused->what());
     std::optional<ConversionJob> job = FileDetector::createJob(source);
     if (!job) return Outcome::failed("Calvoro doesn't recognise " + lastPathComponent(source) + ".");
 

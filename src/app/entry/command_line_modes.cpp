@@ -9,11 +9,13 @@
 
 #include "app/entry/estimate_text.h"
 #include "app/entry/launch.h"
+#include "app/entry/termination_signals.h"
 #include "converters/archive/compressor.h"
 #include "core/text_util.h"
 #include "core/conversion_error.h"
 #include "core/file_detector.h"
 #include "core/file_writing.h"
+#include "core/source_file.h"
 #include "core/supported_format.h"
 #include "engine/conversion_engine.h"
 #include "engine/conversion_tester.h"
@@ -71,7 +73,8 @@ int convertAndExit(const std::vector<std::string>& arguments) {
         return 2;
     }
     bool strip = std::find(arguments.begin(), arguments.end(), "--strip-metadata") != arguments.end();
-    return runStoppableOnWorkerUnderEventLoop([&](const CancellationToken& cancellation) -> int {
+    termination::install();
+    return runOnWorkerUnderEventLoop([&]() -> int {
         try {
             // Said before the name is looked at: a missing file is missing, whatever its extension.
             std::error_code ec;
@@ -79,12 +82,13 @@ int convertAndExit(const std::vector<std::string>& arguments) {
                 printError("convert failed: No file at " + input.string());
                 return 1;
             }
+            SourceFile::check(input);
             if (auto problem = files::makeOutputFolder(outputDir)) throw std::runtime_error(*problem);
             auto job = FileDetector::createJob(input);
             if (!job) throw ConversionError::unsupportedFormat();
             job->targetFormat = *target;
             job->stripMetadata = strip;
-            auto output = ConversionEngine::convert(*job, outputDir, [](double) {}, cancellation);
+            auto output = ConversionEngine::convert(*job, outputDir, [](double) {}, termination::token());
             printOutput(output.string());
             return 0;
         } catch (const std::exception& e) {
@@ -119,15 +123,16 @@ int estimateAndExit(const std::vector<std::string>& arguments) {
         return 2;
     }
     std::filesystem::path file = arguments[*p + 1];
-    return runStoppableOnWorkerUnderEventLoop([&](const CancellationToken& cancellation) -> int {
+    // The trial encodes write into work folders of their own, which a signal must not leave behind.
+    termination::install();
+    return runOnWorkerUnderEventLoop([&]() -> int {
         auto format = FileDetector::detect(file);
         if (!format) {
             printOutput("unrecognised file");
             exitProcessNow(1);
         }
         // A name that only looks right is not enough to estimate anything.
-        std::error_code ec;
-        if (!std::filesystem::is_regular_file(file, ec)) {
+        if (SourceFile::kindOf(file) != SourceFile::Kind::regularFile) {
             printError("No readable file at " + file.string());
             return 1;
         }
@@ -135,9 +140,8 @@ int estimateAndExit(const std::vector<std::string>& arguments) {
         printOutput("source: " + format->displayName() + "  " + formatByteCount(FileDetector::fileSize(file)) +
                     "  -> compresses as " + (target ? target->displayName() : "n/a"));
         auto start = std::chrono::steady_clock::now();
-        auto estimates = Compressor::estimates(file, *format, cancellation);
-        // A stopped estimate has no table to show.
-        if (cancellation.isCancelled()) return 1;
+        auto estimates = Compressor::estimates(file, *format, termination::token());
+        if (termination::received()) return 1;
         double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         auto padRight = [](std::string s, size_t w) { return s.size() < w ? s + std::string(w - s.size(), ' ') : s; };
         auto padLeft = [](std::string s, size_t w) { return s.size() < w ? std::string(w - s.size(), ' ') + s : s; };
@@ -161,15 +165,17 @@ int compressAndExit(const std::vector<std::string>& arguments) {
     if (!level) return usage();
     std::filesystem::path file = arguments[*p + 1];
     std::filesystem::path outputDir = arguments[*p + 3];
-    return runStoppableOnWorkerUnderEventLoop([&](const CancellationToken& cancellation) -> int {
+    termination::install();
+    return runOnWorkerUnderEventLoop([&]() -> int {
         auto format = FileDetector::detect(file);
         if (!format) {
             printError("unrecognised file");
             return 1;
         }
         try {
+            SourceFile::check(file);
             if (auto problem = files::makeOutputFolder(outputDir)) throw std::runtime_error(*problem);
-            auto output = Compressor::compress(file, *format, *level, outputDir, false, {}, cancellation);
+            auto output = Compressor::compress(file, *format, *level, outputDir, false, {}, termination::token());
             printOutput(output.string());
             return 0;
         } catch (const std::exception& e) {

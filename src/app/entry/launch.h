@@ -6,8 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "core/cancellation.h"
-
 class QCoreApplication;
 
 namespace calvoro {
@@ -36,11 +34,6 @@ std::unique_ptr<QCoreApplication> createApplication(LaunchMode mode, const std::
 // Runs work on one worker thread while the main thread runs the Qt event loop; returns
 // work's status once it has finished and the loop has stopped. An application object must exist.
 int runOnWorkerUnderEventLoop(const std::function<int()>& work);
-
-// The same, with a token that Ctrl+C (SIGINT) or SIGTERM cancels: the work stops and removes
-// what it made, and the status is then 128 plus the signal's number, as a shell reports it. A
-// second signal ends the process at once; a signal ignored when the program started stays ignored.
-int runStoppableOnWorkerUnderEventLoop(const std::function<int(const CancellationToken&)>& work);
 
 // Ends the process at once from any thread, after flushing standard output and error.
 [[noreturn]] void exitProcessNow(int status);

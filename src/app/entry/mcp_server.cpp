@@ -15,6 +15,7 @@
 
 #include "app/entry/launch.h"
 #include "app/entry/mcp_frame_scanner.h"
+#include "app/entry/termination_signals.h"
 #include "core/conversion_logger.h"
 #include "core/path_text.h"
 
@@ -320,6 +321,11 @@ void MCPServer::consume(std::string& buffer) {
 int MCPServer::run() {
     ConversionLogger::shared().setOutputStream(stderr);
     log("Calvoro MCP server starting");
+    // Stopped by a signal, the tool calls are cancelled, clear their work and are answered.
+    termination::install([](int signal) {
+        stopRunningCalls();
+        termination::endBy(signal);
+    });
     std::thread reader([] {
         pthread_setname_np(pthread_self(), "mcp.stdin");
         InputFrames frames;

@@ -8,6 +8,7 @@
 #include "core/file_writing.h"
 #include "core/format_capabilities.h"
 #include "core/path_text.h"
+#include "core/source_file.h"
 #include "core/supported_format.h"
 #include "core/text_util.h"
 #include "engine/conversion_engine.h"
@@ -98,8 +99,7 @@ std::string notCompressible(SupportedFormat format) {
 
 // Estimation and compression need a real file; a path that only names a known type is refused.
 bool isReadableRegularFile(const std::filesystem::path& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), R_OK) == 0;
+    return SourceFile::kindOf(path) == SourceFile::Kind::regularFile && ::access(path.c_str(), R_OK) == 0;
 }
 
 }  // namespace
@@ -248,6 +248,7 @@ Json MCPServer::convertFile(const Json& args, const CancellationToken& cancellat
     if (!folder.problem.empty()) return toolError(folder.problem);
     std::error_code ec;
     if (!std::filesystem::exists(source, ec)) return toolError("No file at " + shownPath(source));
+    if (auto refused = SourceFile::refusal(source)) return toolError(std::string("Conversion failed: ") + refused->what());
     auto job = FileDetector::createJob(source);
     if (!job) return toolError(displayName(source) + " is not a format Calvoro can read.");
     auto possible = job->detectedFormat.possibleConversions();
@@ -310,6 +311,7 @@ Json MCPServer::compressFile(const Json& args, const CancellationToken& cancella
     auto format = FileDetector::detect(source);
     if (!format) return toolError("No readable file at " + shownPath(source));
     if (!Compressor::compressionTarget(*format)) return toolError(notCompressible(*format));
+    if (auto refused = SourceFile::refusal(source)) return toolError(std::string("Compression failed: ") + refused->what());
     int64_t before = sizeOf(source);
     try {
         if (auto problem = files::makeOutputFolder(folder.path)) return toolError("Compression failed: " + *problem);

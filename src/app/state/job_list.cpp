@@ -7,6 +7,7 @@
 #include "core/file_detector.h"
 #include "core/folder_access.h"
 #include "core/settings_store.h"
+#include "core/source_file.h"
 #include "core/text_util.h"
 #include "core/uniform_type.h"
 
@@ -68,6 +69,12 @@ void ConversionViewModel::addFiles(const std::vector<Path>& urls) {
         if (!format) {
             skipped.push_back(name);
             logger_.warning("Unsupported file skipped: " + name, kFiles);
+            continue;
+        }
+        // A FIFO or a device behind a file's name would hold its conversion for ever.
+        if (auto refused = SourceFile::refusal(url)) {
+            skipped.push_back(name);
+            logger_.warning(refused->what(), kFiles);
             continue;
         }
         ConversionJob job(url, name, FileDetector::fileSize(url), *format);

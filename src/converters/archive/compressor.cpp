@@ -12,6 +12,7 @@
 #include "core/conversion_error.h"
 #include "core/conversion_logger.h"
 #include "core/file_writing.h"
+#include "core/source_file.h"
 #include "core/text_util.h"
 #include "core/work_folder.h"
 
@@ -89,8 +90,7 @@ std::filesystem::path Compressor::compress(const std::filesystem::path& source, 
                                            const std::filesystem::path& outputDir, bool replacingOriginal,
                                            const ProgressHandler& progressHandler, const CancellationToken& cancellation) {
     // No sandbox here: the source is readable as its permissions say, so no scoped access is opened.
-    std::error_code ec;
-    if (std::filesystem::is_directory(source, ec)) throw ConversionError::sourceIsFolder(lastPathComponent(source));
+    SourceFile::check(source);
     const auto target = compressionTarget(format);
     const Route route = routeOf(format);
     if (!target || route == Route::none) throw ConversionError::unsupportedConversion(format.displayName(), "compressed");

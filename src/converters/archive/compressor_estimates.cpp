@@ -13,6 +13,7 @@
 #include "converters/archive/media_transcoder.h"
 #include "converters/archive/ssim.h"
 #include "core/conversion_error.h"
+#include "core/source_file.h"
 #include "platform/imaging/image_destination.h"
 #include "platform/imaging/image_source.h"
 #include "platform/imaging/type_identifiers.h"
@@ -67,30 +68,27 @@ public:
     void read(const std::filesystem::path& path) {
         bool ok = false;
         try {
-            std::ifstream in(path, std::ios::binary | std::ios::ate);
-            std::vector<uint8_t> bytes(static_cast<size_t>(std::max<std::streamoff>(0, in.tellg())));
-            in.seekg(0);
-            if (in && in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) {
-                int y = 0;
-                ok = ssim::jpegLumaRows(
-                    bytes.data(), bytes.size(),
-                    [&](int w, int h) {
-                        std::lock_guard lock(mutex_);
-                        image_.w = w;
-                        image_.h = h;
-                        image_.px.resize(static_cast<size_t>(w) * static_cast<size_t>(h));
-                        rows_ = 0;
-                        changed_.notify_all();
-                        return true;
-                    },
-                    [&](const uint8_t* row) {
-                        std::copy(row, row + image_.w, image_.px.data() + static_cast<size_t>(y) * static_cast<size_t>(image_.w));
-                        std::lock_guard lock(mutex_);
-                        rows_ = ++y;
-                        changed_.notify_all();
-                        return true;
-                    });
-            }
+            SourceFile file(path);
+            const std::vector<uint8_t> bytes = file.readAll();
+            int y = 0;
+            ok = ssim::jpegLumaRows(
+                bytes.data(), bytes.size(),
+                [&](int w, int h) {
+                    std::lock_guard lock(mutex_);
+                    image_.w = w;
+                    image_.h = h;
+                    image_.px.resize(static_cast<size_t>(w) * static_cast<size_t>(h));
+                    rows_ = 0;
+                    changed_.notify_all();
+                    return true;
+                },
+                [&](const uint8_t* row) {
+                    std::copy(row, row + image_.w, image_.px.data() + static_cast<size_t>(y) * static_cast<size_t>(image_.w));
+                    std::lock_guard lock(mutex_);
+                    rows_ = ++y;
+                    changed_.notify_all();
+                    return true;
+                });
         } catch (...) {
         }
         finish(ok);
@@ -329,6 +327,8 @@ std::vector<CompressionEstimate> Compressor::estimates(const std::filesystem::pa
                                                       const CancellationToken& cancellation) {
     std::vector<CompressionEstimate> kept;
     try {
+        // Nothing to estimate for what is not a regular file, and nothing may wait on it.
+        if (SourceFile::kindOf(source) != SourceFile::Kind::regularFile) return kept;
         std::error_code ec;
         const auto size = std::filesystem::file_size(source, ec);
         const int64_t originalSize = ec ? 0 : static_cast<int64_t>(size);

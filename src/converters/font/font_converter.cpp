@@ -8,6 +8,7 @@
 #include "core/conversion_error.h"
 #include "core/conversion_logger.h"
 #include "core/output_name_registry.h"
+#include "core/source_file.h"
 #include "core/text_util.h"
 
 namespace calvoro {
@@ -24,14 +25,12 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 }
 
 std::vector<uint8_t> readWholeFile(const std::filesystem::path& path) {
-    File f(std::fopen(path.c_str(), "rb"));
-    if (!f) fileError(path, "Could not read the file");
-    std::vector<uint8_t> data;
-    uint8_t buffer[1 << 16];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f.get())) > 0) data.insert(data.end(), buffer, buffer + n);
-    if (std::ferror(f.get())) fileError(path, "Could not read the file");
-    return data;
+    try {
+        return SourceFile(path).readAll();
+    } catch (const std::filesystem::filesystem_error& e) {
+        errno = e.code().value();
+        fileError(path, "Could not read the file");
+    }
 }
 
 void writeWholeFile(const std::filesystem::path& path, const std::vector<uint8_t>& data) {

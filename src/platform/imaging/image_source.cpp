@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <mutex>
 
+#include "core/source_file.h"
 #include "core/text_util.h"
 #include "platform/imaging/codecs/codecs.h"
 #include "platform/imaging/image_ops.h"
@@ -121,12 +122,17 @@ std::optional<ImageSource> ImageSource::fromData(std::vector<uint8_t> data, cons
 }
 
 std::optional<ImageSource> ImageSource::open(const std::filesystem::path& path) {
-    Descriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-    if (file.fd < 0) return std::nullopt;
+    // Only a regular file, opened without waiting: a FIFO or a device would be read for ever.
+    Descriptor file{-1};
+    try {
+        file.fd = SourceFile(path).release();
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
     struct stat st {};
-    if (::fstat(file.fd, &st) != 0 || S_ISDIR(st.st_mode)) return std::nullopt;
+    if (::fstat(file.fd, &st) != 0) return std::nullopt;
     auto storage = std::make_shared<Storage>();
-    if (S_ISREG(st.st_mode) && st.st_size > 0) {
+    if (st.st_size > 0) {
         void* mapping = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, file.fd, 0);
         if (mapping != MAP_FAILED) {
             storage->mapping = mapping;
@@ -136,8 +142,8 @@ std::optional<ImageSource> ImageSource::open(const std::filesystem::path& path) 
             ::madvise(mapping, storage->mappedLength, MADV_SEQUENTIAL | MADV_WILLNEED);
         }
     }
-    if (!storage->bytes && (!S_ISREG(st.st_mode) || st.st_size > 0)) {
-        // Not mappable (a pipe, a special file system): read it whole.
+    if (!storage->bytes) {
+        // Not mappable (a special file system, whose files may claim no size): read it whole.
         uint8_t chunk[1 << 16];
         for (;;) {
             const ssize_t n = ::read(file.fd, chunk, sizeof chunk);

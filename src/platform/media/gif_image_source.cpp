@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/source_file.h"
+
 namespace calvoro::media {
 
 namespace {
@@ -100,7 +102,14 @@ struct GifImageSource::Impl {
 
 std::unique_ptr<GifImageSource> GifImageSource::open(const std::filesystem::path& path) {
     int err = 0;
-    GifFileType* gif = DGifOpenFileName(path.c_str(), &err);
+    // Only a regular file, opened without waiting; the decoder closes it.
+    int fd = -1;
+    try {
+        fd = SourceFile(path).release();
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+    GifFileType* gif = DGifOpenFileHandle(fd, &err);
     if (!gif) return nullptr;
     auto impl = std::make_unique<Impl>();
     impl->gif = gif;

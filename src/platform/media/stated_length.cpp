@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "core/gif_blocks.h"
+#include "core/source_file.h"
 
 namespace calvoro::media {
 
@@ -23,9 +24,14 @@ namespace {
 // The file read at any offset; reads past the end come back short.
 class RandomAccess {
 public:
-    explicit RandomAccess(const std::filesystem::path& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-        struct stat st {};
-        if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) size_ = static_cast<uint64_t>(st.st_size);
+    explicit RandomAccess(const std::filesystem::path& path) {
+        try {
+            SourceFile file(path);
+            size_ = file.size();
+            fd_ = file.release();
+        } catch (const std::exception&) {
+            // Nothing to read: every read comes back short.
+        }
     }
     ~RandomAccess() {
         if (fd_ >= 0) ::close(fd_);
@@ -48,7 +54,7 @@ public:
     }
 
 private:
-    int fd_;
+    int fd_ = -1;
     uint64_t size_ = 0;
 };
 

@@ -7,6 +7,7 @@
 #include <QPdfDocument>
 #include <QPdfSelection>
 
+#include "core/source_file.h"
 #include "platform/qt/main_thread.h"
 
 namespace calvoro::pdf {
@@ -77,8 +78,13 @@ private:
 std::unique_ptr<Document> Document::open(const std::filesystem::path& path) {
     // Opened here and named by its descriptor: a QString would not name a file whose name is not
     // UTF-8. The document opens the file again through that name and keeps it.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return nullptr;
+    // Only a regular file, opened without waiting: the name reopens what was checked.
+    int fd = -1;
+    try {
+        fd = SourceFile(path).release();
+    } catch (const std::exception&) {
+        return nullptr;
+    }
     const QString name = QStringLiteral("/proc/self/fd/") + QString::number(fd);
     std::unique_ptr<QPdfDocument> doc;
     qtmain::runOnMain([&] {

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 
+#include "core/conversion_logger.h"
 #include "core/path_text.h"
 
 namespace calvoro::qtpaths {
@@ -12,6 +13,13 @@ QUrl fileURL(const std::filesystem::path& path) {
 
 std::optional<std::filesystem::path> localPath(const QUrl& url) {
     if (!url.isValid() || !url.isLocalFile()) return std::nullopt;
+    // "file://server/x" names /x on that server, never the file /x here.
+    const QString host = url.host();
+    if (!host.isEmpty() && host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) != 0) {
+        ConversionLogger::shared().warning("Not a file on this computer: " + url.toString(QUrl::FullyEncoded).toStdString(),
+                                           "Files");
+        return std::nullopt;
+    }
     const QByteArray path = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toUtf8());
     if (path.isEmpty() || path.contains('\0')) return std::nullopt;
     return std::filesystem::path(path.toStdString());

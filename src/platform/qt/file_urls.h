@@ -12,7 +12,8 @@ namespace calvoro::qtpaths {
 
 QUrl fileURL(const std::filesystem::path& path);
 
-// The path a local file URL names, byte for byte; nothing for other URLs.
+// The path a local file URL (no host, or "localhost") names, byte for byte; nothing for other
+// URLs. A file URL of another host is refused with a warning in the log that names it.
 std::optional<std::filesystem::path> localPath(const QUrl& url);
 
 }  // namespace calvoro::qtpaths

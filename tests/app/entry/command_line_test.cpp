@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include "app/entry/launch.h"
@@ -96,6 +98,17 @@ TEST(CommandLine, ConvertFailuresExitWithOne) {
         EXPECT_NE(r.output.find("convert failed: No file at " + (dir / name).string() + "\n"), std::string::npos) << r.output;
         EXPECT_FALSE(std::filesystem::exists(dir / "out"));
     }
+
+    // A FIFO would wait for a writer and a device never ends: both are refused before any work.
+    ASSERT_EQ(::mkfifo((dir / "pipe.csv").c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", dir / "zero.csv");
+    std::filesystem::create_symlink("/dev/urandom", dir / "noise.csv");
+    for (const char* name : {"pipe.csv", "zero.csv", "noise.csv"}) {
+        r = runCalvoro("--convert " + shellQuote((dir / name).string()) + " json " + shellQuote((dir / "out").string()));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.output.find("convert failed: " + std::string(name) + " is not a regular file.\n"), std::string::npos) << r.output;
+        EXPECT_FALSE(std::filesystem::exists(dir / "out"));
+    }
 }
 
 TEST(CommandLine, EstimateAndCompressOnFilesTheyCannotUse) {
@@ -113,6 +126,18 @@ TEST(CommandLine, EstimateAndCompressOnFilesTheyCannotUse) {
     r = runCalvoro("--compress " + shellQuote((dir / "x.unknownext").string()) + " tiny " + shellQuote(dir.path().string()));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.output.find("unrecognised file"), std::string::npos);
+
+    ASSERT_EQ(::mkfifo((dir / "pipe.wav").c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", dir / "zero.wav");
+    for (const char* name : {"pipe.wav", "zero.wav"}) {
+        r = runCalvoro("--compress " + shellQuote((dir / name).string()) + " tiny " + shellQuote((dir / "out").string()));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.output.find("compress failed: " + std::string(name) + " is not a regular file.\n"), std::string::npos) << r.output;
+        EXPECT_FALSE(std::filesystem::exists(dir / "out"));
+        r = runCalvoro("--estimate " + shellQuote((dir / name).string()));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.output.find("No readable file at " + (dir / name).string()), std::string::npos) << r.output;
+    }
 }
 
 TEST(CommandLine, ABadOutputFolderIsExplainedInTheProgramsOwnWords) {

@@ -54,10 +54,12 @@ bool writingInto(const fs::path& folder) {
     return false;
 }
 
-// calvoro with the arguments, its temporary folder set, output thrown away.
-pid_t start(const std::vector<std::string>& arguments, const fs::path& temporary) {
+// calvoro with the arguments, its temporary folder set, output thrown away; standard input
+// from input when given.
+pid_t start(const std::vector<std::string>& arguments, const fs::path& temporary, int input = -1) {
     const pid_t pid = ::fork();
     if (pid != 0) return pid;
+    if (input >= 0) ::dup2(input, STDIN_FILENO);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     ::setenv("TMPDIR", temporary.c_str(), 1);
     // A signal this process ignores would stay ignored in the program.
@@ -101,7 +103,16 @@ struct Conversion {
     std::string name;
     fs::path source;
     std::string target;
+    int stopSignal;
 };
+
+// Stopped by a signal, the program clears its work itself and ends by that signal.
+void expectEndedBy(pid_t pid, int signal) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
+    EXPECT_EQ(WTERMSIG(status), signal);
+}
 
 }  // namespace
 
@@ -116,12 +127,12 @@ TEST(KilledConversion, LeavesNothingUnderAnOutputNameAndTheNextStartClearsItsWor
     ffmpeg("-f lavfi -i testsrc=size=320x240:rate=15:duration=30 " + shellQuote((dir / "anim.gif").string()));
     writeFile(dir / "t.csv", std::string("a,b\n1,2\n"));
     const std::vector<Conversion> conversions = {
-        {"MP4 to MOV", clip, "mov"},
-        {"MP4 to GIF", clip, "gif"},
-        {"GIF to MP4", dir / "anim.gif", "mp4"},
+        {"MP4 to MOV", clip, "mov", SIGTERM},
+        {"MP4 to GIF", clip, "gif", SIGINT},
+        {"GIF to MP4", dir / "anim.gif", "mp4", SIGHUP},
     };
     for (const auto& conversion : conversions) {
-        for (int signal : {SIGKILL, SIGTERM}) {
+        for (int signal : {SIGKILL, conversion.stopSignal}) {
             SCOPED_TRACE(conversion.name + " killed by " + ::strsignal(signal));
             const fs::path out = dir / "out";
             fs::remove_all(out);
@@ -129,8 +140,12 @@ TEST(KilledConversion, LeavesNothingUnderAnOutputNameAndTheNextStartClearsItsWor
             const pid_t pid = start({"--convert", conversion.source.string(), conversion.target, out.string()}, temporary);
             ASSERT_TRUE(whileRunning(pid, [&] { return writingInto(out); })) << "finished before it could be killed";
             ::kill(pid, signal);
-            ::waitpid(pid, nullptr, 0);
+            expectEndedBy(pid, signal);
             EXPECT_EQ(visibleNames(out), std::vector<std::string>{});
+            if (signal != SIGKILL) {
+                EXPECT_EQ(workFolderCount(out), 0);
+                EXPECT_EQ(workFolderCount(temporary), 0);
+            }
 
             // The next start into the same folder clears what the killed run left there.
             const auto r = run("QT_QPA_PLATFORM=offscreen " + shellQuote(CALVORO_BINARY) + " --convert " +
@@ -142,28 +157,44 @@ TEST(KilledConversion, LeavesNothingUnderAnOutputNameAndTheNextStartClearsItsWor
     }
 }
 
-TEST(KilledConversion, CtrlCStopsAnEstimateOrACompressionAndItsWorkGoesWithIt) {
+TEST(KilledConversion, CompressEstimateAndTheServerStoppedBySignalsClearTheirWorkAndEndByThem) {
     REQUIRE_FFMPEG();
-    const LongJob job;
-    struct Mode {
-        std::vector<std::string> arguments;
-        fs::path work;  // where the mode writes while it runs
-    };
-    const std::vector<Mode> modes = {{{"--estimate", job.clip.string()}, job.temporary},
-                                     {{"--compress", job.clip.string(), "small", job.out.string()}, job.out}};
-    for (const Mode& mode : modes) {
-        SCOPED_TRACE(mode.arguments[0]);
-        const pid_t pid = start(mode.arguments, job.temporary);
-        ASSERT_TRUE(whileRunning(pid, [&] { return writingInto(mode.work); })) << "finished before it could be stopped";
-        ::kill(pid, SIGINT);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status)) << "ended by the signal itself";
-        EXPECT_EQ(WEXITSTATUS(status), 128 + SIGINT);
-        EXPECT_EQ(workFolderCount(job.temporary), 0);
-        EXPECT_EQ(workFolderCount(job.out), 0);
-        EXPECT_EQ(visibleNames(job.out), std::vector<std::string>{});
-    }
+    TempDir dir;
+    const fs::path temporary = dir / "tmp";
+    const fs::path out = dir / "out";
+    fs::create_directories(temporary);
+    fs::create_directories(out);
+    const auto clip = makeVideo(dir / "clip.mp4", {.width = 480, .height = 360, .seconds = 40, .audio = true,
+                                                   .videoCodec = "-c:v libx264 -preset ultrafast -pix_fmt yuv444p"});
+
+    pid_t pid = start({"--compress", clip.string(), "small", out.string()}, temporary);
+    ASSERT_TRUE(whileRunning(pid, [&] { return writingInto(out); })) << "finished before it could be stopped";
+    ::kill(pid, SIGTERM);
+    expectEndedBy(pid, SIGTERM);
+    EXPECT_EQ(workFolderCount(out), 0);
+    EXPECT_EQ(visibleNames(out), std::vector<std::string>{});
+
+    // The trial encodes of an estimate are made in the temporary folder.
+    pid = start({"--estimate", clip.string()}, temporary);
+    ASSERT_TRUE(whileRunning(pid, [&] { return writingInto(temporary); })) << "finished before it could be stopped";
+    ::kill(pid, SIGINT);
+    expectEndedBy(pid, SIGINT);
+    EXPECT_EQ(workFolderCount(temporary), 0);
+
+    // The server's input stays open: only the signal ends it.
+    int input[2];
+    ASSERT_EQ(::pipe(input), 0);
+    pid = start({"--mcp"}, temporary, input[0]);
+    ::close(input[0]);
+    const std::string frame = R"({"jsonrpc":"2.0","id":1,"method":"tools/call","params":{"name":"convert_file","arguments":{"source_path":")" +
+                              clip.string() + R"(","target_format":"mov","output_dir":")" + out.string() + "\"}}}\n";
+    ASSERT_EQ(::write(input[1], frame.data(), frame.size()), static_cast<ssize_t>(frame.size()));
+    ASSERT_TRUE(whileRunning(pid, [&] { return writingInto(out); })) << "finished before it could be stopped";
+    ::kill(pid, SIGTERM);
+    expectEndedBy(pid, SIGTERM);
+    ::close(input[1]);
+    EXPECT_EQ(workFolderCount(out), 0);
+    EXPECT_EQ(visibleNames(out), std::vector<std::string>{});
 }
 
 TEST(KilledConversion, AnArchiveWorkFolderInTheTemporaryFolderGoesAtTheNextStart) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <mutex>
 #include <vector>
 
@@ -254,6 +256,11 @@ TEST_F(MCPFrames, ConvertFileChecksInOrderThenConverts) {
               "x.unknownext is not a format Calvoro can read.");
     EXPECT_EQ(text(call("convert_file", {{"source_path", (dir / "t.csv").string()}, {"target_format", "mp4"}})),
               "CSV can't convert to mp4. Valid targets: tsv, json, html, markdown, pdf");
+    ASSERT_EQ(::mkfifo((dir / "pipe.csv").c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", dir / "zero.csv");
+    for (const char* name : {"pipe.csv", "zero.csv"})
+        EXPECT_EQ(text(call("convert_file", {{"source_path", (dir / name).string()}, {"target_format", "json"}})),
+                  "Conversion failed: " + std::string(name) + " is not a regular file.");
     auto ok = call("convert_file", {{"source_path", (dir / "t.csv").string()}, {"target_format", "JSON"},
                                     {"output_dir", (dir / "out").string()}});
     ASSERT_FALSE(ok.contains("isError")) << ok.dump();
@@ -273,6 +280,14 @@ TEST_F(MCPFrames, CompressionToolsRefuseWhatTheyCannotUse) {
               "Unknown level 'Tiny'. Valid: maximum, high, balanced, small, tiny.");
     EXPECT_EQ(text(call("compress_file", {{"source_path", (dir / "notes.txt").string()}})),
               "TXT files can't be compressed (only images, video, and audio can).");
+    ASSERT_EQ(::mkfifo((dir / "pipe.wav").c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", dir / "zero.wav");
+    for (const char* name : {"pipe.wav", "zero.wav"}) {
+        EXPECT_EQ(text(call("compress_file", {{"source_path", (dir / name).string()}})),
+                  "Compression failed: " + std::string(name) + " is not a regular file.");
+        EXPECT_EQ(text(call("estimate_compression", {{"source_path", (dir / name).string()}})),
+                  "No readable file at " + (dir / name).string());
+    }
     EXPECT_EQ(text(call("nope", Json::object())),
               "Unknown tool 'nope'. Available: list_supported_conversions, convert_file, estimate_compression, compress_file.");
 }

@@ -1,4 +1,6 @@
 // Filling and shaping the job list.
+#include <sys/stat.h>
+
 #include "app/state/state_test_support.h"
 
 using namespace calvoro;
@@ -43,6 +45,16 @@ TEST_F(JobList, AddingSkipsDuplicatesUnsupportedFilesAndFolders) {
     EXPECT_EQ(model->toast()->title, "Skipped 3 unsupported files");
     EXPECT_EQ(model->toast()->detail, "Including a.xyz");
     EXPECT_EQ(model->toast()->kind, Toast::Kind::warning);
+
+    // Every way in ends here: a FIFO or a device never becomes a job that would wait for ever.
+    ASSERT_EQ(::mkfifo((dir / "pipe.csv").c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", dir / "zero.csv");
+    model->addFiles({dir / "pipe.csv", dir / "zero.csv"});
+    EXPECT_EQ(model->jobs().size(), 1u);
+    EXPECT_TRUE(logged("pipe.csv is not a regular file."));
+    EXPECT_TRUE(logged("zero.csv is not a regular file."));
+    EXPECT_EQ(model->toast()->title, "Skipped 2 unsupported files");
+    EXPECT_EQ(model->toast()->detail, "Including pipe.csv");
 }
 
 TEST_F(JobList, NewJobsTakeTheSettingsAndReachableDefaultTargets) {

@@ -51,6 +51,11 @@ TEST(FileURLs, EveryByteOfAPathSurvivesTheURL) {
     EXPECT_FALSE(qtpaths::localPath(QUrl("file:///tmp/a%00b")));
     for (const std::filesystem::path path : {"/tmp/caf\xE9 #1%.png", "/tmp/\xFF\xFE/[x]?.png", "/tmp/plain.png"})
         EXPECT_EQ(qtpaths::localPath(qtpaths::fileURL(path)), path) << path;
+
+    // A file on another computer is never taken for the file of the same path here.
+    EXPECT_EQ(qtpaths::localPath(QUrl("file://localhost/tmp/a.png")), std::filesystem::path("/tmp/a.png"));
+    EXPECT_FALSE(qtpaths::localPath(QUrl("file://server/tmp/a.png")));
+    EXPECT_TRUE(logged("Not a file on this computer: file://server/tmp/a.png"));
 }
 
 }  // namespace

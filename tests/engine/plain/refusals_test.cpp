@@ -1,6 +1,8 @@
 // What the user is told when a conversion cannot be done, through the engine with its real router.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 
 #include "converters/archive/compressor.h"
@@ -53,7 +55,9 @@ TEST(EngineRefusals, ATargetNoConverterWritesIsAnUnsupportedConversion) {
     EXPECT_TRUE(fs::is_empty(dir / "out"));
 }
 
-TEST(EngineRefusals, AFolderGivenAsASourceIsCalledAFolder) {
+// A job made earlier whose file has since become a folder, a FIFO or a device is refused before
+// any converter reads it.
+TEST(EngineRefusals, AFolderIsCalledAFolderAndAFIFOOrADeviceIsNotARegularFile) {
     TempDir dir;
     fs::create_directories(dir / "holiday.png");
     const std::string said = "holiday.png is a folder, not a file. Choose the files inside it to convert them.";
@@ -64,5 +68,15 @@ TEST(EngineRefusals, AFolderGivenAsASourceIsCalledAFolder) {
     EXPECT_STREQ(e.what(), said.c_str());
     e = errorOf([&] { Compressor::compress(dir / "holiday.png", SupportedFormat::png, CompressionLevel::maximum, dir / "out"); });
     EXPECT_STREQ(e.what(), said.c_str());
+
+    ASSERT_EQ(::mkfifo((dir / "pipe.csv").c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", dir / "zero.wav");
+    e = errorOf([&] {
+        ConversionEngine::convert(makeJob(dir / "pipe.csv", SupportedFormat::csv, SupportedFormat::json), dir / "out", noProgress);
+    });
+    EXPECT_EQ(e.kind(), ConversionError::Kind::notRegularFile);
+    EXPECT_STREQ(e.what(), "pipe.csv is not a regular file.");
+    e = errorOf([&] { Compressor::compress(dir / "zero.wav", SupportedFormat::wav, CompressionLevel::small, dir / "out"); });
+    EXPECT_STREQ(e.what(), "zero.wav is not a regular file.");
     EXPECT_TRUE(!fs::exists(dir / "out") || fs::is_empty(dir / "out"));
 }

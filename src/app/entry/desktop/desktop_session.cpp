@@ -26,9 +26,7 @@ namespace fs = std::filesystem;
 
 // The local path of a "file:" URL; nothing for a file on another host.
 std::optional<fs::path> localPath(const std::string& url) {
-    const QUrl parsed(QString::fromUtf8(url), QUrl::StrictMode);
-    if (!parsed.host().isEmpty() && parsed.host() != QLatin1String("localhost")) return std::nullopt;
-    return qtpaths::localPath(parsed);
+    return qtpaths::localPath(QUrl(QString::fromUtf8(url), QUrl::StrictMode));
 }
 
 // "calvoro:" in any letter case: such an argument is a link even when it cannot be read as one.

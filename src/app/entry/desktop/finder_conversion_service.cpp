@@ -13,6 +13,7 @@
 #include "core/conversion_logger.h"
 #include "core/file_detector.h"
 #include "core/handoff_request.h"
+#include "core/source_file.h"
 #include "core/text_util.h"
 #include "engine/conversion_engine.h"
 #include "platform/qt/main_thread.h"
@@ -88,13 +89,12 @@ void logRefusal(const HandoffRequest::Refusal& refusal, const std::string& url) 
 
 // Only a file that is there to read can be converted beside itself; anything else is logged.
 bool isServableFile(const fs::path& path) {
-    std::error_code ec;
-    const auto status = fs::status(path, ec);
-    if (!fs::exists(status)) {
+    const SourceFile::Kind kind = SourceFile::kindOf(path);
+    if (kind == SourceFile::Kind::missing) {
         logIgnored("a link to a file that does not exist", path.string());
         return false;
     }
-    if (!fs::is_regular_file(status)) {
+    if (kind != SourceFile::Kind::regularFile) {
         logIgnored("a link to something that is not a regular file", path.string());
         return false;
     }

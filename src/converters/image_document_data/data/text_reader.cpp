@@ -9,6 +9,7 @@
 #include "converters/image_document_data/data/data_converter.h"
 #include "converters/image_document_data/data/text_scan.h"
 #include "core/path_text.h"
+#include "core/source_file.h"
 #include "core/text_util.h"
 
 namespace calvoro {
@@ -78,27 +79,19 @@ std::string decodeLatin1(const std::string& bytes) {
     return out;
 }
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
 std::string readWholeFile(const std::filesystem::path& url) {
     std::string name = lastPathComponent(url);
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(url.c_str(), "rb"));
-    if (!file) throw std::system_error(errno, std::generic_category(), "The file \u201C" + name + "\u201D couldn\u2019t be opened");
-    std::string bytes;
-    std::error_code ec;
-    auto size = std::filesystem::file_size(url, ec);
-    if (!ec) bytes.reserve(static_cast<size_t>(size));
-    char buffer[1 << 16];
-    for (;;) {
-        size_t n = std::fread(buffer, 1, sizeof buffer, file.get());
-        bytes.append(buffer, n);
-        if (n < sizeof buffer) break;
+    std::optional<SourceFile> file;
+    try {
+        file.emplace(url);
+    } catch (const std::filesystem::filesystem_error& e) {
+        throw std::system_error(e.code(), "The file \u201C" + name + "\u201D couldn\u2019t be opened");
     }
-    if (std::ferror(file.get()))
-        throw std::system_error(errno ? errno : EIO, std::generic_category(), "The file \u201C" + name + "\u201D couldn\u2019t be read");
-    return bytes;
+    try {
+        return file->readAllAsString();
+    } catch (const std::filesystem::filesystem_error& e) {
+        throw std::system_error(e.code(), "The file \u201C" + name + "\u201D couldn\u2019t be read");
+    }
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "core/conversion_error.h"
 #include "core/file_writing.h"
+#include "core/source_file.h"
 #include "core/uuid.h"
 
 namespace calvoro::DocumentConverter::files {
@@ -24,22 +25,11 @@ fs::path temporaryFile(const std::string& extension) {
 }
 
 std::string readBytes(const fs::path& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw ConversionError::failedToLoadFile();
-    std::string data;
-    char buffer[1 << 16];
-    for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            ::close(fd);
-            throw ConversionError::failedToLoadFile();
-        }
-        if (n == 0) break;
-        data.append(buffer, static_cast<size_t>(n));
+    try {
+        return SourceFile(path).readAllAsString();
+    } catch (const std::filesystem::filesystem_error&) {
+        throw ConversionError::failedToLoadFile();
     }
-    ::close(fd);
-    return data;
 }
 
 void writeAtomically(const fs::path& path, std::string_view bytes) {

@@ -7,6 +7,7 @@
 #include "converters/image_document_data/image/image_converter.h"
 #include "core/conversion_error.h"
 #include "core/gif_blocks.h"
+#include "core/source_file.h"
 #include "core/text_util.h"
 #include "platform/imaging/image_ops.h"
 
@@ -37,10 +38,13 @@ ssize_t readFully(int fd, uint8_t* buffer, size_t count) {
 
 std::optional<std::string> ImageConverter::truncationIssue(const std::filesystem::path& url) {
     FileHandle file;
-    file.fd = ::open(url.c_str(), O_RDONLY | O_CLOEXEC);
-    if (file.fd < 0) return std::nullopt;
+    try {
+        file.fd = SourceFile(url).release();
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
     struct stat st {};
-    if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    if (::fstat(file.fd, &st) != 0) return std::nullopt;
     const off_t size = st.st_size;
     if (size < 17) return std::nullopt;
     uint8_t head[8];

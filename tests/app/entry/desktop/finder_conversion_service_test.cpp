@@ -2,6 +2,8 @@
 // the idle quit of background mode (with a short wait instead of 4 s).
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <filesystem>
 
@@ -80,11 +82,15 @@ TEST(FinderConversionService, ServesRequestsThenQuitsOnlyInBackgroundModeWhenIdl
 
     // Malformed requests and missing files start nothing, and each says why in one line.
     writeFile(dir / "notes.xyz", "x");
+    ASSERT_EQ(::mkfifo((dir / "pipe.csv").c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", dir / "zero.csv");
     const std::vector<std::pair<std::string, std::string>> refused{
         {convertURL(dir / "t.csv", "bogus"), "a link with an unknown format \u201Cbogus\u201D"},
         {"calvoro://convert?src=/a.png", "a link without a format"},
         {convertURL(dir / "missing.csv", "json"), "a link to a file that does not exist"},
         {convertURL(dir.path(), "json"), "a link to something that is not a regular file"},
+        {convertURL(dir / "pipe.csv", "json"), "a link to something that is not a regular file"},
+        {convertURL(dir / "zero.csv", "json"), "a link to something that is not a regular file"},
         {"calvoro://convert?src=t.csv&fmt=json", "a link whose file has no full path \u201Ct.csv\u201D"},
         {"calvoro://convert?fmt=json", "a link that names no file"},
         {*HandoffURL::compress((dir / "t.csv").string(), "nonsense", false), "a link with an unknown compression level \u201Cnonsense\u201D"},

@@ -7,6 +7,8 @@
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -192,6 +194,12 @@ TEST_F(Intents, ConvertFileInPlaceWritesBesideTheSourceWithItsOutcomes) {
                 "Calvoro doesn't recognise notes.xyz.");
     expectError(convertInPlace(folder / "t.csv", "mp4", false), "app.calvoro.Intents.Error.Engine",
                 "Can't convert CSV to MP4.");
+    // Neither waits: a FIFO for a writer, a device for its end.
+    ASSERT_EQ(::mkfifo((folder / "pipe.csv").c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", folder / "zero.csv");
+    for (const char* name : {"pipe.csv", "zero.csv"})
+        expectError(convertInPlace(folder / name, "html", false), "app.calvoro.Intents.Error.Engine",
+                    std::string(name) + " is not a regular file.");
     EXPECT_TRUE(fs::is_empty(dir_ / "tmp"));
 }
 
