@@ -229,7 +229,12 @@ Json MCPServer::estimateCompression(const Json& args) {
     auto format = FileDetector::detect(source);
     if (!format || !isReadableRegularFile(source)) return toolError("No readable file at " + source.string());
     if (!Compressor::compressionTarget(*format)) return toolError(notCompressible(*format));
-    auto estimates = Compressor::estimates(source, *format);
+    std::vector<CompressionEstimate> estimates;
+    try {
+        estimates = Compressor::estimates(source, *format);
+    } catch (const std::exception& e) {
+        return toolError(std::string("Estimate failed: ") + e.what());
+    }
     if (estimates.empty())
         return toolText("Already well compressed \u2014 no level produced a meaningfully smaller file.");
     std::string text = "Compression options for " + lastPathComponent(source) + ":";
