@@ -63,6 +63,13 @@ int trialsAtOnce(const media::AssetTrack* video, double opening) {
     return std::clamp(static_cast<int>(availableMemory() / 2 / perEncoder), 1, CompressionLevel::count);
 }
 
+// Threads for each of `atOnce` encoders: together half as many again as there are processors,
+// as x264 takes for itself alone.
+int encoderThreads(int atOnce) {
+    const int processors = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    return std::max(1, (3 * processors + 2 * atOnce - 1) / (2 * atOnce));
+}
+
 // One track's decoded opening: written once by its decoder, read by every level's encoder.
 class Tape {
 public:
@@ -139,7 +146,8 @@ struct Opening {
     SupportedFormat target;
     const TrialLimits& limits;
     // Each encoder's threads: compress's own when the whole is encoded, so that the bytes are
-    // the same; else a share of the processors, which several encoders use better than one.
+    // the same; else a share of the processors: x264 keeps many threads busy only over many
+    // pictures, so several encoders on a share each use them better than one on all.
     std::optional<int> threads;
 };
 
@@ -255,8 +263,7 @@ Sizes sizes(const std::filesystem::path& source, SupportedFormat target, const m
     Tape pictures, sound;
     const int atOnce = trialsAtOnce(video, seconds);
     const std::optional<int> threads =
-        seconds >= duration ? std::nullopt
-                            : std::optional<int>(std::max(1, static_cast<int>(std::thread::hardware_concurrency()) / atOnce));
+        seconds >= duration ? std::nullopt : std::optional<int>(encoderThreads(atOnce));
     const Opening opening{reader, video, audio, pictures, sound, seconds, duration, target, limits, threads};
     Sizes result{};
     std::mutex failureMutex;
