@@ -63,11 +63,11 @@ int trialsAtOnce(const media::AssetTrack* video, double opening) {
     return std::clamp(static_cast<int>(availableMemory() / 2 / perEncoder), 1, CompressionLevel::count);
 }
 
-// Threads for each of `atOnce` encoders: together half as many again as there are processors,
-// as x264 takes for itself alone.
+// Threads for each of `atOnce` encoders: together at least as many as there are processors,
+// and few, since every thread x264 adds costs work of its own on a busy machine.
 int encoderThreads(int atOnce) {
     const int processors = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-    return std::max(1, (3 * processors + 2 * atOnce - 1) / (2 * atOnce));
+    return (processors + atOnce - 1) / atOnce;
 }
 
 // One track's decoded opening: written once by its decoder, read by every level's encoder.
