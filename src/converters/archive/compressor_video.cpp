@@ -29,10 +29,13 @@ constexpr double keyFrameInterval = 250;
 // An opening that spends this share of its target fills it.
 constexpr double fillingShare = 0.8;
 // What one x264 encoder holds per pixel of a picture in flight (the picture, its half-pel
-// planes and analysis), and how many pictures it keeps in flight at most (look-ahead, frame
-// threads and B-frames at its default speed).
-constexpr double encoderBytesPerPixel = 6;
+// planes and analysis, as measured at 1080p), and how many pictures it keeps in flight at most
+// (look-ahead, frame threads and B-frames at its default speed).
+constexpr double encoderBytesPerPixel = 4;
 constexpr double encoderPicturesInFlight = 60;
+// What the encoders working at once may hold together: beyond it, the system spends more on
+// clearing fresh pages for them than the parallel work saves.
+constexpr double trialMemory = 1.5 * 1024 * 1024 * 1024;
 
 double frameRateOf(const media::AssetTrack& video) {
     return video.nominalFrameRate > 0 && std::isfinite(video.nominalFrameRate) ? video.nominalFrameRate : 30.0;
@@ -54,13 +57,13 @@ double availableMemory() {
     return static_cast<double>(sysconf(_SC_AVPHYS_PAGES)) * static_cast<double>(sysconf(_SC_PAGESIZE));
 }
 
-// Levels encoded at once: all five unless their encoders would take more than half of the
-// memory there is.
+// Levels encoded at once: all five unless their encoders would take more than the trials may
+// hold, or than half of the memory there is.
 int trialsAtOnce(const media::AssetTrack* video, double opening) {
     if (!video) return CompressionLevel::count;
     const double pictures = std::min(encoderPicturesInFlight, opening * frameRateOf(*video) + 1);
     const double perEncoder = pixelsOf(*video) * encoderBytesPerPixel * pictures;
-    return std::clamp(static_cast<int>(availableMemory() / 2 / perEncoder), 1, CompressionLevel::count);
+    return std::clamp(static_cast<int>(std::min(trialMemory, availableMemory() / 2) / perEncoder), 1, CompressionLevel::count);
 }
 
 // Threads for each of `atOnce` encoders: together at least as many as there are processors,
