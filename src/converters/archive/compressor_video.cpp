@@ -205,6 +205,47 @@ int64_t trialSize(const Opening& opening, CompressionLevel level, const std::fil
     return static_cast<int64_t>(projected);
 }
 
+// Encodes the opening at every level, `atOnce` levels at a time; stops the decoding once a level
+// fails or the token is cancelled, and throws that.
+Sizes encodeLevels(const Opening& opening, const std::filesystem::path& work, int atOnce, const CancellationToken& cancellation,
+                   std::stop_source& abandon) {
+    Sizes result{};
+    std::mutex failureMutex;
+    std::exception_ptr failure;
+    bool cancelled = false;
+    const std::string extension = opening.target.fileExtension();
+    {
+        std::atomic<int> next = 0;
+        std::vector<std::jthread> encoders;
+        for (int i = 0; i < atOnce; ++i)
+            encoders.emplace_back([&] {
+                for (int index = next++; index < CompressionLevel::count; index = next++) {
+                    const CompressionLevel level = CompressionLevel::allCases()[static_cast<size_t>(index)];
+                    const auto trial = work / ("level-" + std::to_string(index) + "." + extension);
+                    try {
+                        result[static_cast<size_t>(index)] = trialSize(opening, level, trial, cancellation);
+                    } catch (const CancellationError&) {
+                        std::lock_guard lock(failureMutex);
+                        cancelled = true;
+                    } catch (...) {
+                        std::lock_guard lock(failureMutex);
+                        if (!failure) failure = std::current_exception();
+                    }
+                    std::error_code ec;
+                    std::filesystem::remove(trial, ec);
+                    std::lock_guard lock(failureMutex);
+                    if (cancelled || failure) {
+                        abandon.request_stop();
+                        return;
+                    }
+                }
+            });
+    }
+    if (cancelled || cancellation.isCancelled()) throw CancellationError();
+    if (failure) std::rethrow_exception(failure);
+    return result;
+}
+
 }  // namespace
 
 double trialSeconds(const media::AssetTrack* video, double duration, const TrialLimits& limits) {
@@ -262,55 +303,19 @@ Sizes sizes(const std::filesystem::path& source, SupportedFormat target, const m
     if (!reader.startReading()) throw ConversionError::exportSessionFailed(reader.error().value_or("reader failed to start"));
 
     const WorkFolder work(WorkFolder::temporaryDirectory());
-    const std::string extension = target.fileExtension();
     Tape pictures, sound;
     const int atOnce = trialsAtOnce(video, seconds);
     const std::optional<int> threads =
         seconds >= duration ? std::nullopt : std::optional<int>(encoderThreads(atOnce));
     const Opening opening{reader, video, audio, pictures, sound, seconds, duration, target, limits, threads};
-    Sizes result{};
-    std::mutex failureMutex;
-    std::exception_ptr failure;
-    bool cancelled = false;
     // Decoding stops early once no level needs more of it.
     std::stop_source abandon;
     const std::stop_callback onCancel(cancellation.stopToken(), [&] { abandon.request_stop(); });
-    {
-        std::jthread soundDecoder;
-        if (soundOutput) soundDecoder = std::jthread([&] { decode(*soundOutput, reader, until, sound, abandon.get_token()); });
-        std::jthread pictureDecoder;
-        if (pictureOutput) pictureDecoder = std::jthread([&] { decode(*pictureOutput, reader, until, pictures, abandon.get_token()); });
-        std::atomic<int> next = 0;
-        std::vector<std::jthread> encoders;
-        for (int i = 0; i < atOnce; ++i)
-            encoders.emplace_back([&] {
-                for (int index = next++; index < CompressionLevel::count; index = next++) {
-                    const CompressionLevel level = CompressionLevel::allCases()[static_cast<size_t>(index)];
-                    const auto trial = work.path() / ("level-" + std::to_string(index) + "." + extension);
-                    try {
-                        result[static_cast<size_t>(index)] = trialSize(opening, level, trial, cancellation);
-                    } catch (const CancellationError&) {
-                        std::lock_guard lock(failureMutex);
-                        cancelled = true;
-                    } catch (...) {
-                        std::lock_guard lock(failureMutex);
-                        if (!failure) failure = std::current_exception();
-                    }
-                    std::error_code ec;
-                    std::filesystem::remove(trial, ec);
-                    std::lock_guard lock(failureMutex);
-                    if (cancelled || failure) {
-                        abandon.request_stop();
-                        return;
-                    }
-                }
-            });
-        for (auto& encoder : encoders) encoder.join();
-        abandon.request_stop();
-    }
-    if (cancelled || cancellation.isCancelled()) throw CancellationError();
-    if (failure) std::rethrow_exception(failure);
-    return result;
+    std::jthread soundDecoder;
+    if (soundOutput) soundDecoder = std::jthread([&] { decode(*soundOutput, reader, until, sound, abandon.get_token()); });
+    std::jthread pictureDecoder;
+    if (pictureOutput) pictureDecoder = std::jthread([&] { decode(*pictureOutput, reader, until, pictures, abandon.get_token()); });
+    return encodeLevels(opening, work.path(), atOnce, cancellation, abandon);
 }
 
 }  // namespace calvoro::compressor_video
