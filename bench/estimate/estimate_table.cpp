@@ -26,7 +26,13 @@ int main(int argc, char** argv) {
         const std::filesystem::path file = argv[i];
         const auto format = FileDetector::detect(file);
         if (!format) continue;
-        const auto estimates = Compressor::estimates(file, *format);
+        std::vector<CompressionEstimate> estimates;
+        try {
+            estimates = Compressor::estimates(file, *format);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s: estimate failed: %s\n", file.c_str(), e.what());
+            continue;
+        }
         for (CompressionLevel level : CompressionLevel::allCases()) {
             std::string bytes = "-", loss = "-";
             for (const auto& e : estimates) {

@@ -140,8 +140,14 @@ int estimateAndExit(const std::vector<std::string>& arguments) {
         printOutput("source: " + format->displayName() + "  " + formatByteCount(FileDetector::fileSize(file)) +
                     "  -> compresses as " + (target ? target->displayName() : "n/a"));
         auto start = std::chrono::steady_clock::now();
-        auto estimates = Compressor::estimates(file, *format, termination::token());
-        if (termination::received()) return 1;
+        std::vector<CompressionEstimate> estimates;
+        try {
+            estimates = Compressor::estimates(file, *format, termination::token());
+        } catch (const std::exception& e) {
+            if (termination::received()) return 1;
+            printError("estimate failed: " + describe(e));
+            return 1;
+        }
         double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         auto padRight = [](std::string s, size_t w) { return s.size() < w ? s + std::string(w - s.size(), ' ') : s; };
         auto padLeft = [](std::string s, size_t w) { return s.size() < w ? std::string(w - s.size(), ' ') + s : s; };

@@ -279,9 +279,14 @@ Json MCPServer::estimateCompression(const Json& args, const CancellationToken& c
     auto format = FileDetector::detect(source);
     if (!format || !isReadableRegularFile(source)) return toolError("No readable file at " + shownPath(source));
     if (!Compressor::compressionTarget(*format)) return toolError(notCompressible(*format));
-    auto estimates = Compressor::estimates(source, *format, cancellation);
-    // A stopped estimate gave no sizes; it must not read as a well-compressed file.
-    cancellation.throwIfCancelled();
+    std::vector<CompressionEstimate> estimates;
+    try {
+        estimates = Compressor::estimates(source, *format, cancellation);
+    } catch (const std::exception& e) {
+        // A stopped call ends as every stopped call does.
+        cancellation.throwIfCancelled();
+        return toolError(std::string("Estimate failed: ") + e.what());
+    }
     if (estimates.empty())
         return toolText("Already well compressed \u2014 no level produced a meaningfully smaller file.");
     std::string text = "Compression options for " + displayName(source) + ":";

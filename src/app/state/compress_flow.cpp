@@ -80,19 +80,32 @@ void ConversionViewModel::recordCompressionFailure(const Uuid& id, const std::st
 }
 
 void ConversionViewModel::requestEstimates(const ConversionJob& job, QObject* receiver,
-                                           std::function<void(std::vector<CompressionEstimate>)> result) {
+                                           std::function<void(std::vector<CompressionEstimate>)> result,
+                                           std::function<void(std::string)> failed) {
     QPointer<QObject> target = receiver ? receiver : this;
     // A video's estimate encodes it; the work stops once nobody waits for it any more.
     auto stop = std::make_shared<std::stop_source>();
     connect(target.data(), &QObject::destroyed, this, [stop] { stop->request_stop(); }, Qt::DirectConnection);
-    workers_.start([this, source = job.sourceURL, format = job.detectedFormat, target, stop, result = std::move(result)] {
+    workers_.start([this, source = job.sourceURL, format = job.detectedFormat, target, stop, result = std::move(result),
+                    failed = std::move(failed)] {
         const std::stop_callback onTeardown(lifetimeStop_.get_token(), [stop] { stop->request_stop(); });
-        auto estimates = Compressor::estimates(source, format, CancellationToken(stop->get_token()));
+        std::function<void()> deliver;
+        try {
+            deliver = [result, estimates = Compressor::estimates(source, format, CancellationToken(stop->get_token()))] {
+                result(estimates);
+            };
+        } catch (const CancellationError&) {
+            return;  // nobody waits for it
+        } catch (const std::exception& e) {
+            deliver = [failed, reason = std::string(e.what())] {
+                if (failed) failed(reason);
+            };
+        }
         // The view model outlives its workers; the receiver is checked on the main thread.
         QMetaObject::invokeMethod(
             this,
-            [this, target, estimates = std::move(estimates), result] {
-                if (!tearingDown_ && target) result(estimates);
+            [this, target, deliver = std::move(deliver)] {
+                if (!tearingDown_ && target) deliver();
             },
             Qt::QueuedConnection);
     });

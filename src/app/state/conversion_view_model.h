@@ -222,10 +222,11 @@ public:
     void convertSingleJob(const ConversionJob& job);
     void beginCompress(const ConversionJob& job);
     void compress(const ConversionJob& job, CompressionLevel level);
-    // Measures the levels off the main thread; result is called on the main thread unless
-    // receiver has gone by then.
+    // Measures the levels off the main thread; result (or failed, with the reason, when the
+    // measurement fails) is called on the main thread unless receiver has gone by then.
     void requestEstimates(const ConversionJob& job, QObject* receiver,
-                          std::function<void(std::vector<CompressionEstimate>)> result);
+                          std::function<void(std::vector<CompressionEstimate>)> result,
+                          std::function<void(std::string)> failed = {});
     void replayRecent(const RecentJob& recent);
     void clearRecents();
 

@@ -26,10 +26,11 @@ public:
 
     // At most one estimate per level, in CompressionLevel::allCases() order, keeping only levels
     // that come out below 98 % of the source's size. Images are really encoded (in memory, all
-    // levels at once) and scored; videos are encoded as compress would (the whole, or an
-    // opening the rest is projected from); audio sizes are projected from rates. Never throws:
-    // an empty list means the file cannot be made meaningfully smaller, or the token was
-    // cancelled.
+    // levels at once) and scored; video and sound are encoded as compress would (the whole, or
+    // an opening the rest is projected from), the opening decoded once for all levels. An empty list
+    // means the file cannot be made meaningfully smaller. A file that cannot be read or
+    // re-encoded throws the reason (ConversionError, or the media layer's or file system's own
+    // error), and a cancelled token throws CancellationError.
     static std::vector<CompressionEstimate> estimates(const std::filesystem::path& source, SupportedFormat format,
                                                       const CancellationToken& cancellation = {});
 

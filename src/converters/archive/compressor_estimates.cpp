@@ -1,4 +1,5 @@
 #include <array>
+#include <atomic>
 #include <condition_variable>
 #include <fstream>
 #include <future>
@@ -139,8 +140,9 @@ CompressionEstimate measured(CompressionLevel level, int64_t byteSize, std::opti
 Slots wholeImageEstimates(const std::filesystem::path& source, SupportedFormat target, int64_t originalSize) {
     Slots slots;
     const auto image = compressor_image::loadImage(source, target);
-    if (!image) return slots;
+    if (!image) throw ConversionError::failedToLoadFile();
     const std::string extension = target.fileExtension();
+    std::atomic<bool> encodeFailed = false;
     {
         // Every level at once: they share the decoded picture and the source's gray, read-only,
         // and each writes only its own slot. The gray is made while the encoders run; a level
@@ -153,7 +155,10 @@ Slots wholeImageEstimates(const std::filesystem::path& source, SupportedFormat t
         for (CompressionLevel level : CompressionLevel::allCases()) {
             workers.emplace_back([&, level, reference] {
                 auto bytes = compressor_image::encodeImage(*image, target, level.imageQuality());
-                if (!bytes) return;
+                if (!bytes) {
+                    encodeFailed = true;
+                    return;
+                }
                 const auto size = static_cast<int64_t>(bytes->size());
                 std::optional<double> loss;
                 try {
@@ -169,6 +174,8 @@ Slots wholeImageEstimates(const std::filesystem::path& source, SupportedFormat t
             referencePromise.set_exception(std::current_exception());
         }
     }
+    // Compress would fail at that level the same way.
+    if (encodeFailed) throw ConversionError::conversionFailed();
     return slots;
 }
 
@@ -250,11 +257,13 @@ Slots streamedEstimates(const imaging::ImageSource& source, SupportedFormat targ
         luma.finish(false);
     }
     if (mustTurn) return wholeImageEstimates(source.path(), target, originalSize);
+    // The decoder's own words are about its library, not the file.
+    if (!decoded) throw ConversionError::failedToLoadFile();
     Slots slots;
-    if (!decoded) return slots;
     for (CompressionLevel level : CompressionLevel::allCases()) {
         const Level& run = levels[level.index()];
-        if (run.size) slots[level.index()] = measured(level, *run.size, run.loss, originalSize, target);
+        if (!run.size) throw ConversionError::conversionFailed();
+        slots[level.index()] = measured(level, *run.size, run.loss, originalSize, target);
     }
     return slots;
 }
@@ -274,16 +283,6 @@ Slots imageEstimates(const std::filesystem::path& path, SupportedFormat format, 
 }
 
 
-// The first track of a kind; nothing when there is none or the file cannot be read.
-std::optional<media::AssetTrack> firstTrack(const media::Asset& asset, media::MediaType type) {
-    try {
-        auto tracks = asset.loadTracks(type);
-        if (!tracks.empty()) return tracks.front();
-    } catch (...) {
-    }
-    return std::nullopt;
-}
-
 // A size not measured on the result itself, and no loss.
 CompressionEstimate sized(CompressionLevel level, int64_t byteSize, int64_t originalSize, SupportedFormat target) {
     CompressionEstimate e = measured(level, byteSize, std::nullopt, originalSize, target);
@@ -291,8 +290,8 @@ CompressionEstimate sized(CompressionLevel level, int64_t byteSize, int64_t orig
     return e;
 }
 
-// A video is encoded at each level as compress would; a sound's size is projected from the AAC
-// rate it is given, which the encoder keeps to.
+// Video and sound are encoded at each level as compress would: the whole, or an opening the rest
+// is projected from.
 Slots mediaEstimates(const std::filesystem::path& source, SupportedFormat format, int64_t originalSize,
                      const CancellationToken& cancellation) {
     Slots slots;
@@ -300,24 +299,16 @@ Slots mediaEstimates(const std::filesystem::path& source, SupportedFormat format
     if (!target) return slots;
     const bool isVideo = isVideoSource(format);
     if (!isVideo && !isAudioSource(format)) return slots;
+    // A file that cannot be read says so here.
+    const media::Asset asset(source);
+    auto videoTracks = asset.loadTracks(media::MediaType::video);
+    if (!isVideo) videoTracks.clear();  // a sound's cover picture is not compressed
     const double duration = media_transcoder::mediaDuration(source);
     if (!(duration > 0)) return slots;
-    const media::Asset asset(source);
-    if (isVideo) {
-        if (const auto video = firstTrack(asset, media::MediaType::video)) {
-            const auto sizes = compressor_video::sizes(source, *target, *video, duration, cancellation);
-            for (CompressionLevel level : CompressionLevel::allCases())
-                if (const auto& size = sizes[level.index()]) slots[level.index()] = sized(level, *size, originalSize, *target);
-            return slots;
-        }
-    }
-    const auto audio = firstTrack(asset, media::MediaType::audio);
-    if (!audio) return slots;
-    for (CompressionLevel level : CompressionLevel::allCases()) {
-        const auto bitsPerSecond = static_cast<double>(
-            media_transcoder::audioBitRate(level, media_transcoder::outputChannels(audio->channelCount)));
-        slots[level.index()] = sized(level, static_cast<int64_t>(duration * bitsPerSecond * 0.125), originalSize, *target);
-    }
+    const auto sizes = compressor_video::sizes(source, *target, videoTracks.empty() ? nullptr : &videoTracks.front(), duration,
+                                               cancellation);
+    for (CompressionLevel level : CompressionLevel::allCases())
+        slots[level.index()] = sized(level, sizes[level.index()], originalSize, *target);
     return slots;
 }
 
@@ -326,26 +317,22 @@ Slots mediaEstimates(const std::filesystem::path& source, SupportedFormat format
 std::vector<CompressionEstimate> Compressor::estimates(const std::filesystem::path& source, SupportedFormat format,
                                                       const CancellationToken& cancellation) {
     std::vector<CompressionEstimate> kept;
-    try {
-        // Nothing to estimate for what is not a regular file, and nothing may wait on it.
-        if (SourceFile::kindOf(source) != SourceFile::Kind::regularFile) return kept;
-        std::error_code ec;
-        const auto size = std::filesystem::file_size(source, ec);
-        const int64_t originalSize = ec ? 0 : static_cast<int64_t>(size);
-        const FileCategory category = format.category();
-        if (format == SupportedFormat::pdfSplit || category == FileCategory::document || category == FileCategory::archive ||
-            category == FileCategory::font || category == FileCategory::unknown)
-            return kept;
-        const Slots slots = isImageSource(format) ? imageEstimates(source, format, originalSize)
-                                                  : mediaEstimates(source, format, originalSize, cancellation);
-        // Levels that would not save at least 2 % are left out.
-        const auto threshold = static_cast<int64_t>(static_cast<double>(originalSize) * 0.98);
-        for (const auto& slot : slots)
-            if (slot && slot->byteSize < threshold) kept.push_back(*slot);
-        makeQualityLossesRise(kept);
-    } catch (...) {
-        kept.clear();
-    }
+    // Nothing may wait on what is not a regular file: it is refused with the reason.
+    SourceFile::check(source);
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(source, ec);
+    const int64_t originalSize = ec ? 0 : static_cast<int64_t>(size);
+    const FileCategory category = format.category();
+    if (format == SupportedFormat::pdfSplit || category == FileCategory::document || category == FileCategory::archive ||
+        category == FileCategory::font || category == FileCategory::unknown)
+        return kept;
+    const Slots slots = isImageSource(format) ? imageEstimates(source, format, originalSize)
+                                              : mediaEstimates(source, format, originalSize, cancellation);
+    // Levels that would not save at least 2 % are left out.
+    const auto threshold = static_cast<int64_t>(static_cast<double>(originalSize) * 0.98);
+    for (const auto& slot : slots)
+        if (slot && slot->byteSize < threshold) kept.push_back(*slot);
+    makeQualityLossesRise(kept);
     return kept;
 }
 

@@ -1,39 +1,120 @@
 #include "converters/archive/compressor_video.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <fstream>
+#include <mutex>
+#include <stop_token>
+#include <string>
 #include <thread>
 
 #include "converters/archive/media_transcoder.h"
+#include "core/conversion_error.h"
 #include "core/work_folder.h"
 #include "platform/media/asset_reader.h"
+#include "platform/media/stated_length.h"
 
 namespace calvoro::compressor_video {
 
 namespace {
 
-constexpr double pixelFramesPerLevel = 100e6;
-constexpr double shortestOpening = 2.0;
-// An opening this much of the whole is not worth projecting from: the whole costs at most twice
-// as much and is exact.
-constexpr double wholeShare = 0.5;
 // x264's distance between key frames when nothing else forces one.
 constexpr double keyFrameInterval = 250;
 // An opening that spends this share of its target fills it.
 constexpr double fillingShare = 0.8;
+// What one x264 encoder holds per pixel of a picture in flight (the picture, its half-pel
+// planes and analysis, as measured at 1080p), and how many pictures it keeps in flight at most
+// (look-ahead, frame threads and B-frames at its default speed).
+constexpr double encoderBytesPerPixel = 4;
+constexpr double encoderPicturesInFlight = 60;
+// What the encoders working at once may hold together: beyond it, the system spends more on
+// clearing fresh pages for them than the parallel work saves.
+constexpr double trialMemory = 1.5 * 1024 * 1024 * 1024;
 
 double frameRateOf(const media::AssetTrack& video) {
     return video.nominalFrameRate > 0 && std::isfinite(video.nominalFrameRate) ? video.nominalFrameRate : 30.0;
 }
 
-// Trials at once: small pictures leave most of the processors idle in one encoder, large ones
-// take them all and much memory.
-int trialsAtOnce(const media::AssetTrack& video) {
-    const double pixels = static_cast<double>(video.naturalWidth) * video.naturalHeight;
-    if (pixels <= 640.0 * 480.0) return CompressionLevel::count;
-    if (pixels <= 1280.0 * 720.0) return 2;
-    return 1;
+double pixelsOf(const media::AssetTrack& video) {
+    return std::max(1.0, static_cast<double>(video.naturalWidth) * video.naturalHeight);
+}
+
+// Bytes the system can give without swapping; what it has free when it does not say.
+double availableMemory() {
+    std::ifstream meminfo("/proc/meminfo");
+    std::string key;
+    double kib = 0;
+    while (meminfo >> key >> kib) {
+        if (key == "MemAvailable:") return kib * 1024;
+        meminfo.ignore(256, '\n');
+    }
+    return static_cast<double>(sysconf(_SC_AVPHYS_PAGES)) * static_cast<double>(sysconf(_SC_PAGESIZE));
+}
+
+// Levels encoded at once: all five unless their encoders would take more than the trials may
+// hold, or than half of the memory there is.
+int trialsAtOnce(const media::AssetTrack* video, double opening) {
+    if (!video) return CompressionLevel::count;
+    const double pictures = std::min(encoderPicturesInFlight, opening * frameRateOf(*video) + 1);
+    const double perEncoder = pixelsOf(*video) * encoderBytesPerPixel * pictures;
+    return std::clamp(static_cast<int>(std::min(trialMemory, availableMemory() / 2) / perEncoder), 1, CompressionLevel::count);
+}
+
+// Threads for each of `atOnce` encoders: together at least as many as there are processors,
+// and few, since every thread x264 adds costs work of its own on a busy machine.
+int encoderThreads(int atOnce) {
+    const int processors = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    return (processors + atOnce - 1) / atOnce;
+}
+
+// One track's decoded opening: written once by its decoder, read by every level's encoder.
+class Tape {
+public:
+    void add(media::SampleBuffer sample) {
+        std::lock_guard lock(mutex_);
+        samples_.push_back(std::move(sample));
+        changed_.notify_all();
+    }
+    void end() {
+        std::lock_guard lock(mutex_);
+        ended_ = true;
+        changed_.notify_all();
+    }
+    // The sample at `index`, once decoded; nothing past the end. It stays where it is while the
+    // tape grows.
+    const media::SampleBuffer* at(size_t index) const {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return ended_ || index < samples_.size(); });
+        return index < samples_.size() ? &samples_[index] : nullptr;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    std::deque<media::SampleBuffer> samples_;
+    bool ended_ = false;
+};
+
+// Decodes a track onto its tape up to `until` seconds; the tape is ended on every way out.
+void decode(media::AssetReaderTrackOutput& output, const media::AssetReader& reader, double until, Tape& tape,
+            const std::stop_token& stop) {
+    struct Ender {
+        Tape& tape;
+        ~Ender() { tape.end(); }
+    } ender{tape};
+    while (!stop.stop_requested() && reader.status() == media::AssetReader::Status::reading) {
+        auto sample = output.copyNextSampleBuffer();
+        if (!sample) break;
+        const double t = sample->presentationTimeSeconds();
+        if (std::isfinite(t) && t >= until) break;
+        tape.add(std::move(*sample));
+    }
 }
 
 // The packets of the file's first track of a kind.
@@ -56,32 +137,124 @@ double bytesOf(const std::vector<Packet>& packets) {
     return bytes;
 }
 
+// The decoded opening and what the levels' encoders share of it.
+struct Opening {
+    const media::AssetReader& reader;
+    const media::AssetTrack* video;
+    const std::optional<media::AssetTrack>& audio;
+    const Tape& pictures;
+    const Tape& sound;
+    double seconds;    // how long it is
+    double duration;   // of the whole
+    SupportedFormat target;
+    const TrialLimits& limits;
+    // Each encoder's threads: compress's own when the whole is encoded, so that the bytes are
+    // the same; else a share of the processors: x264 keeps many threads busy only over many
+    // pictures, so several encoders on a share each use them better than one on all.
+    std::optional<int> threads;
+};
+
+// Encodes the opening at a level into `trial`, as compress would, both tracks at once.
+void encode(const Opening& opening, CompressionLevel level, const std::filesystem::path& trial,
+            const CancellationToken& cancellation) {
+    media_transcoder::LevelWriter out = media_transcoder::levelWriter(
+        trial, opening.target, level, opening.video, opening.audio ? &*opening.audio : nullptr, opening.threads);
+    media_transcoder::startWriting(*out.writer);
+    std::mutex failureMutex;
+    std::exception_ptr failure;
+    const auto copy = [&](media::AssetWriterInput& input, const Tape& tape, bool isPicture) {
+        size_t index = 0;
+        const auto next = [&] { return tape.at(index++); };
+        const auto taken = [&](const media::SampleBuffer&) {
+            if (isPicture && opening.limits.pictureTaken) opening.limits.pictureTaken(level);
+        };
+        try {
+            media_transcoder::pump(input, *out.writer, next, taken, cancellation);
+        } catch (...) {
+            std::lock_guard lock(failureMutex);
+            if (!failure) failure = std::current_exception();
+        }
+    };
+    {
+        std::jthread sound;
+        if (out.audio) sound = std::jthread([&] { copy(*out.audio, opening.sound, false); });
+        if (out.video) copy(*out.video, opening.pictures, true);
+    }
+    if (failure) std::rethrow_exception(failure);
+    media_transcoder::finishWriting(*out.writer, &opening.reader);
+}
+
 // The size compress writes at a level: the trial file itself when it holds the whole, else its
 // opening with the rest projected: the sound goes on at the opening's rate, and the container's
 // own bytes, nearly all of them a fixed header, stay as they are.
-int64_t trialSize(const std::filesystem::path& source, const std::filesystem::path& trial, SupportedFormat target,
-                  CompressionLevel level, const media::AssetTrack& video, double duration, double opening,
+int64_t trialSize(const Opening& opening, CompressionLevel level, const std::filesystem::path& trial,
                   const CancellationToken& cancellation) {
-    const bool whole = opening >= duration;
-    media_transcoder::transcodeMedia(source, trial, target, level, true, {}, cancellation,
-                                     whole ? std::nullopt : std::optional<double>(opening));
+    encode(opening, level, trial, cancellation);
     const auto fileBytes = static_cast<double>(std::filesystem::file_size(trial));
-    if (whole) return static_cast<int64_t>(fileBytes);
-    const auto picture = packetsOf(trial, media::MediaType::video);
+    if (opening.seconds >= opening.duration) return static_cast<int64_t>(fileBytes);
+    const auto picture = opening.video ? packetsOf(trial, media::MediaType::video) : std::vector<Packet>{};
     const double pictureBytes = bytesOf(picture);
     const double soundBytes = bytesOf(packetsOf(trial, media::MediaType::audio));
     const double containerBytes = std::max(0.0, fileBytes - pictureBytes - soundBytes);
-    const auto targetBits = static_cast<double>(media_transcoder::videoBitRate(level, video.estimatedDataRate));
-    return static_cast<int64_t>(containerBytes + soundBytes * duration / opening +
-                                projectedVideoBytes(picture, opening, duration, frameRateOf(video), targetBits));
+    const double rest = opening.duration / opening.seconds;
+    double projected = containerBytes + soundBytes * rest;
+    if (opening.video) {
+        const auto targetBits = static_cast<double>(media_transcoder::videoBitRate(level, opening.video->estimatedDataRate));
+        projected += projectedVideoBytes(picture, opening.seconds, opening.duration, frameRateOf(*opening.video), targetBits);
+    }
+    return static_cast<int64_t>(projected);
+}
+
+// Encodes the opening at every level, `atOnce` levels at a time; stops the decoding once a level
+// fails or the token is cancelled, and throws that.
+Sizes encodeLevels(const Opening& opening, const std::filesystem::path& work, int atOnce, const CancellationToken& cancellation,
+                   std::stop_source& abandon) {
+    Sizes result{};
+    std::mutex failureMutex;
+    std::exception_ptr failure;
+    bool cancelled = false;
+    const std::string extension = opening.target.fileExtension();
+    {
+        std::atomic<int> next = 0;
+        std::vector<std::jthread> encoders;
+        for (int i = 0; i < atOnce; ++i)
+            encoders.emplace_back([&] {
+                for (int index = next++; index < CompressionLevel::count; index = next++) {
+                    const CompressionLevel level = CompressionLevel::allCases()[static_cast<size_t>(index)];
+                    const auto trial = work / ("level-" + std::to_string(index) + "." + extension);
+                    try {
+                        result[static_cast<size_t>(index)] = trialSize(opening, level, trial, cancellation);
+                    } catch (const CancellationError&) {
+                        std::lock_guard lock(failureMutex);
+                        cancelled = true;
+                    } catch (...) {
+                        std::lock_guard lock(failureMutex);
+                        if (!failure) failure = std::current_exception();
+                    }
+                    std::error_code ec;
+                    std::filesystem::remove(trial, ec);
+                    std::lock_guard lock(failureMutex);
+                    if (cancelled || failure) {
+                        abandon.request_stop();
+                        return;
+                    }
+                }
+            });
+    }
+    if (cancelled || cancellation.isCancelled()) throw CancellationError();
+    if (failure) std::rethrow_exception(failure);
+    return result;
 }
 
 }  // namespace
 
-double trialSeconds(const media::AssetTrack& video, double duration) {
-    const double pixelsPerSecond = std::max(1.0, static_cast<double>(video.naturalWidth) * video.naturalHeight) * frameRateOf(video);
-    const double opening = std::max(shortestOpening, pixelFramesPerLevel / pixelsPerSecond);
-    return opening >= wholeShare * duration ? duration : opening;
+double trialSeconds(const media::AssetTrack* video, double duration, const TrialLimits& limits) {
+    double opening = limits.seconds;
+    if (video) {
+        const double pictures = std::max(1.0, std::floor(limits.pixels / pixelsOf(*video)));
+        opening = std::min(pictures / frameRateOf(*video), opening);
+    }
+    return opening >= duration ? duration : opening;
 }
 
 double projectedVideoBytes(const std::vector<Packet>& packets, double opening, double duration, double frameRate,
@@ -111,37 +284,38 @@ double projectedVideoBytes(const std::vector<Packet>& packets, double opening, d
     return std::min(going, targetBytes * duration);
 }
 
-Sizes sizes(const std::filesystem::path& source, SupportedFormat target, const media::AssetTrack& video,
-            double duration, const CancellationToken& cancellation) {
-    Sizes result;
-    const double opening = trialSeconds(video, duration);
+Sizes sizes(const std::filesystem::path& source, SupportedFormat target, const media::AssetTrack* video, double duration,
+            const CancellationToken& cancellation, const TrialLimits& limits) {
+    // Compress refuses a cut file; so does its estimate.
+    if (auto content = media::partlyPresentContent(source))
+        throw ConversionError::truncatedSource(source.filename().string(), *content);
+    const double seconds = trialSeconds(video, duration, limits);
+    // Half a picture short of the end, so that rounded times neither add a picture nor drop one.
+    const double until = seconds >= duration ? INFINITY : seconds - (video ? 0.5 / frameRateOf(*video) : 0);
+    const media::Asset asset(source);
+    std::optional<media::AssetTrack> audio;
+    if (auto tracks = asset.loadTracks(media::MediaType::audio); !tracks.empty()) audio = tracks.front();
+    media::AssetReader reader(asset);
+    if (!video && !audio) throw ConversionError::failedToLoadFile();
+    if ((video && !reader.canAddOutput(*video)) || (audio && !reader.canAddOutput(*audio))) throw ConversionError::conversionFailed();
+    auto* pictureOutput = video ? reader.addVideoOutput(*video, media_transcoder::pictureOutput) : nullptr;
+    auto* soundOutput = audio ? reader.addAudioOutput(*audio, media_transcoder::soundOutput) : nullptr;
+    if (!reader.startReading()) throw ConversionError::exportSessionFailed(reader.error().value_or("reader failed to start"));
+
     const WorkFolder work(WorkFolder::temporaryDirectory());
-    const std::string extension = target.fileExtension();
-    std::atomic<int> next = 0;
-    std::atomic<bool> cancelled = false;
-    {
-        std::vector<std::jthread> workers;
-        for (int i = 0; i < trialsAtOnce(video); ++i)
-            workers.emplace_back([&] {
-                for (int index = next++; index < CompressionLevel::count; index = next++) {
-                    const CompressionLevel level = CompressionLevel::allCases()[static_cast<size_t>(index)];
-                    const auto trial = work.path() / ("level-" + std::to_string(index) + "." + extension);
-                    try {
-                        result[static_cast<size_t>(index)] =
-                            trialSize(source, trial, target, level, video, duration, opening, cancellation);
-                    } catch (const CancellationError&) {
-                        cancelled = true;
-                        return;
-                    } catch (...) {
-                        // Compress would fail the same way at this level: no estimate.
-                    }
-                    std::error_code ec;
-                    std::filesystem::remove(trial, ec);
-                }
-            });
-    }
-    if (cancelled || cancellation.isCancelled()) throw CancellationError();
-    return result;
+    Tape pictures, sound;
+    const int atOnce = trialsAtOnce(video, seconds);
+    const std::optional<int> threads =
+        seconds >= duration ? std::nullopt : std::optional<int>(encoderThreads(atOnce));
+    const Opening opening{reader, video, audio, pictures, sound, seconds, duration, target, limits, threads};
+    // Decoding stops early once no level needs more of it.
+    std::stop_source abandon;
+    const std::stop_callback onCancel(cancellation.stopToken(), [&] { abandon.request_stop(); });
+    std::jthread soundDecoder;
+    if (soundOutput) soundDecoder = std::jthread([&] { decode(*soundOutput, reader, until, sound, abandon.get_token()); });
+    std::jthread pictureDecoder;
+    if (pictureOutput) pictureDecoder = std::jthread([&] { decode(*pictureOutput, reader, until, pictures, abandon.get_token()); });
+    return encodeLevels(opening, work.path(), atOnce, cancellation, abandon);
 }
 
 }  // namespace calvoro::compressor_video

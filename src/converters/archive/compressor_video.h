@@ -1,12 +1,14 @@
 #pragma once
 
-// The compressor's video estimate: what compress writes at each level, found by encoding the
-// video as compress does. x264's one-pass average-rate mode spends what a picture needs, not
-// its target, on still, near-still and noisy pictures, which no projection from rates can know.
+// The compressor's estimate of video and sound: what compress writes at each level, found by
+// encoding the file as compress does. x264's one-pass average-rate mode spends what a picture
+// needs, not its target, on still, near-still and noisy pictures, and the AAC encoder less than
+// its rate on plain sound, which no projection from rates can know.
 
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -17,11 +19,21 @@
 
 namespace calvoro::compressor_video {
 
-// Seconds from the start that are encoded at each level: the whole duration when that costs
-// about as much as encoding 100 million pixels (640x360 at 30 frames a second for 14 s), else
-// an opening of that cost, never under two seconds; the whole again when the opening would be
-// half of it or more.
-double trialSeconds(const media::AssetTrack& video, double duration);
+// How much of a video the trial encodes take: the same opening at every level, decoded once.
+struct TrialLimits {
+    // Decoded pixels: 100 million is 640x360 at 30 frames a second for 14 s, 1080p for 48
+    // frames, 4K for 12. Never less than one picture.
+    double pixels = 100e6;
+    // Seconds, for the sound's sake: a tiny picture, or none, over an hour would cost little, its
+    // sound much.
+    double seconds = 60;
+    // Called from an encoder's thread after each picture it takes (tests watch the encoders so).
+    std::function<void(CompressionLevel)> pictureTaken;
+};
+
+// Seconds from the start that are encoded at each level: the whole duration when it is within
+// the limits, else the opening of as many pictures (or seconds of sound) as they allow.
+double trialSeconds(const media::AssetTrack* video, double duration, const TrialLimits& limits = {});
 
 // One video packet of an encoded opening.
 struct Packet {
@@ -39,12 +51,15 @@ struct Packet {
 double projectedVideoBytes(const std::vector<Packet>& packets, double opening, double duration, double frameRate,
                            double targetBitsPerSecond);
 
-using Sizes = std::array<std::optional<int64_t>, CompressionLevel::count>;
+using Sizes = std::array<int64_t, CompressionLevel::count>;
 
-// The bytes compress would write at each level (exact where the whole was encoded); a level
-// whose encode fails has none. The trial files live in a private work folder, gone on return.
-// Throws CancellationError soon after the token is cancelled.
-Sizes sizes(const std::filesystem::path& source, SupportedFormat target, const media::AssetTrack& video,
-            double duration, const CancellationToken& cancellation);
+// The bytes compress would write at each level (exact where the whole was encoded). The
+// opening is decoded once and encoded at the levels side by side, as many at once as memory
+// allows; the trial files live in a private work folder, gone on return. Throws what made a
+// level's encode fail (compress would fail the same way), and CancellationError once the token
+// is cancelled, each encoder stopping before its next picture.
+// Without a video track, the sound alone is encoded.
+Sizes sizes(const std::filesystem::path& source, SupportedFormat target, const media::AssetTrack* video, double duration,
+            const CancellationToken& cancellation, const TrialLimits& limits = {});
 
 }  // namespace calvoro::compressor_video

@@ -28,11 +28,6 @@ constexpr const char* pumpLabel = "kx.compress.pump";
 constexpr int64_t minimumVideoBitRate = 200000;
 constexpr int64_t perChannelAudioBitRate = 160000;
 
-struct TrackPair {
-    media::AssetReaderTrackOutput* output = nullptr;
-    std::shared_ptr<media::AssetWriterInput> input;
-};
-
 media::FileType fileTypeFor(SupportedFormat target) {
     switch (target) {
         case SupportedFormat::mov: return media::FileType::quickTimeMovie;
@@ -52,25 +47,6 @@ void nameThisThread() {
     // Thread names hold 15 characters; the label is cut to fit.
     const std::string label = std::string(pumpLabel).substr(0, 15);
     pthread_setname_np(pthread_self(), label.c_str());
-}
-
-// Copies one track until the reader stops or the output runs dry, then finishes the input.
-void pump(const TrackPair& pair, AssetReader& reader, double duration, std::optional<double> until,
-          const std::function<void(double)>& progress, const CancellationToken& cancellation) {
-    nameThisThread();
-    for (;;) {
-        cancellation.throwIfCancelled();
-        // An input stops being ready only when its writer no longer writes: nothing more will go in.
-        if (!pair.input->isReadyForMoreMediaData()) break;
-        if (reader.status() != AssetReader::Status::reading) break;
-        auto sample = pair.output->copyNextSampleBuffer();
-        if (!sample) break;
-        const double t = sample->presentationTimeSeconds();
-        if (until && std::isfinite(t) && t >= *until) break;
-        pair.input->append(*sample);  // a refused unit is left out; the writer's status tells the rest
-        if (duration > 0 && progress && std::isfinite(t)) progress(std::clamp(t / duration, 0.0, 0.99));
-    }
-    pair.input->markAsFinished();
 }
 
 ConversionError exportFailure(const std::optional<std::string>& error, const char* fallback) {
@@ -99,100 +75,144 @@ double mediaDuration(const std::filesystem::path& url) {
     }
 }
 
+LevelWriter levelWriter(const std::filesystem::path& to, SupportedFormat target, CompressionLevel level,
+                        const media::AssetTrack* video, const media::AssetTrack* audio,
+                        std::optional<int> videoThreads) {
+    LevelWriter result;
+    result.writer = AssetWriter::create(to, fileTypeFor(target));
+    if (video) {
+        media::VideoSettings settings;
+        settings.width = evenDimension(video->naturalWidth);
+        settings.height = evenDimension(video->naturalHeight);
+        settings.averageBitRate = videoBitRate(level, video->estimatedDataRate);
+        if (video->nominalFrameRate > 0) settings.expectedSourceFrameRate = std::round(video->nominalFrameRate);
+        settings.threads = videoThreads;
+        result.video = media::AssetWriterInput::video(settings);
+        // The stored size is encoded; players turn it by the kept rotation.
+        result.video->setTransform(video->rotation);
+        result.video->setExpectsMediaDataInRealTime(false);
+        if (!result.writer->canAddInput(*result.video)) throw ConversionError::conversionFailed();
+        result.writer->addInput(result.video);
+    }
+    if (audio) {
+        media::AudioSettings settings;
+        settings.formatID = media::audioFormatAAC;
+        settings.sampleRate = audio->sampleRate > 0 ? std::min(audio->sampleRate, 48000) : 44100;
+        settings.channelCount = outputChannels(audio->channelCount);
+        settings.encoderBitRate = audioBitRate(level, settings.channelCount);
+        result.audio = media::AssetWriterInput::audio(settings);
+        result.audio->setExpectsMediaDataInRealTime(false);
+        if (!result.writer->canAddInput(*result.audio)) throw ConversionError::conversionFailed();
+        result.writer->addInput(result.audio);
+    }
+    return result;
+}
+
+void startWriting(AssetWriter& writer) {
+    if (!writer.startWriting()) throw exportFailure(writer.error(), "writer failed to start");
+    writer.startSession(0);
+}
+
+void pump(media::AssetWriterInput& input, AssetWriter& writer, const std::function<const media::SampleBuffer*()>& next,
+          const std::function<void(const media::SampleBuffer&)>& appended, const CancellationToken& cancellation) {
+    nameThisThread();
+    try {
+        for (;;) {
+            cancellation.throwIfCancelled();
+            // An input stops being ready only when its writer no longer writes: nothing more will go in.
+            if (!input.isReadyForMoreMediaData()) break;
+            const media::SampleBuffer* sample = next();
+            // Waiting for the sample may have outlasted the caller's patience.
+            cancellation.throwIfCancelled();
+            if (!sample) break;
+            input.append(*sample);  // a refused unit is left out; the writer's status tells the rest
+            if (appended) appended(*sample);
+        }
+    } catch (...) {
+        // The copy as a whole has failed: cancelled first, the writer does not encode what the
+        // encoder still holds when the input is finished.
+        writer.cancelWriting();
+        input.markAsFinished();
+        throw;
+    }
+    input.markAsFinished();
+}
+
+void finishWriting(AssetWriter& writer, const AssetReader* reader) {
+    writer.finishWriting();
+    if (reader && reader->status() == AssetReader::Status::failed) throw exportFailure(reader->error(), "decode failed");
+    if (writer.status() != AssetWriter::Status::completed) throw exportFailure(writer.error(), "encode failed");
+}
+
 void transcodeMedia(const std::filesystem::path& source, const std::filesystem::path& to, SupportedFormat target,
                     CompressionLevel level, bool isVideo, const std::function<void(double)>& progressHandler,
-                    const CancellationToken& cancellation, std::optional<double> until) {
+                    const CancellationToken& cancellation) {
     // A cut sound would come out as a short whole one.
     if (auto content = media::partlyPresentContent(source))
         throw ConversionError::truncatedSource(source.filename().string(), *content);
     media::Asset asset(source);
     const double duration = mediaDuration(source);
-    const media::FileType fileType = fileTypeFor(target);
     std::error_code ec;
     std::filesystem::remove(to, ec);
 
     AssetReader reader(asset);
-    auto writer = AssetWriter::create(to, fileType);
-    std::vector<TrackPair> pairs;
-
+    std::optional<media::AssetTrack> video;
     if (isVideo) {
         auto tracks = asset.loadTracks(MediaType::video);
-        if (!tracks.empty()) {
-            const media::AssetTrack& track = tracks.front();
-            media::VideoSettings settings;
-            settings.width = evenDimension(track.naturalWidth);
-            settings.height = evenDimension(track.naturalHeight);
-            settings.averageBitRate = videoBitRate(level, track.estimatedDataRate);
-            if (track.nominalFrameRate > 0) settings.expectedSourceFrameRate = std::round(track.nominalFrameRate);
-            auto input = media::AssetWriterInput::video(settings);
-            // The stored size is encoded; players turn it by the kept rotation.
-            input->setTransform(track.rotation);
-            input->setExpectsMediaDataInRealTime(false);
-            if (!reader.canAddOutput(track) || !writer->canAddInput(*input)) throw ConversionError::conversionFailed();
-            auto* output = reader.addVideoOutput(track, {media::PixelFormat::yuv420BiPlanarVideoRange});
-            if (!output) throw ConversionError::conversionFailed();
-            writer->addInput(input);
-            pairs.push_back({output, input});
-        }
+        if (!tracks.empty()) video = tracks.front();
     }
+    std::optional<media::AssetTrack> audio;
+    if (auto tracks = asset.loadTracks(MediaType::audio); !tracks.empty()) audio = tracks.front();
+    if (!video && !audio) throw ConversionError::failedToLoadFile();
+    if ((video && !reader.canAddOutput(*video)) || (audio && !reader.canAddOutput(*audio))) throw ConversionError::conversionFailed();
+    LevelWriter out = levelWriter(to, target, level, video ? &*video : nullptr, audio ? &*audio : nullptr);
 
-    auto audioTracks = asset.loadTracks(MediaType::audio);
-    if (audioTracks.empty()) {
-        if (pairs.empty()) throw ConversionError::failedToLoadFile();
-    } else {
-        const media::AssetTrack& track = audioTracks.front();
-        media::AudioSettings settings;
-        settings.formatID = media::audioFormatAAC;
-        settings.sampleRate = track.sampleRate > 0 ? std::min(track.sampleRate, 48000) : 44100;
-        settings.channelCount = outputChannels(track.channelCount);
-        settings.encoderBitRate = audioBitRate(level, settings.channelCount);
-        auto input = media::AssetWriterInput::audio(settings);
-        input->setExpectsMediaDataInRealTime(false);
-        if (!reader.canAddOutput(track) || !writer->canAddInput(*input)) throw ConversionError::conversionFailed();
-        auto* output = reader.addAudioOutput(track, {});
-        if (!output) throw ConversionError::conversionFailed();
-        writer->addInput(input);
-        pairs.push_back({output, input});
-    }
+    struct TrackPair {
+        media::AssetReaderTrackOutput* output;
+        media::AssetWriterInput* input;
+    };
+    std::vector<TrackPair> pairs;
+    if (video) pairs.push_back({reader.addVideoOutput(*video, pictureOutput), out.video.get()});
+    if (audio) pairs.push_back({reader.addAudioOutput(*audio, soundOutput), out.audio.get()});
 
     if (!reader.startReading()) throw exportFailure(reader.error(), "reader failed to start");
-    if (!writer->startWriting()) throw exportFailure(writer->error(), "writer failed to start");
-    writer->startSession(0);
+    startWriting(*out.writer);
 
     std::mutex failureMutex;
     std::optional<std::string> pumpFailure;
+    const auto progress = [&](const media::SampleBuffer& sample) {
+        const double t = sample.presentationTimeSeconds();
+        if (duration > 0 && progressHandler && std::isfinite(t)) progressHandler(std::clamp(t / duration, 0.0, 0.99));
+    };
     {
         std::vector<std::jthread> pumps;
         pumps.reserve(pairs.size());
         for (const auto& pair : pairs)
             pumps.emplace_back([&, pair] {
+                std::optional<media::SampleBuffer> current;
+                const auto next = [&]() -> const media::SampleBuffer* {
+                    if (reader.status() != AssetReader::Status::reading) return nullptr;
+                    current = pair.output->copyNextSampleBuffer();
+                    return current ? &*current : nullptr;
+                };
                 try {
-                    pump(pair, reader, duration, until, progressHandler, cancellation);
+                    pump(*pair.input, *out.writer, next, progress, cancellation);
                 } catch (const std::exception& e) {
-                    {
-                        std::lock_guard lock(failureMutex);
-                        if (!pumpFailure) pumpFailure = e.what();
-                    }
-                    // The other track stops too: the copy as a whole has failed.
+                    std::lock_guard lock(failureMutex);
+                    if (!pumpFailure) pumpFailure = e.what();
+                    // The other track stops too.
                     reader.cancelReading();
-                    pair.input->markAsFinished();
                 }
             });
     }  // every pump has finished its track here
 
     if (pumpFailure || cancellation.isCancelled()) {
-        writer->cancelWriting();
+        out.writer->cancelWriting();
         cancellation.throwIfCancelled();
         throw ConversionError::exportSessionFailed(pumpFailure->empty() ? "encode failed" : *pumpFailure);
     }
-    writer->finishWriting();
-
-    if (reader.status() == AssetReader::Status::failed) throw exportFailure(reader.error(), "decode failed");
-    if (writer->status() == AssetWriter::Status::completed) {
-        if (progressHandler) progressHandler(1.0);
-        return;
-    }
-    throw exportFailure(writer->error(), "encode failed");
+    finishWriting(*out.writer, &reader);
+    if (progressHandler) progressHandler(1.0);
 }
 
 }  // namespace calvoro::media_transcoder

@@ -4,11 +4,15 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include "converters/archive/compression_level.h"
 #include "core/cancellation.h"
 #include "core/supported_format.h"
+#include "platform/media/asset.h"
+#include "platform/media/asset_reader.h"
+#include "platform/media/asset_writer.h"
 
 namespace calvoro::media_transcoder {
 
@@ -24,14 +28,39 @@ int outputChannels(int sourceChannels);
 // a channel.
 int64_t audioBitRate(CompressionLevel level, int channels);
 
+// The decoded pictures and sound that the encoders take.
+inline constexpr media::VideoOutputSettings pictureOutput{media::PixelFormat::yuv420BiPlanarVideoRange};
+inline constexpr media::AudioOutputSettings soundOutput{};
+
+// A writer for `to` with the inputs a level gives a video and a sound track (either may be
+// absent), in that order; the video encoder takes `videoThreads` threads, else as many as it
+// chooses (which compress leaves it). Throws the media layer's error when the file cannot be made, and
+// ConversionError when an input cannot be added.
+struct LevelWriter {
+    std::unique_ptr<media::AssetWriter> writer;
+    std::shared_ptr<media::AssetWriterInput> video;
+    std::shared_ptr<media::AssetWriterInput> audio;
+};
+LevelWriter levelWriter(const std::filesystem::path& to, SupportedFormat target, CompressionLevel level,
+                        const media::AssetTrack* video, const media::AssetTrack* audio,
+                        std::optional<int> videoThreads = std::nullopt);
+// Starts writing at source time zero; throws ConversionError when the writer cannot start.
+void startWriting(media::AssetWriter& writer);
+// Copies samples into an input until `next` gives none or the writer stops taking them, then
+// finishes the input. Throws CancellationError once the token is cancelled, before the next
+// sample: the writer is then cancelled without encoding what it holds.
+void pump(media::AssetWriterInput& input, media::AssetWriter& writer, const std::function<const media::SampleBuffer*()>& next,
+          const std::function<void(const media::SampleBuffer&)>& appended, const CancellationToken& cancellation);
+// After every pump has ended: finishes the file, or throws what went wrong, reading first.
+void finishWriting(media::AssetWriter& writer, const media::AssetReader* reader);
+
 // Re-encodes source into `to` (an MPEG-4 family container chosen by target). Each track is
 // pumped on its own thread, video and audio at once, so progress (values in 0...0.99) may be
 // reported from two threads at a time; 1.0 is reported once, after the file is complete.
 // Throws ConversionError, or the media layer's error unchanged where it cannot open a file, or
-// CancellationError soon after the token is cancelled. With `until`, only what starts before
-// that many seconds is encoded: the opening of what the whole re-encode writes.
+// CancellationError soon after the token is cancelled.
 void transcodeMedia(const std::filesystem::path& source, const std::filesystem::path& to, SupportedFormat target,
                     CompressionLevel level, bool isVideo, const std::function<void(double)>& progressHandler,
-                    const CancellationToken& cancellation = {}, std::optional<double> until = std::nullopt);
+                    const CancellationToken& cancellation = {});
 
 }  // namespace calvoro::media_transcoder

@@ -256,7 +256,7 @@ struct AssetWriterInput::Impl {
         double fps = video.expectedSourceFrameRate.value_or(30.0);
         if (!(fps > 0) || !std::isfinite(fps)) fps = 30.0;
         encoder->framerate = ff::api().av_d2q(fps, 100000);
-        encoder->thread_count = 0;
+        encoder->thread_count = video.threads.value_or(0);
         if (ctx->oformat->flags & AVFMT_GLOBALHEADER) encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         ff::api().av_opt_set(encoder->priv_data, "preset", video.encoderSpeed.c_str(), 0);
         if (video.averageBitRate && *video.averageBitRate > 0) {

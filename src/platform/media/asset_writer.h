@@ -19,6 +19,9 @@ struct VideoSettings {
     std::optional<double> expectedSourceFrameRate;  // guides rate control (30 when absent)
     std::optional<int> constantQuality;             // x264 CRF when no bit rate is given (23 when absent)
     std::string encoderSpeed = "medium";           // x264 preset
+    // Encoder threads; the encoder's own choice for this machine when absent. x264's output
+    // depends on it.
+    std::optional<int> threads;
 };
 
 class AssetWriter;

@@ -123,6 +123,12 @@ TEST(CommandLine, EstimateAndCompressOnFilesTheyCannotUse) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.output.find("unrecognised file"), std::string::npos);
     EXPECT_EQ(runCalvoro("--estimate " + shellQuote((dir / "missing.png").string())).status, 1);
+    // A file that cannot be measured is a failure, not a file with nothing to gain.
+    writeFile(dir / "junk.png", std::string(3000, 'j'));
+    r = runCalvoro("--estimate " + shellQuote((dir / "junk.png").string()));
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find("estimate failed: Could not read the source file."), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("LEVEL"), std::string::npos) << r.output;
     r = runCalvoro("--compress " + shellQuote((dir / "x.unknownext").string()) + " tiny " + shellQuote(dir.path().string()));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.output.find("unrecognised file"), std::string::npos);

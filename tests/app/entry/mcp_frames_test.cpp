@@ -276,6 +276,10 @@ TEST_F(MCPFrames, CompressionToolsRefuseWhatTheyCannotUse) {
               "TXT files can't be compressed (only images, video, and audio can).");
     EXPECT_EQ(text(call("estimate_compression", {{"source_path", (dir / "missing.png").string()}})),
               "No readable file at " + (dir / "missing.png").string());
+    writeFile(dir / "junk.png", std::string(3000, 'j'));
+    const auto failed = call("estimate_compression", {{"source_path", (dir / "junk.png").string()}});
+    EXPECT_EQ(failed.value("isError", false), true) << failed.dump();
+    EXPECT_EQ(text(failed).rfind("Estimate failed: Could not read the source file.", 0), 0u) << text(failed);
     EXPECT_EQ(text(call("compress_file", {{"source_path", (dir / "notes.txt").string()}, {"level", "Tiny"}})),
               "Unknown level 'Tiny'. Valid: maximum, high, balanced, small, tiny.");
     EXPECT_EQ(text(call("compress_file", {{"source_path", (dir / "notes.txt").string()}})),

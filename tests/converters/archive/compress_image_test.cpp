@@ -399,12 +399,12 @@ std::vector<uint8_t> withBrokenScan(std::vector<uint8_t> jpeg) {
     return jpeg;
 }
 
-TEST_F(CompressImage, ADamagedSourceLeavesNoEstimatesAndNoWorkerBehind) {
+TEST_F(CompressImage, ADamagedSourceFailsItsEstimateAndLeavesNoWorkerBehind) {
     imaging::EncodeOptions options;
     options.quality = 0.97;
     const auto whole = imaging::encodeImage(photoLike(1301, 977), imaging::types::jpeg, options);
     testing::writeFile(dir / "broken.jpg", withBrokenScan(whole));
-    EXPECT_TRUE(Compressor::estimates(dir / "broken.jpg", SupportedFormat::jpeg).empty());
+    EXPECT_THROW(Compressor::estimates(dir / "broken.jpg", SupportedFormat::jpeg), ConversionError);
     EXPECT_FALSE(compressor_image::loadImage(dir / "broken.jpg", SupportedFormat::jpeg));
     // A progressive file fails before its first row, with the encoders already waiting.
     if (!testing::haveTool("convert")) GTEST_SKIP() << "ImageMagick convert is not installed";
@@ -419,7 +419,7 @@ TEST_F(CompressImage, ADamagedSourceLeavesNoEstimatesAndNoWorkerBehind) {
     ASSERT_GT(at, 0u);
     progressive[at] = 0;
     testing::writeFile(dir / "progressive.jpg", progressive);
-    EXPECT_TRUE(Compressor::estimates(dir / "progressive.jpg", SupportedFormat::jpeg).empty());
+    EXPECT_THROW(Compressor::estimates(dir / "progressive.jpg", SupportedFormat::jpeg), ConversionError);
     EXPECT_FALSE(compressor_image::loadImage(dir / "progressive.jpg", SupportedFormat::jpeg));
 }
 

@@ -121,15 +121,20 @@ TEST(Compress, FormatsWithoutATargetAreRefusedBeforeAnyNameIsTaken) {
     EXPECT_TRUE(std::filesystem::is_empty(out));
 }
 
-TEST(CompressionEstimates, NothingForMissingOrUnreadableFiles) {
+TEST(CompressionEstimates, MissingOrUnreadableFilesFailWithTheReason) {
     imaging::registerCapabilities();
     testing::TempDir dir;
-    EXPECT_TRUE(Compressor::estimates(dir / "missing.png", SupportedFormat::png).empty());
-    EXPECT_TRUE(Compressor::estimates(dir / "missing.wav", SupportedFormat::wav).empty());
     testing::writeFile(dir / "junk.jpg", std::string(5000, 'x'));
-    EXPECT_TRUE(Compressor::estimates(dir / "junk.jpg", SupportedFormat::jpeg).empty());
     testing::writeFile(dir / "junk.mp4", std::string(5000, 'x'));
-    EXPECT_TRUE(Compressor::estimates(dir / "junk.mp4", SupportedFormat::mp4).empty());
+    for (const auto& [file, format] : {std::pair{"missing.png", SupportedFormat::png}, std::pair{"missing.wav", SupportedFormat::wav},
+                                       std::pair{"junk.jpg", SupportedFormat::jpeg}, std::pair{"junk.mp4", SupportedFormat::mp4}}) {
+        try {
+            Compressor::estimates(dir / file, format);
+            ADD_FAILURE() << file << " is estimated";
+        } catch (const std::exception& e) {
+            EXPECT_GT(std::string(e.what()).size(), 10u) << file << " fails without saying why";
+        }
+    }
 }
 
 }  // namespace

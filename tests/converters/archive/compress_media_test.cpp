@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 
+#include <array>
 #include <cstdlib>
 #include <mutex>
 #include <optional>
@@ -8,6 +9,8 @@
 #include <stop_token>
 
 #include "converters/archive/compressor.h"
+#include "converters/archive/compressor_video.h"
+#include "converters/archive/media_transcoder.h"
 #include "core/cancellation.h"
 #include "core/conversion_error.h"
 #include "platform/media/capabilities.h"
@@ -146,29 +149,20 @@ TEST_F(CompressMedia, ASoundCutShortIsRefusedWithoutOutput) {
     EXPECT_TRUE(std::filesystem::is_empty(out));
 }
 
-TEST_F(CompressMedia, EstimatesAreProjectedFromDurationAndRate) {
-    const auto wav = makeTone(dir / "ten.wav", 10, 44100, 2);
-    const auto estimates = Compressor::estimates(wav, SupportedFormat::wav);
-    ASSERT_EQ(estimates.size(), 5u);
-    const int64_t expected[] = {320000, 240000, 160000, 120000, 80000};
-    for (size_t i = 0; i < 5; ++i) {
-        EXPECT_NEAR(static_cast<double>(estimates[i].byteSize), expected[i], 1.0);
-        EXPECT_TRUE(estimates[i].isEstimate);
-        EXPECT_FALSE(estimates[i].qualityLoss);
-        EXPECT_EQ(estimates[i].outputFormat, SupportedFormat::m4a);
+// What compress writes at each level; nothing where it refuses (not smaller).
+using Written = std::array<std::optional<double>, CompressionLevel::count>;
+Written writtenAtEveryLevel(const std::filesystem::path& src, SupportedFormat format, const std::filesystem::path& out) {
+    Written written;
+    for (CompressionLevel level : CompressionLevel::allCases()) {
+        try {
+            const auto result = Compressor::compress(src, format, level, out);
+            written[level.index()] = static_cast<double>(std::filesystem::file_size(result));
+            std::filesystem::remove(result);
+        } catch (const ConversionError& e) {
+            EXPECT_EQ(e.kind(), ConversionError::Kind::alreadySmaller) << e.what();
+        }
     }
-    // A 128 kbit/s MP3 only gains at the levels below its own rate.
-    const auto mp3 = makeTone(dir / "tone.mp3", 4, 44100, 2, "-c:a libmp3lame -b:a 128k");
-    const auto mp3Estimates = Compressor::estimates(mp3, SupportedFormat::mp3);
-    ASSERT_FALSE(mp3Estimates.empty());
-    for (const auto& e : mp3Estimates) EXPECT_GE(e.level.index(), CompressionLevel(CompressionLevel::balanced).index());
-
-    VideoSpec spec;
-    spec.videoCodec = "-c:v libx264 -preset ultrafast -b:v 2M";
-    const auto video = makeVideo(dir / "v.mp4", spec);
-    const auto videoEstimates = Compressor::estimates(video, SupportedFormat::mp4);
-    ASSERT_FALSE(videoEstimates.empty());
-    for (size_t i = 1; i < videoEstimates.size(); ++i) EXPECT_LT(videoEstimates[i].byteSize, videoEstimates[i - 1].byteSize);
+    return written;
 }
 
 // Each level's estimate against what compress then writes: a level is estimated exactly when
@@ -178,109 +172,148 @@ void expectEstimatesThatCompressKeeps(const std::filesystem::path& src, Supporte
     SCOPED_TRACE(src.filename().string());
     const auto estimates = Compressor::estimates(src, format);
     const auto original = static_cast<double>(std::filesystem::file_size(src));
+    const Written written = writtenAtEveryLevel(src, format, out);
     for (CompressionLevel level : CompressionLevel::allCases()) {
-        std::optional<double> written;
-        try {
-            const auto result = Compressor::compress(src, format, level, out);
-            written = static_cast<double>(std::filesystem::file_size(result));
-            std::filesystem::remove(result);
-        } catch (const ConversionError& e) {
-            EXPECT_EQ(e.kind(), ConversionError::Kind::alreadySmaller) << e.what();
-        }
+        const auto& bytes = written[level.index()];
         const CompressionEstimate* estimate = nullptr;
         for (const auto& e : estimates)
             if (e.level == level) estimate = &e;
         if (estimate) {
-            ASSERT_TRUE(written) << level.rawValue() << " is estimated but compress refuses it";
-            EXPECT_NEAR(static_cast<double>(estimate->byteSize) / *written, 1.0, tolerance) << level.rawValue();
+            ASSERT_TRUE(bytes) << level.rawValue() << " is estimated but compress refuses it";
+            EXPECT_NEAR(static_cast<double>(estimate->byteSize) / *bytes, 1.0, tolerance) << level.rawValue();
+            EXPECT_TRUE(estimate->isEstimate);
+            EXPECT_FALSE(estimate->qualityLoss);
         } else {
-            EXPECT_TRUE(!written || *written >= original * 0.98) << level.rawValue() << " saves but is not estimated";
+            EXPECT_TRUE(!bytes || *bytes >= original * 0.98) << level.rawValue() << " saves but is not estimated";
         }
     }
+}
+
+TEST_F(CompressMedia, SoundEstimatesAreWhatCompressWrites) {
+    const auto out = dir / "out";
+    std::filesystem::create_directory(out);
+    // Stereo at every level's rate; mono at no more than 160 kbit/s, whatever the level asks.
+    expectEstimatesThatCompressKeeps(makeTone(dir / "stereo.wav", 6, 44100, 2), SupportedFormat::wav, out, 0);
+    expectEstimatesThatCompressKeeps(makeTone(dir / "mono.wav", 6, 44100, 1), SupportedFormat::wav, out, 0);
+    // A 128 kbit/s MP3 only gains at the levels below its own rate.
+    const auto mp3 = makeTone(dir / "tone.mp3", 4, 44100, 2, "-c:a libmp3lame -b:a 128k");
+    const auto mp3Estimates = Compressor::estimates(mp3, SupportedFormat::mp3);
+    ASSERT_FALSE(mp3Estimates.empty());
+    for (const auto& e : mp3Estimates) EXPECT_GE(e.level.index(), CompressionLevel(CompressionLevel::balanced).index());
+    expectEstimatesThatCompressKeeps(mp3, SupportedFormat::mp3, out, 0);
 }
 
 TEST_F(CompressMedia, VideoEstimatesAreWhatCompressWrites) {
     const auto out = dir / "out";
     std::filesystem::create_directory(out);
-    // Short, small clips are encoded whole at each level: the estimate is what compress writes.
-    // 20 s at 150 kbit/s: the encoder's 200 kbit/s floor and the sound's higher rate leave no
-    // level anything to save.
+    // Clips this small are encoded whole at each level: the estimate is what compress writes,
+    // but for where the container puts the sound's packets among the pictures'.
+    const double whole = 0.002;
+    // At 100 kbit/s the encoder's 200 kbit/s floor and the sound's higher rate leave no level
+    // anything to save.
     const auto low = dir / "low.mp4";
-    ffmpeg("-f lavfi -i testsrc2=size=320x240:rate=25:duration=20 -f lavfi -i sine=frequency=440:duration=20 "
-           "-c:v libx264 -b:v 120k -c:a aac -b:a 32k " + testing::shellQuote(low.string()));
+    ffmpeg("-f lavfi -i testsrc2=size=160x90:rate=25:duration=3 -f lavfi -i sine=frequency=440:duration=3 "
+           "-c:v libx264 -b:v 100k -c:a aac -b:a 32k " + testing::shellQuote(low.string()));
     EXPECT_TRUE(Compressor::estimates(low, SupportedFormat::mp4).empty());
-    expectEstimatesThatCompressKeeps(low, SupportedFormat::mp4, out, 0.01);
-    // A still picture with rich stereo sound: the picture takes a few tens of kilobits whatever
-    // rate it is given; the sound is what shrinks, from the levels below its own rate.
+    expectEstimatesThatCompressKeeps(low, SupportedFormat::mp4, out, whole);
+    // A still picture with rich stereo sound: the picture takes a few kilobits whatever rate it
+    // is given; the sound is what shrinks, from the levels below its own rate.
     const auto still = dir / "still.mp4";
-    ffmpeg("-f lavfi -i smptebars=size=640x360:rate=30:duration=10 -f lavfi -i anoisesrc=d=10:c=pink:a=0.3 "
+    ffmpeg("-f lavfi -i smptebars=size=160x90:rate=30:duration=3 -f lavfi -i anoisesrc=d=3:c=pink:a=0.3 "
            "-c:v libx264 -b:v 1500k -c:a aac -b:a 224k -ac 2 " + testing::shellQuote(still.string()));
     const auto stillEstimates = Compressor::estimates(still, SupportedFormat::mp4);
     ASSERT_FALSE(stillEstimates.empty());
     EXPECT_NE(stillEstimates.front().level, CompressionLevel::maximum);
-    expectEstimatesThatCompressKeeps(still, SupportedFormat::mp4, out, 0.01);
-    // One picture shown for 6 s without sound: the encoder spends far less than its target.
+    expectEstimatesThatCompressKeeps(still, SupportedFormat::mp4, out, whole);
+    // One picture shown for 3 s without sound: the encoder spends far less than its target.
     const auto picture = dir / "picture.mp4";
-    ffmpeg("-f lavfi -i testsrc=size=640x360:rate=25:duration=6 -vf trim=end_frame=1,loop=loop=149:size=1 "
+    ffmpeg("-f lavfi -i testsrc=size=160x90:rate=25:duration=3 -vf trim=end_frame=1,loop=loop=74:size=1 "
            "-c:v libx264 -b:v 2500k " + testing::shellQuote(picture.string()));
-    expectEstimatesThatCompressKeeps(picture, SupportedFormat::mp4, out, 0.01);
-    // Temporal noise: the encoder overshoots its target by half on a clip this short.
+    expectEstimatesThatCompressKeeps(picture, SupportedFormat::mp4, out, whole);
+    // Temporal noise: the encoder overshoots its target on a clip this short.
     const auto noise = dir / "noise.mp4";
-    ffmpeg("-f lavfi -i color=c=gray:size=480x270:rate=25:duration=6 -vf noise=alls=30:allf=t "
-           "-c:v libx264 -b:v 1200k " + testing::shellQuote(noise.string()));
-    expectEstimatesThatCompressKeeps(noise, SupportedFormat::mp4, out, 0.01);
-    // An ordinary moving picture with stereo sound.
+    ffmpeg("-f lavfi -i color=c=gray:size=160x90:rate=25:duration=3 -vf noise=alls=30:allf=t "
+           "-c:v libx264 -b:v 400k " + testing::shellQuote(noise.string()));
+    expectEstimatesThatCompressKeeps(noise, SupportedFormat::mp4, out, whole);
+    // An ordinary moving picture with stereo sound, a level smaller at each step.
     const auto moving = dir / "moving.mp4";
-    ffmpeg("-f lavfi -i testsrc2=size=640x360:rate=30:duration=8 -f lavfi -i sine=frequency=440:duration=8 "
+    ffmpeg("-f lavfi -i testsrc2=size=160x90:rate=30:duration=3 -f lavfi -i sine=frequency=440:duration=3 "
            "-c:v libx264 -b:v 1500k -c:a aac -b:a 128k -ac 2 " + testing::shellQuote(moving.string()));
-    expectEstimatesThatCompressKeeps(moving, SupportedFormat::mp4, out, 0.01);
+    expectEstimatesThatCompressKeeps(moving, SupportedFormat::mp4, out, whole);
+    const auto movingEstimates = Compressor::estimates(moving, SupportedFormat::mp4);
+    ASSERT_EQ(movingEstimates.size(), 5u);
+    for (size_t i = 1; i < movingEstimates.size(); ++i) EXPECT_LT(movingEstimates[i].byteSize, movingEstimates[i - 1].byteSize);
 }
 
-TEST_F(CompressMedia, ALargerVideoIsEstimatedFromItsOpening) {
-    // 720p for 10 s costs more than an estimate may spend: the first 4.3 s are encoded at each
-    // level and the rest is projected from them.
+// The first video track of a file.
+media::AssetTrack videoTrackOf(const std::filesystem::path& file) { return media::Asset(file).loadTracks(media::MediaType::video).front(); }
+
+TEST_F(CompressMedia, ALongerVideoIsEstimatedFromItsOpening) {
+    // 108 pictures are allowed: the first 4.32 s are encoded at each level and the rest is
+    // projected from them.
+    compressor_video::TrialLimits limits;
+    limits.pixels = 160 * 90 * 108;
     const auto out = dir / "out";
     std::filesystem::create_directory(out);
+    const auto expectProjected = [&](const std::filesystem::path& src) {
+        SCOPED_TRACE(src.filename().string());
+        const auto video = videoTrackOf(src);
+        const double duration = media_transcoder::mediaDuration(src);
+        ASSERT_NEAR(compressor_video::trialSeconds(&video, duration, limits), 4.32, 1e-9);
+        const auto sizes = compressor_video::sizes(src, SupportedFormat::mp4, &video, duration, {}, limits);
+        const Written written = writtenAtEveryLevel(src, SupportedFormat::mp4, out);
+        for (CompressionLevel level : CompressionLevel::allCases()) {
+            ASSERT_TRUE(written[level.index()]) << level.rawValue();
+            EXPECT_NEAR(static_cast<double>(sizes[level.index()]) / *written[level.index()], 1.0, 0.15) << level.rawValue();
+        }
+    };
+    // A picture that spends well under its target, with a second key frame after the opening.
     const auto moving = dir / "moving.mp4";
-    ffmpeg("-f lavfi -i testsrc2=size=1280x720:rate=25:duration=10 -f lavfi -i sine=frequency=440:duration=10 "
-           "-c:v libx264 -preset veryfast -b:v 2500k -c:a aac -b:a 128k -ac 2 " + testing::shellQuote(moving.string()));
-    expectEstimatesThatCompressKeeps(moving, SupportedFormat::mp4, out, 0.15);
-    // A picture that hardly moves: the encoder spends a small share of its target, key frames
-    // most of it.
-    const auto bars = dir / "bars.mp4";
-    ffmpeg("-f lavfi -i smptebars=size=1280x720:rate=25:duration=12 -f lavfi -i sine=frequency=220:duration=12 "
-           "-c:v libx264 -preset veryfast -b:v 1500k -c:a aac -b:a 128k -ac 2 " + testing::shellQuote(bars.string()));
-    expectEstimatesThatCompressKeeps(bars, SupportedFormat::mp4, out, 0.15);
+    ffmpeg("-f lavfi -i testsrc2=size=160x90:rate=25:duration=12 -f lavfi -i sine=frequency=440:duration=12 "
+           "-c:v libx264 -b:v 1200k -c:a aac -b:a 128k -ac 2 " + testing::shellQuote(moving.string()));
+    expectProjected(moving);
+    // Grain fills any target.
+    const auto grain = dir / "grain.mp4";
+    ffmpeg("-f lavfi -i testsrc2=size=160x90:rate=25:duration=10,noise=alls=8:allf=t -f lavfi -i sine=frequency=440:duration=10 "
+           "-c:v libx264 -b:v 600k -c:a aac -b:a 128k -ac 2 " + testing::shellQuote(grain.string()));
+    expectProjected(grain);
 }
 
-TEST_F(CompressMedia, ACancelledVideoEstimateStopsAndLeavesNothing) {
+TEST_F(CompressMedia, AVideoEstimateStopsWithinAPictureOfItsCancellationAndLeavesNothing) {
     const auto video = dir / "v.mp4";
-    ffmpeg("-f lavfi -i testsrc2=size=640x360:rate=25:duration=8 -c:v libx264 -preset ultrafast -b:v 2M " +
-           testing::shellQuote(video.string()));
+    ffmpeg("-f lavfi -i testsrc2=size=160x90:rate=25:duration=4 -f lavfi -i sine=frequency=440:duration=4 "
+           "-c:v libx264 -b:v 1M -c:a aac " + testing::shellQuote(video.string()));
     const auto work = dir / "tmp";
     std::filesystem::create_directory(work);
     // The trials' work folder goes to $TMPDIR.
     const char* saved = std::getenv("TMPDIR");
     const std::optional<std::string> savedTmp = saved ? std::optional<std::string>(saved) : std::nullopt;
-    setenv("TMPDIR", work.c_str(), 1);
     const auto restore = [&] { savedTmp ? setenv("TMPDIR", savedTmp->c_str(), 1) : unsetenv("TMPDIR"); };
+    setenv("TMPDIR", work.c_str(), 1);
+    // Cancelled while the encoders run: each takes at most the picture it was taking.
     std::stop_source stop;
-    stop.request_stop();
-    EXPECT_TRUE(Compressor::estimates(video, SupportedFormat::mp4, CancellationToken(stop.get_token())).empty());
+    std::mutex mutex;
+    std::array<int, CompressionLevel::count> afterStop{};
+    compressor_video::TrialLimits limits;
+    limits.pictureTaken = [&](CompressionLevel level) {
+        std::lock_guard lock(mutex);
+        if (stop.stop_requested()) ++afterStop[level.index()];
+        else stop.request_stop();
+    };
+    const auto track = videoTrackOf(video);
+    const double duration = media_transcoder::mediaDuration(video);
+    EXPECT_THROW(compressor_video::sizes(video, SupportedFormat::mp4, &track, duration, CancellationToken(stop.get_token()), limits),
+                 CancellationError);
+    for (int n : afterStop) EXPECT_LE(n, 1);
     EXPECT_TRUE(std::filesystem::is_empty(work));
     // Not cancelled, the same file has its estimates, and leaves nothing behind either.
     EXPECT_FALSE(Compressor::estimates(video, SupportedFormat::mp4).empty());
-    restore();
     EXPECT_TRUE(std::filesystem::is_empty(work));
-}
-
-TEST_F(CompressMedia, MonoSoundIsProjectedAtTheRateItIsEncodedAt) {
-    // Mono is written at no more than 160 kbit/s, whatever the level asks.
-    const auto wav = makeTone(dir / "mono.wav", 10, 44100, 1);
-    const auto estimates = Compressor::estimates(wav, SupportedFormat::wav);
-    ASSERT_EQ(estimates.size(), 5u);
-    const int64_t expected[] = {200000, 200000, 160000, 120000, 80000};
-    for (size_t i = 0; i < 5; ++i) EXPECT_NEAR(static_cast<double>(estimates[i].byteSize), expected[i], 2000.0) << i;
+    // Where the trials cannot be written, the estimate fails and says so: no "nothing to gain".
+    testing::writeFile(work / "file", std::string("x"));
+    setenv("TMPDIR", (work / "file").c_str(), 1);
+    EXPECT_THROW(Compressor::estimates(video, SupportedFormat::mp4), std::filesystem::filesystem_error);
+    restore();
 }
 
 }  // namespace

@@ -229,14 +229,20 @@ CompressSheet::CompressSheet(ConversionViewModel& viewModel, ConversionJob job, 
     });
     connect(&viewModel_, &ConversionViewModel::accentChanged, this, [this] { update(); });
     // The measurement belongs to the sheet: a result arriving after it has gone is dropped.
-    viewModel_.requestEstimates(job_, this, [this](std::vector<CompressionEstimate> estimates) {
-        if (isMeasuring_) applyEstimates(std::move(estimates));
-    });
+    viewModel_.requestEstimates(
+        job_, this,
+        [this](std::vector<CompressionEstimate> estimates) {
+            if (isMeasuring_) applyEstimates(std::move(estimates));
+        },
+        [this](std::string reason) {
+            if (isMeasuring_) applyFailure(QString::fromStdString(reason));
+        });
     relayout();
 }
 
 CompressSheet::State CompressSheet::state() const {
     if (isMeasuring_) return State::measuring;
+    if (failure_) return State::failed;
     return estimates_.empty() ? State::noGain : State::list;
 }
 
@@ -257,6 +263,12 @@ void CompressSheet::applyEstimates(std::vector<CompressionEstimate> estimates) {
     spinner_->hide();
     compress_->setEnabled(selected_.has_value());
     relayout();
+}
+
+void CompressSheet::applyFailure(QString reason) {
+    applyEstimates({});
+    failure_ = std::move(reason);
+    update();
 }
 
 void CompressSheet::select(CompressionLevel level) {
@@ -390,23 +402,26 @@ void CompressSheet::paintEvent(QPaintEvent* event) {
                              Qt::AlignLeft | Qt::AlignVCenter, QString::fromUtf8("Measuring each level\u2026"));
             break;
         }
-        case State::noGain: {
+        case State::noGain:
+        case State::failed: {
+            const bool failed = state() == State::failed;
             const QFont heading = Theme::font(13, QFont::Medium), body = Theme::font(11.5);
             const double stack = 26 + 8 + lineHeight(heading) + 8 + 2 * lineHeight(body);
             double top = main.top() + (main.height() - stack) / 2;
-            Symbols::paint(painter, QRectF(0, top, sheetWidth, 26), "checkmark.seal", 22, QFont::Light,
-                           Theme::textQuaternary(scheme));
+            Symbols::paint(painter, QRectF(0, top, sheetWidth, 26), failed ? "exclamationmark.triangle.fill" : "checkmark.seal", 22,
+                           QFont::Light, Theme::textQuaternary(scheme));
             top += 26 + 8;
             painter.setFont(heading);
             painter.setPen(primary);
             painter.drawText(QRectF(0, top, sheetWidth, lineHeight(heading)), Qt::AlignCenter,
-                             QStringLiteral("Already well compressed"));
+                             failed ? QStringLiteral("Couldn't measure this file") : QStringLiteral("Already well compressed"));
             top += lineHeight(heading) + 8;
             painter.setFont(body);
             painter.setPen(Theme::textQuaternary(scheme));
-            painter.drawText(QRectF(pad, top, sheetWidth - 2 * pad, 2 * lineHeight(body)), Qt::AlignCenter,
-                             QStringLiteral("No level made this file meaningfully smaller,\n"
-                                            "so there's nothing worth trading quality for."));
+            painter.drawText(QRectF(pad, top, sheetWidth - 2 * pad, 2 * lineHeight(body)), Qt::AlignCenter | Qt::TextWordWrap,
+                             failed ? *failure_
+                                    : QStringLiteral("No level made this file meaningfully smaller,\n"
+                                                     "so there's nothing worth trading quality for."));
             break;
         }
         case State::list: {

@@ -25,7 +25,7 @@ public:
 
     static constexpr int sheetWidth = 460;
 
-    enum class State { measuring, noGain, list };
+    enum class State { measuring, noGain, failed, list };
     State state() const;
     const std::vector<CompressionEstimate>& estimates() const { return estimates_; }
     std::optional<CompressionLevel> selected() const { return selected_; }
@@ -36,6 +36,9 @@ public:
     // The measurement's result: shows the list (or the no-gain state) and picks balanced, else
     // the first level measured.
     void applyEstimates(std::vector<CompressionEstimate> estimates);
+    // The measurement failed: says so with the reason; no level can be chosen.
+    void applyFailure(QString reason);
+    const std::optional<QString>& failure() const { return failure_; }
 
     // "1.2 MB → 420 KB" while a measured level is chosen.
     std::optional<QString> summary() const;
@@ -68,6 +71,7 @@ private:
     std::function<void()> onClose_;
     std::vector<CompressionEstimate> estimates_;
     std::optional<CompressionLevel> selected_;
+    std::optional<QString> failure_;
     bool isMeasuring_ = true;
     std::vector<LevelRow*> rows_;
     Spinner* spinner_;

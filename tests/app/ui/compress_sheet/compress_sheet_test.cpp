@@ -56,6 +56,20 @@ TEST_F(CompressSheetTest, NothingToGainLeavesCompressDisabledAndOnlyCancelCloses
         EXPECT_EQ(closed, 1);
         sheet.reset();
     });
+    // A file that cannot be measured says why instead.
+    const auto junk = dir / "junk.jpg";
+    testing::writeFile(junk, std::string(3000, 'j'));
+    onMain([&] { sheet = makeSheet(junk, SupportedFormat::jpeg); });
+    ASSERT_TRUE(waitUntil([&] { return sheet->state() != State::measuring; }));
+    onMain([&] {
+        EXPECT_EQ(sheet->state(), State::failed);
+        ASSERT_TRUE(sheet->failure());
+        EXPECT_TRUE(sheet->failure()->startsWith("Could not read the source file.")) << sheet->failure()->toStdString();
+        EXPECT_FALSE(sheet->compressButton()->isEnabled());
+        EXPECT_FALSE(sheet->summary());
+        testing::saveSnapshot(sheet.get(), "compress-failed");
+        sheet.reset();
+    });
 }
 
 TEST_F(CompressSheetTest, OpensOnBalancedElseTheFirstLevelAndRowsSelect) {
