@@ -91,10 +91,13 @@ TEST(DataPDF, EveryRowReachesThePdfWhereverTheLastOneFallsOnItsPage) {
     std::istringstream text(testing::readText(all));
     for (std::string line; std::getline(text, line);) lines.push_back(line);
     ASSERT_GT(lines.size(), 200u);
-    // All of them, then one row fewer at a time until the last row has been at every place of
-    // a page: each row is in the text of the PDF, its three-letter code a cell of its own.
+    // All of them, then the first few pages' worth one row fewer at a time until the last row
+    // has been at every place of a page (the web engine's time grows with the pages): each row
+    // is in the text of the PDF, its three-letter code a cell of its own.
+    std::vector<size_t> counts{lines.size()};
+    for (size_t n = 80; n + 26 > 80; --n) counts.push_back(n);
     std::string failures;
-    for (size_t n = lines.size(); n + 26 > lines.size(); --n) {
+    for (const size_t n : counts) {
         const std::string name = "countries" + std::to_string(n - 1);
         std::string csv;
         for (size_t i = 0; i < n; ++i) csv += lines[i] + "\n";
