@@ -23,7 +23,7 @@ fs::path magick(const TempDir& dir, const std::string& name) {
 }  // namespace
 
 TEST(ValidatorImages, PeerWrittenImagesDecode) {
-    if (!haveTool("convert")) GTEST_SKIP() << "ImageMagick missing";
+    ASSERT_TRUE(haveTool("convert")) << "ImageMagick is missing; scripts/setup installs it";
     TempDir dir;
     EXPECT_EQ(Validator::validate(SupportedFormat::png, magick(dir, "a.png")), Status::passed());
     EXPECT_EQ(Validator::validate(SupportedFormat::jpeg, magick(dir, "a.jpg")), Status::passed());
@@ -37,7 +37,7 @@ TEST(ValidatorImages, BrokenImagesNameTheStepThatFailed) {
     writeFile(dir / "text.png", std::string("this is plain text, not an image"));
     EXPECT_EQ(reason(Validator::validate(SupportedFormat::png, dir / "text.png")), "The image cannot be opened");
     EXPECT_EQ(reason(Validator::validate(SupportedFormat::png, dir / "missing.png")), "The image cannot be opened");
-    if (!haveTool("convert")) return;
+    ASSERT_TRUE(haveTool("convert")) << "ImageMagick is missing; scripts/setup installs it";
     // A real PNG cut short after its header chunk: it opens but does not decode.
     auto bytes = readFile(magick(dir, "whole.png"));
     bytes.resize(40);
@@ -48,7 +48,7 @@ TEST(ValidatorImages, BrokenImagesNameTheStepThatFailed) {
 }
 
 TEST(ValidatorImages, ReducedDecodesStillReadTheWholePicture) {
-    if (!haveTool("convert")) GTEST_SKIP() << "ImageMagick missing";
+    ASSERT_TRUE(haveTool("convert")) << "ImageMagick is missing; scripts/setup installs it";
     TempDir dir;
     // Large enough to be checked at a reduced size; noise, so that a cut loses real data.
     for (const std::string name : {"big.jpg", "big.webp"}) {

@@ -79,6 +79,8 @@ std::vector<uint8_t> encodeHeic(int w, int h, const Encoding& e) {
     heif_encoder* encoder = nullptr;
     EXPECT_EQ(lib.heif_context_get_encoder_for_format(ctx, heif_compression_HEVC, &encoder).code, heif_error_Ok);
     lib.heif_encoder_set_lossy_quality(encoder, 90);
+    // The decoder is under test, not x265: a quick search that still codes every loop filter.
+    EXPECT_EQ(lib.heif_encoder_set_parameter_string(encoder, "preset", "superfast").code, heif_error_Ok);
     if (e.chroma) {
         EXPECT_EQ(lib.heif_encoder_set_parameter_string(encoder, "chroma", e.chroma).code, heif_error_Ok);
     }

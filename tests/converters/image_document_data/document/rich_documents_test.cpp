@@ -55,7 +55,7 @@ struct Samples {
 
 TEST(RichDocuments, EveryTextTargetKeepsEveryWordAndTheListMarkers) {
     Samples s;
-    if (!s.made) GTEST_SKIP() << "pandoc missing";
+    ASSERT_TRUE(s.made) << "pandoc could not make the samples; scripts/setup installs it";
     for (F source : {F::docx, F::rtf}) {
         std::string txt = readText(s.convert(source, F::txt));
         std::string md = readText(s.convert(source, F::markdown));
@@ -75,14 +75,15 @@ TEST(RichDocuments, EveryTextTargetKeepsEveryWordAndTheListMarkers) {
 
 TEST(RichDocuments, DOCXHeadingsGiveThreeMarkdownLevels) {
     Samples s;
-    if (!s.made) GTEST_SKIP() << "pandoc missing";
+    ASSERT_TRUE(s.made) << "pandoc could not make the samples; scripts/setup installs it";
     std::string md = readText(s.convert(F::docx, F::markdown));
     EXPECT_EQ(md.rfind("# **Level one**\n\n## **Level two**\n\n### **Level three**\n\nBody text", 0), 0u) << md;
 }
 
 TEST(RichDocuments, PDFFromDOCXAndRTFHoldsTheTableThePictureAndTheNote) {
     Samples s;
-    if (!s.made || !haveTool("pdftotext") || !haveTool("pdfimages")) GTEST_SKIP() << "pandoc or poppler missing";
+    ASSERT_TRUE(s.made) << "pandoc could not make the samples; scripts/setup installs it";
+    ASSERT_TRUE(haveTool("pdftotext") && haveTool("pdfimages")) << "poppler-utils is missing; scripts/setup installs it";
     for (F source : {F::docx, F::rtf}) {
         SCOPED_TRACE(source.displayName());
         auto pdf = s.convert(source, F::pdf);
@@ -97,12 +98,12 @@ TEST(RichDocuments, PDFFromDOCXAndRTFHoldsTheTableThePictureAndTheNote) {
 
 TEST(RichDocuments, RTFToDOCXIsReadByPythonDocxAndPandoc) {
     Samples s;
-    if (!s.made) GTEST_SKIP() << "pandoc missing";
+    ASSERT_TRUE(s.made) << "pandoc could not make the samples; scripts/setup installs it";
     auto docx = s.convert(F::rtf, F::docx);
     auto plain = run("pandoc -f docx -t plain " + shellQuote(docx.string()));
     for (const char* word : {"Level one", "zebra", "bullet A", "nested B", "c2"})
         EXPECT_NE(plain.output.find(word), std::string::npos) << word << "\n" << plain.output;
-    if (!calvoro::testing::pythonHas("docx")) return;
+    ASSERT_TRUE(calvoro::testing::pythonHas("docx")) << "python3-docx is missing; scripts/setup installs it";
     std::string out = calvoro::testing::pythonOutput(
         "import sys, docx\n"
         "d = docx.Document(sys.argv[1])\n"
@@ -115,7 +116,7 @@ TEST(RichDocuments, RTFToDOCXIsReadByPythonDocxAndPandoc) {
 
 TEST(RichDocuments, EPUBKeepsThePictureAsAFileOfThePackage) {
     Samples s;
-    if (!s.made) GTEST_SKIP() << "pandoc missing";
+    ASSERT_TRUE(s.made) << "pandoc could not make the samples; scripts/setup installs it";
     std::vector<std::filesystem::path> books;
     for (F source : {F::docx, F::rtf}) {
         books.push_back(s.convert(source, F::epub));
