@@ -152,6 +152,7 @@ struct OffscreenPage::Impl {
     std::filesystem::path temporaryFile;
     QMetaObject::Connection loadConnection;
     QMetaObject::Connection crashConnection;
+    QMetaObject::Connection deferredLoad;
     QUrl expectedUrl;
     bool rendererGone = false;
     std::vector<PrintReply> pendingPrints;
@@ -185,6 +186,7 @@ OffscreenPage::OffscreenPage(int width, int height) : impl_(std::make_unique<Imp
 OffscreenPage::~OffscreenPage() {
     QObject::disconnect(impl_->loadConnection);
     QObject::disconnect(impl_->crashConnection);
+    QObject::disconnect(impl_->deferredLoad);
     for (auto& reply : impl_->pendingPrints) *reply = nullptr;
     // Loading stops now; the document, and any script still running in it, go with the blanking.
     impl_->page->triggerAction(QWebEnginePage::Stop);
@@ -230,7 +232,20 @@ void OffscreenPage::loadHtml(const std::string& html, const std::filesystem::pat
     impl_->expectedUrl = qtpaths::fileURL(impl_->temporaryFile);
     // A new navigation starts a new renderer if the last one went.
     impl_->rendererGone = false;
-    impl_->page->load(impl_->expectedUrl);
+    QObject::disconnect(impl_->deferredLoad);
+    if (!impl_->page->isLoading()) {
+        impl_->page->load(impl_->expectedUrl);
+        return;
+    }
+    // A view taken while it still loads what it showed before (the blank page that readied
+    // its renderer) can drop a navigation started over that one: this one starts once that ends.
+    Impl* impl = impl_.get();
+    impl_->deferredLoad = QObject::connect(impl_->page, &QWebEnginePage::loadingChanged, impl_->page,
+                                           [impl](const QWebEngineLoadingInfo& info) {
+                                               if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) return;
+                                               QObject::disconnect(impl->deferredLoad);
+                                               impl->page->load(impl->expectedUrl);
+                                           });
 }
 
 void OffscreenPage::evaluateNumber(const std::string& script, std::function<void(std::optional<double>)> done) {
