@@ -8,7 +8,7 @@
 #include <random>
 #include <string>
 
-#include "converters/image_document_data/data/data_converter.h"
+#include "converters/data/data_converter.h"
 #include "core/conversion_logger.h"
 
 namespace {

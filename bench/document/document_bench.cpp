@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "converters/image_document_data/document/document_converter.h"
+#include "converters/document/document_converter.h"
 #include "platform/text/docx.h"
 #include "platform/web/web_engine.h"
 

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "converters/archive/compressor.h"
+#include "compressor/compressor.h"
 #include "core/file_detector.h"
 #include "platform/imaging/type_identifiers.h"
 #include "platform/media/capabilities.h"

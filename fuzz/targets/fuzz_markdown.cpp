@@ -3,7 +3,7 @@
 #include <exception>
 #include <string_view>
 
-#include "converters/image_document_data/document/document_converter.h"
+#include "converters/document/document_converter.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {

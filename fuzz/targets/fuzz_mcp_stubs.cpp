@@ -3,7 +3,7 @@
 #include <unistd.h>
 
 #include "app/entry/launch.h"
-#include "converters/archive/compressor.h"
+#include "compressor/compressor.h"
 #include "core/conversion_error.h"
 #include "engine/conversion_engine.h"
 

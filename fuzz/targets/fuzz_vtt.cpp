@@ -3,7 +3,7 @@
 #include <span>
 #include <string_view>
 #include <exception>
-#include "converters/image_document_data/data/data_converter.h"
+#include "converters/data/data_converter.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::span<const uint8_t> bytes(data, size);

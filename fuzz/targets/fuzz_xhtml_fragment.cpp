@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "converters/image_document_data/document/document_converter.h"
+#include "converters/document/document_converter.h"
 
 // Whatever the HTML (in UTF-8, as the readers hand it on), the fragment is well-formed XML
 // inside an element of its own.

@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "converters/image_document_data/document/document_converter.h"
-#include "converters/image_document_data/document/table_to_pdf.h"
-#include "converters/image_document_data/image/image_converter.h"
+#include "converters/document/document_converter.h"
+#include "converters/document/table_to_pdf.h"
+#include "converters/image/image_converter.h"
 #include "documents_module/documents_module.h"
 #include "platform/pdf/pdf_document.h"
 #include "platform/web/web_engine.h"

@@ -1,6 +1,6 @@
 // Checks of tables and subtitles, read back with the data converter's own readers.
-#include "converters/image_document_data/data/data_converter.h"
-#include "converters/image_document_data/data/delimited_parsing.h"
+#include "converters/data/data_converter.h"
+#include "converters/data/delimited_parsing.h"
 #include "engine/validation_checks.h"
 
 namespace calvoro::validation {

@@ -5,7 +5,7 @@
 
 #include "converters/archive/archive_converter.h"
 #include "converters/font/font_converter.h"
-#include "converters/image_document_data/image/image_converter.h"
+#include "converters/image/image_converter.h"
 #include "converters/media/video_audio_converter.h"
 #include "core/conversion_error.h"
 #include "documents_module/documents_module.h"

@@ -10,7 +10,7 @@
 #include "app/entry/estimate_text.h"
 #include "app/entry/launch.h"
 #include "app/entry/termination_signals.h"
-#include "converters/archive/compressor.h"
+#include "compressor/compressor.h"
 #include "core/text_util.h"
 #include "core/conversion_error.h"
 #include "core/file_detector.h"

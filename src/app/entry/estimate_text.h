@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "converters/archive/compression_estimate.h"
+#include "compressor/compression_estimate.h"
 #include "core/text_util.h"
 
 namespace calvoro {

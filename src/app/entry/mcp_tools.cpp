@@ -3,7 +3,7 @@
 
 #include "app/entry/estimate_text.h"
 #include "app/entry/mcp_server.h"
-#include "converters/archive/compressor.h"
+#include "compressor/compressor.h"
 #include "core/file_detector.h"
 #include "core/file_writing.h"
 #include "core/format_capabilities.h"

@@ -7,7 +7,7 @@
 #include <stop_token>
 
 #include "app/state/conversion_view_model.h"
-#include "converters/archive/compressor.h"
+#include "compressor/compressor.h"
 #include "core/cancellation.h"
 
 namespace calvoro {

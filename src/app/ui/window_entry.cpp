@@ -26,7 +26,7 @@
 #include "app/ui/window/seed_files.h"
 #include "app/ui/theme/theme.h"
 #include "app/ui/theme/window_style.h"
-#include "converters/archive/compressor.h"
+#include "compressor/compressor.h"
 #include "core/conversion_error.h"
 #include "core/settings_store.h"
 #include "core/work_folder.h"

@@ -1,11 +1,11 @@
-#include "converters/image_document_data/data/data_converter.h"
+#include "converters/data/data_converter.h"
 
 #include <algorithm>
 #include <optional>
 
-#include "converters/image_document_data/data/delimited_parsing.h"
-#include "converters/image_document_data/data/output_file.h"
-#include "converters/image_document_data/data/table_writing.h"
+#include "converters/data/delimited_parsing.h"
+#include "converters/data/output_file.h"
+#include "converters/data/table_writing.h"
 #include "core/conversion_error.h"
 #include "core/conversion_logger.h"
 #include "core/output_name_registry.h"

@@ -1,5 +1,5 @@
-#include "converters/image_document_data/data/data_converter.h"
-#include "converters/image_document_data/data/delimited_parsing.h"
+#include "converters/data/data_converter.h"
+#include "converters/data/delimited_parsing.h"
 
 namespace calvoro {
 

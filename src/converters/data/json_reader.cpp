@@ -4,8 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "converters/image_document_data/data/data_converter.h"
-#include "converters/image_document_data/data/text_scan.h"
+#include "converters/data/data_converter.h"
+#include "converters/data/text_scan.h"
 #include "core/conversion_error.h"
 #include "core/text_util.h"
 

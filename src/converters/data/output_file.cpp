@@ -1,4 +1,4 @@
-#include "converters/image_document_data/data/output_file.h"
+#include "converters/data/output_file.h"
 
 #include <cerrno>
 #include <system_error>

@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <locale.h>
 
-#include "converters/image_document_data/data/data_converter.h"
-#include "converters/image_document_data/data/text_scan.h"
+#include "converters/data/data_converter.h"
+#include "converters/data/text_scan.h"
 #include "core/text_util.h"
 
 namespace calvoro {

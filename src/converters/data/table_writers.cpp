@@ -1,6 +1,6 @@
-#include "converters/image_document_data/data/data_converter.h"
-#include "converters/image_document_data/data/table_writing.h"
-#include "converters/image_document_data/data/text_scan.h"
+#include "converters/data/data_converter.h"
+#include "converters/data/table_writing.h"
+#include "converters/data/text_scan.h"
 
 namespace calvoro {
 

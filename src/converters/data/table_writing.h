@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "converters/image_document_data/data/delimited_parsing.h"
+#include "converters/data/delimited_parsing.h"
 
 // The table writers, fed one row at a time and writing into a sink: a string for the
 // public writers, a file for the converter, which so streams a source of any size to its

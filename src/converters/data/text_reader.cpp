@@ -6,8 +6,8 @@
 #include <optional>
 #include <system_error>
 
-#include "converters/image_document_data/data/data_converter.h"
-#include "converters/image_document_data/data/text_scan.h"
+#include "converters/data/data_converter.h"
+#include "converters/data/text_scan.h"
 #include "core/path_text.h"
 #include "core/source_file.h"
 #include "core/text_util.h"

@@ -1,4 +1,4 @@
-#include "converters/image_document_data/data/text_scan.h"
+#include "converters/data/text_scan.h"
 
 #include <cstdint>
 

@@ -1,15 +1,15 @@
-#include "converters/image_document_data/document/document_converter.h"
+#include "converters/document/document_converter.h"
 
 #include <unistd.h>
 
 #include <functional>
 
-#include "converters/image_document_data/document/document_files.h"
+#include "converters/document/document_files.h"
 #include "core/conversion_error.h"
 #include "core/conversion_logger.h"
 #include "core/output_name_registry.h"
 #include "core/text_util.h"
-#include "converters/image_document_data/data/data_converter.h"
+#include "converters/data/data_converter.h"
 
 namespace calvoro::DocumentConverter {
 

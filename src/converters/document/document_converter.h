@@ -8,9 +8,9 @@
 #include "core/supported_format.h"
 #include "platform/text/attributed_string.h"
 
-#include "converters/image_document_data/document/text_to_pdf.h"
-#include "converters/image_document_data/document/html_to_pdf.h"
-#include "converters/image_document_data/document/pdf_split.h"
+#include "converters/document/text_to_pdf.h"
+#include "converters/document/html_to_pdf.h"
+#include "converters/document/pdf_split.h"
 
 // Conversions among PDF, RTF, text, HTML, Markdown, DOCX and EPUB. Every operation takes the
 // source file and an output path already reserved by convert(), and throws on failure

@@ -1,4 +1,4 @@
-#include "converters/image_document_data/document/document_files.h"
+#include "converters/document/document_files.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -4,8 +4,8 @@
 #include <ctime>
 #include <vector>
 
-#include "converters/image_document_data/document/document_converter.h"
-#include "converters/image_document_data/document/document_files.h"
+#include "converters/document/document_converter.h"
+#include "converters/document/document_files.h"
 #include "core/conversion_error.h"
 #include "core/conversion_logger.h"
 #include "core/text_util.h"

@@ -1,4 +1,4 @@
-#include "converters/image_document_data/document/document_converter.h"
+#include "converters/document/document_converter.h"
 
 namespace calvoro::DocumentConverter {
 

@@ -1,4 +1,4 @@
-#include "converters/image_document_data/document/html_to_pdf.h"
+#include "converters/document/html_to_pdf.h"
 
 #include <algorithm>
 #include <chrono>
@@ -9,9 +9,9 @@
 #include <thread>
 #include <vector>
 
-#include "converters/image_document_data/document/document_converter.h"
-#include "converters/image_document_data/document/document_files.h"
-#include "converters/image_document_data/document/page_session.h"
+#include "converters/document/document_converter.h"
+#include "converters/document/document_files.h"
+#include "converters/document/page_session.h"
 #include "core/conversion_error.h"
 #include "core/text_util.h"
 #include "core/work_folder.h"

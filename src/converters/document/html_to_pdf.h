@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "converters/image_document_data/document/text_to_pdf.h"
+#include "converters/document/text_to_pdf.h"
 #include "core/cancellation.h"
 
 namespace calvoro::web {

@@ -1,4 +1,4 @@
-#include "converters/image_document_data/document/page_session.h"
+#include "converters/document/page_session.h"
 
 #include "core/conversion_error.h"
 

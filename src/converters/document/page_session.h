@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "converters/image_document_data/document/html_to_pdf.h"
+#include "converters/document/html_to_pdf.h"
 #include "platform/qt/main_thread.h"
 #include "platform/web/offscreen_page.h"
 #include "platform/web/web_engine.h"

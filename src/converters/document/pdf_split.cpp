@@ -1,4 +1,4 @@
-#include "converters/image_document_data/document/pdf_split.h"
+#include "converters/document/pdf_split.h"
 
 #include <cstdio>
 

@@ -1,8 +1,8 @@
 #include <QString>
 
-#include "converters/image_document_data/document/document_converter.h"
-#include "converters/image_document_data/document/document_files.h"
-#include "converters/image_document_data/document/html_page.h"
+#include "converters/document/document_converter.h"
+#include "converters/document/document_files.h"
+#include "converters/document/html_page.h"
 #include "core/conversion_error.h"
 #include "core/text_util.h"
 #include "platform/pdf/pdf_document.h"

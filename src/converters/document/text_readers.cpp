@@ -1,7 +1,7 @@
 #include <QString>
 
-#include "converters/image_document_data/document/document_converter.h"
-#include "converters/image_document_data/document/document_files.h"
+#include "converters/document/document_converter.h"
+#include "converters/document/document_files.h"
 #include "core/conversion_error.h"
 #include "platform/pdf/pdf_document.h"
 #include "platform/qt/main_thread.h"

@@ -1,6 +1,6 @@
-#include "converters/image_document_data/document/text_to_pdf.h"
+#include "converters/document/text_to_pdf.h"
 
-#include "converters/image_document_data/document/document_converter.h"
+#include "converters/document/document_converter.h"
 #include "core/conversion_error.h"
 #include "platform/pdf/text_pages.h"
 

@@ -10,8 +10,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "converters/image_document_data/document/document_converter.h"
-#include "converters/image_document_data/document/xhtml_presentation.h"
+#include "converters/document/document_converter.h"
+#include "converters/document/xhtml_presentation.h"
 #include "platform/text/xml_text.h"
 #include "platform/web/html_tree.h"
 

@@ -1,4 +1,4 @@
-#include "converters/image_document_data/document/xhtml_presentation.h"
+#include "converters/document/xhtml_presentation.h"
 
 #include <cstdlib>
 

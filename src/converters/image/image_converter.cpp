@@ -1,4 +1,4 @@
-#include "converters/image_document_data/image/image_converter.h"
+#include "converters/image/image_converter.h"
 
 #include <unistd.h>
 

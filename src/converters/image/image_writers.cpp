@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "converters/image_document_data/image/image_converter.h"
-#include "converters/image_document_data/image/pdf_image_writer.h"
+#include "converters/image/image_converter.h"
+#include "converters/image/pdf_image_writer.h"
 #include "core/conversion_error.h"
 #include "core/file_writing.h"
 #include "platform/imaging/image_destination.h"

@@ -1,4 +1,4 @@
-#include "converters/image_document_data/image/pdf_image_writer.h"
+#include "converters/image/pdf_image_writer.h"
 
 #include <zlib.h>
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "converters/image_document_data/image/image_converter.h"
+#include "converters/image/image_converter.h"
 #include "core/conversion_error.h"
 #include "core/file_writing.h"
 #include "core/output_name_registry.h"

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "converters/image_document_data/image/image_converter.h"
+#include "converters/image/image_converter.h"
 #include "core/conversion_error.h"
 #include "core/gif_blocks.h"
 #include "core/source_file.h"

@@ -2,7 +2,7 @@
 
 #include <map>
 
-#include "converters/image_document_data/document/document_converter.h"
+#include "converters/document/document_converter.h"
 #include "core/conversion_error.h"
 #include "document_fixtures.h"
 #include "platform/text/docx.h"

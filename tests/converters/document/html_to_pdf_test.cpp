@@ -1,4 +1,4 @@
-#include "converters/image_document_data/document/html_to_pdf.h"
+#include "converters/document/html_to_pdf.h"
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -13,8 +13,8 @@
 #include <optional>
 #include <thread>
 
-#include "converters/image_document_data/document/document_converter.h"
-#include "converters/image_document_data/document/document_fixtures.h"
+#include "converters/document/document_converter.h"
+#include "converters/document/document_fixtures.h"
 #include "core/conversion_error.h"
 #include "platform/pdf/pdf_document.h"
 #include "platform/pdf/page_cover.h"

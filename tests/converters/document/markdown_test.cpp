@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "converters/image_document_data/document/document_converter.h"
+#include "converters/document/document_converter.h"
 #include "document_fixtures.h"
 #include "support/test_support.h"
 

@@ -3,7 +3,7 @@
 #include <QBuffer>
 #include <QImage>
 
-#include "converters/image_document_data/document/document_converter.h"
+#include "converters/document/document_converter.h"
 #include "support/test_support.h"
 #include "zip/zip_archive.h"
 

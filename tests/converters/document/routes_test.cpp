@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "converters/image_document_data/document/document_converter.h"
+#include "converters/document/document_converter.h"
 #include "core/conversion_error.h"
 #include "core/conversion_logger.h"
 #include "document_fixtures.h"

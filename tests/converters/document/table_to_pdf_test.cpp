@@ -1,10 +1,10 @@
-#include "converters/image_document_data/document/table_to_pdf.h"
+#include "converters/document/table_to_pdf.h"
 
 #include <gtest/gtest.h>
 
 #include <future>
 
-#include "converters/image_document_data/data/data_converter.h"
+#include "converters/data/data_converter.h"
 #include "platform/pdf/pdf_fixture.h"
 #include "support/test_support.h"
 

@@ -1,4 +1,4 @@
-#include "converters/image_document_data/document/text_to_pdf.h"
+#include "converters/document/text_to_pdf.h"
 
 #include <gtest/gtest.h>
 

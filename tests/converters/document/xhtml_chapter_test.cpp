@@ -2,8 +2,8 @@
 
 #include <map>
 
-#include "converters/image_document_data/document/document_converter.h"
-#include "converters/image_document_data/document/html_to_pdf.h"
+#include "converters/document/document_converter.h"
+#include "converters/document/html_to_pdf.h"
 #include "support/archive_test_util.h"
 #include "support/test_support.h"
 #include "zip/zip_archive.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "converters/image_document_data/image/image_converter.h"
+#include "converters/image/image_converter.h"
 #include "platform/imaging/image_destination.h"
 #include "platform/imaging/image_source.h"
 #include "platform/imaging/type_identifiers.h"

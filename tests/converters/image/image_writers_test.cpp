@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "converters/image_document_data/image/pdf_image_writer.h"
+#include "converters/image/pdf_image_writer.h"
 #include "core/text_util.h"
 #include "image_fixtures.h"
 

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "converters/image_document_data/image/pdf_image_writer.h"
+#include "converters/image/pdf_image_writer.h"
 #include "core/conversion_error.h"
 #include "core/conversion_logger.h"
 #include "image_fixtures.h"

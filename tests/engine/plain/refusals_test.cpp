@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "converters/archive/compressor.h"
+#include "compressor/compressor.h"
 #include "core/conversion_error.h"
 #include "engine/conversion_engine.h"
 #include "engine/engine_test_support.h"

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "converters/archive/archive_converter.h"
-#include "converters/archive/compressor.h"
+#include "compressor/compressor.h"
 #include "converters/media/video_audio_converter.h"
 #include "core/cancellation.h"
 #include "core/conversion_error.h"

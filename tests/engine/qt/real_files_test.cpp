@@ -1,7 +1,7 @@
 // Valid files met in the wild that must convert through the engine, validator included.
 #include <gtest/gtest.h>
 
-#include "converters/image_document_data/data/data_converter.h"
+#include "converters/data/data_converter.h"
 #include "engine/conversion_engine.h"
 #include "engine/engine_test_support.h"
 #include "platform/imaging/image_destination.h"

@@ -8,7 +8,7 @@
 #include <system_error>
 
 #include "app/entry/desktop/file_open_inbox.h"
-#include "converters/archive/compressor.h"
+#include "compressor/compressor.h"
 #include "core/conversion_error.h"
 #include "core/conversion_logger.h"
 #include "core/file_detector.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/ui/overlays/modal_chrome.h"
-#include "converters/archive/compression_estimate.h"
+#include "compressor/compression_estimate.h"
 #include "core/conversion_job.h"
 
 class QAbstractButton;

@@ -31,7 +31,7 @@
 #include "app/ui/theme/tabular_text.h"
 #include "app/ui/theme/theme.h"
 #include "app/ui/thumbnails/thumbnail_loader.h"
-#include "converters/archive/compressor.h"
+#include "compressor/compressor.h"
 #include "core/path_text.h"
 #include "core/text_util.h"
 #include "platform/qt/file_urls.h"

@@ -13,7 +13,7 @@
 #include "app/ui/theme/focus_ring.h"
 #include "app/ui/theme/symbols.h"
 #include "app/ui/theme/theme.h"
-#include "converters/archive/compressor.h"
+#include "compressor/compressor.h"
 #include "core/text_util.h"
 
 namespace calvoro {

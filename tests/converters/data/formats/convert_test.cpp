@@ -4,7 +4,7 @@
 #include <functional>
 #include <system_error>
 
-#include "converters/image_document_data/data/data_converter.h"
+#include "converters/data/data_converter.h"
 #include "core/conversion_error.h"
 #include "core/conversion_logger.h"
 #include "core/output_name_registry.h"

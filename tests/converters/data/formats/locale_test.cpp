@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <locale>
 
-#include "converters/image_document_data/data/data_converter.h"
+#include "converters/data/data_converter.h"
 #include "support/test_support.h"
 
 namespace calvoro {

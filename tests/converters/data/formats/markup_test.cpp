@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "converters/image_document_data/data/data_converter.h"
+#include "converters/data/data_converter.h"
 
 namespace calvoro {
 namespace {

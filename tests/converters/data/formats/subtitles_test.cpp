@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "converters/image_document_data/data/data_converter.h"
+#include "converters/data/data_converter.h"
 
 namespace calvoro {
 namespace {

@@ -5,7 +5,7 @@
 #include <set>
 #include <sstream>
 
-#include "converters/image_document_data/data/data_converter.h"
+#include "converters/data/data_converter.h"
 #include "core/conversion_logger.h"
 #include "support/test_support.h"
 

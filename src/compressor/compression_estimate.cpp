@@ -1,4 +1,4 @@
-#include "converters/archive/compression_estimate.h"
+#include "compressor/compression_estimate.h"
 
 #include <algorithm>
 #include <cmath>

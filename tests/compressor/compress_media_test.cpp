@@ -8,9 +8,9 @@
 #include <set>
 #include <stop_token>
 
-#include "converters/archive/compressor.h"
-#include "converters/archive/compressor_video.h"
-#include "converters/archive/media_transcoder.h"
+#include "compressor/compressor.h"
+#include "compressor/compressor_video.h"
+#include "compressor/media_transcoder.h"
 #include "core/cancellation.h"
 #include "core/conversion_error.h"
 #include "platform/media/capabilities.h"

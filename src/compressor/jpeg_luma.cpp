@@ -1,4 +1,4 @@
-#include "converters/archive/jpeg_luma.h"
+#include "compressor/jpeg_luma.h"
 
 #include <cstdio>
 #include <jpeglib.h>

@@ -3,10 +3,10 @@
 
 #include <cmath>
 
-#include "converters/archive/compressor.h"
-#include "converters/archive/compressor_image.h"
-#include "converters/archive/jpeg_luma.h"
-#include "converters/archive/ssim.h"
+#include "compressor/compressor.h"
+#include "compressor/compressor_image.h"
+#include "compressor/jpeg_luma.h"
+#include "compressor/quality/ssim.h"
 #include "core/conversion_error.h"
 #include "platform/imaging/fixtures.h"
 #include "platform/imaging/image_destination.h"

@@ -1,4 +1,4 @@
-#include "converters/archive/compressor.h"
+#include "compressor/compressor.h"
 
 #include "core/format_capabilities.h"
 

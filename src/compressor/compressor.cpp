@@ -1,4 +1,4 @@
-#include "converters/archive/compressor.h"
+#include "compressor/compressor.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -7,8 +7,8 @@
 #include <cstring>
 #include <system_error>
 
-#include "converters/archive/compressor_image.h"
-#include "converters/archive/media_transcoder.h"
+#include "compressor/compressor_image.h"
+#include "compressor/media_transcoder.h"
 #include "core/conversion_error.h"
 #include "core/conversion_logger.h"
 #include "core/file_writing.h"

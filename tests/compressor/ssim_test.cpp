@@ -4,8 +4,8 @@
 #include <regex>
 #include <thread>
 
-#include "converters/archive/jpeg_luma.h"
-#include "converters/archive/ssim.h"
+#include "compressor/jpeg_luma.h"
+#include "compressor/quality/ssim.h"
 #include "platform/imaging/image_destination.h"
 #include "platform/imaging/image_source.h"
 #include "platform/imaging/type_identifiers.h"

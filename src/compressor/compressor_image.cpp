@@ -1,4 +1,4 @@
-#include "converters/archive/compressor_image.h"
+#include "compressor/compressor_image.h"
 
 #include "platform/imaging/image_ops.h"
 #include "platform/imaging/image_source.h"

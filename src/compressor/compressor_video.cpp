@@ -1,4 +1,4 @@
-#include "converters/archive/compressor_video.h"
+#include "compressor/compressor_video.h"
 
 #include <unistd.h>
 
@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "converters/archive/media_transcoder.h"
+#include "compressor/media_transcoder.h"
 #include "core/conversion_error.h"
 #include "core/work_folder.h"
 #include "platform/media/asset_reader.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "converters/archive/compression_level.h"
+#include "compressor/compression_level.h"
 #include "core/supported_format.h"
 
 namespace calvoro {

@@ -1,4 +1,4 @@
-#include "converters/archive/ssim.h"
+#include "compressor/quality/ssim.h"
 
 #include <algorithm>
 

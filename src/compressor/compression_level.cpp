@@ -1,4 +1,4 @@
-#include "converters/archive/compression_level.h"
+#include "compressor/compression_level.h"
 
 namespace calvoro {
 

@@ -6,13 +6,13 @@
 #include <mutex>
 #include <thread>
 
-#include "converters/archive/compressor.h"
-#include "converters/archive/byte_stream.h"
-#include "converters/archive/compressor_image.h"
-#include "converters/archive/compressor_video.h"
-#include "converters/archive/jpeg_luma.h"
-#include "converters/archive/media_transcoder.h"
-#include "converters/archive/ssim.h"
+#include "compressor/compressor.h"
+#include "core/byte_stream.h"
+#include "compressor/compressor_image.h"
+#include "compressor/compressor_video.h"
+#include "compressor/jpeg_luma.h"
+#include "compressor/media_transcoder.h"
+#include "compressor/quality/ssim.h"
 #include "core/conversion_error.h"
 #include "core/source_file.h"
 #include "platform/imaging/image_destination.h"

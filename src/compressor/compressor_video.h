@@ -12,7 +12,7 @@
 #include <optional>
 #include <vector>
 
-#include "converters/archive/compression_level.h"
+#include "compressor/compression_level.h"
 #include "core/cancellation.h"
 #include "core/supported_format.h"
 #include "platform/media/asset.h"

@@ -5,8 +5,8 @@
 #include <optional>
 #include <vector>
 
-#include "converters/archive/compression_estimate.h"
-#include "converters/archive/compression_level.h"
+#include "compressor/compression_estimate.h"
+#include "compressor/compression_level.h"
 #include "core/cancellation.h"
 #include "core/supported_format.h"
 

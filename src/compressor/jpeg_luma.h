@@ -9,8 +9,8 @@
 #include <functional>
 #include <optional>
 
-#include "converters/archive/byte_stream.h"
-#include "converters/archive/ssim.h"
+#include "core/byte_stream.h"
+#include "compressor/quality/ssim.h"
 
 namespace calvoro::ssim {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "converters/archive/compressor.h"
+#include "compressor/compressor.h"
 #include "core/conversion_error.h"
 #include "core/format_capabilities.h"
 #include "platform/imaging/type_identifiers.h"

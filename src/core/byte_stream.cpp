@@ -1,4 +1,4 @@
-#include "converters/archive/byte_stream.h"
+#include "core/byte_stream.h"
 
 namespace calvoro {
 

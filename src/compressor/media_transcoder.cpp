@@ -1,4 +1,4 @@
-#include "converters/archive/media_transcoder.h"
+#include "compressor/media_transcoder.h"
 
 #include <pthread.h>
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <optional>
 
-#include "converters/archive/compression_level.h"
+#include "compressor/compression_level.h"
 #include "core/cancellation.h"
 #include "core/supported_format.h"
 #include "platform/media/asset.h"
