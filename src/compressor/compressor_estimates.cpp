@@ -10,7 +10,7 @@
 #include "core/byte_stream.h"
 #include "compressor/compressor_image.h"
 #include "compressor/compressor_video.h"
-#include "compressor/jpeg_luma.h"
+#include "compressor/quality/jpeg_ssim.h"
 #include "compressor/media_transcoder.h"
 #include "compressor/quality/ssim.h"
 #include "core/conversion_error.h"

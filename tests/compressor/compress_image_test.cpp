@@ -5,7 +5,7 @@
 
 #include "compressor/compressor.h"
 #include "compressor/compressor_image.h"
-#include "compressor/jpeg_luma.h"
+#include "compressor/quality/jpeg_ssim.h"
 #include "compressor/quality/ssim.h"
 #include "core/conversion_error.h"
 #include "platform/imaging/fixtures.h"

@@ -4,7 +4,7 @@
 #include <regex>
 #include <thread>
 
-#include "compressor/jpeg_luma.h"
+#include "compressor/quality/jpeg_ssim.h"
 #include "compressor/quality/ssim.h"
 #include "platform/imaging/image_destination.h"
 #include "platform/imaging/image_source.h"

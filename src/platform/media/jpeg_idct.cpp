@@ -8,13 +8,13 @@ namespace calvoro::media {
 
 namespace {
 
-std::optional<JpegIdct> load() {
+std::optional<imaging::JpegIdct> load() {
     try {
         const ff::Api& api = ff::api();
         // The defaults are the ones FFmpeg's JPEG decoder picks: the automatic choice, 8 bits.
         AVDCT* dct = api.avcodec_dct_alloc();
         if (!dct) return std::nullopt;
-        std::optional<JpegIdct> idct;
+        std::optional<imaging::JpegIdct> idct;
         if (api.avcodec_dct_init(dct) >= 0 && dct->idct) {
             idct.emplace();
             idct->transform = dct->idct;
@@ -29,9 +29,9 @@ std::optional<JpegIdct> load() {
 
 }  // namespace
 
-const JpegIdct* ffmpegJpegIdct() {
+const imaging::JpegIdct* ffmpegJpegIdct() {
     // Read-only once made; the functions it points at live as long as the library stays loaded.
-    static const std::optional<JpegIdct> idct = load();
+    static const std::optional<imaging::JpegIdct> idct = load();
     return idct ? &*idct : nullptr;
 }
 

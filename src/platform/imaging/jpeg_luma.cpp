@@ -1,4 +1,4 @@
-#include "compressor/jpeg_luma.h"
+#include "platform/imaging/jpeg_luma.h"
 
 #include <cstdio>
 #include <jpeglib.h>
@@ -14,9 +14,8 @@
 #include <emmintrin.h>
 #endif
 
-#include "platform/media/jpeg_idct.h"
 
-namespace calvoro::ssim {
+namespace calvoro::imaging {
 
 namespace {
 
@@ -28,10 +27,9 @@ struct ErrorManager {
 void errorExit(j_common_ptr cinfo) { longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1); }
 void silentMessage(j_common_ptr) {}
 
-// Told the size first, then given the rows top to bottom; false from either stops the decode.
 struct RowSink {
-    std::function<bool(int, int)> start;
-    std::function<bool(const uint8_t*)> row;
+    const LumaStart& start;
+    const LumaRow& row;
 };
 
 // Bytes taken from a stream as its writer adds them; its end reads as an end of image, which
@@ -76,7 +74,7 @@ void skipInput(j_decompress_ptr cinfo, long count) {
 // decoder does alike.
 void ffmpegInverseDCT(j_decompress_ptr cinfo, jpeg_component_info* component, JCOEFPTR coefficients, JSAMPARRAY output,
                       JDIMENSION column) {
-    const auto& idct = *static_cast<const media::JpegIdct*>(cinfo->client_data);
+    const auto& idct = *static_cast<const JpegIdct*>(cinfo->client_data);
     const UINT16* quant = component->quant_table->quantval;
     alignas(32) int16_t dequantized[64];
     alignas(32) int16_t block[64];
@@ -120,7 +118,7 @@ struct LumaDecoder {
 
 // Hands every luma row to the sink; false when it is not a JPEG this path reads. `source`
 // points the library at the bytes.
-bool decode(LumaDecoder& d, const std::function<void(j_decompress_ptr)>& source, const RowSink& sink) {
+bool decode(LumaDecoder& d, const std::function<void(j_decompress_ptr)>& source, const JpegIdct* idct, const RowSink& sink) {
     jpeg_decompress_struct& cinfo = d.cinfo;
     cinfo.err = jpeg_std_error(&d.err.base);
     d.err.base.error_exit = errorExit;
@@ -136,12 +134,11 @@ bool decode(LumaDecoder& d, const std::function<void(j_decompress_ptr)>& source,
     jpeg_start_decompress(&cinfo);
     const int w = static_cast<int>(cinfo.output_width), h = static_cast<int>(cinfo.output_height);
     if (cinfo.output_components != 1 || !sink.start(w, h)) return false;
-    // Where the first channel is the luma, it is turned back as FFmpeg does (an RGB JPEG's gray
-    // is a mix of channels, left to the library).
-    const media::JpegIdct* idct = media::ffmpegJpegIdct();
+    // Where the first channel is the luma, it is turned back by the given transform (an RGB
+    // JPEG's gray is a mix of channels, left to the library).
     if (idct && (cinfo.jpeg_color_space == JCS_YCbCr || cinfo.jpeg_color_space == JCS_GRAYSCALE) &&
         cinfo.comp_info[0].DCT_scaled_size == DCTSIZE) {
-        cinfo.client_data = const_cast<media::JpegIdct*>(idct);
+        cinfo.client_data = const_cast<JpegIdct*>(idct);
         cinfo.idct->inverse_DCT[0] = ffmpegInverseDCT;
     }
     d.row.resize(static_cast<size_t>(w));
@@ -155,64 +152,38 @@ bool decode(LumaDecoder& d, const std::function<void(j_decompress_ptr)>& source,
     return true;
 }
 
-bool readLuma(const uint8_t* data, size_t size, const RowSink& sink) {
+bool readLuma(const uint8_t* data, size_t size, const JpegIdct* idct, const RowSink& sink) {
     if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return false;
     LumaDecoder d;
-    return decode(d, [&](j_decompress_ptr cinfo) { jpeg_mem_src(cinfo, data, static_cast<unsigned long>(size)); }, sink);
-}
-
-// The sink of a score: a scorer made once the size is known to match the reference's, given
-// each row once the reference has it.
-RowSink scoring(const GrayImage& reference, std::optional<Scorer>& scorer, const std::function<bool(int)>& ready, int& rows) {
-    return {[&](int w, int h) {
-                if (w != reference.w || h != reference.h) return false;
-                scorer.emplace(reference);
-                return true;
-            },
-            [&](const uint8_t* row) {
-                if (ready && !ready(std::min(++rows, reference.h))) return false;
-                scorer->addRow(row);
-                return true;
-            }};
+    return decode(d, [&](j_decompress_ptr cinfo) { jpeg_mem_src(cinfo, data, static_cast<unsigned long>(size)); }, idct, sink);
 }
 
 }  // namespace
 
-std::optional<GrayImage> jpegLuma(const uint8_t* data, size_t size) {
+std::optional<GrayImage> jpegLuma(const uint8_t* data, size_t size, const JpegIdct* idct) {
     GrayImage g;
     size_t filled = 0;
-    RowSink sink{[&](int w, int h) {
-                     g.w = w;
-                     g.h = h;
-                     g.px.assign(static_cast<size_t>(w) * static_cast<size_t>(h), 0);
-                     filled = 0;
-                     return true;
-                 },
-                 [&](const uint8_t* row) {
-                     std::copy(row, row + g.w, g.px.begin() + static_cast<std::ptrdiff_t>(filled));
-                     filled += static_cast<size_t>(g.w);
-                     return true;
-                 }};
-    if (!readLuma(data, size, sink)) return std::nullopt;
+    const LumaStart start = [&](int w, int h) {
+        g.w = w;
+        g.h = h;
+        g.px.assign(static_cast<size_t>(w) * static_cast<size_t>(h), 0);
+        filled = 0;
+        return true;
+    };
+    const LumaRow row = [&](const uint8_t* r) {
+        std::copy(r, r + g.w, g.px.begin() + static_cast<std::ptrdiff_t>(filled));
+        filled += static_cast<size_t>(g.w);
+        return true;
+    };
+    if (!readLuma(data, size, idct, {start, row})) return std::nullopt;
     return g;
 }
 
-bool jpegLumaRows(const uint8_t* data, size_t size, const std::function<bool(int, int)>& start,
-                  const std::function<bool(const uint8_t*)>& row) {
-    return readLuma(data, size, {start, row});
+bool jpegLumaRows(const uint8_t* data, size_t size, const JpegIdct* idct, const LumaStart& start, const LumaRow& row) {
+    return readLuma(data, size, idct, {start, row});
 }
 
-std::optional<double> jpegSSIM(const GrayImage& reference, const uint8_t* data, size_t size) {
-    // Scored row by row as decoded: no second copy of a large picture.
-    std::optional<Scorer> scorer;
-    int rows = 0;
-    if (!readLuma(data, size, scoring(reference, scorer, {}, rows))) return std::nullopt;
-    return scorer->score();
-}
-
-std::optional<double> jpegSSIM(const GrayImage& reference, const ByteStream& stream, const std::function<bool(int)>& ready) {
-    std::optional<Scorer> scorer;
-    int rows = 0;
+bool jpegLumaRows(const ByteStream& stream, const JpegIdct* idct, const LumaStart& start, const LumaRow& row) {
     LumaDecoder d;
     auto source = [&](j_decompress_ptr cinfo) {
         d.stream.stream = &stream;
@@ -223,8 +194,7 @@ std::optional<double> jpegSSIM(const GrayImage& reference, const ByteStream& str
         d.stream.manager.term_source = termSource;
         cinfo->src = &d.stream.manager;
     };
-    if (!decode(d, source, scoring(reference, scorer, ready, rows))) return std::nullopt;
-    return scorer->score();
+    return decode(d, source, idct, {start, row});
 }
 
-}  // namespace calvoro::ssim
+}  // namespace calvoro::imaging

@@ -1,16 +1,15 @@
 #pragma once
 
-// A JPEG's luma read straight from its bytes: the stored Y channel, decoded as FFmpeg decodes
-// it (its inverse DCT where FFmpeg is present), so that a score agrees with what video tools
-// measure.
+// SSIM of a JPEG read from its bytes: its luma decoded as FFmpeg decodes it (its inverse DCT
+// where FFmpeg is present), so that a score agrees with what video tools measure.
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
 
-#include "core/byte_stream.h"
 #include "compressor/quality/ssim.h"
+#include "core/byte_stream.h"
 
 namespace calvoro::ssim {
 
