@@ -8,7 +8,7 @@
 
 #include "app/entry/mcp_frame_scanner.h"
 #include "app/entry/mcp_server.h"
-#include "core/path_text.h"
+#include "core/json_codec.h"
 
 namespace {
 

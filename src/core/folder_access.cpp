@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "core/path_text.h"
+#include "core/json_codec.h"
 #include "core/settings_store.h"
 
 namespace calvoro {

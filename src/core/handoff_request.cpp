@@ -1,6 +1,6 @@
 #include "core/handoff_request.h"
 
-#include "core/path_text.h"
+#include "core/file_url.h"
 
 namespace calvoro {
 

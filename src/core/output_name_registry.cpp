@@ -6,7 +6,7 @@
 #include <mutex>
 #include <unordered_set>
 
-#include "core/path_text.h"
+#include "core/utf8.h"
 #include "core/text_util.h"
 
 namespace calvoro {

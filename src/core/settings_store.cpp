@@ -15,7 +15,7 @@
 #include <system_error>
 
 #include "core/conversion_logger.h"
-#include "core/path_text.h"
+#include "core/json_codec.h"
 
 namespace calvoro {
 

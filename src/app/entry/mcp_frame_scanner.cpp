@@ -1,6 +1,7 @@
 #include "app/entry/mcp_frame_scanner.h"
 
-#include "core/path_text.h"
+#include "core/json_codec.h"
+#include "core/utf8.h"
 
 namespace calvoro {
 

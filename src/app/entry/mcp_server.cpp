@@ -17,7 +17,7 @@
 #include "app/entry/mcp_frame_scanner.h"
 #include "app/entry/termination_signals.h"
 #include "core/conversion_logger.h"
-#include "core/path_text.h"
+#include "core/json_codec.h"
 
 namespace calvoro {
 

@@ -8,7 +8,7 @@
 
 #include "converters/data/data_converter.h"
 #include "converters/data/text_scan.h"
-#include "core/path_text.h"
+#include "core/utf8.h"
 #include "core/source_file.h"
 #include "core/text_util.h"
 

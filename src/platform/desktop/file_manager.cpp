@@ -6,7 +6,7 @@
 #include <QStringList>
 #include <QUrl>
 
-#include "core/path_text.h"
+#include "core/file_url.h"
 #include "platform/desktop/open_url.h"
 
 namespace calvoro::desktop {

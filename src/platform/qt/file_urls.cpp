@@ -3,7 +3,7 @@
 #include <QByteArray>
 
 #include "core/conversion_logger.h"
-#include "core/path_text.h"
+#include "core/file_url.h"
 
 namespace calvoro::qtpaths {
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "core/path_text.h"
+#include "core/utf8.h"
 
 namespace calvoro::text {
 

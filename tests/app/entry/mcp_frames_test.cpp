@@ -8,7 +8,8 @@
 #include "app/entry/mcp_server.h"
 #include "core/conversion_logger.h"
 #include "core/format_capabilities.h"
-#include "core/path_text.h"
+#include "core/file_url.h"
+#include "core/json_codec.h"
 #include "platform/imaging/type_identifiers.h"
 #include "support/test_support.h"
 

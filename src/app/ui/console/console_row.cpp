@@ -32,7 +32,7 @@
 #include "app/ui/theme/theme.h"
 #include "app/ui/thumbnails/thumbnail_loader.h"
 #include "compressor/compressor.h"
-#include "core/path_text.h"
+#include "core/file_url.h"
 #include "core/text_util.h"
 #include "platform/qt/file_urls.h"
 

@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 
 #include "app/ui/thumbnails/thumbnail_sources.h"
-#include "core/path_text.h"
+#include "core/file_url.h"
 #include "core/text_util.h"
 
 namespace calvoro {

@@ -13,7 +13,7 @@
 #include <cstring>
 
 #include "core/file_detector.h"
-#include "core/path_text.h"
+#include "core/file_url.h"
 #include "platform/imaging/image_ops.h"
 #include "platform/imaging/image_source.h"
 #include "platform/media/asset.h"
