@@ -10,6 +10,7 @@
 #include <cstring>
 #include <utility>
 
+#include "core/utf8.h"
 #include "engine/validation_checks.h"
 
 namespace calvoro::validation {
@@ -102,39 +103,8 @@ std::optional<std::vector<uint8_t>> readBytes(const fs::path& url) {
     return data;
 }
 
-bool isValidUTF8(const uint8_t* s, size_t size) {
-    size_t i = 0;
-    while (i < size) {
-        // Plain ASCII, eight bytes at a time.
-        while (i + 8 <= size) {
-            uint64_t word;
-            std::memcpy(&word, s + i, 8);
-            if (word & 0x8080808080808080ULL) break;
-            i += 8;
-        }
-        if (i >= size) break;
-        const uint8_t c = s[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        size_t len;
-        uint32_t cp;
-        if ((c & 0xE0) == 0xC0) { len = 2; cp = c & 0x1F; }
-        else if ((c & 0xF0) == 0xE0) { len = 3; cp = c & 0x0F; }
-        else if ((c & 0xF8) == 0xF0) { len = 4; cp = c & 0x07; }
-        else return false;
-        if (i + len > size) return false;
-        for (size_t k = 1; k < len; ++k) {
-            if ((s[i + k] & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (s[i + k] & 0x3F);
-        }
-        // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-        if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000)) return false;
-        if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-        i += len;
-    }
-    return true;
+bool isValidUTF8(const uint8_t* data, size_t size) {
+    return calvoro::isValidUTF8(std::string_view(reinterpret_cast<const char*>(data), size));
 }
 
 std::optional<MappedFile> MappedFile::open(const fs::path& url) {

@@ -10,6 +10,8 @@
 #include <system_error>
 
 #include "core/conversion_error.h"
+#include "core/text_util.h"
+#include "core/utf8.h"
 #include "platform/compression/deflate_codec.h"
 #include "platform/compression/large_buffer.h"
 
@@ -73,53 +75,6 @@ public:
 private:
     int fd_;
 };
-
-bool validUtf8(std::span<const uint8_t> s) {
-    size_t i = 0;
-    while (i < s.size()) {
-        uint8_t c = s[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        size_t len;
-        uint32_t cp;
-        if ((c & 0xE0) == 0xC0) {
-            len = 2;
-            cp = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            len = 3;
-            cp = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            len = 4;
-            cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + len > s.size()) return false;
-        for (size_t k = 1; k < len; ++k) {
-            if ((s[i + k] & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (s[i + k] & 0x3F);
-        }
-        static constexpr uint32_t minimum[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (cp < minimum[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-        i += len;
-    }
-    return true;
-}
-
-void appendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
 
 // Windows-1252 at 0x80...0x9F; 0 marks the five bytes the code page leaves undefined.
 constexpr uint16_t kCp1252High[32] = {
@@ -252,15 +207,15 @@ std::optional<std::chrono::system_clock::time_point> dosTime(DosTimestamp stamp)
 }
 
 std::string decodeArchiveName(std::span<const uint8_t> bytes) {
-    if (validUtf8(bytes)) return std::string(bytes.begin(), bytes.end());
+    if (isValidUTF8(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()))) return std::string(bytes.begin(), bytes.end());
     bool cp1252 = std::none_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b >= 0x80 && b < 0xA0 && kCp1252High[b - 0x80] == 0; });
     std::string out;
     out.reserve(bytes.size() * 2);
     for (uint8_t b : bytes) {
         if (cp1252 && b >= 0x80 && b < 0xA0)
-            appendUtf8(out, kCp1252High[b - 0x80]);
+            appendUTF8(kCp1252High[b - 0x80], out);
         else
-            appendUtf8(out, b);  // ISO 8859-1: every byte is its own code point
+            appendUTF8(b, out);  // ISO 8859-1: every byte is its own code point
     }
     return out;
 }

@@ -9,6 +9,7 @@
 #include "core/conversion_error.h"
 #include "core/conversion_logger.h"
 #include "core/text_util.h"
+#include "core/utf8.h"
 #include "core/uuid.h"
 #include "core/work_folder.h"
 #include "platform/text/encodings.h"
@@ -105,7 +106,7 @@ std::string htmlOfSource(const Path& source, SupportedFormat format, const std::
         case SupportedFormat::docx: {
             auto string = readRichText(source, format == SupportedFormat::rtf ? DocumentType::rtf : DocumentType::officeOpenXML);
             std::string html = text::writeHTML(string);
-            return text::isValidUTF8(html) ? html : "<html><body></body></html>";
+            return isValidUTF8(html) ? html : "<html><body></body></html>";
         }
         default: throw ConversionError::unsupportedConversion(format.displayName(), "EPUB");
     }

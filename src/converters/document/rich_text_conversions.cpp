@@ -5,6 +5,7 @@
 #include "converters/document/html_page.h"
 #include "core/conversion_error.h"
 #include "core/text_util.h"
+#include "core/utf8.h"
 #include "platform/pdf/pdf_document.h"
 #include "platform/qt/main_thread.h"
 #include "platform/text/docx.h"
@@ -189,7 +190,7 @@ void docxToPDF(const Path& source, const Path& output) {
         html = files::readBytes(temp);
     } catch (const ConversionError&) {
     }
-    if (!text::isValidUTF8(html)) html.clear();
+    if (!isValidUTF8(html)) html.clear();
     // Only the body counts: the writer's style sheet in the head is not the document's text.
     static const text::Regex head("(?s)<head[^>]*>.*?</head>", true);
     static const text::Regex tag("<[^>]+>");

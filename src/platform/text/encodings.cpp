@@ -49,8 +49,6 @@ std::optional<std::string> decodeWithICU(std::string_view bytes, const char* nam
 
 }  // namespace
 
-bool isValidUTF8(std::string_view s) { return calvoro::isValidUTF8(s); }
-
 bool hasUTF16ByteOrderMark(std::string_view b) {
     return b.size() >= 2 && ((static_cast<unsigned char>(b[0]) == 0xFF && static_cast<unsigned char>(b[1]) == 0xFE) ||
                              (static_cast<unsigned char>(b[0]) == 0xFE && static_cast<unsigned char>(b[1]) == 0xFF));

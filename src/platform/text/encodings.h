@@ -14,9 +14,6 @@ enum class Encoding { utf8, utf16, utf32, isoLatin1, windowsCP1252, macOSRoman }
 // big-endian without one.
 std::optional<std::string> decode(std::string_view bytes, Encoding encoding);
 
-// True when the bytes are well-formed UTF-8 (no overlongs, surrogates or values past U+10FFFF).
-bool isValidUTF8(std::string_view bytes);
-
 // True when the bytes open with a UTF-16 byte-order mark (either order).
 bool hasUTF16ByteOrderMark(std::string_view bytes);
 // True when the bytes open with a UTF-32 byte-order mark (either order); the little-endian one

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "core/utf8.h"
+
 namespace calvoro::text {
 
 QString removingXMLForbiddenCharacters(const QString& text) {
@@ -40,21 +42,10 @@ std::string removingXMLForbiddenCharacters(const std::string& utf8) {
             ++i;
             continue;
         }
-        // Length and the allowed range of the second byte (no overlongs, surrogates or beyond U+10FFFF).
-        size_t length = 0;
-        unsigned char low = 0x80, high = 0xBF;
-        if (c >= 0xC2 && c <= 0xDF) length = 2;
-        else if (c >= 0xE0 && c <= 0xEF) {
-            length = 3;
-            if (c == 0xE0) low = 0xA0;
-            if (c == 0xED) high = 0x9F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            length = 4;
-            if (c == 0xF0) low = 0x90;
-            if (c == 0xF4) high = 0x8F;
-        }
+        const auto start = utf8Start(c);
+        const size_t length = start ? start->length : 0;
         size_t good = 1;  // bytes of a well-formed prefix
-        if (length && i + 1 < n && byte(i + 1) >= low && byte(i + 1) <= high) {
+        if (start && i + 1 < n && byte(i + 1) >= start->secondLow && byte(i + 1) <= start->secondHigh) {
             good = 2;
             while (good < length && continuation(i + good)) ++good;
         }
