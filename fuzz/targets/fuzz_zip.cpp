@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "private_folder.h"
-#include "zip/zip_archive.h"
+#include "platform/zip/zip_archive.h"
 
 namespace {
 

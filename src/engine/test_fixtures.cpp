@@ -15,7 +15,7 @@
 #include "platform/media/file_type.h"
 #include "platform/media/gif_writer.h"
 #include "platform/media/pcm_sample.h"
-#include "zip/zip_archive.h"
+#include "platform/zip/zip_archive.h"
 
 namespace calvoro::ConversionTester {
 

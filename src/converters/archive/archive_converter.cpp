@@ -18,7 +18,7 @@
 #include "core/work_folder.h"
 #include "platform/compression/lzma_codec.h"
 #include "platform/compression/stream_codecs.h"
-#include "zip/zip_support.h"
+#include "platform/zip/zip_support.h"
 
 namespace calvoro::ArchiveConverter {
 

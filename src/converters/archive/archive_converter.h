@@ -12,7 +12,7 @@
 #include "converters/archive/xz_codec.h"
 #include "core/cancellation.h"
 #include "core/supported_format.h"
-#include "zip/zip_archive.h"
+#include "platform/zip/zip_archive.h"
 
 namespace calvoro::ArchiveConverter {
 

@@ -6,7 +6,7 @@
 #include "core/conversion_error.h"
 #include "core/text_util.h"
 #include "platform/compression/deflate_codec.h"
-#include "zip/zip_support.h"
+#include "platform/zip/zip_support.h"
 
 namespace calvoro::ArchiveConverter {
 

@@ -7,7 +7,7 @@
 #include "converters/archive/tar_archive.h"
 #include "core/byte_pipe.h"
 #include "core/conversion_error.h"
-#include "zip/zip_support.h"
+#include "platform/zip/zip_support.h"
 
 namespace calvoro::ArchiveConverter {
 

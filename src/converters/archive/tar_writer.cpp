@@ -9,7 +9,7 @@
 #include "core/byte_pipe.h"
 #include "core/conversion_error.h"
 #include "platform/compression/large_buffer.h"
-#include "zip/zip_support.h"
+#include "platform/zip/zip_support.h"
 
 namespace calvoro::ArchiveConverter {
 

@@ -16,7 +16,7 @@
 #include "platform/text/html.h"
 #include "platform/text/regex.h"
 #include "platform/text/xml_text.h"
-#include "zip/zip_archive.h"
+#include "platform/zip/zip_archive.h"
 
 namespace calvoro::DocumentConverter {
 

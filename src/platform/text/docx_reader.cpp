@@ -10,7 +10,7 @@
 
 #include "core/conversion_error.h"
 #include "platform/text/docx_styles.h"
-#include "zip/zip_archive.h"
+#include "platform/zip/zip_archive.h"
 
 namespace calvoro::text {
 

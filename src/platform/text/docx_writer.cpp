@@ -6,7 +6,7 @@
 #include <map>
 
 #include "platform/text/xml_text.h"
-#include "zip/zip_archive.h"
+#include "platform/zip/zip_archive.h"
 
 namespace calvoro::text {
 

@@ -5,7 +5,7 @@
 
 #include "support/archive_test_util.h"
 #include "converters/archive/archive_converter.h"
-#include "zip/zip_support.h"
+#include "platform/zip/zip_support.h"
 #include "core/bzip2.h"
 
 using namespace calvoro;

@@ -7,7 +7,7 @@
 #include "document_fixtures.h"
 #include "platform/text/docx.h"
 #include "support/test_support.h"
-#include "zip/zip_archive.h"
+#include "platform/zip/zip_archive.h"
 
 using namespace calvoro;
 namespace DC = calvoro::DocumentConverter;

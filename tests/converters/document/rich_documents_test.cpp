@@ -5,7 +5,7 @@
 
 #include "converters/document/document_converter.h"
 #include "support/test_support.h"
-#include "zip/zip_archive.h"
+#include "platform/zip/zip_archive.h"
 
 using namespace calvoro;
 namespace DC = calvoro::DocumentConverter;

@@ -6,7 +6,7 @@
 #include "converters/document/html_to_pdf.h"
 #include "support/archive_test_util.h"
 #include "support/test_support.h"
-#include "zip/zip_archive.h"
+#include "platform/zip/zip_archive.h"
 
 using namespace calvoro;
 namespace DC = calvoro::DocumentConverter;

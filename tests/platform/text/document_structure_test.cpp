@@ -7,7 +7,7 @@
 #include "platform/text/html.h"
 #include "platform/text/rtf.h"
 #include "support/test_support.h"
-#include "zip/zip_archive.h"
+#include "platform/zip/zip_archive.h"
 #include "run_lookup.h"
 
 using namespace calvoro::text;

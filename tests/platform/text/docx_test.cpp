@@ -4,7 +4,7 @@
 
 #include "core/conversion_error.h"
 #include "platform/text/docx.h"
-#include "zip/zip_archive.h"
+#include "platform/zip/zip_archive.h"
 #include "support/test_support.h"
 #include "run_lookup.h"
 

@@ -1,4 +1,4 @@
-#include "zip/zip_support.h"
+#include "platform/zip/zip_support.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

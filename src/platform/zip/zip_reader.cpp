@@ -11,8 +11,8 @@
 #include "core/text_util.h"
 #include "platform/compression/deflate_codec.h"
 #include "platform/compression/stream_codecs.h"
-#include "zip/zip_archive.h"
-#include "zip/zip_support.h"
+#include "platform/zip/zip_archive.h"
+#include "platform/zip/zip_support.h"
 
 namespace calvoro::ArchiveConverter {
 

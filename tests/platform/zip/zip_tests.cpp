@@ -8,8 +8,8 @@
 #include <map>
 
 #include "support/archive_test_util.h"
-#include "zip/zip_archive.h"
-#include "zip/zip_support.h"
+#include "platform/zip/zip_archive.h"
+#include "platform/zip/zip_support.h"
 
 using namespace calvoro;
 using namespace calvoro::archive_testing;

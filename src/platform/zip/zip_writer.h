@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/compression/deflate_codec.h"
-#include "zip/zip_support.h"
+#include "platform/zip/zip_support.h"
 
 namespace calvoro::ArchiveConverter {
 

@@ -1,4 +1,4 @@
-#include "zip/zip_writer.h"
+#include "platform/zip/zip_writer.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -11,7 +11,7 @@
 #include "core/conversion_error.h"
 #include "core/uuid.h"
 #include "platform/compression/stream_codecs.h"
-#include "zip/zip_archive.h"
+#include "platform/zip/zip_archive.h"
 
 namespace calvoro::ArchiveConverter {
 
