@@ -14,7 +14,7 @@
 #include "core/work_folder.h"
 #include "platform/imaging/type_identifiers.h"
 #include "platform/media/capabilities.h"
-#include "documents_module/module_loader.h"
+#include "modules/module_loader.h"
 
 namespace {
 

@@ -7,7 +7,8 @@
 #include "converters/document/document_converter.h"
 #include "converters/document/table_to_pdf.h"
 #include "converters/image/image_converter.h"
-#include "documents_module/documents_module.h"
+#include "engine/validation_checks.h"
+#include "modules/documents_module.h"
 #include "platform/pdf/pdf_document.h"
 #include "platform/web/web_engine.h"
 

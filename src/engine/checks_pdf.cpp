@@ -4,7 +4,7 @@
 #include <system_error>
 
 #include "core/text_util.h"
-#include "documents_module/documents_module.h"
+#include "modules/documents_module.h"
 #include "engine/validation_checks.h"
 
 namespace calvoro::validation {

@@ -8,7 +8,7 @@
 #include "converters/image/image_converter.h"
 #include "converters/media/video_audio_converter.h"
 #include "core/conversion_error.h"
-#include "documents_module/documents_module.h"
+#include "modules/documents_module.h"
 #include "engine/conversion_engine.h"
 #include "engine/job_routing.h"
 

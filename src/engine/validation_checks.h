@@ -13,12 +13,7 @@
 
 namespace calvoro::validation {
 
-using Status = Validator::ValidationStatus;
 namespace fs = std::filesystem;
-
-// What the corners of a PDF's first page must show: white (documents we lay out), any opaque
-// colour (pictures, and web pages, which paint their own background in the light scheme).
-enum class PDFBackgroundRequirement { whitePage, opaquePage, paintedPage };
 
 Status validateImage(const fs::path& url);
 Status validatePDF(const fs::path& url, int expectPages, PDFBackgroundRequirement requirement);

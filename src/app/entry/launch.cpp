@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include "app/entry/command_line_modes.h"
-#include "documents_module/documents_module.h"
+#include "modules/documents_module.h"
 
 namespace calvoro {
 

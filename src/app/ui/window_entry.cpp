@@ -30,7 +30,7 @@
 #include "core/conversion_error.h"
 #include "core/settings_store.h"
 #include "core/work_folder.h"
-#include "documents_module/documents_module.h"
+#include "modules/documents_module.h"
 
 namespace calvoro {
 namespace {

@@ -10,7 +10,7 @@
 #include "core/conversion_logger.h"
 #include "core/output_name_registry.h"
 #include "core/text_util.h"
-#include "documents_module/documents_module.h"
+#include "modules/documents_module.h"
 
 namespace calvoro {
 

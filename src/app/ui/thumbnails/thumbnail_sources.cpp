@@ -18,7 +18,7 @@
 #include "platform/imaging/image_source.h"
 #include "platform/media/asset.h"
 #include "platform/media/image_generator.h"
-#include "documents_module/documents_module.h"
+#include "modules/documents_module.h"
 
 namespace calvoro::thumbnails {
 namespace {

@@ -11,7 +11,7 @@
 
 #include "core/cancellation.h"
 #include "core/supported_format.h"
-#include "engine/validation_checks.h"
+#include "core/validation_status.h"
 #include "platform/imaging/rgba_image.h"
 
 class QCoreApplication;

@@ -1,4 +1,4 @@
-#include "documents_module/module_loader.h"
+#include "modules/module_loader.h"
 
 #include <dlfcn.h>
 

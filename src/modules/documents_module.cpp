@@ -1,4 +1,4 @@
-#include "documents_module/documents_module.h"
+#include "modules/documents_module.h"
 
 #include <QCoreApplication>
 
@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "core/conversion_error.h"
-#include "documents_module/module_loader.h"
+#include "modules/module_loader.h"
 
 namespace calvoro::documents {
 
