@@ -1,10 +1,10 @@
-#include "finder_extension/calvoro_finder_sync.h"
+#include "files_extension/calvoro_finder_sync.h"
 
 #include <algorithm>
 
 #include "core/handoff_url.h"
 #include "core/text_util.h"
-#include "finder_extension/finder_menu_tables.h"
+#include "files_extension/finder_menu_tables.h"
 
 namespace calvoro {
 

@@ -1,4 +1,4 @@
-#include "finder_extension/kx_log.h"
+#include "files_extension/kx_log.h"
 
 #include <fcntl.h>
 #include <pwd.h>

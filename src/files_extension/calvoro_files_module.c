@@ -3,7 +3,7 @@
 
 #include <nautilus-extension.h>
 
-#include "finder_extension/files_menu.h"
+#include "files_extension/files_menu.h"
 
 #define CALVORO_TYPE_FILES_PROVIDER (calvoro_files_provider_get_type())
 G_DECLARE_FINAL_TYPE(CalvoroFilesProvider, calvoro_files_provider, CALVORO, FILES_PROVIDER, GObject)

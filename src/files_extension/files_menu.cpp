@@ -1,13 +1,13 @@
-#include "finder_extension/files_menu.h"
+#include "files_extension/files_menu.h"
 
 #include <gio/gio.h>
 
 #include <memory>
 #include <type_traits>
 
-#include "finder_extension/calvoro_finder_sync.h"
-#include "finder_extension/finder_menu_tables.h"
-#include "finder_extension/kx_log.h"
+#include "files_extension/calvoro_finder_sync.h"
+#include "files_extension/finder_menu_tables.h"
+#include "files_extension/kx_log.h"
 
 struct CalvoroFilesMenu {
     std::shared_ptr<calvoro::CalvoroFinderSync> sync;

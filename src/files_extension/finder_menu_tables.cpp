@@ -1,4 +1,4 @@
-#include "finder_extension/finder_menu_tables.h"
+#include "files_extension/finder_menu_tables.h"
 
 #include <map>
 #include <set>

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <thread>
 
-#include "finder_extension/kx_log.h"
+#include "files_extension/kx_log.h"
 #include "support/test_support.h"
 
 using namespace calvoro;

@@ -2,8 +2,8 @@
 
 #include <set>
 
-#include "finder_extension/calvoro_finder_sync.h"
-#include "finder_extension/finder_menu_tables.h"
+#include "files_extension/calvoro_finder_sync.h"
+#include "files_extension/finder_menu_tables.h"
 
 using namespace calvoro;
 
