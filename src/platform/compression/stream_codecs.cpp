@@ -20,39 +20,66 @@ using Kind = StreamError::Kind;
 constexpr size_t kInputBuffer = 256 * 1024;
 constexpr size_t kGzipMember = 4 << 20;
 
-class GzipDecoder final : public ByteSource {
+// zlib inflating what a source gives: read() moves the stream on a step at a time, as the
+// format has it, until some output is ready or the stream has ended.
+class InflateSource : public ByteSource {
 public:
-    explicit GzipDecoder(ByteSource& from) : from_(from), input_(kInputBuffer) {
-        if (inflateInit2(&z_, 16 + MAX_WBITS) != Z_OK) throw std::bad_alloc();
+    InflateSource(ByteSource& from, int windowBits) : from_(from), input_(kInputBuffer) {
+        if (inflateInit2(&z_, windowBits) != Z_OK) throw std::bad_alloc();
     }
-    ~GzipDecoder() override { inflateEnd(&z_); }
+    ~InflateSource() override { inflateEnd(&z_); }
+    InflateSource(const InflateSource&) = delete;
+    InflateSource& operator=(const InflateSource&) = delete;
 
-    size_t read(std::span<uint8_t> into) override {
+    size_t read(std::span<uint8_t> into) final {
         if (ended_ || into.empty()) return 0;
         const uInt room = static_cast<uInt>(std::min<size_t>(into.size(), size_t{1} << 30));
         z_.next_out = into.data();
         z_.avail_out = room;
-        while (z_.avail_out == room && !ended_) {
-            if (!started_) {
-                if (!refillTo(2) || !atMagic()) throw StreamError(Kind::notThisFormat, 0);
-                started_ = true;
-            }
-            if (z_.avail_in == 0 && !refill()) throw StreamError(Kind::truncated, Z_BUF_ERROR);
-            int rc = ::inflate(&z_, Z_NO_FLUSH);
-            if (rc == Z_STREAM_END) {
-                // Another member follows only where its magic does; trailing padding is ignored as gzip does.
-                if (refillTo(2) && atMagic())
-                    inflateReset(&z_);
-                else
-                    ended_ = true;
-                continue;
-            }
-            if (rc != Z_OK && rc != Z_BUF_ERROR) throw StreamError(trailerFailure(rc), rc);
-        }
+        while (z_.avail_out == room && !ended_) step();
         return room - z_.avail_out;
     }
 
+protected:
+    virtual void step() = 0;
+
+    // The input replaced by what the source gives next; false at its end.
+    bool refill() {
+        size_t n = from_.read(input_);
+        z_.next_in = input_.data();
+        z_.avail_in = static_cast<uInt>(n);
+        return n > 0;
+    }
+
+    ByteSource& from_;
+    std::vector<uint8_t> input_;
+    z_stream z_{};
+    bool ended_ = false;
+};
+
+class GzipDecoder final : public InflateSource {
+public:
+    explicit GzipDecoder(ByteSource& from) : InflateSource(from, 16 + MAX_WBITS) {}
+
 private:
+    void step() override {
+        if (!started_) {
+            if (!refillTo(2) || !atMagic()) throw StreamError(Kind::notThisFormat, 0);
+            started_ = true;
+        }
+        if (z_.avail_in == 0 && !refill()) throw StreamError(Kind::truncated, Z_BUF_ERROR);
+        int rc = ::inflate(&z_, Z_NO_FLUSH);
+        if (rc == Z_STREAM_END) {
+            // Another member follows only where its magic does; trailing padding is ignored as gzip does.
+            if (refillTo(2) && atMagic())
+                inflateReset(&z_);
+            else
+                ended_ = true;
+            return;
+        }
+        if (rc != Z_OK && rc != Z_BUF_ERROR) throw StreamError(trailerFailure(rc), rc);
+    }
+
     // zlib checks the trailer itself and tells which field failed only in its message.
     Kind trailerFailure(int rc) const {
         if (rc == Z_DATA_ERROR && z_.msg && std::strcmp(z_.msg, "incorrect data check") == 0) return Kind::badChecksum;
@@ -60,12 +87,6 @@ private:
         return Kind::damaged;
     }
 
-    bool refill() {
-        size_t n = from_.read(input_);
-        z_.next_in = input_.data();
-        z_.avail_in = static_cast<uInt>(n);
-        return n > 0;
-    }
     // At least n bytes waiting, moving the rest to the front; false when the source ends first.
     bool refillTo(size_t n) {
         if (z_.avail_in >= n) return true;
@@ -78,11 +99,7 @@ private:
 
     bool atMagic() const { return z_.next_in[0] == 0x1F && z_.next_in[1] == 0x8B; }
 
-    ByteSource& from_;
-    std::vector<uint8_t> input_;
-    z_stream z_{};
     bool started_ = false;
-    bool ended_ = false;
 };
 
 class XzDecoder final : public ByteSource {
@@ -227,38 +244,18 @@ private:
     lzma_stream s_ = LZMA_STREAM_INIT;
 };
 
-class RawInflater final : public ByteSource {
+class RawInflater final : public InflateSource {
 public:
-    explicit RawInflater(ByteSource& from) : from_(from), input_(kInputBuffer) {
-        if (inflateInit2(&z_, -MAX_WBITS) != Z_OK) throw std::bad_alloc();
-    }
-    ~RawInflater() override { inflateEnd(&z_); }
-
-    size_t read(std::span<uint8_t> into) override {
-        if (ended_ || into.empty()) return 0;
-        const uInt room = static_cast<uInt>(std::min<size_t>(into.size(), size_t{1} << 30));
-        z_.next_out = into.data();
-        z_.avail_out = room;
-        while (z_.avail_out == room && !ended_) {
-            if (z_.avail_in == 0) {
-                size_t n = from_.read(input_);
-                if (n == 0) throw StreamError(Kind::truncated, Z_BUF_ERROR);
-                z_.next_in = input_.data();
-                z_.avail_in = static_cast<uInt>(n);
-            }
-            int rc = ::inflate(&z_, Z_NO_FLUSH);
-            if (rc == Z_STREAM_END) ended_ = true;
-            else if (rc == Z_MEM_ERROR) throw std::bad_alloc();
-            else if (rc != Z_OK && rc != Z_BUF_ERROR) throw StreamError(Kind::damaged, rc);
-        }
-        return room - z_.avail_out;
-    }
+    explicit RawInflater(ByteSource& from) : InflateSource(from, -MAX_WBITS) {}
 
 private:
-    ByteSource& from_;
-    std::vector<uint8_t> input_;
-    z_stream z_{};
-    bool ended_ = false;
+    void step() override {
+        if (z_.avail_in == 0 && !refill()) throw StreamError(Kind::truncated, Z_BUF_ERROR);
+        int rc = ::inflate(&z_, Z_NO_FLUSH);
+        if (rc == Z_STREAM_END) ended_ = true;
+        else if (rc == Z_MEM_ERROR) throw std::bad_alloc();
+        else if (rc != Z_OK && rc != Z_BUF_ERROR) throw StreamError(Kind::damaged, rc);
+    }
 };
 
 class RawDeflater final : public ByteSink {

@@ -73,28 +73,30 @@ std::string styles() {
 
 QString hex2(int v) { return QString::asprintf("%02X", v); }
 
+using XMLAttributes = std::vector<std::pair<QString, QString>>;
+
+// An empty element with its attributes, in the order given.
+void writeEmpty(QXmlStreamWriter& w, const QString& name, const XMLAttributes& attributes) {
+    w.writeEmptyElement(name);
+    for (const auto& [key, value] : attributes) w.writeAttribute(key, value);
+}
+
 void writeRunProperties(QXmlStreamWriter& w, const Attributes& a) {
     if (!a.font && !a.foreground) return;
     w.writeStartElement("w:rPr");
     if (a.font) {
         QString family = QString::fromStdString(a.font->family.empty() ? (a.font->monospace ? monospacedFontFamily : systemFontFamily) : a.font->family);
-        w.writeEmptyElement("w:rFonts");
-        w.writeAttribute("w:ascii", family);
-        w.writeAttribute("w:hAnsi", family);
-        w.writeAttribute("w:cs", family);
+        writeEmpty(w, "w:rFonts", {{"w:ascii", family}, {"w:hAnsi", family}, {"w:cs", family}});
         if (a.font->bold) w.writeEmptyElement("w:b");
         if (a.font->italic) w.writeEmptyElement("w:i");
     }
     if (a.foreground) {
-        w.writeEmptyElement("w:color");
-        w.writeAttribute("w:val", hex2(a.foreground->red) + hex2(a.foreground->green) + hex2(a.foreground->blue));
+        writeEmpty(w, "w:color", {{"w:val", hex2(a.foreground->red) + hex2(a.foreground->green) + hex2(a.foreground->blue)}});
     }
     if (a.font) {
         QString half = QString::number(std::max(2L, std::lround(a.font->pointSize * 2)));
-        w.writeEmptyElement("w:sz");
-        w.writeAttribute("w:val", half);
-        w.writeEmptyElement("w:szCs");
-        w.writeAttribute("w:val", half);
+        writeEmpty(w, "w:sz", {{"w:val", half}});
+        writeEmpty(w, "w:szCs", {{"w:val", half}});
     }
     w.writeEndElement();
 }
@@ -115,8 +117,7 @@ void writeRunText(QXmlStreamWriter& w, const QString& text) {
             if (text[i] == QChar('\t')) {
                 w.writeEmptyElement("w:tab");
             } else {
-                w.writeEmptyElement("w:br");
-                w.writeAttribute("w:type", "page");
+                writeEmpty(w, "w:br", {{"w:type", "page"}});
             }
             start = i + 1;
         }
@@ -132,64 +133,46 @@ std::string pictureName(const Picture& picture, size_t index) {
 void writeTableStart(QXmlStreamWriter& w, int columns) {
     w.writeStartElement("w:tbl");
     w.writeStartElement("w:tblPr");
-    w.writeEmptyElement("w:tblW");
-    w.writeAttribute("w:w", "5000");
-    w.writeAttribute("w:type", "pct");
+    writeEmpty(w, "w:tblW", {{"w:w", "5000"}, {"w:type", "pct"}});
     w.writeStartElement("w:tblBorders");
-    for (auto side : {"w:top", "w:left", "w:bottom", "w:right", "w:insideH", "w:insideV"}) {
-        w.writeEmptyElement(side);
-        w.writeAttribute("w:val", "single");
-        w.writeAttribute("w:sz", "4");
-        w.writeAttribute("w:space", "0");
-        w.writeAttribute("w:color", "000000");
-    }
+    for (auto side : {"w:top", "w:left", "w:bottom", "w:right", "w:insideH", "w:insideV"})
+        writeEmpty(w, side, {{"w:val", "single"}, {"w:sz", "4"}, {"w:space", "0"}, {"w:color", "000000"}});
     w.writeEndElement();
     w.writeEndElement();
     w.writeStartElement("w:tblGrid");
-    for (int c = 0; c < columns; ++c) {
-        w.writeEmptyElement("w:gridCol");
-        w.writeAttribute("w:w", QString::number(9360 / std::max(columns, 1)));
-    }
+    for (int c = 0; c < columns; ++c) writeEmpty(w, "w:gridCol", {{"w:w", QString::number(9360 / std::max(columns, 1))}});
     w.writeEndElement();
 }
 
 // An inline picture in a run of its own; its bytes go into word/media under the given id.
 void writePicture(QXmlStreamWriter& w, const Picture& picture, const QString& id, int number) {
-    QString cx = QString::number(std::llround(picture.width * 12700)), cy = QString::number(std::llround(picture.height * 12700));
+    // The size in EMU, 12700 to the point.
+    const XMLAttributes extent{{"cx", QString::number(std::llround(picture.width * 12700))},
+                               {"cy", QString::number(std::llround(picture.height * 12700))}};
+    const XMLAttributes identity{{"id", QString::number(number)}, {"name", QString("Picture %1").arg(number)}};
     w.writeStartElement("w:r");
     w.writeStartElement("w:drawing");
     w.writeStartElement("wp:inline");
-    w.writeEmptyElement("wp:extent");
-    w.writeAttribute("cx", cx);
-    w.writeAttribute("cy", cy);
-    w.writeEmptyElement("wp:docPr");
-    w.writeAttribute("id", QString::number(number));
-    w.writeAttribute("name", QString("Picture %1").arg(number));
+    writeEmpty(w, "wp:extent", extent);
+    writeEmpty(w, "wp:docPr", identity);
     w.writeStartElement("a:graphic");
     w.writeStartElement("a:graphicData");
     w.writeAttribute("uri", pictureNamespace);
     w.writeStartElement("pic:pic");
     w.writeStartElement("pic:nvPicPr");
-    w.writeEmptyElement("pic:cNvPr");
-    w.writeAttribute("id", QString::number(number));
-    w.writeAttribute("name", QString("Picture %1").arg(number));
+    writeEmpty(w, "pic:cNvPr", identity);
     w.writeEmptyElement("pic:cNvPicPr");
     w.writeEndElement();
     w.writeStartElement("pic:blipFill");
-    w.writeEmptyElement("a:blip");
-    w.writeAttribute("r:embed", id);
+    writeEmpty(w, "a:blip", {{"r:embed", id}});
     w.writeStartElement("a:stretch");
     w.writeEmptyElement("a:fillRect");
     w.writeEndElement();
     w.writeEndElement();
     w.writeStartElement("pic:spPr");
     w.writeStartElement("a:xfrm");
-    w.writeEmptyElement("a:off");
-    w.writeAttribute("x", "0");
-    w.writeAttribute("y", "0");
-    w.writeEmptyElement("a:ext");
-    w.writeAttribute("cx", cx);
-    w.writeAttribute("cy", cy);
+    writeEmpty(w, "a:off", {{"x", "0"}, {"y", "0"}});
+    writeEmpty(w, "a:ext", extent);
     w.writeEndElement();
     w.writeStartElement("a:prstGeom");
     w.writeAttribute("prst", "rect");
@@ -240,14 +223,9 @@ void writeDocumentStart(QXmlStreamWriter& w) {
 // Letter paper with inch margins.
 void writeSectionProperties(QXmlStreamWriter& w) {
     w.writeStartElement("w:sectPr");
-    w.writeEmptyElement("w:pgSz");
-    w.writeAttribute("w:w", "12240");
-    w.writeAttribute("w:h", "15840");
-    w.writeEmptyElement("w:pgMar");
-    for (auto side : {"w:top", "w:right", "w:bottom", "w:left"}) w.writeAttribute(side, "1440");
-    w.writeAttribute("w:header", "720");
-    w.writeAttribute("w:footer", "720");
-    w.writeAttribute("w:gutter", "0");
+    writeEmpty(w, "w:pgSz", {{"w:w", "12240"}, {"w:h", "15840"}});
+    writeEmpty(w, "w:pgMar", {{"w:top", "1440"}, {"w:right", "1440"}, {"w:bottom", "1440"}, {"w:left", "1440"},
+                              {"w:header", "720"}, {"w:footer", "720"}, {"w:gutter", "0"}});
     w.writeEndElement();
 }
 
@@ -346,10 +324,8 @@ private:
     void writeListProperties(const Block& block) {
         w_.writeStartElement("w:pPr");
         w_.writeStartElement("w:numPr");
-        w_.writeEmptyElement("w:ilvl");
-        w_.writeAttribute("w:val", QString::number(block.listLevel));
-        w_.writeEmptyElement("w:numId");
-        w_.writeAttribute("w:val", block.ordered ? "2" : "1");
+        writeEmpty(w_, "w:ilvl", {{"w:val", QString::number(block.listLevel)}});
+        writeEmpty(w_, "w:numId", {{"w:val", block.ordered ? "2" : "1"}});
         w_.writeEndElement();
         w_.writeEndElement();
         part_.numbered = true;
@@ -414,35 +390,25 @@ DocumentPart documentPart(const AttributedString& text) {
 // each link target.
 QByteArray documentRelationships(const DocumentPart& part) {
     QByteArray rels;
-    QXmlStreamWriter w(&rels);
-    w.writeStartDocument("1.0", true);
-    w.writeStartElement("Relationships");
-    w.writeDefaultNamespace("http://schemas.openxmlformats.org/package/2006/relationships");
-    w.writeEmptyElement("Relationship");
-    w.writeAttribute("Id", "rId1");
-    w.writeAttribute("Type", "http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles");
-    w.writeAttribute("Target", "styles.xml");
-    if (part.numbered) {
-        w.writeEmptyElement("Relationship");
-        w.writeAttribute("Id", "rId2");
-        w.writeAttribute("Type", numberingType);
-        w.writeAttribute("Target", "numbering.xml");
+    {
+        QXmlStreamWriter w(&rels);
+        w.writeStartDocument("1.0", true);
+        w.writeStartElement("Relationships");
+        w.writeDefaultNamespace("http://schemas.openxmlformats.org/package/2006/relationships");
+        auto relationship = [&](const QString& id, const QString& type, const QString& target) {
+            writeEmpty(w, "Relationship", {{"Id", id}, {"Type", type}, {"Target", target}});
+        };
+        relationship("rId1", "http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles", "styles.xml");
+        if (part.numbered) relationship("rId2", numberingType, "numbering.xml");
+        for (size_t i = 0; i < part.pictures.size(); ++i)
+            relationship(QString("rId%1").arg(1000 + i), imageType, QString::fromStdString("media/" + pictureName(*part.pictures[i], i)));
+        for (const auto& [id, target] : part.links)
+            writeEmpty(w, "Relationship", {{"Id", id}, {"Type", hyperlinkType},
+                                           {"Target", removingXMLForbiddenCharacters(QString::fromStdString(target))},
+                                           {"TargetMode", "External"}});
+        w.writeEndElement();
+        w.writeEndDocument();
     }
-    for (size_t i = 0; i < part.pictures.size(); ++i) {
-        w.writeEmptyElement("Relationship");
-        w.writeAttribute("Id", QString("rId%1").arg(1000 + i));
-        w.writeAttribute("Type", imageType);
-        w.writeAttribute("Target", QString::fromStdString("media/" + pictureName(*part.pictures[i], i)));
-    }
-    for (const auto& [id, target] : part.links) {
-        w.writeEmptyElement("Relationship");
-        w.writeAttribute("Id", id);
-        w.writeAttribute("Type", hyperlinkType);
-        w.writeAttribute("Target", removingXMLForbiddenCharacters(QString::fromStdString(target)));
-        w.writeAttribute("TargetMode", "External");
-    }
-    w.writeEndElement();
-    w.writeEndDocument();
     return rels;
 }
 
