@@ -27,6 +27,24 @@ void logOmittedTracks(const m::ExportSession& session) {
         ConversionLogger::shared().warning("Left out " + name + ": " + reason, videoCategory);
     }
 }
+
+// Runs the export to its end. True once it completed (the tracks it left out logged, the progress
+// full), false when it failed, for the caller to say why; a cancelled or unfinished export throws.
+bool runExport(m::ExportSession& session, const VideoAudioConverter::ProgressHandler& progressHandler,
+               const CancellationToken& cancellation) {
+    exportWithPolling(session, progressHandler, cancellation);
+    switch (session.status()) {
+        case m::ExportSession::Status::completed:
+            logOmittedTracks(session);
+            report(progressHandler, 1.0);
+            return true;
+        case m::ExportSession::Status::failed: return false;
+        case m::ExportSession::Status::cancelled:
+            cancellation.throwIfCancelled();
+            throw ConversionError::cancelled();
+        default: throw ConversionError::conversionFailed();
+    }
+}
 }  // namespace
 
 std::optional<m::FileType> VideoAudioConverter::avFileType(SupportedFormat format) {
@@ -88,23 +106,10 @@ std::filesystem::path VideoAudioConverter::convertVideo(const std::filesystem::p
     session->setOutputFileType(*fileType);
     session->setShouldOptimizeForNetworkUse(true);
 
-    exportWithPolling(*session, progressHandler, cancellation);
-
-    switch (session->status()) {
-        case m::ExportSession::Status::completed:
-            logOmittedTracks(*session);
-            report(progressHandler, 1.0);
-            return output;
-        case m::ExportSession::Status::failed: {
-            std::string description = session->error().value_or("Unknown error");
-            log.error("Export session failed: " + description, videoCategory);
-            throw ConversionError::exportSessionFailed(description);
-        }
-        case m::ExportSession::Status::cancelled:
-            cancellation.throwIfCancelled();
-            throw ConversionError::cancelled();
-        default: throw ConversionError::conversionFailed();
-    }
+    if (runExport(*session, progressHandler, cancellation)) return output;
+    std::string description = session->error().value_or("Unknown error");
+    log.error("Export session failed: " + description, videoCategory);
+    throw ConversionError::exportSessionFailed(description);
 }
 
 std::filesystem::path VideoAudioConverter::extractAudio(const std::filesystem::path& source, const std::filesystem::path& outputDir,
@@ -124,19 +129,8 @@ std::filesystem::path VideoAudioConverter::extractAudio(const std::filesystem::p
     session->setOutputURL(output);
     session->setOutputFileType(m::FileType::appleM4A);
 
-    exportWithPolling(*session, progressHandler, cancellation);
-
-    switch (session->status()) {
-        case m::ExportSession::Status::completed:
-            logOmittedTracks(*session);
-            report(progressHandler, 1.0);
-            return output;
-        case m::ExportSession::Status::failed: throw ConversionError::exportSessionFailed(session->error().value_or("Unknown"));
-        case m::ExportSession::Status::cancelled:
-            cancellation.throwIfCancelled();
-            throw ConversionError::cancelled();
-        default: throw ConversionError::conversionFailed();
-    }
+    if (runExport(*session, progressHandler, cancellation)) return output;
+    throw ConversionError::exportSessionFailed(session->error().value_or("Unknown"));
 }
 
 }  // namespace calvoro

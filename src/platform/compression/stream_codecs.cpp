@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <new>
 #include <vector>
 
@@ -20,52 +19,147 @@ using Kind = StreamError::Kind;
 constexpr size_t kInputBuffer = 256 * 1024;
 constexpr size_t kGzipMember = 4 << 20;
 
-class GzipDecoder final : public ByteSource {
+// zlib inflating what a source gives: read() moves the stream on a step at a time, as the
+// format has it, until some output is ready or the stream has ended.
+class InflateSource : public ByteSource {
 public:
-    explicit GzipDecoder(ByteSource& from) : from_(from), input_(kInputBuffer) {
-        if (inflateInit2(&z_, 16 + MAX_WBITS) != Z_OK) throw std::bad_alloc();
+    InflateSource(ByteSource& from, int windowBits) : from_(from), input_(kInputBuffer) {
+        if (inflateInit2(&z_, windowBits) != Z_OK) throw std::bad_alloc();
     }
-    ~GzipDecoder() override { inflateEnd(&z_); }
+    ~InflateSource() override { inflateEnd(&z_); }
+    InflateSource(const InflateSource&) = delete;
+    InflateSource& operator=(const InflateSource&) = delete;
 
-    size_t read(std::span<uint8_t> into) override {
+    size_t read(std::span<uint8_t> into) final {
         if (ended_ || into.empty()) return 0;
         const uInt room = static_cast<uInt>(std::min<size_t>(into.size(), size_t{1} << 30));
         z_.next_out = into.data();
         z_.avail_out = room;
-        while (z_.avail_out == room && !ended_) {
-            if (!started_) {
-                if (!refillTo(2) || !atMagic()) throw StreamError(Kind::notThisFormat, 0);
-                started_ = true;
-            }
-            if (z_.avail_in == 0 && !refill()) throw StreamError(Kind::truncated, Z_BUF_ERROR);
-            int rc = ::inflate(&z_, Z_NO_FLUSH);
-            if (rc == Z_STREAM_END) {
-                // Another member follows only where its magic does; trailing padding is ignored as gzip does.
-                if (refillTo(2) && atMagic())
-                    inflateReset(&z_);
-                else
-                    ended_ = true;
-                continue;
-            }
-            if (rc != Z_OK && rc != Z_BUF_ERROR) throw StreamError(trailerFailure(rc), rc);
-        }
+        while (z_.avail_out == room && !ended_) step();
         return room - z_.avail_out;
     }
 
-private:
-    // zlib checks the trailer itself and tells which field failed only in its message.
-    Kind trailerFailure(int rc) const {
-        if (rc == Z_DATA_ERROR && z_.msg && std::strcmp(z_.msg, "incorrect data check") == 0) return Kind::badChecksum;
-        if (rc == Z_DATA_ERROR && z_.msg && std::strcmp(z_.msg, "incorrect length check") == 0) return Kind::badLength;
-        return Kind::damaged;
-    }
+protected:
+    virtual void step() = 0;
 
+    // The input replaced by what the source gives next; false at its end.
     bool refill() {
         size_t n = from_.read(input_);
         z_.next_in = input_.data();
         z_.avail_in = static_cast<uInt>(n);
         return n > 0;
     }
+
+    ByteSource& from_;
+    std::vector<uint8_t> input_;
+    z_stream z_{};
+    bool ended_ = false;
+};
+
+uint32_t readUInt32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+
+// gzip members: zlib inflates each member's DEFLATE body, and its header and trailer are read
+// here, in zlib's order, so that a trailer that disagrees with the data names the field that does.
+class GzipDecoder final : public InflateSource {
+public:
+    explicit GzipDecoder(ByteSource& from) : InflateSource(from, -MAX_WBITS) {}
+
+private:
+    enum class Part { header, body, trailer };
+    static constexpr uint8_t kHeaderCrc = 0x02, kExtra = 0x04, kName = 0x08, kComment = 0x10, kReserved = 0xE0;
+
+    void step() override {
+        if (!started_) {
+            if (!refillTo(2) || !atMagic()) throw StreamError(Kind::notThisFormat, 0);
+            started_ = true;
+        }
+        if (z_.avail_in == 0 && !refill()) throw StreamError(Kind::truncated, Z_BUF_ERROR);
+        switch (part_) {
+            case Part::header:
+                readHeader();
+                part_ = Part::body;
+                break;
+            case Part::body: inflateBody(); break;
+            case Part::trailer: takeTrailer(); break;
+        }
+    }
+
+    // The method must be DEFLATE and no reserved flag set; the optional fields are passed over,
+    // and the header's own CRC-16 is checked where it carries one.
+    void readHeader() {
+        headerCrc_ = 0;
+        headerByte();
+        headerByte();  // the magic
+        const uint8_t method = headerByte();
+        const uint8_t flags = headerByte();
+        if (method != Z_DEFLATED || (flags & kReserved)) throw StreamError(Kind::damaged, Z_DATA_ERROR);
+        for (int i = 0; i < 6; ++i) headerByte();  // time, extra flags, system
+        if (flags & kExtra) {
+            const unsigned low = headerByte();
+            const unsigned length = low | headerByte() << 8;
+            for (unsigned i = 0; i < length; ++i) headerByte();
+        }
+        if (flags & kName) skipZeroTerminated();
+        if (flags & kComment) skipZeroTerminated();
+        if (flags & kHeaderCrc) {
+            const uint32_t expected = headerCrc_ & 0xFFFF;
+            const unsigned low = headerByte();
+            if ((low | headerByte() << 8) != expected) throw StreamError(Kind::damaged, Z_DATA_ERROR);
+        }
+    }
+
+    void skipZeroTerminated() {
+        while (headerByte() != 0) {
+        }
+    }
+
+    // A header takes no output, so the source is read for it as far as it needs.
+    uint8_t headerByte() {
+        if (z_.avail_in == 0 && !refill()) throw StreamError(Kind::truncated, Z_BUF_ERROR);
+        const uint8_t byte = *z_.next_in++;
+        --z_.avail_in;
+        headerCrc_ = static_cast<uint32_t>(crc32(headerCrc_, &byte, 1));
+        return byte;
+    }
+
+    void inflateBody() {
+        const uint8_t* out = z_.next_out;
+        int rc = ::inflate(&z_, Z_NO_FLUSH);
+        const auto produced = static_cast<uInt>(z_.next_out - out);
+        memberCrc_ = static_cast<uint32_t>(crc32(memberCrc_, out, produced));
+        memberLength_ += produced;
+        if (rc == Z_STREAM_END) {
+            part_ = Part::trailer;
+            takeTrailer();
+            return;
+        }
+        if (rc != Z_OK && rc != Z_BUF_ERROR) throw StreamError(Kind::damaged, rc);
+    }
+
+    // The CRC-32 and the length modulo 2^32 that close a member, from the input at hand only, so
+    // that what the body gave in this read is not held back; each is checked once it is in.
+    void takeTrailer() {
+        while (trailerHave_ < trailer_.size() && z_.avail_in > 0) {
+            trailer_[trailerHave_++] = *z_.next_in++;
+            --z_.avail_in;
+            if (trailerHave_ == 4 && readUInt32(trailer_.data()) != memberCrc_) throw StreamError(Kind::badChecksum, Z_DATA_ERROR);
+            if (trailerHave_ == 8 && readUInt32(trailer_.data() + 4) != memberLength_) throw StreamError(Kind::badLength, Z_DATA_ERROR);
+        }
+        if (trailerHave_ == trailer_.size()) nextMember();
+    }
+
+    void nextMember() {
+        // Another member follows only where its magic does; trailing padding is ignored as gzip does.
+        if (!refillTo(2) || !atMagic()) {
+            ended_ = true;
+            return;
+        }
+        inflateReset(&z_);
+        part_ = Part::header;
+        memberCrc_ = memberLength_ = 0;
+        trailerHave_ = 0;
+    }
+
     // At least n bytes waiting, moving the rest to the front; false when the source ends first.
     bool refillTo(size_t n) {
         if (z_.avail_in >= n) return true;
@@ -78,11 +172,13 @@ private:
 
     bool atMagic() const { return z_.next_in[0] == 0x1F && z_.next_in[1] == 0x8B; }
 
-    ByteSource& from_;
-    std::vector<uint8_t> input_;
-    z_stream z_{};
     bool started_ = false;
-    bool ended_ = false;
+    Part part_ = Part::header;
+    uint32_t headerCrc_ = 0;
+    uint32_t memberCrc_ = 0;
+    uint32_t memberLength_ = 0;
+    std::array<uint8_t, 8> trailer_{};
+    size_t trailerHave_ = 0;
 };
 
 class XzDecoder final : public ByteSource {
@@ -227,38 +323,18 @@ private:
     lzma_stream s_ = LZMA_STREAM_INIT;
 };
 
-class RawInflater final : public ByteSource {
+class RawInflater final : public InflateSource {
 public:
-    explicit RawInflater(ByteSource& from) : from_(from), input_(kInputBuffer) {
-        if (inflateInit2(&z_, -MAX_WBITS) != Z_OK) throw std::bad_alloc();
-    }
-    ~RawInflater() override { inflateEnd(&z_); }
-
-    size_t read(std::span<uint8_t> into) override {
-        if (ended_ || into.empty()) return 0;
-        const uInt room = static_cast<uInt>(std::min<size_t>(into.size(), size_t{1} << 30));
-        z_.next_out = into.data();
-        z_.avail_out = room;
-        while (z_.avail_out == room && !ended_) {
-            if (z_.avail_in == 0) {
-                size_t n = from_.read(input_);
-                if (n == 0) throw StreamError(Kind::truncated, Z_BUF_ERROR);
-                z_.next_in = input_.data();
-                z_.avail_in = static_cast<uInt>(n);
-            }
-            int rc = ::inflate(&z_, Z_NO_FLUSH);
-            if (rc == Z_STREAM_END) ended_ = true;
-            else if (rc == Z_MEM_ERROR) throw std::bad_alloc();
-            else if (rc != Z_OK && rc != Z_BUF_ERROR) throw StreamError(Kind::damaged, rc);
-        }
-        return room - z_.avail_out;
-    }
+    explicit RawInflater(ByteSource& from) : InflateSource(from, -MAX_WBITS) {}
 
 private:
-    ByteSource& from_;
-    std::vector<uint8_t> input_;
-    z_stream z_{};
-    bool ended_ = false;
+    void step() override {
+        if (z_.avail_in == 0 && !refill()) throw StreamError(Kind::truncated, Z_BUF_ERROR);
+        int rc = ::inflate(&z_, Z_NO_FLUSH);
+        if (rc == Z_STREAM_END) ended_ = true;
+        else if (rc == Z_MEM_ERROR) throw std::bad_alloc();
+        else if (rc != Z_OK && rc != Z_BUF_ERROR) throw StreamError(Kind::damaged, rc);
+    }
 };
 
 class RawDeflater final : public ByteSink {

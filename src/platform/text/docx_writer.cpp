@@ -73,28 +73,30 @@ std::string styles() {
 
 QString hex2(int v) { return QString::asprintf("%02X", v); }
 
+using XMLAttributes = std::vector<std::pair<QString, QString>>;
+
+// An empty element with its attributes, in the order given.
+void writeEmpty(QXmlStreamWriter& w, const QString& name, const XMLAttributes& attributes) {
+    w.writeEmptyElement(name);
+    for (const auto& [key, value] : attributes) w.writeAttribute(key, value);
+}
+
 void writeRunProperties(QXmlStreamWriter& w, const Attributes& a) {
     if (!a.font && !a.foreground) return;
     w.writeStartElement("w:rPr");
     if (a.font) {
         QString family = QString::fromStdString(a.font->family.empty() ? (a.font->monospace ? monospacedFontFamily : systemFontFamily) : a.font->family);
-        w.writeEmptyElement("w:rFonts");
-        w.writeAttribute("w:ascii", family);
-        w.writeAttribute("w:hAnsi", family);
-        w.writeAttribute("w:cs", family);
+        writeEmpty(w, "w:rFonts", {{"w:ascii", family}, {"w:hAnsi", family}, {"w:cs", family}});
         if (a.font->bold) w.writeEmptyElement("w:b");
         if (a.font->italic) w.writeEmptyElement("w:i");
     }
     if (a.foreground) {
-        w.writeEmptyElement("w:color");
-        w.writeAttribute("w:val", hex2(a.foreground->red) + hex2(a.foreground->green) + hex2(a.foreground->blue));
+        writeEmpty(w, "w:color", {{"w:val", hex2(a.foreground->red) + hex2(a.foreground->green) + hex2(a.foreground->blue)}});
     }
     if (a.font) {
         QString half = QString::number(std::max(2L, std::lround(a.font->pointSize * 2)));
-        w.writeEmptyElement("w:sz");
-        w.writeAttribute("w:val", half);
-        w.writeEmptyElement("w:szCs");
-        w.writeAttribute("w:val", half);
+        writeEmpty(w, "w:sz", {{"w:val", half}});
+        writeEmpty(w, "w:szCs", {{"w:val", half}});
     }
     w.writeEndElement();
 }
@@ -115,8 +117,7 @@ void writeRunText(QXmlStreamWriter& w, const QString& text) {
             if (text[i] == QChar('\t')) {
                 w.writeEmptyElement("w:tab");
             } else {
-                w.writeEmptyElement("w:br");
-                w.writeAttribute("w:type", "page");
+                writeEmpty(w, "w:br", {{"w:type", "page"}});
             }
             start = i + 1;
         }
@@ -132,64 +133,46 @@ std::string pictureName(const Picture& picture, size_t index) {
 void writeTableStart(QXmlStreamWriter& w, int columns) {
     w.writeStartElement("w:tbl");
     w.writeStartElement("w:tblPr");
-    w.writeEmptyElement("w:tblW");
-    w.writeAttribute("w:w", "5000");
-    w.writeAttribute("w:type", "pct");
+    writeEmpty(w, "w:tblW", {{"w:w", "5000"}, {"w:type", "pct"}});
     w.writeStartElement("w:tblBorders");
-    for (auto side : {"w:top", "w:left", "w:bottom", "w:right", "w:insideH", "w:insideV"}) {
-        w.writeEmptyElement(side);
-        w.writeAttribute("w:val", "single");
-        w.writeAttribute("w:sz", "4");
-        w.writeAttribute("w:space", "0");
-        w.writeAttribute("w:color", "000000");
-    }
+    for (auto side : {"w:top", "w:left", "w:bottom", "w:right", "w:insideH", "w:insideV"})
+        writeEmpty(w, side, {{"w:val", "single"}, {"w:sz", "4"}, {"w:space", "0"}, {"w:color", "000000"}});
     w.writeEndElement();
     w.writeEndElement();
     w.writeStartElement("w:tblGrid");
-    for (int c = 0; c < columns; ++c) {
-        w.writeEmptyElement("w:gridCol");
-        w.writeAttribute("w:w", QString::number(9360 / std::max(columns, 1)));
-    }
+    for (int c = 0; c < columns; ++c) writeEmpty(w, "w:gridCol", {{"w:w", QString::number(9360 / std::max(columns, 1))}});
     w.writeEndElement();
 }
 
 // An inline picture in a run of its own; its bytes go into word/media under the given id.
 void writePicture(QXmlStreamWriter& w, const Picture& picture, const QString& id, int number) {
-    QString cx = QString::number(std::llround(picture.width * 12700)), cy = QString::number(std::llround(picture.height * 12700));
+    // The size in EMU, 12700 to the point.
+    const XMLAttributes extent{{"cx", QString::number(std::llround(picture.width * 12700))},
+                               {"cy", QString::number(std::llround(picture.height * 12700))}};
+    const XMLAttributes identity{{"id", QString::number(number)}, {"name", QString("Picture %1").arg(number)}};
     w.writeStartElement("w:r");
     w.writeStartElement("w:drawing");
     w.writeStartElement("wp:inline");
-    w.writeEmptyElement("wp:extent");
-    w.writeAttribute("cx", cx);
-    w.writeAttribute("cy", cy);
-    w.writeEmptyElement("wp:docPr");
-    w.writeAttribute("id", QString::number(number));
-    w.writeAttribute("name", QString("Picture %1").arg(number));
+    writeEmpty(w, "wp:extent", extent);
+    writeEmpty(w, "wp:docPr", identity);
     w.writeStartElement("a:graphic");
     w.writeStartElement("a:graphicData");
     w.writeAttribute("uri", pictureNamespace);
     w.writeStartElement("pic:pic");
     w.writeStartElement("pic:nvPicPr");
-    w.writeEmptyElement("pic:cNvPr");
-    w.writeAttribute("id", QString::number(number));
-    w.writeAttribute("name", QString("Picture %1").arg(number));
+    writeEmpty(w, "pic:cNvPr", identity);
     w.writeEmptyElement("pic:cNvPicPr");
     w.writeEndElement();
     w.writeStartElement("pic:blipFill");
-    w.writeEmptyElement("a:blip");
-    w.writeAttribute("r:embed", id);
+    writeEmpty(w, "a:blip", {{"r:embed", id}});
     w.writeStartElement("a:stretch");
     w.writeEmptyElement("a:fillRect");
     w.writeEndElement();
     w.writeEndElement();
     w.writeStartElement("pic:spPr");
     w.writeStartElement("a:xfrm");
-    w.writeEmptyElement("a:off");
-    w.writeAttribute("x", "0");
-    w.writeAttribute("y", "0");
-    w.writeEmptyElement("a:ext");
-    w.writeAttribute("cx", cx);
-    w.writeAttribute("cy", cy);
+    writeEmpty(w, "a:off", {{"x", "0"}, {"y", "0"}});
+    writeEmpty(w, "a:ext", extent);
     w.writeEndElement();
     w.writeStartElement("a:prstGeom");
     w.writeAttribute("prst", "rect");
@@ -204,189 +187,248 @@ void writePicture(QXmlStreamWriter& w, const Picture& picture, const QString& id
     w.writeEndElement();  // w:r
 }
 
-}  // namespace
-
-std::vector<uint8_t> writeDOCX(const AttributedString& text) {
-    QByteArray document;
+// What word/document.xml holds and refers to, which the rest of the package must carry.
+struct DocumentPart {
+    QByteArray xml;
     bool numbered = false;
     std::vector<std::shared_ptr<const Picture>> pictures;
-    std::map<std::string, QString> linkIds;
-    std::vector<std::pair<QString, std::string>> links;
-    {
-        QXmlStreamWriter w(&document);
-        w.writeStartDocument("1.0", true);
-        w.writeStartElement("w:document");
-        w.writeNamespace(wordNamespace, "w");
-        w.writeNamespace(relationshipsNamespace, "r");
-        w.writeNamespace(drawingNamespace, "wp");
-        w.writeNamespace(drawingMainNamespace, "a");
-        w.writeNamespace(pictureNamespace, "pic");
-        w.writeStartElement("w:body");
-        // Characters XML cannot hold are dropped run by run, so that the runs stay aligned; form
-        // feeds stay, to be written as page breaks.
-        AttributedString clean;
-        for (const Run& run : text.runs()) {
-            QStringList pieces = text.characters().mid(run.location, run.length).split(QChar('\f'));
-            for (QString& piece : pieces) piece = removingXMLForbiddenCharacters(piece);
-            clean.append(pieces.join(QChar('\f')), run.attributes);
-        }
-        for (int p = 0; p < text.paragraphCount(); ++p)
-            if (const Block* b = text.block(p)) clean.setBlock(p, *b);
-        const auto tables = tableSizes(clean);
-        const QString& chars = clean.characters();
-        int tableId = -1, row = -1, column = -1;
-        auto closeCell = [&] {
-            if (column >= 0) w.writeEndElement();  // w:tc
-        };
-        auto emptyCell = [&] {
-            w.writeStartElement("w:tc");
-            w.writeEmptyElement("w:p");
-            w.writeEndElement();
-        };
-        auto closeRow = [&] {
-            if (row < 0) return;
-            closeCell();
-            for (int c = column + 1; c < tables.at(tableId).second; ++c) emptyCell();
-            w.writeEndElement();  // w:tr
-            column = -1;
-        };
+    std::vector<std::pair<QString, std::string>> links;  // relationship id, target
+};
+
+// Characters XML cannot hold are dropped run by run, so that the runs stay aligned; form feeds
+// stay, to be written as page breaks.
+AttributedString withoutXMLForbiddenCharacters(const AttributedString& text) {
+    AttributedString clean;
+    for (const Run& run : text.runs()) {
+        QStringList pieces = text.characters().mid(run.location, run.length).split(QChar('\f'));
+        for (QString& piece : pieces) piece = removingXMLForbiddenCharacters(piece);
+        clean.append(pieces.join(QChar('\f')), run.attributes);
+    }
+    for (int p = 0; p < text.paragraphCount(); ++p)
+        if (const Block* b = text.block(p)) clean.setBlock(p, *b);
+    return clean;
+}
+
+void writeDocumentStart(QXmlStreamWriter& w) {
+    w.writeStartDocument("1.0", true);
+    w.writeStartElement("w:document");
+    w.writeNamespace(wordNamespace, "w");
+    w.writeNamespace(relationshipsNamespace, "r");
+    w.writeNamespace(drawingNamespace, "wp");
+    w.writeNamespace(drawingMainNamespace, "a");
+    w.writeNamespace(pictureNamespace, "pic");
+    w.writeStartElement("w:body");
+}
+
+// Letter paper with inch margins.
+void writeSectionProperties(QXmlStreamWriter& w) {
+    w.writeStartElement("w:sectPr");
+    writeEmpty(w, "w:pgSz", {{"w:w", "12240"}, {"w:h", "15840"}});
+    writeEmpty(w, "w:pgMar", {{"w:top", "1440"}, {"w:right", "1440"}, {"w:bottom", "1440"}, {"w:left", "1440"},
+                              {"w:header", "720"}, {"w:footer", "720"}, {"w:gutter", "0"}});
+    w.writeEndElement();
+}
+
+// The body, paragraph by paragraph; the rows and cells the text skips are written empty, so
+// that every row has all its table's columns.
+class DocumentBodyWriter {
+public:
+    DocumentBodyWriter(QXmlStreamWriter& w, DocumentPart& part, const AttributedString& text)
+        : w_(w), part_(part), text_(text), chars_(text.characters()), tables_(tableSizes(text)) {}
+
+    void write() {
         qsizetype start = 0;
         for (int paragraph = 0;; ++paragraph) {
-            qsizetype end = chars.indexOf(QChar('\n'), start);
-            if (end < 0) end = chars.size();
-            const Block block = clean.block(paragraph) ? *clean.block(paragraph) : Block{};
-            if (block.table != tableId) {
-                if (tableId >= 0) {
-                    closeRow();
-                    w.writeEndElement();  // w:tbl
-                }
-                tableId = block.table;
-                row = column = -1;
-                if (tableId >= 0) writeTableStart(w, tables.at(tableId).second);
-            }
-            if (tableId >= 0) {
-                if (block.row != row) {
-                    closeRow();
-                    for (++row; row < block.row; ++row) {
-                        w.writeStartElement("w:tr");
-                        for (int c = 0; c < tables.at(tableId).second; ++c) emptyCell();
-                        w.writeEndElement();
-                    }
-                    w.writeStartElement("w:tr");
-                }
-                if (block.column != column) {
-                    closeCell();
-                    for (++column; column < block.column; ++column) emptyCell();
-                    w.writeStartElement("w:tc");
-                }
-            }
-            w.writeStartElement("w:p");
-            int skip = 0;
-            if (block.listLevel >= 0) {
-                w.writeStartElement("w:pPr");
-                w.writeStartElement("w:numPr");
-                w.writeEmptyElement("w:ilvl");
-                w.writeAttribute("w:val", QString::number(block.listLevel));
-                w.writeEmptyElement("w:numId");
-                w.writeAttribute("w:val", block.ordered ? "2" : "1");
-                w.writeEndElement();
-                w.writeEndElement();
-                numbered = true;
-                skip = std::min(block.markerLength, static_cast<int>(end - start));
-            }
-            const int from = static_cast<int>(start) + skip;
-            for (const Run& run : clean.runs(from, static_cast<int>(end) - from)) {
-                QString segment = chars.mid(run.location, run.length);
-                segment.remove(QChar('\r'));
-                if (segment.isEmpty()) continue;
-                if (run.attributes.picture) {
-                    for (qsizetype i = 0; i < segment.size(); ++i) {
-                        QString id = QString("rId%1").arg(1000 + pictures.size());
-                        writePicture(w, *run.attributes.picture, id, static_cast<int>(pictures.size()) + 1);
-                        pictures.push_back(run.attributes.picture);
-                    }
-                    continue;
-                }
-                bool linked = run.attributes.link.has_value();
-                if (linked) {
-                    auto [it, added] = linkIds.try_emplace(run.attributes.link->value, QString("rId%1").arg(100 + linkIds.size()));
-                    if (added) links.emplace_back(it->second, it->first);
-                    w.writeStartElement("w:hyperlink");
-                    w.writeAttribute("r:id", it->second);
-                }
-                w.writeStartElement("w:r");
-                writeRunProperties(w, run.attributes);
-                writeRunText(w, segment);
-                w.writeEndElement();
-                if (linked) w.writeEndElement();
-            }
-            w.writeEndElement();  // w:p
-            if (end >= chars.size()) break;
+            qsizetype end = chars_.indexOf(QChar('\n'), start);
+            if (end < 0) end = chars_.size();
+            const Block block = text_.block(paragraph) ? *text_.block(paragraph) : Block{};
+            enterTable(block.table);
+            if (table_ >= 0) enterCell(block);
+            writeParagraph(block, start, end);
+            if (end >= chars_.size()) break;
             start = end + 1;
         }
-        if (tableId >= 0) {
-            closeRow();
-            w.writeEndElement();  // w:tbl
+        if (table_ >= 0) {
+            closeTable();
             // A document may not end in a table.
-            w.writeEmptyElement("w:p");
+            w_.writeEmptyElement("w:p");
         }
-        w.writeStartElement("w:sectPr");
-        w.writeEmptyElement("w:pgSz");
-        w.writeAttribute("w:w", "12240");
-        w.writeAttribute("w:h", "15840");
-        w.writeEmptyElement("w:pgMar");
-        for (auto side : {"w:top", "w:right", "w:bottom", "w:left"}) w.writeAttribute(side, "1440");
-        w.writeAttribute("w:header", "720");
-        w.writeAttribute("w:footer", "720");
-        w.writeAttribute("w:gutter", "0");
-        w.writeEndElement();
+    }
+
+private:
+    int columns() const { return tables_.at(table_).second; }
+
+    void enterTable(int table) {
+        if (table == table_) return;
+        if (table_ >= 0) closeTable();
+        table_ = table;
+        row_ = column_ = -1;
+        if (table_ >= 0) writeTableStart(w_, columns());
+    }
+
+    void enterCell(const Block& block) {
+        if (block.row != row_) {
+            closeRow();
+            for (++row_; row_ < block.row; ++row_) writeEmptyRow();
+            w_.writeStartElement("w:tr");
+        }
+        if (block.column != column_) {
+            closeCell();
+            for (++column_; column_ < block.column; ++column_) writeEmptyCell();
+            w_.writeStartElement("w:tc");
+        }
+    }
+
+    void writeEmptyCell() {
+        w_.writeStartElement("w:tc");
+        w_.writeEmptyElement("w:p");
+        w_.writeEndElement();
+    }
+
+    void writeEmptyRow() {
+        w_.writeStartElement("w:tr");
+        for (int c = 0; c < columns(); ++c) writeEmptyCell();
+        w_.writeEndElement();
+    }
+
+    void closeCell() {
+        if (column_ >= 0) w_.writeEndElement();  // w:tc
+    }
+
+    void closeRow() {
+        if (row_ < 0) return;
+        closeCell();
+        for (int c = column_ + 1; c < columns(); ++c) writeEmptyCell();
+        w_.writeEndElement();  // w:tr
+        column_ = -1;
+    }
+
+    void closeTable() {
+        closeRow();
+        w_.writeEndElement();  // w:tbl
+    }
+
+    void writeParagraph(const Block& block, qsizetype start, qsizetype end) {
+        w_.writeStartElement("w:p");
+        int skip = 0;
+        if (block.listLevel >= 0) {
+            writeListProperties(block);
+            // The marker comes from the list definition instead.
+            skip = std::min(block.markerLength, static_cast<int>(end - start));
+        }
+        const int from = static_cast<int>(start) + skip;
+        for (const Run& run : text_.runs(from, static_cast<int>(end) - from)) writeRun(run);
+        w_.writeEndElement();  // w:p
+    }
+
+    void writeListProperties(const Block& block) {
+        w_.writeStartElement("w:pPr");
+        w_.writeStartElement("w:numPr");
+        writeEmpty(w_, "w:ilvl", {{"w:val", QString::number(block.listLevel)}});
+        writeEmpty(w_, "w:numId", {{"w:val", block.ordered ? "2" : "1"}});
+        w_.writeEndElement();
+        w_.writeEndElement();
+        part_.numbered = true;
+    }
+
+    void writeRun(const Run& run) {
+        QString segment = chars_.mid(run.location, run.length);
+        segment.remove(QChar('\r'));
+        if (segment.isEmpty()) return;
+        if (run.attributes.picture) {
+            for (qsizetype i = 0; i < segment.size(); ++i) addPicture(run.attributes.picture);
+            return;
+        }
+        const bool linked = run.attributes.link.has_value();
+        if (linked) startHyperlink(run.attributes.link->value);
+        w_.writeStartElement("w:r");
+        writeRunProperties(w_, run.attributes);
+        writeRunText(w_, segment);
+        w_.writeEndElement();
+        if (linked) w_.writeEndElement();  // w:hyperlink
+    }
+
+    void addPicture(const std::shared_ptr<const Picture>& picture) {
+        QString id = QString("rId%1").arg(1000 + part_.pictures.size());
+        writePicture(w_, *picture, id, static_cast<int>(part_.pictures.size()) + 1);
+        part_.pictures.push_back(picture);
+    }
+
+    // Runs linking to the same target share its relationship.
+    void startHyperlink(const std::string& target) {
+        auto [it, added] = linkIds_.try_emplace(target, QString("rId%1").arg(100 + linkIds_.size()));
+        if (added) part_.links.emplace_back(it->second, it->first);
+        w_.writeStartElement("w:hyperlink");
+        w_.writeAttribute("r:id", it->second);
+    }
+
+    QXmlStreamWriter& w_;
+    DocumentPart& part_;
+    const AttributedString& text_;
+    const QString& chars_;
+    const std::map<int, std::pair<int, int>> tables_;
+    std::map<std::string, QString> linkIds_;
+    int table_ = -1, row_ = -1, column_ = -1;
+};
+
+DocumentPart documentPart(const AttributedString& text) {
+    DocumentPart part;
+    const AttributedString clean = withoutXMLForbiddenCharacters(text);
+    {
+        QXmlStreamWriter w(&part.xml);
+        writeDocumentStart(w);
+        DocumentBodyWriter(w, part, clean).write();
+        writeSectionProperties(w);
         w.writeEndElement();  // w:body
         w.writeEndElement();  // w:document
         w.writeEndDocument();
     }
+    return part;
+}
+
+// word/_rels/document.xml.rels: the styles, the numbering where lists use it, each picture and
+// each link target.
+QByteArray documentRelationships(const DocumentPart& part) {
     QByteArray rels;
     {
         QXmlStreamWriter w(&rels);
         w.writeStartDocument("1.0", true);
         w.writeStartElement("Relationships");
         w.writeDefaultNamespace("http://schemas.openxmlformats.org/package/2006/relationships");
-        w.writeEmptyElement("Relationship");
-        w.writeAttribute("Id", "rId1");
-        w.writeAttribute("Type", "http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles");
-        w.writeAttribute("Target", "styles.xml");
-        if (numbered) {
-            w.writeEmptyElement("Relationship");
-            w.writeAttribute("Id", "rId2");
-            w.writeAttribute("Type", numberingType);
-            w.writeAttribute("Target", "numbering.xml");
-        }
-        for (size_t i = 0; i < pictures.size(); ++i) {
-            w.writeEmptyElement("Relationship");
-            w.writeAttribute("Id", QString("rId%1").arg(1000 + i));
-            w.writeAttribute("Type", imageType);
-            w.writeAttribute("Target", QString::fromStdString("media/" + pictureName(*pictures[i], i)));
-        }
-        for (const auto& [id, target] : links) {
-            w.writeEmptyElement("Relationship");
-            w.writeAttribute("Id", id);
-            w.writeAttribute("Type", hyperlinkType);
-            w.writeAttribute("Target", removingXMLForbiddenCharacters(QString::fromStdString(target)));
-            w.writeAttribute("TargetMode", "External");
-        }
+        auto relationship = [&](const QString& id, const QString& type, const QString& target) {
+            writeEmpty(w, "Relationship", {{"Id", id}, {"Type", type}, {"Target", target}});
+        };
+        relationship("rId1", "http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles", "styles.xml");
+        if (part.numbered) relationship("rId2", numberingType, "numbering.xml");
+        for (size_t i = 0; i < part.pictures.size(); ++i)
+            relationship(QString("rId%1").arg(1000 + i), imageType, QString::fromStdString("media/" + pictureName(*part.pictures[i], i)));
+        for (const auto& [id, target] : part.links)
+            writeEmpty(w, "Relationship", {{"Id", id}, {"Type", hyperlinkType},
+                                           {"Target", removingXMLForbiddenCharacters(QString::fromStdString(target))},
+                                           {"TargetMode", "External"}});
         w.writeEndElement();
         w.writeEndDocument();
     }
+    return rels;
+}
+
+std::vector<ArchiveConverter::ZipEntry> packageEntries(const DocumentPart& part) {
     auto bytes = [](const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); };
     auto qbytes = [](const QByteArray& s) { return std::vector<uint8_t>(s.begin(), s.end()); };
     std::vector<ArchiveConverter::ZipEntry> entries;
-    entries.push_back({"[Content_Types].xml", bytes(contentTypes(numbered))});
+    entries.push_back({"[Content_Types].xml", bytes(contentTypes(part.numbered))});
     entries.push_back({"_rels/.rels", bytes(packageRelationships)});
-    entries.push_back({"word/document.xml", qbytes(document)});
-    entries.push_back({"word/_rels/document.xml.rels", qbytes(rels)});
+    entries.push_back({"word/document.xml", qbytes(part.xml)});
+    entries.push_back({"word/_rels/document.xml.rels", qbytes(documentRelationships(part))});
     entries.push_back({"word/styles.xml", bytes(styles())});
-    if (numbered) entries.push_back({"word/numbering.xml", bytes(numberingPart())});
-    for (size_t i = 0; i < pictures.size(); ++i) entries.push_back({"word/media/" + pictureName(*pictures[i], i), pictures[i]->bytes});
-    return ArchiveConverter::writeZIP(entries);
+    if (part.numbered) entries.push_back({"word/numbering.xml", bytes(numberingPart())});
+    for (size_t i = 0; i < part.pictures.size(); ++i)
+        entries.push_back({"word/media/" + pictureName(*part.pictures[i], i), part.pictures[i]->bytes});
+    return entries;
 }
+
+}  // namespace
+
+std::vector<uint8_t> writeDOCX(const AttributedString& text) { return ArchiveConverter::writeZIP(packageEntries(documentPart(text))); }
 
 }  // namespace calvoro::text

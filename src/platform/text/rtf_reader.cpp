@@ -204,88 +204,118 @@ private:
             return;
         }
         flushBytes();
-        if (word == "fonttbl") { s.destination = Destination::fontTable; return; }
-        if (word == "colortbl") { s.destination = Destination::colorTable; colorComponents_ = {}; return; }
-        if (word == "field") { fields_.push_back(Field{}); s.field = static_cast<int>(fields_.size()) - 1; return; }
-        if (word == "fldinst") { s.destination = Destination::fieldInstruction; return; }
-        if (word == "fldrslt") { s.destination = Destination::fieldResult; return; }
+        if (startDestination(s, word)) return;
+        if (starred || skippedDestinations().count(word)) { s.destination = Destination::skip; return; }
+        switch (s.destination) {
+            case Destination::picture: pictureWord(word, param); return;
+            case Destination::fontTable: case Destination::fontName: fontTableWord(s, word, hasParam, param); return;
+            case Destination::colorTable: colorTableWord(word, param); return;
+            default: break;
+        }
+        if (encodingWord(s, word, hasParam, param) || characterWord(s, word, hasParam, param) || paragraphWord(s, word, hasParam, param))
+            return;
+        textWord(s, word);
+    }
+
+    // Words that begin a destination of their own in the current group.
+    bool startDestination(State& s, const std::string& word) {
+        if (word == "fonttbl") { s.destination = Destination::fontTable; return true; }
+        if (word == "colortbl") { s.destination = Destination::colorTable; colorComponents_ = {}; return true; }
+        if (word == "field") { fields_.push_back(Field{}); s.field = static_cast<int>(fields_.size()) - 1; return true; }
+        if (word == "fldinst") { s.destination = Destination::fieldInstruction; return true; }
+        if (word == "fldrslt") { s.destination = Destination::fieldResult; return true; }
         if (word == "footnote") {
             // Body notes only: a note inside a note is left out.
-            if (s.note >= 0) { s.destination = Destination::skip; return; }
+            if (s.note >= 0) { s.destination = Destination::skip; return true; }
             notes_.emplace_back();
             s.note = static_cast<int>(notes_.size()) - 1;
             s.destination = Destination::text;
-            return;
+            return true;
         }
-        if (word == "listtext" || word == "pntext") { s.destination = Destination::listText; listMarker_.clear(); return; }
+        if (word == "listtext" || word == "pntext") { s.destination = Destination::listText; listMarker_.clear(); return true; }
         if (word == "pict") {
             s.destination = Destination::picture;
             picture_ = PictureState{};
-            return;
+            return true;
         }
-        if (word == "shppict") return;  // holds the \pict that Word writes for pictures
-        if (starred || skippedDestinations().count(word)) { s.destination = Destination::skip; return; }
-        if (s.destination == Destination::picture) {
-            if (word == "pngblip") picture_.mimeType = "image/png";
-            else if (word == "jpegblip") picture_.mimeType = "image/jpeg";
-            else if (word == "picwgoal") picture_.goalWidth = param;
-            else if (word == "pichgoal") picture_.goalHeight = param;
-            else if (word == "picscalex" && param > 0) picture_.scaleX = param;
-            else if (word == "picscaley" && param > 0) picture_.scaleY = param;
-            return;
-        }
+        return word == "shppict";  // holds the \pict that Word writes for pictures
+    }
 
-        if (s.destination == Destination::fontTable || s.destination == Destination::fontName) {
-            if (word == "f" && hasParam) {
-                currentFont_ = static_cast<int>(param);
-                fonts_.try_emplace(currentFont_);
-                s.destination = Destination::fontName;
-                fontName_.clear();
-            } else if (word == "fmodern" || (word == "fprq" && param == 1)) {
-                fonts_[currentFont_].monospace = true;
-            } else if (word == "fcharset" && hasParam) {
-                fonts_[currentFont_].codepage = charsetCodepage(static_cast<int>(param));
-            }
-            return;
+    void pictureWord(const std::string& word, long param) {
+        if (word == "pngblip") picture_.mimeType = "image/png";
+        else if (word == "jpegblip") picture_.mimeType = "image/jpeg";
+        else if (word == "picwgoal") picture_.goalWidth = param;
+        else if (word == "pichgoal") picture_.goalHeight = param;
+        else if (word == "picscalex" && param > 0) picture_.scaleX = param;
+        else if (word == "picscaley" && param > 0) picture_.scaleY = param;
+    }
+
+    void fontTableWord(State& s, const std::string& word, bool hasParam, long param) {
+        if (word == "f" && hasParam) {
+            currentFont_ = static_cast<int>(param);
+            fonts_.try_emplace(currentFont_);
+            s.destination = Destination::fontName;
+            fontName_.clear();
+        } else if (word == "fmodern" || (word == "fprq" && param == 1)) {
+            fonts_[currentFont_].monospace = true;
+        } else if (word == "fcharset" && hasParam) {
+            fonts_[currentFont_].codepage = charsetCodepage(static_cast<int>(param));
         }
-        if (s.destination == Destination::colorTable) {
-            if (word == "red") colorComponents_.red = uint8_t(param);
-            else if (word == "green") colorComponents_.green = uint8_t(param);
-            else if (word == "blue") colorComponents_.blue = uint8_t(param);
-            return;
-        }
-        if (word == "ansicpg" && hasParam) { codepage_ = static_cast<int>(param); return; }
-        if (word == "mac") { codepage_ = 10000; return; }
-        if (word == "deff" && hasParam) { defaultFont_ = static_cast<int>(param); return; }
-        if (word == "uc" && hasParam) { s.unicodeSkip = static_cast<int>(std::max<long>(param, 0)); return; }
+    }
+
+    void colorTableWord(const std::string& word, long param) {
+        if (word == "red") colorComponents_.red = uint8_t(param);
+        else if (word == "green") colorComponents_.green = uint8_t(param);
+        else if (word == "blue") colorComponents_.blue = uint8_t(param);
+    }
+
+    // Code pages, the default font, and characters by their Unicode number.
+    bool encodingWord(State& s, const std::string& word, bool hasParam, long param) {
+        if (word == "ansicpg" && hasParam) { codepage_ = static_cast<int>(param); return true; }
+        if (word == "mac") { codepage_ = 10000; return true; }
+        if (word == "deff" && hasParam) { defaultFont_ = static_cast<int>(param); return true; }
+        if (word == "uc" && hasParam) { s.unicodeSkip = static_cast<int>(std::max<long>(param, 0)); return true; }
         if (word == "u" && hasParam) {
             flushBytes();
             long v = param < 0 ? param + 65536 : param;
             textChar(static_cast<char16_t>(v & 0xFFFF));
             skipPending_ = s.unicodeSkip;
-            return;
+            return true;
         }
+        return false;
+    }
+
+    bool characterWord(State& s, const std::string& word, bool hasParam, long param) {
         if (word == "plain") {
             s.font = -1; s.size = 12; s.bold = false; s.italic = false; s.color = 0;
-            return;
+            return true;
         }
-        if (word == "f" && hasParam) { s.font = static_cast<int>(param); return; }
-        if (word == "fs" && hasParam) { if (param > 0) s.size = param / 2.0; return; }
-        if (word == "b") { s.bold = !hasParam || param != 0; return; }
-        if (word == "i") { s.italic = !hasParam || param != 0; return; }
-        if (word == "cf" && hasParam) { s.color = static_cast<int>(param); return; }
+        if (word == "f" && hasParam) { s.font = static_cast<int>(param); return true; }
+        if (word == "fs" && hasParam) { if (param > 0) s.size = param / 2.0; return true; }
+        if (word == "b") { s.bold = !hasParam || param != 0; return true; }
+        if (word == "i") { s.italic = !hasParam || param != 0; return true; }
+        if (word == "cf" && hasParam) { s.color = static_cast<int>(param); return true; }
+        return false;
+    }
+
+    bool paragraphWord(State& s, const std::string& word, bool hasParam, long param) {
         if (word == "pard") {
             s.leftIndent = s.firstIndent = 0;
             s.inTable = false;
             s.listLevel = 0;
             s.listed = false;
-            return;
+            return true;
         }
-        if (word == "li" && hasParam) { s.leftIndent = param; return; }
-        if (word == "fi" && hasParam) { s.firstIndent = param; return; }
-        if (word == "intbl") { s.inTable = true; return; }
-        if (word == "ls" && hasParam) { s.listed = true; return; }
-        if (word == "ilvl" && hasParam) { s.listLevel = static_cast<int>(std::clamp<long>(param, 0, 8)); return; }
+        if (word == "li" && hasParam) { s.leftIndent = param; return true; }
+        if (word == "fi" && hasParam) { s.firstIndent = param; return true; }
+        if (word == "intbl") { s.inTable = true; return true; }
+        if (word == "ls" && hasParam) { s.listed = true; return true; }
+        if (word == "ilvl" && hasParam) { s.listLevel = static_cast<int>(std::clamp<long>(param, 0, 8)); return true; }
+        return false;
+    }
+
+    // Breaks, note marks and the words that stand for a character.
+    void textWord(const State& s, const std::string& word) {
         if (word == "chftn") {
             // In the body the mark of the note that follows; in the note itself its own mark, which
             // the note's paragraph is given when the notes are put after the body.

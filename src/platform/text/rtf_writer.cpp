@@ -64,124 +64,185 @@ std::string pictureGroup(const Picture& picture) {
     return out + "}";
 }
 
-}  // namespace
-
-std::string writeRTF(const AttributedString& text) {
-    // Font and colour tables first, in order of first use.
-    std::vector<std::pair<std::string, bool>> fonts{{systemFontFamily, false}};
-    std::vector<Color> colors;
-    auto fontIndex = [&](const Font& f) {
+// Font and colour tables, each entry in order of first use.
+class StyleTables {
+public:
+    size_t fontIndex(const Font& f) {
         std::string family = f.family.empty() ? (f.monospace ? monospacedFontFamily : systemFontFamily) : f.family;
-        for (size_t i = 0; i < fonts.size(); ++i)
-            if (fonts[i].first == family && fonts[i].second == f.monospace) return i;
-        fonts.emplace_back(family, f.monospace);
-        return fonts.size() - 1;
-    };
-    auto colorIndex = [&](const Color& c) {
-        for (size_t i = 0; i < colors.size(); ++i)
-            if (colors[i] == c) return i + 1;
-        colors.push_back(c);
-        return colors.size();
-    };
-    auto runGroup = [&](const Run& run, const QString& piece) {
-        const Attributes& a = run.attributes;
-        std::string controls;
-        if (a.font) {
-            controls += "\\f" + std::to_string(fontIndex(*a.font));
-            controls += "\\fs" + std::to_string(static_cast<long>(std::lround(a.font->pointSize * 2)));
-            if (a.font->bold) controls += "\\b";
-            if (a.font->italic) controls += "\\i";
+        for (size_t i = 0; i < fonts_.size(); ++i)
+            if (fonts_[i].first == family && fonts_[i].second == f.monospace) return i;
+        fonts_.emplace_back(family, f.monospace);
+        return fonts_.size() - 1;
+    }
+
+    // Entry 0 of the colour table is the automatic colour.
+    size_t colorIndex(const Color& c) {
+        for (size_t i = 0; i < colors_.size(); ++i)
+            if (colors_[i] == c) return i + 1;
+        colors_.push_back(c);
+        return colors_.size();
+    }
+
+    // The document up to its body.
+    std::string header() const {
+        std::string out = "{\\rtf1\\ansi\\ansicpg1252\\deff0\\uc1\n{\\fonttbl";
+        for (size_t i = 0; i < fonts_.size(); ++i) {
+            out += "{\\f" + std::to_string(i) + (fonts_[i].second ? "\\fmodern\\fprq1" : "\\fswiss") + "\\fcharset0 ";
+            QString name = QString::fromStdString(fonts_[i].first);
+            appendEscaped(out, name);
+            out += ";}";
         }
-        if (a.foreground) controls += "\\cf" + std::to_string(colorIndex(*a.foreground));
-        std::string group = "{" + controls + " ";
-        if (a.picture) {
-            for (qsizetype i = 0; i < piece.size(); ++i) group += pictureGroup(*a.picture);
+        out += "}\n{\\colortbl;";
+        for (const Color& c : colors_)
+            out += "\\red" + std::to_string(c.red) + "\\green" + std::to_string(c.green) + "\\blue" + std::to_string(c.blue) + ";";
+        out += "}\n\\pard\\plain ";
+        return out;
+    }
+
+private:
+    std::vector<std::pair<std::string, bool>> fonts_{{systemFontFamily, false}};  // family, monospace
+    std::vector<Color> colors_;
+};
+
+std::string characterControls(StyleTables& styles, const Attributes& a) {
+    std::string controls;
+    if (a.font) {
+        controls += "\\f" + std::to_string(styles.fontIndex(*a.font));
+        controls += "\\fs" + std::to_string(static_cast<long>(std::lround(a.font->pointSize * 2)));
+        if (a.font->bold) controls += "\\b";
+        if (a.font->italic) controls += "\\i";
+    }
+    if (a.foreground) controls += "\\cf" + std::to_string(styles.colorIndex(*a.foreground));
+    return controls;
+}
+
+// A field instruction's quoted argument.
+std::string quotedForField(const std::string& value) {
+    std::string out;
+    for (char c : value) {
+        if (c == '\\' || c == '{' || c == '}' || c == '"') out.push_back('\\');
+        out.push_back(c);
+    }
+    return out;
+}
+
+// A run as a group of its own; a linked run inside a HYPERLINK field.
+std::string runGroup(StyleTables& styles, const Run& run, const QString& piece) {
+    const Attributes& a = run.attributes;
+    std::string group = "{" + characterControls(styles, a) + " ";
+    if (a.picture) {
+        for (qsizetype i = 0; i < piece.size(); ++i) group += pictureGroup(*a.picture);
+    } else {
+        appendEscaped(group, piece);
+    }
+    group += "}";
+    if (!a.link) return group;
+    return "{\\field{\\*\\fldinst{HYPERLINK \"" + quotedForField(a.link->value) + "\"}}{\\fldrslt " + group + "}}";
+}
+
+// The body, paragraph by paragraph: a table row lists its ruled cells first, and every row gets
+// all its table's columns.
+class RTFBodyWriter {
+public:
+    RTFBodyWriter(const AttributedString& text, StyleTables& styles)
+        : text_(text), chars_(text.characters()), tables_(tableSizes(text)), styles_(styles) {}
+
+    std::string write() {
+        qsizetype start = 0;
+        for (int paragraph = 0;; ++paragraph) {
+            qsizetype end = chars_.indexOf(QChar('\n'), start);
+            if (end < 0) end = chars_.size();
+            const Block block = text_.block(paragraph) ? *text_.block(paragraph) : Block{};
+            const bool sameCell = endPrevious(block, paragraph);
+            if (table_ >= 0 && !sameCell) enterCell(block);
+            const int from = static_cast<int>(start) + writeParagraphProperties(block, paragraph, start, end);
+            for (const Run& run : text_.runs(from, static_cast<int>(end) - from))
+                body_ += runGroup(styles_, run, chars_.mid(run.location, run.length));
+            if (end >= chars_.size()) break;
+            start = end + 1;
+        }
+        if (table_ >= 0) endRow();
+        return std::move(body_);
+    }
+
+private:
+    // Ends what the paragraph before left open; true when this one goes on in the same cell. A
+    // row's end ends its last paragraph; any other paragraph ends with \par.
+    bool endPrevious(const Block& block, int paragraph) {
+        if (block.table != table_) {
+            if (table_ >= 0) endRow();
+            else if (paragraph > 0) body_ += "\\par\n";
+            table_ = block.table;
+            return false;
+        }
+        if (table_ >= 0 && block.row == row_ && block.column == column_) {
+            body_ += "\\par\n";
+            return true;
+        }
+        if (table_ < 0 && paragraph > 0) body_ += "\\par\n";
+        return false;
+    }
+
+    void enterCell(const Block& block) {
+        if (block.row != row_) {
+            endRow();
+            writeRowDefinition();
+            row_ = block.row;
         } else {
-            appendEscaped(group, piece);
+            body_ += "\\cell ";
         }
-        group += "}";
-        if (!a.link) return group;
-        std::string url;
-        for (char c : a.link->value) {
-            if (c == '\\' || c == '{' || c == '}' || c == '"') url.push_back('\\');
-            url.push_back(c);
-        }
-        return "{\\field{\\*\\fldinst{HYPERLINK \"" + url + "\"}}{\\fldrslt " + group + "}}";
-    };
-    const auto tables = tableSizes(text);
-    std::string body;
-    const QString& chars = text.characters();
-    int tableId = -1, row = -1, column = -1;
+        for (++column_; column_ < block.column; ++column_) body_ += "\\pard\\intbl\\cell ";
+        column_ = block.column;
+    }
+
+    // Cells ruled on every side, sharing the text width.
+    void writeRowDefinition() {
+        const int columns = tables_.at(table_).second;
+        body_ += "\\trowd\\trgaph108";
+        for (int c = 0; c < columns; ++c)
+            body_ += "\\clbrdrt\\brdrs\\clbrdrl\\brdrs\\clbrdrb\\brdrs\\clbrdrr\\brdrs\\cellx" + std::to_string(9360 * (c + 1) / columns);
+        body_ += "\n";
+    }
+
     // Ends the open cell, and the row with any cells it lacks.
-    auto endRow = [&] {
-        if (row < 0) return;
-        body += "\\cell ";
-        for (int c = column + 1; c < tables.at(tableId).second; ++c) body += "\\pard\\intbl\\cell ";
-        body += "\\row\n";
-        row = column = -1;
-    };
-    qsizetype start = 0;
-    for (int paragraph = 0;; ++paragraph) {
-        qsizetype end = chars.indexOf(QChar('\n'), start);
-        if (end < 0) end = chars.size();
-        const Block block = text.block(paragraph) ? *text.block(paragraph) : Block{};
-        bool sameCell = false;
-        if (block.table != tableId) {
-            // A row's end ends its last paragraph; any other paragraph ends with \par.
-            if (tableId >= 0) endRow();
-            else if (paragraph > 0) body += "\\par\n";
-            tableId = block.table;
-        } else if (tableId >= 0 && block.row == row && block.column == column) {
-            sameCell = true;
-            body += "\\par\n";
-        } else if (tableId < 0 && paragraph > 0) {
-            body += "\\par\n";
-        }
-        if (tableId >= 0 && !sameCell) {
-            if (block.row != row) {
-                endRow();
-                int columns = tables.at(tableId).second;
-                body += "\\trowd\\trgaph108";
-                for (int c = 0; c < columns; ++c)
-                    body += "\\clbrdrt\\brdrs\\clbrdrl\\brdrs\\clbrdrb\\brdrs\\clbrdrr\\brdrs\\cellx" + std::to_string(9360 * (c + 1) / columns);
-                body += "\n";
-                row = block.row;
-            } else {
-                body += "\\cell ";
-            }
-            for (++column; column < block.column; ++column) body += "\\pard\\intbl\\cell ";
-            column = block.column;
-        }
-        // Paragraph properties: table cells, and list items hanging from the indent of their level.
+    void endRow() {
+        if (row_ < 0) return;
+        body_ += "\\cell ";
+        for (int c = column_ + 1; c < tables_.at(table_).second; ++c) body_ += "\\pard\\intbl\\cell ";
+        body_ += "\\row\n";
+        row_ = column_ = -1;
+    }
+
+    // Table cells, and list items hanging from the indent of their level. Returns how many of the
+    // paragraph's first characters are left out.
+    int writeParagraphProperties(const Block& block, int paragraph, qsizetype start, qsizetype end) {
         std::string properties = "\\pard";
-        if (tableId >= 0) properties += "\\intbl";
+        if (table_ >= 0) properties += "\\intbl";
         int skip = 0;
         if (block.listLevel >= 0) {
             properties += "\\li" + std::to_string(360 * (block.listLevel + 1)) + "\\fi-360\\tx" + std::to_string(360 * (block.listLevel + 1));
             // The marker is written without the level's leading tabs, which the indent replaces.
-            while (skip < block.markerLength && skip < end - start && chars[start + skip] == QChar('\t')) ++skip;
+            while (skip < block.markerLength && skip < end - start && chars_[start + skip] == QChar('\t')) ++skip;
         }
-        if (paragraph > 0 || tableId >= 0 || block.listLevel >= 0) body += properties + " ";
-        const int from = static_cast<int>(start) + skip;
-        for (const Run& run : text.runs(from, static_cast<int>(end) - from)) body += runGroup(run, chars.mid(run.location, run.length));
-        if (end >= chars.size()) break;
-        start = end + 1;
+        if (paragraph > 0 || table_ >= 0 || block.listLevel >= 0) body_ += properties + " ";
+        return skip;
     }
-    if (tableId >= 0) endRow();
-    std::string out = "{\\rtf1\\ansi\\ansicpg1252\\deff0\\uc1\n{\\fonttbl";
-    for (size_t i = 0; i < fonts.size(); ++i) {
-        out += "{\\f" + std::to_string(i) + (fonts[i].second ? "\\fmodern\\fprq1" : "\\fswiss") + "\\fcharset0 ";
-        QString name = QString::fromStdString(fonts[i].first);
-        appendEscaped(out, name);
-        out += ";}";
-    }
-    out += "}\n{\\colortbl;";
-    for (const Color& c : colors)
-        out += "\\red" + std::to_string(c.red) + "\\green" + std::to_string(c.green) + "\\blue" + std::to_string(c.blue) + ";";
-    out += "}\n\\pard\\plain ";
-    out += body;
-    out += "}";
-    return out;
+
+    const AttributedString& text_;
+    const QString& chars_;
+    const std::map<int, std::pair<int, int>> tables_;
+    StyleTables& styles_;
+    std::string body_;
+    int table_ = -1, row_ = -1, column_ = -1;
+};
+
+}  // namespace
+
+std::string writeRTF(const AttributedString& text) {
+    // The tables list what the body uses, so the body is written first.
+    StyleTables styles;
+    std::string body = RTFBodyWriter(text, styles).write();
+    return styles.header() + body + "}";
 }
 
 }  // namespace calvoro::text

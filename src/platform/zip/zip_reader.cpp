@@ -187,10 +187,6 @@ void checkChecksums(const std::vector<uint32_t>& carried, uint32_t actual, const
         if (sum != actual) throw ConversionError::corruptFile("checksum mismatch in " + name);
 }
 
-// Walks the central directory and hands every decodable file to sink, with its sanitised path;
-// with streamed given, entries too large to hold whole go to it as they decode instead.
-void walkZIP(ZipInput& in, int64_t limit, const Sink& sink, const StreamSink* streamed = nullptr);
-
 }  // namespace
 
 std::optional<size_t> findEOCD(std::span<const uint8_t> data) {
@@ -205,7 +201,13 @@ std::optional<size_t> findEOCD(std::span<const uint8_t> data) {
 
 namespace {
 
-void walkZIP(ZipInput& in, int64_t limit, const Sink& sink, const StreamSink* streamed) {
+struct CentralDirectory {
+    uint64_t offset = 0;
+    uint16_t total = 0;  // entries
+};
+
+// Where the end record says the central directory lies.
+CentralDirectory locateCentralDirectory(ZipInput& in) {
     const uint64_t size = in.size();
     const uint64_t tailStart = size > 65557 ? size - 65557 : 0;
     auto tail = in.bytes(tailStart, static_cast<size_t>(size - tailStart), false);
@@ -220,109 +222,173 @@ void walkZIP(ZipInput& in, int64_t limit, const Sink& sink, const StreamSink* st
     // A ZIP64 archive keeps its real counts and offsets elsewhere; reading a saturated 32-bit field
     // would drop entries. Writers that cannot know the size in advance (Info-ZIP from a pipe) add
     // the ZIP64 records even when every field holds its real value: those read as they are.
-    const bool zip64Locator = eocd >= 20 && readUInt32(in.bytes(eocd - 20, 4, false), 0) == kZip64LocatorSignature;
+    // The end record is read before the locator, whose read may move the view it lies in.
     const bool countSaturated = readUInt16(end, 4) == 0xFFFF || readUInt16(end, 6) == 0xFFFF ||
                                 readUInt16(end, 8) == 0xFFFF || total == 0xFFFF;
+    const bool zip64Locator = eocd >= 20 && readUInt32(in.bytes(eocd - 20, 4, false), 0) == kZip64LocatorSignature;
     if (zip64Locator && countSaturated) refuseZip64();
     if (centralSize == 0xFFFFFFFF || centralOffset == 0xFFFFFFFF) refuseZip64();
+    return {centralOffset, total};
+}
 
-    std::vector<std::string> failures;
-    std::vector<std::string> refused;
-    int64_t extracted = 0;
-    uint64_t off = centralOffset;
-    for (uint16_t index = 0; index < total; ++index) {
-        if (off > size || size - off < 46) break;
-        auto header = in.bytes(off, 46, false);
-        if (readUInt32(header, 0) != kCentralSignature) throw ConversionError::corruptFile("Invalid ZIP central directory entry");
-        const uint16_t flags = readUInt16(header, 8);
-        const uint16_t method = readUInt16(header, 10);
-        const DosTimestamp stamp{readUInt16(header, 12), readUInt16(header, 14)};
-        const uint32_t compressedSize = readUInt32(header, 20);
-        const uint32_t uncompressedSize = readUInt32(header, 24);
-        const uint16_t nameLength = readUInt16(header, 28);
-        const uint16_t extraLength = readUInt16(header, 30);
-        const uint16_t commentLength = readUInt16(header, 32);
-        const uint16_t diskStart = readUInt16(header, 34);
-        const uint32_t localOffset = readUInt32(header, 42);
-        const bool link = isSymbolicLink(header);
-        const uint32_t centralChecksum = readUInt32(header, 16);
-        if (size - off - 46 < nameLength) break;
-        const std::string name = decodeArchiveName(in.bytes(off + 46, nameLength, false));
-        off += uint64_t{46} + nameLength + extraLength + commentLength;
+// What the walk uses of a central directory record.
+struct CentralRecord {
+    uint16_t flags = 0;
+    uint16_t method = 0;
+    DosTimestamp stamp;
+    uint32_t compressedSize = 0;
+    uint32_t uncompressedSize = 0;
+    uint16_t diskStart = 0;
+    uint32_t localOffset = 0;
+    uint32_t checksum = 0;
+    bool link = false;
+    std::string name;
+};
 
-        if (name.ends_with('/')) continue;
-        if (name.find("__MACOSX") != std::string::npos) continue;
-        if (compressedSize == 0xFFFFFFFF || uncompressedSize == 0xFFFFFFFF || localOffset == 0xFFFFFFFF || diskStart == 0xFFFF)
+// The record at off, moving off past it; nothing where the directory is cut short.
+std::optional<CentralRecord> readCentralRecord(ZipInput& in, uint64_t& off) {
+    const uint64_t size = in.size();
+    if (off > size || size - off < 46) return std::nullopt;
+    auto header = in.bytes(off, 46, false);
+    if (readUInt32(header, 0) != kCentralSignature) throw ConversionError::corruptFile("Invalid ZIP central directory entry");
+    CentralRecord r;
+    r.flags = readUInt16(header, 8);
+    r.method = readUInt16(header, 10);
+    r.stamp = DosTimestamp{readUInt16(header, 12), readUInt16(header, 14)};
+    r.compressedSize = readUInt32(header, 20);
+    r.uncompressedSize = readUInt32(header, 24);
+    const uint16_t nameLength = readUInt16(header, 28);
+    const uint16_t extraLength = readUInt16(header, 30);
+    const uint16_t commentLength = readUInt16(header, 32);
+    r.diskStart = readUInt16(header, 34);
+    r.localOffset = readUInt32(header, 42);
+    r.link = isSymbolicLink(header);
+    r.checksum = readUInt32(header, 16);
+    if (size - off - 46 < nameLength) return std::nullopt;
+    // Read last: the name's read may move the view the header lies in.
+    r.name = decodeArchiveName(in.bytes(off + 46, nameLength, false));
+    off += uint64_t{46} + nameLength + extraLength + commentLength;
+    return r;
+}
+
+// Where the entry's data begins; nothing when its local header is missing or the data runs past
+// the end of the archive.
+std::optional<uint64_t> locateData(ZipInput& in, const CentralRecord& r) {
+    const uint64_t size = in.size();
+    if (r.localOffset > size || size - r.localOffset < 30) return std::nullopt;
+    auto local = in.bytes(r.localOffset, 30, true);
+    if (readUInt32(local, 0) != kLocalSignature) return std::nullopt;
+    const uint64_t dataStart = uint64_t{r.localOffset} + 30 + readUInt16(local, 26) + readUInt16(local, 28);
+    if (dataStart > size || size - dataStart < r.compressedSize) return std::nullopt;
+    return dataStart;
+}
+
+// Walks the central directory and hands every decodable file to sink, with its sanitised path;
+// with streamed given, entries too large to hold whole go to it as they decode instead. Entries
+// that cannot be read are named together once the walk is over.
+class ZipWalk {
+public:
+    ZipWalk(ZipInput& in, int64_t limit, const Sink& sink, const StreamSink* streamed)
+        : in_(in), limit_(limit), sink_(sink), streamed_(streamed) {}
+
+    void run() {
+        const CentralDirectory directory = locateCentralDirectory(in_);
+        uint64_t off = directory.offset;
+        for (uint16_t index = 0; index < directory.total; ++index) {
+            const auto record = readCentralRecord(in_, off);
+            if (!record) break;
+            visit(*record);
+        }
+        if (!refused_.empty()) throw ConversionError::unrepresentableEntries(refusedEntriesMessage(refused_));
+        if (!failures_.empty()) throw ConversionError::corruptFile(failureMessage(failures_));
+    }
+
+private:
+    void visit(const CentralRecord& r) {
+        if (r.name.ends_with('/')) return;
+        if (r.name.find("__MACOSX") != std::string::npos) return;
+        if (r.compressedSize == 0xFFFFFFFF || r.uncompressedSize == 0xFFFFFFFF || r.localOffset == 0xFFFFFFFF || r.diskStart == 0xFFFF)
             refuseZip64();
-        if (link) {
-            refused.push_back(name);
-            continue;
+        if (r.link) {
+            refused_.push_back(r.name);
+            return;
         }
         // Encrypted data would come out as ciphertext.
-        if (flags & 0x0001) {
-            failures.push_back(name);
-            continue;
+        if (r.flags & 0x0001) {
+            failures_.push_back(r.name);
+            return;
         }
-        if (localOffset > size || size - localOffset < 30) {
-            failures.push_back(name);
-            continue;
+        const auto dataStart = locateData(in_, r);
+        if (!dataStart) {
+            failures_.push_back(r.name);
+            return;
         }
-        auto local = in.bytes(localOffset, 30, true);
-        if (readUInt32(local, 0) != kLocalSignature) {
-            failures.push_back(name);
-            continue;
-        }
-        const uint64_t dataStart = uint64_t{localOffset} + 30 + readUInt16(local, 26) + readUInt16(local, 28);
-        if (dataStart > size || size - dataStart < compressedSize) {
-            failures.push_back(name);
-            continue;
-        }
-        const std::vector<uint32_t> checksums = carriedChecksums(in, centralChecksum, localOffset, dataStart + compressedSize);
-        const int64_t remaining = limit - extracted;
-        auto exceeded = [&] {
-            return ConversionError::corruptFile("Archive expands to more than " + formatByteCount(limit) + " \u2014 refusing to continue.");
-        };
-        if (method != 8 && method != 0) {
-            failures.push_back(name);
-            continue;
+        const std::vector<uint32_t> checksums = carriedChecksums(in_, r.checksum, r.localOffset, *dataStart + r.compressedSize);
+        const int64_t remaining = limit_ - extracted_;
+        if (r.method != 8 && r.method != 0) {
+            failures_.push_back(r.name);
+            return;
         }
         // A stored entry larger than what may still come out is refused before it is read.
-        if (method == 0 && static_cast<int64_t>(compressedSize) > remaining) throw exceeded();
-        if (streamed && (compressedSize > kWholeEntryLimit || uncompressedSize > kWholeEntryLimit)) {
-            std::string path = sanitizePath(name);
-            if (path.empty()) {
-                failures.push_back(name);
-                continue;
-            }
-            PayloadSource payload(in, dataStart, compressedSize);
-            std::unique_ptr<ByteSource> decoder;
-            if (method == 8) decoder = compression::rawDeflateDecoder(payload);
-            LimitedSource content(decoder ? *decoder : payload, remaining, exceeded);
-            (*streamed)(path, content, stamp);
-            checkChecksums(checksums, content.crc(), name);
-            extracted += content.total();
-            continue;
-        }
-        auto payload = in.bytes(dataStart, compressedSize, true);
-        std::vector<uint8_t> content;
-        if (method == 8) {
-            auto decoded = decompressRawDeflate(payload, uncompressedSize, remaining);
-            if (!decoded) throw exceeded();
-            content = std::move(*decoded);
-        } else {
-            content.assign(payload.begin(), payload.end());
-        }
-        checkChecksums(checksums, crc32Checksum(content), name);
-        extracted += static_cast<int64_t>(content.size());
-        std::string path = sanitizePath(name);
-        if (path.empty()) {
-            failures.push_back(name);
-            continue;
-        }
-        sink(path, std::move(content), stamp);
+        if (r.method == 0 && static_cast<int64_t>(r.compressedSize) > remaining) throw exceeded();
+        if (streamed_ && (r.compressedSize > kWholeEntryLimit || r.uncompressedSize > kWholeEntryLimit))
+            stream(r, *dataStart, checksums, remaining);
+        else
+            hand(r, *dataStart, checksums, remaining);
     }
-    if (!refused.empty()) throw ConversionError::unrepresentableEntries(refusedEntriesMessage(refused));
-    if (!failures.empty()) throw ConversionError::corruptFile(failureMessage(failures));
+
+    // A large entry goes to the streamed sink as it decodes.
+    void stream(const CentralRecord& r, uint64_t dataStart, const std::vector<uint32_t>& checksums, int64_t remaining) {
+        std::string path = sanitizePath(r.name);
+        if (path.empty()) {
+            failures_.push_back(r.name);
+            return;
+        }
+        PayloadSource payload(in_, dataStart, r.compressedSize);
+        std::unique_ptr<ByteSource> decoder;
+        if (r.method == 8) decoder = compression::rawDeflateDecoder(payload);
+        LimitedSource content(decoder ? *decoder : payload, remaining, [this] { return exceeded(); });
+        (*streamed_)(path, content, r.stamp);
+        checkChecksums(checksums, content.crc(), r.name);
+        extracted_ += content.total();
+    }
+
+    // Any other entry is decoded whole and handed to the sink.
+    void hand(const CentralRecord& r, uint64_t dataStart, const std::vector<uint32_t>& checksums, int64_t remaining) {
+        std::vector<uint8_t> content = wholeContent(r, dataStart, remaining);
+        checkChecksums(checksums, crc32Checksum(content), r.name);
+        extracted_ += static_cast<int64_t>(content.size());
+        std::string path = sanitizePath(r.name);
+        if (path.empty()) {
+            failures_.push_back(r.name);
+            return;
+        }
+        sink_(path, std::move(content), r.stamp);
+    }
+
+    std::vector<uint8_t> wholeContent(const CentralRecord& r, uint64_t dataStart, int64_t remaining) {
+        auto payload = in_.bytes(dataStart, r.compressedSize, true);
+        if (r.method != 8) return std::vector<uint8_t>(payload.begin(), payload.end());
+        auto decoded = decompressRawDeflate(payload, r.uncompressedSize, remaining);
+        if (!decoded) throw exceeded();
+        return std::move(*decoded);
+    }
+
+    ConversionError exceeded() const {
+        return ConversionError::corruptFile("Archive expands to more than " + formatByteCount(limit_) + " \u2014 refusing to continue.");
+    }
+
+    ZipInput& in_;
+    const int64_t limit_;
+    const Sink& sink_;
+    const StreamSink* streamed_;
+    std::vector<std::string> failures_;
+    std::vector<std::string> refused_;
+    int64_t extracted_ = 0;
+};
+
+void walkZIP(ZipInput& in, int64_t limit, const Sink& sink, const StreamSink* streamed = nullptr) {
+    ZipWalk(in, limit, sink, streamed).run();
 }
 
 }  // namespace

@@ -160,20 +160,31 @@ void ZipWriter::addFileStreamed(const std::string& path, const fs::path& file, u
     appendCentral(path, method, timestamp, crc, compressedSize, size32, kFileAttributes, offset);
 }
 
+namespace {
+
+// The fields a local header and its central record share: from the version needed to extract
+// (2.0) to the length of the extra field, which is empty.
+void appendSharedFields(std::vector<uint8_t>& out, const std::string& name, uint16_t method, DosTimestamp timestamp, uint32_t crc,
+                        uint32_t compressedSize, uint32_t size) {
+    appendUInt16(out, 20);
+    appendUInt16(out, 0);
+    appendUInt16(out, method);
+    appendUInt16(out, timestamp.time);
+    appendUInt16(out, timestamp.date);
+    appendUInt32(out, crc);
+    appendUInt32(out, compressedSize);
+    appendUInt32(out, size);
+    appendUInt16(out, static_cast<uint16_t>(name.size()));
+    appendUInt16(out, 0);
+}
+
+}  // namespace
+
 void ZipWriter::emitLocalHeader(const std::string& name, uint16_t method, DosTimestamp timestamp, uint32_t crc,
                                 uint32_t compressedSize, uint32_t size) {
     header_.clear();
     appendUInt32(header_, 0x04034B50);
-    appendUInt16(header_, 20);
-    appendUInt16(header_, 0);
-    appendUInt16(header_, method);
-    appendUInt16(header_, timestamp.time);
-    appendUInt16(header_, timestamp.date);
-    appendUInt32(header_, crc);
-    appendUInt32(header_, compressedSize);
-    appendUInt32(header_, size);
-    appendUInt16(header_, static_cast<uint16_t>(name.size()));
-    appendUInt16(header_, 0);
+    appendSharedFields(header_, name, method, timestamp, crc, compressedSize, size);
     header_.insert(header_.end(), name.begin(), name.end());
     emit(header_);
 }
@@ -181,20 +192,11 @@ void ZipWriter::emitLocalHeader(const std::string& name, uint16_t method, DosTim
 void ZipWriter::appendCentral(const std::string& name, uint16_t method, DosTimestamp timestamp, uint32_t crc,
                               uint32_t compressedSize, uint32_t size, uint32_t externalAttributes, uint32_t offset) {
     appendUInt32(central_, 0x02014B50);
-    appendUInt16(central_, 0x031E);
-    appendUInt16(central_, 20);
-    appendUInt16(central_, 0);
-    appendUInt16(central_, method);
-    appendUInt16(central_, timestamp.time);
-    appendUInt16(central_, timestamp.date);
-    appendUInt32(central_, crc);
-    appendUInt32(central_, compressedSize);
-    appendUInt32(central_, size);
-    appendUInt16(central_, static_cast<uint16_t>(name.size()));
-    appendUInt16(central_, 0);
-    appendUInt16(central_, 0);
-    appendUInt16(central_, 0);
-    appendUInt16(central_, 0);
+    appendUInt16(central_, 0x031E);  // made by: Unix, 3.0
+    appendSharedFields(central_, name, method, timestamp, crc, compressedSize, size);
+    appendUInt16(central_, 0);  // comment length
+    appendUInt16(central_, 0);  // disk number
+    appendUInt16(central_, 0);  // internal attributes
     appendUInt32(central_, externalAttributes);
     appendUInt32(central_, offset);
     central_.insert(central_.end(), name.begin(), name.end());

@@ -113,6 +113,42 @@ TEST(ArchiveStreams, CraftedHeadersAndDamagedStreams) {
     for (size_t i = 10; i < 60; ++i) broken[i] = 0xFF;
     calvoro::testing::writeFile(dir / "broken.gz", broken);
     EXPECT_EQ(extractError(dir / "broken.gz", SupportedFormat::gzip), "File appears corrupt: Cannot decompress data");
+
+    // A header with every optional field and its own CRC-16, padded so that the trailer's CRC-32
+    // is split between the decoder's first read of the file (256 KiB) and its second.
+    const auto body = randomBytes(200000, 5);
+    const auto plain = AC::compressGzip(body);
+    const std::vector<uint8_t> deflated(plain.begin() + 10, plain.end() - 8), trailer(plain.end() - 8, plain.end());
+    const size_t extra = (256 << 10) + 6 - (10 + 2 + 9 + 8 + 2 + deflated.size() + 8);
+    ASSERT_LT(extra, 65536u);
+    std::vector<uint8_t> fields = {0x1F, 0x8B, 8, 0x1E, 0, 0, 0, 0, 0, 0xFF, static_cast<uint8_t>(extra), static_cast<uint8_t>(extra >> 8)};
+    fields.resize(fields.size() + extra, 'x');
+    for (const char* text : {"name.txt", "comment"}) fields.insert(fields.end(), text, text + std::strlen(text) + 1);
+    const uint32_t headerCrc = AC::crc32Checksum(fields);
+    auto member = [&](uint8_t headerCrcLow, size_t damagedFromEnd, size_t cut) {
+        std::vector<uint8_t> out = fields;
+        out.insert(out.end(), {headerCrcLow, static_cast<uint8_t>(headerCrc >> 8)});
+        out.insert(out.end(), deflated.begin(), deflated.end());
+        out.insert(out.end(), trailer.begin(), trailer.end());
+        if (damagedFromEnd) out[out.size() - damagedFromEnd] ^= 0x01;
+        out.resize(out.size() - cut);
+        calvoro::testing::writeFile(dir / "split.txt.gz", out);
+        return dir / "split.txt.gz";
+    };
+    {
+        TempDir out;
+        AC::extractArchive(member(static_cast<uint8_t>(headerCrc), 0, 0), SupportedFormat::gzip, out.path());
+        EXPECT_EQ(calvoro::testing::readFile(out / "split.txt"), body);
+    }
+    EXPECT_EQ(extractError(member(static_cast<uint8_t>(headerCrc ^ 1), 0, 0), SupportedFormat::gzip),
+              "File appears corrupt: Cannot decompress data");
+    EXPECT_EQ(extractError(member(static_cast<uint8_t>(headerCrc), 7, 0), SupportedFormat::gzip),
+              "File appears corrupt: checksum mismatch in split.txt");
+    // The CRC-32 is checked as soon as it is in, before the length that is missing.
+    EXPECT_EQ(extractError(member(static_cast<uint8_t>(headerCrc), 7, 4), SupportedFormat::gzip),
+              "File appears corrupt: checksum mismatch in split.txt");
+    EXPECT_EQ(extractError(member(static_cast<uint8_t>(headerCrc), 2, 0), SupportedFormat::gzip),
+              "File appears corrupt: length mismatch in split.txt");
     calvoro::testing::writeFile(dir / "junk.xz", randomBytes(5000, 4));
     EXPECT_EQ(extractError(dir / "junk.xz", SupportedFormat::xz), "File appears corrupt: Not an xz stream (bad magic)");
     auto xz = XZCodec::compress(randomBytes(300000, 9));

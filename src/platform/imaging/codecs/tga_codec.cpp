@@ -11,6 +11,15 @@ namespace calvoro::imaging::detail {
 
 namespace {
 
+// Five bits a channel, red highest; the top bit is not read as alpha.
+void readRGB555(const uint8_t* p, uint8_t* d) {
+    const uint16_t v = le16(p);
+    d[0] = static_cast<uint8_t>(((v >> 10) & 0x1F) * 255 / 31);
+    d[1] = static_cast<uint8_t>(((v >> 5) & 0x1F) * 255 / 31);
+    d[2] = static_cast<uint8_t>((v & 0x1F) * 255 / 31);
+    d[3] = 255;
+}
+
 void readPixel(const uint8_t* p, int bpp, bool grey, uint8_t* d) {
     switch (bpp) {
         case 8:
@@ -20,21 +29,12 @@ void readPixel(const uint8_t* p, int bpp, bool grey, uint8_t* d) {
             if (grey) {
                 d[0] = d[1] = d[2] = p[0], d[3] = p[1];
             } else {
-                const uint16_t v = le16(p);
-                d[0] = static_cast<uint8_t>(((v >> 10) & 0x1F) * 255 / 31);
-                d[1] = static_cast<uint8_t>(((v >> 5) & 0x1F) * 255 / 31);
-                d[2] = static_cast<uint8_t>((v & 0x1F) * 255 / 31);
-                d[3] = 255;
+                readRGB555(p, d);
             }
             break;
-        case 15: {
-            const uint16_t v = le16(p);
-            d[0] = static_cast<uint8_t>(((v >> 10) & 0x1F) * 255 / 31);
-            d[1] = static_cast<uint8_t>(((v >> 5) & 0x1F) * 255 / 31);
-            d[2] = static_cast<uint8_t>((v & 0x1F) * 255 / 31);
-            d[3] = 255;
+        case 15:
+            readRGB555(p, d);
             break;
-        }
         case 24:
             d[0] = p[2], d[1] = p[1], d[2] = p[0], d[3] = 255;
             break;
