@@ -86,6 +86,7 @@ TEST_F(CompressImage, JpegAtEveryLevelKeepsOrientationAndProfileAndShrinks) {
     const auto icc = imaging::ImageSource::open(src)->properties().metadata.iccProfile;
     uintmax_t previous = sourceSize;
     int index = 0;
+    ASSERT_TRUE(testing::peerInstalled("identify"));
     for (CompressionLevel level : CompressionLevel::allCases()) {
         SCOPED_TRACE(level.rawValue());
         const auto out = Compressor::compress(src, SupportedFormat::jpeg, level, dir.path());
@@ -101,10 +102,8 @@ TEST_F(CompressImage, JpegAtEveryLevelKeepsOrientationAndProfileAndShrinks) {
         EXPECT_EQ(written->properties().pixelWidth, 320);
         EXPECT_EQ(written->properties().metadata.orientation, 6);
         EXPECT_EQ(written->properties().metadata.iccProfile, icc);
-        if (testing::haveTool("identify")) {
-            EXPECT_EQ(identify(out, "%[orientation]"), "RightTop");
-            EXPECT_NE(identify(out, "%[profiles]").find("icc"), std::string::npos);
-        }
+        EXPECT_EQ(identify(out, "%[orientation]"), "RightTop");
+        EXPECT_NE(identify(out, "%[profiles]").find("icc"), std::string::npos);
     }
     EXPECT_EQ(std::filesystem::file_size(src), sourceSize);
 }
@@ -125,7 +124,8 @@ TEST_F(CompressImage, ACompressedCopyCarriesOnlyItsOrientationAndProfile) {
     EXPECT_TRUE(md.xmp.empty());
     // Nothing of the camera's: the Make tag stays behind with the GPS directory.
     EXPECT_EQ(md.exif, imaging::orientationOnlyExif(6));
-    if (testing::haveTool("identify")) EXPECT_EQ(identify(out, "%[EXIF:*]"), "exif:Orientation=6\n");
+    ASSERT_TRUE(testing::peerInstalled("identify"));
+    EXPECT_EQ(identify(out, "%[EXIF:*]"), "exif:Orientation=6\n");
 }
 
 TEST_F(CompressImage, PngBecomesHeicOrJpegWithUprightPixels) {
@@ -329,7 +329,7 @@ double ffmpegLoss(const std::filesystem::path& source, const std::filesystem::pa
 }
 
 TEST_F(CompressImage, EstimatedLossGrowsWithEachLevelAndIsWhatFfmpegMeasures) {
-    if (!testing::haveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+    ASSERT_TRUE(testing::peerInstalled("ffmpeg"));
     const std::pair<const char*, RgbaImage> pictures[] = {
         {"graph", graphLike(997, 295)}, {"plot", plotLike(900, 500)}, {"window", screenLike(800, 600)}, {"photo", photoLike(1200, 800)}};
     for (const auto& [name, image] : pictures) {
@@ -380,7 +380,7 @@ TEST_F(CompressImage, StreamedEstimatesEqualTheWholePictureOnesForOddShapes) {
     testing::writeFile(dir / "cut.jpg", cut);
     expectEstimatesOfTheWholePictures(dir / "cut.jpg");
     // Progressive scans hand over every row at once; CMYK is converted on the way.
-    if (!testing::haveTool("convert")) GTEST_SKIP() << "ImageMagick convert is not installed";
+    ASSERT_TRUE(testing::peerInstalled("convert"));
     int index = 0;
     for (const char* v : {"-interlace JPEG", "-colorspace CMYK", "-sampling-factor 1x1"}) {
         const auto out = dir / ("variant " + std::to_string(index++) + ".jpg");
@@ -407,7 +407,7 @@ TEST_F(CompressImage, ADamagedSourceFailsItsEstimateAndLeavesNoWorkerBehind) {
     EXPECT_THROW(Compressor::estimates(dir / "broken.jpg", SupportedFormat::jpeg), ConversionError);
     EXPECT_FALSE(compressor_image::loadImage(dir / "broken.jpg", SupportedFormat::jpeg));
     // A progressive file fails before its first row, with the encoders already waiting.
-    if (!testing::haveTool("convert")) GTEST_SKIP() << "ImageMagick convert is not installed";
+    ASSERT_TRUE(testing::peerInstalled("convert"));
     testing::writeFile(dir / "whole.jpg", whole);
     ASSERT_EQ(testing::run("convert " + testing::shellQuote((dir / "whole.jpg").string()) + " -interlace JPEG " +
                            testing::shellQuote((dir / "progressive.jpg").string())).status, 0);

@@ -12,6 +12,7 @@
 
 using namespace calvoro::text;
 using calvoro::testing::haveTool;
+using calvoro::testing::peerInstalled;
 using calvoro::testing::readFile;
 using calvoro::testing::run;
 using calvoro::testing::runHolding;
@@ -112,19 +113,19 @@ void expectStructure(const AttributedString& s, const std::vector<uint8_t>& png)
 
 TEST(DocumentStructure, DOCXFromPandocKeepsNotesTablesListsAndPictures) {
     PandocSamples samples;
-    if (!samples.made) GTEST_SKIP() << "pandoc missing";
+    ASSERT_TRUE(samples.made) << "pandoc could not make the samples; scripts/setup installs it";
     expectStructure(samples.docx(), samples.png);
 }
 
 TEST(DocumentStructure, RTFFromPandocKeepsNotesTablesListsAndPictures) {
     PandocSamples samples;
-    if (!samples.made) GTEST_SKIP() << "pandoc missing";
+    ASSERT_TRUE(samples.made) << "pandoc could not make the samples; scripts/setup installs it";
     expectStructure(samples.rtf(), samples.png);
 }
 
 TEST(DocumentStructure, DOCXHeadingStylesScaleAgainstTheBody) {
     PandocSamples samples;
-    if (!samples.made) GTEST_SKIP() << "pandoc missing";
+    ASSERT_TRUE(samples.made) << "pandoc could not make the samples; scripts/setup installs it";
     auto s = samples.docx();
     double body = runHolding(s, "Body text")->attributes.font->pointSize;
     auto heading = [&](const char* text) { return runHolding(s, text)->attributes.font; };
@@ -205,7 +206,7 @@ AttributedString structured(const std::vector<uint8_t>& png) {
 }  // namespace
 
 TEST(DocumentStructure, DOCXWriterGivesTablesListsAndPicturesToPythonDocx) {
-    if (!calvoro::testing::pythonHas("docx")) GTEST_SKIP() << "python-docx missing";
+    ASSERT_TRUE(calvoro::testing::pythonModuleInstalled("docx"));
     TempDir dir;
     writeFile(dir / "out.docx", writeDOCX(structured(redPNG())));
     std::string out = calvoro::testing::pythonOutput(
@@ -254,7 +255,7 @@ TEST(DocumentStructure, HTMLWriterNestsListsAndHoldsTablesAndDataPictures) {
 }
 
 TEST(DocumentStructure, RTFWriterIsReadAsRowsListsAndPictures) {
-    if (!haveTool("pandoc")) GTEST_SKIP() << "pandoc missing";
+    ASSERT_TRUE(peerInstalled("pandoc"));
     TempDir dir;
     auto png = redPNG();
     std::string rtf = writeRTF(structured(png));
