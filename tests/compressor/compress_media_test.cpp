@@ -44,7 +44,7 @@ class CompressMedia : public ::testing::Test {
 protected:
     void SetUp() override {
         media::registerCapabilities();
-        if (!haveFFmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+        REQUIRE_FFMPEG();
     }
     TempDir dir;
 };

@@ -66,7 +66,7 @@ double ffmpegSSIM(const std::filesystem::path& a, const std::filesystem::path& b
 }
 
 TEST(SSIM, ScoresAsFfmpegDoesOnGrey) {
-    if (!testing::haveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+    ASSERT_TRUE(testing::peerInstalled("ffmpeg"));
     testing::TempDir dir;
     // Odd sizes leave pixels past the last whole block on both sides; flat, dark and noisy
     // pictures lean on each of the constants.
@@ -146,7 +146,8 @@ TEST(SSIM, GrayValueIsTheRoundedLumaOnBlack) {
 // The luma read from a JPEG is the grey ffmpeg decodes from it, byte for byte, whatever its
 // chroma layout or scan order.
 TEST(SSIM, JpegLumaIsTheStoredLuma) {
-    if (!testing::haveTool("ffmpeg") || !testing::haveTool("convert")) GTEST_SKIP() << "ffmpeg or ImageMagick missing";
+    ASSERT_TRUE(testing::peerInstalled("ffmpeg"));
+    ASSERT_TRUE(testing::peerInstalled("convert"));
     testing::TempDir dir;
     imaging::EncodeOptions png;
     imaging::writeImageFile(dir / "in.png", photoLike(301, 177), imaging::types::png, png);

@@ -130,6 +130,16 @@ bool haveTool(const std::string& name) {
     return run("command -v " + shellQuote(name) + " >/dev/null").status == 0;
 }
 
+::testing::AssertionResult peerInstalled(const std::string& tool) {
+    if (haveTool(tool)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << tool << " is not installed (scripts/setup installs it)";
+}
+
+::testing::AssertionResult pythonModuleInstalled(const std::string& module) {
+    if (pythonHas(module)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "Python's " << module << " is not installed (scripts/setup installs it)";
+}
+
 ProcessFolder::ProcessFolder(const std::string& prefix) {
     std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "XXXXXX")).string();
     if (char* made = mkdtemp(pattern.data())) path_ = made;

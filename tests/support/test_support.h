@@ -7,6 +7,8 @@
 
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 namespace calvoro::testing {
 
 // A fresh folder under the temporary folder, removed when the object goes.
@@ -72,6 +74,9 @@ struct CommandResult {
 // Runs a shell command line and collects what it prints.
 CommandResult run(const std::string& commandLine);
 bool haveTool(const std::string& name);
+// For ASSERT_TRUE where a test needs a peer that scripts/setup installs: without it the test
+// proves nothing, so it fails, naming what is missing.
+::testing::AssertionResult peerInstalled(const std::string& tool);
 // Runs a Python script with Debian's own Python (where the python3-* packages setup installs
 // live, whatever python3 comes first on the PATH), the file as its one argument.
 CommandResult runPython(const std::string& script, const std::filesystem::path& file);
@@ -82,6 +87,8 @@ std::string pythonOutput(const std::string& script, const std::filesystem::path&
 std::vector<CommandResult> epubcheck(const std::vector<std::filesystem::path>& books);
 // Whether Debian's Python can import a module.
 bool pythonHas(const std::string& module);
+// The same as peerInstalled, for a module of Debian's Python.
+::testing::AssertionResult pythonModuleInstalled(const std::string& module);
 // Points the settings store at a private folder for this process (call before first use).
 void isolateSettings();
 std::string shellQuote(const std::string& text);

@@ -14,7 +14,7 @@
 
 using namespace calvoro;
 using namespace calvoro::archive_testing;
-using calvoro::testing::haveTool;
+using calvoro::testing::peerInstalled;
 using calvoro::testing::run;
 using calvoro::testing::shellQuote;
 using calvoro::testing::TempDir;
@@ -113,7 +113,7 @@ bool logged(const std::string& message) {
 
 TEST(ArchivePipeline, EveryOfferedPairRoundTripsThroughPeers) {
     for (const char* tool : {"bsdtar", "unzip", "gzip", "xz", "bzip2", "tar"})
-        if (!haveTool(tool)) GTEST_SKIP() << tool << " not installed";
+        ASSERT_TRUE(peerInstalled(tool));
     TempDir dir;
     PrivateTemp temp;
     fs::path tree = dir / "tree";
@@ -146,7 +146,8 @@ TEST(ArchivePipeline, EveryOfferedPairRoundTripsThroughPeers) {
 }
 
 TEST(ArchivePipeline, SingleFilePayloadsAndNames) {
-    if (!haveTool("gzip") || !haveTool("xz")) GTEST_SKIP();
+    ASSERT_TRUE(peerInstalled("gzip"));
+    ASSERT_TRUE(peerInstalled("xz"));
     TempDir dir;
     calvoro::testing::writeFile(dir / "notes.txt", std::string("just some notes\n"));
     ASSERT_EQ(run("cd " + shellQuote(dir.path().string()) + " && gzip -k notes.txt && xz -k notes.txt").status, 0);
@@ -166,7 +167,8 @@ TEST(ArchivePipeline, SingleFilePayloadsAndNames) {
     EXPECT_EQ(listing.output, "notes.txt\n");
 
     // Two bzip2 streams one after the other are one payload, not just the first.
-    if (BZip2::isAvailable() && haveTool("bzip2")) {
+    if (BZip2::isAvailable()) {
+        ASSERT_TRUE(peerInstalled("bzip2"));
         ASSERT_EQ(run("cd " + shellQuote(dir.path().string()) +
                       " && printf 'first part\n' | bzip2 > log.bz2 && printf 'second part\n' | bzip2 >> log.bz2").status, 0);
         fs::path zip = AC::convert(dir / "log.bz2", SupportedFormat::bz2, SupportedFormat::zip, dir.path());
@@ -191,11 +193,10 @@ TEST(ArchivePipeline, FailuresLeaveNothingBehind) {
     EXPECT_TRUE(logged("Extraction produced no files"));
 
     // A symbolic link is refused after the other files were unpacked.
-    if (haveTool("tar")) {
-        ASSERT_EQ(run("cd " + shellQuote(dir.path().string()) + " && mkdir l && echo x > l/f && ln -s f l/link && tar -cf l.tar l").status, 0);
-        auto text = refusalText([&] { AC::convert(dir / "l.tar", SupportedFormat::tar, SupportedFormat::zip, outDir); });
-        EXPECT_NE(text.find("1 symlink(s) or special file(s) (l/link)"), std::string::npos) << text;
-    }
+    ASSERT_TRUE(peerInstalled("tar"));
+    ASSERT_EQ(run("cd " + shellQuote(dir.path().string()) + " && mkdir l && echo x > l/f && ln -s f l/link && tar -cf l.tar l").status, 0);
+    auto text = refusalText([&] { AC::convert(dir / "l.tar", SupportedFormat::tar, SupportedFormat::zip, outDir); });
+    EXPECT_NE(text.find("1 symlink(s) or special file(s) (l/link)"), std::string::npos) << text;
 
     // A path the tar writer cannot hold fails before anything is written.
     std::string longPath = std::string(200, 'p') + "/" + std::string(60, 'n');
@@ -248,7 +249,7 @@ TEST(ArchivePipeline, SourceSizeLimit) {
 
 TEST(ArchivePipeline, ThreadedBodiesReadBackThroughEveryReader) {
     for (const char* tool : {"bsdtar", "xz", "bzip2", "python3"})
-        if (!haveTool(tool)) GTEST_SKIP() << tool << " not installed";
+        ASSERT_TRUE(peerInstalled(tool));
     TempDir dir;
     fs::path tree = dir / "tree";
     // Over one xz block and many bzip2 blocks, with long runs and noise among the text.
@@ -313,7 +314,7 @@ TEST(ArchivePipeline, CancellingMidBodyLeavesNothing) {
 // past the tar's last entry.
 TEST(ArchivePipeline, DamagedChecksumsAreRefusedNotRepackaged) {
     for (const char* tool : {"gzip", "xz", "bzip2", "tar"})
-        if (!haveTool(tool)) GTEST_SKIP() << tool << " not installed";
+        ASSERT_TRUE(peerInstalled(tool));
     TempDir dir;
     PrivateTemp temp;
     fs::path outDir = dir / "out";
@@ -358,7 +359,7 @@ TEST(ArchivePipeline, DamagedChecksumsAreRefusedNotRepackaged) {
 // a tar of it; to zip and tar it is one entry.
 TEST(ArchivePipeline, ASingleCompressedFileStaysThatFile) {
     for (const char* tool : {"gzip", "xz", "bzip2"})
-        if (!haveTool(tool)) GTEST_SKIP() << tool << " not installed";
+        ASSERT_TRUE(peerInstalled(tool));
     TempDir dir;
     std::string text;
     for (int i = 0; text.size() < 300'000; ++i) text += "change " + std::to_string(i) + ": fixed a thing\n";

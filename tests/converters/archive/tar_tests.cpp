@@ -75,13 +75,12 @@ TEST(TarWriter, LongPathsSplitOrFail) {
     auto contents = treeContents(out.path());
     EXPECT_EQ(contents[hundred], bytesOf("x"));
     EXPECT_EQ(contents[deep], bytesOf("y"));
-    if (calvoro::testing::haveTool("tar")) {
-        calvoro::testing::writeFile(dir / "l.tar", tar);
-        auto r = calvoro::testing::run("tar -tf " + calvoro::testing::shellQuote((dir / "l.tar").string()));
-        EXPECT_EQ(r.status, 0) << r.output;
-        EXPECT_NE(r.output.find(deep + "\n"), std::string::npos) << r.output;
-        EXPECT_NE(r.output.find(hundred + "\n"), std::string::npos) << r.output;
-    }
+    ASSERT_TRUE(calvoro::testing::peerInstalled("tar"));
+    calvoro::testing::writeFile(dir / "l.tar", tar);
+    auto r = calvoro::testing::run("tar -tf " + calvoro::testing::shellQuote((dir / "l.tar").string()));
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find(deep + "\n"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find(hundred + "\n"), std::string::npos) << r.output;
 
     fs::path emptyLong = dir / "emptylong";
     fs::create_directories(emptyLong / std::string(120, 'e'));
@@ -94,7 +93,7 @@ TEST(TarWriter, LongPathsSplitOrFail) {
 }
 
 TEST(TarReader, ReadsPeerArchives) {
-    if (!calvoro::testing::haveTool("tar")) GTEST_SKIP();
+    ASSERT_TRUE(calvoro::testing::peerInstalled("tar"));
     TempDir dir;
     calvoro::testing::writeFile(dir / "src" / "a.txt", std::string("alpha"));
     calvoro::testing::writeFile(dir / "src" / "sub" / "\xC3\xA9t\xC3\xA9.txt", std::string(3000, 'b'));

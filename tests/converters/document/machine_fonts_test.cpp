@@ -13,7 +13,7 @@
 using namespace calvoro::testing;
 
 TEST(MachineFonts, TestsSeeOnlyTheFontsOfThePackagesSetupInstalls) {
-    if (!haveTool("fc-list")) GTEST_SKIP() << "needs fontconfig's tools";
+    ASSERT_TRUE(peerInstalled("fc-list"));
     const char* conf = std::getenv("FONTCONFIG_FILE");
     ASSERT_TRUE(conf && *conf);
     const auto listed = run("fc-list : file").output;
@@ -73,8 +73,9 @@ Converted convert(const std::filesystem::path& source, const std::filesystem::pa
 }  // namespace
 
 TEST(MachineFonts, GenericNamesMappedElsewhereChangeNoPDF) {
-    if (!haveTool("pdffonts") || !haveTool("pdfinfo")) GTEST_SKIP() << "needs poppler-utils";
-    if (!haveTool("fc-match")) GTEST_SKIP() << "needs fontconfig's tools";
+    ASSERT_TRUE(peerInstalled("pdffonts"));
+    ASSERT_TRUE(peerInstalled("pdfinfo"));
+    ASSERT_TRUE(peerInstalled("fc-match"));
     TempDir dir;
     const auto skewed = skewedConfiguration(dir);
     // The configuration does what it says, or the test proves nothing.

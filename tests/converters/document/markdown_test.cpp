@@ -56,7 +56,7 @@ TEST(MarkdownToHTML, InlineSpansParagraphsAndNonFeatures) {
 }
 
 TEST(MarkdownToHTML, PandocReadsThePage) {
-    if (!calvoro::testing::haveTool("pandoc")) GTEST_SKIP();
+    ASSERT_TRUE(calvoro::testing::peerInstalled("pandoc"));
     TempDir dir;
     writeFile(dir / "m.md", std::string("# Title\n\nSome **strong** words.\n\nSecond paragraph."));
     DC::markdownToHTML(dir / "m.md", dir / "m.html");

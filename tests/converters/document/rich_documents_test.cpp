@@ -1,52 +1,26 @@
 #include <gtest/gtest.h>
 
-#include <QBuffer>
-#include <QImage>
-
 #include "converters/document/document_converter.h"
+#include "support/pandoc_samples.h"
 #include "support/test_support.h"
 #include "platform/zip/zip_archive.h"
 
 using namespace calvoro;
 namespace DC = calvoro::DocumentConverter;
-using calvoro::testing::haveTool;
+using calvoro::testing::peerInstalled;
 using calvoro::testing::readText;
 using calvoro::testing::run;
 using calvoro::testing::shellQuote;
-using calvoro::testing::TempDir;
-using calvoro::testing::writeFile;
 using F = SupportedFormat;
 
 namespace {
 
-// pandoc's DOCX and RTF of a Markdown text with headings, a footnote, a nested list, a table and
-// a picture: documents made by another program.
-struct Samples {
-    TempDir dir;
-    std::vector<uint8_t> png;
-    bool made = false;
-
-    Samples() {
-        if (!haveTool("pandoc")) return;
-        QImage image(100, 50, QImage::Format_RGB32);
-        image.fill(Qt::red);
-        QByteArray bytes;
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        image.save(&buffer, "PNG");
-        png.assign(bytes.begin(), bytes.end());
-        writeFile(dir / "red.png", png);
-        writeFile(dir / "d.md", std::string("# Level one\n\n## Level two\n\n### Level three\n\nBody text.[^n]\n\n"
-                                            "- bullet A\n    - nested B\n\n| H1 | H2 |\n|----|----|\n| c1 | c2 |\n\n"
-                                            "![cap](red.png)\n\n[^n]: Footnote body zebra.\n"));
-        std::string cd = "cd " + shellQuote(dir.path().string()) + " && ";
-        made = run(cd + "pandoc d.md -o d.docx").status == 0 && run(cd + "pandoc d.md -s -o d.rtf").status == 0;
-    }
-
+// The samples converted, each pair of formats into a folder of its own.
+struct Samples : calvoro::testing::PandocSamples {
     std::filesystem::path convert(F source, F target) {
         auto out = dir / ("out-" + source.fileExtension() + "-" + target.fileExtension());
         std::filesystem::create_directories(out);
-        return DC::convert(dir / ("d." + source.fileExtension()), source, target, out);
+        return DC::convert(document(source.fileExtension()), source, target, out);
     }
 };
 
@@ -55,7 +29,7 @@ struct Samples {
 
 TEST(RichDocuments, EveryTextTargetKeepsEveryWordAndTheListMarkers) {
     Samples s;
-    ASSERT_TRUE(s.made) << "pandoc could not make the samples; scripts/setup installs it";
+    ASSERT_TRUE(s.made);
     for (F source : {F::docx, F::rtf}) {
         std::string txt = readText(s.convert(source, F::txt));
         std::string md = readText(s.convert(source, F::markdown));
@@ -75,15 +49,16 @@ TEST(RichDocuments, EveryTextTargetKeepsEveryWordAndTheListMarkers) {
 
 TEST(RichDocuments, DOCXHeadingsGiveThreeMarkdownLevels) {
     Samples s;
-    ASSERT_TRUE(s.made) << "pandoc could not make the samples; scripts/setup installs it";
+    ASSERT_TRUE(s.made);
     std::string md = readText(s.convert(F::docx, F::markdown));
     EXPECT_EQ(md.rfind("# **Level one**\n\n## **Level two**\n\n### **Level three**\n\nBody text", 0), 0u) << md;
 }
 
 TEST(RichDocuments, PDFFromDOCXAndRTFHoldsTheTableThePictureAndTheNote) {
     Samples s;
-    ASSERT_TRUE(s.made) << "pandoc could not make the samples; scripts/setup installs it";
-    ASSERT_TRUE(haveTool("pdftotext") && haveTool("pdfimages")) << "poppler-utils is missing; scripts/setup installs it";
+    ASSERT_TRUE(s.made);
+    ASSERT_TRUE(peerInstalled("pdftotext"));
+    ASSERT_TRUE(peerInstalled("pdfimages"));
     for (F source : {F::docx, F::rtf}) {
         SCOPED_TRACE(source.displayName());
         auto pdf = s.convert(source, F::pdf);
@@ -98,12 +73,12 @@ TEST(RichDocuments, PDFFromDOCXAndRTFHoldsTheTableThePictureAndTheNote) {
 
 TEST(RichDocuments, RTFToDOCXIsReadByPythonDocxAndPandoc) {
     Samples s;
-    ASSERT_TRUE(s.made) << "pandoc could not make the samples; scripts/setup installs it";
+    ASSERT_TRUE(s.made);
     auto docx = s.convert(F::rtf, F::docx);
     auto plain = run("pandoc -f docx -t plain " + shellQuote(docx.string()));
     for (const char* word : {"Level one", "zebra", "bullet A", "nested B", "c2"})
         EXPECT_NE(plain.output.find(word), std::string::npos) << word << "\n" << plain.output;
-    ASSERT_TRUE(calvoro::testing::pythonHas("docx")) << "python3-docx is missing; scripts/setup installs it";
+    ASSERT_TRUE(calvoro::testing::pythonModuleInstalled("docx"));
     std::string out = calvoro::testing::pythonOutput(
         "import sys, docx\n"
         "d = docx.Document(sys.argv[1])\n"
@@ -116,7 +91,7 @@ TEST(RichDocuments, RTFToDOCXIsReadByPythonDocxAndPandoc) {
 
 TEST(RichDocuments, EPUBKeepsThePictureAsAFileOfThePackage) {
     Samples s;
-    ASSERT_TRUE(s.made) << "pandoc could not make the samples; scripts/setup installs it";
+    ASSERT_TRUE(s.made);
     std::vector<std::filesystem::path> books;
     for (F source : {F::docx, F::rtf}) {
         books.push_back(s.convert(source, F::epub));

@@ -45,9 +45,8 @@ TEST(TextToPDF, PrintsTheTextAsTypedOnLetterPages) {
     // Text starts one inch in, in a monospaced font.
     const auto bbox = run("pdftotext -bbox " + shellQuote((dir / "notes.pdf").string()) + " -").output;
     EXPECT_NE(bbox.find("xMin=\"72.0"), std::string::npos) << bbox.substr(0, 600);
-    if (haveTool("pdffonts")) {
-        EXPECT_NE(run("pdffonts " + shellQuote((dir / "notes.pdf").string())).output.find("Mono"), std::string::npos);
-    }
+    ASSERT_TRUE(peerInstalled("pdffonts"));
+    EXPECT_NE(run("pdffonts " + shellQuote((dir / "notes.pdf").string())).output.find("Mono"), std::string::npos);
 }
 
 TEST(TextToPDF, OneMoreLineThanAPageHoldsMakesASecondPage) {

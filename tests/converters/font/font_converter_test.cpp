@@ -39,7 +39,7 @@ protected:
 };
 
 TEST_F(FontConvert, EveryPairOfFontFormatsRoundTrips) {
-    if (!std::filesystem::exists(dejaVu)) GTEST_SKIP();
+    ASSERT_TRUE(std::filesystem::exists(dejaVu)) << dejaVu << " is not installed (scripts/setup installs it)";
     const auto original = readFile(dejaVu);
     writeFile(dir / "DejaVuSans.ttf", original);
     auto woff2 = FontConverter::convert(dir / "DejaVuSans.ttf", SupportedFormat::ttf, SupportedFormat::woff2, dir / "out");

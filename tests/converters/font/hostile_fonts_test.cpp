@@ -40,7 +40,7 @@ class HostileFonts : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         // A small TrueType font made from DejaVu Sans, so that every transform is exercised quickly.
-        if (!std::filesystem::exists(dejaVu) || !testing::haveTool("pyftsubset")) return;
+        if (!std::filesystem::exists(dejaVu) || !testing::haveTool("pyftsubset")) return;  // SetUp says which
         dir = new TempDir();
         auto r = run("pyftsubset " + shellQuote(dejaVu.string()) + " --text='Hamburgefonstiv&%@' --output-file=" +
                      shellQuote((*dir / "small.ttf").string()));
@@ -53,7 +53,9 @@ protected:
         dir = nullptr;
     }
     void SetUp() override {
-        if (!sfnt) GTEST_SKIP() << "DejaVu Sans or pyftsubset missing";
+        ASSERT_TRUE(std::filesystem::exists(dejaVu)) << dejaVu << " is not installed (scripts/setup installs it)";
+        ASSERT_TRUE(testing::peerInstalled("pyftsubset"));
+        ASSERT_TRUE(sfnt) << "pyftsubset could not make the small font";
     }
     static inline TempDir* dir = nullptr;
     static inline Bytes* sfnt = nullptr;

@@ -9,7 +9,7 @@ namespace calvoro {
 namespace {
 
 using namespace fonttest;
-using testing::haveTool;
+using testing::peerInstalled;
 using testing::readFile;
 using testing::run;
 using testing::shellQuote;
@@ -18,18 +18,17 @@ using testing::writeFile;
 
 const std::filesystem::path compareScript = std::filesystem::path(CALVORO_FONT_TEST_DIR) / "compare_fonts.py";
 
-bool havePython() { return run("/usr/bin/python3 -c 'import fontTools, brotli'").status == 0; }
-
 // fontTools reads both files and finds no difference in any table.
 void expectSameFont(const std::filesystem::path& a, const std::filesystem::path& b) {
-    if (!havePython()) GTEST_SKIP() << "fontTools not installed";
+    ASSERT_TRUE(testing::pythonModuleInstalled("fontTools"));
+    ASSERT_TRUE(testing::pythonModuleInstalled("brotli"));
     auto r = run("/usr/bin/python3 " + shellQuote(compareScript.string()) + " " + shellQuote(a.string()) + " " +
                  shellQuote(b.string()));
     EXPECT_EQ(r.status, 0) << r.output;
 }
 
 void expectSanitizerAccepts(const std::filesystem::path& file) {
-    if (!haveTool("ots-sanitize")) GTEST_SKIP() << "ots-sanitize not installed";
+    ASSERT_TRUE(peerInstalled("ots-sanitize"));
     auto r = run("ots-sanitize " + shellQuote(file.string()));
     EXPECT_EQ(r.status, 0) << file << ": " << r.output;
 }
@@ -50,7 +49,7 @@ void expectSameTables(const FontConverter::SFNT& a, const FontConverter::SFNT& b
 class RealFont : public ::testing::TestWithParam<std::filesystem::path> {
 protected:
     void SetUp() override {
-        if (!std::filesystem::exists(GetParam())) GTEST_SKIP() << GetParam() << " not installed";
+        ASSERT_TRUE(std::filesystem::exists(GetParam())) << GetParam() << " is not installed (scripts/setup installs it)";
         source = readFile(GetParam());
         font = FontConverter::SFNT(source);
     }
@@ -88,14 +87,14 @@ TEST_P(RealFont, Woff2ReadByPeers) {
     writeFile(dir / "out.woff2", FontConverter::encodeWOFF2(font));
     expectSanitizerAccepts(dir / "out.woff2");
     expectSameFont(GetParam(), dir / "out.woff2");  // fontTools' own WOFF2 reader
-    if (!haveTool("woff2_decompress")) GTEST_SKIP() << "woff2 tools not installed";
+    ASSERT_TRUE(peerInstalled("woff2_decompress"));
     auto r = run("woff2_decompress " + shellQuote((dir / "out.woff2").string()));
     ASSERT_EQ(r.status, 0) << r.output;
     expectSameFont(GetParam(), dir / "out.ttf");
 }
 
 TEST_P(RealFont, PeerWoff2ReadByUs) {
-    if (!haveTool("woff2_compress")) GTEST_SKIP() << "woff2 tools not installed";
+    ASSERT_TRUE(peerInstalled("woff2_compress"));
     writeFile(dir / "peer.ttf", source);
     auto r = run("woff2_compress " + shellQuote((dir / "peer.ttf").string()));
     ASSERT_EQ(r.status, 0) << r.output;

@@ -192,7 +192,8 @@ TEST(PngGamma, PngKeepsItsGammaAndChromaticityChunks) {
 }
 
 TEST(PngGamma, OtherTargetsShowTheColourTheSourceMeans) {
-    if (!haveTool("vips") || !pythonHas("PIL")) GTEST_SKIP() << "vips or Pillow missing";
+    ASSERT_TRUE(peerInstalled("vips"));
+    ASSERT_TRUE(pythonModuleInstalled("PIL"));
     TempDir in, out;
     struct Expect {
         std::filesystem::path file;
@@ -236,7 +237,7 @@ TEST(PngGamma, OtherTargetsShowTheColourTheSourceMeans) {
 }
 
 TEST(PngGamma, FilesWithoutGammaOrWithAProfileOrSRGBChunkAreUnchanged) {
-    if (!pythonHas("PIL")) GTEST_SKIP() << "Pillow missing";
+    ASSERT_TRUE(pythonModuleInstalled("PIL"));
     TempDir in, out;
     const auto plain = greyPng(in / "plain.png", 51, {});
     // A gamma no picture is encoded with (an exponent of 20) is passed over.

@@ -30,11 +30,10 @@ TEST(EngineEndToEnd, AFontBecomesAWOFF2ThatThePeerDecodes) {
     EXPECT_EQ(out, dir / "out" / "DejaVuSans.woff2");
     EXPECT_EQ(progress.values, (std::vector<double>{0.3, 1.0}));
     EXPECT_EQ(log.entries().back().level, ConversionLogger::Level::success);
-    if (haveTool("woff2_decompress")) {
-        const auto r = run("woff2_decompress " + shellQuote(out.string()));
-        EXPECT_EQ(r.status, 0) << r.output;
-        EXPECT_TRUE(fs::exists(dir / "out" / "DejaVuSans.ttf"));
-    }
+    ASSERT_TRUE(peerInstalled("woff2_decompress"));
+    const auto r = run("woff2_decompress " + shellQuote(out.string()));
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_TRUE(fs::exists(dir / "out" / "DejaVuSans.ttf"));
 }
 
 TEST(EngineEndToEnd, AFontErrorReachesTheCallerAfterTheFailureEntry) {
@@ -50,7 +49,8 @@ TEST(EngineEndToEnd, AFontErrorReachesTheCallerAfterTheFailureEntry) {
 }
 
 TEST(EngineEndToEnd, AZIPBecomesATarThatThePeerLists) {
-    if (!haveTool("zip") || !haveTool("bsdtar")) GTEST_SKIP() << "zip or bsdtar missing";
+    ASSERT_TRUE(peerInstalled("zip"));
+    ASSERT_TRUE(peerInstalled("bsdtar"));
     TempDir dir;
     fs::create_directories(dir / "src" / "docs");
     writeFile(dir / "src" / "docs" / "note.txt", std::string("hello archive"));
@@ -66,7 +66,8 @@ TEST(EngineEndToEnd, AZIPBecomesATarThatThePeerLists) {
 }
 
 TEST(EngineEndToEnd, APNGBecomesAJPEGThatThePeerIdentifies) {
-    if (!haveTool("convert") || !haveTool("identify")) GTEST_SKIP() << "ImageMagick missing";
+    ASSERT_TRUE(peerInstalled("convert"));
+    ASSERT_TRUE(peerInstalled("identify"));
     TempDir dir;
     ASSERT_EQ(run("convert -size 64x32 gradient:white-green " + shellQuote((dir / "pic.png").string())).status, 0);
     ConversionJob job = makeJob(dir / "pic.png", SupportedFormat::png, SupportedFormat::jpeg);
@@ -80,7 +81,8 @@ TEST(EngineEndToEnd, APNGBecomesAJPEGThatThePeerIdentifies) {
 }
 
 TEST(EngineEndToEnd, AWAVBecomesAFLACAndAVideoGivesUpItsAudio) {
-    if (!haveTool("ffmpeg") || !haveTool("ffprobe")) GTEST_SKIP() << "ffmpeg missing";
+    ASSERT_TRUE(peerInstalled("ffmpeg"));
+    ASSERT_TRUE(peerInstalled("ffprobe"));
     TempDir dir;
     ASSERT_EQ(run("ffmpeg -v error -f lavfi -i sine=frequency=440:duration=0.5 " + shellQuote((dir / "tone.wav").string())).status, 0);
     Recorded progress;
@@ -98,7 +100,8 @@ TEST(EngineEndToEnd, AWAVBecomesAFLACAndAVideoGivesUpItsAudio) {
 }
 
 TEST(EngineEndToEnd, AVideoBecomesAGIFAndAGIFAVideo) {
-    if (!haveTool("ffmpeg") || !haveTool("ffprobe")) GTEST_SKIP() << "ffmpeg missing";
+    ASSERT_TRUE(peerInstalled("ffmpeg"));
+    ASSERT_TRUE(peerInstalled("ffprobe"));
     TempDir dir;
     ASSERT_EQ(run("ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=10:duration=0.6 -c:v libx264 -pix_fmt yuv420p " +
                   shellQuote((dir / "clip.mp4").string())).status, 0);

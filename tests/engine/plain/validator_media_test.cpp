@@ -16,7 +16,7 @@ std::string reason(const Status& s) { return s.isFailure() ? s.reason() : "<not 
 class ValidatorMedia : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!haveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
+        ASSERT_TRUE(peerInstalled("ffmpeg"));
     }
     fs::path make(const std::string& name, const std::string& inputs) {
         const fs::path p = dir_ / name;

@@ -21,14 +21,14 @@ TEST(EngineEndToEndQt, PDFPagesBecomeAFolderOfPNGs) {
     const std::string last = log.entries().back().message;
     EXPECT_EQ(last.substr(last.size() - 9), "(2 files)") << last;
     EXPECT_EQ(Validator::validate(SupportedFormat::pdfPagePng, out), Validator::ValidationStatus::passed());
-    if (haveTool("identify")) {
-        for (const auto& e : fs::directory_iterator(out))
-            EXPECT_EQ(run("identify -format %m " + shellQuote(e.path().string())).output, "PNG") << e.path();
-    }
+    ASSERT_TRUE(peerInstalled("identify"));
+    for (const auto& e : fs::directory_iterator(out))
+        EXPECT_EQ(run("identify -format %m " + shellQuote(e.path().string())).output, "PNG") << e.path();
 }
 
 TEST(EngineEndToEndQt, AnImageBecomesAnOpaqueImagePDF) {
-    if (!haveTool("convert") || !haveTool("pdfinfo")) GTEST_SKIP() << "ImageMagick or poppler missing";
+    ASSERT_TRUE(peerInstalled("convert"));
+    ASSERT_TRUE(peerInstalled("pdfinfo"));
     TempDir dir;
     ASSERT_EQ(run("convert -size 40x30 xc:black " + shellQuote((dir / "dark.png").string())).status, 0);
     const fs::path out = ConversionEngine::convert(makeJob(dir / "dark.png", SupportedFormat::png, SupportedFormat::pdf_image),

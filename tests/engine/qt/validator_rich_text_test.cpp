@@ -24,7 +24,7 @@ TEST(ValidatorRichText, RTFMustParse) {
 
 TEST(ValidatorRichText, DOCXMustBeAPackageThatParses) {
     TempDir dir;
-    if (!haveTool("pandoc")) GTEST_SKIP() << "pandoc missing";
+    ASSERT_TRUE(peerInstalled("pandoc"));
     writeFile(dir / "in.md", std::string("# Title\n\nSome *text*.\n"));
     const auto r = run("pandoc -o " + shellQuote((dir / "good.docx").string()) + " " + shellQuote((dir / "in.md").string()));
     ASSERT_EQ(r.status, 0) << r.output;

@@ -34,7 +34,7 @@ std::string selfPath() { return std::filesystem::read_symlink("/proc/self/exe").
 }  // namespace
 
 TEST(ImagingLazyLibraries, NoneIsALinkTimeDependency) {
-    if (!haveTool("readelf")) GTEST_SKIP() << "readelf missing";
+    ASSERT_TRUE(peerInstalled("readelf"));
     const auto r = run("readelf -d " + shellQuote(selfPath()));
     ASSERT_NE(r.output.find("NEEDED"), std::string::npos);
     for (const char* library : heavyLibraries) EXPECT_EQ(r.output.find(std::string("[") + library), std::string::npos) << library;
@@ -95,7 +95,7 @@ TEST(ImagingLazyLibraries, AMissingLibraryOrFunctionLeavesNoTable) {
 }
 
 TEST(ImagingLazyLibraries, JpegXlWrittenByVipsDecodesThroughTheOpenedLibrary) {
-    if (!haveTool("vips")) GTEST_SKIP() << "vips missing";
+    ASSERT_TRUE(peerInstalled("vips"));
     TempDir dir;
     const auto png = dir / "q.png";
     const auto jxl = dir / "q.jxl";

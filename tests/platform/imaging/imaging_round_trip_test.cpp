@@ -114,11 +114,10 @@ TEST(ImagingRoundTrip, PeerSeesAlphaWhereKeptAndQualityAsAsked) {
     writeImageFile(dir / "a.psd", {half}, types::psd);
     EXPECT_EQ(run("convert " + shellQuote((dir / "a.psd").string() + "[0]") + " -format '%[pixel:p{1,5}] %[pixel:p{10,30}]' info:").output,
               "srgba(0,0,0,0) srgba(0,0,255,0.501961)");
-    if (pythonHas("PIL")) {
-        EXPECT_EQ(pythonOutput("import sys\nfrom PIL import Image\nim = Image.open(sys.argv[1]).convert('RGBA')\n"
-                               "print(im.getpixel((1, 5))[3], im.getpixel((10, 30))[3], im.getpixel((30, 30)))", dir / "a.psd"),
-                  "0 128 (255, 255, 255, 255)\n");
-    }
+    ASSERT_TRUE(pythonModuleInstalled("PIL"));
+    EXPECT_EQ(pythonOutput("import sys\nfrom PIL import Image\nim = Image.open(sys.argv[1]).convert('RGBA')\n"
+                           "print(im.getpixel((1, 5))[3], im.getpixel((10, 30))[3], im.getpixel((30, 30)))", dir / "a.psd"),
+              "0 128 (255, 255, 255, 255)\n");
     auto psd = ImageSource::open(dir / "a.psd");
     ASSERT_TRUE(psd);
     const RgbaImage back = psd->decodeFirstFrame();
@@ -134,7 +133,8 @@ TEST(ImagingRoundTrip, PeerSeesAlphaWhereKeptAndQualityAsAsked) {
 // grey with alpha, colour-mapped, 16-, 24- and 32-bit, and one stored right to left: each reads
 // as Pillow reads it (its RGBA beside the file), which for true colour is the picture drawn.
 TEST(ImagingRoundTrip, TgaOfEveryOriginDepthAndPackingReadsAsPillowDoes) {
-    if (!pythonHas("PIL") || !haveTool("ffmpeg")) GTEST_SKIP() << "Pillow or ffmpeg missing";
+    ASSERT_TRUE(pythonModuleInstalled("PIL"));
+    ASSERT_TRUE(peerInstalled("ffmpeg"));
     TempDir dir;
     const std::string script = R"(import os, sys, subprocess
 from PIL import Image
@@ -184,7 +184,7 @@ for name in names:
 }
 
 TEST(ImagingRoundTrip, HeifFamilyFilesAreReadByVips) {
-    if (!haveTool("vipsheader")) GTEST_SKIP();
+    ASSERT_TRUE(peerInstalled("vipsheader"));
     TempDir dir;
     const RgbaImage picture = quadrants(33, 17);  // odd sizes
     for (const char* type : {types::heic, types::avif}) {

@@ -15,11 +15,11 @@
 
 namespace calvoro::testing::media {
 
-inline bool haveFFmpeg() { return haveTool("ffmpeg") && haveTool("ffprobe"); }
-
-#define REQUIRE_FFMPEG()                                                  \
-    do {                                                                  \
-        if (!::calvoro::testing::media::haveFFmpeg()) GTEST_SKIP() << "ffmpeg is not installed"; \
+// The fixtures are made and read back by ffmpeg's programs: without them a test fails.
+#define REQUIRE_FFMPEG()                                            \
+    do {                                                            \
+        ASSERT_TRUE(::calvoro::testing::peerInstalled("ffmpeg"));   \
+        ASSERT_TRUE(::calvoro::testing::peerInstalled("ffprobe"));  \
     } while (0)
 
 // Runs ffmpeg quietly with the given arguments; fails the test when it fails.

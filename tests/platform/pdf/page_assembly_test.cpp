@@ -40,14 +40,12 @@ TEST(PageAssembly, SplitsAndReassemblesPageByPage) {
     EXPECT_FALSE(all.insertPage(*doc, 3, 0));
     EXPECT_FALSE(all.insertPage(*doc, 0, 9));
     ASSERT_TRUE(all.write(dir / "four.pdf"));
-    if (haveTool("pdftotext")) {
-        auto text = run("pdftotext " + shellQuote((dir / "four.pdf").string()) + " -").output;
-        EXPECT_LT(text.find("Three"), text.find("One")) << text;
-        EXPECT_LT(text.find("One"), text.find("Two")) << text;
-    }
-    if (haveTool("pdfinfo")) {
-        EXPECT_EQ(pdfinfoField(pdfinfo(dir / "four.pdf"), "Pages"), "4");
-    }
+    ASSERT_TRUE(peerInstalled("pdftotext"));
+    auto text = run("pdftotext " + shellQuote((dir / "four.pdf").string()) + " -").output;
+    EXPECT_LT(text.find("Three"), text.find("One")) << text;
+    EXPECT_LT(text.find("One"), text.find("Two")) << text;
+    ASSERT_TRUE(peerInstalled("pdfinfo"));
+    EXPECT_EQ(pdfinfoField(pdfinfo(dir / "four.pdf"), "Pages"), "4");
 }
 
 TEST(PageAssembly, EmptyDocumentHasNoPages) {
@@ -77,9 +75,8 @@ TEST(PageAssembly, CropsAPageToAStripFromItsTop) {
     EXPECT_DOUBLE_EQ(strip->pageSize(0).height, 300);
     auto image = strip->render(0, 200, 300, false);
     EXPECT_EQ(image.row(295)[1 + 10 * 4], 255);  // the square is cut away
-    if (haveTool("pdftotext")) {
-        EXPECT_NE(run("pdftotext " + shellQuote((dir / "strip.pdf").string()) + " -").output.find("High"), std::string::npos);
-    }
+    ASSERT_TRUE(peerInstalled("pdftotext"));
+    EXPECT_NE(run("pdftotext " + shellQuote((dir / "strip.pdf").string()) + " -").output.find("High"), std::string::npos);
 }
 
 TEST(PageAssembly, RefusesDamagedInputAndReportsFailedWrites) {

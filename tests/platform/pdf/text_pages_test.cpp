@@ -104,14 +104,13 @@ TEST(TextPages, AFileWhoseNameIsNotUTF8IsWrittenAndOpenedByItsOwnName) {
     ASSERT_TRUE(doc);
     EXPECT_EQ(doc->pageCount(), 1);
     EXPECT_NE(doc->pageText(0).find("line3"), std::string::npos);
-    if (haveTool("pdftotext")) {
-        const auto text = run("pdftotext " + shellQuote(path.string()) + " -");
-        EXPECT_NE(text.output.find("line3"), std::string::npos) << text.output;
-    }
+    ASSERT_TRUE(peerInstalled("pdftotext"));
+    const auto text = run("pdftotext " + shellQuote(path.string()) + " -");
+    EXPECT_NE(text.output.find("line3"), std::string::npos) << text.output;
 }
 
 TEST(TextPages, JoinedScriptsKeepTheirOwnCharactersInTheTextLayer) {
-    if (!haveTool("pdftotext")) GTEST_SKIP() << "poppler-utils missing";
+    ASSERT_TRUE(peerInstalled("pdftotext"));
     // Arabic and Persian letters are drawn in their joined shapes; Syriac joins too. What a reader
     // copies out of the page is the letters as written, not the shapes' presentation forms.
     const std::vector<std::string> texts{"\u0645\u0631\u062d\u0628\u0627 \u0628\u0627\u0644\u0639\u0627\u0644\u0645",

@@ -6,13 +6,16 @@
 #include "platform/text/docx.h"
 #include "platform/text/html.h"
 #include "platform/text/rtf.h"
+#include "support/pandoc_samples.h"
 #include "support/test_support.h"
 #include "platform/zip/zip_archive.h"
 #include "run_lookup.h"
 
 using namespace calvoro::text;
-using calvoro::testing::haveTool;
+using calvoro::testing::PandocSamples;
+using calvoro::testing::peerInstalled;
 using calvoro::testing::readFile;
+using calvoro::testing::redPNG;
 using calvoro::testing::run;
 using calvoro::testing::runHolding;
 using calvoro::testing::shellQuote;
@@ -21,37 +24,12 @@ using calvoro::testing::writeFile;
 
 namespace {
 
-std::vector<uint8_t> redPNG() {
-    QImage image(100, 50, QImage::Format_RGB32);
-    image.fill(Qt::red);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return {bytes.begin(), bytes.end()};
+// The samples as our readers read them.
+AttributedString docxOf(const PandocSamples& samples) { return readDOCX(readFile(samples.document("docx"))); }
+AttributedString rtfOf(const PandocSamples& samples) {
+    auto bytes = readFile(samples.document("rtf"));
+    return readRTF(std::string(bytes.begin(), bytes.end()));
 }
-
-// A document of every kind of structure, written by pandoc as DOCX and RTF.
-struct PandocSamples {
-    TempDir dir;
-    std::vector<uint8_t> png = redPNG();
-    bool made = false;
-
-    PandocSamples() {
-        if (!haveTool("pandoc")) return;
-        writeFile(dir / "red.png", png);
-        writeFile(dir / "d.md", std::string("# Level one\n\n## Level two\n\n### Level three\n\nBody text.[^n]\n\n"
-                                            "- bullet A\n    - nested B\n\n| H1 | H2 |\n|----|----|\n| c1 | c2 |\n\n"
-                                            "![cap](red.png)\n\n[^n]: Footnote body zebra.\n"));
-        std::string cd = "cd " + shellQuote(dir.path().string()) + " && ";
-        made = run(cd + "pandoc d.md -o d.docx").status == 0 && run(cd + "pandoc d.md -s -o d.rtf").status == 0;
-    }
-    AttributedString docx() const { return readDOCX(readFile(dir / "d.docx")); }
-    AttributedString rtf() const {
-        auto bytes = readFile(dir / "d.rtf");
-        return readRTF(std::string(bytes.begin(), bytes.end()));
-    }
-};
 
 // The paragraph that holds needle, counted from 0, or -1.
 int paragraphOf(const AttributedString& s, const QString& needle) {
@@ -112,20 +90,20 @@ void expectStructure(const AttributedString& s, const std::vector<uint8_t>& png)
 
 TEST(DocumentStructure, DOCXFromPandocKeepsNotesTablesListsAndPictures) {
     PandocSamples samples;
-    if (!samples.made) GTEST_SKIP() << "pandoc missing";
-    expectStructure(samples.docx(), samples.png);
+    ASSERT_TRUE(samples.made);
+    expectStructure(docxOf(samples), samples.png);
 }
 
 TEST(DocumentStructure, RTFFromPandocKeepsNotesTablesListsAndPictures) {
     PandocSamples samples;
-    if (!samples.made) GTEST_SKIP() << "pandoc missing";
-    expectStructure(samples.rtf(), samples.png);
+    ASSERT_TRUE(samples.made);
+    expectStructure(rtfOf(samples), samples.png);
 }
 
 TEST(DocumentStructure, DOCXHeadingStylesScaleAgainstTheBody) {
     PandocSamples samples;
-    if (!samples.made) GTEST_SKIP() << "pandoc missing";
-    auto s = samples.docx();
+    ASSERT_TRUE(samples.made);
+    auto s = docxOf(samples);
     double body = runHolding(s, "Body text")->attributes.font->pointSize;
     auto heading = [&](const char* text) { return runHolding(s, text)->attributes.font; };
     // pandoc's Heading 1 and 2 are 16 and 14 pt over a 12 pt body: too close to tell apart.
@@ -205,7 +183,7 @@ AttributedString structured(const std::vector<uint8_t>& png) {
 }  // namespace
 
 TEST(DocumentStructure, DOCXWriterGivesTablesListsAndPicturesToPythonDocx) {
-    if (!calvoro::testing::pythonHas("docx")) GTEST_SKIP() << "python-docx missing";
+    ASSERT_TRUE(calvoro::testing::pythonModuleInstalled("docx"));
     TempDir dir;
     writeFile(dir / "out.docx", writeDOCX(structured(redPNG())));
     std::string out = calvoro::testing::pythonOutput(
@@ -254,7 +232,7 @@ TEST(DocumentStructure, HTMLWriterNestsListsAndHoldsTablesAndDataPictures) {
 }
 
 TEST(DocumentStructure, RTFWriterIsReadAsRowsListsAndPictures) {
-    if (!haveTool("pandoc")) GTEST_SKIP() << "pandoc missing";
+    ASSERT_TRUE(peerInstalled("pandoc"));
     TempDir dir;
     auto png = redPNG();
     std::string rtf = writeRTF(structured(png));

@@ -10,7 +10,7 @@
 
 using namespace calvoro;
 using namespace calvoro::text;
-using calvoro::testing::haveTool;
+using calvoro::testing::peerInstalled;
 using calvoro::testing::run;
 using calvoro::testing::shellQuote;
 using calvoro::testing::runHolding;
@@ -58,7 +58,7 @@ TEST(DOCX, WriterAndReaderAgree) {
 }
 
 TEST(DOCX, PandocReadsOurDOCX) {
-    if (!haveTool("pandoc")) GTEST_SKIP() << "pandoc missing";
+    ASSERT_TRUE(peerInstalled("pandoc"));
     TempDir dir;
     calvoro::testing::writeFile(dir / "a.docx", writeDOCX(sample()));
     auto r = run("pandoc -f docx -t markdown " + shellQuote((dir / "a.docx").string()));
@@ -70,7 +70,7 @@ TEST(DOCX, PandocReadsOurDOCX) {
 }
 
 TEST(DOCX, ReadsADocumentMadeByPandoc) {
-    if (!haveTool("pandoc")) GTEST_SKIP() << "pandoc missing";
+    ASSERT_TRUE(peerInstalled("pandoc"));
     TempDir dir;
     calvoro::testing::writeFile(dir / "in.md", std::string("# Heading One\n\nSome **strong** and *soft* text with `code` and [a link](https://pandoc.org/).\n\n| a | b |\n|---|---|\n| 1 | 2 |\n"));
     auto r = run("pandoc -o " + shellQuote((dir / "p.docx").string()) + " " + shellQuote((dir / "in.md").string()));

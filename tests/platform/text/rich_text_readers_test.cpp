@@ -106,20 +106,18 @@ TEST(RTF, PeersReadOurRTF) {
     TempDir dir;
     auto path = dir / "s.rtf";
     calvoro::testing::writeFile(path, writeRTF(sample()));
-    if (calvoro::testing::haveTool("unrtf")) {
-        auto r = calvoro::testing::run("unrtf --text " + calvoro::testing::shellQuote(path.string()));
-        EXPECT_EQ(r.status, 0) << r.output;
-        EXPECT_NE(r.output.find("plain bold slant x*y code"), std::string::npos) << r.output;
-    }
-    if (calvoro::testing::haveTool("pandoc")) {
-        auto r = calvoro::testing::run("pandoc -f rtf -t markdown " + calvoro::testing::shellQuote(path.string()));
-        EXPECT_EQ(r.status, 0) << r.output;
-        EXPECT_NE(r.output.find("**bold**"), std::string::npos) << r.output;
-        EXPECT_NE(r.output.find("*slant*"), std::string::npos) << r.output;
-        EXPECT_NE(r.output.find("https://example.com/a?b=1"), std::string::npos) << r.output;
-        EXPECT_NE(r.output.find("caf\xC3\xA9 \xE2\x82\xAC"), std::string::npos) << r.output;
-        EXPECT_NE(r.output.find("{brace}"), std::string::npos) << r.output;
-    }
+    ASSERT_TRUE(calvoro::testing::peerInstalled("unrtf"));
+    auto text = calvoro::testing::run("unrtf --text " + calvoro::testing::shellQuote(path.string()));
+    EXPECT_EQ(text.status, 0) << text.output;
+    EXPECT_NE(text.output.find("plain bold slant x*y code"), std::string::npos) << text.output;
+    ASSERT_TRUE(calvoro::testing::peerInstalled("pandoc"));
+    auto md = calvoro::testing::run("pandoc -f rtf -t markdown " + calvoro::testing::shellQuote(path.string()));
+    EXPECT_EQ(md.status, 0) << md.output;
+    EXPECT_NE(md.output.find("**bold**"), std::string::npos) << md.output;
+    EXPECT_NE(md.output.find("*slant*"), std::string::npos) << md.output;
+    EXPECT_NE(md.output.find("https://example.com/a?b=1"), std::string::npos) << md.output;
+    EXPECT_NE(md.output.find("caf\xC3\xA9 \xE2\x82\xAC"), std::string::npos) << md.output;
+    EXPECT_NE(md.output.find("{brace}"), std::string::npos) << md.output;
 }
 
 TEST(RTF, ReaderHandlesEscapesTablesFieldsAndSkippedGroups) {

@@ -130,12 +130,11 @@ TEST(ZipWriter, InMemoryEntriesRoundTripAndPeersAccept) {
     EXPECT_EQ(zip[8], 0);
     EXPECT_EQ(std::string(zip.begin() + 30, zip.begin() + 38), "mimetype");
     calvoro::testing::writeFile(dir / "a.zip", zip);
-    if (calvoro::testing::haveTool("unzip")) {
-        auto r = calvoro::testing::run("unzip -t " + calvoro::testing::shellQuote((dir / "a.zip").string()));
-        EXPECT_EQ(r.status, 0) << r.output;
-        auto v = calvoro::testing::run("unzip -v " + calvoro::testing::shellQuote((dir / "a.zip").string()));
-        EXPECT_NE(v.output.find("Defl:N"), std::string::npos) << v.output;  // container.xml
-    }
+    ASSERT_TRUE(calvoro::testing::peerInstalled("unzip"));
+    auto r = calvoro::testing::run("unzip -t " + calvoro::testing::shellQuote((dir / "a.zip").string()));
+    EXPECT_EQ(r.status, 0) << r.output;
+    auto v = calvoro::testing::run("unzip -v " + calvoro::testing::shellQuote((dir / "a.zip").string()));
+    EXPECT_NE(v.output.find("Defl:N"), std::string::npos) << v.output;  // container.xml
 
     auto members = AC::readZIP(zip);
     ASSERT_EQ(members.size(), 4u);
@@ -155,22 +154,20 @@ TEST(ZipWriter, FolderTreeAsPeersSeeIt) {
     fs::path zip = dir / "out.zip";
     AC::createZIP(root, zip);
 
-    if (calvoro::testing::haveTool("unzip")) {
-        auto r = calvoro::testing::run("unzip -t " + calvoro::testing::shellQuote(zip.string()));
-        EXPECT_EQ(r.status, 0) << r.output;
-    }
-    if (calvoro::testing::haveTool("bsdtar")) {
-        fs::path peer = dir / "peer";
-        fs::create_directories(peer);
-        auto r = calvoro::testing::run("bsdtar -xf " + calvoro::testing::shellQuote(zip.string()) + " -C " +
-                                       calvoro::testing::shellQuote(peer.string()));
-        ASSERT_EQ(r.status, 0) << r.output;
-        EXPECT_TRUE(fs::is_directory(peer / "empty-folder"));
-        auto expected = treeContents(root);
-        expected.erase(".DS_Store");
-        expected.erase("docs/._guide.md");
-        EXPECT_EQ(treeContents(peer), expected);
-    }
+    ASSERT_TRUE(calvoro::testing::peerInstalled("unzip"));
+    auto tested = calvoro::testing::run("unzip -t " + calvoro::testing::shellQuote(zip.string()));
+    EXPECT_EQ(tested.status, 0) << tested.output;
+    ASSERT_TRUE(calvoro::testing::peerInstalled("bsdtar"));
+    fs::path peer = dir / "peer";
+    fs::create_directories(peer);
+    auto extracted = calvoro::testing::run("bsdtar -xf " + calvoro::testing::shellQuote(zip.string()) + " -C " +
+                                           calvoro::testing::shellQuote(peer.string()));
+    ASSERT_EQ(extracted.status, 0) << extracted.output;
+    EXPECT_TRUE(fs::is_directory(peer / "empty-folder"));
+    auto expected = treeContents(root);
+    expected.erase(".DS_Store");
+    expected.erase("docs/._guide.md");
+    EXPECT_EQ(treeContents(peer), expected);
 
     // Folder entries come before every file entry.
     auto bytes = calvoro::testing::readFile(zip);
@@ -225,7 +222,7 @@ TEST(ZipWriter, EmptyRootAndRangeLimits) {
 }
 
 TEST(ZipReader, ReadsPeerArchivesWithDataDescriptors) {
-    if (!calvoro::testing::haveTool("zip")) GTEST_SKIP() << "zip not installed";
+    ASSERT_TRUE(calvoro::testing::peerInstalled("zip"));
     TempDir dir;
     // Writing into a pipe makes zip put data descriptors after the data.
     auto r = calvoro::testing::run("cd " + calvoro::testing::shellQuote(dir.path().string()) +
@@ -322,20 +319,19 @@ TEST(ZipReader, Zip64IsRefusedOnlyWhereAFieldIsSaturated) {
     EXPECT_EQ(corruptText([&] { AC::readZIP(saturated); }), "File appears corrupt: ZIP64 archives are not supported");
     EXPECT_EQ(corruptText([&] { AC::readZIP(rawZip({{"a", bytesOf("a"), 0, 0, 0xFFFFFFFF, 0xFFFFFFFF}})); }),
               "File appears corrupt: ZIP64 archives are not supported");
-    if (calvoro::testing::haveTool("zip")) {
-        TempDir dir;
-        auto r = calvoro::testing::run("cd " + calvoro::testing::shellQuote(dir.path().string()) +
-                                       " && printf data > a.txt && zip -q -fz z64.zip a.txt");
-        if (r.status == 0) {
-            EXPECT_EQ(corruptText([&] { AC::readZIP(calvoro::testing::readFile(dir / "z64.zip")); }),
-                      "File appears corrupt: ZIP64 archives are not supported");
-        }
-        // Info-ZIP writing from a pipe adds the ZIP64 records without needing them.
-        r = calvoro::testing::run("cd " + calvoro::testing::shellQuote(dir.path().string()) + " && echo hello | zip -q piped.zip -");
-        ASSERT_EQ(r.status, 0) << r.output;
-        AC::extractZIP(dir / "piped.zip", dir / "out");
-        EXPECT_EQ(calvoro::testing::readFile(dir / "out" / "-"), bytesOf("hello\n"));
+    ASSERT_TRUE(calvoro::testing::peerInstalled("zip"));
+    TempDir dir;
+    auto r = calvoro::testing::run("cd " + calvoro::testing::shellQuote(dir.path().string()) +
+                                   " && printf data > a.txt && zip -q -fz z64.zip a.txt");
+    if (r.status == 0) {
+        EXPECT_EQ(corruptText([&] { AC::readZIP(calvoro::testing::readFile(dir / "z64.zip")); }),
+                  "File appears corrupt: ZIP64 archives are not supported");
     }
+    // Info-ZIP writing from a pipe adds the ZIP64 records without needing them.
+    r = calvoro::testing::run("cd " + calvoro::testing::shellQuote(dir.path().string()) + " && echo hello | zip -q piped.zip -");
+    ASSERT_EQ(r.status, 0) << r.output;
+    AC::extractZIP(dir / "piped.zip", dir / "out");
+    EXPECT_EQ(calvoro::testing::readFile(dir / "out" / "-"), bytesOf("hello\n"));
 }
 
 TEST(ZipReader, NamesEmptyEntriesAndDuplicates) {
@@ -444,10 +440,9 @@ TEST(ZipStreaming, LargeEntriesRoundTripInPieces) {
     auto bytes = calvoro::testing::readFile(zip);
     EXPECT_EQ(entryMethods(bytes), (std::map<std::string, uint16_t>{{"big.txt", 8}, {"noise.bin", 0}, {"small.txt", 0}}));
     EXPECT_LT(bytes.size(), 3 * limit / 4 + limit);
-    if (calvoro::testing::haveTool("unzip")) {
-        auto r = calvoro::testing::run("unzip -t " + calvoro::testing::shellQuote(zip.string()));
-        EXPECT_EQ(r.status, 0) << r.output;
-    }
+    ASSERT_TRUE(calvoro::testing::peerInstalled("unzip"));
+    auto r = calvoro::testing::run("unzip -t " + calvoro::testing::shellQuote(zip.string()));
+    EXPECT_EQ(r.status, 0) << r.output;
     bytes.clear();
     bytes.shrink_to_fit();
 
@@ -487,11 +482,10 @@ TEST(ZipChecksums, ADamagedEntryIsRefusedByName) {
     ASSERT_NE(at, damaged.end());
     at[2] ^= 0x01;
     calvoro::testing::writeFile(dir / "damaged.zip", damaged);
-    if (calvoro::testing::haveTool("unzip")) {
-        auto peer = calvoro::testing::run("unzip -t " + calvoro::testing::shellQuote((dir / "damaged.zip").string()));
-        EXPECT_NE(peer.status, 0);
-        EXPECT_NE(peer.output.find("bad CRC"), std::string::npos) << peer.output;
-    }
+    ASSERT_TRUE(calvoro::testing::peerInstalled("unzip"));
+    auto peer = calvoro::testing::run("unzip -t " + calvoro::testing::shellQuote((dir / "damaged.zip").string()));
+    EXPECT_NE(peer.status, 0);
+    EXPECT_NE(peer.output.find("bad CRC"), std::string::npos) << peer.output;
     EXPECT_EQ(corruptText([&] { AC::readZIP(damaged); }), "File appears corrupt: checksum mismatch in note.txt");
     EXPECT_EQ(corruptText([&] { AC::extractZIP(dir / "damaged.zip", dir / "out"); }),
               "File appears corrupt: checksum mismatch in note.txt");
@@ -560,12 +554,11 @@ TEST(ZipReader, LinkEntriesAreRefusedLikeTheTarReaders) {
     EXPECT_EQ(refusalText([&] { AC::readZIP(zip); }), expected);
 
     // As Info-ZIP stores a link.
-    if (calvoro::testing::haveTool("zip")) {
-        auto r = calvoro::testing::run("cd " + calvoro::testing::shellQuote(dir.path().string()) +
-                                       " && mkdir t && echo x > t/f && ln -s f t/link && zip -qry t.zip t");
-        ASSERT_EQ(r.status, 0) << r.output;
-        EXPECT_EQ(refusalText([&] { AC::extractZIP(dir / "t.zip", dir / "t-out"); }),
-                  "This archive contains 1 symlink(s) or special file(s) (t/link) that can't be represented "
-                  "in the target format without corrupting the tree.");
-    }
+    ASSERT_TRUE(calvoro::testing::peerInstalled("zip"));
+    auto r = calvoro::testing::run("cd " + calvoro::testing::shellQuote(dir.path().string()) +
+                                   " && mkdir t && echo x > t/f && ln -s f t/link && zip -qry t.zip t");
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(refusalText([&] { AC::extractZIP(dir / "t.zip", dir / "t-out"); }),
+              "This archive contains 1 symlink(s) or special file(s) (t/link) that can't be represented "
+              "in the target format without corrupting the tree.");
 }

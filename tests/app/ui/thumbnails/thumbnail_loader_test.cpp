@@ -275,7 +275,7 @@ TEST_F(ThumbnailSourcesTest, ImagesAndPDFsAreRenderedAndOtherFilesGetNothing) {
 }
 
 TEST_F(ThumbnailSourcesTest, VideoShowsItsFirstFrame) {
-    if (!testing::haveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is needed to make the sample";
+    ASSERT_TRUE(testing::peerInstalled("ffmpeg"));
     const auto video = dir / "clip.mp4";
     const auto made = testing::run("ffmpeg -v error -f lavfi -i color=c=red:s=320x240:d=1 -pix_fmt yuv420p " +
                                    testing::shellQuote(video.string()));

@@ -14,7 +14,7 @@ namespace calvoro {
 namespace {
 
 using testing::TempDir;
-using testing::haveTool;
+using testing::peerInstalled;
 using testing::run;
 using testing::shellQuote;
 using F = SupportedFormat;
@@ -164,7 +164,8 @@ TEST(ReadText, UTF32WithAByteOrderMarkReadsAsUTF16Does) {
 
 // Peers read what we wrote.
 TEST(DataConvert, PeersReadOurTables) {
-    if (!haveTool("mlr") || !haveTool("python3")) GTEST_SKIP() << "mlr or python3 missing";
+    ASSERT_TRUE(peerInstalled("mlr"));
+    ASSERT_TRUE(peerInstalled("python3"));
     TempDir in, out;
     auto source = in / "mixed.csv";
     testing::writeFile(source, "id,text,price,flag\r\n1,\"comma, and \"\"quotes\"\"\",2.50,TRUE\r\n2,\"two\nlines\",,no\r\n3,caf\u00e9\t\u00fc,1e3,null\r\n");
@@ -193,7 +194,7 @@ TEST(DataConvert, PeersReadOurTables) {
 // A first row shorter than later ones (a title or comment line above the real header): every
 // target keeps every cell, read back by peers that take the header as the column names.
 TEST(DataConvert, RaggedTablesKeepEveryCellInEveryTarget) {
-    if (!haveTool("python3")) GTEST_SKIP() << "python3 missing";
+    ASSERT_TRUE(peerInstalled("python3"));
     TempDir in, out;
     auto source = in / "r.csv";
     testing::writeFile(source, "# comment line\na,b,c\n1,2,3\n4,5\n");
@@ -254,7 +255,7 @@ TEST(DataConvert, RaggedTablesKeepEveryCellInEveryTarget) {
 }
 
 TEST(DataConvert, FFprobeReadsOurSubtitles) {
-    if (!haveTool("ffprobe")) GTEST_SKIP() << "ffprobe missing";
+    ASSERT_TRUE(peerInstalled("ffprobe"));
     TempDir in, out;
     auto source = in / "film.vtt";
     testing::writeFile(source, "WEBVTT\n\nNOTE skip me\n\nid1\n00:01.000 --> 00:02.500 align:start\nOne\n\n01:00:00.000 --> 01:00:01.000\nTwo\nlines\n");

@@ -41,10 +41,10 @@ std::string csvLine(const std::vector<std::string>& cells) {
     return line + "\n";
 }
 
-#define REQUIRE_POPPLER()                                                              \
-    do {                                                                               \
-        if (!testing::haveTool("pdftotext") || !testing::haveTool("pdfinfo"))          \
-            GTEST_SKIP() << "poppler-utils missing";                                   \
+#define REQUIRE_POPPLER()                                       \
+    do {                                                        \
+        ASSERT_TRUE(testing::peerInstalled("pdftotext"));       \
+        ASSERT_TRUE(testing::peerInstalled("pdfinfo"));         \
     } while (0)
 
 TEST(DataPDF, TableRendersToAPDFThatPopplerReads) {
