@@ -171,6 +171,12 @@ QFont Theme::monospaceFont(double points, QFont::Weight weight) {
 
 QFont Theme::titleFont() { return font(17, QFont::DemiBold); }
 
+QFont Theme::cardTitleFont() {
+    QFont title = font(15, QFont::DemiBold);
+    title.setLetterSpacing(QFont::AbsoluteSpacing, -0.2);
+    return title;
+}
+
 QPalette Theme::palette(ColorScheme scheme, AccentChoice accent) {
     const bool dark = scheme == ColorScheme::dark;
     const QColor text = textPrimary(scheme);

@@ -78,6 +78,8 @@ public:
     // DejaVu Sans Mono, loaded from its installed files: the log's monospaced text.
     static QFont monospaceFont(double points, QFont::Weight weight = QFont::Normal);
     static QFont titleFont();
+    // The title of a card's header (settings, conversions).
+    static QFont cardTitleFont();
     // Loads Inter, DejaVu Sans Mono and the symbol font from their installed paths; once per process.
     static void loadFonts();
 
