@@ -50,7 +50,7 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override {
         const ColorScheme scheme = Theme::scheme(this);
-        const QColor colour = mixColor(Theme::textTertiary(scheme), Theme::textPrimary(scheme), hoverProgress());
+        const QColor colour = Theme::hoverText(scheme, hoverProgress());
         QPainter painter(this);
         Symbols::paint(painter, QRectF(0, 0, 14, height()), symbol_, 12, QFont::Normal, colour);
         painter.setFont(Theme::font(12));

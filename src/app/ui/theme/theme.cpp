@@ -99,6 +99,10 @@ QColor Theme::separator(ColorScheme scheme) {
 QColor Theme::hoverFill(ColorScheme scheme) {
     return scheme == ColorScheme::dark ? rgbColor(0xFFFFFF, 0.035) : rgbColor(0x000000, 0.05);
 }
+QColor Theme::iconHoverFill(ColorScheme scheme) {
+    return scheme == ColorScheme::dark ? rgbColor(0xFFFFFF, 0.055) : rgbColor(0x000000, 0.075);
+}
+QColor Theme::hoverText(ColorScheme scheme, double hover) { return mixColor(textTertiary(scheme), textPrimary(scheme), hover); }
 
 QColor Theme::accentFill(AccentChoice accent, ColorScheme scheme) {
     if (accent == AccentChoice::paper) return scheme == ColorScheme::dark ? rgbColor(0xF5F6F9) : ink();
