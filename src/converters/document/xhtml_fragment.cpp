@@ -180,6 +180,67 @@ struct Context {
     }
 };
 
+// How an element is written where it stands: its kind there, the name written and its style.
+struct Placed {
+    Kind kind;
+    std::string as;
+    std::string css;
+};
+
+// Pieces of a structure found outside it are plain blocks.
+bool isOutOfPlace(const GumboNode& n, const std::string& name, Kind kind, const Context& c) {
+    return (kind == Kind::item && c.parent != Kind::list) ||
+           ((kind == Kind::term || kind == Kind::definition) && c.parent != Kind::definitions) ||
+           ((kind == Kind::rows || kind == Kind::cell) && c.parent != Kind::table && c.parent != Kind::rows) ||
+           ((name == "header" || name == "footer") && c.inHeaderOrFooter) || (name == "bdo" && !isBidiOverride(n));
+}
+
+// An item's number, kept only in an ordered list.
+std::string itemAttributes(const GumboNode& n, const Context& c) {
+    if (const char* v = html::attribute(n, "value"); v && c.orderedList && isNumber(v, 9)) return std::string(" value=\"") + v + "\"";
+    return {};
+}
+
+// A cell's spans and, for a header cell, what it heads.
+std::string cellAttributes(const GumboNode& n, const std::string& name) {
+    std::string extra;
+    for (const char* span : {"colspan", "rowspan"})
+        if (const char* v = html::attribute(n, span); v && isNumber(v, 3) && std::stoi(v) > 0)
+            extra += std::string(" ") + span + "=\"" + v + "\"";
+    if (const char* scope = html::attribute(n, "scope"); scope && name == "th") {
+        const std::string v = scope;
+        if (v == "row" || v == "col" || v == "rowgroup" || v == "colgroup") extra += " scope=\"" + v + "\"";
+    }
+    return extra;
+}
+
+// The context an element's children are written in.
+Context contextInside(const GumboNode& n, const std::string& name, const Placed& p, const Context& c) {
+    switch (p.kind) {
+        case Kind::transparent: return c.with(c.phrasing, Kind::transparent);
+        case Kind::phrasing: return c.with(true, Kind::phrasing);
+        case Kind::wrapper: return c.with(p.as == "span", Kind::block);
+        case Kind::term: return c.with(true, Kind::term);
+        case Kind::rows: return c.with(false, Kind::rows);
+        case Kind::cell: return c.with(false, Kind::cell);
+        case Kind::item: {
+            Context inner = c.with(false, Kind::item);
+            inner.orderedList = false;
+            return inner;
+        }
+        case Kind::table: {
+            Context inner = c.with(false, Kind::table);
+            inner.table = &n;
+            return inner;
+        }
+        default: {
+            Context inner = c.with(false, Kind::block);
+            if (name == "header" || name == "footer") inner.inHeaderOrFooter = true;
+            return inner;
+        }
+    }
+}
+
 class ChapterWriter {
 public:
     ChapterWriter(const GumboNode& body, const std::set<std::string>& unusable) { collectAnchors(body, unusable); }
@@ -201,6 +262,10 @@ private:
     void children(const GumboNode& n, const Context& c);
     void node(const GumboNode& n, const Context& c);
     void element(const GumboNode& n, const Context& c);
+    Placed placed(const GumboNode& n, const std::string& name, const Shape& s, const Context& c);
+    void blockInPhrasing(const GumboNode& n, const std::string& name, const std::string& css, const Context& c);
+    void elementInPlace(const GumboNode& n, const std::string& name, const Placed& p, const Context& c);
+    void emptyElement(const GumboNode& n, const std::string& name, const Placed& p, const Context& c);
     void paragraph(const GumboNode& n, const std::string& as, const Context& c);
     void list(const GumboNode& n, const std::string& as, const Context& c);
     void definitions(const GumboNode& n, const Context& c);
@@ -330,6 +395,15 @@ void ChapterWriter::open(const std::string& as, const GumboNode& n, const std::s
     out_ += ">";
 }
 
+// Counts the elements open around the one being written, for maxDepth.
+struct Deeper {
+    int& depth;
+    explicit Deeper(int& d) : depth(++d) {}
+    ~Deeper() { --depth; }
+    Deeper(const Deeper&) = delete;
+    Deeper& operator=(const Deeper&) = delete;
+};
+
 void ChapterWriter::element(const GumboNode& n, const Context& c) {
     if (!isHTMLElement(n)) {
         foreignText(n);
@@ -346,109 +420,60 @@ void ChapterWriter::element(const GumboNode& n, const Context& c) {
         plainText(n);
         return;
     }
-    struct Deeper {
-        int& depth;
-        explicit Deeper(int& d) : depth(++d) {}
-        ~Deeper() { --depth; }
-    } deeper(depth_);
-
-    Kind kind = s.kind;
-    std::string as = s.as ? s.as : name;
-    std::string css = s.css;
-    // Pieces of a structure found outside it are plain blocks.
-    if ((kind == Kind::item && c.parent != Kind::list) || ((kind == Kind::term || kind == Kind::definition) && c.parent != Kind::definitions) ||
-        ((kind == Kind::rows || kind == Kind::cell) && c.parent != Kind::table && c.parent != Kind::rows) ||
-        ((name == "header" || name == "footer") && c.inHeaderOrFooter) || (name == "bdo" && !isBidiOverride(n))) {
-        kind = (kind == Kind::term || name == "bdo") ? Kind::phrasing : Kind::block;
-        as = kind == Kind::phrasing ? "span" : "div";
-    }
-    if (kind == Kind::wrapper) as = (s.blockish || (!c.phrasing && holdsBlock(n))) ? "div" : "span";
-
-    if (c.phrasing && (isFlowKind(kind) || as == "div" || name == "hr")) {
-        // A block inside phrasing content: a span that shows as the block did.
-        if (name == "col" || name == "colgroup") return;
-        std::string display = displayOf(name);
-        if (name == "hr") display += ";border-top:1px solid";
-        open("span", n, display + (css.empty() ? "" : ";" + css));
-        children(n, c.with(true, Kind::phrasing));
-        close("span");
+    const Deeper deeper(depth_);
+    const Placed p = placed(n, name, s, c);
+    if (c.phrasing && (isFlowKind(p.kind) || p.as == "div" || name == "hr")) {
+        blockInPhrasing(n, name, p.css, c);
         return;
     }
-    switch (kind) {
-        case Kind::link: link(n, c); return;
-        case Kind::transparent:
-            open(as, n, css);
-            children(n, c.with(c.phrasing, Kind::transparent));
-            break;
-        case Kind::phrasing:
-            open(as, n, css);
-            children(n, c.with(true, Kind::phrasing));
-            break;
-        case Kind::wrapper:
-            open(as, n, css);
-            children(n, c.with(as == "span", Kind::block));
-            break;
-        case Kind::paragraph: paragraph(n, as, c); return;
-        case Kind::list: list(n, as, c); return;
-        case Kind::definitions: definitions(n, c); return;
-        case Kind::item: {
-            std::string extra;
-            if (const char* v = html::attribute(n, "value"); v && c.orderedList && isNumber(v, 9))
-                extra = std::string(" value=\"") + v + "\"";
-            open(as, n, css, extra);
-            Context inner = c.with(false, Kind::item);
-            inner.orderedList = false;
-            children(n, inner);
-            break;
-        }
-        case Kind::term:
-            open(as, n, css);
-            children(n, c.with(true, Kind::term));
-            break;
-        case Kind::table: {
-            open(as, n, css);
-            Context inner = c.with(false, Kind::table);
-            inner.table = &n;
-            children(n, inner);
-            break;
-        }
-        case Kind::rows:
-            open(as, n, css);
-            children(n, c.with(false, Kind::rows));
-            break;
-        case Kind::cell: {
-            std::string extra;
-            for (const char* span : {"colspan", "rowspan"})
-                if (const char* v = html::attribute(n, span); v && isNumber(v, 3) && std::stoi(v) > 0)
-                    extra += std::string(" ") + span + "=\"" + v + "\"";
-            if (const char* scope = html::attribute(n, "scope"); scope && name == "th") {
-                const std::string v = scope;
-                if (v == "row" || v == "col" || v == "rowgroup" || v == "colgroup") extra += " scope=\"" + v + "\"";
-            }
-            std::string cellCSS = (name != "caption" && c.table) ? cellStyleOf(*c.table) : "";
-            open(as, n, cellCSS, extra);
-            children(n, c.with(false, Kind::cell));
-            break;
-        }
-        case Kind::empty: {
-            if (name == "col" && c.parent != Kind::rows && c.parent != Kind::table) return;
-            std::string extra;
-            if (const char* span = html::attribute(n, "span"); span && name == "col" && isNumber(span, 3) && std::stoi(span) > 0)
-                extra = std::string(" span=\"") + span + "\"";
-            open(as, n, css, extra);
-            out_.back() = '/';
-            out_ += '>';
-            return;
-        }
-        default: {
-            Context inner = c.with(false, Kind::block);
-            if (name == "header" || name == "footer") inner.inHeaderOrFooter = true;
-            open(as, n, css);
-            children(n, inner);
-            break;
-        }
+    elementInPlace(n, name, p, c);
+}
+
+Placed ChapterWriter::placed(const GumboNode& n, const std::string& name, const Shape& s, const Context& c) {
+    Placed p{s.kind, s.as ? s.as : name, s.css};
+    if (isOutOfPlace(n, name, p.kind, c)) {
+        p.kind = (p.kind == Kind::term || name == "bdo") ? Kind::phrasing : Kind::block;
+        p.as = p.kind == Kind::phrasing ? "span" : "div";
     }
-    close(as);
+    if (p.kind == Kind::wrapper) p.as = (s.blockish || (!c.phrasing && holdsBlock(n))) ? "div" : "span";
+    return p;
+}
+
+// A block inside phrasing content: a span that shows as the block did.
+void ChapterWriter::blockInPhrasing(const GumboNode& n, const std::string& name, const std::string& css, const Context& c) {
+    if (name == "col" || name == "colgroup") return;
+    std::string display = displayOf(name);
+    if (name == "hr") display += ";border-top:1px solid";
+    open("span", n, display + (css.empty() ? "" : ";" + css));
+    children(n, c.with(true, Kind::phrasing));
+    close("span");
+}
+
+// The structures that have writers of their own, else the element around its children.
+void ChapterWriter::elementInPlace(const GumboNode& n, const std::string& name, const Placed& p, const Context& c) {
+    switch (p.kind) {
+        case Kind::link: link(n, c); return;
+        case Kind::paragraph: paragraph(n, p.as, c); return;
+        case Kind::list: list(n, p.as, c); return;
+        case Kind::definitions: definitions(n, c); return;
+        case Kind::empty: emptyElement(n, name, p, c); return;
+        case Kind::item: open(p.as, n, p.css, itemAttributes(n, c)); break;
+        case Kind::cell: open(p.as, n, (name != "caption" && c.table) ? cellStyleOf(*c.table) : "", cellAttributes(n, name)); break;
+        default: open(p.as, n, p.css); break;
+    }
+    children(n, contextInside(n, name, p, c));
+    close(p.as);
+}
+
+// br, wbr, hr and col close themselves; a col stands only in a table.
+void ChapterWriter::emptyElement(const GumboNode& n, const std::string& name, const Placed& p, const Context& c) {
+    if (name == "col" && c.parent != Kind::rows && c.parent != Kind::table) return;
+    std::string extra;
+    if (const char* span = html::attribute(n, "span"); span && name == "col" && isNumber(span, 3) && std::stoi(span) > 0)
+        extra = std::string(" span=\"") + span + "\"";
+    open(p.as, n, p.css, extra);
+    out_.back() = '/';
+    out_ += '>';
 }
 
 // A paragraph that holds a block (a table in a page the parser reads in quirks mode, say) is

@@ -72,6 +72,15 @@ QDBusMessage errorReply(const QDBusMessage& call, std::exception_ptr error) {
     }
 }
 
+// The reply to a call: its work's results, or the error the work threw.
+QDBusMessage replyOf(const QDBusMessage& call, const std::function<QVariantList()>& work) {
+    try {
+        return call.createReply(work());
+    } catch (...) {
+        return errorReply(call, std::current_exception());
+    }
+}
+
 std::optional<ConvertFormatChoice> formatChoice(const QVariant& value) {
     return ConvertFormatChoice::fromRawValue(value.toString().toStdString());
 }
@@ -158,6 +167,89 @@ QString signatureOf(const QString& member) {
     return {};
 }
 
+// The calls this object takes: those of its interface, and those without one that name its
+// methods; anything else without an interface may be the standard interfaces' (Introspect).
+bool isTakenHere(const QDBusMessage& message) {
+    if (message.type() != QDBusMessage::MethodCallMessage) return false;
+    if (message.interface() == IntentsService::interfaceName) return true;
+    return message.interface().isEmpty() && !signatureOf(message.member()).isEmpty();
+}
+
+// What could not come in whole cannot go back: said before any work is done.
+std::optional<QDBusMessage> tooLargeToReturn(const QDBusMessage& message, const QList<QVariant>& args, const DBusMessageLimits& limits) {
+    const std::string name = args[0].toString().toStdString();
+    const auto nameBytes = static_cast<std::uint64_t>(name.size());
+    const auto size = static_cast<std::uint64_t>(args[1].toByteArray().size());
+    if (limits.fits(nameBytes, size)) return std::nullopt;
+    return message.createErrorReply(limitsExceeded, inQuotes(name) + " is too large for ConvertFile (" +
+                                                        sizeAndLimit(size, limits.largestArray(nameBytes)) + " fit in one message). " +
+                                                        useInPlace);
+}
+
+// The error a call is answered with at once: a method the interface lacks, arguments the method
+// does not take, a file too large to return, a format it does not know.
+std::optional<QDBusMessage> refusalOf(const QDBusMessage& message, const DBusMessageLimits& limits) {
+    const QString member = message.member();
+    const QString signature = signatureOf(member);
+    if (signature.isEmpty())
+        return message.createErrorReply(QDBusError::UnknownMethod,
+                                        QString("No such method '%1' in interface '%2' at object path '%3' (signature '%4')")
+                                            .arg(member, message.interface(), message.path(), message.signature()));
+    if (message.signature() != signature)
+        return message.createErrorReply(QDBusError::InvalidArgs,
+                                        QString("%1 takes (%2), not (%3)").arg(member, signature, message.signature()));
+    const QList<QVariant> args = message.arguments();
+    if (member == "ConvertFile")
+        if (auto tooLarge = tooLargeToReturn(message, args, limits)) return tooLarge;
+    const QVariant& format = args[member == "ConvertFile" ? 2 : 1];
+    if (formatChoice(format)) return std::nullopt;
+    return message.createErrorReply("org.freedesktop.DBus.Error.InvalidArgs",
+                                    "Unknown format \u201C" + format.toString() + "\u201D. Choose one of: " + everyChoice() + ".");
+}
+
+// A call's work, and whether it waits for one of the threads for large files.
+struct Request {
+    std::function<QVariantList()> work;
+    bool large = false;
+};
+
+// ConvertFile: the file in the call, converted, goes back in the reply.
+Request convertFileRequest(const QList<QVariant>& args, const DBusMessageLimits& limits) {
+    const std::string name = args[0].toString().toStdString();
+    QByteArray bytes = args[1].toByteArray();
+    const bool large = static_cast<std::uint64_t>(bytes.size()) >= largeCallBytes;
+    // The reply carries the output's name too, one file name at most.
+    const std::uint64_t maximumResultSize = limits.largestArray(NAME_MAX * 4);
+    const ConvertFormatChoice format = *formatChoice(args[2]);
+    // The copy happens on the worker: the bus's thread only reads the bus.
+    auto work = [name, bytes, format, maximumResultSize]() mutable {
+        ConvertFileIntent intent;
+        intent.file.name = name;
+        intent.file.contents.assign(bytes.begin(), bytes.end());
+        bytes = QByteArray();
+        intent.format = format;
+        intent.maximumResultSize = maximumResultSize;
+        IntentFile out = intent.perform();
+        intent.file.contents = {};
+        QByteArray result(reinterpret_cast<const char*>(out.contents.data()), static_cast<qsizetype>(out.contents.size()));
+        out.contents = {};
+        return QVariantList{QString::fromStdString(out.name), result};
+    };
+    return {std::move(work), large};
+}
+
+// ConvertFileInPlace: the file converted beside its original; the reply gives the new path.
+Request convertFileInPlaceRequest(const QList<QVariant>& args) {
+    ConvertFileInPlaceIntent intent;
+    const QByteArray path = args[0].toString().toUtf8();
+    if (!path.isEmpty()) intent.file = std::filesystem::path(path.toStdString());
+    intent.format = *formatChoice(args[1]);
+    intent.replaceExisting = args[2].toBool();
+    std::error_code ec;
+    const bool large = intent.file && std::filesystem::file_size(*intent.file, ec) >= largeCallBytes && !ec;
+    return {[intent = std::move(intent)] { return QVariantList{QString::fromStdString(intent.perform().string())}; }, large};
+}
+
 }  // namespace
 
 struct IntentsService::Workers {
@@ -197,106 +289,13 @@ public:
     QString introspect(const QString&) const override { return introspection_; }
 
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
-        if (message.type() != QDBusMessage::MethodCallMessage) return false;
-        const bool ours = message.interface() == interfaceName;
-        if (!ours && !message.interface().isEmpty()) return false;
-        const QString member = message.member();
-        const QString signature = signatureOf(member);
-        // Without an interface, anything else may be the standard interfaces' (Introspect).
-        if (signature.isEmpty() && !ours) return false;
-        if (signature.isEmpty()) {
-            connection.send(message.createErrorReply(
-                QDBusError::UnknownMethod, QString("No such method '%1' in interface '%2' at object path '%3' (signature '%4')")
-                                               .arg(member, message.interface(), message.path(), message.signature())));
+        if (!isTakenHere(message)) return false;
+        if (const std::optional<QDBusMessage> refusal = refusalOf(message, limits_)) {
+            connection.send(*refusal);
             return true;
         }
-        if (message.signature() != signature) {
-            connection.send(message.createErrorReply(
-                QDBusError::InvalidArgs, QString("%1 takes (%2), not (%3)").arg(member, signature, message.signature())));
-            return true;
-        }
-
         const QList<QVariant> args = message.arguments();
-        std::function<QVariantList()> work;
-        bool knownFormat = true;
-        bool large = false;
-        QString formatText;
-        if (member == "ConvertFile") {
-            formatText = args[2].toString();
-            auto choice = formatChoice(args[2]);
-            knownFormat = choice.has_value();
-            const std::string name = args[0].toString().toStdString();
-            QByteArray bytes = args[1].toByteArray();
-            // What could not come in whole cannot go back: said before any work is done.
-            const auto nameBytes = static_cast<std::uint64_t>(name.size());
-            const auto size = static_cast<std::uint64_t>(bytes.size());
-            if (!limits_.fits(nameBytes, size)) {
-                connection.send(message.createErrorReply(
-                    limitsExceeded, inQuotes(name) + " is too large for ConvertFile (" +
-                                        sizeAndLimit(size, limits_.largestArray(nameBytes)) + " fit in one message). " + useInPlace));
-                return true;
-            }
-            large = size >= largeCallBytes;
-            // The reply carries the output's name too, one file name at most.
-            const std::uint64_t maximumResultSize = limits_.largestArray(NAME_MAX * 4);
-            const ConvertFormatChoice format = choice.value_or(ConvertFormatChoice::jpeg);
-            // The copy happens on the worker: the bus's thread only reads the bus.
-            work = [name, bytes, format, maximumResultSize]() mutable {
-                ConvertFileIntent intent;
-                intent.file.name = name;
-                intent.file.contents.assign(bytes.begin(), bytes.end());
-                bytes = QByteArray();
-                intent.format = format;
-                intent.maximumResultSize = maximumResultSize;
-                IntentFile out = intent.perform();
-                intent.file.contents = {};
-                QByteArray result(reinterpret_cast<const char*>(out.contents.data()), static_cast<qsizetype>(out.contents.size()));
-                out.contents = {};
-                return QVariantList{QString::fromStdString(out.name), result};
-            };
-        } else {
-            formatText = args[1].toString();
-            auto choice = formatChoice(args[1]);
-            knownFormat = choice.has_value();
-            ConvertFileInPlaceIntent intent;
-            const QByteArray path = args[0].toString().toUtf8();
-            if (!path.isEmpty()) intent.file = std::filesystem::path(path.toStdString());
-            if (choice) intent.format = *choice;
-            intent.replaceExisting = args[2].toBool();
-            std::error_code ec;
-            large = intent.file && std::filesystem::file_size(*intent.file, ec) >= largeCallBytes && !ec;
-            work = [intent = std::move(intent)] { return QVariantList{QString::fromStdString(intent.perform().string())}; };
-        }
-        if (!knownFormat) {
-            connection.send(message.createErrorReply("org.freedesktop.DBus.Error.InvalidArgs",
-                                                     "Unknown format \u201C" + formatText + "\u201D. Choose one of: " + everyChoice() + "."));
-            return true;
-        }
-
-        // The call, and the reply made from it, hold the whole message as received until they
-        // are let go of on this thread.
-        auto held = std::make_shared<Held>();
-        held->call = message;
-        held->call.setDelayedReply(true);
-        // The arguments are in the work now; the call keeps only what the reply needs.
-        held->call.setArguments({});
-        calls_->running.fetch_add(1);
-        (large ? workers_.largeCalls : workers_.smallCalls).start([held = std::move(held), work = std::move(work), calls = calls_,
-                                                                   outbox = outbox_]() mutable {
-            try {
-                held->reply = held->call.createReply(work());
-            } catch (...) {
-                held->reply = errorReply(held->call, std::current_exception());
-            }
-            work = nullptr;
-            if (!outbox->send(held->reply, replyBytes(held->reply))) logDropped(held->call);
-            outbox->release(std::move(held));
-            qtmain::postToMain([calls] {
-                calls->running.fetch_sub(1);
-                // A copy: the end of the call may take the service, and this function, with it.
-                if (auto ended = calls->ended) ended();
-            });
-        });
+        start(message, message.member() == "ConvertFile" ? convertFileRequest(args, limits_) : convertFileInPlaceRequest(args));
         return true;
     }
 
@@ -306,6 +305,30 @@ private:
         QDBusMessage call;
         QDBusMessage reply;
     };
+
+    // The work runs on a worker, which sends the reply the call waits for.
+    void start(const QDBusMessage& message, Request request) {
+        // The call, and the reply made from it, hold the whole message as received until they
+        // are let go of on this thread.
+        auto held = std::make_shared<Held>();
+        held->call = message;
+        held->call.setDelayedReply(true);
+        // The arguments are in the work now; the call keeps only what the reply needs.
+        held->call.setArguments({});
+        calls_->running.fetch_add(1);
+        QThreadPool& pool = request.large ? workers_.largeCalls : workers_.smallCalls;
+        pool.start([held = std::move(held), work = std::move(request.work), calls = calls_, outbox = outbox_]() mutable {
+            held->reply = replyOf(held->call, work);
+            work = nullptr;
+            if (!outbox->send(held->reply, replyBytes(held->reply))) logDropped(held->call);
+            outbox->release(std::move(held));
+            qtmain::postToMain([calls] {
+                calls->running.fetch_sub(1);
+                // A copy: the end of the call may take the service, and this function, with it.
+                if (auto ended = calls->ended) ended();
+            });
+        });
+    }
 
     std::shared_ptr<Calls> calls_;
     Workers& workers_;

@@ -168,112 +168,145 @@ void ConsoleJobList::updateScrollRange() {
 
 void ConsoleJobList::placeRows(bool refreshValues, bool animated) {
     if (!animated) finishMotion();
+    const Span span = rowsInView();
+    Assignment assignment = keepJobs(span);
+    keepFocusFromRetiredRows(assignment.taken);
+    const size_t limit = poolLimit(animated);
+    for (int i = 0; i < span.count; ++i) {
+        const size_t position = static_cast<size_t>(span.first + i);
+        const ConversionJob& job = jobAtRow(position);
+        const int height = tops_[position + 1] - tops_[position];
+        const int kept = assignment.kept[static_cast<size_t>(i)];
+        const bool entering = kept < 0;
+        const size_t index = entering ? slotForNewJob(job, height, assignment.taken, limit) : static_cast<size_t>(kept);
+        // While scrolling, a row that keeps its job only moves: its value follows through
+        // jobUpdated. A change of the list gives a row its job again unless the row shows it
+        // as it is (typing a search would otherwise redraw every row at each key).
+        if (!entering && refreshValues && pool_[index].row->job() != job) pool_[index].row->setJob(job);
+        aimRow(pool_[index], tops_[position] - span.offset, height, entering, animated);
+    }
+    const bool moving = retireUntakenRows(assignment.taken, animated);
+    startMotion(animated && moving);
+}
+
+const ConversionJob& ConsoleJobList::jobAtRow(size_t position) const {
+    return viewModel_.jobs()[static_cast<size_t>(rows_[position])];
+}
+
+// The rows that meet the viewport: from the one the offset falls in to the last that starts above its end.
+ConsoleJobList::Span ConsoleJobList::rowsInView() const {
     const int offset = verticalScrollBar()->value();
-    // The rows that meet the viewport: from the one the offset falls in to the last that starts above its end.
     const int first = std::max(0, static_cast<int>(std::upper_bound(tops_.begin(), tops_.end(), offset) - tops_.begin()) - 1);
     const int end = static_cast<int>(std::lower_bound(tops_.begin(), tops_.end(), offset + viewport()->height()) - tops_.begin());
-    const int count = std::max(0, std::min(end, static_cast<int>(rows_.size())) - first);
-    // Rows are never shorter than rowHeight: the most that fit, for bounding the pool.
-    const int needed = viewport()->height() / ConsoleRow::rowHeight + 2;
-    const auto& jobs = viewModel_.jobs();
-    auto jobAt = [&](int i) -> const ConversionJob& { return jobs[static_cast<size_t>(rows_[static_cast<size_t>(first + i)])]; };
+    return {offset, first, std::max(0, std::min(end, static_cast<int>(rows_.size())) - first)};
+}
 
-    // Rows keep their job where they can, so hover and thumbnails survive a small scroll and a
-    // row that stays on screen slides from where it is now (a row fading out comes back).
-    std::vector<int> assigned(static_cast<size_t>(count), -1);
-    std::vector<bool> taken(pool_.size(), false);
+// Rows keep their job where they can, so hover and thumbnails survive a small scroll and a
+// row that stays on screen slides from where it is now (a row fading out comes back).
+ConsoleJobList::Assignment ConsoleJobList::keepJobs(const Span& span) {
+    Assignment assignment{std::vector<int>(static_cast<size_t>(span.count), -1), std::vector<bool>(pool_.size(), false)};
     for (size_t s = 0; s < pool_.size(); ++s) {
         Slot& slot = pool_[s];
         if (!slot.row->isVisibleTo(viewport())) continue;
         slot.fromY = slot.row->y();
         slot.fromOpacity = slot.row->opacity();
-        for (int i = 0; i < count; ++i) {
-            if (assigned[static_cast<size_t>(i)] < 0 && slot.row->job().id == jobAt(i).id) {
-                assigned[static_cast<size_t>(i)] = static_cast<int>(s);
-                taken[s] = true;
+        for (int i = 0; i < span.count; ++i) {
+            if (assignment.kept[static_cast<size_t>(i)] < 0 && slot.row->job().id == jobAtRow(static_cast<size_t>(span.first + i)).id) {
+                assignment.kept[static_cast<size_t>(i)] = static_cast<int>(s);
+                assignment.taken[s] = true;
                 break;
             }
         }
     }
-    // A control of a row that leaves its job would carry the focus to another job: the list keeps it.
-    if (const QWidget* focus = window()->focusWidget()) {
-        for (size_t s = 0; s < pool_.size(); ++s)
-            if (!taken[s] && pool_[s].row->isAncestorOf(focus)) setFocus(Qt::OtherFocusReason);
+    return assignment;
+}
+
+// A control of a row that leaves its job would carry the focus to another job: the list keeps it.
+void ConsoleJobList::keepFocusFromRetiredRows(const std::vector<bool>& taken) {
+    const QWidget* focus = window()->focusWidget();
+    if (!focus) return;
+    for (size_t s = 0; s < pool_.size(); ++s)
+        if (!taken[s] && pool_[s].row->isAncestorOf(focus)) setFocus(Qt::OtherFocusReason);
+}
+
+// A new job takes a hidden row, else (when rows fade out) a new one while the pool is smaller
+// than limit, else a row that is going.
+size_t ConsoleJobList::slotForNewJob(const ConversionJob& job, int height, std::vector<bool>& taken, size_t limit) {
+    if (const int spare = freeSlot(taken, limit); spare >= 0) {
+        const auto index = static_cast<size_t>(spare);
+        pool_[index].row->setJob(job);
+        taken[index] = true;
+        return index;
     }
-    // A new job takes a hidden row, else (when rows fade out) a new one while the pool is small,
-    // else a row that is going.
-    const size_t limit = animated ? static_cast<size_t>(2 * needed) : 0;
-    auto freeSlot = [&]() -> int {
-        for (size_t s = 0; s < pool_.size(); ++s)
-            if (!taken[s] && !pool_[s].row->isVisibleTo(viewport())) return static_cast<int>(s);
-        if (pool_.size() < limit) return -1;
-        for (size_t s = 0; s < pool_.size(); ++s)
-            if (!taken[s]) return static_cast<int>(s);
-        return -1;
-    };
-    const int width = viewport()->width();
-    for (int i = 0; i < count; ++i) {
-        const ConversionJob& job = jobAt(i);
-        const double y = tops_[static_cast<size_t>(first + i)] - offset;
-        const int height = tops_[static_cast<size_t>(first + i + 1)] - tops_[static_cast<size_t>(first + i)];
-        int index = assigned[static_cast<size_t>(i)];
-        bool entering = false;
-        if (index < 0) {
-            entering = true;
-            index = freeSlot();
-            if (index < 0) {
-                pool_.push_back(Slot{new ConsoleRow(viewModel_, job, viewport())});
-                pool_.back().row->resize(width, height);
-                taken.push_back(true);
-                index = static_cast<int>(pool_.size()) - 1;
-            } else {
-                pool_[static_cast<size_t>(index)].row->setJob(job);
-                taken[static_cast<size_t>(index)] = true;
-            }
-        } else if (refreshValues && pool_[static_cast<size_t>(index)].row->job() != job) {
-            // While scrolling, a row that keeps its job only moves: its value follows through
-            // jobUpdated. A change of the list gives a row its job again unless the row shows it
-            // as it is (typing a search would otherwise redraw every row at each key).
-            pool_[static_cast<size_t>(index)].row->setJob(job);
-        }
-        Slot& slot = pool_[static_cast<size_t>(index)];
-        slot.leaving = false;
-        slot.row->setAttribute(Qt::WA_TransparentForMouseEvents, false);
-        slot.row->setFrozen(false);
-        slot.toY = y;
-        slot.toOpacity = 1;
-        slot.height = height;
-        if (entering) {
-            slot.fromY = y + 6;
-            slot.fromOpacity = 0;
-        }
-        if (!animated) {
-            slot.fromY = y;
-            slot.fromOpacity = 1;
-        }
-        slot.row->show();
+    pool_.push_back(Slot{new ConsoleRow(viewModel_, job, viewport())});
+    pool_.back().row->resize(viewport()->width(), height);
+    taken.push_back(true);
+    return pool_.size() - 1;
+}
+
+size_t ConsoleJobList::poolLimit(bool animated) const {
+    // Rows are never shorter than rowHeight: the most that fit, for bounding the pool.
+    const int needed = viewport()->height() / ConsoleRow::rowHeight + 2;
+    return animated ? static_cast<size_t>(2 * needed) : 0;
+}
+
+int ConsoleJobList::freeSlot(const std::vector<bool>& taken, size_t limit) const {
+    for (size_t s = 0; s < pool_.size(); ++s)
+        if (!taken[s] && !pool_[s].row->isVisibleTo(viewport())) return static_cast<int>(s);
+    if (pool_.size() < limit) return -1;
+    for (size_t s = 0; s < pool_.size(); ++s)
+        if (!taken[s]) return static_cast<int>(s);
+    return -1;
+}
+
+// A row on screen shows, takes clicks and goes to y; one entering comes from a little below.
+void ConsoleJobList::aimRow(Slot& slot, double y, int height, bool entering, bool animated) {
+    slot.leaving = false;
+    slot.row->setAttribute(Qt::WA_TransparentForMouseEvents, false);
+    slot.row->setFrozen(false);
+    slot.toY = y;
+    slot.toOpacity = 1;
+    slot.height = height;
+    if (entering) {
+        slot.fromY = y + 6;
+        slot.fromOpacity = 0;
     }
+    if (!animated) {
+        slot.fromY = y;
+        slot.fromOpacity = 1;
+    }
+    slot.row->show();
+}
+
+// The shown rows no job took fade out, or go at once; whether any shown row has to move.
+bool ConsoleJobList::retireUntakenRows(const std::vector<bool>& taken, bool animated) {
     bool moving = false;
     for (size_t s = 0; s < pool_.size(); ++s) {
         Slot& slot = pool_[s];
-        if (!taken[s] && slot.row->isVisibleTo(viewport())) {
-            if (animated && slot.fromOpacity > 0) {
-                // On its way out it shows, but takes no clicks.
-                slot.leaving = true;
-                slot.row->setAttribute(Qt::WA_TransparentForMouseEvents, true);
-                slot.row->setFrozen(true);
-                slot.toY = slot.fromY;
-                slot.toOpacity = 0;
-            } else {
-                slot.leaving = false;
-                slot.row->setFrozen(false);
-                slot.row->hide();
-            }
-        }
+        if (!taken[s] && slot.row->isVisibleTo(viewport())) retireRow(slot, animated);
         if (slot.row->isVisibleTo(viewport()))
             moving = moving || slot.fromY != slot.toY || slot.fromOpacity != slot.toOpacity;
     }
-    if (animated && moving) {
+    return moving;
+}
+
+void ConsoleJobList::retireRow(Slot& slot, bool animated) {
+    if (animated && slot.fromOpacity > 0) {
+        // On its way out it shows, but takes no clicks.
+        slot.leaving = true;
+        slot.row->setAttribute(Qt::WA_TransparentForMouseEvents, true);
+        slot.row->setFrozen(true);
+        slot.toY = slot.fromY;
+        slot.toOpacity = 0;
+    } else {
+        slot.leaving = false;
+        slot.row->setFrozen(false);
+        slot.row->hide();
+    }
+}
+
+void ConsoleJobList::startMotion(bool animated) {
+    if (animated) {
         motion_.setImmediately(0.0);
         applyMotion(0.0);
         // A change made inside an animation block (Clear Completed, Clear All) moves with its spring.

@@ -70,6 +70,19 @@ private:
         double fromOpacity = 1, toOpacity = 1;
         bool leaving = false;
     };
+    // The rows that meet the viewport: the scroll offset, the first one's position in rows_, and
+    // how many.
+    struct Span {
+        int offset;
+        int first;
+        int count;
+    };
+    // By row in the span, the slot that kept its job (-1 when none did); by slot, whether a row
+    // in the span has it.
+    struct Assignment {
+        std::vector<int> kept;
+        std::vector<bool> taken;
+    };
 
     void reload();
     // The heights of every job at the viewport's width; after a change of the jobs, measures
@@ -81,6 +94,19 @@ private:
     void jobChanged(int jobIndex);
     void updateScrollRange();
     void placeRows(bool refreshValues, bool animated);
+    const ConversionJob& jobAtRow(size_t position) const;
+    Span rowsInView() const;
+    Assignment keepJobs(const Span& span);
+    void keepFocusFromRetiredRows(const std::vector<bool>& taken);
+    size_t slotForNewJob(const ConversionJob& job, int height, std::vector<bool>& taken, size_t limit);
+    // While the pool is smaller, a new job may get a new row rather than one that is going.
+    size_t poolLimit(bool animated) const;
+    int freeSlot(const std::vector<bool>& taken, size_t limit) const;
+    void aimRow(Slot& slot, double y, int height, bool entering, bool animated);
+    bool retireUntakenRows(const std::vector<bool>& taken, bool animated);
+    void retireRow(Slot& slot, bool animated);
+    // Moves the rows to where placeRows aimed them: with the spring, or at once.
+    void startMotion(bool animated);
     void applyMotion(double t);
     void finishMotion();
 

@@ -17,6 +17,7 @@
 #include "app/ui/console/conversion_settings_section.h"
 #include "app/ui/console/default_targets_settings_section.h"
 #include "app/ui/console/files_settings_section.h"
+#include "app/ui/controls/close_circle_button.h"
 #include "app/ui/theme/focus_ring.h"
 #include "app/ui/controls/hover_button.h"
 #include "app/ui/theme/scroll_bar_style.h"
@@ -28,29 +29,6 @@ namespace calvoro {
 namespace {
 
 constexpr int minContent = 150, maxContent = 340;
-
-// The header's close button: an "xmark" on a faint 24-point circle.
-class CloseCircle : public HoverButton {
-public:
-    explicit CloseCircle(QWidget* parent) : HoverButton(parent) {
-        setFixedSize(24, 24);
-        FocusRing::setShape(this, FocusRing::capsule);
-        setToolTip(tr("Close"));
-        setAccessibleName(tr("Close"));
-        setCursor(Qt::PointingHandCursor);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        const ColorScheme scheme = Theme::scheme(this);
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(Theme::hoverFill(scheme));
-        painter.drawEllipse(QRectF(rect()));
-        Symbols::paint(painter, QRectF(rect()), "xmark", 11, QFont::DemiBold, Theme::textTertiary(scheme));
-    }
-};
 
 // A footer button: a symbol and a label in the tertiary colour.
 class FooterButton : public HoverButton {
@@ -72,7 +50,7 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override {
         const ColorScheme scheme = Theme::scheme(this);
-        const QColor colour = mixColor(Theme::textTertiary(scheme), Theme::textPrimary(scheme), hoverProgress());
+        const QColor colour = Theme::hoverText(scheme, hoverProgress());
         QPainter painter(this);
         Symbols::paint(painter, QRectF(0, 0, 14, height()), symbol_, 12, QFont::Normal, colour);
         painter.setFont(Theme::font(12));
@@ -155,14 +133,14 @@ ConsoleSettingsPopover::ConsoleSettingsPopover(ConversionViewModel& viewModel, s
     header->addWidget(new HeaderSymbol(this));
     auto* titles = new QVBoxLayout;
     titles->setSpacing(1);
-    QFont titleFont = Theme::font(15, QFont::DemiBold);
-    titleFont.setLetterSpacing(QFont::AbsoluteSpacing, -0.2);
-    titles->addWidget(new ThemedText(tr("Settings"), titleFont, Theme::textPrimary, this));
+    titles->addWidget(new ThemedText(tr("Settings"), Theme::cardTitleFont(), Theme::textPrimary, this));
     titles->addWidget(new ThemedText(tr("Everything runs on this computer — nothing is uploaded."), Theme::font(11),
                                      Theme::textTertiary, this));
     header->addLayout(titles);
     header->addStretch(1);
-    close_ = new CloseCircle(this);
+    // The header's close button: an "xmark" on a faint 24-point circle.
+    close_ = new CloseCircleButton(24, Theme::hoverFill, this);
+    close_->setCursor(Qt::PointingHandCursor);
     connect(close_, &QAbstractButton::clicked, this, [this] { viewModel_.setShowSettingsPopover(false); });
     header->addWidget(close_);
     column->addLayout(header);

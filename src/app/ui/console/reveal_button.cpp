@@ -21,7 +21,7 @@ void RevealButton::paintEvent(QPaintEvent*) {
     const QRectF face(rect());
     painter.setPen(QPen(dark ? rgbColor(0xFFFFFF, 0.10) : rgbColor(0x000000, 0.16), 1));
     painter.drawPath(Theme::continuousRoundedRect(face.adjusted(0.5, 0.5, -0.5, -0.5), 7.5));
-    const QColor colour = mixColor(Theme::textTertiary(scheme), Theme::textPrimary(scheme), hoverProgress());
+    const QColor colour = Theme::hoverText(scheme, hoverProgress());
     Symbols::paint(painter, face, "magnifyingglass", 11.5, QFont::Medium, colour);
 }
 

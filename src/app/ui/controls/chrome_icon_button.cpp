@@ -31,7 +31,7 @@ void ChromeIconButton::paintEvent(QPaintEvent*) {
     const QColor stroke = bordered_ ? outline : mixColor(Qt::transparent, outline, hover);
     if (stroke.alpha() > 0)
         painter.strokePath(Theme::continuousRoundedRect(frame.adjusted(0.5, 0.5, -0.5, -0.5), 7.5), QPen(stroke, 1));
-    Symbols::paint(painter, frame, icon_, 13, QFont::Medium, mixColor(Theme::textTertiary(scheme), Theme::textPrimary(scheme), hover));
+    Symbols::paint(painter, frame, icon_, 13, QFont::Medium, Theme::hoverText(scheme, hover));
 }
 
 }  // namespace calvoro

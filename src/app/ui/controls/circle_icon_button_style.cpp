@@ -27,17 +27,14 @@ QSize CircleIconButtonStyle::sizeHint() const {
 
 void CircleIconButtonStyle::paintEvent(QPaintEvent*) {
     const ColorScheme scheme = Theme::scheme(this);
-    const bool dark = scheme == ColorScheme::dark;
     const double hover = hoverProgress();
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     applyPressScale(painter, 0.94);
     const QRectF frame(0, 0, size_, size_);
-    const QColor fill = dark ? rgbColor(0xFFFFFF, 0.055) : rgbColor(0x000000, 0.075);
-    painter.fillPath(Theme::continuousRoundedRect(frame, 7), mixColor(Qt::transparent, fill, hover));
-    const QColor rest = Theme::textSecondary(scheme);
-    const QColor hovered = dark ? rgbColor(0xFFFFFF, 0.96) : Theme::ink();
-    Symbols::paint(painter, frame, symbol_, symbolPoints_, weight_, mixColor(rest, hovered, hover));
+    painter.fillPath(Theme::continuousRoundedRect(frame, 7), mixColor(Qt::transparent, Theme::iconHoverFill(scheme), hover));
+    const QColor colour = mixColor(Theme::textSecondary(scheme), Theme::textPrimary(scheme), hover);
+    Symbols::paint(painter, frame, symbol_, symbolPoints_, weight_, colour);
 }
 
 }  // namespace calvoro

@@ -11,8 +11,7 @@
 
 #include <cmath>
 
-#include "app/ui/theme/focus_ring.h"
-#include "app/ui/controls/hover_button.h"
+#include "app/ui/controls/close_circle_button.h"
 #include "app/ui/overlays/modal_chrome.h"
 #include "app/ui/theme/scroll_bar_style.h"
 #include "app/ui/theme/symbols.h"
@@ -25,17 +24,11 @@ constexpr double headerPadH = 16, headerTop = 16, headerBottom = 12;
 constexpr double listPadH = 16, listBottom = 16, rowPadH = 12, rowPadV = 11, iconWidth = 16, columnGap = 10;
 constexpr double sentenceLineSpacing = 2.5, titleGap = 3;
 
-QFont headerTitleFont() {
-    QFont font = Theme::font(15, QFont::DemiBold);
-    font.setLetterSpacing(QFont::AbsoluteSpacing, -0.2);
-    return font;
-}
-
 QFont rowTitleFont() { return Theme::font(12.5, QFont::DemiBold); }
 QFont sentenceFont() { return Theme::font(12); }
 
 double headerHeight() {
-    return headerTop + std::max(22.0, QFontMetricsF(headerTitleFont()).height() + 1 + QFontMetricsF(Theme::font(11.5)).height()) +
+    return headerTop + std::max(22.0, QFontMetricsF(Theme::cardTitleFont()).height() + 1 + QFontMetricsF(Theme::font(11.5)).height()) +
            headerBottom;
 }
 
@@ -67,27 +60,8 @@ std::vector<std::pair<int, int>> wrap(const QString& text, double width) {
     return lines;
 }
 
-// The round close button of the card's header.
-class CloseButton : public HoverButton {
-public:
-    explicit CloseButton(QWidget* parent) : HoverButton(parent) {
-        setFixedSize(22, 22);
-        FocusRing::setShape(this, FocusRing::capsule);
-        setToolTip(QStringLiteral("Close"));
-        setAccessibleName(QStringLiteral("Close"));
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        const ColorScheme scheme = Theme::scheme(this);
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(scheme == ColorScheme::dark ? rgbColor(0xFFFFFF, 0.09) : rgbColor(0x000000, 0.11));
-        painter.drawEllipse(QRectF(rect()));
-        Symbols::paint(painter, QRectF(rect()), "xmark", 11, QFont::DemiBold, Theme::textTertiary(scheme));
-    }
-};
+// The circle of the header's close button.
+QColor closeFill(ColorScheme scheme) { return scheme == ColorScheme::dark ? rgbColor(0xFFFFFF, 0.09) : rgbColor(0x000000, 0.11); }
 
 // The card with its header: title and the line under it.
 class InfoCard : public ModalChrome {
@@ -99,7 +73,7 @@ protected:
         ModalChrome::paintEvent(event);
         const ColorScheme scheme = Theme::scheme(this);
         QPainter painter(this);
-        const QFont title = headerTitleFont(), subtitle = Theme::font(11.5);
+        const QFont title = Theme::cardTitleFont(), subtitle = Theme::font(11.5);
         const double titleHeight = QFontMetricsF(title).height(), subtitleHeight = QFontMetricsF(subtitle).height();
         const double width = this->width() - 2 * headerPadH - 22 - 10;
         double y = headerTop + (headerHeight() - headerTop - headerBottom - (titleHeight + 1 + subtitleHeight)) / 2;
@@ -205,7 +179,7 @@ ConversionsInfoPopover::ConversionsInfoPopover(std::function<void()> onDismiss, 
                           "exactly; TTF and OTF are not interconverted, since that means rebuilding the glyph curves.")},
       },
       card_(new InfoCard(this)),
-      close_(new CloseButton(card_)),
+      close_(new CloseCircleButton(22, closeFill, card_)),
       scroll_(new QScrollArea(card_)) {
     card_->setFixedSize(cardWidth, cardHeight);
     connect(static_cast<QAbstractButton*>(close_), &QAbstractButton::clicked, this, [this] {

@@ -36,15 +36,12 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override {
         const ColorScheme scheme = Theme::scheme(this);
-        const bool dark = scheme == ColorScheme::dark;
         const double hover = hoverProgress();
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
         const QRectF frame(rect());
-        const QColor fill = dark ? rgbColor(0xFFFFFF, 0.055) : rgbColor(0x000000, 0.075);
-        painter.fillPath(Theme::continuousRoundedRect(frame, 5), mixColor(Qt::transparent, fill, hover));
-        Symbols::paint(painter, frame, "xmark", 10, QFont::DemiBold,
-                       mixColor(Theme::textTertiary(scheme), Theme::textPrimary(scheme), hover));
+        painter.fillPath(Theme::continuousRoundedRect(frame, 5), mixColor(Qt::transparent, Theme::iconHoverFill(scheme), hover));
+        Symbols::paint(painter, frame, "xmark", 10, QFont::DemiBold, Theme::hoverText(scheme, hover));
     }
 };
 

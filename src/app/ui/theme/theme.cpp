@@ -99,6 +99,10 @@ QColor Theme::separator(ColorScheme scheme) {
 QColor Theme::hoverFill(ColorScheme scheme) {
     return scheme == ColorScheme::dark ? rgbColor(0xFFFFFF, 0.035) : rgbColor(0x000000, 0.05);
 }
+QColor Theme::iconHoverFill(ColorScheme scheme) {
+    return scheme == ColorScheme::dark ? rgbColor(0xFFFFFF, 0.055) : rgbColor(0x000000, 0.075);
+}
+QColor Theme::hoverText(ColorScheme scheme, double hover) { return mixColor(textTertiary(scheme), textPrimary(scheme), hover); }
 
 QColor Theme::accentFill(AccentChoice accent, ColorScheme scheme) {
     if (accent == AccentChoice::paper) return scheme == ColorScheme::dark ? rgbColor(0xF5F6F9) : ink();
@@ -170,6 +174,12 @@ QFont Theme::monospaceFont(double points, QFont::Weight weight) {
 }
 
 QFont Theme::titleFont() { return font(17, QFont::DemiBold); }
+
+QFont Theme::cardTitleFont() {
+    QFont title = font(15, QFont::DemiBold);
+    title.setLetterSpacing(QFont::AbsoluteSpacing, -0.2);
+    return title;
+}
 
 QPalette Theme::palette(ColorScheme scheme, AccentChoice accent) {
     const bool dark = scheme == ColorScheme::dark;

@@ -60,6 +60,10 @@ public:
     static QColor separator(ColorScheme scheme);
     // The fill of a hovered plain control: white 0.035 / black 0.05.
     static QColor hoverFill(ColorScheme scheme);
+    // The fill of a hovered small icon button: white 0.055 / black 0.075.
+    static QColor iconHoverFill(ColorScheme scheme);
+    // A quiet control's text or symbol: tertiary at rest, primary when hover reaches 1.
+    static QColor hoverText(ColorScheme scheme, double hover);
     // Text on an accent fill: white up to luminance 0.45, else (10, 10, 11).
     static QColor contrastOn(const QColor& fill);
 
@@ -78,6 +82,8 @@ public:
     // DejaVu Sans Mono, loaded from its installed files: the log's monospaced text.
     static QFont monospaceFont(double points, QFont::Weight weight = QFont::Normal);
     static QFont titleFont();
+    // The title of a card's header (settings, conversions).
+    static QFont cardTitleFont();
     // Loads Inter, DejaVu Sans Mono and the symbol font from their installed paths; once per process.
     static void loadFonts();
 
