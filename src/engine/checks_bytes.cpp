@@ -103,10 +103,6 @@ std::optional<std::vector<uint8_t>> readBytes(const fs::path& url) {
     return data;
 }
 
-bool isValidUTF8(const uint8_t* data, size_t size) {
-    return calvoro::isValidUTF8(std::string_view(reinterpret_cast<const char*>(data), size));
-}
-
 std::optional<MappedFile> MappedFile::open(const fs::path& url) {
     ReadHandle handle(url);
     struct stat st {};
@@ -143,7 +139,7 @@ bool MappedFile::isValidUTF8() {
         // Pieces end before a byte that starts a character, so no character is split.
         size_t end = std::min(size_, at + (4u << 20));
         while (end < size_ && (bytes[end] & 0xC0) == 0x80 && end > at + 1) --end;
-        if (!validation::isValidUTF8(bytes + at, end - at)) return false;
+        if (!calvoro::isValidUTF8(std::string_view(data_ + at, end - at))) return false;
         at = end;
         releaseBefore(data_ + at);
     }
@@ -157,7 +153,8 @@ std::string_view withoutBOM(std::string_view text) {
 
 std::optional<std::string> readUTF8(const fs::path& url) {
     auto bytes = readBytes(url);
-    if (!bytes || !isValidUTF8(bytes->data(), bytes->size())) return std::nullopt;
+    if (!bytes || !calvoro::isValidUTF8(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size())))
+        return std::nullopt;
     size_t skip = 0;
     if (bytes->size() >= 3 && (*bytes)[0] == 0xEF && (*bytes)[1] == 0xBB && (*bytes)[2] == 0xBF) skip = 3;
     return std::string(bytes->begin() + static_cast<std::ptrdiff_t>(skip), bytes->end());

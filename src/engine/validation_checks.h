@@ -38,7 +38,6 @@ Status validateSubtitles(const fs::path& url, SupportedFormat format);
 std::optional<std::vector<uint8_t>> readBytes(const fs::path& url);
 // The file as text when it is well-formed UTF-8 (a leading byte-order mark is dropped).
 std::optional<std::string> readUTF8(const fs::path& url);
-bool isValidUTF8(const uint8_t* data, size_t size);
 
 // A file mapped read-only, so that a check walks a large output without copying it. Pages
 // already walked can be handed back, which keeps the check's memory flat whatever the size.

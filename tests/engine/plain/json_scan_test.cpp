@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/utf8.h"
 #include "engine/json_scan.h"
 #include "engine/validation_checks.h"
 
@@ -12,7 +13,7 @@ using namespace calvoro::validation;
 namespace {
 
 bool scans(const std::string& text) {
-    return isValidUTF8(reinterpret_cast<const uint8_t*>(text.data()), text.size()) && scanJSON(text).has_value();
+    return calvoro::isValidUTF8(text) && scanJSON(text).has_value();
 }
 
 }  // namespace
