@@ -467,7 +467,7 @@ TEST_F(Batches, OriginalsGoToTheTrashOnlyAfterTheirLastJob) {
 TEST_F(Batches, CancellingStopsTheRunningVideoAndStartsNothingMore) {
     ASSERT_TRUE(peerInstalled("ffmpeg"));
     const fs::path longVideo = dir / "long.mp4";
-    ASSERT_EQ(run("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=size=640x360:rate=30:duration=120 -c:v libx264 "
+    ASSERT_EQ(run("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=size=320x180:rate=30:duration=120 -c:v libx264 "
                   "-preset ultrafast -pix_fmt yuv444p " + shellQuote(longVideo.string())).status, 0);
     model->addFiles({longVideo});
     model->setTargetFormat(job(0).id, SupportedFormat::mov);
