@@ -15,6 +15,8 @@ int main(int argc, char** argv) {
     // The web engine may arrive later with the documents module; it needs shared contexts from the start.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
+    // A test's window closing must not end the loop that the next tests of this process need.
+    QApplication::setQuitOnLastWindowClosed(false);
     int status = 0;
     std::thread worker([&] {
         status = RUN_ALL_TESTS();
