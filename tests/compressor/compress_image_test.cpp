@@ -9,6 +9,7 @@
 #include "compressor/quality/jpeg_ssim.h"
 #include "compressor/quality/ssim.h"
 #include "core/conversion_error.h"
+#include "ffmpeg_ssim.h"
 #include "platform/imaging/fixtures.h"
 #include "platform/imaging/image_destination.h"
 #include "platform/imaging/image_source.h"
@@ -337,36 +338,6 @@ RgbaImage squaresLike(int w, int h) {
     return image;
 }
 
-// ffmpeg's SSIM loss (in percent) of a compressed copy against its source, taken on grey.
-// The loss of each copy against the source as FFmpeg's SSIM filter measures it, in percent (-1
-// where it measured nothing): one ffmpeg start for all copies, each compared in its own filter.
-std::vector<double> ffmpegLosses(const std::filesystem::path& source, const std::vector<std::filesystem::path>& copies,
-                                 const std::filesystem::path& work) {
-    using testing::shellQuote;
-    const size_t n = copies.size();
-    std::string inputs = " -i " + shellQuote(source.string()), graph = "[0:v]format=gray,split=" + std::to_string(n);
-    std::string outputs;
-    for (size_t i = 0; i < n; ++i) graph += "[a" + std::to_string(i) + "]";
-    for (size_t i = 0; i < n; ++i) {
-        const std::string k = std::to_string(i);
-        inputs += " -i " + shellQuote(copies[i].string());
-        graph += ";[" + std::to_string(i + 1) + ":v]format=gray[b" + k + "];[a" + k + "][b" + k + "]ssim=stats_file=" +
-                 (work / ("ssim" + k + ".txt")).string() + "[o" + k + "]";
-        outputs += " -map '[o" + k + "]' -f null -";
-    }
-    testing::run("ffmpeg -nostdin -hide_banner -loglevel error" + inputs + " -filter_complex '" + graph + "'" + outputs);
-    std::vector<double> losses;
-    for (size_t i = 0; i < n; ++i) {
-        std::error_code ec;
-        const auto stats = work / ("ssim" + std::to_string(i) + ".txt");
-        const std::string line = std::filesystem::exists(stats, ec) ? testing::readText(stats) : "";
-        const auto at = line.find("All:");
-        losses.push_back(at == std::string::npos ? -1 : (1.0 - std::stod(line.substr(at + 4))) * 100.0);
-        std::filesystem::remove(stats, ec);
-    }
-    return losses;
-}
-
 TEST_F(CompressImage, EstimatedLossGrowsWithEachLevelAndIsWhatFfmpegMeasures) {
     ASSERT_TRUE(testing::peerInstalled("ffmpeg"));
     struct Picture {
@@ -393,10 +364,13 @@ TEST_F(CompressImage, EstimatedLossGrowsWithEachLevelAndIsWhatFfmpegMeasures) {
             previous = *e.qualityLoss;
             copies.push_back(Compressor::compress(src, SupportedFormat::jpeg, e.level, dir.path()));
         }
-        const auto measured = ffmpegLosses(src, copies, dir.path());
+        std::vector<std::pair<std::filesystem::path, std::filesystem::path>> pairs;
+        for (const auto& copy : copies) pairs.emplace_back(src, copy);
+        const auto measured = testing::ffmpegSSIM(pairs, dir.path());
         for (size_t i = 0; i < estimates.size(); ++i) {
             ASSERT_GE(measured[i], 0) << estimates[i].level.rawValue();
-            EXPECT_NEAR(*estimates[i].qualityLoss, measured[i], 1.5) << estimates[i].level.rawValue();
+            // Loss in percent, as the estimates give it.
+            EXPECT_NEAR(*estimates[i].qualityLoss, (1.0 - measured[i]) * 100.0, 1.5) << estimates[i].level.rawValue();
         }
     }
 }

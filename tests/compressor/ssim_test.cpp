@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <regex>
 #include <thread>
 
 #include "compressor/quality/jpeg_ssim.h"
 #include "compressor/quality/ssim.h"
+#include "ffmpeg_ssim.h"
 #include "platform/imaging/image_destination.h"
 #include "platform/imaging/image_source.h"
 #include "platform/imaging/type_identifiers.h"
@@ -55,16 +55,6 @@ void writePGM(const std::filesystem::path& path, const GrayImage& g) {
     testing::writeFile(path, bytes);
 }
 
-// ffmpeg's own SSIM of two files, taken on grey.
-double ffmpegSSIM(const std::filesystem::path& a, const std::filesystem::path& b) {
-    const auto r = testing::run("ffmpeg -nostdin -hide_banner -i " + testing::shellQuote(a.string()) + " -i " +
-                                testing::shellQuote(b.string()) +
-                                " -lavfi '[0:v]format=gray[a];[1:v]format=gray[b];[a][b]ssim' -f null - 2>&1");
-    std::smatch m;
-    if (!std::regex_search(r.output, m, std::regex("All:([0-9.]+)"))) return -1;
-    return std::stod(m[1]);
-}
-
 TEST(SSIM, ScoresAsFfmpegDoesOnGrey) {
     ASSERT_TRUE(testing::peerInstalled("ffmpeg"));
     testing::TempDir dir;
@@ -78,15 +68,21 @@ TEST(SSIM, ScoresAsFfmpegDoesOnGrey) {
         {flat(35, 21, 3), noisy(35, 21, 1, &base)},
         {flat(16, 8, 0), flat(16, 8, 255)},
     };
+    std::vector<std::pair<std::filesystem::path, std::filesystem::path>> files;
     for (const auto& [a, b] : pairs) {
-        writePGM(dir / "a.pgm", a);
-        writePGM(dir / "b.pgm", b);
-        const double theirs = ffmpegSSIM(dir / "a.pgm", dir / "b.pgm");
-        ASSERT_GE(theirs, 0);
+        const std::string k = std::to_string(files.size());
+        files.emplace_back(dir / ("a" + k + ".pgm"), dir / ("b" + k + ".pgm"));
+        writePGM(files.back().first, a);
+        writePGM(files.back().second, b);
+    }
+    const auto theirs = testing::ffmpegSSIM(files, dir.path());
+    for (size_t i = 0; i < files.size(); ++i) {
+        const auto& [a, b] = pairs[i];
+        ASSERT_GE(theirs[i], 0);
         const auto ours = ssim::ssim(a, b);
         ASSERT_TRUE(ours);
-        // ffmpeg prints six decimals.
-        EXPECT_NEAR(*ours, theirs, 1e-6) << a.w << "x" << a.h;
+        // ffmpeg writes six decimals.
+        EXPECT_NEAR(*ours, theirs[i], 1e-6) << a.w << "x" << a.h;
     }
 }
 
