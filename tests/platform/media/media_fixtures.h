@@ -2,6 +2,7 @@
 
 // Media fixtures made with the ffmpeg command, and ffprobe's view of written files.
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,7 +10,16 @@
 #include <map>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <stdexcept>
 #include <string>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/display.h>
+#include <libavutil/pixdesc.h>
+}
 
 #include "support/test_support.h"
 
@@ -66,7 +76,7 @@ inline std::filesystem::path makeTone(const std::filesystem::path& path, double 
     return path;
 }
 
-// ffprobe's description of a file: format and streams.
+// ffprobe's description of a file (its -show_format -show_streams fields that the tests read).
 struct Probe {
     nlohmann::json json;
     const nlohmann::json* stream(const std::string& type) const {
@@ -95,38 +105,94 @@ struct Probe {
     std::string majorBrand() const { return json["format"]["tags"].value("major_brand", ""); }
 };
 
+namespace detail {
+
+// The libraries ffprobe is built on, opened in the test's own process: an ffprobe start maps some
+// two hundred libraries, which beside a loaded suite costs far more than reading the file.
+struct ProbeLibraries {
+    void* util = ::dlopen("libavutil.so." AV_STRINGIFY(LIBAVUTIL_VERSION_MAJOR), RTLD_NOW);
+    void* codec = ::dlopen("libavcodec.so." AV_STRINGIFY(LIBAVCODEC_VERSION_MAJOR), RTLD_NOW);
+    void* format = ::dlopen("libavformat.so." AV_STRINGIFY(LIBAVFORMAT_VERSION_MAJOR), RTLD_NOW);
+    template <typename F>
+    F get(void* library, const char* name) const {
+        void* f = library ? ::dlsym(library, name) : nullptr;
+        if (!f) throw std::runtime_error(std::string("FFmpeg has no ") + name);
+        return reinterpret_cast<F>(f);
+    }
+#define CALVORO_PROBE_FN(library, name) decltype(&::name) name = get<decltype(&::name)>(library, #name)
+    CALVORO_PROBE_FN(util, av_log_set_level);
+    CALVORO_PROBE_FN(util, av_dict_get);
+    CALVORO_PROBE_FN(util, av_get_media_type_string);
+    CALVORO_PROBE_FN(util, av_get_sample_fmt_name);
+    CALVORO_PROBE_FN(util, av_get_pix_fmt_name);
+    CALVORO_PROBE_FN(util, av_display_rotation_get);
+    CALVORO_PROBE_FN(codec, avcodec_get_name);
+    CALVORO_PROBE_FN(format, avformat_open_input);
+    CALVORO_PROBE_FN(format, avformat_find_stream_info);
+    CALVORO_PROBE_FN(format, avformat_close_input);
+    CALVORO_PROBE_FN(format, av_stream_get_side_data);
+#undef CALVORO_PROBE_FN
+    static const ProbeLibraries& get() {
+        static const ProbeLibraries libraries;
+        return libraries;
+    }
+};
+
+inline nlohmann::json tagsOf(const ProbeLibraries& av, const AVDictionary* dictionary) {
+    auto tags = nlohmann::json::object();
+    for (const AVDictionaryEntry* e = nullptr; (e = av.av_dict_get(dictionary, "", e, AV_DICT_IGNORE_SUFFIX));) tags[e->key] = e->value;
+    return tags;
+}
+
+inline nlohmann::json describeStream(const ProbeLibraries& av, AVStream* st) {
+    const AVCodecParameters* par = st->codecpar;
+    const char* type = av.av_get_media_type_string(par->codec_type);
+    nlohmann::json s = {{"codec_type", type ? type : "unknown"},
+                        {"codec_name", av.avcodec_get_name(par->codec_id)},
+                        {"tags", tagsOf(av, st->metadata)},
+                        {"disposition",
+                         {{"default", (st->disposition & AV_DISPOSITION_DEFAULT) ? 1 : 0},
+                          {"forced", (st->disposition & AV_DISPOSITION_FORCED) ? 1 : 0}}}};
+    if (par->bit_rate > 0) s["bit_rate"] = std::to_string(par->bit_rate);
+    if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
+        s["width"] = par->width;
+        s["height"] = par->height;
+        const char* pixels = av.av_get_pix_fmt_name(static_cast<AVPixelFormat>(par->format));
+        s["pix_fmt"] = pixels ? pixels : "unknown";
+        size_t size = 0;
+        if (auto* matrix = av.av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, &size); matrix && size >= 9 * sizeof(int32_t))
+            s["side_data_list"] = {{{"rotation", static_cast<int>(av.av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix)))}}};
+    } else if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
+        s["channels"] = par->ch_layout.nb_channels;
+        s["sample_rate"] = std::to_string(par->sample_rate);
+        const char* format = av.av_get_sample_fmt_name(static_cast<AVSampleFormat>(par->format));
+        s["sample_fmt"] = format ? format : "unknown";
+    }
+    return s;
+}
+
+}  // namespace detail
+
 inline Probe probe(const std::filesystem::path& path) {
-    auto r = run("ffprobe -v error -show_format -show_streams -of json " + shellQuote(path.string()));
     Probe p;
-    if (r.status == 0) p.json = nlohmann::json::parse(r.output, nullptr, false);
-    if (p.json.is_discarded() || !p.json.is_object()) p.json = nlohmann::json::object({{"streams", nlohmann::json::array()}, {"format", nlohmann::json::object()}});
+    p.json = nlohmann::json::object({{"streams", nlohmann::json::array()}, {"format", nlohmann::json::object()}});
+    const auto& av = detail::ProbeLibraries::get();
+    av.av_log_set_level(AV_LOG_QUIET);
+    AVFormatContext* context = nullptr;
+    if (av.avformat_open_input(&context, path.c_str(), nullptr, nullptr) < 0) return p;
+    if (av.avformat_find_stream_info(context, nullptr) >= 0) {
+        for (unsigned i = 0; i < context->nb_streams; ++i) p.json["streams"].push_back(detail::describeStream(av, context->streams[i]));
+        p.json["format"] = {{"format_name", context->iformat->name}, {"tags", detail::tagsOf(av, context->metadata)}};
+        if (context->duration != AV_NOPTS_VALUE)
+            p.json["format"]["duration"] = std::to_string(static_cast<double>(context->duration) / AV_TIME_BASE);
+    }
+    av.avformat_close_input(&context);
     return p;
 }
 
-// Several files probed two at a time: an ffprobe start maps some two hundred libraries, and many
-// starting at once beside a loaded suite cost each other far more than they overlap.
 inline std::vector<Probe> probeAll(const std::vector<std::filesystem::path>& paths) {
-    std::vector<std::filesystem::path> unique;
-    for (const auto& path : paths)
-        if (std::find(unique.begin(), unique.end(), path) == unique.end()) unique.push_back(path);
-    std::string script;
-    for (size_t i = 0; i < unique.size(); ++i)
-        script += "ffprobe -v error -show_format -show_streams -of json " + shellQuote(unique[i].string()) + " > " +
-                  shellQuote(unique[i].string() + ".probe.json") + " 2>/dev/null " + (i % 2 ? "; wait; " : "& ");
-    run(script + "wait");
-    std::map<std::filesystem::path, Probe> byPath;
-    for (const auto& path : unique) {
-        Probe p;
-        auto jsonPath = std::filesystem::path(path.string() + ".probe.json");
-        std::error_code ec;
-        if (std::filesystem::exists(jsonPath, ec)) p.json = nlohmann::json::parse(readText(jsonPath), nullptr, false);
-        std::filesystem::remove(jsonPath, ec);
-        if (p.json.is_discarded() || !p.json.is_object())
-            p.json = nlohmann::json::object({{"streams", nlohmann::json::array()}, {"format", nlohmann::json::object()}});
-        byPath[path] = std::move(p);
-    }
     std::vector<Probe> out;
-    for (const auto& path : paths) out.push_back(byPath[path]);
+    for (const auto& path : paths) out.push_back(probe(path));
     return out;
 }
 
