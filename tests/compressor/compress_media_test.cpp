@@ -206,8 +206,10 @@ TEST_F(CompressMedia, SoundEstimatesAreWhatCompressWrites) {
 }
 
 // Clips this small are encoded whole at each level: the estimate is what compress writes, but for
-// where the container puts the sound's packets among the pictures'.
-constexpr double whole = 0.002;
+// where the container puts the sound's packets among the pictures', and for x264's rate control
+// over its frame threads, which reads how far the other threads have come: on a busy machine two
+// compresses of one clip differ by up to 1.5 %.
+constexpr double whole = 0.02;
 
 TEST_F(CompressMedia, VideoEstimatesAreWhatCompressWrites) {
     const auto out = dir / "out";
