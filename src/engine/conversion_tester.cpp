@@ -239,7 +239,7 @@ Summary runAll() {
     } catch (...) {
     }
     try {
-        put(F::otf, copyFirstSystemFont({"FreeSans.otf", "FreeSerif.otf", "FreeMono.otf"}, "otf", root));
+        put(F::otf, copyFirstSystemFont({"FreeMono.otf", "FreeSans.otf", "FreeSerif.otf"}, "otf", root));
     } catch (...) {
     }
     auto outDir = root / "out";
