@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <filesystem>
@@ -18,6 +20,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/display.h>
+#include <libavutil/md5.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -131,6 +134,11 @@ struct ProbeLibraries {
     CALVORO_PROBE_FN(format, avformat_find_stream_info);
     CALVORO_PROBE_FN(format, avformat_close_input);
     CALVORO_PROBE_FN(format, av_stream_get_side_data);
+    CALVORO_PROBE_FN(format, av_read_frame);
+    CALVORO_PROBE_FN(codec, av_packet_alloc);
+    CALVORO_PROBE_FN(codec, av_packet_free);
+    CALVORO_PROBE_FN(codec, av_packet_unref);
+    CALVORO_PROBE_FN(util, av_md5_sum);
 #undef CALVORO_PROBE_FN
     static const ProbeLibraries& get() {
         static const ProbeLibraries libraries;
@@ -188,6 +196,39 @@ inline Probe probe(const std::filesystem::path& path) {
     }
     av.avformat_close_input(&context);
     return p;
+}
+
+// Each packet of the file's streams of a type (all when empty) in file order, as ffprobe lists
+// them with -show_data_hash md5: "stream,time,size,flags,MD5:checksum".
+inline std::string packetDigest(const std::filesystem::path& path, const std::string& type = "") {
+    const auto& av = detail::ProbeLibraries::get();
+    av.av_log_set_level(AV_LOG_QUIET);
+    AVFormatContext* context = nullptr;
+    if (av.avformat_open_input(&context, path.c_str(), nullptr, nullptr) < 0) {
+        ADD_FAILURE() << "FFmpeg cannot open " << path;
+        return "";
+    }
+    std::string out;
+    AVPacket* packet = av.av_packet_alloc();
+    while (packet && av.av_read_frame(context, packet) >= 0) {
+        const AVStream* st = context->streams[packet->stream_index];
+        const char* kind = av.av_get_media_type_string(st->codecpar->codec_type);
+        if (type.empty() || (kind && type == kind)) {
+            uint8_t md5[16];
+            av.av_md5_sum(md5, packet->data, static_cast<size_t>(packet->size));
+            char hex[33];
+            for (int i = 0; i < 16; ++i) std::snprintf(hex + 2 * i, 3, "%02x", md5[i]);
+            char line[160];
+            std::snprintf(line, sizeof line, "%d,%.6f,%d,%c%c,MD5:%s\n", packet->stream_index,
+                          packet->pts == AV_NOPTS_VALUE ? NAN : packet->pts * av_q2d(st->time_base), packet->size,
+                          (packet->flags & AV_PKT_FLAG_KEY) ? 'K' : '_', (packet->flags & AV_PKT_FLAG_DISCARD) ? 'D' : '_', hex);
+            out += line;
+        }
+        av.av_packet_unref(packet);
+    }
+    av.av_packet_free(&packet);
+    av.avformat_close_input(&context);
+    return out;
 }
 
 inline std::vector<Probe> probeAll(const std::vector<std::filesystem::path>& paths) {
