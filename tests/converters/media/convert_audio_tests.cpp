@@ -12,21 +12,33 @@ namespace {
 using namespace calvoro::testing;
 using namespace calvoro::testing::media;
 
+// A 440 Hz tone in each of the formats, made by one ffmpeg start.
+std::vector<std::filesystem::path> makeAudioSources(const TempDir& dir, const std::vector<SupportedFormat>& formats, int rate = 44100,
+                                                    int channels = 2, double seconds = 1) {
+    std::string args = "-f lavfi -i sine=frequency=440:sample_rate=" + std::to_string(rate) + ":duration=" + std::to_string(seconds);
+    std::vector<std::filesystem::path> paths;
+    for (SupportedFormat format : formats) {
+        std::string codec;
+        std::string ext = format.fileExtension();
+        switch (format) {
+            case SupportedFormat::mp3: codec = "-c:a libmp3lame"; break;
+            case SupportedFormat::aac: codec = "-c:a aac -f adts"; break;
+            case SupportedFormat::m4a: codec = "-c:a aac"; break;
+            case SupportedFormat::alac: codec = "-c:a alac"; ext = "m4a"; break;
+            case SupportedFormat::flac: codec = "-c:a flac"; break;
+            case SupportedFormat::aiff: codec = "-c:a pcm_s16be"; break;
+            default: codec = "-c:a pcm_s16le"; break;
+        }
+        paths.push_back(dir / ("src-" + format.rawValue() + "." + ext));
+        args += " -ac " + std::to_string(channels) + " " + codec + " " + shellQuote(paths.back().string());
+    }
+    ffmpeg(args);
+    return paths;
+}
+
 std::filesystem::path makeAudioSource(const TempDir& dir, SupportedFormat format, int rate = 44100, int channels = 2,
                                       double seconds = 1) {
-    std::string codec;
-    std::string ext = format.fileExtension();
-    switch (format) {
-        case SupportedFormat::mp3: codec = "-c:a libmp3lame"; break;
-        case SupportedFormat::aac: codec = "-c:a aac -f adts"; break;
-        case SupportedFormat::m4a: codec = "-c:a aac"; break;
-        case SupportedFormat::alac: codec = "-c:a alac"; ext = "m4a"; break;
-        case SupportedFormat::flac: codec = "-c:a flac"; break;
-        case SupportedFormat::aiff: codec = "-c:a pcm_s16be"; break;
-        default: codec = "-c:a pcm_s16le"; break;
-    }
-    auto path = dir / ("src-" + format.rawValue() + "." + ext);
-    return makeTone(path, seconds, rate, channels, codec);
+    return makeAudioSources(dir, {format}, rate, channels, seconds).front();
 }
 
 struct Expected {
@@ -51,9 +63,12 @@ TEST(ConvertAudio, EveryOfferedPairConverts) {
     TempDir dir;
     std::vector<std::filesystem::path> written;
     std::vector<SupportedFormat> targets;
-    for (SupportedFormat source : {SupportedFormat::mp3, SupportedFormat::aac, SupportedFormat::m4a, SupportedFormat::wav,
-                                   SupportedFormat::aiff, SupportedFormat::alac, SupportedFormat::flac}) {
-        auto input = makeAudioSource(dir, source, 44100, 2, 0.5);
+    const std::vector<SupportedFormat> sources = {SupportedFormat::mp3,  SupportedFormat::aac,  SupportedFormat::m4a, SupportedFormat::wav,
+                                                  SupportedFormat::aiff, SupportedFormat::alac, SupportedFormat::flac};
+    const auto inputs = makeAudioSources(dir, sources, 44100, 2, 0.5);
+    for (size_t i = 0; i < sources.size(); ++i) {
+        const SupportedFormat source = sources[i];
+        const auto& input = inputs[i];
         for (auto target : source.possibleConversions()) {
             if (target.category() != FileCategory::audio) continue;
             SCOPED_TRACE(source.displayName() + " to " + target.displayName());
@@ -204,9 +219,12 @@ TEST(ConvertAudio, ReadsPastAnUnderstatedLength) {
 TEST(ConvertAudio, SourcesCutShortOfTheirStatedLengthAreRefused) {
     REQUIRE_FFMPEG();
     TempDir dir;
-    for (SupportedFormat format : {SupportedFormat::wav, SupportedFormat::aiff, SupportedFormat::flac, SupportedFormat::mp3}) {
+    const std::vector<SupportedFormat> formats = {SupportedFormat::wav, SupportedFormat::aiff, SupportedFormat::flac, SupportedFormat::mp3};
+    const auto sources = makeAudioSources(dir, formats, 44100, 2, 10);
+    for (size_t i = 0; i < formats.size(); ++i) {
+        const SupportedFormat format = formats[i];
         SCOPED_TRACE(format.displayName());
-        const auto whole = makeAudioSource(dir, format, 44100, 2, 10);
+        const auto& whole = sources[i];
         const auto bytes = readFile(whole);
         const std::string name = "cut-" + format.rawValue() + "." + format.fileExtension();
         writeFile(dir / name, std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(bytes.size() / 10)));

@@ -59,7 +59,8 @@ inline std::filesystem::path makeVideo(const std::filesystem::path& path, const 
     if (spec.audio)
         in += " -f lavfi -i sine=frequency=440:sample_rate=44100:duration=" + std::to_string(spec.seconds) + " -ac " +
               std::to_string(spec.channels);
-    std::string codecs = spec.videoCodec + (spec.audio ? " " + spec.audioCodec : "");
+    // One encoder thread: a fixture is small, and threads only add work on a busy machine.
+    std::string codecs = spec.videoCodec + (spec.audio ? " " + spec.audioCodec : "") + " -threads 1";
     if (spec.rotation == 0) {
         ffmpeg(in + " " + codecs + " " + shellQuote(path.string()));
     } else {
