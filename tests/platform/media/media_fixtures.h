@@ -5,11 +5,9 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
@@ -180,32 +178,43 @@ inline nlohmann::json describeStream(const ProbeLibraries& av, AVStream* st) {
     return s;
 }
 
+// A media file opened for reading, quietly; closed when it goes.
+struct OpenedMedia {
+    const ProbeLibraries& av = ProbeLibraries::get();
+    AVFormatContext* context = nullptr;
+    explicit OpenedMedia(const std::filesystem::path& path) {
+        av.av_log_set_level(AV_LOG_QUIET);
+        if (av.avformat_open_input(&context, path.c_str(), nullptr, nullptr) < 0) context = nullptr;
+    }
+    ~OpenedMedia() {
+        if (context) av.avformat_close_input(&context);
+    }
+    OpenedMedia(const OpenedMedia&) = delete;
+    OpenedMedia& operator=(const OpenedMedia&) = delete;
+};
+
 }  // namespace detail
 
 inline Probe probe(const std::filesystem::path& path) {
     Probe p;
     p.json = nlohmann::json::object({{"streams", nlohmann::json::array()}, {"format", nlohmann::json::object()}});
-    const auto& av = detail::ProbeLibraries::get();
-    av.av_log_set_level(AV_LOG_QUIET);
-    AVFormatContext* context = nullptr;
-    if (av.avformat_open_input(&context, path.c_str(), nullptr, nullptr) < 0) return p;
-    if (av.avformat_find_stream_info(context, nullptr) >= 0) {
-        for (unsigned i = 0; i < context->nb_streams; ++i) p.json["streams"].push_back(detail::describeStream(av, context->streams[i]));
-        p.json["format"] = {{"format_name", context->iformat->name}, {"tags", detail::tagsOf(av, context->metadata)}};
-        if (context->duration != AV_NOPTS_VALUE)
-            p.json["format"]["duration"] = std::to_string(static_cast<double>(context->duration) / AV_TIME_BASE);
-    }
-    av.avformat_close_input(&context);
+    detail::OpenedMedia file(path);
+    AVFormatContext* context = file.context;
+    if (!context || file.av.avformat_find_stream_info(context, nullptr) < 0) return p;
+    for (unsigned i = 0; i < context->nb_streams; ++i) p.json["streams"].push_back(detail::describeStream(file.av, context->streams[i]));
+    p.json["format"] = {{"format_name", context->iformat->name}, {"tags", detail::tagsOf(file.av, context->metadata)}};
+    if (context->duration != AV_NOPTS_VALUE)
+        p.json["format"]["duration"] = std::to_string(static_cast<double>(context->duration) / AV_TIME_BASE);
     return p;
 }
 
 // Each packet of the file's streams of a type (all when empty) in file order, as ffprobe lists
 // them with -show_data_hash md5: "stream,time,size,flags,MD5:checksum".
 inline std::string packetDigest(const std::filesystem::path& path, const std::string& type = "") {
-    const auto& av = detail::ProbeLibraries::get();
-    av.av_log_set_level(AV_LOG_QUIET);
-    AVFormatContext* context = nullptr;
-    if (av.avformat_open_input(&context, path.c_str(), nullptr, nullptr) < 0) {
+    detail::OpenedMedia file(path);
+    const auto& av = file.av;
+    AVFormatContext* context = file.context;
+    if (!context) {
         ADD_FAILURE() << "FFmpeg cannot open " << path;
         return "";
     }
@@ -228,7 +237,6 @@ inline std::string packetDigest(const std::filesystem::path& path, const std::st
         av.av_packet_unref(packet);
     }
     av.av_packet_free(&packet);
-    av.avformat_close_input(&context);
     return out;
 }
 
