@@ -1,5 +1,6 @@
 #include "core/text_util.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdarg>
@@ -93,6 +94,14 @@ std::pair<std::string, std::string> formatDistinctByteCounts(int64_t first, int6
     if (a != b || first == second) return {std::move(a), std::move(b)};
     auto exact = [](int64_t n) { return withThousands(n) + (n == 1 || n == -1 ? " byte" : " bytes"); };
     return {exact(first), exact(second)};
+}
+
+bool containsIgnoringASCIICase(std::string_view text, std::string_view needle) {
+    const auto same = [](char a, char b) {
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+        return lower(a) == lower(b);
+    };
+    return std::search(text.begin(), text.end(), needle.begin(), needle.end(), same) != text.end();
 }
 
 std::string unicodeLowercased(std::string_view text) {

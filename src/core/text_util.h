@@ -19,6 +19,8 @@ std::string unicodeLowercased(std::string_view text);
 std::string unicodeNFC(std::string_view text);
 // Full Unicode case folding, for comparisons that ignore case.
 std::string unicodeCaseFolded(std::string_view text);
+// Whether text holds needle with ASCII letters of either case; other bytes match only themselves.
+bool containsIgnoringASCIICase(std::string_view text, std::string_view needle);
 
 // Numbers in the C locale whatever the user's locale: fixed decimals ("%.1f").
 std::string formatFixed(double value, int decimals);

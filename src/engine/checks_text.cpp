@@ -6,27 +6,27 @@
 namespace calvoro::validation {
 
 Status validateSVG(const fs::path& url) {
-    const auto text = readUTF8(url);
-    if (!text) return Status::failed("SVG not readable as UTF-8");
-    const std::string lowered = unicodeLowercased(trimWhitespace(*text));
-    if (lowered.find("<svg") == std::string::npos) return Status::failed("SVG missing <svg> root element");
+    auto file = MappedFile::open(url);
+    if (!file || !file->isValidUTF8()) return Status::failed("SVG not readable as UTF-8");
+    if (!containsIgnoringASCIICase(file->view(), "<svg")) return Status::failed("SVG missing <svg> root element");
     return Status::passed();
 }
 
 Status validateText(const fs::path& url) {
-    const auto text = readUTF8(url);
-    if (!text) return Status::failed("File not readable as UTF-8");
-    if (text->empty()) return Status::failed("Text file is empty");
+    auto file = MappedFile::open(url);
+    if (!file || !file->isValidUTF8()) return Status::failed("File not readable as UTF-8");
+    if (withoutBOM(file->view()).empty()) return Status::failed("Text file is empty");
     return Status::passed();
 }
 
 Status validateHTML(const fs::path& url) {
-    const auto text = readUTF8(url);
-    if (!text) return Status::failed("HTML not readable as UTF-8");
-    if (text->empty()) return Status::failed("HTML is empty");
-    const std::string lowered = unicodeLowercased(*text);
-    if (lowered.find("<html") == std::string::npos && lowered.find("<body") == std::string::npos &&
-        lowered.find("<!doctype") == std::string::npos)
+    // Walked where it lies: an output may be as large as its source, and the tags sought are ASCII.
+    auto file = MappedFile::open(url);
+    if (!file || !file->isValidUTF8()) return Status::failed("HTML not readable as UTF-8");
+    const std::string_view text = withoutBOM(file->view());
+    if (text.empty()) return Status::failed("HTML is empty");
+    if (!containsIgnoringASCIICase(text, "<html") && !containsIgnoringASCIICase(text, "<body") &&
+        !containsIgnoringASCIICase(text, "<!doctype"))
         return Status::failed("HTML lacks <html>/<body>/<!doctype>");
     return Status::passed();
 }

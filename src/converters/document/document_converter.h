@@ -62,6 +62,7 @@ std::string escapeMarkdown(std::string_view text);
 
 // "&" → "&amp;", "<" → "&lt;", ">" → "&gt;"; quotes unchanged.
 std::string htmlEscape(std::string_view text);
+void appendHTMLEscaped(std::string& out, std::string_view text);
 
 // EPUB 3 book of one chapter from any document source.
 void anyToEPUB(const Path& source, SupportedFormat sourceFormat, const Path& output);

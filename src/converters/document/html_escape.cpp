@@ -2,9 +2,7 @@
 
 namespace calvoro::DocumentConverter {
 
-std::string htmlEscape(std::string_view text) {
-    std::string out;
-    out.reserve(text.size() + text.size() / 8);
+void appendHTMLEscaped(std::string& out, std::string_view text) {
     for (char c : text) {
         switch (c) {
             case '&': out += "&amp;"; break;
@@ -13,6 +11,12 @@ std::string htmlEscape(std::string_view text) {
             default: out.push_back(c);
         }
     }
+}
+
+std::string htmlEscape(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 8);
+    appendHTMLEscaped(out, text);
     return out;
 }
 

@@ -3,6 +3,7 @@
 #include "converters/document/document_converter.h"
 #include "converters/document/document_files.h"
 #include "core/conversion_error.h"
+#include "core/utf8.h"
 #include "platform/pdf/pdf_document.h"
 #include "platform/qt/main_thread.h"
 #include "platform/text/docx.h"
@@ -19,14 +20,19 @@ std::string readTextFile(const Path& path) {
     } catch (const ConversionError&) {
         throw ConversionError::corruptFile("Could not determine text encoding");
     }
+    // Most text is UTF-8: kept as read rather than decoded into a copy.
+    if (isValidUTF8(bytes)) {
+        if (bytes.starts_with("\xEF\xBB\xBF")) bytes.erase(0, 3);
+        return bytes;
+    }
     using text::Encoding;
     // A UTF-16 byte-order mark means UTF-16: the single-byte encodings would accept
     // those bytes too and give garbage.
-    std::vector<Encoding> chain{Encoding::utf8, Encoding::isoLatin1, Encoding::windowsCP1252, Encoding::macOSRoman, Encoding::utf16};
+    std::vector<Encoding> chain{Encoding::isoLatin1, Encoding::windowsCP1252, Encoding::macOSRoman, Encoding::utf16};
     if (text::hasUTF16ByteOrderMark(bytes))
-        chain = {Encoding::utf8, Encoding::utf16, Encoding::isoLatin1, Encoding::windowsCP1252, Encoding::macOSRoman};
+        chain = {Encoding::utf16, Encoding::isoLatin1, Encoding::windowsCP1252, Encoding::macOSRoman};
     // So does a UTF-32 mark for UTF-32, whose little-endian mark UTF-16 would read as a NUL.
-    if (text::hasUTF32ByteOrderMark(bytes)) chain.insert(chain.begin() + 1, Encoding::utf32);
+    if (text::hasUTF32ByteOrderMark(bytes)) chain.insert(chain.begin(), Encoding::utf32);
     for (Encoding e : chain)
         if (auto decoded = text::decode(bytes, e)) return std::move(*decoded);
     throw ConversionError::corruptFile("Could not determine text encoding");
