@@ -276,12 +276,12 @@ TEST_F(CompressMedia, ALongerVideoIsEstimatedFromItsOpening) {
     };
     // A picture that spends well under its target, with a second key frame after the opening.
     const auto moving = dir / "moving.mp4";
-    ffmpeg("-f lavfi -i testsrc2=size=160x90:rate=25:duration=12 -f lavfi -i sine=frequency=440:duration=12 "
-           "-c:v libx264 -b:v 1200k -c:a aac -b:a 128k -ac 2 " + testing::shellQuote(moving.string()));
+    ffmpeg("-f lavfi -i testsrc2=size=160x90:rate=25:duration=8 -f lavfi -i sine=frequency=440:duration=8 "
+           "-c:v libx264 -g 150 -b:v 1200k -c:a aac -b:a 128k -ac 2 " + testing::shellQuote(moving.string()));
     expectProjected(moving);
     // Grain fills any target.
     const auto grain = dir / "grain.mp4";
-    ffmpeg("-f lavfi -i testsrc2=size=160x90:rate=25:duration=10,noise=alls=8:allf=t -f lavfi -i sine=frequency=440:duration=10 "
+    ffmpeg("-f lavfi -i testsrc2=size=160x90:rate=25:duration=7,noise=alls=8:allf=t -f lavfi -i sine=frequency=440:duration=7 "
            "-c:v libx264 -b:v 600k -c:a aac -b:a 128k -ac 2 " + testing::shellQuote(grain.string()));
     expectProjected(grain);
 }

@@ -3,7 +3,8 @@
 # A test program's start-up (its libraries, a Qt application, fonts) costs far more than most of
 # its tests, so starting it once per test spent most of the suite's time starting programs. Tests
 # that take seconds, named in APART (or their whole suite, by its name), keep an entry of their
-# own so that they run beside the rest, started first while CTest has no times of its own yet.
+# own so that they run beside the rest, started first while CTest has no times of its own yet;
+# those named in LONGEST start before them.
 #
 # Included by CTest before the tests run (see calvoro_suite_tests), when the program is newer than
 # its list of entries.
@@ -12,7 +13,7 @@
 cmake_policy(PUSH)
 cmake_policy(VERSION 3.25)
 function(calvoro_write_suite_tests)
-  cmake_parse_arguments(PARSE_ARGV 0 S "" "BINARY;OUTPUT;ENVIRONMENT" "APART;PROPERTIES")
+  cmake_parse_arguments(PARSE_ARGV 0 S "" "BINARY;OUTPUT;ENVIRONMENT" "APART;LONGEST;PROPERTIES")
   execute_process(COMMAND "${S_BINARY}" --gtest_list_tests
                   OUTPUT_VARIABLE _listing RESULT_VARIABLE _failed TIMEOUT 60)
   if(_failed)
@@ -53,7 +54,9 @@ function(calvoro_write_suite_tests)
   foreach(_suite IN LISTS _suites)
     set(_left "")
     foreach(_test IN LISTS _tests_${_suite})
-      if("${_suite}.${_test}" IN_LIST S_APART OR _suite IN_LIST S_APART)
+      if("${_suite}.${_test}" IN_LIST S_LONGEST OR _suite IN_LIST S_LONGEST)
+        _calvoro_suite_entry("${_suite}.${_test}" "${_suite}.${_test}" 1 20)
+      elseif("${_suite}.${_test}" IN_LIST S_APART OR _suite IN_LIST S_APART)
         _calvoro_suite_entry("${_suite}.${_test}" "${_suite}.${_test}" 1 10)
       else()
         list(APPEND _left "${_test}")
