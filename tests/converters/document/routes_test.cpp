@@ -213,6 +213,10 @@ TEST(DocumentRoutes, AFormFeedStartsANewPageInEveryPagedTarget) {
     const auto html = readText(DC::convert(dir / "ff.txt", F::txt, F::html, dir.path()));
     EXPECT_EQ(html.find('\f'), std::string::npos);
     EXPECT_NE(html.find("<p>page one</p>\n<p style=\"break-before:page\">page two<br></p>"), std::string::npos) << html;
+    // Blank lines part paragraphs, other line ends break them, and the byte-order mark goes.
+    writeFile(dir / "p.txt", std::string("\xEF\xBB\xBF" "a<b & c\n\nline one\nline two"));
+    const auto paragraphs = readText(DC::convert(dir / "p.txt", F::txt, F::html, dir.path()));
+    EXPECT_NE(paragraphs.find("<body><p>a&lt;b &amp; c</p>\n<p>line one<br>line two</p></body>"), std::string::npos) << paragraphs;
     const auto rtf = readText(DC::convert(dir / "ff.txt", F::txt, F::rtf, dir.path()));
     const auto pageBreak = rtf.find("\\page\n");
     ASSERT_NE(pageBreak, std::string::npos) << rtf;
