@@ -1,6 +1,7 @@
 #include "core/handoff_request.h"
 
 #include "core/file_url.h"
+#include "core/text_util.h"
 
 namespace calvoro {
 
@@ -10,13 +11,6 @@ bool isSchemeCharacter(char c, bool first) {
     const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
     if (first) return letter;
     return letter || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
-}
-
-// Scheme and host are case-insensitive (RFC 3986); the query's values are not.
-std::string asciiLowercased(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
 }
 
 }  // namespace
@@ -87,6 +81,7 @@ std::variant<HandoffRequest, HandoffRequest::Refusal> HandoffRequest::parse(std:
     using Reason = Refusal::Reason;
     const auto parts = URLParts::split(url);
     if (!parts) return Refusal{Reason::malformed, std::string(url)};
+    // Scheme and host are case-insensitive (RFC 3986); the query's values are not.
     const std::string host = asciiLowercased(parts->host);
     if (asciiLowercased(parts->scheme) != "calvoro" || (host != "convert" && host != "compress"))
         return Refusal{Reason::unknownAction, parts->scheme + "://" + parts->host};

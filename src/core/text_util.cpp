@@ -16,6 +16,8 @@ namespace calvoro {
 
 namespace {
 
+char lowerASCII(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
 // Rounds to the given decimals and drops trailing zeros, in the C locale.
 std::string trimmedDecimal(double value, int decimals) {
     std::string text = formatFixed(value, decimals);
@@ -96,21 +98,18 @@ std::pair<std::string, std::string> formatDistinctByteCounts(int64_t first, int6
     return {exact(first), exact(second)};
 }
 
+std::string asciiLowercased(std::string text) {
+    for (char& c : text) c = lowerASCII(c);
+    return text;
+}
+
 bool containsIgnoringASCIICase(std::string_view text, std::string_view needle) {
-    const auto same = [](char a, char b) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-        return lower(a) == lower(b);
-    };
+    const auto same = [](char a, char b) { return lowerASCII(a) == lowerASCII(b); };
     return std::search(text.begin(), text.end(), needle.begin(), needle.end(), same) != text.end();
 }
 
 std::string unicodeLowercased(std::string_view text) {
-    if (isASCII(text)) {
-        std::string out(text);
-        for (auto& c : out)
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        return out;
-    }
+    if (isASCII(text)) return asciiLowercased(std::string(text));
     UErrorCode status = U_ZERO_ERROR;
     UCaseMap* map = ucasemap_open("", 0, &status);
     if (U_FAILURE(status)) return std::string(text);

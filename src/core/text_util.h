@@ -19,6 +19,8 @@ std::string unicodeLowercased(std::string_view text);
 std::string unicodeNFC(std::string_view text);
 // Full Unicode case folding, for comparisons that ignore case.
 std::string unicodeCaseFolded(std::string_view text);
+// ASCII letters lower-cased; every other byte as it is.
+std::string asciiLowercased(std::string text);
 // Whether text holds needle with ASCII letters of either case; other bytes match only themselves.
 bool containsIgnoringASCIICase(std::string_view text, std::string_view needle);
 
