@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "app/entry/command_line_modes.h"
+#include "platform/media/media_fixtures.h"
 #include "support/test_support.h"
 
 using namespace calvoro::testing;
@@ -44,7 +45,7 @@ bool loads(const std::string& log, const std::string& library) {
 
 TEST(StartUp, ImageConversionLoadsNoDocumentLayersButDocumentsDo) {
     TempDir dir;
-    ASSERT_EQ(run("ffmpeg -loglevel error -f lavfi -i testsrc=size=64x48 -frames:v 1 " + shellQuote((dir / "s.png").string())).status, 0);
+    media::ffmpeg("-f lavfi -i testsrc=size=64x48 -frames:v 1 " + shellQuote((dir / "s.png").string()));
     int status = -1;
     std::string log = loadedFiles(dir, "--convert " + shellQuote((dir / "s.png").string()) + " jpeg " + shellQuote((dir / "out").string()), status);
     EXPECT_EQ(status, 0);
@@ -65,7 +66,7 @@ TEST(StartUp, OnlyDocumentRoutesAskForTheDocumentLayers) {
     TempDir dir;
     writeFile(dir / "a.md", "# x\n");
     writeFile(dir / "t.csv", "a,b\n1,2\n");
-    ASSERT_EQ(run("ffmpeg -loglevel error -f lavfi -i testsrc=size=32x32 -frames:v 1 " + shellQuote((dir / "s.png").string())).status, 0);
+    media::ffmpeg("-f lavfi -i testsrc=size=32x32 -frames:v 1 " + shellQuote((dir / "s.png").string()));
     auto needs = [&](const std::string& file, const std::string& target) {
         return calvoro::CalvoroApp::convertNeedsDocuments({"calvoro", "--convert", (dir / file).string(), target, "/tmp/out"});
     };

@@ -15,6 +15,7 @@
 #include "app/state/progress_throttle.h"
 #include "app/state/state_test_support.h"
 #include "engine/test_fixtures.h"
+#include "platform/media/media_fixtures.h"
 #include "platform/desktop/review_request.h"
 
 using namespace calvoro;
@@ -467,8 +468,8 @@ TEST_F(Batches, OriginalsGoToTheTrashOnlyAfterTheirLastJob) {
 TEST_F(Batches, CancellingStopsTheRunningVideoAndStartsNothingMore) {
     ASSERT_TRUE(peerInstalled("ffmpeg"));
     const fs::path longVideo = dir / "long.mp4";
-    ASSERT_EQ(run("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=size=320x180:rate=30:duration=120 -c:v libx264 "
-                  "-preset ultrafast -pix_fmt yuv444p " + shellQuote(longVideo.string())).status, 0);
+    media::ffmpeg("-f lavfi -i testsrc2=size=320x180:rate=30:duration=120 -c:v libx264 -preset ultrafast -pix_fmt yuv444p " +
+                  shellQuote(longVideo.string()));
     model->addFiles({longVideo});
     model->setTargetFormat(job(0).id, SupportedFormat::mov);
     addPNGs(5);

@@ -16,16 +16,8 @@ using namespace calvoro::testing;
 using namespace calvoro::testing::media;
 
 std::vector<double> frameTimes(const std::filesystem::path& path) {
-    auto r = run("ffprobe -v error -select_streams v:0 -show_entries frame=pts_time -of csv=p=0 " + shellQuote(path.string()));
     std::vector<double> out;
-    size_t start = 0;
-    while (start < r.output.size()) {
-        size_t end = r.output.find('\n', start);
-        if (end == std::string::npos) end = r.output.size();
-        auto line = r.output.substr(start, end - start);
-        if (!line.empty()) out.push_back(std::atof(line.c_str()));
-        start = end + 1;
-    }
+    for (const DecodedFrame& f : decodedFrames(path)) out.push_back(f.time);
     return out;
 }
 

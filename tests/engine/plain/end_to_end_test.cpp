@@ -4,6 +4,7 @@
 #include "core/conversion_error.h"
 #include "engine/conversion_engine.h"
 #include "engine/engine_test_support.h"
+#include "platform/media/media_fixtures.h"
 
 namespace fs = std::filesystem;
 using namespace calvoro;
@@ -84,37 +85,38 @@ TEST(EngineEndToEnd, AWAVBecomesAFLACAndAVideoGivesUpItsAudio) {
     ASSERT_TRUE(peerInstalled("ffmpeg"));
     ASSERT_TRUE(peerInstalled("ffprobe"));
     TempDir dir;
-    ASSERT_EQ(run("ffmpeg -v error -f lavfi -i sine=frequency=440:duration=0.5 " + shellQuote((dir / "tone.wav").string())).status, 0);
+    media::ffmpeg("-f lavfi -i sine=frequency=440:duration=0.5 " + shellQuote((dir / "tone.wav").string()));
     Recorded progress;
     const fs::path flac = ConversionEngine::convert(makeJob(dir / "tone.wav", SupportedFormat::wav, SupportedFormat::flac),
                                                     dir / "out", progress.handler());
-    EXPECT_EQ(run("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 " + shellQuote(flac.string())).output, "flac\n");
+    EXPECT_EQ(media::probe(flac).json["streams"].size(), 1u);
+    EXPECT_EQ(media::probe(flac).codec("audio"), "flac");
     ASSERT_FALSE(progress.values.empty()) << "the media converter reports its own progress";
 
-    ASSERT_EQ(run("ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=10:duration=0.5 -f lavfi -i sine=duration=0.5 "
-                  "-c:v libx264 -pix_fmt yuv420p -c:a aac -shortest " + shellQuote((dir / "clip.mp4").string())).status, 0);
+    media::ffmpeg("-f lavfi -i testsrc=size=64x48:rate=10:duration=0.5 -f lavfi -i sine=duration=0.5 -c:v libx264 -pix_fmt yuv420p "
+                  "-c:a aac " + shellQuote((dir / "clip.mp4").string()));
     const fs::path audio = ConversionEngine::convert(makeJob(dir / "clip.mp4", SupportedFormat::mp4, SupportedFormat::extractAudio),
                                                      dir / "out", noProgress);
     EXPECT_EQ(audio.filename(), "clip (audio).m4a");
-    EXPECT_EQ(run("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 " + shellQuote(audio.string())).output, "audio\n");
+    EXPECT_EQ(media::probe(audio).json["streams"].size(), 1u);
+    EXPECT_NE(media::probe(audio).stream("audio"), nullptr);
 }
 
 TEST(EngineEndToEnd, AVideoBecomesAGIFAndAGIFAVideo) {
     ASSERT_TRUE(peerInstalled("ffmpeg"));
     ASSERT_TRUE(peerInstalled("ffprobe"));
     TempDir dir;
-    ASSERT_EQ(run("ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=10:duration=0.6 -c:v libx264 -pix_fmt yuv420p " +
-                  shellQuote((dir / "clip.mp4").string())).status, 0);
+    media::ffmpeg("-f lavfi -i testsrc=size=64x48:rate=10:duration=0.6 -c:v libx264 -pix_fmt yuv420p " +
+                  shellQuote((dir / "clip.mp4").string()));
     ConversionJob toGIF = makeJob(dir / "clip.mp4", SupportedFormat::mp4, SupportedFormat::gif);
     toGIF.videoGifWidth = 32;
     const fs::path gif = ConversionEngine::convert(toGIF, dir / "out", {});
     EXPECT_EQ(gif.filename(), "clip.gif");
-    EXPECT_EQ(run("ffprobe -v error -select_streams v:0 -show_entries stream=codec_name,width -of csv=p=0 " +
-                  shellQuote(gif.string())).output, "gif,32\n") << "the width reached the converter";
+    EXPECT_EQ(media::probe(gif).codec("video"), "gif");
+    EXPECT_EQ(media::probe(gif).videoWidth(), 32) << "the width reached the converter";
 
     const fs::path video = ConversionEngine::convert(makeJob(gif, SupportedFormat::gif, SupportedFormat::mov), dir / "back", {});
-    EXPECT_EQ(run("ffprobe -v error -select_streams v:0 -show_entries stream=codec_name -of csv=p=0 " +
-                  shellQuote(video.string())).output, "h264\n");
+    EXPECT_EQ(media::probe(video).codec("video"), "h264");
 }
 
 TEST(EngineEndToEnd, NamesAsLongAsTheFileSystemAllowsConvert) {

@@ -9,6 +9,7 @@
 #include "core/conversion_error.h"
 #include "engine/conversion_engine.h"
 #include "engine/engine_test_support.h"
+#include "platform/media/media_fixtures.h"
 #include "platform/imaging/image_destination.h"
 #include "platform/imaging/type_identifiers.h"
 
@@ -44,7 +45,7 @@ TEST(EngineRefusals, ATargetOutsideTheTableStillConvertsWhenAConverterWritesIt) 
 TEST(EngineRefusals, ATargetNoConverterWritesIsAnUnsupportedConversion) {
     ASSERT_TRUE(peerInstalled("ffmpeg"));
     TempDir dir;
-    ASSERT_EQ(run("ffmpeg -v error -f lavfi -i sine=duration=0.3 " + shellQuote((dir / "tone.wav").string())).status, 0);
+    media::ffmpeg("-f lavfi -i sine=duration=0.3 " + shellQuote((dir / "tone.wav").string()));
     for (SupportedFormat target : {SupportedFormat::mp3, SupportedFormat::webp}) {
         const auto e = errorOf([&] {
             ConversionEngine::convert(makeJob(dir / "tone.wav", SupportedFormat::wav, target), dir / "out", noProgress);

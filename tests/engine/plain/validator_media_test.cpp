@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/validator.h"
+#include "platform/media/media_fixtures.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -20,8 +21,7 @@ protected:
     }
     fs::path make(const std::string& name, const std::string& inputs) {
         const fs::path p = dir_ / name;
-        const auto r = run("ffmpeg -v error -y " + inputs + " " + shellQuote(p.string()));
-        EXPECT_EQ(r.status, 0) << r.output;
+        media::ffmpeg(inputs + " " + shellQuote(p.string()));
         return p;
     }
     TempDir dir_;

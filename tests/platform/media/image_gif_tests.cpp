@@ -91,8 +91,8 @@ TEST(Gif, WrittenFramesReadBackWithDelaysAndLoop) {
         EXPECT_TRUE(writer->finalize());
     }
     EXPECT_EQ(frameDurations(path), (std::vector<double>{0.1, 0.25, 0.02}));
-    auto r = run("ffprobe -v error -show_entries stream=width,height -of csv=p=0 " + shellQuote(path.string()));
-    EXPECT_EQ(std::string(trimWhitespace(r.output)), "20,10");
+    EXPECT_EQ(probe(path).videoWidth(), 20);
+    EXPECT_EQ(probe(path).videoHeight(), 10);
     EXPECT_NE(readText(path).find("NETSCAPE2.0"), std::string::npos);
 
     auto source = GifImageSource::open(path);

@@ -1,8 +1,8 @@
 #pragma once
 
-// Media fixtures made with the ffmpeg command, and ffprobe's view of written files.
+// Media fixtures as the ffmpeg command makes them, and ffprobe's view of written files, both
+// through FFmpeg's libraries in the test's own process where they can.
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -14,14 +14,7 @@
 #include <string>
 #include <vector>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/display.h>
-#include <libavutil/md5.h>
-#include <libavutil/pixdesc.h>
-}
-
+#include "support/ffmpeg_in_process.h"
 #include "support/test_support.h"
 
 namespace calvoro::testing::media {
@@ -33,8 +26,13 @@ namespace calvoro::testing::media {
         ASSERT_TRUE(::calvoro::testing::peerInstalled("ffprobe"));  \
     } while (0)
 
-// Runs ffmpeg quietly with the given arguments; fails the test when it fails.
+// Does what ffmpeg quietly does with the given arguments; fails the test when it fails.
 inline void ffmpeg(const std::string& args) {
+    try {
+        if (makeInProcess(args)) return;
+    } catch (const std::exception& e) {
+        FAIL() << args << "\n" << e.what();
+    }
     auto r = run("ffmpeg -nostdin -hide_banner -loglevel error -y " + args);
     ASSERT_EQ(r.status, 0) << args << "\n" << r.output;
 }
@@ -46,7 +44,7 @@ struct VideoSpec {
     double seconds = 1;
     bool audio = true;
     int channels = 2;
-    int rotation = 0;  // the "rotate" tag of the container, applied by a stream copy
+    int rotation = 0;  // the "rotate" tag of the container
     std::string videoCodec = "-c:v libx264 -preset ultrafast -pix_fmt yuv420p";
     std::string audioCodec = "-c:a aac";
 };
@@ -59,15 +57,8 @@ inline std::filesystem::path makeVideo(const std::filesystem::path& path, const 
               std::to_string(spec.channels);
     // One encoder thread: a fixture is small, and threads only add work on a busy machine.
     std::string codecs = spec.videoCodec + (spec.audio ? " " + spec.audioCodec : "") + " -threads 1";
-    if (spec.rotation == 0) {
-        ffmpeg(in + " " + codecs + " " + shellQuote(path.string()));
-    } else {
-        auto plain = path.parent_path() / ("plain-" + path.filename().string());
-        ffmpeg(in + " " + codecs + " " + shellQuote(plain.string()));
-        ffmpeg("-i " + shellQuote(plain.string()) + " -c copy -metadata:s:v:0 rotate=" + std::to_string(spec.rotation) + " " +
-               shellQuote(path.string()));
-        std::filesystem::remove(plain);
-    }
+    const std::string rotation = spec.rotation ? " -metadata:s:v:0 rotate=" + std::to_string(spec.rotation) : "";
+    ffmpeg(in + " " + codecs + rotation + " " + shellQuote(path.string()));
     return path;
 }
 
@@ -109,49 +100,13 @@ struct Probe {
 
 namespace detail {
 
-// The libraries ffprobe is built on, opened in the test's own process: an ffprobe start maps some
-// two hundred libraries, which beside a loaded suite costs far more than reading the file.
-struct ProbeLibraries {
-    void* util = ::dlopen("libavutil.so." AV_STRINGIFY(LIBAVUTIL_VERSION_MAJOR), RTLD_NOW);
-    void* codec = ::dlopen("libavcodec.so." AV_STRINGIFY(LIBAVCODEC_VERSION_MAJOR), RTLD_NOW);
-    void* format = ::dlopen("libavformat.so." AV_STRINGIFY(LIBAVFORMAT_VERSION_MAJOR), RTLD_NOW);
-    template <typename F>
-    F get(void* library, const char* name) const {
-        void* f = library ? ::dlsym(library, name) : nullptr;
-        if (!f) throw std::runtime_error(std::string("FFmpeg has no ") + name);
-        return reinterpret_cast<F>(f);
-    }
-#define CALVORO_PROBE_FN(library, name) decltype(&::name) name = get<decltype(&::name)>(library, #name)
-    CALVORO_PROBE_FN(util, av_log_set_level);
-    CALVORO_PROBE_FN(util, av_dict_get);
-    CALVORO_PROBE_FN(util, av_get_media_type_string);
-    CALVORO_PROBE_FN(util, av_get_sample_fmt_name);
-    CALVORO_PROBE_FN(util, av_get_pix_fmt_name);
-    CALVORO_PROBE_FN(util, av_display_rotation_get);
-    CALVORO_PROBE_FN(codec, avcodec_get_name);
-    CALVORO_PROBE_FN(format, avformat_open_input);
-    CALVORO_PROBE_FN(format, avformat_find_stream_info);
-    CALVORO_PROBE_FN(format, avformat_close_input);
-    CALVORO_PROBE_FN(format, av_stream_get_side_data);
-    CALVORO_PROBE_FN(format, av_read_frame);
-    CALVORO_PROBE_FN(codec, av_packet_alloc);
-    CALVORO_PROBE_FN(codec, av_packet_free);
-    CALVORO_PROBE_FN(codec, av_packet_unref);
-    CALVORO_PROBE_FN(util, av_md5_sum);
-#undef CALVORO_PROBE_FN
-    static const ProbeLibraries& get() {
-        static const ProbeLibraries libraries;
-        return libraries;
-    }
-};
-
-inline nlohmann::json tagsOf(const ProbeLibraries& av, const AVDictionary* dictionary) {
+inline nlohmann::json tagsOf(const FFmpegLibraries& av, const AVDictionary* dictionary) {
     auto tags = nlohmann::json::object();
     for (const AVDictionaryEntry* e = nullptr; (e = av.av_dict_get(dictionary, "", e, AV_DICT_IGNORE_SUFFIX));) tags[e->key] = e->value;
     return tags;
 }
 
-inline nlohmann::json describeStream(const ProbeLibraries& av, AVStream* st) {
+inline nlohmann::json describeStream(const FFmpegLibraries& av, AVStream* st) {
     const AVCodecParameters* par = st->codecpar;
     const char* type = av.av_get_media_type_string(par->codec_type);
     nlohmann::json s = {{"codec_type", type ? type : "unknown"},
@@ -180,10 +135,9 @@ inline nlohmann::json describeStream(const ProbeLibraries& av, AVStream* st) {
 
 // A media file opened for reading, quietly; closed when it goes.
 struct OpenedMedia {
-    const ProbeLibraries& av = ProbeLibraries::get();
+    const FFmpegLibraries& av = FFmpegLibraries::get();
     AVFormatContext* context = nullptr;
     explicit OpenedMedia(const std::filesystem::path& path) {
-        av.av_log_set_level(AV_LOG_QUIET);
         if (av.avformat_open_input(&context, path.c_str(), nullptr, nullptr) < 0) context = nullptr;
     }
     ~OpenedMedia() {
@@ -219,8 +173,8 @@ inline std::string packetDigest(const std::filesystem::path& path, const std::st
         return "";
     }
     std::string out;
-    AVPacket* packet = av.av_packet_alloc();
-    while (packet && av.av_read_frame(context, packet) >= 0) {
+    Owned<AVPacket> packet(av.av_packet_alloc());
+    while (packet && av.av_read_frame(context, packet.get()) >= 0) {
         const AVStream* st = context->streams[packet->stream_index];
         const char* kind = av.av_get_media_type_string(st->codecpar->codec_type);
         if (type.empty() || (kind && type == kind)) {
@@ -234,9 +188,8 @@ inline std::string packetDigest(const std::filesystem::path& path, const std::st
                           (packet->flags & AV_PKT_FLAG_KEY) ? 'K' : '_', (packet->flags & AV_PKT_FLAG_DISCARD) ? 'D' : '_', hex);
             out += line;
         }
-        av.av_packet_unref(packet);
+        av.av_packet_unref(packet.get());
     }
-    av.av_packet_free(&packet);
     return out;
 }
 
@@ -246,19 +199,59 @@ inline std::vector<Probe> probeAll(const std::vector<std::filesystem::path>& pat
     return out;
 }
 
-// Frames counted by decoding, and each frame's duration in seconds.
-inline std::vector<double> frameDurations(const std::filesystem::path& path) {
-    auto r = run("ffprobe -v error -select_streams v:0 -show_entries frame=pkt_duration_time -of csv=p=0 " +
-                 shellQuote(path.string()));
-    std::vector<double> out;
-    size_t start = 0;
-    while (start < r.output.size()) {
-        size_t end = r.output.find('\n', start);
-        if (end == std::string::npos) end = r.output.size();
-        std::string line = r.output.substr(start, end - start);
-        if (!line.empty()) out.push_back(std::atof(line.c_str()));
-        start = end + 1;
+// A decoded picture's time and duration in seconds, as ffprobe gives them (to the microsecond).
+struct DecodedFrame {
+    double time = 0;
+    double duration = 0;
+};
+
+// The pictures of the first video stream, decoded.
+inline std::vector<DecodedFrame> decodedFrames(const std::filesystem::path& path) {
+    detail::OpenedMedia file(path);
+    const auto& av = file.av;
+    std::vector<DecodedFrame> out;
+    if (!file.context || av.avformat_find_stream_info(file.context, nullptr) < 0) {
+        ADD_FAILURE() << "FFmpeg cannot read " << path;
+        return out;
     }
+    int index = -1;
+    for (unsigned i = 0; i < file.context->nb_streams && index < 0; ++i)
+        if (file.context->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) index = static_cast<int>(i);
+    if (index < 0) return out;
+    const AVStream* stream = file.context->streams[index];
+    Owned<AVCodecContext> decoder(av.avcodec_alloc_context3(av.avcodec_find_decoder(stream->codecpar->codec_id)));
+    av.avcodec_parameters_to_context(decoder.get(), stream->codecpar);
+    decoder->pkt_timebase = stream->time_base;
+    Owned<AVPacket> packet(av.av_packet_alloc());
+    Owned<AVFrame> frame(av.av_frame_alloc());
+    auto seconds = [&](int64_t units) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%f", static_cast<double>(units) * av_q2d(stream->time_base));
+        return std::atof(text);
+    };
+    auto receive = [&] {
+        while (av.avcodec_receive_frame(decoder.get(), frame.get()) >= 0) {
+            out.push_back({seconds(frame->pts), seconds(frame->pkt_duration)});
+            av.av_frame_unref(frame.get());
+        }
+    };
+    if (av.avcodec_open2(decoder.get(), nullptr, nullptr) < 0) {
+        ADD_FAILURE() << "FFmpeg cannot decode " << path;
+        return out;
+    }
+    while (av.av_read_frame(file.context, packet.get()) >= 0) {
+        if (packet->stream_index == index && av.avcodec_send_packet(decoder.get(), packet.get()) >= 0) receive();
+        av.av_packet_unref(packet.get());
+    }
+    av.avcodec_send_packet(decoder.get(), nullptr);
+    receive();
+    return out;
+}
+
+// Each picture's duration in seconds, one a decoded picture.
+inline std::vector<double> frameDurations(const std::filesystem::path& path) {
+    std::vector<double> out;
+    for (const DecodedFrame& f : decodedFrames(path)) out.push_back(f.duration);
     return out;
 }
 

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/media/media_fixtures.h"
+
 namespace calvoro::testing {
 
 bool waitUntil(const std::function<bool()>& done, std::chrono::seconds limit) {
@@ -101,9 +103,8 @@ void ChildProcess::kill(int signal) {
 }
 
 void makePNG(const std::filesystem::path& path, int width, int height) {
-    auto r = run("ffmpeg -loglevel error -y -f lavfi -i testsrc=size=" + std::to_string(width) + "x" + std::to_string(height) +
-                 " -frames:v 1 " + shellQuote(path.string()));
-    ASSERT_EQ(r.status, 0) << r.output;
+    media::ffmpeg("-f lavfi -i testsrc=size=" + std::to_string(width) + "x" + std::to_string(height) + " -frames:v 1 " +
+                  shellQuote(path.string()));
 }
 
 }  // namespace calvoro::testing

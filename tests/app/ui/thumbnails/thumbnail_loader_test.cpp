@@ -14,6 +14,7 @@
 #include "app/ui/thumbnails/thumbnail_loader.h"
 #include "app/ui/thumbnails/thumbnail_sources.h"
 #include "app/ui/ui_test_support.h"
+#include "platform/media/media_fixtures.h"
 #include "support/pdf_objects.h"
 #include "support/test_support.h"
 
@@ -277,9 +278,7 @@ TEST_F(ThumbnailSourcesTest, ImagesAndPDFsAreRenderedAndOtherFilesGetNothing) {
 TEST_F(ThumbnailSourcesTest, VideoShowsItsFirstFrame) {
     ASSERT_TRUE(testing::peerInstalled("ffmpeg"));
     const auto video = dir / "clip.mp4";
-    const auto made = testing::run("ffmpeg -v error -f lavfi -i color=c=red:s=320x240:d=1 -pix_fmt yuv420p " +
-                                   testing::shellQuote(video.string()));
-    ASSERT_EQ(made.status, 0) << made.output;
+    testing::media::ffmpeg("-f lavfi -i color=c=red:s=320x240:d=1 -pix_fmt yuv420p " + testing::shellQuote(video.string()));
     auto image = thumbnails::generate(video, 72);
     ASSERT_TRUE(image.has_value());
     EXPECT_EQ(image->size(), QSize(72, 54));
