@@ -317,8 +317,13 @@ public:
         check(av_.avformat_alloc_output_context2(&context, nullptr, out.format.empty() ? nullptr : out.format.c_str(), out.path.c_str()),
               "output format");
         muxer_.reset(context);
-        if (!inputs.video.empty() && !out.noVideo) video_ = std::make_unique<Track>();
-        if (!inputs.audio.empty() && !out.noAudio) audio_ = std::make_unique<Track>();
+        // As ffmpeg does, a kind of stream goes where it is asked for or the container has a codec for it.
+        auto wanted = [&](const std::string& input, bool refused, const std::string& codec, AVMediaType type) {
+            return !input.empty() && !refused &&
+                   (!codec.empty() || av_.av_guess_codec(context->oformat, nullptr, out.path.c_str(), nullptr, type) != AV_CODEC_ID_NONE);
+        };
+        if (wanted(inputs.video, out.noVideo, out.videoCodec, AVMEDIA_TYPE_VIDEO)) video_ = std::make_unique<Track>();
+        if (wanted(inputs.audio, out.noAudio, out.audioCodec, AVMEDIA_TYPE_AUDIO)) audio_ = std::make_unique<Track>();
         if (!video_ && !audio_) throw std::runtime_error("no stream for " + out.path);
         buildGraph(inputs);
         if (video_) openVideo();
