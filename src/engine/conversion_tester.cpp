@@ -240,7 +240,7 @@ Summary runAll() {
     } catch (...) {
     }
     try {
-        put(F::otf, copyFirstSystemFont({"FreeMono.otf", "FreeSans.otf", "FreeSerif.otf"}, "otf", root));
+        put(F::otf, copyFirstSystemFont({"FreeMonoBold.otf", "FreeMono.otf", "FreeSans.otf", "FreeSerif.otf"}, "otf", root));
     } catch (...) {
     }
     auto outDir = root / "out";
