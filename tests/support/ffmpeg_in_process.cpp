@@ -67,6 +67,8 @@ std::optional<std::vector<std::string>> shellWords(const std::string& line) {
     return words;
 }
 
+using Options = std::vector<std::pair<std::string, std::string>>;
+
 struct Output {
     std::string path;
     std::string format;
@@ -76,7 +78,7 @@ struct Output {
     int channels = 0, sampleRate = 0, threads = -1;
     long long videoFrames = -1;
     double quality = -1;
-    std::vector<std::pair<std::string, std::string>> videoOptions, audioOptions, muxerOptions, videoMetadata;
+    Options videoOptions, audioOptions, muxerOptions, videoMetadata;
 };
 
 struct Command {
@@ -113,7 +115,7 @@ bool takeOutputOption(Output& out, const std::string& key, const std::string& va
 
 std::optional<Command> parse(const std::vector<std::string>& words) {
     Command command;
-    std::vector<std::pair<std::string, std::string>> pending;
+    Options pending;
     for (size_t i = 0; i < words.size(); ++i) {
         const std::string& w = words[i];
         if (w == "-nostdin" || w == "-hide_banner" || w == "-y") continue;
@@ -176,6 +178,22 @@ void check(int code, const char* what) {
     if (code < 0) throw std::runtime_error(std::string(what) + ": " + FFmpegLibraries::get().error(code));
 }
 
+// Options as FFmpeg takes them; what a call leaves of them is the caller's to free.
+AVDictionary* dictionaryOf(const FFmpegLibraries& av, const Options& options) {
+    AVDictionary* dictionary = nullptr;
+    for (const auto& [key, value] : options) av.av_dict_set(&dictionary, key.c_str(), value.c_str(), 0);
+    return dictionary;
+}
+
+// One more of a lavfi option's alternatives ("yuv420p|nv12").
+void addAlternative(std::string& list, const std::string& name) { list += (list.empty() ? "" : "|") + name; }
+
+std::string layoutName(const FFmpegLibraries& av, const AVChannelLayout& layout) {
+    char name[64] = {};
+    av.av_channel_layout_describe(&layout, name, sizeof name);
+    return name;
+}
+
 const AVCodec* encoderFor(const FFmpegLibraries& av, const std::string& name, const AVOutputFormat* format, const std::string& path,
                           AVMediaType type) {
     const AVCodec* codec = name.empty() ? av.avcodec_find_encoder(av.av_guess_codec(format, nullptr, path.c_str(), nullptr, type))
@@ -189,7 +207,7 @@ const AVCodec* encoderFor(const FFmpegLibraries& av, const std::string& name, co
 std::string pixelFormats(const FFmpegLibraries& av, const AVCodec* codec, const std::string& chosen) {
     if (!chosen.empty()) return chosen;
     std::string list;
-    for (const AVPixelFormat* f = codec->pix_fmts; f && *f != AV_PIX_FMT_NONE; ++f) list += (list.empty() ? "" : "|") + std::string(av.av_get_pix_fmt_name(*f));
+    for (const AVPixelFormat* f = codec->pix_fmts; f && *f != AV_PIX_FMT_NONE; ++f) addAlternative(list, av.av_get_pix_fmt_name(*f));
     return list;
 }
 
@@ -199,19 +217,16 @@ std::string audioFormats(const FFmpegLibraries& av, const AVCodec* codec, const 
         if (!values.empty()) list += (list.empty() ? "" : ":") + key + "=" + values;
     };
     std::string formats, rates;
-    for (const AVSampleFormat* f = codec->sample_fmts; f && *f != AV_SAMPLE_FMT_NONE; ++f)
-        formats += (formats.empty() ? "" : "|") + std::string(av.av_get_sample_fmt_name(*f));
+    for (const AVSampleFormat* f = codec->sample_fmts; f && *f != AV_SAMPLE_FMT_NONE; ++f) addAlternative(formats, av.av_get_sample_fmt_name(*f));
     if (out.sampleRate > 0) rates = std::to_string(out.sampleRate);
     else
-        for (const int* r = codec->supported_samplerates; r && *r; ++r) rates += (rates.empty() ? "" : "|") + std::to_string(*r);
+        for (const int* r = codec->supported_samplerates; r && *r; ++r) addAlternative(rates, std::to_string(*r));
     add("sample_fmts", formats);
     add("sample_rates", rates);
     if (out.channels > 0) {
         AVChannelLayout layout{};
         av.av_channel_layout_default(&layout, out.channels);
-        char name[64] = {};
-        av.av_channel_layout_describe(&layout, name, sizeof name);
-        add("channel_layouts", name);
+        add("channel_layouts", layoutName(av, layout));
     }
     return list;
 }
@@ -226,7 +241,7 @@ struct Source {
 std::string everyRawPixelFormat(const FFmpegLibraries& av) {
     std::string list;
     for (const AVPixFmtDescriptor* d = nullptr; (d = av.av_pix_fmt_desc_next(d));)
-        if (!(d->flags & AV_PIX_FMT_FLAG_HWACCEL)) list += (list.empty() ? "" : "|") + std::string(av.av_get_pix_fmt_name(av.av_pix_fmt_desc_get_id(d)));
+        if (!(d->flags & AV_PIX_FMT_FLAG_HWACCEL)) addAlternative(list, av.av_get_pix_fmt_name(av.av_pix_fmt_desc_get_id(d)));
     return list;
 }
 
@@ -288,11 +303,9 @@ std::string bufferArguments(const FFmpegLibraries& av, AVFilterContext* sink, AV
     } else {
         AVChannelLayout layout{};
         check(av.av_buffersink_get_ch_layout(sink, &layout), "channel layout");
-        char name[64] = {};
-        av.av_channel_layout_describe(&layout, name, sizeof name);
         args += ":sample_rate=" + std::to_string(av.av_buffersink_get_sample_rate(sink)) +
                 ":sample_fmt=" + av.av_get_sample_fmt_name(static_cast<AVSampleFormat>(av.av_buffersink_get_format(sink))) +
-                ":channel_layout=" + name;
+                ":channel_layout=" + layoutName(av, layout);
     }
     return args;
 }
@@ -332,8 +345,7 @@ public:
 
     void write() {
         if (!(muxer_->oformat->flags & AVFMT_NOFILE)) check(av_.avio_open(&muxer_->pb, out_.path.c_str(), AVIO_FLAG_WRITE), "open output");
-        AVDictionary* options = nullptr;
-        for (const auto& [key, value] : out_.muxerOptions) av_.av_dict_set(&options, key.c_str(), value.c_str(), 0);
+        AVDictionary* options = dictionaryOf(av_, out_.muxerOptions);
         const int written = av_.avformat_write_header(muxer_.get(), &options);
         av_.av_dict_free(&options);
         check(written, "header");
@@ -383,9 +395,8 @@ private:
         return track.encoder.get();
     }
 
-    void openEncoder(Track& track, const AVCodec* codec, const std::vector<std::pair<std::string, std::string>>& options) {
-        AVDictionary* dictionary = nullptr;
-        for (const auto& [key, value] : options) av_.av_dict_set(&dictionary, key.c_str(), value.c_str(), 0);
+    void openEncoder(Track& track, const AVCodec* codec, const Options& options) {
+        AVDictionary* dictionary = dictionaryOf(av_, options);
         const int opened = av_.avcodec_open2(track.encoder.get(), codec, &dictionary);
         const AVDictionaryEntry* unused = av_.av_dict_get(dictionary, "", nullptr, AV_DICT_IGNORE_SUFFIX);
         const std::string unusedName = unused ? unused->key : "";

@@ -126,7 +126,6 @@ struct FFmpegDeleter {
         if (c->pb) FFmpegLibraries::get().avio_closep(&c->pb);
         FFmpegLibraries::get().avformat_free_context(c);
     }
-    void operator()(AVDictionary* d) const { FFmpegLibraries::get().av_dict_free(&d); }
 };
 template <typename T>
 using Owned = std::unique_ptr<T, FFmpegDeleter>;

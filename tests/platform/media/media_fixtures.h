@@ -19,7 +19,8 @@
 
 namespace calvoro::testing::media {
 
-// The fixtures are made and read back by ffmpeg's programs: without them a test fails.
+// What the fixtures' libraries cannot make, and some read-backs, take ffmpeg's programs: without
+// them a test fails.
 #define REQUIRE_FFMPEG()                                            \
     do {                                                            \
         ASSERT_TRUE(::calvoro::testing::peerInstalled("ffmpeg"));   \
