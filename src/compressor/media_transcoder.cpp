@@ -87,6 +87,9 @@ LevelWriter levelWriter(const std::filesystem::path& to, SupportedFormat target,
         settings.averageBitRate = videoBitRate(level, video->estimatedDataRate);
         if (video->nominalFrameRate > 0) settings.expectedSourceFrameRate = std::round(video->nominalFrameRate);
         settings.threads = videoThreads;
+        // An encoder on a share of the processors gets as many look-ahead threads: x264 would
+        // give it one, which the rest wait for through the first pictures of a short opening.
+        settings.lookaheadThreads = videoThreads;
         result.video = media::AssetWriterInput::video(settings);
         // The stored size is encoded; players turn it by the kept rotation.
         result.video->setTransform(video->rotation);

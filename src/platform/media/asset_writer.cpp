@@ -1,9 +1,11 @@
 #include "platform/media/asset_writer.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <system_error>
 #include <vector>
 
@@ -259,6 +261,9 @@ struct AssetWriterInput::Impl {
         encoder->thread_count = video.threads.value_or(0);
         if (ctx->oformat->flags & AVFMT_GLOBALHEADER) encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         ff::api().av_opt_set(encoder->priv_data, "preset", video.encoderSpeed.c_str(), 0);
+        if (video.lookaheadThreads)
+            ff::api().av_opt_set(encoder->priv_data, "x264-params",
+                                 ("lookahead-threads=" + std::to_string(std::max(1, *video.lookaheadThreads))).c_str(), 0);
         if (video.averageBitRate && *video.averageBitRate > 0) {
             encoder->bit_rate = *video.averageBitRate;
         } else {

@@ -22,6 +22,9 @@ struct VideoSettings {
     // Encoder threads; the encoder's own choice for this machine when absent. x264's output
     // depends on it.
     std::optional<int> threads;
+    // Threads of the encoder's look-ahead (its frame-type and rate analysis, at most one per
+    // few rows of macroblocks); x264's own choice, a sixth of its threads, when absent.
+    std::optional<int> lookaheadThreads;
 };
 
 class AssetWriter;

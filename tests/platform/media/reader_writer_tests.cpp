@@ -45,6 +45,8 @@ TEST(AssetReaderWriter, ReencodesVideoAndAudioOnTwoThreads) {
     vs.height = 120;
     vs.averageBitRate = 300000;
     vs.expectedSourceFrameRate = 25;
+    vs.threads = 2;
+    vs.lookaheadThreads = 2;
     auto videoIn = AssetWriterInput::video(vs);
     videoIn->setTransform(video.rotation);
     AudioSettings as;
@@ -74,6 +76,8 @@ TEST(AssetReaderWriter, ReencodesVideoAndAudioOnTwoThreads) {
     EXPECT_EQ(p.rotation(), probe(clip).rotation());
     EXPECT_EQ(frameDurations(dir / "out.m4v").size(), 25u);
     EXPECT_NEAR(p.duration(), 1.0, 0.06);
+    // x264 writes the options it encoded with into the stream.
+    EXPECT_NE(readText(dir / "out.m4v").find("threads=2 lookahead_threads=2"), std::string::npos);
 }
 
 // The first reader takes the file as the asset's probe left it open (with the packets the probe
