@@ -34,8 +34,8 @@ inline constexpr media::AudioOutputSettings soundOutput{};
 
 // A writer for `to` with the inputs a level gives a video and a sound track (either may be
 // absent), in that order; the video encoder takes `videoThreads` threads, its look-ahead as many,
-// else as many as it chooses (which compress leaves it). Throws the media layer's error when the file cannot be made, and
-// ConversionError when an input cannot be added.
+// else as many as it chooses (which compress leaves it). Throws the media layer's error when the
+// file cannot be made, and ConversionError when an input cannot be added.
 struct LevelWriter {
     std::unique_ptr<media::AssetWriter> writer;
     std::shared_ptr<media::AssetWriterInput> video;
