@@ -46,11 +46,13 @@ void AtomicFile::commit() {
     committed_ = true;
 }
 
-FileSink::FileSink(AtomicFile& file) : file_(file), writer_([this] { run(); }) { current_.reserve(kChunk + kChunk / 4); }
+FileSink::FileSink(AtomicFile& file) : file_(file) {}
 
 FileSink::~FileSink() { stop(); }
 
 void FileSink::handOver() {
+    // The writer starts with the first full chunk: a small table is written without a thread.
+    if (!writer_.joinable()) writer_ = std::thread([this] { run(); });
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [&] { return pending_.size() < kQueued || failure_; });
     if (failure_) std::rethrow_exception(failure_);
@@ -99,6 +101,11 @@ void FileSink::stop() {
 }
 
 void FileSink::finish() {
+    if (!writer_.joinable()) {
+        file_.write(current_);
+        current_.clear();
+        return;
+    }
     if (!current_.empty()) handOver();
     stop();
     if (failure_) std::rethrow_exception(failure_);

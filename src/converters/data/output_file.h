@@ -40,7 +40,8 @@ private:
 };
 
 // A writers' sink that passes the text on to a file a megabyte at a time, on a thread of
-// its own, so that formatting and the copy into the file overlap.
+// its own once there is more than a megabyte, so that formatting and the copy into the file
+// overlap.
 class FileSink {
 public:
     explicit FileSink(AtomicFile& file);
