@@ -4,6 +4,8 @@
 #include <optional>
 
 #include "converters/archive/archive_converter.h"
+#include "converters/data/data_converter.h"
+#include "converters/document/text_pages.h"
 #include "converters/font/font_converter.h"
 #include "converters/image/image_converter.h"
 #include "converters/media/video_audio_converter.h"
@@ -39,6 +41,10 @@ fs::path run(const routing::Route& route, const ConversionJob& job, SupportedFor
             return documents::splitPDF(source, outputDir, cancellation);
         case Operation::document:
             return documents::convert(source, job.detectedFormat, target, outputDir, cancellation);
+        case Operation::data:
+            return DataConverter::convert(source, job.detectedFormat, target, outputDir);
+        case Operation::textPage:
+            return DocumentConverter::convertTextPage(source, job.detectedFormat, target, outputDir);
         case Operation::extractAudio:
             return VideoAudioConverter::extractAudio(source, outputDir, progress, cancellation);
         case Operation::convertVideo:

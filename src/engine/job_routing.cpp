@@ -1,5 +1,7 @@
 #include "engine/job_routing.h"
 
+#include "converters/document/text_pages.h"
+
 namespace calvoro::routing {
 namespace {
 
@@ -63,6 +65,9 @@ Route routeFor(const ConversionJob& job, SupportedFormat target) {
     if (isVideo(source)) return media(Operation::convertVideo);
     if (source == SupportedFormat::gif && isGIFToVideoTarget(target)) return media(Operation::gifToVideo);
 
+    // Text and Markdown pages are written without the documents module.
+    if (DocumentConverter::isTextPage(source, target)) return coarse(Operation::textPage);
+
     switch (source) {
         case SupportedFormat::png: case SupportedFormat::jpeg: case SupportedFormat::jpg: case SupportedFormat::tiff:
         case SupportedFormat::bmp: case SupportedFormat::gif: case SupportedFormat::heic: case SupportedFormat::heif:
@@ -87,8 +92,14 @@ Route routeFor(const ConversionJob& job, SupportedFormat target) {
         case SupportedFormat::ttf: case SupportedFormat::otf: case SupportedFormat::woff: case SupportedFormat::woff2:
             return coarse(Operation::font);
 
+        // Tables and subtitles need the documents module only to print a PDF, which the data
+        // converter asks it for.
+        case SupportedFormat::csv: case SupportedFormat::tsv: case SupportedFormat::json:
+        case SupportedFormat::srt: case SupportedFormat::vtt:
+            return coarse(Operation::data);
+
         default:
-            // rtf, txt, html, markdown, docx, epub, csv, tsv, json, srt, vtt, pdfSplit
+            // rtf, txt, html, markdown, docx, epub, pdfSplit
             return coarse(Operation::document);
     }
 }

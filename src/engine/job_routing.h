@@ -11,7 +11,9 @@ namespace calvoro::routing {
 enum class Operation {
     imagePDFPages,     // ImageConverter::convertPDFPages
     splitPDF,          // DocumentConverter::splitPDF
-    document,          // DocumentConverter::convert
+    document,          // DocumentConverter::convert, in the documents module
+    data,              // DataConverter::convert: tables and subtitles
+    textPage,          // DocumentConverter::convertTextPage: text and Markdown to HTML
     extractAudio,      // VideoAudioConverter::extractAudio
     videoToGIF,        // VideoAudioConverter::videoToGIF
     convertVideo,      // VideoAudioConverter::convertVideo

@@ -9,15 +9,12 @@
 #include "core/conversion_logger.h"
 #include "core/output_name_registry.h"
 #include "core/text_util.h"
-#include "converters/data/data_converter.h"
 
 namespace calvoro::DocumentConverter {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-using Operation = std::function<void(const Path& source, const Path& output)>;
 
 void writeText(const Path& output, const std::string& text) { files::writeAtomically(output, text); }
 
@@ -89,36 +86,11 @@ Operation route(SupportedFormat source, SupportedFormat target, const Cancellati
     }
 }
 
-bool isDataSource(SupportedFormat f) {
-    using F = SupportedFormat;
-    return f == F::csv || f == F::tsv || f == F::json || f == F::srt || f == F::vtt;
-}
-
 }  // namespace
 
 Path convert(const Path& source, SupportedFormat sourceFormat, SupportedFormat target, const Path& outputDir,
              const CancellationToken& cancellation) {
-    auto& log = ConversionLogger::shared();
-    log.info("Document: " + sourceFormat.displayName() + " → " + target.displayName(), "Document", lastPathComponent(source));
-    if (isDataSource(sourceFormat)) return DataConverter::convert(source, sourceFormat, target, outputDir);
-    // Security-scoped access has nothing to grant here: there is no sandbox.
-    if (::access(source.c_str(), R_OK) != 0) {
-        log.error("File not readable", "Document", source.string());
-        throw ConversionError::fileAccessDenied(lastPathComponent(source));
-    }
-    Path output = OutputNameRegistry::reserve(outputDir, deletingPathExtension(lastPathComponent(source)), target.fileExtension());
-    Operation operation = route(sourceFormat, target, cancellation);
-    if (!operation) {
-        log.error("No conversion path", "Document", sourceFormat.displayName() + " → " + target.displayName());
-        throw ConversionError::unsupportedConversion(sourceFormat.displayName(), target.displayName());
-    }
-    operation(source, output);
-    std::error_code ec;
-    if (!fs::exists(output, ec)) {
-        log.error("Output file was not created", "Document");
-        throw ConversionError::failedToCreateOutput();
-    }
-    return output;
+    return runOperation(source, sourceFormat, target, outputDir, route(sourceFormat, target, cancellation));
 }
 
 }  // namespace calvoro::DocumentConverter

@@ -11,17 +11,15 @@
 #include "converters/document/text_to_pdf.h"
 #include "converters/document/html_to_pdf.h"
 #include "converters/document/pdf_split.h"
+#include "converters/document/text_pages.h"
 
 // Conversions among PDF, RTF, text, HTML, Markdown, DOCX and EPUB. Every operation takes the
 // source file and an output path already reserved by convert(), and throws on failure
 // (ConversionError, whose what() is the user-facing message).
 namespace calvoro::DocumentConverter {
 
-using Path = std::filesystem::path;
-
-// The one entry: logs, routes data and subtitle sources to the data converter, checks the
-// source, reserves the output name and runs the operation of the route table. A cancelled token
-// stops the rendering of web pages with CancellationError.
+// The one entry: runs the operation of the route table for the pair (see runOperation). A
+// cancelled token stops the rendering of web pages with CancellationError.
 Path convert(const Path& source, SupportedFormat sourceFormat, SupportedFormat target, const Path& outputDir,
              const CancellationToken& cancellation = {});
 
@@ -29,7 +27,6 @@ Path convert(const Path& source, SupportedFormat sourceFormat, SupportedFormat t
 enum class DocumentType { rtf, officeOpenXML, html };
 
 // Text, RTF, HTML and DOCX.
-void textToHTML(const Path& source, const Path& output);
 void pdfToHTML(const Path& source, const Path& output);
 void htmlToText(const Path& source, const Path& output);
 void htmlToRTF(const Path& source, const Path& output);
@@ -49,9 +46,6 @@ void richTextToText(const Path& source, const Path& output, DocumentType type);
 void richTextToMarkdown(const Path& source, const Path& output, DocumentType type);
 
 // Markdown.
-void markdownToHTML(const Path& source, const Path& output);
-// The page body of a Markdown text: headings, strong, emphasis and code spans, paragraphs.
-std::string markdownBodyHTML(std::string_view markdown);
 void htmlToMarkdown(const Path& source, const Path& output);
 void pdfToMarkdown(const Path& source, const Path& output);
 std::string attributedStringToMarkdown(const text::AttributedString& string);
@@ -60,15 +54,10 @@ std::string inlineMarkdown(const text::AttributedString& string, int location, i
 std::string headingPrefix(const text::AttributedString& string, int position, double bodySize);
 std::string escapeMarkdown(std::string_view text);
 
-// "&" → "&amp;", "<" → "&lt;", ">" → "&gt;"; quotes unchanged.
-std::string htmlEscape(std::string_view text);
-void appendHTMLEscaped(std::string& out, std::string_view text);
-
 // EPUB 3 book of one chapter from any document source.
 void anyToEPUB(const Path& source, SupportedFormat sourceFormat, const Path& output);
 
 // Text readers shared by every route.
-std::string readTextFile(const Path& path);  // UTF-8
 std::string extractPDFText(const Path& path);
 // Parses on the Qt main thread.
 text::AttributedString parseHTML(const Path& path);

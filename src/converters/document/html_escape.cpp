@@ -1,4 +1,4 @@
-#include "converters/document/document_converter.h"
+#include "converters/document/text_pages.h"
 
 namespace calvoro::DocumentConverter {
 

@@ -36,11 +36,6 @@ bool extendsCharacter(UChar32 c) {
 
 }  // namespace
 
-void markdownToHTML(const Path& source, const Path& output) {
-    std::string title = htmlEscape(deletingPathExtension(lastPathComponent(source)));
-    files::writeAtomically(output, page::head + title + page::markdownTail + markdownBodyHTML(readTextFile(source)) + page::end);
-}
-
 std::string escapeMarkdown(std::string_view text) {
     std::string out;
     out.reserve(text.size() + 8);

@@ -1,4 +1,4 @@
-#include "converters/document/document_converter.h"
+#include "converters/document/text_pages.h"
 #include "core/text_util.h"
 #include "platform/text/regex.h"
 

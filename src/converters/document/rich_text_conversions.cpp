@@ -18,10 +18,6 @@ namespace calvoro::DocumentConverter {
 
 namespace {
 
-std::string pageTitle(const Path& source) {
-    return htmlEscape(deletingPathExtension(lastPathComponent(source)));
-}
-
 std::string writeDocument(const text::AttributedString& string, DocumentType type) {
     switch (type) {
         case DocumentType::rtf: return text::writeRTF(string);
@@ -46,56 +42,9 @@ void writePlainText(const std::string& textValue, const Path& output, const text
     files::writeBytes(output, bytes);
 }
 
-// A page's paragraphs (split at blank lines), escaped, with its other line ends as breaks.
-void appendParagraphs(std::string& html, std::string_view page, bool firstPage, bool& first) {
-    size_t pos = 0;
-    for (bool firstOnPage = true;; firstOnPage = false) {
-        const size_t hit = page.find("\n\n", pos);
-        const std::string_view piece = page.substr(pos, hit == std::string_view::npos ? std::string_view::npos : hit - pos);
-        if (!first) html += '\n';
-        first = false;
-        html += firstOnPage && !firstPage ? "<p style=\"break-before:page\">" : "<p>";
-        for (size_t line = 0;;) {
-            const size_t lineEnd = piece.find('\n', line);
-            appendHTMLEscaped(html, piece.substr(line, lineEnd == std::string_view::npos ? std::string_view::npos : lineEnd - line));
-            if (lineEnd == std::string_view::npos) break;
-            html += "<br>";
-            line = lineEnd + 1;
-        }
-        html += "</p>";
-        if (hit == std::string_view::npos) break;
-        pos = hit + 2;
-    }
-}
-
 bool trimmedIsEmpty(const std::string& s) { return QString::fromStdString(s).trimmed().isEmpty(); }
 
 }  // namespace
-
-void textToHTML(const Path& source, const Path& output) {
-    const std::string text = readTextFile(source);
-    // The page is written in one pass into one string: a text may be as large as memory allows.
-    std::string html = page::head + pageTitle(source) + page::textTail;
-    html.reserve(html.size() + text.size() + text.size() / 8 + page::end.size());
-    bool first = true;
-    // A form feed starts a new page: its first paragraph breaks the page when printed.
-    size_t pageStart = 0;
-    for (bool firstPage = true;; firstPage = false) {
-        const size_t feed = text.find('\f', pageStart);
-        std::string_view page = std::string_view(text).substr(pageStart, feed == std::string::npos ? std::string::npos : feed - pageStart);
-        // The line end of a page's last line ends the page, not another line.
-        if (feed != std::string::npos && page.ends_with('\n')) page.remove_suffix(1);
-        if (feed != std::string::npos && page.ends_with('\r')) page.remove_suffix(1);
-        appendParagraphs(html, page, firstPage, first);
-        if (feed == std::string::npos) break;
-        // The line end right after a form feed belongs to it.
-        pageStart = feed + 1;
-        if (text.compare(pageStart, 2, "\r\n") == 0) pageStart += 2;
-        else if (pageStart < text.size() && (text[pageStart] == '\n' || text[pageStart] == '\r')) ++pageStart;
-    }
-    html += page::end;
-    files::writeAtomically(output, html);
-}
 
 void pdfToHTML(const Path& source, const Path& output) {
     auto document = pdf::Document::open(source);

@@ -13,31 +13,6 @@
 
 namespace calvoro::DocumentConverter {
 
-std::string readTextFile(const Path& path) {
-    std::string bytes;
-    try {
-        bytes = files::readBytes(path);
-    } catch (const ConversionError&) {
-        throw ConversionError::corruptFile("Could not determine text encoding");
-    }
-    // Most text is UTF-8: kept as read rather than decoded into a copy.
-    if (isValidUTF8(bytes)) {
-        if (bytes.starts_with("\xEF\xBB\xBF")) bytes.erase(0, 3);
-        return bytes;
-    }
-    using text::Encoding;
-    // A UTF-16 byte-order mark means UTF-16: the single-byte encodings would accept
-    // those bytes too and give garbage.
-    std::vector<Encoding> chain{Encoding::isoLatin1, Encoding::windowsCP1252, Encoding::macOSRoman, Encoding::utf16};
-    if (text::hasUTF16ByteOrderMark(bytes))
-        chain = {Encoding::utf16, Encoding::isoLatin1, Encoding::windowsCP1252, Encoding::macOSRoman};
-    // So does a UTF-32 mark for UTF-32, whose little-endian mark UTF-16 would read as a NUL.
-    if (text::hasUTF32ByteOrderMark(bytes)) chain.insert(chain.begin(), Encoding::utf32);
-    for (Encoding e : chain)
-        if (auto decoded = text::decode(bytes, e)) return std::move(*decoded);
-    throw ConversionError::corruptFile("Could not determine text encoding");
-}
-
 std::string extractPDFText(const Path& path) {
     auto document = pdf::Document::open(path);
     if (!document) throw ConversionError::failedToLoadFile();

@@ -1,5 +1,6 @@
-// What a run loads at start: an image conversion must not pay for the document layers (Qt Gui,
-// QtPdf, qpdf, the web engine) or FFmpeg; a document conversion gets them through the module.
+// What a run loads at start: an image, table or text-page conversion must not pay for the document
+// layers (Qt Gui, QtPdf, qpdf, the web engine) or FFmpeg; a document conversion gets them through
+// the module.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -51,8 +52,16 @@ TEST(StartUp, ImageConversionLoadsNoDocumentLayersButDocumentsDo) {
     EXPECT_EQ(status, 0);
     EXPECT_TRUE(std::filesystem::is_regular_file(dir / "out" / "s.jpg"));
     ASSERT_TRUE(loads(log, "libjpeg")) << "no loader log captured";
-    for (const char* heavy : {"libQt6Gui", "libQt6WebEngineCore", "libQt6Pdf", "libqpdf", "libavformat", "libheif", "libjxl", "libcalvoro_documents"})
-        EXPECT_FALSE(loads(log, heavy)) << heavy;
+    const auto heavyLibraries = {"libQt6Gui", "libQt6WebEngineCore", "libQt6Pdf", "libqpdf", "libavformat", "libheif", "libjxl", "libcalvoro_documents"};
+    for (const char* heavy : heavyLibraries) EXPECT_FALSE(loads(log, heavy)) << heavy;
+
+    // Tables and text pages are written without the document layers too.
+    writeFile(dir / "t.csv", "a,b\n1,2\n");
+    log = loadedFiles(dir, "--convert " + shellQuote((dir / "t.csv").string()) + " json " + shellQuote((dir / "out").string()), status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(readText(dir / "out" / "t.json"), "[\n  {\n    \"a\": 1,\n    \"b\": 2\n  }\n]\n");
+    ASSERT_TRUE(loads(log, "libQt6Core")) << "no loader log captured";
+    for (const char* heavy : heavyLibraries) EXPECT_FALSE(loads(log, heavy)) << heavy;
 
     writeFile(dir / "a.md", "# Title\n\nSome *text*.\n");
     log = loadedFiles(dir, "--convert " + shellQuote((dir / "a.md").string()) + " pdf " + shellQuote((dir / "out").string()), status);
@@ -73,7 +82,9 @@ TEST(StartUp, OnlyDocumentRoutesAskForTheDocumentLayers) {
     EXPECT_FALSE(needs("s.png", "jpeg"));
     EXPECT_FALSE(needs("s.png", "webp"));
     EXPECT_TRUE(needs("s.png", "pdf_image"));  // its check renders the PDF
-    EXPECT_TRUE(needs("a.md", "html"));
+    EXPECT_FALSE(needs("a.md", "html"));
+    EXPECT_TRUE(needs("a.md", "pdf"));
+    EXPECT_FALSE(needs("t.csv", "json"));
     EXPECT_TRUE(needs("t.csv", "pdf"));
     EXPECT_FALSE(needs("s.png", "nonsense"));
     EXPECT_FALSE(needs("missing.png", "jpeg"));

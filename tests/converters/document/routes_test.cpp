@@ -224,18 +224,6 @@ TEST(DocumentRoutes, AFormFeedStartsANewPageInEveryPagedTarget) {
     EXPECT_GT(rtf.find("page two"), pageBreak);
 }
 
-TEST(DocumentRoutes, DataSourcesGoToTheDataConverter) {
-    TempDir dir;
-    writeFile(dir / "t.csv", std::string("a,b\n1,2\n"));
-    ConversionLogger::shared().clear();
-    auto out = DC::convert(dir / "t.csv", F::csv, F::html, dir.path());
-    EXPECT_TRUE(std::filesystem::exists(out));
-    auto entries = ConversionLogger::shared().entries();
-    ASSERT_FALSE(entries.empty());
-    EXPECT_EQ(entries.front().message, "Document: CSV \xE2\x86\x92 HTML");
-    EXPECT_EQ(entries.front().detail.value_or(""), "t.csv");
-}
-
 TEST(DocumentRoutes, BrokenRichTextIsAnError) {
     TempDir dir;
     writeFile(dir / "bad.rtf", std::string("not rtf"));

@@ -19,8 +19,12 @@ TEST(EngineRouting, EveryFormatHasARouteAndTheGroupsPickTheirConverter) {
     EXPECT_EQ(routeFor(job(SupportedFormat::pdf_image), SupportedFormat::png).operation, Operation::image);
     EXPECT_EQ(routeFor(job(SupportedFormat::svg), SupportedFormat::png).operation, Operation::image);
     EXPECT_EQ(routeFor(job(SupportedFormat::pdfPageJpeg), SupportedFormat::png).operation, Operation::image);
-    for (SupportedFormat f : {SupportedFormat::csv, SupportedFormat::tsv, SupportedFormat::json, SupportedFormat::srt, SupportedFormat::vtt,
-                   SupportedFormat::docx, SupportedFormat::pdfSplit})
+    // Tables and subtitles go straight to the data converter, which asks the documents module
+    // only to print a PDF.
+    for (SupportedFormat f : {SupportedFormat::csv, SupportedFormat::tsv, SupportedFormat::json, SupportedFormat::srt, SupportedFormat::vtt})
+        for (SupportedFormat target : {SupportedFormat::txt, SupportedFormat::pdf})
+            EXPECT_EQ(routeFor(job(f), target).operation, Operation::data) << f.rawValue();
+    for (SupportedFormat f : {SupportedFormat::docx, SupportedFormat::pdfSplit})
         EXPECT_EQ(routeFor(job(f), SupportedFormat::txt).operation, Operation::document) << f.rawValue();
     EXPECT_EQ(routeFor(job(SupportedFormat::bz2), SupportedFormat::zip).operation, Operation::archive);
     EXPECT_EQ(routeFor(job(SupportedFormat::woff2), SupportedFormat::ttf).operation, Operation::font);
