@@ -1,8 +1,9 @@
 #pragma once
 
 // The document layers (Qt Gui text layout, QtPdf, qpdf and Qt WebEngine) are built into a module
-// that is loaded on first use, so that a run converting only images, media, fonts, archives or
-// tables never loads them. These functions forward to the module; each loads it when needed and
+// that is loaded on first use, so that a run converting only images, media, fonts, archives,
+// tables, subtitles, or text and Markdown to HTML never loads them: tables reach the module only
+// to be printed to PDF. These functions forward to the module; each loads it when needed and
 // throws ConversionError when it cannot be loaded.
 
 #include <filesystem>
