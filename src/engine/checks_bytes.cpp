@@ -132,18 +132,28 @@ void MappedFile::releaseBefore(const char* p) {
     released_ = upTo;
 }
 
-bool MappedFile::isValidUTF8() {
+MappedFile::TextState MappedFile::textState() {
     const auto* bytes = reinterpret_cast<const uint8_t*>(data_);
+    bool nul = false;
     size_t at = 0;
     while (at < size_) {
         // Pieces end before a byte that starts a character, so no character is split.
         size_t end = std::min(size_, at + (4u << 20));
         while (end < size_ && (bytes[end] & 0xC0) == 0x80 && end > at + 1) --end;
-        if (!calvoro::isValidUTF8(std::string_view(data_ + at, end - at))) return false;
+        const std::string_view piece(data_ + at, end - at);
+        if (!calvoro::isValidUTF8(piece)) return TextState::notUTF8;
+        nul = nul || piece.find('\0') != std::string_view::npos;
         at = end;
         releaseBefore(data_ + at);
     }
-    return true;
+    return nul ? TextState::holdsNUL : TextState::text;
+}
+
+std::optional<Status> textProblem(std::optional<MappedFile>& file, const std::string& what) {
+    const auto state = file ? file->textState() : MappedFile::TextState::notUTF8;
+    if (state == MappedFile::TextState::notUTF8) return Status::failed(what + " not readable as UTF-8");
+    if (state == MappedFile::TextState::holdsNUL) return Status::failed(what + " holds a NUL byte");
+    return std::nullopt;
 }
 
 std::string_view withoutBOM(std::string_view text) {

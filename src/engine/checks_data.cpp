@@ -8,7 +8,7 @@ namespace calvoro::validation {
 Status validateDelimited(const fs::path& url, char delimiter) {
     // Walked in place a row at a time: only the column counts are kept.
     auto file = MappedFile::open(url);
-    if (!file || !file->isValidUTF8()) return Status::failed("Delimited file not readable as UTF-8");
+    if (auto problem = textProblem(file, "Delimited file")) return *problem;
     size_t count = 0;
     size_t header = 0;
     std::optional<Status> mismatch;
@@ -32,6 +32,7 @@ Status validateDelimited(const fs::path& url, char delimiter) {
 Status validateSubtitles(const fs::path& url, SupportedFormat format) {
     const auto text = readUTF8(url);
     if (!text) return Status::failed("Subtitle file not readable as UTF-8");
+    if (text->find('\0') != std::string::npos) return Status::failed("Subtitle file holds a NUL byte");
     std::vector<DataConverter::Cue> cues;
     if (format == SupportedFormat::vtt) {
         if (text->rfind("WEBVTT", 0) != 0) return Status::failed("WebVTT file must begin with the WEBVTT signature");

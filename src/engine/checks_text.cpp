@@ -7,14 +7,14 @@ namespace calvoro::validation {
 
 Status validateSVG(const fs::path& url) {
     auto file = MappedFile::open(url);
-    if (!file || !file->isValidUTF8()) return Status::failed("SVG not readable as UTF-8");
+    if (auto problem = textProblem(file, "SVG")) return *problem;
     if (!containsIgnoringASCIICase(file->view(), "<svg")) return Status::failed("SVG missing <svg> root element");
     return Status::passed();
 }
 
 Status validateText(const fs::path& url) {
     auto file = MappedFile::open(url);
-    if (!file || !file->isValidUTF8()) return Status::failed("File not readable as UTF-8");
+    if (auto problem = textProblem(file, "File")) return *problem;
     if (withoutBOM(file->view()).empty()) return Status::failed("Text file is empty");
     return Status::passed();
 }
@@ -22,7 +22,7 @@ Status validateText(const fs::path& url) {
 Status validateHTML(const fs::path& url) {
     // Walked where it lies: an output may be as large as its source, and the tags sought are ASCII.
     auto file = MappedFile::open(url);
-    if (!file || !file->isValidUTF8()) return Status::failed("HTML not readable as UTF-8");
+    if (auto problem = textProblem(file, "HTML")) return *problem;
     const std::string_view text = withoutBOM(file->view());
     if (text.empty()) return Status::failed("HTML is empty");
     if (!containsIgnoringASCIICase(text, "<html") && !containsIgnoringASCIICase(text, "<body") &&

@@ -52,8 +52,10 @@ public:
     std::string_view view() const { return {data_, size_}; }
     // Lets go of the whole pages before p (a pointer into view()); they are read again if touched.
     void releaseBefore(const char* p);
-    // Whether the whole file is well-formed UTF-8, walked a piece at a time.
-    bool isValidUTF8();
+    // Whether the whole file is well-formed UTF-8 (and free of NUL bytes), walked a piece at a time.
+    enum class TextState { text, holdsNUL, notUTF8 };
+    TextState textState();
+    bool isValidUTF8() { return textState() != TextState::notUTF8; }
 
 private:
     MappedFile(const char* data, size_t size) : data_(data), size_(size) {}
@@ -61,6 +63,9 @@ private:
     size_t size_ = 0;
     size_t released_ = 0;
 };
+// Why a file cannot be a text output: not well-formed UTF-8 (or not there), or holding a NUL
+// byte, which no reader of text expects; named after `what`.
+std::optional<Status> textProblem(std::optional<MappedFile>& file, const std::string& what);
 // The text without a leading byte-order mark.
 std::string_view withoutBOM(std::string_view text);
 

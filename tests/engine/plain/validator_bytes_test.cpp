@@ -83,6 +83,7 @@ TEST_F(ValidatorFiles, TextAndMarkdownMustBeNonEmptyUTF8) {
               "File not readable as UTF-8") << "overlong form";
     EXPECT_EQ(reason(Validator::validate(SupportedFormat::txt, file("d.txt", std::string()))), "Text file is empty");
     EXPECT_EQ(Validator::validate(SupportedFormat::txt, file("e.txt", std::string("\n"))), Status::passed()) << "untrimmed";
+    EXPECT_EQ(reason(Validator::validate(SupportedFormat::txt, file("f.txt", std::string("a\0b", 3)))), "File holds a NUL byte");
 }
 
 TEST_F(ValidatorFiles, HTMLNeedsOneOfItsMarkers) {
@@ -93,6 +94,9 @@ TEST_F(ValidatorFiles, HTMLNeedsOneOfItsMarkers) {
     EXPECT_EQ(reason(Validator::validate(SupportedFormat::html, file("d.html", std::string()))), "HTML is empty");
     EXPECT_EQ(reason(Validator::validate(SupportedFormat::html, file("e.html", std::string("<html>\xFF")))),
               "HTML not readable as UTF-8");
+    // A NUL is well-formed UTF-8, but no reader of a page expects one.
+    EXPECT_EQ(reason(Validator::validate(SupportedFormat::html, file("f.html", std::string("<html><td>\0</td>", 16)))),
+              "HTML holds a NUL byte");
 }
 
 TEST_F(ValidatorFiles, SVGNeedsItsRootElement) {

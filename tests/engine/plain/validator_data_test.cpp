@@ -36,6 +36,7 @@ TEST_F(ValidatorData, DelimitedTablesNeedAHeaderAndEqualRows) {
     EXPECT_EQ(reason(SupportedFormat::csv, "a,b,c\n1,2,3\n4,5\n"), "Row 3 has 2 columns, header has 3");
     EXPECT_EQ(reason(SupportedFormat::tsv, "a,b\n1\t2\t3\n"), "Row 2 has 3 columns, header has 1");
     EXPECT_EQ(reason(SupportedFormat::csv, "a,b\n\xFF,1\n"), "Delimited file not readable as UTF-8");
+    EXPECT_EQ(reason(SupportedFormat::csv, std::string("a,b\n1,2\n\0\n", 10)), "Delimited file holds a NUL byte");
 }
 
 TEST_F(ValidatorData, LargeTablesAreWalkedWhole) {
@@ -86,4 +87,5 @@ TEST_F(ValidatorData, SubtitlesNeedTimedCuesWithText) {
               "Every cue starts at 00:00 \u2014 timings were lost");
     EXPECT_EQ(reason(SupportedFormat::vtt, "WEBVTT\n\n00:05.000 --> 00:01.000\nbackwards\n"), "Cue 1 ends before it starts");
     EXPECT_EQ(reason(SupportedFormat::srt, "1\n00:00:00,000 --> 00:00:01,000\n\xC3\n"), "Subtitle file not readable as UTF-8");
+    EXPECT_EQ(reason(SupportedFormat::srt, std::string("1\n00:00:00,000 --> 00:00:01,000\na\0\n", 35)), "Subtitle file holds a NUL byte");
 }

@@ -226,7 +226,7 @@ TEST_F(HandOffProcesses, TheSessionBusStartsTheProgramForAnIntentAndItQuitsWhenI
     auto activating = activatingBus();
     const PrivateBus& bus = *activating;
     auto r = run(onBus(bus, "gdbus call --session --dest app.calvoro.Calvoro --object-path /app/calvoro/Calvoro "
-                            "--method app.calvoro.Intents.ConvertFile t.csv \"b'a,b\\n'\" html"));
+                            "--method app.calvoro.Intents.ConvertFile t.csv \"[byte 0x61, 0x2c, 0x62, 0x0a, 0x31, 0x2c, 0x32, 0x0a]\" html"));
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_NE(r.output.find("'t.html'"), std::string::npos) << r.output;
     // The activated program leaves the bus once it has nothing more to do.
