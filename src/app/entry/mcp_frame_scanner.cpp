@@ -117,16 +117,16 @@ void FrameScanner::endString() {
     else if (name == "result" || name == "error") member_ = Member::response;
 }
 
-// Lone surrogates are refused as the frame reader refuses them: only \udc80 to \udcff name a byte.
+// Lone surrogates are noted where the frame reader refuses them: only \udc80 to \udcff name a byte.
 void FrameScanner::endEscape(char32_t u) {
     state_ = State::string;
     if (highSurrogate_) {
         highSurrogate_ = false;
-        if (u < 0xDC00 || u > 0xDFFF) fail();
-        return;
+        if (u >= 0xDC00 && u <= 0xDFFF) return;
+        strayEscape_ = true;
     }
     if (u >= 0xD800 && u <= 0xDBFF) highSurrogate_ = true;
-    else if (u >= 0xDC00 && u <= 0xDFFF && (u < 0xDC80 || u > 0xDCFF)) fail();
+    else if (u >= 0xDC00 && u <= 0xDFFF && (u < 0xDC80 || u > 0xDCFF)) strayEscape_ = true;
 }
 
 // A number ends at the first byte that cannot go on with it; that byte is read next.
@@ -187,7 +187,7 @@ void FrameScanner::step(unsigned char c) {
             return endValue();
 
         case State::string:
-            if (highSurrogate_ && c != '\\') return fail();
+            if (highSurrogate_ && c != '\\') strayEscape();
             if (c < 0x20) return fail();
             capture(c);
             if (c == '"') return endString();
@@ -220,7 +220,8 @@ void FrameScanner::step(unsigned char c) {
                 state_ = State::unicode;
                 return;
             }
-            if (highSurrogate_ || std::string_view("\"\\/bfnrt").find(static_cast<char>(c)) == std::string_view::npos) return fail();
+            if (highSurrogate_) strayEscape();
+            if (std::string_view("\"\\/bfnrt").find(static_cast<char>(c)) == std::string_view::npos) return fail();
             state_ = State::string;
             return;
         case State::unicode: {

@@ -22,6 +22,9 @@ public:
     // Once the frame has ended: the id to answer, when the frame is one well-formed object
     // naming a string "method" and an id that is a string, a number or null.
     std::optional<nlohmann::ordered_json> requestId() const;
+    // Whether a string holds a \u escape that names no character: a lone surrogate, other than
+    // \udc80 to \udcff, which name bytes. Such a frame is JSON by its grammar, but no request.
+    bool namesNoCharacter() const { return strayEscape_; }
 
     static constexpr size_t maxDepth = 256;
     static constexpr size_t maxIdBytes = 64 * 1024;
@@ -41,6 +44,10 @@ private:
     void endString();
     void endEscape(char32_t u);
     void endNumber(unsigned char c);
+    void strayEscape() {
+        strayEscape_ = true;
+        highSurrogate_ = false;
+    }
     void fail() { state_ = State::failed; }
     bool atTopLevel() const { return stack_.size() == 1; }
     void capture(unsigned char c);
@@ -49,6 +56,7 @@ private:
     std::vector<char> stack_;  // '{' or '[' per open container, at most maxDepth
     bool stringIsKey_ = false;
     bool highSurrogate_ = false;  // a \uD800-\uDBFF escape waits for its low half
+    bool strayEscape_ = false;
     int hexLeft_ = 0;
     char32_t hexValue_ = 0;
     int utf8Left_ = 0;

@@ -152,6 +152,16 @@ void refuseOversizedRequest(const FrameScanner& frame, size_t bytes) {
     MCPServer::log("unparseable frame (" + std::to_string(bytes) + " bytes)");
 }
 
+// A request that is JSON by its grammar but whose text names no character cannot be read; its
+// id can, so that its client is told rather than left waiting.
+void refuseStrayEscape(std::string_view frame) {
+    FrameScanner scanner;
+    scanner.feed(frame);
+    if (!scanner.namesNoCharacter()) return;
+    if (auto id = scanner.requestId())
+        MCPServer::replyError(id, -32600, "invalid request: a \\u escape names no character (a lone surrogate)");
+}
+
 // Standard input cut into frames. A frame that outgrows the cap is scanned as it streams past
 // and never held whole.
 class InputFrames {
@@ -261,7 +271,11 @@ void MCPServer::handleLine(std::string_view frame) {
     if (nestedTooDeeply(frame)) return unparseable();
     // Lone-surrogate escapes name the bytes of file names that are not UTF-8.
     auto parsed = parseJSON(frame);
-    if (!parsed || !parsed->is_object() || parsed->empty()) return unparseable();
+    if (!parsed) {
+        refuseStrayEscape(frame);
+        return unparseable();
+    }
+    if (!parsed->is_object() || parsed->empty()) return unparseable();
     Json request = std::move(*parsed);
     auto method = request.find("method");
     if (method == request.end() || !method->is_string()) return unparseable();

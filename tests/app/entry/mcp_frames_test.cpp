@@ -102,6 +102,25 @@ TEST_F(MCPFrames, MalformedFramesAreDroppedWithoutAnswer) {
     EXPECT_TRUE(replies().empty());
 }
 
+// Valid JSON grammar, yet no text: the request cannot be read, but its id can, and its client
+// must not wait for ever.
+TEST_F(MCPFrames, ARequestWhoseEscapeNamesNoCharacterIsAnsweredByItsId) {
+    MCPServer::handleLine(R"({"jsonrpc":"2.0","id":5,"method":"tools/call","params":{"name":"convert_file",)"
+                          R"("arguments":{"source_path":"\ud800","target_format":"png"}}})");
+    MCPServer::handleLine(R"({"jsonrpc":"2.0","method":"ping\udc10","id":"six"})");
+    MCPServer::handleLine(R"({"jsonrpc":"2.0","id":"\ud800","method":"ping"})");  // no id to answer
+    MCPServer::handleLine(R"({"jsonrpc":"2.0","method":"ping","p":"\ud800"})");
+    MCPServer::handleLine(R"({"jsonrpc":"2.0","id":7,"method":"ping","p":"\ud800)");  // not JSON
+    auto r = replies();
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(r[0]["id"], 5);
+    EXPECT_EQ(r[1]["id"], "six");
+    for (const auto& reply : r) {
+        EXPECT_EQ(reply["error"]["code"], -32600);
+        EXPECT_EQ(reply["error"]["message"], "invalid request: a \\u escape names no character (a lone surrogate)");
+    }
+}
+
 TEST_F(MCPFrames, InitializeEchoesTheProtocolVersion) {
     MCPServer::handleLine(R"({"jsonrpc":"2.0","id":1,"method":"initialize","params":{"protocolVersion":"2024-11-05"}})");
     MCPServer::handleLine(R"({"jsonrpc":"2.0","id":2,"method":"initialize","params":{"protocolVersion":5}})");
