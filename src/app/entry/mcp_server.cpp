@@ -5,11 +5,14 @@
 
 #include <cerrno>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <list>
+#include <memory>
 #include <mutex>
 #include <stop_token>
 #include <thread>
+#include <utility>
 
 #include <QCoreApplication>
 
@@ -82,7 +85,7 @@ struct RunningCall {
 
 struct Running {
     std::mutex lock;
-    std::condition_variable idle;
+    std::condition_variable ended;  // a call has ended
     std::list<RunningCall> calls;
 };
 
@@ -104,25 +107,31 @@ void spawn(std::function<void()> work) {
     std::thread(std::move(work)).detach();
 }
 
-void startCall(std::optional<MCPServer::Json> id, std::string tool, MCPServer::Json args) {
-    std::list<RunningCall>::iterator call;
-    {
-        std::lock_guard lock(running().lock);
-        call = running().calls.insert(running().calls.end(), RunningCall{std::move(id), {}, true});
+// A thread the system cannot start leaves the call to be tried again, never ends the process.
+bool trySpawn(const std::function<void()>& work) {
+    try {
+        spawn(work);
+        return true;
+    } catch (const std::exception&) {
+        return false;
     }
+}
+
+std::function<void()> callWork(std::list<RunningCall>::iterator call, std::string tool, MCPServer::Json args) {
     const CancellationToken cancellation(call->stop.get_token());
-    spawn([call, cancellation, tool = std::move(tool), args = std::move(args)] {
+    auto request = std::make_shared<const std::pair<std::string, MCPServer::Json>>(std::move(tool), std::move(args));
+    return [call, cancellation, request] {
         struct Ended {
             std::list<RunningCall>::iterator call;
             ~Ended() {
                 std::lock_guard lock(running().lock);
                 running().calls.erase(call);
-                if (running().calls.empty()) running().idle.notify_all();
+                running().ended.notify_all();
             }
         } ended{call};
         MCPServer::Json result;
         try {
-            result = MCPServer::callTool(tool, args, cancellation);
+            result = MCPServer::callTool(request->first, request->second, cancellation);
         } catch (const std::exception& e) {
             result = MCPServer::toolError(e.what());
         }
@@ -132,7 +141,34 @@ void startCall(std::optional<MCPServer::Json> id, std::string tool, MCPServer::J
             if (call->answered) answerTo = call->id;
         }
         MCPServer::reply(answerTo, std::move(result));
-    });
+    };
+}
+
+void startCall(std::optional<MCPServer::Json> id, std::string tool, MCPServer::Json args) {
+    auto& state = running();
+    std::list<RunningCall>::iterator call;
+    {
+        // A call whose reply cannot be written stays running, so a client that does not read
+        // holds the reader here, and what it writes waits unread in the pipe.
+        std::unique_lock lock(state.lock);
+        state.ended.wait(lock, [&] { return state.calls.size() < MCPServer::maxCallsInFlight; });
+        call = state.calls.insert(state.calls.end(), RunningCall{std::move(id), {}, true});
+    }
+    const auto work = callWork(call, std::move(tool), std::move(args));
+    while (!trySpawn(work)) {
+        // Once another call ends its thread is free; with none left to end, the call fails.
+        std::unique_lock lock(state.lock);
+        const size_t before = state.calls.size();
+        if (before <= 1) {
+            const auto answerTo = call->id;
+            state.calls.erase(call);
+            state.ended.notify_all();
+            lock.unlock();
+            MCPServer::reply(answerTo, MCPServer::toolError("Could not start the call: the system has no thread to spare."));
+            return;
+        }
+        state.ended.wait(lock, [&] { return state.calls.size() < before; });
+    }
 }
 
 void cancelCall(const MCPServer::Json& requestId) {
@@ -318,7 +354,7 @@ void MCPServer::handleLine(std::string_view frame) {
 void MCPServer::stopRunningCalls() {
     std::unique_lock lock(running().lock);
     for (auto& call : running().calls) call.stop.request_stop();
-    running().idle.wait(lock, [] { return running().calls.empty(); });
+    running().ended.wait(lock, [] { return running().calls.empty(); });
 }
 
 void MCPServer::consume(std::string& buffer) {
@@ -335,6 +371,8 @@ void MCPServer::consume(std::string& buffer) {
 int MCPServer::run() {
     ConversionLogger::shared().setOutputStream(stderr);
     log("Calvoro MCP server starting");
+    // A client that has gone makes a write fail, which drops that reply and nothing more.
+    ::signal(SIGPIPE, SIG_IGN);
     // Stopped by a signal, the tool calls are cancelled, clear their work and are answered.
     termination::install([](int signal) {
         stopRunningCalls();

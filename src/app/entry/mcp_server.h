@@ -53,6 +53,9 @@ public:
     static void setSpawnerForTesting(Spawner spawner);
 
     static constexpr size_t maxFrameBytes = 16 * 1024 * 1024;
+    // Tool calls started and not yet answered. Past this the reader waits for one to end: a
+    // client that stops reading replies stops the server reading its requests.
+    static constexpr size_t maxCallsInFlight = 128;
     static constexpr int maxNestingDepth = 256;
 };
 
