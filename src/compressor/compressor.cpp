@@ -12,6 +12,7 @@
 #include "core/conversion_error.h"
 #include "core/conversion_logger.h"
 #include "core/file_writing.h"
+#include "core/picture_ending.h"
 #include "core/source_file.h"
 #include "core/text_util.h"
 #include "core/work_folder.h"
@@ -86,11 +87,22 @@ void writeBytes(const std::filesystem::path& path, const std::vector<uint8_t>& b
 
 }  // namespace
 
+void Compressor::checkSource(const std::filesystem::path& source, SupportedFormat format) {
+    SourceFile::check(source);
+    // A decoder fills a cut-off picture's missing part: estimated or compressed, it would pass
+    // for the whole.
+    if (routeOf(format) != Route::image) return;
+    if (auto issue = pictureTruncation(source)) {
+        ConversionLogger::shared().error("Source image is truncated", "Compress", lastPathComponent(source));
+        throw ConversionError::corruptFile(*issue);
+    }
+}
+
 std::filesystem::path Compressor::compress(const std::filesystem::path& source, SupportedFormat format, CompressionLevel level,
                                            const std::filesystem::path& outputDir, bool replacingOriginal,
                                            const ProgressHandler& progressHandler, const CancellationToken& cancellation) {
     // No sandbox here: the source is readable as its permissions say, so no scoped access is opened.
-    SourceFile::check(source);
+    checkSource(source, format);
     const auto target = compressionTarget(format);
     const Route route = routeOf(format);
     if (!target || route == Route::none) throw ConversionError::unsupportedConversion(format.displayName(), "compressed");

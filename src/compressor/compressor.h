@@ -24,6 +24,11 @@ public:
     // Image targets depend on FormatCapabilities (HEIC, AVIF, JPEG 2000 encoders).
     static std::optional<SupportedFormat> compressionTarget(SupportedFormat format);
 
+    // The checks a source passes before it is estimated or compressed, the same as before it
+    // is converted: a regular file (SourceFile::check), and a picture that still has its
+    // ending. Throws the ConversionError that says why not.
+    static void checkSource(const std::filesystem::path& source, SupportedFormat format);
+
     // At most one estimate per level, in CompressionLevel::allCases() order, keeping only levels
     // that come out below 98 % of the source's size. Images are really encoded (in memory, all
     // levels at once) and scored; video and sound are encoded as compress would (the whole, or

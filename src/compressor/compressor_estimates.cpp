@@ -317,8 +317,8 @@ Slots mediaEstimates(const std::filesystem::path& source, SupportedFormat format
 std::vector<CompressionEstimate> Compressor::estimates(const std::filesystem::path& source, SupportedFormat format,
                                                       const CancellationToken& cancellation) {
     std::vector<CompressionEstimate> kept;
-    // Nothing may wait on what is not a regular file: it is refused with the reason.
-    SourceFile::check(source);
+    // Nothing may wait on what is not a regular file, nor pass for whole when it is cut short.
+    checkSource(source, format);
     std::error_code ec;
     const auto size = std::filesystem::file_size(source, ec);
     const int64_t originalSize = ec ? 0 : static_cast<int64_t>(size);

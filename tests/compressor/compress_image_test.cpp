@@ -2,6 +2,7 @@
 #include <lcms2.h>
 
 #include <cmath>
+#include <tuple>
 
 #include "compressor/compression_estimate.h"
 #include "compressor/compressor.h"
@@ -179,6 +180,7 @@ TEST_F(CompressImage, AResultThatIsNotSmallerIsRemovedWithTheMediaMessage) {
 TEST_F(CompressImage, DamagedImageFailsWithoutOutput) {
     auto bytes = testing::readFile(writePhoto(dir / "whole.jpg", imaging::types::jpeg));
     bytes.resize(40);
+    bytes.insert(bytes.end(), {0xFF, 0xD9});  // damaged, yet with its ending
     testing::writeFile(dir / "broken.jpg", bytes);
     const auto out = dir.path() / "out";
     std::filesystem::create_directory(out);
@@ -187,6 +189,38 @@ TEST_F(CompressImage, DamagedImageFailsWithoutOutput) {
         FAIL();
     } catch (const ConversionError& e) {
         EXPECT_EQ(e.kind(), ConversionError::Kind::conversionFailed);
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(out));
+}
+
+// Decoders fill a cut-off picture's missing part without an error: estimate and compress
+// refuse it as a conversion does, and write nothing.
+TEST_F(CompressImage, ACutOffPictureIsRefusedAsTruncatedByEstimateAndCompress) {
+    const auto png = imaging::encodeImage(photoLike(320, 200), imaging::types::png);
+    const auto jpeg = testing::readFile(writePhoto(dir / "whole.jpg", imaging::types::jpeg));
+    const std::vector<std::tuple<std::string, SupportedFormat, std::vector<uint8_t>>> cuts{
+        {"cut.png", SupportedFormat::png, {png.begin(), png.begin() + 3000}},
+        {"cut1k.jpg", SupportedFormat::jpg, {jpeg.begin(), jpeg.begin() + 1000}},
+        {"cut5k.jpg", SupportedFormat::jpg, {jpeg.begin(), jpeg.begin() + 5000}},
+    };
+    const auto out = dir.path() / "out";
+    std::filesystem::create_directory(out);
+    for (const auto& [name, format, bytes] : cuts) {
+        testing::writeFile(dir / name, bytes);
+        const std::string expected = name + " is truncated \u2014 the file is missing its ending, so only part of the image is present.";
+        try {
+            Compressor::estimates(dir / name, format);
+            ADD_FAILURE() << name << " estimated";
+        } catch (const ConversionError& e) {
+            EXPECT_EQ(e.payload(), expected);
+        }
+        try {
+            Compressor::compress(dir / name, format, CompressionLevel::balanced, out);
+            ADD_FAILURE() << name << " compressed";
+        } catch (const ConversionError& e) {
+            EXPECT_EQ(e.payload(), expected);
+        }
+        EXPECT_EQ(testing::readFile(dir / name), bytes);
     }
     EXPECT_TRUE(std::filesystem::is_empty(out));
 }

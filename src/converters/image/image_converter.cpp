@@ -9,6 +9,7 @@
 #include "core/conversion_error.h"
 #include "core/file_writing.h"
 #include "core/output_name_registry.h"
+#include "core/picture_ending.h"
 #include "core/text_util.h"
 #include "platform/imaging/image_destination.h"
 #include "platform/imaging/image_ops.h"
@@ -211,7 +212,7 @@ std::filesystem::path ImageConverter::convert(const std::filesystem::path& sourc
             if (e.kind() == ConversionError::Kind::corruptFile && e.payload().rfind("The image is too large", 0) == 0) throw;
             throw ConversionError::corruptFile("Could not decode image data");
         }
-        if (auto issue = truncationIssue(source)) {
+        if (auto issue = pictureTruncation(source)) {
             logger.error("Source image is truncated", category, fileName);
             throw ConversionError::corruptFile(*issue);
         }

@@ -31,10 +31,6 @@ public:
                                                  const std::filesystem::path& outputDir, double quality,
                                                  const CancellationToken& cancellation = {});
 
-    // The user-facing sentence for a GIF, PNG or JPEG whose ending is missing; nothing when the
-    // file looks complete, is of another kind or cannot be read. Reads at most 20 bytes.
-    static std::optional<std::string> truncationIssue(const std::filesystem::path& url);
-
     // Scaled so that the longer side is longestEdge (halves rounded away from zero); nothing
     // when a side would come out below one pixel.
     static std::optional<imaging::RgbaImage> resizeImage(const imaging::RgbaImage& image, int longestEdge);

@@ -133,6 +133,24 @@ TEST(CommandLine, EstimateAndCompressOnFilesTheyCannotUse) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.output.find("unrecognised file"), std::string::npos);
 
+    // A picture cut short is refused as a conversion refuses it, never measured or compressed
+    // as if whole (its decoder fills what is missing).
+    ASSERT_TRUE(peerInstalled("convert"));
+    const auto made = run("cd " + shellQuote(dir.path().string()) + " && convert -seed 7 -size 300x300 plasma:fractal p.png && "
+                          "convert p.png -quality 95 j.jpg && head -c 3000 p.png > cut.png && head -c 5000 j.jpg > cut.jpg");
+    ASSERT_EQ(made.status, 0) << made.output;
+    for (const char* name : {"cut.png", "cut.jpg"}) {
+        const std::string truncated = std::string(name) + " is truncated \u2014 the file is missing its ending";
+        r = runCalvoro("--estimate " + shellQuote((dir / name).string()));
+        EXPECT_EQ(r.status, 1) << r.output;
+        EXPECT_NE(r.output.find("estimate failed: File appears corrupt: " + truncated), std::string::npos) << r.output;
+        EXPECT_EQ(r.output.find("Balanced"), std::string::npos) << r.output;
+        r = runCalvoro("--compress " + shellQuote((dir / name).string()) + " balanced " + shellQuote((dir / "cuts").string()));
+        EXPECT_EQ(r.status, 1) << r.output;
+        EXPECT_NE(r.output.find("compress failed: File appears corrupt: " + truncated), std::string::npos) << r.output;
+        EXPECT_TRUE(std::filesystem::is_empty(dir / "cuts"));
+    }
+
     ASSERT_EQ(::mkfifo((dir / "pipe.wav").c_str(), 0600), 0);
     std::filesystem::create_symlink("/dev/zero", dir / "zero.wav");
     for (const char* name : {"pipe.wav", "zero.wav"}) {

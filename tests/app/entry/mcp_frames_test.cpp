@@ -304,6 +304,23 @@ TEST_F(MCPFrames, CompressionToolsRefuseWhatTheyCannotUse) {
               "Unknown level 'Tiny'. Valid: maximum, high, balanced, small, tiny.");
     EXPECT_EQ(text(call("compress_file", {{"source_path", (dir / "notes.txt").string()}})),
               "TXT files can't be compressed (only images, video, and audio can).");
+    // A picture cut short is refused as a conversion refuses it, never "already well compressed".
+    ASSERT_TRUE(peerInstalled("convert"));
+    const auto made = run("cd " + shellQuote(dir.path().string()) + " && convert -seed 7 -size 300x300 plasma:fractal p.png && "
+                          "convert p.png -quality 95 j.jpg && head -c 3000 p.png > cut.png && head -c 1000 j.jpg > cut.jpg");
+    ASSERT_EQ(made.status, 0) << made.output;
+    for (const char* name : {"cut.png", "cut.jpg"}) {
+        const std::string truncated = "File appears corrupt: " + std::string(name) +
+                                      " is truncated \u2014 the file is missing its ending, so only part of the image is present.";
+        const auto estimate = call("estimate_compression", {{"source_path", (dir / name).string()}});
+        EXPECT_EQ(estimate.value("isError", false), true) << estimate.dump();
+        EXPECT_EQ(text(estimate), "Estimate failed: " + truncated);
+        const auto compressed = call("compress_file", {{"source_path", (dir / name).string()}, {"level", "tiny"}});
+        EXPECT_EQ(text(compressed), "Compression failed: " + truncated);
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "cut (compressed).heic"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "cut (compressed).jpg"));
+
     ASSERT_EQ(::mkfifo((dir / "pipe.wav").c_str(), 0600), 0);
     std::filesystem::create_symlink("/dev/zero", dir / "zero.wav");
     for (const char* name : {"pipe.wav", "zero.wav"}) {

@@ -65,6 +65,24 @@ TEST_F(Compress, AFailureMarksTheJobAndLogs) {
     ASSERT_NE(it, entries.end());
     EXPECT_EQ(it->message, "Compress failed: " + *job(0).errorMessage);
     EXPECT_EQ(it->detail, "broken.wav");
+
+    // A picture cut short is refused by the sheet's estimates and by its compression alike.
+    ASSERT_TRUE(peerInstalled("convert"));
+    const auto made = run("cd " + shellQuote(dir.path().string()) +
+                          " && convert -seed 7 -size 300x300 plasma:fractal p.png && head -c 3000 p.png > cut.png");
+    ASSERT_EQ(made.status, 0) << made.output;
+    model->addFiles({dir / "cut.png"});
+    const std::string truncated =
+        "File appears corrupt: cut.png is truncated \u2014 the file is missing its ending, so only part of the image is present.";
+    std::optional<std::string> refused;
+    model->requestEstimates(job(1), nullptr, [](std::vector<CompressionEstimate>) {}, [&](std::string why) { refused = why; });
+    ASSERT_TRUE(waitUntil([&] { return refused.has_value(); }));
+    EXPECT_EQ(*refused, truncated);
+    model->compress(job(1), CompressionLevel::balanced);
+    ASSERT_TRUE(waitUntil([&] { return job(1).status != ConversionStatus::converting; }));
+    EXPECT_EQ(job(1).status, ConversionStatus::failed);
+    EXPECT_EQ(job(1).errorMessage, truncated);
+    EXPECT_TRUE(fs::is_empty(out()));
 }
 
 TEST_F(Compress, FiguresAndToastDismissal) {

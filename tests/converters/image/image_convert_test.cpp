@@ -5,6 +5,7 @@
 
 #include "core/conversion_error.h"
 #include "core/conversion_logger.h"
+#include "core/picture_ending.h"
 #include "image_fixtures.h"
 
 using namespace calvoro;
@@ -235,7 +236,7 @@ TEST(ImageConvert, TruncationCheckReadsTheEndsAndAGifsBlocks) {
     TempDir dir;
     auto check = [&](const std::string& name, const std::vector<uint8_t>& data) {
         writeFile(dir / name, data);
-        return ImageConverter::truncationIssue(dir / name);
+        return pictureTruncation(dir / name);
     };
     std::vector<uint8_t> jpeg(15, 0);
     jpeg[0] = 0xFF, jpeg[1] = 0xD8, jpeg[2] = 0xFF, jpeg[3] = 0xE0;
@@ -269,7 +270,7 @@ TEST(ImageConvert, TruncationCheckReadsTheEndsAndAGifsBlocks) {
     other[3] = '9';
     other.pop_back();
     EXPECT_FALSE(check("a.gif", other));
-    EXPECT_FALSE(ImageConverter::truncationIssue(dir / "missing.jpg"));
+    EXPECT_FALSE(pictureTruncation(dir / "missing.jpg"));
 }
 
 TEST(ImageConvert, JpegShrinkOnLoadKeepsTheResizeRule) {

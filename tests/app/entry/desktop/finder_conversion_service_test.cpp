@@ -130,6 +130,18 @@ TEST(FinderConversionService, ServesRequestsThenQuitsOnlyInBackgroundModeWhenIdl
     EXPECT_TRUE(compressLogged);
     EXPECT_EQ(counts.terminated.load(), 0);
 
+    // A picture cut short is refused as a conversion refuses it, and nothing is written beside it.
+    auto png = readFile(dir / "noise.png");
+    png.resize(png.size() / 2);
+    writeFile(dir / "cut.png", png);
+    handle(*HandoffURL::compress((dir / "cut.png").string(), "tiny", false));
+    ASSERT_TRUE(waitUntil([] { return activeJobs() == 0; }));
+    EXPECT_TRUE(logged("Files compress failed: File appears corrupt: cut.png is truncated \u2014 the file is missing its ending, "
+                       "so only part of the image is present.",
+                       "Compress"));
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        EXPECT_EQ(entry.path().filename().string().rfind("cut (", 0), std::string::npos) << entry.path();
+
     // Background mode: windows go, and the program ends once nothing runs.
     qtmain::runOnMain([&] { service.enterBackgroundMode(); });
     qtmain::runOnMain([&] { service.enterBackgroundMode(); });

@@ -1,15 +1,15 @@
+#include "core/picture_ending.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cmath>
+#include <cstdint>
 
-#include "converters/image/image_converter.h"
 #include "core/conversion_error.h"
 #include "core/gif_blocks.h"
 #include "core/source_file.h"
 #include "core/text_util.h"
-#include "platform/imaging/image_ops.h"
 
 namespace calvoro {
 
@@ -36,7 +36,7 @@ ssize_t readFully(int fd, uint8_t* buffer, size_t count) {
 
 }  // namespace
 
-std::optional<std::string> ImageConverter::truncationIssue(const std::filesystem::path& url) {
+std::optional<std::string> pictureTruncation(const std::filesystem::path& url) {
     FileHandle file;
     try {
         file.fd = SourceFile(url).release();
@@ -68,22 +68,6 @@ std::optional<std::string> ImageConverter::truncationIssue(const std::filesystem
     }
     if (complete) return std::nullopt;
     return ConversionError::truncatedSource(lastPathComponent(url), "image").payload();
-}
-
-std::optional<imaging::RgbaImage> ImageConverter::resizeImage(const imaging::RgbaImage& image, int longestEdge) {
-    return resizeImage(image, image.width, image.height, longestEdge);
-}
-
-std::optional<imaging::RgbaImage> ImageConverter::resizeImage(const imaging::RgbaImage& image, int storedWidth, int storedHeight,
-                                                              int longestEdge) {
-    const int longer = std::max(storedWidth, storedHeight);
-    if (longer < 1 || image.empty()) return std::nullopt;
-    const double scale = static_cast<double>(longestEdge) / longer;
-    const double w = std::round(storedWidth * scale), h = std::round(storedHeight * scale);
-    if (w < 1 || h < 1 || w > (1 << 30) || h > (1 << 30)) return std::nullopt;
-    imaging::RgbaImage out = imaging::resample(image, static_cast<int>(w), static_cast<int>(h));
-    if (out.empty()) return std::nullopt;
-    return out;
 }
 
 }  // namespace calvoro
