@@ -2,6 +2,8 @@
 // the system font engine (FreeType) that must give a PostScript name and glyphs.
 #include <ft2build.h>
 #include FT_FREETYPE_H
+#include FT_SFNT_NAMES_H
+#include FT_TRUETYPE_IDS_H
 
 #include <cstring>
 #include <memory>
@@ -31,6 +33,18 @@ struct FaceDeleter {
     void operator()(FT_Face face) const { FT_Done_Face(face); }
 };
 
+// Whether the name table holds a PostScript name (ID 6) on any platform. FreeType gives no
+// PostScript name where it holds a character PostScript does not allow (a space, as in
+// "Inter Display"), yet the name is there, and other readers take it.
+bool namesPostScriptName(FT_Face face) {
+    const FT_UInt count = FT_Get_Sfnt_Name_Count(face);
+    for (FT_UInt i = 0; i < count; ++i) {
+        FT_SfntName name;
+        if (FT_Get_Sfnt_Name(face, i, &name) == 0 && name.name_id == TT_NAME_ID_PS_NAME && name.string_len > 0) return true;
+    }
+    return false;
+}
+
 // Loads the sfnt bytes with FreeType; each call has its own library instance.
 Status loadInFontEngine(const std::vector<uint8_t>& data) {
     FT_Library raw = nullptr;
@@ -40,8 +54,10 @@ Status loadInFontEngine(const std::vector<uint8_t>& data) {
     if (FT_New_Memory_Face(library.get(), data.data(), static_cast<FT_Long>(data.size()), 0, &rawFace) != 0 || !rawFace)
         return Status::failed("The system font engine could not load the output.");
     std::unique_ptr<FT_FaceRec_, FaceDeleter> face(rawFace);
+    // Asked first: FreeType empties a name record it finds unfit to give as the PostScript name.
+    const bool named = namesPostScriptName(face.get());
     const char* postscript = FT_Get_Postscript_Name(face.get());
-    if (!postscript || !*postscript)
+    if (!named && (!postscript || !*postscript))
         return Status::failed("Output font has no PostScript name \u2014 the name table did not survive.");
     if (face->num_glyphs < 1) return Status::failed("Output font contains no glyphs.");
     return Status::passed();

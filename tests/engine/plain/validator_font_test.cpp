@@ -1,6 +1,8 @@
 // Font outputs against real system fonts, loaded by FreeType.
 #include <gtest/gtest.h>
 
+#include "engine/conversion_engine.h"
+#include "engine/engine_test_support.h"
 #include "engine/validator.h"
 #include "support/test_support.h"
 
@@ -78,4 +80,57 @@ TEST(ValidatorFonts, WebFontsAreDecodedBackBeforeLoading) {
     writeFile(dir / "bad.woff2", std::string("wOF2") + std::string(60, '\x01'));
     EXPECT_EQ(reason(Validator::validate(SupportedFormat::woff2, dir / "bad.woff2")),
               "WOFF2 file does not decode back to a valid font.");
+}
+
+// A variable font whose PostScript name holds a space, as "Inter Display" does: FreeType gives
+// it no PostScript name, yet the name is in the table, and every web font made of it keeps the
+// source's name table, as fontTools reads both.
+TEST(ValidatorFonts, APostScriptNameWithASpaceIsThereAndSurvivesEveryTarget) {
+    ASSERT_TRUE(pythonModuleInstalled("fontTools"));
+    ASSERT_TRUE(pythonModuleInstalled("brotli"));
+    TempDir dir;
+    const auto made = runPython(R"(
+import sys
+from fontTools.fontBuilder import FontBuilder
+from fontTools.pens.ttGlyphPen import TTGlyphPen
+def box(height):
+    pen = TTGlyphPen(None)
+    pen.moveTo((100, 0)); pen.lineTo((100, height)); pen.lineTo((500, height)); pen.lineTo((500, 0)); pen.closePath()
+    return pen.glyph()
+font = FontBuilder(1000, isTTF=True)
+font.setupGlyphOrder([".notdef", "A"])
+font.setupCharacterMap({0x41: "A"})
+font.setupGlyf({".notdef": box(600), "A": box(700)})
+font.setupHorizontalMetrics({".notdef": (600, 100), "A": (600, 100)})
+font.setupHorizontalHeader(ascent=800, descent=-200)
+font.setupNameTable({"familyName": "Fixture Display", "styleName": "Italic", "psName": "Fixture Display"})
+font.setupOS2()
+font.setupPost()
+font.setupFvar([("wght", 100, 400, 900, "Weight")], [])
+font.save(sys.argv[1])
+)",
+                                dir / "FixtureDisplay-italic.var.ttf");
+    ASSERT_EQ(made.status, 0) << made.output;
+    EXPECT_EQ(Validator::validate(SupportedFormat::ttf, dir / "FixtureDisplay-italic.var.ttf"), Status::passed());
+    for (SupportedFormat target : {SupportedFormat::woff, SupportedFormat::woff2, SupportedFormat::otf}) {
+        try {
+            ConversionEngine::convert(makeJob(dir / "FixtureDisplay-italic.var.ttf", SupportedFormat::ttf, target), dir / "out",
+                                      [](double) {});
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << target.rawValue() << ": " << e.what();
+        }
+    }
+    // Each output's name table, byte for byte the source's, and the name in it.
+    EXPECT_EQ(pythonOutput(R"(
+import os, sys
+from fontTools.ttLib import TTFont
+source = TTFont(os.path.join(sys.argv[1], "FixtureDisplay-italic.var.ttf"))
+for name in sorted(os.listdir(os.path.join(sys.argv[1], "out"))):
+    output = TTFont(os.path.join(sys.argv[1], "out", name))
+    print(name, output.reader["name"] == source.reader["name"], output["name"].getDebugName(6))
+)",
+                           dir.path()),
+              "FixtureDisplay-italic.var.otf True Fixture Display\n"
+              "FixtureDisplay-italic.var.woff True Fixture Display\n"
+              "FixtureDisplay-italic.var.woff2 True Fixture Display\n");
 }
