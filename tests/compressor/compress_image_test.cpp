@@ -430,9 +430,11 @@ TEST_F(CompressImage, StreamedEstimatesEqualTheWholePictureOnesForOddShapes) {
     expectEstimatesOfTheWholePictures(dir / "odd.jpg");
     imaging::writeImageFile(dir / "small.jpg", photoLike(517, 389), imaging::types::jpeg, {});
     expectEstimatesOfTheWholePictures(dir / "small.jpg");
-    // Cut short, the rest decodes as gray, the same way on both paths.
+    // Cut short and closed again (a file without its ending is refused before), the rest
+    // decodes as gray, the same way on both paths.
     auto cut = testing::readFile(dir / "odd.jpg");
     cut.resize(cut.size() * 3 / 5);
+    cut.insert(cut.end(), {0xFF, 0xD9});
     testing::writeFile(dir / "cut.jpg", cut);
     expectEstimatesOfTheWholePictures(dir / "cut.jpg");
     // Progressive scans hand over every row at once; CMYK is converted on the way.
