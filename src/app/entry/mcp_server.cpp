@@ -87,6 +87,7 @@ struct Running {
     std::mutex lock;
     std::condition_variable ended;  // a call has ended
     std::list<RunningCall> calls;
+    bool ending = false;  // the process is ending: no call starts any more
 };
 
 Running& running() {
@@ -151,7 +152,8 @@ void startCall(std::optional<MCPServer::Json> id, std::string tool, MCPServer::J
         // A call whose reply cannot be written stays running, so a client that does not read
         // holds the reader here, and what it writes waits unread in the pipe.
         std::unique_lock lock(state.lock);
-        state.ended.wait(lock, [&] { return state.calls.size() < MCPServer::maxCallsInFlight; });
+        state.ended.wait(lock, [&] { return state.ending || state.calls.size() < MCPServer::maxCallsInFlight; });
+        if (state.ending) return;
         call = state.calls.insert(state.calls.end(), RunningCall{std::move(id), {}, true});
     }
     const auto work = callWork(call, std::move(tool), std::move(args));
@@ -353,6 +355,9 @@ void MCPServer::handleLine(std::string_view frame) {
 
 void MCPServer::stopRunningCalls() {
     std::unique_lock lock(running().lock);
+    // A request still waiting for a place would start once one is free, and keep this waiting.
+    running().ending = true;
+    running().ended.notify_all();
     for (auto& call : running().calls) call.stop.request_stop();
     running().ended.wait(lock, [] { return running().calls.empty(); });
 }

@@ -25,7 +25,7 @@ public:
     static void handleLine(std::string_view frame);
     // Cuts complete frames off the front of buffer and handles each; keeps the rest.
     static void consume(std::string& buffer);
-    // Stops every running tool call and returns once each has ended.
+    // Stops every running tool call and returns once each has ended; no call starts after it.
     static void stopRunningCalls();
 
     static void send(const Json& message);
