@@ -25,7 +25,7 @@ namespace {
 // its reply. A server that goes on starting calls past that bound has failed. Then the client
 // reads every reply while it writes the rest, and pings the server to see it alive.
 std::string floodingClient(int requests) {
-    return "N, BOUND = " + std::to_string(requests) + ", " + std::to_string(MCPServer::maxCallsInFlight) + R"(
+    return "N, BOUND = " + std::to_string(requests) + ", " + std::to_string(MCPServer::maxCallsInFlight) + R"py(
 import array, fcntl, os, select, subprocess, sys, termios
 server = subprocess.Popen([sys.argv[1], "--mcp"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                           stderr=subprocess.DEVNULL, env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
@@ -43,9 +43,12 @@ while tid is None and server.poll() is None:
 idle_threads = len(os.listdir(tasks))
 def reader_waits():
     try:
-        return open("%s/%s/wchan" % (tasks, tid)).read().startswith("futex")
+        state = open("%s/%s/stat" % (tasks, tid)).read().rsplit(")", 1)[1].split()[0]
+        wchan = open("%s/%s/wchan" % (tasks, tid)).read()
     except OSError:
         return False
+    # Where the kernel does not say what a thread waits on, that it sleeps must do.
+    return state == "S" and (wchan.startswith("futex") or wchan in ("", "0"))
 def queued(fd):
     count = array.array("i", [0])
     fcntl.ioctl(fd, termios.FIONREAD, count)
@@ -98,7 +101,7 @@ if not ended:
 server.stdin.close()
 status = server.wait()
 print(int(stopped), int(overran), len(ids), int(alive), status)
-)";
+)py";
 }
 
 }  // namespace
