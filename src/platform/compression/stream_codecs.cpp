@@ -181,16 +181,36 @@ private:
     size_t trailerHave_ = 0;
 };
 
+// The legacy .lzma header as liblzma's own format detection takes it: valid properties, a
+// dictionary of 2^n or 2^n + 2^(n-1) bytes, and a size that is unknown or below 256 GiB.
+bool isLegacyLzma(std::span<const uint8_t> head) {
+    if (head.size() < 13 || head[0] >= 9 * 5 * 5) return false;
+    uint32_t dict = 0;
+    for (int i = 4; i >= 1; --i) dict = (dict << 8) | head[static_cast<size_t>(i)];
+    if (dict != UINT32_MAX) {
+        uint32_t rounded = dict - 1;
+        rounded |= rounded >> 2;
+        rounded |= rounded >> 3;
+        rounded |= rounded >> 4;
+        rounded |= rounded >> 8;
+        rounded |= rounded >> 16;
+        if (rounded + 1 != dict) return false;
+    }
+    uint64_t size = 0;
+    for (int i = 12; i >= 5; --i) size = (size << 8) | head[static_cast<size_t>(i)];
+    return size == UINT64_MAX || size < (uint64_t{1} << 38);
+}
+
+// An xz stream, or one in the legacy .lzma format that xz --format=lzma writes, told apart by
+// their first bytes; both under the same memory limit.
 class XzDecoder final : public ByteSource {
 public:
-    explicit XzDecoder(ByteSource& from) : from_(from), input_(kInputBuffer) {
-        lzma_ret rc = lzma_stream_decoder(&s_, LzmaCodec::decoderMemoryLimit, LZMA_CONCATENATED);
-        if (rc != LZMA_OK) throw std::bad_alloc();
-    }
+    explicit XzDecoder(ByteSource& from) : from_(from), input_(kInputBuffer) {}
     ~XzDecoder() override { lzma_end(&s_); }
 
     size_t read(std::span<uint8_t> into) override {
         if (ended_ || into.empty()) return 0;
+        if (!started_) start();
         s_.next_out = into.data();
         s_.avail_out = into.size();
         while (s_.avail_out == into.size()) {
@@ -200,16 +220,8 @@ public:
                 s_.next_in = input_.data();
                 s_.avail_in = n;
                 atEnd_ = n == 0;
-                if (!started_ && n > 0) {
-                    static constexpr uint8_t magic[6] = {0xFD, 0x37, 0x7A, 0x58, 0x5A, 0x00};
-                    if (n < 6 || !std::equal(magic, magic + 6, input_.begin())) throw StreamError(Kind::notThisFormat, 0);
-                    started_ = true;
-                }
             }
-            if (atEnd_) {
-                if (!started_) throw StreamError(Kind::notThisFormat, 0);
-                action = LZMA_FINISH;
-            }
+            if (atEnd_) action = LZMA_FINISH;
             lzma_ret rc = lzma_code(&s_, action);
             if (rc == LZMA_STREAM_END) {
                 ended_ = true;
@@ -224,6 +236,24 @@ public:
     }
 
 private:
+    void start() {
+        const size_t n = from_.readFully(input_);
+        s_.next_in = input_.data();
+        s_.avail_in = n;
+        atEnd_ = n < input_.size();
+        static constexpr uint8_t magic[6] = {0xFD, 0x37, 0x7A, 0x58, 0x5A, 0x00};
+        const std::span<const uint8_t> head(input_.data(), n);
+        lzma_ret rc;
+        if (n >= 6 && std::equal(magic, magic + 6, head.begin()))
+            rc = lzma_stream_decoder(&s_, LzmaCodec::decoderMemoryLimit, LZMA_CONCATENATED);
+        else if (isLegacyLzma(head))
+            rc = lzma_alone_decoder(&s_, LzmaCodec::decoderMemoryLimit);
+        else
+            throw StreamError(Kind::notThisFormat, 0);
+        if (rc != LZMA_OK) throw std::bad_alloc();
+        started_ = true;
+    }
+
     ByteSource& from_;
     std::vector<uint8_t> input_;
     lzma_stream s_ = LZMA_STREAM_INIT;
