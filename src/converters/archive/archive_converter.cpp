@@ -19,6 +19,7 @@
 #include "platform/compression/lzma_codec.h"
 #include "platform/compression/stream_codecs.h"
 #include "platform/zip/zip_support.h"
+#include "platform/zip/zip_writer.h"
 
 namespace calvoro::ArchiveConverter {
 
@@ -106,7 +107,7 @@ void copyAll(ByteSource& from, ByteSink& to, const CancellationToken& cancellati
 // A compressed tar is unpacked as it decodes; a compressed single file becomes that file, dated
 // as the compressed one (as gunzip, unxz and bunzip2 leave it). True for a single file.
 bool extractCompressed(const fs::path& source, SupportedFormat format, const fs::path& to, const CancellationToken& cancellation,
-                       int64_t limit) {
+                       int64_t limit, const TarLimits& tarLimits) {
     FileSource file(source);
     auto decoder = decoderFor(format, file);
     CappedSource payload(*decoder, format == SupportedFormat::gzip ? "gzip" : format == SupportedFormat::xz ? "xz" : "bzip2", limit);
@@ -115,7 +116,7 @@ bool extractCompressed(const fs::path& source, SupportedFormat format, const fs:
     const std::span<const uint8_t> read(head.data(), headSize);
     RejoinedSource whole(read, payload);
     if (isTarArchive(read)) {
-        extractTAR(whole, to, cancellation);
+        extractTAR(whole, to, cancellation, tarLimits);
         // The tar ends at its zero blocks; the stream is read to its end all the same, so that
         // the codec compares its checksums over all of it.
         std::vector<uint8_t> rest(1 << 16);
@@ -184,13 +185,22 @@ void createArchive(const fs::path& folder, const fs::path* plainFile, SupportedF
     }
 }
 
+WorkFolder makeTemporaryFolder() {
+    try {
+        return WorkFolder(WorkFolder::temporaryDirectory());
+    } catch (const fs::filesystem_error& e) {
+        ConversionLogger::shared().error("Cannot create the temporary folder", kCategory, e.what());
+        throw ConversionError::failedToCreateOutput();
+    }
+}
+
 }  // namespace
 
 namespace {
 
 // As extractArchive; true when a compressed source held one plain file rather than a tar.
-bool extractSource(const fs::path& source, SupportedFormat format, const fs::path& to, const CancellationToken& cancellation,
-                   int64_t maxPayloadBytes) {
+bool unpack(const fs::path& source, SupportedFormat format, const fs::path& to, const CancellationToken& cancellation,
+            int64_t maxPayloadBytes, const TarLimits& tarLimits) {
     ConversionLogger& logger = ConversionLogger::shared();
     std::error_code ec;
     auto size = fs::file_size(source, ec);
@@ -202,18 +212,31 @@ bool extractSource(const fs::path& source, SupportedFormat format, const fs::pat
         case SupportedFormat::zip: extractZIP(source, to, cancellation); return false;
         case SupportedFormat::tar: {
             FileSource file(source);
-            extractTAR(file, to, cancellation);
+            extractTAR(file, to, cancellation, tarLimits);
             return false;
         }
         case SupportedFormat::gzip:
         case SupportedFormat::xz:
         case SupportedFormat::bz2:
             try {
-                return extractCompressed(source, format, to, cancellation, maxPayloadBytes);
+                return extractCompressed(source, format, to, cancellation, maxPayloadBytes, tarLimits);
             } catch (const compression::StreamError& e) {
                 rethrowStreamError(e, format, deletingPathExtension(lastPathComponent(source)));
             }
         default: throw ConversionError::unsupportedConversion(format.displayName(), "extracted");
+    }
+}
+
+// The file system's failures in the program's words: the source that could not be read, or
+// the unpacked files that could not be written. The raw text goes to the log only.
+bool extractSource(const fs::path& source, SupportedFormat format, const fs::path& to, const CancellationToken& cancellation,
+                   int64_t maxPayloadBytes, const TarLimits& tarLimits = {}) {
+    try {
+        return unpack(source, format, to, cancellation, maxPayloadBytes, tarLimits);
+    } catch (const fs::filesystem_error& e) {
+        ConversionLogger::shared().error("Unpacking failed", kCategory, e.what());
+        if (e.path1() == source) throw ConversionError::failedToLoadFile();
+        throw ConversionError::failedToCreateOutput();
     }
 }
 
@@ -253,8 +276,11 @@ fs::path convert(const fs::path& source, SupportedFormat sourceFormat, Supported
     }
     const std::string baseName = deletingPathExtension(lastPathComponent(source));
 
-    const WorkFolder temporary(WorkFolder::temporaryDirectory());
-    const bool singleFile = extractSource(source, sourceFormat, temporary.path(), cancellation, archiveSizeLimit);
+    TarLimits tarLimits;
+    // A target that holds fewer entries refuses as soon as the count passes, not after unpacking them all.
+    if (target == SupportedFormat::zip) tarLimits.entryCountCheck = [](size_t count) { checkedU16(static_cast<int64_t>(count), "entries"); };
+    const WorkFolder temporary = makeTemporaryFolder();
+    const bool singleFile = extractSource(source, sourceFormat, temporary.path(), cancellation, archiveSizeLimit, tarLimits);
     if (isEmptyFolder(temporary.path())) {
         logger.error("Extraction produced no files", kCategory);
         throw ConversionError::emptyOutput();
@@ -264,6 +290,11 @@ fs::path convert(const fs::path& source, SupportedFormat sourceFormat, Supported
     try {
         const fs::path plainFile = temporary.path() / deletingPathExtension(lastPathComponent(source));
         createArchive(temporary.path(), singleFile ? &plainFile : nullptr, target, output, logger, cancellation);
+    } catch (const fs::filesystem_error& e) {
+        std::error_code ec;
+        fs::remove(output, ec);
+        logger.error("Packing failed", kCategory, e.what());
+        throw ConversionError::failedToCreateOutput();
     } catch (...) {
         // The reserved path was free before, so whatever stands there now is our partial output.
         std::error_code ec;

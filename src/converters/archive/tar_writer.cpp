@@ -53,7 +53,11 @@ bool fitPath(Header& h, const std::string& path) {
     return false;
 }
 
-[[noreturn]] void throwTooLong(const std::string& path) { throw ConversionError::corruptFile("Path too long for TAR: " + path); }
+// Not damage of the source: the name is one this format cannot hold.
+[[noreturn]] void throwTooLong(const std::string& path) {
+    throw ConversionError::unrepresentableEntries("The name " + path +
+                                                  " is too long for TAR (at most 255 bytes, split at a folder) \u2014 try ZIP instead.");
+}
 
 // Fills everything but the path, which must already be in place.
 Header& finishHeader(Header& h, bool folder, uint64_t size, uint64_t mtime) {

@@ -401,25 +401,25 @@ void extractZIP(const fs::path& source, const fs::path& to, const CancellationTo
     };
     const StreamSink streamed = [&](const std::string& path, ByteSource& content, DosTimestamp stamp) {
         cancellation.throwIfCancelled();
-        fs::path target = to / path;
-        fs::create_directories(target.parent_path());
-        FileSink out(target);
-        std::vector<uint8_t> buffer(256 * 1024);
-        while (size_t n = content.read(buffer)) {
-            cancellation.throwIfCancelled();
-            out.write(std::span(buffer).first(n));
-        }
-        out.finish();
-        dated(target, stamp);
+        unpackEntry(to, path, [&](const fs::path& target) {
+            FileSink out(target);
+            std::vector<uint8_t> buffer(256 * 1024);
+            while (size_t n = content.read(buffer)) {
+                cancellation.throwIfCancelled();
+                out.write(std::span(buffer).first(n));
+            }
+            out.finish();
+            dated(target, stamp);
+        });
     };
     walkZIP(
         input, zipExpansionLimit,
         [&](const std::string& path, std::vector<uint8_t>&& content, DosTimestamp stamp) {
             cancellation.throwIfCancelled();
-            fs::path target = to / path;
-            fs::create_directories(target.parent_path());
-            writeFileBytes(target, content);
-            dated(target, stamp);
+            unpackEntry(to, path, [&](const fs::path& target) {
+                writeFileBytes(target, content);
+                dated(target, stamp);
+            });
         },
         &streamed);
 }

@@ -163,15 +163,60 @@ std::optional<std::vector<uint8_t>> decompressRawDeflate(std::span<const uint8_t
 
 uint32_t crc32Checksum(std::span<const uint8_t> data) { return DeflateCodec::crc32(data); }
 
-std::string refusedEntriesMessage(const std::vector<std::string>& names) {
+std::string refusedEntriesMessage(const std::vector<std::string>& names) { return refusedEntriesMessage(names, names.size()); }
+
+std::string refusedEntriesMessage(const std::vector<std::string>& firstNames, size_t count) {
     std::string listed;
-    for (size_t i = 0; i < names.size() && i < 3; ++i) {
+    for (size_t i = 0; i < firstNames.size() && i < 3; ++i) {
         if (i) listed += ", ";
-        listed += names[i];
+        listed += firstNames[i];
     }
-    if (names.size() > 3) listed += " and " + std::to_string(names.size() - 3) + " more";
-    return "This archive contains " + std::to_string(names.size()) + " symlink(s) or special file(s) (" + listed +
+    if (count > 3) listed += " and " + std::to_string(count - 3) + " more";
+    return "This archive contains " + std::to_string(count) + " symlink(s) or special file(s) (" + listed +
            ") that can't be represented in the target format without corrupting the tree.";
+}
+
+ConversionError nameTooLongToUnpack(const std::string& name) {
+    // Only the start of a name that long is worth showing.
+    std::string shown(prefixAtCharacterBoundary(name, 80));
+    if (shown.size() < name.size()) shown += "\u2026";
+    return ConversionError::unrepresentableEntries("The name '" + shown + "' is too long for a file on this system.");
+}
+
+namespace {
+
+// A file unpacked below root/folder, to name a member that needed that folder.
+std::string someMemberIn(const fs::path& root, const std::string& folder) {
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(root / folder, ec), end; !ec && it != end; it.increment(ec))
+        if (it->is_regular_file(ec)) return relativePath(it->path(), root);
+    return folder + "/\u2026";
+}
+
+ConversionError clash(const std::string& file, const std::string& inFolder) {
+    return ConversionError::unrepresentableEntries("The archive holds a file '" + file + "' and also '" + inFolder +
+                                                   "', which needs a folder of that name: a file and a folder can't share a name.");
+}
+
+}  // namespace
+
+void unpackEntry(const fs::path& root, const std::string& path, const std::function<void(const fs::path&)>& write) {
+    const fs::path target = root / path;
+    try {
+        fs::create_directories(target.parent_path());
+        write(target);
+    } catch (const fs::filesystem_error& e) {
+        std::error_code ec;
+        // A member written before as a file, where this one needs a folder.
+        for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+            const auto status = fs::symlink_status(root / path.substr(0, slash), ec);
+            if (!ec && fs::exists(status) && !fs::is_directory(status)) throw clash(path.substr(0, slash), path);
+        }
+        // Members written before inside a folder of this one's name.
+        if (fs::is_directory(fs::symlink_status(target, ec))) throw clash(path, someMemberIn(root, path));
+        if (e.code() == std::errc::filename_too_long) throw nameTooLongToUnpack(path);
+        throw;
+    }
 }
 
 DosTimestamp dosTimestamp(std::chrono::system_clock::time_point instant) {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "core/byte_pipe.h"
+#include "core/conversion_error.h"
 
 namespace calvoro::ArchiveConverter {
 
@@ -53,8 +55,17 @@ std::string decodeArchiveName(std::span<const uint8_t> bytes);
 std::string sanitizePath(const std::string& path);
 
 // The refusal of links and special files that a tree of plain files cannot hold, naming the
-// first three of them.
+// first three of them (of count in all, when only the first are kept).
 std::string refusedEntriesMessage(const std::vector<std::string>& names);
+std::string refusedEntriesMessage(const std::vector<std::string>& firstNames, size_t count);
+
+// Makes the folders that lead to path below root, then has write put the file at root/path.
+// The file system's refusals come back in the program's words: a file of the archive standing
+// where another member needs a folder, or a folder where a file goes, names both members; a
+// name longer than the system takes says so. Other failures pass unchanged.
+void unpackEntry(const std::filesystem::path& root, const std::string& path,
+                 const std::function<void(const std::filesystem::path&)>& write);
+ConversionError nameTooLongToUnpack(const std::string& name);
 
 // ZIP entries up to this size are held whole (the whole-buffer codec is the faster); larger ones
 // stream through in pieces.

@@ -24,16 +24,17 @@ constexpr uint32_t kFileAttributes = 0x81A40000;    // 0100644
 
 }  // namespace
 
+// What the format cannot hold is refused for what it is, not as damage of the source.
 uint16_t checkedU16(int64_t value, const std::string& quantity) {
     if (value < 0 || value > 65535)
-        throw ConversionError::corruptFile("Archive has too many " + quantity + " for ZIP (max 65,535) \u2014 try TAR instead");
+        throw ConversionError::unrepresentableEntries("Archive has too many " + quantity + " for ZIP (max 65,535) \u2014 try TAR instead");
     return static_cast<uint16_t>(value);
 }
 
 uint32_t checkedU32(int64_t value, const std::string& quantity) {
     // 0xFFFFFFFF itself would read as a ZIP64 marker.
     if (value < 0 || value > 4294967294LL)
-        throw ConversionError::corruptFile("Archive " + quantity + " exceeds the 4 GB ZIP limit \u2014 try TAR instead");
+        throw ConversionError::unrepresentableEntries("Archive " + quantity + " exceeds the 4 GB ZIP limit \u2014 try TAR instead");
     return static_cast<uint32_t>(value);
 }
 
@@ -273,6 +274,8 @@ void createZIP(const fs::path& from, const fs::path& to, const std::string& firs
     std::string first = firstStoredEntry.empty() ? std::string() : sanitizePath(firstStoredEntry);
     auto folders = gatherDirectories(from, from);
     auto files = gatherFiles(from, from);
+    // Too many is known before anything is written.
+    checkedU16(static_cast<int64_t>(folders.size() + files.size()), "entries");
     size_t centralBytes = 0;
     for (const auto& folder : folders) centralBytes += 47 + folder.size();
     for (const auto& file : files) centralBytes += 46 + file.first.size();

@@ -46,7 +46,109 @@ std::string treeListing(const fs::path& root) {
     return out;
 }
 
+// Two files whose long names share their first 100 bytes and more, a sparse file of 10 MiB
+// with a tail, and a plain file.
+void makeLongNamedTree(const fs::path& src) {
+    const std::string folder(120, 'a'), stem(150, 'x');
+    calvoro::testing::writeFile(src / folder / (stem + "_one.txt"), std::string("one\n"));
+    calvoro::testing::writeFile(src / folder / (stem + "_two.txt"), std::string("two\n"));
+    calvoro::testing::writeFile(src / "plain.txt", std::string("plain\n"));
+    calvoro::testing::writeFile(src / "sp", std::string());
+    fs::resize_file(src / "sp", 10 << 20);
+    std::ofstream(src / "sp", std::ios::app) << "tail\n";
+}
+
+struct PeerTar {
+    const char* label;
+    const char* create;  // the archiver and its options, before -cf
+    bool sparse;         // whether it writes the sparse file as a sparse member
+};
+
+class TarFromPeers : public ::testing::TestWithParam<PeerTar> {};
+
 }  // namespace
+
+// Long names (pax records, GNU long-name members), sparse members of every form, and a volume
+// label: the ZIP holds each file once, whole, under its own name, as Python reads it back.
+TEST_P(TarFromPeers, EveryMemberKeepsItsNameAndSize) {
+    ASSERT_TRUE(peerInstalled("tar"));
+    ASSERT_TRUE(peerInstalled("bsdtar"));
+    TempDir dir;
+    makeLongNamedTree(dir / "src");
+    auto made = run("cd " + shellQuote((dir / "src").string()) + " && " + GetParam().create + " -cf ../a.tar .");
+    ASSERT_EQ(made.status, 0) << made.output;
+    if (GetParam().sparse) {
+        ASSERT_LT(fs::file_size(dir / "a.tar"), 1u << 20) << "no sparse member was written";
+    }
+
+    fs::create_directories(dir / "out");
+    const fs::path zip = AC::convert(dir / "a.tar", SupportedFormat::tar, SupportedFormat::zip, dir / "out");
+    EXPECT_EQ(calvoro::testing::pythonOutput(kZipListing, zip), treeListing(dir / "src"));
+
+    // The program's own TAR writer holds names of up to 255 bytes: it says so, not that the source is damaged.
+    const std::string refusal = refusalText([&] { AC::convert(dir / "a.tar", SupportedFormat::tar, SupportedFormat::tar, dir / "out"); });
+    EXPECT_NE(refusal.find("is too long for TAR"), std::string::npos) << refusal;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Archivers, TarFromPeers,
+    ::testing::Values(PeerTar{"gnu", "tar --format=gnu --sparse -V label", true},
+                      PeerTar{"posix_sparse_0_0", "tar --format=posix --sparse --sparse-version=0.0 -V label", true},
+                      PeerTar{"posix_sparse_0_1", "tar --format=posix --sparse --sparse-version=0.1 -V label", true},
+                      PeerTar{"posix_sparse_1_0", "tar --format=posix --sparse --sparse-version=1.0 -V label", true},
+                      PeerTar{"bsdtar", "bsdtar", true}, PeerTar{"bsdtar_pax", "bsdtar --format pax", true},
+                      PeerTar{"bsdtar_gnutar", "bsdtar --format gnutar", false}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+namespace {
+
+struct ClashCase {
+    const char* label;
+    SupportedFormat format;
+    const char* file;
+    bool fileFirst;
+};
+
+class MemberClash : public ::testing::TestWithParam<ClashCase> {};
+
+}  // namespace
+
+// A file "def" and a member "def/abc": refused naming both, in the program's words, whatever
+// the order and the target, with nothing left behind.
+TEST_P(MemberClash, IsRefusedNamingBothMembers) {
+    TempDir dir;
+    const ClashCase& c = GetParam();
+    const fs::path source = dir / c.file;
+    const std::string script = std::string(R"(
+import io, sys, tarfile, zipfile
+members = [('def', b'file'), ('def/abc', b'inner')]
+if sys.argv[2] == '0': members.reverse()
+if sys.argv[1].endswith('.zip'):
+    with zipfile.ZipFile(sys.argv[1], 'w') as z:
+        for name, data in members: z.writestr(name, data)
+else:
+    with tarfile.open(sys.argv[1], 'w', format=tarfile.GNU_FORMAT) as t:
+        for name, data in members:
+            info = tarfile.TarInfo(name); info.size = len(data); t.addfile(info, io.BytesIO(data))
+)");
+    calvoro::testing::writeFile(dir / "make.py", script);
+    auto made = run("python3 " + shellQuote((dir / "make.py").string()) + " " + shellQuote(source.string()) + (c.fileFirst ? " 1" : " 0"));
+    ASSERT_EQ(made.status, 0) << made.output;
+    fs::create_directories(dir / "out");
+    for (SupportedFormat target : {SupportedFormat::zip, SupportedFormat::tar}) {
+        EXPECT_EQ(refusalText([&] { AC::convert(source, c.format, target, dir / "out"); }),
+                  "The archive holds a file 'def' and also 'def/abc', which needs a folder of that name: a file and a folder "
+                  "can't share a name.");
+    }
+    EXPECT_TRUE(fs::is_empty(dir / "out"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, MemberClash,
+                         ::testing::Values(ClashCase{"zip_file_first", SupportedFormat::zip, "c.zip", true},
+                                           ClashCase{"zip_folder_first", SupportedFormat::zip, "c.zip", false},
+                                           ClashCase{"tar_file_first", SupportedFormat::tar, "c.tar", true},
+                                           ClashCase{"tar_folder_first", SupportedFormat::tar, "c.tar", false}),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 // The legacy .lzma format that xz --format=lzma and tar --lzma write reads as xz does, under
 // the same memory bound.

@@ -84,12 +84,12 @@ TEST(TarWriter, LongPathsSplitOrFail) {
 
     fs::path emptyLong = dir / "emptylong";
     fs::create_directories(emptyLong / std::string(120, 'e'));
-    EXPECT_EQ(corruptText([&] { AC::createTARData(emptyLong); }), "File appears corrupt: Path too long for TAR: " + std::string(120, 'e') + "/");
+    EXPECT_EQ(refusalText([&] { AC::createTARData(emptyLong); }), "The name " + std::string(120, 'e') + "/ is too long for TAR (at most 255 bytes, split at a folder) \u2014 try ZIP instead.");
 
     fs::path bad = dir / "bad";
     std::string unsplittable = std::string(200, 'p') + "/" + std::string(50, 'n');
     calvoro::testing::writeFile(bad / unsplittable, std::string("z"));
-    EXPECT_EQ(corruptText([&] { AC::createTARData(bad); }), "File appears corrupt: Path too long for TAR: " + unsplittable);
+    EXPECT_EQ(refusalText([&] { AC::createTARData(bad); }), "The name " + unsplittable + " is too long for TAR (at most 255 bytes, split at a folder) \u2014 try ZIP instead.");
 }
 
 TEST(TarReader, ReadsPeerArchives) {
@@ -117,7 +117,7 @@ TEST(TarReader, EntriesNamesAndEnd) {
     addEntry(tar, "dup", '0', "first");
     addEntry(tar, "dup", '0', "second");
     addEntry(tar, "folder/", '5', "");
-    addEntry(tar, "PaxHeaders/long", 'x', "30 path=this/name/is/unused.txt\n");
+    addEntry(tar, "PaxHeaders/long", 'x', "28 path=from/pax/header.txt\n");
     addEntry(tar, "short.txt", '0', "fifteen bytes!!");
     tar.resize(tar.size() + 1024, 0);
     addEntry(tar, "after-end.txt", '0', "never read");
@@ -127,7 +127,7 @@ TEST(TarReader, EntriesNamesAndEnd) {
     std::map<std::string, std::vector<uint8_t>> expected = {
         {"x.txt", bytesOf("up")},           {"etc/hosts", bytesOf("abs")},
         {"docs/a.txt", bytesOf("prefixed")}, {"dup", bytesOf("second")},
-        {"short.txt", bytesOf("fifteen bytes!!")},
+        {"from/pax/header.txt", bytesOf("fifteen bytes!!")},
     };
     EXPECT_EQ(treeContents(out.path()), expected);
     EXPECT_FALSE(fs::exists(out.path() / "folder"));
@@ -185,4 +185,70 @@ TEST(TarReader, TruncatedAndRefusedEntries) {
     TempDir o2;
     EXPECT_NE(refusalText([&] { AC::extractTAR(many, o2.path()); }).find("contains 5 symlink(s) or special file(s) (a, b, c and 2 more)"),
               std::string::npos);
+}
+
+namespace {
+
+// One pax record: its length counts itself.
+std::string paxRecord(const std::string& key, const std::string& value) {
+    const size_t body = 1 + key.size() + 1 + value.size() + 1;
+    size_t length = body + 1;
+    while (std::to_string(length).size() + body != length) ++length;
+    return std::to_string(length) + " " + key + "=" + value + "\n";
+}
+
+// A pax 0.1 sparse member: the map in a record, the stored pieces as its data.
+void addSparse(std::vector<uint8_t>& tar, const std::string& name, uint64_t realSize, const std::string& map, const std::string& data) {
+    addEntry(tar, "PaxHeaders/" + name, 'x',
+             paxRecord("GNU.sparse.size", std::to_string(realSize)) + paxRecord("GNU.sparse.name", name) + paxRecord("GNU.sparse.map", map));
+    addEntry(tar, "GNUSparseFile.1/" + name, '0', data);
+}
+
+}  // namespace
+
+// What a member may not do is refused naming it: a sparse map that does not fit its data, a
+// sparse file past the unpacking limit, a name longer than the system takes; and a target that
+// holds fewer entries stops the unpacking before the first one too many is written.
+TEST(TarReader, SparseMapsNamesAndCountsBeyondTheBoundsAreRefusedByName) {
+    {
+        std::vector<uint8_t> tar;
+        addSparse(tar, "ok.bin", 3000, "1000,4,2996,4", "headtail");
+        addSparse(tar, "overlap.bin", 3000, "1000,4,1002,4", "headtail");
+        TempDir out;
+        EXPECT_EQ(corruptText([&] { AC::extractTAR(tar, out.path()); }),
+                  "File appears corrupt: TAR entry 'overlap.bin' is a sparse file whose map is damaged");
+        std::string expected(3000, '\0');
+        expected.replace(1000, 4, "head").replace(2996, 4, "tail");
+        EXPECT_EQ(calvoro::testing::readText(out.path() / "ok.bin"), expected);
+    }
+    {
+        std::vector<uint8_t> tar;
+        addSparse(tar, "huge.bin", 3ULL << 30, "0,4", "head");
+        TempDir out;
+        EXPECT_NE(corruptText([&] { AC::extractTAR(tar, out.path()); }).find("TAR entry 'huge.bin' expands past the"), std::string::npos);
+        EXPECT_FALSE(fs::exists(out.path() / "huge.bin"));
+    }
+    for (size_t length : {300u, 70000u}) {
+        std::vector<uint8_t> tar;
+        addEntry(tar, "././@LongLink", 'L', std::string(length, 'n') + '\0');
+        addEntry(tar, "cut", '0', "data");
+        TempDir out;
+        EXPECT_NE(refusalText([&] { AC::extractTAR(tar, out.path()); }).find("is too long for a file on this system."), std::string::npos)
+            << length;
+    }
+    {
+        std::vector<uint8_t> tar;
+        for (const char* name : {"a/b", "a/c", "a/b", "d", "e"}) addEntry(tar, name, '0', name);
+        AC::TarLimits limits;
+        std::vector<size_t> counts;
+        limits.entryCountCheck = [&](size_t count) {
+            counts.push_back(count);
+            if (count > 4) throw ConversionError::unrepresentableEntries("too many");
+        };
+        TempDir out;
+        EXPECT_EQ(refusalText([&] { AC::extractTAR(tar, out.path(), {}, limits); }), "too many");
+        EXPECT_EQ(counts, (std::vector<size_t>{2, 3, 4, 5}));  // a and a/b, a/c, d, e; a/b again adds nothing
+        EXPECT_TRUE(fs::exists(out.path() / "d"));
+        EXPECT_FALSE(fs::exists(out.path() / "e"));
+    }
 }
