@@ -72,6 +72,7 @@ struct RawEntry {
     bool badLocalSignature = false;
     uint32_t externalAttributes = 0x81A40000;  // a plain file, 0644, made on Unix
     std::optional<uint32_t> crc = std::nullopt;  // default: the CRC-32 of what the payload decodes to
+    std::vector<uint8_t> extra = {};  // the extra field, in the local header and the central record alike
 };
 
 // The CRC-32 a correct writer puts in: of the payload itself when stored, of what it inflates
@@ -119,8 +120,9 @@ inline std::vector<uint8_t> rawZip(const std::vector<RawEntry>& entries, bool zi
         put32(local, csize);
         put32(local, usize);
         put16(local, static_cast<uint16_t>(e.name.size()));
-        put16(local, 0);
+        put16(local, static_cast<uint16_t>(e.extra.size()));
         local.insert(local.end(), e.name.begin(), e.name.end());
+        local.insert(local.end(), e.extra.begin(), e.extra.end());
         local.insert(local.end(), e.payload.begin(), e.payload.end());
         put32(central, 0x02014B50);
         put16(central, 0x031E);
@@ -133,13 +135,14 @@ inline std::vector<uint8_t> rawZip(const std::vector<RawEntry>& entries, bool zi
         put32(central, csize);
         put32(central, usize);
         put16(central, static_cast<uint16_t>(e.name.size()));
-        put16(central, 0);
+        put16(central, static_cast<uint16_t>(e.extra.size()));
         put16(central, 0);
         put16(central, 0);
         put16(central, 0);
         put32(central, e.externalAttributes);
         put32(central, offset);
         central.insert(central.end(), e.name.begin(), e.name.end());
+        central.insert(central.end(), e.extra.begin(), e.extra.end());
     }
     std::vector<uint8_t> out = local;
     uint32_t centralOffset = static_cast<uint32_t>(out.size());

@@ -9,6 +9,7 @@
 #include "core/byte_pipe.h"
 #include "core/conversion_error.h"
 #include "core/text_util.h"
+#include "core/utf8.h"
 #include "platform/compression/deflate_codec.h"
 #include "platform/compression/stream_codecs.h"
 #include "platform/zip/zip_archive.h"
@@ -245,6 +246,23 @@ struct CentralRecord {
     std::string name;
 };
 
+// The UTF-8 name of an Info-ZIP Unicode Path field (0x7075) in extra, when it was written for
+// this very stored name: version 1 and the CRC-32 of the stored name. A field left over from
+// before the name was changed is ignored, as Info-ZIP's unzip ignores it.
+std::optional<std::string> unicodePathField(std::span<const uint8_t> extra, std::span<const uint8_t> storedName) {
+    for (size_t at = 0; extra.size() - at >= 4;) {
+        const uint16_t tag = readUInt16(extra, at);
+        const uint16_t length = readUInt16(extra, at + 2);
+        if (extra.size() - at - 4 < length) break;
+        auto field = extra.subspan(at + 4, length);
+        at += 4 + size_t{length};
+        if (tag != 0x7075 || field.size() < 5 || field[0] != 1 || readUInt32(field, 1) != crc32Checksum(storedName)) continue;
+        std::string name(field.begin() + 5, field.end());
+        if (!name.empty() && isValidUTF8(name)) return name;
+    }
+    return std::nullopt;
+}
+
 // The record at off, moving off past it; nothing where the directory is cut short.
 std::optional<CentralRecord> readCentralRecord(ZipInput& in, uint64_t& off) {
     const uint64_t size = in.size();
@@ -266,7 +284,12 @@ std::optional<CentralRecord> readCentralRecord(ZipInput& in, uint64_t& off) {
     r.checksum = readUInt32(header, 16);
     if (size - off - 46 < nameLength) return std::nullopt;
     // Read last: the name's read may move the view the header lies in.
-    r.name = decodeArchiveName(in.bytes(off + 46, nameLength, false));
+    auto stored = in.bytes(off + 46, nameLength, false);
+    const std::vector<uint8_t> storedName(stored.begin(), stored.end());
+    r.name = decodeArchiveName(storedName);
+    if (size - off - 46 - nameLength >= extraLength) {
+        if (auto unicode = unicodePathField(in.bytes(off + 46 + nameLength, extraLength, false), storedName)) r.name = *unicode;
+    }
     off += uint64_t{46} + nameLength + extraLength + commentLength;
     return r;
 }

@@ -102,6 +102,50 @@ INSTANTIATE_TEST_SUITE_P(
 
 namespace {
 
+std::vector<uint8_t> unicodePathField(uint8_t version, const std::string& storedName, const std::string& utf8Name) {
+    std::vector<uint8_t> field;
+    put16(field, 0x7075);
+    put16(field, static_cast<uint16_t>(5 + utf8Name.size()));
+    field.push_back(version);
+    put32(field, static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(storedName.data()), static_cast<uInt>(storedName.size()))));
+    field.insert(field.end(), utf8Name.begin(), utf8Name.end());
+    return field;
+}
+
+struct UnicodePathCase {
+    const char* label;
+    uint8_t version;
+    std::string checkedName;  // the stored name the field's CRC-32 was taken of
+    std::string expected;
+};
+
+class ZipUnicodePath : public ::testing::TestWithParam<UnicodePathCase> {};
+
+}  // namespace
+
+// The Info-ZIP Unicode Path field names the member when it was written for the stored name.
+TEST_P(ZipUnicodePath, NamesTheMemberOnlyWhenItsChecksumMatches) {
+    const std::string stored = "Gr??e.txt";
+    TempDir dir;
+    RawEntry entry{stored, bytesOf("gruss")};
+    // Another field before it, as zip tools write the extended timestamp first.
+    entry.extra = {0x55, 0x54, 0x05, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00};
+    auto unicode = unicodePathField(GetParam().version, GetParam().checkedName, "Gr\xC3\xBC\xC3\x9F" "e.txt");
+    entry.extra.insert(entry.extra.end(), unicode.begin(), unicode.end());
+    calvoro::testing::writeFile(dir / "u.zip", rawZip({entry}));
+    fs::create_directories(dir / "out");
+    const fs::path zip = AC::convert(dir / "u.zip", SupportedFormat::zip, SupportedFormat::zip, dir / "out");
+    EXPECT_EQ(calvoro::testing::pythonOutput(kZipListing, zip), GetParam().expected + "\t5\tb322945f\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Fields, ZipUnicodePath,
+                         ::testing::Values(UnicodePathCase{"matching", 1, "Gr??e.txt", "Gr\xC3\xBC\xC3\x9F" "e.txt"},
+                                           UnicodePathCase{"stale", 1, "Gross.txt", "Gr??e.txt"},
+                                           UnicodePathCase{"unknown_version", 2, "Gr??e.txt", "Gr??e.txt"}),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+namespace {
+
 struct ClashCase {
     const char* label;
     SupportedFormat format;
