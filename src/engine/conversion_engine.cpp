@@ -34,6 +34,17 @@ std::string describe(const std::exception_ptr& error) {
     }
 }
 
+// A file system's failure reaches the user in the program's words; its own text, with the
+// paths of the work folder, stays in the log.
+[[noreturn]] void rethrowInOwnWords(const std::exception_ptr& error, const fs::path& sourceFile) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const fs::filesystem_error& e) {
+        if (!sourceFile.empty() && (e.path1() == sourceFile || e.path2() == sourceFile)) throw ConversionError::failedToLoadFile();
+        throw ConversionError::failedToCreateOutput();
+    }
+}
+
 std::string describe(const std::error_code& ec) {
     return ec.message();
 }
@@ -170,7 +181,7 @@ fs::path ConversionEngine::convert(const ConversionJob& job, const fs::path& out
         const std::exception_ptr error = std::current_exception();
         logger.error("Failed after " + elapsed() + "s: " + describe(error), source.category().rawValue(),
                      job.fileName + " (" + source.displayName() + arrow + target.displayName() + ")");
-        throw;
+        rethrowInOwnWords(error, job.sourceURL);
     }
 }
 

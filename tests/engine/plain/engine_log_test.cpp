@@ -105,16 +105,23 @@ TEST_F(EngineLogTest, TheFailureCategoryFollowsTheSourceNotTheTarget) {
     EXPECT_EQ(entries[3].detail, "photo.png (MP4 \u2192 Extract Audio (M4A))");
 }
 
-TEST_F(EngineLogTest, UnreadableOutputAttributesRethrowTheFileSystemError) {
+TEST_F(EngineLogTest, FileSystemErrorsReachTheUserInTheProgramsWords) {
     fake_.produce = [](const fs::path& d) { return d / "never-written.jpg"; };
-    EXPECT_THROW(ConversionEngine::convert(job(SupportedFormat::png, SupportedFormat::jpeg), out(), noProgress,
-                                           fake_.collaborators()),
-                 fs::filesystem_error);
+    EXPECT_EQ(convertExpectingError(job(SupportedFormat::png, SupportedFormat::jpeg)).kind(), ConversionError::Kind::failedToCreateOutput);
     const auto entries = log_.entries();
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[1].level, Level::error);
     EXPECT_EQ(entries[1].message.rfind("Failed after ", 0), 0u);
+    // The library's own text, with the work folder's path, is kept for the log alone.
+    EXPECT_NE(entries[1].message.find("never-written.jpg"), std::string::npos) << entries[1].message;
     EXPECT_EQ(fake_.validateCalls, 0);
+
+    // A source that fails while it is read is named as the source.
+    const ConversionJob unreadable = job(SupportedFormat::png, SupportedFormat::jpeg);
+    fake_.produce = [&](const fs::path&) -> fs::path {
+        throw fs::filesystem_error("cannot read file", unreadable.sourceURL, std::make_error_code(std::errc::io_error));
+    };
+    EXPECT_EQ(convertExpectingError(unreadable).kind(), ConversionError::Kind::failedToLoadFile);
 }
 
 TEST_F(EngineLogTest, AFolderOfOnlyHiddenEntriesIsEmpty) {
