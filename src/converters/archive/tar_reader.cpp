@@ -126,13 +126,7 @@ private:
             // Global records name no member; they change nothing this reader keeps.
             case 'g': return skip(source_, *size + paddingOf(*size), buffer_);
             case 'L':
-            case 'K': {
-                auto text = readMetadata(*size, kLargestLongName, fullName);
-                if (!text) return false;
-                // A long link name only matters to a link, which is refused by its own name.
-                if (type == 'L') pending_.longName = decodeArchiveName(nameBytes(*text));
-                return true;
-            }
+            case 'K': return readLongName(type, *size);
             default: break;
         }
         Pending attributes = std::move(pending_);
@@ -152,21 +146,31 @@ private:
         return skip(source_, unread, buffer_);
     }
 
-    // The data of an extended header or a long name, with its padding; nothing when the archive ends.
-    std::optional<std::string> readMetadata(uint64_t size, uint64_t largest, const std::string& name) {
-        if (size > largest) {
-            if (largest == kLargestLongName) throw nameTooLongToUnpack(name);
-            throw ConversionError::corruptFile("TAR entry '" + name + "' has an extended header too large to read");
-        }
-        std::string text(static_cast<size_t>(size), '\0');
+    // The first size bytes of a member's data, the rest with its padding skipped; nothing when
+    // the archive ends.
+    std::optional<std::string> readMetadata(uint64_t size, uint64_t keep) {
+        std::string text(static_cast<size_t>(std::min(size, keep)), '\0');
         auto bytes = std::span(reinterpret_cast<uint8_t*>(text.data()), text.size());
-        if (source_.readFully(bytes) < bytes.size() || !skip(source_, paddingOf(size), buffer_)) return std::nullopt;
+        if (source_.readFully(bytes) < bytes.size() || !skip(source_, size - text.size() + paddingOf(size), buffer_)) return std::nullopt;
         return text;
+    }
+
+    // A GNU long name ("L") or long link name ("K") for the member that follows.
+    bool readLongName(uint8_t type, uint64_t size) {
+        auto text = readMetadata(size, std::min(size, kLargestLongName));
+        if (!text) return false;
+        if (type != 'L') return true;  // a link is refused by the name of the link itself
+        // No file system takes a name that long; its start names it.
+        if (size > kLargestLongName) throw nameTooLongToUnpack(decodeArchiveName(nameBytes(text->substr(0, 256))));
+        pending_.longName = decodeArchiveName(nameBytes(*text));
+        return true;
     }
 
     // pax records: "<length> <key>=<value>\n", the length counting the whole record.
     bool readExtendedHeader(uint64_t size, const std::string& name) {
-        auto text = readMetadata(size, kLargestExtendedHeader, name);
+        if (size > kLargestExtendedHeader)
+            throw ConversionError::corruptFile("TAR entry '" + name + "' has an extended header too large to read");
+        auto text = readMetadata(size, size);
         if (!text) return false;
         auto damaged = [&] { return ConversionError::corruptFile("TAR entry '" + name + "' has a damaged extended header"); };
         std::string_view rest(*text);

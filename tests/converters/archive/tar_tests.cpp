@@ -233,7 +233,8 @@ TEST(TarReader, SparseMapsNamesAndCountsBeyondTheBoundsAreRefusedByName) {
         addEntry(tar, "././@LongLink", 'L', std::string(length, 'n') + '\0');
         addEntry(tar, "cut", '0', "data");
         TempDir out;
-        EXPECT_NE(refusalText([&] { AC::extractTAR(tar, out.path()); }).find("is too long for a file on this system."), std::string::npos)
+        EXPECT_EQ(refusalText([&] { AC::extractTAR(tar, out.path()); }),
+                  "The name '" + std::string(80, 'n') + "\u2026' is too long for a file on this system.")
             << length;
     }
     {
