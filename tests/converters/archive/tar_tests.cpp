@@ -21,6 +21,14 @@ void addEntry(std::vector<uint8_t>& tar, const std::string& name, char type, con
     tar.resize(tar.size() + (512 - content.size() % 512) % 512, 0);
 }
 
+// One pax record: its length counts itself.
+std::string paxRecord(const std::string& key, const std::string& value) {
+    const size_t body = 1 + key.size() + 1 + value.size() + 1;
+    size_t length = body + 1;
+    while (std::to_string(length).size() + body != length) ++length;
+    return std::to_string(length) + " " + key + "=" + value + "\n";
+}
+
 std::string corruptText(const std::function<void()>& body) {
     try {
         body();
@@ -119,6 +127,12 @@ TEST(TarReader, EntriesNamesAndEnd) {
     addEntry(tar, "folder/", '5', "");
     addEntry(tar, "PaxHeaders/long", 'x', "28 path=from/pax/header.txt\n");
     addEntry(tar, "short.txt", '0', "fifteen bytes!!");
+    // A pax size stands for the header's own.
+    addEntry(tar, "PaxHeaders/sized", 'x', paxRecord("size", "5"));
+    auto sized = tarHeader("sized.txt", '0', octal(0));
+    tar.insert(tar.end(), sized.begin(), sized.end());
+    for (char c : std::string("12345")) tar.push_back(static_cast<uint8_t>(c));
+    tar.resize(tar.size() + 507, 0);
     tar.resize(tar.size() + 1024, 0);
     addEntry(tar, "after-end.txt", '0', "never read");
 
@@ -127,7 +141,7 @@ TEST(TarReader, EntriesNamesAndEnd) {
     std::map<std::string, std::vector<uint8_t>> expected = {
         {"x.txt", bytesOf("up")},           {"etc/hosts", bytesOf("abs")},
         {"docs/a.txt", bytesOf("prefixed")}, {"dup", bytesOf("second")},
-        {"from/pax/header.txt", bytesOf("fifteen bytes!!")},
+        {"from/pax/header.txt", bytesOf("fifteen bytes!!")}, {"sized.txt", bytesOf("12345")},
     };
     EXPECT_EQ(treeContents(out.path()), expected);
     EXPECT_FALSE(fs::exists(out.path() / "folder"));
@@ -188,14 +202,6 @@ TEST(TarReader, TruncatedAndRefusedEntries) {
 }
 
 namespace {
-
-// One pax record: its length counts itself.
-std::string paxRecord(const std::string& key, const std::string& value) {
-    const size_t body = 1 + key.size() + 1 + value.size() + 1;
-    size_t length = body + 1;
-    while (std::to_string(length).size() + body != length) ++length;
-    return std::to_string(length) + " " + key + "=" + value + "\n";
-}
 
 // A pax 0.1 sparse member: the map in a record, the stored pieces as its data.
 void addSparse(std::vector<uint8_t>& tar, const std::string& name, uint64_t realSize, const std::string& map, const std::string& data) {
