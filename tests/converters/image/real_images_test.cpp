@@ -7,6 +7,8 @@
 #include <tiffio.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <map>
 
 #include "image_fixtures.h"
 #include "platform/imaging/image_ops.h"
@@ -83,6 +85,76 @@ void writePNG(const std::filesystem::path& path, int w, int h, int depth, int co
     std::fclose(f);
 }
 
+
+// A peer's reading of the first picture of a file, as 8-bit RGBA.
+imaging::RgbaImage peerPixels(const std::filesystem::path& file, int w, int h) {
+    imaging::RgbaImage image(w, h);
+    const std::string bytes = peer("convert " + shellQuote(file.string() + "[0]") + " -depth 8 rgba:-");
+    if (bytes.size() != image.pixels.size()) return {};
+    std::memcpy(image.pixels.data(), bytes.data(), bytes.size());
+    return image;
+}
+
+// A peer's reading of a file's first picture at 16 bits a sample, RGBA.
+std::vector<uint16_t> peerDeepPixels(const std::filesystem::path& file) {
+    const std::string bytes = peer("convert " + shellQuote(file.string() + "[0]") + " -endian MSB -depth 16 rgba:-");
+    std::vector<uint16_t> samples(bytes.size() / 2);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<uint16_t>(uint8_t(bytes[2 * i]) << 8 | uint8_t(bytes[2 * i + 1]));
+    return samples;
+}
+
+// A one-frame GIF of w×h palette indices, LZW-coded here with the minimum code size given (up
+// to 11, when codes are 12 bits wide from the start). With deferClear the coder goes on at 12
+// bits once its table holds all 4,096 codes, as the format allows; otherwise it clears then.
+std::vector<uint8_t> gifFile(int w, int h, const std::vector<uint8_t>& indices, const std::vector<uint8_t>& palette, int minimumCodeSize,
+                             bool deferClear) {
+    std::vector<uint8_t> out = {'G', 'I', 'F', '8', '9', 'a'};
+    auto le16 = [&](int v) { out.push_back(static_cast<uint8_t>(v)), out.push_back(static_cast<uint8_t>(v >> 8)); };
+    le16(w), le16(h), out.insert(out.end(), {0xF7, 0, 0});
+    out.insert(out.end(), palette.begin(), palette.end());
+    out.push_back(',');
+    le16(0), le16(0), le16(w), le16(h), out.push_back(0);
+    out.push_back(static_cast<uint8_t>(minimumCodeSize));
+    const int clear = 1 << minimumCodeSize;
+    std::vector<uint8_t> data;
+    uint32_t bits = 0;
+    int bitCount = 0, codeSize = minimumCodeSize + 1, next = clear + 2;
+    auto emit = [&](int code) {
+        bits |= static_cast<uint32_t>(code) << bitCount;
+        for (bitCount += codeSize; bitCount >= 8; bitCount -= 8, bits >>= 8) data.push_back(static_cast<uint8_t>(bits));
+    };
+    std::map<std::pair<int, int>, int> table;
+    emit(clear);
+    int current = indices[0];
+    for (size_t i = 1; i < indices.size(); ++i) {
+        const auto found = table.find({current, indices[i]});
+        if (found != table.end()) {
+            current = found->second;
+            continue;
+        }
+        emit(current);
+        if (next < 4096) {
+            table[{current, indices[i]}] = next++;
+            if (next > (1 << codeSize) && codeSize < 12) ++codeSize;
+        } else if (!deferClear) {
+            emit(clear);
+            table.clear();
+            next = clear + 2, codeSize = minimumCodeSize + 1;
+        }
+        current = indices[i];
+    }
+    emit(current);
+    emit(clear + 1);
+    if (bitCount > 0) data.push_back(static_cast<uint8_t>(bits));
+    for (size_t at = 0; at < data.size(); at += 255) {
+        const size_t n = std::min<size_t>(255, data.size() - at);
+        out.push_back(static_cast<uint8_t>(n));
+        out.insert(out.end(), data.begin() + static_cast<std::ptrdiff_t>(at), data.begin() + static_cast<std::ptrdiff_t>(at + n));
+    }
+    out.insert(out.end(), {0, ';'});
+    return out;
+}
 }  // namespace
 
 TEST(RealImages, GrayProfilesNeverTravelWithRGBPixels) {
@@ -169,5 +241,36 @@ TEST(RealImages, TinyPicturesSurviveJpeg2000) {
         imaging::writeImageFile(dir / name, picture, types::png);
         const auto written = convert(dir / name, F::jp2, out.path());
         EXPECT_LT(largestDifference(decode(written), picture), 24);
+    }
+}
+
+TEST(RealImages, GifsWithWideCodesOrAFullCodeTableDecodeAsPeersReadThem) {
+    TempDir dir, out;
+    // Noise in 256 colours fills the code table within the first rows.
+    const int w = 100, h = 100;
+    std::vector<uint8_t> palette, indices;
+    for (int i = 0; i < 256; ++i) palette.insert(palette.end(), {uint8_t(i), uint8_t(255 - i), uint8_t(i * 7)});
+    uint32_t state = 12345;
+    for (int i = 0; i < w * h; ++i) {
+        state = state * 1103515245u + 12345u;
+        indices.push_back(static_cast<uint8_t>(state >> 16));
+    }
+    imaging::RgbaImage expected(w, h);
+    for (size_t i = 0; i < indices.size(); ++i) {
+        std::memcpy(expected.pixels.data() + i * 4, palette.data() + indices[i] * 3, 3);
+        expected.pixels[i * 4 + 3] = 255;
+    }
+    ASSERT_TRUE(peerInstalled("convert"));
+    // Codes 12 bits wide from the start (minimum code size 11), with the table cleared when
+    // full or not; and 8-bit indices whose table fills without a clear.
+    for (auto [minimumCodeSize, deferClear] : {std::pair{11, true}, std::pair{11, false}, std::pair{8, true}}) {
+        const std::string name = "codes" + std::to_string(minimumCodeSize) + (deferClear ? "-deferred.gif" : "-cleared.gif");
+        SCOPED_TRACE(name);
+        writeFile(dir / name, gifFile(w, h, indices, palette, minimumCodeSize, deferClear));
+        ASSERT_EQ(largestDifference(peerPixels(dir / name, w, h), expected), 0);
+        for (F target : {F::png, F::bmp}) {
+            SCOPED_TRACE(target.displayName());
+            EXPECT_EQ(largestDifference(decode(convert(dir / name, target, out.path())), expected), 0);
+        }
     }
 }

@@ -1,6 +1,7 @@
 #include <gif_lib.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -31,6 +32,118 @@ int writeFunc(GifFileType* gif, const GifByteType* buf, int n) {
     return n;
 }
 
+// The minimum code size of the frame whose descriptor starts at descriptorAt (after its ','),
+// once the descriptor, its colour table and that byte have been read up to end; -1 when they
+// were not all read or the size is above 11.
+int wideCodeSize(const uint8_t* data, size_t size, size_t descriptorAt, size_t end) {
+    if (descriptorAt + 9 > size) return -1;
+    const uint8_t flags = data[descriptorAt + 8];
+    const size_t at = descriptorAt + 9 + (flags & 0x80 ? 3u * (2u << (flags & 7)) : 0u);
+    if (at + 1 != end || at >= size || data[at] > 11) return -1;
+    return data[at];
+}
+
+// The LZW decoder of one frame's data, ours so that minimum code sizes up to 11 are read.
+// Indices then go up to 11 bits; those past the palette are black.
+class LzwDecoder {
+public:
+    LzwDecoder(const std::vector<uint8_t>& data, int minimumCodeSize) : data_(data), minimum_(minimumCodeSize) { reset(); }
+
+    // Decodes the next indices into out until it is full, the end code comes or the data runs
+    // out (or is damaged); returns how many were written.
+    size_t decode(uint16_t* out, size_t count) {
+        const int clear = 1 << minimum_, end = clear + 1;
+        size_t written = 0;
+        const size_t bits = data_.size() * 8;
+        while (written < count) {
+            // Flush what the last code left unwritten first.
+            while (!pending_.empty() && written < count) {
+                out[written++] = pending_.back();
+                pending_.pop_back();
+            }
+            if (written == count || ended_ || bitPos_ + static_cast<size_t>(codeSize_) > bits) break;
+            int code = 0;
+            for (int i = 0; i < codeSize_; ++i, ++bitPos_) code |= ((data_[bitPos_ >> 3] >> (bitPos_ & 7)) & 1) << i;
+            if (code == clear) {
+                reset();
+                continue;
+            }
+            if (code == end) {
+                ended_ = true;
+                break;
+            }
+            if (previous_ < 0) {
+                if (code >= clear) {
+                    ended_ = true;
+                    break;
+                }
+                pending_.push_back(static_cast<uint16_t>(code));
+                previous_ = code;
+                continue;
+            }
+            int walk = code;
+            if (code < next_) {
+                pending_.clear();
+            } else if (code == next_ && next_ < maxCodes) {
+                // The code being defined: the previous string and its own first index.
+                pending_.assign(1, firstOf(previous_));
+                walk = previous_;
+            } else {
+                ended_ = true;
+                break;
+            }
+            for (; walk >= clear; walk = prefix_[static_cast<size_t>(walk)]) pending_.push_back(suffix_[static_cast<size_t>(walk)]);
+            pending_.push_back(static_cast<uint16_t>(walk));
+            // A full table takes no more codes until the encoder clears it.
+            if (next_ < maxCodes) {
+                prefix_[static_cast<size_t>(next_)] = static_cast<int16_t>(previous_);
+                suffix_[static_cast<size_t>(next_)] = pending_.back();
+                ++next_;
+                if (next_ == (1 << codeSize_) && codeSize_ < 12) ++codeSize_;
+            }
+            previous_ = code;
+        }
+        return written;
+    }
+
+private:
+    static constexpr int maxCodes = 4096;
+
+    void reset() {
+        codeSize_ = minimum_ + 1;
+        next_ = (1 << minimum_) + 2;
+        previous_ = -1;
+    }
+    uint16_t firstOf(int code) const {
+        while (code >= (1 << minimum_)) code = prefix_[static_cast<size_t>(code)];
+        return static_cast<uint16_t>(code);
+    }
+
+    const std::vector<uint8_t>& data_;
+    size_t bitPos_ = 0;
+    bool ended_ = false;
+    int minimum_;
+    int codeSize_ = 0;
+    int next_ = 0;
+    int previous_ = -1;
+    std::array<int16_t, maxCodes> prefix_{};
+    std::array<uint16_t, maxCodes> suffix_{};
+    std::vector<uint16_t> pending_;  // the current string, last index first
+};
+
+// The frame's compressed data, its sub-blocks joined; false when the file ends inside them.
+bool readFrameData(GifFileType* gif, std::vector<uint8_t>& data) {
+    GifByteType* block = nullptr;
+    data.clear();
+    int codeSize = 0;
+    if (DGifGetCode(gif, &codeSize, &block) == GIF_ERROR) return false;
+    while (block) {
+        data.insert(data.end(), block + 1, block + 1 + block[0]);
+        if (DGifGetCodeNext(gif, &block) == GIF_ERROR) return false;
+    }
+    return true;
+}
+
 struct DecoderCloser {
     void operator()(GifFileType* g) const {
         int err = 0;
@@ -56,7 +169,8 @@ void decodeGIF(const uint8_t* data, size_t size, bool allFrames, DecodeResult& o
     checkDimensions(static_cast<uint64_t>(std::max(sw, 1)), static_cast<uint64_t>(std::max(sh, 1)));
     RgbaImage canvas(std::max(sw, 1), std::max(sh, 1));
     GraphicsControlBlock gcb{DISPOSAL_UNSPECIFIED, false, 0, NO_TRANSPARENT_COLOR};
-    std::vector<GifPixelType> line;
+    std::vector<uint16_t> line;
+    std::vector<uint8_t> compressed;
     bool cut = false;
     int frameCount = 0;
     std::vector<double> delays;
@@ -78,12 +192,21 @@ void decodeGIF(const uint8_t* data, size_t size, bool allFrames, DecodeResult& o
             continue;
         }
         if (type != IMAGE_DESC_RECORD_TYPE) continue;
-        if (DGifGetImageDesc(gif.get()) == GIF_ERROR) break;
+        const size_t descriptorAt = reader.pos;
+        const bool described = DGifGetImageDesc(gif.get()) != GIF_ERROR;
+        // giflib reads the minimum code size last, straight through the reader, and refuses one
+        // above 8 though the format allows up to 11 (codes 12 bits wide from the start), which
+        // other readers take: the decoder below reads the frame whatever giflib made of it.
+        const int minimumCodeSize = wideCodeSize(data, size, descriptorAt, reader.pos);
+        if (!described && minimumCodeSize <= 8) break;
         const GifImageDesc& desc = gif->Image;
         const ColorMapObject* map = desc.ColorMap ? desc.ColorMap : gif->SColorMap;
         if (desc.Width <= 0 || desc.Height <= 0 || static_cast<uint64_t>(desc.Width) * desc.Height > maxPixelCount) break;
         RgbaImage before;
         if (gcb.DisposalMode == DISPOSE_PREVIOUS) before = canvas;
+        if (minimumCodeSize < 0) break;
+        if (!readFrameData(gif.get(), compressed)) cut = true;
+        LzwDecoder lzw(compressed, minimumCodeSize);
         line.assign(static_cast<size_t>(desc.Width), 0);
         std::vector<int> rows(static_cast<size_t>(desc.Height));
         if (desc.Interlace) {
@@ -96,8 +219,8 @@ void decodeGIF(const uint8_t* data, size_t size, bool allFrames, DecodeResult& o
         }
         bool drewAny = false;
         for (int i = 0; i < desc.Height; ++i) {
-            if (DGifGetLine(gif.get(), line.data(), desc.Width) == GIF_ERROR) {
-                // Keep the lines that arrived; the rest of the file is missing.
+            if (lzw.decode(line.data(), line.size()) < line.size()) {
+                // Keep the lines that arrived; the rest of the frame is missing or damaged.
                 cut = true;
                 break;
             }
