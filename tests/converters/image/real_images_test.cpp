@@ -11,6 +11,7 @@
 #include <map>
 
 #include "image_fixtures.h"
+#include "platform/imaging/codecs/codecs.h"
 #include "platform/imaging/image_ops.h"
 
 using namespace calvoro;
@@ -272,5 +273,25 @@ TEST(RealImages, GifsWithWideCodesOrAFullCodeTableDecodeAsPeersReadThem) {
             SCOPED_TRACE(target.displayName());
             EXPECT_EQ(largestDifference(decode(convert(dir / name, target, out.path())), expected), 0);
         }
+    }
+}
+
+TEST(RealImages, PsdMergedTransparencyOnlyWhereTheLayerCountSaysSo) {
+    TempDir dir, out;
+    const imaging::RgbaImage picture = markedPicture(16, 16, true);
+    imaging::writeImageFile(dir / "written.psd", picture, types::psd);
+    // The same document with a positive layer count: its fourth channel is then a spare alpha
+    // channel and the merged image is opaque, as documents with layers often carry.
+    std::vector<uint8_t> bytes = readFile(dir / "written.psd");
+    const size_t countAt = 26 + 4 + 4 + imaging::detail::be32(bytes.data() + 30) + 8;
+    ASSERT_EQ(imaging::detail::be16(bytes.data() + countAt), 0xFFFF);
+    bytes[countAt] = 0, bytes[countAt + 1] = 1;
+    writeFile(dir / "spare.psd", bytes);
+    ASSERT_TRUE(peerInstalled("convert"));
+    for (const char* name : {"written.psd", "spare.psd"}) {
+        SCOPED_TRACE(name);
+        const imaging::RgbaImage read = decode(convert(dir / name, F::png, out.path()));
+        EXPECT_LE(largestDifference(read, peerPixels(dir / name, 16, 16)), 1);
+        EXPECT_EQ(read.hasTransparency(), name == std::string("written.psd"));
     }
 }

@@ -100,19 +100,20 @@ void decodePSD(const uint8_t* data, size_t size, DecodeResult& out) {
         }
         r = q + ((len + 1) & ~1u);
     }
-    // Layers and masks. A negative layer count says the merged image's first extra channel is
-    // its transparency, its colours then blended with white as Photoshop stores them.
+    // Layers and masks. Only a negative layer count says the merged image's first extra channel
+    // is its transparency, its colours then blended with white as Photoshop stores them;
+    // otherwise extra channels are spare masks and the merged image is opaque.
     auto [layers, layersLength] = skipSection(version == 2);
     const size_t countAt = version == 2 ? 8 : 4;
-    bool whiteMatted = false;
+    bool mergedAlpha = false;
     if (layersLength >= countAt + 2) {
         const uint64_t infoLength = version == 2 ? (static_cast<uint64_t>(be32(layers)) << 32 | be32(layers + 4)) : be32(layers);
-        whiteMatted = infoLength >= 2 && (layers[countAt] & 0x80);
+        mergedAlpha = infoLength >= 2 && (layers[countAt] & 0x80);
     }
     if (end - p < 2) fail("Could not decode PSD data");
     const int compression = be16(p);
     p += 2;
-    const int used = std::min(channels, colourChannels + 1);
+    const int used = std::min(channels, colourChannels + (mergedAlpha ? 1 : 0));
     const size_t bytesPerSample = depth / 8;
     const size_t rowBytes = static_cast<size_t>(w) * bytesPerSample;
     std::vector<std::vector<uint8_t>> planes(static_cast<size_t>(used), std::vector<uint8_t>(rowBytes * h));
@@ -154,7 +155,7 @@ void decodePSD(const uint8_t* data, size_t size, DecodeResult& out) {
             d[2] = static_cast<uint8_t>(at(2, i) * k / 255);
         }
         d[3] = alpha ? at(colourChannels, i) : 255;
-        if (whiteMatted && d[3] > 0 && d[3] < 255)
+        if (alpha && d[3] > 0 && d[3] < 255)
             for (int c = 0; c < 3; ++c) d[c] = static_cast<uint8_t>(std::clamp((d[c] - (255 - d[3])) * 255 / d[3], 0, 255));
     }
     out.props.hasAlpha = alpha;
