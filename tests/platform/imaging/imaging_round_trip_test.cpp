@@ -132,6 +132,8 @@ TEST(ImagingRoundTrip, PeerSeesAlphaWhereKeptAndQualityAsAsked) {
 // TGA files as Pillow and ffmpeg write them, in both origins, raw and run-length packed, grey,
 // grey with alpha, colour-mapped, 16-, 24- and 32-bit, and one stored right to left: each reads
 // as Pillow reads it (its RGBA beside the file), which for true colour is the picture drawn.
+// 32-bit pixels keep their alpha when the descriptor gives no attribute bits, as many writers
+// leave it; an extension area whose attributes type says there is no alpha makes them opaque.
 TEST(ImagingRoundTrip, TgaOfEveryOriginDepthAndPackingReadsAsPillowDoes) {
     ASSERT_TRUE(pythonModuleInstalled("PIL"));
     ASSERT_TRUE(peerInstalled("ffmpeg"));
@@ -159,8 +161,21 @@ d[17] |= 0x10
 open('RGB-right.tga', 'wb').write(bytes(d[:18]) + mirrored + bytes(d[18 + 23 * 111:]))
 subprocess.run(['ffmpeg', '-loglevel', 'error', '-y', '-i', 'ref.png', '-pix_fmt', 'rgb555le', 'ffmpeg-555.tga'], check=True)
 names += ['RGB-right.tga', 'ffmpeg-555.tga']
+for name in ('RGBA-top.tga', 'RGBA-bottom-rle.tga'):
+    d = bytearray(open(name, 'rb').read())
+    d[17] &= 0xF0
+    open('unsaid-' + name, 'wb').write(d)
+    names.append('unsaid-' + name)
+d = open('RGBA-top.tga', 'rb').read()
+assert d.endswith(b'TRUEVISION-XFILE.\0')
+extension = bytearray(495)
+extension[0:2] = (495).to_bytes(2, 'little')
+extension[494] = 0  # attributes type: no alpha data
+open('extension-opaque.tga', 'wb').write(d[:-26] + extension + (len(d) - 26).to_bytes(4, 'little') + d[-22:])
+names.append('extension-opaque.tga')
 for name in names:
     im = Image.open(name).convert('RGBA')
+    if name.startswith('extension'): im.putalpha(255)  # Pillow does not read the extension area
     if name.startswith(('RGB', 'ffmpeg')):
         ref = src if name.startswith('RGBA') else src.convert('RGB').convert('RGBA')
         errors = [abs(a - b) for a, b in zip(im.tobytes(), ref.tobytes())]
@@ -180,7 +195,7 @@ for name in names:
         const RgbaImage image = source->decodeFirstFrame();
         EXPECT_EQ(image.pixels, readFile(dir / (name + ".rgba")));
     }
-    EXPECT_EQ(files, 22);
+    EXPECT_EQ(files, 25);
 }
 
 TEST(ImagingRoundTrip, HeifFamilyFilesAreReadByVips) {

@@ -44,6 +44,17 @@ void readPixel(const uint8_t* p, int bpp, bool grey, uint8_t* d) {
     }
 }
 
+// What the TGA 2.0 extension area says of the alpha of the pixels: its attributes type (0 none,
+// 1 and 2 undefined, 3 alpha, 4 premultiplied alpha), or -1 when the file has no such area.
+int extensionAttributesType(const uint8_t* data, size_t size) {
+    static constexpr char signature[] = "TRUEVISION-XFILE.";  // with its NUL, the last 18 bytes
+    if (size < 18 + 26 || std::memcmp(data + size - 18, signature, sizeof(signature)) != 0) return -1;
+    const size_t at = le32(data + size - 26);
+    constexpr size_t length = 495;
+    if (at < 18 || at > size - 26 || size - 26 - at < length || le16(data + at) < length) return -1;
+    return data[at + length - 1];
+}
+
 }  // namespace
 
 void decodeTGA(const uint8_t* data, size_t size, DecodeResult& out) {
@@ -76,7 +87,6 @@ void decodeTGA(const uint8_t* data, size_t size, DecodeResult& out) {
     if (base == 3 && bpp != 8 && bpp != 16) fail("Could not decode TGA data");
     const int pixelBytes = (bpp + 7) / 8;
     const bool grey = base == 3;
-    const int alphaBits = descriptor & 0x0F;
     RgbaImage image(w, h);
     const size_t total = static_cast<size_t>(w) * h;
     std::vector<uint8_t> raw(total * pixelBytes);
@@ -113,19 +123,26 @@ void decodeTGA(const uint8_t* data, size_t size, DecodeResult& out) {
                 std::memcpy(q, palette[std::min<size_t>(p[0], palette.size() - 1)].data(), 4);
             } else {
                 readPixel(p, bpp, grey, q);
-                if (bpp == 32 && alphaBits == 0) q[3] = 255;
             }
         }
     }
-    // Files that declare alpha but leave it all zero mean opaque.
-    bool anyVisible = false;
-    for (size_t i = 3; i < image.pixels.size(); i += 4)
-        if (image.pixels[i]) {
-            anyVisible = true;
-            break;
+    // The alpha is taken whatever the descriptor's attribute bits say, which many writers leave
+    // at 0; the extension area's attributes type, where present, decides. Without one, alpha
+    // left all zero means opaque.
+    const int attributes = extensionAttributesType(data, size);
+    bool opaque = attributes >= 0 && attributes <= 2;
+    if (attributes < 0 || attributes > 4) {
+        opaque = true;
+        for (size_t i = 3; i < image.pixels.size() && opaque; i += 4) opaque = image.pixels[i] == 0;
+    }
+    for (size_t i = 0; (opaque || attributes == 4) && i < image.pixels.size(); i += 4) {
+        uint8_t* p = image.pixels.data() + i;
+        if (opaque) {
+            p[3] = 255;
+        } else if (attributes == 4 && p[3] > 0 && p[3] < 255) {
+            for (int c = 0; c < 3; ++c) p[c] = static_cast<uint8_t>(std::min(255, (p[c] * 255 + p[3] / 2) / p[3]));
         }
-    if (!anyVisible)
-        for (size_t i = 3; i < image.pixels.size(); i += 4) image.pixels[i] = 255;
+    }
     out.props.hasAlpha = image.hasTransparency();
     out.props.pixelWidth = w;
     out.props.pixelHeight = h;
