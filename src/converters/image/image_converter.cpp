@@ -208,6 +208,9 @@ std::filesystem::path ImageConverter::convert(const std::filesystem::path& sourc
             logger.error("Failed to decode image at index 0", category, fileName);
             // A codec library that is not installed says so rather than blaming the file.
             if (e.kind() == ConversionError::Kind::converterNotAvailable) throw;
+            // A valid picture of a kind the decoder does not take says so, naming the kind.
+            if (e.kind() == ConversionError::Kind::unsupportedConversion)
+                throw ConversionError::unsupportedConversion(e.payload(), target.displayName());
             // An image over the pixel limit says so; any other failure reads the same.
             if (e.kind() == ConversionError::Kind::corruptFile && e.payload().rfind("The image is too large", 0) == 0) throw;
             throw ConversionError::corruptFile("Could not decode image data");

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <map>
 
+#include "core/conversion_error.h"
 #include "image_fixtures.h"
 #include "platform/imaging/codecs/codecs.h"
 #include "platform/imaging/image_ops.h"
@@ -293,5 +294,43 @@ TEST(RealImages, PsdMergedTransparencyOnlyWhereTheLayerCountSaysSo) {
         const imaging::RgbaImage read = decode(convert(dir / name, F::png, out.path()));
         EXPECT_LE(largestDifference(read, peerPixels(dir / name, 16, 16)), 1);
         EXPECT_EQ(read.hasTransparency(), name == std::string("written.psd"));
+    }
+}
+
+TEST(RealImages, TiffsOfWideIntegerFloatingPointAndCmykSamplesReadAsPeersReadThem) {
+    TempDir dir, out;
+    ASSERT_TRUE(peerInstalled("convert"));
+    // Odd sizes, so that tiles and strips end part-way.
+    const std::pair<const char*, const char*> files[] = {
+        {"cmyk16.tif", "gradient:red-blue -colorspace cmyk -depth 16"},
+        {"grey12.tif", "gradient: -depth 12"},
+        {"grey12-msb-lzw.tif", "gradient: -depth 12 -define tiff:endian=msb -compress lzw"},
+        {"grey32.tif", "gradient: -depth 32"},
+        {"rgb32-tiled-planes-msb.tif",
+         "gradient:red-blue -depth 32 -define tiff:endian=msb -interlace plane -define tiff:tile-geometry=16x16"},
+        {"grey-float32.tif", "gradient: -define quantum:format=floating-point -depth 32 -compress zip"},
+        {"grey-float64.tif", "gradient: -define quantum:format=floating-point -depth 64 -compress zip"},
+        {"rgba-float32.tif", "gradient:red-blue \\( -size 37x23 gradient:white-black \\) -alpha off -compose copy_opacity -composite "
+                             "-define quantum:format=floating-point -depth 32 -compress zip"},
+    };
+    for (const auto& [name, recipe] : files) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(run("convert -size 37x23 " + std::string(recipe) + " " + shellQuote((dir / name).string()) + " 2>/dev/null").status, 0);
+        // Sixteen bits where the target holds them, eight where it does not.
+        const imaging::RgbaImage png = decode(convert(dir / name, F::png, out.path()));
+        const std::vector<uint16_t> expected = peerDeepPixels(dir / name);
+        ASSERT_EQ(png.deep.size(), expected.size());
+        int most = 0;
+        for (size_t i = 0; i < expected.size(); ++i) most = std::max(most, std::abs(int(png.deep[i]) - int(expected[i])));
+        EXPECT_LE(most, 1);
+        EXPECT_EQ(largestDifference(decode(convert(dir / name, F::bmp, out.path())), png), 0);
+    }
+    // A kind still not read is named, not called damaged.
+    ASSERT_EQ(run("convert -size 8x8 gradient: -define quantum:format=signed -depth 32 " + shellQuote((dir / "signed.tif").string())).status, 0);
+    try {
+        convert(dir / "signed.tif", F::png, out.path());
+        ADD_FAILURE() << "a signed 32-bit TIFF was converted";
+    } catch (const ConversionError& e) {
+        EXPECT_STREQ(e.what(), "Converting 32-bit signed greyscale TIFF \u2192 PNG is not supported.");
     }
 }

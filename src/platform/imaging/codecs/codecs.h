@@ -38,6 +38,10 @@ private:
 
 // Throws ConversionError::corruptFile with the text.
 [[noreturn]] void fail(const std::string& what);
+// For a valid file of a kind this reader does not take: throws
+// ConversionError::unsupportedConversion from the kind named (e.g. "16-bit Lab TIFF"), with no
+// target, which the caller names.
+[[noreturn]] void refuseVariant(const std::string& kind);
 // Refuses sizes that are empty or above maxPixelCount, before anything is allocated.
 void checkDimensions(uint64_t width, uint64_t height);
 

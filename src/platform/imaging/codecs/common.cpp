@@ -9,6 +9,8 @@ namespace calvoro::imaging::detail {
 
 void fail(const std::string& what) { throw ConversionError::corruptFile(what); }
 
+void refuseVariant(const std::string& kind) { throw ConversionError::unsupportedConversion(kind, {}); }
+
 void checkDimensions(uint64_t width, uint64_t height) {
     if (width == 0 || height == 0) fail("The image has no pixels");
     if (width > (1u << 30) || height > (1u << 30) || width * height > maxPixelCount)

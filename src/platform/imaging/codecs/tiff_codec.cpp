@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "platform/imaging/codecs/codecs.h"
+#include "platform/imaging/codecs/tiff_samples.h"
 
 namespace calvoro::imaging::detail {
 
@@ -67,52 +69,26 @@ void quietLibTiff() {
     TIFFSetWarningHandler(silentHandler);
 }
 
-// 16-bit RGB(A) and gray(+alpha) strips, read as stored into image.deep with straight alpha.
-// False for any other layout, which the RGBA reader then takes at 8 bits.
-bool readDeep(TIFF* tif, RgbaImage& image, uint16_t photometric, uint16_t alphaKind) {
-    uint16_t bits = 0, samples = 0, planar = PLANARCONFIG_CONTIG, format = SAMPLEFORMAT_UINT;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &format);
-    const int colours = photometric == PHOTOMETRIC_RGB ? 3 : photometric == PHOTOMETRIC_MINISBLACK ? 1 : 0;
-    if (bits != 16 || format != SAMPLEFORMAT_UINT || planar != PLANARCONFIG_CONTIG || TIFFIsTiled(tif) || colours == 0 ||
-        (samples != colours && samples != colours + 1))
-        return false;
-    const bool alpha = samples == colours + 1;
-    const bool premultiplied = alpha && alphaKind == EXTRASAMPLE_ASSOCALPHA;
-    if (TIFFScanlineSize(tif) < static_cast<tmsize_t>(image.width) * samples * 2) return false;
-    std::vector<uint16_t> row(static_cast<size_t>(TIFFScanlineSize(tif)) / 2 + 1);
-    allocateLarge(image.deep, image.pixels.size());
-    for (int y = 0; y < image.height; ++y) {
-        if (TIFFReadScanline(tif, row.data(), static_cast<uint32_t>(y), 0) < 0) {
-            image.deep.clear();
-            return false;
-        }
-        uint16_t* d = image.deep.data() + static_cast<size_t>(y) * static_cast<size_t>(image.width) * 4;
-        const uint16_t* s = row.data();
-        for (int x = 0; x < image.width; ++x, s += samples, d += 4) {
-            const uint32_t a = alpha ? s[colours] : 0xFFFF;
-            for (int c = 0; c < 3; ++c) {
-                uint32_t v = s[colours == 3 ? c : 0];
-                if (premultiplied && a > 0 && a < 0xFFFF) v = std::min<uint32_t>(0xFFFF, (v * 0xFFFF + a / 2) / a);
-                d[c] = static_cast<uint16_t>(v);
-            }
-            d[3] = static_cast<uint16_t>(a);
-        }
-    }
-    image.pixelsFromDeep();
-    return true;
-}
+struct RGBAImageEnder {
+    void operator()(TIFFRGBAImage* image) const { TIFFRGBAImageEnd(image); }
+};
 
-// Any other layout through libtiff's RGBA reader, at 8 bits, in stored order.
-void readRGBA(TIFF* tif, RgbaImage& image, uint16_t orientation, uint16_t alphaKind, uint16_t samplesWithExtra) {
+// Any other layout through libtiff's RGBA reader, at 8 bits, in stored order. A layout it does
+// not take is refused as such, named; only a missing tag or data that does not decode is damage.
+void readRGBA(TIFF* tif, RgbaImage& image, uint16_t photometric, uint16_t orientation, uint16_t alphaKind, uint16_t samplesWithExtra) {
     char why[1024] = {0};
-    if (!TIFFRGBAImageOK(tif, why)) fail(std::string("Could not decode TIFF data: ") + why);
+    if (!TIFFRGBAImageOK(tif, why)) {
+        if (std::strncmp(why, "Missing", 7) == 0) fail("Could not decode TIFF data");
+        refuseVariant(tiffVariantName(tif, photometric));
+    }
+    TIFFRGBAImage reader{};
+    if (!TIFFRGBAImageBegin(&reader, tif, 0, why)) refuseVariant(tiffVariantName(tif, photometric));
+    const std::unique_ptr<TIFFRGBAImage, RGBAImageEnder> end(&reader);
     // Asking for the file's own orientation keeps the pixels in stored order; the
     // orientation is applied (or kept) by the caller like any other format's.
-    if (!TIFFReadRGBAImageOriented(tif, static_cast<uint32_t>(image.width), static_cast<uint32_t>(image.height),
-                                   reinterpret_cast<uint32_t*>(image.pixels.data()), orientation, 0))
+    reader.req_orientation = orientation;
+    if (reader.width != static_cast<uint32_t>(image.width) || reader.height != static_cast<uint32_t>(image.height) ||
+        !TIFFRGBAImageGet(&reader, reinterpret_cast<uint32_t*>(image.pixels.data()), reader.width, reader.height))
         fail("Could not decode TIFF data");
     // The RGBA interface hands back premultiplied samples whenever it sees alpha: as stored for
     // associated alpha (and unspecified extra samples of RGBA), multiplied out for unassociated.
@@ -169,7 +145,7 @@ void decodeTIFF(const uint8_t* data, size_t size, DecodeResult& out) {
     TIFFGetFieldDefaulted(tif.get(), TIFFTAG_SAMPLESPERPIXEL, &samples);
     const uint16_t kind = extra > 0 && extraTypes ? extraTypes[0] : EXTRASAMPLE_UNSPECIFIED;
     RgbaImage image(static_cast<int>(w), static_cast<int>(h));
-    if (!readDeep(tif.get(), image, photometric, kind)) readRGBA(tif.get(), image, orientation, kind, extra > 0 ? samples : 0);
+    if (!readWideSamples(tif.get(), image, photometric, kind)) readRGBA(tif.get(), image, photometric, orientation, kind, extra > 0 ? samples : 0);
     md.orientation = orientation;
     out.props.hasAlpha = extra > 0;
     out.props.bitsPerComponent = bits;
