@@ -54,16 +54,21 @@ public:
     size_t decode(uint16_t* out, size_t count) {
         const int clear = 1 << minimum_, end = clear + 1;
         size_t written = 0;
-        const size_t bits = data_.size() * 8;
         while (written < count) {
             // Flush what the last code left unwritten first.
             while (!pending_.empty() && written < count) {
                 out[written++] = pending_.back();
                 pending_.pop_back();
             }
-            if (written == count || ended_ || bitPos_ + static_cast<size_t>(codeSize_) > bits) break;
-            int code = 0;
-            for (int i = 0; i < codeSize_; ++i, ++bitPos_) code |= ((data_[bitPos_ >> 3] >> (bitPos_ & 7)) & 1) << i;
+            if (written == count || ended_) break;
+            while (bitCount_ < codeSize_ && bytePos_ < data_.size()) {
+                bits_ |= static_cast<uint32_t>(data_[bytePos_++]) << bitCount_;
+                bitCount_ += 8;
+            }
+            if (bitCount_ < codeSize_) break;
+            const int code = static_cast<int>(bits_ & ((1u << codeSize_) - 1));
+            bits_ >>= codeSize_;
+            bitCount_ -= codeSize_;
             if (code == clear) {
                 reset();
                 continue;
@@ -120,7 +125,9 @@ private:
     }
 
     const std::vector<uint8_t>& data_;
-    size_t bitPos_ = 0;
+    size_t bytePos_ = 0;
+    uint32_t bits_ = 0;  // read from the data, not yet taken as codes, lowest first
+    int bitCount_ = 0;
     bool ended_ = false;
     int minimum_;
     int codeSize_ = 0;

@@ -15,9 +15,9 @@ namespace {
 struct Layout {
     int bits = 0;
     bool floating = false;
-    int samples = 0;    // a pixel's, extra samples included
+    int samples = 0;        // a pixel's, extra samples included
     bool separate = false;  // one plane a sample rather than samples side by side
-    int colours = 0;    // 1 grey, 3 RGB, 4 CMYK
+    int colours = 0;        // 1 grey, 3 RGB, 4 CMYK
     bool minIsWhite = false;
     bool alpha = false;
     bool premultiplied = false;
