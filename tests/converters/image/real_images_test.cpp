@@ -6,6 +6,7 @@
 #include <png.h>
 #include <tiffio.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -325,6 +326,19 @@ TEST(RealImages, TiffsOfWideIntegerFloatingPointAndCmykSamplesReadAsPeersReadThe
         EXPECT_LE(most, 1);
         EXPECT_EQ(largestDifference(decode(convert(dir / name, F::bmp, out.path())), png), 0);
     }
+    // Floating point below 0, above 1 or not a number is clamped, as the peer clamps it.
+    TIFF* range = TIFFOpen((dir / "range.tif").c_str(), "w");
+    ASSERT_NE(range, nullptr);
+    TIFFSetField(range, TIFFTAG_IMAGEWIDTH, 4);
+    TIFFSetField(range, TIFFTAG_IMAGELENGTH, 1);
+    TIFFSetField(range, TIFFTAG_BITSPERSAMPLE, 32);
+    TIFFSetField(range, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(range, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP);
+    TIFFSetField(range, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    float values[4] = {-0.5f, 0.25f, 1.5f, std::nanf("")};
+    TIFFWriteScanline(range, values, 0, 0);
+    TIFFClose(range);
+    EXPECT_EQ(decode(convert(dir / "range.tif", F::png, out.path())).deep, peerDeepPixels(dir / "range.tif"));
     // A kind still not read is named, not called damaged.
     ASSERT_EQ(run("convert -size 8x8 gradient: -define quantum:format=signed -depth 32 " + shellQuote((dir / "signed.tif").string())).status, 0);
     try {
