@@ -216,7 +216,7 @@ TEST_F(Intents, GdbusCallsBothMethodsByTheirIntrospectedSignatures) {
                              shellQuote((dir_ / "t.csv").string()) + " html false"));
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_NE(r.output.find((dir_ / "t.html").string()), std::string::npos) << r.output;
-    r = run(onBus(*bus_, "gdbus call --session" + target + "app.calvoro.Intents.ConvertFile t.csv \"b'a,b\\n'\" html"));
+    r = run(onBus(*bus_, "gdbus call --session" + target + "app.calvoro.Intents.ConvertFile t.csv \"[byte 0x61, 0x2c, 0x62, 0x0a, 0x31, 0x2c, 0x32, 0x0a]\" html"));
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_NE(r.output.find("'t.html'"), std::string::npos) << r.output;
 }
