@@ -252,6 +252,8 @@ void LogPanelView::refresh() {
     // A change of the count brings the newest entry into view at the bottom.
     if (filtered_.size() != before && !filtered_.empty()) {
         QTimer::singleShot(0, this, [this] {
+            // The list lays its rows out later still: the scroll range must count the new ones.
+            list_->doItemsLayout();
             QScrollBar* bar = list_->verticalScrollBar();
             scroll_->stop();
             scroll_->setStartValue(bar->value());

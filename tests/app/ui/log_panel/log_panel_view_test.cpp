@@ -15,6 +15,7 @@ namespace calvoro {
 namespace {
 
 using testing::onMain;
+using testing::onMainValue;
 using testing::waitUntil;
 using Level = ConversionLogger::Level;
 using Entry = ConversionLogger::LogEntry;
@@ -91,6 +92,18 @@ TEST_F(LogPanelViewTest, EmptyLogThenNoMatchThenLiveEntries) {
     });
     ASSERT_TRUE(waitUntil([&] { return panel->filteredEntries().size() == 3; }));
     onMain([&] { testing::saveSnapshot(panel.get(), "log-dark"); });
+    // More than the panel shows, at once and then one by one: the newest scrolls into view at the bottom.
+    for (const int count : {10, 1, 1}) {
+        const size_t before = onMainValue<size_t>([&] { return panel->filteredEntries().size(); });
+        onMain([&] {
+            for (int i = 0; i < count; ++i) log().info("Converted clip-" + std::to_string(before + i), "Convert");
+        });
+        ASSERT_TRUE(waitUntil([&] {
+            QListView* list = panel->list();
+            const QModelIndex newest = list->model()->index(list->model()->rowCount() - 1, 0);
+            return newest.row() + 1u == before + count && list->viewport()->rect().contains(list->visualRect(newest));
+        })) << before + count << " entries";
+    }
     setScheme(ColorScheme::light);
     onMain([&] {
         testing::saveSnapshot(panel.get(), "log-light");
