@@ -39,8 +39,10 @@ QFont sectionFont() {
 // A section's title in small capitals.
 class SectionLabel : public QWidget {
 public:
+    static constexpr int labelHeight = 4 + 14 + 8;
+
     SectionLabel(const QString& title, QWidget* parent) : QWidget(parent), title_(title.toUpper()) {
-        setFixedHeight(4 + 14 + 8);
+        setFixedHeight(labelHeight);
     }
 
 protected:
@@ -178,12 +180,35 @@ protected:
     }
 };
 
-// Keeps the fade along the bottom of the scroll view.
+// Keeps the fade along the bottom of the scroll view: always, or only while rows lie below it.
+// Asked for its size, it gives the least it takes, its content's whole height, or its minimum.
 class FadingScrollArea : public QScrollArea {
 public:
-    explicit FadingScrollArea(QWidget* parent) : QScrollArea(parent), fade_(new FadeOverlay(this)) {
+    enum class Hint { content, minimum };
+
+    FadingScrollArea(Hint hint, bool fadeOnlyOverMore, QWidget* parent)
+        : QScrollArea(parent), fade_(new FadeOverlay(this)), hint_(hint), fadeOnlyOverMore_(fadeOnlyOverMore) {
         // Tab goes to the rows inside, and the view scrolls to each.
         setFocusPolicy(Qt::NoFocus);
+        setFrameShape(QFrame::NoFrame);
+        setWidgetResizable(true);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        viewport()->setAutoFillBackground(false);
+        styleScrollBar(verticalScrollBar(), Theme::scheme(this));
+        if (fadeOnlyOverMore_) {
+            connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &FadingScrollArea::showFade);
+            connect(verticalScrollBar(), &QScrollBar::rangeChanged, this, &FadingScrollArea::showFade);
+        }
+        showFade();
+    }
+    // Holds the content without a frame's background, which would square over the card's corners.
+    void hold(QWidget* content) {
+        setWidget(content);
+        content->setAutoFillBackground(false);
+    }
+    QSize sizeHint() const override {
+        if (hint_ == Hint::minimum || !widget()) return {ConsoleSidebar::sidebarWidth, minimumHeight()};
+        return {ConsoleSidebar::sidebarWidth, widget()->sizeHint().height()};
     }
 
 protected:
@@ -199,7 +224,14 @@ protected:
     }
 
 private:
+    void showFade() {
+        const QScrollBar* bar = verticalScrollBar();
+        fade_->setVisible(!fadeOnlyOverMore_ || bar->value() < bar->maximum());
+    }
+
     FadeOverlay* fade_;
+    Hint hint_;
+    bool fadeOnlyOverMore_;
 };
 
 }  // namespace
@@ -209,6 +241,8 @@ ConsoleSidebar::ConsoleSidebar(ConversionViewModel& viewModel, QWidget* parent) 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(8);
+    // Short of room (the log panel takes its height from this column), the sections give way
+    // first, down to a header and two rows; then the library rows scroll.
     column->addWidget(consoleCard(buildTopCard(), this));
     column->addWidget(consoleCard(buildBottomCard(), this), 1);
     footer_ = new SidebarAddFooter(viewModel_, this);
@@ -226,6 +260,8 @@ ConsoleSidebar::ConsoleSidebar(ConversionViewModel& viewModel, QWidget* parent) 
     updateChrome();
     updateSections();
 }
+
+QSize ConsoleSidebar::sizeHint() const { return {sidebarWidth, layout()->sizeHint().height()}; }
 
 QWidget* ConsoleSidebar::buildTopCard() {
     auto* card = new QWidget;
@@ -248,7 +284,7 @@ QWidget* ConsoleSidebar::buildTopCard() {
     chromeRow->addWidget(settings_);
     column->addWidget(chrome);
 
-    auto* library = new QWidget(card);
+    auto* library = new QWidget;
     auto* libraryColumn = new QVBoxLayout(library);
     libraryColumn->setContentsMargins(16, 4, 16, 12);
     libraryColumn->setSpacing(2);
@@ -262,7 +298,18 @@ QWidget* ConsoleSidebar::buildTopCard() {
     for (const auto& [category, label] : categories)
         libraryRows_.push_back(new SidebarNavRow(viewModel_, label, category, library));
     for (SidebarNavRow* row : libraryRows_) libraryColumn->addWidget(row);
-    column->addWidget(library);
+    if (ScreenshotMode::active) {
+        library->setParent(card);
+        column->addWidget(library);
+        return card;
+    }
+    auto* scroll = new FadingScrollArea(FadingScrollArea::Hint::content, true, card);
+    // No taller than its rows; however short, it keeps room for the title and two rows.
+    scroll->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+    scroll->setMinimumHeight(libraryColumn->contentsMargins().top() + SectionLabel::labelHeight +
+                             2 * (SidebarNavRow::rowHeight + libraryColumn->spacing()));
+    scroll->hold(library);
+    column->addWidget(scroll);
     return card;
 }
 
@@ -277,18 +324,11 @@ QWidget* ConsoleSidebar::buildBottomCard() {
         column->addStretch(1);
         return card;
     }
-    scroll_ = new FadingScrollArea(card);
+    scroll_ = new FadingScrollArea(FadingScrollArea::Hint::minimum, false, card);
     // However short the window, the card keeps room for a section header and two rows.
     scroll_->setMinimumHeight(4 + 34 + 2 * 28 + 16);
-    scroll_->setFrameShape(QFrame::NoFrame);
-    scroll_->setWidgetResizable(true);
-    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll_->viewport()->setAutoFillBackground(false);
-    styleScrollBar(scroll_->verticalScrollBar(), Theme::scheme(this));
     sections_ = new QWidget;
-    scroll_->setWidget(sections_);
-    // setWidget makes it fill its background, square over the card's rounded corners.
-    sections_->setAutoFillBackground(false);
+    static_cast<FadingScrollArea*>(scroll_)->hold(sections_);
     column->addWidget(scroll_);
     return card;
 }

@@ -33,7 +33,8 @@ public:
     // close in place.
     QWidget* sectionsContent() const { return sections_; }
 
-    QSize sizeHint() const override { return {sidebarWidth, 600}; }
+    // The height that holds every library row and the sections' least without scrolling.
+    QSize sizeHint() const override;
 
     // The texts of the stats rows.
     static QString conversionsText(int count);

@@ -13,7 +13,7 @@ SidebarNavRow::SidebarNavRow(ConversionViewModel& viewModel, const QString& labe
     : HoverButton(parent), viewModel_(viewModel), count_(Theme::snappy), category_(category),
       symbol_(category ? category->icon() : std::string("square.grid.2x2")) {
     setLabel(label);
-    setFixedHeight(36);
+    setFixedHeight(rowHeight);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     connect(this, &QAbstractButton::clicked, this, [this] { viewModel_.setLibraryFilter(category_); });
     connect(this, &HoverButton::lookChanged, this, qOverload<>(&QWidget::update));

@@ -31,7 +31,9 @@ public:
     double selectionProgress() const { return selection_.value(); }
     const NumericTextTransition& countTransition() const { return count_; }
 
-    QSize sizeHint() const override { return {214, 36}; }
+    static constexpr int rowHeight = 36;
+
+    QSize sizeHint() const override { return {214, rowHeight}; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -338,35 +338,31 @@ void ContentView::updateLogPanel() {
 }
 
 void ContentView::keepRoomForLog(bool present) {
-    // The log panel takes its height from the console row, which never gets less than the
-    // sidebar needs: a window too short for both grows, though never past its screen, and gives
-    // the growth back when the panel goes unless the user has resized it meanwhile.
+    // The log panel takes its height from the console row, whose columns give way: the job list
+    // shrinks and the sidebar's rows scroll. A window too short for the panel and the whole
+    // sidebar asks to grow, though never past its screen, and gives the growth back when the panel
+    // goes unless it has been resized meanwhile. Whether it grows is the window manager's call:
+    // the content never asks for more than the window has.
     QWidget* top = window();
-    const int frame = top == this ? 0 : top->height() - height();
-    int least = minimumContentHeight;
-    if (present && sidebar_)
-        least = std::max(least, sidebar_->minimumSizeHint().height() + static_cast<int>(2 * rowPadding) + LogPanelView::panelHeight);
-    int room = 0;
-    if (screenRoom_) room = screenRoom_();
-    else if (QScreen* screen = top->screen())
-        room = screen->availableGeometry().height() - (top->frameGeometry().height() - top->height());
-    // A window on a short screen keeps the height it has: the console row gives the panel what it can.
-    const int most = std::max(top->height(), room) - frame;
-    least = std::min(least, std::max(minimumContentHeight, most));
     const bool resizable = top != this && !(top->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen));
+    const int frame = top->height() - height();
     if (present) {
+        if (!resizable || !sidebar_) return;
+        int room = 0;
+        if (screenRoom_) room = screenRoom_();
+        else if (QScreen* screen = top->screen())
+            room = screen->availableGeometry().height() - (top->frameGeometry().height() - top->height());
+        const int whole = sidebar_->sizeHint().height() + static_cast<int>(2 * rowPadding) + LogPanelView::panelHeight;
+        const int wanted = std::min(whole + frame, room);
         const int before = top->height();
-        setMinimumHeight(least);
-        if (top != this) top->setMinimumHeight(least + frame);
-        if (resizable && top->height() < least + frame) top->resize(top->width(), least + frame);
+        if (before >= wanted) return;
+        top->resize(top->width(), wanted);
         if (top->height() > before) {
             logGrowth_ = top->height() - before;
             grownTo_ = top->height();
         }
         return;
     }
-    setMinimumHeight(least);
-    if (top != this) top->setMinimumHeight(least + frame);
     if (logGrowth_ > 0 && resizable && top->height() == grownTo_) top->resize(top->width(), top->height() - logGrowth_);
     logGrowth_ = 0;
     grownTo_ = -1;

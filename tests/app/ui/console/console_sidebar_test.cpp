@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QLocale>
+#include <QScrollArea>
 #include <QTest>
 
 #include "app/ui/controls/chrome_icon_button.h"
@@ -248,6 +249,33 @@ TEST_F(ConsoleSidebarTest, TheAccentFillFadesAcrossAndCountsRoll) {
         const auto& rows = sidebar->libraryRows();
         EXPECT_EQ(rows[2]->backgroundColor(), Theme::accentFill(model->accent(), ColorScheme::dark));
         EXPECT_EQ(rows[0]->countColor(), Theme::textQuaternary(ColorScheme::dark));
+    });
+}
+
+// Under the log panel at the smallest window the column has 384 points: the sections give way
+// first, down to a header and two rows, then the library rows scroll, every one still in reach.
+TEST_F(ConsoleSidebarTest, AShortColumnScrollsItsRowsOnceTheSectionsHaveGivenWay) {
+    show();
+    onMain([&] {
+        const int whole = sidebar->sizeHint().height();
+        auto* library = sidebar->libraryRows().front()->parentWidget();
+        auto* sections = qobject_cast<QScrollArea*>(sidebar->sectionsContent()->parentWidget()->parentWidget());
+        ASSERT_TRUE(sections);
+        sidebar->resize(246, whole);
+        QCoreApplication::sendPostedEvents();
+        EXPECT_EQ(library->visibleRegion().boundingRect(), library->rect()) << "tall enough: every row shows";
+        EXPECT_EQ(sections->height(), sections->minimumHeight());
+        sidebar->resize(246, 384);
+        QCoreApplication::sendPostedEvents();
+        EXPECT_EQ(sidebar->height(), 384);
+        EXPECT_EQ(sections->height(), sections->minimumHeight());
+        EXPECT_LT(library->visibleRegion().boundingRect().height(), library->height());
+        SidebarNavRow* fonts = sidebar->libraryRows().back();
+        auto* scroll = qobject_cast<QScrollArea*>(library->parentWidget()->parentWidget());
+        ASSERT_TRUE(scroll);
+        scroll->ensureWidgetVisible(fonts, 0, 0);
+        EXPECT_EQ(fonts->visibleRegion().boundingRect(), fonts->rect()) << "the last row scrolls into view";
+        EXPECT_LE(sidebar->addFooter()->geometry().bottom(), 384);
     });
 }
 

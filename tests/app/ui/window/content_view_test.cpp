@@ -4,9 +4,11 @@
 #include <QDragEnterEvent>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QListView>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTest>
+#include <QWindow>
 
 #include <set>
 
@@ -22,6 +24,7 @@
 #include "app/ui/chrome/main_window.h"
 #include "app/ui/chrome/traffic_light_visibility_accessor.h"
 #include "app/ui/ui_test_support.h"
+#include "core/settings_store.h"
 
 namespace calvoro {
 namespace {
@@ -286,7 +289,7 @@ TEST_F(ContentViewTest, TheWindowGrowsForTheLogPanelOnlyAsFarAsItMustAndGivesThe
     onMain([&] {
         QWidget* sidebar = content()->findChild<ConsoleSidebar*>();
         ASSERT_TRUE(sidebar);
-        EXPECT_GE(sidebar->height(), sidebar->minimumSizeHint().height()) << "the library rows keep their height";
+        EXPECT_GE(sidebar->height(), sidebar->sizeHint().height()) << "the library rows keep their height";
         grown = window->height();
         EXPECT_GT(grown, 640) << "too short for the panel and the sidebar";
         EXPECT_EQ(content()->height(), grown);
@@ -321,6 +324,77 @@ TEST_F(ContentViewTest, TheWindowGrowsForTheLogPanelOnlyAsFarAsItMustAndGivesThe
     onMain([&] {
         EXPECT_EQ(window->height(), 640);
         window.reset();
+    });
+}
+
+// After a batch the sidebar holds recents and stats, the list more jobs and the log more entries
+// than fit. The window may grow for the panel or not, as the window manager allows: either way the
+// panel, its newest entry included, is inside it, and the columns above give way.
+TEST_F(ContentViewTest, TheWholeLogPanelAndItsNewestEntryAreInsideAWindowThatDoesNotGrow) {
+    std::vector<RecentJob> recents;
+    for (int i = 0; i < 5; ++i)
+        recents.push_back(RecentJob{Uuid(), (dir / ("clip-" + std::to_string(i) + ".mov")).string(), "mov", "mp4",
+                                    std::chrono::system_clock::now(), std::nullopt});
+    std::vector<std::filesystem::path> files;
+    for (int i = 0; i < 8; ++i) files.push_back(file("table-" + std::to_string(i) + ".csv"));
+    std::unique_ptr<MainWindow> window;
+    ContentView* content = nullptr;
+    onMain([&] {
+        delete view;
+        view = nullptr;
+        model.reset();
+        auto& store = SettingsStore::shared();
+        store.set("Calvoro.statsTotalConversions", 5);
+        store.set("Calvoro.statsBytesSaved", 1 << 20);
+        const std::string json = RecentJob::encodeList(recents);
+        store.setData("Calvoro.recents", std::vector<uint8_t>(json.begin(), json.end()));
+        model = std::make_unique<ConversionViewModel>();
+        model->addFiles(files);
+        for (int i = 0; i < 30; ++i)
+            ConversionLogger::shared().append(ConversionLogger::Level::success, "Convert", "Converted clip-" + std::to_string(i));
+        window = std::make_unique<MainWindow>(*model);
+        content = new ContentView(*model, consoleViews());
+        window->setContentView(content);
+        window->show();
+    });
+    for (const QSize size : {MainWindow::defaultSize, MainWindow::minimumContentSize}) {
+        SCOPED_TRACE(QString("%1x%2").arg(size.width()).arg(size.height()).toStdString());
+        onMain([&] {
+            window->resize(size);
+            model->setShowLogPanel(true);
+            // The window manager keeps the window at the size it had.
+            window->windowHandle()->resize(size);
+        });
+        ASSERT_TRUE(waitUntil([&] {
+            LogPanelView* panel = content->logPanel();
+            return window->size() == size && panel && panel->y() == content->height() - LogPanelView::panelHeight;
+        }));
+        // The batch ends while the panel is open: its last line scrolls into view.
+        onMain([&] { ConversionLogger::shared().append(ConversionLogger::Level::info, "Batch", "Batch complete: 30 converted, 0 failed"); });
+        LogPanelView* panel = content->logPanel();
+        QListView* list = panel->list();
+        QModelIndex newest;
+        ASSERT_TRUE(waitUntil([&] {
+            newest = list->model()->index(list->model()->rowCount() - 1, 0);
+            return newest.isValid() && panel->filteredEntries().back().message.starts_with("Batch complete") &&
+                   list->viewport()->rect().contains(list->visualRect(newest));
+        })) << "the newest entry scrolls into view";
+        onMain([&] {
+            const QRect inWindow(panel->mapTo(window.get(), QPoint(0, 0)), panel->size());
+            EXPECT_TRUE(window->rect().contains(inWindow)) << "panel at y " << inWindow.y() << ", window " << window->height();
+            const QRect row = list->visualRect(newest);
+            EXPECT_TRUE(window->rect().contains(QRect(list->viewport()->mapTo(window.get(), row.topLeft()), row.size())));
+            // The columns end above the panel; the sidebar's rows scroll where they need the room.
+            for (QWidget* column : {content->sidebar(), content->mainCardContent()})
+                EXPECT_LE(column->mapTo(content, QPoint(0, column->height())).y(), panel->y()) << column->metaObject()->className();
+        });
+        onMain([&] { model->setShowLogPanel(false); });
+        ASSERT_TRUE(waitUntil([&] { return !content->logPanel(); }));
+    }
+    onMain([&] {
+        window.reset();
+        for (const char* key : {"Calvoro.statsTotalConversions", "Calvoro.statsBytesSaved", "Calvoro.recents"})
+            SettingsStore::shared().remove(key);
     });
 }
 
