@@ -178,6 +178,9 @@ ConsoleRow::ConsoleRow(ConversionViewModel& viewModel, const ConversionJob& job,
     for (QWidget* child : findChildren<QWidget*>()) child->installEventFilter(this);
     detail_.setText(detailText(), false);
     refresh(false);
+    connect(&ThumbnailLoader::shared(), &ThumbnailLoader::made, this, [this](const QString& file) {
+        if (!thumbnail_ && wantsThumbnail() && file == QString::fromStdString(pathKey(job_.sourceURL))) takeCachedThumbnail();
+    });
     startThumbnailTask();
 }
 
@@ -192,7 +195,8 @@ void ConsoleRow::setJob(const ConversionJob& job) {
     std::tie(fromRemove_, fromPills_) = placesNow();
     job_ = job;
     measure_ = measure(job_);
-    if (!sameSource) thumbnail_.reset();
+    // Another job's row starts its own thumbnail task, even for a file this row showed before.
+    if (!sameSource) thumbnail_.reset(), thumbnailTaskKey_.clear();
     if (sameJob && before != job_.status) {
         previousStatus_ = before;
         statusFade_.setImmediately(0.0);
@@ -322,20 +326,16 @@ void ConsoleRow::startThumbnailTask() {
                         (job_.status == ConversionStatus::completed ? "-true" : "-false");
     if (key == thumbnailTaskKey_) return;
     thumbnailTaskKey_ = key;
-    if (!wantsThumbnail() || thumbnail_) return;
-    auto& loader = ThumbnailLoader::shared();
-    if (const QImage* cached = loader.cache().object(ThumbnailLoader::key(job_.sourceURL))) {
-        thumbnail_ = *cached;
-        update();
-        return;
-    }
-    const auto source = job_.sourceURL;
-    loader.thumbnail(source, this, [this, source](std::optional<QImage> image) {
-        // The row may show another job by now.
-        if (!image || job_.sourceURL != source) return;
-        thumbnail_ = std::move(image);
-        update();
-    });
+    if (!wantsThumbnail() || thumbnail_ || takeCachedThumbnail()) return;
+    ThumbnailLoader::shared().thumbnail(job_.sourceURL, this, [](std::optional<QImage>) {});
+}
+
+bool ConsoleRow::takeCachedThumbnail() {
+    const QImage* cached = ThumbnailLoader::shared().cache().object(ThumbnailLoader::key(job_.sourceURL));
+    if (!cached) return false;
+    thumbnail_ = *cached;
+    update();
+    return true;
 }
 
 QString ConsoleRow::detailText() const {

@@ -117,6 +117,9 @@ private:
     void layoutChildren();
     void refresh(bool animated = true);
     void startThumbnailTask();
+    // Shows the shared cache's picture of the file, when it has one: asked for by this row or
+    // another, once the loader has made it.
+    bool takeCachedThumbnail();
     int statusCellWidth() const { return statusCellWidth(job_.status); }
     static int statusCellWidth(ConversionStatus status);
     // Where the remove button and the pills stand for a cell of this width.

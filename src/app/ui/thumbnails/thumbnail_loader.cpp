@@ -65,17 +65,19 @@ void ThumbnailLoader::thumbnail(const std::filesystem::path& url, QObject* conte
         }
         if (image) image->setDevicePixelRatio(scale);
         QMetaObject::invokeMethod(
-            this, [this, k, image = std::move(image), receiver, done] { finish(k, image, receiver, done); },
+            this, [this, url, k, image = std::move(image), receiver, done] { finish(url, k, image, receiver, done); },
             Qt::QueuedConnection);
     });
 }
 
-void ThumbnailLoader::finish(const QString& key, std::optional<QImage> image, QPointer<QObject> context,
-                             const Completion& done) {
+void ThumbnailLoader::finish(const std::filesystem::path& url, const QString& key, std::optional<QImage> image,
+                             QPointer<QObject> context, const Completion& done) {
     inFlight_.erase(key);
     if (image && !image->isNull()) cache_.insert(key, new QImage(*image));
     else image.reset();
+    const bool cached = image.has_value();
     if (context) done(std::move(image));
+    if (cached) emit made(QString::fromStdString(pathKey(url)));
 }
 
 }  // namespace calvoro

@@ -48,8 +48,14 @@ public:
     // Waits for the pictures being made and starts no more (the program is ending).
     void drain();
 
+signals:
+    // A picture of the file (its path as the key writes it) is in the cache now: whoever was
+    // answered with nothing while it was being made can take it from there.
+    void made(const QString& file);
+
 private:
-    void finish(const QString& key, std::optional<QImage> image, QPointer<QObject> context, const Completion& done);
+    void finish(const std::filesystem::path& url, const QString& key, std::optional<QImage> image, QPointer<QObject> context,
+                const Completion& done);
 
     Generator generator_;
     QCache<QString, QImage> cache_;

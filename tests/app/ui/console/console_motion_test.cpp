@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <QGraphicsEffect>
+#include <QImage>
 #include <QScrollBar>
 
 #include <algorithm>
+#include <chrono>
+#include <filesystem>
 
 #include "app/state/screenshot_mode.h"
 #include "app/ui/console/console_job_list.h"
@@ -149,6 +152,48 @@ TEST_F(ConsoleMotionTest, QuickChangesKeepTheRowWidgetsBounded) {
         EXPECT_EQ(list()->rows().size(), 11u) << "file-19 and file-190 to file-199";
         for (ConsoleRow* r : list()->shownRows()) EXPECT_DOUBLE_EQ(r->opacity(), 1.0);
     });
+}
+
+// Rows are recycled: a file added again after Clear All, to the place in the list it had, lands
+// on the row that showed it. That row shows its thumbnail again: from the cache, or made anew
+// when the file changed meanwhile. A second row of a file whose thumbnail is being made shows it
+// once it is made.
+TEST_F(ConsoleMotionTest, RowsOfFilesAddedAgainOrTwiceShowTheirThumbnails) {
+    auto picture = [&](const std::string& name, QColor colour) {
+        QImage image(64, 48, QImage::Format_RGB32);
+        image.fill(colour);
+        EXPECT_TRUE(image.save(QString::fromStdString((dir / name).string())));
+        return dir / name;
+    };
+    const auto files = std::vector{picture("photo.png", Qt::red), picture("still.jpg", Qt::blue)};
+    auto thumbnailsShown = [&] {
+        const auto shown = list()->shownRows();
+        return shown.size() == 2 && std::all_of(shown.begin(), shown.end(), [](ConsoleRow* r) { return r->hasThumbnail(); });
+    };
+    onMain([&] { model->addFiles(files); });
+    ASSERT_TRUE(testing::waitUntil(thumbnailsShown));
+    settle();
+    std::vector<ConsoleRow*> before;
+    onMain([&] {
+        before = list()->shownRows();
+        model->clearAll();
+    });
+    settle();
+    // The picture changed on disk: its old thumbnail no longer counts.
+    std::filesystem::last_write_time(files[1], std::filesystem::last_write_time(files[1]) + std::chrono::seconds(5));
+    onMain([&] {
+        model->addFiles(files);
+        EXPECT_EQ(list()->shownRows(), before) << "the rows that showed the files show them again";
+    });
+    EXPECT_TRUE(testing::waitUntil(thumbnailsShown));
+
+    const auto third = picture("scan.png", Qt::green);
+    onMain([&] {
+        model->clearAll();
+        model->addFiles({third});
+        model->duplicateJob(model->jobs().front());
+    });
+    EXPECT_TRUE(testing::waitUntil(thumbnailsShown)) << "both rows of the file being made";
 }
 
 TEST_F(ConsoleMotionTest, ScreenshotModeShowsTheSettledList) {

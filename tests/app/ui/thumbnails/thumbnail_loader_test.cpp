@@ -102,8 +102,12 @@ TEST_F(ThumbnailLoaderTest, SecondCallWhileGeneratingGetsNothingAndCachedImageIs
     ASSERT_TRUE(second.answered()) << "an in-flight file answers at once";
     EXPECT_FALSE(second.answer->value().has_value());
 
+    // The second caller hears when the picture is in the cache.
+    auto made = std::make_shared<QStringList>();
+    onMain([&] { QObject::connect(loader.get(), &ThumbnailLoader::made, context.get(), [made](const QString& f) { *made << f; }); });
     generator.gate(true);
     ASSERT_TRUE(waitUntil([&] { return first.answer->has_value(); }));
+    EXPECT_EQ(onMainValue<QStringList>([&] { return *made; }), QStringList{QString::fromStdString(file.string())});
     ASSERT_TRUE(first.answer->value().has_value());
     EXPECT_EQ(first.answer->value()->devicePixelRatio(), 2.0);
     EXPECT_EQ(first.answer->value()->width(), 72);
