@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QShortcut>
+#include <QStandardPaths>
 #include <QStackedLayout>
 
 #include <sys/stat.h>
@@ -618,7 +619,12 @@ void ContentView::handleDrop(const QList<QUrl>& urls) {
     }
     if (!folders.empty())
         viewModel_.showToast(Toast(Toast::Kind::warning, "Folders aren't supported yet", std::string("Drop the files inside instead")));
-    if (!files.empty()) viewModel_.addFiles(files);
+    if (!files.empty()) addFiles(files);
+}
+
+void ContentView::addFiles(const std::vector<std::filesystem::path>& files) {
+    addedFrom_ = files.front().parent_path();
+    viewModel_.addFiles(files);
 }
 
 void ContentView::presentFilePicker() {
@@ -628,6 +634,8 @@ void ContentView::presentFilePicker() {
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setFileMode(QFileDialog::ExistingFiles);
     dialog->setNameFilters(nameFilters(viewModel_.filePickerCategory(), viewModel_.allowedContentTypes()));
+    dialog->setDirectoryUrl(DesktopDialogs::startFolder(
+        addedFrom_, {QStandardPaths::PicturesLocation, QStandardPaths::DocumentsLocation}));
     DesktopDialogs::fitFallback(dialog);
     connect(dialog, &QFileDialog::finished, this, [this, dialog](int result) {
         filePickerOpen_ = false;
@@ -636,7 +644,7 @@ void ContentView::presentFilePicker() {
             // URLs, not file names: the desktop's chooser hands back a name's bytes in them.
             for (const QUrl& url : dialog->selectedUrls())
                 if (auto file = qtpaths::localPath(url)) files.push_back(std::move(*file));
-            if (!files.empty()) viewModel_.addFiles(files);
+            if (!files.empty()) addFiles(files);
         }
         viewModel_.setShowFilePicker(false);
         viewModel_.setFilePickerCategory(std::nullopt);

@@ -7,6 +7,8 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
+#include <vector>
 
 #include "app/ui/theme/spring.h"
 
@@ -91,6 +93,8 @@ private:
     static void dismissLayer(QWidget* layer);
     void setDropTargeted(bool targeted);
     void handleDrop(const QList<QUrl>& urls);
+    // Files dropped or picked in the open panel, whose folder the open panel starts in next time.
+    void addFiles(const std::vector<std::filesystem::path>& files);
     void applyAppearance();
     void updateMainCard();
     void updateSidebar();
@@ -132,6 +136,7 @@ private:
     LayerTransition* dropTransition_;
     TrafficLightVisibilityAccessor* trafficLights_;
     bool filePickerOpen_ = false;
+    std::optional<std::filesystem::path> addedFrom_;
     FocusRing* focusRing_;
     QShortcut* escape_;
     // Where the focus was before the first card opened; it goes back there when the last closes.

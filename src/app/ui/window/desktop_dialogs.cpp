@@ -1,5 +1,6 @@
 #include "app/ui/window/desktop_dialogs.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QHeaderView>
@@ -13,6 +14,7 @@
 #include "app/ui/overlays/modal_chrome.h"
 #include "app/ui/theme/theme.h"
 #include "core/text_util.h"
+#include "platform/qt/file_urls.h"
 
 namespace calvoro::DesktopDialogs {
 namespace {
@@ -69,6 +71,17 @@ std::optional<std::string> preferredPlatformTheme(const char* chosen, const char
     for (const QString& name : QString::fromUtf8(desktop).split(':', Qt::SkipEmptyParts))
         if (known.contains(name.toUpper())) return std::nullopt;
     return "xdgdesktopportal";
+}
+
+QUrl startFolder(const std::optional<std::filesystem::path>& folder,
+                 std::initializer_list<QStandardPaths::StandardLocation> userFolders) {
+    std::error_code ec;
+    if (folder && std::filesystem::is_directory(*folder, ec)) return qtpaths::fileURL(*folder);
+    for (const auto location : userFolders) {
+        const QString path = QStandardPaths::writableLocation(location);
+        if (!path.isEmpty() && QDir(path).exists()) return QUrl::fromLocalFile(path);
+    }
+    return QUrl::fromLocalFile(QDir::homePath());
 }
 
 bool nativeFileDialogs() {

@@ -1,7 +1,11 @@
 #pragma once
 
+#include <QStandardPaths>
 #include <QString>
+#include <QUrl>
 
+#include <filesystem>
+#include <initializer_list>
 #include <optional>
 #include <string>
 
@@ -21,6 +25,11 @@ namespace DesktopDialogs {
 // nothing where the user chose or Qt knows the desktop (GNOME and its kin: GTK; KDE) or where
 // there is no desktop at all. Without a running portal the portal's theme shows Qt's dialogs.
 std::optional<std::string> preferredPlatformTheme(const char* chosen, const char* desktop);
+
+// Where a chooser opens: in the folder given while it exists, else in the first of the user's
+// folders that exists, else at home; never in whatever folder the program happened to start in.
+QUrl startFolder(const std::optional<std::filesystem::path>& folder,
+                 std::initializer_list<QStandardPaths::StandardLocation> userFolders);
 
 // Whether a file dialog made now would be the desktop's.
 bool nativeFileDialogs();

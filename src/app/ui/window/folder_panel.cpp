@@ -1,31 +1,15 @@
 #include "app/ui/window/folder_panel.h"
 
 #include <QFileDialog>
-#include <QDir>
 #include <QLabel>
 #include <QPointer>
-#include <QStandardPaths>
 #include <QVBoxLayout>
-
 
 #include "app/ui/theme/theme.h"
 #include "app/ui/window/desktop_dialogs.h"
 #include "platform/qt/file_urls.h"
 
 namespace calvoro {
-namespace {
-
-// Where a panel opens: in the folder chosen now, else in Documents, else at home; never in
-// whatever folder the program happened to start in.
-QUrl openingFolder(const ConversionViewModel::FolderPanelRequest& request) {
-    std::error_code ec;
-    if (request.folder && std::filesystem::is_directory(*request.folder, ec)) return qtpaths::fileURL(*request.folder);
-    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (!documents.isEmpty() && QDir(documents).exists()) return QUrl::fromLocalFile(documents);
-    return QUrl::fromLocalFile(QDir::homePath());
-}
-
-}  // namespace
 
 FolderPanel::FolderPanel(const ConversionViewModel::FolderPanelRequest& request, QWidget* parent)
     : QDialog(parent), browser_(new QFileDialog(this)) {
@@ -44,7 +28,7 @@ FolderPanel::FolderPanel(const ConversionViewModel::FolderPanelRequest& request,
     browser_->setWindowFlags(Qt::Widget);
     browser_->setFileMode(QFileDialog::Directory);
     browser_->setOption(QFileDialog::ShowDirsOnly);
-    browser_->setDirectoryUrl(openingFolder(request));
+    browser_->setDirectoryUrl(DesktopDialogs::startFolder(request.folder, {QStandardPaths::DocumentsLocation}));
     if (request.prompt) browser_->setLabelText(QFileDialog::Accept, QString::fromStdString(*request.prompt));
     column->addWidget(browser_);
     connect(browser_, &QFileDialog::accepted, this, &QDialog::accept);
@@ -73,7 +57,7 @@ std::optional<std::filesystem::path> FolderPanel::run(const ConversionViewModel:
     QPointer<QFileDialog> chooser = new QFileDialog(parent, QString::fromStdString(request.title));
     chooser->setFileMode(QFileDialog::Directory);
     chooser->setOption(QFileDialog::ShowDirsOnly);
-    chooser->setDirectoryUrl(openingFolder(request));
+    chooser->setDirectoryUrl(DesktopDialogs::startFolder(request.folder, {QStandardPaths::DocumentsLocation}));
     if (request.prompt) chooser->setLabelText(QFileDialog::Accept, QString::fromStdString(*request.prompt));
     QPointer<QWidget> note;
     if (request.message && parent) note = DesktopDialogs::showNote(parent->window(), QString::fromStdString(*request.message));

@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QListView>
 #include <QMimeData>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTest>
 #include <QWindow>
 
@@ -426,6 +428,52 @@ TEST_F(ContentViewTest, OpenPanelAddsTheChosenFilesByTheirOwnNames) {
         std::set<std::filesystem::path> added;
         for (const auto& job : model->jobs()) added.insert(job.sourceURL);
         EXPECT_EQ(added, (std::set<std::filesystem::path>{first, second}));
+    });
+}
+
+// Never in the folder the program started in: first in Pictures, then in the folder files were
+// last added from, by the panel or by a drop, while it exists.
+TEST_F(ContentViewTest, OpenPanelStartsInPicturesThenWhereFilesWereLastAdded) {
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    ASSERT_TRUE(QDir().mkpath(pictures));
+    const auto picked = file("picked.csv");
+    const auto droppedFolder = folder("dropped");
+    testing::writeFile(droppedFolder / "dropped.csv", std::string("a\n"));
+    // The one open now: a closed panel goes only once the event loop has run.
+    auto openPanel = [&]() -> QFileDialog* {
+        model->openFilePicker();
+        for (QFileDialog* dialog : view->findChildren<QFileDialog*>())
+            if (dialog->isVisible()) return dialog;
+        return nullptr;
+    };
+    onMain([&] {
+        ASSERT_NE(QDir::current(), QDir(pictures));
+        QFileDialog* dialog = openPanel();
+        ASSERT_TRUE(dialog);
+        EXPECT_EQ(dialog->directory(), QDir(pictures)) << "first use";
+        dialog->setDirectory(QString::fromStdString(dir.path().string()));
+        dialog->selectFile(QString::fromStdString(picked.filename().string()));
+        QMetaObject::invokeMethod(dialog, "accept", Qt::DirectConnection);
+        ASSERT_EQ(model->jobs().size(), 1u);
+        dialog = openPanel();
+        ASSERT_TRUE(dialog);
+        EXPECT_EQ(dialog->directory(), QDir(QString::fromStdString(dir.path().string()))) << "where the panel added from";
+        dialog->reject();
+    });
+    drag({url(droppedFolder / "dropped.csv")}, true);
+    onMain([&] {
+        ASSERT_EQ(model->jobs().size(), 2u);
+        QFileDialog* dialog = openPanel();
+        ASSERT_TRUE(dialog);
+        EXPECT_EQ(dialog->directory(), QDir(QString::fromStdString(droppedFolder.string()))) << "where a drop added from";
+        dialog->reject();
+    });
+    std::filesystem::remove_all(droppedFolder);
+    onMain([&] {
+        QFileDialog* dialog = openPanel();
+        ASSERT_TRUE(dialog);
+        EXPECT_EQ(dialog->directory(), QDir(pictures)) << "the folder has gone";
+        dialog->reject();
     });
 }
 
