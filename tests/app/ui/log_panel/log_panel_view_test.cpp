@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QListView>
+#include <QScrollBar>
 #include <QTest>
 
 #include "app/ui/controls/circle_icon_button_style.h"
@@ -98,11 +99,19 @@ TEST_F(LogPanelViewTest, EmptyLogThenNoMatchThenLiveEntries) {
         onMain([&] {
             for (int i = 0; i < count; ++i) log().info("Converted clip-" + std::to_string(before + i), "Convert");
         });
-        ASSERT_TRUE(waitUntil([&] {
+        const bool shown = waitUntil([&] {
             QListView* list = panel->list();
             const QModelIndex newest = list->model()->index(list->model()->rowCount() - 1, 0);
             return newest.row() + 1u == before + count && list->viewport()->rect().contains(list->visualRect(newest));
-        })) << before + count << " entries";
+        });
+        EXPECT_TRUE(shown) << before + count << " entries" << onMainValue<std::string>([&] {
+            QListView* list = panel->list();
+            const QModelIndex newest = list->model()->index(list->model()->rowCount() - 1, 0);
+            auto* bar = list->verticalScrollBar();
+            return QString(" bar %1/%2 vr %3+%4 vp %5 w %6").arg(bar->value()).arg(bar->maximum()).arg(list->visualRect(newest).y())
+                .arg(list->visualRect(newest).height()).arg(list->viewport()->height()).arg(list->viewport()->width()).toStdString();
+        });
+        if (!shown) break;
     }
     setScheme(ColorScheme::light);
     onMain([&] {
