@@ -233,6 +233,7 @@ ContentView::ContentView(ConversionViewModel& viewModel, ConsoleViews console, Q
 
     const auto& vm = viewModel_;
     connect(&vm, &ConversionViewModel::jobsChanged, this, &ContentView::updateMainCard);
+    connect(&vm, &ConversionViewModel::jobsStructureChanged, this, &ContentView::noteAddedFiles);
     connect(&vm, &ConversionViewModel::sidebarCollapsedChanged, this, &ContentView::updateSidebar);
     connect(&vm, &ConversionViewModel::showLogPanelChanged, this, &ContentView::updateLogPanel);
     connect(&vm, &ConversionViewModel::toastChanged, this, &ContentView::updateToast);
@@ -252,6 +253,7 @@ ContentView::ContentView(ConversionViewModel& viewModel, ConsoleViews console, Q
     });
 
     applyAppearance();
+    noteAddedFiles();
     updateMainCard();
     updateSidebar();
     updateLogPanel();
@@ -619,12 +621,14 @@ void ContentView::handleDrop(const QList<QUrl>& urls) {
     }
     if (!folders.empty())
         viewModel_.showToast(Toast(Toast::Kind::warning, "Folders aren't supported yet", std::string("Drop the files inside instead")));
-    if (!files.empty()) addFiles(files);
+    if (!files.empty()) viewModel_.addFiles(files);
 }
 
-void ContentView::addFiles(const std::vector<std::filesystem::path>& files) {
-    addedFrom_ = files.front().parent_path();
-    viewModel_.addFiles(files);
+void ContentView::noteAddedFiles() {
+    // New jobs go to the end of the list, however they came: the panel, a drop, Open With, a recent.
+    const auto& jobs = viewModel_.jobs();
+    if (jobs.size() > jobCount_) addedFrom_ = jobs.back().sourceURL.parent_path();
+    jobCount_ = jobs.size();
 }
 
 void ContentView::presentFilePicker() {
@@ -644,7 +648,7 @@ void ContentView::presentFilePicker() {
             // URLs, not file names: the desktop's chooser hands back a name's bytes in them.
             for (const QUrl& url : dialog->selectedUrls())
                 if (auto file = qtpaths::localPath(url)) files.push_back(std::move(*file));
-            if (!files.empty()) addFiles(files);
+            if (!files.empty()) viewModel_.addFiles(files);
         }
         viewModel_.setShowFilePicker(false);
         viewModel_.setFilePickerCategory(std::nullopt);

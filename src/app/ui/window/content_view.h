@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
-#include <vector>
 
 #include "app/ui/theme/spring.h"
 
@@ -93,8 +92,8 @@ private:
     static void dismissLayer(QWidget* layer);
     void setDropTargeted(bool targeted);
     void handleDrop(const QList<QUrl>& urls);
-    // Files dropped or picked in the open panel, whose folder the open panel starts in next time.
-    void addFiles(const std::vector<std::filesystem::path>& files);
+    // The open panel starts next time in the folder of the files last added to the list.
+    void noteAddedFiles();
     void applyAppearance();
     void updateMainCard();
     void updateSidebar();
@@ -137,6 +136,7 @@ private:
     TrafficLightVisibilityAccessor* trafficLights_;
     bool filePickerOpen_ = false;
     std::optional<std::filesystem::path> addedFrom_;
+    size_t jobCount_ = 0;
     FocusRing* focusRing_;
     QShortcut* escape_;
     // Where the focus was before the first card opened; it goes back there when the last closes.

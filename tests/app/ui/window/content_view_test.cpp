@@ -432,7 +432,7 @@ TEST_F(ContentViewTest, OpenPanelAddsTheChosenFilesByTheirOwnNames) {
 }
 
 // Never in the folder the program started in: first in Pictures, then in the folder files were
-// last added from, by the panel or by a drop, while it exists.
+// last added from, however they came, while it exists.
 TEST_F(ContentViewTest, OpenPanelStartsInPicturesThenWhereFilesWereLastAdded) {
     const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
     ASSERT_TRUE(QDir().mkpath(pictures));
@@ -468,7 +468,17 @@ TEST_F(ContentViewTest, OpenPanelStartsInPicturesThenWhereFilesWereLastAdded) {
         EXPECT_EQ(dialog->directory(), QDir(QString::fromStdString(droppedFolder.string()))) << "where a drop added from";
         dialog->reject();
     });
-    std::filesystem::remove_all(droppedFolder);
+    // Open With, a second start or a recent: the files join the list without the window's help.
+    const auto openedFolder = folder("opened");
+    testing::writeFile(openedFolder / "opened.csv", std::string("a\n"));
+    onMain([&] {
+        model->addFiles({openedFolder / "opened.csv"});
+        QFileDialog* dialog = openPanel();
+        ASSERT_TRUE(dialog);
+        EXPECT_EQ(dialog->directory(), QDir(QString::fromStdString(openedFolder.string()))) << "where Open With added from";
+        dialog->reject();
+    });
+    std::filesystem::remove_all(openedFolder);
     onMain([&] {
         QFileDialog* dialog = openPanel();
         ASSERT_TRUE(dialog);
