@@ -325,8 +325,9 @@ QWidget* ConsoleSidebar::buildBottomCard() {
         return card;
     }
     scroll_ = new FadingScrollArea(FadingScrollArea::Hint::minimum, false, card);
-    // However short the window, the card keeps room for a section header and two rows.
-    scroll_->setMinimumHeight(4 + 34 + 2 * 28 + 16);
+    // However short the window, the card keeps room for a section header and two rows: the
+    // margins, the header, the space under it, and the rows with the space between them.
+    scroll_->setMinimumHeight(4 + 34 + 2 + 2 * 28 + SidebarSection::rowSpacing + 16);
     sections_ = new QWidget;
     static_cast<FadingScrollArea*>(scroll_)->hold(sections_);
     column->addWidget(scroll_);
