@@ -43,7 +43,6 @@ int openWindow(int argc, char** argv, const char* entryName) {
 int main(int argc, char** argv) {
     using namespace calvoro;
     std::vector<std::string> arguments(argv, argv + argc);
-    setProcessArguments(arguments);
     auto mode = launchModeFor(arguments);
 
     // Work folders of runs that were killed go now, not at some later conversion.

@@ -207,15 +207,4 @@ int runTestsAndExit(const std::vector<std::string>&) {
     return 0;
 }
 
-int printModesUsage() {
-    printError(
-        "usage:\n"
-        "  calvoro --convert <input> <target-format> <output-dir> [--strip-metadata]\n"
-        "  calvoro --estimate <file>\n"
-        "  calvoro --compress <file> <maximum|high|balanced|small|tiny> <outdir>\n"
-        "  calvoro --mcp\n"
-        "  calvoro --test");
-    return 2;
-}
-
 }  // namespace calvoro::CalvoroApp

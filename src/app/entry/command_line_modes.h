@@ -17,7 +17,4 @@ int runTestsAndExit(const std::vector<std::string>& arguments);
 // mode will refuse.
 bool convertNeedsDocuments(const std::vector<std::string>& arguments);
 
-// What a start without a mode prints while there is no window.
-int printModesUsage();
-
 }  // namespace calvoro::CalvoroApp

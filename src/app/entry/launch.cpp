@@ -15,15 +15,6 @@
 
 namespace calvoro {
 
-namespace {
-
-std::vector<std::string>& argumentStore() {
-    static std::vector<std::string> arguments;
-    return arguments;
-}
-
-}  // namespace
-
 std::optional<LaunchMode> launchModeFor(const std::vector<std::string>& arguments) {
     auto has = [&](const char* flag) { return std::find(arguments.begin(), arguments.end(), flag) != arguments.end(); };
     if (has("--test")) return LaunchMode::test;
@@ -34,10 +25,6 @@ std::optional<LaunchMode> launchModeFor(const std::vector<std::string>& argument
     if (has("--mcp")) return LaunchMode::mcp;
     return std::nullopt;
 }
-
-const std::vector<std::string>& processArguments() { return argumentStore(); }
-
-void setProcessArguments(std::vector<std::string> arguments) { argumentStore() = std::move(arguments); }
 
 void prepareQtEnvironment() {
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) setenv("QT_QPA_PLATFORM", "offscreen", 0);

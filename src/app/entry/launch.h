@@ -16,10 +16,6 @@ enum class LaunchMode { test, renderScreenshots, convert, estimate, compress, mc
 // The first mode whose flag is one of the arguments (whole-argument, case-sensitive).
 std::optional<LaunchMode> launchModeFor(const std::vector<std::string>& arguments);
 
-// The process arguments as the modes read them (argument 0 is the program path).
-const std::vector<std::string>& processArguments();
-void setProcessArguments(std::vector<std::string> arguments);
-
 // Prepares the environment for Qt (offscreen platform without a display) before the
 // application object exists.
 void prepareQtEnvironment();

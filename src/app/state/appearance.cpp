@@ -2,11 +2,6 @@
 
 namespace calvoro {
 
-const std::array<AppearanceMode, 2>& allAppearanceModes() {
-    static const std::array<AppearanceMode, 2> all{AppearanceMode::dark, AppearanceMode::light};
-    return all;
-}
-
 std::string rawValue(AppearanceMode mode) { return mode == AppearanceMode::light ? "Light" : "Dark"; }
 
 std::optional<AppearanceMode> appearanceModeFromRawValue(std::string_view raw) {

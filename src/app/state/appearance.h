@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,7 +9,6 @@ namespace calvoro {
 // The window's own light or dark mode, saved by its raw value.
 enum class AppearanceMode { dark, light };
 
-const std::array<AppearanceMode, 2>& allAppearanceModes();
 // "Dark", "Light".
 std::string rawValue(AppearanceMode mode);
 // Exact, case-sensitive.

@@ -162,7 +162,6 @@ public:
     ColorScheme resolvedColorScheme() const { return resolvedColorScheme_; }
     ConversionLogger& logger() const { return logger_; }
     // True while a batch runs (it can be cancelled).
-    bool hasConversionTask() const { return batch_ != nullptr; }
     const OptionalJob& compressingJob() const { return compressingJob_; }
     void setCompressingJob(const OptionalJob& value);
     bool notificationsRequested() const { return notificationsRequested_; }

@@ -7,8 +7,6 @@
 
 namespace calvoro::desktop {
 
-bool openURL(const std::string& url) { return QDesktopServices::openUrl(QUrl(QString::fromStdString(url))); }
-
 bool openPath(const std::filesystem::path& path) {
     return QDesktopServices::openUrl(qtpaths::fileURL(path));
 }

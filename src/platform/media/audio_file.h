@@ -30,7 +30,6 @@ public:
     uint8_t* plane(int index) { return planes_[static_cast<size_t>(index)].data(); }
     const uint8_t* plane(int index) const { return planes_[static_cast<size_t>(index)].data(); }
     int16_t* int16Data(int plane = 0) { return reinterpret_cast<int16_t*>(this->plane(plane)); }
-    float* floatData(int plane = 0) { return reinterpret_cast<float*>(this->plane(plane)); }
 
 private:
     AudioFormat format_;

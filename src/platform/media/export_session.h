@@ -38,7 +38,6 @@ public:
     static std::unique_ptr<ExportSession> create(const Asset& asset, const std::string& preset);
     ~ExportSession();
 
-    const std::string& presetName() const { return preset_; }
     std::vector<FileType> supportedFileTypes() const;
     void setOutputURL(std::filesystem::path url) { outputURL_ = std::move(url); }
     void setOutputFileType(FileType type) { fileType_ = std::move(type); }

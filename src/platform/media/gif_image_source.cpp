@@ -132,7 +132,6 @@ GifImageSource::~GifImageSource() = default;
 
 size_t GifImageSource::count() const { return impl_->count; }
 int GifImageSource::canvasWidth() const { return impl_->width; }
-int GifImageSource::canvasHeight() const { return impl_->height; }
 
 std::optional<imaging::RgbaImage> GifImageSource::createImage(size_t index) {
     auto& d = *impl_;

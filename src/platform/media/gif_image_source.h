@@ -19,7 +19,6 @@ public:
 
     size_t count() const;
     int canvasWidth() const;
-    int canvasHeight() const;
     // Nothing when the frame cannot be decoded (damaged data, no colour table, too large).
     std::optional<imaging::RgbaImage> createImage(size_t index);
 

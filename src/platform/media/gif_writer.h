@@ -21,7 +21,6 @@ public:
     // The first image fixes the canvas size; later ones are placed at its top left, clipped.
     // Returns false when the frame could not be written.
     bool addImage(const imaging::RgbaImage& image, double delaySeconds);
-    size_t imageCount() const { return written_; }
     // Completes the file; false when no frame was written or writing failed.
     bool finalize();
 

@@ -13,7 +13,6 @@ SampleBuffer::SampleBuffer(SampleBuffer&&) noexcept = default;
 SampleBuffer& SampleBuffer::operator=(SampleBuffer&&) noexcept = default;
 
 MediaType SampleBuffer::mediaType() const { return impl_->mediaType; }
-bool SampleBuffer::isCompressed() const { return impl_->packet != nullptr; }
 
 double SampleBuffer::presentationTimeSeconds() const {
     int64_t pts = AV_NOPTS_VALUE;

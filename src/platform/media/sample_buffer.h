@@ -18,7 +18,6 @@ public:
     SampleBuffer& operator=(SampleBuffer&&) noexcept;
 
     MediaType mediaType() const;
-    bool isCompressed() const;
     // Seconds on the asset's timeline; NaN when the unit carries no time.
     double presentationTimeSeconds() const;
     // Decoded audio: sample frames. Decoded video: 1. Compressed: 0.

@@ -117,7 +117,6 @@ public:
     void setBlock(const Block& block) { setBlock(lineFeeds_, block); }
     void setBlock(int paragraph, const Block& block);
     const Block* block(int paragraph) const;
-    bool hasBlocks() const { return !blocks_.empty(); }
 
 private:
     QString characters_;

@@ -283,13 +283,6 @@ std::string sanitizePath(const std::string& path) {
     return out;
 }
 
-std::vector<uint8_t> readFileBytes(const fs::path& path) {
-    std::vector<uint8_t> out;
-    auto bytes = readFileInto(path, out);
-    out.resize(bytes.size());
-    return out;
-}
-
 std::span<const uint8_t> readFileInto(const fs::path& path, std::vector<uint8_t>& buffer) {
     // Non-blocking, so that a FIFO among the items cannot hang the walk; only regular files are content.
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));

@@ -71,8 +71,7 @@ ConversionError nameTooLongToUnpack(const std::string& name);
 // stream through in pieces.
 constexpr uint64_t kWholeEntryLimit = 16 << 20;
 
-// Whole-file reading and plain (replacing, not atomic) writing; failures throw filesystem_error.
-std::vector<uint8_t> readFileBytes(const std::filesystem::path& path);
+// Plain (replacing, not atomic) writing; failures throw filesystem_error.
 void writeFileBytes(const std::filesystem::path& path, std::span<const uint8_t> data);
 // Reads a whole file into buffer, reusing its memory from file to file; returns the bytes read.
 std::span<const uint8_t> readFileInto(const std::filesystem::path& path, std::vector<uint8_t>& buffer);

@@ -20,7 +20,6 @@ public:
 
     // The content fills the window beneath the window buttons; the window takes ownership.
     void setContentView(QWidget* content);
-    QWidget* contentView() const { return content_; }
     WindowAccessor* accessor() const { return accessor_; }
     ConversionViewModel& viewModel() const { return viewModel_; }
 

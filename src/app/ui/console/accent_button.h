@@ -15,8 +15,6 @@ public:
     AccentButton(const QString& label, bool small, QWidget* parent = nullptr);
 
     void setBusy(bool busy);
-    bool isBusy() const { return busy_; }
-    bool isSmall() const { return small_; }
 
     // What is drawn, for the tests: the face's fill and the label's colour.
     QColor fillColor() const;

@@ -22,7 +22,6 @@ public:
 
     // The swatches in order, then the custom colour well.
     const std::vector<QWidget*>& swatches() const { return swatches_; }
-    QWidget* colorWell() const { return well_; }
     QString accentLabel() const;
     SettingsSegmented* themeControl() const { return theme_; }
     SettingsSwitch* tintSwitch() const { return tint_; }

@@ -32,7 +32,6 @@ public:
     // Positions in the view model's jobs, in list order.
     const std::vector<int>& rows() const { return rows_; }
     // Where each row starts in the list, and where the list ends.
-    int rowTop(int position) const { return tops_[static_cast<size_t>(position)]; }
     int contentHeight() const { return tops_.back(); }
     // The row widgets that exist now, and those showing a job (not those fading out).
     int rowWidgetCount() const { return static_cast<int>(pool_.size()); }

@@ -79,7 +79,6 @@ public:
     double outgoingCellOpacity() const;
     double incomingCellOpacity() const;
     // The status cell's width the pills and the remove button are placed for, or are on their way to.
-    double settledCellWidth() const { return settledCell_; }
     const NumericTextTransition& detailTransition() const { return detail_; }
 
     // The whole row drawn at this opacity, children included, while the list fades it.
@@ -89,7 +88,6 @@ public:
     void setFrozen(bool frozen);
     bool isFrozen() const { return frozen_; }
     QColor backgroundColor() const;
-    bool hasThumbnail() const { return thumbnail_.has_value(); }
     bool wantsThumbnail() const;
     QMenu* makeContextMenu(QWidget* parent);
     bool canDrag() const;

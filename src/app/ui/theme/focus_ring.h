@@ -33,7 +33,6 @@ public:
     bool isShowing() const { return isVisible(); }
     QWidget* ringedWidget() const { return isVisible() ? ringed_.data() : nullptr; }
     // True while the focus last moved by the keyboard.
-    bool fromKeyboard() const { return fromKeyboard_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
