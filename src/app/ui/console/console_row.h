@@ -88,6 +88,7 @@ public:
     void setFrozen(bool frozen);
     bool isFrozen() const { return frozen_; }
     QColor backgroundColor() const;
+    bool hasThumbnail() const { return thumbnail_.has_value(); }
     bool wantsThumbnail() const;
     QMenu* makeContextMenu(QWidget* parent);
     bool canDrag() const;
