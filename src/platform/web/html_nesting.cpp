@@ -37,6 +37,12 @@ bool closesParagraph(std::string_view name) {
                         "li", "dd", "dt", "listing", "search"});
 }
 
+// Elements that stand apart from the text around them: on lines of their own, or side by side.
+bool standsApart(std::string_view name) {
+    return closesParagraph(name) || among(name, {"tr", "td", "th", "caption", "thead", "tbody", "tfoot", "legend", "option",
+                                                 "optgroup"});
+}
+
 // Where the search for an element to close stops.
 bool isScopeBoundary(std::string_view name) {
     return among(name, {"applet", "caption", "html", "table", "td", "th", "marquee", "object", "template", "button", "svg",
@@ -196,8 +202,9 @@ std::string boundedNesting(std::string html, size_t maxDepth) {
     std::string out;
     out.reserve(text.size());
     size_t copied = 0;  // text before this is in out, or left out
-    auto leaveOut = [&](size_t from, size_t to) {
+    auto leaveOut = [&](size_t from, size_t to, std::string_view instead) {
         out.append(text, copied, from - copied);
+        out += instead;
         copied = to;
     };
     size_t i = 0;
@@ -219,7 +226,10 @@ std::string boundedNesting(std::string html, size_t maxDepth) {
         }
         if (tag->name == "plaintext" && !tag->isEnd) break;  // the rest of the page is text
         bool keep = tag->isEnd ? nesting.close(tag->name) : (holdsRawText(tag->name) || nesting.open(*tag));
-        if (!keep) leaveOut(i, tag->end);
+        // The text of a block left out runs on in the paragraph around it, its words still apart
+        // from those of the next: on lines of their own, a page of nested one-line blocks would
+        // print to thousands of pages, and as one word it would run off the page's edge.
+        if (!keep) leaveOut(i, tag->end, standsApart(tag->name) ? " " : "");
         i = tag->end;
         if (!tag->isEnd && holdsRawText(tag->name)) i = rawTextEnd(text, i, tag->name);
     }

@@ -13,7 +13,8 @@ inline constexpr size_t maxNesting = 512;
 // parser's work per tag grows with the depth of open elements, so a page of nothing but
 // unclosed tags would otherwise take time quadratic in its length. Depth is followed as the
 // parser builds it for the tags that close others by themselves (p, li, td, option...), so an
-// ordinary page passes unchanged; only tags are removed, never text.
+// ordinary page passes unchanged; only tags are removed, never text. A block or cell left out
+// leaves a space, so that its words stay apart from those around it.
 std::string boundedNesting(std::string html, size_t maxDepth = maxNesting);
 
 }  // namespace calvoro::web::html

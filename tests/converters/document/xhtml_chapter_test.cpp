@@ -130,8 +130,8 @@ TEST(XHTMLChapter, TextIsReadAsHTML5ReadsIt) {
 }
 
 // A megabyte of tags that are never closed, read in quirks mode as a page without a doctype is:
-// every word kept, in memory that does not grow with the depth (the parser's own error records
-// once took gigabytes for a tenth of it).
+// every word kept, in the book and in print, in memory that does not grow with the depth (the
+// parser's own error records once took gigabytes for a tenth of it).
 TEST(XHTMLChapter, DeepNestingKeepsEveryWord) {
     TempDir dir;
     std::string html = "<p><b>";
@@ -151,6 +151,20 @@ TEST(XHTMLChapter, DeepNestingKeepsEveryWord) {
     for (int i : {0, 399, 400, 2999, words / 2, words - 1}) {
         EXPECT_NE(out.find("w" + std::to_string(i) + " "), std::string::npos) << i;
         EXPECT_NE(printed.find("w" + std::to_string(i)), std::string::npos) << i;
+    }
+
+    // Blocks of one word each, nested without a space between them: past the printer's bound
+    // their words still wrap, none running off the page's edge as one long word.
+    std::string blocks;
+    for (int i = 0; i < 3000; ++i) blocks += "<div><span>t" + std::to_string(100000 + i) + "</span>";
+    writeFile(dir / "blocks.html", blocks);
+    DC::anyToEPUB(dir / "blocks.html", SupportedFormat::html, dir / "blocks.epub");
+    DC::renderHTMLToPDFWithWebKit(dir / "blocks.html", dir / "blocks.pdf");
+    const std::string chapter = chapterOf(dir / "blocks.epub");
+    const std::string blocksPrinted = run("pdftotext " + shellQuote((dir / "blocks.pdf").string()) + " -").output;
+    for (int i : {0, 99, 100, 111, 1500, 2999}) {
+        EXPECT_NE(chapter.find("t" + std::to_string(100000 + i)), std::string::npos) << i;
+        EXPECT_NE(blocksPrinted.find("t" + std::to_string(100000 + i)), std::string::npos) << i;
     }
 }
 
