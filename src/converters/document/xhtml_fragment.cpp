@@ -628,14 +628,27 @@ void ChapterWriter::foreignText(const GumboNode& root) {
     space();
 }
 
+// The words of blocks written as text stay apart from those around them.
 void ChapterWriter::plainText(const GumboNode& root) {
-    std::vector<const GumboNode*> stack{&root};
+    auto space = [&] {
+        if (!out_.empty() && !isBlank(std::string_view(&out_.back(), 1))) out_ += ' ';
+    };
+    std::vector<const GumboNode*> stack{&root};  // nullptr: the end of a block
     while (!stack.empty()) {
-        const GumboNode& n = *stack.back();
+        const GumboNode* top = stack.back();
         stack.pop_back();
+        if (!top) {
+            space();
+            continue;
+        }
+        const GumboNode& n = *top;
         if (n.type == GUMBO_NODE_ELEMENT) {
-            const Kind k = shapeOf(html::tagName(n)).kind;
-            if (k == Kind::drop) continue;
+            const Shape shape = shapeOf(html::tagName(n));
+            if (shape.kind == Kind::drop) continue;
+            if (isFlowKind(shape.kind) || shape.blockish) {
+                space();
+                stack.push_back(nullptr);
+            }
             auto kids = html::children(n);
             for (auto it = kids.rbegin(); it != kids.rend(); ++it) stack.push_back(*it);
         } else if (n.type != GUMBO_NODE_COMMENT && n.type != GUMBO_NODE_TEMPLATE) {

@@ -153,8 +153,9 @@ TEST(XHTMLChapter, DeepNestingKeepsEveryWord) {
         EXPECT_NE(printed.find("w" + std::to_string(i)), std::string::npos) << i;
     }
 
-    // Blocks of one word each, nested without a space between them: past the printer's bound
-    // their words still wrap, none running off the page's edge as one long word.
+    // Blocks of one word each, nested without a space between them: past the bounds their words
+    // stay apart, in the book as in print, where they wrap instead of running off the page's
+    // edge as one long word.
     std::string blocks;
     for (int i = 0; i < 3000; ++i) blocks += "<div><span>t" + std::to_string(100000 + i) + "</span>";
     writeFile(dir / "blocks.html", blocks);
@@ -162,8 +163,9 @@ TEST(XHTMLChapter, DeepNestingKeepsEveryWord) {
     DC::renderHTMLToPDFWithWebKit(dir / "blocks.html", dir / "blocks.pdf");
     const std::string chapter = chapterOf(dir / "blocks.epub");
     const std::string blocksPrinted = run("pdftotext " + shellQuote((dir / "blocks.pdf").string()) + " -").output;
-    for (int i : {0, 99, 100, 111, 1500, 2999}) {
+    for (int i : {0, 99, 100, 111, 399, 400, 450, 1500, 2999}) {
         EXPECT_NE(chapter.find("t" + std::to_string(100000 + i)), std::string::npos) << i;
+        EXPECT_EQ(chapter.find("t" + std::to_string(100000 + i) + "t"), std::string::npos) << i;
         EXPECT_NE(blocksPrinted.find("t" + std::to_string(100000 + i)), std::string::npos) << i;
     }
 }
