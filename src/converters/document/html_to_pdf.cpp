@@ -46,8 +46,8 @@ std::string fixLayoutAt(const std::string& height) {
 }
 // A page longer than this many slices is collected once laid out at its fixed height: printing
 // lays the whole page out again, and then reuses what loading left behind instead of growing by
-// it (a 10 MB page prints in three quarters of the memory). A shorter page gains too little for
-// the collection's milliseconds.
+// it (10 MB pages print in a sixth to a quarter less memory). A shorter page gains too little
+// for the collection's milliseconds.
 constexpr int collectedFromSlices = 100;
 // Measures the content's height and fixes the layout at it in the same turn of the page, which
 // answers with the height.
