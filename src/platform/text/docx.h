@@ -11,8 +11,9 @@ namespace calvoro::text {
 // Reads a WordprocessingML document (.docx): paragraphs, tabs, breaks, run fonts and sizes with
 // the styles they inherit (headings at least the HTML reader's sizes), bold, italic, colours,
 // hyperlinks, tables, numbered and bulleted list items with their markers, and PNG and JPEG
-// pictures; footnotes and endnotes follow the body, each after its mark. Deleted text is left
-// out. Throws ConversionError::corruptFile when the package or its XML is damaged.
+// pictures; the paragraphs of text boxes follow the paragraph that anchors them, and of markup
+// alternatives one is read; footnotes and endnotes follow the body, each after its mark. Deleted
+// text is left out. Throws ConversionError::corruptFile when the package or its XML is damaged.
 AttributedString readDOCX(std::span<const uint8_t> bytes);
 
 // Writes a .docx package: one paragraph per line, one run per attribute run, ruled tables, list

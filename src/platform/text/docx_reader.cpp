@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "core/conversion_error.h"
 #include "platform/text/docx_styles.h"
@@ -60,6 +61,16 @@ std::optional<Link> hyperlinkFromInstruction(const QString& instruction) {
     else url = in.section(' ', 0, 0);
     if (url.isEmpty()) return std::nullopt;
     return Link{Link::Kind::url, url.toStdString()};
+}
+
+// Whether this reader knows every namespace a markup-compatibility Choice requires: those whose
+// content it reads by the same element names as the main markup. Ink and newer charts are not
+// among them, and their Fallback is read instead.
+bool understoodRequirement(const QString& required) {
+    static const QStringList known{"w", "wp", "a", "pic", "r", "m", "v", "o", "w10", "wps", "wpg", "wpc", "wp14", "a14",
+                                   "w14", "w15", "w16", "w16se", "w16cid", "w16cex", "w16sdtdh"};
+    const QStringList prefixes = required.split(' ', Qt::SkipEmptyParts);
+    return !prefixes.isEmpty() && std::all_of(prefixes.begin(), prefixes.end(), [](const QString& p) { return known.contains(p); });
 }
 
 // The bytes of a part named by a relationship id of the part being read.
@@ -173,8 +184,10 @@ private:
         } else if (n == QLatin1String("tc") && tableDepth_ == 1) {
             ++column_;
             element(r);
+        } else if (n == QLatin1String("AlternateContent")) {
+            alternateContent(r, [&] { element(r); });
         } else if (n == QLatin1String("del") || n == QLatin1String("drawing") || n == QLatin1String("pict") ||
-                   n == QLatin1String("object") || n == QLatin1String("AlternateContent") || n == QLatin1String("sectPr") ||
+                   n == QLatin1String("object") || n == QLatin1String("sectPr") ||
                    n == QLatin1String("pPr") || n == QLatin1String("tblPr") || n == QLatin1String("tcPr") ||
                    n == QLatin1String("trPr") || n == QLatin1String("tblGrid") || n == QLatin1String("moveFrom")) {
             r.skipCurrentElement();
@@ -186,6 +199,8 @@ private:
 
     void paragraph(QXmlStreamReader& r) {
         if (paragraphs_++ > 0) out_.append(QStringLiteral("\n"), lastAttributes_);
+        std::vector<AttributedString> boxes;
+        std::vector<AttributedString>* outerBoxes = std::exchange(boxes_, &boxes);
         std::string saved = paragraphStyle_;
         paragraphStyle_ = styles_.defaultParagraph;
         const int first = out_.paragraphCount() - 1;
@@ -226,6 +241,8 @@ private:
         rest.ordered = false;
         for (int i = first + 1; i < out_.paragraphCount(); ++i) out_.setBlock(i, rest);
         paragraphStyle_ = saved;
+        boxes_ = outerBoxes;
+        for (const AttributedString& box : boxes) appendBox(box, block);
     }
 
     // Writes the item's marker and counts it; a shallower item restarts the deeper counts.
@@ -241,7 +258,58 @@ private:
         emitText(prefix, {}, styles_.defaultCharacter);
     }
 
-    // A picture of a drawing (DrawingML) or a VML shape, read from the part it names.
+    // Markup compatibility: the first Choice this reader understands, else the Fallback, is read by
+    // read (which consumes the branch); never more than one, since each repeats the others.
+    template <class Read>
+    void alternateContent(QXmlStreamReader& r, const Read& read) {
+        bool chosen = false;
+        while (r.readNextStartElement()) {
+            const bool choice = r.name() == QLatin1String("Choice") && understoodRequirement(attribute(r, "Requires"));
+            if (!chosen && (choice || r.name() == QLatin1String("Fallback"))) {
+                chosen = true;
+                read();
+            } else {
+                r.skipCurrentElement();
+            }
+        }
+    }
+
+    // A text box's paragraphs, read apart and placed after the paragraph that anchors the box.
+    void textBox(QXmlStreamReader& r) {
+        AttributedString saved = std::exchange(out_, AttributedString());
+        const int savedParagraphs = std::exchange(paragraphs_, 0);
+        const Attributes savedLast = lastAttributes_;
+        const int savedFieldDepth = std::exchange(fieldDepth_, 0);
+        const bool savedInResult = std::exchange(inFieldResult_, false);
+        element(r);
+        AttributedString box = std::exchange(out_, std::move(saved));
+        paragraphs_ = savedParagraphs;
+        lastAttributes_ = savedLast;
+        fieldDepth_ = savedFieldDepth;
+        inFieldResult_ = savedInResult;
+        if (box.characters().trimmed().isEmpty()) return;
+        if (boxes_) boxes_->push_back(std::move(box));
+        else appendBox(box, Block{});
+    }
+
+    // A box's paragraphs as paragraphs of their own; in a table cell, they stay in the anchor's cell.
+    void appendBox(const AttributedString& box, const Block& anchor) {
+        if (paragraphs_++ > 0) out_.append(QStringLiteral("\n"), lastAttributes_);
+        const int first = out_.paragraphCount() - 1;
+        for (const Run& run : box.runs()) out_.append(box.characters().mid(run.location, run.length), run.attributes);
+        for (int i = 0; i < box.paragraphCount(); ++i) {
+            Block block = box.block(i) ? *box.block(i) : Block{};
+            if (block.table < 0 && anchor.table >= 0) {
+                block.table = anchor.table;
+                block.row = anchor.row;
+                block.column = anchor.column;
+            }
+            out_.setBlock(first + i, block);
+        }
+    }
+
+    // A picture of a drawing (DrawingML) or a VML shape, read from the part it names; the text
+    // boxes it holds are read too.
     void picture(QXmlStreamReader& r, const Properties& direct, const std::string& runStyle) {
         std::string id;
         double width = 0, height = 0;
@@ -265,7 +333,10 @@ private:
             if (!r.isStartElement()) continue;
             ++depth;
             auto n = r.name();
-            if (n == QLatin1String("extent") && width == 0) {
+            if (n == QLatin1String("txbxContent")) {
+                textBox(r);
+                --depth;
+            } else if (n == QLatin1String("extent") && width == 0) {
                 width = attribute(r, "cx").toDouble() / 12700;  // EMU
                 height = attribute(r, "cy").toDouble() / 12700;
             } else if (n == QLatin1String("shape") && width == 0) {
@@ -344,19 +415,12 @@ private:
             } else if (n == QLatin1String("drawing") || n == QLatin1String("pict")) {
                 picture(r, direct, runStyle);
             } else if (n == QLatin1String("AlternateContent")) {
-                // The first choice holds the drawing; the fallback repeats it for older readers.
-                bool chosen = false;
-                while (r.readNextStartElement()) {
-                    if (r.name() == QLatin1String("Choice") && !chosen) {
-                        chosen = true;
-                        while (r.readNextStartElement()) {
-                            if (r.name() == QLatin1String("drawing") || r.name() == QLatin1String("pict")) picture(r, direct, runStyle);
-                            else r.skipCurrentElement();
-                        }
-                    } else {
-                        r.skipCurrentElement();
+                alternateContent(r, [&] {
+                    while (r.readNextStartElement()) {
+                        if (r.name() == QLatin1String("drawing") || r.name() == QLatin1String("pict")) picture(r, direct, runStyle);
+                        else r.skipCurrentElement();
                     }
-                }
+                });
             } else if (n == QLatin1String("footnoteReference") || n == QLatin1String("endnoteReference")) {
                 noteReference(r, n == QLatin1String("endnoteReference"), direct, runStyle);
             } else if (n == QLatin1String("br") || n == QLatin1String("cr")) {
@@ -432,6 +496,8 @@ private:
     std::vector<std::optional<Link>> links_;
     std::vector<QString> fieldInstructions_;
     std::vector<bool> fieldLinkPushed_;
+    // The text boxes anchored in the paragraph being read; none outside paragraphs.
+    std::vector<AttributedString>* boxes_ = nullptr;
     int fieldDepth_ = 0;
     bool inFieldResult_ = false;
     int paragraphs_ = 0;

@@ -61,13 +61,33 @@ struct Sink {
 struct Field {
     std::string instruction;
     std::optional<Link> link;
+    bool hasResult = false;
 };
+
+// What a field without a result shows: the display text of a button field (the words after its
+// macro or bookmark name), as word processors show it; nothing for any other field.
+std::string displayText(const std::string& instruction) {
+    const size_t n = instruction.size();
+    auto blank = [&](size_t i) { return instruction[i] == ' ' || instruction[i] == '\t'; };
+    auto skipBlanks = [&](size_t i) {
+        while (i < n && blank(i)) ++i;
+        return i;
+    };
+    auto wordEnd = [&](size_t i) {
+        while (i < n && !blank(i)) ++i;
+        return i;
+    };
+    const size_t kind = skipBlanks(0), kindEnd = wordEnd(kind);
+    const std::string name = instruction.substr(kind, kindEnd - kind);
+    if (name != "MACROBUTTON" && name != "GOTOBUTTON") return {};
+    return instruction.substr(skipBlanks(wordEnd(skipBlanks(kindEnd))));
+}
 
 const std::set<std::string>& skippedDestinations() {
     static const std::set<std::string> names{
         "info", "stylesheet", "header", "headerl", "headerr", "headerf", "footer", "footerl", "footerr", "footerf", "pict",
         "object", "themedata", "colorschememapping", "latentstyles", "datastore", "xmlnstbl", "listtable",
-        "listoverridetable", "rsidtbl", "generator", "filetbl", "revtbl", "pgdsctbl", "nonshppict", "shp", "shpinst",
+        "listoverridetable", "rsidtbl", "generator", "filetbl", "revtbl", "pgdsctbl", "nonshppict", "shprslt",
         "fldtype", "annotation", "atnid", "atnauthor", "bkmkstart", "bkmkend", "xe", "tc", "private", "pn",
         "mmathPr", "wgrffmtfilter", "operator", "author", "title", "subject", "keywords", "comment", "doccomm",
         "company", "falt", "panose", "fname", "expandedcolortbl", "background", "sp", "sv", "docvar",
@@ -126,6 +146,7 @@ private:
         stack_.pop_back();
         if (closing.destination == Destination::fontName) finishFontName();
         if (closing.destination == Destination::fieldInstruction && closing.field >= 0) parseFieldInstruction(fields_[closing.field]);
+        if (closing.field >= 0 && (stack_.empty() || stack_.back().field != closing.field)) finishField(closing);
         if (closing.destination == Destination::picture && (stack_.empty() || stack_.back().destination != Destination::picture)) finishPicture(closing);
         if (closing.destination == Destination::listText && (stack_.empty() || stack_.back().destination != Destination::listText))
             listTextSeen_ = true;
@@ -223,7 +244,11 @@ private:
         if (word == "colortbl") { s.destination = Destination::colorTable; colorComponents_ = {}; return true; }
         if (word == "field") { fields_.push_back(Field{}); s.field = static_cast<int>(fields_.size()) - 1; return true; }
         if (word == "fldinst") { s.destination = Destination::fieldInstruction; return true; }
-        if (word == "fldrslt") { s.destination = Destination::fieldResult; return true; }
+        if (word == "fldrslt") {
+            s.destination = Destination::fieldResult;
+            if (s.field >= 0) fields_[s.field].hasResult = true;
+            return true;
+        }
         if (word == "footnote") {
             // Body notes only: a note inside a note is left out.
             if (s.note >= 0) { s.destination = Destination::skip; return true; }
@@ -238,7 +263,10 @@ private:
             picture_ = PictureState{};
             return true;
         }
-        return word == "shppict";  // holds the \pict that Word writes for pictures
+        // \shppict holds the \pict that Word writes for pictures. A shape's text is read where the
+        // shape stands; its result (\shprslt, skipped) repeats the shape for older readers.
+        if (word == "shptxt") { s.destination = Destination::text; return true; }
+        return word == "shppict" || word == "shp" || word == "shpinst";
     }
 
     void pictureWord(const std::string& word, long param) {
@@ -611,6 +639,21 @@ private:
         Sink& sink = currentSink();
         if (sink.paragraph.empty() && &sink == &body_) beginListItem();
         sink.paragraph.append(QString(QChar(attachmentCharacter)), a);
+        dirty_ = true;
+    }
+
+    // A field's group has closed: one without a result shows its display text, in the field
+    // group's own look.
+    void finishField(const State& closing) {
+        const Field& field = fields_[closing.field];
+        if (field.hasResult || (closing.destination != Destination::text && closing.destination != Destination::fieldResult)) return;
+        const std::string shown = displayText(field.instruction);
+        if (shown.empty()) return;
+        stack_.push_back(closing);
+        stack_.back().field = -1;
+        dirty_ = true;
+        textString(QString::fromStdString(shown));
+        stack_.pop_back();
         dirty_ = true;
     }
 

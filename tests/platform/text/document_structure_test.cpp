@@ -360,3 +360,48 @@ TEST(DocumentStructure, PicturesWithoutASizeTakeTheirPixelsAt96PerInch) {
     EXPECT_DOUBLE_EQ(pictures[1]->width, 75);
     EXPECT_DOUBLE_EQ(pictures[1]->height, 37.5);
 }
+
+TEST(DocumentStructure, DOCXTextBoxesAreReadOnceWhereTheyAreAnchored) {
+    const std::string ns =
+        "xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\" xmlns:v=\"urn:schemas-microsoft-com:vml\" "
+        "xmlns:mc=\"http://schemas.openxmlformats.org/markup-compatibility/2006\" "
+        "xmlns:wp=\"http://schemas.openxmlformats.org/drawingml/2006/wordprocessingDrawing\" "
+        "xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\" "
+        "xmlns:wps=\"http://schemas.microsoft.com/office/word/2010/wordprocessingShape\"";
+    auto paragraphs = [](std::initializer_list<const char*> texts) {
+        std::string out;
+        for (const char* t : texts) out += std::string("<w:p><w:r><w:t>") + t + "</w:t></w:r></w:p>";
+        return out;
+    };
+    auto drawing = [](const std::string& content) {
+        return "<w:drawing><wp:anchor><wp:extent cx=\"914400\" cy=\"914400\"/><a:graphic><a:graphicData><wps:wsp><wps:txbx><w:txbxContent>" +
+               content + "</w:txbxContent></wps:txbx></wps:wsp></a:graphicData></a:graphic></wp:anchor></w:drawing>";
+    };
+    auto vml = [](const std::string& content) {
+        return "<w:pict><v:rect><v:textbox><w:txbxContent>" + content + "</w:txbxContent></v:textbox></v:rect></w:pict>";
+    };
+    const std::string box = paragraphs({"Boxed heading", "Boxed body"});
+    const std::string document =
+        "<w:document " + ns + "><w:body>"
+        // A box in the middle of a paragraph, as LibreOffice and Word write it: the drawing with its VML fallback.
+        "<w:p><w:r><w:t>Anchor text</w:t></w:r><w:r><mc:AlternateContent><mc:Choice Requires=\"wps\">" + drawing(box) +
+        "</mc:Choice><mc:Fallback>" + vml(box) + "</mc:Fallback></mc:AlternateContent></w:r><w:r><w:t xml:space=\"preserve\"> continues</w:t></w:r></w:p>"
+        // An old-style shape alone; a choice this reader cannot read gives way to its fallback.
+        "<w:p><w:r>" + vml(paragraphs({"Old shape words"})) + "</w:r></w:p>"
+        "<w:p><w:r><mc:AlternateContent><mc:Choice Requires=\"wpi\">" + drawing(paragraphs({"Ink choice"})) + "</mc:Choice><mc:Fallback>" +
+        vml(paragraphs({"Ink fallback"})) + "</mc:Fallback></mc:AlternateContent></w:r></w:p>"
+        // Alternate paragraphs between paragraphs.
+        "<mc:AlternateContent><mc:Choice Requires=\"w14\">" + paragraphs({"Block choice"}) + "</mc:Choice><mc:Fallback>" +
+        paragraphs({"Block fallback"}) + "</mc:Fallback></mc:AlternateContent>"
+        // A box anchored in a cell stays in it; an empty one adds nothing.
+        "<w:tbl><w:tr><w:tc><w:p><w:r><w:t>Cell</w:t></w:r><w:r>" + vml(paragraphs({"Cell box"})) + "</w:r><w:r>" + vml("<w:p/>") +
+        "</w:r></w:p></w:tc><w:tc>" + paragraphs({"Next"}) + "</w:tc></w:tr></w:tbl>" + paragraphs({"End"}) + "</w:body></w:document>";
+    auto s = readDOCX(calvoro::ArchiveConverter::writeZIP({{"word/document.xml", bytesOf(document)}}));
+    EXPECT_EQ(s.plainText(),
+              "Anchor text continues\nBoxed heading\nBoxed body\n\nOld shape words\n\nInk fallback\nBlock choice\nCell\nCell box\nNext\nEnd");
+    const Block cell = blockOf(s, "Cell box");
+    EXPECT_EQ(cell.table, 0);
+    EXPECT_EQ(cell.column, 0);
+    EXPECT_EQ(blockOf(s, "Next").column, 1);
+    EXPECT_EQ(blockOf(s, "End").table, -1);
+}

@@ -138,6 +138,18 @@ TEST(RTF, ReaderHandlesEscapesTablesFieldsAndSkippedGroups) {
     EXPECT_FALSE(runHolding(s, "after")->attributes.link);
 }
 
+TEST(RTF, FieldsShowTheirResultOrTheirDisplayTextAndShapesTheirTextOnce) {
+    std::string rtf =
+        "{\\rtf1\\ansi{\\fonttbl{\\f0 Times;}}From {\\field{\\*\\fldinst MACROBUTTON None Sender's name}} to "
+        "{\\field{\\*\\fldinst{ MACROBUTTON  NoMacro  [Recipient] }}{\\fldrslt Ada}} on {\\field{\\*\\fldinst DATE}}page "
+        "{\\field{\\*\\fldinst PAGE}{\\fldrslt 3}}\\par "
+        "{\\shp{\\*\\shpinst\\shpleft0\\shpright100{\\sp{\\sn shapeType}{\\sv 202}}{\\shptxt Shape {\\b words}\\par}}"
+        "{\\shprslt Fallback words\\par}}After}";
+    auto s = readRTF(rtf);
+    EXPECT_EQ(s.plainText(), "From Sender's name to Ada on page 3\nShape words\nAfter");
+    EXPECT_TRUE(runHolding(s, "words")->attributes.font->bold);
+}
+
 TEST(RTF, BadDataIsRefused) {
     EXPECT_THROW(readRTF("hello"), ConversionError);
     EXPECT_THROW(readRTF(std::string(100000, '{').insert(0, "{\\rtf1")), ConversionError);
