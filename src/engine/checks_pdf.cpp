@@ -1,6 +1,8 @@
-// PDF outputs and folders of pages: the corner test and the bitmap size for it.
+// PDF outputs and folders of pages: the background test and the bitmap size for it.
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <map>
 #include <system_error>
 
 #include "core/text_util.h"
@@ -10,8 +12,11 @@
 namespace calvoro::validation {
 namespace {
 
-// No bitmap larger than this is made for the corner test (64 MiB of pixels).
+// No bitmap larger than this is made for the background test (64 MiB of pixels).
 constexpr uint64_t maxBitmapBytes = uint64_t(64) << 20;
+// The text print's margin of 72 points, in pixels of the quarter-size bitmap.
+constexpr int marginPixels = 18;
+constexpr const char* transparentPage = "PDF corner is transparent \u2014 page lacks background fill (inversion bug)";
 
 int quarterEdge(double points) {
     const double scaled = points * 0.25;
@@ -34,26 +39,49 @@ std::optional<BitmapSize> quarterBitmapSize(double widthPoints, double heightPoi
     return BitmapSize{w, h};
 }
 
-Status cornerVerdict(const std::vector<uint8_t>& rgba, int w, int h, PDFBackgroundRequirement requirement) {
-    const int points[4][2] = {{1, 1}, {w - 2, 1}, {1, h - 2}, {w - 2, h - 2}};
-    for (const auto& p : points) {
-        const size_t at = (size_t(p[1]) * size_t(w) + size_t(p[0])) * 4;
-        if (at + 3 >= rgba.size()) return Status::passed();
-        const uint8_t alpha = rgba[at + 3];
-        if (requirement == PDFBackgroundRequirement::opaquePage) {
-            if (alpha == 0) return Status::failed("Image-PDF corner is transparent \u2014 broken file");
-            continue;
+Status backgroundVerdict(const std::vector<uint8_t>& rgba, int w, int h, PDFBackgroundRequirement requirement) {
+    if (w < 1 || h < 1 || rgba.size() < size_t(w) * size_t(h) * 4) return Status::passed();
+    // The band of the text print's one-inch margins (a quarter of the page at most), where a
+    // page shows its background and a document little of its own.
+    const int band = std::max(1, std::min({marginPixels, w / 4, h / 4}));
+    int total = 0, transparent = 0, dark = 0;
+    std::map<std::array<int, 3>, int> darkColours;
+    for (int y = 0; y < h; ++y) {
+        const bool edgeRow = y < band || y >= h - band;
+        for (int x = 0; x < w; ++x) {
+            if (!edgeRow && x == band && w - band > band) x = w - band;
+            const size_t at = (size_t(y) * size_t(w) + size_t(x)) * 4;
+            const uint8_t alpha = rgba[at + 3];
+            ++total;
+            if (alpha == 0) {
+                ++transparent;
+                continue;
+            }
+            // The bytes a premultiplied bitmap would hold.
+            const std::array<int, 3> rgb{premultiplied(rgba[at], alpha), premultiplied(rgba[at + 1], alpha),
+                                         premultiplied(rgba[at + 2], alpha)};
+            if (rgb[0] < 200 || rgb[1] < 200 || rgb[2] < 200) {
+                ++dark;
+                ++darkColours[rgb];
+            }
         }
-        if (alpha == 0) return Status::failed("PDF corner is transparent \u2014 page lacks background fill (inversion bug)");
-        if (requirement == PDFBackgroundRequirement::paintedPage) continue;
-        // The bytes a premultiplied bitmap would hold.
-        const int r = premultiplied(rgba[at], alpha), g = premultiplied(rgba[at + 1], alpha),
-                  b = premultiplied(rgba[at + 2], alpha);
-        if (r < 200 || g < 200 || b < 200)
-            return Status::failed("PDF corner is dark RGB(" + std::to_string(r) + "," + std::to_string(g) + "," +
-                                  std::to_string(b) + ") \u2014 page has dark background");
     }
-    return Status::passed();
+    // The background is what most of the margins show; content that reaches into them is not.
+    const bool mostlyTransparent = 2 * transparent > total;
+    switch (requirement) {
+        case PDFBackgroundRequirement::opaquePage:
+            return mostlyTransparent ? Status::failed("Image-PDF corner is transparent \u2014 broken file") : Status::passed();
+        case PDFBackgroundRequirement::paintedPage:
+            return mostlyTransparent ? Status::failed(transparentPage) : Status::passed();
+        case PDFBackgroundRequirement::whitePage:
+            if (2 * (transparent + dark) <= total) return Status::passed();
+            if (transparent >= dark) return Status::failed(transparentPage);
+            break;
+    }
+    const auto colour = std::max_element(darkColours.begin(), darkColours.end(),
+                                         [](const auto& a, const auto& b) { return a.second < b.second; })->first;
+    return Status::failed("PDF corner is dark RGB(" + std::to_string(colour[0]) + "," + std::to_string(colour[1]) + "," +
+                          std::to_string(colour[2]) + ") \u2014 page has dark background");
 }
 
 Status validatePDF(const fs::path& url, int expectPages, PDFBackgroundRequirement requirement) {

@@ -1,5 +1,5 @@
 // A PDF output opened by the PDF layer: its first page is rendered at a quarter of its size onto
-// transparency, and four pixels near its corners tell whether the page paints a background.
+// transparency, and the band of its margins tells whether the page paints a background.
 // Where only opacity counts and the page's content already shows an opaque fill over the whole
 // page (as printed web pages paint their background), the render is not needed.
 #include "engine/validation_checks.h"
@@ -20,14 +20,13 @@ Status validatePDFDocument(const fs::path& url, int expectPages, PDFBackgroundRe
     const auto bitmap = quarterBitmapSize(size.width, size.height);
     // A page too large for a bitmap is not rendered, as when no bitmap can be made.
     if (!bitmap) return Status::passed();
-    // The sampled pixels lie at least a pixel (four points) inside the page once it is three
-    // pixels across; smaller pages are rendered.
+    // A page that an opaque fill covers whole needs no render once it is three pixels across.
     const bool opacityOnly = requirement != PDFBackgroundRequirement::whitePage;
     if (opacityOnly && bitmap->width >= 3 && bitmap->height >= 3 && pdf::pageIsOpaquelyCovered(url, 0))
         return Status::passed();
     const imaging::RgbaImage image = document->render(0, bitmap->width, bitmap->height, true);
     if (image.width != bitmap->width || image.height != bitmap->height) return Status::passed();
-    return cornerVerdict(image.pixels, image.width, image.height, requirement);
+    return backgroundVerdict(image.pixels, image.width, image.height, requirement);
 }
 
 }  // namespace calvoro::validation

@@ -69,8 +69,9 @@ std::optional<Status> textProblem(std::optional<MappedFile>& file, const std::st
 // The text without a leading byte-order mark.
 std::string_view withoutBOM(std::string_view text);
 
-// The PDF corner test on an already rendered first page (straight-alpha RGBA, w x h).
-Status cornerVerdict(const std::vector<uint8_t>& rgba, int w, int h, PDFBackgroundRequirement requirement);
+// The PDF background test on an already rendered first page (straight-alpha RGBA, w x h): what
+// most of the band of its margins shows, transparent, dark or light.
+Status backgroundVerdict(const std::vector<uint8_t>& rgba, int w, int h, PDFBackgroundRequirement requirement);
 // The quarter-size bitmap of a page of the given size in points; nothing when it would be
 // too large to allocate.
 struct BitmapSize {
