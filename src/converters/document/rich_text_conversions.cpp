@@ -3,6 +3,7 @@
 #include "converters/document/document_converter.h"
 #include "converters/document/document_files.h"
 #include "converters/document/html_page.h"
+#include "converters/document/rich_text_print.h"
 #include "core/conversion_error.h"
 #include "core/text_util.h"
 #include "core/utf8.h"
@@ -129,7 +130,7 @@ void renderRichTextToPDF(const text::AttributedString& string, const Path& outpu
     Path temp = files::temporaryFile(".html");
     files::RemoveOnExit cleanup(temp);
     files::writeBytes(temp, text::writeHTML(string));
-    renderHTMLToPDFWithWebKit(temp, output);
+    printRichTextToPDF(temp, output);
 }
 
 }  // namespace
@@ -160,7 +161,7 @@ void docxToPDF(const Path& source, const Path& output) {
     static const text::Regex tag("<[^>]+>");
     if (trimmedIsEmpty(tag.replaceAll(head.replaceAll(html, ""), "")))
         throw ConversionError::corruptFile("Document produced no readable text — it may be empty or unsupported");
-    renderHTMLToPDFWithWebKit(temp, output);
+    printRichTextToPDF(temp, output);
 }
 
 }  // namespace calvoro::DocumentConverter

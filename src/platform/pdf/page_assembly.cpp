@@ -140,13 +140,14 @@ bool PageAssembly::cropToStrip(int index, double top, double height) {
     return true;
 }
 
-bool PageAssembly::scalePage(int index, double scale, double width, double height) {
+bool PageAssembly::scalePage(int index, double scale, double width, double height, double top) {
     auto pages = qpdf_->getAllPages();
     if (index < 0 || index >= static_cast<int>(pages.size()) || !(scale > 0)) return false;
     QPDFPageObjectHelper page(pages[static_cast<size_t>(index)]);
     const QPDFObjectHandle::Rectangle r = page.getMediaBox(true).getArrayAsRectangle();
-    const std::string before =
-        formatC("q %.6f 0 0 %.6f %.4f %.4f cm\n", scale, scale, -r.llx * scale, height - r.ury * scale);
+    // What lay outside the page stays hidden: clipped to where the page was.
+    const std::string before = formatC("q %.6f 0 0 %.6f %.4f %.4f cm %.4f %.4f %.4f %.4f re W n\n", scale, scale, -r.llx * scale,
+                                       height - top - r.ury * scale, r.llx, r.lly, r.urx - r.llx, r.ury - r.lly);
     page.addPageContents(QPDFObjectHandle::newStream(qpdf_.get(), before), true);
     page.addPageContents(QPDFObjectHandle::newStream(qpdf_.get(), std::string("\nQ\n")), false);
     QPDFObjectHandle dict = page.getObjectHandle();

@@ -33,8 +33,9 @@ public:
     // index is out of range or the strip starts outside the page.
     bool cropToStrip(int index, double top, double height);
     // Scales page index, content and all, down (or up) to a page of width x height points,
-    // its top-left corner kept in place; false when the index is out of range.
-    bool scalePage(int index, double scale, double width, double height);
+    // its top-left corner kept in place, or moved down by top points, and what lay outside it
+    // still hidden; false when the index is out of range.
+    bool scalePage(int index, double scale, double width, double height, double top = 0);
     // Paints page index opaque white under its content, margins included; false when the
     // index is out of range.
     bool paintWhiteBehind(int index);

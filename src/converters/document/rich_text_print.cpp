@@ -1,0 +1,57 @@
+#include "converters/document/rich_text_print.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "converters/document/document_converter.h"
+#include "converters/document/page_session.h"
+#include "core/conversion_error.h"
+#include "platform/pdf/page_assembly.h"
+
+namespace calvoro::DocumentConverter {
+namespace {
+
+// CSS pixels, 96 an inch: US Letter with the one-inch margins of the text print.
+constexpr int pageWidth = 816;
+constexpr double pageHeight = 1056;
+constexpr double margin = 96;
+constexpr double sliceHeight = pageHeight - 2 * margin;
+// The page's own style gives the margins at the sides; each slice is set a margin below the
+// top of its page.
+constexpr const char* marginStyle = "<style>body{margin:0 96px !important;padding:0 !important}</style>";
+// Measures the content and fixes the layout at its height, so that the engine moves nothing
+// across page breaks and each printed page is one slice of the page as laid out: the engine's
+// own page breaking takes minutes over a long document.
+constexpr const char* measureAndFixScript =
+    "(function(){var h=Math.max(document.body ? document.body.scrollHeight : 0, document.documentElement.scrollHeight);"
+    "var s=document.documentElement.style;s.setProperty('box-sizing','border-box','important');"
+    "s.setProperty('height',h+'px','important');s.setProperty('contain','size layout','important');return h;})()";
+
+}  // namespace
+
+void printRichTextToPDF(const std::filesystem::path& source, const std::filesystem::path& output) {
+    session::SessionGuard session;
+    session::startPage(*session, pageWidth, static_cast<int>(pageHeight));
+    const std::string html = detail::forceLightScheme(readTextFile(source));
+    const size_t head = html.find("</head>");
+    const std::string page = head == std::string::npos ? html : std::string(html).insert(head, marginStyle);
+    auto loaded = session::load(*session, page, std::filesystem::absolute(source).parent_path(), false,
+                                WebKitLoadWaiter::defaultTimeout);
+    session::await(loaded, WebKitLoadWaiter::defaultTimeout + 60);
+    const double height = session::evaluateNumber(*session, measureAndFixScript).value_or(sliceHeight);
+    const double slices = std::max(std::ceil((std::isfinite(height) ? height : sliceHeight) / sliceHeight), 1.0);
+    if (slices > pdfPageLimit) throw ConversionError::corruptFile(documentTooLongMessage);
+    auto printed = pdf::PageAssembly::openBytes(session::print(*session, pageWidth, sliceHeight));
+    auto document = pdf::PageAssembly::empty();
+    for (int i = 0; printed && i < static_cast<int>(slices) && i < printed->pageCount(); ++i) {
+        document.insertPage(*printed, i, i);
+        document.scalePage(i, 1, pageWidth * 0.75, pageHeight * 0.75, margin * 0.75);
+        // The margins are no part of the print: they are painted here.
+        document.paintWhiteBehind(i);
+    }
+    if (printed) document.carryNamedDestinations(*printed);
+    if (document.pageCount() == 0 || !document.write(output)) throw ConversionError::failedToCreateOutput();
+}
+
+}  // namespace calvoro::DocumentConverter
