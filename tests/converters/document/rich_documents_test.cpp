@@ -71,6 +71,58 @@ TEST(RichDocuments, PDFFromDOCXAndRTFHoldsTheTableThePictureAndTheNote) {
     }
 }
 
+TEST(RichDocuments, TextBoxesReachEveryTargetOnce) {
+    calvoro::testing::TempDir dir;
+    ASSERT_TRUE(calvoro::testing::pythonModuleInstalled("docx"));
+    // A letter whose sender block stands in a text box, written as word processors write it: the
+    // drawing, and the same box again in VML for readers that know no drawings.
+    calvoro::testing::pythonOutput(
+        "import sys, docx\n"
+        "from docx.oxml import parse_xml\n"
+        "ns = ('xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\" '\n"
+        "      'xmlns:mc=\"http://schemas.openxmlformats.org/markup-compatibility/2006\" xmlns:v=\"urn:schemas-microsoft-com:vml\" '\n"
+        "      'xmlns:wp=\"http://schemas.openxmlformats.org/drawingml/2006/wordprocessingDrawing\" '\n"
+        "      'xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\" '\n"
+        "      'xmlns:wps=\"http://schemas.microsoft.com/office/word/2010/wordprocessingShape\"')\n"
+        "box = '<w:txbxContent><w:p><w:r><w:t>Boxed sender block</w:t></w:r></w:p></w:txbxContent>'\n"
+        "run = ('<w:r %s><mc:AlternateContent><mc:Choice Requires=\"wps\"><w:drawing><wp:anchor><wp:extent cx=\"914400\" cy=\"457200\"/>'\n"
+        "       '<a:graphic><a:graphicData><wps:wsp><wps:txbx>%s</wps:txbx></wps:wsp></a:graphicData></a:graphic></wp:anchor>'\n"
+        "       '</w:drawing></mc:Choice><mc:Fallback><w:pict><v:rect><v:textbox>%s</v:textbox></v:rect></w:pict></mc:Fallback>'\n"
+        "       '</mc:AlternateContent></w:r>') % (ns, box, box)\n"
+        "d = docx.Document()\n"
+        "d.add_paragraph('Letter opening')._p.append(parse_xml(run))\n"
+        "d.add_paragraph('Body after the box')\n"
+        "d.save(sys.argv[1])\n",
+        dir / "letter.docx");
+    ASSERT_TRUE(peerInstalled("pdftotext"));
+    ASSERT_TRUE(peerInstalled("pandoc"));
+    auto count = [](const std::string& text) {
+        size_t n = 0;
+        for (size_t at = text.find("Boxed sender block"); at != std::string::npos; at = text.find("Boxed sender block", at + 1)) ++n;
+        return n;
+    };
+    for (F target : {F::txt, F::markdown, F::html, F::rtf, F::pdf, F::epub}) {
+        SCOPED_TRACE(target.displayName());
+        auto out = dir / ("out-" + target.fileExtension());
+        std::filesystem::create_directories(out);
+        const auto converted = DC::convert(dir / "letter.docx", F::docx, target, out);
+        std::string text;
+        if (target == F::pdf) {
+            text = run("pdftotext " + shellQuote(converted.string()) + " -").output;
+        } else if (target == F::rtf) {
+            text = run("pandoc -f rtf -t plain " + shellQuote(converted.string())).output;
+        } else if (target == F::epub) {
+            for (auto& m : ArchiveConverter::readZIP(calvoro::testing::readFile(converted)))
+                if (m.name.ends_with(".xhtml")) text += std::string(m.data.begin(), m.data.end());
+        } else {
+            text = readText(converted);
+        }
+        EXPECT_EQ(count(text), 1u) << text;
+        EXPECT_LT(text.find("Letter opening"), text.find("Boxed sender block")) << text;
+        EXPECT_LT(text.find("Boxed sender block"), text.find("Body after the box")) << text;
+    }
+}
+
 TEST(RichDocuments, RTFToDOCXIsReadByPythonDocxAndPandoc) {
     Samples s;
     ASSERT_TRUE(s.made);
