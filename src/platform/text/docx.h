@@ -14,6 +14,11 @@ namespace calvoro::text {
 // pictures; the paragraphs of text boxes follow the paragraph that anchors them, and of markup
 // alternatives one is read; footnotes and endnotes follow the body, each after its mark. Deleted
 // text is left out. Throws ConversionError::corruptFile when the package or its XML is damaged.
+// A package that expands past docxExpansionLimit, a part past docxPartLimit, or the text of the
+// body and its notes together past docxPartLimit is refused as soon as that shows, before it is
+// read: its rich text would outgrow any memory a conversion may take.
+inline constexpr int64_t docxExpansionLimit = 128'000'000;
+inline constexpr int64_t docxPartLimit = 16'000'000;
 AttributedString readDOCX(std::span<const uint8_t> bytes);
 
 // Writes a .docx package: one paragraph per line, one run per attribute run, ruled tables, list

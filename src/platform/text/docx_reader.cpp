@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "core/conversion_error.h"
+#include "core/text_util.h"
 #include "platform/text/docx_styles.h"
 #include "platform/zip/zip_archive.h"
 
@@ -534,7 +535,7 @@ std::string joinPath(const std::string& folder, const std::string& target) {
 }  // namespace
 
 AttributedString readDOCX(std::span<const uint8_t> bytes) {
-    auto members = ArchiveConverter::readZIP(bytes);
+    auto members = ArchiveConverter::readZIP(bytes, docxExpansionLimit, docxPartLimit);
     std::string documentPath = relationshipTarget(member(members, "_rels/.rels"), "/officeDocument");
     documentPath = documentPath.empty() ? "word/document.xml" : joinPath("", documentPath);
     QByteArray document = member(members, documentPath);
@@ -563,6 +564,13 @@ AttributedString readDOCX(std::span<const uint8_t> bytes) {
         partRels = readRelationships(member(members, dir + "_rels/" + name + ".rels"));
         return BodyReader(styles, numbering, partRels, loaderFor(partRels)).readNotes(member(members, path), element);
     };
+    // The text of the body and its notes ends up in one rich text, which every target multiplies.
+    int64_t textBytes = document.size();
+    for (const char* type : {"/footnotes", "/endnotes"})
+        if (std::string path = relationshipTarget(rels, type); !path.empty()) textBytes += member(members, joinPath(folder, path)).size();
+    if (textBytes > docxPartLimit)
+        throw ConversionError::corruptFile("The document's text expands to more than " + formatByteCount(docxPartLimit) +
+                                           " \u2014 refusing to continue.");
     std::map<std::string, std::string> footnoteRels, endnoteRels;
     Notes footnotes = notesOf("/footnotes", "footnote", footnoteRels);
     Notes endnotes = notesOf("/endnotes", "endnote", endnoteRels);

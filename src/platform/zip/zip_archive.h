@@ -53,7 +53,9 @@ struct ZipMember {
 // The files of a ZIP held in memory, in central-directory order (folders and __MACOSX entries
 // left out; a later entry of the same name is kept as its own member). Throws corruptFile when
 // the archive is damaged, holds entries it cannot decode (encrypted, other methods), or would
-// expand to more than maxTotalBytes in all.
-std::vector<ZipMember> readZIP(std::span<const uint8_t> zip, int64_t maxTotalBytes = zipExpansionLimit);
+// expand to more than maxTotalBytes in all or maxEntryBytes in one entry (refused by its
+// declared size before it is read, else as soon as it decodes past the bound).
+std::vector<ZipMember> readZIP(std::span<const uint8_t> zip, int64_t maxTotalBytes = zipExpansionLimit,
+                               int64_t maxEntryBytes = zipExpansionLimit);
 
 }  // namespace calvoro::ArchiveConverter

@@ -311,8 +311,8 @@ std::optional<uint64_t> locateData(ZipInput& in, const CentralRecord& r) {
 // that cannot be read are named together once the walk is over.
 class ZipWalk {
 public:
-    ZipWalk(ZipInput& in, int64_t limit, const Sink& sink, const StreamSink* streamed)
-        : in_(in), limit_(limit), sink_(sink), streamed_(streamed) {}
+    ZipWalk(ZipInput& in, int64_t limit, int64_t entryLimit, const Sink& sink, const StreamSink* streamed)
+        : in_(in), limit_(limit), entryLimit_(entryLimit), sink_(sink), streamed_(streamed) {}
 
     void run() {
         const CentralDirectory directory = locateCentralDirectory(in_);
@@ -347,13 +347,15 @@ private:
             return;
         }
         const std::vector<uint32_t> checksums = carriedChecksums(in_, r.checksum, r.localOffset, *dataStart + r.compressedSize);
-        const int64_t remaining = limit_ - extracted_;
         if (r.method != 8 && r.method != 0) {
             failures_.push_back(r.name);
             return;
         }
+        // An entry that says it is larger than one entry may be is refused before it is read.
+        if (entryLimit_ < limit_ && static_cast<int64_t>(r.uncompressedSize) > entryLimit_) throw entryExceeded(r.name);
+        const int64_t remaining = std::min(limit_ - extracted_, entryLimit_);
         // A stored entry larger than what may still come out is refused before it is read.
-        if (r.method == 0 && static_cast<int64_t>(r.compressedSize) > remaining) throw exceeded();
+        if (r.method == 0 && static_cast<int64_t>(r.compressedSize) > remaining) throw exceeded(r.name);
         if (streamed_ && (r.compressedSize > kWholeEntryLimit || r.uncompressedSize > kWholeEntryLimit))
             stream(r, *dataStart, checksums, remaining);
         else
@@ -370,7 +372,7 @@ private:
         PayloadSource payload(in_, dataStart, r.compressedSize);
         std::unique_ptr<ByteSource> decoder;
         if (r.method == 8) decoder = compression::rawDeflateDecoder(payload);
-        LimitedSource content(decoder ? *decoder : payload, remaining, [this] { return exceeded(); });
+        LimitedSource content(decoder ? *decoder : payload, remaining, [this, &r] { return exceeded(r.name); });
         (*streamed_)(path, content, r.stamp);
         checkChecksums(checksums, content.crc(), r.name);
         extracted_ += content.total();
@@ -393,16 +395,22 @@ private:
         auto payload = in_.bytes(dataStart, r.compressedSize, true);
         if (r.method != 8) return std::vector<uint8_t>(payload.begin(), payload.end());
         auto decoded = decompressRawDeflate(payload, r.uncompressedSize, remaining);
-        if (!decoded) throw exceeded();
+        if (!decoded) throw exceeded(r.name);
         return std::move(*decoded);
     }
 
-    ConversionError exceeded() const {
+    // Past the bound of one entry, or of the whole archive.
+    ConversionError exceeded(const std::string& name) const {
+        if (entryLimit_ < limit_ - extracted_) return entryExceeded(name);
         return ConversionError::corruptFile("Archive expands to more than " + formatByteCount(limit_) + " \u2014 refusing to continue.");
+    }
+    ConversionError entryExceeded(const std::string& name) const {
+        return ConversionError::corruptFile(name + " expands to more than " + formatByteCount(entryLimit_) + " \u2014 refusing to continue.");
     }
 
     ZipInput& in_;
     const int64_t limit_;
+    const int64_t entryLimit_;
     const Sink& sink_;
     const StreamSink* streamed_;
     std::vector<std::string> failures_;
@@ -410,8 +418,8 @@ private:
     int64_t extracted_ = 0;
 };
 
-void walkZIP(ZipInput& in, int64_t limit, const Sink& sink, const StreamSink* streamed = nullptr) {
-    ZipWalk(in, limit, sink, streamed).run();
+void walkZIP(ZipInput& in, int64_t limit, int64_t entryLimit, const Sink& sink, const StreamSink* streamed = nullptr) {
+    ZipWalk(in, limit, entryLimit, sink, streamed).run();
 }
 
 }  // namespace
@@ -436,7 +444,7 @@ void extractZIP(const fs::path& source, const fs::path& to, const CancellationTo
         });
     };
     walkZIP(
-        input, zipExpansionLimit,
+        input, zipExpansionLimit, zipExpansionLimit,
         [&](const std::string& path, std::vector<uint8_t>&& content, DosTimestamp stamp) {
             cancellation.throwIfCancelled();
             unpackEntry(to, path, [&](const fs::path& target) {
@@ -447,10 +455,10 @@ void extractZIP(const fs::path& source, const fs::path& to, const CancellationTo
         &streamed);
 }
 
-std::vector<ZipMember> readZIP(std::span<const uint8_t> zip, int64_t maxTotalBytes) {
+std::vector<ZipMember> readZIP(std::span<const uint8_t> zip, int64_t maxTotalBytes, int64_t maxEntryBytes) {
     MemoryInput input(zip);
     std::vector<ZipMember> members;
-    walkZIP(input, maxTotalBytes, [&](const std::string& path, std::vector<uint8_t>&& content, DosTimestamp) {
+    walkZIP(input, maxTotalBytes, maxEntryBytes, [&](const std::string& path, std::vector<uint8_t>&& content, DosTimestamp) {
         members.push_back(ZipMember{path, std::move(content)});
     });
     return members;

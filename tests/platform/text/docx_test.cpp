@@ -115,3 +115,43 @@ TEST(DOCX, AnEntryFailingItsChecksumIsRefusedNotRead) {
         EXPECT_EQ(std::string(e.what()), "File appears corrupt: checksum mismatch in word/document.xml");
     }
 }
+
+TEST(DOCX, APartThatExpandsPastItsBoundIsRefusedBeforeItIsRead) {
+    const std::string ns = "xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\"";
+    auto docx = [&](size_t textBytes, size_t noteBytes) {
+        std::vector<ArchiveConverter::ZipEntry> entries{
+            {"word/document.xml", bytesOf("<w:document " + ns + "><w:body><w:p><w:r><w:t>" + std::string(textBytes, 'a') +
+                                          "</w:t></w:r></w:p></w:body></w:document>")}};
+        if (noteBytes) {
+            entries.push_back({"word/_rels/document.xml.rels",
+                               bytesOf("<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\"><Relationship "
+                                       "Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/footnotes\" "
+                                       "Target=\"footnotes.xml\"/></Relationships>")});
+            entries.push_back({"word/footnotes.xml", bytesOf("<w:footnotes " + ns + "><w:footnote w:id=\"1\"><w:p><w:r><w:t>" +
+                                                              std::string(noteBytes, 'b') + "</w:t></w:r></w:p></w:footnote></w:footnotes>")});
+        }
+        return ArchiveConverter::writeZIP(entries);
+    };
+    auto refusal = [](const std::vector<uint8_t>& bytes) -> std::string {
+        try {
+            readDOCX(bytes);
+        } catch (const ConversionError& e) {
+            return e.what();
+        }
+        return "read";
+    };
+    const std::string partRefusal = "File appears corrupt: word/document.xml expands to more than 16 MB \u2014 refusing to continue.";
+    auto big = docx(docxPartLimit, 0);
+    EXPECT_EQ(refusal(big), partRefusal);
+    // A part whose records understate its size is stopped as it decodes past the bound.
+    const std::vector<uint8_t> central{0x50, 0x4B, 0x01, 0x02};
+    auto record = std::search(big.begin(), big.end(), central.begin(), central.end());
+    ASSERT_NE(record, big.end());
+    const uint8_t understated[] = {0x00, 0x10, 0x00, 0x00};  // 4 KiB
+    std::copy(std::begin(understated), std::end(understated), record + 24);
+    EXPECT_EQ(refusal(big), partRefusal);
+    // The body and its notes together are bounded too; a body within it is read.
+    EXPECT_EQ(refusal(docx(docxPartLimit / 2, docxPartLimit / 2)),
+              "File appears corrupt: The document's text expands to more than 16 MB \u2014 refusing to continue.");
+    EXPECT_EQ(readDOCX(docx(docxPartLimit / 2, 10)).length(), docxPartLimit / 2);
+}
