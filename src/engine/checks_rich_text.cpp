@@ -5,6 +5,7 @@
 #include "engine/validation_checks.h"
 #include "platform/text/docx.h"
 #include "platform/text/rtf.h"
+#include "platform/zip/zip_archive.h"
 
 namespace calvoro::validation {
 
@@ -34,7 +35,9 @@ Status validateDOCX(const fs::path& url) {
     const auto bytes = readBytes(url);
     if (!bytes) return Status::failed("DOCX not readable");
     try {
-        text::readDOCX(*bytes);
+        // The program's own output is as large as its source made it: held to the bound of any
+        // archive rather than to that of a document it reads.
+        text::readDOCX(*bytes, {ArchiveConverter::zipExpansionLimit, ArchiveConverter::zipExpansionLimit});
     } catch (...) {
         return Status::failed("DOCX could not be read as rich text");
     }

@@ -534,8 +534,8 @@ std::string joinPath(const std::string& folder, const std::string& target) {
 
 }  // namespace
 
-AttributedString readDOCX(std::span<const uint8_t> bytes) {
-    auto members = ArchiveConverter::readZIP(bytes, docxExpansionLimit, docxPartLimit);
+AttributedString readDOCX(std::span<const uint8_t> bytes, const DOCXLimits& limits) {
+    auto members = ArchiveConverter::readZIP(bytes, limits.package, limits.part);
     std::string documentPath = relationshipTarget(member(members, "_rels/.rels"), "/officeDocument");
     documentPath = documentPath.empty() ? "word/document.xml" : joinPath("", documentPath);
     QByteArray document = member(members, documentPath);
@@ -568,8 +568,8 @@ AttributedString readDOCX(std::span<const uint8_t> bytes) {
     int64_t textBytes = document.size();
     for (const char* type : {"/footnotes", "/endnotes"})
         if (std::string path = relationshipTarget(rels, type); !path.empty()) textBytes += member(members, joinPath(folder, path)).size();
-    if (textBytes > docxPartLimit)
-        throw ConversionError::corruptFile("The document's text expands to more than " + formatByteCount(docxPartLimit) +
+    if (textBytes > limits.part)
+        throw ConversionError::corruptFile("The document's text expands to more than " + formatByteCount(limits.part) +
                                            " \u2014 refusing to continue.");
     std::map<std::string, std::string> footnoteRels, endnoteRels;
     Notes footnotes = notesOf("/footnotes", "footnote", footnoteRels);

@@ -1,7 +1,9 @@
 // RTF and DOCX outputs parsed back by the text layer.
 #include <gtest/gtest.h>
 
+#include "core/conversion_error.h"
 #include "engine/validator.h"
+#include "platform/text/docx.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -37,4 +39,11 @@ TEST(ValidatorRichText, DOCXMustBeAPackageThatParses) {
               "DOCX could not be read as rich text");
     writeFile(dir / "sig.docx", std::string("PK\x03\x04garbage", 11));
     EXPECT_EQ(reason(Validator::validate(SupportedFormat::docx, dir / "sig.docx")), "DOCX could not be read as rich text");
+
+    // The program's own DOCX of a long text passes, though a source of that size would be refused.
+    text::Attributes body;
+    body.font = text::systemFont(12);
+    writeFile(dir / "long.docx", text::writeDOCX(text::AttributedString::plain(std::string(text::DOCXLimits{}.part, 'a'), body)));
+    EXPECT_THROW(text::readDOCX(readFile(dir / "long.docx")), ConversionError);
+    EXPECT_EQ(Validator::validate(SupportedFormat::docx, dir / "long.docx"), Status::passed());
 }

@@ -117,6 +117,7 @@ TEST(DOCX, AnEntryFailingItsChecksumIsRefusedNotRead) {
 }
 
 TEST(DOCX, APartThatExpandsPastItsBoundIsRefusedBeforeItIsRead) {
+    const int64_t partLimit = DOCXLimits{}.part;
     const std::string ns = "xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\"";
     auto docx = [&](size_t textBytes, size_t noteBytes) {
         std::vector<ArchiveConverter::ZipEntry> entries{
@@ -141,7 +142,7 @@ TEST(DOCX, APartThatExpandsPastItsBoundIsRefusedBeforeItIsRead) {
         return "read";
     };
     const std::string partRefusal = "File appears corrupt: word/document.xml expands to more than 16 MB \u2014 refusing to continue.";
-    auto big = docx(docxPartLimit, 0);
+    auto big = docx(partLimit, 0);
     EXPECT_EQ(refusal(big), partRefusal);
     // A part whose records understate its size is stopped as it decodes past the bound.
     const std::vector<uint8_t> central{0x50, 0x4B, 0x01, 0x02};
@@ -151,7 +152,7 @@ TEST(DOCX, APartThatExpandsPastItsBoundIsRefusedBeforeItIsRead) {
     std::copy(std::begin(understated), std::end(understated), record + 24);
     EXPECT_EQ(refusal(big), partRefusal);
     // The body and its notes together are bounded too; a body within it is read.
-    EXPECT_EQ(refusal(docx(docxPartLimit / 2, docxPartLimit / 2)),
+    EXPECT_EQ(refusal(docx(partLimit / 2, partLimit / 2)),
               "File appears corrupt: The document's text expands to more than 16 MB \u2014 refusing to continue.");
-    EXPECT_EQ(readDOCX(docx(docxPartLimit / 2, 10)).length(), docxPartLimit / 2);
+    EXPECT_EQ(readDOCX(docx(partLimit / 2, 10)).length(), partLimit / 2);
 }
