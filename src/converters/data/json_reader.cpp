@@ -15,10 +15,36 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
+// Deeper than any table's cell holds and than the platform's parsers take.
+constexpr size_t maxNesting = 512;
+
+// The library's document builder, refusing a value before it opens a level past the bound: the
+// parse keeps its own stack, but writing a cell's text recurses once per level.
+class BoundedBuilder : public nlohmann::detail::json_sax_dom_parser<Json> {
+public:
+    explicit BoundedBuilder(Json& into) : json_sax_dom_parser(into, false) {}
+    bool start_object(size_t n) { return enter() && json_sax_dom_parser::start_object(n); }
+    bool start_array(size_t n) { return enter() && json_sax_dom_parser::start_array(n); }
+    bool end_object() { return leave() && json_sax_dom_parser::end_object(); }
+    bool end_array() { return leave() && json_sax_dom_parser::end_array(); }
+
+private:
+    bool enter() {
+        if (++depth_ <= maxNesting) return true;
+        throw ConversionError::corruptFile("The JSON document nests too deeply");
+    }
+    bool leave() {
+        --depth_;
+        return true;
+    }
+    size_t depth_ = 0;
+};
+
 // Only arrays and objects count as a table document.
 std::optional<Json> parseContainer(std::string_view text) {
-    Json value = Json::parse(text.begin(), text.end(), nullptr, false);
-    if (value.is_discarded() || !(value.is_array() || value.is_object())) return std::nullopt;
+    Json value;
+    BoundedBuilder builder(value);
+    if (!Json::sax_parse(text.begin(), text.end(), &builder) || !(value.is_array() || value.is_object())) return std::nullopt;
     return value;
 }
 

@@ -65,6 +65,34 @@ TEST(JSONReader, NDJSONSkipsBrokenLines) {
     EXPECT_EQ(json("[1,2]\n[3]\n"), (Table{{"1", "2"}, {"3"}}));
 }
 
+TEST(JSONReader, NestingPastTheBoundIsRefusedWithoutRecursion) {
+    auto nested = [](size_t depth, bool objects) {
+        std::string open, close;
+        for (size_t i = 0; i < depth; ++i) {
+            open += objects ? "{\"a\":" : "[";
+            close += objects ? "}" : "]";
+        }
+        return open + "1" + close;
+    };
+    // 512 levels are a document like any other: the inner levels are one cell's text.
+    const Table arrays = json(nested(512, false));
+    ASSERT_EQ(arrays.size(), 1u);
+    EXPECT_TRUE(arrays[0] == DataConverter::Row{nested(510, false)});
+    const Table objects = json(nested(512, true));
+    ASSERT_EQ(objects.size(), 2u);
+    EXPECT_TRUE(objects[1] == DataConverter::Row{nested(511, true)});
+    for (const std::string& text : {nested(513, false), nested(1'000'000, false), nested(1'000'000, true),
+                                    "{\"a\":1}\n" + nested(1'000'000, false) + "\n", std::string(1'000'000, '[')}) {
+        try {
+            json(text);
+            ADD_FAILURE() << "accepted " << text.substr(0, 20);
+        } catch (const ConversionError& e) {
+            EXPECT_EQ(e.kind(), ConversionError::Kind::corruptFile);
+            EXPECT_STREQ(e.what(), "File appears corrupt: The JSON document nests too deeply");
+        }
+    }
+}
+
 TEST(JSONReader, CellTextOfValues) {
     Table table = json(R"([{"f":2.5,"h":100.0,"t":1e-07,"i":-42,"big":18446744073709551615,"e":1e5,"w":9.5e15,
                           "s":"a/b","n":{"k":"v/w","l":[1.5,null]},"b":false}])");
