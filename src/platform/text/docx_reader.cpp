@@ -80,6 +80,24 @@ using PartLoader = std::function<std::vector<uint8_t>(const std::string& relatio
 // Footnotes and endnotes by id, each read as rich text of its own.
 using Notes = std::map<std::string, AttributedString>;
 
+// The walk below takes one call per level of elements; Word nests a few dozen at most.
+constexpr int maxNesting = 512;
+
+// One level of the walk, refused past the bound before it is entered.
+class Level {
+public:
+    explicit Level(int& depth) : depth_(depth) {
+        if (depth_ >= maxNesting) throw ConversionError::corruptFile("The DOCX document nests too deeply");
+        ++depth_;
+    }
+    ~Level() { --depth_; }
+    Level(const Level&) = delete;
+    Level& operator=(const Level&) = delete;
+
+private:
+    int& depth_;
+};
+
 class BodyReader {
 public:
     BodyReader(const Styles& styles, const Numbering& numbering, const std::map<std::string, std::string>& rels, PartLoader loader)
@@ -158,6 +176,7 @@ private:
 
     // One child element, already started.
     void child(QXmlStreamReader& r) {
+        const Level level(depth_);
         auto n = r.name();
         if (n == QLatin1String("p")) {
             paragraph(r);
@@ -490,6 +509,7 @@ private:
     const Notes* endnotes_ = nullptr;
     std::vector<std::pair<std::string, std::string>> footnoteOrder_, endnoteOrder_;  // id, mark
     std::map<std::string, std::vector<int>> listCounts_;
+    int depth_ = 0;  // levels of elements being walked
     int tables_ = 0, tableDepth_ = 0, currentTable_ = -1, row_ = -1, column_ = -1;
     AttributedString out_;
     Attributes lastAttributes_;

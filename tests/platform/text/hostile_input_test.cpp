@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 
 #include "core/conversion_error.h"
 #include "platform/text/docx.h"
 #include "platform/text/html.h"
 #include "platform/text/rtf.h"
+#include "support/archive_test_util.h"
 
 using namespace calvoro;
 using namespace calvoro::text;
@@ -70,4 +72,84 @@ TEST(HostileInput, MutatedRTFAndDOCX) {
         } catch (const ConversionError&) {
         }
     }
+}
+
+namespace {
+
+// A document nested a million levels deep, in the reader's own syntax.
+struct DeepDocument {
+    const char* name;
+    std::function<AttributedString()> read;
+    const char* message;
+};
+
+std::string repeated(std::string_view piece, size_t times) {
+    std::string out;
+    out.reserve(piece.size() * times);
+    for (size_t i = 0; i < times; ++i) out += piece;
+    return out;
+}
+
+constexpr size_t kMillion = 1'000'000;
+const std::string kParagraph = "<w:p><w:r><w:t>x</w:t></w:r></w:p>";
+
+// A DOCX of word/document.xml alone, its body as given, or of a footnotes part too.
+AttributedString readDOCXBody(const std::string& body, const std::string& footnotes = {}) {
+    const std::string ns = R"( xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main")";
+    std::vector<archive_testing::RawEntry> entries{
+        {.name = "word/document.xml", .payload = archive_testing::bytesOf("<w:document" + ns + "><w:body>" + body + "</w:body></w:document>")}};
+    if (!footnotes.empty()) {
+        entries.push_back({.name = "word/_rels/document.xml.rels",
+                           .payload = archive_testing::bytesOf(R"(<Relationships><Relationship Id="f" Type="x/footnotes" Target="notes.xml"/></Relationships>)")});
+        entries.push_back({.name = "word/notes.xml", .payload = archive_testing::bytesOf("<w:footnotes" + ns + "><w:footnote w:id=\"1\">" +
+                                                                                  footnotes + "</w:footnote></w:footnotes>")});
+    }
+    return readDOCX(archive_testing::rawZip(entries));
+}
+
+const DeepDocument kDeepDocuments[] = {
+    {"RTFGroups", [] { return readRTF("{\\rtf1 " + repeated("{", kMillion) + "x" + repeated("}", kMillion) + "}"); },
+     "File appears corrupt: The RTF document nests too deeply"},
+    {"DOCXInsertions", [] { return readDOCXBody(repeated("<w:ins>", kMillion) + kParagraph + repeated("</w:ins>", kMillion)); },
+     "File appears corrupt: The DOCX document nests too deeply"},
+    {"DOCXTables",
+     [] { return readDOCXBody(repeated("<w:tbl><w:tr><w:tc>", kMillion) + kParagraph + repeated("</w:tc></w:tr></w:tbl>", kMillion)); },
+     "File appears corrupt: The DOCX document nests too deeply"},
+    {"DOCXHyperlinks",
+     [] { return readDOCXBody("<w:p>" + repeated("<w:hyperlink>", kMillion) + "<w:r><w:t>x</w:t></w:r>" + repeated("</w:hyperlink>", kMillion) + "</w:p>"); },
+     "File appears corrupt: The DOCX document nests too deeply"},
+    {"DOCXParagraphsInParagraphs", [] { return readDOCXBody(repeated("<w:p>", kMillion) + repeated("</w:p>", kMillion)); },
+     "File appears corrupt: The DOCX document nests too deeply"},
+    {"DOCXUnclosed", [] { return readDOCXBody(repeated("<w:sdt>", kMillion)); },
+     "File appears corrupt: The DOCX document nests too deeply"},
+    {"DOCXFootnote", [] { return readDOCXBody(kParagraph, repeated("<w:ins>", kMillion) + kParagraph + repeated("</w:ins>", kMillion)); },
+     "File appears corrupt: The DOCX document nests too deeply"},
+};
+
+class DeepNesting : public ::testing::TestWithParam<DeepDocument> {};
+
+}  // namespace
+
+// A reader never takes a call per level of its input: a million levels are refused by name.
+TEST_P(DeepNesting, AMillionLevelsAreRefusedAsNestingTooDeeply) {
+    try {
+        GetParam().read();
+        ADD_FAILURE() << "read";
+    } catch (const ConversionError& e) {
+        EXPECT_EQ(e.kind(), ConversionError::Kind::corruptFile);
+        EXPECT_STREQ(e.what(), GetParam().message);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(TextReaders, DeepNesting, ::testing::ValuesIn(kDeepDocuments),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Nesting as deep as Word's own documents reach is read as any other document.
+TEST(HostileInput, DOCXNestedAsDeepAsTheBoundReads) {
+    const size_t levels = 500;
+    EXPECT_EQ(readDOCXBody(repeated("<w:ins>", levels) + kParagraph + repeated("</w:ins>", levels)).plainText(), "x");
+    EXPECT_EQ(readDOCXBody(kParagraph + repeated("<w:tbl><w:tr><w:tc>", levels / 3) + kParagraph +
+                           repeated("</w:tc></w:tr></w:tbl>", levels / 3))
+                  .plainText(),
+              "x\nx");
 }
