@@ -10,6 +10,7 @@
 #include "platform/text/encodings.h"
 #include "platform/text/html.h"
 #include "platform/text/rtf.h"
+#include "platform/web/html_nesting.h"
 
 namespace calvoro::DocumentConverter {
 
@@ -26,10 +27,18 @@ std::string extractPDFText(const Path& path) {
     return text;
 }
 
+namespace {
+
+// The text document's style rules look up every element's ancestors, so a page is read no deeper
+// than browsers nest it: a page of a million unclosed tags would take hours.
+text::AttributedString readBoundedHTML(std::string html) { return text::readHTML(web::html::boundedNesting(std::move(html))); }
+
+}  // namespace
+
 text::AttributedString parseHTML(const Path& path) {
     std::string html = readTextFile(path);
     text::AttributedString result;
-    qtmain::runOnMain([&] { result = text::readHTML(html); });
+    qtmain::runOnMain([&] { result = readBoundedHTML(std::move(html)); });
     return result;
 }
 
@@ -43,7 +52,7 @@ text::AttributedString readRichText(const Path& path, DocumentType type) {
             auto decoded = text::decode(bytes, text::Encoding::utf8);
             if (!decoded) decoded = text::decode(bytes, text::Encoding::windowsCP1252);
             if (!decoded) decoded = text::decode(bytes, text::Encoding::isoLatin1);
-            return text::readHTML(*decoded);
+            return readBoundedHTML(std::move(*decoded));
         }
     }
     return {};

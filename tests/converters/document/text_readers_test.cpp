@@ -76,3 +76,26 @@ TEST(ParseHTML, ReadsThroughTheDecoderAndTheHTMLReader) {
     auto s = DC::parseHTML(dir / "p.html");
     EXPECT_EQ(s.plainText(), "caf\xC3\xA9 x");
 }
+
+// A page of a million nested elements is read no deeper than browsers nest elements, every word
+// kept: the text document's style rules look up each element's ancestors, and took hours on it.
+TEST(ParseHTML, AMillionNestedElementsReadWithEveryWord) {
+    const size_t million = 1'000'000;
+    TempDir dir;
+    for (const std::string open : {"<div>", "<div><table><tr><td>", "<ul><li>", "<b>", "<blockquote><p>"}) {
+        std::string page;
+        page.reserve(open.size() * million + 20);
+        for (size_t i = 0; i < million; ++i) page += open;
+        writeFile(dir / "p.html", page + "deep words");
+        EXPECT_NE(DC::parseHTML(dir / "p.html").plainText().find("deep words"), std::string::npos) << open;
+    }
+    // HTML read as rich text takes the same bound.
+    EXPECT_NE(DC::readRichText(dir / "p.html", DC::DocumentType::html).plainText().find("deep words"), std::string::npos);
+    // Markdown's markers nest nothing: its page is as flat as the text.
+    for (const std::string marker : {">", "*"}) {
+        std::string markdown;
+        for (size_t i = 0; i < million; ++i) markdown += marker;
+        writeFile(dir / "p.html", DC::markdownBodyHTML(markdown + "deep words"));
+        EXPECT_NE(DC::parseHTML(dir / "p.html").plainText().find("deep words"), std::string::npos) << marker;
+    }
+}
