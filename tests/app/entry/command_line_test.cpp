@@ -109,6 +109,22 @@ TEST(CommandLine, ConvertFailuresExitWithOne) {
         EXPECT_NE(r.output.find("convert failed: " + std::string(name) + " is not a regular file.\n"), std::string::npos) << r.output;
         EXPECT_FALSE(std::filesystem::exists(dir / "out"));
     }
+
+    // JSON a million levels deep is refused by name, and its work folder goes with it.
+    std::string arrays(1'000'000, '['), objects;
+    arrays += std::string(1'000'000, ']');
+    for (int i = 0; i < 1'000'000; ++i) objects += "{\"a\":";
+    objects += "1" + std::string(1'000'000, '}');
+    writeFile(dir / "arrays.json", arrays);
+    writeFile(dir / "objects.json", objects);
+    for (const char* target : {"csv", "html"})
+        for (const char* name : {"arrays.json", "objects.json"}) {
+            r = runCalvoro("--convert " + shellQuote((dir / name).string()) + " " + target + " " + shellQuote((dir / "out").string()));
+            EXPECT_EQ(r.status, 1) << name << " " << target;
+            EXPECT_NE(r.output.find("convert failed: File appears corrupt: The JSON document nests too deeply\n"), std::string::npos)
+                << r.output;
+            EXPECT_TRUE(!std::filesystem::exists(dir / "out") || std::filesystem::is_empty(dir / "out")) << name << " " << target;
+        }
 }
 
 TEST(CommandLine, EstimateAndCompressOnFilesTheyCannotUse) {

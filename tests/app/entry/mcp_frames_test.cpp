@@ -289,6 +289,26 @@ TEST_F(MCPFrames, ConvertFileChecksInOrderThenConverts) {
     EXPECT_EQ(text(ok).rfind("Converted t.csv \u2192 ", 0), 0u);
 }
 
+TEST_F(MCPFrames, DeepJSONIsAnErrorReplyToItsCallAndTheServerGoesOn) {
+    TempDir dir;
+    std::string deep(1'000'000, '[');
+    deep += std::string(1'000'000, ']');
+    writeFile(dir / "d.json", deep);
+    writeFile(dir / "t.csv", "a,b\n1,2\n");
+    lines_.clear();
+    MCPServer::handleLine(Json({{"jsonrpc", "2.0"}, {"id", "deep"}, {"method", "tools/call"},
+                                {"params", {{"name", "convert_file"}, {"arguments", {{"source_path", (dir / "d.json").string()}, {"target_format", "csv"}}}}}})
+                              .dump());
+    auto r = replies();
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0]["id"], "deep");
+    EXPECT_EQ(r[0]["result"]["isError"], true);
+    EXPECT_EQ(text(r[0]["result"]), "Conversion failed: File appears corrupt: The JSON document nests too deeply");
+    EXPECT_EQ(std::vector<std::filesystem::path>(std::filesystem::directory_iterator(dir.path()), {}).size(), 2u);
+    const auto next = call("convert_file", {{"source_path", (dir / "t.csv").string()}, {"target_format", "json"}});
+    EXPECT_FALSE(next.contains("isError")) << next.dump();
+}
+
 TEST_F(MCPFrames, CompressionToolsRefuseWhatTheyCannotUse) {
     TempDir dir;
     writeFile(dir / "notes.txt", "hello");

@@ -203,6 +203,25 @@ TEST_F(Intents, ConvertFileInPlaceWritesBesideTheSourceWithItsOutcomes) {
     EXPECT_TRUE(fs::is_empty(dir_ / "tmp"));
 }
 
+TEST_F(Intents, DeepJSONIsAnErrorOnBothMethodsAndTheServiceGoesOn) {
+    QByteArray deep(1'000'000, '[');
+    deep += QByteArray(1'000'000, ']');
+    const std::string message = "File appears corrupt: The JSON document nests too deeply";
+    expectError(convertFile("d.json", deep, "html"), "org.freedesktop.DBus.Error.Failed", message);
+    EXPECT_FALSE(workingFoldersLeft());
+
+    const fs::path folder = dir_ / "docs";
+    fs::create_directory(folder);
+    writeFile(folder / "d.json", deep.toStdString());
+    ASSERT_TRUE(FolderAccess::shared().authorize(folder));
+    expectError(convertInPlace(folder / "d.json", "html", false), "app.calvoro.Intents.Error.Engine", message);
+    EXPECT_EQ(std::vector<fs::path>(fs::directory_iterator(folder), {}), std::vector<fs::path>{folder / "d.json"});
+
+    auto reply = convertFile("t.csv", "a\n1\n", "html");
+    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+    EXPECT_FALSE(workingFoldersLeft());
+}
+
 TEST_F(Intents, GdbusCallsBothMethodsByTheirIntrospectedSignatures) {
     writeFile(dir_ / "t.csv", "a,b\n1,2\n");
     ASSERT_TRUE(FolderAccess::shared().authorize(dir_.path()));
