@@ -44,6 +44,12 @@ TEST(JSONCodec, ReadingAcceptsWhatJSONAllowsAndRefusesTheRest) {
     std::string deep = std::string(300, '[') + std::string(300, ']');
     EXPECT_FALSE(parseJSON(deep));
     EXPECT_TRUE(parseJSON(deep, 300));
+    // The bound is checked before each level: a million levels, closed or not, are refused.
+    std::string objects;
+    for (int i = 0; i < 1'000'000; ++i) objects += "{\"a\":";
+    for (const std::string& text : {std::string(1'000'000, '[') + std::string(1'000'000, ']'), objects + "1" + std::string(1'000'000, '}'),
+                                    std::string(1'000'000, '[')})
+        EXPECT_FALSE(parseJSON(text));
 }
 
 }  // namespace

@@ -72,6 +72,11 @@ TEST(SettingsStore, AnUnreadableFileIsMovedAsideAndTheStoreStartsEmpty) {
     writeFile(file, std::string("[1]"));
     again.reload();
     EXPECT_TRUE(again.setAsideFile());
+    // Nor is one nested a million levels deep.
+    writeFile(file, "{\"a\":" + std::string(1'000'000, '[') + std::string(1'000'000, ']') + "}");
+    again.reload();
+    EXPECT_TRUE(again.setAsideFile());
+    EXPECT_FALSE(again.value("a"));
     std::filesystem::create_directories(file);
     again.reload();
     ASSERT_TRUE(again.setAsideFile());

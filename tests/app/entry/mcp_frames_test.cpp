@@ -97,8 +97,13 @@ TEST_F(MCPFrames, MalformedFramesAreDroppedWithoutAnswer) {
     for (const char* frame : {"[1,2]", "{}", "not json", R"({"id":1})", R"({"id":1,"method":7})",
                               R"({"jsonrpc":"2.0","id":1,"result":{}})"})
         MCPServer::handleLine(frame);
-    std::string deep(100000, '[');
+    // A million levels, closed or not, whole or as read from the stream.
+    const std::string deep(1'000'000, '[');
     MCPServer::handleLine("{\"id\":1,\"method\":\"ping\",\"x\":" + deep);
+    MCPServer::handleLine("{\"id\":1,\"method\":\"ping\",\"x\":" + deep + std::string(1'000'000, ']') + "}");
+    std::string stream = "{\"id\":1,\"method\":\"ping\",\"x\":" + deep + std::string(1'000'000, ']') + "}\n";
+    MCPServer::consume(stream);
+    EXPECT_TRUE(stream.empty());
     EXPECT_TRUE(replies().empty());
 }
 

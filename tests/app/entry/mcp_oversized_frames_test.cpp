@@ -85,9 +85,11 @@ TEST(MCPFrameScanner, ReadsTheIdOfARequestWhereverItStands) {
              "",
          })
         EXPECT_FALSE(scannedId(frame)) << frame;
-    std::string deep = R"({"id":1,"method":"ping","p":)";
-    deep += std::string(FrameScanner::maxDepth, '[') + std::string(FrameScanner::maxDepth, ']') + "}";
-    EXPECT_FALSE(scannedId(deep));
+    for (size_t levels : {FrameScanner::maxDepth, size_t{1'000'000}}) {
+        std::string deep = R"({"id":1,"method":"ping","p":)";
+        deep += std::string(levels, '[') + std::string(levels, ']') + "}";
+        EXPECT_FALSE(scannedId(deep)) << levels;
+    }
     EXPECT_FALSE(scannedId(R"({"id":")" + std::string(FrameScanner::maxIdBytes, 'i') + R"(","method":"ping"})"));
 }
 
