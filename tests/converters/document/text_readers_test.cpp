@@ -3,6 +3,7 @@
 #include "converters/document/document_converter.h"
 #include "core/conversion_error.h"
 #include "document_fixtures.h"
+#include "platform/zip/zip_archive.h"
 #include "support/test_support.h"
 
 using namespace calvoro;
@@ -79,6 +80,7 @@ TEST(ParseHTML, ReadsThroughTheDecoderAndTheHTMLReader) {
 
 // A page of a million nested elements is read no deeper than browsers nest elements, every word
 // kept: the text document's style rules look up each element's ancestors, and took hours on it.
+// Its EPUB chapter is parsed with the same bound.
 TEST(ParseHTML, AMillionNestedElementsReadWithEveryWord) {
     const size_t million = 1'000'000;
     TempDir dir;
@@ -88,6 +90,11 @@ TEST(ParseHTML, AMillionNestedElementsReadWithEveryWord) {
         for (size_t i = 0; i < million; ++i) page += open;
         writeFile(dir / "p.html", page + "deep words");
         EXPECT_NE(DC::parseHTML(dir / "p.html").plainText().find("deep words"), std::string::npos) << open;
+        DC::anyToEPUB(dir / "p.html", SupportedFormat::html, dir / "p.epub");
+        std::string chapter;
+        for (auto& m : ArchiveConverter::readZIP(calvoro::testing::readFile(dir / "p.epub")))
+            if (m.name == "OEBPS/chapter1.xhtml") chapter.assign(m.data.begin(), m.data.end());
+        EXPECT_NE(chapter.find("deep words"), std::string::npos) << open;
     }
     // HTML read as rich text takes the same bound.
     EXPECT_NE(DC::readRichText(dir / "p.html", DC::DocumentType::html).plainText().find("deep words"), std::string::npos);
