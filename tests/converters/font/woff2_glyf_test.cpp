@@ -299,5 +299,32 @@ TEST(Woff2Glyf, OddGlyphsArePaddedAndBigFontsGetALongLoca) {
     EXPECT_EQ(readU32(rb.loca, 4 * n), rb.glyf.size());
 }
 
+// Composite glyphs are carried as records, never followed: a chain through every glyph a font
+// can number, a glyph that holds itself and one of a million components go through unchanged.
+TEST(Woff2Glyf, CompositeChainsLoopsAndAMillionComponentsAreCarriedWithoutFollowingThem) {
+    auto composite = [](uint16_t firstFlags, uint16_t lastFlags, std::vector<uint16_t> components) {
+        Bytes g;
+        put16(g, 0xFFFF);
+        for (int v : {0, 0, 100, 100}) put16(g, uint32_t(v));
+        for (size_t i = 0; i < components.size(); ++i) {
+            put16(g, (i + 1 < components.size() ? firstFlags | 0x0020 : lastFlags) | 0x0001);
+            put16(g, components[i]);
+            put32(g, 0);
+        }
+        return g;
+    };
+    const uint16_t glyphs = 65535;
+    std::vector<Bytes> chain;
+    for (uint32_t i = 0; i + 1 < glyphs; ++i) chain.push_back(composite(0, 0, {uint16_t(i + 1)}));
+    chain.push_back(composite(0, 0, {uint16_t(glyphs - 1)}));  // the last holds itself
+    chain[0] = composite(0, 0, std::vector<uint16_t>(1'000'000, 0));
+    const auto f = longLocaFont(chain);
+    const auto t = WOFF2Glyf::transform(f.glyf, f.loca, 1, glyphs);
+    ASSERT_TRUE(t);
+    const auto r = WOFF2Glyf::reconstruct(*t);
+    EXPECT_EQ(r.glyf, f.glyf);
+    EXPECT_EQ(r.loca, f.loca);
+}
+
 }  // namespace
 }  // namespace calvoro
