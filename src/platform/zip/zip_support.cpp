@@ -22,34 +22,48 @@ using compression::DeflateCodec;
 
 namespace {
 
-// Children of a folder with their folder flag, metadata left out, in byte-wise name order.
-std::vector<std::pair<fs::path, bool>> listChildren(const fs::path& folder) {
-    std::vector<std::pair<fs::path, bool>> children;
+struct Child {
+    fs::path path;
+    std::string name;  // relative to the walk's root
+    bool isFolder = false;
+};
+
+// Children of a folder, metadata left out, in byte-wise name order, named under the folder's
+// own name: a link by where it points, as relativePath names it.
+std::vector<Child> listChildren(const fs::path& folder, const std::string& folderName, const fs::path& root) {
+    std::vector<Child> children;
     for (const auto& entry : fs::directory_iterator(folder)) {
         std::string name = entry.path().filename().string();
         if (isFileManagerMetadata(name)) continue;
         // A link is not a folder of the tree, even when it points at one.
-        children.emplace_back(entry.path(), entry.is_directory() && !entry.is_symlink());
+        const bool link = entry.is_symlink();
+        std::string relative = link ? relativePath(entry.path(), root) : folderName.empty() ? name : folderName + "/" + name;
+        children.push_back({entry.path(), std::move(relative), entry.is_directory() && !link});
     }
     std::sort(children.begin(), children.end(),
-              [](const auto& a, const auto& b) { return a.first.filename().string() < b.first.filename().string(); });
+              [](const Child& a, const Child& b) { return a.path.filename().string() < b.path.filename().string(); });
     return children;
 }
 
-void walkDirectories(const fs::path& in, const fs::path& root, std::vector<std::string>& out) {
-    for (const auto& [child, isFolder] : listChildren(in)) {
-        if (!isFolder) continue;
-        out.push_back(relativePath(child, root));
-        walkDirectories(child, root, out);
-    }
-}
-
-void walkFiles(const fs::path& in, const fs::path& root, std::vector<std::pair<std::string, fs::path>>& out) {
-    for (const auto& [child, isFolder] : listChildren(in)) {
-        if (isFolder)
-            walkFiles(child, root, out);
-        else
-            out.emplace_back(relativePath(child, root), child);
+// Every item under in, depth first in name order, each folder before what it holds. The walk
+// keeps its own stack and names each item from its folder's name: a tree is as deep as the names
+// of the archive it came from, and resolving each item's whole path took time square in that.
+template <class Visit>
+void walkTree(const fs::path& in, const fs::path& root, Visit&& visit) {
+    struct Level {
+        std::vector<Child> children;
+        size_t next = 0;
+    };
+    std::vector<Level> open;
+    open.push_back({listChildren(in, in == root ? std::string() : relativePath(in, root), root)});
+    while (!open.empty()) {
+        if (open.back().next == open.back().children.size()) {
+            open.pop_back();
+            continue;
+        }
+        Child child = std::move(open.back().children[open.back().next++]);
+        if (child.isFolder) open.push_back({listChildren(child.path, child.name, root)});
+        visit(std::move(child));
     }
 }
 
@@ -113,13 +127,17 @@ std::string relativePath(const fs::path& item, const fs::path& under) {
 
 std::vector<std::string> gatherDirectories(const fs::path& in, const fs::path& relativeTo) {
     std::vector<std::string> out;
-    walkDirectories(in, relativeTo, out);
+    walkTree(in, relativeTo, [&](Child&& child) {
+        if (child.isFolder) out.push_back(std::move(child.name));
+    });
     return out;
 }
 
 std::vector<std::pair<std::string, fs::path>> gatherFiles(const fs::path& in, const fs::path& relativeTo) {
     std::vector<std::pair<std::string, fs::path>> out;
-    walkFiles(in, relativeTo, out);
+    walkTree(in, relativeTo, [&](Child&& child) {
+        if (!child.isFolder) out.emplace_back(std::move(child.name), std::move(child.path));
+    });
     return out;
 }
 

@@ -562,3 +562,26 @@ TEST(ZipReader, LinkEntriesAreRefusedLikeTheTarReaders) {
               "This archive contains 1 symlink(s) or special file(s) (t/link) that can't be represented "
               "in the target format without corrupting the tree.");
 }
+
+// The tree an archive unpacks to is gathered in name order with a stack of the walk's own, each
+// item named from its folder: a tree as deep as a path holds, and a link by where it points.
+TEST(ZipWriter, ATreeAsDeepAsAPathHoldsIsGatheredInNameOrder) {
+    TempDir dir;
+    const fs::path root = dir / "root";
+    const int levels = 900;  // the library makes folders of paths up to about 2,000 bytes
+    std::string deep = "b";
+    std::vector<std::string> folders{"b"};
+    for (int i = 0; i < levels; ++i) folders.push_back(deep += "/d");
+    fs::create_directories(root / deep);
+    for (const std::string& name : {std::string("a.txt"), std::string("c.txt"), std::string("b/e.txt"), deep + "/f"})
+        calvoro::testing::writeFile(root / name, "x");
+    calvoro::testing::writeFile(dir / "outside.txt", "o");
+    fs::create_symlink(dir / "outside.txt", root / "b" / "link");
+    EXPECT_EQ(AC::gatherDirectories(root, root), folders);
+    std::vector<std::string> names;
+    for (const auto& [name, path] : AC::gatherFiles(root, root)) {
+        names.push_back(name);
+        EXPECT_TRUE(fs::exists(fs::symlink_status(path))) << name;
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"a.txt", deep + "/f", "b/e.txt", "link", "c.txt"}));
+}
