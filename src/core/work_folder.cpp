@@ -12,6 +12,8 @@
 #include <set>
 #include <string>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #include "core/uuid.h"
 
@@ -24,6 +26,31 @@ namespace fs = std::filesystem;
 const std::string prefix = ".calvoro-work-";
 
 int openFolder(const fs::path& path) { return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW); }
+
+// Removes the tree at root with one folder open at a time: the library's remove_all holds a
+// descriptor per level, and a tree as deep as an archive's names ran out of them and stayed.
+// False when something could not be removed.
+bool removeTree(const fs::path& root) {
+    std::error_code ec;
+    std::vector<std::pair<fs::path, bool>> open{{root, false}};  // each folder, and whether it was emptied
+    bool removed = true;
+    while (!open.empty()) {
+        if (open.back().second) {
+            fs::remove(open.back().first, ec);
+            removed = removed && !ec;
+            open.pop_back();
+            continue;
+        }
+        open.back().second = true;
+        const fs::path folder = open.back().first;
+        if (!fs::is_directory(fs::symlink_status(folder, ec))) continue;  // a link or file: removed as it stands
+        std::vector<fs::path> children;
+        for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) children.push_back(it->path());
+        if (ec) removed = false;
+        for (auto& child : children) open.emplace_back(std::move(child), false);
+    }
+    return removed;
+}
 
 // The folders already cleared of leftovers by this process: listing a large output folder once
 // per conversion would cost more than the conversions.
@@ -80,8 +107,7 @@ WorkFolder::WorkFolder(const fs::path& parent) {
 }
 
 WorkFolder::~WorkFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
+    removeTree(path_);
     if (lock_ >= 0) ::close(lock_);
 }
 
@@ -105,8 +131,7 @@ int WorkFolder::removeAbandoned(const fs::path& parent) {
         if (fd < 0) continue;
         // A free lock means the owner is gone; holding it keeps a new owner out while removing.
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            std::error_code removeError;
-            if (fs::remove_all(it->path(), removeError) != static_cast<std::uintmax_t>(-1) && !removeError) ++removed;
+            if (removeTree(it->path())) ++removed;
         }
         ::close(fd);
     }

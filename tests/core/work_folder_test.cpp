@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -85,6 +86,35 @@ TEST(WorkFolder, IsPrivateAndGoesWithEverythingInIt) {
     EXPECT_FALSE(fs::exists(kept));
     writeFile(dir / "plain", std::string("x"));
     EXPECT_THROW(WorkFolder(dir / "plain"), fs::filesystem_error);
+}
+
+// A tree as deep as an unpacked archive's names make it goes with its folder when the process
+// has few descriptors to spare: one folder is held open at a time, not one per level.
+TEST(WorkFolder, GoesWithATreeAsDeepAsAPathHoldsOnFewDescriptors) {
+    TempDir dir;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        try {
+            WorkFolder work(dir.path());
+            std::string deep;
+            for (int i = 0; i < 900; ++i) deep += "d/";
+            fs::create_directories(work.path() / deep);
+            writeFile(work.path() / deep / "f", std::string("x"));
+            writeFile(work.path() / "top", std::string("x"));
+            rlimit limit{};
+            ::getrlimit(RLIMIT_NOFILE, &limit);
+            limit.rlim_cur = 64;
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        } catch (...) {
+            ::_exit(2);
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_TRUE(fs::is_empty(dir.path()));
 }
 
 TEST(WorkFolder, OnlyTheFoldersOfDeadProcessesAreRemoved) {
