@@ -4,7 +4,9 @@
 
 #include "converters/archive/gzip_container.h"
 #include "converters/archive/xz_codec.h"
+#include "core/byte_pipe.h"
 #include "core/conversion_error.h"
+#include "platform/compression/stream_codecs.h"
 #include "support/archive_test_util.h"
 
 using namespace calvoro;
@@ -82,6 +84,35 @@ TEST(Gzip, PeerFilesMultipleMembersAndLimit) {
     EXPECT_EQ(errorText([&] { AC::decompressGzip(calvoro::testing::readFile(dir / "ab.gz"), 50000); }),
               "File appears corrupt: gzip contents exceed the 50 KB limit");
     EXPECT_EQ(AC::decompressGzip(calvoro::testing::readFile(dir / "ab.gz"), static_cast<int64_t>(whole.size())), whole);
+}
+
+// Members follow one another in a chain: a million of them, empty but the last, are read in turn
+// by the streaming decoder the converter unpacks with.
+TEST(Gzip, AMillionMembersAreReadInTurn) {
+    auto member = [](const std::string& text) {
+        std::vector<uint8_t> out(compressBound(static_cast<uLong>(text.size())) + 32);
+        z_stream z{};
+        deflateInit2(&z, 6, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+        z.avail_in = static_cast<uInt>(text.size());
+        z.next_out = out.data();
+        z.avail_out = static_cast<uInt>(out.size());
+        deflate(&z, Z_FINISH);
+        out.resize(z.total_out);
+        deflateEnd(&z);
+        return out;
+    };
+    const auto empty = member("");
+    std::vector<uint8_t> chain;
+    chain.reserve(empty.size() * 1'000'000 + 64);
+    for (int i = 0; i < 1'000'000; ++i) chain.insert(chain.end(), empty.begin(), empty.end());
+    const auto last = member("the end");
+    chain.insert(chain.end(), last.begin(), last.end());
+    SpanSource source(chain);
+    auto decoder = compression::gzipDecoder(source);
+    std::vector<uint8_t> read(64);
+    read.resize(decoder->readFully(read));
+    EXPECT_EQ(read, bytesOf("the end"));
 }
 
 TEST(Gzip, TarDetection) {
