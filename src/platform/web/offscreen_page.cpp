@@ -54,6 +54,7 @@ constexpr double blankingDelay = 2.0;  // seconds
 // unless the next page takes it first.
 struct IdleView {
     std::unique_ptr<QWebEngineView> view;
+    QWebEnginePage* page = nullptr;  // the view's, which the blanking empties
     std::unique_ptr<SingleShotTimer> blanking;
 };
 std::vector<IdleView>& idleViews() {
@@ -191,7 +192,7 @@ OffscreenPage::~OffscreenPage() {
     // Loading stops now; the document, and any script still running in it, go with the blanking.
     impl_->page->triggerAction(QWebEnginePage::Stop);
     QWebEnginePage* page = impl_->page;
-    idleViews().push_back({std::move(impl_->view),
+    idleViews().push_back({std::move(impl_->view), page,
                            std::make_unique<SingleShotTimer>(blankingDelay, [page] { page->setHtml(QString()); })});
 }
 
@@ -294,6 +295,13 @@ long long OffscreenPage::rendererProcessId() const { return impl_->page->renderP
 
 bool OffscreenPage::rendererRunning() const { return !impl_->rendererGone; }
 
+bool OffscreenPage::blankingPending() const {
+    const auto& pool = idleViews();
+    return std::any_of(pool.begin(), pool.end(), [page = impl_->page](const IdleView& idle) {
+        return idle.page == page && idle.blanking && idle.blanking->pending();
+    });
+}
+
 void warmUp(int width, int height) {
     static std::once_flag once;
     std::call_once(once, [=] {
@@ -305,7 +313,8 @@ void warmUp(int width, int height) {
             view->show();
             // The blank page brings up a renderer, which the first real page then takes over.
             view->page()->load(QUrl(QStringLiteral("about:blank")));
-            idleViews().push_back({std::move(view), nullptr});
+            QWebEnginePage* page = view->page();
+            idleViews().push_back({std::move(view), page, nullptr});
         });
     });
 }

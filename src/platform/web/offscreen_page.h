@@ -36,6 +36,8 @@ public:
     // a new one).
     long long rendererProcessId() const;
     bool rendererRunning() const;
+    // Tests: whether a page that went before this one, in the same view, is still to be blanked.
+    bool blankingPending() const;
 
 private:
     struct Impl;

@@ -23,4 +23,6 @@ SingleShotTimer::~SingleShotTimer() = default;
 
 void SingleShotTimer::cancel() { impl_->timer.stop(); }
 
+bool SingleShotTimer::pending() const { return impl_->timer.isActive(); }
+
 }  // namespace calvoro::web

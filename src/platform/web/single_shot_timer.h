@@ -14,6 +14,8 @@ public:
     SingleShotTimer(const SingleShotTimer&) = delete;
     SingleShotTimer& operator=(const SingleShotTimer&) = delete;
     void cancel();
+    // Not yet fired nor cancelled.
+    bool pending() const;
 
 private:
     struct Impl;
