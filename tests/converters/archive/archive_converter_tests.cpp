@@ -11,6 +11,7 @@
 #include "core/conversion_logger.h"
 #include "core/text_util.h"
 #include "platform/compression/lzma_codec.h"
+#include "platform/compression/stream_codecs.h"
 #include "support/archive_test_util.h"
 
 using namespace calvoro;
@@ -279,26 +280,53 @@ TEST(ArchivePipeline, ThreadedBodiesReadBackThroughEveryReader) {
     }
 }
 
+namespace {
+
+// Asks to stop when the encoder first gives anything out: the writer has then passed the one
+// entry's header, and only a look at the token inside its body can stop it.
+class StopOnFirstOutput final : public ByteSink {
+public:
+    explicit StopOnFirstOutput(std::stop_source& stop) : stop_(stop) {}
+    void write(std::span<const uint8_t> bytes) override {
+        received += bytes.size();
+        stop_.request_stop();
+    }
+    size_t received = 0;
+
+private:
+    std::stop_source& stop_;
+};
+
+}  // namespace
+
 TEST(ArchivePipeline, CancellingMidBodyLeavesNothing) {
     TempDir dir;
     PrivateTemp temp;
     // One entry of several blocks on every thread: before, nothing looked at the token inside it.
     calvoro::testing::writeFile(dir / "tree" / "one.bin", randomBytes(64 << 20, 21));
     calvoro::testing::writeFile(dir / "one.tar", AC::createTARData(dir / "tree"));
-    fs::remove_all(dir / "tree");
 
     std::vector<SupportedFormat> targets = {SupportedFormat::xz};
     if (BZip2::isAvailable()) targets.push_back(SupportedFormat::bz2);
     for (SupportedFormat target : targets) {
         SCOPED_TRACE(target.displayName());
+        {
+            // The packing convert does, stopped from inside the entry.
+            std::stop_source stop;
+            const CancellationToken token(stop.get_token());
+            StopOnFirstOutput sink(stop);
+            auto encoder = target == SupportedFormat::xz ? compression::xzEncoder(sink, token) : BZip2::encoder(sink, 9, token);
+            EXPECT_THROW(AC::writeTAR(dir / "tree", *encoder, token), CancellationError);
+            EXPECT_TRUE(stop.stop_requested());
+            EXPECT_LT(sink.received, size_t{64} << 20) << "the whole entry was compressed";
+        }
+        // A stop once the output is open leaves neither it nor the unpacked files.
         fs::path outDir = dir / ("out-" + target.rawValue());
         fs::create_directories(outDir);
         std::stop_source stop;
         std::atomic<bool> returned{false};
         std::thread canceller([&] {
-            // The output is opened once unpacking is done; a moment later its body is being compressed.
             while (!returned && fs::is_empty(outDir)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
             stop.request_stop();
         });
         EXPECT_THROW(AC::convert(dir / "one.tar", SupportedFormat::tar, target, outDir, CancellationToken(stop.get_token())),
