@@ -3,9 +3,9 @@
 #include <cmath>
 #include <thread>
 
+#include "compressor/ffmpeg_ssim.h"
 #include "compressor/quality/jpeg_ssim.h"
 #include "compressor/quality/ssim.h"
-#include "ffmpeg_ssim.h"
 #include "platform/imaging/image_destination.h"
 #include "platform/imaging/image_source.h"
 #include "platform/imaging/type_identifiers.h"

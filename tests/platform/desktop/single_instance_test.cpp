@@ -5,12 +5,14 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
+#include <future>
 #include <optional>
 
-#include "desktop_test_support.h"
 #include "platform/desktop/single_instance.h"
 #include "platform/qt/main_thread.h"
+#include "support/test_support.h"
 
 using namespace calvoro;
 using namespace calvoro::testing;
@@ -36,9 +38,13 @@ TEST(SingleInstance, LaterStartsHandTheirArgumentsToTheFirst) {
     const std::string path = (dir / "calvoro.socket").string();
     std::optional<SingleInstance> first;
     std::vector<InstanceMessage> received;
+    std::promise<void> arrived;
     qtmain::runOnMain([&] {
         first.emplace(path);
-        first->setReceiver([&](const InstanceMessage& m) { received.push_back(m); });
+        first->setReceiver([&](const InstanceMessage& m) {
+            received.push_back(m);
+            if (received.size() == 1) arrived.set_value();
+        });
         EXPECT_EQ(first->claimOrForward({}), SingleInstance::Role::primary);
     });
     ASSERT_TRUE(first->isListening());
@@ -50,7 +56,7 @@ TEST(SingleInstance, LaterStartsHandTheirArgumentsToTheFirst) {
     SingleInstance second(path);
     EXPECT_EQ(second.claimOrForward(message), SingleInstance::Role::forwarded);
     EXPECT_FALSE(second.isListening());
-    ASSERT_TRUE(waitUntil([&] { return qtmain::callOnMain<bool>([&] { return !received.empty(); }); }));
+    ASSERT_EQ(arrived.get_future().wait_for(std::chrono::seconds(60)), std::future_status::ready);
     qtmain::runOnMain([&] {
         ASSERT_EQ(received.size(), 1u);
         EXPECT_EQ(received[0].urls, message.urls);

@@ -7,8 +7,8 @@
 #include <sstream>
 
 #include "core/conversion_error.h"
-#include "fixtures.h"
 #include "platform/imaging/codecs/lazy_library.h"
+#include "platform/imaging/fixtures.h"
 #include "platform/imaging/image_destination.h"
 #include "platform/imaging/image_source.h"
 #include "platform/imaging/type_identifiers.h"
