@@ -9,14 +9,13 @@
 #include <memory>
 
 #include "converters/font/font_converter.h"
+#include "core/byte_order.h"
 #include "engine/validation_checks.h"
 
 namespace calvoro::validation {
 namespace {
 
-uint32_t tagAt(const std::vector<uint8_t>& d) {
-    return (uint32_t(d[0]) << 24) | (uint32_t(d[1]) << 16) | (uint32_t(d[2]) << 8) | uint32_t(d[3]);
-}
+uint32_t tagAt(const std::vector<uint8_t>& d) { return byte_order::be32(d.data()); }
 
 constexpr uint32_t tagTrueType = 0x00010000;
 constexpr uint32_t tagTrue = 0x74727565;   // "true"

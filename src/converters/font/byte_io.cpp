@@ -14,13 +14,15 @@ uint8_t ByteReader::u8() {
 }
 
 uint16_t ByteReader::u16() {
-    uint16_t hi = u8();
-    return static_cast<uint16_t>((hi << 8) | u8());
+    const size_t at = offset_;
+    skip(2);
+    return byte_order::be16(d_, at);
 }
 
 uint32_t ByteReader::u32() {
-    uint32_t hi = u16();
-    return (hi << 16) | u16();
+    const size_t at = offset_;
+    skip(4);
+    return byte_order::be32(d_, at);
 }
 
 void ByteReader::skip(size_t count) {

@@ -5,6 +5,8 @@
 #include <span>
 #include <vector>
 
+#include "core/byte_order.h"
+
 namespace calvoro {
 
 // Forward reader over font bytes; every read past the end is "Unexpected end of font data.".
@@ -32,25 +34,15 @@ struct ByteOut {
     std::vector<uint8_t> bytes;
 
     void u8(uint8_t value) { bytes.push_back(value); }
-    void u16(uint16_t value) {
-        bytes.push_back(static_cast<uint8_t>(value >> 8));
-        bytes.push_back(static_cast<uint8_t>(value & 0xFF));
-    }
-    void u32(uint32_t value) {
-        u16(static_cast<uint16_t>(value >> 16));
-        u16(static_cast<uint16_t>(value & 0xFFFF));
-    }
+    void u16(uint16_t value) { byte_order::putBE16(bytes, value); }
+    void u32(uint32_t value) { byte_order::putBE32(bytes, value); }
     void append(std::span<const uint8_t> data) { bytes.insert(bytes.end(), data.begin(), data.end()); }
     void zeros(size_t count) { bytes.resize(bytes.size() + count, 0); }
     size_t size() const { return bytes.size(); }
 };
 
 // Big-endian reads at a known-good position.
-inline uint16_t readU16(std::span<const uint8_t> d, size_t at) {
-    return static_cast<uint16_t>((d[at] << 8) | d[at + 1]);
-}
-inline uint32_t readU32(std::span<const uint8_t> d, size_t at) {
-    return (uint32_t(d[at]) << 24) | (uint32_t(d[at + 1]) << 16) | (uint32_t(d[at + 2]) << 8) | d[at + 3];
-}
+inline uint16_t readU16(std::span<const uint8_t> d, size_t at) { return byte_order::be16(d, at); }
+inline uint32_t readU32(std::span<const uint8_t> d, size_t at) { return byte_order::be32(d, at); }
 
 }  // namespace calvoro

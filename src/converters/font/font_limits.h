@@ -5,6 +5,7 @@
 #include <span>
 
 #include "converters/font/font_converter.h"
+#include "core/byte_order.h"
 #include "core/conversion_error.h"
 
 namespace calvoro::font_limits {
@@ -28,9 +29,8 @@ void checkDirectoryTotal(std::span<const uint8_t> data, size_t first, size_t str
     checkDecodedTotal(total);
 }
 
-inline uint64_t be32(std::span<const uint8_t> d, size_t at) {
-    return (uint64_t(d[at]) << 24) | (uint64_t(d[at + 1]) << 16) | (uint64_t(d[at + 2]) << 8) | d[at + 3];
-}
+// Wide, so that sums of table lengths cannot wrap.
+inline uint64_t be32(std::span<const uint8_t> d, size_t at) { return byte_order::be32(d, at); }
 
 // Writers: refuse what the container's fields cannot hold instead of writing a broken font.
 inline void checkTableCount(size_t count, size_t limit) {

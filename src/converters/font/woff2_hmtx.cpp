@@ -29,8 +29,9 @@ std::vector<uint8_t> WOFF2Hmtx::reconstruct(std::span<const uint8_t> table, int 
         return table[pos++];
     };
     auto u16 = [&]() -> uint16_t {
-        uint16_t hi = u8();
-        return static_cast<uint16_t>((hi << 8) | u8());
+        if (table.size() - pos < 2) throw ConversionError::corruptFile("WOFF2 stream ended early.");
+        pos += 2;
+        return byte_order::be16(table, pos - 2);
     };
 
     const uint8_t flags = u8();

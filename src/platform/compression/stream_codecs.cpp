@@ -8,6 +8,7 @@
 #include <new>
 #include <vector>
 
+#include "core/byte_order.h"
 #include "platform/compression/deflate_codec.h"
 #include "platform/compression/lzma_codec.h"
 
@@ -55,8 +56,6 @@ protected:
     z_stream z_{};
     bool ended_ = false;
 };
-
-uint32_t readUInt32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 
 // gzip members: zlib inflates each member's DEFLATE body, and its header and trailer are read
 // here, in zlib's order, so that a trailer that disagrees with the data names the field that does.
@@ -142,8 +141,8 @@ private:
         while (trailerHave_ < trailer_.size() && z_.avail_in > 0) {
             trailer_[trailerHave_++] = *z_.next_in++;
             --z_.avail_in;
-            if (trailerHave_ == 4 && readUInt32(trailer_.data()) != memberCrc_) throw StreamError(Kind::badChecksum, Z_DATA_ERROR);
-            if (trailerHave_ == 8 && readUInt32(trailer_.data() + 4) != memberLength_) throw StreamError(Kind::badLength, Z_DATA_ERROR);
+            if (trailerHave_ == 4 && byte_order::le32(trailer_.data()) != memberCrc_) throw StreamError(Kind::badChecksum, Z_DATA_ERROR);
+            if (trailerHave_ == 8 && byte_order::le32(trailer_.data() + 4) != memberLength_) throw StreamError(Kind::badLength, Z_DATA_ERROR);
         }
         if (trailerHave_ == trailer_.size()) nextMember();
     }

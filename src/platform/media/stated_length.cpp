@@ -14,6 +14,7 @@
 #include <span>
 #include <vector>
 
+#include "core/byte_order.h"
 #include "core/gif_blocks.h"
 #include "core/source_file.h"
 
@@ -58,8 +59,8 @@ private:
     uint64_t size_ = 0;
 };
 
-uint32_t le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
-uint32_t be32(const uint8_t* p) { return static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
+using byte_order::be32;
+using byte_order::le32;
 
 // RIFF (WAV, little-endian sizes) and IFF (AIFF, big-endian): a chunk whose stated size runs
 // past the end. A size of 0 or 0xFFFFFFFF is what a writer that could not go back leaves: unknown.

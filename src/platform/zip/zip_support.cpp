@@ -141,24 +141,6 @@ std::vector<std::pair<std::string, fs::path>> gatherFiles(const fs::path& in, co
     return out;
 }
 
-void appendUInt16(std::vector<uint8_t>& buffer, uint16_t value) {
-    buffer.push_back(static_cast<uint8_t>(value));
-    buffer.push_back(static_cast<uint8_t>(value >> 8));
-}
-
-void appendUInt32(std::vector<uint8_t>& buffer, uint32_t value) {
-    for (int i = 0; i < 4; ++i) buffer.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-uint16_t readUInt16(std::span<const uint8_t> data, size_t offset) {
-    return static_cast<uint16_t>(data[offset] | (data[offset + 1] << 8));
-}
-
-uint32_t readUInt32(std::span<const uint8_t> data, size_t offset) {
-    return static_cast<uint32_t>(data[offset]) | (static_cast<uint32_t>(data[offset + 1]) << 8) |
-           (static_cast<uint32_t>(data[offset + 2]) << 16) | (static_cast<uint32_t>(data[offset + 3]) << 24);
-}
-
 std::vector<uint8_t> compressDeflate(std::span<const uint8_t> data) {
     if (data.empty()) return {};
     auto out = DeflateCodec::deflate(data);

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/byte_order.h"
 #include "core/byte_pipe.h"
 #include "core/conversion_error.h"
 
@@ -26,10 +27,11 @@ std::string relativePath(const std::filesystem::path& item, const std::filesyste
 // .DS_Store, AppleDouble "._" files and __MACOSX folders: written by file managers, never content.
 bool isFileManagerMetadata(const std::string& name);
 
-void appendUInt16(std::vector<uint8_t>& buffer, uint16_t value);
-void appendUInt32(std::vector<uint8_t>& buffer, uint32_t value);
-uint16_t readUInt16(std::span<const uint8_t> data, size_t offset);
-uint32_t readUInt32(std::span<const uint8_t> data, size_t offset);
+// ZIP and gzip fields are little-endian.
+inline void appendUInt16(std::vector<uint8_t>& buffer, uint16_t value) { byte_order::putLE16(buffer, value); }
+inline void appendUInt32(std::vector<uint8_t>& buffer, uint32_t value) { byte_order::putLE32(buffer, value); }
+inline uint16_t readUInt16(std::span<const uint8_t> data, size_t offset) { return byte_order::le16(data, offset); }
+inline uint32_t readUInt32(std::span<const uint8_t> data, size_t offset) { return byte_order::le32(data, offset); }
 
 // Raw DEFLATE of data; throws ConversionError::conversionFailed when the encoder fails.
 std::vector<uint8_t> compressDeflate(std::span<const uint8_t> data);

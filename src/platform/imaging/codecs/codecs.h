@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/byte_order.h"
 #include "platform/imaging/image_destination.h"
 #include "platform/imaging/image_source.h"
 #include "platform/imaging/row_progress.h"
@@ -159,20 +160,14 @@ Bytes iptcFromPhotoshopSegment(const uint8_t* data, size_t size);
 // An APP13 segment body that holds the IPTC datasets as resource 0x0404.
 Bytes photoshopSegmentWithIptc(const Bytes& iptc);
 
-// Little helpers for own-code formats.
-inline uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline uint32_t le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
-inline uint16_t be16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
-inline uint32_t be32(const uint8_t* p) {
-    return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) | (static_cast<uint32_t>(p[2]) << 8) |
-           static_cast<uint32_t>(p[3]);
-}
-inline void putLE16(Bytes& b, uint32_t v) { b.push_back(v & 0xFF); b.push_back((v >> 8) & 0xFF); }
-inline void putLE32(Bytes& b, uint32_t v) { putLE16(b, v & 0xFFFF); putLE16(b, v >> 16); }
-inline void putBE16(Bytes& b, uint32_t v) { b.push_back((v >> 8) & 0xFF); b.push_back(v & 0xFF); }
-inline void putBE32(Bytes& b, uint32_t v) { putBE16(b, v >> 16); putBE16(b, v & 0xFFFF); }
+// Byte order for own-code formats.
+using byte_order::be16;
+using byte_order::be32;
+using byte_order::le16;
+using byte_order::le32;
+using byte_order::putBE16;
+using byte_order::putBE32;
+using byte_order::putLE16;
+using byte_order::putLE32;
 
 }  // namespace calvoro::imaging::detail
