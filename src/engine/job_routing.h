@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "core/conversion_defaults.h"
 #include "core/conversion_job.h"
 #include "core/supported_format.h"
 
@@ -27,20 +28,16 @@ enum class Operation {
 // One decided route with the arguments filled from the job. Defaults are applied here only.
 struct Route {
     Operation operation = Operation::document;
-    double quality = 0.92;             // image routes
-    std::optional<long> maxEdge;       // ImageConverter::convert, absent stays absent
-    bool stripMetadata = false;        // ImageConverter::convert
-    std::optional<long> bitrate;       // convertAudio, absent stays absent
-    double fps = 10.0;                 // videoToGIF
-    long maxWidth = 480;               // videoToGIF
+    double quality = defaultImageQuality;    // image routes
+    std::optional<long> maxEdge;             // ImageConverter::convert, absent stays absent
+    bool stripMetadata = false;              // ImageConverter::convert
+    std::optional<long> bitrate;             // convertAudio, absent stays absent
+    double fps = defaultGIFFramesPerSecond;  // videoToGIF
+    long maxWidth = defaultGIFWidth;         // videoToGIF
     // Coarse progress reported before the call (1.0 follows a successful return); absent for
     // the media operations, which report their own.
     std::optional<double> progressBefore;
 };
-
-inline constexpr double defaultImageQuality = 0.92;
-inline constexpr double defaultGIFFramesPerSecond = 10.0;
-inline constexpr long defaultGIFWidth = 480;
 
 // The first matching rule decides; every job has a route.
 Route routeFor(const ConversionJob& job, SupportedFormat target);

@@ -23,6 +23,7 @@
 #include "app/state/toast.h"
 #include "compressor/compression_estimate.h"
 #include "compressor/compression_level.h"
+#include "core/conversion_defaults.h"
 #include "core/conversion_job.h"
 #include "core/conversion_logger.h"
 #include "core/supported_format.h"
@@ -345,10 +346,10 @@ private:
     bool showLogPanel_ = false;
     OptionalToast toast_;
     QTimer* toastDismissTask_ = nullptr;
-    double imageQuality_ = 0.92;
+    double imageQuality_ = defaultImageQuality;
     int imageMaxEdge_ = 0;
     bool stripMetadata_ = false;
-    int audioBitrate_ = 256000;
+    int audioBitrate_ = defaultAudioBitrate;
     Recents recents_;
     SectionSet expandedSections_{"recent", "stats", "explore"};
     int statsTotalConversions_ = 0;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/conversion_defaults.h"
 #include "platform/imaging/image_properties.h"
 #include "platform/imaging/rgba_image.h"
 #include "platform/imaging/row_progress.h"
@@ -13,7 +14,7 @@
 namespace calvoro::imaging {
 
 struct EncodeOptions {
-    double quality = 0.92;  // 0..1 for lossy types; 1.0 asks for the best the type offers
+    double quality = defaultImageQuality;  // 0..1 for lossy types; 1.0 asks for the best the type offers
     // Metadata written with the image where the type can hold it. The orientation is only
     // written by types that carry it (carriesOrientation); otherwise turn the pixels first.
     ImageMetadata metadata;
