@@ -35,7 +35,7 @@ void checkName(const std::string& name) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::span<const uint8_t> bytes(data, size);
     try {
-        for (const auto& member : calvoro::ArchiveConverter::readZIP(bytes, int64_t(64) << 20)) checkName(member.name);
+        for (const auto& member : calvoro::zip::readZIP(bytes, int64_t(64) << 20)) checkName(member.name);
     } catch (const std::exception&) {
         // A clear refusal is the expected answer to hostile bytes.
     }
@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     }
     try {
-        calvoro::ArchiveConverter::extractZIP(source, folder.out());
+        calvoro::zip::extractZIP(source, folder.out());
     } catch (const std::exception&) {
     }
     folder.checkNothingEscaped("in.zip");

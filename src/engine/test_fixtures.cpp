@@ -8,6 +8,7 @@
 #include <fstream>
 #include <thread>
 
+#include "converters/archive/archive_converter.h"
 #include "core/conversion_error.h"
 #include "platform/imaging/image_destination.h"
 #include "platform/media/asset_writer.h"
@@ -15,7 +16,6 @@
 #include "platform/media/file_type.h"
 #include "platform/media/gif_writer.h"
 #include "platform/media/pcm_sample.h"
-#include "platform/zip/zip_archive.h"
 
 namespace calvoro::ConversionTester {
 

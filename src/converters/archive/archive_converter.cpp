@@ -127,7 +127,7 @@ bool extractCompressed(const fs::path& source, SupportedFormat format, const fs:
     FileSink out(target);
     copyAll(whole, out, cancellation);
     out.finish();
-    if (auto when = modificationTime(source)) setModificationTime(target, *when);
+    if (auto when = zip::modificationTime(source)) zip::setModificationTime(target, *when);
     return true;
 }
 
@@ -170,7 +170,7 @@ void createArchive(const fs::path& folder, const fs::path* plainFile, SupportedF
         throw ConversionError::corruptFile("Archive contents are too large to repackage (max 2 GB uncompressed)");
     }
     switch (format) {
-        case SupportedFormat::zip: createZIP(folder, output, {}, cancellation); return;
+        case SupportedFormat::zip: zip::createZIP(folder, output, {}, cancellation); return;
         case SupportedFormat::tar:
         case SupportedFormat::gzip:
         case SupportedFormat::xz:
@@ -209,7 +209,7 @@ bool unpack(const fs::path& source, SupportedFormat format, const fs::path& to, 
         throw ConversionError::corruptFile("Archive is too large to process (max 2 GB)");
     }
     switch (format) {
-        case SupportedFormat::zip: extractZIP(source, to, cancellation); return false;
+        case SupportedFormat::zip: zip::extractZIP(source, to, cancellation); return false;
         case SupportedFormat::tar: {
             FileSource file(source);
             extractTAR(file, to, cancellation, tarLimits);
@@ -278,7 +278,7 @@ fs::path convert(const fs::path& source, SupportedFormat sourceFormat, Supported
 
     TarLimits tarLimits;
     // A target that holds fewer entries refuses as soon as the count passes, not after unpacking them all.
-    if (target == SupportedFormat::zip) tarLimits.entryCountCheck = [](size_t count) { checkedU16(static_cast<int64_t>(count), "entries"); };
+    if (target == SupportedFormat::zip) tarLimits.entryCountCheck = [](size_t count) { zip::checkedU16(static_cast<int64_t>(count), "entries"); };
     const WorkFolder temporary = makeTemporaryFolder();
     const bool singleFile = extractSource(source, sourceFormat, temporary.path(), cancellation, archiveSizeLimit, tarLimits);
     if (isEmptyFolder(temporary.path())) {

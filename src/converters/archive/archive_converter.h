@@ -13,6 +13,7 @@
 #include "core/cancellation.h"
 #include "core/supported_format.h"
 #include "platform/zip/zip_archive.h"
+#include "platform/zip/zip_support.h"
 
 namespace calvoro::ArchiveConverter {
 
@@ -39,5 +40,21 @@ void extractArchive(const std::filesystem::path& source, SupportedFormat format,
 
 // The bytes of every regular file below folder, hidden ones included; 0 when it cannot be listed.
 int64_t uncompressedSize(const std::filesystem::path& folder);
+
+// The converter's ZIP operations and the routines its containers share, carried out by the
+// program's own ZIP container.
+using zip::appendUInt16;
+using zip::appendUInt32;
+using zip::compressDeflate;
+using zip::crc32Checksum;
+using zip::createZIP;
+using zip::decodeArchiveName;
+using zip::decompressRawDeflate;
+using zip::dosTimestamp;
+using zip::extractZIP;
+using zip::gatherDirectories;
+using zip::gatherFiles;
+using zip::relativePath;
+using zip::sanitizePath;
 
 }  // namespace calvoro::ArchiveConverter

@@ -45,7 +45,7 @@ std::vector<uint8_t> decompressGzip(std::span<const uint8_t> data, int64_t maxOu
     for (;;) {
         const size_t p = skipHeader(data, member);
         // ISIZE at the very end sizes the first buffer; it is only a hint (the last member's size).
-        const uint32_t isize = readUInt32(data, data.size() - 4);
+        const uint32_t isize = zip::readUInt32(data, data.size() - 4);
         const auto body = data.subspan(p);
         const size_t hint = member == 0 && isize != 0 ? isize : 0;
         const size_t memberStart = out.size();
@@ -56,8 +56,8 @@ std::vector<uint8_t> decompressGzip(std::span<const uint8_t> data, int64_t maxOu
         size_t next = p + result.consumed;
         if (data.size() - next < 8) throw ConversionError::corruptFile("GZIP data truncated");
         const auto inflated = std::span<const uint8_t>(out).subspan(memberStart);
-        if (readUInt32(data, next) != crc32Checksum(inflated)) throw ConversionError::corruptFile("GZIP checksum mismatch");
-        if (readUInt32(data, next + 4) != static_cast<uint32_t>(inflated.size())) throw ConversionError::corruptFile("GZIP length mismatch");
+        if (zip::readUInt32(data, next) != zip::crc32Checksum(inflated)) throw ConversionError::corruptFile("GZIP checksum mismatch");
+        if (zip::readUInt32(data, next + 4) != static_cast<uint32_t>(inflated.size())) throw ConversionError::corruptFile("GZIP length mismatch");
         next += 8;
         // Another member follows only where its magic does; trailing padding is ignored as gzip does.
         if (data.size() - next < 2 || data[next] != 0x1F || data[next + 1] != 0x8B) break;
@@ -67,14 +67,14 @@ std::vector<uint8_t> decompressGzip(std::span<const uint8_t> data, int64_t maxOu
 }
 
 std::vector<uint8_t> compressGzip(std::span<const uint8_t> data) {
-    auto deflated = compressDeflate(data);
+    auto deflated = zip::compressDeflate(data);
     std::vector<uint8_t> out = {0x1F, 0x8B, 0x08, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xFF};
     out.reserve(out.size() + deflated.size() + 8);
     // An empty input still needs a valid (empty) DEFLATE stream between header and trailer.
     if (deflated.empty()) deflated = {0x03, 0x00};
     out.insert(out.end(), deflated.begin(), deflated.end());
-    appendUInt32(out, crc32Checksum(data));
-    appendUInt32(out, static_cast<uint32_t>(data.size()));
+    zip::appendUInt32(out, zip::crc32Checksum(data));
+    zip::appendUInt32(out, static_cast<uint32_t>(data.size()));
     return out;
 }
 

@@ -24,7 +24,7 @@ using Block = std::array<uint8_t, 512>;
 std::string textField(std::span<const uint8_t> header, size_t offset, size_t width) {
     auto field = header.subspan(offset, width);
     auto end = std::find(field.begin(), field.end(), uint8_t{0});
-    return decodeArchiveName(field.first(static_cast<size_t>(end - field.begin())));
+    return zip::decodeArchiveName(field.first(static_cast<size_t>(end - field.begin())));
 }
 
 // A numeric field as octal text between blanks and NULs; nothing when it is not a usable number
@@ -102,7 +102,7 @@ public:
             if (!member(block)) break;
         }
         if (refusedCount_ > 0)
-            throw ConversionError::unrepresentableEntries(refusedEntriesMessage(refused_, refusedCount_));
+            throw ConversionError::unrepresentableEntries(zip::refusedEntriesMessage(refused_, refusedCount_));
     }
 
 private:
@@ -161,8 +161,8 @@ private:
         if (!text) return false;
         if (type != 'L') return true;  // a link is refused by the name of the link itself
         // No file system takes a name that long; its start names it.
-        if (size > kLargestLongName) throw nameTooLongToUnpack(decodeArchiveName(nameBytes(text->substr(0, 256))));
-        pending_.longName = decodeArchiveName(nameBytes(*text));
+        if (size > kLargestLongName) throw zip::nameTooLongToUnpack(zip::decodeArchiveName(nameBytes(text->substr(0, 256))));
+        pending_.longName = zip::decodeArchiveName(nameBytes(*text));
         return true;
     }
 
@@ -191,7 +191,7 @@ private:
         if (pending_.sparse.take(key, value)) return;
         // An empty value takes the header's own field back.
         if (key == "path") {
-            pending_.paxPath = value.empty() ? std::nullopt : std::optional(decodeArchiveName(nameBytes(std::string(value))));
+            pending_.paxPath = value.empty() ? std::nullopt : std::optional(zip::decodeArchiveName(nameBytes(std::string(value))));
         } else if (key == "size") {
             pending_.size = value.empty() ? std::nullopt : tar::decimalValue(value);
             if (!value.empty() && !pending_.size) throw ConversionError::corruptFile("TAR entry has an invalid size record");
@@ -207,7 +207,7 @@ private:
             const std::string upTo = path.substr(0, slash);
             const size_t start = upTo.rfind('/');
             // File-manager metadata is left out of the packed tree with all it holds.
-            if (isFileManagerMetadata(upTo.substr(start == std::string::npos ? 0 : start + 1))) return;
+            if (zip::isFileManagerMetadata(upTo.substr(start == std::string::npos ? 0 : start + 1))) return;
             entries_.insert(upTo);
             if (slash == std::string::npos) break;
         }
@@ -224,7 +224,7 @@ private:
     void dated(const Block& header, const fs::path& target) {
         // The archive's dates come along, so that packing the files again gives the same bytes.
         if (auto mtime = octalField(header, 136, 12); mtime && *mtime <= kLatestTime)
-            setModificationTime(target, std::chrono::system_clock::time_point(std::chrono::seconds(*mtime)));
+            zip::setModificationTime(target, std::chrono::system_clock::time_point(std::chrono::seconds(*mtime)));
     }
 
     ConversionError exceeds(const std::string& name) const {
@@ -232,13 +232,13 @@ private:
     }
 
     void extractFile(const Block& header, const std::string& fullName, uint64_t size) {
-        const std::string path = sanitizePath(fullName);
+        const std::string path = zip::sanitizePath(fullName);
         if (path.empty()) {
             if (!skip(source_, size, buffer_)) throw exceeds(fullName);
             return;
         }
         countEntries(path);
-        unpackEntry(to_, path, [&](const fs::path& target) {
+        zip::unpackEntry(to_, path, [&](const fs::path& target) {
             FileSink file(target);
             for (uint64_t left = size; left > 0;) {
                 size_t n = source_.readFully(std::span(buffer_).first(static_cast<size_t>(std::min<uint64_t>(left, buffer_.size()))));
@@ -257,11 +257,11 @@ private:
     uint64_t extractSparse(const Block& header, const std::string& fullName, const std::vector<tar::SparseChunk>& chunks,
                            uint64_t realSize, uint64_t dataSize) {
         if (!tar::mapFits(chunks, realSize, dataSize)) throw damagedMap(fullName);
-        const std::string path = sanitizePath(fullName);
+        const std::string path = zip::sanitizePath(fullName);
         if (path.empty()) return dataSize;
         countEntries(path);
         reserve(realSize, fullName);
-        unpackEntry(to_, path, [&](const fs::path& target) {
+        zip::unpackEntry(to_, path, [&](const fs::path& target) {
             if (!tar::writeSparseFile(source_, target, chunks, realSize, buffer_)) throw exceeds(fullName);
             dated(header, target);
         });
@@ -281,7 +281,7 @@ private:
 
     uint64_t extractPaxSparse(const Block& header, Pending& attributes, const std::string& fullName, uint64_t size) {
         tar::SparseRecords& sparse = attributes.sparse;
-        const std::string name = sparse.name ? decodeArchiveName(nameBytes(*sparse.name)) : fullName;
+        const std::string name = sparse.name ? zip::decodeArchiveName(nameBytes(*sparse.name)) : fullName;
         if (sparse.damaged || sparse.pendingOffset || !sparse.realSize) throw damagedMap(name);
         uint64_t mapSize = 0;
         if (sparse.mapInData) {

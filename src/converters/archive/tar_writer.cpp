@@ -80,7 +80,7 @@ Header& finishHeader(Header& h, bool folder, uint64_t size, uint64_t mtime) {
 bool isEmptyFolder(const fs::path& folder) { return fs::directory_iterator(folder) == fs::directory_iterator(); }
 
 uint64_t secondsSince1970(const fs::path& item) {
-    auto when = modificationTime(item);
+    auto when = zip::modificationTime(item);
     if (!when) return 0;
     auto seconds = std::chrono::duration_cast<std::chrono::seconds>(when->time_since_epoch()).count();
     // Before 1970 has no octal form here; past the field's reach is held at its largest value.
@@ -93,7 +93,7 @@ uint64_t secondsSince1970(const fs::path& item) {
 void writeTAR(const fs::path& from, ByteSink& to, const CancellationToken& cancellation) {
     // Headers of every folder, and the paths of the files checked, before the first byte goes out.
     std::vector<Header> folderHeaders;
-    for (std::string folder : gatherDirectories(from, from)) {
+    for (std::string folder : zip::gatherDirectories(from, from)) {
         if (!folder.ends_with('/')) folder += '/';
         Header h{};
         // The typeflag already says folder, so the trailing "/" may go when that is what makes it fit.
@@ -104,7 +104,7 @@ void writeTAR(const fs::path& from, ByteSink& to, const CancellationToken& cance
         }
         folderHeaders.push_back(finishHeader(h, true, 0, 0));
     }
-    auto files = gatherFiles(from, from);
+    auto files = zip::gatherFiles(from, from);
     for (const auto& file : files) {
         Header h{};
         if (!fitPath(h, file.first)) throwTooLong(file.first);
@@ -141,7 +141,7 @@ void writeTAR(const fs::path& from, ByteSink& to, const CancellationToken& cance
 std::vector<uint8_t> createTARData(const fs::path& from, const CancellationToken& cancellation) {
     std::vector<uint8_t> out;
     size_t expected = 1024;
-    for (const auto& file : gatherFiles(from, from)) {
+    for (const auto& file : zip::gatherFiles(from, from)) {
         std::error_code ec;
         auto size = fs::file_size(file.second, ec);
         expected += 512 + (ec ? 0 : static_cast<size_t>(size) + 511) / 512 * 512;

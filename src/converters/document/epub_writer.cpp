@@ -188,7 +188,7 @@ void anyToEPUB(const Path& source, SupportedFormat sourceFormat, const Path& out
     files::writeAtomically(folder / "OEBPS" / "chapter1.xhtml", withPackageImages(detail::wrapAsXHTML(html, title), images));
     if (!images.empty()) fs::create_directories(folder / "OEBPS" / "images");
     for (const auto& image : images) files::writeBytes(folder / "OEBPS" / image.href, std::string_view(image.bytes.constData(), image.bytes.size()));
-    ArchiveConverter::createZIP(folder, output, "mimetype");
+    zip::createZIP(folder, output, "mimetype");
 }
 
 }  // namespace calvoro::DocumentConverter

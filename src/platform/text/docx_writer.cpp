@@ -412,10 +412,10 @@ QByteArray documentRelationships(const DocumentPart& part) {
     return rels;
 }
 
-std::vector<ArchiveConverter::ZipEntry> packageEntries(const DocumentPart& part) {
+std::vector<zip::ZipEntry> packageEntries(const DocumentPart& part) {
     auto bytes = [](const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); };
     auto qbytes = [](const QByteArray& s) { return std::vector<uint8_t>(s.begin(), s.end()); };
-    std::vector<ArchiveConverter::ZipEntry> entries;
+    std::vector<zip::ZipEntry> entries;
     entries.push_back({"[Content_Types].xml", bytes(contentTypes(part.numbered))});
     entries.push_back({"_rels/.rels", bytes(packageRelationships)});
     entries.push_back({"word/document.xml", qbytes(part.xml)});
@@ -429,6 +429,6 @@ std::vector<ArchiveConverter::ZipEntry> packageEntries(const DocumentPart& part)
 
 }  // namespace
 
-std::vector<uint8_t> writeDOCX(const AttributedString& text) { return ArchiveConverter::writeZIP(packageEntries(documentPart(text))); }
+std::vector<uint8_t> writeDOCX(const AttributedString& text) { return zip::writeZIP(packageEntries(documentPart(text))); }
 
 }  // namespace calvoro::text

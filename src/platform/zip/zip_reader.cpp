@@ -15,7 +15,7 @@
 #include "platform/zip/zip_archive.h"
 #include "platform/zip/zip_support.h"
 
-namespace calvoro::ArchiveConverter {
+namespace calvoro::zip {
 
 namespace fs = std::filesystem;
 
@@ -464,4 +464,4 @@ std::vector<ZipMember> readZIP(std::span<const uint8_t> zip, int64_t maxTotalByt
     return members;
 }
 
-}  // namespace calvoro::ArchiveConverter
+}  // namespace calvoro::zip

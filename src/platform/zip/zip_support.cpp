@@ -15,7 +15,7 @@
 #include "platform/compression/deflate_codec.h"
 #include "platform/compression/large_buffer.h"
 
-namespace calvoro::ArchiveConverter {
+namespace calvoro::zip {
 
 namespace fs = std::filesystem;
 using compression::DeflateCodec;
@@ -340,4 +340,4 @@ void setModificationTime(const fs::path& path, std::chrono::system_clock::time_p
     if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) throwErrno("cannot set modification time", path);
 }
 
-}  // namespace calvoro::ArchiveConverter
+}  // namespace calvoro::zip

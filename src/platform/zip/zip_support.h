@@ -16,7 +16,7 @@
 #include "core/byte_pipe.h"
 #include "core/conversion_error.h"
 
-namespace calvoro::ArchiveConverter {
+namespace calvoro::zip {
 
 // Walk of a folder tree: children in name order (byte-wise, so output never depends on the
 // file system's listing order), file-manager metadata skipped, a folder before what it holds.
@@ -83,4 +83,4 @@ std::optional<std::chrono::system_clock::time_point> modificationTime(const std:
 // Sets a file's modification (and access) time; failures throw filesystem_error.
 void setModificationTime(const std::filesystem::path& path, std::chrono::system_clock::time_point when);
 
-}  // namespace calvoro::ArchiveConverter
+}  // namespace calvoro::zip

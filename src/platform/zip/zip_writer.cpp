@@ -13,7 +13,7 @@
 #include "platform/compression/stream_codecs.h"
 #include "platform/zip/zip_archive.h"
 
-namespace calvoro::ArchiveConverter {
+namespace calvoro::zip {
 
 namespace fs = std::filesystem;
 
@@ -316,4 +316,4 @@ std::vector<uint8_t> writeZIP(const std::vector<ZipEntry>& entries) {
     return writer.finish();
 }
 
-}  // namespace calvoro::ArchiveConverter
+}  // namespace calvoro::zip

@@ -9,7 +9,7 @@
 #include "platform/compression/deflate_codec.h"
 #include "platform/zip/zip_support.h"
 
-namespace calvoro::ArchiveConverter {
+namespace calvoro::zip {
 
 // Builds a ZIP file one entry after another: local part, central directory, end record.
 // The local part goes into memory, or straight to an open file when one is given. Every range
@@ -52,4 +52,4 @@ private:
 uint16_t checkedU16(int64_t value, const std::string& quantity);
 uint32_t checkedU32(int64_t value, const std::string& quantity);
 
-}  // namespace calvoro::ArchiveConverter
+}  // namespace calvoro::zip

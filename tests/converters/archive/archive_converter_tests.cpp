@@ -155,7 +155,7 @@ TEST(ArchivePipeline, SingleFilePayloadsAndNames) {
     ASSERT_EQ(run("cd " + shellQuote(dir.path().string()) + " && gzip -k notes.txt && xz -k notes.txt").status, 0);
     fs::path out = AC::convert(dir / "notes.txt.gz", SupportedFormat::gzip, SupportedFormat::zip, dir.path());
     EXPECT_EQ(out.filename(), "notes.txt.zip");
-    auto members = AC::readZIP(calvoro::testing::readFile(out));
+    auto members = zip::readZIP(calvoro::testing::readFile(out));
     ASSERT_EQ(members.size(), 1u);
     EXPECT_EQ(members[0].name, "notes.txt");
     EXPECT_EQ(members[0].data, bytesOf("just some notes\n"));
@@ -174,7 +174,7 @@ TEST(ArchivePipeline, SingleFilePayloadsAndNames) {
         ASSERT_EQ(run("cd " + shellQuote(dir.path().string()) +
                       " && printf 'first part\n' | bzip2 > log.bz2 && printf 'second part\n' | bzip2 >> log.bz2").status, 0);
         fs::path zip = AC::convert(dir / "log.bz2", SupportedFormat::bz2, SupportedFormat::zip, dir.path());
-        auto parts = AC::readZIP(calvoro::testing::readFile(zip));
+        auto parts = zip::readZIP(calvoro::testing::readFile(zip));
         ASSERT_EQ(parts.size(), 1u);
         EXPECT_EQ(parts[0].name, "log");
         EXPECT_EQ(parts[0].data, bytesOf("first part\nsecond part\n"));
@@ -202,12 +202,12 @@ TEST(ArchivePipeline, FailuresLeaveNothingBehind) {
 
     // A path the tar writer cannot hold fails before anything is written.
     std::string longPath = std::string(200, 'p') + "/" + std::string(60, 'n');
-    auto zip = AC::writeZIP({{longPath, bytesOf("deep"), AC::ZipMethod::deflate}});
+    auto zip = zip::writeZIP({{longPath, bytesOf("deep"), zip::ZipMethod::deflate}});
     calvoro::testing::writeFile(dir / "long.zip", zip);
     refusalText([&] { AC::convert(dir / "long.zip", SupportedFormat::zip, SupportedFormat::gzip, outDir); });
 
     // A target outside the archive formats is refused after unpacking.
-    calvoro::testing::writeFile(dir / "ok.zip", AC::writeZIP({{"a.txt", bytesOf("a"), AC::ZipMethod::deflate}}));
+    calvoro::testing::writeFile(dir / "ok.zip", zip::writeZIP({{"a.txt", bytesOf("a"), zip::ZipMethod::deflate}}));
     EXPECT_EQ(errorText([&] { AC::convert(dir / "ok.zip", SupportedFormat::zip, SupportedFormat::png, outDir); },
                         ConversionError::Kind::unsupportedConversion),
               "Converting extracted \u2192 PNG is not supported.");

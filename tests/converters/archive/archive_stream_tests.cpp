@@ -59,15 +59,15 @@ void datedTree(const fs::path& root) {
     calvoro::testing::writeFile(root / "a.txt", std::string("alpha\n"));
     calvoro::testing::writeFile(root / "sub" / "b.bin", randomBytes(70000, 3));
     calvoro::testing::writeFile(root / "sub" / "deeper" / "c.txt", std::string(5000, 'c'));
-    AC::setModificationTime(root / "a.txt", localTime(2003, 4, 5, 6, 7, 8));
-    AC::setModificationTime(root / "sub" / "b.bin", localTime(2011, 12, 31, 23, 59, 58));
-    AC::setModificationTime(root / "sub" / "deeper" / "c.txt", localTime(1999, 7, 1, 12, 0, 0));
+    zip::setModificationTime(root / "a.txt", localTime(2003, 4, 5, 6, 7, 8));
+    zip::setModificationTime(root / "sub" / "b.bin", localTime(2011, 12, 31, 23, 59, 58));
+    zip::setModificationTime(root / "sub" / "deeper" / "c.txt", localTime(1999, 7, 1, 12, 0, 0));
 }
 
 std::map<std::string, Clock::time_point> datesBelow(const fs::path& root) {
     std::map<std::string, Clock::time_point> out;
     for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it)
-        if (it->is_regular_file()) out[fs::relative(it->path(), root).string()] = *AC::modificationTime(it->path());
+        if (it->is_regular_file()) out[fs::relative(it->path(), root).string()] = *zip::modificationTime(it->path());
     return out;
 }
 
@@ -194,10 +194,10 @@ TEST(ArchiveStreams, DatesSurviveEveryFormatAndRunsRepeatExactly) {
     // A compressed single file takes the compressed file's date, as the peers' decompressors leave it.
     calvoro::testing::writeFile(dir / "notes.gz", AC::compressGzip(bytesOf("plain notes\n")));
     const auto when = localTime(2015, 6, 7, 8, 9, 10);
-    AC::setModificationTime(dir / "notes.gz", when);
+    zip::setModificationTime(dir / "notes.gz", when);
     TempDir single;
     AC::extractArchive(dir / "notes.gz", SupportedFormat::gzip, single.path());
-    EXPECT_EQ(*AC::modificationTime(single / "notes"), when);
+    EXPECT_EQ(*zip::modificationTime(single / "notes"), when);
 }
 
 TEST(ArchiveStreams, MemoryStaysWithTheLargestEntry) {
@@ -242,5 +242,5 @@ TEST(ArchiveStreams, DatesBeyondTheClockAreLeftOut) {
     const auto before = Clock::now() - std::chrono::minutes(1);
     AC::extractArchive(dir / "late.tar", SupportedFormat::tar, out.path(), {}, 1 << 20);
     ASSERT_TRUE(fs::exists(out.path() / "late.txt"));
-    EXPECT_GT(*AC::modificationTime(out.path() / "late.txt"), before);
+    EXPECT_GT(*zip::modificationTime(out.path() / "late.txt"), before);
 }

@@ -20,7 +20,7 @@ namespace {
 std::map<std::string, std::string> entriesOf(const std::filesystem::path& epub) {
     auto bytes = calvoro::testing::readFile(epub);
     std::map<std::string, std::string> out;
-    for (auto& m : ArchiveConverter::readZIP(bytes)) out[m.name] = std::string(m.data.begin(), m.data.end());
+    for (auto& m : zip::readZIP(bytes)) out[m.name] = std::string(m.data.begin(), m.data.end());
     return out;
 }
 

@@ -100,10 +100,10 @@ TEST(DOCX, DamagedPackagesAreRefused) {
 
 TEST(DOCX, AnEntryFailingItsChecksumIsRefusedNotRead) {
     // The parts stored rather than deflated, so that one changed byte still reads as text.
-    auto members = ArchiveConverter::readZIP(writeDOCX(sample()));
-    std::vector<ArchiveConverter::ZipEntry> entries;
-    for (auto& m : members) entries.push_back({m.name, std::move(m.data), ArchiveConverter::ZipMethod::store});
-    auto docx = ArchiveConverter::writeZIP(entries);
+    auto members = zip::readZIP(writeDOCX(sample()));
+    std::vector<zip::ZipEntry> entries;
+    for (auto& m : members) entries.push_back({m.name, std::move(m.data), zip::ZipMethod::store});
+    auto docx = zip::writeZIP(entries);
     const std::string word = "italic";
     auto at = std::search(docx.begin(), docx.end(), word.begin(), word.end());
     ASSERT_NE(at, docx.end());

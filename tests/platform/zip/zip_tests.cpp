@@ -15,7 +15,6 @@ using namespace calvoro;
 using namespace calvoro::archive_testing;
 using calvoro::testing::TempDir;
 namespace fs = std::filesystem;
-namespace AC = calvoro::ArchiveConverter;
 
 namespace {
 
@@ -83,8 +82,8 @@ void makeSampleTree(const fs::path& root) {
 }  // namespace
 
 TEST(ZipRoutines, ChecksumTimestampNamesAndPaths) {
-    EXPECT_EQ(AC::crc32Checksum(bytesOf("123456789")), 0xCBF43926u);
-    EXPECT_EQ(AC::crc32Checksum({}), 0u);
+    EXPECT_EQ(zip::crc32Checksum(bytesOf("123456789")), 0xCBF43926u);
+    EXPECT_EQ(zip::crc32Checksum({}), 0u);
 
     std::tm late{};
     late.tm_year = 2110 - 1900;
@@ -94,7 +93,7 @@ TEST(ZipRoutines, ChecksumTimestampNamesAndPaths) {
     late.tm_min = 14;
     late.tm_sec = 59;
     late.tm_isdst = -1;
-    auto stamp = AC::dosTimestamp(std::chrono::system_clock::from_time_t(std::mktime(&late)));
+    auto stamp = zip::dosTimestamp(std::chrono::system_clock::from_time_t(std::mktime(&late)));
     EXPECT_EQ(stamp.date, 65439);
     EXPECT_EQ(stamp.time, 13 * 2048 + 14 * 32 + 29);
     std::tm early{};
@@ -102,30 +101,30 @@ TEST(ZipRoutines, ChecksumTimestampNamesAndPaths) {
     early.tm_mon = 5;
     early.tm_mday = 3;
     early.tm_isdst = -1;
-    EXPECT_EQ(AC::dosTimestamp(std::chrono::system_clock::from_time_t(std::mktime(&early))).date, 0 * 512 + 6 * 32 + 3);
+    EXPECT_EQ(zip::dosTimestamp(std::chrono::system_clock::from_time_t(std::mktime(&early))).date, 0 * 512 + 6 * 32 + 3);
 
-    EXPECT_EQ(AC::decodeArchiveName(bytesOf("caf\xC3\xA9")), "caf\xC3\xA9");
-    EXPECT_EQ(AC::decodeArchiveName(bytesOf("caf\xE9 \x80")), "caf\xC3\xA9 \xE2\x82\xAC");  // Windows-1252
-    EXPECT_EQ(AC::decodeArchiveName(bytesOf("x\x81")), "x\xC2\x81");                       // undefined in 1252: Latin-1
-    EXPECT_EQ(AC::decodeArchiveName(bytesOf("\xC0\xAF")), "\xC3\x80\xC2\xAF");             // overlong UTF-8 is not UTF-8
+    EXPECT_EQ(zip::decodeArchiveName(bytesOf("caf\xC3\xA9")), "caf\xC3\xA9");
+    EXPECT_EQ(zip::decodeArchiveName(bytesOf("caf\xE9 \x80")), "caf\xC3\xA9 \xE2\x82\xAC");  // Windows-1252
+    EXPECT_EQ(zip::decodeArchiveName(bytesOf("x\x81")), "x\xC2\x81");                       // undefined in 1252: Latin-1
+    EXPECT_EQ(zip::decodeArchiveName(bytesOf("\xC0\xAF")), "\xC3\x80\xC2\xAF");             // overlong UTF-8 is not UTF-8
 
-    EXPECT_EQ(AC::sanitizePath("../../etc/passwd"), "etc/passwd");
-    EXPECT_EQ(AC::sanitizePath("/abs/x"), "abs/x");
-    EXPECT_EQ(AC::sanitizePath("dir\\file.txt"), "dir/file.txt");
-    EXPECT_EQ(AC::sanitizePath("a/../b//./c"), "a/b/c");
-    EXPECT_EQ(AC::sanitizePath(".."), "");
+    EXPECT_EQ(zip::sanitizePath("../../etc/passwd"), "etc/passwd");
+    EXPECT_EQ(zip::sanitizePath("/abs/x"), "abs/x");
+    EXPECT_EQ(zip::sanitizePath("dir\\file.txt"), "dir/file.txt");
+    EXPECT_EQ(zip::sanitizePath("a/../b//./c"), "a/b/c");
+    EXPECT_EQ(zip::sanitizePath(".."), "");
 }
 
 TEST(ZipWriter, InMemoryEntriesRoundTripAndPeersAccept) {
     TempDir dir;
-    std::vector<AC::ZipEntry> entries = {
-        {"mimetype", bytesOf("application/epub+zip"), AC::ZipMethod::store},
-        {"META-INF/", {}, AC::ZipMethod::deflate},
-        {"META-INF/container.xml", bytesOf(std::string(3000, 'x')), AC::ZipMethod::deflate},
-        {"noise.bin", randomBytes(4096, 1), AC::ZipMethod::deflate},
-        {"forced.txt", bytesOf(std::string(3000, 'y')), AC::ZipMethod::store},
+    std::vector<zip::ZipEntry> entries = {
+        {"mimetype", bytesOf("application/epub+zip"), zip::ZipMethod::store},
+        {"META-INF/", {}, zip::ZipMethod::deflate},
+        {"META-INF/container.xml", bytesOf(std::string(3000, 'x')), zip::ZipMethod::deflate},
+        {"noise.bin", randomBytes(4096, 1), zip::ZipMethod::deflate},
+        {"forced.txt", bytesOf(std::string(3000, 'y')), zip::ZipMethod::store},
     };
-    auto zip = AC::writeZIP(entries);
+    auto zip = zip::writeZIP(entries);
     // The first entry's local header: method 0 and its name right at offset 30.
     EXPECT_EQ(zip[8], 0);
     EXPECT_EQ(std::string(zip.begin() + 30, zip.begin() + 38), "mimetype");
@@ -136,7 +135,7 @@ TEST(ZipWriter, InMemoryEntriesRoundTripAndPeersAccept) {
     auto v = calvoro::testing::run("unzip -v " + calvoro::testing::shellQuote((dir / "a.zip").string()));
     EXPECT_NE(v.output.find("Defl:N"), std::string::npos) << v.output;  // container.xml
 
-    auto members = AC::readZIP(zip);
+    auto members = zip::readZIP(zip);
     ASSERT_EQ(members.size(), 4u);
     EXPECT_EQ(members[0].name, "mimetype");
     EXPECT_EQ(members[1].name, "META-INF/container.xml");
@@ -152,7 +151,7 @@ TEST(ZipWriter, FolderTreeAsPeersSeeIt) {
     calvoro::testing::writeFile(root / ".DS_Store", std::string("junk"));
     calvoro::testing::writeFile(root / "docs" / "._guide.md", std::string("junk"));
     fs::path zip = dir / "out.zip";
-    AC::createZIP(root, zip);
+    zip::createZIP(root, zip);
 
     ASSERT_TRUE(calvoro::testing::peerInstalled("unzip"));
     auto tested = calvoro::testing::run("unzip -t " + calvoro::testing::shellQuote(zip.string()));
@@ -171,10 +170,10 @@ TEST(ZipWriter, FolderTreeAsPeersSeeIt) {
 
     // Folder entries come before every file entry.
     auto bytes = calvoro::testing::readFile(zip);
-    auto members = AC::readZIP(bytes);
+    auto members = zip::readZIP(bytes);
     EXPECT_EQ(members.size(), 6u);
     fs::path back = dir / "back";
-    AC::extractZIP(zip, back);
+    zip::extractZIP(zip, back);
     EXPECT_EQ(treeContents(back).count(".gitignore"), 1u);
     EXPECT_EQ(treeContents(back).count(".DS_Store"), 0u);
     EXPECT_FALSE(fs::exists(back / "empty-folder"));  // folders are not restored by our reader
@@ -186,16 +185,16 @@ TEST(ZipWriter, FirstStoredEntryComesFirstOnce) {
     calvoro::testing::writeFile(root / "mimetype", std::string("application/epub+zip"));
     calvoro::testing::writeFile(root / "META-INF" / "container.xml", std::string(500, 'c'));
     calvoro::testing::writeFile(root / "OEBPS" / "a.xhtml", std::string(500, 'd'));
-    AC::createZIP(root, dir / "book.epub", "mimetype");
+    zip::createZIP(root, dir / "book.epub", "mimetype");
     auto bytes = calvoro::testing::readFile(dir / "book.epub");
     EXPECT_EQ(std::string(bytes.begin() + 30, bytes.begin() + 38), "mimetype");
     EXPECT_EQ(std::string(bytes.begin() + 38, bytes.begin() + 58), "application/epub+zip");
-    auto members = AC::readZIP(bytes);
+    auto members = zip::readZIP(bytes);
     ASSERT_EQ(members.size(), 3u);
     EXPECT_EQ(members[0].name, "mimetype");
 
     // Without the option the folders lead.
-    AC::createZIP(root, dir / "plain.zip");
+    zip::createZIP(root, dir / "plain.zip");
     auto plain = calvoro::testing::readFile(dir / "plain.zip");
     EXPECT_EQ(std::string(plain.begin() + 30, plain.begin() + 39), "META-INF/");
 }
@@ -203,21 +202,21 @@ TEST(ZipWriter, FirstStoredEntryComesFirstOnce) {
 TEST(ZipWriter, EmptyRootAndRangeLimits) {
     TempDir dir;
     fs::create_directories(dir / "empty");
-    AC::createZIP(dir / "empty", dir / "e.zip");
+    zip::createZIP(dir / "empty", dir / "e.zip");
     auto e = calvoro::testing::readFile(dir / "e.zip");
     ASSERT_EQ(e.size(), 22u);
-    EXPECT_TRUE(AC::readZIP(e).empty());
+    EXPECT_TRUE(zip::readZIP(e).empty());
 
-    std::vector<AC::ZipEntry> many(65535);
+    std::vector<zip::ZipEntry> many(65535);
     for (size_t i = 0; i < many.size(); ++i) many[i].name = std::to_string(i);
     // 65,535 entries fill the 16-bit count exactly and are no ZIP64 marker.
-    EXPECT_EQ(AC::readZIP(AC::writeZIP(many)).size(), 65535u);
-    many.push_back({"one-more", {}, AC::ZipMethod::deflate});
-    EXPECT_EQ(refusalText([&] { AC::writeZIP(many); }),
+    EXPECT_EQ(zip::readZIP(zip::writeZIP(many)).size(), 65535u);
+    many.push_back({"one-more", {}, zip::ZipMethod::deflate});
+    EXPECT_EQ(refusalText([&] { zip::writeZIP(many); }),
               "Archive has too many entries for ZIP (max 65,535) \u2014 try TAR instead");
 
-    std::vector<AC::ZipEntry> longName = {{std::string(65536, 'n'), {}, AC::ZipMethod::store}};
-    EXPECT_EQ(refusalText([&] { AC::writeZIP(longName); }),
+    std::vector<zip::ZipEntry> longName = {{std::string(65536, 'n'), {}, zip::ZipMethod::store}};
+    EXPECT_EQ(refusalText([&] { zip::writeZIP(longName); }),
               "Archive has too many filename bytes for ZIP (max 65,535) \u2014 try TAR instead");
 }
 
@@ -230,7 +229,7 @@ TEST(ZipReader, ReadsPeerArchivesWithDataDescriptors) {
     ASSERT_EQ(r.status, 0) << r.output;
     auto bytes = calvoro::testing::readFile(dir / "streamed.zip");
     EXPECT_TRUE(bytes[6] & 0x08);  // general-purpose flag bit 3
-    auto members = AC::readZIP(bytes);
+    auto members = zip::readZIP(bytes);
     ASSERT_EQ(members.size(), 2u);
     EXPECT_EQ(members[0].name, "-");
     EXPECT_EQ(members[0].data, bytesOf(calvoro::testing::run("seq 1 20000").output));
@@ -250,7 +249,7 @@ TEST(ZipReader, HostileNamesStayInsideTheDestination) {
     calvoro::testing::writeFile(dir / "slip.zip", zip);
     fs::path out = dir / "nest" / "out";
     fs::create_directories(out);
-    auto text = corruptText([&] { AC::extractZIP(dir / "slip.zip", out); });
+    auto text = corruptText([&] { zip::extractZIP(dir / "slip.zip", out); });
     EXPECT_EQ(text, "File appears corrupt: 1 item(s) couldn't be extracted (..) \u2014 the archive may be damaged or use a "
                     "compression method Calvoro doesn't support.");
     std::map<std::string, std::vector<uint8_t>> expected = {
@@ -268,69 +267,69 @@ TEST(ZipReader, FailureListForUnsupportedEncryptedAndBrokenEntries) {
         {"broken.txt", bytesOf("yy"), 0, 0, 0xFFFFFFFEu, 0xFFFFFFFEu, true},
         {"fine.txt", bytesOf("fine")},
     });
-    std::vector<AC::ZipMember> got;
-    auto text = corruptText([&] { got = AC::readZIP(zip); });
+    std::vector<zip::ZipMember> got;
+    auto text = corruptText([&] { got = zip::readZIP(zip); });
     EXPECT_EQ(text, "File appears corrupt: 4 item(s) couldn't be extracted (a.bz, b.bz, secret.txt and 1 more) \u2014 the archive "
                     "may be damaged or use a compression method Calvoro doesn't support.");
 
     TempDir dir;
     calvoro::testing::writeFile(dir / "f.zip", zip);
-    corruptText([&] { AC::extractZIP(dir / "f.zip", dir / "out"); });
+    corruptText([&] { zip::extractZIP(dir / "f.zip", dir / "out"); });
     std::map<std::string, std::vector<uint8_t>> expected = {{"fine.txt", bytesOf("fine")}};
     EXPECT_EQ(treeContents(dir / "out"), expected);  // never the ciphertext
 }
 
 TEST(ZipReader, DamagedAndTruncatedArchives) {
-    auto good = AC::writeZIP({{"a.txt", bytesOf(std::string(10000, 'a')), AC::ZipMethod::deflate}});
-    EXPECT_EQ(corruptText([&] { AC::readZIP(std::vector<uint8_t>(good.begin(), good.begin() + 21)); }),
+    auto good = zip::writeZIP({{"a.txt", bytesOf(std::string(10000, 'a')), zip::ZipMethod::deflate}});
+    EXPECT_EQ(corruptText([&] { zip::readZIP(std::vector<uint8_t>(good.begin(), good.begin() + 21)); }),
               "File appears corrupt: Invalid ZIP \u2014 cannot find end of central directory");
-    EXPECT_EQ(corruptText([&] { AC::readZIP(randomBytes(100000, 3)); }),
+    EXPECT_EQ(corruptText([&] { zip::readZIP(randomBytes(100000, 3)); }),
               "File appears corrupt: Invalid ZIP \u2014 cannot find end of central directory");
-    EXPECT_EQ(corruptText([&] { AC::readZIP(std::vector<uint8_t>(good.begin(), good.end() - 30)); }),
+    EXPECT_EQ(corruptText([&] { zip::readZIP(std::vector<uint8_t>(good.begin(), good.end() - 30)); }),
               "File appears corrupt: Invalid ZIP \u2014 cannot find end of central directory");
 
     // Damaged deflate data behind intact headers.
     auto damaged = good;
     for (size_t i = 40; i < 60; ++i) damaged[i] ^= 0xFF;
-    EXPECT_EQ(corruptText([&] { AC::readZIP(damaged); }), "File appears corrupt: Cannot decompress data");
+    EXPECT_EQ(corruptText([&] { zip::readZIP(damaged); }), "File appears corrupt: Cannot decompress data");
 
     // Central directory overwritten.
     auto badCentral = good;
-    size_t central = AC::readUInt32(good, good.size() - 6);
+    size_t central = zip::readUInt32(good, good.size() - 6);
     badCentral[central] = 'X';
-    EXPECT_EQ(corruptText([&] { AC::readZIP(badCentral); }), "File appears corrupt: Invalid ZIP central directory entry");
+    EXPECT_EQ(corruptText([&] { zip::readZIP(badCentral); }), "File appears corrupt: Invalid ZIP central directory entry");
 
     // A cut-off deflate stream (its claimed size intact).
     auto full = rawDeflate(randomBytes(50000, 4));
     auto cut = rawZip({{"cut.bin", std::vector<uint8_t>(full.begin(), full.begin() + full.size() / 2), 8, 0, 0xFFFFFFFEu, 50000}});
-    EXPECT_EQ(corruptText([&] { AC::readZIP(cut); }), "File appears corrupt: Cannot decompress data");
+    EXPECT_EQ(corruptText([&] { zip::readZIP(cut); }), "File appears corrupt: Cannot decompress data");
 }
 
 TEST(ZipReader, Zip64IsRefusedOnlyWhereAFieldIsSaturated) {
     // The ZIP64 records beside complete 32-bit fields change nothing.
     auto located = rawZip({{"a", bytesOf("a")}}, true);
-    auto members = AC::readZIP(located);
+    auto members = zip::readZIP(located);
     ASSERT_EQ(members.size(), 1u);
     EXPECT_EQ(members[0].data, bytesOf("a"));
     // The entry count left to the ZIP64 record.
     auto saturated = located;
     const size_t eocd = saturated.size() - 22;
     for (size_t at : {eocd + 8, eocd + 10}) saturated[at] = saturated[at + 1] = 0xFF;
-    EXPECT_EQ(corruptText([&] { AC::readZIP(saturated); }), "File appears corrupt: ZIP64 archives are not supported");
-    EXPECT_EQ(corruptText([&] { AC::readZIP(rawZip({{"a", bytesOf("a"), 0, 0, 0xFFFFFFFF, 0xFFFFFFFF}})); }),
+    EXPECT_EQ(corruptText([&] { zip::readZIP(saturated); }), "File appears corrupt: ZIP64 archives are not supported");
+    EXPECT_EQ(corruptText([&] { zip::readZIP(rawZip({{"a", bytesOf("a"), 0, 0, 0xFFFFFFFF, 0xFFFFFFFF}})); }),
               "File appears corrupt: ZIP64 archives are not supported");
     ASSERT_TRUE(calvoro::testing::peerInstalled("zip"));
     TempDir dir;
     auto r = calvoro::testing::run("cd " + calvoro::testing::shellQuote(dir.path().string()) +
                                    " && printf data > a.txt && zip -q -fz z64.zip a.txt");
     if (r.status == 0) {
-        EXPECT_EQ(corruptText([&] { AC::readZIP(calvoro::testing::readFile(dir / "z64.zip")); }),
+        EXPECT_EQ(corruptText([&] { zip::readZIP(calvoro::testing::readFile(dir / "z64.zip")); }),
                   "File appears corrupt: ZIP64 archives are not supported");
     }
     // Info-ZIP writing from a pipe adds the ZIP64 records without needing them.
     r = calvoro::testing::run("cd " + calvoro::testing::shellQuote(dir.path().string()) + " && echo hello | zip -q piped.zip -");
     ASSERT_EQ(r.status, 0) << r.output;
-    AC::extractZIP(dir / "piped.zip", dir / "out");
+    zip::extractZIP(dir / "piped.zip", dir / "out");
     EXPECT_EQ(calvoro::testing::readFile(dir / "out" / "-"), bytesOf("hello\n"));
 }
 
@@ -345,7 +344,7 @@ TEST(ZipReader, NamesEmptyEntriesAndDuplicates) {
     });
     TempDir dir;
     calvoro::testing::writeFile(dir / "n.zip", zip);
-    AC::extractZIP(dir / "n.zip", dir / "out");
+    zip::extractZIP(dir / "n.zip", dir / "out");
     std::map<std::string, std::vector<uint8_t>> expected = {
         {"caf\xC3\xA9.txt", bytesOf("cp1252")}, {"empty-deflated", {}}, {"no-data", {}}, {"dup.txt", bytesOf("second")}, {"folder", {}}};
     EXPECT_EQ(treeContents(dir / "out"), expected);
@@ -356,7 +355,7 @@ TEST(ZipReader, BombsAreBoundedInMemory) {
     auto payload = randomBytes(10 << 20, 9);
     auto liar = rawZip({{"liar.bin", rawDeflate(payload, 1), 8, 0, 0xFFFFFFFEu, 0xFFFFFFF0u}});
     long long growth = peakMemoryGrowth([&] {
-        auto members = AC::readZIP(liar);
+        auto members = zip::readZIP(liar);
         return members.size() == 1 && members[0].data == payload;
     });
     ASSERT_GE(growth, 0);
@@ -367,7 +366,7 @@ TEST(ZipReader, BombsAreBoundedInMemory) {
     std::string message;
     growth = peakMemoryGrowth([&] {
         try {
-            AC::readZIP(bomb, 10 * 1000 * 1000);
+            zip::readZIP(bomb, 10 * 1000 * 1000);
         } catch (const ConversionError& e) {
             return std::string(e.what()) == "File appears corrupt: Archive expands to more than 10 MB \u2014 refusing to continue.";
         }
@@ -378,8 +377,8 @@ TEST(ZipReader, BombsAreBoundedInMemory) {
 
     // Exactly at the cap is accepted; a stored entry one byte over is refused.
     auto exact = rawZip({{"a", std::vector<uint8_t>(1000, 1)}, {"b", std::vector<uint8_t>(24, 2)}});
-    EXPECT_EQ(AC::readZIP(exact, 1024).size(), 2u);
-    corruptText([&] { AC::readZIP(exact, 1023); });
+    EXPECT_EQ(zip::readZIP(exact, 1024).size(), 2u);
+    corruptText([&] { zip::readZIP(exact, 1023); });
 }
 
 TEST(ZipWriter, FailureKeepsTheOldFileAndLeavesNoPartial) {
@@ -389,13 +388,13 @@ TEST(ZipWriter, FailureKeepsTheOldFileAndLeavesNoPartial) {
     ASSERT_EQ(mkfifo((root / "pipe").c_str(), 0644), 0);
     fs::path out = dir / "out" / "keep.zip";
     calvoro::testing::writeFile(out, std::string("previous"));
-    EXPECT_THROW(AC::createZIP(root, out), fs::filesystem_error);
+    EXPECT_THROW(zip::createZIP(root, out), fs::filesystem_error);
     EXPECT_EQ(calvoro::testing::readText(out), "previous");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), fs::directory_iterator()), 1);
 
     fs::remove(root / "pipe");
-    AC::createZIP(root, out);  // replaces the old file
-    EXPECT_EQ(AC::readZIP(calvoro::testing::readFile(out)).size(), 1u);
+    zip::createZIP(root, out);  // replaces the old file
+    EXPECT_EQ(zip::readZIP(calvoro::testing::readFile(out)).size(), 1u);
 }
 
 namespace {
@@ -404,12 +403,12 @@ namespace {
 std::map<std::string, uint16_t> entryMethods(const std::vector<uint8_t>& zip) {
     std::map<std::string, uint16_t> methods;
     const size_t end = zip.size() - 22;
-    size_t at = AC::readUInt32(zip, end + 16);
-    for (uint16_t i = 0, total = AC::readUInt16(zip, end + 10); i < total; ++i) {
-        const uint16_t nameLength = AC::readUInt16(zip, at + 28);
+    size_t at = zip::readUInt32(zip, end + 16);
+    for (uint16_t i = 0, total = zip::readUInt16(zip, end + 10); i < total; ++i) {
+        const uint16_t nameLength = zip::readUInt16(zip, at + 28);
         methods[std::string(zip.begin() + static_cast<std::ptrdiff_t>(at + 46), zip.begin() + static_cast<std::ptrdiff_t>(at + 46 + nameLength))] =
-            AC::readUInt16(zip, at + 10);
-        at += 46 + nameLength + AC::readUInt16(zip, at + 30) + AC::readUInt16(zip, at + 32);
+            zip::readUInt16(zip, at + 10);
+        at += 46 + nameLength + zip::readUInt16(zip, at + 30) + zip::readUInt16(zip, at + 32);
     }
     return methods;
 }
@@ -421,7 +420,7 @@ std::map<std::string, uint16_t> entryMethods(const std::vector<uint8_t>& zip) {
 TEST(ZipStreaming, LargeEntriesRoundTripInPieces) {
     TempDir dir;
     const fs::path root = dir / "tree";
-    const size_t limit = AC::kWholeEntryLimit;
+    const size_t limit = zip::kWholeEntryLimit;
     {
         std::string text;
         for (size_t i = 0; text.size() < 3 * limit; ++i) text += "line " + std::to_string(i) + " of the large text entry\n";
@@ -431,7 +430,7 @@ TEST(ZipStreaming, LargeEntriesRoundTripInPieces) {
     }
     const fs::path zip = dir / "out.zip";
     long long growth = peakMemoryGrowth([&] {
-        AC::createZIP(root, zip);
+        zip::createZIP(root, zip);
         return true;
     });
     ASSERT_GE(growth, 0);
@@ -448,7 +447,7 @@ TEST(ZipStreaming, LargeEntriesRoundTripInPieces) {
 
     const fs::path back = dir / "back";
     growth = peakMemoryGrowth([&] {
-        AC::extractZIP(zip, back);
+        zip::extractZIP(zip, back);
         return true;
     });
     ASSERT_GE(growth, 0);
@@ -459,7 +458,7 @@ TEST(ZipStreaming, LargeEntriesRoundTripInPieces) {
 TEST(ZipStreaming, DamagedOrCutLargeEntriesAreCorrupt) {
     TempDir dir;
     // Letters from a small alphabet, so that the stream is made of coded blocks rather than stored ones.
-    auto data = randomBytes(AC::kWholeEntryLimit + 1000, 6);
+    auto data = randomBytes(zip::kWholeEntryLimit + 1000, 6);
     for (auto& b : data) b = static_cast<uint8_t>('a' + b % 6);
     const auto deflated = rawDeflate(data, 1);
     auto damaged = deflated;
@@ -468,7 +467,7 @@ TEST(ZipStreaming, DamagedOrCutLargeEntriesAreCorrupt) {
     const auto size = static_cast<uint32_t>(data.size());
     for (const auto& payload : {damaged, cut}) {
         calvoro::testing::writeFile(dir / "bad.zip", rawZip({{"bad.bin", payload, 8, 0, 0xFFFFFFFEu, size}}));
-        EXPECT_EQ(corruptText([&] { AC::extractZIP(dir / "bad.zip", dir / "out"); }), "File appears corrupt: Cannot decompress data");
+        EXPECT_EQ(corruptText([&] { zip::extractZIP(dir / "bad.zip", dir / "out"); }), "File appears corrupt: Cannot decompress data");
     }
 }
 
@@ -477,7 +476,7 @@ TEST(ZipStreaming, DamagedOrCutLargeEntriesAreCorrupt) {
 TEST(ZipChecksums, ADamagedEntryIsRefusedByName) {
     TempDir dir;
     const auto text = bytesOf("a note that must come back exactly\n");
-    auto damaged = AC::writeZIP({{"keep.txt", bytesOf("fine"), AC::ZipMethod::store}, {"note.txt", text, AC::ZipMethod::store}});
+    auto damaged = zip::writeZIP({{"keep.txt", bytesOf("fine"), zip::ZipMethod::store}, {"note.txt", text, zip::ZipMethod::store}});
     auto at = std::search(damaged.begin(), damaged.end(), text.begin(), text.end());
     ASSERT_NE(at, damaged.end());
     at[2] ^= 0x01;
@@ -486,8 +485,8 @@ TEST(ZipChecksums, ADamagedEntryIsRefusedByName) {
     auto peer = calvoro::testing::run("unzip -t " + calvoro::testing::shellQuote((dir / "damaged.zip").string()));
     EXPECT_NE(peer.status, 0);
     EXPECT_NE(peer.output.find("bad CRC"), std::string::npos) << peer.output;
-    EXPECT_EQ(corruptText([&] { AC::readZIP(damaged); }), "File appears corrupt: checksum mismatch in note.txt");
-    EXPECT_EQ(corruptText([&] { AC::extractZIP(dir / "damaged.zip", dir / "out"); }),
+    EXPECT_EQ(corruptText([&] { zip::readZIP(damaged); }), "File appears corrupt: checksum mismatch in note.txt");
+    EXPECT_EQ(corruptText([&] { zip::extractZIP(dir / "damaged.zip", dir / "out"); }),
               "File appears corrupt: checksum mismatch in note.txt");
 
     const uint32_t right = static_cast<uint32_t>(crc32(0, text.data(), static_cast<uInt>(text.size())));
@@ -495,7 +494,7 @@ TEST(ZipChecksums, ADamagedEntryIsRefusedByName) {
     RawEntry localOnly{"note.txt", text};
     auto zip = rawZip({localOnly});
     zip[14] ^= 0xFF;
-    EXPECT_EQ(corruptText([&] { AC::readZIP(zip); }), "File appears corrupt: checksum mismatch in note.txt");
+    EXPECT_EQ(corruptText([&] { zip::readZIP(zip); }), "File appears corrupt: checksum mismatch in note.txt");
     // Sums left to a data descriptor, signed or not: the descriptor's is compared too.
     for (bool signedDescriptor : {true, false}) {
         for (uint32_t descriptorSum : {right, right ^ 1}) {
@@ -510,25 +509,25 @@ TEST(ZipChecksums, ADamagedEntryIsRefusedByName) {
             withDescriptor.insert(withDescriptor.begin() + static_cast<std::ptrdiff_t>(dataEnd), descriptor.begin(), descriptor.end());
             // The central directory and its offset move by the descriptor's length.
             const size_t eocd = withDescriptor.size() - 22;
-            const uint32_t central = AC::readUInt32(withDescriptor, eocd + 16) + static_cast<uint32_t>(descriptor.size());
+            const uint32_t central = zip::readUInt32(withDescriptor, eocd + 16) + static_cast<uint32_t>(descriptor.size());
             for (int i = 0; i < 4; ++i) withDescriptor[eocd + 16 + i] = static_cast<uint8_t>(central >> (8 * i));
             if (descriptorSum == right) {
-                auto members = AC::readZIP(withDescriptor);
+                auto members = zip::readZIP(withDescriptor);
                 ASSERT_EQ(members.size(), 1u);
                 EXPECT_EQ(members[0].data, text);
             } else {
-                EXPECT_EQ(corruptText([&] { AC::readZIP(withDescriptor); }), "File appears corrupt: checksum mismatch in note.txt");
+                EXPECT_EQ(corruptText([&] { zip::readZIP(withDescriptor); }), "File appears corrupt: checksum mismatch in note.txt");
             }
         }
     }
 
     // An entry too large to hold whole is checked as it streams through.
-    auto large = randomBytes(AC::kWholeEntryLimit + 1000, 12);
+    auto large = randomBytes(zip::kWholeEntryLimit + 1000, 12);
     RawEntry big{"big.bin", large};
     big.crc = static_cast<uint32_t>(crc32(0, large.data(), static_cast<uInt>(large.size())));
     big.payload[large.size() / 2] ^= 0x40;
     calvoro::testing::writeFile(dir / "big.zip", rawZip({big}));
-    EXPECT_EQ(corruptText([&] { AC::extractZIP(dir / "big.zip", dir / "big"); }), "File appears corrupt: checksum mismatch in big.bin");
+    EXPECT_EQ(corruptText([&] { zip::extractZIP(dir / "big.zip", dir / "big"); }), "File appears corrupt: checksum mismatch in big.bin");
 }
 
 // Links and special files are refused as the tar reader refuses them; the plain files still come out.
@@ -548,17 +547,17 @@ TEST(ZipReader, LinkEntriesAreRefusedLikeTheTarReaders) {
     const std::string expected =
         "This archive contains 2 symlink(s) or special file(s) (l/link, l/other) that can't be represented "
         "in the target format without corrupting the tree.";
-    EXPECT_EQ(refusalText([&] { AC::extractZIP(dir / "l.zip", dir / "out"); }), expected);
+    EXPECT_EQ(refusalText([&] { zip::extractZIP(dir / "l.zip", dir / "out"); }), expected);
     EXPECT_EQ(treeContents(dir / "out"), (std::map<std::string, std::vector<uint8_t>>{
                                              {"l/f", bytesOf("x\n")}, {"l/piped", bytesOf("piped")}, {"l/dos.txt", bytesOf("dos")}}));
-    EXPECT_EQ(refusalText([&] { AC::readZIP(zip); }), expected);
+    EXPECT_EQ(refusalText([&] { zip::readZIP(zip); }), expected);
 
     // As Info-ZIP stores a link.
     ASSERT_TRUE(calvoro::testing::peerInstalled("zip"));
     auto r = calvoro::testing::run("cd " + calvoro::testing::shellQuote(dir.path().string()) +
                                    " && mkdir t && echo x > t/f && ln -s f t/link && zip -qry t.zip t");
     ASSERT_EQ(r.status, 0) << r.output;
-    EXPECT_EQ(refusalText([&] { AC::extractZIP(dir / "t.zip", dir / "t-out"); }),
+    EXPECT_EQ(refusalText([&] { zip::extractZIP(dir / "t.zip", dir / "t-out"); }),
               "This archive contains 1 symlink(s) or special file(s) (t/link) that can't be represented "
               "in the target format without corrupting the tree.");
 }
