@@ -139,6 +139,37 @@ void FrameScanner::step(unsigned char c) {
     switch (state_) {
         case State::failed: return;
         case State::start:
+        case State::done:
+        case State::value:
+        case State::valueOrClose:
+        case State::keyOrClose:
+        case State::key:
+        case State::colon:
+        case State::afterValue: return stepStructure(c);
+        case State::string:
+        case State::utf8:
+        case State::escape:
+        case State::unicode: return stepString(c);
+        case State::minus:
+        case State::integer:
+        case State::zero:
+        case State::fraction:
+        case State::dot:
+        case State::exponent:
+        case State::exponentSign:
+        case State::exponentDigits: return stepNumber(c);
+        case State::literal:
+            if (c != static_cast<unsigned char>(literal_[literalAt_])) return fail();
+            capture(c);
+            if (++literalAt_ == literal_.size()) endValue();
+            return;
+    }
+}
+
+// Between values: the braces, brackets, keys, colons and commas around them.
+void FrameScanner::stepStructure(unsigned char c) {
+    switch (state_) {
+        case State::start:
             if (isBlank(c)) return;
             if (c != '{') return fail();
             stack_.push_back('{');
@@ -185,7 +216,13 @@ void FrameScanner::step(unsigned char c) {
             if (c != (stack_.back() == '{' ? '}' : ']')) return fail();
             stack_.pop_back();
             return endValue();
+        default: return;
+    }
+}
 
+// Inside a string: plain characters, UTF-8 sequences and escapes.
+void FrameScanner::stepString(unsigned char c) {
+    switch (state_) {
         case State::string:
             if (highSurrogate_ && c != '\\') strayEscape();
             if (c < 0x20) return fail();
@@ -232,7 +269,13 @@ void FrameScanner::step(unsigned char c) {
             if (--hexLeft_ == 0) endEscape(hexValue_);
             return;
         }
+        default: return;
+    }
+}
 
+// A number, from its sign to its exponent's digits.
+void FrameScanner::stepNumber(unsigned char c) {
+    switch (state_) {
         case State::minus:
             if (!isDigit(c)) return fail();
             capture(c);
@@ -278,12 +321,7 @@ void FrameScanner::step(unsigned char c) {
             if (isDigit(c)) return capture(c);
             endNumber(c);
             return;
-
-        case State::literal:
-            if (c != static_cast<unsigned char>(literal_[literalAt_])) return fail();
-            capture(c);
-            if (++literalAt_ == literal_.size()) endValue();
-            return;
+        default: return;
     }
 }
 

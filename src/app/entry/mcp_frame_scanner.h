@@ -39,6 +39,9 @@ private:
     enum class Member : uint8_t { other, id, method, response };
 
     void step(unsigned char c);
+    void stepStructure(unsigned char c);
+    void stepString(unsigned char c);
+    void stepNumber(unsigned char c);
     void beginValue(unsigned char c);
     void endValue();
     void endString();
