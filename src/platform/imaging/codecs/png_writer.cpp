@@ -181,23 +181,8 @@ private:
     std::vector<std::jthread> threads_;  // last: joined before the rest goes
 };
 
-}  // namespace
-
-void writePNG(const PngRows& rows, const std::vector<uint8_t>& iccProfile, const EncodeOptions& options, const ByteSink& sink,
-              const std::optional<PngGamma>& gammaChunks) {
-    const int width = rows.width, height = rows.height;
-    const bool sixteen = rows.sixteen, alpha = rows.alpha;
-    const int channels = alpha ? 4 : 3;
-    const int bpp = channels * (sixteen ? 2 : 1);
-    const size_t rowBytes = static_cast<size_t>(width) * bpp;
-    if (width <= 0 || height <= 0 || rowBytes + 1 > 0x7FFFFFFF / 2) fail("The image is too large for PNG");
-
-    Bytes out = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-    Bytes ihdr;
-    putBE32(ihdr, static_cast<uint32_t>(width));
-    putBE32(ihdr, static_cast<uint32_t>(height));
-    ihdr.insert(ihdr.end(), {static_cast<uint8_t>(sixteen ? 16 : 8), static_cast<uint8_t>(alpha ? 6 : 2), 0, 0, 0});
-    chunk(out, "IHDR", ihdr);
+// The colour space: the chunks a profile was made from, else the profile, else sRGB.
+void writeColourChunks(Bytes& out, const std::vector<uint8_t>& iccProfile, const std::optional<PngGamma>& gammaChunks) {
     if (!iccProfile.empty() && gammaChunks) {
         if (gammaChunks->chromaticities) {
             Bytes chrm;
@@ -219,6 +204,10 @@ void writePNG(const PngRows& rows, const std::vector<uint8_t>& iccProfile, const
         const uint8_t intent = 0;
         chunk(out, "sRGB", &intent, 1);
     }
+}
+
+// Resolution, Exif and XMP.
+void writeMetadataChunks(Bytes& out, const EncodeOptions& options) {
     const auto& md = options.metadata;
     if (md.dpiWidth && md.dpiHeight && *md.dpiWidth > 0 && *md.dpiHeight > 0) {
         Bytes phys;
@@ -238,87 +227,154 @@ void writePNG(const PngRows& rows, const std::vector<uint8_t>& iccProfile, const
         itxt.insert(itxt.end(), md.xmp.begin(), md.xmp.end());
         chunk(out, "iTXt", itxt);
     }
-    sink(out.data(), out.size());
-    out.clear();
+}
 
-    // The zlib stream goes out in IDAT chunks of 1 MB as the strips come back, in order.
-    Bytes pending = {0x78, 0x9C};
-    auto emit = [&](const uint8_t* data, size_t size) {
+// The signature and every chunk before the image data.
+Bytes pngHeader(const PngRows& rows, const std::vector<uint8_t>& iccProfile, const EncodeOptions& options,
+                const std::optional<PngGamma>& gammaChunks) {
+    Bytes out = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    Bytes ihdr;
+    putBE32(ihdr, static_cast<uint32_t>(rows.width));
+    putBE32(ihdr, static_cast<uint32_t>(rows.height));
+    ihdr.insert(ihdr.end(), {static_cast<uint8_t>(rows.sixteen ? 16 : 8), static_cast<uint8_t>(rows.alpha ? 6 : 2), 0, 0, 0});
+    chunk(out, "IHDR", ihdr);
+    writeColourChunks(out, iccProfile, gammaChunks);
+    writeMetadataChunks(out, options);
+    return out;
+}
+
+// The zlib stream goes out in IDAT chunks of 1 MB as the strips come back, in order.
+class IdatWriter {
+public:
+    explicit IdatWriter(const ByteSink& sink) : sink_(sink) {}
+
+    void emit(const uint8_t* data, size_t size) {
         while (size > 0) {
-            const size_t take = std::min(size, (size_t(1) << 20) - pending.size());
-            pending.insert(pending.end(), data, data + take);
+            const size_t take = std::min(size, (size_t(1) << 20) - pending_.size());
+            pending_.insert(pending_.end(), data, data + take);
             data += take;
             size -= take;
-            if (pending.size() == size_t(1) << 20) {
-                chunk(out, "IDAT", pending);
-                sink(out.data(), out.size());
-                out.clear();
-                pending.clear();
+            if (pending_.size() == size_t(1) << 20) {
+                chunk(out_, "IDAT", pending_);
+                sink_(out_.data(), out_.size());
+                out_.clear();
+                pending_.clear();
             }
         }
-    };
-
-    const int stripRows = static_cast<int>(std::clamp<size_t>(stripBytes / (rowBytes + 1), 1, static_cast<size_t>(height)));
-    const int stripCount = (height + stripRows - 1) / stripRows;
-    // The rows a strip's dictionary is filtered from, and the one before them.
-    const int historyRows = static_cast<int>(std::min<size_t>(32768 / (rowBytes + 1) + 2, static_cast<size_t>(height)));
-    Bytes history(rowBytes * static_cast<size_t>(historyRows));  // row y at y % historyRows
-    auto pack = [&](int y, uint8_t* into) {
-        const void* row = rows.rowAt(y);
-        if (!row) fail("Could not encode PNG: the picture is incomplete");
-        if (sixteen) {
-            const auto* src = static_cast<const uint16_t*>(row);
-            for (int x = 0; x < width; ++x, src += 4)
-                for (int c = 0; c < channels; ++c) *into++ = static_cast<uint8_t>(src[c] >> 8), *into++ = static_cast<uint8_t>(src[c]);
-            return;
-        }
-        const auto* src = static_cast<const uint8_t*>(row);
-        if (alpha) {
-            std::memcpy(into, src, rowBytes);
-        } else {
-            for (int x = 0; x < width; ++x, src += 4, into += 3) into[0] = src[0], into[1] = src[1], into[2] = src[2];
-        }
-    };
-
-    std::vector<Strip> strips(static_cast<size_t>(stripCount));
-    const int threads = std::min(std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 8), stripCount);
-    // A strip for each thread and as many again made ready or waiting their turn to be written.
-    const int window = 2 * threads;
-    // With one thread to use, the strips are compressed on this one.
-    StripWorkers workers(threads > 1 ? threads : 0, rowBytes, bpp, stripCount);
-    uLong adler = 1;
-    int written = 0;
-    auto writeNext = [&] {
-        Strip& strip = strips[static_cast<size_t>(written++)];
-        workers.waitFor(strip);
-        if (!strip.ok) fail("Could not encode PNG");
-        adler = adler32_combine(adler, strip.adler, static_cast<z_off_t>(strip.rawSize));
-        emit(strip.compressed.get(), strip.compressedSize);
-        strip.compressed.reset();
-    };
-    for (int s = 0; s < stripCount; ++s) {
-        Strip& strip = strips[static_cast<size_t>(s)];
-        strip.y0 = s * stripRows;
-        strip.y1 = std::min(height, strip.y0 + stripRows);
-        strip.first = std::max(0, strip.y0 - historyRows);
-        allocateLarge(strip.packed, rowBytes * static_cast<size_t>(strip.y1 - strip.first));
-        uint8_t* into = strip.packed.data();
-        for (int y = strip.first; y < strip.y0; ++y, into += rowBytes)
-            std::memcpy(into, history.data() + rowBytes * static_cast<size_t>(y % historyRows), rowBytes);
-        for (int y = strip.y0; y < strip.y1; ++y, into += rowBytes) {
-            pack(y, into);
-            if (y >= strip.y1 - historyRows) std::memcpy(history.data() + rowBytes * static_cast<size_t>(y % historyRows), into, rowBytes);
-        }
-        workers.submit(strip, s);
-        while (written < s + 1 && (s + 1 - written >= window || workers.isDone(strips[static_cast<size_t>(written)]))) writeNext();
     }
-    while (written < stripCount) writeNext();
-    Bytes trailer;
-    putBE32(trailer, static_cast<uint32_t>(adler));
-    emit(trailer.data(), trailer.size());
-    if (!pending.empty()) chunk(out, "IDAT", pending);
-    chunk(out, "IEND", nullptr, 0);
-    sink(out.data(), out.size());
+    // The last IDAT and the end chunk.
+    void finish() {
+        if (!pending_.empty()) chunk(out_, "IDAT", pending_);
+        chunk(out_, "IEND", nullptr, 0);
+        sink_(out_.data(), out_.size());
+    }
+
+private:
+    const ByteSink& sink_;
+    Bytes out_;
+    Bytes pending_ = {0x78, 0x9C};
+};
+
+// Row y as the file stores it: 8 or 16 bits a sample, big-endian, the alpha only when kept.
+void packRow(const PngRows& rows, int y, size_t rowBytes, uint8_t* into) {
+    const void* row = rows.rowAt(y);
+    if (!row) fail("Could not encode PNG: the picture is incomplete");
+    const int channels = rows.alpha ? 4 : 3;
+    if (rows.sixteen) {
+        const auto* src = static_cast<const uint16_t*>(row);
+        for (int x = 0; x < rows.width; ++x, src += 4)
+            for (int c = 0; c < channels; ++c) *into++ = static_cast<uint8_t>(src[c] >> 8), *into++ = static_cast<uint8_t>(src[c]);
+        return;
+    }
+    const auto* src = static_cast<const uint8_t*>(row);
+    if (rows.alpha) {
+        std::memcpy(into, src, rowBytes);
+    } else {
+        for (int x = 0; x < rows.width; ++x, src += 4, into += 3) into[0] = src[0], into[1] = src[1], into[2] = src[2];
+    }
+}
+
+// Cuts the picture into strips, each holding the rows before it that prime its dictionary,
+// has them compressed and writes them back in order, a bounded number ahead.
+class StripWriter {
+public:
+    StripWriter(const PngRows& rows, size_t rowBytes, int bpp, IdatWriter& idat)
+        : rows_(rows), rowBytes_(rowBytes), idat_(idat),
+          stripRows_(static_cast<int>(std::clamp<size_t>(stripBytes / (rowBytes + 1), 1, static_cast<size_t>(rows.height)))),
+          stripCount_((rows.height + stripRows_ - 1) / stripRows_),
+          historyRows_(static_cast<int>(std::min<size_t>(32768 / (rowBytes + 1) + 2, static_cast<size_t>(rows.height)))),
+          history_(rowBytes * static_cast<size_t>(historyRows_)), strips_(static_cast<size_t>(stripCount_)),
+          threads_(std::min(std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 8), stripCount_)),
+          // With one thread to use, the strips are compressed on this one.
+          workers_(threads_ > 1 ? threads_ : 0, rowBytes, bpp, stripCount_) {}
+
+    // The image data's zlib stream, its Adler-32 last.
+    void write() {
+        // A strip for each thread and as many again made ready or waiting their turn to be written.
+        const int window = 2 * threads_;
+        for (int s = 0; s < stripCount_; ++s) {
+            fill(strips_[static_cast<size_t>(s)], s);
+            workers_.submit(strips_[static_cast<size_t>(s)], s);
+            while (written_ < s + 1 && (s + 1 - written_ >= window || workers_.isDone(strips_[static_cast<size_t>(written_)])))
+                writeNext();
+        }
+        while (written_ < stripCount_) writeNext();
+        Bytes trailer;
+        putBE32(trailer, static_cast<uint32_t>(adler_));
+        idat_.emit(trailer.data(), trailer.size());
+    }
+
+private:
+    // The strip's rows packed, after the history rows before them; its last rows become the history.
+    void fill(Strip& strip, int s) {
+        strip.y0 = s * stripRows_;
+        strip.y1 = std::min(rows_.height, strip.y0 + stripRows_);
+        strip.first = std::max(0, strip.y0 - historyRows_);
+        allocateLarge(strip.packed, rowBytes_ * static_cast<size_t>(strip.y1 - strip.first));
+        uint8_t* into = strip.packed.data();
+        for (int y = strip.first; y < strip.y0; ++y, into += rowBytes_) std::memcpy(into, historyRow(y), rowBytes_);
+        for (int y = strip.y0; y < strip.y1; ++y, into += rowBytes_) {
+            packRow(rows_, y, rowBytes_, into);
+            if (y >= strip.y1 - historyRows_) std::memcpy(historyRow(y), into, rowBytes_);
+        }
+    }
+    uint8_t* historyRow(int y) { return history_.data() + rowBytes_ * static_cast<size_t>(y % historyRows_); }
+    void writeNext() {
+        Strip& strip = strips_[static_cast<size_t>(written_++)];
+        workers_.waitFor(strip);
+        if (!strip.ok) fail("Could not encode PNG");
+        adler_ = adler32_combine(adler_, strip.adler, static_cast<z_off_t>(strip.rawSize));
+        idat_.emit(strip.compressed.get(), strip.compressedSize);
+        strip.compressed.reset();
+    }
+
+    const PngRows& rows_;
+    const size_t rowBytes_;
+    IdatWriter& idat_;
+    const int stripRows_;
+    const int stripCount_;
+    // The rows a strip's dictionary is filtered from, and the one before them.
+    const int historyRows_;
+    Bytes history_;  // row y at y % historyRows_
+    std::vector<Strip> strips_;
+    const int threads_;
+    uLong adler_ = 1;
+    int written_ = 0;
+    StripWorkers workers_;  // last: stopped before the strips it may be working on go
+};
+
+}  // namespace
+
+void writePNG(const PngRows& rows, const std::vector<uint8_t>& iccProfile, const EncodeOptions& options, const ByteSink& sink,
+              const std::optional<PngGamma>& gammaChunks) {
+    const int bpp = (rows.alpha ? 4 : 3) * (rows.sixteen ? 2 : 1);
+    const size_t rowBytes = static_cast<size_t>(rows.width) * bpp;
+    if (rows.width <= 0 || rows.height <= 0 || rowBytes + 1 > 0x7FFFFFFF / 2) fail("The image is too large for PNG");
+    const Bytes header = pngHeader(rows, iccProfile, options, gammaChunks);
+    sink(header.data(), header.size());
+    IdatWriter idat(sink);
+    StripWriter(rows, rowBytes, bpp, idat).write();
+    idat.finish();
 }
 
 Bytes writePNGFile(const RgbaImage& image, const EncodeOptions& options) {
