@@ -60,6 +60,57 @@ void setMetadata(imaging::EncodeOptions& options, const imaging::ImageMetadata& 
     }
 }
 
+// The output's name: the source's, with the target's extension, unique in outputDir.
+std::filesystem::path reserveOutput(const std::filesystem::path& source, const std::filesystem::path& outputDir,
+                                    SupportedFormat target) {
+    return OutputNameRegistry::reserve(outputDir, deletingPathExtension(lastPathComponent(source)), target.fileExtension());
+}
+
+// The source, opened once its permissions let it be read.
+imaging::ImageSource openReadable(const std::filesystem::path& source, const std::string& fileName) {
+    auto& logger = ConversionLogger::shared();
+    if (::access(source.c_str(), R_OK) != 0) {
+        logger.error("File not readable: " + source.string(), category);
+        throw ConversionError::fileAccessDenied(fileName);
+    }
+    auto imageSource = imaging::ImageSource::open(source);
+    if (!imageSource) {
+        logger.error("Could not read the image", category, fileName);
+        throw ConversionError::failedToLoadFile();
+    }
+    return std::move(*imageSource);
+}
+
+// A failure to decode the first image in the program's words, keeping those that say more
+// than that the data is bad. Called while e is being handled.
+[[noreturn]] void rethrowDecodeFailure(const ConversionError& e, SupportedFormat target, const std::string& fileName) {
+    ConversionLogger::shared().error("Failed to decode image at index 0", category, fileName);
+    // A codec library that is not installed says so rather than blaming the file.
+    if (e.kind() == ConversionError::Kind::converterNotAvailable) throw;
+    // A valid picture of a kind the decoder does not take says so, naming the kind.
+    if (e.kind() == ConversionError::Kind::unsupportedConversion)
+        throw ConversionError::unsupportedConversion(e.payload(), target.displayName());
+    // An image over the pixel limit says so; any other failure reads the same.
+    if (e.kind() == ConversionError::Kind::corruptFile && e.payload().rfind("The image is too large", 0) == 0) throw;
+    throw ConversionError::corruptFile("Could not decode image data");
+}
+
+// The image type a target is written as, when this system can write it.
+std::string encodableType(SupportedFormat target) {
+    auto& logger = ConversionLogger::shared();
+    const auto type = ImageConverter::utTypeForFormat(target);
+    if (!type) {
+        logger.error("No image type to write " + target.displayName(), category);
+        throw ConversionError::unsupportedConversion("Image", target.displayName());
+    }
+    logger.debug("Writing as " + *type, category);
+    if (!imaging::canEncode(*type)) {
+        logger.error("No encoder can write this image type", category);
+        throw ConversionError::failedToCreateOutput();
+    }
+    return *type;
+}
+
 }  // namespace
 
 std::optional<imaging::EncodeOptions> ImageConverter::streamedOptions(const imaging::ImageProperties& props,
@@ -87,8 +138,7 @@ std::optional<std::filesystem::path> ImageConverter::streamPNGToJPEG(const imagi
     });
     if (!bytes) return std::nullopt;
     ConversionLogger::shared().debug("Streamed PNG rows into JPEG", category);
-    const std::filesystem::path outputURL =
-        OutputNameRegistry::reserve(outputDir, deletingPathExtension(lastPathComponent(source)), target.fileExtension());
+    const std::filesystem::path outputURL = reserveOutput(source, outputDir, target);
     if (!files::writeAtomically(outputURL, bytes->data(), bytes->size())) throw ConversionError::failedToCreateOutput();
     return outputURL;
 }
@@ -107,7 +157,7 @@ std::optional<std::filesystem::path> ImageConverter::streamJPEGToPNG(const imagi
         [&file](const uint8_t* data, size_t size) { file.write(data, size); });
     if (!streamed) return std::nullopt;
     ConversionLogger::shared().debug("Streamed JPEG rows into PNG", category);
-    const std::filesystem::path outputURL = OutputNameRegistry::reserve(outputDir, baseName, target.fileExtension());
+    const std::filesystem::path outputURL = reserveOutput(source, outputDir, target);
     if (!file.commit(outputURL)) throw ConversionError::failedToCreateOutput();
     return outputURL;
 }
@@ -124,8 +174,7 @@ std::optional<std::filesystem::path> ImageConverter::streamJPEGIntoEncoder(const
     });
     if (!bytes) return std::nullopt;
     ConversionLogger::shared().debug("Decoded JPEG rows straight into the " + *type + " encoder", category);
-    const std::filesystem::path outputURL =
-        OutputNameRegistry::reserve(outputDir, deletingPathExtension(lastPathComponent(source)), target.fileExtension());
+    const std::filesystem::path outputURL = reserveOutput(source, outputDir, target);
     if (!files::writeAtomically(outputURL, bytes->data(), bytes->size())) throw ConversionError::failedToCreateOutput();
     return outputURL;
 }
@@ -167,53 +216,37 @@ std::optional<imaging::RgbaImage> ImageConverter::decodeRAW(const std::filesyste
     return imaging::decodeCameraRaw(source);
 }
 
-std::filesystem::path ImageConverter::convert(const std::filesystem::path& source, SupportedFormat target,
-                                              const std::filesystem::path& outputDir, double quality,
-                                              std::optional<int> maxEdge, bool stripMetadata) {
-    auto& logger = ConversionLogger::shared();
-    const std::string fileName = lastPathComponent(source);
-    logger.debug("Loading image: " + fileName, category);
-    // No sandbox here: the source is readable as its permissions say, so no scoped access is opened.
-
-    if (::access(source.c_str(), R_OK) != 0) {
-        logger.error("File not readable: " + source.string(), category);
-        throw ConversionError::fileAccessDenied(fileName);
-    }
-    auto imageSource = imaging::ImageSource::open(source);
-    if (!imageSource) {
-        logger.error("Could not read the image", category, fileName);
-        throw ConversionError::failedToLoadFile();
-    }
-
+std::optional<std::filesystem::path> ImageConverter::streamWithoutWholePicture(const imaging::ImageSource& imageSource,
+                                                                              SupportedFormat target,
+                                                                              const std::filesystem::path& source,
+                                                                              const std::filesystem::path& outputDir, double quality,
+                                                                              std::optional<int> maxEdge, bool stripMetadata) {
     if (target == SupportedFormat::jpeg || target == SupportedFormat::jpg)
-        if (auto streamed = streamPNGToJPEG(*imageSource, target, source, outputDir, quality, maxEdge, stripMetadata)) return *streamed;
-    if (target == SupportedFormat::png)
-        if (auto streamed = streamJPEGToPNG(*imageSource, target, source, outputDir, maxEdge, stripMetadata)) return *streamed;
+        return streamPNGToJPEG(imageSource, target, source, outputDir, quality, maxEdge, stripMetadata);
+    if (target == SupportedFormat::png) return streamJPEGToPNG(imageSource, target, source, outputDir, maxEdge, stripMetadata);
     if (target == SupportedFormat::webp || target == SupportedFormat::heic || target == SupportedFormat::heif ||
         target == SupportedFormat::avif)
-        if (auto encoded = streamJPEGIntoEncoder(*imageSource, target, source, outputDir, quality, maxEdge, stripMetadata))
-            return *encoded;
+        return streamJPEGIntoEncoder(imageSource, target, source, outputDir, quality, maxEdge, stripMetadata);
+    return std::nullopt;
+}
 
-    imaging::RgbaImage image;
-    bool pixelsChanged = false;
-    if (auto raw = decodeRAW(source, *imageSource)) {
-        image = std::move(*raw);
-        pixelsChanged = true;
-        logger.debug("Developed the camera RAW image (" + std::to_string(image.width) + "×" + std::to_string(image.height) + ")", category);
+ImageConverter::Picture ImageConverter::decodePicture(const std::filesystem::path& source, const imaging::ImageSource& imageSource,
+                                                      SupportedFormat target, std::optional<int> maxEdge) {
+    auto& logger = ConversionLogger::shared();
+    const std::string fileName = lastPathComponent(source);
+    Picture picture;
+    if (auto raw = decodeRAW(source, imageSource)) {
+        picture.image = std::move(*raw);
+        picture.pixelsChanged = true;
+        logger.debug("Developed the camera RAW image (" + std::to_string(picture.image.width) + "×" +
+                         std::to_string(picture.image.height) + ")",
+                     category);
     } else {
         try {
             // A resize lets a JPEG decode at a reduced scale (never below the size asked).
-            image = maxEdge ? imageSource->decodeFirstFrameForResize(*maxEdge) : imageSource->decodeFirstFrame();
+            picture.image = maxEdge ? imageSource.decodeFirstFrameForResize(*maxEdge) : imageSource.decodeFirstFrame();
         } catch (const ConversionError& e) {
-            logger.error("Failed to decode image at index 0", category, fileName);
-            // A codec library that is not installed says so rather than blaming the file.
-            if (e.kind() == ConversionError::Kind::converterNotAvailable) throw;
-            // A valid picture of a kind the decoder does not take says so, naming the kind.
-            if (e.kind() == ConversionError::Kind::unsupportedConversion)
-                throw ConversionError::unsupportedConversion(e.payload(), target.displayName());
-            // An image over the pixel limit says so; any other failure reads the same.
-            if (e.kind() == ConversionError::Kind::corruptFile && e.payload().rfind("The image is too large", 0) == 0) throw;
-            throw ConversionError::corruptFile("Could not decode image data");
+            rethrowDecodeFailure(e, target, fileName);
         }
         if (auto issue = pictureTruncation(source)) {
             logger.error("Source image is truncated", category, fileName);
@@ -222,73 +255,89 @@ std::filesystem::path ImageConverter::convert(const std::filesystem::path& sourc
     }
     // RAW development and the HEIF decoder turn the pixels upright themselves. A developed RAW
     // (the only changed pixels so far) has its metadata read without a second development.
-    const imaging::ImageMetadata sourceMetadata =
-        pixelsChanged ? imaging::cameraRawMetadata(imageSource->data().data(), imageSource->data().size())
-                      : imageSource->properties().metadata;
-    int orientation = pixelsChanged ? 1 : sourceMetadata.orientation;
+    picture.metadata = picture.pixelsChanged ? imaging::cameraRawMetadata(imageSource.data().data(), imageSource.data().size())
+                                             : imageSource.properties().metadata;
+    picture.orientation = picture.pixelsChanged ? 1 : picture.metadata.orientation;
+    return picture;
+}
 
+void ImageConverter::reduceToMaxEdge(Picture& picture, const imaging::ImageSource& imageSource, int maxEdge) {
+    imaging::RgbaImage& image = picture.image;
     // The stored size decides, not that of pixels already reduced on load.
-    const bool reducedOnLoad = !pixelsChanged && imageSource->typeIdentifier() == types::jpeg;
-    const int storedWidth = reducedOnLoad ? imageSource->properties().pixelWidth : image.width;
-    const int storedHeight = reducedOnLoad ? imageSource->properties().pixelHeight : image.height;
-    if (maxEdge && *maxEdge < std::max(storedWidth, storedHeight)) {
-        auto resized = resizeImage(image, storedWidth, storedHeight, *maxEdge);
-        // A size the rule refuses keeps the whole picture, as without the reduction.
-        if (!resized && (image.width != storedWidth || image.height != storedHeight)) image = imageSource->decodeFirstFrame();
-        if (resized) {
-            image = std::move(*resized);
-            pixelsChanged = true;
-            logger.debug("Resized to " + std::to_string(image.width) + "×" + std::to_string(image.height) + " (longest edge " +
-                             std::to_string(*maxEdge) + ")",
-                         category);
-        }
-    }
-    logger.debug("Image: " + std::to_string(image.width) + "×" + std::to_string(image.height) + ", 32 bits per pixel", category);
+    const bool reducedOnLoad = !picture.pixelsChanged && imageSource.typeIdentifier() == types::jpeg;
+    const int storedWidth = reducedOnLoad ? imageSource.properties().pixelWidth : image.width;
+    const int storedHeight = reducedOnLoad ? imageSource.properties().pixelHeight : image.height;
+    if (maxEdge >= std::max(storedWidth, storedHeight)) return;
+    auto resized = resizeImage(image, storedWidth, storedHeight, maxEdge);
+    // A size the rule refuses keeps the whole picture, as without the reduction.
+    if (!resized && (image.width != storedWidth || image.height != storedHeight)) image = imageSource.decodeFirstFrame();
+    if (!resized) return;
+    image = std::move(*resized);
+    picture.pixelsChanged = true;
+    ConversionLogger::shared().debug("Resized to " + std::to_string(image.width) + "×" + std::to_string(image.height) +
+                                         " (longest edge " + std::to_string(maxEdge) + ")",
+                                     category);
+}
 
-    const std::string baseName = deletingPathExtension(lastPathComponent(source));
-    const std::filesystem::path outputURL = OutputNameRegistry::reserve(outputDir, baseName, target.fileExtension());
-
+std::optional<std::filesystem::path> ImageConverter::writeUpright(const std::filesystem::path& source, Picture& picture,
+                                                                  SupportedFormat target, const std::filesystem::path& outputURL) {
+    auto upright = [&] { return imaging::applyOrientation(std::move(picture.image), picture.orientation); };
     switch (target) {
         // None of these carries an orientation: they get the upright picture.
-        case SupportedFormat::ico: return writeMultiResolutionICO(imaging::applyOrientation(std::move(image), orientation), outputURL);
-        case SupportedFormat::pdf_image:
-            return createPDFFromImage(imaging::applyOrientation(std::move(image), orientation), outputURL, logger);
-        case SupportedFormat::svg: return writeSVG(source, imaging::applyOrientation(std::move(image), orientation), outputURL);
-        case SupportedFormat::icns: return writeICNS(imaging::applyOrientation(std::move(image), orientation), outputURL);
-        default: break;
+        case SupportedFormat::ico: return writeMultiResolutionICO(upright(), outputURL);
+        case SupportedFormat::pdf_image: return createPDFFromImage(upright(), outputURL, ConversionLogger::shared());
+        case SupportedFormat::svg: return writeSVG(source, upright(), outputURL);
+        case SupportedFormat::icns: return writeICNS(upright(), outputURL);
+        default: return std::nullopt;
     }
+}
 
-    const auto type = utTypeForFormat(target);
-    if (!type) {
-        logger.error("No image type to write " + target.displayName(), category);
-        throw ConversionError::unsupportedConversion("Image", target.displayName());
-    }
-    logger.debug("Writing as " + *type, category);
-    if (!imaging::canEncode(*type)) {
-        logger.error("No encoder can write this image type", category);
-        throw ConversionError::failedToCreateOutput();
-    }
-
+void ImageConverter::writeEncoded(Picture& picture, const imaging::ImageSource& imageSource, SupportedFormat target,
+                                  double quality, bool stripMetadata, const std::filesystem::path& outputURL) {
+    const std::string type = encodableType(target);
+    imaging::RgbaImage& image = picture.image;
     imaging::EncodeOptions options;
     options.quality = quality;
     if (target == SupportedFormat::heic || target == SupportedFormat::heif) options.quality = std::min(quality, 0.85);
     else if (!isAlphaTarget(target)) imaging::flattenOnto(image);  // opaque white behind transparent areas
 
-    setMetadata(options, sourceMetadata, !pixelsChanged && sourceIndexIsCompatible(*imageSource, target), stripMetadata);
+    setMetadata(options, picture.metadata, !picture.pixelsChanged && sourceIndexIsCompatible(imageSource, target), stripMetadata);
     // Where the orientation is not written with the file, the pixels are turned instead.
-    if (options.metadata.orientation != orientation || !imaging::carriesOrientation(*type)) {
-        image = imaging::applyOrientation(std::move(image), orientation);
+    if (options.metadata.orientation != picture.orientation || !imaging::carriesOrientation(type)) {
+        image = imaging::applyOrientation(std::move(image), picture.orientation);
         options.metadata.orientation = 1;
     }
 
     try {
-        imaging::writeImageFile(outputURL, image, *type, options);
+        imaging::writeImageFile(outputURL, image, type, options);
     } catch (const ConversionError& e) {
-        logger.error("Could not write the image", category, "Target: " + *type);
+        ConversionLogger::shared().error("Could not write the image", category, "Target: " + type);
         // A file that could not be written says so; an encoder that gave up is a failed conversion.
         if (e.kind() == ConversionError::Kind::failedToCreateOutput) throw;
         throw ConversionError::conversionFailed();
     }
+}
+
+std::filesystem::path ImageConverter::convert(const std::filesystem::path& source, SupportedFormat target,
+                                              const std::filesystem::path& outputDir, double quality,
+                                              std::optional<int> maxEdge, bool stripMetadata) {
+    auto& logger = ConversionLogger::shared();
+    const std::string fileName = lastPathComponent(source);
+    logger.debug("Loading image: " + fileName, category);
+    // No sandbox here: the source is readable as its permissions say, so no scoped access is opened.
+    const imaging::ImageSource imageSource = openReadable(source, fileName);
+    if (auto streamed = streamWithoutWholePicture(imageSource, target, source, outputDir, quality, maxEdge, stripMetadata))
+        return *streamed;
+
+    Picture picture = decodePicture(source, imageSource, target, maxEdge);
+    if (maxEdge) reduceToMaxEdge(picture, imageSource, *maxEdge);
+    logger.debug("Image: " + std::to_string(picture.image.width) + "×" + std::to_string(picture.image.height) +
+                     ", 32 bits per pixel",
+                 category);
+
+    const std::filesystem::path outputURL = reserveOutput(source, outputDir, target);
+    if (auto written = writeUpright(source, picture, target, outputURL)) return *written;
+    writeEncoded(picture, imageSource, target, quality, stripMetadata, outputURL);
     return outputURL;
 }
 

@@ -50,6 +50,28 @@ public:
     static std::optional<std::string> utTypeForFormat(SupportedFormat format);
 
 private:
+    // The first image decoded whole, with the metadata and orientation its file gives it.
+    struct Picture {
+        imaging::RgbaImage image;
+        bool pixelsChanged = false;  // developed from RAW or resized: no longer the file's own pixels
+        imaging::ImageMetadata metadata;
+        int orientation = 1;
+    };
+
+    // The convert steps: a streamed fast path where one applies, else the picture decoded,
+    // reduced, and written under the reserved name.
+    static std::optional<std::filesystem::path> streamWithoutWholePicture(const imaging::ImageSource& imageSource,
+                                                                          SupportedFormat target, const std::filesystem::path& source,
+                                                                          const std::filesystem::path& outputDir, double quality,
+                                                                          std::optional<int> maxEdge, bool stripMetadata);
+    static Picture decodePicture(const std::filesystem::path& source, const imaging::ImageSource& imageSource,
+                                 SupportedFormat target, std::optional<int> maxEdge);
+    static void reduceToMaxEdge(Picture& picture, const imaging::ImageSource& imageSource, int maxEdge);
+    // ICO, one-page PDF, SVG and ICNS; nothing for targets an encoder writes.
+    static std::optional<std::filesystem::path> writeUpright(const std::filesystem::path& source, Picture& picture,
+                                                             SupportedFormat target, const std::filesystem::path& outputURL);
+    static void writeEncoded(Picture& picture, const imaging::ImageSource& imageSource, SupportedFormat target, double quality,
+                             bool stripMetadata, const std::filesystem::path& outputURL);
     static std::optional<imaging::RgbaImage> decodeRAW(const std::filesystem::path& source, const imaging::ImageSource& imageSource);
     // A PNG to JPEG without the whole picture in memory, when nothing needs it; nothing when
     // the file goes the whole-picture way (which then reports any fault as it always has).
