@@ -59,35 +59,56 @@ void decodeRLE(const uint8_t* p, const uint8_t* end, int bpp, int w, int h, std:
     }
 }
 
-// Decodes a DIB: header at dib, pixel data at bits (within [dib, end)).
-RgbaImage decodeBitmap(const uint8_t* dib, const uint8_t* end, const uint8_t* bits, bool icon) {
-    if (end - dib < 12) fail("Could not decode BMP data");
-    const uint32_t headerSize = le32(dib);
-    if (headerSize < 12 || static_cast<size_t>(end - dib) < headerSize) fail("Could not decode BMP data");
-    int64_t width, height;
-    int bpp;
+// What a DIB's header says of its pixels.
+struct DibHeader {
+    uint32_t headerSize = 0;
+    bool core = false;  // the 12-byte OS/2 header, with 3-byte palette entries
+    int w = 0, h = 0;
+    bool topDown = false;
+    int bpp = 0;
     uint32_t compression = 0, coloursUsed = 0;
-    const bool core = headerSize == 12;
-    if (core) {
+};
+
+DibHeader readDibHeader(const uint8_t* dib, const uint8_t* end, bool icon) {
+    if (end - dib < 12) fail("Could not decode BMP data");
+    DibHeader header;
+    header.headerSize = le32(dib);
+    if (header.headerSize < 12 || static_cast<size_t>(end - dib) < header.headerSize) fail("Could not decode BMP data");
+    int64_t width, height;
+    header.core = header.headerSize == 12;
+    if (header.core) {
         width = le16(dib + 4);
         height = static_cast<int16_t>(le16(dib + 6));
-        bpp = le16(dib + 10);
+        header.bpp = le16(dib + 10);
     } else {
-        if (headerSize < 40) fail("Could not decode BMP data");
+        if (header.headerSize < 40) fail("Could not decode BMP data");
         width = static_cast<int32_t>(le32(dib + 4));
         height = static_cast<int32_t>(le32(dib + 8));
-        bpp = le16(dib + 14);
-        compression = le32(dib + 16);
-        coloursUsed = le32(dib + 32);
+        header.bpp = le16(dib + 14);
+        header.compression = le32(dib + 16);
+        header.coloursUsed = le32(dib + 32);
     }
     if (icon) height /= 2;
-    const bool topDown = height < 0;
+    header.topDown = height < 0;
     if (height < 0) height = -height;
     if (width <= 0 || height <= 0) fail("Could not decode BMP data");
     checkDimensions(static_cast<uint64_t>(width), static_cast<uint64_t>(height));
-    const int w = static_cast<int>(width), h = static_cast<int>(height);
+    header.w = static_cast<int>(width), header.h = static_cast<int>(height);
+    return header;
+}
 
+struct ChannelMasks {
     Mask r, g, b, a;
+};
+
+using Palette = std::vector<std::array<uint8_t, 3>>;
+
+// Bit fields as the header gives them, or the defaults of the bit depth.
+ChannelMasks channelMasks(const DibHeader& header, const uint8_t* dib, const uint8_t* end, bool icon) {
+    ChannelMasks masks;
+    auto& [r, g, b, a] = masks;
+    const uint32_t headerSize = header.headerSize, compression = header.compression;
+    const int bpp = header.bpp;
     bool haveMasks = false;
     if (compression == 3 || compression == 6) {
         const uint8_t* m = dib + 40;
@@ -108,12 +129,17 @@ RgbaImage decodeBitmap(const uint8_t* dib, const uint8_t* end, const uint8_t* bi
         else if (bpp == 32 || bpp == 24) r = Mask(0x00FF0000), g = Mask(0x0000FF00), b = Mask(0x000000FF);
     }
     if (icon && bpp == 32) a = Mask(0xFF000000);
+    return masks;
+}
 
-    // Palette.
-    std::vector<std::array<uint8_t, 3>> palette;
-    if (bpp <= 8) {
-        const size_t entry = core ? 3 : 4;
-        size_t n = coloursUsed ? coloursUsed : (1u << bpp);
+// Reads the palette of a depth up to 8 bits into palette; returns where the pixels start
+// (bits, when the file says, else right after the header, its masks and its palette).
+const uint8_t* readPalette(const DibHeader& header, const uint8_t* dib, const uint8_t* end, const uint8_t* bits,
+                           Palette& palette) {
+    const uint32_t headerSize = header.headerSize, compression = header.compression;
+    if (header.bpp <= 8) {
+        const size_t entry = header.core ? 3 : 4;
+        size_t n = header.coloursUsed ? header.coloursUsed : (1u << header.bpp);
         n = std::min<size_t>(n, 256);
         const uint8_t* pal = dib + headerSize + ((compression == 3 && headerSize == 40) ? 12 : 0);
         for (size_t i = 0; i < n && pal + (i + 1) * entry <= end; ++i)
@@ -124,31 +150,34 @@ RgbaImage decodeBitmap(const uint8_t* dib, const uint8_t* end, const uint8_t* bi
         bits = dib + headerSize + ((compression == 3 && headerSize == 40) ? 12 : compression == 6 && headerSize == 40 ? 16 : 0);
     }
     if (bits < dib || bits > end) fail("Could not decode BMP data");
+    return bits;
+}
 
-    RgbaImage image(w, h);
-    const size_t stride = ((static_cast<size_t>(w) * bpp + 31) / 32) * 4;
-    auto outRow = [&](int y) { return image.row(topDown ? y : h - 1 - y); };
-    if (compression == 1 || compression == 2) {
-        if (bpp != (compression == 1 ? 8 : 4)) fail("Could not decode BMP data");
-        std::vector<uint8_t> indices(static_cast<size_t>(w) * h, 0);
-        decodeRLE(bits, end, bpp, w, h, indices);
-        for (int y = 0; y < h; ++y) {
-            uint8_t* d = outRow(y);
-            for (int x = 0; x < w; ++x, d += 4) {
-                const auto& c = palette[std::min<size_t>(indices[static_cast<size_t>(y) * w + x], palette.size() - 1)];
-                d[0] = c[0], d[1] = c[1], d[2] = c[2], d[3] = 255;
-            }
-        }
-        return image;
-    }
-    if (compression != 0 && compression != 3 && compression != 6) fail("This BMP compression is not supported");
-    if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) fail("Could not decode BMP data");
-    if (static_cast<size_t>(end - bits) < stride * static_cast<size_t>(h)) fail("Could not decode BMP data");
-    bool anyAlpha = false;
+uint8_t* outputRow(RgbaImage& image, const DibHeader& header, int y) { return image.row(header.topDown ? y : header.h - 1 - y); }
+
+void decodeRLEPixels(const DibHeader& header, const Palette& palette, const uint8_t* bits, const uint8_t* end, RgbaImage& image) {
+    const int w = header.w, h = header.h;
+    if (header.bpp != (header.compression == 1 ? 8 : 4)) fail("Could not decode BMP data");
+    std::vector<uint8_t> indices(static_cast<size_t>(w) * h, 0);
+    decodeRLE(bits, end, header.bpp, w, h, indices);
     for (int y = 0; y < h; ++y) {
-        const uint8_t* s = bits + stride * static_cast<size_t>(y);
-        uint8_t* d = outRow(y);
+        uint8_t* d = outputRow(image, header, y);
         for (int x = 0; x < w; ++x, d += 4) {
+            const auto& c = palette[std::min<size_t>(indices[static_cast<size_t>(y) * w + x], palette.size() - 1)];
+            d[0] = c[0], d[1] = c[1], d[2] = c[2], d[3] = 255;
+        }
+    }
+}
+
+// Uncompressed or bit-field rows; returns whether any pixel has a nonzero alpha.
+bool decodeRows(const DibHeader& header, const Palette& palette, const ChannelMasks& masks, const uint8_t* bits, size_t stride,
+                RgbaImage& image) {
+    const int bpp = header.bpp;
+    bool anyAlpha = false;
+    for (int y = 0; y < header.h; ++y) {
+        const uint8_t* s = bits + stride * static_cast<size_t>(y);
+        uint8_t* d = outputRow(image, header, y);
+        for (int x = 0; x < header.w; ++x, d += 4) {
             if (bpp <= 8) {
                 const int perByte = 8 / bpp;
                 const int shift = 8 - bpp * (1 + x % perByte);
@@ -160,27 +189,50 @@ RgbaImage decodeBitmap(const uint8_t* dib, const uint8_t* end, const uint8_t* bi
                 if (bpp == 16) v = le16(s + x * 2);
                 else if (bpp == 24) v = s[x * 3] | (s[x * 3 + 1] << 8) | (static_cast<uint32_t>(s[x * 3 + 2]) << 16);
                 else v = le32(s + x * 4);
-                d[0] = r.extract(v), d[1] = g.extract(v), d[2] = b.extract(v);
-                d[3] = a.mask ? a.extract(v) : 255;
+                d[0] = masks.r.extract(v), d[1] = masks.g.extract(v), d[2] = masks.b.extract(v);
+                d[3] = masks.a.mask ? masks.a.extract(v) : 255;
                 if (d[3]) anyAlpha = true;
             }
         }
     }
-    // An alpha channel of all zeros means the writer did not use it.
-    if (a.mask && !anyAlpha)
-        for (size_t i = 3; i < image.pixels.size(); i += 4) image.pixels[i] = 255;
-    if (icon && !(bpp == 32 && anyAlpha)) {
-        // The AND mask marks transparent pixels.
-        const uint8_t* mask = bits + stride * static_cast<size_t>(h);
-        const size_t maskStride = ((static_cast<size_t>(w) + 31) / 32) * 4;
-        if (static_cast<size_t>(end - mask) >= maskStride * static_cast<size_t>(h))
-            for (int y = 0; y < h; ++y) {
-                const uint8_t* m = mask + maskStride * static_cast<size_t>(y);
-                uint8_t* d = outRow(y);
-                for (int x = 0; x < w; ++x)
-                    if ((m[x / 8] >> (7 - x % 8)) & 1) d[x * 4 + 3] = 0;
-            }
+    return anyAlpha;
+}
+
+// An icon's AND mask, after the colour rows, marks transparent pixels.
+void applyIconMask(const DibHeader& header, const uint8_t* mask, const uint8_t* end, RgbaImage& image) {
+    const size_t maskStride = ((static_cast<size_t>(header.w) + 31) / 32) * 4;
+    if (static_cast<size_t>(end - mask) < maskStride * static_cast<size_t>(header.h)) return;
+    for (int y = 0; y < header.h; ++y) {
+        const uint8_t* m = mask + maskStride * static_cast<size_t>(y);
+        uint8_t* d = outputRow(image, header, y);
+        for (int x = 0; x < header.w; ++x)
+            if ((m[x / 8] >> (7 - x % 8)) & 1) d[x * 4 + 3] = 0;
     }
+}
+
+// Decodes a DIB: header at dib, pixel data at bits (within [dib, end)).
+RgbaImage decodeBitmap(const uint8_t* dib, const uint8_t* end, const uint8_t* bits, bool icon) {
+    const DibHeader header = readDibHeader(dib, end, icon);
+    const ChannelMasks masks = channelMasks(header, dib, end, icon);
+    Palette palette;
+    bits = readPalette(header, dib, end, bits, palette);
+    const int bpp = header.bpp;
+    const uint32_t compression = header.compression;
+
+    RgbaImage image(header.w, header.h);
+    if (compression == 1 || compression == 2) {
+        decodeRLEPixels(header, palette, bits, end, image);
+        return image;
+    }
+    if (compression != 0 && compression != 3 && compression != 6) fail("This BMP compression is not supported");
+    if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) fail("Could not decode BMP data");
+    const size_t stride = ((static_cast<size_t>(header.w) * bpp + 31) / 32) * 4;
+    if (static_cast<size_t>(end - bits) < stride * static_cast<size_t>(header.h)) fail("Could not decode BMP data");
+    const bool anyAlpha = decodeRows(header, palette, masks, bits, stride, image);
+    // An alpha channel of all zeros means the writer did not use it.
+    if (masks.a.mask && !anyAlpha)
+        for (size_t i = 3; i < image.pixels.size(); i += 4) image.pixels[i] = 255;
+    if (icon && !(bpp == 32 && anyAlpha)) applyIconMask(header, bits + stride * static_cast<size_t>(header.h), end, image);
     return image;
 }
 
