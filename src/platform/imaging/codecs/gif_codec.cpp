@@ -165,6 +165,83 @@ struct EncoderCloser {
     }
 };
 
+// Reads an extension, keeping a graphic control block's settings for the next frame; false
+// when the file ends or fails inside it.
+bool readExtension(GifFileType* gif, GraphicsControlBlock& gcb) {
+    int code = 0;
+    GifByteType* ext = nullptr;
+    if (DGifGetExtension(gif, &code, &ext) == GIF_ERROR) return false;
+    if (code == GRAPHICS_EXT_FUNC_CODE && ext && ext[0] >= 4) DGifExtensionToGCB(ext[0], ext + 1, &gcb);
+    while (ext)
+        if (DGifGetExtensionNext(gif, &ext) == GIF_ERROR) return false;
+    return true;
+}
+
+// The canvas row of each of the frame's lines in the order they are stored.
+std::vector<int> storedRowOrder(const GifImageDesc& desc) {
+    std::vector<int> rows(static_cast<size_t>(desc.Height));
+    if (desc.Interlace) {
+        int i = 0;
+        const int starts[] = {0, 4, 2, 1}, steps[] = {8, 8, 4, 2};
+        for (int pass = 0; pass < 4; ++pass)
+            for (int y = starts[pass]; y < desc.Height; y += steps[pass]) rows[static_cast<size_t>(i++)] = y;
+    } else {
+        for (int y = 0; y < desc.Height; ++y) rows[static_cast<size_t>(y)] = y;
+    }
+    return rows;
+}
+
+// One line of indices onto canvas row y, leaving transparent ones and what lies outside.
+void drawLine(RgbaImage& canvas, int y, const GifImageDesc& desc, const ColorMapObject* map, int transparent,
+              const std::vector<uint16_t>& line) {
+    uint8_t* d = canvas.row(y);
+    for (int x = 0; x < desc.Width; ++x) {
+        const int cx = desc.Left + x;
+        if (cx < 0 || cx >= canvas.width) continue;
+        const int index = line[static_cast<size_t>(x)];
+        if (index == transparent) continue;
+        uint8_t* p = d + static_cast<size_t>(cx) * 4;
+        if (map && index < map->ColorCount) {
+            p[0] = map->Colors[index].Red;
+            p[1] = map->Colors[index].Green;
+            p[2] = map->Colors[index].Blue;
+        } else {
+            p[0] = p[1] = p[2] = 0;
+        }
+        p[3] = 255;
+    }
+}
+
+// Draws the frame's lines as they decode; returns whether any did. A frame that ends early
+// keeps the lines that arrived and sets cut: the rest of the file is missing or damaged.
+bool drawFrame(LzwDecoder& lzw, const GifImageDesc& desc, const ColorMapObject* map, int transparent, RgbaImage& canvas,
+               bool& cut) {
+    std::vector<uint16_t> line(static_cast<size_t>(desc.Width), 0);
+    const std::vector<int> rows = storedRowOrder(desc);
+    bool drewAny = false;
+    for (int i = 0; i < desc.Height; ++i) {
+        if (lzw.decode(line.data(), line.size()) < line.size()) {
+            cut = true;
+            break;
+        }
+        drewAny = true;
+        const int y = desc.Top + rows[static_cast<size_t>(i)];
+        if (y >= 0 && y < canvas.height) drawLine(canvas, y, desc, map, transparent, line);
+    }
+    return drewAny;
+}
+
+// Disposes of the frame for the next one.
+void dispose(RgbaImage& canvas, const GifImageDesc& desc, int disposalMode, RgbaImage& before) {
+    if (disposalMode == DISPOSE_BACKGROUND) {
+        for (int y = std::max(0, desc.Top); y < std::min(canvas.height, desc.Top + desc.Height); ++y)
+            for (int x = std::max(0, desc.Left); x < std::min(canvas.width, desc.Left + desc.Width); ++x)
+                std::memset(canvas.row(y) + static_cast<size_t>(x) * 4, 0, 4);
+    } else if (disposalMode == DISPOSE_PREVIOUS && !before.empty()) {
+        canvas = std::move(before);
+    }
+}
+
 }  // namespace
 
 void decodeGIF(const uint8_t* data, size_t size, bool allFrames, DecodeResult& out) {
@@ -176,7 +253,6 @@ void decodeGIF(const uint8_t* data, size_t size, bool allFrames, DecodeResult& o
     checkDimensions(static_cast<uint64_t>(std::max(sw, 1)), static_cast<uint64_t>(std::max(sh, 1)));
     RgbaImage canvas(std::max(sw, 1), std::max(sh, 1));
     GraphicsControlBlock gcb{DISPOSAL_UNSPECIFIED, false, 0, NO_TRANSPARENT_COLOR};
-    std::vector<uint16_t> line;
     std::vector<uint8_t> compressed;
     bool cut = false;
     int frameCount = 0;
@@ -186,16 +262,7 @@ void decodeGIF(const uint8_t* data, size_t size, bool allFrames, DecodeResult& o
         if (DGifGetRecordType(gif.get(), &type) == GIF_ERROR) break;
         if (type == TERMINATE_RECORD_TYPE) break;
         if (type == EXTENSION_RECORD_TYPE) {
-            int code = 0;
-            GifByteType* ext = nullptr;
-            if (DGifGetExtension(gif.get(), &code, &ext) == GIF_ERROR) break;
-            if (code == GRAPHICS_EXT_FUNC_CODE && ext && ext[0] >= 4) DGifExtensionToGCB(ext[0], ext + 1, &gcb);
-            while (ext) {
-                if (DGifGetExtensionNext(gif.get(), &ext) == GIF_ERROR) {
-                    cut = true;
-                    break;
-                }
-            }
+            if (!readExtension(gif.get(), gcb)) break;
             continue;
         }
         if (type != IMAGE_DESC_RECORD_TYPE) continue;
@@ -214,44 +281,7 @@ void decodeGIF(const uint8_t* data, size_t size, bool allFrames, DecodeResult& o
         if (minimumCodeSize < 0) break;
         if (!readFrameData(gif.get(), compressed)) cut = true;
         LzwDecoder lzw(compressed, minimumCodeSize);
-        line.assign(static_cast<size_t>(desc.Width), 0);
-        std::vector<int> rows(static_cast<size_t>(desc.Height));
-        if (desc.Interlace) {
-            int i = 0;
-            const int starts[] = {0, 4, 2, 1}, steps[] = {8, 8, 4, 2};
-            for (int pass = 0; pass < 4; ++pass)
-                for (int y = starts[pass]; y < desc.Height; y += steps[pass]) rows[static_cast<size_t>(i++)] = y;
-        } else {
-            for (int y = 0; y < desc.Height; ++y) rows[static_cast<size_t>(y)] = y;
-        }
-        bool drewAny = false;
-        for (int i = 0; i < desc.Height; ++i) {
-            if (lzw.decode(line.data(), line.size()) < line.size()) {
-                // Keep the lines that arrived; the rest of the frame is missing or damaged.
-                cut = true;
-                break;
-            }
-            drewAny = true;
-            const int y = desc.Top + rows[static_cast<size_t>(i)];
-            if (y < 0 || y >= canvas.height) continue;
-            uint8_t* d = canvas.row(y);
-            for (int x = 0; x < desc.Width; ++x) {
-                const int cx = desc.Left + x;
-                if (cx < 0 || cx >= canvas.width) continue;
-                const int index = line[static_cast<size_t>(x)];
-                if (index == gcb.TransparentColor) continue;
-                uint8_t* p = d + static_cast<size_t>(cx) * 4;
-                if (map && index < map->ColorCount) {
-                    p[0] = map->Colors[index].Red;
-                    p[1] = map->Colors[index].Green;
-                    p[2] = map->Colors[index].Blue;
-                } else {
-                    p[0] = p[1] = p[2] = 0;
-                }
-                p[3] = 255;
-            }
-        }
-        if (!drewAny && frameCount == 0) break;
+        if (!drawFrame(lzw, desc, map, gcb.TransparentColor, canvas, cut) && frameCount == 0) break;
         ++frameCount;
         delays.push_back(gcb.DelayTime / 100.0);
         if (allFrames || frameCount == 1) out.frames.push_back({canvas, gcb.DelayTime / 100.0});
@@ -259,14 +289,7 @@ void decodeGIF(const uint8_t* data, size_t size, bool allFrames, DecodeResult& o
             // Count the frames without decoding them.
             continue;
         }
-        // Dispose for the next frame.
-        if (gcb.DisposalMode == DISPOSE_BACKGROUND) {
-            for (int y = std::max(0, desc.Top); y < std::min(canvas.height, desc.Top + desc.Height); ++y)
-                for (int x = std::max(0, desc.Left); x < std::min(canvas.width, desc.Left + desc.Width); ++x)
-                    std::memset(canvas.row(y) + static_cast<size_t>(x) * 4, 0, 4);
-        } else if (gcb.DisposalMode == DISPOSE_PREVIOUS && !before.empty()) {
-            canvas = std::move(before);
-        }
+        dispose(canvas, desc, gcb.DisposalMode, before);
         gcb = GraphicsControlBlock{DISPOSAL_UNSPECIFIED, false, 0, NO_TRANSPARENT_COLOR};
     }
     if (out.frames.empty()) fail("Could not decode GIF data");
