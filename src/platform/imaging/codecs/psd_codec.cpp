@@ -55,35 +55,47 @@ void packBits(const uint8_t* row, size_t n, Bytes& out) {
     }
 }
 
-}  // namespace
+// What the file header says of the merged image.
+struct PsdHeader {
+    int version = 1;  // 2: a large document, with wider lengths
+    int channels = 0;
+    uint32_t w = 0, h = 0;
+    int depth = 8;
+    int mode = 3;  // 1 greyscale, 3 RGB, 4 CMYK
+    int colourChannels = 3;
+};
 
-void decodePSD(const uint8_t* data, size_t size, DecodeResult& out) {
+PsdHeader readPsdHeader(const uint8_t* data, size_t size) {
     if (size < 26 || std::memcmp(data, "8BPS", 4) != 0) fail("Could not decode PSD data");
-    const int version = be16(data + 4);
-    if (version != 1 && version != 2) fail("Could not decode PSD data");
-    const int channels = be16(data + 12);
-    const uint32_t h = be32(data + 14), w = be32(data + 18);
-    const int depth = be16(data + 22), mode = be16(data + 24);
-    checkDimensions(w, h);
-    if (depth != 8 && depth != 16) fail("This PSD bit depth is not supported");
+    PsdHeader header;
+    header.version = be16(data + 4);
+    if (header.version != 1 && header.version != 2) fail("Could not decode PSD data");
+    header.channels = be16(data + 12);
+    header.h = be32(data + 14), header.w = be32(data + 18);
+    header.depth = be16(data + 22), header.mode = be16(data + 24);
+    checkDimensions(header.w, header.h);
+    if (header.depth != 8 && header.depth != 16) fail("This PSD bit depth is not supported");
+    const int mode = header.mode;
     if (mode != 1 && mode != 3 && mode != 4) fail("This PSD colour mode is not supported");
-    const int colourChannels = mode == 3 ? 3 : mode == 4 ? 4 : 1;
-    if (channels < colourChannels) fail("Could not decode PSD data");
-    const uint8_t* p = data + 26;
-    const uint8_t* end = data + size;
-    auto skipSection = [&](bool wide) -> std::pair<const uint8_t*, size_t> {
-        const size_t lenBytes = wide ? 8 : 4;
-        if (static_cast<size_t>(end - p) < lenBytes) fail("Could not decode PSD data");
-        uint64_t len = wide ? (static_cast<uint64_t>(be32(p)) << 32 | be32(p + 4)) : be32(p);
-        p += lenBytes;
-        if (static_cast<uint64_t>(end - p) < len) fail("Could not decode PSD data");
-        const uint8_t* start = p;
-        p += len;
-        return {start, static_cast<size_t>(len)};
-    };
-    skipSection(false);  // colour mode data
-    auto [res, resLength] = skipSection(false);
-    // Image resources: the ICC profile (0x040F) and the resolution (0x03ED).
+    header.colourChannels = mode == 3 ? 3 : mode == 4 ? 4 : 1;
+    if (header.channels < header.colourChannels) fail("Could not decode PSD data");
+    return header;
+}
+
+// The section at p, after its length (8 bytes when wide); p moves past it.
+std::pair<const uint8_t*, size_t> takeSection(const uint8_t*& p, const uint8_t* end, bool wide) {
+    const size_t lenBytes = wide ? 8 : 4;
+    if (static_cast<size_t>(end - p) < lenBytes) fail("Could not decode PSD data");
+    uint64_t len = wide ? (static_cast<uint64_t>(be32(p)) << 32 | be32(p + 4)) : be32(p);
+    p += lenBytes;
+    if (static_cast<uint64_t>(end - p) < len) fail("Could not decode PSD data");
+    const uint8_t* start = p;
+    p += len;
+    return {start, static_cast<size_t>(len)};
+}
+
+// Image resources: the ICC profile (0x040F) and the resolution (0x03ED).
+void readImageResources(const uint8_t* res, size_t resLength, int mode, ImageMetadata& metadata) {
     for (const uint8_t* r = res; r + 12 <= res + resLength;) {
         if (std::memcmp(r, "8BIM", 4) != 0) break;
         const uint16_t id = be16(r + 4);
@@ -93,42 +105,45 @@ void decodePSD(const uint8_t* data, size_t size, DecodeResult& out) {
         const uint32_t len = be32(q);
         q += 4;
         if (q + len > res + resLength) break;
-        if (id == 0x040F && mode == 3) out.props.metadata.iccProfile.assign(q, q + len);
+        if (id == 0x040F && mode == 3) metadata.iccProfile.assign(q, q + len);
         if (id == 0x03ED && len >= 16) {
-            out.props.metadata.dpiWidth = be32(q) / 65536.0;
-            out.props.metadata.dpiHeight = be32(q + 8) / 65536.0;
+            metadata.dpiWidth = be32(q) / 65536.0;
+            metadata.dpiHeight = be32(q + 8) / 65536.0;
         }
         r = q + ((len + 1) & ~1u);
     }
-    // Layers and masks. Only a negative layer count says the merged image's first extra channel
-    // is its transparency, its colours then blended with white as Photoshop stores them;
-    // otherwise extra channels are spare masks and the merged image is opaque.
-    auto [layers, layersLength] = skipSection(version == 2);
+}
+
+// Layers and masks. Only a negative layer count says the merged image's first extra channel
+// is its transparency, its colours then blended with white as Photoshop stores them;
+// otherwise extra channels are spare masks and the merged image is opaque.
+bool mergedImageHasAlpha(const uint8_t* layers, size_t layersLength, int version) {
     const size_t countAt = version == 2 ? 8 : 4;
-    bool mergedAlpha = false;
-    if (layersLength >= countAt + 2) {
-        const uint64_t infoLength = version == 2 ? (static_cast<uint64_t>(be32(layers)) << 32 | be32(layers + 4)) : be32(layers);
-        mergedAlpha = infoLength >= 2 && (layers[countAt] & 0x80);
-    }
+    if (layersLength < countAt + 2) return false;
+    const uint64_t infoLength = version == 2 ? (static_cast<uint64_t>(be32(layers)) << 32 | be32(layers + 4)) : be32(layers);
+    return infoLength >= 2 && (layers[countAt] & 0x80);
+}
+
+// The first `used` channels of the merged image, raw or PackBits-packed, one plane each.
+std::vector<std::vector<uint8_t>> readPlanes(const uint8_t* p, const uint8_t* end, const PsdHeader& header, int used) {
     if (end - p < 2) fail("Could not decode PSD data");
     const int compression = be16(p);
     p += 2;
-    const int used = std::min(channels, colourChannels + (mergedAlpha ? 1 : 0));
-    const size_t bytesPerSample = depth / 8;
-    const size_t rowBytes = static_cast<size_t>(w) * bytesPerSample;
+    const uint32_t h = header.h;
+    const size_t rowBytes = static_cast<size_t>(header.w) * (header.depth / 8);
     std::vector<std::vector<uint8_t>> planes(static_cast<size_t>(used), std::vector<uint8_t>(rowBytes * h));
     if (compression == 0) {
         if (static_cast<size_t>(end - p) < rowBytes * h * used) fail("Could not decode PSD data");
         for (int c = 0; c < used; ++c) std::memcpy(planes[static_cast<size_t>(c)].data(), p + rowBytes * h * c, rowBytes * h);
     } else if (compression == 1) {
-        const size_t countBytes = version == 2 ? 4 : 2;
+        const size_t countBytes = header.version == 2 ? 4 : 2;
         const uint8_t* counts = p;
-        if (static_cast<size_t>(end - p) < countBytes * h * channels) fail("Could not decode PSD data");
-        p += countBytes * h * channels;
+        if (static_cast<size_t>(end - p) < countBytes * h * header.channels) fail("Could not decode PSD data");
+        p += countBytes * h * header.channels;
         for (int c = 0; c < used; ++c)
             for (uint32_t y = 0; y < h; ++y) {
                 const size_t index = static_cast<size_t>(c) * h + y;
-                const size_t len = version == 2 ? be32(counts + index * 4) : be16(counts + index * 2);
+                const size_t len = header.version == 2 ? be32(counts + index * 4) : be16(counts + index * 2);
                 if (static_cast<size_t>(end - p) < len) fail("Could not decode PSD data");
                 const uint8_t* q = p;
                 unpackBits(q, p + len, planes[static_cast<size_t>(c)].data() + rowBytes * y, rowBytes);
@@ -137,15 +152,20 @@ void decodePSD(const uint8_t* data, size_t size, DecodeResult& out) {
     } else {
         fail("This PSD compression is not supported");
     }
-    RgbaImage image(static_cast<int>(w), static_cast<int>(h));
-    const bool alpha = used > colourChannels;
-    const size_t n = static_cast<size_t>(w) * h;
+    return planes;
+}
+
+// RGBA from the planes (the high byte of 16-bit samples), transparency taken out of the colours.
+RgbaImage composePixels(const std::vector<std::vector<uint8_t>>& planes, const PsdHeader& header, bool alpha) {
+    RgbaImage image(static_cast<int>(header.w), static_cast<int>(header.h));
+    const size_t bytesPerSample = header.depth / 8;
+    const size_t n = static_cast<size_t>(header.w) * header.h;
     auto at = [&](int c, size_t i) -> uint8_t { return planes[static_cast<size_t>(c)][i * bytesPerSample]; };
     for (size_t i = 0; i < n; ++i) {
         uint8_t* d = image.pixels.data() + i * 4;
-        if (mode == 3) {
+        if (header.mode == 3) {
             d[0] = at(0, i), d[1] = at(1, i), d[2] = at(2, i);
-        } else if (mode == 1) {
+        } else if (header.mode == 1) {
             d[0] = d[1] = d[2] = at(0, i);
         } else {
             // CMYK is stored inverted (0 = full ink).
@@ -154,12 +174,30 @@ void decodePSD(const uint8_t* data, size_t size, DecodeResult& out) {
             d[1] = static_cast<uint8_t>(at(1, i) * k / 255);
             d[2] = static_cast<uint8_t>(at(2, i) * k / 255);
         }
-        d[3] = alpha ? at(colourChannels, i) : 255;
+        d[3] = alpha ? at(header.colourChannels, i) : 255;
         if (alpha && d[3] > 0 && d[3] < 255)
             for (int c = 0; c < 3; ++c) d[c] = static_cast<uint8_t>(std::clamp((d[c] - (255 - d[3])) * 255 / d[3], 0, 255));
     }
+    return image;
+}
+
+}  // namespace
+
+void decodePSD(const uint8_t* data, size_t size, DecodeResult& out) {
+    const PsdHeader header = readPsdHeader(data, size);
+    const uint8_t* p = data + 26;
+    const uint8_t* end = data + size;
+    takeSection(p, end, false);  // colour mode data
+    const auto [res, resLength] = takeSection(p, end, false);
+    readImageResources(res, resLength, header.mode, out.props.metadata);
+    const auto [layers, layersLength] = takeSection(p, end, header.version == 2);
+    const bool mergedAlpha = mergedImageHasAlpha(layers, layersLength, header.version);
+    const int used = std::min(header.channels, header.colourChannels + (mergedAlpha ? 1 : 0));
+    const auto planes = readPlanes(p, end, header, used);
+    const bool alpha = used > header.colourChannels;
+    RgbaImage image = composePixels(planes, header, alpha);
     out.props.hasAlpha = alpha;
-    out.props.bitsPerComponent = depth;
+    out.props.bitsPerComponent = header.depth;
     out.props.pixelWidth = image.width;
     out.props.pixelHeight = image.height;
     out.frames.push_back({std::move(image), 0});
