@@ -55,13 +55,70 @@ int extensionAttributesType(const uint8_t* data, size_t size) {
     return data[at + length - 1];
 }
 
+using Palette = std::vector<std::array<uint8_t, 4>>;
+
+// The colour map at pos, placed at its first index; pos moves past it.
+Palette readColourMap(const uint8_t* data, size_t size, size_t& pos) {
+    const uint16_t mapFirst = le16(data + 3), mapLength = le16(data + 5);
+    const uint8_t mapBits = data[7];
+    Palette palette;
+    const int entryBytes = (mapBits + 7) / 8;
+    if (entryBytes < 2 || entryBytes > 4 || pos + static_cast<size_t>(mapLength) * entryBytes > size) fail("Could not decode TGA data");
+    palette.resize(static_cast<size_t>(mapFirst) + mapLength);
+    // Entries are read by their stored size, whatever odd bit count the header gives.
+    const int entryBits = entryBytes == 2 ? 15 : entryBytes * 8;
+    for (int i = 0; i < mapLength; ++i)
+        readPixel(data + pos + static_cast<size_t>(i) * entryBytes, entryBits, false, palette[static_cast<size_t>(mapFirst) + i].data());
+    pos += static_cast<size_t>(mapLength) * entryBytes;
+    return palette;
+}
+
+// Fills raw with the stored pixels in stored order, unpacking runs.
+void readRunLengthPixels(const uint8_t* data, size_t size, size_t pos, int pixelBytes, std::vector<uint8_t>& raw) {
+    const size_t total = raw.size() / pixelBytes;
+    size_t i = 0;
+    while (i < total) {
+        if (pos >= size) fail("Could not decode TGA data");
+        const uint8_t header = data[pos++];
+        const size_t count = (header & 0x7F) + 1u;
+        if (header & 0x80) {
+            if (pos + pixelBytes > size) fail("Could not decode TGA data");
+            for (size_t k = 0; k < count && i < total; ++k, ++i) std::memcpy(raw.data() + i * pixelBytes, data + pos, pixelBytes);
+            pos += pixelBytes;
+        } else {
+            const size_t n = std::min(count, total - i);
+            if (pos + n * pixelBytes > size) fail("Could not decode TGA data");
+            std::memcpy(raw.data() + i * pixelBytes, data + pos, n * pixelBytes);
+            pos += count * pixelBytes;
+            i += n;
+        }
+    }
+}
+
+// The alpha is taken whatever the descriptor's attribute bits say, which many writers leave
+// at 0; the extension area's attributes type, where present, decides. Without one, alpha
+// left all zero means opaque.
+void settleAlpha(RgbaImage& image, int attributes) {
+    bool opaque = attributes >= 0 && attributes <= 2;
+    if (attributes < 0 || attributes > 4) {
+        opaque = true;
+        for (size_t i = 3; i < image.pixels.size() && opaque; i += 4) opaque = image.pixels[i] == 0;
+    }
+    for (size_t i = 0; (opaque || attributes == 4) && i < image.pixels.size(); i += 4) {
+        uint8_t* p = image.pixels.data() + i;
+        if (opaque) {
+            p[3] = 255;
+        } else if (attributes == 4 && p[3] > 0 && p[3] < 255) {
+            for (int c = 0; c < 3; ++c) p[c] = static_cast<uint8_t>(std::min(255, (p[c] * 255 + p[3] / 2) / p[3]));
+        }
+    }
+}
+
 }  // namespace
 
 void decodeTGA(const uint8_t* data, size_t size, DecodeResult& out) {
     if (size < 18) fail("Could not decode TGA data");
     const uint8_t idLength = data[0], mapType = data[1], type = data[2];
-    const uint16_t mapFirst = le16(data + 3), mapLength = le16(data + 5);
-    const uint8_t mapBits = data[7];
     const int w = le16(data + 12), h = le16(data + 14);
     const int bpp = data[16];
     const uint8_t descriptor = data[17];
@@ -70,47 +127,20 @@ void decodeTGA(const uint8_t* data, size_t size, DecodeResult& out) {
     if (base != 1 && base != 2 && base != 3) fail("Could not decode TGA data");
     checkDimensions(static_cast<uint64_t>(w), static_cast<uint64_t>(h));
     size_t pos = 18 + idLength;
-    std::vector<std::array<uint8_t, 4>> palette;
-    if (mapType == 1) {
-        const int entryBytes = (mapBits + 7) / 8;
-        if (entryBytes < 2 || entryBytes > 4 || pos + static_cast<size_t>(mapLength) * entryBytes > size) fail("Could not decode TGA data");
-        palette.resize(static_cast<size_t>(mapFirst) + mapLength);
-        // Entries are read by their stored size, whatever odd bit count the header gives.
-        const int entryBits = entryBytes == 2 ? 15 : entryBytes * 8;
-        for (int i = 0; i < mapLength; ++i)
-            readPixel(data + pos + static_cast<size_t>(i) * entryBytes, entryBits, false,
-                      palette[static_cast<size_t>(mapFirst) + i].data());
-        pos += static_cast<size_t>(mapLength) * entryBytes;
-    }
+    Palette palette;
+    if (mapType == 1) palette = readColourMap(data, size, pos);
     if (base == 1 && (palette.empty() || bpp != 8)) fail("Could not decode TGA data");
     if (base == 2 && bpp != 15 && bpp != 16 && bpp != 24 && bpp != 32) fail("Could not decode TGA data");
     if (base == 3 && bpp != 8 && bpp != 16) fail("Could not decode TGA data");
     const int pixelBytes = (bpp + 7) / 8;
     const bool grey = base == 3;
     RgbaImage image(w, h);
-    const size_t total = static_cast<size_t>(w) * h;
-    std::vector<uint8_t> raw(total * pixelBytes);
+    std::vector<uint8_t> raw(static_cast<size_t>(w) * h * pixelBytes);
     if (!rle) {
         if (pos + raw.size() > size) fail("Could not decode TGA data");
         std::memcpy(raw.data(), data + pos, raw.size());
     } else {
-        size_t i = 0;
-        while (i < total) {
-            if (pos >= size) fail("Could not decode TGA data");
-            const uint8_t header = data[pos++];
-            const size_t count = (header & 0x7F) + 1u;
-            if (header & 0x80) {
-                if (pos + pixelBytes > size) fail("Could not decode TGA data");
-                for (size_t k = 0; k < count && i < total; ++k, ++i) std::memcpy(raw.data() + i * pixelBytes, data + pos, pixelBytes);
-                pos += pixelBytes;
-            } else {
-                const size_t n = std::min(count, total - i);
-                if (pos + n * pixelBytes > size) fail("Could not decode TGA data");
-                std::memcpy(raw.data() + i * pixelBytes, data + pos, n * pixelBytes);
-                pos += count * pixelBytes;
-                i += n;
-            }
-        }
+        readRunLengthPixels(data, size, pos, pixelBytes, raw);
     }
     const bool rightToLeft = descriptor & 0x10;
     const bool topDown = descriptor & 0x20;
@@ -126,23 +156,7 @@ void decodeTGA(const uint8_t* data, size_t size, DecodeResult& out) {
             }
         }
     }
-    // The alpha is taken whatever the descriptor's attribute bits say, which many writers leave
-    // at 0; the extension area's attributes type, where present, decides. Without one, alpha
-    // left all zero means opaque.
-    const int attributes = extensionAttributesType(data, size);
-    bool opaque = attributes >= 0 && attributes <= 2;
-    if (attributes < 0 || attributes > 4) {
-        opaque = true;
-        for (size_t i = 3; i < image.pixels.size() && opaque; i += 4) opaque = image.pixels[i] == 0;
-    }
-    for (size_t i = 0; (opaque || attributes == 4) && i < image.pixels.size(); i += 4) {
-        uint8_t* p = image.pixels.data() + i;
-        if (opaque) {
-            p[3] = 255;
-        } else if (attributes == 4 && p[3] > 0 && p[3] < 255) {
-            for (int c = 0; c < 3; ++c) p[c] = static_cast<uint8_t>(std::min(255, (p[c] * 255 + p[3] / 2) / p[3]));
-        }
-    }
+    settleAlpha(image, extensionAttributesType(data, size));
     out.props.hasAlpha = image.hasTransparency();
     out.props.pixelWidth = w;
     out.props.pixelHeight = h;
