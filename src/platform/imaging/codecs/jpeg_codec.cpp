@@ -154,31 +154,9 @@ struct RowTarget {
     std::function<void(int)> rowDone;
 };
 
-void decodeJPEGInto(const uint8_t* data, size_t size, ImageProperties& props, const RowTarget& target, bool mappedFile) {
-    JpegReader reader;
-    jpeg_decompress_struct& cinfo = reader.cinfo;
-    ErrorManager err{};
-    cinfo.err = jpeg_std_error(&err.base);
-    err.base.error_exit = errorExit;
-    err.base.output_message = silentMessage;
-    std::vector<uint8_t> cmykRow;
-    std::optional<GrayToSRGB> gray;
-    if (setjmp(err.jump)) fail(std::string("Could not decode JPEG data: ") + err.message);
-    jpeg_create_decompress(&cinfo);
-    WindowSource source{{}, data, size, 0, ReadPages(data, mappedFile)};
-    source.base.init_source = initSource;
-    source.base.fill_input_buffer = fillInput;
-    source.base.skip_input_data = skipInput;
-    source.base.resync_to_restart = jpeg_resync_to_restart;
-    source.base.term_source = termSource;
-    cinfo.src = &source.base;
-    jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xFFFF);
-    jpeg_save_markers(&cinfo, JPEG_APP0 + 2, 0xFFFF);
-    jpeg_save_markers(&cinfo, JPEG_APP0 + 13, 0xFFFF);
-    jpeg_read_header(&cinfo, TRUE);
-    checkDimensions(cinfo.image_width, cinfo.image_height);
-
-    auto& md = props.metadata;
+// The metadata the header's markers carry. libjpeg may jump out of here to the decoder's
+// setjmp, so nothing here needs destroying.
+void readJpegMetadata(jpeg_decompress_struct& cinfo, ImageMetadata& md) {
     for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next) {
         if (m->marker == JPEG_APP0 + 13 && md.iptc.empty()) md.iptc = iptcFromPhotoshopSegment(m->data, m->data_length);
         if (m->marker != JPEG_APP0 + 1) continue;
@@ -204,6 +182,62 @@ void decodeJPEGInto(const uint8_t* data, size_t size, ImageProperties& props, co
         }
     }
     if (!md.exif.empty()) md.orientation = exifOrientation(md.exif);
+}
+
+// Decodes the rows into the target's rows; false when the target wants no more. As above,
+// libjpeg may jump out of here.
+bool readScanlines(jpeg_decompress_struct& cinfo, const RowTarget& target, bool cmyk, std::vector<uint8_t>& cmykRow,
+                   std::optional<GrayToSRGB>& gray) {
+    const int width = static_cast<int>(cinfo.output_width);
+    while (cinfo.output_scanline < cinfo.output_height) {
+        const int y = static_cast<int>(cinfo.output_scanline);
+        uint8_t* out = target.rowAt(y);
+        if (!out) return false;
+        JSAMPROW row = cmyk ? cmykRow.data() : out;
+        jpeg_read_scanlines(&cinfo, &row, 1);
+        if (cmyk) {
+            // Adobe writes CMYK inverted.
+            uint8_t* d = out;
+            const uint8_t* s = cmykRow.data();
+            for (int x = 0; x < width; ++x, s += 4, d += 4) {
+                d[0] = static_cast<uint8_t>(s[0] * s[3] / 255);
+                d[1] = static_cast<uint8_t>(s[1] * s[3] / 255);
+                d[2] = static_cast<uint8_t>(s[2] * s[3] / 255);
+                d[3] = 255;
+            }
+        }
+        if (gray) gray->apply(out, static_cast<size_t>(width));
+        target.rowDone(y);
+    }
+    return true;
+}
+
+void decodeJPEGInto(const uint8_t* data, size_t size, ImageProperties& props, const RowTarget& target, bool mappedFile) {
+    JpegReader reader;
+    jpeg_decompress_struct& cinfo = reader.cinfo;
+    ErrorManager err{};
+    cinfo.err = jpeg_std_error(&err.base);
+    err.base.error_exit = errorExit;
+    err.base.output_message = silentMessage;
+    std::vector<uint8_t> cmykRow;
+    std::optional<GrayToSRGB> gray;
+    if (setjmp(err.jump)) fail(std::string("Could not decode JPEG data: ") + err.message);
+    jpeg_create_decompress(&cinfo);
+    WindowSource source{{}, data, size, 0, ReadPages(data, mappedFile)};
+    source.base.init_source = initSource;
+    source.base.fill_input_buffer = fillInput;
+    source.base.skip_input_data = skipInput;
+    source.base.resync_to_restart = jpeg_resync_to_restart;
+    source.base.term_source = termSource;
+    cinfo.src = &source.base;
+    jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_save_markers(&cinfo, JPEG_APP0 + 2, 0xFFFF);
+    jpeg_save_markers(&cinfo, JPEG_APP0 + 13, 0xFFFF);
+    jpeg_read_header(&cinfo, TRUE);
+    checkDimensions(cinfo.image_width, cinfo.image_height);
+
+    auto& md = props.metadata;
+    readJpegMetadata(cinfo, md);
     props.pixelWidth = static_cast<int>(cinfo.image_width);
     props.pixelHeight = static_cast<int>(cinfo.image_height);
     props.hasAlpha = false;
@@ -223,27 +257,7 @@ void decodeJPEGInto(const uint8_t* data, size_t size, ImageProperties& props, co
     if (!target.started(width, static_cast<int>(cinfo.output_height))) return;
     jpeg_start_decompress(&cinfo);
     if (cmyk) cmykRow.resize(static_cast<size_t>(width) * 4);
-    while (cinfo.output_scanline < cinfo.output_height) {
-        const int y = static_cast<int>(cinfo.output_scanline);
-        uint8_t* out = target.rowAt(y);
-        if (!out) return;
-        JSAMPROW row = cmyk ? cmykRow.data() : out;
-        jpeg_read_scanlines(&cinfo, &row, 1);
-        if (cmyk) {
-            // Adobe writes CMYK inverted.
-            uint8_t* d = out;
-            const uint8_t* s = cmykRow.data();
-            for (int x = 0; x < width; ++x, s += 4, d += 4) {
-                d[0] = static_cast<uint8_t>(s[0] * s[3] / 255);
-                d[1] = static_cast<uint8_t>(s[1] * s[3] / 255);
-                d[2] = static_cast<uint8_t>(s[2] * s[3] / 255);
-                d[3] = 255;
-            }
-        }
-        if (gray) gray->apply(out, static_cast<size_t>(width));
-        target.rowDone(y);
-    }
-    jpeg_finish_decompress(&cinfo);
+    if (readScanlines(cinfo, target, cmyk, cmykRow, gray)) jpeg_finish_decompress(&cinfo);
 }
 
 }  // namespace
