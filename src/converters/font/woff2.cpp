@@ -43,6 +43,112 @@ std::optional<int> field16(const FontConverter::Table* table, size_t at) {
     return readU16(table->data, at);
 }
 
+// One table of a WOFF2 directory: its length in the stream, which is the transformed length
+// for a transformed table.
+struct WOFF2Entry {
+    uint32_t tag;
+    size_t length;
+    bool transformed;
+};
+
+// The directory's entries; total gets the sum of their lengths in the stream.
+std::vector<WOFF2Entry> readWOFF2Directory(ByteReader& r, uint16_t numTables, uint64_t& total) {
+    std::vector<WOFF2Entry> entries;
+    entries.reserve(numTables);
+    for (uint16_t i = 0; i < numTables; ++i) {
+        const uint8_t flags = r.u8();
+        const int index = flags & 0x3F;
+        const int version = flags >> 6;
+        const uint32_t tag =
+            index == 63 ? r.u32() : FontConverter::stringToTag(FontConverter::knownTags()[size_t(index)]);
+        const uint32_t origLength = r.uintBase128();
+        bool transformed = false;
+        uint32_t length = origLength;
+        if (tag == tagGlyf || tag == tagLoca) {
+            transformed = version == 0;
+        } else if (tag == tagHmtx) {
+            transformed = version == 1;
+        } else if (version != 0) {
+            throw ConversionError::corruptFile("WOFF2 table '" + FontConverter::tagToString(tag) +
+                                               "' uses an unsupported transform.");
+        }
+        if (transformed) length = r.uintBase128();
+        entries.push_back({tag, length, transformed});
+        total += length;
+    }
+    return entries;
+}
+
+// The decompressed stream cut into the directory's tables: the plain ones whole, the
+// transformed glyf and hmtx kept aside to be rebuilt.
+struct WOFF2Tables {
+    std::vector<FontConverter::Table> tables;
+    std::optional<std::span<const uint8_t>> transformedGlyf, transformedHmtx;
+};
+
+WOFF2Tables cutTableStream(std::span<const uint8_t> all, const std::vector<WOFF2Entry>& entries) {
+    WOFF2Tables out;
+    out.tables.reserve(entries.size() + 3);
+    size_t position = 0;
+    for (const auto& e : entries) {
+        if (e.length > all.size() - position)
+            throw ConversionError::corruptFile("WOFF2 table stream is shorter than the directory claims.");
+        auto bytes = all.subspan(position, e.length);
+        position += e.length;
+        if (!e.transformed) {
+            out.tables.push_back({e.tag, FontConverter::sfntChecksum(bytes), std::vector<uint8_t>(bytes.begin(), bytes.end())});
+        } else if (e.tag == tagGlyf) {
+            out.transformedGlyf = bytes;
+        } else if (e.tag == tagHmtx) {
+            out.transformedHmtx = bytes;
+        }
+        // A transformed loca carries nothing: loca is rebuilt from glyf.
+    }
+    return out;
+}
+
+FontConverter::Table* firstTable(std::vector<FontConverter::Table>& tables, uint32_t tag) {
+    for (auto& t : tables)
+        if (t.tag == tag) return &t;
+    return nullptr;
+}
+
+void dropTag(std::vector<FontConverter::Table>& tables, uint32_t tag) {
+    std::erase_if(tables, [tag](const FontConverter::Table& t) { return t.tag == tag; });
+}
+
+// glyf and loca rebuilt from the transformed glyf, head's index format set to the new loca's.
+void restoreGlyf(std::vector<FontConverter::Table>& tables, std::span<const uint8_t> transformed) {
+    auto rebuilt = WOFF2Glyf::reconstruct(transformed);
+    // The rebuilt pair replaces untransformed copies, so the font keeps one glyf and one loca.
+    dropTag(tables, tagGlyf);
+    dropTag(tables, tagLoca);
+    const uint32_t glyfSum = FontConverter::sfntChecksum(rebuilt.glyf);
+    const uint32_t locaSum = FontConverter::sfntChecksum(rebuilt.loca);
+    tables.push_back({tagGlyf, glyfSum, std::move(rebuilt.glyf)});
+    tables.push_back({tagLoca, locaSum, std::move(rebuilt.loca)});
+    if (FontConverter::Table* head = firstTable(tables, tagHead); head && head->data.size() >= 52) {
+        head->data[50] = static_cast<uint8_t>((rebuilt.indexFormat >> 8) & 0xFF);
+        head->data[51] = static_cast<uint8_t>(rebuilt.indexFormat & 0xFF);
+        head->checksum = FontConverter::sfntChecksum(head->data);
+    }
+}
+
+// hmtx rebuilt from its transformed form and the glyphs' bounding boxes.
+void restoreHmtx(std::vector<FontConverter::Table>& tables, std::span<const uint8_t> transformed) {
+    const auto numGlyphs = field16(firstTable(tables, tagMaxp), 4);
+    const auto numberOfHMetrics = field16(firstTable(tables, tagHhea), 34);
+    const auto indexFormat = field16(firstTable(tables, tagHead), 50);
+    const FontConverter::Table* glyf = firstTable(tables, tagGlyf);
+    const FontConverter::Table* loca = firstTable(tables, tagLoca);
+    if (!numGlyphs || !numberOfHMetrics || !indexFormat || !glyf || !loca)
+        throw ConversionError::corruptFile("WOFF2 uses the hmtx transform but is missing the tables needed to reverse it.");
+    auto hmtx = WOFF2Hmtx::reconstruct(transformed, *numGlyphs, *numberOfHMetrics, glyf->data, loca->data, *indexFormat);
+    dropTag(tables, tagHmtx);
+    const uint32_t sum = FontConverter::sfntChecksum(hmtx);
+    tables.push_back({tagHmtx, sum, std::move(hmtx)});
+}
+
 }  // namespace
 
 const std::vector<std::string>& FontConverter::knownTags() {
@@ -158,34 +264,8 @@ FontConverter::SFNT FontConverter::decodeWOFF2(std::span<const uint8_t> data) {
     r.skip(6);
     const uint32_t totalCompressedSize = r.u32();
     r.skip(24);
-
-    struct Entry {
-        uint32_t tag;
-        size_t length;
-        bool transformed;
-    };
-    std::vector<Entry> entries;
-    entries.reserve(numTables);
     uint64_t total = 0;
-    for (uint16_t i = 0; i < numTables; ++i) {
-        const uint8_t flags = r.u8();
-        const int index = flags & 0x3F;
-        const int version = flags >> 6;
-        const uint32_t tag = index == 63 ? r.u32() : stringToTag(knownTags()[size_t(index)]);
-        const uint32_t origLength = r.uintBase128();
-        bool transformed = false;
-        uint32_t length = origLength;
-        if (tag == tagGlyf || tag == tagLoca) {
-            transformed = version == 0;
-        } else if (tag == tagHmtx) {
-            transformed = version == 1;
-        } else if (version != 0) {
-            throw ConversionError::corruptFile("WOFF2 table '" + tagToString(tag) + "' uses an unsupported transform.");
-        }
-        if (transformed) length = r.uintBase128();
-        entries.push_back({tag, length, transformed});
-        total += length;
-    }
+    const std::vector<WOFF2Entry> entries = readWOFF2Directory(r, numTables, total);
 
     const size_t streamStart = r.offset();
     if (uint64_t(streamStart) + totalCompressedSize > data.size())
@@ -194,69 +274,11 @@ FontConverter::SFNT FontConverter::decodeWOFF2(std::span<const uint8_t> data) {
     const auto decompressed = brotliDecompress(data.subspan(streamStart, totalCompressedSize), size_t(total));
     if (decompressed.size() < total) throw ConversionError::corruptFile("WOFF2 stream decompressed to the wrong size.");
 
-    std::vector<Table> tables;
-    tables.reserve(entries.size() + 3);
-    std::optional<std::span<const uint8_t>> transformedGlyf, transformedHmtx;
-    const std::span<const uint8_t> all(decompressed);
-    size_t position = 0;
-    for (const auto& e : entries) {
-        if (e.length > all.size() - position)
-            throw ConversionError::corruptFile("WOFF2 table stream is shorter than the directory claims.");
-        auto bytes = all.subspan(position, e.length);
-        position += e.length;
-        if (!e.transformed) {
-            tables.push_back({e.tag, sfntChecksum(bytes), std::vector<uint8_t>(bytes.begin(), bytes.end())});
-        } else if (e.tag == tagGlyf) {
-            transformedGlyf = bytes;
-        } else if (e.tag == tagHmtx) {
-            transformedHmtx = bytes;
-        }
-        // A transformed loca carries nothing: loca is rebuilt from glyf.
-    }
-
-    auto firstTable = [&tables](uint32_t tag) -> Table* {
-        for (auto& t : tables)
-            if (t.tag == tag) return &t;
-        return nullptr;
-    };
-    auto dropTag = [&tables](uint32_t tag) {
-        std::erase_if(tables, [tag](const Table& t) { return t.tag == tag; });
-    };
-
-    if (transformedGlyf) {
-        auto rebuilt = WOFF2Glyf::reconstruct(*transformedGlyf);
-        // The rebuilt pair replaces untransformed copies, so the font keeps one glyf and one loca.
-        dropTag(tagGlyf);
-        dropTag(tagLoca);
-        const uint32_t glyfSum = sfntChecksum(rebuilt.glyf);
-        const uint32_t locaSum = sfntChecksum(rebuilt.loca);
-        tables.push_back({tagGlyf, glyfSum, std::move(rebuilt.glyf)});
-        tables.push_back({tagLoca, locaSum, std::move(rebuilt.loca)});
-        if (Table* head = firstTable(tagHead); head && head->data.size() >= 52) {
-            head->data[50] = static_cast<uint8_t>((rebuilt.indexFormat >> 8) & 0xFF);
-            head->data[51] = static_cast<uint8_t>(rebuilt.indexFormat & 0xFF);
-            head->checksum = sfntChecksum(head->data);
-        }
-    }
-
-    if (transformedHmtx) {
-        const auto numGlyphs = field16(firstTable(tagMaxp), 4);
-        const auto numberOfHMetrics = field16(firstTable(tagHhea), 34);
-        const auto indexFormat = field16(firstTable(tagHead), 50);
-        const Table* glyf = firstTable(tagGlyf);
-        const Table* loca = firstTable(tagLoca);
-        if (!numGlyphs || !numberOfHMetrics || !indexFormat || !glyf || !loca)
-            throw ConversionError::corruptFile(
-                "WOFF2 uses the hmtx transform but is missing the tables needed to reverse it.");
-        auto hmtx = WOFF2Hmtx::reconstruct(*transformedHmtx, *numGlyphs, *numberOfHMetrics, glyf->data, loca->data,
-                                           *indexFormat);
-        dropTag(tagHmtx);
-        const uint32_t sum = sfntChecksum(hmtx);
-        tables.push_back({tagHmtx, sum, std::move(hmtx)});
-    }
-
-    if (tables.empty()) throw ConversionError::corruptFile("WOFF2 contains no tables.");
-    return SFNT(flavor, std::move(tables));
+    WOFF2Tables cut = cutTableStream(decompressed, entries);
+    if (cut.transformedGlyf) restoreGlyf(cut.tables, *cut.transformedGlyf);
+    if (cut.transformedHmtx) restoreHmtx(cut.tables, *cut.transformedHmtx);
+    if (cut.tables.empty()) throw ConversionError::corruptFile("WOFF2 contains no tables.");
+    return SFNT(flavor, std::move(cut.tables));
 }
 
 }  // namespace calvoro
