@@ -54,20 +54,12 @@ private:
     void* handle_ = nullptr;
 };
 
-}  // namespace
-
-std::string load(const Libraries& libraries, Api& table) {
-    Library avutil, avcodec, avformat, swresample, swscale;
-    std::string failure;
-    if (!avutil.open(libraries.avutil, failure) || !avcodec.open(libraries.avcodec, failure) ||
-        !avformat.open(libraries.avformat, failure) || !swresample.open(libraries.swresample, failure) ||
-        !swscale.open(libraries.swscale, failure)) {
-        return failure;
-    }
-
-    Api filled{};
-    // Each name is written once, so a slot cannot be filled from another function's symbol.
+// Fills the table's slots from each library in turn; the first symbol missing is the failure,
+// and nothing after it is looked up. Each name is written once, so a slot cannot be filled from
+// another function's symbol.
 #define CALVORO_FF_BIND(library, name) library.bind(#name, filled.name, failure)
+
+void bindAvutil(Library& avutil, Api& filled, std::string& failure) {
     CALVORO_FF_BIND(avutil, av_audio_fifo_alloc);
     CALVORO_FF_BIND(avutil, av_audio_fifo_free);
     CALVORO_FF_BIND(avutil, av_audio_fifo_read);
@@ -97,7 +89,9 @@ std::string load(const Libraries& libraries, Api& table) {
     CALVORO_FF_BIND(avutil, av_rescale_q);
     CALVORO_FF_BIND(avutil, av_samples_alloc_array_and_samples);
     CALVORO_FF_BIND(avutil, av_strerror);
+}
 
+void bindAvcodec(Library& avcodec, Api& filled, std::string& failure) {
     CALVORO_FF_BIND(avcodec, av_new_packet);
     CALVORO_FF_BIND(avcodec, av_packet_alloc);
     CALVORO_FF_BIND(avcodec, av_packet_clone);
@@ -126,7 +120,9 @@ std::string load(const Libraries& libraries, Api& table) {
     CALVORO_FF_BIND(avcodec, avcodec_send_frame);
     CALVORO_FF_BIND(avcodec, avcodec_send_packet);
     CALVORO_FF_BIND(avcodec, avsubtitle_free);
+}
 
+void bindAvformat(Library& avformat, Api& filled, std::string& failure) {
     CALVORO_FF_BIND(avformat, av_find_best_stream);
     CALVORO_FF_BIND(avformat, av_guess_format);
     CALVORO_FF_BIND(avformat, av_interleaved_write_frame);
@@ -145,7 +141,9 @@ std::string load(const Libraries& libraries, Api& table) {
     CALVORO_FF_BIND(avformat, avformat_write_header);
     CALVORO_FF_BIND(avformat, avio_closep);
     CALVORO_FF_BIND(avformat, avio_open);
+}
 
+void bindResampleAndScale(Library& swresample, Library& swscale, Api& filled, std::string& failure) {
     CALVORO_FF_BIND(swresample, swr_alloc_set_opts2);
     CALVORO_FF_BIND(swresample, swr_convert);
     CALVORO_FF_BIND(swresample, swr_free);
@@ -157,7 +155,26 @@ std::string load(const Libraries& libraries, Api& table) {
     CALVORO_FF_BIND(swscale, sws_getCachedContext);
     CALVORO_FF_BIND(swscale, sws_getContext);
     CALVORO_FF_BIND(swscale, sws_scale);
+}
+
 #undef CALVORO_FF_BIND
+
+}  // namespace
+
+std::string load(const Libraries& libraries, Api& table) {
+    Library avutil, avcodec, avformat, swresample, swscale;
+    std::string failure;
+    if (!avutil.open(libraries.avutil, failure) || !avcodec.open(libraries.avcodec, failure) ||
+        !avformat.open(libraries.avformat, failure) || !swresample.open(libraries.swresample, failure) ||
+        !swscale.open(libraries.swscale, failure)) {
+        return failure;
+    }
+
+    Api filled{};
+    bindAvutil(avutil, filled, failure);
+    bindAvcodec(avcodec, filled, failure);
+    bindAvformat(avformat, filled, failure);
+    bindResampleAndScale(swresample, swscale, filled, failure);
     if (!failure.empty()) return failure;
 
     for (Library* library : {&avutil, &avcodec, &avformat, &swresample, &swscale}) library->keep();
