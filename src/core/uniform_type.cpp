@@ -19,8 +19,9 @@ struct TypeInfo {
     std::vector<const char*> mimeTypes;
 };
 
-const std::vector<TypeInfo>& table() {
-    static const std::vector<TypeInfo> types = {
+// The roots of the tree and the pictures.
+std::vector<TypeInfo> rootAndImageTypes() {
+    return {
         {"public.item", {}, {}, {}},
         {"public.data", {"public.item"}, {}, {"application/octet-stream"}},
         {"public.content", {}, {}, {}},
@@ -44,6 +45,12 @@ const std::vector<TypeInfo>& table() {
         {"com.apple.icns", {"public.image"}, {"icns"}, {"image/icns", "image/x-icns"}},
         {"public.camera-raw-image", {"public.image"}, {}, {"image/x-dcraw", "image/x-canon-cr2", "image/x-nikon-nef",
                                                            "image/x-sony-arw", "image/x-adobe-dng"}},
+    };
+}
+
+// Video and audio.
+std::vector<TypeInfo> audiovisualTypes() {
+    return {
         {"public.audiovisual-content", {"public.data", "public.content"}, {}, {}},
         {"public.movie", {"public.audiovisual-content"}, {}, {}},
         {"public.video", {"public.movie"}, {}, {}},
@@ -62,6 +69,12 @@ const std::vector<TypeInfo>& table() {
         {"public.aac-audio", {"public.audio"}, {"aac"}, {"audio/aac", "audio/x-aac"}},
         {"org.xiph.flac", {"public.audio"}, {"flac"}, {"audio/flac", "audio/x-flac"}},
         {"org.xiph.ogg-audio", {"public.audio"}, {"ogg", "oga"}, {"audio/ogg"}},
+    };
+}
+
+// Documents, texts and tables.
+std::vector<TypeInfo> documentTypes() {
+    return {
         {"public.composite-content", {"public.content"}, {}, {}},
         {"com.adobe.pdf", {"public.data", "public.composite-content"}, {"pdf"}, {"application/pdf"}},
         {"public.text", {"public.data", "public.content"}, {}, {}},
@@ -87,6 +100,12 @@ const std::vector<TypeInfo>& table() {
         {"org.openxmlformats.wordprocessingml.document", {"org.openxmlformats.openxml", "public.composite-content"},
          {"docx"}, {"application/vnd.openxmlformats-officedocument.wordprocessingml.document"}},
         {"org.idpf.epub-container", {"public.data", "public.composite-content"}, {"epub"}, {"application/epub+zip"}},
+    };
+}
+
+// Archives, fonts and subtitles.
+std::vector<TypeInfo> archiveFontAndSubtitleTypes() {
+    return {
         {"public.archive", {"public.data"}, {}, {}},
         {"public.zip-archive", {"public.archive"}, {"zip"}, {"application/zip", "application/x-zip-compressed"}},
         {"org.gnu.gnu-zip-archive", {"public.archive"}, {"gz", "gzip"}, {"application/gzip", "application/x-gzip"}},
@@ -102,6 +121,16 @@ const std::vector<TypeInfo>& table() {
         {"public.subrip-text", {"public.plain-text"}, {"srt"}, {"application/x-subrip"}},
         {"org.w3.webvtt", {"public.plain-text"}, {"vtt"}, {"text/vtt"}},
     };
+}
+
+// Every known type, parents before their children, in the order lookups try them.
+const std::vector<TypeInfo>& table() {
+    static const std::vector<TypeInfo> types = [] {
+        std::vector<TypeInfo> all;
+        for (auto part : {rootAndImageTypes(), audiovisualTypes(), documentTypes(), archiveFontAndSubtitleTypes()})
+            all.insert(all.end(), part.begin(), part.end());
+        return all;
+    }();
     return types;
 }
 
