@@ -179,21 +179,62 @@ Slots wholeImageEstimates(const std::filesystem::path& source, SupportedFormat t
     return slots;
 }
 
+// One level's encode in a streamed estimate.
+struct StreamedLevel {
+    ByteStream bytes;
+    std::optional<int64_t> size;  // set once the encode is complete
+    std::optional<double> loss;
+};
+
+// Encodes the source's rows at the level as its decode writes them; the stream is finished on
+// every way out, so that its reader never waits forever.
+void encodeLevelRows(const imaging::RgbaImage& image, const imaging::RowProgress& rows, const imaging::ImageMetadata& metadata,
+                     CompressionLevel level, StreamedLevel& run) {
+    try {
+        imaging::EncodeOptions options;
+        options.quality = level.imageQuality();
+        options.metadata = metadata;
+        imaging::encodeJPEGRows(image, rows, options, [&](const uint8_t* p, size_t n) { run.bytes.write(p, n); });
+        run.size = static_cast<int64_t>(run.bytes.size());
+    } catch (...) {
+    }
+    run.bytes.finish();
+}
+
+// Decodes and scores a level's result while it is written, against the source's luma as far
+// as it is read (or the gray of the decoded picture when the luma cannot be read); the loss is
+// kept only where the encode completed, which the decode may see the end of before the encoder
+// says so.
+void scoreLevel(const SourceLuma& luma, const Reference& decodedGray, StreamedLevel& run) {
+    try {
+        std::optional<double> score;
+        if (luma.waitFor(0)) score = ssim::jpegSSIM(luma.image(), run.bytes, [&](int n) { return luma.waitFor(n); });
+        if (!luma.waitDone()) score = ssim::jpegSSIM(decodedGray.get(), run.bytes);
+        run.loss = lossOf(score);
+    } catch (...) {
+    }
+}
+
+Slots streamedSlots(const std::array<StreamedLevel, CompressionLevel::count>& levels, int64_t originalSize, SupportedFormat target) {
+    Slots slots;
+    for (CompressionLevel level : CompressionLevel::allCases()) {
+        const StreamedLevel& run = levels[level.index()];
+        if (!run.size) throw ConversionError::conversionFailed();
+        slots[level.index()] = measured(level, *run.size, run.loss, originalSize, target);
+    }
+    return slots;
+}
+
 // A JPEG re-encoded as JPEG: the five encoders take the source's rows as its decode writes
 // them, and each result is decoded and scored as it is written, so that everything ends
 // shortly after the one decode. The same sizes as wholeImageEstimates gives,
 // which also takes pictures that must be turned upright first.
 Slots streamedEstimates(const imaging::ImageSource& source, SupportedFormat target, int64_t originalSize) {
     struct MustTurn {};
-    struct Level {
-        ByteStream bytes;
-        std::optional<int64_t> size;  // set once the encode is complete
-        std::optional<double> loss;
-    };
     imaging::RgbaImage image;
     imaging::RowProgress rows;
     imaging::ImageMetadata metadata;
-    std::array<Level, CompressionLevel::count> levels;
+    std::array<StreamedLevel, CompressionLevel::count> levels;
     bool decoded = false;
     bool mustTurn = false;
     // Declared before the workers, which read it until they are joined.
@@ -212,29 +253,8 @@ Slots streamedEstimates(const imaging::ImageSource& source, SupportedFormat targ
             if (!carried) throw MustTurn{};
             metadata = std::move(*carried);
             for (CompressionLevel level : CompressionLevel::allCases()) {
-                workers.emplace_back([&, level, &run = levels[level.index()]] {
-                    try {
-                        imaging::EncodeOptions options;
-                        options.quality = level.imageQuality();
-                        options.metadata = metadata;
-                        imaging::encodeJPEGRows(image, rows, options, [&](const uint8_t* p, size_t n) { run.bytes.write(p, n); });
-                        run.size = static_cast<int64_t>(run.bytes.size());
-                    } catch (...) {
-                    }
-                    run.bytes.finish();
-                });
-                // Each result is decoded and scored while it is written, against the source's
-                // luma as far as it is read; the loss is kept only where the encode completed,
-                // which the decode may see the end of before the encoder says so.
-                workers.emplace_back([&, decodedGray, &run = levels[level.index()]] {
-                    try {
-                        std::optional<double> score;
-                        if (luma.waitFor(0)) score = ssim::jpegSSIM(luma.image(), run.bytes, [&](int n) { return luma.waitFor(n); });
-                        if (!luma.waitDone()) score = ssim::jpegSSIM(decodedGray.get(), run.bytes);
-                        run.loss = lossOf(score);
-                    } catch (...) {
-                    }
-                });
+                workers.emplace_back([&, level, &run = levels[level.index()]] { encodeLevelRows(image, rows, metadata, level, run); });
+                workers.emplace_back([&, decodedGray, &run = levels[level.index()]] { scoreLevel(luma, decodedGray, run); });
             }
             // The luma is read only now: loading FFmpeg for it holds the loader's lock, which
             // starting the threads above would wait for.
@@ -259,13 +279,7 @@ Slots streamedEstimates(const imaging::ImageSource& source, SupportedFormat targ
     if (mustTurn) return wholeImageEstimates(source.path(), target, originalSize);
     // The decoder's own words are about its library, not the file.
     if (!decoded) throw ConversionError::failedToLoadFile();
-    Slots slots;
-    for (CompressionLevel level : CompressionLevel::allCases()) {
-        const Level& run = levels[level.index()];
-        if (!run.size) throw ConversionError::conversionFailed();
-        slots[level.index()] = measured(level, *run.size, run.loss, originalSize, target);
-    }
-    return slots;
+    return streamedSlots(levels, originalSize, target);
 }
 
 Slots imageEstimates(const std::filesystem::path& path, SupportedFormat format, int64_t originalSize) {
