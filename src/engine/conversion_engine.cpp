@@ -82,6 +82,54 @@ fs::path publish(const fs::path& produced, const fs::path& outputDir, SupportedF
     return files::publish(produced, outputDir, deletingPathExtension(name), pathExtension(produced));
 }
 
+// A folder's name can look like any file's, and a FIFO or a device behind a file's name
+// would keep a converter reading for ever: no converter should be left to find out.
+void refuseUnreadableKind(const fs::path& sourceURL) {
+    if (auto refused = SourceFile::refusal(sourceURL)) {
+        const bool folder = refused->kind() == ConversionError::Kind::sourceIsFolder;
+        ConversionLogger::shared().error(folder ? "The source is a folder" : "The source is not a regular file", engineCategory,
+                                         sourceURL.string());
+        throw *refused;
+    }
+}
+
+void makeOutputFolder(const fs::path& outputDir) {
+    std::error_code ec;
+    fs::create_directories(outputDir, ec);
+    if (!ec && !fs::is_directory(outputDir, ec) && !ec) ec = std::make_error_code(std::errc::not_a_directory);
+    if (ec) {
+        ConversionLogger::shared().error("Cannot create output directory", engineCategory, outputDir.string() + dash + describe(ec));
+        throw ConversionError::failedToCreateOutput();
+    }
+}
+
+// What the converter produced, checked (a folder holds files; a file has bytes and passes
+// validation), as the log sums it up.
+std::string checkedOutputSummary(const fs::path& produced, SupportedFormat source, SupportedFormat target,
+                                 const ConversionEngine::Check& validate) {
+    ConversionLogger& logger = ConversionLogger::shared();
+    if (target.isMultiFileOutput()) {
+        const long count = visibleEntryCount(produced);
+        if (count == 0) {
+            logger.error("Output folder is empty \u2014 no pages were written", engineCategory, lastPathComponent(produced));
+            throw ConversionError::emptyOutput();
+        }
+        return "folder (" + std::to_string(count) + " files)";
+    }
+    const int64_t size = itemSize(produced);
+    if (size <= 0) {
+        logger.warning("Output file is empty (0 bytes)", engineCategory, lastPathComponent(produced));
+        throw ConversionError::emptyOutput();
+    }
+    const Validator::ValidationStatus status = validate(target, produced, source);
+    if (status.isFailure()) {
+        logger.error("Output failed validation: " + status.reason(), engineCategory, lastPathComponent(produced));
+        throw ConversionError::corruptFile("The converted file didn't come out valid (" + status.reason() +
+                                           "). The original is untouched.");
+    }
+    return formatByteCount(size);
+}
+
 }  // namespace
 
 ConversionEngine::Collaborators ConversionEngine::Collaborators::standard() {
@@ -114,21 +162,8 @@ fs::path ConversionEngine::convert(const ConversionJob& job, const fs::path& out
     const SupportedFormat target = *job.targetFormat;
     logger.info("Starting: " + source.displayName() + arrow + target.displayName(), engineCategory, job.fileName);
 
-    std::error_code ec;
-    // A folder's name can look like any file's, and a FIFO or a device behind a file's name
-    // would keep a converter reading for ever: no converter should be left to find out.
-    if (auto refused = SourceFile::refusal(job.sourceURL)) {
-        logger.error(refused->kind() == ConversionError::Kind::sourceIsFolder ? "The source is a folder"
-                                                                              : "The source is not a regular file",
-                     engineCategory, job.sourceURL.string());
-        throw *refused;
-    }
-    fs::create_directories(outputDir, ec);
-    if (!ec && !fs::is_directory(outputDir, ec) && !ec) ec = std::make_error_code(std::errc::not_a_directory);
-    if (ec) {
-        logger.error("Cannot create output directory", engineCategory, outputDir.string() + dash + describe(ec));
-        throw ConversionError::failedToCreateOutput();
-    }
+    refuseUnreadableKind(job.sourceURL);
+    makeOutputFolder(outputDir);
 
     const auto start = std::chrono::steady_clock::now();
     auto elapsed = [&] {
@@ -149,29 +184,7 @@ fs::path ConversionEngine::convert(const ConversionJob& job, const fs::path& out
 
     try {
         const fs::path produced = with.dispatch(job, target, work->path(), progressHandler, cancellation);
-
-        std::string summary;
-        if (target.isMultiFileOutput()) {
-            const long count = visibleEntryCount(produced);
-            if (count == 0) {
-                logger.error("Output folder is empty \u2014 no pages were written", engineCategory, lastPathComponent(produced));
-                throw ConversionError::emptyOutput();
-            }
-            summary = "folder (" + std::to_string(count) + " files)";
-        } else {
-            const int64_t size = itemSize(produced);
-            if (size <= 0) {
-                logger.warning("Output file is empty (0 bytes)", engineCategory, lastPathComponent(produced));
-                throw ConversionError::emptyOutput();
-            }
-            const Validator::ValidationStatus status = with.validate(target, produced, source);
-            if (status.isFailure()) {
-                logger.error("Output failed validation: " + status.reason(), engineCategory, lastPathComponent(produced));
-                throw ConversionError::corruptFile("The converted file didn't come out valid (" + status.reason() +
-                                                   "). The original is untouched.");
-            }
-            summary = formatByteCount(size);
-        }
+        const std::string summary = checkedOutputSummary(produced, source, target, with.validate);
         cancellation.throwIfCancelled();
 
         const fs::path output = publish(produced, outputDir, target);
