@@ -37,7 +37,7 @@ Status validateDOCX(const fs::path& url) {
     try {
         // The program's own output is as large as its source made it: held to the bound of any
         // archive rather than to that of a document it reads.
-        text::readDOCX(*bytes, {ArchiveConverter::zipExpansionLimit, ArchiveConverter::zipExpansionLimit});
+        text::readDOCX(*bytes, {zip::zipExpansionLimit, zip::zipExpansionLimit});
     } catch (...) {
         return Status::failed("DOCX could not be read as rich text");
     }

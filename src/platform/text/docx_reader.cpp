@@ -524,7 +524,7 @@ private:
     int paragraphs_ = 0;
 };
 
-QByteArray member(const std::vector<ArchiveConverter::ZipMember>& members, const std::string& name) {
+QByteArray member(const std::vector<zip::ZipMember>& members, const std::string& name) {
     for (const auto& m : members)
         if (m.name == name) return QByteArray(reinterpret_cast<const char*>(m.data.data()), static_cast<qsizetype>(m.data.size()));
     return {};
@@ -555,7 +555,7 @@ std::string joinPath(const std::string& folder, const std::string& target) {
 }  // namespace
 
 AttributedString readDOCX(std::span<const uint8_t> bytes, const DOCXLimits& limits) {
-    auto members = ArchiveConverter::readZIP(bytes, limits.package, limits.part);
+    auto members = zip::readZIP(bytes, limits.package, limits.part);
     std::string documentPath = relationshipTarget(member(members, "_rels/.rels"), "/officeDocument");
     documentPath = documentPath.empty() ? "word/document.xml" : joinPath("", documentPath);
     QByteArray document = member(members, documentPath);

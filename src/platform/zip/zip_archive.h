@@ -59,12 +59,3 @@ std::vector<ZipMember> readZIP(std::span<const uint8_t> zip, int64_t maxTotalByt
                                int64_t maxEntryBytes = zipExpansionLimit);
 
 }  // namespace calvoro::zip
-
-// The names the DOCX reader and some document tests still read a ZIP by; new code names zip::.
-namespace calvoro::ArchiveConverter {
-using zip::readZIP;
-using zip::writeZIP;
-using zip::ZipEntry;
-using zip::ZipMember;
-using zip::ZipMethod;
-}  // namespace calvoro::ArchiveConverter

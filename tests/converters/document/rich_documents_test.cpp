@@ -112,7 +112,7 @@ TEST(RichDocuments, TextBoxesReachEveryTargetOnce) {
         } else if (target == F::rtf) {
             text = run("pandoc -f rtf -t plain " + shellQuote(converted.string())).output;
         } else if (target == F::epub) {
-            for (auto& m : ArchiveConverter::readZIP(calvoro::testing::readFile(converted)))
+            for (auto& m : zip::readZIP(calvoro::testing::readFile(converted)))
                 if (m.name.ends_with(".xhtml")) text += std::string(m.data.begin(), m.data.end());
         } else {
             text = readText(converted);
@@ -148,7 +148,7 @@ TEST(RichDocuments, EPUBKeepsThePictureAsAFileOfThePackage) {
     for (F source : {F::docx, F::rtf}) {
         books.push_back(s.convert(source, F::epub));
         std::map<std::string, std::string> entries;
-        for (auto& m : ArchiveConverter::readZIP(calvoro::testing::readFile(books.back()))) entries[m.name] = std::string(m.data.begin(), m.data.end());
+        for (auto& m : zip::readZIP(calvoro::testing::readFile(books.back()))) entries[m.name] = std::string(m.data.begin(), m.data.end());
         EXPECT_EQ(entries["OEBPS/images/image1.png"], std::string(s.png.begin(), s.png.end()));
         EXPECT_NE(entries["OEBPS/content.opf"].find("href=\"images/image1.png\" media-type=\"image/png\""), std::string::npos);
         const std::string& chapter = entries["OEBPS/chapter1.xhtml"];

@@ -92,7 +92,7 @@ TEST(ParseHTML, AMillionNestedElementsReadWithEveryWord) {
         EXPECT_NE(DC::parseHTML(dir / "p.html").plainText().find("deep words"), std::string::npos) << open;
         DC::anyToEPUB(dir / "p.html", SupportedFormat::html, dir / "p.epub");
         std::string chapter;
-        for (auto& m : ArchiveConverter::readZIP(calvoro::testing::readFile(dir / "p.epub")))
+        for (auto& m : zip::readZIP(calvoro::testing::readFile(dir / "p.epub")))
             if (m.name == "OEBPS/chapter1.xhtml") chapter.assign(m.data.begin(), m.data.end());
         EXPECT_NE(chapter.find("deep words"), std::string::npos) << open;
     }

@@ -49,7 +49,7 @@ const std::string oldStylePage = R"(<HTML><HEAD><TITLE>Old manual</TITLE>
 </BODY></HTML>)";
 
 std::string chapterOf(const std::filesystem::path& epub) {
-    for (auto& m : ArchiveConverter::readZIP(calvoro::testing::readFile(epub)))
+    for (auto& m : zip::readZIP(calvoro::testing::readFile(epub)))
         if (m.name == "OEBPS/chapter1.xhtml") return std::string(m.data.begin(), m.data.end());
     return {};
 }

@@ -308,10 +308,10 @@ std::vector<uint8_t> wordStyleDOCX(const std::vector<uint8_t>& png) {
                             "<w:lvlText w:val=\"%1.\"/></w:lvl></w:abstractNum><w:num w:numId=\"3\"><w:abstractNumId w:val=\"7\"/></w:num></w:numbering>";
     std::string endnotes = "<w:endnotes " + w + "><w:endnote w:id=\"1\" w:type=\"separator\"><w:p><w:r><w:separator/></w:r></w:p></w:endnote>"
                            "<w:endnote w:id=\"2\"><w:p><w:r><w:endnoteRef/></w:r><w:r><w:t xml:space=\"preserve\"> End words.</w:t></w:r></w:p></w:endnote></w:endnotes>";
-    std::vector<calvoro::ArchiveConverter::ZipEntry> entries{
+    std::vector<calvoro::zip::ZipEntry> entries{
         {"word/document.xml", bytesOf(document)}, {"word/_rels/document.xml.rels", bytesOf(rels)}, {"word/styles.xml", bytesOf(styles)},
         {"word/numbering.xml", bytesOf(numbering)}, {"word/endnotes.xml", bytesOf(endnotes)}, {"word/media/p.png", png}};
-    return calvoro::ArchiveConverter::writeZIP(entries);
+    return calvoro::zip::writeZIP(entries);
 }
 
 }  // namespace
@@ -396,7 +396,7 @@ TEST(DocumentStructure, DOCXTextBoxesAreReadOnceWhereTheyAreAnchored) {
         // A box anchored in a cell stays in it; an empty one adds nothing.
         "<w:tbl><w:tr><w:tc><w:p><w:r><w:t>Cell</w:t></w:r><w:r>" + vml(paragraphs({"Cell box"})) + "</w:r><w:r>" + vml("<w:p/>") +
         "</w:r></w:p></w:tc><w:tc>" + paragraphs({"Next"}) + "</w:tc></w:tr></w:tbl>" + paragraphs({"End"}) + "</w:body></w:document>";
-    auto s = readDOCX(calvoro::ArchiveConverter::writeZIP({{"word/document.xml", bytesOf(document)}}));
+    auto s = readDOCX(calvoro::zip::writeZIP({{"word/document.xml", bytesOf(document)}}));
     EXPECT_EQ(s.plainText(),
               "Anchor text continues\nBoxed heading\nBoxed body\n\nOld shape words\n\nInk fallback\nBlock choice\nCell\nCell box\nNext\nEnd");
     const Block cell = blockOf(s, "Cell box");

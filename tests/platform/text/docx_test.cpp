@@ -120,7 +120,7 @@ TEST(DOCX, APartThatExpandsPastItsBoundIsRefusedBeforeItIsRead) {
     const int64_t partLimit = DOCXLimits{}.part;
     const std::string ns = "xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/2006/main\"";
     auto docx = [&](size_t textBytes, size_t noteBytes) {
-        std::vector<ArchiveConverter::ZipEntry> entries{
+        std::vector<zip::ZipEntry> entries{
             {"word/document.xml", bytesOf("<w:document " + ns + "><w:body><w:p><w:r><w:t>" + std::string(textBytes, 'a') +
                                           "</w:t></w:r></w:p></w:body></w:document>")}};
         if (noteBytes) {
@@ -131,7 +131,7 @@ TEST(DOCX, APartThatExpandsPastItsBoundIsRefusedBeforeItIsRead) {
             entries.push_back({"word/footnotes.xml", bytesOf("<w:footnotes " + ns + "><w:footnote w:id=\"1\"><w:p><w:r><w:t>" +
                                                               std::string(noteBytes, 'b') + "</w:t></w:r></w:p></w:footnote></w:footnotes>")});
         }
-        return ArchiveConverter::writeZIP(entries);
+        return zip::writeZIP(entries);
     };
     auto refusal = [](const std::vector<uint8_t>& bytes) -> std::string {
         try {

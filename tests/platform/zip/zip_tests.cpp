@@ -576,9 +576,9 @@ TEST(ZipWriter, ATreeAsDeepAsAPathHoldsIsGatheredInNameOrder) {
         calvoro::testing::writeFile(root / name, "x");
     calvoro::testing::writeFile(dir / "outside.txt", "o");
     fs::create_symlink(dir / "outside.txt", root / "b" / "link");
-    EXPECT_EQ(AC::gatherDirectories(root, root), folders);
+    EXPECT_EQ(zip::gatherDirectories(root, root), folders);
     std::vector<std::string> names;
-    for (const auto& [name, path] : AC::gatherFiles(root, root)) {
+    for (const auto& [name, path] : zip::gatherFiles(root, root)) {
         names.push_back(name);
         EXPECT_TRUE(fs::exists(fs::symlink_status(path))) << name;
     }
