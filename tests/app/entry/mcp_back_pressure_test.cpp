@@ -64,9 +64,12 @@ while written < N and not stopped and not overran:
         os.write(fd_in, frame(written))  # shorter than PIPE_BUF: written whole or not at all
         written += 1
     except BlockingIOError:
-        threads = len(os.listdir(tasks)) - idle_threads
-        overran = threads > BOUND + 32
-        stopped = threads >= BOUND and queued(fd_out) > pipe_size - 4096 and reader_waits()
+        # Counted only once the server is held: its reader waits and no reply can be written,
+        # so no call is ending and no thread is on its way out.
+        if queued(fd_out) > pipe_size - 4096 and reader_waits():
+            threads = len(os.listdir(tasks)) - idle_threads
+            overran = threads > BOUND + 32
+            stopped = threads >= BOUND
     except (BrokenPipeError, FileNotFoundError):
         overran = True
 ids, pending, ended = set(), b"", False
