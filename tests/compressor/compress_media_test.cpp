@@ -203,6 +203,12 @@ TEST_F(CompressMedia, SoundEstimatesAreWhatCompressWrites) {
     const auto mp3Estimates = expectEstimatesThatCompressKeeps(mp3, SupportedFormat::mp3, out, 0);
     ASSERT_FALSE(mp3Estimates.empty());
     for (const auto& e : mp3Estimates) EXPECT_GE(e.level.index(), CompressionLevel(CompressionLevel::balanced).index());
+    // A rate the AAC encoder does not take is estimated and written at the nearest it does.
+    const auto old = makeTone(dir / "old.wav", 3, 11000, 1);
+    EXPECT_EQ(expectEstimatesThatCompressKeeps(old, SupportedFormat::wav, out, 0).size(), 5u);
+    const auto written = Compressor::compress(old, SupportedFormat::wav, CompressionLevel::tiny, out);
+    EXPECT_EQ(probe(written).sampleRate(), 11025);
+    EXPECT_NEAR(probe(written).duration(), 3.0, 0.06);
 }
 
 // Clips this small are encoded whole at each level: the estimate is what compress writes, but for

@@ -7,6 +7,7 @@
 #include "core/output_name_registry.h"
 #include "core/text_util.h"
 #include "platform/media/audio_file.h"
+#include "platform/media/media_error.h"
 
 namespace calvoro {
 
@@ -103,6 +104,10 @@ std::filesystem::path VideoAudioConverter::convertAudio(const std::filesystem::p
     std::unique_ptr<m::AudioFile> writer;
     try {
         writer = m::AudioFile::openForWriting(output, settings, processing.commonFormat, processing.interleaved);
+    } catch (const m::EncoderRefused& e) {
+        // The file could be made; the encoder will not take this sound.
+        log.error(std::string("Cannot open output audio: ") + e.what(), audioCategory);
+        throw ConversionError::exportSessionFailed(e.what());
     } catch (const std::exception& e) {
         log.error(std::string("Cannot open output audio: ") + e.what(), audioCategory);
         throw ConversionError::failedToCreateOutput();

@@ -1,6 +1,8 @@
 #include "platform/media/audio_encoding.h"
 
+#include <cctype>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -70,6 +72,23 @@ Choice choose(const AudioSettings& s, const std::string& muxer) {
     return c;
 }
 
+// The rate nearest to `rate` that the encoder takes (the first listed of two as near, the
+// higher), as FFmpeg's own tools choose it; `rate` itself where the encoder takes any.
+int nearestRate(const AVCodec* codec, int rate) {
+    if (!codec->supported_samplerates) return rate;
+    int best = 0;
+    for (const int* r = codec->supported_samplerates; *r; ++r)
+        if (!best || std::abs(*r - rate) < std::abs(best - rate)) best = *r;
+    return best ? best : rate;
+}
+
+// "AAC", "FLAC", "PCM": the encoder as people name it.
+std::string displayName(const char* encoder) {
+    std::string name(encoder, std::strcspn(encoder, "_"));
+    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return name;
+}
+
 }  // namespace
 
 CodecContext openAudioEncoder(const AudioSettings& settings, const AVOutputFormat* muxer) {
@@ -78,9 +97,11 @@ CodecContext openAudioEncoder(const AudioSettings& settings, const AVOutputForma
     if (!choice.encoder) throw MediaError("The audio format cannot be written in a " + muxerName + " file");
     const AVCodec* codec = ff::api().avcodec_find_encoder_by_name(choice.encoder);
     if (!codec) throw MediaError(std::string("No encoder ") + choice.encoder);
-    int rate = static_cast<int>(std::lround(settings.sampleRate));
-    if (rate <= 0 || settings.channelCount < 1 || settings.channelCount > 64)
-        throw MediaError("Invalid audio format: " + std::to_string(rate) + " Hz, " + std::to_string(settings.channelCount) + " channels");
+    const int given = static_cast<int>(std::lround(settings.sampleRate));
+    if (given <= 0 || settings.channelCount < 1 || settings.channelCount > 64)
+        throw MediaError("Invalid audio format: " + std::to_string(given) + " Hz, " + std::to_string(settings.channelCount) + " channels");
+    // The pump resamples what it is given to the rate chosen here.
+    const int rate = nearestRate(codec, given);
     CodecContext enc(ff::api().avcodec_alloc_context3(codec));
     if (!enc) throw std::bad_alloc();
     enc->sample_rate = rate;
@@ -93,11 +114,11 @@ CodecContext openAudioEncoder(const AudioSettings& settings, const AVOutputForma
     if (settings.formatID == audioFormatAAC && settings.encoderBitRate && *settings.encoderBitRate > 0)
         enc->bit_rate = *settings.encoderBitRate;
     if (muxer && (muxer->flags & AVFMT_GLOBALHEADER)) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    int rc = ff::api().avcodec_open2(enc.get(), codec, nullptr);
-    if (rc < 0)
-        throwError(std::string("Cannot open the ") + codec->name + " encoder at " + std::to_string(rate) + " Hz with " +
-                       std::to_string(settings.channelCount) + " channels",
-                   rc);
+    if (ff::api().avcodec_open2(enc.get(), codec, nullptr) < 0) {
+        const uint32_t channels = settings.channelCount;
+        throw EncoderRefused("The " + displayName(choice.encoder) + " encoder cannot take sound of " + std::to_string(channels) +
+                             (channels == 1 ? " channel" : " channels") + " at " + std::to_string(rate) + " Hz.");
+    }
     return enc;
 }
 

@@ -242,9 +242,9 @@ std::unique_ptr<AudioFile> AudioFile::openForWriting(const std::filesystem::path
         std::filesystem::remove(path, ec);
         throw;
     }
-    double rate = settings.sampleRate;
-    impl->file = AudioFormat{rate, settings.channelCount, CommonFormat::int16, true};
-    impl->processing = AudioFormat{rate, settings.channelCount, format, interleaved};
+    // Samples are taken at the rate asked for and stored at the encoder's, which may differ.
+    impl->file = AudioFormat{static_cast<double>(impl->encoder->sample_rate), settings.channelCount, CommonFormat::int16, true};
+    impl->processing = AudioFormat{settings.sampleRate, settings.channelCount, format, interleaved};
     return std::unique_ptr<AudioFile>(new AudioFile(std::move(impl)));
 }
 

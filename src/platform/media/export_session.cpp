@@ -81,14 +81,6 @@ bool contains(const std::vector<FileType>& types, const FileType& type) {
     return false;
 }
 
-// The AAC encoder takes only its own list of rates.
-int aacRate(int rate) {
-    static const int rates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000, 7350};
-    for (int r : rates)
-        if (r == rate) return rate;
-    return rate > 48000 ? 48000 : (rate > 0 ? 44100 : 44100);
-}
-
 // Whether a track already is what the highest-quality export makes for a movie file (H.264
 // or HEVC pictures in 4:2:0, AAC sound), so that copying it loses nothing.
 bool fitsAsEncoded(const std::string& preset, const FileType& type, const AssetTrack& track) {
@@ -204,7 +196,7 @@ void ExportSession::run() {
             a.formatID = audioFormatAAC;
             int channels = track.channelCount;
             a.channelCount = static_cast<uint32_t>(channels >= 1 && channels <= 8 ? channels : 2);
-            a.sampleRate = aacRate(track.sampleRate);
+            a.sampleRate = track.sampleRate > 0 ? track.sampleRate : 44100;  // the encoder takes the nearest rate it has
             a.encoderBitRate = static_cast<int64_t>(a.channelCount) * (highest ? 128000 : 64000);
             input = AssetWriterInput::audio(a);
         }

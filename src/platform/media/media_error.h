@@ -11,4 +11,11 @@ public:
     explicit MediaError(const std::string& message) : std::runtime_error(message) {}
 };
 
+// An encoder that will not take the sound it is given (its channels, its rate): nothing to do
+// with the file being written. what() says which encoder and what it was given.
+class EncoderRefused : public MediaError {
+public:
+    using MediaError::MediaError;
+};
+
 }  // namespace calvoro::media

@@ -120,6 +120,37 @@ TEST(ConvertAudio, KeepsRateAndChannelsAndUsesTheBitrate) {
     EXPECT_NEAR(rate(probe(thin)), 96000, 20000);
 }
 
+// The AAC encoder takes a list of rates: a sound at another becomes the nearest of them, as
+// ffmpeg's own encoder chooses it; the lossless targets keep the rate as it is.
+TEST(ConvertAudio, RatesTheAacEncoderDoesNotTakeBecomeTheNearestItDoes) {
+    REQUIRE_FFMPEG();
+    TempDir dir;
+    const std::vector<std::pair<int, int>> rates = {{8363, 8000}, {9000, 8000}, {11000, 11025}};
+    for (const auto& [rate, nearest] : rates) {
+        SCOPED_TRACE(rate);
+        const auto wav = makeTone(dir / ("tone-" + std::to_string(rate) + ".wav"), 1, rate, 1);
+        const auto aiff = makeTone(dir / ("tone-" + std::to_string(rate) + ".aiff"), 1, rate, 2);
+        for (SupportedFormat target : {SupportedFormat::m4a, SupportedFormat::aac}) {
+            const auto fromWav = probe(VideoAudioConverter::convertAudio(wav, target, dir.path(), std::nullopt, nullptr));
+            EXPECT_EQ(fromWav.sampleRate(), nearest);
+            // ffprobe guesses an ADTS stream's length from its rate.
+            if (target == SupportedFormat::m4a) EXPECT_NEAR(fromWav.duration(), 1.0, 0.06);
+            EXPECT_EQ(probe(VideoAudioConverter::convertAudio(aiff, target, dir.path(), std::nullopt, nullptr)).sampleRate(), nearest);
+        }
+        EXPECT_EQ(probe(VideoAudioConverter::convertAudio(wav, SupportedFormat::flac, dir.path(), std::nullopt, nullptr)).sampleRate(),
+                  rate);
+    }
+    // Where an encoder cannot take the sound at all, that is what the error says: the file
+    // itself could have been made.
+    const auto wide = dir / "wide.wav";
+    ffmpeg("-f lavfi -i sine=duration=0.5 -filter_complex asplit=10,amerge=inputs=10 -c:a pcm_s16le " + shellQuote(wide.string()));
+    LogWatch log;
+    const auto e = conversionErrorOf([&] { VideoAudioConverter::convertAudio(wide, SupportedFormat::flac, dir.path(), std::nullopt, nullptr); });
+    EXPECT_STREQ(e.what(), "Export failed: The FLAC encoder cannot take sound of 10 channels at 44100 Hz.");
+    EXPECT_EQ(log.lines().back(), "ERROR Audio Cannot open output audio: The FLAC encoder cannot take sound of 10 channels at 44100 Hz.");
+    EXPECT_FALSE(std::filesystem::exists(dir / "wide.flac"));
+}
+
 TEST(ConvertAudio, AlacTakesTheM4AExtensionAndTheNextFreeName) {
     REQUIRE_FFMPEG();
     TempDir dir;

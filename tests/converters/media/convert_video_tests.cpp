@@ -299,6 +299,15 @@ TEST(ExtractAudio, FiveOneAudioIsExtracted) {
     EXPECT_EQ(probe(out).channels(), 6);
 }
 
+TEST(ExtractAudio, SoundAtARateTheEncoderDoesNotTakeGetsTheNearest) {
+    REQUIRE_FFMPEG();
+    TempDir dir;
+    auto clip = makeVideo(dir / "old.mov", {.audioCodec = "-c:a pcm_s16le -ar 11000"});
+    auto out = VideoAudioConverter::extractAudio(clip, dir.path(), nullptr);
+    EXPECT_EQ(probe(out).sampleRate(), 11025);
+    EXPECT_NEAR(probe(out).duration(), 1.0, 0.06);
+}
+
 TEST(ExtractAudio, VideoWithoutAudioKeepsItsNameReserved) {
     REQUIRE_FFMPEG();
     TempDir dir;

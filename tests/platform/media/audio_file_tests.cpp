@@ -97,9 +97,16 @@ TEST(AudioFile, RefusesFormatsTheContainerCannotHoldAndLeavesNothing) {
     EXPECT_FALSE(std::filesystem::exists(dir / "x.wav"));
     AudioSettings aac;
     EXPECT_THROW(AudioFile::openForWriting(dir / "x.mp3", aac, CommonFormat::float32, false), MediaError);
-    aac.sampleRate = 12345;  // not an AAC rate
-    EXPECT_THROW(AudioFile::openForWriting(dir / "x.m4a", aac, CommonFormat::float32, false), MediaError);
+    aac.channelCount = 10;  // more than the AAC encoder takes
+    EXPECT_THROW(AudioFile::openForWriting(dir / "x.m4a", aac, CommonFormat::float32, false), EncoderRefused);
     EXPECT_FALSE(std::filesystem::exists(dir / "x.m4a"));
+    // A rate the encoder does not take is stored at the nearest it does; samples are still taken
+    // at the rate asked for.
+    aac.channelCount = 2;
+    aac.sampleRate = 12345;
+    const auto resampled = AudioFile::openForWriting(dir / "x.m4a", aac, CommonFormat::float32, false);
+    EXPECT_EQ(resampled->fileFormat().sampleRate, 12000);
+    EXPECT_EQ(resampled->processingFormat().sampleRate, 12345);
     EXPECT_THROW(AudioFile::openForWriting(dir / "no" / "x.m4a", AudioSettings{}, CommonFormat::float32, false), MediaError);
 }
 
