@@ -29,13 +29,14 @@ constexpr double keyFrameInterval = 250;
 // An opening that spends this share of its target fills it.
 constexpr double fillingShare = 0.8;
 // What one x264 encoder holds per pixel of a picture in flight (the picture, its half-pel
-// planes and analysis, as measured at 1080p), and how many pictures it keeps in flight at most
-// (look-ahead, frame threads and B-frames at its default speed).
+// planes and analysis, as measured from 480p to 1080p), and how many pictures it keeps in flight
+// at most: its look-ahead and B-frames, and a few more for each frame thread.
 constexpr double encoderBytesPerPixel = 4;
-constexpr double encoderPicturesInFlight = 60;
-// What the encoders working at once may hold together: beyond it, the system spends more on
-// clearing fresh pages for them than the parallel work saves.
-constexpr double trialMemory = 1.5 * 1024 * 1024 * 1024;
+double picturesInFlight(int threads) { return 42 + 3.0 * threads; }
+// A decoded picture waiting on the tape (4:2:0).
+constexpr double tapeBytesPerPixel = 1.5;
+// What the program holds besides, compress and estimate alike: code, libraries, the decoder.
+constexpr double programBytes = 80.0 * 1024 * 1024;
 
 double frameRateOf(const media::AssetTrack& video) {
     return video.nominalFrameRate > 0 && std::isfinite(video.nominalFrameRate) ? video.nominalFrameRate : 30.0;
@@ -44,6 +45,8 @@ double frameRateOf(const media::AssetTrack& video) {
 double pixelsOf(const media::AssetTrack& video) {
     return std::max(1.0, static_cast<double>(video.naturalWidth) * video.naturalHeight);
 }
+
+int processors() { return std::max(1, static_cast<int>(std::thread::hardware_concurrency())); }
 
 // Bytes the system can give without swapping; what it has free when it does not say.
 double availableMemory() {
@@ -57,20 +60,30 @@ double availableMemory() {
     return static_cast<double>(sysconf(_SC_AVPHYS_PAGES)) * static_cast<double>(sysconf(_SC_PAGESIZE));
 }
 
-// Levels encoded at once: all five unless their encoders would take more than the trials may
-// hold, or than half of the memory there is.
-int trialsAtOnce(const media::AssetTrack* video, double opening) {
-    if (!video) return CompressionLevel::count;
-    const double pictures = std::min(encoderPicturesInFlight, opening * frameRateOf(*video) + 1);
-    const double perEncoder = pixelsOf(*video) * encoderBytesPerPixel * pictures;
-    return std::clamp(static_cast<int>(std::min(trialMemory, availableMemory() / 2) / perEncoder), 1, CompressionLevel::count);
-}
-
 // Threads for each of `atOnce` encoders: together at least as many as there are processors,
 // and few, since every thread x264 adds costs work of its own on a busy machine.
-int encoderThreads(int atOnce) {
-    const int processors = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-    return (processors + atOnce - 1) / atOnce;
+int encoderThreads(int atOnce) { return (processors() + atOnce - 1) / atOnce; }
+
+// The threads x264 gives itself when it is left to choose, as compress leaves it.
+int ownThreads() { return processors() * 3 / 2; }
+
+// Levels encoded at once: as many as keep the estimate within half as much again as what compress
+// itself holds (the program, one encoder on its own threads over the whole), and within half of
+// the memory there is; the rest wait their turn, on the same decoded opening.
+int trialsAtOnce(const media::AssetTrack* video, double opening, double duration) {
+    if (!video) return CompressionLevel::count;
+    const double rate = frameRateOf(*video);
+    const double pixels = pixelsOf(*video);
+    const double trialPictures = opening * rate + 1;
+    const double compressHolds =
+        programBytes + pixels * encoderBytesPerPixel * std::min(duration * rate + 1, picturesInFlight(ownThreads()));
+    const double budget =
+        std::min(1.5 * compressHolds, availableMemory() / 2) - programBytes - pixels * tapeBytesPerPixel * trialPictures;
+    for (int atOnce = CompressionLevel::count; atOnce > 1; --atOnce) {
+        const int threads = encoderThreads(atOnce);
+        if (atOnce * pixels * encoderBytesPerPixel * std::min(trialPictures, picturesInFlight(threads)) <= budget) return atOnce;
+    }
+    return 1;
 }
 
 // One track's decoded opening: written once by its decoder, read by every level's encoder.
@@ -148,10 +161,11 @@ struct Opening {
     double duration;   // of the whole
     SupportedFormat target;
     const TrialLimits& limits;
-    // Each encoder's threads: compress's own when the whole is encoded, so that the bytes are
-    // the same; else a share of the processors: x264 keeps many threads busy only over many
-    // pictures, so several encoders on a share each use them better than one on all.
-    std::optional<int> threads;
+    // Each encoder's threads, a share of the processors: x264 keeps many threads busy only over
+    // many pictures, so several encoders on a share each use them better than one on all, and
+    // hold less. Where the whole is encoded, the bytes differ from compress's, on its own
+    // threads, by what the frame threads change in the rate control: well under 1 %.
+    int threads;
 };
 
 // Encodes the opening at a level into `trial`, as compress would, both tracks at once.
@@ -251,8 +265,14 @@ Sizes encodeLevels(const Opening& opening, const std::filesystem::path& work, in
 double trialSeconds(const media::AssetTrack* video, double duration, const TrialLimits& limits) {
     double opening = limits.seconds;
     if (video) {
-        const double pictures = std::max(1.0, std::floor(limits.pixels / pixelsOf(*video)));
-        opening = std::min(pictures / frameRateOf(*video), opening);
+        const double rate = frameRateOf(*video);
+        const double pictures = duration * rate;
+        const double byPixels = std::max(1.0, std::floor(limits.pixels / pixelsOf(*video)));
+        // A clip within the pixels is encoded whole: an opening of a short clip tells little of
+        // the rest, as x264's average-rate control is still far from its rate there.
+        if (pictures <= byPixels) return duration;
+        const double byShare = std::max(limits.pictures, std::ceil(limits.share * pictures));
+        opening = std::min(std::min(byPixels, byShare) / rate, opening);
     }
     return opening >= duration ? duration : opening;
 }
@@ -304,10 +324,8 @@ Sizes sizes(const std::filesystem::path& source, SupportedFormat target, const m
 
     const WorkFolder work(WorkFolder::temporaryDirectory());
     Tape pictures, sound;
-    const int atOnce = trialsAtOnce(video, seconds);
-    const std::optional<int> threads =
-        seconds >= duration ? std::nullopt : std::optional<int>(encoderThreads(atOnce));
-    const Opening opening{reader, video, audio, pictures, sound, seconds, duration, target, limits, threads};
+    const int atOnce = trialsAtOnce(video, seconds, duration);
+    const Opening opening{reader, video, audio, pictures, sound, seconds, duration, target, limits, encoderThreads(atOnce)};
     // Decoding stops early once no level needs more of it.
     std::stop_source abandon;
     const std::stop_callback onCancel(cancellation.stopToken(), [&] { abandon.request_stop(); });

@@ -27,12 +27,17 @@ struct TrialLimits {
     // Seconds, for the sound's sake: a tiny picture, or none, over an hour would cost little, its
     // sound much.
     double seconds = 60;
+    // Where the clip holds more pictures than `pixels` allow, the opening takes no more than this
+    // share of them, so that the five levels together encode about as many pictures as one
+    // compress does, and never fewer than `pictures` (as far as `pixels` allow).
+    double share = 0.18;
+    double pictures = 24;
     // Called from an encoder's thread after each picture it takes (tests watch the encoders so).
     std::function<void(CompressionLevel)> pictureTaken;
 };
 
 // Seconds from the start that are encoded at each level: the whole duration when it is within
-// the limits, else the opening of as many pictures (or seconds of sound) as they allow.
+// the limits, else an opening as the limits allow.
 double trialSeconds(const media::AssetTrack* video, double duration, const TrialLimits& limits = {});
 
 // One video packet of an encoded opening.
@@ -53,11 +58,12 @@ double projectedVideoBytes(const std::vector<Packet>& packets, double opening, d
 
 using Sizes = std::array<int64_t, CompressionLevel::count>;
 
-// The bytes compress would write at each level (exact where the whole was encoded). The
-// opening is decoded once and encoded at the levels side by side, as many at once as memory
-// allows; the trial files live in a private work folder, gone on return. Throws what made a
-// level's encode fail (compress would fail the same way), and CancellationError once the token
-// is cancelled, each encoder stopping before its next picture.
+// The bytes compress would write at each level (within a fraction of a percent where the whole
+// was encoded). The opening is decoded once and encoded at the levels side by side, as many at
+// once as keep the memory within half as much again as compress's own, the rest after them; the
+// trial files live in a private work folder, gone on return. Throws what made a level's encode
+// fail (compress would fail the same way), and CancellationError once the token is cancelled,
+// each encoder stopping before its next picture.
 // Without a video track, the sound alone is encoded.
 Sizes sizes(const std::filesystem::path& source, SupportedFormat target, const media::AssetTrack* video, double duration,
             const CancellationToken& cancellation, const TrialLimits& limits = {});

@@ -262,10 +262,11 @@ TEST_F(CompressMedia, NoisyAndMovingVideoEstimatesAreWhatCompressWrites) {
 media::AssetTrack videoTrackOf(const std::filesystem::path& file) { return media::Asset(file).loadTracks(media::MediaType::video).front(); }
 
 TEST_F(CompressMedia, ALongerVideoIsEstimatedFromItsOpening) {
-    // 108 pictures are allowed: the first 4.32 s are encoded at each level and the rest is
-    // projected from them.
+    // 108 pictures are allowed, and any share of the clip: the first 4.32 s are encoded at each
+    // level and the rest is projected from them.
     compressor_video::TrialLimits limits;
     limits.pixels = 160 * 90 * 108;
+    limits.share = 1;
     const auto out = dir / "out";
     std::filesystem::create_directory(out);
     const auto expectProjected = [&](const std::filesystem::path& src) {
@@ -285,6 +286,13 @@ TEST_F(CompressMedia, ALongerVideoIsEstimatedFromItsOpening) {
     ffmpeg("-f lavfi -i testsrc2=size=160x90:rate=25:duration=8 -f lavfi -i sine=frequency=440:duration=8 "
            "-c:v libx264 -g 150 -b:v 1200k -c:a aac -b:a 128k -ac 2 " + testing::shellQuote(moving.string()));
     expectProjected(moving);
+    // Left to its share, the opening is 18 % of the clip's 200 pictures, and never under 24.
+    compressor_video::TrialLimits shared;
+    shared.pixels = limits.pixels;
+    const auto movingTrack = videoTrackOf(moving);
+    EXPECT_NEAR(compressor_video::trialSeconds(&movingTrack, 8, shared), 36 / 25.0, 1e-9);
+    shared.share = 0.05;
+    EXPECT_NEAR(compressor_video::trialSeconds(&movingTrack, 8, shared), 24 / 25.0, 1e-9);
     // Grain fills any target.
     const auto grain = dir / "grain.mp4";
     ffmpeg("-f lavfi -i testsrc2=size=160x90:rate=25:duration=7,noise=alls=8:allf=t -f lavfi -i sine=frequency=440:duration=7 "
