@@ -29,10 +29,14 @@ constexpr double keyFrameInterval = 250;
 // An opening that spends this share of its target fills it.
 constexpr double fillingShare = 0.8;
 // What one x264 encoder holds per pixel of a picture in flight (the picture, its half-pel
-// planes and analysis, as measured from 480p to 1080p), and how many pictures it keeps in flight
-// at most: its look-ahead and B-frames, and a few more for each frame thread.
-constexpr double encoderBytesPerPixel = 4;
+// planes and analysis), as measured from 480p to 1080p: compress's own, and a trial's, which
+// holds a little more on fewer threads; and how many pictures it keeps in flight at most: its
+// look-ahead and B-frames, and a few more for each frame thread.
+constexpr double compressBytesPerPixel = 4.5;
+constexpr double trialBytesPerPixel = 5;
 double picturesInFlight(int threads) { return 42 + 3.0 * threads; }
+// What a trial holds besides its pictures: its file's writer, the sound's encoder.
+constexpr double trialBytes = 10.0 * 1024 * 1024;
 // A decoded picture waiting on the tape (4:2:0).
 constexpr double tapeBytesPerPixel = 1.5;
 // What the program holds besides, compress and estimate alike: code, libraries, the decoder.
@@ -76,12 +80,13 @@ int trialsAtOnce(const media::AssetTrack* video, double opening, double duration
     const double pixels = pixelsOf(*video);
     const double trialPictures = opening * rate + 1;
     const double compressHolds =
-        programBytes + pixels * encoderBytesPerPixel * std::min(duration * rate + 1, picturesInFlight(ownThreads()));
+        programBytes + pixels * compressBytesPerPixel * std::min(duration * rate + 1, picturesInFlight(ownThreads()));
     const double budget =
         std::min(1.5 * compressHolds, availableMemory() / 2) - programBytes - pixels * tapeBytesPerPixel * trialPictures;
     for (int atOnce = CompressionLevel::count; atOnce > 1; --atOnce) {
         const int threads = encoderThreads(atOnce);
-        if (atOnce * pixels * encoderBytesPerPixel * std::min(trialPictures, picturesInFlight(threads)) <= budget) return atOnce;
+        const double holds = trialBytes + pixels * trialBytesPerPixel * std::min(trialPictures, picturesInFlight(threads));
+        if (atOnce * holds <= budget) return atOnce;
     }
     return 1;
 }

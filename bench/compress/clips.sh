@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# The five-level video estimate against one compress at Balanced, across clip lengths and sizes:
+# whole processes (calvoro --estimate against calvoro --compress … balanced), paired run by run,
+# with the peak memory of each (/usr/bin/time). Goals: the estimate's median time at most the
+# compress's (ratio <= 1), its peak memory at most 1.5 times the compress's; then each level's
+# estimate against what compress writes (goal: within 5 %).
+# The clips run from 2 s at 480p to 10 s at 4K and 2 min at 480p: beyond the trial's own limit
+# (as many pictures as 100 million pixels hold) a longer clip costs the estimate no more, while
+# its compress costs more, so 10 minutes at 4K (an hour of compresses for five paired runs) says
+# nothing the shorter clips do not.
+#   bench/compress/clips.sh [clip-name...]   (BENCH_WHOLE_RUNS rounds, 5 by default)
+# Not a test: run it by hand, on a quiet machine; the load is printed beside each line.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+work=$(mktemp -d "${TMPDIR:-/tmp}/calvoro-clips-bench-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+build=$("$root/bench/build" compress_bench calvoro)
+program="$build/src/app/calvoro"
+bench="$build/bench/compress/compress_bench"
+source "$root/bench/whole_process.sh"
+
+# name size rate seconds video-rate: testsrc2 with light grain and a tone, as a camera's clip.
+clips=(
+  "480p-2s 854x480 30 2 2M"
+  "480p-10s 854x480 30 10 2M"
+  "720p-8s 1280x720 30 8 4M"
+  "1080p-30s 1920x1080 30 30 8M"
+  "4k-10s 3840x2160 30 10 30M"
+  "480p-2min 854x480 30 120 2M"
+)
+wanted=("$@")
+for spec in "${clips[@]}"; do
+  read -r name size rate seconds bitrate <<< "$spec"
+  if [ ${#wanted[@]} -gt 0 ] && [[ ! " ${wanted[*]} " =~ " $name " ]]; then continue; fi
+  clip="$work/$name.mp4"
+  ffmpeg -nostdin -loglevel error -y -f lavfi -i "testsrc2=size=$size:rate=$rate:duration=$seconds,noise=alls=4:allf=t" \
+    -f lavfi -i "sine=frequency=440:duration=$seconds" -c:v libx264 -preset veryfast -b:v "$bitrate" -c:a aac -b:a 128k "$clip"
+  whole_process "$name estimate vs compress balanced" "$work/estimate/" "$work/compressed/" -- \
+    "$program" --estimate "$clip" -- "$program" --compress "$clip" balanced "$work/compressed"
+  mkdir -p "$work/levels"
+  "$bench" clip "$clip" "$work/levels" 2>/dev/null | grep -v '^\[' | sed "s/^/  $name /"
+  rm -rf "$work/levels" "$clip"
+done
