@@ -9,6 +9,7 @@
 # its compress costs more, so 10 minutes at 4K (an hour of compresses for five paired runs) says
 # nothing the shorter clips do not.
 #   bench/compress/clips.sh [clip-name...]   (BENCH_WHOLE_RUNS rounds, 5 by default)
+# With BEFORE set to another build's program, each estimate is also set against that one's.
 # Not a test: run it by hand, on a quiet machine; the load is printed beside each line.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -37,6 +38,10 @@ for spec in "${clips[@]}"; do
     -f lavfi -i "sine=frequency=440:duration=$seconds" -c:v libx264 -preset veryfast -b:v "$bitrate" -c:a aac -b:a 128k "$clip"
   whole_process "$name estimate vs compress balanced" "$work/estimate/" "$work/compressed/" -- \
     "$program" --estimate "$clip" -- "$program" --compress "$clip" balanced "$work/compressed"
+  if [ -n "${BEFORE:-}" ]; then
+    whole_process "$name estimate now vs before" "$work/estimate/" "$work/before/" -- \
+      "$program" --estimate "$clip" -- "$BEFORE" --estimate "$clip"
+  fi
   mkdir -p "$work/levels"
   "$bench" clip "$clip" "$work/levels" 2>/dev/null | grep -v '^\[' | sed "s/^/  $name /"
   rm -rf "$work/levels" "$clip"

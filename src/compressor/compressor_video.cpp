@@ -83,8 +83,9 @@ int trialsAtOnce(const media::AssetTrack* video, double opening, double duration
         programBytes + pixels * compressBytesPerPixel * std::min(duration * rate + 1, picturesInFlight(ownThreads()));
     const double budget =
         std::min(1.5 * compressHolds, availableMemory() / 2) - programBytes - pixels * tapeBytesPerPixel * trialPictures;
+    const bool whole = opening >= duration;
     for (int atOnce = CompressionLevel::count; atOnce > 1; --atOnce) {
-        const int threads = encoderThreads(atOnce);
+        const int threads = whole ? ownThreads() : encoderThreads(atOnce);
         const double holds = trialBytes + pixels * trialBytesPerPixel * std::min(trialPictures, picturesInFlight(threads));
         if (atOnce * holds <= budget) return atOnce;
     }
@@ -166,11 +167,11 @@ struct Opening {
     double duration;   // of the whole
     SupportedFormat target;
     const TrialLimits& limits;
-    // Each encoder's threads, a share of the processors: x264 keeps many threads busy only over
-    // many pictures, so several encoders on a share each use them better than one on all, and
-    // hold less. Where the whole is encoded, the bytes differ from compress's, on its own
-    // threads, by what the frame threads change in the rate control: well under 1 %.
-    int threads;
+    // Each encoder's threads: compress's own when the whole is encoded, so that the bytes are
+    // the same (on fewer threads x264's rate control spends up to a tenth more or less on a
+    // short clip); else a share of the processors: x264 keeps many threads busy only over many
+    // pictures, so several encoders on a share each use them better than one on all.
+    std::optional<int> threads;
 };
 
 // Encodes the opening at a level into `trial`, as compress would, both tracks at once.
@@ -330,7 +331,8 @@ Sizes sizes(const std::filesystem::path& source, SupportedFormat target, const m
     const WorkFolder work(WorkFolder::temporaryDirectory());
     Tape pictures, sound;
     const int atOnce = trialsAtOnce(video, seconds, duration);
-    const Opening opening{reader, video, audio, pictures, sound, seconds, duration, target, limits, encoderThreads(atOnce)};
+    const std::optional<int> threads = seconds >= duration ? std::nullopt : std::optional<int>(encoderThreads(atOnce));
+    const Opening opening{reader, video, audio, pictures, sound, seconds, duration, target, limits, threads};
     // Decoding stops early once no level needs more of it.
     std::stop_source abandon;
     const std::stop_callback onCancel(cancellation.stopToken(), [&] { abandon.request_stop(); });

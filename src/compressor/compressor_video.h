@@ -58,12 +58,12 @@ double projectedVideoBytes(const std::vector<Packet>& packets, double opening, d
 
 using Sizes = std::array<int64_t, CompressionLevel::count>;
 
-// The bytes compress would write at each level (within a fraction of a percent where the whole
-// was encoded). The opening is decoded once and encoded at the levels side by side, as many at
-// once as keep the memory within half as much again as compress's own, the rest after them; the
-// trial files live in a private work folder, gone on return. Throws what made a level's encode
-// fail (compress would fail the same way), and CancellationError once the token is cancelled,
-// each encoder stopping before its next picture.
+// The bytes compress would write at each level (exact where the whole was encoded). The
+// opening is decoded once and encoded at the levels side by side, as many at once as keep the
+// memory within half as much again as compress's own, the rest after them; the trial files
+// live in a private work folder, gone on return. Throws what made a level's encode fail
+// (compress would fail the same way), and CancellationError once the token is cancelled, each
+// encoder stopping before its next picture.
 // Without a video track, the sound alone is encoded.
 Sizes sizes(const std::filesystem::path& source, SupportedFormat target, const media::AssetTrack* video, double duration,
             const CancellationToken& cancellation, const TrialLimits& limits = {});
