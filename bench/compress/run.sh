@@ -6,6 +6,7 @@
 # 0.15). (c) The estimates of that clip against one balanced compress of it (goal: at most 1),
 # the calls alone and the whole processes. (d) The estimates of an 8 s 4K 60 fps clip against
 # ten seconds of waiting (goal: at most 1, that is at most 10 s).
+# bench/compress/clips.sh sets the estimate against compress across clip lengths and sizes.
 # Not a test: run it by hand. The first run builds its driver in build/ over the built libraries
 # (about a minute on 8 processors at a load of 50); the run itself was not timed since.
 set -eu
