@@ -71,6 +71,24 @@ int encoderThreads(int atOnce) { return (processors() + atOnce - 1) / atOnce; }
 // The threads x264 gives itself when it is left to choose, as compress leaves it.
 int ownThreads() { return processors() * 3 / 2; }
 
+// What compress itself holds: the program, and one encoder on its own threads over the clip.
+double compressHolds(double pixels, double clipPictures) {
+    return programBytes + pixels * compressBytesPerPixel * std::min(clipPictures, picturesInFlight(ownThreads()));
+}
+
+// What one trial encoder holds over that many pictures on that many threads.
+double trialHolds(double pixels, double pictures, int threads) {
+    return trialBytes + pixels * trialBytesPerPixel * std::min(pictures, picturesInFlight(threads));
+}
+
+// The most pictures an opening may hold on its tape, so that it and one encoder at a time stay
+// within half as much again as compress holds.
+double affordablePictures(double pixels, double clipPictures) {
+    const int threads = encoderThreads(1);
+    const double room = 1.5 * compressHolds(pixels, clipPictures) - programBytes - trialHolds(pixels, clipPictures, threads);
+    return std::max(1.0, std::floor(room / (pixels * tapeBytesPerPixel)));
+}
+
 // Levels encoded at once: as many as keep the estimate within half as much again as what compress
 // itself holds (the program, one encoder on its own threads over the whole), and within half of
 // the memory there is; the rest wait their turn, on the same decoded opening.
@@ -79,16 +97,11 @@ int trialsAtOnce(const media::AssetTrack* video, double opening, double duration
     const double rate = frameRateOf(*video);
     const double pixels = pixelsOf(*video);
     const double trialPictures = opening * rate + 1;
-    const double compressHolds =
-        programBytes + pixels * compressBytesPerPixel * std::min(duration * rate + 1, picturesInFlight(ownThreads()));
-    const double budget =
-        std::min(1.5 * compressHolds, availableMemory() / 2) - programBytes - pixels * tapeBytesPerPixel * trialPictures;
+    const double budget = std::min(1.5 * compressHolds(pixels, duration * rate + 1), availableMemory() / 2) - programBytes -
+                          pixels * tapeBytesPerPixel * trialPictures;
     const bool whole = opening >= duration;
-    for (int atOnce = CompressionLevel::count; atOnce > 1; --atOnce) {
-        const int threads = whole ? ownThreads() : encoderThreads(atOnce);
-        const double holds = trialBytes + pixels * trialBytesPerPixel * std::min(trialPictures, picturesInFlight(threads));
-        if (atOnce * holds <= budget) return atOnce;
-    }
+    for (int atOnce = CompressionLevel::count; atOnce > 1; --atOnce)
+        if (atOnce * trialHolds(pixels, trialPictures, whole ? ownThreads() : encoderThreads(atOnce)) <= budget) return atOnce;
     return 1;
 }
 
@@ -278,7 +291,9 @@ double trialSeconds(const media::AssetTrack* video, double duration, const Trial
         // the rest, as x264's average-rate control is still far from its rate there.
         if (pictures <= byPixels) return duration;
         const double byShare = std::max(limits.pictures, std::ceil(limits.share * pictures));
-        opening = std::min(std::min(byPixels, byShare) / rate, opening);
+        // A long clip of small pictures would otherwise hold more on its tape than compress holds.
+        const double byMemory = affordablePictures(pixelsOf(*video), pictures + 1);
+        opening = std::min(std::min({byPixels, byShare, byMemory}) / rate, opening);
     }
     return opening >= duration ? duration : opening;
 }
