@@ -2,6 +2,7 @@
 
 #include "converters/media/converter_support.h"
 #include "converters/media/video_audio_converter.h"
+#include "core/conversion_defaults.h"
 #include "core/conversion_error.h"
 #include "core/conversion_logger.h"
 #include "core/output_name_registry.h"
@@ -45,7 +46,7 @@ m::AudioSettings VideoAudioConverter::outputSettings(SupportedFormat target, dou
         case SupportedFormat::aac:
         case SupportedFormat::m4a:
             s.formatID = m::audioFormatAAC;
-            s.encoderBitRate = bitrate.value_or(256000);
+            s.encoderBitRate = bitrate.value_or(defaultAudioBitrate);
             s.encoderAudioQuality = 96;
             break;
         case SupportedFormat::wav:
