@@ -19,10 +19,10 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/calvoro-bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT INT TERM
 
 # The driver over the libraries and the program of the tree scripts/setup builds (or BUILD_DIR).
-build=$("$root/bench/build" calvoro_imaging calvoro_core calvoro)
+build=$("$root/bench/build" calvoro_rooms calvoro)
 libs=$(pkg-config --libs libpng libjpeg libtiff-4 libwebp libwebpmux libwebpdemux lcms2 exiv2 zlib icu-uc icu-i18n)
 c++ -std=c++20 -O2 -I"$root/src" "$root/bench/image/image_bench.cpp" -o "$work/image_bench" \
-  "$build/src/platform/imaging/libcalvoro_imaging.a" "$build/src/core/libcalvoro_core.a" $libs -lgif -lpthread -ldl
+  "$build/lib/calvoro/libcalvoro_rooms.so" -Wl,-rpath,"$build/lib/calvoro" $libs -lgif -lpthread -ldl
 
 bench="$work/image_bench"
 echo "Making the 24-megapixel photo..."
