@@ -124,6 +124,7 @@ void bindAvcodec(Library& avcodec, Api& filled, std::string& failure) {
 
 void bindAvformat(Library& avformat, Api& filled, std::string& failure) {
     CALVORO_FF_BIND(avformat, av_find_best_stream);
+    CALVORO_FF_BIND(avformat, av_find_input_format);
     CALVORO_FF_BIND(avformat, av_guess_format);
     CALVORO_FF_BIND(avformat, av_interleaved_write_frame);
     CALVORO_FF_BIND(avformat, av_read_frame);

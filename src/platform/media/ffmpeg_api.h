@@ -102,6 +102,7 @@ struct Api {
 
     // libavformat
     decltype(&::av_find_best_stream) av_find_best_stream;
+    decltype(&::av_find_input_format) av_find_input_format;
     decltype(&::av_guess_format) av_guess_format;
     decltype(&::av_interleaved_write_frame) av_interleaved_write_frame;
     decltype(&::av_read_frame) av_read_frame;

@@ -55,6 +55,10 @@ int OutputContext::closeFile() {
 InputContext openInputHeader(const std::filesystem::path& path) {
     AVFormatContext* raw = nullptr;
     int rc = ff::api().avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+    // A raw AAC stream of a few frames at a low rate scores too low for the format probe, though
+    // its ADTS headers are plain: such a file is opened as what its name says.
+    if (rc == AVERROR_INVALIDDATA && path.extension() == ".aac")
+        rc = ff::api().avformat_open_input(&raw, path.c_str(), ff::api().av_find_input_format("aac"), nullptr);
     if (rc < 0) throwError("Cannot open " + path.filename().string(), rc);
     return InputContext(raw);
 }
