@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "core/byte_order.h"
 #include "core/conversion_error.h"
 
 namespace calvoro {
@@ -34,10 +35,7 @@ uint8_t Cursor::u8() {
     return data[position++];
 }
 
-uint16_t Cursor::u16() {
-    uint16_t hi = u8();
-    return static_cast<uint16_t>((hi << 8) | u8());
-}
+uint16_t Cursor::u16() { return byte_order::be16(take(2).data()); }
 
 std::span<const uint8_t> Cursor::take(ptrdiff_t count) {
     if (count < 0 || size_t(count) > end - position) endedEarly();
