@@ -231,27 +231,8 @@ private:
             block.column = std::max(column_, 0);
         }
         while (r.readNextStartElement()) {
-            if (r.name() == QLatin1String("pPr")) {
-                std::string numId;
-                int level = 0;
-                while (r.readNextStartElement()) {
-                    if (r.name() == QLatin1String("pStyle")) {
-                        paragraphStyle_ = attribute(r, "val").toStdString();
-                    } else if (r.name() == QLatin1String("numPr")) {
-                        while (r.readNextStartElement()) {
-                            if (r.name() == QLatin1String("ilvl")) level = std::clamp(attribute(r, "val").toInt(), 0, 8);
-                            else if (r.name() == QLatin1String("numId")) numId = attribute(r, "val").toStdString();
-                            r.skipCurrentElement();
-                        }
-                        continue;
-                    }
-                    r.skipCurrentElement();
-                }
-                // numId 0 takes a style's numbering away.
-                if (!numId.empty() && numId != "0" && numbering_.defines(numId)) listItem(block, numId, level);
-            } else {
-                child(r);
-            }
+            if (r.name() == QLatin1String("pPr")) paragraphProperties(r, block);
+            else child(r);
         }
         // Line breaks split the paragraph: every piece stays in the cell, the marker is the first's.
         out_.setBlock(first, block);
@@ -263,6 +244,30 @@ private:
         paragraphStyle_ = saved;
         boxes_ = outerBoxes;
         for (const AttributedString& box : boxes) appendBox(box, block);
+    }
+
+    // The paragraph's style, and the list item its numbering makes of it.
+    void paragraphProperties(QXmlStreamReader& r, Block& block) {
+        std::string numId;
+        int level = 0;
+        while (r.readNextStartElement()) {
+            if (r.name() == QLatin1String("numPr")) {
+                numberingProperties(r, numId, level);
+                continue;
+            }
+            if (r.name() == QLatin1String("pStyle")) paragraphStyle_ = attribute(r, "val").toStdString();
+            r.skipCurrentElement();
+        }
+        // numId 0 takes a style's numbering away.
+        if (!numId.empty() && numId != "0" && numbering_.defines(numId)) listItem(block, numId, level);
+    }
+
+    static void numberingProperties(QXmlStreamReader& r, std::string& numId, int& level) {
+        while (r.readNextStartElement()) {
+            if (r.name() == QLatin1String("ilvl")) level = std::clamp(attribute(r, "val").toInt(), 0, 8);
+            else if (r.name() == QLatin1String("numId")) numId = attribute(r, "val").toStdString();
+            r.skipCurrentElement();
+        }
     }
 
     // Writes the item's marker and counts it; a shallower item restarts the deeper counts.
