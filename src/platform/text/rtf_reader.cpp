@@ -169,20 +169,7 @@ private:
                 case '_': textChar(0x2011); break;
                 case '-': break;
                 case '*': starred_ = true; break;
-                case '\'': {
-                    if (pos_ + 2 <= data_.size()) {
-                        int hi = hex(data_[pos_]), lo = hex(data_[pos_ + 1]);
-                        if (hi >= 0 && lo >= 0) {
-                            pos_ += 2;
-                            if (skipPending_ > 0) {
-                                --skipPending_;
-                            } else {
-                                pendingBytes_.push_back(static_cast<char>(hi * 16 + lo));
-                            }
-                        }
-                    }
-                    break;
-                }
+                case '\'': hexByte(); break;
                 case '\r': case '\n': textChar('\n'); break;
                 default: break;
             }
@@ -208,6 +195,17 @@ private:
         if (negative) param = -param;
         if (pos_ < data_.size() && data_[pos_] == ' ') ++pos_;
         controlWord(word, hasParam, param);
+    }
+
+    // The two hex digits after \' are one byte of the source's code page, unless it stands in
+    // for a Unicode character just read.
+    void hexByte() {
+        if (pos_ + 2 > data_.size()) return;
+        int hi = hex(data_[pos_]), lo = hex(data_[pos_ + 1]);
+        if (hi < 0 || lo < 0) return;
+        pos_ += 2;
+        if (skipPending_ > 0) --skipPending_;
+        else pendingBytes_.push_back(static_cast<char>(hi * 16 + lo));
     }
 
     void controlWord(const std::string& word, bool hasParam, long param) {
