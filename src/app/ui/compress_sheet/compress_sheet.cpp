@@ -365,17 +365,26 @@ void CompressSheet::changeEvent(QEvent* event) {
 void CompressSheet::paintEvent(QPaintEvent* event) {
     ModalChrome::paintEvent(event);
     const ColorScheme scheme = Theme::scheme(this);
-    const bool dark = scheme == ColorScheme::dark;
-    const QColor primary = Theme::textPrimary(scheme);
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
+    paintHeader(painter, scheme);
+    const QRectF main = mainArea();
+    switch (state()) {
+        case State::measuring: paintMeasuring(painter, scheme, main); break;
+        case State::noGain:
+        case State::failed: paintOutcome(painter, scheme, main); break;
+        case State::list: paintList(painter, scheme, main); break;
+    }
+    paintSummary(painter, scheme, main);
+}
 
-    // Header: title, file name, size and where the copy goes when its type changes.
+// Title, file name, size and where the copy goes when its type changes.
+void CompressSheet::paintHeader(QPainter& painter, ColorScheme scheme) const {
     const QFont title = Theme::titleFont(), name = Theme::font(12), small = Theme::font(11);
     double y = pad;
     const double textWidth = sheetWidth - 2 * pad;
     painter.setFont(title);
-    painter.setPen(primary);
+    painter.setPen(Theme::textPrimary(scheme));
     painter.drawText(QRectF(pad, y, textWidth, lineHeight(title)), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Compress"));
     y += lineHeight(title) + 4;
     painter.setFont(name);
@@ -392,59 +401,56 @@ void CompressSheet::paintEvent(QPaintEvent* event) {
     if (target && target->fileExtension() != job_.detectedFormat.fileExtension())
         painter.drawText(QRectF(pad + sizeWidth + 8, y, textWidth, lineHeight(small)), Qt::AlignLeft | Qt::AlignVCenter,
                          QString::fromUtf8("\u00B7 saved as ") + QString::fromStdString(target->displayName()));
+}
 
-    const QRectF main = mainArea();
-    switch (state()) {
-        case State::measuring: {
-            painter.setFont(Theme::font(12));
-            painter.setPen(Theme::textSecondary(scheme));
-            painter.drawText(QRectF(spinner_->geometry().right() + 13, main.top(), sheetWidth, main.height()),
-                             Qt::AlignLeft | Qt::AlignVCenter, QString::fromUtf8("Measuring each level\u2026"));
-            break;
-        }
-        case State::noGain:
-        case State::failed: {
-            const bool failed = state() == State::failed;
-            const QFont heading = Theme::font(13, QFont::Medium), body = Theme::font(11.5);
-            const double stack = 26 + 8 + lineHeight(heading) + 8 + 2 * lineHeight(body);
-            double top = main.top() + (main.height() - stack) / 2;
-            Symbols::paint(painter, QRectF(0, top, sheetWidth, 26), failed ? "exclamationmark.triangle.fill" : "checkmark.seal", 22,
-                           QFont::Light, Theme::textQuaternary(scheme));
-            top += 26 + 8;
-            painter.setFont(heading);
-            painter.setPen(primary);
-            painter.drawText(QRectF(0, top, sheetWidth, lineHeight(heading)), Qt::AlignCenter,
-                             failed ? QStringLiteral("Couldn't measure this file") : QStringLiteral("Already well compressed"));
-            top += lineHeight(heading) + 8;
-            painter.setFont(body);
-            painter.setPen(Theme::textQuaternary(scheme));
-            painter.drawText(QRectF(pad, top, sheetWidth - 2 * pad, 2 * lineHeight(body)), Qt::AlignCenter | Qt::TextWordWrap,
-                             failed ? *failure_
-                                    : QStringLiteral("No level made this file meaningfully smaller,\n"
-                                                     "so there's nothing worth trading quality for."));
-            break;
-        }
-        case State::list: {
-            const QRectF list = main.adjusted(pad, listPadV, -pad, -listPadV);
-            painter.fillPath(Theme::continuousRoundedRect(list, 10), dark ? QColor(46, 46, 46) : QColor(Qt::white));
-            // A hairline under every row but the last, from 12 points in.
-            const double hairline = Theme::hairline(this);
-            for (size_t i = 0; i + 1 < rows_.size(); ++i) {
-                const double bottom = rows_[i]->geometry().bottom() + 1;
-                painter.fillRect(QRectF(list.left() + 12, bottom - hairline, list.width() - 12, hairline), Theme::separator(scheme));
-            }
-            break;
-        }
-    }
+void CompressSheet::paintMeasuring(QPainter& painter, ColorScheme scheme, const QRectF& main) const {
+    painter.setFont(Theme::font(12));
+    painter.setPen(Theme::textSecondary(scheme));
+    painter.drawText(QRectF(spinner_->geometry().right() + 13, main.top(), sheetWidth, main.height()),
+                     Qt::AlignLeft | Qt::AlignVCenter, QString::fromUtf8("Measuring each level\u2026"));
+}
 
-    // Footer summary.
-    if (const auto text = summary()) {
-        const QFont font = Theme::font(11.5);
-        painter.setFont(font);
-        painter.setPen(Theme::textSecondary(scheme));
-        const QRectF line(pad, main.bottom() + pad, cancel_->x() - pad - 8, footerButtonHeight);
-        TabularText::draw(painter, line, Qt::AlignLeft | Qt::AlignVCenter, TabularText::elided(font, *text, line.width()));
+// No level worth having, or no measurement at all: a symbol, a heading and why, centred.
+void CompressSheet::paintOutcome(QPainter& painter, ColorScheme scheme, const QRectF& main) const {
+    const bool failed = state() == State::failed;
+    const QFont heading = Theme::font(13, QFont::Medium), body = Theme::font(11.5);
+    const double stack = 26 + 8 + lineHeight(heading) + 8 + 2 * lineHeight(body);
+    double top = main.top() + (main.height() - stack) / 2;
+    Symbols::paint(painter, QRectF(0, top, sheetWidth, 26), failed ? "exclamationmark.triangle.fill" : "checkmark.seal", 22,
+                   QFont::Light, Theme::textQuaternary(scheme));
+    top += 26 + 8;
+    painter.setFont(heading);
+    painter.setPen(Theme::textPrimary(scheme));
+    painter.drawText(QRectF(0, top, sheetWidth, lineHeight(heading)), Qt::AlignCenter,
+                     failed ? QStringLiteral("Couldn't measure this file") : QStringLiteral("Already well compressed"));
+    top += lineHeight(heading) + 8;
+    painter.setFont(body);
+    painter.setPen(Theme::textQuaternary(scheme));
+    painter.drawText(QRectF(pad, top, sheetWidth - 2 * pad, 2 * lineHeight(body)), Qt::AlignCenter | Qt::TextWordWrap,
+                     failed ? *failure_
+                            : QStringLiteral("No level made this file meaningfully smaller,\n"
+                                             "so there's nothing worth trading quality for."));
+}
+
+void CompressSheet::paintList(QPainter& painter, ColorScheme scheme, const QRectF& main) const {
+    const QRectF list = main.adjusted(pad, listPadV, -pad, -listPadV);
+    painter.fillPath(Theme::continuousRoundedRect(list, 10), scheme == ColorScheme::dark ? QColor(46, 46, 46) : QColor(Qt::white));
+    // A hairline under every row but the last, from 12 points in.
+    const double hairline = Theme::hairline(this);
+    for (size_t i = 0; i + 1 < rows_.size(); ++i) {
+        const double bottom = rows_[i]->geometry().bottom() + 1;
+        painter.fillRect(QRectF(list.left() + 12, bottom - hairline, list.width() - 12, hairline), Theme::separator(scheme));
     }
+}
+
+void CompressSheet::paintSummary(QPainter& painter, ColorScheme scheme, const QRectF& main) const {
+    const auto text = summary();
+    if (!text) return;
+    const QFont font = Theme::font(11.5);
+    painter.setFont(font);
+    painter.setPen(Theme::textSecondary(scheme));
+    const QRectF line(pad, main.bottom() + pad, cancel_->x() - pad - 8, footerButtonHeight);
+    TabularText::draw(painter, line, Qt::AlignLeft | Qt::AlignVCenter, TabularText::elided(font, *text, line.width()));
 }
 
 }  // namespace calvoro

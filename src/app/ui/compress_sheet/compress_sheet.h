@@ -11,6 +11,7 @@
 #include "core/conversion_job.h"
 
 class QAbstractButton;
+class QPainter;
 
 namespace calvoro {
 
@@ -65,6 +66,12 @@ private:
     void relayout();
     double headerHeight() const;
     QRectF mainArea() const;
+    // The steps of painting, in the order they are drawn.
+    void paintHeader(QPainter& painter, ColorScheme scheme) const;
+    void paintMeasuring(QPainter& painter, ColorScheme scheme, const QRectF& main) const;
+    void paintOutcome(QPainter& painter, ColorScheme scheme, const QRectF& main) const;
+    void paintList(QPainter& painter, ColorScheme scheme, const QRectF& main) const;
+    void paintSummary(QPainter& painter, ColorScheme scheme, const QRectF& main) const;
 
     ConversionViewModel& viewModel_;
     ConversionJob job_;
