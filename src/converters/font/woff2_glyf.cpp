@@ -204,6 +204,174 @@ bool WOFF2Glyf::compositeHasInstructions(std::span<const uint8_t> r) {
     return flags & weHaveInstructions;
 }
 
+namespace {
+
+// The streams of a transformed glyf as they fill, glyph by glyph.
+struct TransformedGlyfOut {
+    ByteOut nContour, nPoints, flagStream, glyphStream, composite, bboxValues, instructions;
+    std::vector<uint8_t> bitmap;
+
+    // The glyph's own box travels: its bit set and its four values stored.
+    void keepBBox(int i, const int16_t (&box)[4]) {
+        bitmap[size_t(i) / 8] |= static_cast<uint8_t>(0x80 >> (i % 8));
+        for (auto v : box) bboxValues.u16(static_cast<uint16_t>(v));
+    }
+};
+
+// A simple glyph's flags and absolute coordinates, the buffers reused from glyph to glyph.
+struct SimpleOutline {
+    std::vector<uint8_t> flags;
+    std::vector<int64_t> xs, ys;
+};
+
+// A composite's records go whole to their stream; its box always travels.
+void transformComposite(Cursor& c, std::span<const uint8_t> glyf, size_t start, int i, const int16_t (&box)[4],
+                        TransformedGlyfOut& out) {
+    out.keepBBox(i, box);
+    WOFF2Glyf::skipComposite(c);
+    auto records = glyf.subspan(start + 10, c.position - (start + 10));
+    out.composite.append(records);
+    if (WOFF2Glyf::compositeHasInstructions(records)) {
+        uint16_t length = c.u16();
+        auto code = c.take(length);
+        WOFF2Glyf::encode255UInt16(length, out.glyphStream);
+        out.instructions.append(code);
+    }
+}
+
+// Contour end points become point counts per contour; the glyph's number of points, or
+// nothing when the ends do not rise or there are too many points.
+std::optional<size_t> transformEndPoints(Cursor& c, int contours, ByteOut& nPoints) {
+    int previous = -1;
+    for (int k = 0; k < contours; ++k) {
+        int endPoint = c.u16();
+        if (endPoint <= previous) return std::nullopt;
+        WOFF2Glyf::encode255UInt16(endPoint - previous, nPoints);
+        previous = endPoint;
+    }
+    if (previous > 65534) return std::nullopt;
+    return size_t(previous) + 1;
+}
+
+void readAxis(Cursor& c, const std::vector<uint8_t>& flags, std::vector<int64_t>& axis, uint8_t shortBit, uint8_t sameBit) {
+    int64_t v = 0;
+    for (size_t k = 0; k < axis.size(); ++k) {
+        const uint8_t f = flags[k];
+        if (f & shortBit) {
+            int b = c.u8();
+            v += (f & sameBit) ? b : -b;
+        } else if (!(f & sameBit)) {
+            v += c.s16();
+        }
+        axis[k] = v;
+    }
+}
+
+// The flags with their repeats unrolled, then each axis as absolute coordinates.
+void readOutline(Cursor& c, size_t n, SimpleOutline& outline) {
+    auto& flags = outline.flags;
+    flags.clear();
+    while (flags.size() < n) {
+        uint8_t f = c.u8();
+        flags.push_back(f);
+        if (f & 0x08) {
+            int repeat = c.u8();
+            for (; repeat > 0 && flags.size() < n; --repeat) flags.push_back(f);
+        }
+    }
+    outline.xs.assign(n, 0);
+    outline.ys.assign(n, 0);
+    readAxis(c, flags, outline.xs, 0x02, 0x10);
+    readAxis(c, flags, outline.ys, 0x04, 0x20);
+}
+
+// The box travels only when it differs from the one the points give.
+void transformBBox(int i, const int16_t (&box)[4], const SimpleOutline& outline, TransformedGlyfOut& out) {
+    const auto& xs = outline.xs;
+    const auto& ys = outline.ys;
+    const int64_t computed[4] = {clamp16(*std::min_element(xs.begin(), xs.end())),
+                                 clamp16(*std::min_element(ys.begin(), ys.end())),
+                                 clamp16(*std::max_element(xs.begin(), xs.end())),
+                                 clamp16(*std::max_element(ys.begin(), ys.end()))};
+    if (computed[0] != box[0] || computed[1] != box[1] || computed[2] != box[2] || computed[3] != box[3])
+        out.keepBBox(i, box);
+}
+
+// Each point as a triplet, its flag byte carrying the off-curve bit; false when a step has no triplet.
+bool transformPoints(const SimpleOutline& outline, TransformedGlyfOut& out) {
+    int64_t px = 0, py = 0;
+    for (size_t k = 0; k < outline.xs.size(); ++k) {
+        auto t = WOFF2Glyf::encodeTriplet(int(outline.xs[k] - px), int(outline.ys[k] - py));
+        if (!t) return false;
+        out.flagStream.u8(static_cast<uint8_t>(t->code | ((outline.flags[k] & 0x01) ? 0 : 0x80)));
+        out.glyphStream.append(std::span<const uint8_t>(t->bytes, t->count));
+        px = outline.xs[k];
+        py = outline.ys[k];
+    }
+    return true;
+}
+
+bool transformSimple(Cursor& c, int contours, int i, const int16_t (&box)[4], SimpleOutline& outline,
+                     TransformedGlyfOut& out) {
+    const auto n = transformEndPoints(c, contours, out.nPoints);
+    if (!n) return false;
+    const uint16_t instructionLength = c.u16();
+    auto code = c.take(instructionLength);
+    readOutline(c, *n, outline);
+    transformBBox(i, box, outline, out);
+    if (!transformPoints(outline, out)) return false;
+    WOFF2Glyf::encode255UInt16(instructionLength, out.glyphStream);
+    out.instructions.append(code);
+    return true;
+}
+
+// One glyph's record, glyf[start, end), split into the streams; false when it cannot be.
+bool transformGlyph(std::span<const uint8_t> glyf, size_t start, size_t end, int i, SimpleOutline& outline,
+                    TransformedGlyfOut& out) {
+    if (end <= start) {
+        out.nContour.u16(0);
+        return true;
+    }
+    if (end > glyf.size() || end - start < 10) return false;
+    Cursor c(glyf, start, end);
+    const int16_t contours = c.s16();
+    out.nContour.u16(static_cast<uint16_t>(contours));
+    int16_t box[4];
+    for (auto& v : box) v = c.s16();
+    if (contours < 0) {
+        transformComposite(c, glyf, start, i, box, out);
+        return true;
+    }
+    if (contours == 0) return false;
+    return transformSimple(c, contours, i, box, outline, out);
+}
+
+// The header, the streams' sizes, then the streams in their order.
+std::vector<uint8_t> packTransformedGlyf(const TransformedGlyfOut& s, int numGlyphs, int indexFormat) {
+    ByteOut out;
+    const size_t bboxSize = s.bitmap.size() + s.bboxValues.size();
+    out.bytes.reserve(36 + s.nContour.size() + s.nPoints.size() + s.flagStream.size() + s.glyphStream.size() +
+                      s.composite.size() + bboxSize + s.instructions.size());
+    out.u16(0);
+    out.u16(0);
+    out.u16(static_cast<uint16_t>(numGlyphs));
+    out.u16(static_cast<uint16_t>(indexFormat));
+    for (size_t size : {s.nContour.size(), s.nPoints.size(), s.flagStream.size(), s.glyphStream.size(),
+                        s.composite.size(), bboxSize, s.instructions.size()})
+        out.u32(static_cast<uint32_t>(size));
+    out.append(s.nContour.bytes);
+    out.append(s.nPoints.bytes);
+    out.append(s.flagStream.bytes);
+    out.append(s.glyphStream.bytes);
+    out.append(s.composite.bytes);
+    out.append(s.bitmap);
+    out.append(s.bboxValues.bytes);
+    out.append(s.instructions.bytes);
+    return std::move(out.bytes);
+}
+
+}  // namespace
+
 std::optional<std::vector<uint8_t>> WOFF2Glyf::transform(std::span<const uint8_t> glyf, std::span<const uint8_t> loca,
                                                          int indexFormat, int numGlyphs) {
     if (numGlyphs < 1 || numGlyphs > 65535) return std::nullopt;
@@ -214,128 +382,19 @@ std::optional<std::vector<uint8_t>> WOFF2Glyf::transform(std::span<const uint8_t
         return shortLoca ? size_t(readU16(loca, 2 * i)) * 2 : size_t(readU32(loca, 4 * i));
     };
 
-    ByteOut nContour, nPoints, flagStream, glyphStream, composite, bboxValues, instructions;
-    std::vector<uint8_t> bitmap(bitmapSize(numGlyphs), 0);
-    auto setBBoxBit = [&bitmap](int i) { bitmap[size_t(i) / 8] |= static_cast<uint8_t>(0x80 >> (i % 8)); };
-
-    std::vector<int64_t> xs, ys;
-    std::vector<bool> onCurve;
-    std::vector<uint8_t> flags;
+    TransformedGlyfOut out;
+    out.bitmap.assign(bitmapSize(numGlyphs), 0);
+    SimpleOutline outline;
     try {
         for (int i = 0; i < numGlyphs; ++i) {
             const size_t start = locaAt(size_t(i));
             const size_t end = locaAt(size_t(i) + 1);
-            if (end <= start) {
-                nContour.u16(0);
-                continue;
-            }
-            if (end > glyf.size() || end - start < 10) return std::nullopt;
-            Cursor c(glyf, start, end);
-            const int16_t contours = c.s16();
-            nContour.u16(static_cast<uint16_t>(contours));
-            int16_t box[4];
-            for (auto& v : box) v = c.s16();
-
-            if (contours < 0) {
-                setBBoxBit(i);
-                for (auto v : box) bboxValues.u16(static_cast<uint16_t>(v));
-                skipComposite(c);
-                auto records = glyf.subspan(start + 10, c.position - (start + 10));
-                composite.append(records);
-                if (compositeHasInstructions(records)) {
-                    uint16_t length = c.u16();
-                    auto code = c.take(length);
-                    encode255UInt16(length, glyphStream);
-                    instructions.append(code);
-                }
-                continue;
-            }
-            if (contours == 0) return std::nullopt;
-
-            int previous = -1;
-            for (int k = 0; k < contours; ++k) {
-                int endPoint = c.u16();
-                if (endPoint <= previous) return std::nullopt;
-                encode255UInt16(endPoint - previous, nPoints);
-                previous = endPoint;
-            }
-            if (previous > 65534) return std::nullopt;
-            const size_t n = size_t(previous) + 1;
-            const uint16_t instructionLength = c.u16();
-            auto code = c.take(instructionLength);
-
-            flags.clear();
-            while (flags.size() < n) {
-                uint8_t f = c.u8();
-                flags.push_back(f);
-                if (f & 0x08) {
-                    int repeat = c.u8();
-                    for (; repeat > 0 && flags.size() < n; --repeat) flags.push_back(f);
-                }
-            }
-            xs.assign(n, 0);
-            ys.assign(n, 0);
-            auto readAxis = [&](std::vector<int64_t>& axis, uint8_t shortBit, uint8_t sameBit) {
-                int64_t v = 0;
-                for (size_t k = 0; k < n; ++k) {
-                    const uint8_t f = flags[k];
-                    if (f & shortBit) {
-                        int b = c.u8();
-                        v += (f & sameBit) ? b : -b;
-                    } else if (!(f & sameBit)) {
-                        v += c.s16();
-                    }
-                    axis[k] = v;
-                }
-            };
-            readAxis(xs, 0x02, 0x10);
-            readAxis(ys, 0x04, 0x20);
-
-            const int64_t computed[4] = {clamp16(*std::min_element(xs.begin(), xs.end())),
-                                         clamp16(*std::min_element(ys.begin(), ys.end())),
-                                         clamp16(*std::max_element(xs.begin(), xs.end())),
-                                         clamp16(*std::max_element(ys.begin(), ys.end()))};
-            if (computed[0] != box[0] || computed[1] != box[1] || computed[2] != box[2] || computed[3] != box[3]) {
-                setBBoxBit(i);
-                for (auto v : box) bboxValues.u16(static_cast<uint16_t>(v));
-            }
-
-            int64_t px = 0, py = 0;
-            for (size_t k = 0; k < n; ++k) {
-                auto t = encodeTriplet(int(xs[k] - px), int(ys[k] - py));
-                if (!t) return std::nullopt;
-                flagStream.u8(static_cast<uint8_t>(t->code | ((flags[k] & 0x01) ? 0 : 0x80)));
-                glyphStream.append(std::span<const uint8_t>(t->bytes, t->count));
-                px = xs[k];
-                py = ys[k];
-            }
-            encode255UInt16(instructionLength, glyphStream);
-            instructions.append(code);
+            if (!transformGlyph(glyf, start, end, i, outline, out)) return std::nullopt;
         }
     } catch (const ConversionError&) {
         return std::nullopt;
     }
-
-    ByteOut out;
-    const size_t bboxSize = bitmap.size() + bboxValues.size();
-    out.bytes.reserve(36 + nContour.size() + nPoints.size() + flagStream.size() + glyphStream.size() + composite.size() +
-                      bboxSize + instructions.size());
-    out.u16(0);
-    out.u16(0);
-    out.u16(static_cast<uint16_t>(numGlyphs));
-    out.u16(static_cast<uint16_t>(indexFormat));
-    for (size_t size : {nContour.size(), nPoints.size(), flagStream.size(), glyphStream.size(), composite.size(), bboxSize,
-                        instructions.size()})
-        out.u32(static_cast<uint32_t>(size));
-    out.append(nContour.bytes);
-    out.append(nPoints.bytes);
-    out.append(flagStream.bytes);
-    out.append(glyphStream.bytes);
-    out.append(composite.bytes);
-    out.append(bitmap);
-    out.append(bboxValues.bytes);
-    out.append(instructions.bytes);
-    return std::move(out.bytes);
+    return packTransformedGlyf(out, numGlyphs, indexFormat);
 }
 
 WOFF2Glyf::Result WOFF2Glyf::reconstruct(std::span<const uint8_t> table) {
