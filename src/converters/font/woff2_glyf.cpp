@@ -397,12 +397,20 @@ std::optional<std::vector<uint8_t>> WOFF2Glyf::transform(std::span<const uint8_t
     return packTransformedGlyf(out, numGlyphs, indexFormat);
 }
 
-WOFF2Glyf::Result WOFF2Glyf::reconstruct(std::span<const uint8_t> table) {
-    if (table.size() < 36) throw ConversionError::corruptFile("Transformed glyf table is too short.");
-    Cursor header(table, 0, table.size());
-    header.take(4);
-    const int numGlyphs = header.u16();
-    const int indexFormat = header.u16();
+namespace {
+
+// The streams of a transformed glyf, each a window of the table, and the bbox bitmap.
+struct TransformedGlyfIn {
+    std::span<const uint8_t> table;
+    Cursor nContour, nPoints, flagStream, glyphStream, composite, bboxValues, instructions;
+    std::span<const uint8_t> bitmap;
+
+    bool hasBBox(int i) const { return (bitmap[size_t(i) / 8] >> (7 - i % 8)) & 1; }
+};
+
+// The seven streams cut from the table by the sizes after the header, then the bitmap
+// taken from the front of the bbox stream.
+TransformedGlyfIn cutTransformedGlyf(std::span<const uint8_t> table, Cursor& header, int numGlyphs) {
     size_t offset = 36;
     auto slice = [&](uint32_t size) {
         if (size > table.size() - offset)
@@ -413,89 +421,107 @@ WOFF2Glyf::Result WOFF2Glyf::reconstruct(std::span<const uint8_t> table) {
     };
     uint32_t sizes[7];
     for (auto& s : sizes) s = (uint32_t(header.u16()) << 16) | header.u16();
-    Cursor nContour = slice(sizes[0]);
-    Cursor nPoints = slice(sizes[1]);
-    Cursor flagStream = slice(sizes[2]);
-    Cursor glyphStream = slice(sizes[3]);
-    Cursor composite = slice(sizes[4]);
-    Cursor bboxValues = slice(sizes[5]);
-    Cursor instructions = slice(sizes[6]);
+    TransformedGlyfIn in;
+    in.table = table;
+    in.nContour = slice(sizes[0]);
+    in.nPoints = slice(sizes[1]);
+    in.flagStream = slice(sizes[2]);
+    in.glyphStream = slice(sizes[3]);
+    in.composite = slice(sizes[4]);
+    in.bboxValues = slice(sizes[5]);
+    in.instructions = slice(sizes[6]);
 
     const size_t bitmapLength = bitmapSize(numGlyphs);
-    if (bboxValues.end - bboxValues.position < bitmapLength)
+    if (in.bboxValues.end - in.bboxValues.position < bitmapLength)
         throw ConversionError::corruptFile("WOFF2 bbox bitmap is truncated.");
-    const auto bitmap = bboxValues.take(ptrdiff_t(bitmapLength));
-    auto hasBBox = [&bitmap](int i) { return (bitmap[size_t(i) / 8] >> (7 - i % 8)) & 1; };
+    in.bitmap = in.bboxValues.take(ptrdiff_t(bitmapLength));
+    return in;
+}
 
-    ByteOut glyf;
-    std::vector<size_t> offsets;
-    offsets.reserve(size_t(numGlyphs) + 1);
-    offsets.push_back(0);
+void rebuildComposite(TransformedGlyfIn& in, int i, int16_t contours, ByteOut& glyf) {
+    const size_t start = in.composite.position;
+    WOFF2Glyf::skipComposite(in.composite);
+    const auto records = in.table.subspan(start, in.composite.position - start);
+    glyf.u16(static_cast<uint16_t>(contours));
+    if (!in.hasBBox(i))
+        throw ConversionError::corruptFile("Composite glyph " + std::to_string(i) + " is missing its bounding box.");
+    for (int k = 0; k < 4; ++k) glyf.u16(in.bboxValues.u16());
+    glyf.append(records);
+    if (WOFF2Glyf::compositeHasInstructions(records)) {
+        const int length = in.glyphStream.read255UInt16();
+        glyf.u16(static_cast<uint16_t>(length));
+        glyf.append(in.instructions.take(length));
+    }
+}
+
+// A simple glyph's contour ends and points, the buffers reused from glyph to glyph.
+struct DecodedOutline {
+    std::vector<uint16_t> endPoints;
     std::vector<int64_t> xs, ys;
     std::vector<bool> onCurve;
-    std::vector<uint16_t> endPoints;
+};
 
-    for (int i = 0; i < numGlyphs; ++i) {
-        const int16_t contours = nContour.s16();
-        if (contours < 0) {
-            const size_t start = composite.position;
-            skipComposite(composite);
-            const auto records = table.subspan(start, composite.position - start);
-            glyf.u16(static_cast<uint16_t>(contours));
-            if (!hasBBox(i))
-                throw ConversionError::corruptFile("Composite glyph " + std::to_string(i) + " is missing its bounding box.");
-            for (int k = 0; k < 4; ++k) glyf.u16(bboxValues.u16());
-            glyf.append(records);
-            if (compositeHasInstructions(records)) {
-                const int length = glyphStream.read255UInt16();
-                glyf.u16(static_cast<uint16_t>(length));
-                glyf.append(instructions.take(length));
-            }
-        } else if (contours > 0) {
-            endPoints.resize(size_t(contours));
-            int64_t total = 0;
-            for (int k = 0; k < contours; ++k) {
-                total += nPoints.read255UInt16();
-                // An end point of -1 has no place in the unsigned field; the first contour must hold a point.
-                if (total == 0 || total > 65535)
-                    throw ConversionError::corruptFile("Glyph " + std::to_string(i) + " has an invalid point count.");
-                endPoints[size_t(k)] = static_cast<uint16_t>(total - 1);
-            }
-            const size_t n = size_t(total);
-            xs.resize(n);
-            ys.resize(n);
-            onCurve.resize(n);
-            int64_t x = 0, y = 0;
-            for (size_t k = 0; k < n; ++k) {
-                const uint8_t f = flagStream.u8();
-                onCurve[k] = !(f & 0x80);
-                auto [dx, dy] = readTriplet(f & 0x7F, glyphStream);
-                x += dx;
-                y += dy;
-                xs[k] = x;
-                ys[k] = y;
-            }
-            const int instructionLength = glyphStream.read255UInt16();
-            const auto code = instructions.take(instructionLength);
-
-            glyf.u16(static_cast<uint16_t>(contours));
-            if (hasBBox(i)) {
-                for (int k = 0; k < 4; ++k) glyf.u16(bboxValues.u16());
-            } else {
-                for (int64_t v : {*std::min_element(xs.begin(), xs.end()), *std::min_element(ys.begin(), ys.end()),
-                                  *std::max_element(xs.begin(), xs.end()), *std::max_element(ys.begin(), ys.end())})
-                    glyf.u16(static_cast<uint16_t>(static_cast<int16_t>(clamp16(v))));
-            }
-            for (auto e : endPoints) glyf.u16(e);
-            glyf.u16(static_cast<uint16_t>(instructionLength));
-            glyf.append(code);
-            encodePoints(xs, ys, onCurve, glyf);
-        }
-        if (glyf.size() % 2) glyf.u8(0);
-        offsets.push_back(glyf.size());
+// Contour ends from the point counts per contour; the glyph's number of points.
+size_t readEndPoints(Cursor& nPoints, int contours, int i, std::vector<uint16_t>& endPoints) {
+    endPoints.resize(size_t(contours));
+    int64_t total = 0;
+    for (int k = 0; k < contours; ++k) {
+        total += nPoints.read255UInt16();
+        // An end point of -1 has no place in the unsigned field; the first contour must hold a point.
+        if (total == 0 || total > 65535)
+            throw ConversionError::corruptFile("Glyph " + std::to_string(i) + " has an invalid point count.");
+        endPoints[size_t(k)] = static_cast<uint16_t>(total - 1);
     }
+    return size_t(total);
+}
 
-    Result result;
+// Each point from its flag byte and triplet, as absolute coordinates.
+void readPoints(TransformedGlyfIn& in, size_t n, DecodedOutline& outline) {
+    outline.xs.resize(n);
+    outline.ys.resize(n);
+    outline.onCurve.resize(n);
+    int64_t x = 0, y = 0;
+    for (size_t k = 0; k < n; ++k) {
+        const uint8_t f = in.flagStream.u8();
+        outline.onCurve[k] = !(f & 0x80);
+        auto [dx, dy] = WOFF2Glyf::readTriplet(f & 0x7F, in.glyphStream);
+        x += dx;
+        y += dy;
+        outline.xs[k] = x;
+        outline.ys[k] = y;
+    }
+}
+
+// The box the glyph carries, else the one its points give.
+void writeSimpleBBox(TransformedGlyfIn& in, int i, const DecodedOutline& outline, ByteOut& glyf) {
+    if (in.hasBBox(i)) {
+        for (int k = 0; k < 4; ++k) glyf.u16(in.bboxValues.u16());
+        return;
+    }
+    const auto& xs = outline.xs;
+    const auto& ys = outline.ys;
+    for (int64_t v : {*std::min_element(xs.begin(), xs.end()), *std::min_element(ys.begin(), ys.end()),
+                      *std::max_element(xs.begin(), xs.end()), *std::max_element(ys.begin(), ys.end())})
+        glyf.u16(static_cast<uint16_t>(static_cast<int16_t>(clamp16(v))));
+}
+
+void rebuildSimple(TransformedGlyfIn& in, int i, int16_t contours, DecodedOutline& outline, ByteOut& glyf) {
+    const size_t n = readEndPoints(in.nPoints, contours, i, outline.endPoints);
+    readPoints(in, n, outline);
+    const int instructionLength = in.glyphStream.read255UInt16();
+    const auto code = in.instructions.take(instructionLength);
+
+    glyf.u16(static_cast<uint16_t>(contours));
+    writeSimpleBBox(in, i, outline, glyf);
+    for (auto e : outline.endPoints) glyf.u16(e);
+    glyf.u16(static_cast<uint16_t>(instructionLength));
+    glyf.append(code);
+    WOFF2Glyf::encodePoints(outline.xs, outline.ys, outline.onCurve, glyf);
+}
+
+// loca for the glyphs' offsets: short only when the font asked for it and every offset fits.
+WOFF2Glyf::Result withLoca(ByteOut& glyf, const std::vector<size_t>& offsets, int indexFormat) {
+    WOFF2Glyf::Result result;
     bool longLoca = indexFormat != 0;
     if (!longLoca) {
         for (size_t o : offsets)
@@ -513,6 +539,33 @@ WOFF2Glyf::Result WOFF2Glyf::reconstruct(std::span<const uint8_t> table) {
     result.glyf = std::move(glyf.bytes);
     result.loca = std::move(loca.bytes);
     return result;
+}
+
+}  // namespace
+
+WOFF2Glyf::Result WOFF2Glyf::reconstruct(std::span<const uint8_t> table) {
+    if (table.size() < 36) throw ConversionError::corruptFile("Transformed glyf table is too short.");
+    Cursor header(table, 0, table.size());
+    header.take(4);
+    const int numGlyphs = header.u16();
+    const int indexFormat = header.u16();
+    TransformedGlyfIn in = cutTransformedGlyf(table, header, numGlyphs);
+
+    ByteOut glyf;
+    std::vector<size_t> offsets;
+    offsets.reserve(size_t(numGlyphs) + 1);
+    offsets.push_back(0);
+    DecodedOutline outline;
+    for (int i = 0; i < numGlyphs; ++i) {
+        const int16_t contours = in.nContour.s16();
+        if (contours < 0)
+            rebuildComposite(in, i, contours, glyf);
+        else if (contours > 0)
+            rebuildSimple(in, i, contours, outline, glyf);
+        if (glyf.size() % 2) glyf.u8(0);
+        offsets.push_back(glyf.size());
+    }
+    return withLoca(glyf, offsets, indexFormat);
 }
 
 }  // namespace calvoro
