@@ -1,6 +1,7 @@
 #include "platform/media/export_session.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 
@@ -92,6 +93,120 @@ bool fitsAsEncoded(const std::string& preset, const FileType& type, const AssetT
            (track.codecName == "hevc" && (pix == "yuv420p" || pix == "yuvj420p" || pix == "yuv420p10le"));
 }
 
+// A reader output joined to the writer input it feeds; sparse tracks (subtitles) are taken
+// as the others bring their units.
+struct Pair {
+    AssetReaderTrackOutput* output;
+    std::shared_ptr<AssetWriterInput> input;
+    bool sparse = false;
+    double last = -std::numeric_limits<double>::infinity();
+    bool done = false;
+};
+
+std::shared_ptr<AssetWriterInput> encodedVideoInput(const AssetTrack& track, bool highest) {
+    VideoSettings v;
+    v.width = std::max(2, track.naturalWidth & ~1);
+    v.height = std::max(2, track.naturalHeight & ~1);
+    if (track.nominalFrameRate > 0) v.expectedSourceFrameRate = track.nominalFrameRate;
+    v.constantQuality = highest ? 18 : 26;
+    auto input = AssetWriterInput::video(v);
+    input->setTransform(track.rotation);
+    return input;
+}
+
+std::shared_ptr<AssetWriterInput> encodedAudioInput(const AssetTrack& track, bool highest) {
+    AudioSettings a;
+    a.formatID = audioFormatAAC;
+    int channels = track.channelCount;
+    a.channelCount = static_cast<uint32_t>(channels >= 1 && channels <= 8 ? channels : 2);
+    a.sampleRate = track.sampleRate > 0 ? track.sampleRate : 44100;  // the encoder takes the nearest rate it has
+    a.encoderBitRate = static_cast<int64_t>(a.channelCount) * (highest ? 128000 : 64000);
+    return AssetWriterInput::audio(a);
+}
+
+// Joins every planned track's reader output to a writer input, in the plan's order; subtitles
+// the container cannot take are added to the plan's omitted tracks.
+std::vector<Pair> joinTracks(const std::string& preset, const FileType& type, Plan& plan, AssetReader& reader,
+                             AssetWriter& writer) {
+    std::vector<Pair> pairs;
+    // Tracks that already fit are copied, the others encoded again; copied units are then
+    // timed as the decoded ones are, so that the tracks stay in step.
+    const auto copied = [&](const AssetTrack& t) { return preset == presets::passthrough || fitsAsEncoded(preset, type, t); };
+    const bool everyCopied = (!plan.video || copied(*plan.video)) && std::all_of(plan.audio.begin(), plan.audio.end(), copied);
+    const bool highest = preset != presets::mediumQuality;
+    auto add = [&](const AssetTrack& track, AssetReaderTrackOutput* output, std::shared_ptr<AssetWriterInput> input) {
+        input->setTrackMarks(track.languageCode, track.isDefault, track.isForced);
+        input->setTimesFromSourceStart(!everyCopied);
+        input->setExpectsMediaDataInRealTime(false);
+        writer.addInput(input);
+        pairs.push_back({output, std::move(input), track.mediaType == MediaType::subtitle});
+    };
+    if (plan.video) {
+        const bool passthrough = copied(*plan.video);
+        auto* output = passthrough ? reader.addPassthroughOutput(*plan.video) : reader.addVideoOutput(*plan.video, {});
+        add(*plan.video, output,
+            passthrough ? AssetWriterInput::passthrough(output->formatDescription()) : encodedVideoInput(*plan.video, highest));
+    }
+    for (const auto& track : plan.audio) {
+        const bool passthrough = copied(track);
+        auto* output = passthrough ? reader.addPassthroughOutput(track) : reader.addAudioOutput(track, {.native = true});
+        add(track, output,
+            passthrough ? AssetWriterInput::passthrough(output->formatDescription()) : encodedAudioInput(track, highest));
+    }
+    // Subtitles are copied where the container holds them as they are, and text of other
+    // formats becomes timed text; pictures of text that do not fit are left out.
+    for (const auto& track : plan.subtitles) {
+        const bool copy = muxable(type, track);
+        if (!copy && !isTextSubtitle(track)) {
+            plan.omitted.push_back({track, "the container cannot hold " + track.codecName + " subtitles"});
+            continue;
+        }
+        auto* output = reader.addPassthroughOutput(track);
+        auto input = copy ? AssetWriterInput::passthrough(output->formatDescription()) : AssetWriterInput::timedText(output->formatDescription());
+        add(track, output, std::move(input));
+    }
+    return pairs;
+}
+
+bool copyNext(Pair& pair) {
+    auto sample = pair.output->copyNextSampleBuffer();
+    if (!sample) {
+        pair.done = true;
+        pair.input->markAsFinished();
+        return false;
+    }
+    pair.input->append(*sample);
+    double t = sample->presentationTimeSeconds();
+    if (std::isfinite(t)) pair.last = t;
+    return true;
+}
+
+// One thread feeds the tracks in time order, so the muxer's interleaving queue stays short.
+// Sparse tracks are taken as the others' reading brings their units, then to their end.
+// False when a cancel request stopped it.
+bool feedInTimeOrder(std::vector<Pair>& pairs, const AssetWriter& writer, double duration, const std::atomic<bool>& cancelRequested,
+                     std::atomic<float>& progress) {
+    double furthest = 0;
+    for (;;) {
+        if (cancelRequested) return false;
+        Pair* next = nullptr;
+        bool denseLeft = false;
+        for (auto& p : pairs) denseLeft = denseLeft || (!p.done && !p.sparse);
+        for (auto& p : pairs)
+            if (!p.done && (!p.sparse || !denseLeft) && (!next || p.last < next->last)) next = &p;
+        if (!next) break;
+        if (!copyNext(*next)) continue;
+        for (auto& p : pairs)
+            while (p.sparse && !p.done && p.output->hasBufferedSample()) copyNext(p);
+        if (writer.status() != AssetWriter::Status::writing) break;
+        if (std::isfinite(next->last) && next->last > furthest) {
+            furthest = next->last;
+            if (duration > 0) progress = static_cast<float>(std::clamp(furthest / duration, 0.0, 0.99));
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 ExportSession::ExportSession(Asset asset, std::string preset) : asset_(std::move(asset)), preset_(std::move(preset)) {}
@@ -147,115 +262,18 @@ void ExportSession::run() {
     AssetReader reader(asset_);
     auto writer = AssetWriter::create(outputURL_, *fileType_);
     writer->setShouldOptimizeForNetworkUse(optimize_);
-
-    struct Pair {
-        AssetReaderTrackOutput* output;
-        std::shared_ptr<AssetWriterInput> input;
-        bool sparse = false;
-        double last = -std::numeric_limits<double>::infinity();
-        bool done = false;
-    };
-    std::vector<Pair> pairs;
-    // Tracks that already fit are copied, the others encoded again; copied units are then
-    // timed as the decoded ones are, so that the tracks stay in step.
-    const auto copied = [&](const AssetTrack& t) { return preset_ == presets::passthrough || fitsAsEncoded(preset_, *fileType_, t); };
-    const bool everyCopied = (!plan.video || copied(*plan.video)) && std::all_of(plan.audio.begin(), plan.audio.end(), copied);
-    const bool highest = preset_ != presets::mediumQuality;
-    auto add = [&](const AssetTrack& track, AssetReaderTrackOutput* output, std::shared_ptr<AssetWriterInput> input) {
-        input->setTrackMarks(track.languageCode, track.isDefault, track.isForced);
-        input->setTimesFromSourceStart(!everyCopied);
-        input->setExpectsMediaDataInRealTime(false);
-        writer->addInput(input);
-        pairs.push_back({output, std::move(input), track.mediaType == MediaType::subtitle});
-    };
-    if (plan.video) {
-        const bool passthrough = copied(*plan.video);
-        auto* output = passthrough ? reader.addPassthroughOutput(*plan.video) : reader.addVideoOutput(*plan.video, {});
-        std::shared_ptr<AssetWriterInput> input;
-        if (passthrough) {
-            input = AssetWriterInput::passthrough(output->formatDescription());
-        } else {
-            VideoSettings v;
-            v.width = std::max(2, plan.video->naturalWidth & ~1);
-            v.height = std::max(2, plan.video->naturalHeight & ~1);
-            if (plan.video->nominalFrameRate > 0) v.expectedSourceFrameRate = plan.video->nominalFrameRate;
-            v.constantQuality = highest ? 18 : 26;
-            input = AssetWriterInput::video(v);
-            input->setTransform(plan.video->rotation);
-        }
-        add(*plan.video, output, std::move(input));
-    }
-    for (const auto& track : plan.audio) {
-        const bool passthrough = copied(track);
-        auto* output = passthrough ? reader.addPassthroughOutput(track) : reader.addAudioOutput(track, {.native = true});
-        std::shared_ptr<AssetWriterInput> input;
-        if (passthrough) {
-            input = AssetWriterInput::passthrough(output->formatDescription());
-        } else {
-            AudioSettings a;
-            a.formatID = audioFormatAAC;
-            int channels = track.channelCount;
-            a.channelCount = static_cast<uint32_t>(channels >= 1 && channels <= 8 ? channels : 2);
-            a.sampleRate = track.sampleRate > 0 ? track.sampleRate : 44100;  // the encoder takes the nearest rate it has
-            a.encoderBitRate = static_cast<int64_t>(a.channelCount) * (highest ? 128000 : 64000);
-            input = AssetWriterInput::audio(a);
-        }
-        add(track, output, std::move(input));
-    }
-    // Subtitles are copied where the container holds them as they are, and text of other
-    // formats becomes timed text; pictures of text that do not fit are left out.
-    for (const auto& track : plan.subtitles) {
-        const bool copy = muxable(*fileType_, track);
-        if (!copy && !isTextSubtitle(track)) {
-            plan.omitted.push_back({track, "the container cannot hold " + track.codecName + " subtitles"});
-            continue;
-        }
-        auto* output = reader.addPassthroughOutput(track);
-        auto input = copy ? AssetWriterInput::passthrough(output->formatDescription()) : AssetWriterInput::timedText(output->formatDescription());
-        add(track, output, std::move(input));
-    }
+    std::vector<Pair> pairs = joinTracks(preset_, *fileType_, plan, reader, *writer);
     omitted_ = plan.omitted;
 
     if (!reader.startReading()) throw MediaError(reader.error().value_or("The file cannot be read"));
     if (!writer->startWriting()) throw MediaError(writer->error().value_or("The file cannot be written"));
     writer->startSession(0);
 
-    auto copyNext = [&](Pair& pair) {
-        auto sample = pair.output->copyNextSampleBuffer();
-        if (!sample) {
-            pair.done = true;
-            pair.input->markAsFinished();
-            return false;
-        }
-        pair.input->append(*sample);
-        double t = sample->presentationTimeSeconds();
-        if (std::isfinite(t)) pair.last = t;
-        return true;
-    };
-    // One thread feeds the tracks in time order, so the muxer's interleaving queue stays short.
-    // Sparse tracks are taken as the others' reading brings their units, then to their end.
-    double furthest = 0;
-    for (;;) {
-        if (cancelRequested_) {
-            reader.cancelReading();
-            writer->cancelWriting();
-            status_ = Status::cancelled;
-            return;
-        }
-        Pair* next = nullptr;
-        bool denseLeft = false;
-        for (auto& p : pairs) denseLeft = denseLeft || (!p.done && !p.sparse);
-        for (auto& p : pairs)
-            if (!p.done && (!p.sparse || !denseLeft) && (!next || p.last < next->last)) next = &p;
-        if (!next) break;
-        if (!copyNext(*next)) continue;
-        for (auto& p : pairs)
-            while (p.sparse && !p.done && p.output->hasBufferedSample()) copyNext(p);
-        if (writer->status() != AssetWriter::Status::writing) break;
-        if (std::isfinite(next->last) && next->last > furthest) {
-            furthest = next->last;
-            if (duration > 0) progress_ = static_cast<float>(std::clamp(furthest / duration, 0.0, 0.99));
-        }
+    if (!feedInTimeOrder(pairs, *writer, duration, cancelRequested_, progress_)) {
+        reader.cancelReading();
+        writer->cancelWriting();
+        status_ = Status::cancelled;
+        return;
     }
     writer->finishWriting();
     if (reader.status() == AssetReader::Status::failed) {
