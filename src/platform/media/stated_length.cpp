@@ -59,6 +59,7 @@ private:
     uint64_t size_ = 0;
 };
 
+using byte_order::be16;
 using byte_order::be32;
 using byte_order::le32;
 
@@ -183,7 +184,7 @@ std::optional<FlacFrame> flacFrameHeader(const uint8_t* p, size_t n, uint32_t no
     uint32_t blockSize = sizeCode == 1 ? 192 : sizeCode <= 5 ? 576u << (sizeCode - 2) : sizeCode >= 8 ? 256u << (sizeCode - 8) : 0;
     const size_t sizeBytes = sizeCode == 6 ? 1 : sizeCode == 7 ? 2 : 0, rateBytes = rateCode == 12 ? 1 : rateCode >= 13 ? 2 : 0;
     if (at + sizeBytes + rateBytes + 1 > n) return std::nullopt;
-    if (sizeBytes) blockSize = (sizeBytes == 1 ? p[at] : (p[at] << 8 | p[at + 1])) + 1u;
+    if (sizeBytes) blockSize = (sizeBytes == 1 ? p[at] : be16(p + at)) + 1u;
     at += sizeBytes + rateBytes;
     if (crc8(p, at) != p[at]) return std::nullopt;
     const bool variable = p[1] & 1;
@@ -212,7 +213,7 @@ bool flacMissesSamples(const RandomAccess& file) {
     const uint8_t* info = head.data() + 8;
     const uint64_t stated = uint64_t{info[13] & 0x0Fu} << 32 | be32(info + 14);
     if (stated == 0) return false;
-    const uint32_t nominalBlockSize = static_cast<uint32_t>(info[2] << 8 | info[3]);
+    const uint32_t nominalBlockSize = uint32_t{be16(info + 2)};
     const uint32_t maxFrameSize = static_cast<uint32_t>(info[7] << 16 | info[8] << 8 | info[9]);
     uint64_t framesStart = start + 4;
     for (std::array<uint8_t, 4> block{};;) {
