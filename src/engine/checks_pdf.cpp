@@ -1,11 +1,9 @@
-// PDF outputs and folders of pages: the background test and the bitmap size for it.
+// PDF outputs: the background test and the bitmap size for it.
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <map>
-#include <system_error>
 
-#include "core/text_util.h"
 #include "modules/documents_module.h"
 #include "engine/validation_checks.h"
 
@@ -87,32 +85,6 @@ Status backgroundVerdict(const std::vector<uint8_t>& rgba, int w, int h, PDFBack
 Status validatePDF(const fs::path& url, int expectPages, PDFBackgroundRequirement requirement) {
     // Rendering needs the document layers, which live in their own module.
     return documents::validatePDF(url, expectPages, requirement);
-}
-
-Status validateFolderOutput(SupportedFormat target, const fs::path& folder) {
-    std::error_code ec;
-    const fs::file_status st = fs::status(folder, ec);
-    if (!fs::exists(st)) return Status::failed("Output folder doesn't exist");
-    if (!fs::is_directory(st)) return Status::failed("Output path is not a folder");
-
-    std::vector<fs::path> entries;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) entries.push_back(it->path());
-    if (ec) entries.clear();
-    if (entries.empty()) return Status::failed("Output folder is empty");
-
-    const std::string extension = target == SupportedFormat::pdfPagePng    ? "png"
-                                  : target == SupportedFormat::pdfPageJpeg ? "jpg"
-                                                                           : "pdf";
-    std::vector<fs::path> kept;
-    for (const auto& entry : entries)
-        if (unicodeLowercased(pathExtension(entry)) == extension) kept.push_back(entry);
-    if (kept.empty()) return Status::failed("Folder has no ." + extension + " files");
-
-    const auto first = std::min_element(kept.begin(), kept.end(), [](const fs::path& a, const fs::path& b) {
-        return lastPathComponent(a) < lastPathComponent(b);
-    });
-    if (target == SupportedFormat::pdfSplit) return validatePDF(*first, 1, PDFBackgroundRequirement::whitePage);
-    return validateImage(*first);
 }
 
 }  // namespace calvoro::validation

@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "engine/heavy_routes.h"
 #include "engine/validation_checks.h"
 
 namespace calvoro {
@@ -18,30 +19,26 @@ Validator::ValidationStatus choose(SupportedFormat target, const std::filesystem
         case SupportedFormat::bmp: case SupportedFormat::gif: case SupportedFormat::heic: case SupportedFormat::heif:
         case SupportedFormat::webp: case SupportedFormat::ico: case SupportedFormat::avif: case SupportedFormat::psd:
         case SupportedFormat::tga: case SupportedFormat::jp2: case SupportedFormat::icns:
-            return validateImage(output);
+        case SupportedFormat::mp4: case SupportedFormat::mov: case SupportedFormat::m4v:
+        case SupportedFormat::mp3: case SupportedFormat::aac: case SupportedFormat::m4a: case SupportedFormat::wav:
+        case SupportedFormat::aiff: case SupportedFormat::alac: case SupportedFormat::flac: case SupportedFormat::extractAudio:
+        case SupportedFormat::pdfPagePng: case SupportedFormat::pdfPageJpeg: case SupportedFormat::pdfSplit:
+        case SupportedFormat::rtf: case SupportedFormat::docx:
+        case SupportedFormat::ttf: case SupportedFormat::otf: case SupportedFormat::woff: case SupportedFormat::woff2:
+            // Their readers are among the heavy rooms.
+            return heavy::module().validate(target, output);
         case SupportedFormat::pdf:
             // A web page is rendered in the light scheme; a background it paints is its own.
             return validatePDF(output, 1, source == SupportedFormat::html ? PDFBackgroundRequirement::paintedPage
                                                                           : PDFBackgroundRequirement::whitePage);
         case SupportedFormat::pdf_image:
             return validatePDF(output, 1, PDFBackgroundRequirement::opaquePage);
-        case SupportedFormat::pdfPagePng: case SupportedFormat::pdfPageJpeg: case SupportedFormat::pdfSplit:
-            return validateFolderOutput(target, output);
         case SupportedFormat::svg:
             return validateSVG(output);
-        case SupportedFormat::mp4: case SupportedFormat::mov: case SupportedFormat::m4v:
-            return validateMedia(output, MediaType::video);
-        case SupportedFormat::mp3: case SupportedFormat::aac: case SupportedFormat::m4a: case SupportedFormat::wav:
-        case SupportedFormat::aiff: case SupportedFormat::alac: case SupportedFormat::flac: case SupportedFormat::extractAudio:
-            return validateMedia(output, MediaType::audio);
         case SupportedFormat::txt: case SupportedFormat::markdown:
             return validateText(output);
         case SupportedFormat::html:
             return validateHTML(output);
-        case SupportedFormat::rtf:
-            return validateRTF(output);
-        case SupportedFormat::docx:
-            return validateDOCX(output);
         case SupportedFormat::epub:
             return validateMagicBytes(output, {0x50, 0x4B, 0x03, 0x04}, "EPUB (ZIP magic)");
         case SupportedFormat::zip:
@@ -54,8 +51,6 @@ Validator::ValidationStatus choose(SupportedFormat target, const std::filesystem
             return validateMagicBytes(output, {0x42, 0x5A, 0x68}, "BZIP2 magic");
         case SupportedFormat::tar:
             return validateTAR(output);
-        case SupportedFormat::ttf: case SupportedFormat::otf: case SupportedFormat::woff: case SupportedFormat::woff2:
-            return validateFont(output, target);
         case SupportedFormat::csv:
             return validateDelimited(output, ',');
         case SupportedFormat::tsv:

@@ -1,49 +1,14 @@
 #include "modules/documents_module.h"
 
-#include <QCoreApplication>
-
-#include <mutex>
-#include <optional>
-
 #include "core/conversion_error.h"
 #include "modules/module_loader.h"
 
 namespace calvoro::documents {
 
-namespace {
-
-using Entry = const ModuleTable* (*)();
-
-struct Loaded {
-    std::once_flag once;
-    const ModuleTable* table = nullptr;
-    std::optional<ConversionError> failure;
-};
-
-Loaded& loaded() {
-    static Loaded state;
-    return state;
-}
-
-}  // namespace
-
 const ModuleTable& module() {
-    Loaded& state = loaded();
-    std::call_once(state.once, [&] {
-        try {
-            auto entry = reinterpret_cast<Entry>(modules::entryPoint("libcalvoro_documents.so", moduleEntryName, "documents"));
-            const ModuleTable* table = entry();
-            if (!table || table->version != moduleVersion) throw ConversionError::converterNotAvailable("documents");
-            state.table = table;
-        } catch (const ConversionError& e) {
-            state.failure = e;
-        }
-    });
-    if (!state.table) throw *state.failure;
-    return *state.table;
+    static modules::LoadedTable<ModuleTable> loaded("libcalvoro_documents.so", moduleEntryName, "documents", moduleVersion);
+    return loaded.get();
 }
-
-std::unique_ptr<QCoreApplication> createApplication(int& argc, char** argv) { return module().createApplication(argc, argv); }
 
 Path convert(const Path& source, SupportedFormat sourceFormat, SupportedFormat target, const Path& outputDir,
              const CancellationToken& cancellation) {

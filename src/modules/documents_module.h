@@ -51,7 +51,6 @@ inline constexpr const char* moduleEntryName = "calvoro_documents_module";
 // Loads the module once; throws ConversionError with the loader's reason when it cannot.
 const ModuleTable& module();
 
-std::unique_ptr<QCoreApplication> createApplication(int& argc, char** argv);
 Path convert(const Path& source, SupportedFormat sourceFormat, SupportedFormat target, const Path& outputDir,
              const CancellationToken& cancellation = {});
 Path splitPDF(const Path& source, const Path& outputDir, const CancellationToken& cancellation = {});

@@ -43,7 +43,7 @@ std::unique_ptr<QCoreApplication> createApplication(LaunchMode mode, const std::
     }
     if (draws) {
         try {
-            return documents::createApplication(argc, argv);
+            return documents::module().createApplication(argc, argv);
         } catch (const std::exception&) {
             // Without the module only the document routes fail, each with its own message.
         }
