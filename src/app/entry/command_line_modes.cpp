@@ -1,120 +1,29 @@
 #include "app/entry/command_line_modes.h"
 
-#include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
 
 #include "app/entry/estimate_text.h"
 #include "app/entry/launch.h"
+#include "app/entry/mode_operands.h"
 #include "app/entry/termination_signals.h"
 #include "compressor/compressor.h"
 #include "core/text_util.h"
-#include "core/conversion_error.h"
 #include "core/file_detector.h"
 #include "core/file_writing.h"
 #include "core/source_file.h"
 #include "core/supported_format.h"
-#include "engine/conversion_engine.h"
 #include "engine/conversion_tester.h"
-#include "engine/job_routing.h"
 
 namespace calvoro::CalvoroApp {
 
 namespace {
 
-// The position of the first argument equal to flag, when count operands follow it.
-std::optional<size_t> operandsOf(const std::vector<std::string>& arguments, const std::string& flag, size_t count) {
-    for (size_t p = 0; p < arguments.size(); ++p) {
-        if (arguments[p] != flag) continue;
-        if (p + count < arguments.size()) return p;
-        return std::nullopt;
-    }
-    return std::nullopt;
-}
-
-void printError(const std::string& line) {
-    std::fputs((line + "\n").c_str(), stderr);
-    std::fflush(stderr);
-}
-
-void printOutput(const std::string& line) {
-    std::fputs((line + "\n").c_str(), stdout);
-    std::fflush(stdout);
-}
-
-std::string everyIdentifier() {
-    std::string out;
-    for (auto f : SupportedFormat::allCases()) {
-        if (!out.empty()) out += ' ';
-        out += f.rawValue();
-    }
-    return out;
-}
-
 std::string describe(const std::exception& e) { return e.what(); }
 
 }  // namespace
-
-int convertAndExit(const std::vector<std::string>& arguments) {
-    auto p = operandsOf(arguments, "--convert", 3);
-    if (!p) {
-        printError("usage: --convert <input> <target-format> <output-dir>");
-        return 2;
-    }
-    std::filesystem::path input = arguments[*p + 1];
-    const std::string& targetText = arguments[*p + 2];
-    std::filesystem::path outputDir = arguments[*p + 3];
-    auto target = SupportedFormat::fromRawValue(targetText);
-    if (!target) {
-        printError("unknown format '" + targetText + "'. valid: " + everyIdentifier());
-        return 2;
-    }
-    bool strip = std::find(arguments.begin(), arguments.end(), "--strip-metadata") != arguments.end();
-    termination::install();
-    return runOnWorkerUnderEventLoop([&]() -> int {
-        try {
-            // Said before the name is looked at: a missing file is missing, whatever its extension.
-            std::error_code ec;
-            if (!std::filesystem::exists(input, ec) && !ec) {
-                printError("convert failed: No file at " + input.string());
-                return 1;
-            }
-            SourceFile::check(input);
-            if (auto problem = files::makeOutputFolder(outputDir)) throw std::runtime_error(*problem);
-            auto job = FileDetector::createJob(input);
-            if (!job) throw ConversionError::unsupportedFormat();
-            job->targetFormat = *target;
-            job->stripMetadata = strip;
-            auto output = ConversionEngine::convert(*job, outputDir, [](double) {}, termination::token());
-            printOutput(output.string());
-            return 0;
-        } catch (const std::exception& e) {
-            printError("convert failed: " + describe(e));
-            return 1;
-        }
-    });
-}
-
-bool convertNeedsDocuments(const std::vector<std::string>& arguments) {
-    auto p = operandsOf(arguments, "--convert", 3);
-    if (!p) return false;
-    auto target = SupportedFormat::fromRawValue(arguments[*p + 2]);
-    if (!target) return false;
-    if (*target == SupportedFormat::pdf || *target == SupportedFormat::pdf_image) return true;
-    try {
-        auto job = FileDetector::createJob(arguments[*p + 1]);
-        if (!job) return false;
-        using routing::Operation;
-        const Operation operation = routing::routeFor(*job, *target).operation;
-        return operation == Operation::document || operation == Operation::splitPDF || operation == Operation::imagePDFPages;
-    } catch (const std::exception&) {
-        // The mode itself reports what is wrong with the operands.
-        return false;
-    }
-}
 
 int estimateAndExit(const std::vector<std::string>& arguments) {
     auto p = operandsOf(arguments, "--estimate", 1);

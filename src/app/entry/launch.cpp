@@ -3,28 +3,13 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 
-#include <algorithm>
-#include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <thread>
-#include <unistd.h>
 
 #include "app/entry/command_line_modes.h"
 #include "modules/documents_module.h"
 
 namespace calvoro {
-
-std::optional<LaunchMode> launchModeFor(const std::vector<std::string>& arguments) {
-    auto has = [&](const char* flag) { return std::find(arguments.begin(), arguments.end(), flag) != arguments.end(); };
-    if (has("--test")) return LaunchMode::test;
-    if (has("--render-screenshots")) return LaunchMode::renderScreenshots;
-    if (has("--convert")) return LaunchMode::convert;
-    if (has("--estimate")) return LaunchMode::estimate;
-    if (has("--compress")) return LaunchMode::compress;
-    if (has("--mcp")) return LaunchMode::mcp;
-    return std::nullopt;
-}
 
 void prepareQtEnvironment() {
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) setenv("QT_QPA_PLATFORM", "offscreen", 0);
@@ -60,12 +45,6 @@ int runOnWorkerUnderEventLoop(const std::function<int()>& work) {
     QCoreApplication::exec();
     worker.join();
     return status;
-}
-
-void exitProcessNow(int status) {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    ::_exit(status);
 }
 
 }  // namespace calvoro

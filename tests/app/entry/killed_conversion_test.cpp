@@ -126,7 +126,12 @@ TEST(KilledConversion, LeavesNothingUnderAnOutputNameAndTheNextStartClearsItsWor
                                                    .videoCodec = "-c:v libx264 -preset ultrafast -pix_fmt yuv444p"});
     ffmpeg("-f lavfi -i testsrc=size=320x240:rate=15:duration=30 " + shellQuote((dir / "anim.gif").string()));
     writeFile(dir / "t.csv", std::string("a,b\n1,2\n"));
+    // Tables are converted without Qt, on the program's main thread: long enough with many rows.
+    std::string rows = "a,b\n";
+    for (int i = 0; i < 3000000; ++i) rows += "1,2\n";
+    writeFile(dir / "rows.csv", rows);
     const std::vector<Conversion> conversions = {
+        {"CSV to JSON", dir / "rows.csv", "json", SIGTERM},
         {"MP4 to MOV", clip, "mov", SIGTERM},
         {"MP4 to GIF", clip, "gif", SIGINT},
         {"GIF to MP4", dir / "anim.gif", "mp4", SIGHUP},

@@ -1,6 +1,6 @@
 // What a run loads at start: an image, table or text-page conversion must not pay for the document
-// layers (Qt Gui, QtPdf, qpdf, the web engine) or FFmpeg; a document conversion gets them through
-// the module.
+// layers (Qt Gui, QtPdf, qpdf, the web engine) or FFmpeg, and a table or text page not even for Qt
+// or a picture or compression codec; a document conversion gets them through the module.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -55,13 +55,24 @@ TEST(StartUp, ImageConversionLoadsNoDocumentLayersButDocumentsDo) {
     const auto heavyLibraries = {"libQt6Gui", "libQt6WebEngineCore", "libQt6Pdf", "libqpdf", "libavformat", "libheif", "libjxl", "libcalvoro_documents"};
     for (const char* heavy : heavyLibraries) EXPECT_FALSE(loads(log, heavy)) << heavy;
 
-    // Tables and text pages are written without the document layers too.
+    // Tables and text pages are written with the plain rooms alone: no Qt, no codec library.
+    const auto plainRefused = {"libQt6Core", "libcalvoro_rooms", "libcalvoro_program", "libtiff", "libwebp",
+                               "libexiv2", "libgif", "libjpeg", "libpng", "liblcms2", "libfreetype", "libdeflate",
+                               "libbrotli", "libz.so", "liblzma"};
     writeFile(dir / "t.csv", "a,b\n1,2\n");
     log = loadedFiles(dir, "--convert " + shellQuote((dir / "t.csv").string()) + " json " + shellQuote((dir / "out").string()), status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(readText(dir / "out" / "t.json"), "[\n  {\n    \"a\": 1,\n    \"b\": 2\n  }\n]\n");
-    ASSERT_TRUE(loads(log, "libQt6Core")) << "no loader log captured";
+    ASSERT_TRUE(loads(log, "libcalvoro_plain")) << "no loader log captured";
     for (const char* heavy : heavyLibraries) EXPECT_FALSE(loads(log, heavy)) << heavy;
+    for (const char* heavy : plainRefused) EXPECT_FALSE(loads(log, heavy)) << heavy;
+
+    writeFile(dir / "p.md", "# Title\n\nSome *text*.\n");
+    log = loadedFiles(dir, "--convert " + shellQuote((dir / "p.md").string()) + " html " + shellQuote((dir / "out").string()), status);
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(readText(dir / "out" / "p.html").find("<em>text</em>"), std::string::npos);
+    ASSERT_TRUE(loads(log, "libcalvoro_plain")) << "no loader log captured";
+    for (const char* heavy : plainRefused) EXPECT_FALSE(loads(log, heavy)) << heavy;
 
     writeFile(dir / "a.md", "# Title\n\nSome *text*.\n");
     log = loadedFiles(dir, "--convert " + shellQuote((dir / "a.md").string()) + " pdf " + shellQuote((dir / "out").string()), status);
@@ -89,4 +100,17 @@ TEST(StartUp, OnlyDocumentRoutesAskForTheDocumentLayers) {
     EXPECT_FALSE(needs("s.png", "nonsense"));
     EXPECT_FALSE(needs("missing.png", "jpeg"));
     EXPECT_FALSE(calvoro::CalvoroApp::convertNeedsDocuments({"calvoro", "--convert", "a.png"}));
+
+    // Only tables, subtitles and text pages to anything but PDF are converted without Qt.
+    auto plain = [&](const std::string& file, const std::string& target) {
+        return calvoro::CalvoroApp::convertRunsPlain({"calvoro", "--convert", (dir / file).string(), target, "/tmp/out"});
+    };
+    EXPECT_TRUE(plain("t.csv", "json"));
+    EXPECT_TRUE(plain("a.md", "html"));
+    EXPECT_FALSE(plain("t.csv", "pdf"));
+    EXPECT_FALSE(plain("a.md", "pdf"));
+    EXPECT_FALSE(plain("a.md", "docx"));
+    EXPECT_FALSE(plain("s.png", "jpeg"));
+    EXPECT_FALSE(plain("t.csv", "nonsense"));
+    EXPECT_FALSE(calvoro::CalvoroApp::convertRunsPlain({"calvoro", "--convert", "t.csv"}));
 }
