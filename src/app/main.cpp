@@ -1,6 +1,7 @@
 // Program entry: one executable, several modes chosen by launch flags. A conversion the plain
 // rooms do alone (tables, subtitles, text pages) runs here without Qt or a codec library;
 // everything else runs in the program module, which loads them.
+#include <clocale>
 #include <cstdio>
 
 #include <string>
@@ -20,6 +21,9 @@ int main(int argc, char** argv) {
     // Work folders of runs that were killed go now, not at some later conversion.
     WorkFolder::removeAbandonedOnce(WorkFolder::temporaryDirectory());
     if (launchModeFor(arguments) == LaunchMode::convert && CalvoroApp::convertRunsPlain(arguments)) {
+        // The C library's locale from the environment, as Qt's application object sets it for the
+        // other modes: the log writes its numbers alike on either road.
+        std::setlocale(LC_ALL, "");
         const int status = CalvoroApp::convertAndExit(arguments, CalvoroApp::runHere);
         // A conversion stopped by a signal has cleared its work; the process ends as that signal ends it.
         termination::endIfSignalled();
