@@ -29,13 +29,13 @@ int main(int argc, char** argv) {
         termination::endIfSignalled();
         exitProcessNow(status);
     }
+    using ProgramMain = int (*)(int, char**);
+    ProgramMain entry = nullptr;
     try {
-        using ProgramMain = int (*)(int, char**);
-        auto entry = reinterpret_cast<ProgramMain>(
-            modules::entryPoint("libcalvoro_program.so", "calvoro_program_main", "program"));
-        exitProcessNow(entry(argc, argv));
+        entry = reinterpret_cast<ProgramMain>(modules::entryPoint("libcalvoro_program.so", "calvoro_program_main", "program"));
     } catch (const ConversionError& e) {
         std::fprintf(stderr, "%s\n", e.what());
         exitProcessNow(1);
     }
+    exitProcessNow(entry(argc, argv));
 }
