@@ -49,6 +49,14 @@ def reader_waits():
         return False
     # Where the kernel does not say what a thread waits on, that it sleeps must do.
     return state == "S" and (wchan.startswith("futex") or wchan in ("", "0"))
+def settled():
+    # A call thread that has written its reply may still be on its way out: the count waits
+    # until every thread of the server sleeps.
+    try:
+        return all(open("%s/%s/stat" % (tasks, t)).read().rsplit(")", 1)[1].split()[0] == "S"
+                   for t in os.listdir(tasks))
+    except OSError:
+        return False
 def queued(fd):
     count = array.array("i", [0])
     fcntl.ioctl(fd, termios.FIONREAD, count)
@@ -64,9 +72,9 @@ while written < N and not stopped and not overran:
         os.write(fd_in, frame(written))  # shorter than PIPE_BUF: written whole or not at all
         written += 1
     except BlockingIOError:
-        # Counted only once the server is held: its reader waits and no reply can be written,
-        # so no call is ending and no thread is on its way out.
-        if queued(fd_out) > pipe_size - 4096 and reader_waits():
+        # Counted only once the server is held: its reader waits, no reply can be written and
+        # no thread is on its way out.
+        if queued(fd_out) > pipe_size - 4096 and reader_waits() and settled():
             threads = len(os.listdir(tasks)) - idle_threads
             overran = threads > BOUND + 32
             stopped = threads >= BOUND
