@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <stop_token>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -95,6 +96,29 @@ Running& running() {
     return state;
 }
 
+// A call's thread is detached from its start. Detaching it afterwards races with its end: a thread
+// that ends first may hand its stack back while the detach still reads it (the process died so
+// under thousands of calls).
+void startDetached(std::function<void()> work) {
+    auto task = std::make_unique<std::function<void()>>(std::move(work));
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    pthread_t thread;
+    const int error = pthread_create(
+        &thread, &attributes,
+        [](void* started) -> void* {
+            const std::unique_ptr<std::function<void()>> run(static_cast<std::function<void()>*>(started));
+            (*run)();
+            return nullptr;
+        },
+        task.get());
+    pthread_attr_destroy(&attributes);
+    if (error != 0) throw std::system_error(error, std::generic_category(), "starting a call's thread");
+    // The thread owns it now.
+    static_cast<void>(task.release());
+}
+
 void spawn(std::function<void()> work) {
     MCPServer::Spawner s;
     {
@@ -105,7 +129,7 @@ void spawn(std::function<void()> work) {
         s(std::move(work));
         return;
     }
-    std::thread(std::move(work)).detach();
+    startDetached(std::move(work));
 }
 
 // A thread the system cannot start leaves the call to be tried again, never ends the process.
