@@ -317,9 +317,9 @@ Slots mediaEstimates(const std::filesystem::path& source, SupportedFormat format
     const media::Asset asset(source);
     auto videoTracks = asset.loadTracks(media::MediaType::video);
     if (!isVideo) videoTracks.clear();  // a sound's cover picture is not compressed
-    const double duration = media_transcoder::mediaDuration(source);
+    const double duration = media_transcoder::mediaDuration(asset);
     if (!(duration > 0)) return slots;
-    const auto sizes = compressor_video::sizes(source, *target, videoTracks.empty() ? nullptr : &videoTracks.front(), duration,
+    const auto sizes = compressor_video::sizes(asset, *target, videoTracks.empty() ? nullptr : &videoTracks.front(), duration,
                                                cancellation);
     for (CompressionLevel level : CompressionLevel::allCases())
         slots[level.index()] = sized(level, sizes[level.index()], originalSize, *target);

@@ -149,17 +149,28 @@ void decode(media::AssetReaderTrackOutput& output, const media::AssetReader& rea
     }
 }
 
-// The packets of the file's first track of a kind.
-std::vector<Packet> packetsOf(const std::filesystem::path& file, media::MediaType type) {
-    std::vector<Packet> packets;
+// The packets of a file's first video and first sound track, read in one pass: each opening
+// of a file probes it, which decodes pictures of its own.
+struct TrackPackets {
+    std::vector<Packet> video;
+    std::vector<Packet> audio;
+};
+TrackPackets packetsOf(const std::filesystem::path& file) {
+    TrackPackets packets;
     media::Asset asset(file);
-    const auto tracks = asset.loadTracks(type);
-    if (tracks.empty()) return packets;
+    const auto videoTracks = asset.loadTracks(media::MediaType::video);
+    const auto audioTracks = asset.loadTracks(media::MediaType::audio);
     media::AssetReader reader(asset);
-    auto* output = reader.addPassthroughOutput(tracks.front());
-    if (!output || !reader.startReading()) return packets;
-    while (auto sample = output->copyNextSampleBuffer())
-        packets.push_back({sample->presentationTimeSeconds(), sample->byteSize(), sample->isKeyFrame()});
+    auto* video = videoTracks.empty() ? nullptr : reader.addPassthroughOutput(videoTracks.front());
+    auto* audio = audioTracks.empty() ? nullptr : reader.addPassthroughOutput(audioTracks.front());
+    if ((!video && !audio) || !reader.startReading()) return packets;
+    const auto read = [](media::AssetReaderTrackOutput* output, std::vector<Packet>& into) {
+        if (!output) return;
+        while (auto sample = output->copyNextSampleBuffer())
+            into.push_back({sample->presentationTimeSeconds(), sample->byteSize(), sample->isKeyFrame()});
+    };
+    read(video, packets.video);
+    read(audio, packets.audio);
     return packets;
 }
 
@@ -225,9 +236,10 @@ int64_t trialSize(const Opening& opening, CompressionLevel level, const std::fil
     encode(opening, level, trial, cancellation);
     const auto fileBytes = static_cast<double>(std::filesystem::file_size(trial));
     if (opening.seconds >= opening.duration) return static_cast<int64_t>(fileBytes);
-    const auto picture = opening.video ? packetsOf(trial, media::MediaType::video) : std::vector<Packet>{};
+    const TrackPackets packets = packetsOf(trial);
+    const std::vector<Packet>& picture = packets.video;
     const double pictureBytes = bytesOf(picture);
-    const double soundBytes = bytesOf(packetsOf(trial, media::MediaType::audio));
+    const double soundBytes = bytesOf(packets.audio);
     const double containerBytes = std::max(0.0, fileBytes - pictureBytes - soundBytes);
     const double rest = opening.duration / opening.seconds;
     double projected = containerBytes + soundBytes * rest;
@@ -325,15 +337,14 @@ double projectedVideoBytes(const std::vector<Packet>& packets, double opening, d
     return std::min(going, targetBytes * duration);
 }
 
-Sizes sizes(const std::filesystem::path& source, SupportedFormat target, const media::AssetTrack* video, double duration,
+Sizes sizes(const media::Asset& asset, SupportedFormat target, const media::AssetTrack* video, double duration,
             const CancellationToken& cancellation, const TrialLimits& limits) {
     // Compress refuses a cut file; so does its estimate.
-    if (auto content = media::partlyPresentContent(source))
-        throw ConversionError::truncatedSource(source.filename().string(), *content);
+    if (auto content = media::partlyPresentContent(asset.url()))
+        throw ConversionError::truncatedSource(asset.url().filename().string(), *content);
     const double seconds = trialSeconds(video, duration, limits);
     // Half a picture short of the end, so that rounded times neither add a picture nor drop one.
     const double until = seconds >= duration ? INFINITY : seconds - (video ? 0.5 / frameRateOf(*video) : 0);
-    const media::Asset asset(source);
     std::optional<media::AssetTrack> audio;
     if (auto tracks = asset.loadTracks(media::MediaType::audio); !tracks.empty()) audio = tracks.front();
     media::AssetReader reader(asset);

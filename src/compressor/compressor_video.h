@@ -65,7 +65,9 @@ using Sizes = std::array<int64_t, CompressionLevel::count>;
 // (compress would fail the same way), and CancellationError once the token is cancelled, each
 // encoder stopping before its next picture.
 // Without a video track, the sound alone is encoded.
-Sizes sizes(const std::filesystem::path& source, SupportedFormat target, const media::AssetTrack* video, double duration,
+// The source is read through `asset`, as probed for its tracks: a large picture costs a
+// decode of several pictures each time a file is probed.
+Sizes sizes(const media::Asset& asset, SupportedFormat target, const media::AssetTrack* video, double duration,
             const CancellationToken& cancellation, const TrialLimits& limits = {});
 
 }  // namespace calvoro::compressor_video

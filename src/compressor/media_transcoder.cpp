@@ -66,9 +66,11 @@ int64_t audioBitRate(CompressionLevel level, int channels) {
     return std::min<int64_t>(channels * perChannelAudioBitRate, level.audioBitrate());
 }
 
-double mediaDuration(const std::filesystem::path& url) {
+double mediaDuration(const std::filesystem::path& url) { return mediaDuration(media::Asset(url)); }
+
+double mediaDuration(const media::Asset& asset) {
     try {
-        const double seconds = media::Asset(url).loadDuration();
+        const double seconds = asset.loadDuration();
         return std::isfinite(seconds) && seconds > 0 ? seconds : 0;
     } catch (...) {
         return 0;

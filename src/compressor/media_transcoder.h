@@ -18,6 +18,8 @@ namespace calvoro::media_transcoder {
 
 // The file's duration in seconds; 0 when it cannot be had or is not a positive finite number.
 double mediaDuration(const std::filesystem::path& url);
+// The same of a file already opened, which is not probed again.
+double mediaDuration(const media::Asset& asset);
 
 // The H.264 rate given to the encoder at a level for a video track of this data rate (0 when
 // unknown): the level's share of it, never under 200 kbit/s.

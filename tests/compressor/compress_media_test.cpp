@@ -274,7 +274,7 @@ TEST_F(CompressMedia, ALongerVideoIsEstimatedFromItsOpening) {
         const auto video = videoTrackOf(src);
         const double duration = media_transcoder::mediaDuration(src);
         ASSERT_NEAR(compressor_video::trialSeconds(&video, duration, limits), 4.32, 1e-9);
-        const auto sizes = compressor_video::sizes(src, SupportedFormat::mp4, &video, duration, {}, limits);
+        const auto sizes = compressor_video::sizes(media::Asset(src), SupportedFormat::mp4, &video, duration, {}, limits);
         const Written written = writtenAtEveryLevel(src, SupportedFormat::mp4, out);
         for (CompressionLevel level : CompressionLevel::allCases()) {
             ASSERT_TRUE(written[level.index()]) << level.rawValue();
@@ -323,7 +323,7 @@ TEST_F(CompressMedia, AVideoEstimateStopsWithinAPictureOfItsCancellationAndLeave
     };
     const auto track = videoTrackOf(video);
     const double duration = media_transcoder::mediaDuration(video);
-    EXPECT_THROW(compressor_video::sizes(video, SupportedFormat::mp4, &track, duration, CancellationToken(stop.get_token()), limits),
+    EXPECT_THROW(compressor_video::sizes(media::Asset(video), SupportedFormat::mp4, &track, duration, CancellationToken(stop.get_token()), limits),
                  CancellationError);
     for (int n : afterStop) EXPECT_LE(n, 1);
     EXPECT_TRUE(std::filesystem::is_empty(work));
