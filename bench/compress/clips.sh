@@ -20,7 +20,10 @@ program="$build/src/app/calvoro"
 bench="$build/bench/compress/compress_bench"
 source "$root/bench/whole_process.sh"
 
-# name size rate seconds video-rate: testsrc2 with light grain and a tone, as a camera's clip.
+# name size rate seconds video-rate [picture]: testsrc2 with light grain and a tone, as a camera's
+# clip, unless another picture (a lavfi graph) is named. The last three try the sizes projected
+# from an opening: a picture whose detail fades after its first second, one that the encoder's
+# rate control starts well below its target, and a still opening cut to a grainy picture.
 clips=(
   "480p-2s 854x480 30 2 2M"
   "480p-10s 854x480 30 10 2M"
@@ -28,13 +31,17 @@ clips=(
   "1080p-30s 1920x1080 30 30 8M"
   "4k-10s 3840x2160 30 10 30M"
   "480p-2min 854x480 30 120 2M"
+  "480p-10s-life 854x480 30 10 2M life=size=854x480:rate=30:mold=10:ratio=0.2:death_color=#C83232:life_color=#00ff00,trim=duration=10"
+  "480p-10s-gradients 854x480 30 10 1500k gradients=size=854x480:rate=30:speed=0.05:duration=10"
+  "480p-12s-cut 854x480 30 12 8M smptebars=size=854x480:rate=30:duration=5[a];testsrc2=size=854x480:rate=30:duration=7,noise=alls=6:allf=t[b];[a][b]concat=n=2:v=1:a=0"
 )
 wanted=("$@")
 for spec in "${clips[@]}"; do
-  read -r name size rate seconds bitrate <<< "$spec"
+  read -r name size rate seconds bitrate picture <<< "$spec"
   if [ ${#wanted[@]} -gt 0 ] && [[ ! " ${wanted[*]} " =~ " $name " ]]; then continue; fi
   clip="$work/$name.mp4"
-  ffmpeg -nostdin -loglevel error -y -f lavfi -i "testsrc2=size=$size:rate=$rate:duration=$seconds,noise=alls=4:allf=t" \
+  picture="${picture:-testsrc2=size=$size:rate=$rate:duration=$seconds,noise=alls=4:allf=t}"
+  ffmpeg -nostdin -loglevel error -y -f lavfi -i "$picture" \
     -f lavfi -i "sine=frequency=440:duration=$seconds" -c:v libx264 -preset veryfast -b:v "$bitrate" -c:a aac -b:a 128k "$clip"
   whole_process "$name estimate vs compress balanced" "$work/estimate/" "$work/compressed/" -- \
     "$program" --estimate "$clip" -- "$program" --compress "$clip" balanced "$work/compressed"
