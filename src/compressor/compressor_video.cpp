@@ -26,8 +26,10 @@ namespace {
 
 // x264's distance between key frames when nothing else forces one.
 constexpr double keyFrameInterval = 250;
-// An opening that spends this share of its target fills it.
-constexpr double fillingShare = 0.8;
+// An opening that spends this share of its target fills it: x264's rate control starts from a
+// guess, often well below the target, and climbs to it over the first seconds; a picture that
+// barely moves spends a small share of any target.
+constexpr double fillingShare = 0.5;
 // What one x264 encoder holds per pixel of a picture in flight (the picture, its half-pel
 // planes and analysis), as measured from 480p to 1080p: compress's own, and a trial's, which
 // holds a little more on fewer threads; and how many pictures it keeps in flight at most: its

@@ -298,6 +298,19 @@ TEST_F(CompressMedia, ALongerVideoIsEstimatedFromItsOpening) {
     ffmpeg("-f lavfi -i testsrc2=size=160x90:rate=25:duration=7,noise=alls=8:allf=t -f lavfi -i sine=frequency=440:duration=7 "
            "-c:v libx264 -b:v 600k -c:a aac -b:a 128k -ac 2 " + testing::shellQuote(grain.string()));
     expectProjected(grain);
+    // An opening of 54 pictures that spends two thirds of its target, climbing as x264's rate
+    // control does from its first guess, fills the target over the whole; one that spends a
+    // seventh of it, a picture that barely moves, goes on as it did.
+    const auto projectedShare = [](double keyFrame, double from, double to) {
+        constexpr double rate = 30, target = 1e6, duration = 10;
+        const double perPicture = target / 8 / rate;
+        std::vector<compressor_video::Packet> packets{{0, static_cast<int64_t>(keyFrame * perPicture), true}};
+        for (int i = 1; i < 54; ++i)
+            packets.push_back({i / rate, static_cast<int64_t>((from + (to - from) * i / 53) * perPicture), false});
+        return compressor_video::projectedVideoBytes(packets, 54 / rate, duration, rate, target) / (target / 8 * duration);
+    };
+    EXPECT_NEAR(projectedShare(5, 0.3, 0.8), 1.0, 0.05);
+    EXPECT_LT(projectedShare(5, 0.05, 0.05), 0.2);
 }
 
 TEST_F(CompressMedia, AVideoEstimateStopsWithinAPictureOfItsCancellationAndLeavesNothing) {
