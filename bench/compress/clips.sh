@@ -21,9 +21,10 @@ bench="$build/bench/compress/compress_bench"
 source "$root/bench/whole_process.sh"
 
 # name size rate seconds video-rate [picture]: testsrc2 with light grain and a tone, as a camera's
-# clip, unless another picture (a lavfi graph) is named. The last three try the sizes projected
+# clip, unless another picture (a lavfi graph) is named. The last four try the sizes projected
 # from an opening: a picture whose detail fades after its first second, one that the encoder's
-# rate control starts well below its target, and a still opening cut to a grainy picture.
+# rate control starts well below its target, a still picture but for its counter, and a still
+# opening cut to a grainy picture.
 clips=(
   "480p-2s 854x480 30 2 2M"
   "480p-10s 854x480 30 10 2M"
@@ -33,6 +34,7 @@ clips=(
   "480p-2min 854x480 30 120 2M"
   "480p-10s-life 854x480 30 10 2M life=size=854x480:rate=30:mold=10:ratio=0.2:death_color=#C83232:life_color=#00ff00,trim=duration=10"
   "480p-10s-gradients 854x480 30 10 1500k gradients=size=854x480:rate=30:speed=0.05:duration=10"
+  "480p-10s-counter 854x480 30 10 3M testsrc=size=854x480:rate=30:duration=10"
   "480p-12s-cut 854x480 30 12 8M smptebars=size=854x480:rate=30:duration=5[a];testsrc2=size=854x480:rate=30:duration=7,noise=alls=6:allf=t[b];[a][b]concat=n=2:v=1:a=0"
 )
 wanted=("$@")
