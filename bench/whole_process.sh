@@ -14,7 +14,8 @@
 calvoro_program() {  # source-root [build-folder]
   local build
   build="$(BUILD_DIR="${2:-${BUILD_DIR:-}}" "$1/bench/build" calvoro)" || return 1
-  echo "$build/src/app/calvoro"
+  # Absolute, since the benches run it from a work folder of their own.
+  echo "$(cd "$build" && pwd)/src/app/calvoro"
 }
 
 # whole_process LABEL OURS-OUTPUT PEER-OUTPUT -- OUR COMMAND... -- PEER COMMAND...
