@@ -152,24 +152,27 @@ void decode(media::AssetReaderTrackOutput& output, const media::AssetReader& rea
 }
 
 // The packets of a file's first video and first sound track, read in one pass: each opening
-// of a file probes it, which decodes pictures of its own.
+// of a file probes it, which decodes pictures of its own. Without the sound, whose packets would
+// wait in memory while the pictures' are read, over a long source.
 struct TrackPackets {
     std::vector<Packet> video;
     std::vector<Packet> audio;
 };
-TrackPackets packetsOf(const std::filesystem::path& file) {
+TrackPackets packetsOf(const std::filesystem::path& file, bool withSound = true, const CancellationToken& cancellation = {}) {
     TrackPackets packets;
     media::Asset asset(file);
     const auto videoTracks = asset.loadTracks(media::MediaType::video);
-    const auto audioTracks = asset.loadTracks(media::MediaType::audio);
+    const auto audioTracks = withSound ? asset.loadTracks(media::MediaType::audio) : std::vector<media::AssetTrack>{};
     media::AssetReader reader(asset);
     auto* video = videoTracks.empty() ? nullptr : reader.addPassthroughOutput(videoTracks.front());
     auto* audio = audioTracks.empty() ? nullptr : reader.addPassthroughOutput(audioTracks.front());
     if ((!video && !audio) || !reader.startReading()) return packets;
-    const auto read = [](media::AssetReaderTrackOutput* output, std::vector<Packet>& into) {
-        if (!output) return;
-        while (auto sample = output->copyNextSampleBuffer())
+    const auto read = [&](media::AssetReaderTrackOutput* output, std::vector<Packet>& into) {
+        while (output && !cancellation.isCancelled()) {
+            auto sample = output->copyNextSampleBuffer();
+            if (!sample) break;
             into.push_back({sample->presentationTimeSeconds(), sample->byteSize(), sample->isKeyFrame()});
+        }
     };
     read(video, packets.video);
     read(audio, packets.audio);
@@ -182,6 +185,30 @@ double bytesOf(const std::vector<Packet>& packets) {
     return bytes;
 }
 
+// The source's own video packets over the whole clip, read once, by the first level that needs
+// them: a demux, no decode. A cancelled estimate stops reading them.
+class SourcePackets {
+public:
+    SourcePackets(std::filesystem::path file, const CancellationToken& cancellation)
+        : file_(std::move(file)), cancellation_(cancellation) {}
+    const std::vector<Packet>& get() {
+        std::call_once(read_, [&] {
+            try {
+                packets_ = packetsOf(file_, false, cancellation_).video;
+            } catch (...) {
+                packets_.clear();  // without them the opening goes on as it did
+            }
+        });
+        return packets_;
+    }
+
+private:
+    std::filesystem::path file_;
+    const CancellationToken& cancellation_;
+    std::once_flag read_;
+    std::vector<Packet> packets_;
+};
+
 // The decoded opening and what the levels' encoders share of it.
 struct Opening {
     const media::AssetReader& reader;
@@ -193,6 +220,7 @@ struct Opening {
     double duration;   // of the whole
     SupportedFormat target;
     const TrialLimits& limits;
+    SourcePackets& source;
     // Each encoder's threads: compress's own when the whole is encoded, so that the bytes are
     // the same (on fewer threads x264's rate control spends up to a tenth more or less on a
     // short clip); else a share of the processors: x264 keeps many threads busy only over many
@@ -247,7 +275,8 @@ int64_t trialSize(const Opening& opening, CompressionLevel level, const std::fil
     double projected = containerBytes + soundBytes * rest;
     if (opening.video) {
         const auto targetBits = static_cast<double>(media_transcoder::videoBitRate(level, opening.video->estimatedDataRate));
-        projected += projectedVideoBytes(picture, opening.seconds, opening.duration, frameRateOf(*opening.video), targetBits);
+        projected += projectedVideoBytes(picture, opening.seconds, opening.duration, frameRateOf(*opening.video), targetBits,
+                                         [&]() -> const std::vector<Packet>& { return opening.source.get(); });
     }
     return static_cast<int64_t>(projected);
 }
@@ -313,7 +342,7 @@ double trialSeconds(const media::AssetTrack* video, double duration, const Trial
 }
 
 double projectedVideoBytes(const std::vector<Packet>& packets, double opening, double duration, double frameRate,
-                           double targetBitsPerSecond) {
+                           double targetBitsPerSecond, const std::function<const std::vector<Packet>&()>& source) {
     const double targetBytes = targetBitsPerSecond / 8;
     double spent = 0;
     double laterFrames = 0;  // bytes of the second half's frames other than key frames
@@ -335,7 +364,14 @@ double projectedVideoBytes(const std::vector<Packet>& packets, double opening, d
     const double keyFramesToCome =
         std::max(0.0, std::floor((duration * frameRate - 1) / keyFrameInterval) + 1 - keyFrames);
     const double meanKeyFrame = keyFrames > 0 ? keyBytes / keyFrames : 0;
-    const double going = spent + laterFrames / (opening / 2) * remaining + keyFramesToCome * meanKeyFrame;
+    // The rest is as much busier or calmer than the opening as the source's own rate says: a still
+    // opening cut to a busy picture spends there what the encoder saved, up to the target.
+    double sourceOpening = 0, sourceRest = 0;
+    for (const auto& p : source())
+        if (std::isfinite(p.time)) (p.time < opening ? sourceOpening : sourceRest) += static_cast<double>(p.bytes);
+    if (sourceOpening <= 0 && sourceRest > 0) return targetBytes * duration;
+    const double change = sourceOpening > 0 && sourceRest > 0 ? sourceRest / remaining / (sourceOpening / opening) : 1;
+    const double going = spent + laterFrames / (opening / 2) * remaining * change + keyFramesToCome * meanKeyFrame;
     return std::min(going, targetBytes * duration);
 }
 
@@ -360,7 +396,8 @@ Sizes sizes(const media::Asset& asset, SupportedFormat target, const media::Asse
     Tape pictures, sound;
     const int atOnce = trialsAtOnce(video, seconds, duration);
     const std::optional<int> threads = seconds >= duration ? std::nullopt : std::optional<int>(encoderThreads(atOnce));
-    const Opening opening{reader, video, audio, pictures, sound, seconds, duration, target, limits, threads};
+    SourcePackets source(asset.url(), cancellation);
+    const Opening opening{reader, video, audio, pictures, sound, seconds, duration, target, limits, source, threads};
     // Decoding stops early once no level needs more of it.
     std::stop_source abandon;
     const std::stop_callback onCancel(cancellation.stopToken(), [&] { abandon.request_stop(); });

@@ -51,11 +51,11 @@ struct Packet {
 // a picture that fills its target rate (its opening spends half of it or more, as x264 climbs to
 // it) keeps to it on average over the whole (the encoder's rate control sees to that), beyond it
 // only by what the opening overspent, less the longer the encoder has to make up for it; one
-// that does not goes
-// on as the second half of the opening did, with a key frame every 250 frames as the encoder
-// puts them, and never past its target.
+// that does not goes on as the second half of the opening did, scaled by how the rate of the
+// `source`'s own packets (asked for only then) after the opening stands to its rate within it,
+// with a key frame every 250 frames as the encoder puts them, and never past its target.
 double projectedVideoBytes(const std::vector<Packet>& packets, double opening, double duration, double frameRate,
-                           double targetBitsPerSecond);
+                           double targetBitsPerSecond, const std::function<const std::vector<Packet>&()>& source);
 
 using Sizes = std::array<int64_t, CompressionLevel::count>;
 

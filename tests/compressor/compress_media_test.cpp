@@ -300,17 +300,30 @@ TEST_F(CompressMedia, ALongerVideoIsEstimatedFromItsOpening) {
     expectProjected(grain);
     // An opening of 54 pictures that spends two thirds of its target, climbing as x264's rate
     // control does from its first guess, fills the target over the whole; one that spends a
-    // seventh of it, a picture that barely moves, goes on as it did.
-    const auto projectedShare = [](double keyFrame, double from, double to) {
+    // seventh of it, a picture that barely moves, goes on as it did while the source's own
+    // pictures go on as they were (bytes each in the opening, then after it).
+    const auto projectedShare = [](double keyFrame, double from, double to, int64_t sourceBefore = 1000,
+                                   int64_t sourceAfter = 1000) {
         constexpr double rate = 30, target = 1e6, duration = 10;
         const double perPicture = target / 8 / rate;
         std::vector<compressor_video::Packet> packets{{0, static_cast<int64_t>(keyFrame * perPicture), true}};
         for (int i = 1; i < 54; ++i)
             packets.push_back({i / rate, static_cast<int64_t>((from + (to - from) * i / 53) * perPicture), false});
-        return compressor_video::projectedVideoBytes(packets, 54 / rate, duration, rate, target) / (target / 8 * duration);
+        std::vector<compressor_video::Packet> source;
+        for (int i = 0; i < duration * rate; ++i) source.push_back({i / rate, i < 54 ? sourceBefore : sourceAfter, i == 0});
+        const auto sourcePackets = [&]() -> const std::vector<compressor_video::Packet>& { return source; };
+        return compressor_video::projectedVideoBytes(packets, 54 / rate, duration, rate, target, sourcePackets) /
+               (target / 8 * duration);
     };
     EXPECT_NEAR(projectedShare(5, 0.3, 0.8), 1.0, 0.05);
-    EXPECT_LT(projectedShare(5, 0.05, 0.05), 0.2);
+    const double steady = projectedShare(5, 0.05, 0.05);
+    EXPECT_LT(steady, 0.2);
+    // The same opening of a source three times as busy after it spends more, short of the target;
+    // a still opening cut to a busy picture spends the target the encoder saved for it.
+    const double busier = projectedShare(5, 0.05, 0.05, 1000, 3000);
+    EXPECT_GT(busier, 1.8 * steady);
+    EXPECT_LT(busier, 0.3);
+    EXPECT_NEAR(projectedShare(1, 0.001, 0.001, 20, 60000), 1.0, 0.01);
 }
 
 TEST_F(CompressMedia, AVideoEstimateStopsWithinAPictureOfItsCancellationAndLeavesNothing) {
