@@ -21,10 +21,12 @@ bench="$build/bench/compress/compress_bench"
 source "$root/bench/whole_process.sh"
 
 # name size rate seconds video-rate [picture]: testsrc2 with light grain and a tone, as a camera's
-# clip, unless another picture (a lavfi graph) is named. The last four try the sizes projected
+# clip, unless another picture (a lavfi graph) is named. The last six try the sizes projected
 # from an opening: a picture whose detail fades after its first second, one that the encoder's
-# rate control starts well below its target, a still picture but for its counter, and a still
-# opening cut to a grainy picture.
+# rate control starts well below its target, a still picture but for its counter, a still
+# opening cut to a grainy picture; and, made at a constant quality (crfN) as a camera makes
+# them, so that the source's own packets follow its picture, a still opening cut to a zoom and a
+# grainy opening cut to a still picture.
 clips=(
   "480p-2s 854x480 30 2 2M"
   "480p-10s 854x480 30 10 2M"
@@ -36,6 +38,8 @@ clips=(
   "480p-10s-gradients 854x480 30 10 1500k gradients=size=854x480:rate=30:speed=0.05:duration=10"
   "480p-10s-counter 854x480 30 10 3M testsrc=size=854x480:rate=30:duration=10"
   "480p-12s-cut 854x480 30 12 8M smptebars=size=854x480:rate=30:duration=5[a];testsrc2=size=854x480:rate=30:duration=7,noise=alls=6:allf=t[b];[a][b]concat=n=2:v=1:a=0"
+  "480p-16s-zoom 854x480 30 16 crf20 mandelbrot=size=854x480:rate=30,trim=end_frame=1,loop=loop=179:size=1:start=0,setpts=N/30/TB[a];mandelbrot=size=854x480:rate=30,trim=duration=10,setpts=PTS-STARTPTS[b];[a][b]concat=n=2:v=1:a=0"
+  "480p-12s-calm 854x480 30 12 crf20 testsrc2=size=854x480:rate=30:duration=3,noise=alls=6:allf=t[a];smptehdbars=size=854x480:rate=30:duration=9[b];[a][b]concat=n=2:v=1:a=0"
 )
 wanted=("$@")
 for spec in "${clips[@]}"; do
@@ -43,8 +47,10 @@ for spec in "${clips[@]}"; do
   if [ ${#wanted[@]} -gt 0 ] && [[ ! " ${wanted[*]} " =~ " $name " ]]; then continue; fi
   clip="$work/$name.mp4"
   picture="${picture:-testsrc2=size=$size:rate=$rate:duration=$seconds,noise=alls=4:allf=t}"
+  video_rate=(-b:v "$bitrate")
+  if [[ $bitrate == crf* ]]; then video_rate=(-crf "${bitrate#crf}"); fi
   ffmpeg -nostdin -loglevel error -y -f lavfi -i "$picture" \
-    -f lavfi -i "sine=frequency=440:duration=$seconds" -c:v libx264 -preset veryfast -b:v "$bitrate" -c:a aac -b:a 128k "$clip"
+    -f lavfi -i "sine=frequency=440:duration=$seconds" -c:v libx264 -preset veryfast "${video_rate[@]}" -c:a aac -b:a 128k "$clip"
   whole_process "$name estimate vs compress balanced" "$work/estimate/" "$work/compressed/" -- \
     "$program" --estimate "$clip" -- "$program" --compress "$clip" balanced "$work/compressed"
   if [ -n "${BEFORE:-}" ]; then
