@@ -30,6 +30,14 @@ constexpr double keyFrameInterval = 250;
 // guess, often well below the target, and climbs to it over the first seconds; a picture that
 // barely moves spends a small share of any target.
 constexpr double fillingShare = 0.5;
+// A source's first second says little of its picture: its encoder's first key frame and its rate
+// control's first guess, often many times what follows. The rest of a picture whose opening fills
+// its target is taken to be calmer only where the source's rate after the opening is under this
+// share of its rate within it past that second, over at least this long: a rate control swings
+// by a third or so on an unchanging picture.
+constexpr double sourceSettled = 1;
+constexpr double sourceWindow = 0.5;
+constexpr double calmerBy = 1.0 / 3;
 // What one x264 encoder holds per pixel of a picture in flight (the picture, its half-pel
 // planes and analysis), as measured from 480p to 1080p: compress's own, and a trial's, which
 // holds a little more on fewer threads; and how many pictures it keeps in flight at most: its
@@ -209,6 +217,16 @@ private:
     std::vector<Packet> packets_;
 };
 
+// How much busier the source's own packets are after the opening than within it from `from` on
+// (infinite where they are something after it and nothing within; as busy where they say nothing).
+double sourceChange(const std::vector<Packet>& source, double from, double opening, double duration) {
+    double within = 0, after = 0;
+    for (const auto& p : source)
+        if (std::isfinite(p.time) && p.time >= from) (p.time < opening ? within : after) += static_cast<double>(p.bytes);
+    if (after <= 0 || duration <= opening) return 1;
+    return within > 0 ? after / (duration - opening) / (within / (opening - from)) : INFINITY;
+}
+
 // The decoded opening and what the levels' encoders share of it.
 struct Opening {
     const media::AssetReader& reader;
@@ -359,20 +377,23 @@ double projectedVideoBytes(const std::vector<Packet>& packets, double opening, d
         }
     }
     const double remaining = std::max(0.0, duration - opening);
-    if (spent >= fillingShare * targetBytes * opening)
-        return targetBytes * duration + std::max(0.0, spent - targetBytes * opening) * opening / duration;
     const double keyFramesToCome =
         std::max(0.0, std::floor((duration * frameRate - 1) / keyFrameInterval) + 1 - keyFrames);
     const double meanKeyFrame = keyFrames > 0 ? keyBytes / keyFrames : 0;
-    // The rest is as much busier or calmer than the opening as the source's own rate says: a still
-    // opening cut to a busy picture spends there what the encoder saved, up to the target.
-    double sourceOpening = 0, sourceRest = 0;
-    for (const auto& p : source())
-        if (std::isfinite(p.time)) (p.time < opening ? sourceOpening : sourceRest) += static_cast<double>(p.bytes);
-    if (sourceOpening <= 0 && sourceRest > 0) return targetBytes * duration;
-    const double change = sourceOpening > 0 && sourceRest > 0 ? sourceRest / remaining / (sourceOpening / opening) : 1;
-    const double going = spent + laterFrames / (opening / 2) * remaining * change + keyFramesToCome * meanKeyFrame;
-    return std::min(going, targetBytes * duration);
+    // The rest as the second half of the opening went, `change` times as busy.
+    const auto goingOn = [&](double change) {
+        return spent + laterFrames / (opening / 2) * remaining * change + keyFramesToCome * meanKeyFrame;
+    };
+    if (spent >= fillingShare * targetBytes * opening) {
+        const double filled = targetBytes * duration + std::max(0.0, spent - targetBytes * opening) * opening / duration;
+        // A picture far calmer after the opening than within it needs less than the target there.
+        if (opening - sourceSettled < sourceWindow) return filled;
+        const double change = sourceChange(source(), sourceSettled, opening, duration);
+        return change < calmerBy ? std::min(filled, goingOn(change)) : filled;
+    }
+    // A still opening cut to a busy picture spends there what the encoder saved, up to the target.
+    const double change = sourceChange(source(), 0, opening, duration);
+    return std::isfinite(change) ? std::min(goingOn(change), targetBytes * duration) : targetBytes * duration;
 }
 
 Sizes sizes(const media::Asset& asset, SupportedFormat target, const media::AssetTrack* video, double duration,

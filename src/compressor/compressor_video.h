@@ -50,10 +50,11 @@ struct Packet {
 // The video bytes of the whole re-encode, projected from its opening of `opening` seconds:
 // a picture that fills its target rate (its opening spends half of it or more, as x264 climbs to
 // it) keeps to it on average over the whole (the encoder's rate control sees to that), beyond it
-// only by what the opening overspent, less the longer the encoder has to make up for it; one
-// that does not goes on as the second half of the opening did, scaled by how the rate of the
-// `source`'s own packets (asked for only then) after the opening stands to its rate within it,
-// with a key frame every 250 frames as the encoder puts them, and never past its target.
+// only by what the opening overspent, less the longer the encoder has to make up for it, unless
+// the rest of the `source` is far calmer; one that does not goes on as the second half of the
+// opening did, scaled by how the rate of the source's own packets after the opening stands to
+// its rate within it, with a key frame every 250 frames as the encoder puts them, and never past
+// its target. The source's packets are asked for only where they are needed.
 double projectedVideoBytes(const std::vector<Packet>& packets, double opening, double duration, double frameRate,
                            double targetBitsPerSecond, const std::function<const std::vector<Packet>&()>& source);
 

@@ -316,6 +316,10 @@ TEST_F(CompressMedia, ALongerVideoIsEstimatedFromItsOpening) {
                (target / 8 * duration);
     };
     EXPECT_NEAR(projectedShare(5, 0.3, 0.8), 1.0, 0.05);
+    // A source a third less busy after the opening, as a rate control swings, still fills it; a
+    // picture that calms to a tenth of the opening's, a still after a grainy opening, does not.
+    EXPECT_NEAR(projectedShare(5, 0.3, 0.8, 1000, 700), 1.0, 0.05);
+    EXPECT_LT(projectedShare(5, 0.3, 0.8, 1000, 100), 0.3);
     const double steady = projectedShare(5, 0.05, 0.05);
     EXPECT_LT(steady, 0.2);
     // The same opening of a source three times as busy after it spends more, short of the target;
