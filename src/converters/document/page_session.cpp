@@ -61,18 +61,25 @@ std::optional<std::string> evaluateText(Session& session, const std::string& scr
     return evaluate<std::string>(session, script, &web::OffscreenPage::evaluateText);
 }
 
-std::string print(Session& session, double width, double height, double margin) {
+std::string print(Session& session, double width, double height, double margin, std::optional<std::pair<int, int>> pages) {
     auto reply = std::make_shared<Reply<std::optional<std::string>>>();
     auto printed = reply->promise.get_future();
     qtmain::runOnMain([&] {
         session.page->printToPdf(width, height, margin,
-                                 [reply](std::optional<std::string> bytes) { reply->deliver(std::move(bytes)); });
+                                 [reply](std::optional<std::string> bytes) { reply->deliver(std::move(bytes)); }, pages);
     });
     if (!await(printed, printWaitLimit))
         throw ConversionError::exportSessionFailed("HTML to PDF: the page did not finish printing");
     std::optional<std::string> bytes = printed.get();
     if (!bytes) throw ConversionError::exportSessionFailed("HTML to PDF: the page could not be printed");
     return std::move(*bytes);
+}
+
+pdf::PageAssembly printRange(Session& session, double width, double height, double margin, int first, int last) {
+    auto pages = pdf::PageAssembly::openBytes(print(session, width, height, margin, std::make_pair(first, last)));
+    if (!pages || pages->pageCount() != last - first + 1)
+        throw ConversionError::exportSessionFailed("HTML to PDF: the page could not be printed");
+    return std::move(*pages);
 }
 
 }  // namespace calvoro::DocumentConverter::session

@@ -6,8 +6,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "converters/document/html_to_pdf.h"
+#include "platform/pdf/page_assembly.h"
 #include "platform/qt/main_thread.h"
 #include "platform/web/offscreen_page.h"
 #include "platform/web/web_engine.h"
@@ -79,7 +81,14 @@ std::shared_future<void> load(Session& session, const std::string& html, const s
 std::optional<double> evaluateNumber(Session& session, const std::string& script);
 std::optional<std::string> evaluateText(Session& session, const std::string& script);
 // The page printed on pages of width x height CSS pixels, with blank bands of margin pixels at
-// their top and bottom; throws ConversionError when it cannot be printed.
-std::string print(Session& session, double width, double height, double margin = 0);
+// their top and bottom (only pages first..last, counted from 1, when given); throws
+// ConversionError when it cannot be printed.
+std::string print(Session& session, double width, double height, double margin = 0,
+                  std::optional<std::pair<int, int>> pages = std::nullopt);
+
+// Pages first..last (counted from 1) of the page, printed as print prints them; throws
+// ConversionError when they cannot be printed or some are missing. The engine answers a range
+// wholly past its last page with every page: ask only for pages the page's fixed height gives.
+pdf::PageAssembly printRange(Session& session, double width, double height, double margin, int first, int last);
 
 }  // namespace calvoro::DocumentConverter::session

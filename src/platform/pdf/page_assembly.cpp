@@ -109,7 +109,16 @@ void PageAssembly::carryNamedDestinations(const PageAssembly& source) {
         QPDFObjectHandle root = qpdf_->getRoot();
         // Both places a PDF keeps them: the catalog's dictionary and the name tree.
         QPDFObjectHandle dests = from.getKey("/Dests");
-        if (dests.isDictionary() && !root.hasKey("/Dests")) root.replaceKey("/Dests", copied(dests));
+        if (dests.isDictionary()) {
+            QPDFObjectHandle ours = root.getKey("/Dests");
+            if (!ours.isDictionary()) {
+                root.replaceKey("/Dests", copied(dests));
+            } else {
+                // Another print of the same page: its names join those already here.
+                for (const std::string& name : dests.getKeys())
+                    if (!ours.hasKey(name)) ours.replaceKey(name, copied(dests.getKey(name)));
+            }
+        }
         QPDFObjectHandle names = from.getKey("/Names");
         if (names.isDictionary() && names.getKey("/Dests").isDictionary()) {
             QPDFObjectHandle ours = root.getKey("/Names");

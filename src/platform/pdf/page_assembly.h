@@ -25,8 +25,8 @@ public:
     // the page count). False when either index is out of range.
     bool insertPage(const PageAssembly& source, int fromIndex, int atIndex);
     void appendAllPages(const PageAssembly& source);
-    // Takes over source's named destinations (the targets of its internal links) where this
-    // document has none yet; call it after copying the pages: those not copied lead nowhere.
+    // Takes over source's named destinations (the targets of its internal links) that this
+    // document does not have yet; call it after copying the pages: those not copied lead nowhere.
     void carryNamedDestinations(const PageAssembly& source);
     // Cuts page index down to the strip that starts top points below its top edge and is
     // height points high, or what remains of the page (its media box); false when the

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QPageLayout>
+#include <QPageRanges>
 #include <QPageSize>
 #include <QPointer>
 #include <QUrl>
@@ -271,7 +272,8 @@ void OffscreenPage::evaluateText(const std::string& script, std::function<void(s
 }
 
 void OffscreenPage::printToPdf(double width, double height, double margin,
-                               std::function<void(std::optional<std::string>)> done) {
+                               std::function<void(std::optional<std::string>)> done,
+                               std::optional<std::pair<int, int>> pages) {
     auto reply = std::make_shared<std::function<void(std::optional<std::string>)>>(std::move(done));
     if (impl_->rendererGone) {
         QMetaObject::invokeMethod(impl_->page, [reply] { deliver(reply, std::nullopt); }, Qt::QueuedConnection);
@@ -280,6 +282,8 @@ void OffscreenPage::printToPdf(double width, double height, double margin,
     QPageLayout layout(QPageSize(QSizeF(width / 96.0, height / 96.0), QPageSize::Inch), QPageLayout::Portrait,
                        QMarginsF(0, margin * 0.75, 0, margin * 0.75));
     if (margin <= 0) layout.setMode(QPageLayout::FullPageMode);
+    QPageRanges ranges;
+    if (pages) ranges.addRange(pages->first, pages->second);
     auto& pending = impl_->pendingPrints;
     pending.erase(std::remove_if(pending.begin(), pending.end(), [](const PrintReply& r) { return !*r; }), pending.end());
     pending.push_back(reply);
@@ -288,7 +292,7 @@ void OffscreenPage::printToPdf(double width, double height, double margin,
         [reply](const QByteArray& bytes) {
             deliver(reply, bytes.isEmpty() ? std::nullopt : std::optional<std::string>(bytes.toStdString()));
         },
-        layout);
+        layout, ranges);
 }
 
 long long OffscreenPage::rendererProcessId() const { return impl_->page->renderProcessPid(); }

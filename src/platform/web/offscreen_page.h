@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace calvoro::web {
 
@@ -30,8 +31,10 @@ public:
     void evaluateText(const std::string& script, std::function<void(std::optional<std::string>)> done);
     // Prints the page to PDF on pages of width x height CSS pixels, with blank bands of margin
     // pixels at the top and bottom of each (none at the sides); done gets the PDF bytes, or
-    // nothing when printing failed or the renderer went first.
-    void printToPdf(double width, double height, double margin, std::function<void(std::optional<std::string>)> done);
+    // nothing when printing failed or the renderer went first. Pages, when given, are the first
+    // and last page to print, counted from 1; all of them when not.
+    void printToPdf(double width, double height, double margin, std::function<void(std::optional<std::string>)> done,
+                    std::optional<std::pair<int, int>> pages = std::nullopt);
     // The process that renders the page, and whether it is still there (a new load starts
     // a new one).
     long long rendererProcessId() const;

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "converters/document/document_converter.h"
+#include "converters/document/rich_text_print.h"
 #include "support/pandoc_samples.h"
 #include "support/test_support.h"
+#include "platform/pdf/pdf_fixture.h"
 #include "platform/zip/zip_archive.h"
 
 using namespace calvoro;
@@ -69,6 +71,51 @@ TEST(RichDocuments, PDFFromDOCXAndRTFHoldsTheTableThePictureAndTheNote) {
         auto images = run("pdfimages -list " + shellQuote(pdf.string()));
         EXPECT_NE(images.output.find("  100    50  "), std::string::npos) << images.output;
     }
+}
+
+TEST(RichDocuments, ALongDocumentPrintedInPiecesGivesTheSamePagesAsInOnePiece) {
+    calvoro::testing::TempDir dir;
+    ASSERT_TRUE(peerInstalled("pdftotext"));
+    // Headings, lists and paragraphs with margins of their own or of their first child, some lines cut
+    // by page breaks, one paragraph longer than a page, a link to the last heading; about ten pages.
+    std::string body = "<p><a href='#last'>To the end</a></p>";
+    for (int i = 1; i <= 40; ++i) {
+        if (i % 10 == 1) body += "<h1" + std::string(i == 31 ? " id='last'" : "") + ">Chapter " + std::to_string(i / 10 + 1) + "</h1>";
+        std::string words;
+        for (int w = 0; w < (i == 17 ? 900 : 45); ++w) words += " word" + std::to_string(i) + "x" + std::to_string(w);
+        const std::string paragraph = "<p style='margin-top:" + std::to_string(i % 3 * 7) + "px'>Paragraph " + std::to_string(i) + words + "</p>";
+        // A block whose first child's margin stands above it, collapsed through its own top.
+        body += i % 7 == 0 ? "<ul><li>Item " + std::to_string(i) + "</li><li>" + words + "</li></ul>"
+                           : (i % 2 == 0 ? "<div>" + paragraph + "</div>" : paragraph);
+    }
+    calvoro::testing::writeFile(dir / "long.html", "<html><head></head><body style='font-size:12pt'>\n" + body + "\n</body></html>");
+    DC::printRichTextToPDF(dir / "long.html", dir / "whole.pdf");
+    DC::printRichTextToPDF(dir / "long.html", dir / "pieces.pdf", 3000);
+    const std::string pieces = shellQuote((dir / "pieces.pdf").string()), whole = shellQuote((dir / "whole.pdf").string());
+    const std::string pages = calvoro::testing::pdfinfoField(run("pdfinfo " + whole).output, "Pages");
+    EXPECT_GE(std::stoi(pages), 8);
+    EXPECT_EQ(calvoro::testing::pdfinfoField(run("pdfinfo " + pieces).output, "Pages"), pages);
+    EXPECT_EQ(run("pdftotext -layout " + pieces + " -").output, run("pdftotext -layout " + whole + " -").output);
+    // Every page a letter sheet, its slice an inch below the top and its margins painted, as in one print.
+    // (Each piece embeds its own subset of the fonts, whose glyphs may be drawn a shade apart.)
+    const auto pictures = [](const std::string& pdf) {
+        std::vector<std::string> out;
+        const std::string all = run("pdftoppm -r 20 -gray " + pdf).output, header = "P5\n170 220\n255\n";
+        for (size_t at = 0; at + header.size() + 170 * 220 <= all.size() && all.compare(at, header.size(), header) == 0;
+             at += header.size() + 170 * 220)
+            out.push_back(all.substr(at + header.size(), 170 * 220));
+        return out;
+    };
+    const auto ours = pictures(pieces), theirs = pictures(whole);
+    ASSERT_EQ(ours.size(), std::stoul(pages));
+    ASSERT_EQ(theirs.size(), ours.size());
+    for (size_t p = 0; p < ours.size(); ++p) {
+        double difference = 0;
+        for (size_t i = 0; i < ours[p].size(); ++i)
+            difference += std::abs(static_cast<uint8_t>(ours[p][i]) - static_cast<uint8_t>(theirs[p][i]));
+        EXPECT_LT(difference / ours[p].size(), 2.0) << "page " << p + 1;
+    }
+    EXPECT_EQ(run("pdfinfo -dests " + pieces).output, run("pdfinfo -dests " + whole).output);
 }
 
 TEST(RichDocuments, TextBoxesReachEveryTargetOnce) {
