@@ -35,6 +35,9 @@ constexpr const char* measureAndFixScript =
     "s.setProperty('height',h+'px','important');s.setProperty('contain','size layout','important');return h;})()";
 // What stands above a piece's first element: as high as puts that element where it lies on its page.
 constexpr const char* spacerAttribute = "data-piece-top";
+// The most pieces' worth a piece may grow to when its elements give no whole page.
+constexpr size_t piecesAtMost = 6;
+constexpr const char* paragraphTooLongMessage = "This document has a paragraph or table too long to convert to PDF.";
 // Links, out of the flow, to every anchor the document links to: the engine marks only the
 // anchors its page links to, and a piece may hold an anchor without the link to it.
 constexpr const char* linksAttribute = "data-piece-links";
@@ -207,6 +210,10 @@ bool printInPieces(session::Session& session, const std::string& page, const Bod
     const std::string links = linkedAnchors(page, body);
     Piece piece;
     for (size_t end = pieceEnd(body, 0, pieceBytes);;) {
+        // A paragraph or table that fills several pieces by itself is laid out whole: the
+        // renderer would need gigabytes for the longest.
+        if (body.end(end) - body.elements[piece.first] > piecesAtMost * pieceBytes)
+            throw ConversionError::corruptFile(paragraphTooLongMessage);
         loadPage(session, pieceHtml(page, body, links, piece, end), source);
         if (piece.first > 0 && !placeFirstElement(session, piece.spacer, piece.offset)) return false;
         const auto boxes = measureBoxes(session, end - piece.first);
@@ -266,7 +273,7 @@ void printRichTextToPDF(const std::filesystem::path& source, const std::filesyst
     if (const size_t head = page.find("</head>"); head != std::string::npos) page.insert(head, marginStyle);
     auto document = pdf::PageAssembly::empty();
     const auto body = page.size() > pieceBytes ? topLevelElements(page) : std::nullopt;
-    if (!body || body->elements.size() < 2 || !printInPieces(*session, page, *body, source, pieceBytes, document)) {
+    if (!body || !printInPieces(*session, page, *body, source, pieceBytes, document)) {
         document = pdf::PageAssembly::empty();
         printWhole(*session, page, source, document);
     }

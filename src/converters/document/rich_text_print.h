@@ -6,7 +6,7 @@
 namespace calvoro::DocumentConverter {
 
 // A longer page of rich text is laid out and printed in pieces of about this many bytes.
-inline constexpr size_t richTextPieceBytes = 2'000'000;
+inline constexpr size_t richTextPieceBytes = 500'000;
 
 // Prints an HTML page of rich text (RTF or DOCX written as HTML, relative references beside it)
 // on US Letter pages with the text print's margins, an inch on every side, painted white: the

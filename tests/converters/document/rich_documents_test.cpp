@@ -2,6 +2,7 @@
 
 #include "converters/document/document_converter.h"
 #include "converters/document/rich_text_print.h"
+#include "core/conversion_error.h"
 #include "support/pandoc_samples.h"
 #include "support/test_support.h"
 #include "platform/pdf/pdf_fixture.h"
@@ -116,6 +117,18 @@ TEST(RichDocuments, ALongDocumentPrintedInPiecesGivesTheSamePagesAsInOnePiece) {
         EXPECT_LT(difference / ours[p].size(), 2.0) << "page " << p + 1;
     }
     EXPECT_EQ(run("pdfinfo -dests " + pieces).output, run("pdfinfo -dests " + whole).output);
+
+    // A paragraph six pieces long is refused, not laid out whole.
+    std::string words;
+    for (int w = 0; w < 3000; ++w) words += " word" + std::to_string(w);
+    calvoro::testing::writeFile(dir / "endless.html", "<html><head></head><body><p>First</p><p>" + words + "</p></body></html>");
+    try {
+        DC::printRichTextToPDF(dir / "endless.html", dir / "endless.pdf", 3000);
+        FAIL() << "no error";
+    } catch (const ConversionError& error) {
+        EXPECT_STREQ(error.what(), "File appears corrupt: This document has a paragraph or table too long to convert to PDF.");
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "endless.pdf"));
 }
 
 TEST(RichDocuments, TextBoxesReachEveryTargetOnce) {
