@@ -129,8 +129,8 @@ std::optional<std::vector<Box>> measureBoxes(session::Session& session, size_t c
 }
 
 // Where a piece starts: its first element, the page of the whole document on which the piece's
-// top lies (from 0) and how far below that page's top the element's border lies, with the pages
-// printed so far.
+// top lies (from 0), how far below that page's top the element's border lies and the spacer's
+// first height to put it there (its own margins then stand above it), with the pages printed so far.
 struct Piece {
     size_t first = 0;
     int originPage = 0;
