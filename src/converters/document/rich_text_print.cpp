@@ -226,7 +226,10 @@ bool printInPieces(session::Session& session, const std::string& page, const Bod
             if (pages > done) appendPages(document, session::printRange(session, pageWidth, sliceHeight, 0, done + 1, pages));
             return true;
         }
-        const int boundary = static_cast<int>(std::floor(boxes->back().top / sliceHeight));
+        // The page on which the piece's last element starts (one not shown measures at the top).
+        double lastTop = 0;
+        for (const Box& box : *boxes) lastTop = std::max(lastTop, box.top);
+        const int boundary = static_cast<int>(std::floor(lastTop / sliceHeight));
         if (piece.originPage + boundary > pdfPageLimit) throw ConversionError::corruptFile(documentTooLongMessage);
         if (boundary <= done) {
             // No whole page yet: the piece takes more elements.
