@@ -114,7 +114,7 @@ void PageAssembly::carryNamedDestinations(const PageAssembly& source) {
             if (!ours.isDictionary()) {
                 root.replaceKey("/Dests", copied(dests));
             } else {
-                // Another print of the same page: its names join those already here.
+                // A print of another piece of the same document: its names join those already here.
                 for (const std::string& name : dests.getKeys())
                     if (!ours.hasKey(name)) ours.replaceKey(name, copied(dests.getKey(name)));
             }
