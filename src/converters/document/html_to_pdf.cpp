@@ -11,6 +11,7 @@
 
 #include "converters/document/document_converter.h"
 #include "converters/document/document_files.h"
+#include "converters/document/page_pieces.h"
 #include "converters/document/page_session.h"
 #include "core/conversion_error.h"
 #include "core/text_util.h"
@@ -65,6 +66,9 @@ const std::string settledMeasureAndFixScript =
 // links or refreshes) prints the same whether or not it is drawn while it loads.
 const std::set<std::string> livelyElements{"script", "iframe", "frame", "frameset", "object", "embed", "applet", "video", "audio",
                                            "canvas", "marquee", "animate", "animatemotion", "animatetransform", "animatecolor", "set"};
+// Whether the document is complete and its fonts are in: 1 when so, -1 while not.
+const std::string settledScript =
+    "((document.readyState === 'complete' && (!document.fonts || document.fonts.status === 'loaded')) ? 1 : -1)";
 using session::Session;
 using session::SessionGuard;
 using session::evaluateNumber;
@@ -84,9 +88,66 @@ std::optional<std::vector<double>> sliceHeights(double height) {
     return out;
 }
 
+// Loads a piece of a page that does nothing by itself and waits, a little at most, for its fonts.
+void loadPiece(Session& session, const std::string& html, const std::filesystem::path& base, const HTMLRenderOptions& options) {
+    options.cancellation.throwIfCancelled();
+    auto loaded = session::load(session, html, base, false, options.loadTimeout);
+    session::await(loaded, (std::isfinite(options.loadTimeout) ? std::clamp(options.loadTimeout, 0.0, 86400.0) : 86400.0) + 60);
+    for (const auto until = std::chrono::steady_clock::now() + settleLimit;;) {
+        const auto settled = evaluateNumber(session, settledScript);
+        if (!settled || *settled >= 0 || std::chrono::steady_clock::now() >= until) break;
+        std::this_thread::sleep_for(settlePoll);
+    }
+}
+
+// The page printed a piece at a time into output; false, with nothing written, when it cannot
+// be printed in pieces.
+bool printInPieces(Session& session, const std::string& html, const pieces::Body& body, const std::filesystem::path& base,
+                   const HTMLRenderOptions& options, const std::filesystem::path& output) {
+    auto document = pdf::PageAssembly::empty();
+    std::optional<std::vector<double>> slices;
+    const pieces::Printing printing{
+        viewWidth, sliceHeight, options.pieceBytes,
+        [&](const std::string& piece) { loadPiece(session, piece, base, options); },
+        [&](const pdf::PageAssembly& pages, int first, std::optional<double> height) {
+            if (height && !(slices = sliceHeights(std::isfinite(*height) ? *height : sliceHeight)))
+                throw ConversionError::corruptFile(documentTooLongMessage);
+            for (int i = 0; i < pages.pageCount(); ++i) {
+                const size_t at = static_cast<size_t>(first - 1 + i);
+                if (slices && at >= slices->size()) break;
+                document.insertPage(pages, i, document.pageCount());
+                if (slices && at + 1 == slices->size() && slices->back() < sliceHeight)
+                    document.cropToStrip(document.pageCount() - 1, 0, slices->back() * 0.75);
+            }
+            // The page's own links to its anchors keep their targets.
+            document.carryNamedDestinations(pages);
+        }};
+    if (pieces::print(session, html, body, printing) != pieces::Outcome::printed) return false;
+    options.cancellation.throwIfCancelled();
+    if (document.pageCount() == 0 || !document.write(output)) throw ConversionError::failedToCreateOutput();
+    return true;
+}
+
 }  // namespace
 
 namespace detail {
+
+bool layoutIsLocal(const std::string& html) {
+    std::string lower(html.size(), '\0');
+    std::transform(html.begin(), html.end(), lower.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; });
+    static const char* const unsafe[] = {"-child", "-of-type", "nth-", ":has", "float", "position", "counter", "column",
+                                         "flex", "grid", "first-l", "writing-mode", "@import", "<link", "<svg", "<use",
+                                         "url(#", "usemap", "<iframe", "<frame", "<object"};
+    for (const char* token : unsafe)
+        if (lower.find(token) != std::string::npos) return false;
+    // Sibling combinators, in the style sheets.
+    for (size_t at = lower.find("<style"); at != std::string::npos; at = lower.find("<style", at + 1)) {
+        const size_t end = lower.find("</style", at);
+        if (lower.find_first_of("+~", at) < end) return false;
+        if (end == std::string::npos) break;
+    }
+    return true;
+}
 
 bool pageIsStill(const std::string& html) {
     auto lower = [](std::string_view v) {
@@ -195,6 +256,11 @@ void renderHTMLToPDFWithWebKit(const std::filesystem::path& source, const std::f
     // A page that does nothing by itself is laid out and printed without being drawn; telling
     // so takes a parse, which this thread does while the engine starts.
     const bool drawn = options.drawn.value_or(!detail::pageIsStill(html));
+    // A long page that does nothing by itself and lays out the same in pieces is printed in
+    // pieces, so that the renderer never holds more than one.
+    if (!drawn && !options.beforePrint && html.size() > options.pieceBytes && detail::layoutIsLocal(html))
+        if (const auto body = pieces::topLevelElements(html); body && printInPieces(*session, html, *body, base, options, output))
+            return;
 
     std::shared_future<void> loaded = session::load(*session, html, base, drawn, options.loadTimeout);
     // A load that fails or times out is no error: what the page shows by then is rendered.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <future>
@@ -48,6 +49,9 @@ private:
     std::unique_ptr<web::SingleShotTimer> timeoutTask_;
 };
 
+// A longer page that lays out the same in pieces is printed in pieces of about this many bytes.
+inline constexpr size_t htmlPieceBytes = 500'000;
+
 struct HTMLRenderOptions {
     double loadTimeout = WebKitLoadWaiter::defaultTimeout;  // seconds
     CancellationToken cancellation;
@@ -55,6 +59,8 @@ struct HTMLRenderOptions {
     std::function<void(web::OffscreenPage& page)> beforePrint;
     // For tests: whether the page is drawn while it loads (by default, unless it is still).
     std::optional<bool> drawn;
+    // For tests: the bytes of HTML, about, of a piece of a longer page (see pieces::print).
+    size_t pieceBytes = htmlPieceBytes;
 };
 
 // Renders an HTML file (relative references resolve beside it) in an 816 x 1056 CSS-pixel
@@ -81,6 +87,11 @@ std::string forceLightScheme(const std::string& html);
 // media, lazy images, animations, refreshes, event handlers), so that it prints the same
 // without being drawn.
 bool pageIsStill(const std::string& html);
+// Whether each of the page's top-level elements lays out the same whatever elements stand before
+// and after it, so that the page may be printed in pieces: no selectors of an element's place
+// among its siblings, no floats, positioning, counters, flexible boxes, grids or columns, no
+// first-line styles, outside style sheets or references within the page.
+bool layoutIsLocal(const std::string& html);
 }  // namespace detail
 
 }  // namespace calvoro::DocumentConverter

@@ -18,12 +18,12 @@ namespace {
 constexpr const char* measureAndFixScript =
     "(function(){var h=Math.max(document.body ? document.body.scrollHeight : 0, document.documentElement.scrollHeight);"
     "var s=document.documentElement.style;s.setProperty('box-sizing','border-box','important');"
-    "s.setProperty('height',h+'px','important');s.setProperty('contain','size layout','important');return h;})()";
+    "s.setProperty('height',h+'px','important');s.setProperty('contain','size layout','important');"
+    "if(typeof gc==='function'){void document.documentElement.offsetHeight;gc();}return h;})()";
 // What stands above a piece's first element: as high as puts that element where it lies on its page.
 constexpr const char* spacerAttribute = "data-piece-top";
 // The most pieces' worth a piece may grow to when its elements give no whole page.
 constexpr size_t piecesAtMost = 6;
-constexpr const char* paragraphTooLongMessage = "This document has a paragraph or table too long to convert to PDF.";
 // Links, out of the flow, to every anchor the document links to: the engine marks only the
 // anchors its page links to, and a piece may hold an anchor without the link to it.
 constexpr const char* linksAttribute = "data-piece-links";
@@ -152,40 +152,43 @@ std::string pieceHtml(const std::string& page, const Body& body, const std::stri
     return html + page.substr(from, body.end(end) - from) + page.substr(body.contentEnd);
 }
 
-// Sets the spacer so that the piece's first element lies offset pixels below the top; false
-// when it cannot be put there.
-bool placeFirstElement(session::Session& session, double spacer, double offset) {
-    for (int attempt = 0; attempt < 4 && spacer >= 0; ++attempt) {
+// Sets the spacer so that the piece's first element lies where it lies on its page; false when
+// it cannot be put there. A margin that reaches above that page (collapsed from the element's
+// first child) starts the piece a page higher.
+bool placeFirstElement(session::Session& session, Piece& piece, double sliceHeight) {
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        if (piece.spacer < 0 && piece.offset < sliceHeight && piece.originPage > 0) {
+            piece.spacer += sliceHeight;
+            piece.offset += sliceHeight;
+            --piece.originPage;
+        }
+        if (piece.spacer < 0) return false;
         const auto top = session::evaluateNumber(
             session, std::string("(function(){var s=document.querySelector('div[") + spacerAttribute + "]');s.style.height='" +
-                         std::to_string(spacer) + "px';var e=s.nextElementSibling;return e?e.getBoundingClientRect().top:-1e9;})()");
+                         std::to_string(piece.spacer) + "px';var e=s.nextElementSibling;return e?e.getBoundingClientRect().top:-1e9;})()");
         if (!top) return false;
-        if (std::abs(*top - offset) < 0.02) return true;
-        spacer += offset - *top;
+        if (std::abs(*top - piece.offset) < 0.02) return true;
+        piece.spacer += piece.offset - *top;
     }
     return false;
 }
-
 
 }  // namespace
 
 // Each piece ends before the page on which its last element starts, and the next starts with
 // the first element seen on that page.
-bool print(session::Session& session, const std::string& page, const Body& body, const Printing& printing) {
+Outcome print(session::Session& session, const std::string& page, const Body& body, const Printing& printing) {
     const size_t pieceBytes = printing.pieceBytes;
     const double sliceHeight = printing.sliceHeight;
     const std::string links = linkedAnchors(page, body);
     Piece piece;
     for (size_t end = pieceEnd(body, 0, pieceBytes);;) {
-        // A paragraph or table that fills several pieces by itself is laid out whole: the
-        // renderer would need gigabytes for the longest.
-        if (body.end(end) - body.elements[piece.first] > piecesAtMost * pieceBytes)
-            throw ConversionError::corruptFile(paragraphTooLongMessage);
+        if (body.end(end) - body.elements[piece.first] > piecesAtMost * pieceBytes) return Outcome::elementTooLong;
         printing.load(pieceHtml(page, body, links, piece, end));
-        if (piece.first > 0 && !placeFirstElement(session, piece.spacer, piece.offset)) return false;
+        if (piece.first > 0 && !placeFirstElement(session, piece, sliceHeight)) return Outcome::notInPieces;
         const auto boxes = measureBoxes(session, end - piece.first);
         const auto height = session::evaluateNumber(session, measureAndFixScript);
-        if (!boxes || !height || !std::isfinite(*height)) return false;
+        if (!boxes || !height || !std::isfinite(*height)) return Outcome::notInPieces;
         const int done = piece.printed - piece.originPage;  // of the piece's own pages
         if (end == body.elements.size()) {
             const int pages = static_cast<int>(std::max(std::ceil(*height / sliceHeight), 1.0));
@@ -193,7 +196,7 @@ bool print(session::Session& session, const std::string& page, const Body& body,
             if (pages > done)
                 printing.take(session::printRange(session, printing.width, sliceHeight, 0, done + 1, pages), piece.printed + 1,
                               piece.originPage * sliceHeight + *height);
-            return true;
+            return Outcome::printed;
         }
         // The page on which the piece's last element starts (one not shown measures at the top).
         double lastTop = 0;

@@ -38,9 +38,14 @@ struct Printing {
     std::function<void(const pdf::PageAssembly& pages, int firstPage, std::optional<double> height)> take;
 };
 
-// Prints page (whose body is body) in pieces; false when a piece's elements are not those its
-// text gives. Throws ConversionError when a print fails, when the page needs more than
-// pdfPageLimit sheets, and when one paragraph or table fills several pieces by itself.
-bool print(session::Session& session, const std::string& page, const Body& body, const Printing& printing);
+enum class Outcome {
+    printed,
+    notInPieces,     // a piece's elements are not those its text gives
+    elementTooLong,  // one element (a paragraph, a table) fills several pieces by itself
+};
+
+// Prints page (whose body is body) in pieces, unless it cannot be. Throws ConversionError when a
+// print fails and when the page needs more than pdfPageLimit sheets.
+Outcome print(session::Session& session, const std::string& page, const Body& body, const Printing& printing);
 
 }  // namespace calvoro::DocumentConverter::pieces

@@ -24,6 +24,7 @@ constexpr double sliceHeight = pageHeight - 2 * margin;
 // The page's own style gives the margins at the sides; each slice is set a margin below the
 // top of its page.
 constexpr const char* marginStyle = "<style>body{margin:0 96px !important;padding:0 !important}</style>";
+constexpr const char* paragraphTooLongMessage = "This document has a paragraph or table too long to convert to PDF.";
 // Measures the content and fixes the layout at its height, so that the engine moves nothing
 // across page breaks and each printed page is one slice of the page as laid out: the engine's
 // own page breaking takes minutes over a long document.
@@ -31,6 +32,7 @@ constexpr const char* measureAndFixScript =
     "(function(){var h=Math.max(document.body ? document.body.scrollHeight : 0, document.documentElement.scrollHeight);"
     "var s=document.documentElement.style;s.setProperty('box-sizing','border-box','important');"
     "s.setProperty('height',h+'px','important');s.setProperty('contain','size layout','important');return h;})()";
+
 void appendPages(pdf::PageAssembly& document, const pdf::PageAssembly& printed) {
     for (int i = 0; i < printed.pageCount(); ++i) {
         const int at = document.pageCount();
@@ -79,7 +81,10 @@ void printRichTextToPDF(const std::filesystem::path& source, const std::filesyst
     const pieces::Printing printing{pageWidth, sliceHeight, pieceBytes,
                                     [&](const std::string& html) { loadPage(*session, html, source); },
                                     [&](const pdf::PageAssembly& pages, int, std::optional<double>) { appendPages(document, pages); }};
-    if (!body || !pieces::print(*session, page, *body, printing)) {
+    const auto outcome = body ? pieces::print(*session, page, *body, printing) : pieces::Outcome::notInPieces;
+    // Laid out whole, the longest paragraph or table would take the renderer gigabytes.
+    if (outcome == pieces::Outcome::elementTooLong) throw ConversionError::corruptFile(paragraphTooLongMessage);
+    if (outcome == pieces::Outcome::notInPieces) {
         document = pdf::PageAssembly::empty();
         printWhole(*session, page, source, document);
     }

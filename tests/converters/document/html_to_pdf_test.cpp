@@ -161,6 +161,51 @@ TEST(HTMLToPDF, CutsThePageIntoLetterSlices) {
     EXPECT_NE(text.find("row 12"), std::string::npos) << text;
 }
 
+TEST(HTMLToPDF, ALongStillPagePrintedInPiecesGivesTheSamePagesAsInOnePiece) {
+    TempDir dir;
+    // Headings, tables and paragraphs with margins of their own or of their first child, lines cut
+    // by page breaks, one block longer than a page, links to anchors far down; about ten pages.
+    std::string body = "<p><a href='#last'>To the end</a> <a href='#t20'>To a table</a></p>";
+    for (int i = 1; i <= 40; ++i) {
+        if (i % 10 == 1) body += "<h1" + std::string(i == 31 ? " id='last'" : "") + ">Chapter " + std::to_string(i / 10 + 1) + "</h1>";
+        std::string words;
+        for (int w = 0; w < (i == 17 ? 600 : 60); ++w) words += " word" + std::to_string(i) + "x" + std::to_string(w);
+        const std::string paragraph = "<p style='margin-top:" + std::to_string(i % 3 * 9) + "px'>Paragraph " + std::to_string(i) + words + "</p>";
+        body += i % 10 == 0 ? "<table id='t" + std::to_string(i) + "' border='1'><tr><td>Cell " + std::to_string(i) + "</td><td>" + words +
+                                  "</td></tr></table>"
+                            : (i % 2 == 0 ? "<div>" + paragraph + "</div>" : paragraph);
+    }
+    const std::string page = "<html><head><style>body{font-size:15px}</style></head><body>\n" + body + "\n</body></html>";
+    ASSERT_TRUE(DC::detail::layoutIsLocal(page));
+    writeFile(dir / "long.html", page);
+    DC::renderHTMLToPDFWithWebKit(dir / "long.html", dir / "whole.pdf");
+    DC::HTMLRenderOptions options;
+    options.pieceBytes = 3000;
+    DC::renderHTMLToPDFWithWebKit(dir / "long.html", dir / "pieces.pdf", options);
+    const std::string pieces = shellQuote((dir / "pieces.pdf").string()), whole = shellQuote((dir / "whole.pdf").string());
+    const std::string pages = pdfinfoField(run("pdfinfo " + whole).output, "Pages");
+    EXPECT_GE(std::stoi(pages), 8);
+    EXPECT_EQ(pdfinfoField(run("pdfinfo " + pieces).output, "Pages"), pages);
+    EXPECT_EQ(pageSizes(dir / "pieces.pdf"), pageSizes(dir / "whole.pdf"));
+    EXPECT_EQ(run("pdftotext " + pieces + " -").output, run("pdftotext " + whole + " -").output);
+    EXPECT_EQ(run("pdfinfo -dests " + pieces).output, run("pdfinfo -dests " + whole).output);
+    // (Each piece embeds its own subset of the fonts, whose glyphs may be drawn a shade apart.)
+    for (int p = 1; p <= std::stoi(pages); ++p) {
+        const std::string range = " -f " + std::to_string(p) + " -l " + std::to_string(p) + " ";
+        const std::string ours = run("pdftoppm -r 20 -gray" + range + pieces).output, theirs = run("pdftoppm -r 20 -gray" + range + whole).output;
+        ASSERT_EQ(ours.size(), theirs.size());
+        double difference = 0;
+        for (size_t i = 0; i < ours.size(); ++i) difference += std::abs(static_cast<uint8_t>(ours[i]) - static_cast<uint8_t>(theirs[i]));
+        EXPECT_LT(difference / ours.size(), 2.0) << "page " << p;
+    }
+
+    // What a piece cannot lay out as the whole page does keeps the page whole.
+    for (const char* unsafe : {"<style>p:first-child{color:red}</style>", "<style>h1 + p{margin:0}</style>",
+                               "<style>img{float:left}</style>", "<div style='position:absolute'>", "<link rel=stylesheet href=a.css>",
+                               "<style>body{display:flex}</style>", "<style>li::before{content:counter(x)}</style>"})
+        EXPECT_FALSE(DC::detail::layoutIsLocal(std::string("<html><head></head><body>") + unsafe + "<p>x</p></body></html>")) << unsafe;
+}
+
 TEST(HTMLToPDF, APrintedPageShowsItsOpaqueBackgroundInItsContentSoTheCheckNeedNotRenderIt) {
     TempDir dir;
     // Light, dark, a page that asks for no background at all, and a short page cut to its content.
