@@ -13,6 +13,7 @@
 #include <cmath>
 #include <map>
 
+#include "core/conversion_error.h"
 #include "platform/qt/main_thread.h"
 
 namespace calvoro::text {
@@ -297,6 +298,8 @@ AttributedString readHTML(std::string_view utf8) {
 }
 
 std::string writeHTML(const AttributedString& text) {
+    if (text.paragraphCount() > maxHTMLParagraphs)
+        throw ConversionError::corruptFile("This document has too many paragraphs to convert (over 400,000).");
     std::string html;
     qtmain::runOnMain([&] {
         QTextDocument document;

@@ -18,7 +18,10 @@ void fillTextDocument(const AttributedString& text, QTextDocument& document);
 
 // HTML (UTF-8) to rich text through QTextDocument; the parse runs on the Qt main thread.
 AttributedString readHTML(std::string_view utf8);
-// Rich text to an HTML page (UTF-8) through QTextDocument's writer.
+// Rich text to an HTML page (UTF-8) through QTextDocument's writer. The text document holds
+// about a kilobyte for each paragraph, so a text of more than maxHTMLParagraphs (a DOCX of
+// millions of empty paragraphs fits in a few megabytes) is refused before it is built.
+inline constexpr int maxHTMLParagraphs = 400'000;
 std::string writeHTML(const AttributedString& text);
 
 }  // namespace calvoro::text

@@ -156,3 +156,16 @@ TEST(HostileInput, DOCXNestedAsDeepAsTheBoundReads) {
                   .plainText(),
               "x\nx");
 }
+
+// Millions of empty paragraphs fit in a few megabytes of DOCX; written as HTML through the text
+// document they took gigabytes. Past the bound they are refused before anything is built.
+TEST(HostileInput, DOCXOfMillionsOfEmptyParagraphsIsRefusedBeforeItIsWritten) {
+    const AttributedString many = readDOCXBody(kParagraph + repeated("<w:p/>", 2'600'000));
+    ASSERT_GT(many.paragraphCount(), maxHTMLParagraphs);
+    try {
+        writeHTML(many);
+        ADD_FAILURE() << "written";
+    } catch (const ConversionError& e) {
+        EXPECT_STREQ(e.what(), "File appears corrupt: This document has too many paragraphs to convert (over 400,000).");
+    }
+}
