@@ -30,8 +30,14 @@ std::string extractPDFText(const Path& path) {
 namespace {
 
 // The text document's style rules look up every element's ancestors, so a page is read no deeper
-// than browsers nest it: a page of a million unclosed tags would take hours.
-text::AttributedString readBoundedHTML(std::string html) { return text::readHTML(web::html::boundedNesting(std::move(html))); }
+// than browsers nest it: a page of a million unclosed tags would take hours. It holds about a
+// kilobyte for each block, so a page of more blocks than it may write is refused before it is read.
+text::AttributedString readBoundedHTML(std::string html) {
+    const std::string bounded = web::html::boundedNesting(std::move(html));
+    if (web::html::blockCount(bounded) > static_cast<size_t>(text::maxHTMLParagraphs))
+        throw ConversionError::corruptFile(text::tooManyParagraphsMessage);
+    return text::readHTML(bounded);
+}
 
 }  // namespace
 

@@ -299,7 +299,7 @@ AttributedString readHTML(std::string_view utf8) {
 
 std::string writeHTML(const AttributedString& text) {
     if (text.paragraphCount() > maxHTMLParagraphs)
-        throw ConversionError::corruptFile("This document has too many paragraphs to convert (over 400,000).");
+        throw ConversionError::corruptFile(tooManyParagraphsMessage);
     std::string html;
     qtmain::runOnMain([&] {
         QTextDocument document;

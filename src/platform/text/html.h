@@ -22,6 +22,7 @@ AttributedString readHTML(std::string_view utf8);
 // about a kilobyte for each paragraph, so a text of more than maxHTMLParagraphs (a DOCX of
 // millions of empty paragraphs fits in a few megabytes) is refused before it is built.
 inline constexpr int maxHTMLParagraphs = 400'000;
+inline constexpr const char* tooManyParagraphsMessage = "This document has too many paragraphs to convert (over 400,000).";
 std::string writeHTML(const AttributedString& text);
 
 }  // namespace calvoro::text

@@ -193,20 +193,10 @@ private:
     std::ptrdiff_t foreign_ = 0;
 };
 
-}  // namespace
-
-std::string boundedNesting(std::string html, size_t maxDepth) {
-    if (static_cast<size_t>(std::count(html.begin(), html.end(), '<')) <= maxDepth) return html;
-    const std::string_view text = html;
-    Nesting nesting(maxDepth);
-    std::string out;
-    out.reserve(text.size());
-    size_t copied = 0;  // text before this is in out, or left out
-    auto leaveOut = [&](size_t from, size_t to, std::string_view instead) {
-        out.append(text, copied, from - copied);
-        out += instead;
-        copied = to;
-    };
+// Calls visit(at, tag) for each tag of the page in order, past comments, declarations and the
+// text of raw-text elements, until visit returns false.
+template <typename Visit>
+void forEachTag(std::string_view text, Visit visit) {
     size_t i = 0;
     while ((i = text.find('<', i)) != std::string_view::npos) {
         if (text.compare(i, 4, "<!--") == 0) {
@@ -224,17 +214,45 @@ std::string boundedNesting(std::string html, size_t maxDepth) {
             ++i;
             continue;
         }
-        if (tag->name == "plaintext" && !tag->isEnd) break;  // the rest of the page is text
-        bool keep = tag->isEnd ? nesting.close(tag->name) : (holdsRawText(tag->name) || nesting.open(*tag));
-        // The text of a block left out runs on in the paragraph around it, its words still apart
-        // from those of the next: on lines of their own, a page of nested one-line blocks would
-        // print to thousands of pages, and as one word it would run off the page's edge.
-        if (!keep) leaveOut(i, tag->end, standsApart(tag->name) ? " " : "");
+        if (!visit(i, *tag)) return;
         i = tag->end;
         if (!tag->isEnd && holdsRawText(tag->name)) i = rawTextEnd(text, i, tag->name);
     }
+}
+
+}  // namespace
+
+std::string boundedNesting(std::string html, size_t maxDepth) {
+    if (static_cast<size_t>(std::count(html.begin(), html.end(), '<')) <= maxDepth) return html;
+    const std::string_view text = html;
+    Nesting nesting(maxDepth);
+    std::string out;
+    out.reserve(text.size());
+    size_t copied = 0;  // text before this is in out, or left out
+    forEachTag(text, [&](size_t at, const Tag& tag) {
+        if (tag.name == "plaintext" && !tag.isEnd) return false;  // the rest of the page is text
+        bool keep = tag.isEnd ? nesting.close(tag.name) : (holdsRawText(tag.name) || nesting.open(tag));
+        // The text of a block left out runs on in the paragraph around it, its words still apart
+        // from those of the next: on lines of their own, a page of nested one-line blocks would
+        // print to thousands of pages, and as one word it would run off the page's edge.
+        if (!keep) {
+            out.append(text, copied, at - copied);
+            out += standsApart(tag.name) ? " " : "";
+            copied = tag.end;
+        }
+        return true;
+    });
     out.append(text, copied, std::string_view::npos);
     return out;
+}
+
+size_t blockCount(std::string_view html) {
+    size_t blocks = 0;
+    forEachTag(html, [&](size_t, const Tag& tag) {
+        if (!tag.isEnd && standsApart(tag.name)) ++blocks;
+        return tag.name != "plaintext" || tag.isEnd;
+    });
+    return blocks;
 }
 
 }  // namespace calvoro::web::html

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace calvoro::web::html {
 
@@ -16,5 +17,9 @@ inline constexpr size_t maxNesting = 512;
 // ordinary page passes unchanged; only tags are removed, never text. A block or cell left out
 // leaves a space, so that its words stay apart from those around it.
 std::string boundedNesting(std::string html, size_t maxDepth = maxNesting);
+
+// How many blocks and table parts (paragraphs, list items, cells...) the page opens: what a
+// reader that keeps a record for each will hold.
+size_t blockCount(std::string_view html);
 
 }  // namespace calvoro::web::html

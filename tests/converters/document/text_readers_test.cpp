@@ -2,6 +2,7 @@
 
 #include "converters/document/document_converter.h"
 #include "core/conversion_error.h"
+#include "platform/text/html.h"
 #include "document_fixtures.h"
 #include "platform/zip/zip_archive.h"
 #include "support/test_support.h"
@@ -76,6 +77,21 @@ TEST(ParseHTML, ReadsThroughTheDecoderAndTheHTMLReader) {
     writeFile(dir / "p.html", std::string("<p>caf\xE9 <b>x</b></p>"));  // Latin-1 bytes
     auto s = DC::parseHTML(dir / "p.html");
     EXPECT_EQ(s.plainText(), "caf\xC3\xA9 x");
+}
+
+// The text document holds about a kilobyte for each block: a 10 MB page of a million paragraphs
+// took 2.5 GB. Past the bound it is refused before it is read.
+TEST(ParseHTML, APageOfMoreBlocksThanTheReaderHoldsIsRefused) {
+    TempDir dir;
+    std::string page;
+    for (int i = 0; i <= text::maxHTMLParagraphs; ++i) page += "<p>x";
+    writeFile(dir / "p.html", page);
+    try {
+        DC::parseHTML(dir / "p.html");
+        ADD_FAILURE() << "read";
+    } catch (const ConversionError& e) {
+        EXPECT_STREQ(e.what(), "File appears corrupt: This document has too many paragraphs to convert (over 400,000).");
+    }
 }
 
 // A page of a million nested elements is read no deeper than browsers nest elements, every word

@@ -72,11 +72,13 @@ TEST(HTMLTree, NestingIsBoundedAsBrowsersBoundItWithoutTouchingOrdinaryPages) {
                                  repeated("<tr><td>a<td>b", 1000) + "</table><select>" + repeated("<option>o", 1000) +
                                  "</select><dl>" + repeated("<dt>t<dd>d", 1000) + "</dl>" + repeated("<h2>t<h3>u", 600);
     EXPECT_TRUE(html::boundedNesting(ordinary) == ordinary);
+    EXPECT_EQ(html::blockCount(ordinary), 13203u);  // the blocks, items, rows, cells and options it opens
     const html::Document paragraphs(ordinary);
     EXPECT_LE(depthOf(paragraphs.root()), 8u);
 
     const std::string deep = "<p>" + repeated("<div>x", 20000) + "<!-- <div> --><script>if (a <div> b) {}</script>end" +
                              repeated("</div>", 20000) + "<i>after</i>";
+    EXPECT_EQ(html::blockCount(deep), 20001u);  // not the tags in its comment or script
     const html::Document document(deep);
     EXPECT_LE(depthOf(document.root()), html::maxNesting + 4);
     std::string text;
