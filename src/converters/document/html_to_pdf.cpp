@@ -88,16 +88,42 @@ std::optional<std::vector<double>> sliceHeights(double height) {
     return out;
 }
 
+// Waits for a load to end. One that fails or times out is no error: what the page shows by then
+// is printed.
+void awaitLoad(const std::shared_future<void>& loaded, const HTMLRenderOptions& options) {
+    session::await(loaded, (std::isfinite(options.loadTimeout) ? std::clamp(options.loadTimeout, 0.0, 86400.0) : 86400.0) + 60);
+}
+
+// The script's answer (-1 while the document is not complete with its fonts in) once the page
+// has settled; a page still busy gets a little longer, then the last answer is taken.
+std::optional<double> onceSettled(Session& session, const std::string& script) {
+    std::optional<double> answer;
+    for (const auto until = std::chrono::steady_clock::now() + settleLimit;;) {
+        answer = evaluateNumber(session, script);
+        if (!answer || *answer >= 0 || std::chrono::steady_clock::now() >= until) break;
+        std::this_thread::sleep_for(settlePoll);
+    }
+    return answer;
+}
+
+// Takes a print's pages, the first of them slice `first` of the whole, as far as the slices go
+// when they are known, the last cut to its height.
+void takeSlices(pdf::PageAssembly& document, const pdf::PageAssembly& pages, size_t first, const std::vector<double>* slices) {
+    for (int i = 0; i < pages.pageCount(); ++i) {
+        const size_t at = first + static_cast<size_t>(i);
+        if (slices && at >= slices->size()) break;
+        document.insertPage(pages, i, document.pageCount());
+        if (slices && (*slices)[at] < sliceHeight) document.cropToStrip(document.pageCount() - 1, 0, (*slices)[at] * 0.75);
+    }
+    // The page's own links to its anchors keep their targets.
+    document.carryNamedDestinations(pages);
+}
+
 // Loads a piece of a page that does nothing by itself and waits, a little at most, for its fonts.
 void loadPiece(Session& session, const std::string& html, const std::filesystem::path& base, const HTMLRenderOptions& options) {
     options.cancellation.throwIfCancelled();
-    auto loaded = session::load(session, html, base, false, options.loadTimeout);
-    session::await(loaded, (std::isfinite(options.loadTimeout) ? std::clamp(options.loadTimeout, 0.0, 86400.0) : 86400.0) + 60);
-    for (const auto until = std::chrono::steady_clock::now() + settleLimit;;) {
-        const auto settled = evaluateNumber(session, settledScript);
-        if (!settled || *settled >= 0 || std::chrono::steady_clock::now() >= until) break;
-        std::this_thread::sleep_for(settlePoll);
-    }
+    awaitLoad(session::load(session, html, base, false, options.loadTimeout), options);
+    onceSettled(session, settledScript);
 }
 
 // The page printed a piece at a time into output; false, with nothing written, when it cannot
@@ -112,15 +138,7 @@ bool printInPieces(Session& session, const std::string& html, const pieces::Body
         [&](const pdf::PageAssembly& pages, int first, std::optional<double> height) {
             if (height && !(slices = sliceHeights(std::isfinite(*height) ? *height : sliceHeight)))
                 throw ConversionError::corruptFile(documentTooLongMessage);
-            for (int i = 0; i < pages.pageCount(); ++i) {
-                const size_t at = static_cast<size_t>(first - 1 + i);
-                if (slices && at >= slices->size()) break;
-                document.insertPage(pages, i, document.pageCount());
-                if (slices && at + 1 == slices->size() && slices->back() < sliceHeight)
-                    document.cropToStrip(document.pageCount() - 1, 0, slices->back() * 0.75);
-            }
-            // The page's own links to its anchors keep their targets.
-            document.carryNamedDestinations(pages);
+            takeSlices(document, pages, static_cast<size_t>(first - 1), slices ? &*slices : nullptr);
         }};
     if (pieces::print(session, html, body, printing) != pieces::Outcome::printed) return false;
     options.cancellation.throwIfCancelled();
@@ -133,8 +151,7 @@ bool printInPieces(Session& session, const std::string& html, const pieces::Body
 namespace detail {
 
 bool layoutIsLocal(const std::string& html) {
-    std::string lower(html.size(), '\0');
-    std::transform(html.begin(), html.end(), lower.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; });
+    const std::string lower = asciiLowercased(html);
     static const char* const unsafe[] = {"-child", "-of-type", "nth-", ":has", "float", "position", "counter", "column",
                                          "flex", "grid", "first-l", "writing-mode", "@import", "<link", "<svg", "<use",
                                          "url(#", "usemap", "<iframe", "<frame", "<object"};
@@ -150,11 +167,7 @@ bool layoutIsLocal(const std::string& html) {
 }
 
 bool pageIsStill(const std::string& html) {
-    auto lower = [](std::string_view v) {
-        std::string out(v);
-        for (char& c : out) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-        return out;
-    };
+    auto lower = [](std::string_view v) { return asciiLowercased(std::string(v)); };
     auto animates = [&](std::string_view css) {
         const std::string l = lower(css);
         return l.find("animation") != std::string::npos || l.find("@keyframes") != std::string::npos;
@@ -221,11 +234,7 @@ void WebKitLoadWaiter::resume() {
 namespace detail {
 
 std::string forceLightScheme(const std::string& html) {
-    std::string lower(html.size(), '\0');
-    for (size_t i = 0; i < html.size(); ++i) {
-        const char c = html[i];
-        lower[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    }
+    const std::string lower = asciiLowercased(html);
     if (lower.find("<head") == std::string::npos)
         return std::string("<!doctype html><html><head>") + lightModeStyle + "</head><body>" + html + "</body></html>";
     // Every "<head[^>]*>", in any letter case, gets the style right after it.
@@ -262,17 +271,9 @@ void renderHTMLToPDFWithWebKit(const std::filesystem::path& source, const std::f
         if (const auto body = pieces::topLevelElements(html); body && printInPieces(*session, html, *body, base, options, output))
             return;
 
-    std::shared_future<void> loaded = session::load(*session, html, base, drawn, options.loadTimeout);
-    // A load that fails or times out is no error: what the page shows by then is rendered.
-    session::await(loaded, (std::isfinite(options.loadTimeout) ? std::clamp(options.loadTimeout, 0.0, 86400.0) : 86400.0) + 60);
-    // A page that says it is complete, fonts included, is measured at once; one still busy gets
-    // a little longer.
-    std::optional<double> measured;
-    for (const auto until = std::chrono::steady_clock::now() + settleLimit;;) {
-        measured = evaluateNumber(*session, settledMeasureAndFixScript);
-        if (!measured || *measured >= 0 || std::chrono::steady_clock::now() >= until) break;
-        std::this_thread::sleep_for(settlePoll);
-    }
+    awaitLoad(session::load(*session, html, base, drawn, options.loadTimeout), options);
+    // A page that says it is complete, fonts included, is measured at once.
+    std::optional<double> measured = onceSettled(*session, settledMeasureAndFixScript);
     if (measured && *measured < 0) measured = evaluateNumber(*session, measureAndFixScript);
     const double height = measured.value_or(sliceHeight);
     // A page that could not be measured is printed one slice high.
@@ -286,15 +287,7 @@ void renderHTMLToPDFWithWebKit(const std::filesystem::path& source, const std::f
     options.cancellation.throwIfCancelled();
 
     auto document = pdf::PageAssembly::empty();
-    if (auto pages = pdf::PageAssembly::openBytes(std::move(bytes))) {
-        for (size_t i = 0; i < slices->size() && static_cast<int>(i) < pages->pageCount(); ++i) {
-            document.insertPage(*pages, static_cast<int>(i), document.pageCount());
-            const double h = (*slices)[i];
-            if (h < sliceHeight) document.cropToStrip(document.pageCount() - 1, 0, h * 0.75);
-        }
-        // The page's own links to its anchors keep their targets.
-        document.carryNamedDestinations(*pages);
-    }
+    if (auto pages = pdf::PageAssembly::openBytes(std::move(bytes))) takeSlices(document, *pages, 0, &*slices);
     if (document.pageCount() == 0 || !document.write(output)) throw ConversionError::failedToCreateOutput();
 }
 

@@ -3,6 +3,7 @@
 #include <malloc.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <optional>
 #include <string>
@@ -33,8 +34,9 @@ constexpr const char* measureAndFixScript =
     "var s=document.documentElement.style;s.setProperty('box-sizing','border-box','important');"
     "s.setProperty('height',h+'px','important');s.setProperty('contain','size layout','important');return h;})()";
 
-void appendPages(pdf::PageAssembly& document, const pdf::PageAssembly& printed) {
-    for (int i = 0; i < printed.pageCount(); ++i) {
+// Sets a print's pages, at most `most` of them, on Letter pages after the document's own.
+void appendPages(pdf::PageAssembly& document, const pdf::PageAssembly& printed, int most = INT_MAX) {
+    for (int i = 0; i < printed.pageCount() && i < most; ++i) {
         const int at = document.pageCount();
         document.insertPage(printed, i, at);
         document.scalePage(at, 1, pageWidth * 0.75, pageHeight * 0.75, margin * 0.75);
@@ -56,14 +58,8 @@ void printWhole(session::Session& session, const std::string& page, const std::f
     const double height = session::evaluateNumber(session, measureAndFixScript).value_or(sliceHeight);
     const double slices = std::max(std::ceil((std::isfinite(height) ? height : sliceHeight) / sliceHeight), 1.0);
     if (slices > pdfPageLimit) throw ConversionError::corruptFile(documentTooLongMessage);
-    auto printed = pdf::PageAssembly::openBytes(session::print(session, pageWidth, sliceHeight));
-    for (int i = 0; printed && i < static_cast<int>(slices) && i < printed->pageCount(); ++i) {
-        document.insertPage(*printed, i, i);
-        document.scalePage(i, 1, pageWidth * 0.75, pageHeight * 0.75, margin * 0.75);
-        // The margins are no part of the print: they are painted here.
-        document.paintWhiteBehind(i);
-    }
-    if (printed) document.carryNamedDestinations(*printed);
+    if (auto printed = pdf::PageAssembly::openBytes(session::print(session, pageWidth, sliceHeight)))
+        appendPages(document, *printed, static_cast<int>(slices));
 }
 
 }  // namespace
