@@ -38,37 +38,26 @@ constexpr auto settleLimit = std::chrono::milliseconds(80);
 constexpr auto settlePoll = std::chrono::milliseconds(5);
 constexpr const char* lightModeStyle =
     "<style>html,body{background:#ffffff !important;color-scheme:only light;color:#1a1a1a;}</style>";
-// Fixes the layout at the given height (a script expression) and keeps the engine from moving
-// content across page breaks, so that each printed page is exactly one slice of the page as shown.
-std::string fixLayoutAt(const std::string& height) {
-    return "var s=document.documentElement.style;s.setProperty('box-sizing','border-box','important');"
-           "s.setProperty('height'," + height + "+'px','important');"
-           "s.setProperty('contain','size layout','important');";
-}
 // A page longer than this many slices is collected once laid out at its fixed height: printing
 // lays the whole page out again, and then reuses what loading left behind instead of growing by
 // it (10 MB pages print in a sixth to a quarter less memory). A shorter page gains too little
 // for the collection's milliseconds.
 constexpr int collectedFromSlices = 100;
-// Measures the content's height and fixes the layout at it in the same turn of the page, which
-// answers with the height.
+// Measures the content's height and fixes the layout at it, collecting a long page.
 const std::string measureAndFixScript =
-    "(function(){var h=Math.max(document.body ? document.body.scrollHeight : 0, "
-    "document.documentElement.scrollHeight);" + fixLayoutAt("h") +
-    "if(h>" + std::to_string(collectedFromSlices * static_cast<int>(sliceHeight)) +
-    "&&typeof gc==='function'){void document.documentElement.offsetHeight;gc();}return h;})()";
-// The same once the document is complete and its fonts are in; -1, changing nothing, while not.
-const std::string settledMeasureAndFixScript =
-    "((document.readyState === 'complete' && (!document.fonts || document.fonts.status === 'loaded')) ? " +
-    measureAndFixScript + " : -1)";
+    session::measureAndFixScript(collectedFromSlices * static_cast<int>(sliceHeight));
+// Whether the document is complete and its fonts are in.
+constexpr const char* settledCondition =
+    "(document.readyState === 'complete' && (!document.fonts || document.fonts.status === 'loaded'))";
+// The measure once the page has settled; -1, changing nothing, while not.
+const std::string settledMeasureAndFixScript = std::string("(") + settledCondition + " ? " + measureAndFixScript + " : -1)";
+// 1 once the page has settled, -1 while not.
+const std::string settledScript = std::string("(") + settledCondition + " ? 1 : -1)";
 // What in a page can change it by itself after it loads, or load it late: scripts, frames,
 // plug-ins, media, animations. A page with none of them (nor handlers, lazy images, script
 // links or refreshes) prints the same whether or not it is drawn while it loads.
 const std::set<std::string> livelyElements{"script", "iframe", "frame", "frameset", "object", "embed", "applet", "video", "audio",
                                            "canvas", "marquee", "animate", "animatemotion", "animatetransform", "animatecolor", "set"};
-// Whether the document is complete and its fonts are in: 1 when so, -1 while not.
-const std::string settledScript =
-    "((document.readyState === 'complete' && (!document.fonts || document.fonts.status === 'loaded')) ? 1 : -1)";
 using session::Session;
 using session::SessionGuard;
 using session::evaluateNumber;
@@ -277,7 +266,7 @@ void renderHTMLToPDFWithWebKit(const std::filesystem::path& source, const std::f
     if (measured && *measured < 0) measured = evaluateNumber(*session, measureAndFixScript);
     const double height = measured.value_or(sliceHeight);
     // A page that could not be measured is printed one slice high.
-    if (!measured) evaluateNumber(*session, "(function(){" + fixLayoutAt(formatC("%.3f", height)) + "return 1;})()");
+    if (!measured) evaluateNumber(*session, "(function(){" + session::fixLayoutAt(formatC("%.3f", height)) + "return 1;})()");
     const auto slices = sliceHeights(std::isfinite(height) ? height : sliceHeight);
     if (!slices) throw ConversionError::corruptFile(documentTooLongMessage);
     options.cancellation.throwIfCancelled();

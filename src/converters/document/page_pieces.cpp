@@ -8,18 +8,11 @@
 
 #include "converters/document/text_to_pdf.h"
 #include "core/conversion_error.h"
+#include "core/text_util.h"
 
 namespace calvoro::DocumentConverter::pieces {
 namespace {
 
-// Measures the content and fixes the layout at its height, so that the engine moves nothing
-// across page breaks and each printed page is one slice of the page as laid out: the engine's
-// own page breaking takes minutes over a long document.
-constexpr const char* measureAndFixScript =
-    "(function(){var h=Math.max(document.body ? document.body.scrollHeight : 0, document.documentElement.scrollHeight);"
-    "var s=document.documentElement.style;s.setProperty('box-sizing','border-box','important');"
-    "s.setProperty('height',h+'px','important');s.setProperty('contain','size layout','important');"
-    "if(typeof gc==='function'){void document.documentElement.offsetHeight;gc();}return h;})()";
 // What stands above a piece's first element: as high as puts that element where it lies on its page.
 constexpr const char* spacerAttribute = "data-piece-top";
 // The most pieces' worth a piece may grow to when its elements give no whole page.
@@ -41,8 +34,7 @@ bool isVoidElement(const std::string& name) {
 }  // namespace
 
 std::optional<Body> topLevelElements(const std::string& html) {
-    std::string lower(html.size(), '\0');
-    std::transform(html.begin(), html.end(), lower.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; });
+    const std::string lower = asciiLowercased(html);
     Body body;
     const size_t open = lower.find("<body");
     body.contentEnd = lower.rfind("</body");
@@ -84,7 +76,6 @@ std::optional<Body> topLevelElements(const std::string& html) {
     if (depth != 0 || body.elements.empty()) return std::nullopt;
     return body;
 }
-
 
 namespace {
 
@@ -187,7 +178,8 @@ Outcome print(session::Session& session, const std::string& page, const Body& bo
         printing.load(pieceHtml(page, body, links, piece, end));
         if (piece.first > 0 && !placeFirstElement(session, piece, sliceHeight)) return Outcome::notInPieces;
         const auto boxes = measureBoxes(session, end - piece.first);
-        const auto height = session::evaluateNumber(session, measureAndFixScript);
+        // Each piece is collected once laid out, so that the renderer holds one piece's leftovers at most.
+        const auto height = session::evaluateNumber(session, session::measureAndFixScript(0));
         if (!boxes || !height || !std::isfinite(*height)) return Outcome::notInPieces;
         const int done = piece.printed - piece.originPage;  // of the piece's own pages
         if (end == body.elements.size()) {
@@ -220,6 +212,5 @@ Outcome print(session::Session& session, const std::string& page, const Body& bo
         end = std::max(pieceEnd(body, piece.first, pieceBytes), end + 1);
     }
 }
-
 
 }  // namespace calvoro::DocumentConverter::pieces

@@ -53,6 +53,21 @@ std::optional<T> evaluate(Session& session, const std::string& script, Evaluate 
 
 }  // namespace
 
+std::string fixLayoutAt(const std::string& height) {
+    return "var s=document.documentElement.style;s.setProperty('box-sizing','border-box','important');"
+           "s.setProperty('height'," + height + "+'px','important');"
+           "s.setProperty('contain','size layout','important');";
+}
+
+std::string measureAndFixScript(std::optional<int> collectAbove) {
+    std::string script = "(function(){var h=Math.max(document.body ? document.body.scrollHeight : 0, "
+                         "document.documentElement.scrollHeight);" + fixLayoutAt("h");
+    if (collectAbove)
+        script += "if(h>" + std::to_string(*collectAbove) +
+                  "&&typeof gc==='function'){void document.documentElement.offsetHeight;gc();}";
+    return script + "return h;})()";
+}
+
 std::optional<double> evaluateNumber(Session& session, const std::string& script) {
     return evaluate<double>(session, script, &web::OffscreenPage::evaluateNumber);
 }

@@ -79,6 +79,14 @@ void startPage(Session& session, int width, int height);
 std::shared_future<void> load(Session& session, const std::string& html, const std::filesystem::path& base, bool drawn,
                               double timeout);
 std::optional<double> evaluateNumber(Session& session, const std::string& script);
+// Script that fixes the layout at a height (a script expression) and keeps the engine from moving
+// content across page breaks, so that each printed page is one slice of the page as laid out: the
+// engine's own page breaking takes minutes over a long document.
+std::string fixLayoutAt(const std::string& height);
+// Script that measures the content's height and fixes the layout at it in the same turn of the
+// page, which answers with the height; a page higher than collectAbove CSS pixels is collected
+// then, before it prints.
+std::string measureAndFixScript(std::optional<int> collectAbove = std::nullopt);
 std::optional<std::string> evaluateText(Session& session, const std::string& script);
 // The page printed on pages of width x height CSS pixels, with blank bands of margin pixels at
 // their top and bottom (only pages first..last, counted from 1, when given); throws

@@ -26,13 +26,6 @@ constexpr double sliceHeight = pageHeight - 2 * margin;
 // top of its page.
 constexpr const char* marginStyle = "<style>body{margin:0 96px !important;padding:0 !important}</style>";
 constexpr const char* paragraphTooLongMessage = "This document has a paragraph or table too long to convert to PDF.";
-// Measures the content and fixes the layout at its height, so that the engine moves nothing
-// across page breaks and each printed page is one slice of the page as laid out: the engine's
-// own page breaking takes minutes over a long document.
-constexpr const char* measureAndFixScript =
-    "(function(){var h=Math.max(document.body ? document.body.scrollHeight : 0, document.documentElement.scrollHeight);"
-    "var s=document.documentElement.style;s.setProperty('box-sizing','border-box','important');"
-    "s.setProperty('height',h+'px','important');s.setProperty('contain','size layout','important');return h;})()";
 
 // Sets a print's pages, at most `most` of them, on Letter pages after the document's own.
 void appendPages(pdf::PageAssembly& document, const pdf::PageAssembly& printed, int most = INT_MAX) {
@@ -55,7 +48,7 @@ void loadPage(session::Session& session, const std::string& html, const std::fil
 void printWhole(session::Session& session, const std::string& page, const std::filesystem::path& source,
                 pdf::PageAssembly& document) {
     loadPage(session, page, source);
-    const double height = session::evaluateNumber(session, measureAndFixScript).value_or(sliceHeight);
+    const double height = session::evaluateNumber(session, session::measureAndFixScript()).value_or(sliceHeight);
     const double slices = std::max(std::ceil((std::isfinite(height) ? height : sliceHeight) / sliceHeight), 1.0);
     if (slices > pdfPageLimit) throw ConversionError::corruptFile(documentTooLongMessage);
     if (auto printed = pdf::PageAssembly::openBytes(session::print(session, pageWidth, sliceHeight)))
