@@ -19,12 +19,6 @@
 
 namespace calvoro::CalvoroApp {
 
-namespace {
-
-std::string describe(const std::exception& e) { return e.what(); }
-
-}  // namespace
-
 int estimateAndExit(const std::vector<std::string>& arguments) {
     auto p = operandsOf(arguments, "--estimate", 1);
     if (!p) {
@@ -54,7 +48,7 @@ int estimateAndExit(const std::vector<std::string>& arguments) {
             estimates = Compressor::estimates(file, *format, termination::token());
         } catch (const std::exception& e) {
             if (termination::received()) return 1;
-            printError("estimate failed: " + describe(e));
+            printError("estimate failed: " + std::string(e.what()));
             return 1;
         }
         double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -94,7 +88,7 @@ int compressAndExit(const std::vector<std::string>& arguments) {
             printOutput(output.string());
             return 0;
         } catch (const std::exception& e) {
-            printError("compress failed: " + describe(e));
+            printError("compress failed: " + std::string(e.what()));
             return 1;
         }
     });

@@ -28,8 +28,6 @@ std::string everyIdentifier() {
     return out;
 }
 
-std::string describe(const std::exception& e) { return e.what(); }
-
 // The target and the operation of well-formed operands naming a file that can be detected.
 struct Operands {
     SupportedFormat target;
@@ -89,7 +87,7 @@ int convertAndExit(const std::vector<std::string>& arguments, const Runner& run)
             printOutput(output.string());
             return 0;
         } catch (const std::exception& e) {
-            printError("convert failed: " + describe(e));
+            printError("convert failed: " + std::string(e.what()));
             return 1;
         }
     });
