@@ -28,6 +28,8 @@ constexpr double pageFill = 0.94;
 constexpr size_t sliceBytes = 1 << 20;
 // Printing holds every page of a layout at once: a layout prints no more pages than this.
 constexpr double slicePages = 40;
+// A row is printed whole, so one taller than a layout's pages, or longer than its text, is refused.
+constexpr const char* rowTooLongMessage = "This table has a row too long to convert to PDF.";
 // A word longer than this may be broken anywhere rather than widen its column.
 constexpr size_t longWordLength = 20;
 
@@ -65,7 +67,8 @@ return k.toFixed(6)+';'+sum(w).toFixed(3)+';'+w.map(function(x){return x.toFixed
 // taking rows away changes nothing; then puts a page break before each row that would not fit
 // the page begun above it (limit pixels at scale 1). Unless this is the last slice, the rows of
 // its last page go (they start the next one), and so do those past its first `most` pages.
-// Answers with the number of rows kept and the number of pages they fill whole.
+// Answers with the number of rows kept and the number of pages they fill whole, or with "tall"
+// when one row alone is taller than `most` pages.
 std::string paginateScript(const std::string& layout, bool last, double limit) {
     return "(function(s,last,limit,most){if(typeof gc==='function')gc();"
            "var t=document.querySelector('table'),b=document.body;if(!t)return -1;"
@@ -78,9 +81,13 @@ std::string paginateScript(const std::string& layout, bool last, double limit) {
            "for(var i=f;i<n;i++){var r=rows[i].getBoundingClientRect();top.push(r.top);bottom.push(r.bottom);}"
            "var start=top.length?top[0]:0,firsts=[];"
            "for(var i=1;i<top.length;i++)if(bottom[i]-start>limit){firsts.push(f+i);start=top[i];}"
-           "var whole=firsts.length,cut=-1;"
-           "if(firsts.length>=most){cut=firsts[most-1];firsts.length=most-1;whole=most;}"
-           "else if(!last&&firsts.length)cut=firsts.pop();"
+           // A row taller than a page begins a page of its own and fills as many as it needs.
+           "var starts=[f].concat(firsts),weight=[];"
+           "for(var j=0;j<starts.length;j++){var e=(j+1<starts.length?starts[j+1]:n)-1-f;"
+           "weight.push(Math.max(1,Math.ceil((bottom[e]-top[starts[j]-f])/limit)));if(weight[j]>most)return 'tall';}"
+           "var m=firsts.length,whole=0,cut=-1;"
+           "for(var j=0;j<m&&cut<0;j++){whole+=weight[j];if(whole>=most){cut=firsts[j];firsts.length=j;}}"
+           "if(cut<0&&!last&&m)cut=firsts.pop();"
            "if(cut>=0){for(var i=n-1;i>=cut;i--)rows[i].remove();n=cut;}"
            // The engine does not break a page before a row, only before a table: each page's rows
            // move into a table of their own, alike but for its rows, keeping their stripes.
@@ -219,6 +226,9 @@ std::string markLongWords(std::string_view row) {
 void tablePageToPDF(const std::string& html, const std::filesystem::path& output, size_t cellsPerLayout) {
     const detail::TablePageParts parts = detail::splitTablePage(html);
     if (parts.rows.empty()) return htmlStringToPDF(html, output);
+    // A row is laid out and printed whole: one longer than a layout may hold is refused unread.
+    for (std::string_view row : parts.rows)
+        if (row.size() > sliceBytes) throw ConversionError::corruptFile(rowTooLongMessage);
     std::string head(parts.head);
     if (const size_t style = head.find("</style>"); style != std::string::npos) head.insert(style, printStyle);
     head = detail::forceLightScheme(head);
@@ -260,6 +270,7 @@ void tablePageToPDF(const std::string& html, const std::filesystem::path& output
         size_t kept = 0, wholePages = 0;
         const std::string answer =
             session::evaluateText(*session, paginateScript(layout, to == parts.rows.size(), limit)).value_or("");
+        if (answer == "tall") throw ConversionError::corruptFile(rowTooLongMessage);
         if (std::sscanf(answer.c_str(), "%zu;%zu", &kept, &wholePages) != 2 || kept < 1 || kept > to - from)
             throw ConversionError::exportSessionFailed("HTML to PDF: the table could not be laid out");
         if (wholePages > 0) slice.rowsPerPage = static_cast<double>(kept) / static_cast<double>(wholePages);

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "converters/data/data_converter.h"
+#include "core/conversion_error.h"
 #include "core/conversion_logger.h"
 #include "support/test_support.h"
 
@@ -190,11 +191,31 @@ TEST(DataPDF, ATableWiderThanThePageKeepsEveryColumnOnLetterPages) {
     EXPECT_LE(pageCount(pdf), 4);
 }
 
-TEST(DataPDF, EmptyTableFailsBeforeRendering) {
+TEST(DataPDF, EmptyTableOrARowTooLongFailsAndLeavesNothing) {
     TempDir in, out;
     testing::writeFile(in / "empty.csv", "\n");
     EXPECT_THROW(DataConverter::convert(in / "empty.csv", SupportedFormat::csv, SupportedFormat::pdf, out.path()), std::exception);
     EXPECT_FALSE(std::filesystem::exists(out / "empty.pdf"));
+
+    // A row is printed whole: one cell of some sixty pages, and a row of more text than a layout
+    // holds, are refused, where they took gigabytes.
+    auto words = [](int count) {
+        std::string text;
+        for (int i = 0; i < count; ++i) text += (i ? " w" : "w") + std::to_string(i);
+        return text;
+    };
+    testing::writeFile(in / "tall.csv", "id,text\n1,\"" + words(45000) + "\"\n2,short\n");
+    testing::writeFile(in / "long.csv", "id,text\n1,\"" + words(150000) + "\"\n");
+    for (const char* name : {"tall", "long"}) {
+        try {
+            DataConverter::convert(in / (std::string(name) + ".csv"), SupportedFormat::csv, SupportedFormat::pdf, out.path());
+            ADD_FAILURE() << name << " converted";
+        } catch (const ConversionError& error) {
+            EXPECT_NE(std::string(error.what()).find("This table has a row too long to convert to PDF."), std::string::npos)
+                << name << ": " << error.what();
+        }
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(out.path()));
 }
 
 }  // namespace
