@@ -3,9 +3,15 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <qpdf/QPDF.hh>
+
 #include <QImage>
 #include <QPdfDocument>
 #include <QPdfSelection>
+
+#include <set>
+#include <utility>
+#include <vector>
 
 #include "core/source_file.h"
 #include "platform/qt/main_thread.h"
@@ -73,6 +79,38 @@ private:
     std::unique_ptr<QPdfDocument> doc_;
 };
 
+// The PDF engine stalls for good on a page tree deeper than it walks (1,024 levels); no real
+// tree comes near this.
+constexpr size_t pageTreeDepthLimit = 1000;
+
+// Whether the file's page tree has more levels of page nodes than the limit, walked without
+// recursion. A file the
+// walk cannot read is left to the engine, which mends more than it does.
+bool pageTreeTooDeep(const char* name) {
+    try {
+        QPDF qpdf;
+        qpdf.setSuppressWarnings(true);
+        qpdf.processFile(name);
+        std::vector<std::pair<QPDFObjectHandle, size_t>> stack{{qpdf.getRoot().getKey("/Pages"), 1}};
+        std::set<QPDFObjGen> seen;
+        while (!stack.empty()) {
+            auto [node, depth] = std::move(stack.back());
+            stack.pop_back();
+            if (!node.isDictionary()) continue;
+            QPDFObjectHandle kids = node.getKey("/Kids");
+            if (!kids.isArray()) continue;
+            if (depth > pageTreeDepthLimit) return true;
+            for (int i = 0; i < kids.getArrayNItems(); ++i) {
+                QPDFObjectHandle kid = kids.getArrayItem(i);
+                if (kid.isIndirect() && !seen.insert(kid.getObjGen()).second) continue;
+                stack.emplace_back(kid, depth + 1);
+            }
+        }
+    } catch (const std::exception&) {
+    }
+    return false;
+}
+
 }  // namespace
 
 std::unique_ptr<Document> Document::open(const std::filesystem::path& path) {
@@ -86,6 +124,10 @@ std::unique_ptr<Document> Document::open(const std::filesystem::path& path) {
         return nullptr;
     }
     const QString name = QStringLiteral("/proc/self/fd/") + QString::number(fd);
+    if (pageTreeTooDeep(name.toStdString().c_str())) {
+        ::close(fd);
+        return nullptr;
+    }
     std::unique_ptr<QPdfDocument> doc;
     qtmain::runOnMain([&] {
         auto candidate = std::make_unique<QPdfDocument>();

@@ -64,6 +64,30 @@ TEST(PdfDocument, RefusesWhatIsNotAPdf) {
     writeFile(dir / "fake.pdf", std::string("%PDF-1.4 this is not really a pdf"));
     EXPECT_FALSE(pdf::Document::open(dir / "fake.pdf"));
     EXPECT_FALSE(pdf::Document::open(dir / "missing.pdf"));
+
+    // A page tree of one page under 900 levels opens; under 1,100, where the engine would stall
+    // for good, it is refused.
+    for (const int depth : {900, 1100}) {
+        std::vector<std::string> objects{"<< /Type /Catalog /Pages 2 0 R >>"};
+        for (int level = 0; level < depth; ++level)
+            objects.push_back("<< /Type /Pages /Kids [" + std::to_string(level + 3) + " 0 R] /Count 1 >>");
+        const std::string content = "BT /F1 12 Tf 72 700 Td (deep) Tj ET";
+        objects.push_back("<< /Type /Page /Parent " + std::to_string(depth + 1) + " 0 R /MediaBox [0 0 612 792] /Contents " +
+                          std::to_string(depth + 3) + " 0 R /Resources << /Font << /F1 " + std::to_string(depth + 4) +
+                          " 0 R >> >> >>");
+        objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream");
+        objects.push_back("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+        const auto path = dir / ("deep" + std::to_string(depth) + ".pdf");
+        writeFile(path, pdfFromObjects(objects));
+        auto doc = pdf::Document::open(path);
+        if (depth < 1000) {
+            ASSERT_TRUE(doc) << depth;
+            EXPECT_EQ(doc->pageCount(), 1);
+            EXPECT_NE(doc->pageText(0).find("deep"), std::string::npos);
+        } else {
+            EXPECT_FALSE(doc) << depth;
+        }
+    }
 }
 
 TEST(PdfDocument, UsableFromSeveralThreadsAtOnce) {
