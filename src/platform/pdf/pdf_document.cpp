@@ -79,20 +79,21 @@ private:
     std::unique_ptr<QPdfDocument> doc_;
 };
 
-// The PDF engine stalls for good on a page tree deeper than it walks (1,024 levels); no real
-// tree comes near this.
+// The PDF engine stalls for good on a page tree deeper than it walks (1,024 levels), or one that
+// loops; no real tree comes near this depth.
 constexpr size_t pageTreeDepthLimit = 1000;
 
-// Whether the file's page tree has more levels of page nodes than the limit, walked without
-// recursion. A file the
+// Whether the file's page tree has more levels of page nodes than the limit, or a page node
+// among its own descendants, walked without recursion. A file the
 // walk cannot read is left to the engine, which mends more than it does.
-bool pageTreeTooDeep(const char* name) {
+bool pageTreeStallsEngine(const char* name) {
     try {
         QPDF qpdf;
         qpdf.setSuppressWarnings(true);
         qpdf.processFile(name);
-        std::vector<std::pair<QPDFObjectHandle, size_t>> stack{{qpdf.getRoot().getKey("/Pages"), 1}};
-        std::set<QPDFObjGen> seen;
+        QPDFObjectHandle root = qpdf.getRoot().getKey("/Pages");
+        std::vector<std::pair<QPDFObjectHandle, size_t>> stack{{root, 1}};
+        std::set<QPDFObjGen> seen{root.getObjGen()};
         while (!stack.empty()) {
             auto [node, depth] = std::move(stack.back());
             stack.pop_back();
@@ -102,7 +103,11 @@ bool pageTreeTooDeep(const char* name) {
             if (depth > pageTreeDepthLimit) return true;
             for (int i = 0; i < kids.getArrayNItems(); ++i) {
                 QPDFObjectHandle kid = kids.getArrayItem(i);
-                if (kid.isIndirect() && !seen.insert(kid.getObjGen()).second) continue;
+                if (kid.isIndirect() && !seen.insert(kid.getObjGen()).second) {
+                    // A page node met again closes a loop, in which the engine goes round for good.
+                    if (kid.isDictionary() && kid.getKey("/Kids").isArray()) return true;
+                    continue;
+                }
                 stack.emplace_back(kid, depth + 1);
             }
         }
@@ -124,7 +129,7 @@ std::unique_ptr<Document> Document::open(const std::filesystem::path& path) {
         return nullptr;
     }
     const QString name = QStringLiteral("/proc/self/fd/") + QString::number(fd);
-    if (pageTreeTooDeep(name.toStdString().c_str())) {
+    if (pageTreeStallsEngine(name.toStdString().c_str())) {
         ::close(fd);
         return nullptr;
     }

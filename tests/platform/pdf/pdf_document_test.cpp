@@ -65,8 +65,11 @@ TEST(PdfDocument, RefusesWhatIsNotAPdf) {
     EXPECT_FALSE(pdf::Document::open(dir / "fake.pdf"));
     EXPECT_FALSE(pdf::Document::open(dir / "missing.pdf"));
 
-    // A page tree of one page under 900 levels opens; under 1,100, where the engine would stall
-    // for good, it is refused.
+    // A page tree of one page under 900 levels opens; under 1,100, or one whose root is among its
+    // own kids, where the engine would stall for good, is refused.
+    writeFile(dir / "loop.pdf", pdfFromObjects({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [2 0 R 3 0 R] /Count 2 >>",
+                                               "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] >>"}));
+    EXPECT_FALSE(pdf::Document::open(dir / "loop.pdf"));
     for (const int depth : {900, 1100}) {
         std::vector<std::string> objects{"<< /Type /Catalog /Pages 2 0 R >>"};
         for (int level = 0; level < depth; ++level)
