@@ -33,7 +33,10 @@
 namespace calvoro::web {
 namespace {
 
-// Only local resources load: rendering a document never reaches the network.
+// Only local resources load: rendering a document never reaches the network. Nor does a
+// document bring another file's text into what is printed: local files come in as pictures,
+// styles and fonts, never as frames, objects or script reads, and the page's own frame shows
+// only what the program loads into it.
 class LocalOnlyFilter : public QWebEngineUrlRequestInterceptor {
 public:
     using QWebEngineUrlRequestInterceptor::QWebEngineUrlRequestInterceptor;
@@ -42,6 +45,17 @@ public:
         if (scheme != QLatin1String("file") && scheme != QLatin1String("data") && scheme != QLatin1String("blob") &&
             scheme != QLatin1String("about") && scheme != QLatin1String("qrc"))
             info.block(true);
+        if (scheme != QLatin1String("file")) return;
+        switch (info.resourceType()) {
+            case QWebEngineUrlRequestInfo::ResourceTypeMainFrame:
+                if (info.navigationType() != QWebEngineUrlRequestInfo::NavigationTypeTyped) info.block(true);
+                break;
+            case QWebEngineUrlRequestInfo::ResourceTypeSubFrame:
+            case QWebEngineUrlRequestInfo::ResourceTypeObject:
+            case QWebEngineUrlRequestInfo::ResourceTypePluginResource:
+            case QWebEngineUrlRequestInfo::ResourceTypeXhr: info.block(true); break;
+            default: break;
+        }
     }
 };
 

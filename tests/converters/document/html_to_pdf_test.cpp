@@ -239,13 +239,27 @@ TEST(HTMLToPDF, RelativeReferencesResolveBesideTheSourceAndColoursStayLight) {
     TempDir dir;
     writeFile(dir / "box.svg", "<svg xmlns='http://www.w3.org/2000/svg' width='200' height='200'>"
                                "<rect width='200' height='200' fill='#00ff00'/></svg>");
+    // Another file's text never reaches the print, through a frame, an object, a script or the
+    // page going to it, whether it lies beside the page or anywhere else.
+    writeFile(dir / "secret.txt", "secret words");
+    const std::string secret = "file://" + (dir / "secret.txt").string();
     writeFile(dir / "page.html",
               "<html><head><style>@media (prefers-color-scheme: dark){body{background:#000;color:#fff}}"
-              "body{background:#000}</style></head><body style='margin:0'><img src='box.svg'></body></html>");
+              "body{background:#000}</style></head><body style='margin:0'><img src='box.svg'>"
+              "<iframe src='" + secret + "'></iframe><object data='secret.txt' type='text/plain'></object>"
+              "<script>var r=new XMLHttpRequest();try{r.open('GET','" + secret + "',false);r.send();"
+              "document.write('<p>'+r.responseText+'</p>')}catch(e){}</script></body></html>");
+    writeFile(dir / "moving.html", "<html><head><meta http-equiv='refresh' content='0;url=secret.txt'></head>"
+                                   "<body><p>stays</p><script>location.href='" + secret + "'</script></body></html>");
+    DC::renderHTMLToPDFWithWebKit(dir / "moving.html", dir / "moving.pdf");
+    auto moving = pdf::Document::open(dir / "moving.pdf");
+    ASSERT_TRUE(moving);
+    EXPECT_EQ(moving->pageText(0).find("secret"), std::string::npos);
     DC::renderHTMLToPDFWithWebKit(dir / "page.html", dir / "page.pdf");
     auto doc = pdf::Document::open(dir / "page.pdf");
     ASSERT_TRUE(doc);
     ASSERT_EQ(doc->pageCount(), 1);
+    EXPECT_EQ(doc->pageText(0).find("secret"), std::string::npos);
     auto image = doc->render(0, 816, 1056, true);
     const uint8_t* box = image.row(100) + 100 * 4;
     EXPECT_LT(box[0], 30);
