@@ -84,8 +84,8 @@ private:
 constexpr size_t pageTreeDepthLimit = 1000;
 
 // Whether the file's page tree has more levels of page nodes than the limit, or a page node
-// among its own descendants, walked without recursion. A file the
-// walk cannot read is left to the engine, which mends more than it does.
+// reached twice, walked without recursion. A file the walk cannot read is left to the engine,
+// which mends more than it does.
 bool pageTreeStallsEngine(const char* name) {
     try {
         QPDF qpdf;
@@ -104,7 +104,8 @@ bool pageTreeStallsEngine(const char* name) {
             for (int i = 0; i < kids.getArrayNItems(); ++i) {
                 QPDFObjectHandle kid = kids.getArrayItem(i);
                 if (kid.isIndirect() && !seen.insert(kid.getObjGen()).second) {
-                    // A page node met again closes a loop, in which the engine goes round for good.
+                    // A page node met again closes a loop, in which the engine goes round for good, or
+                    // shares a branch, which it may walk once for every way down (no valid tree does).
                     if (kid.isDictionary() && kid.getKey("/Kids").isArray()) return true;
                     continue;
                 }
