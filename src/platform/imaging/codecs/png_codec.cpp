@@ -101,6 +101,32 @@ struct ReadState {
     }
 };
 
+// The bytes of compressed pixel data the file holds: its IDAT chunks, the last one as far as it goes.
+uint64_t storedPixelData(const uint8_t* data, size_t size) {
+    uint64_t total = 0;
+    for (size_t pos = 8; size >= pos + 8;) {
+        const uint32_t length = be32(data + pos);
+        const uint8_t* type = data + pos + 4;
+        const size_t available = size - pos - 8;
+        if (std::memcmp(type, "IDAT", 4) == 0) total += std::min<uint64_t>(length, available);
+        if (std::memcmp(type, "IEND", 4) == 0 || available < uint64_t(length) + 4) break;
+        pos += 12 + size_t(length);
+    }
+    return total;
+}
+
+// A header that declares far more pixels than its data could inflate to is damaged: refused
+// before a picture of that size is allocated. Deflate gives at most 1032 bytes for each byte
+// it reads (a copy of 258 bytes in two bits).
+void checkStoredData(const Reader& reader, png_uint_32 w, png_uint_32 h, int depth, int colour, int interlace) {
+    const int channels = colour == PNG_COLOR_TYPE_RGB ? 3 : colour == PNG_COLOR_TYPE_RGB_ALPHA ? 4
+                         : colour == PNG_COLOR_TYPE_GRAY_ALPHA                                  ? 2
+                                                                                                : 1;
+    // Every row but an interlaced picture's starts with its filter byte.
+    const uint64_t least = uint64_t(w) * h * uint64_t(depth * channels) / 8 + (interlace == PNG_INTERLACE_NONE ? h : 0);
+    if (least > (storedPixelData(reader.data, reader.size) + 1) * 1032) fail("The image data is shorter than its size needs");
+}
+
 // Reads up to the pixels, fills the size and what the header says, and sets the decoder to
 // give RGBA rows, 16-bit ones as they are, in native byte order; returns whether they are
 // 16-bit. With eightBit, 16-bit samples are rounded to 8 bits as a whole 16-bit picture's are
@@ -115,6 +141,7 @@ bool readHeader(png_structp png, png_infop info, Reader& reader, ImageProperties
     int depth = 0, colour = 0, interlace = 0;
     png_get_IHDR(png, info, &w, &h, &depth, &colour, &interlace, nullptr, nullptr);
     checkDimensions(w, h);
+    checkStoredData(reader, w, h, depth, colour, interlace);
     props.bitsPerComponent = depth;
     props.hasAlpha = (colour & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
     // 16-bit samples are kept as they are, for the writers that hold them.
