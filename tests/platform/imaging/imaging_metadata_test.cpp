@@ -149,14 +149,21 @@ TEST(ImagingLimits, HugeDeclaredSizesAreRefusedBeforeDecoding) {
     auto b = ImageSource::fromData(bmp);
     ASSERT_TRUE(b);
     EXPECT_THROW(b->decodeFirstFrame(), ConversionError);
-    // A PNG whose header says 4,000,000 rows, alone and in an icon: far more than its few hundred
-    // bytes of pixel data could inflate to, so damaged rather than a picture to allocate.
+    // A PNG whose header says 4,000,000 rows, alone and in an icon, and a JPEG whose frame says
+    // 60,000: far more than their few hundred bytes of pixel data could hold, so damaged rather
+    // than a picture to allocate.
     std::vector<uint8_t> tall = encodeImage(quadrants(16, 16), types::png);
     tall[20] = 0, tall[21] = 0x3D, tall[22] = 0x09, tall[23] = 0;
     std::vector<uint8_t> icon = {0, 0, 1, 0, 1, 0, 16, 0, 0, 0, 1, 0, 32, 0};
     le32(icon, static_cast<uint32_t>(tall.size())), le32(icon, 22);
     icon.insert(icon.end(), tall.begin(), tall.end());
-    for (const auto& [bytes, ext] : {std::pair{tall, "png"}, std::pair{icon, "ico"}}) {
+    std::vector<uint8_t> tallJpeg = encodeImage(quadrants(16, 16), types::jpeg);
+    size_t marker = 2;
+    while (marker + 9 < tallJpeg.size() && tallJpeg[marker + 1] != 0xC0 && tallJpeg[marker + 1] != 0xC2)
+        marker += 2 + size_t(tallJpeg[marker + 2] << 8 | tallJpeg[marker + 3]);
+    ASSERT_LT(marker + 9, tallJpeg.size());
+    tallJpeg[marker + 5] = 0xEA, tallJpeg[marker + 6] = 0x60;
+    for (const auto& [bytes, ext] : {std::pair{tall, "png"}, std::pair{icon, "ico"}, std::pair{tallJpeg, "jpg"}}) {
         SCOPED_TRACE(ext);
         auto lying = ImageSource::fromData(bytes, ext);
         ASSERT_TRUE(lying);

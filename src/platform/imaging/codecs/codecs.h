@@ -45,6 +45,10 @@ private:
 [[noreturn]] void refuseVariant(const std::string& kind);
 // Refuses sizes that are empty or above maxPixelCount, before anything is allocated.
 void checkDimensions(uint64_t width, uint64_t height);
+// Refuses a header that declares more pixels than the data behind it could hold, as damaged,
+// before a picture of that size is allocated: least is what the pixels take at the least, most
+// what the data could give at the most (in one unit).
+void checkDataHolds(uint64_t least, uint64_t most);
 
 // Decoders: frame 0 only unless allFrames (GIF). They fill props.pixelWidth/Height.
 void decodePNG(const uint8_t* data, size_t size, DecodeResult& out);

@@ -18,6 +18,10 @@ void checkDimensions(uint64_t width, uint64_t height) {
                      static_cast<unsigned long long>(height)));
 }
 
+void checkDataHolds(uint64_t least, uint64_t most) {
+    if (least > most) fail("The image data is shorter than its size needs");
+}
+
 void ReadPages::readUpTo(size_t offset) {
     // A megabyte at a time keeps the calls few.
     constexpr size_t step = size_t(1) << 20;

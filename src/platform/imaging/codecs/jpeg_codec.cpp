@@ -212,6 +212,16 @@ bool readScanlines(jpeg_decompress_struct& cinfo, const RowTarget& target, bool 
     return true;
 }
 
+// Huffman coding spends at least one bit on every block of every component (its DC difference);
+// arithmetic coding may spend less and is not judged.
+void checkCodedData(const jpeg_decompress_struct& cinfo, size_t size) {
+    if (cinfo.arith_code) return;
+    uint64_t blocks = 0;
+    for (int c = 0; c < cinfo.num_components; ++c)
+        blocks += uint64_t(cinfo.comp_info[c].width_in_blocks) * cinfo.comp_info[c].height_in_blocks;
+    checkDataHolds(blocks, uint64_t(size) * 8);
+}
+
 void decodeJPEGInto(const uint8_t* data, size_t size, ImageProperties& props, const RowTarget& target, bool mappedFile) {
     JpegReader reader;
     jpeg_decompress_struct& cinfo = reader.cinfo;
@@ -235,6 +245,7 @@ void decodeJPEGInto(const uint8_t* data, size_t size, ImageProperties& props, co
     jpeg_save_markers(&cinfo, JPEG_APP0 + 13, 0xFFFF);
     jpeg_read_header(&cinfo, TRUE);
     checkDimensions(cinfo.image_width, cinfo.image_height);
+    checkCodedData(cinfo, size);
 
     auto& md = props.metadata;
     readJpegMetadata(cinfo, md);

@@ -115,16 +115,14 @@ uint64_t storedPixelData(const uint8_t* data, size_t size) {
     return total;
 }
 
-// A header that declares far more pixels than its data could inflate to is damaged: refused
-// before a picture of that size is allocated. Deflate gives at most 1032 bytes for each byte
-// it reads (a copy of 258 bytes in two bits).
+// Deflate gives at most 1032 bytes for each byte it reads (a copy of 258 bytes in two bits).
 void checkStoredData(const Reader& reader, png_uint_32 w, png_uint_32 h, int depth, int colour, int interlace) {
     const int channels = colour == PNG_COLOR_TYPE_RGB ? 3 : colour == PNG_COLOR_TYPE_RGB_ALPHA ? 4
                          : colour == PNG_COLOR_TYPE_GRAY_ALPHA                                  ? 2
                                                                                                 : 1;
     // Every row but an interlaced picture's starts with its filter byte.
     const uint64_t least = uint64_t(w) * h * uint64_t(depth * channels) / 8 + (interlace == PNG_INTERLACE_NONE ? h : 0);
-    if (least > (storedPixelData(reader.data, reader.size) + 1) * 1032) fail("The image data is shorter than its size needs");
+    checkDataHolds(least, (storedPixelData(reader.data, reader.size) + 1) * 1032);
 }
 
 // Reads up to the pixels, fills the size and what the header says, and sets the decoder to
