@@ -3,6 +3,7 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <exception>
 #include <mutex>
@@ -185,7 +186,9 @@ void transcodeMedia(const std::filesystem::path& source, const std::filesystem::
 
     std::mutex failureMutex;
     std::optional<std::string> pumpFailure;
+    std::atomic<bool> anySample = false;
     const auto progress = [&](const media::SampleBuffer& sample) {
+        anySample = true;
         const double t = sample.presentationTimeSeconds();
         if (duration > 0 && progressHandler && std::isfinite(t)) progressHandler(std::clamp(t / duration, 0.0, 0.99));
     };
@@ -217,6 +220,9 @@ void transcodeMedia(const std::filesystem::path& source, const std::filesystem::
         throw ConversionError::exportSessionFailed(pumpFailure->empty() ? "encode failed" : *pumpFailure);
     }
     finishWriting(*out.writer, &reader);
+    // Tracks that gave no sample (a file of no known format taken by its name) hold nothing:
+    // an output without one would pass for the sound or film.
+    if (!anySample) throw ConversionError::failedToLoadFile();
     if (progressHandler) progressHandler(1.0);
 }
 

@@ -127,9 +127,17 @@ TEST_F(CompressMedia, AudioThatIsNotSmallerIsRemoved) {
 
 TEST_F(CompressMedia, DamagedMediaFailsWithoutOutput) {
     testing::writeFile(dir / "junk.mp4", std::string(4000, 'j'));
+    // FFmpeg takes an empty file by its name for a FLAC stream of no known format, which gives no sound.
+    testing::writeFile(dir / "empty.flac", std::string());
     const auto out = dir.path() / "out";
     std::filesystem::create_directory(out);
     EXPECT_ANY_THROW(Compressor::compress(dir / "junk.mp4", SupportedFormat::mp4, CompressionLevel::balanced, out));
+    try {
+        Compressor::compress(dir / "empty.flac", SupportedFormat::flac, CompressionLevel::balanced, out);
+        ADD_FAILURE() << "compressed";
+    } catch (const ConversionError& e) {
+        EXPECT_EQ(e.kind(), ConversionError::Kind::failedToLoadFile) << e.what();
+    }
     EXPECT_TRUE(std::filesystem::is_empty(out));
 }
 
