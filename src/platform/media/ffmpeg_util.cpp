@@ -6,10 +6,27 @@
 
 namespace calvoro::media::detail {
 
+// In the program's words: FFmpeg's own texts ("Invalid data found when processing input",
+// "patches welcome") would reach the user through the messages built on them.
 std::string errorText(int code) {
-    char buffer[AV_ERROR_MAX_STRING_SIZE] = {};
-    if (ff::api().av_strerror(code, buffer, sizeof buffer) < 0) return "error " + std::to_string(code);
-    return buffer;
+    switch (code) {
+        case AVERROR_INVALIDDATA: return "the data is damaged or of a kind that is not supported";
+        case AVERROR_EOF: return "the data ends before it should";
+        case AVERROR(EINVAL): return "the data is not valid";
+        case AVERROR(EPERM): return "the data could not be processed";
+        case AVERROR(EIO): return "the file could not be read or written";
+        case AVERROR(EACCES): return "permission denied";
+        case AVERROR(ENOSPC): return "the disk is full";
+        case AVERROR(ENOMEM): return "there is not enough memory";
+        case AVERROR_PATCHWELCOME:
+        case AVERROR(ENOSYS): return "it uses a feature that is not supported";
+        case AVERROR_EXTERNAL: return "the codec refused it";
+        case AVERROR_DECODER_NOT_FOUND:
+        case AVERROR_ENCODER_NOT_FOUND:
+        case AVERROR_DEMUXER_NOT_FOUND:
+        case AVERROR_MUXER_NOT_FOUND: return "no codec or container for it is installed";
+        default: return "error " + std::to_string(code);
+    }
 }
 
 void throwError(const std::string& context, int code) { throw MediaError(context + ": " + errorText(code)); }
