@@ -163,7 +163,13 @@ TEST(ImagingLimits, HugeDeclaredSizesAreRefusedBeforeDecoding) {
         marker += 2 + size_t(tallJpeg[marker + 2] << 8 | tallJpeg[marker + 3]);
     ASSERT_LT(marker + 9, tallJpeg.size());
     tallJpeg[marker + 5] = 0xEA, tallJpeg[marker + 6] = 0x60;
-    for (const auto& [bytes, ext] : {std::pair{tall, "png"}, std::pair{icon, "ico"}, std::pair{tallJpeg, "jpg"}}) {
+    // TGAs of 4000 × 4000 pixels, stored and in runs, with a hundred bytes of pixels.
+    std::vector<uint8_t> tga = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xA0, 0x0F, 0xA0, 0x0F, 24, 0x20};
+    tga.resize(tga.size() + 100, 0x7F);
+    std::vector<uint8_t> runs = tga;
+    runs[2] = 10;
+    for (const auto& [bytes, ext] : {std::pair{tall, "png"}, std::pair{icon, "ico"}, std::pair{tallJpeg, "jpg"},
+                                     std::pair{tga, "tga"}, std::pair{runs, "tga"}}) {
         SCOPED_TRACE(ext);
         auto lying = ImageSource::fromData(bytes, ext);
         ASSERT_TRUE(lying);
@@ -171,8 +177,9 @@ TEST(ImagingLimits, HugeDeclaredSizesAreRefusedBeforeDecoding) {
             lying->decodeFirstFrame();
             ADD_FAILURE() << "decoded";
         } catch (const ConversionError& e) {
+            // Refused by what the data holds, before the picture is allocated.
             EXPECT_EQ(e.kind(), ConversionError::Kind::corruptFile);
-            EXPECT_EQ(std::string(e.what()).find("too large"), std::string::npos);
+            EXPECT_NE(std::string(e.what()).find("shorter than its size needs"), std::string::npos) << e.what();
         }
     }
 }

@@ -134,10 +134,13 @@ void decodeTGA(const uint8_t* data, size_t size, DecodeResult& out) {
     if (base == 3 && bpp != 8 && bpp != 16) fail("Could not decode TGA data");
     const int pixelBytes = (bpp + 7) / 8;
     const bool grey = base == 3;
+    // Every pixel is stored, or runs of up to 128 take a header and a value: a file too short
+    // for its size fails before the picture is allocated.
+    const uint64_t stored = size > pos ? size - pos : 0;
+    checkDataHolds(uint64_t(w) * h, rle ? (stored / (1 + pixelBytes) + 1) * 128 : stored / pixelBytes);
     RgbaImage image(w, h);
     std::vector<uint8_t> raw(static_cast<size_t>(w) * h * pixelBytes);
     if (!rle) {
-        if (pos + raw.size() > size) fail("Could not decode TGA data");
         std::memcpy(raw.data(), data + pos, raw.size());
     } else {
         readRunLengthPixels(data, size, pos, pixelBytes, raw);
