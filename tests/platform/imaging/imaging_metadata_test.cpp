@@ -168,8 +168,21 @@ TEST(ImagingLimits, HugeDeclaredSizesAreRefusedBeforeDecoding) {
     tga.resize(tga.size() + 100, 0x7F);
     std::vector<uint8_t> runs = tga;
     runs[2] = 10;
+    // A BMP and PSDs (raw and PackBits) of 4000 × 4000 pixels, each with a hundred bytes of them.
+    std::vector<uint8_t> shortBmp = {'B', 'M'};
+    le32(shortBmp, 154), le32(shortBmp, 0), le32(shortBmp, 54), le32(shortBmp, 40), le32(shortBmp, 4000), le32(shortBmp, 4000);
+    le16(shortBmp, 1), le16(shortBmp, 24);
+    shortBmp.resize(54, 0);
+    shortBmp.resize(154, 0x7F);
+    std::vector<uint8_t> psd = {'8', 'B', 'P', 'S', 0, 1, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0x0F, 0xA0, 0, 0, 0x0F, 0xA0, 0, 8, 0, 3};
+    psd.resize(psd.size() + 12, 0);  // empty colour mode, resources and layers
+    psd.insert(psd.end(), {0, 0});   // raw
+    psd.resize(psd.size() + 100, 0x7F);
+    std::vector<uint8_t> packed = psd;
+    packed[26 + 12 + 1] = 1;
     for (const auto& [bytes, ext] : {std::pair{tall, "png"}, std::pair{icon, "ico"}, std::pair{tallJpeg, "jpg"},
-                                     std::pair{tga, "tga"}, std::pair{runs, "tga"}}) {
+                                     std::pair{tga, "tga"}, std::pair{runs, "tga"}, std::pair{shortBmp, "bmp"},
+                                     std::pair{psd, "psd"}, std::pair{packed, "psd"}}) {
         SCOPED_TRACE(ext);
         auto lying = ImageSource::fromData(bytes, ext);
         ASSERT_TRUE(lying);

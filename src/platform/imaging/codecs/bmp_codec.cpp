@@ -219,15 +219,17 @@ RgbaImage decodeBitmap(const uint8_t* dib, const uint8_t* end, const uint8_t* bi
     const int bpp = header.bpp;
     const uint32_t compression = header.compression;
 
-    RgbaImage image(header.w, header.h);
     if (compression == 1 || compression == 2) {
+        RgbaImage image(header.w, header.h);
         decodeRLEPixels(header, palette, bits, end, image);
         return image;
     }
     if (compression != 0 && compression != 3 && compression != 6) fail("This BMP compression is not supported");
     if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) fail("Could not decode BMP data");
     const size_t stride = ((static_cast<size_t>(header.w) * bpp + 31) / 32) * 4;
-    if (static_cast<size_t>(end - bits) < stride * static_cast<size_t>(header.h)) fail("Could not decode BMP data");
+    // Rows too short for the declared size fail before the picture is allocated.
+    checkDataHolds(stride * static_cast<uint64_t>(header.h), static_cast<uint64_t>(end - bits));
+    RgbaImage image(header.w, header.h);
     const bool anyAlpha = decodeRows(header, palette, masks, bits, stride, image);
     // An alpha channel of all zeros means the writer did not use it.
     if (masks.a.mask && !anyAlpha)

@@ -131,6 +131,11 @@ std::vector<std::vector<uint8_t>> readPlanes(const uint8_t* p, const uint8_t* en
     p += 2;
     const uint32_t h = header.h;
     const size_t rowBytes = static_cast<size_t>(header.w) * (header.depth / 8);
+    // Raw planes are stored whole, and PackBits gives at most 128 bytes for every two it reads:
+    // data too short for the declared size fails before the planes are allocated.
+    const uint64_t stored = static_cast<uint64_t>(end - p);
+    if (compression == 0 || compression == 1)
+        checkDataHolds(uint64_t(rowBytes) * h * used, compression == 0 ? stored : (stored / 2 + 1) * 128);
     std::vector<std::vector<uint8_t>> planes(static_cast<size_t>(used), std::vector<uint8_t>(rowBytes * h));
     if (compression == 0) {
         if (static_cast<size_t>(end - p) < rowBytes * h * used) fail("Could not decode PSD data");
