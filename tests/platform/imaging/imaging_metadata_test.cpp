@@ -180,9 +180,16 @@ TEST(ImagingLimits, HugeDeclaredSizesAreRefusedBeforeDecoding) {
     psd.resize(psd.size() + 100, 0x7F);
     std::vector<uint8_t> packed = psd;
     packed[26 + 12 + 1] = 1;
+    // A grey TIFF of 4000 × 4000 pixels in one strip of a hundred bytes.
+    std::vector<uint8_t> tiff = {'I', 'I', 42, 0, 8, 0, 0, 0, 9, 0};
+    for (const auto& [tag, value] : std::vector<std::pair<uint32_t, uint32_t>>{
+             {256, 4000}, {257, 4000}, {258, 8}, {259, 1}, {262, 1}, {273, 122}, {277, 1}, {278, 4000}, {279, 100}})
+        le16(tiff, tag), le16(tiff, 4), le32(tiff, 1), le32(tiff, value);
+    le32(tiff, 0);
+    tiff.resize(tiff.size() + 100, 0x7F);
     for (const auto& [bytes, ext] : {std::pair{tall, "png"}, std::pair{icon, "ico"}, std::pair{tallJpeg, "jpg"},
                                      std::pair{tga, "tga"}, std::pair{runs, "tga"}, std::pair{shortBmp, "bmp"},
-                                     std::pair{psd, "psd"}, std::pair{packed, "psd"}}) {
+                                     std::pair{psd, "psd"}, std::pair{packed, "psd"}, std::pair{tiff, "tiff"}}) {
         SCOPED_TRACE(ext);
         auto lying = ImageSource::fromData(bytes, ext);
         ASSERT_TRUE(lying);

@@ -102,6 +102,36 @@ void readRGBA(TIFF* tif, RgbaImage& image, uint16_t photometric, uint16_t orient
     }
 }
 
+// The most bytes a compression gives for each byte it reads (an LZW code of nine bits or more
+// stands for at most 4096); none where no bound is known.
+uint64_t mostInflation(uint16_t compression) {
+    switch (compression) {
+        case COMPRESSION_NONE: return 1;
+        case COMPRESSION_PACKBITS: return 64;
+        case COMPRESSION_ADOBE_DEFLATE:
+        case COMPRESSION_DEFLATE: return 1032;
+        case COMPRESSION_LZW: return 4096;
+        default: return 0;
+    }
+}
+
+// Strips or tiles too short for the declared size fail before the picture is allocated.
+void checkStoredSamples(TIFF* tif, uint32_t w, uint32_t h, size_t fileSize) {
+    uint16_t compression = COMPRESSION_NONE, samples = 1, bits = 1;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    const uint64_t inflation = mostInflation(compression);
+    uint64_t* counts = nullptr;
+    const bool tiled = TIFFIsTiled(tif);
+    if (!inflation || !TIFFGetField(tif, tiled ? TIFFTAG_TILEBYTECOUNTS : TIFFTAG_STRIPBYTECOUNTS, &counts) || !counts) return;
+    const uint32_t pieces = tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+    uint64_t stored = 0;
+    for (uint32_t i = 0; i < pieces && stored < fileSize; ++i) stored += std::min<uint64_t>(counts[i], fileSize);
+    stored = std::min<uint64_t>(stored, fileSize);
+    checkDataHolds((uint64_t(w) * samples * bits + 7) / 8 * h, stored * inflation);
+}
+
 }  // namespace
 
 void decodeTIFF(const uint8_t* data, size_t size, DecodeResult& out) {
@@ -116,6 +146,7 @@ void decodeTIFF(const uint8_t* data, size_t size, DecodeResult& out) {
     TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &w);
     TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &h);
     checkDimensions(w, h);
+    checkStoredSamples(tif.get(), w, h, size);
     uint16_t orientation = ORIENTATION_TOPLEFT, bits = 8, extra = 0, photometric = 0;
     uint16_t* extraTypes = nullptr;
     TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ORIENTATION, &orientation);
