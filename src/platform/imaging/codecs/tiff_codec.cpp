@@ -116,12 +116,14 @@ uint64_t mostInflation(uint16_t compression) {
 }
 
 // Strips or tiles too short for the declared size fail before the picture is allocated.
+// Subsampled YCbCr stores fewer samples than pixels and is not judged.
 void checkStoredSamples(TIFF* tif, uint32_t w, uint32_t h, size_t fileSize) {
-    uint16_t compression = COMPRESSION_NONE, samples = 1, bits = 1;
+    uint16_t compression = COMPRESSION_NONE, samples = 1, bits = 1, photometric = 0;
     TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
     TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
     TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
-    const uint64_t inflation = mostInflation(compression);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+    const uint64_t inflation = photometric == PHOTOMETRIC_YCBCR ? 0 : mostInflation(compression);
     uint64_t* counts = nullptr;
     const bool tiled = TIFFIsTiled(tif);
     if (!inflation || !TIFFGetField(tif, tiled ? TIFFTAG_TILEBYTECOUNTS : TIFFTAG_STRIPBYTECOUNTS, &counts) || !counts) return;
