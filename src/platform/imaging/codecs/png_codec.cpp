@@ -101,10 +101,14 @@ struct ReadState {
     }
 };
 
-// The bytes of compressed pixel data the file holds: its IDAT chunks, the last one as far as it goes.
-uint64_t storedPixelData(const uint8_t* data, size_t size) {
+// The bytes of compressed pixel data the file holds: its IDAT chunks, the last one as far as it
+// goes. The pages of a file mapping are handed back as the walk passes them, as the decode does.
+uint64_t storedPixelData(const Reader& reader) {
+    const uint8_t* data = reader.data;
+    const size_t size = reader.size;
+    ReadPages pages = reader.pages;
     uint64_t total = 0;
-    for (size_t pos = 8; size >= pos + 8;) {
+    for (size_t pos = 8; size >= pos + 8; pages.readUpTo(pos)) {
         const uint32_t length = be32(data + pos);
         const uint8_t* type = data + pos + 4;
         const size_t available = size - pos - 8;
@@ -122,7 +126,7 @@ void checkStoredData(const Reader& reader, png_uint_32 w, png_uint_32 h, int dep
                                                                                                 : 1;
     // Every row but an interlaced picture's starts with its filter byte.
     const uint64_t least = uint64_t(w) * h * uint64_t(depth * channels) / 8 + (interlace == PNG_INTERLACE_NONE ? h : 0);
-    checkDataHolds(least, (storedPixelData(reader.data, reader.size) + 1) * 1032);
+    checkDataHolds(least, (storedPixelData(reader) + 1) * 1032);
 }
 
 // Reads up to the pixels, fills the size and what the header says, and sets the decoder to
