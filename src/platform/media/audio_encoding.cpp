@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "platform/media/media_error.h"
@@ -161,14 +162,26 @@ void AudioEncodePump::push(const uint8_t* const* data, int frames, AVSampleForma
         if (ff::api().av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(const_cast<uint8_t**>(data)), frames) < frames)
             throw std::bad_alloc();
     } else {
-        int capacity = ff::api().swr_get_out_samples(swr_.get(), frames);
-        uint8_t** out = nullptr;
-        int rc = ff::api().av_samples_alloc_array_and_samples(&out, nullptr, enc_->ch_layout.nb_channels, capacity, enc_->sample_fmt, 0);
-        if (rc < 0) throw std::bad_alloc();
-        int got = ff::api().swr_convert(swr_.get(), out, capacity, const_cast<const uint8_t**>(data), frames);
-        if (got > 0) ff::api().av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(out), got);
-        ff::api().av_freep(&out[0]);
-        ff::api().av_freep(&out);
+        // A slice at a time, the resampler keeping the input it has not given out yet: a source
+        // far slower than the encoder's rate (a damaged header's 1 Hz) would otherwise need
+        // buffers as many times larger than its own as the rates differ.
+        constexpr int slice = 1 << 16;
+        uint8_t** raw = nullptr;
+        if (ff::api().av_samples_alloc_array_and_samples(&raw, nullptr, enc_->ch_layout.nb_channels, slice, enc_->sample_fmt, 0) < 0)
+            throw std::bad_alloc();
+        const auto release = [](uint8_t** planes) {
+            ff::api().av_freep(&planes[0]);
+            ff::api().av_freep(&planes);
+        };
+        std::unique_ptr<uint8_t*, decltype(release)> out(raw, release);
+        const auto in = const_cast<const uint8_t**>(data);
+        int got = ff::api().swr_convert(swr_.get(), out.get(), slice, in, frames);
+        while (got > 0) {
+            ff::api().av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(out.get()), got);
+            encodeAvailable(false);
+            if (got < slice) break;
+            got = ff::api().swr_convert(swr_.get(), out.get(), slice, in, 0);
+        }
         if (got < 0) throwError("Audio conversion failed", got);
     }
     encodeAvailable(false);

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <cmath>
 
@@ -109,6 +110,33 @@ TEST(AudioFile, RefusesFormatsTheContainerCannotHoldAndLeavesNothing) {
     EXPECT_EQ(resampled->processingFormat().sampleRate, 12345);
     EXPECT_THROW(AudioFile::openForWriting(dir / "no" / "x.m4a", AudioSettings{}, CommonFormat::float32, false), MediaError);
 }
+
+#if !defined(__SANITIZE_ADDRESS__)
+// Bytes the allocator has handed out and not taken back, mapped blocks included.
+size_t heapInUse() {
+    const struct mallinfo2 m = ::mallinfo2();
+    return m.uordblks + m.hblkhd;
+}
+
+TEST(AudioFile, ASoundFarSlowerThanTheEncoderIsResampledASliceAtATime) {
+    REQUIRE_FFMPEG();
+    TempDir dir;
+    // A damaged header's rate of 1 Hz: 400 frames become 2.9 million samples at the AAC
+    // encoder's lowest rate, which no buffer holds at once (12 MB as float).
+    AudioSettings slow;
+    slow.sampleRate = 1;
+    slow.channelCount = 1;
+    auto writer = AudioFile::openForWriting(dir / "slow.m4a", slow, CommonFormat::float32, false);
+    PcmBuffer buffer(writer->processingFormat(), 400);
+    buffer.setFrameLength(400);
+    const size_t before = heapInUse();
+    writer->write(buffer);
+    const size_t after = heapInUse();
+    EXPECT_LT(after > before ? after - before : 0, size_t(4) << 20);
+    writer->close();
+    EXPECT_NEAR(probe(dir / "slow.m4a").duration(), 400, 1);
+}
+#endif
 
 TEST(AudioFile, UnreadableInputThrows) {
     TempDir dir;
