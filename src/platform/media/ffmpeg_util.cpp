@@ -15,6 +15,7 @@ std::string errorText(int code) {
         case AVERROR(EINVAL): return "the data is not valid";
         case AVERROR(EPERM): return "the data could not be processed";
         case AVERROR(EIO): return "the file could not be read or written";
+        case AVERROR(ENOENT): return "the file is missing";
         case AVERROR(EACCES): return "permission denied";
         case AVERROR(ENOSPC): return "the disk is full";
         case AVERROR(ENOMEM): return "there is not enough memory";
