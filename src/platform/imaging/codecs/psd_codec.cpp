@@ -138,7 +138,6 @@ std::vector<std::vector<uint8_t>> readPlanes(const uint8_t* p, const uint8_t* en
         checkDataHolds(uint64_t(rowBytes) * h * used, compression == 0 ? stored : (stored / 2 + 1) * 128);
     std::vector<std::vector<uint8_t>> planes(static_cast<size_t>(used), std::vector<uint8_t>(rowBytes * h));
     if (compression == 0) {
-        if (static_cast<size_t>(end - p) < rowBytes * h * used) fail("Could not decode PSD data");
         for (int c = 0; c < used; ++c) std::memcpy(planes[static_cast<size_t>(c)].data(), p + rowBytes * h * c, rowBytes * h);
     } else if (compression == 1) {
         const size_t countBytes = header.version == 2 ? 4 : 2;
