@@ -87,9 +87,13 @@ TEST(StartUp, OnlyDocumentRoutesAskForTheDocumentLayers) {
     writeFile(dir / "a.md", "# x\n");
     writeFile(dir / "t.csv", "a,b\n1,2\n");
     media::ffmpeg("-f lavfi -i testsrc=size=32x32 -frames:v 1 " + shellQuote((dir / "s.png").string()));
-    auto needs = [&](const std::string& file, const std::string& target) {
-        return calvoro::CalvoroApp::convertNeedsDocuments({"calvoro", "--convert", (dir / file).string(), target, "/tmp/out"});
+    // What a decision says of converting a file of the folder to a target.
+    auto of = [&](auto decide) {
+        return [&dir, decide](const std::string& file, const std::string& target) {
+            return decide({"calvoro", "--convert", (dir / file).string(), target, "/tmp/out"});
+        };
     };
+    auto needs = of(&calvoro::CalvoroApp::convertNeedsDocuments);
     EXPECT_FALSE(needs("s.png", "jpeg"));
     EXPECT_FALSE(needs("s.png", "webp"));
     EXPECT_TRUE(needs("s.png", "pdf_image"));  // its check renders the PDF
@@ -102,9 +106,7 @@ TEST(StartUp, OnlyDocumentRoutesAskForTheDocumentLayers) {
     EXPECT_FALSE(calvoro::CalvoroApp::convertNeedsDocuments({"calvoro", "--convert", "a.png"}));
 
     // Only tables, subtitles and text pages to anything but PDF are converted without Qt.
-    auto plain = [&](const std::string& file, const std::string& target) {
-        return calvoro::CalvoroApp::convertRunsPlain({"calvoro", "--convert", (dir / file).string(), target, "/tmp/out"});
-    };
+    auto plain = of(&calvoro::CalvoroApp::convertRunsPlain);
     EXPECT_TRUE(plain("t.csv", "json"));
     EXPECT_TRUE(plain("a.md", "html"));
     EXPECT_FALSE(plain("t.csv", "pdf"));
